@@ -1,0 +1,49 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+// Program-wide state shared by the subsystems. Only what the design names
+// lives here; everything else belongs to the object that uses it.
+namespace Global {
+
+// The current profile's settings, eight texts named as their stored values.
+// The two passwords are held plain in memory.
+struct ProfileSettingsRecord {
+    QString EmailHost;
+    QString EmailPort = QStringLiteral("110");
+    QString EmailUserid;
+    QString EmailPassword;
+    QString Autodial = QStringLiteral("0");
+    QString DialupNumber;
+    QString DialupUserID;
+    QString DialupPassword;
+
+    // Configured when the four POP3 values are all non-empty.
+    bool isConfigured() const;
+};
+
+extern ProfileSettingsRecord ProfileSettings;
+extern QString CurrentProfile;
+extern QString PreviousProfile;   // CurrentProfile when "New" was pressed
+extern int NewProfileFlag;        // 1 from New Profile's OK until the settings dialog closes
+extern bool SettingsChanged;      // a tracked field of the settings dialog was edited
+
+// CancelRequested: raised by a progress dialog's Cancel, cleared when one
+// opens. It is an object so that a wait can end the moment it is raised
+// instead of polling for it.
+class CancelFlag : public QObject {
+    Q_OBJECT
+public:
+    bool isSet() const { return m_set; }
+    void set();
+    void clear() { m_set = false; }
+Q_SIGNALS:
+    void raised();
+private:
+    bool m_set = false;
+};
+
+CancelFlag &CancelRequested();
+
+} // namespace Global

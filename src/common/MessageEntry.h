@@ -1,0 +1,21 @@
+#pragma once
+
+#include <QString>
+
+// One fetched message as a row of the Inbox or the Recycle Bin. The number is
+// the message's number on the server in the fetch session: the row's only
+// identity, carried unchanged through every move and sort.
+struct MessageEntry {
+    QString sender;     // the whole "From:" value, as sent
+    QString subject;
+    QString date;
+    QString priority;
+    QString size;       // thousands of bytes + "K", padded on the left to 6
+    qint32 number = 0;  // the row's tag
+    QString iconKey;    // "inbox" or "recycle"
+    QString uid;        // the server's unique id (UIDL), empty when not offered
+
+    // Column texts by 0-based column index (0 Sender ... 4 Size).
+    QString text(int column) const;
+    void setText(int column, const QString &value);
+};

@@ -1,0 +1,55 @@
+#include "StringHelpers.h"
+
+#include <stdexcept>
+
+QString GetField(const QString &delimiter, const QString &text, int fieldNumber)
+{
+    if (delimiter.isEmpty() || text.isEmpty() || fieldNumber < 0)
+        return {};
+    // The delimiter is one character; a longer one is matched by its first.
+    const QChar d = delimiter.at(0);
+    qsizetype begin = 0;
+    for (int field = 0; field < fieldNumber; ++field) {
+        const qsizetype next = text.indexOf(d, begin);
+        if (next < 0)
+            return {};
+        begin = next + 1;
+    }
+    qsizetype end = text.indexOf(d, begin);
+    if (end < 0)
+        end = text.size();
+    return text.mid(begin, end - begin);
+}
+
+QString ReplaceText(const QString &text, const QString &search, const QString &replacement,
+                    int start, int count, int compareMode)
+{
+    if (start < 1)
+        throw std::invalid_argument("ReplaceText: start position below 1");
+    if (search.isEmpty() || search == replacement || count == 0)
+        return text;
+    const Qt::CaseSensitivity cs = compareMode == 1 ? Qt::CaseInsensitive : Qt::CaseSensitive;
+    QString result = text.left(start - 1);
+    qsizetype pos = start - 1;
+    int made = 0;
+    while (pos <= text.size()) {
+        if (count != -1 && made >= count)
+            break;
+        const qsizetype found = text.indexOf(search, pos, cs);
+        if (found < 0)
+            break;
+        result += QStringView(text).mid(pos, found - pos);
+        result += replacement;
+        pos = found + search.size();
+        ++made;
+    }
+    if (pos < text.size())
+        result += QStringView(text).mid(pos);
+    return result;
+}
+
+QString DomainRule(const QString &sender)
+{
+    return QStringLiteral("*@") + ReplaceText(GetField(QStringLiteral("@"), sender, 1),
+                                              QStringLiteral(">"), QString(), 1, -1, 0);
+}

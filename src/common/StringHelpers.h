@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QString>
+
+// GetField: field `fieldNumber` (from 0) of `text` cut at a one-character
+// delimiter; the empty text for a number out of range, an empty text or an
+// empty delimiter. Never fails.
+QString GetField(const QString &delimiter, const QString &text, int fieldNumber);
+
+// ReplaceText: replaces occurrences of `search` from position `start` (from 1),
+// at most `count` times (-1: no limit), comparing exactly (mode 0) or ignoring
+// case (mode 1). A replacement is never searched again. A start below 1 throws
+// std::invalid_argument.
+QString ReplaceText(const QString &text, const QString &search, const QString &replacement,
+                    int start, int count, int compareMode);
+
+// The rule value "*@" + the part of a Sender text after its first "@" (up to
+// the next "@"), with every ">" removed.
+QString DomainRule(const QString &sender);

@@ -1,0 +1,10 @@
+#pragma once
+
+#include <QString>
+
+inline const QString kSettingKeyPrefix = QStringLiteral("Software\\Trelvik\\Setting\\");
+inline const QString kTrelvikKey = QStringLiteral("Software\\Trelvik");
+
+// Fills Global::ProfileSettings from the key "Software\Trelvik\Setting\" + name,
+// with the defaults for missing values and the passwords unscrambled.
+void LoadProfile(const QString &name);

@@ -1,0 +1,58 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <optional>
+#include <stdexcept>
+
+struct sqlite3;
+
+// The rule database: two tables, "tbfilter" and "tbexempted", of one text
+// column "email" compared without regard to case. One instance is opened at
+// start-up and stays open for the whole run.
+class RuleDatabase {
+public:
+    static constexpr const char *kFileName = "trelvik.mdb";
+    static constexpr const char *kBackupName = "backup.mdb";
+
+    // The per-user data folder that holds the database files.
+    static QString defaultFolder();
+
+    explicit RuleDatabase(const QString &folder = defaultFolder());
+    ~RuleDatabase();
+    RuleDatabase(const RuleDatabase &) = delete;
+    RuleDatabase &operator=(const RuleDatabase &) = delete;
+
+    QString folder() const { return m_folder; }
+    QString databasePath() const;
+    QString backupPath() const;
+
+    // Compacts the file into place, keeping the previous state as the backup.
+    // On failure shows the "Error" box and returns false; the rules are never lost.
+    bool CompactRuleDatabase();
+    // Opens (creating a first, empty database when there is none). On failure
+    // returns false and sets *error to a description for the user.
+    bool OpenRuleDatabase(QString *error = nullptr);
+    void CloseRuleDatabase();
+    bool isOpen() const { return m_db != nullptr; }
+
+    // Whether `table` holds `value` (case ignored). An empty value is never
+    // found. Throws RuleDatabaseError when the lookup itself fails.
+    bool IsInList(const QString &value, const QString &table) const;
+
+    // The statements of the rule lists. They answer false on any failure.
+    bool InsertRule(const QString &table, const QString &value);   // empty value stores NULL
+    bool DeleteRule(const QString &table, const QString &value);   // every case variant
+    // Every stored value in the engine's order; a NULL value reads as a null
+    // QString. std::nullopt when the query failed.
+    std::optional<QStringList> FillRules(const QString &table) const;
+
+private:
+    QString m_folder;
+    sqlite3 *m_db = nullptr;
+};
+
+class RuleDatabaseError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
