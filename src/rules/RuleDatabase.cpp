@@ -3,7 +3,7 @@
 
 #include <QStandardPaths>
 
-QString RuleDatabase::defaultFolder() { return QStandardPaths::writableLocation(QStandardPaths::AppDataLocation); }
+QString RuleDatabase::defaultFolder() { return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QStringLiteral("/Trelvik"); }
 RuleDatabase::RuleDatabase(const QString &folder) : m_folder(folder) {}
 RuleDatabase::~RuleDatabase() = default;
 QString RuleDatabase::databasePath() const { return m_folder + QLatin1Char('/') + QLatin1String(kFileName); }

@@ -45,7 +45,7 @@ QString TempHome::dataHome() const { return m_dir.path() + QStringLiteral("/data
 QString TempHome::runtimeDir() const { return m_dir.path() + QStringLiteral("/runtime"); }
 QString TempHome::appDataFolder() const
 {
-    return QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+    return dataHome() + QStringLiteral("/Trelvik");
 }
 
 MessageBoxRecorder::MessageBoxRecorder()

@@ -23,7 +23,7 @@ public:
     QString configHome() const;
     QString dataHome() const;
     QString runtimeDir() const;
-    // The folder the program keeps its rule database in (AppDataLocation).
+    // The folder the program keeps its rule database in.
     QString appDataFolder() const;
 
 private:
