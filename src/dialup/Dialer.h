@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include <memory>
+
 namespace Global { struct ProfileSettingsRecord; class CancelFlag; }
 
 // Dial-up before a run and hang-up after it. DialUp waits (without blocking
@@ -19,3 +21,6 @@ public:
 
 // "<code>: <text>" for a dial-up result code.
 QString RasErrorText(qint32 code);
+
+// The dialer of this system (NetworkManager over D-Bus).
+std::unique_ptr<Dialer> createSystemDialer();
