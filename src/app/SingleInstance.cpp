@@ -1,0 +1,33 @@
+#include "SingleInstance.h"
+
+#include <QDir>
+#include <QStandardPaths>
+
+QString SingleInstance::lockPath()
+{
+    QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    if (folder.isEmpty())
+        folder = QDir::tempPath();
+    return folder + QStringLiteral("/trelvik.lock");
+}
+
+SingleInstance::SingleInstance(const QString &path)
+    : m_lock(path)
+{
+    // Age alone must never make a live copy's lock stale: the program runs for
+    // hours. QLockFile still takes over a lock whose process is gone.
+    m_lock.setStaleLockTime(0);
+}
+
+bool SingleInstance::tryAcquire()
+{
+    if (m_lock.isLocked())
+        return true;
+    if (m_lock.tryLock(0))
+        return true;
+    // A lock whose owner died is removed by tryLock itself; one more try
+    // covers the owner ending between the two looks.
+    if (m_lock.error() == QLockFile::LockFailedError && m_lock.removeStaleLockFile())
+        return m_lock.tryLock(0);
+    return false;
+}
