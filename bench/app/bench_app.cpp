@@ -56,13 +56,9 @@ void benchStartup()
 
 // 10,000 rows into the Inbox, a sort by Size, then every row selected and
 // moved to the Recycle Bin, all through the window with its views.
-void benchRows()
+void benchRows(const QString &home)
 {
-    QTemporaryDir home;
-    qputenv("XDG_CONFIG_HOME", (home.path() + QStringLiteral("/config")).toLocal8Bit());
-    qputenv("XDG_DATA_HOME", (home.path() + QStringLiteral("/data")).toLocal8Bit());
-    qputenv("XDG_RUNTIME_DIR", home.path().toLocal8Bit());
-    frmMain window(home.path() + QStringLiteral("/db"));
+    frmMain window(home + QStringLiteral("/db"));
     if (!window.Form_Load())
         return;
     window.show();
@@ -99,8 +95,13 @@ void benchRows()
 
 int main(int argc, char *argv[])
 {
+    // A private home for the in-process window, set before Qt reads it.
+    QTemporaryDir home;
+    qputenv("XDG_CONFIG_HOME", (home.path() + QStringLiteral("/config")).toLocal8Bit());
+    qputenv("XDG_DATA_HOME", (home.path() + QStringLiteral("/data")).toLocal8Bit());
+    qputenv("XDG_RUNTIME_DIR", home.path().toLocal8Bit());
     QApplication app(argc, argv);
     benchStartup();
-    benchRows();
+    benchRows(home.path());
     return 0;
 }

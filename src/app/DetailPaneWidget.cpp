@@ -13,8 +13,8 @@ DetailPaneWidget::DetailPaneWidget(std::function<int(int)> toPixels, QWidget *pa
     setFrameShadow(QFrame::Sunken);
 
     QLabel *date = addCaption(QStringLiteral("Date:"), 120, 120);
-    QLabel *priority = addCaption(QStringLiteral("Priority:"), 4200, 120);
-    QLabel *size = addCaption(QStringLiteral("Size:"), 5880, 120);
+    QLabel *priority = m_priorityCaption = addCaption(QStringLiteral("Priority:"), 4200, 120);
+    QLabel *size = m_sizeCaption = addCaption(QStringLiteral("Size:"), 5880, 120);
     QLabel *sender = addCaption(QStringLiteral("Sender:"), 120, 360);
     QLabel *subject = addCaption(QStringLiteral("Subject:"), 120, 600);
 
@@ -64,6 +64,36 @@ void DetailPaneWidget::showTexts(const QStringList &columns)
     lblSize->setText(column(4));
     for (QLabel *label : {lblSender, lblDate, lblPriority, lblSize})
         label->adjustSize();
+    fitSizeField();
+}
+
+void DetailPaneWidget::resizeEvent(QResizeEvent *event)
+{
+    QFrame::resizeEvent(event);
+    fitSizeField();
+}
+
+void DetailPaneWidget::fitSizeField()
+{
+    // The size sits at its design place unless that runs past the pane's
+    // right edge (a narrow window, a wide font): then it moves left up to the
+    // priority caption, and a long priority is cut short rather than drawn
+    // under it. The size is the more useful of the two when reviewing.
+    const int gap = m_px(90);
+    const int right = contentsRect().right() - m_px(60);
+    int captionX = m_px(5880);
+    int valueX = std::max(m_px(6360), captionX + m_sizeCaption->width() + gap);
+    const int overflow = valueX + lblSize->width() - right;
+    if (overflow > 0) {
+        const int room = captionX - (m_priorityCaption->geometry().right() + gap);
+        const int shift = std::clamp(overflow, 0, std::max(room, 0));
+        captionX -= shift;
+        valueX -= shift;
+    }
+    m_sizeCaption->move(captionX, m_sizeCaption->y());
+    lblSize->move(valueX, lblSize->y());
+    lblPriority->adjustSize();
+    lblPriority->resize(std::clamp(captionX - gap - lblPriority->x(), 0, lblPriority->width()), lblPriority->height());
 }
 
 void DetailPaneWidget::clear()

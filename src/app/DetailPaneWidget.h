@@ -19,11 +19,17 @@ public:
     void clear();
     QStringList texts() const;   // Sender, Subject, Date, Priority, Size as shown
 
+protected:
+    void resizeEvent(QResizeEvent *event) override;
+
 private:
+    void fitSizeField();
     QLabel *addCaption(const QString &text, int left, int top);
     QLabel *addValue(const QString &name, const QString &accessibleName, QLabel *caption, int left, int top);
 
     std::function<int(int)> m_px;
+    QLabel *m_sizeCaption = nullptr;
+    QLabel *m_priorityCaption = nullptr;
     QLabel *lblDate = nullptr;
     QLabel *lblPriority = nullptr;
     QLabel *lblSize = nullptr;

@@ -9,6 +9,7 @@
 #include "SettingsStore.h"
 #include "TestSupport.h"
 #include "Twips.h"
+#include "MessageBoxDialog.h"
 #include "frmMain.h"
 
 #include <QAbstractButton>
@@ -19,6 +20,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QMenu>
 #include <QMenuBar>
 #include <QProgressBar>
@@ -186,6 +188,9 @@ private Q_SLOTS:
     void helpWindow();
     void exitEndsProgram_data();
     void exitEndsProgram();
+    void messageBoxDialog_data();
+    void messageBoxDialog();
+    void keyboardChoosesFolders();
     void screenshots();
 };
 
@@ -732,6 +737,18 @@ void TestFrmMain::layoutAtSizes()
     QVERIFY(t.find<QWidget>(QStringLiteral("picDetail"))->geometry().bottom()
             < t.find<QWidget>(QStringLiteral("cmdFetch"))->geometry().top());
     QVERIFY(!t.find<QWidget>(QStringLiteral("cmdFetch"))->geometry().intersects(t.find<QWidget>(QStringLiteral("cmdConfirm"))->geometry()));
+
+    // A wide size text stays inside the detail pane, clear of the priority.
+    MessageEntry e = entry(QStringLiteral("someone@example.com"), 1, QStringLiteral("99999K"));
+    e.priority = QStringLiteral("non-urgent");
+    e.date = QStringLiteral("Mon, 2 Jan 2024 10:00:00 +0100");
+    t.w.inboxModel().append(e);
+    t.w.ShowMessageDetails(t.w.inboxModel(), 0);
+    auto *pane = t.find<QWidget>(QStringLiteral("picDetail"));
+    auto *size = t.find<QLabel>(QStringLiteral("lblSize"));
+    QVERIFY2(pane->rect().contains(size->geometry()), "the size runs out of the pane");
+    QVERIFY(t.find<QLabel>(QStringLiteral("lblPriority"))->geometry().right() < size->x());
+    QVERIFY(!t.find<QLabel>(QStringLiteral("lblDate"))->geometry().intersects(t.find<QLabel>(QStringLiteral("lblPriority"))->geometry()));
 }
 
 void TestFrmMain::smallestSizeEnforced()
@@ -895,6 +912,85 @@ void TestFrmMain::exitEndsProgram()
     // Nothing is asked and nothing is dialled on the way out.
     QCOMPARE(t.dialer->dials, 0);
     VERIFY_BOXES(t.boxes);
+}
+
+void TestFrmMain::messageBoxDialog_data()
+{
+    QTest::addColumn<int>("icon");
+    QTest::addColumn<int>("buttons");
+    QTest::addColumn<int>("press");            // QMessageBox::StandardButton
+    QTest::addColumn<int>("expectedIcon");
+    QTest::addColumn<int>("expectedResult");
+    using MB = MessageBox::Icon;
+    QTest::newRow("critical OK") << int(MB::Critical) << int(MessageBox::Buttons::Ok) << int(QMessageBox::Ok)
+                                 << int(QMessageBox::Critical) << int(MessageBox::Result::Ok);
+    QTest::newRow("exclamation is a warning") << int(MB::Exclamation) << int(MessageBox::Buttons::Ok) << int(QMessageBox::Ok)
+                                              << int(QMessageBox::Warning) << int(MessageBox::Result::Ok);
+    QTest::newRow("question answered Yes") << int(MB::Question) << int(MessageBox::Buttons::YesNo) << int(QMessageBox::Yes)
+                                           << int(QMessageBox::Question) << int(MessageBox::Result::Yes);
+    QTest::newRow("question answered No") << int(MB::Question) << int(MessageBox::Buttons::YesNo) << int(QMessageBox::No)
+                                          << int(QMessageBox::Question) << int(MessageBox::Result::No);
+    QTest::newRow("no icon") << int(MB::None) << int(MessageBox::Buttons::Ok) << int(QMessageBox::Ok)
+                             << int(QMessageBox::NoIcon) << int(MessageBox::Result::Ok);
+}
+
+void TestFrmMain::messageBoxDialog()
+{
+    QFETCH(int, icon);
+    QFETCH(int, buttons);
+    QFETCH(int, press);
+    QFETCH(int, expectedIcon);
+    QFETCH(int, expectedResult);
+    testsupport::TempHome home;
+    int shownIcon = -1;
+    QString title, text;
+    QList<int> offered;
+    QTimer::singleShot(0, qApp, [&] {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (!box)
+            return;
+        shownIcon = box->icon();
+        title = box->windowTitle();
+        text = box->text();
+        for (QAbstractButton *b : box->buttons())
+            offered << int(box->standardButton(b));
+        QTest::mouseClick(box->button(QMessageBox::StandardButton(press)), Qt::LeftButton);
+    });
+    const MessageBox::Request request{QStringLiteral("<b>Email Setting</b> not configured"), QStringLiteral("Error"),
+                                      MessageBox::Icon(icon), MessageBox::Buttons(buttons)};
+    const MessageBox::Result result = showMessageBoxDialog(request);
+    QCOMPARE(int(result), expectedResult);
+    QCOMPARE(shownIcon, expectedIcon);
+    QCOMPARE(title, QStringLiteral("Error"));
+    QCOMPARE(text, request.text);
+    std::sort(offered.begin(), offered.end());
+    if (MessageBox::Buttons(buttons) == MessageBox::Buttons::YesNo)
+        QCOMPARE(offered, (QList<int>{int(QMessageBox::Yes), int(QMessageBox::No)}));
+    else
+        QCOMPARE(offered, QList<int>{int(QMessageBox::Ok)});
+}
+
+void TestFrmMain::keyboardChoosesFolders()
+{
+    Window t;
+    QVERIFY(t.load());
+    t.tree()->setFocus();
+    QTest::keyClick(t.tree(), Qt::Key_Down);
+    QCOMPARE(t.visibleLists(), QStringList{QStringLiteral("lsvRecycle")});
+    QTest::keyClick(t.tree(), Qt::Key_Down);
+    QCOMPARE(t.visibleLists(), QStringList{QStringLiteral("lsvFilter")});
+    QTest::keyClick(t.tree(), Qt::Key_Home);
+    QCOMPARE(t.tree()->currentItem(), t.node(QStringLiteral("Root")));
+    QCOMPARE(t.visibleLists(), QStringList{QStringLiteral("lsvFilter")});
+    // The keyboard's menu key opens a list's context menu.
+    t.fill(t.w.inboxModel(), {QStringLiteral("k")});
+    t.w.ShowInbox();
+    QTreeView *inbox = t.list(QStringLiteral("lsvInbox"));
+    inbox->setFocus();
+    QContextMenuEvent menuKey(QContextMenuEvent::Keyboard, QPoint(5, 5), inbox->viewport()->mapToGlobal(QPoint(5, 5)));
+    QApplication::sendEvent(inbox->viewport(), &menuKey);
+    QTRY_VERIFY_WITH_TIMEOUT(t.w.menus().mnuInboxPopup->isVisible(), 5000);
+    t.w.menus().mnuInboxPopup->hide();
 }
 
 void TestFrmMain::screenshots()
