@@ -56,7 +56,7 @@ frmAbout::frmAbout(QWidget *parent)
     lblCopyright = label(this, QStringLiteral("lblCopyright"),
                          QStringLiteral("Trelvik is free to use. It deletes messages on your server only when you ask it to."));
     lblContact = label(this, QStringLiteral("lblContact"),
-                       QStringLiteral("Questions and bug reports: trelvik@localhost"));
+                       QStringLiteral("For help, choose Help > Content in the main window."));
     for (QLabel *l : {lblPrgNam, lblCopyright, lblContact})
         l->setAttribute(Qt::WA_TransparentForMouseEvents);
 

@@ -10,6 +10,7 @@
 #include "TestSupport.h"
 #include "Twips.h"
 #include "MessageBoxDialog.h"
+#include "frmAbout.h"
 #include "frmMain.h"
 
 #include <QAbstractButton>
@@ -1019,6 +1020,11 @@ void TestFrmMain::screenshots()
         QTRY_COMPARE(t.w.outerSizeTwips(), size);
         QVERIFY(t.w.grab().save(folder + QStringLiteral("/main-%1.png").arg(QLatin1String(name))));
     }
+    frmAbout about(&t.w);
+    about.show();
+    QVERIFY(about.grab().save(folder + QStringLiteral("/about.png")));
+    t.w.mnuHelpContent_Click();
+    QVERIFY(t.w.findChild<QWidget *>(QStringLiteral("HelpWindow"))->grab().save(folder + QStringLiteral("/help.png")));
 }
 
 QTEST_MAIN(TestFrmMain)
