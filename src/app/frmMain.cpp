@@ -188,6 +188,12 @@ void frmMain::wireSignals()
     for (auto [view, model] : {std::pair{lsvInbox, m_inbox}, std::pair{lsvRecycle, m_recycle}}) {
         connect(view, &QAbstractItemView::clicked, this,
                 [this, model = model](const QModelIndex &index) { ShowMessageDetails(*model, index.row()); });
+        // Moving through the list with the keyboard shows each row too.
+        connect(view->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+                [this, view = view, model = model](const QModelIndex &current) {
+                    if (view->hasFocus() && view->isVisible())
+                        ShowMessageDetails(*model, current.row());
+                });
         connect(view->header(), &QHeaderView::sectionClicked, this,
                 [this, view = view, model = model](int column) { showSortedBy(view, *model, column); });
     }

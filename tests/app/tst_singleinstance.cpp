@@ -95,6 +95,7 @@ void TestSingleInstance::secondCopyEndsSilently()
     QCOMPARE(second.exitStatus(), QProcess::NormalExit);
     QCOMPARE(second.exitCode(), 0);
     QCOMPARE(second.readAllStandardOutput(), QByteArray());   // no window shown
+    QCOMPARE(second.readAllStandardError(), QByteArray());    // and nothing said
     QVERIFY(QFile::exists(SingleInstance::lockPath()));
     QCOMPARE(first.state(), QProcess::Running);
     stop(first);
