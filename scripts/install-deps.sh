@@ -10,6 +10,7 @@ packages=(
   libsqlcipher-dev
   xvfb xauth
   dbus dbus-daemon python3
+  dovecot-core dovecot-pop3d openssl
 )
 
 missing=()
