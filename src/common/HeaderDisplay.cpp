@@ -15,10 +15,12 @@ namespace {
 // charset, an optional RFC 2231 language, encoding, encoded text. The text may
 // not hold "?" or a line break, so a match never runs past its word's end;
 // spaces are let in because some senders put them into Q words unencoded.
+// Charset names are held to the characters real ones use: the name goes to
+// the converter library, which reads more than a plain name (paths, options).
 const QRegularExpression &encodedWordPattern()
 {
-    static const QRegularExpression pattern(
-        QStringLiteral(R"(=\?([^?*\s]+)(?:\*[^?\s]*)?\?([BbQq])\?([^?\r\n]*)\?=)"));
+    static const QRegularExpression pattern(QStringLiteral(
+        R"(=\?([A-Za-z0-9][A-Za-z0-9_.:+\-]{0,39})(?:\*[A-Za-z0-9\-]*)?\?([BbQq])\?([^?\r\n]*)\?=)"));
     return pattern;
 }
 

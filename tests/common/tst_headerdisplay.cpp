@@ -48,6 +48,8 @@ void TestHeaderDisplay::decodedText_data()
         << u"=?x-unknown?Q?caf=E9?= tail"_qs << u"=?x-unknown?Q?caf=E9?= tail"_qs;
     QTest::newRow("unknown charset beside a known one")
         << u"=?x-unknown?Q?a?= =?UTF-8?Q?b?="_qs << u"=?x-unknown?Q?a?= b"_qs;
+    QTest::newRow("charset that is a path left as it was")
+        << u"=?../../tmp/x?Q?a?= =?UTF-8,version=1?Q?b?="_qs << u"=?../../tmp/x?Q?a?= =?UTF-8,version=1?Q?b?="_qs;
     QTest::newRow("broken base64 decodes what it can") << u"=?UTF-8?B?w6l!!!sw6h2Z?="_qs << u"élèv"_qs;
     QTest::newRow("base64 of nothing") << u"x =?UTF-8?B?####?= y"_qs << u"x  y"_qs;
     QTest::newRow("invalid utf-8 bytes") << u"=?UTF-8?B?/w==?="_qs << u"\uFFFD"_qs;
