@@ -185,10 +185,10 @@ void DialAttempt::onActivated(QDBusPendingCallWatcher *watcher)
         return;
     QDBusPendingReply<QDBusObjectPath, QDBusObjectPath, QVariantMap> reply = *watcher;
     if (reply.isError()) {
-        if (m_stage == Stage::Abandoning)
-            finish();
-        else
-            fail(Nm::resultForError(reply.error()));
+        // Nothing was made, so there is nothing to take down.
+        if (m_stage != Stage::Abandoning)
+            m_result = Nm::resultForError(reply.error());
+        finish();
         return;
     }
     m_settingsPath = reply.argumentAt<0>().path();
