@@ -31,12 +31,6 @@ DialAttempt::DialAttempt(const QDBusConnection &bus, const DialRequest &request,
     connect(&m_teardownLimit, &QTimer::timeout, this, &DialAttempt::finish);
 }
 
-DialAttempt::~DialAttempt()
-{
-    if (m_stage != Stage::Idle && m_stage != Stage::Done)
-        finish();
-}
-
 void DialAttempt::start()
 {
     if (!m_bus.isConnected()) {

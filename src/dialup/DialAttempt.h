@@ -24,7 +24,6 @@ class DialAttempt : public QObject {
 public:
     DialAttempt(const QDBusConnection &bus, const DialRequest &request, int timeLimitMs,
                 int teardownLimitMs, QObject *parent = nullptr);
-    ~DialAttempt() override;
 
     void start();
     bool isDone() const { return m_stage == Stage::Done; }

@@ -35,6 +35,7 @@ private Q_SLOTS:
     void networkManagerQuitsWhileDialling();
     void hangUpAfterFailedDial();
     void dialerGoneWithLineUp();
+    void hangUpWithoutNetworkManager();
     void secondDialWhileDialling();
     void valuesArriveIntact();
     void refusedValues_data();
@@ -323,6 +324,23 @@ void TestNetworkManagerDialer::dialerGoneWithLineUp()
     }
     QTRY_COMPARE(m_fake.activeCount(), 0);
     QTRY_COMPARE(m_fake.settingsCount(), 0);
+}
+
+void TestNetworkManagerDialer::hangUpWithoutNetworkManager()
+{
+    NetworkManagerDialer dialer;
+    dialer.setTeardownLimit(30'000);
+    dialer.DialUp(profile(), m_cancel);
+    QCOMPARE(dialer.RasResult, 0);
+    m_fake.leave();
+    QElapsedTimer clock;
+    clock.start();
+    dialer.HangUp();
+    const qint64 took = clock.elapsed();
+    QVERIFY(m_fake.rejoin());
+    QVERIFY2(took < 10'000, qPrintable(QString::number(took)));
+    QCOMPARE(dialer.RasResult, 711);
+    QCOMPARE(dialer.RasConnection, quint64(0));
 }
 
 void TestNetworkManagerDialer::secondDialWhileDialling()
