@@ -23,11 +23,7 @@ bool SingleInstance::tryAcquire()
 {
     if (m_lock.isLocked())
         return true;
-    if (m_lock.tryLock(0))
-        return true;
-    // A lock whose owner died is removed by tryLock itself; one more try
-    // covers the owner ending between the two looks.
-    if (m_lock.error() == QLockFile::LockFailedError && m_lock.removeStaleLockFile())
-        return m_lock.tryLock(0);
-    return false;
+    // tryLock takes over a lock whose process is gone (a crashed copy); it
+    // never removes one whose process still runs.
+    return m_lock.tryLock(0);
 }
