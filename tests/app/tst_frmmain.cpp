@@ -195,6 +195,9 @@ private Q_SLOTS:
     void helpWindow();
     void exitEndsProgram_data();
     void exitEndsProgram();
+    void ruleCommandsFromInbox();
+    void ruleCommandsFromRecycleBinMoveNothing();
+    void deleteSelectedRules();
     void messageBoxDialog_data();
     void messageBoxDialog();
     void keyboardChoosesFolders();
@@ -945,6 +948,95 @@ void TestFrmMain::exitEndsProgram()
     QVERIFY(!t.w.ruleDatabase().isOpen());
     // Nothing is asked and nothing is dialled on the way out.
     QCOMPARE(t.dialer->dials, 0);
+    VERIFY_BOXES(t.boxes);
+}
+
+void TestFrmMain::ruleCommandsFromInbox()
+{
+    Window t;
+    QVERIFY(t.load());
+    MessageFolderModel &inbox = t.w.inboxModel();
+    inbox.append(entry(QStringLiteral("x@spam.example"), 1));
+    inbox.append(entry(QStringLiteral("y@ok.example"), 2));
+    inbox.append(entry(QStringLiteral("X@SPAM.example"), 3));
+    inbox.append(entry(QStringLiteral("z@spam.example"), 4));
+    t.select(QStringLiteral("lsvInbox"), {0});
+    t.w.menus().mnuAddSenderToFilter1->trigger();
+    if (!t.w.ruleDatabase().IsInList(QStringLiteral("x@spam.example"), QStringLiteral("tbfilter")))
+        QSKIP("the rule lists do not store rules yet");
+    // The sender rule catches both spellings, last row first; the domain of
+    // z stays until its own rule comes.
+    QCOMPARE(senders(inbox), (QStringList{QStringLiteral("y@ok.example"), QStringLiteral("z@spam.example")}));
+    QCOMPARE(senders(t.w.recycleModel()), (QStringList{QStringLiteral("X@SPAM.example"), QStringLiteral("x@spam.example")}));
+    QCOMPARE(t.nodeText(QStringLiteral("Inbox")), QStringLiteral("Inbox (2)"));
+    QCOMPARE(t.nodeText(QStringLiteral("Recycle Bin")), QStringLiteral("Recycle Bin (2)"));
+
+    t.select(QStringLiteral("lsvInbox"), {1});
+    t.w.menus().mnuAddDomainToFilter1->trigger();
+    QVERIFY(t.w.ruleDatabase().IsInList(QStringLiteral("*@spam.example"), QStringLiteral("tbfilter")));
+    QCOMPARE(senders(inbox), QStringList{QStringLiteral("y@ok.example")});
+    QCOMPARE(t.w.recycleModel().entry(2).number, 4);
+
+    t.select(QStringLiteral("lsvInbox"), {0});
+    t.w.menus().mnuExemptSenderFromFilter1->trigger();
+    QVERIFY(t.w.ruleDatabase().IsInList(QStringLiteral("y@ok.example"), QStringLiteral("tbexempted")));
+    QCOMPARE(inbox.count(), 1);
+    VERIFY_BOXES(t.boxes);
+}
+
+void TestFrmMain::ruleCommandsFromRecycleBinMoveNothing()
+{
+    Window t;
+    QVERIFY(t.load());
+    t.fill(t.w.recycleModel(), {QStringLiteral("a@one.example"), QStringLiteral("b@two.example")}, QStringLiteral("recycle"));
+    t.fill(t.w.inboxModel(), {QStringLiteral("a@one.example")});
+    t.w.ShowRecycleBin();
+    t.select(QStringLiteral("lsvRecycle"), {0, 1});
+    t.w.menus().mnuAddSenderToFilter2->trigger();
+    t.w.menus().mnuAddDomainToFilter2->trigger();
+    t.w.menus().mnuExemptSenderFromFilter2->trigger();
+    if (!t.w.ruleDatabase().IsInList(QStringLiteral("a@one.example"), QStringLiteral("tbfilter")))
+        QSKIP("the rule lists do not store rules yet");
+    QVERIFY(t.w.ruleDatabase().IsInList(QStringLiteral("*@two.example"), QStringLiteral("tbfilter")));
+    QVERIFY(t.w.ruleDatabase().IsInList(QStringLiteral("b@two.example"), QStringLiteral("tbexempted")));
+    // The rules changed, the messages stayed where they were.
+    QCOMPARE(t.w.inboxModel().count(), 1);
+    QCOMPARE(t.w.recycleModel().count(), 2);
+    t.w.menus().mnuRemoveSenderFromFilter->trigger();
+    t.w.menus().mnuRemoveDomainFromFilter->trigger();
+    QVERIFY(!t.w.ruleDatabase().IsInList(QStringLiteral("a@one.example"), QStringLiteral("tbfilter")));
+    QVERIFY(!t.w.ruleDatabase().IsInList(QStringLiteral("*@two.example"), QStringLiteral("tbfilter")));
+    QCOMPARE(t.w.recycleModel().count(), 2);
+    VERIFY_BOXES(t.boxes);
+}
+
+void TestFrmMain::deleteSelectedRules()
+{
+    Window t;
+    QVERIFY(t.load());
+    for (const char *rule : {"a@x", "b@x", "c@x", "d@x"})
+        t.w.ruleLists().AddFilter(QLatin1String(rule));
+    t.clickNode(QStringLiteral("Filter List"));
+    QStandardItemModel *model = t.w.ruleLists().filterModel();
+    if (model->rowCount() == 0)
+        QSKIP("the rule lists do not store rules yet");
+    QCOMPARE(model->rowCount(), 4);
+    QCOMPARE(model->index(0, 0).data(Qt::DecorationRole).isNull(), false);
+    QStringList shown;
+    for (int i = 0; i < model->rowCount(); ++i)
+        shown << model->index(i, 0).data().toString();
+    t.select(QStringLiteral("lsvFilter"), {1, 3});
+    t.w.menus().mnuFilterDelete->trigger();
+    QCOMPARE(model->rowCount(), 2);
+    QCOMPARE(model->index(0, 0).data().toString(), shown.at(0));
+    QCOMPARE(model->index(1, 0).data().toString(), shown.at(2));
+    QVERIFY(!t.w.ruleDatabase().IsInList(shown.at(1), QStringLiteral("tbfilter")));
+    QVERIFY(!t.w.ruleDatabase().IsInList(shown.at(3), QStringLiteral("tbfilter")));
+    QVERIFY(t.w.ruleDatabase().IsInList(shown.at(0), QStringLiteral("tbfilter")));
+    // Nothing selected: nothing goes.
+    t.select(QStringLiteral("lsvFilter"), {});
+    t.w.menus().mnuFilterDelete->trigger();
+    QCOMPARE(model->rowCount(), 2);
     VERIFY_BOXES(t.boxes);
 }
 
