@@ -45,7 +45,9 @@ public:
 
     // The statements of the rule lists. They answer false on any failure.
     bool InsertRule(const QString &table, const QString &value);   // empty value stores NULL
-    bool DeleteRule(const QString &table, const QString &value);   // every case variant
+    // Deletes every case variant of the value; an empty value deletes the
+    // rows that hold no value (NULL or empty).
+    bool DeleteRule(const QString &table, const QString &value);
     // Many inserts in one transaction: all of them or none.
     bool InsertRules(const QString &table, const QStringList &values);
     // Every stored value in the engine's order; a NULL value reads as a null
