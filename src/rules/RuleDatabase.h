@@ -33,8 +33,10 @@ public:
     // Compacts the file into place, keeping the previous state as the backup.
     // On failure shows the "Error" box and returns false; the rules are never lost.
     bool CompactRuleDatabase();
-    // Opens (creating a first, empty database when there is none). On failure
-    // returns false and sets *error to a description for the user.
+    // Opens (creating a first, empty database when there is none, but never
+    // while backup.mdb alone holds the rules). The file stays locked for this
+    // run. On failure returns false and sets *error to a description for the
+    // user.
     bool OpenRuleDatabase(QString *error = nullptr);
     void CloseRuleDatabase();
     bool isOpen() const { return m_db != nullptr; }

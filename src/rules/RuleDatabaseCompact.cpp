@@ -117,12 +117,12 @@ bool RuleDatabase::CompactRuleDatabase()
              && exportInto(connection, target, &error) && connection.close(&error)
              && DurableFile::sync(target, &error);
         connection.close();
-        // A journal left beside the source would be played into whatever
-        // file next bears the name; opening the source has rolled it back.
-        if (ok && DurableFile::exists(source + QStringLiteral("-journal"))) {
-            error = QStringLiteral("The rule database has an unfinished change (%1-journal).").arg(source);
-            ok = false;
-        }
+        // Reading the source has rolled back an unfinished change, so a
+        // journal still beside it (as a run that ended without closing the
+        // database leaves) is spent; it must not stay beside the file that
+        // takes the name next.
+        if (ok)
+            ok = DurableFile::remove(source + QStringLiteral("-journal"), &error);
         if (ok && !recovering) {
             // The old state becomes the backup; the compacted file takes
             // its place. Should the second step fail, the first is undone.

@@ -1,3 +1,4 @@
+#include "RuleConnection.h"
 #include "RuleDatabase.h"
 #include "RuleTestFiles.h"
 #include "TestSupport.h"
@@ -5,6 +6,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QTemporaryDir>
 #include <QTest>
 
 using namespace Qt::StringLiterals;
@@ -34,6 +36,8 @@ private Q_SLOTS:
     void compactShrinksTheFile();
     void compactWhileOpenReopens();
     void halfDoneCompactionRecoversFromBackup();
+    void journalsLeftByEndedRuns_data();
+    void journalsLeftByEndedRuns();
     void unreadableDatabaseIsLeftAlone_data();
     void unreadableDatabaseIsLeftAlone();
     void unreadableBackupAloneIsLeftAlone();
@@ -175,6 +179,51 @@ void TestRuleCompaction::halfDoneCompactionRecoversFromBackup()
     verifyNoLeftovers();
     QVERIFY(db.OpenRuleDatabase());
     QVERIFY(db.IsInList(u"JOE@x.de"_s, kFilter));
+}
+
+void TestRuleCompaction::journalsLeftByEndedRuns_data()
+{
+    QTest::addColumn<bool>("midTransaction");
+    QTest::newRow("run ended without closing") << false;
+    QTest::newRow("run ended inside a change") << true;
+}
+
+void TestRuleCompaction::journalsLeftByEndedRuns()
+{
+    QFETCH(bool, midTransaction);
+    QTemporaryDir elsewhere;
+    QVERIFY(QDir().mkpath(m_home->appDataFolder()));
+    const QString original = elsewhere.path() + u"/trelvik.mdb"_s;
+    QStringList rules = kRules;
+    for (int i = 0; i < 3000; ++i)
+        rules.append(u"bulk%1@x.de"_s.arg(i));
+    QVERIFY(ruletest::writeProgramDatabase(original, rules, {}));
+    {
+        RuleDatabase running(elsewhere.path());
+        QVERIFY(running.OpenRuleDatabase());
+        QVERIFY(running.InsertRule(kFilter, u"committed@x.de"_s));
+        rules.append(u"committed@x.de"_s);
+        RuleConnection writer;
+        if (midTransaction) {
+            running.CloseRuleDatabase();
+            QString error;
+            // With a tiny cache the change overwrites pages of the file
+            // before it commits, their old contents saved in the journal.
+            QVERIFY2(writer.open(original, &error), qPrintable(error));
+            QVERIFY(writer.exec("pragma cache_size = 1; begin; update tbfilter set email = upper(email);", &error));
+        }
+        // Copy the files as a run that ends here leaves them.
+        QVERIFY(QFile::exists(original + u"-journal"_s));
+        QVERIFY(QFile::copy(original, dbPath()));
+        QVERIFY(QFile::copy(original + u"-journal"_s, dbPath() + u"-journal"_s));
+    }
+
+    RuleDatabase db;
+    QVERIFY(db.CompactRuleDatabase());
+    VERIFY_BOXES(*m_boxes);
+    verifyNoLeftovers();
+    verifyRules(dbPath(), rules, {});
+    verifyRules(backupPath(), rules, {});
 }
 
 void TestRuleCompaction::unreadableDatabaseIsLeftAlone_data()
