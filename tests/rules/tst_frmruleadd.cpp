@@ -9,6 +9,7 @@
 #include <QPushButton>
 #include <QStandardItemModel>
 #include <QTest>
+#include <algorithm>
 
 using namespace Qt::StringLiterals;
 using Kind = frmRuleAdd::Kind;
