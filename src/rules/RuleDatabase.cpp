@@ -1,17 +1,249 @@
-// Placeholder until the rule database lands: an empty, always-open store.
 #include "RuleDatabase.h"
 
-#include <QStandardPaths>
+#include "DurableFile.h"
+#include "RuleConnection.h"
 
-QString RuleDatabase::defaultFolder() { return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QStringLiteral("/Trelvik"); }
-RuleDatabase::RuleDatabase(const QString &folder) : m_folder(folder) {}
-RuleDatabase::~RuleDatabase() = default;
-QString RuleDatabase::databasePath() const { return m_folder + QLatin1Char('/') + QLatin1String(kFileName); }
-QString RuleDatabase::backupPath() const { return m_folder + QLatin1Char('/') + QLatin1String(kBackupName); }
-bool RuleDatabase::CompactRuleDatabase() { return true; }
-bool RuleDatabase::OpenRuleDatabase(QString *) { return true; }
-void RuleDatabase::CloseRuleDatabase() {}
-bool RuleDatabase::IsInList(const QString &, const QString &) const { return false; }
-bool RuleDatabase::InsertRule(const QString &, const QString &) { return false; }
-bool RuleDatabase::DeleteRule(const QString &, const QString &) { return false; }
-std::optional<QStringList> RuleDatabase::FillRules(const QString &) const { return QStringList(); }
+#include <QDir>
+#include <QFile>
+#include <QStandardPaths>
+#include <sqlite3.h>
+
+namespace {
+
+// The canonical name of a known table, or null: a table name reaches SQL
+// only from this list, never from the caller's text.
+const char *knownTable(const QString &table)
+{
+    if (table == QLatin1String("tbfilter"))
+        return "tbfilter";
+    if (table == QLatin1String("tbexempted"))
+        return "tbexempted";
+    return nullptr;
+}
+
+// Puts a cached statement back to its initial state when a use ends.
+class StatementUse {
+public:
+    explicit StatementUse(sqlite3_stmt *statement) : m_statement(statement) {}
+    ~StatementUse()
+    {
+        sqlite3_reset(m_statement);
+        sqlite3_clear_bindings(m_statement);
+    }
+    StatementUse(const StatementUse &) = delete;
+    StatementUse &operator=(const StatementUse &) = delete;
+
+private:
+    sqlite3_stmt *m_statement;
+};
+
+// An empty value is bound as NULL: it is found by no lookup and stored as NULL.
+bool bindValue(sqlite3_stmt *statement, const QByteArray &utf8, bool empty)
+{
+    if (empty)
+        return sqlite3_bind_null(statement, 1) == SQLITE_OK;
+    return sqlite3_bind_text(statement, 1, utf8.constData(), int(utf8.size()), SQLITE_STATIC) == SQLITE_OK;
+}
+
+} // namespace
+
+QString RuleDatabase::defaultFolder()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QStringLiteral("/Trelvik");
+}
+
+RuleDatabase::RuleDatabase(const QString &folder)
+    : m_folder(folder)
+{
+}
+
+RuleDatabase::~RuleDatabase()
+{
+    CloseRuleDatabase();
+}
+
+QString RuleDatabase::databasePath() const
+{
+    return m_folder + QLatin1Char('/') + QLatin1String(kFileName);
+}
+
+QString RuleDatabase::backupPath() const
+{
+    return m_folder + QLatin1Char('/') + QLatin1String(kBackupName);
+}
+
+bool RuleDatabase::isRuleTable(const QString &table)
+{
+    return knownTable(table) != nullptr;
+}
+
+void RuleDatabase::ensureFolder() const
+{
+    QDir dir(m_folder);
+    if (dir.exists())
+        return;
+    // The rules are the user's own: nobody else may list or read them.
+    if (QDir().mkpath(m_folder))
+        QFile::setPermissions(m_folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+}
+
+bool RuleDatabase::OpenRuleDatabase(QString *error)
+{
+    if (m_db)
+        return true;
+    ensureFolder();
+    if (!DurableFile::exists(databasePath())) {
+        if (DurableFile::exists(backupPath())) {
+            // A fresh empty database here would become the next backup and
+            // push out the only copy of the rules.
+            if (error)
+                *error = QStringLiteral("The rule database \"%1\" is missing and its backup \"%2\" could not be restored.")
+                             .arg(databasePath(), backupPath());
+            return false;
+        }
+        if (!createDatabase(error))
+            return false;
+    }
+    RuleConnection connection;
+    QString why;
+    // Only this one running copy uses the file (the instance lock sees to
+    // that), so it keeps the file locked instead of locking, checking and
+    // re-reading it around every lookup; and it keeps the decrypted pages of
+    // a large rule list in memory.
+    if (!connection.open(databasePath(), &why) || !connection.createSchema(&why)
+        || !connection.exec("pragma locking_mode = exclusive; pragma cache_size = -16384", &why)) {
+        if (error)
+            *error = why;
+        return false;
+    }
+    m_db = connection.release();
+    return true;
+}
+
+void RuleDatabase::CloseRuleDatabase()
+{
+    for (sqlite3_stmt *statement : std::as_const(m_statements))
+        sqlite3_finalize(statement);
+    m_statements.clear();
+    if (m_db) {
+        sqlite3_close(m_db);
+        m_db = nullptr;
+    }
+}
+
+sqlite3_stmt *RuleDatabase::statement(const QByteArray &sql) const
+{
+    if (!m_db)
+        return nullptr;
+    if (sqlite3_stmt *cached = m_statements.value(sql))
+        return cached;
+    sqlite3_stmt *prepared = nullptr;
+    if (sqlite3_prepare_v2(m_db, sql.constData(), int(sql.size()), &prepared, nullptr) != SQLITE_OK) {
+        sqlite3_finalize(prepared);
+        return nullptr;
+    }
+    m_statements.insert(sql, prepared);
+    return prepared;
+}
+
+bool RuleDatabase::IsInList(const QString &value, const QString &table) const
+{
+    const char *name = knownTable(table);
+    if (!name)
+        throw RuleDatabaseError("No such rule table: " + table.toStdString());
+    if (!m_db)
+        throw RuleDatabaseError("The rule database is not open.");
+    sqlite3_stmt *lookup = statement(QByteArray("select email from ") + name + " where email=?1");
+    if (!lookup)
+        throw RuleDatabaseError(sqlite3_errmsg(m_db));
+    const QByteArray utf8 = value.toUtf8();
+    StatementUse use(lookup);
+    if (!bindValue(lookup, utf8, value.isEmpty()))
+        throw RuleDatabaseError(sqlite3_errmsg(m_db));
+    switch (sqlite3_step(lookup)) {
+    case SQLITE_ROW:
+        return true;
+    case SQLITE_DONE:
+        return false;
+    default:
+        throw RuleDatabaseError(sqlite3_errmsg(m_db));
+    }
+}
+
+bool RuleDatabase::InsertRule(const QString &table, const QString &value)
+{
+    const char *name = knownTable(table);
+    if (!name)
+        return false;
+    sqlite3_stmt *insert = statement(QByteArray("insert into ") + name + " (email) values (?1)");
+    if (!insert)
+        return false;
+    const QByteArray utf8 = value.toUtf8();
+    StatementUse use(insert);
+    return bindValue(insert, utf8, value.isEmpty()) && sqlite3_step(insert) == SQLITE_DONE;
+}
+
+bool RuleDatabase::InsertRules(const QString &table, const QStringList &values)
+{
+    if (!knownTable(table) || !m_db)
+        return false;
+    if (sqlite3_exec(m_db, "begin", nullptr, nullptr, nullptr) != SQLITE_OK)
+        return false;
+    for (const QString &value : values) {
+        if (!InsertRule(table, value)) {
+            sqlite3_exec(m_db, "rollback", nullptr, nullptr, nullptr);
+            return false;
+        }
+    }
+    if (sqlite3_exec(m_db, "commit", nullptr, nullptr, nullptr) == SQLITE_OK)
+        return true;
+    sqlite3_exec(m_db, "rollback", nullptr, nullptr, nullptr);
+    return false;
+}
+
+bool RuleDatabase::DeleteRule(const QString &table, const QString &value)
+{
+    const char *name = knownTable(table);
+    if (!name)
+        return false;
+    if (value.isEmpty()) {
+        // The rows an empty value made: deleting the empty row of a list
+        // must take them out of the table too.
+        sqlite3_stmt *remove = statement(QByteArray("delete from ") + name + " where email is null or email=''");
+        if (!remove)
+            return false;
+        StatementUse use(remove);
+        return sqlite3_step(remove) == SQLITE_DONE;
+    }
+    sqlite3_stmt *remove = statement(QByteArray("delete from ") + name + " where email=?1");
+    if (!remove)
+        return false;
+    const QByteArray utf8 = value.toUtf8();
+    StatementUse use(remove);
+    return bindValue(remove, utf8, false) && sqlite3_step(remove) == SQLITE_DONE;
+}
+
+std::optional<QStringList> RuleDatabase::FillRules(const QString &table) const
+{
+    const char *name = knownTable(table);
+    if (!name)
+        return std::nullopt;
+    sqlite3_stmt *select = statement(QByteArray("select email from ") + name);
+    if (!select)
+        return std::nullopt;
+    StatementUse use(select);
+    QStringList values;
+    int rc;
+    while ((rc = sqlite3_step(select)) == SQLITE_ROW) {
+        if (sqlite3_column_type(select, 0) == SQLITE_NULL) {
+            values.append(QString());
+            continue;
+        }
+        const auto *text = reinterpret_cast<const char *>(sqlite3_column_text(select, 0));
+        const int bytes = sqlite3_column_bytes(select, 0);
+        values.append(bytes > 0 ? QString::fromUtf8(text, bytes) : QStringLiteral(""));
+    }
+    if (rc != SQLITE_DONE)
+        return std::nullopt;
+    return values;
+}

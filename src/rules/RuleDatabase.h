@@ -1,11 +1,14 @@
 #pragma once
 
+#include <QByteArray>
+#include <QHash>
 #include <QString>
 #include <QStringList>
 #include <optional>
 #include <stdexcept>
 
 struct sqlite3;
+struct sqlite3_stmt;
 
 // The rule database: two tables, "tbfilter" and "tbexempted", of one text
 // column "email" compared without regard to case. One instance is opened at
@@ -30,8 +33,10 @@ public:
     // Compacts the file into place, keeping the previous state as the backup.
     // On failure shows the "Error" box and returns false; the rules are never lost.
     bool CompactRuleDatabase();
-    // Opens (creating a first, empty database when there is none). On failure
-    // returns false and sets *error to a description for the user.
+    // Opens (creating a first, empty database when there is none, but never
+    // while backup.mdb alone holds the rules). The file stays locked for this
+    // run. On failure returns false and sets *error to a description for the
+    // user.
     bool OpenRuleDatabase(QString *error = nullptr);
     void CloseRuleDatabase();
     bool isOpen() const { return m_db != nullptr; }
@@ -42,14 +47,28 @@ public:
 
     // The statements of the rule lists. They answer false on any failure.
     bool InsertRule(const QString &table, const QString &value);   // empty value stores NULL
-    bool DeleteRule(const QString &table, const QString &value);   // every case variant
+    // Deletes every case variant of the value; an empty value deletes the
+    // rows that hold no value (NULL or empty).
+    bool DeleteRule(const QString &table, const QString &value);
+    // Many inserts in one transaction: all of them or none.
+    bool InsertRules(const QString &table, const QStringList &values);
     // Every stored value in the engine's order; a NULL value reads as a null
     // QString. std::nullopt when the query failed.
     std::optional<QStringList> FillRules(const QString &table) const;
 
+    // The two tables the program knows; any other name is refused.
+    static bool isRuleTable(const QString &table);
+
 private:
+    // A prepared statement kept for the whole run; null when the engine
+    // refused it.
+    sqlite3_stmt *statement(const QByteArray &sql) const;
+    void ensureFolder() const;
+    bool createDatabase(QString *error) const;
+
     QString m_folder;
     sqlite3 *m_db = nullptr;
+    mutable QHash<QByteArray, sqlite3_stmt *> m_statements;
 };
 
 class RuleDatabaseError : public std::runtime_error {

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QString>
+
+// Rule values are the same rule when they differ only in the case of their
+// letters, in any script: "ÄRGER@x.de" and "ärger@x.de" are one rule. The
+// database orders and compares the column by this collation, and the lists
+// find their rows by it, so both agree on what "the same value" means.
+namespace RuleCollation {
+
+// The collation's name as the schema uses it.
+inline constexpr const char *kName = "RULECASE";
+
+// A total order on UTF-8 texts: by their code points, each folded to one
+// case (simple Unicode case folding). Needs no allocation: the index calls it
+// many times for every lookup.
+int compareUtf8(const char *a, int aLength, const char *b, int bLength);
+
+// Whether two values are the same rule.
+bool sameRule(const QString &a, const QString &b);
+
+} // namespace RuleCollation

@@ -1,0 +1,101 @@
+#define SQLITE_HAS_CODEC 1
+#include "RuleConnection.h"
+
+#include "RuleCollation.h"
+
+#include <QFile>
+#include <sqlite3.h>
+
+namespace {
+
+constexpr char kPassword[] = "q7wm2c5x8r1t4n6p9z0k";
+
+int collate(void *, int aLength, const void *a, int bLength, const void *b)
+{
+    return RuleCollation::compareUtf8(static_cast<const char *>(a), aLength,
+                                      static_cast<const char *>(b), bLength);
+}
+
+} // namespace
+
+RuleConnection::~RuleConnection()
+{
+    close();
+}
+
+QByteArray RuleConnection::password()
+{
+    return QByteArray(kPassword);
+}
+
+QString RuleConnection::lastError() const
+{
+    const QString text = m_db ? QString::fromUtf8(sqlite3_errmsg(m_db)) : QStringLiteral("out of memory");
+    return QStringLiteral("%1 (%2)").arg(text, m_path);
+}
+
+bool RuleConnection::open(const QString &path, QString *error)
+{
+    close();
+    m_path = path;
+    if (error)
+        error->clear();
+    const int rc = sqlite3_open_v2(QFile::encodeName(path).constData(), &m_db, SQLITE_OPEN_READWRITE, nullptr);
+    if (rc != SQLITE_OK) {
+        if (error)
+            *error = lastError();
+        close();
+        return false;
+    }
+    if (sqlite3_key(m_db, kPassword, int(sizeof kPassword - 1)) != SQLITE_OK
+        || sqlite3_create_collation_v2(m_db, RuleCollation::kName, SQLITE_UTF8, nullptr, collate, nullptr) != SQLITE_OK
+        // A wrong key or a file that is no database shows at the first read.
+        || !exec("select count(*) from sqlite_master", error)) {
+        if (error && error->isEmpty())
+            *error = lastError();
+        close();
+        return false;
+    }
+    return true;
+}
+
+bool RuleConnection::close(QString *error)
+{
+    if (!m_db)
+        return true;
+    if (sqlite3_close(m_db) != SQLITE_OK) {
+        if (error)
+            *error = lastError();
+        return false;
+    }
+    m_db = nullptr;
+    return true;
+}
+
+sqlite3 *RuleConnection::release()
+{
+    sqlite3 *db = m_db;
+    m_db = nullptr;
+    return db;
+}
+
+bool RuleConnection::exec(const QByteArray &sql, QString *error)
+{
+    if (sqlite3_exec(m_db, sql.constData(), nullptr, nullptr, nullptr) == SQLITE_OK)
+        return true;
+    if (error)
+        *error = lastError();
+    return false;
+}
+
+bool RuleConnection::createSchema(QString *error)
+{
+    QByteArray sql;
+    for (const char *table : {"tbfilter", "tbexempted"}) {
+        sql += QByteArray("create table if not exists ") + table + " (email text collate "
+               + RuleCollation::kName + ");";
+        // The index takes the column's collation, so lookups by value use it.
+        sql += QByteArray("create index if not exists ") + table + "_email on " + table + " (email);";
+    }
+    return exec(sql, error);
+}

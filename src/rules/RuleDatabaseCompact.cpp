@@ -1,0 +1,147 @@
+// Start-up compaction of the rule database and the making of a first one.
+// The database on disk is replaced only by a complete, flushed file, so a
+// failure or a crash at any point leaves the rules readable in trelvik.mdb
+// or, between the two renames, in backup.mdb, from which the next start
+// recovers them.
+#include "RuleDatabase.h"
+
+#include "DurableFile.h"
+#include "RuleConnection.h"
+
+#include <MessageBox.h>
+
+#include <sqlite3.h>
+
+namespace {
+
+constexpr char kCompactSuffix[] = ".compact";
+
+bool discardTemporary(const QString &path, QString *error)
+{
+    return DurableFile::remove(path + QStringLiteral("-journal"), error) && DurableFile::remove(path, error);
+}
+
+// Copies every table and index of the open source into a new keyed file.
+bool exportInto(RuleConnection &source, const QString &target, QString *error)
+{
+    if (!discardTemporary(target, error) || !DurableFile::createPrivate(target, error))
+        return false;
+    sqlite3_stmt *attach = nullptr;
+    const QByteArray sql = "attach database ?1 as compacted key ?2";
+    if (sqlite3_prepare_v2(source.handle(), sql.constData(), int(sql.size()), &attach, nullptr) != SQLITE_OK) {
+        *error = source.lastError();
+        sqlite3_finalize(attach);
+        return false;
+    }
+    const QByteArray targetName = target.toUtf8();
+    const QByteArray key = RuleConnection::password();
+    sqlite3_bind_text(attach, 1, targetName.constData(), int(targetName.size()), SQLITE_STATIC);
+    sqlite3_bind_text(attach, 2, key.constData(), int(key.size()), SQLITE_STATIC);
+    const bool attached = sqlite3_step(attach) == SQLITE_DONE;
+    if (!attached)
+        *error = source.lastError();
+    sqlite3_finalize(attach);
+    if (!attached)
+        return false;
+
+    // The copy needs no journal and no flush per step: until it is complete
+    // and flushed as a whole it is not the database, and a failed copy is
+    // thrown away.
+    bool ok = source.exec("pragma compacted.journal_mode = off; pragma compacted.synchronous = off;"
+                          "pragma compacted.cache_size = -16384; pragma main.cache_size = -16384;",
+                          error)
+              && source.exec("select sqlcipher_export('compacted')", error);
+    // A copy that lost rows must not replace the database.
+    for (const char *table : {"tbfilter", "tbexempted"}) {
+        if (!ok)
+            break;
+        const QByteArray count = QByteArray("select (select count(*) from main.") + table
+                                 + ") = (select count(*) from compacted." + table + ")";
+        sqlite3_stmt *check = nullptr;
+        ok = sqlite3_prepare_v2(source.handle(), count.constData(), int(count.size()), &check, nullptr) == SQLITE_OK
+             && sqlite3_step(check) == SQLITE_ROW && sqlite3_column_int(check, 0) == 1;
+        sqlite3_finalize(check);
+        if (!ok)
+            *error = QStringLiteral("The compacted copy of the rule database is incomplete (%1).").arg(target);
+    }
+    QString detachError;
+    if (!source.exec("detach database compacted", &detachError) && ok) {
+        *error = detachError;
+        ok = false;
+    }
+    return ok;
+}
+
+} // namespace
+
+bool RuleDatabase::createDatabase(QString *error) const
+{
+    const QString target = databasePath() + QLatin1String(kCompactSuffix);
+    QString why;
+    RuleConnection connection;
+    bool ok = discardTemporary(target, &why) && DurableFile::createPrivate(target, &why)
+              && connection.open(target, &why) && connection.createSchema(&why) && connection.close(&why)
+              && DurableFile::sync(target, &why) && DurableFile::replace(target, databasePath(), &why)
+              && DurableFile::sync(m_folder, &why);
+    if (!ok) {
+        connection.close();
+        discardTemporary(target, nullptr);
+        if (error)
+            *error = why;
+    }
+    return ok;
+}
+
+bool RuleDatabase::CompactRuleDatabase()
+{
+    const bool wasOpen = isOpen();
+    CloseRuleDatabase();
+    ensureFolder();
+
+    const QString database = databasePath();
+    const QString backup = backupPath();
+    const QString target = database + QLatin1String(kCompactSuffix);
+    QString error;
+    bool ok = true;
+
+    if (!DurableFile::exists(database) && !DurableFile::exists(backup)) {
+        // A first start: the rule lists begin empty.
+        ok = createDatabase(&error);
+    } else {
+        // Without trelvik.mdb an earlier compaction stopped between its two
+        // renames: backup.mdb then holds the only copy and is the source.
+        const bool recovering = !DurableFile::exists(database);
+        const QString source = recovering ? backup : database;
+        RuleConnection connection;
+        ok = connection.open(source, &error) && connection.createSchema(&error)
+             && exportInto(connection, target, &error) && connection.close(&error)
+             && DurableFile::sync(target, &error);
+        connection.close();
+        // Reading the source has rolled back an unfinished change, so a
+        // journal still beside it (as a run that ended without closing the
+        // database leaves) is spent; it must not stay beside the file that
+        // takes the name next.
+        if (ok)
+            ok = DurableFile::remove(source + QStringLiteral("-journal"), &error);
+        if (ok && !recovering) {
+            // The old state becomes the backup; the compacted file takes
+            // its place. Should the second step fail, the first is undone.
+            ok = DurableFile::replace(database, backup, &error);
+            if (ok && !DurableFile::replace(target, database, &error)) {
+                DurableFile::replace(backup, database, nullptr);
+                ok = false;
+            }
+        } else if (ok) {
+            ok = DurableFile::replace(target, database, &error);
+        }
+        if (ok)
+            ok = DurableFile::sync(m_folder, &error);
+        discardTemporary(target, nullptr);
+    }
+
+    if (!ok)
+        MessageBox::show(error, QStringLiteral("Error"), MessageBox::Icon::Critical);
+    if (wasOpen)
+        OpenRuleDatabase();
+    return ok;
+}

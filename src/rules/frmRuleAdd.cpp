@@ -1,0 +1,119 @@
+#include "frmRuleAdd.h"
+
+#include "MessageBox.h"
+#include "RuleLists.h"
+
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QIcon>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QStyle>
+
+namespace {
+
+const QString kSampleAddress = QStringLiteral("john.smith@example.com");
+const QString kSampleDomain = QStringLiteral("example.com");
+
+// Leading and trailing spaces go; other white space is part of the entry.
+QString trimSpaces(const QString &text)
+{
+    qsizetype begin = 0;
+    qsizetype end = text.size();
+    while (begin < end && text.at(begin) == QLatin1Char(' '))
+        ++begin;
+    while (end > begin && text.at(end - 1) == QLatin1Char(' '))
+        --end;
+    return text.mid(begin, end - begin);
+}
+
+} // namespace
+
+frmRuleAdd::frmRuleAdd(Kind kind, RuleLists &rules, QWidget *parent)
+    : QDialog(parent)
+    , m_kind(kind)
+    , m_rules(rules)
+    , picRule(new QLabel(this))
+    , lblEmailHint(new QLabel(this))
+    , lblDomainHint(new QLabel(this))
+    , txtEmail(new QLineEdit(this))
+    , cmdAdd(new QPushButton(QStringLiteral("Add"), this))
+    , cmdDone(new QPushButton(QStringLiteral("Done"), this))
+{
+    const bool filter = kind == Kind::Filter;
+    setObjectName(filter ? QStringLiteral("frmFilterAdd") : QStringLiteral("frmExemptedAdd"));
+    setWindowTitle(filter ? QStringLiteral("Add Filter") : QStringLiteral("Add Exempted"));
+    setAccessibleName(windowTitle());
+    setModal(true);
+
+    picRule->setObjectName(QStringLiteral("picRule"));
+    QIcon icon = rules.icon(filter ? QStringLiteral("filter") : QStringLiteral("exempted"));
+    if (icon.isNull())
+        icon = style()->standardIcon(QStyle::SP_FileDialogContentsView);
+    picRule->setPixmap(icon.pixmap(32, 32));
+    picRule->setAccessibleName(filter ? QStringLiteral("Filter List") : QStringLiteral("Exempted List"));
+
+    lblEmailHint->setObjectName(QStringLiteral("lblEmailHint"));
+    lblEmailHint->setText(QStringLiteral("To enter an Email Address type ") + kSampleAddress);
+    lblEmailHint->setAccessibleName(lblEmailHint->text());
+    lblDomainHint->setObjectName(QStringLiteral("lblDomainHint"));
+    lblDomainHint->setText(QStringLiteral("To enter a Domain type ") + QStringLiteral("*@") + kSampleDomain);
+    lblDomainHint->setAccessibleName(lblDomainHint->text());
+
+    txtEmail->setObjectName(QStringLiteral("txtEmail"));
+    txtEmail->setMaxLength(kMaxLength);
+    txtEmail->setAccessibleName(QStringLiteral("Email Address"));
+    txtEmail->setAccessibleDescription(lblEmailHint->text() + QLatin1Char('\n') + lblDomainHint->text());
+    lblEmailHint->setBuddy(txtEmail);
+
+    cmdAdd->setObjectName(QStringLiteral("cmdAdd"));
+    cmdAdd->setAccessibleName(QStringLiteral("Add"));
+    cmdAdd->setDefault(true);
+    cmdDone->setObjectName(QStringLiteral("cmdDone"));
+    cmdDone->setAccessibleName(QStringLiteral("Done"));
+    cmdDone->setAutoDefault(false);
+
+    auto *hints = new QGridLayout;
+    hints->addWidget(picRule, 0, 0, 2, 1, Qt::AlignTop);
+    hints->addWidget(lblEmailHint, 0, 1);
+    hints->addWidget(lblDomainHint, 1, 1);
+    hints->setColumnStretch(1, 1);
+    auto *buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    buttons->addWidget(cmdAdd);
+    buttons->addWidget(cmdDone);
+    auto *layout = new QGridLayout(this);
+    layout->addLayout(hints, 0, 0);
+    layout->addWidget(txtEmail, 1, 0);
+    layout->addLayout(buttons, 2, 0);
+
+    setTabOrder(txtEmail, cmdAdd);
+    setTabOrder(cmdAdd, cmdDone);
+    txtEmail->setFocus();
+
+    connect(cmdAdd, &QPushButton::clicked, this, &frmRuleAdd::cmdAdd_Click);
+    // Escape rejects the dialog as "Done" does; nothing typed is kept.
+    connect(cmdDone, &QPushButton::clicked, this, &frmRuleAdd::cmdDone_Click);
+}
+
+void frmRuleAdd::cmdAdd_Click()
+{
+    const QString value = trimSpaces(txtEmail->text());
+    txtEmail->setText(value);
+    if (value.isEmpty()) {
+        MessageBox::show(QStringLiteral("Invalid Entry"), QStringLiteral("Warning"), MessageBox::Icon::Exclamation);
+        txtEmail->setFocus();
+        return;
+    }
+    if (m_kind == Kind::Filter)
+        m_rules.AddFilter(value);
+    else
+        m_rules.AddExempted(value);
+    txtEmail->clear();
+}
+
+void frmRuleAdd::cmdDone_Click()
+{
+    reject();
+}
