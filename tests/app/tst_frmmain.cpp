@@ -284,10 +284,14 @@ void TestFrmMain::unopenableDatabaseEndsStartup()
     if (loaded)
         QSKIP("the rule database layer does not report open failures yet");
     QVERIFY(!w.isVisible());
-    QCOMPARE(boxes.shown().size(), 1);
-    QCOMPARE(boxes.shown().first().title, QStringLiteral("Error"));
-    QCOMPARE(boxes.shown().first().icon, MessageBox::Icon::Critical);
-    QVERIFY(!boxes.shown().first().text.trimmed().isEmpty());
+    // The failed compaction may have said so already (start-up goes on after
+    // it); the failed open is the last word, and nothing else is shown.
+    QVERIFY(!boxes.shown().isEmpty() && boxes.shown().size() <= 2);
+    for (const MessageBox::Request &box : boxes.shown()) {
+        QCOMPARE(box.title, QStringLiteral("Error"));
+        QCOMPARE(box.icon, MessageBox::Icon::Critical);
+        QVERIFY(!box.text.trimmed().isEmpty());
+    }
     // Nothing after the database step ran.
     QVERIFY(w.windowTitle() != QStringLiteral("Trelvik 3.4"));
 }
