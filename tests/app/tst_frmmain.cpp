@@ -1155,6 +1155,10 @@ void TestFrmMain::screenshots()
         QTRY_COMPARE(t.w.outerSizeTwips(), size);
         QVERIFY(t.w.grab().save(folder + QStringLiteral("/main-%1.png").arg(QLatin1String(name))));
     }
+    for (const char *rule : {"*@shop.example", "news@shop.example", "Anna Berg <anna@example.org>"})
+        t.w.ruleLists().AddFilter(QLatin1String(rule));
+    t.clickNode(QStringLiteral("Filter List"));
+    QVERIFY(t.w.grab().save(folder + QStringLiteral("/filter.png")));
     frmAbout about(&t.w);
     about.show();
     QVERIFY(about.grab().save(folder + QStringLiteral("/about.png")));
