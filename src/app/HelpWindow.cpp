@@ -1,0 +1,84 @@
+#include "HelpWindow.h"
+
+#include "AppIcons.h"
+
+#include <QHBoxLayout>
+#include <QListWidget>
+#include <QSplitter>
+#include <QTextBrowser>
+
+// The pages are compiled into this library; a static library's resources
+// must be registered by hand.
+static void registerHelpPages()
+{
+    Q_INIT_RESOURCE(app);
+}
+
+QList<QPair<QUrl, QString>> HelpWindow::pages()
+{
+    return {
+        {QUrl(QStringLiteral("qrc:/help/index.html")), QStringLiteral("Getting started")},
+        {QUrl(QStringLiteral("qrc:/help/profiles.html")), QStringLiteral("Profiles")},
+        {QUrl(QStringLiteral("qrc:/help/fetching.html")), QStringLiteral("Fetching and reviewing")},
+        {QUrl(QStringLiteral("qrc:/help/rules.html")), QStringLiteral("Filter and exempted lists")},
+        {QUrl(QStringLiteral("qrc:/help/emptying.html")), QStringLiteral("Emptying the Recycle Bin")},
+    };
+}
+
+HelpWindow::HelpWindow(QWidget *parent)
+    : QWidget(parent, Qt::Window)
+{
+    registerHelpPages();
+    setObjectName(QStringLiteral("HelpWindow"));
+    setWindowTitle(QStringLiteral("Trelvik Help"));
+    setAccessibleName(QStringLiteral("Trelvik Help"));
+    setWindowIcon(AppIcons::appIcon());
+
+    auto *splitter = new QSplitter(this);
+    lstContents = new QListWidget(splitter);
+    lstContents->setObjectName(QStringLiteral("lstContents"));
+    lstContents->setAccessibleName(QStringLiteral("Contents"));
+    txtPage = new QTextBrowser(splitter);
+    txtPage->setObjectName(QStringLiteral("txtPage"));
+    txtPage->setAccessibleName(QStringLiteral("Help Page"));
+    txtPage->setOpenExternalLinks(false);
+    splitter->setStretchFactor(1, 1);
+    splitter->setSizes({180, 520});
+
+    for (const auto &[url, title] : pages()) {
+        auto *item = new QListWidgetItem(title, lstContents);
+        item->setData(Qt::UserRole, url);
+    }
+
+    auto *layout = new QHBoxLayout(this);
+    layout->setContentsMargins(4, 4, 4, 4);
+    layout->addWidget(splitter);
+    resize(720, 480);
+
+    connect(lstContents, &QListWidget::currentItemChanged, this, [this](QListWidgetItem *item) {
+        if (item && txtPage->source() != item->data(Qt::UserRole).toUrl())
+            txtPage->setSource(item->data(Qt::UserRole).toUrl());
+    });
+    connect(txtPage, &QTextBrowser::sourceChanged, this, &HelpWindow::syncContents);
+}
+
+void HelpWindow::showPage(const QUrl &url)
+{
+    txtPage->setSource(url);
+}
+
+QUrl HelpWindow::currentPage() const
+{
+    return txtPage->source();
+}
+
+void HelpWindow::syncContents(const QUrl &url)
+{
+    for (int i = 0; i < lstContents->count(); ++i) {
+        if (lstContents->item(i)->data(Qt::UserRole).toUrl() == url) {
+            const QSignalBlocker block(lstContents);
+            lstContents->setCurrentRow(i);
+            return;
+        }
+    }
+}

@@ -1,0 +1,119 @@
+#include "ListViewWidget.h"
+
+#include <QContextMenuEvent>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QStyledItemDelegate>
+
+#include <algorithm>
+
+namespace {
+
+// Gives every row the band height, whatever its text or icon asks for.
+class BandDelegate : public QStyledItemDelegate {
+public:
+    BandDelegate(int rowHeight, QObject *parent)
+        : QStyledItemDelegate(parent), m_rowHeight(rowHeight) {}
+
+    QSize sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const override
+    {
+        QSize size = QStyledItemDelegate::sizeHint(option, index);
+        size.setHeight(m_rowHeight);
+        return size;
+    }
+
+private:
+    int m_rowHeight;
+};
+
+} // namespace
+
+ListViewWidget::ListViewWidget(const QString &objectName, const QString &accessibleName, QWidget *parent)
+    : QTreeView(parent)
+{
+    setObjectName(objectName);
+    setAccessibleName(accessibleName);
+    setRootIsDecorated(false);
+    setItemsExpandable(false);
+    setUniformRowHeights(true);
+    setAllColumnsShowFocus(true);
+    setSelectionMode(QAbstractItemView::ExtendedSelection);
+    setSelectionBehavior(QAbstractItemView::SelectRows);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setIconSize(QSize(16, 16));
+    setTextElideMode(Qt::ElideRight);
+    header()->setStretchLastSection(false);
+    header()->setAccessibleName(accessibleName + QStringLiteral(" Columns"));
+    header()->setSectionsMovable(false);
+}
+
+void ListViewWidget::applyBands(const QColor &first, const QColor &second, int rowHeight)
+{
+    QPalette pal = palette();
+    pal.setColor(QPalette::Base, first);
+    pal.setColor(QPalette::AlternateBase, second);
+    setPalette(pal);
+    setAlternatingRowColors(true);
+    QAbstractItemDelegate *old = itemDelegate();
+    setItemDelegate(new BandDelegate(rowHeight, this));
+    if (old && old->parent() == this)
+        old->deleteLater();
+}
+
+int ListViewWidget::currentRow() const
+{
+    const QModelIndex current = currentIndex();
+    return current.isValid() ? current.row() : -1;
+}
+
+QList<int> ListViewWidget::selectedRows() const
+{
+    QList<int> rows;
+    if (!selectionModel())
+        return rows;
+    const QModelIndexList selected = selectionModel()->selectedRows();
+    rows.reserve(selected.size());
+    for (const QModelIndex &index : selected)
+        rows.append(index.row());
+    std::sort(rows.begin(), rows.end());
+    return rows;
+}
+
+void ListViewWidget::mouseDoubleClickEvent(QMouseEvent *event)
+{
+    QTreeView::mouseDoubleClickEvent(event);
+    // Wherever the click was: the handler acts on the current row.
+    if (event->button() == Qt::LeftButton)
+        Q_EMIT dblClick();
+}
+
+void ListViewWidget::mouseReleaseEvent(QMouseEvent *event)
+{
+    QTreeView::mouseReleaseEvent(event);
+    if (event->button() == Qt::RightButton)
+        Q_EMIT rightButtonUp(event->globalPosition().toPoint());
+}
+
+void ListViewWidget::keyPressEvent(QKeyEvent *event)
+{
+    if (event->key() == Qt::Key_Delete) {
+        Q_EMIT deleteKeyDown();
+        event->accept();
+        return;
+    }
+    QTreeView::keyPressEvent(event);
+}
+
+void ListViewWidget::contextMenuEvent(QContextMenuEvent *event)
+{
+    // The mouse opens the menu on release (above); the keyboard's menu key
+    // opens it at the current row, so the menus are reachable without a mouse.
+    if (event->reason() == QContextMenuEvent::Keyboard) {
+        QPoint at = visualRect(currentIndex()).center();
+        if (!currentIndex().isValid())
+            at = QPoint(0, 0);
+        Q_EMIT rightButtonUp(viewport()->mapToGlobal(at));
+    }
+    event->accept();
+}

@@ -1,0 +1,49 @@
+#include "StatusBarWidget.h"
+
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QLabel>
+
+StatusBarWidget::StatusBarWidget(int firstPanelWidth, int height, QWidget *parent)
+    : QStatusBar(parent)
+{
+    setObjectName(QStringLiteral("StatusBar1"));
+    setAccessibleName(QStringLiteral("Status"));
+    setSizeGripEnabled(true);
+    setFixedHeight(height);
+
+    m_first = new QFrame(this);
+    m_first->setObjectName(QStringLiteral("StatusBar1Panel1"));
+    m_first->setAccessibleName(QStringLiteral("Progress"));
+    m_first->setFrameShape(QFrame::NoFrame);
+    m_first->setFixedWidth(firstPanelWidth);
+    auto *layout = new QHBoxLayout(m_first);
+    layout->setContentsMargins(1, 1, 1, 1);
+    addWidget(m_first);
+
+    m_second = new QLabel(QStringLiteral("Offline"), this);
+    m_second->setObjectName(QStringLiteral("StatusBar1Panel2"));
+    m_second->setAccessibleName(QStringLiteral("Status Text"));
+    m_second->setTextFormat(Qt::PlainText);
+    addWidget(m_second, 1);
+}
+
+QString StatusBarWidget::panelText() const
+{
+    return m_second->text();
+}
+
+void StatusBarWidget::setPanelText(const QString &text)
+{
+    m_second->setText(text);
+}
+
+QWidget *StatusBarWidget::firstPanel() const
+{
+    return m_first;
+}
+
+void StatusBarWidget::placeInFirstPanel(QWidget *widget)
+{
+    m_first->layout()->addWidget(widget);
+}

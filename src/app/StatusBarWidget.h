@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QStatusBar>
+
+class QLabel;
+class QFrame;
+
+// StatusBar1: two panels. The first, of fixed width, holds the progress bar
+// once the window places it there; the second carries the status texts.
+class StatusBarWidget : public QStatusBar {
+    Q_OBJECT
+public:
+    StatusBarWidget(int firstPanelWidth, int height, QWidget *parent = nullptr);
+
+    QString panelText() const;
+    void setPanelText(const QString &text);
+
+    QWidget *firstPanel() const;
+    // Makes `widget` a child of the first panel, filling it.
+    void placeInFirstPanel(QWidget *widget);
+
+private:
+    QFrame *m_first = nullptr;
+    QLabel *m_second = nullptr;
+};

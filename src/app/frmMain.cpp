@@ -1,0 +1,397 @@
+#include "frmMain.h"
+
+#include "DetailPaneWidget.h"
+#include "Dialer.h"
+#include "FolderTreeWidget.h"
+#include "HelpWindow.h"
+#include "ListBands.h"
+#include "ListViewWidget.h"
+#include "MessageBox.h"
+#include "MessageFolderModel.h"
+#include "ProfileBarWidget.h"
+#include "RuleLists.h"
+#include "Runs.h"
+#include "StatusBarWidget.h"
+#include "Twips.h"
+#include "AppIcons.h"
+#include "frmAbout.h"
+
+#include <QCloseEvent>
+#include <QFrame>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMenuBar>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScreen>
+#include <QStandardItemModel>
+
+namespace {
+
+QPushButton *button(QWidget *parent, const QString &name, const QString &caption, const QString &tip)
+{
+    auto *b = new QPushButton(caption, parent);
+    b->setObjectName(name);
+    b->setToolTip(tip);
+    b->setAccessibleName(caption);
+    b->setAccessibleDescription(tip);
+    return b;
+}
+
+QFrame *shape(QWidget *parent, const QString &name)
+{
+    auto *f = new QFrame(parent);
+    f->setObjectName(name);
+    f->setFrameShape(QFrame::Box);
+    f->setFrameShadow(QFrame::Sunken);
+    f->setAccessibleName(name);
+    return f;
+}
+
+} // namespace
+
+frmMain::frmMain(const QString &databaseFolder, std::unique_ptr<Dialer> dialer, QWidget *parent)
+    : QMainWindow(parent)
+    , m_ruleDb(databaseFolder)
+    , m_dialer(dialer ? std::move(dialer) : createSystemDialer())
+{
+    setObjectName(QStringLiteral("frmMain"));
+    setAccessibleName(QStringLiteral("Trelvik"));
+    setWindowIcon(AppIcons::appIcon());
+    if (QScreen *s = screen())
+        m_dpi = s->logicalDotsPerInchY();
+
+    m_rules = new RuleLists(m_ruleDb, this);
+    m_rules->setIconLookup(&AppIcons::icon);
+    m_inbox = new MessageFolderModel(this);
+    m_inbox->setObjectName(QStringLiteral("inboxModel"));
+    m_recycle = new MessageFolderModel(this);
+    m_recycle->setObjectName(QStringLiteral("recycleModel"));
+    m_inbox->setIconLookup(&AppIcons::icon);
+    m_recycle->setIconLookup(&AppIcons::icon);
+
+    m_menus = buildMainMenus(this);
+    buildControls();
+    wireSignals();
+
+    const QSize design = windowSizeFor(MainLayout::kDesignWidth, MainLayout::kDesignHeight);
+    resize(design);
+}
+
+frmMain::~frmMain()
+{
+    Form_Unload();
+}
+
+int frmMain::toPixels(int twips) const
+{
+    return Twips::toPixels(twips, m_dpi);
+}
+
+void frmMain::buildControls()
+{
+    m_client = new QWidget(this);
+    m_client->setObjectName(QStringLiteral("ClientArea"));
+    setCentralWidget(m_client);
+    m_client->installEventFilter(this);
+
+    const auto px = [this](int twips) { return toPixels(twips); };
+    const auto place = [px](QWidget *w, int l, int t, int width, int height) {
+        w->setGeometry(px(l), px(t), px(width), px(height));
+    };
+
+    m_profileBar = new ProfileBarWidget(*this, m_client);
+    m_profileBar->move(0, 0);
+    m_profileBar->resize(px(MainLayout::kDesignWidth), px(615));
+
+    shpTreeview = shape(m_client, QStringLiteral("shpTreeview"));
+    place(shpTreeview, 120, 720, 2415, 6375);
+    TreeView = new FolderTreeWidget(m_client);
+    place(TreeView, 240, 840, 2130, 4215);
+
+    shpFolder = shape(m_client, QStringLiteral("shpFolder"));
+    place(shpFolder, 2640, 720, 9135, 375);
+    lblFolder = new QLabel(QStringLiteral("Inbox"), m_client);
+    lblFolder->setObjectName(QStringLiteral("lblFolder"));
+    lblFolder->setAccessibleName(QStringLiteral("Folder"));
+    QFont title = lblFolder->font();
+    title.setBold(true);
+    title.setPointSize(12);
+    lblFolder->setFont(title);
+    lblFolder->move(px(2760), px(765));
+    lblFolder->resize(px(9135 - 240), px(375 - 90));
+
+    lsvInbox = new ListViewWidget(QStringLiteral("lsvInbox"), QStringLiteral("Inbox"), m_client);
+    lsvRecycle = new ListViewWidget(QStringLiteral("lsvRecycle"), QStringLiteral("Recycle Bin"), m_client);
+    for (auto [view, model] : {std::pair{lsvInbox, m_inbox}, std::pair{lsvRecycle, m_recycle}}) {
+        view->setModel(model);
+        place(view, 2640, 1080, 9135, 4695);
+        static const int widths[] = {2000, 3950, 1500, 700, 700};
+        for (int c = 0; c < MessageFolderModel::ColumnCount; ++c)
+            view->setColumnWidth(c, px(widths[c]));
+        view->header()->setSectionsClickable(true);
+        view->header()->setSortIndicatorShown(false);
+    }
+    lsvFilter = new ListViewWidget(QStringLiteral("lsvFilter"), QStringLiteral("Filter List"), m_client);
+    lsvExempted = new ListViewWidget(QStringLiteral("lsvExempted"), QStringLiteral("Exempted List"), m_client);
+    lsvFilter->setModel(m_rules->filterModel());
+    lsvExempted->setModel(m_rules->exemptedModel());
+    for (ListViewWidget *view : {lsvFilter, lsvExempted}) {
+        place(view, 2640, 1080, 9135, 6015);
+        view->setColumnWidth(0, px(12000 - 3150));
+    }
+
+    picDetail = new DetailPaneWidget(px, m_client);
+    place(picDetail, 2640, 5880, 9135, 1215);
+
+    cmdFetch = button(m_client, QStringLiteral("cmdFetch"), QStringLiteral("Fetch Inbox"),
+                      QStringLiteral("Fetch e-Mail Header From Server"));
+    place(cmdFetch, 2640, 7200, 1215, 375);
+    cmdConfirm = button(m_client, QStringLiteral("cmdConfirm"), QStringLiteral("Empty Recycle Bin"),
+                        QStringLiteral("Delete Recycle Bin Items From Server"));
+    place(cmdConfirm, 3960, 7200, 1695, 375);
+    cmdExit = button(m_client, QStringLiteral("cmdExit"), QStringLiteral("Exit"), QStringLiteral("End Program"));
+    place(cmdExit, 5760, 7200, 735, 375);
+
+    StatusBar1 = new StatusBarWidget(px(2600), px(MainLayout::kStatusBarHeight), this);
+    setStatusBar(StatusBar1);
+    Progress = new QProgressBar(m_client);
+    Progress->setObjectName(QStringLiteral("Progress"));
+    Progress->setAccessibleName(QStringLiteral("Progress"));
+    Progress->setTextVisible(false);
+    Progress->hide();
+
+    // The window never gets smaller than its smallest design size.
+    m_client->setMinimumSize(px(MainLayout::kMinWidth - MainLayout::kFrameWidth),
+                             px(MainLayout::kMinHeight - MainLayout::kFrameHeight - MainLayout::kStatusBarHeight));
+}
+
+void frmMain::wireSignals()
+{
+    connect(cmdFetch, &QPushButton::clicked, this, &frmMain::cmdFetch_Click);
+    connect(cmdConfirm, &QPushButton::clicked, this, &frmMain::cmdConfirm_Click);
+    connect(cmdExit, &QPushButton::clicked, this, &frmMain::cmdExit_Click);
+    connect(m_menus.mnuExit, &QAction::triggered, this, &frmMain::mnuExit_Click);
+    connect(m_menus.mnuHelpContent, &QAction::triggered, this, &frmMain::mnuHelpContent_Click);
+    connect(m_menus.mnuHelpAbout, &QAction::triggered, this, &frmMain::mnuHelpAbout_Click);
+    connect(TreeView, &FolderTreeWidget::nodeClicked, this, &frmMain::TreeView_NodeClick);
+
+    connect(lsvInbox, &ListViewWidget::dblClick, this, &frmMain::lsvInbox_DblClick);
+    connect(lsvInbox, &ListViewWidget::deleteKeyDown, this, &frmMain::lsvInbox_DblClick);
+    connect(lsvRecycle, &ListViewWidget::dblClick, this, &frmMain::lsvRecycle_DblClick);
+    connect(lsvRecycle, &ListViewWidget::deleteKeyDown, this, &frmMain::lsvRecycle_DblClick);
+    connect(lsvInbox, &ListViewWidget::rightButtonUp, this, &frmMain::lsvInbox_MouseUp);
+    connect(lsvRecycle, &ListViewWidget::rightButtonUp, this, &frmMain::lsvRecycle_MouseUp);
+    connect(lsvFilter, &ListViewWidget::rightButtonUp, this, &frmMain::lsvFilter_MouseUp);
+    connect(lsvExempted, &ListViewWidget::rightButtonUp, this, &frmMain::lsvExempted_MouseUp);
+
+    for (auto [view, model] : {std::pair{lsvInbox, m_inbox}, std::pair{lsvRecycle, m_recycle}}) {
+        connect(view, &QAbstractItemView::clicked, this,
+                [this, model = model](const QModelIndex &index) { ShowMessageDetails(*model, index.row()); });
+        // Moving through the list with the keyboard shows each row too.
+        connect(view->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+                [this, view = view, model = model](const QModelIndex &current) {
+                    if (view->hasFocus() && view->isVisible())
+                        ShowMessageDetails(*model, current.row());
+                });
+        connect(view->header(), &QHeaderView::sectionClicked, this,
+                [this, view = view, model = model](int column) { showSortedBy(view, *model, column); });
+    }
+
+    connect(m_menus.mnuMoveToRecycle, &QAction::triggered, this, &frmMain::mnuMoveToRecycle_Click);
+    connect(m_menus.mnuMoveToInbox, &QAction::triggered, this, &frmMain::mnuMoveToInbox_Click);
+    connect(m_menus.mnuAddSenderToFilter1, &QAction::triggered, this, &frmMain::mnuAddSenderToFilter1_Click);
+    connect(m_menus.mnuAddDomainToFilter1, &QAction::triggered, this, &frmMain::mnuAddDomainToFilter1_Click);
+    connect(m_menus.mnuExemptSenderFromFilter1, &QAction::triggered, this, &frmMain::mnuExemptSenderFromFilter1_Click);
+    connect(m_menus.mnuAddSenderToFilter2, &QAction::triggered, this, &frmMain::mnuAddSenderToFilter2_Click);
+    connect(m_menus.mnuAddDomainToFilter2, &QAction::triggered, this, &frmMain::mnuAddDomainToFilter2_Click);
+    connect(m_menus.mnuRemoveSenderFromFilter, &QAction::triggered, this, &frmMain::mnuRemoveSenderFromFilter_Click);
+    connect(m_menus.mnuRemoveDomainFromFilter, &QAction::triggered, this, &frmMain::mnuRemoveDomainFromFilter_Click);
+    connect(m_menus.mnuExemptSenderFromFilter2, &QAction::triggered, this, &frmMain::mnuExemptSenderFromFilter2_Click);
+    connect(m_menus.mnuFilterAdd, &QAction::triggered, this, &frmMain::mnuFilterAdd_Click);
+    connect(m_menus.mnuExemptedAdd, &QAction::triggered, this, &frmMain::mnuExemptedAdd_Click);
+    connect(m_menus.mnuFilterDelete, &QAction::triggered, this, &frmMain::mnuFilterDelete_Click);
+    connect(m_menus.mnuExemptedDelete, &QAction::triggered, this, &frmMain::mnuExemptedDelete_Click);
+}
+
+bool frmMain::Form_Load()
+{
+    // 1. The rule database: compacted (a failure is reported there and start-up
+    // goes on), then opened; without it the program cannot work.
+    m_ruleDb.CompactRuleDatabase();
+    QString error;
+    if (!m_ruleDb.OpenRuleDatabase(&error)) {
+        if (error.isEmpty())
+            error = QStringLiteral("The rule database cannot be opened.");
+        MessageBox::show(error, QStringLiteral("Error"), MessageBox::Icon::Critical);
+        return false;
+    }
+    // 2. Help pages ship inside the program.
+    m_helpFile = QStringLiteral("qrc:/help/index.html");
+    // 3.
+    setWindowTitle(QStringLiteral("Trelvik 3.4"));
+    // 4., 5.
+    TreeView->BuildFolderTree();
+    ClearMessageDetails();
+    // 6.-8. LastProfile, the profile box, CurrentProfile and LoadProfile.
+    m_profileBar->fillFromStore();
+    // 9. The progress bar goes into the status bar's first panel.
+    StatusBar1->placeInFirstPanel(Progress);
+    Progress->setValue(0);
+    Progress->show();
+    // 10. Row bands.
+    const int rowHeight = ListBands::mainWindowRowHeightPixels();
+    for (ListViewWidget *list : {lsvInbox, lsvRecycle, lsvFilter, lsvExempted})
+        list->applyBands(ListBands::kFirstColour, ListBands::kSecondColour, rowHeight);
+    // 11. The window opens on the empty Inbox.
+    showList(lsvInbox);
+    picDetail->show();
+    lblFolder->setText(QStringLiteral("Inbox"));
+    m_loaded = true;
+    Form_Resize();
+    return true;
+}
+
+void frmMain::Form_Unload()
+{
+    if (m_unloaded)
+        return;
+    m_unloaded = true;
+    m_ruleDb.CloseRuleDatabase();
+}
+
+void frmMain::closeEvent(QCloseEvent *event)
+{
+    Form_Unload();
+    if (m_help)
+        m_help->close();
+    event->accept();
+}
+
+void frmMain::cmdExit_Click()
+{
+    close();
+}
+
+void frmMain::mnuExit_Click()
+{
+    close();
+}
+
+QSize frmMain::outerSizeTwips() const
+{
+    const int clientHeight = m_client->height() + StatusBar1->height();
+    return {Twips::fromPixels(m_client->width(), m_dpi) + MainLayout::kFrameWidth,
+            Twips::fromPixels(clientHeight, m_dpi) + MainLayout::kFrameHeight};
+}
+
+QSize frmMain::windowSizeFor(int outerWidthTwips, int outerHeightTwips) const
+{
+    const int clientHeight = toPixels(outerHeightTwips - MainLayout::kFrameHeight - MainLayout::kStatusBarHeight);
+    const int menuHeight = menuBar()->sizeHint().height();
+    return {toPixels(outerWidthTwips - MainLayout::kFrameWidth), clientHeight + StatusBar1->height() + menuHeight};
+}
+
+bool frmMain::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == m_client && event->type() == QEvent::Resize)
+        Form_Resize();
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void frmMain::Form_Resize()
+{
+    const QSize outer = outerSizeTwips();
+    const MainLayout::Geometry g = MainLayout::compute(outer.width(), outer.height());
+    const auto px = [this](const QRect &r) {
+        return QRect(toPixels(r.x()), toPixels(r.y()), toPixels(r.width()), toPixels(r.height()));
+    };
+    m_profileBar->resize(m_client->width(), m_profileBar->height());
+    m_profileBar->applyWidth(toPixels(g.profileFrameWidth));
+    lsvInbox->setColumnWidth(MessageFolderModel::Subject, toPixels(g.subjectColumnWidth));
+    lsvRecycle->setColumnWidth(MessageFolderModel::Subject, toPixels(g.subjectColumnWidth));
+    lsvFilter->setColumnWidth(0, toPixels(g.emailColumnWidth));
+    lsvExempted->setColumnWidth(0, toPixels(g.emailColumnWidth));
+    shpFolder->setGeometry(px(g.shpFolder));
+    lsvInbox->setGeometry(px(g.messageLists));
+    lsvRecycle->setGeometry(px(g.messageLists));
+    lsvFilter->setGeometry(px(g.ruleLists));
+    lsvExempted->setGeometry(px(g.ruleLists));
+    picDetail->setGeometry(px(g.picDetail));
+    shpTreeview->setGeometry(px(g.shpTreeview));
+    cmdFetch->setGeometry(px(g.cmdFetch));
+    cmdConfirm->setGeometry(px(g.cmdConfirm));
+    cmdExit->setGeometry(px(g.cmdExit));
+}
+
+// RunHost / ProfileHost
+
+void frmMain::setStatusText(const QString &text)
+{
+    StatusBar1->setPanelText(text);
+}
+
+void frmMain::setProgressMaximum(int maximum)
+{
+    Progress->setMaximum(maximum);
+}
+
+void frmMain::setProgressValue(int value)
+{
+    Progress->setValue(value);
+}
+
+void frmMain::setNodeText(const QString &nodeKey, const QString &text)
+{
+    TreeView->setNodeText(nodeKey, text);
+}
+
+void frmMain::selectFolderNode(const QString &nodeKey)
+{
+    TreeView->selectNode(nodeKey);
+}
+
+void frmMain::repaintNow()
+{
+    repaint();
+    TreeView->repaint();
+}
+
+int frmMain::recycleBinRowCount() const
+{
+    return m_recycle->count();
+}
+
+void frmMain::clearMessageLists()
+{
+    m_inbox->clear();
+    m_recycle->clear();
+    setStatusText(QString());
+    Progress->setValue(0);
+}
+
+void frmMain::cmdFetch_Click()
+{
+    Runs::cmdFetch_Click(*this, m_ruleDb, *m_dialer);
+}
+
+void frmMain::cmdConfirm_Click()
+{
+    Runs::cmdConfirm_Click(*this, *m_dialer);
+}
+
+void frmMain::mnuHelpContent_Click()
+{
+    if (!m_help)
+        m_help = new HelpWindow(this);
+    m_help->showPage(QUrl(m_helpFile));
+    m_help->show();
+    m_help->raise();
+    m_help->activateWindow();
+}
+
+void frmMain::mnuHelpAbout_Click()
+{
+    frmAbout about(this);
+    about.exec();
+}

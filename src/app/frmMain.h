@@ -1,0 +1,157 @@
+#pragma once
+
+#include "Dialer.h"
+#include "MainLayout.h"
+#include "ProfileHost.h"
+#include "RuleCommands.h"
+#include "RuleDatabase.h"
+#include "RunHost.h"
+#include "frmMainMenus.h"
+
+#include <QMainWindow>
+#include <QPointer>
+#include <memory>
+
+
+class DetailPaneWidget;
+class FolderTreeWidget;
+class HelpWindow;
+class ListViewWidget;
+class MessageFolderModel;
+class ProfileBarWidget;
+class QFrame;
+class QLabel;
+class QProgressBar;
+class QPushButton;
+class RuleLists;
+class StatusBarWidget;
+
+// The main window: folder tree, the four lists, the detail pane, the profile
+// bar, the three buttons and the status bar. The panes are widgets of their
+// own; this class wires them and keeps the folder counts and the detail pane
+// in step with the two message models.
+class frmMain : public QMainWindow, public RunHost, public ProfileHost {
+    Q_OBJECT
+public:
+    // `databaseFolder` holds the rule database; `dialer` defaults to the
+    // system's.
+    explicit frmMain(const QString &databaseFolder = RuleDatabase::defaultFolder(),
+                     std::unique_ptr<Dialer> dialer = nullptr, QWidget *parent = nullptr);
+    ~frmMain() override;
+
+    // Prepares the window before it is shown. False when the program must
+    // end (the rule database could not be opened; the user was told why).
+    bool Form_Load();
+
+    // RunHost and ProfileHost
+    void setStatusText(const QString &text) override;
+    void setProgressMaximum(int maximum) override;
+    void setProgressValue(int value) override;
+    void setNodeText(const QString &nodeKey, const QString &text) override;
+    MessageFolderModel &inboxModel() override { return *m_inbox; }
+    MessageFolderModel &recycleModel() override { return *m_recycle; }
+    void selectFolderNode(const QString &nodeKey) override;
+    void ShowInbox() override;
+    void ShowRecycleBin() override;
+    void repaintNow() override;
+    QWidget *dialogParent() override { return this; }
+    int recycleBinRowCount() const override;
+    void clearMessageLists() override;
+
+    void ShowFilterList();
+    void ShowExemptedList();
+
+    // Positions count from 1 (model row + 1).
+    void MoveToRecycleBin(int position);
+    void MoveToInbox(int position);
+    void UpdateCountsForInbox();
+    void UpdateCountsForRecycleBin();
+    void ShowMessageDetails(const MessageFolderModel &list, int row);
+    void ClearMessageDetails();
+
+    RuleDatabase &ruleDatabase() { return m_ruleDb; }
+    RuleLists &ruleLists() { return *m_rules; }
+    const MainMenus &menus() const { return m_menus; }
+
+    // The outer size in twips the layout rules see for the current size, and
+    // the window size in pixels that gives an outer size.
+    QSize outerSizeTwips() const;
+    QSize windowSizeFor(int outerWidthTwips, int outerHeightTwips) const;
+    int toPixels(int twips) const;
+
+public Q_SLOTS:
+    void cmdFetch_Click();
+    void cmdConfirm_Click();
+    void cmdExit_Click();
+    void mnuExit_Click();
+    void mnuHelpContent_Click();
+    void mnuHelpAbout_Click();
+    void TreeView_NodeClick(const QString &tag);
+
+    void lsvInbox_DblClick();
+    void lsvRecycle_DblClick();
+    void lsvInbox_MouseUp(const QPoint &globalPos);
+    void lsvRecycle_MouseUp(const QPoint &globalPos);
+    void lsvFilter_MouseUp(const QPoint &globalPos);
+    void lsvExempted_MouseUp(const QPoint &globalPos);
+
+    void mnuMoveToRecycle_Click();
+    void mnuMoveToInbox_Click();
+    void mnuAddSenderToFilter1_Click();
+    void mnuAddDomainToFilter1_Click();
+    void mnuExemptSenderFromFilter1_Click();
+    void mnuAddSenderToFilter2_Click();
+    void mnuAddDomainToFilter2_Click();
+    void mnuRemoveSenderFromFilter_Click();
+    void mnuRemoveDomainFromFilter_Click();
+    void mnuExemptSenderFromFilter2_Click();
+    void mnuFilterAdd_Click();
+    void mnuExemptedAdd_Click();
+    void mnuFilterDelete_Click();
+    void mnuExemptedDelete_Click();
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    void buildControls();
+    void wireSignals();
+    void Form_Resize();
+    void Form_Unload();
+    void showList(ListViewWidget *list);
+    void showSortedBy(ListViewWidget *list, MessageFolderModel &model, int column);
+    void addToFilterFromInbox(RuleCommands::Value value);
+    // Runs a rule command; a failing lookup is shown as the run-time error
+    // it is instead of ending the program.
+    template <typename F> void guarded(F &&command);
+
+    RuleDatabase m_ruleDb;
+    std::unique_ptr<Dialer> m_dialer;
+    RuleLists *m_rules = nullptr;
+    MessageFolderModel *m_inbox = nullptr;
+    MessageFolderModel *m_recycle = nullptr;
+    MainMenus m_menus;
+    double m_dpi = 96.0;
+
+    QWidget *m_client = nullptr;
+    ProfileBarWidget *m_profileBar = nullptr;
+    QFrame *shpTreeview = nullptr;
+    FolderTreeWidget *TreeView = nullptr;
+    QFrame *shpFolder = nullptr;
+    QLabel *lblFolder = nullptr;
+    ListViewWidget *lsvInbox = nullptr;
+    ListViewWidget *lsvRecycle = nullptr;
+    ListViewWidget *lsvFilter = nullptr;
+    ListViewWidget *lsvExempted = nullptr;
+    DetailPaneWidget *picDetail = nullptr;
+    QPushButton *cmdFetch = nullptr;
+    QPushButton *cmdConfirm = nullptr;
+    QPushButton *cmdExit = nullptr;
+    StatusBarWidget *StatusBar1 = nullptr;
+    QProgressBar *Progress = nullptr;
+    QPointer<HelpWindow> m_help;
+    QString m_helpFile;
+    bool m_loaded = false;
+    bool m_unloaded = false;
+};

@@ -1,0 +1,327 @@
+// The message lists, the rule lists and their commands.
+#include "frmMain.h"
+
+#include "DetailPaneWidget.h"
+#include "FolderTreeWidget.h"
+#include "ListViewWidget.h"
+#include "MessageBox.h"
+#include "MessageFolderModel.h"
+#include "RuleLists.h"
+
+#include <QHeaderView>
+#include <QLabel>
+#include <QMenu>
+#include <QStandardItemModel>
+
+#include <exception>
+#include <functional>
+
+namespace {
+
+QString countText(const QString &name, int count)
+{
+    return name + QStringLiteral(" (") + QString::number(count) + QLatin1Char(')');
+}
+
+// Appends a copy of the row at the end of `to` with the folder's icon, then
+// removes the source row. The message number goes with the row.
+void moveRow(MessageFolderModel &from, MessageFolderModel &to, int position, const QString &iconKey)
+{
+    const int row = position - 1;
+    if (row < 0 || row >= from.count())
+        return;
+    MessageEntry entry = from.entry(row);
+    entry.iconKey = iconKey;
+    to.append(entry);
+    from.removeAt(row);
+}
+
+// From the last row to the first, asking the list itself each time which
+// rows are selected: a delete removes the first row with the value (case
+// ignored), which need not be the row visited.
+void deleteSelectedRules(ListViewWidget *list, const std::function<void(const QString &)> &deleteRule)
+{
+    QAbstractItemModel *model = list->model();
+    for (int row = model->rowCount() - 1; row >= 0; --row) {
+        if (row < model->rowCount() && list->selectionModel()->isRowSelected(row, {}))
+            deleteRule(model->index(row, 0).data().toString());
+    }
+}
+
+} // namespace
+
+template <typename F> void frmMain::guarded(F &&command)
+{
+    try {
+        command();
+    } catch (const std::exception &e) {
+        MessageBox::show(QString::fromUtf8(e.what()), QStringLiteral("Error"), MessageBox::Icon::Critical);
+    }
+}
+
+void frmMain::TreeView_NodeClick(const QString &tag)
+{
+    if (tag == QLatin1String("Inbox"))
+        ShowInbox();
+    else if (tag == QLatin1String("RecycleBin"))
+        ShowRecycleBin();
+    else if (tag == QLatin1String("FilterList"))
+        ShowFilterList();
+    else if (tag == QLatin1String("ExemptedList"))
+        ShowExemptedList();
+}
+
+void frmMain::showList(ListViewWidget *list)
+{
+    for (ListViewWidget *view : {lsvInbox, lsvRecycle, lsvFilter, lsvExempted})
+        view->setVisible(view == list);
+}
+
+void frmMain::ShowInbox()
+{
+    const int rows = m_inbox->count();
+    showList(lsvInbox);
+    picDetail->show();
+    m_rules->clearBoth();
+    lblFolder->setText(QStringLiteral("Inbox"));
+    if (rows < 1)
+        ClearMessageDetails();
+    else
+        ShowMessageDetails(*m_inbox, lsvInbox->currentRow());
+    setNodeText(QStringLiteral("Inbox"), countText(QStringLiteral("Inbox"), m_inbox->count()));
+    setNodeText(QStringLiteral("Recycle Bin"), countText(QStringLiteral("Recycle Bin"), m_recycle->count()));
+}
+
+void frmMain::ShowRecycleBin()
+{
+    const int rows = m_recycle->count();
+    showList(lsvRecycle);
+    picDetail->show();
+    m_rules->clearBoth();
+    lblFolder->setText(QStringLiteral("Recycle Bin"));
+    if (rows < 1)
+        ClearMessageDetails();
+    else
+        ShowMessageDetails(*m_recycle, lsvRecycle->currentRow());
+    setNodeText(QStringLiteral("Inbox"), countText(QStringLiteral("Inbox"), m_inbox->count()));
+    setNodeText(QStringLiteral("Recycle Bin"), countText(QStringLiteral("Recycle Bin"), m_recycle->count()));
+}
+
+void frmMain::ShowFilterList()
+{
+    showList(lsvFilter);
+    picDetail->hide();
+    guarded([this] { m_rules->fillFilterList(); });
+    lblFolder->setText(QStringLiteral("Filter List"));
+}
+
+void frmMain::ShowExemptedList()
+{
+    showList(lsvExempted);
+    picDetail->hide();
+    guarded([this] { m_rules->fillExemptedList(); });
+    lblFolder->setText(QStringLiteral("Exempted List"));
+}
+
+void frmMain::MoveToRecycleBin(int position)
+{
+    moveRow(*m_inbox, *m_recycle, position, QStringLiteral("recycle"));
+}
+
+void frmMain::MoveToInbox(int position)
+{
+    moveRow(*m_recycle, *m_inbox, position, QStringLiteral("inbox"));
+}
+
+void frmMain::UpdateCountsForInbox()
+{
+    setNodeText(QStringLiteral("Inbox"), countText(QStringLiteral("Inbox"), m_inbox->count()));
+    setNodeText(QStringLiteral("Recycle Bin"), countText(QStringLiteral("Recycle Bin"), m_recycle->count()));
+    if (m_inbox->count() > 0)
+        ShowMessageDetails(*m_inbox, lsvInbox->currentRow());
+    else
+        ClearMessageDetails();
+}
+
+void frmMain::UpdateCountsForRecycleBin()
+{
+    setNodeText(QStringLiteral("Inbox"), countText(QStringLiteral("Inbox"), m_inbox->count()));
+    setNodeText(QStringLiteral("Recycle Bin"), countText(QStringLiteral("Recycle Bin"), m_recycle->count()));
+    if (m_recycle->count() > 0)
+        ShowMessageDetails(*m_recycle, lsvRecycle->currentRow());
+    else
+        ClearMessageDetails();
+}
+
+void frmMain::ShowMessageDetails(const MessageFolderModel &list, int row)
+{
+    if (row < 0 || row >= list.rowCount()) {
+        ClearMessageDetails();
+        return;
+    }
+    // The model's display texts, which are what the list shows.
+    QStringList texts;
+    for (int c = 0; c < MessageFolderModel::ColumnCount; ++c)
+        texts << list.data(list.index(row, c), Qt::DisplayRole).toString();
+    picDetail->showTexts(texts);
+}
+
+void frmMain::ClearMessageDetails()
+{
+    picDetail->clear();
+}
+
+void frmMain::showSortedBy(ListViewWidget *list, MessageFolderModel &model, int column)
+{
+    // Always ascending: a second click on a column sorts the same way again.
+    model.sort(column, Qt::AscendingOrder);
+    list->header()->setSortIndicatorShown(true);
+    list->header()->setSortIndicator(column, Qt::AscendingOrder);
+}
+
+void frmMain::lsvInbox_DblClick()
+{
+    if (m_inbox->count() < 1)
+        return;
+    const int row = lsvInbox->currentRow();
+    if (row < 0)
+        return;
+    MoveToRecycleBin(row + 1);
+    UpdateCountsForInbox();
+}
+
+void frmMain::lsvRecycle_DblClick()
+{
+    if (m_recycle->count() < 1)
+        return;
+    const int row = lsvRecycle->currentRow();
+    if (row < 0)
+        return;
+    MoveToInbox(row + 1);
+    UpdateCountsForRecycleBin();
+}
+
+void frmMain::lsvInbox_MouseUp(const QPoint &globalPos)
+{
+    if (m_inbox->count() > 0)
+        m_menus.mnuInboxPopup->popup(globalPos);
+}
+
+void frmMain::lsvRecycle_MouseUp(const QPoint &globalPos)
+{
+    if (m_recycle->count() > 0)
+        m_menus.mnuRecycleBinPopup->popup(globalPos);
+}
+
+void frmMain::lsvFilter_MouseUp(const QPoint &globalPos)
+{
+    m_menus.mnuFilterList->popup(globalPos);
+}
+
+void frmMain::lsvExempted_MouseUp(const QPoint &globalPos)
+{
+    m_menus.mnuExemptedList->popup(globalPos);
+}
+
+void frmMain::mnuMoveToRecycle_Click()
+{
+    if (m_inbox->count() == 0)
+        return;
+    // From the bottom up, so the rows still to visit keep their positions.
+    const QList<int> selected = lsvInbox->selectedRows();
+    for (auto it = selected.crbegin(); it != selected.crend(); ++it)
+        MoveToRecycleBin(*it + 1);
+    UpdateCountsForInbox();
+}
+
+void frmMain::mnuMoveToInbox_Click()
+{
+    if (m_recycle->count() == 0)
+        return;
+    const QList<int> selected = lsvRecycle->selectedRows();
+    for (auto it = selected.crbegin(); it != selected.crend(); ++it)
+        MoveToInbox(*it + 1);
+    UpdateCountsForRecycleBin();
+}
+
+void frmMain::addToFilterFromInbox(RuleCommands::Value value)
+{
+    guarded([&] {
+        RuleCommands::addToFilter(*m_inbox, lsvInbox->selectedRows(), value, *m_rules);
+        // Every Inbox row now caught by the filter list goes, last row first.
+        const QList<int> caught = RuleCommands::rowsInFilterList(*m_inbox, value, m_ruleDb);
+        for (int row : caught)
+            MoveToRecycleBin(row + 1);
+    });
+    UpdateCountsForInbox();
+}
+
+void frmMain::mnuAddSenderToFilter1_Click()
+{
+    addToFilterFromInbox(RuleCommands::Value::Sender);
+}
+
+void frmMain::mnuAddDomainToFilter1_Click()
+{
+    addToFilterFromInbox(RuleCommands::Value::Domain);
+}
+
+void frmMain::mnuExemptSenderFromFilter1_Click()
+{
+    guarded([this] { RuleCommands::addToExempted(*m_inbox, lsvInbox->selectedRows(), *m_rules); });
+}
+
+void frmMain::mnuAddSenderToFilter2_Click()
+{
+    guarded([this] {
+        RuleCommands::addToFilter(*m_recycle, lsvRecycle->selectedRows(), RuleCommands::Value::Sender, *m_rules);
+    });
+}
+
+void frmMain::mnuAddDomainToFilter2_Click()
+{
+    guarded([this] {
+        RuleCommands::addToFilter(*m_recycle, lsvRecycle->selectedRows(), RuleCommands::Value::Domain, *m_rules);
+    });
+}
+
+void frmMain::mnuRemoveSenderFromFilter_Click()
+{
+    guarded([this] {
+        RuleCommands::removeFromFilter(*m_recycle, lsvRecycle->selectedRows(), RuleCommands::Value::Sender,
+                                       *m_rules);
+    });
+}
+
+void frmMain::mnuRemoveDomainFromFilter_Click()
+{
+    guarded([this] {
+        RuleCommands::removeFromFilter(*m_recycle, lsvRecycle->selectedRows(), RuleCommands::Value::Domain,
+                                       *m_rules);
+    });
+}
+
+void frmMain::mnuExemptSenderFromFilter2_Click()
+{
+    guarded([this] { RuleCommands::addToExempted(*m_recycle, lsvRecycle->selectedRows(), *m_rules); });
+}
+
+void frmMain::mnuFilterAdd_Click()
+{
+    // The add dialog of the filter list is hooked here when it exists.
+}
+
+void frmMain::mnuExemptedAdd_Click()
+{
+    // The add dialog of the exempted list is hooked here when it exists.
+}
+
+void frmMain::mnuFilterDelete_Click()
+{
+    deleteSelectedRules(lsvFilter, [this](const QString &value) { m_rules->DeleteFilter(value); });
+}
+
+void frmMain::mnuExemptedDelete_Click()
+{
+    deleteSelectedRules(lsvExempted, [this](const QString &value) { m_rules->DeleteExempted(value); });
+}
