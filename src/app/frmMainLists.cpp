@@ -7,6 +7,7 @@
 #include "MessageBox.h"
 #include "MessageFolderModel.h"
 #include "RuleLists.h"
+#include "frmRuleAdd.h"
 
 #include <QHeaderView>
 #include <QLabel>
@@ -308,12 +309,14 @@ void frmMain::mnuExemptSenderFromFilter2_Click()
 
 void frmMain::mnuFilterAdd_Click()
 {
-    // The add dialog of the filter list is hooked here when it exists.
+    frmRuleAdd dialog(frmRuleAdd::Kind::Filter, *m_rules, this);
+    dialog.exec();
 }
 
 void frmMain::mnuExemptedAdd_Click()
 {
-    // The add dialog of the exempted list is hooked here when it exists.
+    frmRuleAdd dialog(frmRuleAdd::Kind::Exempted, *m_rules, this);
+    dialog.exec();
 }
 
 void frmMain::mnuFilterDelete_Click()
