@@ -59,6 +59,7 @@ qint16 Pop3Session::ConnectServer()
     if (outcome == Outcome::Cancelled)
         return 0;
     if (outcome == Outcome::Failed) {
+        m_failureText.clear(); // this box says it all
         m_status.setStatusText(QStringLiteral("Connect Error"));
         MessageBox::show(QStringLiteral("Unable to connect to Host.\r\nCheck Network Connection"),
                          m_settings.EmailHost, MessageBox::Icon::Critical);
@@ -104,6 +105,8 @@ Pop3Session::Outcome Pop3Session::command(const QString &text, qint16 mode)
 
 void Pop3Session::showFailure(const QString &extraLine) const
 {
+    if (m_failureText.isEmpty())
+        return;
     QString text = m_failureText;
     if (!extraLine.isEmpty())
         text += QStringLiteral("\r\n") + extraLine;

@@ -56,7 +56,8 @@ public:
     // Why the last wait failed, for the caller's message box.
     QString failureText() const { return m_failureText; }
     QString failureTitle() const { return m_failureTitle; }
-    // Shows the failure's box, with an optional further line.
+    // Shows the failure's box, with an optional further line; nothing when
+    // the failure has had its box already (a failed connect).
     void showFailure(const QString &extraLine = {}) const;
 
     bool hasSocket() const { return m_socket != nullptr; }
