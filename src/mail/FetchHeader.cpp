@@ -89,6 +89,8 @@ void FetchHeader(RunStatus &status, MessageFolderModel &inbox, MessageFolderMode
             for (qint32 i = 1; i <= n; ++i) {
                 if (stopped(session.command(QStringLiteral("TOP %1 0").arg(i), Pop3Session::kMultiLineReply)))
                     break;
+                if (Global::CancelRequested().isSet())
+                    break; // cancelled as the reply came: this message is not listed
                 MessageEntry entry;
                 Folder folder = Folder::Inbox;
                 // A refused TOP leaves the row's texts empty: keep it, never filter it.
