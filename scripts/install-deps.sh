@@ -8,8 +8,10 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite qt6-qpa-plugins
   libgl-dev libxkbcommon-dev
   libsqlcipher-dev
+  libgmime-3.0-dev
   xvfb xauth
   dbus dbus-daemon python3
+  dovecot-core dovecot-pop3d openssl
 )
 
 missing=()

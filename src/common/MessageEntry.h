@@ -5,6 +5,9 @@
 // One fetched message as a row of the Inbox or the Recycle Bin. The number is
 // the message's number on the server in the fetch session: the row's only
 // identity, carried unchanged through every move and sort.
+// The texts are the header values exactly as sent (encoded words, folds and
+// all): rules and lookups compare them. Only the folder model decodes them,
+// for showing.
 struct MessageEntry {
     QString sender;     // the whole "From:" value, as sent
     QString subject;

@@ -1,10 +1,71 @@
 #include "MessageFolderModel.h"
 
+#include "HeaderDisplay.h"
+#include "MessageDate.h"
+
+#include <QLocale>
 #include <algorithm>
+
+namespace {
+
+// The size text is thousands of bytes and "K" ("  100K"); a bare number is
+// read in the same unit, and M or G (with or without a B) are understood too.
+bool parseSize(const QString &text, qint64 *bytes)
+{
+    const QString t = text.trimmed();
+    qsizetype digits = 0;
+    while (digits < t.size() && t.at(digits).isDigit() && t.at(digits).unicode() < 0x80)
+        ++digits;
+    if (digits == 0 || digits > 12)
+        return false;
+    const QString unit = t.mid(digits).trimmed().toUpper();
+    qint64 factor = 0;
+    if (unit.isEmpty() || unit == u"K" || unit == u"KB")
+        factor = 1000;
+    else if (unit == u"M" || unit == u"MB")
+        factor = 1000 * 1000;
+    else if (unit == u"G" || unit == u"GB")
+        factor = 1000 * 1000 * 1000;
+    else
+        return false;
+    *bytes = t.left(digits).toLongLong() * factor;
+    return true;
+}
+
+} // namespace
 
 MessageFolderModel::MessageFolderModel(QObject *parent)
     : QAbstractTableModel(parent)
 {
+    m_collator.setCaseSensitivity(Qt::CaseInsensitive);
+}
+
+MessageFolderModel::Row MessageFolderModel::makeRow(const MessageEntry &entry) const
+{
+    Row row;
+    row.entry = entry;
+    row.shownSender = HeaderDisplay::decodedText(entry.sender);
+    row.shownSubject = HeaderDisplay::decodedText(entry.subject);
+    const QDateTime time = parseMessageDate(entry.date);
+    if (time.isValid()) {
+        row.hasTime = true;
+        row.time = time.toMSecsSinceEpoch();
+        row.shownDate = QLocale().toString(time.toLocalTime(), QLocale::ShortFormat);
+    } else {
+        row.shownDate = HeaderDisplay::decodedText(entry.date);
+    }
+    row.hasSize = parseSize(entry.size, &row.sizeBytes);
+    return row;
+}
+
+QString MessageFolderModel::shownText(const Row &row, int column) const
+{
+    switch (column) {
+    case Sender: return row.shownSender;
+    case Subject: return row.shownSubject;
+    case Date: return row.shownDate;
+    default: return row.entry.text(column);
+    }
 }
 
 int MessageFolderModel::rowCount(const QModelIndex &parent) const
@@ -21,11 +82,19 @@ QVariant MessageFolderModel::data(const QModelIndex &index, int role) const
 {
     if (!index.isValid() || index.row() >= m_rows.size())
         return {};
-    const MessageEntry &e = m_rows.at(index.row());
+    const Row &r = m_rows.at(index.row());
+    const MessageEntry &e = r.entry;
     switch (role) {
     case Qt::DisplayRole:
     case Qt::AccessibleTextRole:
+        return shownText(r, index.column());
+    case RawTextRole:
         return e.text(index.column());
+    case Qt::ToolTipRole:
+        // The sender as sent, for a reader who wants to see what was decoded.
+        if (index.column() == Sender && r.shownSender != e.sender)
+            return e.sender;
+        return {};
     case Qt::DecorationRole:
         if (index.column() == Sender && m_iconLookup)
             return m_iconLookup(e.iconKey);
@@ -59,24 +128,37 @@ QVariant MessageFolderModel::headerData(int section, Qt::Orientation orientation
     return {};
 }
 
-bool MessageFolderModel::less(const MessageEntry &a, const MessageEntry &b) const
+bool MessageFolderModel::less(const Row &a, const Row &b) const
 {
     if (m_lessThan)
-        return m_lessThan(a, b, m_sortColumn);
-    return QString::compare(a.text(m_sortColumn), b.text(m_sortColumn), Qt::CaseInsensitive) < 0;
+        return m_lessThan(a.entry, b.entry, m_sortColumn);
+    // Rows with a time (or a size) come first, in that order; the others
+    // after them, by their text.
+    if (m_sortColumn == Date && (a.hasTime || b.hasTime)) {
+        if (a.hasTime != b.hasTime)
+            return a.hasTime;
+        return a.time < b.time;
+    }
+    if (m_sortColumn == Size && (a.hasSize || b.hasSize)) {
+        if (a.hasSize != b.hasSize)
+            return a.hasSize;
+        return a.sizeBytes < b.sizeBytes;
+    }
+    return m_collator.compare(shownText(a, m_sortColumn), shownText(b, m_sortColumn)) < 0;
 }
 
 int MessageFolderModel::append(const MessageEntry &entry)
 {
+    Row added = makeRow(entry);
     int row = int(m_rows.size());
     if (m_sortingEnabled) {
         // Stable: an equal row goes after the ones already there.
-        auto it = std::upper_bound(m_rows.begin(), m_rows.end(), entry,
-                                   [this](const MessageEntry &a, const MessageEntry &b) { return less(a, b); });
+        auto it = std::upper_bound(m_rows.begin(), m_rows.end(), added,
+                                   [this](const Row &a, const Row &b) { return less(a, b); });
         row = int(it - m_rows.begin());
     }
     beginInsertRows({}, row, row);
-    m_rows.insert(row, entry);
+    m_rows.insert(row, std::move(added));
     endInsertRows();
     Q_EMIT countChanged(count());
     return row;
@@ -90,7 +172,7 @@ void MessageFolderModel::removeAt(int row)
 MessageEntry MessageFolderModel::takeAt(int row)
 {
     beginRemoveRows({}, row, row);
-    MessageEntry e = m_rows.takeAt(row);
+    MessageEntry e = m_rows.takeAt(row).entry;
     endRemoveRows();
     Q_EMIT countChanged(count());
     return e;
@@ -149,7 +231,7 @@ void MessageFolderModel::sortRows()
         order[i] = i;
     std::stable_sort(order.begin(), order.end(),
                      [this](int a, int b) { return less(m_rows.at(a), m_rows.at(b)); });
-    QList<MessageEntry> sorted;
+    QList<Row> sorted;
     sorted.reserve(m_rows.size());
     QList<int> newRowOf(m_rows.size());
     for (int i = 0; i < order.size(); ++i) {

@@ -3,6 +3,7 @@
 #include "MessageEntry.h"
 
 #include <QAbstractTableModel>
+#include <QCollator>
 #include <QIcon>
 #include <QList>
 #include <functional>
@@ -14,11 +15,22 @@
 // Sorting lives here, not in a proxy: while sorting is on, the rows are kept
 // ordered by the sort column (ascending, stable) and appended rows are placed
 // by it; while it is off, rows stay where they were put.
+//
+// What is shown is made readable once, when a row is added: Sender and Subject
+// decoded (HeaderDisplay), the Date in the user's locale. The entries keep the
+// raw texts (entry(), RawTextRole), which is what rules and lookups use. The
+// Date column sorts by time (unreadable dates last, by their text), Size by
+// size, the others by their shown text in the locale's order, ignoring case.
 class MessageFolderModel : public QAbstractTableModel {
     Q_OBJECT
 public:
     enum Column { Sender = 0, Subject, Date, Priority, Size, ColumnCount };
-    enum Role { NumberRole = Qt::UserRole + 1, IconKeyRole, UidRole };
+    enum Role {
+        NumberRole = Qt::UserRole + 1,
+        IconKeyRole,
+        UidRole,
+        RawTextRole // the column's text as the server sent it
+    };
 
     using IconLookup = std::function<QIcon(const QString &key)>;
 
@@ -31,7 +43,7 @@ public:
     void sort(int column, Qt::SortOrder order = Qt::AscendingOrder) override;
 
     int count() const { return int(m_rows.size()); }
-    const MessageEntry &entry(int row) const { return m_rows.at(row); }
+    const MessageEntry &entry(int row) const { return m_rows.at(row).entry; }
     // Appends (or, with sorting on, inserts in order); returns the row used.
     int append(const MessageEntry &entry);
     void removeAt(int row);
@@ -47,8 +59,8 @@ public:
 
     void setIconLookup(IconLookup lookup) { m_iconLookup = std::move(lookup); }
 
-    // Orders two rows by a column; replaceable so that columns can sort by
-    // something other than their text (dates by time, sizes by bytes).
+    // Orders two rows by a column; replaces the built-in order (dates by
+    // time, sizes by size, the rest by shown text) when set.
     using LessThan = std::function<bool(const MessageEntry &, const MessageEntry &, int column)>;
     void setLessThan(LessThan lessThan);
 
@@ -56,10 +68,25 @@ Q_SIGNALS:
     void countChanged(int count);
 
 private:
-    void sortRows();
-    bool less(const MessageEntry &a, const MessageEntry &b) const;
+    // An entry with what its row shows and sorts by, worked out once.
+    struct Row {
+        MessageEntry entry;
+        QString shownSender;
+        QString shownSubject;
+        QString shownDate;
+        qint64 time = 0;       // ms since the epoch, when hasTime
+        qint64 sizeBytes = 0;  // when hasSize
+        bool hasTime = false;
+        bool hasSize = false;
+    };
 
-    QList<MessageEntry> m_rows;
+    Row makeRow(const MessageEntry &entry) const;
+    QString shownText(const Row &row, int column) const;
+    void sortRows();
+    bool less(const Row &a, const Row &b) const;
+
+    QList<Row> m_rows;
+    QCollator m_collator;
     int m_sortColumn = Sender;
     bool m_sortingEnabled = false;
     IconLookup m_iconLookup;

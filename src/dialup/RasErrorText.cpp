@@ -2,6 +2,10 @@
 
 #include <QHash>
 
+// The texts of the dial-up result codes, as users of the program know them
+// (misspellings and capitalisation included). 711, the service's number for
+// "the dial-up service cannot start", is this system's code for a
+// NetworkManager that is not on the bus.
 QString RasErrorText(qint32 code)
 {
     static const QHash<qint32, const char *> texts = {
@@ -18,8 +22,8 @@ QString RasErrorText(qint32 code)
         {676, ": Line Busy"},                {677, ": Voice Answer"},
         {678, ": No Answer"},                {679, ": No Carrier"},
         {680, ": No Dialtone"},              {691, ": Authentication Failure"},
-        {708, ": Acctount Expired"},         {739, ": Cannot Use Logon Credentials"},
-        {743, ": Remote Requires Encryption"},
+        {708, ": Acctount Expired"},         {711, ": NetworkManager Not Available"},
+        {739, ": Cannot Use Logon Credentials"}, {743, ": Remote Requires Encryption"},
     };
     const char *text = texts.value(code, ": Unable To Connect");
     return QString::number(code) + QString::fromLatin1(text);

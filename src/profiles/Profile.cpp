@@ -21,3 +21,16 @@ void LoadProfile(const QString &name)
     s.DialupPassword = modSecurity::UnscrambleText(
         ReadStoreValue(HKEY_CURRENT_USER, path, QStringLiteral("DialupPassword"), QString()));
 }
+
+bool IsPortText(const QString &text)
+{
+    if (text.isEmpty())
+        return false;
+    for (const QChar c : text) {
+        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+            return false;
+    }
+    bool ok = false;
+    const uint port = text.toUInt(&ok);
+    return ok && port >= 1 && port <= 65535;
+}

@@ -1,19 +1,44 @@
-// Minimal profile bar: lists the profiles and switches CurrentProfile.
 #include "ProfileBarWidget.h"
 
 #include "Global.h"
+#include "MessageBox.h"
 #include "Profile.h"
 #include "ProfileHost.h"
 #include "SettingsStore.h"
+#include "TrimSpaces.h"
 #include "Twips.h"
+#include "frmNewProfile.h"
+#include "frmSetting.h"
 
 #include <QComboBox>
 #include <QEvent>
 #include <QFrame>
+#include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
+#include <QSignalBlocker>
 
 using namespace modRegistry;
+
+namespace {
+
+QPushButton *makeButton(QWidget *parent, const char *name, const QString &caption, const QString &accessible)
+{
+    auto *button = new QPushButton(caption, parent);
+    button->setObjectName(QLatin1String(name));
+    button->setAccessibleName(accessible);
+    return button;
+}
+
+void openModal(QDialog *dialog)
+{
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setWindowModality(Qt::ApplicationModal);
+    dialog->show();
+}
+
+} // namespace
 
 ProfileBarWidget::ProfileBarWidget(ProfileHost &host, QWidget *parent)
     : QWidget(parent)
@@ -22,9 +47,11 @@ ProfileBarWidget::ProfileBarWidget(ProfileHost &host, QWidget *parent)
     setObjectName(QStringLiteral("ProfileBar"));
     shpProfile = new QFrame(this);
     shpProfile->setObjectName(QStringLiteral("shpProfile"));
+    shpProfile->setAccessibleName(QStringLiteral("Profile bar"));
     shpProfile->setFrameShape(QFrame::Box);
     Label11 = new QLabel(QStringLiteral("P r o f i l e"), this);
     Label11->setObjectName(QStringLiteral("Label11"));
+    Label11->setAccessibleName(QStringLiteral("Profile"));
     QFont bold = Label11->font();
     bold.setBold(true);
     bold.setPointSize(12);
@@ -32,12 +59,10 @@ ProfileBarWidget::ProfileBarWidget(ProfileHost &host, QWidget *parent)
     cboProfile = new QComboBox(this);
     cboProfile->setObjectName(QStringLiteral("cboProfile"));
     cboProfile->setAccessibleName(QStringLiteral("Profile"));
-    cmdNewProfile = new QPushButton(QStringLiteral("New"), this);
-    cmdNewProfile->setObjectName(QStringLiteral("cmdNewProfile"));
-    cmdDeleteProfile = new QPushButton(QStringLiteral("Delete"), this);
-    cmdDeleteProfile->setObjectName(QStringLiteral("cmdDeleteProfile"));
-    cmdSetting = new QPushButton(QStringLiteral("Setting"), this);
-    cmdSetting->setObjectName(QStringLiteral("cmdSetting"));
+    Label11->setBuddy(cboProfile);
+    cmdNewProfile = makeButton(this, "cmdNewProfile", QStringLiteral("New"), QStringLiteral("New Profile"));
+    cmdDeleteProfile = makeButton(this, "cmdDeleteProfile", QStringLiteral("Delete"), QStringLiteral("Delete Profile"));
+    cmdSetting = makeButton(this, "cmdSetting", QStringLiteral("Setting"), QStringLiteral("Profile Setting"));
 
     const auto place = [](QWidget *w, int l, int t, int width, int height) {
         w->setGeometry(Twips::toPixels(l), Twips::toPixels(t), Twips::toPixels(width), Twips::toPixels(height));
@@ -49,7 +74,23 @@ ProfileBarWidget::ProfileBarWidget(ProfileHost &host, QWidget *parent)
     place(cmdDeleteProfile, 6270, 120, 855, 350);
     place(cmdSetting, 7125, 120, 855, 350);
 
-    connect(cboProfile, &QComboBox::activated, this, &ProfileBarWidget::cboProfile_Click);
+    // A changed selection runs the handler at once. Qt then also reports a
+    // user's choice as "activated"; that report runs the handler only when
+    // the choice changed nothing, i.e. the user chose the entry already shown
+    // (which matters when the box shows an entry other than the current
+    // profile, after a refused switch). A new press on the box starts a new
+    // choice.
+    connect(cboProfile, &QComboBox::currentIndexChanged, this, [this](int index) {
+        m_changedIndex = index;
+        cboProfile_Click();
+    });
+    connect(cboProfile, &QComboBox::activated, this, [this](int index) {
+        const bool handled = index == m_changedIndex;
+        m_changedIndex = kNoChange;
+        if (!handled)
+            cboProfile_Click();
+    });
+    cboProfile->installEventFilter(this);
     connect(cmdNewProfile, &QPushButton::clicked, this, &ProfileBarWidget::cmdNewProfile_Click);
     connect(cmdDeleteProfile, &QPushButton::clicked, this, &ProfileBarWidget::cmdDeleteProfile_Click);
     connect(cmdSetting, &QPushButton::clicked, this, &ProfileBarWidget::cmdSetting_Click);
@@ -58,17 +99,23 @@ ProfileBarWidget::ProfileBarWidget(ProfileHost &host, QWidget *parent)
 void ProfileBarWidget::fillFromStore()
 {
     const QString last = ReadStoreValue(HKEY_CURRENT_USER, kTrelvikKey, QStringLiteral("LastProfile"), QString());
-    cboProfile->clear();
-    cboProfile->setCurrentIndex(-1);
+    {
+        const QSignalBlocker blocker(cboProfile);
+        cboProfile->clear();
+    }
     for (int i = 0;; ++i) {
         const QString name = EnumStoreKey(HKEY_CURRENT_USER, kSettingKeyPrefix, i);
         if (name == QLatin1String("Not Found"))
             break;
-        cboProfile->addItem(name);
-        if (name == last) {
-            cboProfile->setCurrentIndex(i);
-            cboProfile_Click();
+        {
+            // Adding to an empty box would select the entry by itself.
+            const QSignalBlocker blocker(cboProfile);
+            const int shown = cboProfile->currentIndex();
+            cboProfile->addItem(name);
+            cboProfile->setCurrentIndex(shown);
         }
+        if (name == last)
+            cboProfile->setCurrentIndex(i);
     }
     Global::CurrentProfile = cboProfile->currentText();
     LoadProfile(Global::CurrentProfile);
@@ -80,19 +127,127 @@ void ProfileBarWidget::applyWidth(int frameWidthPixels)
     resize(shpProfile->x() + frameWidthPixels, height());
 }
 
+int ProfileBarWidget::indexOfExactly(const QString &name) const
+{
+    for (int i = 0; i < cboProfile->count(); ++i) {
+        if (cboProfile->itemText(i) == name)
+            return i;
+    }
+    return -1;
+}
+
+QStringList ProfileBarWidget::entries() const
+{
+    QStringList names;
+    for (int i = 0; i < cboProfile->count(); ++i)
+        names << cboProfile->itemText(i);
+    return names;
+}
+
 void ProfileBarWidget::cboProfile_Click()
 {
-    if (cboProfile->currentText() == Global::CurrentProfile)
+    const QString text = cboProfile->currentText();
+    if (text == Global::CurrentProfile)
         return;
-    Global::CurrentProfile = cboProfile->currentText().trimmed();
+    if (m_host.recycleBinRowCount() > 0) {
+        const auto answer = MessageBox::show(
+            QStringLiteral("Items in Recycle Bin for profile '") + Global::CurrentProfile
+                + QStringLiteral("' is not removed from the server.\r\nConfirm change profile?"),
+            QString(), MessageBox::Icon::Question, MessageBox::Buttons::YesNo);
+        if (answer != MessageBox::Result::Yes) {
+            // Back to the current profile's entry. A deleted current profile
+            // has none: the box then stays on the entry just selected.
+            const int current = indexOfExactly(Global::CurrentProfile);
+            if (current >= 0) {
+                const QSignalBlocker blocker(cboProfile);
+                cboProfile->setCurrentIndex(current);
+            }
+            return;
+        }
+    }
+    m_host.clearMessageLists();
+    m_host.ShowInbox();
+    Global::CurrentProfile = TrimSpaces(text);
+    WriteStoreValue(HKEY_CURRENT_USER, kTrelvikKey, QStringLiteral("LastProfile"), REG_SZ, Global::CurrentProfile);
     LoadProfile(Global::CurrentProfile);
 }
 
-void ProfileBarWidget::cmdNewProfile_Click() {}
-void ProfileBarWidget::cmdDeleteProfile_Click() {}
-void ProfileBarWidget::cmdSetting_Click() {}
+// Typing never edits or searches the box: its text changes only by selection.
+void ProfileBarWidget::cboProfile_KeyPress()
+{
+    if (QLineEdit *edit = cboProfile->lineEdit())
+        edit->selectAll();
+}
 
 bool ProfileBarWidget::eventFilter(QObject *watched, QEvent *event)
 {
+    if (watched == cboProfile
+        && (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::KeyPress
+            || event->type() == QEvent::Wheel))
+        m_changedIndex = kNoChange;
+    if (watched == cboProfile && event->type() == QEvent::KeyPress) {
+        const auto *key = static_cast<QKeyEvent *>(event);
+        const bool command = key->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier);
+        if (!command && !key->text().isEmpty() && key->text().at(0).isPrint()) {
+            cboProfile_KeyPress();
+            return true;
+        }
+    }
     return QWidget::eventFilter(watched, event);
+}
+
+void ProfileBarWidget::cmdNewProfile_Click()
+{
+    Global::PreviousProfile = Global::CurrentProfile;
+    auto *dialog = new frmNewProfile(entries(), m_host.dialogParent());
+    connect(dialog, &QDialog::accepted, this, &ProfileBarWidget::openSettingDialog);
+    openModal(dialog);
+}
+
+void ProfileBarWidget::cmdDeleteProfile_Click()
+{
+    Global::CurrentProfile = cboProfile->currentText();
+    if (Global::CurrentProfile.isEmpty())
+        return;
+    const auto answer = MessageBox::show(QStringLiteral("Confirm Delete '") + Global::CurrentProfile + QLatin1Char('\''),
+                                         QStringLiteral("Delete Profile"), MessageBox::Icon::None,
+                                         MessageBox::Buttons::YesNo);
+    if (answer != MessageBox::Result::Yes)
+        return;
+    const int removed = cboProfile->currentIndex();
+    {
+        const QSignalBlocker blocker(cboProfile);
+        cboProfile->removeItem(removed);
+        cboProfile->setCurrentIndex(-1);
+    }
+    DeleteStoreKey(HKEY_CURRENT_USER, kSettingKeyPrefix + Global::CurrentProfile);
+    if (cboProfile->count() > 0)
+        cboProfile->setCurrentIndex(removed >= 1 ? removed - 1 : 0);
+    WriteStoreValue(HKEY_CURRENT_USER, kTrelvikKey, QStringLiteral("LastProfile"), REG_SZ, cboProfile->currentText());
+}
+
+void ProfileBarWidget::cmdSetting_Click()
+{
+    openSettingDialog();
+}
+
+void ProfileBarWidget::openSettingDialog()
+{
+    auto *dialog = new frmSetting(m_host.dialogParent());
+    connect(dialog, &frmSetting::newProfileSaved, this, &ProfileBarWidget::addNewProfile);
+    openModal(dialog);
+}
+
+// The saved new profile is an entry of its own and the current one. The
+// lists still hold the previous profile's messages, whose numbers mean
+// nothing on the new profile's server: they go, as on a switch.
+void ProfileBarWidget::addNewProfile(const QString &name)
+{
+    {
+        const QSignalBlocker blocker(cboProfile);
+        cboProfile->addItem(name);
+        cboProfile->setCurrentIndex(cboProfile->count() - 1);
+    }
+    m_host.clearMessageLists();
+    m_host.ShowInbox();
 }

@@ -13,6 +13,10 @@ class ProfileHost;
 // "Delete" and "Setting". Positions are the window's design positions (twips
 // converted by the main window), so the widget is placed at the window's
 // origin and spans its width.
+//
+// The New Profile and settings dialogs open application-modal over the
+// host's dialogParent() and the handlers return at once; the dialogs carry
+// the object names "frmNewProfile" and "frmSetting".
 class ProfileBarWidget : public QWidget {
     Q_OBJECT
 public:
@@ -30,6 +34,8 @@ public:
     void applyWidth(int frameWidthPixels);
 
 public Q_SLOTS:
+    // Runs whenever the box's selected entry changes (by the user or by the
+    // program) and when the user chooses the entry already shown.
     void cboProfile_Click();
     void cmdNewProfile_Click();
     void cmdDeleteProfile_Click();
@@ -39,7 +45,15 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    void cboProfile_KeyPress();
+    void openSettingDialog();
+    void addNewProfile(const QString &name);
+    int indexOfExactly(const QString &name) const;
+    QStringList entries() const;
+
     ProfileHost &m_host;
+    static constexpr int kNoChange = -2;
+    int m_changedIndex = kNoChange;  // the index a change just ran the handler for
     QFrame *shpProfile = nullptr;
     QLabel *Label11 = nullptr;
     QComboBox *cboProfile = nullptr;

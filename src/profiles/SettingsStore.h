@@ -6,7 +6,11 @@
 // the registry's rules (names compared without regard to case, the first
 // spelling kept; subkeys listed by index in a stable order; whole key paths
 // created on write; a key deleted with its values; a write on disk when it
-// returns). Key paths use "\" as separator, e.g. "Software\Trelvik\Setting\Home".
+// returns). Key paths use "\" as separator, e.g. "Software\Trelvik\Setting\Home";
+// a trailing "\" names the key itself. Values are texts of any length. No
+// operation fails visibly: a missing key or value reads as the default, and a
+// settings file that cannot be parsed is moved aside (settings.json.damaged-*)
+// and the store starts empty.
 namespace modRegistry {
 
 inline constexpr qint32 HKEY_CURRENT_USER = qint32(0x80000001u);

@@ -1,5 +1,7 @@
 #include "MessageFolderModel.h"
 
+#include <QElapsedTimer>
+#include <QLocale>
 #include <QPersistentModelIndex>
 #include <QSignalSpy>
 #include <QTest>
@@ -29,15 +31,25 @@ QList<int> numbers(const MessageFolderModel &m)
 class TestMessageFolderModel : public QObject {
     Q_OBJECT
 private Q_SLOTS:
+    void initTestCase();
     void appendKeepsOrderWhileSortingIsOff();
     void paddedSizesSortInNumericOrderEveryTime();
-    void dateSortsByTextNotTime();
+    void datesSortByTimeUnreadableLast();
+    void dateShownInTheLocale();
+    void textColumnsSortByShownTextInLocaleOrder();
+    void decodedTextsShownRawTextsKept();
     void sortIsStableAndNumbersTravel();
     void appendWithSortingOnPlacesTheRow();
     void persistentSelectionFollowsSort();
     void displayAndRoles();
     void removeAndClearSignalCounts();
 };
+
+void TestMessageFolderModel::initTestCase()
+{
+    // A locale whose collation puts accented letters beside their base letter.
+    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+}
 
 void TestMessageFolderModel::appendKeepsOrderWhileSortingIsOff()
 {
@@ -55,21 +67,104 @@ void TestMessageFolderModel::paddedSizesSortInNumericOrderEveryTime()
     MessageFolderModel m;
     m.append(row(QStringLiteral("x"), QStringLiteral("  100K"), 1));
     m.append(row(QStringLiteral("y"), QStringLiteral("    9K"), 2));
-    m.append(row(QStringLiteral("z"), QStringLiteral("   10K"), 3));
+    m.append(row(QStringLiteral("w"), QStringLiteral("     ?"), 3));
+    m.append(row(QStringLiteral("z"), QStringLiteral("   10K"), 4));
+    m.append(row(QStringLiteral("v"), QStringLiteral("12345K"), 5));
+    m.append(row(QStringLiteral("u"), QStringLiteral("99999K"), 6));
+    m.append(row(QStringLiteral("t"), QStringLiteral("    9K"), 7));
+    const QList<int> bySize{2, 7, 4, 1, 5, 6, 3}; // unreadable size last
     m.sort(MessageFolderModel::Size);
-    QCOMPARE(numbers(m), (QList<int>{2, 3, 1}));
+    QCOMPARE(numbers(m), bySize);
     m.sort(MessageFolderModel::Size); // no toggle: ascending again
-    QCOMPARE(numbers(m), (QList<int>{2, 3, 1}));
+    QCOMPARE(numbers(m), bySize);
     QCOMPARE(m.sortColumn(), int(MessageFolderModel::Size));
 }
 
-void TestMessageFolderModel::dateSortsByTextNotTime()
+void TestMessageFolderModel::datesSortByTimeUnreadableLast()
+{
+    // Dates used to sort by their text (Fri before Mon); they sort by time now.
+    const QStringList dates{
+        QStringLiteral("Mon, 1 Jan 2024 10:00:00 +0000"),  // 1
+        QStringLiteral("Fri, 5 Jan 2024 10:00:00 +0000"),  // 2
+        QStringLiteral("garbage b"),                       // 3
+        QStringLiteral("1 Jan 2024 09:00:00 -0200"),       // 4: 11:00 UTC
+        QStringLiteral("Fri, 29 Dec 23 23:00 EST"),        // 5: 30 Dec, 04:00 UTC
+        QString(),                                         // 6
+        QStringLiteral("Annoying text"),                   // 7
+        QStringLiteral("Mon, 1 Jan 2024 11:00:00 +0100 (CET)"), // 8: the same moment as 1
+    };
+    MessageFolderModel m;
+    for (int i = 0; i < dates.size(); ++i)
+        m.append(row(QStringLiteral("a"), QStringLiteral("    1K"), i + 1, dates.at(i)));
+    const QList<int> byTime{5, 1, 8, 4, 2, 6, 7, 3};
+    m.sort(MessageFolderModel::Date);
+    QCOMPARE(numbers(m), byTime);
+
+    // Appending with sorting on places rows by the same order.
+    MessageFolderModel placed;
+    placed.sort(MessageFolderModel::Date);
+    for (int i = 0; i < dates.size(); ++i)
+        placed.append(row(QStringLiteral("a"), QStringLiteral("    1K"), i + 1, dates.at(i)));
+    QCOMPARE(numbers(placed), byTime);
+}
+
+void TestMessageFolderModel::dateShownInTheLocale()
 {
     MessageFolderModel m;
-    m.append(row(QStringLiteral("a"), QStringLiteral("    1K"), 1, QStringLiteral("Mon, 1 Jan 2024 10:00:00 +0000")));
-    m.append(row(QStringLiteral("b"), QStringLiteral("    1K"), 2, QStringLiteral("Fri, 5 Jan 2024 10:00:00 +0000")));
-    m.sort(MessageFolderModel::Date);
-    QCOMPARE(numbers(m), (QList<int>{2, 1}));
+    m.append(row(QStringLiteral("a"), QStringLiteral("    1K"), 1, QStringLiteral("Fri, 5 Jan 2024 10:00 -0500")));
+    m.append(row(QStringLiteral("b"), QStringLiteral("    1K"), 2, QStringLiteral(" Sometime\r\n soon")));
+    const QDateTime sent(QDate(2024, 1, 5), QTime(15, 0), Qt::UTC);
+    QCOMPARE(m.index(0, MessageFolderModel::Date).data().toString(),
+             QLocale().toString(sent.toLocalTime(), QLocale::ShortFormat));
+    QCOMPARE(m.index(0, MessageFolderModel::Date).data(MessageFolderModel::RawTextRole).toString(),
+             QStringLiteral("Fri, 5 Jan 2024 10:00 -0500"));
+    // An unreadable date is shown as sent, on one line.
+    QCOMPARE(m.index(1, MessageFolderModel::Date).data().toString(), QStringLiteral("Sometime soon"));
+}
+
+void TestMessageFolderModel::textColumnsSortByShownTextInLocaleOrder()
+{
+    MessageFolderModel m;
+    m.append(row(QStringLiteral("=?UTF-8?Q?Zo=C3=AB?= <z@example.com>"), QStringLiteral("    1K"), 1));
+    m.append(row(QStringLiteral("bob <b@example.com>"), QStringLiteral("    1K"), 2));
+    m.append(row(QStringLiteral("=?UTF-8?B?w4lsaWU=?= <e@example.com>"), QStringLiteral("    1K"), 3));
+    m.append(row(QStringLiteral("Alice <a@example.com>"), QStringLiteral("    1K"), 4));
+    m.append(row(QStringLiteral("=?ISO-8859-1?Q?elie?= <e@example.com>"), QStringLiteral("    1K"), 5));
+    m.sort(MessageFolderModel::Sender);
+    // By the decoded names, ignoring case: Alice, bob, elie, Élie, Zoë.
+    QCOMPARE(numbers(m), (QList<int>{4, 2, 5, 3, 1}));
+}
+
+void TestMessageFolderModel::decodedTextsShownRawTextsKept()
+{
+    MessageFolderModel m;
+    const QString sender = QStringLiteral("=?ISO-8859-1?Q?Andr=E9?= Pirard <andre@example.org>");
+    const QString subject = QStringLiteral("=?UTF-8?B?R3LDvMOfZSBhdXMgS8O2bG4=?=\r\n =?UTF-8?Q?_und_Bonn?=");
+    MessageEntry e = row(sender, QStringLiteral("   12K"), 1, QStringLiteral("Mon, 1 Jan 2024 10:00:00 +0000"));
+    e.subject = subject;
+    e.priority = QStringLiteral("3");
+    m.append(e);
+    m.append(row(QStringLiteral("Joe <joe@example.com>"), QStringLiteral("    1K"), 2));
+
+    QCOMPARE(m.index(0, 0).data().toString(), QStringLiteral("André Pirard <andre@example.org>"));
+    QCOMPARE(m.index(0, 0).data(Qt::AccessibleTextRole).toString(), QStringLiteral("André Pirard <andre@example.org>"));
+    QCOMPARE(m.index(0, 1).data().toString(), QStringLiteral("Grüße aus Köln und Bonn"));
+    QCOMPARE(m.index(0, 0).data(MessageFolderModel::RawTextRole).toString(), sender);
+    QCOMPARE(m.index(0, 1).data(MessageFolderModel::RawTextRole).toString(), subject);
+    QCOMPARE(m.index(0, 0).data(Qt::ToolTipRole).toString(), sender);
+    QVERIFY(!m.index(1, 0).data(Qt::ToolTipRole).isValid()); // nothing was decoded
+
+    // What rules and lookups read stays as sent, through a sort and a move.
+    m.sort(MessageFolderModel::Subject);
+    const int decodedRow = m.entry(0).number == 1 ? 0 : 1;
+    QCOMPARE(m.entry(decodedRow).sender, sender);
+    QCOMPARE(m.entry(decodedRow).subject, subject);
+    QCOMPARE(m.entry(decodedRow).date, QStringLiteral("Mon, 1 Jan 2024 10:00:00 +0000"));
+    QCOMPARE(m.entry(decodedRow).size, QStringLiteral("   12K"));
+    const MessageEntry taken = m.takeAt(decodedRow);
+    QCOMPARE(taken.sender, sender);
+    QCOMPARE(taken.subject, subject);
+    QCOMPARE(taken.priority, QStringLiteral("3"));
 }
 
 void TestMessageFolderModel::sortIsStableAndNumbersTravel()

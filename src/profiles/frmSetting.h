@@ -1,0 +1,65 @@
+#pragma once
+
+#include <QDialog>
+
+class QCheckBox;
+class QGroupBox;
+class QLineEdit;
+class QPushButton;
+
+// Edits the current profile's settings (NewProfileFlag 0) or the settings of
+// the profile being created (NewProfileFlag 1). OK validates, copies the
+// fields into ProfileSettings and writes them to the profile's key with the
+// passwords scrambled. Cancel, Esc and the close box offer to save unsaved
+// changes and abandon a new profile.
+class frmSetting : public QDialog {
+    Q_OBJECT
+public:
+    explicit frmSetting(QWidget *parent = nullptr);
+
+    // Returns true when the settings were saved and the dialog closed.
+    bool cmdOK_Click();
+    void cmdCancel_Click();
+
+    // Longest texts the fields take: what the dial-up connection and the
+    // stored password form can hold.
+    static constexpr int kMaxDialupNumber = 128;
+    static constexpr int kMaxDialupText = 256;
+
+public Q_SLOTS:
+    void reject() override;
+    void done(int result) override;
+
+Q_SIGNALS:
+    // A new profile's settings were saved under `name`: it is now a profile
+    // of its own and the current one.
+    void newProfileSaved(const QString &name);
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+
+private:
+    void Form_Load();
+    void txtTracked_Change();
+    void txtEmailHost_LostFocus();
+    void txtEmailUserId_LostFocus();
+    void txtEmailPassword_LostFocus();
+    void applyLostFocus(QObject *field);
+    void warn(const QString &text, QLineEdit *field);
+
+    bool m_activated = false;
+    bool m_closed = false;
+    QGroupBox *Frame1 = nullptr;
+    QLineEdit *txtEmailHost = nullptr;
+    QLineEdit *txtEmailPort = nullptr;
+    QLineEdit *txtEmailUserId = nullptr;
+    QLineEdit *txtEmailPassword = nullptr;
+    QCheckBox *chkAutodial = nullptr;
+    QGroupBox *fraDialup = nullptr;
+    QLineEdit *txtDialupNumber = nullptr;
+    QLineEdit *txtDialupUserID = nullptr;
+    QLineEdit *txtDialupPassword = nullptr;
+    QPushButton *cmdOK = nullptr;
+    QPushButton *cmdCancel = nullptr;
+};

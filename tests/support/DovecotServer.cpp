@@ -1,0 +1,212 @@
+#include "DovecotServer.h"
+
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QStandardPaths>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QThread>
+
+#include <unistd.h>
+
+namespace testsupport {
+
+namespace {
+// The unprivileged owner of the maildir; Dovecot refuses to serve mail as root.
+constexpr int kMailUid = 65534;
+constexpr int kMailGid = 65534;
+
+quint16 freePort()
+{
+    QTcpServer probe;
+    if (!probe.listen(QHostAddress::LocalHost, 0))
+        return 0;
+    return probe.serverPort();
+}
+
+bool writeFile(const QString &path, const QByteArray &data)
+{
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(data) == data.size();
+}
+} // namespace
+
+DovecotServer::DovecotServer()
+{
+    for (const char *sub : {"run", "state", "home/Maildir/new", "home/Maildir/cur", "home/Maildir/tmp"})
+        QDir(m_dir.path()).mkpath(QString::fromLatin1(sub));
+}
+
+DovecotServer::~DovecotServer()
+{
+    stop();
+}
+
+bool DovecotServer::available(QString *why)
+{
+    if (QStandardPaths::findExecutable(QStringLiteral("dovecot"), {QStringLiteral("/usr/sbin"), QStringLiteral("/usr/bin")}).isEmpty()) {
+        if (why)
+            *why = QStringLiteral("dovecot is not installed");
+        return false;
+    }
+    if (QStandardPaths::findExecutable(QStringLiteral("openssl")).isEmpty()) {
+        if (why)
+            *why = QStringLiteral("openssl is not installed");
+        return false;
+    }
+    if (::geteuid() != 0) {
+        if (why)
+            *why = QStringLiteral("a private dovecot needs root");
+        return false;
+    }
+    return true;
+}
+
+bool DovecotServer::makeCertificate(QString *error)
+{
+    QProcess openssl;
+    openssl.start(QStringLiteral("openssl"),
+                  {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"), QStringLiteral("rsa:2048"),
+                   QStringLiteral("-nodes"), QStringLiteral("-keyout"), path(QStringLiteral("key.pem")),
+                   QStringLiteral("-out"), path(QStringLiteral("cert.pem")), QStringLiteral("-days"), QStringLiteral("2"),
+                   QStringLiteral("-subj"), QStringLiteral("/CN=localhost"),
+                   QStringLiteral("-addext"), QStringLiteral("subjectAltName=DNS:localhost,IP:127.0.0.1")});
+    if (!openssl.waitForFinished(60000) || openssl.exitCode() != 0) {
+        *error = QStringLiteral("openssl failed: ") + QString::fromLocal8Bit(openssl.readAllStandardError());
+        return false;
+    }
+    return true;
+}
+
+bool DovecotServer::writeConfig(QString *error)
+{
+    const QString base = m_dir.path();
+    const QString home = path(QStringLiteral("home"));
+    const QByteArray passwd = QStringLiteral("%1:{PLAIN}%2:%3:%4::%5::\n")
+                                  .arg(user(), password())
+                                  .arg(kMailUid)
+                                  .arg(kMailGid)
+                                  .arg(home)
+                                  .toUtf8();
+    const QByteArray conf = QStringLiteral(
+        "base_dir = %1/run\n"
+        "state_dir = %1/state\n"
+        "log_path = %1/dovecot.log\n"
+        "protocols = pop3\n"
+        "listen = 127.0.0.1\n"
+        "ssl = yes\n"
+        "ssl_cert = <%1/cert.pem\n"
+        "ssl_key = <%1/key.pem\n"
+        "disable_plaintext_auth = no\n"
+        "auth_mechanisms = plain\n"
+        "mail_location = maildir:~/Maildir\n"
+        "first_valid_uid = 1\n"
+        "default_internal_user = dovecot\n"
+        "default_login_user = dovenull\n"
+        "passdb {\n  driver = passwd-file\n  args = scheme=PLAIN %1/passwd\n}\n"
+        "userdb {\n  driver = passwd-file\n  args = %1/passwd\n}\n"
+        "service pop3-login {\n"
+        "  inet_listener pop3 {\n    port = %2\n  }\n"
+        "  inet_listener pop3s {\n    port = %3\n    ssl = yes\n  }\n"
+        "}\n")
+                                .arg(base)
+                                .arg(m_plainPort)
+                                .arg(m_tlsPort)
+                                .toUtf8()
+        + "pop3_uidl_format = %08Xu%08Xv\n";
+    if (!writeFile(path(QStringLiteral("passwd")), passwd) || !writeFile(path(QStringLiteral("dovecot.conf")), conf)) {
+        *error = QStringLiteral("cannot write the dovecot configuration");
+        return false;
+    }
+    // Dovecot's unprivileged processes must reach the files; the maildir
+    // belongs to the mail user.
+    QFile::setPermissions(base, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup
+                                    | QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther);
+    const QByteArray homeLocal = home.toLocal8Bit();
+    for (const char *sub : {"", "/Maildir", "/Maildir/new", "/Maildir/cur", "/Maildir/tmp"}) {
+        if (::chown((homeLocal + sub).constData(), kMailUid, kMailGid) != 0) {
+            *error = QStringLiteral("cannot give the maildir to the mail user");
+            return false;
+        }
+    }
+    return true;
+}
+
+bool DovecotServer::start(QString *error)
+{
+    QString why;
+    if (!available(&why)) {
+        *error = why;
+        return false;
+    }
+    if (!m_dir.isValid()) {
+        *error = QStringLiteral("no temporary folder");
+        return false;
+    }
+    if (!makeCertificate(error))
+        return false;
+    // A free port can be taken by someone else before dovecot binds it: try a few.
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        m_plainPort = freePort();
+        m_tlsPort = freePort();
+        if (!m_plainPort || !m_tlsPort || m_plainPort == m_tlsPort || !writeConfig(error))
+            continue;
+        m_process.setProcessChannelMode(QProcess::MergedChannels);
+        m_process.start(QStringLiteral("dovecot"), {QStringLiteral("-F"), QStringLiteral("-c"), path(QStringLiteral("dovecot.conf"))});
+        if (!m_process.waitForStarted(10000))
+            continue;
+        QDeadlineTimer deadline(4000);
+        while (!deadline.hasExpired() && m_process.state() == QProcess::Running) {
+            QTcpSocket probe;
+            probe.connectToHost(QHostAddress::LocalHost, m_plainPort);
+            if (probe.waitForConnected(500) && probe.waitForReadyRead(2000)
+                && probe.readAll().startsWith("+OK"))
+                return true;
+            QThread::msleep(100);
+        }
+        stop();
+    }
+    *error = QStringLiteral("dovecot did not start: ") + logText() + QString::fromLocal8Bit(m_process.readAll());
+    return false;
+}
+
+void DovecotServer::stop()
+{
+    if (m_process.state() == QProcess::NotRunning)
+        return;
+    m_process.terminate();
+    if (!m_process.waitForFinished(10000)) {
+        m_process.kill();
+        m_process.waitForFinished(5000);
+    }
+}
+
+QByteArray DovecotServer::certificatePem() const
+{
+    QFile f(path(QStringLiteral("cert.pem")));
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+bool DovecotServer::addMessage(const QByteArray &message)
+{
+    ++m_messages;
+    const QString file = path(QStringLiteral("home/Maildir/new/%1.trelvik-test").arg(m_messages));
+    if (!writeFile(file, message))
+        return false;
+    return ::chown(file.toLocal8Bit().constData(), kMailUid, kMailGid) == 0;
+}
+
+int DovecotServer::messageCount() const
+{
+    return int(QDir(path(QStringLiteral("home/Maildir/new"))).entryList(QDir::Files).size()
+               + QDir(path(QStringLiteral("home/Maildir/cur"))).entryList(QDir::Files).size());
+}
+
+QString DovecotServer::logText() const
+{
+    QFile f(path(QStringLiteral("dovecot.log")));
+    return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
+}
+
+} // namespace testsupport

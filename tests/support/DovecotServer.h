@@ -1,0 +1,53 @@
+#pragma once
+
+#include <QByteArray>
+#include <QProcess>
+#include <QString>
+#include <QTemporaryDir>
+
+namespace testsupport {
+
+// A private Dovecot POP3 server for integration tests: its own configuration,
+// a certificate made for the run, one user with a maildir, all in a temporary
+// folder; it listens on 127.0.0.1 only, on free ports, and is stopped when the
+// object goes. Dovecot must be installed and the tests must run as root (it
+// drops privileges itself); otherwise available() is false.
+class DovecotServer {
+public:
+    DovecotServer();
+    ~DovecotServer();
+    DovecotServer(const DovecotServer &) = delete;
+    DovecotServer &operator=(const DovecotServer &) = delete;
+
+    static bool available(QString *why = nullptr);
+
+    bool start(QString *error);
+    void stop();
+
+    QString user() const { return QStringLiteral("trelvik"); }
+    QString password() const { return QStringLiteral("s3cret pass"); }
+    // Plain POP3 (with STLS offered) and POP3 over TLS from the first byte.
+    quint16 plainPort() const { return m_plainPort; }
+    quint16 tlsPort() const { return m_tlsPort; }
+    // The server's self-signed certificate (CN and SAN "localhost", 127.0.0.1).
+    QByteArray certificatePem() const;
+
+    // Drops a message into the user's maildir; returns false on failure.
+    bool addMessage(const QByteArray &message);
+    // Messages now in the maildir (new and cur).
+    int messageCount() const;
+    QString logText() const;
+
+private:
+    QString path(const QString &name) const { return m_dir.path() + QLatin1Char('/') + name; }
+    bool writeConfig(QString *error);
+    bool makeCertificate(QString *error);
+
+    QTemporaryDir m_dir;
+    QProcess m_process;
+    quint16 m_plainPort = 0;
+    quint16 m_tlsPort = 0;
+    int m_messages = 0;
+};
+
+} // namespace testsupport
