@@ -1,7 +1,111 @@
-// Placeholder until the runs land.
 #include "Runs.h"
 
+#include "Dialer.h"
+#include "Global.h"
+#include "MailOperations.h"
+#include "MessageBox.h"
+#include "MessageFolderModel.h"
+#include "ProgressDialog.h"
+#include "RuleDatabase.h"
+#include "RunHost.h"
+
 namespace Runs {
-void cmdFetch_Click(RunHost &, RuleDatabase &, Dialer &) {}
-void cmdConfirm_Click(RunHost &, Dialer &) {}
+
+namespace {
+
+bool profileConfigured()
+{
+    if (Global::ProfileSettings.isConfigured())
+        return true;
+    MessageBox::show(QStringLiteral("Email Setting not configured"), QStringLiteral("Error"),
+                     MessageBox::Icon::Critical);
+    return false;
+}
+
+void setSorting(RunHost &host, bool enabled)
+{
+    host.inboxModel().setSortingEnabled(enabled);
+    host.recycleModel().setSortingEnabled(enabled);
+}
+
+bool autodial()
+{
+    return Global::ProfileSettings.Autodial == QLatin1String("1");
+}
+
+// Dials when the profile asks for it. False when dialling failed: the dialog
+// is then closed and the failure shown.
+bool dialBefore(RunHost &host, Dialer &dialer, ProgressControl &dialog)
+{
+    if (!autodial())
+        return true;
+    host.setStatusText(QStringLiteral("Dialing Connection..."));
+    dialer.DialUp(Global::ProfileSettings, Global::CancelRequested());
+    if (dialer.RasResult == 0)
+        return true;
+    const QString message = RasErrorText(dialer.RasResult);
+    dialer.HangUp();
+    dialog.closeDialog();
+    host.setStatusText(message);
+    MessageBox::show(message, QStringLiteral("Dialup Error"), MessageBox::Icon::Critical);
+    host.setStatusText(QString());
+    return false;
+}
+
+void hangUpAfter(RunHost &host, Dialer &dialer)
+{
+    if (!autodial())
+        return;
+    dialer.HangUp();
+    host.setStatusText(QString());
+}
+
+} // namespace
+
+void cmdFetch_Click(RunHost &host, RuleDatabase &rules, Dialer &dialer)
+{
+    if (!profileConfigured())
+        return;
+    setSorting(host, false);
+    runProgressDialog(ProgressKind::FetchInbox, host.dialogParent(), [&](ProgressControl &dialog) {
+        host.selectFolderNode(QStringLiteral("Inbox"));
+        host.inboxModel().clear();
+        host.recycleModel().clear();
+        host.setStatusText(QString());
+        host.setProgressValue(0);
+        host.ShowInbox();
+        host.repaintNow();
+        if (!dialBefore(host, dialer, dialog))
+            return;
+        if (!Global::CancelRequested().isSet())
+            FetchHeader(host, host.inboxModel(), host.recycleModel(),
+                        [&rules](const QString &value, const QString &table) { return rules.IsInList(value, table); });
+        hangUpAfter(host, dialer);
+        dialog.closeDialog();
+    });
+    setSorting(host, true);
+}
+
+void cmdConfirm_Click(RunHost &host, Dialer &dialer)
+{
+    if (host.recycleModel().count() == 0)
+        return;
+    if (!profileConfigured())
+        return;
+    setSorting(host, false);
+    runProgressDialog(ProgressKind::EmptyRecycleBin, host.dialogParent(), [&](ProgressControl &dialog) {
+        host.selectFolderNode(QStringLiteral("Recycle Bin"));
+        host.ShowRecycleBin();
+        dialog.repaintNow();
+        host.repaintNow();
+        if (!dialBefore(host, dialer, dialog))
+            return;
+        if (!Global::CancelRequested().isSet())
+            EmptyRecycleBin(host, host.recycleModel());
+        hangUpAfter(host, dialer);
+        dialog.closeDialog();
+    });
+    setSorting(host, true);
+}
+
 } // namespace Runs

@@ -1,0 +1,143 @@
+#include "MailOperations.h"
+
+#include "Global.h"
+#include "MessageBox.h"
+#include "MessageFolderModel.h"
+#include "Pop3Parsers.h"
+#include "RunStatus.h"
+#include "StringHelpers.h"
+
+#include <QHash>
+#include <exception>
+#include <limits>
+
+namespace {
+
+enum class Folder { Inbox, RecycleBin };
+
+Folder classify(const QString &sender, const RuleLookup &isInList)
+{
+    if (isInList(sender, QStringLiteral("tbexempted")))
+        return Folder::Inbox;
+    if (isInList(DomainRule(sender), QStringLiteral("tbfilter")))
+        return Folder::RecycleBin;
+    if (isInList(sender, QStringLiteral("tbfilter")))
+        return Folder::RecycleBin;
+    return Folder::Inbox;
+}
+
+// "n uid" lines of a UIDL listing, by message number.
+QHash<qint32, QString> parseUidList(const QString &reply)
+{
+    QHash<qint32, QString> uids;
+    if (!reply.startsWith(QLatin1String("+OK")))
+        return uids;
+    const QStringList lines = reply.split(QStringLiteral("\r\n"));
+    for (qsizetype i = 1; i < lines.size(); ++i) {
+        const QString &line = lines.at(i);
+        if (line == QLatin1String("."))
+            break;
+        const qint64 number = LeadingNumber(GetReplyWord(line, 1));
+        const QString uid = GetReplyWord(line, 2);
+        if (number > 0 && number <= std::numeric_limits<qint32>::max() && !uid.isEmpty())
+            uids.insert(qint32(number), uid);
+    }
+    return uids;
+}
+
+} // namespace
+
+void FetchHeader(RunStatus &status, MessageFolderModel &inbox, MessageFolderModel &recycle,
+                 const RuleLookup &isInList, SessionOptions options)
+{
+    const Global::ProfileSettingsRecord &settings = Global::ProfileSettings;
+    if (!settings.isConfigured()) {
+        MessageBox::show(QStringLiteral("Email Setting not configured"), QStringLiteral("Email Setting Error"),
+                         MessageBox::Icon::Critical);
+        return;
+    }
+
+    Pop3Session session(status, settings, Global::CancelRequested(), options);
+    try {
+        if (session.ConnectServer() != Pop3Session::kConnected || session.LoginServer() != 1) {
+            if (session.lastOutcome() == Pop3Session::Outcome::Failed)
+                session.showFailure();
+            session.CloseServer();
+            status.setProgressValue(0);
+            return;
+        }
+
+        bool failed = false;
+        auto stopped = [&](Pop3Session::Outcome outcome) {
+            failed = outcome == Pop3Session::Outcome::Failed;
+            return outcome != Pop3Session::Outcome::Reply;
+        };
+
+        qint64 count = 0;
+        if (!stopped(session.command(QStringLiteral("STAT"), Pop3Session::kSingleReply)))
+            count = qMin<qint64>(LeadingNumber(GetReplyWord(session.ServerReply, 2)),
+                                 std::numeric_limits<qint32>::max());
+        QHash<qint32, QString> uids;
+        if (count > 0 && !stopped(session.command(QStringLiteral("UIDL"), Pop3Session::kMultiLineReply)))
+            uids = parseUidList(session.ServerReply);
+        else
+            count = 0;
+
+        if (count > 0) {
+            const qint32 n = qint32(count);
+            status.setProgressMaximum(n);
+            for (qint32 i = 1; i <= n; ++i) {
+                if (stopped(session.command(QStringLiteral("TOP %1 0").arg(i), Pop3Session::kMultiLineReply)))
+                    break;
+                if (Global::CancelRequested().isSet())
+                    break; // cancelled as the reply came: this message is not listed
+                MessageEntry entry;
+                Folder folder = Folder::Inbox;
+                // A refused TOP leaves the row's texts empty: keep it, never filter it.
+                const QString headers = session.ServerReply;
+                if (!headers.startsWith(QLatin1Char('-'))) {
+                    entry.sender = GetHeaderValue(headers, QStringLiteral("From:"));
+                    entry.subject = GetHeaderValue(headers, QStringLiteral("Subject:"));
+                    entry.date = GetHeaderValue(headers, QStringLiteral("Date:"));
+                    entry.priority = GetHeaderValue(headers, QStringLiteral("Priority:"));
+                    folder = classify(entry.sender, isInList);
+                }
+                entry.number = i;
+                entry.uid = uids.value(i);
+                entry.iconKey = folder == Folder::Inbox ? QStringLiteral("inbox") : QStringLiteral("recycle");
+
+                const bool listed =
+                    !stopped(session.command(QStringLiteral("LIST %1").arg(i), Pop3Session::kSingleReply));
+                if (listed)
+                    entry.size = SizeText(LeadingNumber(GetReplyWord(session.ServerReply, 3)));
+
+                // The header has been read: the row is kept even when the
+                // size could not be had.
+                if (folder == Folder::Inbox) {
+                    inbox.append(entry);
+                    status.setNodeText(QStringLiteral("Inbox"), QStringLiteral("Inbox (%1)").arg(inbox.count()));
+                } else {
+                    recycle.append(entry);
+                    status.setNodeText(QStringLiteral("Recycle Bin"),
+                                       QStringLiteral("Recycle Bin (%1)").arg(recycle.count()));
+                }
+                status.setStatusText(QStringLiteral("Fetched %1 of %2").arg(i).arg(n));
+                status.setProgressValue(i);
+                if (!listed)
+                    break;
+            }
+        }
+
+        if (failed) {
+            session.showFailure();
+        } else if (session.QuitServer() == Pop3Session::Outcome::Failed) {
+            session.showFailure();
+        }
+        session.CloseServer();
+        status.setProgressValue(0);
+    } catch (const std::exception &e) {
+        MessageBox::show(QString::fromLocal8Bit(e.what()), QStringLiteral("Error"), MessageBox::Icon::Critical);
+        session.CloseServer();
+        status.setProgressValue(0);
+    }
+}

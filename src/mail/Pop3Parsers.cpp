@@ -1,0 +1,122 @@
+#include "Pop3Parsers.h"
+
+#include <QStringView>
+#include <limits>
+
+namespace {
+const QLatin1String kCrLf("\r\n");
+
+bool isFoldContinuation(QStringView line)
+{
+    return !line.isEmpty() && (line.front() == QLatin1Char(' ') || line.front() == QLatin1Char('\t'));
+}
+
+QString trimSpaces(QStringView value)
+{
+    qsizetype begin = 0;
+    qsizetype end = value.size();
+    while (begin < end && value.at(begin) == QLatin1Char(' '))
+        ++begin;
+    while (end > begin && value.at(end - 1) == QLatin1Char(' '))
+        --end;
+    return value.mid(begin, end - begin).toString();
+}
+} // namespace
+
+QString GetReplyWord(const QString &reply, int n)
+{
+    if (n < 1)
+        return {};
+    qsizetype p = 0;
+    int i = 1;
+    while (i <= n - 1) {
+        const qsizetype space = reply.indexOf(QLatin1Char(' '), p);
+        if (space < 0)
+            break;
+        p = space + 1;
+        ++i;
+    }
+    if (i != n)
+        return {};
+    qsizetype end = reply.indexOf(QLatin1Char(' '), p);
+    if (end < 0)
+        end = reply.indexOf(kCrLf, p);
+    if (end < 0)
+        end = reply.size();
+    return reply.mid(p, end - p);
+}
+
+QString GetHeaderValue(const QString &headers, const QString &name)
+{
+    if (name.isEmpty())
+        return {};
+    const QString prefixed = QStringLiteral("X-") + name;
+    const QStringView text(headers);
+    qsizetype pos = 0;
+    bool first = true;
+    while (pos < text.size()) {
+        qsizetype eol = text.indexOf(kCrLf, pos);
+        if (eol < 0)
+            eol = text.size();
+        const QStringView line = text.mid(pos, eol - pos);
+        const qsizetype next = eol + 2;
+        if (first && (line.startsWith(QLatin1String("+OK")) || line.startsWith(QLatin1String("-ERR")))) {
+            first = false;
+            pos = next;
+            continue;
+        }
+        first = false;
+        if (line.isEmpty())
+            break; // the blank line ends the header block
+        qsizetype nameLength = -1;
+        if (line.startsWith(name, Qt::CaseInsensitive))
+            nameLength = name.size();
+        else if (line.startsWith(prefixed, Qt::CaseInsensitive))
+            nameLength = prefixed.size();
+        if (nameLength >= 0) {
+            QString value = line.mid(nameLength).toString();
+            // Unfold: continuation lines join the value without their CR LF.
+            qsizetype cont = next;
+            while (cont < text.size()) {
+                qsizetype contEnd = text.indexOf(kCrLf, cont);
+                if (contEnd < 0)
+                    contEnd = text.size();
+                const QStringView contLine = text.mid(cont, contEnd - cont);
+                if (!isFoldContinuation(contLine))
+                    break;
+                value += contLine;
+                cont = contEnd + 2;
+            }
+            return trimSpaces(value);
+        }
+        pos = next;
+    }
+    return {};
+}
+
+qint64 LeadingNumber(const QString &text)
+{
+    qsizetype i = 0;
+    while (i < text.size() && text.at(i) == QLatin1Char(' '))
+        ++i;
+    bool negative = false;
+    if (i < text.size() && (text.at(i) == QLatin1Char('-') || text.at(i) == QLatin1Char('+'))) {
+        negative = text.at(i) == QLatin1Char('-');
+        ++i;
+    }
+    constexpr qint64 kMax = std::numeric_limits<qint64>::max();
+    qint64 value = 0;
+    for (; i < text.size() && text.at(i).isDigit() && text.at(i).unicode() < 128; ++i) {
+        const int digit = text.at(i).unicode() - '0';
+        value = value > (kMax - digit) / 10 ? kMax : value * 10 + digit;
+    }
+    return negative ? -value : value;
+}
+
+QString SizeText(qint64 bytes)
+{
+    qint64 thousands = bytes / 1000;
+    if (thousands < 1)
+        thousands = 1;
+    return (QString::number(thousands) + QLatin1Char('K')).rightJustified(6, QLatin1Char(' '));
+}

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QString>
+
+// Small parsers for POP3 replies and header listings.
+
+// The n-th word (from 1) of a reply, words being separated by single spaces.
+// A word ends at the next space; the last word ends at the next CR LF or at
+// the end of the text. The empty text when the reply has fewer than n words.
+QString GetReplyWord(const QString &reply, int n);
+
+// The value of the first header line whose field name, at the start of the
+// line, is `name` (colon included) or "X-" + `name`, compared without regard
+// to case. Continuation lines of a folded header belong to the value (the
+// CR LF before their leading white space is dropped). Leading and trailing
+// spaces are trimmed; nothing is decoded. A leading "+OK" / "-ERR" status
+// line is never a header line. The empty text when there is no such line.
+QString GetHeaderValue(const QString &headers, const QString &name);
+
+// The leading number of a text (optional sign, then digits), 0 when there is
+// none; clamped to the 64-bit range.
+qint64 LeadingNumber(const QString &text);
+
+// A size in bytes as thousands of bytes + "K" (at least 1K), padded on the
+// left with spaces to 6 characters.
+QString SizeText(qint64 bytes);

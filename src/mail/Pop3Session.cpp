@@ -1,0 +1,287 @@
+#include "Pop3Session.h"
+
+#include "Global.h"
+#include "MessageBox.h"
+#include "RunStatus.h"
+
+#include <QEventLoop>
+#include <QTcpSocket>
+#include <QTimer>
+
+#include <stdexcept>
+
+namespace {
+const QByteArray kCrLf = QByteArrayLiteral("\r\n");
+const QByteArray kTerminator = QByteArrayLiteral("\r\n.\r\n");
+// Enough of a reply's tail to find a terminator split across arrivals.
+constexpr qsizetype kTailKept = 4;
+} // namespace
+
+Pop3Session::Pop3Session(RunStatus &status, const Global::ProfileSettingsRecord &settings,
+                         Global::CancelFlag &cancel, SessionOptions options, QObject *parent)
+    : QObject(parent)
+    , m_status(status)
+    , m_settings(settings)
+    , m_cancel(cancel)
+    , m_options(options)
+{
+}
+
+Pop3Session::~Pop3Session()
+{
+    discardSocket();
+}
+
+qint16 Pop3Session::ConnectServer()
+{
+    discardSocket();
+    ReceiveBuffer.clear();
+    m_overflow = false;
+    m_kept.clear();
+    m_scanFrom = 0;
+    m_status.setStatusText(QStringLiteral("Connecting To Server..."));
+    ServerReply.clear();
+    ReplyMode = kSingleReply;
+
+    bool ok = false;
+    const int port = m_settings.EmailPort.trimmed().toInt(&ok);
+    if (!ok || port < 0 || port > 65535)
+        throw std::runtime_error("The POP3 port \"" + m_settings.EmailPort.toStdString()
+                                 + "\" is not a port number.");
+
+    m_socket = new QTcpSocket(this);
+    connect(m_socket, &QTcpSocket::readyRead, this, &Pop3Session::Winsock_DataArrival);
+    m_awaited = expectReply(kSingleReply); // the greeting
+    m_socket->connectToHost(m_settings.EmailHost, quint16(port));
+
+    const Outcome outcome = wait(m_awaited, CancelCheck::Flag);
+    m_lastOutcome = outcome;
+    if (outcome == Outcome::Cancelled)
+        return 0;
+    if (outcome == Outcome::Failed) {
+        m_failureText.clear(); // this box says it all
+        m_status.setStatusText(QStringLiteral("Connect Error"));
+        MessageBox::show(QStringLiteral("Unable to connect to Host.\r\nCheck Network Connection"),
+                         m_settings.EmailHost, MessageBox::Icon::Critical);
+        return kError;
+    }
+    return kConnected;
+}
+
+qint16 Pop3Session::LoginServer()
+{
+    m_status.setStatusText(QStringLiteral("Verify ID/Password"));
+    // The USER reply is not judged: some servers only answer PASS truthfully.
+    if (sendAndWait(QStringLiteral("USER ") + m_settings.EmailUserid, kSingleReply, CancelCheck::Flag)
+        != Outcome::Reply)
+        return 0;
+    if (sendAndWait(QStringLiteral("PASS ") + m_settings.EmailPassword, kSingleReply, CancelCheck::Flag)
+        != Outcome::Reply)
+        return 0;
+    if (ServerReply.toUpper().contains(QLatin1String("+OK")))
+        return 1;
+    MessageBox::show(QStringLiteral("Invalid Email UserID or Password"), QStringLiteral("Connection Failed"),
+                     MessageBox::Icon::Critical);
+    return 0;
+}
+
+Pop3Session::Outcome Pop3Session::QuitServer()
+{
+    // After a Cancel the flag is still up; QUIT must still go out and be
+    // answered, so only a further Cancel ends this wait early.
+    return sendAndWait(QStringLiteral("QUIT"), kSingleReply, CancelCheck::FreshRaise);
+}
+
+void Pop3Session::CloseServer()
+{
+    m_status.setStatusText(QStringLiteral("Disconnected"));
+    discardSocket();
+}
+
+Pop3Session::Outcome Pop3Session::command(const QString &text, qint16 mode)
+{
+    return sendAndWait(text, mode, CancelCheck::Flag);
+}
+
+void Pop3Session::showFailure(const QString &extraLine) const
+{
+    if (m_failureText.isEmpty())
+        return;
+    QString text = m_failureText;
+    if (!extraLine.isEmpty())
+        text += QStringLiteral("\r\n") + extraLine;
+    MessageBox::show(text, m_failureTitle, MessageBox::Icon::Critical);
+}
+
+Pop3Session::Outcome Pop3Session::sendAndWait(const QString &text, qint16 mode, CancelCheck check)
+{
+    if (check == CancelCheck::Flag && m_cancel.isSet())
+        return m_lastOutcome = Outcome::Cancelled;
+    if (!m_socket || m_socket->state() != QAbstractSocket::ConnectedState) {
+        setFailure(QStringLiteral("The connection to the server has been lost."), QStringLiteral("Error"));
+        return m_lastOutcome = Outcome::Failed;
+    }
+    ServerReply.clear();
+    ReplyMode = mode;
+    m_awaited = expectReply(mode);
+    const QByteArray line = text.toLatin1() + kCrLf;
+    if (m_socket->write(line) != line.size()) {
+        setFailure(QStringLiteral("The connection to the server has been lost."), QStringLiteral("Error"));
+        return m_lastOutcome = Outcome::Failed;
+    }
+    // The reply may already be waiting in the buffer (a server that answers
+    // ahead of time, or several replies that arrived together).
+    frameReplies();
+    return m_lastOutcome = wait(m_awaited, check);
+}
+
+Pop3Session::Outcome Pop3Session::wait(quint64 sequence, Pop3Session::CancelCheck check)
+{
+    if (m_lastFramed >= sequence)
+        return Outcome::Reply;
+    if (check == CancelCheck::Flag && m_cancel.isSet())
+        return Outcome::Cancelled;
+
+    enum class End { Waiting, Framed, Cancelled, Silent, Dropped };
+    End end = End::Waiting;
+    QEventLoop loop;
+    QTimer idle;
+    idle.setSingleShot(true);
+    idle.setInterval(m_options.inactivityLimitMs);
+    auto finish = [&](End how) {
+        if (end == End::Waiting) {
+            end = how;
+            loop.quit();
+        }
+    };
+    connect(this, &Pop3Session::replyFramed, &loop, [&](quint64 framed) {
+        if (framed >= sequence)
+            finish(End::Framed);
+    });
+    connect(this, &Pop3Session::dataArrived, &idle, qOverload<>(&QTimer::start));
+    connect(&m_cancel, &Global::CancelFlag::raised, &loop, [&] { finish(End::Cancelled); });
+    connect(&idle, &QTimer::timeout, &loop, [&] { finish(End::Silent); });
+    connect(m_socket, &QAbstractSocket::errorOccurred, &loop, [&] { finish(End::Dropped); });
+    connect(m_socket, &QAbstractSocket::disconnected, &loop, [&] { finish(End::Dropped); });
+    idle.start();
+    loop.exec();
+
+    if (end == End::Dropped && m_socket->bytesAvailable() > 0)
+        Winsock_DataArrival(); // the reply may have come with the close
+    if (m_lastFramed >= sequence)
+        return Outcome::Reply;
+    switch (end) {
+    case End::Cancelled:
+        return Outcome::Cancelled;
+    case End::Silent:
+        setFailure(QStringLiteral("The server stopped answering.\r\n"
+                                  "Nothing arrived from it for %1 seconds, so the connection was closed.")
+                       .arg(m_options.inactivityLimitMs / 1000.0),
+                   QStringLiteral("Connection Failed"));
+        return Outcome::Failed;
+    default:
+        setFailure(m_socket->error() == QAbstractSocket::RemoteHostClosedError
+                           || m_socket->error() == QAbstractSocket::UnknownSocketError
+                       ? QStringLiteral("The server closed the connection.")
+                       : m_socket->errorString(),
+                   QStringLiteral("Error"));
+        return Outcome::Failed;
+    }
+}
+
+quint64 Pop3Session::expectReply(qint16 mode)
+{
+    const quint64 sequence = m_nextSequence++;
+    m_pending.append({sequence, mode});
+    return sequence;
+}
+
+void Pop3Session::Winsock_DataArrival()
+{
+    if (!m_socket)
+        return;
+    ReceiveBuffer += m_socket->readAll();
+    Q_EMIT dataArrived();
+    frameReplies();
+}
+
+void Pop3Session::frameReplies()
+{
+    QByteArray &buffer = ReceiveBuffer;
+    while (!m_pending.isEmpty()) {
+        const Pending pending = m_pending.first();
+        if (!m_overflow) {
+            // A single-line reply, and a multi-line one refused with "-ERR",
+            // end at their first CR LF; the rest belongs to the next reply.
+            qsizetype end = -1;
+            const qsizetype eol = buffer.indexOf(kCrLf);
+            if (eol >= 0) {
+                if (pending.mode == kSingleReply || buffer.startsWith('-')) {
+                    end = eol + kCrLf.size();
+                } else {
+                    const qsizetype at = buffer.indexOf(kTerminator, qMax(eol, m_scanFrom));
+                    if (at >= 0)
+                        end = at + kTerminator.size();
+                    else
+                        m_scanFrom = qMax(eol, buffer.size() - kTailKept);
+                }
+            }
+            if (end >= 0) {
+                QByteArray reply = buffer.left(end);
+                buffer.remove(0, end);
+                m_scanFrom = 0;
+                m_pending.removeFirst();
+                handOver(pending, std::move(reply));
+                continue;
+            }
+            if (buffer.size() <= kReplyCap)
+                return;
+            // A reply without end in sight: keep its first part and drop what
+            // follows until its end arrives, so memory stays bounded.
+            m_overflow = true;
+            m_kept = buffer.left(kReplyCap);
+            buffer = buffer.right(kTailKept);
+        }
+        const bool singleLine = pending.mode == kSingleReply || m_kept.startsWith('-');
+        const QByteArray &ending = singleLine ? kCrLf : kTerminator;
+        const qsizetype at = buffer.indexOf(ending);
+        if (at < 0) {
+            if (buffer.size() > kTailKept)
+                buffer = buffer.right(kTailKept);
+            return;
+        }
+        buffer.remove(0, at + ending.size());
+        QByteArray reply = m_kept + ending;
+        m_kept.clear();
+        m_overflow = false;
+        m_scanFrom = 0;
+        m_pending.removeFirst();
+        handOver(pending, std::move(reply));
+    }
+}
+
+void Pop3Session::handOver(const Pending &pending, QByteArray reply)
+{
+    m_lastFramed = pending.sequence;
+    // Replies to commands whose wait was abandoned are dropped here.
+    if (pending.sequence == m_awaited)
+        ServerReply = QString::fromLatin1(reply);
+    Q_EMIT replyFramed(pending.sequence);
+}
+
+void Pop3Session::setFailure(const QString &text, const QString &title)
+{
+    m_failureText = text;
+    m_failureTitle = title;
+}
+
+void Pop3Session::discardSocket()
+{
+    m_pending.clear();
+    if (!m_socket)
+        return;
+    disconnect(m_socket, nullptr, this, nullptr);
+    m_socket->abort();
+    delete m_socket;
+    m_socket = nullptr;
+}

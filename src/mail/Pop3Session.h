@@ -1,0 +1,109 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+
+class QTcpSocket;
+class RunStatus;
+namespace Global { struct ProfileSettingsRecord; class CancelFlag; }
+
+struct SessionOptions {
+    // A wait gives up after this long without any data from the server.
+    int inactivityLimitMs = 60000;
+};
+
+// One POP3 conversation over one TCP connection. Commands go out one at a
+// time as Latin-1 text ended by CR LF; each reply is awaited in a local event
+// loop that ends when the reply is framed, Cancel is raised, the socket fails
+// or the server has sent nothing for the inactivity limit. The socket exists
+// from ConnectServer to CloseServer (or the session's end), never longer.
+class Pop3Session : public QObject {
+    Q_OBJECT
+public:
+    enum class Outcome { Reply, Cancelled, Failed };
+    static constexpr qint16 kConnected = 7;
+    static constexpr qint16 kError = 9;
+    static constexpr qint16 kSingleReply = 1;
+    static constexpr qint16 kMultiLineReply = 9;
+    // A multi-line reply longer than this keeps its first part only.
+    static constexpr qsizetype kReplyCap = 256 * 1024;
+
+    Pop3Session(RunStatus &status, const Global::ProfileSettingsRecord &settings,
+                Global::CancelFlag &cancel, SessionOptions options = {}, QObject *parent = nullptr);
+    ~Pop3Session() override;
+
+    // 7 once connected and greeted, 9 when the connection failed (the box has
+    // been shown), 0 when Cancel ended the connect. Throws std::runtime_error
+    // for a port that is not a number.
+    qint16 ConnectServer();
+    // 1 = logged in. 0 = refused (box shown), cancelled, or failed (see
+    // lastOutcome(); the caller shows the failure).
+    qint16 LoginServer();
+    // Sends QUIT and waits for its reply; only a fresh Cancel ends that wait.
+    Outcome QuitServer();
+    // Status "Disconnected"; closes and discards the socket.
+    void CloseServer();
+
+    // Sends one command (mode 1 single-line, 9 multi-line reply) and waits for
+    // its reply, which is then in ServerReply. A Cancel already raised stops
+    // the command before it is sent.
+    Outcome command(const QString &text, qint16 mode);
+
+    Outcome lastOutcome() const { return m_lastOutcome; }
+    // Why the last wait failed, for the caller's message box.
+    QString failureText() const { return m_failureText; }
+    QString failureTitle() const { return m_failureTitle; }
+    // Shows the failure's box, with an optional further line; nothing when
+    // the failure has had its box already (a failed connect).
+    void showFailure(const QString &extraLine = {}) const;
+
+    bool hasSocket() const { return m_socket != nullptr; }
+    const QString &serverReply() const { return ServerReply; }
+
+    // The last complete reply of the awaited command; empty while awaited.
+    QString ServerReply;
+    qint16 ReplyMode = kSingleReply;
+    // Data received and not yet handed over as a reply.
+    QByteArray ReceiveBuffer;
+
+Q_SIGNALS:
+    void replyFramed(quint64 sequence);
+    void dataArrived();
+
+private:
+    enum class CancelCheck { Flag, FreshRaise };
+    struct Pending {
+        quint64 sequence;
+        qint16 mode;
+    };
+
+    Outcome sendAndWait(const QString &text, qint16 mode, CancelCheck check);
+    Outcome wait(quint64 sequence, CancelCheck check);
+    quint64 expectReply(qint16 mode);
+    void Winsock_DataArrival();
+    void frameReplies();
+    void handOver(const Pending &pending, QByteArray reply);
+    void setFailure(const QString &text, const QString &title);
+    void discardSocket();
+
+    RunStatus &m_status;
+    const Global::ProfileSettingsRecord &m_settings;
+    Global::CancelFlag &m_cancel;
+    SessionOptions m_options;
+    QTcpSocket *m_socket = nullptr;
+
+    QList<Pending> m_pending;        // replies still to come, oldest first
+    quint64 m_nextSequence = 1;
+    quint64 m_awaited = 0;           // the reply that goes into ServerReply
+    quint64 m_lastFramed = 0;
+    qsizetype m_scanFrom = 0;        // where the terminator search resumes
+    bool m_overflow = false;         // the reply in progress passed the cap
+    QByteArray m_kept;               // its first part, while overflowing
+
+    Outcome m_lastOutcome = Outcome::Reply;
+    QString m_failureText;
+    QString m_failureTitle;
+};

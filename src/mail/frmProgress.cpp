@@ -1,0 +1,108 @@
+#include "frmProgress.h"
+
+#include "Global.h"
+
+#include <QCloseEvent>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QStyle>
+#include <QTimer>
+#include <QVBoxLayout>
+
+frmProgress::frmProgress(ProgressKind kind, std::function<void(ProgressControl &)> work, QWidget *parent)
+    : QDialog(parent)
+    , m_work(std::move(work))
+{
+    const bool fetch = kind == ProgressKind::FetchInbox;
+    setObjectName(fetch ? QStringLiteral("frmFetchInbox") : QStringLiteral("frmEmptyRecycleBin"));
+    setWindowTitle(QStringLiteral("Please wait..."));
+    setModal(true);
+
+    Image1 = new QLabel(this);
+    Image1->setObjectName(QStringLiteral("Image1"));
+    Image1->setPixmap(style()->standardIcon(fetch ? QStyle::SP_ArrowDown : QStyle::SP_TrashIcon).pixmap(32, 32));
+    lblStatus = new QLabel(fetch ? QStringLiteral("Fetching Email Header from Server...")
+                                 : QStringLiteral("Deleting Recycle Bin items..."),
+                           this);
+    lblStatus->setObjectName(QStringLiteral("lblStatus"));
+    cmdCancel = new QPushButton(QStringLiteral("Cancel"), this);
+    cmdCancel->setObjectName(QStringLiteral("cmdCancel"));
+    connect(cmdCancel, &QPushButton::clicked, this, &frmProgress::cmdCancel_Click);
+
+    auto *top = new QHBoxLayout;
+    top->addWidget(Image1);
+    top->addWidget(lblStatus, 1);
+    auto *buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(cmdCancel);
+    auto *layout = new QVBoxLayout(this);
+    layout->addLayout(top);
+    layout->addLayout(buttons);
+
+    Form_Load();
+}
+
+void frmProgress::Form_Load()
+{
+    Global::CancelRequested().clear();
+}
+
+void frmProgress::cmdCancel_Click()
+{
+    // The run notices the flag in its waits; the dialog stays open until the
+    // run has ended its session properly.
+    Global::CancelRequested().set();
+}
+
+void frmProgress::showEvent(QShowEvent *event)
+{
+    QDialog::showEvent(event);
+    if (m_timerArmed) {
+        m_timerArmed = false; // fires once only
+        QTimer::singleShot(100, this, &frmProgress::Timer1_Timer);
+    }
+}
+
+void frmProgress::Timer1_Timer()
+{
+    if (m_work)
+        m_work(*this);
+    closeDialog();
+}
+
+void frmProgress::closeDialog()
+{
+    if (m_closing)
+        return;
+    m_closing = true;
+    done(QDialog::Accepted);
+}
+
+void frmProgress::repaintNow()
+{
+    repaint();
+}
+
+void frmProgress::reject()
+{
+    // Escape acts as Cancel, never as an abrupt close.
+    if (!m_closing)
+        cmdCancel_Click();
+}
+
+void frmProgress::closeEvent(QCloseEvent *event)
+{
+    if (m_closing) {
+        event->accept();
+        return;
+    }
+    cmdCancel_Click();
+    event->ignore();
+}
+
+void runProgressDialog(ProgressKind kind, QWidget *parent, std::function<void(ProgressControl &)> work)
+{
+    frmProgress dialog(kind, std::move(work), parent);
+    dialog.exec();
+}

@@ -1,0 +1,69 @@
+#pragma once
+
+#include "Global.h"
+#include "MailOperations.h"
+#include "MessageFolderModel.h"
+#include "RecordingStatus.h"
+#include "ScriptedPop3Server.h"
+#include "TestSupport.h"
+
+#include <QSet>
+#include <memory>
+
+// What every mail test sets up: a scripted server, a profile pointing at it,
+// the two folders, a status recorder, message boxes answered, fake rules.
+struct MailFixture {
+    MailFixture()
+    {
+        server.listen();
+        Global::ProfileSettings = {};
+        Global::ProfileSettings.EmailHost = QStringLiteral("127.0.0.1");
+        Global::ProfileSettings.EmailPort = QString::number(server.port());
+        Global::ProfileSettings.EmailUserid = QStringLiteral("user");
+        Global::ProfileSettings.EmailPassword = QStringLiteral("secret");
+        Global::CancelRequested().clear();
+    }
+
+    RuleLookup lookup() const
+    {
+        return [this](const QString &value, const QString &table) {
+            const QSet<QString> &list = table == QLatin1String("tbfilter") ? filter : exempted;
+            return !value.isEmpty() && list.contains(value.toLower());
+        };
+    }
+
+    // Short enough that a silent server ends a test quickly.
+    static constexpr int kTestLimitMs = 400;
+
+    void fetch(int limitMs = 5000) { FetchHeader(status, inbox, recycle, lookup(), SessionOptions{limitMs}); }
+    void empty(int limitMs = 5000) { EmptyRecycleBin(status, recycle, SessionOptions{limitMs}); }
+
+    testsupport::ScriptedPop3Server server;
+    testsupport::MessageBoxRecorder boxes;
+    RecordingStatus status;
+    MessageFolderModel inbox;
+    MessageFolderModel recycle;
+    QSet<QString> filter;   // lower case
+    QSet<QString> exempted; // lower case
+};
+
+inline QStringList rowTexts(const MessageFolderModel &model, int column)
+{
+    QStringList out;
+    for (int r = 0; r < model.count(); ++r)
+        out << model.entry(r).text(column);
+    return out;
+}
+
+inline QList<qint32> rowNumbers(const MessageFolderModel &model)
+{
+    QList<qint32> out;
+    for (int r = 0; r < model.count(); ++r)
+        out << model.entry(r).number;
+    return out;
+}
+
+inline QList<QByteArray> loginCommands()
+{
+    return {"USER user", "PASS secret"};
+}

@@ -1,0 +1,47 @@
+#pragma once
+
+#include "RunStatus.h"
+
+#include <QHash>
+#include <QStringList>
+
+// Records what a mail operation shows, in order, as short texts:
+// "status:Fetched 1 of 3", "max:3", "progress:1", "node:Inbox (1)".
+class RecordingStatus : public RunStatus {
+public:
+    void setStatusText(const QString &text) override
+    {
+        statusText = text;
+        events << QStringLiteral("status:") + text;
+    }
+    void setProgressMaximum(int maximum) override
+    {
+        progressMaximum = maximum;
+        events << QStringLiteral("max:%1").arg(maximum);
+    }
+    void setProgressValue(int value) override
+    {
+        progressValue = value;
+        events << QStringLiteral("progress:%1").arg(value);
+    }
+    void setNodeText(const QString &nodeKey, const QString &text) override
+    {
+        nodeTexts[nodeKey] = text;
+        events << QStringLiteral("node:") + text;
+    }
+
+    QStringList eventsStartingWith(const QString &prefix) const
+    {
+        QStringList out;
+        for (const QString &e : events)
+            if (e.startsWith(prefix))
+                out << e;
+        return out;
+    }
+
+    QStringList events;
+    QString statusText;
+    int progressMaximum = -1;
+    int progressValue = -1;
+    QHash<QString, QString> nodeTexts;
+};

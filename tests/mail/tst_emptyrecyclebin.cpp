@@ -1,0 +1,214 @@
+#include "MailTestFixture.h"
+
+#include <QTest>
+
+using testsupport::ScriptedPop3Server;
+using Icon = MessageBox::Icon;
+
+namespace {
+const QString kNothing = QStringLiteral("Nothing was deleted; the messages are back in the Recycle Bin.");
+
+MessageEntry row(qint32 number, const QString &uid = {})
+{
+    MessageEntry e;
+    e.sender = QStringLiteral("sender%1@x.example").arg(number);
+    e.subject = QStringLiteral("Subject %1").arg(number);
+    e.date = QStringLiteral("Mon, 1 Jun 2026 10:00:00 +0000");
+    e.size = QStringLiteral("    1K");
+    e.number = number;
+    e.uid = uid;
+    e.iconKey = QStringLiteral("recycle");
+    return e;
+}
+
+QByteArray headerOf(const MessageEntry &e)
+{
+    return ScriptedPop3Server::headers({"From: " + e.sender.toLatin1(), "Subject: " + e.subject.toLatin1(),
+                                        "Date: " + e.date.toLatin1()});
+}
+} // namespace
+
+class TestEmptyRecycleBin : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void init()
+    {
+        f = std::make_unique<MailFixture>();
+        for (qint32 n : {2, 5, 9})
+            f->recycle.append(row(n, QStringLiteral("u%1").arg(n)));
+    }
+    void cleanup() { f.reset(); }
+
+    void deletionOrder();
+    void uidsMapToCurrentNumbers();
+    void headerCheckWithoutUids();
+    void uidlRefusedFallsBackToHeaders();
+    void deleRefused();
+    void loginRefused();
+    void failureRestoresRows_data();
+    void failureRestoresRows();
+    void cancelDuringDele();
+
+private:
+    void uidlAsFetched() { f->server.uidl({"u1", "u2", "u3", "u4", "u5", "u6", "u7", "u8", "u9"}); }
+    std::unique_ptr<MailFixture> f;
+};
+
+void TestEmptyRecycleBin::deletionOrder()
+{
+    f->server.greet().login();
+    uidlAsFetched();
+    f->server.dele(9).dele(5).dele(2).quit();
+    f->empty();
+    VERIFY_SCRIPT(f->server);
+    VERIFY_BOXES(f->boxes);
+    QCOMPARE(f->server.commands(),
+             (QList<QByteArray>{"USER user", "PASS secret", "UIDL", "DELE 9", "DELE 5", "DELE 2", "QUIT"}));
+    QCOMPARE(f->recycle.count(), 0);
+    QCOMPARE(f->status.eventsStartingWith(QStringLiteral("node:")),
+             (QStringList{"node:Recycle Bin (2)", "node:Recycle Bin (1)", "node:Recycle Bin (0)"}));
+    QCOMPARE(f->status.eventsStartingWith(QStringLiteral("status:")),
+             (QStringList{"status:Connecting To Server...", "status:Verify ID/Password", "status:Deleted 1 of 3",
+                          "status:Deleted 2 of 3", "status:Deleted 3 of 3", "status:Disconnected", "status:"}));
+    QCOMPARE(f->status.eventsStartingWith(QStringLiteral("max:")) + f->status.eventsStartingWith(QStringLiteral("progress:")),
+             (QStringList{"max:3", "progress:1", "progress:2", "progress:3", "progress:0"}));
+    QTRY_VERIFY_WITH_TIMEOUT(!f->server.clientConnected(), 5000);
+}
+
+void TestEmptyRecycleBin::uidsMapToCurrentNumbers()
+{
+    // Since the fetch another client removed messages 2 and 3: message u5 is
+    // now number 3 and u9 number 7; u2 is gone and must not take a stranger
+    // down with it.
+    f->server.greet().login().uidl({"u1", "u4", "u5", "u6", "u7", "u8", "u9"}).dele(7).dele(3).quit();
+    f->empty();
+    VERIFY_SCRIPT(f->server);
+    VERIFY_BOXES(f->boxes);
+    QCOMPARE(f->recycle.count(), 0);
+    QCOMPARE(f->status.eventsStartingWith(QStringLiteral("node:")).last(), QStringLiteral("node:Recycle Bin (0)"));
+}
+
+void TestEmptyRecycleBin::headerCheckWithoutUids()
+{
+    f->recycle.clear();
+    const MessageEntry two = row(2), five = row(5);
+    f->recycle.append(two);
+    f->recycle.append(five);
+    MessageEntry other = row(2);
+    other.subject = QStringLiteral("Somebody else's message");
+    f->server.greet().login()
+        .top(5, headerOf(five)).dele(5)
+        .top(2, headerOf(other))
+        .quit();
+    f->boxes.expect(QStringLiteral("1 of 2 messages could not be deleted on the server (refused, or changed since "
+                                   "the fetch); they stay in the Recycle Bin."),
+                    QStringLiteral("Error"), Icon::Critical);
+    f->empty();
+    VERIFY_SCRIPT(f->server);
+    VERIFY_BOXES(f->boxes);
+    QCOMPARE(rowNumbers(f->recycle), (QList<qint32>{2}));
+}
+
+void TestEmptyRecycleBin::uidlRefusedFallsBackToHeaders()
+{
+    f->server.greet().login().expect("UIDL", "-ERR not supported\r\n");
+    for (qint32 n : {9, 5, 2})
+        f->server.top(n, headerOf(row(n))).dele(n);
+    f->server.quit();
+    f->empty();
+    VERIFY_SCRIPT(f->server);
+    VERIFY_BOXES(f->boxes);
+    QCOMPARE(f->recycle.count(), 0);
+}
+
+void TestEmptyRecycleBin::deleRefused()
+{
+    f->server.greet().login();
+    uidlAsFetched();
+    f->server.dele(9, false).dele(5).dele(2).quit();
+    f->boxes.expect(QStringLiteral("1 of 3 messages could not be deleted on the server (refused, or changed since "
+                                   "the fetch); they stay in the Recycle Bin."),
+                    QStringLiteral("Error"), Icon::Critical);
+    f->empty();
+    VERIFY_SCRIPT(f->server);
+    VERIFY_BOXES(f->boxes);
+    QCOMPARE(rowNumbers(f->recycle), (QList<qint32>{9}));
+    QCOMPARE(f->status.nodeTexts.value(QStringLiteral("Recycle Bin")), QStringLiteral("Recycle Bin (1)"));
+}
+
+void TestEmptyRecycleBin::loginRefused()
+{
+    f->server.greet().expect("USER user", "+OK\r\n").expect("PASS secret", "-ERR no\r\n");
+    f->boxes.expect(QStringLiteral("Invalid Email UserID or Password"), QStringLiteral("Connection Failed"),
+                    Icon::Critical);
+    f->empty();
+    VERIFY_SCRIPT(f->server);
+    VERIFY_BOXES(f->boxes);
+    QCOMPARE(rowNumbers(f->recycle), (QList<qint32>{2, 5, 9}));
+    QCOMPARE(f->status.statusText, QString());
+    QCOMPARE(f->status.progressValue, 0);
+}
+
+void TestEmptyRecycleBin::failureRestoresRows_data()
+{
+    QTest::addColumn<QByteArray>("failAt");
+    QTest::addColumn<bool>("drop");
+    QTest::addColumn<QString>("box");
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<QList<qint32>>("rows");
+    const QString stopped = QStringLiteral("The server stopped answering.\r\n"
+                                           "Nothing arrived from it for 0.4 seconds, so the connection was closed.");
+    const QString closed = QStringLiteral("The server closed the connection.");
+    QTest::newRow("dropped at the second DELE") << QByteArray("DELE 4") << true << closed << "Error"
+                                                << QList<qint32>{2, 5, 9};
+    QTest::newRow("dropped at QUIT") << QByteArray("QUIT") << true << closed << "Error" << QList<qint32>{5, 9};
+    QTest::newRow("silent at the second DELE") << QByteArray("DELE 4") << false << stopped << "Connection Failed"
+                                               << QList<qint32>{2, 5, 9};
+    QTest::newRow("silent at QUIT") << QByteArray("QUIT") << false << stopped << "Connection Failed"
+                                   << QList<qint32>{5, 9};
+}
+
+void TestEmptyRecycleBin::failureRestoresRows()
+{
+    QFETCH(QByteArray, failAt);
+    QFETCH(bool, drop);
+    QFETCH(QString, box);
+    QFETCH(QString, title);
+    QFETCH(QList<qint32>, rows);
+    // u2 is already gone from the server: once seen to be gone it stays off
+    // the list whatever happens after.
+    f->server.greet().login().uidl({"u1", "u3", "u4", "u5", "u6", "u7", "u8", "u9"});
+    for (const QByteArray &command : QList<QByteArray>{"DELE 8", "DELE 4", "QUIT"}) {
+        if (command == failAt) {
+            drop ? f->server.expectDrop(command) : f->server.expectSilent(command);
+            break;
+        }
+        f->server.expect(command, "+OK\r\n");
+    }
+    f->boxes.expect(box + QStringLiteral("\r\n") + kNothing, title, Icon::Critical);
+    f->empty(MailFixture::kTestLimitMs);
+    VERIFY_SCRIPT(f->server);
+    VERIFY_BOXES(f->boxes);
+    QCOMPARE(rowNumbers(f->recycle), rows);
+    QCOMPARE(f->status.nodeTexts.value(QStringLiteral("Recycle Bin")),
+             QStringLiteral("Recycle Bin (%1)").arg(rows.size()));
+    QCOMPARE(f->status.statusText, QString());
+    QCOMPARE(f->status.progressValue, 0);
+    QTRY_VERIFY_WITH_TIMEOUT(!f->server.clientConnected(), 5000);
+}
+
+void TestEmptyRecycleBin::cancelDuringDele()
+{
+    // Cancel while DELE 5 is unanswered: QUIT still commits what the server
+    // confirmed; the unconfirmed row stays for the next run to sort out.
+    f->server.greet().login();
+    uidlAsFetched();
+    f->server.dele(9).dele(5).delayed(300).then([] { Global::CancelRequested().set(); }).quit();
+    f->empty();
+    VERIFY_SCRIPT(f->server);
+    VERIFY_BOXES(f->boxes);
+    QCOMPARE(rowNumbers(f->recycle), (QList<qint32>{2, 5}));
+}
+
+QTEST_GUILESS_MAIN(TestEmptyRecycleBin)
+#include "tst_emptyrecyclebin.moc"

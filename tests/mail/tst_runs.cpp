@@ -1,0 +1,227 @@
+#include "Dialer.h"
+#include "MailTestFixture.h"
+#include "RuleDatabase.h"
+#include "RunHost.h"
+#include "Runs.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QPushButton>
+#include <QTest>
+
+using Icon = MessageBox::Icon;
+
+namespace {
+
+class FakeHost : public RunHost {
+public:
+    explicit FakeHost(RecordingStatus &status, MessageFolderModel &inbox, MessageFolderModel &recycle)
+        : m_status(status), m_inbox(inbox), m_recycle(recycle) {}
+    void setStatusText(const QString &text) override { m_status.setStatusText(text); }
+    void setProgressMaximum(int maximum) override { m_status.setProgressMaximum(maximum); }
+    void setProgressValue(int value) override { m_status.setProgressValue(value); }
+    void setNodeText(const QString &key, const QString &text) override { m_status.setNodeText(key, text); }
+    MessageFolderModel &inboxModel() override { return m_inbox; }
+    MessageFolderModel &recycleModel() override { return m_recycle; }
+    void selectFolderNode(const QString &key) override { m_status.events << QStringLiteral("select:") + key; }
+    void ShowInbox() override { m_status.events << QStringLiteral("ShowInbox:%1").arg(m_inbox.count()); }
+    void ShowRecycleBin() override { m_status.events << QStringLiteral("ShowRecycleBin"); }
+    void repaintNow() override { m_status.events << QStringLiteral("repaint"); }
+    QWidget *dialogParent() override { return nullptr; }
+
+private:
+    RecordingStatus &m_status;
+    MessageFolderModel &m_inbox;
+    MessageFolderModel &m_recycle;
+};
+
+class FakeDialer : public Dialer {
+public:
+    void DialUp(const Global::ProfileSettingsRecord &, Global::CancelFlag &) override
+    {
+        calls << QStringLiteral("DialUp");
+        RasResult = dialResult;
+    }
+    void HangUp() override
+    {
+        calls << QStringLiteral("HangUp");
+        RasResult = 0;
+    }
+    qint32 dialResult = 0;
+    QStringList calls;
+};
+
+MessageEntry entry(const QString &sender, qint32 number, const QString &uid = {})
+{
+    MessageEntry e;
+    e.sender = sender;
+    e.number = number;
+    e.uid = uid;
+    return e;
+}
+
+} // namespace
+
+class TestRuns : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void init()
+    {
+        QVERIFY(home.isValid());
+        f = std::make_unique<MailFixture>();
+        host = std::make_unique<FakeHost>(f->status, f->inbox, f->recycle);
+        dialer = FakeDialer();
+    }
+    void cleanup()
+    {
+        host.reset();
+        f.reset();
+    }
+
+    void fetchNeedsConfiguredProfile();
+    void emptyRecycleBinDoesNothing();
+    void fetchRun();
+    void fetchRunWithDialUp();
+    void failingDialUp_data();
+    void failingDialUp();
+    void deleteRun();
+    void closeBoxActsAsCancel();
+
+private:
+    testsupport::TempHome home;
+    RuleDatabase rules{home.appDataFolder()};
+    std::unique_ptr<MailFixture> f;
+    std::unique_ptr<FakeHost> host;
+    FakeDialer dialer;
+};
+
+void TestRuns::fetchNeedsConfiguredProfile()
+{
+    Global::ProfileSettings.EmailPassword.clear();
+    f->boxes.expect(QStringLiteral("Email Setting not configured"), QStringLiteral("Error"), Icon::Critical);
+    Runs::cmdFetch_Click(*host, rules, dialer);
+    VERIFY_BOXES(f->boxes);
+    QVERIFY(f->status.events.isEmpty()); // no dialog, nothing prepared
+    QCOMPARE(f->server.connections(), 0);
+}
+
+void TestRuns::emptyRecycleBinDoesNothing()
+{
+    Global::ProfileSettings.EmailHost.clear(); // not even the profile box
+    Runs::cmdConfirm_Click(*host, dialer);
+    VERIFY_BOXES(f->boxes);
+    QVERIFY(f->status.events.isEmpty());
+    QVERIFY(dialer.calls.isEmpty());
+    QCOMPARE(f->server.connections(), 0);
+}
+
+void TestRuns::fetchRun()
+{
+    // A previous fetch's rows are gone first; new rows come sorted.
+    f->inbox.append(entry(QStringLiteral("old@x.example"), 7));
+    f->recycle.append(entry(QStringLiteral("older@x.example"), 8));
+    f->inbox.setSortingEnabled(true);
+    f->server.greet().login().stat(2).uidl({"a", "b"})
+        .top(1, "From: zed@x.example\r\n").list(1, 100)
+        .top(2, "From: amy@x.example\r\n").list(2, 100)
+        .quit();
+    Global::ProfileSettings.Autodial = QStringLiteral("0");
+    Runs::cmdFetch_Click(*host, rules, dialer);
+    VERIFY_SCRIPT(f->server);
+    VERIFY_BOXES(f->boxes);
+    QVERIFY(dialer.calls.isEmpty());
+    QCOMPARE(f->status.events.mid(0, 5),
+             (QStringList{"select:Inbox", "status:", "progress:0", "ShowInbox:0", "repaint"}));
+    QCOMPARE(rowTexts(f->inbox, MessageFolderModel::Sender), (QStringList{"amy@x.example", "zed@x.example"}));
+    QCOMPARE(f->recycle.count(), 0);
+    QVERIFY(f->inbox.isSortingEnabled());
+    QVERIFY(f->recycle.isSortingEnabled());
+    QCOMPARE(f->status.statusText, QStringLiteral("Disconnected"));
+    QCOMPARE(QApplication::activeModalWidget(), nullptr);
+}
+
+void TestRuns::fetchRunWithDialUp()
+{
+    Global::ProfileSettings.Autodial = QStringLiteral("1");
+    f->server.greet().login().stat(0).quit();
+    Runs::cmdFetch_Click(*host, rules, dialer);
+    VERIFY_SCRIPT(f->server);
+    VERIFY_BOXES(f->boxes);
+    QCOMPARE(dialer.calls, (QStringList{"DialUp", "HangUp"}));
+    QVERIFY(f->status.events.contains(QStringLiteral("status:Dialing Connection...")));
+    QCOMPARE(f->status.statusText, QString()); // the hang-up empties it
+}
+
+void TestRuns::failingDialUp_data()
+{
+    QTest::addColumn<bool>("fetch");
+    QTest::newRow("fetch") << true;
+    QTest::newRow("delete") << false;
+}
+
+void TestRuns::failingDialUp()
+{
+    QFETCH(bool, fetch);
+    Global::ProfileSettings.Autodial = QStringLiteral("1");
+    dialer.dialResult = 691;
+    f->recycle.append(entry(QStringLiteral("a@x.example"), 1, QStringLiteral("u1")));
+    f->boxes.expect(QStringLiteral("691: Authentication Failure"), QStringLiteral("Dialup Error"), Icon::Critical);
+    if (fetch)
+        Runs::cmdFetch_Click(*host, rules, dialer);
+    else
+        Runs::cmdConfirm_Click(*host, dialer);
+    VERIFY_BOXES(f->boxes);
+    QCOMPARE(dialer.calls, (QStringList{"DialUp", "HangUp"}));
+    QCOMPARE(f->server.connections(), 0);
+    QCOMPARE(f->status.eventsStartingWith(QStringLiteral("status:")).mid(fetch ? 1 : 0),
+             (QStringList{"status:Dialing Connection...", "status:691: Authentication Failure", "status:"}));
+    QCOMPARE(f->recycle.count(), fetch ? 0 : 1);
+}
+
+void TestRuns::deleteRun()
+{
+    f->recycle.append(entry(QStringLiteral("b@x.example"), 2, QStringLiteral("u2")));
+    f->recycle.append(entry(QStringLiteral("a@x.example"), 1, QStringLiteral("u1")));
+    f->inbox.append(entry(QStringLiteral("keep@x.example"), 3, QStringLiteral("u3")));
+    f->server.greet().login().uidl({"u1", "u2", "u3"}).dele(1).dele(2).quit();
+    Runs::cmdConfirm_Click(*host, dialer);
+    VERIFY_SCRIPT(f->server);
+    VERIFY_BOXES(f->boxes);
+    QCOMPARE(f->status.events.mid(0, 2), (QStringList{"select:Recycle Bin", "ShowRecycleBin"}));
+    QCOMPARE(f->recycle.count(), 0);
+    QCOMPARE(f->inbox.count(), 1);
+    QCOMPARE(f->status.statusText, QString());
+    QVERIFY(dialer.calls.isEmpty());
+}
+
+void TestRuns::closeBoxActsAsCancel()
+{
+    QString seen;
+    bool stillOpen = false;
+    auto closeDialog = [&] {
+        QWidget *dialog = QApplication::activeModalWidget();
+        if (!dialog)
+            return;
+        const auto *label = dialog->findChild<QLabel *>(QStringLiteral("lblStatus"));
+        const auto *cancel = dialog->findChild<QPushButton *>(QStringLiteral("cmdCancel"));
+        seen = dialog->objectName() + QLatin1Char('|') + dialog->windowTitle() + QLatin1Char('|')
+               + (label ? label->text() : QString()) + QLatin1Char('|') + (cancel ? cancel->text() : QString());
+        dialog->close();
+        stillOpen = dialog->isVisible();
+    };
+    f->server.greet().login().stat(3).uidl({"a", "b", "c"})
+        .top(1, "From: a@x.example\r\n").list(1, 100)
+        .top(2, "From: b@x.example\r\n").delayed(300).then(closeDialog)
+        .quit();
+    Runs::cmdFetch_Click(*host, rules, dialer);
+    VERIFY_SCRIPT(f->server); // QUIT went out: the session ended properly
+    VERIFY_BOXES(f->boxes);
+    QCOMPARE(seen, QStringLiteral("frmFetchInbox|Please wait...|Fetching Email Header from Server...|Cancel"));
+    QVERIFY(stillOpen);
+    QCOMPARE(f->inbox.count(), 1);
+    QCOMPARE(QApplication::activeModalWidget(), nullptr);
+    QTRY_VERIFY_WITH_TIMEOUT(!f->server.clientConnected(), 5000);
+}
+
+QTEST_MAIN(TestRuns)
+#include "tst_runs.moc"

@@ -1,0 +1,71 @@
+// The fetch and the deletion against the sample POP3 server and its shipped
+// sample mail: a real conversation end to end, files removed at QUIT.
+#include "MailTestFixture.h"
+#include "SamplePop3Server.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+class TestSamplePop3 : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void fetchAndDeleteSampleMail();
+    void refusesWrongPassword();
+};
+
+void TestSamplePop3::fetchAndDeleteSampleMail()
+{
+    QTemporaryDir copy;
+    QVERIFY(copy.isValid());
+    const QDir source(QStringLiteral(TRELVIK_SAMPLE_MAIL));
+    const QStringList files = source.entryList(QDir::Files, QDir::Name);
+    QVERIFY(files.size() >= 30);
+    for (const QString &name : files)
+        QVERIFY(QFile::copy(source.filePath(name), copy.filePath(name)));
+
+    MailFixture f;
+    SamplePop3Server server(SamplePop3Server::loadFolder(copy.path()), "demo", "demo");
+    QVERIFY(server.listen());
+    Global::ProfileSettings.EmailPort = QString::number(server.port());
+    Global::ProfileSettings.EmailUserid = QStringLiteral("demo");
+    Global::ProfileSettings.EmailPassword = QStringLiteral("demo");
+    f.filter << QStringLiteral("*@mega-deals.example") << QStringLiteral("*@lucky-prize.example");
+
+    f.fetch();
+    VERIFY_BOXES(f.boxes);
+    QCOMPARE(f.inbox.count() + f.recycle.count(), int(files.size()));
+    QCOMPARE(f.recycle.count(), 2);
+    const QStringList senders = rowTexts(f.inbox, MessageFolderModel::Sender);
+    QVERIFY(senders.contains(QString())); // the message without From
+    QVERIFY(senders.contains(QStringLiteral("\"Ines Duarte (Fabrikam Legal Department)\" <ines.duarte@fabrikam.example>")));
+    QVERIFY(rowTexts(f.inbox, MessageFolderModel::Subject)
+                .contains(QStringLiteral("=?UTF-8?B?VG9wIDEwIGdhZGdldHMgb2YgdGhlIHllYXIg4pyo?=")));
+    for (int r = 0; r < f.recycle.count(); ++r)
+        QVERIFY(!f.recycle.entry(r).uid.isEmpty());
+
+    f.empty();
+    VERIFY_BOXES(f.boxes);
+    QCOMPARE(f.recycle.count(), 0);
+    QCOMPARE(QDir(copy.path()).entryList(QDir::Files).size(), files.size() - 2);
+    QCOMPARE(server.messageCount(), int(files.size()) - 2);
+}
+
+void TestSamplePop3::refusesWrongPassword()
+{
+    MailFixture f;
+    SamplePop3Server server({{"From: a@b.example\r\n\r\nbody\r\n", QStringLiteral("one"), QString()}}, "demo", "demo");
+    QVERIFY(server.listen());
+    Global::ProfileSettings.EmailPort = QString::number(server.port());
+    Global::ProfileSettings.EmailUserid = QStringLiteral("demo");
+    Global::ProfileSettings.EmailPassword = QStringLiteral("wrong");
+    f.boxes.expect(QStringLiteral("Invalid Email UserID or Password"), QStringLiteral("Connection Failed"),
+                   MessageBox::Icon::Critical);
+    f.fetch();
+    VERIFY_BOXES(f.boxes);
+    QCOMPARE(f.inbox.count(), 0);
+}
+
+QTEST_GUILESS_MAIN(TestSamplePop3)
+#include "tst_samplepop3.moc"

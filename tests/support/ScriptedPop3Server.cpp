@@ -1,0 +1,246 @@
+#include "ScriptedPop3Server.h"
+
+#include <QHostAddress>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTimer>
+
+namespace testsupport {
+
+namespace {
+// Pause between the pieces of one reply, so that each arrives on its own.
+constexpr int kPieceGapMs = 15;
+} // namespace
+
+ScriptedPop3Server::ScriptedPop3Server(QObject *parent)
+    : QObject(parent)
+    , m_server(new QTcpServer(this))
+{
+    connect(m_server, &QTcpServer::newConnection, this, &ScriptedPop3Server::onNewConnection);
+}
+
+ScriptedPop3Server::~ScriptedPop3Server()
+{
+    if (m_client)
+        m_client->abort();
+}
+
+bool ScriptedPop3Server::listen()
+{
+    return m_server->listen(QHostAddress::LocalHost, 0);
+}
+
+quint16 ScriptedPop3Server::port() const
+{
+    return m_server->serverPort();
+}
+
+ScriptedPop3Server &ScriptedPop3Server::greet(const QByteArray &line)
+{
+    m_steps.append({Kind::Greeting, {}, {line + "\r\n"}, false, 0, {}});
+    return *this;
+}
+
+ScriptedPop3Server &ScriptedPop3Server::expect(const QByteArray &command, const QByteArray &reply)
+{
+    return expectPieces(command, {reply});
+}
+
+ScriptedPop3Server &ScriptedPop3Server::expectPieces(const QByteArray &command, const QList<QByteArray> &pieces)
+{
+    m_steps.append({Kind::Command, command, pieces, false, 0, {}});
+    return *this;
+}
+
+ScriptedPop3Server &ScriptedPop3Server::expectSilent(const QByteArray &command)
+{
+    return expectPieces(command, {});
+}
+
+ScriptedPop3Server &ScriptedPop3Server::expectDrop(const QByteArray &command)
+{
+    m_steps.append({Kind::Command, command, {}, true, 0, {}});
+    return *this;
+}
+
+ScriptedPop3Server &ScriptedPop3Server::delayed(int ms)
+{
+    if (!m_steps.isEmpty())
+        m_steps.last().delayMs = ms;
+    return *this;
+}
+
+ScriptedPop3Server &ScriptedPop3Server::then(std::function<void()> action)
+{
+    if (!m_steps.isEmpty())
+        m_steps.last().action = std::move(action);
+    return *this;
+}
+
+ScriptedPop3Server &ScriptedPop3Server::login(const QByteArray &user, const QByteArray &password)
+{
+    expect("USER " + user, "+OK send your password\r\n");
+    return expect("PASS " + password, "+OK mailbox locked and ready\r\n");
+}
+
+ScriptedPop3Server &ScriptedPop3Server::stat(int count, qint64 octets)
+{
+    return expect("STAT", "+OK " + QByteArray::number(count) + ' ' + QByteArray::number(octets) + "\r\n");
+}
+
+ScriptedPop3Server &ScriptedPop3Server::uidl(const QList<QByteArray> &uids)
+{
+    QByteArray reply = "+OK unique-id listing follows\r\n";
+    for (int i = 0; i < uids.size(); ++i)
+        reply += QByteArray::number(i + 1) + ' ' + uids.at(i) + "\r\n";
+    return expect("UIDL", reply + ".\r\n");
+}
+
+ScriptedPop3Server &ScriptedPop3Server::top(int number, const QByteArray &headerLines)
+{
+    return expect("TOP " + QByteArray::number(number) + " 0", topReply(headerLines));
+}
+
+ScriptedPop3Server &ScriptedPop3Server::list(int number, qint64 size)
+{
+    return expect("LIST " + QByteArray::number(number),
+                  "+OK " + QByteArray::number(number) + ' ' + QByteArray::number(size) + "\r\n");
+}
+
+ScriptedPop3Server &ScriptedPop3Server::dele(int number, bool accepted)
+{
+    return expect("DELE " + QByteArray::number(number),
+                  accepted ? "+OK message " + QByteArray::number(number) + " deleted\r\n"
+                           : QByteArray("-ERR no such message\r\n"));
+}
+
+ScriptedPop3Server &ScriptedPop3Server::quit()
+{
+    return expect("QUIT", "+OK bye\r\n");
+}
+
+QByteArray ScriptedPop3Server::topReply(const QByteArray &headerLines)
+{
+    return "+OK top of message follows\r\n" + headerLines + "\r\n.\r\n";
+}
+
+QByteArray ScriptedPop3Server::headers(const QList<QByteArray> &lines)
+{
+    QByteArray text;
+    for (const QByteArray &line : lines)
+        text += line + "\r\n";
+    return text;
+}
+
+bool ScriptedPop3Server::clientConnected() const
+{
+    return m_client && m_client->state() == QAbstractSocket::ConnectedState;
+}
+
+bool ScriptedPop3Server::verify(QString *why) const
+{
+    QStringList problems = m_errors;
+    for (int i = m_next; i < m_steps.size(); ++i) {
+        const Step &s = m_steps.at(i);
+        problems << (s.kind == Kind::Greeting ? QStringLiteral("connection expected but never made")
+                                              : QStringLiteral("command never received: ")
+                                                    + QString::fromLatin1(s.command));
+    }
+    if (why) {
+        *why = problems.join(QLatin1Char('\n'));
+        if (!problems.isEmpty()) {
+            QStringList got;
+            for (const QByteArray &c : m_commands)
+                got << QString::fromLatin1(c);
+            *why += QStringLiteral("\nreceived: ") + got.join(QStringLiteral(" | "));
+        }
+    }
+    return problems.isEmpty();
+}
+
+void ScriptedPop3Server::onNewConnection()
+{
+    while (QTcpSocket *socket = m_server->nextPendingConnection()) {
+        ++m_connections;
+        if (m_client)
+            m_client->abort();
+        m_client = socket;
+        m_input.clear();
+        m_out.clear();
+        connect(socket, &QTcpSocket::readyRead, this, &ScriptedPop3Server::onReadyRead);
+        connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+        if (m_next < m_steps.size() && m_steps.at(m_next).kind == Kind::Greeting) {
+            answer(m_steps.at(m_next++));
+        } else {
+            m_errors << QStringLiteral("unexpected connection");
+            socket->abort();
+        }
+    }
+}
+
+void ScriptedPop3Server::onReadyRead()
+{
+    auto *socket = qobject_cast<QTcpSocket *>(sender());
+    if (!socket || socket != m_client)
+        return;
+    m_input += socket->readAll();
+    qsizetype eol;
+    while ((eol = m_input.indexOf("\r\n")) >= 0) {
+        const QByteArray line = m_input.left(eol);
+        m_input.remove(0, eol + 2);
+        m_commands.append(line);
+        if (m_next < m_steps.size() && m_steps.at(m_next).kind == Kind::Command
+            && m_steps.at(m_next).command == line) {
+            const Step step = m_steps.at(m_next++);
+            if (step.action)
+                step.action();
+            answer(step);
+        } else {
+            m_errors << QStringLiteral("unexpected command: %1 (expected %2)")
+                            .arg(QString::fromLatin1(line),
+                                 m_next < m_steps.size() ? QString::fromLatin1(m_steps.at(m_next).command)
+                                                         : QStringLiteral("nothing more"));
+            queue({0, "-ERR unexpected command\r\n", false});
+        }
+    }
+}
+
+void ScriptedPop3Server::answer(const Step &step)
+{
+    int delay = step.delayMs;
+    for (const QByteArray &piece : step.pieces) {
+        queue({delay, piece, false});
+        delay = kPieceGapMs;
+    }
+    if (step.drop)
+        queue({delay, {}, true});
+}
+
+void ScriptedPop3Server::queue(const Outgoing &out)
+{
+    m_out.append(out);
+    pump();
+}
+
+void ScriptedPop3Server::pump()
+{
+    if (m_pumping || m_out.isEmpty())
+        return;
+    m_pumping = true;
+    const Outgoing out = m_out.takeFirst();
+    QTimer::singleShot(out.delayMs, this, [this, out] {
+        m_pumping = false;
+        if (m_client) {
+            if (out.drop) {
+                m_client->abort();
+                m_out.clear();
+                return;
+            }
+            m_client->write(out.data);
+            m_client->flush();
+        }
+        pump();
+    });
+}
+
+} // namespace testsupport

@@ -1,0 +1,105 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QObject>
+#include <QPointer>
+#include <QStringList>
+#include <functional>
+
+class QTcpServer;
+class QTcpSocket;
+
+namespace testsupport {
+
+// A POP3 server that follows a transcript: on each connection it sends the
+// next greeting, then for every command line it receives it checks that the
+// line is the next one expected and answers with the given reply. A reply can
+// come in pieces, late, never, or as a dropped connection. Every command is
+// recorded; a command out of turn is answered "-ERR" and fails verify(), and
+// so does any transcript line left unused. Listens on 127.0.0.1, port 0.
+class ScriptedPop3Server : public QObject {
+    Q_OBJECT
+public:
+    explicit ScriptedPop3Server(QObject *parent = nullptr);
+    ~ScriptedPop3Server() override;
+
+    bool listen();
+    quint16 port() const;
+
+    // S: the greeting of the next connection.
+    ScriptedPop3Server &greet(const QByteArray &line = "+OK POP3 server ready");
+    // C: command, S: reply (the reply's text as sent, CR LF included).
+    ScriptedPop3Server &expect(const QByteArray &command, const QByteArray &reply);
+    // The reply sent in these pieces, each one separately.
+    ScriptedPop3Server &expectPieces(const QByteArray &command, const QList<QByteArray> &pieces);
+    // The command gets no answer at all.
+    ScriptedPop3Server &expectSilent(const QByteArray &command);
+    // On this command the server drops the connection.
+    ScriptedPop3Server &expectDrop(const QByteArray &command);
+    // Modifiers of the last line added: the reply waits this long first; the
+    // action runs when the command arrives (e.g. to press Cancel).
+    ScriptedPop3Server &delayed(int ms);
+    ScriptedPop3Server &then(std::function<void()> action);
+
+    // Transcript helpers for the usual exchanges.
+    ScriptedPop3Server &login(const QByteArray &user = "user", const QByteArray &password = "secret");
+    ScriptedPop3Server &stat(int count, qint64 octets = 0);
+    ScriptedPop3Server &uidl(const QList<QByteArray> &uids);   // uid of message 1, 2, ...
+    ScriptedPop3Server &top(int number, const QByteArray &headerLines);
+    ScriptedPop3Server &list(int number, qint64 size);
+    ScriptedPop3Server &dele(int number, bool accepted = true);
+    ScriptedPop3Server &quit();
+
+    // "+OK\r\n" + the header lines (each ended by CR LF) + blank line + ".".
+    static QByteArray topReply(const QByteArray &headerLines);
+    // Header lines from "Name: value" strings.
+    static QByteArray headers(const QList<QByteArray> &lines);
+
+    QList<QByteArray> commands() const { return m_commands; }
+    int connections() const { return m_connections; }
+    // Whether a client connection is still open on the server's side.
+    bool clientConnected() const;
+    bool verify(QString *why) const;
+
+private:
+    enum class Kind { Greeting, Command };
+    struct Step {
+        Kind kind;
+        QByteArray command;
+        QList<QByteArray> pieces;
+        bool drop = false;
+        int delayMs = 0;
+        std::function<void()> action;
+    };
+    struct Outgoing {
+        int delayMs;
+        QByteArray data;
+        bool drop;
+    };
+
+    void onNewConnection();
+    void onReadyRead();
+    void answer(const Step &step);
+    void queue(const Outgoing &out);
+    void pump();
+
+    QTcpServer *m_server;
+    QPointer<QTcpSocket> m_client;
+    QByteArray m_input;
+    QList<Step> m_steps;
+    int m_next = 0;
+    QList<QByteArray> m_commands;
+    QStringList m_errors;
+    QList<Outgoing> m_out;
+    bool m_pumping = false;
+    int m_connections = 0;
+};
+
+} // namespace testsupport
+
+#define VERIFY_SCRIPT(server)                                                  \
+    do {                                                                       \
+        QString why_;                                                          \
+        QVERIFY2((server).verify(&why_), qPrintable(why_));                    \
+    } while (false)

@@ -1,0 +1,54 @@
+// trelvik-demo-profile: writes a ready-made profile into the per-user settings
+// store (the one XDG_CONFIG_HOME points at) and makes it the last used one,
+// so that the demo starts with a configured profile. Uses the program's own
+// store and password scrambling, never a hand-made file.
+#include "Profile.h"
+#include "Scramble.h"
+#include "SettingsStore.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+
+#include <cstdio>
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("Writes a demo profile into Trelvik's settings store."));
+    parser.addHelpOption();
+    const QCommandLineOption name(QStringLiteral("name"), QStringLiteral("Profile name."), QStringLiteral("name"),
+                                  QStringLiteral("Demo"));
+    const QCommandLineOption host(QStringLiteral("host"), QStringLiteral("POP3 host."), QStringLiteral("host"),
+                                  QStringLiteral("127.0.0.1"));
+    const QCommandLineOption port(QStringLiteral("port"), QStringLiteral("POP3 port."), QStringLiteral("port"));
+    const QCommandLineOption user(QStringLiteral("user"), QStringLiteral("User ID."), QStringLiteral("user"),
+                                  QStringLiteral("demo"));
+    const QCommandLineOption password(QStringLiteral("password"), QStringLiteral("Password."),
+                                      QStringLiteral("password"), QStringLiteral("demo"));
+    parser.addOptions({name, host, port, user, password});
+    parser.process(app);
+    if (!parser.isSet(port)) {
+        std::fprintf(stderr, "trelvik-demo-profile: --port is required\n");
+        return 2;
+    }
+
+    using namespace modRegistry;
+    const QString key = kSettingKeyPrefix + parser.value(name);
+    auto write = [&key](const char *valueName, const QString &value) {
+        WriteStoreValue(HKEY_CURRENT_USER, key, QString::fromLatin1(valueName), REG_SZ, value);
+    };
+    QString plain = parser.value(password);
+    QString noDialupPassword;
+    write("EmailHost", parser.value(host));
+    write("EmailPort", parser.value(port));
+    write("EmailUserid", parser.value(user));
+    write("EmailPassword", modSecurity::ScrambleText(plain));
+    write("Autodial", QStringLiteral("0"));
+    write("DialupNumber", QString());
+    write("DialupUserID", QString());
+    write("DialupPassword", modSecurity::ScrambleText(noDialupPassword));
+    WriteStoreValue(HKEY_CURRENT_USER, kTrelvikKey, QStringLiteral("LastProfile"), REG_SZ, parser.value(name));
+    std::printf("%s\n", qPrintable(StoreFilePath()));
+    return 0;
+}
