@@ -71,6 +71,8 @@ qint16 Pop3Session::ConnectServer()
 qint16 Pop3Session::LoginServer()
 {
     m_status.setStatusText(QStringLiteral("Verify ID/Password"));
+    if (QueryCapabilities() != Outcome::Reply)
+        return 0;
     // The USER reply is not judged: some servers only answer PASS truthfully.
     if (sendAndWait(QStringLiteral("USER ") + m_settings.EmailUserid, kSingleReply, CancelCheck::Flag)
         != Outcome::Reply)
@@ -83,6 +85,35 @@ qint16 Pop3Session::LoginServer()
     MessageBox::show(QStringLiteral("Invalid Email UserID or Password"), QStringLiteral("Connection Failed"),
                      MessageBox::Icon::Critical);
     return 0;
+}
+
+Pop3Session::Outcome Pop3Session::QueryCapabilities()
+{
+    m_capabilities.clear();
+    const Outcome outcome = sendAndWait(QStringLiteral("CAPA"), kMultiLineReply, CancelCheck::Flag);
+    if (outcome != Outcome::Reply || !ServerReply.startsWith(QLatin1String("+OK")))
+        return outcome;
+    const QStringList lines = ServerReply.split(QStringLiteral("\r\n"));
+    for (qsizetype i = 1; i < lines.size(); ++i) {
+        QString line = lines.at(i);
+        if (line == QLatin1String("."))
+            break;
+        if (line.startsWith(QLatin1String("..")))
+            line.remove(0, 1);
+        line = line.trimmed();
+        if (!line.isEmpty())
+            m_capabilities.append(line);
+    }
+    return outcome;
+}
+
+bool Pop3Session::hasCapability(const QString &name) const
+{
+    for (const QString &line : m_capabilities) {
+        if (line.section(QLatin1Char(' '), 0, 0).compare(name, Qt::CaseInsensitive) == 0)
+            return true;
+    }
+    return false;
 }
 
 Pop3Session::Outcome Pop3Session::QuitServer()

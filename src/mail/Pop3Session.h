@@ -5,6 +5,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <QStringList>
 
 class QTcpSocket;
 class RunStatus;
@@ -42,6 +43,12 @@ public:
     // 1 = logged in. 0 = refused (box shown), cancelled, or failed (see
     // lastOutcome(); the caller shows the failure).
     qint16 LoginServer();
+    // Asks the server what it offers (CAPA) and forgets what was learnt
+    // before. A server that refuses CAPA offers nothing we rely on.
+    Outcome QueryCapabilities();
+    // Whether CAPA listed this capability (its first word, case ignored).
+    bool hasCapability(const QString &name) const;
+    const QStringList &capabilities() const { return m_capabilities; }
     // Sends QUIT and waits for its reply; only a fresh Cancel ends that wait.
     Outcome QuitServer();
     // Status "Disconnected"; closes and discards the socket.
@@ -103,6 +110,7 @@ private:
     bool m_overflow = false;         // the reply in progress passed the cap
     QByteArray m_kept;               // its first part, while overflowing
 
+    QStringList m_capabilities;
     Outcome m_lastOutcome = Outcome::Reply;
     QString m_failureText;
     QString m_failureTitle;

@@ -63,7 +63,7 @@ void TestEmptyRecycleBin::deletionOrder()
     VERIFY_SCRIPT(f->server);
     VERIFY_BOXES(f->boxes);
     QCOMPARE(f->server.commands(),
-             (QList<QByteArray>{"USER user", "PASS secret", "UIDL", "DELE 9", "DELE 5", "DELE 2", "QUIT"}));
+             (QList<QByteArray>{"CAPA", "USER user", "PASS secret", "UIDL", "DELE 9", "DELE 5", "DELE 2", "QUIT"}));
     QCOMPARE(f->recycle.count(), 0);
     QCOMPARE(f->status.eventsStartingWith(QStringLiteral("node:")),
              (QStringList{"node:Recycle Bin (2)", "node:Recycle Bin (1)", "node:Recycle Bin (0)"}));

@@ -67,7 +67,7 @@ void TestFetchHeader::happyPath()
 
     VERIFY_SCRIPT(f->server);
     QCOMPARE(f->server.commands(),
-             (QList<QByteArray>{"USER user", "PASS secret", "STAT", "UIDL", "TOP 1 0", "LIST 1", "TOP 2 0", "LIST 2",
+             (QList<QByteArray>{"CAPA", "USER user", "PASS secret", "STAT", "UIDL", "TOP 1 0", "LIST 1", "TOP 2 0", "LIST 2",
                                 "TOP 3 0", "LIST 3", "QUIT"}));
     QCOMPARE(rowTexts(f->inbox, MessageFolderModel::Sender),
              (QStringList{"Ann <ann@work.example>", "bob@home.example"}));

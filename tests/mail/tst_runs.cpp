@@ -65,9 +65,14 @@ MessageEntry entry(const QString &sender, qint32 number, const QString &uid = {}
 class TestRuns : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    void init()
+    void initTestCase()
     {
         QVERIFY(home.isValid());
+        QString error;
+        QVERIFY2(rules.OpenRuleDatabase(&error), qPrintable(error));
+    }
+    void init()
+    {
         f = std::make_unique<MailFixture>();
         host = std::make_unique<FakeHost>(f->status, f->inbox, f->recycle);
         dialer = FakeDialer();

@@ -35,10 +35,25 @@ quint16 ScriptedPop3Server::port() const
     return m_server->serverPort();
 }
 
-ScriptedPop3Server &ScriptedPop3Server::greet(const QByteArray &line)
+ScriptedPop3Server &ScriptedPop3Server::greet(const QByteArray &line, const QList<QByteArray> &capabilities)
+{
+    return greetOnly(line).capa(capabilities);
+}
+
+ScriptedPop3Server &ScriptedPop3Server::greetOnly(const QByteArray &line)
 {
     m_steps.append({Kind::Greeting, {}, {line + "\r\n"}, false, 0, {}});
     return *this;
+}
+
+ScriptedPop3Server &ScriptedPop3Server::capa(const QList<QByteArray> &capabilities)
+{
+    if (capabilities.isEmpty())
+        return expect("CAPA", "-ERR unknown command\r\n");
+    QByteArray reply = "+OK Capability list follows\r\n";
+    for (const QByteArray &c : capabilities)
+        reply += c + "\r\n";
+    return expect("CAPA", reply + ".\r\n");
 }
 
 ScriptedPop3Server &ScriptedPop3Server::expect(const QByteArray &command, const QByteArray &reply)

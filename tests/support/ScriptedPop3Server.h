@@ -27,8 +27,14 @@ public:
     bool listen();
     quint16 port() const;
 
-    // S: the greeting of the next connection.
-    ScriptedPop3Server &greet(const QByteArray &line = "+OK POP3 server ready");
+    // S: the greeting of the next connection; then C: CAPA, S: the
+    // capabilities as a list, or "-ERR" when none are given.
+    ScriptedPop3Server &greet(const QByteArray &line = "+OK POP3 server ready",
+                              const QList<QByteArray> &capabilities = {});
+    // S: the greeting alone, for a client that never gets to log in.
+    ScriptedPop3Server &greetOnly(const QByteArray &line = "+OK POP3 server ready");
+    // C: CAPA, S: the capability list (or -ERR for an empty one).
+    ScriptedPop3Server &capa(const QList<QByteArray> &capabilities);
     // C: command, S: reply (the reply's text as sent, CR LF included).
     ScriptedPop3Server &expect(const QByteArray &command, const QByteArray &reply);
     // The reply sent in these pieces, each one separately.
