@@ -19,10 +19,10 @@ struct ProfileSettingsRecord {
     QString DialupUserID;
     QString DialupPassword;
     // "None", "STARTTLS" or "SSL/TLS"; empty means by the port ("995": SSL/TLS).
-    QString EmailSecurity;
+    QString EmailSecurity = {};
     // SHA-256 fingerprint (lower-case hex) of a certificate the user chose to
     // trust for this profile; empty when none.
-    QString TrustedCertificate;
+    QString TrustedCertificate = {};
 
     // Configured when the four POP3 values are all non-empty.
     bool isConfigured() const;
