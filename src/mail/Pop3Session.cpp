@@ -60,6 +60,11 @@ qint16 Pop3Session::ConnectServer()
                                  .arg(m_settings.EmailSecurity),
                              QStringLiteral("Connection Failed"));
 
+    if (m_security != ConnectionSecurity::None && !QSslSocket::supportsSsl())
+        return connectFailed(QStringLiteral("This system offers no TLS, so the connection cannot be secured and "
+                                            "nothing was sent."),
+                             QStringLiteral("Connection Failed"));
+
     m_socket = new QSslSocket(this);
     connect(m_socket, &QSslSocket::readyRead, this, &Pop3Session::Winsock_DataArrival);
     if (m_security == ConnectionSecurity::Implicit) {

@@ -176,6 +176,21 @@ void TestDovecotTls::startTlsVerifiedByTrustStore()
     QVERIFY2(result.text.contains(QLatin1String(" with TLS 1.")), qPrintable(result.text));
     QVERIFY2(result.text.contains(QLatin1String("certificate verified; logged in")), qPrintable(result.text));
     QCOMPARE(prompt.calls, 0);
+    // What the server offered in the clear is forgotten: inside TLS it no
+    // longer offers STLS.
+    {
+        RecordingStatus quiet;
+        Global::CancelFlag cancel;
+        Pop3Session session(quiet, Global::ProfileSettings, cancel, prompt.options());
+        QCOMPARE(session.ConnectServer(), Pop3Session::kConnected);
+        QVERIFY(session.isEncrypted());
+        QVERIFY(session.hasCapability(QStringLiteral("USER")));
+        QVERIFY(!session.hasCapability(QStringLiteral("STLS")));
+        QCOMPARE(session.LoginServer(), qint16(1));
+        QCOMPARE(session.QuitServer(), Pop3Session::Outcome::Reply);
+        session.CloseServer();
+    }
+
     // Dovecot notes how each login came: every one of them inside TLS.
     QTRY_VERIFY_WITH_TIMEOUT(loginLines(m_server.logText()).size() >= 2, 10000);
     for (const QString &line : loginLines(m_server.logText()))
