@@ -91,8 +91,8 @@ HandshakeResult awaitHandshake(QSslSocket &socket, const HandshakeOptions &optio
     HandshakeResult result;
     result.trust = CertificateTrust::Verified;
     result.tcpConnected = socket.state() == QAbstractSocket::ConnectedState;
-    QObject::connect(&socket, &QAbstractSocket::connected, &socket, [&result] { result.tcpConnected = true; },
-                     Qt::SingleShotConnection);
+    QObject scope; // ends the connection below with this function
+    QObject::connect(&socket, &QAbstractSocket::connected, &scope, [&result] { result.tcpConnected = true; });
 
     while (!socket.isEncrypted()) {
         enum class End { Waiting, Encrypted, Errors, Cancelled, Silent, Dropped };

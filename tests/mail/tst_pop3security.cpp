@@ -44,6 +44,7 @@ private Q_SLOTS:
     void startTlsFailsClosed();
     void plainTextAfterStlsNeverUsed();
     void unknownSecurityConnectsNowhere();
+    void implicitTlsNobodyListening();
     void loginRefusalTexts_data();
     void loginRefusalTexts();
     void refusalCodeThroughFetch();
@@ -146,6 +147,23 @@ void TestPop3Security::unknownSecurityConnectsNowhere()
     f->fetch();
     VERIFY_BOXES(f->boxes);
     QCOMPARE(f->server.connections(), 0);
+}
+
+void TestPop3Security::implicitTlsNobodyListening()
+{
+    quint16 port = 0;
+    {
+        ScriptedPop3Server closed;
+        QVERIFY(closed.listen());
+        port = closed.port();
+    }
+    Global::ProfileSettings.EmailSecurity = QStringLiteral("SSL/TLS");
+    Global::ProfileSettings.EmailPort = QString::number(port);
+    f->boxes.expect(QStringLiteral("Unable to connect to Host.\r\nCheck Network Connection"), QStringLiteral("127.0.0.1"),
+                    Icon::Critical);
+    f->fetch();
+    VERIFY_BOXES(f->boxes);
+    QCOMPARE(f->status.statusText, QStringLiteral("Disconnected"));
 }
 
 void TestPop3Security::loginRefusalTexts_data()
