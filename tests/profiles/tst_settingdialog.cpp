@@ -784,7 +784,6 @@ void TestSettingDialog::testConnectionWithoutTester()
     m_boxes->expect(ProfileHost::testingUnavailable().text, QStringLiteral("Test Connection"), Icon::Critical);
     pressTest();
     VERIFY_BOXES(*m_boxes);
-    QVERIFY(!ProfileHost::testingUnavailable().text.isEmpty());
 }
 
 // The tester waits for the server inside the event loop; Esc or the close
