@@ -233,7 +233,7 @@ void ProfileBarWidget::cmdSetting_Click()
 
 void ProfileBarWidget::openSettingDialog()
 {
-    auto *dialog = new frmSetting(m_host.dialogParent());
+    auto *dialog = new frmSetting(m_host.dialogParent(), &m_host);
     connect(dialog, &frmSetting::newProfileSaved, this, &ProfileBarWidget::addNewProfile);
     openModal(dialog);
 }

@@ -6,7 +6,10 @@
 #include "SettingsStore.h"
 
 #include <QDialog>
+#include <QList>
 #include <QWidget>
+
+#include <functional>
 
 namespace profiletest {
 
@@ -28,6 +31,16 @@ public:
     }
     void ShowInbox() override { ++inboxShown; }
     QWidget *dialogParent() override { return &window; }
+
+    // The settings each connection test was given, and what it answers;
+    // without an answer the host has no tester of its own.
+    QList<Global::ProfileSettingsRecord> tested;
+    std::function<ConnectionTestResult(const Global::ProfileSettingsRecord &)> tester;
+    ConnectionTestResult testConnection(const Global::ProfileSettingsRecord &settings) override
+    {
+        tested << settings;
+        return tester ? tester(settings) : ProfileHost::testConnection(settings);
+    }
 };
 
 inline void writeValue(const QString &key, const QString &name, const QString &value)

@@ -48,6 +48,7 @@ private Q_SLOTS:
     void deleteWithEmptyBox();
     void deleteOnlyProfile();
     void deleteThenSwitchRefused();
+    void settingDialogTestsThroughTheHost();
 
 private:
     void startBar(const QStringList &profiles, const QString &last);
@@ -253,7 +254,7 @@ void TestProfileBar::newProfileSaved()
     auto *setting = shownDialog<frmSetting>(m_host->window);
     QVERIFY(setting);
     QCOMPARE(setting->windowTitle(), QStringLiteral("Profile Setting - Delta"));
-    QCOMPARE(setting->findChild<QLineEdit *>(QStringLiteral("txtEmailPort"))->text(), QStringLiteral("110"));
+    QCOMPARE(setting->findChild<QLineEdit *>(QStringLiteral("txtEmailPort"))->text(), QStringLiteral("995"));
 
     setting->findChild<QLineEdit *>(QStringLiteral("txtEmailHost"))->setText(QStringLiteral("pop.delta"));
     setting->findChild<QLineEdit *>(QStringLiteral("txtEmailUserId"))->setText(QStringLiteral("dee"));
@@ -445,6 +446,23 @@ void TestProfileBar::deleteThenSwitchRefused()
     QCOMPARE(Global::CurrentProfile, QStringLiteral("Alpha"));
     QCOMPARE(Global::ProfileSettings.EmailHost, QStringLiteral("pop.alpha"));
     QCOMPARE(m_host->recycleRows, 0);
+}
+
+void TestProfileBar::settingDialogTestsThroughTheHost()
+{
+    startBar({QStringLiteral("Alpha")}, QStringLiteral("Alpha"));
+    m_host->tester = [](const Global::ProfileSettingsRecord &settings) {
+        return ConnectionTestResult{true, QStringLiteral("Reached ") + settings.EmailHost};
+    };
+    click("cmdSetting");
+    auto *setting = shownDialog<frmSetting>(m_host->window);
+    QVERIFY(setting);
+    m_boxes->expect(QStringLiteral("Reached pop.alpha"), QStringLiteral("Test Connection"), Icon::Information);
+    setting->findChild<QPushButton *>(QStringLiteral("cmdTestConnection"))->click();
+    VERIFY_BOXES(*m_boxes);
+    QCOMPARE(m_host->tested.size(), 1);
+    setting->findChild<QPushButton *>(QStringLiteral("cmdCancel"))->click();
+    QVERIFY(!setting->isVisible());
 }
 
 QTEST_MAIN(TestProfileBar)

@@ -72,6 +72,10 @@ private Q_SLOTS:
     void damagedFileMovedAside_data();
     void damagedFileMovedAside();
     void loadProfileReadsAllEight();
+    void emailSecurityOfStoredProfiles_data();
+    void emailSecurityOfStoredProfiles();
+    void trustedCertificate_data();
+    void trustedCertificate();
 
 private:
     testsupport::TempHome *m_home = nullptr;
@@ -96,7 +100,8 @@ void TestSettingsStore::emptyStore()
              QString());
     for (const QString &name : {QStringLiteral("Home"), QString()}) {
         Global::ProfileSettings = {QStringLiteral("h"), QStringLiteral("1"), QStringLiteral("u"), QStringLiteral("p"),
-                                   QStringLiteral("1"), QStringLiteral("n"), QStringLiteral("d"), QStringLiteral("q")};
+                                   QStringLiteral("1"), QStringLiteral("n"), QStringLiteral("d"), QStringLiteral("q"),
+                                   QStringLiteral("STARTTLS"), QStringLiteral("ab")};
         LoadProfile(name);
         const auto &s = Global::ProfileSettings;
         QCOMPARE(s.EmailHost, QString());
@@ -106,6 +111,8 @@ void TestSettingsStore::emptyStore()
         QCOMPARE(s.Autodial, QStringLiteral("0"));
         QCOMPARE(s.DialupNumber, QString());
         QCOMPARE(s.DialupUserID, QString());
+        QCOMPARE(s.EmailSecurity, QStringLiteral("None"));
+        QCOMPARE(s.TrustedCertificate, QString());
         QCOMPARE(s.DialupPassword, QString());
     }
     // Reading never creates the file.
@@ -287,6 +294,83 @@ void TestSettingsStore::loadProfileReadsAllEight()
     LoadProfile(QStringLiteral("Home"));
     QCOMPARE(Global::ProfileSettings.EmailPassword, QString());
     QCOMPARE(Global::ProfileSettings.EmailHost, QStringLiteral("pop.example.org"));
+}
+
+void TestSettingsStore::emailSecurityOfStoredProfiles_data()
+{
+    // A null text means the value is not stored.
+    QTest::addColumn<QString>("port");
+    QTest::addColumn<QString>("stored");
+    QTest::addColumn<QString>("loaded");
+    QTest::newRow("old profile on 110") << "110" << QString() << "None";
+    QTest::newRow("old profile on 995") << "995" << QString() << "SSL/TLS";
+    QTest::newRow("old profile on 1995") << "1995" << QString() << "None";
+    QTest::newRow("old profile on 9950") << "9950" << QString() << "None";
+    QTest::newRow("old profile without a port") << QString() << QString() << "None";
+    QTest::newRow("stored None on 995") << "995" << "None" << "None";
+    QTest::newRow("stored STARTTLS on 995") << "995" << "STARTTLS" << "STARTTLS";
+    QTest::newRow("stored SSL/TLS on 110") << "110" << "SSL/TLS" << "SSL/TLS";
+    QTest::newRow("hand-edited letter case") << "110" << "starttls" << "STARTTLS";
+    QTest::newRow("stored empty on 995") << "995" << "" << "SSL/TLS";
+    QTest::newRow("unknown value on 995") << "995" << "TLS 1.3" << "SSL/TLS";
+    QTest::newRow("hand-edited spaces") << "110" << " SSL/TLS " << "SSL/TLS";
+    QTest::newRow("unknown value on 110") << "110" << "TLS" << "None";
+}
+
+void TestSettingsStore::emailSecurityOfStoredProfiles()
+{
+    QFETCH(QString, port);
+    QFETCH(QString, stored);
+    QFETCH(QString, loaded);
+    const QString key = kProfiles + QStringLiteral("Old");
+    write(key, QStringLiteral("EmailHost"), QStringLiteral("pop.example.org"));
+    if (!port.isNull())
+        write(key, QStringLiteral("EmailPort"), port);
+    if (!stored.isNull())
+        write(key, QStringLiteral("EmailSecurity"), stored);
+    Global::ProfileSettings.EmailSecurity = QStringLiteral("left over");
+    LoadProfile(QStringLiteral("Old"));
+    QCOMPARE(Global::ProfileSettings.EmailSecurity, loaded);
+    QCOMPARE(Global::ProfileSettings.EmailPort, port.isNull() ? QStringLiteral("110") : port);
+    // Loading writes nothing back.
+    QCOMPARE(read(key, QStringLiteral("EmailSecurity")), stored.isNull() ? QStringLiteral("<default>") : stored);
+}
+
+void TestSettingsStore::trustedCertificate_data()
+{
+    QTest::addColumn<QString>("current");
+    QTest::addColumn<QString>("given");
+    QTest::addColumn<QString>("stored");
+    QTest::addColumn<bool>("followed");
+    const QString hex = QStringLiteral("9fac0343d02d942201b5ce2f47e01ca71a95ce725e8847d98dc07667bee10896");
+    const QString colons = QStringLiteral(
+        "9F:AC:03:43:D0:2D:94:22:01:B5:CE:2F:47:E0:1C:A7:1A:95:CE:72:5E:88:47:D9:8D:C0:76:67:BE:E1:08:96");
+    QTest::newRow("current profile") << "Home" << hex << hex << true;
+    QTest::newRow("current profile, other letter case") << "HOME" << hex << hex << true;
+    QTest::newRow("colon-separated capitals") << "Home" << colons << hex << true;
+    QTest::newRow("another profile") << "Work" << hex << hex << false;
+    QTest::newRow("withdrawn") << "Home" << "" << "" << true;
+}
+
+void TestSettingsStore::trustedCertificate()
+{
+    QFETCH(QString, current);
+    QFETCH(QString, given);
+    QFETCH(QString, stored);
+    QFETCH(bool, followed);
+    const QString key = kProfiles + QStringLiteral("Home");
+    write(key, QStringLiteral("TrustedCertificate"), QStringLiteral("0123"));
+    Global::CurrentProfile = current;
+    Global::ProfileSettings.TrustedCertificate = QStringLiteral("in memory");
+    SaveTrustedCertificate(QStringLiteral("Home"), given);
+    QCOMPARE(read(key, QStringLiteral("TrustedCertificate")), stored);
+    QCOMPARE(Global::ProfileSettings.TrustedCertificate, followed ? stored : QStringLiteral("in memory"));
+    LoadProfile(QStringLiteral("Home"));
+    QCOMPARE(Global::ProfileSettings.TrustedCertificate, stored);
+    // A profile without the value trusts nothing.
+    LoadProfile(QStringLiteral("Work"));
+    QCOMPARE(Global::ProfileSettings.TrustedCertificate, QString());
+    Global::CurrentProfile.clear();
 }
 
 QTEST_GUILESS_MAIN(TestSettingsStore)
