@@ -16,26 +16,15 @@ void TestMessageDate::parse_data()
     QTest::addColumn<QString>("utc");
 
     QTest::newRow("full") << u"Mon, 1 Jan 2024 10:00:00 +0000"_qs << u"2024-01-01T10:00:00Z"_qs;
-    QTest::newRow("no weekday") << u"1 Jan 2024 10:00:00 +0000"_qs << u"2024-01-01T10:00:00Z"_qs;
     QTest::newRow("offset applied") << u"Sat, 6 Jan 2024 03:00:00 +0800"_qs << u"2024-01-05T19:00:00Z"_qs;
-    QTest::newRow("negative offset") << u"Fri, 5 Jan 2024 10:00:00 -0800"_qs << u"2024-01-05T18:00:00Z"_qs;
     QTest::newRow("no seconds, EST") << u"Fri, 5 Jan 2024 10:00 EST"_qs << u"2024-01-05T15:00:00Z"_qs;
-    QTest::newRow("PDT") << u"Fri, 5 Jan 2024 10:00:00 PDT"_qs << u"2024-01-05T17:00:00Z"_qs;
-    QTest::newRow("GMT") << u"Fri, 5 Jan 2024 10:00:00 GMT"_qs << u"2024-01-05T10:00:00Z"_qs;
-    QTest::newRow("UT") << u"Fri, 5 Jan 2024 10:00:00 UT"_qs << u"2024-01-05T10:00:00Z"_qs;
-    QTest::newRow("military Z") << u"Fri, 5 Jan 2024 10:00:00 Z"_qs << u"2024-01-05T10:00:00Z"_qs;
     QTest::newRow("comment after the zone") << u"Fri, 5 Jan 2024 10:00:00 +0100 (CET)"_qs << u"2024-01-05T09:00:00Z"_qs;
-    QTest::newRow("two-digit year 24") << u"Fri, 5 Jan 24 10:00:00 +0000"_qs << u"2024-01-05T10:00:00Z"_qs;
     QTest::newRow("two-digit year 99") << u"Tue, 5 Jan 99 10:00:00 +0000"_qs << u"1999-01-05T10:00:00Z"_qs;
     QTest::newRow("folded") << u"Fri, 5 Jan 2024\r\n 10:00:00 +0000"_qs << u"2024-01-05T10:00:00Z"_qs;
-    QTest::newRow("spaces around") << u"  Fri, 5 Jan 2024 10:00:00 +0000  "_qs << u"2024-01-05T10:00:00Z"_qs;
 
     QTest::newRow("garbage") << u"not a date at all"_qs << QString();
-    QTest::newRow("weekday only") << u"Fri"_qs << QString();
-    QTest::newRow("day out of range") << u"Fri, 32 Jan 2024 10:00:00 +0000"_qs << QString();
     QTest::newRow("31 February") << u"31 Feb 2024 10:00 +0000"_qs << QString();
     QTest::newRow("hour out of range") << u"Tue, 6 Dec 2022 25:61:00 +0000"_qs << QString();
-    QTest::newRow("brackets") << u"(((("_qs << QString();
     QTest::newRow("empty") << QString() << QString();
 }
 
@@ -44,12 +33,7 @@ void TestMessageDate::parse()
     QFETCH(QString, raw);
     QFETCH(QString, utc);
     const QDateTime parsed = parseMessageDate(raw);
-    if (utc.isEmpty()) {
-        QVERIFY2(!parsed.isValid(), qPrintable(parsed.toString(Qt::ISODate)));
-        return;
-    }
-    QVERIFY(parsed.isValid());
-    QCOMPARE(parsed.toUTC().toString(Qt::ISODate), utc);
+    QCOMPARE(parsed.isValid() ? parsed.toUTC().toString(Qt::ISODate) : QString(), utc);
 }
 
 QTEST_GUILESS_MAIN(TestMessageDate)
