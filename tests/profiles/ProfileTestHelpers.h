@@ -53,7 +53,6 @@ struct Env {
 };
 
 inline const QString kMissing = QStringLiteral("<missing>");
-
 inline void writeValue(const QString &key, const QString &name, const QString &value)
 {
     modRegistry::WriteStoreValue(modRegistry::HKEY_CURRENT_USER, key, name, modRegistry::REG_SZ, value);
@@ -64,10 +63,7 @@ inline QString readValue(const QString &key, const QString &name)
     return modRegistry::ReadStoreValue(modRegistry::HKEY_CURRENT_USER, key, name, kMissing);
 }
 
-inline QString profileValue(const QString &profile, const QString &name)
-{
-    return readValue(kSettingKeyPrefix + profile, name);
-}
+inline QString profileValue(const QString &profile, const QString &name) { return readValue(kSettingKeyPrefix + profile, name); }
 
 // A stored profile whose host tells it apart: "pop.<name in lower case>".
 inline void seedProfile(const QString &name)
@@ -95,13 +91,12 @@ inline QStringList fields(const Global::ProfileSettingsRecord &s)
             s.DialupNumber, s.DialupUserID, s.DialupPassword, s.EmailSecurity, s.TrustedCertificate};
 }
 
+// A missing child is a fault of the test's setup: stop at once.
 template <typename T = QWidget>
 T *child(const QObject *parent, const QString &name)
 {
     T *found = parent->findChild<T *>(name);
-    if (!found)
-        qFatal("no child %s", qPrintable(name));
-    return found;
+    return found ? found : (qFatal("no child %s", qPrintable(name)), nullptr);
 }
 
 inline void click(const QObject *parent, const QString &button) { child<QPushButton>(parent, button)->click(); }

@@ -13,7 +13,7 @@ using namespace profiletest;
 
 namespace {
 
-const QString kHome = kSettingKeyPrefix + u"Home"_qs;
+const QString kHome = kSettingKeyPrefix + "Home";
 
 int modeOf(const QString &path)
 {
@@ -23,7 +23,7 @@ int modeOf(const QString &path)
 
 QStringList damagedCopies()
 {
-    return QFileInfo(StoreFilePath()).dir().entryList({u"settings.json.damaged-*"_qs}, QDir::Files);
+    return QFileInfo(StoreFilePath()).dir().entryList({"settings.json.damaged-*"}, QDir::Files);
 }
 
 } // namespace
@@ -33,10 +33,9 @@ class TestSettingsStore : public QObject {
 private Q_SLOTS:
     void init() { m_env = std::make_unique<Env>(); }
     void cleanup() { m_env.reset(); }
-    void emptyStoreLoadsDefaults();
+    void defaultsAndTexts();
     void namesIgnoreCaseAndListInOrder();
     void deleteTakesValues();
-    void textsKeptWhole();
     void fileIsPrivate();
     void damagedFileMovedAside_data();
     void damagedFileMovedAside();
@@ -49,26 +48,34 @@ private:
     std::unique_ptr<Env> m_env;
 };
 
-void TestSettingsStore::emptyStoreLoadsDefaults()
+void TestSettingsStore::defaultsAndTexts()
 {
     const QStringList defaults{"", "110", "", "", "0", "", "", "", "None", ""};
-    for (const QString &name : {u"Home"_qs, QString()}) {
+    for (const QString &name : {QStringLiteral("Home"), QString()}) {
         Global::ProfileSettings = {"h", "1", "u", "p", "1", "n", "d", "q", "STARTTLS", "ab"};
         LoadProfile(name);
         QCOMPARE(fields(Global::ProfileSettings), defaults);
     }
-    QCOMPARE(EnumStoreKey(HKEY_CURRENT_USER, kSettingKeyPrefix, 0), u"Not Found"_qs);
+    QCOMPARE(EnumStoreKey(HKEY_CURRENT_USER, kSettingKeyPrefix, 0), QStringLiteral("Not Found"));
     QVERIFY(!QFile::exists(StoreFilePath())); // reading never creates the file
+
+    // Long texts (a scrambled 999-byte password is 3003 digits) are not cut;
+    // "" is a value of its own, not the default.
+    for (const QString &text : {QString(5000, u'c'), QStringLiteral("Zürich, 東京 🏔 \" \\ \n end"), QString("")}) {
+        writeValue(kHome, "EmailPort", text);
+        QCOMPARE(readValue(kHome, "EmailPort"), text);
+    }
+    LoadProfile("Home");
+    QCOMPARE(Global::ProfileSettings.EmailPort, QString(""));
 }
 
 void TestSettingsStore::namesIgnoreCaseAndListInOrder()
 {
-    writeValue(kHome, u"EmailUserId"_qs, u"joe"_qs);
-    QCOMPARE(readValue(kHome, u"EmailUserid"_qs), u"joe"_qs);
+    writeValue(kHome, "EmailUserId", "joe");
+    QCOMPARE(readValue(kHome, "EmailUserid"), u"joe"_qs);
     // A second spelling updates the same key and value; the first spelling stays.
-    writeValue(QStringLiteral("software\\TRELVIK\\Setting\\hOME"), u"EMAILUSERID"_qs, u"ann"_qs);
-    QCOMPARE(readValue(QStringLiteral("SOFTWARE\\trelvik\\setting\\HOME"), u"emailuserid"_qs),
-             u"ann"_qs);
+    writeValue(QStringLiteral("software\\TRELVIK\\Setting\\hOME"), "EMAILUSERID", "ann");
+    QCOMPARE(readValue("SOFTWARE\\trelvik\\setting\\HOME", "emailuserid"), u"ann"_qs);
     QFile file(StoreFilePath());
     QVERIFY(file.open(QIODevice::ReadOnly));
     const QByteArray content = file.readAll();
@@ -83,39 +90,26 @@ void TestSettingsStore::namesIgnoreCaseAndListInOrder()
 
 void TestSettingsStore::deleteTakesValues()
 {
-    seedProfile(u"Home"_qs);
-    writeValue(kHome + QStringLiteral("\\Deeper"), u"x"_qs, u"y"_qs);
-    seedProfile(u"Work"_qs);
-    DeleteStoreKey(HKEY_CURRENT_USER, kSettingKeyPrefix + u"HOME"_qs);
-    QCOMPARE(storedProfiles(), QStringList{u"Work"_qs});
-    QCOMPARE(readValue(kHome + QStringLiteral("\\Deeper"), u"x"_qs), kMissing);
+    seedProfile("Home");
+    writeValue(kHome + QStringLiteral("\\Deeper"), "x", "y");
+    seedProfile("Work");
+    DeleteStoreKey(HKEY_CURRENT_USER, kSettingKeyPrefix + "HOME");
+    QCOMPARE(storedProfiles(), QStringList{"Work"});
+    QCOMPARE(readValue(kHome + QStringLiteral("\\Deeper"), "x"), kMissing);
     // Written again, the key starts empty.
-    writeValue(kHome, u"EmailPort"_qs, u"995"_qs);
-    QCOMPARE(readValue(kHome, u"EmailHost"_qs), kMissing);
+    writeValue(kHome, "EmailPort", "995");
+    QCOMPARE(readValue(kHome, "EmailHost"), kMissing);
     // Nothing, or the whole store, is never deleted.
     for (const QString &path : {QStringLiteral("Nowhere\\At\\All"), QString(), QStringLiteral("\\")})
         DeleteStoreKey(HKEY_CURRENT_USER, path);
-    QCOMPARE(storedProfiles(), (QStringList{u"Home"_qs, u"Work"_qs}));
-}
-
-void TestSettingsStore::textsKeptWhole()
-{
-    // "" is a value of its own, not the default; long texts (a scrambled
-    // 999-byte password is 3003 digits) are not cut.
-    for (const QString &text : {QString(""), QString(5000, u'c'), u"Zürich, 東京 🏔 \" \\ \n end"_qs}) {
-        writeValue(kHome, u"EmailPort"_qs, text);
-        QCOMPARE(readValue(kHome, u"EmailPort"_qs), text);
-    }
-    writeValue(kHome, u"EmailPort"_qs, QString(""));
-    LoadProfile(u"Home"_qs);
-    QCOMPARE(Global::ProfileSettings.EmailPort, QString(""));
+    QCOMPARE(storedProfiles(), (QStringList{"Home", "Work"}));
 }
 
 void TestSettingsStore::fileIsPrivate()
 {
-    QCOMPARE(StoreFilePath(), m_env->home.configHome() + u"/Trelvik/settings.json"_qs);
+    QCOMPARE(StoreFilePath(), m_env->home.configHome() + "/Trelvik/settings.json");
     for (const char *name : {"Home", "Work"}) { // a rewrite keeps the mode
-        writeValue(kTrelvikKey, u"LastProfile"_qs, QLatin1String(name));
+        writeValue(kTrelvikKey, "LastProfile", QLatin1String(name));
         QCOMPARE(modeOf(StoreFilePath()), 0600);
         QCOMPARE(modeOf(QFileInfo(StoreFilePath()).path()), 0700);
     }
@@ -145,29 +139,29 @@ void TestSettingsStore::damagedFileMovedAside()
     QVERIFY(kept.open(QIODevice::ReadOnly));
     QCOMPARE(kept.readAll(), content);
     // The store works again from empty.
-    writeValue(kTrelvikKey, u"LastProfile"_qs, u"Home"_qs);
+    writeValue(kTrelvikKey, "LastProfile", "Home");
     QCOMPARE(lastProfile(), u"Home"_qs);
     QCOMPARE(damagedCopies().size(), 1);
 }
 
 void TestSettingsStore::loadProfileUnscrambles()
 {
-    QString email = u" Geheimnis "_qs;
-    QString dialup = u"wählen"_qs;
+    QString email = " Geheimnis ";
+    QString dialup = "wählen";
     const QStringList values{"pop.example.org", "995", "joe", modSecurity::ScrambleText(email), "1", "555-0100",
                              "dialer", modSecurity::ScrambleText(dialup), "STARTTLS", "ab12"};
     const QStringList names{"EmailHost",    "EmailPort",    "EmailUserId",    "EmailPassword", "Autodial",
                             "DialupNumber", "DialupUserID", "DialupPassword", "EmailSecurity", "TrustedCertificate"};
     for (int i = 0; i < names.size(); ++i)
         writeValue(kHome, names.at(i), values.at(i));
-    LoadProfile(u"home"_qs);
+    LoadProfile("home");
     QStringList loaded = values;
-    loaded[3] = u"Geheimnis"_qs;
+    loaded[3] = "Geheimnis";
     loaded[7] = dialup;
     QCOMPARE(fields(Global::ProfileSettings), loaded);
     // A hand-edited password reads as empty; the rest of the profile loads.
-    writeValue(kHome, u"EmailPassword"_qs, u"Geheimnis"_qs);
-    LoadProfile(u"Home"_qs);
+    writeValue(kHome, "EmailPassword", "Geheimnis");
+    LoadProfile("Home");
     loaded[3].clear();
     QCOMPARE(fields(Global::ProfileSettings), loaded);
 }
@@ -191,31 +185,31 @@ void TestSettingsStore::emailSecurityByPort()
     QFETCH(QString, port);
     QFETCH(QString, stored);
     QFETCH(QString, loaded);
-    writeValue(kHome, u"EmailPort"_qs, port);
+    writeValue(kHome, "EmailPort", port);
     if (!stored.isNull())
-        writeValue(kHome, u"EmailSecurity"_qs, stored);
-    LoadProfile(u"Home"_qs);
+        writeValue(kHome, "EmailSecurity", stored);
+    LoadProfile("Home");
     QCOMPARE(Global::ProfileSettings.EmailSecurity, loaded);
     // Loading writes nothing back.
-    QCOMPARE(readValue(kHome, u"EmailSecurity"_qs), stored.isNull() ? kMissing : stored);
+    QCOMPARE(readValue(kHome, "EmailSecurity"), stored.isNull() ? kMissing : stored);
 }
 
 void TestSettingsStore::trustedCertificate()
 {
     // Any spelling is stored alike; the profile in memory follows only when
     // it is the one saved to (letter case aside).
-    const QString hex = u"9fac0343d02d942201b5ce2f47e01ca71a95ce725e8847d98dc07667bee10896"_qs;
+    const QString hex = "9fac0343d02d942201b5ce2f47e01ca71a95ce725e8847d98dc07667bee10896";
     QString colons;
     for (int i = 0; i < hex.size(); i += 2)
-        colons += (i ? u":"_qs : QString()) + hex.mid(i, 2).toUpper();
-    Global::CurrentProfile = u"Work"_qs;
-    SaveTrustedCertificate(u"Home"_qs, colons);
+        colons += (i ? ":" : QString()) + hex.mid(i, 2).toUpper();
+    Global::CurrentProfile = "Work";
+    SaveTrustedCertificate("Home", colons);
     QCOMPARE(readValue(kHome, "TrustedCertificate"), hex);
     QCOMPARE(Global::ProfileSettings.TrustedCertificate, QString());
-    Global::CurrentProfile = u"HOME"_qs;
-    SaveTrustedCertificate(u"Home"_qs, QString()); // withdrawn
+    Global::CurrentProfile = "HOME";
+    SaveTrustedCertificate("Home", QString()); // withdrawn
     QCOMPARE(readValue(kHome, "TrustedCertificate"), QString());
-    SaveTrustedCertificate(u"Home"_qs, hex);
+    SaveTrustedCertificate("Home", hex);
     QCOMPARE(Global::ProfileSettings.TrustedCertificate, hex);
 }
 
