@@ -1,4 +1,5 @@
 #include "HeaderDisplay.h"
+#include "MessageDate.h"
 
 #include <QTest>
 
@@ -7,13 +8,14 @@ class TestHeaderDisplay : public QObject {
 private Q_SLOTS:
     void decodedText_data();
     void decodedText();
+    void parsedDate_data();
+    void parsedDate();
 };
 
 void TestHeaderDisplay::decodedText_data()
 {
     QTest::addColumn<QString>("raw");
     QTest::addColumn<QString>("shown");
-
     // Charsets and encodings met in real mail.
     QTest::newRow("utf-8 B") << u"=?UTF-8?B?R3LDvMOfZSBhdXMgS8O2bG4=?="_qs << u"Grüße aus Köln"_qs;
     QTest::newRow("iso-8859-1 Q with underscores") << u"=?ISO-8859-1?Q?Caf=E9_cr=E8me?="_qs << u"Café crème"_qs;
@@ -24,7 +26,6 @@ void TestHeaderDisplay::decodedText_data()
     QTest::newRow("gb2312 label on gbk text") << u"=?GB2312?B?1uzpRrv5?="_qs << u"朱镕基"_qs;
     QTest::newRow("euc-kr") << u"=?EUC-KR?B?vsiz58fPvLy/5A==?="_qs << u"안녕하세요"_qs;
     QTest::newRow("rfc 2231 language") << u"=?UTF-8*en?Q?hello?="_qs << u"hello"_qs;
-
     // Joining encoded words.
     QTest::newRow("character split over two words")
         << u"=?UTF-8?Q?caf=C3?= =?UTF-8?Q?=A9?="_qs << u"café"_qs;
@@ -32,7 +33,6 @@ void TestHeaderDisplay::decodedText_data()
         << u"=?ISO-8859-1?Q?Caf=E9?= =?UTF-8?Q?_cr=C3=A8me?="_qs << u"Café crème"_qs;
     QTest::newRow("space to plain text kept") << u"Re: =?UTF-8?Q?caf=C3=A9?= au lait"_qs << u"Re: café au lait"_qs;
     QTest::newRow("glued to text on both sides") << u"abc=?UTF-8?Q?caf=C3=A9?=def"_qs << u"abccafédef"_qs;
-
     // Broken and hostile forms, and folding.
     QTest::newRow("unknown charset beside a known one")
         << u"=?x-unknown?Q?a?= =?UTF-8?Q?b?="_qs << u"=?x-unknown?Q?a?= b"_qs;
@@ -53,6 +53,31 @@ void TestHeaderDisplay::decodedText()
     QFETCH(QString, raw);
     QFETCH(QString, shown);
     QCOMPARE(HeaderDisplay::decodedText(raw), shown);
+}
+
+void TestHeaderDisplay::parsedDate_data()
+{
+    // utc: the moment in UTC, ISO form; empty when no time can be read.
+    QTest::addColumn<QString>("raw");
+    QTest::addColumn<QString>("utc");
+    QTest::newRow("full") << u"Mon, 1 Jan 2024 10:00:00 +0000"_qs << u"2024-01-01T10:00:00Z"_qs;
+    QTest::newRow("offset applied") << u"Sat, 6 Jan 2024 03:00:00 +0800"_qs << u"2024-01-05T19:00:00Z"_qs;
+    QTest::newRow("no seconds, EST") << u"Fri, 5 Jan 2024 10:00 EST"_qs << u"2024-01-05T15:00:00Z"_qs;
+    QTest::newRow("comment after the zone") << u"Fri, 5 Jan 2024 10:00:00 +0100 (CET)"_qs << u"2024-01-05T09:00:00Z"_qs;
+    QTest::newRow("two-digit year 99") << u"Tue, 5 Jan 99 10:00:00 +0000"_qs << u"1999-01-05T10:00:00Z"_qs;
+    QTest::newRow("folded") << u"Fri, 5 Jan 2024\r\n 10:00:00 +0000"_qs << u"2024-01-05T10:00:00Z"_qs;
+    QTest::newRow("garbage") << u"not a date at all"_qs << QString();
+    QTest::newRow("31 February") << u"31 Feb 2024 10:00 +0000"_qs << QString();
+    QTest::newRow("hour out of range") << u"Tue, 6 Dec 2022 25:61:00 +0000"_qs << QString();
+    QTest::newRow("empty") << QString() << QString();
+}
+
+void TestHeaderDisplay::parsedDate()
+{
+    QFETCH(QString, raw);
+    QFETCH(QString, utc);
+    const QDateTime parsed = parseMessageDate(raw);
+    QCOMPARE(parsed.isValid() ? parsed.toUTC().toString(Qt::ISODate) : QString(), utc);
 }
 
 QTEST_GUILESS_MAIN(TestHeaderDisplay)
