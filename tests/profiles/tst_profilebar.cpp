@@ -30,9 +30,8 @@ private Q_SLOTS:
     void cleanup() { m_bar.reset(), m_env.reset(); }
     void switchProfile_data();
     void switchProfile();
-    void newProfileRefused_data();
-    void newProfileRefused();
-    void newProfileSaved();
+    void newProfile_data();
+    void newProfile();
     void newProfileCancelled_data();
     void newProfileCancelled();
     void deleteProfile_data();
@@ -43,7 +42,7 @@ private:
     void startBar(const QStringList &profiles, const QString &last);
     QComboBox *box() const { return m_bar->profileBox(); }
     // Opens New Profile, types `name` and presses `button` ("close": the close box).
-    frmNewProfile *newProfile(const QString &name, const QString &button = u"cmdOK"_qs);
+    frmNewProfile *openNewProfile(const QString &name, const QString &button = u"cmdOK"_qs);
     // Drops the box's list down and presses Return on the entry shown.
     void chooseShown();
 
@@ -61,7 +60,7 @@ void TestProfileBar::startBar(const QStringList &profiles, const QString &last)
     m_env->host.clears = 0; // count from here on
 }
 
-frmNewProfile *TestProfileBar::newProfile(const QString &name, const QString &button)
+frmNewProfile *TestProfileBar::openNewProfile(const QString &name, const QString &button)
 {
     click(m_bar.get(), "cmdNewProfile");
     auto *dialog = shownDialog<frmNewProfile>(m_env->host.window);
@@ -112,7 +111,7 @@ void TestProfileBar::switchProfile()
     QCOMPARE(host.recycleRows + host.inboxRows, yes ? 0 : 8);
 }
 
-void TestProfileBar::newProfileRefused_data()
+void TestProfileBar::newProfile_data()
 {
     QTest::addColumn<QString>("typed");
     QTest::addColumn<QString>("warning");
@@ -124,53 +123,46 @@ void TestProfileBar::newProfileRefused_data()
     QTest::newRow("listing end marker") << "Not Found" << "Profile Name cannot be Not Found" << "Warning";
 }
 
-void TestProfileBar::newProfileRefused()
+// Each refusal leaves New Profile open for another name, which is then saved.
+void TestProfileBar::newProfile()
 {
     QFETCH(QString, typed);
     QFETCH(QString, warning);
     QFETCH(QString, title);
-    startBar({"Alpha", "Beta"}, "Alpha");
-    m_env->boxes.expect(warning, title, Icon::Exclamation);
-    frmNewProfile *dialog = newProfile(typed);
-    QVERIFY(dialog);
-    VERIFY_BOXES(m_env->boxes);
-    QVERIFY(dialog->isVisible());
-    QCOMPARE(Global::NewProfileFlag, 0);
-    QCOMPARE(Global::CurrentProfile, u"Alpha"_qs);
-    QVERIFY(!shownDialog<frmSetting>(m_env->host.window));
-}
-
-void TestProfileBar::newProfileSaved()
-{
     startBar({"Alpha", "Beta"}, "Beta");
     FakeHost &host = m_env->host;
     host.recycleRows = 4;
     host.inboxRows = 7;
-    QVERIFY(newProfile("  Delta "));
+    m_env->boxes.expect(warning, title, Icon::Exclamation);
+    frmNewProfile *dialog = openNewProfile(typed);
+    QVERIFY(dialog);
+    VERIFY_BOXES(m_env->boxes);
+    QVERIFY(dialog->isVisible() && !shownDialog<frmSetting>(host.window));
+    QCOMPARE(Global::CurrentProfile, u"Beta"_qs);
+
+    child<QLineEdit>(dialog, "txtProfile")->setText("  Delta ");
+    click(dialog, "cmdOK");
     QCOMPARE(Global::CurrentProfile, u"Delta"_qs);
     auto *setting = shownDialog<frmSetting>(host.window);
     QVERIFY(setting);
     QCOMPARE(setting->windowTitle(), u"Profile Setting - Delta"_qs);
-    // A new profile starts on POP3 over TLS.
-    QCOMPARE(child<QLineEdit>(setting, "txtEmailPort")->text(), u"995"_qs);
+    QCOMPARE(child<QLineEdit>(setting, "txtEmailPort")->text(), u"995"_qs); // POP3 over TLS
     child<QLineEdit>(setting, "txtEmailHost")->setText("pop.delta");
     child<QLineEdit>(setting, "txtEmailUserId")->setText("dee");
     child<QLineEdit>(setting, "txtEmailPassword")->setText("pw");
     // The bar's dialog tests through the host.
     host.tester = [](const Global::ProfileSettingsRecord &s) { return ConnectionTestResult{true, s.EmailHost}; };
-    m_env->boxes.expect("pop.delta", u"Test Connection"_qs, Icon::Information);
+    m_env->boxes.expect("pop.delta", "Test Connection", Icon::Information);
     click(setting, "cmdTestConnection");
     click(setting, "cmdOK");
-
     VERIFY_BOXES(m_env->boxes);
     QVERIFY(!setting->isVisible());
-    QCOMPARE(box()->count(), 3);
     QCOMPARE(box()->currentText(), u"Delta"_qs);
-    QCOMPARE(profileValue("Delta", "EmailHost"), u"pop.delta"_qs);
-    // The previous profile's messages do not stay under the new one.
+    QCOMPARE(storedProfiles(), (QStringList{"Alpha", "Beta", "Delta"}));
+    // The previous profile's messages do not stay under the new one, and the
+    // new profile is not the one loaded at the next start.
     QCOMPARE(host.clears, 1);
     QCOMPARE(host.recycleRows + host.inboxRows, 0);
-    // Creating a profile does not make it the one loaded at the next start.
     QCOMPARE(lastProfile(), u"Beta"_qs);
 }
 
@@ -188,7 +180,7 @@ void TestProfileBar::newProfileCancelled()
     startBar({"Alpha", "Beta"}, "Beta");
     m_env->host.recycleRows = 1;
     Global::ProfileSettings.EmailHost = u"not from the store"_qs;
-    QVERIFY(newProfile("Delta", button));
+    QVERIFY(openNewProfile("Delta", button));
     auto *setting = shownDialog<frmSetting>(m_env->host.window);
     QCOMPARE(setting != nullptr, button == QLatin1String("cmdOK"));
     if (setting)

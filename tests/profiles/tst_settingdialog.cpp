@@ -19,7 +19,8 @@ const QString kHome = u"Home"_qs;
 const QString kSave = QStringLiteral("Changes not saved.\r\nSave now?");
 const QString kPortRange = u"POP Server Port must be a number from 1 to 65535"_qs;
 
-// Field values by object name; the check box by "chkAutodial" = "1".
+// Field values by object name: the check box checked by "1", the security
+// box by its text.
 using Fields = QMap<QString, QString>;
 
 // A valid form with dial-up on, with some fields changed.
@@ -91,6 +92,8 @@ void TestSettingDialog::fill(const Fields &fields)
     for (auto it = fields.constBegin(); it != fields.constEnd(); ++it) {
         if (it.key() == QLatin1String("chkAutodial"))
             child<QCheckBox>(m_dialog.get(), it.key())->setChecked(it.value() == QLatin1String("1"));
+        else if (it.key() == QLatin1String("cboEmailSecurity"))
+            security()->setCurrentText(it.value());
         else
             field(it.key())->setText(it.value());
     }
@@ -155,9 +158,10 @@ void TestSettingDialog::savedScrambled()
     QFETCH(QString, dialupPassword);
     QFETCH(QString, kept);
     open();
+    // STARTTLS, chosen after the port, moves it from 995 to 110.
     fill(form({{"txtEmailPort", "995"}, {"txtDialupNumber", " 555-0100 "}, {"txtEmailPassword", "Pässwörd 🔑"},
                {"txtDialupPassword", dialupPassword}}));
-    security()->setCurrentText("STARTTLS");
+    fill({{"cboEmailSecurity", "STARTTLS"}});
     press("cmdOK");
     VERIFY_BOXES(m_env->boxes);
     QVERIFY(!m_dialog->isVisible());
@@ -220,10 +224,7 @@ void TestSettingDialog::changeTracking()
     const QStringList before = fields(Global::ProfileSettings);
     open();
     QCOMPARE(Global::SettingsChanged, false); // filling the fields is no edit
-    if (edited == QLatin1String("cboEmailSecurity"))
-        security()->setCurrentText("STARTTLS");
-    else
-        fill({{edited, "1"}});
+    fill({{edited, edited == QLatin1String("cboEmailSecurity") ? "STARTTLS" : "1"}});
     QCOMPARE(Global::SettingsChanged, asked);
     if (asked)
         expect(kSave, "Save Setting", Icon::Question, yes ? Result::Yes : Result::No);
@@ -333,10 +334,7 @@ void TestSettingDialog::trustClearedWhenServerChanges()
     const QString trusted(64, u'a');
     SaveTrustedCertificate(kHome, trusted);
     open();
-    if (edited == QLatin1String("cboEmailSecurity"))
-        security()->setCurrentText(value);
-    else
-        field(edited)->setText(value);
+    fill({{edited, value}});
     press("cmdOK");
     VERIFY_BOXES(m_env->boxes);
     QCOMPARE(Global::ProfileSettings.TrustedCertificate, kept ? trusted : QString());
@@ -366,10 +364,10 @@ void TestSettingDialog::testConnection()
     const QString trusted(64, u'b');
     Global::ProfileSettings.TrustedCertificate = trusted;
     open();
-    fill(form({{"txtEmailHost", host}, {"txtEmailPassword", "Typed-Secret"}, {"txtDialupPassword", "dial-pw"}}));
     const bool sameServer = host == QLatin1String("pop.home");
-    if (!sameServer)
-        security()->setCurrentText("STARTTLS");
+    const QString chosen = sameServer ? "None" : "STARTTLS";
+    fill(form({{"txtEmailHost", host}, {"txtEmailPassword", "Typed-Secret"}, {"txtDialupPassword", "dial-pw"},
+               {"cboEmailSecurity", chosen}}));
     bool enabled = true, busy = false;
     m_env->host.tester = [&](const Global::ProfileSettingsRecord &) {
         enabled = m_dialog->isEnabled();
@@ -382,7 +380,7 @@ void TestSettingDialog::testConnection()
     QCOMPARE(m_env->host.tested.size(), 1);
     QCOMPARE(fields(m_env->host.tested.first()),
              (QStringList{host, "110", "joe", "Typed-Secret", "1", "555-0100", "dialer", "dial-pw",
-                          sameServer ? "None" : "STARTTLS", sameServer ? trusted : QString()}));
+                          chosen, sameServer ? trusted : QString()}));
     QVERIFY(!enabled && busy);
     // Afterwards the dialog is usable again and nothing was saved.
     QVERIFY(m_dialog->isEnabled() && m_dialog->isVisible() && !QGuiApplication::overrideCursor());
