@@ -63,7 +63,10 @@ inline QString readValue(const QString &key, const QString &name)
     return modRegistry::ReadStoreValue(modRegistry::HKEY_CURRENT_USER, key, name, kMissing);
 }
 
-inline QString profileValue(const QString &profile, const QString &name) { return readValue(kSettingKeyPrefix + profile, name); }
+inline QString profileValue(const QString &profile, const QString &name)
+{
+    return readValue(kSettingKeyPrefix + profile, name);
+}
 
 // A stored profile whose host tells it apart: "pop.<name in lower case>".
 inline void seedProfile(const QString &name)

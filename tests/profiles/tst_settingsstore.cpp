@@ -61,7 +61,7 @@ void TestSettingsStore::defaultsAndTexts()
 
     // Long texts (a scrambled 999-byte password is 3003 digits) are not cut;
     // "" is a value of its own, not the default.
-    for (const QString &text : {QString(5000, u'c'), QStringLiteral("Zürich, 東京 🏔 \" \\ \n end"), QString("")}) {
+    for (const QString &text : {QString(5000, u'c'), u"Zürich, 東京 🏔 \" \\ \n end"_qs, QString("")}) {
         writeValue(kHome, "EmailPort", text);
         QCOMPARE(readValue(kHome, "EmailPort"), text);
     }
