@@ -368,8 +368,13 @@ void frmSetting::cmdCancel_Click()
         const auto answer = MessageBox::show(QStringLiteral("Changes not saved.\r\nSave now?"),
                                              QStringLiteral("Save Setting"), MessageBox::Icon::Question,
                                              MessageBox::Buttons::YesNo);
-        if (answer == MessageBox::Result::Yes)
+        if (answer == MessageBox::Result::Yes) {
             cmdOK_Click();
+            // A field refused the save: its warning has been shown and the
+            // focus is on it. Closing now would throw the edits away.
+            if (!m_closed)
+                return;
+        }
     }
     Global::SettingsChanged = false;
     if (Global::NewProfileFlag == 1) {

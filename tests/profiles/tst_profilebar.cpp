@@ -202,13 +202,17 @@ void TestProfileBar::deleteProfile_data()
     QTest::addColumn<bool>("yes");
     QTest::addColumn<QString>("shown"); // the box's text afterwards
     QTest::addColumn<QString>("current");
+    QTest::addColumn<QString>("host"); // of the settings loaded afterwards
     const QStringList four{"Alpha", "Beta", "Gamma", "Omega"};
-    QTest::newRow("first entry: the new first is selected") << four << "Alpha" << true << "Beta" << "Beta";
-    QTest::newRow("fourth entry: the third is selected") << four << "Omega" << true << "Gamma" << "Gamma";
-    QTest::newRow("No keeps it") << four << "Beta" << false << "Beta" << "Beta";
-    QTest::newRow("empty box text asks nothing") << four << "Other" << false << "" << "";
+    QTest::newRow("first entry: the new first is selected")
+        << four << "Alpha" << true << "Beta" << "Beta" << "pop.beta";
+    QTest::newRow("fourth entry: the third is selected")
+        << four << "Omega" << true << "Gamma" << "Gamma" << "pop.gamma";
+    // A refused delete changes nothing, not even the current profile's name.
+    QTest::newRow("No keeps it") << four << "Beta" << false << "Beta" << "Alpha" << "pop.beta";
+    QTest::newRow("empty box text asks nothing") << four << "Other" << false << "" << "" << "";
     // Deleting the only profile keeps it loaded, with nothing to switch to.
-    QTest::newRow("the only profile") << QStringList{"Alpha"} << "Alpha" << true << "" << "Alpha";
+    QTest::newRow("the only profile") << QStringList{"Alpha"} << "Alpha" << true << "" << "Alpha" << "pop.alpha";
 }
 
 void TestProfileBar::deleteProfile()
@@ -218,6 +222,7 @@ void TestProfileBar::deleteProfile()
     QFETCH(bool, yes);
     QFETCH(QString, shown);
     QFETCH(QString, current);
+    QFETCH(QString, host);
     startBar(profiles, last);
     Global::CurrentProfile = "Alpha"; // the box's text is what goes
     if (box()->currentIndex() >= 0)
@@ -233,7 +238,7 @@ void TestProfileBar::deleteProfile()
     QCOMPARE(box()->currentText(), shown);
     QCOMPARE(lastProfile(), yes ? shown : last);
     QCOMPARE(Global::CurrentProfile, current);
-    QCOMPARE(Global::ProfileSettings.EmailHost, current.isEmpty() ? QString() : u"pop."_qs + current.toLower());
+    QCOMPARE(Global::ProfileSettings.EmailHost, host);
 }
 
 // Choosing the entry the box shows runs the switch only when the box shows
@@ -261,6 +266,14 @@ void TestProfileBar::chooseShownEntry()
     QCOMPARE(Global::CurrentProfile, u"Beta"_qs);
     QCOMPARE(Global::ProfileSettings.EmailHost, u"pop.beta"_qs);
     QCOMPARE(m_env->host.recycleRows, 2);
+
+    // Delete asked again for the entry shown, and refused: the deleted
+    // profile's settings must not become the shown entry's.
+    m_env->boxes.expect("Confirm Delete 'Alpha'", "Delete Profile", Icon::None, Result::No);
+    click(m_bar.get(), "cmdDeleteProfile");
+    VERIFY_BOXES(m_env->boxes);
+    QCOMPARE(Global::CurrentProfile, u"Beta"_qs);
+    QCOMPARE(storedProfiles(), (QStringList{"Alpha", "Gamma"}));
 
     m_env->boxes.expect(switchQuestion("Beta"), "Trelvik", Icon::Question, Result::Yes);
     chooseShown();

@@ -256,8 +256,9 @@ void TestSettingDialog::editAndLeave()
 
 void TestSettingDialog::newProfileFailingToSave()
 {
-    // Cancel's Yes on a new profile with a field missing abandons it for the
-    // previous one.
+    // Cancel's Yes with a field missing keeps the dialog open on that field,
+    // the edits intact; a second Cancel answered No abandons the new profile
+    // for the previous one.
     Global::PreviousProfile = kHome;
     Global::CurrentProfile = u"Delta"_qs;
     Global::NewProfileFlag = 1;
@@ -266,6 +267,12 @@ void TestSettingDialog::newProfileFailingToSave()
     field("txtEmailHost")->setText("pop.delta");
     expect(kSave, "Save Setting", Icon::Question, Result::Yes);
     expect("Email User ID cannot be empty", "Warning", Icon::Exclamation);
+    QTest::keyClick(m_dialog.get(), Qt::Key_Escape);
+    VERIFY_BOXES(m_env->boxes);
+    QVERIFY(m_dialog->isVisible());
+    QCOMPARE(field("txtEmailHost")->text(), u"pop.delta"_qs);
+    QCOMPARE(Global::CurrentProfile, u"Delta"_qs);
+    expect(kSave, "Save Setting", Icon::Question, Result::No);
     QTest::keyClick(m_dialog.get(), Qt::Key_Escape);
     VERIFY_BOXES(m_env->boxes);
     QVERIFY(!m_dialog->isVisible());
