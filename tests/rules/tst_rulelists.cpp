@@ -10,6 +10,7 @@
 #include <QPushButton>
 #include <QStandardItemModel>
 #include <QTest>
+#include <optional>
 
 using namespace Qt::StringLiterals;
 using RuleCommands::Value;
@@ -33,12 +34,12 @@ QStringList texts(const QStandardItemModel *model)
     return sorted(list);
 }
 
-void fill(MessageFolderModel &model, const QStringList &senders, int firstNumber = 1)
+void fill(MessageFolderModel &model, const QStringList &senders)
 {
     for (const QString &sender : senders) {
         MessageEntry entry;
         entry.sender = sender;
-        entry.number = firstNumber++;
+        entry.number = model.count() + 1;
         model.append(entry);
     }
 }
@@ -46,84 +47,56 @@ void fill(MessageFolderModel &model, const QStringList &senders, int firstNumber
 
 class TestRuleLists : public QObject {
     Q_OBJECT
-    std::unique_ptr<testsupport::TempHome> m_home;
-    std::unique_ptr<RuleDatabase> m_db;
-    std::unique_ptr<RuleLists> m_lists;
-    MessageFolderModel m_inbox, m_recycle;
+    struct Fixture {
+        testsupport::TempHome home;
+        RuleDatabase db;   // in the private home
+        RuleLists lists{db};
+        MessageFolderModel inbox;
+    };
+    std::optional<Fixture> m_f;
 
     QStringList rules(const QString &table) const
     {
-        return sorted(m_db->FillRules(table).value_or(QStringList{u"query failed"_s}));
+        return sorted(m_f->db.FillRules(table).value_or(QStringList{u"query failed"_s}));
     }
 
 private Q_SLOTS:
-    void init()
-    {
-        m_home = std::make_unique<testsupport::TempHome>();
-        m_db = std::make_unique<RuleDatabase>();
-        QVERIFY(m_db->OpenRuleDatabase());
-        m_lists = std::make_unique<RuleLists>(*m_db);
-        m_inbox.clear();
-        m_recycle.clear();
-    }
-    void cleanup()
-    {
-        m_lists.reset();
-        m_db.reset();
-        m_home.reset();
-    }
+    void init() { QVERIFY(m_f.emplace().db.OpenRuleDatabase()); }
+    void cleanup() { m_f.reset(); }
 
-    void deleteSelectedRows_data()
+    void deleteRules()
     {
-        QTest::addColumn<QList<int>>("selected");
-        QTest::addColumn<QStringList>("left");
-        QTest::newRow("three selected") << QList<int>{0, 2, 4} << QStringList{u"b@x"_s, u"d@x"_s};
-        QTest::newRow("none selected") << QList<int>{} << QStringList{u"a@x"_s, u"b@x"_s, u"c@x"_s, u"d@x"_s, u"e@x"_s};
-    }
-    void deleteSelectedRows()
-    {
-        QFETCH(QList<int>, selected);
-        QFETCH(QStringList, left);
         for (const QString &value : {u"a@x"_s, u"b@x"_s, u"c@x"_s, u"d@x"_s, u"e@x"_s})
-            m_lists->AddFilter(value);
-        m_lists->fillFilterList();
-        // The list's Delete walks from the last row to the first.
-        for (int row = m_lists->filterModel()->rowCount() - 1; row >= 0; --row) {
-            if (selected.contains(row))
-                m_lists->DeleteFilter(m_lists->filterModel()->item(row)->text());
-        }
-        QCOMPARE(texts(m_lists->filterModel()), left);
-        QCOMPARE(rules(u"tbfilter"_s), left);
-    }
-
-    void deleteWhileOtherListShown()
-    {
-        m_lists->AddFilter(u"spam@x.de"_s);
-        m_lists->AddExempted(u"friend@x.de"_s);
-        m_lists->AddExempted(u"spam@x.de"_s);
-        m_lists->fillExemptedList();
-        QCOMPARE(m_lists->filterModel()->rowCount(), 0);
-        m_lists->DeleteFilter(u"SPAM@x.de"_s);
-        QCOMPARE(rules(u"tbfilter"_s), QStringList());
-        QCOMPARE(m_lists->filterModel()->rowCount(), 0);
-        // The exempted list and table keep their own rule of that text.
-        QCOMPARE(texts(m_lists->exemptedModel()), (QStringList{u"friend@x.de"_s, u"spam@x.de"_s}));
-        QCOMPARE(rules(u"tbexempted"_s), (QStringList{u"friend@x.de"_s, u"spam@x.de"_s}));
+            m_f->lists.AddFilter(value);
+        m_f->lists.AddExempted(u"C@X"_s);
+        m_f->lists.fillFilterList();
+        // Three rows selected; the list's Delete walks from the last to the first.
+        for (const int row : {4, 2, 0})
+            m_f->lists.DeleteFilter(m_f->lists.filterModel()->item(row)->text());
+        QCOMPARE(texts(m_f->lists.filterModel()), (QStringList{u"b@x"_s, u"d@x"_s}));
+        QCOMPARE(rules(u"tbfilter"_s), (QStringList{u"b@x"_s, u"d@x"_s}));
+        // A rule deleted while the other list is shown; that list keeps its own.
+        m_f->lists.fillExemptedList();
+        m_f->lists.DeleteFilter(u"B@X"_s);
+        QCOMPARE(rules(u"tbfilter"_s), QStringList{u"d@x"_s});
+        QCOMPARE(m_f->lists.filterModel()->rowCount(), 0);
+        QCOMPARE(texts(m_f->lists.exemptedModel()), QStringList{u"C@X"_s});
+        QCOMPARE(rules(u"tbexempted"_s), QStringList{u"C@X"_s});
     }
 
     void rowWithoutValue()
     {
         // Rows as an empty sender left them in an older database.
-        QVERIFY(m_db->InsertRules(u"tbexempted"_s, {QString(), u"a@x.de"_s, QString()}));
-        m_lists->fillExemptedList();
-        QStandardItemModel *list = m_lists->exemptedModel();
+        QVERIFY(m_f->db.InsertRules(u"tbexempted"_s, {QString(), u"a@x.de"_s, QString()}));
+        m_f->lists.fillExemptedList();
+        QStandardItemModel *list = m_f->lists.exemptedModel();
         QCOMPARE(texts(list), (QStringList{QString(), QString(), u"a@x.de"_s}));
         const int row = list->item(0)->text().isEmpty() ? 0 : 1;
         QVERIFY(!list->item(row)->data(Qt::AccessibleTextRole).toString().isEmpty());
-        m_lists->DeleteExempted(list->item(row)->text());
+        m_f->lists.DeleteExempted(list->item(row)->text());
         QCOMPARE(rules(u"tbexempted"_s), QStringList{u"a@x.de"_s});
         QCOMPARE(list->rowCount(), 2);
-        m_lists->fillExemptedList();
+        m_f->lists.fillExemptedList();
         QCOMPARE(texts(list), QStringList{u"a@x.de"_s});
     }
 
@@ -169,73 +142,54 @@ private Q_SLOTS:
         QFETCH(QStringList, before);
         QFETCH(QString, added);
         QFETCH(QList<int>, moved);
-        QVERIFY(before[0].isNull() || m_db->InsertRule(u"tbfilter"_s, before[0]));
-        QVERIFY(before[1].isNull() || m_db->InsertRule(u"tbexempted"_s, before[1]));
-        fill(m_inbox, senders);
+        QVERIFY(before[0].isNull() || m_f->db.InsertRule(u"tbfilter"_s, before[0]));
+        QVERIFY(before[1].isNull() || m_f->db.InsertRule(u"tbexempted"_s, before[1]));
+        fill(m_f->inbox, senders);
 
-        RuleCommands::addToFilter(m_inbox, selected, value, *m_lists);
-        QCOMPARE(texts(m_lists->filterModel()), QStringList{added});
+        RuleCommands::addToFilter(m_f->inbox, selected, value, m_f->lists);
+        QCOMPARE(texts(m_f->lists.filterModel()), QStringList{added});
         QCOMPARE(rules(u"tbfilter"_s), sorted(QStringList{added, before[0]}.filter(u"@"_s)));
         QCOMPARE(rules(u"tbexempted"_s), QStringList{before[1]}.filter(u"@"_s));
         // The window moves the rows found, in the order given, to the Recycle Bin.
         QList<int> found;
-        for (const int row : RuleCommands::rowsInFilterList(m_inbox, value, *m_db))
-            found.append(m_inbox.takeAt(row).number);
+        for (const int row : RuleCommands::rowsInFilterList(m_f->inbox, value, m_f->db))
+            found.append(m_f->inbox.takeAt(row).number);
         QCOMPARE(found, moved);
     }
 
-    void recycleBinCommandsChangeOnlyRules_data()
-    {
-        QTest::addColumn<QString>("command");
-        QTest::addColumn<Value>("value");
-        QTest::addColumn<QStringList>("filterAfter");
-        QTest::addColumn<QStringList>("exemptedAfter");
-        // Both senders selected; the filter list holds "ann@y.de" and "*@x.de".
-        QTest::newRow("add domain to filter list")
-            << u"add"_s << Value::Domain << QStringList{u"*@x.de"_s, u"*@y.de"_s, u"ann@y.de"_s} << QStringList{};
-        QTest::newRow("remove sender from filter list")
-            << u"remove"_s << Value::Sender << QStringList{u"*@x.de"_s} << QStringList{};
-        QTest::newRow("remove domain from filter list")
-            << u"remove"_s << Value::Domain << QStringList{u"ann@y.de"_s} << QStringList{};
-        QTest::newRow("exempt sender") << u"exempt"_s << Value::Sender << QStringList{u"*@x.de"_s, u"ann@y.de"_s}
-                                       << QStringList{u"Joe <joe@x.de>"_s, u"ann@y.de"_s};
-    }
     void recycleBinCommandsChangeOnlyRules()
     {
-        QFETCH(QString, command);
-        QFETCH(Value, value);
-        QFETCH(QStringList, filterAfter);
-        QFETCH(QStringList, exemptedAfter);
-        m_lists->AddFilter(u"ann@y.de"_s);
-        m_lists->AddFilter(u"*@x.de"_s);
-        fill(m_recycle, {u"Joe <joe@x.de>"_s, u"ann@y.de"_s});
-        fill(m_inbox, {u"bob@x.de"_s}, 3);
-        if (command == u"add"_s)
-            RuleCommands::addToFilter(m_recycle, {0, 1}, value, *m_lists);
-        else if (command == u"remove"_s)
-            RuleCommands::removeFromFilter(m_recycle, {1, 0}, value, *m_lists);
-        else
-            RuleCommands::addToExempted(m_recycle, {0, 1}, *m_lists);
-        QCOMPARE(rules(u"tbfilter"_s), filterAfter);
-        QCOMPARE(rules(u"tbexempted"_s), exemptedAfter);
-        QCOMPARE(texts(m_lists->filterModel()), filterAfter);
-        QCOMPARE(m_recycle.count(), 2);
-        QCOMPARE(m_inbox.count(), 1);
+        m_f->lists.AddFilter(u"ann@y.de"_s);
+        m_f->lists.AddFilter(u"*@x.de"_s);
+        MessageFolderModel bin;   // both rows selected at each step
+        fill(bin, {u"Joe <joe@x.de>"_s, u"ann@y.de"_s});
+        const auto verifyFilter = [&](const QStringList &expected) {
+            QCOMPARE(rules(u"tbfilter"_s), expected);
+            QCOMPARE(texts(m_f->lists.filterModel()), expected);
+        };
+        RuleCommands::addToFilter(bin, {0, 1}, Value::Domain, m_f->lists);
+        verifyFilter({u"*@x.de"_s, u"*@y.de"_s, u"ann@y.de"_s});
+        RuleCommands::removeFromFilter(bin, {1, 0}, Value::Domain, m_f->lists);
+        verifyFilter({u"ann@y.de"_s});
+        RuleCommands::addToExempted(bin, {0, 1}, m_f->lists);
+        QCOMPARE(rules(u"tbexempted"_s), (QStringList{u"Joe <joe@x.de>"_s, u"ann@y.de"_s}));
+        RuleCommands::removeFromFilter(bin, {0, 1}, Value::Sender, m_f->lists);
+        verifyFilter({});
     }
 
     void emptySenderIsSkipped()
     {
-        fill(m_inbox, {u""_s, u"a@x.de"_s, QString()});
+        fill(m_f->inbox, {u""_s, u"a@x.de"_s, QString()});
         for (int attempt = 0; attempt < 2; ++attempt) {
-            RuleCommands::addToFilter(m_inbox, {0, 1, 2}, Value::Sender, *m_lists);
-            RuleCommands::addToExempted(m_inbox, {0, 1, 2}, *m_lists);
+            RuleCommands::addToFilter(m_f->inbox, {0, 1, 2}, Value::Sender, m_f->lists);
+            RuleCommands::addToExempted(m_f->inbox, {0, 1, 2}, m_f->lists);
         }
         QCOMPARE(rules(u"tbfilter"_s), QStringList{u"a@x.de"_s});
         QCOMPARE(rules(u"tbexempted"_s), QStringList{u"a@x.de"_s});
-        QCOMPARE(RuleCommands::rowsInFilterList(m_inbox, Value::Sender, *m_db), QList<int>{1});
+        QCOMPARE(RuleCommands::rowsInFilterList(m_f->inbox, Value::Sender, m_f->db), QList<int>{1});
         // A rule without a value from before goes with the empty sender's removal.
-        QVERIFY(m_db->InsertRule(u"tbfilter"_s, QString()));
-        RuleCommands::removeFromFilter(m_inbox, {0}, Value::Sender, *m_lists);
+        QVERIFY(m_f->db.InsertRule(u"tbfilter"_s, QString()));
+        RuleCommands::removeFromFilter(m_f->inbox, {0}, Value::Sender, m_f->lists);
         QCOMPARE(rules(u"tbfilter"_s), QStringList{u"a@x.de"_s});
     }
 
@@ -265,7 +219,7 @@ private Q_SLOTS:
         testsupport::MessageBoxRecorder boxes;
         if (stored.isEmpty())
             boxes.expect(u"Invalid Entry"_s, u"Warning"_s, MessageBox::Icon::Exclamation);
-        frmRuleAdd dialog(kind, *m_lists);
+        frmRuleAdd dialog(kind, m_f->lists);
         dialog.show();
         dialog.activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(&dialog));
@@ -285,7 +239,7 @@ private Q_SLOTS:
         VERIFY_BOXES(boxes);
         QCOMPARE(rules(filter ? u"tbfilter"_s : u"tbexempted"_s), stored);
         QCOMPARE(rules(filter ? u"tbexempted"_s : u"tbfilter"_s), QStringList());
-        QCOMPARE(texts(filter ? m_lists->filterModel() : m_lists->exemptedModel()), stored);
+        QCOMPARE(texts(filter ? m_f->lists.filterModel() : m_f->lists.exemptedModel()), stored);
         // The dialog stays open until Done or Escape; what is still typed is not added.
         txtEmail->setText(u"typed@x.de"_s);
         if (filter)
