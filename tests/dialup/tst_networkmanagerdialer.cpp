@@ -56,7 +56,6 @@ public:
     QSet<QString> stored;         // settings connections
     int made = 0;
 
-    void reset() { reset(Script()); }
     void reset(const Script &s)
     {
         script = s;
@@ -162,7 +161,6 @@ private:
 };
 
 using Outcome = FakeNetworkManager::Outcome;
-using Script = FakeNetworkManager::Script;
 Q_DECLARE_METATYPE(Outcome)
 
 class TestNetworkManagerDialer : public QObject {
@@ -211,7 +209,7 @@ private Q_SLOTS:
     }
     void init()
     {
-        m_fake.reset();
+        m_fake.reset({});
         m_cancel.clear();
     }
     void cleanupTestCase()
@@ -373,8 +371,9 @@ private Q_SLOTS:
         QElapsedTimer clock;
         clock.start();
         dialer.DialUp(profile(number, user, password), m_cancel);
-        QVERIFY(clock.elapsed() < 10'000);
+        const qint64 took = clock.elapsed();
         QVERIFY(setup != u"leave"_s || joinBus());
+        QVERIFY(took < 10'000);
         QCOMPARE(dialer.RasResult, result);
         QCOMPARE(dialer.RasConnection, quint64(0));
         QVERIFY(!m_fake.calls.contains(u"AddAndActivateConnection2"_s));
@@ -407,10 +406,11 @@ private Q_SLOTS:
         QElapsedTimer clock;
         clock.start();
         dialer.DialUp(profile(), m_cancel);
-        if (end.isEmpty())
-            QVERIFY(clock.elapsed() >= 300 * 95 / 100);   // a coarse timer may fire 5 % early
+        const qint64 took = clock.elapsed();
         disconnect(connection);
         QVERIFY(!networkManagerQuits || joinBus());
+        if (end.isEmpty())
+            QVERIFY(took >= 300 * 95 / 100);   // a coarse timer may fire 5 % early
         QCOMPARE(dialer.RasResult, result);
         QCOMPARE(dialer.RasConnection, quint64(0));
         if (!networkManagerQuits)
@@ -427,8 +427,9 @@ private Q_SLOTS:
         QElapsedTimer clock;
         clock.start();
         dialer.HangUp();
-        QVERIFY2(clock.elapsed() < 10'000, qPrintable(QString::number(clock.elapsed())));
+        const qint64 took = clock.elapsed();
         QVERIFY(joinBus());
+        QVERIFY2(took < 10'000, qPrintable(QString::number(took)));
         QCOMPARE(dialer.RasResult, 711);
         QCOMPARE(dialer.RasConnection, quint64(0));
     }
