@@ -16,22 +16,24 @@ private Q_SLOTS:
     {
         // Subject and e-mail columns, width of the lists, heights of message and rule lists,
         // the pane's and the buttons' top, tree frame height, profile frame width.
+        // "narrower" and "lower" are below the smallest size in one direction only.
         QTest::addColumn<QSize>("size");
         QTest::addColumn<QList<int>>("twips");
         QTest::newRow("design size") << QSize(12000, 8700) << QList<int>{3950, 8850, 9135, 4695, 6015, 5880, 7200, 6375, 11655};
         QTest::newRow("smallest size") << QSize(9720, 6900) << QList<int>{1670, 6570, 6855, 2895, 4215, 4080, 5400, 4575, 9375};
-        QTest::newRow("narrower than smallest") << QSize(5000, 8700) << QList<int>{1670, 6570, 6855, 4695, 6015, 5880, 7200, 6375, 9375};
-        QTest::newRow("lower than smallest") << QSize(12000, 100) << QList<int>{3950, 8850, 9135, 2895, 4215, 4080, 5400, 4575, 11655};
+        QTest::newRow("narrower") << QSize(5000, 8700) << QList<int>{1670, 6570, 6855, 4695, 6015, 5880, 7200, 6375, 9375};
+        QTest::newRow("lower") << QSize(12000, 100) << QList<int>{3950, 8850, 9135, 2895, 4215, 4080, 5400, 4575, 11655};
         QTest::newRow("negative size") << QSize(-1, -1) << QList<int>{1670, 6570, 6855, 2895, 4215, 4080, 5400, 4575, 9375};
-        QTest::newRow("large screen") << QSize(28800, 16200) << QList<int>{20750, 25650, 25935, 12195, 13515, 13380, 14700, 13875, 28455};
+        QTest::newRow("large") << QSize(28800, 16200) << QList<int>{20750, 25650, 25935, 12195, 13515, 13380, 14700, 13875, 28455};
     }
 
     void sizes()
     {
         QFETCH(QSize, size);
         const MainLayout::Geometry g = MainLayout::compute(size.width(), size.height());
-        const QList<int> got{g.subjectColumnWidth, g.emailColumnWidth, g.messageLists.width(), g.messageLists.height(), g.ruleLists.height(),
-                             g.picDetail.top(), g.cmdFetch.top(), g.shpTreeview.height(), g.profileFrameWidth};
+        const QList<int> got{g.subjectColumnWidth, g.emailColumnWidth, g.messageLists.width(), g.messageLists.height(),
+                             g.ruleLists.height(), g.picDetail.top(), g.cmdFetch.top(), g.shpTreeview.height(),
+                             g.profileFrameWidth};
         QTEST(got, "twips");
         for (const QRect &r : {g.ruleLists, g.picDetail, g.shpFolder})
             QCOMPARE(r.width(), g.messageLists.width());
@@ -52,23 +54,19 @@ private Q_SLOTS:
 
     void bandHeight_data()
     {
-        QTest::addColumn<int>("mode");
-        QTest::addColumn<int>("textPixels");
-        QTest::addColumn<int>("tppy");
+        QTest::addColumn<QList<int>>("args");   // mode, text height in pixels, twips per pixel
         QTest::addColumn<int>("expectedTwips");
-        QTest::newRow("mode 2, 13 px text: 17 px rows") << 2 << 13 << 15 << 255;
-        QTest::newRow("mode 2, 20 px text: still icon + 1") << 2 << 20 << 15 << 255;
-        QTest::newRow("mode 1, 20 px text: 21 px") << 1 << 20 << 15 << 315;
-        QTest::newRow("unknown mode: text height") << 7 << 13 << 15 << 195;
-        QTest::newRow("no twips per pixel: no division") << 2 << 13 << 0 << 0;
+        QTest::newRow("mode 2, 13 px text: 17 px rows") << QList<int>{2, 13, 15} << 255;
+        QTest::newRow("mode 2, 20 px text: still icon + 1") << QList<int>{2, 20, 15} << 255;
+        QTest::newRow("mode 1, 20 px text: 21 px") << QList<int>{1, 20, 15} << 315;
+        QTest::newRow("unknown mode: text height") << QList<int>{7, 13, 15} << 195;
+        QTest::newRow("no twips per pixel: no division") << QList<int>{2, 13, 0} << 0;
     }
 
     void bandHeight()
     {
-        QFETCH(int, mode);
-        QFETCH(int, textPixels);
-        QFETCH(int, tppy);
-        QTEST(ListBands::rowHeightTwips(mode, textPixels * tppy, tppy, 16), "expectedTwips");
+        QFETCH(QList<int>, args);
+        QTEST(ListBands::rowHeightTwips(args[0], args[1] * args[2], args[2], 16), "expectedTwips");
     }
 
     void iconsAreDrawn()
