@@ -568,8 +568,8 @@ private Q_SLOTS:
         t.w.menus().mnuFilterDelete->trigger();
         t.select(u"lsvFilter"_s, {});   // nothing selected: nothing goes
         t.w.menus().mnuFilterDelete->trigger();
-        QCOMPARE(model->index(0, 0).data().toString() + model->index(1, 0).data().toString() + QString::number(model->rowCount()),
-                 u"a@xc@x2"_s);
+        QCOMPARE(model->rowCount(), 2);
+        QCOMPARE(model->index(0, 0).data().toString() + u' ' + model->index(1, 0).data().toString(), u"a@x c@x"_s);
         QVERIFY(!t.filtered(u"b@x"_s) && !t.filtered(u"d@x"_s) && t.filtered(u"a@x"_s) && t.filtered(u"c@x"_s));
         VERIFY_BOXES(t.boxes);
     }
