@@ -1,8 +1,8 @@
 #include "SecureChannel.h"
 
+#include "CertificateSummary.h"
 #include "Global.h"
 
-#include <QCryptographicHash>
 #include <QEventLoop>
 #include <QSslConfiguration>
 #include <QSslSocket>
@@ -21,13 +21,6 @@ ConnectionSecurity connectionSecurity(const Global::ProfileSettingsRecord &setti
     if (value.compare(QLatin1String("SSL/TLS"), Qt::CaseInsensitive) == 0)
         return ConnectionSecurity::Implicit;
     return ConnectionSecurity::Unknown;
-}
-
-QString sha256Fingerprint(const QSslCertificate &certificate)
-{
-    if (certificate.isNull())
-        return {};
-    return QString::fromLatin1(certificate.digest(QCryptographicHash::Sha256).toHex());
 }
 
 QString tlsProtocolName(QSsl::SslProtocol protocol)
@@ -130,7 +123,7 @@ HandshakeResult awaitHandshake(QSslSocket &socket, const HandshakeOptions &optio
         switch (end) {
         case End::Errors: {
             const QSslCertificate leaf = socket.peerCertificate();
-            const QString fingerprint = sha256Fingerprint(leaf);
+            const QString fingerprint = certificateFingerprint(leaf);
             const QString pinned = normalisedFingerprint(options.pinned);
             if (!leaf.isNull() && !pinned.isEmpty() && fingerprint == pinned && errorsConcern(errors, leaf)) {
                 result.trust = CertificateTrust::Pinned;

@@ -37,8 +37,6 @@ enum class CertificateTrust {
     TrustedNow, // the user trusted it when asked
 };
 
-// SHA-256 of the certificate's DER form, lower-case hex without separators.
-QString sha256Fingerprint(const QSslCertificate &certificate);
 // "TLS 1.3", "TLS 1.2", ...
 QString tlsProtocolName(QSsl::SslProtocol protocol);
 
