@@ -1,11 +1,12 @@
 #include "Pop3Session.h"
 
 #include "Global.h"
+#include "LoginReplies.h"
 #include "MessageBox.h"
 #include "RunStatus.h"
 
 #include <QEventLoop>
-#include <QTcpSocket>
+#include <QSslSocket>
 #include <QTimer>
 
 #include <stdexcept>
@@ -39,6 +40,9 @@ qint16 Pop3Session::ConnectServer()
     m_overflow = false;
     m_kept.clear();
     m_scanFrom = 0;
+    m_capabilities.clear();
+    m_capabilitiesKnown = false;
+    m_trust = CertificateTrust::NotEncrypted;
     m_status.setStatusText(QStringLiteral("Connecting To Server..."));
     ServerReply.clear();
     ReplyMode = kSingleReply;
@@ -49,42 +53,197 @@ qint16 Pop3Session::ConnectServer()
         throw std::runtime_error("The POP3 port \"" + m_settings.EmailPort.toStdString()
                                  + "\" is not a port number.");
 
-    m_socket = new QTcpSocket(this);
-    connect(m_socket, &QTcpSocket::readyRead, this, &Pop3Session::Winsock_DataArrival);
-    m_awaited = expectReply(kSingleReply); // the greeting
-    m_socket->connectToHost(m_settings.EmailHost, quint16(port));
+    m_security = connectionSecurity(m_settings);
+    if (m_security == ConnectionSecurity::Unknown)
+        return connectFailed(QStringLiteral("The connection security \"%1\" is not known, so nothing was sent.\r\n"
+                                            "Choose None, STARTTLS or SSL/TLS in the settings.")
+                                 .arg(m_settings.EmailSecurity),
+                             QStringLiteral("Connection Failed"));
+
+    if (m_security != ConnectionSecurity::None && !QSslSocket::supportsSsl())
+        return connectFailed(QStringLiteral("This system offers no TLS, so the connection cannot be secured and "
+                                            "nothing was sent."),
+                             QStringLiteral("Connection Failed"));
+
+    m_socket = new QSslSocket(this);
+    connect(m_socket, &QSslSocket::readyRead, this, &Pop3Session::Winsock_DataArrival);
+    if (m_security == ConnectionSecurity::Implicit) {
+        prepareVerification(*m_socket, m_settings.EmailHost);
+        m_socket->connectToHostEncrypted(m_settings.EmailHost, quint16(port));
+        if (!secureChannel())
+            return m_lastOutcome == Outcome::Cancelled ? 0 : kError;
+        m_awaited = expectReply(kSingleReply); // the greeting, inside TLS
+        frameReplies();
+    } else {
+        m_awaited = expectReply(kSingleReply); // the greeting
+        m_socket->connectToHost(m_settings.EmailHost, quint16(port));
+    }
 
     const Outcome outcome = wait(m_awaited, CancelCheck::Flag);
     m_lastOutcome = outcome;
     if (outcome == Outcome::Cancelled)
         return 0;
-    if (outcome == Outcome::Failed) {
-        m_failureText.clear(); // this box says it all
-        m_status.setStatusText(QStringLiteral("Connect Error"));
-        MessageBox::show(QStringLiteral("Unable to connect to Host.\r\nCheck Network Connection"),
-                         m_settings.EmailHost, MessageBox::Icon::Critical);
-        return kError;
+    if (outcome == Outcome::Failed)
+        return connectFailed(QStringLiteral("Unable to connect to Host.\r\nCheck Network Connection"),
+                             m_settings.EmailHost);
+    if (m_security == ConnectionSecurity::StartTls)
+        return startTls();
+    return kConnected;
+}
+
+qint16 Pop3Session::connectFailed(const QString &text, const QString &title)
+{
+    m_lastOutcome = Outcome::Failed;
+    m_failureText.clear(); // this box says it all
+    m_status.setStatusText(QStringLiteral("Connect Error"));
+    MessageBox::show(text, title, MessageBox::Icon::Critical);
+    discardSocket();
+    return kError;
+}
+
+qint16 Pop3Session::commandStopped()
+{
+    // A command of the upgrade failed: its failure is in failureText.
+    discardSocket();
+    return m_lastOutcome == Outcome::Cancelled ? 0 : kError;
+}
+
+bool Pop3Session::secureChannel()
+{
+    m_status.setStatusText(QStringLiteral("Securing Connection..."));
+    HandshakeOptions handshake;
+    handshake.host = m_settings.EmailHost;
+    handshake.pinned = m_settings.TrustedCertificate;
+    handshake.prompt = m_options.certificatePrompt;
+    handshake.inactivityLimitMs = m_options.inactivityLimitMs;
+    const HandshakeResult result = awaitHandshake(*m_socket, handshake, m_cancel);
+    switch (result.kind) {
+    case HandshakeResult::Kind::Secured:
+        m_trust = result.trust;
+        if (!result.newFingerprint.isEmpty() && m_options.certificateTrusted)
+            m_options.certificateTrusted(result.newFingerprint);
+        return true;
+    case HandshakeResult::Kind::Cancelled:
+        m_lastOutcome = Outcome::Cancelled;
+        discardSocket();
+        return false;
+    case HandshakeResult::Kind::Untrusted:
+        connectFailed(QStringLiteral("The server's certificate is not trusted, so the connection was closed "
+                                     "before the password was sent.\r\n")
+                          + result.reason,
+                      QStringLiteral("Connection Failed"));
+        return false;
+    case HandshakeResult::Kind::Failed:
+        break;
     }
+    if (!result.tcpConnected)
+        connectFailed(QStringLiteral("Unable to connect to Host.\r\nCheck Network Connection"), m_settings.EmailHost);
+    else
+        connectFailed(QStringLiteral("A secure connection to the server could not be made, so the password "
+                                     "was not sent.\r\n")
+                          + result.reason,
+                      QStringLiteral("Connection Failed"));
+    return false;
+}
+
+qint16 Pop3Session::startTls()
+{
+    if (QueryCapabilities() != Outcome::Reply)
+        return commandStopped();
+    if (!hasCapability(QStringLiteral("STLS")))
+        return connectFailed(QStringLiteral("The server does not offer STARTTLS, so the connection cannot be "
+                                            "secured and the user name and password were not sent.\r\n"
+                                            "Choose SSL/TLS (usually port 995) if the server offers it."),
+                             QStringLiteral("Connection Failed"));
+    if (sendAndWait(QStringLiteral("STLS"), kSingleReply, CancelCheck::Flag) != Outcome::Reply)
+        return commandStopped();
+    if (!ServerReply.startsWith(QLatin1String("+OK")))
+        return connectFailed(QStringLiteral("The server refused to start TLS, so the user name and password "
+                                            "were not sent.\r\nThe server said: ")
+                                 + replyText(ServerReply, m_settings.EmailPassword),
+                             QStringLiteral("Connection Failed"));
+    // Whatever came after the answer arrived in the clear; none of it may
+    // pass for something the server said inside TLS.
+    ReceiveBuffer.clear();
+    m_socket->readAll();
+    m_pending.clear();
+    m_scanFrom = 0;
+    prepareVerification(*m_socket, m_settings.EmailHost);
+    m_socket->startClientEncryption();
+    if (!secureChannel())
+        return m_lastOutcome == Outcome::Cancelled ? 0 : kError;
+    // What the server offered before TLS may have been tampered with.
+    if (QueryCapabilities() != Outcome::Reply)
+        return commandStopped();
+    m_capabilitiesKnown = true;
     return kConnected;
 }
 
 qint16 Pop3Session::LoginServer()
 {
     m_status.setStatusText(QStringLiteral("Verify ID/Password"));
-    if (QueryCapabilities() != Outcome::Reply)
+    if (!m_capabilitiesKnown && QueryCapabilities() != Outcome::Reply)
         return 0;
+    if (m_security != ConnectionSecurity::None && !isEncrypted()) {
+        setFailure(QStringLiteral("The connection is not secured, so the password was not sent."),
+                   QStringLiteral("Connection Failed"));
+        m_lastOutcome = Outcome::Failed;
+        return 0;
+    }
     // The USER reply is not judged: some servers only answer PASS truthfully.
     if (sendAndWait(QStringLiteral("USER ") + m_settings.EmailUserid, kSingleReply, CancelCheck::Flag)
         != Outcome::Reply)
         return 0;
-    if (sendAndWait(QStringLiteral("PASS ") + m_settings.EmailPassword, kSingleReply, CancelCheck::Flag)
-        != Outcome::Reply)
+    if (ServerReply.startsWith(QLatin1Char('-')) && offersSaslPlain()) {
+        if (authPlain() != Outcome::Reply)
+            return 0;
+    } else if (sendAndWait(QStringLiteral("PASS ") + m_settings.EmailPassword, kSingleReply, CancelCheck::Flag)
+               != Outcome::Reply) {
         return 0;
+    }
     if (ServerReply.toUpper().contains(QLatin1String("+OK")))
         return 1;
-    MessageBox::show(QStringLiteral("Invalid Email UserID or Password"), QStringLiteral("Connection Failed"),
-                     MessageBox::Icon::Critical);
+    const LoginRefusal refusal = loginRefusal(ServerReply, m_settings.EmailPassword);
+    MessageBox::show(refusal.text, refusal.title, MessageBox::Icon::Critical);
     return 0;
+}
+
+bool Pop3Session::offersSaslPlain() const
+{
+    for (const QString &line : m_capabilities) {
+        const QStringList words = line.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+        if (words.isEmpty() || words.first().compare(QLatin1String("SASL"), Qt::CaseInsensitive) != 0)
+            continue;
+        for (qsizetype i = 1; i < words.size(); ++i)
+            if (words.at(i).compare(QLatin1String("PLAIN"), Qt::CaseInsensitive) == 0)
+                return true;
+    }
+    return false;
+}
+
+Pop3Session::Outcome Pop3Session::authPlain()
+{
+    const QString response = QString::fromLatin1(saslPlainResponse(m_settings.EmailUserid, m_settings.EmailPassword));
+    const QString initial = QStringLiteral("AUTH PLAIN ") + response;
+    // A command line may hold 255 octets with its CR LF; a longer response
+    // follows the server's "+" continuation instead.
+    if (initial.size() + 2 <= 255)
+        return sendAndWait(initial, kSingleReply, CancelCheck::Flag);
+    const Outcome outcome = sendAndWait(QStringLiteral("AUTH PLAIN"), kSingleReply, CancelCheck::Flag);
+    if (outcome != Outcome::Reply || !ServerReply.startsWith(QLatin1Char('+'))
+        || ServerReply.startsWith(QLatin1String("+OK")))
+        return outcome;
+    return sendAndWait(response, kSingleReply, CancelCheck::Flag);
+}
+
+bool Pop3Session::isEncrypted() const
+{
+    return m_socket && m_socket->isEncrypted();
+}
+
+QString Pop3Session::protocolName() const
+{
+    return isEncrypted() ? tlsProtocolName(m_socket->sessionProtocol()) : QString();
 }
 
 Pop3Session::Outcome Pop3Session::QueryCapabilities()

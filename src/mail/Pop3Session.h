@@ -7,16 +7,26 @@
 #include <QString>
 #include <QStringList>
 
-class QTcpSocket;
+#include "SecureChannel.h"
+
+class QSslSocket;
 class RunStatus;
 namespace Global { struct ProfileSettingsRecord; class CancelFlag; }
 
 struct SessionOptions {
     // A wait gives up after this long without any data from the server.
     int inactivityLimitMs = 60000;
+    // Asked when the server's certificate fails verification and is not the
+    // profile's trusted one; without it such a certificate is refused.
+    CertificatePrompt certificatePrompt = {};
+    // Told the fingerprint of a certificate the prompt trusted, to keep it.
+    CertificateTrusted certificateTrusted = {};
 };
 
-// One POP3 conversation over one TCP connection. Commands go out one at a
+// One POP3 conversation over one TCP connection, secured as the profile says:
+// plain, upgraded with STLS, or TLS from the first byte. The password never
+// goes out before a secured channel is trusted, and a channel that cannot be
+// secured is never used in the clear. Commands go out one at a
 // time as Latin-1 text ended by CR LF; each reply is awaited in a local event
 // loop that ends when the reply is framed, Cancel is raised, the socket fails
 // or the server has sent nothing for the inactivity limit. The socket exists
@@ -36,12 +46,14 @@ public:
                 Global::CancelFlag &cancel, SessionOptions options = {}, QObject *parent = nullptr);
     ~Pop3Session() override;
 
-    // 7 once connected and greeted, 9 when the connection failed (the box has
-    // been shown), 0 when Cancel ended the connect. Throws std::runtime_error
-    // for a port that is not a number.
+    // 7 once connected, greeted and (as the profile asks) secured; 9 when the
+    // connection failed or could not be secured (the box has been shown, or
+    // for a failed command it is in failureText()); 0 when Cancel ended the
+    // connect. Throws std::runtime_error for a port that is not a number.
     qint16 ConnectServer();
     // 1 = logged in. 0 = refused (box shown), cancelled, or failed (see
-    // lastOutcome(); the caller shows the failure).
+    // lastOutcome(); the caller shows the failure). Uses AUTH PLAIN when the
+    // server refuses USER but offers SASL PLAIN.
     qint16 LoginServer();
     // Asks the server what it offers (CAPA) and forgets what was learnt
     // before. A server that refuses CAPA offers nothing we rely on.
@@ -68,6 +80,11 @@ public:
     void showFailure(const QString &extraLine = {}) const;
 
     bool hasSocket() const { return m_socket != nullptr; }
+    ConnectionSecurity security() const { return m_security; }
+    bool isEncrypted() const;
+    // "TLS 1.3" and the like while encrypted; empty otherwise.
+    QString protocolName() const;
+    CertificateTrust certificateTrust() const { return m_trust; }
     const QString &serverReply() const { return ServerReply; }
 
     // The last complete reply of the awaited command; empty while awaited.
@@ -95,12 +112,20 @@ private:
     void handOver(const Pending &pending, QByteArray reply);
     void setFailure(const QString &text, const QString &title);
     void discardSocket();
+    qint16 connectFailed(const QString &text, const QString &title);
+    qint16 commandStopped();
+    bool secureChannel();
+    qint16 startTls();
+    bool offersSaslPlain() const;
+    Outcome authPlain();
 
     RunStatus &m_status;
     const Global::ProfileSettingsRecord &m_settings;
     Global::CancelFlag &m_cancel;
     SessionOptions m_options;
-    QTcpSocket *m_socket = nullptr;
+    QSslSocket *m_socket = nullptr;
+    ConnectionSecurity m_security = ConnectionSecurity::None;
+    CertificateTrust m_trust = CertificateTrust::NotEncrypted;
 
     QList<Pending> m_pending;        // replies still to come, oldest first
     quint64 m_nextSequence = 1;
@@ -111,6 +136,7 @@ private:
     QByteArray m_kept;               // its first part, while overflowing
 
     QStringList m_capabilities;
+    bool m_capabilitiesKnown = false; // asked on the channel as it is now
     Outcome m_lastOutcome = Outcome::Reply;
     QString m_failureText;
     QString m_failureTitle;

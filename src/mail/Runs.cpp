@@ -52,6 +52,19 @@ bool dialBefore(RunHost &host, Dialer &dialer, ProgressControl &dialog)
     return false;
 }
 
+SessionOptions sessionOptions(const CertificateHooks &hooks)
+{
+    SessionOptions options;
+    options.certificatePrompt = hooks.prompt;
+    options.certificateTrusted = [keep = hooks.keep](const QString &fingerprint) {
+        // The next fetch or deletion trusts it too, saved or not.
+        Global::ProfileSettings.TrustedCertificate = fingerprint;
+        if (keep)
+            keep(Global::CurrentProfile, fingerprint);
+    };
+    return options;
+}
+
 void hangUpAfter(RunHost &host, Dialer &dialer)
 {
     if (!autodial())
@@ -62,7 +75,7 @@ void hangUpAfter(RunHost &host, Dialer &dialer)
 
 } // namespace
 
-void cmdFetch_Click(RunHost &host, RuleDatabase &rules, Dialer &dialer)
+void cmdFetch_Click(RunHost &host, RuleDatabase &rules, Dialer &dialer, const CertificateHooks &hooks)
 {
     if (!profileConfigured())
         return;
@@ -79,14 +92,15 @@ void cmdFetch_Click(RunHost &host, RuleDatabase &rules, Dialer &dialer)
             return;
         if (!Global::CancelRequested().isSet())
             FetchHeader(host, host.inboxModel(), host.recycleModel(),
-                        [&rules](const QString &value, const QString &table) { return rules.IsInList(value, table); });
+                        [&rules](const QString &value, const QString &table) { return rules.IsInList(value, table); },
+                        sessionOptions(hooks));
         hangUpAfter(host, dialer);
         dialog.closeDialog();
     });
     setSorting(host, true);
 }
 
-void cmdConfirm_Click(RunHost &host, Dialer &dialer)
+void cmdConfirm_Click(RunHost &host, Dialer &dialer, const CertificateHooks &hooks)
 {
     if (host.recycleModel().count() == 0)
         return;
@@ -101,7 +115,7 @@ void cmdConfirm_Click(RunHost &host, Dialer &dialer)
         if (!dialBefore(host, dialer, dialog))
             return;
         if (!Global::CancelRequested().isSet())
-            EmptyRecycleBin(host, host.recycleModel());
+            EmptyRecycleBin(host, host.recycleModel(), sessionOptions(hooks));
         hangUpAfter(host, dialer);
         dialog.closeDialog();
     });

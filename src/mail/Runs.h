@@ -1,5 +1,10 @@
 #pragma once
 
+#include "SecureChannel.h"
+
+#include <QString>
+#include <functional>
+
 class RunHost;
 class RuleDatabase;
 class Dialer;
@@ -9,7 +14,16 @@ class Dialer;
 // (optional dial-up, the operation, optional hang-up) and switches sorting on.
 namespace Runs {
 
-void cmdFetch_Click(RunHost &host, RuleDatabase &rules, Dialer &dialer);
-void cmdConfirm_Click(RunHost &host, Dialer &dialer);
+// How a run asks about a certificate that failed verification, and keeps one
+// the user chose to trust (for the given profile). Without a prompt such a
+// certificate is refused; without a keeper the trust lasts for this run of
+// the program only.
+struct CertificateHooks {
+    CertificatePrompt prompt;
+    std::function<void(const QString &profile, const QString &fingerprint)> keep;
+};
+
+void cmdFetch_Click(RunHost &host, RuleDatabase &rules, Dialer &dialer, const CertificateHooks &hooks = {});
+void cmdConfirm_Click(RunHost &host, Dialer &dialer, const CertificateHooks &hooks = {});
 
 } // namespace Runs

@@ -1,4 +1,5 @@
 #include "Dialer.h"
+#include "DovecotServer.h"
 #include "MailTestFixture.h"
 #include "RuleDatabase.h"
 #include "RunHost.h"
@@ -91,6 +92,7 @@ private Q_SLOTS:
     void failingDialUp();
     void deleteRun();
     void closeBoxActsAsCancel();
+    void certificateHooks();
 
 private:
     testsupport::TempHome home;
@@ -226,6 +228,59 @@ void TestRuns::closeBoxActsAsCancel()
     QCOMPARE(f->inbox.count(), 1);
     QCOMPARE(QApplication::activeModalWidget(), nullptr);
     QTRY_VERIFY_WITH_TIMEOUT(!f->server.clientConnected(), 5000);
+}
+
+// The runs ask their prompt about an untrusted certificate and hand a
+// trusted one to their keeper with the profile's name; the next run, even of
+// the other kind, no longer asks.
+void TestRuns::certificateHooks()
+{
+    QString why;
+    if (!testsupport::DovecotServer::available(&why))
+        QSKIP(qPrintable(why));
+    testsupport::DovecotServer server;
+    QVERIFY(server.addMessage("From: Offers <deals@spam.example>\r\nSubject: two\r\n\r\nbody\r\n"));
+    QVERIFY2(server.start(&why), qPrintable(why));
+    Global::ProfileSettings.EmailPort = QString::number(server.tlsPort());
+    Global::ProfileSettings.EmailSecurity = QStringLiteral("SSL/TLS");
+    Global::ProfileSettings.EmailUserid = server.user();
+    Global::ProfileSettings.EmailPassword = server.password();
+    Global::ProfileSettings.Autodial = QStringLiteral("0");
+    Global::CurrentProfile = QStringLiteral("Work");
+
+    // Without a prompt the certificate is refused.
+    Runs::cmdFetch_Click(*host, rules, dialer);
+    QCOMPARE(f->boxes.shown().size(), 1);
+    QVERIFY(f->boxes.shown().constFirst().text.startsWith(QLatin1String("The server's certificate is not trusted")));
+    QCOMPARE(f->recycle.count(), 0);
+
+    int asked = 0;
+    QStringList kept;
+    Runs::CertificateHooks hooks;
+    hooks.prompt = [&](const QString &, const QList<QSslCertificate> &, const QList<QSslError> &) {
+        ++asked;
+        return CertificateDecision::TrustAlways;
+    };
+    hooks.keep = [&](const QString &profile, const QString &fingerprint) { kept << profile + QLatin1Char('=') + fingerprint; };
+    const QString fingerprint = QString::fromLatin1(
+        QSslCertificate(server.certificatePem()).digest(QCryptographicHash::Sha256).toHex());
+
+    f->boxes.reset();
+    QVERIFY(rules.InsertRule(QStringLiteral("tbfilter"), QStringLiteral("*@spam.example")));
+    Runs::cmdFetch_Click(*host, rules, dialer, hooks);
+    VERIFY_BOXES(f->boxes);
+    QCOMPARE(asked, 1);
+    QCOMPARE(kept, QStringList{QStringLiteral("Work=") + fingerprint});
+    QCOMPARE(Global::ProfileSettings.TrustedCertificate, fingerprint);
+    QCOMPARE(f->recycle.count(), 1);
+
+    Runs::cmdConfirm_Click(*host, dialer, hooks);
+    VERIFY_BOXES(f->boxes);
+    QCOMPARE(asked, 1);
+    QCOMPARE(f->recycle.count(), 0);
+    QTRY_COMPARE_WITH_TIMEOUT(server.messageCount(), 0, 5000);
+    QVERIFY(rules.DeleteRule(QStringLiteral("tbfilter"), QStringLiteral("*@spam.example")));
+    Global::CurrentProfile.clear();
 }
 
 QTEST_MAIN(TestRuns)

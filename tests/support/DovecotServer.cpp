@@ -63,6 +63,12 @@ bool DovecotServer::available(QString *why)
     return true;
 }
 
+void DovecotServer::setCertificateNames(const QString &commonName, const QStringList &altNames)
+{
+    m_commonName = commonName;
+    m_altNames = altNames;
+}
+
 bool DovecotServer::makeCertificate(QString *error)
 {
     QProcess openssl;
@@ -70,8 +76,9 @@ bool DovecotServer::makeCertificate(QString *error)
                   {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"), QStringLiteral("rsa:2048"),
                    QStringLiteral("-nodes"), QStringLiteral("-keyout"), path(QStringLiteral("key.pem")),
                    QStringLiteral("-out"), path(QStringLiteral("cert.pem")), QStringLiteral("-days"), QStringLiteral("2"),
-                   QStringLiteral("-subj"), QStringLiteral("/CN=localhost"),
-                   QStringLiteral("-addext"), QStringLiteral("subjectAltName=DNS:localhost,IP:127.0.0.1")});
+                   QStringLiteral("-subj"), QStringLiteral("/CN=") + m_commonName,
+                   QStringLiteral("-addext"),
+                   QStringLiteral("subjectAltName=") + m_altNames.join(QLatin1Char(','))});
     if (!openssl.waitForFinished(60000) || openssl.exitCode() != 0) {
         *error = QStringLiteral("openssl failed: ") + QString::fromLocal8Bit(openssl.readAllStandardError());
         return false;

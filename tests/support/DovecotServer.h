@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QProcess>
 #include <QString>
+#include <QStringList>
 #include <QTemporaryDir>
 
 namespace testsupport {
@@ -21,6 +22,10 @@ public:
 
     static bool available(QString *why = nullptr);
 
+    // The names the certificate of the next start() is made for: its common
+    // name and subjectAltName entries ("DNS:localhost", "IP:127.0.0.1").
+    void setCertificateNames(const QString &commonName, const QStringList &altNames);
+
     bool start(QString *error);
     void stop();
 
@@ -29,7 +34,8 @@ public:
     // Plain POP3 (with STLS offered) and POP3 over TLS from the first byte.
     quint16 plainPort() const { return m_plainPort; }
     quint16 tlsPort() const { return m_tlsPort; }
-    // The server's self-signed certificate (CN and SAN "localhost", 127.0.0.1).
+    // The server's self-signed certificate (by default CN and SAN "localhost",
+    // 127.0.0.1).
     QByteArray certificatePem() const;
 
     // Drops a message into the user's maildir; returns false on failure.
@@ -48,6 +54,8 @@ private:
     quint16 m_plainPort = 0;
     quint16 m_tlsPort = 0;
     int m_messages = 0;
+    QString m_commonName = QStringLiteral("localhost");
+    QStringList m_altNames{QStringLiteral("DNS:localhost"), QStringLiteral("IP:127.0.0.1")};
 };
 
 } // namespace testsupport

@@ -84,6 +84,7 @@ private:
         bool drop;
     };
 
+    static QByteArray masked(const QByteArray &command);
     void onNewConnection();
     void onReadyRead();
     void answer(const Step &step);
