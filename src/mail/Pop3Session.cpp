@@ -4,6 +4,7 @@
 #include "MessageBox.h"
 #include "RunStatus.h"
 
+#include <QCoreApplication>
 #include <QEventLoop>
 #include <QTcpSocket>
 #include <QTimer>
@@ -166,6 +167,48 @@ Pop3Session::Outcome Pop3Session::sendAndWait(const QString &text, qint16 mode, 
     return m_lastOutcome = wait(m_awaited, check);
 }
 
+quint64 Pop3Session::sendAhead(const QString &text, qint16 mode)
+{
+    const QByteArray line = text.toLatin1() + kCrLf;
+    if (!m_socket || m_socket->state() != QAbstractSocket::ConnectedState || m_socket->write(line) != line.size()) {
+        setFailure(QStringLiteral("The connection to the server has been lost."), QStringLiteral("Error"));
+        m_lastOutcome = Outcome::Failed;
+        return 0;
+    }
+    return expectReply(mode, true);
+}
+
+Pop3Session::Outcome Pop3Session::awaitAhead(quint64 sequence, bool cancelEnds)
+{
+    if (!replyArrived(sequence)) {
+        if (!m_socket) {
+            setFailure(QStringLiteral("The connection to the server has been lost."), QStringLiteral("Error"));
+            return m_lastOutcome = Outcome::Failed;
+        }
+        const Outcome outcome = wait(sequence, cancelEnds ? CancelCheck::Flag : CancelCheck::FreshRaise);
+        if (outcome != Outcome::Reply)
+            return m_lastOutcome = outcome;
+    }
+    const auto found = m_ahead.constFind(sequence);
+    if (found == m_ahead.constEnd()) {
+        setFailure(QStringLiteral("The reply to a command was lost."), QStringLiteral("Error"));
+        return m_lastOutcome = Outcome::Failed;
+    }
+    ServerReply = QString::fromLatin1(*found);
+    m_ahead.erase(found);
+    return m_lastOutcome = Outcome::Reply;
+}
+
+void Pop3Session::yieldToEventLoop()
+{
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+}
+
+bool Pop3Session::cancelRaised() const
+{
+    return m_cancel.isSet();
+}
+
 Pop3Session::Outcome Pop3Session::wait(quint64 sequence, Pop3Session::CancelCheck check)
 {
     if (m_lastFramed >= sequence)
@@ -220,10 +263,10 @@ Pop3Session::Outcome Pop3Session::wait(quint64 sequence, Pop3Session::CancelChec
     }
 }
 
-quint64 Pop3Session::expectReply(qint16 mode)
+quint64 Pop3Session::expectReply(qint16 mode, bool keep)
 {
     const quint64 sequence = m_nextSequence++;
-    m_pending.append({sequence, mode});
+    m_pending.append({sequence, mode, keep});
     return sequence;
 }
 
@@ -295,7 +338,9 @@ void Pop3Session::handOver(const Pending &pending, QByteArray reply)
 {
     m_lastFramed = pending.sequence;
     // Replies to commands whose wait was abandoned are dropped here.
-    if (pending.sequence == m_awaited)
+    if (pending.keep)
+        m_ahead.insert(pending.sequence, std::move(reply));
+    else if (pending.sequence == m_awaited)
         ServerReply = QString::fromLatin1(reply);
     Q_EMIT replyFramed(pending.sequence);
 }
@@ -309,6 +354,7 @@ void Pop3Session::setFailure(const QString &text, const QString &title)
 void Pop3Session::discardSocket()
 {
     m_pending.clear();
+    m_ahead.clear();
     if (!m_socket)
         return;
     disconnect(m_socket, nullptr, this, nullptr);
