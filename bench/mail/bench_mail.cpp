@@ -24,6 +24,7 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
 
@@ -173,6 +174,15 @@ FetchResult referenceFetch(quint16 port, int count)
     return result;
 }
 
+constexpr int kShortRepeats = 3;
+
+FetchResult median(QList<FetchResult> runs)
+{
+    std::sort(runs.begin(), runs.end(),
+              [](const FetchResult &a, const FetchResult &b) { return a.seconds < b.seconds; });
+    return runs.at(runs.size() / 2);
+}
+
 void report(const QByteArray &name, const FetchResult &r, int expectedRows, double scale = 1)
 {
     if (r.rows != expectedRows)
@@ -215,6 +225,7 @@ bool linkRuns()
 
     double pipelined100 = -1;
     double reference100 = -1;
+    std::printf("# the 0 ms runs are the median of %d, alternating plain and reference\n", kShortRepeats);
     for (const int rtt : {0, 20, 100}) {
         // At 100 ms a sequential fetch of 1,000 messages takes over 200 s;
         // those two runs fetch 100 messages and are scaled by 10.
@@ -223,6 +234,9 @@ bool linkRuns()
         const int sequentialCount = sampled ? 100 : 1000;
         const double scale = sampled ? 10.0 : 1.0;
         const QByteArray prefix = "fetch_1000_" + QByteArray::number(rtt) + "ms_";
+        // Over the fastest link a run is short and the machine's other work
+        // weighs most: take the median of a few.
+        const int repeats = rtt == 0 ? kShortRepeats : 1;
 
         {
             LinkedServer server(mail1000, true);
@@ -231,7 +245,10 @@ bool linkRuns()
                 std::fprintf(stderr, "# %s\n", qPrintable(error));
                 return false;
             }
-            const FetchResult r = fetchFrom(port, rules);
+            QList<FetchResult> runs;
+            for (int k = 0; k < repeats; ++k)
+                runs << fetchFrom(port, rules);
+            const FetchResult r = median(runs);
             report(prefix + "pipelined", r, 1000);
             if (rtt == 100)
                 pipelined100 = r.seconds;
@@ -245,8 +262,13 @@ bool linkRuns()
         if (sampled)
             std::printf("# fetch_1000_%dms_plain and _reference: measured on %d messages and scaled by %g\n", rtt,
                         sequentialCount, scale);
-        report(prefix + "plain", fetchFrom(plainPort, rules), sequentialCount, scale);
-        const FetchResult reference = referenceFetch(plainPort, sequentialCount);
+        QList<FetchResult> plainRuns, referenceRuns;
+        for (int k = 0; k < repeats; ++k) {
+            plainRuns << fetchFrom(plainPort, rules);
+            referenceRuns << referenceFetch(plainPort, sequentialCount);
+        }
+        report(prefix + "plain", median(plainRuns), sequentialCount, scale);
+        const FetchResult reference = median(referenceRuns);
         report(prefix + "reference", reference, sequentialCount, scale);
         if (rtt == 100)
             reference100 = reference.seconds * scale;

@@ -161,6 +161,9 @@ Pop3Session::Outcome Pop3Session::sendAndWait(const QString &text, qint16 mode, 
         setFailure(QStringLiteral("The connection to the server has been lost."), QStringLiteral("Error"));
         return m_lastOutcome = Outcome::Failed;
     }
+    // Out now rather than at the event loop's next look at the socket: one
+    // exchange per round trip is all an unpipelined session gets.
+    m_socket->flush();
     // The reply may already be waiting in the buffer (a server that answers
     // ahead of time, or several replies that arrived together).
     frameReplies();
