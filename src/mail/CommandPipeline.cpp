@@ -30,7 +30,6 @@ bool CommandPipeline::fill()
         m_held.reset();
         m_inFlight.enqueue({sequence, bytes});
         m_inFlightBytes += bytes;
-        ++m_sentCount;
     }
     return true;
 }
@@ -42,8 +41,8 @@ Pop3Session::Outcome CommandPipeline::next()
         m_stopped = true;
     if (!fill() && m_inFlight.isEmpty())
         return Pop3Session::Outcome::Failed;
-    if (m_inFlight.isEmpty())
-        return m_sendFailed ? Pop3Session::Outcome::Failed : Pop3Session::Outcome::Reply;
+    if (m_inFlight.isEmpty()) // stopped before this command went out
+        return m_sendFailed ? Pop3Session::Outcome::Failed : Pop3Session::Outcome::Cancelled;
 
     const InFlight oldest = m_inFlight.head();
     if (m_session.replyArrived(oldest.sequence)) {

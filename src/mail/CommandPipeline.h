@@ -35,7 +35,8 @@ public:
     // The reply to the oldest command not yet answered, into the session's
     // ServerReply. A Cancel stops the sending; it ends this wait only when
     // raised before the pipeline was stopped (the reply of a command sent is
-    // then still owed). Reply, Cancelled, or Failed (failureText()).
+    // then still owed). Reply, Cancelled (also when this command was never
+    // sent because of an earlier Cancel), or Failed (failureText()).
     Pop3Session::Outcome next();
     // No further command from the source goes out.
     void stop() { m_stopped = true; }
@@ -46,8 +47,6 @@ public:
     // next command's reply is told apart. Reply when all came; Failed when
     // the server stalled or went away; Cancelled by a further Cancel.
     Pop3Session::Outcome drain();
-    // Commands sent so far.
-    qint64 sent() const { return m_sentCount; }
 
 private:
     struct InFlight {
@@ -63,7 +62,6 @@ private:
     std::optional<Command> m_held; // taken from the source, waiting for room
     QQueue<InFlight> m_inFlight;
     qsizetype m_inFlightBytes = 0;
-    qint64 m_sentCount = 0;
     bool m_stopped = false;
     bool m_sendFailed = false;
     QElapsedTimer m_sinceTurn;

@@ -183,9 +183,13 @@ quint64 Pop3Session::sendAhead(const QString &text, qint16 mode)
 
 Pop3Session::Outcome Pop3Session::awaitAhead(quint64 sequence, bool cancelEnds)
 {
+    if (!replyArrived(sequence) && m_socket && m_socket->state() != QAbstractSocket::ConnectedState)
+        Winsock_DataArrival(); // what came before the connection closed
     if (!replyArrived(sequence)) {
-        if (!m_socket) {
-            setFailure(QStringLiteral("The connection to the server has been lost."), QStringLiteral("Error"));
+        // A closed connection sends no further reply; waiting for one would
+        // only run into the time limit.
+        if (!m_socket || m_socket->state() != QAbstractSocket::ConnectedState) {
+            setFailure(QStringLiteral("The server closed the connection."), QStringLiteral("Error"));
             return m_lastOutcome = Outcome::Failed;
         }
         const Outcome outcome = wait(sequence, cancelEnds ? CancelCheck::Flag : CancelCheck::FreshRaise);
