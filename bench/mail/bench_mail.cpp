@@ -174,7 +174,7 @@ FetchResult referenceFetch(quint16 port, int count)
     return result;
 }
 
-constexpr int kShortRepeats = 3;
+constexpr int kShortRepeats = 5;
 
 FetchResult median(QList<FetchResult> runs)
 {

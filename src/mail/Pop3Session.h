@@ -18,8 +18,9 @@ struct SessionOptions {
 };
 
 // One POP3 conversation over one TCP connection. Commands go out one at a
-// time as Latin-1 text ended by CR LF; each reply is awaited in a local event
-// loop that ends when the reply is framed, Cancel is raised, the socket fails
+// time (or, to a server offering PIPELINING, ahead of their replies through
+// CommandPipeline) as Latin-1 text ended by CR LF; each reply is awaited in
+// a local event loop that ends when the reply is framed, Cancel is raised, the socket fails
 // or the server has sent nothing for the inactivity limit. The socket exists
 // from ConnectServer to CloseServer (or the session's end), never longer.
 class Pop3Session : public QObject {
