@@ -1,8 +1,10 @@
 // trelvik-demo-profile: writes a ready-made profile into the per-user settings
 // store (the one XDG_CONFIG_HOME points at) and makes it the last used one,
-// so that the demo starts with a configured profile. Uses the program's own
-// store and password scrambling, never a hand-made file.
+// so that the demo starts with a configured profile, and puts the given rules
+// into the rule database. Uses the program's own store, password scrambling
+// and database, never a hand-made file.
 #include "Profile.h"
+#include "RuleDatabase.h"
 #include "Scramble.h"
 #include "SettingsStore.h"
 
@@ -26,7 +28,11 @@ int main(int argc, char *argv[])
                                   QStringLiteral("demo"));
     const QCommandLineOption password(QStringLiteral("password"), QStringLiteral("Password."),
                                       QStringLiteral("password"), QStringLiteral("demo"));
-    parser.addOptions({name, host, port, user, password});
+    const QCommandLineOption filter(QStringLiteral("filter"), QStringLiteral("A filter rule (repeatable)."),
+                                    QStringLiteral("rule"));
+    const QCommandLineOption exempt(QStringLiteral("exempt"), QStringLiteral("An exempted sender (repeatable)."),
+                                    QStringLiteral("rule"));
+    parser.addOptions({name, host, port, user, password, filter, exempt});
     parser.process(app);
     if (!parser.isSet(port)) {
         std::fprintf(stderr, "trelvik-demo-profile: --port is required\n");
@@ -48,7 +54,20 @@ int main(int argc, char *argv[])
     write("DialupNumber", QString());
     write("DialupUserID", QString());
     write("DialupPassword", modSecurity::ScrambleText(noDialupPassword));
+    write("EmailSecurity", QStringLiteral("None"));
     WriteStoreValue(HKEY_CURRENT_USER, kTrelvikKey, QStringLiteral("LastProfile"), REG_SZ, parser.value(name));
+
+    if (parser.isSet(filter) || parser.isSet(exempt)) {
+        RuleDatabase rules;
+        QString error;
+        if (!rules.OpenRuleDatabase(&error)
+            || !rules.InsertRules(QStringLiteral("tbfilter"), parser.values(filter))
+            || !rules.InsertRules(QStringLiteral("tbexempted"), parser.values(exempt))) {
+            std::fprintf(stderr, "trelvik-demo-profile: cannot write the demo rules: %s\n", qPrintable(error));
+            return 1;
+        }
+        rules.CloseRuleDatabase();
+    }
     std::printf("%s\n", qPrintable(StoreFilePath()));
     return 0;
 }

@@ -7,7 +7,7 @@
 // lives here; everything else belongs to the object that uses it.
 namespace Global {
 
-// The current profile's settings, eight texts named as their stored values.
+// The current profile's settings, texts named as their stored values.
 // The two passwords are held plain in memory.
 struct ProfileSettingsRecord {
     QString EmailHost;
@@ -18,6 +18,11 @@ struct ProfileSettingsRecord {
     QString DialupNumber;
     QString DialupUserID;
     QString DialupPassword;
+    // Connection security: "None", "STARTTLS" or "SSL/TLS".
+    QString EmailSecurity = QStringLiteral("None");
+    // SHA-256 fingerprint (lower-case hex) of a certificate the user chose to
+    // trust for this profile's server; empty when none.
+    QString TrustedCertificate;
 
     // Configured when the four POP3 values are all non-empty.
     bool isConfigured() const;

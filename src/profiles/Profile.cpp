@@ -20,6 +20,44 @@ void LoadProfile(const QString &name)
     s.DialupUserID = ReadStoreValue(HKEY_CURRENT_USER, path, QStringLiteral("DialupUserID"), QString());
     s.DialupPassword = modSecurity::UnscrambleText(
         ReadStoreValue(HKEY_CURRENT_USER, path, QStringLiteral("DialupPassword"), QString()));
+    s.EmailSecurity = EmailSecurityFor(
+        ReadStoreValue(HKEY_CURRENT_USER, path, QStringLiteral("EmailSecurity"), QString()), s.EmailPort);
+    s.TrustedCertificate = ReadStoreValue(HKEY_CURRENT_USER, path, QStringLiteral("TrustedCertificate"), QString());
+}
+
+QString DefaultEmailSecurity(const QString &port)
+{
+    return port == kTlsPort ? kSecuritySslTls : kSecurityNone;
+}
+
+QString EmailSecurityFor(const QString &stored, const QString &port)
+{
+    for (const QString &known : {kSecurityNone, kSecurityStartTls, kSecuritySslTls}) {
+        if (stored.trimmed().compare(known, Qt::CaseInsensitive) == 0)
+            return known;
+    }
+    return DefaultEmailSecurity(port);
+}
+
+QString PortForSecurity(const QString &security, const QString &port)
+{
+    if (security == kSecuritySslTls && port == kPlainPort)
+        return kTlsPort;
+    if (security != kSecuritySslTls && port == kTlsPort)
+        return kPlainPort;
+    return port;
+}
+
+void SaveTrustedCertificate(const QString &profile, const QString &fingerprint)
+{
+    QString hex;
+    for (const QChar c : fingerprint) {
+        if (c != QLatin1Char(':') && !c.isSpace())
+            hex += c.toLower();
+    }
+    WriteStoreValue(HKEY_CURRENT_USER, kSettingKeyPrefix + profile, QStringLiteral("TrustedCertificate"), REG_SZ, hex);
+    if (profile.compare(Global::CurrentProfile, Qt::CaseInsensitive) == 0)
+        Global::ProfileSettings.TrustedCertificate = hex;
 }
 
 bool IsPortText(const QString &text)

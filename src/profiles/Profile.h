@@ -5,9 +5,37 @@
 inline const QString kSettingKeyPrefix = QStringLiteral("Software\\Trelvik\\Setting\\");
 inline const QString kTrelvikKey = QStringLiteral("Software\\Trelvik");
 
+// The three connection securities, as stored in "EmailSecurity".
+inline const QString kSecurityNone = QStringLiteral("None");
+inline const QString kSecurityStartTls = QStringLiteral("STARTTLS");
+inline const QString kSecuritySslTls = QStringLiteral("SSL/TLS");
+// The POP3 ports that imply a security: plain (also STARTTLS) and implicit TLS.
+inline const QString kPlainPort = QStringLiteral("110");
+inline const QString kTlsPort = QStringLiteral("995");
+
+// The security of a profile saved before it had one: implicit TLS on the
+// POP3S port, none anywhere else.
+QString DefaultEmailSecurity(const QString &port);
+
+// A stored security in its own spelling (letter case and surrounding spaces
+// of a hand edit forgiven); a value that is none of the three, or none at
+// all, reads as the profile's port default.
+QString EmailSecurityFor(const QString &stored, const QString &port);
+
+// The port to show after the security changed to `security`: the standard
+// port of the old kind becomes the standard port of the new kind; any other
+// port is the user's choice and stays.
+QString PortForSecurity(const QString &security, const QString &port);
+
 // Fills Global::ProfileSettings from the key "Software\Trelvik\Setting\" + name,
 // with the defaults for missing values and the passwords unscrambled.
 void LoadProfile(const QString &name);
+
+// Stores the certificate fingerprint (SHA-256, hex) the user trusts for the
+// profile's server; an empty fingerprint withdraws the trust. Separators and
+// letter case are dropped so that any spelling compares alike. When the
+// profile is the current one, ProfileSettings follows.
+void SaveTrustedCertificate(const QString &profile, const QString &fingerprint);
 
 // Whether a port text is a whole number from 1 to 65535, written in digits
 // only (no sign, no spaces).

@@ -206,14 +206,20 @@ void ProfileBarWidget::cmdNewProfile_Click()
 
 void ProfileBarWidget::cmdDeleteProfile_Click()
 {
+    const QString previous = Global::CurrentProfile;
     Global::CurrentProfile = cboProfile->currentText();
     if (Global::CurrentProfile.isEmpty())
         return;
     const auto answer = MessageBox::show(QStringLiteral("Confirm Delete '") + Global::CurrentProfile + QLatin1Char('\''),
                                          QStringLiteral("Delete Profile"), MessageBox::Icon::None,
                                          MessageBox::Buttons::YesNo);
-    if (answer != MessageBox::Result::Yes)
+    if (answer != MessageBox::Result::Yes) {
+        // The box may show another entry than the loaded profile (after a
+        // refused switch); naming that entry current would let the loaded
+        // settings be saved under its name.
+        Global::CurrentProfile = previous;
         return;
+    }
     const int removed = cboProfile->currentIndex();
     {
         const QSignalBlocker blocker(cboProfile);
@@ -233,7 +239,7 @@ void ProfileBarWidget::cmdSetting_Click()
 
 void ProfileBarWidget::openSettingDialog()
 {
-    auto *dialog = new frmSetting(m_host.dialogParent());
+    auto *dialog = new frmSetting(m_host.dialogParent(), &m_host);
     connect(dialog, &frmSetting::newProfileSaved, this, &ProfileBarWidget::addNewProfile);
     openModal(dialog);
 }

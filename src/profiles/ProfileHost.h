@@ -1,6 +1,17 @@
 #pragma once
 
+#include "Global.h"
+
+#include <QString>
+
 class QWidget;
+
+// What a connection test found: whether it worked, and one text saying what
+// worked or what failed.
+struct ConnectionTestResult {
+    bool ok = false;
+    QString text;
+};
 
 // What the profile bar needs of the main window when the current profile
 // changes: the message lists belong to the old profile's server.
@@ -13,4 +24,18 @@ public:
     virtual void ShowInbox() = 0;
     // Owner of the profile dialogs.
     virtual QWidget *dialogParent() = 0;
+
+    // Connects with the given settings (typed in the settings dialog, not
+    // saved), logs in and out, and says how it went. The text must never
+    // hold a password. A host that cannot test says so.
+    virtual ConnectionTestResult testConnection(const Global::ProfileSettingsRecord &settings)
+    {
+        Q_UNUSED(settings);
+        return testingUnavailable();
+    }
+
+    static ConnectionTestResult testingUnavailable()
+    {
+        return {false, QStringLiteral("Testing the connection is not available in this version.")};
+    }
 };

@@ -4,11 +4,14 @@
 #include "Global.h"
 #include "MessageBox.h"
 #include "Profile.h"
+#include "ProfileHost.h"
 #include "Scramble.h"
 #include "SettingsStore.h"
 #include "TrimSpaces.h"
 
 #include <QCheckBox>
+#include <QComboBox>
+#include <QGuiApplication>
 #include <QEvent>
 #include <QFormLayout>
 #include <QGroupBox>
@@ -39,8 +42,9 @@ QPushButton *makeButton(QWidget *parent, const char *name, const QString &captio
 
 } // namespace
 
-frmSetting::frmSetting(QWidget *parent)
+frmSetting::frmSetting(QWidget *parent, ProfileHost *host)
     : QDialog(parent)
+    , m_host(host)
 {
     setObjectName(QStringLiteral("frmSetting"));
 
@@ -48,6 +52,10 @@ frmSetting::frmSetting(QWidget *parent)
     Frame1->setObjectName(QStringLiteral("Frame1"));
     txtEmailHost = makeField(Frame1, "txtEmailHost", QStringLiteral("POP Server"));
     txtEmailPort = makeField(Frame1, "txtEmailPort", QStringLiteral("POP Server Port"));
+    cboEmailSecurity = new QComboBox(Frame1);
+    cboEmailSecurity->setObjectName(QStringLiteral("cboEmailSecurity"));
+    cboEmailSecurity->setAccessibleName(QStringLiteral("Connection Security"));
+    cboEmailSecurity->addItems({kSecurityNone, kSecurityStartTls, kSecuritySslTls});
     txtEmailUserId = makeField(Frame1, "txtEmailUserId", QStringLiteral("Email User ID"));
     txtEmailPassword = makeField(Frame1, "txtEmailPassword", QStringLiteral("Email Password"));
     txtEmailPassword->setEchoMode(QLineEdit::Password);
@@ -56,6 +64,7 @@ frmSetting::frmSetting(QWidget *parent)
     auto *emailForm = new QFormLayout(Frame1);
     emailForm->addRow(QStringLiteral("POP Server"), txtEmailHost);
     emailForm->addRow(QStringLiteral("POP Server Port"), txtEmailPort);
+    emailForm->addRow(QStringLiteral("Connection Security"), cboEmailSecurity);
     emailForm->addRow(QStringLiteral("Email User ID"), txtEmailUserId);
     emailForm->addRow(QStringLiteral("Email Password"), txtEmailPassword);
 
@@ -82,7 +91,10 @@ frmSetting::frmSetting(QWidget *parent)
     cmdOK->setDefault(true);
     cmdCancel = makeButton(this, "cmdCancel", QStringLiteral("Cancel"));
     cmdCancel->setAutoDefault(false);
+    cmdTestConnection = makeButton(this, "cmdTestConnection", QStringLiteral("Test Connection"));
+    cmdTestConnection->setAutoDefault(false);
     auto *buttons = new QHBoxLayout;
+    buttons->addWidget(cmdTestConnection);
     buttons->addStretch();
     buttons->addWidget(cmdOK);
     buttons->addWidget(cmdCancel);
@@ -93,9 +105,9 @@ frmSetting::frmSetting(QWidget *parent)
     layout->addWidget(fraDialup);
     layout->addLayout(buttons);
 
-    const QList<QWidget *> order{txtEmailHost,    txtEmailPort,    txtEmailUserId,    txtEmailPassword,
-                                 chkAutodial,     txtDialupNumber, txtDialupUserID,   txtDialupPassword,
-                                 cmdOK,           cmdCancel};
+    const QList<QWidget *> order{txtEmailHost,      txtEmailPort,    cboEmailSecurity, txtEmailUserId,
+                                 txtEmailPassword,  chkAutodial,     txtDialupNumber,  txtDialupUserID,
+                                 txtDialupPassword, cmdOK,           cmdCancel,        cmdTestConnection};
     for (qsizetype i = 1; i < order.size(); ++i)
         setTabOrder(order.at(i - 1), order.at(i));
 
@@ -105,10 +117,12 @@ frmSetting::frmSetting(QWidget *parent)
     for (QLineEdit *tracked : {txtEmailHost, txtEmailUserId, txtEmailPassword, txtDialupNumber, txtDialupUserID,
                                txtDialupPassword})
         connect(tracked, &QLineEdit::textChanged, this, &frmSetting::txtTracked_Change);
+    connect(cboEmailSecurity, &QComboBox::currentIndexChanged, this, &frmSetting::cboEmailSecurity_Click);
     for (QLineEdit *rewritten : {txtEmailHost, txtEmailUserId, txtEmailPassword})
         rewritten->installEventFilter(this);
     connect(cmdOK, &QPushButton::clicked, this, [this] { cmdOK_Click(); });
     connect(cmdCancel, &QPushButton::clicked, this, &frmSetting::cmdCancel_Click);
+    connect(cmdTestConnection, &QPushButton::clicked, this, &frmSetting::cmdTestConnection_Click);
     txtEmailHost->setFocus();
 }
 
@@ -126,8 +140,14 @@ void frmSetting::Form_Load()
         txtDialupNumber->setText(s.DialupNumber);
         txtDialupUserID->setText(s.DialupUserID);
         txtDialupPassword->setText(s.DialupPassword);
+        cboEmailSecurity->setCurrentText(EmailSecurityFor(s.EmailSecurity, s.EmailPort));
+        m_loadedHost = s.EmailHost;
+        m_loadedSecurity = cboEmailSecurity->currentText();
     } else {
-        txtEmailPort->setText(QStringLiteral("110"));
+        // Mail providers today offer POP3 over TLS; a password should not
+        // cross the network in clear unless the user chooses so.
+        txtEmailPort->setText(kTlsPort);
+        cboEmailSecurity->setCurrentText(kSecuritySslTls);
     }
 }
 
@@ -143,6 +163,15 @@ void frmSetting::showEvent(QShowEvent *event)
 
 void frmSetting::txtTracked_Change()
 {
+    Global::SettingsChanged = true;
+}
+
+// The security's standard port follows the security; the change is an edit.
+void frmSetting::cboEmailSecurity_Click()
+{
+    const QString port = PortForSecurity(cboEmailSecurity->currentText(), txtEmailPort->text());
+    if (port != txtEmailPort->text())
+        txtEmailPort->setText(port);
     Global::SettingsChanged = true;
 }
 
@@ -190,12 +219,8 @@ void frmSetting::warn(const QString &text, QLineEdit *field)
     field->setFocus();
 }
 
-bool frmSetting::cmdOK_Click()
+bool frmSetting::checkServerFields()
 {
-    // Enter presses OK without taking the focus from the field being typed
-    // in: that field gets the rewrite it would get on leaving it.
-    applyLostFocus(focusWidget());
-
     if (txtEmailHost->text().isEmpty()) {
         warn(QStringLiteral("POP Server cannot be empty"), txtEmailHost);
         return false;
@@ -208,6 +233,41 @@ bool frmSetting::cmdOK_Click()
         warn(QStringLiteral("POP Server Port must be a number from 1 to 65535"), txtEmailPort);
         return false;
     }
+    return true;
+}
+
+bool frmSetting::serverChanged() const
+{
+    // Host names compare without regard to case, as DNS does.
+    return Global::NewProfileFlag == 1 || txtEmailHost->text().compare(m_loadedHost, Qt::CaseInsensitive) != 0
+        || cboEmailSecurity->currentText() != m_loadedSecurity;
+}
+
+Global::ProfileSettingsRecord frmSetting::typedSettings() const
+{
+    Global::ProfileSettingsRecord s;
+    s.EmailHost = txtEmailHost->text();
+    s.EmailPort = txtEmailPort->text();
+    s.EmailUserid = txtEmailUserId->text();
+    s.EmailPassword = txtEmailPassword->text();
+    s.Autodial = chkAutodial->isChecked() ? QStringLiteral("1") : QStringLiteral("0");
+    s.DialupNumber = txtDialupNumber->text();
+    s.DialupUserID = txtDialupUserID->text();
+    s.DialupPassword = txtDialupPassword->text();
+    s.EmailSecurity = cboEmailSecurity->currentText();
+    if (!serverChanged())
+        s.TrustedCertificate = Global::ProfileSettings.TrustedCertificate;
+    return s;
+}
+
+bool frmSetting::cmdOK_Click()
+{
+    // Enter presses OK without taking the focus from the field being typed
+    // in: that field gets the rewrite it would get on leaving it.
+    applyLostFocus(focusWidget());
+
+    if (!checkServerFields())
+        return false;
     if (txtEmailUserId->text().isEmpty()) {
         warn(QStringLiteral("Email User ID cannot be empty"), txtEmailUserId);
         return false;
@@ -233,15 +293,9 @@ bool frmSetting::cmdOK_Click()
         }
     }
 
+    const bool trustVoid = serverChanged();
     auto &s = Global::ProfileSettings;
-    s.EmailHost = txtEmailHost->text();
-    s.EmailPort = txtEmailPort->text();
-    s.EmailUserid = txtEmailUserId->text();
-    s.EmailPassword = txtEmailPassword->text();
-    s.Autodial = chkAutodial->isChecked() ? QStringLiteral("1") : QStringLiteral("0");
-    s.DialupNumber = txtDialupNumber->text();
-    s.DialupUserID = txtDialupUserID->text();
-    s.DialupPassword = txtDialupPassword->text();
+    s = typedSettings();
 
     const QString key = kSettingKeyPrefix + Global::CurrentProfile;
     const auto write = [&key](const char *name, const QString &value) {
@@ -255,6 +309,9 @@ bool frmSetting::cmdOK_Click()
     write("DialupNumber", s.DialupNumber);
     write("DialupUserID", s.DialupUserID);
     write("DialupPassword", modSecurity::ScrambleText(s.DialupPassword));
+    write("EmailSecurity", s.EmailSecurity);
+    if (trustVoid)
+        SaveTrustedCertificate(Global::CurrentProfile, QString());
 
     if (Global::NewProfileFlag == 1)
         Q_EMIT newProfileSaved(Global::CurrentProfile);
@@ -263,14 +320,61 @@ bool frmSetting::cmdOK_Click()
     return true;
 }
 
+namespace {
+
+// The tester's text goes on screen: should it echo a password (a server
+// reply, a command), the whole text is withheld rather than shown.
+QString shownTestText(const ConnectionTestResult &result, const Global::ProfileSettingsRecord &settings)
+{
+    for (const QString &password : {settings.EmailPassword, settings.DialupPassword}) {
+        if (!password.isEmpty() && result.text.contains(password))
+            return QStringLiteral("The test's report is not shown because it contains a password.");
+    }
+    if (!result.text.isEmpty())
+        return result.text;
+    return result.ok ? QStringLiteral("The connection works.") : QStringLiteral("The connection test failed.");
+}
+
+} // namespace
+
+void frmSetting::cmdTestConnection_Click()
+{
+    if (m_testing)
+        return;
+    applyLostFocus(focusWidget());
+    if (!checkServerFields())
+        return;
+    const Global::ProfileSettingsRecord settings = typedSettings();
+
+    // The tester waits for the server inside the event loop: nothing in the
+    // dialog may be used or closed meanwhile.
+    m_testing = true;
+    setEnabled(false);
+    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+    const ConnectionTestResult result =
+        m_host ? m_host->testConnection(settings) : ProfileHost::testingUnavailable();
+    QGuiApplication::restoreOverrideCursor();
+    setEnabled(true);
+    m_testing = false;
+
+    MessageBox::show(shownTestText(result, settings), QStringLiteral("Test Connection"),
+                     result.ok ? MessageBox::Icon::Information : MessageBox::Icon::Critical);
+    cmdTestConnection->setFocus();
+}
+
 void frmSetting::cmdCancel_Click()
 {
     if (Global::SettingsChanged) {
         const auto answer = MessageBox::show(QStringLiteral("Changes not saved.\r\nSave now?"),
                                              QStringLiteral("Save Setting"), MessageBox::Icon::Question,
                                              MessageBox::Buttons::YesNo);
-        if (answer == MessageBox::Result::Yes)
+        if (answer == MessageBox::Result::Yes) {
             cmdOK_Click();
+            // A field refused the save: its warning has been shown and the
+            // focus is on it. Closing now would throw the edits away.
+            if (!m_closed)
+                return;
+        }
     }
     Global::SettingsChanged = false;
     if (Global::NewProfileFlag == 1) {
@@ -284,6 +388,8 @@ void frmSetting::cmdCancel_Click()
 // Esc and the window's close box mean Cancel, with its offer to save.
 void frmSetting::reject()
 {
+    if (m_testing)
+        return;
     cmdCancel_Click();
 }
 

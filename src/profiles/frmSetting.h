@@ -1,8 +1,12 @@
 #pragma once
 
+#include "Global.h"
+
 #include <QDialog>
 
+class ProfileHost;
 class QCheckBox;
+class QComboBox;
 class QGroupBox;
 class QLineEdit;
 class QPushButton;
@@ -11,15 +15,18 @@ class QPushButton;
 // the profile being created (NewProfileFlag 1). OK validates, copies the
 // fields into ProfileSettings and writes them to the profile's key with the
 // passwords scrambled. Cancel, Esc and the close box offer to save unsaved
-// changes and abandon a new profile.
+// changes and abandon a new profile. "Test Connection" hands the typed
+// settings to the host's tester; without a host it says testing is not
+// available.
 class frmSetting : public QDialog {
     Q_OBJECT
 public:
-    explicit frmSetting(QWidget *parent = nullptr);
+    explicit frmSetting(QWidget *parent = nullptr, ProfileHost *host = nullptr);
 
     // Returns true when the settings were saved and the dialog closed.
     bool cmdOK_Click();
     void cmdCancel_Click();
+    void cmdTestConnection_Click();
 
     // Longest texts the fields take: what the dial-up connection and the
     // stored password form can hold.
@@ -47,12 +54,25 @@ private:
     void txtEmailPassword_LostFocus();
     void applyLostFocus(QObject *field);
     void warn(const QString &text, QLineEdit *field);
+    void cboEmailSecurity_Click();
+    // The host and port checks OK makes first; false after a warning.
+    bool checkServerFields();
+    // A trust given to one server must not carry over to another.
+    bool serverChanged() const;
+    // The settings as typed, not saved.
+    Global::ProfileSettingsRecord typedSettings() const;
 
+    ProfileHost *m_host = nullptr;
     bool m_activated = false;
     bool m_closed = false;
+    bool m_testing = false;
+    // The server the dialog opened with, against which a change is judged.
+    QString m_loadedHost;
+    QString m_loadedSecurity;
     QGroupBox *Frame1 = nullptr;
     QLineEdit *txtEmailHost = nullptr;
     QLineEdit *txtEmailPort = nullptr;
+    QComboBox *cboEmailSecurity = nullptr;
     QLineEdit *txtEmailUserId = nullptr;
     QLineEdit *txtEmailPassword = nullptr;
     QCheckBox *chkAutodial = nullptr;
@@ -62,4 +82,5 @@ private:
     QLineEdit *txtDialupPassword = nullptr;
     QPushButton *cmdOK = nullptr;
     QPushButton *cmdCancel = nullptr;
+    QPushButton *cmdTestConnection = nullptr;
 };

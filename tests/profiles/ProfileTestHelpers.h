@@ -4,9 +4,13 @@
 #include "Profile.h"
 #include "ProfileHost.h"
 #include "SettingsStore.h"
+#include "TestSupport.h"
 
-#include <QDialog>
+#include <QPushButton>
+#include <QTest>
 #include <QWidget>
+
+#include <functional>
 
 namespace profiletest {
 
@@ -16,20 +20,39 @@ public:
     int recycleRows = 0;
     int inboxRows = 0;
     int clears = 0;
-    int inboxShown = 0;
     QWidget window;
+    // The settings each connection test was given, and what it answers;
+    // without an answer the host has no tester of its own.
+    QList<Global::ProfileSettingsRecord> tested;
+    std::function<ConnectionTestResult(const Global::ProfileSettingsRecord &)> tester;
 
     int recycleBinRowCount() const override { return recycleRows; }
-    void clearMessageLists() override
-    {
-        ++clears;
-        recycleRows = 0;
-        inboxRows = 0;
-    }
-    void ShowInbox() override { ++inboxShown; }
+    void clearMessageLists() override { ++clears, recycleRows = 0, inboxRows = 0; }
+    void ShowInbox() override {}
     QWidget *dialogParent() override { return &window; }
+    ConnectionTestResult testConnection(const Global::ProfileSettingsRecord &settings) override
+    {
+        tested << settings;
+        return tester ? tester(settings) : ProfileHost::testConnection(settings);
+    }
 };
 
+// A private store, a box answerer and a host, with the shared state reset.
+struct Env {
+    testsupport::TempHome home;
+    testsupport::MessageBoxRecorder boxes;
+    FakeHost host;
+    Env()
+    {
+        Global::ProfileSettings = {};
+        Global::CurrentProfile.clear();
+        Global::PreviousProfile.clear();
+        Global::NewProfileFlag = 0;
+        Global::SettingsChanged = false;
+    }
+};
+
+inline const QString kMissing = QStringLiteral("<missing>");
 inline void writeValue(const QString &key, const QString &name, const QString &value)
 {
     modRegistry::WriteStoreValue(modRegistry::HKEY_CURRENT_USER, key, name, modRegistry::REG_SZ, value);
@@ -37,7 +60,12 @@ inline void writeValue(const QString &key, const QString &name, const QString &v
 
 inline QString readValue(const QString &key, const QString &name)
 {
-    return modRegistry::ReadStoreValue(modRegistry::HKEY_CURRENT_USER, key, name, QStringLiteral("<missing>"));
+    return modRegistry::ReadStoreValue(modRegistry::HKEY_CURRENT_USER, key, name, kMissing);
+}
+
+inline QString profileValue(const QString &profile, const QString &name)
+{
+    return readValue(kSettingKeyPrefix + profile, name);
 }
 
 // A stored profile whose host tells it apart: "pop.<name in lower case>".
@@ -46,19 +74,35 @@ inline void seedProfile(const QString &name)
     writeValue(kSettingKeyPrefix + name, QStringLiteral("EmailHost"), QStringLiteral("pop.") + name.toLower());
 }
 
-inline QString lastProfile()
+inline QString lastProfile() { return readValue(kTrelvikKey, QStringLiteral("LastProfile")); }
+
+inline QStringList storedProfiles()
 {
-    return readValue(kTrelvikKey, QStringLiteral("LastProfile"));
+    QStringList names;
+    for (int i = 0;; ++i) {
+        const QString name = modRegistry::EnumStoreKey(modRegistry::HKEY_CURRENT_USER, kSettingKeyPrefix, i);
+        if (name == QLatin1String("Not Found"))
+            return names;
+        names << name;
+    }
 }
 
-inline void resetGlobals()
+// The ten settings in their order, for comparing whole records.
+inline QStringList fields(const Global::ProfileSettingsRecord &s)
 {
-    Global::ProfileSettings = {};
-    Global::CurrentProfile.clear();
-    Global::PreviousProfile.clear();
-    Global::NewProfileFlag = 0;
-    Global::SettingsChanged = false;
+    return {s.EmailHost,    s.EmailPort,    s.EmailUserid,    s.EmailPassword, s.Autodial,
+            s.DialupNumber, s.DialupUserID, s.DialupPassword, s.EmailSecurity, s.TrustedCertificate};
 }
+
+// A missing child is a fault of the test's setup: stop at once.
+template <typename T = QWidget>
+T *child(const QObject *parent, const QString &name)
+{
+    T *found = parent->findChild<T *>(name);
+    return found ? found : (qFatal("no child %s", qPrintable(name)), nullptr);
+}
+
+inline void click(const QObject *parent, const QString &button) { child<QPushButton>(parent, button)->click(); }
 
 // The dialog of that type now shown over `parent`, if any.
 template <typename T>

@@ -1,15 +1,11 @@
 #include "ProfileTestHelpers.h"
-#include "Scramble.h"
-#include "TestSupport.h"
 #include "frmSetting.h"
 
 #include <QApplication>
 #include <QCheckBox>
-#include <QGroupBox>
+#include <QComboBox>
 #include <QLineEdit>
-#include <QPushButton>
 #include <QSignalSpy>
-#include <QTest>
 
 #include <memory>
 
@@ -19,31 +15,21 @@ using MessageBox::Result;
 
 namespace {
 
-const QString kHome = QStringLiteral("Home");
-const QString kSaveQuestion = QStringLiteral("Changes not saved.\r\nSave now?");
+const QString kHome = u"Home"_qs;
+const QString kSave = QStringLiteral("Changes not saved.\r\nSave now?");
+const QString kPortRange = u"POP Server Port must be a number from 1 to 65535"_qs;
 
-// Field values by object name; the check box by "chkAutodial" = "1".
+// Field values by object name: the check box checked by "1", the security
+// box by its text.
 using Fields = QMap<QString, QString>;
 
-Fields validFields()
+// A valid form with dial-up on, with some fields changed.
+Fields form(const Fields &changes = {})
 {
-    return {{QStringLiteral("txtEmailHost"), QStringLiteral("pop.example.org")},
-            {QStringLiteral("txtEmailPort"), QStringLiteral("110")},
-            {QStringLiteral("txtEmailUserId"), QStringLiteral("joe")},
-            {QStringLiteral("txtEmailPassword"), QStringLiteral("Secret")},
-            {QStringLiteral("txtDialupNumber"), QString()},
-            {QStringLiteral("txtDialupUserID"), QString()},
-            {QStringLiteral("txtDialupPassword"), QString()},
-            {QStringLiteral("chkAutodial"), QStringLiteral("0")}};
-}
-
-Fields dialupFields()
-{
-    Fields f = validFields();
-    f[QStringLiteral("chkAutodial")] = QStringLiteral("1");
-    f[QStringLiteral("txtDialupNumber")] = QStringLiteral("555-0100");
-    f[QStringLiteral("txtDialupUserID")] = QStringLiteral("dialer");
-    f[QStringLiteral("txtDialupPassword")] = QStringLiteral("dpw");
+    Fields f{{"txtEmailHost", "pop.example.org"}, {"txtEmailPort", "110"},    {"txtEmailUserId", "joe"},
+             {"txtEmailPassword", "Secret"},      {"chkAutodial", "1"},       {"txtDialupNumber", "555-0100"},
+             {"txtDialupUserID", "dialer"},       {"txtDialupPassword", "dpw"}};
+    f.insert(changes);
     return f;
 }
 
@@ -53,447 +39,375 @@ class TestSettingDialog : public QObject {
     Q_OBJECT
 private Q_SLOTS:
     void init();
-    void cleanup();
-
-    void layoutAndTexts();
-    void loadsCurrentProfile_data();
-    void loadsCurrentProfile();
-    void newProfileStartsBlank();
+    void cleanup() { m_dialog.reset(), m_env.reset(); }
     void warningsInOrder_data();
     void warningsInOrder();
-    void savesAllEight();
-    void dialupPasswordOfSpaces();
-    void focusRewrites();
-    void enterInAFieldRewritesIt();
-    void changeTracking_data();
-    void changeTracking();
-    void cancelYesSaves();
-    void cancelYesWithInvalidFieldAbandonsNewProfile();
-    void noCurrentProfile();
-    void fieldLimits();
+    void savedScrambled_data();
+    void savedScrambled();
+    void rewrittenOnLeavingAField();
+    void editAndLeave_data();
+    void editAndLeave();
+    void newProfileFailingToSave();
+    void noCurrentProfileAndFieldLimits();
+    void portFollowsSecurity_data();
+    void portFollowsSecurity();
+    void testConnection_data();
+    void testConnection();
+    void noClosingDuringTest();
 
 private:
-    frmSetting *open();
-    QLineEdit *field(const char *name) const { return m_dialog->findChild<QLineEdit *>(QLatin1String(name)); }
-    QCheckBox *check() const { return m_dialog->findChild<QCheckBox *>(QStringLiteral("chkAutodial")); }
+    void open();
+    QLineEdit *field(const QString &name) const { return child<QLineEdit>(m_dialog.get(), name); }
+    QComboBox *security() const { return child<QComboBox>(m_dialog.get(), "cboEmailSecurity"); }
     void fill(const Fields &fields);
-    void pressOK() { m_dialog->findChild<QPushButton *>(QStringLiteral("cmdOK"))->click(); }
-    void pressCancel() { m_dialog->findChild<QPushButton *>(QStringLiteral("cmdCancel"))->click(); }
-    void storeHome();
+    void press(const char *button) { click(m_dialog.get(), QLatin1String(button)); }
+    void expect(const QString &text, const QString &title, Icon icon, Result answer = Result::Ok)
+    {
+        m_env->boxes.expect(text, title, icon, answer);
+    }
 
-    std::unique_ptr<testsupport::TempHome> m_home;
-    std::unique_ptr<testsupport::MessageBoxRecorder> m_boxes;
-    std::unique_ptr<QWidget> m_owner;
+    std::unique_ptr<Env> m_env;
     std::unique_ptr<frmSetting> m_dialog;
 };
 
+// The current profile "Home", stored and loaded.
 void TestSettingDialog::init()
 {
-    m_home = std::make_unique<testsupport::TempHome>();
-    QVERIFY(m_home->isValid());
-    m_boxes = std::make_unique<testsupport::MessageBoxRecorder>();
-    m_owner = std::make_unique<QWidget>();
-    resetGlobals();
+    m_env = std::make_unique<Env>();
+    Global::CurrentProfile = kHome;
+    Global::ProfileSettings = {"pop.home", "110", "joe", "Secret", "0", "", "", "", "None", ""};
+    seedProfile(kHome);
 }
 
-void TestSettingDialog::cleanup()
+void TestSettingDialog::open()
 {
-    m_dialog.reset();
-    m_owner.reset();
-    m_boxes.reset();
-    m_home.reset();
-}
-
-frmSetting *TestSettingDialog::open()
-{
-    m_dialog = std::make_unique<frmSetting>(m_owner.get());
+    m_dialog = std::make_unique<frmSetting>(&m_env->host.window, &m_env->host);
     m_dialog->show();
-    return m_dialog.get();
 }
 
 void TestSettingDialog::fill(const Fields &fields)
 {
     for (auto it = fields.constBegin(); it != fields.constEnd(); ++it) {
         if (it.key() == QLatin1String("chkAutodial"))
-            check()->setChecked(it.value() == QLatin1String("1"));
+            child<QCheckBox>(m_dialog.get(), it.key())->setChecked(it.value() == QLatin1String("1"));
+        else if (it.key() == QLatin1String("cboEmailSecurity"))
+            security()->setCurrentText(it.value());
         else
-            m_dialog->findChild<QLineEdit *>(it.key())->setText(it.value());
+            field(it.key())->setText(it.value());
     }
-}
-
-// The profile "Home" as stored and loaded.
-void TestSettingDialog::storeHome()
-{
-    Global::CurrentProfile = kHome;
-    auto &s = Global::ProfileSettings;
-    s = {QStringLiteral("pop.home"), QStringLiteral("110"), QStringLiteral("joe"), QStringLiteral("Secret"),
-         QStringLiteral("0"), QString(), QString(), QString()};
-    writeValue(kSettingKeyPrefix + kHome, QStringLiteral("EmailHost"), s.EmailHost);
-}
-
-void TestSettingDialog::layoutAndTexts()
-{
-    storeHome();
-    open();
-    QCOMPARE(m_dialog->objectName(), QStringLiteral("frmSetting"));
-    QCOMPARE(m_dialog->windowTitle(), QStringLiteral("Profile Setting - Home"));
-    QCOMPARE(m_dialog->findChild<QGroupBox *>(QStringLiteral("Frame1"))->title(), QStringLiteral("Email Setting"));
-    QCOMPARE(m_dialog->findChild<QGroupBox *>(QStringLiteral("fraDialup"))->title(), QStringLiteral("Dialup Setting"));
-    QCOMPARE(check()->text(), QStringLiteral("Automatically Dial && Hangup Connection"));
-    QCOMPARE(field("txtEmailPassword")->echoMode(), QLineEdit::Password);
-    QCOMPARE(field("txtDialupPassword")->echoMode(), QLineEdit::Password);
-    auto *ok = m_dialog->findChild<QPushButton *>(QStringLiteral("cmdOK"));
-    QVERIFY(ok->isDefault());
-    QCOMPARE(ok->text(), QStringLiteral("OK"));
-
-    const QStringList order{QStringLiteral("txtEmailHost"),    QStringLiteral("txtEmailPort"),
-                            QStringLiteral("txtEmailUserId"),  QStringLiteral("txtEmailPassword"),
-                            QStringLiteral("chkAutodial"),     QStringLiteral("txtDialupNumber"),
-                            QStringLiteral("txtDialupUserID"), QStringLiteral("txtDialupPassword"),
-                            QStringLiteral("cmdOK"),           QStringLiteral("cmdCancel")};
-    QWidget *w = m_dialog->findChild<QWidget *>(order.first());
-    for (qsizetype i = 1; i < order.size(); ++i) {
-        w = w->nextInFocusChain();
-        while (w->focusPolicy() == Qt::NoFocus)
-            w = w->nextInFocusChain();
-        QCOMPARE(w->objectName(), order.at(i));
-        QVERIFY2(!w->accessibleName().isEmpty(), qPrintable(order.at(i)));
-    }
-}
-
-void TestSettingDialog::loadsCurrentProfile_data()
-{
-    QTest::addColumn<QString>("autodial");
-    QTest::addColumn<bool>("checked");
-    QTest::newRow("1 is checked") << "1" << true;
-    QTest::newRow("0 is unchecked") << "0" << false;
-    QTest::newRow("hand-edited 2 does not dial, so unchecked") << "2" << false;
-}
-
-void TestSettingDialog::loadsCurrentProfile()
-{
-    QFETCH(QString, autodial);
-    QFETCH(bool, checked);
-    Global::CurrentProfile = kHome;
-    Global::ProfileSettings = {QStringLiteral("pop.home"), QStringLiteral("995"), QStringLiteral("joe"),
-                               QStringLiteral("Secret"),   autodial,              QStringLiteral("555"),
-                               QStringLiteral("dialer"),   QStringLiteral("dpw")};
-    open();
-    QCOMPARE(field("txtEmailHost")->text(), QStringLiteral("pop.home"));
-    QCOMPARE(field("txtEmailPort")->text(), QStringLiteral("995"));
-    QCOMPARE(field("txtEmailUserId")->text(), QStringLiteral("joe"));
-    QCOMPARE(field("txtEmailPassword")->text(), QStringLiteral("Secret"));
-    QCOMPARE(check()->isChecked(), checked);
-    QCOMPARE(field("txtDialupNumber")->text(), QStringLiteral("555"));
-    QCOMPARE(field("txtDialupUserID")->text(), QStringLiteral("dialer"));
-    QCOMPARE(field("txtDialupPassword")->text(), QStringLiteral("dpw"));
-    // Filling the fields is not an edit.
-    QCOMPARE(Global::SettingsChanged, false);
-}
-
-void TestSettingDialog::newProfileStartsBlank()
-{
-    storeHome();
-    Global::CurrentProfile = QStringLiteral("Delta");
-    Global::NewProfileFlag = 1;
-    open();
-    QCOMPARE(m_dialog->windowTitle(), QStringLiteral("Profile Setting - Delta"));
-    QCOMPARE(field("txtEmailPort")->text(), QStringLiteral("110"));
-    for (const char *name : {"txtEmailHost", "txtEmailUserId", "txtEmailPassword", "txtDialupNumber",
-                             "txtDialupUserID", "txtDialupPassword"})
-        QVERIFY2(field(name)->text().isEmpty(), name);
-    QVERIFY(!check()->isChecked());
-    m_boxes->expect(QStringLiteral("POP Server cannot be empty"), QStringLiteral("Warning"), Icon::Exclamation);
-    pressOK();
-    VERIFY_BOXES(*m_boxes);
-    QVERIFY(m_dialog->isVisible());
-    QCOMPARE(Global::NewProfileFlag, 1);
 }
 
 void TestSettingDialog::warningsInOrder_data()
 {
+    // The email checks come first, whatever the dial-up fields hold.
     QTest::addColumn<Fields>("fields");
-    QTest::addColumn<QString>("warning");
     QTest::addColumn<QString>("focus");
-
-    const auto with = [](Fields f, const char *name, const QString &value) {
-        f[QLatin1String(name)] = value;
-        return f;
-    };
-    const Fields valid = validFields();
-    const Fields dial = dialupFields();
-    const QString portRange = QStringLiteral("POP Server Port must be a number from 1 to 65535");
-
-    Fields empty = dial;
-    for (auto it = empty.begin(); it != empty.end(); ++it)
-        it.value().clear();
-    empty[QStringLiteral("chkAutodial")] = QStringLiteral("1");
-    QTest::newRow("everything empty: the host first") << empty << "POP Server cannot be empty" << "txtEmailHost";
-    QTest::newRow("port empty") << with(with(valid, "txtEmailPort", ""), "txtEmailUserId", "")
-                                << "POP Server Port cannot be empty" << "txtEmailPort";
-    QTest::newRow("port of spaces") << with(with(valid, "txtEmailPort", "   "), "txtEmailUserId", "") << portRange
-                                    << "txtEmailPort";
-    QTest::newRow("port 0") << with(valid, "txtEmailPort", "0") << portRange << "txtEmailPort";
-    QTest::newRow("port 65536") << with(valid, "txtEmailPort", "65536") << portRange << "txtEmailPort";
-    QTest::newRow("port with letters") << with(valid, "txtEmailPort", "11O") << portRange << "txtEmailPort";
-    QTest::newRow("port with sign") << with(valid, "txtEmailPort", "+110") << portRange << "txtEmailPort";
-    QTest::newRow("port with space") << with(valid, "txtEmailPort", " 110") << portRange << "txtEmailPort";
-    QTest::newRow("port overflowing") << with(valid, "txtEmailPort", "99999999999999999999") << portRange
-                                      << "txtEmailPort";
-    QTest::newRow("user ID empty") << with(with(valid, "txtEmailUserId", ""), "txtEmailPassword", "")
-                                   << "Email User ID cannot be empty" << "txtEmailUserId";
-    QTest::newRow("password empty") << with(valid, "txtEmailPassword", "") << "Email Password cannot be empty"
-                                    << "txtEmailPassword";
-    QTest::newRow("autodial: number first")
-        << with(with(with(dial, "txtDialupNumber", ""), "txtDialupUserID", ""), "txtDialupPassword", "")
-        << "Dialup Number cannot be empty" << "txtDialupNumber";
-    QTest::newRow("autodial: number of spaces") << with(dial, "txtDialupNumber", "   ")
-                                                << "Dialup Number cannot be empty" << "txtDialupNumber";
-    QTest::newRow("autodial: user ID next")
-        << with(with(dial, "txtDialupUserID", ""), "txtDialupPassword", "") << "Dialup User ID cannot be empty"
-        << "txtDialupUserID";
-    QTest::newRow("autodial: user ID of spaces") << with(dial, "txtDialupUserID", "  ")
-                                                 << "Dialup User ID cannot be empty" << "txtDialupUserID";
-    QTest::newRow("autodial: password last") << with(dial, "txtDialupPassword", "")
-                                             << "Dialup Password cannot be empty" << "txtDialupPassword";
+    QTest::addColumn<QString>("warning");
+    Fields empty;
+    for (const QString &name : form().keys())
+        empty[name] = name == QLatin1String("chkAutodial") ? "1" : "";
+    QTest::newRow("everything empty: host") << empty << "txtEmailHost" << "POP Server cannot be empty";
+    QTest::newRow("port empty") << form({{"txtEmailPort", ""}, {"txtEmailUserId", ""}}) << "txtEmailPort"
+                                << "POP Server Port cannot be empty";
+    QTest::newRow("port of spaces") << form({{"txtEmailPort", "   "}}) << "txtEmailPort" << kPortRange;
+    QTest::newRow("port 0") << form({{"txtEmailPort", "0"}}) << "txtEmailPort" << kPortRange;
+    QTest::newRow("port 65536") << form({{"txtEmailPort", "65536"}}) << "txtEmailPort" << kPortRange;
+    QTest::newRow("port with sign") << form({{"txtEmailPort", "+110"}}) << "txtEmailPort" << kPortRange;
+    QTest::newRow("port overflowing") << form({{"txtEmailPort", "99999999999999999999"}}) << "txtEmailPort"
+                                      << kPortRange;
+    QTest::newRow("user ID") << form({{"txtEmailUserId", ""}, {"txtEmailPassword", ""}}) << "txtEmailUserId"
+                             << "Email User ID cannot be empty";
+    QTest::newRow("password") << form({{"txtEmailPassword", ""}, {"txtDialupNumber", ""}}) << "txtEmailPassword"
+                              << "Email Password cannot be empty";
+    QTest::newRow("dial-up number of spaces") << form({{"txtDialupNumber", "  "}, {"txtDialupUserID", ""}})
+                                              << "txtDialupNumber" << "Dialup Number cannot be empty";
+    QTest::newRow("dial-up user ID") << form({{"txtDialupUserID", " "}, {"txtDialupPassword", ""}})
+                                     << "txtDialupUserID" << "Dialup User ID cannot be empty";
+    QTest::newRow("dial-up password") << form({{"txtDialupPassword", ""}}) << "txtDialupPassword"
+                                      << "Dialup Password cannot be empty";
 }
 
 void TestSettingDialog::warningsInOrder()
 {
     QFETCH(Fields, fields);
-    QFETCH(QString, warning);
     QFETCH(QString, focus);
-    storeHome();
-    const QString before = readValue(kSettingKeyPrefix + kHome, QStringLiteral("EmailHost"));
+    QFETCH(QString, warning);
     open();
     fill(fields);
-    m_boxes->expect(warning, QStringLiteral("Warning"), Icon::Exclamation);
-    pressOK();
-    VERIFY_BOXES(*m_boxes);
+    expect(warning, "Warning", Icon::Exclamation);
+    press("cmdOK");
+    VERIFY_BOXES(m_env->boxes);
     QVERIFY(m_dialog->isVisible());
     QCOMPARE(m_dialog->focusWidget()->objectName(), focus);
-    QCOMPARE(readValue(kSettingKeyPrefix + kHome, QStringLiteral("EmailPort")), QStringLiteral("<missing>"));
-    QCOMPARE(readValue(kSettingKeyPrefix + kHome, QStringLiteral("EmailHost")), before);
+    QCOMPARE(profileValue(kHome, "EmailPort"), kMissing);
 }
 
-void TestSettingDialog::savesAllEight()
+void TestSettingDialog::savedScrambled_data()
 {
-    storeHome();
+    QTest::addColumn<QString>("dialupPassword");
+    QTest::addColumn<QString>("kept");
+    QTest::newRow("dial-up password") << "dpw" << "dpw";
+    // Not blank to the check, so it passes; trimmed when stored.
+    QTest::newRow("dial-up password of spaces is stored empty") << "    " << "";
+}
+
+void TestSettingDialog::savedScrambled()
+{
+    QFETCH(QString, dialupPassword);
+    QFETCH(QString, kept);
     open();
-    Fields f = dialupFields();
-    f[QStringLiteral("txtEmailPort")] = QStringLiteral("00995");
-    f[QStringLiteral("txtDialupNumber")] = QStringLiteral("  555-0100 ");
-    f[QStringLiteral("txtEmailPassword")] = QStringLiteral("Pässwörd 🔑");
-    fill(f);
-    pressOK();
-    VERIFY_BOXES(*m_boxes);
+    // STARTTLS, chosen after the port, moves it from 995 to 110.
+    fill(form({{"txtEmailPort", "995"}, {"txtDialupNumber", " 555-0100 "}, {"txtEmailPassword", "Pässwörd 🔑"},
+               {"txtDialupPassword", dialupPassword}}));
+    fill({{"cboEmailSecurity", "STARTTLS"}});
+    press("cmdOK");
+    VERIFY_BOXES(m_env->boxes);
     QVERIFY(!m_dialog->isVisible());
-    QCOMPARE(Global::SettingsChanged, false);
-
-    const QString key = kSettingKeyPrefix + kHome;
-    QCOMPARE(readValue(key, QStringLiteral("EmailHost")), QStringLiteral("pop.example.org"));
-    QCOMPARE(readValue(key, QStringLiteral("EmailPort")), QStringLiteral("00995"));
-    QCOMPARE(readValue(key, QStringLiteral("EmailUserid")), QStringLiteral("joe"));
-    QCOMPARE(readValue(key, QStringLiteral("Autodial")), QStringLiteral("1"));
-    QCOMPARE(readValue(key, QStringLiteral("DialupNumber")), QStringLiteral("555-0100"));
-    QCOMPARE(readValue(key, QStringLiteral("DialupUserID")), QStringLiteral("dialer"));
+    const QStringList expected{"pop.example.org", "110", "joe", "Pässwörd 🔑", "1", "555-0100", "dialer", kept,
+                               "STARTTLS", ""};
+    QCOMPARE(fields(Global::ProfileSettings), expected);
     // The passwords are stored scrambled, never as typed.
-    const QString email = readValue(key, QStringLiteral("EmailPassword"));
-    const QString dialup = readValue(key, QStringLiteral("DialupPassword"));
-    QCOMPARE(email.size(), 246);
-    QCOMPARE(modSecurity::UnscrambleText(email), QStringLiteral("Pässwörd 🔑"));
-    QCOMPARE(modSecurity::UnscrambleText(dialup), QStringLiteral("dpw"));
-    QCOMPARE(Global::ProfileSettings.DialupNumber, QStringLiteral("555-0100"));
-
+    QCOMPARE(profileValue(kHome, "EmailPassword").size(), 246);
+    QCOMPARE(profileValue(kHome, "DialupPassword").size(), kept.isEmpty() ? 0 : 246);
     Global::ProfileSettings = {};
     LoadProfile(kHome);
-    QCOMPARE(Global::ProfileSettings.EmailPassword, QStringLiteral("Pässwörd 🔑"));
-    QCOMPARE(Global::ProfileSettings.DialupPassword, QStringLiteral("dpw"));
-    QCOMPARE(Global::ProfileSettings.EmailUserid, QStringLiteral("joe"));
+    QCOMPARE(fields(Global::ProfileSettings), expected);
 }
 
-void TestSettingDialog::dialupPasswordOfSpaces()
+void TestSettingDialog::rewrittenOnLeavingAField()
 {
-    storeHome();
-    open();
-    Fields f = dialupFields();
-    f[QStringLiteral("txtDialupPassword")] = QStringLiteral("    ");
-    fill(f);
-    pressOK();
-    VERIFY_BOXES(*m_boxes);
-    QVERIFY(!m_dialog->isVisible());
-    QCOMPARE(readValue(kSettingKeyPrefix + kHome, QStringLiteral("DialupPassword")), QString());
-    QCOMPARE(Global::ProfileSettings.DialupPassword, QString());
-}
-
-void TestSettingDialog::focusRewrites()
-{
-    storeHome();
     open();
     QApplication::setActiveWindow(m_dialog.get());
     QVERIFY(QTest::qWaitForWindowActive(m_dialog.get()));
-
-    const struct {
-        const char *name;
-        QString typed;
-        QString shown;
-    } rows[] = {
-        {"txtEmailHost", QStringLiteral("  POP.Example.COM  "), QStringLiteral("pop.example.com")},
-        {"txtEmailUserId", QStringLiteral(" Joe.Bloggs "), QStringLiteral("joe.bloggs")},
-        {"txtEmailPassword", QStringLiteral("  PassWord  "), QStringLiteral("PassWord")},
-        {"txtEmailPort", QStringLiteral(" 110 "), QStringLiteral(" 110 ")},
-        {"txtDialupUserID", QStringLiteral(" Dialer "), QStringLiteral(" Dialer ")},
-    };
-    for (const auto &row : rows) {
-        QLineEdit *edit = field(row.name);
-        edit->setFocus();
-        QTRY_VERIFY(edit->hasFocus());
-        edit->setText(row.typed);
+    const QList<QStringList> rows{{"txtEmailHost", "  POP.Example.COM  ", "pop.example.com"},
+                                  {"txtEmailUserId", " Joe.Bloggs ", "joe.bloggs"},
+                                  {"txtEmailPassword", "  PassWord  ", "PassWord"},
+                                  {"txtEmailPort", " 110 ", " 110 "},
+                                  {"txtDialupUserID", " Dialer ", " Dialer "}};
+    for (const QStringList &row : rows) {
+        field(row[0])->setFocus();
+        QTRY_VERIFY(field(row[0])->hasFocus());
+        field(row[0])->setText(row[1]);
         field("txtDialupNumber")->setFocus();
-        QTRY_VERIFY(!edit->hasFocus());
-        QCOMPARE(edit->text(), row.shown);
+        QTRY_COMPARE(field(row[0])->text(), row[2]);
     }
-}
-
-void TestSettingDialog::enterInAFieldRewritesIt()
-{
-    storeHome();
-    open();
-    QApplication::setActiveWindow(m_dialog.get());
-    QVERIFY(QTest::qWaitForWindowActive(m_dialog.get()));
-    fill(validFields());
+    // Enter presses OK without leaving the field: it is rewritten all the same.
+    fill(form({{"txtEmailPassword", "   "}}));
     field("txtEmailPassword")->setFocus();
     QTRY_VERIFY(field("txtEmailPassword")->hasFocus());
-    field("txtEmailPassword")->setText(QStringLiteral("   "));
-    // Enter presses the default button without moving the focus.
-    m_boxes->expect(QStringLiteral("Email Password cannot be empty"), QStringLiteral("Warning"), Icon::Exclamation);
+    expect("Email Password cannot be empty", "Warning", Icon::Exclamation);
     QTest::keyClick(field("txtEmailPassword"), Qt::Key_Return);
-    VERIFY_BOXES(*m_boxes);
-    QVERIFY(m_dialog->isVisible());
-    QCOMPARE(readValue(kSettingKeyPrefix + kHome, QStringLiteral("EmailPassword")), QStringLiteral("<missing>"));
+    VERIFY_BOXES(m_env->boxes);
+    QCOMPARE(profileValue(kHome, "EmailPassword"), kMissing);
 }
 
-void TestSettingDialog::changeTracking_data()
+void TestSettingDialog::editAndLeave_data()
 {
+    // One field edited, then the dialog left by the close box (which goes
+    // the way of Cancel) answering the save question No or Yes, or by OK.
+    // The port and the check box are no tracked change; a trusted
+    // certificate goes when the server (host or security) changes.
     QTest::addColumn<QString>("edited");
+    QTest::addColumn<QString>("value");
+    QTest::addColumn<QString>("leave");
     QTest::addColumn<bool>("asked");
-    QTest::newRow("port alone is not tracked") << "txtEmailPort" << false;
-    QTest::newRow("check box alone is not tracked") << "chkAutodial" << false;
-    QTest::newRow("nothing edited") << "" << false;
-    QTest::newRow("host") << "txtEmailHost" << true;
-    QTest::newRow("user ID") << "txtEmailUserId" << true;
-    QTest::newRow("password") << "txtEmailPassword" << true;
-    QTest::newRow("phone number") << "txtDialupNumber" << true;
-    QTest::newRow("dial-up user ID") << "txtDialupUserID" << true;
-    QTest::newRow("dial-up password") << "txtDialupPassword" << true;
+    QTest::addColumn<bool>("trustKept");
+    QTest::newRow("port, close") << "txtEmailPort" << "9995" << "close" << false << true;
+    QTest::newRow("check box, close") << "chkAutodial" << "1" << "close" << false << true;
+    QTest::newRow("dial-up password, No") << "txtDialupPassword" << "x" << "No" << true << true;
+    QTest::newRow("security, No") << "cboEmailSecurity" << "STARTTLS" << "No" << true << true;
+    QTest::newRow("host, Yes saves") << "txtEmailHost" << "pop.elsewhere" << "Yes" << true << false;
+    QTest::newRow("host in capitals is the same server, OK") << "txtEmailHost" << "POP.HOME" << "OK" << true << true;
+    QTest::newRow("security, OK") << "cboEmailSecurity" << "STARTTLS" << "OK" << true << false;
+    QTest::newRow("port, OK") << "txtEmailPort" << "9995" << "OK" << false << true;
 }
 
-void TestSettingDialog::changeTracking()
+void TestSettingDialog::editAndLeave()
 {
     QFETCH(QString, edited);
+    QFETCH(QString, value);
+    QFETCH(QString, leave);
     QFETCH(bool, asked);
-    storeHome();
-    const auto settingsBefore = Global::ProfileSettings;
+    QFETCH(bool, trustKept);
+    const QString trusted(64, u'a');
+    SaveTrustedCertificate(kHome, trusted);
+    const QStringList before = fields(Global::ProfileSettings);
     open();
-    if (edited == QLatin1String("chkAutodial"))
-        check()->setChecked(true);
-    else if (!edited.isEmpty())
-        m_dialog->findChild<QLineEdit *>(edited)->setText(QStringLiteral("7"));
+    QCOMPARE(Global::SettingsChanged, false); // filling the fields is no edit
+    fill({{edited, value}});
     QCOMPARE(Global::SettingsChanged, asked);
-    if (asked)
-        m_boxes->expect(kSaveQuestion, QStringLiteral("Save Setting"), Icon::Question, Result::No);
-    // The window's close box goes the way of Cancel.
-    m_dialog->close();
-    VERIFY_BOXES(*m_boxes);
+    const bool saved = leave == QLatin1String("Yes") || leave == QLatin1String("OK");
+    if (leave == QLatin1String("OK")) {
+        press("cmdOK");
+    } else {
+        if (asked)
+            expect(kSave, "Save Setting", Icon::Question, saved ? Result::Yes : Result::No);
+        m_dialog->close();
+    }
+    VERIFY_BOXES(m_env->boxes);
     QVERIFY(!m_dialog->isVisible());
     QCOMPARE(Global::SettingsChanged, false);
-    QCOMPARE(readValue(kSettingKeyPrefix + kHome, QStringLiteral("EmailPort")), QStringLiteral("<missing>"));
-    QCOMPARE(Global::ProfileSettings.EmailHost, settingsBefore.EmailHost);
-    QCOMPARE(Global::ProfileSettings.EmailPort, settingsBefore.EmailPort);
-    QCOMPARE(Global::CurrentProfile, kHome);
+    QCOMPARE(profileValue(kHome, "EmailUserId"), saved ? u"joe"_qs : kMissing);
+    if (!saved)
+        QCOMPARE(fields(Global::ProfileSettings), before);
+    QCOMPARE(Global::ProfileSettings.TrustedCertificate, trustKept ? trusted : QString());
+    QCOMPARE(profileValue(kHome, "TrustedCertificate"), trustKept ? trusted : QString());
 }
 
-void TestSettingDialog::cancelYesSaves()
+void TestSettingDialog::newProfileFailingToSave()
 {
-    storeHome();
-    open();
-    field("txtEmailHost")->setText(QStringLiteral("pop.changed"));
-    m_boxes->expect(kSaveQuestion, QStringLiteral("Save Setting"), Icon::Question, Result::Yes);
-    pressCancel();
-    VERIFY_BOXES(*m_boxes);
-    QVERIFY(!m_dialog->isVisible());
-    QCOMPARE(readValue(kSettingKeyPrefix + kHome, QStringLiteral("EmailHost")), QStringLiteral("pop.changed"));
-    QCOMPARE(Global::ProfileSettings.EmailHost, QStringLiteral("pop.changed"));
-}
-
-void TestSettingDialog::cancelYesWithInvalidFieldAbandonsNewProfile()
-{
-    storeHome();
-    writeValue(kSettingKeyPrefix + kHome, QStringLiteral("EmailUserId"), QStringLiteral("joe"));
+    // Cancel's Yes with a field missing keeps the dialog open on that field,
+    // the edits intact; a second Cancel answered No abandons the new profile
+    // for the previous one.
     Global::PreviousProfile = kHome;
-    Global::CurrentProfile = QStringLiteral("Delta");
+    Global::CurrentProfile = u"Delta"_qs;
     Global::NewProfileFlag = 1;
-    Global::ProfileSettings.EmailHost = QStringLiteral("not from the store");
     open();
     QSignalSpy saved(m_dialog.get(), &frmSetting::newProfileSaved);
-    field("txtEmailHost")->setText(QStringLiteral("pop.delta"));
-    m_boxes->expect(kSaveQuestion, QStringLiteral("Save Setting"), Icon::Question, Result::Yes);
-    m_boxes->expect(QStringLiteral("Email User ID cannot be empty"), QStringLiteral("Warning"), Icon::Exclamation);
+    field("txtEmailHost")->setText("pop.delta");
+    expect(kSave, "Save Setting", Icon::Question, Result::Yes);
+    expect("Email User ID cannot be empty", "Warning", Icon::Exclamation);
     QTest::keyClick(m_dialog.get(), Qt::Key_Escape);
-    VERIFY_BOXES(*m_boxes);
+    VERIFY_BOXES(m_env->boxes);
+    QVERIFY(m_dialog->isVisible());
+    QCOMPARE(field("txtEmailHost")->text(), u"pop.delta"_qs);
+    QCOMPARE(Global::CurrentProfile, u"Delta"_qs);
+    expect(kSave, "Save Setting", Icon::Question, Result::No);
+    QTest::keyClick(m_dialog.get(), Qt::Key_Escape);
+    VERIFY_BOXES(m_env->boxes);
     QVERIFY(!m_dialog->isVisible());
     QCOMPARE(saved.count(), 0);
     QCOMPARE(Global::NewProfileFlag, 0);
     QCOMPARE(Global::CurrentProfile, kHome);
-    QCOMPARE(Global::ProfileSettings.EmailHost, QStringLiteral("pop.home"));
-    QCOMPARE(Global::ProfileSettings.EmailUserid, QStringLiteral("joe"));
-    QCOMPARE(modRegistry::EnumStoreKey(modRegistry::HKEY_CURRENT_USER, kSettingKeyPrefix, 1),
-             QStringLiteral("Not Found"));
+    QCOMPARE(Global::ProfileSettings.EmailHost, u"pop.home"_qs);
+    QCOMPARE(storedProfiles(), QStringList{kHome});
 }
 
-void TestSettingDialog::noCurrentProfile()
+void TestSettingDialog::noCurrentProfileAndFieldLimits()
 {
+    Global::CurrentProfile.clear();
     open();
-    QCOMPARE(m_dialog->windowTitle(), QStringLiteral("Profile Setting - "));
-    fill(validFields());
-    pressOK();
-    VERIFY_BOXES(*m_boxes);
-    QCOMPARE(readValue(QStringLiteral("Software\\Trelvik\\Setting"), QStringLiteral("EmailHost")),
-             QStringLiteral("pop.example.org"));
-    QCOMPARE(modRegistry::EnumStoreKey(modRegistry::HKEY_CURRENT_USER, kSettingKeyPrefix, 0),
-             QStringLiteral("Not Found"));
-    Global::ProfileSettings = {};
-    LoadProfile(QString());
-    QCOMPARE(Global::ProfileSettings.EmailHost, QStringLiteral("pop.example.org"));
-    QCOMPARE(Global::ProfileSettings.EmailPassword, QStringLiteral("Secret"));
-}
-
-void TestSettingDialog::fieldLimits()
-{
-    open();
+    QCOMPARE(m_dialog->windowTitle(), u"Profile Setting - "_qs);
+    fill(form());
     QCOMPARE(field("txtDialupNumber")->maxLength(), 128);
     QCOMPARE(field("txtDialupUserID")->maxLength(), 256);
     QCOMPARE(field("txtDialupPassword")->maxLength(), 256);
-
     // The email password takes at most 999 UTF-8 bytes, whatever the characters.
     QLineEdit *password = field("txtEmailPassword");
-    password->insert(QString(499, QChar(0xE4)));
-    QCOMPARE(password->text().size(), 499);
-    password->insert(QStringLiteral("ä"));
-    QCOMPARE(password->text().size(), 499);
-    password->insert(QStringLiteral("a"));
-    QCOMPARE(password->text().toUtf8().size(), 999);
-    password->insert(QStringLiteral("b"));
-    QCOMPARE(password->text().toUtf8().size(), 999);
-
-    fill(validFields());
-    password->setText(QString());
-    password->insert(QString(499, QChar(0xE4)) + QLatin1Char('a'));
-    pressOK();
-    VERIFY_BOXES(*m_boxes);
+    password->clear();
+    const QString longest = QString(499, QChar(0xE4)) + u'a';
+    for (const QString &typed : {QString(499, QChar(0xE4)), u"ä"_qs, u"a"_qs, u"b"_qs})
+        password->insert(typed);
+    QCOMPARE(password->text(), longest);
+    press("cmdOK");
+    VERIFY_BOXES(m_env->boxes);
+    // The values go into the "Setting" key itself, which lists no new profile.
+    QCOMPARE(readValue("Software\\Trelvik\\Setting", "EmailHost"), u"pop.example.org"_qs);
+    QCOMPARE(storedProfiles(), QStringList{kHome});
     Global::ProfileSettings = {};
     LoadProfile(QString());
-    QCOMPARE(Global::ProfileSettings.EmailPassword, QString(499, QChar(0xE4)) + QLatin1Char('a'));
+    QCOMPARE(Global::ProfileSettings.EmailPassword, longest);
+}
+
+void TestSettingDialog::portFollowsSecurity_data()
+{
+    QTest::addColumn<QString>("port");
+    QTest::addColumn<QString>("loaded");
+    QTest::addColumn<QString>("chosen");
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("110 to SSL/TLS is 995") << "110" << "None" << "SSL/TLS" << "995";
+    QTest::newRow("995 to STARTTLS is 110") << "995" << "SSL/TLS" << "STARTTLS" << "110";
+    QTest::newRow("110 to STARTTLS stays") << "110" << "None" << "STARTTLS" << "110";
+    QTest::newRow("1995 to None stays") << "1995" << "SSL/TLS" << "None" << "1995";
+    QTest::newRow("empty port stays empty") << "" << "None" << "SSL/TLS" << "";
+    // Loading shows what is stored: no switch until the user chooses.
+    QTest::newRow("stored SSL/TLS on 110 stays as loaded") << "110" << "SSL/TLS" << "SSL/TLS" << "110";
+}
+
+void TestSettingDialog::portFollowsSecurity()
+{
+    QFETCH(QString, port);
+    QFETCH(QString, loaded);
+    QFETCH(QString, chosen);
+    QFETCH(QString, shown);
+    Global::ProfileSettings.EmailPort = port;
+    Global::ProfileSettings.EmailSecurity = loaded;
+    open();
+    QCOMPARE(security()->currentText(), loaded);
+    security()->setCurrentText(chosen);
+    QCOMPARE(field("txtEmailPort")->text(), shown);
+    security()->setCurrentText(loaded); // and back again
+    QCOMPARE(field("txtEmailPort")->text(), port);
+}
+
+void TestSettingDialog::testConnection_data()
+{
+    QTest::addColumn<QString>("host");
+    QTest::addColumn<bool>("ok");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("shown");
+    const QString withheld = u"The test's report is not shown because it contains a password."_qs;
+    QTest::newRow("success on the same server, which keeps its trust")
+        << "pop.home" << true << "Logged in: 3 messages waiting." << "Logged in: 3 messages waiting.";
+    QTest::newRow("echoing the email password") << "pop.typed" << false << "-ERR PASS Typed-Secret" << withheld;
+    QTest::newRow("echoing the dial-up password") << "pop.typed" << true << "dialled dial-pw" << withheld;
+    QTest::newRow("no text on failure") << "pop.typed" << false << "" << "The connection test failed.";
+}
+
+void TestSettingDialog::testConnection()
+{
+    QFETCH(QString, host);
+    QFETCH(bool, ok);
+    QFETCH(QString, text);
+    QFETCH(QString, shown);
+    const QString trusted(64, u'b');
+    Global::ProfileSettings.TrustedCertificate = trusted;
+    open();
+    const bool sameServer = host == QLatin1String("pop.home");
+    const QString chosen = sameServer ? "None" : "STARTTLS";
+    fill(form({{"txtEmailHost", host}, {"txtEmailPassword", "Typed-Secret"}, {"txtDialupPassword", "dial-pw"},
+               {"cboEmailSecurity", chosen}}));
+    bool enabled = true, busy = false;
+    m_env->host.tester = [&](const Global::ProfileSettingsRecord &) {
+        enabled = m_dialog->isEnabled();
+        busy = QGuiApplication::overrideCursor() && QGuiApplication::overrideCursor()->shape() == Qt::WaitCursor;
+        return ConnectionTestResult{ok, text};
+    };
+    expect(shown, "Test Connection", ok ? Icon::Information : Icon::Critical);
+    press("cmdTestConnection");
+    VERIFY_BOXES(m_env->boxes);
+    QCOMPARE(m_env->host.tested.size(), 1);
+    QCOMPARE(fields(m_env->host.tested.first()),
+             (QStringList{host, "110", "joe", "Typed-Secret", "1", "555-0100", "dialer", "dial-pw",
+                          chosen, sameServer ? trusted : QString()}));
+    QVERIFY(!enabled && busy);
+    // Afterwards the dialog is usable again and nothing was saved.
+    QVERIFY(m_dialog->isEnabled() && m_dialog->isVisible() && !QGuiApplication::overrideCursor());
+    QCOMPARE(profileValue(kHome, "EmailHost"), u"pop.home"_qs);
+    QCOMPARE(Global::ProfileSettings.TrustedCertificate, trusted);
+}
+
+// The tester waits for the server inside the event loop; Esc or the close
+// box meanwhile must not close (and so delete) the dialog under it.
+void TestSettingDialog::noClosingDuringTest()
+{
+    open();
+    field("txtEmailHost")->setText("pop.changed");
+    bool visible = false;
+    m_env->host.tester = [&](const Global::ProfileSettingsRecord &) {
+        m_dialog->close();
+        QTest::keyClick(m_dialog.get(), Qt::Key_Escape);
+        visible = m_dialog->isVisible();
+        return ConnectionTestResult{false, u"Connection refused."_qs};
+    };
+    expect("Connection refused.", "Test Connection", Icon::Critical);
+    press("cmdTestConnection");
+    QVERIFY(visible && m_dialog->isVisible());
+    // Cancel still works afterwards, with its question.
+    expect(kSave, "Save Setting", Icon::Question, Result::No);
+    press("cmdCancel");
+    VERIFY_BOXES(m_env->boxes);
+    QVERIFY(!m_dialog->isVisible());
 }
 
 QTEST_MAIN(TestSettingDialog)

@@ -1,54 +1,29 @@
-#include "Global.h"
-#include "Profile.h"
+#include "ProfileTestHelpers.h"
 #include "Scramble.h"
-#include "SettingsStore.h"
-#include "TestSupport.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QTest>
 
+#include <memory>
 #include <sys/stat.h>
 
 using namespace modRegistry;
+using namespace profiletest;
 
 namespace {
 
-const QString kProfiles = QStringLiteral("Software\\Trelvik\\Setting\\");
-
-void write(const QString &key, const QString &name, const QString &value)
-{
-    WriteStoreValue(HKEY_CURRENT_USER, key, name, REG_SZ, value);
-}
-
-QString read(const QString &key, const QString &name, const QString &def = QStringLiteral("<default>"))
-{
-    return ReadStoreValue(HKEY_CURRENT_USER, key, name, def);
-}
-
-QStringList listProfiles()
-{
-    QStringList names;
-    for (int i = 0;; ++i) {
-        const QString name = EnumStoreKey(HKEY_CURRENT_USER, kProfiles, i);
-        if (name == QLatin1String("Not Found"))
-            return names;
-        names << name;
-    }
-}
+const QString kHome = kSettingKeyPrefix + "Home";
 
 int modeOf(const QString &path)
 {
     struct stat info {};
-    if (::stat(QFile::encodeName(path).constData(), &info) != 0)
-        return -1;
-    return int(info.st_mode & 0777);
+    return ::stat(QFile::encodeName(path).constData(), &info) == 0 ? int(info.st_mode & 0777) : -1;
 }
 
 QStringList damagedCopies()
 {
-    return QFileInfo(StoreFilePath()).dir().entryList({QStringLiteral("settings.json.damaged-*")}, QDir::Files);
+    return QFileInfo(StoreFilePath()).dir().entryList({"settings.json.damaged-*"}, QDir::Files);
 }
 
 } // namespace
@@ -56,180 +31,97 @@ QStringList damagedCopies()
 class TestSettingsStore : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    void init();
-    void cleanup();
-
-    void emptyStore();
-    void storeLivesInConfigHome();
-    void namesIgnoreCase();
-    void listingOrder();
-    void deleteTakesValuesAndSubkeys();
-    void deleteOfNothing();
-    void trailingSeparatorNamesTheKey();
-    void emptyTextIsNotTheDefault();
-    void longAndForeignTexts();
-    void fileAndFolderArePrivate();
+    void init() { m_env = std::make_unique<Env>(); }
+    void cleanup() { m_env.reset(); }
+    void defaultsAndTexts();
+    void namesIgnoreCaseAndListInOrder();
+    void deleteTakesValues();
+    void fileIsPrivate();
     void damagedFileMovedAside_data();
     void damagedFileMovedAside();
-    void loadProfileReadsAllEight();
+    void loadProfileUnscrambles();
+    void emailSecurityByPort_data();
+    void emailSecurityByPort();
+    void trustedCertificate();
 
 private:
-    testsupport::TempHome *m_home = nullptr;
+    std::unique_ptr<Env> m_env;
 };
 
-void TestSettingsStore::init()
+void TestSettingsStore::defaultsAndTexts()
 {
-    m_home = new testsupport::TempHome;
-    QVERIFY(m_home->isValid());
-}
-
-void TestSettingsStore::cleanup()
-{
-    delete m_home;
-    m_home = nullptr;
-}
-
-void TestSettingsStore::emptyStore()
-{
-    QCOMPARE(EnumStoreKey(HKEY_CURRENT_USER, kProfiles, 0), QStringLiteral("Not Found"));
-    QCOMPARE(ReadStoreValue(HKEY_CURRENT_USER, QStringLiteral("Software\\Trelvik"), QStringLiteral("LastProfile"), QString()),
-             QString());
+    const QStringList defaults{"", "110", "", "", "0", "", "", "", "None", ""};
     for (const QString &name : {QStringLiteral("Home"), QString()}) {
-        Global::ProfileSettings = {QStringLiteral("h"), QStringLiteral("1"), QStringLiteral("u"), QStringLiteral("p"),
-                                   QStringLiteral("1"), QStringLiteral("n"), QStringLiteral("d"), QStringLiteral("q")};
+        Global::ProfileSettings = {"h", "1", "u", "p", "1", "n", "d", "q", "STARTTLS", "ab"};
         LoadProfile(name);
-        const auto &s = Global::ProfileSettings;
-        QCOMPARE(s.EmailHost, QString());
-        QCOMPARE(s.EmailPort, QStringLiteral("110"));
-        QCOMPARE(s.EmailUserid, QString());
-        QCOMPARE(s.EmailPassword, QString());
-        QCOMPARE(s.Autodial, QStringLiteral("0"));
-        QCOMPARE(s.DialupNumber, QString());
-        QCOMPARE(s.DialupUserID, QString());
-        QCOMPARE(s.DialupPassword, QString());
+        QCOMPARE(fields(Global::ProfileSettings), defaults);
     }
-    // Reading never creates the file.
-    QVERIFY(!QFile::exists(StoreFilePath()));
+    QCOMPARE(EnumStoreKey(HKEY_CURRENT_USER, kSettingKeyPrefix, 0), QStringLiteral("Not Found"));
+    QVERIFY(!QFile::exists(StoreFilePath())); // reading never creates the file
+
+    // Long texts (a scrambled 999-byte password is 3003 digits) are not cut;
+    // "" is a value of its own, not the default.
+    for (const QString &text : {QString(5000, u'c'), u"Zürich, 東京 🏔 \" \\ \n end"_qs, QString("")}) {
+        writeValue(kHome, "EmailPort", text);
+        QCOMPARE(readValue(kHome, "EmailPort"), text);
+    }
+    LoadProfile("Home");
+    QCOMPARE(Global::ProfileSettings.EmailPort, QString(""));
 }
 
-void TestSettingsStore::storeLivesInConfigHome()
+void TestSettingsStore::namesIgnoreCaseAndListInOrder()
 {
-    QCOMPARE(StoreFilePath(), m_home->configHome() + QStringLiteral("/Trelvik/settings.json"));
-    write(QStringLiteral("Software\\Trelvik"), QStringLiteral("LastProfile"), QStringLiteral("Home"));
-    QVERIFY(QFile::exists(StoreFilePath()));
-}
-
-void TestSettingsStore::namesIgnoreCase()
-{
-    write(kProfiles + QStringLiteral("Home"), QStringLiteral("EmailUserId"), QStringLiteral("joe"));
-    QCOMPARE(read(kProfiles + QStringLiteral("Home"), QStringLiteral("EmailUserid")), QStringLiteral("joe"));
-    QCOMPARE(read(QStringLiteral("SOFTWARE\\trelvik\\setting\\HOME"), QStringLiteral("emailuserid")), QStringLiteral("joe"));
-
+    writeValue(kHome, "EmailUserId", "joe");
+    QCOMPARE(readValue(kHome, "EmailUserid"), u"joe"_qs);
     // A second spelling updates the same key and value; the first spelling stays.
-    write(QStringLiteral("software\\TRELVIK\\Setting\\hOME"), QStringLiteral("EMAILUSERID"), QStringLiteral("ann"));
-    QCOMPARE(read(kProfiles + QStringLiteral("Home"), QStringLiteral("EmailUserId")), QStringLiteral("ann"));
-    QCOMPARE(listProfiles(), QStringList{QStringLiteral("Home")});
+    writeValue(QStringLiteral("software\\TRELVIK\\Setting\\hOME"), "EMAILUSERID", "ann");
+    QCOMPARE(readValue("SOFTWARE\\trelvik\\setting\\HOME", "emailuserid"), u"ann"_qs);
     QFile file(StoreFilePath());
     QVERIFY(file.open(QIODevice::ReadOnly));
     const QByteArray content = file.readAll();
-    QVERIFY(content.contains("\"EmailUserId\""));
-    QVERIFY(!content.contains("EMAILUSERID"));
+    QVERIFY(content.contains("\"EmailUserId\"") && content.contains("\"Home\"") && !content.contains("EMAILUSERID"));
+
+    for (const char *name : {"work", "Archive", "Zeta", "beta"})
+        seedProfile(QLatin1String(name));
+    QCOMPARE(storedProfiles(), (QStringList{"Archive", "beta", "Home", "work", "Zeta"}));
+    QCOMPARE(EnumStoreKey(HKEY_CURRENT_USER, kSettingKeyPrefix, 5), u"Not Found"_qs);
+    QCOMPARE(EnumStoreKey(HKEY_CURRENT_USER, kSettingKeyPrefix, -1), u"Not Found"_qs);
 }
 
-void TestSettingsStore::listingOrder()
+void TestSettingsStore::deleteTakesValues()
 {
-    for (const char *name : {"work", "Archive", "home", "Zeta", "beta"})
-        write(kProfiles + QLatin1String(name), QStringLiteral("EmailHost"), QStringLiteral("x"));
-    const QStringList expected{QStringLiteral("Archive"), QStringLiteral("beta"), QStringLiteral("home"),
-                               QStringLiteral("work"), QStringLiteral("Zeta")};
-    QCOMPARE(listProfiles(), expected);
-    QCOMPARE(EnumStoreKey(HKEY_CURRENT_USER, kProfiles, 5), QStringLiteral("Not Found"));
-    QCOMPARE(EnumStoreKey(HKEY_CURRENT_USER, kProfiles, -1), QStringLiteral("Not Found"));
-    QCOMPARE(EnumStoreKey(HKEY_CURRENT_USER, kProfiles + QStringLiteral("work"), 0), QStringLiteral("Not Found"));
-    // The same order on every call.
-    QCOMPARE(listProfiles(), expected);
+    seedProfile("Home");
+    writeValue(kHome + QStringLiteral("\\Deeper"), "x", "y");
+    seedProfile("Work");
+    DeleteStoreKey(HKEY_CURRENT_USER, kSettingKeyPrefix + "HOME");
+    QCOMPARE(storedProfiles(), QStringList{"Work"});
+    QCOMPARE(readValue(kHome + QStringLiteral("\\Deeper"), "x"), kMissing);
+    // Written again, the key starts empty.
+    writeValue(kHome, "EmailPort", "995");
+    QCOMPARE(readValue(kHome, "EmailHost"), kMissing);
+    // Nothing, or the whole store, is never deleted.
+    for (const QString &path : {QStringLiteral("Nowhere\\At\\All"), QString(), QStringLiteral("\\")})
+        DeleteStoreKey(HKEY_CURRENT_USER, path);
+    QCOMPARE(storedProfiles(), (QStringList{"Home", "Work"}));
 }
 
-void TestSettingsStore::deleteTakesValuesAndSubkeys()
+void TestSettingsStore::fileIsPrivate()
 {
-    write(kProfiles + QStringLiteral("Home"), QStringLiteral("EmailHost"), QStringLiteral("pop.home"));
-    write(kProfiles + QStringLiteral("Home\\Deeper"), QStringLiteral("x"), QStringLiteral("y"));
-    write(kProfiles + QStringLiteral("Work"), QStringLiteral("EmailHost"), QStringLiteral("pop.work"));
-
-    DeleteStoreKey(HKEY_CURRENT_USER, kProfiles + QStringLiteral("HOME"));
-    QCOMPARE(listProfiles(), QStringList{QStringLiteral("Work")});
-    QCOMPARE(read(kProfiles + QStringLiteral("Home"), QStringLiteral("EmailHost")), QStringLiteral("<default>"));
-    QCOMPARE(read(kProfiles + QStringLiteral("Home\\Deeper"), QStringLiteral("x")), QStringLiteral("<default>"));
-    QCOMPARE(read(kProfiles + QStringLiteral("Work"), QStringLiteral("EmailHost")), QStringLiteral("pop.work"));
-
-    // A key written again after its deletion starts empty.
-    write(kProfiles + QStringLiteral("Home"), QStringLiteral("EmailPort"), QStringLiteral("995"));
-    QCOMPARE(read(kProfiles + QStringLiteral("Home"), QStringLiteral("EmailHost")), QStringLiteral("<default>"));
-}
-
-void TestSettingsStore::deleteOfNothing()
-{
-    write(kProfiles + QStringLiteral("Work"), QStringLiteral("EmailHost"), QStringLiteral("pop.work"));
-    DeleteStoreKey(HKEY_CURRENT_USER, kProfiles + QStringLiteral("Missing"));
-    DeleteStoreKey(HKEY_CURRENT_USER, QStringLiteral("Nowhere\\At\\All"));
-    // An empty path names the whole store, which is never deleted.
-    DeleteStoreKey(HKEY_CURRENT_USER, QString());
-    DeleteStoreKey(HKEY_CURRENT_USER, QStringLiteral("\\"));
-    QCOMPARE(listProfiles(), QStringList{QStringLiteral("Work")});
-}
-
-void TestSettingsStore::trailingSeparatorNamesTheKey()
-{
-    write(kProfiles, QStringLiteral("EmailHost"), QStringLiteral("pop.none"));
-    QCOMPARE(read(QStringLiteral("Software\\Trelvik\\Setting"), QStringLiteral("EmailHost")), QStringLiteral("pop.none"));
-    LoadProfile(QString());
-    QCOMPARE(Global::ProfileSettings.EmailHost, QStringLiteral("pop.none"));
-    // Values of the key itself are not profiles.
-    QCOMPARE(listProfiles(), QStringList());
-}
-
-void TestSettingsStore::emptyTextIsNotTheDefault()
-{
-    write(kProfiles + QStringLiteral("Home"), QStringLiteral("EmailPort"), QString());
-    QCOMPARE(read(kProfiles + QStringLiteral("Home"), QStringLiteral("EmailPort")), QString());
-    LoadProfile(QStringLiteral("Home"));
-    QCOMPARE(Global::ProfileSettings.EmailPort, QString());
-}
-
-void TestSettingsStore::longAndForeignTexts()
-{
-    // Texts longer than the old 2047-character buffer are kept: a scrambled
-    // password of 999 bytes is 3003 digits long.
-    const QString key = kProfiles + QStringLiteral("Home");
-    for (const QString &text : {QString(2047, QLatin1Char('a')), QString(2048, QLatin1Char('b')),
-                                QString(5000, QLatin1Char('c')), QStringLiteral("Zürich, Київ, 東京 🏔"),
-                                QStringLiteral("quote \" backslash \\ newline \n end")}) {
-        write(key, QStringLiteral("Note"), text);
-        QCOMPARE(read(key, QStringLiteral("Note")), text);
+    QCOMPARE(StoreFilePath(), m_env->home.configHome() + "/Trelvik/settings.json");
+    for (const char *name : {"Home", "Work"}) { // a rewrite keeps the mode
+        writeValue(kTrelvikKey, "LastProfile", QLatin1String(name));
+        QCOMPARE(modeOf(StoreFilePath()), 0600);
+        QCOMPARE(modeOf(QFileInfo(StoreFilePath()).path()), 0700);
     }
-}
-
-void TestSettingsStore::fileAndFolderArePrivate()
-{
-    write(QStringLiteral("Software\\Trelvik"), QStringLiteral("LastProfile"), QStringLiteral("Home"));
-    QCOMPARE(modeOf(StoreFilePath()), 0600);
-    QCOMPARE(modeOf(QFileInfo(StoreFilePath()).path()), 0700);
-    // A rewrite keeps the mode.
-    write(QStringLiteral("Software\\Trelvik"), QStringLiteral("LastProfile"), QStringLiteral("Work"));
-    QCOMPARE(modeOf(StoreFilePath()), 0600);
 }
 
 void TestSettingsStore::damagedFileMovedAside_data()
 {
     QTest::addColumn<QByteArray>("content");
     QTest::newRow("not json") << QByteArray("this is not { json");
-    QTest::newRow("truncated") << QByteArray("{\"keys\": {\"Software\": {\"keys\": {");
     QTest::newRow("empty file") << QByteArray();
-    QTest::newRow("array") << QByteArray("[1, 2, 3]");
     QTest::newRow("value not a text") << QByteArray("{\"values\": {\"LastProfile\": 5}}");
-    QTest::newRow("unknown member") << QByteArray("{\"colour\": {}}");
-    QTest::newRow("names equal but for case")
-        << QByteArray("{\"keys\": {\"Software\": {}, \"SOFTWARE\": {}}}");
+    QTest::newRow("names equal but for case") << QByteArray("{\"keys\": {\"Software\": {}, \"SOFTWARE\": {}}}");
     QTest::newRow("separator in a key name") << QByteArray("{\"keys\": {\"a\\\\b\": {}}}");
 }
 
@@ -237,57 +129,89 @@ void TestSettingsStore::damagedFileMovedAside()
 {
     QFETCH(QByteArray, content);
     QVERIFY(QDir().mkpath(QFileInfo(StoreFilePath()).path()));
-    {
-        QFile file(StoreFilePath());
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(content);
-    }
-    QCOMPARE(read(QStringLiteral("Software\\Trelvik"), QStringLiteral("LastProfile"), QString()), QString());
-
+    QFile file(StoreFilePath());
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(content) == content.size());
+    file.close();
+    QCOMPARE(lastProfile(), kMissing);
     const QStringList copies = damagedCopies();
     QCOMPARE(copies.size(), 1);
     QFile kept(QFileInfo(StoreFilePath()).dir().filePath(copies.first()));
     QVERIFY(kept.open(QIODevice::ReadOnly));
     QCOMPARE(kept.readAll(), content);
-
     // The store works again from empty.
-    write(QStringLiteral("Software\\Trelvik"), QStringLiteral("LastProfile"), QStringLiteral("Home"));
-    QCOMPARE(read(QStringLiteral("Software\\Trelvik"), QStringLiteral("LastProfile")), QStringLiteral("Home"));
+    writeValue(kTrelvikKey, "LastProfile", "Home");
+    QCOMPARE(lastProfile(), u"Home"_qs);
     QCOMPARE(damagedCopies().size(), 1);
 }
 
-void TestSettingsStore::loadProfileReadsAllEight()
+void TestSettingsStore::loadProfileUnscrambles()
 {
-    const QString key = kProfiles + QStringLiteral("Home");
-    QString email = QStringLiteral(" Geheimnis ");
-    QString dialup = QStringLiteral("wählen");
-    write(key, QStringLiteral("EmailHost"), QStringLiteral("pop.example.org"));
-    write(key, QStringLiteral("EmailPort"), QStringLiteral("995"));
-    write(key, QStringLiteral("EmailUserId"), QStringLiteral("joe"));
-    write(key, QStringLiteral("EmailPassword"), modSecurity::ScrambleText(email));
-    write(key, QStringLiteral("Autodial"), QStringLiteral("1"));
-    write(key, QStringLiteral("DialupNumber"), QStringLiteral("555-0100"));
-    write(key, QStringLiteral("DialupUserID"), QStringLiteral("dialer"));
-    write(key, QStringLiteral("DialupPassword"), modSecurity::ScrambleText(dialup));
-
-    QVERIFY(read(key, QStringLiteral("EmailPassword")) != QStringLiteral("Geheimnis"));
-    LoadProfile(QStringLiteral("home"));
-    const auto &s = Global::ProfileSettings;
-    QCOMPARE(s.EmailHost, QStringLiteral("pop.example.org"));
-    QCOMPARE(s.EmailPort, QStringLiteral("995"));
-    QCOMPARE(s.EmailUserid, QStringLiteral("joe"));
-    QCOMPARE(s.EmailPassword, QStringLiteral("Geheimnis"));
-    QCOMPARE(s.Autodial, QStringLiteral("1"));
-    QCOMPARE(s.DialupNumber, QStringLiteral("555-0100"));
-    QCOMPARE(s.DialupUserID, QStringLiteral("dialer"));
-    QCOMPARE(s.DialupPassword, QStringLiteral("wählen"));
-
+    QString email = " Geheimnis ";
+    QString dialup = "wählen";
+    const QStringList values{"pop.example.org", "995", "joe", modSecurity::ScrambleText(email), "1", "555-0100",
+                             "dialer", modSecurity::ScrambleText(dialup), "STARTTLS", "ab12"};
+    const QStringList names{"EmailHost",    "EmailPort",    "EmailUserId",    "EmailPassword", "Autodial",
+                            "DialupNumber", "DialupUserID", "DialupPassword", "EmailSecurity", "TrustedCertificate"};
+    for (int i = 0; i < names.size(); ++i)
+        writeValue(kHome, names.at(i), values.at(i));
+    LoadProfile("home");
+    QStringList loaded = values;
+    loaded[3] = "Geheimnis";
+    loaded[7] = dialup;
+    QCOMPARE(fields(Global::ProfileSettings), loaded);
     // A hand-edited password reads as empty; the rest of the profile loads.
-    write(key, QStringLiteral("EmailPassword"), QStringLiteral("not a stored form"));
-    LoadProfile(QStringLiteral("Home"));
-    QCOMPARE(Global::ProfileSettings.EmailPassword, QString());
-    QCOMPARE(Global::ProfileSettings.EmailHost, QStringLiteral("pop.example.org"));
+    writeValue(kHome, "EmailPassword", "Geheimnis");
+    LoadProfile("Home");
+    loaded[3].clear();
+    QCOMPARE(fields(Global::ProfileSettings), loaded);
 }
 
-QTEST_GUILESS_MAIN(TestSettingsStore)
+void TestSettingsStore::emailSecurityByPort_data()
+{
+    // A null text means the value is not stored.
+    QTest::addColumn<QString>("port");
+    QTest::addColumn<QString>("stored");
+    QTest::addColumn<QString>("loaded");
+    QTest::newRow("old profile on 110") << "110" << QString() << "None";
+    QTest::newRow("old profile on 995") << "995" << QString() << "SSL/TLS";
+    QTest::newRow("old profile on 9950") << "9950" << QString() << "None";
+    QTest::newRow("stored STARTTLS on 995") << "995" << "STARTTLS" << "STARTTLS";
+    QTest::newRow("hand-edited spelling") << "110" << " starttls " << "STARTTLS";
+    QTest::newRow("unknown value on 995") << "995" << "TLS 1.3" << "SSL/TLS";
+}
+
+void TestSettingsStore::emailSecurityByPort()
+{
+    QFETCH(QString, port);
+    QFETCH(QString, stored);
+    QFETCH(QString, loaded);
+    writeValue(kHome, "EmailPort", port);
+    if (!stored.isNull())
+        writeValue(kHome, "EmailSecurity", stored);
+    LoadProfile("Home");
+    QCOMPARE(Global::ProfileSettings.EmailSecurity, loaded);
+    // Loading writes nothing back.
+    QCOMPARE(readValue(kHome, "EmailSecurity"), stored.isNull() ? kMissing : stored);
+}
+
+void TestSettingsStore::trustedCertificate()
+{
+    // Any spelling is stored alike; the profile in memory follows only when
+    // it is the one saved to (letter case aside).
+    const QString hex = "9fac0343d02d942201b5ce2f47e01ca71a95ce725e8847d98dc07667bee10896";
+    QString colons;
+    for (int i = 0; i < hex.size(); i += 2)
+        colons += (i ? ":" : QString()) + hex.mid(i, 2).toUpper();
+    Global::CurrentProfile = "Work";
+    SaveTrustedCertificate("Home", colons);
+    QCOMPARE(readValue(kHome, "TrustedCertificate"), hex);
+    QCOMPARE(Global::ProfileSettings.TrustedCertificate, QString());
+    Global::CurrentProfile = "HOME";
+    SaveTrustedCertificate("Home", QString()); // withdrawn
+    QCOMPARE(readValue(kHome, "TrustedCertificate"), QString());
+    SaveTrustedCertificate("Home", hex);
+    QCOMPARE(Global::ProfileSettings.TrustedCertificate, hex);
+}
+
+QTEST_MAIN(TestSettingsStore)
 #include "tst_settingsstore.moc"

@@ -1,250 +1,276 @@
+#define SQLITE_HAS_CODEC 1
 #include "RuleCollation.h"
+#include "RuleConnection.h"
 #include "RuleDatabase.h"
-#include "RuleTestFiles.h"
 #include "TestSupport.h"
 
+#include <QDir>
 #include <QFile>
+#include <QTemporaryDir>
 #include <QTest>
 #include <algorithm>
+#include <optional>
+#include <sqlite3.h>
+#include <sys/stat.h>
 
 using namespace Qt::StringLiterals;
 
+namespace {
+const QString kFilter = u"tbfilter"_s;
+const QString kExempted = u"tbexempted"_s;
+const QStringList kRules{u"joe@x.de"_s, u"ÄRGER@x.de"_s, u"o'neil@x.ie"_s, u"*@spam.example"_s};
+
+QStringList sorted(QStringList list)
+{
+    list.sort();
+    return list;
+}
+
+QByteArray contents(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(none)");
+}
+
+bool writeContents(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+int mode(const QString &path)
+{
+    struct stat st {};
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? int(st.st_mode & 07777) : -1;
+}
+
+// A database as the program makes it, written to `path`.
+bool writeProgramDatabase(const QString &path, const QStringList &filter, const QStringList &exempted = {})
+{
+    QTemporaryDir dir;
+    RuleDatabase db(dir.path());
+    const bool ok = db.OpenRuleDatabase() && db.InsertRules(kFilter, filter) && db.InsertRules(kExempted, exempted);
+    db.CloseRuleDatabase();
+    return ok && QFile::copy(db.databasePath(), path);
+}
+
+// A database of the right shape keyed with another password.
+bool writeForeignDatabase(const QString &path)
+{
+    sqlite3 *db = nullptr;
+    const bool ok = sqlite3_open(QFile::encodeName(path).constData(), &db) == SQLITE_OK
+                    && sqlite3_key(db, "not the password", 16) == SQLITE_OK
+                    && sqlite3_exec(db, "create table tbfilter (email text); create table tbexempted (email text);",
+                                    nullptr, nullptr, nullptr) == SQLITE_OK;
+    sqlite3_close(db);
+    return ok;
+}
+
+// The rules of a file, read from a copy so that looking changes nothing.
+QStringList readRules(const QString &path, const QString &table)
+{
+    QTemporaryDir dir;
+    RuleDatabase db(dir.path());
+    if (!QFile::copy(path, db.databasePath()) || !db.OpenRuleDatabase())
+        return {u"unreadable"_s};
+    return sorted(db.FillRules(table).value_or(QStringList{u"query failed"_s}));
+}
+} // namespace
+
 class TestRuleDatabase : public QObject {
     Q_OBJECT
-private Q_SLOTS:
-    void init();
-    void cleanup();
-
-    void lookup_data();
-    void lookup();
-    void deleteRemovesEveryCaseVariant_data();
-    void deleteRemovesEveryCaseVariant();
-    void emptyValueIsNull();
-    void valuesStoredAsTyped();
-    void unknownTableRefused_data();
-    void unknownTableRefused();
-    void lookupOnClosedDatabaseThrows();
-    void firstOpenCreatesPrivateKeyedFile();
-    void rulesSurviveReopen();
-    void collationIsConsistentOrder();
-
-private:
-    std::unique_ptr<testsupport::TempHome> m_home;
-    std::unique_ptr<RuleDatabase> m_db;
-};
-
-void TestRuleDatabase::init()
-{
-    m_home = std::make_unique<testsupport::TempHome>();
-    QVERIFY(m_home->isValid());
-    m_db = std::make_unique<RuleDatabase>();
-    QString error;
-    QVERIFY2(m_db->OpenRuleDatabase(&error), qPrintable(error));
-}
-
-void TestRuleDatabase::cleanup()
-{
-    m_db.reset();
-    m_home.reset();
-}
-
-void TestRuleDatabase::lookup_data()
-{
-    QTest::addColumn<QString>("stored");
-    QTest::addColumn<QString>("probe");
-    QTest::addColumn<bool>("found");
-
-    QTest::newRow("same text") << u"joe@example.com"_s << u"joe@example.com"_s << true;
-    QTest::newRow("ASCII case") << u"Joe@Example.COM"_s << u"joe@example.com"_s << true;
-    QTest::newRow("German umlaut") << u"ÄRGER@x.de"_s << u"ärger@x.de"_s << true;
-    QTest::newRow("Greek") << u"ΑΘΗΝΑ@x.gr"_s << u"αθηνα@X.GR"_s << true;
-    QTest::newRow("Cyrillic") << u"ПРИВЕТ@x.ru"_s << u"привет@x.ru"_s << true;
-    QTest::newRow("mixed scripts after ASCII") << u"mail-ΣΟΦΙΑ@x"_s << u"MAIL-σοφια@x"_s << true;
-    QTest::newRow("Kelvin sign folds to k") << u"\u212Aarl@x.de"_s << u"karl@x.de"_s << true;
-    QTest::newRow("apostrophe") << u"o'neil@x.ie"_s << u"O'NEIL@x.ie"_s << true;
-    QTest::newRow("accent is not case") << u"e@x.de"_s << u"é@x.de"_s << false;
-    QTest::newRow("different letter") << u"ann@x.de"_s << u"anne@x.de"_s << false;
-    QTest::newRow("longer probe") << u"joe@x.de"_s << u"joe@x.de.evil"_s << false;
-    QTest::newRow("domain rule is not a pattern") << u"*@x.de"_s << u"joe@x.de"_s << false;
-    QTest::newRow("display name is part of the value") << u"Joe <joe@x.de>"_s << u"joe@x.de"_s << false;
-    QTest::newRow("SQL in the probe") << u"a@x.de"_s << u"x' or '1'='1"_s << false;
-    QTest::newRow("wildcard in the probe") << u"a@x.de"_s << u"%"_s << false;
-    QTest::newRow("empty probe") << u"a@x.de"_s << QString() << false;
-}
-
-void TestRuleDatabase::lookup()
-{
-    QFETCH(QString, stored);
-    QFETCH(QString, probe);
-    QFETCH(bool, found);
-    QVERIFY(m_db->InsertRule(u"tbfilter"_s, stored));
-    QCOMPARE(m_db->IsInList(probe, u"tbfilter"_s), found);
-    QVERIFY(m_db->IsInList(stored, u"tbfilter"_s));
-    // The two lists are apart.
-    QVERIFY(!m_db->IsInList(stored, u"tbexempted"_s));
-}
-
-void TestRuleDatabase::deleteRemovesEveryCaseVariant_data()
-{
-    QTest::addColumn<QStringList>("stored");
-    QTest::addColumn<QString>("deleted");
-    QTest::addColumn<QStringList>("left");
-
-    QTest::newRow("ASCII") << QStringList{u"Joe@X.de"_s, u"joe@x.de"_s, u"JOE@X.DE"_s, u"ann@x.de"_s}
-                           << u"jOe@x.De"_s << QStringList{u"ann@x.de"_s};
-    QTest::newRow("German") << QStringList{u"ÄRGER@x.de"_s, u"ärger@x.de"_s, u"arger@x.de"_s}
-                            << u"Ärger@X.DE"_s << QStringList{u"arger@x.de"_s};
-    QTest::newRow("Cyrillic and Greek") << QStringList{u"ЖУК@x.ru"_s, u"жук@x.ru"_s, u"ΩΜΕΓΑ@x.gr"_s}
-                                        << u"Жук@x.ru"_s << QStringList{u"ΩΜΕΓΑ@x.gr"_s};
-    QTest::newRow("nothing stored matches") << QStringList{u"ann@x.de"_s} << u"bob@x.de"_s
-                                            << QStringList{u"ann@x.de"_s};
-    QTest::newRow("apostrophe") << QStringList{u"o'neil@x.ie"_s, u"oneil@x.ie"_s} << u"O'Neil@x.ie"_s
-                                << QStringList{u"oneil@x.ie"_s};
-}
-
-void TestRuleDatabase::deleteRemovesEveryCaseVariant()
-{
-    QFETCH(QStringList, stored);
-    QFETCH(QString, deleted);
-    QFETCH(QStringList, left);
-    for (const QString &value : stored) {
-        QVERIFY(m_db->InsertRule(u"tbexempted"_s, value));
-        QVERIFY(m_db->InsertRule(u"tbfilter"_s, value));
-    }
-    QVERIFY(m_db->DeleteRule(u"tbexempted"_s, deleted));
-    QStringList rules = m_db->FillRules(u"tbexempted"_s).value_or(QStringList{u"query failed"_s});
-    rules.sort();
-    left.sort();
-    QCOMPARE(rules, left);
-    QVERIFY(!m_db->IsInList(deleted, u"tbexempted"_s));
-    // The other table is untouched.
-    QCOMPARE(m_db->FillRules(u"tbfilter"_s).value_or(QStringList()).size(), stored.size());
-}
-
-void TestRuleDatabase::emptyValueIsNull()
-{
-    QVERIFY(m_db->InsertRule(u"tbfilter"_s, u"a@x.de"_s));
-    QVERIFY(m_db->InsertRule(u"tbfilter"_s, QString()));
-    QVERIFY(m_db->InsertRule(u"tbfilter"_s, u""_s));
-
-    QVERIFY(!m_db->IsInList(QString(), u"tbfilter"_s));
-    QVERIFY(!m_db->IsInList(u""_s, u"tbfilter"_s));
-
-    const std::optional<QStringList> rules = m_db->FillRules(u"tbfilter"_s);
-    QVERIFY(rules.has_value());
-    QCOMPARE(rules->size(), 3);
-    QCOMPARE(std::count_if(rules->cbegin(), rules->cend(), [](const QString &v) { return v.isNull(); }), 2);
-
-    // Deleting the empty value takes the NULL rows and nothing else.
-    QVERIFY(m_db->DeleteRule(u"tbfilter"_s, QString()));
-    QCOMPARE(m_db->FillRules(u"tbfilter"_s), std::optional<QStringList>(QStringList{u"a@x.de"_s}));
-}
-
-void TestRuleDatabase::valuesStoredAsTyped()
-{
-    const QStringList values{u"O'Neil@x.ie"_s, u"it''s@x"_s, u"semi;colon drop table tbfilter"_s,
-                             u"  inner  spaces  "_s, u"bare"_s, u"*@"_s, u"ÄRGER@x.de"_s};
-    for (const QString &value : values)
-        QVERIFY(m_db->InsertRule(u"tbfilter"_s, value));
-    QStringList rules = m_db->FillRules(u"tbfilter"_s).value_or(QStringList());
-    QStringList expected = values;
-    rules.sort();
-    expected.sort();
-    QCOMPARE(rules, expected);
-}
-
-void TestRuleDatabase::unknownTableRefused_data()
-{
-    QTest::addColumn<QString>("table");
-    QTest::newRow("other table") << u"sqlite_master"_s;
-    QTest::newRow("SQL after the name") << u"tbfilter where 1=1 --"_s;
-    QTest::newRow("empty") << QString();
-}
-
-void TestRuleDatabase::unknownTableRefused()
-{
-    QFETCH(QString, table);
-    QVERIFY_THROWS_EXCEPTION(RuleDatabaseError, m_db->IsInList(u"a@x.de"_s, table));
-    QVERIFY(!m_db->InsertRule(table, u"a@x.de"_s));
-    QVERIFY(!m_db->DeleteRule(table, u"a@x.de"_s));
-    QVERIFY(!m_db->FillRules(table).has_value());
-    QCOMPARE(m_db->FillRules(u"tbfilter"_s), std::optional<QStringList>(QStringList()));
-}
-
-void TestRuleDatabase::lookupOnClosedDatabaseThrows()
-{
-    m_db->CloseRuleDatabase();
-    QVERIFY(!m_db->isOpen());
-    QVERIFY_THROWS_EXCEPTION(RuleDatabaseError, m_db->IsInList(u"a@x.de"_s, u"tbfilter"_s));
-    QVERIFY(!m_db->InsertRule(u"tbfilter"_s, u"a@x.de"_s));
-    QVERIFY(!m_db->FillRules(u"tbfilter"_s).has_value());
-}
-
-void TestRuleDatabase::firstOpenCreatesPrivateKeyedFile()
-{
-    QCOMPARE(m_db->folder(), m_home->appDataFolder());
-    QCOMPARE(ruletest::mode(m_home->appDataFolder()), 0700);
-    QCOMPARE(ruletest::mode(m_db->databasePath()), 0600);
-    QVERIFY(!QFile::exists(m_db->backupPath()));
-    QCOMPARE(m_db->FillRules(u"tbfilter"_s), std::optional<QStringList>(QStringList()));
-    QCOMPARE(m_db->FillRules(u"tbexempted"_s), std::optional<QStringList>(QStringList()));
-    QVERIFY(m_db->InsertRule(u"tbfilter"_s, u"secret@x.de"_s));
-    m_db->CloseRuleDatabase();
-    // Encrypted: neither the plain header nor the stored text shows.
-    const QByteArray bytes = ruletest::contents(m_db->databasePath());
-    QVERIFY(!bytes.isEmpty());
-    QVERIFY(!bytes.startsWith("SQLite format 3"));
-    QVERIFY(!bytes.contains("secret@x.de"));
-}
-
-void TestRuleDatabase::rulesSurviveReopen()
-{
-    QVERIFY(m_db->InsertRule(u"tbfilter"_s, u"Joe@X.de"_s));
-    QVERIFY(m_db->InsertRule(u"tbexempted"_s, u"ann@x.de"_s));
-    m_db->CloseRuleDatabase();
-    RuleDatabase again;
-    QVERIFY(again.OpenRuleDatabase());
-    QVERIFY(again.IsInList(u"joe@x.de"_s, u"tbfilter"_s));
-    QVERIFY(again.IsInList(u"ANN@x.de"_s, u"tbexempted"_s));
-}
-
-// The index relies on the collation being one consistent total order that
-// puts case variants together, whatever bytes a text holds.
-void TestRuleDatabase::collationIsConsistentOrder()
-{
-    QList<QByteArray> samples;
-    for (const QString &text : {u""_s, u"a"_s, u"A"_s, u"ab"_s, u"aB@x"_s, u"k"_s, u"\u212A"_s, u"K1"_s,
-                                u"ärger"_s, u"ÄRGER"_s, u"arger"_s, u"zz"_s, u"Ω"_s, u"ω"_s, u"a\u00E9"_s,
-                                u"aé!"_s, u"a~"_s, u"a\U0001F600"_s, u"a\uFFFD"_s, u"[x]"_s, u"_u"_s,
-                                u"^c"_s, u"Zeta"_s, u"жук"_s, u"ЖУК"_s, u"ΣΑΣ"_s, u"σας"_s})
-        samples.append(text.toUtf8());
-    // Bytes no encoder makes: a cut sequence, a stray continuation byte.
-    samples.append(QByteArray("a\xC3"));
-    samples.append(QByteArray("a\x80" "b"));
-    samples.append(QByteArray("\xFF"));
-
-    const auto cmp = [](const QByteArray &a, const QByteArray &b) {
-        const int r = RuleCollation::compareUtf8(a.constData(), int(a.size()), b.constData(), int(b.size()));
-        return (r > 0) - (r < 0);
+    struct Fixture {
+        testsupport::TempHome home;
+        testsupport::MessageBoxRecorder boxes;
+        RuleDatabase db;   // in the private home
     };
-    for (const QByteArray &a : samples) {
-        QCOMPARE(cmp(a, a), 0);
-        for (const QByteArray &b : samples) {
-            QCOMPARE(cmp(a, b), -cmp(b, a));
-            for (const QByteArray &c : samples) {
-                if (cmp(a, b) <= 0 && cmp(b, c) <= 0)
-                    QVERIFY2(cmp(a, c) <= 0, (a + " " + b + " " + c).constData());
-            }
-        }
+    std::optional<Fixture> m_f;
+
+    QString folder() const { return m_f->home.appDataFolder(); }
+    QString path(const QString &name) const { return folder() + u'/' + name; }
+    QStringList files() const { return QDir(folder()).entryList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot); }
+
+private Q_SLOTS:
+    void init() { m_f.emplace(); }
+    void cleanup() { m_f.reset(); }
+
+    void lookup_data()
+    {
+        QTest::addColumn<QString>("stored");
+        QTest::addColumn<QString>("probe");
+        QTest::addColumn<bool>("found");
+        QTest::newRow("ASCII case") << u"Joe@Example.COM"_s << u"joe@example.com"_s << true;
+        QTest::newRow("German umlaut") << u"ÄRGER@x.de"_s << u"ärger@x.de"_s << true;
+        QTest::newRow("Kelvin sign folds to k") << u"\u212Aarl@x.de"_s << u"karl@x.de"_s << true;
+        QTest::newRow("apostrophe") << u"o'neil@x.ie"_s << u"O'NEIL@x.ie"_s << true;
+        QTest::newRow("accent is not case") << u"e@x.de"_s << u"é@x.de"_s << false;
+        QTest::newRow("longer probe") << u"joe@x.de"_s << u"joe@x.de.evil"_s << false;
+        QTest::newRow("domain rule is not a pattern") << u"*@x.de"_s << u"joe@x.de"_s << false;
+        QTest::newRow("SQL in the probe") << u"a@x.de"_s << u"x' or '1'='1"_s << false;
     }
-    const auto same = [](const QString &a, const QString &b) { return RuleCollation::sameRule(a, b); };
-    QVERIFY(same(u"ÄRGER@x.de"_s, u"ärger@X.DE"_s));
-    QVERIFY(same(u"ΣΑΣ"_s, u"σας"_s));   // final sigma is a small sigma
-    QVERIFY(same(u"\u212A"_s, u"k"_s));
-    QVERIFY(!same(u"a"_s, u"ab"_s));
-    QVERIFY(!same(u"arger"_s, u"ärger"_s));
-    QVERIFY(same(QString(), u""_s));
-}
+    void lookup()
+    {
+        QFETCH(QString, stored);
+        QFETCH(QString, probe);
+        QFETCH(bool, found);
+        QVERIFY(m_f->db.OpenRuleDatabase());
+        QVERIFY(m_f->db.InsertRule(kFilter, stored));
+        QCOMPARE(m_f->db.IsInList(probe, kFilter), found);
+        QVERIFY(m_f->db.IsInList(stored, kFilter));
+        QVERIFY(!m_f->db.IsInList(stored, kExempted));
+    }
+
+    void deleteAndEmptyValue()
+    {
+        QVERIFY(m_f->db.OpenRuleDatabase());
+        const QStringList stored{u"ÄRGER@x.de"_s, u"ärger@x.de"_s, u"arger@x.de"_s, u"O'Neil@x.ie"_s, u"ЖУК@x.ru"_s};
+        QVERIFY(m_f->db.InsertRules(kFilter, stored) && m_f->db.InsertRules(kExempted, stored + QStringList{QString(), u""_s}));
+        QVERIFY(!m_f->db.IsInList(u""_s, kExempted));   // an empty value is stored as NULL and never found
+        QStringList rules = m_f->db.FillRules(kExempted).value_or(QStringList());
+        QCOMPARE(std::count_if(rules.cbegin(), rules.cend(), [](const QString &v) { return v.isNull(); }), 2);
+        // Every case variant goes; the empty value takes the NULL rows.
+        for (const QString &deleted : {u"Ärger@X.DE"_s, u"o'neil@X.IE"_s, u"жук@x.ru"_s, u""_s})
+            QVERIFY(m_f->db.DeleteRule(kExempted, deleted));
+        QCOMPARE(m_f->db.FillRules(kExempted), std::optional<QStringList>(QStringList{u"arger@x.de"_s}));
+        QCOMPARE(m_f->db.FillRules(kFilter).value_or(QStringList()).size(), stored.size());
+    }
+
+    // The index relies on one consistent total order that keeps case
+    // variants together, whatever bytes a text holds.
+    void collationIsConsistentOrder()
+    {
+        // Last three: bytes no encoder makes.
+        const QList<QByteArray> samples{"", "a", "A", "aB@x", "\u212A", "ärger", "ÄRGER", "arger", "Ω", "_u", "ΣΑΣ",
+                                        "σας", "a\U0001F600", "a\xC3", "a\x80" "b", "\xFF"};
+        const auto cmp = [](const QByteArray &a, const QByteArray &b) {
+            const int r = RuleCollation::compareUtf8(a.constData(), int(a.size()), b.constData(), int(b.size()));
+            return (r > 0) - (r < 0);
+        };
+        for (const QByteArray &a : samples)
+            for (const QByteArray &b : samples)
+                for (const QByteArray &c : samples)
+                    QVERIFY2(cmp(a, b) == -cmp(b, a) && (cmp(a, b) > 0 || cmp(b, c) > 0 || cmp(a, c) <= 0),
+                             (a + ' ' + b + ' ' + c).constData());
+        QVERIFY(RuleCollation::sameRule(u"ΣΑΣ"_s, u"σας"_s));   // final sigma is a small sigma
+    }
+
+    void compaction_data()
+    {
+        QTest::addColumn<QString>("state");
+        QTest::newRow("first start") << u"none"_s;
+        QTest::newRow("no backup yet") << u"database"_s;
+        QTest::newRow("earlier backup replaced") << u"database and backup"_s;
+        QTest::newRow("half-done compaction: backup alone") << u"backup"_s;
+        QTest::newRow("journal of a run that ended without closing") << u"journal"_s;
+        QTest::newRow("journal of a crash inside a change") << u"crash"_s;
+    }
+    void compaction()
+    {
+        QFETCH(QString, state);
+        const QString database = path(u"trelvik.mdb"_s), backup = path(u"backup.mdb"_s);
+        QStringList rules = state == u"none"_s ? QStringList() : kRules;
+        if (state != u"none"_s)
+            QVERIFY(QDir().mkpath(folder()));
+        if (state.startsWith(u"database"_s))
+            QVERIFY(writeProgramDatabase(database, rules, {QString()}));
+        if (state == u"database and backup"_s)
+            QVERIFY(writeProgramDatabase(backup, {u"old@x.de"_s}));
+        if (state == u"backup"_s) {
+            QVERIFY(writeProgramDatabase(backup, rules, {QString()}));
+            QVERIFY(writeContents(database + u".compact"_s, "half a file"));
+            QVERIFY(!m_f->db.OpenRuleDatabase());   // never a fresh database over the only copy
+            QVERIFY(!QFile::exists(database));
+        }
+        if (state == u"journal"_s || state == u"crash"_s) {
+            QTemporaryDir elsewhere;
+            const QString original = elsewhere.filePath(u"trelvik.mdb"_s);
+            for (int i = 0; i < 3000; ++i)
+                rules.append(u"bulk%1@x.de"_s.arg(i));
+            QVERIFY(writeProgramDatabase(original, rules, {QString()}));
+            RuleDatabase running(elsewhere.path());
+            QVERIFY(running.OpenRuleDatabase() && running.InsertRule(kFilter, u"committed@x.de"_s));
+            rules.append(u"committed@x.de"_s);
+            RuleConnection writer;
+            QString error;
+            if (state == u"crash"_s) {
+                running.CloseRuleDatabase();
+                // With a tiny cache the change overwrites pages before it
+                // commits, their old contents saved in the journal.
+                QVERIFY(writer.open(original, &error));
+                QVERIFY(writer.exec("pragma cache_size = 1; begin; update tbfilter set email = upper(email);", &error));
+            }
+            // Copy the files as a run that ends here leaves them.
+            QVERIFY(QFile::copy(original, database));
+            QVERIFY(QFile::copy(original + u"-journal"_s, database + u"-journal"_s));
+        }
+        const QByteArray before = contents(state == u"backup"_s ? backup : database);
+
+        QVERIFY(m_f->db.CompactRuleDatabase());
+        VERIFY_BOXES(m_f->boxes);
+        QCOMPARE(readRules(database, kFilter), sorted(rules));
+        if (!rules.isEmpty()) {
+            QCOMPARE(readRules(database, kExempted), QStringList{QString()});
+            QCOMPARE(readRules(backup, kFilter), sorted(rules));
+            if (state != u"journal"_s && state != u"crash"_s)
+                QCOMPARE(contents(backup), before);   // the backup is the database as it was
+        }
+        QCOMPARE(files(), rules.isEmpty() ? QStringList{u"trelvik.mdb"_s} : QStringList({u"backup.mdb"_s, u"trelvik.mdb"_s}));
+        if (state == u"none"_s)
+            QCOMPARE(mode(folder()), 0700);
+        QCOMPARE(mode(database), 0600);
+        QVERIFY(m_f->db.OpenRuleDatabase());
+        QCOMPARE(m_f->db.IsInList(u"JOE@x.de"_s, kFilter), !rules.isEmpty());
+        QVERIFY(m_f->db.InsertRule(kFilter, u"secret@x.de"_s));
+        m_f->db.CloseRuleDatabase();
+        // Encrypted: neither the plain header nor the stored text shows.
+        QVERIFY(!contents(database).startsWith("SQLite format 3"));
+        QVERIFY(!contents(database).contains("secret@x.de"));
+    }
+
+    void failedCompactionKeepsFiles_data()
+    {
+        QTest::addColumn<QString>("database");   // what trelvik.mdb is
+        QTest::addColumn<bool>("withBackup");
+        QTest::addColumn<QString>("blocked");    // a folder in a file's place makes that step fail
+        QTest::newRow("garbage with backup") << u"garbage"_s << true << QString();
+        QTest::newRow("wrong key with backup") << u"wrong key"_s << true << QString();
+        QTest::newRow("backup alone, wrong key") << u"missing"_s << false << QString();
+        QTest::newRow("temporary file cannot be made") << u"good"_s << true << u"trelvik.mdb.compact"_s;
+        QTest::newRow("backup cannot be replaced") << u"good"_s << false << u"backup.mdb"_s;
+    }
+    void failedCompactionKeepsFiles()
+    {
+        QFETCH(QString, database);
+        QFETCH(bool, withBackup);
+        QFETCH(QString, blocked);
+        QVERIFY(QDir().mkpath(blocked.isEmpty() ? folder() : path(blocked) + u"/occupied"_s));
+        if (database == u"garbage"_s)
+            QVERIFY(writeContents(path(u"trelvik.mdb"_s), QByteArray(8192, '\x5a')));
+        else if (database == u"good"_s)
+            QVERIFY(writeProgramDatabase(path(u"trelvik.mdb"_s), kRules));
+        else
+            QVERIFY(writeForeignDatabase(path(database == u"missing"_s ? u"backup.mdb"_s : u"trelvik.mdb"_s)));
+        if (withBackup)
+            QVERIFY(writeProgramDatabase(path(u"backup.mdb"_s), kRules));
+        const QStringList before = files();
+        const QByteArray dbBytes = contents(path(u"trelvik.mdb"_s)), backupBytes = contents(path(u"backup.mdb"_s));
+
+        QVERIFY(!m_f->db.CompactRuleDatabase());
+        QCOMPARE(m_f->boxes.shown().size(), 1);
+        QCOMPARE(m_f->boxes.shown().first().title, u"Error"_s);
+        QCOMPARE(m_f->boxes.shown().first().icon, MessageBox::Icon::Critical);
+        // Nothing is lost: every file is as it was.
+        QCOMPARE(files(), before);
+        QCOMPARE(contents(path(u"trelvik.mdb"_s)), dbBytes);
+        QCOMPARE(contents(path(u"backup.mdb"_s)), backupBytes);
+        QString error;
+        QCOMPARE(m_f->db.OpenRuleDatabase(&error), database == u"good"_s);
+        QCOMPARE(error.isEmpty(), database == u"good"_s);
+        QCOMPARE(contents(path(u"trelvik.mdb"_s)), dbBytes);
+        if (database == u"good"_s)
+            QVERIFY(m_f->db.IsInList(u"JOE@x.de"_s, kFilter));
+    }
+};
 
 QTEST_GUILESS_MAIN(TestRuleDatabase)
 #include "tst_ruledatabase.moc"

@@ -1,235 +1,238 @@
+// The rule lists, the message lists' rule commands and the add dialog.
+#include "MessageFolderModel.h"
+#include "RuleCommands.h"
 #include "RuleDatabase.h"
 #include "RuleLists.h"
 #include "TestSupport.h"
+#include "frmRuleAdd.h"
 
-#include <QIcon>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QStandardItemModel>
 #include <QTest>
+#include <optional>
 
 using namespace Qt::StringLiterals;
+using RuleCommands::Value;
+using Kind = frmRuleAdd::Kind;
+
+Q_DECLARE_METATYPE(RuleCommands::Value)
+Q_DECLARE_METATYPE(frmRuleAdd::Kind)
 
 namespace {
-
-QStringList texts(const QStandardItemModel *model)
-{
-    QStringList list;
-    for (int row = 0; row < model->rowCount(); ++row)
-        list.append(model->item(row)->text());
-    return list;
-}
-
 QStringList sorted(QStringList list)
 {
     list.sort();
     return list;
 }
 
+QStringList texts(const QStandardItemModel *model)
+{
+    QStringList list;
+    for (int row = 0; row < model->rowCount(); ++row)
+        list.append(model->item(row)->text());
+    return sorted(list);
+}
+
+void fill(MessageFolderModel &model, const QStringList &senders)
+{
+    for (const QString &sender : senders) {
+        MessageEntry entry;
+        entry.sender = sender;
+        entry.number = model.count() + 1;
+        model.append(entry);
+    }
+}
 } // namespace
 
 class TestRuleLists : public QObject {
     Q_OBJECT
+    struct Fixture {
+        testsupport::TempHome home;
+        RuleDatabase db;   // in the private home
+        RuleLists lists{db};
+        MessageFolderModel inbox;
+    };
+    std::optional<Fixture> m_f;
+
+    QStringList rules(const QString &table) const
+    {
+        return sorted(m_f->db.FillRules(table).value_or(QStringList{u"query failed"_s}));
+    }
+
 private Q_SLOTS:
-    void init();
-    void cleanup();
+    void init() { QVERIFY(m_f.emplace().db.OpenRuleDatabase()); }
+    void cleanup() { m_f.reset(); }
 
-    void add_data();
-    void add();
-    void fillClearsBothAndShowsTable();
-    void deleteSelectedRows_data();
-    void deleteSelectedRows();
-    void deleteWhileOtherListShown();
-    void deleteCaseVariantsRemovesOneRow();
-    void rowWithoutValue();
-    void refusedStatementsLeaveListsAlone();
+    void deleteRules()
+    {
+        for (const QString &value : {u"a@x"_s, u"b@x"_s, u"c@x"_s, u"d@x"_s, u"e@x"_s})
+            m_f->lists.AddFilter(value);
+        // Rows without a value, as an empty sender left them in an older database.
+        QVERIFY(m_f->db.InsertRules(u"tbexempted"_s, {QString(), u"C@X"_s, QString()}));
+        m_f->lists.fillFilterList();
+        // Three rows selected; the list's Delete walks from the last to the first.
+        for (const int row : {4, 2, 0})
+            m_f->lists.DeleteFilter(m_f->lists.filterModel()->item(row)->text());
+        QCOMPARE(texts(m_f->lists.filterModel()), (QStringList{u"b@x"_s, u"d@x"_s}));
+        QCOMPARE(rules(u"tbfilter"_s), (QStringList{u"b@x"_s, u"d@x"_s}));
+        // While the other list is shown; that list keeps its own rule of the text.
+        m_f->lists.fillExemptedList();
+        m_f->lists.DeleteFilter(u"B@X"_s);
+        QCOMPARE(rules(u"tbfilter"_s), QStringList{u"d@x"_s});
+        QCOMPARE(m_f->lists.filterModel()->rowCount(), 0);
+        QStandardItemModel *list = m_f->lists.exemptedModel();
+        QCOMPARE(texts(list), (QStringList{QString(), QString(), u"C@X"_s}));
+        // A row without a value is shown, and deleted with every such rule.
+        const int row = list->item(0)->text().isEmpty() ? 0 : 1;
+        QVERIFY(!list->item(row)->data(Qt::AccessibleTextRole).toString().isEmpty());
+        m_f->lists.DeleteExempted(list->item(row)->text());
+        QCOMPARE(rules(u"tbexempted"_s), QStringList{u"C@X"_s});
+        QCOMPARE(list->rowCount(), 2);
+    }
 
-private:
-    QStandardItemModel *model(bool filter) const { return filter ? m_lists->filterModel() : m_lists->exemptedModel(); }
+    void inboxAddToFilterRechecks_data()
+    {
+        QTest::addColumn<QStringList>("senders");
+        QTest::addColumn<QList<int>>("selected");
+        QTest::addColumn<Value>("value");
+        QTest::addColumn<QString>("added");
+        QTest::addColumn<QList<int>>("moved");     // message numbers, last row first
+        QTest::newRow("three selected of one sender, one not, rows out of range")
+            << QStringList{u"a@x.de"_s, u"b@y.de"_s, u"a@x.de"_s, u"A@X.DE"_s, u"a@x.de"_s}
+            << QList<int>{0, 2, 4, 4, -1, 99} << Value::Sender << u"a@x.de"_s << QList<int>{5, 4, 3, 1};
+        QTest::newRow("display name: the whole text is the rule")
+            << QStringList{u"Joe <joe@x.de>"_s, u"joe@x.de"_s, u"JOE <joe@x.de>"_s} << QList<int>{0} << Value::Sender
+            << u"Joe <joe@x.de>"_s << QList<int>{3, 1};
+        QTest::newRow("encoded display name stored as sent")
+            << QStringList{u"=?UTF-8?B?SsO2cmc=?= <j@x.de>"_s, u"Jörg <j@x.de>"_s} << QList<int>{0} << Value::Sender
+            << u"=?UTF-8?B?SsO2cmc=?= <j@x.de>"_s << QList<int>{1};
+        QTest::newRow("domain of a display-name sender")
+            << QStringList{u"Joe <joe@x.de>"_s, u"ann@x.de"_s, u"bob@y.de"_s} << QList<int>{0} << Value::Domain
+            << u"*@x.de"_s << QList<int>{2, 1};
+        QTest::newRow("domain already in the filter list also moves")
+            << QStringList{u"a@new.example"_s, u"b@old.example"_s, u"c@other.example"_s} << QList<int>{0}
+            << Value::Domain << u"*@new.example"_s << QList<int>{2, 1};
+        QTest::newRow("exempted sender moves all the same")
+            << QStringList{u"a@x.de"_s, u"b@x.de"_s} << QList<int>{0} << Value::Domain << u"*@x.de"_s << QList<int>{2, 1};
+        QTest::newRow("no @: every sender without one moves")
+            << QStringList{u"nobody"_s, u""_s, u"c@x.de"_s, u"MAILER-DAEMON"_s} << QList<int>{0} << Value::Domain
+            << u"*@"_s << QList<int>{4, 2, 1};
+        QTest::newRow("two @: the text between them")
+            << QStringList{u"a@b.com@c"_s, u"z@B.COM"_s, u"y@c"_s} << QList<int>{0} << Value::Domain << u"*@b.com"_s
+            << QList<int>{2, 1};
+    }
+    void inboxAddToFilterRechecks()
+    {
+        QFETCH(QStringList, senders);
+        QFETCH(QList<int>, selected);
+        QFETCH(Value, value);
+        QFETCH(QString, added);
+        QFETCH(QList<int>, moved);
+        // A domain already in the filter list, an exempted sender.
+        QVERIFY(m_f->db.InsertRule(u"tbfilter"_s, u"*@old.example"_s) && m_f->db.InsertRule(u"tbexempted"_s, u"b@x.de"_s));
+        fill(m_f->inbox, senders);
 
-    std::unique_ptr<testsupport::TempHome> m_home;
-    std::unique_ptr<RuleDatabase> m_db;
-    std::unique_ptr<RuleLists> m_lists;
-    QStringList m_iconKeys;
+        RuleCommands::addToFilter(m_f->inbox, selected, value, m_f->lists);
+        QCOMPARE(texts(m_f->lists.filterModel()), QStringList{added});
+        QCOMPARE(rules(u"tbfilter"_s), sorted({added, u"*@old.example"_s}));
+        QCOMPARE(rules(u"tbexempted"_s), QStringList{u"b@x.de"_s});
+        // The window moves the rows found, in the order given, to the Recycle Bin.
+        QList<int> found;
+        for (const int row : RuleCommands::rowsInFilterList(m_f->inbox, value, m_f->db))
+            found.append(m_f->inbox.takeAt(row).number);
+        QCOMPARE(found, moved);
+    }
+
+    void recycleBinCommandsChangeOnlyRules()
+    {
+        m_f->lists.AddFilter(u"ann@y.de"_s);
+        m_f->lists.AddFilter(u"*@x.de"_s);
+        MessageFolderModel bin;   // both rows selected at each step
+        fill(bin, {u"Joe <joe@x.de>"_s, u"ann@y.de"_s});
+        const auto verifyFilter = [&](const QStringList &expected) {
+            QCOMPARE(rules(u"tbfilter"_s), expected);
+            QCOMPARE(texts(m_f->lists.filterModel()), expected);
+        };
+        RuleCommands::addToFilter(bin, {0, 1}, Value::Domain, m_f->lists);
+        verifyFilter({u"*@x.de"_s, u"*@y.de"_s, u"ann@y.de"_s});
+        RuleCommands::removeFromFilter(bin, {1, 0}, Value::Domain, m_f->lists);
+        verifyFilter({u"ann@y.de"_s});
+        RuleCommands::addToExempted(bin, {0, 1}, m_f->lists);
+        QCOMPARE(rules(u"tbexempted"_s), (QStringList{u"Joe <joe@x.de>"_s, u"ann@y.de"_s}));
+        RuleCommands::removeFromFilter(bin, {0, 1}, Value::Sender, m_f->lists);
+        verifyFilter({});
+    }
+
+    void emptySenderIsSkipped()
+    {
+        fill(m_f->inbox, {u""_s, u"a@x.de"_s, QString()});
+        for (int attempt = 0; attempt < 2; ++attempt) {
+            RuleCommands::addToFilter(m_f->inbox, {0, 1, 2}, Value::Sender, m_f->lists);
+            RuleCommands::addToExempted(m_f->inbox, {0, 1, 2}, m_f->lists);
+        }
+        QCOMPARE(rules(u"tbfilter"_s), QStringList{u"a@x.de"_s});
+        QCOMPARE(rules(u"tbexempted"_s), QStringList{u"a@x.de"_s});
+        QCOMPARE(RuleCommands::rowsInFilterList(m_f->inbox, Value::Sender, m_f->db), QList<int>{1});
+        // A rule without a value from before goes with the empty sender's removal.
+        QVERIFY(m_f->db.InsertRule(u"tbfilter"_s, QString()));
+        RuleCommands::removeFromFilter(m_f->inbox, {0}, Value::Sender, m_f->lists);
+        QCOMPARE(rules(u"tbfilter"_s), QStringList{u"a@x.de"_s});
+    }
+
+    void addDialog_data()
+    {
+        QTest::addColumn<Kind>("kind");
+        QTest::addColumn<QStringList>("typed");   // each followed by Add, or by Enter when it ends in "\n"
+        QTest::addColumn<QStringList>("stored");
+        QTest::newRow("filter: spaces trimmed, inner spaces kept") << Kind::Filter
+            << QStringList{u"   joe@x.de  "_s, u" a  b@x.de "_s} << QStringList{u"a  b@x.de"_s, u"joe@x.de"_s};
+        QTest::newRow("exempted: Enter adds, apostrophe as typed")
+            << Kind::Exempted << QStringList{u"o'neil@x.ie\n"_s} << QStringList{u"o'neil@x.ie"_s};
+        QTest::newRow("filter: case variants added once") << Kind::Filter
+            << QStringList{u"Joe@X.de"_s, u"joe@x.DE"_s, u"ärger@x.de"_s, u"ÄRGER@x.de "_s}
+            << QStringList{u"Joe@X.de"_s, u"ärger@x.de"_s};
+        QTest::newRow("exempted: at most 320 characters")
+            << Kind::Exempted << QStringList{QString(400, u'a')} << QStringList{QString(320, u'a')};
+        QTest::newRow("exempted: only spaces refused") << Kind::Exempted << QStringList{u"     "_s} << QStringList{};
+        QTest::newRow("filter: nothing refused by Enter") << Kind::Filter << QStringList{u"\n"_s} << QStringList{};
+    }
+    void addDialog()
+    {
+        QFETCH(Kind, kind);
+        QFETCH(QStringList, typed);
+        QFETCH(QStringList, stored);
+        const bool filter = kind == Kind::Filter;
+        testsupport::MessageBoxRecorder boxes;
+        if (stored.isEmpty())
+            boxes.expect(u"Invalid Entry"_s, u"Warning"_s, MessageBox::Icon::Exclamation);
+        frmRuleAdd dialog(kind, m_f->lists);
+        dialog.show();
+        dialog.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&dialog));
+        QCOMPARE(dialog.windowTitle(), filter ? u"Add Filter"_s : u"Add Exempted"_s);
+        QCOMPARE(dialog.objectName(), filter ? u"frmFilterAdd"_s : u"frmExemptedAdd"_s);
+        auto *txtEmail = dialog.findChild<QLineEdit *>(u"txtEmail"_s);
+        QTRY_VERIFY(txtEmail->hasFocus());
+        for (const QString &text : typed) {
+            txtEmail->setText(text.endsWith(u'\n') ? text.chopped(1) : text);
+            if (text.endsWith(u'\n'))
+                QTest::keyClick(txtEmail, Qt::Key_Return);
+            else
+                QTest::mouseClick(dialog.findChild<QPushButton *>(u"cmdAdd"_s), Qt::LeftButton);
+            // A value already there is not refused: the box is emptied all the same.
+            QVERIFY(txtEmail->text().isEmpty());
+        }
+        VERIFY_BOXES(boxes);
+        QCOMPARE(rules(filter ? u"tbfilter"_s : u"tbexempted"_s), stored);
+        QCOMPARE(rules(filter ? u"tbexempted"_s : u"tbfilter"_s), QStringList());
+        QCOMPARE(texts(filter ? m_f->lists.filterModel() : m_f->lists.exemptedModel()), stored);
+        // The dialog stays open until Done.
+        QVERIFY(dialog.isVisible());
+        QTest::mouseClick(dialog.findChild<QPushButton *>(u"cmdDone"_s), Qt::LeftButton);
+        QTRY_VERIFY(!dialog.isVisible());
+    }
 };
 
-void TestRuleLists::init()
-{
-    m_home = std::make_unique<testsupport::TempHome>();
-    m_db = std::make_unique<RuleDatabase>();
-    QVERIFY(m_db->OpenRuleDatabase());
-    m_lists = std::make_unique<RuleLists>(*m_db);
-    m_iconKeys.clear();
-    m_lists->setIconLookup([this](const QString &key) {
-        m_iconKeys.append(key);
-        return QIcon();
-    });
-}
-
-void TestRuleLists::cleanup()
-{
-    m_lists.reset();
-    m_db.reset();
-    m_home.reset();
-}
-
-void TestRuleLists::add_data()
-{
-    QTest::addColumn<bool>("filter");
-    QTest::addColumn<QStringList>("added");
-    QTest::addColumn<QStringList>("rows");
-
-    for (const bool filter : {true, false}) {
-        const char *list = filter ? "filter" : "exempted";
-        QTest::addRow("%s: case variants added once", list)
-            << filter << QStringList{u"Joe@X.de"_s, u"joe@x.DE"_s, u"JOE@X.DE"_s} << QStringList{u"Joe@X.de"_s};
-        QTest::addRow("%s: umlaut variants added once", list)
-            << filter << QStringList{u"ÄRGER@x.de"_s, u"ärger@x.de"_s} << QStringList{u"ÄRGER@x.de"_s};
-        QTest::addRow("%s: apostrophe as typed", list)
-            << filter << QStringList{u"o'neil@x.ie"_s} << QStringList{u"o'neil@x.ie"_s};
-        QTest::addRow("%s: inner spaces, bare word, domain", list)
-            << filter << QStringList{u"a b@x.de"_s, u"spammer"_s, u"*@x.de"_s}
-            << QStringList{u"a b@x.de"_s, u"spammer"_s, u"*@x.de"_s};
-        QTest::addRow("%s: domain rule is not the address", list)
-            << filter << QStringList{u"*@x.de"_s, u"joe@x.de"_s} << QStringList{u"*@x.de"_s, u"joe@x.de"_s};
-    }
-}
-
-void TestRuleLists::add()
-{
-    QFETCH(bool, filter);
-    QFETCH(QStringList, added);
-    QFETCH(QStringList, rows);
-    const QString table = filter ? u"tbfilter"_s : u"tbexempted"_s;
-    const QString other = filter ? u"tbexempted"_s : u"tbfilter"_s;
-    const QString iconKey = filter ? u"filter"_s : u"exempted"_s;
-    for (const QString &value : added) {
-        if (filter)
-            m_lists->AddFilter(value);
-        else
-            m_lists->AddExempted(value);
-    }
-    QCOMPARE(texts(model(filter)), rows);
-    QCOMPARE(sorted(m_db->FillRules(table).value_or(QStringList())), sorted(rows));
-    QCOMPARE(m_db->FillRules(other), std::optional<QStringList>(QStringList()));
-    QCOMPARE(model(!filter)->rowCount(), 0);
-    for (int row = 0; row < model(filter)->rowCount(); ++row)
-        QCOMPARE(model(filter)->item(row)->data(RuleLists::IconKeyRole).toString(), iconKey);
-    QCOMPARE(m_iconKeys, QStringList(rows.size(), iconKey));
-}
-
-void TestRuleLists::fillClearsBothAndShowsTable()
-{
-    QCOMPARE(m_lists->filterModel()->headerData(0, Qt::Horizontal).toString(), u"Email Address"_s);
-    QCOMPARE(m_lists->exemptedModel()->headerData(0, Qt::Horizontal).toString(), u"Email Address"_s);
-    QVERIFY(m_db->InsertRule(u"tbfilter"_s, u"b@x.de"_s));
-    QVERIFY(m_db->InsertRule(u"tbfilter"_s, u"a@x.de"_s));
-    m_lists->AddExempted(u"friend@x.de"_s);
-
-    m_lists->fillFilterList();
-    QCOMPARE(texts(m_lists->filterModel()), m_db->FillRules(u"tbfilter"_s).value());
-    QCOMPARE(m_lists->exemptedModel()->rowCount(), 0);
-
-    m_lists->fillExemptedList();
-    QCOMPARE(texts(m_lists->exemptedModel()), QStringList{u"friend@x.de"_s});
-    QCOMPARE(m_lists->filterModel()->rowCount(), 0);
-    QCOMPARE(m_lists->exemptedModel()->item(0)->data(RuleLists::IconKeyRole).toString(), u"exempted"_s);
-}
-
-void TestRuleLists::deleteSelectedRows_data()
-{
-    QTest::addColumn<QList<int>>("selected");
-    QTest::addColumn<QStringList>("left");
-    QTest::newRow("three selected") << QList<int>{0, 2, 4} << QStringList{u"b@x"_s, u"d@x"_s};
-    QTest::newRow("none selected") << QList<int>{} << QStringList{u"a@x"_s, u"b@x"_s, u"c@x"_s, u"d@x"_s, u"e@x"_s};
-    QTest::newRow("every row") << QList<int>{0, 1, 2, 3, 4} << QStringList{};
-}
-
-void TestRuleLists::deleteSelectedRows()
-{
-    QFETCH(QList<int>, selected);
-    QFETCH(QStringList, left);
-    for (const QString &value : {u"a@x"_s, u"b@x"_s, u"c@x"_s, u"d@x"_s, u"e@x"_s})
-        m_lists->AddFilter(value);
-    m_lists->fillFilterList();
-    // The list's Delete walks from the last row to the first.
-    const int n = m_lists->filterModel()->rowCount();
-    for (int row = n - 1; row >= 0; --row) {
-        if (selected.contains(row))
-            m_lists->DeleteFilter(m_lists->filterModel()->item(row)->text());
-    }
-    QCOMPARE(sorted(texts(m_lists->filterModel())), left);
-    QCOMPARE(sorted(m_db->FillRules(u"tbfilter"_s).value_or(QStringList{u"failed"_s})), left);
-}
-
-void TestRuleLists::deleteWhileOtherListShown()
-{
-    m_lists->AddFilter(u"spam@x.de"_s);
-    m_lists->AddExempted(u"friend@x.de"_s);
-    m_lists->AddExempted(u"spam@x.de"_s);
-    m_lists->fillExemptedList();
-    QCOMPARE(m_lists->filterModel()->rowCount(), 0);
-
-    m_lists->DeleteFilter(u"SPAM@x.de"_s);
-    QVERIFY(!m_db->IsInList(u"spam@x.de"_s, u"tbfilter"_s));
-    QCOMPARE(m_lists->filterModel()->rowCount(), 0);
-    // The exempted list and table keep their own rule of that text.
-    QCOMPARE(texts(m_lists->exemptedModel()), (QStringList{u"friend@x.de"_s, u"spam@x.de"_s}));
-    QVERIFY(m_db->IsInList(u"spam@x.de"_s, u"tbexempted"_s));
-}
-
-void TestRuleLists::deleteCaseVariantsRemovesOneRow()
-{
-    QVERIFY(m_db->InsertRule(u"tbfilter"_s, u"Жук@x.ru"_s));
-    QVERIFY(m_db->InsertRule(u"tbfilter"_s, u"ЖУК@x.ru"_s));
-    m_lists->fillFilterList();
-    QCOMPARE(m_lists->filterModel()->rowCount(), 2);
-    m_lists->DeleteFilter(u"жук@X.RU"_s);
-    QCOMPARE(m_db->FillRules(u"tbfilter"_s), std::optional<QStringList>(QStringList()));
-    QCOMPARE(m_lists->filterModel()->rowCount(), 1);
-    // The row left over deletes nothing more and goes.
-    m_lists->DeleteFilter(m_lists->filterModel()->item(0)->text());
-    QCOMPARE(m_lists->filterModel()->rowCount(), 0);
-}
-
-void TestRuleLists::rowWithoutValue()
-{
-    // Rows as an empty sender left them in an older database.
-    QVERIFY(m_db->InsertRule(u"tbexempted"_s, QString()));
-    QVERIFY(m_db->InsertRule(u"tbexempted"_s, u"a@x.de"_s));
-    QVERIFY(m_db->InsertRule(u"tbexempted"_s, QString()));
-    m_lists->fillExemptedList();
-    QStandardItemModel *list = m_lists->exemptedModel();
-    QCOMPARE(list->rowCount(), 3);
-    int emptyRow = -1;
-    for (int row = 0; row < list->rowCount(); ++row) {
-        if (list->item(row)->text().isEmpty()) {
-            emptyRow = row;
-            QCOMPARE(list->item(row)->data(RuleLists::IconKeyRole).toString(), u"exempted"_s);
-            QVERIFY(!list->item(row)->data(Qt::AccessibleTextRole).toString().isEmpty());
-        }
-    }
-    QVERIFY(emptyRow >= 0);
-
-    m_lists->DeleteExempted(list->item(emptyRow)->text());
-    QCOMPARE(m_db->FillRules(u"tbexempted"_s), std::optional<QStringList>(QStringList{u"a@x.de"_s}));
-    QCOMPARE(list->rowCount(), 2);
-    QVERIFY(texts(list).contains(u"a@x.de"_s));
-    m_lists->fillExemptedList();
-    QCOMPARE(texts(list), QStringList{u"a@x.de"_s});
-}
-
-void TestRuleLists::refusedStatementsLeaveListsAlone()
-{
-    m_lists->AddFilter(u"kept@x.de"_s);
-    m_db->CloseRuleDatabase();
-    m_lists->AddFilter(u"new@x.de"_s);
-    m_lists->AddExempted(u"new@x.de"_s);
-    m_lists->DeleteFilter(u"kept@x.de"_s);
-    QCOMPARE(texts(m_lists->filterModel()), QStringList{u"kept@x.de"_s});
-    QCOMPARE(m_lists->exemptedModel()->rowCount(), 0);
-    // A fill that fails shows an empty list.
-    m_lists->fillFilterList();
-    QCOMPARE(m_lists->filterModel()->rowCount(), 0);
-}
-
-QTEST_GUILESS_MAIN(TestRuleLists)
+QTEST_MAIN(TestRuleLists)
 #include "tst_rulelists.moc"
