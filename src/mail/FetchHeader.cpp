@@ -164,8 +164,8 @@ void FetchHeader(RunStatus &status, MessageFolderModel &inbox, MessageFolderMode
             }
             // Replies still owed after a Cancel are read and dropped, so that
             // QUIT's reply is the one judged; a server that stalls meanwhile
-            // ends the session like any silent wait.
-            // A further Cancel while draining goes on to QUIT all the same.
+            // ends the session like any silent wait, while a further Cancel
+            // goes on to QUIT all the same.
             if (pipeline && !failed)
                 failed = pipeline->drain() == Pop3Session::Outcome::Failed;
         }
