@@ -111,18 +111,22 @@ void SamplePop3Server::onNewConnection()
         auto session = std::make_shared<Session>();
         connect(socket, &QTcpSocket::readyRead, this, [this, socket, session] {
             session->input += socket->readAll();
+            // A pipelining client sends many commands at once: they are
+            // answered in order, together, in one write.
+            QByteArray answers;
+            bool close = false;
             qsizetype eol;
-            while ((eol = session->input.indexOf('\n')) >= 0) {
+            while (!close && (eol = session->input.indexOf('\n')) >= 0) {
                 QByteArray line = session->input.left(eol);
                 session->input.remove(0, eol + 1);
                 if (line.endsWith('\r'))
                     line.chop(1);
-                bool close = false;
-                const QByteArray answer = handle(*session, line, &close);
-                reply(socket, answer, close);
-                if (close)
-                    return;
+                answers += handle(*session, line, &close);
             }
+            if (!answers.isEmpty())
+                reply(socket, answers, close);
+            if (close)
+                return;
             if (session->input.size() > kMaxLine) {
                 reply(socket, "-ERR line too long\r\n", true);
                 session->input.clear();
@@ -174,7 +178,8 @@ QByteArray SamplePop3Server::handle(Session &session, const QByteArray &line, bo
     const QByteArray arg2 = words.value(2);
 
     if (command == "CAPA")
-        return "+OK capability list follows\r\nUSER\r\nTOP\r\nUIDL\r\n.\r\n";
+        return QByteArray("+OK capability list follows\r\nUSER\r\nTOP\r\nUIDL\r\n")
+            + (m_offerPipelining ? "PIPELINING\r\n" : "") + ".\r\n";
     if (command == "NOOP")
         return "+OK\r\n";
     if (command == "QUIT") {

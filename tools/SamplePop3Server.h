@@ -31,6 +31,9 @@ public:
 
     // Each reply waits this long before it is sent (to imitate a slow link).
     void setReplyDelay(int ms) { m_replyDelayMs = ms; }
+    // Whether CAPA lists PIPELINING (on by default). Commands that arrive
+    // together are answered in order either way.
+    void setOfferPipelining(bool offer) { m_offerPipelining = offer; }
     bool listen(const QHostAddress &address = QHostAddress::LocalHost, quint16 port = 0);
     quint16 port() const;
     int messageCount() const { return int(m_messages.size()); }
@@ -49,4 +52,5 @@ private:
     QByteArray m_user;
     QByteArray m_password;
     int m_replyDelayMs = 0;
+    bool m_offerPipelining = true;
 };

@@ -31,7 +31,9 @@ int main(int argc, char *argv[])
     const QCommandLineOption lifetime(QStringLiteral("lifetime"),
                                       QStringLiteral("Stop after this many seconds (0 = run until stopped)."),
                                       QStringLiteral("s"), QStringLiteral("0"));
-    parser.addOptions({folder, user, password, port, delay, lifetime});
+    const QCommandLineOption noPipelining(QStringLiteral("no-pipelining"),
+                                          QStringLiteral("Do not offer PIPELINING in the CAPA reply."));
+    parser.addOptions({folder, user, password, port, delay, lifetime, noPipelining});
     parser.process(app);
 
     if (!parser.isSet(folder)) {
@@ -46,6 +48,7 @@ int main(int argc, char *argv[])
     }
     SamplePop3Server server(std::move(messages), parser.value(user).toUtf8(), parser.value(password).toUtf8());
     server.setReplyDelay(parser.value(delay).toInt());
+    server.setOfferPipelining(!parser.isSet(noPipelining));
     if (!server.listen(QHostAddress::LocalHost, quint16(parser.value(port).toUInt()))) {
         std::fprintf(stderr, "trelvik-sample-pop3: cannot listen on 127.0.0.1:%s\n", qPrintable(parser.value(port)));
         return 1;

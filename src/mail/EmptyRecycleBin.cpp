@@ -1,5 +1,7 @@
 #include "MailOperations.h"
 
+#include "CommandPipeline.h"
+
 #include "Global.h"
 #include "MessageBox.h"
 #include "MessageFolderModel.h"
@@ -10,6 +12,7 @@
 #include <QList>
 #include <exception>
 #include <limits>
+#include <optional>
 
 namespace {
 
@@ -40,6 +43,11 @@ bool sameHeader(const MessageEntry &entry, const QString &headers)
         && GetHeaderValue(headers, QStringLiteral("From:")) == entry.sender
         && GetHeaderValue(headers, QStringLiteral("Subject:")) == entry.subject
         && GetHeaderValue(headers, QStringLiteral("Date:")) == entry.date;
+}
+
+QString deleCommand(qint32 number)
+{
+    return QStringLiteral("DELE %1").arg(number);
 }
 
 } // namespace
@@ -101,6 +109,24 @@ void EmptyRecycleBin(RunStatus &status, MessageFolderModel &recycle, SessionOpti
                 uidsKnown = parseUidNumbers(session.ServerReply, numbers);
         }
 
+        // With PIPELINING, and every row known by its id, the DELE commands
+        // go out ahead of their replies, in the order below.
+        std::optional<CommandPipeline> pipeline;
+        bool allHaveUids = true;
+        for (const MessageEntry &e : original)
+            allHaveUids = allHaveUids && !e.uid.isEmpty();
+        if (uidsKnown && allHaveUids && session.hasCapability(QStringLiteral("PIPELINING"))) {
+            pipeline.emplace(session, [&original, &numbers, row = total - 1]() mutable
+                             -> std::optional<CommandPipeline::Command> {
+                while (row >= 0) {
+                    const qint32 number = numbers.value(original.at(row--).uid, 0);
+                    if (number != 0)
+                        return CommandPipeline::Command{deleCommand(number), Pop3Session::kSingleReply};
+                }
+                return std::nullopt;
+            });
+        }
+
         for (int r = total - 1; r >= 0 && outcome == Pop3Session::Outcome::Reply; --r) {
             const MessageEntry entry = original.at(r);
             lowestVisited = r;
@@ -128,7 +154,18 @@ void EmptyRecycleBin(RunStatus &status, MessageFolderModel &recycle, SessionOpti
                 }
                 number = entry.number;
             }
-            outcome = session.command(QStringLiteral("DELE %1").arg(number), Pop3Session::kSingleReply);
+            if (pipeline && pipeline->stopped() && pipeline->owed() == 0)
+                break; // cancelled: no DELE went out for this row
+            if (pipeline) {
+                outcome = pipeline->next();
+                // Cancelled while this DELE was on its way: the server acts on
+                // it at QUIT, so its answer still decides the row. Nothing
+                // further is sent.
+                if (outcome == Pop3Session::Outcome::Cancelled)
+                    outcome = pipeline->next();
+            } else {
+                outcome = session.command(deleCommand(number), Pop3Session::kSingleReply);
+            }
             if (outcome != Pop3Session::Outcome::Reply)
                 break;
             if (session.ServerReply.startsWith(QLatin1String("+OK"))) {

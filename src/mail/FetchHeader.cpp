@@ -1,5 +1,7 @@
 #include "MailOperations.h"
 
+#include "CommandPipeline.h"
+
 #include "Global.h"
 #include "MessageBox.h"
 #include "MessageFolderModel.h"
@@ -10,6 +12,7 @@
 #include <QHash>
 #include <exception>
 #include <limits>
+#include <optional>
 
 namespace {
 
@@ -43,6 +46,16 @@ QHash<qint32, QString> parseUidList(const QString &reply)
             uids.insert(qint32(number), uid);
     }
     return uids;
+}
+
+QString topCommand(qint32 number)
+{
+    return QStringLiteral("TOP %1 0").arg(number);
+}
+
+QString listCommand(qint32 number)
+{
+    return QStringLiteral("LIST %1").arg(number);
 }
 
 } // namespace
@@ -86,8 +99,32 @@ void FetchHeader(RunStatus &status, MessageFolderModel &inbox, MessageFolderMode
         if (count > 0) {
             const qint32 n = qint32(count);
             status.setProgressMaximum(n);
+
+            // With PIPELINING the same commands, in the same order, go out
+            // ahead of their replies; the replies are handled below exactly
+            // as when each is awaited in turn.
+            std::optional<CommandPipeline> pipeline;
+            if (session.hasCapability(QStringLiteral("PIPELINING"))) {
+                qint32 nextMessage = 1;
+                bool topNext = true;
+                pipeline.emplace(session, [n, nextMessage, topNext]() mutable
+                                 -> std::optional<CommandPipeline::Command> {
+                    if (nextMessage > n)
+                        return std::nullopt;
+                    if (topNext) {
+                        topNext = false;
+                        return CommandPipeline::Command{topCommand(nextMessage), Pop3Session::kMultiLineReply};
+                    }
+                    topNext = true;
+                    return CommandPipeline::Command{listCommand(nextMessage++), Pop3Session::kSingleReply};
+                });
+            }
+            auto exchange = [&](const QString &text, qint16 mode) {
+                return pipeline ? pipeline->next() : session.command(text, mode);
+            };
+
             for (qint32 i = 1; i <= n; ++i) {
-                if (stopped(session.command(QStringLiteral("TOP %1 0").arg(i), Pop3Session::kMultiLineReply)))
+                if (stopped(exchange(topCommand(i), Pop3Session::kMultiLineReply)))
                     break;
                 if (Global::CancelRequested().isSet())
                     break; // cancelled as the reply came: this message is not listed
@@ -106,8 +143,7 @@ void FetchHeader(RunStatus &status, MessageFolderModel &inbox, MessageFolderMode
                 entry.uid = uids.value(i);
                 entry.iconKey = folder == Folder::Inbox ? QStringLiteral("inbox") : QStringLiteral("recycle");
 
-                const bool listed =
-                    !stopped(session.command(QStringLiteral("LIST %1").arg(i), Pop3Session::kSingleReply));
+                const bool listed = !stopped(exchange(listCommand(i), Pop3Session::kSingleReply));
                 if (listed)
                     entry.size = SizeText(LeadingNumber(GetReplyWord(session.ServerReply, 3)));
 
@@ -126,6 +162,12 @@ void FetchHeader(RunStatus &status, MessageFolderModel &inbox, MessageFolderMode
                 if (!listed)
                     break;
             }
+            // Replies still owed after a Cancel are read and dropped, so that
+            // QUIT's reply is the one judged; a server that stalls meanwhile
+            // ends the session like any silent wait, while a further Cancel
+            // goes on to QUIT all the same.
+            if (pipeline && !failed)
+                failed = pipeline->drain() == Pop3Session::Outcome::Failed;
         }
 
         if (failed) {

@@ -5,6 +5,7 @@
 #include "MessageBox.h"
 #include "RunStatus.h"
 
+#include <QCoreApplication>
 #include <QEventLoop>
 #include <QSslSocket>
 #include <QTimer>
@@ -319,10 +320,59 @@ Pop3Session::Outcome Pop3Session::sendAndWait(const QString &text, qint16 mode, 
         setFailure(QStringLiteral("The connection to the server has been lost."), QStringLiteral("Error"));
         return m_lastOutcome = Outcome::Failed;
     }
+    // Out now rather than at the event loop's next look at the socket: one
+    // exchange per round trip is all an unpipelined session gets.
+    m_socket->flush();
     // The reply may already be waiting in the buffer (a server that answers
     // ahead of time, or several replies that arrived together).
     frameReplies();
     return m_lastOutcome = wait(m_awaited, check);
+}
+
+quint64 Pop3Session::sendAhead(const QString &text, qint16 mode)
+{
+    const QByteArray line = text.toLatin1() + kCrLf;
+    if (!m_socket || m_socket->state() != QAbstractSocket::ConnectedState || m_socket->write(line) != line.size()) {
+        setFailure(QStringLiteral("The connection to the server has been lost."), QStringLiteral("Error"));
+        m_lastOutcome = Outcome::Failed;
+        return 0;
+    }
+    return expectReply(mode, true);
+}
+
+Pop3Session::Outcome Pop3Session::awaitAhead(quint64 sequence, bool cancelEnds)
+{
+    if (!replyArrived(sequence) && m_socket && m_socket->state() != QAbstractSocket::ConnectedState)
+        Winsock_DataArrival(); // what came before the connection closed
+    if (!replyArrived(sequence)) {
+        // A closed connection sends no further reply; waiting for one would
+        // only run into the time limit.
+        if (!m_socket || m_socket->state() != QAbstractSocket::ConnectedState) {
+            setFailure(QStringLiteral("The server closed the connection."), QStringLiteral("Error"));
+            return m_lastOutcome = Outcome::Failed;
+        }
+        const Outcome outcome = wait(sequence, cancelEnds ? CancelCheck::Flag : CancelCheck::FreshRaise);
+        if (outcome != Outcome::Reply)
+            return m_lastOutcome = outcome;
+    }
+    const auto found = m_ahead.constFind(sequence);
+    if (found == m_ahead.constEnd()) {
+        setFailure(QStringLiteral("The reply to a command was lost."), QStringLiteral("Error"));
+        return m_lastOutcome = Outcome::Failed;
+    }
+    ServerReply = QString::fromLatin1(*found);
+    m_ahead.erase(found);
+    return m_lastOutcome = Outcome::Reply;
+}
+
+void Pop3Session::yieldToEventLoop()
+{
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+}
+
+bool Pop3Session::cancelRaised() const
+{
+    return m_cancel.isSet();
 }
 
 Pop3Session::Outcome Pop3Session::wait(quint64 sequence, Pop3Session::CancelCheck check)
@@ -379,10 +429,10 @@ Pop3Session::Outcome Pop3Session::wait(quint64 sequence, Pop3Session::CancelChec
     }
 }
 
-quint64 Pop3Session::expectReply(qint16 mode)
+quint64 Pop3Session::expectReply(qint16 mode, bool keep)
 {
     const quint64 sequence = m_nextSequence++;
-    m_pending.append({sequence, mode});
+    m_pending.append({sequence, mode, keep});
     return sequence;
 }
 
@@ -454,7 +504,9 @@ void Pop3Session::handOver(const Pending &pending, QByteArray reply)
 {
     m_lastFramed = pending.sequence;
     // Replies to commands whose wait was abandoned are dropped here.
-    if (pending.sequence == m_awaited)
+    if (pending.keep)
+        m_ahead.insert(pending.sequence, std::move(reply));
+    else if (pending.sequence == m_awaited)
         ServerReply = QString::fromLatin1(reply);
     Q_EMIT replyFramed(pending.sequence);
 }
@@ -468,6 +520,7 @@ void Pop3Session::setFailure(const QString &text, const QString &title)
 void Pop3Session::discardSocket()
 {
     m_pending.clear();
+    m_ahead.clear();
     if (!m_socket)
         return;
     disconnect(m_socket, nullptr, this, nullptr);

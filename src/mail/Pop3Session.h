@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QHash>
 #include <QList>
 #include <QObject>
 #include <QPointer>
@@ -26,9 +27,10 @@ struct SessionOptions {
 // One POP3 conversation over one TCP connection, secured as the profile says:
 // plain, upgraded with STLS, or TLS from the first byte. The password never
 // goes out before a secured channel is trusted, and a channel that cannot be
-// secured is never used in the clear. Commands go out one at a
-// time as Latin-1 text ended by CR LF; each reply is awaited in a local event
-// loop that ends when the reply is framed, Cancel is raised, the socket fails
+// secured is never used in the clear. Commands go out one at a time (or, to
+// a server offering PIPELINING, ahead of their replies through
+// CommandPipeline) as Latin-1 text ended by CR LF; each reply is awaited in
+// a local event loop that ends when the reply is framed, Cancel is raised, the socket fails
 // or the server has sent nothing for the inactivity limit. The socket exists
 // from ConnectServer to CloseServer (or the session's end), never longer.
 class Pop3Session : public QObject {
@@ -71,6 +73,21 @@ public:
     // the command before it is sent.
     Outcome command(const QString &text, qint16 mode);
 
+    // Pipelined sending (RFC 2449 PIPELINING), used through CommandPipeline.
+    // sendAhead writes a command without waiting and keeps its reply, in
+    // order, until awaitAhead takes it; 0 when the connection is gone (see
+    // failureText()). awaitAhead waits for that reply (a Cancel raised before
+    // the wait ends it only when cancelEnds is true; a fresh one always does)
+    // and puts it into ServerReply.
+    quint64 sendAhead(const QString &text, qint16 mode);
+    Outcome awaitAhead(quint64 sequence, bool cancelEnds);
+    // Whether the reply to a command sent ahead has been framed already.
+    bool replyArrived(quint64 sequence) const { return m_lastFramed >= sequence; }
+    // Lets the event loop run once: a long run of replies that are already
+    // here must not keep the window from repainting or Cancel from working.
+    void yieldToEventLoop();
+    bool cancelRaised() const;
+
     Outcome lastOutcome() const { return m_lastOutcome; }
     // Why the last wait failed, for the caller's message box.
     QString failureText() const { return m_failureText; }
@@ -102,11 +119,12 @@ private:
     struct Pending {
         quint64 sequence;
         qint16 mode;
+        bool keep = false; // sent ahead: the reply waits in m_ahead
     };
 
     Outcome sendAndWait(const QString &text, qint16 mode, CancelCheck check);
     Outcome wait(quint64 sequence, CancelCheck check);
-    quint64 expectReply(qint16 mode);
+    quint64 expectReply(qint16 mode, bool keep = false);
     void Winsock_DataArrival();
     void frameReplies();
     void handOver(const Pending &pending, QByteArray reply);
@@ -128,6 +146,7 @@ private:
     CertificateTrust m_trust = CertificateTrust::NotEncrypted;
 
     QList<Pending> m_pending;        // replies still to come, oldest first
+    QHash<quint64, QByteArray> m_ahead; // framed replies of commands sent ahead
     quint64 m_nextSequence = 1;
     quint64 m_awaited = 0;           // the reply that goes into ServerReply
     quint64 m_lastFramed = 0;

@@ -4,6 +4,7 @@
 
 #include <QHash>
 #include <QStringList>
+#include <functional>
 
 // Records what a mail operation shows, in order, as short texts:
 // "status:Fetched 1 of 3", "max:3", "progress:1", "node:Inbox (1)".
@@ -12,23 +13,26 @@ public:
     void setStatusText(const QString &text) override
     {
         statusText = text;
-        events << QStringLiteral("status:") + text;
+        record(QStringLiteral("status:") + text);
     }
     void setProgressMaximum(int maximum) override
     {
         progressMaximum = maximum;
-        events << QStringLiteral("max:%1").arg(maximum);
+        record(QStringLiteral("max:%1").arg(maximum));
     }
     void setProgressValue(int value) override
     {
         progressValue = value;
-        events << QStringLiteral("progress:%1").arg(value);
+        record(QStringLiteral("progress:%1").arg(value));
     }
     void setNodeText(const QString &nodeKey, const QString &text) override
     {
         nodeTexts[nodeKey] = text;
-        events << QStringLiteral("node:") + text;
+        record(QStringLiteral("node:") + text);
     }
+
+    // Runs for every event as it is shown, e.g. to press Cancel at a point.
+    std::function<void(const QString &event)> onEvent;
 
     QStringList eventsStartingWith(const QString &prefix) const
     {
@@ -41,6 +45,16 @@ public:
 
     QStringList events;
     QString statusText;
+
+private:
+    void record(const QString &event)
+    {
+        events << event;
+        if (onEvent)
+            onEvent(event);
+    }
+
+public:
     int progressMaximum = -1;
     int progressValue = -1;
     QHash<QString, QString> nodeTexts;

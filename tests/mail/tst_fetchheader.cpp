@@ -1,3 +1,4 @@
+#include "CommandPipeline.h"
 #include "MailTestFixture.h"
 
 #include <QTest>
@@ -20,10 +21,24 @@ const QString kStopped = QStringLiteral("The server stopped answering.\r\n"
                                         "Nothing arrived from it for 0.4 seconds, so the connection was closed.");
 } // namespace
 
+// Every conversation runs twice: once with a server that does not offer
+// PIPELINING, once with one that does. The commands on the wire and what the
+// user sees must be the same both ways.
 class TestFetchHeader : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    void init() { f = std::make_unique<MailFixture>(); }
+    void initTestCase_data()
+    {
+        QTest::addColumn<bool>("pipelined");
+        QTest::newRow("plain") << false;
+        QTest::newRow("pipelined") << true;
+    }
+    void init()
+    {
+        f = std::make_unique<MailFixture>();
+        if (pipelined())
+            f->server.setDefaultCapabilities({"TOP", "UIDL", "PIPELINING"});
+    }
     void cleanup() { f.reset(); }
 
     void happyPath();
@@ -48,7 +63,19 @@ private Q_SLOTS:
     void unconfiguredProfile();
     void ruleLookupFailure();
 
+    // Pipelining only.
+    void repliesJoinedAndSplit_data();
+    void repliesJoinedAndSplit();
+    void windowStaysBounded();
+    void cancelMidWindow();
+    void stallMidWindow();
+
 private:
+    static bool pipelined()
+    {
+        QFETCH_GLOBAL(bool, pipelined);
+        return pipelined;
+    }
     std::unique_ptr<MailFixture> f;
 };
 
@@ -200,7 +227,7 @@ void TestFetchHeader::silentServer()
     f->server.greet();
     for (const auto &[command, reply] : script) {
         if (command == silentAt) {
-            f->server.expectSilent(command);
+            f->server.expectStall(command);
             break;
         }
         f->server.expect(command, reply);
@@ -208,8 +235,17 @@ void TestFetchHeader::silentServer()
     f->boxes.expect(kStopped, QStringLiteral("Connection Failed"), Icon::Critical);
     f->fetch(MailFixture::kTestLimitMs);
 
-    VERIFY_SCRIPT(f->server); // and nothing was sent after the silence
+    VERIFY_SCRIPT(f->server);
     VERIFY_BOXES(f->boxes);
+    // Nothing goes out once the limit has passed: unpipelined, nothing after
+    // the unanswered command at all; pipelined, only the commands that were
+    // already on their way with it.
+    const QList<QByteArray> sent = f->server.commands();
+    const QList<QByteArray> after = sent.mid(sent.indexOf(silentAt) + 1);
+    if (pipelined())
+        QVERIFY2(!after.contains("QUIT") && after.size() <= 2, after.join(" | ").constData());
+    else
+        QCOMPARE(after, QList<QByteArray>());
     QCOMPARE(f->inbox.count(), rows);
     QCOMPARE(f->status.statusText, QStringLiteral("Disconnected"));
     QCOMPARE(f->status.progressValue, 0);
@@ -300,6 +336,8 @@ void TestFetchHeader::emptyOrRefusedStat()
 
 void TestFetchHeader::cancelDuringFifthTop()
 {
+    if (pipelined())
+        QSKIP("the server sees every command at once; cancelMidWindow covers a pipelined Cancel");
     f->server.greet().login().stat(6).uidl({"1", "2", "3", "4", "5", "6"});
     for (int i = 1; i <= 4; ++i)
         f->server.top(i, header("m" + QByteArray::number(i) + "@x.example", "s")).list(i, 1000);
@@ -315,6 +353,8 @@ void TestFetchHeader::cancelDuringFifthTop()
 
 void TestFetchHeader::cancelDuringList()
 {
+    if (pipelined())
+        QSKIP("the server sees every command at once; cancelMidWindow covers a pipelined Cancel");
     // The LIST reply comes late, after Cancel; it must not be taken for the
     // QUIT reply, and the header already read keeps its row.
     f->server.greet().login().stat(3).uidl({"1", "2", "3"})
@@ -412,12 +452,190 @@ void TestFetchHeader::unconfiguredProfile()
 
 void TestFetchHeader::ruleLookupFailure()
 {
-    f->server.greet().login().stat(1).uidl({"1"}).top(1, header("a@x.example", "s"));
+    // Pipelined, LIST 1 went out with TOP 1 before the header was judged.
+    f->server.greet().login().stat(1).uidl({"1"}).top(1, header("a@x.example", "s")).list(1, 10).optional();
     f->boxes.expect(QStringLiteral("database is locked"), QStringLiteral("Error"), Icon::Critical);
     FetchHeader(f->status, f->inbox, f->recycle,
                 [](const QString &, const QString &) -> bool { throw std::runtime_error("database is locked"); });
-    VERIFY_SCRIPT(f->server); // no LIST, no QUIT after the failure
+    VERIFY_SCRIPT(f->server);
     VERIFY_BOXES(f->boxes);
+    QVERIFY(!f->server.commands().contains("QUIT"));
+    QCOMPARE(f->server.commands().contains("LIST 1"), pipelined());
+    QCOMPARE(f->inbox.count() + f->recycle.count(), 0);
+    QTRY_VERIFY_WITH_TIMEOUT(!f->server.clientConnected(), 5000);
+}
+
+namespace {
+// TOP and LIST of messages 1 to n; from the second message on they may be
+// left out when optionalTail is set; one message's TOP reply may come late
+// (and, replies going out in order, all after it).
+void scriptMessages(ScriptedPop3Server &server, int n, bool optionalTail, int lateMessage = 0, int lateMs = 0)
+{
+    for (int i = 1; i <= n; ++i) {
+        const QByteArray number = QByteArray::number(i);
+        server.top(i, header("m" + number + "@x.example", "s" + number));
+        if (i == lateMessage)
+            server.delayed(lateMs);
+        if (optionalTail && i > 1)
+            server.optional();
+        server.list(i, 1000 * i);
+        if (optionalTail && i > 1)
+            server.optional();
+    }
+}
+
+QList<QByteArray> fetchOrder(int n)
+{
+    QList<QByteArray> order;
+    for (int i = 1; i <= n; ++i)
+        order << "TOP " + QByteArray::number(i) + " 0" << "LIST " + QByteArray::number(i);
+    return order;
+}
+
+QList<QByteArray> uidsFor(int n)
+{
+    QList<QByteArray> uids;
+    for (int i = 1; i <= n; ++i)
+        uids << "u" + QByteArray::number(i);
+    return uids;
+}
+
+qsizetype bytesOf(const QList<QByteArray> &commands)
+{
+    qsizetype bytes = 0;
+    for (const QByteArray &c : commands)
+        bytes += c.size() + 2;
+    return bytes;
+}
+} // namespace
+
+void TestFetchHeader::repliesJoinedAndSplit_data()
+{
+    // Where the one stream of all replies is cut into the pieces that arrive.
+    QTest::addColumn<QList<int>>("cuts");
+    const int top1 = int(ScriptedPop3Server::topReply(header("a@x.example", "one")).size());
+    QTest::newRow("one piece") << QList<int>{};
+    QTest::newRow("in the first status line") << QList<int>{2};
+    QTest::newRow("in the first terminator") << QList<int>{top1 - 4, top1 - 2};
+    QTest::newRow("right after the first reply") << QList<int>{top1};
+    QTest::newRow("in the LIST reply's CR LF") << QList<int>{top1 + 12};
+    QTest::newRow("every 7 bytes") << [] {
+        QList<int> cuts;
+        for (int at = 7; at < 600; at += 7)
+            cuts << at;
+        return cuts;
+    }();
+}
+
+void TestFetchHeader::repliesJoinedAndSplit()
+{
+    // The server answers all six commands of three messages in one stream,
+    // cut anywhere; the rows are those of replies arriving one by one.
+    QFETCH(QList<int>, cuts);
+    const QByteArray stream = ScriptedPop3Server::topReply(header("a@x.example", "one")) + "+OK 1 1500\r\n"
+        + "-ERR no such message\r\n" + "+OK 2 2500\r\n"
+        + ScriptedPop3Server::topReply(header("c@spam.example", "three")) + "+OK 3 900\r\n";
+    QList<QByteArray> pieces;
+    int from = 0;
+    for (int cut : cuts) {
+        if (cut > from && cut < stream.size()) {
+            pieces << stream.mid(from, cut - from);
+            from = cut;
+        }
+    }
+    pieces << stream.mid(from);
+    f->filter << QStringLiteral("*@spam.example");
+    f->server.greet().login().stat(3).uidl({"a", "b", "c"}).expectPieces("TOP 1 0", pieces);
+    for (const QByteArray &command : fetchOrder(3).mid(1))
+        f->server.expectSilent(command);
+    f->server.quit();
+    f->fetch();
+    VERIFY_SCRIPT(f->server);
+    VERIFY_BOXES(f->boxes);
+    QCOMPARE(f->server.commands().mid(5), fetchOrder(3) + QList<QByteArray>{"QUIT"});
+    QCOMPARE(rowTexts(f->inbox, MessageFolderModel::Sender), (QStringList{"a@x.example", ""}));
+    QCOMPARE(rowTexts(f->inbox, MessageFolderModel::Size), (QStringList{"    1K", "    2K"}));
+    QCOMPARE(rowTexts(f->recycle, MessageFolderModel::Subject), (QStringList{"three"}));
+    QCOMPARE(f->status.eventsStartingWith(QStringLiteral("node:")),
+             (QStringList{"node:Inbox (1)", "node:Inbox (2)", "node:Recycle Bin (1)"}));
+    QCOMPARE(f->status.statusText, QStringLiteral("Disconnected"));
+}
+
+void TestFetchHeader::windowStaysBounded()
+{
+    if (!pipelined())
+        QSKIP("pipelining only");
+    // The server sits on its first reply for a while: the client fills the
+    // window meanwhile, and no further.
+    const int n = 300;
+    f->server.greet().login().stat(n).uidl(uidsFor(n));
+    scriptMessages(f->server, n, false, 1, 300);
+    f->server.quit();
+    f->fetch();
+    VERIFY_SCRIPT(f->server);
+    VERIFY_BOXES(f->boxes);
+    QCOMPARE(f->server.commands().mid(5), fetchOrder(n) + QList<QByteArray>{"QUIT"});
+    QCOMPARE(f->inbox.count(), n);
+    QVERIFY2(f->server.maxUnansweredBytes() < CommandPipeline::kWindowBytes
+                 && f->server.maxUnansweredBytes() > CommandPipeline::kWindowBytes - 20,
+             QByteArray::number(f->server.maxUnansweredBytes()).constData());
+    QCOMPARE(f->status.eventsStartingWith(QStringLiteral("progress:")).size(), n + 1);
+    QCOMPARE(f->status.statusText, QStringLiteral("Disconnected"));
+}
+
+void TestFetchHeader::cancelMidWindow()
+{
+    if (!pipelined())
+        QSKIP("pipelining only");
+    // Cancel once the second row is shown, while the server holds back the
+    // rest: the replies still owed are read before QUIT goes out, nothing
+    // more is sent, and no row is added after the Cancel.
+    const int n = 300;
+    f->server.greet().login().stat(n).uidl(uidsFor(n));
+    scriptMessages(f->server, n, true, 3, 300);
+    f->server.quit();
+    f->status.onEvent = [](const QString &event) {
+        if (event == QLatin1String("status:Fetched 2 of 300"))
+            Global::CancelRequested().set();
+    };
+    f->fetch();
+    VERIFY_SCRIPT(f->server);
+    VERIFY_BOXES(f->boxes);
+    QCOMPARE(rowNumbers(f->inbox), (QList<qint32>{1, 2}));
+    const QList<QByteArray> sent = f->server.commands().mid(5);
+    QCOMPARE(sent.last(), QByteArray("QUIT"));
+    const QList<QByteArray> fetch = sent.mid(0, sent.size() - 1);
+    QVERIFY2(fetch.size() > 4 && fetch.size() < 2 * n, QByteArray::number(fetch.size()).constData());
+    QCOMPARE(fetch, fetchOrder(n).mid(0, fetch.size()));
+    // Only what fits in the window beyond the two messages taken went out.
+    QVERIFY(bytesOf(fetch.mid(4)) < CommandPipeline::kWindowBytes);
+    QCOMPARE(f->server.unansweredBefore("QUIT"), 0);
+    QCOMPARE(f->status.statusText, QStringLiteral("Disconnected"));
+    QCOMPARE(f->status.progressValue, 0);
+    QTRY_VERIFY_WITH_TIMEOUT(!f->server.clientConnected(), 5000);
+}
+
+void TestFetchHeader::stallMidWindow()
+{
+    if (!pipelined())
+        QSKIP("pipelining only");
+    // The server answers five messages and then nothing: the time limit ends
+    // the fetch with its box, no QUIT, the five rows kept.
+    const int n = 300;
+    f->server.greet().login().stat(n).uidl(uidsFor(n));
+    scriptMessages(f->server, 5, false);
+    f->server.expectStall("TOP 6 0");
+    f->boxes.expect(kStopped, QStringLiteral("Connection Failed"), Icon::Critical);
+    f->fetch(MailFixture::kTestLimitMs);
+    VERIFY_SCRIPT(f->server);
+    VERIFY_BOXES(f->boxes);
+    QCOMPARE(rowNumbers(f->inbox), (QList<qint32>{1, 2, 3, 4, 5}));
+    const QList<QByteArray> sent = f->server.commands().mid(5);
+    QVERIFY(!sent.contains("QUIT"));
+    QCOMPARE(sent, fetchOrder(n).mid(0, sent.size()));
+    QVERIFY(bytesOf(sent.mid(10)) < CommandPipeline::kWindowBytes);
+    QCOMPARE(f->status.statusText, QStringLiteral("Disconnected"));
+    QCOMPARE(f->status.progressValue, 0);
     QTRY_VERIFY_WITH_TIMEOUT(!f->server.clientConnected(), 5000);
 }
 

@@ -37,7 +37,7 @@ quint16 ScriptedPop3Server::port() const
 
 ScriptedPop3Server &ScriptedPop3Server::greet(const QByteArray &line, const QList<QByteArray> &capabilities)
 {
-    return greetOnly(line).capa(capabilities);
+    return greetOnly(line).capa(capabilities.isEmpty() ? m_defaultCapabilities : capabilities);
 }
 
 ScriptedPop3Server &ScriptedPop3Server::greetOnly(const QByteArray &line)
@@ -70,6 +70,19 @@ ScriptedPop3Server &ScriptedPop3Server::expectPieces(const QByteArray &command, 
 ScriptedPop3Server &ScriptedPop3Server::expectSilent(const QByteArray &command)
 {
     return expectPieces(command, {});
+}
+
+ScriptedPop3Server &ScriptedPop3Server::expectStall(const QByteArray &command)
+{
+    m_steps.append({Kind::Command, command, {}, false, 0, {}, true});
+    return *this;
+}
+
+ScriptedPop3Server &ScriptedPop3Server::optional()
+{
+    if (!m_steps.isEmpty())
+        m_steps.last().optional = true;
+    return *this;
 }
 
 ScriptedPop3Server &ScriptedPop3Server::expectDrop(const QByteArray &command)
@@ -166,6 +179,8 @@ bool ScriptedPop3Server::verify(QString *why) const
     QStringList problems = m_errors;
     for (int i = m_next; i < m_steps.size(); ++i) {
         const Step &s = m_steps.at(i);
+        if (s.optional)
+            continue;
         problems << (s.kind == Kind::Greeting ? QStringLiteral("connection expected but never made")
                                               : QStringLiteral("command never received: ")
                                                     + QString::fromLatin1(s.command));
@@ -191,6 +206,8 @@ void ScriptedPop3Server::onNewConnection()
         m_client = socket;
         m_input.clear();
         m_out.clear();
+        m_deaf = false;
+        m_unanswered = 0;
         connect(socket, &QTcpSocket::readyRead, this, &ScriptedPop3Server::onReadyRead);
         connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
         if (m_next < m_steps.size() && m_steps.at(m_next).kind == Kind::Greeting) {
@@ -208,17 +225,26 @@ void ScriptedPop3Server::onReadyRead()
     if (!socket || socket != m_client)
         return;
     m_input += socket->readAll();
+    // Several commands may arrive in one read (a pipelining client); each is
+    // checked and answered in turn, the answers queued in order.
     qsizetype eol;
     while ((eol = m_input.indexOf("\r\n")) >= 0) {
         const QByteArray line = m_input.left(eol);
         m_input.remove(0, eol + 2);
         m_commands.append(line);
-        if (m_next < m_steps.size() && m_steps.at(m_next).kind == Kind::Command
-            && m_steps.at(m_next).command == line) {
+        m_unansweredBefore.insert(line, m_unanswered);
+        if (m_deaf)
+            continue;
+        const int at = matchingStep(line);
+        if (at >= 0) {
+            m_next = at;
             const Step step = m_steps.at(m_next++);
             if (step.action)
                 step.action();
-            answer(step);
+            m_deaf = step.stall || step.drop;
+            m_unanswered += line.size() + 2;
+            m_maxUnanswered = qMax(m_maxUnanswered, m_unanswered);
+            answer(step, step.stall ? 0 : line.size() + 2);
         } else {
             m_errors << QStringLiteral("unexpected command: %1 (expected %2)")
                             .arg(QString::fromLatin1(masked(line)),
@@ -229,13 +255,27 @@ void ScriptedPop3Server::onReadyRead()
     }
 }
 
-void ScriptedPop3Server::answer(const Step &step)
+int ScriptedPop3Server::matchingStep(const QByteArray &line) const
+{
+    for (int i = m_next; i < m_steps.size(); ++i) {
+        const Step &s = m_steps.at(i);
+        if (s.kind == Kind::Command && s.command == line)
+            return i;
+        if (!s.optional)
+            return -1;
+    }
+    return -1;
+}
+
+void ScriptedPop3Server::answer(const Step &step, qint64 commandBytes)
 {
     int delay = step.delayMs;
-    for (const QByteArray &piece : step.pieces) {
-        queue({delay, piece, false});
+    for (qsizetype i = 0; i < step.pieces.size(); ++i) {
+        queue({delay, step.pieces.at(i), false, i + 1 == step.pieces.size() ? commandBytes : 0});
         delay = kPieceGapMs;
     }
+    if (step.pieces.isEmpty() && !step.drop)
+        queue({delay, {}, false, commandBytes}); // a silent answer frees its command all the same
     if (step.drop)
         queue({delay, {}, true});
 }
@@ -260,8 +300,11 @@ void ScriptedPop3Server::pump()
                 m_out.clear();
                 return;
             }
-            m_client->write(out.data);
-            m_client->flush();
+            if (!out.data.isEmpty()) {
+                m_client->write(out.data);
+                m_client->flush();
+            }
+            m_unanswered -= out.answers;
         }
         pump();
     });

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QHash>
 #include <QList>
 #include <QObject>
 #include <QPointer>
@@ -28,7 +29,8 @@ public:
     quint16 port() const;
 
     // S: the greeting of the next connection; then C: CAPA, S: the
-    // capabilities as a list, or "-ERR" when none are given.
+    // capabilities as a list (the default ones when none are given), or
+    // "-ERR" when that list is empty.
     ScriptedPop3Server &greet(const QByteArray &line = "+OK POP3 server ready",
                               const QList<QByteArray> &capabilities = {});
     // S: the greeting alone, for a client that never gets to log in.
@@ -41,12 +43,22 @@ public:
     ScriptedPop3Server &expectPieces(const QByteArray &command, const QList<QByteArray> &pieces);
     // The command gets no answer at all.
     ScriptedPop3Server &expectSilent(const QByteArray &command);
+    // From this command on the server answers nothing; commands that follow
+    // (a pipelining client's) are recorded, not checked.
+    ScriptedPop3Server &expectStall(const QByteArray &command);
     // On this command the server drops the connection.
     ScriptedPop3Server &expectDrop(const QByteArray &command);
     // Modifiers of the last line added: the reply waits this long first; the
     // action runs when the command arrives (e.g. to press Cancel).
     ScriptedPop3Server &delayed(int ms);
     ScriptedPop3Server &then(std::function<void()> action);
+    // The last line added may be left out by the client: a command that does
+    // not match it is checked against the lines after it (for a pipelining
+    // client that stops sending part way).
+    ScriptedPop3Server &optional();
+
+    // The capabilities greet() offers when given none (e.g. {"PIPELINING"}).
+    void setDefaultCapabilities(const QList<QByteArray> &capabilities) { m_defaultCapabilities = capabilities; }
 
     // Transcript helpers for the usual exchanges.
     ScriptedPop3Server &login(const QByteArray &user = "user", const QByteArray &password = "secret");
@@ -64,6 +76,12 @@ public:
 
     QList<QByteArray> commands() const { return m_commands; }
     int connections() const { return m_connections; }
+    // The most command bytes (CR LF included) the server held at once that
+    // it had received but not yet answered in full.
+    qint64 maxUnansweredBytes() const { return m_maxUnanswered; }
+    // The command bytes still unanswered when this command last arrived
+    // (-1 if it never did): 0 means every earlier command had its reply.
+    qint64 unansweredBefore(const QByteArray &command) const { return m_unansweredBefore.value(command, -1); }
     // Whether a client connection is still open on the server's side.
     bool clientConnected() const;
     bool verify(QString *why) const;
@@ -77,17 +95,22 @@ private:
         bool drop = false;
         int delayMs = 0;
         std::function<void()> action;
+        bool stall = false;
+        bool optional = false;
     };
     struct Outgoing {
         int delayMs;
         QByteArray data;
         bool drop;
+        qint64 answers = 0; // command bytes answered once this is written
     };
 
     static QByteArray masked(const QByteArray &command);
     void onNewConnection();
     void onReadyRead();
-    void answer(const Step &step);
+    void answer(const Step &step, qint64 commandBytes = 0);
+    // The index of the step that takes this line, skipping optional ones; -1 if none.
+    int matchingStep(const QByteArray &line) const;
     void queue(const Outgoing &out);
     void pump();
 
@@ -101,6 +124,11 @@ private:
     QList<Outgoing> m_out;
     bool m_pumping = false;
     int m_connections = 0;
+    QList<QByteArray> m_defaultCapabilities;
+    bool m_deaf = false;      // stalled or dropped: lines are only recorded
+    qint64 m_unanswered = 0;
+    qint64 m_maxUnanswered = 0;
+    QHash<QByteArray, qint64> m_unansweredBefore;
 };
 
 } // namespace testsupport

@@ -1,0 +1,74 @@
+#include "LinkedServer.h"
+
+#include <QElapsedTimer>
+#include <QRegularExpression>
+
+namespace {
+// Neither child outlives a forgotten benchmark by much.
+const QString kLifetimeSeconds = QStringLiteral("1800");
+constexpr int kStartMs = 60000;
+} // namespace
+
+LinkedServer::LinkedServer(QString folder, bool offerPipelining)
+    : m_folder(std::move(folder))
+    , m_offerPipelining(offerPipelining)
+{
+}
+
+LinkedServer::~LinkedServer()
+{
+    end(m_link);
+    end(m_server);
+}
+
+bool LinkedServer::start(QString *error)
+{
+    QStringList args{QStringLiteral("--folder"), m_folder, QStringLiteral("--user"), QStringLiteral("bench"),
+                     QStringLiteral("--password"), QStringLiteral("bench"), QStringLiteral("--lifetime"),
+                     kLifetimeSeconds};
+    if (!m_offerPipelining)
+        args << QStringLiteral("--no-pipelining");
+    m_server.start(QStringLiteral(TRELVIK_SAMPLE_POP3), args);
+    const QRegularExpressionMatch match =
+        QRegularExpression(QStringLiteral("127\\.0\\.0\\.1:(\\d+)")).match(firstLine(m_server));
+    m_serverPort = match.hasMatch() ? quint16(match.captured(1).toUInt()) : 0;
+    if (m_serverPort == 0 && error)
+        *error = QStringLiteral("the sample server did not start: ") + m_server.errorString();
+    return m_serverPort != 0;
+}
+
+quint16 LinkedServer::link(int roundTripMs, QString *error)
+{
+    end(m_link);
+    m_link.start(QStringLiteral(TRELVIK_LINKEMU),
+                 {QStringLiteral("--target"), QString::number(m_serverPort), QStringLiteral("--rtt"),
+                  QString::number(roundTripMs), QStringLiteral("--lifetime"), kLifetimeSeconds});
+    const quint16 port = quint16(firstLine(m_link).trimmed().toUInt());
+    if (port == 0 && error)
+        *error = QStringLiteral("the link emulator did not start: ") + m_link.errorString();
+    return port;
+}
+
+QString LinkedServer::firstLine(QProcess &process)
+{
+    if (!process.waitForStarted(kStartMs))
+        return {};
+    QElapsedTimer clock;
+    clock.start();
+    while (!process.canReadLine() && clock.elapsed() < kStartMs) {
+        if (!process.waitForReadyRead(int(kStartMs - clock.elapsed())))
+            break;
+    }
+    return QString::fromLocal8Bit(process.readLine());
+}
+
+void LinkedServer::end(QProcess &process)
+{
+    if (process.state() == QProcess::NotRunning)
+        return;
+    process.terminate();
+    if (!process.waitForFinished(5000)) {
+        process.kill();
+        process.waitForFinished(5000);
+    }
+}

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QProcess>
+#include <QString>
+
+// The sample POP3 server program serving a folder, reached through the link
+// emulator program: both run as child processes of the benchmark and end
+// with this object (and, whatever happens, after their lifetime).
+class LinkedServer {
+public:
+    LinkedServer(QString folder, bool offerPipelining);
+    ~LinkedServer();
+    LinkedServer(const LinkedServer &) = delete;
+    LinkedServer &operator=(const LinkedServer &) = delete;
+
+    // Starts the server; false (with *error) when it did not come up.
+    bool start(QString *error);
+    // Puts a link of this round trip in front of the server, replacing the
+    // one before; the port to connect to, 0 on failure.
+    quint16 link(int roundTripMs, QString *error);
+
+private:
+    static QString firstLine(QProcess &process);
+    static void end(QProcess &process);
+
+    QString m_folder;
+    bool m_offerPipelining;
+    quint16 m_serverPort = 0;
+    QProcess m_server;
+    QProcess m_link;
+};

@@ -1,0 +1,68 @@
+#pragma once
+
+#include "Pop3Session.h"
+
+#include <QElapsedTimer>
+#include <QQueue>
+#include <QString>
+#include <functional>
+#include <optional>
+
+// Sends a run of commands ahead of their replies, for a server that offers
+// PIPELINING (RFC 2449), and hands the replies back one at a time in the
+// order of the commands. The commands still unanswered stay under a bounded
+// number of bytes, so a server that reads slowly is never flooded; more go
+// out as replies are taken, and the event loop runs (reading, repainting,
+// Cancel) whenever a reply has to be awaited, or at least every few
+// milliseconds while replies that are already here are worked through.
+class CommandPipeline {
+public:
+    struct Command {
+        QString text;
+        qint16 mode; // Pop3Session::kSingleReply or kMultiLineReply
+    };
+    // The next command to send, or none when all have been sent.
+    using Source = std::function<std::optional<Command>()>;
+
+    // The unanswered commands stay under this many bytes (CR LF included).
+    static constexpr qsizetype kWindowBytes = 2048;
+    // Replies already here are worked through for at most this long before
+    // the event loop gets a turn.
+    static constexpr qint64 kTurnEveryMs = 10;
+
+    CommandPipeline(Pop3Session &session, Source source, qsizetype windowBytes = kWindowBytes);
+
+    // The reply to the oldest command not yet answered, into the session's
+    // ServerReply. A Cancel stops the sending; it ends this wait only when
+    // raised before the pipeline was stopped (the reply of a command sent is
+    // then still owed). Reply, Cancelled (also when this command was never
+    // sent because of an earlier Cancel), or Failed (failureText()).
+    Pop3Session::Outcome next();
+    // No further command from the source goes out.
+    void stop() { m_stopped = true; }
+    bool stopped() const { return m_stopped; }
+    // Replies owed: commands sent whose replies have not been taken.
+    qsizetype owed() const { return m_inFlight.size(); }
+    // Stops sending, then reads and drops every reply still owed, so that the
+    // next command's reply is told apart. Reply when all came; Failed when
+    // the server stalled or went away; Cancelled by a further Cancel.
+    Pop3Session::Outcome drain();
+
+private:
+    struct InFlight {
+        quint64 sequence;
+        qsizetype bytes;
+    };
+    // Sends from the source while the window has room; false when a send failed.
+    bool fill();
+
+    Pop3Session &m_session;
+    Source m_source;
+    qsizetype m_windowBytes;
+    std::optional<Command> m_held; // taken from the source, waiting for room
+    QQueue<InFlight> m_inFlight;
+    qsizetype m_inFlightBytes = 0;
+    bool m_stopped = false;
+    bool m_sendFailed = false;
+    QElapsedTimer m_sinceTurn;
+};
