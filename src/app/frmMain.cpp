@@ -14,8 +14,13 @@
 #include "StatusBarWidget.h"
 #include "Twips.h"
 #include "AppIcons.h"
+#include "CertificateSummary.h"
+#include "ConnectionTester.h"
+#include "Profile.h"
 #include "frmAbout.h"
+#include "frmCertificate.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QFrame>
 #include <QHeaderView>
@@ -370,14 +375,44 @@ void frmMain::clearMessageLists()
     Progress->setValue(0);
 }
 
+namespace {
+// Shows a certificate that failed verification and lets the user refuse it
+// or trust it for this profile.
+CertificatePrompt certificatePrompt(QWidget *parent)
+{
+    return [parent](const QString &host, const QList<QSslCertificate> &chain, const QList<QSslError> &errors) {
+        return frmCertificate::ask(host, SummarizeCertificate(chain, errors), parent) == frmCertificate::Choice::Trust
+            ? CertificateDecision::TrustAlways
+            : CertificateDecision::Refuse;
+    };
+}
+} // namespace
+
+Runs::CertificateHooks frmMain::certificateHooks()
+{
+    return {certificatePrompt(this), SaveTrustedCertificate};
+}
+
 void frmMain::cmdFetch_Click()
 {
-    Runs::cmdFetch_Click(*this, m_ruleDb, *m_dialer);
+    Runs::cmdFetch_Click(*this, m_ruleDb, *m_dialer, certificateHooks());
 }
 
 void frmMain::cmdConfirm_Click()
 {
-    Runs::cmdConfirm_Click(*this, *m_dialer);
+    Runs::cmdConfirm_Click(*this, *m_dialer, certificateHooks());
+}
+
+ConnectionTestResult frmMain::testConnection(const Global::ProfileSettingsRecord &settings)
+{
+    SessionOptions options;
+    // The user waits in front of the dialog: give up sooner than a run does.
+    options.inactivityLimitMs = 20000;
+    // A certificate trusted here counts for this test; the profile's trust is
+    // given at its first run, once the settings are saved.
+    options.certificatePrompt = certificatePrompt(QApplication::activeModalWidget() ? QApplication::activeModalWidget() : this);
+    const TestConnectionResult result = ::testConnection(settings, options);
+    return {result.ok, result.text};
 }
 
 void frmMain::mnuHelpContent_Click()

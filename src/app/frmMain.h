@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Runs.h"
+
 #include "Dialer.h"
 #include "MainLayout.h"
 #include "ProfileHost.h"
@@ -57,6 +59,7 @@ public:
     QWidget *dialogParent() override { return this; }
     int recycleBinRowCount() const override;
     void clearMessageLists() override;
+    ConnectionTestResult testConnection(const Global::ProfileSettingsRecord &settings) override;
 
     void ShowFilterList();
     void ShowExemptedList();
@@ -115,6 +118,7 @@ protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
+    Runs::CertificateHooks certificateHooks();
     void buildControls();
     void wireSignals();
     void Form_Resize();

@@ -43,6 +43,13 @@ bool dialBefore(RunHost &host, Dialer &dialer, ProgressControl &dialog)
     dialer.DialUp(Global::ProfileSettings, Global::CancelRequested());
     if (dialer.RasResult == 0)
         return true;
+    if (Global::CancelRequested().isSet()) {
+        // The user stopped the dial: nothing failed, nothing to report.
+        dialer.HangUp();
+        dialog.closeDialog();
+        host.setStatusText(QString());
+        return false;
+    }
     const QString message = RasErrorText(dialer.RasResult);
     dialer.HangUp();
     dialog.closeDialog();

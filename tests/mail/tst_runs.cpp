@@ -38,9 +38,11 @@ private:
 
 class FakeDialer : public Dialer {
 public:
-    void DialUp(const Global::ProfileSettingsRecord &, Global::CancelFlag &) override
+    void DialUp(const Global::ProfileSettingsRecord &, Global::CancelFlag &cancel) override
     {
         calls << QStringLiteral("DialUp");
+        if (cancelWhileDialling)
+            cancel.set(); // the user pressed Cancel; the real dialer then hangs up
         RasResult = dialResult;
     }
     void HangUp() override
@@ -49,6 +51,7 @@ public:
         RasResult = 0;
     }
     qint32 dialResult = 0;
+    bool cancelWhileDialling = false;
     QStringList calls;
 };
 
@@ -162,17 +165,23 @@ void TestRuns::fetchRunWithDialUp()
 void TestRuns::failingDialUp_data()
 {
     QTest::addColumn<bool>("fetch");
-    QTest::newRow("fetch") << true;
-    QTest::newRow("delete") << false;
+    QTest::addColumn<bool>("cancelled");
+    QTest::newRow("fetch") << true << false;
+    QTest::newRow("delete") << false << false;
+    // The user's own Cancel is no failure to report.
+    QTest::newRow("fetch cancelled while dialling") << true << true;
 }
 
 void TestRuns::failingDialUp()
 {
     QFETCH(bool, fetch);
+    QFETCH(bool, cancelled);
     Global::ProfileSettings.Autodial = QStringLiteral("1");
-    dialer.dialResult = 691;
+    dialer.dialResult = cancelled ? RasCode::UserDisconnection : 691;
+    dialer.cancelWhileDialling = cancelled;
     f->recycle.append(entry(QStringLiteral("a@x.example"), 1, QStringLiteral("u1")));
-    f->boxes.expect(QStringLiteral("691: Authentication Failure"), QStringLiteral("Dialup Error"), Icon::Critical);
+    if (!cancelled)
+        f->boxes.expect(QStringLiteral("691: Authentication Failure"), QStringLiteral("Dialup Error"), Icon::Critical);
     if (fetch)
         Runs::cmdFetch_Click(*host, rules, dialer);
     else
@@ -180,8 +189,10 @@ void TestRuns::failingDialUp()
     VERIFY_BOXES(f->boxes);
     QCOMPARE(dialer.calls, (QStringList{"DialUp", "HangUp"}));
     QCOMPARE(f->server.connections(), 0);
-    QCOMPARE(f->status.eventsStartingWith(QStringLiteral("status:")).mid(fetch ? 1 : 0),
-             (QStringList{"status:Dialing Connection...", "status:691: Authentication Failure", "status:"}));
+    const QStringList statuses = cancelled
+        ? QStringList{"status:Dialing Connection...", "status:"}
+        : QStringList{"status:Dialing Connection...", "status:691: Authentication Failure", "status:"};
+    QCOMPARE(f->status.eventsStartingWith(QStringLiteral("status:")).mid(fetch ? 1 : 0), statuses);
     QCOMPARE(f->recycle.count(), fetch ? 0 : 1);
 }
 
