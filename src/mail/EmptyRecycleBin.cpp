@@ -11,7 +11,6 @@
 #include <QHash>
 #include <QList>
 #include <exception>
-#include <limits>
 #include <optional>
 
 namespace {
@@ -22,18 +21,11 @@ enum class RowState { Untouched, Deleted, Gone };
 // server refused the listing.
 bool parseUidNumbers(const QString &reply, QHash<QString, qint32> &numbers)
 {
-    if (!reply.startsWith(QLatin1String("+OK")))
+    const auto pairs = ParseUidl(reply);
+    if (!pairs)
         return false;
-    const QStringList lines = reply.split(QStringLiteral("\r\n"));
-    for (qsizetype i = 1; i < lines.size(); ++i) {
-        const QString &line = lines.at(i);
-        if (line == QLatin1String("."))
-            break;
-        const qint64 number = LeadingNumber(GetReplyWord(line, 1));
-        const QString uid = GetReplyWord(line, 2);
-        if (number > 0 && number <= std::numeric_limits<qint32>::max() && !uid.isEmpty())
-            numbers.insert(uid, qint32(number));
-    }
+    for (const auto &[number, uid] : *pairs)
+        numbers.insert(uid, number);
     return true;
 }
 

@@ -33,18 +33,8 @@ Folder classify(const QString &sender, const RuleLookup &isInList)
 QHash<qint32, QString> parseUidList(const QString &reply)
 {
     QHash<qint32, QString> uids;
-    if (!reply.startsWith(QLatin1String("+OK")))
-        return uids;
-    const QStringList lines = reply.split(QStringLiteral("\r\n"));
-    for (qsizetype i = 1; i < lines.size(); ++i) {
-        const QString &line = lines.at(i);
-        if (line == QLatin1String("."))
-            break;
-        const qint64 number = LeadingNumber(GetReplyWord(line, 1));
-        const QString uid = GetReplyWord(line, 2);
-        if (number > 0 && number <= std::numeric_limits<qint32>::max() && !uid.isEmpty())
-            uids.insert(qint32(number), uid);
-    }
+    for (const auto &[number, uid] : ParseUidl(reply).value_or(QList<QPair<qint32, QString>>{}))
+        uids.insert(number, uid);
     return uids;
 }
 

@@ -120,3 +120,33 @@ QString SizeText(qint64 bytes)
         thousands = 1;
     return (QString::number(thousands) + QLatin1Char('K')).rightJustified(6, QLatin1Char(' '));
 }
+
+std::optional<QStringList> MultiLineBody(const QString &reply)
+{
+    if (!reply.startsWith(QLatin1String("+OK")))
+        return std::nullopt;
+    QStringList body;
+    const QStringList lines = reply.split(QStringLiteral("\r\n"));
+    for (qsizetype i = 1; i < lines.size(); ++i) {
+        const QString &line = lines.at(i);
+        if (line == QLatin1String("."))
+            break;
+        body.append(line.startsWith(QLatin1String("..")) ? line.mid(1) : line);
+    }
+    return body;
+}
+
+std::optional<QList<QPair<qint32, QString>>> ParseUidl(const QString &reply)
+{
+    const std::optional<QStringList> body = MultiLineBody(reply);
+    if (!body)
+        return std::nullopt;
+    QList<QPair<qint32, QString>> pairs;
+    for (const QString &line : *body) {
+        const qint64 number = LeadingNumber(GetReplyWord(line, 1));
+        const QString uid = GetReplyWord(line, 2);
+        if (number > 0 && number <= std::numeric_limits<qint32>::max() && !uid.isEmpty())
+            pairs.append({qint32(number), uid});
+    }
+    return pairs;
+}

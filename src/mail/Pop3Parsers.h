@@ -1,6 +1,11 @@
 #pragma once
 
+#include <QList>
+#include <QPair>
 #include <QString>
+#include <QStringList>
+
+#include <optional>
 
 // Small parsers for POP3 replies and header listings.
 
@@ -24,3 +29,13 @@ qint64 LeadingNumber(const QString &text);
 // A size in bytes as thousands of bytes + "K" (at least 1K), padded on the
 // left with spaces to 6 characters.
 QString SizeText(qint64 bytes);
+
+// The lines of a positive multi-line reply between its status line and the
+// terminating ".", with the dot-stuffing removed; nullopt for a reply that
+// is not "+OK".
+std::optional<QStringList> MultiLineBody(const QString &reply);
+
+// The (message number, unique id) pairs of a UIDL listing, lines that are
+// not "n uid" with n a positive 32-bit number left out; nullopt when the
+// server refused the listing.
+std::optional<QList<QPair<qint32, QString>>> ParseUidl(const QString &reply);

@@ -3,6 +3,7 @@
 #include "Global.h"
 #include "LoginReplies.h"
 #include "MessageBox.h"
+#include "Pop3Parsers.h"
 #include "RunStatus.h"
 
 #include <QCoreApplication>
@@ -251,18 +252,11 @@ Pop3Session::Outcome Pop3Session::QueryCapabilities()
 {
     m_capabilities.clear();
     const Outcome outcome = sendAndWait(QStringLiteral("CAPA"), kMultiLineReply, CancelCheck::Flag);
-    if (outcome != Outcome::Reply || !ServerReply.startsWith(QLatin1String("+OK")))
+    if (outcome != Outcome::Reply)
         return outcome;
-    const QStringList lines = ServerReply.split(QStringLiteral("\r\n"));
-    for (qsizetype i = 1; i < lines.size(); ++i) {
-        QString line = lines.at(i);
-        if (line == QLatin1String("."))
-            break;
-        if (line.startsWith(QLatin1String("..")))
-            line.remove(0, 1);
-        line = line.trimmed();
-        if (!line.isEmpty())
-            m_capabilities.append(line);
+    for (const QString &line : MultiLineBody(ServerReply).value_or(QStringList{})) {
+        if (!line.trimmed().isEmpty())
+            m_capabilities.append(line.trimmed());
     }
     return outcome;
 }
