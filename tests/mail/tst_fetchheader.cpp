@@ -103,9 +103,8 @@ private Q_SLOTS:
     // Pipelining only.
     void repliesJoinedAndSplit_data();
     void repliesJoinedAndSplit();
-    void windowStaysBounded();
-    void cancelMidWindow();
-    void stallMidWindow();
+    void window_data();
+    void window();
 
 private:
     static bool pipelined()
@@ -289,7 +288,7 @@ void TestFetchHeader::emptyOrRefusedStat()
 void TestFetchHeader::cancelDuringFifthTop()
 {
     if (pipelined())
-        QSKIP("the server sees every command at once; cancelMidWindow covers a pipelined Cancel");
+        QSKIP("the server sees every command at once; the window test covers a pipelined Cancel");
     f->server.greet().login().stat(6).uidl({"1", "2", "3", "4", "5", "6"});
     scriptMessages(f->server, 4);
     // The server answers late; Cancel ends the wait before that.
@@ -302,7 +301,7 @@ void TestFetchHeader::cancelDuringFifthTop()
 void TestFetchHeader::cancelDuringList()
 {
     if (pipelined())
-        QSKIP("the server sees every command at once; cancelMidWindow covers a pipelined Cancel");
+        QSKIP("the server sees every command at once; the window test covers a pipelined Cancel");
     // The LIST reply comes after Cancel; it must not be taken for the QUIT
     // reply, and the header already read keeps its row.
     f->server.greet().login().stat(3).uidl({"1", "2", "3"});
@@ -378,70 +377,54 @@ void TestFetchHeader::repliesJoinedAndSplit()
              (QStringList{"node:Inbox (1)", "node:Inbox (2)", "node:Recycle Bin (1)"}));
 }
 
-void TestFetchHeader::windowStaysBounded()
+void TestFetchHeader::window_data()
 {
-    if (!pipelined())
-        QSKIP("pipelining only");
-    // The server sits on its first reply: the client fills the window
-    // meanwhile, and no further.
-    const int n = 300;
-    f->server.greet().login().stat(n).uidl(uidsFor(n));
-    scriptMessages(f->server, n, false, 1, 300);
-    f->server.quit();
-    f->fetch();
-    VERIFY_ENDED();
-    QCOMPARE(f->server.commands().mid(5), fetchOrder(n) + QList<QByteArray>{"QUIT"});
-    QCOMPARE(f->inbox.count(), n);
-    QVERIFY2(f->server.maxUnansweredBytes() < CommandPipeline::kWindowBytes
-                 && f->server.maxUnansweredBytes() > CommandPipeline::kWindowBytes - 20,
-             QByteArray::number(f->server.maxUnansweredBytes()).constData());
+    // What happens while 300 messages' commands are on their way.
+    QTest::addColumn<QString>("event");
+    QTest::addColumn<int>("rows");
+    QTest::newRow("first reply held back: window filled, no further") << "held" << 300;
+    QTest::newRow("Cancel at the second row: owed replies read, then QUIT") << "cancel" << 2;
+    QTest::newRow("silence after five: time limit, no QUIT") << "stall" << 5;
 }
 
-void TestFetchHeader::cancelMidWindow()
+void TestFetchHeader::window()
 {
     if (!pipelined())
         QSKIP("pipelining only");
-    // Cancel once the second row is shown, while the server holds back the
-    // rest: the replies owed are read before QUIT, nothing more is sent,
-    // and no row is added after the Cancel.
+    QFETCH(QString, event);
+    QFETCH(int, rows);
     const int n = 300;
     f->server.greet().login().stat(n).uidl(uidsFor(n));
-    scriptMessages(f->server, n, true, 3, 300);
-    f->server.quit();
-    f->status.onEvent = [](const QString &event) {
-        if (event == QLatin1String("status:Fetched 2 of 300"))
-            Global::CancelRequested().set();
-    };
-    f->fetch();
+    if (event == QLatin1String("stall")) {
+        scriptMessages(f->server, 5);
+        f->server.expectStall("TOP 6 0");
+        f->boxes.expect(kStopped, QStringLiteral("Connection Failed"), Icon::Critical);
+    } else {
+        const bool cancel = event == QLatin1String("cancel");
+        scriptMessages(f->server, n, cancel, cancel ? 3 : 1, 300);
+        f->server.quit();
+        if (cancel) {
+            f->status.onEvent = [](const QString &shown) {
+                if (shown == QLatin1String("status:Fetched 2 of 300"))
+                    Global::CancelRequested().set();
+            };
+        }
+    }
+    f->fetch(event == QLatin1String("stall") ? MailFixture::kTestLimitMs : 5000);
     VERIFY_ENDED();
-    QCOMPARE(rowNumbers(f->inbox), (QList<qint32>{1, 2}));
-    const QList<QByteArray> sent = f->server.commands().mid(5);
-    QCOMPARE(sent.last(), QByteArray("QUIT"));
-    const QList<QByteArray> fetch = sent.mid(0, sent.size() - 1);
-    QVERIFY2(fetch.size() > 4 && fetch.size() < 2 * n, QByteArray::number(fetch.size()).constData());
-    QCOMPARE(fetch, fetchOrder(n).mid(0, fetch.size()));
-    QVERIFY(bytesOf(fetch.mid(4)) < CommandPipeline::kWindowBytes);
-    QCOMPARE(f->server.unansweredBefore("QUIT"), 0);
-}
-
-void TestFetchHeader::stallMidWindow()
-{
-    if (!pipelined())
-        QSKIP("pipelining only");
-    // Five messages answered, then nothing: the time limit ends the fetch
-    // with its box, no QUIT, the five rows kept.
-    const int n = 300;
-    f->server.greet().login().stat(n).uidl(uidsFor(n));
-    scriptMessages(f->server, 5);
-    f->server.expectStall("TOP 6 0");
-    f->boxes.expect(kStopped, QStringLiteral("Connection Failed"), Icon::Critical);
-    f->fetch(MailFixture::kTestLimitMs);
-    VERIFY_ENDED();
-    QCOMPARE(rowNumbers(f->inbox), (QList<qint32>{1, 2, 3, 4, 5}));
-    const QList<QByteArray> sent = f->server.commands().mid(5);
-    QVERIFY(!sent.contains("QUIT"));
+    QCOMPARE(f->inbox.count(), rows);
+    QCOMPARE(rowNumbers(f->inbox).last(), rows); // no row after a Cancel
+    QList<QByteArray> sent = f->server.commands().mid(5);
+    QCOMPARE(sent.contains("QUIT"), event != QLatin1String("stall"));
+    if (sent.removeAll("QUIT"))
+        QCOMPARE(f->server.unansweredBefore("QUIT"), 0);
     QCOMPARE(sent, fetchOrder(n).mid(0, sent.size()));
-    QVERIFY(bytesOf(sent.mid(10)) < CommandPipeline::kWindowBytes);
+    QVERIFY(sent.size() > 2 * rows || rows == n);
+    // Beyond the replies taken, only what fits in the window went out.
+    QVERIFY(bytesOf(sent.mid(2 * rows)) < CommandPipeline::kWindowBytes);
+    QVERIFY2(f->server.maxUnansweredBytes() < CommandPipeline::kWindowBytes
+                 && (event != QLatin1String("held") || f->server.maxUnansweredBytes() > CommandPipeline::kWindowBytes - 20),
+             QByteArray::number(f->server.maxUnansweredBytes()).constData());
 }
 
 QTEST_GUILESS_MAIN(TestFetchHeader)
