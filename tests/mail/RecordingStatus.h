@@ -17,7 +17,6 @@ public:
     }
     void setProgressMaximum(int maximum) override
     {
-        progressMaximum = maximum;
         record(QStringLiteral("max:%1").arg(maximum));
     }
     void setProgressValue(int value) override
@@ -55,7 +54,6 @@ private:
     }
 
 public:
-    int progressMaximum = -1;
     int progressValue = -1;
     QHash<QString, QString> nodeTexts;
 };
