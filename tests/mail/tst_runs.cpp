@@ -16,23 +16,19 @@ namespace {
 
 class FakeHost : public RunHost {
 public:
-    explicit FakeHost(MailFixture &f) : m_status(f.status), m_inbox(f.inbox), m_recycle(f.recycle) {}
-    void setStatusText(const QString &text) override { m_status.setStatusText(text); }
-    void setProgressMaximum(int maximum) override { m_status.setProgressMaximum(maximum); }
-    void setProgressValue(int value) override { m_status.setProgressValue(value); }
-    void setNodeText(const QString &key, const QString &text) override { m_status.setNodeText(key, text); }
-    MessageFolderModel &inboxModel() override { return m_inbox; }
-    MessageFolderModel &recycleModel() override { return m_recycle; }
-    void selectFolderNode(const QString &key) override { m_status.events << QStringLiteral("select:") + key; }
-    void ShowInbox() override { m_status.events << QStringLiteral("ShowInbox:%1").arg(m_inbox.count()); }
-    void ShowRecycleBin() override { m_status.events << QStringLiteral("ShowRecycleBin"); }
-    void repaintNow() override { m_status.events << QStringLiteral("repaint"); }
+    explicit FakeHost(MailFixture &f) : m(f) {}
+    void setStatusText(const QString &text) override { m.status.setStatusText(text); }
+    void setProgressMaximum(int maximum) override { m.status.setProgressMaximum(maximum); }
+    void setProgressValue(int value) override { m.status.setProgressValue(value); }
+    void setNodeText(const QString &key, const QString &text) override { m.status.setNodeText(key, text); }
+    MessageFolderModel &inboxModel() override { return m.inbox; }
+    MessageFolderModel &recycleModel() override { return m.recycle; }
+    void selectFolderNode(const QString &key) override { m.status.events << QStringLiteral("select:") + key; }
+    void ShowInbox() override { m.status.events << QStringLiteral("ShowInbox:%1").arg(m.inbox.count()); }
+    void ShowRecycleBin() override { m.status.events << QStringLiteral("ShowRecycleBin"); }
+    void repaintNow() override { m.status.events << QStringLiteral("repaint"); }
     QWidget *dialogParent() override { return nullptr; }
-
-private:
-    RecordingStatus &m_status;
-    MessageFolderModel &m_inbox;
-    MessageFolderModel &m_recycle;
+    MailFixture &m;
 };
 
 class FakeDialer : public Dialer {
