@@ -87,6 +87,8 @@ private Q_SLOTS:
     void cleanup() { f.reset(); }
 
     void happyPath();
+    void classification_data();
+    void classification();
     void loginReplies_data();
     void loginReplies();
     void serverGoesAway_data();
@@ -144,6 +146,35 @@ void TestFetchHeader::happyPath()
              (QStringList{"node:Inbox (1)", "node:Recycle Bin (1)", "node:Inbox (2)"}));
     QCOMPARE(f->status.eventsStartingWith(QStringLiteral("max:")) + f->status.eventsStartingWith(QStringLiteral("progress:")),
              (QStringList{"max:3", "progress:1", "progress:2", "progress:3", "progress:0"}));
+}
+
+void TestFetchHeader::classification_data()
+{
+    // The From value and its "*@domain" are looked up, exempted list first.
+    QTest::addColumn<QByteArray>("from");
+    QTest::addColumn<QString>("filter");
+    QTest::addColumn<QString>("exempted");
+    QTest::addColumn<bool>("toRecycle");
+    QTest::newRow("exempted beats a domain rule")
+        << QByteArray("Boss <boss@corp.example>") << "*@corp.example" << "boss <boss@corp.example>" << false;
+    QTest::newRow("whole From value, any case") << QByteArray("Deals <DEALS@shop.example>")
+                                                << "deals <deals@shop.example>" << "" << true;
+    QTest::newRow("same address under another name")
+        << QByteArray("Other <deals@shop.example>") << "deals <deals@shop.example>" << "" << false;
+}
+
+void TestFetchHeader::classification()
+{
+    QFETCH(QByteArray, from);
+    QFETCH(QString, filter);
+    QFETCH(QString, exempted);
+    QFETCH(bool, toRecycle);
+    f->filter << filter;
+    f->exempted << exempted;
+    f->server.greet().login().stat(1).uidl({"u1"}).top(1, header(from, "s")).list(1, 10).quit();
+    f->fetch();
+    VERIFY_ENDED();
+    QCOMPARE(rowTexts(toRecycle ? f->recycle : f->inbox, MessageFolderModel::Sender), QStringList{QString::fromLatin1(from)});
 }
 
 void TestFetchHeader::loginReplies_data()
