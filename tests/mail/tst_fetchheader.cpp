@@ -2,6 +2,7 @@
 #include "MailTestFixture.h"
 
 #include <QTest>
+#include <stdexcept>
 
 using testsupport::ScriptedPop3Server;
 using Icon = MessageBox::Icon;
@@ -102,6 +103,8 @@ private Q_SLOTS:
     void cancelDuringFifthTop();
     void cancelDuringList();
     void hugeHeaderIsCut();
+    void latin1BothWays();
+    void ruleLookupFailure();
     // Pipelining only.
     void repliesJoinedAndSplit_data();
     void repliesJoinedAndSplit();
@@ -362,6 +365,33 @@ void TestFetchHeader::hugeHeaderIsCut()
     VERIFY_ENDED();
     QCOMPARE(rowTexts(f->inbox, MessageFolderModel::Sender), (QStringList{"big@x.example", "small@x.example"}));
     QCOMPARE(rowTexts(f->inbox, MessageFolderModel::Size), (QStringList{" 3000K", "    1K"}));
+}
+
+void TestFetchHeader::latin1BothWays()
+{
+    // The password goes out, and header bytes come in, as Latin-1.
+    Global::ProfileSettings.EmailPassword = QStringLiteral("s\u00e9cret");
+    f->server.greet().expect("USER user", "+OK\r\n").expect("PASS s\xe9" "cret", "+OK\r\n").stat(1).uidl({"1"})
+        .top(1, header("J\xfcrgen <j@x.example>", "Caf\xe9")).list(1, 1000).quit();
+    f->fetch();
+    VERIFY_ENDED();
+    QCOMPARE(rowTexts(f->inbox, MessageFolderModel::Sender), (QStringList{QStringLiteral("J\u00fcrgen <j@x.example>")}));
+    QCOMPARE(rowTexts(f->inbox, MessageFolderModel::Subject), (QStringList{QStringLiteral("Caf\u00e9")}));
+}
+
+void TestFetchHeader::ruleLookupFailure()
+{
+    // The rule database fails: its error is shown, no row is made, and the
+    // connection is dropped without QUIT. Pipelined, LIST 1 went out with TOP 1.
+    f->server.greet().login().stat(1).uidl({"1"}).top(1, header("a@x.example", "s")).list(1, 10).optional();
+    f->boxes.expect(QStringLiteral("database is locked"), QStringLiteral("Error"), Icon::Critical);
+    FetchHeader(f->status, f->inbox, f->recycle,
+                [](const QString &, const QString &) -> bool { throw std::runtime_error("database is locked"); });
+    VERIFY_SCRIPT(f->server);
+    VERIFY_BOXES(f->boxes);
+    QVERIFY(!f->server.commands().contains("QUIT"));
+    QCOMPARE(f->inbox.count() + f->recycle.count(), 0);
+    QTRY_VERIFY_WITH_TIMEOUT(!f->server.clientConnected(), 5000);
 }
 
 void TestFetchHeader::repliesJoinedAndSplit_data()
