@@ -62,8 +62,3 @@ inline QList<qint32> rowNumbers(const MessageFolderModel &model)
         out << model.entry(r).number;
     return out;
 }
-
-inline QList<QByteArray> loginCommands()
-{
-    return {"USER user", "PASS secret"};
-}

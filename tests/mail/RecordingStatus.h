@@ -10,29 +10,13 @@
 // "status:Fetched 1 of 3", "max:3", "progress:1", "node:Inbox (1)".
 class RecordingStatus : public RunStatus {
 public:
-    void setStatusText(const QString &text) override
-    {
-        statusText = text;
-        record(QStringLiteral("status:") + text);
-    }
-    void setProgressMaximum(int maximum) override
-    {
-        progressMaximum = maximum;
-        record(QStringLiteral("max:%1").arg(maximum));
-    }
-    void setProgressValue(int value) override
-    {
-        progressValue = value;
-        record(QStringLiteral("progress:%1").arg(value));
-    }
+    void setStatusText(const QString &text) override { record(QStringLiteral("status:") + (statusText = text)); }
+    void setProgressMaximum(int maximum) override { record(QStringLiteral("max:%1").arg(maximum)); }
+    void setProgressValue(int value) override { record(QStringLiteral("progress:%1").arg(progressValue = value)); }
     void setNodeText(const QString &nodeKey, const QString &text) override
     {
-        nodeTexts[nodeKey] = text;
-        record(QStringLiteral("node:") + text);
+        record(QStringLiteral("node:") + (nodeTexts[nodeKey] = text));
     }
-
-    // Runs for every event as it is shown, e.g. to press Cancel at a point.
-    std::function<void(const QString &event)> onEvent;
 
     QStringList eventsStartingWith(const QString &prefix) const
     {
@@ -43,8 +27,12 @@ public:
         return out;
     }
 
+    // Runs for every event as it is shown, e.g. to press Cancel at a point.
+    std::function<void(const QString &event)> onEvent;
     QStringList events;
     QString statusText;
+    int progressValue = -1;
+    QHash<QString, QString> nodeTexts;
 
 private:
     void record(const QString &event)
@@ -53,9 +41,4 @@ private:
         if (onEvent)
             onEvent(event);
     }
-
-public:
-    int progressMaximum = -1;
-    int progressValue = -1;
-    QHash<QString, QString> nodeTexts;
 };

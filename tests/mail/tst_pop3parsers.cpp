@@ -22,17 +22,12 @@ void TestPop3Parsers::replyWord_data()
 
     const QString stat = QStringLiteral("+OK 3 4567\r\n");
     QTest::newRow("status word") << stat << 1 << "+OK";
-    QTest::newRow("count") << stat << 2 << "3";
     QTest::newRow("last word ends at CR LF") << stat << 3 << "4567";
     QTest::newRow("past the last word") << stat << 4 << "";
-    QTest::newRow("n of 0") << stat << 0 << "";
     QTest::newRow("two spaces enclose an empty word") << "+OK  5\r\n" << 2 << "";
-    QTest::newRow("word after the empty one") << "+OK  5\r\n" << 3 << "5";
     QTest::newRow("no line end") << "+OK 1 200" << 3 << "200";
     QTest::newRow("CR LF ends a word only when no space follows")
         << "+OK 1\r\nmore text" << 2 << "1\r\nmore";
-    QTest::newRow("negative reply") << "-ERR no such message\r\n" << 2 << "no";
-    QTest::newRow("empty reply") << "" << 1 << "";
 }
 
 void TestPop3Parsers::replyWord()
@@ -52,20 +47,15 @@ void TestPop3Parsers::headerValue_data()
     const QString ok = QStringLiteral("+OK top follows\r\n");
     QTest::newRow("name in other case, spaces trimmed")
         << ok + "SUBJECT:   Hello  \r\n\r\n.\r\n" << "Subject:" << "Hello";
-    QTest::newRow("tabs are kept") << ok + "Subject:\tHi\t\r\n" << "Subject:" << "\tHi\t";
     QTest::newRow("X- prefix gives the priority") << ok + "X-Priority: 3\r\n" << "Priority:" << "3";
     QTest::newRow("first of X- and plain wins")
         << ok + "X-Priority: 1\r\nPriority: 5\r\n" << "Priority:" << "1";
-    QTest::newRow("absent") << ok + "From: a@b.example\r\n" << "Subject:" << "";
     QTest::newRow("status line is no header") << "+OK From: liar@x.example\r\nFrom: real@y.example\r\n"
                                               << "From:" << "real@y.example";
-    QTest::newRow("refused TOP") << "-ERR From: nobody\r\n" << "From:" << "";
     QTest::newRow("DKIM h= list is not a From line")
         << ok + "DKIM-Signature: v=1; a=rsa-sha256; d=news.example;\r\n"
                 "\th=from:to:subject:date; bh=abc=\r\nFrom: Shop <deals@news.example>\r\n"
         << "From:" << "Shop <deals@news.example>";
-    QTest::newRow("DKIM h= with a space") << ok + "DKIM-Signature: v=1;\r\n h=From:To; b=x\r\nFrom: a@b.example\r\n"
-                                          << "From:" << "a@b.example";
     QTest::newRow("Resent-From is not From")
         << ok + "Resent-From: relay@list.example\r\nFrom: author@home.example\r\n" << "From:"
         << "author@home.example";
@@ -77,16 +67,8 @@ void TestPop3Parsers::headerValue_data()
     QTest::newRow("folded From is unfolded")
         << ok + "From: \"A very long display name\"\r\n <long@name.example>\r\nTo: x@y.example\r\n"
         << "From:" << "\"A very long display name\" <long@name.example>";
-    QTest::newRow("folded with a tab") << ok + "Subject: part one\r\n\tpart two\r\n" << "Subject:"
-                                       << "part one\tpart two";
-    QTest::newRow("no decoding") << ok + "Subject: =?UTF-8?B?SGVsbG8=?=\r\n" << "Subject:"
-                                 << "=?UTF-8?B?SGVsbG8=?=";
     QTest::newRow("body lines after the blank line are no headers")
         << ok + "To: a@b.example\r\n\r\nFrom: body@text.example\r\n" << "From:" << "";
-    QTest::newRow("name inside a value does not match")
-        << ok + "Subject: Re: From: you\r\n" << "From:" << "";
-    QTest::newRow("no CR LF at the end") << QStringLiteral("From: a@b.example") << "From:" << "a@b.example";
-    QTest::newRow("empty value") << ok + "Subject:\r\n" << "Subject:" << "";
 }
 
 void TestPop3Parsers::headerValue()
@@ -112,16 +94,10 @@ void TestPop3Parsers::sizeText_data()
     QTest::addColumn<qint64>("bytes");
     QTest::addColumn<QString>("text");
     QTest::newRow("0") << qint64(0) << "    1K";
-    QTest::newRow("500") << qint64(500) << "    1K";
-    QTest::newRow("999") << qint64(999) << "    1K";
-    QTest::newRow("1000") << qint64(1000) << "    1K";
     QTest::newRow("1999") << qint64(1999) << "    1K";
-    QTest::newRow("2500") << qint64(2500) << "    2K";
     QTest::newRow("123456") << qint64(123456) << "  123K";
-    QTest::newRow("12345678") << qint64(12345678) << "12345K";
     QTest::newRow("32768000 does not overflow") << qint64(32768000) << "32768K";
     QTest::newRow("5 GB") << qint64(5000000000) << "5000000K";
-    QTest::newRow("negative") << qint64(-4000) << "    1K";
 }
 
 void TestPop3Parsers::sizeText()

@@ -15,21 +15,6 @@ namespace {
 const QString kFailed = QStringLiteral("Connection Failed");
 const QString kInvalid = QStringLiteral("Invalid Email UserID or Password");
 
-bool anyBoxMentions(const testsupport::MessageBoxRecorder &boxes, const QString &text)
-{
-    for (const MessageBox::Request &r : boxes.shown())
-        if (r.text.contains(text) || r.title.contains(text))
-            return true;
-    return false;
-}
-
-bool sentCredentials(const ScriptedPop3Server &server)
-{
-    for (const QByteArray &c : server.commands())
-        if (c.startsWith("USER") || c.startsWith("PASS") || c.startsWith("AUTH"))
-            return true;
-    return false;
-}
 } // namespace
 
 class TestPop3Security : public QObject {
@@ -42,17 +27,13 @@ private Q_SLOTS:
     void securityFromProfile();
     void startTlsFailsClosed_data();
     void startTlsFailsClosed();
-    void plainTextAfterStlsNeverUsed();
-    void unknownSecurityConnectsNowhere();
     void implicitTlsNobodyListening();
     void loginRefusalTexts_data();
     void loginRefusalTexts();
-    void refusalCodeThroughFetch();
     void saslPlainFallback_data();
     void saslPlainFallback();
     void passwordNeverInBoxes_data();
     void passwordNeverInBoxes();
-    void testerReports_data();
     void testerReports();
 
 private:
@@ -65,8 +46,6 @@ void TestPop3Security::securityFromProfile_data()
     QTest::addColumn<QString>("port");
     QTest::addColumn<int>("expected");
     QTest::newRow("empty, port 995") << "" << "995" << int(ConnectionSecurity::Implicit);
-    QTest::newRow("empty, port 110") << "" << "110" << int(ConnectionSecurity::None);
-    QTest::newRow("None on 995") << "None" << "995" << int(ConnectionSecurity::None);
     QTest::newRow("starttls, any case") << "starttls" << "110" << int(ConnectionSecurity::StartTls);
     QTest::newRow("SSL/TLS on 110") << "SSL/TLS" << "110" << int(ConnectionSecurity::Implicit);
     QTest::newRow("unknown word") << "TLS" << "995" << int(ConnectionSecurity::Unknown);
@@ -87,17 +66,19 @@ void TestPop3Security::startTlsFailsClosed_data()
 {
     QTest::addColumn<QList<QByteArray>>("capabilities");
     QTest::addColumn<QByteArray>("stlsReply"); // empty: STLS is never sent
-    QTest::addColumn<QString>("box");
+    QTest::addColumn<QString>("box"); // how the box's text starts
     const QString notOffered = QStringLiteral("The server does not offer STARTTLS, so the connection cannot be secured "
                                               "and the user name and password were not sent.\r\n"
                                               "Choose SSL/TLS (usually port 995) if the server offers it.");
     QTest::newRow("STLS not offered") << QList<QByteArray>{"USER", "TOP", "UIDL"} << QByteArray() << notOffered;
-    QTest::newRow("CAPA refused") << QList<QByteArray>{} << QByteArray() << notOffered;
-    QTest::newRow("STLS only as an argument") << QList<QByteArray>{"X-NOT STLS"} << QByteArray() << notOffered;
     QTest::newRow("STLS refused")
         << QList<QByteArray>{"USER", "STLS"} << QByteArray("-ERR TLS is resting today\r\n")
         << QStringLiteral("The server refused to start TLS, so the user name and password were not sent.\r\n"
                           "The server said: TLS is resting today");
+    // The server agrees to TLS but goes on in plain text: the handshake fails.
+    QTest::newRow("plain text after STLS")
+        << QList<QByteArray>{"STLS"} << QByteArray("+OK go ahead\r\n+OK pretend this is TLS\r\n")
+        << QStringLiteral("A secure connection to the server could not be made, so the password was not sent.\r\n");
 }
 
 void TestPop3Security::startTlsFailsClosed()
@@ -109,42 +90,17 @@ void TestPop3Security::startTlsFailsClosed()
     f->server.greetOnly().capa(capabilities);
     if (!stlsReply.isEmpty())
         f->server.expect("STLS", stlsReply);
-    f->boxes.expect(box, kFailed, Icon::Critical);
-
-    f->fetch();
+    f->fetch(MailFixture::kTestLimitMs);
     VERIFY_SCRIPT(f->server);
-    VERIFY_BOXES(f->boxes);
-    QVERIFY(!sentCredentials(f->server));
+    QCOMPARE(f->boxes.shown().size(), 1);
+    QVERIFY2(f->boxes.shown().constFirst().text.startsWith(box), qPrintable(f->boxes.shown().constFirst().text));
+    QCOMPARE(f->boxes.shown().constFirst().title, kFailed);
+    for (const QByteArray &command : f->server.commands())
+        QVERIFY2(!command.startsWith("USER") && !command.startsWith("PASS") && !command.startsWith("AUTH"), command);
     QCOMPARE(f->status.eventsStartingWith(QStringLiteral("status:")).mid(0, 1),
              QStringList{"status:Connecting To Server..."});
     QCOMPARE(f->status.statusText, QStringLiteral("Disconnected"));
     QTRY_VERIFY_WITH_TIMEOUT(!f->server.clientConnected(), 5000);
-}
-
-void TestPop3Security::plainTextAfterStlsNeverUsed()
-{
-    // The server agrees to TLS but goes on in plain text: the handshake
-    // fails, and nothing is sent in the clear after it.
-    Global::ProfileSettings.EmailSecurity = QStringLiteral("STARTTLS");
-    f->server.greetOnly().capa({"STLS"}).expect("STLS", "+OK go ahead\r\n+OK pretend this is TLS\r\n");
-    f->fetch(MailFixture::kTestLimitMs);
-    QCOMPARE(f->boxes.shown().size(), 1);
-    QVERIFY2(f->boxes.shown().constFirst().text.startsWith(
-                 QLatin1String("A secure connection to the server could not be made, so the password was not sent.\r\n")),
-             qPrintable(f->boxes.shown().constFirst().text));
-    QVERIFY(!sentCredentials(f->server));
-    QCOMPARE(f->server.commands().mid(0, 2), (QList<QByteArray>{"CAPA", "STLS"}));
-}
-
-void TestPop3Security::unknownSecurityConnectsNowhere()
-{
-    Global::ProfileSettings.EmailSecurity = QStringLiteral("Carrier pigeon");
-    f->boxes.expect(QStringLiteral("The connection security \"Carrier pigeon\" is not known, so nothing was sent.\r\n"
-                                   "Choose None, STARTTLS or SSL/TLS in the settings."),
-                    kFailed, Icon::Critical);
-    f->fetch();
-    VERIFY_BOXES(f->boxes);
-    QCOMPARE(f->server.connections(), 0);
 }
 
 void TestPop3Security::implicitTlsNobodyListening()
@@ -169,7 +125,6 @@ void TestPop3Security::loginRefusalTexts_data()
     QTest::addColumn<QString>("reply");
     QTest::addColumn<QString>("text");
     const QString later = QStringLiteral("\r\nPlease try again later.");
-    QTest::newRow("no code") << "-ERR invalid password\r\n" << kInvalid;
     QTest::newRow("AUTH") << "-ERR [AUTH] Authentication failed.\r\n" << kInvalid;
     QTest::newRow("IN-USE")
         << "-ERR [IN-USE] Mailbox locked by another session\r\n"
@@ -184,11 +139,6 @@ void TestPop3Security::loginRefusalTexts_data()
                                            << "The server has a temporary problem and could not log you in.\r\n"
                                               "The server said: Disk full"
                                                   + later;
-    QTest::newRow("SYS/PERM") << "-ERR [sys/perm] Account disabled\r\n"
-                              << QStringLiteral("The server has a problem and could not log you in.\r\n"
-                                                "The server said: Account disabled");
-    QTest::newRow("SYSTEM is not SYS") << "-ERR [SYSTEM/TEMP] x\r\n" << kInvalid;
-    QTest::newRow("code not closed") << "-ERR [IN-USE locked\r\n" << kInvalid;
     QTest::newRow("echoed password blanked")
         << "-ERR [SYS/PERM] password secret is banned; secret!\r\n"
         << QStringLiteral("The server has a problem and could not log you in.\r\n"
@@ -196,9 +146,6 @@ void TestPop3Security::loginRefusalTexts_data()
     QTest::newRow("control characters and a second line")
         << "-ERR [SYS/TEMP] a\tb\x07" "c\r\n+OK injected\r\n"
         << "The server has a temporary problem and could not log you in.\r\nThe server said: a b c" + later;
-    QTest::newRow("long text cut") << "-ERR [SYS/PERM] " + QString(500, QLatin1Char('x')) + "\r\n"
-                                   << "The server has a problem and could not log you in.\r\nThe server said: "
-                                          + QString(200, QLatin1Char('x')) + "...";
 }
 
 void TestPop3Security::loginRefusalTexts()
@@ -210,18 +157,6 @@ void TestPop3Security::loginRefusalTexts()
     QCOMPARE(refusal.title, kFailed);
 }
 
-void TestPop3Security::refusalCodeThroughFetch()
-{
-    f->server.greet().expect("USER user", "+OK\r\n").expect("PASS secret", "-ERR [IN-USE] Do you have another POP session running?\r\n");
-    f->boxes.expect(QStringLiteral("The mailbox is in use by another mail program, so the server refused the login.\r\n"
-                                   "The server said: Do you have another POP session running?\r\n"
-                                   "Please try again later."),
-                    kFailed, Icon::Critical);
-    f->fetch();
-    VERIFY_SCRIPT(f->server); // no QUIT after a refused login
-    VERIFY_BOXES(f->boxes);
-}
-
 void TestPop3Security::saslPlainFallback_data()
 {
     QTest::addColumn<QString>("password");
@@ -231,11 +166,6 @@ void TestPop3Security::saslPlainFallback_data()
 
     QTest::newRow("initial response") << "secret" << QList<QByteArray>{"SASL CRAM-MD5 PLAIN", "UIDL"}
                                       << QList<QByteArray>{"AUTH PLAIN AHVzZXIAc2VjcmV0", "+OK welcome\r\n"} << true;
-    const QString longPassword(200, QLatin1Char('p'));
-    const QByteArray longResponse = (QByteArray("\0user\0", 6) + longPassword.toLatin1()).toBase64();
-    QTest::newRow("long response after the continuation")
-        << longPassword << QList<QByteArray>{"SASL PLAIN"}
-        << QList<QByteArray>{"AUTH PLAIN", "+ \r\n", longResponse, "+OK\r\n"} << true;
     QTest::newRow("refused") << "secret" << QList<QByteArray>{"SASL PLAIN"}
                              << QList<QByteArray>{"AUTH PLAIN AHVzZXIAc2VjcmV0", "-ERR [AUTH] no\r\n"} << false;
     QTest::newRow("no PLAIN offered: PASS as before")
@@ -280,56 +210,29 @@ void TestPop3Security::passwordNeverInBoxes()
         f->server.expect("PASS hunter2-very-secret", "-ERR [SYS/PERM] PASS hunter2-very-secret rejected\r\n");
     f->fetch(MailFixture::kTestLimitMs);
     QCOMPARE(f->boxes.shown().size(), 1);
-    QVERIFY(!anyBoxMentions(f->boxes, QStringLiteral("hunter2")));
+    QVERIFY(!f->boxes.shown().constFirst().text.contains(QLatin1String("hunter2")));
     for (const QString &event : f->status.events)
         QVERIFY2(!event.contains(QLatin1String("hunter2")), qPrintable(event));
 
     f->server.greet().expect("USER user", "+OK\r\n").expect("PASS hunter2-very-secret", "-ERR hunter2-very-secret\r\n");
     const TestConnectionResult result = testConnection(Global::ProfileSettings, SessionOptions{MailFixture::kTestLimitMs});
     QVERIFY(!result.ok);
-    QVERIFY2(!result.text.contains(QLatin1String("hunter2")), qPrintable(result.text));
-}
-
-void TestPop3Security::testerReports_data()
-{
-    QTest::addColumn<int>("script"); // 0 success, 1 refused, 2 nobody listening, 3 empty host
-    QTest::addColumn<bool>("ok");
-    QTest::addColumn<QString>("text"); // %1: the port
-    QTest::newRow("logged in") << 0 << true
-                               << "Connected to 127.0.0.1:%1; not encrypted: the password is sent in clear; logged in; "
-                                  "12 messages waiting.";
-    QTest::newRow("refused") << 1 << false
-                             << "Connected to 127.0.0.1:%1; not encrypted: the password is sent in clear; "
-                                "login failed: Invalid Email UserID or Password.";
-    QTest::newRow("nobody listening") << 2 << false
-                                      << "Could not connect to 127.0.0.1:%1: Unable to connect to Host. "
-                                         "Check Network Connection.";
-    QTest::newRow("no host") << 3 << false << "No POP3 server is set.";
+    QCOMPARE(result.text, QStringLiteral("Connected to 127.0.0.1:%1; not encrypted: the password is sent in clear; "
+                                         "login failed: Invalid Email UserID or Password.")
+                              .arg(Global::ProfileSettings.EmailPort));
 }
 
 void TestPop3Security::testerReports()
 {
-    QFETCH(int, script);
-    QFETCH(bool, ok);
-    QFETCH(QString, text);
+    // The tester leaves the profile in use alone and shows no box.
     Global::ProfileSettingsRecord settings = Global::ProfileSettings;
-    if (script == 0)
-        f->server.greet().login().stat(12, 3000).quit();
-    else if (script == 1)
-        f->server.greet().expect("USER user", "+OK\r\n").expect("PASS secret", "-ERR [AUTH] no\r\n");
-    if (script == 2) {
-        ScriptedPop3Server closed;
-        QVERIFY(closed.listen());
-        settings.EmailPort = QString::number(closed.port());
-    }
-    if (script == 3)
-        settings.EmailHost.clear();
-    // The tester leaves the profile in use alone and shows nothing.
+    f->server.greet().login().stat(12, 3000).quit();
     const TestConnectionResult result = testConnection(settings, SessionOptions{5000});
     VERIFY_SCRIPT(f->server);
     VERIFY_BOXES(f->boxes);
-    QCOMPARE(result.ok, ok);
-    QCOMPARE(result.text, text.contains(QLatin1String("%1")) ? text.arg(settings.EmailPort) : text);
+    QVERIFY(result.ok);
+    QCOMPARE(result.text, QStringLiteral("Connected to 127.0.0.1:%1; not encrypted: the password is sent in clear; "
+                                         "logged in; 12 messages waiting.").arg(settings.EmailPort));
 }
 
 QTEST_GUILESS_MAIN(TestPop3Security)
