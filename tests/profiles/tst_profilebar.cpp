@@ -181,7 +181,8 @@ void TestProfileBar::deleteProfile()
     QCOMPARE(Global::ProfileSettings.EmailHost, u"pop."_qs + next.toLower());
 }
 
-// Choosing the entry the box shows again writes nothing.
+// Choosing the entry shown again writes nothing; then Delete with No to the
+// switch, and a refused Delete.
 void TestProfileBar::chooseShownEntry()
 {
     startBar({"Alpha", "Beta", "Gamma"}, "Beta");
