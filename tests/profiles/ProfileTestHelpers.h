@@ -14,15 +14,14 @@
 
 namespace profiletest {
 
-// Stands in for the main window: counts what the profile code asks of it.
+// Stands in for the main window: counts what the profile code asks of it and
+// records the settings each connection test was given.
 class FakeHost : public ProfileHost {
 public:
     int recycleRows = 0;
     int inboxRows = 0;
     int clears = 0;
     QWidget window;
-    // The settings each connection test was given, and what it answers;
-    // without an answer the host has no tester of its own.
     QList<Global::ProfileSettingsRecord> tested;
     std::function<ConnectionTestResult(const Global::ProfileSettingsRecord &)> tester;
 
@@ -57,24 +56,21 @@ inline void writeValue(const QString &key, const QString &name, const QString &v
 {
     modRegistry::WriteStoreValue(modRegistry::HKEY_CURRENT_USER, key, name, modRegistry::REG_SZ, value);
 }
-
 inline QString readValue(const QString &key, const QString &name)
 {
     return modRegistry::ReadStoreValue(modRegistry::HKEY_CURRENT_USER, key, name, kMissing);
 }
-
 inline QString profileValue(const QString &profile, const QString &name)
 {
     return readValue(kSettingKeyPrefix + profile, name);
 }
+inline QString lastProfile() { return readValue(kTrelvikKey, QStringLiteral("LastProfile")); }
 
 // A stored profile whose host tells it apart: "pop.<name in lower case>".
 inline void seedProfile(const QString &name)
 {
     writeValue(kSettingKeyPrefix + name, QStringLiteral("EmailHost"), QStringLiteral("pop.") + name.toLower());
 }
-
-inline QString lastProfile() { return readValue(kTrelvikKey, QStringLiteral("LastProfile")); }
 
 inline QStringList storedProfiles()
 {
@@ -101,7 +97,6 @@ T *child(const QObject *parent, const QString &name)
     T *found = parent->findChild<T *>(name);
     return found ? found : (qFatal("no child %s", qPrintable(name)), nullptr);
 }
-
 inline void click(const QObject *parent, const QString &button) { child<QPushButton>(parent, button)->click(); }
 
 // The dialog of that type now shown over `parent`, if any.
