@@ -235,6 +235,14 @@ void TestSettingDialog::testConnection()
                                                               "555-0100", "dialer", "dpw", "None", ""}));
     // Testing saves nothing.
     QCOMPARE(profileValue(kHome, "EmailHost"), u"pop.home"_qs);
+
+    // A report that echoes a password never reaches the screen.
+    m_env->host.tester = [](const Global::ProfileSettingsRecord &s) {
+        return ConnectionTestResult{false, u"-ERR bad PASS "_qs + s.EmailPassword};
+    };
+    expect("The test's report is not shown because it contains a password.", "Test Connection", Icon::Critical);
+    press("cmdTestConnection");
+    VERIFY_BOXES(m_env->boxes);
 }
 
 QTEST_MAIN(TestSettingDialog)
