@@ -6,8 +6,6 @@
 #include "Runs.h"
 
 #include <QApplication>
-#include <QLabel>
-#include <QPushButton>
 #include <QTest>
 
 using Icon = MessageBox::Icon;
@@ -178,18 +176,15 @@ void TestRuns::deleteRun()
 
 void TestRuns::closeBoxActsAsCancel()
 {
+    // Closing the wait dialog asks for Cancel instead of closing it.
     QString seen;
     bool stillOpen = false;
     auto closeDialog = [&] {
-        QWidget *dialog = QApplication::activeModalWidget();
-        if (!dialog)
-            return;
-        const auto *label = dialog->findChild<QLabel *>(QStringLiteral("lblStatus"));
-        const auto *cancel = dialog->findChild<QPushButton *>(QStringLiteral("cmdCancel"));
-        seen = dialog->objectName() + QLatin1Char('|') + dialog->windowTitle() + QLatin1Char('|')
-               + (label ? label->text() : QString()) + QLatin1Char('|') + (cancel ? cancel->text() : QString());
-        dialog->close();
-        stillOpen = dialog->isVisible();
+        if (QWidget *dialog = QApplication::activeModalWidget()) {
+            seen = dialog->objectName();
+            dialog->close();
+            stillOpen = dialog->isVisible();
+        }
     };
     f->server.greet().login().stat(3).uidl({"a", "b", "c"})
         .top(1, "From: a@x.example\r\n").list(1, 100)
@@ -198,7 +193,7 @@ void TestRuns::closeBoxActsAsCancel()
     Runs::cmdFetch_Click(*host, rules, dialer);
     VERIFY_SCRIPT(f->server); // QUIT went out: the session ended properly
     VERIFY_BOXES(f->boxes);
-    QCOMPARE(seen, QStringLiteral("frmFetchInbox|Please wait...|Fetching Email Header from Server...|Cancel"));
+    QCOMPARE(seen, QStringLiteral("frmFetchInbox"));
     QVERIFY(stillOpen);
     QCOMPARE(f->inbox.count(), 1);
 }
