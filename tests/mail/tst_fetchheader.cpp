@@ -46,13 +46,6 @@ QList<QByteArray> uidsFor(int n)
     return uids;
 }
 
-qsizetype bytesOf(const QList<QByteArray> &commands)
-{
-    qsizetype bytes = 0;
-    for (const QByteArray &c : commands)
-        bytes += c.size() + 2;
-    return bytes;
-}
 } // namespace
 
 // The script and boxes went as expected, and the fetch ended as every fetch
@@ -395,8 +388,7 @@ void TestFetchHeader::window()
         QCOMPARE(f->server.unansweredBefore("QUIT"), 0);
     QCOMPARE(sent, fetchOrder(n).mid(0, sent.size()));
     QVERIFY(sent.size() > 2 * rows || rows == n);
-    // Beyond the replies taken, only what fits in the window went out.
-    QVERIFY(bytesOf(sent.mid(2 * rows)) < CommandPipeline::kWindowBytes);
+    // Never more unanswered than the window holds; held back, it fills.
     QVERIFY2(f->server.maxUnansweredBytes() < CommandPipeline::kWindowBytes
                  && (event != QLatin1String("held") || f->server.maxUnansweredBytes() > CommandPipeline::kWindowBytes - 20),
              QByteArray::number(f->server.maxUnansweredBytes()).constData());
