@@ -94,6 +94,9 @@ void TestDovecotTls::untrustedRefusedThenTrusted()
     QFETCH(bool, startTls);
     QVERIFY(m_server.addMessage("From: Offers <deals@spam.example>\r\nSubject: two\r\n\r\nbody\r\n"));
     const int messages = m_server.messageCount();
+    const auto logCount = [this](const QString &text) { return int(m_server.logText().count(text)); };
+    const int logins = logCount(QStringLiteral("user=<trelvik>"));
+    const int disconnects = logCount(QStringLiteral("Disconnected"));
     useServer(startTls, QStringLiteral("localhost"));
     f->filter << QStringLiteral("*@spam.example");
     PromptRecorder prompt;
@@ -110,6 +113,8 @@ void TestDovecotTls::untrustedRefusedThenTrusted()
         QVERIFY2(box.text.startsWith(kUntrusted) && box.text.size() > kUntrusted.size(), qPrintable(box.text));
     QCOMPARE(f->inbox.count(), 0);
     QVERIFY(prompt.trusted.isEmpty());
+    QTRY_VERIFY_WITH_TIMEOUT(logCount(QStringLiteral("Disconnected")) >= disconnects + 2, 10000);
+    QCOMPARE(logCount(QStringLiteral("user=<trelvik>")), logins);
 
     // Trusted when asked: the fetch goes on and the fingerprint is handed out.
     f->boxes.reset();
