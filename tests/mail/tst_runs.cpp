@@ -6,6 +6,7 @@
 #include "Runs.h"
 
 #include <QApplication>
+#include <QWidget>
 #include <QTest>
 
 using Icon = MessageBox::Icon;
