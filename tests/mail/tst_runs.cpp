@@ -6,8 +6,8 @@
 #include "Runs.h"
 
 #include <QApplication>
-#include <QWidget>
 #include <QTest>
+#include <QWidget>
 
 using Icon = MessageBox::Icon;
 
