@@ -142,7 +142,7 @@ void TestDovecotTls::anotherHostName()
     PromptRecorder prompt;
     const TestConnectionResult result = testConnection(Global::ProfileSettings, prompt.options());
     QCOMPARE(prompt.calls, 1);
-    QCOMPARE(prompt.errors, QList<QSslError::SslError>{QSslError::HostNameMismatch});
+    QVERIFY(prompt.errors.contains(QSslError::HostNameMismatch));
     QVERIFY2(!result.ok && result.text.startsWith(QStringLiteral("Could not connect to 127.0.0.1:%1: The server's "
                                                                  "certificate is not trusted").arg(m_server.tlsPort())),
              qPrintable(result.text));
