@@ -1,4 +1,5 @@
 // Start-up time of the program and the cost of large message lists.
+#include "BenchHome.h"
 #include "MessageFolderModel.h"
 #include "frmMain.h"
 
@@ -95,11 +96,7 @@ void benchRows(const QString &home)
 
 int main(int argc, char *argv[])
 {
-    // A private home for the in-process window, set before Qt reads it.
-    QTemporaryDir home;
-    qputenv("XDG_CONFIG_HOME", (home.path() + QStringLiteral("/config")).toLocal8Bit());
-    qputenv("XDG_DATA_HOME", (home.path() + QStringLiteral("/data")).toLocal8Bit());
-    qputenv("XDG_RUNTIME_DIR", home.path().toLocal8Bit());
+    const BenchHome home; // for the in-process window
     QApplication app(argc, argv);
     benchStartup();
     benchRows(home.path());

@@ -4,6 +4,7 @@
 // sequential fetch written with Python's poplib; how long the event loop
 // waits at most during a 10,000-message fetch; and the CPU a wait costs
 // while the server stays silent.
+#include "BenchHome.h"
 #include "Global.h"
 #include "LinkedServer.h"
 #include "RuleDatabase.h"
@@ -328,15 +329,9 @@ double silentWaitCpu(int seconds)
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
-    // A private home: nothing of the user's is read or written.
-    QTemporaryDir home;
+    const BenchHome home;
     if (!home.isValid())
         return 1;
-    for (const char *name : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_RUNTIME_DIR"}) {
-        const QString place = home.path() + QLatin1Char('/') + QLatin1String(name);
-        QDir().mkpath(place);
-        qputenv(name, QFile::encodeName(place));
-    }
     // The silent server's "stopped answering" box is expected; keep it quiet.
     MessageBox::setHandler([](const MessageBox::Request &) { return MessageBox::Result::Ok; });
     std::printf("BENCH fetch_1000_0ms %.3f s\n", fetchSeconds(1000, 0));

@@ -1,5 +1,6 @@
 // Speed of the rule lookups, of the start-up compaction and of the Inbox
 // re-check against a large rule database, in a private temporary home.
+#include "BenchHome.h"
 #include "MessageFolderModel.h"
 #include "RuleCommands.h"
 #include "RuleDatabase.h"
@@ -51,14 +52,9 @@ void report(const char *name, double value, const char *unit)
 
 int main(int argc, char **argv)
 {
-    QTemporaryDir home;
+    const BenchHome home;
     if (!home.isValid())
         return 1;
-    for (const char *name : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_RUNTIME_DIR"}) {
-        const QString place = home.path() + QLatin1Char('/') + QLatin1String(name);
-        QDir().mkpath(place);
-        qputenv(name, QFile::encodeName(place));
-    }
     QCoreApplication app(argc, argv);
 
     RuleDatabase db;
