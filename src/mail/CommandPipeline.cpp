@@ -16,7 +16,7 @@ bool CommandPipeline::fill()
             if (!m_held)
                 return true; // everything has been sent
         }
-        const qsizetype bytes = m_held->text.toLatin1().size() + 2;
+        const qsizetype bytes = m_held->text.toUtf8().size() + 2;
         // One command always goes out, however long: the window bounds what
         // piles up, it must never stall the run.
         if (!m_inFlight.isEmpty() && m_inFlightBytes + bytes >= m_windowBytes)

@@ -10,6 +10,8 @@
 
 #include <QHash>
 #include <QList>
+#include <QSet>
+#include <QStringList>
 #include <exception>
 #include <optional>
 
@@ -17,17 +19,13 @@ namespace {
 
 enum class RowState { Untouched, Deleted, Gone };
 
-// Current message number by unique id, from a UIDL listing; false when the
-// server refused the listing.
-bool parseUidNumbers(const QString &reply, QHash<QString, qint32> &numbers)
-{
-    const auto pairs = ParseUidl(reply);
-    if (!pairs)
-        return false;
-    for (const auto &[number, uid] : *pairs)
-        numbers.insert(uid, number);
-    return true;
-}
+// What the deletion does with one Recycle Bin row, decided before any DELE.
+struct Step {
+    enum class Kind { Delete, Gone };
+    Kind kind;
+    int row;
+    qint32 number = 0; // for Delete: the message's number in this session
+};
 
 bool sameHeader(const MessageEntry &entry, const QString &headers)
 {
@@ -42,12 +40,25 @@ QString deleCommand(qint32 number)
     return QStringLiteral("DELE %1").arg(number);
 }
 
+QString summary(bool cancelled, int deleted, int gone, int notDeleted)
+{
+    QStringList parts{deleted == 1 ? QStringLiteral("1 message deleted")
+                                   : QStringLiteral("%1 messages deleted").arg(deleted)};
+    if (gone > 0)
+        parts << QStringLiteral("%1 already gone from the server").arg(gone);
+    if (notDeleted > 0)
+        parts << QStringLiteral("%1 could not be deleted").arg(notDeleted);
+    return (cancelled ? QStringLiteral("Empty Recycle Bin cancelled: ") : QStringLiteral("Empty Recycle Bin: "))
+        + parts.join(QStringLiteral(", "));
+}
+
 } // namespace
 
 void EmptyRecycleBin(RunStatus &status, MessageFolderModel &recycle, SessionOptions options)
 {
     const qint32 total = recycle.count();
     qint32 deleted = 0;
+    qint32 gone = 0;
     qint32 processed = 0;
     qint32 notDeleted = 0;
 
@@ -77,6 +88,7 @@ void EmptyRecycleBin(RunStatus &status, MessageFolderModel &recycle, SessionOpti
 
     Pop3Session session(status, Global::ProfileSettings, Global::CancelRequested(), options);
     bool sessionFailed = false;
+    bool unconfirmed = false; // QUIT answered, but not "+OK"
     QString failureNote;
     try {
         if (session.ConnectServer() != Pop3Session::kConnected || session.LoginServer() != 1) {
@@ -89,66 +101,93 @@ void EmptyRecycleBin(RunStatus &status, MessageFolderModel &recycle, SessionOpti
         }
         status.setProgressMaximum(total);
 
+        // First which message on the server each row is. A row whose id the
+        // listing gives one message is that message; a row whose id is listed
+        // for several, or that has no id, is the one message among the
+        // candidates whose header still reads as fetched, or none.
         bool haveUids = false;
         for (const MessageEntry &e : original)
             haveUids = haveUids || !e.uid.isEmpty();
-        QHash<QString, qint32> numbers;
+        QHash<QString, QList<qint32>> numbersById;
         bool uidsKnown = false;
         Pop3Session::Outcome outcome = Pop3Session::Outcome::Reply;
         if (haveUids) {
-            outcome = session.command(QStringLiteral("UIDL"), Pop3Session::kMultiLineReply);
-            if (outcome == Pop3Session::Outcome::Reply)
-                uidsKnown = parseUidNumbers(session.ServerReply, numbers);
+            outcome = session.command(QStringLiteral("UIDL"), Pop3Session::kListingReply);
+            if (outcome == Pop3Session::Outcome::Reply) {
+                if (const auto pairs = ParseUidl(session.ServerReply)) {
+                    uidsKnown = true;
+                    for (const auto &[number, uid] : *pairs)
+                        numbersById[uid].append(number);
+                }
+            }
         }
 
-        // With PIPELINING, and every row known by its id, the DELE commands
-        // go out ahead of their replies, in the order below.
+        QList<Step> plan;
+        QSet<qint32> claimed;
+        for (int r = total - 1; r >= 0 && outcome == Pop3Session::Outcome::Reply; --r) {
+            const MessageEntry &entry = original.at(r);
+            const bool byId = uidsKnown && !entry.uid.isEmpty();
+            const QList<qint32> candidates = byId ? numbersById.value(entry.uid) : QList<qint32>{entry.number};
+            if (candidates.isEmpty()) {
+                plan.append({Step::Kind::Gone, r}); // removed by another program since the fetch
+                continue;
+            }
+            qint32 number = byId && candidates.size() == 1 ? candidates.first() : 0;
+            if (number == 0) {
+                int matches = 0;
+                for (const qint32 candidate : candidates) {
+                    outcome = session.command(QStringLiteral("TOP %1 0").arg(candidate), Pop3Session::kMultiLineReply);
+                    if (outcome != Pop3Session::Outcome::Reply)
+                        break;
+                    if (sameHeader(entry, session.ServerReply)) {
+                        ++matches;
+                        number = candidate;
+                    }
+                }
+                if (outcome != Pop3Session::Outcome::Reply)
+                    break;
+                if (matches != 1)
+                    number = 0;
+            }
+            if (number == 0 || claimed.contains(number)) {
+                ++notDeleted;
+                status.setProgressValue(++processed);
+                continue;
+            }
+            claimed.insert(number);
+            plan.append({Step::Kind::Delete, r, number});
+        }
+
+        // With PIPELINING the DELE commands go out ahead of their replies, in
+        // the order of the plan.
         std::optional<CommandPipeline> pipeline;
-        bool allHaveUids = true;
-        for (const MessageEntry &e : original)
-            allHaveUids = allHaveUids && !e.uid.isEmpty();
-        if (uidsKnown && allHaveUids && session.hasCapability(QStringLiteral("PIPELINING"))) {
-            pipeline.emplace(session, [&original, &numbers, row = total - 1]() mutable
+        if (outcome == Pop3Session::Outcome::Reply && session.hasCapability(QStringLiteral("PIPELINING"))) {
+            pipeline.emplace(session, [&plan, next = qsizetype(0)]() mutable
                              -> std::optional<CommandPipeline::Command> {
-                while (row >= 0) {
-                    const qint32 number = numbers.value(original.at(row--).uid, 0);
-                    if (number != 0)
-                        return CommandPipeline::Command{deleCommand(number), Pop3Session::kSingleReply};
+                while (next < plan.size()) {
+                    const Step &step = plan.at(next++);
+                    if (step.kind == Step::Kind::Delete)
+                        return CommandPipeline::Command{deleCommand(step.number), Pop3Session::kSingleReply};
                 }
                 return std::nullopt;
             });
         }
 
-        for (int r = total - 1; r >= 0 && outcome == Pop3Session::Outcome::Reply; --r) {
-            const MessageEntry entry = original.at(r);
-            lowestVisited = r;
-            qint32 number = 0;
-            if (uidsKnown && !entry.uid.isEmpty()) {
-                number = numbers.value(entry.uid, 0);
-                if (number == 0) {
-                    // Removed by another client since the fetch.
-                    recycle.removeAt(r);
-                    states[r] = RowState::Gone;
-                    nodeText();
-                    status.setProgressValue(++processed);
-                    continue;
-                }
-            } else {
-                // Without ids, make sure the number still denotes the message
-                // that was fetched under it.
-                outcome = session.command(QStringLiteral("TOP %1 0").arg(entry.number), Pop3Session::kMultiLineReply);
-                if (outcome != Pop3Session::Outcome::Reply)
-                    break;
-                if (!sameHeader(entry, session.ServerReply)) {
-                    ++notDeleted;
-                    status.setProgressValue(++processed);
-                    continue;
-                }
-                number = entry.number;
+        for (const Step &step : plan) {
+            if (outcome != Pop3Session::Outcome::Reply)
+                break;
+            if (step.kind == Step::Kind::Gone) {
+                lowestVisited = step.row;
+                recycle.removeAt(step.row);
+                states[step.row] = RowState::Gone;
+                ++gone;
+                nodeText();
+                status.setProgressValue(++processed);
+                continue;
             }
-            if (pipeline && pipeline->stopped() && pipeline->owed() == 0)
-                break; // cancelled: no DELE went out for this row
             if (pipeline) {
+                if (pipeline->stopped() && pipeline->owed() == 0)
+                    break; // cancelled: no DELE went out for this row
                 outcome = pipeline->next();
                 // Cancelled while this DELE was on its way: the server acts on
                 // it at QUIT, so its answer still decides the row. Nothing
@@ -156,13 +195,15 @@ void EmptyRecycleBin(RunStatus &status, MessageFolderModel &recycle, SessionOpti
                 if (outcome == Pop3Session::Outcome::Cancelled)
                     outcome = pipeline->next();
             } else {
-                outcome = session.command(deleCommand(number), Pop3Session::kSingleReply);
+                // Once sent, a DELE's answer is awaited even after Cancel.
+                outcome = session.command(deleCommand(step.number), Pop3Session::kSingleReply, false);
             }
             if (outcome != Pop3Session::Outcome::Reply)
                 break;
+            lowestVisited = step.row;
             if (session.ServerReply.startsWith(QLatin1String("+OK"))) {
-                recycle.removeAt(r);
-                states[r] = RowState::Deleted;
+                recycle.removeAt(step.row);
+                states[step.row] = RowState::Deleted;
                 nodeText();
                 ++deleted;
                 status.setStatusText(QStringLiteral("Deleted %1 of %2").arg(deleted).arg(total));
@@ -176,8 +217,12 @@ void EmptyRecycleBin(RunStatus &status, MessageFolderModel &recycle, SessionOpti
             sessionFailed = true;
         } else if (session.QuitServer() != Pop3Session::Outcome::Reply) {
             sessionFailed = true;
-            if (session.lastOutcome() == Pop3Session::Outcome::Cancelled)
-                failureNote = QStringLiteral("The session was cancelled before the server confirmed the deletions.");
+        } else if (deleted > 0 && !session.ServerReply.startsWith(QLatin1String("+OK"))) {
+            // The server may have removed some, all or none: it did not say.
+            sessionFailed = true;
+            unconfirmed = true;
+            failureNote = QStringLiteral("The server did not confirm the deletions.\r\nThe server said: ")
+                + session.ServerReply.trimmed().left(200);
         }
     } catch (const std::exception &e) {
         sessionFailed = true;
@@ -188,10 +233,13 @@ void EmptyRecycleBin(RunStatus &status, MessageFolderModel &recycle, SessionOpti
     if (sessionFailed)
         restore();
     session.CloseServer();
-    status.setStatusText(QString());
+    status.setStatusText(sessionFailed ? QString()
+                                       : summary(Global::CancelRequested().isSet(), deleted, gone, notDeleted));
     status.setProgressValue(0);
     if (sessionFailed) {
-        const QString nothing = QStringLiteral("Nothing was deleted; the messages are back in the Recycle Bin.");
+        const QString nothing = unconfirmed ? QStringLiteral("The messages are back in the Recycle Bin.")
+                                            : QStringLiteral("Nothing was deleted; the messages are back in the "
+                                                             "Recycle Bin.");
         if (!failureNote.isEmpty())
             MessageBox::show(failureNote + QStringLiteral("\r\n") + nothing, QStringLiteral("Error"),
                              MessageBox::Icon::Critical);

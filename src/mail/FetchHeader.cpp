@@ -10,6 +10,7 @@
 #include "StringHelpers.h"
 
 #include <QHash>
+#include <algorithm>
 #include <exception>
 #include <limits>
 #include <optional>
@@ -29,13 +30,35 @@ Folder classify(const QString &sender, const RuleLookup &isInList)
     return Folder::Inbox;
 }
 
-// "n uid" lines of a UIDL listing, by message number.
-QHash<qint32, QString> parseUidList(const QString &reply)
+struct Listed {
+    qint32 number;
+    QString uid; // empty when the listing gives it no id of its own
+};
+
+// The messages a listing ("n uid" or "n size" lines) names, by number. An id
+// listed more than once, or a number listed twice, is no identity: such
+// messages are fetched without an id, so that their deletion checks the
+// header instead of trusting the id.
+QList<Listed> listedMessages(const QList<QPair<qint32, QString>> &pairs, bool withIds)
 {
-    QHash<qint32, QString> uids;
-    for (const auto &[number, uid] : ParseUidl(reply).value_or(QList<QPair<qint32, QString>>{}))
-        uids.insert(number, uid);
-    return uids;
+    QHash<QString, int> idCount;
+    QHash<qint32, int> numberCount;
+    for (const auto &[number, id] : pairs) {
+        ++idCount[id];
+        ++numberCount[number];
+    }
+    QList<Listed> out;
+    out.reserve(numberCount.size());
+    for (const auto &[number, id] : pairs) {
+        const int times = numberCount.value(number);
+        if (times == 0)
+            continue; // already taken
+        numberCount[number] = 0;
+        const bool unique = withIds && times == 1 && idCount.value(id) == 1;
+        out.append({number, unique ? id : QString()});
+    }
+    std::sort(out.begin(), out.end(), [](const Listed &a, const Listed &b) { return a.number < b.number; });
+    return out;
 }
 
 QString topCommand(qint32 number)
@@ -66,11 +89,15 @@ void FetchHeader(RunStatus &status, MessageFolderModel &inbox, MessageFolderMode
             if (session.lastOutcome() == Pop3Session::Outcome::Failed)
                 session.showFailure();
             session.CloseServer();
+            if (session.lastOutcome() == Pop3Session::Outcome::Cancelled)
+                status.setStatusText(QStringLiteral("Fetch cancelled: no messages read"));
             status.setProgressValue(0);
             return;
         }
 
         bool failed = false;
+        qint32 read = 0;
+        qint64 total = 0;
         auto stopped = [&](Pop3Session::Outcome outcome) {
             failed = outcome == Pop3Session::Outcome::Failed;
             return outcome != Pop3Session::Outcome::Reply;
@@ -80,40 +107,54 @@ void FetchHeader(RunStatus &status, MessageFolderModel &inbox, MessageFolderMode
         if (!stopped(session.command(QStringLiteral("STAT"), Pop3Session::kSingleReply)))
             count = qMin<qint64>(LeadingNumber(GetReplyWord(session.ServerReply, 2)),
                                  std::numeric_limits<qint32>::max());
-        QHash<qint32, QString> uids;
-        if (count > 0 && !stopped(session.command(QStringLiteral("UIDL"), Pop3Session::kMultiLineReply)))
-            uids = parseUidList(session.ServerReply);
-        else
+        // The messages fetched are those the server lists: a STAT count is
+        // not believed beyond them. Without any listing, the first refused
+        // TOP ends the fetch.
+        std::optional<QList<Listed>> listed;
+        if (count > 0 && !stopped(session.command(QStringLiteral("UIDL"), Pop3Session::kListingReply))) {
+            if (const auto pairs = ParseUidl(session.ServerReply)) {
+                listed = listedMessages(*pairs, true);
+            } else if (!stopped(session.command(QStringLiteral("LIST"), Pop3Session::kListingReply))) {
+                if (const auto sizes = ParseUidl(session.ServerReply))
+                    listed = listedMessages(*sizes, false);
+            }
+        }
+        if (listed)
+            count = listed->size();
+        total = count;
+        if (failed || Global::CancelRequested().isSet())
             count = 0;
 
         if (count > 0) {
             const qint32 n = qint32(count);
             status.setProgressMaximum(n);
+            auto numberAt = [&listed](qint32 k) { return listed ? listed->at(k).number : k + 1; };
 
             // With PIPELINING the same commands, in the same order, go out
             // ahead of their replies; the replies are handled below exactly
             // as when each is awaited in turn.
             std::optional<CommandPipeline> pipeline;
             if (session.hasCapability(QStringLiteral("PIPELINING"))) {
-                qint32 nextMessage = 1;
+                qint32 next = 0;
                 bool topNext = true;
-                pipeline.emplace(session, [n, nextMessage, topNext]() mutable
+                pipeline.emplace(session, [n, next, topNext, numberAt]() mutable
                                  -> std::optional<CommandPipeline::Command> {
-                    if (nextMessage > n)
+                    if (next >= n)
                         return std::nullopt;
                     if (topNext) {
                         topNext = false;
-                        return CommandPipeline::Command{topCommand(nextMessage), Pop3Session::kMultiLineReply};
+                        return CommandPipeline::Command{topCommand(numberAt(next)), Pop3Session::kMultiLineReply};
                     }
                     topNext = true;
-                    return CommandPipeline::Command{listCommand(nextMessage++), Pop3Session::kSingleReply};
+                    return CommandPipeline::Command{listCommand(numberAt(next++)), Pop3Session::kSingleReply};
                 });
             }
             auto exchange = [&](const QString &text, qint16 mode) {
                 return pipeline ? pipeline->next() : session.command(text, mode);
             };
 
-            for (qint32 i = 1; i <= n; ++i) {
+            for (qint32 k = 0; k < n; ++k) {
+                const qint32 i = numberAt(k);
                 if (stopped(exchange(topCommand(i), Pop3Session::kMultiLineReply)))
                     break;
                 if (Global::CancelRequested().isSet())
@@ -122,6 +163,8 @@ void FetchHeader(RunStatus &status, MessageFolderModel &inbox, MessageFolderMode
                 Folder folder = Folder::Inbox;
                 // A refused TOP leaves the row's texts empty: keep it, never filter it.
                 const QString headers = session.ServerReply;
+                if (!listed && headers.startsWith(QLatin1Char('-')))
+                    break; // no listing to go by: past the last message
                 if (!headers.startsWith(QLatin1Char('-'))) {
                     entry.sender = GetHeaderValue(headers, QStringLiteral("From:"));
                     entry.subject = GetHeaderValue(headers, QStringLiteral("Subject:"));
@@ -130,11 +173,11 @@ void FetchHeader(RunStatus &status, MessageFolderModel &inbox, MessageFolderMode
                     folder = classify(entry.sender, isInList);
                 }
                 entry.number = i;
-                entry.uid = uids.value(i);
+                entry.uid = listed ? listed->at(k).uid : QString();
                 entry.iconKey = folder == Folder::Inbox ? QStringLiteral("inbox") : QStringLiteral("recycle");
 
-                const bool listed = !stopped(exchange(listCommand(i), Pop3Session::kSingleReply));
-                if (listed)
+                const bool sized = !stopped(exchange(listCommand(i), Pop3Session::kSingleReply));
+                if (sized)
                     entry.size = SizeText(LeadingNumber(GetReplyWord(session.ServerReply, 3)));
 
                 // The header has been read: the row is kept even when the
@@ -147,9 +190,10 @@ void FetchHeader(RunStatus &status, MessageFolderModel &inbox, MessageFolderMode
                     status.setNodeText(QStringLiteral("Recycle Bin"),
                                        QStringLiteral("Recycle Bin (%1)").arg(recycle.count()));
                 }
-                status.setStatusText(QStringLiteral("Fetched %1 of %2").arg(i).arg(n));
-                status.setProgressValue(i);
-                if (!listed)
+                read = k + 1;
+                status.setStatusText(QStringLiteral("Fetched %1 of %2").arg(read).arg(n));
+                status.setProgressValue(read);
+                if (!sized)
                     break;
             }
             // Replies still owed after a Cancel are read and dropped, so that
@@ -160,12 +204,18 @@ void FetchHeader(RunStatus &status, MessageFolderModel &inbox, MessageFolderMode
                 failed = pipeline->drain() == Pop3Session::Outcome::Failed;
         }
 
+        // After a Cancel nothing is lost when the server does not finish
+        // answering: the session just closes, and the end says so.
+        const bool cancelled = Global::CancelRequested().isSet();
         if (failed) {
-            session.showFailure();
-        } else if (session.QuitServer() == Pop3Session::Outcome::Failed) {
+            if (!cancelled)
+                session.showFailure();
+        } else if (session.QuitServer() == Pop3Session::Outcome::Failed && !cancelled) {
             session.showFailure();
         }
         session.CloseServer();
+        if (cancelled)
+            status.setStatusText(QStringLiteral("Fetch cancelled: %1 of %2 messages read").arg(read).arg(total));
         status.setProgressValue(0);
     } catch (const std::exception &e) {
         MessageBox::show(QString::fromLocal8Bit(e.what()), QStringLiteral("Error"), MessageBox::Icon::Critical);

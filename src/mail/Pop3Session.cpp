@@ -16,6 +16,8 @@
 namespace {
 const QByteArray kCrLf = QByteArrayLiteral("\r\n");
 const QByteArray kTerminator = QByteArrayLiteral("\r\n.\r\n");
+const QString kOutOfStep = QStringLiteral("The server's replies no longer match the commands sent, so the connection "
+                                          "was closed without letting the server act on this session.");
 // Enough of a reply's tail to find a terminator split across arrivals.
 constexpr qsizetype kTailKept = 4;
 } // namespace
@@ -28,6 +30,11 @@ Pop3Session::Pop3Session(RunStatus &status, const Global::ProfileSettingsRecord 
     , m_cancel(cancel)
     , m_options(options)
 {
+    // The grace after a Cancel runs from the press, across every wait after it.
+    connect(&m_cancel, &Global::CancelFlag::raised, this, [this] {
+        if (!m_sinceCancel.isValid())
+            m_sinceCancel.start();
+    });
 }
 
 Pop3Session::~Pop3Session()
@@ -45,6 +52,10 @@ qint16 Pop3Session::ConnectServer()
     m_capabilities.clear();
     m_capabilitiesKnown = false;
     m_trust = CertificateTrust::NotEncrypted;
+    m_tcpConnected = false;
+    m_outOfStep = false;
+    m_broken = false;
+    m_bytesSinceCancel = 0;
     m_status.setStatusText(QStringLiteral("Connecting To Server..."));
     ServerReply.clear();
     ReplyMode = kSingleReply;
@@ -69,6 +80,7 @@ qint16 Pop3Session::ConnectServer()
 
     m_socket = new QSslSocket(this);
     connect(m_socket, &QSslSocket::readyRead, this, &Pop3Session::Winsock_DataArrival);
+    connect(m_socket, &QSslSocket::connected, this, [this] { m_tcpConnected = true; });
     if (m_security == ConnectionSecurity::Implicit) {
         prepareVerification(*m_socket, m_settings.EmailHost);
         m_socket->connectToHostEncrypted(m_settings.EmailHost, quint16(port));
@@ -86,11 +98,39 @@ qint16 Pop3Session::ConnectServer()
     if (outcome == Outcome::Cancelled)
         return 0;
     if (outcome == Outcome::Failed)
-        return connectFailed(QStringLiteral("Unable to connect to Host.\r\nCheck Network Connection"),
-                             m_settings.EmailHost);
+        return greetingFailed();
+    if (ServerReply.startsWith(QLatin1String("-ERR"), Qt::CaseInsensitive)) {
+        // A server refusing service says why; nothing of ours is sent.
+        const QString said = replyText(ServerReply, m_settings.EmailPassword);
+        return connectFailed(QStringLiteral("The server %1 refused the session.").arg(m_settings.EmailHost)
+                                 + (said.isEmpty() ? QString() : QStringLiteral("\r\nThe server said: ") + said),
+                             QStringLiteral("Connection Failed"));
+    }
     if (m_security == ConnectionSecurity::StartTls)
         return startTls();
     return kConnected;
+}
+
+qint16 Pop3Session::greetingFailed()
+{
+    if (!m_tcpConnected && !isEncrypted())
+        return connectFailed(QStringLiteral("Unable to connect to Host.\r\nCheck Network Connection"),
+                             m_settings.EmailHost);
+    // Reached, but what answered is no POP3 server (or nothing answered):
+    // the network is fine, the settings are not.
+    const QString where = QStringLiteral("%1 (port %2)").arg(m_settings.EmailHost, m_settings.EmailPort.trimmed());
+    QString text;
+    if (m_outOfStep || !ReceiveBuffer.isEmpty())
+        text = QStringLiteral("The server %1 did not answer as a POP3 server.").arg(where);
+    else if (m_socket && m_socket->state() == QAbstractSocket::ConnectedState)
+        text = QStringLiteral("The server %1 accepted the connection but sent no POP3 greeting in %2 seconds.")
+                   .arg(where)
+                   .arg(m_options.inactivityLimitMs / 1000.0);
+    else
+        text = QStringLiteral("The server %1 closed the connection without a POP3 greeting.").arg(where);
+    return connectFailed(text + QStringLiteral("\r\nCheck the server name, the port and the connection security "
+                                               "in the settings."),
+                         QStringLiteral("Connection Failed"));
 }
 
 qint16 Pop3Session::connectFailed(const QString &text, const QString &title)
@@ -273,8 +313,8 @@ bool Pop3Session::hasCapability(const QString &name) const
 Pop3Session::Outcome Pop3Session::QuitServer()
 {
     // After a Cancel the flag is still up; QUIT must still go out and be
-    // answered, so only a further Cancel ends this wait early.
-    return sendAndWait(QStringLiteral("QUIT"), kSingleReply, CancelCheck::FreshRaise);
+    // answered, within what is left of the cancel grace.
+    return sendAndWait(QStringLiteral("QUIT"), kSingleReply, CancelCheck::Owed);
 }
 
 void Pop3Session::CloseServer()
@@ -283,9 +323,11 @@ void Pop3Session::CloseServer()
     discardSocket();
 }
 
-Pop3Session::Outcome Pop3Session::command(const QString &text, qint16 mode)
+Pop3Session::Outcome Pop3Session::command(const QString &text, qint16 mode, bool cancelEnds)
 {
-    return sendAndWait(text, mode, CancelCheck::Flag);
+    if (!cancelEnds && m_cancel.isSet())
+        return m_lastOutcome = Outcome::Cancelled; // not sent: nothing owed
+    return sendAndWait(text, mode, cancelEnds ? CancelCheck::Flag : CancelCheck::Owed);
 }
 
 void Pop3Session::showFailure(const QString &extraLine) const
@@ -302,6 +344,8 @@ Pop3Session::Outcome Pop3Session::sendAndWait(const QString &text, qint16 mode, 
 {
     if (check == CancelCheck::Flag && m_cancel.isSet())
         return m_lastOutcome = Outcome::Cancelled;
+    if (m_broken)
+        return m_lastOutcome = Outcome::Failed;
     if (!m_socket || m_socket->state() != QAbstractSocket::ConnectedState) {
         setFailure(QStringLiteral("The connection to the server has been lost."), QStringLiteral("Error"));
         return m_lastOutcome = Outcome::Failed;
@@ -309,7 +353,8 @@ Pop3Session::Outcome Pop3Session::sendAndWait(const QString &text, qint16 mode, 
     ServerReply.clear();
     ReplyMode = mode;
     m_awaited = expectReply(mode);
-    const QByteArray line = text.toLatin1() + kCrLf;
+    // User names and passwords go out as UTF-8, as in AUTH PLAIN.
+    const QByteArray line = text.toUtf8() + kCrLf;
     if (m_socket->write(line) != line.size()) {
         setFailure(QStringLiteral("The connection to the server has been lost."), QStringLiteral("Error"));
         return m_lastOutcome = Outcome::Failed;
@@ -325,7 +370,11 @@ Pop3Session::Outcome Pop3Session::sendAndWait(const QString &text, qint16 mode, 
 
 quint64 Pop3Session::sendAhead(const QString &text, qint16 mode)
 {
-    const QByteArray line = text.toLatin1() + kCrLf;
+    if (m_broken) {
+        m_lastOutcome = Outcome::Failed;
+        return 0;
+    }
+    const QByteArray line = text.toUtf8() + kCrLf;
     if (!m_socket || m_socket->state() != QAbstractSocket::ConnectedState || m_socket->write(line) != line.size()) {
         setFailure(QStringLiteral("The connection to the server has been lost."), QStringLiteral("Error"));
         m_lastOutcome = Outcome::Failed;
@@ -338,6 +387,8 @@ Pop3Session::Outcome Pop3Session::awaitAhead(quint64 sequence, bool cancelEnds)
 {
     if (!replyArrived(sequence) && m_socket && m_socket->state() != QAbstractSocket::ConnectedState)
         Winsock_DataArrival(); // what came before the connection closed
+    if (!replyArrived(sequence) && m_broken)
+        return m_lastOutcome = Outcome::Failed;
     if (!replyArrived(sequence)) {
         // A closed connection sends no further reply; waiting for one would
         // only run into the time limit.
@@ -345,7 +396,7 @@ Pop3Session::Outcome Pop3Session::awaitAhead(quint64 sequence, bool cancelEnds)
             setFailure(QStringLiteral("The server closed the connection."), QStringLiteral("Error"));
             return m_lastOutcome = Outcome::Failed;
         }
-        const Outcome outcome = wait(sequence, cancelEnds ? CancelCheck::Flag : CancelCheck::FreshRaise);
+        const Outcome outcome = wait(sequence, cancelEnds ? CancelCheck::Flag : CancelCheck::Owed);
         if (outcome != Outcome::Reply)
             return m_lastOutcome = outcome;
     }
@@ -373,10 +424,12 @@ Pop3Session::Outcome Pop3Session::wait(quint64 sequence, Pop3Session::CancelChec
 {
     if (m_lastFramed >= sequence)
         return Outcome::Reply;
+    if (m_broken)
+        return Outcome::Failed;
     if (check == CancelCheck::Flag && m_cancel.isSet())
         return Outcome::Cancelled;
 
-    enum class End { Waiting, Framed, Cancelled, Silent, Dropped };
+    enum class End { Waiting, Framed, Cancelled, Silent, Dropped, Grace, Broken };
     End end = End::Waiting;
     QEventLoop loop;
     QTimer idle;
@@ -393,7 +446,24 @@ Pop3Session::Outcome Pop3Session::wait(quint64 sequence, Pop3Session::CancelChec
             finish(End::Framed);
     });
     connect(this, &Pop3Session::dataArrived, &idle, qOverload<>(&QTimer::start));
-    connect(&m_cancel, &Global::CancelFlag::raised, &loop, [&] { finish(End::Cancelled); });
+    connect(this, &Pop3Session::broken, &loop, [&] { finish(End::Broken); });
+    // An owed reply is awaited after a Cancel only for what is left of the
+    // grace, however the server trickles.
+    QTimer grace;
+    grace.setSingleShot(true);
+    auto armGrace = [&] {
+        if (!grace.isActive())
+            grace.start(cancelGraceLeftMs());
+    };
+    connect(&m_cancel, &Global::CancelFlag::raised, &loop, [&] {
+        if (check == CancelCheck::Flag)
+            finish(End::Cancelled);
+        else
+            armGrace();
+    });
+    if (check == CancelCheck::Owed && m_cancel.isSet())
+        armGrace();
+    connect(&grace, &QTimer::timeout, &loop, [&] { finish(End::Grace); });
     connect(&idle, &QTimer::timeout, &loop, [&] { finish(End::Silent); });
     connect(m_socket, &QAbstractSocket::errorOccurred, &loop, [&] { finish(End::Dropped); });
     connect(m_socket, &QAbstractSocket::disconnected, &loop, [&] { finish(End::Dropped); });
@@ -404,9 +474,17 @@ Pop3Session::Outcome Pop3Session::wait(quint64 sequence, Pop3Session::CancelChec
         Winsock_DataArrival(); // the reply may have come with the close
     if (m_lastFramed >= sequence)
         return Outcome::Reply;
+    if (m_broken)
+        return Outcome::Failed;
     switch (end) {
     case End::Cancelled:
         return Outcome::Cancelled;
+    case End::Grace:
+        setFailure(QStringLiteral("The server did not finish answering within %1 seconds of Cancel, so the "
+                                  "connection was closed.")
+                       .arg(m_options.cancelGraceMs / 1000.0),
+                   QStringLiteral("Error"));
+        return Outcome::Failed;
     case End::Silent:
         setFailure(QStringLiteral("The server stopped answering.\r\n"
                                   "Nothing arrived from it for %1 seconds, so the connection was closed.")
@@ -434,7 +512,19 @@ void Pop3Session::Winsock_DataArrival()
 {
     if (!m_socket)
         return;
-    ReceiveBuffer += m_socket->readAll();
+    const QByteArray data = m_socket->readAll();
+    if (m_broken)
+        return; // nothing more is read from a conversation out of step
+    if (m_cancel.isSet()) {
+        if (!m_sinceCancel.isValid())
+            m_sinceCancel.start();
+        m_bytesSinceCancel += data.size();
+        if (m_bytesSinceCancel > m_options.cancelGraceBytes) {
+            breakSession(QStringLiteral("The server kept sending after Cancel, so the connection was closed."));
+            return;
+        }
+    }
+    ReceiveBuffer += data;
     Q_EMIT dataArrived();
     frameReplies();
 }
@@ -442,7 +532,7 @@ void Pop3Session::Winsock_DataArrival()
 void Pop3Session::frameReplies()
 {
     QByteArray &buffer = ReceiveBuffer;
-    while (!m_pending.isEmpty()) {
+    while (!m_pending.isEmpty() && !m_broken) {
         const Pending pending = m_pending.first();
         if (!m_overflow) {
             // A single-line reply, and a multi-line one refused with "-ERR",
@@ -467,6 +557,18 @@ void Pop3Session::frameReplies()
                 m_pending.removeFirst();
                 handOver(pending, std::move(reply));
                 continue;
+            }
+            if (eol < 0 && buffer.size() > kStatusLineCap) {
+                breakOutOfStep();
+                return;
+            }
+            if (pending.mode == kListingReply) {
+                // A listing is identity: it is read whole or not used at all.
+                if (buffer.size() > m_options.listingLimitBytes)
+                    breakSession(QStringLiteral("The server's message listing is larger than %1 MB, so the "
+                                                "connection was closed.")
+                                     .arg(m_options.listingLimitBytes / (1024 * 1024)));
+                return;
             }
             if (buffer.size() <= kReplyCap)
                 return;
@@ -496,6 +598,12 @@ void Pop3Session::frameReplies()
 
 void Pop3Session::handOver(const Pending &pending, QByteArray reply)
 {
+    if (!isStatusReply(reply)) {
+        // The rest of an earlier reply (a header line "." a server did not
+        // stuff, say): every later reply would be taken for the wrong command.
+        breakOutOfStep();
+        return;
+    }
     m_lastFramed = pending.sequence;
     // Replies to commands whose wait was abandoned are dropped here.
     if (pending.keep)
@@ -509,6 +617,43 @@ void Pop3Session::setFailure(const QString &text, const QString &title)
 {
     m_failureText = text;
     m_failureTitle = title;
+}
+
+bool Pop3Session::isStatusReply(const QByteArray &reply)
+{
+    if (reply.size() >= 3 && qstrnicmp(reply.constData(), "+OK", 3) == 0)
+        return true;
+    if (reply.size() >= 4 && qstrnicmp(reply.constData(), "-ERR", 4) == 0)
+        return true;
+    // A SASL continuation: "+", then a space or the line's end.
+    return reply.startsWith("+ ") || reply.startsWith("+\r\n");
+}
+
+void Pop3Session::breakOutOfStep()
+{
+    m_outOfStep = true;
+    breakSession(kOutOfStep);
+}
+
+void Pop3Session::breakSession(const QString &text)
+{
+    if (m_broken)
+        return;
+    m_broken = true;
+    setFailure(text, QStringLiteral("Error"));
+    m_pending.clear();
+    ReceiveBuffer.clear();
+    m_scanFrom = 0;
+    m_overflow = false;
+    m_kept.clear();
+    Q_EMIT broken();
+}
+
+int Pop3Session::cancelGraceLeftMs()
+{
+    if (!m_sinceCancel.isValid())
+        m_sinceCancel.start();
+    return int(qBound(qint64(0), qint64(m_options.cancelGraceMs) - m_sinceCancel.elapsed(), qint64(m_options.cancelGraceMs)));
 }
 
 void Pop3Session::discardSocket()

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QHash>
 #include <QList>
 #include <QObject>
@@ -17,6 +18,13 @@ namespace Global { struct ProfileSettingsRecord; class CancelFlag; }
 struct SessionOptions {
     // A wait gives up after this long without any data from the server.
     int inactivityLimitMs = 60000;
+    // After Cancel, the replies still owed (and QUIT's) are awaited at most
+    // this long in all and this many bytes; then the socket is closed.
+    int cancelGraceMs = 3000;
+    qint64 cancelGraceBytes = 4 * 1024 * 1024;
+    // A listing (UIDL, LIST) larger than this ends the session: no mailbox
+    // this program can show needs more, and memory must stay bounded.
+    qint64 listingLimitBytes = 64 * 1024 * 1024;
     // Asked when the server's certificate fails verification and is not the
     // profile's trusted one; without it such a certificate is refused.
     CertificatePrompt certificatePrompt = {};
@@ -29,10 +37,12 @@ struct SessionOptions {
 // goes out before a secured channel is trusted, and a channel that cannot be
 // secured is never used in the clear. Commands go out one at a time (or, to
 // a server offering PIPELINING, ahead of their replies through
-// CommandPipeline) as Latin-1 text ended by CR LF; each reply is awaited in
+// CommandPipeline) as UTF-8 text ended by CR LF; each reply is awaited in
 // a local event loop that ends when the reply is framed, Cancel is raised, the socket fails
-// or the server has sent nothing for the inactivity limit. The socket exists
-// from ConnectServer to CloseServer (or the session's end), never longer.
+// or the server has sent nothing for the inactivity limit. A reply that does
+// not begin with a status indicator means the conversation is out of step:
+// nothing more is sent and every wait fails. The socket exists from
+// ConnectServer to CloseServer (or the session's end), never longer.
 class Pop3Session : public QObject {
     Q_OBJECT
 public:
@@ -41,8 +51,12 @@ public:
     static constexpr qint16 kError = 9;
     static constexpr qint16 kSingleReply = 1;
     static constexpr qint16 kMultiLineReply = 9;
-    // A multi-line reply longer than this keeps its first part only.
+    // A multi-line listing (UIDL, LIST): read whole, up to the listing limit.
+    static constexpr qint16 kListingReply = 10;
+    // A multi-line reply (TOP, CAPA) longer than this keeps its first part only.
     static constexpr qsizetype kReplyCap = 256 * 1024;
+    // A status line longer than this is no POP3 reply (the protocol allows 512).
+    static constexpr qsizetype kStatusLineCap = 64 * 1024;
 
     Pop3Session(RunStatus &status, const Global::ProfileSettingsRecord &settings,
                 Global::CancelFlag &cancel, SessionOptions options = {}, QObject *parent = nullptr);
@@ -68,10 +82,12 @@ public:
     // Status "Disconnected"; closes and discards the socket.
     void CloseServer();
 
-    // Sends one command (mode 1 single-line, 9 multi-line reply) and waits for
-    // its reply, which is then in ServerReply. A Cancel already raised stops
-    // the command before it is sent.
-    Outcome command(const QString &text, qint16 mode);
+    // Sends one command (mode 1 single-line, 9 multi-line, 10 listing) and
+    // waits for its reply, which is then in ServerReply. A Cancel already
+    // raised stops the command before it is sent. With cancelEnds false the
+    // reply is owed once the command is out (a DELE the server acts on at
+    // QUIT): a Cancel does not end the wait, the cancel grace bounds it.
+    Outcome command(const QString &text, qint16 mode, bool cancelEnds = true);
 
     // Pipelined sending (RFC 2449 PIPELINING), used through CommandPipeline.
     // sendAhead writes a command without waiting and keeps its reply, in
@@ -97,6 +113,8 @@ public:
     void showFailure(const QString &extraLine = {}) const;
 
     bool hasSocket() const { return m_socket != nullptr; }
+    // The server's replies no longer match the commands sent.
+    bool outOfStep() const { return m_outOfStep; }
     ConnectionSecurity security() const { return m_security; }
     bool isEncrypted() const;
     // "TLS 1.3" and the like while encrypted; empty otherwise.
@@ -113,9 +131,14 @@ public:
 Q_SIGNALS:
     void replyFramed(quint64 sequence);
     void dataArrived();
+    // The session cannot go on (out of step, a listing too large, the
+    // server kept sending after Cancel): every wait ends as failed.
+    void broken();
 
 private:
-    enum class CancelCheck { Flag, FreshRaise };
+    // Flag: a Cancel ends the wait. Owed: the reply is owed (the command is
+    // out); a Cancel only bounds the wait by the cancel grace.
+    enum class CancelCheck { Flag, Owed };
     struct Pending {
         quint64 sequence;
         qint16 mode;
@@ -129,6 +152,11 @@ private:
     void frameReplies();
     void handOver(const Pending &pending, QByteArray reply);
     void setFailure(const QString &text, const QString &title);
+    void breakSession(const QString &text);
+    static bool isStatusReply(const QByteArray &reply);
+    void breakOutOfStep();
+    qint16 greetingFailed();
+    int cancelGraceLeftMs();
     void discardSocket();
     qint16 connectFailed(const QString &text, const QString &title);
     qint16 commandStopped();
@@ -153,6 +181,12 @@ private:
     qsizetype m_scanFrom = 0;        // where the terminator search resumes
     bool m_overflow = false;         // the reply in progress passed the cap
     QByteArray m_kept;               // its first part, while overflowing
+
+    bool m_tcpConnected = false;
+    bool m_outOfStep = false;
+    bool m_broken = false;
+    QElapsedTimer m_sinceCancel;      // running once a Cancel has been seen
+    qint64 m_bytesSinceCancel = 0;
 
     QStringList m_capabilities;
     bool m_capabilitiesKnown = false; // asked on the channel as it is now

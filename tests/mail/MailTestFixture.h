@@ -35,9 +35,18 @@ struct MailFixture {
     // Short enough that a silent server ends a test quickly.
     static constexpr int kTestLimitMs = 400;
 
-    void fetch(int limitMs = 5000) { FetchHeader(status, inbox, recycle, lookup(), SessionOptions{limitMs}); }
-    void empty(int limitMs = 5000) { EmptyRecycleBin(status, recycle, SessionOptions{limitMs}); }
+    void fetch(int limitMs = 5000)
+    {
+        options.inactivityLimitMs = limitMs;
+        FetchHeader(status, inbox, recycle, lookup(), options);
+    }
+    void empty(int limitMs = 5000)
+    {
+        options.inactivityLimitMs = limitMs;
+        EmptyRecycleBin(status, recycle, options);
+    }
 
+    SessionOptions options; // the time limit is set by fetch() and empty()
     testsupport::ScriptedPop3Server server;
     testsupport::MessageBoxRecorder boxes;
     RecordingStatus status;

@@ -5,6 +5,9 @@
 using testsupport::ScriptedPop3Server;
 using Icon = MessageBox::Icon;
 
+// TOP n answered with the header of row m (0: another message's).
+using Checks = QList<QPair<int, int>>;
+
 namespace {
 MessageEntry row(qint32 number, const QString &uid = {})
 {
@@ -51,6 +54,13 @@ private Q_SLOTS:
     void oneLeftOnServer();
     void dropRestoresRows();
     void cancelMidWindow();
+    void identity_data();
+    void identity();
+    void quitRefused();
+    void cancelDuringDele();
+    void outOfStep();
+    void bigListing_data();
+    void bigListing();
 
 private:
     static bool pipelined()
@@ -111,8 +121,8 @@ void TestEmptyRecycleBin::oneLeftOnServer()
     } else {
         MessageEntry other = row(2);
         other.subject = QStringLiteral("Somebody else's message");
-        f->server.expect("UIDL", "-ERR not supported\r\n").top(9, headerOf(row(9))).dele(9)
-            .top(5, headerOf(row(5))).dele(5).top(2, headerOf(other));
+        f->server.expect("UIDL", "-ERR not supported\r\n").top(9, headerOf(row(9))).top(5, headerOf(row(5)))
+            .top(2, headerOf(other)).dele(9).dele(5);
     }
     f->server.quit();
     f->boxes.expect(QStringLiteral("1 of 3 messages could not be deleted on the server (refused, or changed since "
@@ -176,6 +186,153 @@ void TestEmptyRecycleBin::cancelMidWindow()
     QVERIFY2(deles > 3 && deles < n, QByteArray::number(deles).constData());
     QCOMPARE(f->server.unansweredBefore("QUIT"), 0);
     QCOMPARE(f->recycle.count(), n - int(deles));
+}
+
+void TestEmptyRecycleBin::identity_data()
+{
+    // Rows 2, 5 and 9 (ids u2, u5, u9) against listings where an id does not
+    // name one message: the header decides, and only when it singles one out.
+    QTest::addColumn<QList<QByteArray>>("listing");
+    QTest::addColumn<bool>("row5WithoutId"); // the fetch saw its id twice
+    QTest::addColumn<Checks>("checks");
+    QTest::addColumn<QList<int>>("removed");
+    const QList<QByteArray> twice{"u1", "u2", "u3", "u4", "u5", "u6", "u7", "u8", "u9", "u2"};
+    QTest::newRow("id listed twice, one header matches")
+        << twice << false << Checks{{2, 2}, {10, 0}} << QList<int>{9, 5, 2};
+    QTest::newRow("id listed twice, both headers match")
+        << twice << false << Checks{{2, 2}, {10, 2}} << QList<int>{9, 5};
+    QTest::newRow("fetched without an id, header matches")
+        << twice.mid(0, 9) << true << Checks{{5, 5}} << QList<int>{9, 5, 2};
+    QTest::newRow("fetched without an id, header changed")
+        << twice.mid(0, 9) << true << Checks{{5, 0}} << QList<int>{9, 2};
+}
+
+void TestEmptyRecycleBin::identity()
+{
+    QFETCH(QList<QByteArray>, listing);
+    QFETCH(bool, row5WithoutId);
+    QFETCH(Checks, checks);
+    QFETCH(QList<int>, removed);
+    if (row5WithoutId) {
+        f->recycle.clear();
+        for (const MessageEntry &e : {row(2, QStringLiteral("u2")), row(5), row(9, QStringLiteral("u9"))})
+            f->recycle.append(e);
+    }
+    MessageEntry stranger = row(0);
+    stranger.subject = QStringLiteral("Somebody else's message");
+    f->server.greet().login().uidl(listing);
+    for (const auto &[number, of] : checks)
+        f->server.top(number, headerOf(of ? row(of) : stranger));
+    for (const int n : removed)
+        f->server.dele(n);
+    f->server.quit();
+    if (removed.size() < 3)
+        f->boxes.expect(QStringLiteral("1 of 3 messages could not be deleted on the server (refused, or changed since "
+                                       "the fetch); they stay in the Recycle Bin."),
+                        QStringLiteral("Error"), Icon::Critical);
+    f->empty();
+    VERIFY_SCRIPT(f->server);
+    VERIFY_BOXES(f->boxes);
+    QCOMPARE(f->server.removed(), removed);
+    QCOMPARE(f->recycle.count(), 3 - int(removed.size()));
+}
+
+void TestEmptyRecycleBin::quitRefused()
+{
+    // "-ERR some deleted messages not removed": nothing is known to be gone.
+    f->server.greet().login();
+    uidlAsFetched();
+    f->server.dele(9).dele(5).dele(2).expect("QUIT", "-ERR some deleted messages not removed\r\n");
+    f->boxes.expect(QStringLiteral("The server did not confirm the deletions.\r\nThe server said: -ERR some deleted "
+                                   "messages not removed\r\nThe messages are back in the Recycle Bin."),
+                    QStringLiteral("Error"), Icon::Critical);
+    f->empty();
+    VERIFY_SCRIPT(f->server);
+    VERIFY_BOXES(f->boxes);
+    QCOMPARE(f->server.removed(), QList<int>());
+    QCOMPARE(rowNumbers(f->recycle), (QList<qint32>{2, 5, 9}));
+}
+
+void TestEmptyRecycleBin::cancelDuringDele()
+{
+    if (pipelined())
+        QSKIP("cancelMidWindow covers the pipelined window");
+    // Cancel while DELE 5 is unanswered: the server acts on it at QUIT, so its
+    // answer is awaited and removes the row; no further DELE goes out.
+    f->server.greet().login();
+    uidlAsFetched();
+    f->server.dele(9).dele(5).delayed(300).then([] { Global::CancelRequested().set(); }).quit();
+    f->empty();
+    VERIFY_SCRIPT(f->server);
+    VERIFY_BOXES(f->boxes);
+    QCOMPARE(f->server.removed(), (QList<int>{9, 5}));
+    QCOMPARE(rowNumbers(f->recycle), QList<qint32>{2});
+    QCOMPARE(f->status.statusText, QStringLiteral("Empty Recycle Bin cancelled: 2 messages deleted"));
+}
+
+void TestEmptyRecycleBin::outOfStep()
+{
+    // Message 9's header holds a line "." the server did not stuff: its rest
+    // arrives as the answer to TOP 5. No DELE, no QUIT: the server acts on nothing.
+    f->server.greet().login().expect("UIDL", "-ERR not supported\r\n")
+        .expect("TOP 9 0", "+OK\r\nFrom: sender9@x.example\r\n.\r\nSubject: Subject 9\r\n\r\n.\r\n")
+        .top(5, headerOf(row(5))).optional(); // the close may overtake it
+    f->boxes.expect(QStringLiteral("The server's replies no longer match the commands sent, so the connection was "
+                                   "closed without letting the server act on this session.\r\nNothing was deleted; "
+                                   "the messages are back in the Recycle Bin."),
+                    QStringLiteral("Error"), Icon::Critical);
+    f->empty();
+    VERIFY_SCRIPT(f->server);
+    VERIFY_BOXES(f->boxes);
+    QVERIFY(!f->server.commands().contains("QUIT"));
+    QCOMPARE(rowNumbers(f->recycle), (QList<qint32>{2, 5, 9}));
+}
+
+void TestEmptyRecycleBin::bigListing_data()
+{
+    QTest::addColumn<qint64>("limit");
+    QTest::newRow("read whole") << qint64(64 * 1024 * 1024);
+    QTest::newRow("over the limit") << qint64(1024 * 1024);
+}
+
+void TestEmptyRecycleBin::bigListing()
+{
+    // 100,000 messages, listed in pieces cut anywhere; message k has the id
+    // "id<k+1>", so ids are prefixes of one another and "id1" is gone.
+    QFETCH(qint64, limit);
+    const int n = 100000;
+    QByteArray listing = "+OK\r\n";
+    for (int k = 1; k <= n; ++k)
+        listing += QByteArray::number(k) + " id" + QByteArray::number(k + 1) + "\r\n";
+    listing += ".\r\n";
+    QList<QByteArray> pieces;
+    const int parts = 40;
+    for (qsizetype i = 0, from = 0; i < parts; ++i) {
+        const qsizetype to = i + 1 == parts ? listing.size() : (i + 1) * listing.size() / parts + 7;
+        pieces << listing.mid(from, to - from);
+        from = to;
+    }
+    f->recycle.clear();
+    for (const int k : {1, 10, 100, 100001})
+        f->recycle.append(row(k, QStringLiteral("id%1").arg(k)));
+    f->options.listingLimitBytes = limit;
+    f->server.greet().login().expectPieces("UIDL", pieces);
+    const bool whole = limit > listing.size();
+    if (whole) {
+        f->server.dele(100000).dele(99).dele(9).quit();
+    } else {
+        f->boxes.expect(QStringLiteral("The server's message listing is larger than 1 MB, so the connection was "
+                                       "closed.\r\nNothing was deleted; the messages are back in the Recycle Bin."),
+                        QStringLiteral("Error"), Icon::Critical);
+    }
+    f->empty();
+    VERIFY_SCRIPT(f->server);
+    VERIFY_BOXES(f->boxes);
+    QCOMPARE(f->server.removed(), whole ? (QList<int>{100000, 99, 9}) : QList<int>());
+    QCOMPARE(f->recycle.count(), whole ? 0 : 4);
+    if (whole)
+        QCOMPARE(f->status.statusText,
+                 QStringLiteral("Empty Recycle Bin: 3 messages deleted, 1 already gone from the server"));
 }
 
 QTEST_GUILESS_MAIN(TestEmptyRecycleBin)

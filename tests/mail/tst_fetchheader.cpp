@@ -1,7 +1,9 @@
 #include "CommandPipeline.h"
 #include "MailTestFixture.h"
 
+#include <QElapsedTimer>
 #include <QTest>
+#include <QTimer>
 
 using testsupport::ScriptedPop3Server;
 using Icon = MessageBox::Icon;
@@ -50,11 +52,12 @@ QList<QByteArray> uidsFor(int n)
 
 // The script and boxes went as expected, and the fetch ended as every fetch
 // does: "Disconnected", progress back at 0, the connection closed.
-#define VERIFY_ENDED()                                                                                                 \
+#define VERIFY_ENDED() VERIFY_ENDED_WITH(QStringLiteral("Disconnected"))
+#define VERIFY_ENDED_WITH(statusAtEnd)                                                                                 \
     do {                                                                                                               \
         VERIFY_SCRIPT(f->server);                                                                                      \
         VERIFY_BOXES(f->boxes);                                                                                        \
-        QCOMPARE(f->status.statusText, QStringLiteral("Disconnected"));                                                \
+        QCOMPARE(f->status.statusText, statusAtEnd);                                                                   \
         QCOMPARE(f->status.progressValue, 0);                                                                          \
         QTRY_VERIFY_WITH_TIMEOUT(!f->server.clientConnected(), 5000);                                                  \
     } while (false)
@@ -93,6 +96,11 @@ private Q_SLOTS:
     void cancelDuringFifthTop();
     void cancelDuringList();
     void hugeHeaderIsCut();
+    void listings_data();
+    void listings();
+    void outOfStep();
+    void cancelEndsTheRun_data();
+    void cancelEndsTheRun();
     // Pipelining only.
     void repliesInOnePiece();
     void window_data();
@@ -285,7 +293,7 @@ void TestFetchHeader::cancelDuringFifthTop()
     // The server answers late; Cancel ends the wait before that.
     f->server.top(5, header("m5@x.example", "s")).delayed(300).then([] { Global::CancelRequested().set(); }).quit();
     f->fetch();
-    VERIFY_ENDED();
+    VERIFY_ENDED_WITH(QStringLiteral("Fetch cancelled: 4 of 6 messages read"));
     QCOMPARE(rowNumbers(f->inbox), (QList<qint32>{1, 2, 3, 4}));
 }
 
@@ -301,7 +309,7 @@ void TestFetchHeader::cancelDuringList()
         .expect("LIST 2", "+OK 2 2000\r\n").delayed(200).then([] { Global::CancelRequested().set(); })
         .quit();
     f->fetch();
-    VERIFY_ENDED();
+    VERIFY_ENDED_WITH(QStringLiteral("Fetch cancelled: 2 of 3 messages read"));
     QCOMPARE(rowNumbers(f->inbox), (QList<qint32>{1, 2}));
     QCOMPARE(rowTexts(f->inbox, MessageFolderModel::Size), (QStringList{"    1K", ""}));
 }
@@ -322,6 +330,93 @@ void TestFetchHeader::hugeHeaderIsCut()
     VERIFY_ENDED();
     QCOMPARE(rowTexts(f->inbox, MessageFolderModel::Sender), (QStringList{"big@x.example", "small@x.example"}));
     QCOMPARE(rowTexts(f->inbox, MessageFolderModel::Size), (QStringList{" 3000K", "    1K"}));
+}
+
+void TestFetchHeader::listings_data()
+{
+    // The messages fetched are the ones the server lists, each with its id
+    // only when that id names it alone.
+    QTest::addColumn<int>("stat");
+    QTest::addColumn<QByteArray>("uidl");
+    QTest::addColumn<QByteArray>("list"); // empty: not asked
+    QTest::addColumn<QList<qint32>>("numbers");
+    QTest::addColumn<QStringList>("uids");
+    QTest::newRow("STAT far above the listing") << 2147483647 << QByteArray("+OK\r\n1 a\r\n2 b\r\n.\r\n") << QByteArray()
+                                                << QList<qint32>{1, 2} << QStringList{"a", "b"};
+    QTest::newRow("an id listed twice is no identity")
+        << 3 << QByteArray("+OK\r\n1 a\r\n2 a\r\n3 b\r\n.\r\n") << QByteArray() << QList<qint32>{1, 2, 3}
+        << QStringList{"", "", "b"};
+    QTest::newRow("UIDL refused: LIST names them") << 9 << QByteArray("-ERR no UIDL here\r\n")
+                                                   << QByteArray("+OK\r\n2 200\r\n7 700\r\n.\r\n")
+                                                   << QList<qint32>{2, 7} << QStringList{"", ""};
+}
+
+void TestFetchHeader::listings()
+{
+    QFETCH(int, stat);
+    QFETCH(QByteArray, uidl);
+    QFETCH(QByteArray, list);
+    QFETCH(QList<qint32>, numbers);
+    QFETCH(QStringList, uids);
+    f->server.greet().login().stat(stat).expect("UIDL", uidl);
+    if (!list.isEmpty())
+        f->server.expect("LIST", list);
+    for (const qint32 n : numbers)
+        f->server.top(n, header("m" + QByteArray::number(n) + "@x.example", "s")).list(n, 100);
+    f->server.quit();
+    f->fetch();
+    VERIFY_ENDED();
+    QCOMPARE(rowNumbers(f->inbox), numbers);
+    QStringList got;
+    for (int r = 0; r < f->inbox.count(); ++r)
+        got << f->inbox.entry(r).uid;
+    QCOMPARE(got, uids);
+    QCOMPARE(f->status.eventsStartingWith(QStringLiteral("max:")), QStringList{QStringLiteral("max:%1").arg(numbers.size())});
+}
+
+void TestFetchHeader::outOfStep()
+{
+    // Message 1's header holds a line "." the server did not stuff: the rest
+    // arrives as the answer to LIST 1. Nothing after is believed, and the
+    // session closes without QUIT.
+    f->server.greet().login().stat(2).uidl({"a", "b"})
+        .expect("TOP 1 0", "+OK\r\nFrom: a@x.example\r\n.\r\nSubject: the rest\r\n\r\n.\r\n")
+        .list(1, 100).optional() // the close may overtake it
+        .top(2, header("b@x.example", "s")).optional().list(2, 100).optional();
+    f->boxes.expect(QStringLiteral("The server's replies no longer match the commands sent, so the connection was "
+                                   "closed without letting the server act on this session."),
+                    QStringLiteral("Error"), Icon::Critical);
+    f->fetch();
+    VERIFY_ENDED();
+    QVERIFY(!f->server.commands().contains("QUIT"));
+    QCOMPARE(rowTexts(f->inbox, MessageFolderModel::Sender), QStringList{"a@x.example"});
+}
+
+void TestFetchHeader::cancelEndsTheRun_data()
+{
+    // A server that never ends its reply; one Cancel ends the run all the same.
+    QTest::addColumn<QByteArray>("chunk");
+    QTest::addColumn<int>("intervalMs");
+    QTest::newRow("endless header") << ("X-Junk: " + QByteArray(990, 'j') + "\r\n").repeated(64) << 0;
+    QTest::newRow("a byte now and then") << QByteArray("j") << 50;
+}
+
+void TestFetchHeader::cancelEndsTheRun()
+{
+    QFETCH(QByteArray, chunk);
+    QFETCH(int, intervalMs);
+    f->server.greet().login().stat(3).uidl({"a", "b", "c"});
+    scriptMessages(f->server, 1);
+    f->server.expect("TOP 2 0", "+OK\r\nFrom: b@x.example\r\n").trickle(chunk, intervalMs).then([] {
+        QTimer::singleShot(200, [] { Global::CancelRequested().set(); });
+    });
+    // Every byte would restart the time limit: only the grace after Cancel ends this.
+    f->options.cancelGraceMs = 500;
+    QElapsedTimer clock;
+    clock.start();
+    f->fetch(60000);
+    QVERIFY2(clock.elapsed() < 20000, QByteArray::number(clock.elapsed()).constData());
+    VERIFY_ENDED_WITH(QStringLiteral("Fetch cancelled: 1 of 3 messages read"));
 }
 
 void TestFetchHeader::repliesInOnePiece()
@@ -379,7 +474,8 @@ void TestFetchHeader::window()
         }
     }
     f->fetch(event == QLatin1String("stall") ? MailFixture::kTestLimitMs : 5000);
-    VERIFY_ENDED();
+    VERIFY_ENDED_WITH(event == QLatin1String("cancel") ? QStringLiteral("Fetch cancelled: 2 of 300 messages read")
+                                                       : QStringLiteral("Disconnected"));
     QCOMPARE(f->inbox.count(), rows);
     QCOMPARE(rowNumbers(f->inbox).last(), rows); // no row after a Cancel
     QList<QByteArray> sent = f->server.commands().mid(5);

@@ -27,6 +27,10 @@ private Q_SLOTS:
     void loginRefusalTexts();
     void saslPlainFallback();
     void passwordNeverShown();
+    void greetings_data();
+    void greetings();
+    void nonAsciiCredentials();
+    void unknownSecurityValue();
 
 private:
     std::unique_ptr<MailFixture> f;
@@ -120,6 +124,60 @@ void TestPop3Security::passwordNeverShown()
     QVERIFY(!result.ok);
     QVERIFY2(result.text.startsWith(QStringLiteral("Connected to 127.0.0.1:")) && !result.text.contains(QLatin1String("hunter2")),
              qPrintable(result.text));
+}
+
+void TestPop3Security::greetings_data()
+{
+    // What a server that is not (or not yet) talking POP3 gets: a box that
+    // points at the settings, and never the user name or password.
+    QTest::addColumn<QByteArray>("greeting");
+    QTest::addColumn<QString>("box");
+    const QString where = QStringLiteral("The server 127.0.0.1 (port %1) ");
+    const QString check = QStringLiteral("\r\nCheck the server name, the port and the connection security in the settings.");
+    QTest::newRow("-ERR: the server's words") << QByteArray("-ERR [SYS/TEMP] too busy, try later\r\n")
+                                             << "The server 127.0.0.1 refused the session.\r\nThe server said: too busy, try later";
+    QTest::newRow("junk") << QByteArray("HTTP/1.1 400 Bad Request\r\n\r\n") << where + "did not answer as a POP3 server." + check;
+    QTest::newRow("bare LF lines") << QByteArray("+OK hello\n+OK again\n") << where + "did not answer as a POP3 server." + check;
+    QTest::newRow("nothing") << QByteArray() << where + "accepted the connection but sent no POP3 greeting in 0.4 seconds." + check;
+}
+
+void TestPop3Security::greetings()
+{
+    QFETCH(QByteArray, greeting);
+    QFETCH(QString, box);
+    f->server.greetRaw(greeting);
+    f->boxes.expect(box.arg(f->server.port()), kFailed, MessageBox::Icon::Critical);
+    f->fetch(MailFixture::kTestLimitMs);
+    VERIFY_SCRIPT(f->server);
+    VERIFY_BOXES(f->boxes);
+    QCOMPARE(f->server.commands(), QList<QByteArray>());
+}
+
+void TestPop3Security::nonAsciiCredentials()
+{
+    // UTF-8 on the wire, as AUTH PLAIN sends them.
+    Global::ProfileSettings.EmailUserid = QStringLiteral("j\u00fcrgen");
+    Global::ProfileSettings.EmailPassword = QStringLiteral("p\u00e4ssw\u00f6rd\u20ac");
+    f->server.greet()
+        .expect("USER j\xc3\xbcrgen", "+OK\r\n")
+        .expect("PASS p\xc3\xa4ssw\xc3\xb6rd\xe2\x82\xac", "+OK\r\n")
+        .stat(0)
+        .quit();
+    f->fetch();
+    VERIFY_SCRIPT(f->server);
+    VERIFY_BOXES(f->boxes);
+}
+
+void TestPop3Security::unknownSecurityValue()
+{
+    // A hand-edited value is refused before anything is sent, never read as "None".
+    Global::ProfileSettings.EmailSecurity = QStringLiteral("TLS please");
+    f->boxes.expect(QStringLiteral("The connection security \"TLS please\" is not known, so nothing was sent.\r\n"
+                                   "Choose None, STARTTLS or SSL/TLS in the settings."),
+                    kFailed, MessageBox::Icon::Critical);
+    f->fetch();
+    VERIFY_BOXES(f->boxes);
+    QCOMPARE(f->server.connections(), 0);
 }
 
 QTEST_GUILESS_MAIN(TestPop3Security)

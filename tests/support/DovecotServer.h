@@ -30,7 +30,8 @@ public:
     void stop();
 
     QString user() const { return QStringLiteral("trelvik"); }
-    QString password() const { return QStringLiteral("s3cret pass"); }
+    // Not ASCII, so that every login also checks the password's encoding.
+    QString password() const { return QStringLiteral("s3cret p\u00e4ssw\u00f6rd\u20ac"); }
     // Plain POP3 (with STLS offered) and POP3 over TLS from the first byte.
     quint16 plainPort() const { return m_plainPort; }
     quint16 tlsPort() const { return m_tlsPort; }

@@ -3,7 +3,10 @@
 #include <QHostAddress>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QElapsedTimer>
 #include <QTimer>
+
+#include <memory>
 
 namespace testsupport {
 
@@ -43,6 +46,12 @@ ScriptedPop3Server &ScriptedPop3Server::greet(const QByteArray &line, const QLis
 ScriptedPop3Server &ScriptedPop3Server::greetOnly(const QByteArray &line)
 {
     m_steps.append({Kind::Greeting, {}, {line + "\r\n"}, false, 0, {}});
+    return *this;
+}
+
+ScriptedPop3Server &ScriptedPop3Server::greetRaw(const QByteArray &bytes)
+{
+    m_steps.append({Kind::Greeting, {}, bytes.isEmpty() ? QList<QByteArray>{} : QList<QByteArray>{bytes}, false, 0, {}});
     return *this;
 }
 
@@ -103,6 +112,37 @@ ScriptedPop3Server &ScriptedPop3Server::then(std::function<void()> action)
     if (!m_steps.isEmpty())
         m_steps.last().action = std::move(action);
     return *this;
+}
+
+ScriptedPop3Server &ScriptedPop3Server::trickle(const QByteArray &chunk, int intervalMs, int forMs)
+{
+    if (!m_steps.isEmpty()) {
+        m_steps.last().trickle = chunk;
+        m_steps.last().trickleMs = intervalMs;
+        m_steps.last().trickleForMs = forMs;
+    }
+    return *this;
+}
+
+void ScriptedPop3Server::startTrickle(const Outgoing &out)
+{
+    delete m_trickle;
+    m_trickle = new QTimer(this);
+    m_trickle->setInterval(out.trickleMs);
+    const QByteArray chunk = out.trickle;
+    const int forMs = out.trickleForMs;
+    auto clock = std::make_shared<QElapsedTimer>();
+    clock->start();
+    connect(m_trickle, &QTimer::timeout, this, [this, chunk, forMs, clock] {
+        if (!m_client || m_client->state() != QAbstractSocket::ConnectedState || clock->elapsed() > forMs) {
+            m_trickle->stop();
+            return;
+        }
+        // Never more than a little waiting in our own buffer.
+        if (m_client->bytesToWrite() < 4 * chunk.size() + 1024)
+            m_client->write(chunk);
+    });
+    m_trickle->start();
 }
 
 ScriptedPop3Server &ScriptedPop3Server::login(const QByteArray &user, const QByteArray &password)
@@ -208,6 +248,9 @@ void ScriptedPop3Server::onNewConnection()
         m_out.clear();
         m_deaf = false;
         m_unanswered = 0;
+        m_marked.clear();
+        if (m_trickle)
+            m_trickle->stop();
         connect(socket, &QTcpSocket::readyRead, this, &ScriptedPop3Server::onReadyRead);
         connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
         if (m_next < m_steps.size() && m_steps.at(m_next).kind == Kind::Greeting) {
@@ -241,7 +284,14 @@ void ScriptedPop3Server::onReadyRead()
             const Step step = m_steps.at(m_next++);
             if (step.action)
                 step.action();
-            m_deaf = step.stall || step.drop;
+            m_deaf = step.stall || step.drop || !step.trickle.isEmpty();
+            const bool accepted = !step.pieces.isEmpty() && step.pieces.constFirst().startsWith("+OK");
+            if (line.startsWith("DELE ") && accepted)
+                m_marked << line.mid(5).toInt();
+            if (line == "QUIT" && accepted) {
+                m_removed += m_marked;
+                m_marked.clear();
+            }
             m_unanswered += line.size() + 2;
             m_maxUnanswered = qMax(m_maxUnanswered, m_unanswered);
             answer(step, step.stall ? 0 : line.size() + 2);
@@ -278,6 +328,13 @@ void ScriptedPop3Server::answer(const Step &step, qint64 commandBytes)
         queue({delay, {}, false, commandBytes}); // a silent answer frees its command all the same
     if (step.drop)
         queue({delay, {}, true});
+    if (!step.trickle.isEmpty()) {
+        Outgoing start{0, {}, false};
+        start.trickle = step.trickle;
+        start.trickleMs = step.trickleMs;
+        start.trickleForMs = step.trickleForMs;
+        queue(start);
+    }
 }
 
 void ScriptedPop3Server::queue(const Outgoing &out)
@@ -305,6 +362,8 @@ void ScriptedPop3Server::pump()
                 m_client->flush();
             }
             m_unanswered -= out.answers;
+            if (!out.trickle.isEmpty())
+                startTrickle(out);
         }
         pump();
     });

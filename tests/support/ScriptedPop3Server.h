@@ -9,6 +9,7 @@
 #include <functional>
 
 class QTcpServer;
+class QTimer;
 class QTcpSocket;
 
 namespace testsupport {
@@ -35,6 +36,8 @@ public:
                               const QList<QByteArray> &capabilities = {});
     // S: the greeting alone, for a client that never gets to log in.
     ScriptedPop3Server &greetOnly(const QByteArray &line = "+OK POP3 server ready");
+    // S: exactly these bytes on connecting (none: the server stays silent).
+    ScriptedPop3Server &greetRaw(const QByteArray &bytes);
     // C: CAPA, S: the capability list (or -ERR for an empty one).
     ScriptedPop3Server &capa(const QList<QByteArray> &capabilities);
     // C: command, S: reply (the reply's text as sent, CR LF included).
@@ -52,6 +55,10 @@ public:
     // action runs when the command arrives (e.g. to press Cancel).
     ScriptedPop3Server &delayed(int ms);
     ScriptedPop3Server &then(std::function<void()> action);
+    // After its reply, the last line added keeps sending `chunk` every
+    // `intervalMs` (0: as fast as the client reads) for at most `forMs`, or
+    // until the connection closes: a reply without end.
+    ScriptedPop3Server &trickle(const QByteArray &chunk, int intervalMs, int forMs = 30000);
     // The last line added may be left out by the client: a command that does
     // not match it is checked against the lines after it (for a pipelining
     // client that stops sending part way).
@@ -75,6 +82,9 @@ public:
     static QByteArray headers(const QList<QByteArray> &lines);
 
     QList<QByteArray> commands() const { return m_commands; }
+    // The message numbers the server removed: those whose DELE it accepted
+    // in a session that it ended with "+OK" to QUIT, as RFC 1939 has it.
+    QList<int> removed() const { return m_removed; }
     int connections() const { return m_connections; }
     // The most command bytes (CR LF included) the server held at once that
     // it had received but not yet answered in full.
@@ -97,12 +107,18 @@ private:
         std::function<void()> action;
         bool stall = false;
         bool optional = false;
+        QByteArray trickle = {};
+        int trickleMs = 0;
+        int trickleForMs = 0;
     };
     struct Outgoing {
         int delayMs;
         QByteArray data;
         bool drop;
         qint64 answers = 0; // command bytes answered once this is written
+        QByteArray trickle = {}; // then this is sent without end (see trickle())
+        int trickleMs = 0;
+        int trickleForMs = 0;
     };
 
     static QByteArray masked(const QByteArray &command);
@@ -113,6 +129,7 @@ private:
     int matchingStep(const QByteArray &line) const;
     void queue(const Outgoing &out);
     void pump();
+    void startTrickle(const Outgoing &out);
 
     QTcpServer *m_server;
     QPointer<QTcpSocket> m_client;
@@ -129,6 +146,9 @@ private:
     qint64 m_unanswered = 0;
     qint64 m_maxUnanswered = 0;
     QHash<QByteArray, qint64> m_unansweredBefore;
+    QList<int> m_marked; // accepted DELEs of the current session
+    QList<int> m_removed;
+    QTimer *m_trickle = nullptr;
 };
 
 } // namespace testsupport

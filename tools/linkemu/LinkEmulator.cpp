@@ -31,28 +31,52 @@ void LinkEmulator::acceptConnection()
 {
     while (QTcpSocket *client = m_server->nextPendingConnection()) {
         ++m_connections;
-        auto *upstream = new QTcpSocket(client);
-        auto *up = new DelayedPipe(client, upstream, m_settings, client);
-        auto *down = new DelayedPipe(upstream, client, m_settings, client);
-        // A side that closes is closed on the other side once what it sent
-        // has crossed the link, as a real connection would.
-        connect(client, &QTcpSocket::disconnected, up, &DelayedPipe::closeWhenDrained);
-        connect(upstream, &QTcpSocket::disconnected, down, &DelayedPipe::closeWhenDrained);
-        connect(upstream, &QTcpSocket::errorOccurred, client, [client, down](QAbstractSocket::SocketError) {
-            down->closeWhenDrained();
-            if (client->state() != QAbstractSocket::ConnectedState)
-                client->deleteLater();
-        });
-        connect(client, &QTcpSocket::disconnected, client, [client, upstream] {
-            if (upstream->state() == QAbstractSocket::UnconnectedState)
-                client->deleteLater();
-        });
-        connect(upstream, &QTcpSocket::disconnected, client, [client] {
-            if (client->state() == QAbstractSocket::UnconnectedState)
-                client->deleteLater();
-        });
-        upstream->connectToHost(m_targetHost, m_targetPort);
+        new Relay(client, m_targetHost, m_targetPort, m_settings, this);
     }
+}
+
+Relay::Relay(QTcpSocket *client, const QHostAddress &targetHost, quint16 targetPort,
+             LinkEmulator::Settings settings, QObject *parent)
+    : QObject(parent)
+    , m_client(client)
+    , m_upstream(new QTcpSocket(this))
+{
+    client->setParent(this);
+    m_up = new DelayedPipe(client, m_upstream, settings, this);
+    m_down = new DelayedPipe(m_upstream, client, settings, this);
+    // A side that closes is closed on the other side once what it sent
+    // has crossed the link, as a real connection would.
+    connect(client, &QTcpSocket::disconnected, this, [this] {
+        m_up->closeWhenDrained();
+        finishWhenClosed();
+    });
+    connect(m_upstream, &QTcpSocket::disconnected, this, [this] {
+        m_down->closeWhenDrained();
+        finishWhenClosed();
+    });
+    connect(m_upstream, &QTcpSocket::errorOccurred, this, [this] {
+        m_down->closeWhenDrained();
+        finishWhenClosed();
+    });
+    m_upstream->connectToHost(targetHost, targetPort);
+}
+
+Relay::~Relay()
+{
+    // The sockets go with this object: none of their last signals may reach
+    // a pipe or a handler of a connection already being taken apart.
+    for (QTcpSocket *socket : {m_client, m_upstream}) {
+        disconnect(socket, nullptr, this, nullptr);
+        disconnect(socket, nullptr, m_up, nullptr);
+        disconnect(socket, nullptr, m_down, nullptr);
+    }
+}
+
+void Relay::finishWhenClosed()
+{
+    if (m_client->state() == QAbstractSocket::UnconnectedState
+        && m_upstream->state() == QAbstractSocket::UnconnectedState)
+        deleteLater();
 }
 
 DelayedPipe::DelayedPipe(QTcpSocket *from, QTcpSocket *to, LinkEmulator::Settings settings, QObject *parent)

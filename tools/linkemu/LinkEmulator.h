@@ -40,6 +40,26 @@ private:
     int m_connections = 0;
 };
 
+class DelayedPipe;
+
+// One relayed connection: the accepted socket, the one to the target and a
+// pipe each way, taken apart together once both sockets have closed.
+class Relay : public QObject {
+    Q_OBJECT
+public:
+    Relay(QTcpSocket *client, const QHostAddress &targetHost, quint16 targetPort, LinkEmulator::Settings settings,
+          QObject *parent);
+    ~Relay() override;
+
+private:
+    void finishWhenClosed();
+
+    QTcpSocket *m_client;
+    QTcpSocket *m_upstream;
+    DelayedPipe *m_up = nullptr;
+    DelayedPipe *m_down = nullptr;
+};
+
 // One direction of one relayed connection.
 class DelayedPipe : public QObject {
     Q_OBJECT
