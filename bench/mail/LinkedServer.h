@@ -18,6 +18,8 @@ public:
     // Puts a link of this round trip in front of the server, replacing the
     // one before; the port to connect to, 0 on failure.
     quint16 link(int roundTripMs, QString *error);
+    // The server's own port, without a link in front.
+    quint16 serverPort() const { return m_serverPort; }
 
 private:
     static QString firstLine(QProcess &process);

@@ -2,8 +2,10 @@
 // fetch of 1,000 headers of about 1 KB over emulated links of 0, 20 and
 // 100 ms round trip, with and without PIPELINING offered, beside a plain
 // sequential fetch written with Python's poplib; how long the event loop
-// waits at most during a 10,000-message fetch; and the CPU a wait costs
-// while the server stays silent.
+// waits at most during a 10,000-message fetch; the CPU a wait costs
+// while the server stays silent; a fetch of 100,000 small messages (time and
+// peak memory, in a process of its own); and the deletion of 1,000 Recycle
+// Bin messages over a 100 ms round trip.
 #include "BenchHome.h"
 #include "Global.h"
 #include "LinkedServer.h"
@@ -293,6 +295,133 @@ bool linkRuns()
     return true;
 }
 
+// A small message whose file name, and so its id, is 16 characters long.
+bool writeSmallFolder(const QString &folder, int count)
+{
+    if (!QDir().mkpath(folder))
+        return false;
+    for (int i = 1; i <= count; ++i) {
+        QFile file(QStringLiteral("%1/m%2.eml").arg(folder).arg(i, 15, 10, QLatin1Char('0')));
+        const QByteArray n = QByteArray::number(i);
+        if (!file.open(QIODevice::WriteOnly)
+            || file.write("From: Sender " + n + " <s" + n + "@domain" + QByteArray::number(i % 37)
+                          + ".example>\r\nSubject: Message " + n + "\r\nDate: Sun, 6 Dec 2026 10:00:00 +0000\r\n\r\nbody\r\n")
+                < 0)
+            return false;
+    }
+    return true;
+}
+
+qint64 peakRssKb()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n'))
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
+    return -1;
+}
+
+// The child's part of the 100,000-message fetch: fetches from the port and
+// prints "<seconds> <peak RSS in kB> <rows>".
+int fetchChild(quint16 port)
+{
+    Global::ProfileSettings = {};
+    Global::ProfileSettings.EmailHost = QStringLiteral("127.0.0.1");
+    Global::ProfileSettings.EmailPort = QString::number(port);
+    Global::ProfileSettings.EmailUserid = QStringLiteral("bench");
+    Global::ProfileSettings.EmailPassword = QStringLiteral("bench");
+    Global::CancelRequested().clear();
+    QuietStatus status;
+    MessageFolderModel inbox, recycle;
+    QElapsedTimer clock;
+    clock.start();
+    FetchHeader(status, inbox, recycle, [](const QString &value, const QString &) {
+        return value.startsWith(QLatin1String("*@domain1."));
+    });
+    std::printf("%.3f %lld %d\n", clock.nsecsElapsed() / 1e9, peakRssKb(), inbox.count() + recycle.count());
+    return 0;
+}
+
+// 100,000 small messages from the sample server program, fetched by a child
+// process so that its peak memory is the fetch's alone.
+bool fetch100k(const QString &program)
+{
+    QTemporaryDir place;
+    const QString folder = place.filePath(QStringLiteral("mail-100k"));
+    const int count = 100000;
+    if (!place.isValid() || !writeSmallFolder(folder, count)) {
+        std::fprintf(stderr, "# cannot write the 100k sample mail\n");
+        return false;
+    }
+    LinkedServer server(folder, true);
+    QString error;
+    if (!server.start(&error)) {
+        std::fprintf(stderr, "# %s\n", qPrintable(error));
+        return false;
+    }
+    QProcess child;
+    child.start(program, {QStringLiteral("--fetch-child"), QString::number(server.serverPort())});
+    if (!child.waitForFinished(600000) || child.exitCode() != 0) {
+        std::fprintf(stderr, "# 100k fetch failed: %s\n", child.readAllStandardError().constData());
+        child.kill();
+        child.waitForFinished(5000);
+        return false;
+    }
+    const QList<QByteArray> words = child.readAllStandardOutput().trimmed().split(' ');
+    if (words.value(2).toInt() != count)
+        std::fprintf(stderr, "# 100k fetch: fetched %s of %d\n", words.value(2).constData(), count);
+    std::printf("BENCH fetch_100k_0ms %.3f s\n", words.value(0).toDouble());
+    std::printf("BENCH fetch_100k_peak_rss %.1f MB\n", words.value(1).toDouble() / 1024.0);
+    std::fflush(stdout);
+    return true;
+}
+
+// Empty Recycle Bin of 1,000 rows (every message of the folder, known by its
+// id) over a 100 ms round trip, with PIPELINING offered.
+bool delete1000()
+{
+    QTemporaryDir place;
+    const QString folder = place.filePath(QStringLiteral("mail-1000"));
+    const int count = 1000;
+    if (!place.isValid() || !writeFolder(folder, count)) {
+        std::fprintf(stderr, "# cannot write the sample mail\n");
+        return false;
+    }
+    LinkedServer server(folder, true);
+    QString error;
+    const quint16 port = server.start(&error) ? server.link(100, &error) : 0;
+    if (port == 0) {
+        std::fprintf(stderr, "# %s\n", qPrintable(error));
+        return false;
+    }
+    Global::ProfileSettings = {};
+    Global::ProfileSettings.EmailHost = QStringLiteral("127.0.0.1");
+    Global::ProfileSettings.EmailPort = QString::number(port);
+    Global::ProfileSettings.EmailUserid = QStringLiteral("bench");
+    Global::ProfileSettings.EmailPassword = QStringLiteral("bench");
+    Global::CancelRequested().clear();
+    QuietStatus status;
+    MessageFolderModel recycle;
+    for (int i = 1; i <= count; ++i) {
+        MessageEntry entry;
+        entry.number = i;
+        entry.uid = QStringLiteral("%1").arg(i, 6, 10, QLatin1Char('0')); // the file's name
+        recycle.append(entry);
+    }
+    QElapsedTimer clock;
+    clock.start();
+    EmptyRecycleBin(status, recycle);
+    const double seconds = clock.nsecsElapsed() / 1e9;
+    const int left = int(QDir(folder).entryList(QDir::Files).size());
+    if (recycle.count() != 0 || left != 0)
+        std::fprintf(stderr, "# delete_1000: %d rows and %d files left\n", recycle.count(), left);
+    std::printf("BENCH delete_1000_100ms_pipelined %.3f s\n", seconds);
+    std::fflush(stdout);
+    return true;
+}
+
 double cpuSeconds()
 {
     timespec ts{};
@@ -329,6 +458,8 @@ double silentWaitCpu(int seconds)
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
+    if (argc == 3 && qstrcmp(argv[1], "--fetch-child") == 0)
+        return fetchChild(quint16(QByteArray(argv[2]).toUInt()));
     const BenchHome home;
     if (!home.isValid())
         return 1;
@@ -338,7 +469,9 @@ int main(int argc, char *argv[])
     std::fflush(stdout);
     std::printf("BENCH fetch_1000_20ms %.3f s\n", fetchSeconds(1000, 20));
     std::fflush(stdout);
+    const bool big = fetch100k(QCoreApplication::applicationFilePath());
+    const bool deleted = delete1000();
     const bool linked = linkRuns();
     std::printf("BENCH silent_wait_cpu_10s %.3f s\n", silentWaitCpu(10));
-    return linked ? 0 : 1;
+    return linked && big && deleted ? 0 : 1;
 }
