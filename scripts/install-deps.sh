@@ -12,6 +12,8 @@ packages=(
   xvfb xauth
   dbus dbus-daemon python3
   dovecot-core dovecot-pop3d openssl
+  # scripts/package: the .deb and its checks
+  dpkg-dev file lintian appstream desktop-file-utils man-db binutils
 )
 
 missing=()
