@@ -1,29 +1,65 @@
 #include "SingleInstance.h"
 
-#include <QDir>
-#include <QStandardPaths>
+#include "RuleDatabase.h"
 
-QString SingleInstance::lockPath()
-{
-    QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
-    if (folder.isEmpty())
-        folder = QDir::tempPath();
-    return folder + QStringLiteral("/trelvik.lock");
+#include <QLocalServer>
+#include <QLocalSocket>
+
+namespace {
+constexpr int kWaitMs = 2000;
 }
 
-SingleInstance::SingleInstance(const QString &path)
-    : m_lock(path)
+SingleInstance::SingleInstance(const QString &dataFolder, QObject *parent)
+    : QObject(parent)
+    , m_lock(dataFolder.isEmpty() ? RuleDatabase::defaultFolder() : dataFolder)
 {
-    // Age alone must never make a live copy's lock stale: the program runs for
-    // hours. QLockFile still takes over a lock whose process is gone.
-    m_lock.setStaleLockTime(0);
 }
 
-bool SingleInstance::tryAcquire()
+SingleInstance::~SingleInstance()
 {
-    if (m_lock.isLocked())
-        return true;
-    // tryLock takes over a lock whose process is gone (a crashed copy); it
-    // never removes one whose process still runs.
-    return m_lock.tryLock(0);
+    if (m_server)
+        m_server->close();
+}
+
+QString SingleInstance::socketPath() const
+{
+    return m_lock.folder() + QLatin1Char('/') + QLatin1String(kSocketName);
+}
+
+DataFolderLock::Result SingleInstance::tryAcquire(QString *error)
+{
+    return m_lock.tryAcquire(error);
+}
+
+void SingleInstance::listen()
+{
+    if (!m_lock.isHeld() || m_server)
+        return;
+    m_server = new QLocalServer(this);
+    m_server->setSocketOptions(QLocalServer::UserAccessOption);
+    // Holding the lock, this copy is the only one: a socket file still there
+    // was left by a copy that ended without closing it.
+    QLocalServer::removeServer(socketPath());
+    // Without the socket a later start still ends; it only cannot show this
+    // window.
+    if (!m_server->listen(socketPath()))
+        return;
+    connect(m_server, &QLocalServer::newConnection, this, [this] {
+        while (QLocalSocket *socket = m_server->nextPendingConnection()) {
+            connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+            socket->disconnectFromServer();
+            Q_EMIT showRequested();
+        }
+    });
+}
+
+void SingleInstance::askHolderToShow()
+{
+    QLocalSocket socket;
+    socket.connectToServer(socketPath());
+    if (!socket.waitForConnected(kWaitMs))
+        return;
+    // The holder answers by closing; either way this copy ends now.
+    if (socket.state() == QLocalSocket::ConnectedState)
+        socket.waitForDisconnected(kWaitMs);
 }

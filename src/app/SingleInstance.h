@@ -1,25 +1,41 @@
 #pragma once
 
-#include <QLockFile>
+#include "DataFolderLock.h"
+
+#include <QObject>
 #include <QString>
-#include <memory>
 
-// The "another copy is running" check: a lock file in the per-user runtime
-// folder, held for the whole run. A lock left behind by a copy that crashed
-// is taken over; a lock held by a live copy never is, however old it is.
-class SingleInstance {
+class QLocalServer;
+
+// The "another copy is running" check of the window: the data folder's
+// lock, held for the whole run, and beside it a local socket in the same
+// folder on which a later start asks the running copy to show its window.
+class SingleInstance : public QObject {
+    Q_OBJECT
 public:
-    // The lock file's path in the per-user runtime folder.
-    static QString lockPath();
+    static constexpr const char *kSocketName = "trelvik.socket";
 
-    explicit SingleInstance(const QString &path = lockPath());
-    SingleInstance(const SingleInstance &) = delete;
-    SingleInstance &operator=(const SingleInstance &) = delete;
+    // `dataFolder` defaults to the folder of the rule database.
+    explicit SingleInstance(const QString &dataFolder = QString(), QObject *parent = nullptr);
+    ~SingleInstance() override;
 
-    // True when this copy now holds the lock (it is the only one running).
-    bool tryAcquire();
-    bool isHeld() const { return m_lock.isLocked(); }
+    // Busy when another copy holds the folder; Failed (with *error) when the
+    // lock cannot be taken at all.
+    DataFolderLock::Result tryAcquire(QString *error = nullptr);
+    bool isHeld() const { return m_lock.isHeld(); }
+
+    // The holder: from now on a later start reaches it as showRequested().
+    void listen();
+    // A later start: asks the holder to show its window. Bounded; a holder
+    // that does not answer is left alone.
+    void askHolderToShow();
+
+    QString socketPath() const;
+
+Q_SIGNALS:
+    void showRequested();
 
 private:
-    QLockFile m_lock;
+    DataFolderLock m_lock;
+    QLocalServer *m_server = nullptr;
 };

@@ -1,4 +1,5 @@
 #include "AppIcons.h"
+#include "MessageBox.h"
 #include "MessageBoxDialog.h"
 #include "SingleInstance.h"
 #include "frmMain.h"
@@ -9,6 +10,15 @@
 #include <cstdio>
 
 namespace {
+
+// One line for a probing test or benchmark (TRELVIK_STARTUP_PROBE set).
+void reportToProbe(const char *line)
+{
+    if (qEnvironmentVariableIsEmpty("TRELVIK_STARTUP_PROBE"))
+        return;
+    std::printf("%s\n", line);
+    std::fflush(stdout);
+}
 
 // For benchmarks and start-up tests: TRELVIK_STARTUP_PROBE=report prints
 // "shown <ms>" once the window is on screen; =quit also ends the program.
@@ -36,11 +46,21 @@ int main(int argc, char *argv[])
     QApplication::setApplicationVersion(QStringLiteral("3.4"));
     QApplication::setDesktopFileName(QStringLiteral("trelvik"));
 
-    // Before the database is touched or a window shown: a second copy ends
-    // here, silently.
+    // Before the database is touched or a window shown: a second copy asks
+    // the first to show its window and ends here, silently.
     SingleInstance instance;
-    if (!instance.tryAcquire())
+    QString lockError;
+    switch (instance.tryAcquire(&lockError)) {
+    case DataFolderLock::Result::Busy:
+        instance.askHolderToShow();
         return 0;
+    case DataFolderLock::Result::Failed:
+        installMessageBoxDialogs();
+        MessageBox::show(lockError, QStringLiteral("Error"), MessageBox::Icon::Critical);
+        return 1;
+    case DataFolderLock::Result::Acquired:
+        break;
+    }
 
     QApplication::setWindowIcon(AppIcons::appIcon());
     installMessageBoxDialogs();
@@ -49,6 +69,14 @@ int main(int argc, char *argv[])
     if (!window.Form_Load())
         return 1;
     window.show();
+    QObject::connect(&instance, &SingleInstance::showRequested, &window, [&window] {
+        window.setWindowState(window.windowState() & ~Qt::WindowMinimized);
+        window.show();
+        window.raise();
+        window.activateWindow();
+        reportToProbe("raised");
+    });
+    instance.listen();
     armStartupProbe(sinceStart);
     return app.exec();
 }

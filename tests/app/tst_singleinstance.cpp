@@ -1,8 +1,10 @@
-// One copy at a time. The program runs here against a private home; every
-// process started is ended by this test.
+// One copy per data folder. The program runs here against a private home;
+// every process started is ended by this test.
+#include "DataFolderLock.h"
 #include "SingleInstance.h"
 #include "TestSupport.h"
 
+#include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QtTest>
@@ -12,25 +14,37 @@ using namespace Qt::StringLiterals;
 namespace {
 
 // Starts the program; TRELVIK_STARTUP_PROBE=report keeps it running after
-// its window shows, =quit ends it there.
+// its window shows, =quit ends it there. `runtime` overrides XDG_RUNTIME_DIR.
 struct Program : QProcess {
-    explicit Program(const char *probe)
+    explicit Program(const char *probe, const QString &runtime = QString())
     {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(u"QT_QPA_PLATFORM"_s, u"offscreen"_s);
         env.insert(u"TRELVIK_STARTUP_PROBE"_s, QLatin1String(probe));
+        if (!runtime.isEmpty())
+            env.insert(u"XDG_RUNTIME_DIR"_s, runtime);
         setProcessEnvironment(env);
         start(QStringLiteral(TRELVIK_BINARY), {});
         waitForStarted(10000);
     }
     ~Program() override { kill(); waitForFinished(5000); }
-    bool shown()   // waits for the window, or for the program to end without one
+    // Waits for a line starting with `word`, or for the program to end.
+    bool says(const QByteArray &word)
     {
         QDeadlineTimer deadline(20000);
-        while (!canReadLine() && state() == Running && !deadline.hasExpired())
+        while (!deadline.hasExpired()) {
+            if (canReadLine()) {
+                if (readLine().startsWith(word))
+                    return true;
+                continue;
+            }
+            if (state() != Running)
+                return false;
             waitForReadyRead(int(deadline.remainingTime()));
-        return canReadLine() && readLine().startsWith("shown");
+        }
+        return false;
     }
+    bool shown() { return says("shown"); }
 };
 
 } // namespace
@@ -41,41 +55,84 @@ private Q_SLOTS:
     void lockInProcess()
     {
         testsupport::TempHome home;
-        QCOMPARE(QFileInfo(SingleInstance::lockPath()).absolutePath(), QFileInfo(home.runtimeDir()).absoluteFilePath());
-        auto first = std::make_unique<SingleInstance>();
-        QVERIFY(first->tryAcquire() && first->tryAcquire());   // asking again keeps it
-        SingleInstance second;
-        QVERIFY(!second.tryAcquire() && !second.isHeld());
+        const QString folder = home.appDataFolder();
+        auto first = std::make_unique<DataFolderLock>(folder);
+        QCOMPARE(first->tryAcquire(), DataFolderLock::Result::Acquired);   // makes the folder
+        QCOMPARE(first->tryAcquire(), DataFolderLock::Result::Acquired);   // asking again keeps it
+        QCOMPARE(QFileInfo(folder).permissions() & 0x0077, QFile::Permissions());
+        DataFolderLock second(folder);
+        QCOMPARE(second.tryAcquire(), DataFolderLock::Result::Busy);
+        QVERIFY(!second.isHeld());
         first.reset();
-        QVERIFY(second.tryAcquire());
+        QCOMPARE(second.tryAcquire(), DataFolderLock::Result::Acquired);
     }
 
-    void secondCopyEndsSilently()
+    // Whatever lies in the lock file's place, it is no reason to refuse.
+    void leftoverLockFileIsNoObstacle_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<bool>("folder");
+        QTest::newRow("empty") << QByteArray() << false;
+        QTest::newRow("garbage") << QByteArray("\xff\x00 12345\nother-host\n", 20) << false;
+        QTest::newRow("another host") << QByteArray("1\ntrelvik\nsomehost\n") << false;
+        QTest::newRow("a folder") << QByteArray() << true;
+    }
+    void leftoverLockFileIsNoObstacle()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(bool, folder);
+        testsupport::TempHome home;
+        QVERIFY(QDir().mkpath(home.appDataFolder()));
+        // In the data folder and where earlier versions kept their lock.
+        for (const QString &place : {home.appDataFolder(), home.runtimeDir()}) {
+            const QString path = place + u"/trelvik.lock"_s;
+            if (folder) {
+                QVERIFY(QDir().mkdir(path));
+                continue;
+            }
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(content);
+        }
+        Program program("quit");
+        QVERIFY2(program.shown(), "a leftover lock file kept the program from starting");
+        QVERIFY(program.waitForFinished(20000));
+        QCOMPARE(program.exitCode(), 0);
+    }
+
+    // The lock belongs to the data folder, not to the session: a second copy
+    // with another runtime folder still ends at once, silently, and the
+    // first shows its window again.
+    void secondCopyEndsAndRaisesTheFirst()
     {
         testsupport::TempHome home;
         Program first("report");
         QVERIFY2(first.shown(), "the first copy did not show its window");
-        Program second("quit");
+        QTemporaryDir otherRuntime;
+        Program second("quit", otherRuntime.path());
         QVERIFY2(second.waitForFinished(20000), "the second copy kept running");
         QCOMPARE(second.exitStatus(), QProcess::NormalExit);
         QCOMPARE(second.exitCode(), 0);
         QCOMPARE(second.readAllStandardOutput(), QByteArray());   // no window shown
         QCOMPARE(second.readAllStandardError(), QByteArray());    // and nothing said
+        QVERIFY2(first.says("raised"), "the first copy was not asked to show its window");
         QCOMPARE(first.state(), QProcess::Running);
     }
 
-    void lockOfCrashedCopyIsTakenOver()
+    void lockOfKilledCopyIsTakenOver()
     {
         testsupport::TempHome home;
         {
             Program crashed("report");
             QVERIFY(crashed.shown());
-        }   // killed: its lock file stays behind
-        QVERIFY(QFile::exists(SingleInstance::lockPath()));
-        Program next("quit");
-        QVERIFY2(next.shown(), "a stale lock kept the program from starting");
-        QVERIFY(next.waitForFinished(20000));
-        QCOMPARE(next.exitCode(), 0);
+        }   // killed: its lock file and socket stay behind
+        QVERIFY(QFile::exists(home.appDataFolder() + u"/trelvik.lock"_s));
+        Program next("report");
+        QVERIFY2(next.shown(), "a killed copy's lock kept the program from starting");
+        // The new holder listens again on the socket the killed copy left.
+        Program third("quit");
+        QVERIFY(third.waitForFinished(20000));
+        QVERIFY2(next.says("raised"), "the new holder does not answer later starts");
     }
 };
 
