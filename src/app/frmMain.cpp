@@ -1,5 +1,6 @@
 #include "frmMain.h"
 
+#include "DatabaseRecovery.h"
 #include "DetailPaneWidget.h"
 #include "Dialer.h"
 #include "FolderTreeWidget.h"
@@ -221,8 +222,12 @@ void frmMain::wireSignals()
 
 bool frmMain::Form_Load()
 {
-    // 1. The rule database: compacted (a failure is reported there and start-up
-    // goes on), then opened; without it the program cannot work.
+    // 1. The rule database: a damaged one is never compacted over its
+    // backup; the user may restore the backup or end. Then compacted (a
+    // failure is reported there and start-up goes on) and opened; without it
+    // the program cannot work.
+    if (!offerDatabaseRecovery(m_ruleDb))
+        return false;
     m_ruleDb.CompactRuleDatabase();
     QString error;
     if (!m_ruleDb.OpenRuleDatabase(&error)) {

@@ -99,3 +99,48 @@ bool RuleConnection::createSchema(QString *error)
     }
     return exec(sql, error);
 }
+
+bool RuleConnection::hasRuleTables(QString *error)
+{
+    sqlite3_stmt *query = nullptr;
+    const QByteArray sql =
+        "select count(*) from sqlite_master where type = 'table' and name in ('tbfilter', 'tbexempted')";
+    bool ok = sqlite3_prepare_v2(m_db, sql.constData(), int(sql.size()), &query, nullptr) == SQLITE_OK
+              && sqlite3_step(query) == SQLITE_ROW;
+    const bool both = ok && sqlite3_column_int(query, 0) == 2;
+    if (!ok && error)
+        *error = lastError();
+    else if (!both && error)
+        *error = QStringLiteral("it does not hold the two rule tables (%1)").arg(m_path);
+    sqlite3_finalize(query);
+    return both;
+}
+
+qint64 RuleConnection::countRows(const char *table, QString *error)
+{
+    sqlite3_stmt *query = nullptr;
+    const QByteArray sql = QByteArray("select count(*) from ") + table;
+    qint64 rows = -1;
+    if (sqlite3_prepare_v2(m_db, sql.constData(), int(sql.size()), &query, nullptr) == SQLITE_OK
+        && sqlite3_step(query) == SQLITE_ROW)
+        rows = sqlite3_column_int64(query, 0);
+    else if (error)
+        *error = lastError();
+    sqlite3_finalize(query);
+    return rows;
+}
+
+bool RuleConnection::quickCheck(QString *error)
+{
+    sqlite3_stmt *query = nullptr;
+    const QByteArray sql = "pragma quick_check(1)";
+    QString verdict;
+    if (sqlite3_prepare_v2(m_db, sql.constData(), int(sql.size()), &query, nullptr) == SQLITE_OK
+        && sqlite3_step(query) == SQLITE_ROW)
+        verdict = QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(query, 0)));
+    const bool ok = verdict == QLatin1String("ok");
+    if (!ok && error)
+        *error = verdict.isEmpty() ? lastError() : QStringLiteral("%1 (%2)").arg(verdict, m_path);
+    sqlite3_finalize(query);
+    return ok;
+}

@@ -27,6 +27,15 @@ public:
     bool exec(const QByteArray &sql, QString *error);
     // Creates whichever of the two rule tables and their indexes is missing.
     bool createSchema(QString *error);
+    // Whether the file holds both rule tables; a file without them is no
+    // rule database (an empty file included), whatever the engine makes of it.
+    bool hasRuleTables(QString *error);
+    // Whether every page of the file reads back sound (a file cut short or
+    // with broken pages does not); on failure sets *error.
+    bool quickCheck(QString *error);
+    // The number of rows of a rule table, or -1 (with *error) when it
+    // cannot be read to its end.
+    qint64 countRows(const char *table, QString *error);
     QString lastError() const;
 
     static QByteArray password();

@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QStandardPaths>
 #include <sqlite3.h>
 
@@ -79,12 +80,46 @@ bool RuleDatabase::isRuleTable(const QString &table)
 
 void RuleDatabase::ensureFolder() const
 {
-    QDir dir(m_folder);
-    if (dir.exists())
+    // The rules are the user's own: nobody else may list or read them, also
+    // when the folder or a file was made wider by hand or by a copy.
+    const auto privateFolder = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner;
+    if (!QDir(m_folder).exists() && !QDir().mkpath(m_folder))
         return;
-    // The rules are the user's own: nobody else may list or read them.
-    if (QDir().mkpath(m_folder))
-        QFile::setPermissions(m_folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    if (QFile::permissions(m_folder) != privateFolder)
+        QFile::setPermissions(m_folder, privateFolder);
+    for (const QString &file : {databasePath(), backupPath()}) {
+        const auto mode = QFile::permissions(file);
+        if (mode & ~(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser))
+            QFile::setPermissions(file, QFile::ReadOwner | QFile::WriteOwner);
+    }
+}
+
+RuleDatabase::FileHealth RuleDatabase::inspect(const QString &path)
+{
+    FileHealth health;
+    const QFileInfo info(path);
+    if (!info.exists())
+        return health;
+    health.modified = info.lastModified();
+    health.state = FileHealth::State::Damaged;
+    if (info.size() == 0) {
+        health.reason = QStringLiteral("the file is empty (%1)").arg(path);
+        return health;
+    }
+    RuleConnection connection;
+    if (!connection.open(path, &health.reason) || !connection.hasRuleTables(&health.reason)
+        || !connection.quickCheck(&health.reason))
+        return health;
+    health.filterRules = connection.countRows("tbfilter", &health.reason);
+    health.exemptedRules = health.filterRules < 0 ? -1 : connection.countRows("tbexempted", &health.reason);
+    if (health.filterRules >= 0 && health.exemptedRules >= 0)
+        health.state = FileHealth::State::Sound;
+    return health;
+}
+
+QString RuleDatabase::lastError() const
+{
+    return m_db ? QString::fromUtf8(sqlite3_errmsg(m_db)) : QStringLiteral("The rule database is not open.");
 }
 
 bool RuleDatabase::OpenRuleDatabase(QString *error)
@@ -110,7 +145,9 @@ bool RuleDatabase::OpenRuleDatabase(QString *error)
     // that), so it keeps the file locked instead of locking, checking and
     // re-reading it around every lookup; and it keeps the decrypted pages of
     // a large rule list in memory.
-    if (!connection.open(databasePath(), &why) || !connection.createSchema(&why)
+    // An existing file without its tables is damaged, not new: creating them
+    // here would make an empty list of it and, at the next start, its backup.
+    if (!connection.open(databasePath(), &why) || !connection.hasRuleTables(&why) || !connection.createSchema(&why)
         || !connection.exec("pragma locking_mode = exclusive; pragma cache_size = -16384", &why)) {
         if (error)
             *error = why;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QHash>
 #include <QString>
 #include <QStringList>
@@ -17,6 +18,19 @@ class RuleDatabase {
 public:
     static constexpr const char *kFileName = "trelvik.mdb";
     static constexpr const char *kBackupName = "backup.mdb";
+
+    // What a database file holds. A file that exists but cannot be read to
+    // its end, or lacks either rule table (an empty file too), is damaged:
+    // it is never taken for a new database nor allowed to replace a backup.
+    struct FileHealth {
+        enum class State { Missing, Sound, Damaged };
+        State state = State::Missing;
+        QString reason;   // why it is damaged
+        qint64 filterRules = 0;
+        qint64 exemptedRules = 0;
+        QDateTime modified;
+    };
+    static FileHealth inspect(const QString &path);
 
     // The per-user data folder that holds the database files.
     static QString defaultFolder();
@@ -40,6 +54,15 @@ public:
     bool OpenRuleDatabase(QString *error = nullptr);
     void CloseRuleDatabase();
     bool isOpen() const { return m_db != nullptr; }
+
+    // Puts a copy of backup.mdb in the place of a damaged trelvik.mdb, which
+    // is kept beside it as trelvik.mdb.damaged-<stamp> (its path goes to
+    // *keptAs). Only while the database is closed. On failure every file is
+    // as it was.
+    bool restoreFromBackup(QString *keptAs, QString *error);
+
+    // The engine's description of the last failed statement.
+    QString lastError() const;
 
     // Whether `table` holds `value` (case ignored). An empty value is never
     // found. Throws RuleDatabaseError when the lookup itself fails.

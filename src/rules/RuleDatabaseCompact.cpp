@@ -10,6 +10,9 @@
 
 #include <MessageBox.h>
 
+#include <QDateTime>
+#include <QFile>
+
 #include <sqlite3.h>
 
 namespace {
@@ -113,7 +116,9 @@ bool RuleDatabase::CompactRuleDatabase()
         const bool recovering = !DurableFile::exists(database);
         const QString source = recovering ? backup : database;
         RuleConnection connection;
-        ok = connection.open(source, &error) && connection.createSchema(&error)
+        // A source without both tables is damaged: a copy of it must never
+        // push the backup out.
+        ok = connection.open(source, &error) && connection.hasRuleTables(&error) && connection.createSchema(&error)
              && exportInto(connection, target, &error) && connection.close(&error)
              && DurableFile::sync(target, &error);
         connection.close();
@@ -144,4 +149,53 @@ bool RuleDatabase::CompactRuleDatabase()
     if (wasOpen)
         OpenRuleDatabase();
     return ok;
+}
+
+bool RuleDatabase::restoreFromBackup(QString *keptAs, QString *error)
+{
+    QString why;
+    if (isOpen()) {
+        why = QStringLiteral("The rule database is open.");
+        if (error)
+            *error = why;
+        return false;
+    }
+    const QString database = databasePath();
+    const QString stamp = QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    QString damaged = database + QStringLiteral(".damaged-") + stamp;
+    for (int n = 1; DurableFile::exists(damaged) || DurableFile::exists(damaged + QStringLiteral("-journal")); ++n)
+        damaged = database + QStringLiteral(".damaged-") + stamp + QLatin1Char('-') + QString::number(n);
+
+    // A complete, flushed copy first; the damaged file only moves aside
+    // once the copy can take its place. Its journal goes with it: rolled
+    // into the restored copy it would damage that too.
+    const QString copy = database + QStringLiteral(".restore");
+    const QString journal = database + QStringLiteral("-journal");
+    bool ok = discardTemporary(copy, &why);
+    if (ok && !QFile::copy(backupPath(), copy)) {
+        why = QStringLiteral("Cannot copy \"%1\" to \"%2\"").arg(backupPath(), copy);
+        ok = false;
+    }
+    ok = ok && QFile::setPermissions(copy, QFile::ReadOwner | QFile::WriteOwner) && DurableFile::sync(copy, &why);
+    ok = ok && DurableFile::replace(database, damaged, &why);
+    if (ok && DurableFile::exists(journal) && !DurableFile::replace(journal, damaged + QStringLiteral("-journal"), &why)) {
+        DurableFile::replace(damaged, database, nullptr);
+        ok = false;
+    }
+    if (ok && !DurableFile::replace(copy, database, &why)) {
+        DurableFile::replace(damaged + QStringLiteral("-journal"), journal, nullptr);
+        DurableFile::replace(damaged, database, nullptr);
+        ok = false;
+    }
+    discardTemporary(copy, nullptr);
+    if (ok)
+        DurableFile::sync(m_folder, nullptr);
+    if (!ok) {
+        if (error)
+            *error = why;
+        return false;
+    }
+    if (keptAs)
+        *keptAs = damaged;
+    return true;
 }

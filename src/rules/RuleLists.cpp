@@ -1,6 +1,7 @@
 #include "RuleLists.h"
 
 #include "RuleCollation.h"
+#include "MessageBox.h"
 #include "RuleDatabase.h"
 
 #include <QIcon>
@@ -74,23 +75,36 @@ void RuleLists::fillExemptedList()
     fill(m_exempted, kExemptedTable, kExemptedIcon);
 }
 
+// A rule that did not reach the database must not look as if it had.
+void RuleLists::reportRuleFailure(const QString &what, const QString &value, const QString &reason)
+{
+    MessageBox::show(QStringLiteral("The rule \"%1\" could not be %2 in the rule database \"%3\":\r\n%4")
+                         .arg(value, what, m_db.databasePath(), reason),
+                     QStringLiteral("Error"), MessageBox::Icon::Critical);
+}
+
 void RuleLists::add(QStandardItemModel *model, const QString &table, const QString &iconKey, const QString &value)
 {
     try {
         if (m_db.IsInList(value, table))
             return;
-    } catch (const RuleDatabaseError &) {
+    } catch (const RuleDatabaseError &e) {
         // Without an answer the value may well be there: add nothing.
+        reportRuleFailure(QStringLiteral("saved"), value, QString::fromUtf8(e.what()));
         return;
     }
     if (m_db.InsertRule(table, value))
         model->appendRow(makeRow(value, iconKey));
+    else
+        reportRuleFailure(QStringLiteral("saved"), value, m_db.lastError());
 }
 
 void RuleLists::remove(QStandardItemModel *model, const QString &table, const QString &value)
 {
-    if (!m_db.DeleteRule(table, value))
+    if (!m_db.DeleteRule(table, value)) {
+        reportRuleFailure(QStringLiteral("deleted"), value, m_db.lastError());
         return;
+    }
     for (int row = 0; row < model->rowCount(); ++row) {
         if (RuleCollation::sameRule(model->item(row)->text(), value)) {
             model->removeRow(row);

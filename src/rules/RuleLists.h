@@ -47,6 +47,7 @@ private:
     void fill(QStandardItemModel *model, const QString &table, const QString &iconKey);
     void add(QStandardItemModel *model, const QString &table, const QString &iconKey, const QString &value);
     void remove(QStandardItemModel *model, const QString &table, const QString &value);
+    void reportRuleFailure(const QString &what, const QString &value, const QString &reason);
     QStandardItem *makeRow(const QString &value, const QString &iconKey) const;
 
     RuleDatabase &m_db;

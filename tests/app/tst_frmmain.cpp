@@ -220,6 +220,66 @@ private Q_SLOTS:
         QVERIFY(!w.isVisible());
     }
 
+    // A damaged trelvik.mdb beside a good backup: the backup is offered, and
+    // neither answer loses a rule or a file.
+    void damagedDatabaseAtStart_data()
+    {
+        QTest::addColumn<QByteArray>("damaged");
+        QTest::addColumn<bool>("withBackup");
+        QTest::addColumn<MessageBox::Result>("answer");
+        QTest::newRow("empty file, Yes restores") << QByteArray() << true << MessageBox::Result::Yes;
+        QTest::newRow("garbage, No ends") << QByteArray(4096, 'z') << true << MessageBox::Result::No;
+        QTest::newRow("empty file, no backup") << QByteArray() << false << MessageBox::Result::Ok;
+    }
+    void damagedDatabaseAtStart()
+    {
+        QFETCH(QByteArray, damaged);
+        QFETCH(bool, withBackup);
+        QFETCH(MessageBox::Result, answer);
+        testsupport::TempHome home;
+        const QString folder = home.appDataFolder();
+        {
+            RuleDatabase made(folder);   // a backup with two filter rules and one exemption
+            QVERIFY(made.OpenRuleDatabase() && made.InsertRules(u"tbfilter"_s, {u"a@spam.example"_s, u"*@junk.example"_s})
+                    && made.InsertRule(u"tbexempted"_s, u"boss@work.example"_s));
+        }
+        QVERIFY(withBackup ? QFile::rename(folder + u"/trelvik.mdb"_s, folder + u"/backup.mdb"_s)
+                           : QFile::remove(folder + u"/trelvik.mdb"_s));
+        QFile file(folder + u"/trelvik.mdb"_s);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(damaged) == damaged.size());
+        file.close();
+        const QStringList before = QDir(folder).entryList(QDir::Files);
+
+        QList<MessageBox::Request> shown;   // every box, answered with the row's answer
+        MessageBox::Handler previous = MessageBox::setHandler([&](const MessageBox::Request &r) {
+            shown << r;
+            return answer;
+        });
+        const auto restore = qScopeGuard([&] { MessageBox::setHandler(std::move(previous)); });
+        frmMain w(folder, std::make_unique<FakeDialer>());
+        QCOMPARE(w.Form_Load(), answer == MessageBox::Result::Yes);
+        QCOMPARE(shown.size(), 1);
+        const MessageBox::Request box = shown.first();
+        QVERIFY2(box.text.contains(folder + u"/trelvik.mdb"_s) && box.text.contains(u"damaged"_s), qPrintable(box.text));
+        if (!withBackup) {
+            QCOMPARE(box.icon, MessageBox::Icon::Critical);
+            QVERIFY2(box.text.contains(u"no usable backup"_s), qPrintable(box.text));
+        } else {
+            QCOMPARE(box.buttons, MessageBox::Buttons::YesNo);
+            QVERIFY2(box.text.contains(u"with 2 filter and 1 exempted rules"_s), qPrintable(box.text));
+        }
+        if (answer != MessageBox::Result::Yes) {
+            QCOMPARE(QDir(folder).entryList(QDir::Files), before);
+            QCOMPARE(QFileInfo(folder + u"/trelvik.mdb"_s).size(), qint64(damaged.size()));
+            return;
+        }
+        QVERIFY(w.ruleDatabase().IsInList(u"A@SPAM.example"_s, u"tbfilter"_s));
+        QVERIFY(w.ruleDatabase().IsInList(u"boss@work.example"_s, u"tbexempted"_s));
+        const QStringList kept = QDir(folder).entryList({u"trelvik.mdb.damaged-*"_s}, QDir::Files);
+        QCOMPARE(kept.size(), 1);
+        QCOMPARE(QFileInfo(folder + u'/' + kept.first()).size(), qint64(damaged.size()));
+    }
+
     void profileBoxAtStart_data()
     {
         QTest::addColumn<QStringList>("profiles");

@@ -66,6 +66,37 @@ bool writeForeignDatabase(const QString &path)
     return ok;
 }
 
+// A file keyed with the program's password that lacks the rule tables (or
+// one of them), as a sync tool or a failed copy may leave.
+bool writeTablelessDatabase(const QString &path, const QByteArray &tables)
+{
+    RuleConnection connection;
+    QString error;
+    return writeContents(path, QByteArray()) && connection.open(path, &error) && connection.exec(tables, &error)
+           && connection.close(&error);
+}
+
+// The kinds of damaged trelvik.mdb the tests lay down.
+bool writeDamaged(const QString &path, const QString &kind)
+{
+    if (kind == u"empty"_s)
+        return writeContents(path, QByteArray());
+    if (kind == u"garbage"_s)
+        return writeContents(path, QByteArray(8192, '\x5a'));
+    if (kind == u"no tables"_s)
+        return writeTablelessDatabase(path, "create table other (x text)");
+    if (kind == u"filter table only"_s)
+        return writeTablelessDatabase(path, "create table tbfilter (email text)");
+    if (kind == u"cut short"_s) {
+        QStringList many;
+        for (int i = 0; i < 4000; ++i)
+            many << u"sender%1@example.com"_s.arg(i);
+        QFile file(path);
+        return writeProgramDatabase(path, many) && file.resize(file.size() / 2);
+    }
+    return writeForeignDatabase(path);   // "wrong key"
+}
+
 // The rules of a file, read from a copy so that looking changes nothing.
 QStringList readRules(const QString &path, const QString &table)
 {
@@ -233,6 +264,9 @@ private Q_SLOTS:
         QTest::addColumn<bool>("withBackup");
         QTest::addColumn<QString>("blocked");    // a folder in a file's place makes that step fail
         QTest::newRow("garbage with backup") << u"garbage"_s << true << QString();
+        QTest::newRow("empty file with backup") << u"empty"_s << true << QString();
+        QTest::newRow("no rule tables, with backup") << u"no tables"_s << true << QString();
+        QTest::newRow("one rule table, with backup") << u"filter table only"_s << true << QString();
         QTest::newRow("wrong key with backup") << u"wrong key"_s << true << QString();
         QTest::newRow("backup alone, wrong key") << u"missing"_s << false << QString();
         QTest::newRow("temporary file cannot be made") << u"good"_s << true << u"trelvik.mdb.compact"_s;
@@ -244,8 +278,8 @@ private Q_SLOTS:
         QFETCH(bool, withBackup);
         QFETCH(QString, blocked);
         QVERIFY(QDir().mkpath(blocked.isEmpty() ? folder() : path(blocked) + u"/occupied"_s));
-        if (database == u"garbage"_s)
-            QVERIFY(writeContents(path(u"trelvik.mdb"_s), QByteArray(8192, '\x5a')));
+        if (database == u"garbage"_s || database == u"empty"_s || database.contains(u"table"_s))
+            QVERIFY(writeDamaged(path(u"trelvik.mdb"_s), database));
         else if (database == u"good"_s)
             QVERIFY(writeProgramDatabase(path(u"trelvik.mdb"_s), kRules));
         else
@@ -269,6 +303,48 @@ private Q_SLOTS:
         QCOMPARE(contents(path(u"trelvik.mdb"_s)), dbBytes);
         if (database == u"good"_s)
             QVERIFY(m_f->db.IsInList(u"JOE@x.de"_s, kFilter));
+    }
+
+    // A damaged database is told apart from a missing one, and the backup
+    // takes its place while the damaged file stays beside it.
+    void restoreFromBackup_data()
+    {
+        QTest::addColumn<QString>("damage");
+        for (const char *kind : {"empty", "garbage", "no tables", "filter table only", "wrong key", "cut short"})
+            QTest::newRow(kind) << QString::fromLatin1(kind);
+    }
+    void restoreFromBackup()
+    {
+        QFETCH(QString, damage);
+        using State = RuleDatabase::FileHealth::State;
+        QCOMPARE(RuleDatabase::inspect(path(u"trelvik.mdb"_s)).state, State::Missing);
+        QVERIFY(QDir().mkpath(folder()));
+        QVERIFY(writeDamaged(path(u"trelvik.mdb"_s), damage));
+        QVERIFY(writeContents(path(u"trelvik.mdb-journal"_s), "stale"));
+        QVERIFY(writeProgramDatabase(path(u"backup.mdb"_s), kRules, {u"boss@work.example"_s}));
+        const QByteArray damagedBytes = contents(path(u"trelvik.mdb"_s));
+        const QByteArray backupBytes = contents(path(u"backup.mdb"_s));
+
+        const RuleDatabase::FileHealth health = RuleDatabase::inspect(path(u"trelvik.mdb"_s));
+        QCOMPARE(health.state, State::Damaged);
+        QVERIFY(!health.reason.isEmpty());
+        const RuleDatabase::FileHealth backup = RuleDatabase::inspect(path(u"backup.mdb"_s));
+        QCOMPARE(backup.state, State::Sound);
+        QCOMPARE(backup.filterRules, qint64(kRules.size()));
+        QCOMPARE(backup.exemptedRules, qint64(1));
+
+        QString keptAs, error;
+        QVERIFY2(m_f->db.restoreFromBackup(&keptAs, &error), qPrintable(error));
+        QCOMPARE(contents(keptAs), damagedBytes);
+        QVERIFY(QFileInfo(keptAs).fileName().startsWith(u"trelvik.mdb.damaged-"_s));
+        QVERIFY(!QFile::exists(path(u"trelvik.mdb-journal"_s)));   // never rolled into the copy
+        QCOMPARE(contents(path(u"trelvik.mdb"_s)), backupBytes);
+        QCOMPARE(contents(path(u"backup.mdb"_s)), backupBytes);
+        QCOMPARE(mode(path(u"trelvik.mdb"_s)), 0600);
+        QVERIFY(m_f->db.CompactRuleDatabase() && m_f->db.OpenRuleDatabase());
+        QVERIFY(m_f->db.IsInList(u"JOE@x.de"_s, kFilter) && m_f->db.IsInList(u"boss@work.example"_s, kExempted));
+        QCOMPARE(contents(keptAs), damagedBytes);
+        VERIFY_BOXES(m_f->boxes);
     }
 };
 
