@@ -1,6 +1,7 @@
 // The rule lists, the message lists' rule commands and the add dialog.
 #include "MessageFolderModel.h"
 #include "RuleCommands.h"
+#include "RuleConnection.h"
 #include "RuleDatabase.h"
 #include "RuleLists.h"
 #include "TestSupport.h"
@@ -178,6 +179,39 @@ private Q_SLOTS:
         QVERIFY(m_f->db.InsertRule(u"tbfilter"_s, QString()));
         RuleCommands::removeFromFilter(m_f->inbox, {0}, Value::Sender, m_f->lists);
         QCOMPARE(rules(u"tbfilter"_s), QStringList{u"a@x.de"_s});
+    }
+
+    // The database refuses a change (as a full disk or a file made
+    // read-only under the running program would): the user is told, and the
+    // list shows what the database holds.
+    void refusedRuleWriteShowsBox()
+    {
+        QVERIFY(m_f->db.InsertRule(u"tbfilter"_s, u"kept@x.de"_s));
+        m_f->lists.fillFilterList();
+        m_f->db.CloseRuleDatabase();
+        {
+            RuleConnection connection;
+            QString error;
+            QVERIFY2(connection.open(m_f->db.databasePath(), &error)
+                         && connection.exec("create trigger refuse_insert before insert on tbfilter begin "
+                                            "select raise(abort, 'disk is full'); end;"
+                                            "create trigger refuse_delete before delete on tbfilter begin "
+                                            "select raise(abort, 'disk is full'); end;",
+                                            &error),
+                     qPrintable(error));
+        }
+        QVERIFY(m_f->db.OpenRuleDatabase());
+        testsupport::MessageBoxRecorder boxes;
+        m_f->lists.AddFilter(u"new@spam.example"_s);
+        m_f->lists.DeleteFilter(u"kept@x.de"_s);
+        QCOMPARE(texts(m_f->lists.filterModel()), QStringList{u"kept@x.de"_s});
+        QCOMPARE(rules(u"tbfilter"_s), QStringList{u"kept@x.de"_s});
+        QCOMPARE(boxes.shown().size(), 2);
+        for (const auto &[box, rule] : {std::pair{boxes.shown().at(0), u"new@spam.example"_s},
+                                        std::pair{boxes.shown().at(1), u"kept@x.de"_s}}) {
+            QCOMPARE(box.icon, MessageBox::Icon::Critical);
+            QVERIFY2(box.text.contains(rule) && box.text.contains(u"disk is full"_s), qPrintable(box.text));
+        }
     }
 
     void addDialog_data()
