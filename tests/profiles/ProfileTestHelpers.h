@@ -6,11 +6,14 @@
 #include "SettingsStore.h"
 #include "TestSupport.h"
 
+#include <QFile>
 #include <QPushButton>
 #include <QTest>
 #include <QWidget>
 
+#include <csignal>
 #include <functional>
+#include <sys/resource.h>
 
 namespace profiletest {
 
@@ -108,6 +111,39 @@ T *shownDialog(QWidget &parent)
             return dialog;
     }
     return nullptr;
+}
+
+// While it lives, no file of this process may grow past a few bytes: writes
+// fail as on a full disk (EFBIG instead of ENOSPC), also for root, whom no
+// file mode stops.
+class FullDisk {
+public:
+    FullDisk()
+    {
+        m_oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        ::getrlimit(RLIMIT_FSIZE, &m_old);
+        rlimit full = m_old;
+        full.rlim_cur = 8;
+        ::setrlimit(RLIMIT_FSIZE, &full);
+    }
+    ~FullDisk()
+    {
+        ::setrlimit(RLIMIT_FSIZE, &m_old);
+        std::signal(SIGXFSZ, m_oldHandler);
+    }
+    FullDisk(const FullDisk &) = delete;
+    FullDisk &operator=(const FullDisk &) = delete;
+
+private:
+    rlimit m_old{};
+    void (*m_oldHandler)(int) = nullptr;
+};
+
+// The settings file's bytes, or "(none)".
+inline QByteArray storeBytes()
+{
+    QFile file(modRegistry::StoreFilePath());
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(none)");
 }
 
 } // namespace profiletest

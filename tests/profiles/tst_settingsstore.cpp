@@ -5,6 +5,7 @@
 #include <QFileInfo>
 
 #include <memory>
+#include <optional>
 #include <sys/stat.h>
 
 using namespace modRegistry;
@@ -24,6 +25,11 @@ private Q_SLOTS:
     void deleteTakesValues();
     void fileIsPrivate();
     void damagedFileMovedAside();
+    void failedWriteIsReported_data();
+    void failedWriteIsReported();
+    void wrongKindSetAside_data();
+    void wrongKindSetAside();
+    void startTightensAndTidies();
     void emailSecurityByPort_data();
     void emailSecurityByPort();
 
@@ -76,6 +82,8 @@ void TestSettingsStore::damagedFileMovedAside()
     QVERIFY(file.open(QIODevice::WriteOnly) && file.write(content) == content.size());
     file.close();
     QCOMPARE(lastProfile(), kMissing);
+    QCOMPARE(m_env->boxes.shown().size(), 1);   // the user is told
+    QCOMPARE(m_env->boxes.shown().first().title, u"Settings"_qs);
     const QStringList copies = dir.entryList({"settings.json.damaged-*"}, QDir::Files);
     QCOMPARE(copies.size(), 1);
     QFile kept(dir.filePath(copies.first()));
@@ -84,6 +92,119 @@ void TestSettingsStore::damagedFileMovedAside()
     // The store works again from empty.
     writeValue(kTrelvikKey, "LastProfile", "Home");
     QCOMPARE(lastProfile(), u"Home"_qs);
+}
+
+void TestSettingsStore::failedWriteIsReported_data()
+{
+    QTest::addColumn<bool>("full");
+    QTest::newRow("disk full") << true;
+    QTest::newRow("folder taken by a file") << false;
+}
+
+// A write that does not reach the disk says so, naming the file and the
+// reason, and changes neither the file nor the store in memory: of several
+// values, none.
+void TestSettingsStore::failedWriteIsReported()
+{
+    QFETCH(bool, full);
+    if (full) {
+        writeValue(kHome, "EmailHost", "old.example");
+    } else {
+        QFile file(QFileInfo(StoreFilePath()).path());
+        QVERIFY(file.open(QIODevice::WriteOnly));
+    }
+    const QByteArray before = storeBytes();
+    QString error;
+    {
+        std::optional<FullDisk> disk;
+        if (full)
+            disk.emplace();
+        QVERIFY(!WriteStoreValues(HKEY_CURRENT_USER,
+                                  {{kHome, "EmailHost", "new.example"}, {kTrelvikKey, "LastProfile", "Home"}}, &error));
+    }
+    QVERIFY2(error.contains(StoreFilePath()), qPrintable(error));
+    QVERIFY2(error.contains(full ? u"too large"_qs : u"not a folder"_qs, Qt::CaseInsensitive), qPrintable(error));
+    QCOMPARE(storeBytes(), before);
+    QCOMPARE(readValue(kHome, "EmailHost"), full ? u"old.example"_qs : kMissing);
+    QCOMPARE(lastProfile(), kMissing);
+    QVERIFY(m_env->boxes.shown().isEmpty());
+}
+
+void TestSettingsStore::wrongKindSetAside_data()
+{
+    QTest::addColumn<QByteArray>("json");
+    QTest::addColumn<QStringList>("profiles");
+    QTest::addColumn<QString>("last");
+    QTest::addColumn<QString>("named");   // in the box
+    const auto store = [](const QByteArray &profiles, const QByteArray &last) {
+        return R"({"keys": {"Software": {"keys": {"Trelvik": {"values": {"LastProfile": )" + last
+            + R"(}, "keys": {"Setting": {"keys": {)" + profiles + "}}}}}}}}";
+    };
+    const QByteArray work = R"("Work": {"values": {"EmailHost": "pop.work"}})";
+    QTest::newRow("port written as a number")
+        << store(R"("Home": {"values": {"EmailHost": "pop.home", "EmailPort": 995}}, )" + work, R"("Home")")
+        << QStringList{"Home", "Work"} << "Home" << "EmailPort";
+    QTest::newRow("LastProfile a list")
+        << store(R"("Home": {"values": {"EmailHost": "pop.home"}}, )" + work, R"(["Home"])")
+        << QStringList{"Home", "Work"} << kMissing << "LastProfile";
+    QTest::newRow("two profiles differ only in case")
+        << store(R"("Home": {"values": {"EmailHost": "pop.home"}}, "HOME": {"values": {}}, )" + work, R"("Work")")
+        << QStringList{"HOME", "Work"} << "Work" << "Home";
+}
+
+// One value of the wrong kind costs only itself: the rest is kept, the file
+// as it was stays beside, and the user is told what was set aside.
+void TestSettingsStore::wrongKindSetAside()
+{
+    QFETCH(QByteArray, json);
+    QFETCH(QString, named);
+    const QDir dir = QFileInfo(StoreFilePath()).dir();
+    QVERIFY(QDir().mkpath(dir.path()));
+    QFile file(StoreFilePath());
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(json) == json.size());
+    file.close();
+
+    QTEST(storedProfiles(), "profiles");
+    QTEST(lastProfile(), "last");
+    QCOMPARE(m_env->boxes.shown().size(), 1);
+    const QString text = m_env->boxes.shown().first().text;
+    QVERIFY2(text.contains(named) && text.contains(u"set aside"_qs), qPrintable(text));
+    const QStringList copies = dir.entryList({"settings.json.damaged-*"}, QDir::Files);
+    QCOMPARE(copies.size(), 1);
+    QVERIFY2(text.contains(dir.filePath(copies.first())), qPrintable(text));
+    QFile kept(dir.filePath(copies.first()));
+    QVERIFY(kept.open(QIODevice::ReadOnly));
+    QCOMPARE(kept.readAll(), json);
+    // The file now holds only what is sound: read afresh, it says nothing more.
+    const QByteArray sound = storeBytes();
+    QVERIFY(QFile::remove(StoreFilePath()));
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(sound) == sound.size());
+    file.close();
+    QTEST(storedProfiles(), "profiles");
+    QCOMPARE(m_env->boxes.shown().size(), 1);
+}
+
+// Whatever modes a copy or an earlier version left, the settings are the
+// user's own from the start; a temporary a crash left is removed.
+void TestSettingsStore::startTightensAndTidies()
+{
+    const QString folder = QFileInfo(StoreFilePath()).path();
+    QVERIFY(QDir().mkpath(folder));
+    for (const char *name : {"settings.json", "settings.json.Ab3dE9", "settings.json.damaged-20260101-000000"}) {
+        QFile file(folder + u'/' + QLatin1String(name));
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write("{}") == 2);
+    }
+    QVERIFY(QFile::setPermissions(StoreFilePath(), QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther));
+    QVERIFY(QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup
+                                              | QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther));
+    QCOMPARE(lastProfile(), kMissing);   // the first read
+    struct stat info {};
+    QCOMPARE(::stat(QFile::encodeName(StoreFilePath()).constData(), &info), 0);
+    QCOMPARE(int(info.st_mode & 0777), 0600);
+    QCOMPARE(::stat(QFile::encodeName(folder).constData(), &info), 0);
+    QCOMPARE(int(info.st_mode & 0777), 0700);
+    QCOMPARE(QDir(folder).entryList(QDir::Files),
+             (QStringList{"settings.json", "settings.json.damaged-20260101-000000"}));
 }
 
 void TestSettingsStore::emailSecurityByPort_data()
