@@ -144,31 +144,45 @@ QStringList ProfileBarWidget::entries() const
     return names;
 }
 
+// The Recycle Bin's messages belong to the current profile's server: leaving
+// the profile (switch, delete, new) leaves them undeleted. True to go on.
+bool ProfileBarWidget::confirmLeavingRecycleBin() const
+{
+    if (m_host.recycleBinRowCount() == 0)
+        return true;
+    return MessageBox::show(QStringLiteral("Items in Recycle Bin for profile '") + Global::CurrentProfile
+                                + QStringLiteral("' is not removed from the server.\r\nConfirm change profile?"),
+                            QString(), MessageBox::Icon::Question, MessageBox::Buttons::YesNo)
+        == MessageBox::Result::Yes;
+}
+
+void ProfileBarWidget::rememberLastProfile(const QString &name)
+{
+    QString error;
+    if (!WriteStoreValue(HKEY_CURRENT_USER, kTrelvikKey, QStringLiteral("LastProfile"), REG_SZ, name, &error))
+        MessageBox::show(QStringLiteral("The profile '%1' is selected, but it could not be remembered for the next "
+                                        "start.\r\n%2").arg(name, error),
+                         QString(), MessageBox::Icon::Exclamation);
+}
+
 void ProfileBarWidget::cboProfile_Click()
 {
     const QString text = cboProfile->currentText();
     if (text == Global::CurrentProfile)
         return;
-    if (m_host.recycleBinRowCount() > 0) {
-        const auto answer = MessageBox::show(
-            QStringLiteral("Items in Recycle Bin for profile '") + Global::CurrentProfile
-                + QStringLiteral("' is not removed from the server.\r\nConfirm change profile?"),
-            QString(), MessageBox::Icon::Question, MessageBox::Buttons::YesNo);
-        if (answer != MessageBox::Result::Yes) {
-            // Back to the current profile's entry. A deleted current profile
-            // has none: the box then stays on the entry just selected.
-            const int current = indexOfExactly(Global::CurrentProfile);
-            if (current >= 0) {
-                const QSignalBlocker blocker(cboProfile);
-                cboProfile->setCurrentIndex(current);
-            }
-            return;
+    if (!m_leavingConfirmed && !confirmLeavingRecycleBin()) {
+        // Back to the current profile's entry.
+        const int current = indexOfExactly(Global::CurrentProfile);
+        if (current >= 0) {
+            const QSignalBlocker blocker(cboProfile);
+            cboProfile->setCurrentIndex(current);
         }
+        return;
     }
     m_host.clearMessageLists();
     m_host.ShowInbox();
     Global::CurrentProfile = TrimSpaces(text);
-    WriteStoreValue(HKEY_CURRENT_USER, kTrelvikKey, QStringLiteral("LastProfile"), REG_SZ, Global::CurrentProfile);
+    rememberLastProfile(Global::CurrentProfile);
     LoadProfile(Global::CurrentProfile);
 }
 
@@ -181,9 +195,14 @@ void ProfileBarWidget::cboProfile_KeyPress()
 
 bool ProfileBarWidget::eventFilter(QObject *watched, QEvent *event)
 {
-    if (watched == cboProfile
-        && (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::KeyPress
-            || event->type() == QEvent::Wheel))
+    // A wheel notch over the box would switch the profile, and clear the
+    // lists, as a side effect of scrolling: the profile changes only by
+    // choosing an entry.
+    if (watched == cboProfile && event->type() == QEvent::Wheel) {
+        event->ignore();
+        return true;
+    }
+    if (watched == cboProfile && (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::KeyPress))
         m_changedIndex = kNoChange;
     if (watched == cboProfile && event->type() == QEvent::KeyPress) {
         const auto *key = static_cast<QKeyEvent *>(event);
@@ -198,6 +217,10 @@ bool ProfileBarWidget::eventFilter(QObject *watched, QEvent *event)
 
 void ProfileBarWidget::cmdNewProfile_Click()
 {
+    // A saved new profile empties the lists as a switch does: ask first, as
+    // a switch does; No leaves everything as it was.
+    if (!confirmLeavingRecycleBin())
+        return;
     Global::PreviousProfile = Global::CurrentProfile;
     auto *dialog = new frmNewProfile(entries(), m_host.dialogParent());
     connect(dialog, &QDialog::accepted, this, &ProfileBarWidget::openSettingDialog);
@@ -213,10 +236,26 @@ void ProfileBarWidget::cmdDeleteProfile_Click()
     const auto answer = MessageBox::show(QStringLiteral("Confirm Delete '") + Global::CurrentProfile + QLatin1Char('\''),
                                          QStringLiteral("Delete Profile"), MessageBox::Icon::None,
                                          MessageBox::Buttons::YesNo);
+    // The box may show another entry than the loaded profile (after a
+    // refused switch); naming that entry current would let the loaded
+    // settings be saved under its name. Every way out below before the
+    // deletion leaves profile, box and store as they were.
     if (answer != MessageBox::Result::Yes) {
-        // The box may show another entry than the loaded profile (after a
-        // refused switch); naming that entry current would let the loaded
-        // settings be saved under its name.
+        Global::CurrentProfile = previous;
+        return;
+    }
+    // Asked before anything is deleted, naming the profile the lists are of.
+    {
+        const QString deleting = Global::CurrentProfile;
+        Global::CurrentProfile = previous;
+        if (!confirmLeavingRecycleBin())
+            return;
+        Global::CurrentProfile = deleting;
+    }
+    QString error;
+    if (!DeleteStoreKey(HKEY_CURRENT_USER, kSettingKeyPrefix + Global::CurrentProfile, &error)) {
+        MessageBox::show(QStringLiteral("The profile '%1' could not be deleted.\r\n%2").arg(Global::CurrentProfile, error),
+                         QStringLiteral("Delete Profile"), MessageBox::Icon::Critical);
         Global::CurrentProfile = previous;
         return;
     }
@@ -226,10 +265,12 @@ void ProfileBarWidget::cmdDeleteProfile_Click()
         cboProfile->removeItem(removed);
         cboProfile->setCurrentIndex(-1);
     }
-    DeleteStoreKey(HKEY_CURRENT_USER, kSettingKeyPrefix + Global::CurrentProfile);
-    if (cboProfile->count() > 0)
+    if (cboProfile->count() > 0) {
+        m_leavingConfirmed = true;
         cboProfile->setCurrentIndex(removed >= 1 ? removed - 1 : 0);
-    WriteStoreValue(HKEY_CURRENT_USER, kTrelvikKey, QStringLiteral("LastProfile"), REG_SZ, cboProfile->currentText());
+        m_leavingConfirmed = false;
+    }
+    rememberLastProfile(cboProfile->currentText());
 }
 
 void ProfileBarWidget::cmdSetting_Click()

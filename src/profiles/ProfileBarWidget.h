@@ -46,6 +46,9 @@ protected:
 
 private:
     void cboProfile_KeyPress();
+    bool confirmLeavingRecycleBin() const;
+    // Writes LastProfile; says so when the write fails.
+    void rememberLastProfile(const QString &name);
     void openSettingDialog();
     void addNewProfile(const QString &name);
     int indexOfExactly(const QString &name) const;
@@ -54,6 +57,7 @@ private:
     ProfileHost &m_host;
     static constexpr int kNoChange = -2;
     int m_changedIndex = kNoChange;  // the index a change just ran the handler for
+    bool m_leavingConfirmed = false; // Delete has asked the Recycle Bin question already
     QFrame *shpProfile = nullptr;
     QLabel *Label11 = nullptr;
     QComboBox *cboProfile = nullptr;

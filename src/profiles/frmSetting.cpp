@@ -294,24 +294,35 @@ bool frmSetting::cmdOK_Click()
     }
 
     const bool trustVoid = serverChanged();
-    auto &s = Global::ProfileSettings;
-    s = typedSettings();
-
-    const QString key = kSettingKeyPrefix + Global::CurrentProfile;
-    const auto write = [&key](const char *name, const QString &value) {
-        WriteStoreValue(HKEY_CURRENT_USER, key, QLatin1String(name), REG_SZ, value);
-    };
-    write("EmailHost", s.EmailHost);
-    write("EmailPort", s.EmailPort);
-    write("EmailUserId", s.EmailUserid);
-    write("EmailPassword", modSecurity::ScrambleText(s.EmailPassword));
-    write("Autodial", s.Autodial);
-    write("DialupNumber", s.DialupNumber);
-    write("DialupUserID", s.DialupUserID);
-    write("DialupPassword", modSecurity::ScrambleText(s.DialupPassword));
-    write("EmailSecurity", s.EmailSecurity);
+    Global::ProfileSettingsRecord s = typedSettings();
     if (trustVoid)
-        SaveTrustedCertificate(Global::CurrentProfile, QString());
+        s.TrustedCertificate.clear();
+
+    // One replacement of the settings file: every value or none. A new
+    // profile is also the one selected at the next start.
+    const QString key = kSettingKeyPrefix + Global::CurrentProfile;
+    QList<StoreValue> values{
+        {key, QStringLiteral("EmailHost"), s.EmailHost},
+        {key, QStringLiteral("EmailPort"), s.EmailPort},
+        {key, QStringLiteral("EmailUserId"), s.EmailUserid},
+        {key, QStringLiteral("EmailPassword"), modSecurity::ScrambleText(s.EmailPassword)},
+        {key, QStringLiteral("Autodial"), s.Autodial},
+        {key, QStringLiteral("DialupNumber"), s.DialupNumber},
+        {key, QStringLiteral("DialupUserID"), s.DialupUserID},
+        {key, QStringLiteral("DialupPassword"), modSecurity::ScrambleText(s.DialupPassword)},
+        {key, QStringLiteral("EmailSecurity"), s.EmailSecurity},
+    };
+    if (trustVoid)
+        values.append({key, QStringLiteral("TrustedCertificate"), QString()});
+    if (Global::NewProfileFlag == 1)
+        values.append({kTrelvikKey, QStringLiteral("LastProfile"), Global::CurrentProfile});
+    QString error;
+    if (!WriteStoreValues(HKEY_CURRENT_USER, values, &error)) {
+        // Nothing was saved: the dialog stays open with the edits.
+        MessageBox::show(error, QStringLiteral("Save Setting"), MessageBox::Icon::Critical);
+        return false;
+    }
+    Global::ProfileSettings = s;
 
     if (Global::NewProfileFlag == 1)
         Q_EMIT newProfileSaved(Global::CurrentProfile);

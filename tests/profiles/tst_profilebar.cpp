@@ -5,7 +5,9 @@
 
 #include <QAbstractItemView>
 #include <QComboBox>
+#include <QApplication>
 #include <QLineEdit>
+#include <QWheelEvent>
 
 #include <memory>
 
@@ -31,7 +33,9 @@ private Q_SLOTS:
     void switchAsksAndNoKeeps();
     void newProfile_data();
     void newProfile();
-    void newProfileCancelled();
+    void newProfileAsksFirst();
+    void wheelNeverSwitches();
+    void failedWritesAreTold();
     void deleteProfile_data();
     void deleteProfile();
     void chooseShownEntry();
@@ -113,6 +117,7 @@ void TestProfileBar::newProfile()
     FakeHost &host = m_env->host;
     host.recycleRows = 4;
     host.inboxRows = 7;
+    m_env->boxes.expect(switchQuestion("Beta"), "Trelvik", Icon::Question, Result::Yes);
     m_env->boxes.expect(warning, title, Icon::Exclamation);
     frmNewProfile *dialog = openNewProfile(typed);
     QVERIFY(dialog);
@@ -134,17 +139,24 @@ void TestProfileBar::newProfile()
     QCOMPARE(box()->currentText(), u"Delta"_qs);
     QCOMPARE(storedProfiles(), (QStringList{"Alpha", "Beta", "Delta"}));
     // The previous profile's messages do not stay under the new one, and the
-    // new profile is not the one loaded at the next start.
+    // new profile is the one loaded at the next start.
     QCOMPARE(host.clears, 1);
     QCOMPARE(host.recycleRows + host.inboxRows, 0);
-    QCOMPARE(lastProfile(), u"Beta"_qs);
+    QCOMPARE(lastProfile(), u"Delta"_qs);
 }
 
-void TestProfileBar::newProfileCancelled()
+// With messages in the Recycle Bin, New asks first; No leaves everything as
+// it was, and so does a Yes followed by Cancel.
+void TestProfileBar::newProfileAsksFirst()
 {
     startBar({"Alpha", "Beta"}, "Beta");
     m_env->host.recycleRows = 1;
     Global::ProfileSettings.EmailHost = u"not from the store"_qs;
+    m_env->boxes.expect(switchQuestion("Beta"), "Trelvik", Icon::Question, Result::No);
+    QVERIFY(!openNewProfile("Delta"));
+    VERIFY_BOXES(m_env->boxes);
+    QCOMPARE(Global::ProfileSettings.EmailHost, u"not from the store"_qs);
+    m_env->boxes.expect(switchQuestion("Beta"), "Trelvik", Icon::Question, Result::Yes);
     QVERIFY(openNewProfile("Delta", "cmdCancel"));
     VERIFY_BOXES(m_env->boxes);
     QVERIFY(!shownDialog<frmNewProfile>(m_env->host.window) && !shownDialog<frmSetting>(m_env->host.window));
@@ -194,26 +206,60 @@ void TestProfileBar::chooseShownEntry()
     QCOMPARE(Global::ProfileSettings.DialupNumber, u"edited in memory"_qs);
     VERIFY_BOXES(m_env->boxes);
 
-    // Delete, then No to the switch: the box stays on a real entry and the
-    // stored last profile is that entry; the messages and the deleted
-    // profile's settings stay.
+    // Delete, then No to the Recycle Bin question, asked before anything is
+    // deleted: profile, box, store and messages stay as they were.
     m_env->boxes.expect("Confirm Delete 'Beta'", "Delete Profile", Icon::None, Result::Yes);
     m_env->boxes.expect(switchQuestion("Beta"), "Trelvik", Icon::Question, Result::No);
     click(m_bar.get(), "cmdDeleteProfile");
     VERIFY_BOXES(m_env->boxes);
-    QCOMPARE(box()->currentText(), u"Alpha"_qs);
-    QCOMPARE(lastProfile(), u"Alpha"_qs);
+    QCOMPARE(box()->currentText(), u"Beta"_qs);
+    QCOMPARE(box()->count(), 3);
+    QCOMPARE(storedProfiles(), (QStringList{"Alpha", "Beta", "Gamma"}));
+    QCOMPARE(lastProfile(), u"marker"_qs);
     QCOMPARE(Global::CurrentProfile, u"Beta"_qs);
     QCOMPARE(Global::ProfileSettings.EmailHost, u"pop.beta"_qs);
     QCOMPARE(m_env->host.recycleRows, 2);
+}
 
-    // Delete asked again for the entry shown, and refused: the deleted
-    // profile's settings must not become the shown entry's.
-    m_env->boxes.expect("Confirm Delete 'Alpha'", "Delete Profile", Icon::None, Result::No);
-    click(m_bar.get(), "cmdDeleteProfile");
-    VERIFY_BOXES(m_env->boxes);
+// The wheel over the box scrolls nothing into the current profile.
+void TestProfileBar::wheelNeverSwitches()
+{
+    startBar({"Alpha", "Beta", "Gamma"}, "Beta");
+    const QPointF at = box()->rect().center();
+    for (int notch : {-120, -120, 120, 120, 120}) {
+        QWheelEvent wheel(at, box()->mapToGlobal(at), {}, {0, notch}, Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase,
+                          false);
+        QApplication::sendEvent(box(), &wheel);
+    }
+    QCOMPARE(box()->currentText(), u"Beta"_qs);
     QCOMPARE(Global::CurrentProfile, u"Beta"_qs);
-    QCOMPARE(Global::ProfileSettings.EmailHost, u"pop.beta"_qs);
+    QCOMPARE(lastProfile(), u"Beta"_qs);
+    QCOMPARE(m_env->host.clears, 0);
+    VERIFY_BOXES(m_env->boxes);
+}
+
+// Delete and a switch whose writes fail say so; a profile that could not
+// be deleted stays listed and current.
+void TestProfileBar::failedWritesAreTold()
+{
+    startBar({"Alpha", "Beta"}, "Alpha");
+    m_env->boxes.expect("Confirm Delete 'Alpha'", "Delete Profile", Icon::None, Result::Yes);
+    {
+        FullDisk disk;
+        click(m_bar.get(), "cmdDeleteProfile");
+        box()->setCurrentIndex(1);   // then a switch to Beta
+    }
+    const QList<MessageBox::Request> &shown = m_env->boxes.shown();
+    QCOMPARE(shown.size(), 3);
+    QCOMPARE(shown.at(1).title, u"Delete Profile"_qs);
+    QCOMPARE(shown.at(1).icon, Icon::Critical);
+    QVERIFY2(shown.at(1).text.contains(u"'Alpha' could not be deleted"_qs) && shown.at(1).text.contains(modRegistry::StoreFilePath()),
+             qPrintable(shown.at(1).text));
+    QVERIFY2(shown.at(2).text.contains(u"could not be remembered"_qs) && shown.at(2).text.contains(modRegistry::StoreFilePath()),
+             qPrintable(shown.at(2).text));
+    QCOMPARE(storedProfiles(), (QStringList{"Alpha", "Beta"}));
+    QCOMPARE(Global::CurrentProfile, u"Beta"_qs);   // the switch itself went through
+    QCOMPARE(lastProfile(), u"Alpha"_qs);
 }
 
 QTEST_MAIN(TestProfileBar)

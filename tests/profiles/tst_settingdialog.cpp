@@ -43,6 +43,7 @@ private Q_SLOTS:
     void editAndLeave_data();
     void editAndLeave();
     void cancelYesWithRefusedField();
+    void saveFailureKeepsDialogOpen();
     void noCurrentProfile();
     void portFollowsSecurity();
     void testConnection();
@@ -196,6 +197,35 @@ void TestSettingDialog::cancelYesWithRefusedField()
     QVERIFY(m_dialog->isVisible());
     QCOMPARE(field("txtEmailHost")->text(), u"pop.delta"_qs);
     QCOMPARE(Global::CurrentProfile, u"Delta"_qs);
+}
+
+// A save that does not reach the disk is no save: the box names the file
+// and the reason, the dialog stays with the edits, and neither the store nor
+// the loaded settings changed.
+void TestSettingDialog::saveFailureKeepsDialogOpen()
+{
+    open();
+    fill(form({{"txtEmailHost", "pop.new.example"}}));
+    const QByteArray before = storeBytes();
+    {
+        FullDisk disk;
+        press("cmdOK");
+    }
+    QCOMPARE(m_env->boxes.shown().size(), 1);
+    const MessageBox::Request box = m_env->boxes.shown().first();
+    QCOMPARE(box.title, u"Save Setting"_qs);
+    QCOMPARE(box.icon, Icon::Critical);
+    QVERIFY2(box.text.contains(modRegistry::StoreFilePath()) && box.text.contains(u"too large"_qs), qPrintable(box.text));
+    QVERIFY(m_dialog->isVisible());
+    QCOMPARE(field("txtEmailHost")->text(), u"pop.new.example"_qs);
+    QCOMPARE(storeBytes(), before);
+    QCOMPARE(Global::ProfileSettings.EmailHost, u"pop.home"_qs);
+    // With room on the disk, the same OK saves every value at once.
+    press("cmdOK");
+    QVERIFY(!m_dialog->isVisible());
+    QCOMPARE(profileValue(kHome, "EmailHost"), u"pop.new.example"_qs);
+    QCOMPARE(profileValue(kHome, "DialupUserID"), u"dialer"_qs);
+    QCOMPARE(Global::ProfileSettings.EmailHost, u"pop.new.example"_qs);
 }
 
 void TestSettingDialog::noCurrentProfile()
