@@ -1,9 +1,8 @@
 #include "CommandPipeline.h"
 
-CommandPipeline::CommandPipeline(Pop3Session &session, Source source, qsizetype windowBytes)
+CommandPipeline::CommandPipeline(Pop3Session &session, Source source)
     : m_session(session)
     , m_source(std::move(source))
-    , m_windowBytes(windowBytes)
 {
     m_sinceTurn.start();
 }
@@ -19,7 +18,7 @@ bool CommandPipeline::fill()
         const qsizetype bytes = m_held->text.toUtf8().size() + 2;
         // One command always goes out, however long: the window bounds what
         // piles up, it must never stall the run.
-        if (!m_inFlight.isEmpty() && m_inFlightBytes + bytes >= m_windowBytes)
+        if (!m_inFlight.isEmpty() && m_inFlightBytes + bytes > m_window.bytes())
             return true;
         const quint64 sequence = m_session.sendAhead(m_held->text, m_held->mode);
         if (sequence == 0) {
@@ -28,7 +27,7 @@ bool CommandPipeline::fill()
             return false;
         }
         m_held.reset();
-        m_inFlight.enqueue({sequence, bytes});
+        m_inFlight.enqueue({sequence, bytes, m_session.clockMs()});
         m_inFlightBytes += bytes;
     }
     return true;
@@ -58,6 +57,7 @@ Pop3Session::Outcome CommandPipeline::next()
     if (outcome == Pop3Session::Outcome::Reply) {
         m_inFlight.dequeue();
         m_inFlightBytes -= oldest.bytes;
+        m_window.replyArrived(oldest.bytes, oldest.sentAtMs, m_session.lastFramedAtMs());
     }
     return outcome;
 }

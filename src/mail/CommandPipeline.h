@@ -1,5 +1,6 @@
 #pragma once
 
+#include "PipelineWindow.h"
 #include "Pop3Session.h"
 
 #include <QElapsedTimer>
@@ -10,27 +11,26 @@
 
 // Sends a run of commands ahead of their replies, for a server that offers
 // PIPELINING (RFC 2449), and hands the replies back one at a time in the
-// order of the commands. The commands still unanswered stay under a bounded
-// number of bytes, so a server that reads slowly is never flooded; more go
-// out as replies are taken, and the event loop runs (reading, repainting,
-// Cancel) whenever a reply has to be awaited, or at least every few
-// milliseconds while replies that are already here are worked through.
+// order of the commands. The commands still unanswered stay under a window
+// that grows while replies keep up and shrinks when they lag (PipelineWindow),
+// so a server that reads slowly is never flooded; more go out as replies are
+// taken, and the event loop runs (reading, repainting, Cancel) whenever a
+// reply has to be awaited, or at least every few milliseconds while replies
+// that are already here are worked through.
 class CommandPipeline {
 public:
     struct Command {
         QString text;
-        qint16 mode; // Pop3Session::kSingleReply or kMultiLineReply
+        qint16 mode; // Pop3Session::kSingleReply, kMultiLineReply or kListingReply
     };
     // The next command to send, or none when all have been sent.
     using Source = std::function<std::optional<Command>()>;
 
-    // The unanswered commands stay under this many bytes (CR LF included).
-    static constexpr qsizetype kWindowBytes = 2048;
     // Replies already here are worked through for at most this long before
     // the event loop gets a turn.
     static constexpr qint64 kTurnEveryMs = 10;
 
-    CommandPipeline(Pop3Session &session, Source source, qsizetype windowBytes = kWindowBytes);
+    CommandPipeline(Pop3Session &session, Source source);
 
     // The reply to the oldest command not yet answered, into the session's
     // ServerReply. A Cancel stops the sending; it ends this wait only when
@@ -45,20 +45,23 @@ public:
     qsizetype owed() const { return m_inFlight.size(); }
     // Stops sending, then reads and drops every reply still owed, so that the
     // next command's reply is told apart. Reply when all came; Failed when
-    // the server stalled or went away; Cancelled by a further Cancel.
+    // the server stalled or went away (or the grace after a Cancel ran out).
     Pop3Session::Outcome drain();
+    // The window's size now, in bytes of commands.
+    qsizetype windowBytes() const { return m_window.bytes(); }
 
 private:
     struct InFlight {
         quint64 sequence;
         qsizetype bytes;
+        qint64 sentAtMs;
     };
     // Sends from the source while the window has room; false when a send failed.
     bool fill();
 
     Pop3Session &m_session;
     Source m_source;
-    qsizetype m_windowBytes;
+    PipelineWindow m_window;
     std::optional<Command> m_held; // taken from the source, waiting for room
     QQueue<InFlight> m_inFlight;
     qsizetype m_inFlightBytes = 0;

@@ -122,46 +122,81 @@ void EmptyRecycleBin(RunStatus &status, MessageFolderModel &recycle, SessionOpti
             }
         }
 
-        QList<Step> plan;
-        QSet<qint32> claimed;
-        for (int r = total - 1; r >= 0 && outcome == Pop3Session::Outcome::Reply; --r) {
+        // The candidates of each row, from the last row to the first; those
+        // that need their header read again are asked with TOP (ahead of the
+        // replies, with PIPELINING) in that order.
+        struct Resolving {
+            int row;
+            QList<qint32> candidates;
+            bool check; // the header decides
+            int matches = 0;
+            qint32 number = 0;
+        };
+        QList<Resolving> rows;
+        QList<QPair<qsizetype, qint32>> checks; // (index in rows, candidate)
+        for (int r = total - 1; r >= 0; --r) {
             const MessageEntry &entry = original.at(r);
             const bool byId = uidsKnown && !entry.uid.isEmpty();
-            const QList<qint32> candidates = byId ? numbersById.value(entry.uid) : QList<qint32>{entry.number};
-            if (candidates.isEmpty()) {
-                plan.append({Step::Kind::Gone, r}); // removed by another program since the fetch
+            Resolving resolving{r, byId ? numbersById.value(entry.uid) : QList<qint32>{entry.number}, false};
+            resolving.check = !byId || resolving.candidates.size() > 1;
+            if (resolving.check)
+                for (const qint32 candidate : resolving.candidates)
+                    checks.append({rows.size(), candidate});
+            else if (!resolving.candidates.isEmpty())
+                resolving.number = resolving.candidates.first();
+            rows.append(resolving);
+        }
+        const bool pipelining = session.hasCapability(QStringLiteral("PIPELINING"));
+        std::optional<CommandPipeline> checking;
+        if (pipelining && outcome == Pop3Session::Outcome::Reply) {
+            checking.emplace(session, [&checks, next = qsizetype(0)]() mutable
+                             -> std::optional<CommandPipeline::Command> {
+                if (next >= checks.size())
+                    return std::nullopt;
+                return CommandPipeline::Command{QStringLiteral("TOP %1 0").arg(checks.at(next++).second),
+                                                Pop3Session::kMultiLineReply};
+            });
+        }
+        for (const auto &[index, candidate] : checks) {
+            if (outcome != Pop3Session::Outcome::Reply)
+                break;
+            outcome = checking ? checking->next()
+                               : session.command(QStringLiteral("TOP %1 0").arg(candidate), Pop3Session::kMultiLineReply);
+            if (outcome != Pop3Session::Outcome::Reply)
+                break;
+            Resolving &resolving = rows[index];
+            if (sameHeader(original.at(resolving.row), session.ServerReply)) {
+                ++resolving.matches;
+                resolving.number = candidate;
+            }
+        }
+        // A Cancel here sends no DELE; TOP replies still owed are read first.
+        if (checking && outcome == Pop3Session::Outcome::Cancelled && checking->drain() == Pop3Session::Outcome::Failed)
+            outcome = Pop3Session::Outcome::Failed;
+
+        QList<Step> plan;
+        QSet<qint32> claimed;
+        for (const Resolving &resolving : rows) {
+            if (outcome != Pop3Session::Outcome::Reply)
+                break;
+            if (resolving.candidates.isEmpty()) {
+                plan.append({Step::Kind::Gone, resolving.row}); // removed by another program since the fetch
                 continue;
             }
-            qint32 number = byId && candidates.size() == 1 ? candidates.first() : 0;
-            if (number == 0) {
-                int matches = 0;
-                for (const qint32 candidate : candidates) {
-                    outcome = session.command(QStringLiteral("TOP %1 0").arg(candidate), Pop3Session::kMultiLineReply);
-                    if (outcome != Pop3Session::Outcome::Reply)
-                        break;
-                    if (sameHeader(entry, session.ServerReply)) {
-                        ++matches;
-                        number = candidate;
-                    }
-                }
-                if (outcome != Pop3Session::Outcome::Reply)
-                    break;
-                if (matches != 1)
-                    number = 0;
-            }
+            const qint32 number = resolving.check && resolving.matches != 1 ? 0 : resolving.number;
             if (number == 0 || claimed.contains(number)) {
                 ++notDeleted;
                 status.setProgressValue(++processed);
                 continue;
             }
             claimed.insert(number);
-            plan.append({Step::Kind::Delete, r, number});
+            plan.append({Step::Kind::Delete, resolving.row, number});
         }
 
         // With PIPELINING the DELE commands go out ahead of their replies, in
         // the order of the plan.
         std::optional<CommandPipeline> pipeline;
-        if (outcome == Pop3Session::Outcome::Reply && session.hasCapability(QStringLiteral("PIPELINING"))) {
+        if (outcome == Pop3Session::Outcome::Reply && pipelining) {
             pipeline.emplace(session, [&plan, next = qsizetype(0)]() mutable
                              -> std::optional<CommandPipeline::Command> {
                 while (next < plan.size()) {

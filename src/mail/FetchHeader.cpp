@@ -103,15 +103,30 @@ void FetchHeader(RunStatus &status, MessageFolderModel &inbox, MessageFolderMode
             return outcome != Pop3Session::Outcome::Reply;
         };
 
+        // With PIPELINING, UIDL goes out with STAT: its answer is needed
+        // whenever there is a message, and harmless when there is none.
+        const bool pipelining = session.hasCapability(QStringLiteral("PIPELINING"));
+        quint64 uidlAhead = 0;
+        Pop3Session::Outcome statOutcome = Pop3Session::Outcome::Failed;
+        if (pipelining) {
+            const quint64 statAhead = session.sendAhead(QStringLiteral("STAT"), Pop3Session::kSingleReply);
+            uidlAhead = statAhead ? session.sendAhead(QStringLiteral("UIDL"), Pop3Session::kListingReply) : 0;
+            if (uidlAhead != 0)
+                statOutcome = session.awaitAhead(statAhead, true);
+        } else {
+            statOutcome = session.command(QStringLiteral("STAT"), Pop3Session::kSingleReply);
+        }
         qint64 count = 0;
-        if (!stopped(session.command(QStringLiteral("STAT"), Pop3Session::kSingleReply)))
+        if (!stopped(statOutcome))
             count = qMin<qint64>(LeadingNumber(GetReplyWord(session.ServerReply, 2)),
                                  std::numeric_limits<qint32>::max());
         // The messages fetched are those the server lists: a STAT count is
         // not believed beyond them. Without any listing, the first refused
         // TOP ends the fetch.
         std::optional<QList<Listed>> listed;
-        if (count > 0 && !stopped(session.command(QStringLiteral("UIDL"), Pop3Session::kListingReply))) {
+        if (count > 0
+            && !stopped(pipelining ? session.awaitAhead(uidlAhead, true)
+                                   : session.command(QStringLiteral("UIDL"), Pop3Session::kListingReply))) {
             if (const auto pairs = ParseUidl(session.ServerReply)) {
                 listed = listedMessages(*pairs, true);
             } else if (!stopped(session.command(QStringLiteral("LIST"), Pop3Session::kListingReply))) {
@@ -134,7 +149,7 @@ void FetchHeader(RunStatus &status, MessageFolderModel &inbox, MessageFolderMode
             // ahead of their replies; the replies are handled below exactly
             // as when each is awaited in turn.
             std::optional<CommandPipeline> pipeline;
-            if (session.hasCapability(QStringLiteral("PIPELINING"))) {
+            if (pipelining) {
                 qint32 next = 0;
                 bool topNext = true;
                 pipeline.emplace(session, [n, next, topNext, numberAt]() mutable

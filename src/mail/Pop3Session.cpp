@@ -30,6 +30,7 @@ Pop3Session::Pop3Session(RunStatus &status, const Global::ProfileSettingsRecord 
     , m_cancel(cancel)
     , m_options(options)
 {
+    m_clock.start();
     // The grace after a Cancel runs from the press, across every wait after it.
     connect(&m_cancel, &Global::CancelFlag::raised, this, [this] {
         if (!m_sinceCancel.isValid())
@@ -233,16 +234,37 @@ qint16 Pop3Session::LoginServer()
         return 0;
     }
     // The USER reply is not judged: some servers only answer PASS truthfully.
-    if (sendAndWait(QStringLiteral("USER ") + m_settings.EmailUserid, kSingleReply, CancelCheck::Flag)
-        != Outcome::Reply)
+    // Inside TLS, to a server offering PIPELINING, PASS goes out with USER;
+    // in the clear it waits for USER's answer, since a server may refuse USER
+    // precisely to keep the password off the wire.
+    const QString user = QStringLiteral("USER ") + m_settings.EmailUserid;
+    const QString pass = QStringLiteral("PASS ") + m_settings.EmailPassword;
+    if (isEncrypted() && hasCapability(QStringLiteral("PIPELINING"))) {
+        const quint64 userReply = sendAhead(user, kSingleReply);
+        const quint64 passReply = userReply ? sendAhead(pass, kSingleReply) : 0;
+        if (passReply == 0 || awaitAhead(userReply, true) != Outcome::Reply)
+            return 0;
+        const bool userRefused = ServerReply.startsWith(QLatin1Char('-'));
+        // PASS's answer is read in any case, so that the next reply is told apart.
+        if (awaitAhead(passReply, true) != Outcome::Reply)
+            return 0;
+        if (userRefused && offersSaslPlain() && authPlain() != Outcome::Reply)
+            return 0;
+        return judgeLogin();
+    }
+    if (sendAndWait(user, kSingleReply, CancelCheck::Flag) != Outcome::Reply)
         return 0;
     if (ServerReply.startsWith(QLatin1Char('-')) && offersSaslPlain()) {
         if (authPlain() != Outcome::Reply)
             return 0;
-    } else if (sendAndWait(QStringLiteral("PASS ") + m_settings.EmailPassword, kSingleReply, CancelCheck::Flag)
-               != Outcome::Reply) {
+    } else if (sendAndWait(pass, kSingleReply, CancelCheck::Flag) != Outcome::Reply) {
         return 0;
     }
+    return judgeLogin();
+}
+
+qint16 Pop3Session::judgeLogin()
+{
     if (ServerReply.toUpper().contains(QLatin1String("+OK")))
         return 1;
     const LoginRefusal refusal = loginRefusal(ServerReply, m_settings.EmailPassword);
@@ -405,7 +427,8 @@ Pop3Session::Outcome Pop3Session::awaitAhead(quint64 sequence, bool cancelEnds)
         setFailure(QStringLiteral("The reply to a command was lost."), QStringLiteral("Error"));
         return m_lastOutcome = Outcome::Failed;
     }
-    ServerReply = QString::fromLatin1(*found);
+    ServerReply = QString::fromLatin1(found->reply);
+    m_lastFramedAtMs = found->framedAtMs;
     m_ahead.erase(found);
     return m_lastOutcome = Outcome::Reply;
 }
@@ -607,7 +630,7 @@ void Pop3Session::handOver(const Pending &pending, QByteArray reply)
     m_lastFramed = pending.sequence;
     // Replies to commands whose wait was abandoned are dropped here.
     if (pending.keep)
-        m_ahead.insert(pending.sequence, std::move(reply));
+        m_ahead.insert(pending.sequence, {std::move(reply), m_clock.elapsed()});
     else if (pending.sequence == m_awaited)
         ServerReply = QString::fromLatin1(reply);
     Q_EMIT replyFramed(pending.sequence);

@@ -99,6 +99,9 @@ public:
     Outcome awaitAhead(quint64 sequence, bool cancelEnds);
     // Whether the reply to a command sent ahead has been framed already.
     bool replyArrived(quint64 sequence) const { return m_lastFramed >= sequence; }
+    // The session's clock, and when the reply awaitAhead last took was framed.
+    qint64 clockMs() const { return m_clock.elapsed(); }
+    qint64 lastFramedAtMs() const { return m_lastFramedAtMs; }
     // Lets the event loop run once: a long run of replies that are already
     // here must not keep the window from repainting or Cancel from working.
     void yieldToEventLoop();
@@ -163,6 +166,7 @@ private:
     bool secureChannel();
     qint16 startTls();
     bool offersSaslPlain() const;
+    qint16 judgeLogin(); // 1 when the last reply accepted the login, else the box
     Outcome authPlain();
 
     RunStatus &m_status;
@@ -174,7 +178,13 @@ private:
     CertificateTrust m_trust = CertificateTrust::NotEncrypted;
 
     QList<Pending> m_pending;        // replies still to come, oldest first
-    QHash<quint64, QByteArray> m_ahead; // framed replies of commands sent ahead
+    struct Ahead {
+        QByteArray reply;
+        qint64 framedAtMs;
+    };
+    QHash<quint64, Ahead> m_ahead;   // framed replies of commands sent ahead
+    QElapsedTimer m_clock;
+    qint64 m_lastFramedAtMs = 0;
     quint64 m_nextSequence = 1;
     quint64 m_awaited = 0;           // the reply that goes into ServerReply
     quint64 m_lastFramed = 0;

@@ -153,11 +153,11 @@ void TestEmptyRecycleBin::cancelMidWindow()
 {
     if (!pipelined())
         QSKIP("pipelining only");
-    // 400 rows; Cancel once two deletions are shown, while the server holds
-    // back its third answer. Every DELE already sent is acted on by the
+    // 1,000 rows, more than the first window holds; Cancel once two
+    // deletions are shown, while the server holds back its third answer. Every DELE already sent is acted on by the
     // server at QUIT, so its answer still removes its row; no further DELE
     // goes out.
-    const int n = 400;
+    const int n = 1000;
     f->recycle.clear();
     QList<QByteArray> uids;
     for (int i = 1; i <= n; ++i) {
@@ -174,7 +174,7 @@ void TestEmptyRecycleBin::cancelMidWindow()
     }
     f->server.quit();
     f->status.onEvent = [](const QString &event) {
-        if (event == QLatin1String("status:Deleted 2 of 400"))
+        if (event == QLatin1String("status:Deleted 2 of 1000"))
             Global::CancelRequested().set();
     };
     f->empty();
@@ -276,7 +276,8 @@ void TestEmptyRecycleBin::outOfStep()
     // arrives as the answer to TOP 5. No DELE, no QUIT: the server acts on nothing.
     f->server.greet().login().expect("UIDL", "-ERR not supported\r\n")
         .expect("TOP 9 0", "+OK\r\nFrom: sender9@x.example\r\n.\r\nSubject: Subject 9\r\n\r\n.\r\n")
-        .top(5, headerOf(row(5))).optional(); // the close may overtake it
+        .top(5, headerOf(row(5))).optional() // the close may overtake it
+        .top(2, headerOf(row(2))).optional(); // sent ahead with PIPELINING
     f->boxes.expect(QStringLiteral("The server's replies no longer match the commands sent, so the connection was "
                                    "closed without letting the server act on this session.\r\nNothing was deleted; "
                                    "the messages are back in the Recycle Bin."),

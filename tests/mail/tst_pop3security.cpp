@@ -6,6 +6,9 @@
 #include "LoginReplies.h"
 #include "MailTestFixture.h"
 
+#include <QSslCertificate>
+#include <QSslKey>
+#include <QTemporaryDir>
 #include <QTest>
 
 
@@ -18,6 +21,13 @@ const QString kInvalid = QStringLiteral("Invalid Email UserID or Password");
 class TestPop3Security : public QObject {
     Q_OBJECT
 private Q_SLOTS:
+    void initTestCase()
+    {
+        QVERIFY(m_certificateDir.isValid());
+        QString error;
+        QVERIFY2(testsupport::makeTestCertificate(m_certificateDir.path(), &m_certificate, &m_key, &error),
+                 qPrintable(error));
+    }
     void init() { f = std::make_unique<MailFixture>(); }
     void cleanup() { f.reset(); }
 
@@ -31,9 +41,14 @@ private Q_SLOTS:
     void greetings();
     void nonAsciiCredentials();
     void unknownSecurityValue();
+    void userAndPassTogether_data();
+    void userAndPassTogether();
 
 private:
     std::unique_ptr<MailFixture> f;
+    QTemporaryDir m_certificateDir;
+    QByteArray m_certificate;
+    QByteArray m_key;
 };
 
 void TestPop3Security::startTlsFailsClosed_data()
@@ -178,6 +193,44 @@ void TestPop3Security::unknownSecurityValue()
     f->fetch();
     VERIFY_BOXES(f->boxes);
     QCOMPARE(f->server.connections(), 0);
+}
+
+void TestPop3Security::userAndPassTogether_data()
+{
+    // To a server offering PIPELINING, PASS goes out with USER inside TLS
+    // only; a refused USER still ends the login on PASS's answer.
+    QTest::addColumn<bool>("tls");
+    QTest::addColumn<QByteArray>("userReply");
+    QTest::addColumn<QByteArray>("passReply");
+    QTest::addColumn<bool>("loggedIn");
+    QTest::newRow("TLS: both accepted") << true << QByteArray("+OK\r\n") << QByteArray("+OK in\r\n") << true;
+    QTest::newRow("TLS: USER refused") << true << QByteArray("-ERR who?\r\n") << QByteArray("-ERR no\r\n") << false;
+    QTest::newRow("TLS: PASS refused") << true << QByteArray("+OK\r\n") << QByteArray("-ERR [AUTH] no\r\n") << false;
+    QTest::newRow("plain: PASS waits for USER") << false << QByteArray("+OK\r\n") << QByteArray("+OK in\r\n") << true;
+}
+
+void TestPop3Security::userAndPassTogether()
+{
+    QFETCH(bool, tls);
+    QFETCH(QByteArray, userReply);
+    QFETCH(QByteArray, passReply);
+    QFETCH(bool, loggedIn);
+    if (tls) {
+        const QSslCertificate certificate(m_certificate);
+        QVERIFY(f->server.listenTls(certificate, QSslKey(m_key, QSsl::Rsa)));
+        Global::ProfileSettings.EmailPort = QString::number(f->server.port());
+        Global::ProfileSettings.EmailSecurity = QStringLiteral("SSL/TLS");
+        Global::ProfileSettings.TrustedCertificate = QString::fromLatin1(certificate.digest(QCryptographicHash::Sha256).toHex());
+    }
+    f->server.greet("+OK ready", {"PIPELINING", "UIDL"}).expect("USER user", userReply).expect("PASS secret", passReply);
+    if (loggedIn)
+        f->server.expect("STAT", "+OK 0 0\r\n").expect("UIDL", "+OK\r\n.\r\n").quit();
+    else
+        f->boxes.expect(kInvalid, kFailed, MessageBox::Icon::Critical);
+    f->fetch();
+    VERIFY_SCRIPT(f->server);
+    VERIFY_BOXES(f->boxes);
+    QCOMPARE(f->server.unansweredBefore("PASS secret") > 0, tls);
 }
 
 QTEST_GUILESS_MAIN(TestPop3Security)

@@ -1,6 +1,9 @@
 #include "ScriptedPop3Server.h"
 
 #include <QHostAddress>
+#include <QSslConfiguration>
+#include <QSslKey>
+#include <QSslServer>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QElapsedTimer>
@@ -30,6 +33,21 @@ ScriptedPop3Server::~ScriptedPop3Server()
 
 bool ScriptedPop3Server::listen()
 {
+    return m_server->listen(QHostAddress::LocalHost, 0);
+}
+
+bool ScriptedPop3Server::listenTls(const QSslCertificate &certificate, const QSslKey &key)
+{
+    auto *server = new QSslServer(this);
+    QSslConfiguration config = QSslConfiguration::defaultConfiguration();
+    config.setLocalCertificate(certificate);
+    config.setPrivateKey(key);
+    config.setPeerVerifyMode(QSslSocket::VerifyNone);
+    server->setSslConfiguration(config);
+    // A TLS connection is handed over once secured.
+    connect(server, &QTcpServer::pendingConnectionAvailable, this, &ScriptedPop3Server::onNewConnection);
+    delete m_server;
+    m_server = server;
     return m_server->listen(QHostAddress::LocalHost, 0);
 }
 

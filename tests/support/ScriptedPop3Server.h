@@ -8,6 +8,8 @@
 #include <QStringList>
 #include <functional>
 
+class QSslCertificate;
+class QSslKey;
 class QTcpServer;
 class QTimer;
 class QTcpSocket;
@@ -27,6 +29,9 @@ public:
     ~ScriptedPop3Server() override;
 
     bool listen();
+    // Listens for TLS from the first byte instead, with this certificate
+    // (see makeTestCertificate); the transcript starts once it is secured.
+    bool listenTls(const QSslCertificate &certificate, const QSslKey &key);
     quint16 port() const;
 
     // S: the greeting of the next connection; then C: CAPA, S: the

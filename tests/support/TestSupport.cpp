@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QStandardPaths>
 
 namespace testsupport {
@@ -98,6 +99,31 @@ void MessageBoxRecorder::reset()
     m_next = 0;
     m_shown.clear();
     m_unexpected.clear();
+}
+
+bool makeTestCertificate(const QString &folder, QByteArray *certificatePem, QByteArray *keyPem, QString *error)
+{
+    const QString cert = folder + QStringLiteral("/cert.pem");
+    const QString key = folder + QStringLiteral("/key.pem");
+    QProcess openssl;
+    openssl.start(QStringLiteral("openssl"),
+                  {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"), QStringLiteral("rsa:2048"),
+                   QStringLiteral("-nodes"), QStringLiteral("-keyout"), key, QStringLiteral("-out"), cert,
+                   QStringLiteral("-days"), QStringLiteral("2"), QStringLiteral("-subj"), QStringLiteral("/CN=127.0.0.1"),
+                   QStringLiteral("-addext"), QStringLiteral("subjectAltName=IP:127.0.0.1")});
+    if (!openssl.waitForFinished(60000) || openssl.exitCode() != 0) {
+        *error = QStringLiteral("openssl failed: ") + QString::fromLocal8Bit(openssl.readAllStandardError());
+        return false;
+    }
+    QFile certFile(cert);
+    QFile keyFile(key);
+    if (!certFile.open(QIODevice::ReadOnly) || !keyFile.open(QIODevice::ReadOnly)) {
+        *error = QStringLiteral("cannot read the certificate");
+        return false;
+    }
+    *certificatePem = certFile.readAll();
+    *keyPem = keyFile.readAll();
+    return true;
 }
 
 } // namespace testsupport

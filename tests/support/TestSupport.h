@@ -32,6 +32,10 @@ private:
     bool m_hadConfig, m_hadData, m_hadRuntime;
 };
 
+// A self-signed certificate for 127.0.0.1 made with openssl in `folder`;
+// false (with *error) when openssl is missing or failed.
+bool makeTestCertificate(const QString &folder, QByteArray *certificatePem, QByteArray *keyPem, QString *error);
+
 // Answers message boxes during a test and records them. Each expect() states
 // one box the test awaits, with the answer to give; a box nobody expected is
 // recorded as unexpected, answered Ok/No, and fails the test in verify().

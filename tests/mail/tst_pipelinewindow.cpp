@@ -1,0 +1,61 @@
+#include "PipelineWindow.h"
+
+#include <QTest>
+
+// The pipelining window, driven round trip by round trip: every command of
+// `bytes` unanswered commands is answered after `roundTripMs`.
+class TestPipelineWindow : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void window_data();
+    void window();
+};
+
+namespace {
+// One round trip: the window's worth of 16-byte commands sent at `now`, all
+// answered `roundTripMs` later. Returns the time after it.
+qint64 roundTrip(PipelineWindow &window, qint64 now, qint64 roundTripMs)
+{
+    const qsizetype commands = window.bytes() / 16;
+    for (qsizetype i = 0; i < commands; ++i)
+        window.replyArrived(16, now, now + roundTripMs);
+    return now + roundTripMs;
+}
+} // namespace
+
+void TestPipelineWindow::window_data()
+{
+    // Round trips in ms, one per round; the window's size after each.
+    QTest::addColumn<QList<int>>("roundTrips");
+    QTest::addColumn<QList<qsizetype>>("sizes");
+    const qsizetype start = PipelineWindow::kInitialBytes;
+    const qsizetype bound = PipelineWindow::kMaxBytes;
+    QTest::newRow("replies at once: doubles each round trip, then stays at its bound")
+        << QList<int>{100, 100, 100, 100, 100, 100}
+        << QList<qsizetype>{2 * start, 4 * start, 8 * start, bound, bound, bound};
+    // A late round trip halves it once; once the slower pace is the usual
+    // one, it grows again.
+    QTest::newRow("replies lag, then keep the slower pace")
+        << QList<int>{100, 100, 100, 500, 500, 500}
+        << QList<qsizetype>{2 * start, 4 * start, 8 * start, 4 * start, 8 * start, bound};
+    QTest::newRow("never below its start") << QList<int>{100, 500, 5000}
+                                           << QList<qsizetype>{2 * start, start, start};
+}
+
+void TestPipelineWindow::window()
+{
+    QFETCH(QList<int>, roundTrips);
+    QFETCH(QList<qsizetype>, sizes);
+    PipelineWindow window;
+    QCOMPARE(window.bytes(), PipelineWindow::kInitialBytes);
+    qint64 now = 0;
+    QList<qsizetype> seen;
+    for (const int ms : roundTrips) {
+        now = roundTrip(window, now, ms);
+        seen << window.bytes();
+    }
+    QCOMPARE(seen, sizes);
+}
+
+QTEST_GUILESS_MAIN(TestPipelineWindow)
+#include "tst_pipelinewindow.moc"
