@@ -10,7 +10,7 @@
 // back late: later than twice the smoothed round trip.
 class PipelineWindow {
 public:
-    static constexpr qsizetype kInitialBytes = 4096;
+    static constexpr qsizetype kInitialBytes = 8192;
     static constexpr qsizetype kMaxBytes = 64 * 1024;
     // Round trips this much longer than twice the usual one count as late;
     // below it, scheduling noise.
