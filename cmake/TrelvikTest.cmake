@@ -1,6 +1,6 @@
 # trelvik_add_test(<name> SOURCES <files...> LIBS <targets...> [TIMEOUT s] [LABELS ...])
 # One QtTest executable per test file, run headless against a private home.
-# The label "slow" marks a test the sanitizer pass may leave out.
+# The sanitizer pass of .ci/run runs the tests labelled "sanitize".
 function(trelvik_add_test name)
   cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
   add_executable(${name} ${T_SOURCES})
