@@ -4,6 +4,7 @@
 
 #include <QHBoxLayout>
 #include <QListWidget>
+#include <QShortcut>
 #include <QSplitter>
 #include <QTextBrowser>
 
@@ -60,6 +61,12 @@ HelpWindow::HelpWindow(QWidget *parent)
             txtPage->setSource(item->data(Qt::UserRole).toUrl());
     });
     connect(txtPage, &QTextBrowser::sourceChanged, this, &HelpWindow::syncContents);
+
+    // Esc and Ctrl+W close the help, as in other help and document windows.
+    for (const QKeySequence &keys : {QKeySequence(Qt::Key_Escape), QKeySequence(Qt::CTRL | Qt::Key_W)}) {
+        auto *shortcut = new QShortcut(keys, this);
+        connect(shortcut, &QShortcut::activated, this, &QWidget::close);
+    }
 }
 
 void HelpWindow::showPage(const QUrl &url)

@@ -22,12 +22,12 @@ int rowHeightTwips(int mode, int textHeight, int tppy, int imageHeight)
     }
 }
 
-int mainWindowRowHeightPixels()
+int mainWindowRowHeightTwips()
 {
     // Mode 2 ends on a whole number of pixels whatever the text height: the
-    // image height plus one. Logical pixels, so high-dpi screens scale it.
+    // image height plus one.
     constexpr int tppy = 15;
-    return rowHeightTwips(kMainWindowMode, 0, tppy, AppIcons::kImageHeight) / tppy;
+    return rowHeightTwips(kMainWindowMode, 0, tppy, AppIcons::kImageHeight);
 }
 
 } // namespace ListBands

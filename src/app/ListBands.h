@@ -17,7 +17,8 @@ inline constexpr int kMainWindowMode = 2;
 // pixel more than the images; any other mode the text height.
 int rowHeightTwips(int mode, int textHeight, int tppy, int imageHeight);
 
-// The row height in pixels the main window gives its lists.
-int mainWindowRowHeightPixels();
+// The row height in twips the main window gives its lists (at 15 twips a
+// pixel; the window draws its twips larger for a larger font).
+int mainWindowRowHeightTwips();
 
 } // namespace ListBands

@@ -4,6 +4,7 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QStyledItemDelegate>
 
 #include <algorithm>
@@ -21,6 +22,15 @@ public:
         QSize size = QStyledItemDelegate::sizeHint(option, index);
         size.setHeight(m_rowHeight);
         return size;
+    }
+
+protected:
+    void initStyleOption(QStyleOptionViewItem *option, const QModelIndex &index) const override
+    {
+        QStyledItemDelegate::initStyleOption(option, index);
+        // A sender cut short keeps both ends: the name and the address.
+        if (index.column() == 0)
+            option->textElideMode = Qt::ElideMiddle;
     }
 
 private:
@@ -53,6 +63,10 @@ void ListViewWidget::applyBands(const QColor &first, const QColor &second, int r
     QPalette pal = palette();
     pal.setColor(QPalette::Base, first);
     pal.setColor(QPalette::AlternateBase, second);
+    // The bands are light whatever the desktop's colours: a dark scheme's
+    // light text would vanish on them.
+    pal.setColor(QPalette::Text, kBandText);
+    pal.setColor(QPalette::PlaceholderText, kBandPlaceholder);
     setPalette(pal);
     setAlternatingRowColors(true);
     QAbstractItemDelegate *old = itemDelegate();
@@ -80,6 +94,40 @@ QList<int> ListViewWidget::selectedRows() const
     return rows;
 }
 
+void ListViewWidget::setEmptyText(const QString &text)
+{
+    if (text == m_emptyText)
+        return;
+    m_emptyText = text;
+    viewport()->update();
+}
+
+void ListViewWidget::paintEvent(QPaintEvent *event)
+{
+    QTreeView::paintEvent(event);
+    if (m_emptyText.isEmpty() || !model() || model()->rowCount() > 0)
+        return;
+    QPainter painter(viewport());
+    painter.setPen(palette().color(QPalette::Text));
+    const int margin = fontMetrics().height();
+    painter.drawText(viewport()->rect().adjusted(margin, margin, -margin, -margin),
+                     Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap, m_emptyText);
+}
+
+void ListViewWidget::selectRow(int row)
+{
+    if (!model() || !selectionModel())
+        return;
+    const int count = model()->rowCount();
+    if (count == 0) {
+        selectionModel()->clear();
+        return;
+    }
+    const QModelIndex index = model()->index(std::clamp(row, 0, count - 1), 0);
+    selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    scrollTo(index);
+}
+
 void ListViewWidget::mouseDoubleClickEvent(QMouseEvent *event)
 {
     QTreeView::mouseDoubleClickEvent(event);
@@ -102,6 +150,12 @@ void ListViewWidget::keyPressEvent(QKeyEvent *event)
         event->accept();
         return;
     }
+    // Shift+F10 opens the context menu as the menu key does.
+    if (event->key() == Qt::Key_F10 && event->modifiers() == Qt::ShiftModifier) {
+        openMenuAtCurrentRow();
+        event->accept();
+        return;
+    }
     QTreeView::keyPressEvent(event);
 }
 
@@ -109,11 +163,15 @@ void ListViewWidget::contextMenuEvent(QContextMenuEvent *event)
 {
     // The mouse opens the menu on release (above); the keyboard's menu key
     // opens it at the current row, so the menus are reachable without a mouse.
-    if (event->reason() == QContextMenuEvent::Keyboard) {
-        QPoint at = visualRect(currentIndex()).center();
-        if (!currentIndex().isValid())
-            at = QPoint(0, 0);
-        Q_EMIT rightButtonUp(viewport()->mapToGlobal(at));
-    }
+    if (event->reason() == QContextMenuEvent::Keyboard)
+        openMenuAtCurrentRow();
     event->accept();
+}
+
+void ListViewWidget::openMenuAtCurrentRow()
+{
+    QPoint at = visualRect(currentIndex()).center();
+    if (!currentIndex().isValid())
+        at = QPoint(0, 0);
+    Q_EMIT rightButtonUp(viewport()->mapToGlobal(at));
 }

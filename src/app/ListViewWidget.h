@@ -17,6 +17,18 @@ public:
     // `rowHeight` pixels high.
     void applyBands(const QColor &first, const QColor &second, int rowHeight);
 
+    // A text shown in the empty list (how to begin); none when empty.
+    void setEmptyText(const QString &text);
+    QString emptyText() const { return m_emptyText; }
+
+    // Makes the row (clamped to the list) the current and only selected
+    // one, as the next row after a move; clears the selection of an empty list.
+    void selectRow(int row);
+
+    // The text colours on the light bands, whatever the desktop's palette.
+    static inline const QColor kBandText = QColor(0x10, 0x10, 0x10);
+    static inline const QColor kBandPlaceholder = QColor(0x50, 0x50, 0x50);
+
     // The current row (0-based), or -1 when there is none.
     int currentRow() const;
     // The selected rows, 0-based, in ascending order.
@@ -32,4 +44,10 @@ protected:
     void mouseReleaseEvent(QMouseEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
     void contextMenuEvent(QContextMenuEvent *event) override;
+    void paintEvent(QPaintEvent *event) override;
+
+private:
+    void openMenuAtCurrentRow();
+
+    QString m_emptyText;
 };

@@ -13,7 +13,11 @@ Geometry compute(int outerWidth, int outerHeight)
     g.height = h;
 
     g.profileFrameWidth = w - 345;
-    g.subjectColumnWidth = w - 8050;
+    // Beyond the design width Sender and Subject share the extra room; below
+    // it Subject gives way alone.
+    const int extra = std::max(w - kDesignWidth, 0);
+    g.senderColumnWidth = 2000 + extra - extra / 2;
+    g.subjectColumnWidth = w - 8050 - (extra - extra / 2);
     g.emailColumnWidth = w - 3150;
 
     const int w2 = w - 2865;
@@ -28,6 +32,19 @@ Geometry compute(int outerWidth, int outerHeight)
     g.cmdConfirm = QRect(3960, buttonsTop, 1695, 375);
     g.cmdExit = QRect(5760, buttonsTop, 735, 375);
     return g;
+}
+
+double fontScale(const QList<TextFit> &texts)
+{
+    constexpr double twipsPerPixel = 15.0;
+    double scale = 1.0;
+    for (const TextFit &t : texts) {
+        if (t.designWidth > 0)
+            scale = std::max(scale, t.textWidth * twipsPerPixel / t.designWidth);
+        if (t.designHeight > 0)
+            scale = std::max(scale, t.textHeight * twipsPerPixel / t.designHeight);
+    }
+    return scale;
 }
 
 } // namespace MainLayout

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QList>
 #include <QRect>
 
 // The main window's layout rules as one function of the window's outer size
@@ -25,6 +26,7 @@ struct Geometry {
     int width = 0;   // the outer size the rules were applied to,
     int height = 0;  // after the smallest size was enforced
     int profileFrameWidth = 0;      // shpProfile
+    int senderColumnWidth = 0;      // column 1 of lsvInbox, lsvRecycle
     int subjectColumnWidth = 0;     // column 2 of lsvInbox, lsvRecycle
     int emailColumnWidth = 0;       // column 1 of lsvFilter, lsvExempted
     QRect shpTreeview;
@@ -40,5 +42,21 @@ struct Geometry {
 // A size below the smallest one is taken as the smallest one: the window
 // never gets smaller than that, so nothing is laid out for it.
 Geometry compute(int outerWidth, int outerHeight);
+
+// One text drawn in a control of the design: its size in pixels in the font
+// it is drawn with (with the control's own margins added), and the room the
+// design gives it in twips.
+struct TextFit {
+    int textWidth = 0;
+    int textHeight = 0;
+    int designWidth = 0;
+    int designHeight = 0;
+};
+
+// How many times larger than the design's 15 twips a pixel the layout must
+// be drawn so that every text fits its room: 1 for the design's small font,
+// more for the larger fonts of today's desktops. The whole window scales
+// alike, so its arrangement and proportions stay.
+double fontScale(const QList<TextFit> &texts);
 
 } // namespace MainLayout

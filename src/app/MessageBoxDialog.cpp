@@ -1,7 +1,50 @@
 #include "MessageBoxDialog.h"
 
+#include "DialogFlags.h"
+
 #include <QApplication>
+#include <QLabel>
 #include <QMessageBox>
+#include <QPushButton>
+#include <QStyle>
+
+namespace {
+
+// The style's icon pictures, made once: a fresh picture per box would stay
+// in Qt's shared pixmap cache, and a window that runs for days shows many.
+QPixmap iconPixmap(QMessageBox::Icon icon)
+{
+    if (icon == QMessageBox::NoIcon)
+        return {};
+    const QByteArray name = "_trelvik_msgbox_icon_" + QByteArray::number(int(icon));
+    QVariant cached = qApp->property(name.constData());
+    if (!cached.isValid()) {
+        QStyle *style = QApplication::style();
+        QStyle::StandardPixmap kind = QStyle::SP_MessageBoxInformation;
+        switch (icon) {
+        case QMessageBox::Warning: kind = QStyle::SP_MessageBoxWarning; break;
+        case QMessageBox::Critical: kind = QStyle::SP_MessageBoxCritical; break;
+        case QMessageBox::Question: kind = QStyle::SP_MessageBoxQuestion; break;
+        default: break;
+        }
+        const int size = style->pixelMetric(QStyle::PM_MessageBoxIconSize);
+        cached = style->standardIcon(kind).pixmap(size, size);
+        qApp->setProperty(name.constData(), cached);
+    }
+    return cached.value<QPixmap>();
+}
+
+} // namespace
+
+int messageBoxTitleWidth(const QString &title, const QFont &font)
+{
+    // The window manager's title bar: the title in a bold font, beside an
+    // icon and a close box, with room on both sides.
+    QFont bold = font;
+    bold.setBold(true);
+    const QFontMetrics fm(bold);
+    return fm.horizontalAdvance(title) + 6 * fm.height() + 24;
+}
 
 MessageBox::Result showMessageBoxDialog(const MessageBox::Request &request)
 {
@@ -14,15 +57,36 @@ MessageBox::Result showMessageBoxDialog(const MessageBox::Request &request)
     case MessageBox::Icon::Information: icon = QMessageBox::Information; break;
     }
     const bool yesNo = request.buttons == MessageBox::Buttons::YesNo;
-    QMessageBox box(icon, request.title, request.text,
+    QMessageBox box(QMessageBox::NoIcon, request.title, request.text,
                     yesNo ? (QMessageBox::Yes | QMessageBox::No) : QMessageBox::Ok,
-                    QApplication::activeWindow());
-    box.setDefaultButton(yesNo ? QMessageBox::Yes : QMessageBox::Ok);
+                    QApplication::activeWindow(), kDialogWindowFlags);
+    box.setObjectName(QStringLiteral("MessageBox"));
+    if (icon != QMessageBox::NoIcon)
+        box.setIconPixmap(iconPixmap(icon));
+    // Server and rule texts are shown as they are, never as markup.
+    box.setTextFormat(Qt::PlainText);
+    box.setDefaultButton(yesNo ? (request.defaultNo ? QMessageBox::No : QMessageBox::Yes) : QMessageBox::Ok);
+    QAbstractButton *cancel = nullptr;
+    if (yesNo && request.escapeCancels) {
+        // Esc and the close box press this hidden button, so that only an
+        // explicit No answers No.
+        cancel = box.addButton(QMessageBox::Cancel);
+        cancel->hide();
+        box.setEscapeButton(cancel);
+    }
     box.setAccessibleName(request.title);
-    const int answer = box.exec();
+    // Wide enough for its title: the text label sets the box's least width.
+    if (auto *label = box.findChild<QLabel *>(QStringLiteral("qt_msgbox_label"))) {
+        const int iconWidth = icon == QMessageBox::NoIcon ? 0 : box.iconPixmap().width() + 12;
+        label->setMinimumWidth(std::max(0, messageBoxTitleWidth(request.title, box.font()) - iconWidth - 40));
+    }
+    box.exec();
     if (!yesNo)
         return MessageBox::Result::Ok;
-    return answer == QMessageBox::Yes ? MessageBox::Result::Yes : MessageBox::Result::No;
+    QAbstractButton *clicked = box.clickedButton();
+    if (cancel && (clicked == cancel || !clicked))
+        return MessageBox::Result::Cancel;
+    return clicked == box.button(QMessageBox::Yes) ? MessageBox::Result::Yes : MessageBox::Result::No;
 }
 
 void installMessageBoxDialogs()

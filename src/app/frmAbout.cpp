@@ -1,5 +1,6 @@
 #include "frmAbout.h"
 
+#include "DialogFlags.h"
 #include "AppIcons.h"
 #include "Twips.h"
 
@@ -8,7 +9,10 @@
 #include <QLabel>
 #include <QLinearGradient>
 #include <QPainter>
+#include <QPushButton>
 #include <QScreen>
+
+#include <algorithm>
 
 namespace {
 
@@ -23,8 +27,9 @@ QLabel *label(QWidget *parent, const QString &name, const QString &text)
 
 } // namespace
 
-frmAbout::frmAbout(QWidget *parent)
-    : QDialog(parent)
+frmAbout::frmAbout(QWidget *parent, double logicalDpi)
+    : QDialog(parent, kDialogWindowFlags)
+    , m_dpi(logicalDpi)
 {
     setObjectName(QStringLiteral("frmAbout"));
     setWindowTitle(QStringLiteral("About Trelvik"));
@@ -59,13 +64,19 @@ frmAbout::frmAbout(QWidget *parent)
                        QStringLiteral("For help, choose Help > Content in the main window."));
     for (QLabel *l : {lblPrgNam, lblCopyright, lblContact})
         l->setAttribute(Qt::WA_TransparentForMouseEvents);
+    // A visible way out for those who do not know Esc or the picture.
+    cmdClose = new QPushButton(QStringLiteral("Close"), this);
+    cmdClose->setObjectName(QStringLiteral("cmdClose"));
+    cmdClose->setAccessibleName(QStringLiteral("Close"));
+    cmdClose->setAutoDefault(false);
+    connect(cmdClose, &QPushButton::clicked, this, &QDialog::reject);
 
     Form_Load();
 }
 
 void frmAbout::Form_Load()
 {
-    const double dpi = screen() ? screen()->logicalDotsPerInchY() : 96.0;
+    const double dpi = m_dpi > 0 ? m_dpi : screen() ? screen()->logicalDotsPerInchY() : 96.0;
     const auto px = [dpi](int twips) { return Twips::toPixels(twips, dpi); };
 
     lblPrgNam->setText(QStringLiteral("Trelvik 3.4"));
@@ -76,7 +87,9 @@ void frmAbout::Form_Load()
 
     // The box is as wide as the notice line plus 2000 twips.
     const int b = lblCopyright->width() + px(2000);
-    const int height = px(2400);
+    const QSize close = cmdClose->sizeHint();
+    // The design's height, or more when a large font pushes the button down.
+    const int height = std::max(px(2400), px(1500) + lblContact->height() + px(120) + close.height() + px(280));
     setFixedSize(b, height);
     imgGlass->setGeometry(0, 0, b, height);
     shpBox->setGeometry(px(140), px(140), b - px(280), height - px(280));
@@ -97,6 +110,9 @@ void frmAbout::Form_Load()
     lblPrgNam->move(px(1300), px(400));
     lblCopyright->move(px(1300), px(1100));
     lblContact->move(px(1300), px(1500));
+    cmdClose->setGeometry(b - px(280) - close.width(), height - px(280) - close.height(), close.width(),
+                          close.height());
+    cmdClose->setFocus();
 }
 
 void frmAbout::keyPressEvent(QKeyEvent *event)

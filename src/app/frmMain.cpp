@@ -18,6 +18,7 @@
 #include "CertificateSummary.h"
 #include "ConnectionTester.h"
 #include "Profile.h"
+#include "SettingsStore.h"
 #include "frmAbout.h"
 #include "frmCertificate.h"
 
@@ -30,6 +31,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QStyle>
 #include <QStandardItemModel>
 
 namespace {
@@ -54,7 +56,49 @@ QFrame *shape(QWidget *parent, const QString &name)
     return f;
 }
 
+// The design's texts measured in the fonts they are drawn with, against the
+// room the design gives each. The margins are the styles' usual ones.
+QList<MainLayout::TextFit> designTexts()
+{
+    const QFontMetrics button(QApplication::font("QPushButton"));
+    const auto buttonFit = [&button](const QString &caption, int width, int height) {
+        return MainLayout::TextFit{button.horizontalAdvance(caption) + button.height(), button.height() + 8, width,
+                                   height};
+    };
+    QFont titleFont = QApplication::font("QLabel");
+    titleFont.setBold(true);
+    titleFont.setPointSize(12);
+    const QFontMetrics title(titleFont);
+    const QFontMetrics tree(QApplication::font("QTreeView"));
+    const QFontMetrics combo(QApplication::font("QComboBox"));
+    QFont captionFont = QApplication::font("QLabel");
+    captionFont.setBold(true);
+    const QFontMetrics caption(captionFont);
+    return {
+        buttonFit(QStringLiteral("Fetch Inbox"), 1215, 375),
+        buttonFit(QStringLiteral("Empty Recycle Bin"), 1695, 375),
+        buttonFit(QStringLiteral("Exit"), 735, 375),
+        buttonFit(QStringLiteral("New"), 735, 350),
+        buttonFit(QStringLiteral("Delete"), 855, 350),
+        buttonFit(QStringLiteral("Setting"), 855, 350),
+        // The profile bar's title before the box, the folder title in its bar.
+        {title.horizontalAdvance(QStringLiteral("P r o f i l e")) + 8, title.height(), 2640 - 600 - 120, 375},
+        {0, title.height() + 2, 0, 375 - 90},
+        // The longest node with its indentation, icon and margins.
+        {tree.horizontalAdvance(QStringLiteral("Recycle Bin (999)")) + 48, 0, 2130, 0},
+        {0, combo.height() + 8, 0, 315},
+        // A list row (one band) and a line of the detail pane.
+        {0, tree.height() + 2, 0, 255},
+        {0, caption.lineSpacing() + 1, 0, 240},
+    };
+}
+
 } // namespace
+
+const QString frmMain::kFirstStartText = QStringLiteral(
+    "No profile yet. To begin, press New at the top, give the profile a name, then enter your mail server's "
+    "settings (POP server, port, connection security, user ID and password) and press Fetch Inbox.\n\n"
+    "To look around first, run scripts/demo from the source folder: it starts a sample server and a demo profile.");
 
 frmMain::frmMain(const QString &databaseFolder, std::unique_ptr<Dialer> dialer, QWidget *parent)
     : QMainWindow(parent)
@@ -66,6 +110,9 @@ frmMain::frmMain(const QString &databaseFolder, std::unique_ptr<Dialer> dialer, 
     setWindowIcon(AppIcons::appIcon());
     if (QScreen *s = screen())
         m_dpi = s->logicalDotsPerInchY();
+    // Twips are drawn larger where the desktop's font needs it, as the
+    // design's own toolkit did with its system font.
+    m_dpi = std::max(m_dpi, 96.0 * MainLayout::fontScale(designTexts()));
 
     m_rules = new RuleLists(m_ruleDb, this);
     m_rules->setIconLookup(&AppIcons::icon);
@@ -107,6 +154,7 @@ void frmMain::buildControls()
     };
 
     m_profileBar = new ProfileBarWidget(*this, m_client);
+    m_profileBar->placeControls(px);
     m_profileBar->move(0, 0);
     m_profileBar->resize(px(MainLayout::kDesignWidth), px(615));
 
@@ -181,11 +229,16 @@ void frmMain::wireSignals()
     connect(m_menus.mnuHelpContent, &QAction::triggered, this, &frmMain::mnuHelpContent_Click);
     connect(m_menus.mnuHelpAbout, &QAction::triggered, this, &frmMain::mnuHelpAbout_Click);
     connect(TreeView, &FolderTreeWidget::nodeClicked, this, &frmMain::TreeView_NodeClick);
+    connect(m_profileBar, &ProfileBarWidget::profilesAvailable, this, &frmMain::profilesAvailable);
 
     connect(lsvInbox, &ListViewWidget::dblClick, this, &frmMain::lsvInbox_DblClick);
-    connect(lsvInbox, &ListViewWidget::deleteKeyDown, this, &frmMain::lsvInbox_DblClick);
+    // Delete moves the highlighted rows, as the context menu's first item does.
+    connect(lsvInbox, &ListViewWidget::deleteKeyDown, this, &frmMain::mnuMoveToRecycle_Click);
     connect(lsvRecycle, &ListViewWidget::dblClick, this, &frmMain::lsvRecycle_DblClick);
-    connect(lsvRecycle, &ListViewWidget::deleteKeyDown, this, &frmMain::lsvRecycle_DblClick);
+    connect(lsvRecycle, &ListViewWidget::deleteKeyDown, this, &frmMain::mnuMoveToInbox_Click);
+    // In the rule lists Delete deletes the highlighted rules, as their menu does.
+    connect(lsvFilter, &ListViewWidget::deleteKeyDown, this, &frmMain::mnuFilterDelete_Click);
+    connect(lsvExempted, &ListViewWidget::deleteKeyDown, this, &frmMain::mnuExemptedDelete_Click);
     connect(lsvInbox, &ListViewWidget::rightButtonUp, this, &frmMain::lsvInbox_MouseUp);
     connect(lsvRecycle, &ListViewWidget::rightButtonUp, this, &frmMain::lsvRecycle_MouseUp);
     connect(lsvFilter, &ListViewWidget::rightButtonUp, this, &frmMain::lsvFilter_MouseUp);
@@ -202,6 +255,8 @@ void frmMain::wireSignals()
                 });
         connect(view->header(), &QHeaderView::sectionClicked, this,
                 [this, view = view, model = model](int column) { showSortedBy(view, *model, column); });
+        connect(view->header(), &QHeaderView::sectionResized, this,
+                [this](int column, int, int width) { rememberColumnWidth(column, width); });
     }
 
     connect(m_menus.mnuMoveToRecycle, &QAction::triggered, this, &frmMain::mnuMoveToRecycle_Click);
@@ -245,12 +300,13 @@ bool frmMain::Form_Load()
     ClearMessageDetails();
     // 6.-8. LastProfile, the profile box, CurrentProfile and LoadProfile.
     m_profileBar->fillFromStore();
+    loadColumnWidths();
     // 9. The progress bar goes into the status bar's first panel.
     StatusBar1->placeInFirstPanel(Progress);
     Progress->setValue(0);
     Progress->show();
     // 10. Row bands.
-    const int rowHeight = ListBands::mainWindowRowHeightPixels();
+    const int rowHeight = toPixels(ListBands::mainWindowRowHeightTwips());
     for (ListViewWidget *list : {lsvInbox, lsvRecycle, lsvFilter, lsvExempted})
         list->applyBands(ListBands::kFirstColour, ListBands::kSecondColour, rowHeight);
     // 11. The window opens on the empty Inbox.
@@ -270,8 +326,27 @@ void frmMain::Form_Unload()
     m_ruleDb.CloseRuleDatabase();
 }
 
+// Without a profile the runs have nothing to work on: their buttons are off
+// and the empty Inbox says how to begin.
+void frmMain::profilesAvailable(bool any)
+{
+    cmdFetch->setEnabled(any);
+    cmdConfirm->setEnabled(any);
+    lsvInbox->setEmptyText(any ? QString() : kFirstStartText);
+}
+
 void frmMain::closeEvent(QCloseEvent *event)
 {
+    if (!m_unloaded && m_recycle->count() > 0) {
+        MessageBox::Request question{QStringLiteral("Items in Recycle Bin for profile '") + Global::CurrentProfile
+                                         + QStringLiteral("' is not removed from the server.\r\nExit anyway?"),
+                                     QString(), MessageBox::Icon::Question, MessageBox::Buttons::YesNo};
+        question.defaultNo = true;
+        if (MessageBox::show(question) != MessageBox::Result::Yes) {
+            event->ignore();
+            return;
+        }
+    }
     Form_Unload();
     if (m_help)
         m_help->close();
@@ -318,8 +393,7 @@ void frmMain::Form_Resize()
     };
     m_profileBar->resize(m_client->width(), m_profileBar->height());
     m_profileBar->applyWidth(toPixels(g.profileFrameWidth));
-    lsvInbox->setColumnWidth(MessageFolderModel::Subject, toPixels(g.subjectColumnWidth));
-    lsvRecycle->setColumnWidth(MessageFolderModel::Subject, toPixels(g.subjectColumnWidth));
+    fitMessageColumns(g);
     lsvFilter->setColumnWidth(0, toPixels(g.emailColumnWidth));
     lsvExempted->setColumnWidth(0, toPixels(g.emailColumnWidth));
     shpFolder->setGeometry(px(g.shpFolder));
@@ -332,6 +406,90 @@ void frmMain::Form_Resize()
     cmdFetch->setGeometry(px(g.cmdFetch));
     cmdConfirm->setGeometry(px(g.cmdConfirm));
     cmdExit->setGeometry(px(g.cmdExit));
+}
+
+namespace {
+const QString kColumnWidthsValue = QStringLiteral("ColumnWidths");
+}
+
+// The columns of the two message lists. Date, Priority and Size are never
+// narrower than their header or, for the Date, than the dates it shows;
+// Sender and Subject share what is left as the layout rules say. A width the
+// user has set (remembered in the settings store, in twips) replaces the
+// design's, and Subject takes up the difference.
+void frmMain::fitMessageColumns(const MainLayout::Geometry &g)
+{
+    QHeaderView *header = lsvInbox->header();
+    const QFontMetrics headerFont(header->font());
+    const QFontMetrics rowFont(lsvInbox->font());
+    QStyle *style = header->style();
+    const int headerPad = 3 * style->pixelMetric(QStyle::PM_HeaderMargin, nullptr, header)
+        + style->pixelMetric(QStyle::PM_HeaderMarkSize, nullptr, header) + 8;
+    const int cellPad = 2 * rowFont.averageCharWidth() + 6;
+    const auto headerNeed = [&](int column) {
+        return headerFont.horizontalAdvance(m_inbox->headerData(column, Qt::Horizontal, Qt::DisplayRole).toString())
+            + headerPad;
+    };
+    int dateText = 0;
+    for (const QString &sample : MessageFolderModel::compactDateSamples())
+        dateText = std::max(dateText, rowFont.horizontalAdvance(sample));
+
+    int widths[MessageFolderModel::ColumnCount] = {};
+    widths[MessageFolderModel::Date] = std::max({toPixels(1500), headerNeed(MessageFolderModel::Date), dateText + cellPad});
+    widths[MessageFolderModel::Priority] = std::max(toPixels(700), headerNeed(MessageFolderModel::Priority));
+    widths[MessageFolderModel::Size] = std::max({toPixels(700), headerNeed(MessageFolderModel::Size),
+                                                 rowFont.horizontalAdvance(QStringLiteral("99999K")) + cellPad});
+    widths[MessageFolderModel::Sender] = toPixels(g.senderColumnWidth);
+    for (int c : {MessageFolderModel::Sender, MessageFolderModel::Date, MessageFolderModel::Priority,
+                  MessageFolderModel::Size}) {
+        if (m_userColumnTwips[c] > 0)
+            widths[c] = toPixels(m_userColumnTwips[c] + (c == MessageFolderModel::Sender ? g.senderColumnWidth - 2000 : 0));
+    }
+    // Subject takes what the design gives the five columns together.
+    int total = toPixels(g.senderColumnWidth + g.subjectColumnWidth + 1500 + 700 + 700);
+    int others = 0;
+    for (int c = 0; c < MessageFolderModel::ColumnCount; ++c)
+        others += c == MessageFolderModel::Subject ? 0 : widths[c];
+    widths[MessageFolderModel::Subject] = std::max(total - others, headerNeed(MessageFolderModel::Subject));
+
+    m_fittingColumns = true;
+    for (ListViewWidget *list : {lsvInbox, lsvRecycle})
+        for (int c = 0; c < MessageFolderModel::ColumnCount; ++c)
+            list->setColumnWidth(c, widths[c]);
+    m_fittingColumns = false;
+}
+
+void frmMain::rememberColumnWidth(int column, int width)
+{
+    if (m_fittingColumns || column == MessageFolderModel::Subject || column < 0
+        || column >= MessageFolderModel::ColumnCount)
+        return;
+    const MainLayout::Geometry g = MainLayout::compute(outerSizeTwips().width(), outerSizeTwips().height());
+    int twips = Twips::fromPixels(width, m_dpi);
+    if (column == MessageFolderModel::Sender)
+        twips -= g.senderColumnWidth - 2000;
+    m_userColumnTwips[column] = std::max(twips, 150);
+    QStringList texts;
+    for (int value : m_userColumnTwips)
+        texts << QString::number(value);
+    modRegistry::WriteStoreValue(modRegistry::HKEY_CURRENT_USER, kTrelvikKey, kColumnWidthsValue, modRegistry::REG_SZ,
+                                 texts.join(QLatin1Char(',')));
+    // The other list and Subject follow.
+    Form_Resize();
+}
+
+void frmMain::loadColumnWidths()
+{
+    const QStringList texts = modRegistry::ReadStoreValue(modRegistry::HKEY_CURRENT_USER, kTrelvikKey, kColumnWidthsValue, QString())
+                                  .split(QLatin1Char(','));
+    if (texts.size() != MessageFolderModel::ColumnCount)
+        return;
+    for (int c = 0; c < MessageFolderModel::ColumnCount; ++c) {
+        bool ok = false;
+        const int value = texts.at(c).trimmed().toInt(&ok);
+        // A hand-edited value outside sense is ignored, not obeyed.
+        m_userColumnTwips[c] = ok && value >= 150 && value <= 30000 ? value : 0;
+    }
 }
 
 // RunHost / ProfileHost
@@ -408,7 +566,8 @@ void frmMain::cmdConfirm_Click()
     Runs::cmdConfirm_Click(*this, *m_dialer, certificateHooks());
 }
 
-ConnectionTestResult frmMain::testConnection(const Global::ProfileSettingsRecord &settings)
+ConnectionTestResult frmMain::testConnection(const Global::ProfileSettingsRecord &settings,
+                                            const ConnectionTestProgress &progress)
 {
     SessionOptions options;
     // The user waits in front of the dialog: give up sooner than a run does.
@@ -416,7 +575,7 @@ ConnectionTestResult frmMain::testConnection(const Global::ProfileSettingsRecord
     // A certificate trusted here counts for this test; the profile's trust is
     // given at its first run, once the settings are saved.
     options.certificatePrompt = certificatePrompt(QApplication::activeModalWidget() ? QApplication::activeModalWidget() : this);
-    const TestConnectionResult result = ::testConnection(settings, options);
+    const TestConnectionResult result = ::testConnection(settings, options, {progress.step, progress.cancel});
     return {result.ok, result.text};
 }
 
@@ -432,6 +591,6 @@ void frmMain::mnuHelpContent_Click()
 
 void frmMain::mnuHelpAbout_Click()
 {
-    frmAbout about(this);
+    frmAbout about(this, m_dpi);
     about.exec();
 }

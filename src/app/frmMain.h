@@ -45,6 +45,9 @@ public:
     // end (the rule database could not be opened; the user was told why).
     bool Form_Load();
 
+    // What the empty Inbox says while no profile exists.
+    static const QString kFirstStartText;
+
     // RunHost and ProfileHost
     void setStatusText(const QString &text) override;
     void setProgressMaximum(int maximum) override;
@@ -59,7 +62,8 @@ public:
     QWidget *dialogParent() override { return this; }
     int recycleBinRowCount() const override;
     void clearMessageLists() override;
-    ConnectionTestResult testConnection(const Global::ProfileSettingsRecord &settings) override;
+    ConnectionTestResult testConnection(const Global::ProfileSettingsRecord &settings,
+                                        const ConnectionTestProgress &progress) override;
 
     void ShowFilterList();
     void ShowExemptedList();
@@ -81,6 +85,9 @@ public:
     QSize outerSizeTwips() const;
     QSize windowSizeFor(int outerWidthTwips, int outerHeightTwips) const;
     int toPixels(int twips) const;
+    // The dots per inch twips are drawn at: the screen's, or more for a
+    // font larger than the design's.
+    double logicalDpi() const { return m_dpi; }
 
 public Q_SLOTS:
     void cmdFetch_Click();
@@ -122,6 +129,10 @@ private:
     void buildControls();
     void wireSignals();
     void Form_Resize();
+    void profilesAvailable(bool any);
+    void fitMessageColumns(const MainLayout::Geometry &g);
+    void rememberColumnWidth(int column, int width);
+    void loadColumnWidths();
     void Form_Unload();
     void showList(ListViewWidget *list);
     void showSortedBy(ListViewWidget *list, MessageFolderModel &model, int column);
@@ -157,5 +168,8 @@ private:
     QPointer<HelpWindow> m_help;
     QString m_helpFile;
     bool m_loaded = false;
+    bool m_fittingColumns = false;
+    // Message column widths the user set, in twips (0: not set).
+    int m_userColumnTwips[5] = {};
     bool m_unloaded = false;
 };

@@ -14,6 +14,7 @@
 #include <QMenu>
 #include <QStandardItemModel>
 
+#include <algorithm>
 #include <exception>
 #include <functional>
 
@@ -76,6 +77,13 @@ void frmMain::showList(ListViewWidget *list)
 {
     for (ListViewWidget *view : {lsvInbox, lsvRecycle, lsvFilter, lsvExempted})
         view->setVisible(view == list);
+    // The highlighted folder is always the one shown, whoever showed it.
+    const QString key = list == lsvInbox ? QStringLiteral("Inbox")
+        : list == lsvRecycle             ? QStringLiteral("Recycle Bin")
+        : list == lsvFilter              ? QStringLiteral("Filter List")
+                                         : QStringLiteral("Exempted List");
+    if (TreeView->selectedKey() != key)
+        TreeView->selectNode(key);
 }
 
 void frmMain::ShowInbox()
@@ -180,25 +188,25 @@ void frmMain::showSortedBy(ListViewWidget *list, MessageFolderModel &model, int 
     list->header()->setSortIndicator(column, Qt::AscendingOrder);
 }
 
+// Double-click: the current row, when it is highlighted; a row the user
+// cannot see selected is never moved.
 void frmMain::lsvInbox_DblClick()
 {
-    if (m_inbox->count() < 1)
-        return;
     const int row = lsvInbox->currentRow();
-    if (row < 0)
+    if (row < 0 || !lsvInbox->selectionModel()->isRowSelected(row, {}))
         return;
     MoveToRecycleBin(row + 1);
+    lsvInbox->selectRow(row);
     UpdateCountsForInbox();
 }
 
 void frmMain::lsvRecycle_DblClick()
 {
-    if (m_recycle->count() < 1)
-        return;
     const int row = lsvRecycle->currentRow();
-    if (row < 0)
+    if (row < 0 || !lsvRecycle->selectionModel()->isRowSelected(row, {}))
         return;
     MoveToInbox(row + 1);
+    lsvRecycle->selectRow(row);
     UpdateCountsForRecycleBin();
 }
 
@@ -232,6 +240,8 @@ void frmMain::mnuMoveToRecycle_Click()
     const QList<int> selected = lsvInbox->selectedRows();
     for (auto it = selected.crbegin(); it != selected.crend(); ++it)
         MoveToRecycleBin(*it + 1);
+    if (!selected.isEmpty())
+        lsvInbox->selectRow(selected.first());
     UpdateCountsForInbox();
 }
 
@@ -242,6 +252,8 @@ void frmMain::mnuMoveToInbox_Click()
     const QList<int> selected = lsvRecycle->selectedRows();
     for (auto it = selected.crbegin(); it != selected.crend(); ++it)
         MoveToInbox(*it + 1);
+    if (!selected.isEmpty())
+        lsvRecycle->selectRow(selected.first());
     UpdateCountsForRecycleBin();
 }
 
@@ -253,6 +265,8 @@ void frmMain::addToFilterFromInbox(RuleCommands::Value value)
         const QList<int> caught = RuleCommands::rowsInFilterList(*m_inbox, value, m_ruleDb);
         for (int row : caught)
             MoveToRecycleBin(row + 1);
+        if (!caught.isEmpty())
+            lsvInbox->selectRow(*std::min_element(caught.begin(), caught.end()));
     });
     UpdateCountsForInbox();
 }

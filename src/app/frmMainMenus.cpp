@@ -45,36 +45,36 @@ MainMenus buildMainMenus(QMainWindow *window)
     m.mnuHelpContent = item(m.mnuHelp, QStringLiteral("mnuHelpContent"), QStringLiteral("&Content"));
     m.mnuHelpContent->setShortcut(QKeySequence::HelpContents);
     separator(m.mnuHelp, QStringLiteral("sepHelp"));
-    m.mnuHelpAbout = item(m.mnuHelp, QStringLiteral("mnuHelpAbout"), QStringLiteral("About"));
+    m.mnuHelpAbout = item(m.mnuHelp, QStringLiteral("mnuHelpAbout"), QStringLiteral("&About"));
     bar->addMenu(m.mnuHelp);
     // The shortcut works while the menu is closed only if the window has it.
     window->addAction(m.mnuHelpContent);
 
     m.mnuInboxPopup = menu(window, QStringLiteral("mnuInboxPopup"), QStringLiteral("Inbox Popup"));
-    m.mnuMoveToRecycle = item(m.mnuInboxPopup, QStringLiteral("mnuMoveToRecycle"), QStringLiteral("Move To Recycle Bin"));
+    m.mnuMoveToRecycle = item(m.mnuInboxPopup, QStringLiteral("mnuMoveToRecycle"), QStringLiteral("Move To &Recycle Bin"));
     separator(m.mnuInboxPopup, QStringLiteral("SepInbox1"));
-    m.mnuAddSenderToFilter1 = item(m.mnuInboxPopup, QStringLiteral("mnuAddSenderToFilter1"), QStringLiteral("Add Sender To Filter List"));
-    m.mnuAddDomainToFilter1 = item(m.mnuInboxPopup, QStringLiteral("mnuAddDomainToFilter1"), QStringLiteral("Add Domain To Filter List"));
+    m.mnuAddSenderToFilter1 = item(m.mnuInboxPopup, QStringLiteral("mnuAddSenderToFilter1"), QStringLiteral("Add &Sender To Filter List"));
+    m.mnuAddDomainToFilter1 = item(m.mnuInboxPopup, QStringLiteral("mnuAddDomainToFilter1"), QStringLiteral("Add &Domain To Filter List"));
     separator(m.mnuInboxPopup, QStringLiteral("sepInbox2"));
-    m.mnuExemptSenderFromFilter1 = item(m.mnuInboxPopup, QStringLiteral("mnuExemptSenderFromFilter1"), QStringLiteral("Exempt Sender From Filter"));
+    m.mnuExemptSenderFromFilter1 = item(m.mnuInboxPopup, QStringLiteral("mnuExemptSenderFromFilter1"), QStringLiteral("&Exempt Sender From Filter"));
 
     m.mnuRecycleBinPopup = menu(window, QStringLiteral("mnuRecycleBinPopup"), QStringLiteral("Recycle Bin Popup"));
-    m.mnuMoveToInbox = item(m.mnuRecycleBinPopup, QStringLiteral("mnuMoveToInbox"), QStringLiteral("Move To Inbox"));
+    m.mnuMoveToInbox = item(m.mnuRecycleBinPopup, QStringLiteral("mnuMoveToInbox"), QStringLiteral("Move To &Inbox"));
     separator(m.mnuRecycleBinPopup, QStringLiteral("SepRecycle1"));
-    m.mnuAddSenderToFilter2 = item(m.mnuRecycleBinPopup, QStringLiteral("mnuAddSenderToFilter2"), QStringLiteral("Add Sender To Filter List"));
-    m.mnuAddDomainToFilter2 = item(m.mnuRecycleBinPopup, QStringLiteral("mnuAddDomainToFilter2"), QStringLiteral("Add Domain To Filter List"));
+    m.mnuAddSenderToFilter2 = item(m.mnuRecycleBinPopup, QStringLiteral("mnuAddSenderToFilter2"), QStringLiteral("Add &Sender To Filter List"));
+    m.mnuAddDomainToFilter2 = item(m.mnuRecycleBinPopup, QStringLiteral("mnuAddDomainToFilter2"), QStringLiteral("Add &Domain To Filter List"));
     separator(m.mnuRecycleBinPopup, QStringLiteral("SepRecycle2"));
-    m.mnuRemoveSenderFromFilter = item(m.mnuRecycleBinPopup, QStringLiteral("mnuRemoveSenderFromFilter"), QStringLiteral("Remove Sender From Filter List"));
-    m.mnuRemoveDomainFromFilter = item(m.mnuRecycleBinPopup, QStringLiteral("mnuRemoveDomainFromFilter"), QStringLiteral("Remove Domain From Filter List"));
+    m.mnuRemoveSenderFromFilter = item(m.mnuRecycleBinPopup, QStringLiteral("mnuRemoveSenderFromFilter"), QStringLiteral("&Remove Sender From Filter List"));
+    m.mnuRemoveDomainFromFilter = item(m.mnuRecycleBinPopup, QStringLiteral("mnuRemoveDomainFromFilter"), QStringLiteral("Remove D&omain From Filter List"));
     separator(m.mnuRecycleBinPopup, QStringLiteral("SepRecycle3"));
-    m.mnuExemptSenderFromFilter2 = item(m.mnuRecycleBinPopup, QStringLiteral("mnuExemptSenderFromFilter2"), QStringLiteral("Exempt Sender From Filter"));
+    m.mnuExemptSenderFromFilter2 = item(m.mnuRecycleBinPopup, QStringLiteral("mnuExemptSenderFromFilter2"), QStringLiteral("&Exempt Sender From Filter"));
 
     m.mnuFilterList = menu(window, QStringLiteral("mnuFilterList"), QStringLiteral("Filter List"));
-    m.mnuFilterAdd = item(m.mnuFilterList, QStringLiteral("mnuFilterAdd"), QStringLiteral("Add"));
-    m.mnuFilterDelete = item(m.mnuFilterList, QStringLiteral("mnuFilterDelete"), QStringLiteral("Delete"));
+    m.mnuFilterAdd = item(m.mnuFilterList, QStringLiteral("mnuFilterAdd"), QStringLiteral("&Add"));
+    m.mnuFilterDelete = item(m.mnuFilterList, QStringLiteral("mnuFilterDelete"), QStringLiteral("&Delete"));
 
     m.mnuExemptedList = menu(window, QStringLiteral("mnuExemptedList"), QStringLiteral("ExemptedList"));
-    m.mnuExemptedAdd = item(m.mnuExemptedList, QStringLiteral("mnuExemptedAdd"), QStringLiteral("Add"));
-    m.mnuExemptedDelete = item(m.mnuExemptedList, QStringLiteral("mnuExemptedDelete"), QStringLiteral("Delete"));
+    m.mnuExemptedAdd = item(m.mnuExemptedList, QStringLiteral("mnuExemptedAdd"), QStringLiteral("&Add"));
+    m.mnuExemptedDelete = item(m.mnuExemptedList, QStringLiteral("mnuExemptedDelete"), QStringLiteral("&Delete"));
     return m;
 }

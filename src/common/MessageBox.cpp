@@ -14,11 +14,19 @@ Handler &currentHandler()
 
 Result show(const QString &text, const QString &title, Icon icon, Buttons buttons)
 {
-    Request request{text, title.isEmpty() ? QString::fromLatin1(kAppTitle) : title, icon, buttons};
+    return show(Request{text, title, icon, buttons});
+}
+
+Result show(Request request)
+{
+    if (request.title.isEmpty())
+        request.title = QString::fromLatin1(kAppTitle);
     if (const Handler &handler = currentHandler())
         return handler(request);
     qWarning().noquote() << "[" << request.title << "]" << request.text;
-    return buttons == Buttons::YesNo ? Result::No : Result::Ok;
+    if (request.buttons != Buttons::YesNo)
+        return Result::Ok;
+    return request.escapeCancels ? Result::Cancel : Result::No;
 }
 
 Handler setHandler(Handler handler)

@@ -34,6 +34,27 @@ bool parseSize(const QString &text, qint64 *bytes)
 
 } // namespace
 
+QString MessageFolderModel::compactDate(const QDateTime &local, const QLocale &locale)
+{
+    QString dateFormat = locale.dateFormat(QLocale::ShortFormat);
+    if (dateFormat.contains(QLatin1String("yyyy")))
+        dateFormat.replace(QLatin1String("yyyy"), QLatin1String("yy"));
+    QString timeFormat = locale.timeFormat(QLocale::ShortFormat);
+    timeFormat.remove(QLatin1String(":ss"));
+    return locale.toString(local.date(), dateFormat) + QLatin1Char(' ') + locale.toString(local.time(), timeFormat);
+}
+
+QStringList MessageFolderModel::compactDateSamples(const QLocale &locale)
+{
+    // Two-digit days and months, long month names, a morning and an
+    // afternoon hour with two digits.
+    QStringList samples;
+    for (int month : {5, 9, 12})
+        for (const QTime &time : {QTime(10, 58), QTime(22, 58)})
+            samples << compactDate(QDateTime(QDate(2026, month, 28), time), locale);
+    return samples;
+}
+
 MessageFolderModel::MessageFolderModel(QObject *parent)
     : QAbstractTableModel(parent)
 {
@@ -50,7 +71,9 @@ MessageFolderModel::Row MessageFolderModel::makeRow(const MessageEntry &entry) c
     if (time.isValid()) {
         row.hasTime = true;
         row.time = time.toMSecsSinceEpoch();
-        row.shownDate = QLocale().toString(time.toLocalTime(), QLocale::ShortFormat);
+        const QDateTime local = time.toLocalTime();
+        row.shownDate = compactDate(local);
+        row.fullDate = QLocale().toString(local, QLocale::LongFormat);
     } else {
         row.shownDate = HeaderDisplay::decodedText(entry.date);
     }
@@ -91,9 +114,13 @@ QVariant MessageFolderModel::data(const QModelIndex &index, int role) const
     case RawTextRole:
         return e.text(index.column());
     case Qt::ToolTipRole:
-        // The sender as sent, for a reader who wants to see what was decoded.
-        if (index.column() == Sender && r.shownSender != e.sender)
-            return e.sender;
+        // The whole sender, address and all, however narrow the column; and
+        // as sent, when that differs, for a reader who wants to see what was
+        // decoded.
+        if (index.column() == Sender && !r.shownSender.isEmpty())
+            return r.shownSender == e.sender ? r.shownSender : r.shownSender + QLatin1Char('\n') + e.sender;
+        if (index.column() == Date && !r.fullDate.isEmpty())
+            return r.fullDate;
         return {};
     case Qt::DecorationRole:
         if (index.column() == Sender && m_iconLookup)

@@ -4,7 +4,9 @@
 
 #include <QAbstractTableModel>
 #include <QCollator>
+#include <QDateTime>
 #include <QIcon>
+#include <QLocale>
 #include <QList>
 #include <functional>
 
@@ -57,6 +59,12 @@ public:
     // Switching sorting on reorders the rows at once.
     void setSortingEnabled(bool enabled);
 
+    // A date and time short enough for the Date column: the locale's short
+    // date with a two-digit year and the time without seconds.
+    static QString compactDate(const QDateTime &local, const QLocale &locale = QLocale());
+    // A few compact dates that are as wide as any, to size the column by.
+    static QStringList compactDateSamples(const QLocale &locale = QLocale());
+
     void setIconLookup(IconLookup lookup) { m_iconLookup = std::move(lookup); }
 
     // Orders two rows by a column; replaces the built-in order (dates by
@@ -74,6 +82,7 @@ private:
         QString shownSender;
         QString shownSubject;
         QString shownDate;
+        QString fullDate;      // the tooltip: the date in full
         qint64 time = 0;       // ms since the epoch, when hasTime
         qint64 sizeBytes = 0;  // when hasSize
         bool hasTime = false;

@@ -4,6 +4,7 @@
 #include "MessageBox.h"
 #include "Pop3Parsers.h"
 #include "RunStatus.h"
+#include "SecureChannel.h"
 
 #include <QStringList>
 #include <exception>
@@ -54,6 +55,17 @@ QString certificateText(CertificateTrust trust)
     return QStringLiteral("not encrypted: the password is sent in clear");
 }
 
+// Says what the connection step does, then takes it.
+bool connectAnnounced(const std::function<void(const QString &)> &step, const Global::ProfileSettingsRecord &settings,
+                      Pop3Session &session)
+{
+    const QString where = settings.EmailHost + QLatin1Char(':') + settings.EmailPort.trimmed();
+    step(connectionSecurity(settings) == ConnectionSecurity::None
+             ? QStringLiteral("Connecting to %1 ...").arg(where)
+             : QStringLiteral("Connecting to %1 and securing the connection ...").arg(where));
+    return session.ConnectServer() == Pop3Session::kConnected;
+}
+
 QString oneLine(QString text)
 {
     text.replace(QStringLiteral("\r\n"), QStringLiteral(" "));
@@ -62,15 +74,21 @@ QString oneLine(QString text)
 
 } // namespace
 
-TestConnectionResult testConnection(const Global::ProfileSettingsRecord &settings, SessionOptions options)
+TestConnectionResult testConnection(const Global::ProfileSettingsRecord &settings, SessionOptions options,
+                                    const TestConnectionHooks &hooks)
 {
     TestConnectionResult result;
     QStringList done;
     QString failure;
+    const auto announce = [&hooks](const QString &text) {
+        if (hooks.step)
+            hooks.step(text);
+    };
+    Global::CancelFlag ownCancel;
+    Global::CancelFlag &cancel = hooks.cancel ? *hooks.cancel : ownCancel;
     {
         BoxCollector boxes;
         SilentStatus status;
-        Global::CancelFlag cancel;
         Pop3Session session(status, settings, cancel, options);
         auto failedWith = [&](const QString &step) {
             session.showFailure();
@@ -79,7 +97,7 @@ TestConnectionResult testConnection(const Global::ProfileSettingsRecord &setting
         try {
             if (settings.EmailHost.trimmed().isEmpty()) {
                 failure = QStringLiteral("No POP3 server is set.");
-            } else if (session.ConnectServer() != Pop3Session::kConnected) {
+            } else if (!connectAnnounced(announce, settings, session)) {
                 failedWith(QStringLiteral("Could not connect to %1:%2").arg(settings.EmailHost, settings.EmailPort.trimmed()));
             } else {
                 QString connected =
@@ -87,10 +105,12 @@ TestConnectionResult testConnection(const Global::ProfileSettingsRecord &setting
                 if (session.isEncrypted())
                     connected += QStringLiteral(" with ") + session.protocolName();
                 done << connected << certificateText(session.certificateTrust());
+                announce(QStringLiteral("Logging in as %1 ...").arg(settings.EmailUserid));
                 if (session.LoginServer() != 1) {
                     failedWith(QStringLiteral("login failed"));
                 } else {
                     done << QStringLiteral("logged in");
+                    announce(QStringLiteral("Counting the waiting messages ..."));
                     if (session.command(QStringLiteral("STAT"), Pop3Session::kSingleReply) == Pop3Session::Outcome::Reply
                         && session.ServerReply.startsWith(QLatin1String("+OK"))) {
                         const qint64 count = LeadingNumber(GetReplyWord(session.ServerReply, 2));
@@ -106,6 +126,8 @@ TestConnectionResult testConnection(const Global::ProfileSettingsRecord &setting
         }
         session.CloseServer();
     }
+    if (cancel.isSet())
+        return {false, QStringLiteral("Test cancelled.")};
     QString text = done.join(QStringLiteral("; "));
     if (!failure.isEmpty())
         text += (text.isEmpty() ? QString() : QStringLiteral("; ")) + failure;

@@ -4,7 +4,12 @@
 
 #include <QString>
 
-namespace Global { struct ProfileSettingsRecord; }
+#include <functional>
+
+namespace Global {
+struct ProfileSettingsRecord;
+class CancelFlag;
+} // namespace Global
 
 struct TestConnectionResult {
     bool ok = false;
@@ -16,4 +21,13 @@ struct TestConnectionResult {
 // asks how many messages wait, and quits. Shows no box of its own: what a
 // run would show is folded into the text. The password never appears in it.
 // A Cancel of the program's progress dialogs does not concern it.
-TestConnectionResult testConnection(const Global::ProfileSettingsRecord &settings, SessionOptions options = {});
+//
+// For a user who watches: `step` hears each step as it begins ("Connecting
+// to ...", "Logging in ..."), and setting `cancel` ends the test at its next
+// wait, with the text "Test cancelled.".
+struct TestConnectionHooks {
+    std::function<void(const QString &step)> step;
+    Global::CancelFlag *cancel = nullptr;
+};
+TestConnectionResult testConnection(const Global::ProfileSettingsRecord &settings, SessionOptions options = {},
+                                    const TestConnectionHooks &hooks = {});

@@ -1,5 +1,6 @@
 #include "frmCertificate.h"
 
+#include "DialogFlags.h"
 #include "Twips.h"
 
 #include <QFontDatabase>
@@ -27,7 +28,7 @@ QLabel *makeLabel(QWidget *parent, const char *name, const QString &text)
 } // namespace
 
 frmCertificate::frmCertificate(const QString &serverName, const CertificateSummary &summary, QWidget *parent)
-    : QDialog(parent)
+    : QDialog(parent, kDialogWindowFlags)
 {
     setObjectName(QStringLiteral("frmCertificate"));
     setWindowTitle(QStringLiteral("Server Certificate"));

@@ -1,7 +1,9 @@
 #include "frmProgress.h"
 
+#include "DialogFlags.h"
 #include "Global.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -10,8 +12,25 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+namespace {
+
+// The dialog's picture, made once per program run: asking the style afresh
+// for every run leaves one more picture in Qt's shared pixmap cache each time.
+QPixmap progressPicture(QStyle *style, bool fetch)
+{
+    const char *name = fetch ? "_trelvik_fetch_picture" : "_trelvik_delete_picture";
+    QVariant cached = qApp->property(name);
+    if (!cached.isValid()) {
+        cached = style->standardIcon(fetch ? QStyle::SP_ArrowDown : QStyle::SP_TrashIcon).pixmap(32, 32);
+        qApp->setProperty(name, cached);
+    }
+    return cached.value<QPixmap>();
+}
+
+} // namespace
+
 frmProgress::frmProgress(ProgressKind kind, std::function<void(ProgressControl &)> work, QWidget *parent)
-    : QDialog(parent)
+    : QDialog(parent, kDialogWindowFlags)
     , m_work(std::move(work))
 {
     const bool fetch = kind == ProgressKind::FetchInbox;
@@ -21,7 +40,7 @@ frmProgress::frmProgress(ProgressKind kind, std::function<void(ProgressControl &
 
     Image1 = new QLabel(this);
     Image1->setObjectName(QStringLiteral("Image1"));
-    Image1->setPixmap(style()->standardIcon(fetch ? QStyle::SP_ArrowDown : QStyle::SP_TrashIcon).pixmap(32, 32));
+    Image1->setPixmap(progressPicture(style(), fetch));
     lblStatus = new QLabel(fetch ? QStringLiteral("Fetching Email Header from Server...")
                                  : QStringLiteral("Deleting Recycle Bin items..."),
                            this);

@@ -64,15 +64,7 @@ ProfileBarWidget::ProfileBarWidget(ProfileHost &host, QWidget *parent)
     cmdDeleteProfile = makeButton(this, "cmdDeleteProfile", QStringLiteral("Delete"), QStringLiteral("Delete Profile"));
     cmdSetting = makeButton(this, "cmdSetting", QStringLiteral("Setting"), QStringLiteral("Profile Setting"));
 
-    const auto place = [](QWidget *w, int l, int t, int width, int height) {
-        w->setGeometry(Twips::toPixels(l), Twips::toPixels(t), Twips::toPixels(width), Twips::toPixels(height));
-    };
-    place(shpProfile, 120, 0, 11655, 615);
-    place(Label11, 600, 120, 1900, 375);
-    place(cboProfile, 2640, 120, 2775, 315);
-    place(cmdNewProfile, 5535, 120, 735, 350);
-    place(cmdDeleteProfile, 6270, 120, 855, 350);
-    place(cmdSetting, 7125, 120, 855, 350);
+    placeControls([](int twips) { return Twips::toPixels(twips); });
 
     // A changed selection runs the handler at once. Qt then also reports a
     // user's choice as "activated"; that report runs the handler only when
@@ -83,6 +75,7 @@ ProfileBarWidget::ProfileBarWidget(ProfileHost &host, QWidget *parent)
     connect(cboProfile, &QComboBox::currentIndexChanged, this, [this](int index) {
         m_changedIndex = index;
         cboProfile_Click();
+        updateProfileButtons();
     });
     connect(cboProfile, &QComboBox::activated, this, [this](int index) {
         const bool handled = index == m_changedIndex;
@@ -119,6 +112,30 @@ void ProfileBarWidget::fillFromStore()
     }
     Global::CurrentProfile = cboProfile->currentText();
     LoadProfile(Global::CurrentProfile);
+    updateProfileButtons();
+}
+
+// Without a profile there is nothing to set or delete: the buttons say so by
+// being off, and the window learns it to switch off its runs.
+void ProfileBarWidget::updateProfileButtons()
+{
+    const bool any = cboProfile->currentIndex() >= 0;
+    cmdDeleteProfile->setEnabled(any);
+    cmdSetting->setEnabled(any);
+    Q_EMIT profilesAvailable(any);
+}
+
+void ProfileBarWidget::placeControls(const std::function<int(int)> &px)
+{
+    const auto place = [&px](QWidget *w, int l, int t, int width, int height) {
+        w->setGeometry(px(l), px(t), px(width), px(height));
+    };
+    place(shpProfile, 120, 0, 11655, 615);
+    place(Label11, 600, 120, 1900, 375);
+    place(cboProfile, 2640, 120, 2775, 315);
+    place(cmdNewProfile, 5535, 120, 735, 350);
+    place(cmdDeleteProfile, 6270, 120, 855, 350);
+    place(cmdSetting, 7125, 120, 855, 350);
 }
 
 void ProfileBarWidget::applyWidth(int frameWidthPixels)
@@ -233,9 +250,10 @@ void ProfileBarWidget::cmdDeleteProfile_Click()
     Global::CurrentProfile = cboProfile->currentText();
     if (Global::CurrentProfile.isEmpty())
         return;
-    const auto answer = MessageBox::show(QStringLiteral("Confirm Delete '") + Global::CurrentProfile + QLatin1Char('\''),
-                                         QStringLiteral("Delete Profile"), MessageBox::Icon::None,
-                                         MessageBox::Buttons::YesNo);
+    MessageBox::Request question{QStringLiteral("Confirm Delete '") + Global::CurrentProfile + QLatin1Char('\''),
+                                 QStringLiteral("Delete Profile"), MessageBox::Icon::None, MessageBox::Buttons::YesNo};
+    question.defaultNo = true;   // Enter must not delete
+    const auto answer = MessageBox::show(question);
     // The box may show another entry than the loaded profile (after a
     // refused switch); naming that entry current would let the loaded
     // settings be saved under its name. Every way out below before the
@@ -271,10 +289,14 @@ void ProfileBarWidget::cmdDeleteProfile_Click()
         m_leavingConfirmed = false;
     }
     rememberLastProfile(cboProfile->currentText());
+    updateProfileButtons();
 }
 
 void ProfileBarWidget::cmdSetting_Click()
 {
+    // Settings belong to a named profile; with none there is nothing to edit.
+    if (cboProfile->currentIndex() < 0 || Global::CurrentProfile.isEmpty())
+        return;
     openSettingDialog();
 }
 
@@ -297,4 +319,5 @@ void ProfileBarWidget::addNewProfile(const QString &name)
     }
     m_host.clearMessageLists();
     m_host.ShowInbox();
+    updateProfileButtons();
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QWidget>
+#include <functional>
 
 class QComboBox;
 class QLabel;
@@ -29,6 +30,10 @@ public:
 
     QComboBox *profileBox() const { return cboProfile; }
 
+    // Places the controls at their design positions with the window's
+    // conversion from twips to pixels.
+    void placeControls(const std::function<int(int)> &px);
+
     // Lays the bar out for a window of the given outer width in pixels, with
     // the conversion from twips to pixels the window uses.
     void applyWidth(int frameWidthPixels);
@@ -41,6 +46,11 @@ public Q_SLOTS:
     void cmdDeleteProfile_Click();
     void cmdSetting_Click();
 
+Q_SIGNALS:
+    // Whether a profile is chosen (none exists, or none is selected), after
+    // start-up and after each change.
+    void profilesAvailable(bool any);
+
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
@@ -49,6 +59,7 @@ private:
     bool confirmLeavingRecycleBin() const;
     // Writes LastProfile; says so when the write fails.
     void rememberLastProfile(const QString &name);
+    void updateProfileButtons();
     void openSettingDialog();
     void addNewProfile(const QString &name);
     int indexOfExactly(const QString &name) const;

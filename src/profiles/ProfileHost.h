@@ -3,6 +3,7 @@
 #include "Global.h"
 
 #include <QString>
+#include <functional>
 
 class QWidget;
 
@@ -11,6 +12,13 @@ class QWidget;
 struct ConnectionTestResult {
     bool ok = false;
     QString text;
+};
+
+// How a connection test reports its steps to the user watching it, and how
+// the user ends it early (`cancel` set: the test stops at its next wait).
+struct ConnectionTestProgress {
+    std::function<void(const QString &step)> step;
+    Global::CancelFlag *cancel = nullptr;
 };
 
 // What the profile bar needs of the main window when the current profile
@@ -28,9 +36,11 @@ public:
     // Connects with the given settings (typed in the settings dialog, not
     // saved), logs in and out, and says how it went. The text must never
     // hold a password. A host that cannot test says so.
-    virtual ConnectionTestResult testConnection(const Global::ProfileSettingsRecord &settings)
+    virtual ConnectionTestResult testConnection(const Global::ProfileSettingsRecord &settings,
+                                                const ConnectionTestProgress &progress)
     {
         Q_UNUSED(settings);
+        Q_UNUSED(progress);
         return testingUnavailable();
     }
 

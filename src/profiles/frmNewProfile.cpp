@@ -1,5 +1,6 @@
 #include "frmNewProfile.h"
 
+#include "DialogFlags.h"
 #include "Global.h"
 #include "MessageBox.h"
 #include "Profile.h"
@@ -12,7 +13,7 @@
 #include <QVBoxLayout>
 
 frmNewProfile::frmNewProfile(const QStringList &existingNames, QWidget *parent)
-    : QDialog(parent)
+    : QDialog(parent, kDialogWindowFlags)
     , m_existingNames(existingNames)
 {
     setObjectName(QStringLiteral("frmNewProfile"));

@@ -1,5 +1,6 @@
 #include "frmSetting.h"
 
+#include "DialogFlags.h"
 #include "ByteLimitValidator.h"
 #include "Global.h"
 #include "MessageBox.h"
@@ -16,9 +17,12 @@
 #include <QFormLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 using namespace modRegistry;
 
@@ -43,7 +47,7 @@ QPushButton *makeButton(QWidget *parent, const char *name, const QString &captio
 } // namespace
 
 frmSetting::frmSetting(QWidget *parent, ProfileHost *host)
-    : QDialog(parent)
+    : QDialog(parent, kDialogWindowFlags)
     , m_host(host)
 {
     setObjectName(QStringLiteral("frmSetting"));
@@ -98,16 +102,37 @@ frmSetting::frmSetting(QWidget *parent, ProfileHost *host)
     buttons->addStretch();
     buttons->addWidget(cmdOK);
     buttons->addWidget(cmdCancel);
+    // What a running connection test is doing; Cancel or Esc ends it.
+    lblTestStatus = new QLabel(this);
+    lblTestStatus->setObjectName(QStringLiteral("lblTestStatus"));
+    lblTestStatus->setAccessibleName(QStringLiteral("Test Connection status"));
+    lblTestStatus->setTextFormat(Qt::PlainText);
+    lblTestStatus->setWordWrap(true);
+    lblTestStatus->hide();
 
     auto *layout = new QVBoxLayout(this);
     layout->addWidget(Frame1);
     layout->addWidget(chkAutodial);
     layout->addWidget(fraDialup);
+    layout->addWidget(lblTestStatus);
     layout->addLayout(buttons);
 
-    const QList<QWidget *> order{txtEmailHost,      txtEmailPort,    cboEmailSecurity, txtEmailUserId,
-                                 txtEmailPassword,  chkAutodial,     txtDialupNumber,  txtDialupUserID,
-                                 txtDialupPassword, cmdOK,           cmdCancel,        cmdTestConnection};
+    // The fields of both groups start at one line: the labels of both forms
+    // are as wide as the widest of them.
+    int labelWidth = 0;
+    for (QFormLayout *form : {emailForm, dialupForm})
+        for (int row = 0; row < form->rowCount(); ++row)
+            if (QLayoutItem *item = form->itemAt(row, QFormLayout::LabelRole); item && item->widget())
+                labelWidth = std::max(labelWidth, item->widget()->sizeHint().width());
+    for (QFormLayout *form : {emailForm, dialupForm})
+        for (int row = 0; row < form->rowCount(); ++row)
+            if (QLayoutItem *item = form->itemAt(row, QFormLayout::LabelRole); item && item->widget())
+                item->widget()->setMinimumWidth(labelWidth);
+
+    // As the eye reads: down the fields, then the buttons' row left to right.
+    const QList<QWidget *> order{txtEmailHost,      txtEmailPort,      cboEmailSecurity, txtEmailUserId,
+                                 txtEmailPassword,  chkAutodial,       txtDialupNumber,  txtDialupUserID,
+                                 txtDialupPassword, cmdTestConnection, cmdOK,            cmdCancel};
     for (qsizetype i = 1; i < order.size(); ++i)
         setTabOrder(order.at(i - 1), order.at(i));
 
@@ -266,6 +291,13 @@ bool frmSetting::cmdOK_Click()
     // in: that field gets the rewrite it would get on leaving it.
     applyLostFocus(focusWidget());
 
+    // Settings are stored under the profile's name: a nameless profile would
+    // be saved where no profile box ever lists it.
+    if (TrimSpaces(Global::CurrentProfile).isEmpty()) {
+        MessageBox::show(QStringLiteral("No profile is chosen. Press New to create one, then enter its settings."),
+                         QStringLiteral("Warning"), MessageBox::Icon::Exclamation);
+        return false;
+    }
     if (!checkServerFields())
         return false;
     if (txtEmailUserId->text().isEmpty()) {
@@ -357,17 +389,32 @@ void frmSetting::cmdTestConnection_Click()
         return;
     const Global::ProfileSettingsRecord settings = typedSettings();
 
-    // The tester waits for the server inside the event loop: nothing in the
-    // dialog may be used or closed meanwhile.
+    // The tester waits for the server inside the event loop: the fields and
+    // OK are off meanwhile; Cancel and Esc stay on and end the test.
     m_testing = true;
-    setEnabled(false);
-    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+    Global::CancelFlag cancel;
+    m_testCancel = &cancel;
+    const QList<QWidget *> paused{Frame1, chkAutodial, fraDialup, cmdOK, cmdTestConnection};
+    for (QWidget *w : paused)
+        w->setEnabled(false);
+    cmdCancel->setFocus();
+    lblTestStatus->show();
+    ConnectionTestProgress progress;
+    progress.cancel = &cancel;
+    progress.step = [this](const QString &step) { lblTestStatus->setText(step); };
     const ConnectionTestResult result =
-        m_host ? m_host->testConnection(settings) : ProfileHost::testingUnavailable();
-    QGuiApplication::restoreOverrideCursor();
-    setEnabled(true);
+        m_host ? m_host->testConnection(settings, progress) : ProfileHost::testingUnavailable();
+    m_testCancel = nullptr;
+    for (QWidget *w : paused)
+        w->setEnabled(true);
+    lblTestStatus->hide();
+    lblTestStatus->clear();
     m_testing = false;
 
+    if (cancel.isSet()) {
+        cmdTestConnection->setFocus();
+        return;
+    }
     MessageBox::show(shownTestText(result, settings), QStringLiteral("Test Connection"),
                      result.ok ? MessageBox::Icon::Information : MessageBox::Icon::Critical);
     cmdTestConnection->setFocus();
@@ -375,10 +422,20 @@ void frmSetting::cmdTestConnection_Click()
 
 void frmSetting::cmdCancel_Click()
 {
+    // During a connection test Cancel ends the test, not the dialog.
+    if (m_testing) {
+        if (m_testCancel)
+            m_testCancel->set();
+        return;
+    }
     if (Global::SettingsChanged) {
-        const auto answer = MessageBox::show(QStringLiteral("Changes not saved.\r\nSave now?"),
-                                             QStringLiteral("Save Setting"), MessageBox::Icon::Question,
-                                             MessageBox::Buttons::YesNo);
+        MessageBox::Request question{QStringLiteral("Changes not saved.\r\nSave now?"), QStringLiteral("Save Setting"),
+                                     MessageBox::Icon::Question, MessageBox::Buttons::YesNo};
+        // Esc or the close box is no answer: back to the dialog, edits kept.
+        question.escapeCancels = true;
+        const auto answer = MessageBox::show(question);
+        if (answer == MessageBox::Result::Cancel)
+            return;
         if (answer == MessageBox::Result::Yes) {
             cmdOK_Click();
             // A field refused the save: its warning has been shown and the
@@ -399,8 +456,6 @@ void frmSetting::cmdCancel_Click()
 // Esc and the window's close box mean Cancel, with its offer to save.
 void frmSetting::reject()
 {
-    if (m_testing)
-        return;
     cmdCancel_Click();
 }
 

@@ -8,6 +8,7 @@ class ProfileHost;
 class QCheckBox;
 class QComboBox;
 class QGroupBox;
+class QLabel;
 class QLineEdit;
 class QPushButton;
 
@@ -66,6 +67,7 @@ private:
     bool m_activated = false;
     bool m_closed = false;
     bool m_testing = false;
+    Global::CancelFlag *m_testCancel = nullptr;
     // The server the dialog opened with, against which a change is judged.
     QString m_loadedHost;
     QString m_loadedSecurity;
@@ -83,4 +85,5 @@ private:
     QPushButton *cmdOK = nullptr;
     QPushButton *cmdCancel = nullptr;
     QPushButton *cmdTestConnection = nullptr;
+    QLabel *lblTestStatus = nullptr;
 };

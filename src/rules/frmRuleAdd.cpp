@@ -1,5 +1,6 @@
 #include "frmRuleAdd.h"
 
+#include "DialogFlags.h"
 #include "MessageBox.h"
 #include "RuleLists.h"
 
@@ -31,7 +32,7 @@ QString trimSpaces(const QString &text)
 } // namespace
 
 frmRuleAdd::frmRuleAdd(Kind kind, RuleLists &rules, QWidget *parent)
-    : QDialog(parent)
+    : QDialog(parent, kDialogWindowFlags)
     , m_kind(kind)
     , m_rules(rules)
     , picRule(new QLabel(this))

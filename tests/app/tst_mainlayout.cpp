@@ -9,6 +9,8 @@
 
 using namespace Qt::StringLiterals;
 
+Q_DECLARE_METATYPE(MainLayout::TextFit)
+
 class TestMainLayout : public QObject {
     Q_OBJECT
 private Q_SLOTS:
@@ -24,7 +26,7 @@ private Q_SLOTS:
         QTest::newRow("narrower") << QSize(5000, 8700) << QList<int>{1670, 6570, 6855, 4695, 6015, 5880, 7200, 6375, 9375};
         QTest::newRow("lower") << QSize(12000, 100) << QList<int>{3950, 8850, 9135, 2895, 4215, 4080, 5400, 4575, 11655};
         QTest::newRow("negative size") << QSize(-1, -1) << QList<int>{1670, 6570, 6855, 2895, 4215, 4080, 5400, 4575, 9375};
-        QTest::newRow("large") << QSize(28800, 16200) << QList<int>{20750, 25650, 25935, 12195, 13515, 13380, 14700, 13875, 28455};
+        QTest::newRow("large: Sender and Subject share") << QSize(28800, 16200) << QList<int>{12350, 25650, 25935, 12195, 13515, 13380, 14700, 13875, 28455};
     }
 
     void sizes()
@@ -35,6 +37,8 @@ private Q_SLOTS:
                              g.ruleLists.height(), g.picDetail.top(), g.cmdFetch.top(), g.shpTreeview.height(),
                              g.profileFrameWidth};
         QTEST(got, "twips");
+        // The message columns fill the list as the design's do (285 twips for frame and scroll bar).
+        QCOMPARE(g.senderColumnWidth + g.subjectColumnWidth + 1500 + 700 + 700 + 285, g.messageLists.width());
         for (const QRect &r : {g.ruleLists, g.picDetail, g.shpFolder})
             QCOMPARE(r.width(), g.messageLists.width());
         // Left edges and the controls' own sizes never move; the buttons share one top.
@@ -50,6 +54,26 @@ private Q_SLOTS:
         const int clientHeight = g.height - MainLayout::kFrameHeight - MainLayout::kStatusBarHeight;
         QVERIFY2(g.cmdFetch.bottom() < clientHeight && g.shpTreeview.bottom() < clientHeight, "overlaps the status bar");
         QVERIFY(g.messageLists.right() < g.width - MainLayout::kFrameWidth);
+    }
+
+    void fontScale_data()
+    {
+        using Fit = MainLayout::TextFit;
+        QTest::addColumn<QList<Fit>>("texts");
+        QTest::addColumn<double>("scale");
+        QTest::newRow("nothing to fit") << QList<Fit>{} << 1.0;
+        QTest::newRow("small texts keep the design") << QList<Fit>{{40, 13, 1215, 375}, {10, 10, 735, 375}} << 1.0;
+        QTest::newRow("a wide caption widens all") << QList<Fit>{{162, 13, 1215, 375}, {10, 10, 735, 375}} << 2.0;
+        QTest::newRow("a tall text") << QList<Fit>{{10, 30, 1215, 300}} << 1.5;
+        QTest::newRow("the largest need wins") << QList<Fit>{{121, 13, 1215, 375}, {20, 34, 735, 255}} << 2.0;
+        QTest::newRow("no room given: ignored") << QList<Fit>{{500, 500, 0, 0}} << 1.0;
+    }
+
+    void fontScale()
+    {
+        QFETCH(QList<MainLayout::TextFit>, texts);
+        QFETCH(double, scale);
+        QCOMPARE(MainLayout::fontScale(texts), scale);
     }
 
     void bandHeight_data()

@@ -32,10 +32,13 @@ public:
     void clearMessageLists() override { ++clears, recycleRows = 0, inboxRows = 0; }
     void ShowInbox() override {}
     QWidget *dialogParent() override { return &window; }
-    ConnectionTestResult testConnection(const Global::ProfileSettingsRecord &settings) override
+    ConnectionTestResult testConnection(const Global::ProfileSettingsRecord &settings,
+                                        const ConnectionTestProgress &progress) override
     {
         tested << settings;
-        return tester ? tester(settings) : ProfileHost::testConnection(settings);
+        if (progress.step)
+            progress.step(u"Testing ..."_qs);
+        return tester ? tester(settings) : ProfileHost::testConnection(settings, progress);
     }
 };
 

@@ -228,15 +228,17 @@ void TestSettingDialog::saveFailureKeepsDialogOpen()
     QCOMPARE(Global::ProfileSettings.EmailHost, u"pop.new.example"_qs);
 }
 
+// Nothing is ever stored under an empty name: OK says what to do instead.
 void TestSettingDialog::noCurrentProfile()
 {
     Global::CurrentProfile.clear();
     open();
     fill(form());
+    expect("No profile is chosen. Press New to create one, then enter its settings.", "Warning", Icon::Exclamation);
     press("cmdOK");
     VERIFY_BOXES(m_env->boxes);
-    // The values go into the "Setting" key itself, which lists no new profile.
-    QCOMPARE(readValue("Software\\Trelvik\\Setting", "EmailHost"), u"pop.example.org"_qs);
+    QVERIFY(m_dialog->isVisible());
+    QCOMPARE(readValue("Software\\Trelvik\\Setting", "EmailHost"), kMissing);
     QCOMPARE(storedProfiles(), QStringList{kHome});
 }
 
