@@ -3,8 +3,8 @@
 #include "AppIcons.h"
 
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QListWidget>
-#include <QShortcut>
 #include <QSplitter>
 #include <QTextBrowser>
 
@@ -62,11 +62,17 @@ HelpWindow::HelpWindow(QWidget *parent)
     });
     connect(txtPage, &QTextBrowser::sourceChanged, this, &HelpWindow::syncContents);
 
-    // Esc and Ctrl+W close the help, as in other help and document windows.
-    for (const QKeySequence &keys : {QKeySequence(Qt::Key_Escape), QKeySequence(Qt::CTRL | Qt::Key_W)}) {
-        auto *shortcut = new QShortcut(keys, this);
-        connect(shortcut, &QShortcut::activated, this, &QWidget::close);
+}
+
+// Esc and Ctrl+W close the help, as in other help and document windows.
+void HelpWindow::keyPressEvent(QKeyEvent *event)
+{
+    if (event->matches(QKeySequence::Cancel)
+        || (event->key() == Qt::Key_W && event->modifiers() == Qt::ControlModifier)) {
+        close();
+        return;
     }
+    QWidget::keyPressEvent(event);
 }
 
 void HelpWindow::showPage(const QUrl &url)

@@ -19,6 +19,9 @@ public:
     void showPage(const QUrl &url);
     QUrl currentPage() const;
 
+protected:
+    void keyPressEvent(QKeyEvent *event) override;
+
 private:
     void syncContents(const QUrl &url);
 

@@ -3,6 +3,7 @@
 #include "DialogFlags.h"
 
 #include <QApplication>
+#include <QGridLayout>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
@@ -75,11 +76,12 @@ MessageBox::Result showMessageBoxDialog(const MessageBox::Request &request)
         box.setEscapeButton(cancel);
     }
     box.setAccessibleName(request.title);
-    // Wide enough for its title: the text label sets the box's least width.
-    if (auto *label = box.findChild<QLabel *>(QStringLiteral("qt_msgbox_label"))) {
-        const int iconWidth = icon == QMessageBox::NoIcon ? 0 : box.iconPixmap().width() + 12;
-        label->setMinimumWidth(std::max(0, messageBoxTitleWidth(request.title, box.font()) - iconWidth - 40));
-    }
+    // Wide enough for its title: a strut across the box's grid sets its
+    // least width.
+    if (auto *grid = qobject_cast<QGridLayout *>(box.layout()))
+        grid->addItem(new QSpacerItem(messageBoxTitleWidth(request.title, box.font()), 0, QSizePolicy::Minimum,
+                                      QSizePolicy::Minimum),
+                      grid->rowCount(), 0, 1, grid->columnCount());
     box.exec();
     if (!yesNo)
         return MessageBox::Result::Ok;

@@ -5,6 +5,7 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include <algorithm>
 #include <tuple>
 
 namespace {
@@ -35,6 +36,8 @@ private Q_SLOTS:
     void sortOrder_data();
     void sortOrder();
     void sortIsStable();
+    void compactDate_data();
+    void compactDate();
     void shownDecodedRawKept();
     void countSignals();
 };
@@ -105,6 +108,30 @@ void TestMessageFolderModel::sortIsStable()
     QCOMPARE(m.append(row(u"a"_qs, 9)), 8);
 }
 
+void TestMessageFolderModel::compactDate_data()
+{
+    QTest::addColumn<QLocale>("locale");
+    QTest::addColumn<QDateTime>("time");
+    QTest::addColumn<QString>("shown");
+    const QDateTime afternoon(QDate(2026, 12, 6), QTime(15, 0, 59));
+    QTest::newRow("C: short year, no seconds") << QLocale::c() << afternoon << u"6 Dec 26 15:00"_qs;
+    QTest::newRow("en_US") << QLocale(QLocale::English, QLocale::UnitedStates) << afternoon << u"12/6/26 3:00 PM"_qs;
+    QTest::newRow("en_US, wide day and hour") << QLocale(QLocale::English, QLocale::UnitedStates)
+                                              << QDateTime(QDate(2026, 12, 28), QTime(22, 58)) << u"12/28/26 10:58 PM"_qs;
+    QTest::newRow("de_DE") << QLocale(QLocale::German, QLocale::Germany) << afternoon << u"06.12.26 15:00"_qs;
+}
+
+void TestMessageFolderModel::compactDate()
+{
+    QFETCH(QLocale, locale);
+    QFETCH(QDateTime, time);
+    QTEST(MessageFolderModel::compactDate(time, locale), "shown");
+    // The samples the column is sized by are at least as wide as this date.
+    const QStringList samples = MessageFolderModel::compactDateSamples(locale);
+    QVERIFY(std::any_of(samples.begin(), samples.end(),
+                        [&](const QString &s) { return s.size() >= MessageFolderModel::compactDate(time, locale).size(); }));
+}
+
 void TestMessageFolderModel::shownDecodedRawKept()
 {
     MessageFolderModel m;
@@ -117,10 +144,13 @@ void TestMessageFolderModel::shownDecodedRawKept()
     QCOMPARE(m.index(0, 0).data().toString(), u"André Pirard <andre@example.org>"_qs);
     QCOMPARE(m.index(0, 1).data().toString(), u"Grüße aus Köln und Bonn"_qs);
     const QDateTime sent(QDate(2024, 1, 5), QTime(15, 0), Qt::UTC);
-    QCOMPARE(m.index(0, 2).data().toString(), QLocale().toString(sent.toLocalTime(), QLocale::ShortFormat));
+    QCOMPARE(m.index(0, 2).data().toString(), MessageFolderModel::compactDate(sent.toLocalTime()));
+    QCOMPARE(m.index(0, 2).data(Qt::ToolTipRole).toString(), QLocale().toString(sent.toLocalTime(), QLocale::LongFormat));
     QCOMPARE(m.index(1, 2).data().toString(), u"Sometime soon"_qs); // unreadable: as sent, on one line
-    QCOMPARE(m.index(0, 0).data(Qt::ToolTipRole).toString(), sender);
-    QVERIFY(!m.index(1, 0).data(Qt::ToolTipRole).isValid()); // nothing was decoded
+    QVERIFY(!m.index(1, 2).data(Qt::ToolTipRole).isValid());
+    // The sender's tooltip is the whole sender, address and all, and as sent when decoded.
+    QCOMPARE(m.index(0, 0).data(Qt::ToolTipRole).toString(), u"André Pirard <andre@example.org>\n"_qs + sender);
+    QCOMPARE(m.index(1, 0).data(Qt::ToolTipRole).toString(), u"Joe <joe@example.com>"_qs);
     QCOMPARE(m.index(0, 2).data(MessageFolderModel::RawTextRole).toString(), date);
     // What rules and lookups read stays as sent, through a sort and a move.
     m.sort(MessageFolderModel::Subject);
