@@ -115,14 +115,16 @@ void SamplePop3Server::onNewConnection()
             // answered in order, together, in one write.
             QByteArray answers;
             bool close = false;
+            qsizetype pos = 0;
             qsizetype eol;
-            while (!close && (eol = session->input.indexOf('\n')) >= 0) {
-                QByteArray line = session->input.left(eol);
-                session->input.remove(0, eol + 1);
+            while (!close && (eol = session->input.indexOf('\n', pos)) >= 0) {
+                QByteArray line = session->input.mid(pos, eol - pos);
+                pos = eol + 1;
                 if (line.endsWith('\r'))
                     line.chop(1);
                 answers += handle(*session, line, &close);
             }
+            session->input.remove(0, pos); // once, not once per command
             if (!answers.isEmpty())
                 reply(socket, answers, close);
             if (close)

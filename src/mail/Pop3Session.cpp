@@ -555,15 +555,26 @@ void Pop3Session::Winsock_DataArrival()
 void Pop3Session::frameReplies()
 {
     QByteArray &buffer = ReceiveBuffer;
+    // Replies are taken from `pos` on and the buffer is shortened once at
+    // the end: removing each reply from the front would move the rest of a
+    // large pipelined batch again for every reply.
+    qsizetype pos = 0;
+    auto compact = [&] {
+        if (m_broken || pos == 0)
+            return;
+        buffer.remove(0, pos);
+        m_scanFrom = qMax<qsizetype>(0, m_scanFrom - pos);
+        pos = 0;
+    };
     while (!m_pending.isEmpty() && !m_broken) {
         const Pending pending = m_pending.first();
         if (!m_overflow) {
             // A single-line reply, and a multi-line one refused with "-ERR",
             // end at their first CR LF; the rest belongs to the next reply.
             qsizetype end = -1;
-            const qsizetype eol = buffer.indexOf(kCrLf);
+            const qsizetype eol = buffer.indexOf(kCrLf, pos);
             if (eol >= 0) {
-                if (pending.mode == kSingleReply || buffer.startsWith('-')) {
+                if (pending.mode == kSingleReply || (pos < buffer.size() && buffer.at(pos) == '-')) {
                     end = eol + kCrLf.size();
                 } else {
                     const qsizetype at = buffer.indexOf(kTerminator, qMax(eol, m_scanFrom));
@@ -574,42 +585,47 @@ void Pop3Session::frameReplies()
                 }
             }
             if (end >= 0) {
-                QByteArray reply = buffer.left(end);
-                buffer.remove(0, end);
+                QByteArray reply = buffer.mid(pos, end - pos);
+                pos = end;
                 m_scanFrom = 0;
                 m_pending.removeFirst();
                 handOver(pending, std::move(reply));
                 continue;
             }
-            if (eol < 0 && buffer.size() > kStatusLineCap) {
+            const qsizetype held = buffer.size() - pos;
+            if (eol < 0 && held > kStatusLineCap) {
                 breakOutOfStep();
                 return;
             }
             if (pending.mode == kListingReply) {
                 // A listing is identity: it is read whole or not used at all.
-                if (buffer.size() > m_options.listingLimitBytes)
+                if (held > m_options.listingLimitBytes)
                     breakSession(QStringLiteral("The server's message listing is larger than %1 MB, so the "
                                                 "connection was closed.")
                                      .arg(m_options.listingLimitBytes / (1024 * 1024)));
+                compact();
                 return;
             }
-            if (buffer.size() <= kReplyCap)
+            if (held <= kReplyCap) {
+                compact();
                 return;
+            }
             // A reply without end in sight: keep its first part and drop what
             // follows until its end arrives, so memory stays bounded.
             m_overflow = true;
-            m_kept = buffer.left(kReplyCap);
+            m_kept = buffer.mid(pos, kReplyCap);
             buffer = buffer.right(kTailKept);
+            pos = 0;
+            m_scanFrom = 0;
         }
         const bool singleLine = pending.mode == kSingleReply || m_kept.startsWith('-');
         const QByteArray &ending = singleLine ? kCrLf : kTerminator;
-        const qsizetype at = buffer.indexOf(ending);
+        const qsizetype at = buffer.indexOf(ending, pos);
         if (at < 0) {
-            if (buffer.size() > kTailKept)
-                buffer = buffer.right(kTailKept);
+            buffer = buffer.right(qMin<qsizetype>(kTailKept, buffer.size() - pos));
             return;
         }
-        buffer.remove(0, at + ending.size());
+        pos = at + ending.size();
         QByteArray reply = m_kept + ending;
         m_kept.clear();
         m_overflow = false;
@@ -617,6 +633,7 @@ void Pop3Session::frameReplies()
         m_pending.removeFirst();
         handOver(pending, std::move(reply));
     }
+    compact();
 }
 
 void Pop3Session::handOver(const Pending &pending, QByteArray reply)
