@@ -81,7 +81,10 @@ void DetailPaneWidget::fitSizeField()
     // under it. The size is the more useful of the two when reviewing.
     const int gap = m_px(90);
     const int right = contentsRect().right() - m_px(60);
-    int captionX = m_px(5880);
+    // Right of the whole priority when a wide font makes it reach past the
+    // design place, so that it is not cut while the pane has room.
+    lblPriority->adjustSize();
+    int captionX = std::max(m_px(5880), lblPriority->geometry().right() + gap);
     int valueX = std::max(m_px(6360), captionX + m_sizeCaption->width() + gap);
     const int overflow = valueX + lblSize->width() - right;
     if (overflow > 0) {

@@ -62,8 +62,14 @@ frmAbout::frmAbout(QWidget *parent, double logicalDpi)
                          QStringLiteral("Trelvik is free to use. It deletes messages on your server only when you ask it to."));
     lblContact = label(this, QStringLiteral("lblContact"),
                        QStringLiteral("For help, choose Help > Content in the main window."));
-    for (QLabel *l : {lblPrgNam, lblCopyright, lblContact})
+    for (QLabel *l : {lblPrgNam, lblCopyright, lblContact}) {
         l->setAttribute(Qt::WA_TransparentForMouseEvents);
+        // The picture behind is light whatever the desktop's colours: a dark
+        // scheme's light text would vanish on it.
+        QPalette pal = l->palette();
+        pal.setColor(QPalette::WindowText, QColor(0x10, 0x10, 0x10));
+        l->setPalette(pal);
+    }
     // A visible way out for those who do not know Esc or the picture.
     cmdClose = new QPushButton(QStringLiteral("Close"), this);
     cmdClose->setObjectName(QStringLiteral("cmdClose"));
