@@ -45,7 +45,8 @@ QLabel *DetailPaneWidget::addValue(const QString &name, const QString &accessibl
 {
     auto *value = new QLabel(this);
     value->setObjectName(name);
-    value->setAccessibleName(accessibleName);
+    value->setAccessibleName(accessibleName + QLatin1Char(':'));
+    value->setAccessibleDescription(accessibleName);
     value->setTextFormat(Qt::PlainText);
     value->setTextInteractionFlags(Qt::TextSelectableByMouse);
     // The design position, unless this screen's bold caption is wider than
@@ -62,6 +63,10 @@ void DetailPaneWidget::showTexts(const QStringList &columns)
     lblDate->setText(column(2));
     lblPriority->setText(column(3));
     lblSize->setText(column(4));
+    // A screen reader reads each value with its caption ("Sender: ...");
+    // setting the name reports the change.
+    for (QLabel *label : {lblSender, lblSubject, lblDate, lblPriority, lblSize})
+        label->setAccessibleName(label->accessibleDescription() + QStringLiteral(": ") + label->text().trimmed());
     for (QLabel *label : {lblSender, lblDate, lblPriority, lblSize})
         label->adjustSize();
     fitSizeField();

@@ -1,5 +1,6 @@
 #include "StatusBarWidget.h"
 
+#include <QAccessible>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -23,7 +24,9 @@ StatusBarWidget::StatusBarWidget(int firstPanelWidth, int height, QWidget *paren
 
     m_second = new QLabel(QStringLiteral("Offline"), this);
     m_second->setObjectName(QStringLiteral("StatusBar1Panel2"));
-    m_second->setAccessibleName(QStringLiteral("Status Text"));
+    // No fixed name: a screen reader reads the shown text as the label's
+    // name, and hears each change.
+    m_second->setAccessibleDescription(QStringLiteral("Status Text"));
     m_second->setTextFormat(Qt::PlainText);
     addWidget(m_second, 1);
 }
@@ -36,6 +39,14 @@ QString StatusBarWidget::panelText() const
 void StatusBarWidget::setPanelText(const QString &text)
 {
     m_second->setText(text);
+    QAccessibleEvent event(m_second, QAccessible::NameChanged);
+    QAccessible::updateAccessibility(&event);
+}
+
+void StatusBarWidget::announce()
+{
+    QAccessibleEvent event(m_second, QAccessible::Alert);
+    QAccessible::updateAccessibility(&event);
 }
 
 QWidget *StatusBarWidget::firstPanel() const

@@ -14,6 +14,8 @@ public:
 
     QString panelText() const;
     void setPanelText(const QString &text);
+    // Tells a screen reader the status text now shown (the end of a run).
+    void announce();
 
     QWidget *firstPanel() const;
     // Makes `widget` a child of the first panel, filling it.

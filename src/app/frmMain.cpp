@@ -167,7 +167,8 @@ void frmMain::buildControls()
     place(shpFolder, 2640, 720, 9135, 375);
     lblFolder = new QLabel(QStringLiteral("Inbox"), m_client);
     lblFolder->setObjectName(QStringLiteral("lblFolder"));
-    lblFolder->setAccessibleName(QStringLiteral("Folder"));
+    lblFolder->setAccessibleName(lblFolder->text());
+    lblFolder->setAccessibleDescription(QStringLiteral("Folder"));
     QFont title = lblFolder->font();
     title.setBold(true);
     title.setPointSize(12);
@@ -312,10 +313,17 @@ bool frmMain::Form_Load()
     // 11. The window opens on the empty Inbox.
     showList(lsvInbox);
     picDetail->show();
-    lblFolder->setText(QStringLiteral("Inbox"));
+    setFolderCaption(QStringLiteral("Inbox"));
     m_loaded = true;
     Form_Resize();
     return true;
+}
+
+void frmMain::setFolderCaption(const QString &caption)
+{
+    lblFolder->setText(caption);
+    // The caption is the label's accessible name; a screen reader hears the change.
+    lblFolder->setAccessibleName(caption);
 }
 
 void frmMain::Form_Unload()
@@ -556,14 +564,18 @@ Runs::CertificateHooks frmMain::certificateHooks()
     return {certificatePrompt(this), SaveTrustedCertificate};
 }
 
+// A run ends with its outcome in the status text; a screen reader is told,
+// as a seeing user glances at it.
 void frmMain::cmdFetch_Click()
 {
     Runs::cmdFetch_Click(*this, m_ruleDb, *m_dialer, certificateHooks());
+    StatusBar1->announce();
 }
 
 void frmMain::cmdConfirm_Click()
 {
     Runs::cmdConfirm_Click(*this, *m_dialer, certificateHooks());
+    StatusBar1->announce();
 }
 
 ConnectionTestResult frmMain::testConnection(const Global::ProfileSettingsRecord &settings,

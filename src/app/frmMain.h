@@ -135,6 +135,7 @@ private:
     void loadColumnWidths();
     void Form_Unload();
     void showList(ListViewWidget *list);
+    void setFolderCaption(const QString &caption);
     void showSortedBy(ListViewWidget *list, MessageFolderModel &model, int column);
     void addToFilterFromInbox(RuleCommands::Value value);
     // Runs a rule command; a failing lookup is shown as the run-time error

@@ -92,7 +92,7 @@ void frmMain::ShowInbox()
     showList(lsvInbox);
     picDetail->show();
     m_rules->clearBoth();
-    lblFolder->setText(QStringLiteral("Inbox"));
+    setFolderCaption(QStringLiteral("Inbox"));
     if (rows < 1)
         ClearMessageDetails();
     else
@@ -107,7 +107,7 @@ void frmMain::ShowRecycleBin()
     showList(lsvRecycle);
     picDetail->show();
     m_rules->clearBoth();
-    lblFolder->setText(QStringLiteral("Recycle Bin"));
+    setFolderCaption(QStringLiteral("Recycle Bin"));
     if (rows < 1)
         ClearMessageDetails();
     else
@@ -121,7 +121,7 @@ void frmMain::ShowFilterList()
     showList(lsvFilter);
     picDetail->hide();
     guarded([this] { m_rules->fillFilterList(); });
-    lblFolder->setText(QStringLiteral("Filter List"));
+    setFolderCaption(QStringLiteral("Filter List"));
 }
 
 void frmMain::ShowExemptedList()
@@ -129,7 +129,7 @@ void frmMain::ShowExemptedList()
     showList(lsvExempted);
     picDetail->hide();
     guarded([this] { m_rules->fillExemptedList(); });
-    lblFolder->setText(QStringLiteral("Exempted List"));
+    setFolderCaption(QStringLiteral("Exempted List"));
 }
 
 void frmMain::MoveToRecycleBin(int position)

@@ -8,8 +8,10 @@
 #include "RuleLists.h"
 #include "SettingsStore.h"
 #include "TestSupport.h"
+#include "MessageBoxDialog.h"
 #include "frmMain.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QComboBox>
 #include <QDialog>
@@ -17,9 +19,11 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QStandardItemModel>
+#include <QTimer>
 #include <QTreeView>
 #include <QTreeWidget>
 #include <QtTest>
@@ -493,6 +497,55 @@ private Q_SLOTS:
             QTEST(order, "expected");
             QVERIFY(header->sortIndicatorSection() == column && header->sortIndicatorOrder() == Qt::AscendingOrder);
         }
+    }
+
+    // The status text, the folder caption and the detail pane's values reach
+    // a screen reader as they are shown. (The change events themselves need
+    // an accessibility bridge, which the offscreen platform has not.)
+    void screenReaderReadsShownTexts()
+    {
+        Window t;
+        QVERIFY(t.load());
+        const auto name = [&t](const QString &object) {
+            QAccessibleInterface *face = QAccessible::queryAccessibleInterface(t.find(object));
+            return face ? face->text(QAccessible::Name) : u"(no interface)"_s;
+        };
+        t.w.setStatusText(u"Fetched 3 of 12"_s);
+        QCOMPARE(name(u"StatusBar1Panel2"_s), u"Fetched 3 of 12"_s);
+        t.w.setStatusText(u"Disconnected"_s);
+        QCOMPARE(name(u"StatusBar1Panel2"_s), u"Disconnected"_s);
+        t.w.ShowRecycleBin();
+        QCOMPARE(name(u"lblFolder"_s), u"Recycle Bin"_s);
+        t.w.ShowInbox();
+        QCOMPARE(name(u"lblFolder"_s), u"Inbox"_s);
+        t.fill(t.w.inboxModel(), {u"Eve <eve@example.com>"_s});
+        QTreeView *view = t.list(kInbox);
+        QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, view->visualRect(view->model()->index(0, 0)).center());
+        QCOMPARE(name(u"lblSender"_s), u"Sender: Eve <eve@example.com>"_s);
+        QCOMPARE(name(u"lblSize"_s), u"Size: "_s + t.text(u"lblSize"_s).trimmed());
+        t.w.ClearMessageDetails();
+        QCOMPARE(name(u"lblSender"_s), u"Sender: "_s);
+    }
+
+    // Box texts carry senders, rules and server replies: drawn as the
+    // characters they are.
+    void messageBoxIsPlainText()
+    {
+        Qt::TextFormat format = Qt::AutoText;
+        QString shown;
+        QTimer::singleShot(0, this, [&] {
+            for (QWidget *w : QApplication::topLevelWidgets()) {
+                if (auto *box = qobject_cast<QMessageBox *>(w); box && box->isVisible()) {
+                    format = box->textFormat();
+                    shown = box->text();
+                    box->accept();
+                }
+            }
+        });
+        showMessageBoxDialog({u"Rule <b>x</b><img src=\"/etc/hostname\"> added"_s, u"Error"_s,
+                              MessageBox::Icon::Critical, MessageBox::Buttons::Ok});
+        QCOMPARE(format, Qt::PlainText);
+        QCOMPARE(shown, u"Rule <b>x</b><img src=\"/etc/hostname\"> added"_s);
     }
 
     void detailPaneShowsTextsAsGiven()

@@ -4,6 +4,7 @@
 #include <QPersistentModelIndex>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTextDocumentFragment>
 
 #include <algorithm>
 #include <tuple>
@@ -16,6 +17,13 @@ MessageEntry row(const QString &sender, int number, const QString &size = u"    
     std::tie(e.sender, e.subject, e.date, e.size) = std::tuple(sender, u"s"_qs + QString::number(number), date, size);
     e.number = number;
     return e;
+}
+
+// A tool tip as Qt draws it: text that might be markup is drawn as markup.
+QString drawnTip(const QVariant &tip)
+{
+    const QString text = tip.toString();
+    return Qt::mightBeRichText(text) ? QTextDocumentFragment::fromHtml(text).toPlainText() : text;
 }
 
 QList<int> numbers(const MessageFolderModel &m)
@@ -145,12 +153,16 @@ void TestMessageFolderModel::shownDecodedRawKept()
     QCOMPARE(m.index(0, 1).data().toString(), u"Grüße aus Köln und Bonn"_qs);
     const QDateTime sent(QDate(2024, 1, 5), QTime(15, 0), Qt::UTC);
     QCOMPARE(m.index(0, 2).data().toString(), MessageFolderModel::compactDate(sent.toLocalTime()));
-    QCOMPARE(m.index(0, 2).data(Qt::ToolTipRole).toString(), QLocale().toString(sent.toLocalTime(), QLocale::LongFormat));
+    QCOMPARE(drawnTip(m.index(0, 2).data(Qt::ToolTipRole)), QLocale().toString(sent.toLocalTime(), QLocale::LongFormat));
     QCOMPARE(m.index(1, 2).data().toString(), u"Sometime soon"_qs); // unreadable: as sent, on one line
     QVERIFY(!m.index(1, 2).data(Qt::ToolTipRole).isValid());
     // The sender's tooltip is the whole sender, address and all, and as sent when decoded.
-    QCOMPARE(m.index(0, 0).data(Qt::ToolTipRole).toString(), u"André Pirard <andre@example.org>\n"_qs + sender);
-    QCOMPARE(m.index(1, 0).data(Qt::ToolTipRole).toString(), u"Joe <joe@example.com>"_qs);
+    QCOMPARE(drawnTip(m.index(0, 0).data(Qt::ToolTipRole)), u"André Pirard <andre@example.org>\n"_qs + sender);
+    QCOMPARE(drawnTip(m.index(1, 0).data(Qt::ToolTipRole)), u"Joe <joe@example.com>"_qs);
+    // Markup in a sender is shown as the characters it is, never drawn.
+    const QString hostile = u"<b>x</b><img src=\"/etc/hostname\"> <e@x.example>"_qs;
+    m.append(row(hostile, 3));
+    QCOMPARE(drawnTip(m.index(2, 0).data(Qt::ToolTipRole)), hostile);
     QCOMPARE(m.index(0, 2).data(MessageFolderModel::RawTextRole).toString(), date);
     // What rules and lookups read stays as sent, through a sort and a move.
     m.sort(MessageFolderModel::Subject);
