@@ -182,6 +182,36 @@ QJsonObject soundKey(const QJsonObject &key, const QString &path, int depth, QSt
     return sound;
 }
 
+// Whether the key needs nothing set aside: the cheap look that every start
+// takes, before anything is copied.
+bool isSound(const QJsonObject &key, int depth)
+{
+    for (auto it = key.constBegin(); it != key.constEnd(); ++it) {
+        if ((it.key() != kKeys && it.key() != kValues) || !it.value().isObject())
+            return false;
+    }
+    QSet<QString> seen;
+    const QJsonObject values = key.value(kValues).toObject();
+    for (auto it = values.constBegin(); it != values.constEnd(); ++it) {
+        if (!it.value().isString())
+            return false;
+        const QString folded = it.key().toCaseFolded();
+        if (seen.contains(folded))
+            return false;
+        seen.insert(folded);
+    }
+    seen.clear();
+    const QJsonObject subkeys = key.value(kKeys).toObject();
+    for (auto it = subkeys.constBegin(); it != subkeys.constEnd(); ++it) {
+        const QString folded = it.key().toCaseFolded();
+        if (it.key().isEmpty() || it.key().contains(QLatin1Char('\\')) || seen.contains(folded) || !it.value().isObject()
+            || depth >= kMaxDepth || !isSound(it.value().toObject(), depth + 1))
+            return false;
+        seen.insert(folded);
+    }
+    return true;
+}
+
 QString reasonText(int err)
 {
     return QString::fromLocal8Bit(std::strerror(err));
@@ -233,18 +263,25 @@ void load(Store &store, const QString &path)
         return;
     QFile file(path);
     QByteArray data;
-    if (file.open(QIODevice::ReadOnly))
-        data = file.readAll();
+    if (file.open(QIODevice::ReadOnly)) {
+        // A large file is parsed where it lies, not copied first.
+        const qint64 size = file.size();
+        if (uchar *mapped = size > 0 ? file.map(0, size) : nullptr)
+            data = QByteArray::fromRawData(reinterpret_cast<const char *>(mapped), size);
+        else
+            data = file.readAll();
+    }
     if (!file.isOpen() || file.error() != QFileDevice::NoError) {
         store.readOnlyReason = QStringLiteral("The settings file \"%1\" cannot be read: %2.").arg(path, file.errorString());
         tell(store.readOnlyReason + QStringLiteral("\r\nTrelvik goes on without the profiles in it and cannot save "
                                                    "settings until the file can be read."));
         return;
     }
-    file.close();
 
     QJsonParseError parseError{};
     const QJsonDocument doc = QJsonDocument::fromJson(data, &parseError);
+    data.clear();
+    file.close();   // the parsed tree holds copies of every text
     if (parseError.error != QJsonParseError::NoError || !doc.isObject()) {
         // Nothing in it can be trusted: kept whole, under a name of its own.
         const QString target = damagedName(path);
@@ -262,10 +299,14 @@ void load(Store &store, const QString &path)
         return;
     }
 
+    if (isSound(doc.object(), 0)) {
+        store.root = doc.object();
+        return;
+    }
     QStringList setAside;
     const QJsonObject sound = soundKey(doc.object(), QString(), 0, &setAside);
     if (setAside.isEmpty()) {
-        store.root = doc.object();
+        store.root = sound;
         return;
     }
     // Everything sound is kept; the file as it was stays beside it, and is
