@@ -233,6 +233,8 @@ qint16 Pop3Session::LoginServer()
         m_lastOutcome = Outcome::Failed;
         return 0;
     }
+    if (m_settings.usesOAuth2())
+        return loginOAuth2();
     // The USER reply is not judged: some servers only answer PASS truthfully.
     // Inside TLS, to a server offering PIPELINING, PASS goes out with USER;
     // in the clear it waits for USER's answer, since a server may refuse USER

@@ -9,6 +9,7 @@
 #include <QString>
 #include <QStringList>
 
+#include "SaslOAuth.h"
 #include "SecureChannel.h"
 
 class QSslSocket;
@@ -30,6 +31,8 @@ struct SessionOptions {
     CertificatePrompt certificatePrompt = {};
     // Told the fingerprint of a certificate the prompt trusted, to keep it.
     CertificateTrusted certificateTrusted = {};
+    // The bearer token of a profile that signs in with OAuth2.
+    AccessTokenSource accessToken = {};
 };
 
 // One POP3 conversation over one TCP connection, secured as the profile says:
@@ -69,7 +72,8 @@ public:
     qint16 ConnectServer();
     // 1 = logged in. 0 = refused (box shown), cancelled, or failed (see
     // lastOutcome(); the caller shows the failure). Uses AUTH PLAIN when the
-    // server refuses USER but offers SASL PLAIN.
+    // server refuses USER but offers SASL PLAIN; an OAuth2 profile logs in
+    // with XOAUTH2 or OAUTHBEARER instead (Pop3OAuthLogin.cpp).
     qint16 LoginServer();
     // Asks the server what it offers (CAPA) and forgets what was learnt
     // before. A server that refuses CAPA offers nothing we rely on.
@@ -168,6 +172,9 @@ private:
     bool offersSaslPlain() const;
     qint16 judgeLogin(); // 1 when the last reply accepted the login, else the box
     Outcome authPlain();
+    qint16 loginOAuth2();
+    Outcome authOAuth(OAuthMechanism mechanism, const QString &token);
+    qint16 oauthRefused(const QString &text);
 
     RunStatus &m_status;
     const Global::ProfileSettingsRecord &m_settings;

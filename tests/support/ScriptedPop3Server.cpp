@@ -226,9 +226,13 @@ bool ScriptedPop3Server::clientConnected() const
 // A failing test prints what it received; passwords stay out of that.
 QByteArray ScriptedPop3Server::masked(const QByteArray &command)
 {
-    for (const QByteArray &secret : {QByteArray("PASS "), QByteArray("AUTH PLAIN ")})
+    for (const QByteArray &secret : {QByteArray("PASS "), QByteArray("AUTH PLAIN "), QByteArray("AUTH XOAUTH2 "),
+                                     QByteArray("AUTH OAUTHBEARER ")})
         if (command.startsWith(secret))
             return secret + "***";
+    // A SASL response sent after a "+" carries a password or token too.
+    if (command.size() >= 20 && !command.contains(' '))
+        return "***";
     return command;
 }
 
