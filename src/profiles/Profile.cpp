@@ -1,7 +1,9 @@
 #include "Profile.h"
 
 #include "Global.h"
-#include "Scramble.h"
+#include "KeyringSecretStore.h"
+#include "OAuthSettings.h"
+#include "ProfileSecrets.h"
 #include "SettingsStore.h"
 
 using namespace modRegistry;
@@ -13,16 +15,14 @@ void LoadProfile(const QString &name)
     s.EmailHost = ReadStoreValue(HKEY_CURRENT_USER, path, QStringLiteral("EmailHost"), QString());
     s.EmailPort = ReadStoreValue(HKEY_CURRENT_USER, path, QStringLiteral("EmailPort"), QStringLiteral("110"));
     s.EmailUserid = ReadStoreValue(HKEY_CURRENT_USER, path, QStringLiteral("EmailUserid"), QString());
-    s.EmailPassword = modSecurity::UnscrambleText(
-        ReadStoreValue(HKEY_CURRENT_USER, path, QStringLiteral("EmailPassword"), QString()));
     s.Autodial = ReadStoreValue(HKEY_CURRENT_USER, path, QStringLiteral("Autodial"), QStringLiteral("0"));
     s.DialupNumber = ReadStoreValue(HKEY_CURRENT_USER, path, QStringLiteral("DialupNumber"), QString());
     s.DialupUserID = ReadStoreValue(HKEY_CURRENT_USER, path, QStringLiteral("DialupUserID"), QString());
-    s.DialupPassword = modSecurity::UnscrambleText(
-        ReadStoreValue(HKEY_CURRENT_USER, path, QStringLiteral("DialupPassword"), QString()));
     s.EmailSecurity = EmailSecurityFor(
         ReadStoreValue(HKEY_CURRENT_USER, path, QStringLiteral("EmailSecurity"), QString()), s.EmailPort);
     s.TrustedCertificate = ReadStoreValue(HKEY_CURRENT_USER, path, QStringLiteral("TrustedCertificate"), QString());
+    LoadOAuthSettings(name, s);
+    ProfileSecrets::load(desktopKeyring(), name, s);
 }
 
 QString DefaultEmailSecurity(const QString &port)

@@ -2,7 +2,9 @@
 
 #include "Global.h"
 #include "MessageBox.h"
+#include "KeyringSecretStore.h"
 #include "Profile.h"
+#include "ProfileSecrets.h"
 #include "ProfileHost.h"
 #include "SettingsStore.h"
 #include "TrimSpaces.h"
@@ -270,6 +272,9 @@ void ProfileBarWidget::cmdDeleteProfile_Click()
             return;
         Global::CurrentProfile = deleting;
     }
+    // Which secrets the keyring holds is read before the key goes; they go
+    // only once the profile is gone.
+    const std::function<void()> forgetSecrets = ProfileSecrets::remover(desktopKeyring(), Global::CurrentProfile);
     QString error;
     if (!DeleteStoreKey(HKEY_CURRENT_USER, kSettingKeyPrefix + Global::CurrentProfile, &error)) {
         MessageBox::show(QStringLiteral("The profile '%1' could not be deleted.\r\n%2").arg(Global::CurrentProfile, error),
@@ -277,6 +282,7 @@ void ProfileBarWidget::cmdDeleteProfile_Click()
         Global::CurrentProfile = previous;
         return;
     }
+    forgetSecrets();
     const int removed = cboProfile->currentIndex();
     {
         const QSignalBlocker blocker(cboProfile);

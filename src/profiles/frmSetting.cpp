@@ -3,8 +3,11 @@
 #include "DialogFlags.h"
 #include "ByteLimitValidator.h"
 #include "Global.h"
+#include "KeyringSecretStore.h"
 #include "MessageBox.h"
+#include "OAuthSettings.h"
 #include "Profile.h"
+#include "ProfileSecrets.h"
 #include "ProfileHost.h"
 #include "Scramble.h"
 #include "SettingsStore.h"
@@ -337,11 +340,9 @@ bool frmSetting::cmdOK_Click()
         {key, QStringLiteral("EmailHost"), s.EmailHost},
         {key, QStringLiteral("EmailPort"), s.EmailPort},
         {key, QStringLiteral("EmailUserId"), s.EmailUserid},
-        {key, QStringLiteral("EmailPassword"), modSecurity::ScrambleText(s.EmailPassword)},
         {key, QStringLiteral("Autodial"), s.Autodial},
         {key, QStringLiteral("DialupNumber"), s.DialupNumber},
         {key, QStringLiteral("DialupUserID"), s.DialupUserID},
-        {key, QStringLiteral("DialupPassword"), modSecurity::ScrambleText(s.DialupPassword)},
         {key, QStringLiteral("EmailSecurity"), s.EmailSecurity},
     };
     if (trustVoid)
@@ -354,6 +355,13 @@ bool frmSetting::cmdOK_Click()
         MessageBox::show(error, QStringLiteral("Save Setting"), MessageBox::Icon::Critical);
         return false;
     }
+    // Stored trimmed, as the scrambled form always kept them.
+    s.EmailPassword = TrimSpaces(s.EmailPassword);
+    s.DialupPassword = TrimSpaces(s.DialupPassword);
+    SaveOAuthSettings(Global::CurrentProfile, s);
+    const ProfileSecrets::Report secrets = ProfileSecrets::save(desktopKeyring(), Global::CurrentProfile, s);
+    if (secrets.trouble)
+        MessageBox::show(secrets.text, QStringLiteral("Settings Saved"), MessageBox::Icon::Exclamation);
     Global::ProfileSettings = s;
 
     if (Global::NewProfileFlag == 1)

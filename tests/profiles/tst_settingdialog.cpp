@@ -67,7 +67,13 @@ void TestSettingDialog::init()
 {
     m_env = std::make_unique<Env>();
     Global::CurrentProfile = kHome;
-    Global::ProfileSettings = {"pop.home", "110", "joe", "Secret", "0", "", "", "", "None", ""};
+    Global::ProfileSettings = {};
+    Global::ProfileSettings.EmailHost = QStringLiteral("pop.home");
+    Global::ProfileSettings.EmailPort = QStringLiteral("110");
+    Global::ProfileSettings.EmailUserid = QStringLiteral("joe");
+    Global::ProfileSettings.EmailPassword = QStringLiteral("Secret");
+    Global::ProfileSettings.Autodial = QStringLiteral("0");
+    Global::ProfileSettings.EmailSecurity = QStringLiteral("None");
     seedProfile(kHome);
 }
 

@@ -39,7 +39,17 @@ private:
 
 void TestSettingsStore::defaultsForMissingKey()
 {
-    Global::ProfileSettings = {"h", "1", "u", "p", "1", "n", "d", "q", "STARTTLS", "ab"};
+    Global::ProfileSettings = {};
+    Global::ProfileSettings.EmailHost = QStringLiteral("h");
+    Global::ProfileSettings.EmailPort = QStringLiteral("1");
+    Global::ProfileSettings.EmailUserid = QStringLiteral("u");
+    Global::ProfileSettings.EmailPassword = QStringLiteral("p");
+    Global::ProfileSettings.Autodial = QStringLiteral("1");
+    Global::ProfileSettings.DialupNumber = QStringLiteral("n");
+    Global::ProfileSettings.DialupUserID = QStringLiteral("d");
+    Global::ProfileSettings.DialupPassword = QStringLiteral("q");
+    Global::ProfileSettings.EmailSecurity = QStringLiteral("STARTTLS");
+    Global::ProfileSettings.TrustedCertificate = QStringLiteral("ab");
     LoadProfile("Home");
     QCOMPARE(fields(Global::ProfileSettings), (QStringList{"", "110", "", "", "0", "", "", "", "None", ""}));
 }

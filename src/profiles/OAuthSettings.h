@@ -1,0 +1,33 @@
+#pragma once
+
+#include "Global.h"
+
+#include <QList>
+#include <QString>
+
+// A provider whose POP3 server takes OAuth2: its server and its endpoints,
+// filled in when the user picks it. "Other" has none: everything is typed.
+struct OAuthPreset {
+    QString name;
+    QString host;
+    QString port;
+    QString security;
+    QString authorizeUrl;
+    QString tokenUrl;
+    QString scope;
+};
+
+inline const QString kSignInPassword = QStringLiteral("Password");
+inline const QString kSignInOAuth2 = QStringLiteral("OAuth2");
+inline const QString kProviderOther = QStringLiteral("Other");
+
+// Google, Microsoft, Other, in that order.
+const QList<OAuthPreset> &OAuthPresets();
+// The preset of that name (case ignored); "Other" for any unknown name.
+OAuthPreset OAuthPresetNamed(const QString &name);
+
+// The sign-in method and the OAuth2 client settings of a profile (not its
+// refresh token, which is a secret). A profile saved before these existed
+// reads as "Password".
+void LoadOAuthSettings(const QString &profile, Global::ProfileSettingsRecord &s);
+void SaveOAuthSettings(const QString &profile, const Global::ProfileSettingsRecord &s);

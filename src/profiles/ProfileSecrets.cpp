@@ -1,0 +1,191 @@
+#include "ProfileSecrets.h"
+
+#include "Profile.h"
+#include "ScrambledSecretStore.h"
+#include "SettingsStore.h"
+
+#include <QStringList>
+
+using namespace modRegistry;
+
+namespace ProfileSecrets {
+
+namespace {
+
+constexpr SecretKind kKinds[] = {SecretKind::EmailPassword, SecretKind::DialupPassword, SecretKind::OAuthRefreshToken};
+const QString kInKeyring = QStringLiteral("Keyring");
+
+QString markerName(SecretKind kind)
+{
+    return secretValueName(kind) + QStringLiteral("Store");
+}
+
+void setMarker(const QString &profile, SecretKind kind, bool inKeyring)
+{
+    WriteStoreValue(HKEY_CURRENT_USER, kSettingKeyPrefix + profile, markerName(kind), REG_SZ,
+                    inKeyring ? kInKeyring : QString());
+}
+
+bool markedInKeyring(const QString &profile, SecretKind kind)
+{
+    return ReadStoreValue(HKEY_CURRENT_USER, kSettingKeyPrefix + profile, markerName(kind), QString())
+               .compare(kInKeyring, Qt::CaseInsensitive)
+        == 0;
+}
+
+template <typename Record>
+auto &field(Record &s, SecretKind kind)
+{
+    switch (kind) {
+    case SecretKind::EmailPassword:
+        return s.EmailPassword;
+    case SecretKind::DialupPassword:
+        return s.DialupPassword;
+    case SecretKind::OAuthRefreshToken:
+        break;
+    }
+    return s.OAuthRefreshToken;
+}
+
+QString what(SecretKind kind)
+{
+    switch (kind) {
+    case SecretKind::EmailPassword:
+        return QStringLiteral("email password");
+    case SecretKind::DialupPassword:
+        return QStringLiteral("dial-up password");
+    case SecretKind::OAuthRefreshToken:
+        break;
+    }
+    return QStringLiteral("OAuth2 sign-in");
+}
+
+} // namespace
+
+Report save(SecretStore &keyring, const QString &profile, const Global::ProfileSettingsRecord &s)
+{
+    ScrambledSecretStore file;
+    QStringList inFile;
+    QString why;
+    bool keyringAnswers = true;
+    bool refused = false;
+    for (const SecretKind kind : kKinds) {
+        const QString secret = field(s, kind);
+        if (secret.isEmpty()) {
+            if (markedInKeyring(profile, kind))
+                keyring.remove(profile, kind);
+            file.remove(profile, kind);
+            setMarker(profile, kind, false);
+            continue;
+        }
+        SecretStore::Answer answer;
+        if (keyringAnswers) {
+            answer = keyring.write(profile, kind, secret);
+            keyringAnswers = answer.status == SecretStore::Status::Ok;
+            refused = answer.status != SecretStore::Status::Ok && answer.status != SecretStore::Status::NoKeyring;
+        }
+        if (keyringAnswers) {
+            file.remove(profile, kind);
+            setMarker(profile, kind, true);
+            continue;
+        }
+        // The scrambled form is written before the marker goes, so the secret
+        // is in one place or the other at every moment.
+        file.write(profile, kind, secret);
+        setMarker(profile, kind, false);
+        inFile << what(kind);
+        if (why.isEmpty())
+            why = answer.error;
+    }
+    Report report;
+    // Without any keyring the settings file is simply where secrets live;
+    // a keyring that is there but refused deserves a word.
+    if (!inFile.isEmpty() && refused) {
+        report.trouble = true;
+        report.text = QStringLiteral("The desktop keyring did not take the %1, so it is kept scrambled in the "
+                                     "settings file instead.")
+                          .arg(inFile.join(QStringLiteral(", ")));
+        if (!why.isEmpty())
+            report.text += QStringLiteral("\r\nThe keyring said: ") + why;
+    }
+    return report;
+}
+
+Report load(SecretStore &keyring, const QString &profile, Global::ProfileSettingsRecord &s)
+{
+    ScrambledSecretStore file;
+    QStringList unread;
+    QString why;
+    for (const SecretKind kind : kKinds) {
+        QString &secret = field(s, kind);
+        secret.clear();
+        const SecretStore::Answer scrambled = file.read(profile, kind);
+        if (scrambled.status == SecretStore::Status::Ok) {
+            secret = scrambled.secret;
+            continue;
+        }
+        if (!markedInKeyring(profile, kind))
+            continue;
+        const SecretStore::Answer answer = keyring.read(profile, kind);
+        if (answer.status == SecretStore::Status::Ok) {
+            secret = answer.secret;
+            continue;
+        }
+        unread << what(kind);
+        if (why.isEmpty())
+            why = answer.status == SecretStore::Status::NotFound
+                ? QStringLiteral("The keyring has no such entry any more.")
+                : answer.error;
+    }
+    Report report;
+    if (!unread.isEmpty()) {
+        report.trouble = true;
+        report.text = QStringLiteral("The %1 of profile %2 could not be read from the desktop keyring.")
+                          .arg(unread.join(QStringLiteral(", ")), profile);
+        if (!why.isEmpty())
+            report.text += QStringLiteral("\r\nThe keyring said: ") + why;
+    }
+    s.SecretProblem = report.text;
+    return report;
+}
+
+void remove(SecretStore &keyring, const QString &profile)
+{
+    remover(keyring, profile)();
+}
+
+std::function<void()> remover(SecretStore &keyring, const QString &profile)
+{
+    QList<SecretKind> held;
+    for (const SecretKind kind : kKinds) {
+        if (markedInKeyring(profile, kind))
+            held << kind;
+    }
+    return [&keyring, profile, held] {
+        for (const SecretKind kind : held)
+            keyring.remove(profile, kind);
+    };
+}
+
+Place placeOf(const QString &profile, SecretKind kind)
+{
+    if (markedInKeyring(profile, kind))
+        return Place::Keyring;
+    ScrambledSecretStore file;
+    return file.read(profile, kind).status == SecretStore::Status::Ok ? Place::SettingsFile : Place::Nowhere;
+}
+
+QString placeText(Place place)
+{
+    switch (place) {
+    case Place::Keyring:
+        return QStringLiteral("in the desktop keyring");
+    case Place::SettingsFile:
+        return QStringLiteral("scrambled in the settings file");
+    case Place::Nowhere:
+        break;
+    }
+    return QStringLiteral("not stored");
+}
+
+} // namespace ProfileSecrets
