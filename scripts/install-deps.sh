@@ -14,6 +14,7 @@ packages=(
   dovecot-core dovecot-pop3d openssl
   # scripts/package: the .deb and its checks
   dpkg-dev file lintian appstream desktop-file-utils man-db binutils
+  qtkeychain-qt6-dev libsecret-1-0 gnome-keyring
 )
 
 missing=()
