@@ -12,9 +12,10 @@ packages=(
   xvfb xauth
   dbus dbus-daemon python3
   dovecot-core dovecot-pop3d openssl
+  # keyring: QtKeychain, the libsecret it loads, the keyring daemon of the tests
+  qtkeychain-qt6-dev libsecret-1-0 gnome-keyring
   # scripts/package: the .deb and its checks
   dpkg-dev file lintian appstream desktop-file-utils man-db binutils
-  qtkeychain-qt6-dev libsecret-1-0 gnome-keyring
 )
 
 missing=()

@@ -17,8 +17,11 @@
 #include "AppIcons.h"
 #include "CertificateSummary.h"
 #include "ConnectionTester.h"
+#include "KeyringSecretStore.h"
+#include "OAuthTokens.h"
 #include "Profile.h"
 #include "SettingsStore.h"
+#include "ProfileSecrets.h"
 #include "frmAbout.h"
 #include "frmCertificate.h"
 
@@ -26,6 +29,8 @@
 #include <QCloseEvent>
 #include <QFrame>
 #include <QHeaderView>
+#include <QInputDialog>
+#include <QLineEdit>
 #include <QLabel>
 #include <QMenuBar>
 #include <QProgressBar>
@@ -561,7 +566,17 @@ CertificatePrompt certificatePrompt(QWidget *parent)
 
 Runs::CertificateHooks frmMain::certificateHooks()
 {
-    return {certificatePrompt(this), SaveTrustedCertificate};
+    return {certificatePrompt(this), SaveTrustedCertificate, [](const QString &profile, const QString &token) {
+                const ProfileSecrets::Report report
+                    = ProfileSecrets::saveOne(desktopKeyring(), profile, SecretKind::OAuthRefreshToken, token);
+                if (report.trouble)
+                    MessageBox::show(report.text, QStringLiteral("Sign-In Kept"), MessageBox::Icon::Exclamation);
+            },
+            [this](const QString &why) {
+                return QInputDialog::getText(this, QStringLiteral("Email Password"),
+                                             why + QStringLiteral("\nEnter the email password to use this time:"),
+                                             QLineEdit::Password);
+            }};
 }
 
 // A run ends with its outcome in the status text; a screen reader is told,
@@ -587,7 +602,10 @@ ConnectionTestResult frmMain::testConnection(const Global::ProfileSettingsRecord
     // A certificate trusted here counts for this test; the profile's trust is
     // given at its first run, once the settings are saved.
     options.certificatePrompt = certificatePrompt(QApplication::activeModalWidget() ? QApplication::activeModalWidget() : this);
-    const TestConnectionResult result = ::testConnection(settings, options, {progress.step, progress.cancel});
+    // A sign-in renewed by the test lasts for the test only.
+    Global::ProfileSettingsRecord tested = settings;
+    options.accessToken = profileAccessTokens(tested);
+    const TestConnectionResult result = ::testConnection(tested, options, {progress.step, progress.cancel});
     return {result.ok, result.text};
 }
 

@@ -133,8 +133,10 @@ TestConnectionResult testConnection(const Global::ProfileSettingsRecord &setting
         text += (text.isEmpty() ? QString() : QStringLiteral("; ")) + failure;
     if (!text.endsWith(QLatin1Char('.')))
         text += QLatin1Char('.');
-    if (!settings.EmailPassword.isEmpty())
-        text.replace(settings.EmailPassword, QStringLiteral("***"));
+    for (const QString &secret : {settings.EmailPassword, settings.OAuthAccessToken, settings.OAuthRefreshToken}) {
+        if (!secret.isEmpty())
+            text.replace(secret, QStringLiteral("***"));
+    }
     result.text = text;
     return result;
 }

@@ -5,6 +5,7 @@
 #include "MailOperations.h"
 #include "MessageBox.h"
 #include "MessageFolderModel.h"
+#include "OAuthTokens.h"
 #include "ProgressDialog.h"
 #include "RuleDatabase.h"
 #include "RunHost.h"
@@ -13,9 +14,22 @@ namespace Runs {
 
 namespace {
 
-bool profileConfigured()
+bool profileConfigured(const CertificateHooks &hooks)
 {
-    if (Global::ProfileSettings.isConfigured())
+    auto &s = Global::ProfileSettings;
+    // A password the keyring kept to itself is asked for, never taken as
+    // empty; what the user types serves this session of the program.
+    if (!s.usesOAuth2() && s.EmailPassword.isEmpty() && !s.SecretProblem.isEmpty()) {
+        if (!hooks.askPassword) {
+            MessageBox::show(s.SecretProblem + QStringLiteral("\r\nEnter the password in the settings."),
+                             QStringLiteral("Error"), MessageBox::Icon::Critical);
+            return false;
+        }
+        s.EmailPassword = hooks.askPassword(s.SecretProblem);
+        if (s.EmailPassword.isEmpty())
+            return false;
+    }
+    if (s.isConfigured())
         return true;
     MessageBox::show(QStringLiteral("Email Setting not configured"), QStringLiteral("Error"),
                      MessageBox::Icon::Critical);
@@ -69,6 +83,10 @@ SessionOptions sessionOptions(const CertificateHooks &hooks)
         if (keep)
             keep(Global::CurrentProfile, fingerprint);
     };
+    options.accessToken = profileAccessTokens(Global::ProfileSettings, [keep = hooks.keepRefreshToken](const QString &token) {
+        if (keep)
+            keep(Global::CurrentProfile, token);
+    });
     return options;
 }
 
@@ -84,7 +102,7 @@ void hangUpAfter(RunHost &host, Dialer &dialer)
 
 void cmdFetch_Click(RunHost &host, RuleDatabase &rules, Dialer &dialer, const CertificateHooks &hooks)
 {
-    if (!profileConfigured())
+    if (!profileConfigured(hooks))
         return;
     setSorting(host, false);
     runProgressDialog(ProgressKind::FetchInbox, host.dialogParent(), [&](ProgressControl &dialog) {
@@ -111,7 +129,7 @@ void cmdConfirm_Click(RunHost &host, Dialer &dialer, const CertificateHooks &hoo
 {
     if (host.recycleModel().count() == 0)
         return;
-    if (!profileConfigured())
+    if (!profileConfigured(hooks))
         return;
     setSorting(host, false);
     runProgressDialog(ProgressKind::EmptyRecycleBin, host.dialogParent(), [&](ProgressControl &dialog) {

@@ -21,6 +21,11 @@ namespace Runs {
 struct CertificateHooks {
     CertificatePrompt prompt;
     std::function<void(const QString &profile, const QString &fingerprint)> keep;
+    // Stores a refresh token the OAuth2 provider replaced during a run.
+    std::function<void(const QString &profile, const QString &refreshToken)> keepRefreshToken = {};
+    // Asks for the email password the keyring did not give (the reason is
+    // shown); empty when the user declined. Without it the run stops.
+    std::function<QString(const QString &why)> askPassword = {};
 };
 
 void cmdFetch_Click(RunHost &host, RuleDatabase &rules, Dialer &dialer, const CertificateHooks &hooks = {});

@@ -62,53 +62,79 @@ QString what(SecretKind kind)
 
 } // namespace
 
-Report save(SecretStore &keyring, const QString &profile, const Global::ProfileSettingsRecord &s)
+namespace {
+
+enum class Kept { Keyring, FileNoKeyring, FileRefused };
+
+// One secret into the keyring, else scrambled into the settings file (the
+// scrambled form is written before the marker goes, so the secret is in one
+// place or the other at every moment). tryKeyring false: straight to the file.
+Kept keep(SecretStore &keyring, const QString &profile, SecretKind kind, const QString &secret, bool tryKeyring,
+          QString *why)
 {
     ScrambledSecretStore file;
-    QStringList inFile;
-    QString why;
-    bool keyringAnswers = true;
-    bool refused = false;
-    for (const SecretKind kind : kKinds) {
-        const QString secret = field(s, kind);
-        if (secret.isEmpty()) {
-            if (markedInKeyring(profile, kind))
-                keyring.remove(profile, kind);
-            file.remove(profile, kind);
-            setMarker(profile, kind, false);
-            continue;
-        }
-        SecretStore::Answer answer;
-        if (keyringAnswers) {
-            answer = keyring.write(profile, kind, secret);
-            keyringAnswers = answer.status == SecretStore::Status::Ok;
-            refused = answer.status != SecretStore::Status::Ok && answer.status != SecretStore::Status::NoKeyring;
-        }
-        if (keyringAnswers) {
-            file.remove(profile, kind);
-            setMarker(profile, kind, true);
-            continue;
-        }
-        // The scrambled form is written before the marker goes, so the secret
-        // is in one place or the other at every moment.
-        file.write(profile, kind, secret);
+    if (secret.isEmpty()) {
+        if (markedInKeyring(profile, kind))
+            keyring.remove(profile, kind);
+        file.remove(profile, kind);
         setMarker(profile, kind, false);
-        inFile << what(kind);
-        if (why.isEmpty())
-            why = answer.error;
+        return Kept::Keyring;
     }
+    SecretStore::Answer answer{SecretStore::Status::NoKeyring, {}, {}};
+    if (tryKeyring)
+        answer = keyring.write(profile, kind, secret);
+    if (answer.status == SecretStore::Status::Ok) {
+        file.remove(profile, kind);
+        setMarker(profile, kind, true);
+        return Kept::Keyring;
+    }
+    file.write(profile, kind, secret);
+    setMarker(profile, kind, false);
+    if (why && why->isEmpty())
+        *why = answer.error;
+    return answer.status == SecretStore::Status::NoKeyring ? Kept::FileNoKeyring : Kept::FileRefused;
+}
+
+Report refusedReport(const QStringList &inFile, const QString &why)
+{
     Report report;
+    report.trouble = true;
+    report.text = QStringLiteral("The desktop keyring did not take the %1, so it is kept scrambled in the "
+                                 "settings file instead.")
+                      .arg(inFile.join(QStringLiteral(", ")));
+    if (!why.isEmpty())
+        report.text += QStringLiteral("\r\nThe keyring said: ") + why;
+    return report;
+}
+
+} // namespace
+
+Report save(SecretStore &keyring, const QString &profile, const Global::ProfileSettingsRecord &s)
+{
+    QStringList refused;
+    QString why;
+    bool tryKeyring = true; // a keyring that failed once is not asked again in this save
+    for (const SecretKind kind : kKinds) {
+        const Kept kept = keep(keyring, profile, kind, field(s, kind), tryKeyring, &why);
+        if (kept == Kept::Keyring)
+            continue;
+        if (tryKeyring && kept == Kept::FileRefused)
+            refused << what(kind);
+        else if (!refused.isEmpty())
+            refused << what(kind);
+        tryKeyring = false;
+    }
     // Without any keyring the settings file is simply where secrets live;
     // a keyring that is there but refused deserves a word.
-    if (!inFile.isEmpty() && refused) {
-        report.trouble = true;
-        report.text = QStringLiteral("The desktop keyring did not take the %1, so it is kept scrambled in the "
-                                     "settings file instead.")
-                          .arg(inFile.join(QStringLiteral(", ")));
-        if (!why.isEmpty())
-            report.text += QStringLiteral("\r\nThe keyring said: ") + why;
-    }
-    return report;
+    return refused.isEmpty() ? Report{} : refusedReport(refused, why);
+}
+
+Report saveOne(SecretStore &keyring, const QString &profile, SecretKind kind, const QString &secret)
+{
+    QString why;
+    if (keep(keyring, profile, kind, secret, true, &why) == Kept::FileRefused)
+        return refusedReport({what(kind)}, why);
+    return {};
 }
 
 Report load(SecretStore &keyring, const QString &profile, Global::ProfileSettingsRecord &s)

@@ -27,6 +27,9 @@ struct Report {
 // is removed from both.
 Report save(SecretStore &keyring, const QString &profile, const Global::ProfileSettingsRecord &s);
 
+// The same for one secret (a refresh token the provider replaced).
+Report saveOne(SecretStore &keyring, const QString &profile, SecretKind kind, const QString &secret);
+
 // Fills the three secrets of `s` and s.SecretProblem. A secret the keyring
 // holds but did not give stays empty and is named in the report, so that the
 // caller asks for it instead of logging in with nothing.

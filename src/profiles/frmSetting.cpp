@@ -6,6 +6,7 @@
 #include "KeyringSecretStore.h"
 #include "MessageBox.h"
 #include "OAuthSettings.h"
+#include "OAuthSignInWidget.h"
 #include "Profile.h"
 #include "ProfileSecrets.h"
 #include "ProfileHost.h"
@@ -75,6 +76,8 @@ frmSetting::frmSetting(QWidget *parent, ProfileHost *host)
     emailForm->addRow(QStringLiteral("Email User ID"), txtEmailUserId);
     emailForm->addRow(QStringLiteral("Email Password"), txtEmailPassword);
 
+    fraSignIn = new OAuthSignInWidget(this);
+
     chkAutodial = new QCheckBox(QStringLiteral("Automatically Dial && Hangup Connection"), this);
     chkAutodial->setObjectName(QStringLiteral("chkAutodial"));
     chkAutodial->setAccessibleName(QStringLiteral("Automatically Dial & Hangup Connection"));
@@ -115,6 +118,7 @@ frmSetting::frmSetting(QWidget *parent, ProfileHost *host)
 
     auto *layout = new QVBoxLayout(this);
     layout->addWidget(Frame1);
+    layout->addWidget(fraSignIn);
     layout->addWidget(chkAutodial);
     layout->addWidget(fraDialup);
     layout->addWidget(lblTestStatus);
@@ -133,9 +137,11 @@ frmSetting::frmSetting(QWidget *parent, ProfileHost *host)
                 item->widget()->setMinimumWidth(labelWidth);
 
     // As the eye reads: down the fields, then the buttons' row left to right.
-    const QList<QWidget *> order{txtEmailHost,      txtEmailPort,      cboEmailSecurity, txtEmailUserId,
-                                 txtEmailPassword,  chkAutodial,       txtDialupNumber,  txtDialupUserID,
-                                 txtDialupPassword, cmdTestConnection, cmdOK,            cmdCancel};
+    QList<QWidget *> order{txtEmailHost,      txtEmailPort,      cboEmailSecurity, txtEmailUserId,
+                           txtEmailPassword,  chkAutodial,       txtDialupNumber,  txtDialupUserID,
+                           txtDialupPassword, cmdTestConnection, cmdOK,            cmdCancel};
+    for (QWidget *w : fraSignIn->tabOrder()) // the sign-in follows the password
+        order.insert(order.indexOf(chkAutodial), w);
     for (qsizetype i = 1; i < order.size(); ++i)
         setTabOrder(order.at(i - 1), order.at(i));
 
@@ -148,6 +154,14 @@ frmSetting::frmSetting(QWidget *parent, ProfileHost *host)
     connect(cboEmailSecurity, &QComboBox::currentIndexChanged, this, &frmSetting::cboEmailSecurity_Click);
     for (QLineEdit *rewritten : {txtEmailHost, txtEmailUserId, txtEmailPassword})
         rewritten->installEventFilter(this);
+    connect(fraSignIn, &OAuthSignInWidget::changed, this, &frmSetting::txtTracked_Change);
+    connect(fraSignIn, &OAuthSignInWidget::signInRequested, this,
+            [this] { fraSignIn->signIn(TrimSpaces(txtEmailUserId->text())); });
+    connect(fraSignIn, &OAuthSignInWidget::presetChosen, this, [this](const OAuthPreset &preset) {
+        txtEmailHost->setText(preset.host);
+        cboEmailSecurity->setCurrentText(preset.security);
+        txtEmailPort->setText(preset.port);
+    });
     connect(cmdOK, &QPushButton::clicked, this, [this] { cmdOK_Click(); });
     connect(cmdCancel, &QPushButton::clicked, this, &frmSetting::cmdCancel_Click);
     connect(cmdTestConnection, &QPushButton::clicked, this, &frmSetting::cmdTestConnection_Click);
@@ -171,7 +185,9 @@ void frmSetting::Form_Load()
         cboEmailSecurity->setCurrentText(EmailSecurityFor(s.EmailSecurity, s.EmailPort));
         m_loadedHost = s.EmailHost;
         m_loadedSecurity = cboEmailSecurity->currentText();
+        fraSignIn->load(s, Global::CurrentProfile);
     } else {
+        fraSignIn->load({}, QString());
         // Mail providers today offer POP3 over TLS; a password should not
         // cross the network in clear unless the user chooses so.
         txtEmailPort->setText(kTlsPort);
@@ -285,6 +301,7 @@ Global::ProfileSettingsRecord frmSetting::typedSettings() const
     s.EmailSecurity = cboEmailSecurity->currentText();
     if (!serverChanged())
         s.TrustedCertificate = Global::ProfileSettings.TrustedCertificate;
+    fraSignIn->apply(s);
     return s;
 }
 
@@ -307,7 +324,13 @@ bool frmSetting::cmdOK_Click()
         warn(QStringLiteral("Email User ID cannot be empty"), txtEmailUserId);
         return false;
     }
-    if (txtEmailPassword->text().isEmpty()) {
+    if (fraSignIn->usesOAuth2()) {
+        QString warning;
+        if (QLineEdit *missing = fraSignIn->missingField(&warning)) {
+            warn(warning, missing);
+            return false;
+        }
+    } else if (txtEmailPassword->text().isEmpty()) {
         warn(QStringLiteral("Email Password cannot be empty"), txtEmailPassword);
         return false;
     }

@@ -4,6 +4,7 @@
 
 #include <QDialog>
 
+class OAuthSignInWidget;
 class ProfileHost;
 class QCheckBox;
 class QComboBox;
@@ -77,6 +78,7 @@ private:
     QComboBox *cboEmailSecurity = nullptr;
     QLineEdit *txtEmailUserId = nullptr;
     QLineEdit *txtEmailPassword = nullptr;
+    OAuthSignInWidget *fraSignIn = nullptr;
     QCheckBox *chkAutodial = nullptr;
     QGroupBox *fraDialup = nullptr;
     QLineEdit *txtDialupNumber = nullptr;

@@ -89,6 +89,8 @@ private Q_SLOTS:
     void deleteRun();
     void closeBoxActsAsCancel();
     void certificateHooks();
+    void unreadablePasswordAsked_data();
+    void unreadablePasswordAsked();
 
 private:
     testsupport::TempHome home;
@@ -242,6 +244,42 @@ void TestRuns::certificateHooks()
     QTRY_COMPARE_WITH_TIMEOUT(server.messageCount(), 0, 5000);
     QVERIFY(rules.DeleteRule(QStringLiteral("tbfilter"), QStringLiteral("*@spam.example")));
     Global::CurrentProfile.clear();
+}
+
+
+void TestRuns::unreadablePasswordAsked_data()
+{
+    // The keyring did not give the password: it is asked for, and never
+    // sent empty. -1: nobody to ask.
+    QTest::addColumn<int>("answer"); // 1 typed, 0 declined, -1 no asking
+    QTest::newRow("typed: used for the login") << 1;
+    QTest::newRow("declined: nothing sent") << 0;
+    QTest::newRow("nobody to ask: the reason shown") << -1;
+}
+
+void TestRuns::unreadablePasswordAsked()
+{
+    QFETCH(int, answer);
+    const QString problem = QStringLiteral("The email password of profile Home could not be read from the desktop keyring.");
+    Global::ProfileSettings.EmailPassword.clear();
+    Global::ProfileSettings.SecretProblem = problem;
+    Runs::CertificateHooks hooks;
+    QStringList asked;
+    if (answer >= 0)
+        hooks.askPassword = [&](const QString &why) {
+            asked << why;
+            return answer ? QStringLiteral("secret") : QString();
+        };
+    if (answer == 1)
+        f->server.greet().login().stat(0).quit();
+    if (answer < 0)
+        f->boxes.expect(problem + QStringLiteral("\r\nEnter the password in the settings."), QStringLiteral("Error"),
+                        Icon::Critical);
+    Runs::cmdFetch_Click(*host, rules, dialer, hooks);
+    VERIFY_SCRIPT(f->server);
+    VERIFY_BOXES(f->boxes);
+    QCOMPARE(asked, answer >= 0 ? QStringList{problem} : QStringList{});
+    QCOMPARE(f->server.connections(), answer == 1 ? 1 : 0);
 }
 
 QTEST_MAIN(TestRuns)

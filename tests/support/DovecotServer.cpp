@@ -89,6 +89,7 @@ bool DovecotServer::makeCertificate(QString *error)
 bool DovecotServer::writeConfig(QString *error)
 {
     const QString base = m_dir.path();
+    const bool oauth = m_introspection.isValid();
     const QString home = path(QStringLiteral("home"));
     const QByteArray passwd = QStringLiteral("%1:{PLAIN}%2:%3:%4::%5::\n")
                                   .arg(user(), password())
@@ -106,11 +107,12 @@ bool DovecotServer::writeConfig(QString *error)
         "ssl_cert = <%1/cert.pem\n"
         "ssl_key = <%1/key.pem\n"
         "disable_plaintext_auth = no\n"
-        "auth_mechanisms = plain\n"
+        "auth_mechanisms = %4\n"
         "mail_location = maildir:~/Maildir\n"
         "first_valid_uid = 1\n"
         "default_internal_user = dovecot\n"
         "default_login_user = dovenull\n"
+        "%5"
         "passdb {\n  driver = passwd-file\n  args = scheme=PLAIN %1/passwd\n}\n"
         "userdb {\n  driver = passwd-file\n  args = %1/passwd\n}\n"
         "service pop3-login {\n"
@@ -120,8 +122,20 @@ bool DovecotServer::writeConfig(QString *error)
                                 .arg(base)
                                 .arg(m_plainPort)
                                 .arg(m_tlsPort)
+                                .arg(oauth ? QStringLiteral("plain xoauth2 oauthbearer") : QStringLiteral("plain"),
+                                     oauth ? QStringLiteral("passdb {\n  driver = oauth2\n  mechanisms = xoauth2 "
+                                                            "oauthbearer\n  args = %1/oauth2.conf.ext\n}\n")
+                                                 .arg(base)
+                                           : QString())
                                 .toUtf8()
         + "pop3_uidl_format = %08Xu%08Xv\n";
+    const QByteArray oauthConf = "introspection_mode = post\nintrospection_url = " + m_introspection.toEncoded()
+        + "\nforce_introspection = yes\nusername_attribute = username\nactive_attribute = active\n"
+          "active_value = true\n";
+    if (oauth && !writeFile(path(QStringLiteral("oauth2.conf.ext")), oauthConf)) {
+        *error = QStringLiteral("cannot write the dovecot OAuth2 configuration");
+        return false;
+    }
     if (!writeFile(path(QStringLiteral("passwd")), passwd) || !writeFile(path(QStringLiteral("dovecot.conf")), conf)) {
         *error = QStringLiteral("cannot write the dovecot configuration");
         return false;

@@ -5,6 +5,7 @@
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <QUrl>
 
 namespace testsupport {
 
@@ -25,6 +26,10 @@ public:
     // The names the certificate of the next start() is made for: its common
     // name and subjectAltName entries ("DNS:localhost", "IP:127.0.0.1").
     void setCertificateNames(const QString &commonName, const QStringList &altNames);
+
+    // The next start() also takes OAuth2 bearer tokens (SASL XOAUTH2 and
+    // OAUTHBEARER), checked at this introspection endpoint (RFC 7662, POST).
+    void setOAuth2Introspection(const QUrl &url) { m_introspection = url; }
 
     bool start(QString *error);
     void stop();
@@ -55,6 +60,7 @@ private:
     quint16 m_plainPort = 0;
     quint16 m_tlsPort = 0;
     int m_messages = 0;
+    QUrl m_introspection;
     QString m_commonName = QStringLiteral("localhost");
     QStringList m_altNames{QStringLiteral("DNS:localhost"), QStringLiteral("IP:127.0.0.1")};
 };

@@ -1,0 +1,48 @@
+#include "OAuthTokens.h"
+
+#include "Global.h"
+#include "OAuthClient.h"
+
+#include <QDateTime>
+
+namespace {
+// A token this close to its end could expire on the way to the server.
+constexpr qint64 kMarginSeconds = 60;
+} // namespace
+
+AccessTokenSource profileAccessTokens(Global::ProfileSettingsRecord &settings,
+                                      std::function<void(const QString &refreshToken)> keepRefreshToken)
+{
+    return [&settings, keep = std::move(keepRefreshToken)](bool renew) -> AccessToken {
+        const qint64 now = QDateTime::currentSecsSinceEpoch();
+        if (!renew && !settings.OAuthAccessToken.isEmpty()
+            && (settings.OAuthAccessExpiry == 0 || settings.OAuthAccessExpiry > now + kMarginSeconds))
+            return {AccessToken::State::Ready, settings.OAuthAccessToken, {}};
+        const QString signIn = QStringLiteral("Sign in again: open the Settings and press \"Sign in...\".");
+        if (settings.OAuthRefreshToken.isEmpty()) {
+            QString text = settings.SecretProblem.isEmpty()
+                ? QStringLiteral("This profile has not signed in with %1 yet.")
+                      .arg(settings.OAuthProvider.isEmpty() ? QStringLiteral("OAuth2") : settings.OAuthProvider)
+                : settings.SecretProblem;
+            return {AccessToken::State::SignInNeeded, {}, text + QStringLiteral("\r\n") + signIn};
+        }
+        const TokenResponse response = OAuthClient::refresh(endpointsOf(settings), settings.OAuthRefreshToken);
+        switch (response.status) {
+        case TokenResponse::Status::Ok:
+            settings.OAuthAccessToken = response.accessToken;
+            settings.OAuthAccessExpiry = response.expiresAt;
+            if (!response.refreshToken.isEmpty() && response.refreshToken != settings.OAuthRefreshToken) {
+                settings.OAuthRefreshToken = response.refreshToken;
+                if (keep)
+                    keep(response.refreshToken);
+            }
+            return {AccessToken::State::Ready, settings.OAuthAccessToken, {}};
+        case TokenResponse::Status::Refused:
+            settings.OAuthAccessToken.clear();
+            return {AccessToken::State::SignInNeeded, {}, response.error + QStringLiteral("\r\n") + signIn};
+        case TokenResponse::Status::Failed:
+            break;
+        }
+        return {AccessToken::State::Failed, {}, QStringLiteral("The sign-in could not be renewed.\r\n") + response.error};
+    };
+}
