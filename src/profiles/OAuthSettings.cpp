@@ -47,19 +47,16 @@ void LoadOAuthSettings(const QString &profile, Global::ProfileSettingsRecord &s)
     s.OAuthAccessExpiry = 0;
 }
 
-void SaveOAuthSettings(const QString &profile, const Global::ProfileSettingsRecord &s)
+QList<modRegistry::StoreValue> OAuthSettingValues(const QString &profile, const Global::ProfileSettingsRecord &s)
 {
     const QString path = kSettingKeyPrefix + profile;
-    const auto write = [&path](const char *name, const QString &value) {
-        WriteStoreValue(HKEY_CURRENT_USER, path, QLatin1String(name), REG_SZ, value);
-    };
-    write("SignInMethod", s.usesOAuth2() ? kSignInOAuth2 : kSignInPassword);
-    write("OAuthProvider", s.OAuthProvider);
-    write("OAuthClientId", s.OAuthClientId);
     // A desktop client's "secret" is not confidential (every copy of the
     // program holds it), so it is kept with the other client settings.
-    write("OAuthClientSecret", s.OAuthClientSecret);
-    write("OAuthAuthorizeUrl", s.OAuthAuthorizeUrl);
-    write("OAuthTokenUrl", s.OAuthTokenUrl);
-    write("OAuthScope", s.OAuthScope);
+    return {{path, QStringLiteral("SignInMethod"), s.usesOAuth2() ? kSignInOAuth2 : kSignInPassword},
+            {path, QStringLiteral("OAuthProvider"), s.OAuthProvider},
+            {path, QStringLiteral("OAuthClientId"), s.OAuthClientId},
+            {path, QStringLiteral("OAuthClientSecret"), s.OAuthClientSecret},
+            {path, QStringLiteral("OAuthAuthorizeUrl"), s.OAuthAuthorizeUrl},
+            {path, QStringLiteral("OAuthTokenUrl"), s.OAuthTokenUrl},
+            {path, QStringLiteral("OAuthScope"), s.OAuthScope}};
 }

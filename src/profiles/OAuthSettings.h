@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Global.h"
+#include "SettingsStore.h"
 
 #include <QList>
 #include <QString>
@@ -30,4 +31,5 @@ OAuthPreset OAuthPresetNamed(const QString &name);
 // refresh token, which is a secret). A profile saved before these existed
 // reads as "Password".
 void LoadOAuthSettings(const QString &profile, Global::ProfileSettingsRecord &s);
-void SaveOAuthSettings(const QString &profile, const Global::ProfileSettingsRecord &s);
+// The values that store them, to be written with the profile's others.
+QList<modRegistry::StoreValue> OAuthSettingValues(const QString &profile, const Global::ProfileSettingsRecord &s);

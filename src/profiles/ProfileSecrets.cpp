@@ -84,8 +84,8 @@ Kept keep(SecretStore &keyring, const QString &profile, SecretKind kind, const Q
     if (tryKeyring)
         answer = keyring.write(profile, kind, secret);
     if (answer.status == SecretStore::Status::Ok) {
-        file.remove(profile, kind);
         setMarker(profile, kind, true);
+        file.remove(profile, kind);
         return Kept::Keyring;
     }
     file.write(profile, kind, secret);

@@ -368,6 +368,7 @@ bool frmSetting::cmdOK_Click()
         {key, QStringLiteral("DialupUserID"), s.DialupUserID},
         {key, QStringLiteral("EmailSecurity"), s.EmailSecurity},
     };
+    values += OAuthSettingValues(Global::CurrentProfile, s);
     if (trustVoid)
         values.append({key, QStringLiteral("TrustedCertificate"), QString()});
     if (Global::NewProfileFlag == 1)
@@ -381,7 +382,6 @@ bool frmSetting::cmdOK_Click()
     // Stored trimmed, as the scrambled form always kept them.
     s.EmailPassword = TrimSpaces(s.EmailPassword);
     s.DialupPassword = TrimSpaces(s.DialupPassword);
-    SaveOAuthSettings(Global::CurrentProfile, s);
     const ProfileSecrets::Report secrets = ProfileSecrets::save(desktopKeyring(), Global::CurrentProfile, s);
     if (secrets.trouble)
         MessageBox::show(secrets.text, QStringLiteral("Settings Saved"), MessageBox::Icon::Exclamation);
