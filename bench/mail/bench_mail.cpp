@@ -72,8 +72,9 @@ double fetchSeconds(int count, int delayMs)
     MessageFolderModel inbox, recycle;
     QElapsedTimer timer;
     timer.start();
-    FetchHeader(status, inbox, recycle, [](const QString &value, const QString &) {
-        return value.startsWith(QLatin1String("*@domain1."));
+    FetchHeader(status, inbox, recycle, [](const QString &sender, const QString &) {
+        return sender.contains(QLatin1String("@domain1.")) ? SortReason{SortReason::Kind::Filter, QStringLiteral("*@domain1.*")}
+                                                           : SortReason{};
     });
     const double seconds = timer.nsecsElapsed() / 1e9;
     if (inbox.count() + recycle.count() != count)
@@ -149,8 +150,7 @@ FetchResult fetchFrom(quint16 port, RuleDatabase &rules)
     });
     clock.start();
     turns.start();
-    FetchHeader(status, inbox, recycle,
-                [&rules](const QString &value, const QString &table) { return rules.IsInList(value, table); });
+    FetchHeader(status, inbox, recycle, RuleClassifier::lazy(rules));
     result.seconds = clock.nsecsElapsed() / 1e9;
     turns.stop();
     result.rows = inbox.count() + recycle.count();

@@ -68,9 +68,15 @@ public:
     void ShowFilterList();
     void ShowExemptedList();
 
-    // Positions count from 1 (model row + 1).
-    void MoveToRecycleBin(int position);
-    void MoveToInbox(int position);
+    // Positions count from 1 (model row + 1). A row moved by the user's
+    // hand says so; a rule's move names the rule.
+    void MoveToRecycleBin(int position, const SortReason &reason = {SortReason::Kind::ByHand, {}});
+    void MoveToInbox(int position, const SortReason &reason = {SortReason::Kind::ByHand, {}});
+    // After a filter rule: the Inbox rows the lists now send to the Recycle
+    // Bin go there; after an exempted rule the Recycle Bin rows it keeps
+    // come back. The status text says how many moved.
+    void recheckInbox();
+    void recheckRecycleBin();
     void UpdateCountsForInbox();
     void UpdateCountsForRecycleBin();
     void ShowMessageDetails(const MessageFolderModel &list, int row);

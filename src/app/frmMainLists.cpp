@@ -6,6 +6,7 @@
 #include "ListViewWidget.h"
 #include "MessageBox.h"
 #include "MessageFolderModel.h"
+#include "RuleClassifier.h"
 #include "RuleLists.h"
 #include "frmRuleAdd.h"
 
@@ -25,17 +26,29 @@ QString countText(const QString &name, int count)
     return name + QStringLiteral(" (") + QString::number(count) + QLatin1Char(')');
 }
 
-// Appends a copy of the row at the end of `to` with the folder's icon, then
-// removes the source row. The message number goes with the row.
-void moveRow(MessageFolderModel &from, MessageFolderModel &to, int position, const QString &iconKey)
+// Appends a copy of the row at the end of `to` with the folder's icon and
+// what moved it, then removes the source row. The message number goes with
+// the row.
+void moveRow(MessageFolderModel &from, MessageFolderModel &to, int position, const QString &iconKey,
+             const SortReason &reason)
 {
     const int row = position - 1;
     if (row < 0 || row >= from.count())
         return;
     MessageEntry entry = from.entry(row);
     entry.iconKey = iconKey;
+    entry.sortReason = reason;
     to.append(entry);
     from.removeAt(row);
+}
+
+QString movedText(int count, const QString &folder)
+{
+    if (count == 0)
+        return QStringLiteral("No message moved");
+    return QStringLiteral("%1 %2 moved to the %3")
+        .arg(count)
+        .arg(count == 1 ? QStringLiteral("message") : QStringLiteral("messages"), folder);
 }
 
 // From the last row to the first, asking the list itself each time which
@@ -132,14 +145,48 @@ void frmMain::ShowExemptedList()
     setFolderCaption(QStringLiteral("Exempted List"));
 }
 
-void frmMain::MoveToRecycleBin(int position)
+void frmMain::MoveToRecycleBin(int position, const SortReason &reason)
 {
-    moveRow(*m_inbox, *m_recycle, position, QStringLiteral("recycle"));
+    moveRow(*m_inbox, *m_recycle, position, QStringLiteral("recycle"), reason);
 }
 
-void frmMain::MoveToInbox(int position)
+void frmMain::MoveToInbox(int position, const SortReason &reason)
 {
-    moveRow(*m_recycle, *m_inbox, position, QStringLiteral("inbox"));
+    moveRow(*m_recycle, *m_inbox, position, QStringLiteral("inbox"), reason);
+}
+
+void frmMain::recheckInbox()
+{
+    int moved = 0;
+    guarded([&] {
+        const RuleClassifier rules = RuleClassifier::fromDatabase(m_ruleDb);
+        // Sorted as the fetch sorts: an exempted sender stays.
+        int first = -1;
+        for (const auto &[row, reason] : RuleCommands::rowsToRecycleBin(*m_inbox, rules)) {
+            MoveToRecycleBin(row + 1, reason);
+            first = row;
+            ++moved;
+        }
+        // The row that took the place of the first one moved is current.
+        if (first >= 0)
+            lsvInbox->selectRow(first);
+    });
+    UpdateCountsForInbox();
+    setStatusText(movedText(moved, QStringLiteral("Recycle Bin")));
+}
+
+void frmMain::recheckRecycleBin()
+{
+    int moved = 0;
+    guarded([&] {
+        const RuleClassifier rules = RuleClassifier::fromDatabase(m_ruleDb);
+        for (const auto &[row, reason] : RuleCommands::rowsToInbox(*m_recycle, rules)) {
+            MoveToInbox(row + 1, reason);
+            ++moved;
+        }
+    });
+    UpdateCountsForRecycleBin();
+    setStatusText(movedText(moved, QStringLiteral("Inbox")));
 }
 
 void frmMain::UpdateCountsForInbox()
@@ -259,16 +306,9 @@ void frmMain::mnuMoveToInbox_Click()
 
 void frmMain::addToFilterFromInbox(RuleCommands::Value value)
 {
-    guarded([&] {
-        RuleCommands::addToFilter(*m_inbox, lsvInbox->selectedRows(), value, *m_rules);
-        // Every Inbox row now caught by the filter list goes, last row first.
-        const QList<int> caught = RuleCommands::rowsInFilterList(*m_inbox, value, m_ruleDb);
-        for (int row : caught)
-            MoveToRecycleBin(row + 1);
-        if (!caught.isEmpty())
-            lsvInbox->selectRow(*std::min_element(caught.begin(), caught.end()));
-    });
-    UpdateCountsForInbox();
+    guarded([&] { RuleCommands::addToFilter(*m_inbox, lsvInbox->selectedRows(), value, *m_rules); });
+    // Every Inbox row the lists now send away goes, last row first.
+    recheckInbox();
 }
 
 void frmMain::mnuAddSenderToFilter1_Click()
@@ -284,6 +324,8 @@ void frmMain::mnuAddDomainToFilter1_Click()
 void frmMain::mnuExemptSenderFromFilter1_Click()
 {
     guarded([this] { RuleCommands::addToExempted(*m_inbox, lsvInbox->selectedRows(), *m_rules); });
+    recheckRecycleBin();
+    UpdateCountsForInbox();
 }
 
 void frmMain::mnuAddSenderToFilter2_Click()
@@ -291,6 +333,8 @@ void frmMain::mnuAddSenderToFilter2_Click()
     guarded([this] {
         RuleCommands::addToFilter(*m_recycle, lsvRecycle->selectedRows(), RuleCommands::Value::Sender, *m_rules);
     });
+    recheckInbox();
+    UpdateCountsForRecycleBin();
 }
 
 void frmMain::mnuAddDomainToFilter2_Click()
@@ -298,6 +342,8 @@ void frmMain::mnuAddDomainToFilter2_Click()
     guarded([this] {
         RuleCommands::addToFilter(*m_recycle, lsvRecycle->selectedRows(), RuleCommands::Value::Domain, *m_rules);
     });
+    recheckInbox();
+    UpdateCountsForRecycleBin();
 }
 
 void frmMain::mnuRemoveSenderFromFilter_Click()
@@ -319,18 +365,23 @@ void frmMain::mnuRemoveDomainFromFilter_Click()
 void frmMain::mnuExemptSenderFromFilter2_Click()
 {
     guarded([this] { RuleCommands::addToExempted(*m_recycle, lsvRecycle->selectedRows(), *m_rules); });
+    recheckRecycleBin();
 }
 
 void frmMain::mnuFilterAdd_Click()
 {
     frmRuleAdd dialog(frmRuleAdd::Kind::Filter, *m_rules, this);
     dialog.exec();
+    if (dialog.added() > 0)
+        recheckInbox();
 }
 
 void frmMain::mnuExemptedAdd_Click()
 {
     frmRuleAdd dialog(frmRuleAdd::Kind::Exempted, *m_rules, this);
     dialog.exec();
+    if (dialog.added() > 0)
+        recheckRecycleBin();
 }
 
 void frmMain::mnuFilterDelete_Click()

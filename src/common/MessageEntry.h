@@ -1,5 +1,7 @@
 #pragma once
 
+#include "SortReason.h"
+
 #include <QString>
 
 // One fetched message as a row of the Inbox or the Recycle Bin. The number is
@@ -17,6 +19,10 @@ struct MessageEntry {
     qint32 number = 0;  // the row's tag
     QString iconKey;    // "inbox" or "recycle"
     QString uid;        // the server's unique id (UIDL), empty when not offered
+    SortReason sortReason; // what put the row in its folder
+    // The message's header as read (TOP n 0), so that a new rule can sort
+    // the row as the fetch would; empty for a header that could not be read.
+    QString header;
 
     // Column texts by 0-based column index (0 Sender ... 4 Size).
     QString text(int column) const;

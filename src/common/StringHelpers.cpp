@@ -1,5 +1,7 @@
 #include "StringHelpers.h"
 
+#include "SenderAddress.h"
+
 #include <stdexcept>
 
 QString GetField(const QString &delimiter, const QString &text, int fieldNumber)
@@ -50,6 +52,8 @@ QString ReplaceText(const QString &text, const QString &search, const QString &r
 
 QString DomainRule(const QString &sender)
 {
-    return QStringLiteral("*@") + ReplaceText(GetField(QStringLiteral("@"), sender, 1),
-                                              QStringLiteral(">"), QString(), 1, -1, 0);
+    // The address's domain, never a piece of the display name: a name such
+    // as "support@bank.example" would otherwise make the rule.
+    const QString address = SenderAddress(sender);
+    return QStringLiteral("*@") + address.mid(address.lastIndexOf(u'@') + 1);
 }

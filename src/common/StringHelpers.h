@@ -14,6 +14,6 @@ QString GetField(const QString &delimiter, const QString &text, int fieldNumber)
 QString ReplaceText(const QString &text, const QString &search, const QString &replacement,
                     int start, int count, int compareMode);
 
-// The rule value "*@" + the part of a Sender text after its first "@" (up to
-// the next "@"), with every ">" removed.
+// The rule value "*@" + the domain of the Sender text's address
+// (SenderAddress); "*@" alone when the text holds no address.
 QString DomainRule(const QString &sender);

@@ -19,17 +19,6 @@ namespace {
 
 enum class Folder { Inbox, RecycleBin };
 
-Folder classify(const QString &sender, const RuleLookup &isInList)
-{
-    if (isInList(sender, QStringLiteral("tbexempted")))
-        return Folder::Inbox;
-    if (isInList(DomainRule(sender), QStringLiteral("tbfilter")))
-        return Folder::RecycleBin;
-    if (isInList(sender, QStringLiteral("tbfilter")))
-        return Folder::RecycleBin;
-    return Folder::Inbox;
-}
-
 struct Listed {
     qint32 number;
     QString uid; // empty when the listing gives it no id of its own
@@ -74,7 +63,7 @@ QString listCommand(qint32 number)
 } // namespace
 
 void FetchHeader(RunStatus &status, MessageFolderModel &inbox, MessageFolderModel &recycle,
-                 const RuleLookup &isInList, SessionOptions options)
+                 const MessageClassifier &classify, SessionOptions options)
 {
     const Global::ProfileSettingsRecord &settings = Global::ProfileSettings;
     if (!settings.isConfigured()) {
@@ -185,7 +174,10 @@ void FetchHeader(RunStatus &status, MessageFolderModel &inbox, MessageFolderMode
                     entry.subject = GetHeaderValue(headers, QStringLiteral("Subject:"));
                     entry.date = GetHeaderValue(headers, QStringLiteral("Date:"));
                     entry.priority = GetHeaderValue(headers, QStringLiteral("Priority:"));
-                    folder = classify(entry.sender, isInList);
+                    entry.sortReason = classify(entry.sender, headers);
+                    entry.header = headers;
+                    if (entry.sortReason.kind == SortReason::Kind::Filter)
+                        folder = Folder::RecycleBin;
                 }
                 entry.number = i;
                 entry.uid = listed ? listed->at(k).uid : QString();

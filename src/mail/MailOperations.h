@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Pop3Session.h"
+#include "RuleClassifier.h"
 
 #include <QString>
 #include <functional>
@@ -8,16 +9,15 @@
 class MessageFolderModel;
 class RunStatus;
 
-// Whether a rule list ("tbfilter", "tbexempted") holds a value. The program
-// asks the rule database; tests give a fixed set of rules. May throw
+// Sorting asks `classify` once per message, with the From value and the
+// header read (RuleClassifier; tests may give their own). It may throw
 // std::exception, which ends the fetch with an "Error" box.
-using RuleLookup = std::function<bool(const QString &value, const QString &table)>;
 
 // Reads the header of every message on the selected profile's server, sorts
 // each into the Inbox or the Recycle Bin by the rule lists, and appends it as
 // a row. Called with both lists empty and sorting off.
 void FetchHeader(RunStatus &status, MessageFolderModel &inbox, MessageFolderModel &recycle,
-                 const RuleLookup &isInList, SessionOptions options = {});
+                 const MessageClassifier &classify, SessionOptions options = {});
 
 // Deletes every Recycle Bin message on the server, from the last row to the
 // first, removing each row whose deletion the server accepted. Messages are

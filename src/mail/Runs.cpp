@@ -116,8 +116,7 @@ void cmdFetch_Click(RunHost &host, RuleDatabase &rules, Dialer &dialer, const Ce
         if (!dialBefore(host, dialer, dialog))
             return;
         if (!Global::CancelRequested().isSet())
-            FetchHeader(host, host.inboxModel(), host.recycleModel(),
-                        [&rules](const QString &value, const QString &table) { return rules.IsInList(value, table); },
+            FetchHeader(host, host.inboxModel(), host.recycleModel(), RuleClassifier::lazy(rules),
                         sessionOptions(hooks));
         hangUpAfter(host, dialer);
         dialog.closeDialog();

@@ -82,4 +82,20 @@ bool sameRule(const QString &a, const QString &b)
     return compareUtf8(ua.constData(), int(ua.size()), ub.constData(), int(ub.size())) == 0;
 }
 
+QString key(const QString &value)
+{
+    QString out;
+    out.reserve(value.size());
+    const QByteArray utf8 = value.toUtf8();
+    const auto *p = reinterpret_cast<const unsigned char *>(utf8.constData());
+    const unsigned char *const end = p + utf8.size();
+    while (p < end) {
+        const char32_t cp = fold(nextCodePoint(p, end));
+        // Valid texts only reach here (they came from QString).
+        const char32_t c[] = {cp};
+        out.append(QString::fromUcs4(c, 1));
+    }
+    return out;
+}
+
 } // namespace RuleCollation

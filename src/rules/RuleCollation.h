@@ -19,4 +19,7 @@ int compareUtf8(const char *a, int aLength, const char *b, int bLength);
 // Whether two values are the same rule.
 bool sameRule(const QString &a, const QString &b);
 
+// A key that two values share exactly when they are the same rule.
+QString key(const QString &value);
+
 } // namespace RuleCollation

@@ -1,20 +1,24 @@
 #include "RuleCommands.h"
 
 #include "MessageFolderModel.h"
-#include "RuleDatabase.h"
+#include "RuleClassifier.h"
 #include "RuleLists.h"
+#include "SenderAddress.h"
 #include "StringHelpers.h"
 
 #include <algorithm>
 
 namespace RuleCommands {
 
-namespace {
-
-QString ruleValue(const MessageEntry &entry, Value value)
+QString ruleValue(const QString &sender, Value value)
 {
-    return value == Value::Domain ? DomainRule(entry.sender) : entry.sender;
+    if (value == Value::Domain)
+        return DomainRule(sender);
+    const QString address = SenderAddress(sender);
+    return address.isEmpty() ? sender : address;
 }
+
+namespace {
 
 // The selected rows that exist, each once, from the last to the first.
 QList<int> lastToFirst(const MessageFolderModel &list, QList<int> rows)
@@ -30,14 +34,14 @@ template<typename Operation>
 void forEachValue(const MessageFolderModel &list, const QList<int> &selectedRows, Value value, Operation operation)
 {
     for (const int row : lastToFirst(list, selectedRows))
-        operation(ruleValue(list.entry(row), value));
+        operation(list.entry(row).sender, ruleValue(list.entry(row).sender, value));
 }
 
 } // namespace
 
 void addToFilter(const MessageFolderModel &list, QList<int> selectedRows, Value value, RuleLists &rules)
 {
-    forEachValue(list, selectedRows, value, [&](const QString &v) {
+    forEachValue(list, selectedRows, value, [&](const QString &, const QString &v) {
         // A message without a sender gives no value: a rule of nothing would
         // be stored again at every try and never match.
         if (!v.isEmpty())
@@ -47,7 +51,7 @@ void addToFilter(const MessageFolderModel &list, QList<int> selectedRows, Value 
 
 void addToExempted(const MessageFolderModel &list, QList<int> selectedRows, RuleLists &rules)
 {
-    forEachValue(list, selectedRows, Value::Sender, [&](const QString &v) {
+    forEachValue(list, selectedRows, Value::Sender, [&](const QString &, const QString &v) {
         if (!v.isEmpty())
             rules.AddExempted(v);
     });
@@ -57,22 +61,41 @@ void removeFromFilter(const MessageFolderModel &list, QList<int> selectedRows, V
 {
     // The empty value deletes the rules without a value, which only a
     // message without a sender could have made.
-    forEachValue(list, selectedRows, value, [&](const QString &v) { rules.DeleteFilter(v); });
+    forEachValue(list, selectedRows, value, [&](const QString &sender, const QString &v) {
+        rules.DeleteFilter(v);
+        if (value == Value::Sender && v != sender)
+            rules.DeleteFilter(sender);
+    });
 }
 
-QList<int> rowsInFilterList(const MessageFolderModel &inbox, Value value, const RuleDatabase &db)
+namespace {
+
+QList<QPair<int, SortReason>> rowsSortedAs(const MessageFolderModel &list, const RuleClassifier &rules,
+                                           SortReason::Kind kind)
 {
-    const QString table = QStringLiteral("tbfilter");
-    QList<int> rows;
-    for (int row = inbox.count() - 1; row >= 0; --row) {
-        try {
-            if (db.IsInList(ruleValue(inbox.entry(row), value), table))
-                rows.append(row);
-        } catch (const RuleDatabaseError &) {
-            // A row whose lookup failed stays where it is.
-        }
+    QList<QPair<int, SortReason>> rows;
+    for (int row = list.count() - 1; row >= 0; --row) {
+        const MessageEntry &entry = list.entry(row);
+        // A row whose header could not be read was never sorted by a rule.
+        if (entry.header.isEmpty() && entry.sender.isEmpty())
+            continue;
+        const SortReason reason = rules.classify(entry.sender, entry.header);
+        if (reason.kind == kind)
+            rows.append({row, reason});
     }
     return rows;
+}
+
+} // namespace
+
+QList<QPair<int, SortReason>> rowsToRecycleBin(const MessageFolderModel &inbox, const RuleClassifier &rules)
+{
+    return rowsSortedAs(inbox, rules, SortReason::Kind::Filter);
+}
+
+QList<QPair<int, SortReason>> rowsToInbox(const MessageFolderModel &recycle, const RuleClassifier &rules)
+{
+    return rowsSortedAs(recycle, rules, SortReason::Kind::Exempted);
 }
 
 } // namespace RuleCommands

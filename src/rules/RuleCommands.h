@@ -1,9 +1,12 @@
 #pragma once
 
+#include "SortReason.h"
+
 #include <QList>
+#include <QPair>
 
 class MessageFolderModel;
-class RuleDatabase;
+class RuleClassifier;
 class RuleLists;
 
 // The rule commands of the message lists' context menus. Each walks the
@@ -13,15 +16,26 @@ class RuleLists;
 // removing it deletes the rules that hold no value.
 namespace RuleCommands {
 
+// Sender: the sender's address (the whole From value when it holds none),
+// so that the rule outlives a change of display name. Domain: "*@" and the
+// address's domain.
 enum class Value { Sender, Domain };
+
+QString ruleValue(const QString &sender, Value value);
 
 void addToFilter(const MessageFolderModel &list, QList<int> selectedRows, Value value, RuleLists &rules);
 void addToExempted(const MessageFolderModel &list, QList<int> selectedRows, RuleLists &rules);
+// Removing a sender removes its address and its whole From value, as
+// earlier versions stored it.
 void removeFromFilter(const MessageFolderModel &list, QList<int> selectedRows, Value value, RuleLists &rules);
 
-// Every Inbox row whose value of this kind is in the filter list, from the
-// last row to the first, so that moving them in this order keeps the rows
-// still to be moved where they are. A row whose lookup fails is not moved.
-QList<int> rowsInFilterList(const MessageFolderModel &inbox, Value value, const RuleDatabase &db);
+// The rows that the rules now sort into the other folder, from the last row
+// to the first (so that moving them in this order keeps the rows still to
+// be moved where they are), each with what sorted it. From the Inbox go the
+// rows a filter rule catches and no exempted rule keeps; from the Recycle
+// Bin come the rows an exempted rule keeps. Every row is sorted as the
+// fetch sorts it. Throws RuleDatabaseError when a lookup fails.
+QList<QPair<int, SortReason>> rowsToRecycleBin(const MessageFolderModel &inbox, const RuleClassifier &rules);
+QList<QPair<int, SortReason>> rowsToInbox(const MessageFolderModel &recycle, const RuleClassifier &rules);
 
 } // namespace RuleCommands

@@ -185,6 +185,11 @@ sqlite3_stmt *RuleDatabase::statement(const QByteArray &sql) const
 
 bool RuleDatabase::IsInList(const QString &value, const QString &table) const
 {
+    return !StoredRule(value, table).isNull();
+}
+
+QString RuleDatabase::StoredRule(const QString &value, const QString &table) const
+{
     const char *name = knownTable(table);
     if (!name)
         throw RuleDatabaseError("No such rule table: " + table.toStdString());
@@ -198,10 +203,13 @@ bool RuleDatabase::IsInList(const QString &value, const QString &table) const
     if (!bindValue(lookup, utf8, value.isEmpty()))
         throw RuleDatabaseError(sqlite3_errmsg(m_db));
     switch (sqlite3_step(lookup)) {
-    case SQLITE_ROW:
-        return true;
+    case SQLITE_ROW: {
+        const auto *text = reinterpret_cast<const char *>(sqlite3_column_text(lookup, 0));
+        const int bytes = sqlite3_column_bytes(lookup, 0);
+        return bytes > 0 ? QString::fromUtf8(text, bytes) : QStringLiteral("");
+    }
     case SQLITE_DONE:
-        return false;
+        return {};
     default:
         throw RuleDatabaseError(sqlite3_errmsg(m_db));
     }
@@ -220,19 +228,32 @@ bool RuleDatabase::InsertRule(const QString &table, const QString &value)
     return bindValue(insert, utf8, value.isEmpty()) && sqlite3_step(insert) == SQLITE_DONE;
 }
 
+bool RuleDatabase::insertAll(const QString &table, const QStringList &values)
+{
+    for (const QString &value : values) {
+        if (!InsertRule(table, value))
+            return false;
+    }
+    return true;
+}
+
 bool RuleDatabase::InsertRules(const QString &table, const QStringList &values)
 {
-    if (!knownTable(table) || !m_db)
+    if (table == QLatin1String("tbfilter"))
+        return InsertRuleSets(values, QStringList());
+    if (table == QLatin1String("tbexempted"))
+        return InsertRuleSets(QStringList(), values);
+    return false;
+}
+
+bool RuleDatabase::InsertRuleSets(const QStringList &filterValues, const QStringList &exemptedValues)
+{
+    if (!m_db)
         return false;
     if (sqlite3_exec(m_db, "begin", nullptr, nullptr, nullptr) != SQLITE_OK)
         return false;
-    for (const QString &value : values) {
-        if (!InsertRule(table, value)) {
-            sqlite3_exec(m_db, "rollback", nullptr, nullptr, nullptr);
-            return false;
-        }
-    }
-    if (sqlite3_exec(m_db, "commit", nullptr, nullptr, nullptr) == SQLITE_OK)
+    if (insertAll(QStringLiteral("tbfilter"), filterValues) && insertAll(QStringLiteral("tbexempted"), exemptedValues)
+        && sqlite3_exec(m_db, "commit", nullptr, nullptr, nullptr) == SQLITE_OK)
         return true;
     sqlite3_exec(m_db, "rollback", nullptr, nullptr, nullptr);
     return false;
@@ -265,7 +286,21 @@ std::optional<QStringList> RuleDatabase::FillRules(const QString &table) const
     const char *name = knownTable(table);
     if (!name)
         return std::nullopt;
-    sqlite3_stmt *select = statement(QByteArray("select email from ") + name);
+    return fillFrom(QByteArray("select email from ") + name);
+}
+
+std::optional<QStringList> RuleDatabase::FillPatternCandidates(const QString &table) const
+{
+    const char *name = knownTable(table);
+    if (!name)
+        return std::nullopt;
+    return fillFrom(QByteArray("select email from ") + name
+                    + " where instr(email, '*') > 0 or instr(email, '?') > 0 or instr(email, ':') > 0");
+}
+
+std::optional<QStringList> RuleDatabase::fillFrom(const QByteArray &sql) const
+{
+    sqlite3_stmt *select = statement(sql);
     if (!select)
         return std::nullopt;
     StatementUse use(select);

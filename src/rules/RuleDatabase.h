@@ -67,6 +67,9 @@ public:
     // Whether `table` holds `value` (case ignored). An empty value is never
     // found. Throws RuleDatabaseError when the lookup itself fails.
     bool IsInList(const QString &value, const QString &table) const;
+    // The stored spelling of `value` in `table` (case ignored), or a null
+    // QString when it is not there. Throws RuleDatabaseError as IsInList.
+    QString StoredRule(const QString &value, const QString &table) const;
 
     // The statements of the rule lists. They answer false on any failure.
     bool InsertRule(const QString &table, const QString &value);   // empty value stores NULL
@@ -75,9 +78,14 @@ public:
     bool DeleteRule(const QString &table, const QString &value);
     // Many inserts in one transaction: all of them or none.
     bool InsertRules(const QString &table, const QStringList &values);
+    // Rules for both tables in one transaction: all of them or none.
+    bool InsertRuleSets(const QStringList &filterValues, const QStringList &exemptedValues);
     // Every stored value in the engine's order; a NULL value reads as a null
     // QString. std::nullopt when the query failed.
     std::optional<QStringList> FillRules(const QString &table) const;
+    // The stored values holding "*", "?" or ":", the only ones that can be
+    // read as more than an exact value (patterns, header rules).
+    std::optional<QStringList> FillPatternCandidates(const QString &table) const;
 
     // The two tables the program knows; any other name is refused.
     static bool isRuleTable(const QString &table);
@@ -88,6 +96,8 @@ private:
     sqlite3_stmt *statement(const QByteArray &sql) const;
     void ensureFolder() const;
     bool createDatabase(QString *error) const;
+    std::optional<QStringList> fillFrom(const QByteArray &sql) const;
+    bool insertAll(const QString &table, const QStringList &values);
 
     QString m_folder;
     sqlite3 *m_db = nullptr;

@@ -38,6 +38,8 @@ frmRuleAdd::frmRuleAdd(Kind kind, RuleLists &rules, QWidget *parent)
     , picRule(new QLabel(this))
     , lblEmailHint(new QLabel(this))
     , lblDomainHint(new QLabel(this))
+    , lblPatternHint(new QLabel(this))
+    , lblHeaderHint(new QLabel(this))
     , txtEmail(new QLineEdit(this))
     , cmdAdd(new QPushButton(QStringLiteral("Add"), this))
     , cmdDone(new QPushButton(QStringLiteral("Done"), this))
@@ -61,11 +63,23 @@ frmRuleAdd::frmRuleAdd(Kind kind, RuleLists &rules, QWidget *parent)
     lblDomainHint->setObjectName(QStringLiteral("lblDomainHint"));
     lblDomainHint->setText(QStringLiteral("To enter a Domain type ") + QStringLiteral("*@") + kSampleDomain);
     lblDomainHint->setAccessibleName(lblDomainHint->text());
+    // How a value is read, in the words of the help page.
+    lblPatternHint->setObjectName(QStringLiteral("lblPatternHint"));
+    lblPatternHint->setText(QStringLiteral("In an address, * stands for any characters and ? for one: *@*.") + kSampleDomain);
+    lblPatternHint->setAccessibleName(lblPatternHint->text());
+    lblHeaderHint->setObjectName(QStringLiteral("lblHeaderHint"));
+    lblHeaderHint->setText(QStringLiteral("To match another header field type its name, a colon, a space and a pattern: "
+                                          "Subject: *free money*"));
+    lblHeaderHint->setAccessibleName(lblHeaderHint->text());
+    for (QLabel *hint : {lblEmailHint, lblDomainHint, lblPatternHint, lblHeaderHint})
+        hint->setTextFormat(Qt::PlainText);
 
     txtEmail->setObjectName(QStringLiteral("txtEmail"));
     txtEmail->setMaxLength(kMaxLength);
     txtEmail->setAccessibleName(QStringLiteral("Email Address"));
-    txtEmail->setAccessibleDescription(lblEmailHint->text() + QLatin1Char('\n') + lblDomainHint->text());
+    txtEmail->setAccessibleDescription(lblEmailHint->text() + QLatin1Char('\n') + lblDomainHint->text()
+                                       + QLatin1Char('\n') + lblPatternHint->text() + QLatin1Char('\n')
+                                       + lblHeaderHint->text());
     lblEmailHint->setBuddy(txtEmail);
 
     cmdAdd->setObjectName(QStringLiteral("cmdAdd"));
@@ -76,9 +90,11 @@ frmRuleAdd::frmRuleAdd(Kind kind, RuleLists &rules, QWidget *parent)
     cmdDone->setAutoDefault(false);
 
     auto *hints = new QGridLayout;
-    hints->addWidget(picRule, 0, 0, 2, 1, Qt::AlignTop);
+    hints->addWidget(picRule, 0, 0, 4, 1, Qt::AlignTop);
     hints->addWidget(lblEmailHint, 0, 1);
     hints->addWidget(lblDomainHint, 1, 1);
+    hints->addWidget(lblPatternHint, 2, 1);
+    hints->addWidget(lblHeaderHint, 3, 1);
     hints->setColumnStretch(1, 1);
     auto *buttons = new QHBoxLayout;
     buttons->addStretch(1);
@@ -111,6 +127,7 @@ void frmRuleAdd::cmdAdd_Click()
         m_rules.AddFilter(value);
     else
         m_rules.AddExempted(value);
+    ++m_added;
     txtEmail->clear();
 }
 

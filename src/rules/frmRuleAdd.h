@@ -15,12 +15,15 @@ class frmRuleAdd : public QDialog {
 public:
     enum class Kind { Filter, Exempted };
 
-    // The longest entry: an address of the greatest length mail allows.
-    static constexpr int kMaxLength = 320;
+    // The longest entry: a header line of the greatest length mail allows
+    // (an address is at most 320).
+    static constexpr int kMaxLength = 998;
 
     frmRuleAdd(Kind kind, RuleLists &rules, QWidget *parent = nullptr);
 
     Kind kind() const { return m_kind; }
+    // How many rules were handed to the list while the dialog was open.
+    int added() const { return m_added; }
 
 private:
     void cmdAdd_Click();
@@ -31,7 +34,10 @@ private:
     QLabel *picRule;
     QLabel *lblEmailHint;
     QLabel *lblDomainHint;
+    QLabel *lblPatternHint;
+    QLabel *lblHeaderHint;
     QLineEdit *txtEmail;
     QPushButton *cmdAdd;
     QPushButton *cmdDone;
+    int m_added = 0;
 };

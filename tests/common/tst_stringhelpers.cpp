@@ -82,7 +82,16 @@ void TestStringHelpers::domainRule_data()
     QTest::newRow("no @") << "Mailer Daemon" << "*@";
     QTest::newRow("empty sender") << "" << "*@";
     QTest::newRow("two @: text between them") << "a@b.com@c.org" << "*@b.com";
-    QTest::newRow("quoted name with @: field ends at next @") << "\"x@y\" <joe@example.com>" << "*@y\" <joe";
+    // The address's domain, never a piece of the display name.
+    QTest::newRow("quoted name with @") << "\"support@bank.example\" <win@spam.example>" << "*@spam.example";
+    QTest::newRow("unquoted name with @") << "support@bank.example <win@spam.example>" << "*@spam.example";
+    QTest::newRow("encoded name with @") << "=?utf-8?q?a@bank.example?= <w@spam.example>" << "*@spam.example";
+    QTest::newRow("comment after a bare address") << "bob@home.example (Bob Smith)" << "*@home.example";
+    QTest::newRow("colon in an unquoted name") << "Re: Your order <o@shop.example>" << "*@shop.example";
+    QTest::newRow("angle address alone") << "<only@angle.example>" << "*@angle.example";
+    QTest::newRow("name only, with a comment") << "Ines Duarte (Legal)" << "*@";
+    QTest::newRow("quoted text, no address") << "\"x@y.example\"" << "*@";
+    QTest::newRow("group without members") << "undisclosed-recipients:;" << "*@";
 }
 
 void TestStringHelpers::domainRule()

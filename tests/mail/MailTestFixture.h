@@ -24,11 +24,10 @@ struct MailFixture {
         Global::CancelRequested().clear();
     }
 
-    RuleLookup lookup() const
+    MessageClassifier classifier() const
     {
-        return [this](const QString &value, const QString &table) {
-            const QSet<QString> &list = table == QLatin1String("tbfilter") ? filter : exempted;
-            return !value.isEmpty() && list.contains(value.toLower());
+        return [this](const QString &sender, const QString &header) {
+            return RuleClassifier::fromLists(filter.values(), exempted.values()).classify(sender, header);
         };
     }
 
@@ -38,7 +37,7 @@ struct MailFixture {
     void fetch(int limitMs = 5000)
     {
         options.inactivityLimitMs = limitMs;
-        FetchHeader(status, inbox, recycle, lookup(), options);
+        FetchHeader(status, inbox, recycle, classifier(), options);
     }
     void empty(int limitMs = 5000)
     {
