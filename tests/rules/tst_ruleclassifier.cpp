@@ -1,0 +1,217 @@
+// Sorting a message by both rule lists: the From forms real mail carries
+// against address, domain, pattern and header rules, how a stored value is
+// read, and a database of earlier versions sorting as it did.
+#include "RuleClassifier.h"
+#include "RuleDatabase.h"
+#include "RuleSyntax.h"
+#include "StringHelpers.h"
+#include "TestSupport.h"
+
+#include <QTest>
+#include <optional>
+
+using namespace Qt::StringLiterals;
+using RuleKind = RuleSyntax::Kind;
+
+Q_DECLARE_METATYPE(RuleSyntax::Kind)
+
+namespace {
+
+QString header(const QString &from, const QString &more)
+{
+    QString text = u"+OK 812 octets\r\nReceived: by mx.example; Tue, 1 Dec 2026 08:07:13 +0100\r\n"_s;
+    if (!from.isNull())
+        text += u"From: "_s + from + u"\r\n"_s;
+    return text + more + u"\r\n.\r\n"_s;
+}
+
+} // namespace
+
+class TestRuleClassifier : public QObject {
+    Q_OBJECT
+    struct Fixture {
+        testsupport::TempHome home;
+        RuleDatabase db;
+    };
+    std::optional<Fixture> m_f;
+
+    bool store(const QStringList &filter, const QStringList &exempted)
+    {
+        return m_f->db.OpenRuleDatabase() && m_f->db.InsertRuleSets(filter, exempted);
+    }
+
+private Q_SLOTS:
+    void init() { m_f.emplace(); }
+    void cleanup() { m_f.reset(); }
+
+    void classify_data()
+    {
+        QTest::addColumn<QString>("from");
+        QTest::addColumn<QString>("fields"); // more header lines
+        QTest::addColumn<QStringList>("filter");
+        QTest::addColumn<QStringList>("exempted");
+        QTest::addColumn<QString>("reason");
+
+        const QString fake = u"\"support@bank.example\" <win@spam.example>"_s;
+        QTest::newRow("fake address in the name: the real domain")
+            << fake << u""_s << QStringList{u"*@bank.example"_s, u"*@spam.example"_s} << QStringList{}
+            << u"*@spam.example (Filter List)"_s;
+        QTest::newRow("fake address in the name: its domain is no match")
+            << fake << u""_s << QStringList{u"*@bank.example"_s} << QStringList{} << u"No rule matched"_s;
+        QTest::newRow("address rule: any display name, any case")
+            << u"Brand New Name <Win@SPAM.example>"_s << u""_s << QStringList{u"win@spam.example"_s} << QStringList{}
+            << u"win@spam.example (Filter List)"_s;
+        QTest::newRow("address rule: comment is no part of the address")
+            << u"win@spam.example (Prize Dept.)"_s << u""_s << QStringList{u"win@spam.example"_s} << QStringList{}
+            << u"win@spam.example (Filter List)"_s;
+        QTest::newRow("address rule: encoded display name")
+            << u"=?UTF-8?B?UHLDpG1pZQ==?= <win@spam.example>"_s << u""_s << QStringList{u"win@spam.example"_s}
+            << QStringList{} << u"win@spam.example (Filter List)"_s;
+        QTest::newRow("stored whole From value: still exact, and exempted wins")
+            << u"Tech Digest <digest@tech.example>"_s << u""_s << QStringList{u"*@tech.example"_s}
+            << QStringList{u"TECH DIGEST <digest@tech.example>"_s} << u"TECH DIGEST <digest@tech.example> (Exempted List)"_s;
+        QTest::newRow("stored whole From value: another name is no match")
+            << u"Tech News <digest@tech.example>"_s << u""_s << QStringList{u"*@tech.example"_s}
+            << QStringList{u"Tech Digest <digest@tech.example>"_s} << u"*@tech.example (Filter List)"_s;
+        QTest::newRow("exempted domain beats a filtered address")
+            << u"Boss <boss@work.example>"_s << u""_s << QStringList{u"boss@work.example"_s}
+            << QStringList{u"*@work.example"_s} << u"*@work.example (Exempted List)"_s;
+        QTest::newRow("display name with wildcards stays an exact rule")
+            << u"\"Win?? Now\" <a@b.example>"_s << u""_s << QStringList{u"\"Win?? Now\" <a@b.example>"_s}
+            << QStringList{} << u"\"Win?? Now\" <a@b.example> (Filter List)"_s;
+        QTest::newRow("exact rule with wildcards catches no other name")
+            << u"\"Win Now\" <a@b.example>"_s << u""_s << QStringList{u"\"Win?? Now\" <a@b.example>"_s} << QStringList{}
+            << u"No rule matched"_s;
+        QTest::newRow("pattern: random subdomain")
+            << u"Promo <x@k3j9q.spam.example>"_s << u""_s << QStringList{u"*@*.spam.example"_s} << QStringList{}
+            << u"*@*.spam.example (Filter List)"_s;
+        QTest::newRow("pattern: the bare domain is no subdomain")
+            << u"x@spam.example"_s << u""_s << QStringList{u"*@*.spam.example"_s} << QStringList{} << u"No rule matched"_s;
+        QTest::newRow("domain rule: exactly that domain")
+            << u"x@mail.example.com"_s << u""_s << QStringList{u"*@example.com"_s} << QStringList{}
+            << u"No rule matched"_s;
+        QTest::newRow("pattern: ? is one character, beyond 16 bits too")
+            << u"news-\U0001F600@shop.example"_s << u""_s << QStringList{u"news-??@shop.example"_s, u"NEWS-?@SHOP.example"_s}
+            << QStringList{} << u"NEWS-?@SHOP.example (Filter List)"_s;
+        QTest::newRow("exempted pattern beats a header rule")
+            << u"ann@lists.example"_s << u"Subject: free money\r\n"_s << QStringList{u"Subject: *money*"_s}
+            << QStringList{u"*@*lists.example"_s} << u"*@*lists.example (Exempted List)"_s;
+        QTest::newRow("header rule: encoded and folded subject, decoded")
+            << u"a@b.example"_s << u"Subject: =?UTF-8?Q?Gro=C3=9Fes?=\r\n =?UTF-8?Q?_Geld_jetzt?=\r\n"_s
+            << QStringList{u"Subject: *großes geld*"_s} << QStringList{} << u"Subject: *großes geld* (Filter List)"_s;
+        QTest::newRow("header rule: List-Id keeps a mailing list")
+            << u"bot@lists.example"_s << u"List-Id: My Project <my-project.lists.example>\r\n"_s
+            << QStringList{u"*@lists.example"_s} << QStringList{u"List-Id: *my-project*"_s}
+            << u"List-Id: *my-project* (Exempted List)"_s;
+        QTest::newRow("header rule: server's verdict, field name in any case")
+            << u"a@b.example"_s << u"x-spam-status: Yes, score=7.3 required=5.0\r\n"_s
+            << QStringList{u"X-Spam-Status: Yes*"_s} << QStringList{} << u"X-Spam-Status: Yes* (Filter List)"_s;
+        QTest::newRow("header rule: a 'No' verdict is no match")
+            << u"a@b.example"_s << u"X-Spam-Status: No, score=0.1\r\nX-Spam-Flag: NO\r\n"_s
+            << QStringList{u"X-Spam-Status: Yes*"_s, u"X-Spam-Flag: YES"_s} << QStringList{} << u"No rule matched"_s;
+        QTest::newRow("header rule: any of several fields of the name")
+            << u"a@b.example"_s << u"Received: from bulk7.mailer.example\r\n"_s
+            << QStringList{u"Received: *bulk?.mailer*"_s} << QStringList{} << u"Received: *bulk?.mailer* (Filter List)"_s;
+        QTest::newRow("header rule: the body is not read")
+            << u"a@b.example"_s << u"\r\nX-Spam-Flag: YES"_s << QStringList{u"X-Spam-Flag: YES"_s} << QStringList{}
+            << u"No rule matched"_s;
+        QTest::newRow("no From at all: the domain rule *@ as before")
+            << QString() << u"Subject: hi\r\n"_s << QStringList{u"*@"_s} << QStringList{} << u"*@ (Filter List)"_s;
+        QTest::newRow("name only: neither address nor pattern rules")
+            << u"Ines Duarte (Legal)"_s << u""_s << QStringList{u"*@*"_s, u"ines duarte (legal)"_s} << QStringList{}
+            << u"ines duarte (legal) (Filter List)"_s;
+    }
+    void classify()
+    {
+        QFETCH(QString, from);
+        QFETCH(QString, fields);
+        QFETCH(QStringList, filter);
+        QFETCH(QStringList, exempted);
+        QVERIFY(store(filter, exempted));
+        const QString text = header(from, fields);
+        // The database's index and the in-memory lists agree.
+        QTEST(RuleClassifier::fromDatabase(m_f->db).classify(from, text).text(), "reason");
+        QTEST(RuleClassifier::fromLists(filter, exempted).classify(from, text).text(), "reason");
+    }
+
+    void reading_data()
+    {
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<RuleKind>("kind");
+        QTest::newRow("header rule") << u"Subject: *free money*"_s << RuleKind::Header;
+        QTest::newRow("header rule without wildcards") << u"X-Spam-Flag: YES"_s << RuleKind::Header;
+        QTest::newRow("header rule on From") << u"From: *paypal*"_s << RuleKind::Header;
+        QTest::newRow("name with a colon and an address") << u"Re: Your order <o@shop.example>"_s << RuleKind::Exact;
+        QTest::newRow("address after a colon, comment after it")
+            << u"Attn: Billing <b@x.example> (office)"_s << RuleKind::Exact;
+        QTest::newRow("empty group") << u"undisclosed-recipients:;"_s << RuleKind::Exact;
+        QTest::newRow("group with members") << u"Team: a@b.example, c@d.example;"_s << RuleKind::Exact;
+        QTest::newRow("no space after the colon") << u"Subject:*x*"_s << RuleKind::Exact;
+        QTest::newRow("nothing after the colon") << u"Subject:   "_s << RuleKind::Exact;
+        QTest::newRow("name starting with a digit") << u"1st: *x*"_s << RuleKind::Exact;
+        QTest::newRow("name not ASCII") << u"Betreff: *x*"_s << RuleKind::Header;
+        QTest::newRow("name with a non-ASCII letter") << u"Prüfung: *x*"_s << RuleKind::Exact;
+        QTest::newRow("quoted name with wildcards") << u"\"Win?? Now\" <a@b.example>"_s << RuleKind::Exact;
+        QTest::newRow("bare name with wildcards") << u"*** SALE *** <d@x.example>"_s << RuleKind::Exact;
+        QTest::newRow("address with a comment and a ?") << u"a@b.example (Who?)"_s << RuleKind::Exact;
+        QTest::newRow("encoded word") << u"=?utf-8?q?x?=@b.example"_s << RuleKind::Exact;
+        QTest::newRow("wildcards but no @") << u"*spam*"_s << RuleKind::Exact;
+        QTest::newRow("address pattern") << u"*@*.ru"_s << RuleKind::AddressPattern;
+        QTest::newRow("local part pattern") << u"newsletter-*@shop.example"_s << RuleKind::AddressPattern;
+        QTest::newRow("domain rule") << u"*@example.com"_s << RuleKind::Domain;
+        QTest::newRow("domain rule of no domain") << u"*@"_s << RuleKind::Domain;
+        QTest::newRow("address") << u"boss@work.example"_s << RuleKind::Exact;
+    }
+    void reading()
+    {
+        QFETCH(QString, value);
+        QTEST(RuleSyntax::read(value).kind, "kind");
+    }
+
+    // A database as earlier versions wrote it sorts every message into the
+    // folder it sorted it into then, but for the mended faults.
+    void earlierDatabaseSortsAsBefore()
+    {
+        const QStringList filter{u"*@spam.example"_s, u"Offers <win@promo.example>"_s, u"pharma@cheap.example"_s,
+                                 u"*@bank.example\" <win"_s, u"*@"_s, u"Win?? Now <a@b.example>"_s,
+                                 u"*@friends.example"_s, u"*@newsletter.example"_s};
+        const QStringList exempted{u"Tech Digest <digest@newsletter.example>"_s, u"*@friends.example"_s};
+        QVERIFY(store(filter, exempted));
+        const auto before = [&](const QString &sender) {
+            const QString domain = u"*@"_s + ReplaceText(GetField(u"@"_s, sender, 1), u">"_s, QString(), 1, -1, 0);
+            if (m_f->db.IsInList(sender, u"tbexempted"_s))
+                return false;
+            return m_f->db.IsInList(domain, u"tbfilter"_s) || m_f->db.IsInList(sender, u"tbfilter"_s);
+        };
+        // Sender, and where the mended faults now put it (true: Recycle Bin).
+        const QList<QPair<QString, std::optional<bool>>> senders{
+            {u"Anna <anna@northwind.example>"_s, {}},
+            {u"x@spam.example"_s, {}},
+            {u"\"Mega Deals\" <deals@SPAM.example>"_s, {}},
+            {u"Offers <win@promo.example>"_s, {}},
+            {u"OFFERS <WIN@promo.example>"_s, {}},
+            {u"Other Name <win@promo.example>"_s, {}}, // the whole value stays exact
+            {u"Mailer Daemon"_s, {}},
+            {u""_s, {}},
+            {u"Win?? Now <a@b.example>"_s, {}},
+            {u"Win!! Now <a@b.example>"_s, {}},
+            {u"Tech Digest <digest@newsletter.example>"_s, {}},
+            {u"Other Digest <digest@newsletter.example>"_s, {}},
+            {u"Pharma Shop <pharma@cheap.example>"_s, true},              // an address matches any name
+            {u"\"support@bank.example\" <win@legit.example>"_s, false},  // the address's domain, not the name's
+            {u"Fred <fred@friends.example>"_s, false},                   // an exempted domain exempts
+        };
+        const RuleClassifier classifier = RuleClassifier::fromDatabase(m_f->db);
+        for (const auto &[sender, mended] : senders) {
+            const bool now = classifier.classify(sender, header(sender, {})).kind == SortReason::Kind::Filter;
+            if (mended) {
+                QVERIFY2(now == *mended && before(sender) != *mended, qPrintable(sender));
+            } else {
+                QVERIFY2(now == before(sender), qPrintable(sender));
+            }
+        }
+    }
+};
+
+QTEST_GUILESS_MAIN(TestRuleClassifier)
+#include "tst_ruleclassifier.moc"
