@@ -339,8 +339,9 @@ int fetchChild(quint16 port)
     MessageFolderModel inbox, recycle;
     QElapsedTimer clock;
     clock.start();
-    FetchHeader(status, inbox, recycle, [](const QString &value, const QString &) {
-        return value.startsWith(QLatin1String("*@domain1."));
+    FetchHeader(status, inbox, recycle, [](const QString &sender, const QString &) {
+        return sender.contains(QLatin1String("@domain1.")) ? SortReason{SortReason::Kind::Filter, QStringLiteral("*@domain1.*")}
+                                                           : SortReason{};
     });
     std::printf("%.3f %lld %d\n", clock.nsecsElapsed() / 1e9, peakRssKb(), inbox.count() + recycle.count());
     return 0;
