@@ -105,7 +105,7 @@ void TestDovecotOAuth::signInFetchAndDelete()
         QVERIFY(m_server.addMessage("From: a@example.org\r\nSubject: " + subject + "\r\n\r\nbody\r\n"));
     f->filter.insert(QStringLiteral("a@example.org"));
     const int refreshes = m_auth.refreshGrants();
-    FetchHeader(f->status, f->inbox, f->recycle, f->lookup(), options());
+    FetchHeader(f->status, f->inbox, f->recycle, f->classifier(), options());
     VERIFY_BOXES(f->boxes);
     QCOMPARE(f->recycle.count(), 2);
     QCOMPARE(m_auth.refreshGrants(), refreshes); // the fresh token served as it was
@@ -134,7 +134,7 @@ void TestDovecotOAuth::expiredTokenRenewed()
         Global::ProfileSettings.OAuthAccessExpiry = QDateTime::currentSecsSinceEpoch() - 5;
     const QString old = Global::ProfileSettings.OAuthAccessToken;
     const int refreshes = m_auth.refreshGrants();
-    FetchHeader(f->status, f->inbox, f->recycle, f->lookup(), options());
+    FetchHeader(f->status, f->inbox, f->recycle, f->classifier(), options());
     VERIFY_BOXES(f->boxes);
     QCOMPARE(m_auth.refreshGrants(), refreshes + 1);
     QVERIFY(Global::ProfileSettings.OAuthAccessToken != old);
@@ -150,7 +150,7 @@ void TestDovecotOAuth::revokedSignInAsksAgain()
                                    "was changed).\r\nIt said: Token has been revoked.\r\nSign in again: open the "
                                    "Settings and press \"Sign in...\"."),
                     QStringLiteral("Connection Failed"), MessageBox::Icon::Critical);
-    FetchHeader(f->status, f->inbox, f->recycle, f->lookup(), options());
+    FetchHeader(f->status, f->inbox, f->recycle, f->classifier(), options());
     VERIFY_BOXES(f->boxes);
     // One login, one refused refresh, and no second login.
     QCOMPARE(m_auth.refusedRefreshes(), 1);

@@ -59,7 +59,7 @@ private:
             ++renewals;
             return renewed;
         };
-        FetchHeader(f->status, f->inbox, f->recycle, f->lookup(), options);
+        FetchHeader(f->status, f->inbox, f->recycle, f->classifier(), options);
     }
 
     std::unique_ptr<MailFixture> f;
