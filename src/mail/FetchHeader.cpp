@@ -67,7 +67,7 @@ void FetchHeader(RunStatus &status, MessageFolderModel &inbox, MessageFolderMode
 {
     const Global::ProfileSettingsRecord &settings = Global::ProfileSettings;
     if (!settings.isConfigured()) {
-        MessageBox::show(QStringLiteral("Email Setting not configured"), QStringLiteral("Email Setting Error"),
+        MessageBox::show(QStringLiteral("Email Setting not configured\r\nPress the Setting button beside the profile box and fill in the POP server, user ID and password."), QStringLiteral("Email Setting Error"),
                          MessageBox::Icon::Critical);
         return;
     }

@@ -31,7 +31,7 @@ bool profileConfigured(const CertificateHooks &hooks)
     }
     if (s.isConfigured())
         return true;
-    MessageBox::show(QStringLiteral("Email Setting not configured"), QStringLiteral("Error"),
+    MessageBox::show(QStringLiteral("Email Setting not configured\r\nPress the Setting button beside the profile box and fill in the POP server, user ID and password."), QStringLiteral("Error"),
                      MessageBox::Icon::Critical);
     return false;
 }

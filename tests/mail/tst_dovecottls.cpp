@@ -153,7 +153,7 @@ void TestDovecotTls::refusedPasswordInsideTls()
     useServer(true, QStringLiteral("localhost"));
     Global::ProfileSettings.TrustedCertificate = fingerprint();
     Global::ProfileSettings.EmailPassword = QStringLiteral("wrong horse battery");
-    f->boxes.expect(QStringLiteral("Invalid Email UserID or Password"), QStringLiteral("Connection Failed"),
+    f->boxes.expect(QStringLiteral("Invalid Email UserID or Password\r\nCorrect them with the Setting button beside the profile box."), QStringLiteral("Connection Failed"),
                     MessageBox::Icon::Critical);
     f->fetch(10000);
     VERIFY_BOXES(f->boxes);

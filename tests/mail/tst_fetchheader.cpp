@@ -172,7 +172,7 @@ void TestFetchHeader::classification()
 void TestFetchHeader::loginRefused()
 {
     f->server.greet().expect("USER user", "+OK\r\n").expect("PASS secret", "-ERR invalid password\r\n");
-    f->boxes.expect(QStringLiteral("Invalid Email UserID or Password"), QStringLiteral("Connection Failed"),
+    f->boxes.expect(QStringLiteral("Invalid Email UserID or Password\r\nCorrect them with the Setting button beside the profile box."), QStringLiteral("Connection Failed"),
                     Icon::Critical);
     f->fetch();
     VERIFY_ENDED();

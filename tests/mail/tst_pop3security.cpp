@@ -14,7 +14,7 @@
 
 namespace {
 const QString kFailed = QStringLiteral("Connection Failed");
-const QString kInvalid = QStringLiteral("Invalid Email UserID or Password");
+const QString kInvalid = QStringLiteral("Invalid Email UserID or Password\r\nCorrect them with the Setting button beside the profile box.");
 
 } // namespace
 

@@ -103,7 +103,7 @@ private:
 void TestRuns::fetchNeedsConfiguredProfile()
 {
     Global::ProfileSettings.EmailPassword.clear();
-    f->boxes.expect(QStringLiteral("Email Setting not configured"), QStringLiteral("Error"), Icon::Critical);
+    f->boxes.expect(QStringLiteral("Email Setting not configured\r\nPress the Setting button beside the profile box and fill in the POP server, user ID and password."), QStringLiteral("Error"), Icon::Critical);
     Runs::cmdFetch_Click(*host, rules, dialer);
     VERIFY_BOXES(f->boxes);
     QVERIFY(f->status.events.isEmpty()); // no dialog, nothing prepared
