@@ -1,19 +1,8 @@
 #include "MessageDate.h"
 
+#include "GMimeInit.h"
+
 #include <gmime/gmime.h>
-
-namespace {
-
-void initGMimeOnce()
-{
-    static const bool initialised = [] {
-        g_mime_init();
-        return true;
-    }();
-    (void)initialised;
-}
-
-} // namespace
 
 QDateTime parseMessageDate(const QString &raw)
 {
@@ -27,7 +16,7 @@ QDateTime parseMessageDate(const QString &raw)
     if (text.isEmpty())
         return {};
 
-    initGMimeOnce();
+    ensureGMimeInitialised();
     GDateTime *parsed = g_mime_utils_header_decode_date(text.toUtf8().constData());
     if (!parsed)
         return {};

@@ -1,17 +1,10 @@
 #include "SenderAddress.h"
 
+#include "GMimeInit.h"
+
 #include <gmime/gmime.h>
 
 namespace {
-
-void initGMimeOnce()
-{
-    static const bool initialised = [] {
-        g_mime_init();
-        return true;
-    }();
-    (void)initialised;
-}
 
 // The first mailbox of a list, looking into groups ("Re: Offer <a@b>" reads
 // as a group named "Re" to the parser, and real spam writes it so).
@@ -78,7 +71,7 @@ QString SenderAddress(const QString &fromValue)
         const QString address = second < 0 ? value : value.left(second);
         return isAddress(address) ? address : QString();
     }
-    initGMimeOnce();
+    ensureGMimeInitialised();
     InternetAddressList *list = internet_address_list_parse(nullptr, value.toUtf8().constData());
     QString address;
     if (InternetAddressMailbox *mailbox = firstMailbox(list)) {

@@ -1,0 +1,4 @@
+#pragma once
+
+// Initialises GMime once for the whole program, before its first use.
+void ensureGMimeInitialised();
