@@ -123,10 +123,16 @@ qint16 Pop3Session::greetingFailed()
     QString text;
     if (m_outOfStep || !ReceiveBuffer.isEmpty())
         text = QStringLiteral("The server %1 did not answer as a POP3 server.").arg(where);
-    else if (m_socket && m_socket->state() == QAbstractSocket::ConnectedState)
+    else if (m_socket && m_socket->state() == QAbstractSocket::ConnectedState) {
         text = QStringLiteral("The server %1 accepted the connection but sent no POP3 greeting in %2 seconds.")
                    .arg(where)
                    .arg(m_options.inactivityLimitMs / 1000.0);
+        // A server that waits in silence is most often one that expects TLS
+        // from the first byte.
+        if (m_security != ConnectionSecurity::Implicit)
+            text += QStringLiteral("\r\nIf this port expects TLS from the start (usually port 995), choose SSL/TLS "
+                                   "as Connection Security.");
+    }
     else
         text = QStringLiteral("The server %1 closed the connection without a POP3 greeting.").arg(where);
     return connectFailed(text + QStringLiteral("\r\nCheck the server name, the port and the connection security "
@@ -181,6 +187,13 @@ bool Pop3Session::secureChannel()
     }
     if (!result.tcpConnected)
         connectFailed(QStringLiteral("Unable to connect to Host.\r\nCheck Network Connection"), m_settings.EmailHost);
+    else if (result.plainTextPeer && m_security == ConnectionSecurity::Implicit)
+        connectFailed(QStringLiteral("A secure connection to the server could not be made, so the password "
+                                     "was not sent.\r\nThe server %1 (port %2) answers in plain text, not SSL/TLS.\r\n"
+                                     "Choose STARTTLS as Connection Security for this port, or use the server's "
+                                     "SSL/TLS port (usually 995).")
+                          .arg(m_settings.EmailHost, m_settings.EmailPort.trimmed()),
+                      QStringLiteral("Connection Failed"));
     else
         connectFailed(QStringLiteral("A secure connection to the server could not be made, so the password "
                                      "was not sent.\r\n")

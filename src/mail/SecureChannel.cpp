@@ -157,6 +157,10 @@ HandshakeResult awaitHandshake(QSslSocket &socket, const HandshakeOptions &optio
             return result;
         default:
             result.kind = HandshakeResult::Kind::Failed;
+            // TLS libraries report a first record that is no TLS record (a
+            // plain-text "+OK" greeting, for one) as a wrong version number.
+            result.plainTextPeer = socket.error() == QAbstractSocket::SslHandshakeFailedError
+                && socket.errorString().contains(QLatin1String("wrong version number"), Qt::CaseInsensitive);
             result.reason = socket.error() == QAbstractSocket::RemoteHostClosedError
                     || socket.error() == QAbstractSocket::UnknownSocketError
                 ? QStringLiteral("The server closed the connection.")

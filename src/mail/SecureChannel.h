@@ -46,6 +46,7 @@ struct HandshakeResult {
     bool tcpConnected = false; // false: the server was never reached
     CertificateTrust trust = CertificateTrust::NotEncrypted;
     QString reason;         // why it failed, for the user
+    bool plainTextPeer = false; // what answered the handshake was no TLS at all
     QString newFingerprint; // set when the user trusted a certificate now
 };
 

@@ -39,6 +39,7 @@ private Q_SLOTS:
     void passwordNeverShown();
     void greetings_data();
     void greetings();
+    void implicitTlsAgainstPlainServer();
     void nonAsciiCredentials();
     void unknownSecurityValue();
     void userAndPassTogether_data();
@@ -153,7 +154,10 @@ void TestPop3Security::greetings_data()
                                              << "The server 127.0.0.1 refused the session.\r\nThe server said: too busy, try later";
     QTest::newRow("junk") << QByteArray("HTTP/1.1 400 Bad Request\r\n\r\n") << where + "did not answer as a POP3 server." + check;
     QTest::newRow("bare LF lines") << QByteArray("+OK hello\n+OK again\n") << where + "did not answer as a POP3 server." + check;
-    QTest::newRow("nothing") << QByteArray() << where + "accepted the connection but sent no POP3 greeting in 0.4 seconds." + check;
+    QTest::newRow("nothing") << QByteArray()
+                             << where + "accepted the connection but sent no POP3 greeting in 0.4 seconds.\r\n"
+                                        "If this port expects TLS from the start (usually port 995), choose SSL/TLS "
+                                        "as Connection Security." + check;
 }
 
 void TestPop3Security::greetings()
@@ -161,11 +165,28 @@ void TestPop3Security::greetings()
     QFETCH(QByteArray, greeting);
     QFETCH(QString, box);
     f->server.greetRaw(greeting);
-    f->boxes.expect(box.arg(f->server.port()), kFailed, MessageBox::Icon::Critical);
+    f->boxes.expect(box.contains(QLatin1String("%1")) ? box.arg(f->server.port()) : box, kFailed,
+                    MessageBox::Icon::Critical);
     f->fetch(MailFixture::kTestLimitMs);
     VERIFY_SCRIPT(f->server);
     VERIFY_BOXES(f->boxes);
     QCOMPARE(f->server.commands(), QList<QByteArray>());
+}
+
+void TestPop3Security::implicitTlsAgainstPlainServer()
+{
+    // SSL/TLS chosen for a port that talks plain POP3: the box names the
+    // other choice instead of a TLS library's words.
+    Global::ProfileSettings.EmailSecurity = QStringLiteral("SSL/TLS");
+    f->server.greetOnly();
+    f->fetch(MailFixture::kTestLimitMs);
+    QCOMPARE(f->boxes.shown().size(), 1);
+    const QString text = f->boxes.shown().constFirst().text;
+    QVERIFY2(text.contains(QStringLiteral("(port %1) answers in plain text, not SSL/TLS.\r\nChoose STARTTLS")
+                               .arg(f->server.port())),
+             qPrintable(text));
+    for (const QByteArray &command : f->server.commands())
+        QVERIFY2(!command.contains("USER") && !command.contains("PASS"), command);
 }
 
 void TestPop3Security::nonAsciiCredentials()
