@@ -24,15 +24,6 @@ public:
         return size;
     }
 
-protected:
-    void initStyleOption(QStyleOptionViewItem *option, const QModelIndex &index) const override
-    {
-        QStyledItemDelegate::initStyleOption(option, index);
-        // A sender cut short keeps both ends: the name and the address.
-        if (index.column() == 0)
-            option->textElideMode = Qt::ElideMiddle;
-    }
-
 private:
     int m_rowHeight;
 };
