@@ -17,16 +17,20 @@ DetailPaneWidget::DetailPaneWidget(std::function<int(int)> toPixels, QWidget *pa
     QLabel *size = m_sizeCaption = addCaption(QStringLiteral("Size:"), 5880, 120);
     QLabel *sender = addCaption(QStringLiteral("Sender:"), 120, 360);
     QLabel *subject = addCaption(QStringLiteral("Subject:"), 120, 600);
+    QLabel *rule = addCaption(QStringLiteral("Rule:"), 120, 840);
 
     lblDate = addValue(QStringLiteral("lblDate"), QStringLiteral("Date"), date, 960, 120);
     lblPriority = addValue(QStringLiteral("lblPriority"), QStringLiteral("Priority"), priority, 4920, 120);
     lblSize = addValue(QStringLiteral("lblSize"), QStringLiteral("Size"), size, 6360, 120);
     lblSender = addValue(QStringLiteral("lblSender"), QStringLiteral("Sender"), sender, 960, 360);
     lblSubject = addValue(QStringLiteral("lblSubject"), QStringLiteral("Subject"), subject, 960, 600);
-    // A long subject wraps within a fixed area of two lines.
+    lblRule = addValue(QStringLiteral("lblRule"), QStringLiteral("Rule"), rule, 960, 840);
+    // A long subject shows the whole words that fit its one line (the list
+    // and a screen reader have all of it): the line below says why the
+    // message is where it is.
     lblSubject->setWordWrap(true);
     lblSubject->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    lblSubject->resize(m_px(5880), m_px(435));
+    lblSubject->resize(m_px(5880), std::min(lblSubject->fontMetrics().height(), lblRule->y() - lblSubject->y()));
 }
 
 QLabel *DetailPaneWidget::addCaption(const QString &text, int left, int top)
@@ -55,7 +59,7 @@ QLabel *DetailPaneWidget::addValue(const QString &name, const QString &accessibl
     return value;
 }
 
-void DetailPaneWidget::showTexts(const QStringList &columns)
+void DetailPaneWidget::showTexts(const QStringList &columns, const QString &rule)
 {
     const auto column = [&](int i) { return i < columns.size() ? columns.at(i) : QString(); };
     lblSender->setText(column(0));
@@ -63,11 +67,12 @@ void DetailPaneWidget::showTexts(const QStringList &columns)
     lblDate->setText(column(2));
     lblPriority->setText(column(3));
     lblSize->setText(column(4));
+    lblRule->setText(rule);
     // A screen reader reads each value with its caption ("Sender: ...");
     // setting the name reports the change.
-    for (QLabel *label : {lblSender, lblSubject, lblDate, lblPriority, lblSize})
+    for (QLabel *label : {lblSender, lblSubject, lblDate, lblPriority, lblSize, lblRule})
         label->setAccessibleName(label->accessibleDescription() + QStringLiteral(": ") + label->text().trimmed());
-    for (QLabel *label : {lblSender, lblDate, lblPriority, lblSize})
+    for (QLabel *label : {lblSender, lblDate, lblPriority, lblSize, lblRule})
         label->adjustSize();
     fitSizeField();
 }
@@ -112,4 +117,9 @@ void DetailPaneWidget::clear()
 QStringList DetailPaneWidget::texts() const
 {
     return {lblSender->text(), lblSubject->text(), lblDate->text(), lblPriority->text(), lblSize->text()};
+}
+
+QString DetailPaneWidget::ruleText() const
+{
+    return lblRule->text();
 }

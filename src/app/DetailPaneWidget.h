@@ -6,18 +6,21 @@
 
 class QLabel;
 
-// The detail pane (picDetail) under the message lists: five bold captions
-// and the value labels lblDate, lblPriority, lblSize, lblSender, lblSubject.
+// The detail pane (picDetail) under the message lists: six bold captions
+// and the value labels lblDate, lblPriority, lblSize, lblSender, lblSubject
+// and lblRule (what put the message in its folder).
 class DetailPaneWidget : public QFrame {
     Q_OBJECT
 public:
     // `toPixels` converts the pane's design twips to pixels.
     DetailPaneWidget(std::function<int(int)> toPixels, QWidget *parent = nullptr);
 
-    // Shows the five column texts (Sender, Subject, Date, Priority, Size).
-    void showTexts(const QStringList &columns);
+    // Shows the five column texts (Sender, Subject, Date, Priority, Size)
+    // and why the message is in its folder.
+    void showTexts(const QStringList &columns, const QString &rule = QString());
     void clear();
     QStringList texts() const;   // Sender, Subject, Date, Priority, Size as shown
+    QString ruleText() const;
 
 protected:
     void resizeEvent(QResizeEvent *event) override;
@@ -35,4 +38,5 @@ private:
     QLabel *lblSize = nullptr;
     QLabel *lblSender = nullptr;
     QLabel *lblSubject = nullptr;
+    QLabel *lblRule = nullptr;
 };

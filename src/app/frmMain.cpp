@@ -232,6 +232,8 @@ void frmMain::wireSignals()
     connect(cmdConfirm, &QPushButton::clicked, this, &frmMain::cmdConfirm_Click);
     connect(cmdExit, &QPushButton::clicked, this, &frmMain::cmdExit_Click);
     connect(m_menus.mnuExit, &QAction::triggered, this, &frmMain::mnuExit_Click);
+    connect(m_menus.mnuImportRules, &QAction::triggered, this, &frmMain::mnuImportRules_Click);
+    connect(m_menus.mnuExportRules, &QAction::triggered, this, &frmMain::mnuExportRules_Click);
     connect(m_menus.mnuHelpContent, &QAction::triggered, this, &frmMain::mnuHelpContent_Click);
     connect(m_menus.mnuHelpAbout, &QAction::triggered, this, &frmMain::mnuHelpAbout_Click);
     connect(TreeView, &FolderTreeWidget::nodeClicked, this, &frmMain::TreeView_NodeClick);
@@ -276,6 +278,7 @@ void frmMain::wireSignals()
     connect(m_menus.mnuRemoveDomainFromFilter, &QAction::triggered, this, &frmMain::mnuRemoveDomainFromFilter_Click);
     connect(m_menus.mnuExemptSenderFromFilter2, &QAction::triggered, this, &frmMain::mnuExemptSenderFromFilter2_Click);
     connect(m_menus.mnuFilterAdd, &QAction::triggered, this, &frmMain::mnuFilterAdd_Click);
+    connect(m_menus.mnuFilterSpamMarks, &QAction::triggered, this, &frmMain::mnuFilterSpamMarks_Click);
     connect(m_menus.mnuExemptedAdd, &QAction::triggered, this, &frmMain::mnuExemptedAdd_Click);
     connect(m_menus.mnuFilterDelete, &QAction::triggered, this, &frmMain::mnuFilterDelete_Click);
     connect(m_menus.mnuExemptedDelete, &QAction::triggered, this, &frmMain::mnuExemptedDelete_Click);

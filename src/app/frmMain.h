@@ -12,6 +12,7 @@
 
 #include <QMainWindow>
 #include <QPointer>
+#include <functional>
 #include <memory>
 
 
@@ -75,8 +76,9 @@ public:
     // After a filter rule: the Inbox rows the lists now send to the Recycle
     // Bin go there; after an exempted rule the Recycle Bin rows it keeps
     // come back. The status text says how many moved.
-    void recheckInbox();
-    void recheckRecycleBin();
+    // Both return how many rows moved.
+    int recheckInbox();
+    int recheckRecycleBin();
     void UpdateCountsForInbox();
     void UpdateCountsForRecycleBin();
     void ShowMessageDetails(const MessageFolderModel &list, int row);
@@ -125,6 +127,15 @@ public Q_SLOTS:
     void mnuExemptedAdd_Click();
     void mnuFilterDelete_Click();
     void mnuExemptedDelete_Click();
+    void mnuFilterSpamMarks_Click();
+    void mnuImportRules_Click();
+    void mnuExportRules_Click();
+
+public:
+    // What the two File menu commands do once the user chose a file; the
+    // outcome is shown in a message box (import) or the status text.
+    void importRulesFrom(const QString &path);
+    bool exportRulesTo(const QString &path);
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -144,9 +155,12 @@ private:
     void setFolderCaption(const QString &caption);
     void showSortedBy(ListViewWidget *list, MessageFolderModel &model, int column);
     void addToFilterFromInbox(RuleCommands::Value value);
+    // Shows the rule list on screen afresh after rules were added in bulk.
+    void refillShownRuleList();
     // Runs a rule command; a failing lookup is shown as the run-time error
     // it is instead of ending the program.
-    template <typename F> void guarded(F &&command);
+    void guarded(const std::function<void()> &command);
+    static QString movedText(int count, const QString &folder);
 
     RuleDatabase m_ruleDb;
     std::unique_ptr<Dialer> m_dialer;

@@ -42,15 +42,6 @@ void moveRow(MessageFolderModel &from, MessageFolderModel &to, int position, con
     from.removeAt(row);
 }
 
-QString movedText(int count, const QString &folder)
-{
-    if (count == 0)
-        return QStringLiteral("No message moved");
-    return QStringLiteral("%1 %2 moved to the %3")
-        .arg(count)
-        .arg(count == 1 ? QStringLiteral("message") : QStringLiteral("messages"), folder);
-}
-
 // From the last row to the first, asking the list itself each time which
 // rows are selected: a delete removes the first row with the value (case
 // ignored), which need not be the row visited.
@@ -65,7 +56,16 @@ void deleteSelectedRules(ListViewWidget *list, const std::function<void(const QS
 
 } // namespace
 
-template <typename F> void frmMain::guarded(F &&command)
+QString frmMain::movedText(int count, const QString &folder)
+{
+    if (count == 0)
+        return QStringLiteral("No message moved");
+    return QStringLiteral("%1 %2 moved to the %3")
+        .arg(count)
+        .arg(count == 1 ? QStringLiteral("message") : QStringLiteral("messages"), folder);
+}
+
+void frmMain::guarded(const std::function<void()> &command)
 {
     try {
         command();
@@ -155,7 +155,7 @@ void frmMain::MoveToInbox(int position, const SortReason &reason)
     moveRow(*m_recycle, *m_inbox, position, QStringLiteral("inbox"), reason);
 }
 
-void frmMain::recheckInbox()
+int frmMain::recheckInbox()
 {
     int moved = 0;
     guarded([&] {
@@ -173,9 +173,10 @@ void frmMain::recheckInbox()
     });
     UpdateCountsForInbox();
     setStatusText(movedText(moved, QStringLiteral("Recycle Bin")));
+    return moved;
 }
 
-void frmMain::recheckRecycleBin()
+int frmMain::recheckRecycleBin()
 {
     int moved = 0;
     guarded([&] {
@@ -187,6 +188,7 @@ void frmMain::recheckRecycleBin()
     });
     UpdateCountsForRecycleBin();
     setStatusText(movedText(moved, QStringLiteral("Inbox")));
+    return moved;
 }
 
 void frmMain::UpdateCountsForInbox()
@@ -219,7 +221,7 @@ void frmMain::ShowMessageDetails(const MessageFolderModel &list, int row)
     QStringList texts;
     for (int c = 0; c < MessageFolderModel::ColumnCount; ++c)
         texts << list.data(list.index(row, c), Qt::DisplayRole).toString();
-    picDetail->showTexts(texts);
+    picDetail->showTexts(texts, list.entry(row).sortReason.text());
 }
 
 void frmMain::ClearMessageDetails()

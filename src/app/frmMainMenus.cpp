@@ -38,6 +38,9 @@ MainMenus buildMainMenus(QMainWindow *window)
     bar->setAccessibleName(QStringLiteral("Menu Bar"));
 
     m.mnuFile = menu(window, QStringLiteral("mnuFile"), QStringLiteral("&File"));
+    m.mnuImportRules = item(m.mnuFile, QStringLiteral("mnuImportRules"), QStringLiteral("&Import Rules..."));
+    m.mnuExportRules = item(m.mnuFile, QStringLiteral("mnuExportRules"), QStringLiteral("&Export Rules..."));
+    separator(m.mnuFile, QStringLiteral("sepFileRules"));
     m.mnuExit = item(m.mnuFile, QStringLiteral("mnuExit"), QStringLiteral("E&xit"));
     bar->addMenu(m.mnuFile);
 
@@ -72,6 +75,8 @@ MainMenus buildMainMenus(QMainWindow *window)
     m.mnuFilterList = menu(window, QStringLiteral("mnuFilterList"), QStringLiteral("Filter List"));
     m.mnuFilterAdd = item(m.mnuFilterList, QStringLiteral("mnuFilterAdd"), QStringLiteral("&Add"));
     m.mnuFilterDelete = item(m.mnuFilterList, QStringLiteral("mnuFilterDelete"), QStringLiteral("&Delete"));
+    separator(m.mnuFilterList, QStringLiteral("sepFilterList"));
+    m.mnuFilterSpamMarks = item(m.mnuFilterList, QStringLiteral("mnuFilterSpamMarks"), QStringLiteral("Add Server &Spam Marks"));
 
     m.mnuExemptedList = menu(window, QStringLiteral("mnuExemptedList"), QStringLiteral("ExemptedList"));
     m.mnuExemptedAdd = item(m.mnuExemptedList, QStringLiteral("mnuExemptedAdd"), QStringLiteral("&Add"));

@@ -10,6 +10,8 @@ class QMenu;
 // menus, with the design's captions and object names.
 struct MainMenus {
     QMenu *mnuFile = nullptr;
+    QAction *mnuImportRules = nullptr;
+    QAction *mnuExportRules = nullptr;
     QAction *mnuExit = nullptr;
     QMenu *mnuHelp = nullptr;
     QAction *mnuHelpContent = nullptr;
@@ -32,6 +34,7 @@ struct MainMenus {
     QMenu *mnuFilterList = nullptr;
     QAction *mnuFilterAdd = nullptr;
     QAction *mnuFilterDelete = nullptr;
+    QAction *mnuFilterSpamMarks = nullptr;
 
     QMenu *mnuExemptedList = nullptr;
     QAction *mnuExemptedAdd = nullptr;

@@ -137,7 +137,9 @@ std::optional<ImportReport> importRules(RuleDatabase &db, const QString &path, Q
             *error = QStringLiteral("The rules could not be stored in the rule database; none was imported.");
         return std::nullopt;
     }
-    report.added = int(newFilter.size() + newExempted.size());
+    report.addedFilter = int(newFilter.size());
+    report.addedExempted = int(newExempted.size());
+    report.added = report.addedFilter + report.addedExempted;
     return report;
 }
 

@@ -17,6 +17,8 @@ struct ImportReport {
     int firstRefusedLine = 0; // from 1; 0 when nothing was refused
     QString firstRefusedText;
     QString firstRefusedReason;
+    int addedFilter = 0;   // of `added`, to the filter list
+    int addedExempted = 0; // of `added`, to the exempted list
 };
 
 // Reads the whole file first, then adds its new rules in one transaction:

@@ -6,6 +6,7 @@
 #include "MessageFolderModel.h"
 #include "Profile.h"
 #include "RuleLists.h"
+#include "ScriptedPop3Server.h"
 #include "SettingsStore.h"
 #include "TestSupport.h"
 #include "MessageBoxDialog.h"
@@ -95,6 +96,17 @@ struct Window {
                 return *it;
         return nullptr;
     }
+    QString rule() { return text(u"lblRule"_s); }
+    QString accessibleName(const QString &object)
+    {
+        QAccessibleInterface *face = QAccessible::queryAccessibleInterface(find(object));
+        return face ? face->text(QAccessible::Name) : u"(no interface)"_s;
+    }
+    void clickRow(const QString &listName, int row)
+    {
+        QTreeView *view = list(listName);
+        QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, view->visualRect(view->model()->index(row, 0)).center());
+    }
     QString counts() { return node(u"Inbox"_s)->text(0) + u'/' + node(u"Recycle Bin"_s)->text(0); }
     QStringList pane()
     {
@@ -166,13 +178,13 @@ private Q_SLOTS:
             u"cmdFetch|Fetch Inbox|Fetch e-Mail Header From Server"_s,
             u"cmdConfirm|Empty Recycle Bin|Delete Recycle Bin Items From Server"_s,
             u"cmdExit|Exit|End Program"_s,
-            u"mnuFile|&File|E&xit"_s,
+            u"mnuFile|&File|&Import Rules..., &Export Rules..., -, E&xit"_s,
             u"mnuHelp|&Help|&Content, -, &About"_s,
             u"mnuInboxPopup|Inbox Popup|Move To &Recycle Bin, -, Add &Sender To Filter List, Add &Domain To Filter List, -, "
             "&Exempt Sender From Filter"_s,
             u"mnuRecycleBinPopup|Recycle Bin Popup|Move To &Inbox, -, Add &Sender To Filter List, Add &Domain To Filter List, -, "
             "&Remove Sender From Filter List, Remove D&omain From Filter List, -, &Exempt Sender From Filter"_s,
-            u"mnuFilterList|Filter List|&Add, &Delete"_s,
+            u"mnuFilterList|Filter List|&Add, &Delete, -, Add Server &Spam Marks"_s,
             u"mnuExemptedList|ExemptedList|&Add, &Delete"_s};
         for (const QString &row : table) {
             const QString name = row.section(u'|', 0, 0);
@@ -562,7 +574,9 @@ private Q_SLOTS:
         QCOMPARE(t.pane().first(), u"<b>Eve</b> <eve@example.com>"_s);   // never read as markup
         QCOMPARE(t.find<QLabel>(u"lblSender"_s)->textFormat(), Qt::PlainText);
         auto *subject = t.find<QLabel>(u"lblSubject"_s);
-        QVERIFY(subject->textFormat() == Qt::PlainText && subject->wordWrap());   // wraps in its two lines
+        // Whole words in its one line; the rule line is below it.
+        QVERIFY(subject->textFormat() == Qt::PlainText && subject->wordWrap());
+        QVERIFY(subject->geometry().bottom() < t.find(u"lblRule"_s)->y());
         // Arrow keys in the list show each row in the pane.
         view->setFocus();
         QTest::keyClick(view, Qt::Key_Down);
@@ -677,6 +691,124 @@ private Q_SLOTS:
         QCOMPARE(t.text(u"StatusBar1Panel2"_s), u"1 message moved to the Recycle Bin"_s);
         t.w.menus().mnuRemoveDomainFromFilter->trigger();
         QVERIFY(!t.filtered(u"*@spam.example"_s));
+        VERIFY_BOXES(t.boxes);
+    }
+
+    // The pane says why the current row is where it is: the rule the fetch
+    // matched, none, or the user's hand; a screen reader hears it too.
+    void ruleLineAfterFetchAndMove()
+    {
+        Window t;
+        QVERIFY(t.load());
+        t.w.ruleLists().AddFilter(u"*@spam.example"_s);
+        t.w.ruleLists().AddExempted(u"List-Id: *project*"_s);
+        testsupport::ScriptedPop3Server server;
+        QVERIFY(server.listen());
+        server.greet().login().stat(3).uidl({"a", "b", "c"})
+            .top(1, "From: \"support@bank.example\" <win@spam.example>\r\n").list(1, 100)
+            .top(2, "From: bob@ok.example\r\n").list(2, 100)
+            .top(3, "From: dev@spam.example\r\nList-Id: Project <project.lists.example>\r\n").list(3, 100)
+            .quit();
+        Global::ProfileSettings = {};
+        Global::ProfileSettings.EmailHost = u"127.0.0.1"_s;
+        Global::ProfileSettings.EmailPort = QString::number(server.port());
+        Global::ProfileSettings.EmailUserid = u"user"_s;
+        Global::ProfileSettings.EmailPassword = u"secret"_s;
+        t.w.cmdFetch_Click();
+        VERIFY_SCRIPT(server);
+        QCOMPARE(senders(t.w.inboxModel()), (QStringList{u"bob@ok.example"_s, u"dev@spam.example"_s}));
+        t.clickRow(kInbox, 0);
+        QCOMPARE(t.rule(), u"No rule matched"_s);
+        t.clickRow(kInbox, 1);
+        QCOMPARE(t.rule(), u"List-Id: *project* (Exempted List)"_s);
+        QCOMPARE(t.accessibleName(u"lblRule"_s), u"Rule: List-Id: *project* (Exempted List)"_s);
+        t.clickNode(u"Recycle Bin"_s);
+        t.clickRow(kRecycle, 0);
+        QCOMPARE(t.rule(), u"*@spam.example (Filter List)"_s);
+        // Moved back by hand: the pane says so at once.
+        QTest::mouseDClick(t.list(kRecycle)->viewport(), Qt::LeftButton, {},
+                           t.list(kRecycle)->visualRect(t.list(kRecycle)->model()->index(0, 0)).center());
+        t.clickNode(u"Inbox"_s);
+        const int moved = int(senders(t.w.inboxModel()).indexOf(u"\"support@bank.example\" <win@spam.example>"_s));
+        QVERIFY(moved >= 0);
+        t.clickRow(kInbox, moved);
+        QCOMPARE(t.rule(), u"Moved by hand"_s);
+        QCOMPARE(t.accessibleName(u"lblRule"_s), u"Rule: Moved by hand"_s);
+        t.w.ClearMessageDetails();
+        QCOMPARE(t.rule(), QString());
+        VERIFY_BOXES(t.boxes);
+    }
+
+    void serverSpamMarks()
+    {
+        Window t;
+        QVERIFY(t.load());
+        t.w.ruleLists().AddFilter(u"x-spam-flag: yes"_s);   // already there in another case
+        t.w.ruleLists().AddExempted(u"boss@work.example"_s);
+        const QList<QPair<QString, QString>> mail{
+            {u"a@one.example"_s, u"X-Spam-Flag: YES\r\n"_s},
+            {u"b@two.example"_s, u"X-Spam-Status: Yes, score=7.1 required=5.0\r\n\ttests=BAYES_99 autolearn=no\r\n"_s},
+            {u"c@three.example"_s, u"X-Spam: yes\r\n"_s},
+            {u"d@four.example"_s, u"X-Spam-Status: No, score=0.3 required=5.0\r\nX-Spam-Flag: NO\r\n"_s},
+            {u"e@five.example"_s, u"X-Spam-Level: ***\r\nX-Spam-Report: Yes\r\nSubject: Yes\r\n"_s},
+            {u"boss@work.example"_s, u"X-Spam-Flag: YES\r\n"_s}};
+        for (const auto &[sender, header] : mail) {
+            MessageEntry e = entry(sender, t.w.inboxModel().count() + 1);
+            e.header = u"From: "_s + sender + u"\r\n"_s + header;
+            t.w.inboxModel().append(e);
+        }
+        t.clickNode(u"Filter List"_s);
+        t.w.menus().mnuFilterSpamMarks->trigger();
+        QCOMPARE(t.text(u"StatusBar1Panel2"_s),
+                 u"2 server spam marks added to the Filter List; 3 messages moved to the Recycle Bin"_s);
+        QCOMPARE(senders(t.w.inboxModel()), (QStringList{u"d@four.example"_s, u"e@five.example"_s, u"boss@work.example"_s}));
+        QCOMPARE(t.w.ruleLists().filterModel()->rowCount(), 3);
+        t.w.menus().mnuFilterSpamMarks->trigger();
+        QCOMPARE(t.text(u"StatusBar1Panel2"_s), u"The Filter List already holds the server spam marks"_s);
+        QCOMPARE(t.w.ruleLists().filterModel()->rowCount(), 3);
+        VERIFY_BOXES(t.boxes);
+    }
+
+    // Import sorts the messages again as the rule commands do; a file that
+    // cannot be read or written says so and changes nothing.
+    void importAndExportRules()
+    {
+        Window t;
+        QVERIFY(t.load());
+        t.w.ruleLists().AddFilter(u"*@spam.example"_s);
+        t.fill(t.w.inboxModel(), {u"x@bulk.example"_s, u"news@shop.example"_s});
+        t.fill(t.w.recycleModel(), {u"friend@spam.example"_s}, u"recycle"_s);
+        const QString path = t.home.appDataFolder() + u"/in.txt"_s;
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("# mine\nfilter *@*.example\nfilter *@SPAM.example\nbogus line\nexempt news@shop.example\n"
+                   "exempt friend@spam.example\n");
+        file.close();
+        t.boxes.expect(u"Rules imported from \""_s + QDir::toNativeSeparators(path) + u"\":\r\n"
+                       "3 rules added, 1 already present, 1 refused (line 4: \"bogus line\": "
+                       "the line starts with neither \"filter\" nor \"exempt\")"_s,
+                       u"Import Rules"_s, MessageBox::Icon::Exclamation);
+        t.w.importRulesFrom(path);
+        QCOMPARE(t.text(u"StatusBar1Panel2"_s),
+                 u"3 rules imported; 1 message moved to the Recycle Bin; 1 message moved to the Inbox"_s);
+        QCOMPARE(senders(t.w.inboxModel()), (QStringList{u"news@shop.example"_s, u"friend@spam.example"_s}));
+        QCOMPARE(senders(t.w.recycleModel()), QStringList{u"x@bulk.example"_s});
+
+        t.boxes.expect(u"Cannot read \""_s + path + u".missing\": No such file or directory"_s, u"Import Rules"_s,
+                       MessageBox::Icon::Critical);
+        t.w.importRulesFrom(path + u".missing"_s);
+        QCOMPARE(t.w.recycleModel().count(), 1);
+
+        const QString out = t.home.appDataFolder() + u"/out.txt"_s;
+        QVERIFY(t.w.exportRulesTo(out));
+        QCOMPARE(t.text(u"StatusBar1Panel2"_s), u"Rules exported to "_s + QDir::toNativeSeparators(out));
+        QFile written(out);
+        QVERIFY(written.open(QIODevice::ReadOnly));
+        QVERIFY(written.readAll().contains("exempt friend@spam.example\n"));
+        const QString nowhere = t.home.appDataFolder() + u"/no/such/folder.txt"_s;
+        t.boxes.expect(u"Cannot write \""_s + nowhere + u"\": No such file or directory\r\nNo rule was exported."_s,
+                       u"Export Rules"_s, MessageBox::Icon::Critical);
+        QVERIFY(!t.w.exportRulesTo(nowhere));
         VERIFY_BOXES(t.boxes);
     }
 
