@@ -69,6 +69,8 @@ private Q_SLOTS:
         const std::optional<RuleFile::ImportReport> report = RuleFile::importRules(m_f->db, file, &error);
         QVERIFY2(report, qPrintable(error));
         QCOMPARE(report->added, 4);
+        QCOMPARE(report->addedFilter, 2);
+        QCOMPARE(report->addedExempted, 2);
         QCOMPARE(report->present, 4);
         QCOMPARE(report->refused, 3);
         QCOMPARE(report->firstRefusedLine, 7);
