@@ -24,14 +24,24 @@ struct RuleClassifier::List {
     QHash<QString, QString> exact;      // RuleCollation::key -> stored value, otherwise
     QList<CompiledRule> addressPatterns;
     QHash<QString, QList<CompiledRule>> headerRules; // by lower-case field name
+    // The field names in the order their first rule came, so that a message
+    // two header rules match always names the same one.
+    QStringList headerFieldOrder;
 
     void compile(const QString &value)
     {
         const RuleSyntax::Rule rule = RuleSyntax::read(value);
-        if (rule.kind == RuleSyntax::Kind::AddressPattern)
+        if (rule.kind == RuleSyntax::Kind::AddressPattern) {
             addressPatterns.append({value, WildcardPattern(rule.pattern)});
-        else if (rule.kind == RuleSyntax::Kind::Header)
-            headerRules[rule.field.toLower()].append({value, WildcardPattern(rule.pattern)});
+        } else if (rule.kind == RuleSyntax::Kind::Header) {
+            const QString field = rule.field.toLower();
+            auto it = headerRules.find(field);
+            if (it == headerRules.end()) {
+                headerFieldOrder.append(field);
+                it = headerRules.insert(field, {});
+            }
+            it->append({value, WildcardPattern(rule.pattern)});
+        }
     }
 
     QString exactMatch(const QString &value) const
@@ -119,11 +129,11 @@ QString RuleClassifier::match(const List &list, const Message &message) const
                 return rule.value;
         }
     }
-    for (auto it = list.headerRules.cbegin(); it != list.headerRules.cend(); ++it) {
-        const auto values = message.fields.constFind(it.key());
+    for (const QString &field : list.headerFieldOrder) {
+        const auto values = message.fields.constFind(field);
         if (values == message.fields.cend())
             continue;
-        for (const CompiledRule &rule : it.value()) {
+        for (const CompiledRule &rule : *list.headerRules.constFind(field)) {
             for (const std::u32string &value : *values) {
                 if (rule.pattern.matches(value))
                     return rule.value;

@@ -109,6 +109,14 @@ private Q_SLOTS:
         QTest::newRow("header rule: a 'No' verdict is no match")
             << u"a@b.example"_s << u"X-Spam-Status: No, score=0.1\r\nX-Spam-Flag: NO\r\n"_s
             << QStringList{u"X-Spam-Status: Yes*"_s, u"X-Spam-Flag: YES"_s} << QStringList{} << u"No rule matched"_s;
+        // Two fields' rules both match: the earlier rule is named, every time.
+        const QString bothMarks = u"X-Spam-Flag: YES\r\nX-Spam-Status: Yes, score=9.0\r\n"_s;
+        QTest::newRow("two header rules match: the first stored is named")
+            << u"a@b.example"_s << bothMarks << QStringList{u"X-Spam-Status: Yes*"_s, u"X-Spam-Flag: YES"_s}
+            << QStringList{} << u"X-Spam-Status: Yes* (Filter List)"_s;
+        QTest::newRow("two header rules match: in the other order")
+            << u"a@b.example"_s << bothMarks << QStringList{u"X-Spam-Flag: YES"_s, u"X-Spam-Status: Yes*"_s}
+            << QStringList{} << u"X-Spam-Flag: YES (Filter List)"_s;
         QTest::newRow("header rule: any of several fields of the name")
             << u"a@b.example"_s << u"Received: from bulk7.mailer.example\r\n"_s
             << QStringList{u"Received: *bulk?.mailer*"_s} << QStringList{} << u"Received: *bulk?.mailer* (Filter List)"_s;
