@@ -75,7 +75,7 @@ double fetchSeconds(int count, int delayMs)
     FetchHeader(status, inbox, recycle, [](const QString &sender, const QString &) {
         return sender.contains(QLatin1String("@domain1.")) ? SortReason{SortReason::Kind::Filter, QStringLiteral("*@domain1.*")}
                                                            : SortReason{};
-    });
+    }, Global::ProfileSettings, Global::CancelRequested());
     const double seconds = timer.nsecsElapsed() / 1e9;
     if (inbox.count() + recycle.count() != count)
         std::fprintf(stderr, "# fetched %d of %d\n", inbox.count() + recycle.count(), count);
@@ -150,7 +150,8 @@ FetchResult fetchFrom(quint16 port, RuleDatabase &rules)
     });
     clock.start();
     turns.start();
-    FetchHeader(status, inbox, recycle, RuleClassifier::lazy(rules));
+    FetchHeader(status, inbox, recycle, RuleClassifier::lazy(rules), Global::ProfileSettings,
+                Global::CancelRequested());
     result.seconds = clock.nsecsElapsed() / 1e9;
     turns.stop();
     result.rows = inbox.count() + recycle.count();
@@ -342,7 +343,7 @@ int fetchChild(quint16 port)
     FetchHeader(status, inbox, recycle, [](const QString &sender, const QString &) {
         return sender.contains(QLatin1String("@domain1.")) ? SortReason{SortReason::Kind::Filter, QStringLiteral("*@domain1.*")}
                                                            : SortReason{};
-    });
+    }, Global::ProfileSettings, Global::CancelRequested());
     std::printf("%.3f %lld %d\n", clock.nsecsElapsed() / 1e9, peakRssKb(), inbox.count() + recycle.count());
     return 0;
 }
@@ -415,7 +416,7 @@ bool delete1000()
     }
     QElapsedTimer clock;
     clock.start();
-    EmptyRecycleBin(status, recycle);
+    EmptyRecycleBin(status, recycle, Global::ProfileSettings, Global::CancelRequested());
     const double seconds = clock.nsecsElapsed() / 1e9;
     const int left = int(QDir(folder).entryList(QDir::Files).size());
     if (recycle.count() != 0 || left != 0)

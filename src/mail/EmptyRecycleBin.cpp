@@ -54,7 +54,9 @@ QString summary(bool cancelled, int deleted, int gone, int notDeleted)
 
 } // namespace
 
-void EmptyRecycleBin(RunStatus &status, MessageFolderModel &recycle, SessionOptions options)
+DeletionResult EmptyRecycleBin(RunStatus &status, MessageFolderModel &recycle,
+                               const Global::ProfileSettingsRecord &settings, Global::CancelFlag &cancel,
+                               SessionOptions options)
 {
     const qint32 total = recycle.count();
     qint32 deleted = 0;
@@ -86,7 +88,8 @@ void EmptyRecycleBin(RunStatus &status, MessageFolderModel &recycle, SessionOpti
         nodeText();
     };
 
-    Pop3Session session(status, Global::ProfileSettings, Global::CancelRequested(), options);
+    DeletionResult result;
+    Pop3Session session(status, settings, cancel, options);
     bool sessionFailed = false;
     bool unconfirmed = false; // QUIT answered, but not "+OK"
     QString failureNote;
@@ -97,7 +100,11 @@ void EmptyRecycleBin(RunStatus &status, MessageFolderModel &recycle, SessionOpti
             session.CloseServer();
             status.setStatusText(QString());
             status.setProgressValue(0);
-            return;
+            result.outcome = session.lastOutcome() == Pop3Session::Outcome::Cancelled || cancel.isSet()
+                                 ? MailOutcome::Cancelled
+                                 : MailOutcome::ConnectionFailed;
+            result.notDeleted = recycle.count();
+            return result;
         }
         status.setProgressMaximum(total);
 
@@ -250,9 +257,13 @@ void EmptyRecycleBin(RunStatus &status, MessageFolderModel &recycle, SessionOpti
 
         if (outcome == Pop3Session::Outcome::Failed) {
             sessionFailed = true;
+            result.outcome = MailOutcome::ConnectionFailed;
         } else if (session.QuitServer() != Pop3Session::Outcome::Reply) {
             sessionFailed = true;
+            result.outcome = session.lastOutcome() == Pop3Session::Outcome::Cancelled ? MailOutcome::Cancelled
+                                                                                     : MailOutcome::ConnectionFailed;
         } else if (deleted > 0 && !session.ServerReply.startsWith(QLatin1String("+OK"))) {
+            result.outcome = MailOutcome::ConnectionFailed;
             // The server may have removed some, all or none: it did not say.
             sessionFailed = true;
             unconfirmed = true;
@@ -261,15 +272,24 @@ void EmptyRecycleBin(RunStatus &status, MessageFolderModel &recycle, SessionOpti
         }
     } catch (const std::exception &e) {
         sessionFailed = true;
+        result.outcome = MailOutcome::Failed;
         failureNote = QString::fromLocal8Bit(e.what());
     }
 
     // A POP3 server carries out deletions only when it answers QUIT.
-    if (sessionFailed)
+    if (sessionFailed) {
         restore();
+    } else {
+        if (cancel.isSet())
+            result.outcome = MailOutcome::Cancelled;
+        for (int r = total - 1; r >= 0; --r)
+            if (states.at(r) == RowState::Deleted)
+                result.deleted.append(original.at(r));
+    }
+    result.gone = gone;
+    result.notDeleted = recycle.count();
     session.CloseServer();
-    status.setStatusText(sessionFailed ? QString()
-                                       : summary(Global::CancelRequested().isSet(), deleted, gone, notDeleted));
+    status.setStatusText(sessionFailed ? QString() : summary(cancel.isSet(), deleted, gone, notDeleted));
     status.setProgressValue(0);
     if (sessionFailed) {
         const QString nothing = unconfirmed ? QStringLiteral("The messages are back in the Recycle Bin.")
@@ -287,4 +307,5 @@ void EmptyRecycleBin(RunStatus &status, MessageFolderModel &recycle, SessionOpti
                              .arg(total),
                          QStringLiteral("Error"), MessageBox::Icon::Critical);
     }
+    return result;
 }

@@ -62,17 +62,17 @@ QString listCommand(qint32 number)
 
 } // namespace
 
-void FetchHeader(RunStatus &status, MessageFolderModel &inbox, MessageFolderModel &recycle,
-                 const MessageClassifier &classify, SessionOptions options)
+MailOutcome FetchHeader(RunStatus &status, MessageFolderModel &inbox, MessageFolderModel &recycle,
+                        const MessageClassifier &classify, const Global::ProfileSettingsRecord &settings,
+                        Global::CancelFlag &cancel, SessionOptions options)
 {
-    const Global::ProfileSettingsRecord &settings = Global::ProfileSettings;
     if (!settings.isConfigured()) {
         MessageBox::show(QStringLiteral("Email Setting not configured\r\nPress the Setting button beside the profile box and fill in the POP server, user ID and password."), QStringLiteral("Email Setting Error"),
                          MessageBox::Icon::Critical);
-        return;
+        return MailOutcome::NotConfigured;
     }
 
-    Pop3Session session(status, settings, Global::CancelRequested(), options);
+    Pop3Session session(status, settings, cancel, options);
     try {
         if (session.ConnectServer() != Pop3Session::kConnected || session.LoginServer() != 1) {
             if (session.lastOutcome() == Pop3Session::Outcome::Failed)
@@ -81,7 +81,9 @@ void FetchHeader(RunStatus &status, MessageFolderModel &inbox, MessageFolderMode
             if (session.lastOutcome() == Pop3Session::Outcome::Cancelled)
                 status.setStatusText(QStringLiteral("Fetch cancelled: no messages read"));
             status.setProgressValue(0);
-            return;
+            return session.lastOutcome() == Pop3Session::Outcome::Cancelled || cancel.isSet()
+                       ? MailOutcome::Cancelled
+                       : MailOutcome::ConnectionFailed;
         }
 
         bool failed = false;
@@ -126,7 +128,7 @@ void FetchHeader(RunStatus &status, MessageFolderModel &inbox, MessageFolderMode
         if (listed)
             count = listed->size();
         total = count;
-        if (failed || Global::CancelRequested().isSet())
+        if (failed || cancel.isSet())
             count = 0;
 
         if (count > 0) {
@@ -161,7 +163,7 @@ void FetchHeader(RunStatus &status, MessageFolderModel &inbox, MessageFolderMode
                 const qint32 i = numberAt(k);
                 if (stopped(exchange(topCommand(i), Pop3Session::kMultiLineReply)))
                     break;
-                if (Global::CancelRequested().isSet())
+                if (cancel.isSet())
                     break; // cancelled as the reply came: this message is not listed
                 MessageEntry entry;
                 Folder folder = Folder::Inbox;
@@ -213,20 +215,25 @@ void FetchHeader(RunStatus &status, MessageFolderModel &inbox, MessageFolderMode
 
         // After a Cancel nothing is lost when the server does not finish
         // answering: the session just closes, and the end says so.
-        const bool cancelled = Global::CancelRequested().isSet();
+        const bool cancelled = cancel.isSet();
         if (failed) {
             if (!cancelled)
                 session.showFailure();
         } else if (session.QuitServer() == Pop3Session::Outcome::Failed && !cancelled) {
             session.showFailure();
+            failed = true;
         }
         session.CloseServer();
         if (cancelled)
             status.setStatusText(QStringLiteral("Fetch cancelled: %1 of %2 messages read").arg(read).arg(total));
         status.setProgressValue(0);
+        if (cancelled)
+            return MailOutcome::Cancelled;
+        return failed ? MailOutcome::ConnectionFailed : MailOutcome::Done;
     } catch (const std::exception &e) {
         MessageBox::show(QString::fromLocal8Bit(e.what()), QStringLiteral("Error"), MessageBox::Icon::Critical);
         session.CloseServer();
         status.setProgressValue(0);
+        return MailOutcome::Failed;
     }
 }

@@ -117,7 +117,7 @@ void cmdFetch_Click(RunHost &host, RuleDatabase &rules, Dialer &dialer, const Ce
             return;
         if (!Global::CancelRequested().isSet())
             FetchHeader(host, host.inboxModel(), host.recycleModel(), RuleClassifier::lazy(rules),
-                        sessionOptions(hooks));
+                        Global::ProfileSettings, Global::CancelRequested(), sessionOptions(hooks));
         hangUpAfter(host, dialer);
         dialog.closeDialog();
     });
@@ -138,8 +138,12 @@ void cmdConfirm_Click(RunHost &host, Dialer &dialer, const CertificateHooks &hoo
         host.repaintNow();
         if (!dialBefore(host, dialer, dialog))
             return;
-        if (!Global::CancelRequested().isSet())
-            EmptyRecycleBin(host, host.recycleModel(), sessionOptions(hooks));
+        if (!Global::CancelRequested().isSet()) {
+            const DeletionResult result = EmptyRecycleBin(host, host.recycleModel(), Global::ProfileSettings,
+                                                          Global::CancelRequested(), sessionOptions(hooks));
+            if (!result.deleted.isEmpty())
+                host.deletionsConfirmed(result.deleted);
+        }
         hangUpAfter(host, dialer);
         dialog.closeDialog();
     });

@@ -10,8 +10,13 @@ using namespace modRegistry;
 
 void LoadProfile(const QString &name)
 {
+    Global::ProfileSettings = ReadProfile(name);
+}
+
+Global::ProfileSettingsRecord ReadProfile(const QString &name)
+{
     const QString path = kSettingKeyPrefix + name;
-    auto &s = Global::ProfileSettings;
+    Global::ProfileSettingsRecord s;
     s.EmailHost = ReadStoreValue(HKEY_CURRENT_USER, path, QStringLiteral("EmailHost"), QString());
     s.EmailPort = ReadStoreValue(HKEY_CURRENT_USER, path, QStringLiteral("EmailPort"), QStringLiteral("110"));
     s.EmailUserid = ReadStoreValue(HKEY_CURRENT_USER, path, QStringLiteral("EmailUserid"), QString());
@@ -23,6 +28,19 @@ void LoadProfile(const QString &name)
     s.TrustedCertificate = ReadStoreValue(HKEY_CURRENT_USER, path, QStringLiteral("TrustedCertificate"), QString());
     LoadOAuthSettings(name, s);
     ProfileSecrets::load(desktopKeyring(), name, s);
+    return s;
+}
+
+QStringList ProfileNames()
+{
+    QStringList names;
+    for (qint32 i = 0;; ++i) {
+        const QString name = EnumStoreKey(HKEY_CURRENT_USER, kSettingKeyPrefix, i);
+        if (name == QLatin1String("Not Found"))
+            break;
+        names << name;
+    }
+    return names;
 }
 
 QString DefaultEmailSecurity(const QString &port)

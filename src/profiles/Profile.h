@@ -1,6 +1,9 @@
 #pragma once
 
+#include "Global.h"
+
 #include <QString>
+#include <QStringList>
 
 inline const QString kSettingKeyPrefix = QStringLiteral("Software\\Trelvik\\Setting\\");
 inline const QString kTrelvikKey = QStringLiteral("Software\\Trelvik");
@@ -30,6 +33,11 @@ QString PortForSecurity(const QString &security, const QString &port);
 // Fills Global::ProfileSettings from the key "Software\Trelvik\Setting\" + name,
 // with the defaults for missing values and the passwords unscrambled.
 void LoadProfile(const QString &name);
+// The same settings as a value, for a caller that is not the window.
+Global::ProfileSettingsRecord ReadProfile(const QString &name);
+// The stored profiles' names in the store's order, as the profile box lists
+// them.
+QStringList ProfileNames();
 
 // Stores the certificate fingerprint (SHA-256, hex) the user trusts for the
 // profile's server; an empty fingerprint withdraws the trust. Separators and

@@ -37,12 +37,12 @@ struct MailFixture {
     void fetch(int limitMs = 5000)
     {
         options.inactivityLimitMs = limitMs;
-        FetchHeader(status, inbox, recycle, classifier(), options);
+        FetchHeader(status, inbox, recycle, classifier(), Global::ProfileSettings, Global::CancelRequested(), options);
     }
     void empty(int limitMs = 5000)
     {
         options.inactivityLimitMs = limitMs;
-        EmptyRecycleBin(status, recycle, options);
+        EmptyRecycleBin(status, recycle, Global::ProfileSettings, Global::CancelRequested(), options);
     }
 
     SessionOptions options; // the time limit is set by fetch() and empty()
