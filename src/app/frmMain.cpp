@@ -17,12 +17,14 @@
 #include "AppIcons.h"
 #include "CertificateSummary.h"
 #include "ConnectionTester.h"
+#include "DeletionHistory.h"
 #include "KeyringSecretStore.h"
 #include "OAuthTokens.h"
 #include "Profile.h"
 #include "SettingsStore.h"
 #include "ProfileSecrets.h"
 #include "frmAbout.h"
+#include "frmDeletionHistory.h"
 #include "frmCertificate.h"
 
 #include <QApplication>
@@ -234,6 +236,7 @@ void frmMain::wireSignals()
     connect(m_menus.mnuExit, &QAction::triggered, this, &frmMain::mnuExit_Click);
     connect(m_menus.mnuImportRules, &QAction::triggered, this, &frmMain::mnuImportRules_Click);
     connect(m_menus.mnuExportRules, &QAction::triggered, this, &frmMain::mnuExportRules_Click);
+    connect(m_menus.mnuDeletionHistory, &QAction::triggered, this, &frmMain::mnuDeletionHistory_Click);
     connect(m_menus.mnuHelpContent, &QAction::triggered, this, &frmMain::mnuHelpContent_Click);
     connect(m_menus.mnuHelpAbout, &QAction::triggered, this, &frmMain::mnuHelpAbout_Click);
     connect(TreeView, &FolderTreeWidget::nodeClicked, this, &frmMain::TreeView_NodeClick);
@@ -594,6 +597,32 @@ void frmMain::cmdConfirm_Click()
 {
     Runs::cmdConfirm_Click(*this, *m_dialer, certificateHooks());
     StatusBar1->announce();
+}
+
+void frmMain::mnuDeletionHistory_Click()
+{
+    QString error;
+    auto records = DeletionHistory(m_ruleDb).read(&error);
+    if (!records) {
+        MessageBox::show(QStringLiteral("The deletion history could not be read.\r\n") + error, QStringLiteral("Error"),
+                         MessageBox::Icon::Critical);
+        return;
+    }
+    frmDeletionHistory dialog(std::move(*records), this);
+    dialog.exec();
+}
+
+void frmMain::deletionsConfirmed(const QList<MessageEntry> &deleted)
+{
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    QList<DeletionRecord> records;
+    for (const MessageEntry &entry : deleted)
+        records.append(DeletionRecord::from(Global::CurrentProfile, entry, now));
+    QString error;
+    if (!DeletionHistory(m_ruleDb).record(records, &error))
+        MessageBox::show(QStringLiteral("The deleted messages could not be recorded in the deletion history.\r\n")
+                             + error,
+                         QStringLiteral("Error"), MessageBox::Icon::Critical);
 }
 
 ConnectionTestResult frmMain::testConnection(const Global::ProfileSettingsRecord &settings,

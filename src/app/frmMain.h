@@ -61,6 +61,7 @@ public:
     void ShowRecycleBin() override;
     void repaintNow() override;
     QWidget *dialogParent() override { return this; }
+    void deletionsConfirmed(const QList<MessageEntry> &deleted) override;
     int recycleBinRowCount() const override;
     void clearMessageLists() override;
     ConnectionTestResult testConnection(const Global::ProfileSettingsRecord &settings,
@@ -102,6 +103,7 @@ public Q_SLOTS:
     void cmdConfirm_Click();
     void cmdExit_Click();
     void mnuExit_Click();
+    void mnuDeletionHistory_Click();
     void mnuHelpContent_Click();
     void mnuHelpAbout_Click();
     void TreeView_NodeClick(const QString &tag);

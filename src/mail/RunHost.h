@@ -1,7 +1,9 @@
 #pragma once
 
+#include "MessageEntry.h"
 #include "RunStatus.h"
 
+#include <QList>
 #include <QString>
 
 class QWidget;
@@ -21,4 +23,7 @@ public:
     virtual void repaintNow() = 0;
     // The owner of the runs' modal dialogs (may be null in tests).
     virtual QWidget *dialogParent() = 0;
+    // The rows a delete run's server really removed (it answered QUIT
+    // positively), to be recorded.
+    virtual void deletionsConfirmed(const QList<MessageEntry> &deleted) { Q_UNUSED(deleted); }
 };

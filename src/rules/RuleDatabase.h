@@ -54,6 +54,9 @@ public:
     bool OpenRuleDatabase(QString *error = nullptr);
     void CloseRuleDatabase();
     bool isOpen() const { return m_db != nullptr; }
+    // The open connection, for the tables kept beside the rules (the
+    // deletion history); null while closed.
+    sqlite3 *connection() const { return m_db; }
 
     // Puts a copy of backup.mdb in the place of a damaged trelvik.mdb, which
     // is kept beside it as trelvik.mdb.damaged-<stamp> (its path goes to

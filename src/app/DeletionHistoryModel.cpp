@@ -1,0 +1,91 @@
+#include "DeletionHistoryModel.h"
+
+#include "HeaderDisplay.h"
+
+#include <QLocale>
+
+namespace {
+
+// "12K" in bytes, for sorting; texts that are no size sort first.
+qint64 sizeBytes(const QString &size)
+{
+    QString digits = size.trimmed();
+    if (digits.endsWith(QLatin1Char('K')))
+        digits.chop(1);
+    bool ok = false;
+    const qint64 k = digits.toLongLong(&ok);
+    return ok ? k * 1000 : -1;
+}
+
+} // namespace
+
+DeletionHistoryModel::DeletionHistoryModel(QList<DeletionRecord> records, QObject *parent)
+    : QAbstractTableModel(parent)
+{
+    m_rows.reserve(records.size());
+    const QLocale locale;
+    for (DeletionRecord &r : records) {
+        Row row{std::move(r), {}, {}, {}};
+        row.shownSender = HeaderDisplay::decodedText(row.record.sender);
+        row.shownSubject = HeaderDisplay::decodedText(row.record.subject);
+        row.shownTime = locale.toString(row.record.time.toLocalTime(), QLocale::ShortFormat);
+        m_rows.append(std::move(row));
+    }
+}
+
+int DeletionHistoryModel::rowCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : int(m_rows.size());
+}
+
+int DeletionHistoryModel::columnCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : ColumnCount;
+}
+
+QVariant DeletionHistoryModel::data(const QModelIndex &index, int role) const
+{
+    if (!index.isValid() || index.row() >= m_rows.size())
+        return {};
+    const Row &row = m_rows.at(index.row());
+    const DeletionRecord &r = row.record;
+    if (role == SortRole) {
+        if (index.column() == Deleted)
+            return r.time.toMSecsSinceEpoch();
+        if (index.column() == Size)
+            return sizeBytes(r.size);
+        return data(index, Qt::DisplayRole).toString().toLower();
+    }
+    if (role == Qt::TextAlignmentRole && index.column() == Size)
+        return int(Qt::AlignRight | Qt::AlignVCenter);
+    if (role != Qt::DisplayRole && role != Qt::ToolTipRole)
+        return {};
+    switch (index.column()) {
+    case Deleted:
+        return row.shownTime;
+    case Profile:
+        return r.profile;
+    case Sender:
+        return row.shownSender;
+    case Subject:
+        return row.shownSubject;
+    case Date:
+        return r.date;
+    case Size:
+        return r.size;
+    case Rule:
+        return r.rule;
+    case UniqueId:
+        return r.uid;
+    }
+    return {};
+}
+
+QVariant DeletionHistoryModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
+        return {};
+    static const char *const titles[ColumnCount] = {"Deleted", "Profile", "Sender", "Subject",
+                                                    "Date",    "Size",    "Rule",   "Unique ID"};
+    return section >= 0 && section < ColumnCount ? QString::fromLatin1(titles[section]) : QVariant();
+}

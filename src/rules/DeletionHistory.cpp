@@ -1,0 +1,127 @@
+#include "DeletionHistory.h"
+
+#include "RuleDatabase.h"
+
+#include <sqlite3.h>
+
+namespace {
+
+// The table is made on first use, so a database from before the history
+// keeps working; the start-up compaction copies it with the rules.
+constexpr char kCreate[] = "create table if not exists tbdeleted (id integer primary key, deleted_at text not null, "
+                           "profile text, sender text, subject text, date text, size text, uid text, rule text)";
+
+QString errorOf(sqlite3 *db)
+{
+    return db ? QString::fromUtf8(sqlite3_errmsg(db)) : QStringLiteral("The rule database is not open.");
+}
+
+// Finalizes a statement however the use ends.
+struct Statement {
+    sqlite3_stmt *handle = nullptr;
+    ~Statement() { sqlite3_finalize(handle); }
+    bool prepare(sqlite3 *db, const char *sql) { return sqlite3_prepare_v2(db, sql, -1, &handle, nullptr) == SQLITE_OK; }
+};
+
+QString columnText(sqlite3_stmt *statement, int column)
+{
+    const auto *text = reinterpret_cast<const char *>(sqlite3_column_text(statement, column));
+    return text ? QString::fromUtf8(text, sqlite3_column_bytes(statement, column)) : QString();
+}
+
+} // namespace
+
+DeletionRecord DeletionRecord::from(const QString &profile, const MessageEntry &entry, const QDateTime &time)
+{
+    return {time.toUTC(), profile, entry.sender, entry.subject, entry.date, entry.size.trimmed(), entry.uid, QString()};
+}
+
+DeletionHistory::DeletionHistory(RuleDatabase &database)
+    : m_database(database)
+{
+}
+
+bool DeletionHistory::ensureTable(QString *error) const
+{
+    sqlite3 *db = m_database.connection();
+    if (db && sqlite3_exec(db, kCreate, nullptr, nullptr, nullptr) == SQLITE_OK)
+        return true;
+    if (error)
+        *error = errorOf(db);
+    return false;
+}
+
+bool DeletionHistory::record(const QList<DeletionRecord> &records, QString *error)
+{
+    if (records.isEmpty())
+        return true;
+    if (!ensureTable(error))
+        return false;
+    sqlite3 *db = m_database.connection();
+    auto fail = [&] {
+        if (error)
+            *error = errorOf(db);
+        sqlite3_exec(db, "rollback", nullptr, nullptr, nullptr);
+        return false;
+    };
+    if (sqlite3_exec(db, "begin", nullptr, nullptr, nullptr) != SQLITE_OK)
+        return fail();
+    {
+        Statement insert;
+        if (!insert.prepare(db, "insert into tbdeleted (deleted_at, profile, sender, subject, date, size, uid, rule) "
+                                "values (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)"))
+            return fail();
+        for (const DeletionRecord &r : records) {
+            const QByteArray values[] = {r.time.toUTC().toString(Qt::ISODate).toUtf8(), r.profile.toUtf8(),
+                                         r.sender.toUtf8(), r.subject.toUtf8(), r.date.toUtf8(), r.size.toUtf8(),
+                                         r.uid.toUtf8(), r.rule.toUtf8()};
+            for (int i = 0; i < 8; ++i)
+                sqlite3_bind_text(insert.handle, i + 1, values[i].constData(), int(values[i].size()), SQLITE_TRANSIENT);
+            if (sqlite3_step(insert.handle) != SQLITE_DONE)
+                return fail();
+            sqlite3_reset(insert.handle);
+        }
+        Statement prune;
+        if (!prune.prepare(db, "delete from tbdeleted where id <= "
+                               "(select id from tbdeleted order by id desc limit 1 offset ?1)")
+            || sqlite3_bind_int(prune.handle, 1, kLimit) != SQLITE_OK || sqlite3_step(prune.handle) != SQLITE_DONE)
+            return fail();
+    }
+    if (sqlite3_exec(db, "commit", nullptr, nullptr, nullptr) != SQLITE_OK)
+        return fail();
+    return true;
+}
+
+std::optional<QList<DeletionRecord>> DeletionHistory::read(QString *error) const
+{
+    if (!ensureTable(error))
+        return std::nullopt;
+    sqlite3 *db = m_database.connection();
+    Statement select;
+    if (!select.prepare(db, "select deleted_at, profile, sender, subject, date, size, uid, rule "
+                            "from tbdeleted order by id desc")) {
+        if (error)
+            *error = errorOf(db);
+        return std::nullopt;
+    }
+    QList<DeletionRecord> records;
+    int rc;
+    while ((rc = sqlite3_step(select.handle)) == SQLITE_ROW) {
+        DeletionRecord r;
+        r.time = QDateTime::fromString(columnText(select.handle, 0), Qt::ISODate);
+        r.profile = columnText(select.handle, 1);
+        r.sender = columnText(select.handle, 2);
+        r.subject = columnText(select.handle, 3);
+        r.date = columnText(select.handle, 4);
+        r.size = columnText(select.handle, 5);
+        r.uid = columnText(select.handle, 6);
+        r.rule = columnText(select.handle, 7);
+        records.append(r);
+    }
+    if (rc != SQLITE_DONE) {
+        if (error)
+            *error = errorOf(db);
+        return std::nullopt;
+    }
+    return records;
+}

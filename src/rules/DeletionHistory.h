@@ -1,0 +1,45 @@
+#pragma once
+
+#include "MessageEntry.h"
+
+#include <QDateTime>
+#include <QList>
+#include <QString>
+#include <optional>
+
+class RuleDatabase;
+
+// One message the server removed at the user's (or the timer's) request.
+struct DeletionRecord {
+    QDateTime time; // when the server confirmed it (UTC)
+    QString profile;
+    QString sender;  // the header values as sent
+    QString subject;
+    QString date;
+    QString size;    // "12K"
+    QString uid;     // the server's unique id, empty when it gave none
+    QString rule;    // what put it in the Recycle Bin ("Moved by hand", a rule)
+
+    static DeletionRecord from(const QString &profile, const MessageEntry &entry, const QDateTime &time);
+};
+
+// The record of every message deleted on a server, kept in the rule
+// database (table tbdeleted) so that it is as private as the rules and is
+// compacted with them. Holds the newest kLimit records; older ones go.
+class DeletionHistory {
+public:
+    static constexpr int kLimit = 10000;
+
+    explicit DeletionHistory(RuleDatabase &database);
+
+    // Adds the records in one transaction (all or none) and drops the
+    // oldest beyond the limit. False with *error when it could not.
+    bool record(const QList<DeletionRecord> &records, QString *error);
+    // Every record, newest first.
+    std::optional<QList<DeletionRecord>> read(QString *error) const;
+
+private:
+    bool ensureTable(QString *error) const;
+
+    RuleDatabase &m_database;
+};

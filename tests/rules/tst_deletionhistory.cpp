@@ -1,0 +1,87 @@
+// The deletion history beside the rules: made on first use in a database
+// that predates it, newest first, bounded, and kept by the compaction.
+#include "DeletionHistory.h"
+#include "RuleDatabase.h"
+
+#include <QTemporaryDir>
+#include <QtTest>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+DeletionRecord record(int i)
+{
+    MessageEntry e;
+    e.sender = u"sender%1@x.example"_s.arg(i);
+    e.subject = u"it's number %1"_s.arg(i); // an apostrophe travels as a value
+    e.size = u"   %1K"_s.arg(i);
+    e.uid = u"uid-%1"_s.arg(i);
+    DeletionRecord r = DeletionRecord::from(u"Work"_s, e, QDateTime(QDate(2026, 12, 7), QTime(10, 0)).addSecs(i));
+    r.rule = u"*@x.example (Filter List)"_s;
+    return r;
+}
+
+} // namespace
+
+class TestDeletionHistory : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void recordsReadBackNewestFirstAndSurviveCompaction()
+    {
+        QTemporaryDir dir;
+        RuleDatabase db(dir.path());
+        QVERIFY(db.OpenRuleDatabase());
+        QVERIFY(db.InsertRule(u"tbfilter"_s, u"*@x.example"_s)); // a database from before the history
+        DeletionHistory history(db);
+        QString error;
+        QCOMPARE(history.read(&error)->size(), 0);
+        QVERIFY2(history.record({record(1), record(2)}, &error), qPrintable(error));
+        QVERIFY(history.record({record(3)}, &error));
+        QVERIFY(history.record({}, &error));
+
+        QVERIFY(db.CompactRuleDatabase());
+        const auto records = DeletionHistory(db).read(&error);
+        QVERIFY2(records, qPrintable(error));
+        QCOMPARE(records->size(), 3);
+        const DeletionRecord &newest = records->constFirst();
+        QCOMPARE(newest.uid, u"uid-3"_s);
+        QCOMPARE(newest.subject, u"it's number 3"_s);
+        QCOMPARE(newest.size, u"3K"_s);
+        QCOMPARE(newest.profile, u"Work"_s);
+        QCOMPARE(newest.rule, u"*@x.example (Filter List)"_s);
+        QCOMPARE(newest.time, record(3).time);
+        QCOMPARE(records->constLast().uid, u"uid-1"_s);
+    }
+
+    void keepsTheNewestUpToTheLimit()
+    {
+        QTemporaryDir dir;
+        RuleDatabase db(dir.path());
+        QVERIFY(db.OpenRuleDatabase());
+        DeletionHistory history(db);
+        QList<DeletionRecord> many;
+        for (int i = 1; i <= DeletionHistory::kLimit; ++i)
+            many.append(record(i));
+        QString error;
+        QVERIFY2(history.record(many, &error), qPrintable(error));
+        QVERIFY(history.record({record(DeletionHistory::kLimit + 1), record(DeletionHistory::kLimit + 2)}, &error));
+        const auto records = history.read(&error);
+        QCOMPARE(records->size(), DeletionHistory::kLimit);
+        QCOMPARE(records->constFirst().uid, u"uid-%1"_s.arg(DeletionHistory::kLimit + 2));
+        QCOMPARE(records->constLast().uid, u"uid-3"_s);
+    }
+
+    void closedDatabaseIsAFailureNotAnEmptyHistory()
+    {
+        QTemporaryDir dir;
+        RuleDatabase db(dir.path());
+        QString error;
+        QVERIFY(!DeletionHistory(db).record({record(1)}, &error));
+        QVERIFY(!error.isEmpty());
+        QVERIFY(!DeletionHistory(db).read(&error));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestDeletionHistory)
+#include "tst_deletionhistory.moc"
