@@ -1,10 +1,14 @@
 #include "AppIcons.h"
+#include "CommandLine.h"
+#include "DataFolderLock.h"
 #include "MessageBox.h"
 #include "MessageBoxDialog.h"
+#include "RuleDatabase.h"
 #include "SingleInstance.h"
 #include "frmMain.h"
 
 #include <QApplication>
+#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QTimer>
 #include <cstdio>
@@ -35,10 +39,38 @@ void armStartupProbe(const QElapsedTimer &sinceStart)
     });
 }
 
+void setApplicationNames()
+{
+    QCoreApplication::setApplicationName(QStringLiteral("Trelvik"));
+    QCoreApplication::setApplicationVersion(QStringLiteral("3.4"));
+}
+
+// The command line: no widget, no display, the same lock as the window.
+int runCommandLine(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    setApplicationNames();
+    DataFolderLock lock(RuleDatabase::defaultFolder());
+    return CommandLine::run(QCoreApplication::arguments(), [&lock](QString *error) {
+        switch (lock.tryAcquire(error)) {
+        case DataFolderLock::Result::Acquired:
+            return CommandLine::Lock::Held;
+        case DataFolderLock::Result::Busy:
+            return CommandLine::Lock::Busy;
+        case DataFolderLock::Result::Failed:
+            break;
+        }
+        return CommandLine::Lock::Failed;
+    });
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
 {
+    if (CommandLine::wanted(argc, argv))
+        return runCommandLine(argc, argv);
+
     QElapsedTimer sinceStart;
     sinceStart.start();
     // --version answers before any display is needed (scripts, package checks).
@@ -49,8 +81,7 @@ int main(int argc, char *argv[])
         }
     }
     QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Trelvik"));
-    QApplication::setApplicationVersion(QStringLiteral("3.4"));
+    setApplicationNames();
     QApplication::setDesktopFileName(QStringLiteral("trelvik"));
 
     // Before the database is touched or a window shown: a second copy asks

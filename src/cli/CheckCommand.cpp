@@ -1,0 +1,248 @@
+#include "CheckCommand.h"
+
+#include "CheckReport.h"
+#include "ConsoleOutput.h"
+#include "ConsoleStatus.h"
+#include "DeletionHistory.h"
+#include "DesktopNotification.h"
+#include "Dialer.h"
+#include "ExitCode.h"
+#include "Global.h"
+#include "MailOperations.h"
+#include "MessageBox.h"
+#include "MessageFolderModel.h"
+#include "Profile.h"
+#include "RuleDatabase.h"
+#include "SettingsStore.h"
+
+#include <QDateTime>
+#include <QSocketNotifier>
+#include <csignal>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace CheckCommand {
+
+namespace {
+
+using CommandLine::Options;
+
+// SIGINT and SIGTERM (Ctrl+C, systemd stopping the timer's run) cancel the
+// run as the window's Cancel button does, so that nothing is left half
+// done: a deletion not yet confirmed by the server is then not made at all.
+// A second signal ends the program at once.
+class TerminationSignals {
+public:
+    explicit TerminationSignals(Global::CancelFlag &cancel)
+    {
+        if (::pipe2(s_pipe, O_CLOEXEC | O_NONBLOCK) != 0)
+            return;
+        m_notifier = std::make_unique<QSocketNotifier>(s_pipe[0], QSocketNotifier::Read);
+        QObject::connect(m_notifier.get(), &QSocketNotifier::activated, m_notifier.get(), [&cancel] {
+            char byte;
+            while (::read(s_pipe[0], &byte, 1) > 0) {
+            }
+            cancel.set();
+        });
+        struct sigaction action = {};
+        action.sa_handler = [](int) {
+            const char byte = 1;
+            [[maybe_unused]] const ssize_t written = ::write(s_pipe[1], &byte, 1);
+        };
+        action.sa_flags = SA_RESETHAND;
+        sigemptyset(&action.sa_mask);
+        sigaction(SIGINT, &action, nullptr);
+        sigaction(SIGTERM, &action, nullptr);
+    }
+    ~TerminationSignals()
+    {
+        if (!m_notifier)
+            return;
+        std::signal(SIGINT, SIG_DFL);
+        std::signal(SIGTERM, SIG_DFL);
+        m_notifier.reset();
+        ::close(s_pipe[0]);
+        ::close(s_pipe[1]);
+    }
+    TerminationSignals(const TerminationSignals &) = delete;
+    TerminationSignals &operator=(const TerminationSignals &) = delete;
+
+private:
+    static inline int s_pipe[2] = {-1, -1};
+    std::unique_ptr<QSocketNotifier> m_notifier;
+};
+
+// The profile named on the command line, else the one used last, in its
+// stored spelling; empty (with the reason told) when there is none.
+QString chooseProfile(const Options &options)
+{
+    const QString wanted = options.profile.isEmpty()
+                               ? modRegistry::ReadStoreValue(modRegistry::HKEY_CURRENT_USER, kTrelvikKey,
+                                                             QStringLiteral("LastProfile"), QString())
+                               : options.profile;
+    const QStringList names = ProfileNames();
+    for (const QString &name : names) {
+        if (!wanted.isEmpty() && name.compare(wanted, Qt::CaseInsensitive) == 0)
+            return name;
+    }
+    const QString known = names.isEmpty() ? QStringLiteral("there are none yet; make one in the window")
+                                          : QStringLiteral("known: ") + names.join(QStringLiteral(", "));
+    if (wanted.isEmpty())
+        ConsoleOutput::error(QStringLiteral("No profile was given and none was used last; name one with "
+                                            "--profile (%1).").arg(ConsoleOutput::plain(known)));
+    else
+        ConsoleOutput::error(QStringLiteral("There is no profile \"%1\" (%2).")
+                                 .arg(ConsoleOutput::plain(wanted), ConsoleOutput::plain(known)));
+    return QString();
+}
+
+bool configured(const QString &profile, const Global::ProfileSettingsRecord &settings)
+{
+    QStringList missing;
+    if (settings.EmailHost.isEmpty())
+        missing << QStringLiteral("POP server");
+    if (settings.EmailPort.isEmpty())
+        missing << QStringLiteral("port");
+    if (settings.EmailUserid.isEmpty())
+        missing << QStringLiteral("user ID");
+    if (settings.EmailPassword.isEmpty())
+        missing << QStringLiteral("password");
+    if (missing.isEmpty())
+        return true;
+    ConsoleOutput::error(QStringLiteral("The profile \"%1\" has no %2; set it in the window's Settings.")
+                             .arg(ConsoleOutput::plain(profile), missing.join(QStringLiteral(", "))));
+    return false;
+}
+
+int exitCodeFor(MailOutcome outcome)
+{
+    switch (outcome) {
+    case MailOutcome::Done:
+        return ExitCode::Done;
+    case MailOutcome::NotConfigured:
+        return ExitCode::NotConfigured;
+    case MailOutcome::ConnectionFailed:
+        return ExitCode::ConnectionFailed;
+    case MailOutcome::Cancelled:
+        ConsoleOutput::error(QStringLiteral("Cancelled."));
+        return ExitCode::Failure;
+    case MailOutcome::Failed:
+        return ExitCode::Failure;
+    }
+    return ExitCode::Failure;
+}
+
+QList<MessageEntry> entries(const MessageFolderModel &model)
+{
+    QList<MessageEntry> list;
+    for (int r = 0; r < model.count(); ++r)
+        list.append(model.entry(r));
+    return list;
+}
+
+} // namespace
+
+int run(const Options &options, RuleDatabase &rules)
+{
+    const QString profile = chooseProfile(options);
+    if (profile.isEmpty())
+        return ExitCode::NotConfigured;
+    const Global::ProfileSettingsRecord settings = ReadProfile(profile);
+    if (!configured(profile, settings))
+        return ExitCode::NotConfigured;
+
+    Global::CancelFlag cancel;
+    TerminationSignals signalsCancel(cancel);
+    ConsoleStatus status(!options.quiet);
+    // The session's failures come as message boxes: here they are lines on
+    // standard error, and a question is never asked (answered No).
+    const MessageBox::Handler previous = MessageBox::setHandler([&status](const MessageBox::Request &request) {
+        status.clear();
+        QString text = request.text;
+        text.replace(QStringLiteral("\r\n"), QStringLiteral(" "));
+        ConsoleOutput::error(ConsoleOutput::plain(request.title + QStringLiteral(": ") + text));
+        return request.buttons == MessageBox::Buttons::YesNo ? MessageBox::Result::No : MessageBox::Result::Ok;
+    });
+    struct RestoreHandler {
+        MessageBox::Handler handler;
+        ~RestoreHandler() { MessageBox::setHandler(std::move(handler)); }
+    } restore{previous};
+
+    // No certificate prompt: one that is not trusted already is refused.
+    const SessionOptions session;
+
+    std::unique_ptr<Dialer> dialer;
+    if (settings.Autodial == QLatin1String("1")) {
+        status.setStatusText(QStringLiteral("Dialing Connection..."));
+        dialer = createSystemDialer();
+        dialer->DialUp(settings, cancel);
+        if (dialer->RasResult != 0) {
+            const bool cancelled = cancel.isSet();
+            dialer->HangUp();
+            status.clear();
+            ConsoleOutput::error(cancelled ? QStringLiteral("Cancelled.")
+                                           : QStringLiteral("Dialup Error: ") + RasErrorText(dialer->RasResult));
+            return cancelled ? ExitCode::Failure : ExitCode::ConnectionFailed;
+        }
+    }
+    struct HangUp {
+        Dialer *dialer;
+        ~HangUp()
+        {
+            if (dialer)
+                dialer->HangUp();
+        }
+    } hangUp{dialer.get()};
+
+    MessageFolderModel inbox;
+    MessageFolderModel recycle;
+    const MailOutcome fetched = FetchHeader(
+        status, inbox, recycle,
+        [&rules](const QString &value, const QString &table) { return rules.IsInList(value, table); }, settings,
+        cancel, session);
+    if (fetched != MailOutcome::Done) {
+        status.clear();
+        return exitCodeFor(fetched);
+    }
+
+    CheckReport report = CheckReport::fromFolders(profile, entries(inbox), entries(recycle));
+    int code = ExitCode::Done;
+    if (options.del) {
+        DeletionResult deletion;
+        if (recycle.count() > 0)
+            deletion = EmptyRecycleBin(status, recycle, settings, cancel, session);
+        report.applyDeletion(deletion, entries(recycle));
+
+        // Recorded before anything else can fail: these are gone for good.
+        const QDateTime now = QDateTime::currentDateTimeUtc();
+        QList<DeletionRecord> records;
+        for (const MessageEntry &e : deletion.deleted)
+            records.append(DeletionRecord::from(profile, e, now));
+        QString historyError;
+        if (!DeletionHistory(rules).record(records, &historyError)) {
+            status.clear();
+            ConsoleOutput::error(QStringLiteral("The deletion history could not be written: ") + historyError);
+            code = ExitCode::Failure;
+        }
+
+        if (deletion.outcome != MailOutcome::Done)
+            code = exitCodeFor(deletion.outcome);
+        else if (code == ExitCode::Done && deletion.notDeleted > 0)
+            code = ExitCode::PartlyDeleted;
+    }
+    status.clear();
+
+    if (options.json) {
+        const QByteArray document = report.json();
+        ConsoleOutput::out(QString::fromUtf8(document.endsWith('\n') ? document.chopped(1) : document));
+    } else {
+        for (const QString &line : report.lines(options.quiet))
+            ConsoleOutput::out(line);
+    }
+
+    if (report.count(CheckReport::Result::Deleted) > 0)
+        sendDesktopNotification(report.notificationSummary(), report.notificationBody());
+    return code;
+}
+
+} // namespace CheckCommand

@@ -1,0 +1,43 @@
+#pragma once
+
+#include "MailOperations.h"
+#include "MessageEntry.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+// What a check found and, with --delete, what became of the Recycle Bin, as
+// the lines and the JSON document the command line prints.
+struct CheckReport {
+    enum class Result { Kept, InRecycleBin, Deleted, NotDeleted, AlreadyGone };
+    struct Message {
+        MessageEntry entry;
+        Result result = Result::Kept;
+    };
+
+    QString profile;
+    QList<Message> messages; // in the server's order
+    bool deletionRan = false;
+
+    // The two folders after a fetch, and the outcome of the deletion when
+    // one ran (`left` is what the Recycle Bin still holds afterwards).
+    static CheckReport fromFolders(const QString &profile, const QList<MessageEntry> &inbox,
+                                   const QList<MessageEntry> &recycle);
+    void applyDeletion(const DeletionResult &deletion, const QList<MessageEntry> &left);
+
+    int count(Result result) const;
+    int inRecycleBin() const; // sorted there, whatever became of it
+
+    // One line per message (folder, sender, subject, date, size, rule; tab
+    // between them) unless `summaryOnly`, then a summary line.
+    QStringList lines(bool summaryOnly) const;
+    QByteArray json() const;
+    // "Trelvik deleted 7 messages from Work" and "12 messages are waiting."
+    QString notificationSummary() const;
+    QString notificationBody() const;
+};
+
+// Why a row is where it is, as the detail pane says it.
+QString sortRuleText(const MessageEntry &entry);

@@ -1,0 +1,191 @@
+#include "CommandLine.h"
+
+#include "CheckCommand.h"
+#include "ConsoleOutput.h"
+#include "ExitCode.h"
+#include "HistoryCommand.h"
+#include "RuleDatabase.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QSet>
+
+namespace CommandLine {
+
+namespace {
+
+// Long names of the options that make a run a command line run.
+const QStringList &optionNames()
+{
+    static const QStringList names = {QStringLiteral("check"),   QStringLiteral("delete"),
+                                      QStringLiteral("json"),    QStringLiteral("profile"),
+                                      QStringLiteral("history"), QStringLiteral("quiet"),
+                                      QStringLiteral("help"),    QStringLiteral("version")};
+    return names;
+}
+
+void addOptions(QCommandLineParser &parser)
+{
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    parser.addOptions({
+        {QStringLiteral("check"),
+         QStringLiteral("Fetch the headers of the profile's waiting messages, sort them by the rules as the window "
+                        "does and print one line per message: folder, sender, subject, date, size and the rule "
+                        "that sorted it. Nothing is deleted.")},
+        {QStringLiteral("delete"),
+         QStringLiteral("With --check: then delete the Recycle Bin messages on the server, as the window's Empty "
+                        "Recycle Bin does, print what was deleted and what was not, record the deleted ones in "
+                        "the deletion history and show a desktop notification.")},
+        {QStringLiteral("json"), QStringLiteral("With --check or --history: print one JSON document instead.")},
+        {QStringLiteral("profile"),
+         QStringLiteral("The profile to check (default: the one used last). With --history: only its entries."),
+         QStringLiteral("name")},
+        {QStringLiteral("history"),
+         QStringLiteral("Print the deletion history, newest first: time, profile, sender, subject, date, size, "
+                        "unique id and the rule that put the message in the Recycle Bin.")},
+        {QStringLiteral("quiet"), QStringLiteral("No progress line, and with --check only the summary line.")},
+        {{QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Show this help and end.")},
+        {{QStringLiteral("v"), QStringLiteral("version")}, QStringLiteral("Show the version and end.")},
+    });
+}
+
+bool validate(const Options &o, const QCommandLineParser &parser, QString *why)
+{
+    if (!parser.positionalArguments().isEmpty()) {
+        *why = QStringLiteral("Unexpected argument \"%1\".").arg(parser.positionalArguments().constFirst());
+        return false;
+    }
+    if (o.del && !o.check) {
+        *why = QStringLiteral("--delete works only with --check.");
+        return false;
+    }
+    const int actions = int(o.check) + int(o.history);
+    if (actions == 0) {
+        *why = QStringLiteral("Say what to do: --check or --history.");
+        return false;
+    }
+    if (actions > 1) {
+        *why = QStringLiteral("--check and --history cannot be combined.");
+        return false;
+    }
+    if (parser.isSet(QStringLiteral("profile")) && o.profile.trimmed().isEmpty()) {
+        *why = QStringLiteral("--profile needs a profile name.");
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+bool wanted(int argc, char **argv)
+{
+    for (int i = 1; i < argc; ++i) {
+        QString arg = QString::fromLocal8Bit(argv[i]);
+        if (arg == QLatin1String("-h") || arg == QLatin1String("-v"))
+            return true;
+        if (!arg.startsWith(QLatin1Char('-')))
+            continue;
+        while (arg.startsWith(QLatin1Char('-')))
+            arg.remove(0, 1);
+        arg = arg.section(QLatin1Char('='), 0, 0);
+        if (optionNames().contains(arg))
+            return true;
+    }
+    return false;
+}
+
+QString helpText()
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Screens a POP3 mailbox by its headers: sorts the waiting messages into an Inbox and a "
+                       "Recycle Bin by the filter and exempted lists, and deletes the Recycle Bin on the server.\n"
+                       "Without options the window starts. The command line never asks a question: a "
+                       "certificate that is not trusted, a missing password or a sign-in that needs the browser "
+                       "end the run with a message; settle them in the window."));
+    addOptions(parser);
+    QString text = parser.helpText();
+    // The first line names the program as it was started; say "trelvik".
+    text = QStringLiteral("Usage: trelvik [options]") + text.mid(text.indexOf(QLatin1Char('\n')));
+    text += QStringLiteral(
+        "\nExit codes:\n"
+        "  0  done\n"
+        "  1  other failure (rule database, file input or output, cancelled)\n"
+        "  2  usage error\n"
+        "  3  not configured (unknown profile, no profile, missing password)\n"
+        "  4  connection or login failure (also an untrusted certificate or an OAuth2\n"
+        "     sign-in that needs the browser)\n"
+        "  5  partly deleted (some Recycle Bin messages are still on the server)\n"
+        "  6  busy (the window or another check is running)\n"
+        "\nTimer:\n"
+        "  A systemd user timer, installed but not enabled, runs\n"
+        "  \"trelvik --check --delete --quiet\" every 15 minutes:\n"
+        "    systemctl --user enable --now trelvik-check.timer\n"
+        "  To check without deleting, override its command:\n"
+        "    systemctl --user edit trelvik-check.service\n"
+        "  and write there:\n"
+        "    [Service]\n"
+        "    ExecStart=\n"
+        "    ExecStart=%1 --check --quiet\n"
+        "  What the runs printed:   journalctl --user -u trelvik-check.service\n"
+        "  Stop it:   systemctl --user disable --now trelvik-check.timer\n").arg(QCoreApplication::applicationFilePath());
+    return text;
+}
+
+int run(const QStringList &arguments, const LockTaker &takeLock)
+{
+    QCommandLineParser parser;
+    addOptions(parser);
+    if (!parser.parse(arguments)) {
+        ConsoleOutput::error(parser.errorText() + QStringLiteral(" (see trelvik --help)"));
+        return ExitCode::Usage;
+    }
+    if (parser.isSet(QStringLiteral("help"))) {
+        ConsoleOutput::out(helpText().trimmed());
+        return ExitCode::Done;
+    }
+    if (parser.isSet(QStringLiteral("version"))) {
+        ConsoleOutput::out(QStringLiteral("trelvik ") + QCoreApplication::applicationVersion());
+        return ExitCode::Done;
+    }
+
+    Options options;
+    options.check = parser.isSet(QStringLiteral("check"));
+    options.del = parser.isSet(QStringLiteral("delete"));
+    options.json = parser.isSet(QStringLiteral("json"));
+    options.history = parser.isSet(QStringLiteral("history"));
+    options.quiet = parser.isSet(QStringLiteral("quiet"));
+    options.profile = parser.value(QStringLiteral("profile")).trimmed();
+    QString why;
+    if (!validate(options, parser, &why)) {
+        ConsoleOutput::error(why + QStringLiteral(" (see trelvik --help)"));
+        return ExitCode::Usage;
+    }
+
+    // Before the rule database is touched: one copy at a time.
+    QString error;
+    switch (takeLock(&error)) {
+    case Lock::Held:
+        break;
+    case Lock::Busy:
+        ConsoleOutput::error(QStringLiteral("Trelvik is running (its window or another check); try again once "
+                                            "it has ended."));
+        return ExitCode::Busy;
+    case Lock::Failed:
+        ConsoleOutput::error(error);
+        return ExitCode::Failure;
+    }
+
+    // No start-up compaction here: that is the window's, and a timer's run
+    // every few minutes must not churn the file and its backup.
+    RuleDatabase rules;
+    if (!rules.OpenRuleDatabase(&error)) {
+        ConsoleOutput::error(QStringLiteral("The rule database could not be opened: ") + error);
+        return ExitCode::Failure;
+    }
+    if (options.history)
+        return HistoryCommand::run(options, rules);
+    return CheckCommand::run(options, rules);
+}
+
+} // namespace CommandLine

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <functional>
+
+// The command line front end: `trelvik --check`, `--history`, the rule file
+// options. It parses before any application object exists, so that the
+// window is started only when none of its options is given.
+namespace CommandLine {
+
+struct Options {
+    bool check = false;
+    bool del = false;
+    bool json = false;
+    bool history = false;
+    bool quiet = false;
+    QString profile;      // empty: the last used one
+    QString importFile;
+    QString exportFile;
+};
+
+// Whether the arguments ask for the command line rather than the window:
+// any of its options (or --help, --version) is present.
+bool wanted(int argc, char **argv);
+
+// How the run takes the single-copy lock on the data folder. Busy when the
+// window or another copy holds it; Failed (with *error) when it cannot be
+// taken at all. The lock is held until the run returns.
+enum class Lock { Held, Busy, Failed };
+using LockTaker = std::function<Lock(QString *error)>;
+
+// Runs on the QCoreApplication that exists already and returns the exit
+// code (ExitCode.h). Never asks a question and never creates a widget.
+int run(const QStringList &arguments, const LockTaker &takeLock);
+
+// The text of --help.
+QString helpText();
+
+} // namespace CommandLine

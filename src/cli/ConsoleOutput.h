@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QString>
+
+// Writing to the terminal or a pipe. Texts from a server or a rule reach a
+// terminal only through plain(): a control character there could move the
+// cursor, retitle the window or worse.
+namespace ConsoleOutput {
+
+// The text with every control character (line breaks and tabs included)
+// shown as a space, so one value stays on its line and column.
+QString plain(const QString &text);
+
+// One line, UTF-8, to standard output or standard error. Error lines get
+// the program's name in front.
+void out(const QString &line);
+void error(const QString &line);
+
+// Whether standard error is a terminal (where a progress line belongs).
+bool errorIsTerminal();
+// Writes a text over the current line of standard error (no line break).
+void overwriteErrorLine(const QString &text);
+
+} // namespace ConsoleOutput

@@ -1,0 +1,410 @@
+// The command line end to end: the program started as a process, without a
+// display, against the sample server, a scripted server and the private
+// Dovecot, with the profile and rules in a private home.
+#include "DeletionHistory.h"
+#include "DovecotServer.h"
+#include "Global.h"
+#include "MailOperations.h"
+#include "MessageFolderModel.h"
+#include "Profile.h"
+#include "RuleDatabase.h"
+#include "RunStatus.h"
+#include "SamplePop3Server.h"
+#include "Scramble.h"
+#include "ScriptedPop3Server.h"
+#include "SettingsStore.h"
+#include "SingleInstance.h"
+#include "TestSupport.h"
+
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusVirtualObject>
+#include <QDir>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QSslCertificate>
+#include <QtTest>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+struct Result {
+    int code = -1;
+    QByteArray out;
+    QByteArray err;
+    QJsonObject json() const { return QJsonDocument::fromJson(out).object(); }
+};
+
+// Runs the program with no display and no platform chosen, and (unless a
+// bus is given) no session bus, waiting in the event loop so that servers in
+// this process keep answering.
+Result trelvik(const QStringList &arguments, const QString &sessionBus = u"unix:path=/nonexistent/bus"_s)
+{
+    QProcess process;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        env.remove(QString::fromLatin1(name));
+    env.insert(u"DBUS_SESSION_BUS_ADDRESS"_s, sessionBus);
+    process.setProcessEnvironment(env);
+    QSignalSpy finished(&process, &QProcess::finished);
+    process.start(QStringLiteral(TRELVIK_BINARY), arguments);
+    if (!finished.wait(60'000)) {
+        process.kill();
+        process.waitForFinished(5'000);
+        return {};
+    }
+    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1, process.readAllStandardOutput(),
+            process.readAllStandardError()};
+}
+
+void writeProfile(const QString &name, quint16 port, const QString &user, const QString &password,
+                  const QString &security = u"None"_s, const QString &trusted = {})
+{
+    using namespace modRegistry;
+    const QString key = kSettingKeyPrefix + name;
+    WriteStoreValue(HKEY_CURRENT_USER, key, u"EmailHost"_s, REG_SZ, u"127.0.0.1"_s);
+    WriteStoreValue(HKEY_CURRENT_USER, key, u"EmailPort"_s, REG_SZ, QString::number(port));
+    WriteStoreValue(HKEY_CURRENT_USER, key, u"EmailUserId"_s, REG_SZ, user);
+    QString plain = password; // scrambling takes its text by reference
+    WriteStoreValue(HKEY_CURRENT_USER, key, u"EmailPassword"_s, REG_SZ, modSecurity::ScrambleText(plain));
+    WriteStoreValue(HKEY_CURRENT_USER, key, u"EmailSecurity"_s, REG_SZ, security);
+    WriteStoreValue(HKEY_CURRENT_USER, key, u"TrustedCertificate"_s, REG_SZ, trusted);
+    WriteStoreValue(HKEY_CURRENT_USER, kTrelvikKey, u"LastProfile"_s, REG_SZ, name);
+}
+
+// The sample mail in memory: nothing on disk is removed at QUIT.
+QList<SamplePop3Server::Message> sampleMail()
+{
+    QList<SamplePop3Server::Message> messages = SamplePop3Server::loadFolder(QStringLiteral(TRELVIK_SAMPLE_MAIL));
+    for (SamplePop3Server::Message &m : messages)
+        m.path.clear();
+    return messages;
+}
+
+QJsonArray history(const QString &profile = {})
+{
+    QStringList args{u"--history"_s, u"--json"_s};
+    if (!profile.isEmpty())
+        args << u"--profile"_s << profile;
+    return trelvik(args).json().value(u"deleted"_s).toArray();
+}
+
+QStringList field(const QJsonArray &list, const QString &name)
+{
+    QStringList values;
+    for (const QJsonValue &v : list)
+        values << v.toObject().value(name).toString();
+    return values;
+}
+
+// Stands in for the desktop's notification service and keeps what it is told.
+class FakeNotifications : public QDBusVirtualObject {
+public:
+    QStringList summaries;
+    QStringList bodies;
+    QString introspect(const QString &) const override { return {}; }
+    bool handleMessage(const QDBusMessage &message, const QDBusConnection &connection) override
+    {
+        if (message.member() != "Notify"_L1 || message.arguments().size() != 8)
+            return false;
+        summaries << message.arguments().at(3).toString();
+        bodies << message.arguments().at(4).toString();
+        connection.send(message.createReply(QVariantList{7u}));
+        return true;
+    }
+};
+
+} // namespace
+
+class TestCommandLine : public QObject {
+    Q_OBJECT
+    std::unique_ptr<testsupport::TempHome> m_home;
+
+    // Opens the rules, lets `use` change them, and closes them again: the
+    // program keeps the file to itself while it runs.
+    template <typename F> void withRules(F use)
+    {
+        RuleDatabase rules;
+        QString error;
+        QVERIFY2(rules.OpenRuleDatabase(&error), qPrintable(error));
+        use(rules);
+    }
+    void sampleRules()
+    {
+        withRules([](RuleDatabase &r) {
+            QVERIFY(r.InsertRule(u"tbfilter"_s, u"*@northwind.example"_s));
+            QVERIFY(r.InsertRule(u"tbfilter"_s, u"pharma-store@cheap-meds.example"_s));
+            QVERIFY(r.InsertRule(u"tbexempted"_s, u"Bjorn Aas <bjorn@northwind.example>"_s));
+        });
+    }
+
+private Q_SLOTS:
+    void init() { m_home = std::make_unique<testsupport::TempHome>(); }
+    void cleanup() { m_home.reset(); }
+
+    void checkSortsAsTheWindowAndDeletesNothing();
+    void checkDeleteRemovesExactlyTheRecycleBin();
+    void historyHoldsOnlyWhatTheServerRemoved_data();
+    void historyHoldsOnlyWhatTheServerRemoved();
+    void failuresHaveTheirExitCodes_data();
+    void failuresHaveTheirExitCodes();
+    void dovecotCertificateAndPassword();
+    void notificationAfterADeletion();
+};
+
+void TestCommandLine::checkSortsAsTheWindowAndDeletesNothing()
+{
+    SamplePop3Server server(sampleMail(), "demo", "demo");
+    QVERIFY(server.listen());
+    writeProfile(u"Work"_s, server.port(), u"demo"_s, u"demo"_s);
+    sampleRules();
+
+    // The window's fetch, in this process, with the same rules.
+    QHash<qint32, QString> windowFolder;
+    withRules([&](RuleDatabase &rules) {
+        MessageFolderModel inbox, recycle;
+        testsupport::MessageBoxRecorder boxes;
+        Global::CancelFlag cancel;
+        const auto settings = ReadProfile(u"Work"_s);
+        struct : RunStatus {
+            void setStatusText(const QString &) override {}
+            void setProgressMaximum(int) override {}
+            void setProgressValue(int) override {}
+            void setNodeText(const QString &, const QString &) override {}
+        } status;
+        QCOMPARE(FetchHeader(status, inbox, recycle,
+                             [&rules](const QString &v, const QString &t) { return rules.IsInList(v, t); }, settings,
+                             cancel),
+                 MailOutcome::Done);
+        for (int r = 0; r < inbox.count(); ++r)
+            windowFolder.insert(inbox.entry(r).number, u"Inbox"_s);
+        for (int r = 0; r < recycle.count(); ++r)
+            windowFolder.insert(recycle.entry(r).number, u"Recycle Bin"_s);
+        VERIFY_BOXES(boxes);
+    });
+    QCOMPARE(windowFolder.size(), server.messageCount());
+
+    const Result json = trelvik({u"--check"_s, u"--json"_s});
+    QVERIFY2(json.code == 0, json.err.constData());
+    const QJsonArray messages = json.json().value(u"messages"_s).toArray();
+    QCOMPARE(messages.size(), windowFolder.size());
+    QHash<qint32, QString> cliFolder;
+    for (const QJsonValue &v : messages)
+        cliFolder.insert(v.toObject().value(u"number"_s).toInt(), v.toObject().value(u"folder"_s).toString());
+    QCOMPARE(cliFolder, windowFolder);
+    const int recycled = int(windowFolder.values().count(u"Recycle Bin"_s));
+    QVERIFY(recycled > 1 && recycled < windowFolder.size());
+    QStringList exempted; // its domain is filtered, the sender exempted
+    for (const QJsonValue &v : messages) {
+        if (v.toObject().value(u"sender"_s).toString().startsWith("Bjorn Aas"_L1))
+            exempted << v.toObject().value(u"folder"_s).toString();
+    }
+    QCOMPARE(exempted, QStringList{u"Inbox"_s});
+
+    // The lines: one per message with six fields, then the summary.
+    const Result text = trelvik({u"--check"_s, u"--profile"_s, u"work"_s});
+    QCOMPARE(text.code, 0);
+    const QList<QByteArray> lines = text.out.trimmed().split('\n');
+    QCOMPARE(lines.size(), windowFolder.size() + 1);
+    QCOMPARE(lines.first().split('\t').size(), 6);
+    QCOMPARE(QString::fromUtf8(lines.last()), u"Work: %1 messages, %2 in the Inbox, %3 in the Recycle Bin"_s
+                                                  .arg(windowFolder.size())
+                                                  .arg(windowFolder.size() - recycled)
+                                                  .arg(recycled));
+    QCOMPARE(server.messageCount(), windowFolder.size());
+    QCOMPARE(history().size(), 0);
+}
+
+void TestCommandLine::checkDeleteRemovesExactlyTheRecycleBin()
+{
+    SamplePop3Server server(sampleMail(), "demo", "demo");
+    QVERIFY(server.listen());
+    const int before = server.messageCount();
+    writeProfile(u"Work"_s, server.port(), u"demo"_s, u"demo"_s);
+    sampleRules();
+
+    const QJsonObject first = trelvik({u"--check"_s, u"--json"_s}).json();
+    QStringList kept, recycled;
+    for (const QJsonValue &v : first.value(u"messages"_s).toArray())
+        (v.toObject().value(u"folder"_s).toString() == "Inbox"_L1 ? kept : recycled)
+            << v.toObject().value(u"uid"_s).toString();
+
+    const Result run = trelvik({u"--check"_s, u"--delete"_s, u"--json"_s});
+    QVERIFY2(run.code == 0, run.err.constData());
+    QCOMPARE(run.json().value(u"deleted"_s).toInt(), recycled.size());
+    QCOMPARE(run.json().value(u"notDeleted"_s).toInt(), 0);
+    QCOMPARE(server.messageCount(), before - int(recycled.size()));
+
+    // What is left is the Inbox, untouched; the history holds the rest.
+    const QJsonObject after = trelvik({u"--check"_s, u"--json"_s}).json();
+    QStringList left = field(after.value(u"messages"_s).toArray(), u"uid"_s);
+    QCOMPARE(left, kept);
+    const QJsonArray deleted = history();
+    QStringList deletedUids = field(deleted, u"uid"_s);
+    deletedUids.sort();
+    recycled.sort();
+    QCOMPARE(deletedUids, recycled);
+    QCOMPARE(field(deleted, u"profile"_s), QStringList(recycled.size(), u"Work"_s));
+    QCOMPARE(history(u"Other"_s).size(), 0);
+}
+
+void TestCommandLine::historyHoldsOnlyWhatTheServerRemoved_data()
+{
+    QTest::addColumn<bool>("quitConfirms");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QStringList>("recorded");
+    QTest::newRow("one DELE refused: partly deleted") << true << 5 << QStringList{u"uid-3"_s};
+    QTest::newRow("QUIT never answered: nothing deleted") << false << 4 << QStringList{};
+}
+
+void TestCommandLine::historyHoldsOnlyWhatTheServerRemoved()
+{
+    QFETCH(bool, quitConfirms);
+    QFETCH(int, code);
+    QFETCH(QStringList, recorded);
+    testsupport::ScriptedPop3Server server;
+    QVERIFY(server.listen());
+    writeProfile(u"Home"_s, server.port(), u"user"_s, u"secret"_s);
+    withRules([](RuleDatabase &r) { QVERIFY(r.InsertRule(u"tbfilter"_s, u"*@spam.example"_s)); });
+    using S = testsupport::ScriptedPop3Server;
+    server.greet().login().stat(3).uidl({"uid-1", "uid-2", "uid-3"});
+    const QByteArray senders[] = {"a@spam.example", "b@friend.example", "c@spam.example"};
+    for (int i = 1; i <= 3; ++i)
+        server.top(i, S::headers({"From: " + senders[i - 1], "Subject: number " + QByteArray::number(i)}))
+            .list(i, 1200);
+    server.quit();
+    server.greet().login().uidl({"uid-1", "uid-2", "uid-3"}).dele(3).dele(1, false);
+    if (quitConfirms)
+        server.quit();
+    else
+        server.expectDrop("QUIT");
+
+    const Result run = trelvik({u"--check"_s, u"--delete"_s});
+    QCOMPARE(run.code, code);
+    QString why;
+    QVERIFY2(server.verify(&why), qPrintable(why));
+    QVERIFY(!run.err.isEmpty()); // the refusal or the lost QUIT is told
+    QCOMPARE(field(history(), u"uid"_s), recorded);
+}
+
+void TestCommandLine::failuresHaveTheirExitCodes_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("password"); // stored for profile "Work"
+    QTest::addColumn<bool>("windowRuns");
+    QTest::addColumn<int>("code");
+    const QStringList check{u"--check"_s};
+    QTest::newRow("--delete without --check") << QStringList{u"--delete"_s} << u"secret"_s << false << 2;
+    QTest::newRow("unknown option") << QStringList{u"--check"_s, u"--frobnicate"_s} << u"secret"_s << false << 2;
+    QTest::newRow("unknown profile") << QStringList{u"--check"_s, u"--profile"_s, u"Nope"_s} << u"secret"_s << false
+                                     << 3;
+    QTest::newRow("no password stored") << check << QString() << false << 3;
+    QTest::newRow("wrong password") << check << u"wrong"_s << false << 4;
+    QTest::newRow("window running") << check << u"secret"_s << true << 6;
+}
+
+void TestCommandLine::failuresHaveTheirExitCodes()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, password);
+    QFETCH(bool, windowRuns);
+    QFETCH(int, code);
+    testsupport::ScriptedPop3Server server;
+    QVERIFY(server.listen());
+    writeProfile(u"Work"_s, server.port(), u"user"_s, password);
+    if (code == 4)
+        server.greet().expect("USER user", "+OK\r\n").expect("PASS wrong", "-ERR [AUTH] invalid password\r\n");
+    SingleInstance window;
+    if (windowRuns)
+        QCOMPARE(window.tryAcquire(), DataFolderLock::Result::Acquired);
+
+    const Result run = trelvik(arguments);
+    QCOMPARE(run.code, code);
+    QVERIFY(run.out.isEmpty());
+    QVERIFY(run.err.startsWith("trelvik: "));
+    QString why;
+    QVERIFY2(server.verify(&why), qPrintable(why));
+}
+
+void TestCommandLine::dovecotCertificateAndPassword()
+{
+    QString why;
+    if (!testsupport::DovecotServer::available(&why))
+        QSKIP(qPrintable(why));
+    testsupport::DovecotServer dovecot;
+    QVERIFY2(dovecot.start(&why), qPrintable(why));
+    QVERIFY(dovecot.addMessage("From: offers@spam.example\r\nSubject: buy\r\n\r\nbody\r\n"));
+    QVERIFY(dovecot.addMessage("From: friend@home.example\r\nSubject: hello\r\n\r\nbody\r\n"));
+    withRules([](RuleDatabase &r) { QVERIFY(r.InsertRule(u"tbfilter"_s, u"*@spam.example"_s)); });
+    const QString fingerprint = QString::fromLatin1(
+        QSslCertificate(dovecot.certificatePem()).digest(QCryptographicHash::Sha256).toHex());
+    const QStringList checkDelete{u"--check"_s, u"--delete"_s};
+
+    // Self-signed and not trusted yet: refused without a question.
+    writeProfile(u"Mail"_s, dovecot.tlsPort(), dovecot.user(), dovecot.password(), u"SSL/TLS"_s);
+    Result run = trelvik(checkDelete);
+    QCOMPARE(run.code, 4);
+    QVERIFY2(run.err.contains("certificate"), run.err.constData());
+
+    writeProfile(u"Mail"_s, dovecot.tlsPort(), dovecot.user(), u"not the password"_s, u"SSL/TLS"_s, fingerprint);
+    QCOMPARE(trelvik(checkDelete).code, 4);
+    QCOMPARE(dovecot.messageCount(), 2);
+
+    writeProfile(u"Mail"_s, dovecot.tlsPort(), dovecot.user(), dovecot.password(), u"SSL/TLS"_s, fingerprint);
+    run = trelvik(checkDelete);
+    QVERIFY2(run.code == 0, run.err.constData());
+    QCOMPARE(dovecot.messageCount(), 1);
+    QCOMPARE(field(history(), u"sender"_s), QStringList{u"offers@spam.example"_s});
+}
+
+void TestCommandLine::notificationAfterADeletion()
+{
+    QTemporaryDir dir;
+    QFile config(dir.filePath(u"bus.conf"_s));
+    QVERIFY(config.open(QIODevice::WriteOnly));
+    config.write(R"(<busconfig><type>session</type><listen>unix:path=)" + dir.filePath(u"socket"_s).toUtf8()
+                 + R"(</listen><auth>EXTERNAL</auth><policy context="default"><allow send_destination="*" eavesdrop="true"/>
+<allow eavesdrop="true"/><allow own="*"/></policy></busconfig>)");
+    config.close();
+    QProcess daemon;
+    daemon.start(u"dbus-daemon"_s, {u"--config-file="_s + config.fileName(), u"--nofork"_s, u"--nopidfile"_s,
+                                    u"--print-address"_s});
+    QVERIFY2(daemon.waitForStarted(10'000), qPrintable(daemon.errorString()));
+    QTRY_VERIFY_WITH_TIMEOUT(daemon.canReadLine(), 10'000);
+    const QString address = QString::fromUtf8(daemon.readLine()).trimmed();
+    auto stopDaemon = qScopeGuard([&daemon] {
+        QDBusConnection::disconnectFromBus(u"notifications"_s);
+        daemon.terminate();
+        daemon.waitForFinished(5'000);
+    });
+
+    SamplePop3Server server(sampleMail(), "demo", "demo");
+    QVERIFY(server.listen());
+    writeProfile(u"Work"_s, server.port(), u"demo"_s, u"demo"_s);
+    sampleRules();
+
+    // With no service on the bus the run is not held up and shows nothing.
+    FakeNotifications fake;
+    QDBusConnection bus = QDBusConnection::connectToBus(address, u"notifications"_s);
+    QVERIFY(bus.isConnected());
+    QCOMPARE(trelvik({u"--check"_s}, address).code, 0);
+
+    QVERIFY(bus.registerVirtualObject(u"/org/freedesktop/Notifications"_s, &fake)
+            && bus.registerService(u"org.freedesktop.Notifications"_s));
+    QCOMPARE(trelvik({u"--check"_s}, address).code, 0); // nothing deleted: no notification
+    const Result run = trelvik({u"--check"_s, u"--delete"_s, u"--json"_s}, address);
+    QCOMPARE(run.code, 0);
+    const int deleted = run.json().value(u"deleted"_s).toInt();
+    QVERIFY(deleted > 1);
+    QCOMPARE(fake.summaries, QStringList{u"Trelvik deleted %1 messages from Work"_s.arg(deleted)});
+    QCOMPARE(fake.bodies, QStringList{u"%1 messages are waiting."_s.arg(server.messageCount())});
+    QCOMPARE(trelvik({u"--check"_s, u"--delete"_s}, address).code, 0); // nothing left to delete
+    QCOMPARE(fake.summaries.size(), 1);
+}
+
+QTEST_GUILESS_MAIN(TestCommandLine)
+#include "tst_commandline.moc"
