@@ -23,6 +23,7 @@ QList<QPair<QUrl, QString>> HelpWindow::pages()
         {QUrl(QStringLiteral("qrc:/help/fetching.html")), QStringLiteral("Fetching and reviewing")},
         {QUrl(QStringLiteral("qrc:/help/rules.html")), QStringLiteral("Filter and exempted lists")},
         {QUrl(QStringLiteral("qrc:/help/emptying.html")), QStringLiteral("Emptying the Recycle Bin")},
+        {QUrl(QStringLiteral("qrc:/help/unattended.html")), QStringLiteral("Screening on a timer")},
     };
 }
 
