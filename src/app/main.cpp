@@ -73,13 +73,6 @@ int main(int argc, char *argv[])
 
     QElapsedTimer sinceStart;
     sinceStart.start();
-    // --version answers before any display is needed (scripts, package checks).
-    for (int i = 1; i < argc; ++i) {
-        if (qstrcmp(argv[i], "--version") == 0) {
-            std::printf("Trelvik 3.4\n");
-            return 0;
-        }
-    }
     QApplication app(argc, argv);
     setApplicationNames();
     QApplication::setDesktopFileName(QStringLiteral("trelvik"));
