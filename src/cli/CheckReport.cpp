@@ -54,8 +54,7 @@ QString messageCount(int n)
 
 QString sortRuleText(const MessageEntry &entry)
 {
-    Q_UNUSED(entry);
-    return QString();
+    return entry.sortReason.text();
 }
 
 CheckReport CheckReport::fromFolders(const QString &profile, const QList<MessageEntry> &inbox,

@@ -33,7 +33,8 @@ QString columnText(sqlite3_stmt *statement, int column)
 
 DeletionRecord DeletionRecord::from(const QString &profile, const MessageEntry &entry, const QDateTime &time)
 {
-    return {time.toUTC(), profile, entry.sender, entry.subject, entry.date, entry.size.trimmed(), entry.uid, QString()};
+    return {time.toUTC(), profile, entry.sender, entry.subject, entry.date, entry.size.trimmed(), entry.uid,
+            entry.sortReason.text()};
 }
 
 DeletionHistory::DeletionHistory(RuleDatabase &database)

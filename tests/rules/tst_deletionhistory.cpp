@@ -17,9 +17,10 @@ DeletionRecord record(int i)
     e.subject = u"it's number %1"_s.arg(i); // an apostrophe travels as a value
     e.size = u"   %1K"_s.arg(i);
     e.uid = u"uid-%1"_s.arg(i);
-    DeletionRecord r = DeletionRecord::from(u"Work"_s, e, QDateTime(QDate(2026, 12, 7), QTime(10, 0)).addSecs(i));
-    r.rule = u"*@x.example (Filter List)"_s;
-    return r;
+    // Every third was put in the Recycle Bin by hand.
+    e.sortReason = i % 3 == 0 ? SortReason{SortReason::Kind::ByHand, {}}
+                              : SortReason{SortReason::Kind::Filter, u"*@x.example"_s};
+    return DeletionRecord::from(u"Work"_s, e, QDateTime(QDate(2026, 12, 7), QTime(10, 0)).addSecs(i));
 }
 
 } // namespace
@@ -49,9 +50,10 @@ private Q_SLOTS:
         QCOMPARE(newest.subject, u"it's number 3"_s);
         QCOMPARE(newest.size, u"3K"_s);
         QCOMPARE(newest.profile, u"Work"_s);
-        QCOMPARE(newest.rule, u"*@x.example (Filter List)"_s);
+        QCOMPARE(newest.rule, u"Moved by hand"_s);
         QCOMPARE(newest.time, record(3).time);
         QCOMPARE(records->constLast().uid, u"uid-1"_s);
+        QCOMPARE(records->constLast().rule, u"*@x.example (Filter List)"_s);
     }
 
     void keepsTheNewestUpToTheLimit()
