@@ -4,6 +4,7 @@
 #include "ConsoleOutput.h"
 #include "ExitCode.h"
 #include "HistoryCommand.h"
+#include "RuleFileCommand.h"
 #include "RuleDatabase.h"
 
 #include <QCommandLineParser>
@@ -20,6 +21,7 @@ const QStringList &optionNames()
     static const QStringList names = {QStringLiteral("check"),   QStringLiteral("delete"),
                                       QStringLiteral("json"),    QStringLiteral("profile"),
                                       QStringLiteral("history"), QStringLiteral("quiet"),
+                                      QStringLiteral("import-rules"), QStringLiteral("export-rules"),
                                       QStringLiteral("help"),    QStringLiteral("version")};
     return names;
 }
@@ -43,6 +45,13 @@ void addOptions(QCommandLineParser &parser)
         {QStringLiteral("history"),
          QStringLiteral("Print the deletion history, newest first: time, profile, sender, subject, date, size, "
                         "unique id and the rule that put the message in the Recycle Bin.")},
+        {QStringLiteral("import-rules"),
+         QStringLiteral("Add the rules of a rule file to the lists: UTF-8 text, one rule a line, \"filter RULE\" "
+                        "or \"exempt RULE\"; lines starting with # and blank lines are skipped. Prints how many "
+                        "were added, already present and refused, and the first refused line. Nothing is "
+                        "imported when the file cannot be read."),
+         QStringLiteral("file")},
+        {QStringLiteral("export-rules"), QStringLiteral("Write both rule lists to a rule file."), QStringLiteral("file")},
         {QStringLiteral("quiet"), QStringLiteral("No progress line, and with --check only the summary line.")},
         {{QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Show this help and end.")},
         {{QStringLiteral("v"), QStringLiteral("version")}, QStringLiteral("Show the version and end.")},
@@ -59,14 +68,25 @@ bool validate(const Options &o, const QCommandLineParser &parser, QString *why)
         *why = QStringLiteral("--delete works only with --check.");
         return false;
     }
-    const int actions = int(o.check) + int(o.history);
+    const int actions = int(o.check) + int(o.history) + int(parser.isSet(QStringLiteral("import-rules")))
+                        + int(parser.isSet(QStringLiteral("export-rules")));
     if (actions == 0) {
-        *why = QStringLiteral("Say what to do: --check or --history.");
+        *why = QStringLiteral("Say what to do: --check, --history, --import-rules or --export-rules.");
         return false;
     }
     if (actions > 1) {
-        *why = QStringLiteral("--check and --history cannot be combined.");
+        *why = QStringLiteral("Only one of --check, --history, --import-rules and --export-rules at a time.");
         return false;
+    }
+    if (o.json && !o.check && !o.history) {
+        *why = QStringLiteral("--json works only with --check or --history.");
+        return false;
+    }
+    for (const QString &name : {QStringLiteral("import-rules"), QStringLiteral("export-rules")}) {
+        if (parser.isSet(name) && parser.value(name).isEmpty()) {
+            *why = QStringLiteral("--%1 needs a file name.").arg(name);
+            return false;
+        }
     }
     if (parser.isSet(QStringLiteral("profile")) && o.profile.trimmed().isEmpty()) {
         *why = QStringLiteral("--profile needs a profile name.");
@@ -110,7 +130,8 @@ QString helpText()
     text += QStringLiteral(
         "\nExit codes:\n"
         "  0  done\n"
-        "  1  other failure (rule database, file input or output, cancelled)\n"
+        "  1  other failure (rule database, file input or output, a refused line in\n"
+        "     a rule file, cancelled)\n"
         "  2  usage error\n"
         "  3  not configured (unknown profile, no profile, missing password)\n"
         "  4  connection or login failure (also an untrusted certificate or an OAuth2\n"
@@ -156,6 +177,8 @@ int run(const QStringList &arguments, const LockTaker &takeLock)
     options.history = parser.isSet(QStringLiteral("history"));
     options.quiet = parser.isSet(QStringLiteral("quiet"));
     options.profile = parser.value(QStringLiteral("profile")).trimmed();
+    options.importFile = parser.value(QStringLiteral("import-rules"));
+    options.exportFile = parser.value(QStringLiteral("export-rules"));
     QString why;
     if (!validate(options, parser, &why)) {
         ConsoleOutput::error(why + QStringLiteral(" (see trelvik --help)"));
@@ -185,6 +208,10 @@ int run(const QStringList &arguments, const LockTaker &takeLock)
     }
     if (options.history)
         return HistoryCommand::run(options, rules);
+    if (!options.importFile.isEmpty())
+        return RuleFileCommand::importRules(options, rules);
+    if (!options.exportFile.isEmpty())
+        return RuleFileCommand::exportRules(options, rules);
     return CheckCommand::run(options, rules);
 }
 
