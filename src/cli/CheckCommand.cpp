@@ -8,10 +8,13 @@
 #include "Dialer.h"
 #include "ExitCode.h"
 #include "Global.h"
+#include "KeyringSecretStore.h"
 #include "MailOperations.h"
 #include "MessageBox.h"
 #include "MessageFolderModel.h"
+#include "OAuthTokens.h"
 #include "Profile.h"
+#include "ProfileSecrets.h"
 #include "RuleDatabase.h"
 #include "SettingsStore.h"
 
@@ -96,7 +99,8 @@ QString chooseProfile(const Options &options)
     return QString();
 }
 
-bool configured(const QString &profile, const Global::ProfileSettingsRecord &settings)
+// Done, or the exit code of what keeps the profile from being checked.
+int readiness(const QString &profile, const Global::ProfileSettingsRecord &settings)
 {
     QStringList missing;
     if (settings.EmailHost.isEmpty())
@@ -105,13 +109,41 @@ bool configured(const QString &profile, const Global::ProfileSettingsRecord &set
         missing << QStringLiteral("port");
     if (settings.EmailUserid.isEmpty())
         missing << QStringLiteral("user ID");
-    if (settings.EmailPassword.isEmpty())
+    if (settings.usesOAuth2()) {
+        if (settings.OAuthClientId.isEmpty())
+            missing << QStringLiteral("OAuth2 client ID");
+    } else if (settings.EmailPassword.isEmpty()) {
         missing << QStringLiteral("password");
+    }
     if (missing.isEmpty())
-        return true;
-    ConsoleOutput::error(QStringLiteral("The profile \"%1\" has no %2; set it in the window's Settings.")
-                             .arg(ConsoleOutput::plain(profile), missing.join(QStringLiteral(", "))));
-    return false;
+        return ExitCode::Done;
+    QString text = QStringLiteral("The profile \"%1\" has no %2; set it in the window's Settings.")
+                       .arg(ConsoleOutput::plain(profile), missing.join(QStringLiteral(", ")));
+    // A password the keyring holds but would not give is not "missing".
+    if (!settings.SecretProblem.isEmpty())
+        text += QLatin1Char(' ') + ConsoleOutput::plain(settings.SecretProblem);
+    ConsoleOutput::error(text);
+    return ExitCode::NotConfigured;
+}
+
+// An OAuth2 profile gets its access token before anything is sent: without
+// a sign-in that still works only the browser can help, and the browser
+// belongs to the window.
+int signInReady(const QString &profile, AccessTokenSource &tokens)
+{
+    const AccessToken token = tokens(false);
+    if (token.state == AccessToken::State::Ready)
+        return ExitCode::Done;
+    QString why = token.error;
+    why.replace(QStringLiteral("\r\n"), QStringLiteral(" "));
+    ConsoleOutput::error(
+        token.state == AccessToken::State::SignInNeeded
+            ? QStringLiteral("The profile \"%1\" has no usable OAuth2 sign-in, and signing in needs the browser, "
+                             "which only the window opens: %2")
+                  .arg(ConsoleOutput::plain(profile), ConsoleOutput::plain(why))
+            : QStringLiteral("The OAuth2 sign-in of the profile \"%1\" failed: %2")
+                  .arg(ConsoleOutput::plain(profile), ConsoleOutput::plain(why)));
+    return ExitCode::ConnectionFailed;
 }
 
 int exitCodeFor(MailOutcome outcome)
@@ -147,9 +179,9 @@ int run(const Options &options, RuleDatabase &rules)
     const QString profile = chooseProfile(options);
     if (profile.isEmpty())
         return ExitCode::NotConfigured;
-    const Global::ProfileSettingsRecord settings = ReadProfile(profile);
-    if (!configured(profile, settings))
-        return ExitCode::NotConfigured;
+    Global::ProfileSettingsRecord settings = ReadProfile(profile);
+    if (const int code = readiness(profile, settings); code != ExitCode::Done)
+        return code;
 
     Global::CancelFlag cancel;
     TerminationSignals signalsCancel(cancel);
@@ -169,7 +201,20 @@ int run(const Options &options, RuleDatabase &rules)
     } restore{previous};
 
     // No certificate prompt: one that is not trusted already is refused.
-    const SessionOptions session;
+    SessionOptions session;
+    if (settings.usesOAuth2()) {
+        session.accessToken = profileAccessTokens(settings, [&profile](const QString &token) {
+            const ProfileSecrets::Report report
+                = ProfileSecrets::saveOne(desktopKeyring(), profile, SecretKind::OAuthRefreshToken, token);
+            if (report.trouble)
+                ConsoleOutput::error(ConsoleOutput::plain(report.text));
+        });
+        status.setStatusText(QStringLiteral("Renewing Sign-In..."));
+        if (const int code = signInReady(profile, session.accessToken); code != ExitCode::Done) {
+            status.clear();
+            return code;
+        }
+    }
 
     std::unique_ptr<Dialer> dialer;
     if (settings.Autodial == QLatin1String("1")) {
@@ -196,10 +241,8 @@ int run(const Options &options, RuleDatabase &rules)
 
     MessageFolderModel inbox;
     MessageFolderModel recycle;
-    const MailOutcome fetched = FetchHeader(
-        status, inbox, recycle,
-        [&rules](const QString &value, const QString &table) { return rules.IsInList(value, table); }, settings,
-        cancel, session);
+    const MailOutcome fetched =
+        FetchHeader(status, inbox, recycle, RuleClassifier::lazy(rules), settings, cancel, session);
     if (fetched != MailOutcome::Done) {
         status.clear();
         return exitCodeFor(fetched);

@@ -3,6 +3,7 @@
 // Dovecot, with the profile and rules in a private home.
 #include "DeletionHistory.h"
 #include "DovecotServer.h"
+#include "FakeAuthServer.h"
 #include "Global.h"
 #include "MailOperations.h"
 #include "MessageFolderModel.h"
@@ -11,6 +12,7 @@
 #include "RunStatus.h"
 #include "SamplePop3Server.h"
 #include "Scramble.h"
+#include "ScrambledSecretStore.h"
 #include "ScriptedPop3Server.h"
 #include "SettingsStore.h"
 #include "SingleInstance.h"
@@ -152,6 +154,9 @@ private Q_SLOTS:
     void historyHoldsOnlyWhatTheServerRemoved();
     void failuresHaveTheirExitCodes_data();
     void failuresHaveTheirExitCodes();
+    void oauthSignInThatNeedsTheBrowser_data();
+    void oauthSignInThatNeedsTheBrowser();
+    void ruleFiles();
     void dovecotCertificateAndPassword();
     void notificationAfterADeletion();
 };
@@ -165,6 +170,7 @@ void TestCommandLine::checkSortsAsTheWindowAndDeletesNothing()
 
     // The window's fetch, in this process, with the same rules.
     QHash<qint32, QString> windowFolder;
+    QHash<qint32, QString> windowRule;
     withRules([&](RuleDatabase &rules) {
         MessageFolderModel inbox, recycle;
         testsupport::MessageBoxRecorder boxes;
@@ -176,14 +182,16 @@ void TestCommandLine::checkSortsAsTheWindowAndDeletesNothing()
             void setProgressValue(int) override {}
             void setNodeText(const QString &, const QString &) override {}
         } status;
-        QCOMPARE(FetchHeader(status, inbox, recycle,
-                             [&rules](const QString &v, const QString &t) { return rules.IsInList(v, t); }, settings,
-                             cancel),
+        QCOMPARE(FetchHeader(status, inbox, recycle, RuleClassifier::lazy(rules), settings, cancel),
                  MailOutcome::Done);
         for (int r = 0; r < inbox.count(); ++r)
             windowFolder.insert(inbox.entry(r).number, u"Inbox"_s);
         for (int r = 0; r < recycle.count(); ++r)
             windowFolder.insert(recycle.entry(r).number, u"Recycle Bin"_s);
+        for (const MessageFolderModel *folder : {&inbox, &recycle}) {
+            for (int r = 0; r < folder->count(); ++r)
+                windowRule.insert(folder->entry(r).number, folder->entry(r).sortReason.text());
+        }
         VERIFY_BOXES(boxes);
     });
     QCOMPARE(windowFolder.size(), server.messageCount());
@@ -193,17 +201,22 @@ void TestCommandLine::checkSortsAsTheWindowAndDeletesNothing()
     const QJsonArray messages = json.json().value(u"messages"_s).toArray();
     QCOMPARE(messages.size(), windowFolder.size());
     QHash<qint32, QString> cliFolder;
-    for (const QJsonValue &v : messages)
-        cliFolder.insert(v.toObject().value(u"number"_s).toInt(), v.toObject().value(u"folder"_s).toString());
+    QHash<qint32, QString> cliRule;
+    for (const QJsonValue &v : messages) {
+        const int number = v.toObject().value(u"number"_s).toInt();
+        cliFolder.insert(number, v.toObject().value(u"folder"_s).toString());
+        cliRule.insert(number, v.toObject().value(u"rule"_s).toString());
+    }
     QCOMPARE(cliFolder, windowFolder);
+    QCOMPARE(cliRule, windowRule);
     const int recycled = int(windowFolder.values().count(u"Recycle Bin"_s));
     QVERIFY(recycled > 1 && recycled < windowFolder.size());
     QStringList exempted; // its domain is filtered, the sender exempted
     for (const QJsonValue &v : messages) {
         if (v.toObject().value(u"sender"_s).toString().startsWith("Bjorn Aas"_L1))
-            exempted << v.toObject().value(u"folder"_s).toString();
+            exempted << v.toObject().value(u"folder"_s).toString() << v.toObject().value(u"rule"_s).toString();
     }
-    QCOMPARE(exempted, QStringList{u"Inbox"_s});
+    QCOMPARE(exempted, (QStringList{u"Inbox"_s, u"Bjorn Aas <bjorn@northwind.example> (Exempted List)"_s}));
 
     // The lines: one per message with six fields, then the summary.
     const Result text = trelvik({u"--check"_s, u"--profile"_s, u"work"_s});
@@ -249,6 +262,8 @@ void TestCommandLine::checkDeleteRemovesExactlyTheRecycleBin()
     recycled.sort();
     QCOMPARE(deletedUids, recycled);
     QCOMPARE(field(deleted, u"profile"_s), QStringList(recycled.size(), u"Work"_s));
+    for (const QString &rule : field(deleted, u"rule"_s))
+        QVERIFY2(rule.endsWith(" (Filter List)"_L1), qPrintable(rule));
     QCOMPARE(history(u"Other"_s).size(), 0);
 }
 
@@ -328,6 +343,79 @@ void TestCommandLine::failuresHaveTheirExitCodes()
     QVERIFY(run.err.startsWith("trelvik: "));
     QString why;
     QVERIFY2(server.verify(&why), qPrintable(why));
+}
+
+void TestCommandLine::oauthSignInThatNeedsTheBrowser_data()
+{
+    QTest::addColumn<QString>("refreshToken"); // stored for the profile; empty: never signed in
+    QTest::newRow("never signed in") << QString();
+    QTest::newRow("sign-in withdrawn by the provider") << u"stale-refresh-token"_s;
+}
+
+void TestCommandLine::oauthSignInThatNeedsTheBrowser()
+{
+    QFETCH(QString, refreshToken);
+    testsupport::ScriptedPop3Server server; // expects no connection at all
+    QVERIFY(server.listen());
+    testsupport::FakeAuthServer auth(u"user"_s);
+    QVERIFY(auth.listen());
+    writeProfile(u"Work"_s, server.port(), u"user"_s, QString());
+    using namespace modRegistry;
+    const QString key = kSettingKeyPrefix + u"Work"_s;
+    WriteStoreValue(HKEY_CURRENT_USER, key, u"SignInMethod"_s, REG_SZ, u"OAuth2"_s);
+    WriteStoreValue(HKEY_CURRENT_USER, key, u"OAuthClientId"_s, REG_SZ, auth.clientId());
+    WriteStoreValue(HKEY_CURRENT_USER, key, u"OAuthAuthorizeUrl"_s, REG_SZ, auth.url(u"/authorize"_s).toString());
+    WriteStoreValue(HKEY_CURRENT_USER, key, u"OAuthTokenUrl"_s, REG_SZ, auth.url(u"/token"_s).toString());
+    if (!refreshToken.isEmpty())
+        QCOMPARE(ScrambledSecretStore().write(u"Work"_s, SecretKind::OAuthRefreshToken, refreshToken).status,
+                 SecretStore::Status::Ok);
+
+    const Result run = trelvik({u"--check"_s, u"--delete"_s});
+    QCOMPARE(run.code, 4);
+    QVERIFY2(run.err.contains("browser"), run.err.constData());
+    QVERIFY(run.out.isEmpty());
+    QCOMPARE(auth.refusedRefreshes(), refreshToken.isEmpty() ? 0 : 1);
+    QCOMPARE(auth.codeGrants(), 0);
+    QString why;
+    QVERIFY2(server.verify(&why), qPrintable(why));
+}
+
+void TestCommandLine::ruleFiles()
+{
+    QTemporaryDir dir;
+    QFile in(dir.filePath(u"in.txt"_s));
+    QVERIFY(in.open(QIODevice::WriteOnly));
+    in.write("# mine\nfilter *@spam.example\n\nexempt boss@work.example\nFILTER *@SPAM.example\n"
+             "drop everything\nfilter \xc3\xa5se@fjord.example\n");
+    in.close();
+
+    Result run = trelvik({u"--import-rules"_s, in.fileName()});
+    QCOMPARE(run.code, 1); // imported, but not whole
+    QCOMPARE(run.out.trimmed(), QByteArray("3 rules added, 1 already present, 1 refused (line 6: \"drop everything\": "
+                                           "the line starts with neither \"filter\" nor \"exempt\")"));
+    QVERIFY2(run.err.contains("Line 6"), run.err.constData());
+    QCOMPARE(trelvik({u"--import-rules"_s, in.fileName()}).out.trimmed(),
+             QByteArray("0 rules added, 4 already present, 1 refused (line 6: \"drop everything\": "
+                        "the line starts with neither \"filter\" nor \"exempt\")"));
+
+    const QString outName = dir.filePath(u"out.txt"_s);
+    QCOMPARE(trelvik({u"--export-rules"_s, outName, u"--quiet"_s}).code, 0);
+    QFile out(outName);
+    QVERIFY(out.open(QIODevice::ReadOnly));
+    QList<QByteArray> lines = out.readAll().split('\n');
+    lines.removeIf([](const QByteArray &l) { return l.isEmpty() || l.startsWith('#'); });
+    std::sort(lines.begin(), lines.end());
+    QCOMPARE(lines, (QList<QByteArray>{"exempt boss@work.example", "filter *@spam.example",
+                                       "filter \xc3\xa5se@fjord.example"}));
+
+    // Failures: nothing read, nothing written, and what a usage error is.
+    run = trelvik({u"--import-rules"_s, dir.filePath(u"missing.txt"_s)});
+    QCOMPARE(run.code, 1);
+    QVERIFY(run.err.contains("missing.txt"));
+    QCOMPARE(trelvik({u"--export-rules"_s, dir.filePath(u"no/such/folder/out.txt"_s)}).code, 1);
+    QCOMPARE(trelvik({u"--import-rules"_s, in.fileName(), u"--check"_s}).code, 2);
+    QCOMPARE(trelvik({u"--export-rules"_s}).code, 2);
+    QCOMPARE(trelvik({u"--export-rules"_s, outName, u"--json"_s}).code, 2);
 }
 
 void TestCommandLine::dovecotCertificateAndPassword()
