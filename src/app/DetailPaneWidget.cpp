@@ -25,12 +25,6 @@ DetailPaneWidget::DetailPaneWidget(std::function<int(int)> toPixels, QWidget *pa
     lblSender = addValue(QStringLiteral("lblSender"), QStringLiteral("Sender"), sender, 960, 360);
     lblSubject = addValue(QStringLiteral("lblSubject"), QStringLiteral("Subject"), subject, 960, 600);
     lblRule = addValue(QStringLiteral("lblRule"), QStringLiteral("Rule"), rule, 960, 840);
-    // A long subject shows the whole words that fit its one line (the list
-    // and a screen reader have all of it): the line below says why the
-    // message is where it is.
-    lblSubject->setWordWrap(true);
-    lblSubject->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    lblSubject->resize(m_px(5880), std::min(lblSubject->fontMetrics().height(), lblRule->y() - lblSubject->y()));
 }
 
 QLabel *DetailPaneWidget::addCaption(const QString &text, int left, int top)
@@ -62,25 +56,49 @@ QLabel *DetailPaneWidget::addValue(const QString &name, const QString &accessibl
 void DetailPaneWidget::showTexts(const QStringList &columns, const QString &rule)
 {
     const auto column = [&](int i) { return i < columns.size() ? columns.at(i) : QString(); };
-    lblSender->setText(column(0));
-    lblSubject->setText(column(1));
+    m_sender = column(0);
+    m_subject = column(1);
     lblDate->setText(column(2));
     lblPriority->setText(column(3));
     lblSize->setText(column(4));
     lblRule->setText(rule);
     // A screen reader reads each value with its caption ("Sender: ...");
     // setting the name reports the change.
-    for (QLabel *label : {lblSender, lblSubject, lblDate, lblPriority, lblSize, lblRule})
+    for (QLabel *label : {lblDate, lblPriority, lblSize, lblRule})
         label->setAccessibleName(label->accessibleDescription() + QStringLiteral(": ") + label->text().trimmed());
-    for (QLabel *label : {lblSender, lblDate, lblPriority, lblSize, lblRule})
+    lblSender->setAccessibleName(lblSender->accessibleDescription() + QStringLiteral(": ") + m_sender.trimmed());
+    lblSubject->setAccessibleName(lblSubject->accessibleDescription() + QStringLiteral(": ") + m_subject.trimmed());
+    for (QLabel *label : {lblDate, lblPriority, lblSize, lblRule})
         label->adjustSize();
     fitSizeField();
+    fitLines();
 }
 
 void DetailPaneWidget::resizeEvent(QResizeEvent *event)
 {
     QFrame::resizeEvent(event);
     fitSizeField();
+    fitLines();
+}
+
+void DetailPaneWidget::fitLines()
+{
+    // A sender or subject longer than its line is cut with "...", whole in
+    // the tooltip (the list and a screen reader have all of it). The sender
+    // keeps both ends, its name and the address that tells who sent it.
+    const auto fit = [this](QLabel *label, const QString &whole, Qt::TextElideMode mode) {
+        const QFontMetrics metrics = label->fontMetrics();
+        const int width = std::max(0, contentsRect().right() - m_px(60) - label->x());
+        label->resize(width, metrics.height());
+        const QString shown = metrics.elidedText(whole, mode, width);
+        label->setText(shown);
+        // Escaped: these are the sender's texts, never markup.
+        label->setToolTip(shown == whole ? QString()
+                                         : QStringLiteral("<p style='white-space:pre-wrap'>") + whole.toHtmlEscaped()
+                                               + QStringLiteral("</p>"));
+    };
+    fit(lblSender, m_sender, Qt::ElideMiddle);
+    fit(lblSubject, m_subject, Qt::ElideRight);
 }
 
 void DetailPaneWidget::fitSizeField()
@@ -116,7 +134,7 @@ void DetailPaneWidget::clear()
 
 QStringList DetailPaneWidget::texts() const
 {
-    return {lblSender->text(), lblSubject->text(), lblDate->text(), lblPriority->text(), lblSize->text()};
+    return {m_sender, m_subject, lblDate->text(), lblPriority->text(), lblSize->text()};
 }
 
 QString DetailPaneWidget::ruleText() const

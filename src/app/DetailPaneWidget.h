@@ -19,7 +19,7 @@ public:
     // and why the message is in its folder.
     void showTexts(const QStringList &columns, const QString &rule = QString());
     void clear();
-    QStringList texts() const;   // Sender, Subject, Date, Priority, Size as shown
+    QStringList texts() const;   // Sender, Subject (whole), Date, Priority, Size
     QString ruleText() const;
 
 protected:
@@ -27,6 +27,7 @@ protected:
 
 private:
     void fitSizeField();
+    void fitLines();
     QLabel *addCaption(const QString &text, int left, int top);
     QLabel *addValue(const QString &name, const QString &accessibleName, QLabel *caption, int left, int top);
 
@@ -38,5 +39,7 @@ private:
     QLabel *lblSize = nullptr;
     QLabel *lblSender = nullptr;
     QLabel *lblSubject = nullptr;
+    QString m_sender; // whole, whatever part of them fits the line
+    QString m_subject;
     QLabel *lblRule = nullptr;
 };

@@ -1,6 +1,7 @@
 // The main window through its object names: start-up, the folder tree, the
 // message lists and their commands, sorting, rules, layout and About.
 #include "AppIcons.h"
+#include "DetailPaneWidget.h"
 #include "Dialer.h"
 #include "Global.h"
 #include "MessageFolderModel.h"
@@ -108,13 +109,7 @@ struct Window {
         QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, view->visualRect(view->model()->index(row, 0)).center());
     }
     QString counts() { return node(u"Inbox"_s)->text(0) + u'/' + node(u"Recycle Bin"_s)->text(0); }
-    QStringList pane()
-    {
-        QStringList out;
-        for (const char *name : {"lblSender", "lblSubject", "lblDate", "lblPriority", "lblSize"})
-            out << text(QLatin1String(name));
-        return out;
-    }
+    QStringList pane() { return find<DetailPaneWidget>(QStringLiteral("picDetail"))->texts(); }
     QStringList visibleLists()
     {
         QStringList out;
@@ -574,9 +569,11 @@ private Q_SLOTS:
         QCOMPARE(t.pane().first(), u"<b>Eve</b> <eve@example.com>"_s);   // never read as markup
         QCOMPARE(t.find<QLabel>(u"lblSender"_s)->textFormat(), Qt::PlainText);
         auto *subject = t.find<QLabel>(u"lblSubject"_s);
-        // Whole words in its one line; the rule line is below it.
-        QVERIFY(subject->textFormat() == Qt::PlainText && subject->wordWrap());
+        // Cut to its one line with "...", whole in the tooltip; the rule line is below it.
+        QVERIFY(subject->textFormat() == Qt::PlainText && subject->text().endsWith(QChar(0x2026)));
+        QVERIFY(subject->toolTip().contains(e.subject.trimmed()));
         QVERIFY(subject->geometry().bottom() < t.find(u"lblRule"_s)->y());
+        QVERIFY(subject->geometry().right() < t.find(u"picDetail"_s)->width());
         // Arrow keys in the list show each row in the pane.
         view->setFocus();
         QTest::keyClick(view, Qt::Key_Down);
