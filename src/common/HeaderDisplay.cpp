@@ -109,6 +109,24 @@ QString withoutControls(QString text)
     return text.trimmed();
 }
 
+// A text with nothing to unfold, decode, blank out or trim is shown as it
+// is: most are, and sharing the text costs no memory.
+bool shownAsIs(const QString &raw)
+{
+    if (raw.isEmpty())
+        return true;
+    if (raw.front().isSpace() || raw.back().isSpace())
+        return false;
+    char16_t previous = 0;
+    for (QChar c : raw) {
+        const char16_t u = c.unicode();
+        if (u < 0x20 || (u >= 0x7f && u <= 0x9f) || u == 0x2028 || u == 0x2029 || (previous == u'=' && u == u'?'))
+            return false;
+        previous = u;
+    }
+    return true;
+}
+
 // Consecutive encoded words in one charset are converted together, so that a
 // character split between two words comes out whole.
 class Run {
@@ -147,6 +165,8 @@ namespace HeaderDisplay {
 
 QString decodedText(const QString &raw)
 {
+    if (shownAsIs(raw))
+        return raw;
     const QString text = unfolded(raw);
     if (!text.contains(u"=?"))
         return withoutControls(text);

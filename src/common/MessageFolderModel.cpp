@@ -61,23 +61,21 @@ MessageFolderModel::MessageFolderModel(QObject *parent)
     m_collator.setCaseSensitivity(Qt::CaseInsensitive);
 }
 
-MessageFolderModel::Row MessageFolderModel::makeRow(const MessageEntry &entry) const
+MessageFolderModel::Row MessageFolderModel::makeRow(MessageEntry entry) const
 {
     Row row;
-    row.entry = entry;
-    row.shownSender = HeaderDisplay::decodedText(entry.sender);
-    row.shownSubject = HeaderDisplay::decodedText(entry.subject);
-    const QDateTime time = parseMessageDate(entry.date);
+    row.entry = std::move(entry);
+    const MessageEntry &e = row.entry;
+    row.shownSender = HeaderDisplay::decodedText(e.sender);
+    row.shownSubject = HeaderDisplay::decodedText(e.subject);
+    const QDateTime time = parseMessageDate(e.date);
     if (time.isValid()) {
         row.hasTime = true;
         row.time = time.toMSecsSinceEpoch();
-        const QDateTime local = time.toLocalTime();
-        row.shownDate = compactDate(local);
-        row.fullDate = QLocale().toString(local, QLocale::LongFormat);
     } else {
-        row.shownDate = HeaderDisplay::decodedText(entry.date);
+        row.shownDate = HeaderDisplay::decodedText(e.date);
     }
-    row.hasSize = parseSize(entry.size, &row.sizeBytes);
+    row.hasSize = parseSize(e.size, &row.sizeBytes);
     return row;
 }
 
@@ -86,7 +84,8 @@ QString MessageFolderModel::shownText(const Row &row, int column) const
     switch (column) {
     case Sender: return row.shownSender;
     case Subject: return row.shownSubject;
-    case Date: return row.shownDate;
+    case Date:
+        return row.hasTime ? compactDate(QDateTime::fromMSecsSinceEpoch(row.time).toLocalTime()) : row.shownDate;
     default: return row.entry.text(column);
     }
 }
@@ -128,8 +127,9 @@ QVariant MessageFolderModel::data(const QModelIndex &index, int role) const
         if (index.column() == Sender && !r.shownSender.isEmpty())
             return plainToolTip(r.shownSender == e.sender ? r.shownSender
                                                           : r.shownSender + QLatin1Char('\n') + e.sender);
-        if (index.column() == Date && !r.fullDate.isEmpty())
-            return plainToolTip(r.fullDate);
+        if (index.column() == Date && r.hasTime)
+            return plainToolTip(
+                QLocale().toString(QDateTime::fromMSecsSinceEpoch(r.time).toLocalTime(), QLocale::LongFormat));
         return {};
     case Qt::DecorationRole:
         if (index.column() == Sender && m_iconLookup)
@@ -198,6 +198,24 @@ int MessageFolderModel::append(const MessageEntry &entry)
     endInsertRows();
     Q_EMIT countChanged(count());
     return row;
+}
+
+void MessageFolderModel::appendRows(QList<MessageEntry> entries)
+{
+    if (entries.isEmpty())
+        return;
+    if (m_sortingEnabled) {
+        // Each goes to its own place in the order.
+        for (MessageEntry &entry : entries)
+            append(std::move(entry));
+        return;
+    }
+    const int first = int(m_rows.size());
+    beginInsertRows({}, first, first + int(entries.size()) - 1);
+    for (MessageEntry &entry : entries)
+        m_rows.append(makeRow(std::move(entry)));
+    endInsertRows();
+    Q_EMIT countChanged(count());
 }
 
 void MessageFolderModel::removeAt(int row)

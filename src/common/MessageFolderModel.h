@@ -19,7 +19,10 @@
 // by it; while it is off, rows stay where they were put.
 //
 // What is shown is made readable once, when a row is added: Sender and Subject
-// decoded (HeaderDisplay), the Date in the user's locale. The entries keep the
+// decoded (HeaderDisplay), the Date read as a time. The Date's text in the
+// user's locale is made when it is shown: a view asks for the few rows on
+// screen, and a fetch of many thousands of rows must not pay for all of them.
+// The entries keep the
 // raw texts (entry(), RawTextRole), which is what rules and lookups use. The
 // Date column sorts by time (unreadable dates last, by their text), Size by
 // size, the others by their shown text in the locale's order, ignoring case.
@@ -48,6 +51,8 @@ public:
     const MessageEntry &entry(int row) const { return m_rows.at(row).entry; }
     // Appends (or, with sorting on, inserts in order); returns the row used.
     int append(const MessageEntry &entry);
+    // Appends many rows as append() would one by one, told to views at once.
+    void appendRows(QList<MessageEntry> entries);
     void removeAt(int row);
     MessageEntry takeAt(int row);
     void clear();
@@ -81,15 +86,14 @@ private:
         MessageEntry entry;
         QString shownSender;
         QString shownSubject;
-        QString shownDate;
-        QString fullDate;      // the tooltip: the date in full
+        QString shownDate;     // only for a date that is no readable time
         qint64 time = 0;       // ms since the epoch, when hasTime
         qint64 sizeBytes = 0;  // when hasSize
         bool hasTime = false;
         bool hasSize = false;
     };
 
-    Row makeRow(const MessageEntry &entry) const;
+    Row makeRow(MessageEntry entry) const;
     QString shownText(const Row &row, int column) const;
     void sortRows();
     bool less(const Row &a, const Row &b) const;
@@ -100,4 +104,10 @@ private:
     bool m_sortingEnabled = false;
     IconLookup m_iconLookup;
     LessThan m_lessThan;
+
+    friend class QTypeInfo<Row>;
 };
+
+// Rows are moved in memory as they are, so that a list of many thousands
+// grows without copying each one.
+Q_DECLARE_TYPEINFO(MessageFolderModel::Row, Q_RELOCATABLE_TYPE);

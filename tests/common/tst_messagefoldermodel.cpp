@@ -81,20 +81,25 @@ void TestMessageFolderModel::sortOrder()
     QFETCH(int, column);
     QFETCH(QStringList, texts);
     QFETCH(QList<int>, order);
-    MessageFolderModel m, placed;
+    MessageFolderModel m, placed, batched;
     placed.sort(column);
+    batched.sort(column);
+    QList<MessageEntry> batch;
     for (int i = 0; i < texts.size(); ++i) {
         MessageEntry e = row(u"a"_qs, i + 1);
         (column == MessageFolderModel::Size ? e.size : column == MessageFolderModel::Date ? e.date : e.sender) =
             texts.at(i);
         m.append(e);
         placed.append(e);
+        batch.append(e);
     }
+    batched.appendRows(batch);
     m.sort(column);
     QCOMPARE(numbers(m), order);
     m.sort(column);
     QCOMPARE(numbers(m), order);
     QCOMPARE(numbers(placed), order);
+    QCOMPARE(numbers(batched), order);
 }
 
 void TestMessageFolderModel::sortIsStable()
@@ -180,7 +185,14 @@ void TestMessageFolderModel::countSignals()
     QCOMPARE(m.takeAt(0).number, 1);
     m.clear();
     m.clear(); // already empty: no signal
-    QCOMPARE(QList<QVariantList>(counts), (QList<QVariantList>{{1}, {2}, {1}, {0}}));
+    // A batch is told to views once, in order.
+    QSignalSpy inserted(&m, &QAbstractItemModel::rowsInserted);
+    m.appendRows({row(u"c"_qs, 3), row(u"d"_qs, 4)});
+    m.appendRows({});
+    QCOMPARE(numbers(m), (QList<int>{3, 4}));
+    QCOMPARE(inserted.size(), 1);
+    QCOMPARE(inserted.at(0).mid(1), (QVariantList{0, 1}));
+    QCOMPARE(QList<QVariantList>(counts), (QList<QVariantList>{{1}, {2}, {1}, {0}, {2}}));
 }
 
 QTEST_MAIN(TestMessageFolderModel)
