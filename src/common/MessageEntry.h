@@ -2,6 +2,7 @@
 
 #include "SortReason.h"
 
+#include <QByteArray>
 #include <QString>
 
 // One fetched message as a row of the Inbox or the Recycle Bin. The number is
@@ -20,9 +21,12 @@ struct MessageEntry {
     QString iconKey;    // "inbox" or "recycle"
     QString uid;        // the server's unique id (UIDL), empty when not offered
     SortReason sortReason; // what put the row in its folder
-    // The message's header as read (TOP n 0), so that a new rule can sort
-    // the row as the fetch would; empty for a header that could not be read.
-    QString header;
+    // The message's header block as read (TOP n 0, without the status line
+    // and the closing dot line), so that a new rule can sort the row as the
+    // fetch would; empty for a header that could not be read. Kept as the
+    // bytes that came (a character each, as Latin-1): a mailbox of many
+    // thousands of messages keeps them all.
+    QByteArray header;
 
     // Column texts by 0-based column index (0 Sender ... 4 Size).
     QString text(int column) const;

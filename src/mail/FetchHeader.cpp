@@ -14,6 +14,7 @@
 #include <exception>
 #include <limits>
 #include <optional>
+#include <utility>
 
 namespace {
 
@@ -50,6 +51,36 @@ QList<Listed> listedMessages(const QList<QPair<qint32, QString>> &pairs, bool wi
     return out;
 }
 
+// The header block of a TOP reply, as the bytes that came: its status line
+// and closing dot line are no part of the header.
+QByteArray headerBlock(const QString &reply)
+{
+    QStringView text(reply);
+    const qsizetype statusEnd = text.indexOf(u"\r\n");
+    if (statusEnd < 0)
+        return {};
+    text = text.mid(statusEnd + 2);
+    if (text.endsWith(u".\r\n"))
+        text.chop(3);
+    return text.toLatin1();
+}
+
+// Size texts made once for each shown size, so that the rows share them.
+class SizeTexts {
+public:
+    QString text(qint64 bytes)
+    {
+        const qint64 thousands = bytes / 1000; // all a text shows
+        auto found = m_texts.constFind(thousands);
+        if (found == m_texts.constEnd())
+            found = m_texts.insert(thousands, SizeText(bytes));
+        return *found;
+    }
+
+private:
+    QHash<qint64, QString> m_texts;
+};
+
 QString topCommand(qint32 number)
 {
     return QStringLiteral("TOP %1 0").arg(number);
@@ -72,7 +103,16 @@ MailOutcome FetchHeader(RunStatus &status, MessageFolderModel &inbox, MessageFol
         return MailOutcome::NotConfigured;
     }
 
+    // Rows reach the folders in batches, whenever the event loop is about to
+    // run: a view told of each row on its own lays out again for every one,
+    // and a batch per turn is all the window can show anyway.
+    QList<MessageEntry> newInbox, newRecycle;
+    auto showRows = [&] {
+        inbox.appendRows(std::exchange(newInbox, {}));
+        recycle.appendRows(std::exchange(newRecycle, {}));
+    };
     Pop3Session session(status, settings, cancel, options);
+    QObject::connect(&session, &Pop3Session::aboutToWait, &session, showRows);
     try {
         if (session.ConnectServer() != Pop3Session::kConnected || session.LoginServer() != 1) {
             if (session.lastOutcome() == Pop3Session::Outcome::Failed)
@@ -134,6 +174,7 @@ MailOutcome FetchHeader(RunStatus &status, MessageFolderModel &inbox, MessageFol
         if (count > 0) {
             const qint32 n = qint32(count);
             status.setProgressMaximum(n);
+            SizeTexts sizeTexts;
             auto numberAt = [&listed](qint32 k) { return listed ? listed->at(k).number : k + 1; };
 
             // With PIPELINING the same commands, in the same order, go out
@@ -177,7 +218,7 @@ MailOutcome FetchHeader(RunStatus &status, MessageFolderModel &inbox, MessageFol
                     entry.date = GetHeaderValue(headers, QStringLiteral("Date:"));
                     entry.priority = GetHeaderValue(headers, QStringLiteral("Priority:"));
                     entry.sortReason = classify(entry.sender, headers);
-                    entry.header = headers;
+                    entry.header = headerBlock(headers);
                     if (entry.sortReason.kind == SortReason::Kind::Filter)
                         folder = Folder::RecycleBin;
                 }
@@ -187,17 +228,18 @@ MailOutcome FetchHeader(RunStatus &status, MessageFolderModel &inbox, MessageFol
 
                 const bool sized = !stopped(exchange(listCommand(i), Pop3Session::kSingleReply));
                 if (sized)
-                    entry.size = SizeText(LeadingNumber(GetReplyWord(session.ServerReply, 3)));
+                    entry.size = sizeTexts.text(LeadingNumber(GetReplyWord(session.ServerReply, 3)));
 
                 // The header has been read: the row is kept even when the
                 // size could not be had.
                 if (folder == Folder::Inbox) {
-                    inbox.append(entry);
-                    status.setNodeText(QStringLiteral("Inbox"), QStringLiteral("Inbox (%1)").arg(inbox.count()));
+                    newInbox.append(std::move(entry));
+                    status.setNodeText(QStringLiteral("Inbox"),
+                                       QStringLiteral("Inbox (%1)").arg(inbox.count() + newInbox.size()));
                 } else {
-                    recycle.append(entry);
+                    newRecycle.append(std::move(entry));
                     status.setNodeText(QStringLiteral("Recycle Bin"),
-                                       QStringLiteral("Recycle Bin (%1)").arg(recycle.count()));
+                                       QStringLiteral("Recycle Bin (%1)").arg(recycle.count() + newRecycle.size()));
                 }
                 read = k + 1;
                 status.setStatusText(QStringLiteral("Fetched %1 of %2").arg(read).arg(n));
@@ -212,6 +254,7 @@ MailOutcome FetchHeader(RunStatus &status, MessageFolderModel &inbox, MessageFol
             if (pipeline && !failed)
                 failed = pipeline->drain() == Pop3Session::Outcome::Failed;
         }
+        showRows();
 
         // After a Cancel nothing is lost when the server does not finish
         // answering: the session just closes, and the end says so.
@@ -231,6 +274,7 @@ MailOutcome FetchHeader(RunStatus &status, MessageFolderModel &inbox, MessageFol
             return MailOutcome::Cancelled;
         return failed ? MailOutcome::ConnectionFailed : MailOutcome::Done;
     } catch (const std::exception &e) {
+        showRows(); // the rows read before the failure are kept
         MessageBox::show(QString::fromLocal8Bit(e.what()), QStringLiteral("Error"), MessageBox::Icon::Critical);
         session.CloseServer();
         status.setProgressValue(0);

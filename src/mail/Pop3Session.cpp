@@ -81,8 +81,7 @@ qint16 Pop3Session::ConnectServer()
 
     m_socket = new QSslSocket(this);
     connect(m_socket, &QSslSocket::readyRead, this, &Pop3Session::Winsock_DataArrival);
-    connect(m_socket, &QSslSocket::connected, this, [this] { m_tcpConnected = true; });
-    if (m_security == ConnectionSecurity::Implicit) {
+    connect(m_socket, &QSslSocket::connected, this, [this] { m_tcpConnected = true; });    if (m_security == ConnectionSecurity::Implicit) {
         prepareVerification(*m_socket, m_settings.EmailHost);
         m_socket->connectToHostEncrypted(m_settings.EmailHost, quint16(port));
         if (!secureChannel())
@@ -450,6 +449,7 @@ Pop3Session::Outcome Pop3Session::awaitAhead(quint64 sequence, bool cancelEnds)
 
 void Pop3Session::yieldToEventLoop()
 {
+    Q_EMIT aboutToWait();
     QCoreApplication::processEvents(QEventLoop::AllEvents);
 }
 
@@ -462,6 +462,8 @@ Pop3Session::Outcome Pop3Session::wait(quint64 sequence, Pop3Session::CancelChec
 {
     if (m_lastFramed >= sequence)
         return Outcome::Reply;
+    // Before the checks: what is shown now may raise Cancel.
+    Q_EMIT aboutToWait();
     if (m_broken)
         return Outcome::Failed;
     if (check == CancelCheck::Flag && m_cancel.isSet())
