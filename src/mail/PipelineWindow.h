@@ -10,7 +10,11 @@
 // back late: later than twice the smoothed round trip.
 class PipelineWindow {
 public:
-    static constexpr qsizetype kInitialBytes = 8192;
+    // Room for the commands of about 1,500 messages: a mailbox of that size
+    // is read in one round trip. A command is some 20 bytes and its reply
+    // tens of times as long, so this is still a small share of what the
+    // link carries; a larger mailbox grows the window from here.
+    static constexpr qsizetype kInitialBytes = 32 * 1024;
     static constexpr qsizetype kMaxBytes = 64 * 1024;
     // Round trips this much longer than twice the usual one count as late;
     // below it, scheduling noise.

@@ -81,7 +81,14 @@ qint16 Pop3Session::ConnectServer()
 
     m_socket = new QSslSocket(this);
     connect(m_socket, &QSslSocket::readyRead, this, &Pop3Session::Winsock_DataArrival);
-    connect(m_socket, &QSslSocket::connected, this, [this] { m_tcpConnected = true; });    if (m_security == ConnectionSecurity::Implicit) {
+    connect(m_socket, &QSslSocket::connected, this, [this] {
+        m_tcpConnected = true;
+        // Each command is written whole when it is due (a window of them in
+        // one write): held back waiting for the server's acknowledgement,
+        // it would only cost a round trip.
+        m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    });
+    if (m_security == ConnectionSecurity::Implicit) {
         prepareVerification(*m_socket, m_settings.EmailHost);
         m_socket->connectToHostEncrypted(m_settings.EmailHost, quint16(port));
         if (!secureChannel())

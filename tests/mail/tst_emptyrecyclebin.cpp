@@ -153,11 +153,11 @@ void TestEmptyRecycleBin::cancelMidWindow()
 {
     if (!pipelined())
         QSKIP("pipelining only");
-    // 1,000 rows, more than the first window holds; Cancel once two
+    // 4,000 rows, more than the first window holds; Cancel once two
     // deletions are shown, while the server holds back its third answer. Every DELE already sent is acted on by the
     // server at QUIT, so its answer still removes its row; no further DELE
     // goes out.
-    const int n = 1000;
+    const int n = 4000;
     f->recycle.clear();
     QList<QByteArray> uids;
     for (int i = 1; i <= n; ++i) {
@@ -174,7 +174,7 @@ void TestEmptyRecycleBin::cancelMidWindow()
     }
     f->server.quit();
     f->status.onEvent = [](const QString &event) {
-        if (event == QLatin1String("status:Deleted 2 of 1000"))
+        if (event == QLatin1String("status:Deleted 2 of 4000"))
             Global::CancelRequested().set();
     };
     f->empty();
