@@ -1,6 +1,7 @@
 #include "Pop3Parsers.h"
 
 #include <QStringView>
+#include <QVarLengthArray>
 #include <limits>
 
 namespace {
@@ -48,13 +49,23 @@ QString GetReplyWord(const QString &reply, int n)
 
 QString GetHeaderValue(const QString &headers, const QString &name)
 {
-    if (name.isEmpty())
-        return {};
-    const QString prefixed = QStringLiteral("X-") + name;
+    return GetHeaderValues(headers, {name}).value(0);
+}
+
+QStringList GetHeaderValues(const QString &headers, const QStringList &names)
+{
+    QStringList values(names.size());
+    QVarLengthArray<bool, 8> found(names.size());
+    qsizetype left = 0;
+    for (qsizetype j = 0; j < names.size(); ++j) {
+        found[j] = names.at(j).isEmpty();
+        if (!found[j])
+            ++left;
+    }
     const QStringView text(headers);
     qsizetype pos = 0;
     bool first = true;
-    while (pos < text.size()) {
+    while (pos < text.size() && left > 0) {
         qsizetype eol = text.indexOf(kCrLf, pos);
         if (eol < 0)
             eol = text.size();
@@ -68,12 +79,17 @@ QString GetHeaderValue(const QString &headers, const QString &name)
         first = false;
         if (line.isEmpty())
             break; // the blank line ends the header block
-        qsizetype nameLength = -1;
-        if (line.startsWith(name, Qt::CaseInsensitive))
-            nameLength = name.size();
-        else if (line.startsWith(prefixed, Qt::CaseInsensitive))
-            nameLength = prefixed.size();
-        if (nameLength >= 0) {
+        for (qsizetype j = 0; j < names.size(); ++j) {
+            if (found.at(j))
+                continue;
+            qsizetype nameLength = -1;
+            if (line.startsWith(names.at(j), Qt::CaseInsensitive))
+                nameLength = names.at(j).size();
+            else if (line.startsWith(QLatin1String("X-"), Qt::CaseInsensitive)
+                     && line.mid(2).startsWith(names.at(j), Qt::CaseInsensitive))
+                nameLength = 2 + names.at(j).size();
+            if (nameLength < 0)
+                continue;
             QString value = line.mid(nameLength).toString();
             // Unfold: continuation lines join the value without their CR LF.
             qsizetype cont = next;
@@ -87,11 +103,13 @@ QString GetHeaderValue(const QString &headers, const QString &name)
                 value += contLine;
                 cont = contEnd + 2;
             }
-            return trimSpaces(value);
+            values[j] = trimSpaces(value);
+            found[j] = true;
+            --left;
         }
         pos = next;
     }
-    return {};
+    return values;
 }
 
 qint64 LeadingNumber(const QString &text)

@@ -21,6 +21,8 @@ QString GetReplyWord(const QString &reply, int n);
 // spaces are trimmed; nothing is decoded. A leading "+OK" / "-ERR" status
 // line is never a header line. The empty text when there is no such line.
 QString GetHeaderValue(const QString &headers, const QString &name);
+// GetHeaderValue for each of `names`, in one pass over the header.
+QStringList GetHeaderValues(const QString &headers, const QStringList &names);
 
 // The leading number of a text (optional sign, then digits), 0 when there is
 // none; clamped to the 64-bit range.

@@ -67,6 +67,10 @@ void TestPop3Parsers::headerValue()
     QFETCH(QString, name);
     QFETCH(QString, value);
     QCOMPARE(GetHeaderValue(headers, name), value);
+    // Asked beside other names, in one pass, the same value.
+    const QStringList several = GetHeaderValues(headers, {QStringLiteral("To:"), name, QStringLiteral("Subject:")});
+    QCOMPARE(several.size(), 3);
+    QCOMPARE(several.at(1), value);
 }
 
 QTEST_APPLESS_MAIN(TestPop3Parsers)
