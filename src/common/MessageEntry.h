@@ -32,3 +32,7 @@ struct MessageEntry {
     QString text(int column) const;
     void setText(int column, const QString &value);
 };
+
+// Entries move in memory as they are: a list of many thousands grows
+// without moving each one.
+Q_DECLARE_TYPEINFO(MessageEntry, Q_RELOCATABLE_TYPE);
