@@ -103,13 +103,29 @@ MailOutcome FetchHeader(RunStatus &status, MessageFolderModel &inbox, MessageFol
         return MailOutcome::NotConfigured;
     }
 
-    // Rows reach the folders in batches, whenever the event loop is about to
-    // run: a view told of each row on its own lays out again for every one,
-    // and a batch per turn is all the window can show anyway.
+    // Rows and progress reach the window in batches, whenever the event loop
+    // is about to run: a view told of each row on its own lays out again for
+    // every one, the status texts cost more than reading the message, and a
+    // batch per turn is all the window can paint anyway.
     QList<MessageEntry> newInbox, newRecycle;
+    qint32 read = 0;
+    qint32 readShown = 0;
+    qint32 toRead = 0; // once the listing is known
     auto showRows = [&] {
-        inbox.appendRows(std::exchange(newInbox, {}));
-        recycle.appendRows(std::exchange(newRecycle, {}));
+        if (!newInbox.isEmpty()) {
+            inbox.appendRows(std::exchange(newInbox, {}));
+            status.setNodeText(QStringLiteral("Inbox"), QStringLiteral("Inbox (%1)").arg(inbox.count()));
+        }
+        if (!newRecycle.isEmpty()) {
+            recycle.appendRows(std::exchange(newRecycle, {}));
+            status.setNodeText(QStringLiteral("Recycle Bin"),
+                               QStringLiteral("Recycle Bin (%1)").arg(recycle.count()));
+        }
+        if (read != readShown) {
+            readShown = read;
+            status.setStatusText(QStringLiteral("Fetched %1 of %2").arg(read).arg(toRead));
+            status.setProgressValue(read);
+        }
     };
     Pop3Session session(status, settings, cancel, options);
     QObject::connect(&session, &Pop3Session::aboutToWait, &session, showRows);
@@ -127,7 +143,6 @@ MailOutcome FetchHeader(RunStatus &status, MessageFolderModel &inbox, MessageFol
         }
 
         bool failed = false;
-        qint32 read = 0;
         qint64 total = 0;
         auto stopped = [&](Pop3Session::Outcome outcome) {
             failed = outcome == Pop3Session::Outcome::Failed;
@@ -173,8 +188,11 @@ MailOutcome FetchHeader(RunStatus &status, MessageFolderModel &inbox, MessageFol
 
         if (count > 0) {
             const qint32 n = qint32(count);
+            toRead = n;
             status.setProgressMaximum(n);
             SizeTexts sizeTexts;
+            const QStringList shownFields{QStringLiteral("From:"), QStringLiteral("Subject:"), QStringLiteral("Date:"),
+                                          QStringLiteral("Priority:")};
             auto numberAt = [&listed](qint32 k) { return listed ? listed->at(k).number : k + 1; };
 
             // With PIPELINING the same commands, in the same order, go out
@@ -213,10 +231,11 @@ MailOutcome FetchHeader(RunStatus &status, MessageFolderModel &inbox, MessageFol
                 if (!listed && headers.startsWith(QLatin1Char('-')))
                     break; // no listing to go by: past the last message
                 if (!headers.startsWith(QLatin1Char('-'))) {
-                    entry.sender = GetHeaderValue(headers, QStringLiteral("From:"));
-                    entry.subject = GetHeaderValue(headers, QStringLiteral("Subject:"));
-                    entry.date = GetHeaderValue(headers, QStringLiteral("Date:"));
-                    entry.priority = GetHeaderValue(headers, QStringLiteral("Priority:"));
+                    const QStringList values = GetHeaderValues(headers, shownFields);
+                    entry.sender = values.at(0);
+                    entry.subject = values.at(1);
+                    entry.date = values.at(2);
+                    entry.priority = values.at(3);
                     entry.sortReason = classify(entry.sender, headers);
                     entry.header = headerBlock(headers);
                     if (entry.sortReason.kind == SortReason::Kind::Filter)
@@ -232,18 +251,8 @@ MailOutcome FetchHeader(RunStatus &status, MessageFolderModel &inbox, MessageFol
 
                 // The header has been read: the row is kept even when the
                 // size could not be had.
-                if (folder == Folder::Inbox) {
-                    newInbox.append(std::move(entry));
-                    status.setNodeText(QStringLiteral("Inbox"),
-                                       QStringLiteral("Inbox (%1)").arg(inbox.count() + newInbox.size()));
-                } else {
-                    newRecycle.append(std::move(entry));
-                    status.setNodeText(QStringLiteral("Recycle Bin"),
-                                       QStringLiteral("Recycle Bin (%1)").arg(recycle.count() + newRecycle.size()));
-                }
+                (folder == Folder::Inbox ? newInbox : newRecycle).append(std::move(entry));
                 read = k + 1;
-                status.setStatusText(QStringLiteral("Fetched %1 of %2").arg(read).arg(n));
-                status.setProgressValue(read);
                 if (!sized)
                     break;
             }

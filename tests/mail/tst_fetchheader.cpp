@@ -135,9 +135,18 @@ void TestFetchHeader::happyPath()
     QCOMPARE(rowNumbers(f->inbox), (QList<qint32>{1, 3}));
     QCOMPARE(rowNumbers(f->recycle), (QList<qint32>{2}));
     QCOMPARE(f->recycle.entry(0).uid, QStringLiteral("uid-b"));
-    QCOMPARE(f->status.eventsStartingWith(QStringLiteral("status:")),
-             (QStringList{"status:Connecting To Server...", "status:Verify ID/Password", "status:Fetched 1 of 3",
-                          "status:Fetched 2 of 3", "status:Fetched 3 of 3", "status:Disconnected"}));
+    // Progress is shown as the event loop gets a turn: after each message
+    // when each reply is awaited, for several at once when replies are
+    // already here.
+    QStringList shown = f->status.eventsStartingWith(QStringLiteral("status:"));
+    const QStringList all{"status:Connecting To Server...", "status:Verify ID/Password", "status:Fetched 1 of 3",
+                          "status:Fetched 2 of 3", "status:Fetched 3 of 3", "status:Disconnected"};
+    if (!pipelined())
+        QCOMPARE(shown, all);
+    QCOMPARE(shown.mid(0, 2), all.mid(0, 2));
+    QCOMPARE(shown.mid(shown.size() - 2), all.mid(4));
+    for (const QString &event : shown)
+        QVERIFY2(all.contains(event) && shown.count(event) == 1, qPrintable(event));
 }
 
 void TestFetchHeader::classification_data()
