@@ -52,7 +52,8 @@ void addOptions(QCommandLineParser &parser)
                         "imported when the file cannot be read."),
          QStringLiteral("file")},
         {QStringLiteral("export-rules"), QStringLiteral("Write both rule lists to a rule file."), QStringLiteral("file")},
-        {QStringLiteral("quiet"), QStringLiteral("No progress line, and with --check only the summary line.")},
+        {QStringLiteral("quiet"), QStringLiteral("No progress line; with --check only the summary line, with --export-rules "
+                                                  "nothing on success.")},
         {{QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Show this help and end.")},
         {{QStringLiteral("v"), QStringLiteral("version")}, QStringLiteral("Show the version and end.")},
     });
@@ -133,7 +134,8 @@ QString helpText()
         "  1  other failure (rule database, file input or output, a refused line in\n"
         "     a rule file, cancelled)\n"
         "  2  usage error\n"
-        "  3  not configured (unknown profile, no profile, missing password)\n"
+        "  3  not configured (unknown profile, no profile, a missing setting such as\n"
+        "     the password or the OAuth2 client ID)\n"
         "  4  connection or login failure (also an untrusted certificate or an OAuth2\n"
         "     sign-in that needs the browser)\n"
         "  5  partly deleted (some Recycle Bin messages are still on the server)\n"
