@@ -214,13 +214,15 @@ MailOutcome FetchHeader(RunStatus &status, MessageFolderModel &inbox, MessageFol
                     return CommandPipeline::Command{listCommand(numberAt(next++)), Pop3Session::kSingleReply};
                 });
             }
-            auto exchange = [&](const QString &text, qint16 mode) {
-                return pipeline ? pipeline->next() : session.command(text, mode);
+            // The command's text is made only when it is sent from here: the
+            // pipeline has made and sent it already.
+            auto exchange = [&](QString (*text)(qint32), qint32 number, qint16 mode) {
+                return pipeline ? pipeline->next() : session.command(text(number), mode);
             };
 
             for (qint32 k = 0; k < n; ++k) {
                 const qint32 i = numberAt(k);
-                if (stopped(exchange(topCommand(i), Pop3Session::kMultiLineReply)))
+                if (stopped(exchange(topCommand, i, Pop3Session::kMultiLineReply)))
                     break;
                 if (cancel.isSet())
                     break; // cancelled as the reply came: this message is not listed
@@ -245,7 +247,7 @@ MailOutcome FetchHeader(RunStatus &status, MessageFolderModel &inbox, MessageFol
                 entry.uid = listed ? listed->at(k).uid : QString();
                 entry.iconKey = folder == Folder::Inbox ? QStringLiteral("inbox") : QStringLiteral("recycle");
 
-                const bool sized = !stopped(exchange(listCommand(i), Pop3Session::kSingleReply));
+                const bool sized = !stopped(exchange(listCommand, i, Pop3Session::kSingleReply));
                 if (sized)
                     entry.size = sizeTexts.text(LeadingNumber(GetReplyWord(session.ServerReply, 3)));
 
