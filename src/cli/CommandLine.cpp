@@ -26,6 +26,25 @@ const QStringList &optionNames()
     return names;
 }
 
+// What the window's toolkit reads from the command line itself (-style,
+// -platform ...): these still start the window.
+const QStringList &toolkitOptionNames()
+{
+    static const QStringList names = {
+        QStringLiteral("platform"),  QStringLiteral("platformpluginpath"), QStringLiteral("platformtheme"),
+        QStringLiteral("plugin"),    QStringLiteral("qwindowgeometry"),    QStringLiteral("qwindowicon"),
+        QStringLiteral("qwindowtitle"), QStringLiteral("reverse"),         QStringLiteral("session"),
+        QStringLiteral("style"),     QStringLiteral("stylesheet"),         QStringLiteral("widgetcount"),
+        QStringLiteral("display"),   QStringLiteral("geometry"),           QStringLiteral("title"),
+        QStringLiteral("name"),      QStringLiteral("visual"),             QStringLiteral("ncols"),
+        QStringLiteral("cmap"),      QStringLiteral("nograb"),             QStringLiteral("dograb"),
+        QStringLiteral("sync"),      QStringLiteral("qmljsdebugger"),      QStringLiteral("fn"),
+        QStringLiteral("font"),      QStringLiteral("bg"),                 QStringLiteral("background"),
+        QStringLiteral("fg"),        QStringLiteral("foreground"),         QStringLiteral("btn"),
+        QStringLiteral("button"),    QStringLiteral("im"),                 QStringLiteral("inputstyle")};
+    return names;
+}
+
 void addOptions(QCommandLineParser &parser)
 {
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
@@ -109,7 +128,9 @@ bool wanted(int argc, char **argv)
         while (arg.startsWith(QLatin1Char('-')))
             arg.remove(0, 1);
         arg = arg.section(QLatin1Char('='), 0, 0);
-        if (optionNames().contains(arg))
+        // Ours, or one the window does not know either (a typing error in a
+        // timer's command must end with a usage error, not start a window).
+        if (optionNames().contains(arg) || !toolkitOptionNames().contains(arg))
             return true;
     }
     return false;

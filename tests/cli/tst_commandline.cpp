@@ -315,6 +315,7 @@ void TestCommandLine::failuresHaveTheirExitCodes_data()
     const QStringList check{u"--check"_s};
     QTest::newRow("--delete without --check") << QStringList{u"--delete"_s} << u"secret"_s << false << 2;
     QTest::newRow("unknown option") << QStringList{u"--check"_s, u"--frobnicate"_s} << u"secret"_s << false << 2;
+    QTest::newRow("unknown option alone") << QStringList{u"--chek"_s} << u"secret"_s << false << 2;
     QTest::newRow("unknown profile") << QStringList{u"--check"_s, u"--profile"_s, u"Nope"_s} << u"secret"_s << false
                                      << 3;
     QTest::newRow("no password stored") << check << QString() << false << 3;
