@@ -1,8 +1,12 @@
 #include "DeletionHistoryModel.h"
 
 #include "HeaderDisplay.h"
+#include "MessageDate.h"
+#include "MessageFolderModel.h"
 
 #include <QLocale>
+
+#include <limits>
 
 namespace {
 
@@ -25,10 +29,20 @@ DeletionHistoryModel::DeletionHistoryModel(QList<DeletionRecord> records, QObjec
     m_rows.reserve(records.size());
     const QLocale locale;
     for (DeletionRecord &r : records) {
-        Row row{std::move(r), {}, {}, {}};
+        Row row{std::move(r), {}, {}, {}, {}, {}, 0};
         row.shownSender = HeaderDisplay::decodedText(row.record.sender);
         row.shownSubject = HeaderDisplay::decodedText(row.record.subject);
         row.shownTime = locale.toString(row.record.time.toLocalTime(), QLocale::ShortFormat);
+        const QDateTime date = parseMessageDate(row.record.date);
+        row.fullDate = HeaderDisplay::decodedText(row.record.date);
+        if (date.isValid()) {
+            row.shownDate = MessageFolderModel::compactDate(date.toLocalTime(), locale);
+            row.dateMs = date.toMSecsSinceEpoch();
+        } else {
+            // A date that cannot be read sorts last, as in the message lists.
+            row.shownDate = row.fullDate;
+            row.dateMs = std::numeric_limits<qint64>::max();
+        }
         m_rows.append(std::move(row));
     }
 }
@@ -52,13 +66,19 @@ QVariant DeletionHistoryModel::data(const QModelIndex &index, int role) const
     if (role == SortRole) {
         if (index.column() == Deleted)
             return r.time.toMSecsSinceEpoch();
+        if (index.column() == Date)
+            return row.dateMs;
         if (index.column() == Size)
             return sizeBytes(r.size);
         return data(index, Qt::DisplayRole).toString().toLower();
     }
     if (role == Qt::TextAlignmentRole && index.column() == Size)
         return int(Qt::AlignRight | Qt::AlignVCenter);
-    if (role != Qt::DisplayRole && role != Qt::ToolTipRole)
+    if (role == Qt::ToolTipRole) {
+        const QString whole = index.column() == Date ? row.fullDate : data(index, Qt::DisplayRole).toString();
+        return whole.isEmpty() ? QVariant() : QVariant(HeaderDisplay::plainToolTip(whole));
+    }
+    if (role != Qt::DisplayRole)
         return {};
     switch (index.column()) {
     case Deleted:
@@ -70,7 +90,7 @@ QVariant DeletionHistoryModel::data(const QModelIndex &index, int role) const
     case Subject:
         return row.shownSubject;
     case Date:
-        return r.date;
+        return row.shownDate;
     case Size:
         return r.size;
     case Rule:

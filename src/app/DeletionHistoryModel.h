@@ -6,8 +6,9 @@
 #include <QList>
 
 // The deletion history as a table: one row per deleted message, newest
-// first. Sender and subject are shown decoded; SortRole gives what a column
-// sorts by (the time, the size in bytes, else the shown text).
+// first. Sender and subject are shown decoded, the message's date as in the
+// message lists; SortRole gives what a column sorts by (the times, the size
+// in bytes, else the shown text). Tooltips show the whole text, never markup.
 class DeletionHistoryModel : public QAbstractTableModel {
     Q_OBJECT
 public:
@@ -27,6 +28,9 @@ private:
         QString shownSender;
         QString shownSubject;
         QString shownTime;
+        QString shownDate;   // compact, as in the message lists
+        QString fullDate;    // for the tooltip
+        qint64 dateMs = 0;   // what the Date column sorts by
     };
     QList<Row> m_rows;
 };

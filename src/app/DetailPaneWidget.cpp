@@ -1,5 +1,7 @@
 #include "DetailPaneWidget.h"
 
+#include "HeaderDisplay.h"
+
 #include <QLabel>
 
 #include <algorithm>
@@ -92,10 +94,7 @@ void DetailPaneWidget::fitLines()
         label->resize(width, metrics.height());
         const QString shown = metrics.elidedText(whole, mode, width);
         label->setText(shown);
-        // Escaped: these are the sender's texts, never markup.
-        label->setToolTip(shown == whole ? QString()
-                                         : QStringLiteral("<p style='white-space:pre-wrap'>") + whole.toHtmlEscaped()
-                                               + QStringLiteral("</p>"));
+        label->setToolTip(shown == whole ? QString() : HeaderDisplay::plainToolTip(whole));
     };
     fit(lblSender, m_sender, Qt::ElideMiddle);
     fit(lblSubject, m_subject, Qt::ElideRight);

@@ -211,4 +211,9 @@ QString decodedText(const QString &raw)
     return withoutControls(out);
 }
 
+QString plainToolTip(const QString &text)
+{
+    return QStringLiteral("<p style='white-space:pre-wrap'>") + text.toHtmlEscaped() + QStringLiteral("</p>");
+}
+
 } // namespace HeaderDisplay

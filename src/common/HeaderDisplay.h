@@ -15,4 +15,8 @@ namespace HeaderDisplay {
 // base64 decodes as far as it goes.
 QString decodedText(const QString &raw);
 
+// A tooltip that shows `text` exactly as it is. Qt draws a tooltip that looks
+// like markup as markup, so a sender could style it or have it load images.
+QString plainToolTip(const QString &text);
+
 } // namespace HeaderDisplay

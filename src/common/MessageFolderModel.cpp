@@ -100,14 +100,6 @@ int MessageFolderModel::columnCount(const QModelIndex &parent) const
     return parent.isValid() ? 0 : ColumnCount;
 }
 
-// Tool tips that look like markup are drawn as markup: a sender could style
-// the tip or have it load images. Escaped inside a paragraph of its own, the
-// text shows exactly as sent.
-static QString plainToolTip(const QString &text)
-{
-    return QStringLiteral("<p style='white-space:pre-wrap'>") + text.toHtmlEscaped() + QStringLiteral("</p>");
-}
-
 QVariant MessageFolderModel::data(const QModelIndex &index, int role) const
 {
     if (!index.isValid() || index.row() >= m_rows.size())
@@ -125,10 +117,10 @@ QVariant MessageFolderModel::data(const QModelIndex &index, int role) const
         // as sent, when that differs, for a reader who wants to see what was
         // decoded.
         if (index.column() == Sender && !r.shownSender.isEmpty())
-            return plainToolTip(r.shownSender == e.sender ? r.shownSender
+            return HeaderDisplay::plainToolTip(r.shownSender == e.sender ? r.shownSender
                                                           : r.shownSender + QLatin1Char('\n') + e.sender);
         if (index.column() == Date && r.hasTime)
-            return plainToolTip(
+            return HeaderDisplay::plainToolTip(
                 QLocale().toString(QDateTime::fromMSecsSinceEpoch(r.time).toLocalTime(), QLocale::LongFormat));
         return {};
     case Qt::DecorationRole:

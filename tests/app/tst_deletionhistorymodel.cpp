@@ -1,0 +1,58 @@
+// The deletion history's table: message dates shown and sorted as in the
+// message lists, and tooltips that show a sender's text, never its markup.
+#include "DeletionHistoryModel.h"
+#include "MessageFolderModel.h"
+
+#include <QTest>
+
+class TestDeletionHistoryModel : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void datesAndTooltips();
+};
+
+namespace {
+DeletionRecord record(const QString &subject, const QString &date)
+{
+    DeletionRecord r;
+    r.time = QDateTime(QDate(2026, 12, 7), QTime(9, 0), Qt::UTC);
+    r.profile = QStringLiteral("Work");
+    r.sender = QStringLiteral("<b>Eve</b> <eve@example.com>");
+    r.subject = subject;
+    r.date = date;
+    r.size = QStringLiteral("1K");
+    r.rule = QStringLiteral("Moved by hand");
+    return r;
+}
+} // namespace
+
+void TestDeletionHistoryModel::datesAndTooltips()
+{
+    const QString sunday = QStringLiteral("Sun, 6 Dec 2026 10:01:17 +0100");
+    const QString monday = QStringLiteral("Mon, 7 Dec 2026 08:00:00 +0100");
+    DeletionHistoryModel model({record(QStringLiteral("later"), monday), record(QStringLiteral("earlier"), sunday),
+                                record(QStringLiteral("unread"), QStringLiteral("no date at all"))});
+    const auto at = [&](int row, int column) { return model.index(row, column); };
+    const int date = DeletionHistoryModel::Date;
+
+    // Shown as compactly as in the lists; the whole header value in the tooltip.
+    QCOMPARE(at(0, date).data().toString(),
+             MessageFolderModel::compactDate(QDateTime::fromString(QStringLiteral("2026-12-07T08:00:00+01:00"),
+                                                                   Qt::ISODate)
+                                                 .toLocalTime()));
+    QVERIFY(at(0, date).data(Qt::ToolTipRole).toString().contains(monday));
+    QCOMPARE(at(2, date).data().toString(), QStringLiteral("no date at all"));
+
+    // Sorted by time, not by the weekday's name; a date that cannot be read goes last.
+    const auto sortKey = [&](int row) { return at(row, date).data(DeletionHistoryModel::SortRole).toLongLong(); };
+    QVERIFY(sortKey(1) < sortKey(0));
+    QVERIFY(sortKey(0) < sortKey(2));
+
+    // A sender's markup is shown as text.
+    const QString tip = at(0, DeletionHistoryModel::Sender).data(Qt::ToolTipRole).toString();
+    QVERIFY2(tip.contains(QStringLiteral("&lt;b&gt;Eve&lt;/b&gt;")) && !tip.contains(QStringLiteral("<b>")),
+             qPrintable(tip));
+}
+
+QTEST_MAIN(TestDeletionHistoryModel)
+#include "tst_deletionhistorymodel.moc"
