@@ -1,6 +1,7 @@
 #include "OAuthSignInWidget.h"
 
 #include "AuthorizationFlow.h"
+#include "FieldWidget.h"
 #include "ProfileSecrets.h"
 
 #include <QComboBox>
@@ -11,15 +12,6 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-namespace {
-QLineEdit *field(QWidget *parent, const char *name, const QString &label)
-{
-    auto *edit = new QLineEdit(parent);
-    edit->setObjectName(QLatin1String(name));
-    edit->setAccessibleName(label);
-    return edit;
-}
-} // namespace
 
 OAuthSignInWidget::OAuthSignInWidget(QWidget *parent)
     : QGroupBox(QStringLiteral("Sign-in"), parent)
@@ -36,12 +28,12 @@ OAuthSignInWidget::OAuthSignInWidget(QWidget *parent)
     cboOAuthProvider->setAccessibleName(QStringLiteral("Provider"));
     for (const OAuthPreset &preset : OAuthPresets())
         cboOAuthProvider->addItem(preset.name);
-    txtOAuthClientId = field(m_oauthFields, "txtOAuthClientId", QStringLiteral("Client ID"));
-    txtOAuthClientSecret = field(m_oauthFields, "txtOAuthClientSecret", QStringLiteral("Client Secret"));
+    txtOAuthClientId = makeField(m_oauthFields, "txtOAuthClientId", QStringLiteral("Client ID"));
+    txtOAuthClientSecret = makeField(m_oauthFields, "txtOAuthClientSecret", QStringLiteral("Client Secret"));
     txtOAuthClientSecret->setPlaceholderText(QStringLiteral("only where the provider gave one"));
-    txtOAuthAuthorizeUrl = field(m_oauthFields, "txtOAuthAuthorizeUrl", QStringLiteral("Authorization Address"));
-    txtOAuthTokenUrl = field(m_oauthFields, "txtOAuthTokenUrl", QStringLiteral("Token Address"));
-    txtOAuthScope = field(m_oauthFields, "txtOAuthScope", QStringLiteral("Scope"));
+    txtOAuthAuthorizeUrl = makeField(m_oauthFields, "txtOAuthAuthorizeUrl", QStringLiteral("Authorization Address"));
+    txtOAuthTokenUrl = makeField(m_oauthFields, "txtOAuthTokenUrl", QStringLiteral("Token Address"));
+    txtOAuthScope = makeField(m_oauthFields, "txtOAuthScope", QStringLiteral("Scope"));
     cmdSignIn = new QPushButton(QStringLiteral("Sign in..."), m_oauthFields);
     cmdSignIn->setObjectName(QStringLiteral("cmdSignIn"));
     cmdSignIn->setAutoDefault(false);

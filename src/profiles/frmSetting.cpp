@@ -1,6 +1,7 @@
 #include "frmSetting.h"
 
 #include "DialogFlags.h"
+#include "FieldWidget.h"
 #include "ByteLimitValidator.h"
 #include "Global.h"
 #include "KeyringSecretStore.h"
@@ -31,14 +32,6 @@
 using namespace modRegistry;
 
 namespace {
-
-QLineEdit *makeField(QWidget *parent, const char *name, const QString &label)
-{
-    auto *field = new QLineEdit(parent);
-    field->setObjectName(QLatin1String(name));
-    field->setAccessibleName(label);
-    return field;
-}
 
 QPushButton *makeButton(QWidget *parent, const char *name, const QString &caption)
 {

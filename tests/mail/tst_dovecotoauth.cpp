@@ -81,12 +81,7 @@ void TestDovecotOAuth::init()
     s.EmailPort = QString::number(m_server.plainPort());
     s.EmailUserid = m_server.user();
     s.EmailPassword.clear();
-    s.SignInMethod = QStringLiteral("OAuth2");
-    s.OAuthProvider = QStringLiteral("Other");
-    s.OAuthClientId = m_auth.clientId();
-    s.OAuthAuthorizeUrl = m_auth.url(QStringLiteral("/authorize")).toString();
-    s.OAuthTokenUrl = m_auth.url(QStringLiteral("/token")).toString();
-    s.OAuthScope = QStringLiteral("mail");
+    m_auth.signInHere(s);
 
     // Each case starts signed in, through the browser.
     AuthorizationFlow flow(endpoints());

@@ -67,12 +67,7 @@ void TestOAuthSignIn::signInKeepsRefreshToken()
     testsupport::FakeAuthServer auth(QStringLiteral("joe@example.org"));
     QVERIFY(auth.listen());
     Global::ProfileSettingsRecord s;
-    s.SignInMethod = QStringLiteral("OAuth2");
-    s.OAuthProvider = QStringLiteral("Other");
-    s.OAuthClientId = auth.clientId();
-    s.OAuthAuthorizeUrl = auth.url(QStringLiteral("/authorize")).toString();
-    s.OAuthTokenUrl = auth.url(QStringLiteral("/token")).toString();
-    s.OAuthScope = QStringLiteral("mail");
+    auth.signInHere(s);
     OAuthSignInWidget w;
     w.load(s, QString());
     QNetworkAccessManager browser;

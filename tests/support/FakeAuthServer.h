@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Global.h"
+
 #include <QByteArray>
 #include <QHash>
 #include <QObject>
@@ -27,6 +29,16 @@ public:
     bool listen();
     QUrl url(const QString &path) const;
     QString clientId() const { return QStringLiteral("trelvik-test-client"); }
+    // Sets a profile's sign-in to OAuth2 against this server.
+    void signInHere(Global::ProfileSettingsRecord &settings) const
+    {
+        settings.SignInMethod = QStringLiteral("OAuth2");
+        settings.OAuthProvider = QStringLiteral("Other");
+        settings.OAuthClientId = clientId();
+        settings.OAuthAuthorizeUrl = url(QStringLiteral("/authorize")).toString();
+        settings.OAuthTokenUrl = url(QStringLiteral("/token")).toString();
+        settings.OAuthScope = QStringLiteral("mail");
+    }
 
     // Every access token given so far stops being active.
     void expireAccessTokens() { m_active.clear(); }
