@@ -7,7 +7,9 @@
 // a file, and a failed write leaves file and memory as they were.
 #include "SettingsStore.h"
 
+#include "FileCommit.h"
 #include "MessageBox.h"
+#include "UserPlaces.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -17,20 +19,13 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QRegularExpression>
-#include <QSaveFile>
 #include <QSet>
-#include <QStandardPaths>
 #include <QStringList>
 
 #include <algorithm>
 #include <optional>
 
-#include <cerrno>
-#include <cstring>
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 namespace modRegistry {
 
@@ -45,8 +40,7 @@ const auto kPrivateFolder = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwn
 
 QString storeFolder()
 {
-    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)
-        + QStringLiteral("/Trelvik");
+    return UserPlaces::configHome() + QStringLiteral("/Trelvik");
 }
 
 // What tells one state of the file on disk from another.
@@ -212,11 +206,6 @@ bool isSound(const QJsonObject &key, int depth)
     return true;
 }
 
-QString reasonText(int err)
-{
-    return QString::fromLocal8Bit(std::strerror(err));
-}
-
 QString damagedName(const QString &path)
 {
     const QString stamp = QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd-HHmmss"));
@@ -243,12 +232,7 @@ void tidy(Store &store, const QString &folder, const QString &path)
         QFile::setPermissions(folder, kPrivateFolder);
     if (QFileInfo(path).isFile() && (QFile::permissions(path) & ~(kPrivateFile | QFile::ReadUser | QFile::WriteUser)))
         QFile::setPermissions(path, kPrivateFile);
-    static const QRegularExpression temporary(QStringLiteral("^settings\\.json\\.[A-Za-z0-9]{6}$"));
-    const QStringList names = QDir(folder).entryList({QStringLiteral("settings.json.*")}, QDir::Files | QDir::Hidden);
-    for (const QString &name : names) {
-        if (temporary.match(name).hasMatch())
-            QFile::remove(folder + QLatin1Char('/') + name);
-    }
+    FileCommit::removeLeftovers(path);
 }
 
 bool commit(Store &store, const QJsonObject &root, QString *error);
@@ -346,15 +330,6 @@ Store &current()
     return store;
 }
 
-void syncFolder(const QString &folder)
-{
-    const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        ::fsync(fd);
-        ::close(fd);
-    }
-}
-
 // Replaces the file with `root`; on success the store holds it.
 bool commit(Store &store, const QJsonObject &root, QString *error)
 {
@@ -377,32 +352,10 @@ bool commit(Store &store, const QJsonObject &root, QString *error)
             return fail(QFileInfo::exists(folder) ? QStringLiteral("\"%1\" is not a folder").arg(folder)
                                                   : QStringLiteral("its folder cannot be created"));
     }
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return fail(file.errorString());
-    file.setPermissions(kPrivateFile);
     const QByteArray data = QJsonDocument(root).toJson(QJsonDocument::Indented);
-    // Written past Qt's buffer, so that the system's reason for a failure
-    // (a full disk, a quota) reaches the user.
-    for (qsizetype done = 0; done < data.size();) {
-        const ssize_t n = ::write(file.handle(), data.constData() + done, size_t(data.size() - done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            const QString reason = reasonText(n < 0 ? errno : ENOSPC);
-            file.cancelWriting();
-            return fail(reason);
-        }
-        done += n;
-    }
-    if (::fsync(file.handle()) != 0) {
-        const QString reason = reasonText(errno);
-        file.cancelWriting();
+    QString reason;
+    if (!FileCommit::write(path, data, FileCommit::Access::Private, &reason))
         return fail(reason);
-    }
-    if (!file.commit())
-        return fail(file.errorString());
-    syncFolder(folder);
     store.root = root;
     store.stamp = stampOf(path);
     store.listings.clear();

@@ -2,11 +2,11 @@
 
 #include "DurableFile.h"
 #include "RuleConnection.h"
+#include "UserPlaces.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QStandardPaths>
 #include <sqlite3.h>
 
 namespace {
@@ -50,7 +50,7 @@ bool bindValue(sqlite3_stmt *statement, const QByteArray &utf8, bool empty)
 
 QString RuleDatabase::defaultFolder()
 {
-    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QStringLiteral("/Trelvik");
+    return UserPlaces::dataHome() + QStringLiteral("/Trelvik");
 }
 
 RuleDatabase::RuleDatabase(const QString &folder)

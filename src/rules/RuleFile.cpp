@@ -1,10 +1,10 @@
 #include "RuleFile.h"
 
+#include "FileCommit.h"
 #include "RuleCollation.h"
 #include "RuleDatabase.h"
 
 #include <QFile>
-#include <QSaveFile>
 #include <QSet>
 #include <QStringDecoder>
 #include <QStringList>
@@ -168,10 +168,10 @@ bool exportRules(const RuleDatabase &db, const QString &path, QString *error)
     };
     if (!write(kFilter, *filter) || !write(kExempt, *exempted))
         return false;
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(out) != out.size() || !file.commit()) {
+    QString why;
+    if (!FileCommit::write(path, out, FileCommit::Access::LikeTarget, &why)) {
         if (error)
-            *error = QStringLiteral("Cannot write \"%1\": %2").arg(path, file.errorString());
+            *error = QStringLiteral("Cannot write \"%1\": %2").arg(path, why);
         return false;
     }
     return true;

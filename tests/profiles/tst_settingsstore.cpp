@@ -195,12 +195,15 @@ void TestSettingsStore::wrongKindSetAside()
 }
 
 // Whatever modes a copy or an earlier version left, the settings are the
-// user's own from the start; a temporary a crash left is removed.
+// user's own from the start; a temporary a crash left is removed, and
+// nothing else, however much its name looks like one.
 void TestSettingsStore::startTightensAndTidies()
 {
     const QString folder = QFileInfo(StoreFilePath()).path();
     QVERIFY(QDir().mkpath(folder));
-    for (const char *name : {"settings.json", "settings.json.Ab3dE9", "settings.json.damaged-20260101-000000"}) {
+    for (const char *name : {"settings.json", "settings.json.Ab3dE9", "settings.json.backup", ".settings.json.backup",
+                             "settings.json.damaged-20260101-000000", ".settings.json.trelvik-unsaved-Ab3dE9",
+                             ".settings.json.trelvik-unsaved-Ab3dE9.keep"}) {
         QFile file(folder + u'/' + QLatin1String(name));
         QVERIFY(file.open(QIODevice::WriteOnly) && file.write("{}") == 2);
     }
@@ -213,8 +216,10 @@ void TestSettingsStore::startTightensAndTidies()
     QCOMPARE(int(info.st_mode & 0777), 0600);
     QCOMPARE(::stat(QFile::encodeName(folder).constData(), &info), 0);
     QCOMPARE(int(info.st_mode & 0777), 0700);
-    QCOMPARE(QDir(folder).entryList(QDir::Files),
-             (QStringList{"settings.json", "settings.json.damaged-20260101-000000"}));
+    QStringList left = QDir(folder).entryList(QDir::Files | QDir::Hidden);
+    left.sort();
+    QCOMPARE(left, (QStringList{".settings.json.backup", ".settings.json.trelvik-unsaved-Ab3dE9.keep", "settings.json",
+                                "settings.json.Ab3dE9", "settings.json.backup", "settings.json.damaged-20260101-000000"}));
 }
 
 void TestSettingsStore::emailSecurityByPort_data()

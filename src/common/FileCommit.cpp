@@ -1,0 +1,138 @@
+#include "FileCommit.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRandomGenerator>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace FileCommit {
+
+namespace {
+
+const QString kMark = QStringLiteral(".trelvik-unsaved-");
+constexpr int kRandomLength = 6;
+
+QString reason(int err)
+{
+    return QString::fromLocal8Bit(std::strerror(err));
+}
+
+QString temporaryName(const QString &targetName)
+{
+    static const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    QString name = QLatin1Char('.') + targetName + kMark;
+    for (int i = 0; i < kRandomLength; ++i)
+        name += QLatin1Char(kAlphabet[QRandomGenerator::global()->bounded(int(sizeof kAlphabet) - 1)]);
+    return name;
+}
+
+bool writeAll(int fd, const QByteArray &data, int *err)
+{
+    for (qsizetype done = 0; done < data.size();) {
+        const ssize_t n = ::write(fd, data.constData() + done, size_t(data.size() - done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            // A write that takes nothing and names no reason: the disk is full.
+            *err = n < 0 ? errno : ENOSPC;
+            return false;
+        }
+        done += n;
+    }
+    return true;
+}
+
+} // namespace
+
+bool write(const QString &path, const QByteArray &data, Access access, QString *error)
+{
+    const auto fail = [error](int err) {
+        if (error)
+            *error = reason(err);
+        return false;
+    };
+    // A link stays a link: its target gets the new content.
+    QString target = path;
+    const QFileInfo link(path);
+    if (link.isSymLink())
+        target = link.symLinkTarget();
+    const QFileInfo info(target);
+    const QString folder = info.absolutePath();
+    const QByteArray targetName = QFile::encodeName(target);
+
+    struct stat old {};
+    const bool hadOld = ::stat(targetName.constData(), &old) == 0;
+    if (hadOld && S_ISDIR(old.st_mode))
+        return fail(EISDIR);
+
+    QByteArray temporary;
+    int fd = -1;
+    for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
+        temporary = QFile::encodeName(folder + QLatin1Char('/') + temporaryName(info.fileName()));
+        fd = ::open(temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
+                    access == Access::Private ? S_IRUSR | S_IWUSR : 0666);
+        if (fd < 0 && errno != EEXIST)
+            return fail(errno);
+    }
+    if (fd < 0)
+        return fail(EEXIST);
+
+    int err = 0;
+    bool ok = true;
+    if (access == Access::Private)
+        ok = ::fchmod(fd, S_IRUSR | S_IWUSR) == 0 || (err = errno, false);
+    else if (hadOld)
+        ok = ::fchmod(fd, old.st_mode & 07777) == 0 || (err = errno, false);
+    ok = ok && writeAll(fd, data, &err);
+    // Delayed allocation may find the disk full only here.
+    ok = ok && (::fsync(fd) == 0 || (err = errno, false));
+    if (::close(fd) != 0 && ok) {
+        err = errno;
+        ok = false;
+    }
+    ok = ok && (::rename(temporary.constData(), targetName.constData()) == 0 || (err = errno, false));
+    if (!ok) {
+        ::unlink(temporary.constData());
+        return fail(err);
+    }
+    // The rename on disk too; the content is safe either way.
+    const int dir = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+        ::fsync(dir);
+        ::close(dir);
+    }
+    return true;
+}
+
+bool isTemporaryOf(const QString &fileName, const QString &targetName)
+{
+    const QString prefix = QLatin1Char('.') + targetName + kMark;
+    if (fileName.size() != prefix.size() + kRandomLength || !fileName.startsWith(prefix))
+        return false;
+    for (const QChar c : QStringView(fileName).mid(prefix.size())) {
+        if (!(c.isDigit() || (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z')))
+            return false;
+    }
+    return true;
+}
+
+void removeLeftovers(const QString &path)
+{
+    const QFileInfo info(path);
+    const QString name = info.fileName();
+    const QDir folder = info.absoluteDir();
+    const QStringList candidates =
+        folder.entryList({QLatin1Char('.') + name + kMark + QLatin1Char('*')}, QDir::Files | QDir::Hidden | QDir::System);
+    for (const QString &candidate : candidates) {
+        if (isTemporaryOf(candidate, name))
+            QFile::remove(folder.filePath(candidate));
+    }
+}
+
+} // namespace FileCommit
