@@ -25,10 +25,12 @@ public:
     bool isHeld() const { return m_lock.isHeld(); }
 
     // The holder: from now on a later start reaches it as showRequested().
+    // Removes what an earlier holder's killed listen left in the folder.
     void listen();
     // A later start: asks the holder to show its window. Bounded; a holder
-    // that does not answer is left alone.
-    void askHolderToShow();
+    // that does not answer is left alone. False when no window listens: the
+    // holder is a command-line run (or a window not yet listening).
+    bool askHolderToShow();
 
     QString socketPath() const;
 

@@ -10,6 +10,7 @@
 #include <QApplication>
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QMessageBox>
 #include <QTimer>
 #include <cstdio>
 
@@ -64,6 +65,46 @@ int runCommandLine(int argc, char *argv[])
     });
 }
 
+enum class Waited { Opened, WindowRaised, Cancelled, Failed };
+
+// While a command-line run (the timer's check, say) holds the data folder,
+// the window must not open on its database: it says so and opens as soon as
+// the run ends, unless the user cancels. A window that starts listening in
+// the meantime (it had taken the folder but not yet its socket) is raised
+// instead.
+Waited waitForCommandLineRun(SingleInstance &instance, QString *error)
+{
+    QMessageBox box(QMessageBox::Information, QStringLiteral("Trelvik"),
+                    QStringLiteral("A mail check started from the command line (for example by the timer) is running.\n"
+                                   "Trelvik opens when it ends."),
+                    QMessageBox::Cancel);
+    box.setObjectName(QStringLiteral("CheckRunningBox"));
+    Waited result = Waited::Cancelled;
+    QTimer poll;
+    poll.setInterval(250);
+    QObject::connect(&poll, &QTimer::timeout, &box, [&] {
+        switch (instance.tryAcquire(error)) {
+        case DataFolderLock::Result::Acquired:
+            result = Waited::Opened;
+            break;
+        case DataFolderLock::Result::Failed:
+            result = Waited::Failed;
+            break;
+        case DataFolderLock::Result::Busy:
+            if (!instance.askHolderToShow())
+                return;
+            result = Waited::WindowRaised;
+            break;
+        }
+        poll.stop();
+        box.done(0);
+    });
+    poll.start();
+    reportToProbe("waiting");
+    box.exec();
+    return result;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -83,8 +124,21 @@ int main(int argc, char *argv[])
     QString lockError;
     switch (instance.tryAcquire(&lockError)) {
     case DataFolderLock::Result::Busy:
-        instance.askHolderToShow();
-        return 0;
+        if (instance.askHolderToShow())
+            return 0;
+        // No window answered: a command-line run holds the folder.
+        switch (waitForCommandLineRun(instance, &lockError)) {
+        case Waited::Opened:
+            break;
+        case Waited::WindowRaised:
+        case Waited::Cancelled:
+            return 0;
+        case Waited::Failed:
+            installMessageBoxDialogs();
+            MessageBox::show(lockError, QStringLiteral("Error"), MessageBox::Icon::Critical);
+            return 1;
+        }
+        break;
     case DataFolderLock::Result::Failed:
         installMessageBoxDialogs();
         MessageBox::show(lockError, QStringLiteral("Error"), MessageBox::Icon::Critical);

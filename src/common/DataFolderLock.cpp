@@ -1,9 +1,11 @@
 #include "DataFolderLock.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -20,6 +22,22 @@ QString reason(const QString &what, const QString &path, int err)
 int openLockFile(const QByteArray &name)
 {
     return ::open(name.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, S_IRUSR | S_IWUSR);
+}
+
+// Renames `path` to "<path>.left-<time>" (with a number when taken), never
+// over anything already there.
+void moveAside(const QString &path)
+{
+    const QString stamp = QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    const QByteArray from = QFile::encodeName(path);
+    for (int n = 0; n < 100; ++n) {
+        QString target = path + QStringLiteral(".left-") + stamp;
+        if (n > 0)
+            target += QLatin1Char('-') + QString::number(n);
+        if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, QFile::encodeName(target).constData(), RENAME_NOREPLACE) == 0
+            || errno != EEXIST)
+            return;
+    }
 }
 
 } // namespace
@@ -58,8 +76,11 @@ DataFolderLock::Result DataFolderLock::tryAcquire(QString *error)
         // A leftover that cannot be opened (another owner's file, a folder
         // or a link of that name) is only in the way: the lock is the
         // kernel's, never the file's content.
-        if (::unlink(name.constData()) != 0 && errno == EISDIR)
-            ::rmdir(name.constData());
+        // A folder that still holds something is moved aside whole, never
+        // emptied: what is in it may be someone's.
+        if (::unlink(name.constData()) != 0 && (errno == EISDIR || errno == EPERM) && ::rmdir(name.constData()) != 0
+            && (errno == ENOTEMPTY || errno == EEXIST))
+            moveAside(path);
         fd = openLockFile(name);
     }
     if (fd < 0) {

@@ -5,8 +5,10 @@
 // One running copy per data folder: an operating-system lock (flock) on the
 // file "trelvik.lock" in that folder, held for as long as this object holds
 // it. The kernel lets the lock go when the process ends, however it ends, so
-// a file left behind (empty, garbage, another host's) is never a reason to
-// refuse; only a live holder is. Usable by any front end: no widgets.
+// a file left behind (empty, garbage, another host's, a link, a folder) is
+// never a reason to refuse; only a live holder is. A folder of that name
+// that holds something is moved aside as "trelvik.lock.left-<time>".
+// Usable by any front end: no widgets.
 class DataFolderLock {
 public:
     enum class Result {

@@ -9,6 +9,11 @@
 #include <QProcess>
 #include <QtTest>
 
+#include <cstring>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
 using namespace Qt::StringLiterals;
 
 namespace {
@@ -76,6 +81,7 @@ private Q_SLOTS:
         QTest::newRow("garbage") << QByteArray("\xff\x00 12345\nother-host\n", 20) << false;
         QTest::newRow("another host") << QByteArray("1\ntrelvik\nsomehost\n") << false;
         QTest::newRow("a folder") << QByteArray() << true;
+        QTest::newRow("a folder holding a file") << QByteArray("someone's notes") << true;
     }
     void leftoverLockFileIsNoObstacle()
     {
@@ -88,6 +94,8 @@ private Q_SLOTS:
             const QString path = place + u"/trelvik.lock"_s;
             if (folder) {
                 QVERIFY(QDir().mkdir(path));
+                QFile inside(path + u"/notes.txt"_s);
+                QVERIFY(content.isEmpty() || (inside.open(QIODevice::WriteOnly) && inside.write(content) == content.size()));
                 continue;
             }
             QFile file(path);
@@ -98,6 +106,62 @@ private Q_SLOTS:
         QVERIFY2(program.shown(), "a leftover lock file kept the program from starting");
         QVERIFY(program.waitForFinished(20000));
         QCOMPARE(program.exitCode(), 0);
+        if (folder && !content.isEmpty()) {
+            // Moved aside whole, never emptied.
+            const QStringList aside = QDir(home.appDataFolder()).entryList({u"trelvik.lock.left-*"_s}, QDir::Dirs);
+            QCOMPARE(aside.size(), 1);
+            QFile inside(home.appDataFolder() + u'/' + aside.first() + u"/notes.txt"_s);
+            QVERIFY(inside.open(QIODevice::ReadOnly));
+            QCOMPARE(inside.readAll(), content);
+        }
+    }
+
+    // A command-line run (the timer's check) holds the data folder: the
+    // window says so, waits and opens once the run has ended.
+    void windowWaitsForCommandLineRun()
+    {
+        testsupport::TempHome home;
+        auto run = std::make_unique<DataFolderLock>(home.appDataFolder());
+        QCOMPARE(run->tryAcquire(), DataFolderLock::Result::Acquired);
+        Program window("quit");
+        QVERIFY2(window.says("waiting"), "the window ended without waiting for the run");
+        QCOMPARE(window.state(), QProcess::Running);
+        run.reset();
+        QVERIFY2(window.shown(), "the window did not open when the run ended");
+        QVERIFY(window.waitForFinished(20000));
+        QCOMPARE(window.exitCode(), 0);
+    }
+
+    // A copy killed inside its socket's listen leaves a folder ".XXXXXX"
+    // with the socket "s" in the data folder; the next start removes that,
+    // and only that.
+    void strayListenFoldersRemoved()
+    {
+        testsupport::TempHome home;
+        const QDir folder(home.appDataFolder());
+        QVERIFY(QDir().mkpath(folder.path()));
+        for (const char *name : {".Qa1Zb2", ".Kp3Lm4", ".Mine01", ".toolong1", "Rt5Yu6"})
+            QVERIFY(folder.mkdir(QLatin1String(name)));
+        const QByteArray socketPath = QFile::encodeName(folder.filePath(u".Qa1Zb2/s"_s));
+        const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        sockaddr_un address {};
+        address.sun_family = AF_UNIX;
+        std::memcpy(address.sun_path, socketPath.constData(), size_t(socketPath.size()));
+        QCOMPARE(::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
+        ::close(fd);
+        QFile notes(folder.filePath(u".Mine01/s"_s));   // a file "s", not a socket
+        QVERIFY(notes.open(QIODevice::WriteOnly));
+        notes.close();
+        QFile toolong(folder.filePath(u".toolong1/s"_s));
+        QVERIFY(toolong.open(QIODevice::WriteOnly));
+        toolong.close();
+
+        Program program("quit");
+        QVERIFY(program.shown());
+        QVERIFY(program.waitForFinished(20000));
+        QStringList left = folder.entryList(QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot);
+        left.sort();
+        QCOMPARE(left, (QStringList{u".Mine01"_s, u".toolong1"_s, u"Rt5Yu6"_s}));
     }
 
     // The lock belongs to the data folder, not to the session: a second copy
