@@ -12,25 +12,58 @@ bool offerDatabaseRecovery(RuleDatabase &db)
     if (database.state != State::Damaged)
         return true;
     const QString title = QStringLiteral("Rule Database");
+
+    // The damage may lie outside the rules (the deletion history, say): the
+    // damaged file then holds the newest rules, the backup only older ones.
+    const RuleDatabase::Salvage salvage = RuleDatabase::salvageRules(db.databasePath());
+    QString rebuildError;
+    if (salvage.complete) {
+        QString keptAs;
+        if (db.rebuildFromRules(salvage, &keptAs, &rebuildError)) {
+            MessageBox::show(QStringLiteral("The rule database \"%1\" was damaged: %2.\r\n\r\n"
+                                            "All its rules could still be read: %3 filter and %4 exempted rules. "
+                                            "Trelvik made a new rule database of them; the deletion history "
+                                            "starts empty.\r\nThe damaged file is kept as \"%5\".")
+                                 .arg(db.databasePath(), database.reason)
+                                 .arg(salvage.filter.size())
+                                 .arg(salvage.exempted.size())
+                                 .arg(keptAs),
+                             title, MessageBox::Icon::Information);
+            return true;
+        }
+    }
+    const QString readable =
+        salvage.complete
+            ? QStringLiteral("All its %1 filter and %2 exempted rules could be read, but a new database could not "
+                             "be made of them (%3).")
+                  .arg(salvage.filter.size())
+                  .arg(salvage.exempted.size())
+                  .arg(rebuildError)
+            : QStringLiteral("Not all of its rules can be read (%3); %1 filter and %2 exempted rules could be.")
+                  .arg(salvage.filter.size())
+                  .arg(salvage.exempted.size())
+                  .arg(salvage.reason);
+
     const RuleDatabase::FileHealth backup = RuleDatabase::inspect(db.backupPath());
     if (backup.state != State::Sound) {
         const QString why = backup.state == State::Missing ? QStringLiteral("there is none") : backup.reason;
-        MessageBox::show(QStringLiteral("The rule database \"%1\" is damaged: %2.\r\n\r\n"
+        MessageBox::show(QStringLiteral("The rule database \"%1\" is damaged: %2.\r\n%4\r\n\r\n"
                                         "There is no usable backup to restore (%3).\r\n"
                                         "Both files are kept as they are; Trelvik ends now.")
-                             .arg(db.databasePath(), database.reason, why),
+                             .arg(db.databasePath(), database.reason, why, readable),
                          title, MessageBox::Icon::Critical);
         return false;
     }
     const QString date = QLocale().toString(backup.modified, QLocale::LongFormat);
     const auto answer = MessageBox::show(
-        QStringLiteral("The rule database \"%1\" is damaged: %2.\r\n\r\n"
+        QStringLiteral("The rule database \"%1\" is damaged: %2.\r\n%6\r\n\r\n"
                        "A backup from %3 with %4 filter and %5 exempted rules exists.\r\n"
                        "Restore it? The damaged file is kept beside it.\r\n"
                        "No ends Trelvik and changes nothing.")
             .arg(db.databasePath(), database.reason, date)
             .arg(backup.filterRules)
-            .arg(backup.exemptedRules),
+            .arg(backup.exemptedRules)
+            .arg(readable),
         title, MessageBox::Icon::Question, MessageBox::Buttons::YesNo);
     if (answer != MessageBox::Result::Yes)
         return false;

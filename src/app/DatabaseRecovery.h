@@ -2,9 +2,11 @@
 
 class RuleDatabase;
 
-// Before the start-up compaction: when trelvik.mdb is damaged, says so and
-// offers the backup. True when start-up may go on (nothing was damaged, or
-// the backup now takes the damaged file's place); false when the program
-// must end (the user said No, or there is no usable backup: then both files
-// stay as they are).
+// Before the start-up compaction: when trelvik.mdb is damaged but its rule
+// tables can still be read in full, makes a new database of those rules
+// (with an empty deletion history) and says so; otherwise says how many
+// rules it could read and offers the backup. True when start-up may go on
+// (nothing was damaged, the rules were recovered, or the backup now takes
+// the damaged file's place); false when the program must end (the user said
+// No, or there is no usable backup: then both files stay as they are).
 bool offerDatabaseRecovery(RuleDatabase &db);

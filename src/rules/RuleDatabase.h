@@ -64,6 +64,22 @@ public:
     // as it was.
     bool restoreFromBackup(QString *keptAs, QString *error);
 
+    // The rules the tables of a (damaged) file still give. `complete` when
+    // both tables were read to their end; otherwise the rows read before the
+    // first failure, and `reason`.
+    struct Salvage {
+        QStringList filter;
+        QStringList exempted;
+        bool complete = false;
+        QString reason;
+    };
+    static Salvage salvageRules(const QString &path);
+    // Puts a new database holding `rules` (read in full) and no deletion
+    // history in the place of a damaged trelvik.mdb, which is kept beside it
+    // as restoreFromBackup() keeps it. Only while the database is closed. On
+    // failure every file is as it was.
+    bool rebuildFromRules(const Salvage &rules, QString *keptAs, QString *error);
+
     // The engine's description of the last failed statement.
     QString lastError() const;
 

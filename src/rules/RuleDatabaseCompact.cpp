@@ -151,6 +151,120 @@ bool RuleDatabase::CompactRuleDatabase()
     return ok;
 }
 
+namespace {
+
+// Puts the complete, flushed file `replacement` in the place of a damaged
+// trelvik.mdb; the damaged file only moves aside, to a name of its own,
+// once the replacement can take its place. Its journal goes with it: rolled
+// into the replacement it would damage that too. On failure every file is
+// as it was.
+bool replaceDamaged(const QString &database, const QString &replacement, const QString &folder, QString *keptAs,
+                    QString *why)
+{
+    const QString stamp = QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    QString damaged = database + QStringLiteral(".damaged-") + stamp;
+    for (int n = 1; DurableFile::exists(damaged) || DurableFile::exists(damaged + QStringLiteral("-journal")); ++n)
+        damaged = database + QStringLiteral(".damaged-") + stamp + QLatin1Char('-') + QString::number(n);
+    const QString journal = database + QStringLiteral("-journal");
+    bool ok = DurableFile::replace(database, damaged, why);
+    if (ok && DurableFile::exists(journal) && !DurableFile::replace(journal, damaged + QStringLiteral("-journal"), why)) {
+        DurableFile::replace(damaged, database, nullptr);
+        ok = false;
+    }
+    if (ok && !DurableFile::replace(replacement, database, why)) {
+        DurableFile::replace(damaged + QStringLiteral("-journal"), journal, nullptr);
+        DurableFile::replace(damaged, database, nullptr);
+        ok = false;
+    }
+    if (!ok)
+        return false;
+    DurableFile::sync(folder, nullptr);
+    if (keptAs)
+        *keptAs = damaged;
+    return true;
+}
+
+// Every value of `table`, NULL as a null QString, up to the first failure.
+bool readValues(RuleConnection &connection, const char *table, QStringList *values, QString *error)
+{
+    sqlite3_stmt *query = nullptr;
+    // From the table itself: its index may be what is damaged.
+    const QByteArray sql = QByteArray("select email from ") + table + " not indexed";
+    int rc = sqlite3_prepare_v2(connection.handle(), sql.constData(), int(sql.size()), &query, nullptr);
+    while (rc == SQLITE_OK && (rc = sqlite3_step(query)) == SQLITE_ROW) {
+        const auto *text = reinterpret_cast<const char *>(sqlite3_column_text(query, 0));
+        values->append(text ? QString::fromUtf8(text, sqlite3_column_bytes(query, 0)) : QString());
+        rc = SQLITE_OK;
+    }
+    const bool ok = rc == SQLITE_DONE;
+    if (!ok)
+        *error = connection.lastError();
+    sqlite3_finalize(query);
+    return ok;
+}
+
+bool insertValues(RuleConnection &connection, const char *table, const QStringList &values, QString *error)
+{
+    sqlite3_stmt *insert = nullptr;
+    const QByteArray sql = QByteArray("insert into ") + table + " (email) values (?1)";
+    bool ok = sqlite3_prepare_v2(connection.handle(), sql.constData(), int(sql.size()), &insert, nullptr) == SQLITE_OK;
+    for (qsizetype i = 0; ok && i < values.size(); ++i) {
+        const QByteArray utf8 = values.at(i).toUtf8();
+        ok = (values.at(i).isNull() ? sqlite3_bind_null(insert, 1)
+                                    : sqlite3_bind_text(insert, 1, utf8.constData(), int(utf8.size()), SQLITE_TRANSIENT))
+                 == SQLITE_OK
+             && sqlite3_step(insert) == SQLITE_DONE && sqlite3_reset(insert) == SQLITE_OK;
+    }
+    if (!ok)
+        *error = connection.lastError();
+    sqlite3_finalize(insert);
+    return ok;
+}
+
+} // namespace
+
+RuleDatabase::Salvage RuleDatabase::salvageRules(const QString &path)
+{
+    Salvage salvage;
+    RuleConnection connection;
+    if (!connection.open(path, &salvage.reason) || !connection.hasRuleTables(&salvage.reason))
+        return salvage;
+    // Both lists, also when the first fails: the counts tell the user what
+    // the damaged file still gives.
+    QString exemptedReason;
+    const bool filter = readValues(connection, "tbfilter", &salvage.filter, &salvage.reason);
+    const bool exempted = readValues(connection, "tbexempted", &salvage.exempted, &exemptedReason);
+    if (filter && !exempted)
+        salvage.reason = exemptedReason;
+    salvage.complete = filter && exempted;
+    return salvage;
+}
+
+bool RuleDatabase::rebuildFromRules(const Salvage &rules, QString *keptAs, QString *error)
+{
+    QString why;
+    if (isOpen() || !rules.complete) {
+        why = isOpen() ? QStringLiteral("The rule database is open.")
+                       : QStringLiteral("The rules of the damaged file could not be read in full.");
+        if (error)
+            *error = why;
+        return false;
+    }
+    const QString rebuilt = databasePath() + QStringLiteral(".rebuild");
+    RuleConnection connection;
+    bool ok = discardTemporary(rebuilt, &why) && DurableFile::createPrivate(rebuilt, &why)
+              && connection.open(rebuilt, &why) && connection.createSchema(&why) && connection.exec("begin", &why)
+              && insertValues(connection, "tbfilter", rules.filter, &why)
+              && insertValues(connection, "tbexempted", rules.exempted, &why) && connection.exec("commit", &why)
+              && connection.close(&why) && DurableFile::sync(rebuilt, &why)
+              && replaceDamaged(databasePath(), rebuilt, m_folder, keptAs, &why);
+    connection.close();
+    discardTemporary(rebuilt, nullptr);
+    if (!ok && error)
+        *error = why;
+    return ok;
+}
+
 bool RuleDatabase::restoreFromBackup(QString *keptAs, QString *error)
 {
     QString why;
@@ -160,42 +274,21 @@ bool RuleDatabase::restoreFromBackup(QString *keptAs, QString *error)
             *error = why;
         return false;
     }
+    // A complete, flushed copy first.
     const QString database = databasePath();
-    const QString stamp = QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd-HHmmss"));
-    QString damaged = database + QStringLiteral(".damaged-") + stamp;
-    for (int n = 1; DurableFile::exists(damaged) || DurableFile::exists(damaged + QStringLiteral("-journal")); ++n)
-        damaged = database + QStringLiteral(".damaged-") + stamp + QLatin1Char('-') + QString::number(n);
-
-    // A complete, flushed copy first; the damaged file only moves aside
-    // once the copy can take its place. Its journal goes with it: rolled
-    // into the restored copy it would damage that too.
     const QString copy = database + QStringLiteral(".restore");
-    const QString journal = database + QStringLiteral("-journal");
     bool ok = discardTemporary(copy, &why);
     if (ok && !QFile::copy(backupPath(), copy)) {
         why = QStringLiteral("Cannot copy \"%1\" to \"%2\"").arg(backupPath(), copy);
         ok = false;
     }
     ok = ok && QFile::setPermissions(copy, QFile::ReadOwner | QFile::WriteOwner) && DurableFile::sync(copy, &why);
-    ok = ok && DurableFile::replace(database, damaged, &why);
-    if (ok && DurableFile::exists(journal) && !DurableFile::replace(journal, damaged + QStringLiteral("-journal"), &why)) {
-        DurableFile::replace(damaged, database, nullptr);
-        ok = false;
-    }
-    if (ok && !DurableFile::replace(copy, database, &why)) {
-        DurableFile::replace(damaged + QStringLiteral("-journal"), journal, nullptr);
-        DurableFile::replace(damaged, database, nullptr);
-        ok = false;
-    }
+    ok = ok && replaceDamaged(database, copy, m_folder, keptAs, &why);
     discardTemporary(copy, nullptr);
-    if (ok)
-        DurableFile::sync(m_folder, nullptr);
     if (!ok) {
         if (error)
             *error = why;
         return false;
     }
-    if (keptAs)
-        *keptAs = damaged;
     return true;
 }
