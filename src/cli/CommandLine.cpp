@@ -176,6 +176,19 @@ QString helpText()
     return text;
 }
 
+// The window's start-up check, before anything opens the file for writing:
+// a damaged database is left as it is for the window to restore.
+static bool databaseIsSound(const RuleDatabase &rules)
+{
+    const RuleDatabase::FileHealth health = RuleDatabase::inspect(rules.databasePath());
+    if (health.state != RuleDatabase::FileHealth::State::Damaged)
+        return true;
+    ConsoleOutput::error(QStringLiteral("The rule database \"%1\" is damaged: %2. Nothing was changed; start the "
+                                        "window of Trelvik to restore it.")
+                             .arg(rules.databasePath(), health.reason));
+    return false;
+}
+
 int run(const QStringList &arguments, const LockTaker &takeLock)
 {
     QCommandLineParser parser;
@@ -225,6 +238,8 @@ int run(const QStringList &arguments, const LockTaker &takeLock)
     // No start-up compaction here: that is the window's, and a timer's run
     // every few minutes must not churn the file and its backup.
     RuleDatabase rules;
+    if (!databaseIsSound(rules))
+        return ExitCode::Failure;
     if (!rules.OpenRuleDatabase(&error)) {
         ConsoleOutput::error(QStringLiteral("The rule database could not be opened: ") + error);
         return ExitCode::Failure;
