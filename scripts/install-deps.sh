@@ -1,6 +1,11 @@
 #!/usr/bin/env bash
-# Installs what Trelvik needs to build, run and test on Debian 12.
-# Does nothing when everything is already there.
+# Installs what Trelvik needs on Debian 12; does nothing when it is all there.
+#   install-deps.sh            what building and running need
+#   install-deps.sh --test     and what the tests need: among them the Dovecot
+#                              POP3 server, of which the tests start private
+#                              instances; the system's own Dovecot service a
+#                              fresh install brings is left stopped and disabled
+#   install-deps.sh --package  and what building and checking the .deb needs
 set -euo pipefail
 
 packages=(
@@ -9,37 +14,94 @@ packages=(
   libgl-dev libxkbcommon-dev
   libsqlcipher-dev
   libgmime-3.0-dev
+  # keyring: QtKeychain and the libsecret it loads
+  qtkeychain-qt6-dev libsecret-1-0
+)
+test_packages=(
   xvfb xauth
   dbus dbus-daemon python3
   dovecot-core dovecot-pop3d openssl
-  # keyring: QtKeychain, the libsecret it loads, the keyring daemon of the tests
-  qtkeychain-qt6-dev libsecret-1-0 gnome-keyring
+  # the keyring daemon of the tests
+  gnome-keyring
+)
+package_packages=(
   # scripts/package: the .deb and its checks
   dpkg-dev file lintian appstream desktop-file-utils man-db binutils
 )
 
+for arg in "$@"; do
+  case "$arg" in
+    --test) packages+=("${test_packages[@]}") ;;
+    --package) packages+=("${package_packages[@]}") ;;
+    *) echo "install-deps: unknown option $arg (use --test or --package)" >&2; exit 2 ;;
+  esac
+done
+
+installed() {
+  dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'
+}
+
 missing=()
 for p in "${packages[@]}"; do
-  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
-    missing+=("$p")
-  fi
+  installed "$p" || missing+=("$p")
 done
 
 if [ ${#missing[@]} -eq 0 ]; then
   exit 0
 fi
 
-SUDO=""
+SUDO=()
 if [ "$(id -u)" -ne 0 ]; then
   if command -v sudo >/dev/null 2>&1; then
-    SUDO="sudo"
+    SUDO=(sudo)
   else
     echo "install-deps: these packages are missing and I am not root: ${missing[*]}" >&2
     exit 1
   fi
 fi
+# sudo drops the environment: the variable goes on the command itself.
+as_root() {
+  "${SUDO[@]}" env DEBIAN_FRONTEND=noninteractive "$@"
+}
+
+new_dovecot=false
+for p in "${missing[@]}"; do
+  if [ "$p" = dovecot-core ]; then new_dovecot=true; fi
+done
+
+# A Dovecot installed for the tests must not serve the network, not even
+# for the moment between its installation and the disabling below: a
+# policy-rc.d that refuses every start keeps the packages from starting it.
+# One that is already there (as in many containers) is left alone.
+policy=/usr/sbin/policy-rc.d
+own_policy=false
+cleanup() {
+  if $own_policy; then as_root rm -f "$policy"; fi
+}
+trap cleanup EXIT
+if $new_dovecot && ! as_root test -e "$policy"; then
+  printf '#!/bin/sh\n# Written by Trelvik'"'"'s install-deps.sh while it installs packages.\nexit 101\n' \
+    | as_root tee "$policy" >/dev/null
+  as_root chmod 755 "$policy"
+  own_policy=true
+fi
 
 echo "install-deps: installing ${missing[*]}"
-export DEBIAN_FRONTEND=noninteractive
-$SUDO apt-get update -qq
-$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+as_root apt-get update -qq
+as_root apt-get install -y -qq --no-install-recommends "${missing[@]}"
+
+if $new_dovecot; then
+  if [ -d /run/systemd/system ] && command -v systemctl >/dev/null 2>&1; then
+    as_root systemctl disable --now dovecot.service dovecot.socket >/dev/null 2>&1 || true
+  else
+    # No systemd running: the init script's links, and a copy a start
+    # without the policy above may have begun.
+    as_root update-rc.d dovecot disable >/dev/null 2>&1 || true
+    as_root invoke-rc.d dovecot stop >/dev/null 2>&1 || true
+  fi
+  # Disabled for systemd too, for the next boot with it.
+  if command -v systemctl >/dev/null 2>&1; then
+    as_root systemctl disable dovecot.service dovecot.socket >/dev/null 2>&1 || true
+  fi
+  echo "install-deps: the system's own Dovecot service is stopped and disabled; the tests start private instances"
+fi
