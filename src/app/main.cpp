@@ -147,6 +147,10 @@ int main(int argc, char *argv[])
         break;
     }
 
+    // Listening at once tells a later start that a window is coming (the
+    // database check and compaction may take a while), not a command-line
+    // run; a request before the window exists has nothing to raise.
+    instance.listen();
     QApplication::setWindowIcon(AppIcons::appIcon());
     installMessageBoxDialogs();
 
@@ -161,7 +165,6 @@ int main(int argc, char *argv[])
         window.activateWindow();
         reportToProbe("raised");
     });
-    instance.listen();
     armStartupProbe(sinceStart);
     return app.exec();
 }

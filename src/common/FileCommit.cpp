@@ -60,8 +60,10 @@ bool write(const QString &path, const QByteArray &data, Access access, QString *
     // A link stays a link: its target gets the new content.
     QString target = path;
     const QFileInfo link(path);
-    if (link.isSymLink())
-        target = link.symLinkTarget();
+    if (link.isSymLink()) {
+        const QString canonical = link.canonicalFilePath();
+        target = canonical.isEmpty() ? link.symLinkTarget() : canonical;
+    }
     const QFileInfo info(target);
     const QString folder = info.absolutePath();
     const QByteArray targetName = QFile::encodeName(target);

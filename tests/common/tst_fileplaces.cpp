@@ -118,6 +118,13 @@ private Q_SLOTS:
         QVERIFY(FileCommit::write(path, "private", FileCommit::Access::Private, &error));
         QCOMPARE(mode(path), 0600);
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{u"out.txt"_s});
+
+        // Through a link the link stays, and its target gets the content.
+        const QString link = dir.filePath(u"link.txt"_s);
+        QVERIFY(QFile::link(path, link));
+        QVERIFY(FileCommit::write(link, "via link", FileCommit::Access::LikeTarget, &error));
+        QVERIFY(QFileInfo(link).isSymLink());
+        QCOMPARE(contents(path), QByteArray("via link"));
     }
 
     // A write the disk cannot take: the old file stays whole, the reason is
