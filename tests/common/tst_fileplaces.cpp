@@ -156,22 +156,6 @@ private Q_SLOTS:
         QCOMPARE(contents(path), QByteArray("old rules\n"));
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{u"out.txt"_s});
     }
-
-    void removeLeftoversTakesOnlyTemporaries()
-    {
-        QTemporaryDir dir;
-        const QStringList names{u"settings.json"_s, u"settings.json.backup"_s, u"settings.json.Ab3dE9"_s,
-                                u".settings.json.trelvik-unsaved-Ab3dE9"_s, u".settings.json.trelvik-unsaved-0"_s};
-        for (const QString &name : names) {
-            QFile file(dir.filePath(name));
-            QVERIFY(file.open(QIODevice::WriteOnly));
-        }
-        FileCommit::removeLeftovers(dir.filePath(u"settings.json"_s));
-        QStringList left = QDir(dir.path()).entryList(QDir::Files | QDir::Hidden);
-        left.sort();
-        QCOMPARE(left, (QStringList{u".settings.json.trelvik-unsaved-0"_s, u"settings.json"_s, u"settings.json.Ab3dE9"_s,
-                                    u"settings.json.backup"_s}));
-    }
 };
 
 QTEST_GUILESS_MAIN(TestFilePlaces)
