@@ -23,7 +23,7 @@ Global::ProfileSettingsRecord ReadProfile(const QString &name)
     s.Autodial = ReadStoreValue(HKEY_CURRENT_USER, path, QStringLiteral("Autodial"), QStringLiteral("0"));
     s.DialupNumber = ReadStoreValue(HKEY_CURRENT_USER, path, QStringLiteral("DialupNumber"), QString());
     s.DialupUserID = ReadStoreValue(HKEY_CURRENT_USER, path, QStringLiteral("DialupUserID"), QString());
-    s.EmailSecurity = EmailSecurityFor(
+    s.EmailSecurity = StoredEmailSecurity(
         ReadStoreValue(HKEY_CURRENT_USER, path, QStringLiteral("EmailSecurity"), QString()), s.EmailPort);
     s.TrustedCertificate = ReadStoreValue(HKEY_CURRENT_USER, path, QStringLiteral("TrustedCertificate"), QString());
     LoadOAuthSettings(name, s);
@@ -55,6 +55,14 @@ QString EmailSecurityFor(const QString &stored, const QString &port)
             return known;
     }
     return DefaultEmailSecurity(port);
+}
+
+QString StoredEmailSecurity(const QString &stored, const QString &port)
+{
+    if (stored.trimmed().isEmpty())
+        return DefaultEmailSecurity(port);
+    const QString known = EmailSecurityFor(stored, port);
+    return known.compare(stored.trimmed(), Qt::CaseInsensitive) == 0 ? known : stored;
 }
 
 QString PortForSecurity(const QString &security, const QString &port)
