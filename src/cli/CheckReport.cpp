@@ -3,10 +3,9 @@
 #include "ConsoleOutput.h"
 #include "HeaderDisplay.h"
 
+#include "JsonStreamWriter.h"
+
 #include <QHash>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <algorithm>
 
 namespace {
@@ -126,34 +125,46 @@ QStringList CheckReport::lines(bool summaryOnly) const
     return out;
 }
 
+void CheckReport::writeJson(const std::function<void(QByteArrayView)> &sink) const
+{
+    // The keys in the order a QJsonObject keeps them (sorted), so that the
+    // document reads as it always has.
+    JsonStreamWriter w(sink);
+    w.beginObject();
+    if (deletionRan) {
+        w.field(u"alreadyGone", count(Result::AlreadyGone));
+        w.field(u"deleted", count(Result::Deleted));
+    }
+    w.field(u"inbox", count(Result::Kept));
+    w.key(u"messages");
+    w.beginArray();
+    for (const Message &m : messages) {
+        w.beginObject();
+        w.field(u"date", m.entry.date);
+        w.field(u"folder", m.result == Result::Kept ? QStringLiteral("Inbox") : QStringLiteral("Recycle Bin"));
+        w.field(u"number", m.entry.number);
+        w.field(u"result", jsonResult(m.result));
+        w.field(u"rule", sortRuleText(m.entry));
+        w.field(u"sender", HeaderDisplay::decodedText(m.entry.sender));
+        w.field(u"size", m.entry.size.trimmed());
+        w.field(u"subject", HeaderDisplay::decodedText(m.entry.subject));
+        w.field(u"uid", m.entry.uid);
+        w.endObject();
+    }
+    w.endArray();
+    if (deletionRan)
+        w.field(u"notDeleted", count(Result::NotDeleted));
+    w.field(u"profile", profile);
+    w.field(u"recycleBin", inRecycleBin());
+    w.endObject();
+    w.finish();
+}
+
 QByteArray CheckReport::json() const
 {
-    QJsonArray list;
-    for (const Message &m : messages) {
-        list.append(QJsonObject{
-            {QStringLiteral("number"), m.entry.number},
-            {QStringLiteral("uid"), m.entry.uid},
-            {QStringLiteral("folder"), m.result == Result::Kept ? QStringLiteral("Inbox") : QStringLiteral("Recycle Bin")},
-            {QStringLiteral("result"), jsonResult(m.result)},
-            {QStringLiteral("sender"), HeaderDisplay::decodedText(m.entry.sender)},
-            {QStringLiteral("subject"), HeaderDisplay::decodedText(m.entry.subject)},
-            {QStringLiteral("date"), m.entry.date},
-            {QStringLiteral("size"), m.entry.size.trimmed()},
-            {QStringLiteral("rule"), sortRuleText(m.entry)},
-        });
-    }
-    QJsonObject document{
-        {QStringLiteral("profile"), profile},
-        {QStringLiteral("messages"), list},
-        {QStringLiteral("inbox"), count(Result::Kept)},
-        {QStringLiteral("recycleBin"), inRecycleBin()},
-    };
-    if (deletionRan) {
-        document.insert(QStringLiteral("deleted"), count(Result::Deleted));
-        document.insert(QStringLiteral("notDeleted"), count(Result::NotDeleted));
-        document.insert(QStringLiteral("alreadyGone"), count(Result::AlreadyGone));
-    }
-    return QJsonDocument(document).toJson(QJsonDocument::Indented);
+    QByteArray document;
+    writeJson([&document](QByteArrayView piece) { document += piece; });
+    return document;
 }
 
 QString CheckReport::notificationSummary() const

@@ -7,6 +7,7 @@
 #include <QList>
 #include <QString>
 #include <QStringList>
+#include <functional>
 
 // What a check found and, with --delete, what became of the Recycle Bin, as
 // the lines and the JSON document the command line prints.
@@ -33,6 +34,9 @@ struct CheckReport {
     // One line per message (folder, sender, subject, date, size, rule; tab
     // between them) unless `summaryOnly`, then a summary line.
     QStringList lines(bool summaryOnly) const;
+    // The JSON document, written to `sink` row by row as it is made (see
+    // JsonStreamWriter); json() is the same bytes in one piece.
+    void writeJson(const std::function<void(QByteArrayView)> &sink) const;
     QByteArray json() const;
     // "Trelvik deleted 7 messages from Work" and "12 messages are waiting."
     QString notificationSummary() const;
