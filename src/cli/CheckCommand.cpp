@@ -296,7 +296,7 @@ int run(const Options &options, RuleDatabase &rules)
         return exitCodeFor(fetched, deadline);
     }
 
-    CheckReport report = CheckReport::fromFolders(profile, entries(inbox), entries(recycle));
+    CheckReport report = CheckReport::fromFolders(profile, inbox, recycle);
     int code = ExitCode::Done;
     if (options.del) {
         DeletionResult deletion;

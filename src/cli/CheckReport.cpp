@@ -2,6 +2,7 @@
 
 #include "ConsoleOutput.h"
 #include "HeaderDisplay.h"
+#include "MessageFolderModel.h"
 
 #include "JsonStreamWriter.h"
 
@@ -56,17 +57,59 @@ QString sortRuleText(const MessageEntry &entry)
     return entry.sortReason.text();
 }
 
+namespace {
+
+// The rows of both folders in the server's order. Each folder comes in that
+// order from a fetch, so they are merged as they stand; only folders in
+// another order are sorted, which needs room for a second copy.
+template <typename InboxAt, typename RecycleAt>
+QList<CheckReport::Message> serverOrder(int inboxCount, InboxAt inboxAt, int recycleCount, RecycleAt recycleAt)
+{
+    using Message = CheckReport::Message;
+    QList<Message> rows;
+    rows.reserve(inboxCount + recycleCount);
+    int i = 0;
+    int r = 0;
+    while (i < inboxCount || r < recycleCount) {
+        if (r == recycleCount || (i < inboxCount && inboxAt(i).number <= recycleAt(r).number))
+            rows.append({inboxAt(i++), CheckReport::Result::Kept});
+        else
+            rows.append({recycleAt(r++), CheckReport::Result::InRecycleBin});
+    }
+    const auto byNumber = [](const Message &a, const Message &b) { return a.entry.number < b.entry.number; };
+    if (!std::is_sorted(rows.cbegin(), rows.cend(), byNumber)) {
+        // Equal numbers keep the Inbox's rows first, as a sort of both would.
+        rows.clear();
+        for (int k = 0; k < inboxCount; ++k)
+            rows.append({inboxAt(k), CheckReport::Result::Kept});
+        for (int k = 0; k < recycleCount; ++k)
+            rows.append({recycleAt(k), CheckReport::Result::InRecycleBin});
+        std::stable_sort(rows.begin(), rows.end(), byNumber);
+    }
+    return rows;
+}
+
+} // namespace
+
 CheckReport CheckReport::fromFolders(const QString &profile, const QList<MessageEntry> &inbox,
                                      const QList<MessageEntry> &recycle)
 {
     CheckReport report;
     report.profile = profile;
-    for (const MessageEntry &e : inbox)
-        report.messages.append({e, Result::Kept});
-    for (const MessageEntry &e : recycle)
-        report.messages.append({e, Result::InRecycleBin});
-    std::stable_sort(report.messages.begin(), report.messages.end(),
-                     [](const Message &a, const Message &b) { return a.entry.number < b.entry.number; });
+    report.messages = serverOrder(
+        int(inbox.size()), [&](int k) -> const MessageEntry & { return inbox.at(k); }, int(recycle.size()),
+        [&](int k) -> const MessageEntry & { return recycle.at(k); });
+    return report;
+}
+
+CheckReport CheckReport::fromFolders(const QString &profile, const MessageFolderModel &inbox,
+                                     const MessageFolderModel &recycle)
+{
+    CheckReport report;
+    report.profile = profile;
+    report.messages = serverOrder(
+        inbox.count(), [&](int k) -> const MessageEntry & { return inbox.entry(k); }, recycle.count(),
+        [&](int k) -> const MessageEntry & { return recycle.entry(k); });
     return report;
 }
 

@@ -9,6 +9,8 @@
 #include <QStringList>
 #include <functional>
 
+class MessageFolderModel;
+
 // What a check found and, with --delete, what became of the Recycle Bin, as
 // the lines and the JSON document the command line prints.
 struct CheckReport {
@@ -26,6 +28,10 @@ struct CheckReport {
     // one ran (`left` is what the Recycle Bin still holds afterwards).
     static CheckReport fromFolders(const QString &profile, const QList<MessageEntry> &inbox,
                                    const QList<MessageEntry> &recycle);
+    // The same from the folders themselves, without copying them first: a
+    // mailbox of many thousands is held once by the folders and once here.
+    static CheckReport fromFolders(const QString &profile, const MessageFolderModel &inbox,
+                                   const MessageFolderModel &recycle);
     void applyDeletion(const DeletionResult &deletion, const QList<MessageEntry> &left);
 
     int count(Result result) const;
