@@ -551,7 +551,12 @@ Pop3Session::Outcome Pop3Session::wait(quint64 sequence, Pop3Session::CancelChec
 quint64 Pop3Session::expectReply(qint16 mode, bool keep, const QString &command)
 {
     const quint64 sequence = m_nextSequence++;
-    m_pending.append({sequence, mode, keep, command.section(QLatin1Char(' '), 0, 0).toLatin1()});
+    // Only a command's keyword is kept to name it: a SASL response line is
+    // itself a credential.
+    static const QList<QByteArray> keywords = {"TOP",  "CAPA", "UIDL", "LIST", "STAT", "USER", "PASS", "AUTH",
+                                               "STLS", "DELE", "QUIT", "RETR", "NOOP", "RSET", "APOP"};
+    const QByteArray word = command.section(QLatin1Char(' '), 0, 0).toLatin1().toUpper();
+    m_pending.append({sequence, mode, keep, keywords.contains(word) ? word : QByteArray()});
     return sequence;
 }
 

@@ -47,7 +47,9 @@ struct SessionOptions {
 // a server offering PIPELINING, ahead of their replies through
 // CommandPipeline) as UTF-8 text ended by CR LF; each reply is awaited in
 // a local event loop that ends when the reply is framed, Cancel is raised, the socket fails
-// or the server has sent nothing for the inactivity limit. A reply that does
+// or the server has sent nothing for the inactivity limit; a reply longer
+// than its bound (a status line, a listing, any other) ends the session, so
+// a reply without end cannot keep the program reading. A reply that does
 // not begin with a status indicator means the conversation is out of step:
 // nothing more is sent and every wait fails. The socket exists from
 // ConnectServer to CloseServer (or the session's end), never longer.

@@ -54,15 +54,17 @@ QString EmailSecurityFor(const QString &stored, const QString &port)
         if (stored.trimmed().compare(known, Qt::CaseInsensitive) == 0)
             return known;
     }
-    return DefaultEmailSecurity(port);
+    if (stored.trimmed().isEmpty())
+        return DefaultEmailSecurity(port);
+    return port == kTlsPort ? kSecuritySslTls : kSecurityStartTls;
 }
 
 QString StoredEmailSecurity(const QString &stored, const QString &port)
 {
-    if (stored.trimmed().isEmpty())
-        return DefaultEmailSecurity(port);
     const QString known = EmailSecurityFor(stored, port);
-    return known.compare(stored.trimmed(), Qt::CaseInsensitive) == 0 ? known : stored;
+    if (stored.trimmed().isEmpty() || known.compare(stored.trimmed(), Qt::CaseInsensitive) == 0)
+        return known;
+    return stored;
 }
 
 QString PortForSecurity(const QString &security, const QString &port)
