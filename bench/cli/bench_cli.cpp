@@ -1,6 +1,9 @@
 // The command line's check, as a timer runs it: `trelvik --check` from
 // process start to exit, against the sample server serving 1,000 messages
 // on loopback with no added delay, in a private home with a few rules.
+// Then what a run costs at its edges: the peak memory of `--check --json`
+// over 100,000 small messages, and the CPU a run spends in 10 s against a
+// server that streams one reply without end.
 #include "BenchHome.h"
 #include "Profile.h"
 #include "RuleDatabase.h"
@@ -11,9 +14,17 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTimer>
 #include <cstdio>
+#include <memory>
+#include <utility>
+#include <sys/resource.h>
 
 namespace {
 
@@ -22,6 +33,7 @@ constexpr int kMessages = 1000;
 QList<SamplePop3Server::Message> messages()
 {
     QList<SamplePop3Server::Message> list;
+    list.reserve(kMessages);
     for (int i = 1; i <= kMessages; ++i) {
         const QByteArray n = QByteArray::number(i);
         const QByteArray domain = "domain" + QByteArray::number(i % 37) + ".example";
@@ -36,6 +48,167 @@ QList<SamplePop3Server::Message> messages()
     return list;
 }
 
+bool prepare(quint16 port);
+
+constexpr int kManyMessages = 100'000;
+
+// Small messages: a few header lines and a line of body, as a mailbox full
+// of short notifications has them.
+QList<SamplePop3Server::Message> manyMessages()
+{
+    QList<SamplePop3Server::Message> list;
+    list.reserve(kManyMessages);
+    for (int i = 1; i <= kManyMessages; ++i) {
+        const QByteArray n = QByteArray::number(i);
+        const QByteArray domain = "domain" + QByteArray::number(i % 37) + ".example";
+        list.append({"From: Sender " + n + " <sender" + n + "@" + domain + ">\r\nTo: bench@pop.example\r\n"
+                     "Subject: Notice " + n + "\r\nDate: Sun, 6 Dec 2026 10:00:00 +0000\r\n\r\nbody\r\n",
+                     QStringLiteral("uid-%1").arg(i), {}});
+    }
+    return list;
+}
+
+struct Child {
+    bool finished = false;
+    int exitCode = -1;
+    QByteArray out;
+    QByteArray err;
+    double seconds = 0;
+};
+
+// Starts trelvik with these arguments and waits at most `limitMs` (then
+// kills it), serving from this process's event loop meanwhile.
+Child runTrelvik(const QStringList &arguments, int limitMs)
+{
+    QProcess process;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove(QStringLiteral("DISPLAY"));
+    env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+    env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), QStringLiteral("unix:path=/nonexistent/bus"));
+    process.setProcessEnvironment(env);
+    QEventLoop loop;
+    QObject::connect(&process, &QProcess::finished, &loop, &QEventLoop::quit);
+    QObject::connect(&process, &QProcess::errorOccurred, &loop, &QEventLoop::quit);
+    QTimer::singleShot(limitMs, &loop, &QEventLoop::quit);
+    QElapsedTimer timer;
+    timer.start();
+    process.start(QStringLiteral(TRELVIK_BINARY), arguments);
+    loop.exec();
+    Child child;
+    child.seconds = timer.nsecsElapsed() / 1e9;
+    child.finished = process.state() == QProcess::NotRunning;
+    if (!child.finished) {
+        process.kill();
+        process.waitForFinished(5'000);
+    }
+    child.exitCode = child.finished && process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    child.out = process.readAllStandardOutput();
+    child.err = process.readAllStandardError();
+    return child;
+}
+
+// What the children this process has waited for used so far.
+rusage childrenUsage()
+{
+    rusage usage{};
+    getrusage(RUSAGE_CHILDREN, &usage);
+    return usage;
+}
+
+double cpuSeconds(const rusage &u)
+{
+    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) + double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+// Peak resident memory of `trelvik --check --json` over 100,000 messages, in
+// MB; -1 when the run failed. It must be this process's first child: the
+// kernel keeps the largest peak among the children waited for.
+double peakRssOfJsonCheck()
+{
+    const Child child = runTrelvik({QStringLiteral("--check"), QStringLiteral("--json"), QStringLiteral("--quiet")},
+                                   300'000);
+    const QJsonDocument document = QJsonDocument::fromJson(child.out);
+    const qsizetype rows = document.object().value(QStringLiteral("messages")).toArray().size();
+    if (child.exitCode != 0 || rows != kManyMessages) {
+        std::fprintf(stderr, "# trelvik --check --json over %d messages: exit %d, %lld rows\n%s", kManyMessages,
+                     child.exitCode, qlonglong(rows), child.err.constData());
+        return -1;
+    }
+    std::printf("# --check --json over %d messages: %.1f s\n", kManyMessages, child.seconds);
+    return childrenUsage().ru_maxrss / 1024.0;
+}
+
+// A POP3 server that answers the login and the listing of one message, and
+// then answers TOP with a header that never ends, sent as fast as the
+// client takes it, for as long as the connection lasts.
+class EndlessServer : public QObject {
+public:
+    bool listen()
+    {
+        connect(&m_server, &QTcpServer::newConnection, this, [this] {
+            while (QTcpSocket *socket = m_server.nextPendingConnection())
+                serve(socket);
+        });
+        return m_server.listen(QHostAddress::LocalHost, 0);
+    }
+    quint16 port() const { return m_server.serverPort(); }
+    qint64 streamed() const { return m_streamed; }
+
+private:
+    void serve(QTcpSocket *socket)
+    {
+        connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+        auto input = std::make_shared<QByteArray>();
+        auto endless = std::make_shared<bool>(false);
+        const QByteArray chunk = ("X-Endless: " + QByteArray(1000, 'e') + "\r\n").repeated(64);
+        auto pump = [this, socket, endless, chunk] {
+            while (*endless && socket->state() == QAbstractSocket::ConnectedState && socket->bytesToWrite() < 1 << 20) {
+                socket->write(chunk);
+                m_streamed += chunk.size();
+            }
+        };
+        connect(socket, &QTcpSocket::bytesWritten, socket, pump);
+        connect(socket, &QTcpSocket::readyRead, socket, [socket, input, endless, pump] {
+            *input += socket->readAll();
+            qsizetype eol;
+            while (!*endless && (eol = input->indexOf("\r\n")) >= 0) {
+                const QByteArray line = input->left(eol).toUpper();
+                input->remove(0, eol + 2);
+                if (line.startsWith("CAPA"))
+                    socket->write("-ERR no capabilities\r\n");
+                else if (line.startsWith("STAT"))
+                    socket->write("+OK 1 1000\r\n");
+                else if (line.startsWith("UIDL"))
+                    socket->write("+OK\r\n1 endless\r\n.\r\n");
+                else if (line.startsWith("TOP")) {
+                    socket->write("+OK\r\nFrom: endless@bench.example\r\n");
+                    *endless = true;
+                    pump();
+                } else
+                    socket->write("+OK\r\n");
+            }
+        });
+        socket->write("+OK endless bench\r\n");
+    }
+
+    QTcpServer m_server;
+    qint64 m_streamed = 0;
+};
+
+// CPU seconds trelvik uses in (at most) 10 s against the endless server.
+double cpuAgainstEndlessReply()
+{
+    EndlessServer server;
+    if (!server.listen() || !prepare(server.port()))
+        return -1;
+    const double before = cpuSeconds(childrenUsage());
+    const Child child = runTrelvik({QStringLiteral("--check"), QStringLiteral("--quiet")}, 10'000);
+    const double used = cpuSeconds(childrenUsage()) - before;
+    std::printf("# endless reply: %s after %.1f s (exit %d), %.0f MB streamed\n",
+                child.finished ? "ended" : "killed", child.seconds, child.exitCode, server.streamed() / 1048576.0);
+    return used;
+}
+
 bool prepare(quint16 port)
 {
     using namespace modRegistry;
@@ -46,6 +219,10 @@ bool prepare(quint16 port)
     WriteStoreValue(HKEY_CURRENT_USER, key, QStringLiteral("EmailUserId"), REG_SZ, QStringLiteral("bench"));
     WriteStoreValue(HKEY_CURRENT_USER, key, QStringLiteral("EmailPassword"), REG_SZ, modSecurity::ScrambleText(password));
     WriteStoreValue(HKEY_CURRENT_USER, kTrelvikKey, QStringLiteral("LastProfile"), REG_SZ, QStringLiteral("Bench"));
+    // The rules once: the profile is pointed at each server in turn.
+    static bool rulesWritten = false;
+    if (std::exchange(rulesWritten, true))
+        return true;
     RuleDatabase rules;
     return rules.OpenRuleDatabase()
            && rules.InsertRules(QStringLiteral("tbfilter"),
@@ -91,8 +268,25 @@ int main(int argc, char *argv[])
 {
     BenchHome home;
     QCoreApplication app(argc, argv);
+    {
+        // First: the memory figure needs to come from this process's first child.
+        SamplePop3Server many(manyMessages(), "bench", "bench");
+        if (!home.isValid() || !many.listen() || !prepare(many.port())) {
+            std::fprintf(stderr, "bench_cli: cannot set up the server, profile or rules\n");
+            return 1;
+        }
+        const double peak = peakRssOfJsonCheck();
+        if (peak < 0)
+            return 1;
+        std::printf("BENCH cli_check_json_100k_peak_rss %.1f MB\n", peak);
+    }
+    const double cpu = cpuAgainstEndlessReply();
+    if (cpu < 0)
+        return 1;
+    std::printf("BENCH endless_reply_cpu_10s %.2f s\n", cpu);
+
     SamplePop3Server server(messages(), "bench", "bench");
-    if (!home.isValid() || !server.listen() || !prepare(server.port())) {
+    if (!server.listen() || !prepare(server.port())) {
         std::fprintf(stderr, "bench_cli: cannot set up the server, profile or rules\n");
         return 1;
     }

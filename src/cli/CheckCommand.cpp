@@ -20,6 +20,7 @@
 
 #include <QDateTime>
 #include <QSocketNotifier>
+#include <QTimer>
 #include <csignal>
 #include <fcntl.h>
 #include <unistd.h>
@@ -115,6 +116,15 @@ int readiness(const QString &profile, const Global::ProfileSettingsRecord &setti
     } else if (settings.EmailPassword.isEmpty()) {
         missing << QStringLiteral("password");
     }
+    if (missing.isEmpty() && connectionSecurity(settings) == ConnectionSecurity::Unknown) {
+        // Guessing a security the profile does not name could send the
+        // password in clear: refused before anything is sent.
+        ConsoleOutput::error(QStringLiteral("The profile \"%1\" is not configured: its connection security \"%2\" "
+                                            "is none of None, STARTTLS and SSL/TLS, so nothing was sent; choose "
+                                            "one in the window's Settings.")
+                                 .arg(ConsoleOutput::plain(profile), ConsoleOutput::plain(settings.EmailSecurity)));
+        return ExitCode::NotConfigured;
+    }
     if (missing.isEmpty())
         return ExitCode::Done;
     QString text = QStringLiteral("The profile \"%1\" has no %2; set it in the window's Settings.")
@@ -146,8 +156,43 @@ int signInReady(const QString &profile, AccessTokenSource &tokens)
     return ExitCode::ConnectionFailed;
 }
 
-int exitCodeFor(MailOutcome outcome)
+// The run's overall time limit (--timeout). When it passes, the run is
+// cancelled, so that it ends as Cancel ends a run: DELEs already written get
+// their replies within the cancel grace and are reported as the server
+// carried them out, or the connection closes without QUIT.
+class Deadline {
+public:
+    Deadline(int seconds, Global::CancelFlag &cancel)
+        : m_seconds(seconds)
+    {
+        m_timer.setSingleShot(true);
+        m_timer.setTimerType(Qt::CoarseTimer);
+        QObject::connect(&m_timer, &QTimer::timeout, [this, &cancel] {
+            m_passed = true;
+            cancel.set();
+        });
+        m_timer.start(seconds * 1000);
+    }
+    bool passed() const { return m_passed; }
+    // The line for a run it ended, and the run's exit code.
+    int report() const
+    {
+        ConsoleOutput::error(QStringLiteral("The check was stopped after %1 seconds (--timeout): the server did not "
+                                            "finish in time.")
+                                 .arg(m_seconds));
+        return ExitCode::ConnectionFailed;
+    }
+
+private:
+    int m_seconds;
+    QTimer m_timer;
+    bool m_passed = false;
+};
+
+int exitCodeFor(MailOutcome outcome, const Deadline &deadline)
 {
+    if (outcome == MailOutcome::Cancelled && deadline.passed())
+        return deadline.report();
     switch (outcome) {
     case MailOutcome::Done:
         return ExitCode::Done;
@@ -176,6 +221,10 @@ QList<MessageEntry> entries(const MessageFolderModel &model)
 
 int run(const Options &options, RuleDatabase &rules)
 {
+    Global::CancelFlag cancel;
+    TerminationSignals signalsCancel(cancel);
+    const Deadline deadline(options.timeoutSeconds, cancel);
+
     const QString profile = chooseProfile(options);
     if (profile.isEmpty())
         return ExitCode::NotConfigured;
@@ -183,8 +232,6 @@ int run(const Options &options, RuleDatabase &rules)
     if (const int code = readiness(profile, settings); code != ExitCode::Done)
         return code;
 
-    Global::CancelFlag cancel;
-    TerminationSignals signalsCancel(cancel);
     ConsoleStatus status(!options.quiet);
     // The session's failures come as message boxes: here they are lines on
     // standard error, and a question is never asked (answered No).
@@ -225,9 +272,10 @@ int run(const Options &options, RuleDatabase &rules)
             const bool cancelled = cancel.isSet();
             dialer->HangUp();
             status.clear();
-            ConsoleOutput::error(cancelled ? QStringLiteral("Cancelled.")
-                                           : QStringLiteral("Dialup Error: ") + RasErrorText(dialer->RasResult));
-            return cancelled ? ExitCode::Failure : ExitCode::ConnectionFailed;
+            if (cancelled)
+                return exitCodeFor(MailOutcome::Cancelled, deadline);
+            ConsoleOutput::error(QStringLiteral("Dialup Error: ") + RasErrorText(dialer->RasResult));
+            return ExitCode::ConnectionFailed;
         }
     }
     struct HangUp {
@@ -245,10 +293,10 @@ int run(const Options &options, RuleDatabase &rules)
         FetchHeader(status, inbox, recycle, RuleClassifier::lazy(rules), settings, cancel, session);
     if (fetched != MailOutcome::Done) {
         status.clear();
-        return exitCodeFor(fetched);
+        return exitCodeFor(fetched, deadline);
     }
 
-    CheckReport report = CheckReport::fromFolders(profile, entries(inbox), entries(recycle));
+    CheckReport report = CheckReport::fromFolders(profile, inbox, recycle);
     int code = ExitCode::Done;
     if (options.del) {
         DeletionResult deletion;
@@ -269,15 +317,15 @@ int run(const Options &options, RuleDatabase &rules)
         }
 
         if (deletion.outcome != MailOutcome::Done)
-            code = exitCodeFor(deletion.outcome);
+            code = exitCodeFor(deletion.outcome, deadline);
         else if (code == ExitCode::Done && deletion.notDeleted > 0)
             code = ExitCode::PartlyDeleted;
     }
     status.clear();
 
     if (options.json) {
-        const QByteArray document = report.json();
-        ConsoleOutput::out(QString::fromUtf8(document.endsWith('\n') ? document.chopped(1) : document));
+        report.writeJson(ConsoleOutput::outPiece);
+        ConsoleOutput::flushOut();
     } else {
         for (const QString &line : report.lines(options.quiet))
             ConsoleOutput::out(line);

@@ -2,11 +2,11 @@
 
 #include "ConsoleOutput.h"
 #include "HeaderDisplay.h"
+#include "MessageFolderModel.h"
+
+#include "JsonStreamWriter.h"
 
 #include <QHash>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <algorithm>
 
 namespace {
@@ -57,17 +57,59 @@ QString sortRuleText(const MessageEntry &entry)
     return entry.sortReason.text();
 }
 
+namespace {
+
+// The rows of both folders in the server's order. Each folder comes in that
+// order from a fetch, so they are merged as they stand; only folders in
+// another order are sorted, which needs room for a second copy.
+template <typename InboxAt, typename RecycleAt>
+QList<CheckReport::Message> serverOrder(int inboxCount, InboxAt inboxAt, int recycleCount, RecycleAt recycleAt)
+{
+    using Message = CheckReport::Message;
+    QList<Message> rows;
+    rows.reserve(inboxCount + recycleCount);
+    int i = 0;
+    int r = 0;
+    while (i < inboxCount || r < recycleCount) {
+        if (r == recycleCount || (i < inboxCount && inboxAt(i).number <= recycleAt(r).number))
+            rows.append({inboxAt(i++), CheckReport::Result::Kept});
+        else
+            rows.append({recycleAt(r++), CheckReport::Result::InRecycleBin});
+    }
+    const auto byNumber = [](const Message &a, const Message &b) { return a.entry.number < b.entry.number; };
+    if (!std::is_sorted(rows.cbegin(), rows.cend(), byNumber)) {
+        // Equal numbers keep the Inbox's rows first, as a sort of both would.
+        rows.clear();
+        for (int k = 0; k < inboxCount; ++k)
+            rows.append({inboxAt(k), CheckReport::Result::Kept});
+        for (int k = 0; k < recycleCount; ++k)
+            rows.append({recycleAt(k), CheckReport::Result::InRecycleBin});
+        std::stable_sort(rows.begin(), rows.end(), byNumber);
+    }
+    return rows;
+}
+
+} // namespace
+
 CheckReport CheckReport::fromFolders(const QString &profile, const QList<MessageEntry> &inbox,
                                      const QList<MessageEntry> &recycle)
 {
     CheckReport report;
     report.profile = profile;
-    for (const MessageEntry &e : inbox)
-        report.messages.append({e, Result::Kept});
-    for (const MessageEntry &e : recycle)
-        report.messages.append({e, Result::InRecycleBin});
-    std::stable_sort(report.messages.begin(), report.messages.end(),
-                     [](const Message &a, const Message &b) { return a.entry.number < b.entry.number; });
+    report.messages = serverOrder(
+        int(inbox.size()), [&](int k) -> const MessageEntry & { return inbox.at(k); }, int(recycle.size()),
+        [&](int k) -> const MessageEntry & { return recycle.at(k); });
+    return report;
+}
+
+CheckReport CheckReport::fromFolders(const QString &profile, const MessageFolderModel &inbox,
+                                     const MessageFolderModel &recycle)
+{
+    CheckReport report;
+    report.profile = profile;
+    report.messages = serverOrder(
+        inbox.count(), [&](int k) -> const MessageEntry & { return inbox.entry(k); }, recycle.count(),
+        [&](int k) -> const MessageEntry & { return recycle.entry(k); });
     return report;
 }
 
@@ -126,34 +168,46 @@ QStringList CheckReport::lines(bool summaryOnly) const
     return out;
 }
 
+void CheckReport::writeJson(const std::function<void(QByteArrayView)> &sink) const
+{
+    // The keys in the order a QJsonObject keeps them (sorted), so that the
+    // document reads as it always has.
+    JsonStreamWriter w(sink);
+    w.beginObject();
+    if (deletionRan) {
+        w.field(u"alreadyGone", count(Result::AlreadyGone));
+        w.field(u"deleted", count(Result::Deleted));
+    }
+    w.field(u"inbox", count(Result::Kept));
+    w.key(u"messages");
+    w.beginArray();
+    for (const Message &m : messages) {
+        w.beginObject();
+        w.field(u"date", m.entry.date);
+        w.field(u"folder", m.result == Result::Kept ? QStringLiteral("Inbox") : QStringLiteral("Recycle Bin"));
+        w.field(u"number", m.entry.number);
+        w.field(u"result", jsonResult(m.result));
+        w.field(u"rule", sortRuleText(m.entry));
+        w.field(u"sender", HeaderDisplay::decodedText(m.entry.sender));
+        w.field(u"size", m.entry.size.trimmed());
+        w.field(u"subject", HeaderDisplay::decodedText(m.entry.subject));
+        w.field(u"uid", m.entry.uid);
+        w.endObject();
+    }
+    w.endArray();
+    if (deletionRan)
+        w.field(u"notDeleted", count(Result::NotDeleted));
+    w.field(u"profile", profile);
+    w.field(u"recycleBin", inRecycleBin());
+    w.endObject();
+    w.finish();
+}
+
 QByteArray CheckReport::json() const
 {
-    QJsonArray list;
-    for (const Message &m : messages) {
-        list.append(QJsonObject{
-            {QStringLiteral("number"), m.entry.number},
-            {QStringLiteral("uid"), m.entry.uid},
-            {QStringLiteral("folder"), m.result == Result::Kept ? QStringLiteral("Inbox") : QStringLiteral("Recycle Bin")},
-            {QStringLiteral("result"), jsonResult(m.result)},
-            {QStringLiteral("sender"), HeaderDisplay::decodedText(m.entry.sender)},
-            {QStringLiteral("subject"), HeaderDisplay::decodedText(m.entry.subject)},
-            {QStringLiteral("date"), m.entry.date},
-            {QStringLiteral("size"), m.entry.size.trimmed()},
-            {QStringLiteral("rule"), sortRuleText(m.entry)},
-        });
-    }
-    QJsonObject document{
-        {QStringLiteral("profile"), profile},
-        {QStringLiteral("messages"), list},
-        {QStringLiteral("inbox"), count(Result::Kept)},
-        {QStringLiteral("recycleBin"), inRecycleBin()},
-    };
-    if (deletionRan) {
-        document.insert(QStringLiteral("deleted"), count(Result::Deleted));
-        document.insert(QStringLiteral("notDeleted"), count(Result::NotDeleted));
-        document.insert(QStringLiteral("alreadyGone"), count(Result::AlreadyGone));
-    }
-    return QJsonDocument(document).toJson(QJsonDocument::Indented);
+    QByteArray document;
+    writeJson([&document](QByteArrayView piece) { document += piece; });
+    return document;
 }
 
 QString CheckReport::notificationSummary() const

@@ -7,6 +7,9 @@
 #include <QList>
 #include <QString>
 #include <QStringList>
+#include <functional>
+
+class MessageFolderModel;
 
 // What a check found and, with --delete, what became of the Recycle Bin, as
 // the lines and the JSON document the command line prints.
@@ -25,6 +28,10 @@ struct CheckReport {
     // one ran (`left` is what the Recycle Bin still holds afterwards).
     static CheckReport fromFolders(const QString &profile, const QList<MessageEntry> &inbox,
                                    const QList<MessageEntry> &recycle);
+    // The same from the folders themselves, without copying them first: a
+    // mailbox of many thousands is held once by the folders and once here.
+    static CheckReport fromFolders(const QString &profile, const MessageFolderModel &inbox,
+                                   const MessageFolderModel &recycle);
     void applyDeletion(const DeletionResult &deletion, const QList<MessageEntry> &left);
 
     int count(Result result) const;
@@ -33,6 +40,9 @@ struct CheckReport {
     // One line per message (folder, sender, subject, date, size, rule; tab
     // between them) unless `summaryOnly`, then a summary line.
     QStringList lines(bool summaryOnly) const;
+    // The JSON document, written to `sink` row by row as it is made (see
+    // JsonStreamWriter); json() is the same bytes in one piece.
+    void writeJson(const std::function<void(QByteArrayView)> &sink) const;
     QByteArray json() const;
     // "Trelvik deleted 7 messages from Work" and "12 messages are waiting."
     QString notificationSummary() const;

@@ -15,6 +15,18 @@ namespace CommandLine {
 
 namespace {
 
+// A day: a timer's run that needs longer is stuck, and the clock below
+// counts milliseconds in an int.
+constexpr int kMaxTimeoutSeconds = 86400;
+
+// The seconds of --timeout, or 0 for anything but a whole number in range.
+int timeoutSeconds(const QString &text)
+{
+    bool ok = false;
+    const int seconds = text.trimmed().toInt(&ok);
+    return ok && seconds >= 1 && seconds <= kMaxTimeoutSeconds ? seconds : 0;
+}
+
 // Long names of the options that make a run a command line run.
 const QStringList &optionNames()
 {
@@ -22,7 +34,8 @@ const QStringList &optionNames()
                                       QStringLiteral("json"),    QStringLiteral("profile"),
                                       QStringLiteral("history"), QStringLiteral("quiet"),
                                       QStringLiteral("import-rules"), QStringLiteral("export-rules"),
-                                      QStringLiteral("help"),    QStringLiteral("version")};
+                                      QStringLiteral("timeout"), QStringLiteral("help"),
+                                      QStringLiteral("version")};
     return names;
 }
 
@@ -71,6 +84,12 @@ void addOptions(QCommandLineParser &parser)
                         "imported when the file cannot be read."),
          QStringLiteral("file")},
         {QStringLiteral("export-rules"), QStringLiteral("Write both rule lists to a rule file."), QStringLiteral("file")},
+        {QStringLiteral("timeout"),
+         QStringLiteral("With --check: end the run after this many seconds (default 600) whatever the server "
+                        "does, as Cancel would: deletions the server has confirmed are kept and recorded, the "
+                        "rest are not made; the run then ends with code 4, \"the server did not finish in "
+                        "time\"."),
+         QStringLiteral("seconds")},
         {QStringLiteral("quiet"), QStringLiteral("No progress line; with --check only the summary line, with --export-rules "
                                                   "nothing on success.")},
         {{QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Show this help and end.")},
@@ -105,6 +124,18 @@ bool validate(const Options &o, const QCommandLineParser &parser, QString *why)
     for (const QString &name : {QStringLiteral("import-rules"), QStringLiteral("export-rules")}) {
         if (parser.isSet(name) && parser.value(name).isEmpty()) {
             *why = QStringLiteral("--%1 needs a file name.").arg(name);
+            return false;
+        }
+    }
+    if (parser.isSet(QStringLiteral("timeout"))) {
+        if (!o.check) {
+            *why = QStringLiteral("--timeout works only with --check.");
+            return false;
+        }
+        if (o.timeoutSeconds < 1) {
+            *why = QStringLiteral("--timeout needs a whole number of seconds from 1 to %1, not \"%2\".")
+                       .arg(kMaxTimeoutSeconds)
+                       .arg(parser.value(QStringLiteral("timeout")));
             return false;
         }
     }
@@ -157,8 +188,9 @@ QString helpText()
         "  2  usage error\n"
         "  3  not configured (unknown profile, no profile, a missing setting such as\n"
         "     the password or the OAuth2 client ID)\n"
-        "  4  connection or login failure (also an untrusted certificate or an OAuth2\n"
-        "     sign-in that needs the browser)\n"
+        "  4  connection or login failure (also an untrusted certificate, an OAuth2\n"
+        "     sign-in that needs the browser, or a check past --timeout: the server\n"
+        "     did not finish in time)\n"
         "  5  partly deleted (some Recycle Bin messages are still on the server)\n"
         "  6  busy (the window or another check is running)\n"
         "\nTimer:\n"
@@ -213,6 +245,8 @@ int run(const QStringList &arguments, const LockTaker &takeLock)
     options.history = parser.isSet(QStringLiteral("history"));
     options.quiet = parser.isSet(QStringLiteral("quiet"));
     options.profile = parser.value(QStringLiteral("profile")).trimmed();
+    if (parser.isSet(QStringLiteral("timeout")))
+        options.timeoutSeconds = timeoutSeconds(parser.value(QStringLiteral("timeout")));
     options.importFile = parser.value(QStringLiteral("import-rules"));
     options.exportFile = parser.value(QStringLiteral("export-rules"));
     QString why;

@@ -15,6 +15,7 @@ struct Options {
     bool json = false;
     bool history = false;
     bool quiet = false;
+    int timeoutSeconds = 600; // --check ends by then, whatever the server does
     QString profile;      // empty: the last used one
     QString importFile;
     QString exportFile;

@@ -32,6 +32,16 @@ void out(const QString &line)
     write(stdout, line.toUtf8() + '\n');
 }
 
+void outPiece(QByteArrayView bytes)
+{
+    std::fwrite(bytes.data(), 1, size_t(bytes.size()), stdout);
+}
+
+void flushOut()
+{
+    std::fflush(stdout);
+}
+
 void error(const QString &line)
 {
     write(stderr, "trelvik: " + line.toUtf8() + '\n');

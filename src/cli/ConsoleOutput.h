@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArrayView>
 #include <QString>
 
 // Writing to the terminal or a pipe. Texts from a server or a rule reach a
@@ -15,6 +16,10 @@ QString plain(const QString &text);
 // the program's name in front.
 void out(const QString &line);
 void error(const QString &line);
+// A piece of a longer output (no line break added), written to standard
+// output as it comes; flushOut() once it is all there.
+void outPiece(QByteArrayView bytes);
+void flushOut();
 
 // Whether standard error is a terminal (where a progress line belongs).
 bool errorIsTerminal();

@@ -49,7 +49,9 @@ qint16 Pop3Session::ConnectServer()
     ReceiveBuffer.clear();
     m_overflow = false;
     m_kept.clear();
-    m_scanFrom = 0;
+    m_scanned = 0;
+    m_lineEnd = -1;
+    m_replyBytes = 0;
     m_capabilities.clear();
     m_capabilitiesKnown = false;
     m_trust = CertificateTrust::NotEncrypted;
@@ -69,10 +71,7 @@ qint16 Pop3Session::ConnectServer()
 
     m_security = connectionSecurity(m_settings);
     if (m_security == ConnectionSecurity::Unknown)
-        return connectFailed(QStringLiteral("The connection security \"%1\" is not known, so nothing was sent.\r\n"
-                                            "Choose None, STARTTLS or SSL/TLS in the settings.")
-                                 .arg(m_settings.EmailSecurity),
-                             QStringLiteral("Connection Failed"));
+        return connectFailed(unknownSecurityText(m_settings.EmailSecurity), QStringLiteral("Connection Failed"));
 
     if (m_security != ConnectionSecurity::None && !QSslSocket::supportsSsl())
         return connectFailed(QStringLiteral("This system offers no TLS, so the connection cannot be secured and "
@@ -229,7 +228,8 @@ qint16 Pop3Session::startTls()
     ReceiveBuffer.clear();
     m_socket->readAll();
     m_pending.clear();
-    m_scanFrom = 0;
+    m_scanned = 0;
+    m_lineEnd = -1;
     prepareVerification(*m_socket, m_settings.EmailHost);
     m_socket->startClientEncryption();
     if (!secureChannel())
@@ -395,7 +395,7 @@ Pop3Session::Outcome Pop3Session::sendAndWait(const QString &text, qint16 mode, 
     }
     ServerReply.clear();
     ReplyMode = mode;
-    m_awaited = expectReply(mode);
+    m_awaited = expectReply(mode, false, text);
     // User names and passwords go out as UTF-8, as in AUTH PLAIN.
     const QByteArray line = text.toUtf8() + kCrLf;
     if (m_socket->write(line) != line.size()) {
@@ -423,7 +423,7 @@ quint64 Pop3Session::sendAhead(const QString &text, qint16 mode)
         m_lastOutcome = Outcome::Failed;
         return 0;
     }
-    return expectReply(mode, true);
+    return expectReply(mode, true, text);
 }
 
 Pop3Session::Outcome Pop3Session::awaitAhead(quint64 sequence, bool cancelEnds)
@@ -548,10 +548,15 @@ Pop3Session::Outcome Pop3Session::wait(quint64 sequence, Pop3Session::CancelChec
     }
 }
 
-quint64 Pop3Session::expectReply(qint16 mode, bool keep)
+quint64 Pop3Session::expectReply(qint16 mode, bool keep, const QString &command)
 {
     const quint64 sequence = m_nextSequence++;
-    m_pending.append({sequence, mode, keep});
+    // Only a command's keyword is kept to name it: a SASL response line is
+    // itself a credential.
+    static const QList<QByteArray> keywords = {"TOP",  "CAPA", "UIDL", "LIST", "STAT", "USER", "PASS", "AUTH",
+                                               "STLS", "DELE", "QUIT", "RETR", "NOOP", "RSET", "APOP"};
+    const QByteArray word = command.section(QLatin1Char(' '), 0, 0).toLatin1().toUpper();
+    m_pending.append({sequence, mode, keep, keywords.contains(word) ? word : QByteArray()});
     return sequence;
 }
 
@@ -559,23 +564,38 @@ void Pop3Session::Winsock_DataArrival()
 {
     if (!m_socket)
         return;
-    const QByteArray data = m_socket->readAll();
-    if (m_broken)
-        return; // nothing more is read from a conversation out of step
+    if (m_broken) {
+        m_socket->skip(m_socket->bytesAvailable()); // nothing more is read from a broken conversation
+        return;
+    }
+    // Straight onto the end of the buffer: a stream that is thrown away
+    // costs one copy, not a fresh array per arrival.
+    const qint64 available = m_socket->bytesAvailable();
+    if (available <= 0)
+        return;
+    const qsizetype before = ReceiveBuffer.size();
+    ReceiveBuffer.resize(before + qsizetype(available));
+    const qint64 got = m_socket->read(ReceiveBuffer.data() + before, available);
+    ReceiveBuffer.resize(before + qsizetype(qMax<qint64>(0, got)));
+    if (got <= 0)
+        return;
     if (m_cancel.isSet()) {
         if (!m_sinceCancel.isValid())
             m_sinceCancel.start();
-        m_bytesSinceCancel += data.size();
+        m_bytesSinceCancel += got;
         if (m_bytesSinceCancel > m_options.cancelGraceBytes) {
             breakSession(QStringLiteral("The server kept sending after Cancel, so the connection was closed."));
             return;
         }
     }
-    ReceiveBuffer += data;
     Q_EMIT dataArrived();
     frameReplies();
 }
 
+// The reply in progress always starts at the front of the buffer between
+// calls, so what is known about it (how far it has been searched, where its
+// status line ends) is kept relative to its start. Each byte is searched
+// once: a reply arriving a byte at a time costs no more than one in a piece.
 void Pop3Session::frameReplies()
 {
     QByteArray &buffer = ReceiveBuffer;
@@ -587,77 +607,107 @@ void Pop3Session::frameReplies()
         if (m_broken || pos == 0)
             return;
         buffer.remove(0, pos);
-        m_scanFrom = qMax<qsizetype>(0, m_scanFrom - pos);
         pos = 0;
+    };
+    auto take = [&](const Pending &pending, QByteArray reply) {
+        m_scanned = 0;
+        m_lineEnd = -1;
+        m_replyBytes = 0;
+        m_overflow = false;
+        m_kept.clear();
+        m_pending.removeFirst();
+        handOver(pending, std::move(reply));
     };
     while (!m_pending.isEmpty() && !m_broken) {
         const Pending pending = m_pending.first();
-        if (!m_overflow) {
-            // A single-line reply, and a multi-line one refused with "-ERR",
-            // end at their first CR LF; the rest belongs to the next reply.
-            qsizetype end = -1;
-            const qsizetype eol = buffer.indexOf(kCrLf, pos);
-            if (eol >= 0) {
-                if (pending.mode == kSingleReply || (pos < buffer.size() && buffer.at(pos) == '-')) {
-                    end = eol + kCrLf.size();
-                } else {
-                    const qsizetype at = buffer.indexOf(kTerminator, qMax(eol, m_scanFrom));
-                    if (at >= 0)
-                        end = at + kTerminator.size();
-                    else
-                        m_scanFrom = qMax(eol, buffer.size() - kTailKept);
+        const qsizetype held = buffer.size() - pos;
+        if (m_overflow) {
+            // Only the tail carried over and the new bytes are here.
+            const qsizetype at = buffer.indexOf(kTerminator, pos);
+            if (at < 0) {
+                m_replyBytes += held - m_scanned;
+                if (m_replyBytes > m_options.replyLimitBytes) {
+                    breakSession(replyTooLarge(pending, m_options.replyLimitBytes));
+                    return;
                 }
-            }
-            if (end >= 0) {
-                QByteArray reply = buffer.mid(pos, end - pos);
-                pos = end;
-                m_scanFrom = 0;
-                m_pending.removeFirst();
-                handOver(pending, std::move(reply));
-                continue;
-            }
-            const qsizetype held = buffer.size() - pos;
-            if (eol < 0 && held > kStatusLineCap) {
-                breakOutOfStep();
+                // Keeps its capacity: the next arrival lands in place.
+                buffer.remove(0, buffer.size() - qMin(kTailKept, held));
+                m_scanned = buffer.size();
                 return;
             }
-            if (pending.mode == kListingReply) {
-                // A listing is identity: it is read whole or not used at all.
-                if (held > m_options.listingLimitBytes)
-                    breakSession(QStringLiteral("The server's message listing is larger than %1 MB, so the "
-                                                "connection was closed.")
-                                     .arg(m_options.listingLimitBytes / (1024 * 1024)));
-                compact();
-                return;
-            }
-            if (held <= kReplyCap) {
-                compact();
-                return;
-            }
-            // A reply without end in sight: keep its first part and drop what
-            // follows until its end arrives, so memory stays bounded.
-            m_overflow = true;
-            m_kept = buffer.mid(pos, kReplyCap);
-            buffer = buffer.right(kTailKept);
-            pos = 0;
-            m_scanFrom = 0;
+            pos = at + kTerminator.size();
+            take(pending, m_kept + kTerminator);
+            continue;
         }
-        const bool singleLine = pending.mode == kSingleReply || m_kept.startsWith('-');
-        const QByteArray &ending = singleLine ? kCrLf : kTerminator;
-        const qsizetype at = buffer.indexOf(ending, pos);
-        if (at < 0) {
-            buffer = buffer.right(qMin<qsizetype>(kTailKept, buffer.size() - pos));
+        if (m_lineEnd < 0) {
+            // The search resumes one byte back: a CR may have ended the last arrival.
+            const qsizetype eol = buffer.indexOf(kCrLf, pos + qMax<qsizetype>(0, m_scanned - 1));
+            if (eol < 0) {
+                m_scanned = held;
+                if (held > kStatusLineCap)
+                    breakOutOfStep();
+                compact();
+                return;
+            }
+            m_lineEnd = eol - pos;
+            m_scanned = m_lineEnd;
+        }
+        // A single-line reply, and a multi-line one refused with "-ERR",
+        // end at their first CR LF; the rest belongs to the next reply.
+        if (pending.mode == kSingleReply || buffer.at(pos) == '-') {
+            const qsizetype end = pos + m_lineEnd + kCrLf.size();
+            QByteArray reply = buffer.mid(pos, end - pos);
+            pos = end;
+            take(pending, std::move(reply));
+            continue;
+        }
+        // The terminator's CR LF may be the status line's own (an empty list).
+        const qsizetype from = qMax(m_lineEnd, m_scanned - (kTerminator.size() - 1));
+        const qsizetype at = buffer.indexOf(kTerminator, pos + from);
+        if (at >= 0) {
+            const qsizetype end = at + kTerminator.size();
+            QByteArray reply = buffer.mid(pos, end - pos);
+            pos = end;
+            take(pending, std::move(reply));
+            continue;
+        }
+        m_scanned = held;
+        if (pending.mode == kListingReply) {
+            // A listing is identity: it is read whole or not used at all.
+            if (held > m_options.listingLimitBytes)
+                breakSession(QStringLiteral("The server's message listing is larger than %1 MB, so the "
+                                            "connection was closed.")
+                                 .arg(m_options.listingLimitBytes / (1024 * 1024)));
+            compact();
             return;
         }
-        pos = at + ending.size();
-        QByteArray reply = m_kept + ending;
-        m_kept.clear();
-        m_overflow = false;
-        m_scanFrom = 0;
-        m_pending.removeFirst();
-        handOver(pending, std::move(reply));
+        if (held > m_options.replyLimitBytes) {
+            breakSession(replyTooLarge(pending, m_options.replyLimitBytes));
+            return;
+        }
+        if (held <= kReplyCap) {
+            compact();
+            return;
+        }
+        // A reply without end in sight: keep its first part and drop what
+        // follows until its end arrives, so memory stays bounded; past the
+        // limit the server is given up on, so time does too.
+        m_overflow = true;
+        m_kept = buffer.mid(pos, kReplyCap);
+        m_replyBytes = held;
+        buffer.remove(0, buffer.size() - kTailKept);
+        m_scanned = buffer.size();
+        return;
     }
     compact();
+}
+
+QString Pop3Session::replyTooLarge(const Pending &pending, qint64 limit)
+{
+    const QString size = limit >= 1024 * 1024 ? QStringLiteral("%1 MB").arg(limit / (1024 * 1024))
+                                              : QStringLiteral("%1 bytes").arg(limit);
+    return QStringLiteral("The server's reply to %1 went on past %2, so the connection was closed.")
+        .arg(pending.command.isEmpty() ? QStringLiteral("a command") : QString::fromLatin1(pending.command), size);
 }
 
 void Pop3Session::handOver(const Pending &pending, QByteArray reply)
@@ -707,10 +757,16 @@ void Pop3Session::breakSession(const QString &text)
     setFailure(text, QStringLiteral("Error"));
     m_pending.clear();
     ReceiveBuffer.clear();
-    m_scanFrom = 0;
+    m_scanned = 0;
+    m_lineEnd = -1;
+    m_replyBytes = 0;
     m_overflow = false;
     m_kept.clear();
     Q_EMIT broken();
+    // Closed once the socket's own handling of this arrival is over: a
+    // server streaming without end must not keep the program reading.
+    if (m_socket)
+        QMetaObject::invokeMethod(m_socket, [socket = m_socket] { socket->abort(); }, Qt::QueuedConnection);
 }
 
 int Pop3Session::cancelGraceLeftMs()

@@ -26,6 +26,11 @@ struct SessionOptions {
     // A listing (UIDL, LIST) larger than this ends the session: no mailbox
     // this program can show needs more, and memory must stay bounded.
     qint64 listingLimitBytes = 64 * 1024 * 1024;
+    // Any other multi-line reply (TOP, CAPA) is read at most this far: its
+    // first part is kept, the rest dropped while it lasts, and one that goes
+    // on past this ends the session, so an endless reply cannot keep a run
+    // reading for ever.
+    qint64 replyLimitBytes = 64 * 1024 * 1024;
     // Asked when the server's certificate fails verification and is not the
     // profile's trusted one; without it such a certificate is refused.
     CertificatePrompt certificatePrompt = {};
@@ -42,7 +47,9 @@ struct SessionOptions {
 // a server offering PIPELINING, ahead of their replies through
 // CommandPipeline) as UTF-8 text ended by CR LF; each reply is awaited in
 // a local event loop that ends when the reply is framed, Cancel is raised, the socket fails
-// or the server has sent nothing for the inactivity limit. A reply that does
+// or the server has sent nothing for the inactivity limit; a reply longer
+// than its bound (a status line, a listing, any other) ends the session, so
+// a reply without end cannot keep the program reading. A reply that does
 // not begin with a status indicator means the conversation is out of step:
 // nothing more is sent and every wait fails. The socket exists from
 // ConnectServer to CloseServer (or the session's end), never longer.
@@ -153,11 +160,13 @@ private:
         quint64 sequence;
         qint16 mode;
         bool keep = false; // sent ahead: the reply waits in m_ahead
+        QByteArray command = {}; // its first word, to name it when it fails
     };
 
     Outcome sendAndWait(const QString &text, qint16 mode, CancelCheck check);
     Outcome wait(quint64 sequence, CancelCheck check);
-    quint64 expectReply(qint16 mode, bool keep = false);
+    quint64 expectReply(qint16 mode, bool keep = false, const QString &command = {});
+    static QString replyTooLarge(const Pending &pending, qint64 limit);
     void Winsock_DataArrival();
     void frameReplies();
     void handOver(const Pending &pending, QByteArray reply);
@@ -198,8 +207,11 @@ private:
     quint64 m_nextSequence = 1;
     quint64 m_awaited = 0;           // the reply that goes into ServerReply
     quint64 m_lastFramed = 0;
-    qsizetype m_scanFrom = 0;        // where the terminator search resumes
-    bool m_overflow = false;         // the reply in progress passed the cap
+    // The reply in progress, which starts at the front of ReceiveBuffer:
+    qsizetype m_scanned = 0;         // its bytes searched for its end already
+    qsizetype m_lineEnd = -1;        // where its status line's CR LF is; -1 not yet
+    qint64 m_replyBytes = 0;         // its bytes so far, dropped ones included
+    bool m_overflow = false;         // it passed the cap
     QByteArray m_kept;               // its first part, while overflowing
 
     bool m_tcpConnected = false;

@@ -29,6 +29,12 @@ bool profileConfigured(const CertificateHooks &hooks)
         if (s.EmailPassword.isEmpty())
             return false;
     }
+    // Refused before dialling: no guess at a security the profile does not name.
+    if (s.isConfigured() && connectionSecurity(s) == ConnectionSecurity::Unknown) {
+        MessageBox::show(QStringLiteral("Email Setting not configured\r\n") + unknownSecurityText(s.EmailSecurity),
+                         QStringLiteral("Error"), MessageBox::Icon::Critical);
+        return false;
+    }
     if (s.isConfigured())
         return true;
     MessageBox::show(QStringLiteral("Email Setting not configured\r\nPress the Setting button beside the profile box and fill in the POP server, user ID and password."), QStringLiteral("Error"),

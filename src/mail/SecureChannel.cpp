@@ -23,6 +23,13 @@ ConnectionSecurity connectionSecurity(const Global::ProfileSettingsRecord &setti
     return ConnectionSecurity::Unknown;
 }
 
+QString unknownSecurityText(const QString &value)
+{
+    return QStringLiteral("The connection security \"%1\" is not known, so nothing was sent.\r\n"
+                          "Choose None, STARTTLS or SSL/TLS in the settings.")
+        .arg(value);
+}
+
 QString tlsProtocolName(QSsl::SslProtocol protocol)
 {
     switch (protocol) {

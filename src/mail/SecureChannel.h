@@ -21,6 +21,8 @@ enum class ConnectionSecurity {
 // Reads EmailSecurity ("None", "STARTTLS", "SSL/TLS", case ignored); an empty
 // value means TLS on port 995 and plain POP3 elsewhere.
 ConnectionSecurity connectionSecurity(const Global::ProfileSettingsRecord &settings);
+// Why a profile whose security is Unknown is refused before connecting.
+QString unknownSecurityText(const QString &value);
 
 // The user's answer when a certificate failed verification.
 enum class CertificateDecision { Refuse, TrustAlways };

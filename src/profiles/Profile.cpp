@@ -23,7 +23,7 @@ Global::ProfileSettingsRecord ReadProfile(const QString &name)
     s.Autodial = ReadStoreValue(HKEY_CURRENT_USER, path, QStringLiteral("Autodial"), QStringLiteral("0"));
     s.DialupNumber = ReadStoreValue(HKEY_CURRENT_USER, path, QStringLiteral("DialupNumber"), QString());
     s.DialupUserID = ReadStoreValue(HKEY_CURRENT_USER, path, QStringLiteral("DialupUserID"), QString());
-    s.EmailSecurity = EmailSecurityFor(
+    s.EmailSecurity = StoredEmailSecurity(
         ReadStoreValue(HKEY_CURRENT_USER, path, QStringLiteral("EmailSecurity"), QString()), s.EmailPort);
     s.TrustedCertificate = ReadStoreValue(HKEY_CURRENT_USER, path, QStringLiteral("TrustedCertificate"), QString());
     LoadOAuthSettings(name, s);
@@ -54,7 +54,17 @@ QString EmailSecurityFor(const QString &stored, const QString &port)
         if (stored.trimmed().compare(known, Qt::CaseInsensitive) == 0)
             return known;
     }
-    return DefaultEmailSecurity(port);
+    if (stored.trimmed().isEmpty())
+        return DefaultEmailSecurity(port);
+    return port == kTlsPort ? kSecuritySslTls : kSecurityStartTls;
+}
+
+QString StoredEmailSecurity(const QString &stored, const QString &port)
+{
+    const QString known = EmailSecurityFor(stored, port);
+    if (stored.trimmed().isEmpty() || known.compare(stored.trimmed(), Qt::CaseInsensitive) == 0)
+        return known;
+    return stored;
 }
 
 QString PortForSecurity(const QString &security, const QString &port)

@@ -20,10 +20,19 @@ inline const QString kTlsPort = QStringLiteral("995");
 // POP3S port, none anywhere else.
 QString DefaultEmailSecurity(const QString &port);
 
-// A stored security in its own spelling (letter case and surrounding spaces
-// of a hand edit forgiven); a value that is none of the three, or none at
-// all, reads as the profile's port default.
+// What the settings dialog preselects for a stored security: one of the
+// three in its own spelling (letter case and surrounding spaces of a hand
+// edit forgiven), the port default when none is stored, and for a value
+// that is none of the three ("TLS", "SSL") a secured one, SSL/TLS on the
+// POP3S port and STARTTLS elsewhere: pressing OK must never turn it into a
+// password sent in clear. A run reads StoredEmailSecurity instead.
 QString EmailSecurityFor(const QString &stored, const QString &port);
+
+// The security a run uses: one of the three in its own spelling, the port
+// default when none was ever stored (profiles older than the setting), and
+// any other value as it stands, so that the run refuses it before
+// connecting: guessing a default there could send the password in clear.
+QString StoredEmailSecurity(const QString &stored, const QString &port);
 
 // The port to show after the security changed to `security`: the standard
 // port of the old kind becomes the standard port of the new kind; any other

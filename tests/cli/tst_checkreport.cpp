@@ -2,6 +2,8 @@
 // whatever a server sends), the summary, the JSON document and the
 // notification texts, before and after a deletion.
 #include "CheckReport.h"
+#include "HeaderDisplay.h"
+#include "JsonStreamWriter.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -22,6 +24,20 @@ MessageEntry entry(qint32 number, const QString &sender, const QString &subject 
     e.date = u"Mon, 7 Dec 2026 10:00:00 +0000"_s;
     e.size = u"    2K"_s;
     return e;
+}
+
+QString resultText(CheckReport::Result result)
+{
+    switch (result) {
+    case CheckReport::Result::Kept:
+        return u"kept"_s;
+    case CheckReport::Result::Deleted:
+        return u"deleted"_s;
+    case CheckReport::Result::AlreadyGone:
+        return u"already gone"_s;
+    default:
+        return u"not deleted"_s;
+    }
 }
 
 } // namespace
@@ -70,6 +86,83 @@ private Q_SLOTS:
         QCOMPARE(json.value(u"alreadyGone"_s).toInt(), 1);
         QCOMPARE(report.notificationSummary(), u"Trelvik deleted 1 message from Home"_s);
         QCOMPARE(report.notificationBody(), u"2 messages are waiting."_s);
+    }
+
+    void jsonIsWhatQtWrites_data()
+    {
+        // The document is written row by row; it must read byte for byte as
+        // the QJsonDocument it replaces, whatever the texts hold.
+        QTest::addColumn<QList<MessageEntry>>("inbox");
+        QTest::addColumn<QList<MessageEntry>>("recycle");
+        QTest::addColumn<bool>("deleted");
+        QTest::newRow("no messages") << QList<MessageEntry>{} << QList<MessageEntry>{} << false;
+        QTest::newRow("no messages, deletion ran") << QList<MessageEntry>{} << QList<MessageEntry>{} << true;
+        QTest::newRow("controls, quotes, backslashes")
+            << QList<MessageEntry>{entry(1, u"\"Q\" \\ <q@x>\x01\x1f\x7f\b\f"_s, u"a\r\nb\tc\x1b[0m"_s)}
+            << QList<MessageEntry>{entry(2, u"spam@x"_s)} << true;
+        QTest::newRow("beyond ASCII") << QList<MessageEntry>{entry(3, u"Jörg ✉ 😀 <j@x>"_s, u"\u2028\u00a0é"_s)}
+                                      << QList<MessageEntry>{} << false;
+        // Half a surrogate pair cannot be UTF-8: Qt escapes it.
+        QTest::newRow("lone surrogates")
+            << QList<MessageEntry>{entry(4, QString(QChar(0xd83d)) + u"x"_s, u"y"_s + QChar(0xde00))}
+            << QList<MessageEntry>{entry(5, QString(QChar(0xde00)) + QChar(0xd83d), u"z"_s)} << true;
+    }
+
+    void jsonIsWhatQtWrites()
+    {
+        QFETCH(QList<MessageEntry>, inbox);
+        QFETCH(QList<MessageEntry>, recycle);
+        QFETCH(bool, deleted);
+        CheckReport report = CheckReport::fromFolders(u"Wörk \"1\""_s, inbox, recycle);
+        if (deleted) {
+            DeletionResult deletion;
+            deletion.deleted = recycle.mid(0, 1);
+            report.applyDeletion(deletion, {});
+        }
+        QJsonArray list;
+        for (const CheckReport::Message &m : report.messages) {
+            list.append(QJsonObject{
+                {u"number"_s, m.entry.number},
+                {u"uid"_s, m.entry.uid},
+                {u"folder"_s, m.result == CheckReport::Result::Kept ? u"Inbox"_s : u"Recycle Bin"_s},
+                {u"result"_s, resultText(m.result)},
+                {u"sender"_s, HeaderDisplay::decodedText(m.entry.sender)},
+                {u"subject"_s, HeaderDisplay::decodedText(m.entry.subject)},
+                {u"date"_s, m.entry.date},
+                {u"size"_s, m.entry.size.trimmed()},
+                {u"rule"_s, sortRuleText(m.entry)},
+            });
+        }
+        QJsonObject document{{u"profile"_s, report.profile},
+                             {u"messages"_s, list},
+                             {u"inbox"_s, report.count(CheckReport::Result::Kept)},
+                             {u"recycleBin"_s, report.inRecycleBin()}};
+        if (deleted) {
+            document.insert(u"deleted"_s, report.count(CheckReport::Result::Deleted));
+            document.insert(u"notDeleted"_s, report.count(CheckReport::Result::NotDeleted));
+            document.insert(u"alreadyGone"_s, report.count(CheckReport::Result::AlreadyGone));
+        }
+        const QByteArray expected = QJsonDocument(document).toJson(QJsonDocument::Indented);
+        QCOMPARE(report.json(), expected);
+
+        // Written in pieces much smaller than a row, the bytes are the same.
+        QByteArray pieces;
+        int calls = 0;
+        JsonStreamWriter w([&](QByteArrayView piece) { pieces += piece; ++calls; }, 8);
+        w.beginObject();
+        w.key(u"a");
+        w.beginArray();
+        w.value(u"x"_s);
+        w.value(qint64(-7));
+        w.beginArray();
+        w.endArray();
+        w.endArray();
+        w.field(u"s", report.profile);
+        w.endObject();
+        w.finish();
+        QCOMPARE(pieces, QJsonDocument(QJsonObject{{u"s"_s, report.profile}, {u"a"_s, QJsonArray{u"x"_s, -7, QJsonArray()}}})
+                             .toJson(QJsonDocument::Indented));
+        QVERIFY(calls > 1);
     }
 };
 

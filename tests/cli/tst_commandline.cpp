@@ -154,6 +154,9 @@ private Q_SLOTS:
     void historyHoldsOnlyWhatTheServerRemoved();
     void failuresHaveTheirExitCodes_data();
     void failuresHaveTheirExitCodes();
+    void unknownSecurityIsRefused_data();
+    void unknownSecurityIsRefused();
+    void timeoutEndsARunThatNeverFinishes();
     void oauthSignInThatNeedsTheBrowser_data();
     void oauthSignInThatNeedsTheBrowser();
     void ruleFiles();
@@ -321,6 +324,13 @@ void TestCommandLine::failuresHaveTheirExitCodes_data()
     QTest::newRow("no password stored") << check << QString() << false << 3;
     QTest::newRow("wrong password") << check << u"wrong"_s << false << 4;
     QTest::newRow("window running") << check << u"secret"_s << true << 6;
+    QTest::newRow("--timeout 0") << QStringList{u"--check"_s, u"--timeout"_s, u"0"_s} << u"secret"_s << false << 2;
+    QTest::newRow("--timeout not a number") << QStringList{u"--check"_s, u"--timeout=10s"_s} << u"secret"_s << false
+                                            << 2;
+    QTest::newRow("--timeout past a day") << QStringList{u"--check"_s, u"--timeout"_s, u"86401"_s} << u"secret"_s
+                                          << false << 2;
+    QTest::newRow("--timeout without --check") << QStringList{u"--history"_s, u"--timeout"_s, u"5"_s} << u"secret"_s
+                                               << false << 2;
 }
 
 void TestCommandLine::failuresHaveTheirExitCodes()
@@ -344,6 +354,59 @@ void TestCommandLine::failuresHaveTheirExitCodes()
     QVERIFY(run.err.startsWith("trelvik: "));
     QString why;
     QVERIFY2(server.verify(&why), qPrintable(why));
+}
+
+void TestCommandLine::unknownSecurityIsRefused_data()
+{
+    QTest::addColumn<QString>("security"); // as stored in the settings file
+    QTest::addColumn<int>("code");
+    QTest::newRow("TLS") << u"TLS"_s << 3;
+    QTest::newRow("SSL") << u"SSL"_s << 3;
+    QTest::newRow("Bogus") << u"Bogus"_s << 3;
+    QTest::newRow("STARTTLS-if-offered") << u"STARTTLS-if-offered"_s << 3;
+    // Profiles stored before there was a choice: the port's default, as always.
+    QTest::newRow("empty: plain on a port other than 995") << QString() << 0;
+}
+
+void TestCommandLine::unknownSecurityIsRefused()
+{
+    QFETCH(QString, security);
+    QFETCH(int, code);
+    testsupport::ScriptedPop3Server server;
+    QVERIFY(server.listen());
+    writeProfile(u"Work"_s, server.port(), u"user"_s, u"secret"_s, security);
+    if (code == 0)
+        server.greet().login().stat(0).quit();
+
+    const Result run = trelvik({u"--check"_s, u"--quiet"_s});
+    QCOMPARE(run.code, code);
+    VERIFY_SCRIPT(server);
+    if (code == 0)
+        return;
+    QCOMPARE(server.connections(), 0); // the password never left
+    const QString err = QString::fromUtf8(run.err);
+    QVERIFY2(err.contains("not configured"_L1) && err.contains(u'"' + security + u'"'), qPrintable(err));
+    QVERIFY(run.out.isEmpty());
+}
+
+void TestCommandLine::timeoutEndsARunThatNeverFinishes()
+{
+    // A byte now and then: never silent for long enough to end the session.
+    testsupport::ScriptedPop3Server server;
+    QVERIFY(server.listen());
+    writeProfile(u"Work"_s, server.port(), u"user"_s, u"secret"_s);
+    server.greet().login().stat(1).uidl({"a"});
+    server.expect("TOP 1 0", "+OK\r\nFrom: a@x.example\r\n").trickle("j", 100, 50'000);
+    server.quit().optional();
+
+    QElapsedTimer clock;
+    clock.start();
+    const Result run = trelvik({u"--check"_s, u"--timeout"_s, u"2"_s});
+    QCOMPARE(run.code, 4);
+    QVERIFY2(clock.elapsed() < 15'000, QByteArray::number(clock.elapsed()).constData());
+    QVERIFY2(run.err.contains("the server did not finish in time"), run.err.constData());
+    QVERIFY(run.out.isEmpty());
+    VERIFY_SCRIPT(server);
 }
 
 void TestCommandLine::oauthSignInThatNeedsTheBrowser_data()

@@ -4,6 +4,7 @@
 #include <QElapsedTimer>
 #include <QTest>
 #include <QTimer>
+#include <limits>
 
 using testsupport::ScriptedPop3Server;
 using Icon = MessageBox::Icon;
@@ -103,6 +104,8 @@ private Q_SLOTS:
     void outOfStep();
     void cancelEndsTheRun_data();
     void cancelEndsTheRun();
+    void endlessReplyEndsTheSession_data();
+    void endlessReplyEndsTheSession();
     // Pipelining only.
     void repliesInOnePiece();
     void window_data();
@@ -422,13 +425,49 @@ void TestFetchHeader::cancelEndsTheRun()
     f->server.expect("TOP 2 0", "+OK\r\nFrom: b@x.example\r\n").trickle(chunk, intervalMs).then([] {
         QTimer::singleShot(200, [] { Global::CancelRequested().set(); });
     });
-    // Every byte would restart the time limit: only the grace after Cancel ends this.
+    // Every byte would restart the time limit: only the grace after Cancel ends
+    // this (the bound on a reply's bytes is another test's).
     f->options.cancelGraceMs = 500;
+    f->options.replyLimitBytes = std::numeric_limits<qint64>::max();
     QElapsedTimer clock;
     clock.start();
     f->fetch(60000);
     QVERIFY2(clock.elapsed() < 20000, QByteArray::number(clock.elapsed()).constData());
     VERIFY_ENDED_WITH(QStringLiteral("Fetch cancelled: 1 of 3 messages read"));
+}
+
+void TestFetchHeader::endlessReplyEndsTheSession_data()
+{
+    // A reply that never ends, as fast as it can be read: no Cancel comes,
+    // and every arrival would restart the time limit.
+    QTest::addColumn<QByteArray>("command");
+    QTest::newRow("TOP") << QByteArray("TOP");
+    QTest::newRow("CAPA") << QByteArray("CAPA");
+}
+
+void TestFetchHeader::endlessReplyEndsTheSession()
+{
+    QFETCH(QByteArray, command);
+    const QByteArray junk = ("X-Junk: " + QByteArray(990, 'j') + "\r\n").repeated(64);
+    f->options.replyLimitBytes = 1024 * 1024;
+    if (command == "CAPA") {
+        f->server.greetOnly().expect("CAPA", "+OK\r\n").trickle(junk, 0);
+    } else {
+        f->server.greet().login().stat(2).uidl({"a", "b"});
+        scriptMessages(f->server, 1);
+        f->server.expect("TOP 2 0", "+OK\r\nFrom: b@x.example\r\n").trickle(junk, 0).list(2, 100).optional();
+    }
+    f->boxes.expect(QStringLiteral("The server's reply to %1 went on past 1 MB, so the connection was closed.")
+                        .arg(QString::fromLatin1(command)),
+                    QStringLiteral("Error"), Icon::Critical);
+    QElapsedTimer clock;
+    clock.start();
+    f->fetch(60000);
+    QVERIFY2(clock.elapsed() < 20000, QByteArray::number(clock.elapsed()).constData());
+    VERIFY_SCRIPT(f->server);
+    VERIFY_BOXES(f->boxes);
+    QVERIFY(!f->server.commands().contains("QUIT"));
+    QTRY_VERIFY_WITH_TIMEOUT(!f->server.clientConnected(), 5000);
 }
 
 void TestFetchHeader::repliesInOnePiece()

@@ -82,6 +82,8 @@ private Q_SLOTS:
     }
 
     void fetchNeedsConfiguredProfile();
+    void unknownSecurityRefusedBeforeDialling_data();
+    void unknownSecurityRefusedBeforeDialling();
     void emptyRecycleBinDoesNothing();
     void fetchRun();
     void failingDialUp_data();
@@ -108,6 +110,33 @@ void TestRuns::fetchNeedsConfiguredProfile()
     VERIFY_BOXES(f->boxes);
     QVERIFY(f->status.events.isEmpty()); // no dialog, nothing prepared
     QCOMPARE(f->server.connections(), 0);
+}
+
+void TestRuns::unknownSecurityRefusedBeforeDialling_data()
+{
+    QTest::addColumn<bool>("deletion");
+    QTest::newRow("Fetch Inbox") << false;
+    QTest::newRow("Empty Recycle Bin") << true;
+}
+
+void TestRuns::unknownSecurityRefusedBeforeDialling()
+{
+    // Any guess at what "SSL" meant could send the password in clear.
+    QFETCH(bool, deletion);
+    Global::ProfileSettings.EmailSecurity = QStringLiteral("SSL");
+    Global::ProfileSettings.Autodial = QStringLiteral("1");
+    f->recycle.append(entry(QStringLiteral("b@x.example"), 2, QStringLiteral("u2")));
+    f->boxes.expect(QStringLiteral("Email Setting not configured\r\nThe connection security \"SSL\" is not known, so "
+                                   "nothing was sent.\r\nChoose None, STARTTLS or SSL/TLS in the settings."),
+                    QStringLiteral("Error"), Icon::Critical);
+    if (deletion)
+        Runs::cmdConfirm_Click(*host, dialer);
+    else
+        Runs::cmdFetch_Click(*host, rules, dialer);
+    VERIFY_BOXES(f->boxes);
+    QVERIFY(dialer.calls.isEmpty());
+    QCOMPARE(f->server.connections(), 0);
+    QCOMPARE(f->recycle.count(), 1);
 }
 
 void TestRuns::emptyRecycleBinDoesNothing()

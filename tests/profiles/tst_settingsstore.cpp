@@ -225,19 +225,34 @@ void TestSettingsStore::startTightensAndTidies()
 void TestSettingsStore::emailSecurityByPort_data()
 {
     QTest::addColumn<QString>("port");
+    QTest::addColumn<QString>("stored"); // null: never written
     QTest::addColumn<QString>("loaded");
-    QTest::newRow("old profile on 995") << "995" << "SSL/TLS";
-    QTest::newRow("old profile on 110") << "110" << "None";
+    QTest::addColumn<QString>("shown"); // what the settings dialog preselects
+    QTest::newRow("old profile on 995") << "995" << QString() << "SSL/TLS" << "SSL/TLS";
+    QTest::newRow("old profile on 110") << "110" << QString() << "None" << "None";
+    QTest::newRow("blank on 995") << "995" << " " << "SSL/TLS" << "SSL/TLS";
+    QTest::newRow("hand edit") << "110" << " starttls " << "STARTTLS" << "STARTTLS";
+    // A value that is none of the three is kept as it is, so that the run
+    // refuses it, never the port's default (None: the password in clear);
+    // the dialog offers a secured choice in its place.
+    QTest::newRow("TLS") << "110" << "TLS" << "TLS" << "STARTTLS";
+    QTest::newRow("SSL on 995") << "995" << "SSL" << "SSL" << "SSL/TLS";
+    QTest::newRow("STARTTLS-if-offered") << "110" << "STARTTLS-if-offered" << "STARTTLS-if-offered" << "STARTTLS";
 }
 
 // Profiles stored before the security choice existed get it from the port.
 void TestSettingsStore::emailSecurityByPort()
 {
     QFETCH(QString, port);
+    QFETCH(QString, stored);
     QFETCH(QString, loaded);
     writeValue(kHome, "EmailPort", port);
+    if (!stored.isNull())
+        writeValue(kHome, "EmailSecurity", stored);
     LoadProfile("Home");
     QCOMPARE(Global::ProfileSettings.EmailSecurity, loaded);
+    QFETCH(QString, shown);
+    QCOMPARE(EmailSecurityFor(loaded, port), shown);
 }
 
 QTEST_MAIN(TestSettingsStore)
