@@ -3,6 +3,7 @@
 #include "Global.h"
 #include "MessageBox.h"
 #include "KeyringSecretStore.h"
+#include "KeyringWaitDialog.h"
 #include "Profile.h"
 #include "ProfileSecrets.h"
 #include "ProfileHost.h"
@@ -46,6 +47,8 @@ ProfileBarWidget::ProfileBarWidget(ProfileHost &host, QWidget *parent)
     : QWidget(parent)
     , m_host(host)
 {
+    // The window may wait for the keyring's unlock prompt, with a Cancel.
+    installKeyringWaitDialog();
     setObjectName(QStringLiteral("ProfileBar"));
     shpProfile = new QFrame(this);
     shpProfile->setObjectName(QStringLiteral("shpProfile"));

@@ -1,5 +1,8 @@
 #include "ProfileTestHelpers.h"
 #include "frmSetting.h"
+#include "OAuthSignInWidget.h"
+#include "ProfileSecrets.h"
+#include "ScrambledSecretStore.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -47,6 +50,8 @@ private Q_SLOTS:
     void noCurrentProfile();
     void portFollowsSecurity();
     void testConnection();
+    void testKeepsRenewedSignIn_data();
+    void testKeepsRenewedSignIn();
 
 private:
     void open();
@@ -281,6 +286,47 @@ void TestSettingDialog::testConnection()
     expect("The test's report is not shown because it contains a password.", "Test Connection", Icon::Critical);
     press("cmdTestConnection");
     VERIFY_BOXES(m_env->boxes);
+}
+
+void TestSettingDialog::testKeepsRenewedSignIn_data()
+{
+    // signedInHere: the dialog's sign-in is a new one, not yet saved.
+    QTest::addColumn<bool>("signedInHere");
+    QTest::newRow("the stored sign-in") << false;
+    QTest::newRow("a sign-in of this dialog") << true;
+}
+
+// The provider replaced the refresh token during the test and may have
+// withdrawn the old one: the new one is kept, even when the dialog is left
+// with Cancel; an unsaved sign-in is kept for OK alone.
+void TestSettingDialog::testKeepsRenewedSignIn()
+{
+    QFETCH(bool, signedInHere);
+    Global::ProfileSettings.SignInMethod = u"OAuth2"_qs;
+    Global::ProfileSettings.OAuthClientId = u"client"_qs;
+    Global::ProfileSettings.OAuthRefreshToken = u"stored-token"_qs;
+    open();
+    auto *signIn = child<OAuthSignInWidget>(m_dialog.get(), "fraSignIn");
+    if (signedInHere)
+        signIn->replaceRefreshToken(u"stored-token"_qs, u"dialog-token"_qs);
+    m_env->host.tester = [](const Global::ProfileSettingsRecord &s) {
+        return ConnectionTestResult{true, u"Logged in."_qs, s.OAuthRefreshToken + u"-renewed"_qs};
+    };
+    expect("Logged in.", "Test Connection", Icon::Information);
+    press("cmdTestConnection");
+    VERIFY_BOXES(m_env->boxes);
+    Global::ProfileSettingsRecord typed;
+    signIn->apply(typed);
+    const QString stored = ScrambledSecretStore().read(kHome, SecretKind::OAuthRefreshToken).secret;
+    if (signedInHere) {
+        QCOMPARE(typed.OAuthRefreshToken, u"dialog-token-renewed"_qs);
+        QCOMPARE(stored, QString());
+        QCOMPARE(Global::ProfileSettings.OAuthRefreshToken, u"stored-token"_qs);
+    } else {
+        QCOMPARE(typed.OAuthRefreshToken, u"stored-token-renewed"_qs);
+        QCOMPARE(stored, u"stored-token-renewed"_qs);
+        QCOMPARE(Global::ProfileSettings.OAuthRefreshToken, u"stored-token-renewed"_qs);
+    }
 }
 
 QTEST_MAIN(TestSettingDialog)
