@@ -13,7 +13,7 @@ using KeyringWaitIndicator =
 // The desktop keyring, one entry per profile and kind, each labelled as the
 // user reads it in a password manager ("Email password of profile Home").
 //
-// Where a Secret Service runs (GNOME Keyring, KeePassXC, KWallet 5.97+) it is
+// Where a Secret Service runs (GNOME Keyring, KeePassXC, a KWallet offering it) it is
 // spoken to over D-Bus directly: that is what tells a locked keyring from a
 // missing entry, lets an unlock prompt be waited for without a time limit
 // and withdrawn on Cancel, and names each entry. The entries keep the

@@ -275,8 +275,7 @@ void ProfileBarWidget::cmdDeleteProfile_Click()
             return;
         Global::CurrentProfile = deleting;
     }
-    // Which secrets the keyring holds is read before the key goes; they go
-    // only once the profile is gone.
+    // The keyring entries go only once the profile is gone.
     const std::function<void()> forgetSecrets = ProfileSecrets::remover(desktopKeyring(), Global::CurrentProfile);
     QString error;
     if (!DeleteStoreKey(HKEY_CURRENT_USER, kSettingKeyPrefix + Global::CurrentProfile, &error)) {

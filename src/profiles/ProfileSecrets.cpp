@@ -181,6 +181,7 @@ Report save(SecretStore &keyring, const QString &profile, const Global::ProfileS
 
 Report saveOne(SecretStore &keyring, const QString &profile, SecretKind kind, const QString &secret)
 {
+    removeLeftovers(keyring); // before a new entry of a name they may carry
     QString why;
     if (keep(keyring, profile, kind, secret, true, &why) == Kept::FileRefused)
         return refusedReport({what(kind)}, why);

@@ -7,6 +7,7 @@
 #include "ConnectionTester.h"
 #include "FakeAuthServer.h"
 #include "MailTestFixture.h"
+#include "OAuthTokens.h"
 #include "SaslOAuth.h"
 
 #include <QNetworkAccessManager>
@@ -55,6 +56,8 @@ private Q_SLOTS:
     void conversations_data();
     void conversations();
     void testConnectionKeepsRotatedToken();
+    void unreadSignInAdvice_data();
+    void unreadSignInAdvice();
 
 private:
     void fetch()
@@ -206,6 +209,32 @@ void TestOAuthLogin::testConnectionKeepsRotatedToken()
     // The old one is spent; the handed-back one works.
     QCOMPARE(OAuthClient::refresh(endpointsOf(s), signedIn.refreshToken, 5000).status, TokenResponse::Status::Refused);
     QCOMPARE(OAuthClient::refresh(endpointsOf(s), result.renewedRefreshToken, 5000).status, TokenResponse::Status::Ok);
+}
+
+void TestOAuthLogin::unreadSignInAdvice_data()
+{
+    // The keyring's reason carries its own advice: a locked keyring is
+    // unlocked, not signed in to again.
+    QTest::addColumn<QString>("problem");
+    QTest::addColumn<QString>("error");
+    const QString locked = QStringLiteral("The OAuth2 sign-in of profile Home could not be read from the desktop "
+                                          "keyring.\r\nThe keyring said: The desktop keyring is locked. Unlock it ...");
+    QTest::newRow("keyring locked") << locked << locked;
+    QTest::newRow("never signed in") << QString()
+                                     << QStringLiteral("This profile has not signed in with Google yet.\r\nSign in "
+                                                       "again: open the Settings and press \"Sign in...\".");
+}
+
+void TestOAuthLogin::unreadSignInAdvice()
+{
+    QFETCH(QString, problem);
+    QFETCH(QString, error);
+    Global::ProfileSettingsRecord s = Global::ProfileSettings;
+    s.OAuthProvider = QStringLiteral("Google");
+    s.SecretProblem = problem;
+    const AccessToken token = profileAccessTokens(s)(false);
+    QCOMPARE(token.state, AccessToken::State::SignInNeeded);
+    QCOMPARE(token.error, error);
 }
 
 QTEST_GUILESS_MAIN(TestOAuthLogin)
