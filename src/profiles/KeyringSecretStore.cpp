@@ -240,7 +240,8 @@ public:
     bool search(const StringMap &attributes, QList<QDBusObjectPath> *unlocked, QList<QDBusObjectPath> *locked)
     {
         QDBusMessage reply;
-        if (!call(kServicePath, kServiceIface, QStringLiteral("SearchItems"), {QVariant::fromValue(attributes)}, &reply))
+        if (!call(kServicePath, kServiceIface, QStringLiteral("SearchItems"), {QVariant::fromValue(attributes)},
+                  &reply))
             return false;
         *unlocked = pathsOf(reply.arguments().value(0));
         *locked = pathsOf(reply.arguments().value(1));
@@ -437,12 +438,14 @@ private:
                 const QDBusMessage late = watcher->reply();
                 const QString item = pathOf(late.arguments().value(0)).path();
                 if (undo && late.type() == QDBusMessage::ReplyMessage && !item.isEmpty() && item != kNoPath)
-                    bus.asyncCall(QDBusMessage::createMethodCall(kSecretsName, item, kItemIface, QStringLiteral("Delete")));
+                    bus.asyncCall(
+                        QDBusMessage::createMethodCall(kSecretsName, item, kItemIface, QStringLiteral("Delete")));
                 watcher->deleteLater();
             });
-            return cancelled ? fail(Status::Refused, QStringLiteral("Waiting for the desktop keyring was cancelled."))
-                             : fail(Status::Refused, QStringLiteral("The desktop keyring did not answer within %1 seconds.")
-                                                         .arg(m_timeoutMs / 1000));
+            if (cancelled)
+                return fail(Status::Refused, QStringLiteral("Waiting for the desktop keyring was cancelled."));
+            return fail(Status::Refused,
+                        QStringLiteral("The desktop keyring did not answer within %1 seconds.").arg(m_timeoutMs / 1000));
         }
         *reply = watcher->reply();
         delete watcher;

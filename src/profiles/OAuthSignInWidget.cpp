@@ -95,8 +95,10 @@ void OAuthSignInWidget::load(const Global::ProfileSettingsRecord &s, const QStri
     m_refreshToken = s.OAuthRefreshToken;
     m_accessToken = s.OAuthAccessToken;
     m_accessExpiry = s.OAuthAccessExpiry;
+    // Who signed in, as the dialog saved it with the sign-in.
     m_account = profile.isEmpty() ? QString()
-                                  : modRegistry::ReadStoreValue(modRegistry::HKEY_CURRENT_USER, kSettingKeyPrefix + profile,
+                                  : modRegistry::ReadStoreValue(modRegistry::HKEY_CURRENT_USER,
+                                                                kSettingKeyPrefix + profile,
                                                                 QStringLiteral("OAuthAccount"), QString());
     m_signedInNow = false;
     if (!s.usesOAuth2() && s.OAuthProvider.isEmpty())

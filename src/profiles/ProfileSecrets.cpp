@@ -115,7 +115,8 @@ const QString kLeftovers = QStringLiteral("KeyringLeftovers");
 
 QStringList leftovers()
 {
-    return ReadStoreValue(HKEY_CURRENT_USER, kTrelvikKey, kLeftovers, QString()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    return ReadStoreValue(HKEY_CURRENT_USER, kTrelvikKey, kLeftovers, QString())
+        .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
 }
 
 void setLeftovers(QStringList profiles)
