@@ -634,11 +634,10 @@ ConnectionTestResult frmMain::testConnection(const Global::ProfileSettingsRecord
     // A certificate trusted here counts for this test; the profile's trust is
     // given at its first run, once the settings are saved.
     options.certificatePrompt = certificatePrompt(QApplication::activeModalWidget() ? QApplication::activeModalWidget() : this);
-    // A sign-in renewed by the test lasts for the test only.
-    Global::ProfileSettingsRecord tested = settings;
-    options.accessToken = profileAccessTokens(tested);
-    const TestConnectionResult result = ::testConnection(tested, options, {progress.step, progress.cancel});
-    return {result.ok, result.text};
+    // The tester renews an OAuth2 sign-in itself and hands back a refresh
+    // token the provider replaced; the dialog keeps it.
+    const TestConnectionResult result = ::testConnection(settings, options, {progress.step, progress.cancel});
+    return {result.ok, result.text, result.renewedRefreshToken};
 }
 
 void frmMain::mnuHelpContent_Click()

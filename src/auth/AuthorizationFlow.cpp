@@ -8,6 +8,9 @@
 namespace {
 
 constexpr qsizetype kRequestMax = 16 * 1024;
+// How long a refusal's page may take to reach the browser before the flow
+// ends all the same.
+constexpr int kPageDeliveryMs = 2000;
 
 QByteArray page(int status, const QByteArray &reason, const QString &text)
 {
@@ -137,10 +140,18 @@ void AuthorizationFlow::onRequest(QTcpSocket *socket)
     const QString error = query.queryItemValue(QStringLiteral("error"), QUrl::FullyDecoded);
     const QString code = query.queryItemValue(QStringLiteral("code"), QUrl::FullyDecoded);
     if (!error.isEmpty() || code.isEmpty()) {
+        QString text = QStringLiteral("The sign-in was refused in the browser (%1).")
+                           .arg(error.isEmpty() ? QStringLiteral("no code was given") : error.left(100));
+        const QString description =
+            query.queryItemValue(QStringLiteral("error_description"), QUrl::FullyDecoded).simplified().left(500);
+        if (!description.isEmpty())
+            text += QStringLiteral(" The provider said: ") + description;
+        // The flow ends once the page is on its way: ending it at once would
+        // take the socket down before the browser has it.
+        connect(socket, &QTcpSocket::disconnected, this, [this, text] { fail(text); });
+        QTimer::singleShot(kPageDeliveryMs, this, [this, text] { fail(text); });
         answer(socket, page(200, "OK", QStringLiteral("The sign-in was not completed. You may close this page "
                                                       "and return to Trelvik.")));
-        fail(QStringLiteral("The sign-in was refused in the browser (%1).")
-                 .arg(error.isEmpty() ? QStringLiteral("no code was given") : error.left(100)));
         return;
     }
     answer(socket, page(200, "OK", QStringLiteral("Trelvik received the sign-in. You may close this page.")));

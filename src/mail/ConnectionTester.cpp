@@ -2,6 +2,7 @@
 
 #include "Global.h"
 #include "MessageBox.h"
+#include "OAuthTokens.h"
 #include "Pop3Parsers.h"
 #include "RunStatus.h"
 #include "SecureChannel.h"
@@ -78,6 +79,12 @@ TestConnectionResult testConnection(const Global::ProfileSettingsRecord &setting
                                     const TestConnectionHooks &hooks)
 {
     TestConnectionResult result;
+    // A renewal during the test replaces the refresh token like any other.
+    Global::ProfileSettingsRecord tested = settings;
+    if (settings.usesOAuth2() && !options.accessToken)
+        options.accessToken = profileAccessTokens(tested, [&result](const QString &token) {
+            result.renewedRefreshToken = token;
+        });
     QStringList done;
     QString failure;
     const auto announce = [&hooks](const QString &text) {
@@ -97,6 +104,11 @@ TestConnectionResult testConnection(const Global::ProfileSettingsRecord &setting
         try {
             if (settings.EmailHost.trimmed().isEmpty()) {
                 failure = QStringLiteral("No POP3 server is set.");
+            } else if (!settings.usesOAuth2() && settings.EmailPassword.isEmpty()) {
+                // An empty PASS would only cost a failed login at the server.
+                failure = settings.SecretProblem.isEmpty()
+                    ? QStringLiteral("No password is entered, so the login was not tried.")
+                    : oneLine(settings.SecretProblem) + QStringLiteral(" The login was not tried: enter the password.");
             } else if (!connectAnnounced(announce, settings, session)) {
                 failedWith(QStringLiteral("Could not connect to %1:%2").arg(settings.EmailHost, settings.EmailPort.trimmed()));
             } else {
@@ -127,13 +139,14 @@ TestConnectionResult testConnection(const Global::ProfileSettingsRecord &setting
         session.CloseServer();
     }
     if (cancel.isSet())
-        return {false, QStringLiteral("Test cancelled.")};
+        return {false, QStringLiteral("Test cancelled."), result.renewedRefreshToken};
     QString text = done.join(QStringLiteral("; "));
     if (!failure.isEmpty())
         text += (text.isEmpty() ? QString() : QStringLiteral("; ")) + failure;
     if (!text.endsWith(QLatin1Char('.')))
         text += QLatin1Char('.');
-    for (const QString &secret : {settings.EmailPassword, settings.OAuthAccessToken, settings.OAuthRefreshToken}) {
+    for (const QString &secret : {settings.EmailPassword, settings.OAuthAccessToken, settings.OAuthRefreshToken,
+                                  tested.OAuthAccessToken, tested.OAuthRefreshToken}) {
         if (!secret.isEmpty())
             text.replace(secret, QStringLiteral("***"));
     }

@@ -15,10 +15,17 @@ struct TestConnectionResult {
     bool ok = false;
     // One text saying what worked, or at which step and why it failed.
     QString text;
+    // The refresh token the provider gave in place of the tested one, when
+    // the test renewed the sign-in: the old one may be withdrawn already, so
+    // the caller must keep this one (also after a cancelled test).
+    QString renewedRefreshToken = {};
 };
 
 // Connects with the given values, secures the channel as they ask, logs in,
-// asks how many messages wait, and quits. Shows no box of its own: what a
+// asks how many messages wait, and quits. A password login without a
+// password is not tried (the reason the keyring gave, if any, is the text).
+// An OAuth2 profile gets its access tokens from the settings' sign-in unless
+// `options` brings a source. Shows no box of its own: what a
 // run would show is folded into the text. The password never appears in it.
 // A Cancel of the program's progress dialogs does not concern it.
 //

@@ -20,10 +20,13 @@ AccessTokenSource profileAccessTokens(Global::ProfileSettingsRecord &settings,
             return {AccessToken::State::Ready, settings.OAuthAccessToken, {}};
         const QString signIn = QStringLiteral("Sign in again: open the Settings and press \"Sign in...\".");
         if (settings.OAuthRefreshToken.isEmpty()) {
-            QString text = settings.SecretProblem.isEmpty()
-                ? QStringLiteral("This profile has not signed in with %1 yet.")
-                      .arg(settings.OAuthProvider.isEmpty() ? QStringLiteral("OAuth2") : settings.OAuthProvider)
-                : settings.SecretProblem;
+            // A sign-in the keyring did not give comes with its own advice
+            // (unlock the keyring, or sign in again when the entry is gone).
+            if (!settings.SecretProblem.isEmpty())
+                return {AccessToken::State::SignInNeeded, {}, settings.SecretProblem};
+            const QString text = QStringLiteral("This profile has not signed in with %1 yet.")
+                                     .arg(settings.OAuthProvider.isEmpty() ? QStringLiteral("OAuth2")
+                                                                           : settings.OAuthProvider);
             return {AccessToken::State::SignInNeeded, {}, text + QStringLiteral("\r\n") + signIn};
         }
         const TokenResponse response = OAuthClient::refresh(endpointsOf(settings), settings.OAuthRefreshToken);

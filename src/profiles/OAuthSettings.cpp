@@ -10,11 +10,12 @@ const QList<OAuthPreset> &OAuthPresets()
     static const QList<OAuthPreset> presets{
         {QStringLiteral("Google"), QStringLiteral("pop.gmail.com"), kTlsPort, kSecuritySslTls,
          QStringLiteral("https://accounts.google.com/o/oauth2/v2/auth"),
-         QStringLiteral("https://oauth2.googleapis.com/token"), QStringLiteral("https://mail.google.com/")},
+         QStringLiteral("https://oauth2.googleapis.com/token"),
+         QStringLiteral("https://mail.google.com/ openid email")},
         {QStringLiteral("Microsoft"), QStringLiteral("outlook.office365.com"), kTlsPort, kSecuritySslTls,
          QStringLiteral("https://login.microsoftonline.com/common/oauth2/v2.0/authorize"),
          QStringLiteral("https://login.microsoftonline.com/common/oauth2/v2.0/token"),
-         QStringLiteral("https://outlook.office.com/POP.AccessAsUser.All offline_access")},
+         QStringLiteral("https://outlook.office.com/POP.AccessAsUser.All offline_access openid email")},
         {kProviderOther, {}, {}, {}, {}, {}, {}},
     };
     return presets;

@@ -2,10 +2,13 @@
 
 #include "AuthorizationFlow.h"
 #include "FieldWidget.h"
+#include "Profile.h"
 #include "ProfileSecrets.h"
+#include "SettingsStore.h"
 
 #include <QComboBox>
 #include <QFormLayout>
+#include <QLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressDialog>
@@ -49,7 +52,10 @@ OAuthSignInWidget::OAuthSignInWidget(QWidget *parent)
     oauthForm->addRow(QStringLiteral("Authorization Address"), txtOAuthAuthorizeUrl);
     oauthForm->addRow(QStringLiteral("Token Address"), txtOAuthTokenUrl);
     oauthForm->addRow(QStringLiteral("Scope"), txtOAuthScope);
-    oauthForm->addRow(cmdSignIn, lblSignedIn);
+    // The outcome gets a row of its own, the form's full width: a refusal
+    // with the provider's words runs to several lines.
+    oauthForm->addRow(QString(), cmdSignIn);
+    oauthForm->addRow(lblSignedIn);
 
     lblSecretPlaces = new QLabel(this);
     lblSecretPlaces->setObjectName(QStringLiteral("lblSecretPlaces"));
@@ -89,7 +95,11 @@ void OAuthSignInWidget::load(const Global::ProfileSettingsRecord &s, const QStri
     m_refreshToken = s.OAuthRefreshToken;
     m_accessToken = s.OAuthAccessToken;
     m_accessExpiry = s.OAuthAccessExpiry;
-    m_account.clear();
+    // Who signed in, as the dialog saved it with the sign-in.
+    m_account = profile.isEmpty() ? QString()
+                                  : modRegistry::ReadStoreValue(modRegistry::HKEY_CURRENT_USER,
+                                                                kSettingKeyPrefix + profile,
+                                                                QStringLiteral("OAuthAccount"), QString());
     m_signedInNow = false;
     if (!s.usesOAuth2() && s.OAuthProvider.isEmpty())
         providerChanged(false); // the first preset's addresses, ready when OAuth2 is chosen
@@ -179,12 +189,40 @@ void OAuthSignInWidget::providerChanged(bool picked)
 void OAuthSignInWidget::showSignedIn()
 {
     if (m_refreshToken.isEmpty())
-        lblSignedIn->setText(QStringLiteral("Not signed in."));
+        setResultText(QStringLiteral("Not signed in."));
     else if (m_signedInNow)
-        lblSignedIn->setText(m_account.isEmpty() ? QStringLiteral("Signed in. OK keeps the sign-in.")
-                                                 : QStringLiteral("Signed in as %1. OK keeps the sign-in.").arg(m_account));
+        setResultText(m_account.isEmpty() ? QStringLiteral("Signed in. OK keeps the sign-in.")
+                                          : QStringLiteral("Signed in as %1. OK keeps the sign-in.").arg(m_account));
     else
-        lblSignedIn->setText(QStringLiteral("Signed in."));
+        setResultText(m_account.isEmpty() ? QStringLiteral("Signed in.")
+                                          : QStringLiteral("Signed in as %1.").arg(m_account));
+}
+
+void OAuthSignInWidget::setResultText(const QString &text)
+{
+    lblSignedIn->setText(text);
+    // A window does not grow by itself for a wrapped label's new height
+    // (the layout's minimum ignores height-for-width): it is asked to.
+    QWidget *top = window();
+    if (!top->isVisible() || !top->layout())
+        return;
+    // The layouts between keep their old sizes until told.
+    for (QWidget *w = lblSignedIn; w; w = w->parentWidget()) {
+        if (w->layout())
+            w->layout()->invalidate();
+        if (w == top)
+            break;
+        w->updateGeometry();
+    }
+    const int needed = top->heightForWidth(top->width());
+    if (needed > top->height())
+        top->resize(top->width(), needed);
+}
+
+void OAuthSignInWidget::replaceRefreshToken(const QString &tested, const QString &renewed)
+{
+    if (m_refreshToken == tested)
+        m_refreshToken = renewed;
 }
 
 void OAuthSignInWidget::signIn(const QString &userName)
@@ -208,11 +246,11 @@ void OAuthSignInWidget::signIn(const QString &userName)
     waiting.reset();
     cmdSignIn->setEnabled(true);
     if (result.status != TokenResponse::Status::Ok) {
-        lblSignedIn->setText(result.error);
+        setResultText(result.error);
         return;
     }
     if (result.refreshToken.isEmpty()) {
-        lblSignedIn->setText(QStringLiteral("The provider gave no lasting sign-in (no refresh token). Check that the "
+        setResultText(QStringLiteral("The provider gave no lasting sign-in (no refresh token). Check that the "
                                             "scope asks for offline access."));
         return;
     }

@@ -25,10 +25,15 @@ public:
     // Copies the method, the client and the tokens into `s`.
     void apply(Global::ProfileSettingsRecord &s) const;
     bool usesOAuth2() const;
+    // Who signed in, as the provider's id token said; empty when unknown.
+    QString account() const { return m_refreshToken.isEmpty() ? QString() : m_account; }
     // The first empty field OAuth2 needs, with its warning; null when complete.
     QLineEdit *missingField(QString *warning) const;
     QList<QWidget *> tabOrder() const;
 
+    // The provider replaced the refresh token `tested` by `renewed` (a
+    // connection test renewed the sign-in); a sign-in made since is kept.
+    void replaceRefreshToken(const QString &tested, const QString &renewed);
     // Runs the sign-in in the browser (Cancel and a time limit end it).
     // The user name is the hint of which account to use.
     void signIn(const QString &userName);
@@ -47,6 +52,8 @@ private:
     // picked: the user chose it, so the preset's values replace the typed ones.
     void providerChanged(bool picked);
     void showSignedIn();
+    // The sign-in's outcome, however long: the window grows to show it whole.
+    void setResultText(const QString &text);
 
     QComboBox *cboSignInMethod = nullptr;
     QComboBox *cboOAuthProvider = nullptr;

@@ -3,6 +3,7 @@
 #include "Global.h"
 #include "MessageBox.h"
 #include "KeyringSecretStore.h"
+#include "KeyringWaitDialog.h"
 #include "Profile.h"
 #include "ProfileSecrets.h"
 #include "ProfileHost.h"
@@ -46,6 +47,8 @@ ProfileBarWidget::ProfileBarWidget(ProfileHost &host, QWidget *parent)
     : QWidget(parent)
     , m_host(host)
 {
+    // The window may wait for the keyring's unlock prompt, with a Cancel.
+    installKeyringWaitDialog();
     setObjectName(QStringLiteral("ProfileBar"));
     shpProfile = new QFrame(this);
     shpProfile->setObjectName(QStringLiteral("shpProfile"));
@@ -272,8 +275,7 @@ void ProfileBarWidget::cmdDeleteProfile_Click()
             return;
         Global::CurrentProfile = deleting;
     }
-    // Which secrets the keyring holds is read before the key goes; they go
-    // only once the profile is gone.
+    // The keyring entries go only once the profile is gone.
     const std::function<void()> forgetSecrets = ProfileSecrets::remover(desktopKeyring(), Global::CurrentProfile);
     QString error;
     if (!DeleteStoreKey(HKEY_CURRENT_USER, kSettingKeyPrefix + Global::CurrentProfile, &error)) {

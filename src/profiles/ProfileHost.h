@@ -12,6 +12,9 @@ class QWidget;
 struct ConnectionTestResult {
     bool ok = false;
     QString text;
+    // The refresh token that replaced the tested one, when the test renewed
+    // the sign-in; empty when it did not.
+    QString renewedRefreshToken = {};
 };
 
 // How a connection test reports its steps to the user watching it, and how

@@ -95,6 +95,49 @@ Kept keep(SecretStore &keyring, const QString &profile, SecretKind kind, const Q
     return answer.status == SecretStore::Status::NoKeyring ? Kept::FileNoKeyring : Kept::FileRefused;
 }
 
+// Every entry the program may have written for the profile, marked or not:
+// a save while the keyring was locked clears a marker but leaves the entry.
+// False when the keyring kept one (locked, refused).
+bool removeAll(SecretStore &keyring, const QString &profile)
+{
+    bool gone = true;
+    for (const SecretKind kind : kKinds) {
+        const SecretStore::Status status = keyring.remove(profile, kind).status;
+        if (status == SecretStore::Status::NoKeyring)
+            return true;
+        gone = gone && (status == SecretStore::Status::Ok || status == SecretStore::Status::NotFound);
+    }
+    return gone;
+}
+
+// Deleted profiles whose keyring entries are still to go, one a line.
+const QString kLeftovers = QStringLiteral("KeyringLeftovers");
+
+QStringList leftovers()
+{
+    return ReadStoreValue(HKEY_CURRENT_USER, kTrelvikKey, kLeftovers, QString())
+        .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
+void setLeftovers(QStringList profiles)
+{
+    profiles.removeDuplicates();
+    if (profiles != leftovers())
+        WriteStoreValue(HKEY_CURRENT_USER, kTrelvikKey, kLeftovers, REG_SZ, profiles.join(QLatin1Char('\n')));
+}
+
+void removeLeftovers(SecretStore &keyring)
+{
+    const QStringList before = leftovers();
+    QStringList still;
+    for (const QString &profile : before) {
+        if (!removeAll(keyring, profile))
+            still << profile;
+    }
+    if (still != before)
+        setLeftovers(still);
+}
+
 Report refusedReport(const QStringList &inFile, const QString &why)
 {
     Report report;
@@ -109,12 +152,20 @@ Report refusedReport(const QStringList &inFile, const QString &why)
 
 } // namespace
 
-Report save(SecretStore &keyring, const QString &profile, const Global::ProfileSettingsRecord &s)
+Report save(SecretStore &keyring, const QString &profile, const Global::ProfileSettingsRecord &s,
+            const Global::ProfileSettingsRecord *loaded)
 {
+    // Entries of deleted profiles the keyring would not let go before; one
+    // of them may carry this profile's name.
+    removeLeftovers(keyring);
     QStringList refused;
     QString why;
     bool tryKeyring = true; // a keyring that failed once is not asked again in this save
     for (const SecretKind kind : kKinds) {
+        // Held by the keyring, empty when read and empty now: a secret the
+        // keyring did not give (locked, refused) stays as it is.
+        if (loaded && field(s, kind).isEmpty() && field(*loaded, kind).isEmpty() && markedInKeyring(profile, kind))
+            continue;
         const Kept kept = keep(keyring, profile, kind, field(s, kind), tryKeyring, &why);
         if (kept == Kept::Keyring)
             continue;
@@ -131,6 +182,7 @@ Report save(SecretStore &keyring, const QString &profile, const Global::ProfileS
 
 Report saveOne(SecretStore &keyring, const QString &profile, SecretKind kind, const QString &secret)
 {
+    removeLeftovers(keyring); // before a new entry of a name they may carry
     QString why;
     if (keep(keyring, profile, kind, secret, true, &why) == Kept::FileRefused)
         return refusedReport({what(kind)}, why);
@@ -142,6 +194,7 @@ Report load(SecretStore &keyring, const QString &profile, Global::ProfileSetting
     ScrambledSecretStore file;
     QStringList unread;
     QString why;
+    bool signInAgain = false;
     for (const SecretKind kind : kKinds) {
         QString &secret = field(s, kind);
         secret.clear();
@@ -158,6 +211,8 @@ Report load(SecretStore &keyring, const QString &profile, Global::ProfileSetting
             continue;
         }
         unread << what(kind);
+        if (answer.status == SecretStore::Status::NotFound && kind == SecretKind::OAuthRefreshToken)
+            signInAgain = true;
         if (why.isEmpty())
             why = answer.status == SecretStore::Status::NotFound
                 ? QStringLiteral("The keyring has no such entry any more.")
@@ -170,6 +225,8 @@ Report load(SecretStore &keyring, const QString &profile, Global::ProfileSetting
                           .arg(unread.join(QStringLiteral(", ")), profile);
         if (!why.isEmpty())
             report.text += QStringLiteral("\r\nThe keyring said: ") + why;
+        if (signInAgain)
+            report.text += QStringLiteral("\r\nSign in again: open the Settings and press \"Sign in...\".");
     }
     s.SecretProblem = report.text;
     return report;
@@ -182,14 +239,9 @@ void remove(SecretStore &keyring, const QString &profile)
 
 std::function<void()> remover(SecretStore &keyring, const QString &profile)
 {
-    QList<SecretKind> held;
-    for (const SecretKind kind : kKinds) {
-        if (markedInKeyring(profile, kind))
-            held << kind;
-    }
-    return [&keyring, profile, held] {
-        for (const SecretKind kind : held)
-            keyring.remove(profile, kind);
+    return [&keyring, profile] {
+        if (!removeAll(keyring, profile))
+            setLeftovers(leftovers() << profile);
     };
 }
 

@@ -24,8 +24,11 @@ struct Report {
 // Stores the secrets of `s` for the profile: into the keyring where it takes
 // them (the settings file then holds none, which moves old scrambled ones
 // into the keyring), else scrambled into the settings file. An empty secret
-// is removed from both.
-Report save(SecretStore &keyring, const QString &profile, const Global::ProfileSettingsRecord &s);
+// is removed from both, unless it was empty in `loaded` too (the settings as
+// read before the edit): a secret the keyring did not give then stays as it
+// is. Entries of deleted profiles that the keyring kept are removed first.
+Report save(SecretStore &keyring, const QString &profile, const Global::ProfileSettingsRecord &s,
+            const Global::ProfileSettingsRecord *loaded = nullptr);
 
 // The same for one secret (a refresh token the provider replaced).
 Report saveOne(SecretStore &keyring, const QString &profile, SecretKind kind, const QString &secret);
@@ -35,10 +38,11 @@ Report saveOne(SecretStore &keyring, const QString &profile, SecretKind kind, co
 // caller asks for it instead of logging in with nothing.
 Report load(SecretStore &keyring, const QString &profile, Global::ProfileSettingsRecord &s);
 
-// Removes the profile's keyring entries (its settings key goes separately).
+// Removes every keyring entry the program may have written for the profile
+// (its settings key goes separately). What a locked or refusing keyring
+// keeps is noted and removed at a later save.
 void remove(SecretStore &keyring, const QString &profile);
-// The same, done when the returned function is called: the entries are
-// looked up now, so the profile's key can be deleted in between.
+// The same, done when the returned function is called.
 std::function<void()> remover(SecretStore &keyring, const QString &profile);
 
 enum class Place { Nowhere, Keyring, SettingsFile };

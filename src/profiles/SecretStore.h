@@ -13,7 +13,8 @@ public:
         Ok,
         NotFound,  // the store answered: there is no such entry
         NoKeyring, // nothing answered (no Secret Service on this desktop)
-        Refused,   // the keyring is locked, refused, or failed
+        Refused,   // the keyring refused, failed, or the user cancelled its prompt
+        Locked,    // the keyring holds the entry (or would) but is locked
     };
     struct Answer {
         Status status = Status::Ok;
@@ -29,5 +30,5 @@ public:
 
 // The settings value that holds a kind's scrambled form ("EmailPassword", ...).
 QString secretValueName(SecretKind kind);
-// What a user reads in the keyring manager: "Trelvik: email password of profile Home".
+// What a user reads in the keyring manager: "Email password of profile Home".
 QString secretLabel(const QString &profile, SecretKind kind);

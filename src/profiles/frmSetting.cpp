@@ -5,6 +5,7 @@
 #include "ByteLimitValidator.h"
 #include "Global.h"
 #include "KeyringSecretStore.h"
+#include "KeyringWaitDialog.h"
 #include "MessageBox.h"
 #include "OAuthSettings.h"
 #include "OAuthSignInWidget.h"
@@ -22,6 +23,7 @@
 #include <QFormLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -47,6 +49,7 @@ frmSetting::frmSetting(QWidget *parent, ProfileHost *host)
     : QDialog(parent, kDialogWindowFlags)
     , m_host(host)
 {
+    installKeyringWaitDialog();
     setObjectName(QStringLiteral("frmSetting"));
 
     Frame1 = new QGroupBox(QStringLiteral("Email Setting"), this);
@@ -164,6 +167,17 @@ frmSetting::frmSetting(QWidget *parent, ProfileHost *host)
 void frmSetting::Form_Load()
 {
     setWindowTitle(QStringLiteral("Profile Setting - ") + Global::CurrentProfile);
+    if (Global::NewProfileFlag == 0 && !Global::ProfileSettings.SecretProblem.isEmpty()) {
+        // The keyring kept a secret at the last read: asked again, as it may
+        // have been unlocked since (or asks for its unlock now).
+        Global::ProfileSettingsRecord again = Global::ProfileSettings;
+        ProfileSecrets::load(desktopKeyring(), Global::CurrentProfile, again);
+        if (again.SecretProblem.isEmpty())
+            Global::ProfileSettings = again;
+        else
+            Global::ProfileSettings.SecretProblem = again.SecretProblem;
+    }
+    m_loaded = Global::NewProfileFlag == 0 ? Global::ProfileSettings : Global::ProfileSettingsRecord{};
     if (Global::NewProfileFlag == 0) {
         const auto &s = Global::ProfileSettings;
         txtEmailHost->setText(s.EmailHost);
@@ -295,6 +309,11 @@ Global::ProfileSettingsRecord frmSetting::typedSettings() const
     if (!serverChanged())
         s.TrustedCertificate = Global::ProfileSettings.TrustedCertificate;
     fraSignIn->apply(s);
+    // A secret the keyring did not give is still missing: its reason stays.
+    if ((s.EmailPassword.isEmpty() && m_loaded.EmailPassword.isEmpty())
+        || (s.DialupPassword.isEmpty() && m_loaded.DialupPassword.isEmpty())
+        || (s.OAuthRefreshToken.isEmpty() && m_loaded.OAuthRefreshToken.isEmpty()))
+        s.SecretProblem = m_loaded.SecretProblem;
     return s;
 }
 
@@ -362,6 +381,7 @@ bool frmSetting::cmdOK_Click()
         {key, QStringLiteral("EmailSecurity"), s.EmailSecurity},
     };
     values += OAuthSettingValues(Global::CurrentProfile, s);
+    values.append({key, QStringLiteral("OAuthAccount"), fraSignIn->account()});
     if (trustVoid)
         values.append({key, QStringLiteral("TrustedCertificate"), QString()});
     if (Global::NewProfileFlag == 1)
@@ -375,7 +395,7 @@ bool frmSetting::cmdOK_Click()
     // Stored trimmed, as the scrambled form always kept them.
     s.EmailPassword = TrimSpaces(s.EmailPassword);
     s.DialupPassword = TrimSpaces(s.DialupPassword);
-    const ProfileSecrets::Report secrets = ProfileSecrets::save(desktopKeyring(), Global::CurrentProfile, s);
+    const ProfileSecrets::Report secrets = ProfileSecrets::save(desktopKeyring(), Global::CurrentProfile, s, &m_loaded);
     if (secrets.trouble)
         MessageBox::show(secrets.text, QStringLiteral("Settings Saved"), MessageBox::Icon::Exclamation);
     Global::ProfileSettings = s;
@@ -411,7 +431,19 @@ void frmSetting::cmdTestConnection_Click()
     applyLostFocus(focusWidget());
     if (!checkServerFields())
         return;
-    const Global::ProfileSettingsRecord settings = typedSettings();
+    Global::ProfileSettingsRecord settings = typedSettings();
+    // As a fetch does: a password the keyring kept to itself is asked for,
+    // for this test only; never sent empty.
+    if (!settings.usesOAuth2() && settings.EmailPassword.isEmpty() && !settings.SecretProblem.isEmpty()) {
+        bool given = false;
+        settings.EmailPassword = QInputDialog::getText(this, QStringLiteral("Email Password"),
+                                                       settings.SecretProblem
+                                                           + QStringLiteral("\nEnter the email password to use for "
+                                                                            "this test:"),
+                                                       QLineEdit::Password, QString(), &given);
+        if (!given || settings.EmailPassword.isEmpty())
+            return;
+    }
 
     // The tester waits for the server inside the event loop: the fields and
     // OK are off meanwhile; Cancel and Esc stay on and end the test.
@@ -434,6 +466,8 @@ void frmSetting::cmdTestConnection_Click()
     lblTestStatus->hide();
     lblTestStatus->clear();
     m_testing = false;
+    if (!result.renewedRefreshToken.isEmpty())
+        keepRenewedSignIn(settings.OAuthRefreshToken, result.renewedRefreshToken);
 
     if (cancel.isSet()) {
         cmdTestConnection->setFocus();
@@ -442,6 +476,20 @@ void frmSetting::cmdTestConnection_Click()
     MessageBox::show(shownTestText(result, settings), QStringLiteral("Test Connection"),
                      result.ok ? MessageBox::Icon::Information : MessageBox::Icon::Critical);
     cmdTestConnection->setFocus();
+}
+
+void frmSetting::keepRenewedSignIn(const QString &tested, const QString &renewed)
+{
+    fraSignIn->replaceRefreshToken(tested, renewed);
+    if (Global::NewProfileFlag != 0 || tested.isEmpty() || tested != m_loaded.OAuthRefreshToken)
+        return; // a sign-in of this dialog: OK saves it with the rest
+    const ProfileSecrets::Report report
+        = ProfileSecrets::saveOne(desktopKeyring(), Global::CurrentProfile, SecretKind::OAuthRefreshToken, renewed);
+    if (report.trouble)
+        MessageBox::show(report.text, QStringLiteral("Sign-In Kept"), MessageBox::Icon::Exclamation);
+    m_loaded.OAuthRefreshToken = renewed;
+    if (Global::ProfileSettings.OAuthRefreshToken == tested)
+        Global::ProfileSettings.OAuthRefreshToken = renewed;
 }
 
 void frmSetting::cmdCancel_Click()

@@ -1,10 +1,17 @@
 // The OAuth2 login against a scripted server: XOAUTH2 with and without an
 // initial response, OAUTHBEARER where XOAUTH2 is not offered, a refused
 // token's error continuation answered (never waited on), one renewal and no
-// more, and no token in a box or a status text.
+// more, and no token in a box or a status text. A connection test that
+// renews the sign-in hands back the refresh token the provider rotated.
+#include "AuthorizationFlow.h"
+#include "ConnectionTester.h"
+#include "FakeAuthServer.h"
 #include "MailTestFixture.h"
+#include "OAuthTokens.h"
 #include "SaslOAuth.h"
 
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
 #include <QTest>
 
 using Script = QList<QPair<QByteArray, QByteArray>>;
@@ -48,6 +55,9 @@ private Q_SLOTS:
     void responses();
     void conversations_data();
     void conversations();
+    void testConnectionKeepsRotatedToken();
+    void unreadSignInAdvice_data();
+    void unreadSignInAdvice();
 
 private:
     void fetch()
@@ -163,6 +173,68 @@ void TestOAuthLogin::conversations()
         QCOMPARE(f->boxes.shown().constFirst().text, box);
     for (const QString &event : f->status.events)
         QVERIFY2(!event.contains(QLatin1String("ya29")), qPrintable(event));
+}
+
+// A provider that withdraws a refresh token once it is used: the test's
+// renewal must not spend the profile's sign-in.
+void TestOAuthLogin::testConnectionKeepsRotatedToken()
+{
+    testsupport::FakeAuthServer auth(QStringLiteral("user"));
+    QVERIFY(auth.listen());
+    auth.setRotateRefreshTokens(true);
+    Global::ProfileSettingsRecord s = Global::ProfileSettings;
+    auth.signInHere(s);
+    AuthorizationFlow flow(endpointsOf(s));
+    QNetworkAccessManager browser;
+    flow.setBrowser([&browser](const QUrl &url) {
+        QObject::connect(browser.get(QNetworkRequest(url)), &QNetworkReply::finished, &browser, [] {});
+        return true;
+    });
+    const TokenResponse signedIn = flow.run();
+    QCOMPARE(signedIn.status, TokenResponse::Status::Ok);
+    s.OAuthRefreshToken = signedIn.refreshToken;
+
+    // The access token of the sign-in is not kept: the test renews at once.
+    f->server.greet("+OK ready", {"SASL XOAUTH2", "SASL-IR"})
+        .expect("AUTH XOAUTH2 " + xoauth2Response(QStringLiteral("user"), QStringLiteral("fake-access-3")), "+OK\r\n")
+        .stat(0)
+        .quit();
+    const TestConnectionResult result = testConnection(s, SessionOptions{5000});
+    QVERIFY2(result.ok, qPrintable(result.text));
+    VERIFY_SCRIPT(f->server);
+    QCOMPARE(auth.refreshGrants(), 1);
+    QVERIFY(!result.renewedRefreshToken.isEmpty());
+    QVERIFY(result.renewedRefreshToken != signedIn.refreshToken);
+    QVERIFY(!result.text.contains(QLatin1String("fake-")));
+    // The old one is spent; the handed-back one works.
+    QCOMPARE(OAuthClient::refresh(endpointsOf(s), signedIn.refreshToken, 5000).status, TokenResponse::Status::Refused);
+    QCOMPARE(OAuthClient::refresh(endpointsOf(s), result.renewedRefreshToken, 5000).status, TokenResponse::Status::Ok);
+}
+
+void TestOAuthLogin::unreadSignInAdvice_data()
+{
+    // The keyring's reason carries its own advice: a locked keyring is
+    // unlocked, not signed in to again.
+    QTest::addColumn<QString>("problem");
+    QTest::addColumn<QString>("error");
+    const QString locked = QStringLiteral("The OAuth2 sign-in of profile Home could not be read from the desktop "
+                                          "keyring.\r\nThe keyring said: The desktop keyring is locked. Unlock it ...");
+    QTest::newRow("keyring locked") << locked << locked;
+    QTest::newRow("never signed in") << QString()
+                                     << QStringLiteral("This profile has not signed in with Google yet.\r\nSign in "
+                                                       "again: open the Settings and press \"Sign in...\".");
+}
+
+void TestOAuthLogin::unreadSignInAdvice()
+{
+    QFETCH(QString, problem);
+    QFETCH(QString, error);
+    Global::ProfileSettingsRecord s = Global::ProfileSettings;
+    s.OAuthProvider = QStringLiteral("Google");
+    s.SecretProblem = problem;
+    const AccessToken token = profileAccessTokens(s)(false);
+    QCOMPARE(token.state, AccessToken::State::SignInNeeded);
+    QCOMPARE(token.error, error);
 }
 
 QTEST_GUILESS_MAIN(TestOAuthLogin)

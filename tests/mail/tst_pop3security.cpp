@@ -37,6 +37,8 @@ private Q_SLOTS:
     void loginRefusalTexts();
     void saslPlainFallback();
     void passwordNeverShown();
+    void testWithoutPassword_data();
+    void testWithoutPassword();
     void greetings_data();
     void greetings();
     void implicitTlsAgainstPlainServer();
@@ -140,6 +142,33 @@ void TestPop3Security::passwordNeverShown()
     QVERIFY(!result.ok);
     QVERIFY2(result.text.startsWith(QStringLiteral("Connected to 127.0.0.1:")) && !result.text.contains(QLatin1String("hunter2")),
              qPrintable(result.text));
+}
+
+void TestPop3Security::testWithoutPassword_data()
+{
+    // The keyring's reason when it kept the password; else only that none is there.
+    QTest::addColumn<QString>("problem");
+    QTest::addColumn<QString>("text");
+    const QString locked = QStringLiteral("The email password of profile Home could not be read from the desktop "
+                                          "keyring.\r\nThe keyring said: The desktop keyring is locked.");
+    QTest::newRow("keyring locked") << locked
+                                    << QStringLiteral("The email password of profile Home could not be read from the "
+                                                      "desktop keyring. The keyring said: The desktop keyring is locked. "
+                                                      "The login was not tried: enter the password.");
+    QTest::newRow("none typed") << QString() << QStringLiteral("No password is entered, so the login was not tried.");
+}
+
+// An empty PASS only costs a failed login at the server: never sent.
+void TestPop3Security::testWithoutPassword()
+{
+    QFETCH(QString, problem);
+    QFETCH(QString, text);
+    Global::ProfileSettings.EmailPassword.clear();
+    Global::ProfileSettings.SecretProblem = problem;
+    const TestConnectionResult result = testConnection(Global::ProfileSettings, SessionOptions{MailFixture::kTestLimitMs});
+    QVERIFY(!result.ok);
+    QCOMPARE(result.text, text);
+    QCOMPARE(f->server.connections(), 0);
 }
 
 void TestPop3Security::greetings_data()

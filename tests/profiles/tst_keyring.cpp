@@ -1,7 +1,8 @@
 // Secrets in the desktop keyring: a gnome-keyring-daemon on a private bus
-// takes a profile's secrets, gives them back, takes over an old scrambled
-// password and lets go of them with the profile. A keyring that refuses, or
-// is not there at all, never loses a secret.
+// takes a profile's secrets under the names the help gives, gives them back,
+// takes over an old scrambled password and entries of older versions, and
+// lets go of every one with the profile. A keyring that is locked, refuses,
+// or is not there at all never loses a secret and is reported for what it is.
 #include "Global.h"
 #include "KeyringSecretStore.h"
 #include "Profile.h"
@@ -12,12 +13,101 @@
 #include "SettingsStore.h"
 #include "TestSupport.h"
 
+#include <qt6keychain/keychain.h>
+
+#include <QDBusArgument>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusMetaType>
+#include <QDBusObjectPath>
+#include <QDBusReply>
+#include <QDBusVariant>
 #include <QFile>
+#include <QSignalSpy>
 #include <QTest>
 
 using namespace modRegistry;
 
+// A secret as the Secret Service passes it, for unlocking by hand.
+struct TestSecret {
+    QDBusObjectPath session;
+    QByteArray parameters, value;
+    QString contentType;
+};
+Q_DECLARE_METATYPE(TestSecret)
+QDBusArgument &operator<<(QDBusArgument &a, const TestSecret &s)
+{
+    a.beginStructure();
+    a << s.session << s.parameters << s.value << s.contentType;
+    a.endStructure();
+    return a;
+}
+const QDBusArgument &operator>>(const QDBusArgument &a, TestSecret &s)
+{
+    a.beginStructure();
+    a >> s.session >> s.parameters >> s.value >> s.contentType;
+    a.endStructure();
+    return a;
+}
+
 namespace {
+
+const QString kSecrets = QStringLiteral("org.freedesktop.secrets");
+const QString kServicePath = QStringLiteral("/org/freedesktop/secrets");
+const QString kServiceIface = QStringLiteral("org.freedesktop.Secret.Service");
+
+QDBusMessage secretsCall(const QString &path, const QString &iface, const QString &method, const QVariantList &args)
+{
+    QDBusMessage m = QDBusMessage::createMethodCall(kSecrets, path, iface, method);
+    m.setArguments(args);
+    return QDBusConnection::sessionBus().call(m, QDBus::Block, 10000);
+}
+
+QList<QDBusObjectPath> pathList(const QVariant &v)
+{
+    QList<QDBusObjectPath> paths;
+    v.value<QDBusArgument>() >> paths;
+    return paths;
+}
+
+// The keyring's items that hold a profile's entry of a kind, locked or not.
+QList<QDBusObjectPath> itemsFor(const QString &profile, SecretKind kind)
+{
+    const QMap<QString, QString> attributes{{QStringLiteral("server"), QStringLiteral("Trelvik")},
+                                            {QStringLiteral("user"), secretLabel(profile, kind)}};
+    const QDBusMessage reply
+        = secretsCall(kServicePath, kServiceIface, QStringLiteral("SearchItems"), {QVariant::fromValue(attributes)});
+    return pathList(reply.arguments().value(0)) + pathList(reply.arguments().value(1));
+}
+
+QDBusObjectPath defaultCollection()
+{
+    return secretsCall(kServicePath, kServiceIface, QStringLiteral("ReadAlias"), {QStringLiteral("default")})
+        .arguments()
+        .value(0)
+        .value<QDBusObjectPath>();
+}
+
+bool lockKeyring()
+{
+    const QList<QDBusObjectPath> what{defaultCollection()};
+    return secretsCall(kServicePath, kServiceIface, QStringLiteral("Lock"), {QVariant::fromValue(what)}).type()
+        == QDBusMessage::ReplyMessage;
+}
+
+// Unlocks with the keyring's password, as its own prompt would.
+bool unlockKeyring()
+{
+    const QDBusMessage session = secretsCall(kServicePath, kServiceIface, QStringLiteral("OpenSession"),
+                                             {QStringLiteral("plain"), QVariant::fromValue(QDBusVariant(QString()))});
+    const TestSecret master{session.arguments().value(1).value<QDBusObjectPath>(), {}, "keyring test password",
+                            QStringLiteral("text/plain")};
+    return secretsCall(kServicePath, QStringLiteral("org.gnome.keyring.InternalUnsupportedGuiltRiddenInterface"),
+                       QStringLiteral("UnlockWithMasterPassword"),
+                       {QVariant::fromValue(defaultCollection()), QVariant::fromValue(master)})
+               .type()
+        == QDBusMessage::ReplyMessage;
+}
 
 const QString kProfile = QStringLiteral("Home");
 
@@ -64,6 +154,9 @@ private Q_SLOTS:
         if (!testsupport::PrivateKeyring::available(&why))
             QSKIP(qPrintable(why));
         QVERIFY2(keyring.start(&why), qPrintable(why));
+        qDBusRegisterMetaType<TestSecret>();
+        qDBusRegisterMetaType<QMap<QString, QString>>();
+        qDBusRegisterMetaType<QList<QDBusObjectPath>>();
     }
     void init()
     {
@@ -74,6 +167,11 @@ private Q_SLOTS:
     void cleanup() { home.reset(); }
 
     void saveReadBackDelete();
+    void entriesNamedAsTheHelpSays_data();
+    void entriesNamedAsTheHelpSays();
+    void olderEntriesTakenOver();
+    void everyWrittenEntryGoesWithProfile();
+    void lockedKeyring();
     void scrambledPasswordMoves();
     void refusingKeyringKeepsSecrets();
     void noKeyringFallsBack(); // last: it stops the keyring
@@ -114,6 +212,107 @@ void TestKeyring::saveReadBackDelete()
     ProfileSecrets::remove(store, kProfile);
     QCOMPARE(store.read(kProfile, SecretKind::EmailPassword).status, SecretStore::Status::NotFound);
     QCOMPARE(store.read(kProfile, SecretKind::OAuthRefreshToken).status, SecretStore::Status::NotFound);
+}
+
+void TestKeyring::entriesNamedAsTheHelpSays_data()
+{
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<QString>("label");
+    QTest::newRow("email") << int(SecretKind::EmailPassword) << QStringLiteral("Email password of profile Home");
+    QTest::newRow("dial-up") << int(SecretKind::DialupPassword) << QStringLiteral("Dial-up password of profile Home");
+    QTest::newRow("oauth2") << int(SecretKind::OAuthRefreshToken) << QStringLiteral("OAuth2 sign-in of profile Home");
+}
+
+// A password manager lists each entry by its label: one a kind and profile.
+void TestKeyring::entriesNamedAsTheHelpSays()
+{
+    QFETCH(int, kind);
+    QFETCH(QString, label);
+    QVERIFY(!ProfileSecrets::save(store, kProfile, secrets()).trouble);
+    const QList<QDBusObjectPath> items = itemsFor(kProfile, SecretKind(kind));
+    QCOMPARE(items.size(), 1);
+    QDBusMessage get = QDBusMessage::createMethodCall(kSecrets, items.first().path(),
+                                                      QStringLiteral("org.freedesktop.DBus.Properties"),
+                                                      QStringLiteral("Get"));
+    get.setArguments({QStringLiteral("org.freedesktop.Secret.Item"), QStringLiteral("Label")});
+    const QDBusReply<QDBusVariant> reply = QDBusConnection::sessionBus().call(get);
+    QVERIFY(reply.isValid());
+    QCOMPARE(reply.value().variant().toString(), label);
+    ProfileSecrets::remove(store, kProfile);
+}
+
+// An entry an earlier version wrote through the keychain library is read,
+// replaced by one entry (not a second one) and removed.
+void TestKeyring::olderEntriesTakenOver()
+{
+    auto *job = new QKeychain::WritePasswordJob(QStringLiteral("Trelvik"));
+    job->setInsecureFallback(false);
+    job->setKey(secretLabel(kProfile, SecretKind::EmailPassword));
+    job->setTextData(QStringLiteral("from before"));
+    QSignalSpy done(job, &QKeychain::Job::finished);
+    job->start();
+    QVERIFY(done.wait(10000));
+    QCOMPARE(job->error(), QKeychain::NoError);
+
+    QCOMPARE(store.read(kProfile, SecretKind::EmailPassword).secret, QStringLiteral("from before"));
+    QCOMPARE(store.write(kProfile, SecretKind::EmailPassword, QStringLiteral("now")).status, SecretStore::Status::Ok);
+    QCOMPARE(itemsFor(kProfile, SecretKind::EmailPassword).size(), 1);
+    QCOMPARE(store.read(kProfile, SecretKind::EmailPassword).secret, QStringLiteral("now"));
+    QCOMPARE(store.remove(kProfile, SecretKind::EmailPassword).status, SecretStore::Status::Ok);
+    QVERIFY(itemsFor(kProfile, SecretKind::EmailPassword).isEmpty());
+}
+
+// Deleting a profile removes entries its markers no longer name (a save
+// while the keyring was locked clears the marker, not the entry).
+void TestKeyring::everyWrittenEntryGoesWithProfile()
+{
+    Global::ProfileSettingsRecord s = secrets();
+    s.DialupPassword.clear();
+    QVERIFY(!ProfileSecrets::save(store, kProfile, s).trouble);
+    QCOMPARE(store.write(kProfile, SecretKind::DialupPassword, QStringLiteral("unmarked")).status,
+             SecretStore::Status::Ok);
+    QCOMPARE(ProfileSecrets::placeOf(kProfile, SecretKind::DialupPassword), ProfileSecrets::Place::Nowhere);
+    ProfileSecrets::remove(store, kProfile);
+    for (const SecretKind kind : {SecretKind::EmailPassword, SecretKind::DialupPassword, SecretKind::OAuthRefreshToken})
+        QVERIFY2(itemsFor(kProfile, kind).isEmpty(), qPrintable(secretLabel(kProfile, kind)));
+}
+
+// Locked: said so (not "no such entry"), nobody asked where no window can
+// show the keyring's prompt, nothing unread deleted or replaced by a save of
+// other fields, and a deleted profile's entries go once it is unlocked.
+void TestKeyring::lockedKeyring()
+{
+    QVERIFY(!ProfileSecrets::save(store, kProfile, secrets()).trouble);
+    QVERIFY(lockKeyring());
+
+    const SecretStore::Answer answer = store.read(kProfile, SecretKind::EmailPassword);
+    QCOMPARE(answer.status, SecretStore::Status::Locked);
+    Global::ProfileSettingsRecord loaded;
+    QVERIFY(ProfileSecrets::load(store, kProfile, loaded).trouble);
+    QVERIFY2(loaded.SecretProblem.contains(QLatin1String("The desktop keyring is locked. Unlock it")),
+             qPrintable(loaded.SecretProblem));
+    QVERIFY(!loaded.SecretProblem.contains(QLatin1String("no such entry")));
+    QVERIFY(!loaded.SecretProblem.contains(QLatin1String("Sign in again")));
+
+    // OK in the settings with another server: the unread secrets stay.
+    Global::ProfileSettingsRecord edited = loaded;
+    edited.EmailHost = QStringLiteral("pop.elsewhere");
+    ProfileSecrets::save(store, kProfile, edited, &loaded);
+    for (const SecretKind kind : {SecretKind::EmailPassword, SecretKind::DialupPassword, SecretKind::OAuthRefreshToken}) {
+        QCOMPARE(ProfileSecrets::placeOf(kProfile, kind), ProfileSecrets::Place::Keyring);
+        QCOMPARE(itemsFor(kProfile, kind).size(), 1);
+    }
+
+    // Deleted while locked: the entries stay for now and go at a later save.
+    ProfileSecrets::remove(store, kProfile);
+    QCOMPARE(itemsFor(kProfile, SecretKind::EmailPassword).size(), 1);
+    QVERIFY(unlockKeyring());
+    const QString other = QStringLiteral("Work");
+    QVERIFY(!ProfileSecrets::save(store, other, secrets()).trouble);
+    for (const SecretKind kind : {SecretKind::EmailPassword, SecretKind::DialupPassword, SecretKind::OAuthRefreshToken})
+        QVERIFY2(itemsFor(kProfile, kind).isEmpty(), qPrintable(secretLabel(kProfile, kind)));
+    QCOMPARE(store.read(other, SecretKind::EmailPassword).secret, secrets().EmailPassword);
+    ProfileSecrets::remove(store, other);
 }
 
 void TestKeyring::scrambledPasswordMoves()

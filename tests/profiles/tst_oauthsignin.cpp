@@ -1,9 +1,14 @@
 // The settings dialog's sign-in group: OAuth2 fields only for OAuth2, a
 // provider fills in its server and addresses, and "Sign in..." runs the
 // browser sign-in against a test authorization server and keeps its
-// refresh token for the save, saying who signed in.
+// refresh token for the save, saying who signed in. A refusal in the
+// browser gets its page, and its whole text shows in the dialog.
 #include "FakeAuthServer.h"
 #include "OAuthSignInWidget.h"
+#include "ProfileTestHelpers.h"
+#include "frmSetting.h"
+
+#include <QUrlQuery>
 
 #include <QComboBox>
 #include <QLabel>
@@ -21,6 +26,7 @@ private Q_SLOTS:
     void presetsAndVisibility();
     void signInKeepsRefreshToken_data();
     void signInKeepsRefreshToken();
+    void refusalShownWhole();
 };
 
 void TestOAuthSignIn::presetsAndVisibility()
@@ -48,7 +54,12 @@ void TestOAuthSignIn::presetsAndVisibility()
     w.apply(s);
     QVERIFY(s.usesOAuth2());
     QCOMPARE(s.OAuthTokenUrl, QStringLiteral("https://login.microsoftonline.com/common/oauth2/v2.0/token"));
-    QCOMPARE(s.OAuthScope, QStringLiteral("https://outlook.office.com/POP.AccessAsUser.All offline_access"));
+    // openid email: the id token then says who signed in.
+    QCOMPARE(s.OAuthScope, QStringLiteral("https://outlook.office.com/POP.AccessAsUser.All offline_access openid email"));
+    provider->setCurrentText(QStringLiteral("Google"));
+    Q_EMIT provider->activated(provider->currentIndex());
+    w.apply(s);
+    QCOMPARE(s.OAuthScope, QStringLiteral("https://mail.google.com/ openid email"));
     QString warning;
     QCOMPARE(w.missingField(&warning), clientId);
     QCOMPARE(warning, QStringLiteral("Client ID cannot be empty"));
@@ -57,17 +68,24 @@ void TestOAuthSignIn::presetsAndVisibility()
 void TestOAuthSignIn::signInKeepsRefreshToken_data()
 {
     QTest::addColumn<bool>("approve"); // false: the browser never answers, the user cancels
-    QTest::newRow("approved") << true;
-    QTest::newRow("cancelled") << false;
+    QTest::addColumn<QString>("scope");
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("approved, id token") << true << "mail openid email"
+                                        << "Signed in as joe@example.org. OK keeps the sign-in.";
+    QTest::newRow("approved, no id token") << true << "mail" << "Signed in. OK keeps the sign-in.";
+    QTest::newRow("cancelled") << false << "mail openid email" << "The sign-in was cancelled.";
 }
 
 void TestOAuthSignIn::signInKeepsRefreshToken()
 {
     QFETCH(bool, approve);
+    QFETCH(QString, scope);
+    QFETCH(QString, shown);
     testsupport::FakeAuthServer auth(QStringLiteral("joe@example.org"));
     QVERIFY(auth.listen());
     Global::ProfileSettingsRecord s;
     auth.signInHere(s);
+    s.OAuthScope = scope;
     OAuthSignInWidget w;
     w.load(s, QString());
     QNetworkAccessManager browser;
@@ -92,13 +110,59 @@ void TestOAuthSignIn::signInKeepsRefreshToken()
         QCOMPARE(auth.codeGrants(), 1);
         QVERIFY(after.OAuthRefreshToken.startsWith(QLatin1String("fake-refresh-")));
         QVERIFY(!after.OAuthAccessToken.isEmpty());
-        QVERIFY2(label->text().startsWith(QLatin1String("Signed in")), qPrintable(label->text()));
     } else {
         QCOMPARE(auth.codeGrants(), 0);
         QCOMPARE(after.OAuthRefreshToken, QString());
-        QCOMPARE(label->text(), QStringLiteral("The sign-in was cancelled."));
     }
+    QCOMPARE(label->text(), shown);
     QVERIFY(!label->text().contains(QLatin1String("fake-")));
+}
+
+// Deny in the browser: the browser gets its page although the flow ends at
+// once, and the dialog shows the reason with the provider's words in full.
+void TestOAuthSignIn::refusalShownWhole()
+{
+    profiletest::Env env;
+    testsupport::FakeAuthServer auth(QStringLiteral("joe@example.org"));
+    QVERIFY(auth.listen());
+    Global::CurrentProfile = QStringLiteral("Home");
+    Global::ProfileSettings.EmailHost = QStringLiteral("pop.example.org");
+    auth.signInHere(Global::ProfileSettings);
+    profiletest::seedProfile(Global::CurrentProfile);
+    frmSetting dialog(nullptr, &env.host);
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    auto *signIn = profiletest::child<OAuthSignInWidget>(&dialog, QStringLiteral("fraSignIn"));
+    const QString words = QStringLiteral("The user has denied access to the scope requested by the client "
+                                         "application, and Trelvik may not read this mailbox until consent is given.");
+    QNetworkAccessManager browser;
+    QNetworkReply *page = nullptr;
+    signIn->setBrowser([&](const QUrl &consent) {
+        const QUrlQuery asked(consent);
+        QUrl back(asked.queryItemValue(QStringLiteral("redirect_uri"), QUrl::FullyDecoded));
+        QUrlQuery answer;
+        answer.addQueryItem(QStringLiteral("error"), QStringLiteral("access_denied"));
+        answer.addQueryItem(QStringLiteral("error_description"), words);
+        answer.addQueryItem(QStringLiteral("state"), asked.queryItemValue(QStringLiteral("state"), QUrl::FullyDecoded));
+        back.setQuery(answer);
+        page = browser.get(QNetworkRequest(back));
+        return true;
+    });
+    signIn->signIn(QStringLiteral("joe@example.org"));
+    QVERIFY(page);
+    if (!page->isFinished())
+        QVERIFY(QSignalSpy(page, &QNetworkReply::finished).wait(5000));
+    QCOMPARE(page->error(), QNetworkReply::NoError);
+    QVERIFY(page->readAll().contains("The sign-in was not completed."));
+
+    auto *label = profiletest::child<QLabel>(&dialog, QStringLiteral("lblSignedIn"));
+    QCOMPARE(label->text(), QStringLiteral("The sign-in was refused in the browser (access_denied). The provider said: ")
+                                + words);
+    // All of it on screen: as tall as its width needs, inside the window.
+    QTRY_VERIFY2(label->height() >= label->heightForWidth(label->width()),
+                 qPrintable(QStringLiteral("%1 < %2").arg(label->height()).arg(label->heightForWidth(label->width()))));
+    QVERIFY(label->mapTo(&dialog, QPoint(0, label->height())).y() <= dialog.height());
+    Global::SettingsChanged = false;
 }
 
 QTEST_MAIN(TestOAuthSignIn)

@@ -1,9 +1,14 @@
 #include "ProfileTestHelpers.h"
 #include "frmSetting.h"
+#include "OAuthSignInWidget.h"
+#include "ProfileSecrets.h"
+#include "ScrambledSecretStore.h"
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QInputDialog>
 #include <QLineEdit>
+#include <QTimer>
 
 #include <memory>
 
@@ -47,6 +52,11 @@ private Q_SLOTS:
     void noCurrentProfile();
     void portFollowsSecurity();
     void testConnection();
+    void testKeepsRenewedSignIn_data();
+    void testKeepsRenewedSignIn();
+    void unreadSignInSurvivesOK();
+    void testAsksForUnreadPassword_data();
+    void testAsksForUnreadPassword();
 
 private:
     void open();
@@ -281,6 +291,109 @@ void TestSettingDialog::testConnection()
     expect("The test's report is not shown because it contains a password.", "Test Connection", Icon::Critical);
     press("cmdTestConnection");
     VERIFY_BOXES(m_env->boxes);
+}
+
+void TestSettingDialog::testKeepsRenewedSignIn_data()
+{
+    // signedInHere: the dialog's sign-in is a new one, not yet saved.
+    QTest::addColumn<bool>("signedInHere");
+    QTest::newRow("the stored sign-in") << false;
+    QTest::newRow("a sign-in of this dialog") << true;
+}
+
+// The provider replaced the refresh token during the test and may have
+// withdrawn the old one: the new one is kept, even when the dialog is left
+// with Cancel; an unsaved sign-in is kept for OK alone.
+void TestSettingDialog::testKeepsRenewedSignIn()
+{
+    QFETCH(bool, signedInHere);
+    Global::ProfileSettings.SignInMethod = u"OAuth2"_qs;
+    Global::ProfileSettings.OAuthClientId = u"client"_qs;
+    Global::ProfileSettings.OAuthRefreshToken = u"stored-token"_qs;
+    open();
+    auto *signIn = child<OAuthSignInWidget>(m_dialog.get(), "fraSignIn");
+    if (signedInHere)
+        signIn->replaceRefreshToken(u"stored-token"_qs, u"dialog-token"_qs);
+    m_env->host.tester = [](const Global::ProfileSettingsRecord &s) {
+        return ConnectionTestResult{true, u"Logged in."_qs, s.OAuthRefreshToken + u"-renewed"_qs};
+    };
+    expect("Logged in.", "Test Connection", Icon::Information);
+    press("cmdTestConnection");
+    VERIFY_BOXES(m_env->boxes);
+    Global::ProfileSettingsRecord typed;
+    signIn->apply(typed);
+    const QString stored = ScrambledSecretStore().read(kHome, SecretKind::OAuthRefreshToken).secret;
+    if (signedInHere) {
+        QCOMPARE(typed.OAuthRefreshToken, u"dialog-token-renewed"_qs);
+        QCOMPARE(stored, QString());
+        QCOMPARE(Global::ProfileSettings.OAuthRefreshToken, u"stored-token"_qs);
+    } else {
+        QCOMPARE(typed.OAuthRefreshToken, u"stored-token-renewed"_qs);
+        QCOMPARE(stored, u"stored-token-renewed"_qs);
+        QCOMPARE(Global::ProfileSettings.OAuthRefreshToken, u"stored-token-renewed"_qs);
+    }
+}
+
+// OK with a sign-in the keyring did not give (locked, or not running now):
+// the other fields are saved, the sign-in is neither deleted nor replaced.
+void TestSettingDialog::unreadSignInSurvivesOK()
+{
+    const QString key = kSettingKeyPrefix + kHome;
+    writeValue(key, "SignInMethod", "OAuth2");
+    writeValue(key, "OAuthProvider", "Other");
+    writeValue(key, "OAuthClientId", "client");
+    writeValue(key, "OAuthAuthorizeUrl", "https://auth.example/authorize");
+    writeValue(key, "OAuthTokenUrl", "https://auth.example/token");
+    writeValue(key, "EmailUserid", "joe");
+    writeValue(key, "OAuthRefreshTokenStore", "Keyring");
+    LoadProfile(kHome);
+    QVERIFY(!Global::ProfileSettings.SecretProblem.isEmpty());
+    open();
+    fill({{"txtEmailHost", "pop.other"}, {"txtEmailPort", "110"}});
+    press("cmdOK");
+    VERIFY_BOXES(m_env->boxes);
+    QVERIFY(!m_dialog->isVisible());
+    QCOMPARE(profileValue(kHome, "EmailHost"), u"pop.other"_qs);
+    QCOMPARE(profileValue(kHome, "OAuthRefreshTokenStore"), u"Keyring"_qs);
+    // Still missing, with its reason: a fetch asks rather than use nothing.
+    QVERIFY(!Global::ProfileSettings.SecretProblem.isEmpty());
+}
+
+void TestSettingDialog::testAsksForUnreadPassword_data()
+{
+    QTest::addColumn<QString>("typed"); // empty: the question is cancelled
+    QTest::newRow("typed") << "for-this-test";
+    QTest::newRow("cancelled") << "";
+}
+
+// As a fetch does: the password the keyring kept is asked for; the test
+// never runs with an empty one.
+void TestSettingDialog::testAsksForUnreadPassword()
+{
+    QFETCH(QString, typed);
+    writeValue(kSettingKeyPrefix + kHome, "EmailPasswordStore", "Keyring"); // and the keyring gives nothing
+    Global::ProfileSettings.EmailPassword.clear();
+    Global::ProfileSettings.SecretProblem = u"The email password of profile Home could not be read."_qs;
+    open();
+    m_env->host.tester = [](const Global::ProfileSettingsRecord &) { return ConnectionTestResult{true, u"Logged in."_qs}; };
+    QString asked;
+    QTimer::singleShot(0, this, [&] {
+        auto *question = shownDialog<QInputDialog>(*m_dialog);
+        if (!question)
+            return;
+        asked = question->labelText();
+        question->setTextValue(typed);
+        typed.isEmpty() ? question->reject() : question->accept();
+    });
+    if (!typed.isEmpty())
+        expect("Logged in.", "Test Connection", Icon::Information);
+    press("cmdTestConnection");
+    VERIFY_BOXES(m_env->boxes);
+    QVERIFY2(asked.startsWith(u"The email password of profile Home could not be read from the desktop keyring."_qs),
+             qPrintable(asked));
+    QCOMPARE(m_env->host.tested.size(), typed.isEmpty() ? 0 : 1);
+    if (!typed.isEmpty())
+        QCOMPARE(m_env->host.tested.constFirst().EmailPassword, typed);
 }
 
 QTEST_MAIN(TestSettingDialog)

@@ -88,7 +88,7 @@ void FakeAuthServer::onData(QTcpSocket *socket)
     socket->disconnectFromHost();
 }
 
-QByteArray FakeAuthServer::tokens(bool withRefresh)
+QByteArray FakeAuthServer::tokens(bool withRefresh, bool withIdToken)
 {
     ++m_serial;
     const QString access = QStringLiteral("fake-access-%1").arg(m_serial);
@@ -100,6 +100,16 @@ QByteArray FakeAuthServer::tokens(bool withRefresh)
         const QString refresh = QStringLiteral("fake-refresh-%1").arg(m_serial);
         m_refresh.insert(refresh);
         answer.insert(QStringLiteral("refresh_token"), refresh);
+    }
+    if (withIdToken) {
+        // Unsigned: the program only shows who signed in.
+        const auto part = [](const QJsonObject &object) {
+            return QJsonDocument(object).toJson(QJsonDocument::Compact).toBase64(QByteArray::Base64UrlEncoding
+                                                                                 | QByteArray::OmitTrailingEquals);
+        };
+        const QByteArray idToken = part({{QStringLiteral("alg"), QStringLiteral("none")}}) + '.'
+            + part({{QStringLiteral("sub"), QStringLiteral("12345")}, {QStringLiteral("email"), m_user}}) + ".sig";
+        answer.insert(QStringLiteral("id_token"), QString::fromLatin1(idToken));
     }
     return response(200, "OK", json(answer));
 }
@@ -117,7 +127,8 @@ QByteArray FakeAuthServer::handle(const QByteArray &method, const QUrl &target, 
             return response(400, "Bad Request", "{}");
         }
         const QString code = QStringLiteral("code-%1").arg(++m_serial);
-        m_codes.insert(code, {value(query, "code_challenge"), redirect});
+        m_codes.insert(code, {value(query, "code_challenge"), redirect,
+                              value(query, "scope").split(QLatin1Char(' ')).contains(QLatin1String("openid"))});
         QUrl back(redirect);
         QUrlQuery answer;
         answer.addQueryItem(QStringLiteral("code"), code);
@@ -141,7 +152,7 @@ QByteArray FakeAuthServer::handle(const QByteArray &method, const QUrl &target, 
                 return response(400, "Bad Request", R"({"error":"invalid_grant"})");
             }
             ++m_codeGrants;
-            return tokens(true);
+            return tokens(true, code.openId);
         }
         if (grant == QLatin1String("refresh_token")) {
             if (!m_refresh.contains(value(request, "refresh_token"))) {
@@ -150,7 +161,9 @@ QByteArray FakeAuthServer::handle(const QByteArray &method, const QUrl &target, 
                                 R"({"error":"invalid_grant","error_description":"Token has been revoked."})");
             }
             ++m_refreshGrants;
-            return tokens(false);
+            if (m_rotate)
+                m_refresh.remove(value(request, "refresh_token"));
+            return tokens(m_rotate);
         }
         return response(400, "Bad Request", R"({"error":"unsupported_grant_type"})");
     }

@@ -44,6 +44,8 @@ public:
     void expireAccessTokens() { m_active.clear(); }
     // Refresh tokens given so far are refused from now on (invalid_grant).
     void revokeRefreshTokens() { m_refresh.clear(); }
+    // Each refresh gives a new refresh token and withdraws the one used.
+    void setRotateRefreshTokens(bool rotate) { m_rotate = rotate; }
 
     int codeGrants() const { return m_codeGrants; }
     int refreshGrants() const { return m_refreshGrants; }
@@ -56,11 +58,12 @@ private:
     struct Code {
         QString challenge;
         QString redirect;
+        bool openId = false; // the scope asked for "openid": an id token comes too
     };
     void onConnection();
     void onData(QTcpSocket *socket);
     QByteArray handle(const QByteArray &method, const QUrl &target, const QByteArray &body);
-    QByteArray tokens(bool withRefresh);
+    QByteArray tokens(bool withRefresh, bool withIdToken = false);
 
     QString m_user;
     QTcpServer *m_server;
@@ -68,6 +71,7 @@ private:
     QSet<QString> m_active;
     QSet<QString> m_refresh;
     int m_serial = 0;
+    bool m_rotate = false;
     int m_codeGrants = 0;
     int m_refreshGrants = 0;
     int m_refusedRefreshes = 0;
