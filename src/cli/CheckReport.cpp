@@ -74,6 +74,7 @@ CheckReport CheckReport::fromFolders(const QString &profile, const QList<Message
 void CheckReport::applyDeletion(const DeletionResult &deletion, const QList<MessageEntry> &left)
 {
     deletionRan = true;
+    changedOnServer = deletion.changed;
     // A fetch session's numbers are unique: they tell the rows apart.
     QHash<qint32, Result> outcome;
     for (const MessageEntry &e : deletion.deleted)
@@ -121,7 +122,11 @@ QStringList CheckReport::lines(bool summaryOnly) const
                        .arg(count(Result::NotDeleted));
         if (const int gone = count(Result::AlreadyGone))
             summary += QStringLiteral(", %1 already gone").arg(gone);
+        if (changedOnServer > 0)
+            summary += QStringLiteral(" (%1 changed on the server, not deleted)").arg(changedOnServer);
     }
+    if (!listingNote.isEmpty())
+        summary += QStringLiteral("; ") + listingNote;
     out << summary;
     return out;
 }
@@ -152,7 +157,10 @@ QByteArray CheckReport::json() const
         document.insert(QStringLiteral("deleted"), count(Result::Deleted));
         document.insert(QStringLiteral("notDeleted"), count(Result::NotDeleted));
         document.insert(QStringLiteral("alreadyGone"), count(Result::AlreadyGone));
+        document.insert(QStringLiteral("changedOnServer"), changedOnServer);
     }
+    if (!listingNote.isEmpty())
+        document.insert(QStringLiteral("listingMismatch"), listingNote);
     return QJsonDocument(document).toJson(QJsonDocument::Indented);
 }
 
