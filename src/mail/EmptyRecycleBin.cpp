@@ -13,6 +13,8 @@
 #include <QDateTime>
 #include <QHash>
 #include <QList>
+#include <QQueue>
+#include <QSet>
 #include <QStringList>
 #include <algorithm>
 #include <exception>
@@ -181,62 +183,124 @@ DeletionResult EmptyRecycleBin(RunStatus &status, MessageFolderModel &recycle,
         status.setProgressMaximum(total);
 
         // Which number each row resolves to now: by its id when the listing
-        // gives that id one number, else its number in the fetch.
+        // gives that id one number, else its number in the fetch; then the
+        // header at each of those numbers. Usually a row is still at its
+        // number in the fetch, so with PIPELINING the TOPs for those numbers
+        // go out with UIDL, ahead of its reply; only the numbers the listing
+        // moves rows to are asked once it has come.
+        const bool pipelining = session.hasCapability(QStringLiteral("PIPELINING"));
         bool haveUids = false;
-        for (const MessageEntry &e : original)
+        QList<qint32> guesses; // the rows' numbers in the fetch, from the last row to the first
+        QSet<qint32> guessed;
+        for (int r = total - 1; r >= 0; --r) {
+            const MessageEntry &e = original.at(r);
             haveUids = haveUids || !e.uid.isEmpty();
-        std::optional<Listing> listing;
-        Pop3Session::Outcome outcome = Pop3Session::Outcome::Reply;
-        if (haveUids) {
-            outcome = session.command(QStringLiteral("UIDL"), Pop3Session::kListingReply);
-            if (outcome == Pop3Session::Outcome::Reply)
-                if (const auto pairs = ParseUidl(session.ServerReply))
-                    listing = listingOf(*pairs);
+            if (!e.digest.isEmpty() && e.number > 0 && !guessed.contains(e.number)) {
+                guessed.insert(e.number);
+                guesses.append(e.number);
+            }
         }
+        std::optional<Listing> listing;
         QList<Target> targets;
         QHash<qint32, qsizetype> targetAt;
-        for (int r = total - 1; r >= 0 && outcome == Pop3Session::Outcome::Reply; --r) {
-            const qint32 number = resolve(original.at(r), listing);
-            if (number == 0) {
-                markChanged(r);
-                continue;
+        QList<qint32> moved; // numbers of targets that are no row's number in the fetch
+        auto planTargets = [&] {
+            for (int r = total - 1; r >= 0; --r) {
+                const qint32 number = resolve(original.at(r), listing);
+                if (number == 0) {
+                    markChanged(r);
+                    continue;
+                }
+                const auto found = targetAt.constFind(number);
+                if (found == targetAt.constEnd()) {
+                    targetAt.insert(number, targets.size());
+                    targets.append(Target{number, QList<int>{r}});
+                    if (!guessed.contains(number))
+                        moved.append(number);
+                } else {
+                    targets[*found].rows.append(r);
+                }
             }
-            const auto found = targetAt.constFind(number);
-            if (found == targetAt.constEnd()) {
-                targetAt.insert(number, targets.size());
-                targets.append(Target{number, QList<int>{r}});
-            } else {
-                targets[*found].rows.append(r);
+        };
+        auto takeListing = [&] {
+            if (const auto pairs = ParseUidl(session.ServerReply))
+                listing = listingOf(*pairs);
+            planTargets();
+        };
+        QHash<qint32, QByteArray> digestAt; // of the header TOP n gave; empty when refused
+        auto takeHeader = [&](qint32 number) {
+            digestAt.insert(number, session.ServerReply.startsWith(QLatin1String("+OK"))
+                                        ? HeaderDigest::of(HeaderDigest::blockOfReply(session.ServerReply))
+                                        : QByteArray());
+        };
+
+        Pop3Session::Outcome outcome = Pop3Session::Outcome::Reply;
+        if (pipelining) {
+            QQueue<qint32> awaited; // what each reply answers: a TOP's number, 0 for UIDL
+            bool uidlSent = !haveUids;
+            qsizetype nextGuess = 0;
+            qsizetype nextMoved = 0;
+            if (!haveUids)
+                planTargets();
+            CommandPipeline reading(session, [&]() -> std::optional<CommandPipeline::Command> {
+                if (!uidlSent) {
+                    uidlSent = true;
+                    awaited.enqueue(0);
+                    return CommandPipeline::Command{QStringLiteral("UIDL"), Pop3Session::kListingReply};
+                }
+                const qint32 number = nextGuess < guesses.size()  ? guesses.at(nextGuess++)
+                                      : nextMoved < moved.size() ? moved.at(nextMoved++)
+                                                                 : 0;
+                if (number == 0)
+                    return std::nullopt;
+                awaited.enqueue(number);
+                return CommandPipeline::Command{topCommand(number), Pop3Session::kMultiLineReply};
+            });
+            while (!awaited.isEmpty() || !uidlSent || nextGuess < guesses.size() || nextMoved < moved.size()) {
+                outcome = reading.next();
+                if (outcome != Pop3Session::Outcome::Reply)
+                    break;
+                if (const qint32 number = awaited.dequeue())
+                    takeHeader(number);
+                else
+                    takeListing();
+            }
+            // A Cancel here sends no DELE; replies still owed are read first.
+            if (outcome == Pop3Session::Outcome::Cancelled && reading.drain() == Pop3Session::Outcome::Failed)
+                outcome = Pop3Session::Outcome::Failed;
+        } else {
+            if (haveUids)
+                outcome = session.command(QStringLiteral("UIDL"), Pop3Session::kListingReply);
+            if (outcome == Pop3Session::Outcome::Reply)
+                takeListing();
+            // In the order the pipelined TOPs go out, without those not needed.
+            QList<qint32> asked;
+            for (const qint32 number : std::as_const(guesses))
+                if (targetAt.contains(number))
+                    asked.append(number);
+            asked += moved;
+            for (const qint32 number : std::as_const(asked)) {
+                if (outcome != Pop3Session::Outcome::Reply)
+                    break;
+                outcome = session.command(topCommand(number), Pop3Session::kMultiLineReply);
+                if (outcome == Pop3Session::Outcome::Reply)
+                    takeHeader(number);
             }
         }
 
-        // Then the header at each of those numbers (TOP ahead of the replies,
-        // with PIPELINING): a row is deleted only when it is the one row whose
+        // A row is deleted only when it is the one row of its number whose
         // header digest the message there gives.
-        const bool pipelining = session.hasCapability(QStringLiteral("PIPELINING"));
-        std::optional<CommandPipeline> reading;
-        if (pipelining && outcome == Pop3Session::Outcome::Reply && !targets.isEmpty()) {
-            reading.emplace(session, [&targets, next = qsizetype(0)]() mutable
-                            -> std::optional<CommandPipeline::Command> {
-                if (next >= targets.size())
-                    return std::nullopt;
-                return CommandPipeline::Command{topCommand(targets.at(next++).number), Pop3Session::kMultiLineReply};
-            });
-        }
         QList<Step> plan;
         for (const Target &target : targets) {
-            outcome = reading ? reading->next() : session.command(topCommand(target.number), Pop3Session::kMultiLineReply);
             if (outcome != Pop3Session::Outcome::Reply)
                 break;
+            const QByteArray digest = digestAt.value(target.number);
             int match = -1;
             int matches = 0;
-            if (session.ServerReply.startsWith(QLatin1String("+OK"))) {
-                const QByteArray digest = HeaderDigest::of(HeaderDigest::blockOfReply(session.ServerReply));
-                for (const int row : target.rows) {
-                    if (original.at(row).digest == digest) {
-                        ++matches;
-                        match = row;
-                    }
+            for (const int row : target.rows) {
+                if (!digest.isEmpty() && original.at(row).digest == digest) {
+                    ++matches;
+                    match = row;
                 }
             }
             for (const int row : target.rows)
@@ -245,9 +309,6 @@ DeletionResult EmptyRecycleBin(RunStatus &status, MessageFolderModel &recycle,
             if (matches == 1)
                 plan.append({match, target.number});
         }
-        // A Cancel here sends no DELE; TOP replies still owed are read first.
-        if (reading && outcome == Pop3Session::Outcome::Cancelled && reading->drain() == Pop3Session::Outcome::Failed)
-            outcome = Pop3Session::Outcome::Failed;
 
         // The DELEs, from the last row to the first (so that removing a row
         // leaves the positions of those still to come), ahead of their

@@ -94,6 +94,9 @@ private:
     void uidlAsFetched() { f->server.uidl({"u1", "u2", "u3", "u4", "u5", "u6", "u7", "u8", "u9"}); }
     // Each row's header read back at its own number.
     void headersAsFetched() { f->server.top(9, headerOf(9)).top(5, headerOf(5)).top(2, headerOf(2)); }
+    // With PIPELINING a TOP goes out with UIDL for each row's number in the
+    // fetch; where the listing moved the row, its answer is not needed.
+    void unneededTop(int number) { f->server.top(number, kStranger).optional(); }
     std::unique_ptr<MailFixture> f;
 };
 
@@ -149,8 +152,10 @@ void TestEmptyRecycleBin::oneLeftOnServer()
 void TestEmptyRecycleBin::dropRestoresRows()
 {
     // The line drops before QUIT: the server rolls back, so every row comes back.
-    f->server.greet().login().uidl({"u1", "u3", "u4", "u5", "u6", "u7", "u8", "u9"}).top(8, headerOf(9))
-        .top(4, headerOf(5)).dele(8).expectDrop("DELE 4");
+    f->server.greet().login().uidl({"u1", "u3", "u4", "u5", "u6", "u7", "u8", "u9"});
+    for (const int guess : {9, 5, 2})
+        unneededTop(guess);
+    f->server.top(8, headerOf(9)).top(4, headerOf(5)).dele(8).expectDrop("DELE 4");
     f->boxes.expect(QStringLiteral("The server closed the connection.\r\nNothing was deleted; the messages are back in "
                                    "the Recycle Bin."),
                     QStringLiteral("Error"), Icon::Critical);
@@ -275,12 +280,24 @@ void TestEmptyRecycleBin::identity()
             f->recycle.append(row(n, QString::number(n)));
     }
     f->server.greet().login().expect("UIDL", listing);
-    for (const auto &[number, of] : checks) {
+    auto check = [&](int number, int of) {
         if (of < 0)
             f->server.expect("TOP " + QByteArray::number(number) + " 0", "-ERR no such message\r\n");
         else
             f->server.top(number, of > 0 ? headerOf(of) : kStranger);
+    };
+    // The rows' numbers in the fetch first, then those the listing moved them to.
+    const QList<int> guesses{9, 5, 2};
+    for (const int guess : guesses) {
+        const auto found = std::find_if(checks.cbegin(), checks.cend(), [guess](const auto &c) { return c.first == guess; });
+        if (found == checks.cend())
+            unneededTop(guess);
+        else
+            check(found->first, found->second);
     }
+    for (const auto &[number, of] : checks)
+        if (!guesses.contains(number))
+            check(number, of);
     for (const int n : removed)
         f->server.dele(n);
     f->server.quit();
@@ -452,6 +469,8 @@ void TestEmptyRecycleBin::bigListing()
         f->recycle.append(row(k, QStringLiteral("id%1").arg(k)));
     f->options.listingLimitBytes = limit;
     f->server.greet().login().expectPieces("UIDL", pieces);
+    for (const int guess : {100001, 100, 10, 1})
+        unneededTop(guess);
     const bool whole = limit > listing.size();
     if (whole) {
         f->server.top(100000, headerOf(100001)).top(99, headerOf(100)).top(9, headerOf(10));
