@@ -269,9 +269,10 @@ DeletionResult EmptyRecycleBin(RunStatus &status, MessageFolderModel &recycle,
             if (outcome == Pop3Session::Outcome::Cancelled && reading.drain() == Pop3Session::Outcome::Failed)
                 outcome = Pop3Session::Outcome::Failed;
         } else {
-            if (haveUids)
-                outcome = session.command(QStringLiteral("UIDL"), Pop3Session::kListingReply);
-            if (outcome == Pop3Session::Outcome::Reply)
+            if (!haveUids)
+                planTargets();
+            else if ((outcome = session.command(QStringLiteral("UIDL"), Pop3Session::kListingReply))
+                     == Pop3Session::Outcome::Reply)
                 takeListing();
             // In the order the pipelined TOPs go out, without those not needed.
             QList<qint32> asked;
