@@ -152,6 +152,7 @@ private Q_SLOTS:
     void checkDeleteRemovesExactlyTheRecycleBin();
     void historyHoldsOnlyWhatTheServerRemoved_data();
     void historyHoldsOnlyWhatTheServerRemoved();
+    void listingsThatDisagreeAreAllScreened();
     void failuresHaveTheirExitCodes_data();
     void failuresHaveTheirExitCodes();
     void oauthSignInThatNeedsTheBrowser_data();
@@ -312,6 +313,28 @@ void TestCommandLine::historyHoldsOnlyWhatTheServerRemoved()
     QVERIFY(!run.err.isEmpty()); // the refusal or the lost QUIT is told
     QCOMPARE(field(history(), u"uid"_s), recorded);
     QCOMPARE(field(history(), u"state"_s), QStringList{state});
+}
+
+void TestCommandLine::listingsThatDisagreeAreAllScreened()
+{
+    // UIDL leaves out message 3, which STAT and LIST count: it is screened
+    // all the same, without an id, and the report says how they disagree.
+    testsupport::ScriptedPop3Server server;
+    QVERIFY(server.listen());
+    writeProfile(u"Home"_s, server.port(), u"user"_s, u"secret"_s);
+    server.greet().login().stat(3).uidl({"uid-1", "uid-2"})
+        .expect("LIST", "+OK\r\n1 100\r\n2 200\r\n3 300\r\n.\r\n");
+    for (int i = 1; i <= 3; ++i)
+        server.top(i, testsupport::ScriptedPop3Server::headers({"From: m" + QByteArray::number(i) + "@x.example"}))
+            .list(i, 100 * i);
+    server.quit();
+    const Result run = trelvik({u"--check"_s, u"--json"_s});
+    QVERIFY2(run.code == 0, run.err.constData());
+    QString why;
+    QVERIFY2(server.verify(&why), qPrintable(why));
+    const QJsonObject json = run.json();
+    QCOMPARE(field(json.value(u"messages"_s).toArray(), u"uid"_s), (QStringList{u"uid-1"_s, u"uid-2"_s, QString()}));
+    QCOMPARE(json.value(u"listingMismatch"_s).toString(), u"the server's listings disagree (STAT 3, LIST 3, UIDL 2)"_s);
 }
 
 void TestCommandLine::failuresHaveTheirExitCodes_data()
