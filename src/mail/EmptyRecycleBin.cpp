@@ -365,7 +365,8 @@ DeletionResult EmptyRecycleBin(RunStatus &status, MessageFolderModel &recycle,
                 accepted.append(original.at(r));
         if (outcome == Pop3Session::Outcome::Failed || (deleting && deleting->owed() > 0)) {
             sessionFailed = true;
-            result.outcome = MailOutcome::ConnectionFailed;
+            // After a Cancel, a server too slow to answer is no connection failure.
+            result.outcome = cancel.isSet() ? MailOutcome::Cancelled : MailOutcome::ConnectionFailed;
         } else if (QString error; !accepted.isEmpty() && journal.pending && !journal.pending(accepted, &error)) {
             sessionFailed = true;
             result.outcome = MailOutcome::Failed;

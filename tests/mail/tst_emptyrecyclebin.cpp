@@ -225,12 +225,16 @@ void TestEmptyRecycleBin::cancelWhileRepliesOwed()
                                    "connection was closed.\r\nNothing was deleted; the messages are back in the "
                                    "Recycle Bin."),
                     QStringLiteral("Error"), Icon::Critical);
-    f->empty();
+    f->options.inactivityLimitMs = 5000;
+    const DeletionResult result = EmptyRecycleBin(f->status, f->recycle, Global::ProfileSettings,
+                                                  Global::CancelRequested(), f->options);
     VERIFY_SCRIPT(f->server);
     VERIFY_BOXES(f->boxes);
     QVERIFY(!f->server.commands().contains("QUIT"));
     QCOMPARE(f->server.removed(), QList<int>());
     QCOMPARE(rowNumbers(f->recycle), (QList<qint32>{2, 5, 9}));
+    QCOMPARE(result.outcome, MailOutcome::Cancelled);
+    QVERIFY(result.deleted.isEmpty());
 }
 
 void TestEmptyRecycleBin::identity_data()
