@@ -165,7 +165,6 @@ DeletionResult EmptyRecycleBin(RunStatus &status, MessageFolderModel &recycle,
     Pop3Session session(status, settings, cancel, options);
     bool sessionFailed = false;
     bool unconfirmed = false; // QUIT sent, but not answered "+OK"
-    bool journaled = false;   // pending entries written
     QString failureNote;
     try {
         if (session.ConnectServer() != Pop3Session::kConnected || session.LoginServer() != 1) {
@@ -376,7 +375,7 @@ DeletionResult EmptyRecycleBin(RunStatus &status, MessageFolderModel &recycle,
         } else {
             // Entries are settled only when QUIT's answer says what became
             // of them; otherwise they stay pending ("deleted, unconfirmed").
-            journaled = !accepted.isEmpty() && journal.pending;
+            const bool journaled = !accepted.isEmpty() && journal.pending;
             if (session.QuitServer() != Pop3Session::Outcome::Reply) {
                 sessionFailed = true;
                 unconfirmed = deleted > 0; // QUIT may have reached the server
