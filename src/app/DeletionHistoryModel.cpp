@@ -33,6 +33,8 @@ DeletionHistoryModel::DeletionHistoryModel(QList<DeletionRecord> records, QObjec
         row.shownSender = HeaderDisplay::decodedText(row.record.sender);
         row.shownSubject = HeaderDisplay::decodedText(row.record.subject);
         row.shownTime = locale.toString(row.record.time.toLocalTime(), QLocale::ShortFormat);
+        if (row.record.unconfirmed) // the run ended before the server confirmed it
+            row.shownTime += QStringLiteral(" (deleted, unconfirmed)");
         const QDateTime date = parseMessageDate(row.record.date);
         row.fullDate = HeaderDisplay::decodedText(row.record.date);
         if (date.isValid()) {

@@ -612,17 +612,13 @@ void frmMain::mnuDeletionHistory_Click()
     dialog.exec();
 }
 
-void frmMain::deletionsConfirmed(const QList<MessageEntry> &deleted)
+DeletionJournal frmMain::deletionJournal()
 {
-    const QDateTime now = QDateTime::currentDateTimeUtc();
-    QList<DeletionRecord> records;
-    for (const MessageEntry &entry : deleted)
-        records.append(DeletionRecord::from(Global::CurrentProfile, entry, now));
-    QString error;
-    if (!DeletionHistory(m_ruleDb).record(records, &error))
+    return historyJournal(m_ruleDb, Global::CurrentProfile, [](const QString &error) {
         MessageBox::show(QStringLiteral("The deleted messages could not be recorded in the deletion history.\r\n")
                              + error,
                          QStringLiteral("Error"), MessageBox::Icon::Critical);
+    });
 }
 
 ConnectionTestResult frmMain::testConnection(const Global::ProfileSettingsRecord &settings,

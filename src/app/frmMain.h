@@ -61,7 +61,7 @@ public:
     void ShowRecycleBin() override;
     void repaintNow() override;
     QWidget *dialogParent() override { return this; }
-    void deletionsConfirmed(const QList<MessageEntry> &deleted) override;
+    DeletionJournal deletionJournal() override;
     int recycleBinRowCount() const override;
     void clearMessageLists() override;
     ConnectionTestResult testConnection(const Global::ProfileSettingsRecord &settings,

@@ -3,7 +3,6 @@
 #include "CheckReport.h"
 #include "ConsoleOutput.h"
 #include "ConsoleStatus.h"
-#include "DeletionHistory.h"
 #include "DesktopNotification.h"
 #include "Dialer.h"
 #include "ExitCode.h"
@@ -18,7 +17,6 @@
 #include "RuleDatabase.h"
 #include "SettingsStore.h"
 
-#include <QDateTime>
 #include <QSocketNotifier>
 #include <QTimer>
 #include <csignal>
@@ -289,36 +287,35 @@ int run(const Options &options, RuleDatabase &rules)
 
     MessageFolderModel inbox;
     MessageFolderModel recycle;
+    QString listingNote;
     const MailOutcome fetched =
-        FetchHeader(status, inbox, recycle, RuleClassifier::lazy(rules), settings, cancel, session);
+        FetchHeader(status, inbox, recycle, RuleClassifier::lazy(rules), settings, cancel, session, &listingNote);
     if (fetched != MailOutcome::Done) {
         status.clear();
         return exitCodeFor(fetched, deadline);
     }
 
     CheckReport report = CheckReport::fromFolders(profile, inbox, recycle);
+    report.listingNote = listingNote;
     int code = ExitCode::Done;
     if (options.del) {
+        // The deletions go into the history before QUIT commits them.
+        bool historyFailed = false;
+        const DeletionJournal journal = historyJournal(rules, profile, [&](const QString &error) {
+            status.clear();
+            ConsoleOutput::error(QStringLiteral("The deletion history could not be written: ") + error);
+            historyFailed = true;
+        });
         DeletionResult deletion;
         if (recycle.count() > 0)
-            deletion = EmptyRecycleBin(status, recycle, settings, cancel, session);
+            deletion = EmptyRecycleBin(status, recycle, settings, cancel, session, journal);
         report.applyDeletion(deletion, entries(recycle));
-
-        // Recorded before anything else can fail: these are gone for good.
-        const QDateTime now = QDateTime::currentDateTimeUtc();
-        QList<DeletionRecord> records;
-        for (const MessageEntry &e : deletion.deleted)
-            records.append(DeletionRecord::from(profile, e, now));
-        QString historyError;
-        if (!DeletionHistory(rules).record(records, &historyError)) {
-            status.clear();
-            ConsoleOutput::error(QStringLiteral("The deletion history could not be written: ") + historyError);
-            code = ExitCode::Failure;
-        }
 
         if (deletion.outcome != MailOutcome::Done)
             code = exitCodeFor(deletion.outcome, deadline);
-        else if (code == ExitCode::Done && deletion.notDeleted > 0)
+        else if (historyFailed)
+            code = ExitCode::Failure;
+        else if (deletion.notDeleted > 0)
             code = ExitCode::PartlyDeleted;
     }
     status.clear();

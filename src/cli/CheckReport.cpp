@@ -116,6 +116,7 @@ CheckReport CheckReport::fromFolders(const QString &profile, const MessageFolder
 void CheckReport::applyDeletion(const DeletionResult &deletion, const QList<MessageEntry> &left)
 {
     deletionRan = true;
+    changedOnServer = deletion.changed;
     // A fetch session's numbers are unique: they tell the rows apart.
     QHash<qint32, Result> outcome;
     for (const MessageEntry &e : deletion.deleted)
@@ -163,7 +164,11 @@ QStringList CheckReport::lines(bool summaryOnly) const
                        .arg(count(Result::NotDeleted));
         if (const int gone = count(Result::AlreadyGone))
             summary += QStringLiteral(", %1 already gone").arg(gone);
+        if (changedOnServer > 0)
+            summary += QStringLiteral(" (%1 changed on the server, not deleted)").arg(changedOnServer);
     }
+    if (!listingNote.isEmpty())
+        summary += QStringLiteral("; ") + listingNote;
     out << summary;
     return out;
 }
@@ -176,9 +181,12 @@ void CheckReport::writeJson(const std::function<void(QByteArrayView)> &sink) con
     w.beginObject();
     if (deletionRan) {
         w.field(u"alreadyGone", count(Result::AlreadyGone));
+        w.field(u"changedOnServer", changedOnServer);
         w.field(u"deleted", count(Result::Deleted));
     }
     w.field(u"inbox", count(Result::Kept));
+    if (!listingNote.isEmpty())
+        w.field(u"listingMismatch", listingNote);
     w.key(u"messages");
     w.beginArray();
     for (const Message &m : messages) {

@@ -35,10 +35,14 @@ int run(const CommandLine::Options &options, RuleDatabase &rules)
                 {QStringLiteral("size"), r.size},
                 {QStringLiteral("uid"), r.uid},
                 {QStringLiteral("rule"), r.rule},
+                {QStringLiteral("state"), r.unconfirmed ? QStringLiteral("deleted, unconfirmed") : QStringLiteral("deleted")},
             });
             continue;
         }
-        QStringList fields = {r.time.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")),
+        QString time = r.time.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+        if (r.unconfirmed) // the run ended before the server confirmed it
+            time += QStringLiteral(" (deleted, unconfirmed)");
+        QStringList fields = {time,
                               r.profile, sender, subject, r.date, r.size, r.uid, r.rule};
         for (QString &field : fields)
             field = ConsoleOutput::plain(field);

@@ -6,8 +6,9 @@
 #include <QString>
 
 // One fetched message as a row of the Inbox or the Recycle Bin. The number is
-// the message's number on the server in the fetch session: the row's only
-// identity, carried unchanged through every move and sort.
+// the message's number on the server in the fetch session, carried unchanged
+// through every move and sort; with the id and the header digest it names the
+// message on the server.
 // The texts are the header values exactly as sent (encoded words, folds and
 // all): rules and lookups compare them. Only the folder model decodes them,
 // for showing.
@@ -27,6 +28,9 @@ struct MessageEntry {
     // bytes that came (a character each, as Latin-1): a mailbox of many
     // thousands of messages keeps them all.
     QByteArray header;
+    // HeaderDigest of that block as the fetch read it: before the row's
+    // message is deleted, the header at its number must still give this.
+    QByteArray digest;
 
     // Column texts by 0-based column index (0 Sender ... 4 Size).
     QString text(int column) const;

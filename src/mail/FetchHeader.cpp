@@ -3,6 +3,7 @@
 #include "CommandPipeline.h"
 
 #include "Global.h"
+#include "HeaderDigest.h"
 #include "MessageBox.h"
 #include "MessageFolderModel.h"
 #include "Pop3Parsers.h"
@@ -10,6 +11,8 @@
 #include "StringHelpers.h"
 
 #include <QHash>
+#include <QSet>
+#include <QStringList>
 #include <algorithm>
 #include <exception>
 #include <limits>
@@ -51,18 +54,83 @@ QList<Listed> listedMessages(const QList<QPair<qint32, QString>> &pairs, bool wi
     return out;
 }
 
-// The header block of a TOP reply, as the bytes that came: its status line
-// and closing dot line are no part of the header.
-QByteArray headerBlock(const QString &reply)
+// Whether a listing names exactly the messages 1 to n, each once.
+bool numbersAreOneTo(const QList<QPair<qint32, QString>> &pairs, qint64 n)
 {
-    QStringView text(reply);
-    const qsizetype statusEnd = text.indexOf(u"\r\n");
-    if (statusEnd < 0)
+    if (pairs.size() != n)
+        return false;
+    QList<bool> seen(pairs.size(), false);
+    for (const auto &[number, text] : pairs) {
+        if (number > n || seen.at(number - 1))
+            return false;
+        seen[number - 1] = true;
+    }
+    return true;
+}
+
+QSet<qint32> numbersOf(const QList<QPair<qint32, QString>> &pairs)
+{
+    QSet<qint32> numbers;
+    numbers.reserve(pairs.size());
+    for (const auto &pair : pairs)
+        numbers.insert(pair.first);
+    return numbers;
+}
+
+// Whether a set of numbers is exactly 1 to n.
+bool isOneTo(const QSet<qint32> &numbers, qint64 n)
+{
+    return numbers.size() == n && std::all_of(numbers.cbegin(), numbers.cend(), [n](qint32 k) { return k <= n; });
+}
+
+// How far beyond what the listings name a STAT count is believed when LIST
+// was refused: a count far above them is no mailbox to read.
+constexpr qint64 kUnlistedBelieved = 1000;
+
+// Every message UIDL or LIST names (STAT's count standing in for a LIST that
+// was refused): those UIDL gives one id of their own keep it.
+QList<Listed> mailboxListing(const std::optional<QList<QPair<qint32, QString>>> &uids,
+                             const std::optional<QList<QPair<qint32, QString>>> &sizes, qint64 statCount)
+{
+    QList<Listed> out = uids ? listedMessages(*uids, true) : QList<Listed>{};
+    if (uids && numbersAreOneTo(*uids, statCount))
+        return out;
+    QSet<qint32> known;
+    for (const Listed &l : out)
+        known.insert(l.number);
+    auto add = [&](qint32 number) {
+        if (!known.contains(number)) {
+            known.insert(number);
+            out.append({number, QString()});
+        }
+    };
+    if (sizes) {
+        for (const auto &pair : *sizes)
+            add(pair.first);
+    } else if (statCount <= out.size() + kUnlistedBelieved) {
+        for (qint64 n = 1; n <= statCount; ++n)
+            add(qint32(n));
+    }
+    std::sort(out.begin(), out.end(), [](const Listed &a, const Listed &b) { return a.number < b.number; });
+    return out;
+}
+
+// The end text's note when STAT, LIST and UIDL do not name the same
+// messages; empty when they agree.
+QString listingDisagreement(const std::optional<QList<QPair<qint32, QString>>> &uids,
+                            const std::optional<QList<QPair<qint32, QString>>> &sizes, qint64 statCount)
+{
+    const std::optional<QSet<qint32>> listed = sizes ? std::optional(numbersOf(*sizes)) : std::nullopt;
+    const std::optional<QSet<qint32>> ids = uids ? std::optional(numbersOf(*uids)) : std::nullopt;
+    const bool agree = (!listed || isOneTo(*listed, statCount)) && (!ids || isOneTo(*ids, statCount));
+    if (agree)
         return {};
-    text = text.mid(statusEnd + 2);
-    if (text.endsWith(u".\r\n"))
-        text.chop(3);
-    return text.toLatin1();
+    QStringList counts{QStringLiteral("STAT %1").arg(statCount)};
+    if (listed)
+        counts << QStringLiteral("LIST %1").arg(listed->size());
+    if (ids)
+        counts << QStringLiteral("UIDL %1").arg(ids->size());
+    return QStringLiteral("the server's listings disagree (%1)").arg(counts.join(QStringLiteral(", ")));
 }
 
 // Size texts made once for each shown size, so that the rows share them.
@@ -95,7 +163,7 @@ QString listCommand(qint32 number)
 
 MailOutcome FetchHeader(RunStatus &status, MessageFolderModel &inbox, MessageFolderModel &recycle,
                         const MessageClassifier &classify, const Global::ProfileSettingsRecord &settings,
-                        Global::CancelFlag &cancel, SessionOptions options)
+                        Global::CancelFlag &cancel, SessionOptions options, QString *listingNote)
 {
     if (!settings.isConfigured()) {
         MessageBox::show(QStringLiteral("Email Setting not configured\r\nPress the Setting button beside the profile box and fill in the POP server, user ID and password."), QStringLiteral("Email Setting Error"),
@@ -144,6 +212,7 @@ MailOutcome FetchHeader(RunStatus &status, MessageFolderModel &inbox, MessageFol
 
         bool failed = false;
         qint64 total = 0;
+        QString disagreement;
         auto stopped = [&](Pop3Session::Outcome outcome) {
             failed = outcome == Pop3Session::Outcome::Failed;
             return outcome != Pop3Session::Outcome::Reply;
@@ -166,19 +235,27 @@ MailOutcome FetchHeader(RunStatus &status, MessageFolderModel &inbox, MessageFol
         if (!stopped(statOutcome))
             count = qMin<qint64>(LeadingNumber(GetReplyWord(session.ServerReply, 2)),
                                  std::numeric_limits<qint32>::max());
-        // The messages fetched are those the server lists: a STAT count is
-        // not believed beyond them. Without any listing, the first refused
-        // TOP ends the fetch.
+        // The messages fetched are those the server lists. A STAT count is
+        // not believed beyond the listings, and UIDL is not believed to be
+        // all of them: when it does not list exactly the messages STAT
+        // counts, LIST is asked too, and every message either names is
+        // screened (those without an id of their own rely on the header at
+        // their deletion). Without any listing, the first refused TOP ends
+        // the fetch.
         std::optional<QList<Listed>> listed;
-        if (count > 0
+        std::optional<QList<QPair<qint32, QString>>> uids, sizes;
+        const qint64 statCount = count;
+        if ((pipelining || count > 0) && !stopped(statOutcome)
             && !stopped(pipelining ? session.awaitAhead(uidlAhead, true)
-                                   : session.command(QStringLiteral("UIDL"), Pop3Session::kListingReply))) {
-            if (const auto pairs = ParseUidl(session.ServerReply)) {
-                listed = listedMessages(*pairs, true);
-            } else if (!stopped(session.command(QStringLiteral("LIST"), Pop3Session::kListingReply))) {
-                if (const auto sizes = ParseUidl(session.ServerReply))
-                    listed = listedMessages(*sizes, false);
-            }
+                                   : session.command(QStringLiteral("UIDL"), Pop3Session::kListingReply)))
+            uids = ParseUidl(session.ServerReply);
+        if ((count > 0 || (uids && !uids->isEmpty())) && !failed && !cancel.isSet()
+            && (!uids || !numbersAreOneTo(*uids, statCount))
+            && !stopped(session.command(QStringLiteral("LIST"), Pop3Session::kListingReply)))
+            sizes = ParseUidl(session.ServerReply);
+        if (uids || sizes) {
+            listed = mailboxListing(uids, sizes, statCount);
+            disagreement = listingDisagreement(uids, sizes, statCount);
         }
         if (listed)
             count = listed->size();
@@ -239,7 +316,8 @@ MailOutcome FetchHeader(RunStatus &status, MessageFolderModel &inbox, MessageFol
                     entry.date = values.at(2);
                     entry.priority = values.at(3);
                     entry.sortReason = classify(entry.sender, headers);
-                    entry.header = headerBlock(headers);
+                    entry.header = HeaderDigest::blockOfReply(headers);
+                    entry.digest = HeaderDigest::of(entry.header);
                     if (entry.sortReason.kind == SortReason::Kind::Filter)
                         folder = Folder::RecycleBin;
                 }
@@ -280,6 +358,10 @@ MailOutcome FetchHeader(RunStatus &status, MessageFolderModel &inbox, MessageFol
         session.CloseServer();
         if (cancelled)
             status.setStatusText(QStringLiteral("Fetch cancelled: %1 of %2 messages read").arg(read).arg(total));
+        else if (!disagreement.isEmpty() && !failed)
+            status.setStatusText(QStringLiteral("Fetched %1 of %2; %3").arg(read).arg(total).arg(disagreement));
+        if (listingNote)
+            *listingNote = disagreement;
         status.setProgressValue(0);
         if (cancelled)
             return MailOutcome::Cancelled;

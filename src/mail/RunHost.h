@@ -1,6 +1,6 @@
 #pragma once
 
-#include "MessageEntry.h"
+#include "MailOperations.h"
 #include "RunStatus.h"
 
 #include <QList>
@@ -23,7 +23,7 @@ public:
     virtual void repaintNow() = 0;
     // The owner of the runs' modal dialogs (may be null in tests).
     virtual QWidget *dialogParent() = 0;
-    // The rows a delete run's server really removed (it answered QUIT
-    // positively), to be recorded.
-    virtual void deletionsConfirmed(const QList<MessageEntry> &deleted) { Q_UNUSED(deleted); }
+    // Where a delete run records the deletions it asks the server to carry
+    // out (before QUIT, settled after it).
+    virtual DeletionJournal deletionJournal() { return {}; }
 };

@@ -145,10 +145,8 @@ void cmdConfirm_Click(RunHost &host, Dialer &dialer, const CertificateHooks &hoo
         if (!dialBefore(host, dialer, dialog))
             return;
         if (!Global::CancelRequested().isSet()) {
-            const DeletionResult result = EmptyRecycleBin(host, host.recycleModel(), Global::ProfileSettings,
-                                                          Global::CancelRequested(), sessionOptions(hooks));
-            if (!result.deleted.isEmpty())
-                host.deletionsConfirmed(result.deleted);
+            EmptyRecycleBin(host, host.recycleModel(), Global::ProfileSettings, Global::CancelRequested(),
+                            sessionOptions(hooks), host.deletionJournal());
         }
         hangUpAfter(host, dialer);
         dialog.closeDialog();

@@ -7,9 +7,12 @@
 namespace {
 
 // The table is made on first use, so a database from before the history
-// keeps working; the start-up compaction copies it with the rules.
+// keeps working; the start-up compaction copies it with the rules. A table
+// from before pending records gets their column, 0 for what it holds.
 constexpr char kCreate[] = "create table if not exists tbdeleted (id integer primary key, deleted_at text not null, "
-                           "profile text, sender text, subject text, date text, size text, uid text, rule text)";
+                           "profile text, sender text, subject text, date text, size text, uid text, rule text, "
+                           "pending integer not null default 0)";
+constexpr char kAddPending[] = "alter table tbdeleted add column pending integer not null default 0";
 
 QString errorOf(sqlite3 *db)
 {
@@ -45,8 +48,16 @@ DeletionHistory::DeletionHistory(RuleDatabase &database)
 bool DeletionHistory::ensureTable(QString *error) const
 {
     sqlite3 *db = m_database.connection();
-    if (db && sqlite3_exec(db, kCreate, nullptr, nullptr, nullptr) == SQLITE_OK)
-        return true;
+    if (db && sqlite3_exec(db, kCreate, nullptr, nullptr, nullptr) == SQLITE_OK) {
+        bool hasPending = false;
+        Statement columns;
+        if (columns.prepare(db, "pragma table_info(tbdeleted)")) {
+            while (sqlite3_step(columns.handle) == SQLITE_ROW)
+                hasPending = hasPending || columnText(columns.handle, 1).compare(u"pending", Qt::CaseInsensitive) == 0;
+            if (hasPending || sqlite3_exec(db, kAddPending, nullptr, nullptr, nullptr) == SQLITE_OK)
+                return true;
+        }
+    }
     if (error)
         *error = errorOf(db);
     return false;
@@ -54,23 +65,55 @@ bool DeletionHistory::ensureTable(QString *error) const
 
 bool DeletionHistory::record(const QList<DeletionRecord> &records, QString *error)
 {
+    return records.isEmpty() || insert(records, false, error).has_value();
+}
+
+std::optional<DeletionHistory::Batch> DeletionHistory::recordPending(const QList<DeletionRecord> &records,
+                                                                    QString *error)
+{
     if (records.isEmpty())
+        return Batch{};
+    return insert(records, true, error);
+}
+
+bool DeletionHistory::settle(const Batch &batch, bool carriedOut, QString *error)
+{
+    if (batch.last < batch.first)
         return true;
     if (!ensureTable(error))
         return false;
     sqlite3 *db = m_database.connection();
-    auto fail = [&] {
+    Statement change;
+    if (!change.prepare(db, carriedOut ? "update tbdeleted set pending = 0 where id between ?1 and ?2"
+                                       : "delete from tbdeleted where pending <> 0 and id between ?1 and ?2")
+        || sqlite3_bind_int64(change.handle, 1, batch.first) != SQLITE_OK
+        || sqlite3_bind_int64(change.handle, 2, batch.last) != SQLITE_OK || sqlite3_step(change.handle) != SQLITE_DONE) {
+        if (error)
+            *error = errorOf(db);
+        return false;
+    }
+    return true;
+}
+
+std::optional<DeletionHistory::Batch> DeletionHistory::insert(const QList<DeletionRecord> &records, bool pending,
+                                                             QString *error)
+{
+    if (!ensureTable(error))
+        return std::nullopt;
+    sqlite3 *db = m_database.connection();
+    auto fail = [&]() -> std::optional<Batch> {
         if (error)
             *error = errorOf(db);
         sqlite3_exec(db, "rollback", nullptr, nullptr, nullptr);
-        return false;
+        return std::nullopt;
     };
     if (sqlite3_exec(db, "begin", nullptr, nullptr, nullptr) != SQLITE_OK)
         return fail();
+    Batch batch;
     {
         Statement insert;
-        if (!insert.prepare(db, "insert into tbdeleted (deleted_at, profile, sender, subject, date, size, uid, rule) "
-                                "values (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)"))
+        if (!insert.prepare(db, "insert into tbdeleted (deleted_at, profile, sender, subject, date, size, uid, rule, "
+                                "pending) values (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9)"))
             return fail();
         for (const DeletionRecord &r : records) {
             const QByteArray values[] = {r.time.toUTC().toString(Qt::ISODate).toUtf8(), r.profile.toUtf8(),
@@ -78,9 +121,13 @@ bool DeletionHistory::record(const QList<DeletionRecord> &records, QString *erro
                                          r.uid.toUtf8(), r.rule.toUtf8()};
             for (int i = 0; i < 8; ++i)
                 sqlite3_bind_text(insert.handle, i + 1, values[i].constData(), int(values[i].size()), SQLITE_TRANSIENT);
+            sqlite3_bind_int(insert.handle, 9, pending ? 1 : 0);
             if (sqlite3_step(insert.handle) != SQLITE_DONE)
                 return fail();
             sqlite3_reset(insert.handle);
+            batch.last = sqlite3_last_insert_rowid(db);
+            if (batch.first == 0)
+                batch.first = batch.last;
         }
         Statement prune;
         if (!prune.prepare(db, "delete from tbdeleted where id <= "
@@ -90,7 +137,7 @@ bool DeletionHistory::record(const QList<DeletionRecord> &records, QString *erro
     }
     if (sqlite3_exec(db, "commit", nullptr, nullptr, nullptr) != SQLITE_OK)
         return fail();
-    return true;
+    return batch;
 }
 
 std::optional<QList<DeletionRecord>> DeletionHistory::read(QString *error) const
@@ -99,7 +146,7 @@ std::optional<QList<DeletionRecord>> DeletionHistory::read(QString *error) const
         return std::nullopt;
     sqlite3 *db = m_database.connection();
     Statement select;
-    if (!select.prepare(db, "select deleted_at, profile, sender, subject, date, size, uid, rule "
+    if (!select.prepare(db, "select deleted_at, profile, sender, subject, date, size, uid, rule, pending "
                             "from tbdeleted order by id desc")) {
         if (error)
             *error = errorOf(db);
@@ -117,6 +164,7 @@ std::optional<QList<DeletionRecord>> DeletionHistory::read(QString *error) const
         r.size = columnText(select.handle, 5);
         r.uid = columnText(select.handle, 6);
         r.rule = columnText(select.handle, 7);
+        r.unconfirmed = sqlite3_column_int(select.handle, 8) != 0;
         records.append(r);
     }
     if (rc != SQLITE_DONE) {

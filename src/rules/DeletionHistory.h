@@ -19,6 +19,9 @@ struct DeletionRecord {
     QString size;    // "12K"
     QString uid;     // the server's unique id, empty when it gave none
     QString rule;    // what put it in the Recycle Bin ("Moved by hand", a rule)
+    // Written before the server was asked to carry the deletion out, and
+    // never settled: the run ended without learning whether it did.
+    bool unconfirmed = false;
 
     static DeletionRecord from(const QString &profile, const MessageEntry &entry, const QDateTime &time);
 };
@@ -32,14 +35,26 @@ public:
 
     explicit DeletionHistory(RuleDatabase &database);
 
+    // The records one recordPending() wrote.
+    struct Batch {
+        qint64 first = 0;
+        qint64 last = -1;
+    };
+
     // Adds the records in one transaction (all or none) and drops the
     // oldest beyond the limit. False with *error when it could not.
     bool record(const QList<DeletionRecord> &records, QString *error);
+    // The same, marked pending: for deletions the server has yet to commit.
+    std::optional<Batch> recordPending(const QList<DeletionRecord> &records, QString *error);
+    // Settles pending records: kept as plain deletions when the server
+    // carried them out, removed when it certainly did not.
+    bool settle(const Batch &batch, bool carriedOut, QString *error);
     // Every record, newest first.
     std::optional<QList<DeletionRecord>> read(QString *error) const;
 
 private:
     bool ensureTable(QString *error) const;
+    std::optional<Batch> insert(const QList<DeletionRecord> &records, bool pending, QString *error);
 
     RuleDatabase &m_database;
 };

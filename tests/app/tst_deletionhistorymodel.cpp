@@ -9,6 +9,7 @@ class TestDeletionHistoryModel : public QObject {
     Q_OBJECT
 private Q_SLOTS:
     void datesAndTooltips();
+    void unconfirmedDeletionsSaySo();
 };
 
 namespace {
@@ -52,6 +53,17 @@ void TestDeletionHistoryModel::datesAndTooltips()
     const QString tip = at(0, DeletionHistoryModel::Sender).data(Qt::ToolTipRole).toString();
     QVERIFY2(tip.contains(QStringLiteral("&lt;b&gt;Eve&lt;/b&gt;")) && !tip.contains(QStringLiteral("<b>")),
              qPrintable(tip));
+}
+
+void TestDeletionHistoryModel::unconfirmedDeletionsSaySo()
+{
+    // Written before the server was asked to carry it out, never confirmed.
+    DeletionRecord pending = record(QStringLiteral("pending"), QString());
+    pending.unconfirmed = true;
+    DeletionHistoryModel model({record(QStringLiteral("done"), QString()), pending});
+    const int deleted = DeletionHistoryModel::Deleted;
+    QVERIFY(!model.index(0, deleted).data().toString().contains(QStringLiteral("unconfirmed")));
+    QVERIFY(model.index(1, deleted).data().toString().endsWith(QStringLiteral("(deleted, unconfirmed)")));
 }
 
 QTEST_MAIN(TestDeletionHistoryModel)

@@ -72,11 +72,13 @@ private Q_SLOTS:
             u"Home"_s, {entry(1, u"a@x"_s)}, {entry(2, u"b@x"_s), entry(3, u"c@x"_s), entry(4, u"d@x"_s)});
         DeletionResult deletion;
         deletion.deleted = {entry(4, u"d@x"_s)};
-        deletion.gone = 1;
+        deletion.changed = 1;
         deletion.notDeleted = 1;
+        report.listingNote = u"the server's listings disagree (STAT 5, LIST 4)"_s;
         report.applyDeletion(deletion, {entry(2, u"b@x"_s)}); // 3 was gone before the deletion
         QCOMPARE(report.lines(true).constLast(),
-                 u"Home: 4 messages, 1 in the Inbox, 3 in the Recycle Bin; 1 deleted, 1 not deleted, 1 already gone"_s);
+                 u"Home: 4 messages, 1 in the Inbox, 3 in the Recycle Bin; 1 deleted, 1 not deleted, 1 already gone "
+                 "(1 changed on the server, not deleted); the server's listings disagree (STAT 5, LIST 4)"_s);
         const QJsonObject json = QJsonDocument::fromJson(report.json()).object();
         QStringList results;
         for (const QJsonValue &v : json.value(u"messages"_s).toArray())
@@ -84,6 +86,8 @@ private Q_SLOTS:
         QCOMPARE(results, (QStringList{u"kept"_s, u"not deleted"_s, u"already gone"_s, u"deleted"_s}));
         QCOMPARE(json.value(u"deleted"_s).toInt(), 1);
         QCOMPARE(json.value(u"alreadyGone"_s).toInt(), 1);
+        QCOMPARE(json.value(u"changedOnServer"_s).toInt(), 1);
+        QCOMPARE(json.value(u"listingMismatch"_s).toString(), report.listingNote);
         QCOMPARE(report.notificationSummary(), u"Trelvik deleted 1 message from Home"_s);
         QCOMPARE(report.notificationBody(), u"2 messages are waiting."_s);
     }

@@ -152,6 +152,7 @@ private Q_SLOTS:
     void checkDeleteRemovesExactlyTheRecycleBin();
     void historyHoldsOnlyWhatTheServerRemoved_data();
     void historyHoldsOnlyWhatTheServerRemoved();
+    void listingsThatDisagreeAreAllScreened();
     void failuresHaveTheirExitCodes_data();
     void failuresHaveTheirExitCodes();
     void unknownSecurityIsRefused_data();
@@ -275,8 +276,11 @@ void TestCommandLine::historyHoldsOnlyWhatTheServerRemoved_data()
     QTest::addColumn<bool>("quitConfirms");
     QTest::addColumn<int>("code");
     QTest::addColumn<QStringList>("recorded");
-    QTest::newRow("one DELE refused: partly deleted") << true << 5 << QStringList{u"uid-3"_s};
-    QTest::newRow("QUIT never answered: nothing deleted") << false << 4 << QStringList{};
+    QTest::addColumn<QString>("state");
+    QTest::newRow("one DELE refused: partly deleted") << true << 5 << QStringList{u"uid-3"_s} << u"deleted"_s;
+    // Written before QUIT; whether the server carried it out is not known.
+    QTest::newRow("QUIT never answered: unconfirmed")
+        << false << 4 << QStringList{u"uid-3"_s} << u"deleted, unconfirmed"_s;
 }
 
 void TestCommandLine::historyHoldsOnlyWhatTheServerRemoved()
@@ -284,6 +288,7 @@ void TestCommandLine::historyHoldsOnlyWhatTheServerRemoved()
     QFETCH(bool, quitConfirms);
     QFETCH(int, code);
     QFETCH(QStringList, recorded);
+    QFETCH(QString, state);
     testsupport::ScriptedPop3Server server;
     QVERIFY(server.listen());
     writeProfile(u"Home"_s, server.port(), u"user"_s, u"secret"_s);
@@ -295,7 +300,10 @@ void TestCommandLine::historyHoldsOnlyWhatTheServerRemoved()
         server.top(i, S::headers({"From: " + senders[i - 1], "Subject: number " + QByteArray::number(i)}))
             .list(i, 1200);
     server.quit();
-    server.greet().login().uidl({"uid-1", "uid-2", "uid-3"}).dele(3).dele(1, false);
+    server.greet().login().uidl({"uid-1", "uid-2", "uid-3"});
+    for (const int i : {3, 1})
+        server.top(i, S::headers({"From: " + senders[i - 1], "Subject: number " + QByteArray::number(i)}));
+    server.dele(3).dele(1, false);
     if (quitConfirms)
         server.quit();
     else
@@ -307,6 +315,29 @@ void TestCommandLine::historyHoldsOnlyWhatTheServerRemoved()
     QVERIFY2(server.verify(&why), qPrintable(why));
     QVERIFY(!run.err.isEmpty()); // the refusal or the lost QUIT is told
     QCOMPARE(field(history(), u"uid"_s), recorded);
+    QCOMPARE(field(history(), u"state"_s), QStringList{state});
+}
+
+void TestCommandLine::listingsThatDisagreeAreAllScreened()
+{
+    // UIDL leaves out message 3, which STAT and LIST count: it is screened
+    // all the same, without an id, and the report says how they disagree.
+    testsupport::ScriptedPop3Server server;
+    QVERIFY(server.listen());
+    writeProfile(u"Home"_s, server.port(), u"user"_s, u"secret"_s);
+    server.greet().login().stat(3).uidl({"uid-1", "uid-2"})
+        .expect("LIST", "+OK\r\n1 100\r\n2 200\r\n3 300\r\n.\r\n");
+    for (int i = 1; i <= 3; ++i)
+        server.top(i, testsupport::ScriptedPop3Server::headers({"From: m" + QByteArray::number(i) + "@x.example"}))
+            .list(i, 100 * i);
+    server.quit();
+    const Result run = trelvik({u"--check"_s, u"--json"_s});
+    QVERIFY2(run.code == 0, run.err.constData());
+    QString why;
+    QVERIFY2(server.verify(&why), qPrintable(why));
+    const QJsonObject json = run.json();
+    QCOMPARE(field(json.value(u"messages"_s).toArray(), u"uid"_s), (QStringList{u"uid-1"_s, u"uid-2"_s, QString()}));
+    QCOMPARE(json.value(u"listingMismatch"_s).toString(), u"the server's listings disagree (STAT 3, LIST 3, UIDL 2)"_s);
 }
 
 void TestCommandLine::failuresHaveTheirExitCodes_data()

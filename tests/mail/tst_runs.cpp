@@ -1,5 +1,6 @@
 #include "Dialer.h"
 #include "DovecotServer.h"
+#include "HeaderDigest.h"
 #include "MailTestFixture.h"
 #include "RuleDatabase.h"
 #include "RunHost.h"
@@ -49,12 +50,15 @@ public:
     QStringList calls;
 };
 
+// A row as the fetch made it from the header "From: <sender>".
 MessageEntry entry(const QString &sender, qint32 number, const QString &uid = {})
 {
     MessageEntry e;
     e.sender = sender;
     e.number = number;
     e.uid = uid;
+    e.header = "From: " + sender.toLatin1() + "\r\n\r\n";
+    e.digest = HeaderDigest::of(e.header);
     return e;
 }
 
@@ -197,7 +201,8 @@ void TestRuns::deleteRun()
     f->recycle.append(entry(QStringLiteral("b@x.example"), 2, QStringLiteral("u2")));
     f->recycle.append(entry(QStringLiteral("a@x.example"), 1, QStringLiteral("u1")));
     f->inbox.append(entry(QStringLiteral("keep@x.example"), 3, QStringLiteral("u3")));
-    f->server.greet().login().uidl({"u1", "u2", "u3"}).dele(1).dele(2).quit();
+    f->server.greet().login().uidl({"u1", "u2", "u3"}).top(1, "From: a@x.example\r\n").top(2, "From: b@x.example\r\n")
+        .dele(1).dele(2).quit();
     Runs::cmdConfirm_Click(*host, dialer);
     VERIFY_SCRIPT(f->server);
     VERIFY_BOXES(f->boxes);

@@ -4,6 +4,7 @@
 #include "RuleDatabase.h"
 
 #include <QTemporaryDir>
+#include <sqlite3.h>
 #include <QtTest>
 
 using namespace Qt::StringLiterals;
@@ -72,6 +73,37 @@ private Q_SLOTS:
         QCOMPARE(records->size(), DeletionHistory::kLimit);
         QCOMPARE(records->constFirst().uid, u"uid-%1"_s.arg(DeletionHistory::kLimit + 2));
         QCOMPARE(records->constLast().uid, u"uid-3"_s);
+    }
+
+    void pendingEntriesAreSettledOrStayUnconfirmed()
+    {
+        // A history table from before pending entries: it gains the column,
+        // and what it held counts as confirmed.
+        QTemporaryDir dir;
+        RuleDatabase db(dir.path());
+        QVERIFY(db.OpenRuleDatabase());
+        QCOMPARE(sqlite3_exec(db.connection(),
+                              "create table tbdeleted (id integer primary key, deleted_at text not null, profile text, "
+                              "sender text, subject text, date text, size text, uid text, rule text);"
+                              "insert into tbdeleted (deleted_at, uid) values ('2026-12-01T10:00:00Z', 'old')",
+                              nullptr, nullptr, nullptr),
+                 SQLITE_OK);
+        DeletionHistory history(db);
+        QString error;
+        const auto kept = history.recordPending({record(1), record(2)}, &error);
+        QVERIFY2(kept, qPrintable(error));
+        const auto dropped = history.recordPending({record(3)}, &error);
+        const auto killed = history.recordPending({record(4)}, &error); // never settled
+        QVERIFY(dropped && killed);
+        QVERIFY(history.settle(*kept, true, &error));
+        QVERIFY(history.settle(*dropped, false, &error));
+
+        const auto records = DeletionHistory(db).read(&error);
+        QVERIFY2(records, qPrintable(error));
+        QStringList shown;
+        for (const DeletionRecord &r : *records)
+            shown << r.uid + (r.unconfirmed ? u" unconfirmed"_s : QString());
+        QCOMPARE(shown, (QStringList{u"uid-4 unconfirmed"_s, u"uid-2"_s, u"uid-1"_s, u"old"_s}));
     }
 
     void closedDatabaseIsAFailureNotAnEmptyHistory()
