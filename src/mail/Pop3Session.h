@@ -22,7 +22,7 @@ struct SessionOptions {
     // After Cancel, the replies still owed (and QUIT's) are awaited at most
     // this long in all and this many bytes; then the socket is closed.
     int cancelGraceMs = 3000;
-    qint64 cancelGraceBytes = 4 * 1024 * 1024;
+    qint64 cancelGraceBytes = 16 * 1024 * 1024;
     // A listing (UIDL, LIST) larger than this ends the session: no mailbox
     // this program can show needs more, and memory must stay bounded.
     qint64 listingLimitBytes = 64 * 1024 * 1024;
