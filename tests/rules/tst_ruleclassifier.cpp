@@ -125,6 +125,56 @@ private Q_SLOTS:
             << u"No rule matched"_s;
         QTest::newRow("no From at all: the domain rule *@ as before")
             << QString() << u"Subject: hi\r\n"_s << QStringList{u"*@"_s} << QStringList{} << u"*@ (Filter List)"_s;
+        // Raw UTF-8 comes one character a byte, as the session reads it.
+        QTest::newRow("raw UTF-8 subject read as UTF-8")
+            << u"a@b.example"_s << QString::fromLatin1("Subject: Vous avez gagn\xc3\xa9\r\n")
+            << QStringList{u"Subject: *GAGNÉ"_s} << QStringList{} << u"Subject: *GAGNÉ (Filter List)"_s;
+        QTest::newRow("Latin-1 subject read as Latin-1")
+            << u"a@b.example"_s << QString::fromLatin1("Subject: Vous avez gagn\xe9\r\n")
+            << QStringList{u"Subject: *GAGNÉ"_s} << QStringList{} << u"Subject: *GAGNÉ (Filter List)"_s;
+        QTest::newRow("raw UTF-8 From field for a header rule")
+            << u"m\u00fcller@umlaut.test"_s << QString::fromLatin1("X-Sender: m\xc3\xbcller@umlaut.test\r\n")
+            << QStringList{u"X-Sender: müller@*"_s} << QStringList{} << u"X-Sender: müller@* (Filter List)"_s;
+        QTest::newRow("full case folding: STRASSE is Straße")
+            << u"a@b.example"_s << u"Subject: Hauptstraße 5\r\n"_s << QStringList{u"Subject: *STRASSE*"_s}
+            << QStringList{} << u"Subject: *STRASSE* (Filter List)"_s;
+        QTest::newRow("full case folding: exact address")
+            << u"STRASSE@b.example"_s << u""_s << QStringList{u"straße@b.example"_s} << QStringList{}
+            << u"straße@b.example (Filter List)"_s;
+        // "@@": mail goes to the domain after the last "@".
+        const QStringList bankExempted{u"*@bank.example"_s, u"a@bank.example"_s, u"*@*.bank.example"_s};
+        for (const QString &from : {u"a@bank.example@spam.example"_s, u"Bank <a@bank.example@spam.example>"_s}) {
+            QTest::addRow("@@ with exempted bank: %s", qPrintable(from))
+                << from << u""_s << QStringList{u"*@spam.example"_s} << bankExempted << u"*@spam.example (Filter List)"_s;
+        }
+        QTest::newRow("X-From above From with exempted domain")
+            << u"win@spam.example"_s << u"X-From: boss@work.example\r\n"_s << QStringList{u"*@spam.example"_s}
+            << QStringList{u"*@work.example"_s, u"From: *work.example*"_s} << u"*@spam.example (Filter List)"_s;
+        QTest::newRow("Subject with a blank before the colon")
+            << u"a@b.example"_s << u"Subject : free money\r\n"_s << QStringList{u"Subject: *money*"_s} << QStringList{}
+            << u"Subject: *money* (Filter List)"_s;
+        QTest::newRow("From header rule with angle brackets and a star")
+            << u"\"Your Bank\" <win@spam.example>"_s << u""_s << QStringList{u"From: *<win@spam.example>*"_s}
+            << QStringList{} << u"From: *<win@spam.example>* (Filter List)"_s;
+        // Every spelling of an internationalised domain against both
+        // spellings of each kind of rule.
+        const QStringList spellings{u"info@xn--bcher-kva.example"_s, u"Info <info@xn--bcher-kva.example>"_s,
+                                    u"Info <info@XN--BCHER-KVA.example>"_s, u"info@bücher.example"_s,
+                                    u"Info <INFO@BÜCHER.EXAMPLE>"_s};
+        const QStringList idnRules{u"*@bücher.example"_s, u"*@XN--bcher-kva.example"_s, u"info@xn--bcher-kva.example"_s,
+                                   u"info@bücher.example"_s, u"i*@*cher.example"_s, u"inf?@xn--bcher-kva.*"_s};
+        for (const QString &from : spellings) {
+            for (const QString &rule : idnRules) {
+                QTest::addRow("IDN %s by %s", qPrintable(from), qPrintable(rule))
+                    << from << u""_s << QStringList{rule} << QStringList{} << rule + u" (Filter List)"_s;
+            }
+        }
+        QTest::newRow("IDN exempted beats filter in the other spelling")
+            << u"Info <info@xn--bcher-kva.example>"_s << u""_s << QStringList{u"*@xn--bcher-kva.example"_s}
+            << QStringList{u"*@bücher.example"_s} << u"*@bücher.example (Exempted List)"_s;
+        QTest::newRow("IDN: another domain is no match")
+            << u"info@xn--bcher-kva.example"_s << u""_s << QStringList{u"*@bucher.example"_s} << QStringList{}
+            << u"No rule matched"_s;
         QTest::newRow("name only: neither address nor pattern rules")
             << u"Ines Duarte (Legal)"_s << u""_s << QStringList{u"*@*"_s, u"ines duarte (legal)"_s} << QStringList{}
             << u"ines duarte (legal) (Filter List)"_s;
@@ -169,6 +219,39 @@ private Q_SLOTS:
         QTest::newRow("domain rule") << u"*@example.com"_s << RuleKind::Domain;
         QTest::newRow("domain rule of no domain") << u"*@"_s << RuleKind::Domain;
         QTest::newRow("address") << u"boss@work.example"_s << RuleKind::Exact;
+        QTest::newRow("From value pattern with angle brackets") << u"From: *<win@spam.example>*"_s << RuleKind::Header;
+        QTest::newRow("size rule") << u"Size: > 10 MB"_s << RuleKind::Size;
+        QTest::newRow("size rule without blanks") << u"size:<2kb"_s << RuleKind::Size;
+        QTest::newRow("size rule without a unit") << u"Size: > 10"_s << RuleKind::Header;
+        QTest::newRow("size rule with an unknown unit") << u"Size: > 10 GB"_s << RuleKind::Header;
+        QTest::newRow("size rule too large") << u"Size: > 99999999999 MB"_s << RuleKind::Header;
+    }
+
+    void sizeRules_data()
+    {
+        QTest::addColumn<QString>("rule");
+        QTest::addColumn<qint64>("size");
+        QTest::addColumn<bool>("matches");
+        QTest::newRow("over 10 MB") << u"Size: > 10 MB"_s << qint64(10 * 1024 * 1024 + 1) << true;
+        QTest::newRow("exactly 10 MB is not over") << u"Size: > 10 MB"_s << qint64(10 * 1024 * 1024) << false;
+        QTest::newRow("under 2 KB") << u"Size: < 2 KB"_s << qint64(2047) << true;
+        QTest::newRow("2 KB is not under") << u"size:<2kb"_s << qint64(2048) << false;
+        QTest::newRow("bytes") << u"Size: > 500 B"_s << qint64(501) << true;
+        QTest::newRow("size not known") << u"Size: < 2 KB"_s << qint64(-1) << false;
+    }
+    void sizeRules()
+    {
+        QFETCH(QString, rule);
+        QFETCH(qint64, size);
+        QFETCH(bool, matches);
+        QVERIFY(store({rule}, {}));
+        const QString text = header(u"a@b.example"_s, {});
+        const SortReason expected = matches ? SortReason{SortReason::Kind::Filter, rule} : SortReason{};
+        QCOMPARE(RuleClassifier::fromDatabase(m_f->db).classify(u"a@b.example"_s, text, size).text(), expected.text());
+        QCOMPARE(RuleClassifier::fromLists({rule}, {}).classify(u"a@b.example"_s, text, size).text(), expected.text());
+        // Exempted like any rule.
+        QCOMPARE(RuleClassifier::fromLists({rule}, {rule}).classify(u"a@b.example"_s, text, size).kind,
+                 matches ? SortReason::Kind::Exempted : SortReason::Kind::NoRule);
     }
     void reading()
     {
