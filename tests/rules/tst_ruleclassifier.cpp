@@ -3,10 +3,14 @@
 // read, and a database of earlier versions sorting as it did.
 #include "RuleClassifier.h"
 #include "RuleDatabase.h"
+#include "RuleFile.h"
 #include "RuleSyntax.h"
 #include "StringHelpers.h"
 #include "TestSupport.h"
 
+#include <QFile>
+#include <QRegularExpression>
+#include <QSet>
 #include <QTest>
 #include <optional>
 
@@ -16,6 +20,73 @@ using RuleKind = RuleSyntax::Kind;
 Q_DECLARE_METATYPE(RuleSyntax::Kind)
 
 namespace {
+
+// The text of an HTML snippet: the entities the help page uses.
+QString htmlText(QString html)
+{
+    static const QRegularExpression number(u"&#(\\d+);"_s);
+    QRegularExpressionMatch m;
+    while ((m = number.match(html)).hasMatch())
+        html.replace(m.capturedStart(), m.capturedLength(), QChar(m.captured(1).toInt()));
+    return html.replace(u"&lt;"_s, u"<"_s).replace(u"&gt;"_s, u">"_s).replace(u"&quot;"_s, u"\""_s)
+        .replace(u"&amp;"_s, u"&"_s);
+}
+
+QString helpPage()
+{
+    QFile file(QFINDTESTDATA("../../src/app/resources/help/rules.html"));
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+}
+
+struct HelpExample {
+    const char *name;
+    QString rule;
+    QString catchFrom, catchFields;
+    qint64 catchSize;
+    QString missFrom, missFields;
+    qint64 missSize;
+};
+
+QList<HelpExample> helpExampleRows()
+{
+    QList<HelpExample> rows;
+    const auto from = [&](const char *name, const QString &rule, const QString &catchFrom, const QString &missFrom) {
+        rows.append({name, rule, catchFrom, {}, -1, missFrom, {}, -1});
+    };
+    const auto field = [&](const char *name, const QString &rule, const QString &catchField, const QString &missField) {
+        rows.append({name, rule, u"a@b.example"_s, catchField + u"\r\n"_s, -1, u"a@b.example"_s,
+                     missField + u"\r\n"_s, -1});
+    };
+    const auto size = [&](const char *name, const QString &rule, qint64 catchSize, qint64 missSize) {
+        rows.append({name, rule, u"a@b.example"_s, {}, catchSize, u"a@b.example"_s, {}, missSize});
+    };
+    from("address", u"news@example.com"_s, u"Example News <NEWS@example.com>"_s, u"news@example.org"_s);
+    from("domain", u"*@example.com"_s, u"x@Example.COM"_s, u"x@mail.example.com"_s);
+    from("IDN domain, Unicode", u"*@bücher.example"_s, u"Info <info@xn--bcher-kva.example>"_s,
+         u"info@bucher.example"_s);
+    from("IDN domain, ASCII", u"*@xn--bcher-kva.example"_s, u"info@BÜCHER.example"_s, u"info@bucher.example"_s);
+    from("subdomains", u"*@*.spam.example"_s, u"x@k3j.spam.example"_s, u"x@spam.example"_s);
+    from("local part pattern", u"newsletter-*@shop.example"_s, u"newsletter-may@shop.example"_s,
+         u"news@shop.example"_s);
+    from("country", u"*@*.ru"_s, u"a@mail.ru"_s, u"a@mail.rus.example"_s);
+    from("exact From value with ?", u"\"Win?? Now\" <a@b.example>"_s, u"\"Win?? Now\" <a@b.example>"_s,
+         u"\"Winxx Now\" <a@b.example>"_s);
+    from("From pattern with angle brackets", u"From: *<win@spam.example>*"_s, u"\"Your Bank\" <win@spam.example>"_s,
+         u"win@spam.example"_s);
+    from("exempted domain", u"*@work.example"_s, u"boss@work.example"_s, u"boss@work.example.org"_s);
+    from("exempted address", u"boss@work.example"_s, u"Boss <boss@work.example>"_s, u"boss@home.example"_s);
+    field("subject", u"Subject: *free money*"_s, u"Subject: Free Money now"_s, u"Subject: money free"_s);
+    field("To", u"To: *undisclosed*"_s, u"To: undisclosed-recipients:;"_s, u"To: a@b.example"_s);
+    field("List-Id", u"List-Id: *my-project*"_s, u"List-Id: My Project <my-project.lists.example>"_s,
+          u"List-Id: <other.lists.example>"_s);
+    field("X-Mailer", u"X-Mailer: *bulk*"_s, u"X-Mailer: BulkMailer 3"_s, u"X-Mailer: Thunderbird"_s);
+    field("spam flag", u"X-Spam-Flag: YES"_s, u"X-Spam-Flag: YES"_s, u"X-Spam-Flag: NO"_s);
+    field("spam status", u"X-Spam-Status: Yes*"_s, u"X-Spam-Status: Yes, score=7.1"_s, u"X-Spam-Status: No, score=0.1"_s);
+    field("spam", u"X-Spam: Yes*"_s, u"X-Spam: Yes"_s, u"X-Spam: No"_s);
+    size("over 10 MB", u"Size: > 10 MB"_s, 11 * 1024 * 1024, 10 * 1024 * 1024);
+    size("under 2 KB", u"Size: < 2 KB"_s, 100, 4096);
+    return rows;
+}
 
 QString header(const QString &from, const QString &more)
 {
@@ -190,6 +261,73 @@ private Q_SLOTS:
         // The database's index and the in-memory lists agree.
         QTEST(RuleClassifier::fromDatabase(m_f->db).classify(from, text).text(), "reason");
         QTEST(RuleClassifier::fromLists(filter, exempted).classify(from, text).text(), "reason");
+    }
+
+    // Every rule the help page gives as an example, with a message it
+    // catches and one it does not.
+    void helpExamples_data()
+    {
+        QTest::addColumn<QString>("rule");
+        QTest::addColumn<QString>("catchFrom");
+        QTest::addColumn<QString>("catchFields");
+        QTest::addColumn<qint64>("catchSize");
+        QTest::addColumn<QString>("missFrom");
+        QTest::addColumn<QString>("missFields");
+        QTest::addColumn<qint64>("missSize");
+        for (const HelpExample &e : helpExampleRows()) {
+            QTest::newRow(e.name) << e.rule << e.catchFrom << e.catchFields << e.catchSize << e.missFrom
+                                  << e.missFields << e.missSize;
+        }
+    }
+    void helpExamples()
+    {
+        QFETCH(QString, rule);
+        QFETCH(QString, catchFrom);
+        QFETCH(QString, catchFields);
+        QFETCH(qint64, catchSize);
+        QFETCH(QString, missFrom);
+        QFETCH(QString, missFields);
+        QFETCH(qint64, missSize);
+        const RuleClassifier classifier = RuleClassifier::fromLists({rule}, {});
+        QCOMPARE(classifier.classify(catchFrom, header(catchFrom, catchFields), catchSize).text(),
+                 rule + u" (Filter List)"_s);
+        QCOMPARE(classifier.classify(missFrom, header(missFrom, missFields), missSize).kind, SortReason::Kind::NoRule);
+    }
+
+    // The examples above are the page's, no more and no fewer; the lines of
+    // its sample rule file import without a refusal or a warning.
+    void helpExamplesAreThePagesExamples()
+    {
+        const QString page = helpPage();
+        QVERIFY(!page.isEmpty());
+        QSet<QString> onPage;
+        static const QRegularExpression example(u"<tt class=\"rule\">(.*?)</tt>"_s,
+                                                QRegularExpression::DotMatchesEverythingOption);
+        for (const QRegularExpressionMatch &m : example.globalMatch(page))
+            onPage.insert(htmlText(m.captured(1)).simplified());
+        const qsizetype pre = page.indexOf(u"<pre>"_s);
+        QVERIFY(pre >= 0);
+        const QString fileLines = htmlText(page.mid(pre + 5, page.indexOf(u"</pre>"_s, pre) - pre - 5));
+        for (const QString &line : fileLines.split(u'\n')) {
+            if (line.startsWith(u"filter "_s) || line.startsWith(u"exempt "_s))
+                onPage.insert(line.mid(7));
+        }
+        QSet<QString> tested;
+        for (const HelpExample &e : helpExampleRows())
+            tested.insert(e.rule);
+        QCOMPARE(onPage, tested);
+
+        const QString path = m_f->home.path() + u"/help-rules.txt"_s;
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(fileLines.toUtf8()) > 0);
+        file.close();
+        QVERIFY(m_f->db.OpenRuleDatabase());
+        QString error;
+        const auto report = RuleFile::importRules(m_f->db, path, &error);
+        QVERIFY2(report, qPrintable(error));
+        QCOMPARE(report->refused, 0);
+        QCOMPARE(report->warnings.size(), 0);
+        QVERIFY(report->added >= 5);
     }
 
     void reading_data()
