@@ -156,14 +156,6 @@ QString AceDomainForm(QStringView domain)
     return QString::fromLatin1(QUrl::toAce(unicode, QUrl::IgnoreIDNWhitelist)).toLower();
 }
 
-QString AddressForm(const QString &address)
-{
-    const qsizetype at = address.lastIndexOf(u'@');
-    if (at < 0)
-        return address;
-    return address.left(at + 1) + DomainForm(QStringView(address).mid(at + 1));
-}
-
 QString UncertainAddressReason(const QString &fromValue)
 {
     const QString address = SenderAddress(fromValue);

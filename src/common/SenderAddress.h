@@ -26,9 +26,6 @@ QString DomainForm(QStringView domain);
 // characters no domain may hold) or is ASCII already.
 QString AceDomainForm(QStringView domain);
 
-// An address with its domain in DomainForm.
-QString AddressForm(const QString &address);
-
 // Why the address of a From value cannot be made into a rule: it has none,
 // or it cannot be read with certainty (more than one "@" outside a quoted
 // local part). Empty when it can.

@@ -186,13 +186,13 @@ SortReason RuleClassifier::classify(const QString &sender, const QString &header
     const QString domain = AddressDomain(message.address);
     message.domainRule = QStringLiteral("*@") + domain;
     const QString unicode = DomainForm(domain);
-    QString shownAddress = message.address;
+    QString comparedAddress = message.address;
     // An internationalised domain is looked up in both spellings; a plain
     // one (nearly every one) costs nothing more.
     if (unicode.compare(domain, Qt::CaseInsensitive) != 0
         || std::any_of(domain.cbegin(), domain.cend(), [](QChar c) { return c.unicode() >= 0x80; })) {
         const QString local = message.address.left(message.address.size() - domain.size());
-        shownAddress = local + unicode;
+        comparedAddress = local + unicode;
         for (const QString &form : {unicode, AceDomainForm(domain)}) {
             if (form.isEmpty() || form.compare(domain, Qt::CaseInsensitive) == 0)
                 continue;
@@ -200,7 +200,7 @@ SortReason RuleClassifier::classify(const QString &sender, const QString &header
             message.otherDomainRules.append(QStringLiteral("*@") + form);
         }
     }
-    message.foldedAddress = WildcardPattern::fold(shownAddress);
+    message.foldedAddress = WildcardPattern::fold(comparedAddress);
 
     if (!m_exempted->headerRules.isEmpty() || !m_filter->headerRules.isEmpty()) {
         HeaderFields::forEach(header, [&](QStringView name, QStringView raw) {

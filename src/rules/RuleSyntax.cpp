@@ -195,8 +195,7 @@ QString neverMatchesReason(const QString &value)
     if (!value.contains(u':') && !value.contains(u'"')) {
         const qsizetype at = value.lastIndexOf(u'@');
         const QString domain = value.mid(at + 1);
-        if ((at <= 0 || (at == 1 && value.at(0) == u'@')) && domain.contains(u'.') && !domain.contains(u'@')
-            && !domain.startsWith(u'.') && !domain.endsWith(u'.'))
+        if (at <= 0 && domain.contains(u'.') && !domain.startsWith(u'.') && !domain.endsWith(u'.'))
             return QStringLiteral("a domain alone matches no address; write \"*@%1\" for the domain").arg(domain);
     }
     return {};
