@@ -89,16 +89,18 @@ QString SenderAddress(const QString &fromValue)
         address = QString::fromUtf8(internet_address_mailbox_get_addr(mailbox));
         // The parser stops at a second "@" ("<a@bank.example@spam.example>"
         // gives "a@bank.example"); the written address runs on to its end.
-        const QString written = QString::fromUtf8(internet_address_mailbox_get_idn_addr(mailbox));
-        for (const QString &form : {address, written}) {
-            const qsizetype at = form.isEmpty() ? -1 : value.indexOf(form + u'@', 0, Qt::CaseInsensitive);
-            if (at < 0)
-                continue;
-            qsizetype end = at + form.size();
-            while (end < value.size() && canContinueAddress(value.at(end)))
-                ++end;
-            address = value.mid(at, end - at);
-            break;
+        if (value.count(u'@') > 1) {
+            const QString written = QString::fromUtf8(internet_address_mailbox_get_idn_addr(mailbox));
+            for (const QString &form : {address, written}) {
+                const qsizetype at = form.isEmpty() ? -1 : value.indexOf(form + u'@', 0, Qt::CaseInsensitive);
+                if (at < 0)
+                    continue;
+                qsizetype end = at + form.size();
+                while (end < value.size() && canContinueAddress(value.at(end)))
+                    ++end;
+                address = value.mid(at, end - at);
+                break;
+            }
         }
         if (!isAddress(address))
             address.clear();
@@ -114,20 +116,23 @@ QString AddressDomain(const QString &address)
     return at < 0 ? QString() : address.mid(at + 1);
 }
 
-QString DomainForm(QStringView domain)
+bool IsInternationalDomain(QStringView domain)
 {
-    // Most domains are plain ASCII without an IDNA label: lower case is all.
-    bool ascii = true;
-    bool idna = false;
     for (qsizetype i = 0; i < domain.size(); ++i) {
         const char16_t c = domain.at(i).unicode();
         if (c >= 0x80)
-            ascii = false;
-        else if ((c == u'x' || c == u'X') && i + 3 < domain.size() && (i == 0 || domain.at(i - 1) == u'.')
-                 && domain.mid(i, 4).compare(u"xn--", Qt::CaseInsensitive) == 0)
-            idna = true;
+            return true;
+        if ((c == u'x' || c == u'X') && i + 3 < domain.size() && (i == 0 || domain.at(i - 1) == u'.')
+            && domain.mid(i, 4).compare(u"xn--", Qt::CaseInsensitive) == 0)
+            return true;
     }
-    if (ascii && !idna)
+    return false;
+}
+
+QString DomainForm(QStringView domain)
+{
+    // Most domains are plain ASCII without an IDNA label: lower case is all.
+    if (!IsInternationalDomain(domain))
         return domain.toString().toLower();
     QStringList labels;
     for (const QStringView label : domain.split(u'.')) {

@@ -16,6 +16,10 @@ QString SenderAddress(const QString &fromValue);
 // last "@"; empty without one.
 QString AddressDomain(const QString &address);
 
+// Whether a domain has a label in another script, in either spelling
+// (non-ASCII letters, or an IDNA label "xn--" in any case).
+bool IsInternationalDomain(QStringView domain);
+
 // A domain in the one form rules compare: every IDNA label ("xn--", in any
 // case) turned to Unicode, lower case. Labels that are not valid IDNA, and
 // wildcards, stay as written (in lower case).

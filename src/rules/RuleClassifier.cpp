@@ -8,7 +8,6 @@
 #include "SenderAddress.h"
 #include "StringHelpers.h"
 
-#include <algorithm>
 #include <optional>
 
 namespace {
@@ -185,12 +184,11 @@ SortReason RuleClassifier::classify(const QString &sender, const QString &header
     message.address = SenderAddress(sender);
     const QString domain = AddressDomain(message.address);
     message.domainRule = QStringLiteral("*@") + domain;
-    const QString unicode = DomainForm(domain);
     QString comparedAddress = message.address;
     // An internationalised domain is looked up in both spellings; a plain
     // one (nearly every one) costs nothing more.
-    if (unicode.compare(domain, Qt::CaseInsensitive) != 0
-        || std::any_of(domain.cbegin(), domain.cend(), [](QChar c) { return c.unicode() >= 0x80; })) {
+    if (IsInternationalDomain(domain)) {
+        const QString unicode = DomainForm(domain);
         const QString local = message.address.left(message.address.size() - domain.size());
         comparedAddress = local + unicode;
         for (const QString &form : {unicode, AceDomainForm(domain)}) {

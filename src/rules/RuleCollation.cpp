@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bitset>
 #include <vector>
 
 namespace RuleCollation {
@@ -59,11 +60,6 @@ struct Expansion {
 
 constexpr char32_t kExpandingRanges[][2] = {{0xC0, 0x58F}, {0x1E00, 0x1FFF}, {0xFB00, 0xFB4F}};
 
-bool mayExpand(char32_t cp)
-{
-    return (cp >= 0xC0 && cp <= 0x58F) || (cp >= 0x1E00 && cp <= 0x1FFF) || (cp >= 0xFB00 && cp <= 0xFB4F);
-}
-
 const std::vector<Expansion> &expansions()
 {
     static const std::vector<Expansion> table = [] {
@@ -87,6 +83,19 @@ const std::vector<Expansion> &expansions()
     return table;
 }
 
+// Whether a code point is one of the table's: asked for every letter
+// outside ASCII, so it is one bit look-up.
+bool expands(char32_t cp)
+{
+    static const std::bitset<0x10000> marked = [] {
+        std::bitset<0x10000> bits;
+        for (const Expansion &e : expansions())
+            bits.set(e.cp);
+        return bits;
+    }();
+    return cp < 0x10000 && marked.test(cp);
+}
+
 } // namespace
 
 int foldFull(char32_t cp, char32_t *out)
@@ -99,7 +108,7 @@ int foldFull(char32_t cp, char32_t *out)
         out[0] = cp;
         return 1;
     }
-    if (mayExpand(cp)) {
+    if (expands(cp)) {
         const std::vector<Expansion> &table = expansions();
         const auto it = std::lower_bound(table.begin(), table.end(), cp,
                                          [](const Expansion &e, char32_t c) { return e.cp < c; });
@@ -148,8 +157,23 @@ int compareUtf8(const char *a, int aLength, const char *b, int bLength)
     // Texts are compared by their folded code points in turn, which orders
     // every case variant of a value together and is a consistent total
     // order, as an index needs.
-    FoldedReader ra(a, aLength);
-    FoldedReader rb(b, bLength);
+    // Most values are ASCII for most of their length: that part needs no
+    // folding table.
+    int i = 0;
+    const int common = aLength < bLength ? aLength : bLength;
+    while (i < common) {
+        const auto ca = static_cast<unsigned char>(a[i]);
+        const auto cb = static_cast<unsigned char>(b[i]);
+        if (ca >= 0x80 || cb >= 0x80)
+            break;
+        const unsigned char la = (ca >= 'A' && ca <= 'Z') ? ca + ('a' - 'A') : ca;
+        const unsigned char lb = (cb >= 'A' && cb <= 'Z') ? cb + ('a' - 'A') : cb;
+        if (la != lb)
+            return la < lb ? -1 : 1;
+        ++i;
+    }
+    FoldedReader ra(a + i, aLength - i);
+    FoldedReader rb(b + i, bLength - i);
     while (!ra.atEnd() && !rb.atEnd()) {
         const char32_t ca = ra.next();
         const char32_t cb = rb.next();
@@ -174,14 +198,19 @@ QString key(const QString &value)
 {
     QString out;
     out.reserve(value.size());
-    const QByteArray utf8 = value.toUtf8();
-    const auto *p = reinterpret_cast<const unsigned char *>(utf8.constData());
-    const unsigned char *const end = p + utf8.size();
-    while (p < end) {
-        // Valid texts only reach here (they came from QString).
+    for (qsizetype i = 0; i < value.size(); ++i) {
+        const char16_t c = value.at(i).unicode();
+        if (c < 0x80) {
+            out.append(QChar((c >= 'A' && c <= 'Z') ? c + ('a' - 'A') : c));
+            continue;
+        }
+        char32_t cp = c;
+        if (QChar::isHighSurrogate(c) && i + 1 < value.size() && value.at(i + 1).isLowSurrogate())
+            cp = QChar::surrogateToUcs4(c, value.at(++i).unicode());
         char32_t folded[3];
-        const int n = foldFull(nextCodePoint(p, end), folded);
-        out.append(QString::fromUcs4(folded, n));
+        const int n = foldFull(cp, folded);
+        for (int k = 0; k < n; ++k)
+            out.append(QChar::fromUcs4(folded[k]));
     }
     return out;
 }
