@@ -41,11 +41,14 @@ class Refusals {
 public:
     void add(const QString &sender, const QString &reason)
     {
+        // A sender of a thousand characters is named by its start.
+        constexpr qsizetype kShown = 200;
+        const QString shown = sender.size() > kShown ? sender.left(kShown) + QStringLiteral("...") : sender;
         if (m_count++ == 0)
-            m_first = QStringLiteral("No rule was made from the sender \"%1\": %2.").arg(sender, reason);
+            m_first = QStringLiteral("No rule was made from the sender \"%1\": %2.").arg(shown, reason);
     }
 
-    ~Refusals()
+    void report() const
     {
         if (m_count == 0)
             return;
@@ -93,6 +96,7 @@ void addToFilter(const MessageFolderModel &list, QList<int> selectedRows, Value 
         else
             refusals.add(sender, why);
     });
+    refusals.report();
 }
 
 void addToExempted(const MessageFolderModel &list, QList<int> selectedRows, RuleLists &rules)
@@ -107,6 +111,7 @@ void addToExempted(const MessageFolderModel &list, QList<int> selectedRows, Rule
         else
             refusals.add(sender, why);
     });
+    refusals.report();
 }
 
 void removeFromFilter(const MessageFolderModel &list, QList<int> selectedRows, Value value, RuleLists &rules)
