@@ -72,7 +72,7 @@ double fetchSeconds(int count, int delayMs)
     MessageFolderModel inbox, recycle;
     QElapsedTimer timer;
     timer.start();
-    FetchHeader(status, inbox, recycle, [](const QString &sender, const QString &) {
+    FetchHeader(status, inbox, recycle, [](const QString &sender, const QString &, qint64) {
         return sender.contains(QLatin1String("@domain1.")) ? SortReason{SortReason::Kind::Filter, QStringLiteral("*@domain1.*")}
                                                            : SortReason{};
     }, Global::ProfileSettings, Global::CancelRequested());
@@ -367,7 +367,7 @@ int fetchChild(quint16 port)
     MessageFolderModel inbox, recycle;
     QElapsedTimer clock;
     clock.start();
-    FetchHeader(status, inbox, recycle, [](const QString &sender, const QString &) {
+    FetchHeader(status, inbox, recycle, [](const QString &sender, const QString &, qint64) {
         return sender.contains(QLatin1String("@domain1.")) ? SortReason{SortReason::Kind::Filter, QStringLiteral("*@domain1.*")}
                                                            : SortReason{};
     }, Global::ProfileSettings, Global::CancelRequested());

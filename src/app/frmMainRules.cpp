@@ -90,7 +90,7 @@ void frmMain::importRulesFrom(const QString &path)
     MessageBox::show(QStringLiteral("Rules imported from \"%1\":\r\n%2")
                          .arg(QDir::toNativeSeparators(path), RuleFile::reportText(*report)),
                      QStringLiteral("Import Rules"),
-                     report->refused > 0 ? MessageBox::Icon::Exclamation : MessageBox::Icon::Information);
+                     report->refused > 0 || !report->warnings.isEmpty() ? MessageBox::Icon::Exclamation : MessageBox::Icon::Information);
 }
 
 bool frmMain::exportRulesTo(const QString &path)

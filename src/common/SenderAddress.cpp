@@ -2,6 +2,8 @@
 
 #include "GMimeInit.h"
 
+#include <QUrl>
+
 #include <gmime/gmime.h>
 
 namespace {
@@ -41,6 +43,19 @@ bool isPlainAddress(const QString &value)
     return true;
 }
 
+// Characters that go on an address the parser cut short at an "@".
+bool canContinueAddress(QChar c)
+{
+    if (c.isSpace())
+        return false;
+    switch (c.unicode()) {
+    case '<': case '>': case '(': case ')': case '"': case ',': case ';': case ':': case '\\': case '[': case ']':
+        return false;
+    default:
+        return true;
+    }
+}
+
 // An address needs a local part and a domain; a domain with quotes or white
 // space is a display name the parser took for an address.
 bool isAddress(const QString &address)
@@ -64,22 +79,104 @@ QString SenderAddress(const QString &fromValue)
     if (value.isEmpty())
         return {};
     // The usual bare address needs no parser.
-    if (isPlainAddress(value)) {
-        // "a@b@c" reads as the parser reads it: up to the second "@".
-        const qsizetype at = value.indexOf(u'@');
-        const qsizetype second = at < 0 ? -1 : value.indexOf(u'@', at + 1);
-        const QString address = second < 0 ? value : value.left(second);
-        return isAddress(address) ? address : QString();
-    }
+    // "a@b@c" is kept whole: routing takes the domain after the last "@".
+    if (isPlainAddress(value))
+        return isAddress(value) ? value : QString();
     ensureGMimeInitialised();
     InternetAddressList *list = internet_address_list_parse(nullptr, value.toUtf8().constData());
     QString address;
     if (InternetAddressMailbox *mailbox = firstMailbox(list)) {
         address = QString::fromUtf8(internet_address_mailbox_get_addr(mailbox));
+        // The parser stops at a second "@" ("<a@bank.example@spam.example>"
+        // gives "a@bank.example"); the written address runs on to its end.
+        if (value.count(u'@') > 1) {
+            const QString written = QString::fromUtf8(internet_address_mailbox_get_idn_addr(mailbox));
+            for (const QString &form : {address, written}) {
+                const qsizetype at = form.isEmpty() ? -1 : value.indexOf(form + u'@', 0, Qt::CaseInsensitive);
+                if (at < 0)
+                    continue;
+                qsizetype end = at + form.size();
+                while (end < value.size() && canContinueAddress(value.at(end)))
+                    ++end;
+                address = value.mid(at, end - at);
+                break;
+            }
+        }
         if (!isAddress(address))
             address.clear();
     }
     if (list)
         g_object_unref(list);
     return address;
+}
+
+QString AddressDomain(const QString &address)
+{
+    const qsizetype at = address.lastIndexOf(u'@');
+    return at < 0 ? QString() : address.mid(at + 1);
+}
+
+bool IsInternationalDomain(QStringView domain)
+{
+    for (qsizetype i = 0; i < domain.size(); ++i) {
+        const char16_t c = domain.at(i).unicode();
+        if (c >= 0x80)
+            return true;
+        if ((c == u'x' || c == u'X') && i + 3 < domain.size() && (i == 0 || domain.at(i - 1) == u'.')
+            && domain.mid(i, 4).compare(u"xn--", Qt::CaseInsensitive) == 0)
+            return true;
+    }
+    return false;
+}
+
+QString DomainForm(QStringView domain)
+{
+    // Most domains are plain ASCII without an IDNA label: lower case is all.
+    if (!IsInternationalDomain(domain))
+        return domain.toString().toLower();
+    QStringList labels;
+    for (const QStringView label : domain.split(u'.')) {
+        QString shown = label.toString().toLower();
+        if (shown.startsWith(u"xn--")) {
+            const QString unicode = QUrl::fromAce(shown.toLatin1(), QUrl::IgnoreIDNWhitelist);
+            if (!unicode.isEmpty())
+                shown = unicode.toLower();
+        }
+        labels.append(shown);
+    }
+    return labels.join(u'.');
+}
+
+QString AceDomainForm(QStringView domain)
+{
+    const QString unicode = DomainForm(domain);
+    bool ascii = true;
+    for (const QChar c : unicode) {
+        if (c == u'*' || c == u'?')
+            return {};
+        ascii = ascii && c.unicode() < 0x80;
+    }
+    if (ascii)
+        return {};
+    return QString::fromLatin1(QUrl::toAce(unicode, QUrl::IgnoreIDNWhitelist)).toLower();
+}
+
+QString UncertainAddressReason(const QString &fromValue)
+{
+    const QString address = SenderAddress(fromValue);
+    if (address.isEmpty())
+        return QStringLiteral("it holds no address with a domain");
+    // "@" is an ordinary character only inside a quoted local part.
+    bool quoted = false;
+    int ats = 0;
+    for (const QChar c : address) {
+        if (c == u'"')
+            quoted = !quoted;
+        else if (c == u'@' && !quoted)
+            ++ats;
+    }
+    if (ats != 1)
+        return QStringLiteral("its address \"%1\" holds more than one \"@\", so whose it is cannot be told")
+            .arg(address);
+    return {};
 }

@@ -57,3 +57,22 @@ QString DomainRule(const QString &sender)
     const QString address = SenderAddress(sender);
     return QStringLiteral("*@") + address.mid(address.lastIndexOf(u'@') + 1);
 }
+
+QString HeaderBytesText(const QString &bytes)
+{
+    // Most header text is ASCII: it is shared, not copied.
+    qsizetype firstHigh = -1;
+    for (qsizetype i = 0; i < bytes.size(); ++i) {
+        const char16_t c = bytes.at(i).unicode();
+        if (c > 0xFF)
+            return bytes;
+        if (c >= 0x80 && firstHigh < 0)
+            firstHigh = i;
+    }
+    if (firstHigh < 0)
+        return bytes;
+    const QByteArray raw = bytes.toLatin1();
+    if (!QByteArrayView(raw).isValidUtf8())
+        return bytes;
+    return QString::fromUtf8(raw);
+}

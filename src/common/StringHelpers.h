@@ -17,3 +17,9 @@ QString ReplaceText(const QString &text, const QString &search, const QString &r
 // The rule value "*@" + the domain of the Sender text's address
 // (SenderAddress); "*@" alone when the text holds no address.
 QString DomainRule(const QString &sender);
+
+// Header text as it came off the wire, one character per byte (as the POP3
+// session reads it): read as UTF-8 when the bytes are valid UTF-8 (raw UTF-8
+// headers, RFC 6532), else as Latin-1, as they are. A text holding a
+// character above U+00FF is already text and comes back unchanged.
+QString HeaderBytesText(const QString &bytes);

@@ -315,19 +315,24 @@ MailOutcome FetchHeader(RunStatus &status, MessageFolderModel &inbox, MessageFol
                     entry.subject = values.at(1);
                     entry.date = values.at(2);
                     entry.priority = values.at(3);
-                    entry.sortReason = classify(entry.sender, headers);
                     entry.header = HeaderDigest::blockOfReply(headers);
                     entry.digest = HeaderDigest::of(entry.header);
-                    if (entry.sortReason.kind == SortReason::Kind::Filter)
-                        folder = Folder::RecycleBin;
                 }
                 entry.number = i;
                 entry.uid = listed ? listed->at(k).uid : QString();
-                entry.iconKey = folder == Folder::Inbox ? QStringLiteral("inbox") : QStringLiteral("recycle");
 
                 const bool sized = !stopped(exchange(listCommand, i, Pop3Session::kSingleReply));
-                if (sized)
-                    entry.size = sizeTexts.text(LeadingNumber(GetReplyWord(session.ServerReply, 3)));
+                if (sized) {
+                    entry.bytes = LeadingNumber(GetReplyWord(session.ServerReply, 3));
+                    entry.size = sizeTexts.text(entry.bytes);
+                }
+                // Sorted once the listed size is known: size rules go by it.
+                if (!headers.startsWith(QLatin1Char('-'))) {
+                    entry.sortReason = classify(entry.sender, headers, entry.bytes);
+                    if (entry.sortReason.kind == SortReason::Kind::Filter)
+                        folder = Folder::RecycleBin;
+                }
+                entry.iconKey = folder == Folder::Inbox ? QStringLiteral("inbox") : QStringLiteral("recycle");
 
                 // The header has been read: the row is kept even when the
                 // size could not be had.

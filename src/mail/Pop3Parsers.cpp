@@ -1,5 +1,7 @@
 #include "Pop3Parsers.h"
 
+#include "StringHelpers.h"
+
 #include <QStringView>
 #include <QVarLengthArray>
 #include <limits>
@@ -21,6 +23,21 @@ QString trimSpaces(QStringView value)
     while (end > begin && value.at(end - 1) == QLatin1Char(' '))
         --end;
     return value.mid(begin, end - begin).toString();
+}
+
+// The length of the field name and colon when `line` is the field `name`
+// ("From:"): the name exactly, in any case, blanks allowed before the colon
+// as the obsolete syntax has them ("Subject :"); -1 otherwise. "X-From:" is
+// another field, so is "From-Address:".
+qsizetype fieldPrefixLength(QStringView line, QStringView name)
+{
+    const QStringView bare = name.endsWith(u':') ? name.chopped(1) : name;
+    if (!line.startsWith(bare, Qt::CaseInsensitive))
+        return -1;
+    qsizetype pos = bare.size();
+    while (pos < line.size() && (line.at(pos) == u' ' || line.at(pos) == u'\t'))
+        ++pos;
+    return pos < line.size() && line.at(pos) == u':' ? pos + 1 : -1;
 }
 } // namespace
 
@@ -82,12 +99,14 @@ QStringList GetHeaderValues(const QString &headers, const QStringList &names)
         for (qsizetype j = 0; j < names.size(); ++j) {
             if (found.at(j))
                 continue;
-            qsizetype nameLength = -1;
-            if (line.startsWith(names.at(j), Qt::CaseInsensitive))
-                nameLength = names.at(j).size();
-            else if (line.startsWith(QLatin1String("X-"), Qt::CaseInsensitive)
-                     && line.mid(2).startsWith(names.at(j), Qt::CaseInsensitive))
-                nameLength = 2 + names.at(j).size();
+            qsizetype nameLength = fieldPrefixLength(line, names.at(j));
+            // Mail writes the priority as "X-Priority:"; no other field is
+            // stood in for by its "X-" form (an "X-From:" is not the sender).
+            if (nameLength < 0 && names.at(j).compare(QLatin1String("Priority:"), Qt::CaseInsensitive) == 0
+                && line.startsWith(QLatin1String("X-"), Qt::CaseInsensitive)) {
+                const qsizetype rest = fieldPrefixLength(line.mid(2), names.at(j));
+                nameLength = rest < 0 ? -1 : 2 + rest;
+            }
             if (nameLength < 0)
                 continue;
             QString value = line.mid(nameLength).toString();
@@ -103,7 +122,8 @@ QStringList GetHeaderValues(const QString &headers, const QStringList &names)
                 value += contLine;
                 cont = contEnd + 2;
             }
-            values[j] = trimSpaces(value);
+            // Raw UTF-8 values (RFC 6532) are read as UTF-8.
+            values[j] = HeaderBytesText(trimSpaces(value));
             found[j] = true;
             --left;
         }

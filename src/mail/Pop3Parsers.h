@@ -15,11 +15,14 @@
 QString GetReplyWord(const QString &reply, int n);
 
 // The value of the first header line whose field name, at the start of the
-// line, is `name` (colon included) or "X-" + `name`, compared without regard
-// to case. Continuation lines of a folded header belong to the value (the
-// CR LF before their leading white space is dropped). Leading and trailing
-// spaces are trimmed; nothing is decoded. A leading "+OK" / "-ERR" status
-// line is never a header line. The empty text when there is no such line.
+// line, is `name` (colon included, blanks allowed before it), compared
+// without regard to case; "Priority:" is also met by "X-Priority:". An
+// "X-From:" is never "From:". Continuation lines of a folded header belong
+// to the value (the CR LF before their leading white space is dropped).
+// Leading and trailing spaces are trimmed; raw bytes are read as UTF-8 when
+// they are valid UTF-8 (HeaderBytesText); encoded words are not decoded. A
+// leading "+OK" / "-ERR" status line is never a header line. The empty text
+// when there is no such line.
 QString GetHeaderValue(const QString &headers, const QString &name);
 // GetHeaderValue for each of `names`, in one pass over the header.
 QStringList GetHeaderValues(const QString &headers, const QStringList &names);

@@ -6,6 +6,7 @@
 #include "RuleDatabase.h"
 #include "RuleSyntax.h"
 #include "SenderAddress.h"
+#include "StringHelpers.h"
 
 #include <optional>
 
@@ -16,6 +17,20 @@ struct CompiledRule {
     WildcardPattern pattern;
 };
 
+struct SizeRule {
+    QString value;
+    bool larger;
+    qint64 bytes;
+};
+
+// An address pattern with its domain in the form messages are compared in,
+// so that "*@*.xn--bcher-kva.example" and "*@*.bücher.example" are one.
+QString patternForm(const QString &pattern)
+{
+    const qsizetype at = pattern.lastIndexOf(u'@');
+    return at < 0 ? pattern : pattern.left(at + 1) + DomainForm(QStringView(pattern).mid(at + 1));
+}
+
 } // namespace
 
 struct RuleClassifier::List {
@@ -23,6 +38,7 @@ struct RuleClassifier::List {
     const RuleDatabase *db = nullptr;   // exact values, when they live there
     QHash<QString, QString> exact;      // RuleCollation::key -> stored value, otherwise
     QList<CompiledRule> addressPatterns;
+    QList<SizeRule> sizeRules;
     QHash<QString, QList<CompiledRule>> headerRules; // by lower-case field name
     // The field names in the order their first rule came, so that a message
     // two header rules match always names the same one.
@@ -32,7 +48,9 @@ struct RuleClassifier::List {
     {
         const RuleSyntax::Rule rule = RuleSyntax::read(value);
         if (rule.kind == RuleSyntax::Kind::AddressPattern) {
-            addressPatterns.append({value, WildcardPattern(rule.pattern)});
+            addressPatterns.append({value, WildcardPattern(patternForm(rule.pattern))});
+        } else if (rule.kind == RuleSyntax::Kind::Size) {
+            sizeRules.append({value, rule.larger, rule.bytes});
         } else if (rule.kind == RuleSyntax::Kind::Header) {
             const QString field = rule.field.toLower();
             auto it = headerRules.find(field);
@@ -58,8 +76,13 @@ struct RuleClassifier::List {
 struct RuleClassifier::Message {
     QString sender;
     QString address;
+    // The address and the domain rule again in the other spellings of an
+    // internationalised domain (Unicode, ASCII); empty for a plain domain.
+    QStringList otherAddresses;
     QString domainRule;
+    QStringList otherDomainRules;
     std::u32string foldedAddress;
+    qint64 size = -1;
     QHash<QString, QList<std::u32string>> fields; // the fields some header rule names, decoded and folded
 };
 
@@ -106,10 +129,10 @@ RuleClassifier RuleClassifier::fromLists(const QStringList &filter, const QStrin
 MessageClassifier RuleClassifier::lazy(const RuleDatabase &db)
 {
     auto compiled = std::make_shared<std::optional<RuleClassifier>>();
-    return [&db, compiled](const QString &sender, const QString &header) {
+    return [&db, compiled](const QString &sender, const QString &header, qint64 size) {
         if (!*compiled)
             compiled->emplace(fromDatabase(db));
-        return (*compiled)->classify(sender, header);
+        return (*compiled)->classify(sender, header, size);
     };
 }
 
@@ -119,8 +142,12 @@ QString RuleClassifier::match(const List &list, const Message &message) const
     // A bare address is its own sender: one lookup does.
     if (stored.isNull() && message.address.compare(message.sender, Qt::CaseInsensitive) != 0)
         stored = list.exactMatch(message.address);
+    for (qsizetype i = 0; stored.isNull() && i < message.otherAddresses.size(); ++i)
+        stored = list.exactMatch(message.otherAddresses.at(i));
     if (stored.isNull())
         stored = list.exactMatch(message.domainRule);
+    for (qsizetype i = 0; stored.isNull() && i < message.otherDomainRules.size(); ++i)
+        stored = list.exactMatch(message.otherDomainRules.at(i));
     if (!stored.isNull())
         return stored;
     if (!message.address.isEmpty()) {
@@ -140,23 +167,46 @@ QString RuleClassifier::match(const List &list, const Message &message) const
             }
         }
     }
+    if (message.size >= 0) {
+        for (const SizeRule &rule : list.sizeRules) {
+            if (rule.larger ? message.size > rule.bytes : message.size < rule.bytes)
+                return rule.value;
+        }
+    }
     return {};
 }
 
-SortReason RuleClassifier::classify(const QString &sender, const QString &header) const
+SortReason RuleClassifier::classify(const QString &sender, const QString &header, qint64 size) const
 {
     Message message;
     message.sender = sender;
+    message.size = size;
     message.address = SenderAddress(sender);
-    message.domainRule = QStringLiteral("*@") + message.address.mid(message.address.lastIndexOf(u'@') + 1);
-    message.foldedAddress = WildcardPattern::fold(message.address);
+    const QString domain = AddressDomain(message.address);
+    message.domainRule = QStringLiteral("*@") + domain;
+    QString comparedAddress = message.address;
+    // An internationalised domain is looked up in both spellings; a plain
+    // one (nearly every one) costs nothing more.
+    if (IsInternationalDomain(domain)) {
+        const QString unicode = DomainForm(domain);
+        const QString local = message.address.left(message.address.size() - domain.size());
+        comparedAddress = local + unicode;
+        for (const QString &form : {unicode, AceDomainForm(domain)}) {
+            if (form.isEmpty() || form.compare(domain, Qt::CaseInsensitive) == 0)
+                continue;
+            message.otherAddresses.append(local + form);
+            message.otherDomainRules.append(QStringLiteral("*@") + form);
+        }
+    }
+    message.foldedAddress = WildcardPattern::fold(comparedAddress);
 
     if (!m_exempted->headerRules.isEmpty() || !m_filter->headerRules.isEmpty()) {
         HeaderFields::forEach(header, [&](QStringView name, QStringView raw) {
             const QString key = name.toString().toLower();
             if (!m_exempted->headerRules.contains(key) && !m_filter->headerRules.contains(key))
                 return;
-            message.fields[key].append(WildcardPattern::fold(HeaderDisplay::decodedText(raw.toString())));
+            message.fields[key].append(
+                WildcardPattern::fold(HeaderDisplay::decodedText(HeaderBytesText(raw.toString()))));
         });
     }
 

@@ -15,19 +15,25 @@ class RuleDatabase;
 // Sorts one message by both rule lists: an exempted match keeps it in the
 // Inbox whatever the filter list says; else a filter match sends it to the
 // Recycle Bin; else no rule matched. Asked with the message's From value as
-// the lists show it and its whole header (a TOP reply, status line allowed).
-using MessageClassifier = std::function<SortReason(const QString &sender, const QString &header)>;
+// the lists show it, its whole header (a TOP reply, status line allowed; raw
+// bytes one character each, as the session reads them, or text) and the size
+// the server listed (-1 when not known).
+using MessageClassifier = std::function<SortReason(const QString &sender, const QString &header, qint64 size)>;
 
 // The rules of both lists ready for sorting many messages. Exact values
 // (whole From values, addresses, "*@domain") are looked up in the
 // database's index or an in-memory table; patterns and header rules are
 // compiled once, when the classifier is made (RuleSyntax says which is which).
 //
-// A list matches a message when it holds, case ignored:
+// A list matches a message when it holds, case ignored (full case folding):
 // the whole From value; or its address; or "*@" and the address's domain
-// ("*@" alone for a From value without an address); or an address pattern
-// that the address matches; or a header rule that one of the message's
-// fields of that name matches (unfolded, encoded words decoded).
+// (after its last "@", as mail is routed; "*@" alone for a From value without
+// an address); or an address pattern that the address matches; or a header
+// rule that one of the message's fields of that name matches (raw UTF-8 read
+// as UTF-8, unfolded, encoded words decoded); or a size rule the listed size
+// meets. Domains compare in one form whichever way they are written: an
+// IDNA label ("xn--", any case) is the same as its Unicode spelling, in the
+// message and in the rules alike.
 class RuleClassifier {
 public:
     // Reads the patterns and header rules of both tables; exact values stay
@@ -40,7 +46,7 @@ public:
     // first message, once. Failures come as RuleDatabaseError.
     static MessageClassifier lazy(const RuleDatabase &db);
 
-    SortReason classify(const QString &sender, const QString &header) const;
+    SortReason classify(const QString &sender, const QString &header, qint64 size = -1) const;
 
     RuleClassifier(RuleClassifier &&) noexcept;
     RuleClassifier &operator=(RuleClassifier &&) noexcept;

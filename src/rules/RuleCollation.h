@@ -11,10 +11,15 @@ namespace RuleCollation {
 // The collation's name as the schema uses it.
 inline constexpr const char *kName = "RULECASE";
 
-// A total order on UTF-8 texts: by their code points, each folded to one
-// case (simple Unicode case folding). Needs no allocation: the index calls it
-// many times for every lookup.
+// A total order on UTF-8 texts: by their code points after full Unicode case
+// folding ("Straße" and "STRASSE" are one value). Needs no allocation: the
+// index calls it many times for every lookup.
 int compareUtf8(const char *a, int aLength, const char *b, int bLength);
+
+// The full case folding of one code point: up to three code points into
+// `out`, their number returned. Code points above U+10FFFF stand for
+// themselves.
+int foldFull(char32_t cp, char32_t *out);
 
 // Whether two values are the same rule.
 bool sameRule(const QString &a, const QString &b);

@@ -1,8 +1,10 @@
 #include "RuleCommands.h"
 
+#include "MessageBox.h"
 #include "MessageFolderModel.h"
 #include "RuleClassifier.h"
 #include "RuleLists.h"
+#include "RuleSyntax.h"
 #include "SenderAddress.h"
 #include "StringHelpers.h"
 
@@ -18,7 +20,48 @@ QString ruleValue(const QString &sender, Value value)
     return address.isEmpty() ? sender : address;
 }
 
+QString refusal(const QString &sender, Value value)
+{
+    if (sender.isEmpty())
+        return QStringLiteral("the message has no sender");
+    const QString address = SenderAddress(sender);
+    // Without an address the Sender rule is the whole From value.
+    if (address.isEmpty() && value == Value::Sender)
+        return RuleSyntax::tooLongReason(sender);
+    const QString uncertain = UncertainAddressReason(sender);
+    if (!uncertain.isEmpty())
+        return uncertain;
+    return RuleSyntax::tooLongReason(ruleValue(sender, value));
+}
+
 namespace {
+
+// One message box for all the rows no rule was made from.
+class Refusals {
+public:
+    void add(const QString &sender, const QString &reason)
+    {
+        // A sender of a thousand characters is named by its start.
+        constexpr qsizetype kShown = 200;
+        const QString shown = sender.size() > kShown ? sender.left(kShown) + QStringLiteral("...") : sender;
+        if (m_count++ == 0)
+            m_first = QStringLiteral("No rule was made from the sender \"%1\": %2.").arg(shown, reason);
+    }
+
+    void report() const
+    {
+        if (m_count == 0)
+            return;
+        QString text = m_first;
+        if (m_count > 1)
+            text += QStringLiteral("\r\nNo rule was made from %1 more selected messages either.").arg(m_count - 1);
+        MessageBox::show(text, QStringLiteral("Add Rule"), MessageBox::Icon::Exclamation);
+    }
+
+private:
+    int m_count = 0;
+    QString m_first;
+};
 
 // The selected rows that exist, each once, from the last to the first.
 QList<int> lastToFirst(const MessageFolderModel &list, QList<int> rows)
@@ -41,20 +84,34 @@ void forEachValue(const MessageFolderModel &list, const QList<int> &selectedRows
 
 void addToFilter(const MessageFolderModel &list, QList<int> selectedRows, Value value, RuleLists &rules)
 {
-    forEachValue(list, selectedRows, value, [&](const QString &, const QString &v) {
+    Refusals refusals;
+    forEachValue(list, selectedRows, value, [&](const QString &sender, const QString &v) {
         // A message without a sender gives no value: a rule of nothing would
         // be stored again at every try and never match.
-        if (!v.isEmpty())
+        if (v.isEmpty() && sender.isEmpty())
+            return;
+        const QString why = refusal(sender, value);
+        if (why.isEmpty())
             rules.AddFilter(v);
+        else
+            refusals.add(sender, why);
     });
+    refusals.report();
 }
 
 void addToExempted(const MessageFolderModel &list, QList<int> selectedRows, RuleLists &rules)
 {
-    forEachValue(list, selectedRows, Value::Sender, [&](const QString &, const QString &v) {
-        if (!v.isEmpty())
+    Refusals refusals;
+    forEachValue(list, selectedRows, Value::Sender, [&](const QString &sender, const QString &v) {
+        if (v.isEmpty() && sender.isEmpty())
+            return;
+        const QString why = refusal(sender, Value::Sender);
+        if (why.isEmpty())
             rules.AddExempted(v);
+        else
+            refusals.add(sender, why);
     });
+    refusals.report();
 }
 
 void removeFromFilter(const MessageFolderModel &list, QList<int> selectedRows, Value value, RuleLists &rules)
@@ -79,7 +136,7 @@ QList<QPair<int, SortReason>> rowsSortedAs(const MessageFolderModel &list, const
         // A row whose header could not be read was never sorted by a rule.
         if (entry.header.isEmpty() && entry.sender.isEmpty())
             continue;
-        const SortReason reason = rules.classify(entry.sender, QString::fromLatin1(entry.header));
+        const SortReason reason = rules.classify(entry.sender, QString::fromLatin1(entry.header), entry.bytes);
         if (reason.kind == kind)
             rows.append({row, reason});
     }

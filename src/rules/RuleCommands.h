@@ -13,7 +13,9 @@ class RuleLists;
 // selected rows (0-based rows of the list, in any order) from the last to the
 // first and makes a rule value from each row's Sender text. A message without
 // a sender gives no value to add (a rule of nothing would never match);
-// removing it deletes the rules that hold no value.
+// removing it deletes the rules that hold no value. The add commands make no
+// rule from a sender they cannot read with certainty, and say why in one
+// message box.
 namespace RuleCommands {
 
 // Sender: the sender's address (the whole From value when it holds none),
@@ -22,6 +24,12 @@ namespace RuleCommands {
 enum class Value { Sender, Domain };
 
 QString ruleValue(const QString &sender, Value value);
+
+// Why no rule of this kind is made from the sender: none for Domain without
+// an address with a domain ("*@" would catch every message without one), an
+// address with more than one "@" (whose it is cannot be told), a value
+// longer than a rule may be. Empty when the rule can be made.
+QString refusal(const QString &sender, Value value);
 
 void addToFilter(const MessageFolderModel &list, QList<int> selectedRows, Value value, RuleLists &rules);
 void addToExempted(const MessageFolderModel &list, QList<int> selectedRows, RuleLists &rules);

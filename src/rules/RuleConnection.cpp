@@ -88,6 +88,12 @@ bool RuleConnection::exec(const QByteArray &sql, QString *error)
     return false;
 }
 
+namespace {
+// The collation's version, kept in the database's user_version: 1 is full
+// case folding.
+constexpr int kCollationVersion = 1;
+} // namespace
+
 bool RuleConnection::createSchema(QString *error)
 {
     QByteArray sql;
@@ -97,7 +103,27 @@ bool RuleConnection::createSchema(QString *error)
         // The index takes the column's collation, so lookups by value use it.
         sql += QByteArray("create index if not exists ") + table + "_email on " + table + " (email);";
     }
-    return exec(sql, error);
+    if (!exec(sql, error))
+        return false;
+    // An index ordered by the collation of an earlier version (simple case
+    // folding) is rebuilt once, so that lookups find what the rules hold.
+    sqlite3_stmt *query = nullptr;
+    const QByteArray version = "pragma user_version";
+    int stamped = -1;
+    if (sqlite3_prepare_v2(m_db, version.constData(), int(version.size()), &query, nullptr) == SQLITE_OK
+        && sqlite3_step(query) == SQLITE_ROW)
+        stamped = sqlite3_column_int(query, 0);
+    sqlite3_finalize(query);
+    if (stamped < 0) {
+        if (error)
+            *error = lastError();
+        return false;
+    }
+    if (stamped >= kCollationVersion)
+        return true;
+    return exec(QByteArray("reindex ") + RuleCollation::kName + "; pragma user_version = "
+                    + QByteArray::number(kCollationVersion) + ";",
+                error);
 }
 
 bool RuleConnection::hasRuleTables(QString *error)

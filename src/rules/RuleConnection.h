@@ -25,7 +25,8 @@ public:
     sqlite3 *handle() const { return m_db; }
 
     bool exec(const QByteArray &sql, QString *error);
-    // Creates whichever of the two rule tables and their indexes is missing.
+    // Creates whichever of the two rule tables and their indexes is missing,
+    // and rebuilds the indexes once when an earlier collation ordered them.
     bool createSchema(QString *error);
     // Whether the file holds both rule tables; a file without them is no
     // rule database (an empty file included), whatever the engine makes of it.

@@ -3,10 +3,10 @@
 #include "FileCommit.h"
 #include "RuleCollation.h"
 #include "RuleDatabase.h"
+#include "RuleSyntax.h"
 
 #include <QFile>
 #include <QSet>
-#include <QStringDecoder>
 #include <QStringList>
 
 namespace RuleFile {
@@ -15,9 +15,7 @@ namespace {
 
 const QString kFilter = QStringLiteral("filter");
 const QString kExempt = QStringLiteral("exempt");
-
-// The longest line a message header may hold: no rule needs more.
-constexpr qsizetype kMaxRuleLength = 998;
+const QString kEscapedSuffix = QStringLiteral("-escaped");
 
 QString trimmedBlanks(QStringView text)
 {
@@ -30,14 +28,98 @@ QString trimmedBlanks(QStringView text)
     return text.mid(begin, end - begin).toString();
 }
 
+bool isControl(char16_t u)
+{
+    return u < 0x20 || (u >= 0x7f && u <= 0x9f) || u == 0x2028 || u == 0x2029;
+}
+
 bool hasControl(const QString &text)
 {
     for (const QChar c : text) {
-        const char16_t u = c.unicode();
-        if (u < 0x20 || (u >= 0x7f && u <= 0x9f) || u == 0x2028 || u == 0x2029)
+        if (isControl(c.unicode()))
             return true;
     }
     return false;
+}
+
+bool isBlank(QChar c)
+{
+    return c == u' ' || c == u'\t';
+}
+
+// Whether a plain line gives the rule back exactly.
+bool plainCarries(const QString &rule)
+{
+    return !rule.isEmpty() && !isBlank(rule.front()) && !isBlank(rule.back()) && !hasControl(rule);
+}
+
+QString escaped(const QString &rule)
+{
+    QString out;
+    out.reserve(rule.size() + 8);
+    for (qsizetype i = 0; i < rule.size(); ++i) {
+        const QChar c = rule.at(i);
+        if (c == u'\\')
+            out += QStringLiteral("\\\\");
+        else if (c == u'\t')
+            out += QStringLiteral("\\t");
+        else if (c == u'\n')
+            out += QStringLiteral("\\n");
+        else if (c == u'\r')
+            out += QStringLiteral("\\r");
+        else if (c == u' ' && (i == 0 || i == rule.size() - 1))
+            out += QStringLiteral("\\s");
+        else if (isControl(c.unicode()))
+            out += QStringLiteral("\\u{%1}").arg(QString::number(c.unicode(), 16).toUpper());
+        else
+            out += c;
+    }
+    return out;
+}
+
+// The rule an escaped line carries; a null text when an escape is broken.
+QString unescaped(QStringView text, QString *why)
+{
+    QString out;
+    out.reserve(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text.at(i);
+        if (c != u'\\') {
+            out += c;
+            continue;
+        }
+        if (++i >= text.size()) {
+            *why = QStringLiteral("the line ends in a lone \"\\\"");
+            return {};
+        }
+        switch (text.at(i).unicode()) {
+        case '\\': out += u'\\'; break;
+        case 't': out += u'\t'; break;
+        case 'n': out += u'\n'; break;
+        case 'r': out += u'\r'; break;
+        case 's': out += u' '; break;
+        case 'u': {
+            const qsizetype close = text.indexOf(u'}', i);
+            bool ok = false;
+            const uint cp = close > i + 2 && text.at(i + 1) == u'{' && close - i - 2 <= 6
+                                ? text.mid(i + 2, close - i - 2).toUInt(&ok, 16)
+                                : 0;
+            if (!ok || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF) || cp == 0) {
+                *why = QStringLiteral("the escape at character %1 is not \"\\u{\" and a code point in hex \"}\"")
+                           .arg(i);
+                return {};
+            }
+            const char32_t point = cp;
+            out += QString::fromUcs4(&point, 1);
+            i = close;
+            break;
+        }
+        default:
+            *why = QStringLiteral("\"\\%1\" is no escape (\\\\ \\t \\n \\r \\s \\u{...})").arg(text.at(i));
+            return {};
+        }
+    }
+    return out;
 }
 
 struct Line {
@@ -51,16 +133,26 @@ Line readLine(const QString &text)
     qsizetype gap = 0;
     while (gap < text.size() && text.at(gap) != u' ' && text.at(gap) != u'\t')
         ++gap;
-    const QString keyword = text.left(gap);
-    const QString rule = trimmedBlanks(QStringView(text).mid(gap));
+    QString keyword = text.left(gap);
+    const bool escapedForm = keyword.endsWith(kEscapedSuffix, Qt::CaseInsensitive);
+    if (escapedForm)
+        keyword.chop(kEscapedSuffix.size());
+    QString rule = trimmedBlanks(QStringView(text).mid(gap));
     if (keyword.compare(kFilter, Qt::CaseInsensitive) != 0 && keyword.compare(kExempt, Qt::CaseInsensitive) != 0)
         return {{}, rule, QStringLiteral("the line starts with neither \"filter\" nor \"exempt\"")};
     if (rule.isEmpty())
-        return {{}, rule, QStringLiteral("no rule after \"%1\"").arg(keyword)};
+        return {{}, rule, QStringLiteral("no rule after \"%1\"").arg(text.left(gap))};
     if (hasControl(rule))
         return {{}, rule, QStringLiteral("the rule holds a control character")};
-    if (rule.size() > kMaxRuleLength)
-        return {{}, rule, QStringLiteral("the rule is longer than %1 characters").arg(kMaxRuleLength)};
+    if (escapedForm) {
+        QString why;
+        rule = unescaped(rule, &why);
+        if (rule.isNull())
+            return {{}, text.mid(gap).trimmed(), why};
+    }
+    const QString tooLong = RuleSyntax::tooLongReason(rule);
+    if (!tooLong.isEmpty())
+        return {{}, rule, QStringLiteral("the rule is longer than %1 characters").arg(RuleSyntax::kMaxLength)};
     const bool filter = keyword.compare(kFilter, Qt::CaseInsensitive) == 0;
     return {filter ? QStringLiteral("tbfilter") : QStringLiteral("tbexempted"), rule, {}};
 }
@@ -103,12 +195,13 @@ std::optional<ImportReport> importRules(RuleDatabase &db, const QString &path, Q
             QByteArray raw = lines.at(i);
             if (raw.endsWith('\r'))
                 raw.chop(1);
-            QStringDecoder decoder(QStringDecoder::Utf8);
-            const QString decoded = decoder.decode(raw);
-            const QString text = trimmedBlanks(decoded);
+            // Checked whole: a decoder left with a broken sequence at the end
+            // of the line would drop its last character without a word.
+            const bool valid = QByteArrayView(raw).isValidUtf8();
+            const QString text = trimmedBlanks(QString::fromUtf8(raw));
             if (text.isEmpty() || text.startsWith(u'#'))
                 continue;
-            if (decoder.hasError()) {
+            if (!valid) {
                 refuse(number, text, QStringLiteral("the line is not valid UTF-8"));
                 continue;
             }
@@ -126,6 +219,9 @@ std::optional<ImportReport> importRules(RuleDatabase &db, const QString &path, Q
             }
             seen.insert(key);
             (filter ? newFilter : newExempted).append(line.rule);
+            const QString never = RuleSyntax::neverMatchesReason(line.rule);
+            if (!never.isEmpty())
+                report.warnings.append({number, text, never});
         }
     } catch (const RuleDatabaseError &e) {
         if (error)
@@ -152,22 +248,18 @@ bool exportRules(const RuleDatabase &db, const QString &path, QString *error)
             *error = QStringLiteral("The rule database could not be read.");
         return false;
     }
-    QByteArray out("# Trelvik rules: \"filter\" or \"exempt\", a space, the rule; one rule a line.\n");
-    const auto write = [&out, error](const QString &keyword, const QStringList &values) {
+    QByteArray out("# Trelvik rules: \"filter\" or \"exempt\", a space, the rule; one rule a line.\n"
+                   "# \"filter-escaped\" and \"exempt-escaped\" lines carry rules with TABs or outer blanks:\n"
+                   "# \\t TAB, \\s space, \\n \\r line breaks, \\\\ backslash, \\u{hex} any character.\n");
+    const auto write = [&out](const QString &keyword, const QStringList &values) {
         for (const QString &value : values) {
             if (value.isEmpty())
                 continue; // a rule of nothing matches nothing and cannot be read back
-            if (value.contains(u'\n') || value.contains(u'\r')) {
-                if (error)
-                    *error = QStringLiteral("The rule \"%1\" holds a line break and cannot be written.").arg(value);
-                return false;
-            }
-            out += keyword.toUtf8() + ' ' + value.toUtf8() + '\n';
+            out += lineFor(keyword, value).toUtf8() + '\n';
         }
-        return true;
     };
-    if (!write(kFilter, *filter) || !write(kExempt, *exempted))
-        return false;
+    write(kFilter, *filter);
+    write(kExempt, *exempted);
     QString why;
     if (!FileCommit::write(path, out, FileCommit::Access::LikeTarget, &why)) {
         if (error)
@@ -175,6 +267,13 @@ bool exportRules(const RuleDatabase &db, const QString &path, QString *error)
         return false;
     }
     return true;
+}
+
+QString lineFor(const QString &keyword, const QString &rule)
+{
+    if (plainCarries(rule))
+        return keyword + u' ' + rule;
+    return keyword + kEscapedSuffix + u' ' + escaped(rule);
 }
 
 QString reportText(const ImportReport &report)
@@ -188,6 +287,20 @@ QString reportText(const ImportReport &report)
         text += QStringLiteral(" (line %1: \"%2\": %3)")
                     .arg(report.firstRefusedLine)
                     .arg(report.firstRefusedText, report.firstRefusedReason);
+    if (!report.warnings.isEmpty()) {
+        // Each by its line, so that the user can mend the file; a long
+        // list is cut, its count stays.
+        constexpr qsizetype kShown = 10;
+        text += QStringLiteral("; %1 never %2 a message:")
+                    .arg(report.warnings.size() == 1 ? QStringLiteral("1 rule") : QStringLiteral("%1 rules").arg(report.warnings.size()),
+                         report.warnings.size() == 1 ? QStringLiteral("matches") : QStringLiteral("match"));
+        for (qsizetype i = 0; i < report.warnings.size() && i < kShown; ++i) {
+            const ImportWarning &w = report.warnings.at(i);
+            text += QStringLiteral("\nline %1: \"%2\": %3").arg(w.line).arg(w.text, w.reason);
+        }
+        if (report.warnings.size() > kShown)
+            text += QStringLiteral("\n(and %1 more)").arg(report.warnings.size() - kShown);
+    }
     return text;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QList>
 #include <QString>
 #include <optional>
 
@@ -8,7 +9,20 @@ class RuleDatabase;
 // Rules as a plain UTF-8 text file, one a line: "filter <rule>" or
 // "exempt <rule>"; lines starting with "#" and blank lines are skipped.
 // A user can move rules between machines and edit them in bulk this way.
+//
+// A rule that a plain line cannot carry exactly (a control character such
+// as a TAB, a blank at either end) is written "filter-escaped <rule>" or
+// "exempt-escaped <rule>", where "\\" is a backslash, "\t" a TAB, "\n" and
+// "\r" line breaks, "\s" a space and "\u{1F600}" any character by its code
+// point. Plain lines are read exactly as before.
 namespace RuleFile {
+
+// A rule that is stored but can never match a message, by its line.
+struct ImportWarning {
+    int line = 0;
+    QString text;
+    QString reason;
+};
 
 struct ImportReport {
     int added = 0;
@@ -19,6 +33,7 @@ struct ImportReport {
     QString firstRefusedReason;
     int addedFilter = 0;   // of `added`, to the filter list
     int addedExempted = 0; // of `added`, to the exempted list
+    QList<ImportWarning> warnings; // imported all the same
 };
 
 // Reads the whole file first, then adds its new rules in one transaction:
@@ -30,7 +45,12 @@ std::optional<ImportReport> importRules(RuleDatabase &db, const QString &path, Q
 // only when it was written whole.
 bool exportRules(const RuleDatabase &db, const QString &path, QString *error);
 
-// "3 rules added, 1 already present, 1 refused (line 7: ...)".
+// The line that carries `rule` after `keyword`: plain when that is exact,
+// else escaped.
+QString lineFor(const QString &keyword, const QString &rule);
+
+// "3 rules added, 1 already present, 1 refused (line 7: ...)", then the
+// warnings, each with its line.
 QString reportText(const ImportReport &report);
 
 } // namespace RuleFile

@@ -1,5 +1,7 @@
 #include "WildcardPattern.h"
 
+#include "RuleCollation.h"
+
 namespace {
 
 constexpr char32_t kAnyOne = U'?';
@@ -37,7 +39,12 @@ std::u32string WildcardPattern::fold(QStringView text)
             c = QChar::surrogateToUcs4(text.at(i), text.at(i + 1));
             ++i;
         }
-        out.push_back(c < 0x80 ? ((c >= 'A' && c <= 'Z') ? c + ('a' - 'A') : c) : QChar::toCaseFolded(c));
+        if (c < 0x80) {
+            out.push_back((c >= 'A' && c <= 'Z') ? c + ('a' - 'A') : c);
+        } else {
+            char32_t folded[3];
+            out.append(folded, size_t(RuleCollation::foldFull(c, folded)));
+        }
     }
     return out;
 }

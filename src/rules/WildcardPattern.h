@@ -5,8 +5,9 @@
 #include <vector>
 
 // A rule pattern compiled once: "*" matches any run of characters, "?" one
-// character (a whole code point), everything else itself, case ignored the
-// way the rule lists ignore it (simple Unicode case folding).
+// character (a whole code point of the folded text), everything else itself,
+// case ignored the way the rule lists ignore it (full Unicode case folding:
+// "ß" is "ss").
 class WildcardPattern {
 public:
     explicit WildcardPattern(const QString &pattern);

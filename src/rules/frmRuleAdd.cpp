@@ -3,6 +3,7 @@
 #include "DialogFlags.h"
 #include "MessageBox.h"
 #include "RuleLists.h"
+#include "RuleSyntax.h"
 
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -75,7 +76,7 @@ frmRuleAdd::frmRuleAdd(Kind kind, RuleLists &rules, QWidget *parent)
         hint->setTextFormat(Qt::PlainText);
 
     txtEmail->setObjectName(QStringLiteral("txtEmail"));
-    txtEmail->setMaxLength(kMaxLength);
+    txtEmail->setMaxLength(2 * kMaxLength);
     txtEmail->setAccessibleName(QStringLiteral("Email Address"));
     txtEmail->setAccessibleDescription(lblEmailHint->text() + QLatin1Char('\n') + lblDomainHint->text()
                                        + QLatin1Char('\n') + lblPatternHint->text() + QLatin1Char('\n')
@@ -120,6 +121,18 @@ void frmRuleAdd::cmdAdd_Click()
     txtEmail->setText(value);
     if (value.isEmpty()) {
         MessageBox::show(QStringLiteral("Invalid Entry"), QStringLiteral("Warning"), MessageBox::Icon::Exclamation);
+        txtEmail->setFocus();
+        return;
+    }
+    // "*@" names no domain: it would catch every message without an address.
+    QString refusal = value == QLatin1String("*@")
+                          ? QStringLiteral("\"*@\" names no domain; type a domain after it: *@") + kSampleDomain
+                          : QString();
+    if (refusal.isEmpty() && !RuleSyntax::tooLongReason(value).isEmpty())
+        refusal = QStringLiteral("The entry is longer than %1 characters.").arg(kMaxLength);
+    if (!refusal.isEmpty()) {
+        MessageBox::show(QStringLiteral("Invalid Entry\r\n") + refusal, QStringLiteral("Warning"),
+                         MessageBox::Icon::Exclamation);
         txtEmail->setFocus();
         return;
     }

@@ -15,8 +15,9 @@ class frmRuleAdd : public QDialog {
 public:
     enum class Kind { Filter, Exempted };
 
-    // The longest entry: a header line of the greatest length mail allows
-    // (an address is at most 320).
+    // The longest entry, in characters (an address is at most 320). The
+    // line edit counts UTF-16 units, so it lets in twice as many and Add
+    // counts the characters.
     static constexpr int kMaxLength = 998;
 
     frmRuleAdd(Kind kind, RuleLists &rules, QWidget *parent = nullptr);

@@ -81,7 +81,10 @@ void TestStringHelpers::domainRule_data()
     QTest::newRow("display name and brackets") << "Joe <joe@example.com>" << "*@example.com";
     QTest::newRow("no @") << "Mailer Daemon" << "*@";
     QTest::newRow("empty sender") << "" << "*@";
-    QTest::newRow("two @: text between them") << "a@b.com@c.org" << "*@b.com";
+    // Mail goes to the domain after the last "@".
+    QTest::newRow("two @: the domain after the last") << "a@b.com@c.org" << "*@c.org";
+    QTest::newRow("two @ in angle brackets: the domain after the last")
+        << "Bank <a@bank.example@spam.example>" << "*@spam.example";
     // The address's domain, never a piece of the display name.
     QTest::newRow("quoted name with @") << "\"support@bank.example\" <win@spam.example>" << "*@spam.example";
     QTest::newRow("unquoted name with @") << "support@bank.example <win@spam.example>" << "*@spam.example";

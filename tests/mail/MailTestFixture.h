@@ -26,8 +26,8 @@ struct MailFixture {
 
     MessageClassifier classifier() const
     {
-        return [this](const QString &sender, const QString &header) {
-            return RuleClassifier::fromLists(filter.values(), exempted.values()).classify(sender, header);
+        return [this](const QString &sender, const QString &header, qint64 size) {
+            return RuleClassifier::fromLists(filter.values(), exempted.values()).classify(sender, header, size);
         };
     }
 

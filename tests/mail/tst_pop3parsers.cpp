@@ -59,6 +59,26 @@ void TestPop3Parsers::headerValue_data()
         << ok + "From: \"A very long display name\"\r\n <long@name.example>\r\nTo: x@y.example\r\n"
         << "From:" << "\"A very long display name\" <long@name.example>";
     QTest::newRow("no such header") << ok + "To: a@b.example\r\n\r\n" << "From:" << "";
+    QTest::newRow("X-From above From is not the sender")
+        << ok + "X-From: boss@work.example\r\nFrom: win@spam.example\r\n" << "From:" << "win@spam.example";
+    QTest::newRow("X-Subject is not the subject")
+        << ok + "X-Subject: quiet\r\nSubject: loud\r\n" << "Subject:" << "loud";
+    QTest::newRow("From-Address is not From")
+        << ok + "From-Address: boss@work.example\r\nFrom: win@spam.example\r\n" << "From:" << "win@spam.example";
+    QTest::newRow("blank before the colon") << ok + "Subject : Hello\r\n" << "Subject:" << "Hello";
+    QTest::newRow("tab before the colon, upper case") << ok + "FROM\t: a@b.example\r\n" << "From:" << "a@b.example";
+    // The session hands bytes over one character each: "é" as UTF-8 is two.
+    QTest::newRow("raw UTF-8 read as UTF-8")
+        << ok + QString::fromLatin1("Subject: Vous avez gagn\xc3\xa9\r\n") << "Subject:"
+        << QString::fromUtf8("Vous avez gagn\xc3\xa9");
+    QTest::newRow("raw UTF-8 address")
+        << ok + QString::fromLatin1("From: Info <info@b\xc3\xbc" "cher.example>\r\n") << "From:"
+        << QString::fromUtf8("Info <info@b\xc3\xbc" "cher.example>");
+    QTest::newRow("Latin-1 stays Latin-1")
+        << ok + QString::fromLatin1("Subject: Vous avez gagn\xe9\r\n") << "Subject:"
+        << QString::fromLatin1("Vous avez gagn\xe9");
+    QTest::newRow("broken UTF-8 read as Latin-1")
+        << ok + QString::fromLatin1("Subject: caf\xc3\r\n") << "Subject:" << QString::fromLatin1("caf\xc3");
 }
 
 void TestPop3Parsers::headerValue()

@@ -5,6 +5,7 @@
 #include "ServerSpamMarks.h"
 
 #include <QDir>
+#include <QMap>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
@@ -14,6 +15,7 @@ class TestSamplePop3 : public QObject {
 private Q_SLOTS:
     void fetchAndDeleteSampleMail();
     void spamThatSenderRulesMiss();
+    void todaysHeaderForms();
 };
 
 void TestSamplePop3::fetchAndDeleteSampleMail()
@@ -80,6 +82,8 @@ void TestSamplePop3::spamThatSenderRulesMiss()
         {QStringLiteral("Please confirm your account details"), QStringLiteral("*@spam.example (Filter List)")},
         {QStringLiteral("A refund of 412.50 is waiting for you"), QStringLiteral("*@spam.example (Filter List)")},
         {QStringLiteral("Your parcel could not be delivered"), QStringLiteral("*@spam.example (Filter List)")},
+        {QStringLiteral("Your account has been locked"), QStringLiteral("*@spam.example (Filter List)")},
+        {QStringLiteral("Invoice 2026-4471 overdue"), QStringLiteral("*@spam.example (Filter List)")},
         {QStringLiteral("You are today's winner"), QStringLiteral("*@*.spam.example (Filter List)")},
         {QStringLiteral("Second notice: your prize expires"), QStringLiteral("*@*.spam.example (Filter List)")},
         {QStringLiteral("=?UTF-8?Q?Free_money_for_you_=E2=80=93_no_catch?="),
@@ -92,6 +96,38 @@ void TestSamplePop3::spamThatSenderRulesMiss()
                 == QLatin1String("list-id: *dev.lists.opensource.example* (Exempted List)");
     }
     QVERIFY(listKept);
+}
+
+// The sample's messages in the header forms today's mail carries: raw UTF-8,
+// an upper-case IDNA domain, an address with two "@" and an "X-From:" line,
+// sorted with exempted rules that a misreading would let them past.
+void TestSamplePop3::todaysHeaderForms()
+{
+    MailFixture f;
+    SamplePop3Server server(SamplePop3Server::loadFolder(QStringLiteral(TRELVIK_SAMPLE_MAIL)), "demo", "demo");
+    QVERIFY(server.listen());
+    Global::ProfileSettings.EmailPort = QString::number(server.port());
+    Global::ProfileSettings.EmailUserid = QStringLiteral("demo");
+    Global::ProfileSettings.EmailPassword = QStringLiteral("demo");
+    f.filter << QStringLiteral("*@spam.example") << QStringLiteral("*@b\u00fccher.example")
+             << QStringLiteral("Subject: *GAGN\u00c9*");
+    f.exempted << QStringLiteral("*@bank.example") << QStringLiteral("*@work.example");
+
+    f.fetch();
+    VERIFY_BOXES(f.boxes);
+    QMap<QString, QString> recycled; // sender -> subject and rule
+    for (int r = 0; r < f.recycle.count(); ++r) {
+        const MessageEntry &e = f.recycle.entry(r);
+        recycled.insert(e.sender, e.subject + QStringLiteral(" | ") + e.sortReason.text());
+    }
+    QCOMPARE(recycled.value(QStringLiteral("Agence Soleil <offres@voyages-soleil.example>")),
+             QStringLiteral("Vous avez gagn\u00e9 un s\u00e9jour \u00e0 Nice | Subject: *GAGN\u00c9* (Filter List)"));
+    QCOMPARE(recycled.value(QStringLiteral("B\u00fccher Info <info@XN--BCHER-KVA.example>")),
+             QStringLiteral("Neue B\u00fccher im Dezember | *@b\u00fccher.example (Filter List)"));
+    QCOMPARE(recycled.value(QStringLiteral("Your Bank <security@bank.example@spam.example>")),
+             QStringLiteral("Your account has been locked | *@spam.example (Filter List)"));
+    QCOMPARE(recycled.value(QStringLiteral("Accounts <billing@spam.example>")),
+             QStringLiteral("Invoice 2026-4471 overdue | *@spam.example (Filter List)"));
 }
 
 QTEST_GUILESS_MAIN(TestSamplePop3)

@@ -3,10 +3,14 @@
 // read, and a database of earlier versions sorting as it did.
 #include "RuleClassifier.h"
 #include "RuleDatabase.h"
+#include "RuleFile.h"
 #include "RuleSyntax.h"
 #include "StringHelpers.h"
 #include "TestSupport.h"
 
+#include <QFile>
+#include <QRegularExpression>
+#include <QSet>
 #include <QTest>
 #include <optional>
 
@@ -16,6 +20,73 @@ using RuleKind = RuleSyntax::Kind;
 Q_DECLARE_METATYPE(RuleSyntax::Kind)
 
 namespace {
+
+// The text of an HTML snippet: the entities the help page uses.
+QString htmlText(QString html)
+{
+    static const QRegularExpression number(u"&#(\\d+);"_s);
+    QRegularExpressionMatch m;
+    while ((m = number.match(html)).hasMatch())
+        html.replace(m.capturedStart(), m.capturedLength(), QChar(m.captured(1).toInt()));
+    return html.replace(u"&lt;"_s, u"<"_s).replace(u"&gt;"_s, u">"_s).replace(u"&quot;"_s, u"\""_s)
+        .replace(u"&amp;"_s, u"&"_s);
+}
+
+QString helpPage()
+{
+    QFile file(QFINDTESTDATA("../../src/app/resources/help/rules.html"));
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+}
+
+struct HelpExample {
+    const char *name;
+    QString rule;
+    QString catchFrom, catchFields;
+    qint64 catchSize;
+    QString missFrom, missFields;
+    qint64 missSize;
+};
+
+QList<HelpExample> helpExampleRows()
+{
+    QList<HelpExample> rows;
+    const auto from = [&](const char *name, const QString &rule, const QString &catchFrom, const QString &missFrom) {
+        rows.append({name, rule, catchFrom, {}, -1, missFrom, {}, -1});
+    };
+    const auto field = [&](const char *name, const QString &rule, const QString &catchField, const QString &missField) {
+        rows.append({name, rule, u"a@b.example"_s, catchField + u"\r\n"_s, -1, u"a@b.example"_s,
+                     missField + u"\r\n"_s, -1});
+    };
+    const auto size = [&](const char *name, const QString &rule, qint64 catchSize, qint64 missSize) {
+        rows.append({name, rule, u"a@b.example"_s, {}, catchSize, u"a@b.example"_s, {}, missSize});
+    };
+    from("address", u"news@example.com"_s, u"Example News <NEWS@example.com>"_s, u"news@example.org"_s);
+    from("domain", u"*@example.com"_s, u"x@Example.COM"_s, u"x@mail.example.com"_s);
+    from("IDN domain, Unicode", u"*@bücher.example"_s, u"Info <info@xn--bcher-kva.example>"_s,
+         u"info@bucher.example"_s);
+    from("IDN domain, ASCII", u"*@xn--bcher-kva.example"_s, u"info@BÜCHER.example"_s, u"info@bucher.example"_s);
+    from("subdomains", u"*@*.spam.example"_s, u"x@k3j.spam.example"_s, u"x@spam.example"_s);
+    from("local part pattern", u"newsletter-*@shop.example"_s, u"newsletter-may@shop.example"_s,
+         u"news@shop.example"_s);
+    from("country", u"*@*.ru"_s, u"a@mail.ru"_s, u"a@mail.rus.example"_s);
+    from("exact From value with ?", u"\"Win?? Now\" <a@b.example>"_s, u"\"Win?? Now\" <a@b.example>"_s,
+         u"\"Winxx Now\" <a@b.example>"_s);
+    from("From pattern with angle brackets", u"From: *<win@spam.example>*"_s, u"\"Your Bank\" <win@spam.example>"_s,
+         u"win@spam.example"_s);
+    from("exempted domain", u"*@work.example"_s, u"boss@work.example"_s, u"boss@work.example.org"_s);
+    from("exempted address", u"boss@work.example"_s, u"Boss <boss@work.example>"_s, u"boss@home.example"_s);
+    field("subject", u"Subject: *free money*"_s, u"Subject: Free Money now"_s, u"Subject: money free"_s);
+    field("To", u"To: *undisclosed*"_s, u"To: undisclosed-recipients:;"_s, u"To: a@b.example"_s);
+    field("List-Id", u"List-Id: *my-project*"_s, u"List-Id: My Project <my-project.lists.example>"_s,
+          u"List-Id: <other.lists.example>"_s);
+    field("X-Mailer", u"X-Mailer: *bulk*"_s, u"X-Mailer: BulkMailer 3"_s, u"X-Mailer: Thunderbird"_s);
+    field("spam flag", u"X-Spam-Flag: YES"_s, u"X-Spam-Flag: YES"_s, u"X-Spam-Flag: NO"_s);
+    field("spam status", u"X-Spam-Status: Yes*"_s, u"X-Spam-Status: Yes, score=7.1"_s, u"X-Spam-Status: No, score=0.1"_s);
+    field("spam", u"X-Spam: Yes*"_s, u"X-Spam: Yes"_s, u"X-Spam: No"_s);
+    size("over 10 MB", u"Size: > 10 MB"_s, 11 * 1024 * 1024, 10 * 1024 * 1024);
+    size("under 2 KB", u"Size: < 2 KB"_s, 100, 4096);
+    return rows;
+}
 
 QString header(const QString &from, const QString &more)
 {
@@ -125,6 +196,56 @@ private Q_SLOTS:
             << u"No rule matched"_s;
         QTest::newRow("no From at all: the domain rule *@ as before")
             << QString() << u"Subject: hi\r\n"_s << QStringList{u"*@"_s} << QStringList{} << u"*@ (Filter List)"_s;
+        // Raw UTF-8 comes one character a byte, as the session reads it.
+        QTest::newRow("raw UTF-8 subject read as UTF-8")
+            << u"a@b.example"_s << QString::fromLatin1("Subject: Vous avez gagn\xc3\xa9\r\n")
+            << QStringList{u"Subject: *GAGNÉ"_s} << QStringList{} << u"Subject: *GAGNÉ (Filter List)"_s;
+        QTest::newRow("Latin-1 subject read as Latin-1")
+            << u"a@b.example"_s << QString::fromLatin1("Subject: Vous avez gagn\xe9\r\n")
+            << QStringList{u"Subject: *GAGNÉ"_s} << QStringList{} << u"Subject: *GAGNÉ (Filter List)"_s;
+        QTest::newRow("raw UTF-8 From field for a header rule")
+            << u"m\u00fcller@umlaut.test"_s << QString::fromLatin1("X-Sender: m\xc3\xbcller@umlaut.test\r\n")
+            << QStringList{u"X-Sender: müller@*"_s} << QStringList{} << u"X-Sender: müller@* (Filter List)"_s;
+        QTest::newRow("full case folding: STRASSE is Straße")
+            << u"a@b.example"_s << u"Subject: Hauptstraße 5\r\n"_s << QStringList{u"Subject: *STRASSE*"_s}
+            << QStringList{} << u"Subject: *STRASSE* (Filter List)"_s;
+        QTest::newRow("full case folding: exact address")
+            << u"STRASSE@b.example"_s << u""_s << QStringList{u"straße@b.example"_s} << QStringList{}
+            << u"straße@b.example (Filter List)"_s;
+        // "@@": mail goes to the domain after the last "@".
+        const QStringList bankExempted{u"*@bank.example"_s, u"a@bank.example"_s, u"*@*.bank.example"_s};
+        for (const QString &from : {u"a@bank.example@spam.example"_s, u"Bank <a@bank.example@spam.example>"_s}) {
+            QTest::addRow("@@ with exempted bank: %s", qPrintable(from))
+                << from << u""_s << QStringList{u"*@spam.example"_s} << bankExempted << u"*@spam.example (Filter List)"_s;
+        }
+        QTest::newRow("X-From above From with exempted domain")
+            << u"win@spam.example"_s << u"X-From: boss@work.example\r\n"_s << QStringList{u"*@spam.example"_s}
+            << QStringList{u"*@work.example"_s, u"From: *work.example*"_s} << u"*@spam.example (Filter List)"_s;
+        QTest::newRow("Subject with a blank before the colon")
+            << u"a@b.example"_s << u"Subject : free money\r\n"_s << QStringList{u"Subject: *money*"_s} << QStringList{}
+            << u"Subject: *money* (Filter List)"_s;
+        QTest::newRow("From header rule with angle brackets and a star")
+            << u"\"Your Bank\" <win@spam.example>"_s << u""_s << QStringList{u"From: *<win@spam.example>*"_s}
+            << QStringList{} << u"From: *<win@spam.example>* (Filter List)"_s;
+        // Every spelling of an internationalised domain against both
+        // spellings of each kind of rule.
+        const QStringList spellings{u"info@xn--bcher-kva.example"_s, u"Info <info@xn--bcher-kva.example>"_s,
+                                    u"Info <info@XN--BCHER-KVA.example>"_s, u"info@bücher.example"_s,
+                                    u"Info <INFO@BÜCHER.EXAMPLE>"_s};
+        const QStringList idnRules{u"*@bücher.example"_s, u"*@XN--bcher-kva.example"_s, u"info@xn--bcher-kva.example"_s,
+                                   u"info@bücher.example"_s, u"i*@*cher.example"_s, u"inf?@xn--bcher-kva.*"_s};
+        for (const QString &from : spellings) {
+            for (const QString &rule : idnRules) {
+                QTest::addRow("IDN %s by %s", qPrintable(from), qPrintable(rule))
+                    << from << u""_s << QStringList{rule} << QStringList{} << rule + u" (Filter List)"_s;
+            }
+        }
+        QTest::newRow("IDN exempted beats filter in the other spelling")
+            << u"Info <info@xn--bcher-kva.example>"_s << u""_s << QStringList{u"*@xn--bcher-kva.example"_s}
+            << QStringList{u"*@bücher.example"_s} << u"*@bücher.example (Exempted List)"_s;
+        QTest::newRow("IDN: another domain is no match")
+            << u"info@xn--bcher-kva.example"_s << u""_s << QStringList{u"*@bucher.example"_s} << QStringList{}
+            << u"No rule matched"_s;
         QTest::newRow("name only: neither address nor pattern rules")
             << u"Ines Duarte (Legal)"_s << u""_s << QStringList{u"*@*"_s, u"ines duarte (legal)"_s} << QStringList{}
             << u"ines duarte (legal) (Filter List)"_s;
@@ -140,6 +261,73 @@ private Q_SLOTS:
         // The database's index and the in-memory lists agree.
         QTEST(RuleClassifier::fromDatabase(m_f->db).classify(from, text).text(), "reason");
         QTEST(RuleClassifier::fromLists(filter, exempted).classify(from, text).text(), "reason");
+    }
+
+    // Every rule the help page gives as an example, with a message it
+    // catches and one it does not.
+    void helpExamples_data()
+    {
+        QTest::addColumn<QString>("rule");
+        QTest::addColumn<QString>("catchFrom");
+        QTest::addColumn<QString>("catchFields");
+        QTest::addColumn<qint64>("catchSize");
+        QTest::addColumn<QString>("missFrom");
+        QTest::addColumn<QString>("missFields");
+        QTest::addColumn<qint64>("missSize");
+        for (const HelpExample &e : helpExampleRows()) {
+            QTest::newRow(e.name) << e.rule << e.catchFrom << e.catchFields << e.catchSize << e.missFrom
+                                  << e.missFields << e.missSize;
+        }
+    }
+    void helpExamples()
+    {
+        QFETCH(QString, rule);
+        QFETCH(QString, catchFrom);
+        QFETCH(QString, catchFields);
+        QFETCH(qint64, catchSize);
+        QFETCH(QString, missFrom);
+        QFETCH(QString, missFields);
+        QFETCH(qint64, missSize);
+        const RuleClassifier classifier = RuleClassifier::fromLists({rule}, {});
+        QCOMPARE(classifier.classify(catchFrom, header(catchFrom, catchFields), catchSize).text(),
+                 rule + u" (Filter List)"_s);
+        QCOMPARE(classifier.classify(missFrom, header(missFrom, missFields), missSize).kind, SortReason::Kind::NoRule);
+    }
+
+    // The examples above are the page's, no more and no fewer; the lines of
+    // its sample rule file import without a refusal or a warning.
+    void helpExamplesAreThePagesExamples()
+    {
+        const QString page = helpPage();
+        QVERIFY(!page.isEmpty());
+        QSet<QString> onPage;
+        static const QRegularExpression example(u"<tt class=\"rule\">(.*?)</tt>"_s,
+                                                QRegularExpression::DotMatchesEverythingOption);
+        for (const QRegularExpressionMatch &m : example.globalMatch(page))
+            onPage.insert(htmlText(m.captured(1)).simplified());
+        const qsizetype pre = page.indexOf(u"<pre>"_s);
+        QVERIFY(pre >= 0);
+        const QString fileLines = htmlText(page.mid(pre + 5, page.indexOf(u"</pre>"_s, pre) - pre - 5));
+        for (const QString &line : fileLines.split(u'\n')) {
+            if (line.startsWith(u"filter "_s) || line.startsWith(u"exempt "_s))
+                onPage.insert(line.mid(7));
+        }
+        QSet<QString> tested;
+        for (const HelpExample &e : helpExampleRows())
+            tested.insert(e.rule);
+        QCOMPARE(onPage, tested);
+
+        const QString path = m_f->home.path() + u"/help-rules.txt"_s;
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(fileLines.toUtf8()) > 0);
+        file.close();
+        QVERIFY(m_f->db.OpenRuleDatabase());
+        QString error;
+        const auto report = RuleFile::importRules(m_f->db, path, &error);
+        QVERIFY2(report, qPrintable(error));
+        QCOMPARE(report->refused, 0);
+        QCOMPARE(report->warnings.size(), 0);
+        QVERIFY(report->added >= 5);
     }
 
     void reading_data()
@@ -169,6 +357,39 @@ private Q_SLOTS:
         QTest::newRow("domain rule") << u"*@example.com"_s << RuleKind::Domain;
         QTest::newRow("domain rule of no domain") << u"*@"_s << RuleKind::Domain;
         QTest::newRow("address") << u"boss@work.example"_s << RuleKind::Exact;
+        QTest::newRow("From value pattern with angle brackets") << u"From: *<win@spam.example>*"_s << RuleKind::Header;
+        QTest::newRow("size rule") << u"Size: > 10 MB"_s << RuleKind::Size;
+        QTest::newRow("size rule without blanks") << u"size:<2kb"_s << RuleKind::Size;
+        QTest::newRow("size rule without a unit") << u"Size: > 10"_s << RuleKind::Header;
+        QTest::newRow("size rule with an unknown unit") << u"Size: > 10 GB"_s << RuleKind::Header;
+        QTest::newRow("size rule too large") << u"Size: > 99999999999 MB"_s << RuleKind::Header;
+    }
+
+    void sizeRules_data()
+    {
+        QTest::addColumn<QString>("rule");
+        QTest::addColumn<qint64>("size");
+        QTest::addColumn<bool>("matches");
+        QTest::newRow("over 10 MB") << u"Size: > 10 MB"_s << qint64(10 * 1024 * 1024 + 1) << true;
+        QTest::newRow("exactly 10 MB is not over") << u"Size: > 10 MB"_s << qint64(10 * 1024 * 1024) << false;
+        QTest::newRow("under 2 KB") << u"Size: < 2 KB"_s << qint64(2047) << true;
+        QTest::newRow("2 KB is not under") << u"size:<2kb"_s << qint64(2048) << false;
+        QTest::newRow("bytes") << u"Size: > 500 B"_s << qint64(501) << true;
+        QTest::newRow("size not known") << u"Size: < 2 KB"_s << qint64(-1) << false;
+    }
+    void sizeRules()
+    {
+        QFETCH(QString, rule);
+        QFETCH(qint64, size);
+        QFETCH(bool, matches);
+        QVERIFY(store({rule}, {}));
+        const QString text = header(u"a@b.example"_s, {});
+        const SortReason expected = matches ? SortReason{SortReason::Kind::Filter, rule} : SortReason{};
+        QCOMPARE(RuleClassifier::fromDatabase(m_f->db).classify(u"a@b.example"_s, text, size).text(), expected.text());
+        QCOMPARE(RuleClassifier::fromLists({rule}, {}).classify(u"a@b.example"_s, text, size).text(), expected.text());
+        // Exempted like any rule.
+        QCOMPARE(RuleClassifier::fromLists({rule}, {rule}).classify(u"a@b.example"_s, text, size).kind,
+                 matches ? SortReason::Kind::Exempted : SortReason::Kind::NoRule);
     }
     void reading()
     {

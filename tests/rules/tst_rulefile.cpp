@@ -1,4 +1,5 @@
 // Importing and exporting the rule lists as a text file.
+#include "RuleCommands.h"
 #include "RuleDatabase.h"
 #include "RuleFile.h"
 #include "TestSupport.h"
@@ -82,6 +83,112 @@ private Q_SLOTS:
         QCOMPARE(RuleFile::reportText(*report),
                  u"4 rules added, 4 already present, 3 refused (line 7: \"block x@y.example\": "_s
                      + report->firstRefusedReason + u')');
+    }
+
+    // One line of a file, after a comment line: what it adds, or why it is
+    // refused, and the warning it brings.
+    void importLine_data()
+    {
+        QTest::addColumn<QByteArray>("line");
+        QTest::addColumn<QString>("stored");  // null when refused
+        QTest::addColumn<QString>("refusal"); // a piece of the reason
+        QTest::addColumn<QString>("warning"); // a piece of the warning
+        const QString notUtf8 = u"not valid UTF-8"_s;
+        QTest::newRow("broken byte at the end") << QByteArray("filter *@caf\xe9") << QString() << notUtf8 << QString();
+        QTest::newRow("cut sequence at the end") << QByteArray("filter Subject: *r\xc3\r") << QString() << notUtf8
+                                                 << QString();
+        QTest::newRow("broken byte mid-line") << QByteArray("filter a\xff" "b@x.example") << QString() << notUtf8
+                                              << QString();
+        QTest::newRow("valid UTF-8 at the end") << QByteArray("filter *@caf\xc3\xa9") << u"*@café"_s << QString()
+                                                << QString();
+        QTest::newRow("escaped TAB") << QByteArray("filter-escaped Ines\\tDuarte (Legal)")
+                                     << u"Ines\tDuarte (Legal)"_s << QString() << QString();
+        QTest::newRow("escaped outer blanks and a backslash")
+            << QByteArray("EXEMPT-ESCAPED \\s\\\\name\\u{1F600}\\s") << u" \\name\U0001F600 "_s << QString() << QString();
+        QTest::newRow("unknown escape") << QByteArray("filter-escaped a\\qb") << QString() << u"no escape"_s << QString();
+        QTest::newRow("lone backslash at the end") << QByteArray("filter-escaped ab\\") << QString()
+                                                   << u"lone"_s << QString();
+        QTest::newRow("code point out of range") << QByteArray("filter-escaped a\\u{110000}") << QString()
+                                                 << u"code point"_s << QString();
+        QTest::newRow("plain line keeps its backslashes") << QByteArray("filter C:\\temp\\new") << u"C:\\temp\\new"_s
+                                                          << QString() << QString();
+        QString emoji;
+        for (int i = 0; i < 998; ++i)
+            emoji += u"\U0001F600"_s;
+        QTest::newRow("998 characters beyond 16 bits") << (QByteArray("filter ") + emoji.toUtf8()) << emoji << QString()
+                                                       << QString();
+        QTest::newRow("999 characters") << (QByteArray("filter ") + QByteArray(999, 'a')) << QString()
+                                        << u"longer than 998 characters"_s << QString();
+        QTest::newRow("*@ warned") << QByteArray("filter *@") << u"*@"_s << QString() << u"names no domain"_s;
+        QTest::newRow("domain alone warned") << QByteArray("filter spam.example") << u"spam.example"_s << QString()
+                                             << u"*@spam.example"_s;
+        QTest::newRow("@domain warned") << QByteArray("filter @spam.example") << u"@spam.example"_s << QString()
+                                        << u"*@spam.example"_s;
+        QTest::newRow("header rule without the blank warned")
+            << QByteArray("filter Subject:*x*") << u"Subject:*x*"_s << QString() << u"Subject: *x*"_s;
+        QTest::newRow("domain rule not warned") << QByteArray("filter *@spam.example") << u"*@spam.example"_s
+                                                << QString() << QString();
+        QTest::newRow("size rule") << QByteArray("exempt Size: < 2 KB") << u"Size: < 2 KB"_s << QString() << QString();
+    }
+    void importLine()
+    {
+        QFETCH(QByteArray, line);
+        QFETCH(QString, stored);
+        QFETCH(QString, refusal);
+        QFETCH(QString, warning);
+        const QString file = m_f->path(u"line.txt"_s);
+        QVERIFY(write(file, "# one line\n" + line + '\n'));
+        QString error;
+        const std::optional<RuleFile::ImportReport> report = RuleFile::importRules(m_f->db, file, &error);
+        QVERIFY2(report, qPrintable(error));
+        const QStringList all = rules(m_f->db, u"tbfilter"_s) + rules(m_f->db, u"tbexempted"_s);
+        QCOMPARE(all, stored.isNull() ? QStringList{} : QStringList{stored});
+        QCOMPARE(report->refused, stored.isNull() ? 1 : 0);
+        if (!refusal.isEmpty())
+            QVERIFY2(report->firstRefusedLine == 2 && report->firstRefusedReason.contains(refusal),
+                     qPrintable(report->firstRefusedReason));
+        QCOMPARE(report->warnings.size(), warning.isEmpty() ? 0 : 1);
+        if (!warning.isEmpty()) {
+            QCOMPARE(report->warnings.front().line, 2);
+            QVERIFY2(report->warnings.front().reason.contains(warning), qPrintable(report->warnings.front().reason));
+            QVERIFY(RuleFile::reportText(*report).contains(u"line 2: "_s));
+        }
+    }
+
+    // Every value the rule commands and the add dialog can store comes
+    // back exactly from its file.
+    void everyMadeValueSurvivesTheRoundTrip()
+    {
+        const QStringList senders{u"Ines\tDuarte (Legal)"_s,                 // a name folded with a TAB
+                                  u"\tMailer\t"_s,                          // blanks at both ends
+                                  QString(998, u'n'),                        // the longest whole value
+                                  u"\"A\\B\" <a\\b@x.example>"_s,            // backslashes
+                                  u"Info <info@xn--bcher-kva.example>"_s,
+                                  u"C:\\t is no TAB"_s,
+                                  u"line\u2028separator"_s};
+        QStringList made;
+        for (const QString &sender : senders) {
+            for (const RuleCommands::Value v : {RuleCommands::Value::Sender, RuleCommands::Value::Domain}) {
+                if (RuleCommands::refusal(sender, v).isEmpty())
+                    made.append(RuleCommands::ruleValue(sender, v));
+            }
+        }
+        made.removeDuplicates();
+        QVERIFY(made.contains(u"Ines\tDuarte (Legal)"_s) && made.contains(QString(998, u'n')));
+        // Values typed in the dialog keep inner and leading TABs.
+        const QStringList typed{u"\tSubject: *x*"_s, u"Subject: *a\tb*"_s, u"Size: > 10 MB"_s};
+        QVERIFY(m_f->db.InsertRuleSets(made + typed, made));
+
+        const QString file = m_f->path(u"export.txt"_s);
+        QString error;
+        QVERIFY2(RuleFile::exportRules(m_f->db, file, &error), qPrintable(error));
+        RuleDatabase other(m_f->path(u"other"_s));
+        QVERIFY(other.OpenRuleDatabase());
+        const std::optional<RuleFile::ImportReport> report = RuleFile::importRules(other, file, &error);
+        QVERIFY2(report, qPrintable(error));
+        QCOMPARE(report->refused, 0);
+        QCOMPARE(rules(other, u"tbfilter"_s), sorted(made + typed));
+        QCOMPARE(rules(other, u"tbexempted"_s), sorted(made));
     }
 
     void nothingImportedWithoutTheFile()
