@@ -15,6 +15,9 @@
 #include <QTableView>
 #include <QVBoxLayout>
 
+#include <algorithm>
+#include <cmath>
+
 frmDeletionHistory::frmDeletionHistory(QList<DeletionRecord> records, QWidget *parent)
     : QDialog(parent)
 {
@@ -144,16 +147,24 @@ void frmDeletionHistory::fitColumns()
     int total = 0;
     for (int width : widths)
         total += width;
-    // Short of room: the long texts give way, down to a few words each; they
-    // are elided, and whole in their tooltips.
+    // Short of room: the long texts give way, down to a few words each,
+    // sender and subject first (in step), then rule, id and profile; they are
+    // elided, and whole in their tooltips.
     const int least = 12 * lsvHistory->fontMetrics().averageCharWidth();
-    for (int c : {DeletionHistoryModel::Subject, DeletionHistoryModel::Sender, DeletionHistoryModel::Rule,
-                  DeletionHistoryModel::UniqueId, DeletionHistoryModel::Profile}) {
-        if (total <= room)
-            break;
-        const int give = std::min(total - room, std::max(0, widths[c] - least));
-        widths[c] -= give;
-        total -= give;
+    using M = DeletionHistoryModel;
+    for (const QList<int> &group : {QList<int>{M::Subject, M::Sender}, QList<int>{M::Rule, M::UniqueId, M::Profile}}) {
+        int spare = 0;
+        for (int c : group)
+            spare += std::max(0, widths[c] - least);
+        const int need = total - room;
+        if (need <= 0 || spare == 0)
+            continue;
+        const double share = std::min(1.0, double(need) / spare);
+        for (int c : group) {
+            const int give = int(std::ceil(std::max(0, widths[c] - least) * share));
+            widths[c] -= give;
+            total -= give;
+        }
     }
     // Room to spare goes to the subject.
     if (total < room)
