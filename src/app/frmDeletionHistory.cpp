@@ -108,27 +108,11 @@ int frmDeletionHistory::wantedWidth(int column) const
     const int sampled = std::min(m_model->rowCount(), 500);
     for (int r = 0; r < sampled; ++r)
         want = std::max(want, rows.horizontalAdvance(m_model->index(r, column).data().toString()) + pad);
-    int chars = 0;
-    switch (column) {
-    case DeletionHistoryModel::Profile:
-        chars = 20;
-        break;
-    case DeletionHistoryModel::Sender:
-        chars = 36;
-        break;
-    case DeletionHistoryModel::Subject:
-        chars = 60;
-        break;
-    case DeletionHistoryModel::Rule:
-        chars = 60;
-        break;
-    case DeletionHistoryModel::UniqueId:
-        chars = 32;
-        break;
-    default:
-        return want; // times and sizes are short: always whole
-    }
-    return std::min(want, chars * rows.averageCharWidth() + pad);
+    // The long texts get a share in average characters; times and sizes are
+    // short and always whole.
+    static constexpr int kMostChars[DeletionHistoryModel::ColumnCount] = {0, 20, 36, 60, 0, 0, 60, 32};
+    const int most = kMostChars[column];
+    return most > 0 ? std::min(want, most * rows.averageCharWidth() + pad) : want;
 }
 
 bool frmDeletionHistory::eventFilter(QObject *watched, QEvent *event)

@@ -18,18 +18,18 @@ class frmDeletionHistory : public QDialog {
 public:
     explicit frmDeletionHistory(QList<DeletionRecord> records, QWidget *parent = nullptr);
 
-    // The width every column's contents and title ask for, within a sensible
-    // share for the long ones (sender, subject, rule, id).
-    int wantedWidth(int column) const;
-
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void updateCount();
+    // The width every column's contents and title ask for, within a sensible
+    // share for the long ones (sender, subject, rule, id).
+    int wantedWidth(int column) const;
     // Gives each column what it wants while the list has room; when it has
-    // not, Subject gives way first, then Sender, so that the short columns
-    // stay in sight. Stops once the user sizes a column by hand.
+    // not, Subject and Sender give way first, then Rule, Unique ID and
+    // Profile, so that the short columns stay in sight. Stops once the user
+    // sizes a column by hand.
     void fitColumns();
 
     DeletionHistoryModel *m_model = nullptr;
