@@ -1,6 +1,7 @@
 #include "FolderTreeWidget.h"
 
 #include "AppIcons.h"
+#include "FocusRing.h"
 
 #include <QHeaderView>
 #include <QMouseEvent>
@@ -42,6 +43,13 @@ void FolderTreeWidget::mousePressEvent(QMouseEvent *event)
 {
     m_changedByPress = false;
     QTreeWidget::mousePressEvent(event);
+}
+
+void FolderTreeWidget::drawRow(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const
+{
+    QTreeWidget::drawRow(painter, option, index);
+    if (hasFocus() && index == currentIndex())
+        FocusRing::paint(*painter, visualRect(index).adjusted(-2, 0, 2, 0), palette());
 }
 
 QTreeWidgetItem *FolderTreeWidget::addNode(QTreeWidgetItem *parent, const QString &key, const QString &text,

@@ -28,6 +28,7 @@ Q_SIGNALS:
 
 protected:
     void mousePressEvent(QMouseEvent *event) override;
+    void drawRow(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const override;
 
 private:
     QTreeWidgetItem *addNode(QTreeWidgetItem *parent, const QString &key, const QString &text,

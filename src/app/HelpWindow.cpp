@@ -5,8 +5,12 @@
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QListWidget>
+#include <QScreen>
 #include <QSplitter>
+#include <QStyle>
 #include <QTextBrowser>
+
+#include <algorithm>
 
 // The pages are compiled into this library; a static library's resources
 // must be registered by hand.
@@ -45,7 +49,7 @@ HelpWindow::HelpWindow(QWidget *parent)
     txtPage->setAccessibleName(QStringLiteral("Help Page"));
     txtPage->setOpenExternalLinks(false);
     splitter->setStretchFactor(1, 1);
-    splitter->setSizes({180, 520});
+    splitter->setChildrenCollapsible(false);
 
     for (const auto &[url, title] : pages()) {
         auto *item = new QListWidgetItem(title, lstContents);
@@ -55,7 +59,31 @@ HelpWindow::HelpWindow(QWidget *parent)
     auto *layout = new QHBoxLayout(this);
     layout->setContentsMargins(4, 4, 4, 4);
     layout->addWidget(splitter);
-    resize(720, 480);
+
+    // Sized from the fonts in use, not in pixels: the contents list as wide
+    // as its longest title, the page as wide as its longest line that cannot
+    // wrap (the commands shown) or a comfortable reading width; all within
+    // the screen, and the window resizes as any other.
+    const QFontMetrics listFont(lstContents->font());
+    int titles = 0;
+    for (const auto &page : pages())
+        titles = std::max(titles, listFont.horizontalAdvance(page.second));
+    const int listWidth = titles + 2 * lstContents->frameWidth() + 2 * listFont.averageCharWidth()
+        + style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+    const QFontMetrics pageFont(txtPage->font());
+    QFont code = txtPage->font();
+    code.setFamily(QStringLiteral("monospace"));
+    code.setStyleHint(QFont::TypeWriter);
+    const QFontMetrics codeFont(code);
+    const int pageWidth = std::max(72 * pageFont.averageCharWidth(), 56 * codeFont.horizontalAdvance(QLatin1Char('M')))
+        + 2 * int(txtPage->document()->documentMargin()) + 2 * txtPage->frameWidth()
+        + style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+    lstContents->setMinimumWidth(std::min(listWidth, 16 * listFont.averageCharWidth()));
+    QSize size(listWidth + splitter->handleWidth() + pageWidth + 8, 34 * pageFont.lineSpacing());
+    if (const QScreen *s = screen())
+        size = size.boundedTo(s->availableGeometry().size() * 0.9);
+    resize(size);
+    splitter->setSizes({listWidth, size.width() - listWidth});
 
     connect(lstContents, &QListWidget::currentItemChanged, this, [this](QListWidgetItem *item) {
         if (item && txtPage->source() != item->data(Qt::UserRole).toUrl())

@@ -1,5 +1,8 @@
 #include "ListViewWidget.h"
 
+#include "FocusRing.h"
+
+#include <QAccessible>
 #include <QContextMenuEvent>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -90,6 +93,11 @@ void ListViewWidget::setEmptyText(const QString &text)
     if (text == m_emptyText)
         return;
     m_emptyText = text;
+    // Painted text is no text to a screen reader: the list describes itself
+    // with it, and says so when it changes.
+    setAccessibleDescription(text);
+    QAccessibleEvent event(this, QAccessible::DescriptionChanged);
+    QAccessible::updateAccessibility(&event);
     viewport()->update();
 }
 
@@ -103,6 +111,16 @@ void ListViewWidget::paintEvent(QPaintEvent *event)
     const int margin = fontMetrics().height();
     painter.drawText(viewport()->rect().adjusted(margin, margin, -margin, -margin),
                      Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap, m_emptyText);
+}
+
+void ListViewWidget::drawRow(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const
+{
+    QTreeView::drawRow(painter, option, index);
+    if (!hasFocus() || index.row() != currentIndex().row())
+        return;
+    // Across the columns there are, within the list's width.
+    const int right = std::min(header()->length() - header()->offset(), viewport()->width());
+    FocusRing::paint(*painter, QRect(0, option.rect.y(), right, option.rect.height()), palette());
 }
 
 void ListViewWidget::selectRow(int row)

@@ -26,7 +26,9 @@
 #include "frmAbout.h"
 #include "frmDeletionHistory.h"
 #include "frmCertificate.h"
+#include "MailOperations.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QFrame>
@@ -48,7 +50,7 @@ QPushButton *button(QWidget *parent, const QString &name, const QString &caption
     auto *b = new QPushButton(caption, parent);
     b->setObjectName(name);
     b->setToolTip(tip);
-    b->setAccessibleName(caption);
+    b->setAccessibleName(QString(caption).remove(QLatin1Char('&')));
     b->setAccessibleDescription(tip);
     return b;
 }
@@ -103,9 +105,9 @@ QList<MainLayout::TextFit> designTexts()
 } // namespace
 
 const QString frmMain::kFirstStartText = QStringLiteral(
-    "No profile yet. To begin, press New at the top, give the profile a name, then enter your mail server's "
-    "settings (POP server, port, connection security, user ID and password) and press Fetch Inbox.\n\n"
-    "To look around first, run scripts/demo from the source folder: it starts a sample server and a demo profile.");
+    "No profile yet. To begin, press New at the top (Ctrl+N), give the profile a name, then enter your mail "
+    "server's settings (POP server, port, connection security, user ID and password) and press Fetch Inbox (F5).\n\n"
+    "Help > Content (F1) explains each step: the settings, fetching, the rules and emptying the Recycle Bin.");
 
 frmMain::frmMain(const QString &databaseFolder, std::unique_ptr<Dialer> dialer, QWidget *parent)
     : QMainWindow(parent)
@@ -206,13 +208,13 @@ void frmMain::buildControls()
     picDetail = new DetailPaneWidget(px, m_client);
     place(picDetail, 2640, 5880, 9135, 1215);
 
-    cmdFetch = button(m_client, QStringLiteral("cmdFetch"), QStringLiteral("Fetch Inbox"),
+    cmdFetch = button(m_client, QStringLiteral("cmdFetch"), QStringLiteral("Fetch &Inbox"),
                       QStringLiteral("Fetch e-Mail Header From Server"));
     place(cmdFetch, 2640, 7200, 1215, 375);
-    cmdConfirm = button(m_client, QStringLiteral("cmdConfirm"), QStringLiteral("Empty Recycle Bin"),
+    cmdConfirm = button(m_client, QStringLiteral("cmdConfirm"), QStringLiteral("&Empty Recycle Bin"),
                         QStringLiteral("Delete Recycle Bin Items From Server"));
     place(cmdConfirm, 3960, 7200, 1695, 375);
-    cmdExit = button(m_client, QStringLiteral("cmdExit"), QStringLiteral("Exit"), QStringLiteral("End Program"));
+    cmdExit = button(m_client, QStringLiteral("cmdExit"), QStringLiteral("E&xit"), QStringLiteral("End Program"));
     place(cmdExit, 5760, 7200, 735, 375);
 
     StatusBar1 = new StatusBarWidget(px(2600), px(MainLayout::kStatusBarHeight), this);
@@ -241,6 +243,18 @@ void frmMain::wireSignals()
     connect(m_menus.mnuHelpAbout, &QAction::triggered, this, &frmMain::mnuHelpAbout_Click);
     connect(TreeView, &FolderTreeWidget::nodeClicked, this, &frmMain::TreeView_NodeClick);
     connect(m_profileBar, &ProfileBarWidget::profilesAvailable, this, &frmMain::profilesAvailable);
+    // The usual keys beside the captions' mnemonics: F5 fetches, Ctrl+N makes
+    // a profile. They press the button, so a button that is off stays off.
+    const auto pressWithKey = [this](const char *name, const QKeySequence &key, QPushButton *target) {
+        auto *action = new QAction(this);
+        action->setObjectName(QLatin1String(name));
+        action->setShortcut(key);
+        addAction(action);
+        connect(action, &QAction::triggered, target, &QPushButton::click);
+    };
+    pressWithKey("actFetchKey", QKeySequence(Qt::Key_F5), cmdFetch);
+    if (auto *newProfile = m_profileBar->findChild<QPushButton *>(QStringLiteral("cmdNewProfile")))
+        pressWithKey("actNewProfileKey", QKeySequence::New, newProfile);
 
     connect(lsvInbox, &ListViewWidget::dblClick, this, &frmMain::lsvInbox_DblClick);
     // Delete moves the highlighted rows, as the context menu's first item does.
@@ -264,6 +278,14 @@ void frmMain::wireSignals()
                     if (view->hasFocus() && view->isVisible())
                         ShowMessageDetails(*model, current.row());
                 });
+        // Whatever removes the row the pane shows (Empty Recycle Bin, a move,
+        // a new fetch) takes it out of the pane too: it is no message any more.
+        const auto forgetGoneRow = [this] {
+            if (m_paneShowsRow && !m_shownRow.isValid())
+                ClearMessageDetails();
+        };
+        connect(model, &QAbstractItemModel::rowsRemoved, this, forgetGoneRow);
+        connect(model, &QAbstractItemModel::modelReset, this, forgetGoneRow);
         connect(view->header(), &QHeaderView::sectionClicked, this,
                 [this, view = view, model = model](int column) { showSortedBy(view, *model, column); });
         connect(view->header(), &QHeaderView::sectionResized, this,
@@ -589,8 +611,22 @@ Runs::CertificateHooks frmMain::certificateHooks()
 // as a seeing user glances at it.
 void frmMain::cmdFetch_Click()
 {
-    Runs::cmdFetch_Click(*this, m_ruleDb, *m_dialer, certificateHooks());
+    // A finished fetch says what it brought, not merely that the session ended.
+    if (Runs::cmdFetch_Click(*this, m_ruleDb, *m_dialer, certificateHooks()) == MailOutcome::Done)
+        setStatusText(fetchedText(m_inbox->count(), m_recycle->count()));
     StatusBar1->announce();
+}
+
+QString frmMain::fetchedText(int inbox, int recycleBin)
+{
+    const int all = inbox + recycleBin;
+    if (all == 0)
+        return QStringLiteral("Fetched 0 messages: the mailbox is empty");
+    return QStringLiteral("Fetched %1 %2: %3 in the Inbox, %4 in the Recycle Bin")
+        .arg(all)
+        .arg(all == 1 ? QStringLiteral("message") : QStringLiteral("messages"))
+        .arg(inbox)
+        .arg(recycleBin);
 }
 
 void frmMain::cmdConfirm_Click()

@@ -11,6 +11,7 @@
 #include "frmMainMenus.h"
 
 #include <QMainWindow>
+#include <QPersistentModelIndex>
 #include <QPointer>
 #include <functional>
 #include <memory>
@@ -48,6 +49,8 @@ public:
 
     // What the empty Inbox says while no profile exists.
     static const QString kFirstStartText;
+    // The status text of a fetch that read every listed message.
+    static QString fetchedText(int inbox, int recycleBin);
 
     // RunHost and ProfileHost
     void setStatusText(const QString &text) override;
@@ -189,6 +192,10 @@ private:
     StatusBarWidget *StatusBar1 = nullptr;
     QProgressBar *Progress = nullptr;
     QPointer<HelpWindow> m_help;
+    // The row the detail pane shows: when it leaves its list (deleted on the
+    // server, moved, the list cleared) the pane is cleared with it.
+    QPersistentModelIndex m_shownRow;
+    bool m_paneShowsRow = false;
     QString m_helpFile;
     bool m_loaded = false;
     bool m_fittingColumns = false;

@@ -222,10 +222,14 @@ void frmMain::ShowMessageDetails(const MessageFolderModel &list, int row)
     for (int c = 0; c < MessageFolderModel::ColumnCount; ++c)
         texts << list.data(list.index(row, c), Qt::DisplayRole).toString();
     picDetail->showTexts(texts, list.entry(row).sortReason.text());
+    m_shownRow = list.index(row, 0);
+    m_paneShowsRow = true;
 }
 
 void frmMain::ClearMessageDetails()
 {
+    m_shownRow = QPersistentModelIndex();
+    m_paneShowsRow = false;
     picDetail->clear();
 }
 

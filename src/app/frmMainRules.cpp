@@ -81,10 +81,16 @@ void frmMain::importRulesFrom(const QString &path)
     QStringList outcome{QStringLiteral("%1 %2 imported")
                             .arg(report->added)
                             .arg(report->added == 1 ? QStringLiteral("rule") : QStringLiteral("rules"))};
-    if (report->addedFilter > 0)
-        outcome << movedText(recheckInbox(), QStringLiteral("Recycle Bin"));
-    if (report->addedExempted > 0)
-        outcome << movedText(recheckRecycleBin(), QStringLiteral("Inbox"));
+    // Only the moves that happened are named; "No message moved" only when
+    // neither list gave up a message.
+    const int toRecycleBin = report->addedFilter > 0 ? recheckInbox() : 0;
+    const int toInbox = report->addedExempted > 0 ? recheckRecycleBin() : 0;
+    if (toRecycleBin > 0)
+        outcome << movedText(toRecycleBin, QStringLiteral("Recycle Bin"));
+    if (toInbox > 0)
+        outcome << movedText(toInbox, QStringLiteral("Inbox"));
+    if (toRecycleBin + toInbox == 0 && report->addedFilter + report->addedExempted > 0)
+        outcome << movedText(0, QString());
     setStatusText(outcome.join(QStringLiteral("; ")));
     StatusBar1->announce();
     MessageBox::show(QStringLiteral("Rules imported from \"%1\":\r\n%2")

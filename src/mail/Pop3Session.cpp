@@ -1,5 +1,6 @@
 #include "Pop3Session.h"
 
+#include "ConnectErrorText.h"
 #include "Global.h"
 #include "LoginReplies.h"
 #include "MessageBox.h"
@@ -117,11 +118,18 @@ qint16 Pop3Session::ConnectServer()
     return kConnected;
 }
 
+// The server was never reached: the box says why, from the socket's error.
+static QString unreachableText(const QAbstractSocket *socket, const Global::ProfileSettingsRecord &settings,
+                               int waitedMs)
+{
+    return ConnectErrorText(socket ? socket->error() : QAbstractSocket::UnknownSocketError, settings.EmailHost,
+                            settings.EmailPort.trimmed(), waitedMs / 1000.0, socket ? socket->errorString() : QString());
+}
+
 qint16 Pop3Session::greetingFailed()
 {
     if (!m_tcpConnected && !isEncrypted())
-        return connectFailed(QStringLiteral("Unable to connect to Host.\r\nCheck Network Connection"),
-                             m_settings.EmailHost);
+        return connectFailed(unreachableText(m_socket, m_settings, m_options.inactivityLimitMs), m_settings.EmailHost);
     // Reached, but what answered is no POP3 server (or nothing answered):
     // the network is fine, the settings are not.
     const QString where = QStringLiteral("%1 (port %2)").arg(m_settings.EmailHost, m_settings.EmailPort.trimmed());
@@ -191,7 +199,7 @@ bool Pop3Session::secureChannel()
         break;
     }
     if (!result.tcpConnected)
-        connectFailed(QStringLiteral("Unable to connect to Host.\r\nCheck Network Connection"), m_settings.EmailHost);
+        connectFailed(unreachableText(m_socket, m_settings, m_options.inactivityLimitMs), m_settings.EmailHost);
     else if (result.plainTextPeer && m_security == ConnectionSecurity::Implicit)
         connectFailed(QStringLiteral("A secure connection to the server could not be made, so the password "
                                      "was not sent.\r\nThe server %1 (port %2) answers in plain text, not SSL/TLS.\r\n"

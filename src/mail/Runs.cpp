@@ -106,10 +106,11 @@ void hangUpAfter(RunHost &host, Dialer &dialer)
 
 } // namespace
 
-void cmdFetch_Click(RunHost &host, RuleDatabase &rules, Dialer &dialer, const CertificateHooks &hooks)
+MailOutcome cmdFetch_Click(RunHost &host, RuleDatabase &rules, Dialer &dialer, const CertificateHooks &hooks)
 {
     if (!profileConfigured(hooks))
-        return;
+        return MailOutcome::NotConfigured;
+    MailOutcome outcome = MailOutcome::Cancelled;
     setSorting(host, false);
     runProgressDialog(ProgressKind::FetchInbox, host.dialogParent(), [&](ProgressControl &dialog) {
         host.selectFolderNode(QStringLiteral("Inbox"));
@@ -122,12 +123,13 @@ void cmdFetch_Click(RunHost &host, RuleDatabase &rules, Dialer &dialer, const Ce
         if (!dialBefore(host, dialer, dialog))
             return;
         if (!Global::CancelRequested().isSet())
-            FetchHeader(host, host.inboxModel(), host.recycleModel(), RuleClassifier::lazy(rules),
-                        Global::ProfileSettings, Global::CancelRequested(), sessionOptions(hooks));
+            outcome = FetchHeader(host, host.inboxModel(), host.recycleModel(), RuleClassifier::lazy(rules),
+                                  Global::ProfileSettings, Global::CancelRequested(), sessionOptions(hooks));
         hangUpAfter(host, dialer);
         dialog.closeDialog();
     });
     setSorting(host, true);
+    return outcome;
 }
 
 void cmdConfirm_Click(RunHost &host, Dialer &dialer, const CertificateHooks &hooks)

@@ -8,6 +8,7 @@
 class RunHost;
 class RuleDatabase;
 class Dialer;
+enum class MailOutcome;
 
 // The two long operations behind the main window's buttons. Each checks the
 // profile, switches sorting off on both lists, runs its modal progress dialog
@@ -28,7 +29,9 @@ struct CertificateHooks {
     std::function<QString(const QString &why)> askPassword = {};
 };
 
-void cmdFetch_Click(RunHost &host, RuleDatabase &rules, Dialer &dialer, const CertificateHooks &hooks = {});
+// The fetch's outcome: Done when every listed message was read and the
+// session ended well.
+MailOutcome cmdFetch_Click(RunHost &host, RuleDatabase &rules, Dialer &dialer, const CertificateHooks &hooks = {});
 void cmdConfirm_Click(RunHost &host, Dialer &dialer, const CertificateHooks &hooks = {});
 
 } // namespace Runs

@@ -34,6 +34,7 @@ OAuthSignInWidget::OAuthSignInWidget(QWidget *parent)
     txtOAuthClientId = makeField(m_oauthFields, "txtOAuthClientId", QStringLiteral("Client ID"));
     txtOAuthClientSecret = makeField(m_oauthFields, "txtOAuthClientSecret", QStringLiteral("Client Secret"));
     txtOAuthClientSecret->setPlaceholderText(QStringLiteral("only where the provider gave one"));
+    new ReadablePlaceholder(txtOAuthClientSecret);
     txtOAuthAuthorizeUrl = makeField(m_oauthFields, "txtOAuthAuthorizeUrl", QStringLiteral("Authorization Address"));
     txtOAuthTokenUrl = makeField(m_oauthFields, "txtOAuthTokenUrl", QStringLiteral("Token Address"));
     txtOAuthScope = makeField(m_oauthFields, "txtOAuthScope", QStringLiteral("Scope"));

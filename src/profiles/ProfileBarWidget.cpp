@@ -65,9 +65,9 @@ ProfileBarWidget::ProfileBarWidget(ProfileHost &host, QWidget *parent)
     cboProfile->setObjectName(QStringLiteral("cboProfile"));
     cboProfile->setAccessibleName(QStringLiteral("Profile"));
     Label11->setBuddy(cboProfile);
-    cmdNewProfile = makeButton(this, "cmdNewProfile", QStringLiteral("New"), QStringLiteral("New Profile"));
-    cmdDeleteProfile = makeButton(this, "cmdDeleteProfile", QStringLiteral("Delete"), QStringLiteral("Delete Profile"));
-    cmdSetting = makeButton(this, "cmdSetting", QStringLiteral("Setting"), QStringLiteral("Profile Setting"));
+    cmdNewProfile = makeButton(this, "cmdNewProfile", QStringLiteral("&New"), QStringLiteral("New Profile"));
+    cmdDeleteProfile = makeButton(this, "cmdDeleteProfile", QStringLiteral("&Delete"), QStringLiteral("Delete Profile"));
+    cmdSetting = makeButton(this, "cmdSetting", QStringLiteral("&Setting"), QStringLiteral("Profile Setting"));
 
     placeControls([](int twips) { return Twips::toPixels(twips); });
 

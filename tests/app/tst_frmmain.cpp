@@ -21,10 +21,12 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QSignalSpy>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QStandardItemModel>
+#include <QTcpServer>
 #include <QTimer>
 #include <QTreeView>
 #include <QTreeWidget>
@@ -69,6 +71,13 @@ QStringList paneFor(const MessageFolderModel &m, int row)
     for (int c = 0; c < MessageFolderModel::ColumnCount; ++c)
         out << (row < 0 ? QString() : m.data(m.index(row, c), Qt::DisplayRole).toString());
     return out;
+}
+
+void addProfile(const QString &name)
+{
+    using namespace modRegistry;
+    WriteStoreValue(HKEY_CURRENT_USER, kSettingKeyPrefix + name, u"EmailHost"_s, REG_SZ, u"pop.example"_s);
+    WriteStoreValue(HKEY_CURRENT_USER, kTrelvikKey, u"LastProfile"_s, REG_SZ, name);
 }
 
 const QString kInbox = u"lsvInbox"_s;
@@ -170,9 +179,9 @@ private Q_SLOTS:
         QCOMPARE(progress->parentWidget()->width(), t.w.toPixels(2600));
         // Buttons: name, caption, tooltip. Menus: name, title, items in order ("-" a separator).
         const QStringList table = {
-            u"cmdFetch|Fetch Inbox|Fetch e-Mail Header From Server"_s,
-            u"cmdConfirm|Empty Recycle Bin|Delete Recycle Bin Items From Server"_s,
-            u"cmdExit|Exit|End Program"_s,
+            u"cmdFetch|Fetch &Inbox|Fetch e-Mail Header From Server"_s,
+            u"cmdConfirm|&Empty Recycle Bin|Delete Recycle Bin Items From Server"_s,
+            u"cmdExit|E&xit|End Program"_s,
             u"mnuFile|&File|&Import Rules..., &Export Rules..., -, Deletion &History..., -, E&xit"_s,
             u"mnuHelp|&Help|&Content, -, &About"_s,
             u"mnuInboxPopup|Inbox Popup|Move To &Recycle Bin, -, Add &Sender To Filter List, Add &Domain To Filter List, -, "
@@ -714,6 +723,11 @@ private Q_SLOTS:
         t.w.cmdFetch_Click();
         VERIFY_SCRIPT(server);
         QCOMPARE(senders(t.w.inboxModel()), (QStringList{u"bob@ok.example"_s, u"dev@spam.example"_s}));
+        // The end says what the fetch brought, to a screen reader too (the
+        // window announces the status text once a run ends).
+        const QString fetched = u"Fetched 3 messages: 2 in the Inbox, 1 in the Recycle Bin"_s;
+        QCOMPARE(t.text(u"StatusBar1Panel2"_s), fetched);
+        QCOMPARE(t.accessibleName(u"StatusBar1Panel2"_s), fetched);
         t.clickRow(kInbox, 0);
         QCOMPARE(t.rule(), u"No rule matched"_s);
         t.clickRow(kInbox, 1);
@@ -807,6 +821,166 @@ private Q_SLOTS:
                        u"Export Rules"_s, MessageBox::Icon::Critical);
         QVERIFY(!t.w.exportRulesTo(nowhere));
         VERIFY_BOXES(t.boxes);
+    }
+
+    void fetchedText_data()
+    {
+        QTest::addColumn<int>("inbox");
+        QTest::addColumn<int>("recycleBin");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("many") << 40 << 5 << "Fetched 45 messages: 40 in the Inbox, 5 in the Recycle Bin";
+        QTest::newRow("one, kept") << 1 << 0 << "Fetched 1 message: 1 in the Inbox, 0 in the Recycle Bin";
+        QTest::newRow("one, in the bin") << 0 << 1 << "Fetched 1 message: 0 in the Inbox, 1 in the Recycle Bin";
+        QTest::newRow("none") << 0 << 0 << "Fetched 0 messages: the mailbox is empty";
+    }
+    void fetchedText()
+    {
+        QFETCH(int, inbox);
+        QFETCH(int, recycleBin);
+        QTEST(frmMain::fetchedText(inbox, recycleBin), "text");
+    }
+
+    // A fetch that fails says nothing of messages fetched.
+    void failedFetchClaimsNothing()
+    {
+        Window t;
+        QVERIFY(t.load());
+        QTcpServer probe;   // a port nobody listens on
+        QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
+        Global::ProfileSettings = {};
+        Global::ProfileSettings.EmailHost = u"127.0.0.1"_s;
+        Global::ProfileSettings.EmailPort = QString::number(probe.serverPort());
+        Global::ProfileSettings.EmailUserid = u"user"_s;
+        Global::ProfileSettings.EmailPassword = u"secret"_s;
+        probe.close();
+        t.w.cmdFetch_Click();
+        QCOMPARE(t.boxes.shown().size(), 1);
+        QVERIFY2(!t.text(u"StatusBar1Panel2"_s).startsWith(u"Fetched"_s), qPrintable(t.text(u"StatusBar1Panel2"_s)));
+    }
+
+    // The pane shows a message that is there: whatever takes its row away
+    // clears it (and what a screen reader reads); a row that stays keeps it.
+    void paneFollowsItsRow_data()
+    {
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<bool>("cleared");
+        QTest::newRow("its row deleted, as Empty Recycle Bin does") << "remove shown" << true;
+        QTest::newRow("another row deleted") << "remove other" << false;
+        QTest::newRow("the list cleared, as a new fetch does") << "clear" << true;
+        QTest::newRow("the list sorted: the row moves") << "sort" << false;
+    }
+    void paneFollowsItsRow()
+    {
+        QFETCH(QString, change);
+        QFETCH(bool, cleared);
+        Window t;
+        QVERIFY(t.load());
+        MessageFolderModel &recycle = t.w.recycleModel();
+        t.fill(recycle, {u"c"_s, u"b"_s, u"a"_s}, u"recycle"_s);
+        t.w.ShowRecycleBin();
+        t.clickRow(kRecycle, 0);
+        QCOMPARE(t.pane().first(), u"c"_s);
+        // As while the deletion's dialog is up: the list has not the focus.
+        t.tree()->setFocus();
+        if (change == "remove shown"_L1)
+            recycle.removeAt(0);
+        else if (change == "remove other"_L1)
+            recycle.removeAt(2);
+        else if (change == "clear"_L1)
+            recycle.clear();
+        else
+            recycle.sort(MessageFolderModel::Sender, Qt::AscendingOrder);
+        QCOMPARE(t.pane().first(), cleared ? QString() : u"c"_s);
+        QCOMPARE(t.accessibleName(u"lblSender"_s), cleared ? u"Sender: "_s : u"Sender: c"_s);
+        VERIFY_BOXES(t.boxes);
+    }
+
+    // The main buttons answer their mnemonics and the usual keys.
+    void keysPressTheButtons_data()
+    {
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<QKeySequence>("keys");
+        QTest::newRow("Alt+I: Fetch Inbox") << "cmdFetch" << QKeySequence(Qt::ALT | Qt::Key_I);
+        QTest::newRow("F5: Fetch Inbox") << "cmdFetch" << QKeySequence(Qt::Key_F5);
+        QTest::newRow("Alt+E: Empty Recycle Bin") << "cmdConfirm" << QKeySequence(Qt::ALT | Qt::Key_E);
+        QTest::newRow("Alt+X: Exit") << "cmdExit" << QKeySequence(Qt::ALT | Qt::Key_X);
+        QTest::newRow("Alt+N: New profile") << "cmdNewProfile" << QKeySequence(Qt::ALT | Qt::Key_N);
+        QTest::newRow("Ctrl+N: New profile") << "cmdNewProfile" << QKeySequence(Qt::CTRL | Qt::Key_N);
+        QTest::newRow("Alt+D: Delete profile") << "cmdDeleteProfile" << QKeySequence(Qt::ALT | Qt::Key_D);
+        QTest::newRow("Alt+S: Setting") << "cmdSetting" << QKeySequence(Qt::ALT | Qt::Key_S);
+    }
+    void keysPressTheButtons()
+    {
+        QFETCH(QString, button);
+        QFETCH(QKeySequence, keys);
+        Window t;
+        addProfile(u"Home"_s);
+        QVERIFY(t.load());
+        QVERIFY(QTest::qWaitForWindowActive(&t.w));
+        auto *b = t.find<QPushButton>(button);
+        QVERIFY(b && b->isEnabled());
+        QObject::disconnect(b, &QAbstractButton::clicked, nullptr, nullptr);   // seen, not run
+        QSignalSpy pressed(b, &QAbstractButton::clicked);
+        t.tree()->setFocus();
+        QTest::keySequence(&t.w, keys);
+        QTRY_COMPARE(pressed.count(), 1);
+        // Off means off: a key does not press a disabled button.
+        b->setEnabled(false);
+        QTest::keySequence(&t.w, keys);
+        QCOMPARE(pressed.count(), 1);
+    }
+
+    // No two of the window's mnemonics (menu bar and buttons) share a letter.
+    void mnemonicsDoNotClash()
+    {
+        Window t;
+        QVERIFY(t.load());
+        QStringList captions;
+        for (QAction *a : t.w.menuBar()->actions())
+            captions << a->text();
+        for (QPushButton *b : t.w.findChildren<QPushButton *>())
+            captions << b->text();
+        QSet<QChar> letters;
+        for (const QString &caption : captions) {
+            const qsizetype at = caption.indexOf(u'&');
+            if (at < 0 || at + 1 >= caption.size())
+                continue;
+            QVERIFY2(!letters.contains(caption.at(at + 1).toLower()), qPrintable(caption));
+            letters.insert(caption.at(at + 1).toLower());
+        }
+        QVERIFY(letters.size() >= 8);   // File, Help and the six buttons
+    }
+
+    // After an import only the moves that happened are named.
+    void importNamesOnlyWhatMoved_data()
+    {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<QString>("status");
+        QTest::newRow("filter moves one, exempt none back")
+            << QByteArray("filter *@bulk.example\nexempt nobody@nowhere.example\n")
+            << "2 rules imported; 1 message moved to the Recycle Bin";
+        QTest::newRow("exempt brings one back, filter none")
+            << QByteArray("filter *@nowhere.example\nexempt friend@spam.example\n")
+            << "2 rules imported; 1 message moved to the Inbox";
+        QTest::newRow("both move") << QByteArray("filter *@bulk.example\nexempt friend@spam.example\n")
+                                   << "2 rules imported; 1 message moved to the Recycle Bin; 1 message moved to the Inbox";
+        QTest::newRow("nothing moves") << QByteArray("filter *@nowhere.example\nexempt a@nowhere.example\n")
+                                       << "2 rules imported; No message moved";
+    }
+    void importNamesOnlyWhatMoved()
+    {
+        QFETCH(QByteArray, file);
+        Window t;
+        QVERIFY(t.load());
+        t.w.ruleLists().AddFilter(u"*@spam.example"_s);
+        t.fill(t.w.inboxModel(), {u"x@bulk.example"_s});
+        t.fill(t.w.recycleModel(), {u"friend@spam.example"_s}, u"recycle"_s);
+        const QString path = t.home.appDataFolder() + u"/rules.txt"_s;
+        QFile out(path);
+        QVERIFY(out.open(QIODevice::WriteOnly) && out.write(file) == file.size());
+        out.close();
+        t.w.importRulesFrom(path);
+        QTEST(t.text(u"StatusBar1Panel2"_s), "status");
     }
 
     void deleteSelectedRules()

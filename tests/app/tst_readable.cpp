@@ -11,21 +11,29 @@
 #include "RuleLists.h"
 #include "SettingsStore.h"
 #include "TestSupport.h"
+#include "DeletionHistoryModel.h"
 #include "frmAbout.h"
+#include "frmDeletionHistory.h"
 #include "frmMain.h"
 #include "frmNewProfile.h"
 #include "frmProgress.h"
 #include "frmSetting.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollBar>
 #include <QStyleOptionButton>
+#include <QTableView>
 #include <QTreeView>
 #include <QTreeWidget>
 #include <QtTest>
@@ -203,6 +211,152 @@ private Q_SLOTS:
         QLocale::setDefault(QLocale::c());
     }
 
+    // The list or tree that has the keyboard marks its current row with a
+    // dark ring that reads on the bands and on the selection colour; the
+    // others do not.
+    void focusIsPlainToSee()
+    {
+        Window t;
+        QVERIFY(t.load());
+        QVERIFY(QTest::qWaitForWindowActive(t.w.get()));
+        t.w->inboxModel().append(message(u"a@example.com"_s, 1));
+        t.w->inboxModel().append(message(u"b@example.com"_s, 2));
+        ListViewWidget *inbox = t.list(u"lsvInbox"_s);
+        auto *tree = t.find<QTreeWidget>(u"TreeView"_s);
+        inbox->selectRow(0);
+        // The share of dark pixels on the second pixel line of a row, where the ring runs.
+        const auto ringShare = [](QAbstractItemView *view, QRect row) {
+            const QImage line = view->viewport()->grab(QRect(row.x() + 4, row.y() + 1, row.width() - 8, 1)).toImage();
+            int dark = 0;
+            for (int x = 0; x < line.width(); ++x)
+                dark += qGray(line.pixel(x, 0)) < 64;
+            return line.width() > 0 ? double(dark) / line.width() : 0.0;
+        };
+        const auto inboxRow = [inbox] {
+            const QRect cell = inbox->visualRect(inbox->model()->index(0, 0));
+            return QRect(0, cell.y(), inbox->viewport()->width(), cell.height());
+        };
+        const auto treeRow = [tree] { return tree->visualRect(tree->currentIndex()); };
+        for (QWidget *focused : std::initializer_list<QWidget *>{inbox, tree}) {
+            focused->setFocus();
+            QTRY_VERIFY(focused->hasFocus());
+            const double inboxShare = ringShare(inbox, inboxRow()), treeShare = ringShare(tree, treeRow());
+            const QString got = u"inbox %1, tree %2"_s.arg(inboxShare).arg(treeShare);
+            QVERIFY2(focused == inbox ? inboxShare > 0.9 && treeShare < 0.2 : treeShare > 0.9 && inboxShare < 0.2,
+                     qPrintable(got));
+        }
+    }
+
+    // The deletion history at 11 pt: every short column shows whole without
+    // scrolling sideways; the subject gives way and ends in an ellipsis.
+    void deletionHistoryShowsEveryColumn()
+    {
+        const QFont before = QApplication::font();
+        QFont font(u"DejaVu Sans"_s);
+        font.setPointSize(11);
+        QApplication::setFont(font);
+        const auto restore = qScopeGuard([&before] { QApplication::setFont(before); });
+        DeletionRecord r;
+        r.time = QDateTime(QDate(2026, 12, 28), QTime(22, 58), Qt::UTC);
+        r.profile = u"Home"_s;
+        r.sender = u"Account Security Department <security-notices@paypa1-verify.example>"_s;
+        r.subject = u"Your account has been limited until we hear from you about recent activity "_s.repeated(3);
+        r.date = u"Mon, 28 Dec 2026 22:58:00 +0000"_s;
+        r.size = u"123K"_s;
+        r.uid = u"000001a2b3c4d5e6f7a8"_s;
+        r.rule = u"Subject: *account has been limited* (Filter List)"_s;
+        frmDeletionHistory dialog({r, r});
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        const QRect room = dialog.screen()->availableGeometry();
+        QVERIFY2(dialog.width() <= room.width() && dialog.height() <= room.height(),
+                 qPrintable(u"%1x%2 on %3x%4"_s.arg(dialog.width()).arg(dialog.height()).arg(room.width()).arg(room.height())));
+        dialog.resize(1280, 600);   // as on a laptop screen
+        auto *table = dialog.findChild<QTableView *>(u"lsvHistory"_s);
+        QTRY_COMPARE(table->horizontalScrollBar()->maximum(), 0);
+        const QFontMetrics fm(table->font());
+        for (int c : {DeletionHistoryModel::Deleted, DeletionHistoryModel::Date, DeletionHistoryModel::Size,
+                      DeletionHistoryModel::Rule, DeletionHistoryModel::UniqueId}) {
+            const QString text = table->model()->index(0, c).data().toString();
+            QVERIFY2(fm.horizontalAdvance(text) < table->columnWidth(c),
+                     qPrintable(u"%1: %2 wide, needs %3"_s.arg(text).arg(table->columnWidth(c)).arg(fm.horizontalAdvance(text))));
+            QVERIFY(table->columnViewportPosition(c) + table->columnWidth(c) <= table->viewport()->width());
+        }
+        const QString subject = table->model()->index(0, DeletionHistoryModel::Subject).data().toString();
+        QVERIFY(fm.horizontalAdvance(subject) > table->columnWidth(DeletionHistoryModel::Subject));
+        QCOMPARE(table->textElideMode(), Qt::ElideRight);
+    }
+
+    // The help at 11 pt: within the screen, every contents title whole.
+    void helpFitsItsFont()
+    {
+        const QFont before = QApplication::font();
+        QFont font(u"DejaVu Sans"_s);
+        font.setPointSize(11);
+        QApplication::setFont(font);
+        const auto restore = qScopeGuard([&before] { QApplication::setFont(before); });
+        HelpWindow help;
+        help.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&help));
+        const QRect room = help.screen()->availableGeometry();
+        QVERIFY(help.width() <= room.width() && help.height() <= room.height());
+        QVERIFY(help.minimumWidth() < help.maximumWidth() && help.minimumHeight() < help.maximumHeight());
+        auto *contents = help.findChild<QListWidget *>(u"lstContents"_s);
+        const QFontMetrics fm(contents->font());
+        for (int i = 0; i < contents->count(); ++i) {
+            const QListWidgetItem *item = contents->item(i);
+            QVERIFY2(fm.horizontalAdvance(item->text()) <= contents->viewport()->width() - 4, qPrintable(item->text()));
+        }
+        QCOMPARE(contents->horizontalScrollBar()->maximum(), 0);
+    }
+
+    // The Client Secret's hint reads on a light and on a dark scheme that
+    // names no placeholder colour, also when the scheme changes while the
+    // dialog is open.
+    void clientSecretHintReads_data()
+    {
+        QTest::addColumn<QString>("scheme");
+        QTest::newRow("light") << "light";
+        QTest::newRow("dark from the start") << "dark";
+        QTest::newRow("dark once the dialog is open") << "dark later";
+    }
+    void clientSecretHintReads()
+    {
+        QFETCH(QString, scheme);
+        // WCAG contrast of the hint (blended over the field) against the field.
+        const auto contrast = [](const QPalette &p) {
+            const QColor base = p.color(QPalette::Base), hint = p.color(QPalette::PlaceholderText);
+            const auto over = [&](double h, double b) { return h * hint.alphaF() + b * (1 - hint.alphaF()); };
+            const auto luminance = [](double r, double g, double b) {
+                const auto lin = [](double c) { return c <= 0.03928 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4); };
+                return 0.2126 * lin(r) + 0.7152 * lin(g) + 0.0722 * lin(b);
+            };
+            const double lh = luminance(over(hint.redF(), base.redF()), over(hint.greenF(), base.greenF()),
+                                        over(hint.blueF(), base.blueF()));
+            const double lb = luminance(base.redF(), base.greenF(), base.blueF());
+            return (std::max(lh, lb) + 0.05) / (std::min(lh, lb) + 0.05);
+        };
+        QPalette dark;
+        dark.setColor(QPalette::Base, Qt::black);
+        dark.setColor(QPalette::Text, QColor(0xF0, 0xF0, 0xF0));
+        dark.setColor(QPalette::Window, QColor(0x28, 0x28, 0x28));
+        dark.setColor(QPalette::WindowText, QColor(0xF0, 0xF0, 0xF0));
+        const QPalette before = QApplication::palette();
+        const auto restore = qScopeGuard([&before] { QApplication::setPalette(before); });
+        if (scheme == "dark"_L1)
+            QApplication::setPalette(dark);
+        Window t;
+        QVERIFY(t.load());
+        Global::CurrentProfile = u"Home"_s;
+        frmSetting setting(t.w.get());
+        if (scheme == "dark later"_L1)
+            setting.setPalette(dark);   // reaches the field as a scheme change does
+        auto *secret = setting.findChild<QLineEdit *>(u"txtOAuthClientSecret"_s);
+        QVERIFY(secret && !secret->placeholderText().isEmpty());
+        QCOMPARE(secret->palette().color(QPalette::Base), scheme == "light"_L1 ? before.color(QPalette::Base) : QColor(Qt::black));
+        QVERIFY2(contrast(secret->palette()) >= 3.0, qPrintable(QString::number(contrast(secret->palette()))));
+    }
+
     void noProfileSaysWhatToDo()
     {
         Window t{QStringList()};
@@ -211,12 +365,21 @@ private Q_SLOTS:
             QVERIFY2(!t.find(name)->isEnabled(), qPrintable(name));
         QVERIFY(t.find(u"cmdNewProfile"_s)->isEnabled());
         QCOMPARE(t.list(u"lsvInbox"_s)->emptyText(), frmMain::kFirstStartText);
+        // It points to what the installed program has, and a screen reader reads it.
+        QVERIFY(!frmMain::kFirstStartText.contains(u"scripts/"_s));
+        QVERIFY(frmMain::kFirstStartText.contains(u"Help > Content"_s));
+        const auto description = [](QWidget *w) {
+            return QAccessible::queryAccessibleInterface(w)->text(QAccessible::Description);
+        };
+        QCOMPARE(description(t.list(u"lsvInbox"_s)), frmMain::kFirstStartText);
+        QVERIFY(t.list(u"lsvInbox"_s)->focusPolicy() & Qt::TabFocus);
         // A profile chosen later brings the buttons back and the hint goes.
         Window withProfile;
         QVERIFY(withProfile.load());
         for (const QString &name : {u"cmdFetch"_s, u"cmdConfirm"_s, u"cmdSetting"_s, u"cmdDeleteProfile"_s})
             QVERIFY2(withProfile.find(name)->isEnabled(), qPrintable(name));
         QVERIFY(withProfile.list(u"lsvInbox"_s)->emptyText().isEmpty());
+        QVERIFY(description(withProfile.list(u"lsvInbox"_s)).isEmpty());
     }
 
     void questionDefaults_data()
