@@ -436,7 +436,7 @@ bool delete1000()
     Global::CancelRequested().clear();
     QuietStatus status;
     MessageFolderModel inbox, recycle;
-    FetchHeader(status, inbox, recycle, [](const QString &, const QString &) {
+    FetchHeader(status, inbox, recycle, [](const QString &, const QString &, qint64) {
         return SortReason{SortReason::Kind::Filter, QStringLiteral("*")};
     }, Global::ProfileSettings, Global::CancelRequested());
     const quint16 port = recycle.count() == count ? server.link(100, &error) : 0;

@@ -43,19 +43,6 @@ bool isPlainAddress(const QString &value)
     return true;
 }
 
-// Characters that go on an address the parser cut short at an "@".
-bool canContinueAddress(QChar c)
-{
-    if (c.isSpace())
-        return false;
-    switch (c.unicode()) {
-    case '<': case '>': case '(': case ')': case '"': case ',': case ';': case ':': case '\\': case '[': case ']':
-        return false;
-    default:
-        return true;
-    }
-}
-
 // An address needs a local part and a domain; a domain with quotes or white
 // space is a display name the parser took for an address.
 bool isAddress(const QString &address)
@@ -72,6 +59,18 @@ bool isAddress(const QString &address)
 }
 
 } // namespace
+
+bool IsAddressCharacter(QChar c)
+{
+    if (c.isSpace())
+        return false;
+    switch (c.unicode()) {
+    case '<': case '>': case '(': case ')': case '"': case ',': case ';': case ':': case '\\': case '[': case ']':
+        return false;
+    default:
+        return true;
+    }
+}
 
 QString SenderAddress(const QString &fromValue)
 {
@@ -96,7 +95,7 @@ QString SenderAddress(const QString &fromValue)
                 if (at < 0)
                     continue;
                 qsizetype end = at + form.size();
-                while (end < value.size() && canContinueAddress(value.at(end)))
+                while (end < value.size() && IsAddressCharacter(value.at(end)))
                     ++end;
                 address = value.mid(at, end - at);
                 break;

@@ -12,6 +12,10 @@
 // the last one.
 QString SenderAddress(const QString &fromValue);
 
+// Whether a character can be part of an address outside quotes: no white
+// space, no bracket, quote or other delimiter of an address list.
+bool IsAddressCharacter(QChar c);
+
 // The domain of an address as mail routing takes it: everything after the
 // last "@"; empty without one.
 QString AddressDomain(const QString &address);

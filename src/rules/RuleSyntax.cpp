@@ -1,5 +1,7 @@
 #include "RuleSyntax.h"
 
+#include "SenderAddress.h"
+
 namespace RuleSyntax {
 
 namespace {
@@ -115,18 +117,6 @@ bool readHeaderRule(const QString &value, Rule *rule)
     return true;
 }
 
-bool canBeInAddress(QChar c)
-{
-    if (c.isSpace())
-        return false;
-    switch (c.unicode()) {
-    case '<': case '>': case '(': case ')': case '"': case ',': case ';': case ':': case '\\': case '[': case ']':
-        return false;
-    default:
-        return true;
-    }
-}
-
 } // namespace
 
 Rule read(const QString &value)
@@ -136,7 +126,7 @@ Rule read(const QString &value)
         return rule;
     bool wildcard = false;
     for (const QChar c : value) {
-        if (!canBeInAddress(c))
+        if (!IsAddressCharacter(c))
             return rule;
         wildcard = wildcard || isWildcard(c);
     }
