@@ -145,6 +145,7 @@ private Q_SLOTS:
             document.insert(u"deleted"_s, report.count(CheckReport::Result::Deleted));
             document.insert(u"notDeleted"_s, report.count(CheckReport::Result::NotDeleted));
             document.insert(u"alreadyGone"_s, report.count(CheckReport::Result::AlreadyGone));
+            document.insert(u"changedOnServer"_s, report.changedOnServer);
         }
         const QByteArray expected = QJsonDocument(document).toJson(QJsonDocument::Indented);
         QCOMPARE(report.json(), expected);
