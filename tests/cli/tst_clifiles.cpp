@@ -10,8 +10,8 @@
 #include <QProcess>
 #include <QtTest>
 
-#include <csignal>
 #include <algorithm>
+#include <csignal>
 #include <cstring>
 #include <sys/resource.h>
 
