@@ -34,7 +34,7 @@ QString jsonResult(CheckReport::Result result)
     case CheckReport::Result::Kept:
         return QStringLiteral("kept");
     case CheckReport::Result::InRecycleBin:
-        return QStringLiteral("not deleted"); // a check without --delete
+        return QStringLiteral("to be deleted"); // a check without --delete
     case CheckReport::Result::Deleted:
         return QStringLiteral("deleted");
     case CheckReport::Result::NotDeleted:
@@ -189,7 +189,13 @@ void CheckReport::writeJson(const std::function<void(QByteArrayView)> &sink) con
         w.field(u"result", jsonResult(m.result));
         w.field(u"rule", sortRuleText(m.entry));
         w.field(u"sender", HeaderDisplay::decodedText(m.entry.sender));
-        w.field(u"size", m.entry.size.trimmed());
+        // Bytes for scripts, and the text the window shows beside them.
+        w.key(u"size");
+        if (m.entry.bytes >= 0)
+            w.value(m.entry.bytes);
+        else
+            w.nullValue();
+        w.field(u"sizeShown", m.entry.size.trimmed());
         w.field(u"subject", HeaderDisplay::decodedText(m.entry.subject));
         w.field(u"uid", m.entry.uid);
         w.endObject();

@@ -4,12 +4,14 @@
 #include "ConsoleOutput.h"
 #include "ExitCode.h"
 #include "HistoryCommand.h"
+#include "JsonStreamWriter.h"
 #include "RuleFileCommand.h"
 #include "RuleDatabase.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QSet>
+#include <algorithm>
 
 namespace CommandLine {
 
@@ -221,7 +223,7 @@ static bool databaseIsSound(const RuleDatabase &rules)
     return false;
 }
 
-int run(const QStringList &arguments, const LockTaker &takeLock)
+static int runCommand(const QStringList &arguments, const LockTaker &takeLock)
 {
     QCommandLineParser parser;
     addOptions(parser);
@@ -285,6 +287,54 @@ int run(const QStringList &arguments, const LockTaker &takeLock)
     if (!options.exportFile.isEmpty())
         return RuleFileCommand::exportRules(options, rules);
     return CheckCommand::run(options, rules);
+}
+
+namespace {
+
+QString exitKind(int code)
+{
+    switch (code) {
+    case ExitCode::Usage:
+        return QStringLiteral("usage");
+    case ExitCode::NotConfigured:
+        return QStringLiteral("not configured");
+    case ExitCode::ConnectionFailed:
+        return QStringLiteral("connection failed");
+    case ExitCode::PartlyDeleted:
+        return QStringLiteral("partly deleted");
+    case ExitCode::Busy:
+        return QStringLiteral("busy");
+    default:
+        return QStringLiteral("failure");
+    }
+}
+
+// Whether the arguments ask for JSON, even when they do not parse.
+bool jsonAsked(const QStringList &arguments)
+{
+    return std::any_of(arguments.cbegin() + (arguments.isEmpty() ? 0 : 1), arguments.cend(), [](const QString &a) {
+        return a == QLatin1String("--json") || a == QLatin1String("-json");
+    });
+}
+
+} // namespace
+
+int run(const QStringList &arguments, const LockTaker &takeLock)
+{
+    const int code = runCommand(arguments, takeLock);
+    // A script reading the output with a JSON reader gets one document
+    // whatever happened: a failed run that printed no report says why.
+    if (code != ExitCode::Done && jsonAsked(arguments) && !ConsoleOutput::wroteOut()) {
+        JsonStreamWriter w(ConsoleOutput::outPiece);
+        w.beginObject();
+        w.field(u"error", ConsoleOutput::errorsSoFar().join(QLatin1Char('\n')));
+        w.field(u"exitCode", code);
+        w.field(u"kind", exitKind(code));
+        w.endObject();
+        w.finish();
+        ConsoleOutput::flushOut();
+    }
+    return code;
 }
 
 } // namespace CommandLine

@@ -17,6 +17,7 @@ struct MessageEntry {
     QString date;
     QString priority;
     QString size;       // thousands of bytes + "K", padded on the left to 6
+    qint64 bytes = -1;  // the size the server listed; -1 when it gave none
     qint32 number = 0;  // the row's tag
     QString iconKey;    // "inbox" or "recycle"
     QString uid;        // the server's unique id (UIDL), empty when not offered

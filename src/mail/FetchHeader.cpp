@@ -248,8 +248,10 @@ MailOutcome FetchHeader(RunStatus &status, MessageFolderModel &inbox, MessageFol
                 entry.iconKey = folder == Folder::Inbox ? QStringLiteral("inbox") : QStringLiteral("recycle");
 
                 const bool sized = !stopped(exchange(listCommand, i, Pop3Session::kSingleReply));
-                if (sized)
-                    entry.size = sizeTexts.text(LeadingNumber(GetReplyWord(session.ServerReply, 3)));
+                if (sized) {
+                    entry.bytes = LeadingNumber(GetReplyWord(session.ServerReply, 3));
+                    entry.size = sizeTexts.text(entry.bytes);
+                }
 
                 // The header has been read: the row is kept even when the
                 // size could not be had.

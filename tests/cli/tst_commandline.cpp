@@ -329,6 +329,15 @@ void TestCommandLine::failuresHaveTheirExitCodes_data()
                                             << 2;
     QTest::newRow("--timeout past a day") << QStringList{u"--check"_s, u"--timeout"_s, u"86401"_s} << u"secret"_s
                                           << false << 2;
+    QTest::newRow("history of an unknown profile")
+        << QStringList{u"--history"_s, u"--profile"_s, u"Nope"_s} << u"secret"_s << false << 3;
+    // With --json a failure is one JSON document too.
+    QTest::newRow("unknown profile, JSON") << QStringList{u"--check"_s, u"--json"_s, u"--profile"_s, u"Nope"_s}
+                                           << u"secret"_s << false << 3;
+    QTest::newRow("unknown option, JSON") << QStringList{u"--check"_s, u"--json"_s, u"--frobnicate"_s} << u"secret"_s
+                                          << false << 2;
+    QTest::newRow("wrong password, JSON") << QStringList{u"--check"_s, u"--json"_s} << u"wrong"_s << false << 4;
+    QTest::newRow("window running, JSON") << QStringList{u"--history"_s, u"--json"_s} << u"secret"_s << true << 6;
     QTest::newRow("--timeout without --check") << QStringList{u"--history"_s, u"--timeout"_s, u"5"_s} << u"secret"_s
                                                << false << 2;
 }
@@ -350,8 +359,18 @@ void TestCommandLine::failuresHaveTheirExitCodes()
 
     const Result run = trelvik(arguments);
     QCOMPARE(run.code, code);
-    QVERIFY(run.out.isEmpty());
     QVERIFY(run.err.startsWith("trelvik: "));
+    if (arguments.contains(u"--json"_s)) {
+        QJsonParseError parsed;
+        const QJsonObject error = QJsonDocument::fromJson(run.out, &parsed).object();
+        QVERIFY2(parsed.error == QJsonParseError::NoError, run.out.constData());
+        QCOMPARE(error.value(u"exitCode"_s).toInt(-1), code);
+        const QString firstError = error.value(u"error"_s).toString().section(u'\n', 0, 0);
+        QVERIFY(!firstError.isEmpty() && run.err.startsWith("trelvik: " + firstError.toUtf8()));
+        QVERIFY(!error.value(u"kind"_s).toString().isEmpty());
+    } else {
+        QVERIFY(run.out.isEmpty());
+    }
     QString why;
     QVERIFY2(server.verify(&why), qPrintable(why));
 }
