@@ -144,7 +144,7 @@ int signInReady(const QString &profile, AccessTokenSource &tokens)
     const AccessToken token = tokens(false);
     if (token.state == AccessToken::State::Ready)
         return ExitCode::Done;
-    QString why = token.error;
+    QString why = CommandLine::forCommandLine(token.error);
     why.replace(QStringLiteral("\r\n"), QStringLiteral(" "));
     ConsoleOutput::error(
         token.state == AccessToken::State::SignInNeeded
@@ -237,7 +237,7 @@ int run(const Options &options, RuleDatabase &rules)
     // standard error, and a question is never asked (answered No).
     const MessageBox::Handler previous = MessageBox::setHandler([&status](const MessageBox::Request &request) {
         status.clear();
-        QString text = request.text;
+        QString text = CommandLine::forCommandLine(request.text);
         text.replace(QStringLiteral("\r\n"), QStringLiteral(" "));
         ConsoleOutput::error(ConsoleOutput::plain(request.title + QStringLiteral(": ") + text));
         return request.buttons == MessageBox::Buttons::YesNo ? MessageBox::Result::No : MessageBox::Result::Ok;

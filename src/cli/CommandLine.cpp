@@ -210,6 +210,41 @@ QString helpText()
     return text;
 }
 
+bool noDisplayForWindow(int argc, char **argv)
+{
+    for (int i = 1; i < argc; ++i) {
+        const QByteArray arg(argv[i]);
+        if (arg == "-platform" || arg == "--platform" || arg.startsWith("-platform=") || arg.startsWith("--platform="))
+            return false;
+    }
+    if (!qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") || !qEnvironmentVariableIsEmpty("DISPLAY")
+        || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
+        return false;
+    ConsoleOutput::error(QStringLiteral("There is no display to show the window on (neither DISPLAY nor "
+                                        "WAYLAND_DISPLAY is set). Without one, check the mailbox from the command "
+                                        "line: trelvik --check (see trelvik --help)."));
+    return true;
+}
+
+QString forCommandLine(const QString &windowText)
+{
+    static const QString settings = QStringLiteral("in the window's Settings (start trelvik without options), or "
+                                                   "name another profile with --profile");
+    static const std::pair<QString, QString> hints[] = {
+        {QStringLiteral("Press the Setting button beside the profile box and fill in the POP server, user ID and "
+                        "password."),
+         QStringLiteral("Fill in the POP server, user ID and password ") + settings + QLatin1Char('.')},
+        {QStringLiteral("Correct them with the Setting button beside the profile box."),
+         QStringLiteral("Correct them ") + settings + QLatin1Char('.')},
+        {QStringLiteral("Sign in again: open the Settings and press \"Sign in...\"."),
+         QStringLiteral("Sign in again in the window (start trelvik without options): the browser is needed.")},
+    };
+    QString text = windowText;
+    for (const auto &[window, commandLine] : hints)
+        text.replace(window, commandLine);
+    return text;
+}
+
 // The window's start-up check, before anything opens the file for writing:
 // a damaged database is left as it is for the window to restore.
 static bool databaseIsSound(const RuleDatabase &rules)

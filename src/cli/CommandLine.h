@@ -38,4 +38,13 @@ int run(const QStringList &arguments, const LockTaker &takeLock);
 // The text of --help.
 QString helpText();
 
+// Whether the window has nowhere to show: no platform chosen (neither
+// QT_QPA_PLATFORM nor -platform) and neither DISPLAY nor WAYLAND_DISPLAY
+// set. Then it says so, pointing to --check, instead of the toolkit's abort.
+bool noDisplayForWindow(int argc, char **argv);
+
+// A text the mail code shows in a message box, with the window's buttons
+// it speaks of replaced by what a command-line user can do.
+QString forCommandLine(const QString &windowText);
+
 } // namespace CommandLine
