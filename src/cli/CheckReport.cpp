@@ -173,6 +173,12 @@ void CheckReport::writeJson(const std::function<void(QByteArrayView)> &sink) con
     // The keys in the order a QJsonObject keeps them (sorted), so that the
     // document reads as it always has.
     JsonStreamWriter w(sink);
+    writeJson(w);
+    w.finish();
+}
+
+void CheckReport::writeJson(JsonStreamWriter &w) const
+{
     w.beginObject();
     if (deletionRan) {
         w.field(u"alreadyGone", count(Result::AlreadyGone));
@@ -206,7 +212,6 @@ void CheckReport::writeJson(const std::function<void(QByteArrayView)> &sink) con
     w.field(u"profile", profile);
     w.field(u"recycleBin", inRecycleBin());
     w.endObject();
-    w.finish();
 }
 
 QByteArray CheckReport::json() const
@@ -214,16 +219,4 @@ QByteArray CheckReport::json() const
     QByteArray document;
     writeJson([&document](QByteArrayView piece) { document += piece; });
     return document;
-}
-
-QString CheckReport::notificationSummary() const
-{
-    return QStringLiteral("Trelvik deleted %1 from %2").arg(messageCount(count(Result::Deleted)), profile);
-}
-
-QString CheckReport::notificationBody() const
-{
-    const int waiting = count(Result::Kept) + count(Result::NotDeleted);
-    return waiting == 1 ? QStringLiteral("1 message is waiting.")
-                        : QStringLiteral("%1 messages are waiting.").arg(waiting);
 }

@@ -36,7 +36,8 @@ const QStringList &optionNames()
                                       QStringLiteral("json"),    QStringLiteral("profile"),
                                       QStringLiteral("history"), QStringLiteral("quiet"),
                                       QStringLiteral("import-rules"), QStringLiteral("export-rules"),
-                                      QStringLiteral("timeout"), QStringLiteral("help"),
+                                      QStringLiteral("timeout"), QStringLiteral("all"),
+                                      QStringLiteral("help"),
                                       QStringLiteral("version")};
     return names;
 }
@@ -76,6 +77,11 @@ void addOptions(QCommandLineParser &parser)
         {QStringLiteral("profile"),
          QStringLiteral("The profile to check (default: the one used last). With --history: only its entries."),
          QStringLiteral("name")},
+        {QStringLiteral("all"),
+         QStringLiteral("With --check: check every profile in turn, each as --profile would; one that fails does "
+                        "not stop the others. The report has a part for each profile (with --json, one document "
+                        "listing them), one desktop notification sums the run up, and the exit code is the worst "
+                        "of the profiles' (from best to worst: 0, 6, 5, 4, 3, 1).")},
         {QStringLiteral("history"),
          QStringLiteral("Print the deletion history, newest first: time, profile, sender, subject, date, size, "
                         "unique id and the rule that put the message in the Recycle Bin.")},
@@ -117,6 +123,14 @@ bool validate(const Options &o, const QCommandLineParser &parser, QString *why)
     }
     if (actions > 1) {
         *why = QStringLiteral("Only one of --check, --history, --import-rules and --export-rules at a time.");
+        return false;
+    }
+    if (o.all && !o.check) {
+        *why = QStringLiteral("--all works only with --check.");
+        return false;
+    }
+    if (o.all && parser.isSet(QStringLiteral("profile"))) {
+        *why = QStringLiteral("--all and --profile exclude each other.");
         return false;
     }
     if (o.json && !o.check && !o.history) {
@@ -281,6 +295,7 @@ static int runCommand(const QStringList &arguments, const LockTaker &takeLock)
     options.json = parser.isSet(QStringLiteral("json"));
     options.history = parser.isSet(QStringLiteral("history"));
     options.quiet = parser.isSet(QStringLiteral("quiet"));
+    options.all = parser.isSet(QStringLiteral("all"));
     options.profile = parser.value(QStringLiteral("profile")).trimmed();
     if (parser.isSet(QStringLiteral("timeout")))
         options.timeoutSeconds = timeoutSeconds(parser.value(QStringLiteral("timeout")));
@@ -324,8 +339,6 @@ static int runCommand(const QStringList &arguments, const LockTaker &takeLock)
     return CheckCommand::run(options, rules);
 }
 
-namespace {
-
 QString exitKind(int code)
 {
     switch (code) {
@@ -343,6 +356,8 @@ QString exitKind(int code)
         return QStringLiteral("failure");
     }
 }
+
+namespace {
 
 // Whether the arguments ask for JSON, even when they do not parse.
 bool jsonAsked(const QStringList &arguments)

@@ -15,6 +15,7 @@ struct Options {
     bool json = false;
     bool history = false;
     bool quiet = false;
+    bool all = false;     // --check of every profile in turn
     int timeoutSeconds = 600; // --check ends by then, whatever the server does
     QString profile;      // empty: the last used one
     QString importFile;
@@ -34,6 +35,9 @@ using LockTaker = std::function<Lock(QString *error)>;
 // Runs on the QCoreApplication that exists already and returns the exit
 // code (ExitCode.h). Never asks a question and never creates a widget.
 int run(const QStringList &arguments, const LockTaker &takeLock);
+
+// A word for an exit code, as --json names it: "not configured", ...
+QString exitKind(int code);
 
 // The text of --help.
 QString helpText();

@@ -2,6 +2,7 @@
 // whatever a server sends), the summary, the JSON document and the
 // notification texts, before and after a deletion.
 #include "CheckReport.h"
+#include "CheckSummary.h"
 #include "HeaderDisplay.h"
 #include "JsonStreamWriter.h"
 
@@ -101,8 +102,70 @@ private Q_SLOTS:
         QCOMPARE(results, (QStringList{u"kept"_s, u"not deleted"_s, u"already gone"_s, u"deleted"_s}));
         QCOMPARE(json.value(u"deleted"_s).toInt(), 1);
         QCOMPARE(json.value(u"alreadyGone"_s).toInt(), 1);
-        QCOMPARE(report.notificationSummary(), u"Trelvik deleted 1 message from Home"_s);
-        QCOMPARE(report.notificationBody(), u"2 messages are waiting."_s);
+    }
+
+    void notificationAndExitCode_data()
+    {
+        // Per profile: its exit code, messages deleted and not deleted (-1:
+        // it could not be checked at all), and the first error it printed.
+        QTest::addColumn<QList<QList<int>>>("profiles");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("summary"); // empty: no notification
+        QTest::addColumn<QString>("body");
+        QTest::newRow("nothing to tell") << QList<QList<int>>{{0, 0, 0}, {0, 0, 0}} << 0 << QString() << QString();
+        QTest::newRow("routine deletion") << QList<QList<int>>{{0, 1, 0}} << 0
+                                          << u"Trelvik deleted 1 message from P0"_s << u"3 messages are waiting."_s;
+        QTest::newRow("deletions from two")
+            << QList<QList<int>>{{0, 1, 0}, {0, 2, 0}} << 0 << u"Trelvik deleted 3 messages from P0, P1"_s
+            << u"6 messages are waiting."_s;
+        QTest::newRow("not deleted") << QList<QList<int>>{{5, 1, 2}} << 5
+                                     << u"Trelvik could not delete 2 messages from P0"_s
+                                     << u"P0: 2 messages could not be deleted.\nDeleted 1 message from P0.\n"
+                                        "5 messages are waiting."_s;
+        QTest::newRow("login refused beside a deletion")
+            << QList<QList<int>>{{0, 1, 0}, {4, -1, -1}} << 4 << u"Trelvik could not check P1"_s
+            << u"P1: error 1\nDeleted 1 message from P0.\n3 messages are waiting."_s;
+        // The worst code: a broken setting outranks a server that may answer next time.
+        QTest::newRow("worst of three") << QList<QList<int>>{{4, -1, -1}, {3, -1, -1}, {5, 0, 1}} << 3
+                                        << u"Trelvik could not check P0, P1"_s
+                                        << u"P0: error 0\nP1: error 1\nP2: 1 message could not be deleted.\n"
+                                           "4 messages are waiting."_s;
+        QTest::newRow("a failure outranks them all") << QList<QList<int>>{{1, -1, -1}, {3, -1, -1}} << 1
+                                                     << u"Trelvik could not check P0, P1"_s
+                                                     << u"P0: error 0\nP1: error 1"_s;
+    }
+
+    void notificationAndExitCode()
+    {
+        QFETCH(QList<QList<int>>, profiles);
+        QFETCH(int, code);
+        QFETCH(QString, summary);
+        QFETCH(QString, body);
+        CheckSummary run;
+        for (int p = 0; p < profiles.size(); ++p) {
+            const QList<int> &row = profiles.at(p);
+            const QString name = u"P%1"_s.arg(p);
+            if (row.at(1) < 0) {
+                run.addFailed(name, row.at(0), u"error %1"_s.arg(p));
+                continue;
+            }
+            // Three waiting in the Inbox, then the Recycle Bin's outcomes.
+            QList<MessageEntry> recycle;
+            for (int k = 0; k < row.at(1) + row.at(2); ++k)
+                recycle << entry(10 + k, u"r@x"_s);
+            CheckReport report = CheckReport::fromFolders(name, {entry(1, u"a@x"_s), entry(2, u"b@x"_s), entry(3, u"c@x"_s)}, recycle);
+            DeletionResult deletion;
+            deletion.deleted = recycle.mid(0, row.at(1));
+            report.applyDeletion(deletion, recycle.mid(row.at(1)));
+            run.addChecked(report, row.at(0), QString());
+        }
+        QCOMPARE(run.exitCode(), code);
+        const auto notification = run.notification();
+        QCOMPARE(notification.has_value(), !summary.isEmpty());
+        if (notification) {
+            QCOMPARE(notification->summary, summary);
+            QCOMPARE(notification->body, body);
+        }
     }
 
     void jsonIsWhatQtWrites_data()

@@ -162,6 +162,7 @@ private Q_SLOTS:
     void ruleFiles();
     void dovecotCertificateAndPassword();
     void notificationAfterADeletion();
+    void allProfilesInOneRun();
 };
 
 void TestCommandLine::checkSortsAsTheWindowAndDeletesNothing()
@@ -580,6 +581,48 @@ void TestCommandLine::notificationAfterADeletion()
     QCOMPARE(fake.bodies, QStringList{u"%1 messages are waiting."_s.arg(server.messageCount())});
     QCOMPARE(trelvik({u"--check"_s, u"--delete"_s}, address).code, 0); // nothing left to delete
     QCOMPARE(fake.summaries.size(), 1);
+}
+
+void TestCommandLine::allProfilesInOneRun()
+{
+    // Two mailboxes that answer and, between them by name, one whose login
+    // is refused: the others are still checked and deleted, and the run's
+    // code is the failure's.
+    SamplePop3Server home(sampleMail(), "demo", "demo");
+    SamplePop3Server work(sampleMail(), "demo", "demo");
+    testsupport::ScriptedPop3Server refused;
+    QVERIFY(home.listen() && work.listen() && refused.listen());
+    refused.greet().expect("USER user", "+OK\r\n").expect("PASS wrong", "-ERR [AUTH] invalid password\r\n");
+    writeProfile(u"Home"_s, home.port(), u"demo"_s, u"demo"_s);
+    writeProfile(u"Refused"_s, refused.port(), u"user"_s, u"wrong"_s);
+    writeProfile(u"Work"_s, work.port(), u"demo"_s, u"demo"_s);
+    sampleRules();
+    const int before = home.messageCount();
+
+    const Result run = trelvik({u"--check"_s, u"--delete"_s, u"--all"_s, u"--json"_s});
+    QCOMPARE(run.code, 4);
+    QCOMPARE(run.json().value(u"exitCode"_s).toInt(), 4);
+    QMap<QString, QJsonObject> byProfile;
+    for (const QJsonValue &v : run.json().value(u"profiles"_s).toArray())
+        byProfile.insert(v.toObject().value(u"profile"_s).toString(), v.toObject());
+    QCOMPARE(byProfile.keys(), (QStringList{u"Home"_s, u"Refused"_s, u"Work"_s}));
+    QCOMPARE(byProfile[u"Refused"_s].value(u"kind"_s).toString(), u"connection failed"_s);
+    QVERIFY(byProfile[u"Refused"_s].value(u"error"_s).toString().contains(u"Invalid"_s));
+    for (const QString &name : {u"Home"_s, u"Work"_s})
+        QVERIFY2(byProfile[name].value(u"deleted"_s).toInt() > 0, qPrintable(name));
+    QCOMPARE(home.messageCount(), before - byProfile[u"Home"_s].value(u"deleted"_s).toInt());
+    QCOMPARE(work.messageCount(), home.messageCount());
+    QString why;
+    QVERIFY2(refused.verify(&why), qPrintable(why));
+
+    // The text report has a part for each profile, the failed one included.
+    const Result text = trelvik({u"--check"_s, u"--all"_s, u"--quiet"_s});
+    QCOMPARE(text.code, 4); // the scripted server takes no second login
+    const QStringList lines = QString::fromUtf8(text.out).split(u'\n', Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), 3);
+    QVERIFY(lines.at(0).startsWith(u"Home: "_s) && lines.at(2).startsWith(u"Work: "_s));
+    QVERIFY2(lines.at(1).startsWith(u"Refused: not checked"_s), qPrintable(lines.at(1)));
+    QCOMPARE(trelvik({u"--check"_s, u"--all"_s, u"--profile"_s, u"Home"_s}).code, 2);
 }
 
 QTEST_GUILESS_MAIN(TestCommandLine)
