@@ -1,5 +1,6 @@
 #include "CheckCommand.h"
 
+#include "CertificateSummary.h"
 #include "CheckReport.h"
 #include "CheckSummary.h"
 #include "ConsoleOutput.h"
@@ -244,8 +245,27 @@ int checkProfile(const Options &options, RuleDatabase &rules, const QString &pro
         ~RestoreHandler() { MessageBox::setHandler(std::move(handler)); }
     } restore{previous};
 
-    // No certificate prompt: one that is not trusted already is refused.
+    // No question: a certificate that is not trusted already is refused,
+    // naming its fingerprint, unless it is the one --trust-certificate names;
+    // that one is then kept for the profile as the window's Trust keeps it.
     SessionOptions session;
+    session.certificatePrompt = [&options](const QString &host, const QList<QSslCertificate> &chain,
+                                           const QList<QSslError> &) {
+        const QString presented = certificateFingerprint(chain.value(0));
+        if (!presented.isEmpty() && presented == options.trustCertificate)
+            return CertificateDecision::TrustAlways;
+        QString text = QStringLiteral("The certificate of %1 is not trusted. Its SHA-256 fingerprint is %2; if "
+                                      "you know it is your server's, run again with --trust-certificate %2.")
+                           .arg(ConsoleOutput::plain(host), presented);
+        if (!options.trustCertificate.isEmpty())
+            text += QStringLiteral(" The fingerprint given, %1, is another certificate's.").arg(options.trustCertificate);
+        ConsoleOutput::error(text);
+        return CertificateDecision::Refuse;
+    };
+    session.certificateTrusted = [&settings, &profile](const QString &fingerprint) {
+        settings.TrustedCertificate = fingerprint; // the deletion's connection trusts it too
+        SaveTrustedCertificate(profile, fingerprint);
+    };
     if (settings.usesOAuth2()) {
         session.accessToken = profileAccessTokens(settings, [&profile](const QString &token) {
             const ProfileSecrets::Report report

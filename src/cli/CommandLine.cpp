@@ -37,6 +37,7 @@ const QStringList &optionNames()
                                       QStringLiteral("history"), QStringLiteral("quiet"),
                                       QStringLiteral("import-rules"), QStringLiteral("export-rules"),
                                       QStringLiteral("timeout"), QStringLiteral("all"),
+                                      QStringLiteral("trust-certificate"),
                                       QStringLiteral("help"),
                                       QStringLiteral("version")};
     return names;
@@ -82,6 +83,12 @@ void addOptions(QCommandLineParser &parser)
                         "not stop the others. The report has a part for each profile (with --json, one document "
                         "listing them), one desktop notification sums the run up, and the exit code is the worst "
                         "of the profiles' (from best to worst: 0, 6, 5, 4, 3, 1).")},
+        {QStringLiteral("trust-certificate"),
+         QStringLiteral("With --check: when the server presents a certificate that is not trusted (the error names "
+                        "its SHA-256 fingerprint), trust it if its fingerprint is this one, and keep that trust for "
+                        "the profile as the window's Trust This Certificate does. Hex digits, colons and spaces "
+                        "between them allowed."),
+         QStringLiteral("sha256")},
         {QStringLiteral("history"),
          QStringLiteral("Print the deletion history, newest first: time, profile, sender, subject, date, size, "
                         "unique id and the rule that put the message in the Recycle Bin.")},
@@ -132,6 +139,20 @@ bool validate(const Options &o, const QCommandLineParser &parser, QString *why)
     if (o.all && parser.isSet(QStringLiteral("profile"))) {
         *why = QStringLiteral("--all and --profile exclude each other.");
         return false;
+    }
+    if (parser.isSet(QStringLiteral("trust-certificate"))) {
+        if (!o.check || o.all) {
+            *why = QStringLiteral("--trust-certificate works only with --check of one profile.");
+            return false;
+        }
+        if (o.trustCertificate.size() != 64
+            || !std::all_of(o.trustCertificate.cbegin(), o.trustCertificate.cend(), [](QChar c) {
+                   return (c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f');
+               })) {
+            *why = QStringLiteral("--trust-certificate needs a SHA-256 fingerprint (64 hex digits), not \"%1\".")
+                       .arg(parser.value(QStringLiteral("trust-certificate")));
+            return false;
+        }
     }
     if (o.json && !o.check && !o.history) {
         *why = QStringLiteral("--json works only with --check or --history.");
@@ -303,6 +324,10 @@ static int runCommand(const QStringList &arguments, const LockTaker &takeLock)
     options.history = parser.isSet(QStringLiteral("history"));
     options.quiet = parser.isSet(QStringLiteral("quiet"));
     options.all = parser.isSet(QStringLiteral("all"));
+    for (const QChar c : parser.value(QStringLiteral("trust-certificate"))) {
+        if (c != u':' && !c.isSpace())
+            options.trustCertificate += c.toLower();
+    }
     options.profile = parser.value(QStringLiteral("profile")).trimmed();
     if (parser.isSet(QStringLiteral("timeout")))
         options.timeoutSeconds = timeoutSeconds(parser.value(QStringLiteral("timeout")));

@@ -16,6 +16,7 @@ struct Options {
     bool history = false;
     bool quiet = false;
     bool all = false;     // --check of every profile in turn
+    QString trustCertificate; // SHA-256 fingerprint, lower-case hex without separators
     int timeoutSeconds = 600; // --check ends by then, whatever the server does
     QString profile;      // empty: the last used one
     QString importFile;

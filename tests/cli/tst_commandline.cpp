@@ -340,6 +340,8 @@ void TestCommandLine::failuresHaveTheirExitCodes_data()
     QTest::newRow("wrong password, JSON") << QStringList{u"--check"_s, u"--json"_s} << u"wrong"_s << false << 4;
     QTest::newRow("window running, JSON") << QStringList{u"--history"_s, u"--json"_s} << u"secret"_s << true << 6;
     QTest::newRow("the window without a display") << QStringList{} << u"secret"_s << false << 1;
+    QTest::newRow("--trust-certificate not a fingerprint")
+        << QStringList{u"--check"_s, u"--trust-certificate"_s, u"ab:cd"_s} << u"secret"_s << false << 2;
     QTest::newRow("--timeout without --check") << QStringList{u"--history"_s, u"--timeout"_s, u"5"_s} << u"secret"_s
                                                << false << 2;
 }
@@ -525,7 +527,19 @@ void TestCommandLine::dovecotCertificateAndPassword()
     writeProfile(u"Mail"_s, dovecot.tlsPort(), dovecot.user(), dovecot.password(), u"SSL/TLS"_s);
     Result run = trelvik(checkDelete);
     QCOMPARE(run.code, 4);
-    QVERIFY2(run.err.contains("certificate"), run.err.constData());
+    QVERIFY2(run.err.contains("--trust-certificate " + fingerprint.toLatin1()), run.err.constData());
+
+    // A headless machine trusts it by its fingerprint, and only by its own.
+    const QStringList check{u"--check"_s, u"--trust-certificate"_s};
+    QCOMPARE(trelvik(check + QStringList{QString(64, u'0')}).code, 4);
+    QCOMPARE(trelvik({u"--check"_s}).code, 4); // a wrong fingerprint kept nothing
+    QString colons = fingerprint.toUpper();
+    for (qsizetype i = colons.size() - 2; i > 0; i -= 2)
+        colons.insert(i, u':');
+    run = trelvik(check + QStringList{colons});
+    QVERIFY2(run.code == 0, run.err.constData());
+    run = trelvik({u"--check"_s}); // kept for the profile
+    QVERIFY2(run.code == 0, run.err.constData());
 
     writeProfile(u"Mail"_s, dovecot.tlsPort(), dovecot.user(), u"not the password"_s, u"SSL/TLS"_s, fingerprint);
     QCOMPARE(trelvik(checkDelete).code, 4);
