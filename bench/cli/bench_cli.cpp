@@ -3,7 +3,8 @@
 // on loopback with no added delay, in a private home with a few rules.
 // Then what a run costs at its edges: the peak memory of `--check --json`
 // over 100,000 small messages, and the CPU a run spends in 10 s against a
-// server that streams one reply without end.
+// server that streams one reply without end. Last, `--check --all` over
+// three such profiles.
 #include "BenchHome.h"
 #include "Profile.h"
 #include "RuleDatabase.h"
@@ -230,6 +231,19 @@ bool prepare(quint16 port)
            && rules.InsertRules(QStringLiteral("tbexempted"), {QStringLiteral("Sender 38 <sender38@domain1.example>")});
 }
 
+// One more profile on the bench's account at this port.
+bool addProfile(const QString &name, quint16 port)
+{
+    using namespace modRegistry;
+    const QString key = kSettingKeyPrefix + name;
+    QString password = QStringLiteral("bench");
+    return WriteStoreValue(HKEY_CURRENT_USER, key, QStringLiteral("EmailHost"), REG_SZ, QStringLiteral("127.0.0.1"))
+           && WriteStoreValue(HKEY_CURRENT_USER, key, QStringLiteral("EmailPort"), REG_SZ, QString::number(port))
+           && WriteStoreValue(HKEY_CURRENT_USER, key, QStringLiteral("EmailUserId"), REG_SZ, QStringLiteral("bench"))
+           && WriteStoreValue(HKEY_CURRENT_USER, key, QStringLiteral("EmailPassword"), REG_SZ,
+                              modSecurity::ScrambleText(password));
+}
+
 // Seconds from start to exit, or -1 when the run failed.
 double checkOnce()
 {
@@ -298,5 +312,28 @@ int main(int argc, char *argv[])
         best = best < 0 ? seconds : qMin(best, seconds);
     }
     std::printf("BENCH cli_check_1000_0ms %.3f s\n", best);
+
+    // `--check --all` over three profiles of 1,000 messages each: "Bench"
+    // on the server above and two more, each on a server of its own.
+    SamplePop3Server second(messages(), "bench", "bench");
+    SamplePop3Server third(messages(), "bench", "bench");
+    if (!second.listen() || !third.listen() || !addProfile(QStringLiteral("Bench 2"), second.port())
+        || !addProfile(QStringLiteral("Bench 3"), third.port())) {
+        std::fprintf(stderr, "bench_cli: cannot set up the servers or profiles for --all\n");
+        return 1;
+    }
+    best = -1;
+    for (int run = 0; run < 3; ++run) {
+        const Child child = runTrelvik({QStringLiteral("--check"), QStringLiteral("--all"), QStringLiteral("--quiet")},
+                                       60'000);
+        const int summaries = int(child.out.trimmed().split('\n').size());
+        if (child.exitCode != 0 || summaries != 3) {
+            std::fprintf(stderr, "# trelvik --check --all: exit %d, %d lines\n%s", child.exitCode, summaries,
+                         child.err.constData());
+            return 1;
+        }
+        best = best < 0 ? child.seconds : qMin(best, child.seconds);
+    }
+    std::printf("BENCH cli_check_all_3x1000_0ms %.3f s\n", best);
     return 0;
 }

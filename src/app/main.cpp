@@ -1,6 +1,7 @@
 #include "AppIcons.h"
 #include "CommandLine.h"
 #include "DataFolderLock.h"
+#include "ExitCode.h"
 #include "MessageBox.h"
 #include "MessageBoxDialog.h"
 #include "RuleDatabase.h"
@@ -111,6 +112,8 @@ int main(int argc, char *argv[])
 {
     if (CommandLine::wanted(argc, argv))
         return runCommandLine(argc, argv);
+    if (CommandLine::noDisplayForWindow(argc, argv))
+        return ExitCode::Failure;
 
     QElapsedTimer sinceStart;
     sinceStart.start();

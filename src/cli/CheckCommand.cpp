@@ -1,11 +1,14 @@
 #include "CheckCommand.h"
 
+#include "CertificateSummary.h"
 #include "CheckReport.h"
+#include "CheckSummary.h"
 #include "ConsoleOutput.h"
 #include "ConsoleStatus.h"
 #include "DesktopNotification.h"
 #include "Dialer.h"
 #include "ExitCode.h"
+#include "JsonStreamWriter.h"
 #include "Global.h"
 #include "KeyringSecretStore.h"
 #include "MailOperations.h"
@@ -20,6 +23,7 @@
 #include <QSocketNotifier>
 #include <QTimer>
 #include <csignal>
+#include <optional>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -142,7 +146,7 @@ int signInReady(const QString &profile, AccessTokenSource &tokens)
     const AccessToken token = tokens(false);
     if (token.state == AccessToken::State::Ready)
         return ExitCode::Done;
-    QString why = token.error;
+    QString why = CommandLine::forCommandLine(token.error);
     why.replace(QStringLiteral("\r\n"), QStringLiteral(" "));
     ConsoleOutput::error(
         token.state == AccessToken::State::SignInNeeded
@@ -215,17 +219,11 @@ QList<MessageEntry> entries(const MessageFolderModel &model)
     return list;
 }
 
-} // namespace
-
-int run(const Options &options, RuleDatabase &rules)
+// Checks one profile (and with --delete empties its Recycle Bin); `result`
+// gets the report once the mailbox has been read.
+int checkProfile(const Options &options, RuleDatabase &rules, const QString &profile, Global::CancelFlag &cancel,
+                 const Deadline &deadline, std::optional<CheckReport> &result)
 {
-    Global::CancelFlag cancel;
-    TerminationSignals signalsCancel(cancel);
-    const Deadline deadline(options.timeoutSeconds, cancel);
-
-    const QString profile = chooseProfile(options);
-    if (profile.isEmpty())
-        return ExitCode::NotConfigured;
     Global::ProfileSettingsRecord settings = ReadProfile(profile);
     if (const int code = readiness(profile, settings); code != ExitCode::Done)
         return code;
@@ -235,7 +233,7 @@ int run(const Options &options, RuleDatabase &rules)
     // standard error, and a question is never asked (answered No).
     const MessageBox::Handler previous = MessageBox::setHandler([&status](const MessageBox::Request &request) {
         status.clear();
-        QString text = request.text;
+        QString text = CommandLine::forCommandLine(request.text);
         text.replace(QStringLiteral("\r\n"), QStringLiteral(" "));
         ConsoleOutput::error(ConsoleOutput::plain(request.title + QStringLiteral(": ") + text));
         return request.buttons == MessageBox::Buttons::YesNo ? MessageBox::Result::No : MessageBox::Result::Ok;
@@ -245,8 +243,27 @@ int run(const Options &options, RuleDatabase &rules)
         ~RestoreHandler() { MessageBox::setHandler(std::move(handler)); }
     } restore{previous};
 
-    // No certificate prompt: one that is not trusted already is refused.
+    // No question: a certificate that is not trusted already is refused,
+    // naming its fingerprint, unless it is the one --trust-certificate names;
+    // that one is then kept for the profile as the window's Trust keeps it.
     SessionOptions session;
+    session.certificatePrompt = [&options](const QString &host, const QList<QSslCertificate> &chain,
+                                           const QList<QSslError> &) {
+        const QString presented = certificateFingerprint(chain.value(0));
+        if (!presented.isEmpty() && presented == options.trustCertificate)
+            return CertificateDecision::TrustAlways;
+        QString text = QStringLiteral("The certificate of %1 is not trusted. Its SHA-256 fingerprint is %2; if "
+                                      "you know it is your server's, run again with --trust-certificate %2.")
+                           .arg(ConsoleOutput::plain(host), presented);
+        if (!options.trustCertificate.isEmpty())
+            text += QStringLiteral(" The fingerprint given, %1, is another certificate's.").arg(options.trustCertificate);
+        ConsoleOutput::error(text);
+        return CertificateDecision::Refuse;
+    };
+    session.certificateTrusted = [&settings, &profile](const QString &fingerprint) {
+        settings.TrustedCertificate = fingerprint; // the deletion's connection trusts it too
+        SaveTrustedCertificate(profile, fingerprint);
+    };
     if (settings.usesOAuth2()) {
         session.accessToken = profileAccessTokens(settings, [&profile](const QString &token) {
             const ProfileSecrets::Report report
@@ -319,18 +336,95 @@ int run(const Options &options, RuleDatabase &rules)
             code = ExitCode::PartlyDeleted;
     }
     status.clear();
-
-    if (options.json) {
-        report.writeJson(ConsoleOutput::outPiece);
-        ConsoleOutput::flushOut();
-    } else {
-        for (const QString &line : report.lines(options.quiet))
-            ConsoleOutput::out(line);
-    }
-
-    if (report.count(CheckReport::Result::Deleted) > 0)
-        sendDesktopNotification(report.notificationSummary(), report.notificationBody());
+    result = std::move(report);
     return code;
+}
+
+// The profiles to check: all of them (--all), or the one named or used last.
+QStringList chooseProfiles(const Options &options)
+{
+    if (!options.all) {
+        const QString profile = chooseProfile(options);
+        return profile.isEmpty() ? QStringList() : QStringList{profile};
+    }
+    const QStringList names = ProfileNames();
+    if (names.isEmpty())
+        ConsoleOutput::error(QStringLiteral("There are no profiles to check yet; make one in the window."));
+    return names;
+}
+
+} // namespace
+
+int run(const Options &options, RuleDatabase &rules)
+{
+    Global::CancelFlag cancel;
+    TerminationSignals signalsCancel(cancel);
+    const QStringList profiles = chooseProfiles(options);
+    if (profiles.isEmpty())
+        return ExitCode::NotConfigured;
+
+    // With --all one document holds every profile's report, or why it
+    // could not be checked, written as each is done.
+    const bool many = options.all;
+    JsonStreamWriter json(ConsoleOutput::outPiece);
+    if (options.json && many) {
+        json.beginObject();
+        json.key(u"profiles");
+        json.beginArray();
+    }
+    CheckSummary summary;
+    for (const QString &profile : profiles) {
+        const qsizetype errorsBefore = ConsoleOutput::errorsSoFar().size();
+        std::optional<CheckReport> report;
+        int code = ExitCode::Done;
+        bool interrupted = false;
+        {
+            // Each profile has the whole --timeout: a slow server does not
+            // cut the next one short.
+            const Deadline deadline(options.timeoutSeconds, cancel);
+            code = checkProfile(options, rules, profile, cancel, deadline, report);
+            interrupted = cancel.isSet() && !deadline.passed();
+        }
+        const QStringList errors = ConsoleOutput::errorsSoFar().mid(errorsBefore);
+        if (report) {
+            summary.addChecked(*report, code, errors.value(0));
+            if (options.json && many)
+                report->writeJson(json);
+            else if (options.json)
+                report->writeJson(ConsoleOutput::outPiece);
+            else
+                for (const QString &line : report->lines(options.quiet))
+                    ConsoleOutput::out(line);
+        } else {
+            summary.addFailed(profile, code, errors.value(0));
+            if (options.json && many) {
+                json.beginObject();
+                json.field(u"error", errors.join(QLatin1Char('\n')));
+                json.field(u"exitCode", code);
+                json.field(u"kind", CommandLine::exitKind(code));
+                json.field(u"profile", profile);
+                json.endObject();
+            } else if (many) {
+                ConsoleOutput::out(QStringLiteral("%1: not checked (%2)")
+                                       .arg(ConsoleOutput::plain(profile), CommandLine::exitKind(code)));
+            }
+        }
+        // Ctrl+C or systemd's stop: the other profiles wait for the next run.
+        if (interrupted)
+            break;
+        cancel.clear();
+    }
+    if (options.json && many) {
+        json.endArray();
+        json.field(u"exitCode", summary.exitCode());
+        json.endObject();
+        json.finish();
+    }
+    ConsoleOutput::flushOut();
+
+    if (const auto notification = summary.notification())
+        sendDesktopNotification(notification->summary, notification->body);
+    return summary.exitCode();
 }
 
 } // namespace CheckCommand

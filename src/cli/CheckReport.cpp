@@ -34,7 +34,7 @@ QString jsonResult(CheckReport::Result result)
     case CheckReport::Result::Kept:
         return QStringLiteral("kept");
     case CheckReport::Result::InRecycleBin:
-        return QStringLiteral("not deleted"); // a check without --delete
+        return QStringLiteral("to be deleted"); // a check without --delete
     case CheckReport::Result::Deleted:
         return QStringLiteral("deleted");
     case CheckReport::Result::NotDeleted:
@@ -178,6 +178,12 @@ void CheckReport::writeJson(const std::function<void(QByteArrayView)> &sink) con
     // The keys in the order a QJsonObject keeps them (sorted), so that the
     // document reads as it always has.
     JsonStreamWriter w(sink);
+    writeJson(w);
+    w.finish();
+}
+
+void CheckReport::writeJson(JsonStreamWriter &w) const
+{
     w.beginObject();
     if (deletionRan) {
         w.field(u"alreadyGone", count(Result::AlreadyGone));
@@ -197,7 +203,13 @@ void CheckReport::writeJson(const std::function<void(QByteArrayView)> &sink) con
         w.field(u"result", jsonResult(m.result));
         w.field(u"rule", sortRuleText(m.entry));
         w.field(u"sender", HeaderDisplay::decodedText(m.entry.sender));
-        w.field(u"size", m.entry.size.trimmed());
+        // Bytes for scripts, and the text the window shows beside them.
+        w.key(u"size");
+        if (m.entry.bytes >= 0)
+            w.value(m.entry.bytes);
+        else
+            w.nullValue();
+        w.field(u"sizeShown", m.entry.size.trimmed());
         w.field(u"subject", HeaderDisplay::decodedText(m.entry.subject));
         w.field(u"uid", m.entry.uid);
         w.endObject();
@@ -208,7 +220,6 @@ void CheckReport::writeJson(const std::function<void(QByteArrayView)> &sink) con
     w.field(u"profile", profile);
     w.field(u"recycleBin", inRecycleBin());
     w.endObject();
-    w.finish();
 }
 
 QByteArray CheckReport::json() const
@@ -216,16 +227,4 @@ QByteArray CheckReport::json() const
     QByteArray document;
     writeJson([&document](QByteArrayView piece) { document += piece; });
     return document;
-}
-
-QString CheckReport::notificationSummary() const
-{
-    return QStringLiteral("Trelvik deleted %1 from %2").arg(messageCount(count(Result::Deleted)), profile);
-}
-
-QString CheckReport::notificationBody() const
-{
-    const int waiting = count(Result::Kept) + count(Result::NotDeleted);
-    return waiting == 1 ? QStringLiteral("1 message is waiting.")
-                        : QStringLiteral("%1 messages are waiting.").arg(waiting);
 }

@@ -9,6 +9,7 @@
 #include <QStringList>
 #include <functional>
 
+class JsonStreamWriter;
 class MessageFolderModel;
 
 // What a check found and, with --delete, what became of the Recycle Bin, as
@@ -45,10 +46,9 @@ struct CheckReport {
     // The JSON document, written to `sink` row by row as it is made (see
     // JsonStreamWriter); json() is the same bytes in one piece.
     void writeJson(const std::function<void(QByteArrayView)> &sink) const;
+    // The same object as a value of a larger document.
+    void writeJson(JsonStreamWriter &w) const;
     QByteArray json() const;
-    // "Trelvik deleted 7 messages from Work" and "12 messages are waiting."
-    QString notificationSummary() const;
-    QString notificationBody() const;
 };
 
 // Why a row is where it is, as the detail pane says it.

@@ -4,12 +4,14 @@
 #include "ConsoleOutput.h"
 #include "ExitCode.h"
 #include "HistoryCommand.h"
+#include "JsonStreamWriter.h"
 #include "RuleFileCommand.h"
 #include "RuleDatabase.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QSet>
+#include <algorithm>
 
 namespace CommandLine {
 
@@ -34,7 +36,9 @@ const QStringList &optionNames()
                                       QStringLiteral("json"),    QStringLiteral("profile"),
                                       QStringLiteral("history"), QStringLiteral("quiet"),
                                       QStringLiteral("import-rules"), QStringLiteral("export-rules"),
-                                      QStringLiteral("timeout"), QStringLiteral("help"),
+                                      QStringLiteral("timeout"), QStringLiteral("all"),
+                                      QStringLiteral("trust-certificate"),
+                                      QStringLiteral("help"),
                                       QStringLiteral("version")};
     return names;
 }
@@ -74,6 +78,17 @@ void addOptions(QCommandLineParser &parser)
         {QStringLiteral("profile"),
          QStringLiteral("The profile to check (default: the one used last). With --history: only its entries."),
          QStringLiteral("name")},
+        {QStringLiteral("all"),
+         QStringLiteral("With --check: check every profile in turn, each as --profile would; one that fails does "
+                        "not stop the others. The report has a part for each profile (with --json, one document "
+                        "listing them), one desktop notification sums the run up, and the exit code is the worst "
+                        "of the profiles' (from best to worst: 0, 6, 5, 4, 3, 1).")},
+        {QStringLiteral("trust-certificate"),
+         QStringLiteral("With --check: when the server presents a certificate that is not trusted (the error names "
+                        "its SHA-256 fingerprint), trust it if its fingerprint is this one, and keep that trust for "
+                        "the profile as the window's Trust This Certificate does. Hex digits, colons and spaces "
+                        "between them allowed."),
+         QStringLiteral("sha256")},
         {QStringLiteral("history"),
          QStringLiteral("Print the deletion history, newest first: time, profile, sender, subject, date, size, "
                         "unique id and the rule that put the message in the Recycle Bin.")},
@@ -116,6 +131,28 @@ bool validate(const Options &o, const QCommandLineParser &parser, QString *why)
     if (actions > 1) {
         *why = QStringLiteral("Only one of --check, --history, --import-rules and --export-rules at a time.");
         return false;
+    }
+    if (o.all && !o.check) {
+        *why = QStringLiteral("--all works only with --check.");
+        return false;
+    }
+    if (o.all && parser.isSet(QStringLiteral("profile"))) {
+        *why = QStringLiteral("--all and --profile exclude each other.");
+        return false;
+    }
+    if (parser.isSet(QStringLiteral("trust-certificate"))) {
+        if (!o.check || o.all) {
+            *why = QStringLiteral("--trust-certificate works only with --check of one profile.");
+            return false;
+        }
+        if (o.trustCertificate.size() != 64
+            || !std::all_of(o.trustCertificate.cbegin(), o.trustCertificate.cend(), [](QChar c) {
+                   return (c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f');
+               })) {
+            *why = QStringLiteral("--trust-certificate needs a SHA-256 fingerprint (64 hex digits), not \"%1\".")
+                       .arg(parser.value(QStringLiteral("trust-certificate")));
+            return false;
+        }
     }
     if (o.json && !o.check && !o.history) {
         *why = QStringLiteral("--json works only with --check or --history.");
@@ -195,16 +232,58 @@ QString helpText()
         "  6  busy (the window or another check is running)\n"
         "\nTimer:\n"
         "  A systemd user timer, installed but not enabled, runs\n"
-        "  \"trelvik --check --delete --quiet\" every 15 minutes:\n"
+        "  \"trelvik --check --delete --quiet --all\" every 15 minutes:\n"
         "    systemctl --user enable --now trelvik-check.timer\n"
-        "  To check without deleting, override its command:\n"
+        "  To check without deleting, or to pick profiles instead of all of them,\n"
+        "  override its command:\n"
         "    systemctl --user edit trelvik-check.service\n"
-        "  and write there:\n"
+        "  and write there, for instance:\n"
         "    [Service]\n"
         "    ExecStart=\n"
-        "    ExecStart=%1 --check --quiet\n"
+        "    ExecStart=%1 --check --quiet --all\n"
+        "  or, for the profiles Work and Home alone, one line each (the \"-\" lets\n"
+        "  the next line run when one fails):\n"
+        "    ExecStart=-%1 --check --delete --quiet --profile Work\n"
+        "    ExecStart=-%1 --check --delete --quiet --profile Home\n"
+        "  A user's timer runs only while they are logged in; to let it run after\n"
+        "  logout and from boot:   loginctl enable-linger\n"
         "  What the runs printed:   journalctl --user -u trelvik-check.service\n"
         "  Stop it:   systemctl --user disable --now trelvik-check.timer\n").arg(QCoreApplication::applicationFilePath());
+    return text;
+}
+
+bool noDisplayForWindow(int argc, char **argv)
+{
+    for (int i = 1; i < argc; ++i) {
+        const QByteArray arg(argv[i]);
+        if (arg == "-platform" || arg == "--platform" || arg.startsWith("-platform=") || arg.startsWith("--platform="))
+            return false;
+    }
+    if (!qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") || !qEnvironmentVariableIsEmpty("DISPLAY")
+        || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
+        return false;
+    ConsoleOutput::error(QStringLiteral("There is no display to show the window on (neither DISPLAY nor "
+                                        "WAYLAND_DISPLAY is set). Without one, check the mailbox from the command "
+                                        "line: trelvik --check (see trelvik --help)."));
+    return true;
+}
+
+QString forCommandLine(const QString &windowText)
+{
+    static const QString settings = QStringLiteral("in the window's Settings (start trelvik without options), or "
+                                                   "name another profile with --profile");
+    static const std::pair<QString, QString> hints[] = {
+        {QStringLiteral("Press the Setting button beside the profile box and fill in the POP server, user ID and "
+                        "password."),
+         QStringLiteral("Fill in the POP server, user ID and password ") + settings + QLatin1Char('.')},
+        {QStringLiteral("Correct them with the Setting button beside the profile box."),
+         QStringLiteral("Correct them ") + settings + QLatin1Char('.')},
+        {QStringLiteral("Sign in again: open the Settings and press \"Sign in...\"."),
+         QStringLiteral("Sign in again in the window (start trelvik without options): the browser is needed.")},
+    };
+    QString text = windowText;
+    for (const auto &[window, commandLine] : hints)
+        text.replace(window, commandLine);
     return text;
 }
 
@@ -221,7 +300,7 @@ static bool databaseIsSound(const RuleDatabase &rules)
     return false;
 }
 
-int run(const QStringList &arguments, const LockTaker &takeLock)
+static int runCommand(const QStringList &arguments, const LockTaker &takeLock)
 {
     QCommandLineParser parser;
     addOptions(parser);
@@ -244,6 +323,11 @@ int run(const QStringList &arguments, const LockTaker &takeLock)
     options.json = parser.isSet(QStringLiteral("json"));
     options.history = parser.isSet(QStringLiteral("history"));
     options.quiet = parser.isSet(QStringLiteral("quiet"));
+    options.all = parser.isSet(QStringLiteral("all"));
+    for (const QChar c : parser.value(QStringLiteral("trust-certificate"))) {
+        if (c != u':' && !c.isSpace())
+            options.trustCertificate += c.toLower();
+    }
     options.profile = parser.value(QStringLiteral("profile")).trimmed();
     if (parser.isSet(QStringLiteral("timeout")))
         options.timeoutSeconds = timeoutSeconds(parser.value(QStringLiteral("timeout")));
@@ -285,6 +369,54 @@ int run(const QStringList &arguments, const LockTaker &takeLock)
     if (!options.exportFile.isEmpty())
         return RuleFileCommand::exportRules(options, rules);
     return CheckCommand::run(options, rules);
+}
+
+QString exitKind(int code)
+{
+    switch (code) {
+    case ExitCode::Usage:
+        return QStringLiteral("usage");
+    case ExitCode::NotConfigured:
+        return QStringLiteral("not configured");
+    case ExitCode::ConnectionFailed:
+        return QStringLiteral("connection failed");
+    case ExitCode::PartlyDeleted:
+        return QStringLiteral("partly deleted");
+    case ExitCode::Busy:
+        return QStringLiteral("busy");
+    default:
+        return QStringLiteral("failure");
+    }
+}
+
+namespace {
+
+// Whether the arguments ask for JSON, even when they do not parse.
+bool jsonAsked(const QStringList &arguments)
+{
+    return std::any_of(arguments.cbegin() + (arguments.isEmpty() ? 0 : 1), arguments.cend(), [](const QString &a) {
+        return a == QLatin1String("--json") || a == QLatin1String("-json");
+    });
+}
+
+} // namespace
+
+int run(const QStringList &arguments, const LockTaker &takeLock)
+{
+    const int code = runCommand(arguments, takeLock);
+    // A script reading the output with a JSON reader gets one document
+    // whatever happened: a failed run that printed no report says why.
+    if (code != ExitCode::Done && jsonAsked(arguments) && !ConsoleOutput::wroteOut()) {
+        JsonStreamWriter w(ConsoleOutput::outPiece);
+        w.beginObject();
+        w.field(u"error", ConsoleOutput::errorsSoFar().join(QLatin1Char('\n')));
+        w.field(u"exitCode", code);
+        w.field(u"kind", exitKind(code));
+        w.endObject();
+        w.finish();
+        ConsoleOutput::flushOut();
+    }
+    return code;
 }
 
 } // namespace CommandLine

@@ -15,6 +15,8 @@ struct Options {
     bool json = false;
     bool history = false;
     bool quiet = false;
+    bool all = false;     // --check of every profile in turn
+    QString trustCertificate; // SHA-256 fingerprint, lower-case hex without separators
     int timeoutSeconds = 600; // --check ends by then, whatever the server does
     QString profile;      // empty: the last used one
     QString importFile;
@@ -35,7 +37,19 @@ using LockTaker = std::function<Lock(QString *error)>;
 // code (ExitCode.h). Never asks a question and never creates a widget.
 int run(const QStringList &arguments, const LockTaker &takeLock);
 
+// A word for an exit code, as --json names it: "not configured", ...
+QString exitKind(int code);
+
 // The text of --help.
 QString helpText();
+
+// Whether the window has nowhere to show: no platform chosen (neither
+// QT_QPA_PLATFORM nor -platform) and neither DISPLAY nor WAYLAND_DISPLAY
+// set. Then it says so, pointing to --check, instead of the toolkit's abort.
+bool noDisplayForWindow(int argc, char **argv);
+
+// A text the mail code shows in a message box, with the window's buttons
+// it speaks of replaced by what a command-line user can do.
+QString forCommandLine(const QString &windowText);
 
 } // namespace CommandLine

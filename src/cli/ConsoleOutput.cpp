@@ -7,6 +7,9 @@ namespace ConsoleOutput {
 
 namespace {
 
+bool s_wroteOut = false;
+QStringList s_errors;
+
 void write(std::FILE *stream, const QByteArray &bytes)
 {
     std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
@@ -29,11 +32,13 @@ QString plain(const QString &text)
 
 void out(const QString &line)
 {
+    s_wroteOut = true;
     write(stdout, line.toUtf8() + '\n');
 }
 
 void outPiece(QByteArrayView bytes)
 {
+    s_wroteOut = true;
     std::fwrite(bytes.data(), 1, size_t(bytes.size()), stdout);
 }
 
@@ -44,7 +49,18 @@ void flushOut()
 
 void error(const QString &line)
 {
+    s_errors.append(line);
     write(stderr, "trelvik: " + line.toUtf8() + '\n');
+}
+
+bool wroteOut()
+{
+    return s_wroteOut;
+}
+
+QStringList errorsSoFar()
+{
+    return s_errors;
 }
 
 bool errorIsTerminal()

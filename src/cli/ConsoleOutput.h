@@ -2,6 +2,7 @@
 
 #include <QByteArrayView>
 #include <QString>
+#include <QStringList>
 
 // Writing to the terminal or a pipe. Texts from a server or a rule reach a
 // terminal only through plain(): a control character there could move the
@@ -20,6 +21,12 @@ void error(const QString &line);
 // output as it comes; flushOut() once it is all there.
 void outPiece(QByteArrayView bytes);
 void flushOut();
+
+// What this run has written so far: whether anything went to standard
+// output, and the error lines (without the program's name), so that a run
+// asked for JSON can still end with one JSON document.
+bool wroteOut();
+QStringList errorsSoFar();
 
 // Whether standard error is a terminal (where a progress line belongs).
 bool errorIsTerminal();

@@ -74,6 +74,12 @@ void JsonStreamWriter::value(qint64 number)
     m_buffer += QByteArray::number(number);
 }
 
+void JsonStreamWriter::nullValue()
+{
+    beforeValue();
+    m_buffer += "null";
+}
+
 void JsonStreamWriter::field(QStringView name, QStringView text)
 {
     key(name);
@@ -132,11 +138,9 @@ void JsonStreamWriter::appendString(QByteArray &out, QStringView text)
             c = QChar::surrogateToUcs4(u, text.at(i + 1).unicode());
             ++i;
         } else if (QChar::isSurrogate(u)) {
-            // Half a pair is no character: escaped, as UTF-8 cannot hold it.
-            out += "\\u";
-            for (int shift = 12; shift >= 0; shift -= 4)
-                out += hex[(u >> shift) & 0xf];
-            continue;
+            // Half a pair is no character: an escaped one ("\\ud800") is
+            // refused by strict readers such as jq, so it becomes U+FFFD.
+            c = QChar::ReplacementCharacter;
         }
         if (c < 0x800) {
             out += char(0xc0 | (c >> 6));

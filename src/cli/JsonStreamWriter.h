@@ -26,13 +26,15 @@ public:
     void key(QStringView name);
     void value(QStringView text);
     void value(qint64 number);
+    void nullValue();
     // key() and value() together.
     void field(QStringView name, QStringView text);
     void field(QStringView name, qint64 number);
     // Ends the document with a line break and hands over what is left.
     void finish();
 
-    // A string as QJsonDocument writes it, quotes included.
+    // A string as QJsonDocument writes it, quotes included, except that half
+    // a surrogate pair is written as U+FFFD.
     static void appendString(QByteArray &out, QStringView text);
 
 private:

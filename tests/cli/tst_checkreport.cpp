@@ -2,6 +2,7 @@
 // whatever a server sends), the summary, the JSON document and the
 // notification texts, before and after a deletion.
 #include "CheckReport.h"
+#include "CheckSummary.h"
 #include "HeaderDisplay.h"
 #include "JsonStreamWriter.h"
 
@@ -23,7 +24,22 @@ MessageEntry entry(qint32 number, const QString &sender, const QString &subject 
     e.subject = subject;
     e.date = u"Mon, 7 Dec 2026 10:00:00 +0000"_s;
     e.size = u"    2K"_s;
+    e.bytes = number == 3 ? -1 : 2345; // 3: the server listed no size
     return e;
+}
+
+// The text with each half of a surrogate pair that has no other half as
+// U+FFFD: what a strict JSON reader accepts.
+QString whole(const QString &text)
+{
+    QString out = text;
+    for (qsizetype i = 0; i < out.size(); ++i) {
+        if (out.at(i).isHighSurrogate() && i + 1 < out.size() && out.at(i + 1).isLowSurrogate())
+            ++i;
+        else if (out.at(i).isSurrogate())
+            out[i] = QChar::ReplacementCharacter;
+    }
+    return out;
 }
 
 QString resultText(CheckReport::Result result)
@@ -35,6 +51,8 @@ QString resultText(CheckReport::Result result)
         return u"deleted"_s;
     case CheckReport::Result::AlreadyGone:
         return u"already gone"_s;
+    case CheckReport::Result::InRecycleBin:
+        return u"to be deleted"_s;
     default:
         return u"not deleted"_s;
     }
@@ -88,14 +106,77 @@ private Q_SLOTS:
         QCOMPARE(json.value(u"alreadyGone"_s).toInt(), 1);
         QCOMPARE(json.value(u"changedOnServer"_s).toInt(), 1);
         QCOMPARE(json.value(u"listingMismatch"_s).toString(), report.listingNote);
-        QCOMPARE(report.notificationSummary(), u"Trelvik deleted 1 message from Home"_s);
-        QCOMPARE(report.notificationBody(), u"2 messages are waiting."_s);
+    }
+
+    void notificationAndExitCode_data()
+    {
+        // Per profile: its exit code, messages deleted and not deleted (-1:
+        // it could not be checked at all), and the first error it printed.
+        QTest::addColumn<QList<QList<int>>>("profiles");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("summary"); // empty: no notification
+        QTest::addColumn<QString>("body");
+        QTest::newRow("nothing to tell") << QList<QList<int>>{{0, 0, 0}, {0, 0, 0}} << 0 << QString() << QString();
+        QTest::newRow("routine deletion") << QList<QList<int>>{{0, 1, 0}} << 0
+                                          << u"Trelvik deleted 1 message from P0"_s << u"3 messages are waiting."_s;
+        QTest::newRow("deletions from two")
+            << QList<QList<int>>{{0, 1, 0}, {0, 2, 0}} << 0 << u"Trelvik deleted 3 messages from P0, P1"_s
+            << u"6 messages are waiting."_s;
+        QTest::newRow("not deleted") << QList<QList<int>>{{5, 1, 2}} << 5
+                                     << u"Trelvik could not delete 2 messages from P0"_s
+                                     << u"P0: 2 messages could not be deleted.\nDeleted 1 message from P0.\n"
+                                        "5 messages are waiting."_s;
+        QTest::newRow("login refused beside a deletion")
+            << QList<QList<int>>{{0, 1, 0}, {4, -1, -1}} << 4 << u"Trelvik could not check P1"_s
+            << u"P1: error 1\nDeleted 1 message from P0.\n3 messages are waiting."_s;
+        // The worst code: a broken setting outranks a server that may answer next time.
+        QTest::newRow("worst of three") << QList<QList<int>>{{4, -1, -1}, {3, -1, -1}, {5, 0, 1}} << 3
+                                        << u"Trelvik could not check P0, P1"_s
+                                        << u"P0: error 0\nP1: error 1\nP2: 1 message could not be deleted.\n"
+                                           "4 messages are waiting."_s;
+        QTest::newRow("a failure outranks them all") << QList<QList<int>>{{1, -1, -1}, {3, -1, -1}} << 1
+                                                     << u"Trelvik could not check P0, P1"_s
+                                                     << u"P0: error 0\nP1: error 1"_s;
+    }
+
+    void notificationAndExitCode()
+    {
+        QFETCH(QList<QList<int>>, profiles);
+        QFETCH(int, code);
+        QFETCH(QString, summary);
+        QFETCH(QString, body);
+        CheckSummary run;
+        for (int p = 0; p < profiles.size(); ++p) {
+            const QList<int> &row = profiles.at(p);
+            const QString name = u"P%1"_s.arg(p);
+            if (row.at(1) < 0) {
+                run.addFailed(name, row.at(0), u"error %1"_s.arg(p));
+                continue;
+            }
+            // Three waiting in the Inbox, then the Recycle Bin's outcomes.
+            QList<MessageEntry> recycle;
+            for (int k = 0; k < row.at(1) + row.at(2); ++k)
+                recycle << entry(10 + k, u"r@x"_s);
+            CheckReport report = CheckReport::fromFolders(name, {entry(1, u"a@x"_s), entry(2, u"b@x"_s), entry(3, u"c@x"_s)}, recycle);
+            DeletionResult deletion;
+            deletion.deleted = recycle.mid(0, row.at(1));
+            report.applyDeletion(deletion, recycle.mid(row.at(1)));
+            run.addChecked(report, row.at(0), QString());
+        }
+        QCOMPARE(run.exitCode(), code);
+        const auto notification = run.notification();
+        QCOMPARE(notification.has_value(), !summary.isEmpty());
+        if (notification) {
+            QCOMPARE(notification->summary, summary);
+            QCOMPARE(notification->body, body);
+        }
     }
 
     void jsonIsWhatQtWrites_data()
     {
         // The document is written row by row; it must read byte for byte as
-        // the QJsonDocument it replaces, whatever the texts hold.
+        // the QJsonDocument it replaces, whatever the texts hold, but for
+        // half surrogate pairs.
         QTest::addColumn<QList<MessageEntry>>("inbox");
         QTest::addColumn<QList<MessageEntry>>("recycle");
         QTest::addColumn<bool>("deleted");
@@ -106,10 +187,14 @@ private Q_SLOTS:
             << QList<MessageEntry>{entry(2, u"spam@x"_s)} << true;
         QTest::newRow("beyond ASCII") << QList<MessageEntry>{entry(3, u"Jörg ✉ 😀 <j@x>"_s, u"\u2028\u00a0é"_s)}
                                       << QList<MessageEntry>{} << false;
-        // Half a surrogate pair cannot be UTF-8: Qt escapes it.
+        // Half a surrogate pair cannot be UTF-8, and jq refuses the "\ud800"
+        // Qt writes for it: U+FFFD instead. A pair split over two fields
+        // stays two halves.
         QTest::newRow("lone surrogates")
             << QList<MessageEntry>{entry(4, QString(QChar(0xd83d)) + u"x"_s, u"y"_s + QChar(0xde00))}
             << QList<MessageEntry>{entry(5, QString(QChar(0xde00)) + QChar(0xd83d), u"z"_s)} << true;
+        QTest::newRow("encoded word of half a pair, not yet deleted")
+            << QList<MessageEntry>{} << QList<MessageEntry>{entry(6, u"=?UTF-16?B?ANg=?= <h@x>"_s)} << false;
     }
 
     void jsonIsWhatQtWrites()
@@ -130,10 +215,11 @@ private Q_SLOTS:
                 {u"uid"_s, m.entry.uid},
                 {u"folder"_s, m.result == CheckReport::Result::Kept ? u"Inbox"_s : u"Recycle Bin"_s},
                 {u"result"_s, resultText(m.result)},
-                {u"sender"_s, HeaderDisplay::decodedText(m.entry.sender)},
-                {u"subject"_s, HeaderDisplay::decodedText(m.entry.subject)},
+                {u"sender"_s, whole(HeaderDisplay::decodedText(m.entry.sender))},
+                {u"subject"_s, whole(HeaderDisplay::decodedText(m.entry.subject))},
                 {u"date"_s, m.entry.date},
-                {u"size"_s, m.entry.size.trimmed()},
+                {u"size"_s, m.entry.bytes < 0 ? QJsonValue() : QJsonValue(m.entry.bytes)},
+                {u"sizeShown"_s, m.entry.size.trimmed()},
                 {u"rule"_s, sortRuleText(m.entry)},
             });
         }

@@ -163,6 +163,7 @@ private Q_SLOTS:
     void ruleFiles();
     void dovecotCertificateAndPassword();
     void notificationAfterADeletion();
+    void allProfilesInOneRun();
 };
 
 void TestCommandLine::checkSortsAsTheWindowAndDeletesNothing()
@@ -360,6 +361,18 @@ void TestCommandLine::failuresHaveTheirExitCodes_data()
                                             << 2;
     QTest::newRow("--timeout past a day") << QStringList{u"--check"_s, u"--timeout"_s, u"86401"_s} << u"secret"_s
                                           << false << 2;
+    QTest::newRow("history of an unknown profile")
+        << QStringList{u"--history"_s, u"--profile"_s, u"Nope"_s} << u"secret"_s << false << 3;
+    // With --json a failure is one JSON document too.
+    QTest::newRow("unknown profile, JSON") << QStringList{u"--check"_s, u"--json"_s, u"--profile"_s, u"Nope"_s}
+                                           << u"secret"_s << false << 3;
+    QTest::newRow("unknown option, JSON") << QStringList{u"--check"_s, u"--json"_s, u"--frobnicate"_s} << u"secret"_s
+                                          << false << 2;
+    QTest::newRow("wrong password, JSON") << QStringList{u"--check"_s, u"--json"_s} << u"wrong"_s << false << 4;
+    QTest::newRow("window running, JSON") << QStringList{u"--history"_s, u"--json"_s} << u"secret"_s << true << 6;
+    QTest::newRow("the window without a display") << QStringList{} << u"secret"_s << false << 1;
+    QTest::newRow("--trust-certificate not a fingerprint")
+        << QStringList{u"--check"_s, u"--trust-certificate"_s, u"ab:cd"_s} << u"secret"_s << false << 2;
     QTest::newRow("--timeout without --check") << QStringList{u"--history"_s, u"--timeout"_s, u"5"_s} << u"secret"_s
                                                << false << 2;
 }
@@ -381,8 +394,22 @@ void TestCommandLine::failuresHaveTheirExitCodes()
 
     const Result run = trelvik(arguments);
     QCOMPARE(run.code, code);
-    QVERIFY(run.out.isEmpty());
     QVERIFY(run.err.startsWith("trelvik: "));
+    // The command line has options, not the window's buttons; without a
+    // display it is what to use.
+    QVERIFY2(!run.err.contains("button") && !run.err.contains("press "), run.err.constData());
+    QVERIFY(!arguments.isEmpty() || run.err.contains("trelvik --check"));
+    if (arguments.contains(u"--json"_s)) {
+        QJsonParseError parsed;
+        const QJsonObject error = QJsonDocument::fromJson(run.out, &parsed).object();
+        QVERIFY2(parsed.error == QJsonParseError::NoError, run.out.constData());
+        QCOMPARE(error.value(u"exitCode"_s).toInt(-1), code);
+        const QString firstError = error.value(u"error"_s).toString().section(u'\n', 0, 0);
+        QVERIFY(!firstError.isEmpty() && run.err.startsWith("trelvik: " + firstError.toUtf8()));
+        QVERIFY(!error.value(u"kind"_s).toString().isEmpty());
+    } else {
+        QVERIFY(run.out.isEmpty());
+    }
     QString why;
     QVERIFY2(server.verify(&why), qPrintable(why));
 }
@@ -467,7 +494,7 @@ void TestCommandLine::oauthSignInThatNeedsTheBrowser()
 
     const Result run = trelvik({u"--check"_s, u"--delete"_s});
     QCOMPARE(run.code, 4);
-    QVERIFY2(run.err.contains("browser"), run.err.constData());
+    QVERIFY2(run.err.contains("browser") && !run.err.contains("press "), run.err.constData());
     QVERIFY(run.out.isEmpty());
     QCOMPARE(auth.refusedRefreshes(), refreshToken.isEmpty() ? 0 : 1);
     QCOMPARE(auth.codeGrants(), 0);
@@ -531,7 +558,19 @@ void TestCommandLine::dovecotCertificateAndPassword()
     writeProfile(u"Mail"_s, dovecot.tlsPort(), dovecot.user(), dovecot.password(), u"SSL/TLS"_s);
     Result run = trelvik(checkDelete);
     QCOMPARE(run.code, 4);
-    QVERIFY2(run.err.contains("certificate"), run.err.constData());
+    QVERIFY2(run.err.contains("--trust-certificate " + fingerprint.toLatin1()), run.err.constData());
+
+    // A headless machine trusts it by its fingerprint, and only by its own.
+    const QStringList check{u"--check"_s, u"--trust-certificate"_s};
+    QCOMPARE(trelvik(check + QStringList{QString(64, u'0')}).code, 4);
+    QCOMPARE(trelvik({u"--check"_s}).code, 4); // a wrong fingerprint kept nothing
+    QString colons = fingerprint.toUpper();
+    for (qsizetype i = colons.size() - 2; i > 0; i -= 2)
+        colons.insert(i, u':');
+    run = trelvik(check + QStringList{colons});
+    QVERIFY2(run.code == 0, run.err.constData());
+    run = trelvik({u"--check"_s}); // kept for the profile
+    QVERIFY2(run.code == 0, run.err.constData());
 
     writeProfile(u"Mail"_s, dovecot.tlsPort(), dovecot.user(), u"not the password"_s, u"SSL/TLS"_s, fingerprint);
     QCOMPARE(trelvik(checkDelete).code, 4);
@@ -587,6 +626,48 @@ void TestCommandLine::notificationAfterADeletion()
     QCOMPARE(fake.bodies, QStringList{u"%1 messages are waiting."_s.arg(server.messageCount())});
     QCOMPARE(trelvik({u"--check"_s, u"--delete"_s}, address).code, 0); // nothing left to delete
     QCOMPARE(fake.summaries.size(), 1);
+}
+
+void TestCommandLine::allProfilesInOneRun()
+{
+    // Two mailboxes that answer and, between them by name, one whose login
+    // is refused: the others are still checked and deleted, and the run's
+    // code is the failure's.
+    SamplePop3Server home(sampleMail(), "demo", "demo");
+    SamplePop3Server work(sampleMail(), "demo", "demo");
+    testsupport::ScriptedPop3Server refused;
+    QVERIFY(home.listen() && work.listen() && refused.listen());
+    refused.greet().expect("USER user", "+OK\r\n").expect("PASS wrong", "-ERR [AUTH] invalid password\r\n");
+    writeProfile(u"Home"_s, home.port(), u"demo"_s, u"demo"_s);
+    writeProfile(u"Refused"_s, refused.port(), u"user"_s, u"wrong"_s);
+    writeProfile(u"Work"_s, work.port(), u"demo"_s, u"demo"_s);
+    sampleRules();
+    const int before = home.messageCount();
+
+    const Result run = trelvik({u"--check"_s, u"--delete"_s, u"--all"_s, u"--json"_s});
+    QCOMPARE(run.code, 4);
+    QCOMPARE(run.json().value(u"exitCode"_s).toInt(), 4);
+    QMap<QString, QJsonObject> byProfile;
+    for (const QJsonValue &v : run.json().value(u"profiles"_s).toArray())
+        byProfile.insert(v.toObject().value(u"profile"_s).toString(), v.toObject());
+    QCOMPARE(byProfile.keys(), (QStringList{u"Home"_s, u"Refused"_s, u"Work"_s}));
+    QCOMPARE(byProfile[u"Refused"_s].value(u"kind"_s).toString(), u"connection failed"_s);
+    QVERIFY(byProfile[u"Refused"_s].value(u"error"_s).toString().contains(u"Invalid"_s));
+    for (const QString &name : {u"Home"_s, u"Work"_s})
+        QVERIFY2(byProfile[name].value(u"deleted"_s).toInt() > 0, qPrintable(name));
+    QCOMPARE(home.messageCount(), before - byProfile[u"Home"_s].value(u"deleted"_s).toInt());
+    QCOMPARE(work.messageCount(), home.messageCount());
+    QString why;
+    QVERIFY2(refused.verify(&why), qPrintable(why));
+
+    // The text report has a part for each profile, the failed one included.
+    const Result text = trelvik({u"--check"_s, u"--all"_s, u"--quiet"_s});
+    QCOMPARE(text.code, 4); // the scripted server takes no second login
+    const QStringList lines = QString::fromUtf8(text.out).split(u'\n', Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), 3);
+    QVERIFY(lines.at(0).startsWith(u"Home: "_s) && lines.at(2).startsWith(u"Work: "_s));
+    QVERIFY2(lines.at(1).startsWith(u"Refused: not checked"_s), qPrintable(lines.at(1)));
+    QCOMPARE(trelvik({u"--check"_s, u"--all"_s, u"--profile"_s, u"Home"_s}).code, 2);
 }
 
 QTEST_GUILESS_MAIN(TestCommandLine)
