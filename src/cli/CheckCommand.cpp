@@ -247,6 +247,7 @@ int checkProfile(const Options &options, RuleDatabase &rules, const QString &pro
     // naming its fingerprint, unless it is the one --trust-certificate names;
     // that one is then kept for the profile as the window's Trust keeps it.
     SessionOptions session;
+    session.keepHeaderBlocks = false; // nothing is sorted again after the check
     session.certificatePrompt = [&options](const QString &host, const QList<QSslCertificate> &chain,
                                            const QList<QSslError> &) {
         const QString presented = certificateFingerprint(chain.value(0));

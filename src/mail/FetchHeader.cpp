@@ -315,8 +315,10 @@ MailOutcome FetchHeader(RunStatus &status, MessageFolderModel &inbox, MessageFol
                     entry.subject = values.at(1);
                     entry.date = values.at(2);
                     entry.priority = values.at(3);
-                    entry.header = HeaderDigest::blockOfReply(headers);
-                    entry.digest = HeaderDigest::of(entry.header);
+                    QByteArray block = HeaderDigest::blockOfReply(headers);
+                    entry.digest = HeaderDigest::of(block);
+                    if (options.keepHeaderBlocks)
+                        entry.header = std::move(block);
                 }
                 entry.number = i;
                 entry.uid = listed ? listed->at(k).uid : QString();

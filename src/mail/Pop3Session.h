@@ -31,6 +31,9 @@ struct SessionOptions {
     // on past this ends the session, so an endless reply cannot keep a run
     // reading for ever.
     qint64 replyLimitBytes = 64 * 1024 * 1024;
+    // Whether a fetched row keeps its header block: the window sorts rows
+    // again by it when rules change, a one-off check needs only its digest.
+    bool keepHeaderBlocks = true;
     // Asked when the server's certificate fails verification and is not the
     // profile's trusted one; without it such a certificate is refused.
     CertificatePrompt certificatePrompt = {};
