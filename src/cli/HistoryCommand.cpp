@@ -58,7 +58,14 @@ int run(const CommandLine::Options &options, RuleDatabase &rules)
             w.field(u"profile", r.profile);
             w.field(u"rule", r.rule);
             w.field(u"sender", sender);
-            w.field(u"size", r.size);
+            // Bytes for scripts (null for entries recorded before sizes
+            // were kept), and the text the window shows beside them.
+            w.key(u"size");
+            if (r.bytes >= 0)
+                w.value(r.bytes);
+            else
+                w.nullValue();
+            w.field(u"sizeShown", r.size);
             w.field(u"state", r.unconfirmed ? QStringLiteral("deleted, unconfirmed") : QStringLiteral("deleted"));
             w.field(u"subject", subject);
             w.field(u"time", r.time.toUTC().toString(Qt::ISODate));

@@ -2,17 +2,27 @@
 
 #include "RuleDatabase.h"
 
+#include <QStringList>
+
 #include <sqlite3.h>
 
 namespace {
 
 // The table is made on first use, so a database from before the history
 // keeps working; the start-up compaction copies it with the rules. A table
-// from before pending records gets their column, 0 for what it holds.
+// from before pending records or byte sizes gets those columns (0 and NULL
+// for what it holds).
 constexpr char kCreate[] = "create table if not exists tbdeleted (id integer primary key, deleted_at text not null, "
                            "profile text, sender text, subject text, date text, size text, uid text, rule text, "
-                           "pending integer not null default 0)";
-constexpr char kAddPending[] = "alter table tbdeleted add column pending integer not null default 0";
+                           "pending integer not null default 0, bytes integer)";
+struct AddedColumn {
+    const char16_t *name;
+    const char *sql;
+};
+constexpr AddedColumn kAddedColumns[] = {
+    {u"pending", "alter table tbdeleted add column pending integer not null default 0"},
+    {u"bytes", "alter table tbdeleted add column bytes integer"},
+};
 
 QString errorOf(sqlite3 *db)
 {
@@ -36,8 +46,10 @@ QString columnText(sqlite3_stmt *statement, int column)
 
 DeletionRecord DeletionRecord::from(const QString &profile, const MessageEntry &entry, const QDateTime &time)
 {
-    return {time.toUTC(), profile, entry.sender, entry.subject, entry.date, entry.size.trimmed(), entry.uid,
-            entry.sortReason.text()};
+    DeletionRecord record{time.toUTC(), profile, entry.sender, entry.subject, entry.date, entry.size.trimmed(),
+                          entry.uid, entry.sortReason.text()};
+    record.bytes = entry.bytes;
+    return record;
 }
 
 DeletionHistory::DeletionHistory(RuleDatabase &database)
@@ -49,12 +61,17 @@ bool DeletionHistory::ensureTable(QString *error) const
 {
     sqlite3 *db = m_database.connection();
     if (db && sqlite3_exec(db, kCreate, nullptr, nullptr, nullptr) == SQLITE_OK) {
-        bool hasPending = false;
+        QStringList present;
         Statement columns;
         if (columns.prepare(db, "pragma table_info(tbdeleted)")) {
             while (sqlite3_step(columns.handle) == SQLITE_ROW)
-                hasPending = hasPending || columnText(columns.handle, 1).compare(u"pending", Qt::CaseInsensitive) == 0;
-            if (hasPending || sqlite3_exec(db, kAddPending, nullptr, nullptr, nullptr) == SQLITE_OK)
+                present << columnText(columns.handle, 1).toLower();
+            bool complete = true;
+            for (const AddedColumn &column : kAddedColumns) {
+                if (complete && !present.contains(QStringView(column.name)))
+                    complete = sqlite3_exec(db, column.sql, nullptr, nullptr, nullptr) == SQLITE_OK;
+            }
+            if (complete)
                 return true;
         }
     }
@@ -113,7 +130,7 @@ std::optional<DeletionHistory::Batch> DeletionHistory::insert(const QList<Deleti
     {
         Statement insert;
         if (!insert.prepare(db, "insert into tbdeleted (deleted_at, profile, sender, subject, date, size, uid, rule, "
-                                "pending) values (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9)"))
+                                "pending, bytes) values (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10)"))
             return fail();
         for (const DeletionRecord &r : records) {
             const QByteArray values[] = {r.time.toUTC().toString(Qt::ISODate).toUtf8(), r.profile.toUtf8(),
@@ -122,6 +139,10 @@ std::optional<DeletionHistory::Batch> DeletionHistory::insert(const QList<Deleti
             for (int i = 0; i < 8; ++i)
                 sqlite3_bind_text(insert.handle, i + 1, values[i].constData(), int(values[i].size()), SQLITE_TRANSIENT);
             sqlite3_bind_int(insert.handle, 9, pending ? 1 : 0);
+            if (r.bytes >= 0)
+                sqlite3_bind_int64(insert.handle, 10, r.bytes);
+            else
+                sqlite3_bind_null(insert.handle, 10);
             if (sqlite3_step(insert.handle) != SQLITE_DONE)
                 return fail();
             sqlite3_reset(insert.handle);
@@ -146,7 +167,7 @@ std::optional<QList<DeletionRecord>> DeletionHistory::read(QString *error) const
         return std::nullopt;
     sqlite3 *db = m_database.connection();
     Statement select;
-    if (!select.prepare(db, "select deleted_at, profile, sender, subject, date, size, uid, rule, pending "
+    if (!select.prepare(db, "select deleted_at, profile, sender, subject, date, size, uid, rule, pending, bytes "
                             "from tbdeleted order by id desc")) {
         if (error)
             *error = errorOf(db);
@@ -165,6 +186,8 @@ std::optional<QList<DeletionRecord>> DeletionHistory::read(QString *error) const
         r.uid = columnText(select.handle, 6);
         r.rule = columnText(select.handle, 7);
         r.unconfirmed = sqlite3_column_int(select.handle, 8) != 0;
+        if (sqlite3_column_type(select.handle, 9) == SQLITE_INTEGER)
+            r.bytes = sqlite3_column_int64(select.handle, 9);
         records.append(r);
     }
     if (rc != SQLITE_DONE) {

@@ -22,6 +22,7 @@ struct DeletionRecord {
     // Written before the server was asked to carry the deletion out, and
     // never settled: the run ended without learning whether it did.
     bool unconfirmed = false;
+    qint64 bytes = -1; // the size the server listed; -1 when not known (or recorded before sizes were kept)
 
     static DeletionRecord from(const QString &profile, const MessageEntry &entry, const QDateTime &time);
 };

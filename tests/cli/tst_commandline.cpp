@@ -267,6 +267,10 @@ void TestCommandLine::checkDeleteRemovesExactlyTheRecycleBin()
     recycled.sort();
     QCOMPARE(deletedUids, recycled);
     QCOMPARE(field(deleted, u"profile"_s), QStringList(recycled.size(), u"Work"_s));
+    for (const QJsonValue &row : deleted) { // sizes in bytes, as the check gives them
+        QVERIFY(row.toObject().value(u"size"_s).toInteger() > 0);
+        QVERIFY(row.toObject().value(u"sizeShown"_s).toString().endsWith(u'K'));
+    }
     for (const QString &rule : field(deleted, u"rule"_s))
         QVERIFY2(rule.endsWith(" (Filter List)"_L1), qPrintable(rule));
     QCOMPARE(history(u"Other"_s).size(), 0);

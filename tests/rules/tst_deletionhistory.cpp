@@ -17,6 +17,7 @@ DeletionRecord record(int i)
     e.sender = u"sender%1@x.example"_s.arg(i);
     e.subject = u"it's number %1"_s.arg(i); // an apostrophe travels as a value
     e.size = u"   %1K"_s.arg(i);
+    e.bytes = i * 1000;
     e.uid = u"uid-%1"_s.arg(i);
     // Every third was put in the Recycle Bin by hand.
     e.sortReason = i % 3 == 0 ? SortReason{SortReason::Kind::ByHand, {}}
@@ -50,6 +51,7 @@ private Q_SLOTS:
         QCOMPARE(newest.uid, u"uid-3"_s);
         QCOMPARE(newest.subject, u"it's number 3"_s);
         QCOMPARE(newest.size, u"3K"_s);
+        QCOMPARE(newest.bytes, 3000);
         QCOMPARE(newest.profile, u"Work"_s);
         QCOMPARE(newest.rule, u"Moved by hand"_s);
         QCOMPARE(newest.time, record(3).time);
@@ -77,8 +79,8 @@ private Q_SLOTS:
 
     void pendingEntriesAreSettledOrStayUnconfirmed()
     {
-        // A history table from before pending entries: it gains the column,
-        // and what it held counts as confirmed.
+        // A history table from before pending entries and byte sizes: it
+        // gains the columns, and what it held counts as confirmed.
         QTemporaryDir dir;
         RuleDatabase db(dir.path());
         QVERIFY(db.OpenRuleDatabase());
@@ -102,8 +104,9 @@ private Q_SLOTS:
         QVERIFY2(records, qPrintable(error));
         QStringList shown;
         for (const DeletionRecord &r : *records)
-            shown << r.uid + (r.unconfirmed ? u" unconfirmed"_s : QString());
-        QCOMPARE(shown, (QStringList{u"uid-4 unconfirmed"_s, u"uid-2"_s, u"uid-1"_s, u"old"_s}));
+            shown << u"%1 %2%3"_s.arg(r.uid).arg(r.bytes).arg(r.unconfirmed ? u" unconfirmed"_s : QString());
+        // The old row has no byte size: unknown, not 0.
+        QCOMPARE(shown, (QStringList{u"uid-4 4000 unconfirmed"_s, u"uid-2 2000"_s, u"uid-1 1000"_s, u"old -1"_s}));
     }
 
     void closedDatabaseIsAFailureNotAnEmptyHistory()
