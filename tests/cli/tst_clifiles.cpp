@@ -2,57 +2,29 @@
 // disk, a damaged rule database, base directories given as relative paths.
 // The program runs as a process against a private home.
 #include "DamagedDatabase.h"
+#include "ProgramRun.h"
 #include "RuleDatabase.h"
 #include "TestSupport.h"
 
 #include <QDir>
 #include <QFile>
-#include <QProcess>
 #include <QtTest>
 
 #include <algorithm>
-#include <csignal>
 #include <cstring>
-#include <sys/resource.h>
 
 using namespace Qt::StringLiterals;
 
 namespace {
 
-struct Result {
-    int code = -1;
-    QByteArray out;
-    QByteArray err;
-};
+using Result = ProgramResult;
 
-// Runs the program without a display; `fileSizeLimit` (bytes) makes every
-// file write of it past that size fail, as a full disk does.
+// Runs the program; `fileSizeLimit` (bytes) makes every file write of it
+// past that size fail, as a full disk does.
 Result trelvik(const QStringList &arguments, QProcessEnvironment env = QProcessEnvironment::systemEnvironment(),
                const QString &workingFolder = {}, rlim_t fileSizeLimit = RLIM_INFINITY)
 {
-    QProcess process;
-    for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
-        env.remove(QString::fromLatin1(name));
-    process.setProcessEnvironment(env);
-    if (!workingFolder.isEmpty())
-        process.setWorkingDirectory(workingFolder);
-    if (fileSizeLimit != RLIM_INFINITY) {
-        process.setChildProcessModifier([fileSizeLimit] {
-            std::signal(SIGXFSZ, SIG_IGN);
-            rlimit limit {};
-            getrlimit(RLIMIT_FSIZE, &limit);
-            limit.rlim_cur = fileSizeLimit;
-            setrlimit(RLIMIT_FSIZE, &limit);
-        });
-    }
-    process.start(QStringLiteral(TRELVIK_BINARY), arguments);
-    if (!process.waitForFinished(60'000)) {
-        process.kill();
-        process.waitForFinished(5'000);
-        return {};
-    }
-    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1, process.readAllStandardOutput(),
-            process.readAllStandardError()};
+    return runProgram(arguments, {std::move(env), workingFolder, fileSizeLimit});
 }
 
 QByteArray contents(const QString &path)

@@ -8,6 +8,7 @@
 #include "MailOperations.h"
 #include "MessageFolderModel.h"
 #include "Profile.h"
+#include "ProgramRun.h"
 #include "RuleDatabase.h"
 #include "RunStatus.h"
 #include "SamplePop3Server.h"
@@ -34,33 +35,14 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-struct Result {
-    int code = -1;
-    QByteArray out;
-    QByteArray err;
-    QJsonObject json() const { return QJsonDocument::fromJson(out).object(); }
-};
+using Result = ProgramResult;
 
-// Runs the program with no display and no platform chosen, and (unless a
-// bus is given) no session bus, waiting in the event loop so that servers in
-// this process keep answering.
+// Runs the program with (unless a bus is given) no session bus.
 Result trelvik(const QStringList &arguments, const QString &sessionBus = u"unix:path=/nonexistent/bus"_s)
 {
-    QProcess process;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
-        env.remove(QString::fromLatin1(name));
-    env.insert(u"DBUS_SESSION_BUS_ADDRESS"_s, sessionBus);
-    process.setProcessEnvironment(env);
-    QSignalSpy finished(&process, &QProcess::finished);
-    process.start(QStringLiteral(TRELVIK_BINARY), arguments);
-    if (!finished.wait(60'000)) {
-        process.kill();
-        process.waitForFinished(5'000);
-        return {};
-    }
-    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1, process.readAllStandardOutput(),
-            process.readAllStandardError()};
+    ProgramStart start;
+    start.env.insert(u"DBUS_SESSION_BUS_ADDRESS"_s, sessionBus);
+    return runProgram(arguments, start);
 }
 
 void writeProfile(const QString &name, quint16 port, const QString &user, const QString &password,
