@@ -592,6 +592,11 @@ CertificatePrompt certificatePrompt(QWidget *parent)
 }
 } // namespace
 
+Runs::RunProfile frmMain::currentRunProfile()
+{
+    return {Global::ProfileSettings, Global::CurrentProfile, Global::CancelRequested()};
+}
+
 Runs::CertificateHooks frmMain::certificateHooks()
 {
     return {certificatePrompt(this), SaveTrustedCertificate, [](const QString &profile, const QString &token) {
@@ -612,7 +617,7 @@ Runs::CertificateHooks frmMain::certificateHooks()
 void frmMain::cmdFetch_Click()
 {
     // A finished fetch says what it brought, not merely that the session ended.
-    if (Runs::cmdFetch_Click(*this, m_ruleDb, *m_dialer, certificateHooks()) == MailOutcome::Done)
+    if (Runs::cmdFetch_Click(*this, m_ruleDb, *m_dialer, currentRunProfile(), certificateHooks()) == MailOutcome::Done)
         setStatusText(fetchedText(m_inbox->count(), m_recycle->count()));
     StatusBar1->announce();
 }
@@ -631,7 +636,7 @@ QString frmMain::fetchedText(int inbox, int recycleBin)
 
 void frmMain::cmdConfirm_Click()
 {
-    Runs::cmdConfirm_Click(*this, *m_dialer, certificateHooks());
+    Runs::cmdConfirm_Click(*this, *m_dialer, currentRunProfile(), certificateHooks());
     StatusBar1->announce();
 }
 
@@ -657,7 +662,7 @@ DeletionJournal frmMain::deletionJournal()
     });
 }
 
-ConnectionTestResult frmMain::testConnection(const Global::ProfileSettingsRecord &settings,
+ConnectionTestResult frmMain::testConnection(const ProfileSettingsRecord &settings,
                                             const ConnectionTestProgress &progress)
 {
     SessionOptions options;

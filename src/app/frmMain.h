@@ -67,7 +67,7 @@ public:
     DeletionJournal deletionJournal() override;
     int recycleBinRowCount() const override;
     void clearMessageLists() override;
-    ConnectionTestResult testConnection(const Global::ProfileSettingsRecord &settings,
+    ConnectionTestResult testConnection(const ProfileSettingsRecord &settings,
                                         const ConnectionTestProgress &progress) override;
 
     void ShowFilterList();
@@ -148,6 +148,8 @@ protected:
 
 private:
     Runs::CertificateHooks certificateHooks();
+    // The profile the runs work on.
+    Runs::RunProfile currentRunProfile();
     void buildControls();
     void wireSignals();
     void Form_Resize();

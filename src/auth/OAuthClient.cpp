@@ -13,7 +13,7 @@
 #include <QRandomGenerator>
 #include <QTimer>
 
-OAuthEndpoints endpointsOf(const Global::ProfileSettingsRecord &settings)
+OAuthEndpoints endpointsOf(const ProfileSettingsRecord &settings)
 {
     return {QUrl(settings.OAuthAuthorizeUrl.trimmed()), QUrl(settings.OAuthTokenUrl.trimmed()),
             settings.OAuthClientId.trimmed(), settings.OAuthClientSecret.trimmed(), settings.OAuthScope.simplified()};

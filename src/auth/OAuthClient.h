@@ -4,7 +4,7 @@
 #include <QString>
 #include <QUrl>
 
-namespace Global { struct ProfileSettingsRecord; }
+struct ProfileSettingsRecord;
 
 // The OAuth2 client of a profile: a registered desktop ("installed") client
 // and the provider's two endpoints.
@@ -17,7 +17,7 @@ struct OAuthEndpoints {
 };
 
 // The client a profile's settings describe.
-OAuthEndpoints endpointsOf(const Global::ProfileSettingsRecord &settings);
+OAuthEndpoints endpointsOf(const ProfileSettingsRecord &settings);
 
 // What the token endpoint answered.
 struct TokenResponse {

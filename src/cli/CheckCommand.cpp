@@ -39,7 +39,7 @@ using CommandLine::Options;
 // A second signal ends the program at once.
 class TerminationSignals {
 public:
-    explicit TerminationSignals(Global::CancelFlag &cancel)
+    explicit TerminationSignals(CancelFlag &cancel)
     {
         if (::pipe2(s_pipe, O_CLOEXEC | O_NONBLOCK) != 0)
             return;
@@ -103,7 +103,7 @@ QString chooseProfile(const Options &options)
 }
 
 // Done, or the exit code of what keeps the profile from being checked.
-int readiness(const QString &profile, const Global::ProfileSettingsRecord &settings)
+int readiness(const QString &profile, const ProfileSettingsRecord &settings)
 {
     QStringList missing;
     if (settings.EmailHost.isEmpty())
@@ -164,7 +164,7 @@ int signInReady(const QString &profile, AccessTokenSource &tokens)
 // carried them out, or the connection closes without QUIT.
 class Deadline {
 public:
-    Deadline(int seconds, Global::CancelFlag &cancel)
+    Deadline(int seconds, CancelFlag &cancel)
         : m_seconds(seconds)
     {
         m_timer.setSingleShot(true);
@@ -221,10 +221,10 @@ QList<MessageEntry> entries(const MessageFolderModel &model)
 
 // Checks one profile (and with --delete empties its Recycle Bin); `result`
 // gets the report once the mailbox has been read.
-int checkProfile(const Options &options, RuleDatabase &rules, const QString &profile, Global::CancelFlag &cancel,
+int checkProfile(const Options &options, RuleDatabase &rules, const QString &profile, CancelFlag &cancel,
                  const Deadline &deadline, std::optional<CheckReport> &result)
 {
-    Global::ProfileSettingsRecord settings = ReadProfile(profile);
+    ProfileSettingsRecord settings = ReadProfile(profile);
     if (const int code = readiness(profile, settings); code != ExitCode::Done)
         return code;
 
@@ -358,7 +358,7 @@ QStringList chooseProfiles(const Options &options)
 
 int run(const Options &options, RuleDatabase &rules)
 {
-    Global::CancelFlag cancel;
+    CancelFlag cancel;
     TerminationSignals signalsCancel(cancel);
     const QStringList profiles = chooseProfiles(options);
     if (profiles.isEmpty())

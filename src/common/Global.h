@@ -1,76 +1,19 @@
 #pragma once
 
-#include <QObject>
+#include "CancelFlag.h"
+#include "ProfileRecord.h"
+
 #include <QString>
 
 // Program-wide state shared by the subsystems. Only what the design names
 // lives here; everything else belongs to the object that uses it.
 namespace Global {
 
-// The current profile's settings, texts named as their stored values.
-// The two passwords are held plain in memory.
-struct ProfileSettingsRecord {
-    QString EmailHost;
-    QString EmailPort = QStringLiteral("110");
-    QString EmailUserid;
-    QString EmailPassword;
-    QString Autodial = QStringLiteral("0");
-    QString DialupNumber;
-    QString DialupUserID;
-    QString DialupPassword;
-    // Connection security: "None", "STARTTLS" or "SSL/TLS".
-    QString EmailSecurity = QStringLiteral("None");
-    // SHA-256 fingerprint (lower-case hex) of a certificate the user chose to
-    // trust for this profile's server; empty when none.
-    QString TrustedCertificate;
-    // How the login proves who the user is: "Password" (USER/PASS, AUTH
-    // PLAIN) or "OAuth2" (a bearer token through SASL XOAUTH2/OAUTHBEARER).
-    QString SignInMethod = QStringLiteral("Password");
-    // OAuth2: the provider preset ("Google", "Microsoft", "Other"), the
-    // registered desktop client, its endpoints and the scope asked for.
-    QString OAuthProvider;
-    QString OAuthClientId;
-    QString OAuthClientSecret;
-    QString OAuthAuthorizeUrl;
-    QString OAuthTokenUrl;
-    QString OAuthScope;
-    // Secret: kept like a password. Empty until the user signed in.
-    QString OAuthRefreshToken;
-    // Held in memory only, never stored.
-    QString OAuthAccessToken;
-    qint64 OAuthAccessExpiry = 0; // seconds since the epoch; 0 unknown
-    // Why a stored secret could not be read (a locked keyring); empty when
-    // every secret was read. The secret then reads as empty and must be
-    // asked for, never used as it is.
-    QString SecretProblem;
-
-    bool usesOAuth2() const;
-    // Configured when host, port and user are set and there is a way to
-    // prove who the user is: a password, or an OAuth2 client to sign in with.
-
-    bool isConfigured() const;
-};
-
 extern ProfileSettingsRecord ProfileSettings;
 extern QString CurrentProfile;
 extern QString PreviousProfile;   // CurrentProfile when "New" was pressed
 extern int NewProfileFlag;        // 1 from New Profile's OK until the settings dialog closes
 extern bool SettingsChanged;      // a tracked field of the settings dialog was edited
-
-// CancelRequested: raised by a progress dialog's Cancel, cleared when one
-// opens. It is an object so that a wait can end the moment it is raised
-// instead of polling for it.
-class CancelFlag : public QObject {
-    Q_OBJECT
-public:
-    bool isSet() const { return m_set; }
-    void set();
-    void clear() { m_set = false; }
-Q_SIGNALS:
-    void raised();
-private:
-    bool m_set = false;
-};
 
 CancelFlag &CancelRequested();
 

@@ -13,7 +13,7 @@ bool passable(const QString &value, int maxLength)
 
 } // namespace
 
-DialRequest DialRequest::fromProfile(const Global::ProfileSettingsRecord &settings)
+DialRequest DialRequest::fromProfile(const ProfileSettingsRecord &settings)
 {
     return {settings.DialupNumber, settings.DialupUserID, settings.DialupPassword};
 }

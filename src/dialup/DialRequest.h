@@ -4,7 +4,7 @@
 
 #include <QString>
 
-namespace Global { struct ProfileSettingsRecord; }
+struct ProfileSettingsRecord;
 
 // What one dial asks for: the profile's number, user ID and password, checked
 // and turned into the settings of a temporary NetworkManager modem connection.
@@ -13,7 +13,7 @@ struct DialRequest {
     QString user;
     QString password;
 
-    static DialRequest fromProfile(const Global::ProfileSettingsRecord &settings);
+    static DialRequest fromProfile(const ProfileSettingsRecord &settings);
 
     // RasCode::Success, or RasCode::InvalidSize for a value that is longer
     // than its field or that cannot travel intact as a D-Bus string (a NUL

@@ -4,7 +4,8 @@
 
 #include <memory>
 
-namespace Global { struct ProfileSettingsRecord; class CancelFlag; }
+struct ProfileSettingsRecord;
+class CancelFlag;
 
 // Dial-up result codes this system gives. They are the dial-up service's own
 // error numbers, so RasErrorText() has a text for each (or the generic one).
@@ -38,7 +39,7 @@ inline constexpr int kMaxDialupCredentialLength = 256; // user ID and password
 class Dialer {
 public:
     virtual ~Dialer() = default;
-    virtual void DialUp(const Global::ProfileSettingsRecord &settings, Global::CancelFlag &cancel) = 0;
+    virtual void DialUp(const ProfileSettingsRecord &settings, CancelFlag &cancel) = 0;
     virtual void HangUp() = 0;
 
     qint32 RasResult = 0;

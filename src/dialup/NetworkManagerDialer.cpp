@@ -49,8 +49,8 @@ NetworkManagerDialer::~NetworkManagerDialer()
     }
 }
 
-void NetworkManagerDialer::DialUp(const Global::ProfileSettingsRecord &settings,
-                                  Global::CancelFlag &cancel)
+void NetworkManagerDialer::DialUp(const ProfileSettingsRecord &settings,
+                                  CancelFlag &cancel)
 {
     RasConnection = 0;
     // DialUp waits in a local event loop, so it could be entered again from
@@ -70,7 +70,7 @@ void NetworkManagerDialer::DialUp(const Global::ProfileSettingsRecord &settings,
 
     m_busy = true;
     DialAttempt attempt(m_bus, request, m_timeLimitMs, m_teardownLimitMs);
-    QObject::connect(&cancel, &Global::CancelFlag::raised, &attempt, &DialAttempt::cancel);
+    QObject::connect(&cancel, &CancelFlag::raised, &attempt, &DialAttempt::cancel);
     attempt.start();
     waitFor(attempt);
     m_busy = false;

@@ -18,7 +18,7 @@ public:
     explicit NetworkManagerDialer(const QDBusConnection &bus = QDBusConnection::systemBus());
     ~NetworkManagerDialer() override;
 
-    void DialUp(const Global::ProfileSettingsRecord &settings, Global::CancelFlag &cancel) override;
+    void DialUp(const ProfileSettingsRecord &settings, CancelFlag &cancel) override;
     void HangUp() override;
 
     // How long a dial may take before it is given up with RasCode::RequestTimeout.

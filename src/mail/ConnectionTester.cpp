@@ -57,7 +57,7 @@ QString certificateText(CertificateTrust trust)
 }
 
 // Says what the connection step does, then takes it.
-bool connectAnnounced(const std::function<void(const QString &)> &step, const Global::ProfileSettingsRecord &settings,
+bool connectAnnounced(const std::function<void(const QString &)> &step, const ProfileSettingsRecord &settings,
                       Pop3Session &session)
 {
     const QString where = settings.EmailHost + QLatin1Char(':') + settings.EmailPort.trimmed();
@@ -75,12 +75,12 @@ QString oneLine(QString text)
 
 } // namespace
 
-TestConnectionResult testConnection(const Global::ProfileSettingsRecord &settings, SessionOptions options,
+TestConnectionResult testConnection(const ProfileSettingsRecord &settings, SessionOptions options,
                                     const TestConnectionHooks &hooks)
 {
     TestConnectionResult result;
     // A renewal during the test replaces the refresh token like any other.
-    Global::ProfileSettingsRecord tested = settings;
+    ProfileSettingsRecord tested = settings;
     if (settings.usesOAuth2() && !options.accessToken)
         options.accessToken = profileAccessTokens(tested, [&result](const QString &token) {
             result.renewedRefreshToken = token;
@@ -91,8 +91,8 @@ TestConnectionResult testConnection(const Global::ProfileSettingsRecord &setting
         if (hooks.step)
             hooks.step(text);
     };
-    Global::CancelFlag ownCancel;
-    Global::CancelFlag &cancel = hooks.cancel ? *hooks.cancel : ownCancel;
+    CancelFlag ownCancel;
+    CancelFlag &cancel = hooks.cancel ? *hooks.cancel : ownCancel;
     {
         BoxCollector boxes;
         SilentStatus status;

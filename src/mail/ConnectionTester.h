@@ -6,10 +6,8 @@
 
 #include <functional>
 
-namespace Global {
 struct ProfileSettingsRecord;
 class CancelFlag;
-} // namespace Global
 
 struct TestConnectionResult {
     bool ok = false;
@@ -34,7 +32,7 @@ struct TestConnectionResult {
 // wait, with the text "Test cancelled.".
 struct TestConnectionHooks {
     std::function<void(const QString &step)> step;
-    Global::CancelFlag *cancel = nullptr;
+    CancelFlag *cancel = nullptr;
 };
-TestConnectionResult testConnection(const Global::ProfileSettingsRecord &settings, SessionOptions options = {},
+TestConnectionResult testConnection(const ProfileSettingsRecord &settings, SessionOptions options = {},
                                     const TestConnectionHooks &hooks = {});

@@ -125,7 +125,7 @@ DeletionJournal historyJournal(RuleDatabase &rules, const QString &profile,
 }
 
 DeletionResult EmptyRecycleBin(RunStatus &status, MessageFolderModel &recycle,
-                               const Global::ProfileSettingsRecord &settings, Global::CancelFlag &cancel,
+                               const ProfileSettingsRecord &settings, CancelFlag &cancel,
                                SessionOptions options, const DeletionJournal &journal)
 {
     const qint32 total = recycle.count();

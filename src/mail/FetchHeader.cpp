@@ -162,8 +162,8 @@ QString listCommand(qint32 number)
 } // namespace
 
 MailOutcome FetchHeader(RunStatus &status, MessageFolderModel &inbox, MessageFolderModel &recycle,
-                        const MessageClassifier &classify, const Global::ProfileSettingsRecord &settings,
-                        Global::CancelFlag &cancel, SessionOptions options, QString *listingNote)
+                        const MessageClassifier &classify, const ProfileSettingsRecord &settings,
+                        CancelFlag &cancel, SessionOptions options, QString *listingNote)
 {
     if (!settings.isConfigured()) {
         MessageBox::show(QStringLiteral("Email Setting not configured\r\nPress the Setting button beside the profile box and fill in the POP server, user ID and password."), QStringLiteral("Email Setting Error"),

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "MailResult.h"
 #include "Pop3Session.h"
 #include "RuleClassifier.h"
 
@@ -12,18 +13,9 @@
 class MessageFolderModel;
 class RuleDatabase;
 class RunStatus;
-namespace Global { struct ProfileSettingsRecord; class CancelFlag; }
+struct ProfileSettingsRecord;
+class CancelFlag;
 
-// How a fetch or a deletion ended. Failures have been reported through
-// MessageBox already; the outcome tells a caller without a screen what kind
-// of failure it was.
-enum class MailOutcome {
-    Done,
-    NotConfigured,    // a POP3 value of the profile is empty
-    ConnectionFailed, // connect, securing, login, or the connection lost
-    Cancelled,
-    Failed            // anything else (a rule lookup that failed, a bad port)
-};
 
 // Reads the header of every message on the profile's server, sorts each into
 // the Inbox or the Recycle Bin by the rule lists, and appends it as a row.
@@ -34,8 +26,8 @@ enum class MailOutcome {
 // server's listings (STAT, LIST, UIDL) disagree, every message any of them
 // names is read, and *listingNote (when given) says how they disagree.
 MailOutcome FetchHeader(RunStatus &status, MessageFolderModel &inbox, MessageFolderModel &recycle,
-                        const MessageClassifier &classify, const Global::ProfileSettingsRecord &settings,
-                        Global::CancelFlag &cancel, SessionOptions options = {}, QString *listingNote = nullptr);
+                        const MessageClassifier &classify, const ProfileSettingsRecord &settings,
+                        CancelFlag &cancel, SessionOptions options = {}, QString *listingNote = nullptr);
 
 struct DeletionResult {
     MailOutcome outcome = MailOutcome::Done;
@@ -73,7 +65,7 @@ struct DeletionJournal {
 // mailbox changed since the fetch, or a server whose listing cannot be
 // trusted, never loses the wrong message. Rows that fail the check stay.
 DeletionResult EmptyRecycleBin(RunStatus &status, MessageFolderModel &recycle,
-                               const Global::ProfileSettingsRecord &settings, Global::CancelFlag &cancel,
+                               const ProfileSettingsRecord &settings, CancelFlag &cancel,
                                SessionOptions options = {}, const DeletionJournal &journal = {});
 
 // A journal into the deletion history of `rules`, under `profile`. A

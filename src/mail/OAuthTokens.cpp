@@ -10,7 +10,7 @@ namespace {
 constexpr qint64 kMarginSeconds = 60;
 } // namespace
 
-AccessTokenSource profileAccessTokens(Global::ProfileSettingsRecord &settings,
+AccessTokenSource profileAccessTokens(ProfileSettingsRecord &settings,
                                       std::function<void(const QString &refreshToken)> keepRefreshToken)
 {
     return [&settings, keep = std::move(keepRefreshToken)](bool renew) -> AccessToken {

@@ -23,8 +23,8 @@ const QString kOutOfStep = QStringLiteral("The server's replies no longer match 
 constexpr qsizetype kTailKept = 4;
 } // namespace
 
-Pop3Session::Pop3Session(RunStatus &status, const Global::ProfileSettingsRecord &settings,
-                         Global::CancelFlag &cancel, SessionOptions options, QObject *parent)
+Pop3Session::Pop3Session(RunStatus &status, const ProfileSettingsRecord &settings,
+                         CancelFlag &cancel, SessionOptions options, QObject *parent)
     : QObject(parent)
     , m_status(status)
     , m_settings(settings)
@@ -33,7 +33,7 @@ Pop3Session::Pop3Session(RunStatus &status, const Global::ProfileSettingsRecord 
 {
     m_clock.start();
     // The grace after a Cancel runs from the press, across every wait after it.
-    connect(&m_cancel, &Global::CancelFlag::raised, this, [this] {
+    connect(&m_cancel, &CancelFlag::raised, this, [this] {
         if (!m_sinceCancel.isValid())
             m_sinceCancel.start();
     });
@@ -119,7 +119,7 @@ qint16 Pop3Session::ConnectServer()
 }
 
 // The server was never reached: the box says why, from the socket's error.
-static QString unreachableText(const QAbstractSocket *socket, const Global::ProfileSettingsRecord &settings,
+static QString unreachableText(const QAbstractSocket *socket, const ProfileSettingsRecord &settings,
                                int waitedMs)
 {
     return ConnectErrorText(socket ? socket->error() : QAbstractSocket::UnknownSocketError, settings.EmailHost,
@@ -510,7 +510,7 @@ Pop3Session::Outcome Pop3Session::wait(quint64 sequence, Pop3Session::CancelChec
         if (!grace.isActive())
             grace.start(cancelGraceLeftMs());
     };
-    connect(&m_cancel, &Global::CancelFlag::raised, &loop, [&] {
+    connect(&m_cancel, &CancelFlag::raised, &loop, [&] {
         if (check == CancelCheck::Flag)
             finish(End::Cancelled);
         else

@@ -14,7 +14,8 @@
 
 class QSslSocket;
 class RunStatus;
-namespace Global { struct ProfileSettingsRecord; class CancelFlag; }
+struct ProfileSettingsRecord;
+class CancelFlag;
 
 struct SessionOptions {
     // A wait gives up after this long without any data from the server.
@@ -71,8 +72,8 @@ public:
     // A status line longer than this is no POP3 reply (the protocol allows 512).
     static constexpr qsizetype kStatusLineCap = 64 * 1024;
 
-    Pop3Session(RunStatus &status, const Global::ProfileSettingsRecord &settings,
-                Global::CancelFlag &cancel, SessionOptions options = {}, QObject *parent = nullptr);
+    Pop3Session(RunStatus &status, const ProfileSettingsRecord &settings,
+                CancelFlag &cancel, SessionOptions options = {}, QObject *parent = nullptr);
     ~Pop3Session() override;
 
     // 7 once connected, greeted and (as the profile asks) secured; 9 when the
@@ -192,8 +193,8 @@ private:
     qint16 oauthRefused(const QString &text);
 
     RunStatus &m_status;
-    const Global::ProfileSettingsRecord &m_settings;
-    Global::CancelFlag &m_cancel;
+    const ProfileSettingsRecord &m_settings;
+    CancelFlag &m_cancel;
     SessionOptions m_options;
     QSslSocket *m_socket = nullptr;
     ConnectionSecurity m_security = ConnectionSecurity::None;

@@ -1,7 +1,8 @@
 #include "Runs.h"
 
 #include "Dialer.h"
-#include "Global.h"
+#include "CancelFlag.h"
+#include "ProfileRecord.h"
 #include "MailOperations.h"
 #include "MessageBox.h"
 #include "MessageFolderModel.h"
@@ -14,9 +15,8 @@ namespace Runs {
 
 namespace {
 
-bool profileConfigured(const CertificateHooks &hooks)
+bool profileConfigured(ProfileSettingsRecord &s, const CertificateHooks &hooks)
 {
-    auto &s = Global::ProfileSettings;
     // A password the keyring kept to itself is asked for, never taken as
     // empty; what the user types serves this session of the program.
     if (!s.usesOAuth2() && s.EmailPassword.isEmpty() && !s.SecretProblem.isEmpty()) {
@@ -48,22 +48,22 @@ void setSorting(RunHost &host, bool enabled)
     host.recycleModel().setSortingEnabled(enabled);
 }
 
-bool autodial()
+bool autodial(const RunProfile &profile)
 {
-    return Global::ProfileSettings.Autodial == QLatin1String("1");
+    return profile.settings.Autodial == QLatin1String("1");
 }
 
 // Dials when the profile asks for it. False when dialling failed: the dialog
 // is then closed and the failure shown.
-bool dialBefore(RunHost &host, Dialer &dialer, ProgressControl &dialog)
+bool dialBefore(RunHost &host, Dialer &dialer, const RunProfile &profile, ProgressControl &dialog)
 {
-    if (!autodial())
+    if (!autodial(profile))
         return true;
     host.setStatusText(QStringLiteral("Dialing Connection..."));
-    dialer.DialUp(Global::ProfileSettings, Global::CancelRequested());
+    dialer.DialUp(profile.settings, profile.cancel);
     if (dialer.RasResult == 0)
         return true;
-    if (Global::CancelRequested().isSet()) {
+    if (profile.cancel.isSet()) {
         // The user stopped the dial: nothing failed, nothing to report.
         dialer.HangUp();
         dialog.closeDialog();
@@ -79,26 +79,26 @@ bool dialBefore(RunHost &host, Dialer &dialer, ProgressControl &dialog)
     return false;
 }
 
-SessionOptions sessionOptions(const CertificateHooks &hooks)
+SessionOptions sessionOptions(const RunProfile &profile, const CertificateHooks &hooks)
 {
     SessionOptions options;
     options.certificatePrompt = hooks.prompt;
-    options.certificateTrusted = [keep = hooks.keep](const QString &fingerprint) {
+    options.certificateTrusted = [keep = hooks.keep, &profile](const QString &fingerprint) {
         // The next fetch or deletion trusts it too, saved or not.
-        Global::ProfileSettings.TrustedCertificate = fingerprint;
+        profile.settings.TrustedCertificate = fingerprint;
         if (keep)
-            keep(Global::CurrentProfile, fingerprint);
+            keep(profile.name, fingerprint);
     };
-    options.accessToken = profileAccessTokens(Global::ProfileSettings, [keep = hooks.keepRefreshToken](const QString &token) {
+    options.accessToken = profileAccessTokens(profile.settings, [keep = hooks.keepRefreshToken, name = profile.name](const QString &token) {
         if (keep)
-            keep(Global::CurrentProfile, token);
+            keep(name, token);
     });
     return options;
 }
 
-void hangUpAfter(RunHost &host, Dialer &dialer)
+void hangUpAfter(RunHost &host, Dialer &dialer, const RunProfile &profile)
 {
-    if (!autodial())
+    if (!autodial(profile))
         return;
     dialer.HangUp();
     host.setStatusText(QString());
@@ -106,9 +106,10 @@ void hangUpAfter(RunHost &host, Dialer &dialer)
 
 } // namespace
 
-MailOutcome cmdFetch_Click(RunHost &host, RuleDatabase &rules, Dialer &dialer, const CertificateHooks &hooks)
+MailOutcome cmdFetch_Click(RunHost &host, RuleDatabase &rules, Dialer &dialer, const RunProfile &profile,
+                           const CertificateHooks &hooks)
 {
-    if (!profileConfigured(hooks))
+    if (!profileConfigured(profile.settings, hooks))
         return MailOutcome::NotConfigured;
     MailOutcome outcome = MailOutcome::Cancelled;
     setSorting(host, false);
@@ -120,23 +121,23 @@ MailOutcome cmdFetch_Click(RunHost &host, RuleDatabase &rules, Dialer &dialer, c
         host.setProgressValue(0);
         host.ShowInbox();
         host.repaintNow();
-        if (!dialBefore(host, dialer, dialog))
+        if (!dialBefore(host, dialer, profile, dialog))
             return;
-        if (!Global::CancelRequested().isSet())
+        if (!profile.cancel.isSet())
             outcome = FetchHeader(host, host.inboxModel(), host.recycleModel(), RuleClassifier::lazy(rules),
-                                  Global::ProfileSettings, Global::CancelRequested(), sessionOptions(hooks));
-        hangUpAfter(host, dialer);
+                                  profile.settings, profile.cancel, sessionOptions(profile, hooks));
+        hangUpAfter(host, dialer, profile);
         dialog.closeDialog();
     });
     setSorting(host, true);
     return outcome;
 }
 
-void cmdConfirm_Click(RunHost &host, Dialer &dialer, const CertificateHooks &hooks)
+void cmdConfirm_Click(RunHost &host, Dialer &dialer, const RunProfile &profile, const CertificateHooks &hooks)
 {
     if (host.recycleModel().count() == 0)
         return;
-    if (!profileConfigured(hooks))
+    if (!profileConfigured(profile.settings, hooks))
         return;
     setSorting(host, false);
     runProgressDialog(ProgressKind::EmptyRecycleBin, host.dialogParent(), [&](ProgressControl &dialog) {
@@ -144,13 +145,13 @@ void cmdConfirm_Click(RunHost &host, Dialer &dialer, const CertificateHooks &hoo
         host.ShowRecycleBin();
         dialog.repaintNow();
         host.repaintNow();
-        if (!dialBefore(host, dialer, dialog))
+        if (!dialBefore(host, dialer, profile, dialog))
             return;
-        if (!Global::CancelRequested().isSet()) {
-            EmptyRecycleBin(host, host.recycleModel(), Global::ProfileSettings, Global::CancelRequested(),
-                            sessionOptions(hooks), host.deletionJournal());
+        if (!profile.cancel.isSet()) {
+            EmptyRecycleBin(host, host.recycleModel(), profile.settings, profile.cancel,
+                            sessionOptions(profile, hooks), host.deletionJournal());
         }
-        hangUpAfter(host, dialer);
+        hangUpAfter(host, dialer, profile);
         dialog.closeDialog();
     });
     setSorting(host, true);

@@ -9,6 +9,8 @@ class RunHost;
 class RuleDatabase;
 class Dialer;
 enum class MailOutcome;
+struct ProfileSettingsRecord;
+class CancelFlag;
 
 // The two long operations behind the main window's buttons. Each checks the
 // profile, switches sorting off on both lists, runs its modal progress dialog
@@ -31,7 +33,17 @@ struct CertificateHooks {
 
 // The fetch's outcome: Done when every listed message was read and the
 // session ended well.
-MailOutcome cmdFetch_Click(RunHost &host, RuleDatabase &rules, Dialer &dialer, const CertificateHooks &hooks = {});
-void cmdConfirm_Click(RunHost &host, Dialer &dialer, const CertificateHooks &hooks = {});
+// The profile a run works on, by name, and the flag its Cancel raises. A
+// password asked for and a certificate trusted during the run land in the
+// record, so that the next run has them too.
+struct RunProfile {
+    ProfileSettingsRecord &settings;
+    QString name;
+    CancelFlag &cancel;
+};
+
+MailOutcome cmdFetch_Click(RunHost &host, RuleDatabase &rules, Dialer &dialer, const RunProfile &profile,
+                           const CertificateHooks &hooks = {});
+void cmdConfirm_Click(RunHost &host, Dialer &dialer, const RunProfile &profile, const CertificateHooks &hooks = {});
 
 } // namespace Runs

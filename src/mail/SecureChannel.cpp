@@ -8,7 +8,7 @@
 #include <QSslSocket>
 #include <QTimer>
 
-ConnectionSecurity connectionSecurity(const Global::ProfileSettingsRecord &settings)
+ConnectionSecurity connectionSecurity(const ProfileSettingsRecord &settings)
 {
     const QString value = settings.EmailSecurity.trimmed();
     if (value.isEmpty())
@@ -86,7 +86,7 @@ QString reasons(const QList<QSslError> &errors)
 
 } // namespace
 
-HandshakeResult awaitHandshake(QSslSocket &socket, const HandshakeOptions &options, Global::CancelFlag &cancel)
+HandshakeResult awaitHandshake(QSslSocket &socket, const HandshakeOptions &options, CancelFlag &cancel)
 {
     HandshakeResult result;
     result.trust = CertificateTrust::Verified;
@@ -114,7 +114,7 @@ HandshakeResult awaitHandshake(QSslSocket &socket, const HandshakeOptions &optio
         });
         QObject::connect(&socket, &QAbstractSocket::errorOccurred, &loop, [&] { finish(End::Dropped); });
         QObject::connect(&socket, &QAbstractSocket::disconnected, &loop, [&] { finish(End::Dropped); });
-        QObject::connect(&cancel, &Global::CancelFlag::raised, &loop, [&] { finish(End::Cancelled); });
+        QObject::connect(&cancel, &CancelFlag::raised, &loop, [&] { finish(End::Cancelled); });
         QObject::connect(&limit, &QTimer::timeout, &loop, [&] { finish(End::Silent); });
         if (cancel.isSet())
             end = End::Cancelled;

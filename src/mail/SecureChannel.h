@@ -8,7 +8,8 @@
 #include <functional>
 
 class QSslSocket;
-namespace Global { struct ProfileSettingsRecord; class CancelFlag; }
+struct ProfileSettingsRecord;
+class CancelFlag;
 
 // How a profile's connection is secured.
 enum class ConnectionSecurity {
@@ -20,7 +21,7 @@ enum class ConnectionSecurity {
 
 // Reads EmailSecurity ("None", "STARTTLS", "SSL/TLS", case ignored); an empty
 // value means TLS on port 995 and plain POP3 elsewhere.
-ConnectionSecurity connectionSecurity(const Global::ProfileSettingsRecord &settings);
+ConnectionSecurity connectionSecurity(const ProfileSettingsRecord &settings);
 // Why a profile whose security is Unknown is refused before connecting.
 QString unknownSecurityText(const QString &value);
 
@@ -67,4 +68,4 @@ void prepareVerification(QSslSocket &socket, const QString &host);
 // Waits until the socket's TLS handshake (already started) has finished. A
 // certificate that failed verification is accepted only when it is the
 // pinned one (and only for its own errors) or the prompt trusts it.
-HandshakeResult awaitHandshake(QSslSocket &socket, const HandshakeOptions &options, Global::CancelFlag &cancel);
+HandshakeResult awaitHandshake(QSslSocket &socket, const HandshakeOptions &options, CancelFlag &cancel);

@@ -30,7 +30,7 @@ OAuthPreset OAuthPresetNamed(const QString &name)
     return OAuthPresets().constLast();
 }
 
-void LoadOAuthSettings(const QString &profile, Global::ProfileSettingsRecord &s)
+void LoadOAuthSettings(const QString &profile, ProfileSettingsRecord &s)
 {
     const QString path = kSettingKeyPrefix + profile;
     const auto read = [&path](const char *name) {
@@ -48,7 +48,7 @@ void LoadOAuthSettings(const QString &profile, Global::ProfileSettingsRecord &s)
     s.OAuthAccessExpiry = 0;
 }
 
-QList<modRegistry::StoreValue> OAuthSettingValues(const QString &profile, const Global::ProfileSettingsRecord &s)
+QList<modRegistry::StoreValue> OAuthSettingValues(const QString &profile, const ProfileSettingsRecord &s)
 {
     const QString path = kSettingKeyPrefix + profile;
     // A desktop client's "secret" is not confidential (every copy of the

@@ -30,6 +30,6 @@ OAuthPreset OAuthPresetNamed(const QString &name);
 // The sign-in method and the OAuth2 client settings of a profile (not its
 // refresh token, which is a secret). A profile saved before these existed
 // reads as "Password".
-void LoadOAuthSettings(const QString &profile, Global::ProfileSettingsRecord &s);
+void LoadOAuthSettings(const QString &profile, ProfileSettingsRecord &s);
 // The values that store them, to be written with the profile's others.
-QList<modRegistry::StoreValue> OAuthSettingValues(const QString &profile, const Global::ProfileSettingsRecord &s);
+QList<modRegistry::StoreValue> OAuthSettingValues(const QString &profile, const ProfileSettingsRecord &s);

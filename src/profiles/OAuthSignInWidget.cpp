@@ -84,7 +84,7 @@ OAuthSignInWidget::OAuthSignInWidget(QWidget *parent)
     methodChanged();
 }
 
-void OAuthSignInWidget::load(const Global::ProfileSettingsRecord &s, const QString &profile)
+void OAuthSignInWidget::load(const ProfileSettingsRecord &s, const QString &profile)
 {
     cboSignInMethod->setCurrentText(s.usesOAuth2() ? kSignInOAuth2 : kSignInPassword);
     cboOAuthProvider->setCurrentText(OAuthPresetNamed(s.OAuthProvider).name);
@@ -125,7 +125,7 @@ void OAuthSignInWidget::load(const Global::ProfileSettingsRecord &s, const QStri
     showSignedIn();
 }
 
-void OAuthSignInWidget::apply(Global::ProfileSettingsRecord &s) const
+void OAuthSignInWidget::apply(ProfileSettingsRecord &s) const
 {
     s.SignInMethod = cboSignInMethod->currentText();
     s.OAuthProvider = cboOAuthProvider->currentText();
@@ -228,7 +228,7 @@ void OAuthSignInWidget::replaceRefreshToken(const QString &tested, const QString
 
 void OAuthSignInWidget::signIn(const QString &userName)
 {
-    Global::ProfileSettingsRecord s;
+    ProfileSettingsRecord s;
     apply(s);
     AuthorizationFlow flow(endpointsOf(s));
     if (m_browser)

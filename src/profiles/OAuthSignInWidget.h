@@ -21,9 +21,9 @@ class OAuthSignInWidget : public QGroupBox {
 public:
     explicit OAuthSignInWidget(QWidget *parent = nullptr);
 
-    void load(const Global::ProfileSettingsRecord &s, const QString &profile);
+    void load(const ProfileSettingsRecord &s, const QString &profile);
     // Copies the method, the client and the tokens into `s`.
-    void apply(Global::ProfileSettingsRecord &s) const;
+    void apply(ProfileSettingsRecord &s) const;
     bool usesOAuth2() const;
     // Who signed in, as the provider's id token said; empty when unknown.
     QString account() const { return m_refreshToken.isEmpty() ? QString() : m_account; }

@@ -13,10 +13,10 @@ void LoadProfile(const QString &name)
     Global::ProfileSettings = ReadProfile(name);
 }
 
-Global::ProfileSettingsRecord ReadProfile(const QString &name)
+ProfileSettingsRecord ReadProfile(const QString &name)
 {
     const QString path = kSettingKeyPrefix + name;
-    Global::ProfileSettingsRecord s;
+    ProfileSettingsRecord s;
     s.EmailHost = ReadStoreValue(HKEY_CURRENT_USER, path, QStringLiteral("EmailHost"), QString());
     s.EmailPort = ReadStoreValue(HKEY_CURRENT_USER, path, QStringLiteral("EmailPort"), QStringLiteral("110"));
     s.EmailUserid = ReadStoreValue(HKEY_CURRENT_USER, path, QStringLiteral("EmailUserid"), QString());

@@ -43,7 +43,7 @@ QString PortForSecurity(const QString &security, const QString &port);
 // with the defaults for missing values and the passwords unscrambled.
 void LoadProfile(const QString &name);
 // The same settings as a value, for a caller that is not the window.
-Global::ProfileSettingsRecord ReadProfile(const QString &name);
+ProfileSettingsRecord ReadProfile(const QString &name);
 // The stored profiles' names in the store's order, as the profile box lists
 // them.
 QStringList ProfileNames();

@@ -21,7 +21,7 @@ struct ConnectionTestResult {
 // the user ends it early (`cancel` set: the test stops at its next wait).
 struct ConnectionTestProgress {
     std::function<void(const QString &step)> step;
-    Global::CancelFlag *cancel = nullptr;
+    CancelFlag *cancel = nullptr;
 };
 
 // What the profile bar needs of the main window when the current profile
@@ -39,7 +39,7 @@ public:
     // Connects with the given settings (typed in the settings dialog, not
     // saved), logs in and out, and says how it went. The text must never
     // hold a password. A host that cannot test says so.
-    virtual ConnectionTestResult testConnection(const Global::ProfileSettingsRecord &settings,
+    virtual ConnectionTestResult testConnection(const ProfileSettingsRecord &settings,
                                                 const ConnectionTestProgress &progress)
     {
         Q_UNUSED(settings);

@@ -152,8 +152,8 @@ Report refusedReport(const QStringList &inFile, const QString &why)
 
 } // namespace
 
-Report save(SecretStore &keyring, const QString &profile, const Global::ProfileSettingsRecord &s,
-            const Global::ProfileSettingsRecord *loaded)
+Report save(SecretStore &keyring, const QString &profile, const ProfileSettingsRecord &s,
+            const ProfileSettingsRecord *loaded)
 {
     // Entries of deleted profiles the keyring would not let go before; one
     // of them may carry this profile's name.
@@ -189,7 +189,7 @@ Report saveOne(SecretStore &keyring, const QString &profile, SecretKind kind, co
     return {};
 }
 
-Report load(SecretStore &keyring, const QString &profile, Global::ProfileSettingsRecord &s)
+Report load(SecretStore &keyring, const QString &profile, ProfileSettingsRecord &s)
 {
     ScrambledSecretStore file;
     QStringList unread;

@@ -27,8 +27,8 @@ struct Report {
 // is removed from both, unless it was empty in `loaded` too (the settings as
 // read before the edit): a secret the keyring did not give then stays as it
 // is. Entries of deleted profiles that the keyring kept are removed first.
-Report save(SecretStore &keyring, const QString &profile, const Global::ProfileSettingsRecord &s,
-            const Global::ProfileSettingsRecord *loaded = nullptr);
+Report save(SecretStore &keyring, const QString &profile, const ProfileSettingsRecord &s,
+            const ProfileSettingsRecord *loaded = nullptr);
 
 // The same for one secret (a refresh token the provider replaced).
 Report saveOne(SecretStore &keyring, const QString &profile, SecretKind kind, const QString &secret);
@@ -36,7 +36,7 @@ Report saveOne(SecretStore &keyring, const QString &profile, SecretKind kind, co
 // Fills the three secrets of `s` and s.SecretProblem. A secret the keyring
 // holds but did not give stays empty and is named in the report, so that the
 // caller asks for it instead of logging in with nothing.
-Report load(SecretStore &keyring, const QString &profile, Global::ProfileSettingsRecord &s);
+Report load(SecretStore &keyring, const QString &profile, ProfileSettingsRecord &s);
 
 // Removes every keyring entry the program may have written for the profile
 // (its settings key goes separately). What a locked or refusing keyring

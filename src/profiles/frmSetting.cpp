@@ -170,14 +170,14 @@ void frmSetting::Form_Load()
     if (Global::NewProfileFlag == 0 && !Global::ProfileSettings.SecretProblem.isEmpty()) {
         // The keyring kept a secret at the last read: asked again, as it may
         // have been unlocked since (or asks for its unlock now).
-        Global::ProfileSettingsRecord again = Global::ProfileSettings;
+        ProfileSettingsRecord again = Global::ProfileSettings;
         ProfileSecrets::load(desktopKeyring(), Global::CurrentProfile, again);
         if (again.SecretProblem.isEmpty())
             Global::ProfileSettings = again;
         else
             Global::ProfileSettings.SecretProblem = again.SecretProblem;
     }
-    m_loaded = Global::NewProfileFlag == 0 ? Global::ProfileSettings : Global::ProfileSettingsRecord{};
+    m_loaded = Global::NewProfileFlag == 0 ? Global::ProfileSettings : ProfileSettingsRecord{};
     if (Global::NewProfileFlag == 0) {
         const auto &s = Global::ProfileSettings;
         txtEmailHost->setText(s.EmailHost);
@@ -294,9 +294,9 @@ bool frmSetting::serverChanged() const
         || cboEmailSecurity->currentText() != m_loadedSecurity;
 }
 
-Global::ProfileSettingsRecord frmSetting::typedSettings() const
+ProfileSettingsRecord frmSetting::typedSettings() const
 {
-    Global::ProfileSettingsRecord s;
+    ProfileSettingsRecord s;
     s.EmailHost = txtEmailHost->text();
     s.EmailPort = txtEmailPort->text();
     s.EmailUserid = txtEmailUserId->text();
@@ -364,7 +364,7 @@ bool frmSetting::cmdOK_Click()
     }
 
     const bool trustVoid = serverChanged();
-    Global::ProfileSettingsRecord s = typedSettings();
+    ProfileSettingsRecord s = typedSettings();
     if (trustVoid)
         s.TrustedCertificate.clear();
 
@@ -411,7 +411,7 @@ namespace {
 
 // The tester's text goes on screen: should it echo a password (a server
 // reply, a command), the whole text is withheld rather than shown.
-QString shownTestText(const ConnectionTestResult &result, const Global::ProfileSettingsRecord &settings)
+QString shownTestText(const ConnectionTestResult &result, const ProfileSettingsRecord &settings)
 {
     for (const QString &password : {settings.EmailPassword, settings.DialupPassword}) {
         if (!password.isEmpty() && result.text.contains(password))
@@ -431,7 +431,7 @@ void frmSetting::cmdTestConnection_Click()
     applyLostFocus(focusWidget());
     if (!checkServerFields())
         return;
-    Global::ProfileSettingsRecord settings = typedSettings();
+    ProfileSettingsRecord settings = typedSettings();
     // As a fetch does: a password the keyring kept to itself is asked for,
     // for this test only; never sent empty.
     if (!settings.usesOAuth2() && settings.EmailPassword.isEmpty() && !settings.SecretProblem.isEmpty()) {
@@ -448,7 +448,7 @@ void frmSetting::cmdTestConnection_Click()
     // The tester waits for the server inside the event loop: the fields and
     // OK are off meanwhile; Cancel and Esc stay on and end the test.
     m_testing = true;
-    Global::CancelFlag cancel;
+    CancelFlag cancel;
     m_testCancel = &cancel;
     const QList<QWidget *> paused{Frame1, chkAutodial, fraDialup, cmdOK, cmdTestConnection};
     for (QWidget *w : paused)

@@ -62,7 +62,7 @@ private:
     // A trust given to one server must not carry over to another.
     bool serverChanged() const;
     // The settings as typed, not saved.
-    Global::ProfileSettingsRecord typedSettings() const;
+    ProfileSettingsRecord typedSettings() const;
     // A test renewed the sign-in: the provider's new refresh token replaces
     // the old one here and, where the old one was the stored one, at once
     // in the profile (the old one may no longer work).
@@ -72,10 +72,10 @@ private:
     bool m_activated = false;
     bool m_closed = false;
     bool m_testing = false;
-    Global::CancelFlag *m_testCancel = nullptr;
+    CancelFlag *m_testCancel = nullptr;
     // The settings the dialog opened with: a secret empty then (the keyring
     // did not give it) and still empty is left alone by the save.
-    Global::ProfileSettingsRecord m_loaded;
+    ProfileSettingsRecord m_loaded;
     // The server the dialog opened with, against which a change is judged.
     QString m_loadedHost;
     QString m_loadedSecurity;

@@ -38,7 +38,7 @@ namespace {
 
 class FakeDialer : public Dialer {
 public:
-    void DialUp(const Global::ProfileSettingsRecord &, Global::CancelFlag &) override { ++dials; }
+    void DialUp(const ProfileSettingsRecord &, CancelFlag &) override { ++dials; }
     void HangUp() override {}
     int dials = 0;
 };

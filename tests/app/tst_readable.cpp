@@ -44,7 +44,7 @@ namespace {
 
 class NoDialer : public Dialer {
 public:
-    void DialUp(const Global::ProfileSettingsRecord &, Global::CancelFlag &) override {}
+    void DialUp(const ProfileSettingsRecord &, CancelFlag &) override {}
     void HangUp() override {}
 };
 

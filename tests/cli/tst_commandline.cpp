@@ -161,7 +161,7 @@ void TestCommandLine::checkSortsAsTheWindowAndDeletesNothing()
     withRules([&](RuleDatabase &rules) {
         MessageFolderModel inbox, recycle;
         testsupport::MessageBoxRecorder boxes;
-        Global::CancelFlag cancel;
+        CancelFlag cancel;
         const auto settings = ReadProfile(u"Work"_s);
         struct : RunStatus {
             void setStatusText(const QString &) override {}

@@ -168,12 +168,12 @@ class TestNetworkManagerDialer : public QObject {
     QTemporaryDir m_dir;
     QProcess m_daemon;
     FakeNetworkManager m_fake;
-    Global::CancelFlag m_cancel;
+    CancelFlag m_cancel;
 
-    static Global::ProfileSettingsRecord profile(const QString &number = u"0301234567"_s,
+    static ProfileSettingsRecord profile(const QString &number = u"0301234567"_s,
                                                  const QString &user = u"dialer"_s, const QString &password = u"secret"_s)
     {
-        Global::ProfileSettingsRecord settings;
+        ProfileSettingsRecord settings;
         settings.DialupNumber = number;
         settings.DialupUserID = user;
         settings.DialupPassword = password;

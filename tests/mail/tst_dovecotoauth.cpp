@@ -76,7 +76,7 @@ void TestDovecotOAuth::initTestCase()
 void TestDovecotOAuth::init()
 {
     f = std::make_unique<MailFixture>();
-    Global::ProfileSettingsRecord &s = Global::ProfileSettings;
+    ProfileSettingsRecord &s = Global::ProfileSettings;
     s.EmailHost = QStringLiteral("127.0.0.1");
     s.EmailPort = QString::number(m_server.plainPort());
     s.EmailUserid = m_server.user();

@@ -55,7 +55,7 @@ private Q_SLOTS:
 private:
     void useServer(bool startTls, const QString &host)
     {
-        Global::ProfileSettingsRecord &s = Global::ProfileSettings;
+        ProfileSettingsRecord &s = Global::ProfileSettings;
         s.EmailHost = host;
         s.EmailUserid = m_server.user();
         s.EmailPassword = m_server.password();

@@ -182,7 +182,7 @@ void TestOAuthLogin::testConnectionKeepsRotatedToken()
     testsupport::FakeAuthServer auth(QStringLiteral("user"));
     QVERIFY(auth.listen());
     auth.setRotateRefreshTokens(true);
-    Global::ProfileSettingsRecord s = Global::ProfileSettings;
+    ProfileSettingsRecord s = Global::ProfileSettings;
     auth.signInHere(s);
     AuthorizationFlow flow(endpointsOf(s));
     QNetworkAccessManager browser;
@@ -229,7 +229,7 @@ void TestOAuthLogin::unreadSignInAdvice()
 {
     QFETCH(QString, problem);
     QFETCH(QString, error);
-    Global::ProfileSettingsRecord s = Global::ProfileSettings;
+    ProfileSettingsRecord s = Global::ProfileSettings;
     s.OAuthProvider = QStringLiteral("Google");
     s.SecretProblem = problem;
     const AccessToken token = profileAccessTokens(s)(false);

@@ -33,7 +33,7 @@ public:
 
 class FakeDialer : public Dialer {
 public:
-    void DialUp(const Global::ProfileSettingsRecord &, Global::CancelFlag &cancel) override
+    void DialUp(const ProfileSettingsRecord &, CancelFlag &cancel) override
     {
         calls << QStringLiteral("DialUp");
         if (cancelWhileDialling)
@@ -99,6 +99,11 @@ private Q_SLOTS:
     void unreadablePasswordAsked();
 
 private:
+    static Runs::RunProfile runProfile()
+    {
+        return {Global::ProfileSettings, Global::CurrentProfile, Global::CancelRequested()};
+    }
+
     testsupport::TempHome home;
     RuleDatabase rules{home.appDataFolder()};
     std::unique_ptr<MailFixture> f;
@@ -110,7 +115,7 @@ void TestRuns::fetchNeedsConfiguredProfile()
 {
     Global::ProfileSettings.EmailPassword.clear();
     f->boxes.expect(QStringLiteral("Email Setting not configured\r\nPress the Setting button beside the profile box and fill in the POP server, user ID and password."), QStringLiteral("Error"), Icon::Critical);
-    Runs::cmdFetch_Click(*host, rules, dialer);
+    Runs::cmdFetch_Click(*host, rules, dialer, runProfile());
     VERIFY_BOXES(f->boxes);
     QVERIFY(f->status.events.isEmpty()); // no dialog, nothing prepared
     QCOMPARE(f->server.connections(), 0);
@@ -134,9 +139,9 @@ void TestRuns::unknownSecurityRefusedBeforeDialling()
                                    "nothing was sent.\r\nChoose None, STARTTLS or SSL/TLS in the settings."),
                     QStringLiteral("Error"), Icon::Critical);
     if (deletion)
-        Runs::cmdConfirm_Click(*host, dialer);
+        Runs::cmdConfirm_Click(*host, dialer, runProfile());
     else
-        Runs::cmdFetch_Click(*host, rules, dialer);
+        Runs::cmdFetch_Click(*host, rules, dialer, runProfile());
     VERIFY_BOXES(f->boxes);
     QVERIFY(dialer.calls.isEmpty());
     QCOMPARE(f->server.connections(), 0);
@@ -146,7 +151,7 @@ void TestRuns::unknownSecurityRefusedBeforeDialling()
 void TestRuns::emptyRecycleBinDoesNothing()
 {
     Global::ProfileSettings.EmailHost.clear(); // not even the profile box
-    Runs::cmdConfirm_Click(*host, dialer);
+    Runs::cmdConfirm_Click(*host, dialer, runProfile());
     VERIFY_BOXES(f->boxes);
     QVERIFY(f->status.events.isEmpty());
     QVERIFY(dialer.calls.isEmpty());
@@ -164,7 +169,7 @@ void TestRuns::fetchRun()
         .top(2, "From: amy@x.example\r\n").list(2, 100)
         .quit();
     Global::ProfileSettings.Autodial = QStringLiteral("0");
-    Runs::cmdFetch_Click(*host, rules, dialer);
+    Runs::cmdFetch_Click(*host, rules, dialer, runProfile());
     VERIFY_SCRIPT(f->server);
     VERIFY_BOXES(f->boxes);
     QVERIFY(dialer.calls.isEmpty());
@@ -190,7 +195,7 @@ void TestRuns::failingDialUp()
     dialer.cancelWhileDialling = cancelled;
     if (!cancelled)
         f->boxes.expect(QStringLiteral("691: Authentication Failure"), QStringLiteral("Dialup Error"), Icon::Critical);
-    Runs::cmdFetch_Click(*host, rules, dialer);
+    Runs::cmdFetch_Click(*host, rules, dialer, runProfile());
     VERIFY_BOXES(f->boxes);
     QCOMPARE(dialer.calls, (QStringList{"DialUp", "HangUp"}));
     QCOMPARE(f->server.connections(), 0);
@@ -203,7 +208,7 @@ void TestRuns::deleteRun()
     f->inbox.append(entry(QStringLiteral("keep@x.example"), 3, QStringLiteral("u3")));
     f->server.greet().login().uidl({"u1", "u2", "u3"}).top(1, "From: a@x.example\r\n").top(2, "From: b@x.example\r\n")
         .dele(1).dele(2).quit();
-    Runs::cmdConfirm_Click(*host, dialer);
+    Runs::cmdConfirm_Click(*host, dialer, runProfile());
     VERIFY_SCRIPT(f->server);
     VERIFY_BOXES(f->boxes);
     QCOMPARE(f->status.events.mid(0, 1), QStringList{"select:Recycle Bin"});
@@ -227,7 +232,7 @@ void TestRuns::closeBoxActsAsCancel()
         .top(1, "From: a@x.example\r\n").list(1, 100)
         .top(2, "From: b@x.example\r\n").delayed(300).then(closeDialog)
         .quit();
-    Runs::cmdFetch_Click(*host, rules, dialer);
+    Runs::cmdFetch_Click(*host, rules, dialer, runProfile());
     VERIFY_SCRIPT(f->server); // QUIT went out: the session ended properly
     VERIFY_BOXES(f->boxes);
     QCOMPARE(seen, QStringLiteral("frmFetchInbox"));
@@ -264,14 +269,14 @@ void TestRuns::certificateHooks()
         QSslCertificate(server.certificatePem()).digest(QCryptographicHash::Sha256).toHex());
 
     QVERIFY(rules.InsertRule(QStringLiteral("tbfilter"), QStringLiteral("*@spam.example")));
-    Runs::cmdFetch_Click(*host, rules, dialer, hooks);
+    Runs::cmdFetch_Click(*host, rules, dialer, runProfile(), hooks);
     VERIFY_BOXES(f->boxes);
     QCOMPARE(asked, 1);
     QCOMPARE(kept, QStringList{QStringLiteral("Work=") + fingerprint});
     QCOMPARE(Global::ProfileSettings.TrustedCertificate, fingerprint);
     QCOMPARE(f->recycle.count(), 1);
 
-    Runs::cmdConfirm_Click(*host, dialer, hooks);
+    Runs::cmdConfirm_Click(*host, dialer, runProfile(), hooks);
     VERIFY_BOXES(f->boxes);
     QCOMPARE(asked, 1);
     QCOMPARE(f->recycle.count(), 0);
@@ -309,7 +314,7 @@ void TestRuns::unreadablePasswordAsked()
     if (answer < 0)
         f->boxes.expect(problem + QStringLiteral("\r\nEnter the password in the settings."), QStringLiteral("Error"),
                         Icon::Critical);
-    Runs::cmdFetch_Click(*host, rules, dialer, hooks);
+    Runs::cmdFetch_Click(*host, rules, dialer, runProfile(), hooks);
     VERIFY_SCRIPT(f->server);
     VERIFY_BOXES(f->boxes);
     QCOMPARE(asked, answer >= 0 ? QStringList{problem} : QStringList{});

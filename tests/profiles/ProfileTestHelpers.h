@@ -25,14 +25,14 @@ public:
     int inboxRows = 0;
     int clears = 0;
     QWidget window;
-    QList<Global::ProfileSettingsRecord> tested;
-    std::function<ConnectionTestResult(const Global::ProfileSettingsRecord &)> tester;
+    QList<ProfileSettingsRecord> tested;
+    std::function<ConnectionTestResult(const ProfileSettingsRecord &)> tester;
 
     int recycleBinRowCount() const override { return recycleRows; }
     void clearMessageLists() override { ++clears, recycleRows = 0, inboxRows = 0; }
     void ShowInbox() override {}
     QWidget *dialogParent() override { return &window; }
-    ConnectionTestResult testConnection(const Global::ProfileSettingsRecord &settings,
+    ConnectionTestResult testConnection(const ProfileSettingsRecord &settings,
                                         const ConnectionTestProgress &progress) override
     {
         tested << settings;
@@ -90,7 +90,7 @@ inline QStringList storedProfiles()
 }
 
 // The ten settings in their order, for comparing whole records.
-inline QStringList fields(const Global::ProfileSettingsRecord &s)
+inline QStringList fields(const ProfileSettingsRecord &s)
 {
     return {s.EmailHost,    s.EmailPort,    s.EmailUserid,    s.EmailPassword, s.Autodial,
             s.DialupNumber, s.DialupUserID, s.DialupPassword, s.EmailSecurity, s.TrustedCertificate};

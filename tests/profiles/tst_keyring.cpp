@@ -111,9 +111,9 @@ bool unlockKeyring()
 
 const QString kProfile = QStringLiteral("Home");
 
-Global::ProfileSettingsRecord secrets()
+ProfileSettingsRecord secrets()
 {
-    Global::ProfileSettingsRecord s;
+    ProfileSettingsRecord s;
     s.EmailPassword = QStringLiteral("mail pässword");
     s.DialupPassword = QStringLiteral("dial-secret");
     // Longer than one scrambled form holds, as refresh tokens can be.
@@ -184,7 +184,7 @@ private:
 
 void TestKeyring::saveReadBackDelete()
 {
-    const Global::ProfileSettingsRecord saved = secrets();
+    const ProfileSettingsRecord saved = secrets();
     const ProfileSecrets::Report report = ProfileSecrets::save(store, kProfile, saved);
     QVERIFY2(!report.trouble, qPrintable(report.text));
     // Nothing of any secret in the settings file, scrambled or not.
@@ -195,7 +195,7 @@ void TestKeyring::saveReadBackDelete()
     }
     QVERIFY(!settingsFile().contains("dial-secret"));
 
-    Global::ProfileSettingsRecord loaded;
+    ProfileSettingsRecord loaded;
     QVERIFY(!ProfileSecrets::load(store, kProfile, loaded).trouble);
     QCOMPARE(loaded.EmailPassword, saved.EmailPassword);
     QCOMPARE(loaded.DialupPassword, saved.DialupPassword);
@@ -203,7 +203,7 @@ void TestKeyring::saveReadBackDelete()
     QCOMPARE(loaded.SecretProblem, QString());
 
     // Emptied: gone from the keyring too.
-    Global::ProfileSettingsRecord withoutDialup = saved;
+    ProfileSettingsRecord withoutDialup = saved;
     withoutDialup.DialupPassword.clear();
     QVERIFY(!ProfileSecrets::save(store, kProfile, withoutDialup).trouble);
     QCOMPARE(store.read(kProfile, SecretKind::DialupPassword).status, SecretStore::Status::NotFound);
@@ -266,7 +266,7 @@ void TestKeyring::olderEntriesTakenOver()
 // while the keyring was locked clears the marker, not the entry).
 void TestKeyring::everyWrittenEntryGoesWithProfile()
 {
-    Global::ProfileSettingsRecord s = secrets();
+    ProfileSettingsRecord s = secrets();
     s.DialupPassword.clear();
     QVERIFY(!ProfileSecrets::save(store, kProfile, s).trouble);
     QCOMPARE(store.write(kProfile, SecretKind::DialupPassword, QStringLiteral("unmarked")).status,
@@ -287,7 +287,7 @@ void TestKeyring::lockedKeyring()
 
     const SecretStore::Answer answer = store.read(kProfile, SecretKind::EmailPassword);
     QCOMPARE(answer.status, SecretStore::Status::Locked);
-    Global::ProfileSettingsRecord loaded;
+    ProfileSettingsRecord loaded;
     QVERIFY(ProfileSecrets::load(store, kProfile, loaded).trouble);
     QVERIFY2(loaded.SecretProblem.contains(QLatin1String("The desktop keyring is locked. Unlock it")),
              qPrintable(loaded.SecretProblem));
@@ -295,7 +295,7 @@ void TestKeyring::lockedKeyring()
     QVERIFY(!loaded.SecretProblem.contains(QLatin1String("Sign in again")));
 
     // OK in the settings with another server: the unread secrets stay.
-    Global::ProfileSettingsRecord edited = loaded;
+    ProfileSettingsRecord edited = loaded;
     edited.EmailHost = QStringLiteral("pop.elsewhere");
     ProfileSecrets::save(store, kProfile, edited, &loaded);
     for (const SecretKind kind : {SecretKind::EmailPassword, SecretKind::DialupPassword, SecretKind::OAuthRefreshToken}) {
@@ -321,7 +321,7 @@ void TestKeyring::scrambledPasswordMoves()
     QString old = QStringLiteral("old secret");
     WriteStoreValue(HKEY_CURRENT_USER, kSettingKeyPrefix + kProfile, QStringLiteral("EmailPassword"), REG_SZ,
                     modSecurity::ScrambleText(old));
-    Global::ProfileSettingsRecord s;
+    ProfileSettingsRecord s;
     QVERIFY(!ProfileSecrets::load(store, kProfile, s).trouble);
     QCOMPARE(s.EmailPassword, QStringLiteral("old secret"));
     QCOMPARE(ProfileSecrets::placeOf(kProfile, SecretKind::EmailPassword), ProfileSecrets::Place::SettingsFile);
@@ -342,7 +342,7 @@ void TestKeyring::refusingKeyringKeepsSecrets()
     QVERIFY2(saved.text.contains(QLatin1String("kept scrambled in the settings file")), qPrintable(saved.text));
     QVERIFY2(saved.text.contains(QLatin1String("The keyring is locked.")), qPrintable(saved.text));
     QCOMPARE(refusing.calls, 1); // asked once, not once per secret
-    Global::ProfileSettingsRecord loaded;
+    ProfileSettingsRecord loaded;
     QVERIFY(!ProfileSecrets::load(refusing, kProfile, loaded).trouble);
     QCOMPARE(loaded.EmailPassword, secrets().EmailPassword);
     QCOMPARE(loaded.OAuthRefreshToken, secrets().OAuthRefreshToken);
@@ -350,7 +350,7 @@ void TestKeyring::refusingKeyringKeepsSecrets()
     // In the keyring, which then refuses to give it: the password reads as
     // missing and the reason is kept, so it is asked for, never used empty.
     QVERIFY(!ProfileSecrets::save(store, kProfile, secrets()).trouble);
-    Global::ProfileSettingsRecord locked;
+    ProfileSettingsRecord locked;
     locked.EmailPassword = QStringLiteral("stale");
     const ProfileSecrets::Report read = ProfileSecrets::load(refusing, kProfile, locked);
     QVERIFY(read.trouble);

@@ -50,7 +50,7 @@ void TestOAuthSignIn::presetsAndVisibility()
     const auto preset = chosen.constFirst().constFirst().value<OAuthPreset>();
     QCOMPARE(preset.host, QStringLiteral("outlook.office365.com"));
     QCOMPARE(preset.port, QStringLiteral("995"));
-    Global::ProfileSettingsRecord s;
+    ProfileSettingsRecord s;
     w.apply(s);
     QVERIFY(s.usesOAuth2());
     QCOMPARE(s.OAuthTokenUrl, QStringLiteral("https://login.microsoftonline.com/common/oauth2/v2.0/token"));
@@ -83,7 +83,7 @@ void TestOAuthSignIn::signInKeepsRefreshToken()
     QFETCH(QString, shown);
     testsupport::FakeAuthServer auth(QStringLiteral("joe@example.org"));
     QVERIFY(auth.listen());
-    Global::ProfileSettingsRecord s;
+    ProfileSettingsRecord s;
     auth.signInHere(s);
     s.OAuthScope = scope;
     OAuthSignInWidget w;
@@ -103,7 +103,7 @@ void TestOAuthSignIn::signInKeepsRefreshToken()
         return true;
     });
     w.signIn(QStringLiteral("joe@example.org"));
-    Global::ProfileSettingsRecord after;
+    ProfileSettingsRecord after;
     w.apply(after);
     auto *label = w.findChild<QLabel *>(QStringLiteral("lblSignedIn"));
     if (approve) {

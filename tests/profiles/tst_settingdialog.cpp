@@ -272,7 +272,7 @@ void TestSettingDialog::testConnection()
 {
     open();
     fill(form({{"txtEmailHost", "pop.typed"}, {"txtEmailPassword", "Typed-Secret"}}));
-    m_env->host.tester = [](const Global::ProfileSettingsRecord &) {
+    m_env->host.tester = [](const ProfileSettingsRecord &) {
         return ConnectionTestResult{true, u"Logged in."_qs};
     };
     expect("Logged in.", "Test Connection", Icon::Information);
@@ -285,7 +285,7 @@ void TestSettingDialog::testConnection()
     QCOMPARE(profileValue(kHome, "EmailHost"), u"pop.home"_qs);
 
     // A report that echoes a password never reaches the screen.
-    m_env->host.tester = [](const Global::ProfileSettingsRecord &s) {
+    m_env->host.tester = [](const ProfileSettingsRecord &s) {
         return ConnectionTestResult{false, u"-ERR bad PASS "_qs + s.EmailPassword};
     };
     expect("The test's report is not shown because it contains a password.", "Test Connection", Icon::Critical);
@@ -314,13 +314,13 @@ void TestSettingDialog::testKeepsRenewedSignIn()
     auto *signIn = child<OAuthSignInWidget>(m_dialog.get(), "fraSignIn");
     if (signedInHere)
         signIn->replaceRefreshToken(u"stored-token"_qs, u"dialog-token"_qs);
-    m_env->host.tester = [](const Global::ProfileSettingsRecord &s) {
+    m_env->host.tester = [](const ProfileSettingsRecord &s) {
         return ConnectionTestResult{true, u"Logged in."_qs, s.OAuthRefreshToken + u"-renewed"_qs};
     };
     expect("Logged in.", "Test Connection", Icon::Information);
     press("cmdTestConnection");
     VERIFY_BOXES(m_env->boxes);
-    Global::ProfileSettingsRecord typed;
+    ProfileSettingsRecord typed;
     signIn->apply(typed);
     const QString stored = ScrambledSecretStore().read(kHome, SecretKind::OAuthRefreshToken).secret;
     if (signedInHere) {
@@ -375,7 +375,7 @@ void TestSettingDialog::testAsksForUnreadPassword()
     Global::ProfileSettings.EmailPassword.clear();
     Global::ProfileSettings.SecretProblem = u"The email password of profile Home could not be read."_qs;
     open();
-    m_env->host.tester = [](const Global::ProfileSettingsRecord &) { return ConnectionTestResult{true, u"Logged in."_qs}; };
+    m_env->host.tester = [](const ProfileSettingsRecord &) { return ConnectionTestResult{true, u"Logged in."_qs}; };
     QString asked;
     QTimer::singleShot(0, this, [&] {
         auto *question = shownDialog<QInputDialog>(*m_dialog);

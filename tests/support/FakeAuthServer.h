@@ -30,7 +30,7 @@ public:
     QUrl url(const QString &path) const;
     QString clientId() const { return QStringLiteral("trelvik-test-client"); }
     // Sets a profile's sign-in to OAuth2 against this server.
-    void signInHere(Global::ProfileSettingsRecord &settings) const
+    void signInHere(ProfileSettingsRecord &settings) const
     {
         settings.SignInMethod = QStringLiteral("OAuth2");
         settings.OAuthProvider = QStringLiteral("Other");

@@ -1,0 +1,7 @@
+#include "CancelFlag.h"
+
+void CancelFlag::set()
+{
+    m_set = true;
+    Q_EMIT raised();
+}
