@@ -72,7 +72,7 @@ double fetchSeconds(int count, int delayMs)
     MessageFolderModel inbox, recycle;
     QElapsedTimer timer;
     timer.start();
-    FetchHeader(status, inbox, recycle, [](const QString &sender, const QString &, qint64) {
+    (void)FetchHeader(status, inbox, recycle, [](const QString &sender, const QString &, qint64) {
         return sender.contains(QLatin1String("@domain1.")) ? SortReason{SortReason::Kind::Filter, QStringLiteral("*@domain1.*")}
                                                            : SortReason{};
     }, Global::ProfileSettings, Global::CancelRequested());
@@ -150,7 +150,7 @@ FetchResult fetchFrom(quint16 port, RuleDatabase &rules)
     });
     clock.start();
     turns.start();
-    FetchHeader(status, inbox, recycle, RuleClassifier::lazy(rules), Global::ProfileSettings,
+    (void)FetchHeader(status, inbox, recycle, RuleClassifier::lazy(rules), Global::ProfileSettings,
                 Global::CancelRequested());
     result.seconds = clock.nsecsElapsed() / 1e9;
     turns.stop();
@@ -367,7 +367,7 @@ int fetchChild(quint16 port)
     MessageFolderModel inbox, recycle;
     QElapsedTimer clock;
     clock.start();
-    FetchHeader(status, inbox, recycle, [](const QString &sender, const QString &, qint64) {
+    (void)FetchHeader(status, inbox, recycle, [](const QString &sender, const QString &, qint64) {
         return sender.contains(QLatin1String("@domain1.")) ? SortReason{SortReason::Kind::Filter, QStringLiteral("*@domain1.*")}
                                                            : SortReason{};
     }, Global::ProfileSettings, Global::CancelRequested());
@@ -436,7 +436,7 @@ bool delete1000()
     Global::CancelRequested().clear();
     QuietStatus status;
     MessageFolderModel inbox, recycle;
-    FetchHeader(status, inbox, recycle, [](const QString &, const QString &, qint64) {
+    (void)FetchHeader(status, inbox, recycle, [](const QString &, const QString &, qint64) {
         return SortReason{SortReason::Kind::Filter, QStringLiteral("*")};
     }, Global::ProfileSettings, Global::CancelRequested());
     const quint16 port = recycle.count() == count ? server.link(100, &error) : 0;
@@ -447,7 +447,7 @@ bool delete1000()
     Global::ProfileSettings.EmailPort = QString::number(port);
     QElapsedTimer clock;
     clock.start();
-    EmptyRecycleBin(status, recycle, Global::ProfileSettings, Global::CancelRequested());
+    (void)EmptyRecycleBin(status, recycle, Global::ProfileSettings, Global::CancelRequested());
     const double seconds = clock.nsecsElapsed() / 1e9;
     const int left = int(QDir(folder).entryList(QDir::Files).size());
     if (recycle.count() != 0 || left != 0)
@@ -479,10 +479,10 @@ double silentWaitCpu(int seconds)
     Global::CancelRequested().clear();
     QuietStatus status;
     Pop3Session session(status, Global::ProfileSettings, Global::CancelRequested(), SessionOptions{seconds * 1000});
-    if (session.ConnectServer() != Pop3Session::kConnected)
+    if (!session.ConnectServer().ok())
         return -1;
     const double before = cpuSeconds();
-    session.LoginServer();
+    (void)session.LoginServer();
     const double used = cpuSeconds() - before;
     session.CloseServer();
     return used;

@@ -636,7 +636,7 @@ QString frmMain::fetchedText(int inbox, int recycleBin)
 
 void frmMain::cmdConfirm_Click()
 {
-    Runs::cmdConfirm_Click(*this, *m_dialer, currentRunProfile(), certificateHooks());
+    Runs::cmdConfirm_Click(*this, m_ruleDb, *m_dialer, currentRunProfile(), certificateHooks());
     StatusBar1->announce();
 }
 
@@ -651,15 +651,6 @@ void frmMain::mnuDeletionHistory_Click()
     }
     frmDeletionHistory dialog(std::move(*records), this);
     dialog.exec();
-}
-
-DeletionJournal frmMain::deletionJournal()
-{
-    return historyJournal(m_ruleDb, Global::CurrentProfile, [](const QString &error) {
-        MessageBox::show(QStringLiteral("The deleted messages could not be recorded in the deletion history.\r\n")
-                             + error,
-                         QStringLiteral("Error"), MessageBox::Icon::Critical);
-    });
 }
 
 ConnectionTestResult frmMain::testConnection(const ProfileSettingsRecord &settings,

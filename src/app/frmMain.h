@@ -64,7 +64,6 @@ public:
     void ShowRecycleBin() override;
     void repaintNow() override;
     QWidget *dialogParent() override { return this; }
-    DeletionJournal deletionJournal() override;
     int recycleBinRowCount() const override;
     void clearMessageLists() override;
     ConnectionTestResult testConnection(const ProfileSettingsRecord &settings,

@@ -1,22 +1,18 @@
 #include "CheckCommand.h"
 
-#include "CertificateSummary.h"
 #include "CheckReport.h"
 #include "CheckSummary.h"
+#include "ConsolePerson.h"
 #include "ConsoleOutput.h"
 #include "ConsoleStatus.h"
 #include "DesktopNotification.h"
 #include "Dialer.h"
 #include "ExitCode.h"
 #include "JsonStreamWriter.h"
-#include "Global.h"
-#include "KeyringSecretStore.h"
-#include "MailOperations.h"
-#include "MessageBox.h"
+#include "MailRun.h"
+#include "CancelFlag.h"
 #include "MessageFolderModel.h"
-#include "OAuthTokens.h"
 #include "Profile.h"
-#include "ProfileSecrets.h"
 #include "RuleDatabase.h"
 #include "SettingsStore.h"
 
@@ -102,62 +98,6 @@ QString chooseProfile(const Options &options)
     return QString();
 }
 
-// Done, or the exit code of what keeps the profile from being checked.
-int readiness(const QString &profile, const ProfileSettingsRecord &settings)
-{
-    QStringList missing;
-    if (settings.EmailHost.isEmpty())
-        missing << QStringLiteral("POP server");
-    if (settings.EmailPort.isEmpty())
-        missing << QStringLiteral("port");
-    if (settings.EmailUserid.isEmpty())
-        missing << QStringLiteral("user ID");
-    if (settings.usesOAuth2()) {
-        if (settings.OAuthClientId.isEmpty())
-            missing << QStringLiteral("OAuth2 client ID");
-    } else if (settings.EmailPassword.isEmpty()) {
-        missing << QStringLiteral("password");
-    }
-    if (missing.isEmpty() && connectionSecurity(settings) == ConnectionSecurity::Unknown) {
-        // Guessing a security the profile does not name could send the
-        // password in clear: refused before anything is sent.
-        ConsoleOutput::error(QStringLiteral("The profile \"%1\" is not configured: its connection security \"%2\" "
-                                            "is none of None, STARTTLS and SSL/TLS, so nothing was sent; choose "
-                                            "one in the window's Settings.")
-                                 .arg(ConsoleOutput::plain(profile), ConsoleOutput::plain(settings.EmailSecurity)));
-        return ExitCode::NotConfigured;
-    }
-    if (missing.isEmpty())
-        return ExitCode::Done;
-    QString text = QStringLiteral("The profile \"%1\" has no %2; set it in the window's Settings.")
-                       .arg(ConsoleOutput::plain(profile), missing.join(QStringLiteral(", ")));
-    // A password the keyring holds but would not give is not "missing".
-    if (!settings.SecretProblem.isEmpty())
-        text += QLatin1Char(' ') + ConsoleOutput::plain(settings.SecretProblem);
-    ConsoleOutput::error(text);
-    return ExitCode::NotConfigured;
-}
-
-// An OAuth2 profile gets its access token before anything is sent: without
-// a sign-in that still works only the browser can help, and the browser
-// belongs to the window.
-int signInReady(const QString &profile, AccessTokenSource &tokens)
-{
-    const AccessToken token = tokens(false);
-    if (token.state == AccessToken::State::Ready)
-        return ExitCode::Done;
-    QString why = CommandLine::forCommandLine(token.error);
-    why.replace(QStringLiteral("\r\n"), QStringLiteral(" "));
-    ConsoleOutput::error(
-        token.state == AccessToken::State::SignInNeeded
-            ? QStringLiteral("The profile \"%1\" has no usable OAuth2 sign-in, and signing in needs the browser, "
-                             "which only the window opens: %2")
-                  .arg(ConsoleOutput::plain(profile), ConsoleOutput::plain(why))
-            : QStringLiteral("The OAuth2 sign-in of the profile \"%1\" failed: %2")
-                  .arg(ConsoleOutput::plain(profile), ConsoleOutput::plain(why)));
-    return ExitCode::ConnectionFailed;
-}
-
 // The run's overall time limit (--timeout). When it passes, the run is
 // cancelled, so that it ends as Cancel ends a run: DELEs already written get
 // their replies within the cancel grace and are reported as the server
@@ -219,124 +159,62 @@ QList<MessageEntry> entries(const MessageFolderModel &model)
     return list;
 }
 
+// The system's dialer, made only when a profile dials.
+class DialerOnDemand : public Dialer {
+public:
+    void DialUp(const ProfileSettingsRecord &settings, CancelFlag &cancel) override
+    {
+        if (!m_dialer)
+            m_dialer = createSystemDialer();
+        m_dialer->DialUp(settings, cancel);
+        RasResult = m_dialer->RasResult;
+    }
+    void HangUp() override
+    {
+        if (m_dialer)
+            m_dialer->HangUp();
+        RasResult = 0;
+    }
+
+private:
+    std::unique_ptr<Dialer> m_dialer;
+};
+
 // Checks one profile (and with --delete empties its Recycle Bin); `result`
 // gets the report once the mailbox has been read.
 int checkProfile(const Options &options, RuleDatabase &rules, const QString &profile, CancelFlag &cancel,
                  const Deadline &deadline, std::optional<CheckReport> &result)
 {
     ProfileSettingsRecord settings = ReadProfile(profile);
-    if (const int code = readiness(profile, settings); code != ExitCode::Done)
-        return code;
-
     ConsoleStatus status(!options.quiet);
-    // The session's failures come as message boxes: here they are lines on
-    // standard error, and a question is never asked (answered No).
-    const MessageBox::Handler previous = MessageBox::setHandler([&status](const MessageBox::Request &request) {
-        status.clear();
-        QString text = CommandLine::forCommandLine(request.text);
-        text.replace(QStringLiteral("\r\n"), QStringLiteral(" "));
-        ConsoleOutput::error(ConsoleOutput::plain(request.title + QStringLiteral(": ") + text));
-        return request.buttons == MessageBox::Buttons::YesNo ? MessageBox::Result::No : MessageBox::Result::Ok;
-    });
-    struct RestoreHandler {
-        MessageBox::Handler handler;
-        ~RestoreHandler() { MessageBox::setHandler(std::move(handler)); }
-    } restore{previous};
-
-    // No question: a certificate that is not trusted already is refused,
-    // naming its fingerprint, unless it is the one --trust-certificate names;
-    // that one is then kept for the profile as the window's Trust keeps it.
+    ConsolePerson person(options, profile, status);
+    DialerOnDemand dialer;
+    const MailRun::Target target{settings, profile, cancel, dialer, person};
     SessionOptions session;
     session.keepHeaderBlocks = false; // nothing is sorted again after the check
-    session.certificatePrompt = [&options](const QString &host, const QList<QSslCertificate> &chain,
-                                           const QList<QSslError> &) {
-        const QString presented = certificateFingerprint(chain.value(0));
-        if (!presented.isEmpty() && presented == options.trustCertificate)
-            return CertificateDecision::TrustAlways;
-        QString text = QStringLiteral("The certificate of %1 is not trusted. Its SHA-256 fingerprint is %2; if "
-                                      "you know it is your server's, run again with --trust-certificate %2.")
-                           .arg(ConsoleOutput::plain(host), presented);
-        if (!options.trustCertificate.isEmpty())
-            text += QStringLiteral(" The fingerprint given, %1, is another certificate's.").arg(options.trustCertificate);
-        ConsoleOutput::error(text);
-        return CertificateDecision::Refuse;
-    };
-    session.certificateTrusted = [&settings, &profile](const QString &fingerprint) {
-        settings.TrustedCertificate = fingerprint; // the deletion's connection trusts it too
-        SaveTrustedCertificate(profile, fingerprint);
-    };
-    if (settings.usesOAuth2()) {
-        session.accessToken = profileAccessTokens(settings, [&profile](const QString &token) {
-            const ProfileSecrets::Report report
-                = ProfileSecrets::saveOne(desktopKeyring(), profile, SecretKind::OAuthRefreshToken, token);
-            if (report.trouble)
-                ConsoleOutput::error(ConsoleOutput::plain(report.text));
-        });
-        status.setStatusText(QStringLiteral("Renewing Sign-In..."));
-        if (const int code = signInReady(profile, session.accessToken); code != ExitCode::Done) {
-            status.clear();
-            return code;
-        }
-    }
-
-    std::unique_ptr<Dialer> dialer;
-    if (settings.Autodial == QLatin1String("1")) {
-        status.setStatusText(QStringLiteral("Dialing Connection..."));
-        dialer = createSystemDialer();
-        dialer->DialUp(settings, cancel);
-        if (dialer->RasResult != 0) {
-            const bool cancelled = cancel.isSet();
-            dialer->HangUp();
-            status.clear();
-            if (cancelled)
-                return exitCodeFor(MailOutcome::Cancelled, deadline);
-            ConsoleOutput::error(QStringLiteral("Dialup Error: ") + RasErrorText(dialer->RasResult));
-            return ExitCode::ConnectionFailed;
-        }
-    }
-    struct HangUp {
-        Dialer *dialer;
-        ~HangUp()
-        {
-            if (dialer)
-                dialer->HangUp();
-        }
-    } hangUp{dialer.get()};
 
     MessageFolderModel inbox;
     MessageFolderModel recycle;
     QString listingNote;
-    const MailOutcome fetched =
-        FetchHeader(status, inbox, recycle, RuleClassifier::lazy(rules), settings, cancel, session, &listingNote);
-    if (fetched != MailOutcome::Done) {
-        status.clear();
-        return exitCodeFor(fetched, deadline);
-    }
-
-    CheckReport report = CheckReport::fromFolders(profile, inbox, recycle);
-    report.listingNote = listingNote;
+    std::optional<CheckReport> report;
+    const MailRun::CheckResult checked = MailRun::check(
+        target, inbox, recycle, RuleClassifier::lazy(rules), rules, options.del,
+        [&] { report = CheckReport::fromFolders(profile, inbox, recycle); }, session, &listingNote);
+    status.clear();
+    if (checked.fetched != MailOutcome::Done || !report)
+        return exitCodeFor(checked.fetched, deadline);
+    report->listingNote = listingNote;
     int code = ExitCode::Done;
     if (options.del) {
-        // The deletions go into the history before QUIT commits them.
-        bool historyFailed = false;
-        const DeletionJournal journal = historyJournal(rules, profile, [&](const QString &error) {
-            status.clear();
-            ConsoleOutput::error(QStringLiteral("The deletion history could not be written: ") + error);
-            historyFailed = true;
-        });
-        DeletionResult deletion;
-        if (recycle.count() > 0)
-            deletion = EmptyRecycleBin(status, recycle, settings, cancel, session, journal);
-        report.applyDeletion(deletion, entries(recycle));
-
-        if (deletion.outcome != MailOutcome::Done)
-            code = exitCodeFor(deletion.outcome, deadline);
-        else if (historyFailed)
+        const DeletionResult deletion = checked.deletion.value_or(DeletionResult{});
+        report->applyDeletion(deletion, entries(recycle));
+        if (deletion.outcome() != MailOutcome::Done)
+            code = exitCodeFor(deletion.outcome(), deadline);
+        else if (person.historyFailed())
             code = ExitCode::Failure;
         else if (deletion.notDeleted > 0)
             code = ExitCode::PartlyDeleted;
     }
-    status.clear();
     result = std::move(report);
     return code;
 }

@@ -1,7 +1,7 @@
 #include "ConnectionTester.h"
 
-#include "Global.h"
-#include "MessageBox.h"
+#include "CancelFlag.h"
+#include "ProfileRecord.h"
 #include "OAuthTokens.h"
 #include "Pop3Parsers.h"
 #include "RunStatus.h"
@@ -20,27 +20,6 @@ public:
     void setNodeText(const QString &, const QString &) override {}
 };
 
-// Takes over the message boxes while it lives and keeps their texts.
-class BoxCollector {
-public:
-    BoxCollector()
-    {
-        m_previous = MessageBox::setHandler([this](const MessageBox::Request &request) {
-            m_texts << request.text;
-            return request.buttons == MessageBox::Buttons::YesNo ? MessageBox::Result::No : MessageBox::Result::Ok;
-        });
-    }
-    ~BoxCollector() { MessageBox::setHandler(m_previous); }
-    BoxCollector(const BoxCollector &) = delete;
-    BoxCollector &operator=(const BoxCollector &) = delete;
-
-    QString text() const { return m_texts.join(QLatin1Char(' ')); }
-
-private:
-    MessageBox::Handler m_previous;
-    QStringList m_texts;
-};
-
 QString certificateText(CertificateTrust trust)
 {
     switch (trust) {
@@ -57,14 +36,14 @@ QString certificateText(CertificateTrust trust)
 }
 
 // Says what the connection step does, then takes it.
-bool connectAnnounced(const std::function<void(const QString &)> &step, const ProfileSettingsRecord &settings,
-                      Pop3Session &session)
+MailResult connectAnnounced(const std::function<void(const QString &)> &step, const ProfileSettingsRecord &settings,
+                            Pop3Session &session)
 {
     const QString where = settings.EmailHost + QLatin1Char(':') + settings.EmailPort.trimmed();
     step(connectionSecurity(settings) == ConnectionSecurity::None
              ? QStringLiteral("Connecting to %1 ...").arg(where)
              : QStringLiteral("Connecting to %1 and securing the connection ...").arg(where));
-    return session.ConnectServer() == Pop3Session::kConnected;
+    return session.ConnectServer();
 }
 
 QString oneLine(QString text)
@@ -94,12 +73,10 @@ TestConnectionResult testConnection(const ProfileSettingsRecord &settings, Sessi
     CancelFlag ownCancel;
     CancelFlag &cancel = hooks.cancel ? *hooks.cancel : ownCancel;
     {
-        BoxCollector boxes;
         SilentStatus status;
         Pop3Session session(status, settings, cancel, options);
-        auto failedWith = [&](const QString &step) {
-            session.showFailure();
-            failure = step + QStringLiteral(": ") + oneLine(boxes.text());
+        auto failedWith = [&](const QString &step, const MailResult &why) {
+            failure = step + QStringLiteral(": ") + oneLine(why.text);
         };
         try {
             if (settings.EmailHost.trimmed().isEmpty()) {
@@ -109,8 +86,9 @@ TestConnectionResult testConnection(const ProfileSettingsRecord &settings, Sessi
                 failure = settings.SecretProblem.isEmpty()
                     ? QStringLiteral("No password is entered, so the login was not tried.")
                     : oneLine(settings.SecretProblem) + QStringLiteral(" The login was not tried: enter the password.");
-            } else if (!connectAnnounced(announce, settings, session)) {
-                failedWith(QStringLiteral("Could not connect to %1:%2").arg(settings.EmailHost, settings.EmailPort.trimmed()));
+            } else if (const MailResult opened = connectAnnounced(announce, settings, session); !opened.ok()) {
+                failedWith(QStringLiteral("Could not connect to %1:%2").arg(settings.EmailHost, settings.EmailPort.trimmed()),
+                           opened);
             } else {
                 QString connected =
                     QStringLiteral("Connected to %1:%2").arg(settings.EmailHost, settings.EmailPort.trimmed());
@@ -118,8 +96,8 @@ TestConnectionResult testConnection(const ProfileSettingsRecord &settings, Sessi
                     connected += QStringLiteral(" with ") + session.protocolName();
                 done << connected << certificateText(session.certificateTrust());
                 announce(QStringLiteral("Logging in as %1 ...").arg(settings.EmailUserid));
-                if (session.LoginServer() != 1) {
-                    failedWith(QStringLiteral("login failed"));
+                if (const MailResult login = session.LoginServer(); !login.ok()) {
+                    failedWith(QStringLiteral("login failed"), login);
                 } else {
                     done << QStringLiteral("logged in");
                     announce(QStringLiteral("Counting the waiting messages ..."));

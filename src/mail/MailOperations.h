@@ -1,6 +1,7 @@
 #pragma once
 
 #include "MailResult.h"
+#include "MailboxSession.h"
 #include "Pop3Session.h"
 #include "RuleClassifier.h"
 
@@ -9,30 +10,48 @@
 #include <QList>
 #include <QString>
 #include <functional>
+#include <memory>
 
+class CancelFlag;
 class MessageFolderModel;
 class RuleDatabase;
 class RunStatus;
 struct ProfileSettingsRecord;
-class CancelFlag;
 
+// The screening, written once over any mailbox: the fetch that sorts every
+// waiting message by its header, and the confirmed removal of the Recycle
+// Bin. Neither shows anything: each returns what happened, and a result
+// with a text is for the front end to show (a box, a line).
 
-// Reads the header of every message on the profile's server, sorts each into
-// the Inbox or the Recycle Bin by the rule lists, and appends it as a row.
+// The mailbox of the profile's server, for one session.
+std::unique_ptr<MailboxSession> mailboxFor(RunStatus &status, const ProfileSettingsRecord &settings,
+                                           CancelFlag &cancel, SessionOptions options = {});
+
+// Reads the header of every message in the mailbox, sorts each into the
+// Inbox or the Recycle Bin by the rule lists, and appends it as a row.
 // Called with both lists empty and sorting off. `cancel` ends it early.
-// Sorting asks `classify` once per message, with the From value and the
-// header read (RuleClassifier; tests may give their own). It may throw
-// std::exception, which ends the fetch with an "Error" box. When the
-// server's listings (STAT, LIST, UIDL) disagree, every message any of them
-// names is read, and *listingNote (when given) says how they disagree.
-MailOutcome FetchHeader(RunStatus &status, MessageFolderModel &inbox, MessageFolderModel &recycle,
-                        const MessageClassifier &classify, const ProfileSettingsRecord &settings,
-                        CancelFlag &cancel, SessionOptions options = {}, QString *listingNote = nullptr);
+// Sorting asks `classify` once per message, with the From value, the header
+// read and the listed size (RuleClassifier; tests may give their own). It
+// may throw std::exception, which ends the fetch as Failed, titled "Error".
+// Rows keep their header block only with `keepHeaderBlocks` (the window
+// sorts again by it when rules change). When the server's listings
+// disagree, every message any of them names is read, and *listingNote (when
+// given) says how they disagree.
+MailResult FetchHeader(RunStatus &status, MessageFolderModel &inbox, MessageFolderModel &recycle,
+                       const MessageClassifier &classify, MailboxSession &mailbox, CancelFlag &cancel,
+                       bool keepHeaderBlocks = true, QString *listingNote = nullptr);
+// The same over the profile's mailbox, refused (nothing sent) when the
+// profile lacks a value it needs.
+MailResult FetchHeader(RunStatus &status, MessageFolderModel &inbox, MessageFolderModel &recycle,
+                       const MessageClassifier &classify, const ProfileSettingsRecord &settings, CancelFlag &cancel,
+                       SessionOptions options = {}, QString *listingNote = nullptr);
 
 struct DeletionResult {
-    MailOutcome outcome = MailOutcome::Done;
-    // The rows the server really removed: it accepted their DELE and then
-    // answered QUIT positively. Empty whenever the session did not end so.
+    // How it ended; a text (also when it ended well: rows that could not be
+    // deleted) is for the front end to show.
+    MailResult result;
+    // The rows the server really removed: it accepted their removal and then
+    // confirmed the session's end. Empty whenever the session did not end so.
     QList<MessageEntry> deleted;
     // Rows whose message could not be confirmed on the server (its id or
     // header no longer agrees, or is missing); they stay in the list.
@@ -40,33 +59,36 @@ struct DeletionResult {
     // Rows left in the list: refused, changed since the fetch, or all of
     // them when the session failed.
     int notDeleted = 0;
+
+    MailOutcome outcome() const { return result.kind; }
 };
 
-// Where a deletion records what it asks the server to carry out. QUIT
-// commits a POP3 session's deletions, so they are written before it (marked
-// pending) and settled after it: a run that ends in between still leaves
-// them in the history, as deleted but unconfirmed.
+// Where a deletion records what it asks the server to carry out. Committing
+// the session carries the deletions out, so they are written before it
+// (marked pending) and settled after it: a run that ends in between still
+// leaves them in the history, as deleted but unconfirmed.
 struct DeletionJournal {
-    // The rows whose DELE the server accepted, before QUIT. False (with the
-    // reason) when they could not be written: the session then ends without
-    // QUIT, so the server carries out nothing.
+    // The rows whose removal the server accepted, before the commit. False
+    // (with the reason) when they could not be written: the session then
+    // ends without committing, so the server carries out nothing.
     std::function<bool(const QList<MessageEntry> &rows, QString *error)> pending;
-    // After QUIT: true when the server confirmed, false when it certainly
-    // carried out nothing. Not called when that is unknown (no answer to
-    // QUIT, or a refusal): the entries then stay pending.
+    // After the commit: true when the server confirmed, false when it
+    // certainly carried out nothing. Not called when that is unknown: the
+    // entries then stay pending.
     std::function<void(bool carriedOut)> settle;
 };
 
-// Deletes every Recycle Bin message on the profile's server, from the last
-// row to the first, removing each row whose deletion the server accepted.
-// Before any DELE the message at the number a row now resolves to (by its
-// unique id, else its number in the fetch) is confirmed to be the row's:
-// its id, when it has one, and its header digest must both agree, so that a
-// mailbox changed since the fetch, or a server whose listing cannot be
-// trusted, never loses the wrong message. Rows that fail the check stay.
-DeletionResult EmptyRecycleBin(RunStatus &status, MessageFolderModel &recycle,
-                               const ProfileSettingsRecord &settings, CancelFlag &cancel,
-                               SessionOptions options = {}, const DeletionJournal &journal = {});
+// Deletes every Recycle Bin message on the server, from the last row to the
+// first, removing each row whose deletion the server accepted. Before any
+// removal the mailbox finds each row's message again and confirms it by the
+// row's identity (POP3: its unique id and header digest), so that a mailbox
+// changed since the fetch, or a server whose listing cannot be trusted,
+// never loses the wrong message. Rows that fail the check stay. When the
+// session fails before the server confirmed, every row is put back.
+DeletionResult EmptyRecycleBin(RunStatus &status, MessageFolderModel &recycle, MailboxSession &mailbox,
+                               CancelFlag &cancel, const DeletionJournal &journal = {});
+DeletionResult EmptyRecycleBin(RunStatus &status, MessageFolderModel &recycle, const ProfileSettingsRecord &settings,
+                               CancelFlag &cancel, SessionOptions options = {}, const DeletionJournal &journal = {});
 
 // A journal into the deletion history of `rules`, under `profile`. A
 // failure to settle the entries (they stay pending) goes to `trouble`.

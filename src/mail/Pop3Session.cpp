@@ -44,7 +44,7 @@ Pop3Session::~Pop3Session()
     discardSocket();
 }
 
-qint16 Pop3Session::ConnectServer()
+qint16 Pop3Session::connectShown()
 {
     discardSocket();
     ReceiveBuffer.clear();
@@ -249,7 +249,7 @@ qint16 Pop3Session::startTls()
     return kConnected;
 }
 
-qint16 Pop3Session::LoginServer()
+qint16 Pop3Session::loginShown()
 {
     m_status.setStatusText(QStringLiteral("Verify ID/Password"));
     if (!m_capabilitiesKnown && QueryCapabilities() != Outcome::Reply)
@@ -381,14 +381,62 @@ Pop3Session::Outcome Pop3Session::command(const QString &text, qint16 mode, bool
     return sendAndWait(text, mode, cancelEnds ? CancelCheck::Flag : CancelCheck::Owed);
 }
 
-void Pop3Session::showFailure(const QString &extraLine) const
+MailResult Pop3Session::failure(const QString &extraLine) const
 {
     if (m_failureText.isEmpty())
-        return;
+        return MailResult::failure(MailOutcome::ConnectionFailed, {}, {});
     QString text = m_failureText;
     if (!extraLine.isEmpty())
         text += QStringLiteral("\r\n") + extraLine;
-    MessageBox::show(text, m_failureTitle, MessageBox::Icon::Critical);
+    return MailResult::failure(MailOutcome::ConnectionFailed, m_failureTitle, text);
+}
+
+namespace {
+// Keeps the box a step would have shown, as its result.
+struct BoxCapture {
+    BoxCapture()
+    {
+        previous = MessageBox::setHandler([this](const MessageBox::Request &request) {
+            title = request.title;
+            text = request.text;
+            return MessageBox::Result::Ok;
+        });
+    }
+    ~BoxCapture() { MessageBox::setHandler(previous); }
+    MessageBox::Handler previous;
+    QString title;
+    QString text;
+};
+} // namespace
+
+MailResult Pop3Session::ConnectServer()
+{
+    BoxCapture box;
+    qint16 code = 0;
+    try {
+        code = connectShown();
+    } catch (const std::exception &e) {
+        return MailResult::failure(MailOutcome::Failed, QStringLiteral("Error"), QString::fromLocal8Bit(e.what()));
+    }
+    if (code == kConnected)
+        return MailResult::done();
+    if (!box.text.isEmpty())
+        return MailResult::failure(MailOutcome::ConnectionFailed, box.title, box.text);
+    if (m_lastOutcome == Outcome::Failed)
+        return failure();
+    return MailResult::cancelled();
+}
+
+MailResult Pop3Session::LoginServer()
+{
+    BoxCapture box;
+    if (loginShown() == 1)
+        return MailResult::done();
+    if (!box.text.isEmpty())
+        return MailResult::failure(MailOutcome::ConnectionFailed, box.title, box.text);
+    if (m_lastOutcome == Outcome::Failed)
+        return failure();
+    return MailResult::cancelled();
 }
 
 Pop3Session::Outcome Pop3Session::sendAndWait(const QString &text, qint16 mode, CancelCheck check)

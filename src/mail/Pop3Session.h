@@ -9,6 +9,7 @@
 #include <QString>
 #include <QStringList>
 
+#include "MailResult.h"
 #include "SaslOAuth.h"
 #include "SecureChannel.h"
 
@@ -80,12 +81,12 @@ public:
     // connection failed or could not be secured (the box has been shown, or
     // for a failed command it is in failureText()); 0 when Cancel ended the
     // connect. Throws std::runtime_error for a port that is not a number.
-    qint16 ConnectServer();
+    MailResult ConnectServer();
     // 1 = logged in. 0 = refused (box shown), cancelled, or failed (see
     // lastOutcome(); the caller shows the failure). Uses AUTH PLAIN when the
     // server refuses USER but offers SASL PLAIN; an OAuth2 profile logs in
     // with XOAUTH2 or OAUTHBEARER instead (Pop3OAuthLogin.cpp).
-    qint16 LoginServer();
+    MailResult LoginServer();
     // Asks the server what it offers (CAPA) and forgets what was learnt
     // before. A server that refuses CAPA offers nothing we rely on.
     Outcome QueryCapabilities();
@@ -128,7 +129,7 @@ public:
     QString failureTitle() const { return m_failureTitle; }
     // Shows the failure's box, with an optional further line; nothing when
     // the failure has had its box already (a failed connect).
-    void showFailure(const QString &extraLine = {}) const;
+    MailResult failure(const QString &extraLine = {}) const;
 
     bool hasSocket() const { return m_socket != nullptr; }
     // The server's replies no longer match the commands sent.
@@ -179,6 +180,8 @@ private:
     static bool isStatusReply(const QByteArray &reply);
     void breakOutOfStep();
     qint16 greetingFailed();
+    qint16 connectShown();
+    qint16 loginShown();
     int cancelGraceLeftMs();
     void discardSocket();
     qint16 connectFailed(const QString &text, const QString &title);

@@ -16,6 +16,7 @@
 #include "frmDeletionHistory.h"
 #include "frmMain.h"
 #include "frmNewProfile.h"
+#include "CancelFlag.h"
 #include "frmProgress.h"
 #include "frmSetting.h"
 
@@ -548,8 +549,9 @@ private Q_SLOTS:
 
     void progressPictureMadeOnce()
     {
-        frmProgress first(ProgressKind::FetchInbox, {});
-        frmProgress second(ProgressKind::FetchInbox, {});
+        CancelFlag cancel;
+        frmProgress first(ProgressKind::FetchInbox, cancel, {});
+        frmProgress second(ProgressKind::FetchInbox, cancel, {});
         const auto picture = [](frmProgress &d) { return d.findChild<QLabel *>(u"Image1"_s)->pixmap().cacheKey(); };
         QCOMPARE(picture(second), picture(first));
     }

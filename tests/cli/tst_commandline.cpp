@@ -169,7 +169,7 @@ void TestCommandLine::checkSortsAsTheWindowAndDeletesNothing()
             void setProgressValue(int) override {}
             void setNodeText(const QString &, const QString &) override {}
         } status;
-        QCOMPARE(FetchHeader(status, inbox, recycle, RuleClassifier::lazy(rules), settings, cancel),
+        QCOMPARE(FetchHeader(status, inbox, recycle, RuleClassifier::lazy(rules), settings, cancel).kind,
                  MailOutcome::Done);
         for (int r = 0; r < inbox.count(); ++r)
             windowFolder.insert(inbox.entry(r).number, u"Inbox"_s);

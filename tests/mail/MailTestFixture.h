@@ -2,6 +2,7 @@
 
 #include "Global.h"
 #include "MailOperations.h"
+#include "MessageBox.h"
 #include "MessageFolderModel.h"
 #include "RecordingStatus.h"
 #include "ScriptedPop3Server.h"
@@ -34,15 +35,30 @@ struct MailFixture {
     // Short enough that a silent server ends a test quickly.
     static constexpr int kTestLimitMs = 400;
 
-    void fetch(int limitMs = 5000)
+    // A result's text shown as the window shows it, so that tests expect
+    // the same boxes whichever front end reports them.
+    static MailOutcome shown(const MailResult &result)
     {
-        options.inactivityLimitMs = limitMs;
-        FetchHeader(status, inbox, recycle, classifier(), Global::ProfileSettings, Global::CancelRequested(), options);
+        if (result.hasMessage())
+            MessageBox::show(result.text, result.title, MessageBox::Icon::Critical);
+        return result.kind;
     }
-    void empty(int limitMs = 5000)
+    static DeletionResult shown(DeletionResult deletion)
+    {
+        shown(deletion.result);
+        return deletion;
+    }
+
+    MailOutcome fetch(int limitMs = 5000)
     {
         options.inactivityLimitMs = limitMs;
-        EmptyRecycleBin(status, recycle, Global::ProfileSettings, Global::CancelRequested(), options);
+        return shown(FetchHeader(status, inbox, recycle, classifier(), Global::ProfileSettings,
+                                 Global::CancelRequested(), options));
+    }
+    DeletionResult empty(int limitMs = 5000)
+    {
+        options.inactivityLimitMs = limitMs;
+        return shown(EmptyRecycleBin(status, recycle, Global::ProfileSettings, Global::CancelRequested(), options));
     }
 
     SessionOptions options; // the time limit is set by fetch() and empty()

@@ -100,12 +100,12 @@ void TestDovecotOAuth::signInFetchAndDelete()
         QVERIFY(m_server.addMessage("From: a@example.org\r\nSubject: " + subject + "\r\n\r\nbody\r\n"));
     f->filter.insert(QStringLiteral("a@example.org"));
     const int refreshes = m_auth.refreshGrants();
-    FetchHeader(f->status, f->inbox, f->recycle, f->classifier(), Global::ProfileSettings, Global::CancelRequested(),
-                options());
+    MailFixture::shown(FetchHeader(f->status, f->inbox, f->recycle, f->classifier(), Global::ProfileSettings, Global::CancelRequested(),
+                options()));
     VERIFY_BOXES(f->boxes);
     QCOMPARE(f->recycle.count(), 2);
     QCOMPARE(m_auth.refreshGrants(), refreshes); // the fresh token served as it was
-    EmptyRecycleBin(f->status, f->recycle, Global::ProfileSettings, Global::CancelRequested(), options());
+    MailFixture::shown(EmptyRecycleBin(f->status, f->recycle, Global::ProfileSettings, Global::CancelRequested(), options()));
     VERIFY_BOXES(f->boxes);
     QTRY_COMPARE_WITH_TIMEOUT(m_server.messageCount(), 0, 10000);
     QVERIFY(m_auth.problems().isEmpty());
@@ -130,8 +130,8 @@ void TestDovecotOAuth::expiredTokenRenewed()
         Global::ProfileSettings.OAuthAccessExpiry = QDateTime::currentSecsSinceEpoch() - 5;
     const QString old = Global::ProfileSettings.OAuthAccessToken;
     const int refreshes = m_auth.refreshGrants();
-    FetchHeader(f->status, f->inbox, f->recycle, f->classifier(), Global::ProfileSettings, Global::CancelRequested(),
-                options());
+    MailFixture::shown(FetchHeader(f->status, f->inbox, f->recycle, f->classifier(), Global::ProfileSettings, Global::CancelRequested(),
+                options()));
     VERIFY_BOXES(f->boxes);
     QCOMPARE(m_auth.refreshGrants(), refreshes + 1);
     QVERIFY(Global::ProfileSettings.OAuthAccessToken != old);
@@ -147,8 +147,8 @@ void TestDovecotOAuth::revokedSignInAsksAgain()
                                    "was changed).\r\nIt said: Token has been revoked.\r\nSign in again: open the "
                                    "Settings and press \"Sign in...\"."),
                     QStringLiteral("Connection Failed"), MessageBox::Icon::Critical);
-    FetchHeader(f->status, f->inbox, f->recycle, f->classifier(), Global::ProfileSettings, Global::CancelRequested(),
-                options());
+    MailFixture::shown(FetchHeader(f->status, f->inbox, f->recycle, f->classifier(), Global::ProfileSettings, Global::CancelRequested(),
+                options()));
     VERIFY_BOXES(f->boxes);
     // One login, one refused refresh, and no second login.
     QCOMPARE(m_auth.refusedRefreshes(), 1);

@@ -105,8 +105,8 @@ void TestDovecotTls::untrustedRefusedThenTrusted()
     // connect and nothing of the credentials reaches the server.
     f->fetch(10000);
     QCOMPARE(prompt.calls, 0);
-    FetchHeader(f->status, f->inbox, f->recycle, f->classifier(), Global::ProfileSettings, Global::CancelRequested(),
-                prompt.options());
+    MailFixture::shown(FetchHeader(f->status, f->inbox, f->recycle, f->classifier(), Global::ProfileSettings, Global::CancelRequested(),
+                prompt.options()));
     QCOMPARE(prompt.calls, 1);
     QCOMPARE(prompt.errors, QList<QSslError::SslError>{QSslError::SelfSignedCertificate});
     QCOMPARE(f->boxes.shown().size(), 2);
@@ -120,8 +120,8 @@ void TestDovecotTls::untrustedRefusedThenTrusted()
     // Trusted when asked: the fetch goes on and the fingerprint is handed out.
     f->boxes.reset();
     prompt.answer = CertificateDecision::TrustAlways;
-    FetchHeader(f->status, f->inbox, f->recycle, f->classifier(), Global::ProfileSettings, Global::CancelRequested(),
-                prompt.options());
+    MailFixture::shown(FetchHeader(f->status, f->inbox, f->recycle, f->classifier(), Global::ProfileSettings, Global::CancelRequested(),
+                prompt.options()));
     VERIFY_BOXES(f->boxes);
     QCOMPARE(prompt.calls, 2);
     QCOMPARE(prompt.trusted, QStringList{fingerprint()});

@@ -226,14 +226,14 @@ void TestEmptyRecycleBin::cancelWhileRepliesOwed()
                                    "Recycle Bin."),
                     QStringLiteral("Error"), Icon::Critical);
     f->options.inactivityLimitMs = 5000;
-    const DeletionResult result = EmptyRecycleBin(f->status, f->recycle, Global::ProfileSettings,
-                                                  Global::CancelRequested(), f->options);
+    const DeletionResult result = MailFixture::shown(EmptyRecycleBin(f->status, f->recycle, Global::ProfileSettings,
+                                                  Global::CancelRequested(), f->options));
     VERIFY_SCRIPT(f->server);
     VERIFY_BOXES(f->boxes);
     QVERIFY(!f->server.commands().contains("QUIT"));
     QCOMPARE(f->server.removed(), QList<int>());
     QCOMPARE(rowNumbers(f->recycle), (QList<qint32>{2, 5, 9}));
-    QCOMPARE(result.outcome, MailOutcome::Cancelled);
+    QCOMPARE(result.outcome(), MailOutcome::Cancelled);
     QVERIFY(result.deleted.isEmpty());
 }
 
@@ -376,8 +376,8 @@ void TestEmptyRecycleBin::historyBeforeQuit()
         f->server.expect("QUIT", quitReply).then(atQuit);
     }
     f->options.inactivityLimitMs = MailFixture::kTestLimitMs;
-    const DeletionResult result = EmptyRecycleBin(f->status, f->recycle, Global::ProfileSettings,
-                                                  Global::CancelRequested(), f->options, journal);
+    const DeletionResult result = MailFixture::shown(EmptyRecycleBin(f->status, f->recycle, Global::ProfileSettings,
+                                                  Global::CancelRequested(), f->options, journal));
     VERIFY_SCRIPT(f->server);
     VERIFY_BOXES(f->boxes);
     QCOMPARE(pendingAtQuit, historyWritable ? 3 : -1);

@@ -393,8 +393,8 @@ void TestFetchHeader::listings()
     f->server.quit();
     QString listingNote;
     f->options.inactivityLimitMs = 5000;
-    FetchHeader(f->status, f->inbox, f->recycle, f->classifier(), Global::ProfileSettings, Global::CancelRequested(),
-                f->options, &listingNote);
+    MailFixture::shown(FetchHeader(f->status, f->inbox, f->recycle, f->classifier(), Global::ProfileSettings, Global::CancelRequested(),
+                f->options, &listingNote));
     const qsizetype n = numbers.size();
     VERIFY_ENDED_WITH(note.isEmpty() ? QStringLiteral("Disconnected")
                                      : QStringLiteral("Fetched %1 of %1; the server's listings disagree %2").arg(n).arg(note));

@@ -69,7 +69,7 @@ private:
             ++renewals;
             return renewed;
         };
-        FetchHeader(f->status, f->inbox, f->recycle, f->classifier(), Global::ProfileSettings, Global::CancelRequested(), options);
+        MailFixture::shown(FetchHeader(f->status, f->inbox, f->recycle, f->classifier(), Global::ProfileSettings, Global::CancelRequested(), options));
     }
 
     std::unique_ptr<MailFixture> f;

@@ -139,7 +139,7 @@ void TestRuns::unknownSecurityRefusedBeforeDialling()
                                    "nothing was sent.\r\nChoose None, STARTTLS or SSL/TLS in the settings."),
                     QStringLiteral("Error"), Icon::Critical);
     if (deletion)
-        Runs::cmdConfirm_Click(*host, dialer, runProfile());
+        Runs::cmdConfirm_Click(*host, rules, dialer, runProfile());
     else
         Runs::cmdFetch_Click(*host, rules, dialer, runProfile());
     VERIFY_BOXES(f->boxes);
@@ -151,7 +151,7 @@ void TestRuns::unknownSecurityRefusedBeforeDialling()
 void TestRuns::emptyRecycleBinDoesNothing()
 {
     Global::ProfileSettings.EmailHost.clear(); // not even the profile box
-    Runs::cmdConfirm_Click(*host, dialer, runProfile());
+    Runs::cmdConfirm_Click(*host, rules, dialer, runProfile());
     VERIFY_BOXES(f->boxes);
     QVERIFY(f->status.events.isEmpty());
     QVERIFY(dialer.calls.isEmpty());
@@ -208,7 +208,7 @@ void TestRuns::deleteRun()
     f->inbox.append(entry(QStringLiteral("keep@x.example"), 3, QStringLiteral("u3")));
     f->server.greet().login().uidl({"u1", "u2", "u3"}).top(1, "From: a@x.example\r\n").top(2, "From: b@x.example\r\n")
         .dele(1).dele(2).quit();
-    Runs::cmdConfirm_Click(*host, dialer, runProfile());
+    Runs::cmdConfirm_Click(*host, rules, dialer, runProfile());
     VERIFY_SCRIPT(f->server);
     VERIFY_BOXES(f->boxes);
     QCOMPARE(f->status.events.mid(0, 1), QStringList{"select:Recycle Bin"});
@@ -276,7 +276,7 @@ void TestRuns::certificateHooks()
     QCOMPARE(Global::ProfileSettings.TrustedCertificate, fingerprint);
     QCOMPARE(f->recycle.count(), 1);
 
-    Runs::cmdConfirm_Click(*host, dialer, runProfile(), hooks);
+    Runs::cmdConfirm_Click(*host, rules, dialer, runProfile(), hooks);
     VERIFY_BOXES(f->boxes);
     QCOMPARE(asked, 1);
     QCOMPARE(f->recycle.count(), 0);

@@ -1,7 +1,7 @@
 #include "frmProgress.h"
 
 #include "DialogFlags.h"
-#include "Global.h"
+#include "CancelFlag.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -29,8 +29,10 @@ QPixmap progressPicture(QStyle *style, bool fetch)
 
 } // namespace
 
-frmProgress::frmProgress(ProgressKind kind, std::function<void(ProgressControl &)> work, QWidget *parent)
+frmProgress::frmProgress(ProgressKind kind, CancelFlag &cancel, std::function<void(ProgressControl &)> work,
+                         QWidget *parent)
     : QDialog(parent, kDialogWindowFlags)
+    , m_cancel(cancel)
     , m_work(std::move(work))
 {
     const bool fetch = kind == ProgressKind::FetchInbox;
@@ -64,14 +66,14 @@ frmProgress::frmProgress(ProgressKind kind, std::function<void(ProgressControl &
 
 void frmProgress::Form_Load()
 {
-    Global::CancelRequested().clear();
+    m_cancel.clear();
 }
 
 void frmProgress::cmdCancel_Click()
 {
     // The run notices the flag in its waits; the dialog stays open until the
     // run has ended its session properly.
-    Global::CancelRequested().set();
+    m_cancel.set();
 }
 
 void frmProgress::showEvent(QShowEvent *event)
@@ -120,8 +122,9 @@ void frmProgress::closeEvent(QCloseEvent *event)
     event->ignore();
 }
 
-void runProgressDialog(ProgressKind kind, QWidget *parent, std::function<void(ProgressControl &)> work)
+void runProgressDialog(ProgressKind kind, QWidget *parent, CancelFlag &cancel,
+                       std::function<void(ProgressControl &)> work)
 {
-    frmProgress dialog(kind, std::move(work), parent);
+    frmProgress dialog(kind, cancel, std::move(work), parent);
     dialog.exec();
 }

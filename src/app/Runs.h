@@ -1,25 +1,25 @@
 #pragma once
 
+#include "MailResult.h"
 #include "SecureChannel.h"
 
 #include <QString>
 #include <functional>
 
-class RunHost;
-class RuleDatabase;
-class Dialer;
-enum class MailOutcome;
-struct ProfileSettingsRecord;
 class CancelFlag;
+class Dialer;
+class RuleDatabase;
+class RunHost;
+struct ProfileSettingsRecord;
 
-// The two long operations behind the main window's buttons. Each checks the
-// profile, switches sorting off on both lists, runs its modal progress dialog
-// (optional dial-up, the operation, optional hang-up) and switches sorting on.
+// The two long runs behind the main window's buttons, as the window runs
+// them: sorting off on both lists, the modal progress dialog, boxes for what
+// went wrong, sorting on again. The runs themselves are MailRun's.
 namespace Runs {
 
-// How a run asks about a certificate that failed verification, and keeps one
-// the user chose to trust (for the given profile). Without a prompt such a
-// certificate is refused; without a keeper the trust lasts for this run of
+// How the window asks about a certificate that failed verification and keeps
+// one the user chose to trust (for the given profile). Without a prompt such
+// a certificate is refused; without a keeper the trust lasts for this run of
 // the program only.
 struct CertificateHooks {
     CertificatePrompt prompt;
@@ -31,8 +31,6 @@ struct CertificateHooks {
     std::function<QString(const QString &why)> askPassword = {};
 };
 
-// The fetch's outcome: Done when every listed message was read and the
-// session ended well.
 // The profile a run works on, by name, and the flag its Cancel raises. A
 // password asked for and a certificate trusted during the run land in the
 // record, so that the next run has them too.
@@ -42,8 +40,12 @@ struct RunProfile {
     CancelFlag &cancel;
 };
 
+// The fetch's outcome: Done when every listed message was read and the
+// session ended well.
 MailOutcome cmdFetch_Click(RunHost &host, RuleDatabase &rules, Dialer &dialer, const RunProfile &profile,
                            const CertificateHooks &hooks = {});
-void cmdConfirm_Click(RunHost &host, Dialer &dialer, const RunProfile &profile, const CertificateHooks &hooks = {});
+// Deletions are recorded in the deletion history of `rules`.
+void cmdConfirm_Click(RunHost &host, RuleDatabase &rules, Dialer &dialer, const RunProfile &profile,
+                      const CertificateHooks &hooks = {});
 
 } // namespace Runs

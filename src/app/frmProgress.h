@@ -4,6 +4,7 @@
 
 #include <QDialog>
 
+class CancelFlag;
 class QLabel;
 class QPushButton;
 
@@ -11,7 +12,8 @@ class QPushButton;
 class frmProgress : public QDialog, public ProgressControl {
     Q_OBJECT
 public:
-    frmProgress(ProgressKind kind, std::function<void(ProgressControl &)> work, QWidget *parent = nullptr);
+    frmProgress(ProgressKind kind, CancelFlag &cancel, std::function<void(ProgressControl &)> work,
+                QWidget *parent = nullptr);
 
     void closeDialog() override;
     void repaintNow() override;
@@ -28,6 +30,7 @@ private:
     void cmdCancel_Click();
     void Timer1_Timer();
 
+    CancelFlag &m_cancel;
     std::function<void(ProgressControl &)> m_work;
     QLabel *Image1 = nullptr;
     QLabel *lblStatus = nullptr;

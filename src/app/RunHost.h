@@ -1,9 +1,7 @@
 #pragma once
 
-#include "MailOperations.h"
 #include "RunStatus.h"
 
-#include <QList>
 #include <QString>
 
 class QWidget;
@@ -23,7 +21,4 @@ public:
     virtual void repaintNow() = 0;
     // The owner of the runs' modal dialogs (may be null in tests).
     virtual QWidget *dialogParent() = 0;
-    // Where a delete run records the deletions it asks the server to carry
-    // out (before QUIT, settled after it).
-    virtual DeletionJournal deletionJournal() { return {}; }
 };

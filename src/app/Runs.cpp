@@ -1,0 +1,126 @@
+#include "Runs.h"
+
+#include "MailRun.h"
+#include "MessageBox.h"
+#include "MessageFolderModel.h"
+#include "ProgressDialog.h"
+#include "RuleClassifier.h"
+#include "RunHost.h"
+
+namespace Runs {
+
+namespace {
+
+// The window as the person behind a run: modal dialogs and boxes.
+class WindowPerson : public RunPerson {
+public:
+    WindowPerson(RunHost &host, CancelFlag &cancel, const CertificateHooks &hooks)
+        : m_host(host)
+        , m_cancel(cancel)
+        , m_hooks(hooks)
+    {
+    }
+
+    RunStatus &status() override { return m_host; }
+    void whileInProgress(ProgressKind kind, const std::function<void(ProgressControl &)> &work) override
+    {
+        setSorting(false);
+        runProgressDialog(kind, m_host.dialogParent(), m_cancel, [&](ProgressControl &dialog) {
+            prepare(kind, dialog);
+            work(dialog);
+        });
+        setSorting(true);
+    }
+    std::optional<QString> askPassword(const QString &why) override
+    {
+        if (!m_hooks.askPassword)
+            return std::nullopt;
+        return m_hooks.askPassword(why);
+    }
+    CertificateDecision askCertificate(const QString &host, const QList<QSslCertificate> &chain,
+                                       const QList<QSslError> &errors) override
+    {
+        return m_hooks.prompt ? m_hooks.prompt(host, chain, errors) : CertificateDecision::Refuse;
+    }
+    void keepCertificate(const QString &profile, const QString &fingerprint) override
+    {
+        if (m_hooks.keep)
+            m_hooks.keep(profile, fingerprint);
+    }
+    void keepRefreshToken(const QString &profile, const QString &refreshToken) override
+    {
+        if (m_hooks.keepRefreshToken)
+            m_hooks.keepRefreshToken(profile, refreshToken);
+    }
+    void notReady(const ProfileReadiness &why) override
+    {
+        if (why.passwordUnreadable())
+            error(why.secretProblem + QStringLiteral("\r\nEnter the password in the settings."));
+        else if (why.missing.isEmpty())
+            error(QStringLiteral("Email Setting not configured\r\n") + unknownSecurityText(why.unknownSecurity));
+        else
+            error(QStringLiteral("Email Setting not configured\r\nPress the Setting button beside the profile box "
+                                 "and fill in the POP server, user ID and password."));
+    }
+    void report(const MailResult &result) override
+    {
+        MessageBox::show(result.text, result.title, MessageBox::Icon::Critical);
+    }
+    void historyTrouble(const QString &problem) override
+    {
+        error(QStringLiteral("The deleted messages could not be recorded in the deletion history.\r\n") + problem);
+    }
+
+private:
+    static void error(const QString &text)
+    {
+        MessageBox::show(text, QStringLiteral("Error"), MessageBox::Icon::Critical);
+    }
+    void setSorting(bool enabled)
+    {
+        m_host.inboxModel().setSortingEnabled(enabled);
+        m_host.recycleModel().setSortingEnabled(enabled);
+    }
+    // The views as the run begins: the fetch starts from empty lists.
+    void prepare(ProgressKind kind, ProgressControl &dialog)
+    {
+        if (kind == ProgressKind::FetchInbox) {
+            m_host.selectFolderNode(QStringLiteral("Inbox"));
+            m_host.inboxModel().clear();
+            m_host.recycleModel().clear();
+            m_host.setStatusText(QString());
+            m_host.setProgressValue(0);
+            m_host.ShowInbox();
+            m_host.repaintNow();
+        } else {
+            m_host.selectFolderNode(QStringLiteral("Recycle Bin"));
+            m_host.ShowRecycleBin();
+            dialog.repaintNow();
+            m_host.repaintNow();
+        }
+    }
+
+    RunHost &m_host;
+    CancelFlag &m_cancel;
+    const CertificateHooks &m_hooks;
+};
+
+} // namespace
+
+MailOutcome cmdFetch_Click(RunHost &host, RuleDatabase &rules, Dialer &dialer, const RunProfile &profile,
+                           const CertificateHooks &hooks)
+{
+    WindowPerson person(host, profile.cancel, hooks);
+    const MailRun::Target target{profile.settings, profile.name, profile.cancel, dialer, person};
+    return MailRun::fetch(target, host.inboxModel(), host.recycleModel(), RuleClassifier::lazy(rules));
+}
+
+void cmdConfirm_Click(RunHost &host, RuleDatabase &rules, Dialer &dialer, const RunProfile &profile,
+                      const CertificateHooks &hooks)
+{
+    WindowPerson person(host, profile.cancel, hooks);
+    const MailRun::Target target{profile.settings, profile.name, profile.cancel, dialer, person};
+    [[maybe_unused]] const DeletionResult result = MailRun::emptyRecycleBin(target, host.recycleModel(), rules);
+}
+
+} // namespace Runs

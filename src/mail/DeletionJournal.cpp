@@ -1,0 +1,29 @@
+#include "MailOperations.h"
+
+#include "DeletionHistory.h"
+
+#include <QDateTime>
+#include <memory>
+#include <optional>
+
+DeletionJournal historyJournal(RuleDatabase &rules, const QString &profile,
+                               std::function<void(const QString &error)> trouble)
+{
+    auto batch = std::make_shared<std::optional<DeletionHistory::Batch>>();
+    DeletionJournal journal;
+    journal.pending = [&rules, profile, batch](const QList<MessageEntry> &rows, QString *error) {
+        const QDateTime now = QDateTime::currentDateTimeUtc();
+        QList<DeletionRecord> records;
+        records.reserve(rows.size());
+        for (const MessageEntry &entry : rows)
+            records.append(DeletionRecord::from(profile, entry, now));
+        *batch = DeletionHistory(rules).recordPending(records, error);
+        return batch->has_value();
+    };
+    journal.settle = [&rules, batch, trouble = std::move(trouble)](bool carriedOut) {
+        QString error;
+        if (*batch && !DeletionHistory(rules).settle(**batch, carriedOut, &error) && trouble)
+            trouble(error);
+    };
+    return journal;
+}

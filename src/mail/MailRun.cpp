@@ -1,0 +1,201 @@
+#include "MailRun.h"
+
+#include "CancelFlag.h"
+#include "Dialer.h"
+#include "MessageFolderModel.h"
+#include "OAuthTokens.h"
+#include "ProfileRecord.h"
+#include "RunStatus.h"
+
+ProfileReadiness readinessOf(const ProfileSettingsRecord &settings)
+{
+    ProfileReadiness why;
+    if (settings.EmailHost.isEmpty())
+        why.missing << QStringLiteral("POP server");
+    if (settings.EmailPort.isEmpty())
+        why.missing << QStringLiteral("port");
+    if (settings.EmailUserid.isEmpty())
+        why.missing << QStringLiteral("user ID");
+    if (settings.usesOAuth2()) {
+        if (settings.OAuthClientId.isEmpty())
+            why.missing << QStringLiteral("OAuth2 client ID");
+    } else if (settings.EmailPassword.isEmpty()) {
+        why.missing << QStringLiteral("password");
+    }
+    if (connectionSecurity(settings) == ConnectionSecurity::Unknown)
+        why.unknownSecurity = settings.EmailSecurity;
+    why.secretProblem = settings.SecretProblem;
+    return why;
+}
+
+namespace MailRun {
+
+namespace {
+
+bool autodial(const Target &target)
+{
+    return target.settings.Autodial == QLatin1String("1");
+}
+
+// Dials when the profile asks for it: Done when connected (or no dial is
+// needed), else how it ended, told already.
+MailOutcome dialBefore(const Target &target, ProgressControl &progress)
+{
+    if (!autodial(target))
+        return MailOutcome::Done;
+    RunStatus &status = target.person.status();
+    status.setStatusText(QStringLiteral("Dialing Connection..."));
+    target.dialer.DialUp(target.settings, target.cancel);
+    if (target.dialer.RasResult == 0)
+        return MailOutcome::Done;
+    if (target.cancel.isSet()) {
+        // The user stopped the dial: nothing failed, nothing to report.
+        target.dialer.HangUp();
+        progress.closeDialog();
+        status.setStatusText(QString());
+        return MailOutcome::Cancelled;
+    }
+    const QString message = RasErrorText(target.dialer.RasResult);
+    target.dialer.HangUp();
+    progress.closeDialog();
+    status.setStatusText(message);
+    target.person.report(MailResult::failure(MailOutcome::ConnectionFailed, QStringLiteral("Dialup Error"), message));
+    status.setStatusText(QString());
+    return MailOutcome::ConnectionFailed;
+}
+
+void hangUpAfter(const Target &target)
+{
+    if (!autodial(target))
+        return;
+    target.dialer.HangUp();
+    target.person.status().setStatusText(QString());
+}
+
+MailOutcome reported(const MailResult &result, RunPerson &person)
+{
+    if (result.hasMessage())
+        person.report(result);
+    return result.kind;
+}
+
+DeletionResult emptyIn(const Target &target, MessageFolderModel &recycle, RuleDatabase &rules,
+                       const SessionOptions &options)
+{
+    RunPerson &person = target.person;
+    const DeletionJournal journal
+        = historyJournal(rules, target.name, [&person](const QString &error) { person.historyTrouble(error); });
+    DeletionResult result
+        = EmptyRecycleBin(person.status(), recycle, target.settings, target.cancel, options, journal);
+    reported(result.result, person);
+    return result;
+}
+
+// Ready, signed in where that is needed first, and then `work` inside the
+// run's progress between dialling and hanging up.
+template<typename Work>
+MailOutcome connected(const Target &target, ProgressKind kind, SessionOptions &options, Work work)
+{
+    if (ready(target) != MailOutcome::Done)
+        return MailOutcome::NotConfigured;
+    options = sessionOptions(target, std::move(options));
+    if (target.settings.usesOAuth2() && !target.person.readyToSignIn(options.accessToken))
+        return MailOutcome::ConnectionFailed;
+    MailOutcome outcome = MailOutcome::Cancelled;
+    target.person.whileInProgress(kind, [&](ProgressControl &progress) {
+        outcome = dialBefore(target, progress);
+        if (outcome == MailOutcome::Done) {
+            outcome = target.cancel.isSet() ? MailOutcome::Cancelled : work();
+            hangUpAfter(target);
+        }
+        progress.closeDialog();
+    });
+    return outcome;
+}
+
+} // namespace
+
+MailOutcome ready(const Target &target)
+{
+    ProfileSettingsRecord &settings = target.settings;
+    ProfileReadiness why = readinessOf(settings);
+    // A password the keyring kept to itself is asked for, never taken as
+    // empty; what the person types serves this session of the program.
+    if (!settings.usesOAuth2() && why.passwordUnreadable()) {
+        if (const std::optional<QString> typed = target.person.askPassword(why.secretProblem)) {
+            if (typed->isEmpty())
+                return MailOutcome::NotConfigured;
+            settings.EmailPassword = *typed;
+            why = readinessOf(settings);
+        }
+    }
+    if (why.ready())
+        return MailOutcome::Done;
+    target.person.notReady(why);
+    return MailOutcome::NotConfigured;
+}
+
+SessionOptions sessionOptions(const Target &target, SessionOptions base)
+{
+    RunPerson &person = target.person;
+    base.certificatePrompt = [&person](const QString &host, const QList<QSslCertificate> &chain,
+                                       const QList<QSslError> &errors) {
+        return person.askCertificate(host, chain, errors);
+    };
+    base.certificateTrusted = [&target](const QString &fingerprint) {
+        // The next fetch or deletion trusts it too, kept or not.
+        target.settings.TrustedCertificate = fingerprint;
+        target.person.keepCertificate(target.name, fingerprint);
+    };
+    if (target.settings.usesOAuth2() && !base.accessToken)
+        base.accessToken = profileAccessTokens(target.settings, [&person, name = target.name](const QString &token) {
+            person.keepRefreshToken(name, token);
+        });
+    return base;
+}
+
+MailOutcome fetch(const Target &target, MessageFolderModel &inbox, MessageFolderModel &recycle,
+                  const MessageClassifier &classify, SessionOptions options, QString *listingNote)
+{
+    return connected(target, ProgressKind::FetchInbox, options, [&] {
+        return reported(FetchHeader(target.person.status(), inbox, recycle, classify, target.settings, target.cancel,
+                                    options, listingNote),
+                        target.person);
+    });
+}
+
+DeletionResult emptyRecycleBin(const Target &target, MessageFolderModel &recycle, RuleDatabase &rules,
+                               SessionOptions options)
+{
+    DeletionResult result;
+    if (recycle.count() == 0)
+        return result;
+    result.notDeleted = recycle.count();
+    result.result.kind = connected(target, ProgressKind::EmptyRecycleBin, options, [&] {
+        result = emptyIn(target, recycle, rules, options);
+        return result.outcome();
+    });
+    return result;
+}
+
+CheckResult check(const Target &target, MessageFolderModel &inbox, MessageFolderModel &recycle,
+                  const MessageClassifier &classify, RuleDatabase &rules, bool andEmpty,
+                  const std::function<void()> &fetched, SessionOptions options, QString *listingNote)
+{
+    CheckResult result;
+    result.fetched = connected(target, ProgressKind::FetchInbox, options, [&] {
+        const MailOutcome outcome = reported(FetchHeader(target.person.status(), inbox, recycle, classify,
+                                                         target.settings, target.cancel, options, listingNote),
+                                             target.person);
+        if (outcome != MailOutcome::Done)
+            return outcome;
+        if (fetched)
+            fetched();
+        if (andEmpty && recycle.count() > 0)
+            result.deletion = emptyIn(target, recycle, rules, options);
+        return outcome;
+    });
+    return result;
+}
+
+} // namespace MailRun

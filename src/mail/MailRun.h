@@ -1,0 +1,63 @@
+#pragma once
+
+#include "MailOperations.h"
+#include "RunPerson.h"
+
+#include <optional>
+
+class CancelFlag;
+class Dialer;
+class MessageFolderModel;
+class RuleDatabase;
+struct ProfileSettingsRecord;
+
+// The runs behind Fetch Inbox, Empty Recycle Bin and the command line's
+// check, the same for every front end: is the profile ready (a password the
+// keyring kept is asked for), dial when the profile asks, fetch or delete,
+// record the deletions, keep renewed tokens and trusted certificates, hang
+// up. What needs a person goes through RunPerson.
+namespace MailRun {
+
+struct Target {
+    // The profile, by name. A password asked for and a certificate trusted
+    // during the run land in the record, so that the next run has them too.
+    ProfileSettingsRecord &settings;
+    QString name;
+    CancelFlag &cancel;
+    Dialer &dialer;
+    RunPerson &person;
+};
+
+// Whether the profile can be run; tells the person why not. NotConfigured
+// when not (also when the person declined to give the password).
+MailOutcome ready(const Target &target);
+
+// The session's options for the profile: certificate questions and
+// renewed tokens go to the person, `base` gives the limits.
+SessionOptions sessionOptions(const Target &target, SessionOptions base = {});
+
+// Fetch Inbox, into the two (empty) lists. What it has to tell has been
+// reported to the person.
+MailOutcome fetch(const Target &target, MessageFolderModel &inbox, MessageFolderModel &recycle,
+                  const MessageClassifier &classify, SessionOptions options = {}, QString *listingNote = nullptr);
+
+// Empty Recycle Bin, the deletions recorded in the history of `rules`.
+// Nothing happens when the list is empty. What it has to tell has been
+// reported to the person.
+DeletionResult emptyRecycleBin(const Target &target, MessageFolderModel &recycle, RuleDatabase &rules,
+                               SessionOptions options = {});
+
+// The fetch, then (with `andEmpty`, when it ended well) the emptying of the
+// Recycle Bin it filled, in one connection. `fetched` sees the lists as the
+// fetch left them, before anything is deleted.
+struct CheckResult {
+    MailOutcome fetched = MailOutcome::Cancelled;
+    std::optional<DeletionResult> deletion; // when the Recycle Bin was emptied
+};
+CheckResult check(const Target &target, MessageFolderModel &inbox, MessageFolderModel &recycle,
+                  const MessageClassifier &classify, RuleDatabase &rules, bool andEmpty,
+                  const std::function<void()> &fetched, SessionOptions options = {}, QString *listingNote = nullptr);
+
+} // namespace MailRun
+
+ProfileReadiness readinessOf(const ProfileSettingsRecord &settings);

@@ -1,0 +1,99 @@
+#pragma once
+
+#include "MailResult.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <functional>
+
+// One message as a mailbox lists it.
+struct ListedMessage {
+    qint32 number = 0; // what the protocol reads and removes it by in this session
+    QString uid;       // its unique id; empty when the listing gives it none of its own
+    qint64 bytes = -1; // the size the server lists; -1 until known
+};
+
+// What a mailbox names when asked what waits in it.
+struct MailboxListing {
+    // Every message any of the server's listings names, by number.
+    QList<ListedMessage> messages;
+    // Whether there was a listing at all. Without one the messages are
+    // numbered 1 to `count` (the server's count), and the first message that
+    // cannot be read is past the last one.
+    bool listed = true;
+    qint64 count = 0;
+    // How the server's listings disagree, for the end text; empty when they agree.
+    QString disagreement;
+
+    qint64 size() const { return listed ? messages.size() : count; }
+    ListedMessage at(qsizetype k) const { return listed ? messages.at(k) : ListedMessage{qint32(k + 1), {}, -1}; }
+};
+
+// A header as it arrived, for the message at `index` of the listing.
+// `header` is the raw reply of the server; `refused` when it would not give
+// the header (the row keeps empty texts); `sized` whether its size could
+// be had (reading ends after a message without one), `bytes` that size.
+// Returns false to stop reading.
+struct ArrivedHeader {
+    qsizetype index;
+    QString header;
+    bool refused = false;
+    bool sized = false;
+    qint64 bytes = -1;
+};
+using HeaderSink = std::function<bool(const ArrivedHeader &)>;
+
+// What a removal needs to find a row's message again and confirm it is the
+// same message: the identity the fetch gave it.
+struct MessageIdentity {
+    qint32 number = 0;
+    QString uid;
+    QByteArray digest; // of its header block; empty when it was never read
+};
+
+// Tells, for the removal at `index` of the list asked for, whether the server
+// accepted it.
+using RemovalSink = std::function<void(qsizetype index, bool accepted)>;
+
+// A mailbox on a server, as the screening sees it: one session, from open()
+// to close(). Every call may wait for the server; each returns how it went
+// (a Cancel raised meanwhile ends it as Cancelled). The protocols implement
+// it; the screening (fetch, confirmed removal) is written once above it.
+class MailboxSession : public QObject {
+    Q_OBJECT
+public:
+    using QObject::QObject;
+
+    // Connects, secures the channel as the profile asks, and logs in.
+    virtual MailResult open() = 0;
+    // The messages waiting now.
+    virtual MailResult list(MailboxListing &listing) = 0;
+    // Reads the header of each message of the listing in order and hands it
+    // to `sink` as it arrives.
+    virtual MailResult readHeaders(const MailboxListing &listing, const HeaderSink &sink) = 0;
+    // Finds each row's message again and confirms it by its identity:
+    // `numbers` gets, for each row, the number to remove it by, 0 when it
+    // cannot be confirmed (changed, gone, or ambiguous), or -1 when a Cancel
+    // or failure came before it was decided. A number is given to one row
+    // at most.
+    virtual MailResult locate(const QList<MessageIdentity> &rows, QList<qint32> &numbers) = 0;
+    // Asks the server to remove these messages, in this order, telling the
+    // sink of each answer. A Cancel stops the asking; removals asked already
+    // keep their answers. Done or Cancelled when every answer came (commit()
+    // may follow); any other kind when answers are missing: the session must
+    // then close without committing.
+    virtual MailResult remove(const QList<qint32> &numbers, const RemovalSink &sink) = 0;
+    // Ends the session so that the server carries out the removals it
+    // accepted. Done when the server confirmed them; otherwise whether it did
+    // is unknown (the text says why).
+    virtual MailResult commit() = 0;
+    // Closes the connection at once; removals not committed are not carried out.
+    virtual void close() = 0;
+
+Q_SIGNALS:
+    // The event loop is about to run: what has been gathered for the window
+    // should be shown now.
+    void aboutToWait();
+};

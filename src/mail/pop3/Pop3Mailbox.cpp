@@ -1,0 +1,167 @@
+#include "Pop3Mailbox.h"
+
+#include "CancelFlag.h"
+#include "CommandPipeline.h"
+#include "Pop3Listing.h"
+#include "Pop3Parsers.h"
+
+#include <limits>
+#include <optional>
+
+namespace {
+
+QString topCommand(qint32 number)
+{
+    return QStringLiteral("TOP %1 0").arg(number);
+}
+
+QString listCommand(qint32 number)
+{
+    return QStringLiteral("LIST %1").arg(number);
+}
+
+} // namespace
+
+Pop3Mailbox::Pop3Mailbox(RunStatus &status, const ProfileSettingsRecord &settings, CancelFlag &cancel,
+                         SessionOptions options, QObject *parent)
+    : MailboxSession(parent)
+    , m_session(status, settings, cancel, std::move(options))
+    , m_cancel(cancel)
+{
+    connect(&m_session, &Pop3Session::aboutToWait, this, &MailboxSession::aboutToWait);
+}
+
+bool Pop3Mailbox::pipelining() const
+{
+    return m_session.hasCapability(QStringLiteral("PIPELINING"));
+}
+
+MailResult Pop3Mailbox::ended(Pop3Session::Outcome outcome) const
+{
+    if (outcome == Pop3Session::Outcome::Failed)
+        return m_session.failure();
+    return m_cancel.isSet() ? MailResult::cancelled() : MailResult::done();
+}
+
+MailResult Pop3Mailbox::open()
+{
+    if (MailResult connected = m_session.ConnectServer(); !connected.ok())
+        return connected;
+    return m_session.LoginServer();
+}
+
+MailResult Pop3Mailbox::list(MailboxListing &listing)
+{
+    // With PIPELINING, UIDL goes out with STAT: its answer is needed
+    // whenever there is a message, and harmless when there is none.
+    const bool ahead = pipelining();
+    Pop3Session::Outcome outcome = Pop3Session::Outcome::Failed;
+    quint64 uidlAhead = 0;
+    if (ahead) {
+        const quint64 statAhead = m_session.sendAhead(QStringLiteral("STAT"), Pop3Session::kSingleReply);
+        uidlAhead = statAhead ? m_session.sendAhead(QStringLiteral("UIDL"), Pop3Session::kListingReply) : 0;
+        if (uidlAhead != 0)
+            outcome = m_session.awaitAhead(statAhead, true);
+    } else {
+        outcome = m_session.command(QStringLiteral("STAT"), Pop3Session::kSingleReply);
+    }
+    if (outcome != Pop3Session::Outcome::Reply) {
+        listing = pop3Listing(std::nullopt, std::nullopt, 0);
+        return ended(outcome);
+    }
+    const qint64 statCount = qMin<qint64>(LeadingNumber(GetReplyWord(m_session.ServerReply, 2)),
+                                          std::numeric_limits<qint32>::max());
+    // UIDL is not believed to be all of them: when it does not list exactly
+    // the messages STAT counts, LIST is asked too.
+    std::optional<Pop3Pairs> uids, sizes;
+    if (ahead || statCount > 0) {
+        outcome = ahead ? m_session.awaitAhead(uidlAhead, true)
+                        : m_session.command(QStringLiteral("UIDL"), Pop3Session::kListingReply);
+        if (outcome == Pop3Session::Outcome::Reply)
+            uids = ParseUidl(m_session.ServerReply);
+    }
+    if (outcome == Pop3Session::Outcome::Reply && !m_cancel.isSet() && (statCount > 0 || (uids && !uids->isEmpty()))
+        && (!uids || !numbersAreOneTo(*uids, statCount))) {
+        outcome = m_session.command(QStringLiteral("LIST"), Pop3Session::kListingReply);
+        if (outcome == Pop3Session::Outcome::Reply)
+            sizes = ParseUidl(m_session.ServerReply);
+    }
+    listing = pop3Listing(uids, sizes, statCount);
+    return ended(outcome == Pop3Session::Outcome::Cancelled ? Pop3Session::Outcome::Reply : outcome);
+}
+
+MailResult Pop3Mailbox::readHeaders(const MailboxListing &listing, const HeaderSink &sink)
+{
+    const qint64 n = listing.size();
+    if (n <= 0)
+        return MailResult::done();
+    // With PIPELINING the same commands, in the same order, go out ahead of
+    // their replies; the replies are handled exactly as when each is awaited
+    // in turn.
+    std::optional<CommandPipeline> pipeline;
+    if (pipelining()) {
+        pipeline.emplace(m_session, [&listing, n, next = qint64(0), topNext = true]() mutable
+                         -> std::optional<CommandPipeline::Command> {
+            if (next >= n)
+                return std::nullopt;
+            const qint32 number = listing.at(topNext ? next : next++).number;
+            topNext = !topNext;
+            return !topNext ? CommandPipeline::Command{topCommand(number), Pop3Session::kMultiLineReply}
+                            : CommandPipeline::Command{listCommand(number), Pop3Session::kSingleReply};
+        });
+    }
+    // The command's text is made only when it is sent from here: the
+    // pipeline has made and sent it already.
+    auto exchange = [&](QString (*text)(qint32), qint32 number, qint16 mode) {
+        return pipeline ? pipeline->next() : m_session.command(text(number), mode);
+    };
+    Pop3Session::Outcome outcome = Pop3Session::Outcome::Reply;
+    for (qint64 k = 0; k < n; ++k) {
+        const qint32 number = listing.at(k).number;
+        if ((outcome = exchange(topCommand, number, Pop3Session::kMultiLineReply)) != Pop3Session::Outcome::Reply)
+            break;
+        if (m_cancel.isSet())
+            break; // cancelled as the reply came: this message is not read
+        ArrivedHeader arrived{k, m_session.ServerReply};
+        arrived.refused = arrived.header.startsWith(QLatin1Char('-'));
+        if (!listing.listed && arrived.refused)
+            break; // no listing to go by: past the last message
+        outcome = exchange(listCommand, number, Pop3Session::kSingleReply);
+        arrived.sized = outcome == Pop3Session::Outcome::Reply;
+        if (arrived.sized)
+            arrived.bytes = LeadingNumber(GetReplyWord(m_session.ServerReply, 3));
+        if (!sink(arrived) || !arrived.sized)
+            break;
+    }
+    // Replies still owed after a Cancel are read and dropped, so that QUIT's
+    // reply is the one judged; a server that stalls meanwhile ends the
+    // session like any silent wait.
+    if (pipeline && outcome != Pop3Session::Outcome::Failed)
+        outcome = pipeline->drain() == Pop3Session::Outcome::Failed ? Pop3Session::Outcome::Failed
+                                                                     : Pop3Session::Outcome::Reply;
+    return ended(outcome);
+}
+
+MailResult Pop3Mailbox::commit()
+{
+    const Pop3Session::Outcome outcome = m_session.QuitServer();
+    if (outcome == Pop3Session::Outcome::Cancelled) {
+        MailResult result = m_session.failure();
+        result.kind = MailOutcome::Cancelled;
+        return result;
+    }
+    if (outcome == Pop3Session::Outcome::Failed)
+        return m_session.failure();
+    if (m_accepted == 0 || m_session.ServerReply.startsWith(QLatin1String("+OK")))
+        return MailResult::done();
+    // The server may have removed some, all or none: it did not say.
+    const QString said = m_session.ServerReply.trimmed().left(200);
+    return MailResult::failure(MailOutcome::ConnectionFailed, QStringLiteral("Error"),
+                               QStringLiteral("The server did not confirm the deletions.\r\nThe server said: ") + said,
+                               said);
+}
+
+void Pop3Mailbox::close()
+{
+    m_session.CloseServer();
+}

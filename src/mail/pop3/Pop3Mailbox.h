@@ -1,0 +1,37 @@
+#pragma once
+
+#include "MailboxSession.h"
+#include "Pop3Session.h"
+
+struct ProfileSettingsRecord;
+class CancelFlag;
+class RunStatus;
+
+// A POP3 mailbox: STAT, UIDL and LIST to list it, TOP n 0 for a header, the
+// unique id and the header's digest to confirm a message before DELE, and
+// QUIT to commit. With PIPELINING every run of commands goes out ahead of
+// its replies.
+class Pop3Mailbox : public MailboxSession {
+    Q_OBJECT
+public:
+    Pop3Mailbox(RunStatus &status, const ProfileSettingsRecord &settings, CancelFlag &cancel,
+                SessionOptions options = {}, QObject *parent = nullptr);
+
+    MailResult open() override;
+    MailResult list(MailboxListing &listing) override;
+    MailResult readHeaders(const MailboxListing &listing, const HeaderSink &sink) override;
+    MailResult locate(const QList<MessageIdentity> &rows, QList<qint32> &numbers) override;
+    MailResult remove(const QList<qint32> &numbers, const RemovalSink &sink) override;
+    MailResult commit() override;
+    void close() override;
+
+private:
+    bool pipelining() const;
+    // The result of a run of commands that ended with `outcome`.
+    MailResult ended(Pop3Session::Outcome outcome) const;
+    MailResult listPipelined(MailboxListing &listing);
+
+    Pop3Session m_session;
+    CancelFlag &m_cancel;
+    int m_accepted = 0; // removals the server accepted in this session
+};
