@@ -7,7 +7,7 @@
 // a file, and a failed write leaves file and memory as they were.
 #include "SettingsStore.h"
 
-#include "FileCommit.h"
+#include "DurableFile.h"
 #include "MessageBox.h"
 #include "UserPlaces.h"
 
@@ -232,7 +232,7 @@ void tidy(Store &store, const QString &folder, const QString &path)
         QFile::setPermissions(folder, kPrivateFolder);
     if (QFileInfo(path).isFile() && (QFile::permissions(path) & ~(kPrivateFile | QFile::ReadUser | QFile::WriteUser)))
         QFile::setPermissions(path, kPrivateFile);
-    FileCommit::removeLeftovers(path);
+    DurableFile::removeLeftovers(path);
 }
 
 bool commit(Store &store, const QJsonObject &root, QString *error);
@@ -354,7 +354,7 @@ bool commit(Store &store, const QJsonObject &root, QString *error)
     }
     const QByteArray data = QJsonDocument(root).toJson(QJsonDocument::Indented);
     QString reason;
-    if (!FileCommit::write(path, data, FileCommit::Access::Private, &reason))
+    if (!DurableFile::write(path, data, DurableFile::Access::Private, &reason))
         return fail(reason);
     store.root = root;
     store.stamp = stampOf(path);
