@@ -163,4 +163,3 @@ void setDesktopKeyringWaitIndicator(KeyringWaitIndicator indicator)
 {
     theDesktopKeyring().setWaitIndicator(std::move(indicator));
 }
-
