@@ -23,6 +23,17 @@ QString GetField(const QString &delimiter, const QString &text, int fieldNumber)
     return text.mid(begin, end - begin);
 }
 
+QString TrimSpaces(QStringView text)
+{
+    qsizetype first = 0;
+    qsizetype last = text.size();
+    while (first < last && text.at(first) == QLatin1Char(' '))
+        ++first;
+    while (last > first && text.at(last - 1) == QLatin1Char(' '))
+        --last;
+    return text.mid(first, last - first).toString();
+}
+
 QString ReplaceText(const QString &text, const QString &search, const QString &replacement,
                     int start, int count, int compareMode)
 {

@@ -14,6 +14,10 @@ QString GetField(const QString &delimiter, const QString &text, int fieldNumber)
 QString ReplaceText(const QString &text, const QString &search, const QString &replacement,
                     int start, int count, int compareMode);
 
+// The text without leading and trailing spaces. Only the space character is
+// removed: a tab or other white space typed into a password or a rule is kept.
+QString TrimSpaces(QStringView text);
+
 // The rule value "*@" + the domain of the Sender text's address
 // (SenderAddress); "*@" alone when the text holds no address.
 QString DomainRule(const QString &sender);

@@ -1,14 +1,7 @@
 #pragma once
 
+#include "KeyringWaitIndicator.h"
 #include "SecretStore.h"
-
-#include <functional>
-
-// Shown while the program waits for the keyring: its unlock prompt is open,
-// or it is slow to answer. Called with what is awaited and how the user
-// gives up; returns the function that takes the indicator down again.
-using KeyringWaitIndicator =
-    std::function<std::function<void()>(const QString &text, const std::function<void()> &cancel)>;
 
 // The desktop keyring, one entry per profile and kind, each labelled as the
 // user reads it in a password manager ("Email password of profile Home").

@@ -8,7 +8,7 @@
 #include "ProfileSecrets.h"
 #include "ProfileHost.h"
 #include "SettingsStore.h"
-#include "TrimSpaces.h"
+#include "StringHelpers.h"
 #include "Twips.h"
 #include "frmNewProfile.h"
 #include "frmSetting.h"

@@ -5,7 +5,7 @@
 // byte i - 1, the first byte chained to the key character at k.
 #include "Scramble.h"
 
-#include "TrimSpaces.h"
+#include "StringHelpers.h"
 
 #include <QByteArray>
 #include <QRandomGenerator>

@@ -4,7 +4,7 @@
 #include "Global.h"
 #include "MessageBox.h"
 #include "Profile.h"
-#include "TrimSpaces.h"
+#include "StringHelpers.h"
 
 #include <QHBoxLayout>
 #include <QLabel>

@@ -14,7 +14,7 @@
 #include "ProfileHost.h"
 #include "Scramble.h"
 #include "SettingsStore.h"
-#include "TrimSpaces.h"
+#include "StringHelpers.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -1,6 +1,6 @@
 #include "RuleFile.h"
 
-#include "FileCommit.h"
+#include "DurableFile.h"
 #include "RuleCollation.h"
 #include "RuleDatabase.h"
 #include "RuleSyntax.h"
@@ -261,7 +261,7 @@ bool exportRules(const RuleDatabase &db, const QString &path, QString *error)
     write(kFilter, *filter);
     write(kExempt, *exempted);
     QString why;
-    if (!FileCommit::write(path, out, FileCommit::Access::LikeTarget, &why)) {
+    if (!DurableFile::write(path, out, DurableFile::Access::LikeTarget, &why)) {
         if (error)
             *error = QStringLiteral("Cannot write \"%1\": %2").arg(path, why);
         return false;

@@ -4,6 +4,7 @@
 #include "MessageBox.h"
 #include "RuleLists.h"
 #include "RuleSyntax.h"
+#include "StringHelpers.h"
 
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -17,18 +18,6 @@ namespace {
 
 const QString kSampleAddress = QStringLiteral("john.smith@example.com");
 const QString kSampleDomain = QStringLiteral("example.com");
-
-// Leading and trailing spaces go; other white space is part of the entry.
-QString trimSpaces(const QString &text)
-{
-    qsizetype begin = 0;
-    qsizetype end = text.size();
-    while (begin < end && text.at(begin) == QLatin1Char(' '))
-        ++begin;
-    while (end > begin && text.at(end - 1) == QLatin1Char(' '))
-        --end;
-    return text.mid(begin, end - begin);
-}
 
 } // namespace
 
@@ -117,7 +106,7 @@ frmRuleAdd::frmRuleAdd(Kind kind, RuleLists &rules, QWidget *parent)
 
 void frmRuleAdd::cmdAdd_Click()
 {
-    const QString value = trimSpaces(txtEmail->text());
+    const QString value = TrimSpaces(txtEmail->text());
     txtEmail->setText(value);
     if (value.isEmpty()) {
         MessageBox::show(QStringLiteral("Invalid Entry"), QStringLiteral("Warning"), MessageBox::Icon::Exclamation);

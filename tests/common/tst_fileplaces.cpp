@@ -1,6 +1,6 @@
 // Where the per-user files live, and how a file is replaced without ever
 // leaving less than its old content.
-#include "FileCommit.h"
+#include "DurableFile.h"
 #include "UserPlaces.h"
 
 #include <QDir>
@@ -100,7 +100,7 @@ private Q_SLOTS:
     {
         QFETCH(QString, name);
         QFETCH(bool, temporary);
-        QCOMPARE(FileCommit::isTemporaryOf(name, u"settings.json"_s), temporary);
+        QCOMPARE(DurableFile::isTemporaryOf(name, u"settings.json"_s), temporary);
     }
 
     void writeReplacesWhole()
@@ -112,17 +112,17 @@ private Q_SLOTS:
         old.close();
         QVERIFY(QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup));
         QString error;
-        QVERIFY2(FileCommit::write(path, "new content", FileCommit::Access::LikeTarget, &error), qPrintable(error));
+        QVERIFY2(DurableFile::write(path, "new content", DurableFile::Access::LikeTarget, &error), qPrintable(error));
         QCOMPARE(contents(path), QByteArray("new content"));
         QCOMPARE(mode(path), 0640);
-        QVERIFY(FileCommit::write(path, "private", FileCommit::Access::Private, &error));
+        QVERIFY(DurableFile::write(path, "private", DurableFile::Access::Private, &error));
         QCOMPARE(mode(path), 0600);
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{u"out.txt"_s});
 
         // Through a link the link stays, and its target gets the content.
         const QString link = dir.filePath(u"link.txt"_s);
         QVERIFY(QFile::link(path, link));
-        QVERIFY(FileCommit::write(link, "via link", FileCommit::Access::LikeTarget, &error));
+        QVERIFY(DurableFile::write(link, "via link", DurableFile::Access::LikeTarget, &error));
         QVERIFY(QFileInfo(link).isSymLink());
         QCOMPARE(contents(path), QByteArray("via link"));
     }
@@ -149,7 +149,7 @@ private Q_SLOTS:
         {
             FileSizeLimit limit(size == 1 ? 0 : size / 2);
             QVERIFY(limit.isSet());
-            written = FileCommit::write(path, QByteArray(size == 1 ? 1 : size, 'x'), FileCommit::Access::LikeTarget, &error);
+            written = DurableFile::write(path, QByteArray(size == 1 ? 1 : size, 'x'), DurableFile::Access::LikeTarget, &error);
         }
         QVERIFY(!written);
         QCOMPARE(error, QString::fromLocal8Bit(std::strerror(EFBIG)));

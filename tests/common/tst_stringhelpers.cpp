@@ -12,6 +12,8 @@ private Q_SLOTS:
     void replaceText();
     void domainRule_data();
     void domainRule();
+    void trimSpaces_data();
+    void trimSpaces();
 };
 
 void TestStringHelpers::getField_data()
@@ -102,6 +104,23 @@ void TestStringHelpers::domainRule()
     QFETCH(QString, sender);
     QFETCH(QString, expected);
     QCOMPARE(DomainRule(sender), expected);
+}
+
+void TestStringHelpers::trimSpaces_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("spaces both sides, inner kept") << "  john smith@example.com " << "john smith@example.com";
+    // Only the space character goes: a tab typed into a password is part of it.
+    QTest::newRow("tabs and no-break space kept") << "\tpass\u00a0 " << "\tpass\u00a0";
+    QTest::newRow("spaces only") << "   " << "";
+}
+
+void TestStringHelpers::trimSpaces()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, expected);
+    QCOMPARE(TrimSpaces(text), expected);
 }
 
 QTEST_APPLESS_MAIN(TestStringHelpers)

@@ -1,4 +1,4 @@
-#include "FileCommit.h"
+#include "DurableFile.h"
 
 #include <QDir>
 #include <QFile>
@@ -6,21 +6,30 @@
 #include <QRandomGenerator>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace FileCommit {
+namespace DurableFile {
 
 namespace {
 
+// The temporaries of write() carry this mark and a random tail.
 const QString kMark = QStringLiteral(".trelvik-unsaved-");
 constexpr int kRandomLength = 6;
 
 QString reason(int err)
 {
     return QString::fromLocal8Bit(std::strerror(err));
+}
+
+bool fail(QString *error, const QString &what, const QString &path, int err)
+{
+    if (error)
+        *error = QStringLiteral("%1 \"%2\": %3").arg(what, path, reason(err));
+    return false;
 }
 
 QString temporaryName(const QString &targetName)
@@ -50,9 +59,57 @@ bool writeAll(int fd, const QByteArray &data, int *err)
 
 } // namespace
 
+bool createPrivate(const QString &path, QString *error)
+{
+    const QByteArray name = QFile::encodeName(path);
+    if (::unlink(name.constData()) != 0 && errno != ENOENT)
+        return fail(error, QStringLiteral("Cannot replace"), path, errno);
+    const int fd = ::open(name.constData(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, S_IRUSR | S_IWUSR);
+    if (fd < 0)
+        return fail(error, QStringLiteral("Cannot create"), path, errno);
+    // The umask may only take bits away; make sure nothing else remains.
+    ::fchmod(fd, S_IRUSR | S_IWUSR);
+    ::close(fd);
+    return true;
+}
+
+bool sync(const QString &path, QString *error)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return fail(error, QStringLiteral("Cannot open"), path, errno);
+    const bool ok = ::fsync(fd) == 0;
+    const int err = errno;
+    ::close(fd);
+    return ok || fail(error, QStringLiteral("Cannot flush"), path, err);
+}
+
+bool replace(const QString &from, const QString &to, QString *error)
+{
+    if (::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) != 0)
+        return fail(error, QStringLiteral("Cannot rename to \"%1\"").arg(to), from, errno);
+    return true;
+}
+
+bool exists(const QString &path)
+{
+    return QFileInfo(path).exists();
+}
+
+bool remove(const QString &path, QString *error)
+{
+    if (::unlink(QFile::encodeName(path).constData()) != 0 && errno != ENOENT)
+        return fail(error, QStringLiteral("Cannot delete"), path, errno);
+    return true;
+}
+
+// ---------------------------------------------------------------------------
+// Whole-file replacement.
+
 bool write(const QString &path, const QByteArray &data, Access access, QString *error)
 {
-    const auto fail = [error](int err) {
+    // Only the system's reason: the caller names the file.
+    const auto failWith = [error](int err) {
         if (error)
             *error = reason(err);
         return false;
@@ -71,7 +128,7 @@ bool write(const QString &path, const QByteArray &data, Access access, QString *
     struct stat old {};
     const bool hadOld = ::stat(targetName.constData(), &old) == 0;
     if (hadOld && S_ISDIR(old.st_mode))
-        return fail(EISDIR);
+        return failWith(EISDIR);
 
     QByteArray temporary;
     int fd = -1;
@@ -80,10 +137,10 @@ bool write(const QString &path, const QByteArray &data, Access access, QString *
         fd = ::open(temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
                     access == Access::Private ? S_IRUSR | S_IWUSR : 0666);
         if (fd < 0 && errno != EEXIST)
-            return fail(errno);
+            return failWith(errno);
     }
     if (fd < 0)
-        return fail(EEXIST);
+        return failWith(EEXIST);
 
     int err = 0;
     bool ok = true;
@@ -101,14 +158,10 @@ bool write(const QString &path, const QByteArray &data, Access access, QString *
     ok = ok && (::rename(temporary.constData(), targetName.constData()) == 0 || (err = errno, false));
     if (!ok) {
         ::unlink(temporary.constData());
-        return fail(err);
+        return failWith(err);
     }
     // The rename on disk too; the content is safe either way.
-    const int dir = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir >= 0) {
-        ::fsync(dir);
-        ::close(dir);
-    }
+    sync(folder, nullptr);
     return true;
 }
 
@@ -137,4 +190,4 @@ void removeLeftovers(const QString &path)
     }
 }
 
-} // namespace FileCommit
+} // namespace DurableFile

@@ -1,0 +1,92 @@
+# trelvik_check_no_widgets(<target>...)
+# The logic libraries compile and link without Qt Widgets, so that they run
+# without a screen and serve the command line. This walks each target's link
+# closure (LINK_LIBRARIES and INTERFACE_LINK_LIBRARIES, through our targets
+# and imported ones alike) and stops the configuration, naming the path,
+# when Qt Widgets can be reached. Call it once every target exists.
+
+# The target a link item names, with the generator expressions that only
+# qualify it ($<LINK_ONLY:x>, $<TARGET_NAME_IF_EXISTS:x>, $<$<CONFIG:..>:x>)
+# taken off: a conditional link counts as a link.
+function(_trelvik_link_item_target item out)
+  set(name "${item}")
+  while(name MATCHES "^\\$<")
+    if(name MATCHES "^\\$<\\$<[^>]*>:(.*)>$")
+      set(name "${CMAKE_MATCH_1}")
+    elseif(name MATCHES "^\\$<[A-Za-z_]+:(.*)>$")
+      set(name "${CMAKE_MATCH_1}")
+    else()
+      break()
+    endif()
+  endwhile()
+  if(TARGET "${name}")
+    get_target_property(aliased "${name}" ALIASED_TARGET)
+    if(aliased)
+      set(name "${aliased}")
+    endif()
+    set(${out} "${name}" PARENT_SCOPE)
+  else()
+    set(${out} "" PARENT_SCOPE)
+  endif()
+endfunction()
+
+# Depth first from `target`; `path` is how it was reached. Sets
+# _trelvik_widgets_path in the caller's caller when Widgets is reachable.
+function(_trelvik_find_widgets target path)
+  if(target STREQUAL "Qt6::Widgets")
+    set(_trelvik_widgets_path "${path}" PARENT_SCOPE)
+    return()
+  endif()
+  get_property(seen GLOBAL PROPERTY _TRELVIK_WIDGETS_SEEN)
+  if(target IN_LIST seen)
+    return()
+  endif()
+  set_property(GLOBAL APPEND PROPERTY _TRELVIK_WIDGETS_SEEN "${target}")
+
+  set(items "")
+  get_target_property(imported "${target}" IMPORTED)
+  if(NOT imported)
+    get_target_property(direct "${target}" LINK_LIBRARIES)
+    if(direct)
+      list(APPEND items ${direct})
+    endif()
+  endif()
+  get_target_property(interface "${target}" INTERFACE_LINK_LIBRARIES)
+  if(interface)
+    list(APPEND items ${interface})
+  endif()
+
+  foreach(item IN LISTS items)
+    # Items linked from another folder carry "::@(id)" markers: no target.
+    if(item MATCHES "^::@")
+      continue()
+    endif()
+    _trelvik_link_item_target("${item}" next)
+    if(next)
+      _trelvik_find_widgets("${next}" "${path} -> ${next}")
+      if(_trelvik_widgets_path)
+        set(_trelvik_widgets_path "${_trelvik_widgets_path}" PARENT_SCOPE)
+        return()
+      endif()
+    endif()
+  endforeach()
+endfunction()
+
+function(trelvik_check_no_widgets)
+  if(NOT TARGET Qt6::Widgets)
+    message(FATAL_ERROR "trelvik_check_no_widgets: Qt6::Widgets is not a target; the check would prove nothing")
+  endif()
+  foreach(target IN LISTS ARGN)
+    if(NOT TARGET "${target}")
+      message(FATAL_ERROR "trelvik_check_no_widgets: no target \"${target}\"")
+    endif()
+    set_property(GLOBAL PROPERTY _TRELVIK_WIDGETS_SEEN "")
+    set(_trelvik_widgets_path "")
+    _trelvik_find_widgets("${target}" "${target}")
+    if(_trelvik_widgets_path)
+      message(FATAL_ERROR
+        "The logic library ${target} links Qt Widgets:\n  ${_trelvik_widgets_path}\n"
+        "Logic must build without widgets; dialogs and widgets go into the folder's _ui library.")
+    endif()
+  endforeach()
+endfunction()
