@@ -17,6 +17,7 @@
 #include "OAuthTokens.h"
 #include "Profile.h"
 #include "ProfileSecrets.h"
+#include "ProfileStore.h"
 #include "RuleDatabase.h"
 #include "SettingsStore.h"
 
@@ -83,8 +84,7 @@ private:
 QString chooseProfile(const Options &options)
 {
     const QString wanted = options.profile.isEmpty()
-                               ? modRegistry::ReadStoreValue(modRegistry::HKEY_CURRENT_USER, kTrelvikKey,
-                                                             QStringLiteral("LastProfile"), QString())
+                               ? ProfileStore().lastProfile()
                                : options.profile;
     const QStringList names = ProfileNames();
     for (const QString &name : names) {
@@ -261,14 +261,19 @@ int checkProfile(const Options &options, RuleDatabase &rules, const QString &pro
         ConsoleOutput::error(text);
         return CertificateDecision::Refuse;
     };
-    session.certificateTrusted = [&settings, &profile](const QString &fingerprint) {
+    session.certificateTrusted = [&settings, &profile, &status](const QString &fingerprint) {
         settings.TrustedCertificate = fingerprint; // the deletion's connection trusts it too
-        SaveTrustedCertificate(profile, fingerprint);
+        // Told as a failed save of a renewed sign-in is; the check goes on.
+        if (const StoreWriteResult saved = ProfileStore().saveTrustedCertificate(profile, fingerprint); !saved) {
+            status.clear();
+            ConsoleOutput::error(ConsoleOutput::plain(
+                QStringLiteral("The certificate is trusted for this run, but it could not be remembered for the "
+                               "profile \"%1\". %2").arg(profile, saved.error)));
+        }
     };
     if (settings.usesOAuth2()) {
         session.accessToken = profileAccessTokens(settings, [&profile](const QString &token) {
-            const ProfileSecrets::Report report
-                = ProfileSecrets::saveOne(desktopKeyring(), profile, SecretKind::OAuthRefreshToken, token);
+            const ProfileSecrets::Report report = ProfileStore().saveRefreshToken(profile, token);
             if (report.trouble)
                 ConsoleOutput::error(ConsoleOutput::plain(report.text));
         });

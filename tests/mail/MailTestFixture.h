@@ -16,11 +16,11 @@ struct MailFixture {
     MailFixture()
     {
         server.listen();
-        Global::ProfileSettings = {};
-        Global::ProfileSettings.EmailHost = QStringLiteral("127.0.0.1");
-        Global::ProfileSettings.EmailPort = QString::number(server.port());
-        Global::ProfileSettings.EmailUserid = QStringLiteral("user");
-        Global::ProfileSettings.EmailPassword = QStringLiteral("secret");
+        settings = {};
+        settings.EmailHost = QStringLiteral("127.0.0.1");
+        settings.EmailPort = QString::number(server.port());
+        settings.EmailUserid = QStringLiteral("user");
+        settings.EmailPassword = QStringLiteral("secret");
         Global::CancelRequested().clear();
     }
 
@@ -37,14 +37,15 @@ struct MailFixture {
     void fetch(int limitMs = 5000)
     {
         options.inactivityLimitMs = limitMs;
-        FetchHeader(status, inbox, recycle, classifier(), Global::ProfileSettings, Global::CancelRequested(), options);
+        FetchHeader(status, inbox, recycle, classifier(), settings, Global::CancelRequested(), options);
     }
     void empty(int limitMs = 5000)
     {
         options.inactivityLimitMs = limitMs;
-        EmptyRecycleBin(status, recycle, Global::ProfileSettings, Global::CancelRequested(), options);
+        EmptyRecycleBin(status, recycle, settings, Global::CancelRequested(), options);
     }
 
+    ProfileSettingsRecord settings; // the profile the runs work on
     SessionOptions options; // the time limit is set by fetch() and empty()
     testsupport::ScriptedPop3Server server;
     testsupport::MessageBoxRecorder boxes;
