@@ -41,21 +41,22 @@ int main(int argc, char *argv[])
 
     using namespace modRegistry;
     const QString key = kSettingKeyPrefix + parser.value(name);
-    auto write = [&key](const char *valueName, const QString &value) {
-        WriteStoreValue(HKEY_CURRENT_USER, key, QString::fromLatin1(valueName), REG_SZ, value);
+    auto write = [&key](const QString &valueName, const QString &value) {
+        WriteStoreValue(HKEY_CURRENT_USER, key, valueName, REG_SZ, value);
     };
+    using namespace ProfileKeys;
     QString plain = parser.value(password);
     QString noDialupPassword;
-    write("EmailHost", parser.value(host));
-    write("EmailPort", parser.value(port));
-    write("EmailUserid", parser.value(user));
-    write("EmailPassword", modSecurity::ScrambleText(plain));
-    write("Autodial", QStringLiteral("0"));
-    write("DialupNumber", QString());
-    write("DialupUserID", QString());
-    write("DialupPassword", modSecurity::ScrambleText(noDialupPassword));
-    write("EmailSecurity", QStringLiteral("None"));
-    WriteStoreValue(HKEY_CURRENT_USER, kTrelvikKey, QStringLiteral("LastProfile"), REG_SZ, parser.value(name));
+    write(kEmailHost, parser.value(host));
+    write(kEmailPort, parser.value(port));
+    write(kEmailUserId, parser.value(user));
+    write(kEmailPassword, modSecurity::ScrambleText(plain));
+    write(kAutodial, QStringLiteral("0"));
+    write(kDialupNumber, QString());
+    write(kDialupUserID, QString());
+    write(kDialupPassword, modSecurity::ScrambleText(noDialupPassword));
+    write(kEmailSecurity, QStringLiteral("None"));
+    WriteStoreValue(HKEY_CURRENT_USER, kTrelvikKey, kLastProfile, REG_SZ, parser.value(name));
 
     if (parser.isSet(filter) || parser.isSet(exempt)) {
         RuleDatabase rules;

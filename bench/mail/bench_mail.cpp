@@ -62,11 +62,11 @@ double fetchSeconds(int count, int delayMs)
     server.setReplyDelay(delayMs);
     if (!server.listen())
         return -1;
-    Global::ProfileSettings = {};
-    Global::ProfileSettings.EmailHost = QStringLiteral("127.0.0.1");
-    Global::ProfileSettings.EmailPort = QString::number(server.port());
-    Global::ProfileSettings.EmailUserid = QStringLiteral("bench");
-    Global::ProfileSettings.EmailPassword = QStringLiteral("bench");
+    ProfileSettingsRecord settings;
+    settings.EmailHost = QStringLiteral("127.0.0.1");
+    settings.EmailPort = QString::number(server.port());
+    settings.EmailUserid = QStringLiteral("bench");
+    settings.EmailPassword = QStringLiteral("bench");
     Global::CancelRequested().clear();
     QuietStatus status;
     MessageFolderModel inbox, recycle;
@@ -75,7 +75,7 @@ double fetchSeconds(int count, int delayMs)
     (void)FetchHeader(status, inbox, recycle, [](const QString &sender, const QString &, qint64) {
         return sender.contains(QLatin1String("@domain1.")) ? SortReason{SortReason::Kind::Filter, QStringLiteral("*@domain1.*")}
                                                            : SortReason{};
-    }, Global::ProfileSettings, Global::CancelRequested());
+    }, settings, Global::CancelRequested());
     const double seconds = timer.nsecsElapsed() / 1e9;
     if (inbox.count() + recycle.count() != count)
         std::fprintf(stderr, "# fetched %d of %d\n", inbox.count() + recycle.count(), count);
@@ -126,11 +126,11 @@ struct FetchResult {
 // The program's own fetch against a port, its rules from the rule database.
 FetchResult fetchFrom(quint16 port, RuleDatabase &rules)
 {
-    Global::ProfileSettings = {};
-    Global::ProfileSettings.EmailHost = QStringLiteral("127.0.0.1");
-    Global::ProfileSettings.EmailPort = QString::number(port);
-    Global::ProfileSettings.EmailUserid = QStringLiteral("bench");
-    Global::ProfileSettings.EmailPassword = QStringLiteral("bench");
+    ProfileSettingsRecord settings;
+    settings.EmailHost = QStringLiteral("127.0.0.1");
+    settings.EmailPort = QString::number(port);
+    settings.EmailUserid = QStringLiteral("bench");
+    settings.EmailPassword = QStringLiteral("bench");
     Global::CancelRequested().clear();
     QuietStatus status;
     MessageFolderModel inbox, recycle;
@@ -150,7 +150,7 @@ FetchResult fetchFrom(quint16 port, RuleDatabase &rules)
     });
     clock.start();
     turns.start();
-    (void)FetchHeader(status, inbox, recycle, RuleClassifier::lazy(rules), Global::ProfileSettings,
+    (void)FetchHeader(status, inbox, recycle, RuleClassifier::lazy(rules), settings,
                 Global::CancelRequested());
     result.seconds = clock.nsecsElapsed() / 1e9;
     turns.stop();
@@ -357,11 +357,11 @@ qint64 peakRssKb()
 // prints "<seconds> <peak RSS in kB> <rows>".
 int fetchChild(quint16 port)
 {
-    Global::ProfileSettings = {};
-    Global::ProfileSettings.EmailHost = QStringLiteral("127.0.0.1");
-    Global::ProfileSettings.EmailPort = QString::number(port);
-    Global::ProfileSettings.EmailUserid = QStringLiteral("bench");
-    Global::ProfileSettings.EmailPassword = QStringLiteral("bench");
+    ProfileSettingsRecord settings;
+    settings.EmailHost = QStringLiteral("127.0.0.1");
+    settings.EmailPort = QString::number(port);
+    settings.EmailUserid = QStringLiteral("bench");
+    settings.EmailPassword = QStringLiteral("bench");
     Global::CancelRequested().clear();
     QuietStatus status;
     MessageFolderModel inbox, recycle;
@@ -370,7 +370,7 @@ int fetchChild(quint16 port)
     (void)FetchHeader(status, inbox, recycle, [](const QString &sender, const QString &, qint64) {
         return sender.contains(QLatin1String("@domain1.")) ? SortReason{SortReason::Kind::Filter, QStringLiteral("*@domain1.*")}
                                                            : SortReason{};
-    }, Global::ProfileSettings, Global::CancelRequested());
+    }, settings, Global::CancelRequested());
     std::printf("%.3f %lld %d\n", clock.nsecsElapsed() / 1e9, peakRssKb(), inbox.count() + recycle.count());
     return 0;
 }
@@ -428,26 +428,26 @@ bool delete1000()
         std::fprintf(stderr, "# %s\n", qPrintable(error));
         return false;
     }
-    Global::ProfileSettings = {};
-    Global::ProfileSettings.EmailHost = QStringLiteral("127.0.0.1");
-    Global::ProfileSettings.EmailPort = QString::number(server.serverPort());
-    Global::ProfileSettings.EmailUserid = QStringLiteral("bench");
-    Global::ProfileSettings.EmailPassword = QStringLiteral("bench");
+    ProfileSettingsRecord settings;
+    settings.EmailHost = QStringLiteral("127.0.0.1");
+    settings.EmailPort = QString::number(server.serverPort());
+    settings.EmailUserid = QStringLiteral("bench");
+    settings.EmailPassword = QStringLiteral("bench");
     Global::CancelRequested().clear();
     QuietStatus status;
     MessageFolderModel inbox, recycle;
     (void)FetchHeader(status, inbox, recycle, [](const QString &, const QString &, qint64) {
         return SortReason{SortReason::Kind::Filter, QStringLiteral("*")};
-    }, Global::ProfileSettings, Global::CancelRequested());
+    }, settings, Global::CancelRequested());
     const quint16 port = recycle.count() == count ? server.link(100, &error) : 0;
     if (port == 0) {
         std::fprintf(stderr, "# delete_1000: fetched %d of %d; %s\n", recycle.count(), count, qPrintable(error));
         return false;
     }
-    Global::ProfileSettings.EmailPort = QString::number(port);
+    settings.EmailPort = QString::number(port);
     QElapsedTimer clock;
     clock.start();
-    (void)EmptyRecycleBin(status, recycle, Global::ProfileSettings, Global::CancelRequested());
+    (void)EmptyRecycleBin(status, recycle, settings, Global::CancelRequested());
     const double seconds = clock.nsecsElapsed() / 1e9;
     const int left = int(QDir(folder).entryList(QDir::Files).size());
     if (recycle.count() != 0 || left != 0)
@@ -475,10 +475,14 @@ double silentWaitCpu(int seconds)
         while (QTcpSocket *socket = server.nextPendingConnection())
             socket->write("+OK silent server\r\n");
     });
-    Global::ProfileSettings.EmailPort = QString::number(server.serverPort());
+    ProfileSettingsRecord settings;
+    settings.EmailHost = QStringLiteral("127.0.0.1");
+    settings.EmailPort = QString::number(server.serverPort());
+    settings.EmailUserid = QStringLiteral("bench");
+    settings.EmailPassword = QStringLiteral("bench");
     Global::CancelRequested().clear();
     QuietStatus status;
-    Pop3Session session(status, Global::ProfileSettings, Global::CancelRequested(), SessionOptions{seconds * 1000});
+    Pop3Session session(status, settings, Global::CancelRequested(), SessionOptions{seconds * 1000});
     if (!session.ConnectServer().ok())
         return -1;
     const double before = cpuSeconds();

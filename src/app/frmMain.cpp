@@ -9,6 +9,7 @@
 #include "ListViewWidget.h"
 #include "MessageBox.h"
 #include "MessageFolderModel.h"
+#include "CurrentProfile.h"
 #include "ProfileBarWidget.h"
 #include "RuleLists.h"
 #include "Runs.h"
@@ -23,6 +24,7 @@
 #include "Profile.h"
 #include "SettingsStore.h"
 #include "ProfileSecrets.h"
+#include "ProfileStore.h"
 #include "frmAbout.h"
 #include "frmDeletionHistory.h"
 #include "frmCertificate.h"
@@ -162,7 +164,8 @@ void frmMain::buildControls()
         w->setGeometry(px(l), px(t), px(width), px(height));
     };
 
-    m_profileBar = new ProfileBarWidget(*this, m_client);
+    m_profile = new CurrentProfile(this);
+    m_profileBar = new ProfileBarWidget(*this, *m_profile, m_client);
     m_profileBar->placeControls(px);
     m_profileBar->move(0, 0);
     m_profileBar->resize(px(MainLayout::kDesignWidth), px(615));
@@ -379,7 +382,7 @@ void frmMain::profilesAvailable(bool any)
 void frmMain::closeEvent(QCloseEvent *event)
 {
     if (!m_unloaded && m_recycle->count() > 0) {
-        MessageBox::Request question{QStringLiteral("Items in Recycle Bin for profile '") + Global::CurrentProfile
+        MessageBox::Request question{QStringLiteral("Items in Recycle Bin for profile '") + m_profile->name()
                                          + QStringLiteral("' is not removed from the server.\r\nExit anyway?"),
                                      QString(), MessageBox::Icon::Question, MessageBox::Buttons::YesNo};
         question.defaultNo = true;
@@ -594,14 +597,21 @@ CertificatePrompt certificatePrompt(QWidget *parent)
 
 Runs::RunProfile frmMain::currentRunProfile()
 {
-    return {Global::ProfileSettings, Global::CurrentProfile, Global::CancelRequested()};
+    return {m_profile->settings(), m_profile->name(), Global::CancelRequested()};
 }
 
 Runs::CertificateHooks frmMain::certificateHooks()
 {
-    return {certificatePrompt(this), SaveTrustedCertificate, [](const QString &profile, const QString &token) {
-                const ProfileSecrets::Report report
-                    = ProfileSecrets::saveOne(desktopKeyring(), profile, SecretKind::OAuthRefreshToken, token);
+    // The run holds the trust in its record; a failed write is told as the
+    // other settings writes are.
+    const auto keepCertificate = [](const QString &profile, const QString &fingerprint) {
+        if (const StoreWriteResult saved = ProfileStore().saveTrustedCertificate(profile, fingerprint); !saved)
+            MessageBox::show(QStringLiteral("The certificate is trusted for now, but it could not be remembered for "
+                                            "the profile '%1'.\r\n%2").arg(profile, saved.error),
+                             QString(), MessageBox::Icon::Exclamation);
+    };
+    return {certificatePrompt(this), keepCertificate, [](const QString &profile, const QString &token) {
+                const ProfileSecrets::Report report = ProfileStore().saveRefreshToken(profile, token);
                 if (report.trouble)
                     MessageBox::show(report.text, QStringLiteral("Sign-In Kept"), MessageBox::Icon::Exclamation);
             },

@@ -17,6 +17,7 @@
 #include <memory>
 
 
+class CurrentProfile;
 class DetailPaneWidget;
 class FolderTreeWidget;
 class HelpWindow;
@@ -71,6 +72,9 @@ public:
 
     void ShowFilterList();
     void ShowExemptedList();
+
+    // The profile the window works on; the profile bar changes it.
+    CurrentProfile &currentProfile() { return *m_profile; }
 
     // Positions count from 1 (model row + 1). A row moved by the user's
     // hand says so; a rule's move names the rule.
@@ -177,6 +181,7 @@ private:
     double m_dpi = 96.0;
 
     QWidget *m_client = nullptr;
+    CurrentProfile *m_profile = nullptr;
     ProfileBarWidget *m_profileBar = nullptr;
     QFrame *shpTreeview = nullptr;
     FolderTreeWidget *TreeView = nullptr;

@@ -13,6 +13,7 @@
 #include "CancelFlag.h"
 #include "MessageFolderModel.h"
 #include "Profile.h"
+#include "ProfileStore.h"
 #include "RuleDatabase.h"
 #include "SettingsStore.h"
 
@@ -79,8 +80,7 @@ private:
 QString chooseProfile(const Options &options)
 {
     const QString wanted = options.profile.isEmpty()
-                               ? modRegistry::ReadStoreValue(modRegistry::HKEY_CURRENT_USER, kTrelvikKey,
-                                                             QStringLiteral("LastProfile"), QString())
+                               ? ProfileStore().lastProfile()
                                : options.profile;
     const QStringList names = ProfileNames();
     for (const QString &name : names) {
@@ -192,6 +192,7 @@ int checkProfile(const Options &options, RuleDatabase &rules, const QString &pro
     const MailRun::Target target{settings, profile, cancel, dialer, person};
     SessionOptions session;
     session.keepHeaderBlocks = false; // nothing is sorted again after the check
+#include "ProfileStore.h"
 
     MessageFolderModel inbox;
     MessageFolderModel recycle;

@@ -3,9 +3,7 @@
 #include "CertificateSummary.h"
 #include "ConsoleOutput.h"
 #include "ConsoleStatus.h"
-#include "KeyringSecretStore.h"
-#include "Profile.h"
-#include "ProfileSecrets.h"
+#include "ProfileStore.h"
 
 namespace {
 
@@ -57,15 +55,18 @@ CertificateDecision ConsolePerson::askCertificate(const QString &host, const QLi
     return CertificateDecision::Refuse;
 }
 
+// Told as a failed save of a renewed sign-in is; the check goes on.
 void ConsolePerson::keepCertificate(const QString &profile, const QString &fingerprint)
 {
-    SaveTrustedCertificate(profile, fingerprint);
+    if (const StoreWriteResult saved = ProfileStore().saveTrustedCertificate(profile, fingerprint); !saved)
+        error(ConsoleOutput::plain(QStringLiteral("The certificate is trusted for this run, but it could not be "
+                                                  "remembered for the profile \"%1\". %2")
+                                       .arg(profile, saved.error)));
 }
 
 void ConsolePerson::keepRefreshToken(const QString &profile, const QString &refreshToken)
 {
-    const ProfileSecrets::Report report
-        = ProfileSecrets::saveOne(desktopKeyring(), profile, SecretKind::OAuthRefreshToken, refreshToken);
+    const ProfileSecrets::Report report = ProfileStore().saveRefreshToken(profile, refreshToken);
     if (report.trouble)
         error(ConsoleOutput::plain(report.text));
 }

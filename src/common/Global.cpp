@@ -2,12 +2,6 @@
 
 namespace Global {
 
-ProfileSettingsRecord ProfileSettings;
-QString CurrentProfile;
-QString PreviousProfile;
-int NewProfileFlag = 0;
-bool SettingsChanged = false;
-
 CancelFlag &CancelRequested()
 {
     static CancelFlag flag;

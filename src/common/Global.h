@@ -6,14 +6,9 @@
 #include <QString>
 
 // Program-wide state shared by the subsystems. Only what the design names
-// lives here; everything else belongs to the object that uses it.
+// lives here; everything else belongs to the object that uses it (the
+// current profile belongs to the main window: CurrentProfile).
 namespace Global {
-
-extern ProfileSettingsRecord ProfileSettings;
-extern QString CurrentProfile;
-extern QString PreviousProfile;   // CurrentProfile when "New" was pressed
-extern int NewProfileFlag;        // 1 from New Profile's OK until the settings dialog closes
-extern bool SettingsChanged;      // a tracked field of the settings dialog was edited
 
 CancelFlag &CancelRequested();
 

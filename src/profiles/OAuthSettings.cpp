@@ -1,9 +1,11 @@
 #include "OAuthSettings.h"
 
 #include "Profile.h"
+#include "ProfileKeys.h"
 #include "SettingsStore.h"
 
 using namespace modRegistry;
+using namespace ProfileKeys;
 
 const QList<OAuthPreset> &OAuthPresets()
 {
@@ -33,17 +35,17 @@ OAuthPreset OAuthPresetNamed(const QString &name)
 void LoadOAuthSettings(const QString &profile, ProfileSettingsRecord &s)
 {
     const QString path = kSettingKeyPrefix + profile;
-    const auto read = [&path](const char *name) {
-        return ReadStoreValue(HKEY_CURRENT_USER, path, QLatin1String(name), QString()).trimmed();
+    const auto read = [&path](const QString &name) {
+        return ReadStoreValue(HKEY_CURRENT_USER, path, name, QString()).trimmed();
     };
-    s.SignInMethod = read("SignInMethod").compare(kSignInOAuth2, Qt::CaseInsensitive) == 0 ? kSignInOAuth2
-                                                                                            : kSignInPassword;
-    s.OAuthProvider = OAuthPresetNamed(read("OAuthProvider")).name;
-    s.OAuthClientId = read("OAuthClientId");
-    s.OAuthClientSecret = read("OAuthClientSecret");
-    s.OAuthAuthorizeUrl = read("OAuthAuthorizeUrl");
-    s.OAuthTokenUrl = read("OAuthTokenUrl");
-    s.OAuthScope = read("OAuthScope");
+    s.SignInMethod = read(kSignInMethod).compare(kSignInOAuth2, Qt::CaseInsensitive) == 0 ? kSignInOAuth2
+                                                                                           : kSignInPassword;
+    s.OAuthProvider = OAuthPresetNamed(read(kOAuthProvider)).name;
+    s.OAuthClientId = read(kOAuthClientId);
+    s.OAuthClientSecret = read(kOAuthClientSecret);
+    s.OAuthAuthorizeUrl = read(kOAuthAuthorizeUrl);
+    s.OAuthTokenUrl = read(kOAuthTokenUrl);
+    s.OAuthScope = read(kOAuthScope);
     s.OAuthAccessToken.clear();
     s.OAuthAccessExpiry = 0;
 }
@@ -53,11 +55,11 @@ QList<modRegistry::StoreValue> OAuthSettingValues(const QString &profile, const 
     const QString path = kSettingKeyPrefix + profile;
     // A desktop client's "secret" is not confidential (every copy of the
     // program holds it), so it is kept with the other client settings.
-    return {{path, QStringLiteral("SignInMethod"), s.usesOAuth2() ? kSignInOAuth2 : kSignInPassword},
-            {path, QStringLiteral("OAuthProvider"), s.OAuthProvider},
-            {path, QStringLiteral("OAuthClientId"), s.OAuthClientId},
-            {path, QStringLiteral("OAuthClientSecret"), s.OAuthClientSecret},
-            {path, QStringLiteral("OAuthAuthorizeUrl"), s.OAuthAuthorizeUrl},
-            {path, QStringLiteral("OAuthTokenUrl"), s.OAuthTokenUrl},
-            {path, QStringLiteral("OAuthScope"), s.OAuthScope}};
+    return {{path, kSignInMethod, s.usesOAuth2() ? kSignInOAuth2 : kSignInPassword},
+            {path, kOAuthProvider, s.OAuthProvider},
+            {path, kOAuthClientId, s.OAuthClientId},
+            {path, kOAuthClientSecret, s.OAuthClientSecret},
+            {path, kOAuthAuthorizeUrl, s.OAuthAuthorizeUrl},
+            {path, kOAuthTokenUrl, s.OAuthTokenUrl},
+            {path, kOAuthScope, s.OAuthScope}};
 }

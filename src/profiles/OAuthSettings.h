@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Global.h"
+#include "ProfileRecord.h"
 #include "SettingsStore.h"
 
 #include <QList>

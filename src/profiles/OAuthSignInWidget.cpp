@@ -100,7 +100,7 @@ void OAuthSignInWidget::load(const ProfileSettingsRecord &s, const QString &prof
     m_account = profile.isEmpty() ? QString()
                                   : modRegistry::ReadStoreValue(modRegistry::HKEY_CURRENT_USER,
                                                                 kSettingKeyPrefix + profile,
-                                                                QStringLiteral("OAuthAccount"), QString());
+                                                                ProfileKeys::kOAuthAccount, QString());
     m_signedInNow = false;
     if (!s.usesOAuth2() && s.OAuthProvider.isEmpty())
         providerChanged(false); // the first preset's addresses, ready when OAuth2 is chosen

@@ -1,46 +1,15 @@
 #include "Profile.h"
 
-#include "Global.h"
-#include "KeyringSecretStore.h"
-#include "OAuthSettings.h"
-#include "ProfileSecrets.h"
-#include "SettingsStore.h"
-
-using namespace modRegistry;
-
-void LoadProfile(const QString &name)
-{
-    Global::ProfileSettings = ReadProfile(name);
-}
+#include "ProfileStore.h"
 
 ProfileSettingsRecord ReadProfile(const QString &name)
 {
-    const QString path = kSettingKeyPrefix + name;
-    ProfileSettingsRecord s;
-    s.EmailHost = ReadStoreValue(HKEY_CURRENT_USER, path, QStringLiteral("EmailHost"), QString());
-    s.EmailPort = ReadStoreValue(HKEY_CURRENT_USER, path, QStringLiteral("EmailPort"), QStringLiteral("110"));
-    s.EmailUserid = ReadStoreValue(HKEY_CURRENT_USER, path, QStringLiteral("EmailUserid"), QString());
-    s.Autodial = ReadStoreValue(HKEY_CURRENT_USER, path, QStringLiteral("Autodial"), QStringLiteral("0"));
-    s.DialupNumber = ReadStoreValue(HKEY_CURRENT_USER, path, QStringLiteral("DialupNumber"), QString());
-    s.DialupUserID = ReadStoreValue(HKEY_CURRENT_USER, path, QStringLiteral("DialupUserID"), QString());
-    s.EmailSecurity = StoredEmailSecurity(
-        ReadStoreValue(HKEY_CURRENT_USER, path, QStringLiteral("EmailSecurity"), QString()), s.EmailPort);
-    s.TrustedCertificate = ReadStoreValue(HKEY_CURRENT_USER, path, QStringLiteral("TrustedCertificate"), QString());
-    LoadOAuthSettings(name, s);
-    ProfileSecrets::load(desktopKeyring(), name, s);
-    return s;
+    return ProfileStore().read(name);
 }
 
 QStringList ProfileNames()
 {
-    QStringList names;
-    for (qint32 i = 0;; ++i) {
-        const QString name = EnumStoreKey(HKEY_CURRENT_USER, kSettingKeyPrefix, i);
-        if (name == QLatin1String("Not Found"))
-            break;
-        names << name;
-    }
-    return names;
+    return ProfileStore().names();
 }
 
 QString DefaultEmailSecurity(const QString &port)
@@ -74,18 +43,6 @@ QString PortForSecurity(const QString &security, const QString &port)
     if (security != kSecuritySslTls && port == kTlsPort)
         return kPlainPort;
     return port;
-}
-
-void SaveTrustedCertificate(const QString &profile, const QString &fingerprint)
-{
-    QString hex;
-    for (const QChar c : fingerprint) {
-        if (c != QLatin1Char(':') && !c.isSpace())
-            hex += c.toLower();
-    }
-    WriteStoreValue(HKEY_CURRENT_USER, kSettingKeyPrefix + profile, QStringLiteral("TrustedCertificate"), REG_SZ, hex);
-    if (profile.compare(Global::CurrentProfile, Qt::CaseInsensitive) == 0)
-        Global::ProfileSettings.TrustedCertificate = hex;
 }
 
 bool IsPortText(const QString &text)

@@ -1,12 +1,10 @@
 #pragma once
 
-#include "Global.h"
+#include "ProfileKeys.h"
+#include "ProfileRecord.h"
 
 #include <QString>
 #include <QStringList>
-
-inline const QString kSettingKeyPrefix = QStringLiteral("Software\\Trelvik\\Setting\\");
-inline const QString kTrelvikKey = QStringLiteral("Software\\Trelvik");
 
 // The three connection securities, as stored in "EmailSecurity".
 inline const QString kSecurityNone = QStringLiteral("None");
@@ -39,20 +37,11 @@ QString StoredEmailSecurity(const QString &stored, const QString &port);
 // port is the user's choice and stays.
 QString PortForSecurity(const QString &security, const QString &port);
 
-// Fills Global::ProfileSettings from the key "Software\Trelvik\Setting\" + name,
-// with the defaults for missing values and the passwords unscrambled.
-void LoadProfile(const QString &name);
-// The same settings as a value, for a caller that is not the window.
+// A profile's settings as the store reads them, for a caller that holds no
+// store of its own (ProfileStore::read with the desktop keyring).
 ProfileSettingsRecord ReadProfile(const QString &name);
-// The stored profiles' names in the store's order, as the profile box lists
-// them.
+// The stored profiles' names in the store's order (ProfileStore::names).
 QStringList ProfileNames();
-
-// Stores the certificate fingerprint (SHA-256, hex) the user trusts for the
-// profile's server; an empty fingerprint withdraws the trust. Separators and
-// letter case are dropped so that any spelling compares alike. When the
-// profile is the current one, ProfileSettings follows.
-void SaveTrustedCertificate(const QString &profile, const QString &fingerprint);
 
 // Whether a port text is a whole number from 1 to 65535, written in digits
 // only (no sign, no spaces).

@@ -1,11 +1,8 @@
 #include "ProfileBarWidget.h"
 
-#include "Global.h"
+#include "CurrentProfile.h"
 #include "MessageBox.h"
-#include "KeyringSecretStore.h"
 #include "KeyringWaitDialog.h"
-#include "Profile.h"
-#include "ProfileSecrets.h"
 #include "ProfileHost.h"
 #include "SettingsStore.h"
 #include "StringHelpers.h"
@@ -21,8 +18,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSignalBlocker>
-
-using namespace modRegistry;
 
 namespace {
 
@@ -43,9 +38,10 @@ void openModal(QDialog *dialog)
 
 } // namespace
 
-ProfileBarWidget::ProfileBarWidget(ProfileHost &host, QWidget *parent)
+ProfileBarWidget::ProfileBarWidget(ProfileHost &host, CurrentProfile &profile, QWidget *parent)
     : QWidget(parent)
     , m_host(host)
+    , m_profile(profile)
 {
     // The window may wait for the keyring's unlock prompt, with a Cancel.
     installKeyringWaitDialog();
@@ -96,15 +92,14 @@ ProfileBarWidget::ProfileBarWidget(ProfileHost &host, QWidget *parent)
 
 void ProfileBarWidget::fillFromStore()
 {
-    const QString last = ReadStoreValue(HKEY_CURRENT_USER, kTrelvikKey, QStringLiteral("LastProfile"), QString());
+    const QString last = m_store.lastProfile();
     {
         const QSignalBlocker blocker(cboProfile);
         cboProfile->clear();
     }
-    for (int i = 0;; ++i) {
-        const QString name = EnumStoreKey(HKEY_CURRENT_USER, kSettingKeyPrefix, i);
-        if (name == QLatin1String("Not Found"))
-            break;
+    const QStringList names = m_store.names();
+    for (int i = 0; i < names.size(); ++i) {
+        const QString &name = names.at(i);
         {
             // Adding to an empty box would select the entry by itself.
             const QSignalBlocker blocker(cboProfile);
@@ -115,8 +110,7 @@ void ProfileBarWidget::fillFromStore()
         if (name == last)
             cboProfile->setCurrentIndex(i);
     }
-    Global::CurrentProfile = cboProfile->currentText();
-    LoadProfile(Global::CurrentProfile);
+    m_profile.LoadProfile(cboProfile->currentText());
     updateProfileButtons();
 }
 
@@ -172,7 +166,7 @@ bool ProfileBarWidget::confirmLeavingRecycleBin() const
 {
     if (m_host.recycleBinRowCount() == 0)
         return true;
-    return MessageBox::show(QStringLiteral("Items in Recycle Bin for profile '") + Global::CurrentProfile
+    return MessageBox::show(QStringLiteral("Items in Recycle Bin for profile '") + m_profile.name()
                                 + QStringLiteral("' is not removed from the server.\r\nConfirm change profile?"),
                             QString(), MessageBox::Icon::Question, MessageBox::Buttons::YesNo)
         == MessageBox::Result::Yes;
@@ -180,21 +174,20 @@ bool ProfileBarWidget::confirmLeavingRecycleBin() const
 
 void ProfileBarWidget::rememberLastProfile(const QString &name)
 {
-    QString error;
-    if (!WriteStoreValue(HKEY_CURRENT_USER, kTrelvikKey, QStringLiteral("LastProfile"), REG_SZ, name, &error))
+    if (const StoreWriteResult written = m_store.rememberLastProfile(name); !written)
         MessageBox::show(QStringLiteral("The profile '%1' is selected, but it could not be remembered for the next "
-                                        "start.\r\n%2").arg(name, error),
+                                        "start.\r\n%2").arg(name, written.error),
                          QString(), MessageBox::Icon::Exclamation);
 }
 
 void ProfileBarWidget::cboProfile_Click()
 {
     const QString text = cboProfile->currentText();
-    if (text == Global::CurrentProfile)
+    if (text == m_profile.name())
         return;
     if (!m_leavingConfirmed && !confirmLeavingRecycleBin()) {
         // Back to the current profile's entry.
-        const int current = indexOfExactly(Global::CurrentProfile);
+        const int current = indexOfExactly(m_profile.name());
         if (current >= 0) {
             const QSignalBlocker blocker(cboProfile);
             cboProfile->setCurrentIndex(current);
@@ -203,9 +196,10 @@ void ProfileBarWidget::cboProfile_Click()
     }
     m_host.clearMessageLists();
     m_host.ShowInbox();
-    Global::CurrentProfile = TrimSpaces(text);
-    rememberLastProfile(Global::CurrentProfile);
-    LoadProfile(Global::CurrentProfile);
+    const QString name = TrimSpaces(text);
+    m_profile.setName(name);
+    rememberLastProfile(name);
+    m_profile.LoadProfile(name);
 }
 
 // Typing never edits or searches the box: its text changes only by selection.
@@ -243,48 +237,41 @@ void ProfileBarWidget::cmdNewProfile_Click()
     // a switch does; No leaves everything as it was.
     if (!confirmLeavingRecycleBin())
         return;
-    Global::PreviousProfile = Global::CurrentProfile;
+    m_previousProfile = m_profile.name();
     auto *dialog = new frmNewProfile(entries(), m_host.dialogParent());
-    connect(dialog, &QDialog::accepted, this, &ProfileBarWidget::openSettingDialog);
+    // The new name is current while its settings are entered; Cancel in
+    // either dialog goes back to the previous profile, read again.
+    connect(dialog, &QDialog::accepted, this, [this, dialog] {
+        m_profile.setName(dialog->profileName());
+        openSettingDialog(m_previousProfile);
+    });
+    connect(dialog, &QDialog::rejected, this, [this] { m_profile.LoadProfile(m_previousProfile); });
     openModal(dialog);
 }
 
 void ProfileBarWidget::cmdDeleteProfile_Click()
 {
-    const QString previous = Global::CurrentProfile;
-    Global::CurrentProfile = cboProfile->currentText();
-    if (Global::CurrentProfile.isEmpty())
+    // The box may show another entry than the loaded profile (after a
+    // refused switch): that entry is the one deleted, while the lists and
+    // the loaded settings stay the current profile's until it is gone.
+    const QString deleting = cboProfile->currentText();
+    if (deleting.isEmpty())
         return;
-    MessageBox::Request question{QStringLiteral("Confirm Delete '") + Global::CurrentProfile + QLatin1Char('\''),
+    MessageBox::Request question{QStringLiteral("Confirm Delete '") + deleting + QLatin1Char('\''),
                                  QStringLiteral("Delete Profile"), MessageBox::Icon::None, MessageBox::Buttons::YesNo};
     question.defaultNo = true;   // Enter must not delete
-    const auto answer = MessageBox::show(question);
-    // The box may show another entry than the loaded profile (after a
-    // refused switch); naming that entry current would let the loaded
-    // settings be saved under its name. Every way out below before the
-    // deletion leaves profile, box and store as they were.
-    if (answer != MessageBox::Result::Yes) {
-        Global::CurrentProfile = previous;
+    if (MessageBox::show(question) != MessageBox::Result::Yes)
         return;
-    }
     // Asked before anything is deleted, naming the profile the lists are of.
-    {
-        const QString deleting = Global::CurrentProfile;
-        Global::CurrentProfile = previous;
-        if (!confirmLeavingRecycleBin())
-            return;
-        Global::CurrentProfile = deleting;
-    }
-    // The keyring entries go only once the profile is gone.
-    const std::function<void()> forgetSecrets = ProfileSecrets::remover(desktopKeyring(), Global::CurrentProfile);
-    QString error;
-    if (!DeleteStoreKey(HKEY_CURRENT_USER, kSettingKeyPrefix + Global::CurrentProfile, &error)) {
-        MessageBox::show(QStringLiteral("The profile '%1' could not be deleted.\r\n%2").arg(Global::CurrentProfile, error),
+    if (!confirmLeavingRecycleBin())
+        return;
+    if (const StoreWriteResult removed = m_store.remove(deleting); !removed) {
+        MessageBox::show(QStringLiteral("The profile '%1' could not be deleted.\r\n%2").arg(deleting, removed.error),
                          QStringLiteral("Delete Profile"), MessageBox::Icon::Critical);
-        Global::CurrentProfile = previous;
         return;
     }
-    forgetSecrets();
+    // The deleted profile is current until the next entry is selected.
+    m_profile.setName(deleting);
     const int removed = cboProfile->currentIndex();
     {
         const QSignalBlocker blocker(cboProfile);
@@ -303,14 +290,14 @@ void ProfileBarWidget::cmdDeleteProfile_Click()
 void ProfileBarWidget::cmdSetting_Click()
 {
     // Settings belong to a named profile; with none there is nothing to edit.
-    if (cboProfile->currentIndex() < 0 || Global::CurrentProfile.isEmpty())
+    if (cboProfile->currentIndex() < 0 || m_profile.name().isEmpty())
         return;
     openSettingDialog();
 }
 
-void ProfileBarWidget::openSettingDialog()
+void ProfileBarWidget::openSettingDialog(const std::optional<QString> &previousProfile)
 {
-    auto *dialog = new frmSetting(m_host.dialogParent(), &m_host);
+    auto *dialog = new frmSetting(m_profile, m_host.dialogParent(), &m_host, previousProfile);
     connect(dialog, &frmSetting::newProfileSaved, this, &ProfileBarWidget::addNewProfile);
     openModal(dialog);
 }

@@ -1,8 +1,11 @@
 #pragma once
 
+#include "ProfileStore.h"
+
 #include <QWidget>
 #include <functional>
 
+class CurrentProfile;
 class QComboBox;
 class QLabel;
 class QPushButton;
@@ -15,17 +18,20 @@ class ProfileHost;
 // converted by the main window), so the widget is placed at the window's
 // origin and spans its width.
 //
+// The bar changes the window's current profile (`profile`, owned by the
+// window) on a switch, a deletion and a new profile.
+//
 // The New Profile and settings dialogs open application-modal over the
 // host's dialogParent() and the handlers return at once; the dialogs carry
 // the object names "frmNewProfile" and "frmSetting".
 class ProfileBarWidget : public QWidget {
     Q_OBJECT
 public:
-    explicit ProfileBarWidget(ProfileHost &host, QWidget *parent = nullptr);
+    ProfileBarWidget(ProfileHost &host, CurrentProfile &profile, QWidget *parent = nullptr);
 
     // Start-up: reads LastProfile, lists the stored profiles (selecting the
-    // last one, which runs the selection handler), then sets CurrentProfile to
-    // the box's text and loads it.
+    // last one, which runs the selection handler), then loads the box's
+    // entry as the current profile.
     void fillFromStore();
 
     QComboBox *profileBox() const { return cboProfile; }
@@ -60,12 +66,16 @@ private:
     // Writes LastProfile; says so when the write fails.
     void rememberLastProfile(const QString &name);
     void updateProfileButtons();
-    void openSettingDialog();
+    // `previousProfile` set: the settings of the profile New just named.
+    void openSettingDialog(const std::optional<QString> &previousProfile = std::nullopt);
     void addNewProfile(const QString &name);
     int indexOfExactly(const QString &name) const;
     QStringList entries() const;
 
     ProfileHost &m_host;
+    CurrentProfile &m_profile;
+    ProfileStore m_store;
+    QString m_previousProfile; // the current profile when New was pressed
     static constexpr int kNoChange = -2;
     int m_changedIndex = kNoChange;  // the index a change just ran the handler for
     bool m_leavingConfirmed = false; // Delete has asked the Recycle Bin question already

@@ -1,6 +1,7 @@
 #include "ProfileSecrets.h"
 
 #include "Profile.h"
+#include "ProfileKeys.h"
 #include "ScrambledSecretStore.h"
 #include "SettingsStore.h"
 
@@ -17,7 +18,7 @@ const QString kInKeyring = QStringLiteral("Keyring");
 
 QString markerName(SecretKind kind)
 {
-    return secretValueName(kind) + QStringLiteral("Store");
+    return secretValueName(kind) + ProfileKeys::kSecretPlaceSuffix;
 }
 
 void setMarker(const QString &profile, SecretKind kind, bool inKeyring)
@@ -111,7 +112,7 @@ bool removeAll(SecretStore &keyring, const QString &profile)
 }
 
 // Deleted profiles whose keyring entries are still to go, one a line.
-const QString kLeftovers = QStringLiteral("KeyringLeftovers");
+const QString &kLeftovers = ProfileKeys::kKeyringLeftovers;
 
 QStringList leftovers()
 {

@@ -1,6 +1,7 @@
 #include "ScrambledSecretStore.h"
 
 #include "Profile.h"
+#include "ProfileKeys.h"
 #include "Scramble.h"
 #include "SettingsStore.h"
 
@@ -18,11 +19,11 @@ QString secretValueName(SecretKind kind)
 {
     switch (kind) {
     case SecretKind::EmailPassword:
-        return QStringLiteral("EmailPassword");
+        return ProfileKeys::kEmailPassword;
     case SecretKind::DialupPassword:
-        return QStringLiteral("DialupPassword");
+        return ProfileKeys::kDialupPassword;
     case SecretKind::OAuthRefreshToken:
-        return QStringLiteral("OAuthRefreshToken");
+        return ProfileKeys::kOAuthRefreshToken;
     }
     return {};
 }

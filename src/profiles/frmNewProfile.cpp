@@ -1,7 +1,6 @@
 #include "frmNewProfile.h"
 
 #include "DialogFlags.h"
-#include "Global.h"
 #include "MessageBox.h"
 #include "Profile.h"
 #include "StringHelpers.h"
@@ -84,16 +83,13 @@ bool frmNewProfile::cmdOK_Click()
         warn(QStringLiteral("This profile already exists"), QStringLiteral("New Profile"));
         return false;
     }
-    Global::NewProfileFlag = 1;
-    Global::CurrentProfile = name;
+    m_profileName = name;
     accept();
     return true;
 }
 
 void frmNewProfile::cmdCancel_Click()
 {
-    Global::CurrentProfile = Global::PreviousProfile;
-    LoadProfile(Global::CurrentProfile);
     QDialog::reject();
 }
 

@@ -3,14 +3,12 @@
 #include "DialogFlags.h"
 #include "FieldWidget.h"
 #include "ByteLimitValidator.h"
-#include "Global.h"
-#include "KeyringSecretStore.h"
+#include "CurrentProfile.h"
 #include "KeyringWaitDialog.h"
 #include "MessageBox.h"
 #include "OAuthSettings.h"
 #include "OAuthSignInWidget.h"
 #include "Profile.h"
-#include "ProfileSecrets.h"
 #include "ProfileHost.h"
 #include "Scramble.h"
 #include "SettingsStore.h"
@@ -23,7 +21,6 @@
 #include <QFormLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
-#include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -45,9 +42,12 @@ QPushButton *makeButton(QWidget *parent, const char *name, const QString &captio
 
 } // namespace
 
-frmSetting::frmSetting(QWidget *parent, ProfileHost *host)
+frmSetting::frmSetting(CurrentProfile &profile, QWidget *parent, ProfileHost *host,
+                       const std::optional<QString> &previousProfile)
     : QDialog(parent, kDialogWindowFlags)
+    , m_profile(profile)
     , m_host(host)
+    , m_previousProfile(previousProfile)
 {
     installKeyringWaitDialog();
     setObjectName(QStringLiteral("frmSetting"));
@@ -166,20 +166,22 @@ frmSetting::frmSetting(QWidget *parent, ProfileHost *host)
 
 void frmSetting::Form_Load()
 {
-    setWindowTitle(QStringLiteral("Profile Setting - ") + Global::CurrentProfile);
-    if (Global::NewProfileFlag == 0 && !Global::ProfileSettings.SecretProblem.isEmpty()) {
+    const QString &name = m_profile.name();
+    setWindowTitle(QStringLiteral("Profile Setting - ") + name);
+    const bool editing = !m_previousProfile;
+    if (editing && !m_profile.settings().SecretProblem.isEmpty()) {
         // The keyring kept a secret at the last read: asked again, as it may
         // have been unlocked since (or asks for its unlock now).
-        ProfileSettingsRecord again = Global::ProfileSettings;
-        ProfileSecrets::load(desktopKeyring(), Global::CurrentProfile, again);
+        ProfileSettingsRecord again = m_profile.settings();
+        m_store.readSecrets(name, again);
         if (again.SecretProblem.isEmpty())
-            Global::ProfileSettings = again;
+            m_profile.set(name, again);
         else
-            Global::ProfileSettings.SecretProblem = again.SecretProblem;
+            m_profile.settings().SecretProblem = again.SecretProblem;
     }
-    m_loaded = Global::NewProfileFlag == 0 ? Global::ProfileSettings : ProfileSettingsRecord{};
-    if (Global::NewProfileFlag == 0) {
-        const auto &s = Global::ProfileSettings;
+    m_loaded = editing ? m_profile.settings() : ProfileSettingsRecord{};
+    if (editing) {
+        const auto &s = m_loaded;
         txtEmailHost->setText(s.EmailHost);
         txtEmailPort->setText(s.EmailPort);
         txtEmailUserId->setText(s.EmailUserid);
@@ -192,7 +194,7 @@ void frmSetting::Form_Load()
         cboEmailSecurity->setCurrentText(EmailSecurityFor(s.EmailSecurity, s.EmailPort));
         m_loadedHost = s.EmailHost;
         m_loadedSecurity = cboEmailSecurity->currentText();
-        fraSignIn->load(s, Global::CurrentProfile);
+        fraSignIn->load(s, name);
     } else {
         fraSignIn->load({}, QString());
         // Mail providers today offer POP3 over TLS; a password should not
@@ -207,14 +209,14 @@ void frmSetting::showEvent(QShowEvent *event)
 {
     if (!m_activated) {
         m_activated = true;
-        Global::SettingsChanged = false;
+        m_settingsChanged = false;
     }
     QDialog::showEvent(event);
 }
 
 void frmSetting::txtTracked_Change()
 {
-    Global::SettingsChanged = true;
+    m_settingsChanged = true;
 }
 
 // The security's standard port follows the security; the change is an edit.
@@ -223,7 +225,7 @@ void frmSetting::cboEmailSecurity_Click()
     const QString port = PortForSecurity(cboEmailSecurity->currentText(), txtEmailPort->text());
     if (port != txtEmailPort->text())
         txtEmailPort->setText(port);
-    Global::SettingsChanged = true;
+    m_settingsChanged = true;
 }
 
 void frmSetting::txtEmailHost_LostFocus()
@@ -290,7 +292,7 @@ bool frmSetting::checkServerFields()
 bool frmSetting::serverChanged() const
 {
     // Host names compare without regard to case, as DNS does.
-    return Global::NewProfileFlag == 1 || txtEmailHost->text().compare(m_loadedHost, Qt::CaseInsensitive) != 0
+    return m_previousProfile || txtEmailHost->text().compare(m_loadedHost, Qt::CaseInsensitive) != 0
         || cboEmailSecurity->currentText() != m_loadedSecurity;
 }
 
@@ -307,7 +309,7 @@ ProfileSettingsRecord frmSetting::typedSettings() const
     s.DialupPassword = txtDialupPassword->text();
     s.EmailSecurity = cboEmailSecurity->currentText();
     if (!serverChanged())
-        s.TrustedCertificate = Global::ProfileSettings.TrustedCertificate;
+        s.TrustedCertificate = m_profile.settings().TrustedCertificate;
     fraSignIn->apply(s);
     // A secret the keyring did not give is still missing: its reason stays.
     if ((s.EmailPassword.isEmpty() && m_loaded.EmailPassword.isEmpty())
@@ -325,7 +327,8 @@ bool frmSetting::cmdOK_Click()
 
     // Settings are stored under the profile's name: a nameless profile would
     // be saved where no profile box ever lists it.
-    if (TrimSpaces(Global::CurrentProfile).isEmpty()) {
+    const QString name = m_profile.name();
+    if (TrimSpaces(name).isEmpty()) {
         MessageBox::show(QStringLiteral("No profile is chosen. Press New to create one, then enter its settings."),
                          QStringLiteral("Warning"), MessageBox::Icon::Exclamation);
         return false;
@@ -368,128 +371,29 @@ bool frmSetting::cmdOK_Click()
     if (trustVoid)
         s.TrustedCertificate.clear();
 
-    // One replacement of the settings file: every value or none. A new
-    // profile is also the one selected at the next start.
-    const QString key = kSettingKeyPrefix + Global::CurrentProfile;
-    QList<StoreValue> values{
-        {key, QStringLiteral("EmailHost"), s.EmailHost},
-        {key, QStringLiteral("EmailPort"), s.EmailPort},
-        {key, QStringLiteral("EmailUserId"), s.EmailUserid},
-        {key, QStringLiteral("Autodial"), s.Autodial},
-        {key, QStringLiteral("DialupNumber"), s.DialupNumber},
-        {key, QStringLiteral("DialupUserID"), s.DialupUserID},
-        {key, QStringLiteral("EmailSecurity"), s.EmailSecurity},
-    };
-    values += OAuthSettingValues(Global::CurrentProfile, s);
-    values.append({key, QStringLiteral("OAuthAccount"), fraSignIn->account()});
-    if (trustVoid)
-        values.append({key, QStringLiteral("TrustedCertificate"), QString()});
-    if (Global::NewProfileFlag == 1)
-        values.append({kTrelvikKey, QStringLiteral("LastProfile"), Global::CurrentProfile});
-    QString error;
-    if (!WriteStoreValues(HKEY_CURRENT_USER, values, &error)) {
-        // Nothing was saved: the dialog stays open with the edits.
-        MessageBox::show(error, QStringLiteral("Save Setting"), MessageBox::Icon::Critical);
-        return false;
-    }
     // Stored trimmed, as the scrambled form always kept them.
     s.EmailPassword = TrimSpaces(s.EmailPassword);
     s.DialupPassword = TrimSpaces(s.DialupPassword);
-    const ProfileSecrets::Report secrets = ProfileSecrets::save(desktopKeyring(), Global::CurrentProfile, s, &m_loaded);
-    if (secrets.trouble)
-        MessageBox::show(secrets.text, QStringLiteral("Settings Saved"), MessageBox::Icon::Exclamation);
-    Global::ProfileSettings = s;
+    ProfileStore::SaveOptions options;
+    options.loaded = &m_loaded;
+    options.oauthAccount = fraSignIn->account();
+    options.withdrawTrust = trustVoid;
+    options.makeLast = m_previousProfile.has_value();
+    const ProfileStore::SaveResult saved = m_store.save(name, s, options);
+    if (!saved.settings) {
+        // Nothing was saved: the dialog stays open with the edits.
+        MessageBox::show(saved.settings.error, QStringLiteral("Save Setting"), MessageBox::Icon::Critical);
+        return false;
+    }
+    if (saved.secrets.trouble)
+        MessageBox::show(saved.secrets.text, QStringLiteral("Settings Saved"), MessageBox::Icon::Exclamation);
+    m_profile.set(name, s);
 
-    if (Global::NewProfileFlag == 1)
-        Q_EMIT newProfileSaved(Global::CurrentProfile);
-    Global::SettingsChanged = false;
+    if (m_previousProfile)
+        Q_EMIT newProfileSaved(name);
+    m_settingsChanged = false;
     accept();
     return true;
-}
-
-namespace {
-
-// The tester's text goes on screen: should it echo a password (a server
-// reply, a command), the whole text is withheld rather than shown.
-QString shownTestText(const ConnectionTestResult &result, const ProfileSettingsRecord &settings)
-{
-    for (const QString &password : {settings.EmailPassword, settings.DialupPassword}) {
-        if (!password.isEmpty() && result.text.contains(password))
-            return QStringLiteral("The test's report is not shown because it contains a password.");
-    }
-    if (!result.text.isEmpty())
-        return result.text;
-    return result.ok ? QStringLiteral("The connection works.") : QStringLiteral("The connection test failed.");
-}
-
-} // namespace
-
-void frmSetting::cmdTestConnection_Click()
-{
-    if (m_testing)
-        return;
-    applyLostFocus(focusWidget());
-    if (!checkServerFields())
-        return;
-    ProfileSettingsRecord settings = typedSettings();
-    // As a fetch does: a password the keyring kept to itself is asked for,
-    // for this test only; never sent empty.
-    if (!settings.usesOAuth2() && settings.EmailPassword.isEmpty() && !settings.SecretProblem.isEmpty()) {
-        bool given = false;
-        settings.EmailPassword = QInputDialog::getText(this, QStringLiteral("Email Password"),
-                                                       settings.SecretProblem
-                                                           + QStringLiteral("\nEnter the email password to use for "
-                                                                            "this test:"),
-                                                       QLineEdit::Password, QString(), &given);
-        if (!given || settings.EmailPassword.isEmpty())
-            return;
-    }
-
-    // The tester waits for the server inside the event loop: the fields and
-    // OK are off meanwhile; Cancel and Esc stay on and end the test.
-    m_testing = true;
-    CancelFlag cancel;
-    m_testCancel = &cancel;
-    const QList<QWidget *> paused{Frame1, chkAutodial, fraDialup, cmdOK, cmdTestConnection};
-    for (QWidget *w : paused)
-        w->setEnabled(false);
-    cmdCancel->setFocus();
-    lblTestStatus->show();
-    ConnectionTestProgress progress;
-    progress.cancel = &cancel;
-    progress.step = [this](const QString &step) { lblTestStatus->setText(step); };
-    const ConnectionTestResult result =
-        m_host ? m_host->testConnection(settings, progress) : ProfileHost::testingUnavailable();
-    m_testCancel = nullptr;
-    for (QWidget *w : paused)
-        w->setEnabled(true);
-    lblTestStatus->hide();
-    lblTestStatus->clear();
-    m_testing = false;
-    if (!result.renewedRefreshToken.isEmpty())
-        keepRenewedSignIn(settings.OAuthRefreshToken, result.renewedRefreshToken);
-
-    if (cancel.isSet()) {
-        cmdTestConnection->setFocus();
-        return;
-    }
-    MessageBox::show(shownTestText(result, settings), QStringLiteral("Test Connection"),
-                     result.ok ? MessageBox::Icon::Information : MessageBox::Icon::Critical);
-    cmdTestConnection->setFocus();
-}
-
-void frmSetting::keepRenewedSignIn(const QString &tested, const QString &renewed)
-{
-    fraSignIn->replaceRefreshToken(tested, renewed);
-    if (Global::NewProfileFlag != 0 || tested.isEmpty() || tested != m_loaded.OAuthRefreshToken)
-        return; // a sign-in of this dialog: OK saves it with the rest
-    const ProfileSecrets::Report report
-        = ProfileSecrets::saveOne(desktopKeyring(), Global::CurrentProfile, SecretKind::OAuthRefreshToken, renewed);
-    if (report.trouble)
-        MessageBox::show(report.text, QStringLiteral("Sign-In Kept"), MessageBox::Icon::Exclamation);
-    m_loaded.OAuthRefreshToken = renewed;
-    if (Global::ProfileSettings.OAuthRefreshToken == tested)
-        Global::ProfileSettings.OAuthRefreshToken = renewed;
 }
 
 void frmSetting::cmdCancel_Click()
@@ -500,7 +404,7 @@ void frmSetting::cmdCancel_Click()
             m_testCancel->set();
         return;
     }
-    if (Global::SettingsChanged) {
+    if (m_settingsChanged) {
         MessageBox::Request question{QStringLiteral("Changes not saved.\r\nSave now?"), QStringLiteral("Save Setting"),
                                      MessageBox::Icon::Question, MessageBox::Buttons::YesNo};
         // Esc or the close box is no answer: back to the dialog, edits kept.
@@ -516,11 +420,11 @@ void frmSetting::cmdCancel_Click()
                 return;
         }
     }
-    Global::SettingsChanged = false;
-    if (Global::NewProfileFlag == 1) {
-        Global::CurrentProfile = Global::PreviousProfile;
-        LoadProfile(Global::CurrentProfile);
-    }
+    m_settingsChanged = false;
+    // A new profile given up: back to the one current before New (a saved
+    // one has closed the dialog and stays).
+    if (m_previousProfile && !m_closed)
+        m_profile.LoadProfile(*m_previousProfile);
     if (!m_closed)
         QDialog::reject();
 }
@@ -535,6 +439,5 @@ void frmSetting::reject()
 void frmSetting::done(int result)
 {
     m_closed = true;
-    Global::NewProfileFlag = 0;
     QDialog::done(result);
 }

@@ -1,9 +1,13 @@
 #pragma once
 
-#include "Global.h"
+#include "CancelFlag.h"
+#include "ProfileRecord.h"
+#include "ProfileStore.h"
 
 #include <QDialog>
+#include <optional>
 
+class CurrentProfile;
 class OAuthSignInWidget;
 class ProfileHost;
 class QCheckBox;
@@ -13,22 +17,26 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 
-// Edits the current profile's settings (NewProfileFlag 0) or the settings of
-// the profile being created (NewProfileFlag 1). OK validates, copies the
-// fields into ProfileSettings and writes them to the profile's key with the
-// passwords scrambled. Cancel, Esc and the close box offer to save unsaved
-// changes and abandon a new profile. "Test Connection" hands the typed
-// settings to the host's tester; without a host it says testing is not
-// available.
+// Edits a copy of the current profile's settings, or the settings of the
+// profile being created (already named current by New Profile; then
+// `previousProfile` is the one current before, which Cancel goes back to).
+// OK validates, hands the fields to the profile store (passwords into the
+// keyring or scrambled) and makes them the current profile's. Cancel, Esc and
+// the close box offer to save unsaved changes and abandon a new profile.
+// "Test Connection" hands the typed settings to the host's tester; without a
+// host it says testing is not available.
 class frmSetting : public QDialog {
     Q_OBJECT
 public:
-    explicit frmSetting(QWidget *parent = nullptr, ProfileHost *host = nullptr);
+    explicit frmSetting(CurrentProfile &profile, QWidget *parent = nullptr, ProfileHost *host = nullptr,
+                        const std::optional<QString> &previousProfile = std::nullopt);
 
     // Returns true when the settings were saved and the dialog closed.
     bool cmdOK_Click();
     void cmdCancel_Click();
     void cmdTestConnection_Click();
+    // A tracked field was edited since the dialog was shown or saved.
+    bool settingsChanged() const { return m_settingsChanged; }
 
     // Longest texts the fields take: what the dial-up connection and the
     // stored password form can hold.
@@ -68,7 +76,12 @@ private:
     // in the profile (the old one may no longer work).
     void keepRenewedSignIn(const QString &tested, const QString &renewed);
 
+    CurrentProfile &m_profile;
+    ProfileStore m_store;
     ProfileHost *m_host = nullptr;
+    // Set while the dialog creates a profile: the one current before New.
+    std::optional<QString> m_previousProfile;
+    bool m_settingsChanged = false;
     bool m_activated = false;
     bool m_closed = false;
     bool m_testing = false;

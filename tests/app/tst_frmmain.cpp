@@ -1,5 +1,6 @@
 // The main window through its object names: start-up, the folder tree, the
 // message lists and their commands, sorting, rules, layout and About.
+#include "CurrentProfile.h"
 #include "AppIcons.h"
 #include "DetailPaneWidget.h"
 #include "Dialer.h"
@@ -325,7 +326,6 @@ private Q_SLOTS:
             WriteStoreValue(HKEY_CURRENT_USER, kSettingKeyPrefix + name, u"EmailHost"_s, REG_SZ, name + u".example"_s);
         WriteStoreValue(HKEY_CURRENT_USER, kTrelvikKey, u"LastProfile"_s, REG_SZ, lastProfile);
         testsupport::MessageBoxRecorder boxes;
-        Global::CurrentProfile = u"left over"_s;
         frmMain w(home.appDataFolder(), std::make_unique<FakeDialer>());
         QVERIFY(w.Form_Load());
         auto *box = w.findChild<QComboBox *>(u"cboProfile"_s);
@@ -334,8 +334,8 @@ private Q_SLOTS:
             items << box->itemText(i);
         QTEST(items, "listed");
         QCOMPARE(box->currentIndex(), expectedIndex);
-        QCOMPARE(Global::CurrentProfile, expectedIndex < 0 ? QString() : lastProfile);
-        QCOMPARE(Global::ProfileSettings.EmailHost, expectedIndex < 0 ? QString() : lastProfile + u".example"_s);
+        QCOMPARE(w.currentProfile().name(), expectedIndex < 0 ? QString() : lastProfile);
+        QCOMPARE(w.currentProfile().settings().EmailHost, expectedIndex < 0 ? QString() : lastProfile + u".example"_s);
         VERIFY_BOXES(boxes);
     }
 
@@ -715,11 +715,11 @@ private Q_SLOTS:
             .top(2, "From: bob@ok.example\r\n").list(2, 100)
             .top(3, "From: dev@spam.example\r\nList-Id: Project <project.lists.example>\r\n").list(3, 100)
             .quit();
-        Global::ProfileSettings = {};
-        Global::ProfileSettings.EmailHost = u"127.0.0.1"_s;
-        Global::ProfileSettings.EmailPort = QString::number(server.port());
-        Global::ProfileSettings.EmailUserid = u"user"_s;
-        Global::ProfileSettings.EmailPassword = u"secret"_s;
+        t.w.currentProfile().settings() = {};
+        t.w.currentProfile().settings().EmailHost = u"127.0.0.1"_s;
+        t.w.currentProfile().settings().EmailPort = QString::number(server.port());
+        t.w.currentProfile().settings().EmailUserid = u"user"_s;
+        t.w.currentProfile().settings().EmailPassword = u"secret"_s;
         t.w.cmdFetch_Click();
         VERIFY_SCRIPT(server);
         QCOMPARE(senders(t.w.inboxModel()), (QStringList{u"bob@ok.example"_s, u"dev@spam.example"_s}));
@@ -847,11 +847,11 @@ private Q_SLOTS:
         QVERIFY(t.load());
         QTcpServer probe;   // a port nobody listens on
         QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
-        Global::ProfileSettings = {};
-        Global::ProfileSettings.EmailHost = u"127.0.0.1"_s;
-        Global::ProfileSettings.EmailPort = QString::number(probe.serverPort());
-        Global::ProfileSettings.EmailUserid = u"user"_s;
-        Global::ProfileSettings.EmailPassword = u"secret"_s;
+        t.w.currentProfile().settings() = {};
+        t.w.currentProfile().settings().EmailHost = u"127.0.0.1"_s;
+        t.w.currentProfile().settings().EmailPort = QString::number(probe.serverPort());
+        t.w.currentProfile().settings().EmailUserid = u"user"_s;
+        t.w.currentProfile().settings().EmailPassword = u"secret"_s;
         probe.close();
         t.w.cmdFetch_Click();
         QCOMPARE(t.boxes.shown().size(), 1);

@@ -1,6 +1,7 @@
 // The window as a person meets it: at the desktop's font sizes, in a dark
 // colour scheme, by keyboard alone and on first start. Run a second time at
 // QT_SCALE_FACTOR=2 (see CMakeLists.txt).
+#include "CurrentProfile.h"
 #include "Dialer.h"
 #include "Global.h"
 #include "HelpWindow.h"
@@ -196,8 +197,9 @@ private Q_SLOTS:
         auto *tree = t.find<QTreeWidget>(u"TreeView"_s);
         QVERIFY(tree->header()->sectionSize(0) <= tree->viewport()->width());
         // The dialogs too.
-        Global::CurrentProfile = u"Home"_s;
-        frmSetting setting(t.w.get());
+        CurrentProfile profile;
+        profile.setName(u"Home"_s);
+        frmSetting setting(profile, t.w.get());
         frmNewProfile newProfile({}, t.w.get());
         frmAbout about(t.w.get(), t.w->logicalDpi());
         for (QDialog *dialog : std::initializer_list<QDialog *>{&setting, &newProfile, &about}) {
@@ -348,8 +350,9 @@ private Q_SLOTS:
             QApplication::setPalette(dark);
         Window t;
         QVERIFY(t.load());
-        Global::CurrentProfile = u"Home"_s;
-        frmSetting setting(t.w.get());
+        CurrentProfile profile;
+        profile.setName(u"Home"_s);
+        frmSetting setting(profile, t.w.get());
         if (scheme == "dark later"_L1)
             setting.setPalette(dark);   // reaches the field as a scheme change does
         auto *secret = setting.findChild<QLineEdit *>(u"txtOAuthClientSecret"_s);

@@ -23,6 +23,7 @@
 #include <QDBusMessage>
 #include <QDBusVirtualObject>
 #include <QDir>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -550,6 +551,15 @@ void TestCommandLine::dovecotCertificateAndPassword()
     const QStringList check{u"--check"_s, u"--trust-certificate"_s};
     QCOMPARE(trelvik(check + QStringList{QString(64, u'0')}).code, 4);
     QCOMPARE(trelvik({u"--check"_s}).code, 4); // a wrong fingerprint kept nothing
+    // A trust the settings file cannot take is said on standard error, as a
+    // sign-in that could not be kept is; the check itself goes on.
+    ProgramStart full;
+    full.env.insert(u"DBUS_SESSION_BUS_ADDRESS"_s, u"unix:path=/nonexistent/bus"_s);
+    full.fileSizeLimit = rlim_t(QFileInfo(modRegistry::StoreFilePath()).size());
+    run = runProgram(check + QStringList{fingerprint}, full);
+    QVERIFY2(run.code == 0 && run.err.contains("could not be remembered for the profile \"Mail\""),
+             run.err.constData());
+    QCOMPARE(trelvik({u"--check"_s}).code, 4);
     QString colons = fingerprint.toUpper();
     for (qsizetype i = colons.size() - 2; i > 0; i -= 2)
         colons.insert(i, u':');

@@ -17,11 +17,11 @@ struct MailFixture {
     MailFixture()
     {
         server.listen();
-        Global::ProfileSettings = {};
-        Global::ProfileSettings.EmailHost = QStringLiteral("127.0.0.1");
-        Global::ProfileSettings.EmailPort = QString::number(server.port());
-        Global::ProfileSettings.EmailUserid = QStringLiteral("user");
-        Global::ProfileSettings.EmailPassword = QStringLiteral("secret");
+        settings = {};
+        settings.EmailHost = QStringLiteral("127.0.0.1");
+        settings.EmailPort = QString::number(server.port());
+        settings.EmailUserid = QStringLiteral("user");
+        settings.EmailPassword = QStringLiteral("secret");
         Global::CancelRequested().clear();
     }
 
@@ -52,15 +52,16 @@ struct MailFixture {
     MailOutcome fetch(int limitMs = 5000)
     {
         options.inactivityLimitMs = limitMs;
-        return shown(FetchHeader(status, inbox, recycle, classifier(), Global::ProfileSettings,
+        return shown(FetchHeader(status, inbox, recycle, classifier(), settings,
                                  Global::CancelRequested(), options));
     }
     DeletionResult empty(int limitMs = 5000)
     {
         options.inactivityLimitMs = limitMs;
-        return shown(EmptyRecycleBin(status, recycle, Global::ProfileSettings, Global::CancelRequested(), options));
+        return shown(EmptyRecycleBin(status, recycle, settings, Global::CancelRequested(), options));
     }
 
+    ProfileSettingsRecord settings; // the profile the runs work on
     SessionOptions options; // the time limit is set by fetch() and empty()
     testsupport::ScriptedPop3Server server;
     testsupport::MessageBoxRecorder boxes;

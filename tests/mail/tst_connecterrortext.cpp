@@ -65,7 +65,7 @@ private Q_SLOTS:
         QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
         const QString port = QString::number(probe.serverPort());
         probe.close();
-        Global::ProfileSettings.EmailPort = port;
+        f.settings.EmailPort = port;
         f.fetch();
         QCOMPARE(f.boxes.shown().size(), 1);
         const MessageBox::Request box = f.boxes.shown().first();

@@ -38,7 +38,7 @@ private:
     {
         SessionOptions o;
         o.inactivityLimitMs = 15000;
-        o.accessToken = profileAccessTokens(Global::ProfileSettings);
+        o.accessToken = profileAccessTokens(f->settings);
         return o;
     }
     OAuthEndpoints endpoints() const
@@ -76,7 +76,7 @@ void TestDovecotOAuth::initTestCase()
 void TestDovecotOAuth::init()
 {
     f = std::make_unique<MailFixture>();
-    ProfileSettingsRecord &s = Global::ProfileSettings;
+    ProfileSettingsRecord &s = f->settings;
     s.EmailHost = QStringLiteral("127.0.0.1");
     s.EmailPort = QString::number(m_server.plainPort());
     s.EmailUserid = m_server.user();
@@ -100,12 +100,12 @@ void TestDovecotOAuth::signInFetchAndDelete()
         QVERIFY(m_server.addMessage("From: a@example.org\r\nSubject: " + subject + "\r\n\r\nbody\r\n"));
     f->filter.insert(QStringLiteral("a@example.org"));
     const int refreshes = m_auth.refreshGrants();
-    MailFixture::shown(FetchHeader(f->status, f->inbox, f->recycle, f->classifier(), Global::ProfileSettings, Global::CancelRequested(),
+    MailFixture::shown(FetchHeader(f->status, f->inbox, f->recycle, f->classifier(), f->settings, Global::CancelRequested(),
                 options()));
     VERIFY_BOXES(f->boxes);
     QCOMPARE(f->recycle.count(), 2);
     QCOMPARE(m_auth.refreshGrants(), refreshes); // the fresh token served as it was
-    MailFixture::shown(EmptyRecycleBin(f->status, f->recycle, Global::ProfileSettings, Global::CancelRequested(), options()));
+    MailFixture::shown(EmptyRecycleBin(f->status, f->recycle, f->settings, Global::CancelRequested(), options()));
     VERIFY_BOXES(f->boxes);
     QTRY_COMPARE_WITH_TIMEOUT(m_server.messageCount(), 0, 10000);
     QVERIFY(m_auth.problems().isEmpty());
@@ -127,14 +127,14 @@ void TestDovecotOAuth::expiredTokenRenewed()
     QFETCH(bool, knownExpired);
     m_auth.expireAccessTokens();
     if (knownExpired)
-        Global::ProfileSettings.OAuthAccessExpiry = QDateTime::currentSecsSinceEpoch() - 5;
-    const QString old = Global::ProfileSettings.OAuthAccessToken;
+        f->settings.OAuthAccessExpiry = QDateTime::currentSecsSinceEpoch() - 5;
+    const QString old = f->settings.OAuthAccessToken;
     const int refreshes = m_auth.refreshGrants();
-    MailFixture::shown(FetchHeader(f->status, f->inbox, f->recycle, f->classifier(), Global::ProfileSettings, Global::CancelRequested(),
+    MailFixture::shown(FetchHeader(f->status, f->inbox, f->recycle, f->classifier(), f->settings, Global::CancelRequested(),
                 options()));
     VERIFY_BOXES(f->boxes);
     QCOMPARE(m_auth.refreshGrants(), refreshes + 1);
-    QVERIFY(Global::ProfileSettings.OAuthAccessToken != old);
+    QVERIFY(f->settings.OAuthAccessToken != old);
     QVERIFY(f->status.eventsStartingWith(QStringLiteral("status:Verify")).size() >= 1);
 }
 
@@ -147,7 +147,7 @@ void TestDovecotOAuth::revokedSignInAsksAgain()
                                    "was changed).\r\nIt said: Token has been revoked.\r\nSign in again: open the "
                                    "Settings and press \"Sign in...\"."),
                     QStringLiteral("Connection Failed"), MessageBox::Icon::Critical);
-    MailFixture::shown(FetchHeader(f->status, f->inbox, f->recycle, f->classifier(), Global::ProfileSettings, Global::CancelRequested(),
+    MailFixture::shown(FetchHeader(f->status, f->inbox, f->recycle, f->classifier(), f->settings, Global::CancelRequested(),
                 options()));
     VERIFY_BOXES(f->boxes);
     // One login, one refused refresh, and no second login.

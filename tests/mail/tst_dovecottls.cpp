@@ -55,7 +55,7 @@ private Q_SLOTS:
 private:
     void useServer(bool startTls, const QString &host)
     {
-        ProfileSettingsRecord &s = Global::ProfileSettings;
+        ProfileSettingsRecord &s = f->settings;
         s.EmailHost = host;
         s.EmailUserid = m_server.user();
         s.EmailPassword = m_server.password();
@@ -105,7 +105,7 @@ void TestDovecotTls::untrustedRefusedThenTrusted()
     // connect and nothing of the credentials reaches the server.
     f->fetch(10000);
     QCOMPARE(prompt.calls, 0);
-    MailFixture::shown(FetchHeader(f->status, f->inbox, f->recycle, f->classifier(), Global::ProfileSettings, Global::CancelRequested(),
+    MailFixture::shown(FetchHeader(f->status, f->inbox, f->recycle, f->classifier(), f->settings, Global::CancelRequested(),
                 prompt.options()));
     QCOMPARE(prompt.calls, 1);
     QCOMPARE(prompt.errors, QList<QSslError::SslError>{QSslError::SelfSignedCertificate});
@@ -120,7 +120,7 @@ void TestDovecotTls::untrustedRefusedThenTrusted()
     // Trusted when asked: the fetch goes on and the fingerprint is handed out.
     f->boxes.reset();
     prompt.answer = CertificateDecision::TrustAlways;
-    MailFixture::shown(FetchHeader(f->status, f->inbox, f->recycle, f->classifier(), Global::ProfileSettings, Global::CancelRequested(),
+    MailFixture::shown(FetchHeader(f->status, f->inbox, f->recycle, f->classifier(), f->settings, Global::CancelRequested(),
                 prompt.options()));
     VERIFY_BOXES(f->boxes);
     QCOMPARE(prompt.calls, 2);
@@ -130,7 +130,7 @@ void TestDovecotTls::untrustedRefusedThenTrusted()
     QVERIFY(deleting >= 1);
 
     // Kept (its case does not matter): the deletion connects without asking.
-    Global::ProfileSettings.TrustedCertificate = fingerprint().toUpper();
+    f->settings.TrustedCertificate = fingerprint().toUpper();
     f->empty(10000);
     VERIFY_BOXES(f->boxes);
     QCOMPARE(f->recycle.count(), 0);
@@ -142,7 +142,7 @@ void TestDovecotTls::anotherHostName()
     // The certificate names "localhost"; reached as 127.0.0.1 it names another server.
     useServer(false, QStringLiteral("127.0.0.1"));
     PromptRecorder prompt;
-    const TestConnectionResult result = testConnection(Global::ProfileSettings, prompt.options());
+    const TestConnectionResult result = testConnection(f->settings, prompt.options());
     QCOMPARE(prompt.calls, 1);
     QVERIFY(prompt.errors.contains(QSslError::HostNameMismatch));
     QVERIFY2(!result.ok && result.text.startsWith(QStringLiteral("Could not connect to 127.0.0.1:%1: The server's "
@@ -153,8 +153,8 @@ void TestDovecotTls::anotherHostName()
 void TestDovecotTls::refusedPasswordInsideTls()
 {
     useServer(true, QStringLiteral("localhost"));
-    Global::ProfileSettings.TrustedCertificate = fingerprint();
-    Global::ProfileSettings.EmailPassword = QStringLiteral("wrong horse battery");
+    f->settings.TrustedCertificate = fingerprint();
+    f->settings.EmailPassword = QStringLiteral("wrong horse battery");
     f->boxes.expect(QStringLiteral("Invalid Email UserID or Password\r\nCorrect them with the Setting button beside the profile box."), QStringLiteral("Connection Failed"),
                     MessageBox::Icon::Critical);
     f->fetch(10000);

@@ -226,7 +226,7 @@ void TestEmptyRecycleBin::cancelWhileRepliesOwed()
                                    "Recycle Bin."),
                     QStringLiteral("Error"), Icon::Critical);
     f->options.inactivityLimitMs = 5000;
-    const DeletionResult result = MailFixture::shown(EmptyRecycleBin(f->status, f->recycle, Global::ProfileSettings,
+    const DeletionResult result = MailFixture::shown(EmptyRecycleBin(f->status, f->recycle, f->settings,
                                                   Global::CancelRequested(), f->options));
     VERIFY_SCRIPT(f->server);
     VERIFY_BOXES(f->boxes);
@@ -376,7 +376,7 @@ void TestEmptyRecycleBin::historyBeforeQuit()
         f->server.expect("QUIT", quitReply).then(atQuit);
     }
     f->options.inactivityLimitMs = MailFixture::kTestLimitMs;
-    const DeletionResult result = MailFixture::shown(EmptyRecycleBin(f->status, f->recycle, Global::ProfileSettings,
+    const DeletionResult result = MailFixture::shown(EmptyRecycleBin(f->status, f->recycle, f->settings,
                                                   Global::CancelRequested(), f->options, journal));
     VERIFY_SCRIPT(f->server);
     VERIFY_BOXES(f->boxes);

@@ -393,7 +393,7 @@ void TestFetchHeader::listings()
     f->server.quit();
     QString listingNote;
     f->options.inactivityLimitMs = 5000;
-    MailFixture::shown(FetchHeader(f->status, f->inbox, f->recycle, f->classifier(), Global::ProfileSettings, Global::CancelRequested(),
+    MailFixture::shown(FetchHeader(f->status, f->inbox, f->recycle, f->classifier(), f->settings, Global::CancelRequested(),
                 f->options, &listingNote));
     const qsizetype n = numbers.size();
     VERIFY_ENDED_WITH(note.isEmpty() ? QStringLiteral("Disconnected")

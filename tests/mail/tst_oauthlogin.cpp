@@ -23,10 +23,9 @@ const QString kFresh = QStringLiteral("ya29.fresh-token");
 const QByteArray kRefusedChallenge = "+ " + QByteArray(R"({"status":"401","schemes":"bearer","scope":"mail"})").toBase64() + "\r\n";
 
 // Script placeholders for the client's responses, which depend on the port.
-QByteArray response(const QByteArray &placeholder, const QString &first)
+QByteArray response(const QByteArray &placeholder, const QString &first, int port)
 {
     const QString user = QStringLiteral("user");
-    const int port = Global::ProfileSettings.EmailPort.toInt();
     if (placeholder == "XO1")
         return xoauth2Response(user, first);
     if (placeholder == "XO2")
@@ -45,9 +44,9 @@ private Q_SLOTS:
     void init()
     {
         f = std::make_unique<MailFixture>();
-        Global::ProfileSettings.EmailPassword.clear();
-        Global::ProfileSettings.SignInMethod = QStringLiteral("OAuth2");
-        Global::ProfileSettings.OAuthClientId = QStringLiteral("client");
+        f->settings.EmailPassword.clear();
+        f->settings.SignInMethod = QStringLiteral("OAuth2");
+        f->settings.OAuthClientId = QStringLiteral("client");
         renewals = 0;
     }
     void cleanup() { f.reset(); }
@@ -69,7 +68,7 @@ private:
             ++renewals;
             return renewed;
         };
-        MailFixture::shown(FetchHeader(f->status, f->inbox, f->recycle, f->classifier(), Global::ProfileSettings, Global::CancelRequested(), options));
+        MailFixture::shown(FetchHeader(f->status, f->inbox, f->recycle, f->classifier(), f->settings, Global::CancelRequested(), options));
     }
 
     std::unique_ptr<MailFixture> f;
@@ -162,7 +161,7 @@ void TestOAuthLogin::conversations()
     renewed = {AccessToken::State(renewState), kFresh, QStringLiteral("Sign in again.")};
     f->server.greet("+OK ready", capabilities);
     for (const auto &[command, reply] : script)
-        f->server.expect(response(command, first), reply);
+        f->server.expect(response(command, first, f->settings.EmailPort.toInt()), reply);
     if (box.isEmpty())
         f->server.stat(0).quit();
     fetch();
@@ -182,7 +181,7 @@ void TestOAuthLogin::testConnectionKeepsRotatedToken()
     testsupport::FakeAuthServer auth(QStringLiteral("user"));
     QVERIFY(auth.listen());
     auth.setRotateRefreshTokens(true);
-    ProfileSettingsRecord s = Global::ProfileSettings;
+    ProfileSettingsRecord s = f->settings;
     auth.signInHere(s);
     AuthorizationFlow flow(endpointsOf(s));
     QNetworkAccessManager browser;
@@ -229,7 +228,7 @@ void TestOAuthLogin::unreadSignInAdvice()
 {
     QFETCH(QString, problem);
     QFETCH(QString, error);
-    ProfileSettingsRecord s = Global::ProfileSettings;
+    ProfileSettingsRecord s = f->settings;
     s.OAuthProvider = QStringLiteral("Google");
     s.SecretProblem = problem;
     const AccessToken token = profileAccessTokens(s)(false);

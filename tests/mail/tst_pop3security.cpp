@@ -74,7 +74,7 @@ void TestPop3Security::startTlsFailsClosed()
     QFETCH(QList<QByteArray>, capabilities);
     QFETCH(QByteArray, stlsReply);
     QFETCH(QString, box);
-    Global::ProfileSettings.EmailSecurity = QStringLiteral("STARTTLS");
+    f->settings.EmailSecurity = QStringLiteral("STARTTLS");
     f->server.greetOnly().capa(capabilities);
     if (!stlsReply.isEmpty())
         f->server.expect("STLS", stlsReply);
@@ -129,7 +129,7 @@ void TestPop3Security::saslPlainFallback()
 void TestPop3Security::passwordNeverShown()
 {
     // The refusal echoes the password: not into the box, the status or the tester's text.
-    Global::ProfileSettings.EmailPassword = QStringLiteral("hunter2-very-secret");
+    f->settings.EmailPassword = QStringLiteral("hunter2-very-secret");
     for (int run = 0; run < 2; ++run)
         f->server.greet().expect("USER user", "+OK\r\n")
             .expect("PASS hunter2-very-secret", "-ERR [SYS/PERM] PASS hunter2-very-secret rejected\r\n");
@@ -138,7 +138,7 @@ void TestPop3Security::passwordNeverShown()
     QVERIFY(!f->boxes.shown().constFirst().text.contains(QLatin1String("hunter2")));
     for (const QString &event : f->status.events)
         QVERIFY2(!event.contains(QLatin1String("hunter2")), qPrintable(event));
-    const TestConnectionResult result = testConnection(Global::ProfileSettings, SessionOptions{MailFixture::kTestLimitMs});
+    const TestConnectionResult result = testConnection(f->settings, SessionOptions{MailFixture::kTestLimitMs});
     QVERIFY(!result.ok);
     QVERIFY2(result.text.startsWith(QStringLiteral("Connected to 127.0.0.1:")) && !result.text.contains(QLatin1String("hunter2")),
              qPrintable(result.text));
@@ -163,9 +163,9 @@ void TestPop3Security::testWithoutPassword()
 {
     QFETCH(QString, problem);
     QFETCH(QString, text);
-    Global::ProfileSettings.EmailPassword.clear();
-    Global::ProfileSettings.SecretProblem = problem;
-    const TestConnectionResult result = testConnection(Global::ProfileSettings, SessionOptions{MailFixture::kTestLimitMs});
+    f->settings.EmailPassword.clear();
+    f->settings.SecretProblem = problem;
+    const TestConnectionResult result = testConnection(f->settings, SessionOptions{MailFixture::kTestLimitMs});
     QVERIFY(!result.ok);
     QCOMPARE(result.text, text);
     QCOMPARE(f->server.connections(), 0);
@@ -206,7 +206,7 @@ void TestPop3Security::implicitTlsAgainstPlainServer()
 {
     // SSL/TLS chosen for a port that talks plain POP3: the box names the
     // other choice instead of a TLS library's words.
-    Global::ProfileSettings.EmailSecurity = QStringLiteral("SSL/TLS");
+    f->settings.EmailSecurity = QStringLiteral("SSL/TLS");
     f->server.greetOnly();
     f->fetch(MailFixture::kTestLimitMs);
     QCOMPARE(f->boxes.shown().size(), 1);
@@ -221,8 +221,8 @@ void TestPop3Security::implicitTlsAgainstPlainServer()
 void TestPop3Security::nonAsciiCredentials()
 {
     // UTF-8 on the wire, as AUTH PLAIN sends them.
-    Global::ProfileSettings.EmailUserid = QStringLiteral("j\u00fcrgen");
-    Global::ProfileSettings.EmailPassword = QStringLiteral("p\u00e4ssw\u00f6rd\u20ac");
+    f->settings.EmailUserid = QStringLiteral("j\u00fcrgen");
+    f->settings.EmailPassword = QStringLiteral("p\u00e4ssw\u00f6rd\u20ac");
     f->server.greet()
         .expect("USER j\xc3\xbcrgen", "+OK\r\n")
         .expect("PASS p\xc3\xa4ssw\xc3\xb6rd\xe2\x82\xac", "+OK\r\n")
@@ -236,7 +236,7 @@ void TestPop3Security::nonAsciiCredentials()
 void TestPop3Security::unknownSecurityValue()
 {
     // A hand-edited value is refused before anything is sent, never read as "None".
-    Global::ProfileSettings.EmailSecurity = QStringLiteral("TLS please");
+    f->settings.EmailSecurity = QStringLiteral("TLS please");
     f->boxes.expect(QStringLiteral("The connection security \"TLS please\" is not known, so nothing was sent.\r\n"
                                    "Choose None, STARTTLS or SSL/TLS in the settings."),
                     kFailed, MessageBox::Icon::Critical);
@@ -268,9 +268,9 @@ void TestPop3Security::userAndPassTogether()
     if (tls) {
         const QSslCertificate certificate(m_certificate);
         QVERIFY(f->server.listenTls(certificate, QSslKey(m_key, QSsl::Rsa)));
-        Global::ProfileSettings.EmailPort = QString::number(f->server.port());
-        Global::ProfileSettings.EmailSecurity = QStringLiteral("SSL/TLS");
-        Global::ProfileSettings.TrustedCertificate = QString::fromLatin1(certificate.digest(QCryptographicHash::Sha256).toHex());
+        f->settings.EmailPort = QString::number(f->server.port());
+        f->settings.EmailSecurity = QStringLiteral("SSL/TLS");
+        f->settings.TrustedCertificate = QString::fromLatin1(certificate.digest(QCryptographicHash::Sha256).toHex());
     }
     f->server.greet("+OK ready", {"PIPELINING", "UIDL"}).expect("USER user", userReply).expect("PASS secret", passReply);
     if (loggedIn)

@@ -99,21 +99,22 @@ private Q_SLOTS:
     void unreadablePasswordAsked();
 
 private:
-    static Runs::RunProfile runProfile()
+    Runs::RunProfile runProfile()
     {
-        return {Global::ProfileSettings, Global::CurrentProfile, Global::CancelRequested()};
+        return {f->settings, profileName, Global::CancelRequested()};
     }
 
     testsupport::TempHome home;
     RuleDatabase rules{home.appDataFolder()};
     std::unique_ptr<MailFixture> f;
+    QString profileName;
     std::unique_ptr<FakeHost> host;
     FakeDialer dialer;
 };
 
 void TestRuns::fetchNeedsConfiguredProfile()
 {
-    Global::ProfileSettings.EmailPassword.clear();
+    f->settings.EmailPassword.clear();
     f->boxes.expect(QStringLiteral("Email Setting not configured\r\nPress the Setting button beside the profile box and fill in the POP server, user ID and password."), QStringLiteral("Error"), Icon::Critical);
     Runs::cmdFetch_Click(*host, rules, dialer, runProfile());
     VERIFY_BOXES(f->boxes);
@@ -132,8 +133,8 @@ void TestRuns::unknownSecurityRefusedBeforeDialling()
 {
     // Any guess at what "SSL" meant could send the password in clear.
     QFETCH(bool, deletion);
-    Global::ProfileSettings.EmailSecurity = QStringLiteral("SSL");
-    Global::ProfileSettings.Autodial = QStringLiteral("1");
+    f->settings.EmailSecurity = QStringLiteral("SSL");
+    f->settings.Autodial = QStringLiteral("1");
     f->recycle.append(entry(QStringLiteral("b@x.example"), 2, QStringLiteral("u2")));
     f->boxes.expect(QStringLiteral("Email Setting not configured\r\nThe connection security \"SSL\" is not known, so "
                                    "nothing was sent.\r\nChoose None, STARTTLS or SSL/TLS in the settings."),
@@ -150,7 +151,7 @@ void TestRuns::unknownSecurityRefusedBeforeDialling()
 
 void TestRuns::emptyRecycleBinDoesNothing()
 {
-    Global::ProfileSettings.EmailHost.clear(); // not even the profile box
+    f->settings.EmailHost.clear(); // not even the profile box
     Runs::cmdConfirm_Click(*host, rules, dialer, runProfile());
     VERIFY_BOXES(f->boxes);
     QVERIFY(f->status.events.isEmpty());
@@ -168,7 +169,7 @@ void TestRuns::fetchRun()
         .top(1, "From: zed@x.example\r\n").list(1, 100)
         .top(2, "From: amy@x.example\r\n").list(2, 100)
         .quit();
-    Global::ProfileSettings.Autodial = QStringLiteral("0");
+    f->settings.Autodial = QStringLiteral("0");
     Runs::cmdFetch_Click(*host, rules, dialer, runProfile());
     VERIFY_SCRIPT(f->server);
     VERIFY_BOXES(f->boxes);
@@ -190,7 +191,7 @@ void TestRuns::failingDialUp_data()
 void TestRuns::failingDialUp()
 {
     QFETCH(bool, cancelled);
-    Global::ProfileSettings.Autodial = QStringLiteral("1");
+    f->settings.Autodial = QStringLiteral("1");
     dialer.dialResult = cancelled ? RasCode::UserDisconnection : 691;
     dialer.cancelWhileDialling = cancelled;
     if (!cancelled)
@@ -250,12 +251,12 @@ void TestRuns::certificateHooks()
     testsupport::DovecotServer server;
     QVERIFY(server.addMessage("From: Offers <deals@spam.example>\r\nSubject: two\r\n\r\nbody\r\n"));
     QVERIFY2(server.start(&why), qPrintable(why));
-    Global::ProfileSettings.EmailPort = QString::number(server.tlsPort());
-    Global::ProfileSettings.EmailSecurity = QStringLiteral("SSL/TLS");
-    Global::ProfileSettings.EmailUserid = server.user();
-    Global::ProfileSettings.EmailPassword = server.password();
-    Global::ProfileSettings.Autodial = QStringLiteral("0");
-    Global::CurrentProfile = QStringLiteral("Work");
+    f->settings.EmailPort = QString::number(server.tlsPort());
+    f->settings.EmailSecurity = QStringLiteral("SSL/TLS");
+    f->settings.EmailUserid = server.user();
+    f->settings.EmailPassword = server.password();
+    f->settings.Autodial = QStringLiteral("0");
+    profileName = QStringLiteral("Work");
 
     int asked = 0;
     QStringList kept;
@@ -273,7 +274,7 @@ void TestRuns::certificateHooks()
     VERIFY_BOXES(f->boxes);
     QCOMPARE(asked, 1);
     QCOMPARE(kept, QStringList{QStringLiteral("Work=") + fingerprint});
-    QCOMPARE(Global::ProfileSettings.TrustedCertificate, fingerprint);
+    QCOMPARE(f->settings.TrustedCertificate, fingerprint);
     QCOMPARE(f->recycle.count(), 1);
 
     Runs::cmdConfirm_Click(*host, rules, dialer, runProfile(), hooks);
@@ -282,7 +283,7 @@ void TestRuns::certificateHooks()
     QCOMPARE(f->recycle.count(), 0);
     QTRY_COMPARE_WITH_TIMEOUT(server.messageCount(), 0, 5000);
     QVERIFY(rules.DeleteRule(QStringLiteral("tbfilter"), QStringLiteral("*@spam.example")));
-    Global::CurrentProfile.clear();
+    profileName.clear();
 }
 
 
@@ -300,8 +301,8 @@ void TestRuns::unreadablePasswordAsked()
 {
     QFETCH(int, answer);
     const QString problem = QStringLiteral("The email password of profile Home could not be read from the desktop keyring.");
-    Global::ProfileSettings.EmailPassword.clear();
-    Global::ProfileSettings.SecretProblem = problem;
+    f->settings.EmailPassword.clear();
+    f->settings.SecretProblem = problem;
     Runs::CertificateHooks hooks;
     QStringList asked;
     if (answer >= 0)

@@ -31,9 +31,9 @@ void TestSamplePop3::fetchAndDeleteSampleMail()
     MailFixture f;
     SamplePop3Server server(SamplePop3Server::loadFolder(copy.path()), "demo", "demo");
     QVERIFY(server.listen());
-    Global::ProfileSettings.EmailPort = QString::number(server.port());
-    Global::ProfileSettings.EmailUserid = QStringLiteral("demo");
-    Global::ProfileSettings.EmailPassword = QStringLiteral("demo");
+    f.settings.EmailPort = QString::number(server.port());
+    f.settings.EmailUserid = QStringLiteral("demo");
+    f.settings.EmailPassword = QStringLiteral("demo");
     f.filter << QStringLiteral("*@mega-deals.example") << QStringLiteral("*@lucky-prize.example");
 
     f.fetch();
@@ -58,9 +58,9 @@ void TestSamplePop3::spamThatSenderRulesMiss()
     MailFixture f;
     SamplePop3Server server(SamplePop3Server::loadFolder(QStringLiteral(TRELVIK_SAMPLE_MAIL)), "demo", "demo");
     QVERIFY(server.listen());
-    Global::ProfileSettings.EmailPort = QString::number(server.port());
-    Global::ProfileSettings.EmailUserid = QStringLiteral("demo");
-    Global::ProfileSettings.EmailPassword = QStringLiteral("demo");
+    f.settings.EmailPort = QString::number(server.port());
+    f.settings.EmailUserid = QStringLiteral("demo");
+    f.settings.EmailPassword = QStringLiteral("demo");
     for (const QString &mark : ServerSpamMarks::rules())
         f.filter << mark.toLower();
     f.filter << QStringLiteral("*@spam.example") << QStringLiteral("*@*.spam.example")
@@ -106,9 +106,9 @@ void TestSamplePop3::todaysHeaderForms()
     MailFixture f;
     SamplePop3Server server(SamplePop3Server::loadFolder(QStringLiteral(TRELVIK_SAMPLE_MAIL)), "demo", "demo");
     QVERIFY(server.listen());
-    Global::ProfileSettings.EmailPort = QString::number(server.port());
-    Global::ProfileSettings.EmailUserid = QStringLiteral("demo");
-    Global::ProfileSettings.EmailPassword = QStringLiteral("demo");
+    f.settings.EmailPort = QString::number(server.port());
+    f.settings.EmailUserid = QStringLiteral("demo");
+    f.settings.EmailPassword = QStringLiteral("demo");
     f.filter << QStringLiteral("*@spam.example") << QStringLiteral("*@b\u00fccher.example")
              << QStringLiteral("Subject: *GAGN\u00c9*");
     f.exempted << QStringLiteral("*@bank.example") << QStringLiteral("*@work.example");

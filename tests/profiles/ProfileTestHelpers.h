@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Global.h"
+#include "CurrentProfile.h"
 #include "Profile.h"
 #include "ProfileHost.h"
 #include "SettingsStore.h"
@@ -42,19 +42,12 @@ public:
     }
 };
 
-// A private store, a box answerer and a host, with the shared state reset.
+// A private store, a box answerer, a host and the window's current profile.
 struct Env {
     testsupport::TempHome home;
     testsupport::MessageBoxRecorder boxes;
     FakeHost host;
-    Env()
-    {
-        Global::ProfileSettings = {};
-        Global::CurrentProfile.clear();
-        Global::PreviousProfile.clear();
-        Global::NewProfileFlag = 0;
-        Global::SettingsChanged = false;
-    }
+    CurrentProfile profile;
 };
 
 inline const QString kMissing = QStringLiteral("<missing>");

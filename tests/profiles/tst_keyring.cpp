@@ -3,6 +3,7 @@
 // takes over an old scrambled password and entries of older versions, and
 // lets go of every one with the profile. A keyring that is locked, refuses,
 // or is not there at all never loses a secret and is reported for what it is.
+#include "CurrentProfile.h"
 #include "Global.h"
 #include "KeyringSecretStore.h"
 #include "Profile.h"
@@ -375,11 +376,11 @@ void TestKeyring::noKeyringFallsBack()
     const ProfileSecrets::Report saved = ProfileSecrets::save(store, kProfile, secrets());
     QCOMPARE(ProfileSecrets::placeOf(kProfile, SecretKind::EmailPassword), ProfileSecrets::Place::SettingsFile);
     QVERIFY(!saved.trouble);
-    Global::CurrentProfile = kProfile;
-    LoadProfile(kProfile);
-    QCOMPARE(Global::ProfileSettings.EmailPassword, secrets().EmailPassword);
-    QCOMPARE(Global::ProfileSettings.DialupPassword, secrets().DialupPassword);
-    QCOMPARE(Global::ProfileSettings.SecretProblem, QString());
+    CurrentProfile profile;
+    profile.LoadProfile(kProfile);
+    QCOMPARE(profile.settings().EmailPassword, secrets().EmailPassword);
+    QCOMPARE(profile.settings().DialupPassword, secrets().DialupPassword);
+    QCOMPARE(profile.settings().SecretProblem, QString());
 }
 
 QTEST_GUILESS_MAIN(TestKeyring)

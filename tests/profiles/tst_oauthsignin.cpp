@@ -125,11 +125,11 @@ void TestOAuthSignIn::refusalShownWhole()
     profiletest::Env env;
     testsupport::FakeAuthServer auth(QStringLiteral("joe@example.org"));
     QVERIFY(auth.listen());
-    Global::CurrentProfile = QStringLiteral("Home");
-    Global::ProfileSettings.EmailHost = QStringLiteral("pop.example.org");
-    auth.signInHere(Global::ProfileSettings);
-    profiletest::seedProfile(Global::CurrentProfile);
-    frmSetting dialog(nullptr, &env.host);
+    env.profile.setName(QStringLiteral("Home"));
+    env.profile.settings().EmailHost = QStringLiteral("pop.example.org");
+    auth.signInHere(env.profile.settings());
+    profiletest::seedProfile(env.profile.name());
+    frmSetting dialog(env.profile, nullptr, &env.host);
     dialog.show();
     QVERIFY(QTest::qWaitForWindowExposed(&dialog));
     auto *signIn = profiletest::child<OAuthSignInWidget>(&dialog, QStringLiteral("fraSignIn"));
@@ -162,7 +162,6 @@ void TestOAuthSignIn::refusalShownWhole()
     QTRY_VERIFY2(label->height() >= label->heightForWidth(label->width()),
                  qPrintable(QStringLiteral("%1 < %2").arg(label->height()).arg(label->heightForWidth(label->width()))));
     QVERIFY(label->mapTo(&dialog, QPoint(0, label->height())).y() <= dialog.height());
-    Global::SettingsChanged = false;
 }
 
 QTEST_MAIN(TestOAuthSignIn)

@@ -57,7 +57,7 @@ void TestProfileBar::startBar(const QStringList &profiles, const QString &last)
     for (const QString &name : profiles)
         seedProfile(name);
     writeValue(kTrelvikKey, u"LastProfile"_qs, last);
-    m_bar = std::make_unique<ProfileBarWidget>(m_env->host);
+    m_bar = std::make_unique<ProfileBarWidget>(m_env->host, m_env->profile);
     m_bar->fillFromStore();
     m_env->host.clears = 0; // count from here on
 }
@@ -91,8 +91,8 @@ void TestProfileBar::switchAsksAndNoKeeps()
     Q_EMIT box()->activated(2);
     VERIFY_BOXES(m_env->boxes);
     QCOMPARE(box()->currentText(), u"Alpha"_qs);
-    QCOMPARE(Global::CurrentProfile, u"Alpha"_qs);
-    QCOMPARE(Global::ProfileSettings.EmailHost, u"pop.alpha"_qs);
+    QCOMPARE(m_env->profile.name(), u"Alpha"_qs);
+    QCOMPARE(m_env->profile.settings().EmailHost, u"pop.alpha"_qs);
     QCOMPARE(lastProfile(), u"Alpha"_qs);
     QCOMPARE(m_env->host.recycleRows + m_env->host.inboxRows, 8);
 }
@@ -123,11 +123,11 @@ void TestProfileBar::newProfile()
     QVERIFY(dialog);
     VERIFY_BOXES(m_env->boxes);
     QVERIFY(dialog->isVisible() && !shownDialog<frmSetting>(host.window));
-    QCOMPARE(Global::CurrentProfile, u"Beta"_qs);
+    QCOMPARE(m_env->profile.name(), u"Beta"_qs);
 
     child<QLineEdit>(dialog, "txtProfile")->setText("  Delta ");
     click(dialog, "cmdOK");
-    QCOMPARE(Global::CurrentProfile, u"Delta"_qs);
+    QCOMPARE(m_env->profile.name(), u"Delta"_qs);
     auto *setting = shownDialog<frmSetting>(host.window);
     QVERIFY(setting);
     child<QLineEdit>(setting, "txtEmailHost")->setText("pop.delta");
@@ -151,20 +151,26 @@ void TestProfileBar::newProfileAsksFirst()
 {
     startBar({"Alpha", "Beta"}, "Beta");
     m_env->host.recycleRows = 1;
-    Global::ProfileSettings.EmailHost = u"not from the store"_qs;
+    m_env->profile.settings().EmailHost = u"not from the store"_qs;
     m_env->boxes.expect(switchQuestion("Beta"), "Trelvik", Icon::Question, Result::No);
     QVERIFY(!openNewProfile("Delta"));
     VERIFY_BOXES(m_env->boxes);
-    QCOMPARE(Global::ProfileSettings.EmailHost, u"not from the store"_qs);
+    QCOMPARE(m_env->profile.settings().EmailHost, u"not from the store"_qs);
     m_env->boxes.expect(switchQuestion("Beta"), "Trelvik", Icon::Question, Result::Yes);
     QVERIFY(openNewProfile("Delta", "cmdCancel"));
     VERIFY_BOXES(m_env->boxes);
     QVERIFY(!shownDialog<frmNewProfile>(m_env->host.window) && !shownDialog<frmSetting>(m_env->host.window));
-    QCOMPARE(Global::CurrentProfile, u"Beta"_qs);
-    QCOMPARE(Global::ProfileSettings.EmailHost, u"pop.beta"_qs);
-    QCOMPARE(Global::NewProfileFlag, 0);
+    QCOMPARE(m_env->profile.name(), u"Beta"_qs);
+    QCOMPARE(m_env->profile.settings().EmailHost, u"pop.beta"_qs);
     QCOMPARE(storedProfiles().size(), 2);
     QCOMPARE(m_env->host.recycleRows, 1);
+    // Setting now edits Beta, not a new profile.
+    click(m_bar.get(), "cmdSetting");
+    auto *setting = shownDialog<frmSetting>(m_env->host.window);
+    QVERIFY(setting);
+    QCOMPARE(setting->windowTitle(), u"Profile Setting - Beta"_qs);
+    QCOMPARE(child<QLineEdit>(setting, "txtEmailHost")->text(), u"pop.beta"_qs);
+    setting->close();
 }
 
 void TestProfileBar::deleteProfile_data()
@@ -189,8 +195,8 @@ void TestProfileBar::deleteProfile()
     QCOMPARE(box()->count(), 3);
     QCOMPARE(box()->currentText(), next);
     QCOMPARE(lastProfile(), next);
-    QCOMPARE(Global::CurrentProfile, next);
-    QCOMPARE(Global::ProfileSettings.EmailHost, u"pop."_qs + next.toLower());
+    QCOMPARE(m_env->profile.name(), next);
+    QCOMPARE(m_env->profile.settings().EmailHost, u"pop."_qs + next.toLower());
 }
 
 // Choosing the entry shown again writes nothing; then Delete with No to the
@@ -200,10 +206,10 @@ void TestProfileBar::chooseShownEntry()
     startBar({"Alpha", "Beta", "Gamma"}, "Beta");
     writeValue(kTrelvikKey, "LastProfile", "marker"); // any write would show
     m_env->host.recycleRows = 2;
-    Global::ProfileSettings.DialupNumber = "edited in memory";
+    m_env->profile.settings().DialupNumber = "edited in memory";
     chooseShown();
     QCOMPARE(lastProfile(), u"marker"_qs);
-    QCOMPARE(Global::ProfileSettings.DialupNumber, u"edited in memory"_qs);
+    QCOMPARE(m_env->profile.settings().DialupNumber, u"edited in memory"_qs);
     VERIFY_BOXES(m_env->boxes);
 
     // Delete, then No to the Recycle Bin question, asked before anything is
@@ -216,8 +222,8 @@ void TestProfileBar::chooseShownEntry()
     QCOMPARE(box()->count(), 3);
     QCOMPARE(storedProfiles(), (QStringList{"Alpha", "Beta", "Gamma"}));
     QCOMPARE(lastProfile(), u"marker"_qs);
-    QCOMPARE(Global::CurrentProfile, u"Beta"_qs);
-    QCOMPARE(Global::ProfileSettings.EmailHost, u"pop.beta"_qs);
+    QCOMPARE(m_env->profile.name(), u"Beta"_qs);
+    QCOMPARE(m_env->profile.settings().EmailHost, u"pop.beta"_qs);
     QCOMPARE(m_env->host.recycleRows, 2);
 }
 
@@ -232,7 +238,7 @@ void TestProfileBar::wheelNeverSwitches()
         QApplication::sendEvent(box(), &wheel);
     }
     QCOMPARE(box()->currentText(), u"Beta"_qs);
-    QCOMPARE(Global::CurrentProfile, u"Beta"_qs);
+    QCOMPARE(m_env->profile.name(), u"Beta"_qs);
     QCOMPARE(lastProfile(), u"Beta"_qs);
     QCOMPARE(m_env->host.clears, 0);
     VERIFY_BOXES(m_env->boxes);
@@ -258,7 +264,7 @@ void TestProfileBar::failedWritesAreTold()
     QVERIFY2(shown.at(2).text.contains(u"could not be remembered"_qs) && shown.at(2).text.contains(modRegistry::StoreFilePath()),
              qPrintable(shown.at(2).text));
     QCOMPARE(storedProfiles(), (QStringList{"Alpha", "Beta"}));
-    QCOMPARE(Global::CurrentProfile, u"Beta"_qs);   // the switch itself went through
+    QCOMPARE(m_env->profile.name(), u"Beta"_qs);   // the switch itself went through
     QCOMPARE(lastProfile(), u"Alpha"_qs);
 }
 

@@ -2,6 +2,7 @@
 #include "frmSetting.h"
 #include "OAuthSignInWidget.h"
 #include "ProfileSecrets.h"
+#include "ProfileStore.h"
 #include "ScrambledSecretStore.h"
 
 #include <QCheckBox>
@@ -59,7 +60,8 @@ private Q_SLOTS:
     void testAsksForUnreadPassword();
 
 private:
-    void open();
+    // previousProfile set: the dialog of a profile New just named.
+    void open(const std::optional<QString> &previousProfile = std::nullopt);
     QLineEdit *field(const QString &name) const { return child<QLineEdit>(m_dialog.get(), name); }
     void fill(const Fields &fields);
     void press(const char *button) { click(m_dialog.get(), QLatin1String(button)); }
@@ -76,20 +78,20 @@ private:
 void TestSettingDialog::init()
 {
     m_env = std::make_unique<Env>();
-    Global::CurrentProfile = kHome;
-    Global::ProfileSettings = {};
-    Global::ProfileSettings.EmailHost = QStringLiteral("pop.home");
-    Global::ProfileSettings.EmailPort = QStringLiteral("110");
-    Global::ProfileSettings.EmailUserid = QStringLiteral("joe");
-    Global::ProfileSettings.EmailPassword = QStringLiteral("Secret");
-    Global::ProfileSettings.Autodial = QStringLiteral("0");
-    Global::ProfileSettings.EmailSecurity = QStringLiteral("None");
+    m_env->profile.setName(kHome);
+    m_env->profile.settings() = {};
+    m_env->profile.settings().EmailHost = QStringLiteral("pop.home");
+    m_env->profile.settings().EmailPort = QStringLiteral("110");
+    m_env->profile.settings().EmailUserid = QStringLiteral("joe");
+    m_env->profile.settings().EmailPassword = QStringLiteral("Secret");
+    m_env->profile.settings().Autodial = QStringLiteral("0");
+    m_env->profile.settings().EmailSecurity = QStringLiteral("None");
     seedProfile(kHome);
 }
 
-void TestSettingDialog::open()
+void TestSettingDialog::open(const std::optional<QString> &previousProfile)
 {
-    m_dialog = std::make_unique<frmSetting>(&m_env->host.window, &m_env->host);
+    m_dialog = std::make_unique<frmSetting>(m_env->profile, &m_env->host.window, &m_env->host, previousProfile);
     m_dialog->show();
 }
 
@@ -146,13 +148,13 @@ void TestSettingDialog::savedScrambled()
     VERIFY_BOXES(m_env->boxes);
     QVERIFY(!m_dialog->isVisible());
     const QStringList expected{"pop.example.org", "110", "joe", "Secret", "1", "555-0100", "dialer", "", "None", ""};
-    QCOMPARE(fields(Global::ProfileSettings), expected);
+    QCOMPARE(fields(m_env->profile.settings()), expected);
     // The password is stored scrambled, never as typed.
     QCOMPARE(profileValue(kHome, "EmailPassword").size(), 246);
     QCOMPARE(profileValue(kHome, "DialupPassword"), QString());
-    Global::ProfileSettings = {};
-    LoadProfile(kHome);
-    QCOMPARE(fields(Global::ProfileSettings), expected);
+    m_env->profile.settings() = {};
+    m_env->profile.LoadProfile(kHome);
+    QCOMPARE(fields(m_env->profile.settings()), expected);
 }
 
 void TestSettingDialog::editAndLeave_data()
@@ -178,33 +180,32 @@ void TestSettingDialog::editAndLeave()
     QFETCH(bool, asked);
     const bool trustKept = edited != QLatin1String("txtEmailHost");
     const QString trusted(64, u'a');
-    SaveTrustedCertificate(kHome, trusted);
-    const QStringList before = fields(Global::ProfileSettings);
+    QVERIFY(ProfileStore().saveTrustedCertificate(kHome, trusted));
+    m_env->profile.settings().TrustedCertificate = trusted; // as the run that trusted it keeps it
+    const QStringList before = fields(m_env->profile.settings());
     open();
-    QCOMPARE(Global::SettingsChanged, false); // filling the fields is no edit
+    QCOMPARE(m_dialog->settingsChanged(), false); // filling the fields is no edit
     fill({{edited, value}});
-    QCOMPARE(Global::SettingsChanged, asked);
+    QCOMPARE(m_dialog->settingsChanged(), asked);
     const bool saved = leave == QLatin1String("Yes");
     if (asked)
         expect(kSave, "Save Setting", Icon::Question, saved ? Result::Yes : Result::No);
     leave == QLatin1String("No") ? press("cmdCancel") : void(m_dialog->close());
     VERIFY_BOXES(m_env->boxes);
     QVERIFY(!m_dialog->isVisible());
-    QCOMPARE(Global::SettingsChanged, false);
+    QCOMPARE(m_dialog->settingsChanged(), false);
     QCOMPARE(profileValue(kHome, "EmailUserId"), saved ? u"joe"_qs : kMissing);
     if (!saved)
-        QCOMPARE(fields(Global::ProfileSettings), before);
-    QCOMPARE(Global::ProfileSettings.TrustedCertificate, trustKept ? trusted : QString());
+        QCOMPARE(fields(m_env->profile.settings()), before);
+    QCOMPARE(m_env->profile.settings().TrustedCertificate, trustKept ? trusted : QString());
     QCOMPARE(profileValue(kHome, "TrustedCertificate"), trustKept ? trusted : QString());
 }
 
 // Cancel's Yes with a field missing keeps the dialog open, the edits intact.
 void TestSettingDialog::cancelYesWithRefusedField()
 {
-    Global::PreviousProfile = kHome;
-    Global::CurrentProfile = u"Delta"_qs;
-    Global::NewProfileFlag = 1;
-    open();
+    m_env->profile.setName(u"Delta"_qs); // named by New Profile
+    open(kHome);
     field("txtEmailHost")->setText("pop.delta");
     expect(kSave, "Save Setting", Icon::Question, Result::Yes);
     expect("Email User ID cannot be empty", "Warning", Icon::Exclamation);
@@ -212,7 +213,7 @@ void TestSettingDialog::cancelYesWithRefusedField()
     VERIFY_BOXES(m_env->boxes);
     QVERIFY(m_dialog->isVisible());
     QCOMPARE(field("txtEmailHost")->text(), u"pop.delta"_qs);
-    QCOMPARE(Global::CurrentProfile, u"Delta"_qs);
+    QCOMPARE(m_env->profile.name(), u"Delta"_qs);
 }
 
 // A save that does not reach the disk is no save: the box names the file
@@ -235,19 +236,19 @@ void TestSettingDialog::saveFailureKeepsDialogOpen()
     QVERIFY(m_dialog->isVisible());
     QCOMPARE(field("txtEmailHost")->text(), u"pop.new.example"_qs);
     QCOMPARE(storeBytes(), before);
-    QCOMPARE(Global::ProfileSettings.EmailHost, u"pop.home"_qs);
+    QCOMPARE(m_env->profile.settings().EmailHost, u"pop.home"_qs);
     // With room on the disk, the same OK saves every value at once.
     press("cmdOK");
     QVERIFY(!m_dialog->isVisible());
     QCOMPARE(profileValue(kHome, "EmailHost"), u"pop.new.example"_qs);
     QCOMPARE(profileValue(kHome, "DialupUserID"), u"dialer"_qs);
-    QCOMPARE(Global::ProfileSettings.EmailHost, u"pop.new.example"_qs);
+    QCOMPARE(m_env->profile.settings().EmailHost, u"pop.new.example"_qs);
 }
 
 // Nothing is ever stored under an empty name: OK says what to do instead.
 void TestSettingDialog::noCurrentProfile()
 {
-    Global::CurrentProfile.clear();
+    m_env->profile.setName({});
     open();
     fill(form());
     expect("No profile is chosen. Press New to create one, then enter its settings.", "Warning", Icon::Exclamation);
@@ -307,9 +308,9 @@ void TestSettingDialog::testKeepsRenewedSignIn_data()
 void TestSettingDialog::testKeepsRenewedSignIn()
 {
     QFETCH(bool, signedInHere);
-    Global::ProfileSettings.SignInMethod = u"OAuth2"_qs;
-    Global::ProfileSettings.OAuthClientId = u"client"_qs;
-    Global::ProfileSettings.OAuthRefreshToken = u"stored-token"_qs;
+    m_env->profile.settings().SignInMethod = u"OAuth2"_qs;
+    m_env->profile.settings().OAuthClientId = u"client"_qs;
+    m_env->profile.settings().OAuthRefreshToken = u"stored-token"_qs;
     open();
     auto *signIn = child<OAuthSignInWidget>(m_dialog.get(), "fraSignIn");
     if (signedInHere)
@@ -326,11 +327,11 @@ void TestSettingDialog::testKeepsRenewedSignIn()
     if (signedInHere) {
         QCOMPARE(typed.OAuthRefreshToken, u"dialog-token-renewed"_qs);
         QCOMPARE(stored, QString());
-        QCOMPARE(Global::ProfileSettings.OAuthRefreshToken, u"stored-token"_qs);
+        QCOMPARE(m_env->profile.settings().OAuthRefreshToken, u"stored-token"_qs);
     } else {
         QCOMPARE(typed.OAuthRefreshToken, u"stored-token-renewed"_qs);
         QCOMPARE(stored, u"stored-token-renewed"_qs);
-        QCOMPARE(Global::ProfileSettings.OAuthRefreshToken, u"stored-token-renewed"_qs);
+        QCOMPARE(m_env->profile.settings().OAuthRefreshToken, u"stored-token-renewed"_qs);
     }
 }
 
@@ -346,8 +347,8 @@ void TestSettingDialog::unreadSignInSurvivesOK()
     writeValue(key, "OAuthTokenUrl", "https://auth.example/token");
     writeValue(key, "EmailUserid", "joe");
     writeValue(key, "OAuthRefreshTokenStore", "Keyring");
-    LoadProfile(kHome);
-    QVERIFY(!Global::ProfileSettings.SecretProblem.isEmpty());
+    m_env->profile.LoadProfile(kHome);
+    QVERIFY(!m_env->profile.settings().SecretProblem.isEmpty());
     open();
     fill({{"txtEmailHost", "pop.other"}, {"txtEmailPort", "110"}});
     press("cmdOK");
@@ -356,7 +357,7 @@ void TestSettingDialog::unreadSignInSurvivesOK()
     QCOMPARE(profileValue(kHome, "EmailHost"), u"pop.other"_qs);
     QCOMPARE(profileValue(kHome, "OAuthRefreshTokenStore"), u"Keyring"_qs);
     // Still missing, with its reason: a fetch asks rather than use nothing.
-    QVERIFY(!Global::ProfileSettings.SecretProblem.isEmpty());
+    QVERIFY(!m_env->profile.settings().SecretProblem.isEmpty());
 }
 
 void TestSettingDialog::testAsksForUnreadPassword_data()
@@ -372,8 +373,8 @@ void TestSettingDialog::testAsksForUnreadPassword()
 {
     QFETCH(QString, typed);
     writeValue(kSettingKeyPrefix + kHome, "EmailPasswordStore", "Keyring"); // and the keyring gives nothing
-    Global::ProfileSettings.EmailPassword.clear();
-    Global::ProfileSettings.SecretProblem = u"The email password of profile Home could not be read."_qs;
+    m_env->profile.settings().EmailPassword.clear();
+    m_env->profile.settings().SecretProblem = u"The email password of profile Home could not be read."_qs;
     open();
     m_env->host.tester = [](const ProfileSettingsRecord &) { return ConnectionTestResult{true, u"Logged in."_qs}; };
     QString asked;

@@ -39,19 +39,19 @@ private:
 
 void TestSettingsStore::defaultsForMissingKey()
 {
-    Global::ProfileSettings = {};
-    Global::ProfileSettings.EmailHost = QStringLiteral("h");
-    Global::ProfileSettings.EmailPort = QStringLiteral("1");
-    Global::ProfileSettings.EmailUserid = QStringLiteral("u");
-    Global::ProfileSettings.EmailPassword = QStringLiteral("p");
-    Global::ProfileSettings.Autodial = QStringLiteral("1");
-    Global::ProfileSettings.DialupNumber = QStringLiteral("n");
-    Global::ProfileSettings.DialupUserID = QStringLiteral("d");
-    Global::ProfileSettings.DialupPassword = QStringLiteral("q");
-    Global::ProfileSettings.EmailSecurity = QStringLiteral("STARTTLS");
-    Global::ProfileSettings.TrustedCertificate = QStringLiteral("ab");
-    LoadProfile("Home");
-    QCOMPARE(fields(Global::ProfileSettings), (QStringList{"", "110", "", "", "0", "", "", "", "None", ""}));
+    m_env->profile.settings() = {};
+    m_env->profile.settings().EmailHost = QStringLiteral("h");
+    m_env->profile.settings().EmailPort = QStringLiteral("1");
+    m_env->profile.settings().EmailUserid = QStringLiteral("u");
+    m_env->profile.settings().EmailPassword = QStringLiteral("p");
+    m_env->profile.settings().Autodial = QStringLiteral("1");
+    m_env->profile.settings().DialupNumber = QStringLiteral("n");
+    m_env->profile.settings().DialupUserID = QStringLiteral("d");
+    m_env->profile.settings().DialupPassword = QStringLiteral("q");
+    m_env->profile.settings().EmailSecurity = QStringLiteral("STARTTLS");
+    m_env->profile.settings().TrustedCertificate = QStringLiteral("ab");
+    m_env->profile.LoadProfile("Home");
+    QCOMPARE(fields(m_env->profile.settings()), (QStringList{"", "110", "", "", "0", "", "", "", "None", ""}));
 }
 
 void TestSettingsStore::namesIgnoreCaseAndListInOrder()
@@ -249,8 +249,8 @@ void TestSettingsStore::emailSecurityByPort()
     writeValue(kHome, "EmailPort", port);
     if (!stored.isNull())
         writeValue(kHome, "EmailSecurity", stored);
-    LoadProfile("Home");
-    QCOMPARE(Global::ProfileSettings.EmailSecurity, loaded);
+    m_env->profile.LoadProfile("Home");
+    QCOMPARE(m_env->profile.settings().EmailSecurity, loaded);
     QFETCH(QString, shown);
     QCOMPARE(EmailSecurityFor(loaded, port), shown);
 }
