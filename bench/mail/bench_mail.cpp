@@ -479,10 +479,10 @@ double silentWaitCpu(int seconds)
     Global::CancelRequested().clear();
     QuietStatus status;
     Pop3Session session(status, Global::ProfileSettings, Global::CancelRequested(), SessionOptions{seconds * 1000});
-    if (session.ConnectServer() != Pop3Session::kConnected)
+    if (!session.ConnectServer().ok())
         return -1;
     const double before = cpuSeconds();
-    session.LoginServer();
+    (void)session.LoginServer();
     const double used = cpuSeconds() - before;
     session.CloseServer();
     return used;

@@ -57,14 +57,14 @@ QString certificateText(CertificateTrust trust)
 }
 
 // Says what the connection step does, then takes it.
-bool connectAnnounced(const std::function<void(const QString &)> &step, const ProfileSettingsRecord &settings,
-                      Pop3Session &session)
+MailResult connectAnnounced(const std::function<void(const QString &)> &step, const ProfileSettingsRecord &settings,
+                            Pop3Session &session)
 {
     const QString where = settings.EmailHost + QLatin1Char(':') + settings.EmailPort.trimmed();
     step(connectionSecurity(settings) == ConnectionSecurity::None
              ? QStringLiteral("Connecting to %1 ...").arg(where)
              : QStringLiteral("Connecting to %1 and securing the connection ...").arg(where));
-    return session.ConnectServer() == Pop3Session::kConnected;
+    return session.ConnectServer();
 }
 
 QString oneLine(QString text)
@@ -97,9 +97,10 @@ TestConnectionResult testConnection(const ProfileSettingsRecord &settings, Sessi
         BoxCollector boxes;
         SilentStatus status;
         Pop3Session session(status, settings, cancel, options);
-        auto failedWith = [&](const QString &step) {
-            session.showFailure();
-            failure = step + QStringLiteral(": ") + oneLine(boxes.text());
+        auto failedWith = [&](const QString &step, const MailResult &why) {
+            if (why.hasMessage())
+                MessageBox::show(why.text, why.title, MessageBox::Icon::Critical);
+            failure = why.kind == MailOutcome::Failed ? why.text : step + QStringLiteral(": ") + oneLine(boxes.text());
         };
         try {
             if (settings.EmailHost.trimmed().isEmpty()) {
@@ -109,8 +110,9 @@ TestConnectionResult testConnection(const ProfileSettingsRecord &settings, Sessi
                 failure = settings.SecretProblem.isEmpty()
                     ? QStringLiteral("No password is entered, so the login was not tried.")
                     : oneLine(settings.SecretProblem) + QStringLiteral(" The login was not tried: enter the password.");
-            } else if (!connectAnnounced(announce, settings, session)) {
-                failedWith(QStringLiteral("Could not connect to %1:%2").arg(settings.EmailHost, settings.EmailPort.trimmed()));
+            } else if (const MailResult reached = connectAnnounced(announce, settings, session); !reached.ok()) {
+                failedWith(QStringLiteral("Could not connect to %1:%2").arg(settings.EmailHost, settings.EmailPort.trimmed()),
+                           reached);
             } else {
                 QString connected =
                     QStringLiteral("Connected to %1:%2").arg(settings.EmailHost, settings.EmailPort.trimmed());
@@ -118,8 +120,8 @@ TestConnectionResult testConnection(const ProfileSettingsRecord &settings, Sessi
                     connected += QStringLiteral(" with ") + session.protocolName();
                 done << connected << certificateText(session.certificateTrust());
                 announce(QStringLiteral("Logging in as %1 ...").arg(settings.EmailUserid));
-                if (session.LoginServer() != 1) {
-                    failedWith(QStringLiteral("login failed"));
+                if (const MailResult login = session.LoginServer(); !login.ok()) {
+                    failedWith(QStringLiteral("login failed"), login);
                 } else {
                     done << QStringLiteral("logged in");
                     announce(QStringLiteral("Counting the waiting messages ..."));

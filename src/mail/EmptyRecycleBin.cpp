@@ -20,6 +20,7 @@
 #include <exception>
 #include <memory>
 #include <optional>
+#include <stdexcept>
 
 namespace {
 
@@ -167,9 +168,14 @@ DeletionResult EmptyRecycleBin(RunStatus &status, MessageFolderModel &recycle,
     bool unconfirmed = false; // QUIT sent, but not answered "+OK"
     QString failureNote;
     try {
-        if (session.ConnectServer() != Pop3Session::kConnected || session.LoginServer() != 1) {
-            if (session.lastOutcome() == Pop3Session::Outcome::Failed)
-                session.showFailure();
+        MailResult opened = session.ConnectServer();
+        if (opened.kind == MailOutcome::Failed)
+            throw std::runtime_error(opened.text.toStdString()); // a port that is not a number
+        if (opened.ok())
+            opened = session.LoginServer();
+        if (!opened.ok()) {
+            if (opened.hasMessage())
+                MessageBox::show(opened.text, opened.title, MessageBox::Icon::Critical);
             session.CloseServer();
             status.setStatusText(QString());
             status.setProgressValue(0);
@@ -421,8 +427,8 @@ DeletionResult EmptyRecycleBin(RunStatus &status, MessageFolderModel &recycle,
         if (!failureNote.isEmpty())
             MessageBox::show(failureNote + QStringLiteral("\r\n") + nothing, QStringLiteral("Error"),
                              MessageBox::Icon::Critical);
-        else
-            session.showFailure(nothing);
+        else if (const MailResult r = session.failure(nothing); r.hasMessage())
+            MessageBox::show(r.text, r.title, MessageBox::Icon::Critical);
     } else if (refused + changed > 0) {
         MessageBox::show(QStringLiteral("%1 of %2 messages could not be deleted on the server "
                                         "(refused, or changed since the fetch); they stay in the Recycle Bin.")

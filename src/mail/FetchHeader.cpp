@@ -198,13 +198,18 @@ MailOutcome FetchHeader(RunStatus &status, MessageFolderModel &inbox, MessageFol
     Pop3Session session(status, settings, cancel, options);
     QObject::connect(&session, &Pop3Session::aboutToWait, &session, showRows);
     try {
-        if (session.ConnectServer() != Pop3Session::kConnected || session.LoginServer() != 1) {
-            if (session.lastOutcome() == Pop3Session::Outcome::Failed)
-                session.showFailure();
+        MailResult opened = session.ConnectServer();
+        if (opened.ok())
+            opened = session.LoginServer();
+        if (!opened.ok()) {
+            if (opened.hasMessage())
+                MessageBox::show(opened.text, opened.title, MessageBox::Icon::Critical);
             session.CloseServer();
-            if (session.lastOutcome() == Pop3Session::Outcome::Cancelled)
+            if (session.lastOutcome() == Pop3Session::Outcome::Cancelled && opened.kind != MailOutcome::Failed)
                 status.setStatusText(QStringLiteral("Fetch cancelled: no messages read"));
             status.setProgressValue(0);
+            if (opened.kind == MailOutcome::Failed)
+                return MailOutcome::Failed;
             return session.lastOutcome() == Pop3Session::Outcome::Cancelled || cancel.isSet()
                        ? MailOutcome::Cancelled
                        : MailOutcome::ConnectionFailed;
@@ -355,11 +360,15 @@ MailOutcome FetchHeader(RunStatus &status, MessageFolderModel &inbox, MessageFol
         // After a Cancel nothing is lost when the server does not finish
         // answering: the session just closes, and the end says so.
         const bool cancelled = cancel.isSet();
+        const auto showFailure = [&session] {
+            if (const MailResult r = session.failure(); r.hasMessage())
+                MessageBox::show(r.text, r.title, MessageBox::Icon::Critical);
+        };
         if (failed) {
             if (!cancelled)
-                session.showFailure();
+                showFailure();
         } else if (session.QuitServer() == Pop3Session::Outcome::Failed && !cancelled) {
-            session.showFailure();
+            showFailure();
             failed = true;
         }
         session.CloseServer();
