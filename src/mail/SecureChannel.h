@@ -8,7 +8,6 @@
 #include <functional>
 
 struct ProfileSettingsRecord;
-class CancelFlag;
 
 // How a profile's connection is secured.
 enum class ConnectionSecurity {

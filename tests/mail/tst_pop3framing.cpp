@@ -30,9 +30,17 @@ namespace {
 
 const QByteArray kQuitReply = QByteArrayLiteral("+OK bye\r\n");
 
-// A session over a MemoryConnection, greeted unless told otherwise.
+// Short enough that a reply the framer misses fails its test quickly.
+SessionOptions quickOptions()
+{
+    SessionOptions options;
+    options.inactivityLimitMs = 3000;
+    return options;
+}
+
+// A session over a MemoryConnection.
 struct Conversation {
-    explicit Conversation(SessionOptions options = {}, const QString &port = QStringLiteral("110"))
+    explicit Conversation(SessionOptions options = quickOptions(), const QString &port = QStringLiteral("110"))
     {
         settings.EmailHost = QStringLiteral("mail.test");
         settings.EmailPort = port;
@@ -160,7 +168,7 @@ void TestPop3Framing::breaks()
     QFETCH(int, mode);
     QFETCH(QByteArray, wire);
     QFETCH(QString, text);
-    SessionOptions options;
+    SessionOptions options = quickOptions();
     options.replyLimitBytes = 300 * 1024;
     options.listingLimitBytes = 1024 * 1024;
     Conversation c(options);
@@ -219,7 +227,7 @@ void TestPop3Framing::results()
     QFETCH(QList<QByteArray>, replies);
     QFETCH(bool, cancelled);
     QFETCH(int, kind);
-    Conversation c({}, port);
+    Conversation c(quickOptions(), port);
     for (const QByteArray &reply : replies)
         c.server->serve(reply);
     c.server->hangUpWhenServed();
