@@ -76,7 +76,7 @@ TestConnectionResult testConnection(const ProfileSettingsRecord &settings, Sessi
         SilentStatus status;
         Pop3Session session(status, settings, cancel, options);
         auto failedWith = [&](const QString &step, const MailResult &why) {
-            failure = step + QStringLiteral(": ") + oneLine(why.text);
+            failure = why.kind == MailOutcome::Failed ? why.text : step + QStringLiteral(": ") + oneLine(why.text);
         };
         try {
             if (settings.EmailHost.trimmed().isEmpty()) {

@@ -7,9 +7,7 @@
 #include <QString>
 #include <functional>
 
-class QSslSocket;
 struct ProfileSettingsRecord;
-class CancelFlag;
 
 // How a profile's connection is secured.
 enum class ConnectionSecurity {
@@ -43,6 +41,7 @@ enum class CertificateTrust {
 // "TLS 1.3", "TLS 1.2", ...
 QString tlsProtocolName(QSsl::SslProtocol protocol);
 
+// How securing a connection ended.
 struct HandshakeResult {
     enum class Kind { Secured, Cancelled, Failed, Untrusted };
     Kind kind = Kind::Failed;
@@ -52,20 +51,3 @@ struct HandshakeResult {
     bool plainTextPeer = false; // what answered the handshake was no TLS at all
     QString newFingerprint; // set when the user trusted a certificate now
 };
-
-struct HandshakeOptions {
-    QString host;          // the name the certificate must carry
-    QString pinned;        // the profile's TrustedCertificate
-    CertificatePrompt prompt;
-    int inactivityLimitMs = 60000;
-};
-
-// Prepares a socket so that its certificate is checked against the system's
-// trust store and the host name, and a failed check pauses the handshake for
-// awaitHandshake() to decide instead of being ignored anywhere.
-void prepareVerification(QSslSocket &socket, const QString &host);
-
-// Waits until the socket's TLS handshake (already started) has finished. A
-// certificate that failed verification is accepted only when it is the
-// pinned one (and only for its own errors) or the prompt trusts it.
-HandshakeResult awaitHandshake(QSslSocket &socket, const HandshakeOptions &options, CancelFlag &cancel);

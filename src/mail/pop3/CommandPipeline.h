@@ -36,7 +36,7 @@ public:
     // ServerReply. A Cancel stops the sending; it ends this wait only when
     // raised before the pipeline was stopped (the reply of a command sent is
     // then still owed). Reply, Cancelled (also when this command was never
-    // sent because of an earlier Cancel), or Failed (failureText()).
+    // sent because of an earlier Cancel), or Failed (failure()).
     Pop3Session::Outcome next();
     // No further command from the source goes out.
     void stop() { m_stopped = true; }
@@ -47,8 +47,6 @@ public:
     // next command's reply is told apart. Reply when all came; Failed when
     // the server stalled or went away (or the grace after a Cancel ran out).
     Pop3Session::Outcome drain();
-    // The window's size now, in bytes of commands.
-    qsizetype windowBytes() const { return m_window.bytes(); }
 
 private:
     struct InFlight {

@@ -4,7 +4,6 @@
 
 #include "Global.h"
 #include "LoginReplies.h"
-#include "MessageBox.h"
 #include "RunStatus.h"
 
 namespace {
@@ -22,7 +21,7 @@ bool refusedCredentials(const QString &reply)
 
 } // namespace
 
-qint16 Pop3Session::loginOAuth2()
+MailResult Pop3Session::loginOAuth2()
 {
     const OAuthMechanism mechanism = oauthMechanism(m_capabilities);
     if (mechanism == OAuthMechanism::None)
@@ -37,9 +36,9 @@ qint16 Pop3Session::loginOAuth2()
         if (token.state != AccessToken::State::Ready)
             return oauthRefused(token.error);
         if (authOAuth(mechanism, token.token) != Outcome::Reply)
-            return 0;
+            return stepEnded();
         if (ServerReply.startsWith(QLatin1String("+OK"), Qt::CaseInsensitive))
-            return 1;
+            return MailResult::done();
         if (attempt > 0 || !refusedCredentials(ServerReply))
             break;
         // The token may have expired or been withdrawn since it was issued:
@@ -48,23 +47,27 @@ qint16 Pop3Session::loginOAuth2()
         token = m_options.accessToken(true);
         m_status.setStatusText(QStringLiteral("Verify ID/Password"));
     }
-    if (!refusedCredentials(ServerReply)) {
-        const LoginRefusal refusal = loginRefusal(ServerReply, token.token);
-        MessageBox::show(refusal.text, refusal.title, MessageBox::Icon::Critical);
-        return 0;
-    }
-    const QString said = replyText(ServerReply, token.token);
-    return oauthRefused(QStringLiteral("The server refused the OAuth2 sign-in of %1.").arg(m_settings.EmailUserid)
-                        + (said.isEmpty() ? QString() : QStringLiteral("\r\nThe server said: ") + said)
-                        + QStringLiteral("\r\nCheck that the user name is the account that signed in, or sign in "
-                                         "again in the settings."));
+    return oauthRefusedByServer(token.token);
 }
 
-qint16 Pop3Session::oauthRefused(const QString &text)
+MailResult Pop3Session::oauthRefusedByServer(const QString &token)
 {
-    m_lastOutcome = Outcome::Reply; // the box says it all
-    MessageBox::show(text, QStringLiteral("Connection Failed"), MessageBox::Icon::Critical);
-    return 0;
+    const QString said = replyText(ServerReply, token);
+    if (!refusedCredentials(ServerReply)) {
+        const LoginRefusal refusal = loginRefusal(ServerReply, token);
+        return MailResult::failure(MailOutcome::ConnectionFailed, refusal.title, refusal.text, said);
+    }
+    return oauthRefused(QStringLiteral("The server refused the OAuth2 sign-in of %1.").arg(m_settings.EmailUserid)
+                            + (said.isEmpty() ? QString() : QStringLiteral("\r\nThe server said: ") + said)
+                            + QStringLiteral("\r\nCheck that the user name is the account that signed in, or sign "
+                                             "in again in the settings."),
+                        said);
+}
+
+MailResult Pop3Session::oauthRefused(const QString &text, const QString &serverWords)
+{
+    m_lastOutcome = Outcome::Reply; // the result says it all
+    return MailResult::failure(MailOutcome::ConnectionFailed, QStringLiteral("Connection Failed"), text, serverWords);
 }
 
 Pop3Session::Outcome Pop3Session::authOAuth(OAuthMechanism mechanism, const QString &token)
@@ -81,7 +84,7 @@ Pop3Session::Outcome Pop3Session::authOAuth(OAuthMechanism mechanism, const QStr
     // when it fits a command line; otherwise it follows the "+" (the only
     // form some servers accept).
     bool sent = hasCapability(QStringLiteral("SASL-IR")) && initial.size() + 2 <= kCommandLineMax;
-    Outcome outcome = sendAndWait(sent ? initial : command, kSingleReply, CancelCheck::Flag);
+    Outcome outcome = sendAndWait(sent ? initial : command, kSingleReply, MailConnection::CancelMode::Ends);
     // Two continuations at most: the one asking for the response, and the
     // one carrying the error of a refused token. That one must be answered
     // (an empty response for XOAUTH2, %x01 for OAUTHBEARER) before the
@@ -89,13 +92,13 @@ Pop3Session::Outcome Pop3Session::authOAuth(OAuthMechanism mechanism, const QStr
     for (int step = 0; step < 2 && outcome == Outcome::Reply && isContinuation(ServerReply); ++step) {
         if (!sent) {
             sent = true;
-            outcome = sendAndWait(response, kSingleReply, CancelCheck::Flag);
+            outcome = sendAndWait(response, kSingleReply, MailConnection::CancelMode::Ends);
         } else {
             outcome = sendAndWait(mechanism == OAuthMechanism::XOAuth2 ? QString() : QStringLiteral("AQ=="),
-                                  kSingleReply, CancelCheck::Flag);
+                                  kSingleReply, MailConnection::CancelMode::Ends);
         }
     }
     if (outcome == Outcome::Reply && isContinuation(ServerReply))
-        outcome = sendAndWait(QStringLiteral("*"), kSingleReply, CancelCheck::Flag); // give up the exchange
+        outcome = sendAndWait(QStringLiteral("*"), kSingleReply, MailConnection::CancelMode::Ends); // give up the exchange
     return outcome;
 }

@@ -14,17 +14,6 @@ bool isFoldContinuation(QStringView line)
     return !line.isEmpty() && (line.front() == QLatin1Char(' ') || line.front() == QLatin1Char('\t'));
 }
 
-QString trimSpaces(QStringView value)
-{
-    qsizetype begin = 0;
-    qsizetype end = value.size();
-    while (begin < end && value.at(begin) == QLatin1Char(' '))
-        ++begin;
-    while (end > begin && value.at(end - 1) == QLatin1Char(' '))
-        --end;
-    return value.mid(begin, end - begin).toString();
-}
-
 // The length of the field name and colon when `line` is the field `name`
 // ("From:"): the name exactly, in any case, blanks allowed before the colon
 // as the obsolete syntax has them ("Subject :"); -1 otherwise. "X-From:" is
@@ -123,7 +112,7 @@ QStringList GetHeaderValues(const QString &headers, const QStringList &names)
                 cont = contEnd + 2;
             }
             // Raw UTF-8 values (RFC 6532) are read as UTF-8.
-            values[j] = HeaderBytesText(trimSpaces(value));
+            values[j] = HeaderBytesText(TrimSpaces(value));
             found[j] = true;
             --left;
         }

@@ -8,12 +8,14 @@
 #include <QPointer>
 #include <QString>
 #include <QStringList>
+#include <memory>
 
+#include "MailConnection.h"
 #include "MailResult.h"
+#include "Pop3Framer.h"
 #include "SaslOAuth.h"
 #include "SecureChannel.h"
 
-class QSslSocket;
 class RunStatus;
 struct ProfileSettingsRecord;
 class CancelFlag;
@@ -45,46 +47,48 @@ struct SessionOptions {
     AccessTokenSource accessToken = {};
 };
 
-// One POP3 conversation over one TCP connection, secured as the profile says:
-// plain, upgraded with STLS, or TLS from the first byte. The password never
-// goes out before a secured channel is trusted, and a channel that cannot be
-// secured is never used in the clear. Commands go out one at a time (or, to
-// a server offering PIPELINING, ahead of their replies through
-// CommandPipeline) as UTF-8 text ended by CR LF; each reply is awaited in
-// a local event loop that ends when the reply is framed, Cancel is raised, the socket fails
-// or the server has sent nothing for the inactivity limit; a reply longer
-// than its bound (a status line, a listing, any other) ends the session, so
-// a reply without end cannot keep the program reading. A reply that does
-// not begin with a status indicator means the conversation is out of step:
-// nothing more is sent and every wait fails. The socket exists from
-// ConnectServer to CloseServer (or the session's end), never longer.
+// One POP3 conversation over one MailConnection, secured as the profile
+// says: plain, upgraded with STLS, or TLS from the first byte. The password
+// never goes out before a secured channel is trusted, and a channel that
+// cannot be secured is never used in the clear. Commands go out one at a time
+// (or, to a server offering PIPELINING, ahead of their replies through
+// CommandPipeline) as UTF-8 text ended by CR LF; each reply is framed by
+// Pop3Framer and awaited with the connection's bounded wait, which ends when
+// the reply is framed, Cancel is raised, the connection fails or the server
+// has sent nothing for the inactivity limit. A reply longer than its bound,
+// or one that does not begin with a status indicator, breaks the
+// conversation: nothing more is sent and every wait fails. Nothing here
+// shows anything: each step returns its result (MailResult) for the caller
+// to show, and status texts go to the RunStatus.
 class Pop3Session : public QObject {
     Q_OBJECT
 public:
     enum class Outcome { Reply, Cancelled, Failed };
-    static constexpr qint16 kConnected = 7;
-    static constexpr qint16 kError = 9;
-    static constexpr qint16 kSingleReply = 1;
-    static constexpr qint16 kMultiLineReply = 9;
+    static constexpr qint16 kSingleReply = Pop3Framer::kSingleReply;
+    static constexpr qint16 kMultiLineReply = Pop3Framer::kMultiLineReply;
     // A multi-line listing (UIDL, LIST): read whole, up to the listing limit.
-    static constexpr qint16 kListingReply = 10;
+    static constexpr qint16 kListingReply = Pop3Framer::kListingReply;
     // A multi-line reply (TOP, CAPA) longer than this keeps its first part only.
-    static constexpr qsizetype kReplyCap = 256 * 1024;
+    static constexpr qsizetype kReplyCap = Pop3Framer::kReplyCap;
     // A status line longer than this is no POP3 reply (the protocol allows 512).
-    static constexpr qsizetype kStatusLineCap = 64 * 1024;
+    static constexpr qsizetype kStatusLineCap = Pop3Framer::kStatusLineCap;
 
+    // Over a TCP connection of its own (SocketConnection).
     Pop3Session(RunStatus &status, const ProfileSettingsRecord &settings,
                 CancelFlag &cancel, SessionOptions options = {}, QObject *parent = nullptr);
+    // Over the connection given (which it then owns), e.g. an in-memory one.
+    Pop3Session(std::unique_ptr<MailConnection> connection, RunStatus &status,
+                const ProfileSettingsRecord &settings, CancelFlag &cancel, SessionOptions options = {},
+                QObject *parent = nullptr);
     ~Pop3Session() override;
 
-    // 7 once connected, greeted and (as the profile asks) secured; 9 when the
-    // connection failed or could not be secured (the box has been shown, or
-    // for a failed command it is in failureText()); 0 when Cancel ended the
-    // connect. Throws std::runtime_error for a port that is not a number.
+    // Done once connected, greeted and (as the profile asks) secured;
+    // cancelled() when Cancel ended it; otherwise why not, as the box shows
+    // it (Failed, titled "Error", for a port that is not a number).
     MailResult ConnectServer();
-    // 1 = logged in. 0 = refused (box shown), cancelled, or failed (see
-    // lastOutcome(); the caller shows the failure). Uses AUTH PLAIN when the
-    // server refuses USER but offers SASL PLAIN; an OAuth2 profile logs in
+    // Done once logged in; a refusal with its box's title and text; cancelled()
+    // when Cancel ended it; failure() when a wait failed. Uses AUTH PLAIN when
+    // the server refuses USER but offers SASL PLAIN; an OAuth2 profile logs in
     // with XOAUTH2 or OAUTHBEARER instead (Pop3OAuthLogin.cpp).
     MailResult LoginServer();
     // Asks the server what it offers (CAPA) and forgets what was learnt
@@ -92,10 +96,9 @@ public:
     Outcome QueryCapabilities();
     // Whether CAPA listed this capability (its first word, case ignored).
     bool hasCapability(const QString &name) const;
-    const QStringList &capabilities() const { return m_capabilities; }
     // Sends QUIT and waits for its reply; only a fresh Cancel ends that wait.
     Outcome QuitServer();
-    // Status "Disconnected"; closes and discards the socket.
+    // Status "Disconnected"; closes the connection.
     void CloseServer();
 
     // Sends one command (mode 1 single-line, 9 multi-line, 10 listing) and
@@ -108,7 +111,7 @@ public:
     // Pipelined sending (RFC 2449 PIPELINING), used through CommandPipeline.
     // sendAhead writes a command without waiting and keeps its reply, in
     // order, until awaitAhead takes it; 0 when the connection is gone (see
-    // failureText()). awaitAhead waits for that reply (a Cancel raised before
+    // failure()). awaitAhead waits for that reply (a Cancel raised before
     // the wait ends it only when cancelEnds is true; a fresh one always does)
     // and puts it into ServerReply.
     quint64 sendAhead(const QString &text, qint16 mode);
@@ -124,28 +127,18 @@ public:
     bool cancelRaised() const;
 
     Outcome lastOutcome() const { return m_lastOutcome; }
-    // Why the last wait failed, for the caller's message box.
-    QString failureText() const { return m_failureText; }
-    QString failureTitle() const { return m_failureTitle; }
-    // Shows the failure's box, with an optional further line; nothing when
-    // the failure has had its box already (a failed connect).
+    // Why the last wait failed (kind ConnectionFailed), with `extraLine`
+    // after a CR LF when given; no text when there is nothing to tell (a
+    // failed connect has said it in its own result).
     MailResult failure(const QString &extraLine = {}) const;
 
-    bool hasSocket() const { return m_socket != nullptr; }
-    // The server's replies no longer match the commands sent.
-    bool outOfStep() const { return m_outOfStep; }
-    ConnectionSecurity security() const { return m_security; }
     bool isEncrypted() const;
     // "TLS 1.3" and the like while encrypted; empty otherwise.
     QString protocolName() const;
     CertificateTrust certificateTrust() const { return m_trust; }
-    const QString &serverReply() const { return ServerReply; }
 
     // The last complete reply of the awaited command; empty while awaited.
     QString ServerReply;
-    qint16 ReplyMode = kSingleReply;
-    // Data received and not yet handed over as a reply.
-    QByteArray ReceiveBuffer;
 
 Q_SIGNALS:
     // The event loop is about to run (a wait, or a turn between replies):
@@ -153,57 +146,48 @@ Q_SIGNALS:
     void aboutToWait();
     void replyFramed(quint64 sequence);
     void dataArrived();
-    // The session cannot go on (out of step, a listing too large, the
-    // server kept sending after Cancel): every wait ends as failed.
+    // The session cannot go on (out of step, a reply too large, the server
+    // kept sending after Cancel): every wait ends as failed.
     void broken();
 
 private:
-    // Flag: a Cancel ends the wait. Owed: the reply is owed (the command is
-    // out); a Cancel only bounds the wait by the cancel grace.
-    enum class CancelCheck { Flag, Owed };
-    struct Pending {
-        quint64 sequence;
-        qint16 mode;
-        bool keep = false; // sent ahead: the reply waits in m_ahead
-        QByteArray command = {}; // its first word, to name it when it fails
-    };
-
-    Outcome sendAndWait(const QString &text, qint16 mode, CancelCheck check);
-    Outcome wait(quint64 sequence, CancelCheck check);
+    Outcome sendAndWait(const QString &text, qint16 mode, MailConnection::CancelMode cancel);
+    Outcome wait(quint64 sequence, MailConnection::CancelMode cancel);
     quint64 expectReply(qint16 mode, bool keep = false, const QString &command = {});
-    static QString replyTooLarge(const Pending &pending, qint64 limit);
-    void Winsock_DataArrival();
     void frameReplies();
-    void handOver(const Pending &pending, QByteArray reply);
+    void handOver(const Pop3Framer::Expected &expected, QByteArray reply);
+    void connectionBroken();
     void setFailure(const QString &text, const QString &title);
-    void breakSession(const QString &text);
-    static bool isStatusReply(const QByteArray &reply);
-    void breakOutOfStep();
-    qint16 greetingFailed();
-    qint16 connectShown();
-    qint16 loginShown();
-    int cancelGraceLeftMs();
-    void discardSocket();
-    qint16 connectFailed(const QString &text, const QString &title);
-    qint16 commandStopped();
-    bool secureChannel();
-    qint16 startTls();
+    Outcome lost(const QString &text);
+    void resetConversation();
+    void discard();
+    QString unreachableText() const;
+    MailResult greetingFailed();
+    MailResult greeted();
+    MailResult connectFailed(const QString &text, const QString &title, const QString &serverWords = {});
+    MailResult commandStopped();
+    MailResult stepEnded() const;
+    MailResult secureChannel();
+    MailResult handshakeFailed(const HandshakeResult &result);
+    MailResult startTls();
+    MailResult loginPipelined(const QString &user, const QString &pass);
     bool offersSaslPlain() const;
-    qint16 judgeLogin(); // 1 when the last reply accepted the login, else the box
+    MailResult judgeLogin(); // Done when the last reply accepted the login
     Outcome authPlain();
-    qint16 loginOAuth2();
+    MailResult loginOAuth2();
+    MailResult oauthRefusedByServer(const QString &token);
     Outcome authOAuth(OAuthMechanism mechanism, const QString &token);
-    qint16 oauthRefused(const QString &text);
+    MailResult oauthRefused(const QString &text, const QString &serverWords = {});
 
     RunStatus &m_status;
     const ProfileSettingsRecord &m_settings;
     CancelFlag &m_cancel;
     SessionOptions m_options;
-    QSslSocket *m_socket = nullptr;
+    MailConnection *m_connection; // a child of this session
+    Pop3Framer m_framer;
     ConnectionSecurity m_security = ConnectionSecurity::None;
     CertificateTrust m_trust = CertificateTrust::NotEncrypted;
 
-    QList<Pending> m_pending;        // replies still to come, oldest first
     struct Ahead {
         QByteArray reply;
         qint64 framedAtMs;
@@ -214,18 +198,7 @@ private:
     quint64 m_nextSequence = 1;
     quint64 m_awaited = 0;           // the reply that goes into ServerReply
     quint64 m_lastFramed = 0;
-    // The reply in progress, which starts at the front of ReceiveBuffer:
-    qsizetype m_scanned = 0;         // its bytes searched for its end already
-    qsizetype m_lineEnd = -1;        // where its status line's CR LF is; -1 not yet
-    qint64 m_replyBytes = 0;         // its bytes so far, dropped ones included
-    bool m_overflow = false;         // it passed the cap
-    QByteArray m_kept;               // its first part, while overflowing
-
-    bool m_tcpConnected = false;
-    bool m_outOfStep = false;
-    bool m_broken = false;
-    QElapsedTimer m_sinceCancel;      // running once a Cancel has been seen
-    qint64 m_bytesSinceCancel = 0;
+    bool m_outOfStep = false;        // the replies no longer match the commands
 
     QStringList m_capabilities;
     bool m_capabilitiesKnown = false; // asked on the channel as it is now

@@ -1,0 +1,95 @@
+// Pop3Session::LoginServer with a password: USER and PASS, or SASL PLAIN
+// when the server refuses USER but offers it. OAuth2 is in Pop3OAuthLogin.cpp.
+#include "Pop3Session.h"
+
+#include "Global.h"
+#include "LoginReplies.h"
+#include "RunStatus.h"
+
+namespace {
+constexpr qsizetype kCommandLineMax = 255; // octets with CR LF (RFC 5034)
+}
+
+MailResult Pop3Session::LoginServer()
+{
+    m_status.setStatusText(QStringLiteral("Verify ID/Password"));
+    if (!m_capabilitiesKnown && QueryCapabilities() != Outcome::Reply)
+        return stepEnded();
+    if (m_security != ConnectionSecurity::None && !isEncrypted()) {
+        setFailure(QStringLiteral("The connection is not secured, so the password was not sent."),
+                   QStringLiteral("Connection Failed"));
+        m_lastOutcome = Outcome::Failed;
+        return failure();
+    }
+    if (m_settings.usesOAuth2())
+        return loginOAuth2();
+    // The USER reply is not judged: some servers only answer PASS truthfully.
+    // Inside TLS, to a server offering PIPELINING, PASS goes out with USER;
+    // in the clear it waits for USER's answer, since a server may refuse USER
+    // precisely to keep the password off the wire.
+    const QString user = QStringLiteral("USER ") + m_settings.EmailUserid;
+    const QString pass = QStringLiteral("PASS ") + m_settings.EmailPassword;
+    if (isEncrypted() && hasCapability(QStringLiteral("PIPELINING")))
+        return loginPipelined(user, pass);
+    if (sendAndWait(user, kSingleReply, MailConnection::CancelMode::Ends) != Outcome::Reply)
+        return stepEnded();
+    if (ServerReply.startsWith(QLatin1Char('-')) && offersSaslPlain()) {
+        if (authPlain() != Outcome::Reply)
+            return stepEnded();
+    } else if (sendAndWait(pass, kSingleReply, MailConnection::CancelMode::Ends) != Outcome::Reply) {
+        return stepEnded();
+    }
+    return judgeLogin();
+}
+
+MailResult Pop3Session::loginPipelined(const QString &user, const QString &pass)
+{
+    const quint64 userReply = sendAhead(user, kSingleReply);
+    const quint64 passReply = userReply ? sendAhead(pass, kSingleReply) : 0;
+    if (passReply == 0 || awaitAhead(userReply, true) != Outcome::Reply)
+        return stepEnded();
+    const bool userRefused = ServerReply.startsWith(QLatin1Char('-'));
+    // PASS's answer is read in any case, so that the next reply is told apart.
+    if (awaitAhead(passReply, true) != Outcome::Reply)
+        return stepEnded();
+    if (userRefused && offersSaslPlain() && authPlain() != Outcome::Reply)
+        return stepEnded();
+    return judgeLogin();
+}
+
+MailResult Pop3Session::judgeLogin()
+{
+    if (ServerReply.toUpper().contains(QLatin1String("+OK")))
+        return MailResult::done();
+    const LoginRefusal refusal = loginRefusal(ServerReply, m_settings.EmailPassword);
+    return MailResult::failure(MailOutcome::ConnectionFailed, refusal.title, refusal.text,
+                               replyText(ServerReply, m_settings.EmailPassword));
+}
+
+bool Pop3Session::offersSaslPlain() const
+{
+    for (const QString &line : m_capabilities) {
+        const QStringList words = line.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+        if (words.isEmpty() || words.first().compare(QLatin1String("SASL"), Qt::CaseInsensitive) != 0)
+            continue;
+        for (qsizetype i = 1; i < words.size(); ++i)
+            if (words.at(i).compare(QLatin1String("PLAIN"), Qt::CaseInsensitive) == 0)
+                return true;
+    }
+    return false;
+}
+
+Pop3Session::Outcome Pop3Session::authPlain()
+{
+    const QString response = QString::fromLatin1(saslPlainResponse(m_settings.EmailUserid, m_settings.EmailPassword));
+    const QString initial = QStringLiteral("AUTH PLAIN ") + response;
+    // A longer response than a command line holds follows the server's "+"
+    // continuation instead.
+    if (initial.size() + 2 <= kCommandLineMax)
+        return sendAndWait(initial, kSingleReply, MailConnection::CancelMode::Ends);
+    const Outcome outcome = sendAndWait(QStringLiteral("AUTH PLAIN"), kSingleReply, MailConnection::CancelMode::Ends);
+    if (outcome != Outcome::Reply || !ServerReply.startsWith(QLatin1Char('+'))
+        || ServerReply.startsWith(QLatin1String("+OK")))
+        return outcome;
+    return sendAndWait(response, kSingleReply, MailConnection::CancelMode::Ends);
+}
