@@ -13,6 +13,7 @@
 #include "RuleLists.h"
 #include "Runs.h"
 #include "StatusBarWidget.h"
+#include "TrelvikVersion.h"
 #include "Twips.h"
 #include "AppIcons.h"
 #include "CertificateSummary.h"
@@ -328,7 +329,7 @@ bool frmMain::Form_Load()
     // 2. Help pages ship inside the program.
     m_helpFile = QStringLiteral("qrc:/help/index.html");
     // 3.
-    setWindowTitle(QStringLiteral("Trelvik 3.4"));
+    setWindowTitle(QStringLiteral("Trelvik ") + QLatin1String(kTrelvikVersion));
     // 4., 5.
     TreeView->BuildFolderTree();
     ClearMessageDetails();
