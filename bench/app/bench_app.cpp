@@ -3,6 +3,7 @@
 #include "MessageFolderModel.h"
 #include "frmMain.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -130,7 +131,7 @@ void benchRows(const QString &home)
     inbox.sort(MessageFolderModel::Size);
     auto *view = window.findChild<QTreeView *>(QStringLiteral("lsvInbox"));
     view->selectAll();
-    window.mnuMoveToRecycle_Click();
+    window.menus().mnuMoveToRecycle->trigger();
     QApplication::processEvents();
     const qint64 ms = timer.elapsed();
     if (window.recycleModel().count() != 10000 || inbox.count() != 0) {

@@ -2,6 +2,7 @@
 
 #include "DialogFlags.h"
 #include "AppIcons.h"
+#include "TrelvikVersion.h"
 #include "Twips.h"
 
 #include <QFrame>
@@ -85,7 +86,7 @@ void frmAbout::Form_Load()
     const double dpi = m_dpi > 0 ? m_dpi : screen() ? screen()->logicalDotsPerInchY() : 96.0;
     const auto px = [dpi](int twips) { return Twips::toPixels(twips, dpi); };
 
-    lblPrgNam->setText(QStringLiteral("Trelvik 3.4"));
+    lblPrgNam->setText(QStringLiteral("Trelvik ") + QLatin1String(kTrelvikVersion));
     lblPrgNam->setAccessibleName(lblPrgNam->text());
     lblPrgNam->adjustSize();
     lblCopyright->adjustSize();

@@ -5,36 +5,40 @@
 #include "Dialer.h"
 #include "MainLayout.h"
 #include "ProfileHost.h"
-#include "RuleCommands.h"
 #include "RuleDatabase.h"
 #include "RunHost.h"
 #include "frmMainMenus.h"
 
 #include <QMainWindow>
-#include <QPersistentModelIndex>
-#include <QPointer>
-#include <functional>
 #include <memory>
 
 
 class CurrentProfile;
+class DetailPane;
 class DetailPaneWidget;
+class FolderPane;
 class FolderTreeWidget;
-class HelpWindow;
 class ListViewWidget;
+class MenuCommands;
+class MessageColumns;
 class MessageFolderModel;
+class MessageLists;
 class ProfileBarWidget;
 class QFrame;
 class QLabel;
 class QProgressBar;
 class QPushButton;
+class RuleActions;
+class RuleFileActions;
 class RuleLists;
 class StatusBarWidget;
+class StatusPane;
 
 // The main window: folder tree, the four lists, the detail pane, the profile
-// bar, the three buttons and the status bar. The panes are widgets of their
-// own; this class wires them and keeps the folder counts and the detail pane
-// in step with the two message models.
+// bar, the three buttons and the status bar. It builds the controls, lays
+// them out, starts the runs and hands everything else to one small
+// controller per pane (FolderPane, MessageLists, MessageColumns, DetailPane,
+// StatusPane, RuleActions, RuleFileActions, MenuCommands).
 class frmMain : public QMainWindow, public RunHost, public ProfileHost {
     Q_OBJECT
 public:
@@ -70,24 +74,10 @@ public:
     ConnectionTestResult testConnection(const ProfileSettingsRecord &settings,
                                         const ConnectionTestProgress &progress) override;
 
+    // Kept here for the tests, which reach the panes through the window.
     void ShowFilterList();
-    void ShowExemptedList();
-
     // The profile the window works on; the profile bar changes it.
     CurrentProfile &currentProfile() { return *m_profile; }
-
-    // Positions count from 1 (model row + 1). A row moved by the user's
-    // hand says so; a rule's move names the rule.
-    void MoveToRecycleBin(int position, const SortReason &reason = {SortReason::Kind::ByHand, {}});
-    void MoveToInbox(int position, const SortReason &reason = {SortReason::Kind::ByHand, {}});
-    // After a filter rule: the Inbox rows the lists now send to the Recycle
-    // Bin go there; after an exempted rule the Recycle Bin rows it keeps
-    // come back. The status text says how many moved.
-    // Both return how many rows moved.
-    int recheckInbox();
-    int recheckRecycleBin();
-    void UpdateCountsForInbox();
-    void UpdateCountsForRecycleBin();
     void ShowMessageDetails(const MessageFolderModel &list, int row);
     void ClearMessageDetails();
 
@@ -109,35 +99,6 @@ public Q_SLOTS:
     void cmdConfirm_Click();
     void cmdExit_Click();
     void mnuExit_Click();
-    void mnuDeletionHistory_Click();
-    void mnuHelpContent_Click();
-    void mnuHelpAbout_Click();
-    void TreeView_NodeClick(const QString &tag);
-
-    void lsvInbox_DblClick();
-    void lsvRecycle_DblClick();
-    void lsvInbox_MouseUp(const QPoint &globalPos);
-    void lsvRecycle_MouseUp(const QPoint &globalPos);
-    void lsvFilter_MouseUp(const QPoint &globalPos);
-    void lsvExempted_MouseUp(const QPoint &globalPos);
-
-    void mnuMoveToRecycle_Click();
-    void mnuMoveToInbox_Click();
-    void mnuAddSenderToFilter1_Click();
-    void mnuAddDomainToFilter1_Click();
-    void mnuExemptSenderFromFilter1_Click();
-    void mnuAddSenderToFilter2_Click();
-    void mnuAddDomainToFilter2_Click();
-    void mnuRemoveSenderFromFilter_Click();
-    void mnuRemoveDomainFromFilter_Click();
-    void mnuExemptSenderFromFilter2_Click();
-    void mnuFilterAdd_Click();
-    void mnuExemptedAdd_Click();
-    void mnuFilterDelete_Click();
-    void mnuExemptedDelete_Click();
-    void mnuFilterSpamMarks_Click();
-    void mnuImportRules_Click();
-    void mnuExportRules_Click();
 
 public:
     // What the two File menu commands do once the user chose a file; the
@@ -153,24 +114,14 @@ private:
     Runs::CertificateHooks certificateHooks();
     // The profile the runs work on.
     Runs::RunProfile currentRunProfile();
+    // The design's texts measured in the fonts they are drawn with.
+    static QList<MainLayout::TextFit> designTexts();
     void buildControls();
+    void buildPanes();
     void wireSignals();
     void Form_Resize();
     void profilesAvailable(bool any);
-    void fitMessageColumns(const MainLayout::Geometry &g);
-    void rememberColumnWidth(int column, int width);
-    void loadColumnWidths();
     void Form_Unload();
-    void showList(ListViewWidget *list);
-    void setFolderCaption(const QString &caption);
-    void showSortedBy(ListViewWidget *list, MessageFolderModel &model, int column);
-    void addToFilterFromInbox(RuleCommands::Value value);
-    // Shows the rule list on screen afresh after rules were added in bulk.
-    void refillShownRuleList();
-    // Runs a rule command; a failing lookup is shown as the run-time error
-    // it is instead of ending the program.
-    void guarded(const std::function<void()> &command);
-    static QString movedText(int count, const QString &folder);
 
     RuleDatabase m_ruleDb;
     std::unique_ptr<Dialer> m_dialer;
@@ -197,15 +148,15 @@ private:
     QPushButton *cmdExit = nullptr;
     StatusBarWidget *StatusBar1 = nullptr;
     QProgressBar *Progress = nullptr;
-    QPointer<HelpWindow> m_help;
-    // The row the detail pane shows: when it leaves its list (deleted on the
-    // server, moved, the list cleared) the pane is cleared with it.
-    QPersistentModelIndex m_shownRow;
-    bool m_paneShowsRow = false;
-    QString m_helpFile;
-    bool m_loaded = false;
-    bool m_fittingColumns = false;
-    // Message column widths the user set, in twips (0: not set).
-    int m_userColumnTwips[5] = {};
+
+    // The panes' controllers, children of the window.
+    StatusPane *m_status = nullptr;
+    DetailPane *m_details = nullptr;
+    FolderPane *m_folders = nullptr;
+    MessageLists *m_lists = nullptr;
+    MessageColumns *m_columns = nullptr;
+    RuleActions *m_ruleActions = nullptr;
+    RuleFileActions *m_ruleFiles = nullptr;
+    MenuCommands *m_menuCommands = nullptr;
     bool m_unloaded = false;
 };

@@ -6,6 +6,7 @@
 #include "MessageBoxDialog.h"
 #include "RuleDatabase.h"
 #include "SingleInstance.h"
+#include "TrelvikVersion.h"
 #include "frmMain.h"
 
 #include <QApplication>
@@ -44,7 +45,7 @@ void armStartupProbe(const QElapsedTimer &sinceStart)
 void setApplicationNames()
 {
     QCoreApplication::setApplicationName(QStringLiteral("Trelvik"));
-    QCoreApplication::setApplicationVersion(QStringLiteral("3.4"));
+    QCoreApplication::setApplicationVersion(QLatin1String(kTrelvikVersion));
 }
 
 // The command line: no widget, no display, the same lock as the window.

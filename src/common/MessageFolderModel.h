@@ -57,8 +57,7 @@ public:
     MessageEntry takeAt(int row);
     void clear();
 
-    // The column last chosen to sort by (Sender until one is chosen).
-    int sortColumn() const { return m_sortColumn; }
+    // The column to sort by (Sender until one is chosen).
     void setSortColumn(int column);
     bool isSortingEnabled() const { return m_sortingEnabled; }
     // Switching sorting on reorders the rows at once.

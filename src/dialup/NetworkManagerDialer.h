@@ -23,7 +23,6 @@ public:
 
     // How long a dial may take before it is given up with RasCode::RequestTimeout.
     void setTimeLimit(int milliseconds) { m_timeLimitMs = milliseconds; }
-    int timeLimit() const { return m_timeLimitMs; }
     // How long taking a connection down may take before the dialer stops waiting.
     void setTeardownLimit(int milliseconds) { m_teardownLimitMs = milliseconds; }
 

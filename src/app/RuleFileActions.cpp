@@ -1,14 +1,15 @@
-// The main window's commands on many rules at once: importing and exporting
-// rule files, and adding the marks servers put on spam.
-#include "frmMain.h"
+#include "RuleFileActions.h"
 
+#include "GuardedCommand.h"
 #include "ListViewWidget.h"
 #include "MessageBox.h"
+#include "RuleActions.h"
 #include "RuleFile.h"
 #include "RuleLists.h"
-#include "ServerSpamMarks.h"
-#include "StatusBarWidget.h"
+#include "StatusPane.h"
+#include "frmMainMenus.h"
 
+#include <QAction>
 #include <QDir>
 #include <QFileDialog>
 #include <QStandardPaths>
@@ -24,49 +25,48 @@ QString startFolder()
 
 } // namespace
 
-void frmMain::refillShownRuleList()
+RuleFileActions::RuleFileActions(RuleDatabase &database, RuleLists &rules, RuleActions &ruleActions,
+                                 ListViewWidget *filterView, ListViewWidget *exemptedView, const MainMenus &menus,
+                                 StatusPane &status, QWidget *window)
+    : QObject(window)
+    , m_ruleDb(database)
+    , m_rules(rules)
+    , m_ruleActions(ruleActions)
+    , lsvFilter(filterView)
+    , lsvExempted(exemptedView)
+    , m_status(status)
+    , m_window(window)
 {
-    if (lsvFilter->isVisibleTo(this))
-        guarded([this] { m_rules->fillFilterList(); });
-    else if (lsvExempted->isVisibleTo(this))
-        guarded([this] { m_rules->fillExemptedList(); });
+    connect(menus.mnuImportRules, &QAction::triggered, this, &RuleFileActions::mnuImportRules_Click);
+    connect(menus.mnuExportRules, &QAction::triggered, this, &RuleFileActions::mnuExportRules_Click);
 }
 
-void frmMain::mnuFilterSpamMarks_Click()
+void RuleFileActions::refillShownRuleList()
 {
-    int added = 0;
-    guarded([&] { added = ServerSpamMarks::addTo(*m_rules); });
-    if (added == 0) {
-        setStatusText(QStringLiteral("The Filter List already holds the server spam marks"));
-    } else {
-        // Sorted again as by any new filter rule: exempted mail stays.
-        const int moved = recheckInbox();
-        setStatusText(QStringLiteral("%1 server spam %2 added to the Filter List; %3")
-                          .arg(added)
-                          .arg(added == 1 ? QStringLiteral("mark") : QStringLiteral("marks"),
-                               movedText(moved, QStringLiteral("Recycle Bin"))));
-    }
-    StatusBar1->announce();
+    if (lsvFilter->isVisibleTo(m_window))
+        guarded([this] { m_rules.fillFilterList(); });
+    else if (lsvExempted->isVisibleTo(m_window))
+        guarded([this] { m_rules.fillExemptedList(); });
 }
 
-void frmMain::mnuImportRules_Click()
+void RuleFileActions::mnuImportRules_Click()
 {
-    const QString path = QFileDialog::getOpenFileName(this, QStringLiteral("Import Rules"), startFolder(),
+    const QString path = QFileDialog::getOpenFileName(m_window, QStringLiteral("Import Rules"), startFolder(),
                                                       kRuleFileFilter);
     if (!path.isEmpty())
         importRulesFrom(path);
 }
 
-void frmMain::mnuExportRules_Click()
+void RuleFileActions::mnuExportRules_Click()
 {
     const QString path = QFileDialog::getSaveFileName(
-        this, QStringLiteral("Export Rules"), QDir(startFolder()).filePath(QStringLiteral("trelvik-rules.txt")),
+        m_window, QStringLiteral("Export Rules"), QDir(startFolder()).filePath(QStringLiteral("trelvik-rules.txt")),
         kRuleFileFilter);
     if (!path.isEmpty())
         exportRulesTo(path);
 }
 
-void frmMain::importRulesFrom(const QString &path)
+void RuleFileActions::importRulesFrom(const QString &path)
 {
     QString error;
     const std::optional<RuleFile::ImportReport> report = RuleFile::importRules(m_ruleDb, path, &error);
@@ -83,23 +83,23 @@ void frmMain::importRulesFrom(const QString &path)
                             .arg(report->added == 1 ? QStringLiteral("rule") : QStringLiteral("rules"))};
     // Only the moves that happened are named; "No message moved" only when
     // neither list gave up a message.
-    const int toRecycleBin = report->addedFilter > 0 ? recheckInbox() : 0;
-    const int toInbox = report->addedExempted > 0 ? recheckRecycleBin() : 0;
+    const int toRecycleBin = report->addedFilter > 0 ? m_ruleActions.recheckInbox() : 0;
+    const int toInbox = report->addedExempted > 0 ? m_ruleActions.recheckRecycleBin() : 0;
     if (toRecycleBin > 0)
-        outcome << movedText(toRecycleBin, QStringLiteral("Recycle Bin"));
+        outcome << RuleActions::movedText(toRecycleBin, QStringLiteral("Recycle Bin"));
     if (toInbox > 0)
-        outcome << movedText(toInbox, QStringLiteral("Inbox"));
+        outcome << RuleActions::movedText(toInbox, QStringLiteral("Inbox"));
     if (toRecycleBin + toInbox == 0 && report->addedFilter + report->addedExempted > 0)
-        outcome << movedText(0, QString());
-    setStatusText(outcome.join(QStringLiteral("; ")));
-    StatusBar1->announce();
+        outcome << RuleActions::movedText(0, QString());
+    m_status.setText(outcome.join(QStringLiteral("; ")));
+    m_status.announce();
     MessageBox::show(QStringLiteral("Rules imported from \"%1\":\r\n%2")
                          .arg(QDir::toNativeSeparators(path), RuleFile::reportText(*report)),
                      QStringLiteral("Import Rules"),
                      report->refused > 0 || !report->warnings.isEmpty() ? MessageBox::Icon::Exclamation : MessageBox::Icon::Information);
 }
 
-bool frmMain::exportRulesTo(const QString &path)
+bool RuleFileActions::exportRulesTo(const QString &path)
 {
     QString error;
     if (!RuleFile::exportRules(m_ruleDb, path, &error)) {
@@ -107,7 +107,7 @@ bool frmMain::exportRulesTo(const QString &path)
                          MessageBox::Icon::Critical);
         return false;
     }
-    setStatusText(QStringLiteral("Rules exported to ") + QDir::toNativeSeparators(path));
-    StatusBar1->announce();
+    m_status.setText(QStringLiteral("Rules exported to ") + QDir::toNativeSeparators(path));
+    m_status.announce();
     return true;
 }

@@ -1,0 +1,116 @@
+#include "MessageColumns.h"
+
+#include "Profile.h"
+#include "ListViewWidget.h"
+#include "MessageFolderModel.h"
+#include "SettingsStore.h"
+#include "Twips.h"
+
+#include <QHeaderView>
+#include <QStyle>
+
+#include <algorithm>
+
+namespace {
+const QString kColumnWidthsValue = QStringLiteral("ColumnWidths");
+}
+
+MessageColumns::MessageColumns(ListViewWidget *inboxView, ListViewWidget *recycleView, double dpi,
+                               std::function<QSize()> outerSizeTwips, QObject *parent)
+    : QObject(parent)
+    , lsvInbox(inboxView)
+    , lsvRecycle(recycleView)
+    , m_dpi(dpi)
+    , m_outerSizeTwips(std::move(outerSizeTwips))
+{
+    for (ListViewWidget *view : {lsvInbox, lsvRecycle}) {
+        connect(view->header(), &QHeaderView::sectionResized, this,
+                [this](int column, int, int width) { rememberColumnWidth(column, width); });
+    }
+}
+
+int MessageColumns::toPixels(int twips) const
+{
+    return Twips::toPixels(twips, m_dpi);
+}
+
+// Date, Priority and Size are never narrower than their header or, for the
+// Date, than the dates it shows; Sender and Subject share what is left as
+// the layout rules say. A width the user has set (remembered in the
+// settings store, in twips) replaces the design's, and Subject takes up the
+// difference.
+void MessageColumns::fitMessageColumns(const MainLayout::Geometry &g)
+{
+    QHeaderView *header = lsvInbox->header();
+    const QFontMetrics headerFont(header->font());
+    const QFontMetrics rowFont(lsvInbox->font());
+    QStyle *style = header->style();
+    const int headerPad = 3 * style->pixelMetric(QStyle::PM_HeaderMargin, nullptr, header)
+        + style->pixelMetric(QStyle::PM_HeaderMarkSize, nullptr, header) + 8;
+    const int cellPad = 2 * rowFont.averageCharWidth() + 6;
+    const auto headerNeed = [&](int column) {
+        return headerFont.horizontalAdvance(
+                   lsvInbox->model()->headerData(column, Qt::Horizontal, Qt::DisplayRole).toString())
+            + headerPad;
+    };
+    int dateText = 0;
+    for (const QString &sample : MessageFolderModel::compactDateSamples())
+        dateText = std::max(dateText, rowFont.horizontalAdvance(sample));
+
+    int widths[MessageFolderModel::ColumnCount] = {};
+    widths[MessageFolderModel::Date] = std::max({toPixels(1500), headerNeed(MessageFolderModel::Date), dateText + cellPad});
+    widths[MessageFolderModel::Priority] = std::max(toPixels(700), headerNeed(MessageFolderModel::Priority));
+    widths[MessageFolderModel::Size] = std::max({toPixels(700), headerNeed(MessageFolderModel::Size),
+                                                 rowFont.horizontalAdvance(QStringLiteral("99999K")) + cellPad});
+    widths[MessageFolderModel::Sender] = toPixels(g.senderColumnWidth);
+    for (int c : {MessageFolderModel::Sender, MessageFolderModel::Date, MessageFolderModel::Priority,
+                  MessageFolderModel::Size}) {
+        if (m_userColumnTwips[c] > 0)
+            widths[c] = toPixels(m_userColumnTwips[c] + (c == MessageFolderModel::Sender ? g.senderColumnWidth - 2000 : 0));
+    }
+    // Subject takes what the design gives the five columns together.
+    int total = toPixels(g.senderColumnWidth + g.subjectColumnWidth + 1500 + 700 + 700);
+    int others = 0;
+    for (int c = 0; c < MessageFolderModel::ColumnCount; ++c)
+        others += c == MessageFolderModel::Subject ? 0 : widths[c];
+    widths[MessageFolderModel::Subject] = std::max(total - others, headerNeed(MessageFolderModel::Subject));
+
+    m_fittingColumns = true;
+    for (ListViewWidget *list : {lsvInbox, lsvRecycle})
+        for (int c = 0; c < MessageFolderModel::ColumnCount; ++c)
+            list->setColumnWidth(c, widths[c]);
+    m_fittingColumns = false;
+}
+
+void MessageColumns::rememberColumnWidth(int column, int width)
+{
+    if (m_fittingColumns || column == MessageFolderModel::Subject || column < 0
+        || column >= MessageFolderModel::ColumnCount)
+        return;
+    const QSize outer = m_outerSizeTwips();
+    const MainLayout::Geometry g = MainLayout::compute(outer.width(), outer.height());
+    int twips = Twips::fromPixels(width, m_dpi);
+    if (column == MessageFolderModel::Sender)
+        twips -= g.senderColumnWidth - 2000;
+    m_userColumnTwips[column] = std::max(twips, 150);
+    QStringList texts;
+    for (int value : m_userColumnTwips)
+        texts << QString::number(value);
+    modRegistry::WriteStoreValue(modRegistry::HKEY_CURRENT_USER, kTrelvikKey, kColumnWidthsValue, modRegistry::REG_SZ,
+                                 texts.join(QLatin1Char(',')));
+    Q_EMIT columnWidthSet();
+}
+
+void MessageColumns::loadColumnWidths()
+{
+    const QStringList texts = modRegistry::ReadStoreValue(modRegistry::HKEY_CURRENT_USER, kTrelvikKey, kColumnWidthsValue, QString())
+                                  .split(QLatin1Char(','));
+    if (texts.size() != MessageFolderModel::ColumnCount)
+        return;
+    for (int c = 0; c < MessageFolderModel::ColumnCount; ++c) {
+        bool ok = false;
+        const int value = texts.at(c).trimmed().toInt(&ok);
+        // A hand-edited value outside sense is ignored, not obeyed.
+        m_userColumnTwips[c] = ok && value >= 150 && value <= 30000 ? value : 0;
+    }
+}

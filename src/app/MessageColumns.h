@@ -1,0 +1,39 @@
+#pragma once
+
+#include "MainLayout.h"
+
+#include <QObject>
+#include <QSize>
+#include <functional>
+
+class ListViewWidget;
+
+// The widths of the two message lists' columns: fitted to the window and
+// the fonts, with the widths the user set remembered in the settings store.
+class MessageColumns : public QObject {
+    Q_OBJECT
+public:
+    // `outerSizeTwips` gives the window's outer size the layout rules see.
+    MessageColumns(ListViewWidget *inboxView, ListViewWidget *recycleView, double dpi,
+                   std::function<QSize()> outerSizeTwips, QObject *parent);
+
+    void loadColumnWidths();
+    void fitMessageColumns(const MainLayout::Geometry &g);
+
+Q_SIGNALS:
+    // The user set a column's width: the window lays the lists out again,
+    // so that the other list and Subject follow.
+    void columnWidthSet();
+
+private:
+    void rememberColumnWidth(int column, int width);
+    int toPixels(int twips) const;
+
+    ListViewWidget *lsvInbox;
+    ListViewWidget *lsvRecycle;
+    double m_dpi;
+    std::function<QSize()> m_outerSizeTwips;
+    bool m_fittingColumns = false;
+    // Message column widths the user set, in twips (0: not set).
+    int m_userColumnTwips[5] = {};
+};

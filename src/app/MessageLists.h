@@ -1,0 +1,56 @@
+#pragma once
+
+#include "SortReason.h"
+
+#include <QObject>
+
+class DetailPane;
+class FolderPane;
+class ListViewWidget;
+class MessageFolderModel;
+class QMenu;
+class QPoint;
+struct MainMenus;
+
+// The Inbox and Recycle Bin lists: moving rows between them by hand, sorting
+// by a column, their context menus, and keeping the folder counts and the
+// detail pane in step after a move.
+class MessageLists : public QObject {
+    Q_OBJECT
+public:
+    MessageLists(ListViewWidget *inboxView, ListViewWidget *recycleView, MessageFolderModel &inbox,
+                 MessageFolderModel &recycle, const MainMenus &menus, FolderPane &folders, DetailPane &details,
+                 QObject *parent);
+
+    MessageFolderModel &inbox() { return m_inbox; }
+    MessageFolderModel &recycle() { return m_recycle; }
+    ListViewWidget *inboxView() const { return lsvInbox; }
+    ListViewWidget *recycleView() const { return lsvRecycle; }
+
+    // Positions count from 1 (model row + 1). A row moved by the user's
+    // hand says so; a rule's move names the rule.
+    void MoveToRecycleBin(int position, const SortReason &reason = {SortReason::Kind::ByHand, {}});
+    void MoveToInbox(int position, const SortReason &reason = {SortReason::Kind::ByHand, {}});
+    void UpdateCountsForInbox();
+    void UpdateCountsForRecycleBin();
+
+public Q_SLOTS:
+    void lsvInbox_DblClick();
+    void lsvRecycle_DblClick();
+    void lsvInbox_MouseUp(const QPoint &globalPos);
+    void lsvRecycle_MouseUp(const QPoint &globalPos);
+    void mnuMoveToRecycle_Click();
+    void mnuMoveToInbox_Click();
+
+private:
+    void showSortedBy(ListViewWidget *list, MessageFolderModel &model, int column);
+
+    ListViewWidget *lsvInbox;
+    ListViewWidget *lsvRecycle;
+    MessageFolderModel &m_inbox;
+    MessageFolderModel &m_recycle;
+    QMenu *mnuInboxPopup;
+    QMenu *mnuRecycleBinPopup;
+    FolderPane &m_folders;
+    DetailPane &m_details;
+};
