@@ -331,8 +331,6 @@ void frmMain::cmdConfirm_Click()
     StatusBar1->announce();
 }
 
-}
-
 ConnectionTestResult frmMain::testConnection(const ProfileSettingsRecord &settings,
                                             const ConnectionTestProgress &progress)
 {
