@@ -23,6 +23,8 @@ test_packages=(
   dovecot-core dovecot-pop3d openssl
   # the keyring daemon of the tests
   gnome-keyring
+  # CI checks the code against .clang-format
+  clang-format
 )
 package_packages=(
   # scripts/package: the .deb and its checks

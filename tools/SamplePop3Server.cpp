@@ -88,8 +88,8 @@ QList<SamplePop3Server::Message> SamplePop3Server::loadFolder(const QString &fol
         QFile file(info.filePath());
         if (!file.open(QIODevice::ReadOnly))
             continue;
-        messages.append({toCrLf(file.readAll()), QString::fromLatin1(uidFromName(info.completeBaseName(),
-                                                                                  int(messages.size()) + 1)),
+        messages.append({toCrLf(file.readAll()),
+                         QString::fromLatin1(uidFromName(info.completeBaseName(), int(messages.size()) + 1)),
                          info.filePath()});
     }
     return messages;
@@ -155,8 +155,8 @@ void SamplePop3Server::reply(QTcpSocket *socket, const QByteArray &text, bool cl
         send();
 }
 
-const SamplePop3Server::Message *SamplePop3Server::messageFor(const Session &session, const QByteArray &arg,
-                                                              int *index, QByteArray *error) const
+const SamplePop3Server::Message *SamplePop3Server::messageFor(const Session &session, const QByteArray &arg, int *index,
+                                                              QByteArray *error) const
 {
     bool ok = false;
     const int number = arg.toInt(&ok);

@@ -17,9 +17,9 @@ class SamplePop3Server : public QObject {
     Q_OBJECT
 public:
     struct Message {
-        QByteArray data;   // the whole message, lines ended by CR LF
-        QString uid;       // unique id: printable ASCII, no spaces
-        QString path;      // the file it came from, removed when deleted
+        QByteArray data; // the whole message, lines ended by CR LF
+        QString uid; // unique id: printable ASCII, no spaces
+        QString path; // the file it came from, removed when deleted
     };
 
     SamplePop3Server(QList<Message> messages, QByteArray user, QByteArray password, QObject *parent = nullptr);

@@ -61,8 +61,7 @@ int main(int argc, char *argv[])
     if (parser.isSet(filter) || parser.isSet(exempt)) {
         RuleDatabase rules;
         QString error;
-        if (!rules.OpenRuleDatabase(&error)
-            || !rules.InsertRules(QStringLiteral("tbfilter"), parser.values(filter))
+        if (!rules.OpenRuleDatabase(&error) || !rules.InsertRules(QStringLiteral("tbfilter"), parser.values(filter))
             || !rules.InsertRules(QStringLiteral("tbexempted"), parser.values(exempt))) {
             std::fprintf(stderr, "trelvik-demo-profile: cannot write the demo rules: %s\n", qPrintable(error));
             return 1;

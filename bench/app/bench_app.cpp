@@ -86,10 +86,15 @@ void benchStartupLargeSettings()
         profiles.insert(QStringLiteral("Profile %1").arg(i, 5, 10, QLatin1Char('0')),
                         QJsonObject{{QStringLiteral("values"), values}});
     }
-    const QJsonObject trelvik{{QStringLiteral("values"), QJsonObject{{QStringLiteral("LastProfile"), QStringLiteral("Profile 02500")}}},
-                              {QStringLiteral("keys"), QJsonObject{{QStringLiteral("Setting"), QJsonObject{{QStringLiteral("keys"), profiles}}}}}};
-    const QJsonObject root{{QStringLiteral("keys"), QJsonObject{{QStringLiteral("Software"),
-                            QJsonObject{{QStringLiteral("keys"), QJsonObject{{QStringLiteral("Trelvik"), trelvik}}}}}}}};
+    const QJsonObject trelvik{{QStringLiteral("values"),
+                               QJsonObject{{QStringLiteral("LastProfile"), QStringLiteral("Profile 02500")}}},
+                              {QStringLiteral("keys"),
+                               QJsonObject{
+                                   {QStringLiteral("Setting"), QJsonObject{{QStringLiteral("keys"), profiles}}}}}};
+    const QJsonObject root{
+        {QStringLiteral("keys"),
+         QJsonObject{{QStringLiteral("Software"),
+                      QJsonObject{{QStringLiteral("keys"), QJsonObject{{QStringLiteral("Trelvik"), trelvik}}}}}}}};
     const QString folder = home.path() + QStringLiteral("/config/Trelvik");
     QDir().mkpath(folder);
     QFile file(folder + QStringLiteral("/settings.json"));

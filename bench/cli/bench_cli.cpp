@@ -38,10 +38,16 @@ QList<SamplePop3Server::Message> messages()
     for (int i = 1; i <= kMessages; ++i) {
         const QByteArray n = QByteArray::number(i);
         const QByteArray domain = "domain" + QByteArray::number(i % 37) + ".example";
-        QByteArray m = "Received: from mx." + domain + " by pop.example; Sun, 6 Dec 2026 10:00:00 +0000\r\n"
-                       "From: Sender " + n + " <sender" + n + "@" + domain + ">\r\n"
-                       "To: bench@pop.example\r\nSubject: Benchmark message " + n + "\r\n"
-                       "Date: Sun, 6 Dec 2026 10:00:00 +0000\r\nMessage-ID: <" + n + ".bench@" + domain + ">\r\n";
+        QByteArray m = "Received: from mx." + domain
+            + " by pop.example; Sun, 6 Dec 2026 10:00:00 +0000\r\n"
+              "From: Sender "
+            + n + " <sender" + n + "@" + domain
+            + ">\r\n"
+              "To: bench@pop.example\r\nSubject: Benchmark message "
+            + n
+            + "\r\n"
+              "Date: Sun, 6 Dec 2026 10:00:00 +0000\r\nMessage-ID: <"
+            + n + ".bench@" + domain + ">\r\n";
         while (m.size() < 1000)
             m += "X-Filler: " + QByteArray(60, 'x') + "\r\n";
         list.append({m + "\r\n" + QByteArray("body line\r\n").repeated(20), QStringLiteral("uid-%1").arg(i), {}});
@@ -62,9 +68,12 @@ QList<SamplePop3Server::Message> manyMessages()
     for (int i = 1; i <= kManyMessages; ++i) {
         const QByteArray n = QByteArray::number(i);
         const QByteArray domain = "domain" + QByteArray::number(i % 37) + ".example";
-        list.append({"From: Sender " + n + " <sender" + n + "@" + domain + ">\r\nTo: bench@pop.example\r\n"
-                     "Subject: Notice " + n + "\r\nDate: Sun, 6 Dec 2026 10:00:00 +0000\r\n\r\nbody\r\n",
-                     QStringLiteral("uid-%1").arg(i), {}});
+        list.append({"From: Sender " + n + " <sender" + n + "@" + domain
+                         + ">\r\nTo: bench@pop.example\r\n"
+                           "Subject: Notice "
+                         + n + "\r\nDate: Sun, 6 Dec 2026 10:00:00 +0000\r\n\r\nbody\r\n",
+                     QStringLiteral("uid-%1").arg(i),
+                     {}});
     }
     return list;
 }
@@ -205,8 +214,8 @@ double cpuAgainstEndlessReply()
     const double before = cpuSeconds(childrenUsage());
     const Child child = runTrelvik({QStringLiteral("--check"), QStringLiteral("--quiet")}, 10'000);
     const double used = cpuSeconds(childrenUsage()) - before;
-    std::printf("# endless reply: %s after %.1f s (exit %d), %.0f MB streamed\n",
-                child.finished ? "ended" : "killed", child.seconds, child.exitCode, server.streamed() / 1048576.0);
+    std::printf("# endless reply: %s after %.1f s (exit %d), %.0f MB streamed\n", child.finished ? "ended" : "killed",
+                child.seconds, child.exitCode, server.streamed() / 1048576.0);
     return used;
 }
 
@@ -218,7 +227,8 @@ bool prepare(quint16 port)
     WriteStoreValue(HKEY_CURRENT_USER, key, QStringLiteral("EmailHost"), REG_SZ, QStringLiteral("127.0.0.1"));
     WriteStoreValue(HKEY_CURRENT_USER, key, QStringLiteral("EmailPort"), REG_SZ, QString::number(port));
     WriteStoreValue(HKEY_CURRENT_USER, key, QStringLiteral("EmailUserId"), REG_SZ, QStringLiteral("bench"));
-    WriteStoreValue(HKEY_CURRENT_USER, key, QStringLiteral("EmailPassword"), REG_SZ, modSecurity::ScrambleText(password));
+    WriteStoreValue(HKEY_CURRENT_USER, key, QStringLiteral("EmailPassword"), REG_SZ,
+                    modSecurity::ScrambleText(password));
     WriteStoreValue(HKEY_CURRENT_USER, kTrelvikKey, QStringLiteral("LastProfile"), REG_SZ, QStringLiteral("Bench"));
     // The rules once: the profile is pointed at each server in turn.
     static bool rulesWritten = false;
@@ -226,9 +236,9 @@ bool prepare(quint16 port)
         return true;
     RuleDatabase rules;
     return rules.OpenRuleDatabase()
-           && rules.InsertRules(QStringLiteral("tbfilter"),
-                                {QStringLiteral("*@domain1.example"), QStringLiteral("*@domain2.example")})
-           && rules.InsertRules(QStringLiteral("tbexempted"), {QStringLiteral("Sender 38 <sender38@domain1.example>")});
+        && rules.InsertRules(QStringLiteral("tbfilter"),
+                             {QStringLiteral("*@domain1.example"), QStringLiteral("*@domain2.example")})
+        && rules.InsertRules(QStringLiteral("tbexempted"), {QStringLiteral("Sender 38 <sender38@domain1.example>")});
 }
 
 // One more profile on the bench's account at this port.
@@ -238,10 +248,10 @@ bool addProfile(const QString &name, quint16 port)
     const QString key = kSettingKeyPrefix + name;
     QString password = QStringLiteral("bench");
     return WriteStoreValue(HKEY_CURRENT_USER, key, QStringLiteral("EmailHost"), REG_SZ, QStringLiteral("127.0.0.1"))
-           && WriteStoreValue(HKEY_CURRENT_USER, key, QStringLiteral("EmailPort"), REG_SZ, QString::number(port))
-           && WriteStoreValue(HKEY_CURRENT_USER, key, QStringLiteral("EmailUserId"), REG_SZ, QStringLiteral("bench"))
-           && WriteStoreValue(HKEY_CURRENT_USER, key, QStringLiteral("EmailPassword"), REG_SZ,
-                              modSecurity::ScrambleText(password));
+        && WriteStoreValue(HKEY_CURRENT_USER, key, QStringLiteral("EmailPort"), REG_SZ, QString::number(port))
+        && WriteStoreValue(HKEY_CURRENT_USER, key, QStringLiteral("EmailUserId"), REG_SZ, QStringLiteral("bench"))
+        && WriteStoreValue(HKEY_CURRENT_USER, key, QStringLiteral("EmailPassword"), REG_SZ,
+                           modSecurity::ScrambleText(password));
 }
 
 // Seconds from start to exit, or -1 when the run failed.

@@ -23,9 +23,10 @@ LinkedServer::~LinkedServer()
 
 bool LinkedServer::start(QString *error)
 {
-    QStringList args{QStringLiteral("--folder"), m_folder, QStringLiteral("--user"), QStringLiteral("bench"),
-                     QStringLiteral("--password"), QStringLiteral("bench"), QStringLiteral("--lifetime"),
-                     kLifetimeSeconds};
+    QStringList args{QStringLiteral("--folder"),   m_folder,
+                     QStringLiteral("--user"),     QStringLiteral("bench"),
+                     QStringLiteral("--password"), QStringLiteral("bench"),
+                     QStringLiteral("--lifetime"), kLifetimeSeconds};
     if (!m_offerPipelining)
         args << QStringLiteral("--no-pipelining");
     m_server.start(QStringLiteral(TRELVIK_SAMPLE_POP3), args);

@@ -35,10 +35,10 @@ namespace {
 
 class QuietStatus : public RunStatus {
 public:
-    void setStatusText(const QString &) override {}
-    void setProgressMaximum(int) override {}
-    void setProgressValue(int) override {}
-    void setNodeText(const QString &, const QString &) override {}
+    void setStatusText(const QString &) override { }
+    void setProgressMaximum(int) override { }
+    void setProgressValue(int) override { }
+    void setNodeText(const QString &, const QString &) override { }
 };
 
 QList<SamplePop3Server::Message> makeMessages(int count)
@@ -46,11 +46,16 @@ QList<SamplePop3Server::Message> makeMessages(int count)
     QList<SamplePop3Server::Message> messages;
     for (int i = 1; i <= count; ++i) {
         const QByteArray n = QByteArray::number(i);
-        QByteArray data = "Received: from mx" + n + ".example by pop.example\r\n"
-                          "From: Sender " + n + " <sender" + n + "@domain" + QByteArray::number(i % 37) + ".example>\r\n"
-                          "To: bench@pop.example\r\nSubject: Benchmark message " + n + "\r\n"
-                          "Date: Sun, 6 Dec 2026 10:00:00 +0000\r\nX-Priority: 3\r\n\r\n"
-                          + QByteArray("body line\r\n").repeated(40);
+        QByteArray data = "Received: from mx" + n
+            + ".example by pop.example\r\n"
+              "From: Sender "
+            + n + " <sender" + n + "@domain" + QByteArray::number(i % 37)
+            + ".example>\r\n"
+              "To: bench@pop.example\r\nSubject: Benchmark message "
+            + n
+            + "\r\n"
+              "Date: Sun, 6 Dec 2026 10:00:00 +0000\r\nX-Priority: 3\r\n\r\n"
+            + QByteArray("body line\r\n").repeated(40);
         messages.append({data, QStringLiteral("bench-%1").arg(i), QString()});
     }
     return messages;
@@ -72,10 +77,14 @@ double fetchSeconds(int count, int delayMs)
     MessageFolderModel inbox, recycle;
     QElapsedTimer timer;
     timer.start();
-    (void)FetchHeader(status, inbox, recycle, [](const QString &sender, const QString &, qint64) {
-        return sender.contains(QLatin1String("@domain1.")) ? SortReason{SortReason::Kind::Filter, QStringLiteral("*@domain1.*")}
-                                                           : SortReason{};
-    }, settings, Global::CancelRequested());
+    (void)FetchHeader(
+        status, inbox, recycle,
+        [](const QString &sender, const QString &, qint64) {
+            return sender.contains(QLatin1String("@domain1."))
+                ? SortReason{SortReason::Kind::Filter, QStringLiteral("*@domain1.*")}
+                : SortReason{};
+        },
+        settings, Global::CancelRequested());
     const double seconds = timer.nsecsElapsed() / 1e9;
     if (inbox.count() + recycle.count() != count)
         std::fprintf(stderr, "# fetched %d of %d\n", inbox.count() + recycle.count(), count);
@@ -88,18 +97,36 @@ QByteArray headerMessage(int i)
 {
     const QByteArray n = QByteArray::number(i);
     const QByteArray domain = "domain" + QByteArray::number(i % 37) + ".example";
-    QByteArray m = "Return-Path: <bounce-" + n + "@" + domain + ">\r\n"
-                   "Received: from mx" + n + "." + domain + " (mx" + n + "." + domain + " [192.0.2." + QByteArray::number(i % 250) + "])\r\n"
-                   "\tby pop.example (Postfix) with ESMTPS id 4Xb" + n + "Qz for <bench@pop.example>;\r\n"
-                   "\tSun, 6 Dec 2026 10:00:00 +0000 (UTC)\r\n"
-                   "DKIM-Signature: v=1; a=rsa-sha256; c=relaxed/relaxed; d=" + domain + "; s=mail;\r\n"
-                   "\th=from:to:subject:date:message-id; bh=" + QByteArray(44, 'b') + ";\r\n"
-                   "\tb=" + QByteArray(64, 'S') + "\r\n\t " + QByteArray(64, 'T') + "\r\n\t " + QByteArray(64, 'U') + "\r\n"
-                   "From: Sender " + n + " <sender" + n + "@" + domain + ">\r\n"
-                   "To: bench@pop.example\r\nSubject: Benchmark message " + n + " about nothing in particular\r\n"
-                   "Date: Sun, 6 Dec 2026 10:00:00 +0000\r\nMessage-ID: <" + n + ".bench@" + domain + ">\r\n"
-                   "MIME-Version: 1.0\r\nContent-Type: text/plain; charset=utf-8\r\nX-Priority: 3\r\n"
-                   "List-Unsubscribe: <https://" + domain + "/unsubscribe?id=" + QByteArray(40, 'u') + ">\r\n";
+    QByteArray m = "Return-Path: <bounce-" + n + "@" + domain
+        + ">\r\n"
+          "Received: from mx"
+        + n + "." + domain + " (mx" + n + "." + domain + " [192.0.2." + QByteArray::number(i % 250)
+        + "])\r\n"
+          "\tby pop.example (Postfix) with ESMTPS id 4Xb"
+        + n
+        + "Qz for <bench@pop.example>;\r\n"
+          "\tSun, 6 Dec 2026 10:00:00 +0000 (UTC)\r\n"
+          "DKIM-Signature: v=1; a=rsa-sha256; c=relaxed/relaxed; d="
+        + domain
+        + "; s=mail;\r\n"
+          "\th=from:to:subject:date:message-id; bh="
+        + QByteArray(44, 'b')
+        + ";\r\n"
+          "\tb="
+        + QByteArray(64, 'S') + "\r\n\t " + QByteArray(64, 'T') + "\r\n\t " + QByteArray(64, 'U')
+        + "\r\n"
+          "From: Sender "
+        + n + " <sender" + n + "@" + domain
+        + ">\r\n"
+          "To: bench@pop.example\r\nSubject: Benchmark message "
+        + n
+        + " about nothing in particular\r\n"
+          "Date: Sun, 6 Dec 2026 10:00:00 +0000\r\nMessage-ID: <"
+        + n + ".bench@" + domain
+        + ">\r\n"
+          "MIME-Version: 1.0\r\nContent-Type: text/plain; charset=utf-8\r\nX-Priority: 3\r\n"
+          "List-Unsubscribe: <https://"
+        + domain + "/unsubscribe?id=" + QByteArray(40, 'u') + ">\r\n";
     while (m.size() < 1000)
         m += "X-Filler: " + QByteArray(60, 'x') + "\r\n";
     return m + "\r\n" + QByteArray("body line\r\n").repeated(20);
@@ -150,8 +177,7 @@ FetchResult fetchFrom(quint16 port, RuleDatabase &rules)
     });
     clock.start();
     turns.start();
-    (void)FetchHeader(status, inbox, recycle, RuleClassifier::lazy(rules), settings,
-                Global::CancelRequested());
+    (void)FetchHeader(status, inbox, recycle, RuleClassifier::lazy(rules), settings, Global::CancelRequested());
     result.seconds = clock.nsecsElapsed() / 1e9;
     turns.stop();
     result.rows = inbox.count() + recycle.count();
@@ -163,9 +189,9 @@ FetchResult referenceFetch(quint16 port, int count)
 {
     FetchResult result;
     QProcess python;
-    python.start(QStringLiteral("python3"), {QStringLiteral(TRELVIK_POPLIB_FETCH), QStringLiteral("127.0.0.1"),
-                                             QString::number(port), QStringLiteral("bench"), QStringLiteral("bench"),
-                                             QString::number(count)});
+    python.start(QStringLiteral("python3"),
+                 {QStringLiteral(TRELVIK_POPLIB_FETCH), QStringLiteral("127.0.0.1"), QString::number(port),
+                  QStringLiteral("bench"), QStringLiteral("bench"), QString::number(count)});
     if (!python.waitForFinished(900000) || python.exitCode() != 0) {
         std::fprintf(stderr, "# reference fetch failed: %s\n", python.readAllStandardError().constData());
         python.kill();
@@ -335,7 +361,8 @@ bool writeSmallFolder(const QString &folder, int count)
         const QByteArray n = QByteArray::number(i);
         if (!file.open(QIODevice::WriteOnly)
             || file.write("From: Sender " + n + " <s" + n + "@domain" + QByteArray::number(i % 37)
-                          + ".example>\r\nSubject: Message " + n + "\r\nDate: Sun, 6 Dec 2026 10:00:00 +0000\r\n\r\nbody\r\n")
+                          + ".example>\r\nSubject: Message " + n
+                          + "\r\nDate: Sun, 6 Dec 2026 10:00:00 +0000\r\n\r\nbody\r\n")
                 < 0)
             return false;
     }
@@ -367,10 +394,14 @@ int fetchChild(quint16 port)
     MessageFolderModel inbox, recycle;
     QElapsedTimer clock;
     clock.start();
-    (void)FetchHeader(status, inbox, recycle, [](const QString &sender, const QString &, qint64) {
-        return sender.contains(QLatin1String("@domain1.")) ? SortReason{SortReason::Kind::Filter, QStringLiteral("*@domain1.*")}
-                                                           : SortReason{};
-    }, settings, Global::CancelRequested());
+    (void)FetchHeader(
+        status, inbox, recycle,
+        [](const QString &sender, const QString &, qint64) {
+            return sender.contains(QLatin1String("@domain1."))
+                ? SortReason{SortReason::Kind::Filter, QStringLiteral("*@domain1.*")}
+                : SortReason{};
+        },
+        settings, Global::CancelRequested());
     std::printf("%.3f %lld %d\n", clock.nsecsElapsed() / 1e9, peakRssKb(), inbox.count() + recycle.count());
     return 0;
 }
@@ -436,9 +467,12 @@ bool delete1000()
     Global::CancelRequested().clear();
     QuietStatus status;
     MessageFolderModel inbox, recycle;
-    (void)FetchHeader(status, inbox, recycle, [](const QString &, const QString &, qint64) {
-        return SortReason{SortReason::Kind::Filter, QStringLiteral("*")};
-    }, settings, Global::CancelRequested());
+    (void)FetchHeader(
+        status, inbox, recycle,
+        [](const QString &, const QString &, qint64) {
+            return SortReason{SortReason::Kind::Filter, QStringLiteral("*")};
+        },
+        settings, Global::CancelRequested());
     const quint16 port = recycle.count() == count ? server.link(100, &error) : 0;
     if (port == 0) {
         std::fprintf(stderr, "# delete_1000: fetched %d of %d; %s\n", recycle.count(), count, qPrintable(error));

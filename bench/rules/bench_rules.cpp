@@ -56,14 +56,30 @@ void patternRules(QStringList *filter, QStringList *exempted)
     for (int i = 0; i < kPatternRules; ++i) {
         QString rule;
         switch (i % 8) {
-        case 0: rule = QStringLiteral("*@*.spam%1.example").arg(i); break;
-        case 1: rule = QStringLiteral("news-*@shop%1.example").arg(i); break;
-        case 2: rule = QStringLiteral("*@*.zone%1").arg(i); break;
-        case 3: rule = QStringLiteral("Subject: *offer number %1*").arg(i); break;
-        case 4: rule = QStringLiteral("List-Id: *promo%1*").arg(i); break;
-        case 5: rule = QStringLiteral("X-Mailer: *bulk%1*").arg(i); break;
-        case 6: rule = QStringLiteral("To: *undisclosed%1*").arg(i); break;
-        default: rule = QStringLiteral("X-Spam-Status: Yes, score=%1*").arg(i); break;
+        case 0:
+            rule = QStringLiteral("*@*.spam%1.example").arg(i);
+            break;
+        case 1:
+            rule = QStringLiteral("news-*@shop%1.example").arg(i);
+            break;
+        case 2:
+            rule = QStringLiteral("*@*.zone%1").arg(i);
+            break;
+        case 3:
+            rule = QStringLiteral("Subject: *offer number %1*").arg(i);
+            break;
+        case 4:
+            rule = QStringLiteral("List-Id: *promo%1*").arg(i);
+            break;
+        case 5:
+            rule = QStringLiteral("X-Mailer: *bulk%1*").arg(i);
+            break;
+        case 6:
+            rule = QStringLiteral("To: *undisclosed%1*").arg(i);
+            break;
+        default:
+            rule = QStringLiteral("X-Spam-Status: Yes, score=%1*").arg(i);
+            break;
         }
         (i % 5 == 4 ? exempted : filter)->append(rule);
     }
@@ -74,12 +90,19 @@ void patternRules(QStringList *filter, QStringList *exempted)
 QString messageHeader(int i, QString *sender)
 {
     switch (i % 4) {
-    case 0: *sender = QStringLiteral("Offers <win%1@mx.spam%2.example>").arg(i).arg((i / 4 % 125) * 8); break;
-    case 1: *sender = filterRule((i * 7919) % kRules); break;
-    default: *sender = QStringLiteral("\"Someone %1\" <someone%1@elsewhere%2.example>").arg(i).arg(i % 50); break;
+    case 0:
+        *sender = QStringLiteral("Offers <win%1@mx.spam%2.example>").arg(i).arg((i / 4 % 125) * 8);
+        break;
+    case 1:
+        *sender = filterRule((i * 7919) % kRules);
+        break;
+    default:
+        *sender = QStringLiteral("\"Someone %1\" <someone%1@elsewhere%2.example>").arg(i).arg(i % 50);
+        break;
     }
-    const QString subject = i % 3 == 0 ? QStringLiteral("=?UTF-8?Q?Gro=C3=9Fes_offer_number_%1_inside?=").arg((i % 125) * 8 + 3)
-                                       : QStringLiteral("Re: minutes of meeting %1").arg(i);
+    const QString subject = i % 3 == 0
+        ? QStringLiteral("=?UTF-8?Q?Gro=C3=9Fes_offer_number_%1_inside?=").arg((i % 125) * 8 + 3)
+        : QStringLiteral("Re: minutes of meeting %1").arg(i);
     return QStringLiteral("+OK message follows\r\n"
                           "Return-Path: <bounce@elsewhere.example>\r\n"
                           "Received: from mx.elsewhere.example (mx.elsewhere.example [192.0.2.1])\r\n"

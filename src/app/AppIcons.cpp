@@ -8,9 +8,8 @@
 namespace {
 
 const char *const kKeys[] = {
-    "blueclose", "blueopen", "greenclose", "greenopen", "pinkclose", "pinkopen",
-    "yellowclose", "yellowopen", "recyclebinclose", "recyclebinopen",
-    "inbox", "recycle", "exempted", "filter",
+    "blueclose",  "blueopen",        "greenclose",     "greenopen", "pinkclose", "pinkopen", "yellowclose",
+    "yellowopen", "recyclebinclose", "recyclebinopen", "inbox",     "recycle",   "exempted", "filter",
 };
 
 // Everything is drawn on a 16 x 16 grid; lines sit on half units so that
@@ -89,8 +88,8 @@ void drawFunnel(QPainter &p)
     p.setPen(QPen(QColor(0x1F, 0x4E, 0x9A), 1.0));
     p.setBrush(QColor(0x4A, 0x8B, 0xE0));
     QPolygonF funnel;
-    funnel << QPointF(1.5, 2.5) << QPointF(14.5, 2.5) << QPointF(9.5, 8.5) << QPointF(9.5, 14.5)
-           << QPointF(6.5, 12.5) << QPointF(6.5, 8.5);
+    funnel << QPointF(1.5, 2.5) << QPointF(14.5, 2.5) << QPointF(9.5, 8.5) << QPointF(9.5, 14.5) << QPointF(6.5, 12.5)
+           << QPointF(6.5, 8.5);
     p.drawPolygon(funnel);
 }
 
@@ -129,7 +128,10 @@ void drawKey(QPainter &p, const QString &key)
 class PaintedIconEngine : public QIconEngine {
 public:
     PaintedIconEngine(QString key, QString selectedKey)
-        : m_key(std::move(key)), m_selectedKey(std::move(selectedKey)) {}
+        : m_key(std::move(key))
+        , m_selectedKey(std::move(selectedKey))
+    {
+    }
 
     void paint(QPainter *painter, const QRect &rect, QIcon::Mode mode, QIcon::State) override
     {

@@ -32,17 +32,16 @@ bool offerDatabaseRecovery(RuleDatabase &db)
             return true;
         }
     }
-    const QString readable =
-        salvage.complete
-            ? QStringLiteral("All its %1 filter and %2 exempted rules could be read, but a new database could not "
-                             "be made of them (%3).")
-                  .arg(salvage.filter.size())
-                  .arg(salvage.exempted.size())
-                  .arg(rebuildError)
-            : QStringLiteral("Not all of its rules can be read (%3); %1 filter and %2 exempted rules could be.")
-                  .arg(salvage.filter.size())
-                  .arg(salvage.exempted.size())
-                  .arg(salvage.reason);
+    const QString readable = salvage.complete
+        ? QStringLiteral("All its %1 filter and %2 exempted rules could be read, but a new database could not "
+                         "be made of them (%3).")
+              .arg(salvage.filter.size())
+              .arg(salvage.exempted.size())
+              .arg(rebuildError)
+        : QStringLiteral("Not all of its rules can be read (%3); %1 filter and %2 exempted rules could be.")
+              .arg(salvage.filter.size())
+              .arg(salvage.exempted.size())
+              .arg(salvage.reason);
 
     const RuleDatabase::FileHealth backup = RuleDatabase::inspect(db.backupPath());
     if (backup.state != State::Sound) {
@@ -55,21 +54,22 @@ bool offerDatabaseRecovery(RuleDatabase &db)
         return false;
     }
     const QString date = QLocale().toString(backup.modified, QLocale::LongFormat);
-    const auto answer = MessageBox::show(
-        QStringLiteral("The rule database \"%1\" is damaged: %2.\r\n%6\r\n\r\n"
-                       "A backup from %3 with %4 filter and %5 exempted rules exists.\r\n"
-                       "Restore it? The damaged file is kept beside it.\r\n"
-                       "No ends Trelvik and changes nothing.")
-            .arg(db.databasePath(), database.reason, date)
-            .arg(backup.filterRules)
-            .arg(backup.exemptedRules)
-            .arg(readable),
-        title, MessageBox::Icon::Question, MessageBox::Buttons::YesNo);
+    const auto answer =
+        MessageBox::show(QStringLiteral("The rule database \"%1\" is damaged: %2.\r\n%6\r\n\r\n"
+                                        "A backup from %3 with %4 filter and %5 exempted rules exists.\r\n"
+                                        "Restore it? The damaged file is kept beside it.\r\n"
+                                        "No ends Trelvik and changes nothing.")
+                             .arg(db.databasePath(), database.reason, date)
+                             .arg(backup.filterRules)
+                             .arg(backup.exemptedRules)
+                             .arg(readable),
+                         title, MessageBox::Icon::Question, MessageBox::Buttons::YesNo);
     if (answer != MessageBox::Result::Yes)
         return false;
     QString keptAs, error;
     if (!db.restoreFromBackup(&keptAs, &error)) {
-        MessageBox::show(QStringLiteral("The backup could not be restored: %1.\r\nBoth files are kept as they are.").arg(error),
+        MessageBox::show(QStringLiteral("The backup could not be restored: %1.\r\nBoth files are kept as they are.")
+                             .arg(error),
                          title, MessageBox::Icon::Critical);
         return false;
     }

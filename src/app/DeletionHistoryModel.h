@@ -28,9 +28,9 @@ private:
         QString shownSender;
         QString shownSubject;
         QString shownTime;
-        QString shownDate;   // compact, as in the message lists
-        QString fullDate;    // for the tooltip
-        qint64 dateMs = 0;   // what the Date column sorts by
+        QString shownDate; // compact, as in the message lists
+        QString fullDate; // for the tooltip
+        qint64 dateMs = 0; // what the Date column sorts by
     };
     QList<Row> m_rows;
 };

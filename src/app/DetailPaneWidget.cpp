@@ -7,7 +7,8 @@
 #include <algorithm>
 
 DetailPaneWidget::DetailPaneWidget(std::function<int(int)> toPixels, QWidget *parent)
-    : QFrame(parent), m_px(std::move(toPixels))
+    : QFrame(parent)
+    , m_px(std::move(toPixels))
 {
     setObjectName(QStringLiteral("picDetail"));
     setAccessibleName(QStringLiteral("Message Details"));
@@ -40,8 +41,8 @@ QLabel *DetailPaneWidget::addCaption(const QString &text, int left, int top)
     return caption;
 }
 
-QLabel *DetailPaneWidget::addValue(const QString &name, const QString &accessibleName, QLabel *caption,
-                                   int left, int top)
+QLabel *DetailPaneWidget::addValue(const QString &name, const QString &accessibleName, QLabel *caption, int left,
+                                   int top)
 {
     auto *value = new QLabel(this);
     value->setObjectName(name);

@@ -19,7 +19,7 @@ public:
     // and why the message is in its folder.
     void showTexts(const QStringList &columns, const QString &rule = QString());
     void clear();
-    QStringList texts() const;   // Sender, Subject (whole), Date, Priority, Size
+    QStringList texts() const; // Sender, Subject (whole), Date, Priority, Size
     QString ruleText() const;
 
 protected:

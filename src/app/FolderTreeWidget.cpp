@@ -53,8 +53,7 @@ void FolderTreeWidget::drawRow(QPainter *painter, const QStyleOptionViewItem &op
 }
 
 QTreeWidgetItem *FolderTreeWidget::addNode(QTreeWidgetItem *parent, const QString &key, const QString &text,
-                                           const QString &image, const QString &selectedImage,
-                                           const QString &tag)
+                                           const QString &image, const QString &selectedImage, const QString &tag)
 {
     auto *item = parent ? new QTreeWidgetItem(parent) : new QTreeWidgetItem(this);
     item->setText(0, text);
@@ -74,8 +73,8 @@ void FolderTreeWidget::BuildFolderTree()
                                     QStringLiteral("root"));
     addNode(root, QStringLiteral("Inbox"), QStringLiteral("Inbox (0)"), QStringLiteral("greenclose"),
             QStringLiteral("greenopen"), QStringLiteral("Inbox"));
-    addNode(root, QStringLiteral("Recycle Bin"), QStringLiteral("Recycle Bin (0)"),
-            QStringLiteral("recyclebinclose"), QStringLiteral("recyclebinopen"), QStringLiteral("RecycleBin"));
+    addNode(root, QStringLiteral("Recycle Bin"), QStringLiteral("Recycle Bin (0)"), QStringLiteral("recyclebinclose"),
+            QStringLiteral("recyclebinopen"), QStringLiteral("RecycleBin"));
     addNode(root, QStringLiteral("Filter List"), QStringLiteral("Filter List"), QStringLiteral("blueclose"),
             QStringLiteral("blueopen"), QStringLiteral("FilterList"));
     addNode(root, QStringLiteral("Exempted List"), QStringLiteral("Exempted List"), QStringLiteral("pinkclose"),

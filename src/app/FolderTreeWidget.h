@@ -31,8 +31,8 @@ protected:
     void drawRow(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const override;
 
 private:
-    QTreeWidgetItem *addNode(QTreeWidgetItem *parent, const QString &key, const QString &text,
-                             const QString &image, const QString &selectedImage, const QString &tag);
+    QTreeWidgetItem *addNode(QTreeWidgetItem *parent, const QString &key, const QString &text, const QString &image,
+                             const QString &selectedImage, const QString &tag);
 
     bool m_programmatic = false;
     bool m_changedByPress = false;

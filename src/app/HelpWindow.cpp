@@ -90,7 +90,6 @@ HelpWindow::HelpWindow(QWidget *parent)
             txtPage->setSource(item->data(Qt::UserRole).toUrl());
     });
     connect(txtPage, &QTextBrowser::sourceChanged, this, &HelpWindow::syncContents);
-
 }
 
 // Esc and Ctrl+W close the help, as in other help and document windows.

@@ -18,7 +18,10 @@ namespace {
 class BandDelegate : public QStyledItemDelegate {
 public:
     BandDelegate(int rowHeight, QObject *parent)
-        : QStyledItemDelegate(parent), m_rowHeight(rowHeight) {}
+        : QStyledItemDelegate(parent)
+        , m_rowHeight(rowHeight)
+    {
+    }
 
     QSize sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const override
     {

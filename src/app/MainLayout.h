@@ -23,16 +23,16 @@ inline constexpr int kFrameHeight = 690;
 inline constexpr int kStatusBarHeight = 345;
 
 struct Geometry {
-    int width = 0;   // the outer size the rules were applied to,
-    int height = 0;  // after the smallest size was enforced
-    int profileFrameWidth = 0;      // shpProfile
-    int senderColumnWidth = 0;      // column 1 of lsvInbox, lsvRecycle
-    int subjectColumnWidth = 0;     // column 2 of lsvInbox, lsvRecycle
-    int emailColumnWidth = 0;       // column 1 of lsvFilter, lsvExempted
+    int width = 0; // the outer size the rules were applied to,
+    int height = 0; // after the smallest size was enforced
+    int profileFrameWidth = 0; // shpProfile
+    int senderColumnWidth = 0; // column 1 of lsvInbox, lsvRecycle
+    int subjectColumnWidth = 0; // column 2 of lsvInbox, lsvRecycle
+    int emailColumnWidth = 0; // column 1 of lsvFilter, lsvExempted
     QRect shpTreeview;
     QRect shpFolder;
-    QRect messageLists;             // lsvInbox, lsvRecycle
-    QRect ruleLists;                // lsvFilter, lsvExempted
+    QRect messageLists; // lsvInbox, lsvRecycle
+    QRect ruleLists; // lsvFilter, lsvExempted
     QRect picDetail;
     QRect cmdFetch;
     QRect cmdConfirm;

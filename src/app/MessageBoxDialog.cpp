@@ -23,10 +23,17 @@ QPixmap iconPixmap(QMessageBox::Icon icon)
         QStyle *style = QApplication::style();
         QStyle::StandardPixmap kind = QStyle::SP_MessageBoxInformation;
         switch (icon) {
-        case QMessageBox::Warning: kind = QStyle::SP_MessageBoxWarning; break;
-        case QMessageBox::Critical: kind = QStyle::SP_MessageBoxCritical; break;
-        case QMessageBox::Question: kind = QStyle::SP_MessageBoxQuestion; break;
-        default: break;
+        case QMessageBox::Warning:
+            kind = QStyle::SP_MessageBoxWarning;
+            break;
+        case QMessageBox::Critical:
+            kind = QStyle::SP_MessageBoxCritical;
+            break;
+        case QMessageBox::Question:
+            kind = QStyle::SP_MessageBoxQuestion;
+            break;
+        default:
+            break;
         }
         const int size = style->pixelMetric(QStyle::PM_MessageBoxIconSize);
         cached = style->standardIcon(kind).pixmap(size, size);
@@ -51,16 +58,26 @@ MessageBox::Result showMessageBoxDialog(const MessageBox::Request &request)
 {
     QMessageBox::Icon icon = QMessageBox::NoIcon;
     switch (request.icon) {
-    case MessageBox::Icon::None: icon = QMessageBox::NoIcon; break;
-    case MessageBox::Icon::Critical: icon = QMessageBox::Critical; break;
-    case MessageBox::Icon::Exclamation: icon = QMessageBox::Warning; break;
-    case MessageBox::Icon::Question: icon = QMessageBox::Question; break;
-    case MessageBox::Icon::Information: icon = QMessageBox::Information; break;
+    case MessageBox::Icon::None:
+        icon = QMessageBox::NoIcon;
+        break;
+    case MessageBox::Icon::Critical:
+        icon = QMessageBox::Critical;
+        break;
+    case MessageBox::Icon::Exclamation:
+        icon = QMessageBox::Warning;
+        break;
+    case MessageBox::Icon::Question:
+        icon = QMessageBox::Question;
+        break;
+    case MessageBox::Icon::Information:
+        icon = QMessageBox::Information;
+        break;
     }
     const bool yesNo = request.buttons == MessageBox::Buttons::YesNo;
     QMessageBox box(QMessageBox::NoIcon, request.title, request.text,
-                    yesNo ? (QMessageBox::Yes | QMessageBox::No) : QMessageBox::Ok,
-                    QApplication::activeWindow(), kDialogWindowFlags);
+                    yesNo ? (QMessageBox::Yes | QMessageBox::No) : QMessageBox::Ok, QApplication::activeWindow(),
+                    kDialogWindowFlags);
     box.setObjectName(QStringLiteral("MessageBox"));
     if (icon != QMessageBox::NoIcon)
         box.setIconPixmap(iconPixmap(icon));

@@ -58,7 +58,8 @@ void MessageColumns::fitMessageColumns(const MainLayout::Geometry &g)
         dateText = std::max(dateText, rowFont.horizontalAdvance(sample));
 
     int widths[MessageFolderModel::ColumnCount] = {};
-    widths[MessageFolderModel::Date] = std::max({toPixels(1500), headerNeed(MessageFolderModel::Date), dateText + cellPad});
+    widths[MessageFolderModel::Date] =
+        std::max({toPixels(1500), headerNeed(MessageFolderModel::Date), dateText + cellPad});
     widths[MessageFolderModel::Priority] = std::max(toPixels(700), headerNeed(MessageFolderModel::Priority));
     widths[MessageFolderModel::Size] = std::max({toPixels(700), headerNeed(MessageFolderModel::Size),
                                                  rowFont.horizontalAdvance(QStringLiteral("99999K")) + cellPad});
@@ -66,7 +67,8 @@ void MessageColumns::fitMessageColumns(const MainLayout::Geometry &g)
     for (int c : {MessageFolderModel::Sender, MessageFolderModel::Date, MessageFolderModel::Priority,
                   MessageFolderModel::Size}) {
         if (m_userColumnTwips[c] > 0)
-            widths[c] = toPixels(m_userColumnTwips[c] + (c == MessageFolderModel::Sender ? g.senderColumnWidth - 2000 : 0));
+            widths[c] =
+                toPixels(m_userColumnTwips[c] + (c == MessageFolderModel::Sender ? g.senderColumnWidth - 2000 : 0));
     }
     // Subject takes what the design gives the five columns together.
     int total = toPixels(g.senderColumnWidth + g.subjectColumnWidth + 1500 + 700 + 700);
@@ -103,7 +105,8 @@ void MessageColumns::rememberColumnWidth(int column, int width)
 
 void MessageColumns::loadColumnWidths()
 {
-    const QStringList texts = modRegistry::ReadStoreValue(modRegistry::HKEY_CURRENT_USER, kTrelvikKey, kColumnWidthsValue, QString())
+    const QStringList texts = modRegistry::ReadStoreValue(modRegistry::HKEY_CURRENT_USER, kTrelvikKey,
+                                                          kColumnWidthsValue, QString())
                                   .split(QLatin1Char(','));
     if (texts.size() != MessageFolderModel::ColumnCount)
         return;

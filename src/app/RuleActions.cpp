@@ -126,9 +126,8 @@ void RuleActions::lsvExempted_MouseUp(const QPoint &globalPos)
 
 void RuleActions::addToFilterFromInbox(RuleCommands::Value value)
 {
-    guarded([&] {
-        RuleCommands::addToFilter(m_messages.inbox(), m_messages.inboxView()->selectedRows(), value, m_rules);
-    });
+    guarded(
+        [&] { RuleCommands::addToFilter(m_messages.inbox(), m_messages.inboxView()->selectedRows(), value, m_rules); });
     // Every Inbox row the lists now send away goes, last row first.
     recheckInbox();
 }
@@ -145,8 +144,7 @@ void RuleActions::addToFilterFromRecycleBin(RuleCommands::Value value)
 void RuleActions::removeFromFilter(RuleCommands::Value value)
 {
     guarded([&] {
-        RuleCommands::removeFromFilter(m_messages.recycle(), m_messages.recycleView()->selectedRows(), value,
-                                       m_rules);
+        RuleCommands::removeFromFilter(m_messages.recycle(), m_messages.recycleView()->selectedRows(), value, m_rules);
     });
 }
 
@@ -162,7 +160,8 @@ void RuleActions::mnuAddDomainToFilter1_Click()
 
 void RuleActions::mnuExemptSenderFromFilter1_Click()
 {
-    guarded([this] { RuleCommands::addToExempted(m_messages.inbox(), m_messages.inboxView()->selectedRows(), m_rules); });
+    guarded(
+        [this] { RuleCommands::addToExempted(m_messages.inbox(), m_messages.inboxView()->selectedRows(), m_rules); });
     recheckRecycleBin();
     m_messages.UpdateCountsForInbox();
 }

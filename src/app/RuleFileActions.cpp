@@ -59,9 +59,9 @@ void RuleFileActions::mnuImportRules_Click()
 
 void RuleFileActions::mnuExportRules_Click()
 {
-    const QString path = QFileDialog::getSaveFileName(
-        m_window, QStringLiteral("Export Rules"), QDir(startFolder()).filePath(QStringLiteral("trelvik-rules.txt")),
-        kRuleFileFilter);
+    const QString path = QFileDialog::getSaveFileName(m_window, QStringLiteral("Export Rules"),
+                                                      QDir(startFolder()).filePath(QStringLiteral("trelvik-rules.txt")),
+                                                      kRuleFileFilter);
     if (!path.isEmpty())
         exportRulesTo(path);
 }
@@ -96,7 +96,8 @@ void RuleFileActions::importRulesFrom(const QString &path)
     MessageBox::show(QStringLiteral("Rules imported from \"%1\":\r\n%2")
                          .arg(QDir::toNativeSeparators(path), RuleFile::reportText(*report)),
                      QStringLiteral("Import Rules"),
-                     report->refused > 0 || !report->warnings.isEmpty() ? MessageBox::Icon::Exclamation : MessageBox::Icon::Information);
+                     report->refused > 0 || !report->warnings.isEmpty() ? MessageBox::Icon::Exclamation
+                                                                        : MessageBox::Icon::Information);
 }
 
 bool RuleFileActions::exportRulesTo(const QString &path)

@@ -16,7 +16,7 @@ constexpr int kWaitMs = 2000;
 
 bool isSocket(const QString &path)
 {
-    struct stat st {};
+    struct stat st { };
     return ::lstat(QFile::encodeName(path).constData(), &st) == 0 && S_ISSOCK(st.st_mode);
 }
 
@@ -28,7 +28,8 @@ bool isSocket(const QString &path)
 void removeStraySocketFolders(const QString &folder)
 {
     const QDir dir(folder);
-    const QStringList names = dir.entryList({QStringLiteral(".??????")}, QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot | QDir::NoSymLinks);
+    const QStringList names = dir.entryList({QStringLiteral(".??????")},
+                                            QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot | QDir::NoSymLinks);
     for (const QString &name : names) {
         bool shaped = true;
         for (const QChar c : QStringView(name).mid(1))
@@ -36,7 +37,8 @@ void removeStraySocketFolders(const QString &folder)
         if (!shaped)
             continue;
         const QString stray = dir.filePath(name);
-        const QStringList inside = QDir(stray).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+        const QStringList inside =
+            QDir(stray).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
         const QString socket = stray + QStringLiteral("/s");
         if (inside.isEmpty() || (inside == QStringList{QStringLiteral("s")} && isSocket(socket))) {
             ::unlink(QFile::encodeName(socket).constData());

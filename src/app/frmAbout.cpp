@@ -59,8 +59,9 @@ frmAbout::frmAbout(QWidget *parent, double logicalDpi)
     big.setBold(true);
     big.setPointSize(14);
     lblPrgNam->setFont(big);
-    lblCopyright = label(this, QStringLiteral("lblCopyright"),
-                         QStringLiteral("Trelvik is free to use. It deletes messages on your server only when you ask it to."));
+    lblCopyright =
+        label(this, QStringLiteral("lblCopyright"),
+              QStringLiteral("Trelvik is free to use. It deletes messages on your server only when you ask it to."));
     lblContact = label(this, QStringLiteral("lblContact"),
                        QStringLiteral("For help, choose Help > Content in the main window."));
     for (QLabel *l : {lblPrgNam, lblCopyright, lblContact}) {

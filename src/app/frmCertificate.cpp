@@ -56,10 +56,11 @@ frmCertificate::frmCertificate(const QString &serverName, const CertificateSumma
         problems << QStringLiteral("\u2022 ") + problem;
     QLabel *lblProblems = makeLabel(this, "lblProblems", problems.join(QLatin1Char('\n')));
 
-    QLabel *lblAdvice = makeLabel(
-        this, "lblAdvice",
-        QStringLiteral("Trust it only if you know that this server uses this certificate. The trust holds for "
-                       "this profile only, until its server or connection security changes."));
+    QLabel *lblAdvice =
+        makeLabel(this, "lblAdvice",
+                  QStringLiteral(
+                      "Trust it only if you know that this server uses this certificate. The trust holds for "
+                      "this profile only, until its server or connection security changes."));
 
     cmdTrust = new QPushButton(QStringLiteral("Trust This Certificate"), this);
     cmdTrust->setObjectName(QStringLiteral("cmdTrust"));

@@ -92,7 +92,8 @@ void frmMain::buildPanes()
     m_folders = new FolderPane(TreeView, lblFolder, {lsvInbox, lsvRecycle, lsvFilter, lsvExempted}, *m_inbox,
                                *m_recycle, *m_rules, *m_details, this);
     m_lists = new MessageLists(lsvInbox, lsvRecycle, *m_inbox, *m_recycle, m_menus, *m_folders, *m_details, this);
-    m_columns = new MessageColumns(lsvInbox, lsvRecycle, m_dpi, [this] { return outerSizeTwips(); }, this);
+    m_columns = new MessageColumns(
+        lsvInbox, lsvRecycle, m_dpi, [this] { return outerSizeTwips(); }, this);
     m_ruleActions = new RuleActions(m_ruleDb, *m_rules, *m_lists, lsvFilter, lsvExempted, m_menus, *m_status, this);
     m_ruleFiles = new RuleFileActions(m_ruleDb, *m_rules, *m_ruleActions, lsvFilter, lsvExempted, m_menus, *m_status,
                                       this);
@@ -288,10 +289,12 @@ Runs::CertificateHooks frmMain::certificateHooks()
     const auto keepCertificate = [](const QString &profile, const QString &fingerprint) {
         if (const StoreWriteResult saved = ProfileStore().saveTrustedCertificate(profile, fingerprint); !saved)
             MessageBox::show(QStringLiteral("The certificate is trusted for now, but it could not be remembered for "
-                                            "the profile '%1'.\r\n%2").arg(profile, saved.error),
+                                            "the profile '%1'.\r\n%2")
+                                 .arg(profile, saved.error),
                              QString(), MessageBox::Icon::Exclamation);
     };
-    return {certificatePrompt(this), keepCertificate, [](const QString &profile, const QString &token) {
+    return {certificatePrompt(this), keepCertificate,
+            [](const QString &profile, const QString &token) {
                 const ProfileSecrets::Report report = ProfileStore().saveRefreshToken(profile, token);
                 if (report.trouble)
                     MessageBox::show(report.text, QStringLiteral("Sign-In Kept"), MessageBox::Icon::Exclamation);
@@ -332,14 +335,15 @@ void frmMain::cmdConfirm_Click()
 }
 
 ConnectionTestResult frmMain::testConnection(const ProfileSettingsRecord &settings,
-                                            const ConnectionTestProgress &progress)
+                                             const ConnectionTestProgress &progress)
 {
     SessionOptions options;
     // The user waits in front of the dialog: give up sooner than a run does.
     options.inactivityLimitMs = 20000;
     // A certificate trusted here counts for this test; the profile's trust is
     // given at its first run, once the settings are saved.
-    options.certificatePrompt = certificatePrompt(QApplication::activeModalWidget() ? QApplication::activeModalWidget() : this);
+    options.certificatePrompt = certificatePrompt(QApplication::activeModalWidget() ? QApplication::activeModalWidget()
+                                                                                    : this);
     // The tester renews an OAuth2 sign-in itself and hands back a refresh
     // token the provider replaced; the dialog keeps it.
     const TestConnectionResult result = ::testConnection(settings, options, {progress.step, progress.cancel});

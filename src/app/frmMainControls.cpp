@@ -217,4 +217,3 @@ void frmMain::Form_Resize()
     cmdConfirm->setGeometry(px(g.cmdConfirm));
     cmdExit->setGeometry(px(g.cmdExit));
 }
-

@@ -41,7 +41,8 @@ MainMenus buildMainMenus(QMainWindow *window)
     m.mnuImportRules = item(m.mnuFile, QStringLiteral("mnuImportRules"), QStringLiteral("&Import Rules..."));
     m.mnuExportRules = item(m.mnuFile, QStringLiteral("mnuExportRules"), QStringLiteral("&Export Rules..."));
     separator(m.mnuFile, QStringLiteral("sepFileRules"));
-    m.mnuDeletionHistory = item(m.mnuFile, QStringLiteral("mnuDeletionHistory"), QStringLiteral("Deletion &History..."));
+    m.mnuDeletionHistory = item(m.mnuFile, QStringLiteral("mnuDeletionHistory"),
+                                QStringLiteral("Deletion &History..."));
     separator(m.mnuFile, QStringLiteral("sepFile"));
     m.mnuExit = item(m.mnuFile, QStringLiteral("mnuExit"), QStringLiteral("E&xit"));
     bar->addMenu(m.mnuFile);
@@ -56,29 +57,39 @@ MainMenus buildMainMenus(QMainWindow *window)
     window->addAction(m.mnuHelpContent);
 
     m.mnuInboxPopup = menu(window, QStringLiteral("mnuInboxPopup"), QStringLiteral("Inbox Popup"));
-    m.mnuMoveToRecycle = item(m.mnuInboxPopup, QStringLiteral("mnuMoveToRecycle"), QStringLiteral("Move To &Recycle Bin"));
+    m.mnuMoveToRecycle = item(m.mnuInboxPopup, QStringLiteral("mnuMoveToRecycle"),
+                              QStringLiteral("Move To &Recycle Bin"));
     separator(m.mnuInboxPopup, QStringLiteral("SepInbox1"));
-    m.mnuAddSenderToFilter1 = item(m.mnuInboxPopup, QStringLiteral("mnuAddSenderToFilter1"), QStringLiteral("Add &Sender To Filter List"));
-    m.mnuAddDomainToFilter1 = item(m.mnuInboxPopup, QStringLiteral("mnuAddDomainToFilter1"), QStringLiteral("Add &Domain To Filter List"));
+    m.mnuAddSenderToFilter1 = item(m.mnuInboxPopup, QStringLiteral("mnuAddSenderToFilter1"),
+                                   QStringLiteral("Add &Sender To Filter List"));
+    m.mnuAddDomainToFilter1 = item(m.mnuInboxPopup, QStringLiteral("mnuAddDomainToFilter1"),
+                                   QStringLiteral("Add &Domain To Filter List"));
     separator(m.mnuInboxPopup, QStringLiteral("sepInbox2"));
-    m.mnuExemptSenderFromFilter1 = item(m.mnuInboxPopup, QStringLiteral("mnuExemptSenderFromFilter1"), QStringLiteral("&Exempt Sender From Filter"));
+    m.mnuExemptSenderFromFilter1 = item(m.mnuInboxPopup, QStringLiteral("mnuExemptSenderFromFilter1"),
+                                        QStringLiteral("&Exempt Sender From Filter"));
 
     m.mnuRecycleBinPopup = menu(window, QStringLiteral("mnuRecycleBinPopup"), QStringLiteral("Recycle Bin Popup"));
     m.mnuMoveToInbox = item(m.mnuRecycleBinPopup, QStringLiteral("mnuMoveToInbox"), QStringLiteral("Move To &Inbox"));
     separator(m.mnuRecycleBinPopup, QStringLiteral("SepRecycle1"));
-    m.mnuAddSenderToFilter2 = item(m.mnuRecycleBinPopup, QStringLiteral("mnuAddSenderToFilter2"), QStringLiteral("Add &Sender To Filter List"));
-    m.mnuAddDomainToFilter2 = item(m.mnuRecycleBinPopup, QStringLiteral("mnuAddDomainToFilter2"), QStringLiteral("Add &Domain To Filter List"));
+    m.mnuAddSenderToFilter2 = item(m.mnuRecycleBinPopup, QStringLiteral("mnuAddSenderToFilter2"),
+                                   QStringLiteral("Add &Sender To Filter List"));
+    m.mnuAddDomainToFilter2 = item(m.mnuRecycleBinPopup, QStringLiteral("mnuAddDomainToFilter2"),
+                                   QStringLiteral("Add &Domain To Filter List"));
     separator(m.mnuRecycleBinPopup, QStringLiteral("SepRecycle2"));
-    m.mnuRemoveSenderFromFilter = item(m.mnuRecycleBinPopup, QStringLiteral("mnuRemoveSenderFromFilter"), QStringLiteral("&Remove Sender From Filter List"));
-    m.mnuRemoveDomainFromFilter = item(m.mnuRecycleBinPopup, QStringLiteral("mnuRemoveDomainFromFilter"), QStringLiteral("Remove D&omain From Filter List"));
+    m.mnuRemoveSenderFromFilter = item(m.mnuRecycleBinPopup, QStringLiteral("mnuRemoveSenderFromFilter"),
+                                       QStringLiteral("&Remove Sender From Filter List"));
+    m.mnuRemoveDomainFromFilter = item(m.mnuRecycleBinPopup, QStringLiteral("mnuRemoveDomainFromFilter"),
+                                       QStringLiteral("Remove D&omain From Filter List"));
     separator(m.mnuRecycleBinPopup, QStringLiteral("SepRecycle3"));
-    m.mnuExemptSenderFromFilter2 = item(m.mnuRecycleBinPopup, QStringLiteral("mnuExemptSenderFromFilter2"), QStringLiteral("&Exempt Sender From Filter"));
+    m.mnuExemptSenderFromFilter2 = item(m.mnuRecycleBinPopup, QStringLiteral("mnuExemptSenderFromFilter2"),
+                                        QStringLiteral("&Exempt Sender From Filter"));
 
     m.mnuFilterList = menu(window, QStringLiteral("mnuFilterList"), QStringLiteral("Filter List"));
     m.mnuFilterAdd = item(m.mnuFilterList, QStringLiteral("mnuFilterAdd"), QStringLiteral("&Add"));
     m.mnuFilterDelete = item(m.mnuFilterList, QStringLiteral("mnuFilterDelete"), QStringLiteral("&Delete"));
     separator(m.mnuFilterList, QStringLiteral("sepFilterList"));
-    m.mnuFilterSpamMarks = item(m.mnuFilterList, QStringLiteral("mnuFilterSpamMarks"), QStringLiteral("Add Server &Spam Marks"));
+    m.mnuFilterSpamMarks = item(m.mnuFilterList, QStringLiteral("mnuFilterSpamMarks"),
+                                QStringLiteral("Add Server &Spam Marks"));
 
     m.mnuExemptedList = menu(window, QStringLiteral("mnuExemptedList"), QStringLiteral("ExemptedList"));
     m.mnuExemptedAdd = item(m.mnuExemptedList, QStringLiteral("mnuExemptedAdd"), QStringLiteral("&Add"));

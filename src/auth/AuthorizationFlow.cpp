@@ -131,8 +131,8 @@ void AuthorizationFlow::onRequest(QTcpSocket *socket)
     const QUrlQuery query(target);
     if (query.queryItemValue(QStringLiteral("state"), QUrl::FullyDecoded) != QString::fromLatin1(m_state)) {
         // Not the answer to this sign-in's request: it is ignored.
-        answer(socket, page(400, "Bad Request",
-                            QStringLiteral("This answer does not belong to the sign-in Trelvik started.")));
+        answer(socket,
+               page(400, "Bad Request", QStringLiteral("This answer does not belong to the sign-in Trelvik started.")));
         return;
     }
     m_answered = true;
@@ -150,8 +150,10 @@ void AuthorizationFlow::onRequest(QTcpSocket *socket)
         // take the socket down before the browser has it.
         connect(socket, &QTcpSocket::disconnected, this, [this, text] { fail(text); });
         QTimer::singleShot(kPageDeliveryMs, this, [this, text] { fail(text); });
-        answer(socket, page(200, "OK", QStringLiteral("The sign-in was not completed. You may close this page "
-                                                      "and return to Trelvik.")));
+        answer(socket,
+               page(200, "OK",
+                    QStringLiteral("The sign-in was not completed. You may close this page "
+                                   "and return to Trelvik.")));
         return;
     }
     answer(socket, page(200, "OK", QStringLiteral("Trelvik received the sign-in. You may close this page.")));

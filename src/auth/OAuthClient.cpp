@@ -39,8 +39,8 @@ QString accountOf(const QString &idToken)
     const QStringList parts = idToken.split(QLatin1Char('.'));
     if (parts.size() < 2)
         return {};
-    const QJsonObject claims
-        = QJsonDocument::fromJson(QByteArray::fromBase64(parts.at(1).toLatin1(), kBase64Url)).object();
+    const QJsonObject claims =
+        QJsonDocument::fromJson(QByteArray::fromBase64(parts.at(1).toLatin1(), kBase64Url)).object();
     for (const char *claim : {"email", "preferred_username", "upn", "name"}) {
         const QString value = claims.value(QLatin1String(claim)).toString();
         if (!value.isEmpty())

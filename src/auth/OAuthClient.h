@@ -24,14 +24,14 @@ struct TokenResponse {
     enum class Status {
         Ok,
         Refused, // the grant is no good (invalid_grant): the user must sign in again
-        Failed,  // no answer, a broken one, or a client the provider does not accept
+        Failed, // no answer, a broken one, or a client the provider does not accept
     };
     Status status = Status::Failed;
     QString accessToken;
     QString refreshToken; // empty when the provider kept the old one
     qint64 expiresAt = 0; // seconds since the epoch; 0 when not said
-    QString account;      // who signed in, when the provider said (an id token's e-mail or name)
-    QString error;        // for the user; never holds a token
+    QString account; // who signed in, when the provider said (an id token's e-mail or name)
+    QString error; // for the user; never holds a token
 };
 
 // Requests to the token endpoint (RFC 6749 with PKCE, RFC 7636). Each waits

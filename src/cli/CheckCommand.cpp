@@ -79,9 +79,7 @@ private:
 // stored spelling; empty (with the reason told) when there is none.
 QString chooseProfile(const Options &options)
 {
-    const QString wanted = options.profile.isEmpty()
-                               ? ProfileStore().lastProfile()
-                               : options.profile;
+    const QString wanted = options.profile.isEmpty() ? ProfileStore().lastProfile() : options.profile;
     const QStringList names = ProfileNames();
     for (const QString &name : names) {
         if (!wanted.isEmpty() && name.compare(wanted, Qt::CaseInsensitive) == 0)
@@ -91,7 +89,8 @@ QString chooseProfile(const Options &options)
                                           : QStringLiteral("known: ") + names.join(QStringLiteral(", "));
     if (wanted.isEmpty())
         ConsoleOutput::error(QStringLiteral("No profile was given and none was used last; name one with "
-                                            "--profile (%1).").arg(ConsoleOutput::plain(known)));
+                                            "--profile (%1).")
+                                 .arg(ConsoleOutput::plain(known)));
     else
         ConsoleOutput::error(QStringLiteral("There is no profile \"%1\" (%2).")
                                  .arg(ConsoleOutput::plain(wanted), ConsoleOutput::plain(known)));

@@ -131,8 +131,8 @@ void CheckReport::applyDeletion(const DeletionResult &deletion, const QList<Mess
 
 int CheckReport::count(Result result) const
 {
-    return int(std::count_if(messages.cbegin(), messages.cend(),
-                             [result](const Message &m) { return m.result == result; }));
+    return int(
+        std::count_if(messages.cbegin(), messages.cend(), [result](const Message &m) { return m.result == result; }));
 }
 
 int CheckReport::inRecycleBin() const
@@ -145,9 +145,12 @@ QStringList CheckReport::lines(bool summaryOnly) const
     QStringList out;
     if (!summaryOnly) {
         for (const Message &m : messages) {
-            const QStringList fields = {folderText(m.result), HeaderDisplay::decodedText(m.entry.sender),
-                                        HeaderDisplay::decodedText(m.entry.subject), m.entry.date,
-                                        m.entry.size.trimmed(), sortRuleText(m.entry)};
+            const QStringList fields = {folderText(m.result),
+                                        HeaderDisplay::decodedText(m.entry.sender),
+                                        HeaderDisplay::decodedText(m.entry.subject),
+                                        m.entry.date,
+                                        m.entry.size.trimmed(),
+                                        sortRuleText(m.entry)};
             QStringList shown;
             for (const QString &field : fields)
                 shown << ConsoleOutput::plain(field);
@@ -159,9 +162,8 @@ QStringList CheckReport::lines(bool summaryOnly) const
                           .arg(count(Result::Kept))
                           .arg(inRecycleBin());
     if (deletionRan) {
-        summary += QStringLiteral("; %1 deleted, %2 not deleted")
-                       .arg(count(Result::Deleted))
-                       .arg(count(Result::NotDeleted));
+        summary +=
+            QStringLiteral("; %1 deleted, %2 not deleted").arg(count(Result::Deleted)).arg(count(Result::NotDeleted));
         if (const int gone = count(Result::AlreadyGone))
             summary += QStringLiteral(", %1 already gone").arg(gone);
         if (changedOnServer > 0)

@@ -25,7 +25,7 @@ struct CheckReport {
     QList<Message> messages; // in the server's order
     bool deletionRan = false;
     int changedOnServer = 0; // Recycle Bin rows the deletion could not confirm
-    QString listingNote;     // how the server's listings disagreed, if they did
+    QString listingNote; // how the server's listings disagreed, if they did
 
     // The two folders after a fetch, and the outcome of the deletion when
     // one ran (`left` is what the Recycle Bin still holds afterwards).

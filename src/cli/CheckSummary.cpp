@@ -104,7 +104,8 @@ std::optional<CheckSummary::Notification> CheckSummary::notification() const
         n.summary = QStringLiteral("Trelvik could not delete %1 from %2")
                         .arg(messageCount(notDeleted), undeletedNames.join(separator));
     else if (deleted > 0)
-        n.summary = QStringLiteral("Trelvik deleted %1 from %2").arg(messageCount(deleted), deletedNames.join(separator));
+        n.summary =
+            QStringLiteral("Trelvik deleted %1 from %2").arg(messageCount(deleted), deletedNames.join(separator));
     else
         return std::nullopt; // a routine run: nothing to tell
     if (deleted > 0 && !n.summary.startsWith(QLatin1String("Trelvik deleted")))

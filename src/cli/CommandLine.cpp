@@ -32,11 +32,16 @@ int timeoutSeconds(const QString &text)
 // Long names of the options that make a run a command line run.
 const QStringList &optionNames()
 {
-    static const QStringList names = {QStringLiteral("check"),   QStringLiteral("delete"),
-                                      QStringLiteral("json"),    QStringLiteral("profile"),
-                                      QStringLiteral("history"), QStringLiteral("quiet"),
-                                      QStringLiteral("import-rules"), QStringLiteral("export-rules"),
-                                      QStringLiteral("timeout"), QStringLiteral("all"),
+    static const QStringList names = {QStringLiteral("check"),
+                                      QStringLiteral("delete"),
+                                      QStringLiteral("json"),
+                                      QStringLiteral("profile"),
+                                      QStringLiteral("history"),
+                                      QStringLiteral("quiet"),
+                                      QStringLiteral("import-rules"),
+                                      QStringLiteral("export-rules"),
+                                      QStringLiteral("timeout"),
+                                      QStringLiteral("all"),
                                       QStringLiteral("trust-certificate"),
                                       QStringLiteral("help"),
                                       QStringLiteral("version")};
@@ -47,18 +52,39 @@ const QStringList &optionNames()
 // -platform ...): these still start the window.
 const QStringList &toolkitOptionNames()
 {
-    static const QStringList names = {
-        QStringLiteral("platform"),  QStringLiteral("platformpluginpath"), QStringLiteral("platformtheme"),
-        QStringLiteral("plugin"),    QStringLiteral("qwindowgeometry"),    QStringLiteral("qwindowicon"),
-        QStringLiteral("qwindowtitle"), QStringLiteral("reverse"),         QStringLiteral("session"),
-        QStringLiteral("style"),     QStringLiteral("stylesheet"),         QStringLiteral("widgetcount"),
-        QStringLiteral("display"),   QStringLiteral("geometry"),           QStringLiteral("title"),
-        QStringLiteral("name"),      QStringLiteral("visual"),             QStringLiteral("ncols"),
-        QStringLiteral("cmap"),      QStringLiteral("nograb"),             QStringLiteral("dograb"),
-        QStringLiteral("sync"),      QStringLiteral("qmljsdebugger"),      QStringLiteral("fn"),
-        QStringLiteral("font"),      QStringLiteral("bg"),                 QStringLiteral("background"),
-        QStringLiteral("fg"),        QStringLiteral("foreground"),         QStringLiteral("btn"),
-        QStringLiteral("button"),    QStringLiteral("im"),                 QStringLiteral("inputstyle")};
+    static const QStringList names = {QStringLiteral("platform"),
+                                      QStringLiteral("platformpluginpath"),
+                                      QStringLiteral("platformtheme"),
+                                      QStringLiteral("plugin"),
+                                      QStringLiteral("qwindowgeometry"),
+                                      QStringLiteral("qwindowicon"),
+                                      QStringLiteral("qwindowtitle"),
+                                      QStringLiteral("reverse"),
+                                      QStringLiteral("session"),
+                                      QStringLiteral("style"),
+                                      QStringLiteral("stylesheet"),
+                                      QStringLiteral("widgetcount"),
+                                      QStringLiteral("display"),
+                                      QStringLiteral("geometry"),
+                                      QStringLiteral("title"),
+                                      QStringLiteral("name"),
+                                      QStringLiteral("visual"),
+                                      QStringLiteral("ncols"),
+                                      QStringLiteral("cmap"),
+                                      QStringLiteral("nograb"),
+                                      QStringLiteral("dograb"),
+                                      QStringLiteral("sync"),
+                                      QStringLiteral("qmljsdebugger"),
+                                      QStringLiteral("fn"),
+                                      QStringLiteral("font"),
+                                      QStringLiteral("bg"),
+                                      QStringLiteral("background"),
+                                      QStringLiteral("fg"),
+                                      QStringLiteral("foreground"),
+                                      QStringLiteral("btn"),
+                                      QStringLiteral("button"),
+                                      QStringLiteral("im"),
+                                      QStringLiteral("inputstyle")};
     return names;
 }
 
@@ -98,15 +124,17 @@ void addOptions(QCommandLineParser &parser)
                         "were added, already present and refused, and the first refused line. Nothing is "
                         "imported when the file cannot be read."),
          QStringLiteral("file")},
-        {QStringLiteral("export-rules"), QStringLiteral("Write both rule lists to a rule file."), QStringLiteral("file")},
+        {QStringLiteral("export-rules"), QStringLiteral("Write both rule lists to a rule file."),
+         QStringLiteral("file")},
         {QStringLiteral("timeout"),
          QStringLiteral("With --check: end the run after this many seconds (default 600) whatever the server "
                         "does, as Cancel would: deletions the server has confirmed are kept and recorded, the "
                         "rest are not made; the run then ends with code 4, \"the server did not finish in "
                         "time\"."),
          QStringLiteral("seconds")},
-        {QStringLiteral("quiet"), QStringLiteral("No progress line; with --check only the summary line, with --export-rules "
-                                                  "nothing on success.")},
+        {QStringLiteral("quiet"),
+         QStringLiteral("No progress line; with --check only the summary line, with --export-rules "
+                        "nothing on success.")},
         {{QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Show this help and end.")},
         {{QStringLiteral("v"), QStringLiteral("version")}, QStringLiteral("Show the version and end.")},
     });
@@ -123,7 +151,7 @@ bool validate(const Options &o, const QCommandLineParser &parser, QString *why)
         return false;
     }
     const int actions = int(o.check) + int(o.history) + int(parser.isSet(QStringLiteral("import-rules")))
-                        + int(parser.isSet(QStringLiteral("export-rules")));
+        + int(parser.isSet(QStringLiteral("export-rules")));
     if (actions == 0) {
         *why = QStringLiteral("Say what to do: --check, --history, --import-rules or --export-rules.");
         return false;
@@ -146,9 +174,8 @@ bool validate(const Options &o, const QCommandLineParser &parser, QString *why)
             return false;
         }
         if (o.trustCertificate.size() != 64
-            || !std::all_of(o.trustCertificate.cbegin(), o.trustCertificate.cend(), [](QChar c) {
-                   return (c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f');
-               })) {
+            || !std::all_of(o.trustCertificate.cbegin(), o.trustCertificate.cend(),
+                            [](QChar c) { return (c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f'); })) {
             *why = QStringLiteral("--trust-certificate needs a SHA-256 fingerprint (64 hex digits), not \"%1\".")
                        .arg(parser.value(QStringLiteral("trust-certificate")));
             return false;
@@ -217,38 +244,38 @@ QString helpText()
     QString text = parser.helpText();
     // The first line names the program as it was started; say "trelvik".
     text = QStringLiteral("Usage: trelvik [options]") + text.mid(text.indexOf(QLatin1Char('\n')));
-    text += QStringLiteral(
-        "\nExit codes:\n"
-        "  0  done\n"
-        "  1  other failure (rule database, file input or output, a refused line in\n"
-        "     a rule file, cancelled)\n"
-        "  2  usage error\n"
-        "  3  not configured (unknown profile, no profile, a missing setting such as\n"
-        "     the password or the OAuth2 client ID)\n"
-        "  4  connection or login failure (also an untrusted certificate, an OAuth2\n"
-        "     sign-in that needs the browser, or a check past --timeout: the server\n"
-        "     did not finish in time)\n"
-        "  5  partly deleted (some Recycle Bin messages are still on the server)\n"
-        "  6  busy (the window or another check is running)\n"
-        "\nTimer:\n"
-        "  A systemd user timer, installed but not enabled, runs\n"
-        "  \"trelvik --check --delete --quiet --all\" every 15 minutes:\n"
-        "    systemctl --user enable --now trelvik-check.timer\n"
-        "  To check without deleting, or to pick profiles instead of all of them,\n"
-        "  override its command:\n"
-        "    systemctl --user edit trelvik-check.service\n"
-        "  and write there, for instance:\n"
-        "    [Service]\n"
-        "    ExecStart=\n"
-        "    ExecStart=%1 --check --quiet --all\n"
-        "  or, for the profiles Work and Home alone, one line each (the \"-\" lets\n"
-        "  the next line run when one fails):\n"
-        "    ExecStart=-%1 --check --delete --quiet --profile Work\n"
-        "    ExecStart=-%1 --check --delete --quiet --profile Home\n"
-        "  A user's timer runs only while they are logged in; to let it run after\n"
-        "  logout and from boot:   loginctl enable-linger\n"
-        "  What the runs printed:   journalctl --user -u trelvik-check.service\n"
-        "  Stop it:   systemctl --user disable --now trelvik-check.timer\n").arg(QCoreApplication::applicationFilePath());
+    text += QStringLiteral("\nExit codes:\n"
+                           "  0  done\n"
+                           "  1  other failure (rule database, file input or output, a refused line in\n"
+                           "     a rule file, cancelled)\n"
+                           "  2  usage error\n"
+                           "  3  not configured (unknown profile, no profile, a missing setting such as\n"
+                           "     the password or the OAuth2 client ID)\n"
+                           "  4  connection or login failure (also an untrusted certificate, an OAuth2\n"
+                           "     sign-in that needs the browser, or a check past --timeout: the server\n"
+                           "     did not finish in time)\n"
+                           "  5  partly deleted (some Recycle Bin messages are still on the server)\n"
+                           "  6  busy (the window or another check is running)\n"
+                           "\nTimer:\n"
+                           "  A systemd user timer, installed but not enabled, runs\n"
+                           "  \"trelvik --check --delete --quiet --all\" every 15 minutes:\n"
+                           "    systemctl --user enable --now trelvik-check.timer\n"
+                           "  To check without deleting, or to pick profiles instead of all of them,\n"
+                           "  override its command:\n"
+                           "    systemctl --user edit trelvik-check.service\n"
+                           "  and write there, for instance:\n"
+                           "    [Service]\n"
+                           "    ExecStart=\n"
+                           "    ExecStart=%1 --check --quiet --all\n"
+                           "  or, for the profiles Work and Home alone, one line each (the \"-\" lets\n"
+                           "  the next line run when one fails):\n"
+                           "    ExecStart=-%1 --check --delete --quiet --profile Work\n"
+                           "    ExecStart=-%1 --check --delete --quiet --profile Home\n"
+                           "  A user's timer runs only while they are logged in; to let it run after\n"
+                           "  logout and from boot:   loginctl enable-linger\n"
+                           "  What the runs printed:   journalctl --user -u trelvik-check.service\n"
+                           "  Stop it:   systemctl --user disable --now trelvik-check.timer\n")
+                .arg(QCoreApplication::applicationFilePath());
     return text;
 }
 
@@ -394,9 +421,8 @@ namespace {
 // Whether the arguments ask for JSON, even when they do not parse.
 bool jsonAsked(const QStringList &arguments)
 {
-    return std::any_of(arguments.cbegin() + (arguments.isEmpty() ? 0 : 1), arguments.cend(), [](const QString &a) {
-        return a == QLatin1String("--json") || a == QLatin1String("-json");
-    });
+    return std::any_of(arguments.cbegin() + (arguments.isEmpty() ? 0 : 1), arguments.cend(),
+                       [](const QString &a) { return a == QLatin1String("--json") || a == QLatin1String("-json"); });
 }
 
 } // namespace

@@ -15,10 +15,10 @@ struct Options {
     bool json = false;
     bool history = false;
     bool quiet = false;
-    bool all = false;     // --check of every profile in turn
+    bool all = false; // --check of every profile in turn
     QString trustCertificate; // SHA-256 fingerprint, lower-case hex without separators
     int timeoutSeconds = 600; // --check ends by then, whatever the server does
-    QString profile;      // empty: the last used one
+    QString profile; // empty: the last used one
     QString importFile;
     QString exportFile;
 };

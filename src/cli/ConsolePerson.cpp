@@ -9,8 +9,8 @@ namespace {
 
 class NoDialog : public ProgressControl {
 public:
-    void closeDialog() override {}
-    void repaintNow() override {}
+    void closeDialog() override { }
+    void repaintNow() override { }
 };
 
 } // namespace

@@ -15,9 +15,9 @@ public:
     ~ConsoleStatus() override;
 
     void setStatusText(const QString &text) override;
-    void setProgressMaximum(int) override {}
-    void setProgressValue(int) override {}
-    void setNodeText(const QString &, const QString &) override {}
+    void setProgressMaximum(int) override { }
+    void setProgressValue(int) override { }
+    void setNodeText(const QString &, const QString &) override { }
 
     // Removes the progress line, so that other output starts on a clean line.
     void clear();

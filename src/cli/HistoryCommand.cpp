@@ -20,7 +20,7 @@ bool knownProfile(const QString &name, const QList<DeletionRecord> &records)
     const auto same = [&name](const QString &other) { return other.compare(name, Qt::CaseInsensitive) == 0; };
     const QStringList names = ProfileNames();
     return std::any_of(names.cbegin(), names.cend(), same)
-           || std::any_of(records.cbegin(), records.cend(), [&same](const DeletionRecord &r) { return same(r.profile); });
+        || std::any_of(records.cbegin(), records.cend(), [&same](const DeletionRecord &r) { return same(r.profile); });
 }
 
 } // namespace
@@ -76,8 +76,7 @@ int run(const CommandLine::Options &options, RuleDatabase &rules)
         QString time = r.time.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
         if (r.unconfirmed) // the run ended before the server confirmed it
             time += QStringLiteral(" (deleted, unconfirmed)");
-        QStringList fields = {time,
-                              r.profile, sender, subject, r.date, r.size, r.uid, r.rule};
+        QStringList fields = {time, r.profile, sender, subject, r.date, r.size, r.uid, r.rule};
         for (QString &field : fields)
             field = ConsoleOutput::plain(field);
         ConsoleOutput::out(fields.join(QLatin1Char('\t')));

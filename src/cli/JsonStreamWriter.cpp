@@ -115,13 +115,27 @@ void JsonStreamWriter::appendString(QByteArray &out, QStringView text)
         const char16_t u = text.at(i).unicode();
         if (u < 0x80) {
             switch (u) {
-            case u'"': out += "\\\""; break;
-            case u'\\': out += "\\\\"; break;
-            case u'\b': out += "\\b"; break;
-            case u'\f': out += "\\f"; break;
-            case u'\n': out += "\\n"; break;
-            case u'\r': out += "\\r"; break;
-            case u'\t': out += "\\t"; break;
+            case u'"':
+                out += "\\\"";
+                break;
+            case u'\\':
+                out += "\\\\";
+                break;
+            case u'\b':
+                out += "\\b";
+                break;
+            case u'\f':
+                out += "\\f";
+                break;
+            case u'\n':
+                out += "\\n";
+                break;
+            case u'\r':
+                out += "\\r";
+                break;
+            case u'\t':
+                out += "\\t";
+                break;
             default:
                 if (u < 0x20) {
                     out += "\\u00";

@@ -33,7 +33,8 @@ int exportRules(const CommandLine::Options &options, const RuleDatabase &rules)
         return ExitCode::Failure;
     }
     if (!options.quiet)
-        ConsoleOutput::out(QStringLiteral("The rules were written to \"%1\".").arg(ConsoleOutput::plain(options.exportFile)));
+        ConsoleOutput::out(
+            QStringLiteral("The rules were written to \"%1\".").arg(ConsoleOutput::plain(options.exportFile)));
     return ExitCode::Done;
 }
 

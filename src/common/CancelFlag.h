@@ -13,6 +13,7 @@ public:
     void clear() { m_set = false; }
 Q_SIGNALS:
     void raised();
+
 private:
     bool m_set = false;
 };

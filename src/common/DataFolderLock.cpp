@@ -34,7 +34,8 @@ void moveAside(const QString &path)
         QString target = path + QStringLiteral(".left-") + stamp;
         if (n > 0)
             target += QLatin1Char('-') + QString::number(n);
-        if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, QFile::encodeName(target).constData(), RENAME_NOREPLACE) == 0
+        if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, QFile::encodeName(target).constData(), RENAME_NOREPLACE)
+                == 0
             || errno != EEXIST)
             return;
     }

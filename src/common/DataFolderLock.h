@@ -12,9 +12,9 @@
 class DataFolderLock {
 public:
     enum class Result {
-        Acquired,   // this process now holds the folder
-        Busy,       // another process holds it
-        Failed,     // the lock file cannot be made or locked; see error
+        Acquired, // this process now holds the folder
+        Busy, // another process holds it
+        Failed, // the lock file cannot be made or locked; see error
     };
 
     static constexpr const char *kFileName = "trelvik.lock";

@@ -125,7 +125,7 @@ bool write(const QString &path, const QByteArray &data, Access access, QString *
     const QString folder = info.absolutePath();
     const QByteArray targetName = QFile::encodeName(target);
 
-    struct stat old {};
+    struct stat old { };
     const bool hadOld = ::stat(targetName.constData(), &old) == 0;
     if (hadOld && S_ISDIR(old.st_mode))
         return failWith(EISDIR);
@@ -182,8 +182,8 @@ void removeLeftovers(const QString &path)
     const QFileInfo info(path);
     const QString name = info.fileName();
     const QDir folder = info.absoluteDir();
-    const QStringList candidates =
-        folder.entryList({QLatin1Char('.') + name + kMark + QLatin1Char('*')}, QDir::Files | QDir::Hidden | QDir::System);
+    const QStringList candidates = folder.entryList({QLatin1Char('.') + name + kMark + QLatin1Char('*')},
+                                                    QDir::Files | QDir::Hidden | QDir::System);
     for (const QString &candidate : candidates) {
         if (isTemporaryOf(candidate, name))
             QFile::remove(folder.filePath(candidate));

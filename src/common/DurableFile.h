@@ -29,8 +29,8 @@ bool remove(const QString &path, QString *error);
 // Ab12Cd") that nobody would give a file, so that the leftover of a crash
 // between write and rename can be told from the user's own files.
 enum class Access {
-    Private,     // 0600, whatever the file had
-    LikeTarget,  // the old file's mode; a new file gets the usual one (umask)
+    Private, // 0600, whatever the file had
+    LikeTarget, // the old file's mode; a new file gets the usual one (umask)
 };
 
 bool write(const QString &path, const QByteArray &data, Access access, QString *error);

@@ -7,8 +7,8 @@ namespace {
 // Fields mbox-based servers write into the message as it is read.
 bool changedByServer(QByteArrayView name)
 {
-    static constexpr QByteArrayView kFields[] = {"status", "x-status", "x-keywords", "x-uid", "x-uidl",
-                                                 "content-length", "lines"};
+    static constexpr QByteArrayView kFields[] = {"status", "x-status",       "x-keywords", "x-uid",
+                                                 "x-uidl", "content-length", "lines"};
     for (const QByteArrayView field : kFields)
         if (name.compare(field, Qt::CaseInsensitive) == 0)
             return true;

@@ -19,8 +19,8 @@ namespace {
 // the converter library, which reads more than a plain name (paths, options).
 const QRegularExpression &encodedWordPattern()
 {
-    static const QRegularExpression pattern(QStringLiteral(
-        R"(=\?([A-Za-z0-9][A-Za-z0-9_.:+\-]{0,39})(?:\*[A-Za-z0-9\-]*)?\?([BbQq])\?([^?\r\n]*)\?=)"));
+    static const QRegularExpression pattern(
+        QStringLiteral(R"(=\?([A-Za-z0-9][A-Za-z0-9_.:+\-]{0,39})(?:\*[A-Za-z0-9\-]*)?\?([BbQq])\?([^?\r\n]*)\?=)"));
     return pattern;
 }
 
@@ -65,8 +65,7 @@ QByteArray decodeQ(const QByteArray &text)
         const char c = text.at(i);
         if (c == '_') {
             out.append(' ');
-        } else if (c == '=' && i + 2 < text.size() && hexValue(text.at(i + 1)) >= 0
-                   && hexValue(text.at(i + 2)) >= 0) {
+        } else if (c == '=' && i + 2 < text.size() && hexValue(text.at(i + 1)) >= 0 && hexValue(text.at(i + 2)) >= 0) {
             out.append(char(hexValue(text.at(i + 1)) * 16 + hexValue(text.at(i + 2))));
             i += 2;
         } else {
@@ -131,7 +130,10 @@ bool shownAsIs(const QString &raw)
 // character split between two words comes out whole.
 class Run {
 public:
-    explicit Run(QString &out) : m_out(out) {}
+    explicit Run(QString &out)
+        : m_out(out)
+    {
+    }
 
     bool continues(const QByteArray &converter) const { return !m_bytes.isNull() && converter == m_converter; }
 

@@ -3,23 +3,40 @@
 QString MessageEntry::text(int column) const
 {
     switch (column) {
-    case 0: return sender;
-    case 1: return subject;
-    case 2: return date;
-    case 3: return priority;
-    case 4: return size;
-    default: return {};
+    case 0:
+        return sender;
+    case 1:
+        return subject;
+    case 2:
+        return date;
+    case 3:
+        return priority;
+    case 4:
+        return size;
+    default:
+        return {};
     }
 }
 
 void MessageEntry::setText(int column, const QString &value)
 {
     switch (column) {
-    case 0: sender = value; break;
-    case 1: subject = value; break;
-    case 2: date = value; break;
-    case 3: priority = value; break;
-    case 4: size = value; break;
-    default: break;
+    case 0:
+        sender = value;
+        break;
+    case 1:
+        subject = value;
+        break;
+    case 2:
+        date = value;
+        break;
+    case 3:
+        priority = value;
+        break;
+    case 4:
+        size = value;
+        break;
+    default:
+        break;
     }
 }

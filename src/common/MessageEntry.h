@@ -13,15 +13,15 @@
 // all): rules and lookups compare them. Only the folder model decodes them,
 // for showing.
 struct MessageEntry {
-    QString sender;     // the whole "From:" value, as sent
+    QString sender; // the whole "From:" value, as sent
     QString subject;
     QString date;
     QString priority;
-    QString size;       // thousands of bytes + "K", padded on the left to 6
-    qint64 bytes = -1;  // the size the server listed; -1 when not known
-    qint32 number = 0;  // the row's tag
-    QString iconKey;    // "inbox" or "recycle"
-    QString uid;        // the server's unique id (UIDL), empty when not offered
+    QString size; // thousands of bytes + "K", padded on the left to 6
+    qint64 bytes = -1; // the size the server listed; -1 when not known
+    qint32 number = 0; // the row's tag
+    QString iconKey; // "inbox" or "recycle"
+    QString uid; // the server's unique id (UIDL), empty when not offered
     SortReason sortReason; // what put the row in its folder
     // The message's header block as read (TOP n 0, without the status line
     // and the closing dot line), so that a new rule can sort the row as the

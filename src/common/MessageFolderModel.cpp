@@ -82,11 +82,14 @@ MessageFolderModel::Row MessageFolderModel::makeRow(MessageEntry entry) const
 QString MessageFolderModel::shownText(const Row &row, int column) const
 {
     switch (column) {
-    case Sender: return row.shownSender;
-    case Subject: return row.shownSubject;
+    case Sender:
+        return row.shownSender;
+    case Subject:
+        return row.shownSubject;
     case Date:
         return row.hasTime ? compactDate(QDateTime::fromMSecsSinceEpoch(row.time).toLocalTime()) : row.shownDate;
-    default: return row.entry.text(column);
+    default:
+        return row.entry.text(column);
     }
 }
 
@@ -117,8 +120,8 @@ QVariant MessageFolderModel::data(const QModelIndex &index, int role) const
         // as sent, when that differs, for a reader who wants to see what was
         // decoded.
         if (index.column() == Sender && !r.shownSender.isEmpty())
-            return HeaderDisplay::plainToolTip(r.shownSender == e.sender ? r.shownSender
-                                                          : r.shownSender + QLatin1Char('\n') + e.sender);
+            return HeaderDisplay::plainToolTip(
+                r.shownSender == e.sender ? r.shownSender : r.shownSender + QLatin1Char('\n') + e.sender);
         if (index.column() == Date && r.hasTime)
             return HeaderDisplay::plainToolTip(
                 QLocale().toString(QDateTime::fromMSecsSinceEpoch(r.time).toLocalTime(), QLocale::LongFormat));
@@ -128,8 +131,7 @@ QVariant MessageFolderModel::data(const QModelIndex &index, int role) const
             return m_iconLookup(e.iconKey);
         return {};
     case Qt::TextAlignmentRole:
-        return index.column() == Size ? int(Qt::AlignRight | Qt::AlignVCenter)
-                                      : int(Qt::AlignLeft | Qt::AlignVCenter);
+        return index.column() == Size ? int(Qt::AlignRight | Qt::AlignVCenter) : int(Qt::AlignLeft | Qt::AlignVCenter);
     case NumberRole:
         return e.number;
     case IconKeyRole:
@@ -151,8 +153,7 @@ QVariant MessageFolderModel::headerData(int section, Qt::Orientation orientation
             return QString::fromLatin1(titles[section]);
     }
     if (role == Qt::TextAlignmentRole)
-        return section == Size ? int(Qt::AlignRight | Qt::AlignVCenter)
-                               : int(Qt::AlignLeft | Qt::AlignVCenter);
+        return section == Size ? int(Qt::AlignRight | Qt::AlignVCenter) : int(Qt::AlignLeft | Qt::AlignVCenter);
     return {};
 }
 
@@ -275,8 +276,7 @@ void MessageFolderModel::sortRows()
     QList<int> order(m_rows.size());
     for (int i = 0; i < order.size(); ++i)
         order[i] = i;
-    std::stable_sort(order.begin(), order.end(),
-                     [this](int a, int b) { return less(m_rows.at(a), m_rows.at(b)); });
+    std::stable_sort(order.begin(), order.end(), [this](int a, int b) { return less(m_rows.at(a), m_rows.at(b)); });
     QList<Row> sorted;
     sorted.reserve(m_rows.size());
     QList<int> newRowOf(m_rows.size());

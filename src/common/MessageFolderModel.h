@@ -85,9 +85,9 @@ private:
         MessageEntry entry;
         QString shownSender;
         QString shownSubject;
-        QString shownDate;     // only for a date that is no readable time
-        qint64 time = 0;       // ms since the epoch, when hasTime
-        qint64 sizeBytes = 0;  // when hasSize
+        QString shownDate; // only for a date that is no readable time
+        qint64 time = 0; // ms since the epoch, when hasTime
+        qint64 sizeBytes = 0; // when hasSize
         bool hasTime = false;
         bool hasSize = false;
     };

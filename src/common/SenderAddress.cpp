@@ -31,8 +31,20 @@ bool isPlainAddress(const QString &value)
 {
     for (const QChar c : value) {
         switch (c.unicode()) {
-        case '<': case '>': case '(': case ')': case '"': case ',': case ';': case ':': case '\\':
-        case ' ': case '\t': case '\r': case '\n': case '[':
+        case '<':
+        case '>':
+        case '(':
+        case ')':
+        case '"':
+        case ',':
+        case ';':
+        case ':':
+        case '\\':
+        case ' ':
+        case '\t':
+        case '\r':
+        case '\n':
+        case '[':
             return false;
         default:
             break;
@@ -65,7 +77,17 @@ bool IsAddressCharacter(QChar c)
     if (c.isSpace())
         return false;
     switch (c.unicode()) {
-    case '<': case '>': case '(': case ')': case '"': case ',': case ';': case ':': case '\\': case '[': case ']':
+    case '<':
+    case '>':
+    case '(':
+    case ')':
+    case '"':
+    case ',':
+    case ';':
+    case ':':
+    case '\\':
+    case '[':
+    case ']':
         return false;
     default:
         return true;

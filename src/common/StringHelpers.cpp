@@ -34,8 +34,8 @@ QString TrimSpaces(QStringView text)
     return text.mid(first, last - first).toString();
 }
 
-QString ReplaceText(const QString &text, const QString &search, const QString &replacement,
-                    int start, int count, int compareMode)
+QString ReplaceText(const QString &text, const QString &search, const QString &replacement, int start, int count,
+                    int compareMode)
 {
     if (start < 1)
         throw std::invalid_argument("ReplaceText: start position below 1");

@@ -11,8 +11,8 @@ QString GetField(const QString &delimiter, const QString &text, int fieldNumber)
 // at most `count` times (-1: no limit), comparing exactly (mode 0) or ignoring
 // case (mode 1). A replacement is never searched again. A start below 1 throws
 // std::invalid_argument.
-QString ReplaceText(const QString &text, const QString &search, const QString &replacement,
-                    int start, int count, int compareMode);
+QString ReplaceText(const QString &text, const QString &search, const QString &replacement, int start, int count,
+                    int compareMode);
 
 // The text without leading and trailing spaces. Only the space character is
 // removed: a tab or other white space typed into a password or a rule is kept.

@@ -13,8 +13,8 @@ class QDBusPendingCall;
 class ConnectionTeardown : public QObject {
     Q_OBJECT
 public:
-    ConnectionTeardown(const QDBusConnection &bus, const QString &activePath,
-                       const QString &settingsPath, QObject *parent = nullptr);
+    ConnectionTeardown(const QDBusConnection &bus, const QString &activePath, const QString &settingsPath,
+                       QObject *parent = nullptr);
 
     void start();
     bool isDone() const { return m_pending == 0 && m_started; }

@@ -14,13 +14,18 @@
 
 namespace {
 
-QString latin1(const char *text) { return QString::fromLatin1(text); }
+QString latin1(const char *text)
+{
+    return QString::fromLatin1(text);
+}
 
 } // namespace
 
-DialAttempt::DialAttempt(const QDBusConnection &bus, const DialRequest &request, int timeLimitMs,
-                         int teardownLimitMs, QObject *parent)
-    : QObject(parent), m_bus(bus), m_request(request)
+DialAttempt::DialAttempt(const QDBusConnection &bus, const DialRequest &request, int timeLimitMs, int teardownLimitMs,
+                         QObject *parent)
+    : QObject(parent)
+    , m_bus(bus)
+    , m_request(request)
 {
     Nm::registerDBusTypes();
     m_timeLimit.setSingleShot(true);
@@ -40,13 +45,11 @@ void DialAttempt::start()
     }
     // Active connections are followed from before the activation is asked
     // for: NetworkManager may announce the new one before it answers.
-    m_bus.connect(latin1(Nm::kService), QString(), latin1(Nm::kActiveInterface),
-                  QStringLiteral("StateChanged"), this,
+    m_bus.connect(latin1(Nm::kService), QString(), latin1(Nm::kActiveInterface), QStringLiteral("StateChanged"), this,
                   SLOT(onActiveStateChanged(uint, uint, QDBusMessage)));
-    m_serviceWatcher = new QDBusServiceWatcher(latin1(Nm::kService), m_bus,
-                                               QDBusServiceWatcher::WatchForUnregistration, this);
-    connect(m_serviceWatcher, &QDBusServiceWatcher::serviceUnregistered, this,
-            &DialAttempt::onServiceGone);
+    m_serviceWatcher = new QDBusServiceWatcher(latin1(Nm::kService), m_bus, QDBusServiceWatcher::WatchForUnregistration,
+                                               this);
+    connect(m_serviceWatcher, &QDBusServiceWatcher::serviceUnregistered, this, &DialAttempt::onServiceGone);
     m_timeLimit.start();
     listDevices();
 }
@@ -65,8 +68,7 @@ QDBusPendingCallWatcher *DialAttempt::watch(const QDBusPendingCall &call)
 
 QDBusMessage DialAttempt::nmCall(const QString &path, const char *interface, const char *method) const
 {
-    return QDBusMessage::createMethodCall(latin1(Nm::kService), path, latin1(interface),
-                                          latin1(method));
+    return QDBusMessage::createMethodCall(latin1(Nm::kService), path, latin1(interface), latin1(method));
 }
 
 QDBusMessage DialAttempt::propertyGet(const QString &path, const char *interface, const char *name) const
@@ -106,20 +108,19 @@ void DialAttempt::readDevices(const QStringList &paths)
         QDBusMessage getAll = nmCall(path, Nm::kPropertiesInterface, "GetAll");
         getAll << latin1(Nm::kDeviceInterface);
         auto *watcher = watch(m_bus.asyncCall(getAll));
-        connect(watcher, &QDBusPendingCallWatcher::finished, this,
-                [this, path](QDBusPendingCallWatcher *w) {
-                    if (m_stage != Stage::FindingModem)
-                        return;
-                    // A device that vanished meanwhile is simply not a candidate.
-                    QDBusPendingReply<QVariantMap> reply = *w;
-                    if (!reply.isError()) {
-                        const QVariantMap properties = reply.value();
-                        m_devices.append({path, properties.value(QStringLiteral("DeviceType")).toUInt(),
-                                          properties.value(QStringLiteral("State")).toUInt()});
-                    }
-                    if (--m_devicesPending == 0)
-                        chooseModem();
-                });
+        connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, path](QDBusPendingCallWatcher *w) {
+            if (m_stage != Stage::FindingModem)
+                return;
+            // A device that vanished meanwhile is simply not a candidate.
+            QDBusPendingReply<QVariantMap> reply = *w;
+            if (!reply.isError()) {
+                const QVariantMap properties = reply.value();
+                m_devices.append({path, properties.value(QStringLiteral("DeviceType")).toUInt(),
+                                  properties.value(QStringLiteral("State")).toUInt()});
+            }
+            if (--m_devicesPending == 0)
+                chooseModem();
+        });
     }
 }
 
@@ -131,8 +132,7 @@ void DialAttempt::chooseModem()
     for (const DeviceInfo &device : std::as_const(m_devices)) {
         if (device.type != Nm::kDeviceTypeModem)
             continue;
-        if (!chosen || (chosen->state < Nm::kDeviceStateDisconnected
-                        && device.state >= Nm::kDeviceStateDisconnected))
+        if (!chosen || (chosen->state < Nm::kDeviceStateDisconnected && device.state >= Nm::kDeviceStateDisconnected))
             chosen = &device;
     }
     if (!chosen) {
@@ -140,16 +140,14 @@ void DialAttempt::chooseModem()
         return;
     }
     m_devicePath = chosen->path;
-    m_bus.connect(latin1(Nm::kService), m_devicePath, latin1(Nm::kDeviceInterface),
-                  QStringLiteral("StateChanged"), this,
-                  SLOT(onDeviceStateChanged(uint, uint, uint)));
+    m_bus.connect(latin1(Nm::kService), m_devicePath, latin1(Nm::kDeviceInterface), QStringLiteral("StateChanged"),
+                  this, SLOT(onDeviceStateChanged(uint, uint, uint)));
     readCapabilities();
 }
 
 void DialAttempt::readCapabilities()
 {
-    auto *watcher = watch(m_bus.asyncCall(propertyGet(m_devicePath, Nm::kModemInterface,
-                                                      "CurrentCapabilities")));
+    auto *watcher = watch(m_bus.asyncCall(propertyGet(m_devicePath, Nm::kModemInterface, "CurrentCapabilities")));
     connect(watcher, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher *w) {
         if (m_stage != Stage::FindingModem)
             return;
@@ -231,8 +229,7 @@ void DialAttempt::handleActiveState(uint state, uint reason)
         finish();
     } else if (state == Nm::kActiveDeactivating || state == Nm::kActiveDeactivated) {
         m_activeDown = true;
-        fail(m_hasDeviceReason ? Nm::resultForDeviceReason(m_deviceReason)
-                               : Nm::resultForActiveReason(reason));
+        fail(m_hasDeviceReason ? Nm::resultForDeviceReason(m_deviceReason) : Nm::resultForActiveReason(reason));
     }
 }
 
@@ -307,12 +304,10 @@ void DialAttempt::finish()
     m_stage = Stage::Done;
     m_timeLimit.stop();
     m_teardownLimit.stop();
-    m_bus.disconnect(latin1(Nm::kService), QString(), latin1(Nm::kActiveInterface),
-                     QStringLiteral("StateChanged"), this,
-                     SLOT(onActiveStateChanged(uint, uint, QDBusMessage)));
+    m_bus.disconnect(latin1(Nm::kService), QString(), latin1(Nm::kActiveInterface), QStringLiteral("StateChanged"),
+                     this, SLOT(onActiveStateChanged(uint, uint, QDBusMessage)));
     if (!m_devicePath.isEmpty())
         m_bus.disconnect(latin1(Nm::kService), m_devicePath, latin1(Nm::kDeviceInterface),
-                         QStringLiteral("StateChanged"), this,
-                         SLOT(onDeviceStateChanged(uint, uint, uint)));
+                         QStringLiteral("StateChanged"), this, SLOT(onDeviceStateChanged(uint, uint, uint)));
     Q_EMIT finished();
 }

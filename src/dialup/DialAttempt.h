@@ -22,8 +22,8 @@ class ConnectionTeardown;
 class DialAttempt : public QObject {
     Q_OBJECT
 public:
-    DialAttempt(const QDBusConnection &bus, const DialRequest &request, int timeLimitMs,
-                int teardownLimitMs, QObject *parent = nullptr);
+    DialAttempt(const QDBusConnection &bus, const DialRequest &request, int timeLimitMs, int teardownLimitMs,
+                QObject *parent = nullptr);
 
     void start();
     bool isDone() const { return m_stage == Stage::Done; }

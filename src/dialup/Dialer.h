@@ -11,13 +11,13 @@ class CancelFlag;
 // error numbers, so RasErrorText() has a text for each (or the generic one).
 namespace RasCode {
 inline constexpr qint32 Success = 0;
-inline constexpr qint32 PortAlreadyOpen = 602;      // a dial is already under way
+inline constexpr qint32 PortAlreadyOpen = 602; // a dial is already under way
 inline constexpr qint32 RemoteDisconnection = 629;
-inline constexpr qint32 UserDisconnection = 631;    // cancelled, or disconnected by someone else
-inline constexpr qint32 InvalidSize = 632;          // a value too long, or one that cannot be passed on
-inline constexpr qint32 PortNotAvailable = 633;     // no modem
+inline constexpr qint32 UserDisconnection = 631; // cancelled, or disconnected by someone else
+inline constexpr qint32 InvalidSize = 632; // a value too long, or one that cannot be passed on
+inline constexpr qint32 PortNotAvailable = 633; // no modem
 inline constexpr qint32 RequestTimeout = 638;
-inline constexpr qint32 DeviceError = 651;          // any other failure ("Unable To Connect")
+inline constexpr qint32 DeviceError = 651; // any other failure ("Unable To Connect")
 inline constexpr qint32 LineBusy = 676;
 inline constexpr qint32 NoAnswer = 678;
 inline constexpr qint32 NoCarrier = 679;

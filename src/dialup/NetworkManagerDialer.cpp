@@ -28,7 +28,8 @@ void waitFor(Task &task)
 
 } // namespace
 
-NetworkManagerDialer::NetworkManagerDialer(const QDBusConnection &bus) : m_bus(bus)
+NetworkManagerDialer::NetworkManagerDialer(const QDBusConnection &bus)
+    : m_bus(bus)
 {
     Nm::registerDBusTypes();
 }
@@ -38,19 +39,18 @@ NetworkManagerDialer::~NetworkManagerDialer()
     // A line left up costs money: ask for every connection still held to be
     // taken down, without waiting for the answers.
     for (const Connection &connection : std::as_const(m_connections)) {
-        QDBusMessage deactivate = QDBusMessage::createMethodCall(
-            QString::fromLatin1(Nm::kService), QString::fromLatin1(Nm::kPath),
-            QString::fromLatin1(Nm::kInterface), QStringLiteral("DeactivateConnection"));
+        QDBusMessage deactivate =
+            QDBusMessage::createMethodCall(QString::fromLatin1(Nm::kService), QString::fromLatin1(Nm::kPath),
+                                           QString::fromLatin1(Nm::kInterface), QStringLiteral("DeactivateConnection"));
         deactivate << QVariant::fromValue(QDBusObjectPath(connection.activePath));
         m_bus.send(deactivate);
-        m_bus.send(QDBusMessage::createMethodCall(
-            QString::fromLatin1(Nm::kService), connection.settingsPath,
-            QString::fromLatin1(Nm::kSettingsConnectionInterface), QStringLiteral("Delete")));
+        m_bus.send(QDBusMessage::createMethodCall(QString::fromLatin1(Nm::kService), connection.settingsPath,
+                                                  QString::fromLatin1(Nm::kSettingsConnectionInterface),
+                                                  QStringLiteral("Delete")));
     }
 }
 
-void NetworkManagerDialer::DialUp(const ProfileSettingsRecord &settings,
-                                  CancelFlag &cancel)
+void NetworkManagerDialer::DialUp(const ProfileSettingsRecord &settings, CancelFlag &cancel)
 {
     RasConnection = 0;
     // DialUp waits in a local event loop, so it could be entered again from

@@ -13,8 +13,7 @@ inline constexpr const char *kInterface = "org.freedesktop.NetworkManager";
 inline constexpr const char *kDeviceInterface = "org.freedesktop.NetworkManager.Device";
 inline constexpr const char *kModemInterface = "org.freedesktop.NetworkManager.Device.Modem";
 inline constexpr const char *kActiveInterface = "org.freedesktop.NetworkManager.Connection.Active";
-inline constexpr const char *kSettingsConnectionInterface =
-    "org.freedesktop.NetworkManager.Settings.Connection";
+inline constexpr const char *kSettingsConnectionInterface = "org.freedesktop.NetworkManager.Settings.Connection";
 inline constexpr const char *kPropertiesInterface = "org.freedesktop.DBus.Properties";
 
 // NMDeviceType

@@ -81,8 +81,7 @@ qint32 resultForError(const QDBusError &error)
 bool isAlreadyGone(const QDBusError &error)
 {
     const QString name = error.name();
-    return error.type() == QDBusError::UnknownObject
-        || error.type() == QDBusError::UnknownMethod
+    return error.type() == QDBusError::UnknownObject || error.type() == QDBusError::UnknownMethod
         || error.type() == QDBusError::UnknownInterface
         || name == QLatin1String("org.freedesktop.NetworkManager.ConnectionNotActive")
         || name == QLatin1String("org.freedesktop.NetworkManager.Settings.Connection.NotFound");

@@ -106,7 +106,8 @@ QString SslErrorWords(const QSslError &error)
         return QStringLiteral("The certificate was issued by an unknown certificate authority.");
     case QSslError::CertificateExpired:
         if (!certificate.isNull())
-            return QStringLiteral("The certificate expired on ") + localTime(certificate.expiryDate()) + QLatin1Char('.');
+            return QStringLiteral("The certificate expired on ") + localTime(certificate.expiryDate())
+                + QLatin1Char('.');
         return QStringLiteral("The certificate has expired.");
     case QSslError::CertificateNotYetValid:
         if (!certificate.isNull())
@@ -164,8 +165,7 @@ CertificateSummary SummarizeCertificate(const QList<QSslCertificate> &chain, con
         summary.issuer = nameOf(server, true);
         summary.validFrom = localTime(server.effectiveDate());
         summary.validUntil = localTime(server.expiryDate());
-        summary.fingerprint =
-            QString::fromLatin1(server.digest(QCryptographicHash::Sha256).toHex(':').toUpper());
+        summary.fingerprint = QString::fromLatin1(server.digest(QCryptographicHash::Sha256).toHex(':').toUpper());
     }
     for (const QSslError &error : errors) {
         if (error.error() == QSslError::NoError)

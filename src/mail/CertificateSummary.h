@@ -11,11 +11,11 @@
 // is the server's own and made safe for display: control and direction
 // characters are replaced and long texts are cut.
 struct CertificateSummary {
-    QString subject;      // common name and organisation of the server's certificate
-    QString issuer;       // the same of whoever signed it
-    QString validFrom;    // in the user's locale and time zone
+    QString subject; // common name and organisation of the server's certificate
+    QString issuer; // the same of whoever signed it
+    QString validFrom; // in the user's locale and time zone
     QString validUntil;
-    QString fingerprint;  // SHA-256, colon-separated upper-case hex pairs
+    QString fingerprint; // SHA-256, colon-separated upper-case hex pairs
     QStringList problems; // why it was not accepted, in words, each once
 };
 

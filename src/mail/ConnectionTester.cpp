@@ -14,10 +14,10 @@ namespace {
 
 class SilentStatus : public RunStatus {
 public:
-    void setStatusText(const QString &) override {}
-    void setProgressMaximum(int) override {}
-    void setProgressValue(int) override {}
-    void setNodeText(const QString &, const QString &) override {}
+    void setStatusText(const QString &) override { }
+    void setProgressMaximum(int) override { }
+    void setProgressValue(int) override { }
+    void setNodeText(const QString &, const QString &) override { }
 };
 
 QString certificateText(CertificateTrust trust)
@@ -61,9 +61,8 @@ TestConnectionResult testConnection(const ProfileSettingsRecord &settings, Sessi
     // A renewal during the test replaces the refresh token like any other.
     ProfileSettingsRecord tested = settings;
     if (settings.usesOAuth2() && !options.accessToken)
-        options.accessToken = profileAccessTokens(tested, [&result](const QString &token) {
-            result.renewedRefreshToken = token;
-        });
+        options.accessToken =
+            profileAccessTokens(tested, [&result](const QString &token) { result.renewedRefreshToken = token; });
     QStringList done;
     QString failure;
     const auto announce = [&hooks](const QString &text) {
@@ -87,7 +86,8 @@ TestConnectionResult testConnection(const ProfileSettingsRecord &settings, Sessi
                     ? QStringLiteral("No password is entered, so the login was not tried.")
                     : oneLine(settings.SecretProblem) + QStringLiteral(" The login was not tried: enter the password.");
             } else if (const MailResult opened = connectAnnounced(announce, settings, session); !opened.ok()) {
-                failedWith(QStringLiteral("Could not connect to %1:%2").arg(settings.EmailHost, settings.EmailPort.trimmed()),
+                failedWith(QStringLiteral("Could not connect to %1:%2")
+                               .arg(settings.EmailHost, settings.EmailPort.trimmed()),
                            opened);
             } else {
                 QString connected =
@@ -101,7 +101,8 @@ TestConnectionResult testConnection(const ProfileSettingsRecord &settings, Sessi
                 } else {
                     done << QStringLiteral("logged in");
                     announce(QStringLiteral("Counting the waiting messages ..."));
-                    if (session.command(QStringLiteral("STAT"), Pop3Session::kSingleReply) == Pop3Session::Outcome::Reply
+                    if (session.command(QStringLiteral("STAT"), Pop3Session::kSingleReply)
+                            == Pop3Session::Outcome::Reply
                         && session.ServerReply.startsWith(QLatin1String("+OK"))) {
                         const qint64 count = LeadingNumber(GetReplyWord(session.ServerReply, 2));
                         done << (count == 1 ? QStringLiteral("1 message waiting")

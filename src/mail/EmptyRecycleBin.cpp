@@ -195,7 +195,8 @@ MailResult Deletion::ending(bool ended, MailResult failure) const
     const MailOutcome kind = m_cancel.isSet() ? MailOutcome::Cancelled : MailOutcome::Done;
     if (m_refused + m_changed == 0)
         return {kind, {}, {}, {}};
-    return {kind, QStringLiteral("Error"),
+    return {kind,
+            QStringLiteral("Error"),
             QStringLiteral("%1 of %2 messages could not be deleted on the server (refused, or changed since the "
                            "fetch); they stay in the Recycle Bin.")
                 .arg(m_refused + m_changed)

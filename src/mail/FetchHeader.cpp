@@ -37,8 +37,8 @@ private:
 // message, and a batch per turn is all the window can paint anyway.
 class FetchedRows {
 public:
-    FetchedRows(RunStatus &status, MessageFolderModel &inbox, MessageFolderModel &recycle, const MessageClassifier &classify,
-                bool keepHeaderBlocks)
+    FetchedRows(RunStatus &status, MessageFolderModel &inbox, MessageFolderModel &recycle,
+                const MessageClassifier &classify, bool keepHeaderBlocks)
         : m_status(status)
         , m_inbox(inbox)
         , m_recycle(recycle)
@@ -178,11 +178,9 @@ MailResult FetchHeader(RunStatus &status, MessageFolderModel &inbox, MessageFold
         }
         mailbox.close();
         if (cancelled)
-            status.setStatusText(
-                QStringLiteral("Fetch cancelled: %1 of %2 messages read").arg(rows.read()).arg(total));
+            status.setStatusText(QStringLiteral("Fetch cancelled: %1 of %2 messages read").arg(rows.read()).arg(total));
         else if (!disagreement.isEmpty() && !failed)
-            status.setStatusText(
-                QStringLiteral("Fetched %1 of %2; %3").arg(rows.read()).arg(total).arg(disagreement));
+            status.setStatusText(QStringLiteral("Fetched %1 of %2; %3").arg(rows.read()).arg(total).arg(disagreement));
         if (listingNote)
             *listingNote = disagreement;
         status.setProgressValue(0);

@@ -180,6 +180,6 @@ int MailConnection::cancelGraceLeftMs()
 {
     if (!m_sinceCancel.isValid())
         m_sinceCancel.start();
-    return int(qBound(qint64(0), qint64(m_limits.cancelGraceMs) - m_sinceCancel.elapsed(),
-                      qint64(m_limits.cancelGraceMs)));
+    return int(
+        qBound(qint64(0), qint64(m_limits.cancelGraceMs) - m_sinceCancel.elapsed(), qint64(m_limits.cancelGraceMs)));
 }

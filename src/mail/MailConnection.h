@@ -24,9 +24,9 @@ struct WaitLimits {
 
 // How the server's certificate is judged when it fails verification.
 struct TlsTrust {
-    QString host;              // the name the certificate must carry
-    QString pinned;            // the profile's trusted fingerprint
-    CertificatePrompt prompt;  // asked when it is not the pinned one
+    QString host; // the name the certificate must carry
+    QString pinned; // the profile's trusted fingerprint
+    CertificatePrompt prompt; // asked when it is not the pinned one
     CertificateTrusted trusted; // told a fingerprint the prompt trusted
 };
 

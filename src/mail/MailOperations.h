@@ -24,8 +24,8 @@ struct ProfileSettingsRecord;
 // with a text is for the front end to show (a box, a line).
 
 // The mailbox of the profile's server, for one session.
-std::unique_ptr<MailboxSession> mailboxFor(RunStatus &status, const ProfileSettingsRecord &settings,
-                                           CancelFlag &cancel, SessionOptions options = {});
+std::unique_ptr<MailboxSession> mailboxFor(RunStatus &status, const ProfileSettingsRecord &settings, CancelFlag &cancel,
+                                           SessionOptions options = {});
 
 // Reads the header of every message in the mailbox, sorts each into the
 // Inbox or the Recycle Bin by the rule lists, and appends it as a row.

@@ -5,10 +5,10 @@
 // How a fetch, a deletion, or one step of a session (connect, log in) ended.
 enum class MailOutcome {
     Done,
-    NotConfigured,    // a value of the profile is missing or unusable
+    NotConfigured, // a value of the profile is missing or unusable
     ConnectionFailed, // connect, securing, login, or the connection lost
     Cancelled,
-    Failed            // anything else (a rule lookup that failed, a bad port)
+    Failed // anything else (a rule lookup that failed, a bad port)
 };
 
 // What the mail layer reports instead of showing it. The window shows a

@@ -83,17 +83,16 @@ DeletionResult emptyIn(const Target &target, MessageFolderModel &recycle, RuleDa
                        const SessionOptions &options)
 {
     RunPerson &person = target.person;
-    const DeletionJournal journal
-        = historyJournal(rules, target.name, [&person](const QString &error) { person.historyTrouble(error); });
-    DeletionResult result
-        = EmptyRecycleBin(person.status(), recycle, target.settings, target.cancel, options, journal);
+    const DeletionJournal journal = historyJournal(rules, target.name,
+                                                   [&person](const QString &error) { person.historyTrouble(error); });
+    DeletionResult result = EmptyRecycleBin(person.status(), recycle, target.settings, target.cancel, options, journal);
     reported(result.result, person);
     return result;
 }
 
 // Ready, signed in where that is needed first, and then `work` inside the
 // run's progress between dialling and hanging up.
-template<typename Work>
+template <typename Work>
 MailOutcome connected(const Target &target, ProgressKind kind, SessionOptions &options, Work work)
 {
     if (ready(target) != MailOutcome::Done)

@@ -11,7 +11,7 @@
 // One message as a mailbox lists it.
 struct ListedMessage {
     qint32 number = 0; // what the protocol reads and removes it by in this session
-    QString uid;       // its unique id; empty when the listing gives it none of its own
+    QString uid; // its unique id; empty when the listing gives it none of its own
     qint64 bytes = -1; // the size the server lists; -1 until known
 };
 

@@ -46,6 +46,8 @@ AccessTokenSource profileAccessTokens(ProfileSettingsRecord &settings,
         case TokenResponse::Status::Failed:
             break;
         }
-        return {AccessToken::State::Failed, {}, QStringLiteral("The sign-in could not be renewed.\r\n") + response.error};
+        return {AccessToken::State::Failed,
+                {},
+                QStringLiteral("The sign-in could not be renewed.\r\n") + response.error};
     };
 }

@@ -23,10 +23,7 @@ struct ProfileReadiness {
 
     bool ready() const { return missing.isEmpty() && unknownSecurity.isEmpty(); }
     // The password is missing only because the keyring kept it to itself.
-    bool passwordUnreadable() const
-    {
-        return missing.contains(QStringLiteral("password")) && !secretProblem.isEmpty();
-    }
+    bool passwordUnreadable() const { return missing.contains(QStringLiteral("password")) && !secretProblem.isEmpty(); }
 };
 
 // The runs' progress: the window's modal "Please wait..." dialog, or the

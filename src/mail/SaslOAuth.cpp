@@ -41,7 +41,9 @@ QByteArray oauthBearerResponse(const QString &user, const QString &host, int por
     QByteArray name = user.toUtf8();
     name.replace("=", "=3D").replace(",", "=2C");
     return (QByteArray("n,a=") + name + ",\x01host=" + host.toUtf8() + "\x01port=" + QByteArray::number(port)
-            + "\x01" "auth=Bearer " + token.toUtf8() + "\x01\x01")
+            + "\x01"
+              "auth=Bearer "
+            + token.toUtf8() + "\x01\x01")
         .toBase64();
 }
 

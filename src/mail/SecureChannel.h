@@ -11,10 +11,10 @@ struct ProfileSettingsRecord;
 
 // How a profile's connection is secured.
 enum class ConnectionSecurity {
-    None,     // plain POP3
+    None, // plain POP3
     StartTls, // plain POP3 upgraded with STLS before logging in
     Implicit, // TLS from the first byte
-    Unknown,  // a value we do not understand: nothing is sent
+    Unknown, // a value we do not understand: nothing is sent
 };
 
 // Reads EmailSecurity ("None", "STARTTLS", "SSL/TLS", case ignored); an empty
@@ -25,16 +25,16 @@ QString unknownSecurityText(const QString &value);
 
 // The user's answer when a certificate failed verification.
 enum class CertificateDecision { Refuse, TrustAlways };
-using CertificatePrompt = std::function<CertificateDecision(
-    const QString &host, const QList<QSslCertificate> &chain, const QList<QSslError> &errors)>;
+using CertificatePrompt = std::function<CertificateDecision(const QString &host, const QList<QSslCertificate> &chain,
+                                                            const QList<QSslError> &errors)>;
 // Told the fingerprint of a certificate the user has just chosen to trust.
 using CertificateTrusted = std::function<void(const QString &fingerprint)>;
 
 // Why the channel's certificate was accepted.
 enum class CertificateTrust {
     NotEncrypted,
-    Verified,   // by the system's trust store and the host name
-    Pinned,     // its fingerprint is the profile's TrustedCertificate
+    Verified, // by the system's trust store and the host name
+    Pinned, // its fingerprint is the profile's TrustedCertificate
     TrustedNow, // the user trusted it when asked
 };
 
@@ -47,7 +47,7 @@ struct HandshakeResult {
     Kind kind = Kind::Failed;
     bool tcpConnected = false; // false: the server was never reached
     CertificateTrust trust = CertificateTrust::NotEncrypted;
-    QString reason;         // why it failed, for the user
+    QString reason; // why it failed, for the user
     bool plainTextPeer = false; // what answered the handshake was no TLS at all
     QString newFingerprint; // set when the user trusted a certificate now
 };

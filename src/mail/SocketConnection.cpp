@@ -210,7 +210,8 @@ void SocketConnection::closeTransport()
 void SocketConnection::abortLater()
 {
     if (m_socket)
-        QMetaObject::invokeMethod(m_socket, [socket = m_socket] { socket->abort(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            m_socket, [socket = m_socket] { socket->abort(); }, Qt::QueuedConnection);
 }
 
 bool SocketConnection::canSecure() const

@@ -71,7 +71,8 @@ Answer runKeychain(QKeychain::Job *job, int timeoutMs)
             });
         }
         job->setAutoDelete(true);
-        return {Status::Refused, {},
+        return {Status::Refused,
+                {},
                 QStringLiteral("The desktop keyring did not answer within %1 seconds.").arg(timeoutMs / 1000)};
     }
     Answer answer = answerOf(*job);

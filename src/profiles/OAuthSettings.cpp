@@ -39,7 +39,7 @@ void LoadOAuthSettings(const QString &profile, ProfileSettingsRecord &s)
         return ReadStoreValue(HKEY_CURRENT_USER, path, name, QString()).trimmed();
     };
     s.SignInMethod = read(kSignInMethod).compare(kSignInOAuth2, Qt::CaseInsensitive) == 0 ? kSignInOAuth2
-                                                                                           : kSignInPassword;
+                                                                                          : kSignInPassword;
     s.OAuthProvider = OAuthPresetNamed(read(kOAuthProvider)).name;
     s.OAuthClientId = read(kOAuthClientId);
     s.OAuthClientSecret = read(kOAuthClientSecret);

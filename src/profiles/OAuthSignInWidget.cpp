@@ -78,7 +78,8 @@ OAuthSignInWidget::OAuthSignInWidget(QWidget *parent)
         providerChanged(true);
         Q_EMIT changed();
     });
-    for (QLineEdit *edit : {txtOAuthClientId, txtOAuthClientSecret, txtOAuthAuthorizeUrl, txtOAuthTokenUrl, txtOAuthScope})
+    for (QLineEdit *edit :
+         {txtOAuthClientId, txtOAuthClientSecret, txtOAuthAuthorizeUrl, txtOAuthTokenUrl, txtOAuthScope})
         connect(edit, &QLineEdit::textEdited, this, &OAuthSignInWidget::changed);
     connect(cmdSignIn, &QPushButton::clicked, this, &OAuthSignInWidget::signInRequested);
     methodChanged();
@@ -97,10 +98,10 @@ void OAuthSignInWidget::load(const ProfileSettingsRecord &s, const QString &prof
     m_accessToken = s.OAuthAccessToken;
     m_accessExpiry = s.OAuthAccessExpiry;
     // Who signed in, as the dialog saved it with the sign-in.
-    m_account = profile.isEmpty() ? QString()
-                                  : modRegistry::ReadStoreValue(modRegistry::HKEY_CURRENT_USER,
-                                                                kSettingKeyPrefix + profile,
-                                                                ProfileKeys::kOAuthAccount, QString());
+    m_account = profile.isEmpty()
+        ? QString()
+        : modRegistry::ReadStoreValue(modRegistry::HKEY_CURRENT_USER, kSettingKeyPrefix + profile,
+                                      ProfileKeys::kOAuthAccount, QString());
     m_signedInNow = false;
     if (!s.usesOAuth2() && s.OAuthProvider.isEmpty())
         providerChanged(false); // the first preset's addresses, ready when OAuth2 is chosen
@@ -162,8 +163,8 @@ QLineEdit *OAuthSignInWidget::missingField(QString *warning) const
 
 QList<QWidget *> OAuthSignInWidget::tabOrder() const
 {
-    return {cboSignInMethod, cboOAuthProvider, txtOAuthClientId, txtOAuthClientSecret, txtOAuthAuthorizeUrl,
-            txtOAuthTokenUrl, txtOAuthScope, cmdSignIn};
+    return {cboSignInMethod,      cboOAuthProvider, txtOAuthClientId, txtOAuthClientSecret,
+            txtOAuthAuthorizeUrl, txtOAuthTokenUrl, txtOAuthScope,    cmdSignIn};
 }
 
 void OAuthSignInWidget::methodChanged()
@@ -252,7 +253,7 @@ void OAuthSignInWidget::signIn(const QString &userName)
     }
     if (result.refreshToken.isEmpty()) {
         setResultText(QStringLiteral("The provider gave no lasting sign-in (no refresh token). Check that the "
-                                            "scope asks for offline access."));
+                                     "scope asks for offline access."));
         return;
     }
     m_refreshToken = result.refreshToken;

@@ -62,7 +62,8 @@ ProfileBarWidget::ProfileBarWidget(ProfileHost &host, CurrentProfile &profile, Q
     cboProfile->setAccessibleName(QStringLiteral("Profile"));
     Label11->setBuddy(cboProfile);
     cmdNewProfile = makeButton(this, "cmdNewProfile", QStringLiteral("&New"), QStringLiteral("New Profile"));
-    cmdDeleteProfile = makeButton(this, "cmdDeleteProfile", QStringLiteral("&Delete"), QStringLiteral("Delete Profile"));
+    cmdDeleteProfile = makeButton(this, "cmdDeleteProfile", QStringLiteral("&Delete"),
+                                  QStringLiteral("Delete Profile"));
     cmdSetting = makeButton(this, "cmdSetting", QStringLiteral("&Setting"), QStringLiteral("Profile Setting"));
 
     placeControls([](int twips) { return Twips::toPixels(twips); });
@@ -176,7 +177,8 @@ void ProfileBarWidget::rememberLastProfile(const QString &name)
 {
     if (const StoreWriteResult written = m_store.rememberLastProfile(name); !written)
         MessageBox::show(QStringLiteral("The profile '%1' is selected, but it could not be remembered for the next "
-                                        "start.\r\n%2").arg(name, written.error),
+                                        "start.\r\n%2")
+                             .arg(name, written.error),
                          QString(), MessageBox::Icon::Exclamation);
 }
 
@@ -259,7 +261,7 @@ void ProfileBarWidget::cmdDeleteProfile_Click()
         return;
     MessageBox::Request question{QStringLiteral("Confirm Delete '") + deleting + QLatin1Char('\''),
                                  QStringLiteral("Delete Profile"), MessageBox::Icon::None, MessageBox::Buttons::YesNo};
-    question.defaultNo = true;   // Enter must not delete
+    question.defaultNo = true; // Enter must not delete
     if (MessageBox::show(question) != MessageBox::Result::Yes)
         return;
     // Asked before anything is deleted, naming the profile the lists are of.

@@ -77,7 +77,7 @@ private:
     ProfileStore m_store;
     QString m_previousProfile; // the current profile when New was pressed
     static constexpr int kNoChange = -2;
-    int m_changedIndex = kNoChange;  // the index a change just ran the handler for
+    int m_changedIndex = kNoChange; // the index a change just ran the handler for
     bool m_leavingConfirmed = false; // Delete has asked the Recycle Bin question already
     QFrame *shpProfile = nullptr;
     QLabel *Label11 = nullptr;

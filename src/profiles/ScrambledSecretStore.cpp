@@ -43,7 +43,8 @@ QString secretLabel(const QString &profile, SecretKind kind)
 
 SecretStore::Answer ScrambledSecretStore::read(const QString &profile, SecretKind kind)
 {
-    const QString stored = ReadStoreValue(HKEY_CURRENT_USER, kSettingKeyPrefix + profile, secretValueName(kind), QString());
+    const QString stored = ReadStoreValue(HKEY_CURRENT_USER, kSettingKeyPrefix + profile, secretValueName(kind),
+                                          QString());
     if (stored.isEmpty())
         return {Status::NotFound, {}, {}};
     QString secret;

@@ -76,8 +76,9 @@ SecretServiceClient::SecretServiceClient(int timeoutMs, const KeyringWaitIndicat
 SecretServiceClient::~SecretServiceClient()
 {
     if (!m_session.isEmpty())
-        m_bus.asyncCall(QDBusMessage::createMethodCall(
-            kService, m_session, QStringLiteral("org.freedesktop.Secret.Session"), QStringLiteral("Close")));
+        m_bus.asyncCall(QDBusMessage::createMethodCall(kService, m_session,
+                                                       QStringLiteral("org.freedesktop.Secret.Session"),
+                                                       QStringLiteral("Close")));
 }
 
 SecretServiceClient::Attributes SecretServiceClient::attributes(const QString &label)
@@ -89,8 +90,7 @@ bool SecretServiceClient::search(const Attributes &attributes, QList<QDBusObject
                                  QList<QDBusObjectPath> *locked)
 {
     QDBusMessage reply;
-    if (!call(kServicePath, kServiceIface, QStringLiteral("SearchItems"), {QVariant::fromValue(attributes)},
-              &reply))
+    if (!call(kServicePath, kServiceIface, QStringLiteral("SearchItems"), {QVariant::fromValue(attributes)}, &reply))
         return false;
     *unlocked = pathsOf(reply.arguments().value(0));
     *locked = pathsOf(reply.arguments().value(1));
@@ -114,8 +114,8 @@ bool SecretServiceClient::secretOf(const QDBusObjectPath &item, QString *secret)
     if (!openSession())
         return false;
     QDBusMessage reply;
-    if (!call(item.path(), kItemIface, QStringLiteral("GetSecret"),
-              {QVariant::fromValue(QDBusObjectPath(m_session))}, &reply))
+    if (!call(item.path(), kItemIface, QStringLiteral("GetSecret"), {QVariant::fromValue(QDBusObjectPath(m_session))},
+              &reply))
         return false;
     SecretServiceValue value;
     reply.arguments().value(0).value<QDBusArgument>() >> value;
@@ -131,10 +131,10 @@ bool SecretServiceClient::defaultCollection(QDBusObjectPath *collection)
     *collection = pathOf(reply.arguments().value(0));
     if (collection->path() != kNoPath)
         return true;
-    const QVariantMap properties{{QStringLiteral("org.freedesktop.Secret.Collection.Label"),
-                                  QStringLiteral("Default keyring")}};
-    if (!call(kServicePath, kServiceIface, QStringLiteral("CreateCollection"),
-              {properties, QStringLiteral("default")}, &reply))
+    const QVariantMap properties{
+        {QStringLiteral("org.freedesktop.Secret.Collection.Label"), QStringLiteral("Default keyring")}};
+    if (!call(kServicePath, kServiceIface, QStringLiteral("CreateCollection"), {properties, QStringLiteral("default")},
+              &reply))
         return false;
     *collection = pathOf(reply.arguments().value(0));
     const QDBusObjectPath prompt = pathOf(reply.arguments().value(1));
@@ -255,8 +255,7 @@ bool SecretServiceClient::call(const QString &path, const QString &iface, const 
             const QDBusMessage late = watcher->reply();
             const QString item = pathOf(late.arguments().value(0)).path();
             if (undo && late.type() == QDBusMessage::ReplyMessage && !item.isEmpty() && item != kNoPath)
-                bus.asyncCall(
-                    QDBusMessage::createMethodCall(kService, item, kItemIface, QStringLiteral("Delete")));
+                bus.asyncCall(QDBusMessage::createMethodCall(kService, item, kItemIface, QStringLiteral("Delete")));
             watcher->deleteLater();
         });
         if (cancelled)

@@ -38,8 +38,7 @@ public:
     bool defaultCollection(QDBusObjectPath *collection);
     // Stores the secret under the label, replacing any entry of the same
     // attributes; the item made is returned.
-    bool create(const QDBusObjectPath &collection, const QString &label, const QString &secret,
-                QDBusObjectPath *item);
+    bool create(const QDBusObjectPath &collection, const QString &label, const QString &secret, QDBusObjectPath *item);
     bool deleteItem(const QDBusObjectPath &item);
 
     SecretStore::Answer failure() const { return {m_status, {}, m_error}; }

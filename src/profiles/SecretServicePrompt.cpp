@@ -65,18 +65,19 @@ bool SecretServiceClient::runPrompt(const QDBusObjectPath &prompt, PromptOutcome
         // Nobody to answer it: withdrawn at once.
         m_bus.asyncCall(
             QDBusMessage::createMethodCall(kService, prompt.path(), kPromptIface, QStringLiteral("Dismiss")));
-        return fail(Status::Refused, QStringLiteral("The desktop keyring asks for a confirmation, which only "
-                                                    "Trelvik's window can give."));
+        return fail(Status::Refused,
+                    QStringLiteral("The desktop keyring asks for a confirmation, which only "
+                                   "Trelvik's window can give."));
     }
     PromptListener listener;
     if (!m_bus.connect(kService, prompt.path(), kPromptIface, QStringLiteral("Completed"), &listener,
-                       SLOT(onCompleted(bool,QDBusVariant))))
+                       SLOT(onCompleted(bool, QDBusVariant))))
         return fail(Status::Refused, QStringLiteral("The keyring's prompt could not be followed."));
     bool cancelled = false;
     QEventLoop loop;
     QObject::connect(&listener, &PromptListener::done, &loop, &QEventLoop::quit);
-    const std::function<void()> takeDown = m_indicator(
-        QStringLiteral("Waiting for the desktop keyring: answer its window, or press Cancel."), [&] {
+    const std::function<void()> takeDown =
+        m_indicator(QStringLiteral("Waiting for the desktop keyring: answer its window, or press Cancel."), [&] {
             cancelled = true;
             loop.quit();
         });
@@ -86,7 +87,7 @@ bool SecretServiceClient::runPrompt(const QDBusObjectPath &prompt, PromptOutcome
         loop.exec();
     takeDown();
     m_bus.disconnect(kService, prompt.path(), kPromptIface, QStringLiteral("Completed"), &listener,
-                     SLOT(onCompleted(bool,QDBusVariant)));
+                     SLOT(onCompleted(bool, QDBusVariant)));
     if (!ok)
         return false;
     if (cancelled && !listener.completed) {

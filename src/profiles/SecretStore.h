@@ -11,15 +11,15 @@ class SecretStore {
 public:
     enum class Status {
         Ok,
-        NotFound,  // the store answered: there is no such entry
+        NotFound, // the store answered: there is no such entry
         NoKeyring, // nothing answered (no Secret Service on this desktop)
-        Refused,   // the keyring refused, failed, or the user cancelled its prompt
-        Locked,    // the keyring holds the entry (or would) but is locked
+        Refused, // the keyring refused, failed, or the user cancelled its prompt
+        Locked, // the keyring holds the entry (or would) but is locked
     };
     struct Answer {
         Status status = Status::Ok;
         QString secret; // read only
-        QString error;  // for the user, when not Ok
+        QString error; // for the user, when not Ok
     };
 
     virtual ~SecretStore() = default;

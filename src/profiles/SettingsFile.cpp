@@ -29,7 +29,7 @@ QString storeFolder()
 FileStamp stampOf(const QString &path)
 {
     FileStamp stamp;
-    struct stat st {};
+    struct stat st { };
     if (::stat(QFile::encodeName(path).constData(), &st) != 0)
         return stamp;
     stamp.exists = true;
@@ -94,29 +94,33 @@ void load(Store &store, const QString &path)
             data = file.readAll();
     }
     if (!file.isOpen() || file.error() != QFileDevice::NoError) {
-        store.readOnlyReason = QStringLiteral("The settings file \"%1\" cannot be read: %2.").arg(path, file.errorString());
-        tell(store.readOnlyReason + QStringLiteral("\r\nTrelvik goes on without the profiles in it and cannot save "
-                                                   "settings until the file can be read."));
+        store.readOnlyReason =
+            QStringLiteral("The settings file \"%1\" cannot be read: %2.").arg(path, file.errorString());
+        tell(store.readOnlyReason
+             + QStringLiteral("\r\nTrelvik goes on without the profiles in it and cannot save "
+                              "settings until the file can be read."));
         return;
     }
 
     QJsonParseError parseError{};
     const QJsonDocument doc = QJsonDocument::fromJson(data, &parseError);
     data.clear();
-    file.close();   // the parsed tree holds copies of every text
+    file.close(); // the parsed tree holds copies of every text
     if (parseError.error != QJsonParseError::NoError || !doc.isObject()) {
         // Nothing in it can be trusted: kept whole, under a name of its own.
         const QString target = damagedName(path);
         if (!QFile::rename(path, target)) {
-            store.readOnlyReason = QStringLiteral("The settings file \"%1\" cannot be used and could not be moved aside.").arg(path);
+            store.readOnlyReason =
+                QStringLiteral("The settings file \"%1\" cannot be used and could not be moved aside.").arg(path);
             tell(store.readOnlyReason);
             return;
         }
         store.stamp = stampOf(path);
         tell(QStringLiteral("The settings file \"%1\" could not be read (%2) and was moved to \"%3\".\r\n"
                             "Trelvik starts without profiles.")
-                 .arg(path, parseError.error != QJsonParseError::NoError ? parseError.errorString()
-                                                                         : QStringLiteral("it holds no settings"),
+                 .arg(path,
+                      parseError.error != QJsonParseError::NoError ? parseError.errorString()
+                                                                   : QStringLiteral("it holds no settings"),
                       target));
         return;
     }
@@ -137,8 +141,10 @@ void load(Store &store, const QString &path)
     const QString target = damagedName(path);
     QString why;
     if (!QFile::copy(path, target)) {
-        store.readOnlyReason = QStringLiteral("The settings file \"%1\" holds values Trelvik cannot use and could not be "
-                                              "copied aside to \"%2\"; no change can be saved.").arg(path, target);
+        store.readOnlyReason = QStringLiteral(
+                                   "The settings file \"%1\" holds values Trelvik cannot use and could not be "
+                                   "copied aside to \"%2\"; no change can be saved.")
+                                   .arg(path, target);
     } else {
         QFile::setPermissions(target, kPrivateFile);
         commit(store, sound, &why);
@@ -146,8 +152,9 @@ void load(Store &store, const QString &path)
     QStringList shown = setAside.mid(0, 10);
     if (setAside.size() > shown.size())
         shown << QStringLiteral("... and %1 more").arg(setAside.size() - shown.size());
-    QString text = QStringLiteral("Some settings in \"%1\" are of a kind Trelvik cannot use and were set aside:\r\n\r\n%2\r\n\r\n")
-                       .arg(path, shown.join(QStringLiteral("\r\n")));
+    QString text =
+        QStringLiteral("Some settings in \"%1\" are of a kind Trelvik cannot use and were set aside:\r\n\r\n%2\r\n\r\n")
+            .arg(path, shown.join(QStringLiteral("\r\n")));
     if (store.readOnlyReason.isEmpty())
         text += QStringLiteral("Every other setting is kept. The file as it was is kept as \"%1\".").arg(target);
     else

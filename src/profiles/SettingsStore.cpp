@@ -27,8 +27,7 @@ bool refuse(QString *error, const QString &why)
 
 } // namespace
 
-QString ReadStoreValue(qint32 root, const QString &keyPath, const QString &valueName,
-                       const QString &defaultText)
+QString ReadStoreValue(qint32 root, const QString &keyPath, const QString &valueName, const QString &defaultText)
 {
     if (root != HKEY_CURRENT_USER)
         return defaultText;
@@ -42,8 +41,8 @@ QString ReadStoreValue(qint32 root, const QString &keyPath, const QString &value
     return values.value(name).toString();
 }
 
-bool WriteStoreValue(qint32 root, const QString &keyPath, const QString &valueName, qint32 type,
-                     const QString &value, QString *error)
+bool WriteStoreValue(qint32 root, const QString &keyPath, const QString &valueName, qint32 type, const QString &value,
+                     QString *error)
 {
     // Every value of this store is a text.
     if (type != REG_SZ)

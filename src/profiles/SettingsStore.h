@@ -27,12 +27,11 @@ inline constexpr qint32 REG_SZ = 1;
 // Where the store lives: settings file under the per-user config directory.
 QString StoreFilePath();
 
-QString ReadStoreValue(qint32 root, const QString &keyPath, const QString &valueName,
-                       const QString &defaultText);
+QString ReadStoreValue(qint32 root, const QString &keyPath, const QString &valueName, const QString &defaultText);
 // False (and *error, naming the file and the reason) when the value could
 // not be written; writing the value already stored writes nothing.
-bool WriteStoreValue(qint32 root, const QString &keyPath, const QString &valueName, qint32 type,
-                     const QString &value, QString *error = nullptr);
+bool WriteStoreValue(qint32 root, const QString &keyPath, const QString &valueName, qint32 type, const QString &value,
+                     QString *error = nullptr);
 
 // One value of a write of several.
 struct StoreValue {

@@ -17,13 +17,20 @@ constexpr int kMaxDepth = 64;
 QString kindOf(const QJsonValue &value)
 {
     switch (value.type()) {
-    case QJsonValue::Null: return QStringLiteral("null");
-    case QJsonValue::Bool: return QStringLiteral("true or false");
-    case QJsonValue::Double: return QStringLiteral("a number");
-    case QJsonValue::String: return QStringLiteral("a text");
-    case QJsonValue::Array: return QStringLiteral("a list");
-    case QJsonValue::Object: return QStringLiteral("a group");
-    default: return QStringLiteral("undefined");
+    case QJsonValue::Null:
+        return QStringLiteral("null");
+    case QJsonValue::Bool:
+        return QStringLiteral("true or false");
+    case QJsonValue::Double:
+        return QStringLiteral("a number");
+    case QJsonValue::String:
+        return QStringLiteral("a text");
+    case QJsonValue::Array:
+        return QStringLiteral("a list");
+    case QJsonValue::Object:
+        return QStringLiteral("a group");
+    default:
+        return QStringLiteral("undefined");
     }
 }
 
@@ -51,7 +58,8 @@ QJsonObject soundKey(const QJsonObject &key, const QString &path, int depth, QSt
             *setAside << QStringLiteral("%1: value \"%2\" (its name differs from another only in letter case)")
                              .arg(shownPath(path), it.key());
         else if (!it.value().isString())
-            *setAside << QStringLiteral("%1: value \"%2\" (%3, not a text)").arg(shownPath(path), it.key(), kindOf(it.value()));
+            *setAside << QStringLiteral("%1: value \"%2\" (%3, not a text)")
+                             .arg(shownPath(path), it.key(), kindOf(it.value()));
         else
             values.insert(it.key(), it.value()), seen.insert(folded);
     }
@@ -70,7 +78,8 @@ QJsonObject soundKey(const QJsonObject &key, const QString &path, int depth, QSt
         else if (depth >= kMaxDepth)
             *setAside << QStringLiteral("%1 (too deep)").arg(where);
         else
-            subkeys.insert(name, soundKey(it.value().toObject(), where, depth + 1, setAside)), seen.insert(name.toCaseFolded());
+            subkeys.insert(name, soundKey(it.value().toObject(), where, depth + 1, setAside)),
+                seen.insert(name.toCaseFolded());
     }
     if (!values.isEmpty() || storedValues.contains(QString()) || key.contains(kValues))
         sound.insert(kValues, values);
@@ -99,8 +108,8 @@ bool isSound(const QJsonObject &key, int depth)
     const QJsonObject subkeys = key.value(kKeys).toObject();
     for (auto it = subkeys.constBegin(); it != subkeys.constEnd(); ++it) {
         const QString folded = it.key().toCaseFolded();
-        if (it.key().isEmpty() || it.key().contains(QLatin1Char('\\')) || seen.contains(folded) || !it.value().isObject()
-            || depth >= kMaxDepth || !isSound(it.value().toObject(), depth + 1))
+        if (it.key().isEmpty() || it.key().contains(QLatin1Char('\\')) || seen.contains(folded)
+            || !it.value().isObject() || depth >= kMaxDepth || !isSound(it.value().toObject(), depth + 1))
             return false;
         seen.insert(folded);
     }

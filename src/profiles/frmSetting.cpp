@@ -133,9 +133,9 @@ frmSetting::frmSetting(CurrentProfile &profile, QWidget *parent, ProfileHost *ho
                 item->widget()->setMinimumWidth(labelWidth);
 
     // As the eye reads: down the fields, then the buttons' row left to right.
-    QList<QWidget *> order{txtEmailHost,      txtEmailPort,      cboEmailSecurity, txtEmailUserId,
-                           txtEmailPassword,  chkAutodial,       txtDialupNumber,  txtDialupUserID,
-                           txtDialupPassword, cmdTestConnection, cmdOK,            cmdCancel};
+    QList<QWidget *> order{txtEmailHost, txtEmailPort,    cboEmailSecurity, txtEmailUserId,    txtEmailPassword,
+                           chkAutodial,  txtDialupNumber, txtDialupUserID,  txtDialupPassword, cmdTestConnection,
+                           cmdOK,        cmdCancel};
     for (QWidget *w : fraSignIn->tabOrder()) // the sign-in follows the password
         order.insert(order.indexOf(chkAutodial), w);
     for (qsizetype i = 1; i < order.size(); ++i)
@@ -144,8 +144,8 @@ frmSetting::frmSetting(CurrentProfile &profile, QWidget *parent, ProfileHost *ho
     Form_Load();
 
     // The port and the check box are not tracked.
-    for (QLineEdit *tracked : {txtEmailHost, txtEmailUserId, txtEmailPassword, txtDialupNumber, txtDialupUserID,
-                               txtDialupPassword})
+    for (QLineEdit *tracked :
+         {txtEmailHost, txtEmailUserId, txtEmailPassword, txtDialupNumber, txtDialupUserID, txtDialupPassword})
         connect(tracked, &QLineEdit::textChanged, this, &frmSetting::txtTracked_Change);
     connect(cboEmailSecurity, &QComboBox::currentIndexChanged, this, &frmSetting::cboEmailSecurity_Click);
     for (QLineEdit *rewritten : {txtEmailHost, txtEmailUserId, txtEmailPassword})

@@ -65,8 +65,8 @@ void frmSetting::cmdTestConnection_Click()
     ConnectionTestProgress progress;
     progress.cancel = &cancel;
     progress.step = [this](const QString &step) { lblTestStatus->setText(step); };
-    const ConnectionTestResult result =
-        m_host ? m_host->testConnection(settings, progress) : ProfileHost::testingUnavailable();
+    const ConnectionTestResult result = m_host ? m_host->testConnection(settings, progress)
+                                               : ProfileHost::testingUnavailable();
     m_testCancel = nullptr;
     for (QWidget *w : paused)
         w->setEnabled(true);

@@ -33,7 +33,10 @@ QString errorOf(sqlite3 *db)
 struct Statement {
     sqlite3_stmt *handle = nullptr;
     ~Statement() { sqlite3_finalize(handle); }
-    bool prepare(sqlite3 *db, const char *sql) { return sqlite3_prepare_v2(db, sql, -1, &handle, nullptr) == SQLITE_OK; }
+    bool prepare(sqlite3 *db, const char *sql)
+    {
+        return sqlite3_prepare_v2(db, sql, -1, &handle, nullptr) == SQLITE_OK;
+    }
 };
 
 QString columnText(sqlite3_stmt *statement, int column)
@@ -46,8 +49,8 @@ QString columnText(sqlite3_stmt *statement, int column)
 
 DeletionRecord DeletionRecord::from(const QString &profile, const MessageEntry &entry, const QDateTime &time)
 {
-    DeletionRecord record{time.toUTC(), profile, entry.sender, entry.subject, entry.date, entry.size.trimmed(),
-                          entry.uid, entry.sortReason.text()};
+    DeletionRecord record{time.toUTC(),         profile,   entry.sender,           entry.subject, entry.date,
+                          entry.size.trimmed(), entry.uid, entry.sortReason.text()};
     record.bytes = entry.bytes;
     return record;
 }
@@ -86,7 +89,7 @@ bool DeletionHistory::record(const QList<DeletionRecord> &records, QString *erro
 }
 
 std::optional<DeletionHistory::Batch> DeletionHistory::recordPending(const QList<DeletionRecord> &records,
-                                                                    QString *error)
+                                                                     QString *error)
 {
     if (records.isEmpty())
         return Batch{};
@@ -101,10 +104,12 @@ bool DeletionHistory::settle(const Batch &batch, bool carriedOut, QString *error
         return false;
     sqlite3 *db = m_database.connection();
     Statement change;
-    if (!change.prepare(db, carriedOut ? "update tbdeleted set pending = 0 where id between ?1 and ?2"
-                                       : "delete from tbdeleted where pending <> 0 and id between ?1 and ?2")
+    if (!change.prepare(db,
+                        carriedOut ? "update tbdeleted set pending = 0 where id between ?1 and ?2"
+                                   : "delete from tbdeleted where pending <> 0 and id between ?1 and ?2")
         || sqlite3_bind_int64(change.handle, 1, batch.first) != SQLITE_OK
-        || sqlite3_bind_int64(change.handle, 2, batch.last) != SQLITE_OK || sqlite3_step(change.handle) != SQLITE_DONE) {
+        || sqlite3_bind_int64(change.handle, 2, batch.last) != SQLITE_OK
+        || sqlite3_step(change.handle) != SQLITE_DONE) {
         if (error)
             *error = errorOf(db);
         return false;
@@ -113,7 +118,7 @@ bool DeletionHistory::settle(const Batch &batch, bool carriedOut, QString *error
 }
 
 std::optional<DeletionHistory::Batch> DeletionHistory::insert(const QList<DeletionRecord> &records, bool pending,
-                                                             QString *error)
+                                                              QString *error)
 {
     if (!ensureTable(error))
         return std::nullopt;
@@ -129,13 +134,19 @@ std::optional<DeletionHistory::Batch> DeletionHistory::insert(const QList<Deleti
     Batch batch;
     {
         Statement insert;
-        if (!insert.prepare(db, "insert into tbdeleted (deleted_at, profile, sender, subject, date, size, uid, rule, "
-                                "pending, bytes) values (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10)"))
+        if (!insert.prepare(db,
+                            "insert into tbdeleted (deleted_at, profile, sender, subject, date, size, uid, rule, "
+                            "pending, bytes) values (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10)"))
             return fail();
         for (const DeletionRecord &r : records) {
-            const QByteArray values[] = {r.time.toUTC().toString(Qt::ISODate).toUtf8(), r.profile.toUtf8(),
-                                         r.sender.toUtf8(), r.subject.toUtf8(), r.date.toUtf8(), r.size.toUtf8(),
-                                         r.uid.toUtf8(), r.rule.toUtf8()};
+            const QByteArray values[] = {r.time.toUTC().toString(Qt::ISODate).toUtf8(),
+                                         r.profile.toUtf8(),
+                                         r.sender.toUtf8(),
+                                         r.subject.toUtf8(),
+                                         r.date.toUtf8(),
+                                         r.size.toUtf8(),
+                                         r.uid.toUtf8(),
+                                         r.rule.toUtf8()};
             for (int i = 0; i < 8; ++i)
                 sqlite3_bind_text(insert.handle, i + 1, values[i].constData(), int(values[i].size()), SQLITE_TRANSIENT);
             sqlite3_bind_int(insert.handle, 9, pending ? 1 : 0);
@@ -151,8 +162,9 @@ std::optional<DeletionHistory::Batch> DeletionHistory::insert(const QList<Deleti
                 batch.first = batch.last;
         }
         Statement prune;
-        if (!prune.prepare(db, "delete from tbdeleted where id <= "
-                               "(select id from tbdeleted order by id desc limit 1 offset ?1)")
+        if (!prune.prepare(db,
+                           "delete from tbdeleted where id <= "
+                           "(select id from tbdeleted order by id desc limit 1 offset ?1)")
             || sqlite3_bind_int(prune.handle, 1, kLimit) != SQLITE_OK || sqlite3_step(prune.handle) != SQLITE_DONE)
             return fail();
     }
@@ -167,8 +179,9 @@ std::optional<QList<DeletionRecord>> DeletionHistory::read(QString *error) const
         return std::nullopt;
     sqlite3 *db = m_database.connection();
     Statement select;
-    if (!select.prepare(db, "select deleted_at, profile, sender, subject, date, size, uid, rule, pending, bytes "
-                            "from tbdeleted order by id desc")) {
+    if (!select.prepare(db,
+                        "select deleted_at, profile, sender, subject, date, size, uid, rule, pending, bytes "
+                        "from tbdeleted order by id desc")) {
         if (error)
             *error = errorOf(db);
         return std::nullopt;

@@ -13,12 +13,12 @@ class RuleDatabase;
 struct DeletionRecord {
     QDateTime time; // when the server confirmed it (UTC)
     QString profile;
-    QString sender;  // the header values as sent
+    QString sender; // the header values as sent
     QString subject;
     QString date;
-    QString size;    // "12K"
-    QString uid;     // the server's unique id, empty when it gave none
-    QString rule;    // what put it in the Recycle Bin ("Moved by hand", a rule)
+    QString size; // "12K"
+    QString uid; // the server's unique id, empty when it gave none
+    QString rule; // what put it in the Recycle Bin ("Moved by hand", a rule)
     // Written before the server was asked to carry the deletion out, and
     // never settled: the run ended without learning whether it did.
     bool unconfirmed = false;

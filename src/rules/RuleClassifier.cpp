@@ -35,8 +35,8 @@ QString patternForm(const QString &pattern)
 
 struct RuleClassifier::List {
     QString table;
-    const RuleDatabase *db = nullptr;   // exact values, when they live there
-    QHash<QString, QString> exact;      // RuleCollation::key -> stored value, otherwise
+    const RuleDatabase *db = nullptr; // exact values, when they live there
+    QHash<QString, QString> exact; // RuleCollation::key -> stored value, otherwise
     QList<CompiledRule> addressPatterns;
     QList<SizeRule> sizeRules;
     QHash<QString, QList<CompiledRule>> headerRules; // by lower-case field name
@@ -86,7 +86,9 @@ struct RuleClassifier::Message {
     QHash<QString, QList<std::u32string>> fields; // the fields some header rule names, decoded and folded
 };
 
-RuleClassifier::RuleClassifier() : m_exempted(std::make_unique<List>()), m_filter(std::make_unique<List>())
+RuleClassifier::RuleClassifier()
+    : m_exempted(std::make_unique<List>())
+    , m_filter(std::make_unique<List>())
 {
     m_exempted->table = QStringLiteral("tbexempted");
     m_filter->table = QStringLiteral("tbfilter");

@@ -127,7 +127,8 @@ namespace {
 class FoldedReader {
 public:
     FoldedReader(const char *text, int length)
-        : m_p(reinterpret_cast<const unsigned char *>(text)), m_end(m_p + length)
+        : m_p(reinterpret_cast<const unsigned char *>(text))
+        , m_end(m_p + length)
     {
     }
 

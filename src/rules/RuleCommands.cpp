@@ -73,7 +73,7 @@ QList<int> lastToFirst(const MessageFolderModel &list, QList<int> rows)
     return rows;
 }
 
-template<typename Operation>
+template <typename Operation>
 void forEachValue(const MessageFolderModel &list, const QList<int> &selectedRows, Value value, Operation operation)
 {
     for (const int row : lastToFirst(list, selectedRows))

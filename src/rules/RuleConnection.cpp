@@ -12,8 +12,7 @@ constexpr char kPassword[] = "q7wm2c5x8r1t4n6p9z0k";
 
 int collate(void *, int aLength, const void *a, int bLength, const void *b)
 {
-    return RuleCollation::compareUtf8(static_cast<const char *>(a), aLength,
-                                      static_cast<const char *>(b), bLength);
+    return RuleCollation::compareUtf8(static_cast<const char *>(a), aLength, static_cast<const char *>(b), bLength);
 }
 
 } // namespace
@@ -98,8 +97,8 @@ bool RuleConnection::createSchema(QString *error)
 {
     QByteArray sql;
     for (const char *table : {"tbfilter", "tbexempted"}) {
-        sql += QByteArray("create table if not exists ") + table + " (email text collate "
-               + RuleCollation::kName + ");";
+        sql += QByteArray("create table if not exists ") + table + " (email text collate " + RuleCollation::kName
+            + ");";
         // The index takes the column's collation, so lookups by value use it.
         sql += QByteArray("create index if not exists ") + table + "_email on " + table + " (email);";
     }
@@ -121,8 +120,8 @@ bool RuleConnection::createSchema(QString *error)
     }
     if (stamped >= kCollationVersion)
         return true;
-    return exec(QByteArray("reindex ") + RuleCollation::kName + "; pragma user_version = "
-                    + QByteArray::number(kCollationVersion) + ";",
+    return exec(QByteArray("reindex ") + RuleCollation::kName
+                    + "; pragma user_version = " + QByteArray::number(kCollationVersion) + ";",
                 error);
 }
 
@@ -132,7 +131,7 @@ bool RuleConnection::hasRuleTables(QString *error)
     const QByteArray sql =
         "select count(*) from sqlite_master where type = 'table' and name in ('tbfilter', 'tbexempted')";
     bool ok = sqlite3_prepare_v2(m_db, sql.constData(), int(sql.size()), &query, nullptr) == SQLITE_OK
-              && sqlite3_step(query) == SQLITE_ROW;
+        && sqlite3_step(query) == SQLITE_ROW;
     const bool both = ok && sqlite3_column_int(query, 0) == 2;
     if (!ok && error)
         *error = lastError();

@@ -25,7 +25,10 @@ const char *knownTable(const QString &table)
 // Puts a cached statement back to its initial state when a use ends.
 class StatementUse {
 public:
-    explicit StatementUse(sqlite3_stmt *statement) : m_statement(statement) {}
+    explicit StatementUse(sqlite3_stmt *statement)
+        : m_statement(statement)
+    {
+    }
     ~StatementUse()
     {
         sqlite3_reset(m_statement);
@@ -132,8 +135,9 @@ bool RuleDatabase::OpenRuleDatabase(QString *error)
             // A fresh empty database here would become the next backup and
             // push out the only copy of the rules.
             if (error)
-                *error = QStringLiteral("The rule database \"%1\" is missing and its backup \"%2\" could not be restored.")
-                             .arg(databasePath(), backupPath());
+                *error =
+                    QStringLiteral("The rule database \"%1\" is missing and its backup \"%2\" could not be restored.")
+                        .arg(databasePath(), backupPath());
             return false;
         }
         if (!createDatabase(error))

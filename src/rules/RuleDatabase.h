@@ -25,7 +25,7 @@ public:
     struct FileHealth {
         enum class State { Missing, Sound, Damaged };
         State state = State::Missing;
-        QString reason;   // why it is damaged
+        QString reason; // why it is damaged
         qint64 filterRules = 0;
         qint64 exemptedRules = 0;
         QDateTime modified;
@@ -91,7 +91,7 @@ public:
     QString StoredRule(const QString &value, const QString &table) const;
 
     // The statements of the rule lists. They answer false on any failure.
-    bool InsertRule(const QString &table, const QString &value);   // empty value stores NULL
+    bool InsertRule(const QString &table, const QString &value); // empty value stores NULL
     // Deletes every case variant of the value; an empty value deletes the
     // rows that hold no value (NULL or empty).
     bool DeleteRule(const QString &table, const QString &value);

@@ -53,16 +53,16 @@ bool exportInto(RuleConnection &source, const QString &target, QString *error)
     bool ok = source.exec("pragma compacted.journal_mode = off; pragma compacted.synchronous = off;"
                           "pragma compacted.cache_size = -16384; pragma main.cache_size = -16384;",
                           error)
-              && source.exec("select sqlcipher_export('compacted')", error);
+        && source.exec("select sqlcipher_export('compacted')", error);
     // A copy that lost rows must not replace the database.
     for (const char *table : {"tbfilter", "tbexempted"}) {
         if (!ok)
             break;
         const QByteArray count = QByteArray("select (select count(*) from main.") + table
-                                 + ") = (select count(*) from compacted." + table + ")";
+            + ") = (select count(*) from compacted." + table + ")";
         sqlite3_stmt *check = nullptr;
         ok = sqlite3_prepare_v2(source.handle(), count.constData(), int(count.size()), &check, nullptr) == SQLITE_OK
-             && sqlite3_step(check) == SQLITE_ROW && sqlite3_column_int(check, 0) == 1;
+            && sqlite3_step(check) == SQLITE_ROW && sqlite3_column_int(check, 0) == 1;
         sqlite3_finalize(check);
         if (!ok)
             *error = QStringLiteral("The compacted copy of the rule database is incomplete (%1).").arg(target);
@@ -83,9 +83,9 @@ bool RuleDatabase::createDatabase(QString *error) const
     QString why;
     RuleConnection connection;
     bool ok = discardTemporary(target, &why) && DurableFile::createPrivate(target, &why)
-              && connection.open(target, &why) && connection.createSchema(&why) && connection.close(&why)
-              && DurableFile::sync(target, &why) && DurableFile::replace(target, databasePath(), &why)
-              && DurableFile::sync(m_folder, &why);
+        && connection.open(target, &why) && connection.createSchema(&why) && connection.close(&why)
+        && DurableFile::sync(target, &why) && DurableFile::replace(target, databasePath(), &why)
+        && DurableFile::sync(m_folder, &why);
     if (!ok) {
         connection.close();
         discardTemporary(target, nullptr);
@@ -119,8 +119,7 @@ bool RuleDatabase::CompactRuleDatabase()
         // A source without both tables is damaged: a copy of it must never
         // push the backup out.
         ok = connection.open(source, &error) && connection.hasRuleTables(&error) && connection.createSchema(&error)
-             && exportInto(connection, target, &error) && connection.close(&error)
-             && DurableFile::sync(target, &error);
+            && exportInto(connection, target, &error) && connection.close(&error) && DurableFile::sync(target, &error);
         connection.close();
         // Reading the source has rolled back an unfinished change, so a
         // journal still beside it (as a run that ended without closing the
@@ -167,7 +166,8 @@ bool replaceDamaged(const QString &database, const QString &replacement, const Q
         damaged = database + QStringLiteral(".damaged-") + stamp + QLatin1Char('-') + QString::number(n);
     const QString journal = database + QStringLiteral("-journal");
     bool ok = DurableFile::replace(database, damaged, why);
-    if (ok && DurableFile::exists(journal) && !DurableFile::replace(journal, damaged + QStringLiteral("-journal"), why)) {
+    if (ok && DurableFile::exists(journal)
+        && !DurableFile::replace(journal, damaged + QStringLiteral("-journal"), why)) {
         DurableFile::replace(damaged, database, nullptr);
         ok = false;
     }
@@ -210,10 +210,11 @@ bool insertValues(RuleConnection &connection, const char *table, const QStringLi
     bool ok = sqlite3_prepare_v2(connection.handle(), sql.constData(), int(sql.size()), &insert, nullptr) == SQLITE_OK;
     for (qsizetype i = 0; ok && i < values.size(); ++i) {
         const QByteArray utf8 = values.at(i).toUtf8();
-        ok = (values.at(i).isNull() ? sqlite3_bind_null(insert, 1)
-                                    : sqlite3_bind_text(insert, 1, utf8.constData(), int(utf8.size()), SQLITE_TRANSIENT))
-                 == SQLITE_OK
-             && sqlite3_step(insert) == SQLITE_DONE && sqlite3_reset(insert) == SQLITE_OK;
+        ok = (values.at(i).isNull()
+                  ? sqlite3_bind_null(insert, 1)
+                  : sqlite3_bind_text(insert, 1, utf8.constData(), int(utf8.size()), SQLITE_TRANSIENT))
+                == SQLITE_OK
+            && sqlite3_step(insert) == SQLITE_DONE && sqlite3_reset(insert) == SQLITE_OK;
     }
     if (!ok)
         *error = connection.lastError();
@@ -253,11 +254,11 @@ bool RuleDatabase::rebuildFromRules(const Salvage &rules, QString *keptAs, QStri
     const QString rebuilt = databasePath() + QStringLiteral(".rebuild");
     RuleConnection connection;
     bool ok = discardTemporary(rebuilt, &why) && DurableFile::createPrivate(rebuilt, &why)
-              && connection.open(rebuilt, &why) && connection.createSchema(&why) && connection.exec("begin", &why)
-              && insertValues(connection, "tbfilter", rules.filter, &why)
-              && insertValues(connection, "tbexempted", rules.exempted, &why) && connection.exec("commit", &why)
-              && connection.close(&why) && DurableFile::sync(rebuilt, &why)
-              && replaceDamaged(databasePath(), rebuilt, m_folder, keptAs, &why);
+        && connection.open(rebuilt, &why) && connection.createSchema(&why) && connection.exec("begin", &why)
+        && insertValues(connection, "tbfilter", rules.filter, &why)
+        && insertValues(connection, "tbexempted", rules.exempted, &why) && connection.exec("commit", &why)
+        && connection.close(&why) && DurableFile::sync(rebuilt, &why)
+        && replaceDamaged(databasePath(), rebuilt, m_folder, keptAs, &why);
     connection.close();
     discardTemporary(rebuilt, nullptr);
     if (!ok && error)

@@ -93,20 +93,30 @@ QString unescaped(QStringView text, QString *why)
             return {};
         }
         switch (text.at(i).unicode()) {
-        case '\\': out += u'\\'; break;
-        case 't': out += u'\t'; break;
-        case 'n': out += u'\n'; break;
-        case 'r': out += u'\r'; break;
-        case 's': out += u' '; break;
+        case '\\':
+            out += u'\\';
+            break;
+        case 't':
+            out += u'\t';
+            break;
+        case 'n':
+            out += u'\n';
+            break;
+        case 'r':
+            out += u'\r';
+            break;
+        case 's':
+            out += u' ';
+            break;
         case 'u': {
             const qsizetype close = text.indexOf(u'}', i);
             bool ok = false;
             const uint cp = close > i + 2 && text.at(i + 1) == u'{' && close - i - 2 <= 6
-                                ? text.mid(i + 2, close - i - 2).toUInt(&ok, 16)
-                                : 0;
+                ? text.mid(i + 2, close - i - 2).toUInt(&ok, 16)
+                : 0;
             if (!ok || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF) || cp == 0) {
-                *why = QStringLiteral("the escape at character %1 is not \"\\u{\" and a code point in hex \"}\"")
-                           .arg(i);
+                *why =
+                    QStringLiteral("the escape at character %1 is not \"\\u{\" and a code point in hex \"}\"").arg(i);
                 return {};
             }
             const char32_t point = cp;
@@ -282,7 +292,7 @@ QString reportText(const ImportReport &report)
         return QStringLiteral("%1 %2").arg(n).arg(QLatin1String(n == 1 ? one : many));
     };
     QString text = count(report.added, "rule added", "rules added") + QStringLiteral(", ")
-                   + QStringLiteral("%1 already present, %2 refused").arg(report.present).arg(report.refused);
+        + QStringLiteral("%1 already present, %2 refused").arg(report.present).arg(report.refused);
     if (report.refused > 0)
         text += QStringLiteral(" (line %1: \"%2\": %3)")
                     .arg(report.firstRefusedLine)
@@ -292,7 +302,8 @@ QString reportText(const ImportReport &report)
         // list is cut, its count stays.
         constexpr qsizetype kShown = 10;
         text += QStringLiteral("; %1 never %2 a message:")
-                    .arg(report.warnings.size() == 1 ? QStringLiteral("1 rule") : QStringLiteral("%1 rules").arg(report.warnings.size()),
+                    .arg(report.warnings.size() == 1 ? QStringLiteral("1 rule")
+                                                     : QStringLiteral("%1 rules").arg(report.warnings.size()),
                          report.warnings.size() == 1 ? QStringLiteral("matches") : QStringLiteral("match"));
         for (qsizetype i = 0; i < report.warnings.size() && i < kShown; ++i) {
             const ImportWarning &w = report.warnings.at(i);

@@ -31,7 +31,7 @@ struct ImportReport {
     int firstRefusedLine = 0; // from 1; 0 when nothing was refused
     QString firstRefusedText;
     QString firstRefusedReason;
-    int addedFilter = 0;   // of `added`, to the filter list
+    int addedFilter = 0; // of `added`, to the filter list
     int addedExempted = 0; // of `added`, to the exempted list
     QList<ImportWarning> warnings; // imported all the same
 };

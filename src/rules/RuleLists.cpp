@@ -15,7 +15,10 @@ const QString kExemptedIcon = QStringLiteral("exempted");
 } // namespace
 
 RuleLists::RuleLists(RuleDatabase &db, QObject *parent)
-    : QObject(parent), m_db(db), m_filter(new QStandardItemModel(0, 1, this)), m_exempted(new QStandardItemModel(0, 1, this))
+    : QObject(parent)
+    , m_db(db)
+    , m_filter(new QStandardItemModel(0, 1, this))
+    , m_exempted(new QStandardItemModel(0, 1, this))
 {
     m_filter->setObjectName(QStringLiteral("lsvFilterModel"));
     m_exempted->setObjectName(QStringLiteral("lsvExemptedModel"));

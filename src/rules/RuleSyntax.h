@@ -32,10 +32,10 @@ enum class Kind { Exact, Domain, AddressPattern, Header, Size };
 
 struct Rule {
     Kind kind = Kind::Exact;
-    QString field;   // Header: the field name as written
+    QString field; // Header: the field name as written
     QString pattern; // Header: the pattern for the field's value; AddressPattern: the value
     bool larger = false; // Size: ">" (else "<")
-    qint64 bytes = 0;    // Size: the limit in bytes
+    qint64 bytes = 0; // Size: the limit in bytes
 };
 
 Rule read(const QString &value);

@@ -22,5 +22,5 @@ private:
     std::vector<std::u32string> m_segments; // the pieces between the stars
     bool m_hasStar = false;
     bool m_anchoredStart = true; // no star before the first piece
-    bool m_anchoredEnd = true;   // no star after the last piece
+    bool m_anchoredEnd = true; // no star after the last piece
 };

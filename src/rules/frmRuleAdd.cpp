@@ -55,11 +55,13 @@ frmRuleAdd::frmRuleAdd(Kind kind, RuleLists &rules, QWidget *parent)
     lblDomainHint->setAccessibleName(lblDomainHint->text());
     // How a value is read, in the words of the help page.
     lblPatternHint->setObjectName(QStringLiteral("lblPatternHint"));
-    lblPatternHint->setText(QStringLiteral("In an address, * stands for any characters and ? for one: *@*.") + kSampleDomain);
+    lblPatternHint->setText(QStringLiteral("In an address, * stands for any characters and ? for one: *@*.")
+                            + kSampleDomain);
     lblPatternHint->setAccessibleName(lblPatternHint->text());
     lblHeaderHint->setObjectName(QStringLiteral("lblHeaderHint"));
-    lblHeaderHint->setText(QStringLiteral("To match another header field type its name, a colon, a space and a pattern: "
-                                          "Subject: *free money*"));
+    lblHeaderHint->setText(
+        QStringLiteral("To match another header field type its name, a colon, a space and a pattern: "
+                       "Subject: *free money*"));
     lblHeaderHint->setAccessibleName(lblHeaderHint->text());
     for (QLabel *hint : {lblEmailHint, lblDomainHint, lblPatternHint, lblHeaderHint})
         hint->setTextFormat(Qt::PlainText);
@@ -115,8 +117,8 @@ void frmRuleAdd::cmdAdd_Click()
     }
     // "*@" names no domain: it would catch every message without an address.
     QString refusal = value == QLatin1String("*@")
-                          ? QStringLiteral("\"*@\" names no domain; type a domain after it: *@") + kSampleDomain
-                          : QString();
+        ? QStringLiteral("\"*@\" names no domain; type a domain after it: *@") + kSampleDomain
+        : QString();
     if (refusal.isEmpty() && !RuleSyntax::tooLongReason(value).isEmpty())
         refusal = QStringLiteral("The entry is longer than %1 characters.").arg(kMaxLength);
     if (!refusal.isEmpty()) {

@@ -86,7 +86,8 @@ private Q_SLOTS:
             QCOMPARE(box.icon, MessageBox::Icon::Question);
             QVERIFY2(box.text.contains(u"with 100 filter and 1 exempted rules"_s), qPrintable(box.text));
             QVERIFY2(box.text.contains(u"Not all of its rules can be read"_s)
-                         && box.text.contains(u"and 1 exempted rules could be"_s), qPrintable(box.text));
+                         && box.text.contains(u"and 1 exempted rules could be"_s),
+                     qPrintable(box.text));
             QVERIFY(kept.isEmpty());
             QCOMPARE(contents(folder + u"/trelvik.mdb"_s), damaged);
         }

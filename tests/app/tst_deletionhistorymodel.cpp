@@ -38,9 +38,8 @@ void TestDeletionHistoryModel::datesAndTooltips()
 
     // Shown as compactly as in the lists; the whole header value in the tooltip.
     QCOMPARE(at(0, date).data().toString(),
-             MessageFolderModel::compactDate(QDateTime::fromString(QStringLiteral("2026-12-07T08:00:00+01:00"),
-                                                                   Qt::ISODate)
-                                                 .toLocalTime()));
+             MessageFolderModel::compactDate(
+                 QDateTime::fromString(QStringLiteral("2026-12-07T08:00:00+01:00"), Qt::ISODate).toLocalTime()));
     QVERIFY(at(0, date).data(Qt::ToolTipRole).toString().contains(monday));
     QCOMPARE(at(2, date).data().toString(), QStringLiteral("no date at all"));
 

@@ -40,11 +40,12 @@ namespace {
 class FakeDialer : public Dialer {
 public:
     void DialUp(const ProfileSettingsRecord &, CancelFlag &) override { ++dials; }
-    void HangUp() override {}
+    void HangUp() override { }
     int dials = 0;
 };
 
-MessageEntry entry(const QString &sender, int number, const QString &size = u"    1K"_s, const QString &icon = u"inbox"_s)
+MessageEntry entry(const QString &sender, int number, const QString &size = u"    1K"_s,
+                   const QString &icon = u"inbox"_s)
 {
     MessageEntry e;
     e.sender = sender;
@@ -92,11 +93,12 @@ struct Window {
     FakeDialer *dialer = new FakeDialer;
     frmMain w{home.appDataFolder(), std::unique_ptr<Dialer>(dialer)};
 
-    bool load(bool show = true)
+    bool load(bool show = true) { return w.Form_Load() && (!show || (w.show(), QTest::qWaitForWindowExposed(&w))); }
+    template <typename T = QWidget>
+    T *find(const QString &name)
     {
-        return w.Form_Load() && (!show || (w.show(), QTest::qWaitForWindowExposed(&w)));
+        return w.findChild<T *>(name);
     }
-    template <typename T = QWidget> T *find(const QString &name) { return w.findChild<T *>(name); }
     QTreeView *list(const QString &name) { return find<QTreeView>(name); }
     QString text(const QString &label) { return find<QLabel>(label)->text(); }
     QTreeWidget *tree() { return find<QTreeWidget>(u"TreeView"_s); }
@@ -116,7 +118,8 @@ struct Window {
     void clickRow(const QString &listName, int row)
     {
         QTreeView *view = list(listName);
-        QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, view->visualRect(view->model()->index(row, 0)).center());
+        QTest::mouseClick(view->viewport(), Qt::LeftButton, {},
+                          view->visualRect(view->model()->index(row, 0)).center());
     }
     QString counts() { return node(u"Inbox"_s)->text(0) + u'/' + node(u"Recycle Bin"_s)->text(0); }
     QStringList pane() { return find<DetailPaneWidget>(QStringLiteral("picDetail"))->texts(); }
@@ -138,7 +141,8 @@ struct Window {
         QTreeView *v = list(listName);
         v->selectionModel()->clear();
         for (int r : rows)
-            v->selectionModel()->select(v->model()->index(r, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+            v->selectionModel()->select(v->model()->index(r, 0),
+                                        QItemSelectionModel::Select | QItemSelectionModel::Rows);
         if (!rows.isEmpty())
             v->selectionModel()->setCurrentIndex(v->model()->index(rows.first(), 0), QItemSelectionModel::NoUpdate);
     }
@@ -158,16 +162,20 @@ private Q_SLOTS:
     {
         Window t;
         QVERIFY(t.load(false));
-        QVERIFY(!t.w.isVisible());   // Form_Load runs to its end before the window shows
+        QVERIFY(!t.w.isVisible()); // Form_Load runs to its end before the window shows
         QCOMPARE(t.w.windowTitle(), u"Trelvik 3.4"_s);
-        QStringList texts;   // in tree order
+        QStringList texts; // in tree order
         for (QTreeWidgetItemIterator it(t.tree()); *it; ++it)
             texts << (*it)->text(0) + u'@' + ((*it)->parent() ? (*it)->parent()->text(0) : QString());
-        QCOMPARE(texts, (QStringList{u"Folders@"_s, u"Inbox (0)@Folders"_s, u"Recycle Bin (0)@Folders"_s,
-                                     u"Filter List@Folders"_s, u"Exempted List@Folders"_s}));
+        QCOMPARE(texts,
+                 (QStringList{u"Folders@"_s, u"Inbox (0)@Folders"_s, u"Recycle Bin (0)@Folders"_s,
+                              u"Filter List@Folders"_s, u"Exempted List@Folders"_s}));
         // Each node shows its selected image when chosen (the Inbox's open folder).
-        const auto image = [](const QIcon &icon, QIcon::Mode mode) { return icon.pixmap(QSize(16, 16), 1.0, mode).toImage(); };
-        QVERIFY(image(t.node(u"Inbox"_s)->icon(0), QIcon::Selected) == image(AppIcons::icon(u"greenopen"_s), QIcon::Normal));
+        const auto image = [](const QIcon &icon, QIcon::Mode mode) {
+            return icon.pixmap(QSize(16, 16), 1.0, mode).toImage();
+        };
+        QVERIFY(image(t.node(u"Inbox"_s)->icon(0), QIcon::Selected)
+                == image(AppIcons::icon(u"greenopen"_s), QIcon::Normal));
         QCOMPARE(t.tree()->currentItem(), t.node(u"Inbox"_s));
         QCOMPARE(t.visibleLists(), QStringList{kInbox});
         QVERIFY(t.find(u"picDetail"_s)->isVisibleTo(&t.w));
@@ -179,18 +187,20 @@ private Q_SLOTS:
         QVERIFY(progress->isVisibleTo(&t.w) && progress->value() == 0);
         QCOMPARE(progress->parentWidget()->width(), t.w.toPixels(2600));
         // Buttons: name, caption, tooltip. Menus: name, title, items in order ("-" a separator).
-        const QStringList table = {
-            u"cmdFetch|Fetch &Inbox|Fetch e-Mail Header From Server"_s,
-            u"cmdConfirm|&Empty Recycle Bin|Delete Recycle Bin Items From Server"_s,
-            u"cmdExit|E&xit|End Program"_s,
-            u"mnuFile|&File|&Import Rules..., &Export Rules..., -, Deletion &History..., -, E&xit"_s,
-            u"mnuHelp|&Help|&Content, -, &About"_s,
-            u"mnuInboxPopup|Inbox Popup|Move To &Recycle Bin, -, Add &Sender To Filter List, Add &Domain To Filter List, -, "
-            "&Exempt Sender From Filter"_s,
-            u"mnuRecycleBinPopup|Recycle Bin Popup|Move To &Inbox, -, Add &Sender To Filter List, Add &Domain To Filter List, -, "
-            "&Remove Sender From Filter List, Remove D&omain From Filter List, -, &Exempt Sender From Filter"_s,
-            u"mnuFilterList|Filter List|&Add, &Delete, -, Add Server &Spam Marks"_s,
-            u"mnuExemptedList|ExemptedList|&Add, &Delete"_s};
+        const QStringList table =
+            {u"cmdFetch|Fetch &Inbox|Fetch e-Mail Header From Server"_s,
+             u"cmdConfirm|&Empty Recycle Bin|Delete Recycle Bin Items From Server"_s,
+             u"cmdExit|E&xit|End Program"_s,
+             u"mnuFile|&File|&Import Rules..., &Export Rules..., -, Deletion &History..., -, E&xit"_s,
+             u"mnuHelp|&Help|&Content, -, &About"_s,
+             u"mnuInboxPopup|Inbox Popup|Move To &Recycle Bin, -, Add &Sender To Filter List, Add &Domain To Filter "
+             u"List, -, "
+             "&Exempt Sender From Filter"_s,
+             u"mnuRecycleBinPopup|Recycle Bin Popup|Move To &Inbox, -, Add &Sender To Filter List, Add &Domain To "
+             u"Filter List, -, "
+             "&Remove Sender From Filter List, Remove D&omain From Filter List, -, &Exempt Sender From Filter"_s,
+             u"mnuFilterList|Filter List|&Add, &Delete, -, Add Server &Spam Marks"_s,
+             u"mnuExemptedList|ExemptedList|&Add, &Delete"_s};
         for (const QString &row : table) {
             const QString name = row.section(u'|', 0, 0);
             QStringList got{name};
@@ -204,7 +214,7 @@ private Q_SLOTS:
             }
             QCOMPARE(got.join(u'|'), row);
         }
-        QStringList bar;   // only File and Help are in the menu bar; the others are context menus
+        QStringList bar; // only File and Help are in the menu bar; the others are context menus
         for (QAction *a : t.w.menuBar()->actions())
             bar << a->text();
         QCOMPARE(bar, (QStringList{u"&File"_s, u"&Help"_s}));
@@ -260,8 +270,9 @@ private Q_SLOTS:
         testsupport::TempHome home;
         const QString folder = home.appDataFolder();
         {
-            RuleDatabase made(folder);   // a backup with two filter rules and one exemption
-            QVERIFY(made.OpenRuleDatabase() && made.InsertRules(u"tbfilter"_s, {u"a@spam.example"_s, u"*@junk.example"_s})
+            RuleDatabase made(folder); // a backup with two filter rules and one exemption
+            QVERIFY(made.OpenRuleDatabase()
+                    && made.InsertRules(u"tbfilter"_s, {u"a@spam.example"_s, u"*@junk.example"_s})
                     && made.InsertRule(u"tbexempted"_s, u"boss@work.example"_s));
         }
         QVERIFY(withBackup ? QFile::rename(folder + u"/trelvik.mdb"_s, folder + u"/backup.mdb"_s)
@@ -271,7 +282,7 @@ private Q_SLOTS:
         file.close();
         const QStringList before = QDir(folder).entryList(QDir::Files);
 
-        QList<MessageBox::Request> shown;   // every box, answered with the row's answer
+        QList<MessageBox::Request> shown; // every box, answered with the row's answer
         MessageBox::Handler previous = MessageBox::setHandler([&](const MessageBox::Request &r) {
             shown << r;
             return answer;
@@ -281,7 +292,8 @@ private Q_SLOTS:
         QCOMPARE(w.Form_Load(), answer == MessageBox::Result::Yes);
         QCOMPARE(shown.size(), 1);
         const MessageBox::Request box = shown.first();
-        QVERIFY2(box.text.contains(folder + u"/trelvik.mdb"_s) && box.text.contains(u"damaged"_s), qPrintable(box.text));
+        QVERIFY2(box.text.contains(folder + u"/trelvik.mdb"_s) && box.text.contains(u"damaged"_s),
+                 qPrintable(box.text));
         if (!withBackup) {
             QCOMPARE(box.icon, MessageBox::Icon::Critical);
             QVERIFY2(box.text.contains(u"no usable backup"_s), qPrintable(box.text));
@@ -358,7 +370,7 @@ private Q_SLOTS:
         }
         // The rule lists are emptied while a message folder shows.
         QCOMPARE(t.w.ruleLists().filterModel()->rowCount() + t.w.ruleLists().exemptedModel()->rowCount(), 0);
-        t.tree()->setFocus();   // the keyboard chooses folders too: Down from the root is the Inbox
+        t.tree()->setFocus(); // the keyboard chooses folders too: Down from the root is the Inbox
         QTest::keyClick(t.tree(), Qt::Key_Down);
         QTest::keyClick(t.tree(), Qt::Key_Down);
         QVERIFY(shows(kRecycle, u"Recycle Bin"_s));
@@ -377,7 +389,8 @@ private Q_SLOTS:
         t.w.menus().mnuMoveToRecycle->trigger();
         QCOMPARE(senders(inbox), (QStringList{u"A"_s, u"C"_s}));
         QCOMPARE(senders(recycle), (QStringList{u"D"_s, u"B"_s}));
-        QCOMPARE((QList<int>{recycle.entry(0).number, recycle.entry(1).number}), (QList<int>{4, 2}));   // numbers travel along
+        QCOMPARE((QList<int>{recycle.entry(0).number, recycle.entry(1).number}),
+                 (QList<int>{4, 2})); // numbers travel along
         QCOMPARE(recycle.entry(1).iconKey, u"recycle"_s);
         QCOMPARE(t.counts(), u"Inbox (2)/Recycle Bin (2)"_s);
         QCOMPARE(t.pane(), paneFor(inbox, t.list(kInbox)->currentIndex().row()));
@@ -422,7 +435,7 @@ private Q_SLOTS:
         t.fill(source, {u"one"_s, u"two"_s}, inboxSide ? u"inbox"_s : u"recycle"_s);
         inboxSide ? t.w.ShowInbox() : t.w.ShowRecycleBin();
         QTreeView *view = t.list(from);
-        for (int row = 1; row >= 0; --row) {   // the last row, then the one left
+        for (int row = 1; row >= 0; --row) { // the last row, then the one left
             const MessageEntry moving = source.entry(row);
             const QPoint at = how == "below"_L1 ? QPoint(20, view->viewport()->height() - 5)
                                                 : view->visualRect(source.index(row, 0)).center();
@@ -437,8 +450,9 @@ private Q_SLOTS:
             const MessageEntry moved = target.entry(target.count() - 1);
             QCOMPARE(moved.sender + QString::number(moved.number), moving.sender + QString::number(moving.number));
             QCOMPARE(moved.iconKey, inboxSide ? u"recycle"_s : u"inbox"_s);
-            QCOMPARE(t.counts(), u"Inbox (%1)/Recycle Bin (%2)"_s.arg(t.w.inboxModel().count()).arg(t.w.recycleModel().count()));
-            QCOMPARE(t.visibleLists(), QStringList{from});   // the same list stays shown
+            QCOMPARE(t.counts(),
+                     u"Inbox (%1)/Recycle Bin (%2)"_s.arg(t.w.inboxModel().count()).arg(t.w.recycleModel().count()));
+            QCOMPARE(t.visibleLists(), QStringList{from}); // the same list stays shown
             QCOMPARE(t.pane(), paneFor(source, view->currentIndex().row()));
         }
         QCOMPARE(t.pane(), kNoPane);
@@ -480,13 +494,15 @@ private Q_SLOTS:
     void sortByHeader_data()
     {
         QTest::addColumn<int>("column");
-        QTest::addColumn<QStringList>("values");     // as appended
-        QTest::addColumn<QStringList>("expected");   // after each of two clicks
-        QTest::newRow("padded sizes") << int(MessageFolderModel::Size) << QStringList{u"  100K"_s, u"    9K"_s, u"   10K"_s}
+        QTest::addColumn<QStringList>("values"); // as appended
+        QTest::addColumn<QStringList>("expected"); // after each of two clicks
+        QTest::newRow("padded sizes") << int(MessageFolderModel::Size)
+                                      << QStringList{u"  100K"_s, u"    9K"_s, u"   10K"_s}
                                       << QStringList{u"    9K"_s, u"   10K"_s, u"  100K"_s};
         const QString d5 = u"Fri, 5 Jan 2024 09:00:00 +0000"_s, d8 = u"Mon, 8 Jan 2024 09:00:00 +0000"_s,
                       d12 = u"Fri, 12 Jan 2024 09:00:00 +0000"_s;
-        QTest::newRow("dates by time") << int(MessageFolderModel::Date) << QStringList{d8, d12, d5} << QStringList{d5, d8, d12};
+        QTest::newRow("dates by time") << int(MessageFolderModel::Date) << QStringList{d8, d12, d5}
+                                       << QStringList{d5, d8, d12};
     }
 
     void sortByHeader()
@@ -502,13 +518,13 @@ private Q_SLOTS:
             inbox.append(e);
         }
         QHeaderView *header = t.list(kInbox)->header();
-        for (int click = 0; click < 2; ++click) {   // a second click sorts the same way
+        for (int click = 0; click < 2; ++click) { // a second click sorts the same way
             QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
                               QPoint(header->sectionViewportPosition(column) + 5, header->height() / 2));
             QStringList order;
             for (int i = 0; i < inbox.count(); ++i) {
                 order << inbox.entry(i).text(column);
-                QCOMPARE(order.last(), values.at(inbox.entry(i).number - 1));   // the number stays with its row
+                QCOMPARE(order.last(), values.at(inbox.entry(i).number - 1)); // the number stays with its row
             }
             QTEST(order, "expected");
             QVERIFY(header->sortIndicatorSection() == column && header->sortIndicatorOrder() == Qt::AscendingOrder);
@@ -575,7 +591,7 @@ private Q_SLOTS:
         QTreeView *view = t.list(kInbox);
         QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, view->visualRect(view->model()->index(0, 0)).center());
         QCOMPARE(t.pane(), paneFor(t.w.inboxModel(), 0));
-        QCOMPARE(t.pane().first(), u"<b>Eve</b> <eve@example.com>"_s);   // never read as markup
+        QCOMPARE(t.pane().first(), u"<b>Eve</b> <eve@example.com>"_s); // never read as markup
         QCOMPARE(t.find<QLabel>(u"lblSender"_s)->textFormat(), Qt::PlainText);
         auto *subject = t.find<QLabel>(u"lblSubject"_s);
         // Cut to its one line with "...", whole in the tooltip; the rule line is below it.
@@ -600,7 +616,7 @@ private Q_SLOTS:
         // Twips are drawn larger for a larger font, so a size in twips comes
         // back from pixels within a pixel of itself.
         const auto near = [&](int got, int want, int unit) { return std::abs(got - want) <= unit; };
-        const auto placed = [&](QList<int> twips) {   // all columns, list width and height, buttons' top
+        const auto placed = [&](QList<int> twips) { // all columns, list width and height, buttons' top
             int columns = 0;
             for (int c = 0; c < MessageFolderModel::ColumnCount; ++c)
                 columns += inbox->columnWidth(c);
@@ -612,12 +628,13 @@ private Q_SLOTS:
         };
         const auto outerNear = [&](QSize want) {
             const int unit = qCeil(1440.0 / t.w.logicalDpi()) + 1;
-            return near(t.w.outerSizeTwips().width(), want.width(), unit) && near(t.w.outerSizeTwips().height(), want.height(), unit);
+            return near(t.w.outerSizeTwips().width(), want.width(), unit)
+                && near(t.w.outerSizeTwips().height(), want.height(), unit);
         };
         t.w.resize(t.w.windowSizeFor(12000, 8700));
         QTRY_VERIFY(outerNear(QSize(12000, 8700)));
         QVERIFY(placed({8850, 9135, 4695, 7200}));
-        t.w.resize(t.w.windowSizeFor(1500, 1500));   // too small: held at the smallest size
+        t.w.resize(t.w.windowSizeFor(1500, 1500)); // too small: held at the smallest size
         QTRY_VERIFY(outerNear(QSize(9720, 6900)));
         QVERIFY(placed({6570, 6855, 2895, 5400}));
         QCOMPARE(t.list(kRecycle)->geometry(), inbox->geometry());
@@ -634,7 +651,7 @@ private Q_SLOTS:
 
     void aboutBox_data()
     {
-        QTest::addColumn<int>("key");   // 0: a click on the picture
+        QTest::addColumn<int>("key"); // 0: a click on the picture
         QTest::addColumn<bool>("closes");
         QTest::newRow("Esc") << int(Qt::Key_Escape) << true;
         QTest::newRow("click on the picture") << 0 << true;
@@ -656,7 +673,7 @@ private Q_SLOTS:
                 return;
             seen = true;
             name = box->findChild<QLabel *>(u"lblPrgNam"_s)->text();
-            width = box->width();   // the notice line plus 2000 twips
+            width = box->width(); // the notice line plus 2000 twips
             expectedWidth = box->findChild<QLabel *>(u"lblCopyright"_s)->width() + t.w.toPixels(2000);
             if (key == 0)
                 QTest::mouseClick(box->findChild<QWidget *>(u"imgGlass"_s), Qt::LeftButton, {}, QPoint(5, 5));
@@ -710,10 +727,16 @@ private Q_SLOTS:
         t.w.ruleLists().AddExempted(u"List-Id: *project*"_s);
         testsupport::ScriptedPop3Server server;
         QVERIFY(server.listen());
-        server.greet().login().stat(3).uidl({"a", "b", "c"})
-            .top(1, "From: \"support@bank.example\" <win@spam.example>\r\n").list(1, 100)
-            .top(2, "From: bob@ok.example\r\n").list(2, 100)
-            .top(3, "From: dev@spam.example\r\nList-Id: Project <project.lists.example>\r\n").list(3, 100)
+        server.greet()
+            .login()
+            .stat(3)
+            .uidl({"a", "b", "c"})
+            .top(1, "From: \"support@bank.example\" <win@spam.example>\r\n")
+            .list(1, 100)
+            .top(2, "From: bob@ok.example\r\n")
+            .list(2, 100)
+            .top(3, "From: dev@spam.example\r\nList-Id: Project <project.lists.example>\r\n")
+            .list(3, 100)
             .quit();
         t.w.currentProfile().settings() = {};
         t.w.currentProfile().settings().EmailHost = u"127.0.0.1"_s;
@@ -754,7 +777,7 @@ private Q_SLOTS:
     {
         Window t;
         QVERIFY(t.load());
-        t.w.ruleLists().AddFilter(u"x-spam-flag: yes"_s);   // already there in another case
+        t.w.ruleLists().AddFilter(u"x-spam-flag: yes"_s); // already there in another case
         t.w.ruleLists().AddExempted(u"boss@work.example"_s);
         const QList<QPair<QString, QString>> mail{
             {u"a@one.example"_s, u"X-Spam-Flag: YES\r\n"_s},
@@ -772,7 +795,8 @@ private Q_SLOTS:
         t.w.menus().mnuFilterSpamMarks->trigger();
         QCOMPARE(t.text(u"StatusBar1Panel2"_s),
                  u"2 server spam marks added to the Filter List; 3 messages moved to the Recycle Bin"_s);
-        QCOMPARE(senders(t.w.inboxModel()), (QStringList{u"d@four.example"_s, u"e@five.example"_s, u"boss@work.example"_s}));
+        QCOMPARE(senders(t.w.inboxModel()),
+                 (QStringList{u"d@four.example"_s, u"e@five.example"_s, u"boss@work.example"_s}));
         QCOMPARE(t.w.ruleLists().filterModel()->rowCount(), 3);
         t.w.menus().mnuFilterSpamMarks->trigger();
         QCOMPARE(t.text(u"StatusBar1Panel2"_s), u"The Filter List already holds the server spam marks"_s);
@@ -795,9 +819,10 @@ private Q_SLOTS:
         file.write("# mine\nfilter *@*.example\nfilter *@SPAM.example\nbogus line\nexempt news@shop.example\n"
                    "exempt friend@spam.example\n");
         file.close();
-        t.boxes.expect(u"Rules imported from \""_s + QDir::toNativeSeparators(path) + u"\":\r\n"
-                       "3 rules added, 1 already present, 1 refused (line 4: \"bogus line\": "
-                       "the line starts with neither \"filter\" nor \"exempt\")"_s,
+        t.boxes.expect(u"Rules imported from \""_s + QDir::toNativeSeparators(path)
+                           + u"\":\r\n"
+                             "3 rules added, 1 already present, 1 refused (line 4: \"bogus line\": "
+                             "the line starts with neither \"filter\" nor \"exempt\")"_s,
                        u"Import Rules"_s, MessageBox::Icon::Exclamation);
         t.w.importRulesFrom(path);
         QCOMPARE(t.text(u"StatusBar1Panel2"_s),
@@ -845,7 +870,7 @@ private Q_SLOTS:
     {
         Window t;
         QVERIFY(t.load());
-        QTcpServer probe;   // a port nobody listens on
+        QTcpServer probe; // a port nobody listens on
         QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
         t.w.currentProfile().settings() = {};
         t.w.currentProfile().settings().EmailHost = u"127.0.0.1"_s;
@@ -919,7 +944,7 @@ private Q_SLOTS:
         QVERIFY(QTest::qWaitForWindowActive(&t.w));
         auto *b = t.find<QPushButton>(button);
         QVERIFY(b && b->isEnabled());
-        QObject::disconnect(b, &QAbstractButton::clicked, nullptr, nullptr);   // seen, not run
+        QObject::disconnect(b, &QAbstractButton::clicked, nullptr, nullptr); // seen, not run
         QSignalSpy pressed(b, &QAbstractButton::clicked);
         t.tree()->setFocus();
         QTest::keySequence(&t.w, keys);
@@ -948,7 +973,7 @@ private Q_SLOTS:
             QVERIFY2(!letters.contains(caption.at(at + 1).toLower()), qPrintable(caption));
             letters.insert(caption.at(at + 1).toLower());
         }
-        QVERIFY(letters.size() >= 8);   // File, Help and the six buttons
+        QVERIFY(letters.size() >= 8); // File, Help and the six buttons
     }
 
     // After an import only the moves that happened are named.
@@ -962,8 +987,9 @@ private Q_SLOTS:
         QTest::newRow("exempt brings one back, filter none")
             << QByteArray("filter *@nowhere.example\nexempt friend@spam.example\n")
             << "2 rules imported; 1 message moved to the Inbox";
-        QTest::newRow("both move") << QByteArray("filter *@bulk.example\nexempt friend@spam.example\n")
-                                   << "2 rules imported; 1 message moved to the Recycle Bin; 1 message moved to the Inbox";
+        QTest::newRow("both move")
+            << QByteArray("filter *@bulk.example\nexempt friend@spam.example\n")
+            << "2 rules imported; 1 message moved to the Recycle Bin; 1 message moved to the Inbox";
         QTest::newRow("nothing moves") << QByteArray("filter *@nowhere.example\nexempt a@nowhere.example\n")
                                        << "2 rules imported; No message moved";
     }
@@ -995,7 +1021,7 @@ private Q_SLOTS:
         QCOMPARE(model->rowCount(), 4);
         t.select(u"lsvFilter"_s, {1, 3});
         t.w.menus().mnuFilterDelete->trigger();
-        t.select(u"lsvFilter"_s, {});   // nothing selected: nothing goes
+        t.select(u"lsvFilter"_s, {}); // nothing selected: nothing goes
         t.w.menus().mnuFilterDelete->trigger();
         QCOMPARE(model->rowCount(), 2);
         QCOMPARE(model->index(0, 0).data().toString() + u' ' + model->index(1, 0).data().toString(), u"a@x c@x"_s);

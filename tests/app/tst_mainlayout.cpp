@@ -21,21 +21,27 @@ private Q_SLOTS:
         // "narrower" and "lower" are below the smallest size in one direction only.
         QTest::addColumn<QSize>("size");
         QTest::addColumn<QList<int>>("twips");
-        QTest::newRow("design size") << QSize(12000, 8700) << QList<int>{3950, 8850, 9135, 4695, 6015, 5880, 7200, 6375, 11655};
-        QTest::newRow("smallest size") << QSize(9720, 6900) << QList<int>{1670, 6570, 6855, 2895, 4215, 4080, 5400, 4575, 9375};
-        QTest::newRow("narrower") << QSize(5000, 8700) << QList<int>{1670, 6570, 6855, 4695, 6015, 5880, 7200, 6375, 9375};
-        QTest::newRow("lower") << QSize(12000, 100) << QList<int>{3950, 8850, 9135, 2895, 4215, 4080, 5400, 4575, 11655};
-        QTest::newRow("negative size") << QSize(-1, -1) << QList<int>{1670, 6570, 6855, 2895, 4215, 4080, 5400, 4575, 9375};
-        QTest::newRow("large: Sender and Subject share") << QSize(28800, 16200) << QList<int>{12350, 25650, 25935, 12195, 13515, 13380, 14700, 13875, 28455};
+        QTest::newRow("design size") << QSize(12000, 8700)
+                                     << QList<int>{3950, 8850, 9135, 4695, 6015, 5880, 7200, 6375, 11655};
+        QTest::newRow("smallest size") << QSize(9720, 6900)
+                                       << QList<int>{1670, 6570, 6855, 2895, 4215, 4080, 5400, 4575, 9375};
+        QTest::newRow("narrower") << QSize(5000, 8700)
+                                  << QList<int>{1670, 6570, 6855, 4695, 6015, 5880, 7200, 6375, 9375};
+        QTest::newRow("lower") << QSize(12000, 100)
+                               << QList<int>{3950, 8850, 9135, 2895, 4215, 4080, 5400, 4575, 11655};
+        QTest::newRow("negative size") << QSize(-1, -1)
+                                       << QList<int>{1670, 6570, 6855, 2895, 4215, 4080, 5400, 4575, 9375};
+        QTest::newRow("large: Sender and Subject share")
+            << QSize(28800, 16200) << QList<int>{12350, 25650, 25935, 12195, 13515, 13380, 14700, 13875, 28455};
     }
 
     void sizes()
     {
         QFETCH(QSize, size);
         const MainLayout::Geometry g = MainLayout::compute(size.width(), size.height());
-        const QList<int> got{g.subjectColumnWidth, g.emailColumnWidth, g.messageLists.width(), g.messageLists.height(),
-                             g.ruleLists.height(), g.picDetail.top(), g.cmdFetch.top(), g.shpTreeview.height(),
-                             g.profileFrameWidth};
+        const QList<int> got{g.subjectColumnWidth,    g.emailColumnWidth,     g.messageLists.width(),
+                             g.messageLists.height(), g.ruleLists.height(),   g.picDetail.top(),
+                             g.cmdFetch.top(),        g.shpTreeview.height(), g.profileFrameWidth};
         QTEST(got, "twips");
         // The message columns fill the list as the design's do (285 twips for frame and scroll bar).
         QCOMPARE(g.senderColumnWidth + g.subjectColumnWidth + 1500 + 700 + 700 + 285, g.messageLists.width());
@@ -52,7 +58,8 @@ private Q_SLOTS:
         QCOMPARE(g.ruleLists.bottom(), g.picDetail.bottom());
         QCOMPARE(g.cmdFetch.top(), g.picDetail.bottom() + 1 + 105);
         const int clientHeight = g.height - MainLayout::kFrameHeight - MainLayout::kStatusBarHeight;
-        QVERIFY2(g.cmdFetch.bottom() < clientHeight && g.shpTreeview.bottom() < clientHeight, "overlaps the status bar");
+        QVERIFY2(g.cmdFetch.bottom() < clientHeight && g.shpTreeview.bottom() < clientHeight,
+                 "overlaps the status bar");
         QVERIFY(g.messageLists.right() < g.width - MainLayout::kFrameWidth);
     }
 
@@ -78,7 +85,7 @@ private Q_SLOTS:
 
     void bandHeight_data()
     {
-        QTest::addColumn<QList<int>>("args");   // mode, text height in pixels, twips per pixel
+        QTest::addColumn<QList<int>>("args"); // mode, text height in pixels, twips per pixel
         QTest::addColumn<int>("expectedTwips");
         QTest::newRow("mode 2, 13 px text: 17 px rows") << QList<int>{2, 13, 15} << 255;
         QTest::newRow("mode 2, 20 px text: still icon + 1") << QList<int>{2, 20, 15} << 255;
@@ -104,7 +111,8 @@ private Q_SLOTS:
                 int opaque = 0;
                 for (int i = 0; i < image.width() * image.height(); ++i)
                     opaque += qAlpha(image.pixel(i % image.width(), i / image.width())) > 200 ? 1 : 0;
-                QVERIFY2(opaque > image.width() * image.height() / 8 && opaque < image.width() * image.height(), qPrintable(key));
+                QVERIFY2(opaque > image.width() * image.height() / 8 && opaque < image.width() * image.height(),
+                         qPrintable(key));
             }
         QVERIFY(AppIcons::icon(u"nosuchkey"_s).isNull());
     }

@@ -46,8 +46,8 @@ namespace {
 
 class NoDialer : public Dialer {
 public:
-    void DialUp(const ProfileSettingsRecord &, CancelFlag &) override {}
-    void HangUp() override {}
+    void DialUp(const ProfileSettingsRecord &, CancelFlag &) override { }
+    void HangUp() override { }
 };
 
 MessageEntry message(const QString &sender, int number)
@@ -112,12 +112,17 @@ struct Window {
         w = std::make_unique<frmMain>(home.appDataFolder(), std::make_unique<NoDialer>());
     }
     bool load() { return w->Form_Load() && (w->show(), QTest::qWaitForWindowExposed(w.get())); }
-    template <typename T = QWidget> T *find(const QString &name) { return w->findChild<T *>(name); }
+    template <typename T = QWidget>
+    T *find(const QString &name)
+    {
+        return w->findChild<T *>(name);
+    }
     ListViewWidget *list(const QString &name) { return find<ListViewWidget>(name); }
 };
 
 // The modal widget that opens next, handed to `act` from the event loop.
-template <typename F> void whenModal(F act)
+template <typename F>
+void whenModal(F act)
 {
     QTimer::singleShot(0, qApp, [act] {
         QTRY_VERIFY(QApplication::activeModalWidget());
@@ -146,13 +151,14 @@ private Q_SLOTS:
         t.w->inboxModel().append(message(u"MMMMMMMMMMMM"_s, 2));
         ListViewWidget *inbox = t.list(u"lsvInbox"_s);
         inbox->selectionModel()->clear();
-        for (int row : {0, 1}) {   // white band, then green band
+        for (int row : {0, 1}) { // white band, then green band
             const QImage image = inbox->viewport()->grab(inbox->visualRect(inbox->model()->index(row, 0))).toImage();
             int darkPixels = 0, light = 0;
             for (int y = 0; y < image.height(); ++y)
                 for (int x = 0; x < image.width(); ++x)
                     (qGray(image.pixel(x, y)) < 96 ? darkPixels : light) += 1;
-            QVERIFY2(darkPixels > 10 && light > darkPixels, qPrintable(u"row %1: %2 dark, %3 light pixels"_s.arg(row).arg(darkPixels).arg(light)));
+            QVERIFY2(darkPixels > 10 && light > darkPixels,
+                     qPrintable(u"row %1: %2 dark, %3 light pixels"_s.arg(row).arg(darkPixels).arg(light)));
         }
         QApplication::setPalette(before);
     }
@@ -272,17 +278,21 @@ private Q_SLOTS:
         dialog.show();
         QVERIFY(QTest::qWaitForWindowExposed(&dialog));
         const QRect room = dialog.screen()->availableGeometry();
-        QVERIFY2(dialog.width() <= room.width() && dialog.height() <= room.height(),
-                 qPrintable(u"%1x%2 on %3x%4"_s.arg(dialog.width()).arg(dialog.height()).arg(room.width()).arg(room.height())));
-        dialog.resize(1280, 600);   // as on a laptop screen
+        QVERIFY2(
+            dialog.width() <= room.width() && dialog.height() <= room.height(),
+            qPrintable(
+                u"%1x%2 on %3x%4"_s.arg(dialog.width()).arg(dialog.height()).arg(room.width()).arg(room.height())));
+        dialog.resize(1280, 600); // as on a laptop screen
         auto *table = dialog.findChild<QTableView *>(u"lsvHistory"_s);
         QTRY_COMPARE(table->horizontalScrollBar()->maximum(), 0);
         const QFontMetrics fm(table->font());
         for (int c : {DeletionHistoryModel::Deleted, DeletionHistoryModel::Date, DeletionHistoryModel::Size,
                       DeletionHistoryModel::Rule, DeletionHistoryModel::UniqueId}) {
             const QString text = table->model()->index(0, c).data().toString();
-            QVERIFY2(fm.horizontalAdvance(text) < table->columnWidth(c),
-                     qPrintable(u"%1: %2 wide, needs %3"_s.arg(text).arg(table->columnWidth(c)).arg(fm.horizontalAdvance(text))));
+            QVERIFY2(
+                fm.horizontalAdvance(text) < table->columnWidth(c),
+                qPrintable(
+                    u"%1: %2 wide, needs %3"_s.arg(text).arg(table->columnWidth(c)).arg(fm.horizontalAdvance(text))));
             QVERIFY(table->columnViewportPosition(c) + table->columnWidth(c) <= table->viewport()->width());
         }
         const QString subject = table->model()->index(0, DeletionHistoryModel::Subject).data().toString();
@@ -354,10 +364,11 @@ private Q_SLOTS:
         profile.setName(u"Home"_s);
         frmSetting setting(profile, t.w.get());
         if (scheme == "dark later"_L1)
-            setting.setPalette(dark);   // reaches the field as a scheme change does
+            setting.setPalette(dark); // reaches the field as a scheme change does
         auto *secret = setting.findChild<QLineEdit *>(u"txtOAuthClientSecret"_s);
         QVERIFY(secret && !secret->placeholderText().isEmpty());
-        QCOMPARE(secret->palette().color(QPalette::Base), scheme == "light"_L1 ? before.color(QPalette::Base) : QColor(Qt::black));
+        QCOMPARE(secret->palette().color(QPalette::Base),
+                 scheme == "light"_L1 ? before.color(QPalette::Base) : QColor(Qt::black));
         QVERIFY2(contrast(secret->palette()) >= 3.0, qPrintable(QString::number(contrast(secret->palette()))));
     }
 
@@ -390,7 +401,7 @@ private Q_SLOTS:
     {
         QTest::addColumn<bool>("defaultNo");
         QTest::addColumn<bool>("escapeCancels");
-        QTest::addColumn<QString>("how");   // Enter, Esc or close
+        QTest::addColumn<QString>("how"); // Enter, Esc or close
         QTest::addColumn<int>("answer");
         using R = MessageBox::Result;
         QTest::newRow("Enter: Yes by default") << false << false << "Enter" << int(R::Yes);
@@ -454,8 +465,10 @@ private Q_SLOTS:
         ListViewWidget *filter = t.list(u"lsvFilter"_s);
         QCOMPARE(filter->model()->rowCount(), 3);
         filter->setFocus();
-        filter->selectionModel()->select(filter->model()->index(0, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
-        filter->selectionModel()->select(filter->model()->index(2, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        filter->selectionModel()->select(filter->model()->index(0, 0),
+                                         QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        filter->selectionModel()->select(filter->model()->index(2, 0),
+                                         QItemSelectionModel::Select | QItemSelectionModel::Rows);
         QTest::keyClick(filter, Qt::Key_Delete);
         QCOMPARE(filter->model()->rowCount(), 1);
         QCOMPARE(filter->model()->index(0, 0).data().toString(), u"b@spam.example"_s);
@@ -505,7 +518,7 @@ private Q_SLOTS:
         const auto highlighted = [tree] { return tree->currentItem()->data(0, Qt::UserRole + 1).toString(); };
         t.w->ShowFilterList();
         QCOMPARE(highlighted(), u"Filter List"_s);
-        t.w->ShowInbox();   // as saving a new profile does
+        t.w->ShowInbox(); // as saving a new profile does
         QCOMPARE(highlighted(), u"Inbox"_s);
         t.w->ShowRecycleBin();
         QCOMPARE(highlighted(), u"Recycle Bin"_s);
@@ -516,13 +529,14 @@ private Q_SLOTS:
         Window t;
         QVERIFY(t.load());
         t.w->recycleModel().append(message(u"spam"_s, 1));
-        const QString question = u"Items in Recycle Bin for profile 'Home' is not removed from the server.\r\nExit anyway?"_s;
+        const QString question =
+            u"Items in Recycle Bin for profile 'Home' is not removed from the server.\r\nExit anyway?"_s;
         t.boxes.expect(question, u"Trelvik"_s, MessageBox::Icon::Question, MessageBox::Result::No);
         t.find(u"cmdExit"_s)->setFocus();
         QTest::keyClick(t.find(u"cmdExit"_s), Qt::Key_Space);
         QVERIFY(t.w->isVisible());
         t.boxes.expect(question, u"Trelvik"_s, MessageBox::Icon::Question, MessageBox::Result::Yes);
-        t.w->close();   // the close box
+        t.w->close(); // the close box
         QVERIFY(!t.w->isVisible());
         VERIFY_BOXES(t.boxes);
         QVERIFY(t.boxes.shown().last().defaultNo);
@@ -540,14 +554,15 @@ private Q_SLOTS:
             QVERIFY(QTest::qWaitForWindowExposed(&w));
             QHeaderView *header = w.findChild<QTreeView *>(u"lsvInbox"_s)->header();
             dateWidth = header->sectionSize(MessageFolderModel::Date) + 40;
-            header->resizeSection(MessageFolderModel::Date, dateWidth);   // as a drag does
+            header->resizeSection(MessageFolderModel::Date, dateWidth); // as a drag does
             QCOMPARE(w.findChild<QTreeView *>(u"lsvRecycle"_s)->columnWidth(MessageFolderModel::Date), dateWidth);
         }
         frmMain again(home.appDataFolder(), std::make_unique<NoDialer>());
         QVERIFY(again.Form_Load());
         again.show();
         QVERIFY(QTest::qWaitForWindowExposed(&again));
-        QVERIFY(std::abs(again.findChild<QTreeView *>(u"lsvInbox"_s)->columnWidth(MessageFolderModel::Date) - dateWidth) <= 1);
+        QVERIFY(std::abs(again.findChild<QTreeView *>(u"lsvInbox"_s)->columnWidth(MessageFolderModel::Date) - dateWidth)
+                <= 1);
     }
 
     void progressPictureMadeOnce()

@@ -32,7 +32,11 @@ struct Program : QProcess {
         start(QStringLiteral(TRELVIK_BINARY), {});
         waitForStarted(10000);
     }
-    ~Program() override { kill(); waitForFinished(5000); }
+    ~Program() override
+    {
+        kill();
+        waitForFinished(5000);
+    }
     // Waits for a line starting with `word`, or for the program to end.
     bool says(const QByteArray &word)
     {
@@ -62,8 +66,8 @@ private Q_SLOTS:
         testsupport::TempHome home;
         const QString folder = home.appDataFolder();
         auto first = std::make_unique<DataFolderLock>(folder);
-        QCOMPARE(first->tryAcquire(), DataFolderLock::Result::Acquired);   // makes the folder
-        QCOMPARE(first->tryAcquire(), DataFolderLock::Result::Acquired);   // asking again keeps it
+        QCOMPARE(first->tryAcquire(), DataFolderLock::Result::Acquired); // makes the folder
+        QCOMPARE(first->tryAcquire(), DataFolderLock::Result::Acquired); // asking again keeps it
         QCOMPARE(QFileInfo(folder).permissions() & 0x0077, QFile::Permissions());
         DataFolderLock second(folder);
         QCOMPARE(second.tryAcquire(), DataFolderLock::Result::Busy);
@@ -95,7 +99,8 @@ private Q_SLOTS:
             if (folder) {
                 QVERIFY(QDir().mkdir(path));
                 QFile inside(path + u"/notes.txt"_s);
-                QVERIFY(content.isEmpty() || (inside.open(QIODevice::WriteOnly) && inside.write(content) == content.size()));
+                QVERIFY(content.isEmpty()
+                        || (inside.open(QIODevice::WriteOnly) && inside.write(content) == content.size()));
                 continue;
             }
             QFile file(path);
@@ -144,12 +149,12 @@ private Q_SLOTS:
             QVERIFY(folder.mkdir(QLatin1String(name)));
         const QByteArray socketPath = QFile::encodeName(folder.filePath(u".Qa1Zb2/s"_s));
         const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-        sockaddr_un address {};
+        sockaddr_un address{};
         address.sun_family = AF_UNIX;
         std::memcpy(address.sun_path, socketPath.constData(), size_t(socketPath.size()));
         QCOMPARE(::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
         ::close(fd);
-        QFile notes(folder.filePath(u".Mine01/s"_s));   // a file "s", not a socket
+        QFile notes(folder.filePath(u".Mine01/s"_s)); // a file "s", not a socket
         QVERIFY(notes.open(QIODevice::WriteOnly));
         notes.close();
         QFile toolong(folder.filePath(u".toolong1/s"_s));
@@ -177,8 +182,8 @@ private Q_SLOTS:
         QVERIFY2(second.waitForFinished(20000), "the second copy kept running");
         QCOMPARE(second.exitStatus(), QProcess::NormalExit);
         QCOMPARE(second.exitCode(), 0);
-        QCOMPARE(second.readAllStandardOutput(), QByteArray());   // no window shown
-        QCOMPARE(second.readAllStandardError(), QByteArray());    // and nothing said
+        QCOMPARE(second.readAllStandardOutput(), QByteArray()); // no window shown
+        QCOMPARE(second.readAllStandardError(), QByteArray()); // and nothing said
         QVERIFY2(first.says("raised"), "the first copy was not asked to show its window");
         QCOMPARE(first.state(), QProcess::Running);
     }
@@ -189,7 +194,7 @@ private Q_SLOTS:
         {
             Program crashed("report");
             QVERIFY(crashed.shown());
-        }   // killed: its lock file and socket stay behind
+        } // killed: its lock file and socket stay behind
         QVERIFY(QFile::exists(home.appDataFolder() + u"/trelvik.lock"_s));
         Program next("report");
         QVERIFY2(next.shown(), "a killed copy's lock kept the program from starting");

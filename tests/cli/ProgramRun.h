@@ -40,7 +40,7 @@ inline ProgramResult runProgram(const QStringList &arguments, ProgramStart start
     if (start.fileSizeLimit != RLIM_INFINITY) {
         process.setChildProcessModifier([limit = start.fileSizeLimit] {
             std::signal(SIGXFSZ, SIG_IGN);
-            rlimit current {};
+            rlimit current{};
             getrlimit(RLIMIT_FSIZE, &current);
             current.rlim_cur = limit;
             setrlimit(RLIMIT_FSIZE, &current);

@@ -67,9 +67,10 @@ private Q_SLOTS:
     {
         // An escape sequence and a line break in the subject must not reach
         // the terminal; an encoded word is shown decoded.
-        const CheckReport report = CheckReport::fromFolders(
-            u"Work"_s, {entry(2, u"=?UTF-8?B?SsO2cmc=?= <j@x.example>"_s, u"hi\x1b]0;owned\x07\r\nthere\tyou"_s)},
-            {entry(1, u"spam@x.example"_s)});
+        const CheckReport report = CheckReport::fromFolders(u"Work"_s,
+                                                            {entry(2, u"=?UTF-8?B?SsO2cmc=?= <j@x.example>"_s,
+                                                                   u"hi\x1b]0;owned\x07\r\nthere\tyou"_s)},
+                                                            {entry(1, u"spam@x.example"_s)});
         const QStringList lines = report.lines(false);
         QCOMPARE(lines.size(), 3);
         QVERIFY(lines.at(0).startsWith(u"Recycle Bin\tspam@x.example\t"_s));
@@ -86,8 +87,8 @@ private Q_SLOTS:
 
     void deletionOutcomes()
     {
-        CheckReport report = CheckReport::fromFolders(
-            u"Home"_s, {entry(1, u"a@x"_s)}, {entry(2, u"b@x"_s), entry(3, u"c@x"_s), entry(4, u"d@x"_s)});
+        CheckReport report = CheckReport::fromFolders(u"Home"_s, {entry(1, u"a@x"_s)},
+                                                      {entry(2, u"b@x"_s), entry(3, u"c@x"_s), entry(4, u"d@x"_s)});
         DeletionResult deletion;
         deletion.deleted = {entry(4, u"d@x"_s)};
         deletion.changed = 1;
@@ -117,8 +118,8 @@ private Q_SLOTS:
         QTest::addColumn<QString>("summary"); // empty: no notification
         QTest::addColumn<QString>("body");
         QTest::newRow("nothing to tell") << QList<QList<int>>{{0, 0, 0}, {0, 0, 0}} << 0 << QString() << QString();
-        QTest::newRow("routine deletion") << QList<QList<int>>{{0, 1, 0}} << 0
-                                          << u"Trelvik deleted 1 message from P0"_s << u"3 messages are waiting."_s;
+        QTest::newRow("routine deletion") << QList<QList<int>>{{0, 1, 0}} << 0 << u"Trelvik deleted 1 message from P0"_s
+                                          << u"3 messages are waiting."_s;
         QTest::newRow("deletions from two")
             << QList<QList<int>>{{0, 1, 0}, {0, 2, 0}} << 0 << u"Trelvik deleted 3 messages from P0, P1"_s
             << u"6 messages are waiting."_s;
@@ -134,9 +135,9 @@ private Q_SLOTS:
                                         << u"Trelvik could not check P0, P1"_s
                                         << u"P0: error 0\nP1: error 1\nP2: 1 message could not be deleted.\n"
                                            "4 messages are waiting."_s;
-        QTest::newRow("a failure outranks them all") << QList<QList<int>>{{1, -1, -1}, {3, -1, -1}} << 1
-                                                     << u"Trelvik could not check P0, P1"_s
-                                                     << u"P0: error 0\nP1: error 1"_s;
+        QTest::newRow("a failure outranks them all")
+            << QList<QList<int>>{{1, -1, -1}, {3, -1, -1}} << 1 << u"Trelvik could not check P0, P1"_s
+            << u"P0: error 0\nP1: error 1"_s;
     }
 
     void notificationAndExitCode()
@@ -157,7 +158,8 @@ private Q_SLOTS:
             QList<MessageEntry> recycle;
             for (int k = 0; k < row.at(1) + row.at(2); ++k)
                 recycle << entry(10 + k, u"r@x"_s);
-            CheckReport report = CheckReport::fromFolders(name, {entry(1, u"a@x"_s), entry(2, u"b@x"_s), entry(3, u"c@x"_s)}, recycle);
+            CheckReport report =
+                CheckReport::fromFolders(name, {entry(1, u"a@x"_s), entry(2, u"b@x"_s), entry(3, u"c@x"_s)}, recycle);
             DeletionResult deletion;
             deletion.deleted = recycle.mid(0, row.at(1));
             report.applyDeletion(deletion, recycle.mid(row.at(1)));
@@ -239,7 +241,12 @@ private Q_SLOTS:
         // Written in pieces much smaller than a row, the bytes are the same.
         QByteArray pieces;
         int calls = 0;
-        JsonStreamWriter w([&](QByteArrayView piece) { pieces += piece; ++calls; }, 8);
+        JsonStreamWriter w(
+            [&](QByteArrayView piece) {
+                pieces += piece;
+                ++calls;
+            },
+            8);
         w.beginObject();
         w.key(u"a");
         w.beginArray();
@@ -251,8 +258,9 @@ private Q_SLOTS:
         w.field(u"s", report.profile);
         w.endObject();
         w.finish();
-        QCOMPARE(pieces, QJsonDocument(QJsonObject{{u"s"_s, report.profile}, {u"a"_s, QJsonArray{u"x"_s, -7, QJsonArray()}}})
-                             .toJson(QJsonDocument::Indented));
+        QCOMPARE(pieces,
+                 QJsonDocument(QJsonObject{{u"s"_s, report.profile}, {u"a"_s, QJsonArray{u"x"_s, -7, QJsonArray()}}})
+                     .toJson(QJsonDocument::Indented));
         QVERIFY(calls > 1);
     }
 };

@@ -72,9 +72,11 @@ private Q_SLOTS:
         const QString path = out.filePath(u"rules.txt"_s);
         QVERIFY(write(path, "filter kept@old.example\n"));
 
-        const Result run = trelvik({u"--export-rules"_s, path}, QProcessEnvironment::systemEnvironment(), {}, rlim_t(limit));
+        const Result run = trelvik({u"--export-rules"_s, path}, QProcessEnvironment::systemEnvironment(), {},
+                                   rlim_t(limit));
         QCOMPARE(run.code, 1);
-        QVERIFY2(run.err.contains(QFile::encodeName(path)) && run.err.contains(std::strerror(EFBIG)), run.err.constData());
+        QVERIFY2(run.err.contains(QFile::encodeName(path)) && run.err.contains(std::strerror(EFBIG)),
+                 run.err.constData());
         QCOMPARE(run.out, QByteArray());
         QCOMPARE(contents(path), QByteArray("filter kept@old.example\n"));
         QCOMPARE(QDir(out.path()).entryList(QDir::Files | QDir::Hidden), QStringList{u"rules.txt"_s});
@@ -95,7 +97,8 @@ private Q_SLOTS:
         const QStringList commands{u"--history"_s, u"--import-rules"_s, u"--export-rules"_s, u"--check"_s};
         for (const char *table : {"tbdeleted", "tbfilter"}) {
             for (const QString &command : commands)
-                QTest::addRow("%s damaged, %s", table, qPrintable(command)) << QByteArray(table) << QStringList{command};
+                QTest::addRow("%s damaged, %s", table, qPrintable(command))
+                    << QByteArray(table) << QStringList{command};
         }
     }
     void damagedDatabaseRefused()

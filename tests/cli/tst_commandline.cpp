@@ -111,7 +111,8 @@ class TestCommandLine : public QObject {
 
     // Opens the rules, lets `use` change them, and closes them again: the
     // program keeps the file to itself while it runs.
-    template <typename F> void withRules(F use)
+    template <typename F>
+    void withRules(F use)
     {
         RuleDatabase rules;
         QString error;
@@ -165,10 +166,10 @@ void TestCommandLine::checkSortsAsTheWindowAndDeletesNothing()
         CancelFlag cancel;
         const auto settings = ReadProfile(u"Work"_s);
         struct : RunStatus {
-            void setStatusText(const QString &) override {}
-            void setProgressMaximum(int) override {}
-            void setProgressValue(int) override {}
-            void setNodeText(const QString &, const QString &) override {}
+            void setStatusText(const QString &) override { }
+            void setProgressMaximum(int) override { }
+            void setProgressValue(int) override { }
+            void setNodeText(const QString &, const QString &) override { }
         } status;
         QCOMPARE(FetchHeader(status, inbox, recycle, RuleClassifier::lazy(rules), settings, cancel).kind,
                  MailOutcome::Done);
@@ -212,10 +213,10 @@ void TestCommandLine::checkSortsAsTheWindowAndDeletesNothing()
     const QList<QByteArray> lines = text.out.trimmed().split('\n');
     QCOMPARE(lines.size(), windowFolder.size() + 1);
     QCOMPARE(lines.first().split('\t').size(), 6);
-    QCOMPARE(QString::fromUtf8(lines.last()), u"Work: %1 messages, %2 in the Inbox, %3 in the Recycle Bin"_s
-                                                  .arg(windowFolder.size())
-                                                  .arg(windowFolder.size() - recycled)
-                                                  .arg(recycled));
+    QCOMPARE(QString::fromUtf8(lines.last()),
+             u"Work: %1 messages, %2 in the Inbox, %3 in the Recycle Bin"_s.arg(windowFolder.size())
+                 .arg(windowFolder.size() - recycled)
+                 .arg(recycled));
     QCOMPARE(server.messageCount(), windowFolder.size());
     QCOMPARE(history().size(), 0);
 }
@@ -313,8 +314,7 @@ void TestCommandLine::listingsThatDisagreeAreAllScreened()
     testsupport::ScriptedPop3Server server;
     QVERIFY(server.listen());
     writeProfile(u"Home"_s, server.port(), u"user"_s, u"secret"_s);
-    server.greet().login().stat(3).uidl({"uid-1", "uid-2"})
-        .expect("LIST", "+OK\r\n1 100\r\n2 200\r\n3 300\r\n.\r\n");
+    server.greet().login().stat(3).uidl({"uid-1", "uid-2"}).expect("LIST", "+OK\r\n1 100\r\n2 200\r\n3 300\r\n.\r\n");
     for (int i = 1; i <= 3; ++i)
         server.top(i, testsupport::ScriptedPop3Server::headers({"From: m" + QByteArray::number(i) + "@x.example"}))
             .list(i, 100 * i);
@@ -344,24 +344,24 @@ void TestCommandLine::failuresHaveTheirExitCodes_data()
     QTest::newRow("wrong password") << check << u"wrong"_s << false << 4;
     QTest::newRow("window running") << check << u"secret"_s << true << 6;
     QTest::newRow("--timeout 0") << QStringList{u"--check"_s, u"--timeout"_s, u"0"_s} << u"secret"_s << false << 2;
-    QTest::newRow("--timeout not a number") << QStringList{u"--check"_s, u"--timeout=10s"_s} << u"secret"_s << false
-                                            << 2;
-    QTest::newRow("--timeout past a day") << QStringList{u"--check"_s, u"--timeout"_s, u"86401"_s} << u"secret"_s
-                                          << false << 2;
+    QTest::newRow("--timeout not a number")
+        << QStringList{u"--check"_s, u"--timeout=10s"_s} << u"secret"_s << false << 2;
+    QTest::newRow("--timeout past a day")
+        << QStringList{u"--check"_s, u"--timeout"_s, u"86401"_s} << u"secret"_s << false << 2;
     QTest::newRow("history of an unknown profile")
         << QStringList{u"--history"_s, u"--profile"_s, u"Nope"_s} << u"secret"_s << false << 3;
     // With --json a failure is one JSON document too.
-    QTest::newRow("unknown profile, JSON") << QStringList{u"--check"_s, u"--json"_s, u"--profile"_s, u"Nope"_s}
-                                           << u"secret"_s << false << 3;
-    QTest::newRow("unknown option, JSON") << QStringList{u"--check"_s, u"--json"_s, u"--frobnicate"_s} << u"secret"_s
-                                          << false << 2;
+    QTest::newRow("unknown profile, JSON")
+        << QStringList{u"--check"_s, u"--json"_s, u"--profile"_s, u"Nope"_s} << u"secret"_s << false << 3;
+    QTest::newRow("unknown option, JSON")
+        << QStringList{u"--check"_s, u"--json"_s, u"--frobnicate"_s} << u"secret"_s << false << 2;
     QTest::newRow("wrong password, JSON") << QStringList{u"--check"_s, u"--json"_s} << u"wrong"_s << false << 4;
     QTest::newRow("window running, JSON") << QStringList{u"--history"_s, u"--json"_s} << u"secret"_s << true << 6;
     QTest::newRow("the window without a display") << QStringList{} << u"secret"_s << false << 1;
     QTest::newRow("--trust-certificate not a fingerprint")
         << QStringList{u"--check"_s, u"--trust-certificate"_s, u"ab:cd"_s} << u"secret"_s << false << 2;
-    QTest::newRow("--timeout without --check") << QStringList{u"--history"_s, u"--timeout"_s, u"5"_s} << u"secret"_s
-                                               << false << 2;
+    QTest::newRow("--timeout without --check")
+        << QStringList{u"--history"_s, u"--timeout"_s, u"5"_s} << u"secret"_s << false << 2;
 }
 
 void TestCommandLine::failuresHaveTheirExitCodes()
@@ -500,8 +500,9 @@ void TestCommandLine::ruleFiles()
 
     Result run = trelvik({u"--import-rules"_s, in.fileName()});
     QCOMPARE(run.code, 1); // imported, but not whole
-    QCOMPARE(run.out.trimmed(), QByteArray("3 rules added, 1 already present, 1 refused (line 6: \"drop everything\": "
-                                           "the line starts with neither \"filter\" nor \"exempt\")"));
+    QCOMPARE(run.out.trimmed(),
+             QByteArray("3 rules added, 1 already present, 1 refused (line 6: \"drop everything\": "
+                        "the line starts with neither \"filter\" nor \"exempt\")"));
     QVERIFY2(run.err.contains("Line 6"), run.err.constData());
     QCOMPARE(trelvik({u"--import-rules"_s, in.fileName()}).out.trimmed(),
              QByteArray("0 rules added, 4 already present, 1 refused (line 6: \"drop everything\": "
@@ -514,8 +515,9 @@ void TestCommandLine::ruleFiles()
     QList<QByteArray> lines = out.readAll().split('\n');
     lines.removeIf([](const QByteArray &l) { return l.isEmpty() || l.startsWith('#'); });
     std::sort(lines.begin(), lines.end());
-    QCOMPARE(lines, (QList<QByteArray>{"exempt boss@work.example", "filter *@spam.example",
-                                       "filter \xc3\xa5se@fjord.example"}));
+    QCOMPARE(lines,
+             (QList<QByteArray>{"exempt boss@work.example", "filter *@spam.example",
+                                "filter \xc3\xa5se@fjord.example"}));
 
     // Failures: nothing read, nothing written, and what a usage error is.
     run = trelvik({u"--import-rules"_s, dir.filePath(u"missing.txt"_s)});
@@ -537,8 +539,8 @@ void TestCommandLine::dovecotCertificateAndPassword()
     QVERIFY(dovecot.addMessage("From: offers@spam.example\r\nSubject: buy\r\n\r\nbody\r\n"));
     QVERIFY(dovecot.addMessage("From: friend@home.example\r\nSubject: hello\r\n\r\nbody\r\n"));
     withRules([](RuleDatabase &r) { QVERIFY(r.InsertRule(u"tbfilter"_s, u"*@spam.example"_s)); });
-    const QString fingerprint = QString::fromLatin1(
-        QSslCertificate(dovecot.certificatePem()).digest(QCryptographicHash::Sha256).toHex());
+    const QString fingerprint =
+        QString::fromLatin1(QSslCertificate(dovecot.certificatePem()).digest(QCryptographicHash::Sha256).toHex());
     const QStringList checkDelete{u"--check"_s, u"--delete"_s};
 
     // Self-signed and not trusted yet: refused without a question.
@@ -584,13 +586,14 @@ void TestCommandLine::notificationAfterADeletion()
     QTemporaryDir dir;
     QFile config(dir.filePath(u"bus.conf"_s));
     QVERIFY(config.open(QIODevice::WriteOnly));
-    config.write(R"(<busconfig><type>session</type><listen>unix:path=)" + dir.filePath(u"socket"_s).toUtf8()
-                 + R"(</listen><auth>EXTERNAL</auth><policy context="default"><allow send_destination="*" eavesdrop="true"/>
+    config.write(
+        R"(<busconfig><type>session</type><listen>unix:path=)" + dir.filePath(u"socket"_s).toUtf8()
+        + R"(</listen><auth>EXTERNAL</auth><policy context="default"><allow send_destination="*" eavesdrop="true"/>
 <allow eavesdrop="true"/><allow own="*"/></policy></busconfig>)");
     config.close();
     QProcess daemon;
-    daemon.start(u"dbus-daemon"_s, {u"--config-file="_s + config.fileName(), u"--nofork"_s, u"--nopidfile"_s,
-                                    u"--print-address"_s});
+    daemon.start(u"dbus-daemon"_s,
+                 {u"--config-file="_s + config.fileName(), u"--nofork"_s, u"--nopidfile"_s, u"--print-address"_s});
     QVERIFY2(daemon.waitForStarted(10'000), qPrintable(daemon.errorString()));
     QTRY_VERIFY_WITH_TIMEOUT(daemon.canReadLine(), 10'000);
     const QString address = QString::fromUtf8(daemon.readLine()).trimmed();

@@ -25,7 +25,7 @@ QByteArray contents(const QString &path)
 
 int mode(const QString &path)
 {
-    struct stat st {};
+    struct stat st { };
     return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? int(st.st_mode & 07777) : -1;
 }
 
@@ -45,7 +45,7 @@ public:
     bool isSet() const { return m_set; }
 
 private:
-    rlimit m_old {};
+    rlimit m_old{};
     bool m_set = false;
 };
 
@@ -149,7 +149,8 @@ private Q_SLOTS:
         {
             FileSizeLimit limit(size == 1 ? 0 : size / 2);
             QVERIFY(limit.isSet());
-            written = DurableFile::write(path, QByteArray(size == 1 ? 1 : size, 'x'), DurableFile::Access::LikeTarget, &error);
+            written = DurableFile::write(path, QByteArray(size == 1 ? 1 : size, 'x'), DurableFile::Access::LikeTarget,
+                                         &error);
         }
         QVERIFY(!written);
         QCOMPARE(error, QString::fromLocal8Bit(std::strerror(EFBIG)));

@@ -27,8 +27,7 @@ void TestHeaderDisplay::decodedText_data()
     QTest::newRow("euc-kr") << u"=?EUC-KR?B?vsiz58fPvLy/5A==?="_qs << u"안녕하세요"_qs;
     QTest::newRow("rfc 2231 language") << u"=?UTF-8*en?Q?hello?="_qs << u"hello"_qs;
     // Joining encoded words.
-    QTest::newRow("character split over two words")
-        << u"=?UTF-8?Q?caf=C3?= =?UTF-8?Q?=A9?="_qs << u"café"_qs;
+    QTest::newRow("character split over two words") << u"=?UTF-8?Q?caf=C3?= =?UTF-8?Q?=A9?="_qs << u"café"_qs;
     QTest::newRow("two charsets side by side")
         << u"=?ISO-8859-1?Q?Caf=E9?= =?UTF-8?Q?_cr=C3=A8me?="_qs << u"Café crème"_qs;
     QTest::newRow("space to plain text kept") << u"Re: =?UTF-8?Q?caf=C3=A9?= au lait"_qs << u"Re: café au lait"_qs;
@@ -43,8 +42,7 @@ void TestHeaderDisplay::decodedText_data()
     QTest::newRow("decoded line break shown as a space") << u"=?UTF-8?Q?a=0D=0Ab=00c?="_qs << u"a  b c"_qs;
 
     QTest::newRow("folded with a tab") << u"part one\r\n\tpart two"_qs << u"part one part two"_qs;
-    QTest::newRow("folded encoded words")
-        << u"=?UTF-8?Q?Gr=C3=BC?=\r\n =?UTF-8?Q?=C3=9Fe?="_qs << u"Grüße"_qs;
+    QTest::newRow("folded encoded words") << u"=?UTF-8?Q?Gr=C3=BC?=\r\n =?UTF-8?Q?=C3=9Fe?="_qs << u"Grüße"_qs;
     QTest::newRow("question marks and equals") << u"a=?b?c 1+1=2?"_qs << u"a=?b?c 1+1=2?"_qs;
 }
 

@@ -62,12 +62,16 @@ void TestMessageFolderModel::sortOrder_data()
         << QStringList{"  100K", "    9K", "     ?", "   10K", "12345K", "99999K", "    9K"}
         << QList<int>{2, 7, 4, 1, 5, 6, 3};
     // Dates used to sort by their text (Fri before Mon); they sort by time.
-    QTest::newRow("dates by time, unreadable last by text")
-        << int(MessageFolderModel::Date)
-        << QStringList{"Mon, 1 Jan 2024 10:00:00 +0000", "Fri, 5 Jan 2024 10:00:00 +0000", "garbage b",
-                       "1 Jan 2024 09:00:00 -0200", "Fri, 29 Dec 23 23:00 EST", "", "Annoying text",
-                       "Mon, 1 Jan 2024 11:00:00 +0100 (CET)"}
-        << QList<int>{5, 1, 8, 4, 2, 6, 7, 3};
+    QTest::newRow("dates by time, unreadable last by text") << int(MessageFolderModel::Date)
+                                                            << QStringList{"Mon, 1 Jan 2024 10:00:00 +0000",
+                                                                           "Fri, 5 Jan 2024 10:00:00 +0000",
+                                                                           "garbage b",
+                                                                           "1 Jan 2024 09:00:00 -0200",
+                                                                           "Fri, 29 Dec 23 23:00 EST",
+                                                                           "",
+                                                                           "Annoying text",
+                                                                           "Mon, 1 Jan 2024 11:00:00 +0100 (CET)"}
+                                                            << QList<int>{5, 1, 8, 4, 2, 6, 7, 3};
     // By the decoded names in the locale's order, ignoring case.
     QTest::newRow("senders as shown") << int(MessageFolderModel::Sender)
                                       << QStringList{"=?UTF-8?Q?Zo=C3=AB?= <z@example.com>", "bob <b@example.com>",
@@ -87,8 +91,9 @@ void TestMessageFolderModel::sortOrder()
     QList<MessageEntry> batch;
     for (int i = 0; i < texts.size(); ++i) {
         MessageEntry e = row(u"a"_qs, i + 1);
-        (column == MessageFolderModel::Size ? e.size : column == MessageFolderModel::Date ? e.date : e.sender) =
-            texts.at(i);
+        (column == MessageFolderModel::Size       ? e.size
+             : column == MessageFolderModel::Date ? e.date
+                                                  : e.sender) = texts.at(i);
         m.append(e);
         placed.append(e);
         batch.append(e);
@@ -129,8 +134,9 @@ void TestMessageFolderModel::compactDate_data()
     const QDateTime afternoon(QDate(2026, 12, 6), QTime(15, 0, 59));
     QTest::newRow("C: short year, no seconds") << QLocale::c() << afternoon << u"6 Dec 26 15:00"_qs;
     QTest::newRow("en_US") << QLocale(QLocale::English, QLocale::UnitedStates) << afternoon << u"12/6/26 3:00 PM"_qs;
-    QTest::newRow("en_US, wide day and hour") << QLocale(QLocale::English, QLocale::UnitedStates)
-                                              << QDateTime(QDate(2026, 12, 28), QTime(22, 58)) << u"12/28/26 10:58 PM"_qs;
+    QTest::newRow("en_US, wide day and hour")
+        << QLocale(QLocale::English, QLocale::UnitedStates) << QDateTime(QDate(2026, 12, 28), QTime(22, 58))
+        << u"12/28/26 10:58 PM"_qs;
     QTest::newRow("de_DE") << QLocale(QLocale::German, QLocale::Germany) << afternoon << u"06.12.26 15:00"_qs;
 }
 
@@ -141,8 +147,9 @@ void TestMessageFolderModel::compactDate()
     QTEST(MessageFolderModel::compactDate(time, locale), "shown");
     // The samples the column is sized by are at least as wide as this date.
     const QStringList samples = MessageFolderModel::compactDateSamples(locale);
-    QVERIFY(std::any_of(samples.begin(), samples.end(),
-                        [&](const QString &s) { return s.size() >= MessageFolderModel::compactDate(time, locale).size(); }));
+    QVERIFY(std::any_of(samples.begin(), samples.end(), [&](const QString &s) {
+        return s.size() >= MessageFolderModel::compactDate(time, locale).size();
+    }));
 }
 
 void TestMessageFolderModel::shownDecodedRawKept()
@@ -158,7 +165,8 @@ void TestMessageFolderModel::shownDecodedRawKept()
     QCOMPARE(m.index(0, 1).data().toString(), u"Grüße aus Köln und Bonn"_qs);
     const QDateTime sent(QDate(2024, 1, 5), QTime(15, 0), Qt::UTC);
     QCOMPARE(m.index(0, 2).data().toString(), MessageFolderModel::compactDate(sent.toLocalTime()));
-    QCOMPARE(drawnTip(m.index(0, 2).data(Qt::ToolTipRole)), QLocale().toString(sent.toLocalTime(), QLocale::LongFormat));
+    QCOMPARE(drawnTip(m.index(0, 2).data(Qt::ToolTipRole)),
+             QLocale().toString(sent.toLocalTime(), QLocale::LongFormat));
     QCOMPARE(m.index(1, 2).data().toString(), u"Sometime soon"_qs); // unreadable: as sent, on one line
     QVERIFY(!m.index(1, 2).data(Qt::ToolTipRole).isValid());
     // The sender's tooltip is the whole sender, address and all, and as sent when decoded.

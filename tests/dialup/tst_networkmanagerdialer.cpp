@@ -39,10 +39,10 @@ public:
     enum class Outcome { Activate, FailDevice, FailActive, Hang, Refuse };
     struct Script {
         bool modem = true;
-        uint capabilities = 0x1;   // POTS
+        uint capabilities = 0x1; // POTS
         Outcome outcome = Outcome::Activate;
-        uint reason = 0;           // NMDeviceStateReason or NMActiveConnectionStateReason
-        QString refusal{};         // the D-Bus error of Refuse
+        uint reason = 0; // NMDeviceStateReason or NMActiveConnectionStateReason
+        QString refusal{}; // the D-Bus error of Refuse
         bool announceBeforeReply = false;
     };
     Script script;
@@ -52,8 +52,8 @@ public:
     Settings settings;
     QVariantMap options;
     QString device;
-    QMap<QString, uint> active;   // active connection -> its state; its settings share its number
-    QSet<QString> stored;         // settings connections
+    QMap<QString, uint> active; // active connection -> its state; its settings share its number
+    QSet<QString> stored; // settings connections
     int made = 0;
 
     void reset(const Script &s)
@@ -76,7 +76,7 @@ public:
                 devices.append(QDBusObjectPath(kModem));
             bus.send(m.createReply(QVariant::fromValue(devices)));
         } else if (member == u"GetAll"_s) {
-            const bool modem = path == kModem;   // else Ethernet
+            const bool modem = path == kModem; // else Ethernet
             bus.send(m.createReply(QVariantMap{{u"DeviceType"_s, modem ? 8u : 1u}, {u"State"_s, modem ? 30u : 100u}}));
         } else if (member == u"Get"_s && path == kModem) {
             bus.send(m.createReply(QVariant::fromValue(QDBusVariant(script.capabilities))));
@@ -98,7 +98,7 @@ public:
     }
 
 Q_SIGNALS:
-    void activationRequested();   // the answer has not gone out yet
+    void activationRequested(); // the answer has not gone out yet
     void activationAnswered();
 
 private:
@@ -114,7 +114,8 @@ private:
                                         u"scripted"_s));
             return;
         }
-        const QString settingsPath = kRoot + u"/Settings/"_s + QString::number(++made), activePath = activeOf(settingsPath);
+        const QString settingsPath = kRoot + u"/Settings/"_s + QString::number(++made),
+                      activePath = activeOf(settingsPath);
         stored.insert(settingsPath);
         active.insert(activePath, 1);
         const QDBusMessage answer = m.createReply({QVariant::fromValue(QDBusObjectPath(settingsPath)),
@@ -170,8 +171,8 @@ class TestNetworkManagerDialer : public QObject {
     FakeNetworkManager m_fake;
     CancelFlag m_cancel;
 
-    static ProfileSettingsRecord profile(const QString &number = u"0301234567"_s,
-                                                 const QString &user = u"dialer"_s, const QString &password = u"secret"_s)
+    static ProfileSettingsRecord profile(const QString &number = u"0301234567"_s, const QString &user = u"dialer"_s,
+                                         const QString &password = u"secret"_s)
     {
         ProfileSettingsRecord settings;
         settings.DialupNumber = number;
@@ -196,8 +197,9 @@ private Q_SLOTS:
         QVERIFY(config.open(QIODevice::WriteOnly));
         config.write(QString::fromLatin1(kBusConfig).arg(m_dir.filePath(u"socket"_s)).toUtf8());
         config.close();
-        m_daemon.start(u"dbus-daemon"_s, {u"--config-file="_s + config.fileName(), u"--nofork"_s,
-                                          u"--nopidfile"_s, u"--print-address"_s});
+        m_daemon.start(u"dbus-daemon"_s,
+                       {u"--config-file="_s + config.fileName(), u"--nofork"_s, u"--nopidfile"_s,
+                        u"--print-address"_s});
         QVERIFY2(m_daemon.waitForStarted(10'000), qPrintable(m_daemon.errorString()));
         QTRY_VERIFY_WITH_TIMEOUT(m_daemon.canReadLine(), 10'000);
         const QString address = QString::fromUtf8(m_daemon.readLine()).trimmed();
@@ -221,16 +223,39 @@ private Q_SLOTS:
 
     void rasErrorText()
     {
-        const char *const texts[] = {
-            "601: Invalid Port Handle", "602: Port Already Open", "606: Port Not Connected", "615: Port Not Found",
-            "621: Cannot Open Phonebook", "622: Cannot Load Phonebook", "623: Cannot Find Phonebook Entry",
-            "625: Corrupt Phonebook", "629: Remote Disconnection", "630: Modem not responding", "633: Port Not Available",
-            "636: Wrong Device Attached", "638: Request Timeout", "646: Restricted Logon Hours", "647: Acct Disabled",
-            "648: Password Expired", "649: No Dialin Permission", "660: No Response", "665: Port Not Configured",
-            "666: Device Not Ready", "676: Line Busy", "677: Voice Answer", "678: No Answer", "679: No Carrier",
-            "680: No Dialtone", "691: Authentication Failure", "708: Acctount Expired", "739: Cannot Use Logon Credentials",
-            "743: Remote Requires Encryption", "711: NetworkManager Not Available" /* this system's own line */,
-            "624: Unable To Connect", "631: Unable To Connect", "0: Unable To Connect" /* codes without a line */};
+        const char *const texts[] = {"601: Invalid Port Handle",
+                                     "602: Port Already Open",
+                                     "606: Port Not Connected",
+                                     "615: Port Not Found",
+                                     "621: Cannot Open Phonebook",
+                                     "622: Cannot Load Phonebook",
+                                     "623: Cannot Find Phonebook Entry",
+                                     "625: Corrupt Phonebook",
+                                     "629: Remote Disconnection",
+                                     "630: Modem not responding",
+                                     "633: Port Not Available",
+                                     "636: Wrong Device Attached",
+                                     "638: Request Timeout",
+                                     "646: Restricted Logon Hours",
+                                     "647: Acct Disabled",
+                                     "648: Password Expired",
+                                     "649: No Dialin Permission",
+                                     "660: No Response",
+                                     "665: Port Not Configured",
+                                     "666: Device Not Ready",
+                                     "676: Line Busy",
+                                     "677: Voice Answer",
+                                     "678: No Answer",
+                                     "679: No Carrier",
+                                     "680: No Dialtone",
+                                     "691: Authentication Failure",
+                                     "708: Acctount Expired",
+                                     "739: Cannot Use Logon Credentials",
+                                     "743: Remote Requires Encryption",
+                                     "711: NetworkManager Not Available" /* this system's own line */,
+                                     "624: Unable To Connect",
+                                     "631: Unable To Connect",
+                                     "0: Unable To Connect" /* codes without a line */};
         for (const char *text : texts)
             QCOMPARE(RasErrorText(QByteArray(text).split(':').first().toInt()), QString::fromLatin1(text));
     }
@@ -240,12 +265,13 @@ private Q_SLOTS:
         QTest::addColumn<uint>("capabilities");
         QTest::addColumn<bool>("announceBeforeReply");
         QTest::addColumn<QString>("kind");
-        QTest::addColumn<QStringList>("values");   // number, user, password
+        QTest::addColumn<QStringList>("values"); // number, user, password
         const QStringList plain{u"0301234567"_s, u"dialer"_s, u"secret"_s};
         QTest::newRow("analog modem") << 0x1u << false << u"gsm"_s << plain;
         QTest::newRow("up before the answer") << 0x1u << true << u"gsm"_s << plain;
         QTest::newRow("CDMA-only modem") << 0x2u << false << u"cdma"_s << plain;
-        QTest::newRow("Unicode arrives intact") << 0x1u << false << u"gsm"_s
+        QTest::newRow("Unicode arrives intact")
+            << 0x1u << false << u"gsm"_s
             << QStringList{u"+49 (0)30 555-0199,,*70"_s, u"Jürgen Ødegård"_s, u"pä§wörd ключ 密码 \U0001F511 \"'<&>"_s};
         QTest::newRow("longest values") << 0x1u << false << u"gsm"_s
                                         << QStringList{QString(128, u'9'), QString(256, u'u'), QString(256, u'p')};
@@ -279,7 +305,7 @@ private Q_SLOTS:
         QCOMPARE(dialer.RasResult, 0);
         verifyNothingLeft(dialer);
         QCOMPARE(m_fake.calls.count(u"DeactivateConnection"_s), 1);
-        dialer.HangUp();   // a second hang-up does nothing
+        dialer.HangUp(); // a second hang-up does nothing
         QCOMPARE(dialer.RasResult, 0);
         QCOMPARE(m_fake.calls.count(u"DeactivateConnection"_s), 1);
     }
@@ -307,8 +333,8 @@ private Q_SLOTS:
         QTest::newRow("unknown reason") << Outcome::FailActive << 0u << QString() << false << 651;
         QTest::newRow("permission denied")
             << Outcome::Refuse << 0u << u"org.freedesktop.NetworkManager.PermissionDenied"_s << false << 651;
-        QTest::newRow("device gone")
-            << Outcome::Refuse << 0u << u"org.freedesktop.NetworkManager.UnknownDevice"_s << false << 633;
+        QTest::newRow("device gone") << Outcome::Refuse << 0u << u"org.freedesktop.NetworkManager.UnknownDevice"_s
+                                     << false << 633;
     }
     void failureBecomesResultCode()
     {
@@ -317,7 +343,8 @@ private Q_SLOTS:
         QFETCH(QString, refusal);
         QFETCH(bool, announceBeforeReply);
         QFETCH(int, result);
-        m_fake.reset({.outcome = outcome, .reason = reason, .refusal = refusal, .announceBeforeReply = announceBeforeReply});
+        m_fake.reset(
+            {.outcome = outcome, .reason = reason, .refusal = refusal, .announceBeforeReply = announceBeforeReply});
         NetworkManagerDialer dialer;
         // Neither limit may be what ends the dial.
         dialer.setTimeLimit(60'000);
@@ -397,10 +424,11 @@ private Q_SLOTS:
         m_fake.reset({.outcome = Outcome::Hang});
         // Raised from inside the event loop DialUp waits in: the loop must run.
         const auto stop = [&] { networkManagerQuits ? void(leaveBus()) : m_cancel.set(); };
-        const QMetaObject::Connection connection =
-            end == u"cancel early"_s ? connect(&m_fake, &FakeNetworkManager::activationRequested, this, stop)
-            : end.isEmpty()          ? QMetaObject::Connection()
-                                     : connect(&m_fake, &FakeNetworkManager::activationAnswered, this, stop, Qt::QueuedConnection);
+        const QMetaObject::Connection connection = end == u"cancel early"_s
+            ? connect(&m_fake, &FakeNetworkManager::activationRequested, this, stop)
+            : end.isEmpty()
+            ? QMetaObject::Connection()
+            : connect(&m_fake, &FakeNetworkManager::activationAnswered, this, stop, Qt::QueuedConnection);
         NetworkManagerDialer dialer;
         dialer.setTimeLimit(end.isEmpty() ? 300 : 60'000);
         QElapsedTimer clock;
@@ -410,7 +438,7 @@ private Q_SLOTS:
         disconnect(connection);
         QVERIFY(!networkManagerQuits || joinBus());
         if (end.isEmpty())
-            QVERIFY(took >= 300 * 95 / 100);   // a coarse timer may fire 5 % early
+            QVERIFY(took >= 300 * 95 / 100); // a coarse timer may fire 5 % early
         QCOMPARE(dialer.RasResult, result);
         QCOMPARE(dialer.RasConnection, quint64(0));
         if (!networkManagerQuits)

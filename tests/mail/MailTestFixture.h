@@ -52,8 +52,7 @@ struct MailFixture {
     MailOutcome fetch(int limitMs = 5000)
     {
         options.inactivityLimitMs = limitMs;
-        return shown(FetchHeader(status, inbox, recycle, classifier(), settings,
-                                 Global::CancelRequested(), options));
+        return shown(FetchHeader(status, inbox, recycle, classifier(), settings, Global::CancelRequested(), options));
     }
     DeletionResult empty(int limitMs = 5000)
     {
@@ -68,7 +67,7 @@ struct MailFixture {
     RecordingStatus status;
     MessageFolderModel inbox;
     MessageFolderModel recycle;
-    QSet<QString> filter;   // lower case
+    QSet<QString> filter; // lower case
     QSet<QString> exempted; // lower case
 };
 

@@ -54,11 +54,13 @@ void TestCertificateSummary::selfSignedSummary()
     QCOMPARE(m_summary.subject, QStringLiteral("old.trelvik.test, Trelvik Test"));
     QCOMPARE(m_summary.issuer, m_summary.subject);
     // Shown as openssl prints it.
-    QCOMPARE(m_summary.fingerprint, QStringLiteral("9F:AC:03:43:D0:2D:94:22:01:B5:CE:2F:47:E0:1C:A7:"
-                                                   "1A:95:CE:72:5E:88:47:D9:8D:C0:76:67:BE:E1:08:96"));
+    QCOMPARE(m_summary.fingerprint,
+             QStringLiteral("9F:AC:03:43:D0:2D:94:22:01:B5:CE:2F:47:E0:1C:A7:"
+                            "1A:95:CE:72:5E:88:47:D9:8D:C0:76:67:BE:E1:08:96"));
     const QString problems = m_summary.problems.join(QLatin1Char('\n'));
     QVERIFY2(m_summary.problems.contains(kSelfSignedWords), qPrintable(problems));
-    QVERIFY2(problems.contains(QStringLiteral("The certificate expired on Sunday, February 3, 2002")), qPrintable(problems));
+    QVERIFY2(problems.contains(QStringLiteral("The certificate expired on Sunday, February 3, 2002")),
+             qPrintable(problems));
     QVERIFY2(problems.contains(QStringLiteral("The certificate was issued for another server name (it names "
                                               "old.trelvik.test).")),
              qPrintable(problems));
@@ -69,8 +71,8 @@ void TestCertificateSummary::hostileNames()
     // Names with line breaks, direction overrides and markup.
     const QSslCertificate hostile = readPem(QFINDTESTDATA("data/hostile.pem"));
     QVERIFY(!hostile.isNull());
-    const CertificateSummary summary =
-        SummarizeCertificate({hostile}, {QSslError(QSslError::SelfSignedCertificate, hostile)});
+    const CertificateSummary summary = SummarizeCertificate({hostile},
+                                                            {QSslError(QSslError::SelfSignedCertificate, hostile)});
     for (const QString &text : {summary.subject, summary.issuer}) {
         QVERIFY2(!text.contains(QLatin1Char('\n')) && !text.contains(QChar(0x202E)), qPrintable(text));
         QVERIFY(text.startsWith(QStringLiteral("pop.trelvik.test\uFFFDIssuer: Trusted CA, ")));

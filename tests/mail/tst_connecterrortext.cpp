@@ -20,8 +20,8 @@ private Q_SLOTS:
     {
         QTest::addColumn<int>("error");
         QTest::addColumn<QString>("system");
-        QTest::addColumn<QString>("what");    // what happened
-        QTest::addColumn<QString>("check");   // what to check
+        QTest::addColumn<QString>("what"); // what happened
+        QTest::addColumn<QString>("check"); // what to check
         using S = QAbstractSocket;
         QTest::newRow("refused") << int(S::ConnectionRefusedError) << u"Connection refused"_s
                                  << u"The server pop.example.invalid refused the connection on port 2110"_s
@@ -40,8 +40,8 @@ private Q_SLOTS:
         QTest::newRow("proxy") << int(S::ProxyNotFoundError) << u"Proxy not found"_s << u"The proxy"_s
                                << u"Check the proxy settings"_s;
         QTest::newRow("anything else: the system's words")
-            << int(S::SocketResourceError) << u"Too many open files"_s
-            << u"could not be opened: Too many open files"_s << u"Check the server name and the port"_s;
+            << int(S::SocketResourceError) << u"Too many open files"_s << u"could not be opened: Too many open files"_s
+            << u"Check the server name and the port"_s;
     }
     void texts()
     {
@@ -49,8 +49,8 @@ private Q_SLOTS:
         QFETCH(QString, system);
         QFETCH(QString, what);
         QFETCH(QString, check);
-        const QString text = ConnectErrorText(QAbstractSocket::SocketError(error), u"pop.example.invalid"_s,
-                                              u"2110"_s, 20, system);
+        const QString text = ConnectErrorText(QAbstractSocket::SocketError(error), u"pop.example.invalid"_s, u"2110"_s,
+                                              20, system);
         QVERIFY2(text.startsWith(kLead), qPrintable(text));
         QVERIFY2(text.contains(what), qPrintable(text));
         QVERIFY2(text.indexOf(check) > text.indexOf(what), qPrintable(text));

@@ -43,7 +43,10 @@ private:
     }
     OAuthEndpoints endpoints() const
     {
-        return {m_auth.url(QStringLiteral("/authorize")), m_auth.url(QStringLiteral("/token")), m_auth.clientId(), {},
+        return {m_auth.url(QStringLiteral("/authorize")),
+                m_auth.url(QStringLiteral("/token")),
+                m_auth.clientId(),
+                {},
                 QStringLiteral("mail")};
     }
     // Opens the consent address as a browser would: the request, and the
@@ -100,8 +103,8 @@ void TestDovecotOAuth::signInFetchAndDelete()
         QVERIFY(m_server.addMessage("From: a@example.org\r\nSubject: " + subject + "\r\n\r\nbody\r\n"));
     f->filter.insert(QStringLiteral("a@example.org"));
     const int refreshes = m_auth.refreshGrants();
-    MailFixture::shown(FetchHeader(f->status, f->inbox, f->recycle, f->classifier(), f->settings, Global::CancelRequested(),
-                options()));
+    MailFixture::shown(FetchHeader(f->status, f->inbox, f->recycle, f->classifier(), f->settings,
+                                   Global::CancelRequested(), options()));
     VERIFY_BOXES(f->boxes);
     QCOMPARE(f->recycle.count(), 2);
     QCOMPARE(m_auth.refreshGrants(), refreshes); // the fresh token served as it was
@@ -130,8 +133,8 @@ void TestDovecotOAuth::expiredTokenRenewed()
         f->settings.OAuthAccessExpiry = QDateTime::currentSecsSinceEpoch() - 5;
     const QString old = f->settings.OAuthAccessToken;
     const int refreshes = m_auth.refreshGrants();
-    MailFixture::shown(FetchHeader(f->status, f->inbox, f->recycle, f->classifier(), f->settings, Global::CancelRequested(),
-                options()));
+    MailFixture::shown(FetchHeader(f->status, f->inbox, f->recycle, f->classifier(), f->settings,
+                                   Global::CancelRequested(), options()));
     VERIFY_BOXES(f->boxes);
     QCOMPARE(m_auth.refreshGrants(), refreshes + 1);
     QVERIFY(f->settings.OAuthAccessToken != old);
@@ -147,8 +150,8 @@ void TestDovecotOAuth::revokedSignInAsksAgain()
                                    "was changed).\r\nIt said: Token has been revoked.\r\nSign in again: open the "
                                    "Settings and press \"Sign in...\"."),
                     QStringLiteral("Connection Failed"), MessageBox::Icon::Critical);
-    MailFixture::shown(FetchHeader(f->status, f->inbox, f->recycle, f->classifier(), f->settings, Global::CancelRequested(),
-                options()));
+    MailFixture::shown(FetchHeader(f->status, f->inbox, f->recycle, f->classifier(), f->settings,
+                                   Global::CancelRequested(), options()));
     VERIFY_BOXES(f->boxes);
     // One login, one refused refresh, and no second login.
     QCOMPARE(m_auth.refusedRefreshes(), 1);

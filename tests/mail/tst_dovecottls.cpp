@@ -64,7 +64,8 @@ private:
     }
     QString fingerprint() const
     {
-        return QString::fromLatin1(QSslCertificate(m_server.certificatePem()).digest(QCryptographicHash::Sha256).toHex());
+        return QString::fromLatin1(
+            QSslCertificate(m_server.certificatePem()).digest(QCryptographicHash::Sha256).toHex());
     }
 
     DovecotServer m_server;
@@ -105,8 +106,8 @@ void TestDovecotTls::untrustedRefusedThenTrusted()
     // connect and nothing of the credentials reaches the server.
     f->fetch(10000);
     QCOMPARE(prompt.calls, 0);
-    MailFixture::shown(FetchHeader(f->status, f->inbox, f->recycle, f->classifier(), f->settings, Global::CancelRequested(),
-                prompt.options()));
+    MailFixture::shown(FetchHeader(f->status, f->inbox, f->recycle, f->classifier(), f->settings,
+                                   Global::CancelRequested(), prompt.options()));
     QCOMPARE(prompt.calls, 1);
     QCOMPARE(prompt.errors, QList<QSslError::SslError>{QSslError::SelfSignedCertificate});
     QCOMPARE(f->boxes.shown().size(), 2);
@@ -120,8 +121,8 @@ void TestDovecotTls::untrustedRefusedThenTrusted()
     // Trusted when asked: the fetch goes on and the fingerprint is handed out.
     f->boxes.reset();
     prompt.answer = CertificateDecision::TrustAlways;
-    MailFixture::shown(FetchHeader(f->status, f->inbox, f->recycle, f->classifier(), f->settings, Global::CancelRequested(),
-                prompt.options()));
+    MailFixture::shown(FetchHeader(f->status, f->inbox, f->recycle, f->classifier(), f->settings,
+                                   Global::CancelRequested(), prompt.options()));
     VERIFY_BOXES(f->boxes);
     QCOMPARE(prompt.calls, 2);
     QCOMPARE(prompt.trusted, QStringList{fingerprint()});
@@ -145,8 +146,10 @@ void TestDovecotTls::anotherHostName()
     const TestConnectionResult result = testConnection(f->settings, prompt.options());
     QCOMPARE(prompt.calls, 1);
     QVERIFY(prompt.errors.contains(QSslError::HostNameMismatch));
-    QVERIFY2(!result.ok && result.text.startsWith(QStringLiteral("Could not connect to 127.0.0.1:%1: The server's "
-                                                                 "certificate is not trusted").arg(m_server.tlsPort())),
+    QVERIFY2(!result.ok
+                 && result.text.startsWith(QStringLiteral("Could not connect to 127.0.0.1:%1: The server's "
+                                                          "certificate is not trusted")
+                                               .arg(m_server.tlsPort())),
              qPrintable(result.text));
 }
 
@@ -155,8 +158,10 @@ void TestDovecotTls::refusedPasswordInsideTls()
     useServer(true, QStringLiteral("localhost"));
     f->settings.TrustedCertificate = fingerprint();
     f->settings.EmailPassword = QStringLiteral("wrong horse battery");
-    f->boxes.expect(QStringLiteral("Invalid Email UserID or Password\r\nCorrect them with the Setting button beside the profile box."), QStringLiteral("Connection Failed"),
-                    MessageBox::Icon::Critical);
+    f->boxes
+        .expect(QStringLiteral(
+                    "Invalid Email UserID or Password\r\nCorrect them with the Setting button beside the profile box."),
+                QStringLiteral("Connection Failed"), MessageBox::Icon::Critical);
     f->fetch(10000);
     VERIFY_BOXES(f->boxes);
     QCOMPARE(f->inbox.count(), 0);

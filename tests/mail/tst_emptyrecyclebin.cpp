@@ -109,8 +109,9 @@ void TestEmptyRecycleBin::deletionOrder()
     f->empty();
     VERIFY_SCRIPT(f->server);
     VERIFY_BOXES(f->boxes);
-    QCOMPARE(f->server.commands(), (QList<QByteArray>{"CAPA", "USER user", "PASS secret", "UIDL", "TOP 9 0", "TOP 5 0",
-                                                      "TOP 2 0", "DELE 9", "DELE 5", "DELE 2", "QUIT"}));
+    QCOMPARE(f->server.commands(),
+             (QList<QByteArray>{"CAPA", "USER user", "PASS secret", "UIDL", "TOP 9 0", "TOP 5 0", "TOP 2 0", "DELE 9",
+                                "DELE 5", "DELE 2", "QUIT"}));
     QCOMPARE(f->server.removed(), (QList<int>{9, 5, 2}));
     QCOMPARE(f->recycle.count(), 0);
     QCOMPARE(f->status.eventsStartingWith(QStringLiteral("node:")),
@@ -137,8 +138,12 @@ void TestEmptyRecycleBin::oneLeftOnServer()
         headersAsFetched();
         f->server.dele(9, false).dele(5).dele(2);
     } else {
-        f->server.expect("UIDL", "-ERR not supported\r\n").top(9, headerOf(9)).top(5, headerOf(5)).top(2, kStranger)
-            .dele(9).dele(5);
+        f->server.expect("UIDL", "-ERR not supported\r\n")
+            .top(9, headerOf(9))
+            .top(5, headerOf(5))
+            .top(2, kStranger)
+            .dele(9)
+            .dele(5);
     }
     f->server.quit();
     f->boxes.expect(notDeletedBox(1, 3), QStringLiteral("Error"), Icon::Critical);
@@ -226,8 +231,8 @@ void TestEmptyRecycleBin::cancelWhileRepliesOwed()
                                    "Recycle Bin."),
                     QStringLiteral("Error"), Icon::Critical);
     f->options.inactivityLimitMs = 5000;
-    const DeletionResult result = MailFixture::shown(EmptyRecycleBin(f->status, f->recycle, f->settings,
-                                                  Global::CancelRequested(), f->options));
+    const DeletionResult result =
+        MailFixture::shown(EmptyRecycleBin(f->status, f->recycle, f->settings, Global::CancelRequested(), f->options));
     VERIFY_SCRIPT(f->server);
     VERIFY_BOXES(f->boxes);
     QVERIFY(!f->server.commands().contains("QUIT"));
@@ -259,9 +264,8 @@ void TestEmptyRecycleBin::identity_data()
         << without5 << false << Checks{{9, 9}, {5, 0}, {2, 2}} << QList<int>{9, 2};
     QTest::newRow("missing from the listing and from the mailbox")
         << without5 << false << Checks{{9, 9}, {5, -1}, {2, 2}} << QList<int>{9, 2};
-    QTest::newRow("an id listed for two numbers")
-        << QByteArray("+OK\r\n1 u1\r\n2 u2\r\n5 u5\r\n9 u9\r\n10 u2\r\n.\r\n") << false << Checks{{9, 9}, {5, 5}}
-        << QList<int>{9, 5};
+    QTest::newRow("an id listed for two numbers") << QByteArray("+OK\r\n1 u1\r\n2 u2\r\n5 u5\r\n9 u9\r\n10 u2\r\n.\r\n")
+                                                  << false << Checks{{9, 9}, {5, 5}} << QList<int>{9, 5};
     // Another client removed message 1: every message moved down one, and
     // its id with it; the ids name the wrong messages.
     QTest::newRow("ids that are message numbers")
@@ -293,7 +297,8 @@ void TestEmptyRecycleBin::identity()
     // The rows' numbers in the fetch first, then those the listing moved them to.
     const QList<int> guesses{9, 5, 2};
     for (const int guess : guesses) {
-        const auto found = std::find_if(checks.cbegin(), checks.cend(), [guess](const auto &c) { return c.first == guess; });
+        const auto found = std::find_if(checks.cbegin(), checks.cend(),
+                                        [guess](const auto &c) { return c.first == guess; });
         if (found == checks.cend())
             unneededTop(guess);
         else
@@ -370,20 +375,22 @@ void TestEmptyRecycleBin::historyBeforeQuit()
                         QStringLiteral("Error"), Icon::Critical);
     } else if (quitReply.isEmpty()) {
         f->server.expectDrop("QUIT").then(atQuit);
-        f->boxes.expect(QStringLiteral("The server closed the connection.\r\nThe messages are back in the Recycle Bin."),
+        f->boxes.expect(QStringLiteral(
+                            "The server closed the connection.\r\nThe messages are back in the Recycle Bin."),
                         QStringLiteral("Error"), Icon::Critical);
     } else {
         f->server.expect("QUIT", quitReply).then(atQuit);
     }
     f->options.inactivityLimitMs = MailFixture::kTestLimitMs;
-    const DeletionResult result = MailFixture::shown(EmptyRecycleBin(f->status, f->recycle, f->settings,
-                                                  Global::CancelRequested(), f->options, journal));
+    const DeletionResult result = MailFixture::shown(
+        EmptyRecycleBin(f->status, f->recycle, f->settings, Global::CancelRequested(), f->options, journal));
     VERIFY_SCRIPT(f->server);
     VERIFY_BOXES(f->boxes);
     QCOMPARE(pendingAtQuit, historyWritable ? 3 : -1);
     const QList<DeletionRecord> records = history();
     QCOMPARE(records.size(), settled + unconfirmed);
-    QCOMPARE(int(std::count_if(records.cbegin(), records.cend(), [](const DeletionRecord &r) { return r.unconfirmed; })),
+    QCOMPARE(int(std::count_if(records.cbegin(), records.cend(),
+                               [](const DeletionRecord &r) { return r.unconfirmed; })),
              unconfirmed);
     QCOMPARE(result.deleted.size(), settled);
     QCOMPARE(f->server.removed().size(), settled);
@@ -428,10 +435,14 @@ void TestEmptyRecycleBin::outOfStep()
 {
     // Message 9's header holds a line "." the server did not stuff: its rest
     // arrives as the answer to TOP 5. No DELE, no QUIT: the server acts on nothing.
-    f->server.greet().login().expect("UIDL", "-ERR not supported\r\n")
+    f->server.greet()
+        .login()
+        .expect("UIDL", "-ERR not supported\r\n")
         .expect("TOP 9 0", "+OK\r\nFrom: sender9@x.example\r\n.\r\nSubject: Subject 9\r\n\r\n.\r\n")
-        .top(5, headerOf(5)).optional() // the close may overtake it
-        .top(2, headerOf(2)).optional(); // sent ahead with PIPELINING
+        .top(5, headerOf(5))
+        .optional() // the close may overtake it
+        .top(2, headerOf(2))
+        .optional(); // sent ahead with PIPELINING
     f->boxes.expect(QStringLiteral("The server's replies no longer match the commands sent, so the connection was "
                                    "closed without letting the server act on this session.\r\nNothing was deleted; "
                                    "the messages are back in the Recycle Bin."),

@@ -39,7 +39,8 @@ QList<QByteArray> fetchOrder(int n)
 {
     QList<QByteArray> order;
     for (int i = 1; i <= n; ++i)
-        order << "TOP " + QByteArray::number(i) + " 0" << "LIST " + QByteArray::number(i);
+        order << "TOP " + QByteArray::number(i) + " 0"
+              << "LIST " + QByteArray::number(i);
     return order;
 }
 
@@ -123,17 +124,24 @@ private:
 void TestFetchHeader::happyPath()
 {
     f->filter << QStringLiteral("*@spam.example");
-    f->server.greet().login().stat(3, 9000).uidl({"uid-a", "uid-b", "uid-c"})
-        .top(1, header("Ann <ann@work.example>", "Minutes", "X-Priority: 1\r\n")).list(1, 500)
-        .top(2, header("Offers <win@spam.example>", "You won")).list(2, 2500)
-        .top(3, header("bob@home.example", "Lunch?")).list(3, 123456)
+    f->server.greet()
+        .login()
+        .stat(3, 9000)
+        .uidl({"uid-a", "uid-b", "uid-c"})
+        .top(1, header("Ann <ann@work.example>", "Minutes", "X-Priority: 1\r\n"))
+        .list(1, 500)
+        .top(2, header("Offers <win@spam.example>", "You won"))
+        .list(2, 2500)
+        .top(3, header("bob@home.example", "Lunch?"))
+        .list(3, 123456)
         .quit();
     f->fetch();
     VERIFY_ENDED();
     QCOMPARE(f->server.commands(),
-             (QList<QByteArray>{"CAPA", "USER user", "PASS secret", "STAT", "UIDL", "TOP 1 0", "LIST 1", "TOP 2 0", "LIST 2",
-                                "TOP 3 0", "LIST 3", "QUIT"}));
-    QCOMPARE(rowTexts(f->inbox, MessageFolderModel::Sender), (QStringList{"Ann <ann@work.example>", "bob@home.example"}));
+             (QList<QByteArray>{"CAPA", "USER user", "PASS secret", "STAT", "UIDL", "TOP 1 0", "LIST 1", "TOP 2 0",
+                                "LIST 2", "TOP 3 0", "LIST 3", "QUIT"}));
+    QCOMPARE(rowTexts(f->inbox, MessageFolderModel::Sender),
+             (QStringList{"Ann <ann@work.example>", "bob@home.example"}));
     QCOMPARE(rowTexts(f->inbox, MessageFolderModel::Size), (QStringList{"    1K", "  123K"}));
     QCOMPARE(rowNumbers(f->inbox), (QList<qint32>{1, 3}));
     QCOMPARE(rowNumbers(f->recycle), (QList<qint32>{2}));
@@ -143,7 +151,7 @@ void TestFetchHeader::happyPath()
     // already here.
     QStringList shown = f->status.eventsStartingWith(QStringLiteral("status:"));
     const QStringList all{"status:Connecting To Server...", "status:Verify ID/Password", "status:Fetched 1 of 3",
-                          "status:Fetched 2 of 3", "status:Fetched 3 of 3", "status:Disconnected"};
+                          "status:Fetched 2 of 3",          "status:Fetched 3 of 3",     "status:Disconnected"};
     if (!pipelined())
         QCOMPARE(shown, all);
     QCOMPARE(shown.mid(0, 2), all.mid(0, 2));
@@ -159,12 +167,14 @@ void TestFetchHeader::classification_data()
     QTest::addColumn<QString>("filter");
     QTest::addColumn<QString>("exempted");
     QTest::addColumn<bool>("toRecycle");
-    QTest::newRow("exempted beats a domain rule")
-        << QByteArray("Boss <boss@corp.example>") << "*@corp.example" << "boss <boss@corp.example>" << false;
-    QTest::newRow("domain rule") << QByteArray("Deals <deals@shop.example>") << "*@shop.example" << "" << true;
+    QTest::newRow("exempted beats a domain rule") << QByteArray("Boss <boss@corp.example>") << "*@corp.example"
+                                                  << "boss <boss@corp.example>" << false;
+    QTest::newRow("domain rule") << QByteArray("Deals <deals@shop.example>") << "*@shop.example"
+                                 << "" << true;
     // Looked up as it stands in the header, not decoded.
     QTest::newRow("raw encoded sender") << QByteArray("=?UTF-8?B?RGVhbHM=?= <d@shop.example>")
-                                        << "=?utf-8?b?rgvhbhm=?= <d@shop.example>" << "" << true;
+                                        << "=?utf-8?b?rgvhbhm=?= <d@shop.example>"
+                                        << "" << true;
 }
 
 void TestFetchHeader::classification()
@@ -178,14 +188,17 @@ void TestFetchHeader::classification()
     f->server.greet().login().stat(1).uidl({"u1"}).top(1, header(from, "s")).list(1, 10).quit();
     f->fetch();
     VERIFY_ENDED();
-    QCOMPARE(rowTexts(toRecycle ? f->recycle : f->inbox, MessageFolderModel::Sender), QStringList{QString::fromLatin1(from)});
+    QCOMPARE(rowTexts(toRecycle ? f->recycle : f->inbox, MessageFolderModel::Sender),
+             QStringList{QString::fromLatin1(from)});
 }
 
 void TestFetchHeader::loginRefused()
 {
     f->server.greet().expect("USER user", "+OK\r\n").expect("PASS secret", "-ERR invalid password\r\n");
-    f->boxes.expect(QStringLiteral("Invalid Email UserID or Password\r\nCorrect them with the Setting button beside the profile box."), QStringLiteral("Connection Failed"),
-                    Icon::Critical);
+    f->boxes
+        .expect(QStringLiteral(
+                    "Invalid Email UserID or Password\r\nCorrect them with the Setting button beside the profile box."),
+                QStringLiteral("Connection Failed"), Icon::Critical);
     f->fetch();
     VERIFY_ENDED();
     QVERIFY(!f->server.commands().contains("QUIT"));
@@ -208,10 +221,15 @@ void TestFetchHeader::serverGoesAway()
     QFETCH(bool, drop);
     QFETCH(int, rows);
     const QList<QPair<QByteArray, QByteArray>> script = {
-        {"USER user", "+OK\r\n"}, {"PASS secret", "+OK\r\n"}, {"STAT", "+OK 2 300\r\n"},
-        {"UIDL", "+OK\r\n1 a\r\n2 b\r\n.\r\n"}, {"TOP 1 0", ScriptedPop3Server::topReply(header("a@x.example", "one"))},
-        {"LIST 1", "+OK 1 100\r\n"}, {"TOP 2 0", ScriptedPop3Server::topReply(header("b@x.example", "two"))},
-        {"LIST 2", "+OK 2 200\r\n"}, {"QUIT", "+OK\r\n"},
+        {"USER user", "+OK\r\n"},
+        {"PASS secret", "+OK\r\n"},
+        {"STAT", "+OK 2 300\r\n"},
+        {"UIDL", "+OK\r\n1 a\r\n2 b\r\n.\r\n"},
+        {"TOP 1 0", ScriptedPop3Server::topReply(header("a@x.example", "one"))},
+        {"LIST 1", "+OK 1 100\r\n"},
+        {"TOP 2 0", ScriptedPop3Server::topReply(header("b@x.example", "two"))},
+        {"LIST 2", "+OK 2 200\r\n"},
+        {"QUIT", "+OK\r\n"},
     };
     f->server.greet();
     for (const auto &[command, reply] : script) {
@@ -247,7 +265,8 @@ void TestFetchHeader::repliesInPiecesAndTogether()
         .expect("PASS secret", "+OK in\r\n+OK 1 100\r\n")
         .expectSilent("STAT")
         .expect("UIDL", "+OK\r\n1 x\r\n.\r\n")
-        .top(1, header("p@q.example", "pieces")).list(1, 4000)
+        .top(1, header("p@q.example", "pieces"))
+        .list(1, 4000)
         .quit();
     f->fetch();
     VERIFY_ENDED();
@@ -266,8 +285,13 @@ void TestFetchHeader::topSplitAnywhere()
 {
     QFETCH(int, cut);
     const QByteArray reply = ScriptedPop3Server::topReply(header("s@split.example", "Split"));
-    f->server.greet().login().stat(1).uidl({"x"}).expectPieces("TOP 1 0", {reply.left(cut), reply.mid(cut)})
-        .list(1, 7000).quit();
+    f->server.greet()
+        .login()
+        .stat(1)
+        .uidl({"x"})
+        .expectPieces("TOP 1 0", {reply.left(cut), reply.mid(cut)})
+        .list(1, 7000)
+        .quit();
     f->fetch();
     VERIFY_ENDED();
     QCOMPARE(rowTexts(f->inbox, MessageFolderModel::Sender), (QStringList{"s@split.example"}));
@@ -278,10 +302,16 @@ void TestFetchHeader::topRefused()
     // Even with "*@" in the filter list (what an empty sender's domain rule
     // reads), a message whose header could not be read stays in the Inbox.
     f->filter << QStringLiteral("*@");
-    f->server.greet().login().stat(3).uidl({"a", "b", "c"})
-        .top(1, header("one@x.example", "1")).list(1, 100)
-        .expect("TOP 2 0", "-ERR message locked\r\n").list(2, 200)
-        .top(3, header("three@x.example", "3")).list(3, 300)
+    f->server.greet()
+        .login()
+        .stat(3)
+        .uidl({"a", "b", "c"})
+        .top(1, header("one@x.example", "1"))
+        .list(1, 100)
+        .expect("TOP 2 0", "-ERR message locked\r\n")
+        .list(2, 200)
+        .top(3, header("three@x.example", "3"))
+        .list(3, 300)
         .quit();
     f->fetch();
     VERIFY_ENDED();
@@ -321,7 +351,9 @@ void TestFetchHeader::cancelDuringList()
     f->server.greet().login().stat(3).uidl({"1", "2", "3"});
     scriptMessages(f->server, 1);
     f->server.top(2, header("b@x.example", "s"))
-        .expect("LIST 2", "+OK 2 2000\r\n").delayed(200).then([] { Global::CancelRequested().set(); })
+        .expect("LIST 2", "+OK 2 2000\r\n")
+        .delayed(200)
+        .then([] { Global::CancelRequested().set(); })
         .quit();
     f->fetch();
     VERIFY_ENDED_WITH(QStringLiteral("Fetch cancelled: 2 of 3 messages read"));
@@ -337,9 +369,14 @@ void TestFetchHeader::hugeHeaderIsCut()
     for (int i = 0; i < 24; ++i)
         pieces << ("X-Junk: " + QByteArray(998, 'j') + "\r\n").repeated(128); // 24 x 128 KB = 3 MB
     pieces << "\r\n.\r\n";
-    f->server.greet().login().stat(2).uidl({"1", "2"})
-        .expectPieces("TOP 1 0", pieces).list(1, 3000000)
-        .top(2, header("small@x.example", "Small")).list(2, 100)
+    f->server.greet()
+        .login()
+        .stat(2)
+        .uidl({"1", "2"})
+        .expectPieces("TOP 1 0", pieces)
+        .list(1, 3000000)
+        .top(2, header("small@x.example", "Small"))
+        .list(2, 100)
         .quit();
     f->fetch();
     VERIFY_ENDED();
@@ -370,8 +407,7 @@ void TestFetchHeader::listings_data()
         << QList<qint32>{2, 7} << QStringList{"", ""} << "(STAT 9, LIST 2)";
     QTest::newRow("UIDL leaves out what STAT and LIST count")
         << 6 << fourIds << QByteArray("+OK\r\n1 1\r\n2 2\r\n3 3\r\n4 4\r\n5 5\r\n6 6\r\n.\r\n")
-        << QList<qint32>{1, 2, 3, 4, 5, 6} << QStringList{"a", "b", "c", "d", "", ""}
-        << "(STAT 6, LIST 6, UIDL 4)";
+        << QList<qint32>{1, 2, 3, 4, 5, 6} << QStringList{"a", "b", "c", "d", "", ""} << "(STAT 6, LIST 6, UIDL 4)";
     QTest::newRow("UIDL leaves out what STAT counts, LIST refused")
         << 6 << fourIds << QByteArray("-ERR no\r\n") << QList<qint32>{1, 2, 3, 4, 5, 6}
         << QStringList{"a", "b", "c", "d", "", ""} << "(STAT 6, UIDL 4)";
@@ -393,11 +429,12 @@ void TestFetchHeader::listings()
     f->server.quit();
     QString listingNote;
     f->options.inactivityLimitMs = 5000;
-    MailFixture::shown(FetchHeader(f->status, f->inbox, f->recycle, f->classifier(), f->settings, Global::CancelRequested(),
-                f->options, &listingNote));
+    MailFixture::shown(FetchHeader(f->status, f->inbox, f->recycle, f->classifier(), f->settings,
+                                   Global::CancelRequested(), f->options, &listingNote));
     const qsizetype n = numbers.size();
-    VERIFY_ENDED_WITH(note.isEmpty() ? QStringLiteral("Disconnected")
-                                     : QStringLiteral("Fetched %1 of %1; the server's listings disagree %2").arg(n).arg(note));
+    VERIFY_ENDED_WITH(note.isEmpty()
+                          ? QStringLiteral("Disconnected")
+                          : QStringLiteral("Fetched %1 of %1; the server's listings disagree %2").arg(n).arg(note));
     QCOMPARE(listingNote, note.isEmpty() ? QString() : QStringLiteral("the server's listings disagree ") + note);
     QCOMPARE(rowNumbers(f->inbox), numbers);
     QStringList got;
@@ -412,10 +449,17 @@ void TestFetchHeader::outOfStep()
     // Message 1's header holds a line "." the server did not stuff: the rest
     // arrives as the answer to LIST 1. Nothing after is believed, and the
     // session closes without QUIT.
-    f->server.greet().login().stat(2).uidl({"a", "b"})
+    f->server.greet()
+        .login()
+        .stat(2)
+        .uidl({"a", "b"})
         .expect("TOP 1 0", "+OK\r\nFrom: a@x.example\r\n.\r\nSubject: the rest\r\n\r\n.\r\n")
-        .list(1, 100).optional() // the close may overtake it
-        .top(2, header("b@x.example", "s")).optional().list(2, 100).optional();
+        .list(1, 100)
+        .optional() // the close may overtake it
+        .top(2, header("b@x.example", "s"))
+        .optional()
+        .list(2, 100)
+        .optional();
     f->boxes.expect(QStringLiteral("The server's replies no longer match the commands sent, so the connection was "
                                    "closed without letting the server act on this session."),
                     QStringLiteral("Error"), Icon::Critical);
@@ -562,7 +606,8 @@ void TestFetchHeader::window()
     QVERIFY(sent.size() > 2 * rows || rows == n);
     // Never more unanswered than the window's bound; held back from the
     // first reply it cannot grow, and once replies have kept up it has.
-    const QByteArray figures = QByteArray::number(whileHeld) + " / " + QByteArray::number(f->server.maxUnansweredBytes());
+    const QByteArray figures = QByteArray::number(whileHeld) + " / "
+        + QByteArray::number(f->server.maxUnansweredBytes());
     QVERIFY2(f->server.maxUnansweredBytes() <= PipelineWindow::kMaxBytes, figures.constData());
     if (event == QLatin1String("held"))
         QVERIFY2(whileHeld > PipelineWindow::kInitialBytes - 20 && whileHeld <= PipelineWindow::kInitialBytes,

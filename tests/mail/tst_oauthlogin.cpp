@@ -20,7 +20,8 @@ namespace {
 const QString kToken = QStringLiteral("ya29.first-token");
 const QString kLongToken = QStringLiteral("ya29.") + QString(300, QLatin1Char('L'));
 const QString kFresh = QStringLiteral("ya29.fresh-token");
-const QByteArray kRefusedChallenge = "+ " + QByteArray(R"({"status":"401","schemes":"bearer","scope":"mail"})").toBase64() + "\r\n";
+const QByteArray kRefusedChallenge = "+ "
+    + QByteArray(R"({"status":"401","schemes":"bearer","scope":"mail"})").toBase64() + "\r\n";
 
 // Script placeholders for the client's responses, which depend on the port.
 QByteArray response(const QByteArray &placeholder, const QString &first, int port)
@@ -68,7 +69,8 @@ private:
             ++renewals;
             return renewed;
         };
-        MailFixture::shown(FetchHeader(f->status, f->inbox, f->recycle, f->classifier(), f->settings, Global::CancelRequested(), options));
+        MailFixture::shown(FetchHeader(f->status, f->inbox, f->recycle, f->classifier(), f->settings,
+                                       Global::CancelRequested(), options));
     }
 
     std::unique_ptr<MailFixture> f;
@@ -80,11 +82,13 @@ private:
 void TestOAuthLogin::responses()
 {
     QCOMPARE(QByteArray::fromBase64(xoauth2Response(QStringLiteral("me@example.com"), QStringLiteral("tok"))),
-             QByteArray("user=me@example.com\x01" "auth=Bearer tok\x01\x01"));
+             QByteArray("user=me@example.com\x01"
+                        "auth=Bearer tok\x01\x01"));
     // The GS2 authorisation identity escapes "," and "=".
-    QCOMPARE(QByteArray::fromBase64(
-                 oauthBearerResponse(QStringLiteral("a,b=c"), QStringLiteral("pop.example"), 995, QStringLiteral("tok"))),
-             QByteArray("n,a=a=2Cb=3Dc,\x01host=pop.example\x01port=995\x01" "auth=Bearer tok\x01\x01"));
+    QCOMPARE(QByteArray::fromBase64(oauthBearerResponse(QStringLiteral("a,b=c"), QStringLiteral("pop.example"), 995,
+                                                        QStringLiteral("tok"))),
+             QByteArray("n,a=a=2Cb=3Dc,\x01host=pop.example\x01port=995\x01"
+                        "auth=Bearer tok\x01\x01"));
     QCOMPARE(oauthMechanism({QStringLiteral("USER"), QStringLiteral("SASL PLAIN OAUTHBEARER xoauth2")}),
              OAuthMechanism::XOAuth2);
     QCOMPARE(oauthMechanism({QStringLiteral("SASL OAUTHBEARER")}), OAuthMechanism::OAuthBearer);
@@ -109,8 +113,8 @@ void TestOAuthLogin::conversations_data()
     const int signIn = int(AccessToken::State::SignInNeeded);
 
     QTest::newRow("initial response where SASL-IR is offered")
-        << kToken << QList<QByteArray>{"SASL XOAUTH2", "SASL-IR"} << Script{{"IR1", "+OK hi\r\n"}}
-        << ready << 0 << QString();
+        << kToken << QList<QByteArray>{"SASL XOAUTH2", "SASL-IR"} << Script{{"IR1", "+OK hi\r\n"}} << ready << 0
+        << QString();
     QTest::newRow("two steps where no initial response is offered")
         << kToken << QList<QByteArray>{"SASL PLAIN XOAUTH2"}
         << Script{{"AUTH XOAUTH2", "+ \r\n"}, {"XO1", "+OK hi\r\n"}} << ready << 0 << QString();
@@ -118,14 +122,15 @@ void TestOAuthLogin::conversations_data()
         << kLongToken << QList<QByteArray>{"SASL XOAUTH2", "SASL-IR"}
         << Script{{"AUTH XOAUTH2", "+\r\n"}, {"XO1", "+OK hi\r\n"}} << ready << 0 << QString();
     QTest::newRow("OAUTHBEARER where XOAUTH2 is not offered")
-        << kToken << QList<QByteArray>{"SASL OAUTHBEARER"}
-        << Script{{"AUTH OAUTHBEARER", "+ \r\n"},
-                  {"OB1", "+OK\r\n"}}
+        << kToken << QList<QByteArray>{"SASL OAUTHBEARER"} << Script{{"AUTH OAUTHBEARER", "+ \r\n"}, {"OB1", "+OK\r\n"}}
         << ready << 0 << QString();
     QTest::newRow("refused token answered, renewed once, accepted")
         << kToken << QList<QByteArray>{"SASL XOAUTH2"}
-        << Script{{"AUTH XOAUTH2", "+ \r\n"}, {"XO1", kRefusedChallenge}, {"", "-ERR [AUTH] Authentication failed\r\n"},
-                  {"AUTH XOAUTH2", "+ \r\n"}, {"XO2", "+OK hi\r\n"}}
+        << Script{{"AUTH XOAUTH2", "+ \r\n"},
+                  {"XO1", kRefusedChallenge},
+                  {"", "-ERR [AUTH] Authentication failed\r\n"},
+                  {"AUTH XOAUTH2", "+ \r\n"},
+                  {"XO2", "+OK hi\r\n"}}
         << ready << 1 << QString();
     QTest::newRow("refused twice: one renewal, then the box")
         << kToken << QList<QByteArray>{"SASL XOAUTH2"}

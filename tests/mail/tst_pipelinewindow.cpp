@@ -39,9 +39,10 @@ void TestPipelineWindow::window_data()
     // one, it grows again.
     QTest::newRow("replies lag, then keep the slower pace")
         << QList<int>{100, 100, 500, 500, 500}
-        << QList<qsizetype>{grown, bound, std::max(start, bound / 2), std::min(bound, 2 * std::max(start, bound / 2)), bound};
-    QTest::newRow("never below its start") << QList<int>{100, 500, 5000}
-                                           << QList<qsizetype>{grown, std::max(start, grown / 2), start};
+        << QList<qsizetype>{grown, bound, std::max(start, bound / 2), std::min(bound, 2 * std::max(start, bound / 2)),
+                            bound};
+    QTest::newRow("never below its start")
+        << QList<int>{100, 500, 5000} << QList<qsizetype>{grown, std::max(start, grown / 2), start};
 }
 
 void TestPipelineWindow::window()

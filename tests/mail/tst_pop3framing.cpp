@@ -158,8 +158,7 @@ void TestPop3Framing::breaks_data()
     QTest::newRow("no status indicator") << u"STAT"_s << int(Pop3Session::kSingleReply)
                                          << QByteArray("Subject: left over\r\n") << outOfStep;
     QTest::newRow("status line without end") << u"STAT"_s << int(Pop3Session::kSingleReply)
-                                             << "+OK " + QByteArray(Pop3Session::kStatusLineCap + 10, 'x')
-                                             << outOfStep;
+                                             << "+OK " + QByteArray(Pop3Session::kStatusLineCap + 10, 'x') << outOfStep;
 }
 
 void TestPop3Framing::breaks()
@@ -200,25 +199,24 @@ void TestPop3Framing::results_data()
     QTest::addColumn<QString>("serverWords");
     const QByteArray capa = "+OK\r\nUSER\r\n.\r\n";
     const int failed = int(MailOutcome::ConnectionFailed);
-    QTest::newRow("logged in") << u"110"_s << QList<QByteArray>{"+OK hi\r\n", capa, "+OK\r\n", "+OK in\r\n"}
-                               << false << int(MailOutcome::Done) << QString() << QString() << QString();
+    QTest::newRow("logged in") << u"110"_s << QList<QByteArray>{"+OK hi\r\n", capa, "+OK\r\n", "+OK in\r\n"} << false
+                               << int(MailOutcome::Done) << QString() << QString() << QString();
     QTest::newRow("greeting refused") << u"110"_s << QList<QByteArray>{"-ERR too busy\r\n"} << false << failed
                                       << u"Connection Failed"_s
                                       << u"The server mail.test refused the session.\r\nThe server said: too busy"_s
                                       << u"too busy"_s;
     QTest::newRow("mailbox in use")
-        << u"110"_s << QList<QByteArray>{"+OK hi\r\n", capa, "+OK\r\n", "-ERR [IN-USE] locked by secret\r\n"}
-        << false << failed << u"Connection Failed"_s
+        << u"110"_s << QList<QByteArray>{"+OK hi\r\n", capa, "+OK\r\n", "-ERR [IN-USE] locked by secret\r\n"} << false
+        << failed << u"Connection Failed"_s
         << u"The mailbox is in use by another mail program, so the server refused the login.\r\nThe server said: "
            "locked by ***\r\nPlease try again later."_s
         << u"locked by ***"_s;
     QTest::newRow("closed during login") << u"110"_s << QList<QByteArray>{"+OK hi\r\n", capa} << false << failed
                                          << u"Error"_s << u"The server closed the connection."_s << QString();
     QTest::newRow("port not a number") << u"11O"_s << QList<QByteArray>{} << false << int(MailOutcome::Failed)
-                                       << u"Error"_s << u"The POP3 port \"11O\" is not a port number."_s
-                                       << QString();
-    QTest::newRow("cancelled") << u"110"_s << QList<QByteArray>{"+OK hi\r\n"} << true
-                               << int(MailOutcome::Cancelled) << QString() << QString() << QString();
+                                       << u"Error"_s << u"The POP3 port \"11O\" is not a port number."_s << QString();
+    QTest::newRow("cancelled") << u"110"_s << QList<QByteArray>{"+OK hi\r\n"} << true << int(MailOutcome::Cancelled)
+                               << QString() << QString() << QString();
 }
 
 void TestPop3Framing::results()

@@ -23,8 +23,7 @@ void TestPop3Parsers::replyWord_data()
     QTest::newRow("past the last word") << stat << 4 << "";
     QTest::newRow("two spaces enclose an empty word") << "+OK  5\r\n" << 2 << "";
     QTest::newRow("no line end") << "+OK 1 200" << 3 << "200";
-    QTest::newRow("CR LF ends a word only when no space follows")
-        << "+OK 1\r\nmore text" << 2 << "1\r\nmore";
+    QTest::newRow("CR LF ends a word only when no space follows") << "+OK 1\r\nmore text" << 2 << "1\r\nmore";
 }
 
 void TestPop3Parsers::replyWord()
@@ -42,41 +41,58 @@ void TestPop3Parsers::headerValue_data()
     QTest::addColumn<QString>("value");
 
     const QString ok = QStringLiteral("+OK top follows\r\n");
-    QTest::newRow("X- prefix gives the priority") << ok + "X-Priority: 3\r\n" << "Priority:" << "3";
+    QTest::newRow("X- prefix gives the priority") << ok + "X-Priority: 3\r\n"
+                                                  << "Priority:"
+                                                  << "3";
     QTest::newRow("status line is no header") << "+OK From: liar@x.example\r\nFrom: real@y.example\r\n"
-                                              << "From:" << "real@y.example";
-    QTest::newRow("DKIM h= list is not a From line")
-        << ok + "DKIM-Signature: v=1; a=rsa-sha256; d=news.example;\r\n"
-                "\th=from:to:subject:date; bh=abc=\r\nFrom: Shop <deals@news.example>\r\n"
-        << "From:" << "Shop <deals@news.example>";
-    QTest::newRow("Resent-From is not From")
-        << ok + "Resent-From: relay@list.example\r\nFrom: author@home.example\r\n" << "From:"
-        << "author@home.example";
+                                              << "From:"
+                                              << "real@y.example";
+    QTest::newRow("DKIM h= list is not a From line") << ok
+            + "DKIM-Signature: v=1; a=rsa-sha256; d=news.example;\r\n"
+              "\th=from:to:subject:date; bh=abc=\r\nFrom: Shop <deals@news.example>\r\n"
+                                                     << "From:"
+                                                     << "Shop <deals@news.example>";
+    QTest::newRow("Resent-From is not From") << ok + "Resent-From: relay@list.example\r\nFrom: author@home.example\r\n"
+                                             << "From:"
+                                             << "author@home.example";
     QTest::newRow("X-Original-From is not From")
-        << ok + "X-Original-From: orig@old.example\r\nFrom: new@list.example\r\n" << "From:"
+        << ok + "X-Original-From: orig@old.example\r\nFrom: new@list.example\r\n"
+        << "From:"
         << "new@list.example";
     QTest::newRow("folded From is unfolded")
         << ok + "From: \"A very long display name\"\r\n <long@name.example>\r\nTo: x@y.example\r\n"
-        << "From:" << "\"A very long display name\" <long@name.example>";
-    QTest::newRow("no such header") << ok + "To: a@b.example\r\n\r\n" << "From:" << "";
+        << "From:"
+        << "\"A very long display name\" <long@name.example>";
+    QTest::newRow("no such header") << ok + "To: a@b.example\r\n\r\n"
+                                    << "From:"
+                                    << "";
     QTest::newRow("X-From above From is not the sender")
-        << ok + "X-From: boss@work.example\r\nFrom: win@spam.example\r\n" << "From:" << "win@spam.example";
-    QTest::newRow("X-Subject is not the subject")
-        << ok + "X-Subject: quiet\r\nSubject: loud\r\n" << "Subject:" << "loud";
-    QTest::newRow("From-Address is not From")
-        << ok + "From-Address: boss@work.example\r\nFrom: win@spam.example\r\n" << "From:" << "win@spam.example";
-    QTest::newRow("blank before the colon") << ok + "Subject : Hello\r\n" << "Subject:" << "Hello";
-    QTest::newRow("tab before the colon, upper case") << ok + "FROM\t: a@b.example\r\n" << "From:" << "a@b.example";
+        << ok + "X-From: boss@work.example\r\nFrom: win@spam.example\r\n"
+        << "From:"
+        << "win@spam.example";
+    QTest::newRow("X-Subject is not the subject") << ok + "X-Subject: quiet\r\nSubject: loud\r\n"
+                                                  << "Subject:"
+                                                  << "loud";
+    QTest::newRow("From-Address is not From") << ok + "From-Address: boss@work.example\r\nFrom: win@spam.example\r\n"
+                                              << "From:"
+                                              << "win@spam.example";
+    QTest::newRow("blank before the colon") << ok + "Subject : Hello\r\n"
+                                            << "Subject:"
+                                            << "Hello";
+    QTest::newRow("tab before the colon, upper case") << ok + "FROM\t: a@b.example\r\n"
+                                                      << "From:"
+                                                      << "a@b.example";
     // The session hands bytes over one character each: "é" as UTF-8 is two.
-    QTest::newRow("raw UTF-8 read as UTF-8")
-        << ok + QString::fromLatin1("Subject: Vous avez gagn\xc3\xa9\r\n") << "Subject:"
-        << QString::fromUtf8("Vous avez gagn\xc3\xa9");
-    QTest::newRow("raw UTF-8 address")
-        << ok + QString::fromLatin1("From: Info <info@b\xc3\xbc" "cher.example>\r\n") << "From:"
-        << QString::fromUtf8("Info <info@b\xc3\xbc" "cher.example>");
-    QTest::newRow("Latin-1 stays Latin-1")
-        << ok + QString::fromLatin1("Subject: Vous avez gagn\xe9\r\n") << "Subject:"
-        << QString::fromLatin1("Vous avez gagn\xe9");
+    QTest::newRow("raw UTF-8 read as UTF-8") << ok + QString::fromLatin1("Subject: Vous avez gagn\xc3\xa9\r\n")
+                                             << "Subject:" << QString::fromUtf8("Vous avez gagn\xc3\xa9");
+    QTest::newRow("raw UTF-8 address") << ok
+            + QString::fromLatin1("From: Info <info@b\xc3\xbc"
+                                  "cher.example>\r\n")
+                                       << "From:"
+                                       << QString::fromUtf8("Info <info@b\xc3\xbc"
+                                                            "cher.example>");
+    QTest::newRow("Latin-1 stays Latin-1") << ok + QString::fromLatin1("Subject: Vous avez gagn\xe9\r\n")
+                                           << "Subject:" << QString::fromLatin1("Vous avez gagn\xe9");
     QTest::newRow("broken UTF-8 read as Latin-1")
         << ok + QString::fromLatin1("Subject: caf\xc3\r\n") << "Subject:" << QString::fromLatin1("caf\xc3");
 }

@@ -14,7 +14,8 @@
 
 namespace {
 const QString kFailed = QStringLiteral("Connection Failed");
-const QString kInvalid = QStringLiteral("Invalid Email UserID or Password\r\nCorrect them with the Setting button beside the profile box.");
+const QString kInvalid =
+    QStringLiteral("Invalid Email UserID or Password\r\nCorrect them with the Setting button beside the profile box.");
 
 } // namespace
 
@@ -93,15 +94,14 @@ void TestPop3Security::loginRefusalTexts_data()
     QTest::addColumn<QString>("text");
     const QString later = QStringLiteral("\r\nPlease try again later.");
     QTest::newRow("AUTH") << "-ERR [AUTH] Authentication failed.\r\n" << kInvalid;
-    QTest::newRow("IN-USE")
-        << "-ERR [IN-USE] Mailbox locked by another session\r\n"
-        << "The mailbox is in use by another mail program, so the server refused the login.\r\n"
-           "The server said: Mailbox locked by another session"
-               + later;
+    QTest::newRow("IN-USE") << "-ERR [IN-USE] Mailbox locked by another session\r\n"
+                            << "The mailbox is in use by another mail program, so the server refused the login.\r\n"
+                               "The server said: Mailbox locked by another session"
+            + later;
     QTest::newRow("SYS/TEMP, deeper code") << "-ERR [SYS/TEMP/DISK] Disk full\r\n"
                                            << "The server has a temporary problem and could not log you in.\r\n"
                                               "The server said: Disk full"
-                                                  + later;
+            + later;
 }
 
 void TestPop3Security::loginRefusalTexts()
@@ -131,7 +131,8 @@ void TestPop3Security::passwordNeverShown()
     // The refusal echoes the password: not into the box, the status or the tester's text.
     f->settings.EmailPassword = QStringLiteral("hunter2-very-secret");
     for (int run = 0; run < 2; ++run)
-        f->server.greet().expect("USER user", "+OK\r\n")
+        f->server.greet()
+            .expect("USER user", "+OK\r\n")
             .expect("PASS hunter2-very-secret", "-ERR [SYS/PERM] PASS hunter2-very-secret rejected\r\n");
     f->fetch(MailFixture::kTestLimitMs);
     QCOMPARE(f->boxes.shown().size(), 1);
@@ -140,7 +141,8 @@ void TestPop3Security::passwordNeverShown()
         QVERIFY2(!event.contains(QLatin1String("hunter2")), qPrintable(event));
     const TestConnectionResult result = testConnection(f->settings, SessionOptions{MailFixture::kTestLimitMs});
     QVERIFY(!result.ok);
-    QVERIFY2(result.text.startsWith(QStringLiteral("Connected to 127.0.0.1:")) && !result.text.contains(QLatin1String("hunter2")),
+    QVERIFY2(result.text.startsWith(QStringLiteral("Connected to 127.0.0.1:"))
+                 && !result.text.contains(QLatin1String("hunter2")),
              qPrintable(result.text));
 }
 
@@ -152,9 +154,10 @@ void TestPop3Security::testWithoutPassword_data()
     const QString locked = QStringLiteral("The email password of profile Home could not be read from the desktop "
                                           "keyring.\r\nThe keyring said: The desktop keyring is locked.");
     QTest::newRow("keyring locked") << locked
-                                    << QStringLiteral("The email password of profile Home could not be read from the "
-                                                      "desktop keyring. The keyring said: The desktop keyring is locked. "
-                                                      "The login was not tried: enter the password.");
+                                    << QStringLiteral(
+                                           "The email password of profile Home could not be read from the "
+                                           "desktop keyring. The keyring said: The desktop keyring is locked. "
+                                           "The login was not tried: enter the password.");
     QTest::newRow("none typed") << QString() << QStringLiteral("No password is entered, so the login was not tried.");
 }
 
@@ -178,15 +181,21 @@ void TestPop3Security::greetings_data()
     QTest::addColumn<QByteArray>("greeting");
     QTest::addColumn<QString>("box");
     const QString where = QStringLiteral("The server 127.0.0.1 (port %1) ");
-    const QString check = QStringLiteral("\r\nCheck the server name, the port and the connection security in the settings.");
-    QTest::newRow("-ERR: the server's words") << QByteArray("-ERR [SYS/TEMP] too busy, try later\r\n")
-                                             << "The server 127.0.0.1 refused the session.\r\nThe server said: too busy, try later";
-    QTest::newRow("junk") << QByteArray("HTTP/1.1 400 Bad Request\r\n\r\n") << where + "did not answer as a POP3 server." + check;
-    QTest::newRow("bare LF lines") << QByteArray("+OK hello\n+OK again\n") << where + "did not answer as a POP3 server." + check;
+    const QString check =
+        QStringLiteral("\r\nCheck the server name, the port and the connection security in the settings.");
+    QTest::newRow("-ERR: the server's words")
+        << QByteArray("-ERR [SYS/TEMP] too busy, try later\r\n")
+        << "The server 127.0.0.1 refused the session.\r\nThe server said: too busy, try later";
+    QTest::newRow("junk") << QByteArray("HTTP/1.1 400 Bad Request\r\n\r\n")
+                          << where + "did not answer as a POP3 server." + check;
+    QTest::newRow("bare LF lines") << QByteArray("+OK hello\n+OK again\n")
+                                   << where + "did not answer as a POP3 server." + check;
     QTest::newRow("nothing") << QByteArray()
-                             << where + "accepted the connection but sent no POP3 greeting in 0.4 seconds.\r\n"
-                                        "If this port expects TLS from the start (usually port 995), choose SSL/TLS "
-                                        "as Connection Security." + check;
+                             << where
+            + "accepted the connection but sent no POP3 greeting in 0.4 seconds.\r\n"
+              "If this port expects TLS from the start (usually port 995), choose SSL/TLS "
+              "as Connection Security."
+            + check;
 }
 
 void TestPop3Security::greetings()
@@ -272,7 +281,9 @@ void TestPop3Security::userAndPassTogether()
         f->settings.EmailSecurity = QStringLiteral("SSL/TLS");
         f->settings.TrustedCertificate = QString::fromLatin1(certificate.digest(QCryptographicHash::Sha256).toHex());
     }
-    f->server.greet("+OK ready", {"PIPELINING", "UIDL"}).expect("USER user", userReply).expect("PASS secret", passReply);
+    f->server.greet("+OK ready", {"PIPELINING", "UIDL"})
+        .expect("USER user", userReply)
+        .expect("PASS secret", passReply);
     if (loggedIn)
         f->server.expect("STAT", "+OK 0 0\r\n").expect("UIDL", "+OK\r\n.\r\n").quit();
     else

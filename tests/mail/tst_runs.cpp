@@ -16,7 +16,10 @@ namespace {
 
 class FakeHost : public RunHost {
 public:
-    explicit FakeHost(MailFixture &f) : m(f) {}
+    explicit FakeHost(MailFixture &f)
+        : m(f)
+    {
+    }
     void setStatusText(const QString &text) override { m.status.setStatusText(text); }
     void setProgressMaximum(int maximum) override { m.status.setProgressMaximum(maximum); }
     void setProgressValue(int value) override { m.status.setProgressValue(value); }
@@ -99,10 +102,7 @@ private Q_SLOTS:
     void unreadablePasswordAsked();
 
 private:
-    Runs::RunProfile runProfile()
-    {
-        return {f->settings, profileName, Global::CancelRequested()};
-    }
+    Runs::RunProfile runProfile() { return {f->settings, profileName, Global::CancelRequested()}; }
 
     testsupport::TempHome home;
     RuleDatabase rules{home.appDataFolder()};
@@ -115,7 +115,9 @@ private:
 void TestRuns::fetchNeedsConfiguredProfile()
 {
     f->settings.EmailPassword.clear();
-    f->boxes.expect(QStringLiteral("Email Setting not configured\r\nPress the Setting button beside the profile box and fill in the POP server, user ID and password."), QStringLiteral("Error"), Icon::Critical);
+    f->boxes.expect(QStringLiteral("Email Setting not configured\r\nPress the Setting button beside the profile box "
+                                   "and fill in the POP server, user ID and password."),
+                    QStringLiteral("Error"), Icon::Critical);
     Runs::cmdFetch_Click(*host, rules, dialer, runProfile());
     VERIFY_BOXES(f->boxes);
     QVERIFY(f->status.events.isEmpty()); // no dialog, nothing prepared
@@ -165,9 +167,14 @@ void TestRuns::fetchRun()
     f->inbox.append(entry(QStringLiteral("old@x.example"), 7));
     f->recycle.append(entry(QStringLiteral("older@x.example"), 8));
     f->inbox.setSortingEnabled(true);
-    f->server.greet().login().stat(2).uidl({"a", "b"})
-        .top(1, "From: zed@x.example\r\n").list(1, 100)
-        .top(2, "From: amy@x.example\r\n").list(2, 100)
+    f->server.greet()
+        .login()
+        .stat(2)
+        .uidl({"a", "b"})
+        .top(1, "From: zed@x.example\r\n")
+        .list(1, 100)
+        .top(2, "From: amy@x.example\r\n")
+        .list(2, 100)
         .quit();
     f->settings.Autodial = QStringLiteral("0");
     Runs::cmdFetch_Click(*host, rules, dialer, runProfile());
@@ -207,8 +214,14 @@ void TestRuns::deleteRun()
     f->recycle.append(entry(QStringLiteral("b@x.example"), 2, QStringLiteral("u2")));
     f->recycle.append(entry(QStringLiteral("a@x.example"), 1, QStringLiteral("u1")));
     f->inbox.append(entry(QStringLiteral("keep@x.example"), 3, QStringLiteral("u3")));
-    f->server.greet().login().uidl({"u1", "u2", "u3"}).top(1, "From: a@x.example\r\n").top(2, "From: b@x.example\r\n")
-        .dele(1).dele(2).quit();
+    f->server.greet()
+        .login()
+        .uidl({"u1", "u2", "u3"})
+        .top(1, "From: a@x.example\r\n")
+        .top(2, "From: b@x.example\r\n")
+        .dele(1)
+        .dele(2)
+        .quit();
     Runs::cmdConfirm_Click(*host, rules, dialer, runProfile());
     VERIFY_SCRIPT(f->server);
     VERIFY_BOXES(f->boxes);
@@ -229,9 +242,15 @@ void TestRuns::closeBoxActsAsCancel()
             stillOpen = dialog->isVisible();
         }
     };
-    f->server.greet().login().stat(3).uidl({"a", "b", "c"})
-        .top(1, "From: a@x.example\r\n").list(1, 100)
-        .top(2, "From: b@x.example\r\n").delayed(300).then(closeDialog)
+    f->server.greet()
+        .login()
+        .stat(3)
+        .uidl({"a", "b", "c"})
+        .top(1, "From: a@x.example\r\n")
+        .list(1, 100)
+        .top(2, "From: b@x.example\r\n")
+        .delayed(300)
+        .then(closeDialog)
         .quit();
     Runs::cmdFetch_Click(*host, rules, dialer, runProfile());
     VERIFY_SCRIPT(f->server); // QUIT went out: the session ended properly
@@ -265,9 +284,11 @@ void TestRuns::certificateHooks()
         ++asked;
         return CertificateDecision::TrustAlways;
     };
-    hooks.keep = [&](const QString &profile, const QString &fingerprint) { kept << profile + QLatin1Char('=') + fingerprint; };
-    const QString fingerprint = QString::fromLatin1(
-        QSslCertificate(server.certificatePem()).digest(QCryptographicHash::Sha256).toHex());
+    hooks.keep = [&](const QString &profile, const QString &fingerprint) {
+        kept << profile + QLatin1Char('=') + fingerprint;
+    };
+    const QString fingerprint =
+        QString::fromLatin1(QSslCertificate(server.certificatePem()).digest(QCryptographicHash::Sha256).toHex());
 
     QVERIFY(rules.InsertRule(QStringLiteral("tbfilter"), QStringLiteral("*@spam.example")));
     Runs::cmdFetch_Click(*host, rules, dialer, runProfile(), hooks);
@@ -300,7 +321,8 @@ void TestRuns::unreadablePasswordAsked_data()
 void TestRuns::unreadablePasswordAsked()
 {
     QFETCH(int, answer);
-    const QString problem = QStringLiteral("The email password of profile Home could not be read from the desktop keyring.");
+    const QString problem =
+        QStringLiteral("The email password of profile Home could not be read from the desktop keyring.");
     f->settings.EmailPassword.clear();
     f->settings.SecretProblem = problem;
     Runs::CertificateHooks hooks;

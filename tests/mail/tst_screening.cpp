@@ -19,7 +19,10 @@ QString headerOf(const QString &sender)
 // answers every step as the test sets it.
 class FakeMailbox : public MailboxSession {
 public:
-    explicit FakeMailbox(QStringList senders) : m_senders(std::move(senders)) {}
+    explicit FakeMailbox(QStringList senders)
+        : m_senders(std::move(senders))
+    {
+    }
 
     MailResult open() override { return MailResult::done(); }
     MailResult list(MailboxListing &listing) override
@@ -93,13 +96,12 @@ class TestScreening : public QObject {
 private Q_SLOTS:
     void init()
     {
-        mailbox = std::make_unique<FakeMailbox>(QStringList{"a@x.example", "spam@x.example", "b@x.example",
-                                                            "spam@x.example"});
+        mailbox = std::make_unique<FakeMailbox>(
+            QStringList{"a@x.example", "spam@x.example", "b@x.example", "spam@x.example"});
         inbox.clear();
         recycle.clear();
         cancel.clear();
-        const MailResult fetched
-            = FetchHeader(status, inbox, recycle, spamFrom("spam@x.example"), *mailbox, cancel);
+        const MailResult fetched = FetchHeader(status, inbox, recycle, spamFrom("spam@x.example"), *mailbox, cancel);
         QVERIFY(fetched.ok());
         QCOMPARE(mailbox->commits, 1);
         mailbox->commits = 0;
@@ -122,11 +124,12 @@ private Q_SLOTS:
     {
         mailbox->changedIds = {"u2"};
         QStringList journal;
-        const DeletionJournal record{[&](const QList<MessageEntry> &rows, QString *) {
-                                         journal << QStringLiteral("pending %1 commits %2").arg(rows.size()).arg(mailbox->commits);
-                                         return true;
-                                     },
-                                     [&](bool carriedOut) { journal << QStringLiteral("settle %1").arg(carriedOut); }};
+        const DeletionJournal record{
+            [&](const QList<MessageEntry> &rows, QString *) {
+                journal << QStringLiteral("pending %1 commits %2").arg(rows.size()).arg(mailbox->commits);
+                return true;
+            },
+            [&](bool carriedOut) { journal << QStringLiteral("settle %1").arg(carriedOut); }};
         const DeletionResult result = EmptyRecycleBin(status, recycle, *mailbox, cancel, record);
         QCOMPARE(mailbox->removed, (QList<qint32>{4}));
         QCOMPARE(journal, (QStringList{"pending 1 commits 0", "settle 1"}));
@@ -135,8 +138,9 @@ private Q_SLOTS:
         QCOMPARE(recycle.count(), 1);
         QCOMPARE(recycle.entry(0).uid, QStringLiteral("u2"));
         QVERIFY(result.result.text.startsWith(QStringLiteral("1 of 2 messages could not be deleted")));
-        QCOMPARE(status.statusText, QStringLiteral("Empty Recycle Bin: 1 message deleted, 1 changed on the server, "
-                                                   "not deleted"));
+        QCOMPARE(status.statusText,
+                 QStringLiteral("Empty Recycle Bin: 1 message deleted, 1 changed on the server, "
+                                "not deleted"));
     }
 
     // Without the server's word on the commit, every row is back, in order,

@@ -30,7 +30,7 @@ public:
 
     int recycleBinRowCount() const override { return recycleRows; }
     void clearMessageLists() override { ++clears, recycleRows = 0, inboxRows = 0; }
-    void ShowInbox() override {}
+    void ShowInbox() override { }
     QWidget *dialogParent() override { return &window; }
     ConnectionTestResult testConnection(const ProfileSettingsRecord &settings,
                                         const ConnectionTestProgress &progress) override
@@ -63,7 +63,10 @@ inline QString profileValue(const QString &profile, const QString &name)
 {
     return readValue(kSettingKeyPrefix + profile, name);
 }
-inline QString lastProfile() { return readValue(kTrelvikKey, QStringLiteral("LastProfile")); }
+inline QString lastProfile()
+{
+    return readValue(kTrelvikKey, QStringLiteral("LastProfile"));
+}
 
 // A stored profile whose host tells it apart: "pop.<name in lower case>".
 inline void seedProfile(const QString &name)
@@ -96,7 +99,10 @@ T *child(const QObject *parent, const QString &name)
     T *found = parent->findChild<T *>(name);
     return found ? found : (qFatal("no child %s", qPrintable(name)), nullptr);
 }
-inline void click(const QObject *parent, const QString &button) { child<QPushButton>(parent, button)->click(); }
+inline void click(const QObject *parent, const QString &button)
+{
+    child<QPushButton>(parent, button)->click();
+}
 
 // The dialog of that type now shown over `parent`, if any.
 template <typename T>

@@ -76,8 +76,8 @@ QList<QDBusObjectPath> itemsFor(const QString &profile, SecretKind kind)
 {
     const QMap<QString, QString> attributes{{QStringLiteral("server"), QStringLiteral("Trelvik")},
                                             {QStringLiteral("user"), secretLabel(profile, kind)}};
-    const QDBusMessage reply
-        = secretsCall(kServicePath, kServiceIface, QStringLiteral("SearchItems"), {QVariant::fromValue(attributes)});
+    const QDBusMessage reply = secretsCall(kServicePath, kServiceIface, QStringLiteral("SearchItems"),
+                                           {QVariant::fromValue(attributes)});
     return pathList(reply.arguments().value(0)) + pathList(reply.arguments().value(1));
 }
 
@@ -101,7 +101,9 @@ bool unlockKeyring()
 {
     const QDBusMessage session = secretsCall(kServicePath, kServiceIface, QStringLiteral("OpenSession"),
                                              {QStringLiteral("plain"), QVariant::fromValue(QDBusVariant(QString()))});
-    const TestSecret master{session.arguments().value(1).value<QDBusObjectPath>(), {}, "keyring test password",
+    const TestSecret master{session.arguments().value(1).value<QDBusObjectPath>(),
+                            {},
+                            "keyring test password",
                             QStringLiteral("text/plain")};
     return secretsCall(kServicePath, QStringLiteral("org.gnome.keyring.InternalUnsupportedGuiltRiddenInterface"),
                        QStringLiteral("UnlockWithMasterPassword"),
@@ -189,7 +191,8 @@ void TestKeyring::saveReadBackDelete()
     const ProfileSecrets::Report report = ProfileSecrets::save(store, kProfile, saved);
     QVERIFY2(!report.trouble, qPrintable(report.text));
     // Nothing of any secret in the settings file, scrambled or not.
-    for (const SecretKind kind : {SecretKind::EmailPassword, SecretKind::DialupPassword, SecretKind::OAuthRefreshToken}) {
+    for (const SecretKind kind :
+         {SecretKind::EmailPassword, SecretKind::DialupPassword, SecretKind::OAuthRefreshToken}) {
         QCOMPARE(ReadStoreValue(HKEY_CURRENT_USER, kSettingKeyPrefix + kProfile, secretValueName(kind), QString()),
                  QString());
         QCOMPARE(ProfileSecrets::placeOf(kProfile, kind), ProfileSecrets::Place::Keyring);
@@ -299,7 +302,8 @@ void TestKeyring::lockedKeyring()
     ProfileSettingsRecord edited = loaded;
     edited.EmailHost = QStringLiteral("pop.elsewhere");
     ProfileSecrets::save(store, kProfile, edited, &loaded);
-    for (const SecretKind kind : {SecretKind::EmailPassword, SecretKind::DialupPassword, SecretKind::OAuthRefreshToken}) {
+    for (const SecretKind kind :
+         {SecretKind::EmailPassword, SecretKind::DialupPassword, SecretKind::OAuthRefreshToken}) {
         QCOMPARE(ProfileSecrets::placeOf(kProfile, kind), ProfileSecrets::Place::Keyring);
         QCOMPARE(itemsFor(kProfile, kind).size(), 1);
     }
@@ -329,7 +333,8 @@ void TestKeyring::scrambledPasswordMoves()
 
     QVERIFY(!ProfileSecrets::save(store, kProfile, s).trouble);
     QCOMPARE(ProfileSecrets::placeOf(kProfile, SecretKind::EmailPassword), ProfileSecrets::Place::Keyring);
-    QCOMPARE(ReadStoreValue(HKEY_CURRENT_USER, kSettingKeyPrefix + kProfile, QStringLiteral("EmailPassword"), QString()),
+    QCOMPARE(ReadStoreValue(HKEY_CURRENT_USER, kSettingKeyPrefix + kProfile, QStringLiteral("EmailPassword"),
+                            QString()),
              QString());
     QCOMPARE(store.read(kProfile, SecretKind::EmailPassword).secret, QStringLiteral("old secret"));
     ProfileSecrets::remove(store, kProfile);

@@ -45,8 +45,8 @@ public:
     {
         if (!dismissed)
             locked = false;
-        QDBusMessage signal
-            = QDBusMessage::createSignal(kPrompt, QStringLiteral("org.freedesktop.Secret.Prompt"), QStringLiteral("Completed"));
+        QDBusMessage signal = QDBusMessage::createSignal(kPrompt, QStringLiteral("org.freedesktop.Secret.Prompt"),
+                                                         QStringLiteral("Completed"));
         signal << dismissed << QVariant::fromValue(QDBusVariant(QVariant::fromValue(QList<QDBusObjectPath>{})));
         m_bus.send(signal);
     }
@@ -62,7 +62,8 @@ public:
         } else if (method == QLatin1String("ReadAlias")) {
             reply << QVariant::fromValue(QDBusObjectPath(kCollection));
         } else if (method == QLatin1String("OpenSession")) {
-            reply << QVariant::fromValue(QDBusVariant(QString())) << QVariant::fromValue(QDBusObjectPath(kRoot + "/session/1"));
+            reply << QVariant::fromValue(QDBusVariant(QString()))
+                  << QVariant::fromValue(QDBusObjectPath(kRoot + "/session/1"));
         } else if (method == QLatin1String("CreateItem")) {
             if (locked) {
                 reply = message.createErrorReply(QStringLiteral("org.freedesktop.Secret.Error.IsLocked"),
@@ -70,7 +71,8 @@ public:
             } else {
                 const QVariantMap properties = qdbus_cast<QVariantMap>(message.arguments().value(0));
                 created << properties.value(QStringLiteral("org.freedesktop.Secret.Item.Label")).toString();
-                reply << QVariant::fromValue(QDBusObjectPath(kItem)) << QVariant::fromValue(QDBusObjectPath(QStringLiteral("/")));
+                reply << QVariant::fromValue(QDBusObjectPath(kItem))
+                      << QVariant::fromValue(QDBusObjectPath(QStringLiteral("/")));
             }
         } else if (method == QLatin1String("Unlock")) {
             ++unlocks;
@@ -117,8 +119,9 @@ private Q_SLOTS:
         QVERIFY2(keyring.start(&why), qPrintable(why));
         keyring.stopKeyring(); // the bus stays: the fake answers on it instead
         qDBusRegisterMetaType<QList<QDBusObjectPath>>();
-        bus = std::make_unique<QDBusConnection>(QDBusConnection::connectToBus(
-            QString::fromLatin1(qgetenv("DBUS_SESSION_BUS_ADDRESS")), QStringLiteral("fake-secrets")));
+        bus = std::make_unique<QDBusConnection>(
+            QDBusConnection::connectToBus(QString::fromLatin1(qgetenv("DBUS_SESSION_BUS_ADDRESS")),
+                                          QStringLiteral("fake-secrets")));
         QVERIFY(bus->isConnected());
         QVERIFY(bus->registerService(QStringLiteral("org.freedesktop.secrets")));
     }
@@ -156,7 +159,8 @@ void TestKeyringPrompt::waitsForPromptThenWrites()
             fake->complete(false);
         });
     };
-    const SecretStore::Answer answer = store.write(QStringLiteral("Home"), SecretKind::EmailPassword, QStringLiteral("pw"));
+    const SecretStore::Answer answer = store.write(QStringLiteral("Home"), SecretKind::EmailPassword,
+                                                   QStringLiteral("pw"));
     QVERIFY2(answer.status == SecretStore::Status::Ok, qPrintable(answer.error));
     QVERIFY(boxShown);
     QCOMPARE(waitBox(), nullptr);
@@ -175,7 +179,8 @@ void TestKeyringPrompt::cancelWithdrawsPrompt()
                 box->findChild<QPushButton *>()->click();
         });
     };
-    const SecretStore::Answer answer = store.write(QStringLiteral("Home"), SecretKind::EmailPassword, QStringLiteral("pw"));
+    const SecretStore::Answer answer = store.write(QStringLiteral("Home"), SecretKind::EmailPassword,
+                                                   QStringLiteral("pw"));
     QCOMPARE(answer.status, SecretStore::Status::Refused);
     QCOMPARE(answer.error, QStringLiteral("Waiting for the desktop keyring was cancelled."));
     QCOMPARE(waitBox(), nullptr);
@@ -192,9 +197,11 @@ void TestKeyringPrompt::cancelWithdrawsPrompt()
 void TestKeyringPrompt::noWindowNoPrompt()
 {
     KeyringSecretStore store(300);
-    const SecretStore::Answer answer = store.write(QStringLiteral("Home"), SecretKind::EmailPassword, QStringLiteral("pw"));
+    const SecretStore::Answer answer = store.write(QStringLiteral("Home"), SecretKind::EmailPassword,
+                                                   QStringLiteral("pw"));
     QCOMPARE(answer.status, SecretStore::Status::Locked);
-    QVERIFY2(answer.error.startsWith(QLatin1String("The desktop keyring is locked. Unlock it")), qPrintable(answer.error));
+    QVERIFY2(answer.error.startsWith(QLatin1String("The desktop keyring is locked. Unlock it")),
+             qPrintable(answer.error));
     QCOMPARE(fake->unlocks, 0);
     QCOMPARE(fake->prompts, 0);
     QCOMPARE(fake->created, QStringList());

@@ -55,7 +55,8 @@ void TestOAuthSignIn::presetsAndVisibility()
     QVERIFY(s.usesOAuth2());
     QCOMPARE(s.OAuthTokenUrl, QStringLiteral("https://login.microsoftonline.com/common/oauth2/v2.0/token"));
     // openid email: the id token then says who signed in.
-    QCOMPARE(s.OAuthScope, QStringLiteral("https://outlook.office.com/POP.AccessAsUser.All offline_access openid email"));
+    QCOMPARE(s.OAuthScope,
+             QStringLiteral("https://outlook.office.com/POP.AccessAsUser.All offline_access openid email"));
     provider->setCurrentText(QStringLiteral("Google"));
     Q_EMIT provider->activated(provider->currentIndex());
     w.apply(s);
@@ -72,8 +73,10 @@ void TestOAuthSignIn::signInKeepsRefreshToken_data()
     QTest::addColumn<QString>("shown");
     QTest::newRow("approved, id token") << true << "mail openid email"
                                         << "Signed in as joe@example.org. OK keeps the sign-in.";
-    QTest::newRow("approved, no id token") << true << "mail" << "Signed in. OK keeps the sign-in.";
-    QTest::newRow("cancelled") << false << "mail openid email" << "The sign-in was cancelled.";
+    QTest::newRow("approved, no id token") << true << "mail"
+                                           << "Signed in. OK keeps the sign-in.";
+    QTest::newRow("cancelled") << false << "mail openid email"
+                               << "The sign-in was cancelled.";
 }
 
 void TestOAuthSignIn::signInKeepsRefreshToken()
@@ -156,8 +159,8 @@ void TestOAuthSignIn::refusalShownWhole()
     QVERIFY(page->readAll().contains("The sign-in was not completed."));
 
     auto *label = profiletest::child<QLabel>(&dialog, QStringLiteral("lblSignedIn"));
-    QCOMPARE(label->text(), QStringLiteral("The sign-in was refused in the browser (access_denied). The provider said: ")
-                                + words);
+    QCOMPARE(label->text(),
+             QStringLiteral("The sign-in was refused in the browser (access_denied). The provider said: ") + words);
     // All of it on screen: as tall as its width needs, inside the window.
     QTRY_VERIFY2(label->height() >= label->heightForWidth(label->width()),
                  qPrintable(QStringLiteral("%1 < %2").arg(label->height()).arg(label->heightForWidth(label->width()))));

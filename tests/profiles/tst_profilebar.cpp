@@ -102,9 +102,15 @@ void TestProfileBar::newProfile_data()
     QTest::addColumn<QString>("typed");
     QTest::addColumn<QString>("warning");
     QTest::addColumn<QString>("title");
-    QTest::newRow("blank") << "   " << "Profile Name cannot be blank" << "Warning";
-    QTest::newRow("existing but for case") << "bETA" << "This profile already exists" << "New Profile";
-    QTest::newRow("key separator") << "home\\work" << "Profile Name cannot contain \\" << "Warning";
+    QTest::newRow("blank") << "   "
+                           << "Profile Name cannot be blank"
+                           << "Warning";
+    QTest::newRow("existing but for case") << "bETA"
+                                           << "This profile already exists"
+                                           << "New Profile";
+    QTest::newRow("key separator") << "home\\work"
+                                   << "Profile Name cannot contain \\"
+                                   << "Warning";
 }
 
 // Each refusal leaves New Profile open for another name, which is then saved.
@@ -177,8 +183,10 @@ void TestProfileBar::deleteProfile_data()
 {
     QTest::addColumn<QString>("last");
     QTest::addColumn<QString>("next"); // the entry selected afterwards
-    QTest::newRow("first entry: the new first is selected") << "Alpha" << "Beta";
-    QTest::newRow("fourth entry: the third is selected") << "Omega" << "Gamma";
+    QTest::newRow("first entry: the new first is selected") << "Alpha"
+                                                            << "Beta";
+    QTest::newRow("fourth entry: the third is selected") << "Omega"
+                                                         << "Gamma";
 }
 
 void TestProfileBar::deleteProfile()
@@ -253,18 +261,20 @@ void TestProfileBar::failedWritesAreTold()
     {
         FullDisk disk;
         click(m_bar.get(), "cmdDeleteProfile");
-        box()->setCurrentIndex(1);   // then a switch to Beta
+        box()->setCurrentIndex(1); // then a switch to Beta
     }
     const QList<MessageBox::Request> &shown = m_env->boxes.shown();
     QCOMPARE(shown.size(), 3);
     QCOMPARE(shown.at(1).title, u"Delete Profile"_qs);
     QCOMPARE(shown.at(1).icon, Icon::Critical);
-    QVERIFY2(shown.at(1).text.contains(u"'Alpha' could not be deleted"_qs) && shown.at(1).text.contains(modRegistry::StoreFilePath()),
+    QVERIFY2(shown.at(1).text.contains(u"'Alpha' could not be deleted"_qs)
+                 && shown.at(1).text.contains(modRegistry::StoreFilePath()),
              qPrintable(shown.at(1).text));
-    QVERIFY2(shown.at(2).text.contains(u"could not be remembered"_qs) && shown.at(2).text.contains(modRegistry::StoreFilePath()),
+    QVERIFY2(shown.at(2).text.contains(u"could not be remembered"_qs)
+                 && shown.at(2).text.contains(modRegistry::StoreFilePath()),
              qPrintable(shown.at(2).text));
     QCOMPARE(storedProfiles(), (QStringList{"Alpha", "Beta"}));
-    QCOMPARE(m_env->profile.name(), u"Beta"_qs);   // the switch itself went through
+    QCOMPARE(m_env->profile.name(), u"Beta"_qs); // the switch itself went through
     QCOMPARE(lastProfile(), u"Alpha"_qs);
 }
 

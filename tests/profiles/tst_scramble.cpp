@@ -8,7 +8,10 @@ using modSecurity::UnscrambleText;
 
 namespace {
 
-QString group(int n) { return QStringLiteral("%1").arg(n, 3, 10, QLatin1Char('0')); }
+QString group(int n)
+{
+    return QStringLiteral("%1").arg(n, 3, 10, QLatin1Char('0'));
+}
 
 // The stored form in the documented layout, key position k and filler 500:
 // the UTF-8 bytes, each code chained to the byte before it, then the length.

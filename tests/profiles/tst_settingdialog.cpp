@@ -29,8 +29,8 @@ using Fields = QMap<QString, QString>;
 // A valid form with dial-up on, with some fields changed.
 Fields form(const Fields &changes = {})
 {
-    Fields f{{"txtEmailHost", "pop.example.org"}, {"txtEmailPort", "110"},    {"txtEmailUserId", "joe"},
-             {"txtEmailPassword", "Secret"},      {"chkAutodial", "1"},       {"txtDialupNumber", "555-0100"},
+    Fields f{{"txtEmailHost", "pop.example.org"}, {"txtEmailPort", "110"},     {"txtEmailUserId", "joe"},
+             {"txtEmailPassword", "Secret"},      {"chkAutodial", "1"},        {"txtDialupNumber", "555-0100"},
              {"txtDialupUserID", "dialer"},       {"txtDialupPassword", "dpw"}};
     f.insert(changes);
     return f;
@@ -112,7 +112,8 @@ void TestSettingDialog::warningsInOrder_data()
     QTest::addColumn<QString>("focus");
     QTest::addColumn<QString>("warning");
     QTest::newRow("host") << form({{"txtEmailHost", ""}, {"txtEmailPort", ""}, {"txtDialupNumber", ""}})
-                          << "txtEmailHost" << "POP Server cannot be empty";
+                          << "txtEmailHost"
+                          << "POP Server cannot be empty";
     QTest::newRow("port empty") << form({{"txtEmailPort", ""}, {"txtEmailUserId", ""}}) << "txtEmailPort"
                                 << "POP Server Port cannot be empty";
     QTest::newRow("port 65536") << form({{"txtEmailPort", "65536"}}) << "txtEmailPort" << kPortRange;
@@ -120,8 +121,9 @@ void TestSettingDialog::warningsInOrder_data()
                              << "Email User ID cannot be empty";
     QTest::newRow("password") << form({{"txtEmailPassword", ""}, {"txtDialupNumber", ""}}) << "txtEmailPassword"
                               << "Email Password cannot be empty";
-    QTest::newRow("dial-up number, box checked") << form({{"txtDialupNumber", "  "}, {"txtDialupPassword", ""}})
-                                                 << "txtDialupNumber" << "Dialup Number cannot be empty";
+    QTest::newRow("dial-up number, box checked")
+        << form({{"txtDialupNumber", "  "}, {"txtDialupPassword", ""}}) << "txtDialupNumber"
+        << "Dialup Number cannot be empty";
 }
 
 void TestSettingDialog::warningsInOrder()
@@ -166,10 +168,18 @@ void TestSettingDialog::editAndLeave_data()
     QTest::addColumn<QString>("value");
     QTest::addColumn<QString>("leave");
     QTest::addColumn<bool>("asked");
-    QTest::newRow("port, close box") << "txtEmailPort" << "9995" << "close" << false;
-    QTest::newRow("check box, close box") << "chkAutodial" << "1" << "close" << false;
-    QTest::newRow("dial-up password, Cancel then No") << "txtDialupPassword" << "x" << "No" << true;
-    QTest::newRow("host, close box then Yes saves") << "txtEmailHost" << "pop.elsewhere" << "Yes" << true;
+    QTest::newRow("port, close box") << "txtEmailPort"
+                                     << "9995"
+                                     << "close" << false;
+    QTest::newRow("check box, close box") << "chkAutodial"
+                                          << "1"
+                                          << "close" << false;
+    QTest::newRow("dial-up password, Cancel then No") << "txtDialupPassword"
+                                                      << "x"
+                                                      << "No" << true;
+    QTest::newRow("host, close box then Yes saves") << "txtEmailHost"
+                                                    << "pop.elsewhere"
+                                                    << "Yes" << true;
 }
 
 void TestSettingDialog::editAndLeave()
@@ -232,7 +242,8 @@ void TestSettingDialog::saveFailureKeepsDialogOpen()
     const MessageBox::Request box = m_env->boxes.shown().first();
     QCOMPARE(box.title, u"Save Setting"_qs);
     QCOMPARE(box.icon, Icon::Critical);
-    QVERIFY2(box.text.contains(modRegistry::StoreFilePath()) && box.text.contains(u"too large"_qs), qPrintable(box.text));
+    QVERIFY2(box.text.contains(modRegistry::StoreFilePath()) && box.text.contains(u"too large"_qs),
+             qPrintable(box.text));
     QVERIFY(m_dialog->isVisible());
     QCOMPARE(field("txtEmailHost")->text(), u"pop.new.example"_qs);
     QCOMPARE(storeBytes(), before);
@@ -273,15 +284,13 @@ void TestSettingDialog::testConnection()
 {
     open();
     fill(form({{"txtEmailHost", "pop.typed"}, {"txtEmailPassword", "Typed-Secret"}}));
-    m_env->host.tester = [](const ProfileSettingsRecord &) {
-        return ConnectionTestResult{true, u"Logged in."_qs};
-    };
+    m_env->host.tester = [](const ProfileSettingsRecord &) { return ConnectionTestResult{true, u"Logged in."_qs}; };
     expect("Logged in.", "Test Connection", Icon::Information);
     press("cmdTestConnection");
     VERIFY_BOXES(m_env->boxes);
     QCOMPARE(m_env->host.tested.size(), 1);
-    QCOMPARE(fields(m_env->host.tested.first()), (QStringList{"pop.typed", "110", "joe", "Typed-Secret", "1",
-                                                              "555-0100", "dialer", "dpw", "None", ""}));
+    QCOMPARE(fields(m_env->host.tested.first()),
+             (QStringList{"pop.typed", "110", "joe", "Typed-Secret", "1", "555-0100", "dialer", "dpw", "None", ""}));
     // Testing saves nothing.
     QCOMPARE(profileValue(kHome, "EmailHost"), u"pop.home"_qs);
 

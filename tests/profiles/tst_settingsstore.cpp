@@ -78,7 +78,7 @@ void TestSettingsStore::deleteTakesValues()
 void TestSettingsStore::fileIsPrivate()
 {
     writeValue(kTrelvikKey, "LastProfile", "Home");
-    struct stat info {};
+    struct stat info { };
     QCOMPARE(::stat(QFile::encodeName(StoreFilePath()).constData(), &info), 0);
     QCOMPARE(int(info.st_mode & 0777), 0600);
 }
@@ -92,7 +92,7 @@ void TestSettingsStore::damagedFileMovedAside()
     QVERIFY(file.open(QIODevice::WriteOnly) && file.write(content) == content.size());
     file.close();
     QCOMPARE(lastProfile(), kMissing);
-    QCOMPARE(m_env->boxes.shown().size(), 1);   // the user is told
+    QCOMPARE(m_env->boxes.shown().size(), 1); // the user is told
     QCOMPARE(m_env->boxes.shown().first().title, u"Settings"_qs);
     const QStringList copies = dir.entryList({"settings.json.damaged-*"}, QDir::Files);
     QCOMPARE(copies.size(), 1);
@@ -145,7 +145,7 @@ void TestSettingsStore::wrongKindSetAside_data()
     QTest::addColumn<QByteArray>("json");
     QTest::addColumn<QStringList>("profiles");
     QTest::addColumn<QString>("last");
-    QTest::addColumn<QString>("named");   // in the box
+    QTest::addColumn<QString>("named"); // in the box
     const auto store = [](const QByteArray &profiles, const QByteArray &last) {
         return R"({"keys": {"Software": {"keys": {"Trelvik": {"values": {"LastProfile": )" + last
             + R"(}, "keys": {"Setting": {"keys": {)" + profiles + "}}}}}}}}";
@@ -153,13 +153,15 @@ void TestSettingsStore::wrongKindSetAside_data()
     const QByteArray work = R"("Work": {"values": {"EmailHost": "pop.work"}})";
     QTest::newRow("port written as a number")
         << store(R"("Home": {"values": {"EmailHost": "pop.home", "EmailPort": 995}}, )" + work, R"("Home")")
-        << QStringList{"Home", "Work"} << "Home" << "EmailPort";
-    QTest::newRow("LastProfile a list")
-        << store(R"("Home": {"values": {"EmailHost": "pop.home"}}, )" + work, R"(["Home"])")
-        << QStringList{"Home", "Work"} << kMissing << "LastProfile";
+        << QStringList{"Home", "Work"} << "Home"
+        << "EmailPort";
+    QTest::newRow("LastProfile a list") << store(R"("Home": {"values": {"EmailHost": "pop.home"}}, )" + work,
+                                                 R"(["Home"])")
+                                        << QStringList{"Home", "Work"} << kMissing << "LastProfile";
     QTest::newRow("two profiles differ only in case")
         << store(R"("Home": {"values": {"EmailHost": "pop.home"}}, "HOME": {"values": {}}, )" + work, R"("Work")")
-        << QStringList{"HOME", "Work"} << "Work" << "Home";
+        << QStringList{"HOME", "Work"} << "Work"
+        << "Home";
 }
 
 // One value of the wrong kind costs only itself: the rest is kept, the file
@@ -207,19 +209,22 @@ void TestSettingsStore::startTightensAndTidies()
         QFile file(folder + u'/' + QLatin1String(name));
         QVERIFY(file.open(QIODevice::WriteOnly) && file.write("{}") == 2);
     }
-    QVERIFY(QFile::setPermissions(StoreFilePath(), QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther));
-    QVERIFY(QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup
-                                              | QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther));
-    QCOMPARE(lastProfile(), kMissing);   // the first read
-    struct stat info {};
+    QVERIFY(QFile::setPermissions(StoreFilePath(),
+                                  QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther));
+    QVERIFY(QFile::setPermissions(folder,
+                                  QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup
+                                      | QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther));
+    QCOMPARE(lastProfile(), kMissing); // the first read
+    struct stat info { };
     QCOMPARE(::stat(QFile::encodeName(StoreFilePath()).constData(), &info), 0);
     QCOMPARE(int(info.st_mode & 0777), 0600);
     QCOMPARE(::stat(QFile::encodeName(folder).constData(), &info), 0);
     QCOMPARE(int(info.st_mode & 0777), 0700);
     QStringList left = QDir(folder).entryList(QDir::Files | QDir::Hidden);
     left.sort();
-    QCOMPARE(left, (QStringList{".settings.json.backup", ".settings.json.trelvik-unsaved-Ab3dE9.keep", "settings.json",
-                                "settings.json.Ab3dE9", "settings.json.backup", "settings.json.damaged-20260101-000000"}));
+    QCOMPARE(left,
+             (QStringList{".settings.json.backup", ".settings.json.trelvik-unsaved-Ab3dE9.keep", "settings.json",
+                          "settings.json.Ab3dE9", "settings.json.backup", "settings.json.damaged-20260101-000000"}));
 }
 
 void TestSettingsStore::emailSecurityByPort_data()
@@ -228,16 +233,33 @@ void TestSettingsStore::emailSecurityByPort_data()
     QTest::addColumn<QString>("stored"); // null: never written
     QTest::addColumn<QString>("loaded");
     QTest::addColumn<QString>("shown"); // what the settings dialog preselects
-    QTest::newRow("old profile on 995") << "995" << QString() << "SSL/TLS" << "SSL/TLS";
-    QTest::newRow("old profile on 110") << "110" << QString() << "None" << "None";
-    QTest::newRow("blank on 995") << "995" << " " << "SSL/TLS" << "SSL/TLS";
-    QTest::newRow("hand edit") << "110" << " starttls " << "STARTTLS" << "STARTTLS";
+    QTest::newRow("old profile on 995") << "995" << QString() << "SSL/TLS"
+                                        << "SSL/TLS";
+    QTest::newRow("old profile on 110") << "110" << QString() << "None"
+                                        << "None";
+    QTest::newRow("blank on 995") << "995"
+                                  << " "
+                                  << "SSL/TLS"
+                                  << "SSL/TLS";
+    QTest::newRow("hand edit") << "110"
+                               << " starttls "
+                               << "STARTTLS"
+                               << "STARTTLS";
     // A value that is none of the three is kept as it is, so that the run
     // refuses it, never the port's default (None: the password in clear);
     // the dialog offers a secured choice in its place.
-    QTest::newRow("TLS") << "110" << "TLS" << "TLS" << "STARTTLS";
-    QTest::newRow("SSL on 995") << "995" << "SSL" << "SSL" << "SSL/TLS";
-    QTest::newRow("STARTTLS-if-offered") << "110" << "STARTTLS-if-offered" << "STARTTLS-if-offered" << "STARTTLS";
+    QTest::newRow("TLS") << "110"
+                         << "TLS"
+                         << "TLS"
+                         << "STARTTLS";
+    QTest::newRow("SSL on 995") << "995"
+                                << "SSL"
+                                << "SSL"
+                                << "SSL/TLS";
+    QTest::newRow("STARTTLS-if-offered") << "110"
+                                         << "STARTTLS-if-offered"
+                                         << "STARTTLS-if-offered"
+                                         << "STARTTLS";
 }
 
 // Profiles stored before the security choice existed get it from the port.

@@ -28,7 +28,9 @@ QString htmlText(QString html)
     QRegularExpressionMatch m;
     while ((m = number.match(html)).hasMatch())
         html.replace(m.capturedStart(), m.capturedLength(), QChar(m.captured(1).toInt()));
-    return html.replace(u"&lt;"_s, u"<"_s).replace(u"&gt;"_s, u">"_s).replace(u"&quot;"_s, u"\""_s)
+    return html.replace(u"&lt;"_s, u"<"_s)
+        .replace(u"&gt;"_s, u">"_s)
+        .replace(u"&quot;"_s, u"\""_s)
         .replace(u"&amp;"_s, u"&"_s);
 }
 
@@ -54,8 +56,8 @@ QList<HelpExample> helpExampleRows()
         rows.append({name, rule, catchFrom, {}, -1, missFrom, {}, -1});
     };
     const auto field = [&](const char *name, const QString &rule, const QString &catchField, const QString &missField) {
-        rows.append({name, rule, u"a@b.example"_s, catchField + u"\r\n"_s, -1, u"a@b.example"_s,
-                     missField + u"\r\n"_s, -1});
+        rows.append(
+            {name, rule, u"a@b.example"_s, catchField + u"\r\n"_s, -1, u"a@b.example"_s, missField + u"\r\n"_s, -1});
     };
     const auto size = [&](const char *name, const QString &rule, qint64 catchSize, qint64 missSize) {
         rows.append({name, rule, u"a@b.example"_s, {}, catchSize, u"a@b.example"_s, {}, missSize});
@@ -81,7 +83,8 @@ QList<HelpExample> helpExampleRows()
           u"List-Id: <other.lists.example>"_s);
     field("X-Mailer", u"X-Mailer: *bulk*"_s, u"X-Mailer: BulkMailer 3"_s, u"X-Mailer: Thunderbird"_s);
     field("spam flag", u"X-Spam-Flag: YES"_s, u"X-Spam-Flag: YES"_s, u"X-Spam-Flag: NO"_s);
-    field("spam status", u"X-Spam-Status: Yes*"_s, u"X-Spam-Status: Yes, score=7.1"_s, u"X-Spam-Status: No, score=0.1"_s);
+    field("spam status", u"X-Spam-Status: Yes*"_s, u"X-Spam-Status: Yes, score=7.1"_s,
+          u"X-Spam-Status: No, score=0.1"_s);
     field("spam", u"X-Spam: Yes*"_s, u"X-Spam: Yes"_s, u"X-Spam: No"_s);
     size("over 10 MB", u"Size: > 10 MB"_s, 11 * 1024 * 1024, 10 * 1024 * 1024);
     size("under 2 KB", u"Size: < 2 KB"_s, 100, 4096);
@@ -140,7 +143,8 @@ private Q_SLOTS:
             << QStringList{} << u"win@spam.example (Filter List)"_s;
         QTest::newRow("stored whole From value: still exact, and exempted wins")
             << u"Tech Digest <digest@tech.example>"_s << u""_s << QStringList{u"*@tech.example"_s}
-            << QStringList{u"TECH DIGEST <digest@tech.example>"_s} << u"TECH DIGEST <digest@tech.example> (Exempted List)"_s;
+            << QStringList{u"TECH DIGEST <digest@tech.example>"_s}
+            << u"TECH DIGEST <digest@tech.example> (Exempted List)"_s;
         QTest::newRow("stored whole From value: another name is no match")
             << u"Tech News <digest@tech.example>"_s << u""_s << QStringList{u"*@tech.example"_s}
             << QStringList{u"Tech Digest <digest@tech.example>"_s} << u"*@tech.example (Filter List)"_s;
@@ -157,13 +161,15 @@ private Q_SLOTS:
             << u"Promo <x@k3j9q.spam.example>"_s << u""_s << QStringList{u"*@*.spam.example"_s} << QStringList{}
             << u"*@*.spam.example (Filter List)"_s;
         QTest::newRow("pattern: the bare domain is no subdomain")
-            << u"x@spam.example"_s << u""_s << QStringList{u"*@*.spam.example"_s} << QStringList{} << u"No rule matched"_s;
+            << u"x@spam.example"_s << u""_s << QStringList{u"*@*.spam.example"_s} << QStringList{}
+            << u"No rule matched"_s;
         QTest::newRow("domain rule: exactly that domain")
             << u"x@mail.example.com"_s << u""_s << QStringList{u"*@example.com"_s} << QStringList{}
             << u"No rule matched"_s;
         QTest::newRow("pattern: ? is one character, beyond 16 bits too")
-            << u"news-\U0001F600@shop.example"_s << u""_s << QStringList{u"news-??@shop.example"_s, u"NEWS-?@SHOP.example"_s}
-            << QStringList{} << u"NEWS-?@SHOP.example (Filter List)"_s;
+            << u"news-\U0001F600@shop.example"_s << u""_s
+            << QStringList{u"news-??@shop.example"_s, u"NEWS-?@SHOP.example"_s} << QStringList{}
+            << u"NEWS-?@SHOP.example (Filter List)"_s;
         QTest::newRow("exempted pattern beats a header rule")
             << u"ann@lists.example"_s << u"Subject: free money\r\n"_s << QStringList{u"Subject: *money*"_s}
             << QStringList{u"*@*lists.example"_s} << u"*@*lists.example (Exempted List)"_s;
@@ -190,7 +196,8 @@ private Q_SLOTS:
             << QStringList{} << u"X-Spam-Flag: YES (Filter List)"_s;
         QTest::newRow("header rule: any of several fields of the name")
             << u"a@b.example"_s << u"Received: from bulk7.mailer.example\r\n"_s
-            << QStringList{u"Received: *bulk?.mailer*"_s} << QStringList{} << u"Received: *bulk?.mailer* (Filter List)"_s;
+            << QStringList{u"Received: *bulk?.mailer*"_s} << QStringList{}
+            << u"Received: *bulk?.mailer* (Filter List)"_s;
         QTest::newRow("header rule: the body is not read")
             << u"a@b.example"_s << u"\r\nX-Spam-Flag: YES"_s << QStringList{u"X-Spam-Flag: YES"_s} << QStringList{}
             << u"No rule matched"_s;
@@ -216,7 +223,8 @@ private Q_SLOTS:
         const QStringList bankExempted{u"*@bank.example"_s, u"a@bank.example"_s, u"*@*.bank.example"_s};
         for (const QString &from : {u"a@bank.example@spam.example"_s, u"Bank <a@bank.example@spam.example>"_s}) {
             QTest::addRow("@@ with exempted bank: %s", qPrintable(from))
-                << from << u""_s << QStringList{u"*@spam.example"_s} << bankExempted << u"*@spam.example (Filter List)"_s;
+                << from << u""_s << QStringList{u"*@spam.example"_s} << bankExempted
+                << u"*@spam.example (Filter List)"_s;
         }
         QTest::newRow("X-From above From with exempted domain")
             << u"win@spam.example"_s << u"X-From: boss@work.example\r\n"_s << QStringList{u"*@spam.example"_s}
@@ -232,8 +240,9 @@ private Q_SLOTS:
         const QStringList spellings{u"info@xn--bcher-kva.example"_s, u"Info <info@xn--bcher-kva.example>"_s,
                                     u"Info <info@XN--BCHER-KVA.example>"_s, u"info@bücher.example"_s,
                                     u"Info <INFO@BÜCHER.EXAMPLE>"_s};
-        const QStringList idnRules{u"*@bücher.example"_s, u"*@XN--bcher-kva.example"_s, u"info@xn--bcher-kva.example"_s,
-                                   u"info@bücher.example"_s, u"i*@*cher.example"_s, u"inf?@xn--bcher-kva.*"_s};
+        const QStringList idnRules{u"*@bücher.example"_s,           u"*@XN--bcher-kva.example"_s,
+                                   u"info@xn--bcher-kva.example"_s, u"info@bücher.example"_s,
+                                   u"i*@*cher.example"_s,           u"inf?@xn--bcher-kva.*"_s};
         for (const QString &from : spellings) {
             for (const QString &rule : idnRules) {
                 QTest::addRow("IDN %s by %s", qPrintable(from), qPrintable(rule))
@@ -275,8 +284,8 @@ private Q_SLOTS:
         QTest::addColumn<QString>("missFields");
         QTest::addColumn<qint64>("missSize");
         for (const HelpExample &e : helpExampleRows()) {
-            QTest::newRow(e.name) << e.rule << e.catchFrom << e.catchFields << e.catchSize << e.missFrom
-                                  << e.missFields << e.missSize;
+            QTest::newRow(e.name) << e.rule << e.catchFrom << e.catchFields << e.catchSize << e.missFrom << e.missFields
+                                  << e.missSize;
         }
     }
     void helpExamples()
@@ -401,9 +410,14 @@ private Q_SLOTS:
     // folder it sorted it into then, but for the mended faults.
     void earlierDatabaseSortsAsBefore()
     {
-        const QStringList filter{u"*@spam.example"_s, u"Offers <win@promo.example>"_s, u"pharma@cheap.example"_s,
-                                 u"*@bank.example\" <win"_s, u"*@"_s, u"Win?? Now <a@b.example>"_s,
-                                 u"*@friends.example"_s, u"*@newsletter.example"_s};
+        const QStringList filter{u"*@spam.example"_s,
+                                 u"Offers <win@promo.example>"_s,
+                                 u"pharma@cheap.example"_s,
+                                 u"*@bank.example\" <win"_s,
+                                 u"*@"_s,
+                                 u"Win?? Now <a@b.example>"_s,
+                                 u"*@friends.example"_s,
+                                 u"*@newsletter.example"_s};
         const QStringList exempted{u"Tech Digest <digest@newsletter.example>"_s, u"*@friends.example"_s};
         QVERIFY(store(filter, exempted));
         const auto before = [&](const QString &sender) {
@@ -426,9 +440,9 @@ private Q_SLOTS:
             {u"Win!! Now <a@b.example>"_s, {}},
             {u"Tech Digest <digest@newsletter.example>"_s, {}},
             {u"Other Digest <digest@newsletter.example>"_s, {}},
-            {u"Pharma Shop <pharma@cheap.example>"_s, true},              // an address matches any name
-            {u"\"support@bank.example\" <win@legit.example>"_s, false},  // the address's domain, not the name's
-            {u"Fred <fred@friends.example>"_s, false},                   // an exempted domain exempts
+            {u"Pharma Shop <pharma@cheap.example>"_s, true}, // an address matches any name
+            {u"\"support@bank.example\" <win@legit.example>"_s, false}, // the address's domain, not the name's
+            {u"Fred <fred@friends.example>"_s, false}, // an exempted domain exempts
         };
         const RuleClassifier classifier = RuleClassifier::fromDatabase(m_f->db);
         for (const auto &[sender, mended] : senders) {

@@ -40,7 +40,7 @@ bool writeContents(const QString &path, const QByteArray &bytes)
 
 int mode(const QString &path)
 {
-    struct stat st {};
+    struct stat st { };
     return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? int(st.st_mode & 07777) : -1;
 }
 
@@ -59,9 +59,10 @@ bool writeForeignDatabase(const QString &path)
 {
     sqlite3 *db = nullptr;
     const bool ok = sqlite3_open(QFile::encodeName(path).constData(), &db) == SQLITE_OK
-                    && sqlite3_key(db, "not the password", 16) == SQLITE_OK
-                    && sqlite3_exec(db, "create table tbfilter (email text); create table tbexempted (email text);",
-                                    nullptr, nullptr, nullptr) == SQLITE_OK;
+        && sqlite3_key(db, "not the password", 16) == SQLITE_OK
+        && sqlite3_exec(db, "create table tbfilter (email text); create table tbexempted (email text);", nullptr,
+                        nullptr, nullptr)
+            == SQLITE_OK;
     sqlite3_close(db);
     return ok;
 }
@@ -73,7 +74,7 @@ bool writeTablelessDatabase(const QString &path, const QByteArray &tables)
     RuleConnection connection;
     QString error;
     return writeContents(path, QByteArray()) && connection.open(path, &error) && connection.exec(tables, &error)
-           && connection.close(&error);
+        && connection.close(&error);
 }
 
 // The kinds of damaged trelvik.mdb the tests lay down.
@@ -94,7 +95,7 @@ bool writeDamaged(const QString &path, const QString &kind)
         QFile file(path);
         return writeProgramDatabase(path, many) && file.resize(file.size() / 2);
     }
-    return writeForeignDatabase(path);   // "wrong key"
+    return writeForeignDatabase(path); // "wrong key"
 }
 
 // The rules of a file, read from a copy so that looking changes nothing.
@@ -113,7 +114,7 @@ class TestRuleDatabase : public QObject {
     struct Fixture {
         testsupport::TempHome home;
         testsupport::MessageBoxRecorder boxes;
-        RuleDatabase db;   // in the private home
+        RuleDatabase db; // in the private home
     };
     std::optional<Fixture> m_f;
 
@@ -155,8 +156,9 @@ private Q_SLOTS:
     {
         QVERIFY(m_f->db.OpenRuleDatabase());
         const QStringList stored{u"ÄRGER@x.de"_s, u"ärger@x.de"_s, u"arger@x.de"_s, u"O'Neil@x.ie"_s, u"ЖУК@x.ru"_s};
-        QVERIFY(m_f->db.InsertRules(kFilter, stored) && m_f->db.InsertRules(kExempted, stored + QStringList{QString(), u""_s}));
-        QVERIFY(!m_f->db.IsInList(u""_s, kExempted));   // an empty value is stored as NULL and never found
+        QVERIFY(m_f->db.InsertRules(kFilter, stored)
+                && m_f->db.InsertRules(kExempted, stored + QStringList{QString(), u""_s}));
+        QVERIFY(!m_f->db.IsInList(u""_s, kExempted)); // an empty value is stored as NULL and never found
         QStringList rules = m_f->db.FillRules(kExempted).value_or(QStringList());
         QCOMPARE(std::count_if(rules.cbegin(), rules.cend(), [](const QString &v) { return v.isNull(); }), 2);
         // Every case variant goes; the empty value takes the NULL rows.
@@ -171,8 +173,23 @@ private Q_SLOTS:
     void collationIsConsistentOrder()
     {
         // Last three: bytes no encoder makes.
-        const QList<QByteArray> samples{"", "a", "A", "aB@x", "\u212A", "ärger", "ÄRGER", "arger", "Ω", "_u", "ΣΑΣ",
-                                        "σας", "a\U0001F600", "a\xC3", "a\x80" "b", "\xFF"};
+        const QList<QByteArray> samples{"",
+                                        "a",
+                                        "A",
+                                        "aB@x",
+                                        "\u212A",
+                                        "ärger",
+                                        "ÄRGER",
+                                        "arger",
+                                        "Ω",
+                                        "_u",
+                                        "ΣΑΣ",
+                                        "σας",
+                                        "a\U0001F600",
+                                        "a\xC3",
+                                        "a\x80"
+                                        "b",
+                                        "\xFF"};
         const auto cmp = [](const QByteArray &a, const QByteArray &b) {
             const int r = RuleCollation::compareUtf8(a.constData(), int(a.size()), b.constData(), int(b.size()));
             return (r > 0) - (r < 0);
@@ -182,7 +199,7 @@ private Q_SLOTS:
                 for (const QByteArray &c : samples)
                     QVERIFY2(cmp(a, b) == -cmp(b, a) && (cmp(a, b) > 0 || cmp(b, c) > 0 || cmp(a, c) <= 0),
                              (a + ' ' + b + ' ' + c).constData());
-        QVERIFY(RuleCollation::sameRule(u"ΣΑΣ"_s, u"σας"_s));   // final sigma is a small sigma
+        QVERIFY(RuleCollation::sameRule(u"ΣΑΣ"_s, u"σας"_s)); // final sigma is a small sigma
     }
 
     void compaction_data()
@@ -209,7 +226,7 @@ private Q_SLOTS:
         if (state == u"backup"_s) {
             QVERIFY(writeProgramDatabase(backup, rules, {QString()}));
             QVERIFY(writeContents(database + u".compact"_s, "half a file"));
-            QVERIFY(!m_f->db.OpenRuleDatabase());   // never a fresh database over the only copy
+            QVERIFY(!m_f->db.OpenRuleDatabase()); // never a fresh database over the only copy
             QVERIFY(!QFile::exists(database));
         }
         if (state == u"journal"_s || state == u"crash"_s) {
@@ -243,9 +260,10 @@ private Q_SLOTS:
             QCOMPARE(readRules(database, kExempted), QStringList{QString()});
             QCOMPARE(readRules(backup, kFilter), sorted(rules));
             if (state != u"journal"_s && state != u"crash"_s)
-                QCOMPARE(contents(backup), before);   // the backup is the database as it was
+                QCOMPARE(contents(backup), before); // the backup is the database as it was
         }
-        QCOMPARE(files(), rules.isEmpty() ? QStringList{u"trelvik.mdb"_s} : QStringList({u"backup.mdb"_s, u"trelvik.mdb"_s}));
+        QCOMPARE(files(),
+                 rules.isEmpty() ? QStringList{u"trelvik.mdb"_s} : QStringList({u"backup.mdb"_s, u"trelvik.mdb"_s}));
         if (state == u"none"_s)
             QCOMPARE(mode(folder()), 0700);
         QCOMPARE(mode(database), 0600);
@@ -260,9 +278,9 @@ private Q_SLOTS:
 
     void failedCompactionKeepsFiles_data()
     {
-        QTest::addColumn<QString>("database");   // what trelvik.mdb is
+        QTest::addColumn<QString>("database"); // what trelvik.mdb is
         QTest::addColumn<bool>("withBackup");
-        QTest::addColumn<QString>("blocked");    // a folder in a file's place makes that step fail
+        QTest::addColumn<QString>("blocked"); // a folder in a file's place makes that step fail
         QTest::newRow("garbage with backup") << u"garbage"_s << true << QString();
         QTest::newRow("empty file with backup") << u"empty"_s << true << QString();
         QTest::newRow("no rule tables, with backup") << u"no tables"_s << true << QString();
@@ -337,7 +355,7 @@ private Q_SLOTS:
         QVERIFY2(m_f->db.restoreFromBackup(&keptAs, &error), qPrintable(error));
         QCOMPARE(contents(keptAs), damagedBytes);
         QVERIFY(QFileInfo(keptAs).fileName().startsWith(u"trelvik.mdb.damaged-"_s));
-        QVERIFY(!QFile::exists(path(u"trelvik.mdb-journal"_s)));   // never rolled into the copy
+        QVERIFY(!QFile::exists(path(u"trelvik.mdb-journal"_s))); // never rolled into the copy
         QCOMPARE(contents(path(u"trelvik.mdb"_s)), backupBytes);
         QCOMPARE(contents(path(u"backup.mdb"_s)), backupBytes);
         QCOMPARE(mode(path(u"trelvik.mdb"_s)), 0600);

@@ -52,20 +52,24 @@ private Q_SLOTS:
     {
         QVERIFY(m_f->db.InsertRule(u"tbexempted"_s, u"boss@work.example"_s));
         const QString file = m_f->path(u"rules.txt"_s);
-        QVERIFY(write(file, "\xEF\xBB\xBF# moved from the old machine\r\n"
-                            "\r\n"
-                            "filter *@spam.example\r\n"
-                            "FILTER   *@SPAM.example  \n"         // twice in the file
-                            "exempt Boss@Work.Example\n"          // already in the list
-                            "filter *@spam.example\n"
-                            "block x@y.example\n"                 // line 7: the first refused
-                            "filter \xC3\x84RGER@b\xC3\xBC" "cher.example\n"
-                            "filter \xC3\xA4rger@B\xC3\x9C" "CHER.example\n" // the same, other case
-                            "exempt\n"
-                            "filter bad\xFF" "byte@x.example\n"
-                            "   # an indented comment\n"
-                            "exempt List-Id: *my-project*\n"
-                            "exempt *@spam.example"));            // no final line break; other list
+        QVERIFY(write(file,
+                      "\xEF\xBB\xBF# moved from the old machine\r\n"
+                      "\r\n"
+                      "filter *@spam.example\r\n"
+                      "FILTER   *@SPAM.example  \n" // twice in the file
+                      "exempt Boss@Work.Example\n" // already in the list
+                      "filter *@spam.example\n"
+                      "block x@y.example\n" // line 7: the first refused
+                      "filter \xC3\x84RGER@b\xC3\xBC"
+                      "cher.example\n"
+                      "filter \xC3\xA4rger@B\xC3\x9C"
+                      "CHER.example\n" // the same, other case
+                      "exempt\n"
+                      "filter bad\xFF"
+                      "byte@x.example\n"
+                      "   # an indented comment\n"
+                      "exempt List-Id: *my-project*\n"
+                      "exempt *@spam.example")); // no final line break; other list
         QString error;
         const std::optional<RuleFile::ImportReport> report = RuleFile::importRules(m_f->db, file, &error);
         QVERIFY2(report, qPrintable(error));
@@ -90,44 +94,46 @@ private Q_SLOTS:
     void importLine_data()
     {
         QTest::addColumn<QByteArray>("line");
-        QTest::addColumn<QString>("stored");  // null when refused
+        QTest::addColumn<QString>("stored"); // null when refused
         QTest::addColumn<QString>("refusal"); // a piece of the reason
         QTest::addColumn<QString>("warning"); // a piece of the warning
         const QString notUtf8 = u"not valid UTF-8"_s;
         QTest::newRow("broken byte at the end") << QByteArray("filter *@caf\xe9") << QString() << notUtf8 << QString();
-        QTest::newRow("cut sequence at the end") << QByteArray("filter Subject: *r\xc3\r") << QString() << notUtf8
-                                                 << QString();
-        QTest::newRow("broken byte mid-line") << QByteArray("filter a\xff" "b@x.example") << QString() << notUtf8
-                                              << QString();
-        QTest::newRow("valid UTF-8 at the end") << QByteArray("filter *@caf\xc3\xa9") << u"*@café"_s << QString()
-                                                << QString();
-        QTest::newRow("escaped TAB") << QByteArray("filter-escaped Ines\\tDuarte (Legal)")
-                                     << u"Ines\tDuarte (Legal)"_s << QString() << QString();
-        QTest::newRow("escaped outer blanks and a backslash")
-            << QByteArray("EXEMPT-ESCAPED \\s\\\\name\\u{1F600}\\s") << u" \\name\U0001F600 "_s << QString() << QString();
-        QTest::newRow("unknown escape") << QByteArray("filter-escaped a\\qb") << QString() << u"no escape"_s << QString();
-        QTest::newRow("lone backslash at the end") << QByteArray("filter-escaped ab\\") << QString()
-                                                   << u"lone"_s << QString();
-        QTest::newRow("code point out of range") << QByteArray("filter-escaped a\\u{110000}") << QString()
-                                                 << u"code point"_s << QString();
-        QTest::newRow("plain line keeps its backslashes") << QByteArray("filter C:\\temp\\new") << u"C:\\temp\\new"_s
-                                                          << QString() << QString();
+        QTest::newRow("cut sequence at the end")
+            << QByteArray("filter Subject: *r\xc3\r") << QString() << notUtf8 << QString();
+        QTest::newRow("broken byte mid-line") << QByteArray("filter a\xff"
+                                                            "b@x.example")
+                                              << QString() << notUtf8 << QString();
+        QTest::newRow("valid UTF-8 at the end")
+            << QByteArray("filter *@caf\xc3\xa9") << u"*@café"_s << QString() << QString();
+        QTest::newRow("escaped TAB") << QByteArray("filter-escaped Ines\\tDuarte (Legal)") << u"Ines\tDuarte (Legal)"_s
+                                     << QString() << QString();
+        QTest::newRow("escaped outer blanks and a backslash") << QByteArray("EXEMPT-ESCAPED \\s\\\\name\\u{1F600}\\s")
+                                                              << u" \\name\U0001F600 "_s << QString() << QString();
+        QTest::newRow("unknown escape") << QByteArray("filter-escaped a\\qb") << QString() << u"no escape"_s
+                                        << QString();
+        QTest::newRow("lone backslash at the end")
+            << QByteArray("filter-escaped ab\\") << QString() << u"lone"_s << QString();
+        QTest::newRow("code point out of range")
+            << QByteArray("filter-escaped a\\u{110000}") << QString() << u"code point"_s << QString();
+        QTest::newRow("plain line keeps its backslashes")
+            << QByteArray("filter C:\\temp\\new") << u"C:\\temp\\new"_s << QString() << QString();
         QString emoji;
         for (int i = 0; i < 998; ++i)
             emoji += u"\U0001F600"_s;
-        QTest::newRow("998 characters beyond 16 bits") << (QByteArray("filter ") + emoji.toUtf8()) << emoji << QString()
-                                                       << QString();
+        QTest::newRow("998 characters beyond 16 bits")
+            << (QByteArray("filter ") + emoji.toUtf8()) << emoji << QString() << QString();
         QTest::newRow("999 characters") << (QByteArray("filter ") + QByteArray(999, 'a')) << QString()
                                         << u"longer than 998 characters"_s << QString();
         QTest::newRow("*@ warned") << QByteArray("filter *@") << u"*@"_s << QString() << u"names no domain"_s;
-        QTest::newRow("domain alone warned") << QByteArray("filter spam.example") << u"spam.example"_s << QString()
-                                             << u"*@spam.example"_s;
+        QTest::newRow("domain alone warned")
+            << QByteArray("filter spam.example") << u"spam.example"_s << QString() << u"*@spam.example"_s;
         QTest::newRow("@domain warned") << QByteArray("filter @spam.example") << u"@spam.example"_s << QString()
                                         << u"*@spam.example"_s;
         QTest::newRow("header rule without the blank warned")
             << QByteArray("filter Subject:*x*") << u"Subject:*x*"_s << QString() << u"Subject: *x*"_s;
-        QTest::newRow("domain rule not warned") << QByteArray("filter *@spam.example") << u"*@spam.example"_s
-                                                << QString() << QString();
+        QTest::newRow("domain rule not warned")
+            << QByteArray("filter *@spam.example") << u"*@spam.example"_s << QString() << QString();
         QTest::newRow("size rule") << QByteArray("exempt Size: < 2 KB") << u"Size: < 2 KB"_s << QString() << QString();
     }
     void importLine()
@@ -159,10 +165,10 @@ private Q_SLOTS:
     // back exactly from its file.
     void everyMadeValueSurvivesTheRoundTrip()
     {
-        const QStringList senders{u"Ines\tDuarte (Legal)"_s,                 // a name folded with a TAB
-                                  u"\tMailer\t"_s,                          // blanks at both ends
-                                  QString(998, u'n'),                        // the longest whole value
-                                  u"\"A\\B\" <a\\b@x.example>"_s,            // backslashes
+        const QStringList senders{u"Ines\tDuarte (Legal)"_s, // a name folded with a TAB
+                                  u"\tMailer\t"_s, // blanks at both ends
+                                  QString(998, u'n'), // the longest whole value
+                                  u"\"A\\B\" <a\\b@x.example>"_s, // backslashes
                                   u"Info <info@xn--bcher-kva.example>"_s,
                                   u"C:\\t is no TAB"_s,
                                   u"line\u2028separator"_s};
@@ -201,8 +207,9 @@ private Q_SLOTS:
 
     void exportThenImportGivesTheSameLists()
     {
-        const QStringList filter{u"*@spam.example"_s, u"Offers <win@promo.example>"_s, u"o'neil@x.ie"_s,
-                                 u"Subject: *free money*"_s, u"ärger@x.de"_s, u"#not a comment@x.example"_s};
+        const QStringList filter{u"*@spam.example"_s, u"Offers <win@promo.example>"_s,
+                                 u"o'neil@x.ie"_s,    u"Subject: *free money*"_s,
+                                 u"ärger@x.de"_s,     u"#not a comment@x.example"_s};
         const QStringList exempted{u"boss@work.example"_s, u"List-Id: *my-project*"_s};
         QVERIFY(m_f->db.InsertRuleSets(filter, exempted));
         const QString file = m_f->path(u"export.txt"_s);

@@ -51,7 +51,7 @@ class TestRuleLists : public QObject {
     Q_OBJECT
     struct Fixture {
         testsupport::TempHome home;
-        RuleDatabase db;   // in the private home
+        RuleDatabase db; // in the private home
         RuleLists lists{db};
         MessageFolderModel inbox;
     };
@@ -99,7 +99,7 @@ private Q_SLOTS:
         QTest::addColumn<QList<int>>("selected");
         QTest::addColumn<Value>("value");
         QTest::addColumn<QString>("added");
-        QTest::addColumn<QList<int>>("moved");     // message numbers, last row first
+        QTest::addColumn<QList<int>>("moved"); // message numbers, last row first
         QTest::newRow("three selected of one sender, one not, rows out of range")
             << QStringList{u"a@x.de"_s, u"b@y.de"_s, u"a@x.de"_s, u"A@X.DE"_s, u"a@x.de"_s}
             << QList<int>{0, 2, 4, 4, -1, 99} << Value::Sender << u"a@x.de"_s << QList<int>{5, 4, 3, 1};
@@ -110,8 +110,8 @@ private Q_SLOTS:
             << QStringList{u"=?UTF-8?B?SsO2cmc=?= <j@x.de>"_s, u"Jörg <j@x.de>"_s} << QList<int>{0} << Value::Sender
             << u"j@x.de"_s << QList<int>{2, 1};
         QTest::newRow("fake address in the display name: the real one is the rule")
-            << QStringList{u"\"support@bank.example\" <win@spam.example>"_s, u"support@bank.example"_s}
-            << QList<int>{0} << Value::Domain << u"*@spam.example"_s << QList<int>{1};
+            << QStringList{u"\"support@bank.example\" <win@spam.example>"_s, u"support@bank.example"_s} << QList<int>{0}
+            << Value::Domain << u"*@spam.example"_s << QList<int>{1};
         QTest::newRow("no address: the whole From value is the rule")
             << QStringList{u"Ines Duarte (Legal)"_s, u"ines@x.de"_s} << QList<int>{0} << Value::Sender
             << u"Ines Duarte (Legal)"_s << QList<int>{1};
@@ -121,9 +121,8 @@ private Q_SLOTS:
         QTest::newRow("domain already in the filter list also moves")
             << QStringList{u"a@new.example"_s, u"b@old.example"_s, u"c@other.example"_s} << QList<int>{0}
             << Value::Domain << u"*@new.example"_s << QList<int>{2, 1};
-        QTest::newRow("an exempted sender stays")
-            << QStringList{u"a@x.de"_s, u"Bee <b@x.de>"_s} << QList<int>{0} << Value::Domain << u"*@x.de"_s
-            << QList<int>{1};
+        QTest::newRow("an exempted sender stays") << QStringList{u"a@x.de"_s, u"Bee <b@x.de>"_s} << QList<int>{0}
+                                                  << Value::Domain << u"*@x.de"_s << QList<int>{1};
     }
     void inboxAddToFilterRechecks()
     {
@@ -133,7 +132,8 @@ private Q_SLOTS:
         QFETCH(QString, added);
         QFETCH(QList<int>, moved);
         // A domain already in the filter list, an exempted sender.
-        QVERIFY(m_f->db.InsertRule(u"tbfilter"_s, u"*@old.example"_s) && m_f->db.InsertRule(u"tbexempted"_s, u"b@x.de"_s));
+        QVERIFY(m_f->db.InsertRule(u"tbfilter"_s, u"*@old.example"_s)
+                && m_f->db.InsertRule(u"tbexempted"_s, u"b@x.de"_s));
         fill(m_f->inbox, senders);
 
         RuleCommands::addToFilter(m_f->inbox, selected, value, m_f->lists);
@@ -193,7 +193,7 @@ private Q_SLOTS:
     {
         m_f->lists.AddFilter(u"ann@y.de"_s);
         m_f->lists.AddFilter(u"*@x.de"_s);
-        MessageFolderModel bin;   // both rows selected at each step
+        MessageFolderModel bin; // both rows selected at each step
         fill(bin, {u"Joe <joe@x.de>"_s, u"ann@y.de"_s});
         const auto verifyFilter = [&](const QStringList &expected) {
             QCOMPARE(rules(u"tbfilter"_s), expected);
@@ -258,8 +258,8 @@ private Q_SLOTS:
         QCOMPARE(texts(m_f->lists.filterModel()), QStringList{u"kept@x.de"_s});
         QCOMPARE(rules(u"tbfilter"_s), QStringList{u"kept@x.de"_s});
         QCOMPARE(boxes.shown().size(), 2);
-        for (const auto &[box, rule] : {std::pair{boxes.shown().at(0), u"new@spam.example"_s},
-                                        std::pair{boxes.shown().at(1), u"kept@x.de"_s}}) {
+        for (const auto &[box, rule] :
+             {std::pair{boxes.shown().at(0), u"new@spam.example"_s}, std::pair{boxes.shown().at(1), u"kept@x.de"_s}}) {
             QCOMPARE(box.icon, MessageBox::Icon::Critical);
             QVERIFY2(box.text.contains(rule) && box.text.contains(u"disk is full"_s), qPrintable(box.text));
         }
@@ -268,15 +268,16 @@ private Q_SLOTS:
     void addDialog_data()
     {
         QTest::addColumn<Kind>("kind");
-        QTest::addColumn<QStringList>("typed");   // each followed by Add, or by Enter when it ends in "\n"
+        QTest::addColumn<QStringList>("typed"); // each followed by Add, or by Enter when it ends in "\n"
         QTest::addColumn<QStringList>("stored");
         QTest::addColumn<QString>("box"); // the one refusal box expected, if any
-        QTest::newRow("filter: spaces trimmed, inner spaces kept") << Kind::Filter
-            << QStringList{u"   joe@x.de  "_s, u" a  b@x.de "_s} << QStringList{u"a  b@x.de"_s, u"joe@x.de"_s} << QString();
+        QTest::newRow("filter: spaces trimmed, inner spaces kept")
+            << Kind::Filter << QStringList{u"   joe@x.de  "_s, u" a  b@x.de "_s}
+            << QStringList{u"a  b@x.de"_s, u"joe@x.de"_s} << QString();
         QTest::newRow("exempted: Enter adds, apostrophe as typed")
             << Kind::Exempted << QStringList{u"o'neil@x.ie\n"_s} << QStringList{u"o'neil@x.ie"_s} << QString();
-        QTest::newRow("filter: case variants added once") << Kind::Filter
-            << QStringList{u"Joe@X.de"_s, u"joe@x.DE"_s, u"ärger@x.de"_s, u"ÄRGER@x.de "_s}
+        QTest::newRow("filter: case variants added once")
+            << Kind::Filter << QStringList{u"Joe@X.de"_s, u"joe@x.DE"_s, u"ärger@x.de"_s, u"ÄRGER@x.de "_s}
             << QStringList{u"Joe@X.de"_s, u"ärger@x.de"_s} << QString();
         QString emoji;
         for (int i = 0; i < 998; ++i)
@@ -286,12 +287,13 @@ private Q_SLOTS:
         QTest::newRow("exempted: 999 characters refused")
             << Kind::Exempted << QStringList{QString(999, u'a')} << QStringList{}
             << u"Invalid Entry\r\nThe entry is longer than 998 characters."_s;
-        QTest::newRow("filter: *@ names no domain") << Kind::Filter << QStringList{u" *@ "_s} << QStringList{}
+        QTest::newRow("filter: *@ names no domain")
+            << Kind::Filter << QStringList{u" *@ "_s} << QStringList{}
             << u"Invalid Entry\r\n\"*@\" names no domain; type a domain after it: *@example.com"_s;
-        QTest::newRow("exempted: only spaces refused") << Kind::Exempted << QStringList{u"     "_s} << QStringList{}
-            << u"Invalid Entry"_s;
-        QTest::newRow("filter: nothing refused by Enter") << Kind::Filter << QStringList{u"\n"_s} << QStringList{}
-            << u"Invalid Entry"_s;
+        QTest::newRow("exempted: only spaces refused")
+            << Kind::Exempted << QStringList{u"     "_s} << QStringList{} << u"Invalid Entry"_s;
+        QTest::newRow("filter: nothing refused by Enter")
+            << Kind::Filter << QStringList{u"\n"_s} << QStringList{} << u"Invalid Entry"_s;
     }
     void addDialog()
     {

@@ -24,7 +24,7 @@ inline bool makeRuleDatabase(const QString &folder, const QStringList &filter, c
     record.sender = QStringLiteral("old@spam.example");
     record.rule = QStringLiteral("Moved by hand");
     return db.OpenRuleDatabase(&error) && db.InsertRuleSets(filter, exempted)
-           && DeletionHistory(db).record({record}, &error);
+        && DeletionHistory(db).record({record}, &error);
 }
 
 // Overwrites the middle of the first page of `table` (a table or index of
@@ -51,7 +51,8 @@ inline bool damageTable(const QString &folder, const char *table)
         pageSize = number("pragma page_size");
     }
     QFile file(folder + QStringLiteral("/trelvik.mdb"));
-    if (page < 2 || pageSize < 512 || !file.open(QIODevice::ReadWrite) || !file.seek((page - 1) * pageSize + pageSize / 2))
+    if (page < 2 || pageSize < 512 || !file.open(QIODevice::ReadWrite)
+        || !file.seek((page - 1) * pageSize + pageSize / 2))
         return false;
     return file.write(QByteArray(64, '\x5a')) == 64;
 }

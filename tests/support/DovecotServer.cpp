@@ -45,7 +45,9 @@ DovecotServer::~DovecotServer()
 
 bool DovecotServer::available(QString *why)
 {
-    if (QStandardPaths::findExecutable(QStringLiteral("dovecot"), {QStringLiteral("/usr/sbin"), QStringLiteral("/usr/bin")}).isEmpty()) {
+    if (QStandardPaths::findExecutable(QStringLiteral("dovecot"),
+                                       {QStringLiteral("/usr/sbin"), QStringLiteral("/usr/bin")})
+            .isEmpty()) {
         if (why)
             *why = QStringLiteral("dovecot is not installed");
         return false;
@@ -73,11 +75,11 @@ bool DovecotServer::makeCertificate(QString *error)
 {
     QProcess openssl;
     openssl.start(QStringLiteral("openssl"),
-                  {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"), QStringLiteral("rsa:2048"),
-                   QStringLiteral("-nodes"), QStringLiteral("-keyout"), path(QStringLiteral("key.pem")),
-                   QStringLiteral("-out"), path(QStringLiteral("cert.pem")), QStringLiteral("-days"), QStringLiteral("2"),
-                   QStringLiteral("-subj"), QStringLiteral("/CN=") + m_commonName,
-                   QStringLiteral("-addext"),
+                  {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"),
+                   QStringLiteral("rsa:2048"), QStringLiteral("-nodes"), QStringLiteral("-keyout"),
+                   path(QStringLiteral("key.pem")), QStringLiteral("-out"), path(QStringLiteral("cert.pem")),
+                   QStringLiteral("-days"), QStringLiteral("2"), QStringLiteral("-subj"),
+                   QStringLiteral("/CN=") + m_commonName, QStringLiteral("-addext"),
                    QStringLiteral("subjectAltName=") + m_altNames.join(QLatin1Char(','))});
     if (!openssl.waitForFinished(60000) || openssl.exitCode() != 0) {
         *error = QStringLiteral("openssl failed: ") + QString::fromLocal8Bit(openssl.readAllStandardError());
@@ -97,28 +99,27 @@ bool DovecotServer::writeConfig(QString *error)
                                   .arg(kMailGid)
                                   .arg(home)
                                   .toUtf8();
-    const QByteArray conf = QStringLiteral(
-        "base_dir = %1/run\n"
-        "state_dir = %1/state\n"
-        "log_path = %1/dovecot.log\n"
-        "protocols = pop3\n"
-        "listen = 127.0.0.1\n"
-        "ssl = yes\n"
-        "ssl_cert = <%1/cert.pem\n"
-        "ssl_key = <%1/key.pem\n"
-        "disable_plaintext_auth = no\n"
-        "auth_mechanisms = %4\n"
-        "mail_location = maildir:~/Maildir\n"
-        "first_valid_uid = 1\n"
-        "default_internal_user = dovecot\n"
-        "default_login_user = dovenull\n"
-        "%5"
-        "passdb {\n  driver = passwd-file\n  args = scheme=PLAIN %1/passwd\n}\n"
-        "userdb {\n  driver = passwd-file\n  args = %1/passwd\n}\n"
-        "service pop3-login {\n"
-        "  inet_listener pop3 {\n    port = %2\n  }\n"
-        "  inet_listener pop3s {\n    port = %3\n    ssl = yes\n  }\n"
-        "}\n")
+    const QByteArray conf = QStringLiteral("base_dir = %1/run\n"
+                                           "state_dir = %1/state\n"
+                                           "log_path = %1/dovecot.log\n"
+                                           "protocols = pop3\n"
+                                           "listen = 127.0.0.1\n"
+                                           "ssl = yes\n"
+                                           "ssl_cert = <%1/cert.pem\n"
+                                           "ssl_key = <%1/key.pem\n"
+                                           "disable_plaintext_auth = no\n"
+                                           "auth_mechanisms = %4\n"
+                                           "mail_location = maildir:~/Maildir\n"
+                                           "first_valid_uid = 1\n"
+                                           "default_internal_user = dovecot\n"
+                                           "default_login_user = dovenull\n"
+                                           "%5"
+                                           "passdb {\n  driver = passwd-file\n  args = scheme=PLAIN %1/passwd\n}\n"
+                                           "userdb {\n  driver = passwd-file\n  args = %1/passwd\n}\n"
+                                           "service pop3-login {\n"
+                                           "  inet_listener pop3 {\n    port = %2\n  }\n"
+                                           "  inet_listener pop3s {\n    port = %3\n    ssl = yes\n  }\n"
+                                           "}\n")
                                 .arg(base)
                                 .arg(m_plainPort)
                                 .arg(m_tlsPort)
@@ -142,8 +143,9 @@ bool DovecotServer::writeConfig(QString *error)
     }
     // Dovecot's unprivileged processes must reach the files; the maildir
     // belongs to the mail user.
-    QFile::setPermissions(base, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup
-                                    | QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther);
+    QFile::setPermissions(base,
+                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup | QFile::ExeGroup
+                              | QFile::ReadOther | QFile::ExeOther);
     const QByteArray homeLocal = home.toLocal8Bit();
     for (const char *sub : {"", "/Maildir", "/Maildir/new", "/Maildir/cur", "/Maildir/tmp"}) {
         if (::chown((homeLocal + sub).constData(), kMailUid, kMailGid) != 0) {
@@ -174,15 +176,15 @@ bool DovecotServer::start(QString *error)
         if (!m_plainPort || !m_tlsPort || m_plainPort == m_tlsPort || !writeConfig(error))
             continue;
         m_process.setProcessChannelMode(QProcess::MergedChannels);
-        m_process.start(QStringLiteral("dovecot"), {QStringLiteral("-F"), QStringLiteral("-c"), path(QStringLiteral("dovecot.conf"))});
+        m_process.start(QStringLiteral("dovecot"),
+                        {QStringLiteral("-F"), QStringLiteral("-c"), path(QStringLiteral("dovecot.conf"))});
         if (!m_process.waitForStarted(10000))
             continue;
         QDeadlineTimer deadline(4000);
         while (!deadline.hasExpired() && m_process.state() == QProcess::Running) {
             QTcpSocket probe;
             probe.connectToHost(QHostAddress::LocalHost, m_plainPort);
-            if (probe.waitForConnected(500) && probe.waitForReadyRead(2000)
-                && probe.readAll().startsWith("+OK"))
+            if (probe.waitForConnected(500) && probe.waitForReadyRead(2000) && probe.readAll().startsWith("+OK"))
                 return true;
             QThread::msleep(100);
         }

@@ -11,8 +11,7 @@ namespace testsupport {
 
 namespace {
 
-QByteArray response(int status, const QByteArray &reason, const QByteArray &body,
-                    const QByteArray &extraHeaders = {})
+QByteArray response(int status, const QByteArray &reason, const QByteArray &body, const QByteArray &extraHeaders = {})
 {
     return "HTTP/1.1 " + QByteArray::number(status) + ' ' + reason + "\r\n" + extraHeaders
         + "Content-Type: application/json\r\nConnection: close\r\nContent-Length: " + QByteArray::number(body.size())
@@ -104,8 +103,9 @@ QByteArray FakeAuthServer::tokens(bool withRefresh, bool withIdToken)
     if (withIdToken) {
         // Unsigned: the program only shows who signed in.
         const auto part = [](const QJsonObject &object) {
-            return QJsonDocument(object).toJson(QJsonDocument::Compact).toBase64(QByteArray::Base64UrlEncoding
-                                                                                 | QByteArray::OmitTrailingEquals);
+            return QJsonDocument(object)
+                .toJson(QJsonDocument::Compact)
+                .toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals);
         };
         const QByteArray idToken = part({{QStringLiteral("alg"), QStringLiteral("none")}}) + '.'
             + part({{QStringLiteral("sub"), QStringLiteral("12345")}, {QStringLiteral("email"), m_user}}) + ".sig";
@@ -127,8 +127,9 @@ QByteArray FakeAuthServer::handle(const QByteArray &method, const QUrl &target, 
             return response(400, "Bad Request", "{}");
         }
         const QString code = QStringLiteral("code-%1").arg(++m_serial);
-        m_codes.insert(code, {value(query, "code_challenge"), redirect,
-                              value(query, "scope").split(QLatin1Char(' ')).contains(QLatin1String("openid"))});
+        m_codes.insert(code,
+                       {value(query, "code_challenge"), redirect,
+                        value(query, "scope").split(QLatin1Char(' ')).contains(QLatin1String("openid"))});
         QUrl back(redirect);
         QUrlQuery answer;
         answer.addQueryItem(QStringLiteral("code"), code);
@@ -144,10 +145,11 @@ QByteArray FakeAuthServer::handle(const QByteArray &method, const QUrl &target, 
         if (grant == QLatin1String("authorization_code")) {
             const Code code = m_codes.take(value(request, "code"));
             const QString verifier = value(request, "code_verifier");
-            const QString expected = QString::fromLatin1(
-                QCryptographicHash::hash(verifier.toLatin1(), QCryptographicHash::Sha256)
-                    .toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals));
-            if (code.challenge.isEmpty() || expected != code.challenge || value(request, "redirect_uri") != code.redirect) {
+            const QString expected =
+                QString::fromLatin1(QCryptographicHash::hash(verifier.toLatin1(), QCryptographicHash::Sha256)
+                                        .toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals));
+            if (code.challenge.isEmpty() || expected != code.challenge
+                || value(request, "redirect_uri") != code.redirect) {
                 m_problems << QStringLiteral("code exchange refused (code, PKCE verifier or redirect)");
                 return response(400, "Bad Request", R"({"error":"invalid_grant"})");
             }

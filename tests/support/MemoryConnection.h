@@ -30,14 +30,14 @@ public:
     bool canSecure() const override { return true; }
     HandshakeResult secure(const TlsTrust &trust) override;
     bool write(const QByteArray &bytes) override;
-    void flush() override {}
+    void flush() override { }
     bool isOpen() const override { return m_open; }
     bool wasReached() const override { return m_reached; }
     bool isEncrypted() const override { return m_open && m_encrypted; }
     QString protocolName() const override;
     QAbstractSocket::SocketError error() const override { return m_error; }
     QString errorString() const override { return {}; }
-    void readArrived() override {}
+    void readArrived() override { }
 
 protected:
     void openTransport(const QString &host, quint16 port, bool tls) override;

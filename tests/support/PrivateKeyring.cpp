@@ -48,7 +48,8 @@ bool PrivateKeyring::start(QString *error)
     QFile file(config);
     if (!file.open(QIODevice::WriteOnly)
         || file.write(QStringLiteral("<busconfig><type>session</type><listen>unix:dir=%1</listen>"
-                                     "<auth>EXTERNAL</auth><policy context=\"default\"><allow send_destination=\"*\" eavesdrop=\"true\"/><allow eavesdrop=\"true\"/>"
+                                     "<auth>EXTERNAL</auth><policy context=\"default\"><allow send_destination=\"*\" "
+                                     "eavesdrop=\"true\"/><allow eavesdrop=\"true\"/>"
                                      "<allow own=\"*\"/></policy></busconfig>\n")
                           .arg(m_dir.path())
                           .toUtf8())
@@ -57,8 +58,9 @@ bool PrivateKeyring::start(QString *error)
         return false;
     }
     file.close();
-    m_bus.start(QStringLiteral("dbus-daemon"), {QStringLiteral("--config-file=") + config, QStringLiteral("--nofork"),
-                                                QStringLiteral("--print-address=1")});
+    m_bus.start(QStringLiteral("dbus-daemon"),
+                {QStringLiteral("--config-file=") + config, QStringLiteral("--nofork"),
+                 QStringLiteral("--print-address=1")});
     if (!m_bus.waitForStarted(10000) || !m_bus.waitForReadyRead(10000)) {
         *error = QStringLiteral("dbus-daemon did not start");
         return false;
@@ -74,7 +76,8 @@ bool PrivateKeyring::start(QString *error)
     m_keyring.setProcessEnvironment(env);
     m_keyring.setProcessChannelMode(QProcess::MergedChannels);
     m_keyring.start(QStringLiteral("gnome-keyring-daemon"),
-                    {QStringLiteral("--foreground"), QStringLiteral("--unlock"), QStringLiteral("--components=secrets")});
+                    {QStringLiteral("--foreground"), QStringLiteral("--unlock"),
+                     QStringLiteral("--components=secrets")});
     if (!m_keyring.waitForStarted(10000)) {
         *error = QStringLiteral("gnome-keyring-daemon did not start");
         return false;

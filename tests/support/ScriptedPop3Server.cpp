@@ -69,7 +69,8 @@ ScriptedPop3Server &ScriptedPop3Server::greetOnly(const QByteArray &line)
 
 ScriptedPop3Server &ScriptedPop3Server::greetRaw(const QByteArray &bytes)
 {
-    m_steps.append({Kind::Greeting, {}, bytes.isEmpty() ? QList<QByteArray>{} : QList<QByteArray>{bytes}, false, 0, {}});
+    m_steps.append(
+        {Kind::Greeting, {}, bytes.isEmpty() ? QList<QByteArray>{} : QList<QByteArray>{bytes}, false, 0, {}});
     return *this;
 }
 
@@ -226,8 +227,8 @@ bool ScriptedPop3Server::clientConnected() const
 // A failing test prints what it received; passwords stay out of that.
 QByteArray ScriptedPop3Server::masked(const QByteArray &command)
 {
-    for (const QByteArray &secret : {QByteArray("PASS "), QByteArray("AUTH PLAIN "), QByteArray("AUTH XOAUTH2 "),
-                                     QByteArray("AUTH OAUTHBEARER ")})
+    for (const QByteArray &secret :
+         {QByteArray("PASS "), QByteArray("AUTH PLAIN "), QByteArray("AUTH XOAUTH2 "), QByteArray("AUTH OAUTHBEARER ")})
         if (command.startsWith(secret))
             return secret + "***";
     // A SASL response sent after a "+" carries a password or token too.
@@ -243,9 +244,9 @@ bool ScriptedPop3Server::verify(QString *why) const
         const Step &s = m_steps.at(i);
         if (s.optional)
             continue;
-        problems << (s.kind == Kind::Greeting ? QStringLiteral("connection expected but never made")
-                                              : QStringLiteral("command never received: ")
-                                                    + QString::fromLatin1(s.command));
+        problems << (s.kind == Kind::Greeting
+                         ? QStringLiteral("connection expected but never made")
+                         : QStringLiteral("command never received: ") + QString::fromLatin1(s.command));
     }
     if (why) {
         *why = problems.join(QLatin1Char('\n'));

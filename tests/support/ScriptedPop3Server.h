@@ -75,7 +75,7 @@ public:
     // Transcript helpers for the usual exchanges.
     ScriptedPop3Server &login(const QByteArray &user = "user", const QByteArray &password = "secret");
     ScriptedPop3Server &stat(int count, qint64 octets = 0);
-    ScriptedPop3Server &uidl(const QList<QByteArray> &uids);   // uid of message 1, 2, ...
+    ScriptedPop3Server &uidl(const QList<QByteArray> &uids); // uid of message 1, 2, ...
     ScriptedPop3Server &top(int number, const QByteArray &headerLines);
     ScriptedPop3Server &list(int number, qint64 size);
     ScriptedPop3Server &dele(int number, bool accepted = true);
@@ -147,7 +147,7 @@ private:
     bool m_pumping = false;
     int m_connections = 0;
     QList<QByteArray> m_defaultCapabilities;
-    bool m_deaf = false;      // stalled or dropped: lines are only recorded
+    bool m_deaf = false; // stalled or dropped: lines are only recorded
     qint64 m_unanswered = 0;
     qint64 m_maxUnanswered = 0;
     QHash<QByteArray, qint64> m_unansweredBefore;
@@ -158,8 +158,8 @@ private:
 
 } // namespace testsupport
 
-#define VERIFY_SCRIPT(server)                                                  \
-    do {                                                                       \
-        QString why_;                                                          \
-        QVERIFY2((server).verify(&why_), qPrintable(why_));                    \
+#define VERIFY_SCRIPT(server)                                                                                          \
+    do {                                                                                                               \
+        QString why_;                                                                                                  \
+        QVERIFY2((server).verify(&why_), qPrintable(why_));                                                            \
     } while (false)

@@ -41,9 +41,18 @@ TempHome::~TempHome()
     setOrUnset("XDG_RUNTIME_DIR", m_hadRuntime, m_oldRuntime);
 }
 
-QString TempHome::configHome() const { return m_dir.path() + QStringLiteral("/config"); }
-QString TempHome::dataHome() const { return m_dir.path() + QStringLiteral("/data"); }
-QString TempHome::runtimeDir() const { return m_dir.path() + QStringLiteral("/runtime"); }
+QString TempHome::configHome() const
+{
+    return m_dir.path() + QStringLiteral("/config");
+}
+QString TempHome::dataHome() const
+{
+    return m_dir.path() + QStringLiteral("/data");
+}
+QString TempHome::runtimeDir() const
+{
+    return m_dir.path() + QStringLiteral("/runtime");
+}
 QString TempHome::appDataFolder() const
 {
     return dataHome() + QStringLiteral("/Trelvik");
@@ -76,8 +85,7 @@ MessageBox::Result MessageBoxRecorder::answer(const MessageBox::Request &request
         }
     }
     m_unexpected.append(QStringLiteral("[%1] %2").arg(request.title, request.text));
-    return request.buttons == MessageBox::Buttons::YesNo ? MessageBox::Result::No
-                                                         : MessageBox::Result::Ok;
+    return request.buttons == MessageBox::Buttons::YesNo ? MessageBox::Result::No : MessageBox::Result::Ok;
 }
 
 bool MessageBoxRecorder::allMet(QString *why) const
@@ -86,8 +94,8 @@ bool MessageBoxRecorder::allMet(QString *why) const
     if (!m_unexpected.isEmpty())
         problems << QStringLiteral("unexpected message boxes: ") + m_unexpected.join(QStringLiteral("; "));
     for (int i = m_next; i < m_expected.size(); ++i)
-        problems << QStringLiteral("expected box not shown: [%1] %2")
-                        .arg(m_expected.at(i).title, m_expected.at(i).text);
+        problems
+            << QStringLiteral("expected box not shown: [%1] %2").arg(m_expected.at(i).title, m_expected.at(i).text);
     if (why)
         *why = problems.join(QLatin1Char('\n'));
     return problems.isEmpty();
@@ -107,10 +115,11 @@ bool makeTestCertificate(const QString &folder, QByteArray *certificatePem, QByt
     const QString key = folder + QStringLiteral("/key.pem");
     QProcess openssl;
     openssl.start(QStringLiteral("openssl"),
-                  {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"), QStringLiteral("rsa:2048"),
-                   QStringLiteral("-nodes"), QStringLiteral("-keyout"), key, QStringLiteral("-out"), cert,
-                   QStringLiteral("-days"), QStringLiteral("2"), QStringLiteral("-subj"), QStringLiteral("/CN=127.0.0.1"),
-                   QStringLiteral("-addext"), QStringLiteral("subjectAltName=IP:127.0.0.1")});
+                  {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"),
+                   QStringLiteral("rsa:2048"), QStringLiteral("-nodes"), QStringLiteral("-keyout"), key,
+                   QStringLiteral("-out"), cert, QStringLiteral("-days"), QStringLiteral("2"), QStringLiteral("-subj"),
+                   QStringLiteral("/CN=127.0.0.1"), QStringLiteral("-addext"),
+                   QStringLiteral("subjectAltName=IP:127.0.0.1")});
     if (!openssl.waitForFinished(60000) || openssl.exitCode() != 0) {
         *error = QStringLiteral("openssl failed: ") + QString::fromLocal8Bit(openssl.readAllStandardError());
         return false;

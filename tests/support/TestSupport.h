@@ -72,8 +72,8 @@ private:
 
 // Fails the current test when the recorder saw an unexpected box or one that
 // was expected did not come.
-#define VERIFY_BOXES(recorder)                                                 \
-    do {                                                                       \
-        QString why_;                                                          \
-        QVERIFY2((recorder).allMet(&why_), qPrintable(why_));                  \
+#define VERIFY_BOXES(recorder)                                                                                         \
+    do {                                                                                                               \
+        QString why_;                                                                                                  \
+        QVERIFY2((recorder).allMet(&why_), qPrintable(why_));                                                          \
     } while (false)

@@ -6,8 +6,7 @@
 
 #include <algorithm>
 
-LinkEmulator::LinkEmulator(const QHostAddress &targetHost, quint16 targetPort, Settings settings,
-                           QObject *parent)
+LinkEmulator::LinkEmulator(const QHostAddress &targetHost, quint16 targetPort, Settings settings, QObject *parent)
     : QObject(parent)
     , m_server(new QTcpServer(this))
     , m_targetHost(targetHost)
@@ -35,8 +34,8 @@ void LinkEmulator::acceptConnection()
     }
 }
 
-Relay::Relay(QTcpSocket *client, const QHostAddress &targetHost, quint16 targetPort,
-             LinkEmulator::Settings settings, QObject *parent)
+Relay::Relay(QTcpSocket *client, const QHostAddress &targetHost, quint16 targetPort, LinkEmulator::Settings settings,
+             QObject *parent)
     : QObject(parent)
     , m_client(client)
     , m_upstream(new QTcpSocket(this))

@@ -22,8 +22,7 @@ public:
         qint64 bytesPerSecond = 0; // 0: unlimited
     };
 
-    LinkEmulator(const QHostAddress &targetHost, quint16 targetPort, Settings settings,
-                 QObject *parent = nullptr);
+    LinkEmulator(const QHostAddress &targetHost, quint16 targetPort, Settings settings, QObject *parent = nullptr);
 
     // Listens on 127.0.0.1; port 0 picks a free one. Returns false on failure.
     bool listen(quint16 port = 0);

@@ -14,13 +14,21 @@ int main(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("trelvik-linkemu"));
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral("Loopback link emulator: delays every chunk by half the round trip in each direction."));
+    parser.setApplicationDescription(
+        QStringLiteral("Loopback link emulator: delays every chunk by half the round trip in each direction."));
     parser.addHelpOption();
-    QCommandLineOption targetOpt(QStringLiteral("target"), QStringLiteral("Target port on 127.0.0.1."), QStringLiteral("port"));
-    QCommandLineOption listenOpt(QStringLiteral("listen"), QStringLiteral("Port to listen on (0: any free port)."), QStringLiteral("port"), QStringLiteral("0"));
-    QCommandLineOption rttOpt(QStringLiteral("rtt"), QStringLiteral("Round-trip time in milliseconds."), QStringLiteral("ms"), QStringLiteral("0"));
-    QCommandLineOption bwOpt(QStringLiteral("bandwidth"), QStringLiteral("Bytes per second in each direction (0: unlimited)."), QStringLiteral("bytes"), QStringLiteral("0"));
-    QCommandLineOption lifeOpt(QStringLiteral("lifetime"), QStringLiteral("Exit after this many seconds (default 600)."), QStringLiteral("s"), QStringLiteral("600"));
+    QCommandLineOption targetOpt(QStringLiteral("target"), QStringLiteral("Target port on 127.0.0.1."),
+                                 QStringLiteral("port"));
+    QCommandLineOption listenOpt(QStringLiteral("listen"), QStringLiteral("Port to listen on (0: any free port)."),
+                                 QStringLiteral("port"), QStringLiteral("0"));
+    QCommandLineOption rttOpt(QStringLiteral("rtt"), QStringLiteral("Round-trip time in milliseconds."),
+                              QStringLiteral("ms"), QStringLiteral("0"));
+    QCommandLineOption bwOpt(QStringLiteral("bandwidth"),
+                             QStringLiteral("Bytes per second in each direction (0: unlimited)."),
+                             QStringLiteral("bytes"), QStringLiteral("0"));
+    QCommandLineOption lifeOpt(QStringLiteral("lifetime"),
+                               QStringLiteral("Exit after this many seconds (default 600)."), QStringLiteral("s"),
+                               QStringLiteral("600"));
     parser.addOptions({targetOpt, listenOpt, rttOpt, bwOpt, lifeOpt});
     parser.process(app);
 

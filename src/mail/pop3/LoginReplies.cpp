@@ -56,8 +56,8 @@ LoginRefusal loginRefusal(const QString &reply, const QString &password)
     QString said = replyText(reply, password);
     said = said.isEmpty() ? QString() : QStringLiteral("\r\nThe server said: ") + said;
     if (isCode(code, QLatin1String("IN-USE")))
-        return {QStringLiteral("The mailbox is in use by another mail program, so the server refused the login.")
-                    + said + QStringLiteral("\r\nPlease try again later."),
+        return {QStringLiteral("The mailbox is in use by another mail program, so the server refused the login.") + said
+                    + QStringLiteral("\r\nPlease try again later."),
                 title};
     if (isCode(code, QLatin1String("LOGIN-DELAY")))
         return {QStringLiteral("The server allows logins only every so often and refused this one.") + said
@@ -69,7 +69,9 @@ LoginRefusal loginRefusal(const QString &reply, const QString &password)
                 title};
     if (isCode(code, QLatin1String("SYS/PERM")))
         return {QStringLiteral("The server has a problem and could not log you in.") + said, title};
-    return {QStringLiteral("Invalid Email UserID or Password\r\nCorrect them with the Setting button beside the profile box."), title};
+    return {QStringLiteral(
+                "Invalid Email UserID or Password\r\nCorrect them with the Setting button beside the profile box."),
+            title};
 }
 
 QByteArray saslPlainResponse(const QString &user, const QString &password)

@@ -32,7 +32,7 @@ public:
     struct Expected {
         quint64 sequence;
         qint16 mode;
-        bool keep = false;       // sent ahead: its reply is kept until asked for
+        bool keep = false; // sent ahead: its reply is kept until asked for
         QByteArray command = {}; // its first word, to name it when it fails
     };
     // Why the conversation cannot go on.
@@ -67,13 +67,13 @@ private:
     QString tooLarge() const;
 
     Limits m_limits;
-    QList<Expected> m_pending;  // replies still to come, oldest first
+    QList<Expected> m_pending; // replies still to come, oldest first
     // The reply in progress, which starts at the front of the buffer between
     // calls, so what is known about it is kept relative to its start:
-    qsizetype m_scanned = 0;    // its bytes searched for its end already
-    qsizetype m_lineEnd = -1;   // where its status line's CR LF is; -1 not yet
-    qint64 m_replyBytes = 0;    // its bytes so far, dropped ones included
-    bool m_overflow = false;    // it passed the cap
-    QByteArray m_kept;          // its first part, while overflowing
+    qsizetype m_scanned = 0; // its bytes searched for its end already
+    qsizetype m_lineEnd = -1; // where its status line's CR LF is; -1 not yet
+    qint64 m_replyBytes = 0; // its bytes so far, dropped ones included
+    bool m_overflow = false; // it passed the cap
+    QByteArray m_kept; // its first part, while overflowing
     std::optional<Break> m_break;
 };

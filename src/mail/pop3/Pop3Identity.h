@@ -9,7 +9,7 @@
 // The deletion's UIDL listing. A number listed more than once is no
 // identity: no id of it counts, for it or for any row.
 struct Pop3IdListing {
-    QHash<qint32, QString> idAt;             // numbers listed once
+    QHash<qint32, QString> idAt; // numbers listed once
     QHash<QString, QList<qint32>> numbersOf; // over those numbers only
 
     static Pop3IdListing of(const Pop3Pairs &pairs);

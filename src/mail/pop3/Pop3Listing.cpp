@@ -29,7 +29,8 @@ QList<ListedMessage> listedMessages(const Pop3Pairs &pairs, bool withIds)
         const bool unique = withIds && times == 1 && idCount.value(id) == 1;
         out.append({number, unique ? id : QString(), -1});
     }
-    std::sort(out.begin(), out.end(), [](const ListedMessage &a, const ListedMessage &b) { return a.number < b.number; });
+    std::sort(out.begin(), out.end(),
+              [](const ListedMessage &a, const ListedMessage &b) { return a.number < b.number; });
     return out;
 }
 
@@ -71,8 +72,8 @@ constexpr qint64 kUnlistedBelieved = 1000;
 
 // Every message UIDL or LIST names (STAT's count standing in for a LIST that
 // was refused): those UIDL gives one id of their own keep it.
-QList<ListedMessage> mailboxListing(const std::optional<Pop3Pairs> &uids,
-                             const std::optional<Pop3Pairs> &sizes, qint64 statCount)
+QList<ListedMessage> mailboxListing(const std::optional<Pop3Pairs> &uids, const std::optional<Pop3Pairs> &sizes,
+                                    qint64 statCount)
 {
     QList<ListedMessage> out = uids ? listedMessages(*uids, true) : QList<ListedMessage>{};
     if (uids && numbersAreOneTo(*uids, statCount))
@@ -93,14 +94,15 @@ QList<ListedMessage> mailboxListing(const std::optional<Pop3Pairs> &uids,
         for (qint64 n = 1; n <= statCount; ++n)
             add(qint32(n));
     }
-    std::sort(out.begin(), out.end(), [](const ListedMessage &a, const ListedMessage &b) { return a.number < b.number; });
+    std::sort(out.begin(), out.end(),
+              [](const ListedMessage &a, const ListedMessage &b) { return a.number < b.number; });
     return out;
 }
 
 // The end text's note when STAT, LIST and UIDL do not name the same
 // messages; empty when they agree.
-QString listingDisagreement(const std::optional<Pop3Pairs> &uids,
-                            const std::optional<Pop3Pairs> &sizes, qint64 statCount)
+QString listingDisagreement(const std::optional<Pop3Pairs> &uids, const std::optional<Pop3Pairs> &sizes,
+                            qint64 statCount)
 {
     const std::optional<QSet<qint32>> listed = sizes ? std::optional(numbersOf(*sizes)) : std::nullopt;
     const std::optional<QSet<qint32>> ids = uids ? std::optional(numbersOf(*uids)) : std::nullopt;

@@ -100,15 +100,17 @@ MailResult Pop3Mailbox::readHeaders(const MailboxListing &listing, const HeaderS
     // in turn.
     std::optional<CommandPipeline> pipeline;
     if (pipelining()) {
-        pipeline.emplace(m_session, [&listing, n, next = qint64(0), topNext = true]() mutable
-                         -> std::optional<CommandPipeline::Command> {
-            if (next >= n)
-                return std::nullopt;
-            const qint32 number = listing.at(topNext ? next : next++).number;
-            topNext = !topNext;
-            return !topNext ? CommandPipeline::Command{topCommand(number), Pop3Session::kMultiLineReply}
-                            : CommandPipeline::Command{listCommand(number), Pop3Session::kSingleReply};
-        });
+        pipeline.emplace(m_session,
+                         [&listing, n, next = qint64(0),
+                          topNext = true]() mutable -> std::optional<CommandPipeline::Command> {
+                             if (next >= n)
+                                 return std::nullopt;
+                             const qint32 number = listing.at(topNext ? next : next++).number;
+                             topNext = !topNext;
+                             return !topNext
+                                 ? CommandPipeline::Command{topCommand(number), Pop3Session::kMultiLineReply}
+                                 : CommandPipeline::Command{listCommand(number), Pop3Session::kSingleReply};
+                         });
     }
     // The command's text is made only when it is sent from here: the
     // pipeline has made and sent it already.
@@ -138,7 +140,7 @@ MailResult Pop3Mailbox::readHeaders(const MailboxListing &listing, const HeaderS
     // session like any silent wait.
     if (pipeline && outcome != Pop3Session::Outcome::Failed)
         outcome = pipeline->drain() == Pop3Session::Outcome::Failed ? Pop3Session::Outcome::Failed
-                                                                     : Pop3Session::Outcome::Reply;
+                                                                    : Pop3Session::Outcome::Reply;
     return ended(outcome);
 }
 

@@ -75,9 +75,9 @@ Pop3Session::Outcome Pop3Session::authOAuth(OAuthMechanism mechanism, const QStr
     bool ok = false;
     const int port = m_settings.EmailPort.trimmed().toInt(&ok);
     const QString response = QString::fromLatin1(
-        mechanism == OAuthMechanism::XOAuth2 ? xoauth2Response(m_settings.EmailUserid, token)
-                                             : oauthBearerResponse(m_settings.EmailUserid, m_settings.EmailHost,
-                                                                   ok ? port : 0, token));
+        mechanism == OAuthMechanism::XOAuth2
+            ? xoauth2Response(m_settings.EmailUserid, token)
+            : oauthBearerResponse(m_settings.EmailUserid, m_settings.EmailHost, ok ? port : 0, token));
     const QString command = QStringLiteral("AUTH ") + mechanismName(mechanism);
     const QString initial = command + QLatin1Char(' ') + response;
     // An initial response only to a server that says it takes one, and only
@@ -99,6 +99,7 @@ Pop3Session::Outcome Pop3Session::authOAuth(OAuthMechanism mechanism, const QStr
         }
     }
     if (outcome == Outcome::Reply && isContinuation(ServerReply))
-        outcome = sendAndWait(QStringLiteral("*"), kSingleReply, MailConnection::CancelMode::Ends); // give up the exchange
+        outcome = sendAndWait(QStringLiteral("*"), kSingleReply,
+                              MailConnection::CancelMode::Ends); // give up the exchange
     return outcome;
 }

@@ -73,9 +73,9 @@ public:
     }
     void takeHeader(qint32 number, const QString &reply)
     {
-        m_digestAt.insert(number, reply.startsWith(QLatin1String("+OK"))
-                                      ? HeaderDigest::of(HeaderDigest::blockOfReply(reply))
-                                      : QByteArray());
+        m_digestAt.insert(number,
+                          reply.startsWith(QLatin1String("+OK")) ? HeaderDigest::of(HeaderDigest::blockOfReply(reply))
+                                                                 : QByteArray());
     }
     bool isTarget(qint32 number) const { return m_targetAt.contains(number); }
 
@@ -100,7 +100,7 @@ public:
 
     bool haveUids = false;
     QList<qint32> guesses; // the rows' numbers in the fetch, in the rows' order
-    QList<qint32> moved;   // numbers of targets that are no row's number in the fetch
+    QList<qint32> moved; // numbers of targets that are no row's number in the fetch
 
 private:
     struct Target {
@@ -139,7 +139,7 @@ MailResult Pop3Mailbox::locate(const QList<MessageIdentity> &rows, QList<qint32>
                 return CommandPipeline::Command{QStringLiteral("UIDL"), Pop3Session::kListingReply};
             }
             const qint32 number = nextGuess < c.guesses.size() ? c.guesses.at(nextGuess++)
-                                  : nextMoved < c.moved.size() ? c.moved.at(nextMoved++)
+                : nextMoved < c.moved.size()                   ? c.moved.at(nextMoved++)
                                                                : 0;
             if (number == 0)
                 return std::nullopt;
@@ -185,12 +185,12 @@ MailResult Pop3Mailbox::remove(const QList<qint32> &numbers, const RemovalSink &
 {
     std::optional<CommandPipeline> deleting;
     if (pipelining() && !numbers.isEmpty()) {
-        deleting.emplace(m_session, [&numbers, next = qsizetype(0)]() mutable
-                         -> std::optional<CommandPipeline::Command> {
-            if (next >= numbers.size())
-                return std::nullopt;
-            return CommandPipeline::Command{deleCommand(numbers.at(next++)), Pop3Session::kSingleReply};
-        });
+        deleting
+            .emplace(m_session, [&numbers, next = qsizetype(0)]() mutable -> std::optional<CommandPipeline::Command> {
+                if (next >= numbers.size())
+                    return std::nullopt;
+                return CommandPipeline::Command{deleCommand(numbers.at(next++)), Pop3Session::kSingleReply};
+            });
     }
     Pop3Session::Outcome outcome = Pop3Session::Outcome::Reply;
     for (qsizetype i = 0; i < numbers.size(); ++i) {

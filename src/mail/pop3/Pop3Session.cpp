@@ -69,7 +69,8 @@ MailResult Pop3Session::ConnectServer()
     const int port = m_settings.EmailPort.trimmed().toInt(&ok);
     if (!ok || port < 0 || port > 65535)
         return MailResult::failure(MailOutcome::Failed, QStringLiteral("Error"),
-                                   QStringLiteral("The POP3 port \"%1\" is not a port number.").arg(m_settings.EmailPort));
+                                   QStringLiteral("The POP3 port \"%1\" is not a port number.")
+                                       .arg(m_settings.EmailPort));
 
     m_security = connectionSecurity(m_settings);
     if (m_security == ConnectionSecurity::Unknown)
@@ -141,8 +142,9 @@ MailResult Pop3Session::greetingFailed()
     } else {
         text = QStringLiteral("The server %1 closed the connection without a POP3 greeting.").arg(where);
     }
-    return connectFailed(text + QStringLiteral("\r\nCheck the server name, the port and the connection security "
-                                               "in the settings."),
+    return connectFailed(text
+                             + QStringLiteral("\r\nCheck the server name, the port and the connection security "
+                                              "in the settings."),
                          QStringLiteral("Connection Failed"));
 }
 

@@ -74,12 +74,11 @@ public:
     static constexpr qsizetype kStatusLineCap = Pop3Framer::kStatusLineCap;
 
     // Over a TCP connection of its own (SocketConnection).
-    Pop3Session(RunStatus &status, const ProfileSettingsRecord &settings,
-                CancelFlag &cancel, SessionOptions options = {}, QObject *parent = nullptr);
+    Pop3Session(RunStatus &status, const ProfileSettingsRecord &settings, CancelFlag &cancel,
+                SessionOptions options = {}, QObject *parent = nullptr);
     // Over the connection given (which it then owns), e.g. an in-memory one.
-    Pop3Session(std::unique_ptr<MailConnection> connection, RunStatus &status,
-                const ProfileSettingsRecord &settings, CancelFlag &cancel, SessionOptions options = {},
-                QObject *parent = nullptr);
+    Pop3Session(std::unique_ptr<MailConnection> connection, RunStatus &status, const ProfileSettingsRecord &settings,
+                CancelFlag &cancel, SessionOptions options = {}, QObject *parent = nullptr);
     ~Pop3Session() override;
 
     // Done once connected, greeted and (as the profile asks) secured;
@@ -192,13 +191,13 @@ private:
         QByteArray reply;
         qint64 framedAtMs;
     };
-    QHash<quint64, Ahead> m_ahead;   // framed replies of commands sent ahead
+    QHash<quint64, Ahead> m_ahead; // framed replies of commands sent ahead
     QElapsedTimer m_clock;
     qint64 m_lastFramedAtMs = 0;
     quint64 m_nextSequence = 1;
-    quint64 m_awaited = 0;           // the reply that goes into ServerReply
+    quint64 m_awaited = 0; // the reply that goes into ServerReply
     quint64 m_lastFramed = 0;
-    bool m_outOfStep = false;        // the replies no longer match the commands
+    bool m_outOfStep = false; // the replies no longer match the commands
 
     QStringList m_capabilities;
     bool m_capabilitiesKnown = false; // asked on the channel as it is now
