@@ -75,13 +75,14 @@ void FetchedRows::add(const ArrivedHeader &arrived, const ListedMessage &listed)
 {
     MessageEntry entry;
     // A refused header leaves the row's texts empty: keep it, never filter it.
+    const QString reply = QString::fromLatin1(arrived.header);
     if (!arrived.refused) {
-        const QStringList values = GetHeaderValues(arrived.header, m_shownFields);
+        const QStringList values = GetHeaderValues(reply, m_shownFields);
         entry.sender = values.at(0);
         entry.subject = values.at(1);
         entry.date = values.at(2);
         entry.priority = values.at(3);
-        QByteArray block = HeaderDigest::blockOfReply(arrived.header);
+        QByteArray block = HeaderDigest::blockOfReply(reply);
         entry.digest = HeaderDigest::of(block);
         if (m_keepHeaderBlocks)
             entry.header = std::move(block);
@@ -95,7 +96,7 @@ void FetchedRows::add(const ArrivedHeader &arrived, const ListedMessage &listed)
     // Sorted once the listed size is known: size rules go by it.
     bool filtered = false;
     if (!arrived.refused) {
-        entry.sortReason = m_classify(entry.sender, arrived.header, entry.bytes);
+        entry.sortReason = m_classify(entry.sender, reply, entry.bytes);
         filtered = entry.sortReason.kind == SortReason::Kind::Filter;
     }
     entry.iconKey = filtered ? QStringLiteral("recycle") : QStringLiteral("inbox");

@@ -32,13 +32,13 @@ struct MailboxListing {
 };
 
 // A header as it arrived, for the message at `index` of the listing.
-// `header` is the raw reply of the server; `refused` when it would not give
+// `header` is the raw reply of the server, as the bytes came; `refused` when it would not give
 // the header (the row keeps empty texts); `sized` whether its size could
 // be had (reading ends after a message without one), `bytes` that size.
 // Returns false to stop reading.
 struct ArrivedHeader {
     qsizetype index;
-    QString header;
+    QByteArray header;
     bool refused = false;
     bool sized = false;
     qint64 bytes = -1;

@@ -35,7 +35,7 @@ public:
     MailResult readHeaders(const MailboxListing &listing, const HeaderSink &sink) override
     {
         for (qsizetype k = 0; k < listing.size(); ++k)
-            if (!sink({k, headerOf(m_senders.at(k)), false, true, listing.at(k).bytes}))
+            if (!sink({k, headerOf(m_senders.at(k)).toLatin1(), false, true, listing.at(k).bytes}))
                 break;
         return MailResult::done();
     }

@@ -124,8 +124,8 @@ MailResult Pop3Mailbox::readHeaders(const MailboxListing &listing, const HeaderS
             break;
         if (m_cancel.isSet())
             break; // cancelled as the reply came: this message is not read
-        ArrivedHeader arrived{k, m_session.ServerReply};
-        arrived.refused = arrived.header.startsWith(QLatin1Char('-'));
+        ArrivedHeader arrived{k, m_session.ServerReply.toLatin1()};
+        arrived.refused = arrived.header.startsWith('-');
         if (!listing.listed && arrived.refused)
             break; // no listing to go by: past the last message
         outcome = exchange(listCommand, number, Pop3Session::kSingleReply);
