@@ -148,7 +148,7 @@ double peakRssOfJsonCheck()
     return childrenUsage().ru_maxrss / 1024.0;
 }
 
-// A POP3 server that answers the login and the listing of one message, and
+// A POP3 server that answers the login and the listings of one message, and
 // then answers TOP with a header that never ends, sent as fast as the
 // client takes it, for as long as the connection lasts.
 class EndlessServer : public QObject {
@@ -190,6 +190,8 @@ private:
                     socket->write("+OK 1 1000\r\n");
                 else if (line.startsWith("UIDL"))
                     socket->write("+OK\r\n1 endless\r\n.\r\n");
+                else if (line == "LIST")
+                    socket->write("+OK\r\n1 1000\r\n.\r\n");
                 else if (line.startsWith("TOP")) {
                     socket->write("+OK\r\nFrom: endless@bench.example\r\n");
                     *endless = true;

@@ -134,8 +134,10 @@ MailResult notOpened(RunStatus &status, MailboxSession &mailbox, CancelFlag &can
 }
 
 // Lists the mailbox and reads every header; the listing's note goes to
-// `disagreement`, the number listed to `total`.
-MailResult readMailbox(MailboxSession &mailbox, FetchedRows &rows, QString &disagreement, qint64 &total)
+// `disagreement`, the number listed to `total`. With `thenCommit` the
+// session ends right after the reading.
+MailResult readMailbox(MailboxSession &mailbox, FetchedRows &rows, QString &disagreement, qint64 &total,
+                       bool thenCommit)
 {
     MailboxListing listing;
     const MailResult listed = mailbox.list(listing);
@@ -144,6 +146,8 @@ MailResult readMailbox(MailboxSession &mailbox, FetchedRows &rows, QString &disa
     if (!listed.ok() || total == 0)
         return listed;
     rows.expect(qint32(total));
+    if (thenCommit)
+        mailbox.commitAfterReading();
     return mailbox.readHeaders(listing, [&rows, &listing](const ArrivedHeader &arrived) {
         rows.add(arrived, listing.at(arrived.index));
         return true;
@@ -154,7 +158,7 @@ MailResult readMailbox(MailboxSession &mailbox, FetchedRows &rows, QString &disa
 
 MailResult FetchHeader(RunStatus &status, MessageFolderModel &inbox, MessageFolderModel &recycle,
                        const MessageClassifier &classify, MailboxSession &mailbox, CancelFlag &cancel,
-                       bool keepHeaderBlocks, QString *listingNote)
+                       bool keepHeaderBlocks, QString *listingNote, SessionEnd end)
 {
     FetchedRows rows(status, inbox, recycle, classify, keepHeaderBlocks);
     QObject context;
@@ -164,20 +168,23 @@ MailResult FetchHeader(RunStatus &status, MessageFolderModel &inbox, MessageFold
             return notOpened(status, mailbox, cancel, std::move(opened));
         QString disagreement;
         qint64 total = 0;
-        MailResult result = readMailbox(mailbox, rows, disagreement, total);
+        MailResult result = readMailbox(mailbox, rows, disagreement, total, end == SessionEnd::Commit);
         rows.show();
         // After a Cancel nothing is lost when the server does not finish
         // answering: the session just closes, and the end says so.
         const bool cancelled = cancel.isSet();
         bool failed = !result.ok() && result.kind != MailOutcome::Cancelled;
-        if (!failed) {
+        // Only a fetch that ended well stays open for what follows.
+        const bool leftOpen = end == SessionEnd::LeaveOpen && result.ok() && !cancelled;
+        if (!failed && !leftOpen) {
             MailResult committed = mailbox.commit();
             if (!committed.ok() && committed.kind != MailOutcome::Cancelled) {
                 failed = true;
                 result = std::move(committed);
             }
         }
-        mailbox.close();
+        if (!leftOpen)
+            mailbox.close();
         if (cancelled)
             status.setStatusText(QStringLiteral("Fetch cancelled: %1 of %2 messages read").arg(rows.read()).arg(total));
         else if (!disagreement.isEmpty() && !failed)

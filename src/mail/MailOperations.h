@@ -36,10 +36,14 @@ std::unique_ptr<MailboxSession> mailboxFor(RunStatus &status, const ProfileSetti
 // Rows keep their header block only with `keepHeaderBlocks` (the window
 // sorts again by it when rules change). When the server's listings
 // disagree, every message any of them names is read, and *listingNote (when
-// given) says how they disagree.
+// given) says how they disagree. With LeaveOpen a fetch that ended well
+// leaves the session open, its message numbers valid for removals in it;
+// the caller then commits or closes it.
+enum class SessionEnd { Commit, LeaveOpen };
 MailResult FetchHeader(RunStatus &status, MessageFolderModel &inbox, MessageFolderModel &recycle,
                        const MessageClassifier &classify, MailboxSession &mailbox, CancelFlag &cancel,
-                       bool keepHeaderBlocks = true, QString *listingNote = nullptr);
+                       bool keepHeaderBlocks = true, QString *listingNote = nullptr,
+                       SessionEnd end = SessionEnd::Commit);
 // The same over the profile's mailbox, refused (nothing sent) when the
 // profile lacks a value it needs.
 MailResult FetchHeader(RunStatus &status, MessageFolderModel &inbox, MessageFolderModel &recycle,

@@ -73,6 +73,10 @@ public:
     // Reads the header of each message of the listing in order and hands it
     // to `sink` as it arrives.
     virtual MailResult readHeaders(const MailboxListing &listing, const HeaderSink &sink) = 0;
+    // Says that commit() follows the next readHeaders() with nothing in
+    // between, so that the session's end may go out behind the last read
+    // instead of a round trip later. commit() still tells how it went.
+    virtual void commitAfterReading() { }
     // Finds each row's message again and confirms it by its identity:
     // `numbers` gets, for each row, the number to remove it by, 0 when it
     // cannot be confirmed (changed, gone, or ambiguous), or -1 when a Cancel

@@ -731,12 +731,10 @@ private Q_SLOTS:
             .login()
             .stat(3)
             .uidl({"a", "b", "c"})
+            .listAll({100, 100, 100})
             .top(1, "From: \"support@bank.example\" <win@spam.example>\r\n")
-            .list(1, 100)
             .top(2, "From: bob@ok.example\r\n")
-            .list(2, 100)
             .top(3, "From: dev@spam.example\r\nList-Id: Project <project.lists.example>\r\n")
-            .list(3, 100)
             .quit();
         t.w.currentProfile().settings() = {};
         t.w.currentProfile().settings().EmailHost = u"127.0.0.1"_s;

@@ -283,11 +283,10 @@ void TestCommandLine::historyHoldsOnlyWhatTheServerRemoved()
     writeProfile(u"Home"_s, server.port(), u"user"_s, u"secret"_s);
     withRules([](RuleDatabase &r) { QVERIFY(r.InsertRule(u"tbfilter"_s, u"*@spam.example"_s)); });
     using S = testsupport::ScriptedPop3Server;
-    server.greet().login().stat(3).uidl({"uid-1", "uid-2", "uid-3"});
+    server.greet().login().stat(3).uidl({"uid-1", "uid-2", "uid-3"}).listAll({1200, 1200, 1200});
     const QByteArray senders[] = {"a@spam.example", "b@friend.example", "c@spam.example"};
     for (int i = 1; i <= 3; ++i)
-        server.top(i, S::headers({"From: " + senders[i - 1], "Subject: number " + QByteArray::number(i)}))
-            .list(i, 1200);
+        server.top(i, S::headers({"From: " + senders[i - 1], "Subject: number " + QByteArray::number(i)}));
     server.quit();
     server.greet().login().uidl({"uid-1", "uid-2", "uid-3"});
     for (const int i : {3, 1})
@@ -314,10 +313,9 @@ void TestCommandLine::listingsThatDisagreeAreAllScreened()
     testsupport::ScriptedPop3Server server;
     QVERIFY(server.listen());
     writeProfile(u"Home"_s, server.port(), u"user"_s, u"secret"_s);
-    server.greet().login().stat(3).uidl({"uid-1", "uid-2"}).expect("LIST", "+OK\r\n1 100\r\n2 200\r\n3 300\r\n.\r\n");
+    server.greet().login().stat(3).uidl({"uid-1", "uid-2"}).listAll({100, 200, 300});
     for (int i = 1; i <= 3; ++i)
-        server.top(i, testsupport::ScriptedPop3Server::headers({"From: m" + QByteArray::number(i) + "@x.example"}))
-            .list(i, 100 * i);
+        server.top(i, testsupport::ScriptedPop3Server::headers({"From: m" + QByteArray::number(i) + "@x.example"}));
     server.quit();
     const Result run = trelvik({u"--check"_s, u"--json"_s});
     QVERIFY2(run.code == 0, run.err.constData());
@@ -440,7 +438,7 @@ void TestCommandLine::timeoutEndsARunThatNeverFinishes()
     testsupport::ScriptedPop3Server server;
     QVERIFY(server.listen());
     writeProfile(u"Work"_s, server.port(), u"user"_s, u"secret"_s);
-    server.greet().login().stat(1).uidl({"a"});
+    server.greet().login().stat(1).uidl({"a"}).listAll({100});
     server.expect("TOP 1 0", "+OK\r\nFrom: a@x.example\r\n").trickle("j", 100, 50'000);
     server.quit().optional();
 

@@ -285,7 +285,7 @@ void TestPop3Security::userAndPassTogether()
         .expect("USER user", userReply)
         .expect("PASS secret", passReply);
     if (loggedIn)
-        f->server.expect("STAT", "+OK 0 0\r\n").expect("UIDL", "+OK\r\n.\r\n").quit();
+        f->server.expect("STAT", "+OK 0 0\r\n").expect("UIDL", "+OK\r\n.\r\n").expect("LIST", "+OK\r\n.\r\n").quit();
     else
         f->boxes.expect(kInvalid, kFailed, MessageBox::Icon::Critical);
     f->fetch();

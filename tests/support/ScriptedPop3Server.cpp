@@ -194,6 +194,14 @@ ScriptedPop3Server &ScriptedPop3Server::list(int number, qint64 size)
                   "+OK " + QByteArray::number(number) + ' ' + QByteArray::number(size) + "\r\n");
 }
 
+ScriptedPop3Server &ScriptedPop3Server::listAll(const QList<qint64> &sizes)
+{
+    QByteArray reply = "+OK scan listing follows\r\n";
+    for (int i = 0; i < sizes.size(); ++i)
+        reply += QByteArray::number(i + 1) + ' ' + QByteArray::number(sizes.at(i)) + "\r\n";
+    return expect("LIST", reply + ".\r\n");
+}
+
 ScriptedPop3Server &ScriptedPop3Server::dele(int number, bool accepted)
 {
     return expect("DELE " + QByteArray::number(number),

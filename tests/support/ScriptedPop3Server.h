@@ -78,6 +78,7 @@ public:
     ScriptedPop3Server &uidl(const QList<QByteArray> &uids); // uid of message 1, 2, ...
     ScriptedPop3Server &top(int number, const QByteArray &headerLines);
     ScriptedPop3Server &list(int number, qint64 size);
+    ScriptedPop3Server &listAll(const QList<qint64> &sizes); // size of message 1, 2, ...
     ScriptedPop3Server &dele(int number, bool accepted = true);
     ScriptedPop3Server &quit();
 

@@ -12,8 +12,10 @@ bool CommandPipeline::fill()
     while (!m_stopped) {
         if (!m_held) {
             m_held = m_source();
-            if (!m_held)
-                return true; // everything has been sent
+            if (!m_held) {
+                m_sentAll = true;
+                return true;
+            }
         }
         const qsizetype bytes = m_held->text.toUtf8().size() + 2;
         // One command always goes out, however long: the window bounds what

@@ -41,6 +41,8 @@ public:
     // No further command from the source goes out.
     void stop() { m_stopped = true; }
     bool stopped() const { return m_stopped; }
+    // Whether every command of the source has gone out.
+    bool sentAll() const { return m_sentAll; }
     // Replies owed: commands sent whose replies have not been taken.
     qsizetype owed() const { return m_inFlight.size(); }
     // Stops sending, then reads and drops every reply still owed, so that the
@@ -65,5 +67,6 @@ private:
     qsizetype m_inFlightBytes = 0;
     bool m_stopped = false;
     bool m_sendFailed = false;
+    bool m_sentAll = false;
     QElapsedTimer m_sinceTurn;
 };

@@ -1,5 +1,7 @@
 #include "Pop3Listing.h"
 
+#include "Pop3Parsers.h"
+
 #include <QHash>
 #include <QSet>
 #include <QStringList>
@@ -130,4 +132,16 @@ MailboxListing pop3Listing(const std::optional<Pop3Pairs> &uids, const std::opti
         listing.disagreement = listingDisagreement(uids, sizes, statCount);
     }
     return listing;
+}
+
+void takeListedSizes(MailboxListing &listing, const Pop3Pairs &sizes)
+{
+    QHash<qint32, qint64> sizeOf;
+    sizeOf.reserve(sizes.size());
+    for (const auto &[number, text] : sizes) {
+        const auto found = sizeOf.constFind(number);
+        sizeOf.insert(number, found == sizeOf.constEnd() ? LeadingNumber(text) : -1);
+    }
+    for (ListedMessage &message : listing.messages)
+        message.bytes = sizeOf.value(message.number, -1);
 }

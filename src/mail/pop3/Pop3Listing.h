@@ -20,3 +20,7 @@ bool numbersAreOneTo(const Pop3Pairs &pairs, qint64 n);
 // own rely on the header at their deletion.
 MailboxListing pop3Listing(const std::optional<Pop3Pairs> &uids, const std::optional<Pop3Pairs> &sizes,
                            qint64 statCount);
+
+// Gives each message of the listing the size LIST gives it. A number LIST
+// names more than once, or not at all, keeps no size: its own LIST n asks.
+void takeListedSizes(MailboxListing &listing, const Pop3Pairs &sizes);

@@ -7,6 +7,7 @@
 
 #include <limits>
 #include <optional>
+#include <utility>
 
 namespace {
 
@@ -52,15 +53,16 @@ MailResult Pop3Mailbox::open()
 
 MailResult Pop3Mailbox::list(MailboxListing &listing)
 {
-    // With PIPELINING, UIDL goes out with STAT: its answer is needed
-    // whenever there is a message, and harmless when there is none.
+    // With PIPELINING, UIDL and LIST go out with STAT: their answers are
+    // needed whenever there is a message, and harmless when there is none.
     const bool ahead = pipelining();
     Pop3Session::Outcome outcome = Pop3Session::Outcome::Failed;
-    quint64 uidlAhead = 0;
+    quint64 uidlAhead = 0, listAhead = 0;
     if (ahead) {
         const quint64 statAhead = m_session.sendAhead(QStringLiteral("STAT"), Pop3Session::kSingleReply);
         uidlAhead = statAhead ? m_session.sendAhead(QStringLiteral("UIDL"), Pop3Session::kListingReply) : 0;
-        if (uidlAhead != 0)
+        listAhead = uidlAhead ? m_session.sendAhead(QStringLiteral("LIST"), Pop3Session::kListingReply) : 0;
+        if (listAhead != 0)
             outcome = m_session.awaitAhead(statAhead, true);
     } else {
         outcome = m_session.command(QStringLiteral("STAT"), Pop3Session::kSingleReply);
@@ -71,8 +73,6 @@ MailResult Pop3Mailbox::list(MailboxListing &listing)
     }
     const qint64 statCount = qMin<qint64>(LeadingNumber(GetReplyWord(m_session.ServerReply, 2)),
                                           std::numeric_limits<qint32>::max());
-    // UIDL is not believed to be all of them: when it does not list exactly
-    // the messages STAT counts, LIST is asked too.
     std::optional<Pop3Pairs> uids, sizes;
     if (ahead || statCount > 0) {
         outcome = ahead ? m_session.awaitAhead(uidlAhead, true)
@@ -80,18 +80,51 @@ MailResult Pop3Mailbox::list(MailboxListing &listing)
         if (outcome == Pop3Session::Outcome::Reply)
             uids = ParseUidl(m_session.ServerReply);
     }
-    if (outcome == Pop3Session::Outcome::Reply && !m_cancel.isSet() && (statCount > 0 || (uids && !uids->isEmpty()))
-        && (!uids || !numbersAreOneTo(*uids, statCount))) {
-        outcome = m_session.command(QStringLiteral("LIST"), Pop3Session::kListingReply);
+    // LIST gives every message's size, so that a header is read by TOP alone.
+    const bool anyListed = statCount > 0 || (uids && !uids->isEmpty());
+    if (outcome == Pop3Session::Outcome::Reply && !m_cancel.isSet() && anyListed) {
+        outcome = ahead ? m_session.awaitAhead(listAhead, true)
+                        : m_session.command(QStringLiteral("LIST"), Pop3Session::kListingReply);
         if (outcome == Pop3Session::Outcome::Reply)
             sizes = ParseUidl(m_session.ServerReply);
     }
-    listing = pop3Listing(uids, sizes, statCount);
+    // UIDL is not believed to be all of them: only when it does not list
+    // exactly the messages STAT counts does LIST name messages too.
+    const bool uidlIsAll = uids && numbersAreOneTo(*uids, statCount);
+    listing = pop3Listing(uids, uidlIsAll ? std::nullopt : sizes, statCount);
+    if (sizes)
+        takeListedSizes(listing, *sizes);
     return ended(outcome == Pop3Session::Outcome::Cancelled ? Pop3Session::Outcome::Reply : outcome);
 }
 
+namespace {
+
+// The commands that read the listing's headers, in order: TOP n 0 for each
+// message, with LIST n beside it when the listing has no size for it, and
+// QUIT behind the last when `quit` (the flag then says it was handed out).
+CommandPipeline::Source headerCommands(const MailboxListing &listing, bool quit, bool &quitHandedOut)
+{
+    return [&listing, quit, &quitHandedOut, n = listing.size(), next = qint64(0),
+            sizeOf = qint32(0)]() mutable -> std::optional<CommandPipeline::Command> {
+        if (sizeOf != 0)
+            return CommandPipeline::Command{listCommand(std::exchange(sizeOf, 0)), Pop3Session::kSingleReply};
+        if (next < n) {
+            const ListedMessage message = listing.at(next++);
+            sizeOf = message.bytes < 0 ? message.number : 0;
+            return CommandPipeline::Command{topCommand(message.number), Pop3Session::kMultiLineReply};
+        }
+        if (!quit || quitHandedOut)
+            return std::nullopt;
+        quitHandedOut = true;
+        return CommandPipeline::Command{QStringLiteral("QUIT"), Pop3Session::kSingleReply};
+    };
+}
+
+} // namespace
+
 MailResult Pop3Mailbox::readHeaders(const MailboxListing &listing, const HeaderSink &sink)
 {
+    const bool quitBehind = std::exchange(m_commitAfterReading, false) && pipelining();
     const qint64 n = listing.size();
     if (n <= 0)
         return MailResult::done();
@@ -99,19 +132,9 @@ MailResult Pop3Mailbox::readHeaders(const MailboxListing &listing, const HeaderS
     // their replies; the replies are handled exactly as when each is awaited
     // in turn.
     std::optional<CommandPipeline> pipeline;
-    if (pipelining()) {
-        pipeline.emplace(m_session,
-                         [&listing, n, next = qint64(0),
-                          topNext = true]() mutable -> std::optional<CommandPipeline::Command> {
-                             if (next >= n)
-                                 return std::nullopt;
-                             const qint32 number = listing.at(topNext ? next : next++).number;
-                             topNext = !topNext;
-                             return !topNext
-                                 ? CommandPipeline::Command{topCommand(number), Pop3Session::kMultiLineReply}
-                                 : CommandPipeline::Command{listCommand(number), Pop3Session::kSingleReply};
-                         });
-    }
+    bool quitHandedOut = false;
+    if (pipelining())
+        pipeline.emplace(m_session, headerCommands(listing, quitBehind, quitHandedOut));
     // The command's text is made only when it is sent from here: the
     // pipeline has made and sent it already.
     auto exchange = [&](QString (*text)(qint32), qint32 number, qint16 mode) {
@@ -119,7 +142,8 @@ MailResult Pop3Mailbox::readHeaders(const MailboxListing &listing, const HeaderS
     };
     Pop3Session::Outcome outcome = Pop3Session::Outcome::Reply;
     for (qint64 k = 0; k < n; ++k) {
-        const qint32 number = listing.at(k).number;
+        const ListedMessage listed = listing.at(k);
+        const qint32 number = listed.number;
         if ((outcome = exchange(topCommand, number, Pop3Session::kMultiLineReply)) != Pop3Session::Outcome::Reply)
             break;
         if (m_cancel.isSet())
@@ -128,25 +152,40 @@ MailResult Pop3Mailbox::readHeaders(const MailboxListing &listing, const HeaderS
         arrived.refused = arrived.header.startsWith('-');
         if (!listing.listed && arrived.refused)
             break; // no listing to go by: past the last message
-        outcome = exchange(listCommand, number, Pop3Session::kSingleReply);
-        arrived.sized = outcome == Pop3Session::Outcome::Reply;
-        if (arrived.sized)
-            arrived.bytes = LeadingNumber(GetReplyWord(m_session.ServerReply, 3));
+        if (listed.bytes >= 0) {
+            arrived.sized = true;
+            arrived.bytes = listed.bytes;
+        } else {
+            outcome = exchange(listCommand, number, Pop3Session::kSingleReply);
+            arrived.sized = outcome == Pop3Session::Outcome::Reply;
+            if (arrived.sized)
+                arrived.bytes = LeadingNumber(GetReplyWord(m_session.ServerReply, 3));
+        }
         if (!sink(arrived) || !arrived.sized)
             break;
     }
     // Replies still owed after a Cancel are read and dropped, so that QUIT's
     // reply is the one judged; a server that stalls meanwhile ends the
-    // session like any silent wait.
-    if (pipeline && outcome != Pop3Session::Outcome::Failed)
-        outcome = pipeline->drain() == Pop3Session::Outcome::Failed ? Pop3Session::Outcome::Failed
-                                                                    : Pop3Session::Outcome::Reply;
+    // session like any silent wait. QUIT sent behind the reads is judged by
+    // commit() as it came.
+    if (pipeline) {
+        const Pop3Session::Outcome drained = outcome == Pop3Session::Outcome::Failed ? outcome : pipeline->drain();
+        if (quitHandedOut && pipeline->sentAll())
+            m_quitBehind = drained;
+        outcome = drained == Pop3Session::Outcome::Failed ? drained : Pop3Session::Outcome::Reply;
+    }
     return ended(outcome);
+}
+
+void Pop3Mailbox::commitAfterReading()
+{
+    m_commitAfterReading = true;
 }
 
 MailResult Pop3Mailbox::commit()
 {
-    const Pop3Session::Outcome outcome = m_session.QuitServer();
+    const Pop3Session::Outcome outcome = m_quitBehind ? *std::exchange(m_quitBehind, std::nullopt)
+                                                      : m_session.QuitServer();
     if (outcome == Pop3Session::Outcome::Cancelled) {
         MailResult result = m_session.failure();
         result.kind = MailOutcome::Cancelled;

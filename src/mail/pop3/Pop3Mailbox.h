@@ -3,14 +3,17 @@
 #include "MailboxSession.h"
 #include "Pop3Session.h"
 
+#include <optional>
+
 struct ProfileSettingsRecord;
 class CancelFlag;
 class RunStatus;
 
-// A POP3 mailbox: STAT, UIDL and LIST to list it, TOP n 0 for a header, the
-// unique id and the header's digest to confirm a message before DELE, and
-// QUIT to commit. With PIPELINING every run of commands goes out ahead of
-// its replies.
+// A POP3 mailbox: STAT, UIDL and LIST to list it, TOP n 0 for a header (its
+// size from LIST), the unique id and the header's digest to confirm a
+// message before DELE, and QUIT to commit. With PIPELINING every run of
+// commands goes out ahead of its replies, QUIT behind the last TOP when the
+// session ends right after the reading.
 class Pop3Mailbox : public MailboxSession {
     Q_OBJECT
 public:
@@ -20,6 +23,7 @@ public:
     MailResult open() override;
     MailResult list(MailboxListing &listing) override;
     MailResult readHeaders(const MailboxListing &listing, const HeaderSink &sink) override;
+    void commitAfterReading() override;
     MailResult locate(const QList<MessageIdentity> &rows, QList<qint32> &numbers) override;
     MailResult remove(const QList<qint32> &numbers, const RemovalSink &sink) override;
     MailResult commit() override;
@@ -34,4 +38,7 @@ private:
     Pop3Session m_session;
     CancelFlag &m_cancel;
     int m_accepted = 0; // removals the server accepted in this session
+    bool m_commitAfterReading = false;
+    // How QUIT went when it was sent behind the last read; commit() judges it.
+    std::optional<Pop3Session::Outcome> m_quitBehind;
 };
