@@ -43,7 +43,9 @@ public:
             m_original.append(recycle.entry(r));
     }
 
-    DeletionResult run(MailboxSession &mailbox, const DeletionJournal &journal);
+    // With `inSession` the mailbox is open already, in the session that
+    // fetched the rows: their numbers are its own.
+    DeletionResult run(MailboxSession &mailbox, const DeletionJournal &journal, bool inSession = false);
 
 private:
     struct Step {
@@ -52,7 +54,8 @@ private:
     };
     QList<Step> confirmedSteps(const QList<qint32> &numbers);
     void removed(const Step &step, bool accepted);
-    bool removeAndCommit(MailboxSession &mailbox, const DeletionJournal &journal, MailResult &failure);
+    MailResult locate(MailboxSession &mailbox, bool inSession, QList<qint32> &numbers) const;
+    bool removeAndCommit(MailboxSession &mailbox, const DeletionJournal &journal, bool inSession, MailResult &failure);
     MailResult ending(bool ended, MailResult failure) const;
     QList<MessageEntry> rowsIn(RowState state) const;
     void markChanged(int row)
@@ -130,19 +133,33 @@ void Deletion::removed(const Step &step, bool accepted)
     m_status.setProgressValue(++m_processed);
 }
 
-// Confirms, removes and commits. False, with the reason in `failure`,
-// whenever the session did not end so that the server confirmed what it
-// carries out: the rows must then be put back.
-bool Deletion::removeAndCommit(MailboxSession &mailbox, const DeletionJournal &journal, MailResult &failure)
+// The number to remove each row by, from the last row to the first: in the
+// session that fetched them their own, otherwise as the mailbox finds and
+// confirms them.
+MailResult Deletion::locate(MailboxSession &mailbox, bool inSession, QList<qint32> &numbers) const
 {
     QList<MessageIdentity> identities;
     identities.reserve(m_total);
+    numbers.clear();
+    numbers.reserve(m_total);
     for (int r = m_total - 1; r >= 0; --r) {
         const MessageEntry &e = m_original.at(r);
-        identities.append({e.number, e.uid, e.digest});
+        if (inSession)
+            numbers.append(qMax(e.number, 0));
+        else
+            identities.append({e.number, e.uid, e.digest});
     }
+    return inSession ? MailResult::done() : mailbox.locate(identities, numbers);
+}
+
+// Confirms, removes and commits. False, with the reason in `failure`,
+// whenever the session did not end so that the server confirmed what it
+// carries out: the rows must then be put back.
+bool Deletion::removeAndCommit(MailboxSession &mailbox, const DeletionJournal &journal, bool inSession,
+                               MailResult &failure)
+{
     QList<qint32> numbers;
-    MailResult done = mailbox.locate(identities, numbers);
+    MailResult done = locate(mailbox, inSession, numbers);
     const QList<Step> plan = confirmedSteps(numbers);
     if (done.ok() && !plan.isEmpty()) {
         QList<qint32> planned;
@@ -204,13 +221,13 @@ MailResult Deletion::ending(bool ended, MailResult failure) const
             {}};
 }
 
-DeletionResult Deletion::run(MailboxSession &mailbox, const DeletionJournal &journal)
+DeletionResult Deletion::run(MailboxSession &mailbox, const DeletionJournal &journal, bool inSession)
 {
     DeletionResult result;
     bool ended = false;
     MailResult failure;
     try {
-        if (MailResult opened = mailbox.open(); !opened.ok()) {
+        if (MailResult opened = inSession ? MailResult::done() : mailbox.open(); !opened.ok()) {
             mailbox.close();
             m_status.setStatusText(QString());
             m_status.setProgressValue(0);
@@ -221,7 +238,7 @@ DeletionResult Deletion::run(MailboxSession &mailbox, const DeletionJournal &jou
             return result;
         }
         m_status.setProgressMaximum(m_total);
-        ended = removeAndCommit(mailbox, journal, failure);
+        ended = removeAndCommit(mailbox, journal, inSession, failure);
     } catch (const std::exception &e) {
         failure = MailResult::failure(MailOutcome::Failed, QStringLiteral("Error"), QString::fromLocal8Bit(e.what()));
     }
@@ -252,4 +269,10 @@ DeletionResult EmptyRecycleBin(RunStatus &status, MessageFolderModel &recycle, c
 {
     const auto mailbox = mailboxFor(status, settings, cancel, std::move(options));
     return EmptyRecycleBin(status, recycle, *mailbox, cancel, journal);
+}
+
+DeletionResult EmptyRecycleBinInSession(RunStatus &status, MessageFolderModel &recycle, MailboxSession &mailbox,
+                                        CancelFlag &cancel, const DeletionJournal &journal)
+{
+    return Deletion(status, recycle, cancel).run(mailbox, journal, true);
 }

@@ -37,8 +37,8 @@ std::unique_ptr<MailboxSession> mailboxFor(RunStatus &status, const ProfileSetti
 // sorts again by it when rules change). When the server's listings
 // disagree, every message any of them names is read, and *listingNote (when
 // given) says how they disagree. With LeaveOpen a fetch that ended well
-// leaves the session open, its message numbers valid for removals in it;
-// the caller then commits or closes it.
+// leaves the session open, its message numbers valid for removals in it
+// (EmptyRecycleBinInSession); the caller then commits or closes it.
 enum class SessionEnd { Commit, LeaveOpen };
 MailResult FetchHeader(RunStatus &status, MessageFolderModel &inbox, MessageFolderModel &recycle,
                        const MessageClassifier &classify, MailboxSession &mailbox, CancelFlag &cancel,
@@ -93,6 +93,11 @@ DeletionResult EmptyRecycleBin(RunStatus &status, MessageFolderModel &recycle, M
                                CancelFlag &cancel, const DeletionJournal &journal = {});
 DeletionResult EmptyRecycleBin(RunStatus &status, MessageFolderModel &recycle, const ProfileSettingsRecord &settings,
                                CancelFlag &cancel, SessionOptions options = {}, const DeletionJournal &journal = {});
+// The same in the session that fetched the rows, left open by the fetch:
+// message numbers do not change within a session, so each row is removed by
+// its own number, without finding or confirming it again.
+DeletionResult EmptyRecycleBinInSession(RunStatus &status, MessageFolderModel &recycle, MailboxSession &mailbox,
+                                        CancelFlag &cancel, const DeletionJournal &journal = {});
 
 // A journal into the deletion history of `rules`, under `profile`. A
 // failure to settle the entries (they stay pending) goes to `trouble`.

@@ -79,15 +79,28 @@ MailOutcome reported(const MailResult &result, RunPerson &person)
     return result.kind;
 }
 
+DeletionJournal journalOf(const Target &target, RuleDatabase &rules)
+{
+    RunPerson &person = target.person;
+    return historyJournal(rules, target.name, [&person](const QString &error) { person.historyTrouble(error); });
+}
+
 DeletionResult emptyIn(const Target &target, MessageFolderModel &recycle, RuleDatabase &rules,
                        const SessionOptions &options)
 {
-    RunPerson &person = target.person;
-    const DeletionJournal journal = historyJournal(rules, target.name,
-                                                   [&person](const QString &error) { person.historyTrouble(error); });
-    DeletionResult result = EmptyRecycleBin(person.status(), recycle, target.settings, target.cancel, options, journal);
-    reported(result.result, person);
+    DeletionResult result = EmptyRecycleBin(target.person.status(), recycle, target.settings, target.cancel, options,
+                                            journalOf(target, rules));
+    reported(result.result, target.person);
     return result;
+}
+
+// Ends a session a fetch left open with nothing to remove in it, as the
+// fetch would have ended it: a commit that fails fails the fetch.
+MailResult committed(MailboxSession &mailbox)
+{
+    MailResult result = mailbox.commit();
+    mailbox.close();
+    return result.ok() || result.kind == MailOutcome::Cancelled ? MailResult::done() : result;
 }
 
 // Ready, signed in where that is needed first, and then `work` inside the
@@ -183,15 +196,32 @@ CheckResult check(const Target &target, MessageFolderModel &inbox, MessageFolder
 {
     CheckResult result;
     result.fetched = connected(target, ProgressKind::FetchInbox, options, [&] {
-        const MailOutcome outcome = reported(FetchHeader(target.person.status(), inbox, recycle, classify,
-                                                         target.settings, target.cancel, options, listingNote),
-                                             target.person);
+        RunStatus &status = target.person.status();
+        if (!andEmpty) {
+            const MailOutcome outcome = reported(FetchHeader(status, inbox, recycle, classify, target.settings,
+                                                             target.cancel, options, listingNote),
+                                                 target.person);
+            if (outcome == MailOutcome::Done && fetched)
+                fetched();
+            return outcome;
+        }
+        // Message numbers hold within a session: the Recycle Bin is emptied
+        // in the session that filled it, by the numbers it read them at.
+        const auto mailbox = mailboxFor(status, target.settings, target.cancel, options);
+        MailResult read = FetchHeader(status, inbox, recycle, classify, *mailbox, target.cancel,
+                                      options.keepHeaderBlocks, listingNote, SessionEnd::LeaveOpen);
+        if (read.ok() && recycle.count() == 0)
+            read = committed(*mailbox);
+        const MailOutcome outcome = reported(read, target.person);
         if (outcome != MailOutcome::Done)
             return outcome;
         if (fetched)
             fetched();
-        if (andEmpty && recycle.count() > 0)
-            result.deletion = emptyIn(target, recycle, rules, options);
+        if (recycle.count() > 0) {
+            result.deletion = EmptyRecycleBinInSession(status, recycle, *mailbox, target.cancel,
+                                                       journalOf(target, rules));
+            reported(result.deletion->result, target.person);
+        }
         return outcome;
     });
     return result;

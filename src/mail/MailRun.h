@@ -48,8 +48,9 @@ DeletionResult emptyRecycleBin(const Target &target, MessageFolderModel &recycle
                                SessionOptions options = {});
 
 // The fetch, then (with `andEmpty`, when it ended well) the emptying of the
-// Recycle Bin it filled, in one connection. `fetched` sees the lists as the
-// fetch left them, before anything is deleted.
+// Recycle Bin it filled, in the same session: one connection, one login, the
+// rows removed by the numbers they were read at. `fetched` sees the lists as
+// the fetch left them, before anything is deleted.
 struct CheckResult {
     MailOutcome fetched = MailOutcome::Cancelled;
     std::optional<DeletionResult> deletion; // when the Recycle Bin was emptied

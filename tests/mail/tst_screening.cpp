@@ -24,7 +24,11 @@ public:
     {
     }
 
-    MailResult open() override { return MailResult::done(); }
+    MailResult open() override
+    {
+        ++opens;
+        return MailResult::done();
+    }
     MailResult list(MailboxListing &listing) override
     {
         for (int k = 0; k < m_senders.size(); ++k)
@@ -39,8 +43,10 @@ public:
                 break;
         return MailResult::done();
     }
+    void commitAfterReading() override { commitFollows = true; }
     MailResult locate(const QList<MessageIdentity> &rows, QList<qint32> &numbers) override
     {
+        ++locates;
         numbers.clear();
         for (const MessageIdentity &row : rows)
             numbers.append(changedIds.contains(row.uid) ? 0 : row.number);
@@ -66,6 +72,9 @@ public:
     QList<qint32> removed;
     int commits = 0;
     int closes = 0;
+    int opens = 0;
+    int locates = 0;
+    bool commitFollows = false;
 
 private:
     QStringList m_senders;
@@ -104,6 +113,7 @@ private Q_SLOTS:
         const MailResult fetched = FetchHeader(status, inbox, recycle, spamFrom("spam@x.example"), *mailbox, cancel);
         QVERIFY(fetched.ok());
         QCOMPARE(mailbox->commits, 1);
+        QVERIFY(mailbox->commitFollows);
         mailbox->commits = 0;
     }
 
@@ -160,6 +170,36 @@ private Q_SLOTS:
         QCOMPARE(recycle.count(), 2);
         QCOMPARE(recycle.entry(0).uid, QStringLiteral("u2"));
         QCOMPARE(recycle.entry(1).uid, QStringLiteral("u4"));
+    }
+
+    // A fetch that leaves its session open is told no commit follows; the
+    // deletion in that session neither opens nor locates again: every row
+    // goes by the number it was read at.
+    void deletionInTheFetchingSession()
+    {
+        FakeMailbox fetching(QStringList{"spam@x.example", "a@x.example", "spam@x.example"});
+        fetching.changedIds = {"u1"};
+        MessageFolderModel in, out;
+        QVERIFY(FetchHeader(status, in, out, spamFrom("spam@x.example"), fetching, cancel, false, nullptr,
+                            SessionEnd::LeaveOpen)
+                    .ok());
+        QCOMPARE(fetching.commits + fetching.closes, 0);
+        QVERIFY(!fetching.commitFollows);
+        QStringList journal;
+        const DeletionJournal record{[&](const QList<MessageEntry> &rows, QString *) {
+                                         journal << QStringLiteral("pending %1").arg(rows.size());
+                                         return true;
+                                     },
+                                     [&](bool carriedOut) { journal << QStringLiteral("settle %1").arg(carriedOut); }};
+        const DeletionResult result = EmptyRecycleBinInSession(status, out, fetching, cancel, record);
+        QCOMPARE(fetching.removed, (QList<qint32>{3, 1}));
+        QCOMPARE(fetching.opens, 1);
+        QCOMPARE(fetching.locates, 0);
+        QCOMPARE(fetching.commits, 1);
+        QCOMPARE(fetching.closes, 1);
+        QCOMPARE(journal, (QStringList{"pending 2", "settle 1"}));
+        QCOMPARE(result.deleted.size(), 2);
+        QCOMPARE(out.count(), 0);
     }
 
     // A journal that cannot be written keeps the server from acting at all.
