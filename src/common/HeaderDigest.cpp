@@ -47,6 +47,17 @@ QByteArray of(QByteArrayView headerBlock)
     return hash.result();
 }
 
+QByteArrayView blockOfReply(QByteArrayView reply)
+{
+    const qsizetype statusEnd = reply.indexOf("\r\n");
+    if (statusEnd < 0)
+        return {};
+    reply = reply.sliced(statusEnd + 2);
+    if (reply.endsWith(".\r\n"))
+        reply.chop(3);
+    return reply;
+}
+
 QByteArray blockOfReply(QStringView reply)
 {
     const qsizetype statusEnd = reply.indexOf(u"\r\n");

@@ -50,6 +50,9 @@ void TestHeaderDigest::emptyBlockHasNone()
     QVERIFY(HeaderDigest::of(QByteArray()).isEmpty());
     QCOMPARE(HeaderDigest::blockOfReply(u"-ERR no such message"), QByteArray());
     QCOMPARE(HeaderDigest::blockOfReply(u"+OK\r\nFrom: a\r\n\r\n.\r\n"), QByteArray("From: a\r\n\r\n"));
+    QCOMPARE(HeaderDigest::blockOfReply(QByteArrayView("+OK\r\nFrom: a\r\n\r\n.\r\n")),
+             QByteArrayView("From: a\r\n\r\n"));
+    QVERIFY(HeaderDigest::blockOfReply(QByteArrayView("+OK no line end")).isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TestHeaderDigest)

@@ -86,9 +86,17 @@ std::optional<QByteArray> Pop3Framer::nextReply(QByteArray &buffer, qsizetype &p
     return std::nullopt;
 }
 
-QByteArray Pop3Framer::cut(const QByteArray &buffer, qsizetype &pos, qsizetype end)
+QByteArray Pop3Framer::cut(QByteArray &buffer, qsizetype &pos, qsizetype end)
 {
-    QByteArray reply = buffer.mid(pos, end - pos);
+    // A reply that is all the buffer holds, as an awaited reply mostly is,
+    // is handed over as it is, not copied; the next arrival starts a new
+    // buffer. One that shares the buffer, or would keep much more memory
+    // than its own, is copied out.
+    if (pos == 0 && end == buffer.size() && buffer.capacity() <= 2 * end) {
+        pos = 0;
+        return std::exchange(buffer, QByteArray());
+    }
+    QByteArray reply(buffer.constData() + pos, end - pos);
     pos = end;
     return reply;
 }
