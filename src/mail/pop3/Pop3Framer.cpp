@@ -1,5 +1,6 @@
 #include "Pop3Framer.h"
 
+#include <cstring>
 #include <utility>
 
 namespace {
@@ -9,6 +10,26 @@ const QByteArray kTerminator = QByteArrayLiteral("\r\n.\r\n");
 constexpr qsizetype kTailKept = 4;
 const QString kOutOfStep = QStringLiteral("The server's replies no longer match the commands sent, so the connection "
                                           "was closed without letting the server act on this session.");
+
+// Where the first CR LF "." CR LF at or after `from` starts, or -1. Each LF
+// is found by memchr and the bytes around it checked: far cheaper per byte
+// than a general search for the five bytes, and a header is mostly bytes
+// that are no LF.
+qsizetype findTerminator(const QByteArray &buffer, qsizetype from)
+{
+    const char *const begin = buffer.constData();
+    const char *const end = begin + buffer.size();
+    const char *p = begin + from + 1; // the terminator's first LF
+    while (end - p >= 4) {
+        p = static_cast<const char *>(std::memchr(p, '\n', size_t(end - p - 3)));
+        if (!p)
+            return -1;
+        if (p[-1] == '\r' && p[1] == '.' && p[2] == '\r' && p[3] == '\n')
+            return p - 1 - begin;
+        ++p;
+    }
+    return -1;
+}
 
 bool isStatusReply(const QByteArray &reply)
 {
@@ -79,7 +100,7 @@ std::optional<QByteArray> Pop3Framer::nextReply(QByteArray &buffer, qsizetype &p
         return cut(buffer, pos, pos + m_lineEnd + kCrLf.size());
     // The terminator's CR LF may be the status line's own (an empty list).
     const qsizetype from = qMax(m_lineEnd, m_scanned - (kTerminator.size() - 1));
-    const qsizetype at = buffer.indexOf(kTerminator, pos + from);
+    const qsizetype at = findTerminator(buffer, pos + from);
     if (at >= 0)
         return cut(buffer, pos, at + kTerminator.size());
     unfinished(buffer, pos);
@@ -113,7 +134,7 @@ void Pop3Framer::compact(QByteArray &buffer, qsizetype &pos)
 std::optional<QByteArray> Pop3Framer::overflowing(QByteArray &buffer, qsizetype &pos)
 {
     const qsizetype held = buffer.size() - pos;
-    const qsizetype at = buffer.indexOf(kTerminator, pos);
+    const qsizetype at = findTerminator(buffer, pos);
     if (at >= 0) {
         pos = at + kTerminator.size();
         return m_kept + kTerminator;
