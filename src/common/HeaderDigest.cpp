@@ -1,6 +1,7 @@
 #include "HeaderDigest.h"
 
 #include <QCryptographicHash>
+#include <cstring>
 #include <openssl/evp.h>
 
 namespace {
@@ -15,7 +16,7 @@ bool changedByServer(QByteArrayView name)
     static constexpr QByteArrayView kFields[] = {"status", "x-status",       "x-keywords", "x-uid",
                                                  "x-uidl", "content-length", "lines"};
     for (const QByteArrayView field : kFields)
-        if (name.compare(field, Qt::CaseInsensitive) == 0)
+        if (name.size() == field.size() && name.compare(field, Qt::CaseInsensitive) == 0)
             return true;
     return false;
 }
@@ -32,8 +33,9 @@ QByteArray of(QByteArrayView headerBlock)
     // system's crypto library: it uses the processor's SHA instructions,
     // which makes the digest of a large mailbox's headers several times
     // cheaper than Qt's portable SHA-256 (the digest itself is the same).
-    QByteArray kept;
-    kept.reserve(headerBlock.size() + 1);
+    // Each line gives at most its bytes and an LF.
+    QByteArray kept(headerBlock.size() + 1, Qt::Uninitialized);
+    char *out = kept.data();
     bool skipping = false;
     qsizetype from = 0;
     while (from < headerBlock.size()) {
@@ -51,9 +53,11 @@ QByteArray of(QByteArrayView headerBlock)
         }
         if (skipping)
             continue;
-        kept.append(line);
-        kept.append('\n');
+        std::memcpy(out, line.data(), size_t(line.size()));
+        out += line.size();
+        *out++ = '\n';
     }
+    kept.truncate(out - kept.constData());
     static EVP_MD *const sha256 = EVP_MD_fetch(nullptr, "SHA256", nullptr);
     QByteArray digest(EVP_MAX_MD_SIZE, Qt::Uninitialized);
     unsigned int length = 0;

@@ -229,7 +229,7 @@ SortReason RuleClassifier::classify(const QString &sender, QByteArrayView header
     if (!m_fieldNames.isEmpty()) {
         HeaderFields::forEach(header, [&](QByteArrayView name, QByteArrayView raw) {
             for (const auto &[bytes, key] : m_fieldNames) {
-                if (name.compare(bytes, Qt::CaseInsensitive) == 0) {
+                if (name.size() == bytes.size() && name.compare(bytes, Qt::CaseInsensitive) == 0) {
                     message.fields[key].append(
                         WildcardPattern::fold(HeaderDisplay::decodedText(HeaderScan::text(raw))));
                     return;
