@@ -17,6 +17,8 @@ const QString kOutOfStep = QStringLiteral("The server's replies no longer match 
 // that are no LF.
 qsizetype findTerminator(const QByteArray &buffer, qsizetype from)
 {
+    if (buffer.size() - from < 5)
+        return -1;
     const char *const begin = buffer.constData();
     const char *const end = begin + buffer.size();
     const char *p = begin + from + 1; // the terminator's first LF
