@@ -79,7 +79,7 @@ double fetchSeconds(int count, int delayMs)
     timer.start();
     (void)FetchHeader(
         status, inbox, recycle,
-        [](const QString &sender, const QString &, qint64) {
+        [](const QString &sender, QByteArrayView, qint64) {
             return sender.contains(QLatin1String("@domain1."))
                 ? SortReason{SortReason::Kind::Filter, QStringLiteral("*@domain1.*")}
                 : SortReason{};
@@ -396,7 +396,7 @@ int fetchChild(quint16 port)
     clock.start();
     (void)FetchHeader(
         status, inbox, recycle,
-        [](const QString &sender, const QString &, qint64) {
+        [](const QString &sender, QByteArrayView, qint64) {
             return sender.contains(QLatin1String("@domain1."))
                 ? SortReason{SortReason::Kind::Filter, QStringLiteral("*@domain1.*")}
                 : SortReason{};
@@ -469,7 +469,7 @@ bool delete1000()
     MessageFolderModel inbox, recycle;
     (void)FetchHeader(
         status, inbox, recycle,
-        [](const QString &, const QString &, qint64) {
+        [](const QString &, QByteArrayView, qint64) {
             return SortReason{SortReason::Kind::Filter, QStringLiteral("*")};
         },
         settings, Global::CancelRequested());

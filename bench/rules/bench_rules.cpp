@@ -216,10 +216,11 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "cannot store the pattern rules\n");
         return 1;
     }
-    QStringList senders, headers;
+    QStringList senders;
+    QList<QByteArray> headers;
     for (int i = 0; i < kMessages; ++i) {
         QString sender;
-        headers.append(messageHeader(i, &sender));
+        headers.append(messageHeader(i, &sender).toUtf8());
         senders.append(sender);
     }
     const RuleClassifier classifier = RuleClassifier::fromDatabase(db);

@@ -15,8 +15,10 @@
 namespace HeaderDigest {
 
 QByteArray of(QByteArrayView headerBlock);
-// The header block of a TOP reply (as received, a character a byte): the
-// reply without its status line and closing dot line.
+// The header block of a TOP reply as received: the reply without its status
+// line and closing dot line. The view is of the reply's own bytes.
+QByteArrayView blockOfReply(QByteArrayView reply);
+// The same of a reply read a character a byte.
 QByteArray blockOfReply(QStringView reply);
 
 } // namespace HeaderDigest

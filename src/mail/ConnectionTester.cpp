@@ -103,8 +103,8 @@ TestConnectionResult testConnection(const ProfileSettingsRecord &settings, Sessi
                     announce(QStringLiteral("Counting the waiting messages ..."));
                     if (session.command(QStringLiteral("STAT"), Pop3Session::kSingleReply)
                             == Pop3Session::Outcome::Reply
-                        && session.ServerReply.startsWith(QLatin1String("+OK"))) {
-                        const qint64 count = LeadingNumber(GetReplyWord(session.ServerReply, 2));
+                        && session.serverReply().startsWith(QLatin1String("+OK"))) {
+                        const qint64 count = LeadingNumber(GetReplyWord(session.serverReply(), 2));
                         done << (count == 1 ? QStringLiteral("1 message waiting")
                                             : QStringLiteral("%1 messages waiting").arg(count));
                     }

@@ -2,6 +2,7 @@
 
 #include "CancelFlag.h"
 #include "HeaderDigest.h"
+#include "HeaderScan.h"
 #include "MessageFolderModel.h"
 #include "Pop3Parsers.h"
 #include "ProfileRecord.h"
@@ -63,8 +64,6 @@ private:
     const MessageClassifier &m_classify;
     bool m_keepHeaderBlocks;
     SizeTexts m_sizeTexts;
-    const QStringList m_shownFields{QStringLiteral("From:"), QStringLiteral("Subject:"), QStringLiteral("Date:"),
-                                    QStringLiteral("Priority:")};
     QList<MessageEntry> m_newInbox, m_newRecycle;
     qint32 m_read = 0;
     qint32 m_readShown = 0;
@@ -75,17 +74,18 @@ void FetchedRows::add(const ArrivedHeader &arrived, const ListedMessage &listed)
 {
     MessageEntry entry;
     // A refused header leaves the row's texts empty: keep it, never filter it.
-    const QString reply = QString::fromLatin1(arrived.header);
+    // The reply is read as it came, bytes, never made text whole.
+    const QByteArrayView reply(arrived.header);
     if (!arrived.refused) {
-        const QStringList values = GetHeaderValues(reply, m_shownFields);
-        entry.sender = values.at(0);
-        entry.subject = values.at(1);
-        entry.date = values.at(2);
-        entry.priority = values.at(3);
-        QByteArray block = HeaderDigest::blockOfReply(reply);
+        HeaderScan::ShownFields shown = HeaderScan::shownFields(reply);
+        entry.sender = std::move(shown.from);
+        entry.subject = std::move(shown.subject);
+        entry.date = std::move(shown.date);
+        entry.priority = std::move(shown.priority);
+        const QByteArrayView block = HeaderDigest::blockOfReply(reply);
         entry.digest = HeaderDigest::of(block);
         if (m_keepHeaderBlocks)
-            entry.header = std::move(block);
+            entry.header = block.toByteArray();
     }
     entry.number = listed.number;
     entry.uid = listed.uid;

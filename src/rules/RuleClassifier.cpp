@@ -2,12 +2,13 @@
 
 #include "HeaderDisplay.h"
 #include "HeaderFields.h"
+#include "HeaderScan.h"
 #include "RuleCollation.h"
 #include "RuleDatabase.h"
 #include "RuleSyntax.h"
 #include "SenderAddress.h"
-#include "StringHelpers.h"
 
+#include <algorithm>
 #include <optional>
 
 namespace {
@@ -35,8 +36,9 @@ QString patternForm(const QString &pattern)
 
 struct RuleClassifier::List {
     QString table;
-    const RuleDatabase *db = nullptr; // exact values, when they live there
-    QHash<QString, QString> exact; // RuleCollation::key -> stored value, otherwise
+    // RuleCollation::keyOfUtf8 -> the value as stored; of values that are
+    // the same rule the first one, as the database's index finds it.
+    QHash<QByteArray, QString> exact;
     QList<CompiledRule> addressPatterns;
     QList<SizeRule> sizeRules;
     QHash<QString, QList<CompiledRule>> headerRules; // by lower-case field name
@@ -62,13 +64,18 @@ struct RuleClassifier::List {
         }
     }
 
+    void addExact(QByteArrayView utf8)
+    {
+        const QByteArray key = RuleCollation::keyOfUtf8(utf8);
+        if (!exact.contains(key))
+            exact.insert(key, utf8.isEmpty() ? QStringLiteral("") : QString::fromUtf8(utf8));
+    }
+
     QString exactMatch(const QString &value) const
     {
         if (value.isEmpty())
             return {};
-        if (db)
-            return db->StoredRule(value, table);
-        return exact.value(RuleCollation::key(value));
+        return exact.value(RuleCollation::keyOfUtf8(value.toUtf8()));
     }
 };
 
@@ -102,13 +109,17 @@ RuleClassifier RuleClassifier::fromDatabase(const RuleDatabase &db)
 {
     RuleClassifier classifier;
     for (List *list : {classifier.m_exempted.get(), classifier.m_filter.get()}) {
-        list->db = &db;
-        const std::optional<QStringList> candidates = db.FillPatternCandidates(list->table);
+        const std::optional<QList<QByteArray>> values = db.FillRuleBytes(list->table);
+        const std::optional<QStringList> candidates = values ? db.FillPatternCandidates(list->table) : std::nullopt;
         if (!candidates)
             throw RuleDatabaseError("The rules of " + list->table.toStdString() + " could not be read.");
+        list->exact.reserve(values->size());
+        for (const QByteArray &value : *values)
+            list->addExact(value);
         for (const QString &value : *candidates)
             list->compile(value);
     }
+    classifier.collectFieldNames();
     return classifier;
 }
 
@@ -119,19 +130,32 @@ RuleClassifier RuleClassifier::fromLists(const QStringList &filter, const QStrin
         for (const QString &value : values) {
             if (value.isEmpty())
                 continue; // a rule of nothing matches nothing
-            list.exact.insert(RuleCollation::key(value), value);
+            list.addExact(value.toUtf8());
             list.compile(value);
         }
     };
     fill(*classifier.m_filter, filter);
     fill(*classifier.m_exempted, exempted);
+    classifier.collectFieldNames();
     return classifier;
+}
+
+void RuleClassifier::collectFieldNames()
+{
+    for (const List *list : {m_exempted.get(), m_filter.get()}) {
+        for (const QString &field : list->headerFieldOrder) {
+            const bool known = std::any_of(m_fieldNames.cbegin(), m_fieldNames.cend(),
+                                           [&field](const auto &name) { return name.second == field; });
+            if (!known)
+                m_fieldNames.append({field.toLatin1(), field});
+        }
+    }
 }
 
 MessageClassifier RuleClassifier::lazy(const RuleDatabase &db)
 {
     auto compiled = std::make_shared<std::optional<RuleClassifier>>();
-    return [&db, compiled](const QString &sender, const QString &header, qint64 size) {
+    return [&db, compiled](const QString &sender, QByteArrayView header, qint64 size) {
         if (!*compiled)
             compiled->emplace(fromDatabase(db));
         return (*compiled)->classify(sender, header, size);
@@ -178,7 +202,7 @@ QString RuleClassifier::match(const List &list, const Message &message) const
     return {};
 }
 
-SortReason RuleClassifier::classify(const QString &sender, const QString &header, qint64 size) const
+SortReason RuleClassifier::classify(const QString &sender, QByteArrayView header, qint64 size) const
 {
     Message message;
     message.sender = sender;
@@ -202,13 +226,15 @@ SortReason RuleClassifier::classify(const QString &sender, const QString &header
     }
     message.foldedAddress = WildcardPattern::fold(comparedAddress);
 
-    if (!m_exempted->headerRules.isEmpty() || !m_filter->headerRules.isEmpty()) {
-        HeaderFields::forEach(header, [&](QStringView name, QStringView raw) {
-            const QString key = name.toString().toLower();
-            if (!m_exempted->headerRules.contains(key) && !m_filter->headerRules.contains(key))
-                return;
-            message.fields[key].append(
-                WildcardPattern::fold(HeaderDisplay::decodedText(HeaderBytesText(raw.toString()))));
+    if (!m_fieldNames.isEmpty()) {
+        HeaderFields::forEach(header, [&](QByteArrayView name, QByteArrayView raw) {
+            for (const auto &[bytes, key] : m_fieldNames) {
+                if (name.size() == bytes.size() && name.compare(bytes, Qt::CaseInsensitive) == 0) {
+                    message.fields[key].append(
+                        WildcardPattern::fold(HeaderDisplay::decodedText(HeaderScan::text(raw))));
+                    return;
+                }
+            }
         });
     }
 

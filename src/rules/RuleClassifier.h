@@ -3,27 +3,29 @@
 #include "SortReason.h"
 #include "WildcardPattern.h"
 
+#include <QByteArrayView>
 #include <QHash>
 #include <QList>
 #include <QString>
 #include <QStringList>
 #include <functional>
 #include <memory>
+#include <utility>
 
 class RuleDatabase;
 
 // Sorts one message by both rule lists: an exempted match keeps it in the
 // Inbox whatever the filter list says; else a filter match sends it to the
 // Recycle Bin; else no rule matched. Asked with the message's From value as
-// the lists show it, its whole header (a TOP reply, status line allowed; raw
-// bytes one character each, as the session reads them, or text) and the size
-// the server listed (-1 when not known).
-using MessageClassifier = std::function<SortReason(const QString &sender, const QString &header, qint64 size)>;
+// the lists show it, its whole header (a TOP reply as the bytes came, status
+// line allowed) and the size the server listed (-1 when not known).
+using MessageClassifier = std::function<SortReason(const QString &sender, QByteArrayView header, qint64 size)>;
 
 // The rules of both lists ready for sorting many messages. Exact values
-// (whole From values, addresses, "*@domain") are looked up in the
-// database's index or an in-memory table; patterns and header rules are
-// compiled once, when the classifier is made (RuleSyntax says which is which).
+// (whole From values, addresses, "*@domain") are looked up in an in-memory
+// table that finds what the database's index finds; patterns and header
+// rules are compiled once, when the classifier is made (RuleSyntax says
+// which is which).
 //
 // A list matches a message when it holds, case ignored (full case folding):
 // the whole From value; or its address; or "*@" and the address's domain
@@ -36,8 +38,7 @@ using MessageClassifier = std::function<SortReason(const QString &sender, const 
 // message and in the rules alike.
 class RuleClassifier {
 public:
-    // Reads the patterns and header rules of both tables; exact values stay
-    // in the database, which must stay open while the classifier is used.
+    // Reads every rule of both tables, once; the database is not asked again.
     // Throws RuleDatabaseError when the rules cannot be read.
     static RuleClassifier fromDatabase(const RuleDatabase &db);
     // Both lists given whole.
@@ -46,7 +47,7 @@ public:
     // first message, once. Failures come as RuleDatabaseError.
     static MessageClassifier lazy(const RuleDatabase &db);
 
-    SortReason classify(const QString &sender, const QString &header, qint64 size = -1) const;
+    SortReason classify(const QString &sender, QByteArrayView header, qint64 size = -1) const;
 
     RuleClassifier(RuleClassifier &&) noexcept;
     RuleClassifier &operator=(RuleClassifier &&) noexcept;
@@ -56,8 +57,12 @@ private:
     struct List;
     struct Message;
     RuleClassifier();
+    void collectFieldNames();
     QString match(const List &list, const Message &message) const;
 
     std::unique_ptr<List> m_exempted;
     std::unique_ptr<List> m_filter;
+    // The field names some header rule of either list names: the bytes a
+    // header's name is compared with (case ignored) and the key it goes by.
+    QList<std::pair<QByteArray, QString>> m_fieldNames;
 };

@@ -216,4 +216,32 @@ QString key(const QString &value)
     return out;
 }
 
+QByteArray keyOfUtf8(QByteArrayView utf8)
+{
+    // ASCII stands for itself; any other folded code point (up to 0x1100FF,
+    // invalid bytes included) is a marker byte and three bytes of its value.
+    QByteArray out;
+    out.reserve(utf8.size());
+    const auto *p = reinterpret_cast<const unsigned char *>(utf8.data());
+    const auto *end = p + utf8.size();
+    while (p < end) {
+        if (*p < 0x80) {
+            const unsigned char c = *p++;
+            out.append(char((c >= 'A' && c <= 'Z') ? c + ('a' - 'A') : c));
+            continue;
+        }
+        char32_t folded[3];
+        const int n = foldFull(nextCodePoint(p, end), folded);
+        for (int k = 0; k < n; ++k) {
+            if (folded[k] < 0x80) {
+                out.append(char(folded[k]));
+                continue;
+            }
+            const char wide[] = {'\xFF', char(folded[k] >> 16), char(folded[k] >> 8), char(folded[k])};
+            out.append(wide, 4);
+        }
+    }
+    return out;
+}
+
 } // namespace RuleCollation

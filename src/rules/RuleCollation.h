@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QByteArray>
+#include <QByteArrayView>
 #include <QString>
 
 // Rule values are the same rule when they differ only in the case of their
@@ -26,5 +28,10 @@ bool sameRule(const QString &a, const QString &b);
 
 // A key that two values share exactly when they are the same rule.
 QString key(const QString &value);
+
+// A key that two UTF-8 texts share exactly when compareUtf8 finds them
+// equal, bytes that are not well-formed UTF-8 included: what the database's
+// index finds by a value, a table in memory finds by this key.
+QByteArray keyOfUtf8(QByteArrayView utf8);
 
 } // namespace RuleCollation

@@ -136,7 +136,7 @@ QList<QPair<int, SortReason>> rowsSortedAs(const MessageFolderModel &list, const
         // A row whose header could not be read was never sorted by a rule.
         if (entry.header.isEmpty() && entry.sender.isEmpty())
             continue;
-        const SortReason reason = rules.classify(entry.sender, QString::fromLatin1(entry.header), entry.bytes);
+        const SortReason reason = rules.classify(entry.sender, entry.header, entry.bytes);
         if (reason.kind == kind)
             rows.append({row, reason});
     }

@@ -302,6 +302,28 @@ std::optional<QStringList> RuleDatabase::FillPatternCandidates(const QString &ta
                     + " where instr(email, '*') > 0 or instr(email, '?') > 0 or instr(email, ':') > 0");
 }
 
+std::optional<QList<QByteArray>> RuleDatabase::FillRuleBytes(const QString &table) const
+{
+    const char *name = knownTable(table);
+    if (!name)
+        return std::nullopt;
+    // A value stored as a number or blob never equals a text looked up.
+    sqlite3_stmt *select =
+        statement(QByteArray("select email from ") + name + " where typeof(email) = 'text' order by rowid");
+    if (!select)
+        return std::nullopt;
+    StatementUse use(select);
+    QList<QByteArray> values;
+    int rc;
+    while ((rc = sqlite3_step(select)) == SQLITE_ROW) {
+        const auto *text = reinterpret_cast<const char *>(sqlite3_column_text(select, 0));
+        values.append(QByteArray(text, sqlite3_column_bytes(select, 0)));
+    }
+    if (rc != SQLITE_DONE)
+        return std::nullopt;
+    return values;
+}
+
 std::optional<QStringList> RuleDatabase::fillFrom(const QByteArray &sql) const
 {
     sqlite3_stmt *select = statement(sql);

@@ -102,6 +102,10 @@ public:
     // Every stored value in the engine's order; a NULL value reads as a null
     // QString. std::nullopt when the query failed.
     std::optional<QStringList> FillRules(const QString &table) const;
+    // The UTF-8 bytes of every value a lookup can find (text, not NULL), in
+    // the order of the rows: among values that are the same rule, a lookup
+    // finds the earliest. std::nullopt when the query failed.
+    std::optional<QList<QByteArray>> FillRuleBytes(const QString &table) const;
     // The stored values holding "*", "?" or ":", the only ones that can be
     // read as more than an exact value (patterns, header rules).
     std::optional<QStringList> FillPatternCandidates(const QString &table) const;

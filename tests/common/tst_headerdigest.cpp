@@ -3,6 +3,7 @@
 // different as soon as anything else in the header differs.
 #include "HeaderDigest.h"
 
+#include <QCryptographicHash>
 #include <QTest>
 
 class TestHeaderDigest : public QObject {
@@ -11,6 +12,7 @@ private Q_SLOTS:
     void digest_data();
     void digest();
     void emptyBlockHasNone();
+    void digestIsSha256OfTheKeptLines();
 };
 
 namespace {
@@ -50,6 +52,18 @@ void TestHeaderDigest::emptyBlockHasNone()
     QVERIFY(HeaderDigest::of(QByteArray()).isEmpty());
     QCOMPARE(HeaderDigest::blockOfReply(u"-ERR no such message"), QByteArray());
     QCOMPARE(HeaderDigest::blockOfReply(u"+OK\r\nFrom: a\r\n\r\n.\r\n"), QByteArray("From: a\r\n\r\n"));
+    QCOMPARE(HeaderDigest::blockOfReply(QByteArrayView("+OK\r\nFrom: a\r\n\r\n.\r\n")),
+             QByteArrayView("From: a\r\n\r\n"));
+    QVERIFY(HeaderDigest::blockOfReply(QByteArrayView("+OK no line end")).isEmpty());
+}
+
+// Rows keep digests from earlier runs: the digest stays SHA-256 of the kept
+// lines, each ended by LF.
+void TestHeaderDigest::digestIsSha256OfTheKeptLines()
+{
+    const QByteArray block = "From: a\r\nStatus: RO\r\nSubject: b\r\n c\nX-UID: 7\r\n\r\n";
+    QCOMPARE(HeaderDigest::of(block),
+             QCryptographicHash::hash("From: a\nSubject: b\n c\n\n", QCryptographicHash::Sha256));
 }
 
 QTEST_GUILESS_MAIN(TestHeaderDigest)

@@ -27,7 +27,7 @@ struct MailFixture {
 
     MessageClassifier classifier() const
     {
-        return [this](const QString &sender, const QString &header, qint64 size) {
+        return [this](const QString &sender, QByteArrayView header, qint64 size) {
             return RuleClassifier::fromLists(filter.values(), exempted.values()).classify(sender, header, size);
         };
     }

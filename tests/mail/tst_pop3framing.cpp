@@ -74,10 +74,9 @@ void exchange(const QString &command, qint16 mode, const QList<QByteArray> &piec
     for (const QByteArray &piece : pieces)
         c.server->serve(piece);
     QCOMPARE(c.session->command(command, mode), Pop3Session::Outcome::Reply);
-    QVERIFY2(c.session->ServerReply == QString::fromLatin1(reply),
-             (label + ": " + c.session->ServerReply.toLatin1()).constData());
+    QVERIFY2(c.session->reply() == reply, (label + ": " + c.session->reply()).constData());
     QCOMPARE(c.session->QuitServer(), Pop3Session::Outcome::Reply);
-    QVERIFY2(c.session->ServerReply == QString::fromLatin1(kQuitReply), label.constData());
+    QVERIFY2(c.session->reply() == kQuitReply, label.constData());
     QCOMPARE(c.server->written(), command.toLatin1() + "\r\nQUIT\r\n");
 }
 
@@ -132,11 +131,11 @@ void TestPop3Framing::overlongReplyKeepsItsStart()
     c.server->serve("\n.\r");
     c.server->serve("\n" + kQuitReply);
     QCOMPARE(c.session->command(u"TOP 1 0"_s, Pop3Session::kMultiLineReply), Pop3Session::Outcome::Reply);
-    QCOMPARE(c.session->ServerReply.size(), Pop3Session::kReplyCap + 5);
-    QVERIFY(c.session->ServerReply.startsWith(QString::fromLatin1(reply.left(Pop3Session::kReplyCap))));
-    QVERIFY(c.session->ServerReply.endsWith(u"\r\n.\r\n"_s));
+    QCOMPARE(c.session->reply().size(), Pop3Session::kReplyCap + 5);
+    QVERIFY(c.session->reply().startsWith(reply.left(Pop3Session::kReplyCap)));
+    QVERIFY(c.session->reply().endsWith("\r\n.\r\n"));
     QCOMPARE(c.session->QuitServer(), Pop3Session::Outcome::Reply);
-    QCOMPARE(c.session->ServerReply, QString::fromLatin1(kQuitReply));
+    QCOMPARE(c.session->reply(), kQuitReply);
 }
 
 void TestPop3Framing::breaks_data()

@@ -1,3 +1,4 @@
+#include "HeaderScan.h"
 #include "Pop3Parsers.h"
 
 #include <QTest>
@@ -9,6 +10,8 @@ private Q_SLOTS:
     void replyWord();
     void headerValue_data();
     void headerValue();
+    void shownFields_data();
+    void shownFields();
 };
 
 void TestPop3Parsers::replyWord_data()
@@ -107,6 +110,57 @@ void TestPop3Parsers::headerValue()
     const QStringList several = GetHeaderValues(headers, {QStringLiteral("To:"), name, QStringLiteral("Subject:")});
     QCOMPARE(several.size(), 3);
     QCOMPARE(several.at(1), value);
+}
+
+void TestPop3Parsers::shownFields_data()
+{
+    QTest::addColumn<QByteArray>("reply");
+    QTest::addColumn<QStringList>("shown"); // From, Subject, Date, Priority
+
+    QTest::newRow("all four, X-Priority for Priority")
+        << QByteArray("+OK\r\nFrom: a@b.example\r\nSubject: hi\r\nDate: Mon, 7 Dec 2026\r\nX-Priority: 1\r\n\r\n.\r\n")
+        << QStringList{"a@b.example", "hi", "Mon, 7 Dec 2026", "1"};
+    QTest::newRow("no status line, no blank line, no last CR LF")
+        << QByteArray("Subject: s\r\nFrom: f") << QStringList{"f", "s", "", ""};
+    QTest::newRow("refused") << QByteArray("-ERR From: no\r\n") << QStringList{"", "", "", ""};
+    QTest::newRow("empty") << QByteArray() << QStringList{"", "", "", ""};
+    QTest::newRow("status line only") << QByteArray("+OK") << QStringList{"", "", "", ""};
+    QTest::newRow("a bare LF or CR stays in its line")
+        << QByteArray("+OK\r\nSubject: a\nFrom: b\r\nDate: c\rFrom: d\r\n")
+        << QStringList{"", "a\nFrom: b", "c\rFrom: d", ""};
+    QTest::newRow("folded first line is no field")
+        << QByteArray("+OK\r\n Subject: folded\r\nSubject: real\r\n") << QStringList{"", "real", "", ""};
+    QTest::newRow("duplicates: the first counts, X-Priority too")
+        << QByteArray("+OK\r\nFrom: one\r\nfrom: two\r\nX-Priority: 1\r\nPriority: 5\r\n")
+        << QStringList{"one", "", "", "1"};
+    QTest::newRow("fields after the blank line are the body")
+        << QByteArray("+OK\r\nFrom: a\r\n\r\nSubject: body\r\n.\r\n") << QStringList{"a", "", "", ""};
+    QTest::newRow("obsolete blanks, folds with tabs, spaces trimmed")
+        << QByteArray("+OK\r\nSUBJECT \t:  Hello\r\n\tWorld  \r\n  again \r\nDate:\r\n \r\n")
+        << QStringList{"", "Hello\tWorld    again", "", ""};
+    QTest::newRow("other fields that start alike")
+        << QByteArray("+OK\r\nX-From: x\r\nFromage: no\r\nX-X-Priority: 9\r\nX-Subject: q\r\nX:\r\nX-\r\nF\r\n")
+        << QStringList{"", "", "", ""};
+    QTest::newRow("8-bit: UTF-8 as UTF-8, others a character a byte")
+        << QByteArray("+OK\r\nFrom: M\xc3\xbcller <m@b\xc3\xbc"
+                      "cher.example>\r\nSubject: caf\xe9\r\nDate: \xc3\r\n")
+        << QStringList{QString::fromUtf8("M\xc3\xbcller <m@b\xc3\xbc"
+                                         "cher.example>"),
+                       QString::fromLatin1("caf\xe9"), QString::fromLatin1("\xc3"), ""};
+    QTest::newRow("8-bit only in a continuation line") << QByteArray("+OK\r\nSubject: gagn\r\n \xc3\xa9\r\n")
+                                                       << QStringList{"", QString::fromUtf8("gagn \xc3\xa9"), "", ""};
+}
+
+// The byte scan gives what GetHeaderValues gives for the reply read a
+// character a byte.
+void TestPop3Parsers::shownFields()
+{
+    QFETCH(QByteArray, reply);
+    QFETCH(QStringList, shown);
+    const HeaderScan::ShownFields fields = HeaderScan::shownFields(reply);
+    QCOMPARE((QStringList{fields.from, fields.subject, fields.date, fields.priority}), shown);
+    const QStringList names{"From:", "Subject:", "Date:", "Priority:"};
+    QCOMPARE(GetHeaderValues(QString::fromLatin1(reply), names), shown);
 }
 
 QTEST_APPLESS_MAIN(TestPop3Parsers)

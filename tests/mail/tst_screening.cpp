@@ -82,7 +82,7 @@ private:
 
 MessageClassifier spamFrom(const QString &address)
 {
-    return [address](const QString &sender, const QString &, qint64) {
+    return [address](const QString &sender, QByteArrayView, qint64) {
         SortReason reason;
         if (sender == address)
             reason.kind = SortReason::Kind::Filter;

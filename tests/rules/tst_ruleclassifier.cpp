@@ -12,6 +12,7 @@
 #include <QRegularExpression>
 #include <QSet>
 #include <QTest>
+#include <algorithm>
 #include <optional>
 
 using namespace Qt::StringLiterals;
@@ -91,12 +92,16 @@ QList<HelpExample> helpExampleRows()
     return rows;
 }
 
-QString header(const QString &from, const QString &more)
+// A TOP reply's bytes. Rows give raw bytes one character a byte, as the
+// session's bytes read; a text beyond Latin-1 goes as UTF-8.
+QByteArray header(const QString &from, const QString &more)
 {
     QString text = u"+OK 812 octets\r\nReceived: by mx.example; Tue, 1 Dec 2026 08:07:13 +0100\r\n"_s;
     if (!from.isNull())
         text += u"From: "_s + from + u"\r\n"_s;
-    return text + more + u"\r\n.\r\n"_s;
+    text += more + u"\r\n.\r\n"_s;
+    const bool latin1 = std::all_of(text.cbegin(), text.cend(), [](QChar c) { return c.unicode() <= 0xFF; });
+    return latin1 ? text.toLatin1() : text.toUtf8();
 }
 
 } // namespace
@@ -266,7 +271,7 @@ private Q_SLOTS:
         QFETCH(QStringList, filter);
         QFETCH(QStringList, exempted);
         QVERIFY(store(filter, exempted));
-        const QString text = header(from, fields);
+        const QByteArray text = header(from, fields);
         // The database's index and the in-memory lists agree.
         QTEST(RuleClassifier::fromDatabase(m_f->db).classify(from, text).text(), "reason");
         QTEST(RuleClassifier::fromLists(filter, exempted).classify(from, text).text(), "reason");
@@ -392,7 +397,7 @@ private Q_SLOTS:
         QFETCH(qint64, size);
         QFETCH(bool, matches);
         QVERIFY(store({rule}, {}));
-        const QString text = header(u"a@b.example"_s, {});
+        const QByteArray text = header(u"a@b.example"_s, {});
         const SortReason expected = matches ? SortReason{SortReason::Kind::Filter, rule} : SortReason{};
         QCOMPARE(RuleClassifier::fromDatabase(m_f->db).classify(u"a@b.example"_s, text, size).text(), expected.text());
         QCOMPARE(RuleClassifier::fromLists({rule}, {}).classify(u"a@b.example"_s, text, size).text(), expected.text());
@@ -453,6 +458,33 @@ private Q_SLOTS:
                 QVERIFY2(now == before(sender), qPrintable(sender));
             }
         }
+    }
+
+    // Exact values are found in memory: what the database's own lookup
+    // answers, spelling for spelling, and the lists answer the same.
+    void exactValuesAsTheDatabaseFindsThem()
+    {
+        // Two spellings of one rule: the row stored first is the one named.
+        const QStringList filter{u"Straße@Hof.example"_s, u"STRASSE@hof.example"_s, u"kelvin@x.example"_s,
+                                 u"İnfo@x.example"_s,     u"ﬁle@x.example"_s,       u"ǅ@x.example"_s,
+                                 u"*@spam.example"_s,     u"Ann <ann@x.example>"_s};
+        QVERIFY(store(filter, {}));
+        const RuleClassifier fromDatabase = RuleClassifier::fromDatabase(m_f->db);
+        const RuleClassifier fromLists = RuleClassifier::fromLists(filter, {});
+        const QStringList senders{u"strasse@HOF.example"_s,  u"STRAẞE@hof.EXAMPLE"_s,   u"\u212Aelvin@x.example"_s,
+                                  u"i\u0307nfo@x.example"_s, u"info@x.example"_s,       u"FILE@x.example"_s,
+                                  u"ǆ@x.example"_s,          u"Ǆ@X.example"_s,          u"*@SPAM.example"_s,
+                                  u"ANN <ANN@X.EXAMPLE>"_s,  u"Ann  <ann@x.example>"_s, u"kelvin@x.example."_s};
+        int found = 0;
+        for (const QString &sender : senders) {
+            const QString stored = m_f->db.StoredRule(sender, u"tbfilter"_s);
+            found += stored.isNull() ? 0 : 1;
+            const QString expected = stored.isNull() ? u"No rule matched"_s : stored + u" (Filter List)"_s;
+            QCOMPARE(fromDatabase.classify(sender, {}).text(), expected);
+            QCOMPARE(fromLists.classify(sender, {}).text(), expected);
+        }
+        QVERIFY(found > 0 && found < senders.size());
+        QCOMPARE(fromDatabase.classify(u"STRASSE@HOF.EXAMPLE"_s, {}).text(), u"Straße@Hof.example (Filter List)"_s);
     }
 };
 

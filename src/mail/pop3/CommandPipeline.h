@@ -33,7 +33,7 @@ public:
     CommandPipeline(Pop3Session &session, Source source);
 
     // The reply to the oldest command not yet answered, into the session's
-    // ServerReply. A Cancel stops the sending; it ends this wait only when
+    // reply(). A Cancel stops the sending; it ends this wait only when
     // raised before the pipeline was stopped (the reply of a command sent is
     // then still owed). Reply, Cancelled (also when this command was never
     // sent because of an earlier Cancel), or Failed (failure()).

@@ -19,7 +19,7 @@ Pop3Session::Outcome Pop3Session::QueryCapabilities()
     const Outcome outcome = sendAndWait(QStringLiteral("CAPA"), kMultiLineReply, MailConnection::CancelMode::Ends);
     if (outcome != Outcome::Reply)
         return outcome;
-    for (const QString &line : MultiLineBody(ServerReply).value_or(QStringList{})) {
+    for (const QString &line : MultiLineBody(serverReply()).value_or(QStringList{})) {
         if (!line.trimmed().isEmpty())
             m_capabilities.append(line.trimmed());
     }
@@ -63,7 +63,7 @@ Pop3Session::Outcome Pop3Session::sendAndWait(const QString &text, qint16 mode, 
         return m_lastOutcome = Outcome::Failed;
     if (!m_connection->isOpen())
         return lost(kLost);
-    ServerReply.clear();
+    m_reply.clear();
     m_awaited = expectReply(mode, false, text);
     // User names and passwords go out as UTF-8, as in AUTH PLAIN.
     if (!m_connection->write(text.toUtf8() + kCrLf))
@@ -106,10 +106,10 @@ Pop3Session::Outcome Pop3Session::awaitAhead(quint64 sequence, bool cancelEnds)
         if (outcome != Outcome::Reply)
             return m_lastOutcome = outcome;
     }
-    const auto found = m_ahead.constFind(sequence);
-    if (found == m_ahead.constEnd())
+    const auto found = m_ahead.find(sequence);
+    if (found == m_ahead.end())
         return lost(QStringLiteral("The reply to a command was lost."));
-    ServerReply = QString::fromLatin1(found->reply);
+    m_reply = std::move(found.value().reply);
     m_lastFramedAtMs = found->framedAtMs;
     m_ahead.erase(found);
     return m_lastOutcome = Outcome::Reply;
@@ -178,7 +178,7 @@ void Pop3Session::handOver(const Pop3Framer::Expected &expected, QByteArray repl
     if (expected.keep)
         m_ahead.insert(expected.sequence, {std::move(reply), m_clock.elapsed()});
     else if (expected.sequence == m_awaited)
-        ServerReply = QString::fromLatin1(reply);
+        m_reply = std::move(reply);
     Q_EMIT replyFramed(expected.sequence);
 }
 

@@ -60,7 +60,7 @@ private:
     std::optional<QByteArray> overflowing(QByteArray &buffer, qsizetype &pos);
     bool statusLineFound(QByteArray &buffer, qsizetype &pos);
     void unfinished(QByteArray &buffer, qsizetype &pos);
-    static QByteArray cut(const QByteArray &buffer, qsizetype &pos, qsizetype end);
+    static QByteArray cut(QByteArray &buffer, qsizetype &pos, qsizetype end);
     void compact(QByteArray &buffer, qsizetype &pos);
     void resetReply();
     void fail(const QString &text, bool outOfStep = false);

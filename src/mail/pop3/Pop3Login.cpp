@@ -33,7 +33,7 @@ MailResult Pop3Session::LoginServer()
         return loginPipelined(user, pass);
     if (sendAndWait(user, kSingleReply, MailConnection::CancelMode::Ends) != Outcome::Reply)
         return stepEnded();
-    if (ServerReply.startsWith(QLatin1Char('-')) && offersSaslPlain()) {
+    if (serverReply().startsWith(QLatin1Char('-')) && offersSaslPlain()) {
         if (authPlain() != Outcome::Reply)
             return stepEnded();
     } else if (sendAndWait(pass, kSingleReply, MailConnection::CancelMode::Ends) != Outcome::Reply) {
@@ -48,7 +48,7 @@ MailResult Pop3Session::loginPipelined(const QString &user, const QString &pass)
     const quint64 passReply = userReply ? sendAhead(pass, kSingleReply) : 0;
     if (passReply == 0 || awaitAhead(userReply, true) != Outcome::Reply)
         return stepEnded();
-    const bool userRefused = ServerReply.startsWith(QLatin1Char('-'));
+    const bool userRefused = serverReply().startsWith(QLatin1Char('-'));
     // PASS's answer is read in any case, so that the next reply is told apart.
     if (awaitAhead(passReply, true) != Outcome::Reply)
         return stepEnded();
@@ -59,11 +59,11 @@ MailResult Pop3Session::loginPipelined(const QString &user, const QString &pass)
 
 MailResult Pop3Session::judgeLogin()
 {
-    if (ServerReply.toUpper().contains(QLatin1String("+OK")))
+    if (serverReply().toUpper().contains(QLatin1String("+OK")))
         return MailResult::done();
-    const LoginRefusal refusal = loginRefusal(ServerReply, m_settings.EmailPassword);
+    const LoginRefusal refusal = loginRefusal(serverReply(), m_settings.EmailPassword);
     return MailResult::failure(MailOutcome::ConnectionFailed, refusal.title, refusal.text,
-                               replyText(ServerReply, m_settings.EmailPassword));
+                               replyText(serverReply(), m_settings.EmailPassword));
 }
 
 bool Pop3Session::offersSaslPlain() const
@@ -88,8 +88,8 @@ Pop3Session::Outcome Pop3Session::authPlain()
     if (initial.size() + 2 <= kCommandLineMax)
         return sendAndWait(initial, kSingleReply, MailConnection::CancelMode::Ends);
     const Outcome outcome = sendAndWait(QStringLiteral("AUTH PLAIN"), kSingleReply, MailConnection::CancelMode::Ends);
-    if (outcome != Outcome::Reply || !ServerReply.startsWith(QLatin1Char('+'))
-        || ServerReply.startsWith(QLatin1String("+OK")))
+    if (outcome != Outcome::Reply || !serverReply().startsWith(QLatin1Char('+'))
+        || serverReply().startsWith(QLatin1String("+OK")))
         return outcome;
     return sendAndWait(response, kSingleReply, MailConnection::CancelMode::Ends);
 }

@@ -71,14 +71,14 @@ MailResult Pop3Mailbox::list(MailboxListing &listing)
         listing = pop3Listing(std::nullopt, std::nullopt, 0);
         return ended(outcome);
     }
-    const qint64 statCount = qMin<qint64>(LeadingNumber(GetReplyWord(m_session.ServerReply, 2)),
+    const qint64 statCount = qMin<qint64>(LeadingNumber(GetReplyWord(m_session.serverReply(), 2)),
                                           std::numeric_limits<qint32>::max());
     std::optional<Pop3Pairs> uids, sizes;
     if (ahead || statCount > 0) {
         outcome = ahead ? m_session.awaitAhead(uidlAhead, true)
                         : m_session.command(QStringLiteral("UIDL"), Pop3Session::kListingReply);
         if (outcome == Pop3Session::Outcome::Reply)
-            uids = ParseUidl(m_session.ServerReply);
+            uids = ParseUidl(m_session.serverReply());
     }
     // LIST gives every message's size, so that a header is read by TOP alone.
     const bool anyListed = statCount > 0 || (uids && !uids->isEmpty());
@@ -86,7 +86,7 @@ MailResult Pop3Mailbox::list(MailboxListing &listing)
         outcome = ahead ? m_session.awaitAhead(listAhead, true)
                         : m_session.command(QStringLiteral("LIST"), Pop3Session::kListingReply);
         if (outcome == Pop3Session::Outcome::Reply)
-            sizes = ParseUidl(m_session.ServerReply);
+            sizes = ParseUidl(m_session.serverReply());
     }
     // UIDL is not believed to be all of them: only when it does not list
     // exactly the messages STAT counts does LIST name messages too.
@@ -148,7 +148,7 @@ MailResult Pop3Mailbox::readHeaders(const MailboxListing &listing, const HeaderS
             break;
         if (m_cancel.isSet())
             break; // cancelled as the reply came: this message is not read
-        ArrivedHeader arrived{k, m_session.ServerReply.toLatin1()};
+        ArrivedHeader arrived{k, m_session.reply()};
         arrived.refused = arrived.header.startsWith('-');
         if (!listing.listed && arrived.refused)
             break; // no listing to go by: past the last message
@@ -159,7 +159,7 @@ MailResult Pop3Mailbox::readHeaders(const MailboxListing &listing, const HeaderS
             outcome = exchange(listCommand, number, Pop3Session::kSingleReply);
             arrived.sized = outcome == Pop3Session::Outcome::Reply;
             if (arrived.sized)
-                arrived.bytes = LeadingNumber(GetReplyWord(m_session.ServerReply, 3));
+                arrived.bytes = LeadingNumber(GetReplyWord(m_session.serverReply(), 3));
         }
         if (!sink(arrived) || !arrived.sized)
             break;
@@ -193,10 +193,10 @@ MailResult Pop3Mailbox::commit()
     }
     if (outcome == Pop3Session::Outcome::Failed)
         return m_session.failure();
-    if (m_accepted == 0 || m_session.ServerReply.startsWith(QLatin1String("+OK")))
+    if (m_accepted == 0 || m_session.reply().startsWith("+OK"))
         return MailResult::done();
     // The server may have removed some, all or none: it did not say.
-    const QString said = m_session.ServerReply.trimmed().left(200);
+    const QString said = m_session.serverReply().trimmed().left(200);
     return MailResult::failure(MailOutcome::ConnectionFailed, QStringLiteral("Error"),
                                QStringLiteral("The server did not confirm the deletions.\r\nThe server said: ") + said,
                                said);

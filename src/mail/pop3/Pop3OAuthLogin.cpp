@@ -37,9 +37,9 @@ MailResult Pop3Session::loginOAuth2()
             return oauthRefused(token.error);
         if (authOAuth(mechanism, token.token) != Outcome::Reply)
             return stepEnded();
-        if (ServerReply.startsWith(QLatin1String("+OK"), Qt::CaseInsensitive))
+        if (serverReply().startsWith(QLatin1String("+OK"), Qt::CaseInsensitive))
             return MailResult::done();
-        if (attempt > 0 || !refusedCredentials(ServerReply))
+        if (attempt > 0 || !refusedCredentials(serverReply()))
             break;
         // The token may have expired or been withdrawn since it was issued:
         // one fresh token, one more try, never more.
@@ -52,9 +52,9 @@ MailResult Pop3Session::loginOAuth2()
 
 MailResult Pop3Session::oauthRefusedByServer(const QString &token)
 {
-    const QString said = replyText(ServerReply, token);
-    if (!refusedCredentials(ServerReply)) {
-        const LoginRefusal refusal = loginRefusal(ServerReply, token);
+    const QString said = replyText(serverReply(), token);
+    if (!refusedCredentials(serverReply())) {
+        const LoginRefusal refusal = loginRefusal(serverReply(), token);
         return MailResult::failure(MailOutcome::ConnectionFailed, refusal.title, refusal.text, said);
     }
     return oauthRefused(QStringLiteral("The server refused the OAuth2 sign-in of %1.").arg(m_settings.EmailUserid)
@@ -89,7 +89,7 @@ Pop3Session::Outcome Pop3Session::authOAuth(OAuthMechanism mechanism, const QStr
     // one carrying the error of a refused token. That one must be answered
     // (an empty response for XOAUTH2, %x01 for OAUTHBEARER) before the
     // server says -ERR; waiting for it unanswered would hang.
-    for (int step = 0; step < 2 && outcome == Outcome::Reply && isContinuation(ServerReply); ++step) {
+    for (int step = 0; step < 2 && outcome == Outcome::Reply && isContinuation(serverReply()); ++step) {
         if (!sent) {
             sent = true;
             outcome = sendAndWait(response, kSingleReply, MailConnection::CancelMode::Ends);
@@ -98,7 +98,7 @@ Pop3Session::Outcome Pop3Session::authOAuth(OAuthMechanism mechanism, const QStr
                                   kSingleReply, MailConnection::CancelMode::Ends);
         }
     }
-    if (outcome == Outcome::Reply && isContinuation(ServerReply))
+    if (outcome == Outcome::Reply && isContinuation(serverReply()))
         outcome = sendAndWait(QStringLiteral("*"), kSingleReply,
                               MailConnection::CancelMode::Ends); // give up the exchange
     return outcome;

@@ -71,11 +71,11 @@ public:
             m_listing = Pop3IdListing::of(*pairs);
         plan();
     }
-    void takeHeader(qint32 number, const QString &reply)
+    void takeHeader(qint32 number, const QByteArray &reply)
     {
         m_digestAt.insert(number,
-                          reply.startsWith(QLatin1String("+OK")) ? HeaderDigest::of(HeaderDigest::blockOfReply(reply))
-                                                                 : QByteArray());
+                          reply.startsWith("+OK") ? HeaderDigest::of(HeaderDigest::blockOfReply(QByteArrayView(reply)))
+                                                  : QByteArray());
     }
     bool isTarget(qint32 number) const { return m_targetAt.contains(number); }
 
@@ -150,9 +150,9 @@ MailResult Pop3Mailbox::locate(const QList<MessageIdentity> &rows, QList<qint32>
             if ((outcome = reading.next()) != Pop3Session::Outcome::Reply)
                 break;
             if (const qint32 number = awaited.dequeue())
-                confirmation.takeHeader(number, m_session.ServerReply);
+                confirmation.takeHeader(number, m_session.reply());
             else
-                confirmation.takeListing(m_session.ServerReply);
+                confirmation.takeListing(m_session.serverReply());
         }
         // A Cancel here sends no DELE; replies still owed are read first.
         if (outcome == Pop3Session::Outcome::Cancelled && reading.drain() == Pop3Session::Outcome::Failed)
@@ -161,7 +161,7 @@ MailResult Pop3Mailbox::locate(const QList<MessageIdentity> &rows, QList<qint32>
         if (confirmation.haveUids
             && (outcome = m_session.command(QStringLiteral("UIDL"), Pop3Session::kListingReply))
                 == Pop3Session::Outcome::Reply)
-            confirmation.takeListing(m_session.ServerReply);
+            confirmation.takeListing(m_session.serverReply());
         // In the order the pipelined TOPs go out, without those not needed.
         QList<qint32> asked;
         for (const qint32 number : std::as_const(confirmation.guesses))
@@ -173,7 +173,7 @@ MailResult Pop3Mailbox::locate(const QList<MessageIdentity> &rows, QList<qint32>
                 break;
             outcome = m_session.command(topCommand(number), Pop3Session::kMultiLineReply);
             if (outcome == Pop3Session::Outcome::Reply)
-                confirmation.takeHeader(number, m_session.ServerReply);
+                confirmation.takeHeader(number, m_session.reply());
         }
     }
     if (outcome == Pop3Session::Outcome::Reply)
@@ -209,7 +209,7 @@ MailResult Pop3Mailbox::remove(const QList<qint32> &numbers, const RemovalSink &
         }
         if (outcome != Pop3Session::Outcome::Reply)
             break;
-        const bool accepted = m_session.ServerReply.startsWith(QLatin1String("+OK"));
+        const bool accepted = m_session.reply().startsWith("+OK");
         m_accepted += accepted ? 1 : 0;
         sink(i, accepted);
     }

@@ -57,7 +57,7 @@ void Pop3Session::resetConversation()
     m_capabilitiesKnown = false;
     m_trust = CertificateTrust::NotEncrypted;
     m_outOfStep = false;
-    ServerReply.clear();
+    m_reply.clear();
 }
 
 MailResult Pop3Session::ConnectServer()
@@ -101,9 +101,9 @@ MailResult Pop3Session::ConnectServer()
 
 MailResult Pop3Session::greeted()
 {
-    if (ServerReply.startsWith(QLatin1String("-ERR"), Qt::CaseInsensitive)) {
+    if (serverReply().startsWith(QLatin1String("-ERR"), Qt::CaseInsensitive)) {
         // A server refusing service says why; nothing of ours is sent.
-        const QString said = replyText(ServerReply, m_settings.EmailPassword);
+        const QString said = replyText(serverReply(), m_settings.EmailPassword);
         return connectFailed(QStringLiteral("The server %1 refused the session.").arg(m_settings.EmailHost)
                                  + (said.isEmpty() ? QString() : QStringLiteral("\r\nThe server said: ") + said),
                              QStringLiteral("Connection Failed"), said);
@@ -221,8 +221,8 @@ MailResult Pop3Session::startTls()
                              QStringLiteral("Connection Failed"));
     if (sendAndWait(QStringLiteral("STLS"), kSingleReply, MailConnection::CancelMode::Ends) != Outcome::Reply)
         return commandStopped();
-    if (!ServerReply.startsWith(QLatin1String("+OK"))) {
-        const QString said = replyText(ServerReply, m_settings.EmailPassword);
+    if (!serverReply().startsWith(QLatin1String("+OK"))) {
+        const QString said = replyText(serverReply(), m_settings.EmailPassword);
         return connectFailed(QStringLiteral("The server refused to start TLS, so the user name and password "
                                             "were not sent.\r\nThe server said: ")
                                  + said,

@@ -101,7 +101,7 @@ public:
     void CloseServer();
 
     // Sends one command (mode 1 single-line, 9 multi-line, 10 listing) and
-    // waits for its reply, which is then in ServerReply. A Cancel already
+    // waits for its reply, which is then in reply(). A Cancel already
     // raised stops the command before it is sent. With cancelEnds false the
     // reply is owed once the command is out (a DELE the server acts on at
     // QUIT): a Cancel does not end the wait, the cancel grace bounds it.
@@ -112,7 +112,7 @@ public:
     // order, until awaitAhead takes it; 0 when the connection is gone (see
     // failure()). awaitAhead waits for that reply (a Cancel raised before
     // the wait ends it only when cancelEnds is true; a fresh one always does)
-    // and puts it into ServerReply.
+    // and puts it into reply().
     quint64 sendAhead(const QString &text, qint16 mode);
     Outcome awaitAhead(quint64 sequence, bool cancelEnds);
     // Whether the reply to a command sent ahead has been framed already.
@@ -136,8 +136,11 @@ public:
     QString protocolName() const;
     CertificateTrust certificateTrust() const { return m_trust; }
 
-    // The last complete reply of the awaited command; empty while awaited.
-    QString ServerReply;
+    // The last complete reply of the awaited command, as the bytes came;
+    // empty while awaited.
+    const QByteArray &reply() const { return m_reply; }
+    // The same reply as text, a character a byte, for judging and quoting it.
+    QString serverReply() const { return QString::fromLatin1(m_reply); }
 
 Q_SIGNALS:
     // The event loop is about to run (a wait, or a turn between replies):
@@ -195,13 +198,14 @@ private:
     QElapsedTimer m_clock;
     qint64 m_lastFramedAtMs = 0;
     quint64 m_nextSequence = 1;
-    quint64 m_awaited = 0; // the reply that goes into ServerReply
+    quint64 m_awaited = 0; // the reply that goes into m_reply
     quint64 m_lastFramed = 0;
     bool m_outOfStep = false; // the replies no longer match the commands
 
     QStringList m_capabilities;
     bool m_capabilitiesKnown = false; // asked on the channel as it is now
     Outcome m_lastOutcome = Outcome::Reply;
+    QByteArray m_reply;
     QString m_failureText;
     QString m_failureTitle;
 };
