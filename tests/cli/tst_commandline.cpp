@@ -141,6 +141,7 @@ private Q_SLOTS:
     void failuresHaveTheirExitCodes();
     void unknownSecurityIsRefused_data();
     void unknownSecurityIsRefused();
+    void timeoutEndsARunThatNeverFinishes_data();
     void timeoutEndsARunThatNeverFinishes();
     void oauthSignInThatNeedsTheBrowser_data();
     void oauthSignInThatNeedsTheBrowser();
@@ -436,24 +437,37 @@ void TestCommandLine::unknownSecurityIsRefused()
     QVERIFY(run.out.isEmpty());
 }
 
+void TestCommandLine::timeoutEndsARunThatNeverFinishes_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::newRow("--check") << QStringList{u"--check"_s, u"--timeout"_s, u"2"_s};
+    // The fetch never ended: the message already in the Recycle Bin stays.
+    QTest::newRow("--check --delete") << QStringList{u"--check"_s, u"--delete"_s, u"--timeout"_s, u"2"_s};
+}
+
 void TestCommandLine::timeoutEndsARunThatNeverFinishes()
 {
     // A byte now and then: never silent for long enough to end the session.
+    QFETCH(QStringList, arguments);
     testsupport::ScriptedPop3Server server;
     QVERIFY(server.listen());
     writeProfile(u"Work"_s, server.port(), u"user"_s, u"secret"_s);
-    server.greet().login().stat(1).uidl({"a"}).listAll({100});
-    server.expect("TOP 1 0", "+OK\r\nFrom: a@x.example\r\n").trickle("j", 100, 50'000);
+    withRules([](RuleDatabase &r) { QVERIFY(r.InsertRule(u"tbfilter"_s, u"*@spam.example"_s)); });
+    server.greet().login().stat(2).uidl({"a", "b"}).listAll({100, 100});
+    server.top(1, "From: s@spam.example\r\n");
+    server.expect("TOP 2 0", "+OK\r\nFrom: a@x.example\r\n").trickle("j", 100, 50'000);
     server.quit().optional();
 
     QElapsedTimer clock;
     clock.start();
-    const Result run = trelvik({u"--check"_s, u"--timeout"_s, u"2"_s});
+    const Result run = trelvik(arguments);
     QCOMPARE(run.code, 4);
     QVERIFY2(clock.elapsed() < 15'000, QByteArray::number(clock.elapsed()).constData());
     QVERIFY2(run.err.contains("the server did not finish in time"), run.err.constData());
     QVERIFY(run.out.isEmpty());
     VERIFY_SCRIPT(server);
+    QVERIFY(!server.commands().contains("DELE 1"));
+    QCOMPARE(history().size(), 0);
 }
 
 void TestCommandLine::oauthSignInThatNeedsTheBrowser_data()
