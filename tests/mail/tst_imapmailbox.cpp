@@ -1,0 +1,346 @@
+#include "CancelFlag.h"
+#include "ImapMailbox.h"
+#include "MailOperations.h"
+#include "MessageFolderModel.h"
+#include "ProfileRecord.h"
+#include "RecordingStatus.h"
+#include "ScriptedImapServer.h"
+
+#include <QTest>
+
+#include <memory>
+
+// An IMAP mailbox against scripted servers: what goes out for each of a
+// server's answers, and what the screening makes of them.
+class TestImapMailbox : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void fetchSortsByUidThroughAnExpunge();
+    void securityBeforeCredentials_data();
+    void securityBeforeCredentials();
+    void loginDisabledUsesAuthenticatePlain_data();
+    void loginDisabledUsesAuthenticatePlain();
+    void byeMidFetchEndsWithTheServersWords();
+    void emptyMovesConfirmedRowsToJunk();
+    void renumberedFolderTouchesNothing();
+    void removal_data();
+    void removal();
+};
+
+// C: command, S: untagged lines and the tagged status.
+struct Exchange {
+    QByteArray command;
+    QByteArrayList untagged;
+    QByteArray status;
+};
+Q_DECLARE_METATYPE(QList<Exchange>)
+
+namespace {
+
+const QByteArray kLogin = "LOGIN \"ann\" \"secret\"";
+const QByteArray kLoggedIn = "OK [CAPABILITY IMAP4rev1 MOVE UIDPLUS] Logged in";
+
+// One mailbox over a scripted server, logged in as ann/secret.
+struct Session {
+    explicit Session(const QString &security = QStringLiteral("None"), ImapFolders folders = {})
+    {
+        settings.EmailHost = QStringLiteral("mail.test");
+        settings.EmailPort = QStringLiteral("143");
+        settings.EmailSecurity = security;
+        settings.EmailUserid = QStringLiteral("ann");
+        settings.EmailPassword = QStringLiteral("secret");
+        SessionOptions options;
+        options.inactivityLimitMs = 3000;
+        auto connection = std::make_unique<ScriptedImapServer>();
+        server = connection.get();
+        mailbox = std::make_unique<ImapMailbox>(std::move(connection), status, settings, cancel, options, folders);
+    }
+    // Greeted with plain capabilities, then logged in with LOGIN.
+    void loggedIn(const QByteArray &capabilities = "IMAP4rev1 MOVE UIDPLUS")
+    {
+        server->greet("* OK [CAPABILITY " + capabilities + "] ready");
+        server->expect(kLogin, {}, "OK [CAPABILITY " + capabilities + "] Logged in");
+    }
+    void script(const QList<Exchange> &exchanges)
+    {
+        for (const Exchange &e : exchanges)
+            server->expect(e.command, e.untagged, e.status);
+    }
+    bool sent(QByteArrayView prefix) const
+    {
+        for (const QByteArray &c : server->commands())
+            if (c.startsWith(prefix))
+                return true;
+        return false;
+    }
+
+    CancelFlag cancel;
+    RecordingStatus status;
+    ProfileSettingsRecord settings;
+    ScriptedImapServer *server = nullptr;
+    std::unique_ptr<ImapMailbox> mailbox;
+};
+
+QByteArray headerFetch(int sequence, int uid, const QByteArray &from)
+{
+    const QByteArray header = "From: " + from + "\r\nSubject: s" + QByteArray::number(uid) + "\r\n\r\n";
+    return "* " + QByteArray::number(sequence) + " FETCH (UID " + QByteArray::number(uid) + " RFC822.SIZE "
+        + QByteArray::number(uid * 100) + " BODY[HEADER] {" + QByteArray::number(header.size()) + "}\r\n" + header
+        + ")";
+}
+
+MessageClassifier spamFrom(const QString &address)
+{
+    return [address](const QString &sender, const QString &, qint64) {
+        SortReason reason;
+        if (sender == address)
+            reason.kind = SortReason::Kind::Filter;
+        return reason;
+    };
+}
+
+QStringList uids(const MessageFolderModel &model)
+{
+    QStringList out;
+    for (int r = 0; r < model.count(); ++r)
+        out << model.entry(r).uid;
+    return out;
+}
+
+void fillRecycle(MessageFolderModel &recycle, const QStringList &ids)
+{
+    QList<MessageEntry> rows;
+    for (const QString &id : ids) {
+        MessageEntry e;
+        e.uid = id;
+        e.number = id.section(QLatin1Char('/'), 1).toInt();
+        rows.append(e);
+    }
+    recycle.appendRows(rows);
+}
+
+const Exchange kSelect{"SELECT \"INBOX\"", {"* 3 EXISTS", "* OK [UIDVALIDITY 77] UIDs valid"}, "OK [READ-WRITE] done"};
+
+} // namespace
+
+// The fetch opens the folder read-only and peeks: no flag can change. A
+// message expunged by another client while its chunk is read shifts the
+// sequence numbers of those after it, but each header still reaches the
+// row of its UID.
+void TestImapMailbox::fetchSortsByUidThroughAnExpunge()
+{
+    Session s;
+    s.loggedIn();
+    s.script({{"EXAMINE \"INBOX\"", {"* 3 EXISTS", "* OK [UIDVALIDITY 77] UIDs valid"}, "OK [READ-ONLY] done"},
+              {"UID FETCH 1:* (UID RFC822.SIZE)",
+               {"* 1 FETCH (UID 10 RFC822.SIZE 1000)", "* 2 FETCH (RFC822.SIZE 1100 UID 11)",
+                "* 3 FETCH (UID 12 RFC822.SIZE 1200)"},
+               "OK done"},
+              {"UID FETCH 10:12 (UID RFC822.SIZE BODY.PEEK[HEADER])",
+               {headerFetch(1, 10, "a@x.example"), "* 2 EXPUNGE", headerFetch(2, 12, "spam@x.example")},
+               "OK done"},
+              {"LOGOUT", {"* BYE bye"}, "OK done"}});
+    s.server->inPieces(1); // LOGOUT's answer a byte at a time
+    MessageFolderModel inbox, recycle;
+    const MailResult fetched = FetchHeader(s.status, inbox, recycle, spamFrom(QStringLiteral("spam@x.example")),
+                                           *s.mailbox, s.cancel);
+    QVERIFY2(fetched.ok(), qPrintable(fetched.text));
+    VERIFY_IMAP_SCRIPT(*s.server);
+    QCOMPARE(uids(inbox), QStringList{"77/10"});
+    QCOMPARE(uids(recycle), QStringList{"77/12"});
+    QCOMPARE(inbox.entry(0).sender, QStringLiteral("a@x.example"));
+    QCOMPARE(recycle.entry(0).subject, QStringLiteral("s12"));
+    QCOMPARE(recycle.entry(0).bytes, qint64(1200));
+    QVERIFY(!s.sent("SELECT") && !s.sent("UID STORE"));
+}
+
+void TestImapMailbox::securityBeforeCredentials_data()
+{
+    QTest::addColumn<QByteArray>("capabilities");
+    QTest::addColumn<QList<Exchange>>("exchanges");
+    QTest::addColumn<bool>("opened");
+    QTest::addColumn<QString>("text");
+
+    QTest::newRow("STARTTLS not offered") << QByteArray("IMAP4rev1 AUTH=PLAIN") << QList<Exchange>{} << false
+                                          << QStringLiteral("does not offer STARTTLS");
+    QTest::newRow("STARTTLS refused") << QByteArray("IMAP4rev1 STARTTLS")
+                                      << QList<Exchange>{{"STARTTLS", {}, "BAD not now"}} << false
+                                      << QStringLiteral("refused to start TLS");
+    // What was offered in the clear is asked again: LOGINDISABLED is gone.
+    QTest::newRow("STARTTLS, then capabilities again")
+        << QByteArray("IMAP4rev1 STARTTLS LOGINDISABLED")
+        << QList<Exchange>{{"STARTTLS", {}, "OK begin"},
+                           {"CAPABILITY", {"* CAPABILITY IMAP4rev1 AUTH=PLAIN"}, "OK done"},
+                           {kLogin, {}, kLoggedIn}}
+        << true << QString();
+}
+
+// A channel the profile wants secured is secured before anything of the
+// user's goes out, or nothing goes out.
+void TestImapMailbox::securityBeforeCredentials()
+{
+    QFETCH(QByteArray, capabilities);
+    QFETCH(QList<Exchange>, exchanges);
+    QFETCH(bool, opened);
+    QFETCH(QString, text);
+    Session s(QStringLiteral("STARTTLS"));
+    s.server->greet("* OK [CAPABILITY " + capabilities + "] ready");
+    s.script(exchanges);
+    const MailResult result = s.mailbox->open();
+    QCOMPARE(result.ok(), opened);
+    QVERIFY2(result.text.contains(text), qPrintable(result.text));
+    VERIFY_IMAP_SCRIPT(*s.server);
+    QCOMPARE(s.sent("LOGIN"), opened);
+    QCOMPARE(s.mailbox->session().isEncrypted(), opened);
+}
+
+void TestImapMailbox::loginDisabledUsesAuthenticatePlain_data()
+{
+    QTest::addColumn<QByteArray>("capabilities");
+    QTest::addColumn<QList<Exchange>>("exchanges");
+    QTest::addColumn<bool>("opened");
+
+    // "\0ann\0secret" in base64.
+    QTest::newRow("initial response") << QByteArray("IMAP4rev1 LOGINDISABLED AUTH=PLAIN SASL-IR")
+                                      << QList<Exchange>{{"AUTHENTICATE PLAIN AGFubgBzZWNyZXQ=", {}, "OK welcome"},
+                                                         {"CAPABILITY", {"* CAPABILITY IMAP4rev1 MOVE"}, "OK"}}
+                                      << true;
+    QTest::newRow("after the go-ahead") << QByteArray("IMAP4rev1 LOGINDISABLED AUTH=PLAIN")
+                                        << QList<Exchange>{{"AUTHENTICATE PLAIN", {"+ "}, {}}} << true;
+    QTest::newRow("no way to send a password")
+        << QByteArray("IMAP4rev1 LOGINDISABLED AUTH=GSSAPI") << QList<Exchange>{} << false;
+}
+
+void TestImapMailbox::loginDisabledUsesAuthenticatePlain()
+{
+    QFETCH(QByteArray, capabilities);
+    QFETCH(QList<Exchange>, exchanges);
+    QFETCH(bool, opened);
+    Session s;
+    s.server->greet("* OK [CAPABILITY " + capabilities + "] ready");
+    s.script(exchanges);
+    if (!capabilities.contains("SASL-IR") && opened)
+        s.server->expectLine("AGFubgBzZWNyZXQ=", {}, kLoggedIn);
+    const MailResult result = s.mailbox->open();
+    QCOMPARE(result.ok(), opened);
+    VERIFY_IMAP_SCRIPT(*s.server);
+    QVERIFY(!s.sent("LOGIN"));
+    if (!opened)
+        QVERIFY2(result.text.contains(QStringLiteral("password was not sent")), qPrintable(result.text));
+}
+
+void TestImapMailbox::byeMidFetchEndsWithTheServersWords()
+{
+    Session s;
+    s.loggedIn();
+    s.script({{"EXAMINE \"INBOX\"", {"* 2 EXISTS", "* OK [UIDVALIDITY 5] ok"}, "OK done"},
+              {"UID FETCH 1:* (UID RFC822.SIZE)",
+               {"* 1 FETCH (UID 1 RFC822.SIZE 10)", "* 2 FETCH (UID 2 RFC822.SIZE 10)"},
+               "OK"},
+              {"UID FETCH 1:2 (UID RFC822.SIZE BODY.PEEK[HEADER])",
+               {headerFetch(1, 1, "a@x.example"), "* BYE Server shutting down"},
+               {}}});
+    s.server->thenHangUp();
+    MessageFolderModel inbox, recycle;
+    const MailResult fetched = FetchHeader(s.status, inbox, recycle, spamFrom({}), *s.mailbox, s.cancel);
+    QCOMPARE(fetched.kind, MailOutcome::ConnectionFailed);
+    QVERIFY2(fetched.text.contains(QStringLiteral("The server said: Server shutting down")), qPrintable(fetched.text));
+    QCOMPARE(uids(inbox), QStringList{"5/1"});
+    VERIFY_IMAP_SCRIPT(*s.server);
+}
+
+// Rows are confirmed by UID (one gone meanwhile stays), moved in one
+// command, and the session ends with LOGOUT.
+void TestImapMailbox::emptyMovesConfirmedRowsToJunk()
+{
+    Session s;
+    s.loggedIn();
+    s.script({kSelect,
+              {"UID SEARCH UID 10,12,15", {"* SEARCH 12 10"}, "OK done"},
+              {"UID MOVE 10,12 \"Junk\"", {"* OK [COPYUID 9 10,12 1:2] moved", "* 1 EXPUNGE", "* 1 EXPUNGE"}, "OK"},
+              {"LOGOUT", {"* BYE"}, "OK"}});
+    MessageFolderModel recycle;
+    fillRecycle(recycle, {"77/10", "77/12", "77/15"});
+    const DeletionResult result = EmptyRecycleBin(s.status, recycle, *s.mailbox, s.cancel);
+    VERIFY_IMAP_SCRIPT(*s.server);
+    QCOMPARE(result.deleted.size(), 2);
+    QCOMPARE(result.changed, 1);
+    QCOMPARE(uids(recycle), QStringList{"77/15"});
+}
+
+void TestImapMailbox::renumberedFolderTouchesNothing()
+{
+    Session s;
+    s.loggedIn();
+    s.script({{"SELECT \"INBOX\"", {"* OK [UIDVALIDITY 78] renumbered"}, "OK [READ-WRITE] done"}});
+    MessageFolderModel recycle;
+    fillRecycle(recycle, {"77/10", "77/12"});
+    const DeletionResult result = EmptyRecycleBin(s.status, recycle, *s.mailbox, s.cancel);
+    VERIFY_IMAP_SCRIPT(*s.server);
+    QVERIFY(result.deleted.isEmpty());
+    QCOMPARE(uids(recycle), (QStringList{"77/10", "77/12"}));
+    QVERIFY2(result.result.text.contains(QStringLiteral("UIDVALIDITY changed")), qPrintable(result.result.text));
+}
+
+void TestImapMailbox::removal_data()
+{
+    QTest::addColumn<QByteArray>("capabilities");
+    QTest::addColumn<int>("removal");
+    QTest::addColumn<QList<Exchange>>("exchanges");
+    QTest::addColumn<bool>("accepted");
+    QTest::addColumn<QString>("note");
+
+    const int move = int(ImapFolders::Removal::MoveToFolder);
+    QTest::newRow("move refused") << QByteArray("IMAP4rev1 MOVE UIDPLUS") << move
+                                  << QList<Exchange>{{"UID MOVE 10,12 \"Junk\"", {}, "NO [TRYCREATE] no such folder"}}
+                                  << false << QStringLiteral("The folder Junk does not exist on the server.");
+    QTest::newRow("no MOVE: copy, mark, expunge those")
+        << QByteArray("IMAP4rev1 UIDPLUS") << move
+        << QList<Exchange>{{"UID COPY 10,12 \"Junk\"", {}, "OK [COPYUID 9 10,12 1:2] done"},
+                           {"UID STORE 10,12 +FLAGS.SILENT (\\Deleted)", {}, "OK"},
+                           {"UID EXPUNGE 10,12", {"* 1 EXPUNGE", "* 1 EXPUNGE"}, "OK"}}
+        << true << QString();
+    QTest::newRow("copy refused: nothing marked")
+        << QByteArray("IMAP4rev1 UIDPLUS") << move
+        << QList<Exchange>{{"UID COPY 10,12 \"Junk\"", {}, "NO [OVERQUOTA] full"}} << false
+        << QStringLiteral("The server said: full");
+    QTest::newRow("no UIDPLUS: left marked, and said")
+        << QByteArray("IMAP4rev1") << move
+        << QList<Exchange>{{"UID COPY 10,12 \"Junk\"", {}, "OK"},
+                           {"UID STORE 10,12 +FLAGS.SILENT (\\Deleted)", {}, "OK"}}
+        << true << QStringLiteral("left in INBOX marked as deleted");
+    QTest::newRow("delete for good") << QByteArray("IMAP4rev1 MOVE UIDPLUS") << int(ImapFolders::Removal::Delete)
+                                     << QList<Exchange>{{"UID STORE 10,12 +FLAGS.SILENT (\\Deleted)", {}, "OK"},
+                                                        {"UID EXPUNGE 10,12", {}, "OK"}}
+                                     << true << QString();
+}
+
+// Every way of removing touches exactly the UIDs asked for, never with a
+// plain EXPUNGE (the script refuses any command it does not list).
+void TestImapMailbox::removal()
+{
+    QFETCH(QByteArray, capabilities);
+    QFETCH(int, removal);
+    QFETCH(QList<Exchange>, exchanges);
+    QFETCH(bool, accepted);
+    QFETCH(QString, note);
+    ImapFolders folders;
+    folders.removal = ImapFolders::Removal(removal);
+    Session s(QStringLiteral("None"), folders);
+    s.loggedIn(capabilities);
+    s.script({kSelect});
+    s.script(exchanges);
+    QVERIFY(s.mailbox->open().ok());
+    QList<qint32> answered;
+    const MailResult removed = s.mailbox->remove({12, 10}, [&](qsizetype i, bool ok) {
+        answered.append(qint32(i));
+        QCOMPARE(ok, accepted);
+    });
+    QVERIFY2(removed.ok(), qPrintable(removed.text));
+    QCOMPARE(answered, (QList<qint32>{0, 1}));
+    QVERIFY2(removed.text.contains(note) && removed.text.isEmpty() == note.isEmpty(), qPrintable(removed.text));
+    VERIFY_IMAP_SCRIPT(*s.server);
+}
+
+QTEST_GUILESS_MAIN(TestImapMailbox)
+#include "tst_imapmailbox.moc"
