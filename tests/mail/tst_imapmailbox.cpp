@@ -21,6 +21,7 @@ private Q_SLOTS:
     void loginDisabledUsesAuthenticatePlain_data();
     void loginDisabledUsesAuthenticatePlain();
     void byeMidFetchEndsWithTheServersWords();
+    void cancelMidFetchReadsWhatIsOwedThenLogsOut();
     void emptyMovesConfirmedRowsToJunk();
     void renumberedFolderTouchesNothing();
     void removal_data();
@@ -246,6 +247,34 @@ void TestImapMailbox::byeMidFetchEndsWithTheServersWords()
     QCOMPARE(fetched.kind, MailOutcome::ConnectionFailed);
     QVERIFY2(fetched.text.contains(QStringLiteral("The server said: Server shutting down")), qPrintable(fetched.text));
     QCOMPARE(uids(inbox), QStringList{"5/1"});
+    VERIFY_IMAP_SCRIPT(*s.server);
+}
+
+// A Cancel as the first header is sorted: the rest of the chunk is read
+// but not shown, and the session still ends with LOGOUT's answer.
+void TestImapMailbox::cancelMidFetchReadsWhatIsOwedThenLogsOut()
+{
+    Session s;
+    s.loggedIn();
+    s.script(
+        {{"EXAMINE \"INBOX\"", {"* 3 EXISTS", "* OK [UIDVALIDITY 5] ok"}, "OK done"},
+         {"UID FETCH 1:* (UID RFC822.SIZE)",
+          {"* 1 FETCH (UID 1 RFC822.SIZE 10)", "* 2 FETCH (UID 2 RFC822.SIZE 10)", "* 3 FETCH (UID 3 RFC822.SIZE 10)"},
+          "OK"},
+         {"UID FETCH 1:3 (UID RFC822.SIZE BODY.PEEK[HEADER])",
+          {headerFetch(1, 1, "a@x.example"), headerFetch(2, 2, "b@x.example"), headerFetch(3, 3, "c@x.example")},
+          "OK done"}});
+    s.server->inPieces(16);
+    s.script({{"LOGOUT", {"* BYE"}, "OK"}});
+    MessageFolderModel inbox, recycle;
+    const MessageClassifier cancelAtFirst = [&s](const QString &, const QString &, qint64) {
+        s.cancel.set();
+        return SortReason{};
+    };
+    const MailResult fetched = FetchHeader(s.status, inbox, recycle, cancelAtFirst, *s.mailbox, s.cancel);
+    QCOMPARE(fetched.kind, MailOutcome::Cancelled);
+    QCOMPARE(uids(inbox), QStringList{"5/1"});
+    QCOMPARE(s.status.statusText, QStringLiteral("Fetch cancelled: 1 of 3 messages read"));
     VERIFY_IMAP_SCRIPT(*s.server);
 }
 

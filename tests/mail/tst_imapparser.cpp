@@ -1,5 +1,6 @@
 #include "ImapParser.h"
 
+#include <QRandomGenerator>
 #include <QTest>
 
 // IMAP responses as they come off the wire, whole, a byte at a time and in
@@ -13,6 +14,7 @@ private Q_SLOTS:
     void hostile_data();
     void hostile();
     void fetchItemsInAnyOrder();
+    void randomStreams();
 };
 
 namespace {
@@ -62,6 +64,8 @@ QByteArray render(const ImapResponse &r)
 struct Framed {
     QByteArrayList responses;
     QByteArray error; // "too large", or the parser's complaint
+    qsizetype longest = 0; // the longest response framed
+    qsizetype mostHeld = 0; // the most bytes held at once
 };
 
 // Frames and parses `stream` as it arrives in pieces of `piece` bytes, as
@@ -73,6 +77,7 @@ Framed frameAll(const QByteArray &stream, qsizetype piece, const ImapLimits &lim
     QByteArray buffer;
     for (qsizetype at = 0; at < stream.size() && out.error.isEmpty(); at += piece) {
         buffer += stream.mid(at, piece);
+        out.mostHeld = qMax(out.mostHeld, buffer.size());
         qsizetype taken = 0;
         for (;;) {
             qsizetype length = 0;
@@ -87,6 +92,7 @@ Framed frameAll(const QByteArray &stream, qsizetype piece, const ImapLimits &lim
             QString why;
             const auto response = parseImapResponse(rest.first(length), limits, &why);
             taken += length;
+            out.longest = qMax(out.longest, length);
             if (!response) {
                 out.error = why.toLatin1();
                 break;
@@ -108,6 +114,52 @@ ImapLimits smallLimits()
     limits.responseBytes = 400;
     limits.depth = 4;
     return limits;
+}
+
+// A random value as the server sends it (`wire`) and as render() shows it.
+void randomValue(QRandomGenerator &rng, int depth, QByteArray &wire, QByteArray &shown)
+{
+    static const QByteArray kAtomChars = "ABCXYZ0189.\\-";
+    static const QByteArray kTextChars = "ab \"\\()[]{}\xe9\xff+*%";
+    const int kind = int(rng.bounded(depth < 3 ? 5 : 4));
+    QByteArray text;
+    const int length = int(rng.bounded(kind == 0 ? 1 : 0, 12));
+    for (int i = 0; i < length; ++i)
+        text +=
+            (kind == 0 ? kAtomChars : kTextChars).at(rng.bounded(kind == 0 ? kAtomChars.size() : kTextChars.size()));
+    switch (kind) {
+    case 0:
+        wire += text;
+        shown += text;
+        return;
+    case 1: // quoted, escaped
+        wire += '"' + QByteArray(text).replace("\\", "\\\\").replace("\"", "\\\"") + '"';
+        shown += '"' + text + '"';
+        return;
+    case 2: // literal, CR LF inside
+        text += "\r\n" + text;
+        wire += '{' + QByteArray::number(text.size()) + "}\r\n" + text;
+        shown += '"' + QByteArray(text).replace("\r\n", "|") + '"';
+        return;
+    case 3:
+        wire += "NIL";
+        shown += "NIL";
+        return;
+    default: {
+        wire += '(';
+        shown += '(';
+        const int items = int(rng.bounded(4));
+        for (int i = 0; i < items; ++i) {
+            if (i > 0) {
+                wire += ' ';
+                shown += ' ';
+            }
+            randomValue(rng, depth + 1, wire, shown);
+        }
+        wire += ')';
+        shown += ')';
+    }
+    }
 }
 
 } // namespace
@@ -221,6 +273,38 @@ void TestImapParser::fetchItemsInAnyOrder()
     QCOMPARE(response->fetchItem("RFC822.SIZE")->number(), qint64(44));
     QCOMPARE(response->fetchItem("BODY[HEADER]")->text, QByteArray("X:\r\n"));
     QVERIFY(!response->fetchItem("FLAGS"));
+}
+
+// Random responses come out as they went in, however the stream is cut;
+// damaged ones never make a response past the bounds, whatever they do.
+void TestImapParser::randomStreams()
+{
+    QRandomGenerator rng(20261208);
+    ImapLimits bounded;
+    bounded.literalBytes = 40;
+    bounded.lineBytes = 200;
+    bounded.responseBytes = 300;
+    for (int round = 0; round < 400; ++round) {
+        QByteArray stream;
+        QByteArrayList expected;
+        for (int k = 1; k <= 4; ++k) {
+            QByteArray wire = "* " + QByteArray::number(k) + " FETCH ",
+                       shown = "U " + QByteArray::number(k) + " FETCH ";
+            randomValue(rng, 0, wire, shown);
+            stream += wire + "\r\n";
+            expected << shown;
+        }
+        const qsizetype piece = 1 + rng.bounded(stream.size());
+        const Framed framed = frameAll(stream, piece, ImapLimits{});
+        QVERIFY2(framed.error.isEmpty(), stream.constData());
+        QCOMPARE(framed.responses, expected);
+
+        for (int flips = 0; flips < 4; ++flips)
+            stream[rng.bounded(stream.size())] = "(){}\"\\\r\n 7~"[rng.bounded(11)];
+        const Framed damaged = frameAll(stream + stream + stream, piece, bounded);
+        QVERIFY(damaged.longest <= bounded.responseBytes);
+        QVERIFY(damaged.mostHeld <= bounded.responseBytes + piece);
+    }
 }
 
 QTEST_GUILESS_MAIN(TestImapParser)

@@ -182,7 +182,8 @@ MailResult ImapMailbox::readHeaders(const MailboxListing &listing, const HeaderS
     };
     const auto data = [&](const ImapResponse &r) {
         const Fetched f = fetched(r);
-        if (stopped || r.keyword != "FETCH" || !f.header || f.uid <= 0)
+        // After a Cancel what still comes is dropped: the row is not read.
+        if (stopped || m_cancel.isSet() || r.keyword != "FETCH" || !f.header || f.uid <= 0)
             return;
         const auto row = rowOf.find(quint32(f.uid));
         if (row == rowOf.end())

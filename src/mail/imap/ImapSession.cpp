@@ -179,6 +179,11 @@ quint64 ImapSession::send(const QByteArray &command, DataHandler data)
         m_failureText.clear();
         return 0;
     }
+    return sendAnyway(command, std::move(data));
+}
+
+quint64 ImapSession::sendAnyway(const QByteArray &command, DataHandler data)
+{
     const quint64 id = m_nextId++;
     const QByteArray tag = 'a' + QByteArray::number(id);
     if (!m_connection->isOpen() || m_connection->isBroken() || !m_connection->write(tag + ' ' + command + "\r\n")) {
@@ -433,7 +438,8 @@ MailResult ImapSession::startTls()
 
 ImapSession::Outcome ImapSession::logout()
 {
-    const Outcome outcome = run("LOGOUT", {}, MailConnection::CancelMode::Bounded);
+    // Also after a Cancel: the server is told the session ends.
+    const Outcome outcome = await(sendAnyway("LOGOUT", {}), MailConnection::CancelMode::Bounded);
     closeServer();
     return outcome;
 }

@@ -102,6 +102,7 @@ private:
         DataHandler data;
     };
 
+    quint64 sendAnyway(const QByteArray &command, DataHandler data);
     Outcome waitFor(const std::function<bool()> &met, MailConnection::CancelMode mode);
     void frameResponses();
     void dispatch(ImapResponse response);
