@@ -26,6 +26,8 @@ private Q_SLOTS:
     void renumberedFolderTouchesNothing();
     void removal_data();
     void removal();
+    void junkFolderIsFound_data();
+    void junkFolderIsFound();
 };
 
 // C: command, S: untagged lines and the tagged status.
@@ -34,6 +36,7 @@ struct Exchange {
     QByteArrayList untagged;
     QByteArray status;
 };
+Q_DECLARE_METATYPE(Exchange)
 Q_DECLARE_METATYPE(QList<Exchange>)
 
 namespace {
@@ -41,9 +44,16 @@ namespace {
 const QByteArray kLogin = "LOGIN \"ann\" \"secret\"";
 const QByteArray kLoggedIn = "OK [CAPABILITY IMAP4rev1 MOVE UIDPLUS] Logged in";
 
+ImapFolders junk()
+{
+    ImapFolders folders;
+    folders.target = QStringLiteral("Junk");
+    return folders;
+}
+
 // One mailbox over a scripted server, logged in as ann/secret.
 struct Session {
-    explicit Session(const QString &security = QStringLiteral("None"), ImapFolders folders = {})
+    explicit Session(const QString &security = QStringLiteral("None"), ImapFolders folders = junk())
     {
         settings.EmailHost = QStringLiteral("mail.test");
         settings.EmailPort = QStringLiteral("143");
@@ -353,7 +363,7 @@ void TestImapMailbox::removal()
     QFETCH(QList<Exchange>, exchanges);
     QFETCH(bool, accepted);
     QFETCH(QString, note);
-    ImapFolders folders;
+    ImapFolders folders = junk();
     folders.removal = ImapFolders::Removal(removal);
     Session s(QStringLiteral("None"), folders);
     s.loggedIn(capabilities);
@@ -368,6 +378,47 @@ void TestImapMailbox::removal()
     QVERIFY2(removed.ok(), qPrintable(removed.text));
     QCOMPARE(answered, (QList<qint32>{0, 1}));
     QVERIFY2(removed.text.contains(note) && removed.text.isEmpty() == note.isEmpty(), qPrintable(removed.text));
+    VERIFY_IMAP_SCRIPT(*s.server);
+}
+
+void TestImapMailbox::junkFolderIsFound_data()
+{
+    QTest::addColumn<QByteArray>("capabilities");
+    QTest::addColumn<Exchange>("list");
+    QTest::addColumn<QByteArray>("target");
+
+    QTest::newRow("marked by SPECIAL-USE")
+        << QByteArray("IMAP4rev1 MOVE SPECIAL-USE")
+        << Exchange{"LIST (SPECIAL-USE) \"\" \"*\"",
+                    {"* LIST (\\HasNoChildren \\Junk) \"/\" \"Bulk\"", "* LIST () \"/\" Spam"},
+                    "OK"}
+        << QByteArray("\"Bulk\"");
+    QTest::newRow("by its usual name") << QByteArray("IMAP4rev1 MOVE")
+                                       << Exchange{"LIST \"\" \"*\"",
+                                                   {"* LIST (\\Noselect) \"/\" Junk", "* LIST () \"/\" INBOX",
+                                                    "* LIST () \"/\" {12}\r\n[Gmail]/Spam"},
+                                                   "OK"}
+                                       << QByteArray("\"[Gmail]/Spam\"");
+    QTest::newRow("none") << QByteArray("IMAP4rev1 MOVE")
+                          << Exchange{"LIST \"\" \"*\"", {"* LIST () \"/\" INBOX"}, "OK"} << QByteArray();
+}
+
+// Without a folder in the profile, the server's own Junk folder is used;
+// without one, nothing moves.
+void TestImapMailbox::junkFolderIsFound()
+{
+    QFETCH(QByteArray, capabilities);
+    QFETCH(Exchange, list);
+    QFETCH(QByteArray, target);
+    Session s(QStringLiteral("None"), ImapFolders{});
+    s.loggedIn(capabilities);
+    s.script({kSelect, list});
+    if (!target.isEmpty())
+        s.script({{"UID MOVE 10 " + target, {}, "OK"}});
+    QVERIFY(s.mailbox->open().ok());
+    const MailResult removed = s.mailbox->remove({10}, [](qsizetype, bool) {});
+    QCOMPARE(removed.ok(), !target.isEmpty());
+    QVERIFY(target.isEmpty() == removed.text.contains(QStringLiteral("nothing was moved")));
     VERIFY_IMAP_SCRIPT(*s.server);
 }
 

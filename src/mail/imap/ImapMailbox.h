@@ -14,7 +14,11 @@ struct ImapFolders {
     enum class Removal { MoveToFolder, Delete };
     QString screened = QStringLiteral("INBOX");
     Removal removal = Removal::MoveToFolder;
-    QString target = QStringLiteral("Junk"); // where MoveToFolder puts them
+    // Where MoveToFolder puts them; empty: the server's folder of this
+    // special use (\\Junk or \\Trash), found by SPECIAL-USE or else by its
+    // usual names.
+    QString target;
+    QByteArray specialUse = "\\Junk";
 };
 
 // An IMAP mailbox: one folder, screened without side effects and emptied
@@ -59,6 +63,7 @@ private:
     MailResult ended(ImapSession::Outcome outcome) const;
     MailResult selectForChanges();
     MailResult removeChunk(const QList<quint32> &uids, bool &accepted);
+    MailResult findTarget(); // ImapFolderSearch.cpp
     QString folderName() const { return m_folders.screened; }
 
     ImapSession m_session;
@@ -67,4 +72,6 @@ private:
     quint32 m_uidValidity = 0;
     bool m_selected = false; // the folder is open for changes
     QString m_note; // what a removal wants the user to know
+    QByteArray m_target; // the target folder as commands name it
+    QString m_targetName; // and as the user reads it
 };

@@ -96,6 +96,10 @@ MailResult ImapMailbox::remove(const QList<qint32> &numbers, const RemovalSink &
     m_note.clear();
     if (MailResult selected = selectForChanges(); !selected.ok())
         return selected;
+    if (m_folders.removal == ImapFolders::Removal::MoveToFolder) {
+        if (MailResult found = findTarget(); !found.ok())
+            return found;
+    }
     const qsizetype chunks = (numbers.size() + kChunk - 1) / kChunk;
     const auto uidsOf = [&numbers](qsizetype c) {
         QList<quint32> uids;
@@ -110,14 +114,13 @@ MailResult ImapMailbox::remove(const QList<qint32> &numbers, const RemovalSink &
     ImapSession::Outcome outcome = ImapSession::Outcome::Completed;
     if (m_folders.removal == ImapFolders::Removal::MoveToFolder && m_session.hasCapability("MOVE")) {
         // Moves are independent of each other: they go out ahead.
-        const QByteArray target = ImapCommands::mailbox(m_folders.target);
-        const auto make = [&](qsizetype c) { return "UID MOVE " + ImapCommands::uidSet(uidsOf(c)) + ' ' + target; };
+        const auto make = [&](qsizetype c) { return "UID MOVE " + ImapCommands::uidSet(uidsOf(c)) + ' ' + m_target; };
         const auto done = [&](qsizetype c) {
             const bool accepted = m_session.completedOk();
             if (!accepted && m_note.isEmpty())
-                m_note = m_session.refused(QStringLiteral("move the messages to %1").arg(m_folders.target)).text
+                m_note = m_session.refused(QStringLiteral("move the messages to %1").arg(m_targetName)).text
                     + (m_session.completion().code == "TRYCREATE"
-                           ? QStringLiteral("\r\nThe folder %1 does not exist on the server.").arg(m_folders.target)
+                           ? QStringLiteral("\r\nThe folder %1 does not exist on the server.").arg(m_targetName)
                            : QString());
             tell(c, accepted);
             return true;
@@ -143,14 +146,13 @@ MailResult ImapMailbox::removeChunk(const QList<quint32> &uids, bool &accepted)
     const QByteArray set = ImapCommands::uidSet(uids);
     const bool moving = m_folders.removal == ImapFolders::Removal::MoveToFolder;
     if (moving) {
-        const ImapSession::Outcome copied =
-            m_session.run("UID COPY " + set + ' ' + ImapCommands::mailbox(m_folders.target), {},
-                          MailConnection::CancelMode::Bounded);
+        const ImapSession::Outcome copied = m_session.run("UID COPY " + set + ' ' + m_target, {},
+                                                          MailConnection::CancelMode::Bounded);
         if (copied != ImapSession::Outcome::Completed)
             return ended(copied);
         if (!m_session.completedOk()) {
             if (m_note.isEmpty())
-                m_note = m_session.refused(QStringLiteral("copy the messages to %1").arg(m_folders.target)).text;
+                m_note = m_session.refused(QStringLiteral("copy the messages to %1").arg(m_targetName)).text;
             return MailResult::done();
         }
     }
@@ -169,7 +171,7 @@ MailResult ImapMailbox::removeChunk(const QList<quint32> &uids, bool &accepted)
         m_note = moving ? QStringLiteral("The server cannot expunge single messages (it lacks UIDPLUS), so the "
                                          "messages copied to %1 are left in %2 marked as deleted; they disappear "
                                          "when a mail program next compacts %2.")
-                              .arg(m_folders.target, folderName())
+                              .arg(m_targetName, folderName())
                         : QStringLiteral("The server cannot expunge single messages (it lacks UIDPLUS), so the "
                                          "messages are left in %1 marked as deleted; they disappear when a mail "
                                          "program next compacts %1.")
