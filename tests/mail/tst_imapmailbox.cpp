@@ -20,6 +20,7 @@ private Q_SLOTS:
     void securityBeforeCredentials();
     void loginDisabledUsesAuthenticatePlain_data();
     void loginDisabledUsesAuthenticatePlain();
+    void oauthTokenRenewedOnceWhenRefused();
     void byeMidFetchEndsWithTheServersWords();
     void cancelMidFetchReadsWhatIsOwedThenLogsOut();
     void emptyMovesConfirmedRowsToJunk();
@@ -53,7 +54,8 @@ ImapFolders junk()
 
 // One mailbox over a scripted server, logged in as ann/secret.
 struct Session {
-    explicit Session(const QString &security = QStringLiteral("None"), ImapFolders folders = junk())
+    explicit Session(const QString &security = QStringLiteral("None"), ImapFolders folders = junk(),
+                     AccessTokenSource token = {})
     {
         settings.EmailHost = QStringLiteral("mail.test");
         settings.EmailPort = QStringLiteral("143");
@@ -62,6 +64,9 @@ struct Session {
         settings.EmailPassword = QStringLiteral("secret");
         SessionOptions options;
         options.inactivityLimitMs = 3000;
+        options.accessToken = std::move(token);
+        if (options.accessToken)
+            settings.SignInMethod = QStringLiteral("OAuth2");
         auto connection = std::make_unique<ScriptedImapServer>();
         server = connection.get();
         mailbox = std::make_unique<ImapMailbox>(std::move(connection), status, settings, cancel, options, folders);
@@ -238,6 +243,31 @@ void TestImapMailbox::loginDisabledUsesAuthenticatePlain()
     QVERIFY(!s.sent("LOGIN"));
     if (!opened)
         QVERIFY2(result.text.contains(QStringLiteral("password was not sent")), qPrintable(result.text));
+}
+
+// A refused token gets one fresh one; the error the server sends as a
+// continuation is answered so that its refusal follows.
+void TestImapMailbox::oauthTokenRenewedOnceWhenRefused()
+{
+    QList<bool> asked;
+    Session s(QStringLiteral("None"), junk(), [&asked](bool renew) {
+        asked.append(renew);
+        return AccessToken{AccessToken::State::Ready, renew ? QStringLiteral("t2") : QStringLiteral("t1"), {}};
+    });
+    const auto response = [](const QByteArray &token) {
+        return QByteArray("user=ann\x01"
+                          "auth=Bearer "
+                          + token + "\x01\x01")
+            .toBase64();
+    };
+    s.server->greet("* OK [CAPABILITY IMAP4rev1 SASL-IR AUTH=XOAUTH2] ready");
+    s.script({{"AUTHENTICATE XOAUTH2 " + response("t1"), {"+ eyJzdGF0dXMiOiI0MDEifQ=="}, {}}});
+    s.server->expectLine("", {}, "NO [AUTHENTICATIONFAILED] invalid token");
+    s.script({{"AUTHENTICATE XOAUTH2 " + response("t2"), {}, kLoggedIn}});
+    const MailResult opened = s.mailbox->open();
+    QVERIFY2(opened.ok(), qPrintable(opened.text));
+    QCOMPARE(asked, (QList<bool>{false, true}));
+    VERIFY_IMAP_SCRIPT(*s.server);
 }
 
 void TestImapMailbox::byeMidFetchEndsWithTheServersWords()
