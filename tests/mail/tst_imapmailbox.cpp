@@ -16,6 +16,7 @@ class TestImapMailbox : public QObject {
     Q_OBJECT
 private Q_SLOTS:
     void fetchSortsByUidThroughAnExpunge();
+    void headersComeInChunksSentAhead();
     void securityBeforeCredentials_data();
     void securityBeforeCredentials();
     void loginDisabledUsesAuthenticatePlain_data();
@@ -168,6 +169,34 @@ void TestImapMailbox::fetchSortsByUidThroughAnExpunge()
     QCOMPARE(recycle.entry(0).subject, QStringLiteral("s12"));
     QCOMPARE(recycle.entry(0).bytes, qint64(1200));
     QVERIFY(!s.sent("SELECT") && !s.sent("UID STORE"));
+}
+
+// A large folder is read in chunks of UIDs, each asked before the answer
+// to the one before has arrived.
+void TestImapMailbox::headersComeInChunksSentAhead()
+{
+    Session s;
+    s.loggedIn();
+    constexpr int kCount = 1200;
+    QByteArrayList listed;
+    QList<QByteArrayList> chunks(3);
+    for (int n = 1; n <= kCount; ++n) {
+        listed << "* " + QByteArray::number(n) + " FETCH (UID " + QByteArray::number(n + 100) + " RFC822.SIZE 99)";
+        chunks[(n - 1) / 500] << headerFetch(n, n + 100, "a@x.example");
+    }
+    s.script({{"EXAMINE \"INBOX\"", {"* 1200 EXISTS", "* OK [UIDVALIDITY 5] ok"}, "OK"},
+              {"UID FETCH 1:* (UID RFC822.SIZE)", listed, "OK"},
+              {"UID FETCH 101:600 (UID RFC822.SIZE BODY.PEEK[HEADER])", chunks.at(0), "OK"},
+              {"UID FETCH 601:1100 (UID RFC822.SIZE BODY.PEEK[HEADER])", chunks.at(1), "OK"},
+              {"UID FETCH 1101:1300 (UID RFC822.SIZE BODY.PEEK[HEADER])", chunks.at(2), "OK"},
+              {"LOGOUT", {"* BYE"}, "OK"}});
+    MessageFolderModel inbox, recycle;
+    const MailResult fetched = FetchHeader(s.status, inbox, recycle, spamFrom({}), *s.mailbox, s.cancel);
+    QVERIFY2(fetched.ok(), qPrintable(fetched.text));
+    VERIFY_IMAP_SCRIPT(*s.server);
+    QCOMPARE(inbox.count(), kCount);
+    QCOMPARE(inbox.entry(kCount - 1).uid, QStringLiteral("5/1300"));
+    QCOMPARE(s.server->sentAhead().mid(3, 3), (QList<bool>{false, true, true}));
 }
 
 void TestImapMailbox::securityBeforeCredentials_data()

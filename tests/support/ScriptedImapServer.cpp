@@ -68,6 +68,7 @@ void ScriptedImapServer::take(const QByteArray &line)
         m_lastTag = space < 0 ? line : line.left(space);
         text = space < 0 ? QByteArray() : line.mid(space + 1);
         m_commands.append(text);
+        m_sentAhead.append(piecesLeft() > 0);
     }
     if (!step || step->line != text) {
         m_errors << QStringLiteral("unexpected line \"%1\" (expected \"%2\")")

@@ -34,6 +34,9 @@ public:
 
     // The commands received, without their tags.
     const QList<QByteArray> &commands() const { return m_commands; }
+    // For each command, whether answers to earlier ones were still on their
+    // way when it came: it was sent ahead of them.
+    const QList<bool> &sentAhead() const { return m_sentAhead; }
     bool verify(QString *why) const;
 
     bool write(const QByteArray &bytes) override;
@@ -54,6 +57,7 @@ private:
     QByteArray m_input;
     QByteArray m_lastTag = "*";
     QList<QByteArray> m_commands;
+    QList<bool> m_sentAhead;
     QStringList m_errors;
 };
 
