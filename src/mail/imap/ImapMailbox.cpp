@@ -131,7 +131,6 @@ MailResult ImapMailbox::list(MailboxListing &listing)
                                                else if (r.keyword == "EXISTS")
                                                    exists = r.number;
                                            });
-    QList<std::pair<qint64, qint64>> uids; // sequence number, uid
     const quint64 fetch =
         examine == 0 ? 0 : m_session.send("UID FETCH 1:* (UID RFC822.SIZE)", [&](const ImapResponse &r) {
             const Fetched f = fetched(r);
