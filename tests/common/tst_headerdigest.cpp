@@ -50,6 +50,7 @@ void TestHeaderDigest::emptyBlockHasNone()
     QVERIFY(HeaderDigest::of(QByteArray()).isEmpty());
     QCOMPARE(HeaderDigest::blockOfReply(u"-ERR no such message"), QByteArray());
     QCOMPARE(HeaderDigest::blockOfReply(u"+OK\r\nFrom: a\r\n\r\n.\r\n"), QByteArray("From: a\r\n\r\n"));
+    QCOMPARE(HeaderDigest::blockOfReply(u"From: a\r\n\r\n"), QByteArray("From: a\r\n\r\n"));
 }
 
 QTEST_GUILESS_MAIN(TestHeaderDigest)
