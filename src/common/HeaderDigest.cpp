@@ -71,6 +71,10 @@ QByteArray of(QByteArrayView headerBlock)
 
 QByteArrayView blockOfReply(QByteArrayView reply)
 {
+    // An IMAP header comes as the block alone, without a status or dot line
+    // (a field name never begins with a status indicator).
+    if (!reply.startsWith('+') && !reply.startsWith('-'))
+        return reply;
     const qsizetype statusEnd = reply.indexOf("\r\n");
     if (statusEnd < 0)
         return {};
@@ -82,6 +86,10 @@ QByteArrayView blockOfReply(QByteArrayView reply)
 
 QByteArray blockOfReply(QStringView reply)
 {
+    // An IMAP header comes as the block alone, without a status or dot line
+    // (a field name never begins with a status indicator).
+    if (!reply.startsWith(u'+') && !reply.startsWith(u'-'))
+        return reply.toLatin1();
     const qsizetype statusEnd = reply.indexOf(u"\r\n");
     if (statusEnd < 0)
         return {};

@@ -55,6 +55,8 @@ void TestHeaderDigest::emptyBlockHasNone()
     QCOMPARE(HeaderDigest::blockOfReply(QByteArrayView("+OK\r\nFrom: a\r\n\r\n.\r\n")),
              QByteArrayView("From: a\r\n\r\n"));
     QVERIFY(HeaderDigest::blockOfReply(QByteArrayView("+OK no line end")).isEmpty());
+    QCOMPARE(HeaderDigest::blockOfReply(u"From: a\r\n\r\n"), QByteArray("From: a\r\n\r\n"));
+    QCOMPARE(HeaderDigest::blockOfReply(QByteArrayView("From: a\r\n\r\n")), QByteArrayView("From: a\r\n\r\n"));
 }
 
 // Rows keep digests from earlier runs: the digest stays SHA-256 of the kept

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <optional>
+
+// The text of IMAP command arguments.
+namespace ImapCommands {
+
+// A string as a quoted string, or nothing when it cannot be one (CR, LF or
+// NUL in it, or bytes past 7 bits): it must then go as a literal.
+std::optional<QByteArray> quoted(const QByteArray &text);
+// A mailbox name: ASCII as it is, anything else in modified UTF-7, quoted.
+QByteArray mailbox(const QString &name);
+// UIDs as a set, ascending runs joined ("3:7,9,12:13"); the order of the
+// list does not matter, repeats are dropped.
+QByteArray uidSet(QList<quint32> uids);
+
+// A row's identity as the mailbox gives it: "UIDVALIDITY/UID".
+QString identity(quint32 uidValidity, quint32 uid);
+struct Identity {
+    quint32 uidValidity = 0;
+    quint32 uid = 0;
+};
+std::optional<Identity> parseIdentity(const QString &text);
+
+} // namespace ImapCommands

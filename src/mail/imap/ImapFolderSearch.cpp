@@ -1,0 +1,81 @@
+// ImapMailbox::findTarget: the folder removals move to, as the profile names
+// it, or the server's folder of its special use.
+#include "ImapMailbox.h"
+
+#include "ImapCommands.h"
+
+namespace {
+
+// The names such folders usually have, best first, where the server marks none.
+QList<QByteArray> usualNames(const QByteArray &specialUse)
+{
+    if (specialUse.compare("\\Trash", Qt::CaseInsensitive) == 0)
+        return {"Trash", "Deleted Items", "Deleted Messages", "[Gmail]/Trash", "[Google Mail]/Trash"};
+    return {"Junk", "Spam", "Junk Email", "Junk E-mail", "[Gmail]/Spam", "[Google Mail]/Spam"};
+}
+
+struct ListedFolder {
+    QByteArray name;
+    bool marked = false; // carries the special use asked for
+};
+
+// The name matches `usual` as it is or under INBOX (as servers that keep
+// every folder inside INBOX have it).
+bool named(const QByteArray &name, const QByteArray &usual)
+{
+    if (name.compare(usual, Qt::CaseInsensitive) == 0)
+        return true;
+    return name.size() == usual.size() + 6 && name.left(5).compare("INBOX", Qt::CaseInsensitive) == 0
+        && (name.at(5) == '.' || name.at(5) == '/') && name.mid(6).compare(usual, Qt::CaseInsensitive) == 0;
+}
+
+} // namespace
+
+MailResult ImapMailbox::findTarget()
+{
+    if (!m_target.isEmpty())
+        return MailResult::done();
+    if (!m_folders.target.isEmpty()) {
+        m_target = ImapCommands::mailbox(m_folders.target);
+        m_targetName = m_folders.target;
+        return MailResult::done();
+    }
+    QList<ListedFolder> folders;
+    const auto data = [&](const ImapResponse &r) {
+        if (r.keyword != "LIST" || r.values.size() < 3 || r.values.at(0).kind != ImapValue::Kind::List
+            || r.values.at(2).kind == ImapValue::Kind::Nil)
+            return;
+        ListedFolder folder{r.values.at(2).text};
+        for (const ImapValue &flag : r.values.at(0).items) {
+            if (flag.isAtom("\\Noselect") || flag.isAtom("\\NonExistent"))
+                return;
+            folder.marked = folder.marked || flag.isAtom(m_folders.specialUse);
+        }
+        folders.append(folder);
+    };
+    // Without SPECIAL-USE a server may still mark the folder in a plain LIST.
+    const ImapSession::Outcome outcome =
+        m_session.run(m_session.hasCapability("SPECIAL-USE") ? "LIST (SPECIAL-USE) \"\" \"*\"" : "LIST \"\" \"*\"",
+                      data);
+    if (outcome != ImapSession::Outcome::Completed)
+        return ended(outcome);
+    const ListedFolder *found = nullptr;
+    for (const ListedFolder &folder : folders)
+        if (!found && folder.marked)
+            found = &folder;
+    for (const QByteArray &usual : usualNames(m_folders.specialUse))
+        for (const ListedFolder &folder : folders)
+            if (!found && named(folder.name, usual))
+                found = &folder;
+    const std::optional<QByteArray> wire = found ? ImapCommands::quoted(found->name) : std::nullopt;
+    if (!wire)
+        return MailResult::failure(MailOutcome::Failed, QStringLiteral("Error"),
+                                   QStringLiteral("The server has no folder marked %1 nor one of the usual names "
+                                                  "(such as %2), so nothing was moved.\r\nChoose the folder to move "
+                                                  "to in the settings.")
+                                       .arg(QString::fromLatin1(m_folders.specialUse.mid(1)),
+                                            QString::fromLatin1(usualNames(m_folders.specialUse).join(", "))));
+    m_target = *wire;
+    m_targetName = QString::fromUtf8(found->name);
+    return MailResult::done();
+}

@@ -1,0 +1,196 @@
+// ImapSession::login: LOGIN, AUTHENTICATE PLAIN, or a bearer token through
+// XOAUTH2 or OAUTHBEARER, renewed once when refused.
+#include "ImapSession.h"
+
+#include "CancelFlag.h"
+#include "Global.h"
+#include "ImapCommands.h"
+#include "LoginReplies.h"
+#include "RunStatus.h"
+
+#include <utility>
+
+namespace {
+
+// A refusal that says nothing but "not you" is what a wrong password or an
+// expired token gets; the other codes (RFC 5530) are not mended by a retry.
+bool refusedCredentials(const ImapResponse &response)
+{
+    return response.code.isEmpty() || response.code == "AUTHENTICATIONFAILED" || response.code == "AUTHORIZATIONFAILED";
+}
+
+// The IMAP refusal as the POP3 refusal texts know it, so that both
+// protocols tell the user the same things.
+QString asPop3Refusal(const ImapResponse &response)
+{
+    QByteArray code;
+    if (response.code == "INUSE")
+        code = "IN-USE";
+    else if (response.code == "UNAVAILABLE")
+        code = "SYS/TEMP";
+    else if (response.code == "SERVERBUG" || response.code == "CONTACTADMIN" || response.code == "EXPIRED")
+        code = "SYS/PERM";
+    else if (!refusedCredentials(response))
+        code = "OTHER";
+    return QStringLiteral("-ERR ")
+        + (code.isEmpty() ? QString() : QStringLiteral("[%1] ").arg(QString::fromLatin1(code)))
+        + QString::fromUtf8(response.text);
+}
+
+} // namespace
+
+MailResult ImapSession::login()
+{
+    m_status.setStatusText(QStringLiteral("Verify ID/Password"));
+    if (m_preauth)
+        return MailResult::done();
+    if (m_security != ConnectionSecurity::None && !isEncrypted()) {
+        m_failureText = QStringLiteral("The connection is not secured, so the password was not sent.");
+        m_failureTitle = QStringLiteral("Connection Failed");
+        return failure();
+    }
+    MailResult result = m_settings.usesOAuth2() ? loginOAuth2() : loginPassword();
+    if (!result.ok())
+        return result;
+    // What a server offers may grow once logged in (MOVE, UIDPLUS); a login
+    // answer without its new list leaves them to be asked.
+    if (m_completion.code != "CAPABILITY") {
+        if (const Outcome asked = askCapabilities(); asked != Outcome::Completed)
+            return stepEnded(asked);
+    }
+    return MailResult::done();
+}
+
+MailResult ImapSession::loginPassword()
+{
+    Outcome outcome = Outcome::Failed;
+    if (!hasCapability("LOGINDISABLED")) {
+        outcome = sendLogin();
+    } else if (hasCapability("AUTH=PLAIN")) {
+        outcome = authenticate("PLAIN", saslPlainResponse(m_settings.EmailUserid, m_settings.EmailPassword), "*");
+    } else {
+        m_failureTitle = QStringLiteral("Connection Failed");
+        m_failureText = QStringLiteral("The server takes no password on this connection (it offers neither LOGIN nor "
+                                       "AUTHENTICATE PLAIN), so the password was not sent.");
+        return failure();
+    }
+    if (outcome != Outcome::Completed)
+        return stepEnded(outcome);
+    return judgeLogin(m_settings.EmailPassword);
+}
+
+// LOGIN with the user name and password as quoted strings, or as literals
+// when they hold what a quoted string cannot (sent at once where the server
+// takes LITERAL+, else each after the server's go-ahead).
+ImapSession::Outcome ImapSession::sendLogin()
+{
+    const QList<QByteArray> arguments{m_settings.EmailUserid.toUtf8(), m_settings.EmailPassword.toUtf8()};
+    const bool nonSync = hasCapability("LITERAL+");
+    QList<QByteArray> pieces{"LOGIN"};
+    for (const QByteArray &argument : arguments) {
+        if (std::optional<QByteArray> q = ImapCommands::quoted(argument)) {
+            pieces.last() += ' ' + *q;
+        } else {
+            pieces.last() += " {" + QByteArray::number(argument.size()) + (nonSync ? "+}" : "}");
+            pieces.append(argument);
+        }
+    }
+    if (nonSync || pieces.size() == 1)
+        return run(pieces.join("\r\n"));
+    const quint64 id = send(pieces.first());
+    for (qsizetype i = 1; id != 0 && i < pieces.size(); ++i) {
+        if (!awaitContinuation(id))
+            return await(id);
+        m_connection->write(pieces.at(i) + (i + 1 < pieces.size() ? QByteArray() : QByteArray("\r\n")));
+    }
+    return await(id);
+}
+
+std::optional<QByteArray> ImapSession::awaitContinuation(quint64 id)
+{
+    const Outcome outcome = waitFor([this, id] { return m_continuation.has_value() || m_done.contains(id); },
+                                    MailConnection::CancelMode::Ends);
+    if (outcome != Outcome::Completed || !m_continuation)
+        return std::nullopt;
+    return std::exchange(m_continuation, std::nullopt);
+}
+
+// AUTHENTICATE with the base64 `response`: inline where the server takes an
+// initial response (SASL-IR), else after its "+". A second "+" carries the
+// server's error; it is answered with `onError` so that the refusal follows.
+ImapSession::Outcome ImapSession::authenticate(const QByteArray &mechanism, const QByteArray &response,
+                                               const QByteArray &onError)
+{
+    const bool initial = hasCapability("SASL-IR");
+    const quint64 id = send("AUTHENTICATE " + mechanism + (initial ? ' ' + response : QByteArray()));
+    if (id == 0)
+        return await(id);
+    bool sent = initial;
+    for (int step = 0; step < 2; ++step) {
+        if (!awaitContinuation(id))
+            break;
+        m_connection->write((sent ? onError : response) + "\r\n");
+        sent = true;
+    }
+    return await(id);
+}
+
+MailResult ImapSession::judgeLogin(const QString &secret)
+{
+    if (completedOk())
+        return MailResult::done();
+    const LoginRefusal refusal = loginRefusal(asPop3Refusal(m_completion), secret);
+    return MailResult::failure(MailOutcome::ConnectionFailed, refusal.title, refusal.text,
+                               replyText(QStringLiteral("* ") + QString::fromUtf8(m_completion.text), secret));
+}
+
+MailResult ImapSession::loginOAuth2()
+{
+    QString offered = QStringLiteral("SASL");
+    for (const QByteArray &c : m_capabilities)
+        if (c.startsWith("AUTH="))
+            offered += QLatin1Char(' ') + QString::fromLatin1(c.mid(5));
+    const OAuthMechanism mechanism = oauthMechanism({offered});
+    if (mechanism == OAuthMechanism::None)
+        return oauthRefused(QStringLiteral("The server does not offer OAuth2 sign-in (SASL XOAUTH2 or OAUTHBEARER), "
+                                           "so the login was not tried.\r\nChoose the sign-in method Password "
+                                           "for this server."));
+    if (!m_options.accessToken)
+        return oauthRefused(QStringLiteral("This profile signs in with OAuth2, but no sign-in is available here."));
+    bool ok = false;
+    const int port = m_settings.EmailPort.trimmed().toInt(&ok);
+    AccessToken token = m_options.accessToken(false);
+    for (int attempt = 0;; ++attempt) {
+        if (token.state != AccessToken::State::Ready)
+            return oauthRefused(token.error);
+        const bool xoauth2 = mechanism == OAuthMechanism::XOAuth2;
+        const QByteArray response = xoauth2
+            ? xoauth2Response(m_settings.EmailUserid, token.token)
+            : oauthBearerResponse(m_settings.EmailUserid, m_settings.EmailHost, ok ? port : 0, token.token);
+        const Outcome outcome = authenticate(mechanismName(mechanism).toLatin1(), response,
+                                             xoauth2 ? QByteArray() : "AQ==");
+        if (outcome != Outcome::Completed)
+            return stepEnded(outcome);
+        if (completedOk())
+            return MailResult::done();
+        if (attempt > 0 || !refusedCredentials(m_completion))
+            break;
+        // The token may have expired since it was issued: one fresh one.
+        m_status.setStatusText(QStringLiteral("Renewing Sign-In..."));
+        token = m_options.accessToken(true);
+        m_status.setStatusText(QStringLiteral("Verify ID/Password"));
+    }
+    if (!refusedCredentials(m_completion))
+        return judgeLogin(token.token);
+    const QString said = replyText(QStringLiteral("* ") + QString::fromUtf8(m_completion.text), token.token);
+    return oauthRefused(QStringLiteral("The server refused the OAuth2 sign-in of %1.").arg(m_settings.EmailUserid)
+                            + (said.isEmpty() ? QString() : QStringLiteral("\r\nThe server said: ") + said)
+                            + QStringLiteral("\r\nCheck that the user name is the account that signed in, or sign "
+                                             "in again in the settings."),
+                        said);
+}
+
+MailResult ImapSession::oauthRefused(const QString &text, const QString &serverWords)
+{
+    return MailResult::failure(MailOutcome::ConnectionFailed, QStringLiteral("Connection Failed"), text, serverWords);
+}

@@ -1,0 +1,77 @@
+#pragma once
+
+#include "ImapSession.h"
+#include "MailboxSession.h"
+
+#include <QSet>
+
+struct ProfileSettingsRecord;
+class CancelFlag;
+class RunStatus;
+
+// Which folder is screened, and what removing a message does there.
+struct ImapFolders {
+    enum class Removal { MoveToFolder, Delete };
+    QString screened = QStringLiteral("INBOX");
+    Removal removal = Removal::MoveToFolder;
+    // Where MoveToFolder puts them; empty: the server's folder of this
+    // special use (\\Junk or \\Trash), found by SPECIAL-USE or else by its
+    // usual names.
+    QString target;
+    QByteArray specialUse = "\\Junk";
+};
+
+// An IMAP mailbox: one folder, screened without side effects and emptied
+// by UID. The fetch opens the folder read-only (EXAMINE) and reads headers
+// with BODY.PEEK, so no flag changes. A row's uid is "UIDVALIDITY/UID"; the
+// number locate() gives back and remove() takes is the message's UID (not
+// its sequence number, which another client's expunge shifts), so a UID
+// past the range of qint32 cannot be removed. A removal is a UID MOVE where
+// the server offers it, else UID COPY, STORE \Deleted and UID EXPUNGE of
+// exactly those UIDs (never a plain EXPUNGE, which would also remove what
+// other programs marked); each acts at once, so commit() only logs out.
+class ImapMailbox : public MailboxSession {
+    Q_OBJECT
+public:
+    // Headers asked for per command: progress shows and memory stays bounded.
+    static constexpr qsizetype kChunk = 500;
+    // Commands sent ahead of their answers.
+    static constexpr qsizetype kWindow = 4;
+
+    ImapMailbox(RunStatus &status, const ProfileSettingsRecord &settings, CancelFlag &cancel,
+                SessionOptions options = {}, ImapFolders folders = {}, QObject *parent = nullptr);
+    // Over the connection given, e.g. an in-memory one.
+    ImapMailbox(std::unique_ptr<MailConnection> connection, RunStatus &status, const ProfileSettingsRecord &settings,
+                CancelFlag &cancel, SessionOptions options = {}, ImapFolders folders = {}, QObject *parent = nullptr);
+
+    MailResult open() override;
+    MailResult list(MailboxListing &listing) override;
+    MailResult readHeaders(const MailboxListing &listing, const HeaderSink &sink) override;
+    MailResult locate(const QList<MessageIdentity> &rows, QList<qint32> &numbers) override;
+    MailResult remove(const QList<qint32> &numbers, const RemovalSink &sink) override;
+    MailResult commit() override;
+    void close() override;
+
+    const ImapSession &session() const { return m_session; }
+
+private:
+    using MakeCommand = std::function<QByteArray(qsizetype chunk)>;
+    // Called as each chunk's command completes, in order; false stops sending more.
+    using ChunkDone = std::function<bool(qsizetype chunk)>;
+    ImapSession::Outcome runChunks(qsizetype count, const MakeCommand &make, const ImapSession::DataHandler &data,
+                                   const ChunkDone &done, MailConnection::CancelMode mode);
+    MailResult ended(ImapSession::Outcome outcome) const;
+    MailResult selectForChanges();
+    MailResult removeChunk(const QList<quint32> &uids, bool &accepted);
+    MailResult findTarget(); // ImapFolderSearch.cpp
+    QString folderName() const { return m_folders.screened; }
+
+    ImapSession m_session;
+    CancelFlag &m_cancel;
+    ImapFolders m_folders;
+    quint32 m_uidValidity = 0;
+    bool m_selected = false; // the folder is open for changes
+    QString m_note; // what a removal wants the user to know
+    QByteArray m_target; // the target folder as commands name it
+    QString m_targetName; // and as the user reads it
+};

@@ -1,0 +1,158 @@
+#pragma once
+
+#include <QByteArray>
+#include <QHash>
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <functional>
+#include <memory>
+#include <optional>
+
+#include "ImapParser.h"
+#include "MailConnection.h"
+#include "MailResult.h"
+#include "Pop3Session.h" // SessionOptions
+#include "SaslOAuth.h"
+#include "SecureChannel.h"
+
+class RunStatus;
+struct ProfileSettingsRecord;
+class CancelFlag;
+
+// One IMAP conversation over one MailConnection, secured as the profile
+// says: plain, upgraded with STARTTLS, or TLS from the first byte. As with
+// POP3, a credential never goes out before a secured channel is trusted,
+// unless the profile asks for no security. Commands carry tags from one
+// counter and may be sent ahead of the answers to earlier ones; the untagged
+// data that arrives meanwhile goes to the oldest command still in progress
+// (servers answer in order), and the tagged status completes the command it
+// names. Responses are framed and parsed as they arrive, within the bounds
+// of ImapLimits; a server past a bound, or one that answers out of step,
+// breaks the conversation: every wait then fails. Each step returns its
+// result; status texts go to the RunStatus.
+class ImapSession : public QObject {
+    Q_OBJECT
+public:
+    enum class Outcome { Completed, Cancelled, Failed };
+    // Gets the untagged data that arrives while its command is in progress.
+    using DataHandler = std::function<void(const ImapResponse &)>;
+
+    // Over a TCP connection of its own (SocketConnection).
+    ImapSession(RunStatus &status, const ProfileSettingsRecord &settings, CancelFlag &cancel,
+                SessionOptions options = {}, QObject *parent = nullptr);
+    // Over the connection given (which it then owns), e.g. an in-memory one.
+    ImapSession(std::unique_ptr<MailConnection> connection, RunStatus &status, const ProfileSettingsRecord &settings,
+                CancelFlag &cancel, SessionOptions options = {}, QObject *parent = nullptr);
+    ~ImapSession() override;
+
+    // Done once connected, greeted, secured as the profile asks, and the
+    // capabilities are known; otherwise why not, as the box shows it.
+    MailResult connectServer();
+    // Done once logged in (or the server greeted with PREAUTH): LOGIN where
+    // the server allows it, else AUTHENTICATE PLAIN; an OAuth2 profile uses
+    // XOAUTH2 or OAUTHBEARER (ImapLogin.cpp).
+    MailResult login();
+    // LOGOUT and its answer, awaited within the cancel grace; then closes.
+    Outcome logout();
+    // Closes the connection at once.
+    void closeServer();
+
+    // Whether the server offers this capability (case ignored), as it said
+    // last on the channel as it is now.
+    bool hasCapability(QByteArrayView name) const;
+
+    // Writes a command under a fresh tag, without waiting; 0 when it could
+    // not be written (see failure()). A Cancel already raised stops it.
+    quint64 send(const QByteArray &command, DataHandler data = {});
+    // Waits until that command completes; completion() is then its tagged
+    // status. With CancelMode::Bounded a Cancel only bounds the wait (the
+    // answer is owed: the command may already have acted).
+    Outcome await(quint64 id, MailConnection::CancelMode mode = MailConnection::CancelMode::Ends);
+    // send() and await() in one.
+    Outcome run(const QByteArray &command, DataHandler data = {},
+                MailConnection::CancelMode mode = MailConnection::CancelMode::Ends);
+    const ImapResponse &completion() const { return m_completion; }
+    // Untagged data of the commands in progress is dropped from now on: their
+    // handlers may not outlive the caller that gave them.
+    void dropHandlers();
+    bool completedOk() const { return m_completion.keyword == "OK"; }
+    bool cancelRaised() const;
+
+    // Why the last wait failed (kind ConnectionFailed, title "Error" unless
+    // the connection says otherwise), naming the server's BYE when it sent one.
+    MailResult failure() const;
+    // A refusal of the last completed command, for the user: "The server
+    // refused to <what>." and its words.
+    MailResult refused(const QString &what) const;
+
+    bool isEncrypted() const;
+    QString protocolName() const;
+    CertificateTrust certificateTrust() const { return m_trust; }
+    const ProfileSettingsRecord &settings() const { return m_settings; }
+
+Q_SIGNALS:
+    // The event loop is about to run: what has been gathered should be shown.
+    void aboutToWait();
+
+private:
+    struct Pending {
+        quint64 id;
+        QByteArray tag;
+        DataHandler data;
+    };
+
+    quint64 sendAnyway(const QByteArray &command, DataHandler data);
+    Outcome waitFor(const std::function<bool()> &met, MailConnection::CancelMode mode);
+    void frameResponses();
+    void dispatch(ImapResponse response);
+    void completeCommand(ImapResponse response);
+    void learnCapabilities(const QByteArray &words);
+    void resetConversation();
+    void discard();
+    void lose(const QString &text);
+
+    MailResult greeted();
+    MailResult greetingFailed();
+    MailResult connectFailed(const QString &text, const QString &title = QStringLiteral("Connection Failed"),
+                             const QString &serverWords = {});
+    MailResult stepEnded(Outcome outcome) const;
+    MailResult secureChannel();
+    MailResult startTls();
+    Outcome askCapabilities();
+    QString unreachableText() const;
+    QString serverWords(const QByteArray &text) const;
+
+    // ImapLogin.cpp
+    MailResult loginPassword();
+    Outcome sendLogin();
+    Outcome authenticate(const QByteArray &mechanism, const QByteArray &response, const QByteArray &onError);
+    MailResult judgeLogin(const QString &secret);
+    MailResult loginOAuth2();
+    MailResult oauthRefused(const QString &text, const QString &serverWords = {});
+    std::optional<QByteArray> awaitContinuation(quint64 id);
+
+    RunStatus &m_status;
+    const ProfileSettingsRecord &m_settings;
+    CancelFlag &m_cancel;
+    SessionOptions m_options;
+    MailConnection *m_connection; // a child of this session
+    ImapFramer m_framer;
+    ConnectionSecurity m_security = ConnectionSecurity::None;
+    CertificateTrust m_trust = CertificateTrust::NotEncrypted;
+
+    quint64 m_nextId = 1;
+    QList<Pending> m_pending; // commands out, in the order sent
+    QHash<quint64, ImapResponse> m_done; // completions not yet awaited
+    ImapResponse m_completion;
+    std::optional<QByteArray> m_continuation; // a "+" not yet taken
+    std::optional<ImapResponse> m_greeting;
+    bool m_awaitingGreeting = false;
+    bool m_preauth = false;
+    QByteArray m_bye; // the text of the server's BYE, when it sent one
+
+    QList<QByteArray> m_capabilities; // upper case
+    bool m_capabilitiesKnown = false;
+    QString m_failureText;
+    QString m_failureTitle;
+};
