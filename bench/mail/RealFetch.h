@@ -11,7 +11,8 @@ namespace RealFetch {
 // Both figures; `program` is this benchmark, started again as the child.
 bool run(const QString &program);
 // The child's part: fetches from the port, sorting by the rules in
-// `rulesFolder`, and prints "<seconds> <peak RSS in kB> <rows> <Recycle Bin rows>".
+// `rulesFolder`, and prints "<seconds> <peak RSS in kB> <rows> <Recycle Bin
+// rows> <CPU seconds>".
 int fetchChild(quint16 port, const QString &rulesFolder);
 
 } // namespace RealFetch
