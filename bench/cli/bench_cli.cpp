@@ -3,10 +3,14 @@
 // on loopback with no added delay, in a private home with a few rules.
 // Then what a run costs at its edges: the peak memory of `--check --json`
 // over 100,000 small messages, and the CPU a run spends in 10 s against a
-// server that streams one reply without end. Last, `--check --all` over
-// three such profiles.
+// server that streams one reply without end. Then `--check --all` over
+// three such profiles. Last, the check over mail of real size (headers of 2
+// to 8 KB) with a real rule database (RealCheck): 100,000 messages (time
+// and peak memory) and `--check --delete` of 1,000 spam among 10,000 over
+// a 100 ms round trip.
 #include "BenchHome.h"
 #include "Profile.h"
+#include "RealCheck.h"
 #include "RuleDatabase.h"
 #include "SamplePop3Server.h"
 #include "Scramble.h"
@@ -294,6 +298,15 @@ int main(int argc, char *argv[])
 {
     BenchHome home;
     QCoreApplication app(argc, argv);
+    if (!home.isValid())
+        return 1;
+    // "--only real": the check over real-sized mail alone.
+    if (argc == 3 && qstrcmp(argv[1], "--only") == 0) {
+        if (qstrcmp(argv[2], "real") == 0)
+            return RealCheck::run(prepare) ? 0 : 1;
+        std::fprintf(stderr, "# unknown part %s\n", argv[2]);
+        return 2;
+    }
     {
         // First: the memory figure needs to come from this process's first child.
         SamplePop3Server many(manyMessages(), "bench", "bench");
@@ -347,5 +360,6 @@ int main(int argc, char *argv[])
         best = best < 0 ? child.seconds : qMin(best, child.seconds);
     }
     std::printf("BENCH cli_check_all_3x1000_0ms %.3f s\n", best);
-    return 0;
+    std::fflush(stdout);
+    return RealCheck::run(prepare) ? 0 : 1;
 }

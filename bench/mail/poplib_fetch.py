@@ -1,14 +1,12 @@
 #!/usr/bin/env python3
 """Reference for bench_mail: a plain sequential header fetch written with the
-standard library's poplib, one TOP and one LIST per message, each awaited
-before the next is sent. It holds the same conversation as the program's
-unpipelined fetch (CAPA, USER, PASS, STAT, UIDL, then TOP and LIST per
-message, QUIT), so that the two differ in how they wait, not in what they
-ask.
+standard library's poplib, asking what a classic client asks: after the login
+(CAPA, USER, PASS, STAT) one UIDL for the ids and one LIST for the sizes, then
+TOP n 0 for each message, each awaited before the next is sent, then QUIT.
 
 Usage: poplib_fetch.py HOST PORT USER PASSWORD COUNT
 Prints the seconds from connecting to the answered QUIT, and the number of
-messages fetched.
+messages whose header was fetched (at most COUNT).
 """
 import poplib
 import sys
@@ -25,10 +23,10 @@ def main():
     waiting = pop.stat()[0]
     if waiting > 0:
         pop.uidl()
+        pop.list()
     fetched = 0
     for number in range(1, min(count, waiting) + 1):
         pop.top(number, 0)
-        pop.list(number)
         fetched += 1
     pop.quit()
     print(f"{time.perf_counter() - start:.3f} {fetched}")
