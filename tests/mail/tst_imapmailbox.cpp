@@ -106,7 +106,7 @@ QByteArray headerFetch(int sequence, int uid, const QByteArray &from)
 
 MessageClassifier spamFrom(const QString &address)
 {
-    return [address](const QString &sender, const QString &, qint64) {
+    return [address](const QString &sender, QByteArrayView, qint64) {
         SortReason reason;
         if (sender == address)
             reason.kind = SortReason::Kind::Filter;
@@ -296,7 +296,7 @@ void TestImapMailbox::cancelMidFetchReadsWhatIsOwedThenLogsOut()
     s.server->inPieces(16);
     s.script({{"LOGOUT", {"* BYE"}, "OK"}});
     MessageFolderModel inbox, recycle;
-    const MessageClassifier cancelAtFirst = [&s](const QString &, const QString &, qint64) {
+    const MessageClassifier cancelAtFirst = [&s](const QString &, QByteArrayView, qint64) {
         s.cancel.set();
         return SortReason{};
     };

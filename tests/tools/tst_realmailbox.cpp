@@ -55,11 +55,11 @@ void TestRealMailbox::rulesSortOutExactlyTheSpam()
     QSet<int> caughtBy; // RuleSyntax::Kind
     int exempted = 0;
     for (int i = 1; i <= kSample; ++i) {
-        const QString header = QString::fromLatin1(headerOf(RealMailbox::message(i)));
+        const QByteArray header = headerOf(RealMailbox::message(i));
         QString from;
-        HeaderFields::forEach(header, [&](QStringView name, QStringView value) {
-            if (name.compare(QLatin1String("From"), Qt::CaseInsensitive) == 0)
-                from = value.trimmed().toString();
+        HeaderFields::forEach(header, [&](QByteArrayView name, QByteArrayView value) {
+            if (name.compare("From", Qt::CaseInsensitive) == 0)
+                from = QString::fromLatin1(value).trimmed();
         });
         const SortReason reason = rules.classify(from, header, header.size());
         QVERIFY2((reason.kind == SortReason::Kind::Filter) == RealMailbox::isSpam(i),
