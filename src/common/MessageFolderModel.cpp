@@ -76,26 +76,28 @@ MessageFolderModel::Row MessageFolderModel::makeRow(MessageEntry entry)
     row.hasTime = time.isValid();
     if (row.hasTime)
         row.time = time.toMSecsSinceEpoch();
-    const QStringList raw{e.sender, e.subject, e.date};
-    QStringList shown{HeaderDisplay::decodedText(e.sender), HeaderDisplay::decodedText(e.subject),
-                      row.hasTime ? e.date : HeaderDisplay::decodedText(e.date)};
-    if (shown == raw)
-        return row;
-    for (qsizetype i = 0; i < shown.size(); ++i) {
-        if (shown.at(i) == raw.at(i))
-            shown[i] = raw.at(i); // one text, not two
-        else
-            shown[i].squeeze();
+    for (const int column : {Sender, Subject, Date}) {
+        if (column == Date && row.hasTime)
+            break;
+        const QString raw = e.text(column);
+        QString shown = HeaderDisplay::decodedText(raw);
+        if (shown == raw)
+            continue;
+        shown.squeeze();
+        row.shown.append(std::move(shown));
+        row.decoded |= quint8(1u << column);
     }
-    row.shown = std::move(shown);
+    row.shown.squeeze();
     return row;
 }
 
 // A column's text decoded for showing, or the raw text where that is the same.
 QString MessageFolderModel::readableText(const Row &row, int column)
 {
-    const int at = column == Sender ? 0 : column == Subject ? 1 : column == Date ? 2 : -1;
-    return at >= 0 && !row.shown.isEmpty() ? row.shown.at(at) : row.entry.text(column);
+    if (column > Date || !(row.decoded & (1u << column)))
+        return row.entry.text(column);
+    // Its place among the decoded ones: the bits below its own.
+    return row.shown.at(qPopulationCount(quint8(row.decoded & ((1u << column) - 1))));
 }
 
 QString MessageFolderModel::shownText(const Row &row, int column) const

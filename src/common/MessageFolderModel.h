@@ -91,14 +91,16 @@ private:
     // An entry with what its row shows and sorts by, worked out once.
     struct Row {
         MessageEntry entry;
-        // The Sender, Subject and Date as shown, when one of them is not the
-        // raw text (decoded, unfolded, trimmed); most rows need none, and a
+        // Those of the Sender, Subject and Date (in this order) whose shown
+        // text is not the raw one (decoded, unfolded, trimmed), bit 1 << k
+        // in `decoded` telling column k has one: most rows need none, and a
         // list of many thousands keeps no room for them.
         QStringList shown;
         qint64 time = 0; // ms since the epoch, when hasTime
         qint64 sizeBytes = 0; // when hasSize
         bool hasTime = false;
         bool hasSize = false;
+        quint8 decoded = 0;
     };
 
     Row makeRow(MessageEntry entry);
