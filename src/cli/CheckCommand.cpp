@@ -150,14 +150,6 @@ int exitCodeFor(MailOutcome outcome, const Deadline &deadline)
     return ExitCode::Failure;
 }
 
-QList<MessageEntry> entries(const MessageFolderModel &model)
-{
-    QList<MessageEntry> list;
-    for (int r = 0; r < model.count(); ++r)
-        list.append(model.entry(r));
-    return list;
-}
-
 // The system's dialer, made only when a profile dials.
 class DialerOnDemand : public Dialer {
 public:
@@ -191,15 +183,22 @@ int checkProfile(const Options &options, RuleDatabase &rules, const QString &pro
     const MailRun::Target target{settings, profile, cancel, dialer, person};
     SessionOptions session;
     session.keepHeaderBlocks = false; // nothing is sorted again after the check
-#include "ProfileStore.h"
 
+    // Nothing shows these lists: the report decodes what it prints.
     MessageFolderModel inbox;
     MessageFolderModel recycle;
+    inbox.setDisplayed(false);
+    recycle.setDisplayed(false);
     QString listingNote;
     std::optional<CheckReport> report;
-    const MailRun::CheckResult checked = MailRun::check(
-        target, inbox, recycle, RuleClassifier::lazy(rules), rules, options.del,
-        [&] { report = CheckReport::fromFolders(profile, inbox, recycle); }, session, &listingNote);
+    // The report keeps what it tells of each row; of the lists only the
+    // Recycle Bin is needed further, by the deletion.
+    const auto fetched = [&] {
+        report = CheckReport::fromFolders(profile, inbox, recycle);
+        inbox.clear();
+    };
+    const MailRun::CheckResult checked = MailRun::check(target, inbox, recycle, RuleClassifier::lazy(rules), rules,
+                                                        options.del, fetched, session, &listingNote);
     status.clear();
     if (checked.fetched != MailOutcome::Done || !report)
         return exitCodeFor(checked.fetched, deadline);
@@ -207,7 +206,7 @@ int checkProfile(const Options &options, RuleDatabase &rules, const QString &pro
     int code = ExitCode::Done;
     if (options.del) {
         const DeletionResult deletion = checked.deletion.value_or(DeletionResult{});
-        report->applyDeletion(deletion, entries(recycle));
+        report->applyDeletion(deletion, recycle);
         if (deletion.outcome() != MailOutcome::Done)
             code = exitCodeFor(deletion.outcome(), deadline);
         else if (person.historyFailed())
@@ -272,8 +271,7 @@ int run(const Options &options, RuleDatabase &rules)
             else if (options.json)
                 report->writeJson(ConsoleOutput::outPiece);
             else
-                for (const QString &line : report->lines(options.quiet))
-                    ConsoleOutput::out(line);
+                report->writeLines(options.quiet, ConsoleOutput::out);
         } else {
             summary.addFailed(profile, code, errors.value(0));
             if (options.json && many) {

@@ -52,9 +52,10 @@ QString messageCount(int n)
 
 } // namespace
 
-QString sortRuleText(const MessageEntry &entry)
+CheckReport::Message CheckReport::Message::of(const MessageEntry &entry, Result result)
 {
-    return entry.sortReason.text();
+    return {entry.sender,     entry.subject, entry.date,   entry.size, entry.uid,
+            entry.sortReason, entry.bytes,   entry.number, result};
 }
 
 namespace {
@@ -72,18 +73,18 @@ QList<CheckReport::Message> serverOrder(int inboxCount, InboxAt inboxAt, int rec
     int r = 0;
     while (i < inboxCount || r < recycleCount) {
         if (r == recycleCount || (i < inboxCount && inboxAt(i).number <= recycleAt(r).number))
-            rows.append({inboxAt(i++), CheckReport::Result::Kept});
+            rows.append(Message::of(inboxAt(i++), CheckReport::Result::Kept));
         else
-            rows.append({recycleAt(r++), CheckReport::Result::InRecycleBin});
+            rows.append(Message::of(recycleAt(r++), CheckReport::Result::InRecycleBin));
     }
-    const auto byNumber = [](const Message &a, const Message &b) { return a.entry.number < b.entry.number; };
+    const auto byNumber = [](const Message &a, const Message &b) { return a.number < b.number; };
     if (!std::is_sorted(rows.cbegin(), rows.cend(), byNumber)) {
         // Equal numbers keep the Inbox's rows first, as a sort of both would.
         rows.clear();
         for (int k = 0; k < inboxCount; ++k)
-            rows.append({inboxAt(k), CheckReport::Result::Kept});
+            rows.append(Message::of(inboxAt(k), CheckReport::Result::Kept));
         for (int k = 0; k < recycleCount; ++k)
-            rows.append({recycleAt(k), CheckReport::Result::InRecycleBin});
+            rows.append(Message::of(recycleAt(k), CheckReport::Result::InRecycleBin));
         std::stable_sort(rows.begin(), rows.end(), byNumber);
     }
     return rows;
@@ -113,20 +114,40 @@ CheckReport CheckReport::fromFolders(const QString &profile, const MessageFolder
     return report;
 }
 
-void CheckReport::applyDeletion(const DeletionResult &deletion, const QList<MessageEntry> &left)
+namespace {
+
+// What became of the Recycle Bin's rows: deleted, left (`leftCount` rows,
+// `leftAt` the number of each), or else gone before the deletion.
+template <typename LeftAt>
+void settle(QList<CheckReport::Message> &messages, const DeletionResult &deletion, int leftCount, LeftAt leftAt)
 {
-    deletionRan = true;
-    changedOnServer = deletion.changed;
+    using Result = CheckReport::Result;
     // A fetch session's numbers are unique: they tell the rows apart.
     QHash<qint32, Result> outcome;
     for (const MessageEntry &e : deletion.deleted)
         outcome.insert(e.number, Result::Deleted);
-    for (const MessageEntry &e : left)
-        outcome.insert(e.number, Result::NotDeleted);
-    for (Message &m : messages) {
+    for (int k = 0; k < leftCount; ++k)
+        outcome.insert(leftAt(k), Result::NotDeleted);
+    for (CheckReport::Message &m : messages) {
         if (m.result == Result::InRecycleBin)
-            m.result = outcome.value(m.entry.number, Result::AlreadyGone);
+            m.result = outcome.value(m.number, Result::AlreadyGone);
     }
+}
+
+} // namespace
+
+void CheckReport::applyDeletion(const DeletionResult &deletion, const QList<MessageEntry> &left)
+{
+    deletionRan = true;
+    changedOnServer = deletion.changed;
+    settle(messages, deletion, int(left.size()), [&](int k) { return left.at(k).number; });
+}
+
+void CheckReport::applyDeletion(const DeletionResult &deletion, const MessageFolderModel &left)
+{
+    deletionRan = true;
+    changedOnServer = deletion.changed;
+    settle(messages, deletion, left.count(), [&](int k) { return left.entry(k).number; });
 }
 
 int CheckReport::count(Result result) const
@@ -143,18 +164,24 @@ int CheckReport::inRecycleBin() const
 QStringList CheckReport::lines(bool summaryOnly) const
 {
     QStringList out;
+    writeLines(summaryOnly, [&out](const QString &line) { out << line; });
+    return out;
+}
+
+void CheckReport::writeLines(bool summaryOnly, const std::function<void(const QString &)> &out) const
+{
     if (!summaryOnly) {
         for (const Message &m : messages) {
             const QStringList fields = {folderText(m.result),
-                                        HeaderDisplay::decodedText(m.entry.sender),
-                                        HeaderDisplay::decodedText(m.entry.subject),
-                                        m.entry.date,
-                                        m.entry.size.trimmed(),
-                                        sortRuleText(m.entry)};
+                                        HeaderDisplay::decodedText(m.sender),
+                                        HeaderDisplay::decodedText(m.subject),
+                                        m.date,
+                                        m.size.trimmed(),
+                                        m.sortReason.text()};
             QStringList shown;
             for (const QString &field : fields)
                 shown << ConsoleOutput::plain(field);
-            out << shown.join(QLatin1Char('\t'));
+            out(shown.join(QLatin1Char('\t')));
         }
     }
     QString summary = QStringLiteral("%1: %2, %3 in the Inbox, %4 in the Recycle Bin")
@@ -171,8 +198,7 @@ QStringList CheckReport::lines(bool summaryOnly) const
     }
     if (!listingNote.isEmpty())
         summary += QStringLiteral("; ") + listingNote;
-    out << summary;
-    return out;
+    out(summary);
 }
 
 void CheckReport::writeJson(const std::function<void(QByteArrayView)> &sink) const
@@ -199,21 +225,21 @@ void CheckReport::writeJson(JsonStreamWriter &w) const
     w.beginArray();
     for (const Message &m : messages) {
         w.beginObject();
-        w.field(u"date", m.entry.date);
+        w.field(u"date", m.date);
         w.field(u"folder", m.result == Result::Kept ? QStringLiteral("Inbox") : QStringLiteral("Recycle Bin"));
-        w.field(u"number", m.entry.number);
+        w.field(u"number", m.number);
         w.field(u"result", jsonResult(m.result));
-        w.field(u"rule", sortRuleText(m.entry));
-        w.field(u"sender", HeaderDisplay::decodedText(m.entry.sender));
+        w.field(u"rule", m.sortReason.text());
+        w.field(u"sender", HeaderDisplay::decodedText(m.sender));
         // Bytes for scripts, and the text the window shows beside them.
         w.key(u"size");
-        if (m.entry.bytes >= 0)
-            w.value(m.entry.bytes);
+        if (m.bytes >= 0)
+            w.value(m.bytes);
         else
             w.nullValue();
-        w.field(u"sizeShown", m.entry.size.trimmed());
-        w.field(u"subject", HeaderDisplay::decodedText(m.entry.subject));
-        w.field(u"uid", m.entry.uid);
+        w.field(u"sizeShown", m.size.trimmed());
+        w.field(u"subject", HeaderDisplay::decodedText(m.subject));
+        w.field(u"uid", m.uid);
         w.endObject();
     }
     w.endArray();

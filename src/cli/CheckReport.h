@@ -16,9 +16,20 @@ class MessageFolderModel;
 // the lines and the JSON document the command line prints.
 struct CheckReport {
     enum class Result { Kept, InRecycleBin, Deleted, NotDeleted, AlreadyGone };
+    // A row with only what the report tells of it (the texts as sent, shared
+    // with the row's entry): a mailbox of many thousands is held once.
     struct Message {
-        MessageEntry entry;
+        QString sender; // shown decoded
+        QString subject; // shown decoded
+        QString date;
+        QString size; // as the folder shows it
+        QString uid;
+        SortReason sortReason;
+        qint64 bytes = -1;
+        qint32 number = 0;
         Result result = Result::Kept;
+
+        static Message of(const MessageEntry &entry, Result result);
     };
 
     QString profile;
@@ -31,11 +42,11 @@ struct CheckReport {
     // one ran (`left` is what the Recycle Bin still holds afterwards).
     static CheckReport fromFolders(const QString &profile, const QList<MessageEntry> &inbox,
                                    const QList<MessageEntry> &recycle);
-    // The same from the folders themselves, without copying them first: a
-    // mailbox of many thousands is held once by the folders and once here.
+    // The same from the folders themselves, without copying them first.
     static CheckReport fromFolders(const QString &profile, const MessageFolderModel &inbox,
                                    const MessageFolderModel &recycle);
     void applyDeletion(const DeletionResult &deletion, const QList<MessageEntry> &left);
+    void applyDeletion(const DeletionResult &deletion, const MessageFolderModel &left);
 
     int count(Result result) const;
     int inRecycleBin() const; // sorted there, whatever became of it
@@ -43,6 +54,8 @@ struct CheckReport {
     // One line per message (folder, sender, subject, date, size, rule; tab
     // between them) unless `summaryOnly`, then a summary line.
     QStringList lines(bool summaryOnly) const;
+    // The same lines, each given to `out` as it is made.
+    void writeLines(bool summaryOnly, const std::function<void(const QString &)> &out) const;
     // The JSON document, written to `sink` row by row as it is made (see
     // JsonStreamWriter); json() is the same bytes in one piece.
     void writeJson(const std::function<void(QByteArrayView)> &sink) const;
@@ -50,6 +63,3 @@ struct CheckReport {
     void writeJson(JsonStreamWriter &w) const;
     QByteArray json() const;
 };
-
-// Why a row is where it is, as the detail pane says it.
-QString sortRuleText(const MessageEntry &entry);

@@ -1,5 +1,7 @@
 #include "MessageEntry.h"
 
+#include "PackedHeader.h"
+
 QString MessageEntry::text(int column) const
 {
     switch (column) {
@@ -39,4 +41,14 @@ void MessageEntry::setText(int column, const QString &value)
     default:
         break;
     }
+}
+
+QByteArray MessageEntry::headerBlock() const
+{
+    return PackedHeader::unpack(m_packedHeader);
+}
+
+void MessageEntry::setHeaderBlock(QByteArrayView block)
+{
+    m_packedHeader = PackedHeader::pack(block);
 }

@@ -3,6 +3,7 @@
 #include "SortReason.h"
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QString>
 
 // One fetched message as a row of the Inbox or the Recycle Bin. The number is
@@ -23,19 +24,26 @@ struct MessageEntry {
     QString iconKey; // "inbox" or "recycle"
     QString uid; // the server's unique id (UIDL), empty when not offered
     SortReason sortReason; // what put the row in its folder
-    // The message's header block as read (TOP n 0, without the status line
-    // and the closing dot line), so that a new rule can sort the row as the
-    // fetch would; empty for a header that could not be read. Kept as the
-    // bytes that came (a character each, as Latin-1): a mailbox of many
-    // thousands of messages keeps them all.
-    QByteArray header;
-    // HeaderDigest of that block as the fetch read it: before the row's
+    // HeaderDigest of the header block as the fetch read it: before the row's
     // message is deleted, the header at its number must still give this.
     QByteArray digest;
 
     // Column texts by 0-based column index (0 Sender ... 4 Size).
     QString text(int column) const;
     void setText(int column, const QString &value);
+
+    // The message's header block as read (TOP n 0, without the status line
+    // and the closing dot line), so that a new rule can sort the row as the
+    // fetch would; empty for a header that could not be read or was not
+    // kept. The bytes that came, a character each as Latin-1. A mailbox of
+    // many thousands of messages keeps them all, so they are kept packed
+    // (PackedHeader): reading one unpacks it.
+    QByteArray headerBlock() const;
+    void setHeaderBlock(QByteArrayView block);
+    bool hasHeaderBlock() const { return !m_packedHeader.isEmpty(); }
+
+private:
+    QByteArray m_packedHeader;
 };
 
 // Entries move in memory as they are: a list of many thousands grows

@@ -61,36 +61,50 @@ MessageFolderModel::MessageFolderModel(QObject *parent)
     m_collator.setCaseSensitivity(Qt::CaseInsensitive);
 }
 
-MessageFolderModel::Row MessageFolderModel::makeRow(MessageEntry entry) const
+MessageFolderModel::Row MessageFolderModel::makeRow(MessageEntry entry)
 {
     Row row;
     row.entry = std::move(entry);
+    QString &rule = row.entry.sortReason.rule;
+    if (!rule.isEmpty())
+        rule = *m_ruleTexts.insert(rule);
     const MessageEntry &e = row.entry;
-    row.shownSender = HeaderDisplay::decodedText(e.sender);
-    row.shownSubject = HeaderDisplay::decodedText(e.subject);
-    const QDateTime time = parseMessageDate(e.date);
-    if (time.isValid()) {
-        row.hasTime = true;
-        row.time = time.toMSecsSinceEpoch();
-    } else {
-        row.shownDate = HeaderDisplay::decodedText(e.date);
-    }
     row.hasSize = parseSize(e.size, &row.sizeBytes);
+    if (!m_displayed)
+        return row;
+    const QDateTime time = parseMessageDate(e.date);
+    row.hasTime = time.isValid();
+    if (row.hasTime)
+        row.time = time.toMSecsSinceEpoch();
+    for (const int column : {Sender, Subject, Date}) {
+        if (column == Date && row.hasTime)
+            break;
+        const QString raw = e.text(column);
+        QString shown = HeaderDisplay::decodedText(raw);
+        if (shown == raw)
+            continue;
+        shown.squeeze();
+        row.shown.append(std::move(shown));
+        row.decoded |= quint8(1u << column);
+    }
+    row.shown.squeeze();
     return row;
+}
+
+// A column's text decoded for showing, or the raw text where that is the same.
+QString MessageFolderModel::readableText(const Row &row, int column)
+{
+    if (column > Date || !(row.decoded & (1u << column)))
+        return row.entry.text(column);
+    // Its place among the decoded ones: the bits below its own.
+    return row.shown.at(qPopulationCount(quint8(row.decoded & ((1u << column) - 1))));
 }
 
 QString MessageFolderModel::shownText(const Row &row, int column) const
 {
-    switch (column) {
-    case Sender:
-        return row.shownSender;
-    case Subject:
-        return row.shownSubject;
-    case Date:
-        return row.hasTime ? compactDate(QDateTime::fromMSecsSinceEpoch(row.time).toLocalTime()) : row.shownDate;
-    default:
-        return row.entry.text(column);
-    }
+    if (column == Date && row.hasTime)
+        return compactDate(QDateTime::fromMSecsSinceEpoch(row.time).toLocalTime());
+    return readableText(row, column);
 }
 
 int MessageFolderModel::rowCount(const QModelIndex &parent) const
@@ -119,9 +133,8 @@ QVariant MessageFolderModel::data(const QModelIndex &index, int role) const
         // The whole sender, address and all, however narrow the column; and
         // as sent, when that differs, for a reader who wants to see what was
         // decoded.
-        if (index.column() == Sender && !r.shownSender.isEmpty())
-            return HeaderDisplay::plainToolTip(
-                r.shownSender == e.sender ? r.shownSender : r.shownSender + QLatin1Char('\n') + e.sender);
+        if (const QString sender = readableText(r, Sender); index.column() == Sender && !sender.isEmpty())
+            return HeaderDisplay::plainToolTip(sender == e.sender ? sender : sender + QLatin1Char('\n') + e.sender);
         if (index.column() == Date && r.hasTime)
             return HeaderDisplay::plainToolTip(
                 QLocale().toString(QDateTime::fromMSecsSinceEpoch(r.time).toLocalTime(), QLocale::LongFormat));
@@ -231,6 +244,7 @@ void MessageFolderModel::clear()
         return;
     beginResetModel();
     m_rows.clear();
+    m_ruleTexts.clear();
     endResetModel();
     Q_EMIT countChanged(0);
 }

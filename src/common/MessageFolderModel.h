@@ -8,6 +8,8 @@
 #include <QIcon>
 #include <QLocale>
 #include <QList>
+#include <QSet>
+#include <QStringList>
 #include <functional>
 
 // The rows of one message folder (Inbox or Recycle Bin). Views show the rows
@@ -22,10 +24,11 @@
 // decoded (HeaderDisplay), the Date read as a time. The Date's text in the
 // user's locale is made when it is shown: a view asks for the few rows on
 // screen, and a fetch of many thousands of rows must not pay for all of them.
-// The entries keep the
-// raw texts (entry(), RawTextRole), which is what rules and lookups use. The
-// Date column sorts by time (unreadable dates last, by their text), Size by
-// size, the others by their shown text in the locale's order, ignoring case.
+// The entries keep the raw texts (entry(), RawTextRole), which is what rules
+// and lookups use. The Date column sorts by time (unreadable dates last, by
+// their text), Size by size, the others by their shown text in the locale's
+// order, ignoring case. A list that is never shown (the command line's check)
+// skips that work: see setDisplayed().
 class MessageFolderModel : public QAbstractTableModel {
     Q_OBJECT
 public:
@@ -71,6 +74,11 @@ public:
 
     void setIconLookup(IconLookup lookup) { m_iconLookup = std::move(lookup); }
 
+    // Whether rows added from now on are made readable for showing (the
+    // default). Rows that are not show and sort by their raw texts, and cost
+    // no more than their entries.
+    void setDisplayed(bool displayed) { m_displayed = displayed; }
+
     // Orders two rows by a column; replaces the built-in order (dates by
     // time, sizes by size, the rest by shown text) when set.
     using LessThan = std::function<bool(const MessageEntry &, const MessageEntry &, int column)>;
@@ -83,16 +91,20 @@ private:
     // An entry with what its row shows and sorts by, worked out once.
     struct Row {
         MessageEntry entry;
-        QString shownSender;
-        QString shownSubject;
-        QString shownDate; // only for a date that is no readable time
+        // Those of the Sender, Subject and Date (in this order) whose shown
+        // text is not the raw one (decoded, unfolded, trimmed), bit 1 << k
+        // in `decoded` telling column k has one: most rows need none, and a
+        // list of many thousands keeps no room for them.
+        QStringList shown;
         qint64 time = 0; // ms since the epoch, when hasTime
         qint64 sizeBytes = 0; // when hasSize
         bool hasTime = false;
         bool hasSize = false;
+        quint8 decoded = 0;
     };
 
-    Row makeRow(MessageEntry entry) const;
+    Row makeRow(MessageEntry entry);
+    static QString readableText(const Row &row, int column);
     QString shownText(const Row &row, int column) const;
     void sortRows();
     bool less(const Row &a, const Row &b) const;
@@ -103,6 +115,10 @@ private:
     bool m_sortingEnabled = false;
     IconLookup m_iconLookup;
     LessThan m_lessThan;
+    // The rule texts of the rows' sort reasons, each kept once: a rule that
+    // sorts thousands of rows is read from the database for every one.
+    QSet<QString> m_ruleTexts;
+    bool m_displayed = true;
 
     friend class QTypeInfo<Row>;
 };

@@ -85,7 +85,7 @@ void FetchedRows::add(const ArrivedHeader &arrived, const ListedMessage &listed)
         const QByteArrayView block = HeaderDigest::blockOfReply(reply);
         entry.digest = HeaderDigest::of(block);
         if (m_keepHeaderBlocks)
-            entry.header = block.toByteArray();
+            entry.setHeaderBlock(block);
     }
     entry.number = listed.number;
     entry.uid = listed.uid;

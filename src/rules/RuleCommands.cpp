@@ -134,9 +134,9 @@ QList<QPair<int, SortReason>> rowsSortedAs(const MessageFolderModel &list, const
     for (int row = list.count() - 1; row >= 0; --row) {
         const MessageEntry &entry = list.entry(row);
         // A row whose header could not be read was never sorted by a rule.
-        if (entry.header.isEmpty() && entry.sender.isEmpty())
+        if (!entry.hasHeaderBlock() && entry.sender.isEmpty())
             continue;
-        const SortReason reason = rules.classify(entry.sender, entry.header, entry.bytes);
+        const SortReason reason = rules.classify(entry.sender, entry.headerBlock(), entry.bytes);
         if (reason.kind == kind)
             rows.append({row, reason});
     }

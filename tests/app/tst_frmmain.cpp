@@ -786,7 +786,7 @@ private Q_SLOTS:
             {u"boss@work.example"_s, u"X-Spam-Flag: YES\r\n"_s}};
         for (const auto &[sender, header] : mail) {
             MessageEntry e = entry(sender, t.w.inboxModel().count() + 1);
-            e.header = (u"From: "_s + sender + u"\r\n"_s + header).toLatin1();
+            e.setHeaderBlock((u"From: "_s + sender + u"\r\n"_s + header).toLatin1());
             t.w.inboxModel().append(e);
         }
         t.clickNode(u"Filter List"_s);

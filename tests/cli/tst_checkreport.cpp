@@ -5,6 +5,7 @@
 #include "CheckSummary.h"
 #include "HeaderDisplay.h"
 #include "JsonStreamWriter.h"
+#include "MessageFolderModel.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -107,6 +108,17 @@ private Q_SLOTS:
         QCOMPARE(json.value(u"alreadyGone"_s).toInt(), 1);
         QCOMPARE(json.value(u"changedOnServer"_s).toInt(), 1);
         QCOMPARE(json.value(u"listingMismatch"_s).toString(), report.listingNote);
+
+        // Told by the folders themselves, as the check tells it: the same.
+        MessageFolderModel inbox, recycle;
+        inbox.append(entry(1, u"a@x"_s));
+        recycle.appendRows({entry(2, u"b@x"_s), entry(3, u"c@x"_s), entry(4, u"d@x"_s)});
+        CheckReport fromModels = CheckReport::fromFolders(u"Home"_s, inbox, recycle);
+        fromModels.listingNote = report.listingNote;
+        recycle.removeAt(2);
+        recycle.removeAt(1);
+        fromModels.applyDeletion(deletion, recycle);
+        QCOMPARE(fromModels.json(), report.json());
     }
 
     void notificationAndExitCode_data()
@@ -208,21 +220,21 @@ private Q_SLOTS:
         if (deleted) {
             DeletionResult deletion;
             deletion.deleted = recycle.mid(0, 1);
-            report.applyDeletion(deletion, {});
+            report.applyDeletion(deletion, QList<MessageEntry>());
         }
         QJsonArray list;
         for (const CheckReport::Message &m : report.messages) {
             list.append(QJsonObject{
-                {u"number"_s, m.entry.number},
-                {u"uid"_s, m.entry.uid},
+                {u"number"_s, m.number},
+                {u"uid"_s, m.uid},
                 {u"folder"_s, m.result == CheckReport::Result::Kept ? u"Inbox"_s : u"Recycle Bin"_s},
                 {u"result"_s, resultText(m.result)},
-                {u"sender"_s, whole(HeaderDisplay::decodedText(m.entry.sender))},
-                {u"subject"_s, whole(HeaderDisplay::decodedText(m.entry.subject))},
-                {u"date"_s, m.entry.date},
-                {u"size"_s, m.entry.bytes < 0 ? QJsonValue() : QJsonValue(m.entry.bytes)},
-                {u"sizeShown"_s, m.entry.size.trimmed()},
-                {u"rule"_s, sortRuleText(m.entry)},
+                {u"sender"_s, whole(HeaderDisplay::decodedText(m.sender))},
+                {u"subject"_s, whole(HeaderDisplay::decodedText(m.subject))},
+                {u"date"_s, m.date},
+                {u"size"_s, m.bytes < 0 ? QJsonValue() : QJsonValue(m.bytes)},
+                {u"sizeShown"_s, m.size.trimmed()},
+                {u"rule"_s, m.sortReason.text()},
             });
         }
         QJsonObject document{{u"profile"_s, report.profile},

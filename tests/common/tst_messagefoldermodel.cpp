@@ -47,6 +47,9 @@ private Q_SLOTS:
     void compactDate_data();
     void compactDate();
     void shownDecodedRawKept();
+    void rowsShareTheirTexts();
+    void headerBlockRoundTrip_data();
+    void headerBlockRoundTrip();
     void countSignals();
 };
 
@@ -182,6 +185,64 @@ void TestMessageFolderModel::shownDecodedRawKept()
     const MessageEntry taken = m.takeAt(m.entry(0).number == 1 ? 0 : 1);
     QCOMPARE((QStringList{taken.sender, taken.subject, taken.date, taken.size}),
              (QStringList{sender, e.subject, date, u"   12K"_qs}));
+}
+
+void TestMessageFolderModel::rowsShareTheirTexts()
+{
+    // A text shown as sent is the sent one, not a copy; so is a rule's text
+    // that each row got read on its own.
+    MessageFolderModel m;
+    MessageEntry e = row(QString::fromLatin1("Joe <joe@example.com>"), 1); // as read, not a literal
+    e.sortReason = {SortReason::Kind::Filter, QString::fromLatin1("*@example.com")};
+    m.append(e);
+    e.number = 2;
+    e.sortReason.rule = QString::fromLatin1("*@example.com");
+    m.append(e);
+    QVERIFY(m.index(0, 0).data().toString().isSharedWith(m.entry(0).sender));
+    QVERIFY(m.entry(1).sortReason.rule.isSharedWith(m.entry(0).sortReason.rule));
+
+    // A list nothing shows does no decoding and no date reading.
+    MessageFolderModel plain;
+    plain.setDisplayed(false);
+    const QString encoded = u"=?UTF-8?Q?Andr=C3=A9?= <a@example.org>"_qs;
+    plain.append(row(encoded, 1, u"    1K"_qs, u"Fri, 5 Jan 2024 10:00 -0500"_qs));
+    QCOMPARE(plain.index(0, 0).data().toString(), encoded);
+    QCOMPARE(plain.index(0, 2).data().toString(), u"Fri, 5 Jan 2024 10:00 -0500"_qs);
+}
+
+void TestMessageFolderModel::headerBlockRoundTrip_data()
+{
+    QTest::addColumn<QByteArray>("block");
+    QTest::newRow("none") << QByteArray();
+    QByteArray bytes;
+    for (int b = 0; b < 256; ++b)
+        bytes += char(b);
+    QTest::newRow("every byte, 8-bit and NUL") << bytes + "\r\n";
+    // Noise does not pack: it must come back all the same.
+    QByteArray noise(300'000, Qt::Uninitialized);
+    quint32 x = 7;
+    for (char &c : noise)
+        c = char((x = x * 1664525u + 1013904223u) >> 24);
+    QTest::newRow("large, incompressible") << noise;
+    QTest::newRow("a header")
+        << QByteArray(
+               "Received: from mx.example.org (mx.example.org [192.0.2.1])\r\n\tby pop.example.net with ESMTPS id "
+               "4Xq; Tue, 8 Dec 2026 10:00:00 +0000\r\nFrom: =?UTF-8?B?SsO2cmc=?= <j@example.org>\r\n"
+               "Subject: \xe9t\xe9\r\n\r\n")
+               .repeated(20);
+}
+
+void TestMessageFolderModel::headerBlockRoundTrip()
+{
+    QFETCH(QByteArray, block);
+    MessageEntry e = row(u"a@example.org"_qs, 1);
+    e.setHeaderBlock(block);
+    MessageFolderModel m;
+    m.append(e);
+    m.appendRows({e, e});
+    const MessageEntry &kept = m.entry(2);
+    QCOMPARE(kept.hasHeaderBlock(), !block.isEmpty());
+    QCOMPARE(kept.headerBlock(), block);
 }
 
 void TestMessageFolderModel::countSignals()

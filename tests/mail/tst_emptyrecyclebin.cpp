@@ -31,8 +31,10 @@ MessageEntry row(qint32 number, const QString &uid = {})
     e.date = QStringLiteral("Mon, 1 Jun 2026 10:00:00 +0000");
     e.number = number;
     e.uid = uid;
-    e.header = HeaderDigest::blockOfReply(QString::fromLatin1(ScriptedPop3Server::topReply(headerOf(number))));
-    e.digest = HeaderDigest::of(e.header);
+    const QByteArray block =
+        HeaderDigest::blockOfReply(QString::fromLatin1(ScriptedPop3Server::topReply(headerOf(number))));
+    e.setHeaderBlock(block);
+    e.digest = HeaderDigest::of(block);
     return e;
 }
 

@@ -165,7 +165,7 @@ void TestImapMailbox::fetchSortsByUidThroughAnExpunge()
     QCOMPARE(uids(inbox), QStringList{"77/10"});
     QCOMPARE(uids(recycle), QStringList{"77/12"});
     QCOMPARE(inbox.entry(0).sender, QStringLiteral("a@x.example"));
-    QCOMPARE(inbox.entry(0).header, QByteArray("From: a@x.example\r\nSubject: s10\r\n\r\n")); // kept whole
+    QCOMPARE(inbox.entry(0).headerBlock(), QByteArray("From: a@x.example\r\nSubject: s10\r\n\r\n")); // kept whole
     QCOMPARE(recycle.entry(0).subject, QStringLiteral("s12"));
     QCOMPARE(recycle.entry(0).bytes, qint64(1200));
 }

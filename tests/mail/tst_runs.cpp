@@ -60,8 +60,9 @@ MessageEntry entry(const QString &sender, qint32 number, const QString &uid = {}
     e.sender = sender;
     e.number = number;
     e.uid = uid;
-    e.header = "From: " + sender.toLatin1() + "\r\n\r\n";
-    e.digest = HeaderDigest::of(e.header);
+    const QByteArray block = "From: " + sender.toLatin1() + "\r\n\r\n";
+    e.setHeaderBlock(block);
+    e.digest = HeaderDigest::of(block);
     return e;
 }
 
