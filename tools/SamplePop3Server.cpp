@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <functional>
 #include <memory>
+#include <utility>
 #include <QFile>
 #include <QFileInfo>
 #include <QPointer>
@@ -22,6 +23,7 @@ struct SamplePop3Server::Session {
 
 namespace {
 constexpr int kMaxLine = 1024; // longer command lines are refused
+constexpr qsizetype kWriteChunk = 256 * 1024;
 
 QByteArray uidFromName(const QString &name, int index)
 {
@@ -35,6 +37,12 @@ QByteArray uidFromName(const QString &name, int index)
 // Lines starting with "." get another one, as POP3 transfers require.
 QByteArray dotStuffed(const QByteArray &text)
 {
+    // Most messages have no line to stuff: they go out as they are, uncopied.
+    if (!text.startsWith('.') && !text.contains("\n.")) {
+        if (text.endsWith("\r\n"))
+            return text;
+        return text + "\r\n";
+    }
     QByteArray out;
     out.reserve(text.size() + 16);
     qsizetype pos = 0;
@@ -123,6 +131,12 @@ void SamplePop3Server::onNewConnection()
                 if (line.endsWith('\r'))
                     line.chop(1);
                 answers += handle(*session, line, &close);
+                // Long runs of answers go out as they are made, so that the
+                // client reads the first while the rest are made.
+                if (answers.size() >= kWriteChunk && !close && m_replyDelayMs == 0) {
+                    reply(socket, std::exchange(answers, {}), false);
+                    socket->flush();
+                }
             }
             session->input.remove(0, pos); // once, not once per command
             if (!answers.isEmpty())

@@ -164,6 +164,7 @@ MailResult FetchHeader(RunStatus &status, MessageFolderModel &inbox, MessageFold
     QObject context;
     QObject::connect(&mailbox, &MailboxSession::aboutToWait, &context, [&rows] { rows.show(); });
     try {
+        mailbox.listAfterOpening();
         if (MailResult opened = mailbox.open(); !opened.ok())
             return notOpened(status, mailbox, cancel, std::move(opened));
         QString disagreement;

@@ -77,6 +77,9 @@ public:
     // between, so that the session's end may go out behind the last read
     // instead of a round trip later. commit() still tells how it went.
     virtual void commitAfterReading() { }
+    // Says, before open(), that list() follows it, so that the listing may
+    // be asked for behind the login instead of a round trip later.
+    virtual void listAfterOpening() { }
     // Finds each row's message again and confirms it by its identity:
     // `numbers` gets, for each row, the number to remove it by, 0 when it
     // cannot be confirmed (changed, gone, or ambiguous), or -1 when a Cancel

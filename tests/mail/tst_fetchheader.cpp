@@ -202,6 +202,10 @@ void TestFetchHeader::classification()
 void TestFetchHeader::loginRefused()
 {
     f->server.greet().expect("USER user", "+OK\r\n").expect("PASS secret", "-ERR invalid password\r\n");
+    if (pipelined()) // the listing went out behind PASS, and is refused with it
+        f->server.expect("STAT", "-ERR log in first\r\n")
+            .expect("UIDL", "-ERR log in first\r\n")
+            .expect("LIST", "-ERR log in first\r\n");
     f->boxes
         .expect(QStringLiteral(
                     "Invalid Email UserID or Password\r\nCorrect them with the Setting button beside the profile box."),
@@ -209,6 +213,7 @@ void TestFetchHeader::loginRefused()
     f->fetch();
     VERIFY_ENDED();
     QVERIFY(!f->server.commands().contains("QUIT"));
+    QVERIFY(!f->server.commands().contains("TOP 1 0"));
 }
 
 void TestFetchHeader::serverGoesAway_data()

@@ -37,6 +37,7 @@ private Q_SLOTS:
     void loginRefusalTexts_data();
     void loginRefusalTexts();
     void saslPlainFallback();
+    void saslPlainAfterPipelinedLogin();
     void passwordNeverShown();
     void testWithoutPassword_data();
     void testWithoutPassword();
@@ -124,6 +125,33 @@ void TestPop3Security::saslPlainFallback()
     f->fetch();
     VERIFY_SCRIPT(f->server);
     VERIFY_BOXES(f->boxes);
+}
+
+void TestPop3Security::saslPlainAfterPipelinedLogin()
+{
+    // Inside TLS USER, PASS and the listing go out together; when USER is
+    // refused, the listing's refusals are not taken for the mailbox's.
+    const QSslCertificate certificate(m_certificate);
+    QVERIFY(f->server.listenTls(certificate, QSslKey(m_key, QSsl::Rsa)));
+    f->settings.EmailPort = QString::number(f->server.port());
+    f->settings.EmailSecurity = QStringLiteral("SSL/TLS");
+    f->settings.TrustedCertificate = QString::fromLatin1(certificate.digest(QCryptographicHash::Sha256).toHex());
+    f->server.greet("+OK ready", {"PIPELINING", "SASL PLAIN", "UIDL"})
+        .expect("USER user", "-ERR USER is not allowed here\r\n")
+        .expect("PASS secret", "-ERR log in first\r\n")
+        .expect("STAT", "-ERR log in first\r\n")
+        .expect("UIDL", "-ERR log in first\r\n")
+        .expect("LIST", "-ERR log in first\r\n")
+        .expect("AUTH PLAIN AHVzZXIAc2VjcmV0", "+OK welcome\r\n")
+        .stat(1)
+        .uidl({"u1"})
+        .listAll({10})
+        .top(1, "From: a@x.example\r\n")
+        .quit();
+    f->fetch();
+    VERIFY_SCRIPT(f->server);
+    VERIFY_BOXES(f->boxes);
+    QCOMPARE(f->inbox.count(), 1);
 }
 
 void TestPop3Security::passwordNeverShown()
@@ -286,12 +314,19 @@ void TestPop3Security::userAndPassTogether()
         .expect("PASS secret", passReply);
     if (loggedIn)
         f->server.expect("STAT", "+OK 0 0\r\n").expect("UIDL", "+OK\r\n.\r\n").expect("LIST", "+OK\r\n.\r\n").quit();
-    else
+    else if (tls) // the listing went out behind PASS, and is refused with it
+        f->server.expect("STAT", "-ERR log in first\r\n")
+            .expect("UIDL", "-ERR log in first\r\n")
+            .expect("LIST", "-ERR log in first\r\n");
+    if (!loggedIn)
         f->boxes.expect(kInvalid, kFailed, MessageBox::Icon::Critical);
     f->fetch();
     VERIFY_SCRIPT(f->server);
     VERIFY_BOXES(f->boxes);
     QCOMPARE(f->server.unansweredBefore("PASS secret") > 0, tls);
+    // The listing goes out behind PASS: no round trip of its own.
+    if (loggedIn)
+        QVERIFY(f->server.unansweredBefore("STAT") > 0);
 }
 
 QTEST_GUILESS_MAIN(TestPop3Security)

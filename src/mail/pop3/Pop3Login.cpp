@@ -36,24 +36,55 @@ MailResult Pop3Session::LoginServer()
     if (serverReply().startsWith(QLatin1Char('-')) && offersSaslPlain()) {
         if (authPlain() != Outcome::Reply)
             return stepEnded();
-    } else if (sendAndWait(pass, kSingleReply, MailConnection::CancelMode::Ends) != Outcome::Reply) {
+    } else if (sendPass(pass) != Outcome::Reply) {
         return stepEnded();
     }
     return judgeLogin();
+}
+
+// PASS, with what is to follow the login behind it when the server takes
+// commands ahead of their replies.
+Pop3Session::Outcome Pop3Session::sendPass(const QString &pass)
+{
+    if (m_behindLogin.isEmpty() || !hasCapability(QStringLiteral("PIPELINING")))
+        return sendAndWait(pass, kSingleReply, MailConnection::CancelMode::Ends);
+    const quint64 passReply = sendAhead(pass, kSingleReply);
+    if (passReply == 0)
+        return m_lastOutcome;
+    sendFollowingLogin();
+    return awaitAhead(passReply, true);
+}
+
+void Pop3Session::sendFollowingLogin()
+{
+    for (const auto &[text, mode] : std::exchange(m_behindLogin, {})) {
+        const quint64 sequence = sendAhead(text, mode);
+        if (sequence == 0) {
+            m_sentBehindLogin.clear(); // the connection is gone: nothing to await
+            return;
+        }
+        m_sentBehindLogin.append(sequence);
+    }
 }
 
 MailResult Pop3Session::loginPipelined(const QString &user, const QString &pass)
 {
     const quint64 userReply = sendAhead(user, kSingleReply);
     const quint64 passReply = userReply ? sendAhead(pass, kSingleReply) : 0;
+    if (passReply != 0 && !m_behindLogin.isEmpty())
+        sendFollowingLogin();
     if (passReply == 0 || awaitAhead(userReply, true) != Outcome::Reply)
         return stepEnded();
     const bool userRefused = serverReply().startsWith(QLatin1Char('-'));
     // PASS's answer is read in any case, so that the next reply is told apart.
     if (awaitAhead(passReply, true) != Outcome::Reply)
         return stepEnded();
-    if (userRefused && offersSaslPlain() && authPlain() != Outcome::Reply)
-        return stepEnded();
+    if (userRefused && offersSaslPlain()) {
+        // What went behind PASS was answered before this login: not for the caller.
+        m_sentBehindLogin.clear();
+        if (authPlain() != Outcome::Reply)
+            return stepEnded();
+    }
     return judgeLogin();
 }
 

@@ -11,6 +11,15 @@
 
 namespace {
 
+// STAT, UIDL and LIST: the count, the ids and the sizes, asked together.
+const QList<QPair<QString, qint16>> &listingCommands()
+{
+    static const QList<QPair<QString, qint16>> commands{{QStringLiteral("STAT"), Pop3Session::kSingleReply},
+                                                        {QStringLiteral("UIDL"), Pop3Session::kListingReply},
+                                                        {QStringLiteral("LIST"), Pop3Session::kListingReply}};
+    return commands;
+}
+
 QString topCommand(qint32 number)
 {
     return QStringLiteral("TOP %1 0").arg(number);
@@ -48,6 +57,9 @@ MailResult Pop3Mailbox::open()
 {
     if (MailResult connected = m_session.ConnectServer(); !connected.ok())
         return connected;
+    // The listing's commands go out behind PASS where the server allows.
+    if (m_listAfterOpening)
+        m_session.sendBehindLogin(listingCommands());
     return m_session.LoginServer();
 }
 
@@ -59,11 +71,22 @@ MailResult Pop3Mailbox::list(MailboxListing &listing)
     Pop3Session::Outcome outcome = Pop3Session::Outcome::Failed;
     quint64 uidlAhead = 0, listAhead = 0;
     if (ahead) {
-        const quint64 statAhead = m_session.sendAhead(QStringLiteral("STAT"), Pop3Session::kSingleReply);
-        uidlAhead = statAhead ? m_session.sendAhead(QStringLiteral("UIDL"), Pop3Session::kListingReply) : 0;
-        listAhead = uidlAhead ? m_session.sendAhead(QStringLiteral("LIST"), Pop3Session::kListingReply) : 0;
-        if (listAhead != 0)
-            outcome = m_session.awaitAhead(statAhead, true);
+        // Sent behind PASS already, or now.
+        QList<quint64> sent = m_session.takeSentBehindLogin();
+        if (sent.size() != listingCommands().size()) {
+            sent.clear();
+            for (const auto &[text, mode] : listingCommands()) {
+                const quint64 sequence = m_session.sendAhead(text, mode);
+                if (sequence == 0)
+                    break;
+                sent.append(sequence);
+            }
+        }
+        if (sent.size() == listingCommands().size()) {
+            uidlAhead = sent.at(1);
+            listAhead = sent.at(2);
+            outcome = m_session.awaitAhead(sent.at(0), true);
+        }
     } else {
         outcome = m_session.command(QStringLiteral("STAT"), Pop3Session::kSingleReply);
     }

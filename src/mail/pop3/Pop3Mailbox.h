@@ -24,6 +24,7 @@ public:
     MailResult list(MailboxListing &listing) override;
     MailResult readHeaders(const MailboxListing &listing, const HeaderSink &sink) override;
     void commitAfterReading() override;
+    void listAfterOpening() override { m_listAfterOpening = true; }
     MailResult locate(const QList<MessageIdentity> &rows, QList<qint32> &numbers) override;
     MailResult remove(const QList<qint32> &numbers, const RemovalSink &sink) override;
     MailResult commit() override;
@@ -39,6 +40,7 @@ private:
     CancelFlag &m_cancel;
     int m_accepted = 0; // removals the server accepted in this session
     bool m_commitAfterReading = false;
+    bool m_listAfterOpening = false;
     // How QUIT went when it was sent behind the last read; commit() judges it.
     std::optional<Pop3Session::Outcome> m_quitBehind;
 };

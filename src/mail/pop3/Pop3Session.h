@@ -5,10 +5,12 @@
 #include <QHash>
 #include <QList>
 #include <QObject>
+#include <QPair>
 #include <QPointer>
 #include <QString>
 #include <QStringList>
 #include <memory>
+#include <utility>
 
 #include "MailConnection.h"
 #include "MailResult.h"
@@ -125,6 +127,14 @@ public:
     void yieldToEventLoop();
     bool cancelRaised() const;
 
+    // Commands (text, reply mode) a server offering PIPELINING is sent right
+    // behind PASS, so that what follows the login costs no round trip of its
+    // own. After LoginServer, sentBehindLogin() has their sequences to await
+    // with awaitAhead, in order; it is empty when they were not sent (an
+    // OAuth2 or SASL login, no PIPELINING): sending them is then the caller's.
+    void sendBehindLogin(QList<QPair<QString, qint16>> commands) { m_behindLogin = std::move(commands); }
+    QList<quint64> takeSentBehindLogin() { return std::exchange(m_sentBehindLogin, {}); }
+
     Outcome lastOutcome() const { return m_lastOutcome; }
     // Why the last wait failed (kind ConnectionFailed), with `extraLine`
     // after a CR LF when given; no text when there is nothing to tell (a
@@ -173,6 +183,8 @@ private:
     MailResult handshakeFailed(const HandshakeResult &result);
     MailResult startTls();
     MailResult loginPipelined(const QString &user, const QString &pass);
+    Outcome sendPass(const QString &pass);
+    void sendFollowingLogin();
     bool offersSaslPlain() const;
     MailResult judgeLogin(); // Done when the last reply accepted the login
     Outcome authPlain();
@@ -202,6 +214,8 @@ private:
     quint64 m_lastFramed = 0;
     bool m_outOfStep = false; // the replies no longer match the commands
 
+    QList<QPair<QString, qint16>> m_behindLogin;
+    QList<quint64> m_sentBehindLogin;
     QStringList m_capabilities;
     bool m_capabilitiesKnown = false; // asked on the channel as it is now
     Outcome m_lastOutcome = Outcome::Reply;
