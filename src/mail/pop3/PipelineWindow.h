@@ -10,12 +10,14 @@
 // back late: later than twice the smoothed round trip.
 class PipelineWindow {
 public:
-    // Room for the commands of about 1,500 messages: a mailbox of that size
-    // is read in one round trip. A command is some 20 bytes and its reply
-    // tens of times as long, so this is still a small share of what the
-    // link carries; a larger mailbox grows the window from here.
-    static constexpr qsizetype kInitialBytes = 32 * 1024;
-    static constexpr qsizetype kMaxBytes = 64 * 1024;
+    // Room for the commands of about 1,300 messages (a TOP is some 12 bytes):
+    // a mailbox of that size is read in one round trip. Its replies are
+    // hundreds of times as long (headers of 2 to 8 KB), and every one in
+    // flight may have to be held when the server sends faster than the
+    // rows are made, so the bound keeps that to some 15 MB: still more than
+    // a 100 ms link carries in a round trip at 100 MB/s.
+    static constexpr qsizetype kInitialBytes = 16 * 1024;
+    static constexpr qsizetype kMaxBytes = 32 * 1024;
     // Round trips this much longer than twice the usual one count as late;
     // below it, scheduling noise.
     static constexpr qint64 kLagSlackMs = 20;
