@@ -82,10 +82,11 @@ void FetchedRows::add(const ArrivedHeader &arrived, const ListedMessage &listed)
         entry.subject = std::move(shown.subject);
         entry.date = std::move(shown.date);
         entry.priority = std::move(shown.priority);
-        const QByteArrayView block = HeaderDigest::blockOfReply(reply);
-        entry.digest = HeaderDigest::of(block);
-        if (m_keepHeaderBlocks)
+        if (m_keepHeaderBlocks) {
+            const QByteArrayView block = HeaderDigest::blockOfReply(reply);
+            entry.digest = HeaderDigest::of(block);
             entry.setHeaderBlock(block);
+        }
     }
     entry.number = listed.number;
     entry.uid = listed.uid;

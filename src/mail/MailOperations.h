@@ -33,8 +33,9 @@ std::unique_ptr<MailboxSession> mailboxFor(RunStatus &status, const ProfileSetti
 // Sorting asks `classify` once per message, with the From value, the header
 // read and the listed size (RuleClassifier; tests may give their own). It
 // may throw std::exception, which ends the fetch as Failed, titled "Error".
-// Rows keep their header block only with `keepHeaderBlocks` (the window
-// sorts again by it when rules change). When the server's listings
+// Rows keep their header block and its digest only with `keepHeaderBlocks`
+// (the window sorts again by the block when rules change, and removes in a
+// later session, which confirms each message by the digest). When the server's listings
 // disagree, every message any of them names is read, and *listingNote (when
 // given) says how they disagree. With LeaveOpen a fetch that ended well
 // leaves the session open, its message numbers valid for removals in it

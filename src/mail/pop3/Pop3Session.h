@@ -37,8 +37,10 @@ struct SessionOptions {
     // on past this ends the session, so an endless reply cannot keep a run
     // reading for ever.
     qint64 replyLimitBytes = 64 * 1024 * 1024;
-    // Whether a fetched row keeps its header block: the window sorts rows
-    // again by it when rules change, a one-off check needs only its digest.
+    // Whether a fetched row keeps its header block and its digest: the window
+    // sorts rows again by the block when rules change, and confirms each
+    // message by the digest before a later session removes it. A one-off
+    // check removes in the session that read the rows, and needs neither.
     bool keepHeaderBlocks = true;
     // Asked when the server's certificate fails verification and is not the
     // profile's trusted one; without it such a certificate is refused.
