@@ -182,7 +182,8 @@ int checkProfile(const Options &options, RuleDatabase &rules, const QString &pro
     DialerOnDemand dialer;
     const MailRun::Target target{settings, profile, cancel, dialer, person};
     SessionOptions session;
-    session.keepHeaderBlocks = false; // nothing is sorted again after the check
+    // Nothing is sorted again after the check, and --delete removes in its session.
+    session.keepHeaderBlocks = false;
 
     // Nothing shows these lists: the report decodes what it prints.
     MessageFolderModel inbox;
