@@ -52,3 +52,8 @@ void MessageEntry::setHeaderBlock(QByteArrayView block)
 {
     m_packedHeader = PackedHeader::pack(block);
 }
+
+void MessageEntry::setHeaderBlock(QByteArrayView block, PackedHeader::Packer &packer)
+{
+    m_packedHeader = packer.pack(block);
+}

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "PackedHeader.h"
 #include "SortReason.h"
 
 #include <QByteArray>
@@ -40,6 +41,8 @@ struct MessageEntry {
     // (PackedHeader): reading one unpacks it.
     QByteArray headerBlock() const;
     void setHeaderBlock(QByteArrayView block);
+    // The same with a packer kept for many rows (a fetch).
+    void setHeaderBlock(QByteArrayView block, PackedHeader::Packer &packer);
     bool hasHeaderBlock() const { return !m_packedHeader.isEmpty(); }
 
 private:

@@ -1,6 +1,7 @@
 #include "PackedHeader.h"
 
 #include <QtEndian>
+#include <cstring>
 #include <zlib.h>
 
 namespace {
@@ -43,17 +44,46 @@ constexpr int kLevel = 1; // fastest: a fetch packs every block it reads
 constexpr int kWindowBits = -13;
 constexpr int kMemLevel = 7;
 constexpr qsizetype kLengthBytes = 4;
+// A block shorter than this is kept as it is (the length's top bit says so):
+// setting up the compressor costs microseconds, and saves a few dozen bytes.
+constexpr qsizetype kPackedFrom = 1024;
+constexpr quint32 kStoredFlag = 0x80000000u;
 
 } // namespace
 
 namespace PackedHeader {
 
-QByteArray pack(QByteArrayView block)
+struct Packer::State {
+    z_stream stream{};
+    bool ready = false;
+};
+
+Packer::Packer()
+    : m_state(new State)
+{
+    m_state->ready = deflateInit2(&m_state->stream, kLevel, Z_DEFLATED, kWindowBits, kMemLevel, Z_DEFAULT_STRATEGY)
+        == Z_OK;
+}
+
+Packer::~Packer()
+{
+    if (m_state->ready)
+        deflateEnd(&m_state->stream);
+    delete m_state;
+}
+
+QByteArray Packer::pack(QByteArrayView block)
 {
     if (block.isEmpty())
         return {};
-    z_stream stream{};
-    if (deflateInit2(&stream, kLevel, Z_DEFLATED, kWindowBits, kMemLevel, Z_DEFAULT_STRATEGY) != Z_OK)
+    if (block.size() < kPackedFrom || !m_state->ready) {
+        QByteArray stored(kLengthBytes + block.size(), Qt::Uninitialized);
+        qToBigEndian(quint32(block.size()) | kStoredFlag, stored.data());
+        memcpy(stored.data() + kLengthBytes, block.data(), size_t(block.size()));
+        return stored;
+    }
+    z_stream &stream = m_state->stream;
+    if (deflateReset(&stream) != Z_OK)
         return {};
     deflateSetDictionary(&stream, reinterpret_cast<const Bytef *>(kDictionary), sizeof kDictionary - 1);
     const uLong bound = deflateBound(&stream, uLong(block.size()));
@@ -65,19 +95,26 @@ QByteArray pack(QByteArrayView block)
     stream.avail_in = uInt(block.size());
     stream.next_out = reinterpret_cast<Bytef *>(scratch.data() + kLengthBytes);
     stream.avail_out = uInt(bound);
-    const int status = deflate(&stream, Z_FINISH);
-    const qsizetype packed = kLengthBytes + qsizetype(stream.total_out);
-    deflateEnd(&stream);
-    if (status != Z_STREAM_END)
+    if (deflate(&stream, Z_FINISH) != Z_STREAM_END)
         return {};
-    return QByteArray(scratch.constData(), packed);
+    return QByteArray(scratch.constData(), kLengthBytes + qsizetype(stream.total_out));
+}
+
+QByteArray pack(QByteArrayView block)
+{
+    return Packer().pack(block);
 }
 
 QByteArray unpack(QByteArrayView packed)
 {
     if (packed.size() <= kLengthBytes)
         return {};
-    const quint32 size = qFromBigEndian<quint32>(packed.data());
+    const quint32 prefix = qFromBigEndian<quint32>(packed.data());
+    if (prefix & kStoredFlag) {
+        const qsizetype size = qsizetype(prefix & ~kStoredFlag);
+        return size == packed.size() - kLengthBytes ? packed.sliced(kLengthBytes).toByteArray() : QByteArray();
+    }
+    const quint32 size = prefix;
     QByteArray block(qsizetype(size), Qt::Uninitialized);
     z_stream stream{};
     if (inflateInit2(&stream, kWindowBits) != Z_OK)

@@ -64,6 +64,7 @@ private:
     const MessageClassifier &m_classify;
     bool m_keepHeaderBlocks;
     SizeTexts m_sizeTexts;
+    PackedHeader::Packer m_packer; // one compressor state for every row
     QList<MessageEntry> m_newInbox, m_newRecycle;
     qint32 m_read = 0;
     qint32 m_readShown = 0;
@@ -85,7 +86,7 @@ void FetchedRows::add(const ArrivedHeader &arrived, const ListedMessage &listed)
         if (m_keepHeaderBlocks) {
             const QByteArrayView block = HeaderDigest::blockOfReply(reply);
             entry.digest = HeaderDigest::of(block);
-            entry.setHeaderBlock(block);
+            entry.setHeaderBlock(block, m_packer);
         }
     }
     entry.number = listed.number;

@@ -243,6 +243,10 @@ void TestMessageFolderModel::headerBlockRoundTrip()
     const MessageEntry &kept = m.entry(2);
     QCOMPARE(kept.hasHeaderBlock(), !block.isEmpty());
     QCOMPARE(kept.headerBlock(), block);
+    // A fetch packs every row with one packer, reset between blocks.
+    PackedHeader::Packer packer;
+    for (const QByteArray &next : {block, QByteArray("From: b@example.org\r\n\r\n").repeated(80), block})
+        QCOMPARE(PackedHeader::unpack(packer.pack(next)), next);
 }
 
 void TestMessageFolderModel::countSignals()
