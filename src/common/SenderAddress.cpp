@@ -26,31 +26,13 @@ InternetAddressMailbox *firstMailbox(InternetAddressList *list)
     return nullptr;
 }
 
-// Characters that make a value more than a bare address.
+// A value of address characters only, and no "=" (perhaps an encoded word),
+// is a bare address.
 bool isPlainAddress(const QString &value)
 {
     for (const QChar c : value) {
-        switch (c.unicode()) {
-        case '<':
-        case '>':
-        case '(':
-        case ')':
-        case '"':
-        case ',':
-        case ';':
-        case ':':
-        case '\\':
-        case ' ':
-        case '\t':
-        case '\r':
-        case '\n':
-        case '[':
+        if (!IsAddressCharacter(c) || c == u'=')
             return false;
-        default:
-            break;
-        }
-        if (c == u'=')
-            return false; // perhaps an encoded word
     }
     return true;
 }
