@@ -2,7 +2,7 @@
 # Installs what Trelvik needs on Debian 12; does nothing when it is all there.
 #   install-deps.sh            what building and running need
 #   install-deps.sh --test     and what the tests need: among them the Dovecot
-#                              POP3 server, of which the tests start private
+#                              POP3 and IMAP servers, of which the tests start private
 #                              instances; the system's own Dovecot service a
 #                              fresh install brings is left stopped and disabled
 #   install-deps.sh --package  and what building and checking the .deb needs
@@ -22,7 +22,7 @@ packages=(
 test_packages=(
   xvfb xauth
   dbus dbus-daemon python3
-  dovecot-core dovecot-pop3d openssl
+  dovecot-core dovecot-pop3d dovecot-imapd openssl
   # the keyring daemon of the tests
   gnome-keyring
   # CI checks the code against .clang-format
@@ -70,7 +70,8 @@ as_root() {
 
 new_dovecot=false
 for p in "${missing[@]}"; do
-  if [ "$p" = dovecot-core ]; then new_dovecot=true; fi
+  # any Dovecot package: the IMAP one restarts the service when added later
+  case "$p" in dovecot-*) new_dovecot=true ;; esac
 done
 
 # A Dovecot installed for the tests must not serve the network, not even
