@@ -38,6 +38,17 @@ struct ProfileSettingsRecord {
     // every secret was read. The secret then reads as empty and must be
     // asked for, never used as it is.
     QString SecretProblem;
+    // The mail protocol: "POP3" (every profile written before IMAP) or "IMAP".
+    QString MailProtocol = QStringLiteral("POP3");
+    // IMAP: the folder screened, what Empty Recycle Bin does with its rows
+    // ("Junk" and "Trash" move them there, "Delete" removes them) and the
+    // folder they go to when the user picked one (empty: the server's own
+    // Junk or Trash folder).
+    QString ImapFolder = QStringLiteral("INBOX");
+    QString ImapEmptyAction = QStringLiteral("Junk");
+    QString ImapTargetFolder;
+
+    bool usesImap() const;
 
     bool usesOAuth2() const;
     // Configured when host, port and user are set and there is a way to

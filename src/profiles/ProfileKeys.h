@@ -28,6 +28,11 @@ inline const QString kAutodial = QStringLiteral("Autodial");
 inline const QString kDialupNumber = QStringLiteral("DialupNumber");
 inline const QString kDialupUserID = QStringLiteral("DialupUserID");
 inline const QString kEmailSecurity = QStringLiteral("EmailSecurity");
+// "POP3" when missing: every profile written before IMAP is one.
+inline const QString kMailProtocol = QStringLiteral("MailProtocol");
+inline const QString kImapFolder = QStringLiteral("ImapFolder");
+inline const QString kImapEmptyAction = QStringLiteral("ImapEmptyAction");
+inline const QString kImapTargetFolder = QStringLiteral("ImapTargetFolder");
 inline const QString kTrustedCertificate = QStringLiteral("TrustedCertificate");
 inline const QString kSignInMethod = QStringLiteral("SignInMethod");
 inline const QString kOAuthProvider = QStringLiteral("OAuthProvider");

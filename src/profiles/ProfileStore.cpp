@@ -34,6 +34,15 @@ ProfileSettingsRecord ProfileStore::read(const QString &name) const
     s.DialupUserID = value(kDialupUserID);
     s.EmailSecurity = StoredEmailSecurity(value(kEmailSecurity), s.EmailPort);
     s.TrustedCertificate = value(kTrustedCertificate);
+    s.MailProtocol = value(kMailProtocol).compare(QLatin1String("IMAP"), Qt::CaseInsensitive) == 0
+        ? QStringLiteral("IMAP")
+        : QStringLiteral("POP3");
+    s.ImapFolder = value(kImapFolder, QStringLiteral("INBOX"));
+    const QString action = value(kImapEmptyAction);
+    for (const QString &known : {QStringLiteral("Trash"), QStringLiteral("Delete")})
+        if (action.compare(known, Qt::CaseInsensitive) == 0)
+            s.ImapEmptyAction = known;
+    s.ImapTargetFolder = value(kImapTargetFolder);
     LoadOAuthSettings(name, s);
     ProfileSecrets::load(m_keyring, name, s);
     return s;
@@ -78,6 +87,15 @@ ProfileStore::SaveResult ProfileStore::save(const QString &name, const ProfileSe
         {key, kDialupNumber, s.DialupNumber},   {key, kDialupUserID, s.DialupUserID},
         {key, kEmailSecurity, s.EmailSecurity},
     };
+    // A POP3 profile's file stays as it was, but for the protocol (a profile
+    // that was IMAP must read as POP3 again).
+    if (s.usesImap())
+        values += {{key, kMailProtocol, QStringLiteral("IMAP")},
+                   {key, kImapFolder, s.ImapFolder},
+                   {key, kImapEmptyAction, s.ImapEmptyAction},
+                   {key, kImapTargetFolder, s.ImapTargetFolder}};
+    else if (!ReadStoreValue(HKEY_CURRENT_USER, key, kMailProtocol, QString()).isEmpty())
+        values.append({key, kMailProtocol, QStringLiteral("POP3")});
     values += OAuthSettingValues(name, s);
     values.append({key, kOAuthAccount, options.oauthAccount});
     if (options.withdrawTrust)

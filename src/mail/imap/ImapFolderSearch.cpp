@@ -3,6 +3,7 @@
 #include "ImapMailbox.h"
 
 #include "ImapCommands.h"
+#include "ProfileRecord.h"
 
 namespace {
 
@@ -30,6 +31,19 @@ bool named(const QByteArray &name, const QByteArray &usual)
 }
 
 } // namespace
+
+ImapFolders imapFoldersOf(const ProfileSettingsRecord &settings)
+{
+    ImapFolders folders;
+    if (!settings.ImapFolder.trimmed().isEmpty())
+        folders.screened = settings.ImapFolder.trimmed();
+    if (settings.ImapEmptyAction.compare(QLatin1String("Delete"), Qt::CaseInsensitive) == 0)
+        folders.removal = ImapFolders::Removal::Delete;
+    else if (settings.ImapEmptyAction.compare(QLatin1String("Trash"), Qt::CaseInsensitive) == 0)
+        folders.specialUse = "\\Trash";
+    folders.target = settings.ImapTargetFolder.trimmed();
+    return folders;
+}
 
 MailResult ImapMailbox::findTarget()
 {

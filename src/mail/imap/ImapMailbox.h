@@ -21,6 +21,9 @@ struct ImapFolders {
     QByteArray specialUse = "\\Junk";
 };
 
+// The folders a profile names.
+ImapFolders imapFoldersOf(const ProfileSettingsRecord &settings);
+
 // An IMAP mailbox: one folder, screened without side effects and emptied
 // by UID. The fetch opens the folder read-only (EXAMINE) and reads headers
 // with BODY.PEEK, so no flag changes. A row's uid is "UIDVALIDITY/UID"; the
