@@ -245,7 +245,7 @@ void ProfileBarWidget::cmdNewProfile_Click()
     // either dialog goes back to the previous profile, read again.
     connect(dialog, &QDialog::accepted, this, [this, dialog] {
         m_profile.setName(dialog->profileName());
-        openSettingDialog(m_previousProfile);
+        openSettingDialog(m_previousProfile, dialog->foundSettings());
     });
     connect(dialog, &QDialog::rejected, this, [this] { m_profile.LoadProfile(m_previousProfile); });
     openModal(dialog);
@@ -297,9 +297,12 @@ void ProfileBarWidget::cmdSetting_Click()
     openSettingDialog();
 }
 
-void ProfileBarWidget::openSettingDialog(const std::optional<QString> &previousProfile)
+void ProfileBarWidget::openSettingDialog(const std::optional<QString> &previousProfile,
+                                         const std::optional<AccountSettings> &found)
 {
     auto *dialog = new frmSetting(m_profile, m_host.dialogParent(), &m_host, previousProfile);
+    if (found)
+        dialog->applyFoundSettings(*found);
     connect(dialog, &frmSetting::newProfileSaved, this, &ProfileBarWidget::addNewProfile);
     openModal(dialog);
 }

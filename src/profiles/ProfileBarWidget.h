@@ -1,5 +1,6 @@
 #pragma once
 
+#include "AccountSettings.h"
 #include "ProfileStore.h"
 
 #include <QWidget>
@@ -67,7 +68,8 @@ private:
     void rememberLastProfile(const QString &name);
     void updateProfileButtons();
     // `previousProfile` set: the settings of the profile New just named.
-    void openSettingDialog(const std::optional<QString> &previousProfile = std::nullopt);
+    void openSettingDialog(const std::optional<QString> &previousProfile = std::nullopt,
+                           const std::optional<AccountSettings> &found = std::nullopt);
     void addNewProfile(const QString &name);
     int indexOfExactly(const QString &name) const;
     QStringList entries() const;

@@ -4,6 +4,7 @@
 #include "MessageBox.h"
 #include "Profile.h"
 #include "StringHelpers.h"
+#include "frmFindSettings.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
@@ -24,6 +25,11 @@ frmNewProfile::frmNewProfile(const QStringList &existingNames, QWidget *parent)
     txtProfile->setObjectName(QStringLiteral("txtProfile"));
     txtProfile->setAccessibleName(QStringLiteral("Profile Name"));
     lblProfile->setBuddy(txtProfile);
+    auto *lblAddress = new QLabel(QStringLiteral("Email Address (optional: finds the server settings)"), this);
+    txtAddress = new QLineEdit(this);
+    txtAddress->setObjectName(QStringLiteral("txtAddress"));
+    txtAddress->setAccessibleName(QStringLiteral("Email Address"));
+    lblAddress->setBuddy(txtAddress);
     cmdOK = new QPushButton(QStringLiteral("OK"), this);
     cmdOK->setObjectName(QStringLiteral("cmdOK"));
     cmdOK->setAccessibleName(QStringLiteral("OK"));
@@ -40,9 +46,12 @@ frmNewProfile::frmNewProfile(const QStringList &existingNames, QWidget *parent)
     auto *layout = new QVBoxLayout(this);
     layout->addWidget(lblProfile);
     layout->addWidget(txtProfile);
+    layout->addWidget(lblAddress);
+    layout->addWidget(txtAddress);
     layout->addLayout(buttons);
 
-    setTabOrder(txtProfile, cmdOK);
+    setTabOrder(txtProfile, txtAddress);
+    setTabOrder(txtAddress, cmdOK);
     setTabOrder(cmdOK, cmdCancel);
     txtProfile->setFocus();
 
@@ -83,9 +92,32 @@ bool frmNewProfile::cmdOK_Click()
         warn(QStringLiteral("This profile already exists"), QStringLiteral("New Profile"));
         return false;
     }
+    const QString address = txtAddress->text().trimmed();
+    if (!address.isEmpty()) {
+        if (!EmailAddress::parse(address).isValid()) {
+            warn(QStringLiteral("This is not an e-mail address"), QStringLiteral("New Profile"));
+            txtAddress->setFocus();
+            return false;
+        }
+        findSettings(name, address);
+        return true;
+    }
     m_profileName = name;
     accept();
     return true;
+}
+
+void frmNewProfile::findSettings(const QString &name, const QString &address)
+{
+    auto *find = new frmFindSettings(address, this);
+    find->setAttribute(Qt::WA_DeleteOnClose);
+    connect(find, &QDialog::finished, this, [this, find, name](int result) {
+        if (result == QDialog::Accepted)
+            m_found = find->chosen();
+        m_profileName = name;
+        accept();
+    });
+    find->open();
 }
 
 void frmNewProfile::cmdCancel_Click()

@@ -99,7 +99,10 @@ frmSetting::frmSetting(CurrentProfile &profile, QWidget *parent, ProfileHost *ho
     cmdCancel->setAutoDefault(false);
     cmdTestConnection = makeButton(this, "cmdTestConnection", QStringLiteral("Test Connection"));
     cmdTestConnection->setAutoDefault(false);
+    cmdFindSettings = makeButton(this, "cmdFindSettings", QStringLiteral("Find settings"));
+    cmdFindSettings->setAutoDefault(false);
     auto *buttons = new QHBoxLayout;
+    buttons->addWidget(cmdFindSettings);
     buttons->addWidget(cmdTestConnection);
     buttons->addStretch();
     buttons->addWidget(cmdOK);
@@ -136,6 +139,7 @@ frmSetting::frmSetting(CurrentProfile &profile, QWidget *parent, ProfileHost *ho
     QList<QWidget *> order{txtEmailHost, txtEmailPort,    cboEmailSecurity, txtEmailUserId,    txtEmailPassword,
                            chkAutodial,  txtDialupNumber, txtDialupUserID,  txtDialupPassword, cmdTestConnection,
                            cmdOK,        cmdCancel};
+    order.insert(order.indexOf(cmdTestConnection), cmdFindSettings);
     for (QWidget *w : fraSignIn->tabOrder()) // the sign-in follows the password
         order.insert(order.indexOf(chkAutodial), w);
     for (qsizetype i = 1; i < order.size(); ++i)
@@ -161,6 +165,7 @@ frmSetting::frmSetting(CurrentProfile &profile, QWidget *parent, ProfileHost *ho
     connect(cmdOK, &QPushButton::clicked, this, [this] { cmdOK_Click(); });
     connect(cmdCancel, &QPushButton::clicked, this, &frmSetting::cmdCancel_Click);
     connect(cmdTestConnection, &QPushButton::clicked, this, &frmSetting::cmdTestConnection_Click);
+    connect(cmdFindSettings, &QPushButton::clicked, this, &frmSetting::cmdFindSettings_Click);
     txtEmailHost->setFocus();
 }
 

@@ -7,6 +7,7 @@
 #include <QDialog>
 #include <optional>
 
+struct AccountSettings;
 class CurrentProfile;
 class OAuthSignInWidget;
 class ProfileHost;
@@ -35,6 +36,10 @@ public:
     bool cmdOK_Click();
     void cmdCancel_Click();
     void cmdTestConnection_Click();
+    // Asks for the address and fills in the settings the search found.
+    void cmdFindSettings_Click();
+    // Server, user name and sign-in method as found; the rest stays as typed.
+    void applyFoundSettings(const AccountSettings &found);
     // A tracked field was edited since the dialog was shown or saved.
     bool settingsChanged() const { return m_settingsChanged; }
 
@@ -107,5 +112,6 @@ private:
     QPushButton *cmdOK = nullptr;
     QPushButton *cmdCancel = nullptr;
     QPushButton *cmdTestConnection = nullptr;
+    QPushButton *cmdFindSettings = nullptr;
     QLabel *lblTestStatus = nullptr;
 };

@@ -1,5 +1,6 @@
 #include "ProfileBarWidget.h"
 #include "ProfileTestHelpers.h"
+#include "frmFindSettings.h"
 #include "frmNewProfile.h"
 #include "frmSetting.h"
 
@@ -34,6 +35,7 @@ private Q_SLOTS:
     void newProfile_data();
     void newProfile();
     void newProfileAsksFirst();
+    void newProfileFromAddress();
     void wheelNeverSwitches();
     void failedWritesAreTold();
     void deleteProfile_data();
@@ -149,6 +151,34 @@ void TestProfileBar::newProfile()
     QCOMPARE(host.clears, 1);
     QCOMPARE(host.recycleRows + host.inboxRows, 0);
     QCOMPARE(lastProfile(), u"Delta"_qs);
+}
+
+// The address typed with the name is searched for (a shipped provider's,
+// so nothing leaves the machine) and the choice taken fills the settings.
+void TestProfileBar::newProfileFromAddress()
+{
+    startBar({"Alpha"}, "Alpha");
+    click(m_bar.get(), "cmdNewProfile");
+    auto *dialog = shownDialog<frmNewProfile>(m_env->host.window);
+    QVERIFY(dialog);
+    child<QLineEdit>(dialog, "txtProfile")->setText("Delta");
+    child<QLineEdit>(dialog, "txtAddress")->setText("dee@me.com");
+    click(dialog, "cmdOK");
+    auto *find = dialog->findChild<frmFindSettings *>();
+    QVERIFY(find && find->isVisible());
+    QTRY_VERIFY(child<QPushButton>(find, "cmdOK")->isEnabled());
+    click(find, "cmdOK");
+    auto *setting = shownDialog<frmSetting>(m_env->host.window);
+    QVERIFY(setting);
+    QCOMPARE(child<QLineEdit>(setting, "txtEmailHost")->text(), u"imap.mail.me.com"_qs);
+    QCOMPARE(child<QLineEdit>(setting, "txtEmailPort")->text(), u"993"_qs);
+    QCOMPARE(child<QLineEdit>(setting, "txtEmailUserId")->text(), u"dee"_qs);
+    child<QLineEdit>(setting, "txtEmailPassword")->setText("app-pw");
+    click(setting, "cmdOK");
+    VERIFY_BOXES(m_env->boxes);
+    QCOMPARE(m_env->profile.name(), u"Delta"_qs);
+    QCOMPARE(m_env->profile.settings().EmailHost, u"imap.mail.me.com"_qs);
+    QCOMPARE(m_env->profile.settings().EmailUserid, u"dee"_qs);
 }
 
 // With messages in the Recycle Bin, New asks first; No leaves everything as
