@@ -252,6 +252,13 @@ void tst_discoverysearch::cancel()
     AccountFinder finder(m_seam);
     QSignalSpy done(&finder, &AccountFinder::finished);
     QVERIFY(!finder.start(QStringLiteral("not an address")));
+    // Cancelled before it began: nothing is asked at all.
+    const int queries = m_dns.queries();
+    QVERIFY(finder.start(QStringLiteral("ann@slow.test")));
+    finder.cancel();
+    QTest::qWait(100);
+    QCOMPARE(m_dns.queries(), queries);
+    // Cancelled while the slow file is awaited.
     QVERIFY(finder.start(QStringLiteral("ann@slow.test")));
     QTest::qWait(200);
     finder.cancel();

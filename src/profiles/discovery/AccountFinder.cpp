@@ -25,9 +25,12 @@ bool AccountFinder::start(const QString &address)
     m_running = true;
     m_budget.start(m_seam.budgetMs);
     // Queued, so that a caller connecting after start still hears the end.
+    const quint64 search = ++m_search;
     QMetaObject::invokeMethod(
         this,
-        [this] {
+        [this, search] {
+            if (!m_running || search != m_search)
+                return; // cancelled, or started again, before it began
             if (const ProviderEntry *provider = ProviderTable::forDomain(m_address.domain)) {
                 Q_EMIT progress(QStringLiteral("%1 is a known provider").arg(provider->name));
                 finish(ProviderTable::settingsFor(*provider, m_address));

@@ -47,6 +47,7 @@ private:
     EmailAddress m_address;
     QTimer m_budget;
     bool m_running = false;
+    quint64 m_search = 0; // counts the searches started
     DnsDiscovery *m_dns = nullptr;
     AutoconfigFetch *m_autoconfig = nullptr;
     ServerProbe *m_probe = nullptr;
