@@ -201,6 +201,8 @@ void SampleImapServer::onNewConnection()
 {
     while (QTcpSocket *socket = m_server->nextPendingConnection()) {
         ++m_connections;
+        // The tail of an answer must not wait for the client's delayed ACK.
+        socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
         auto *session = new Session;
         session->socket = socket;
         m_sockets.append(socket);
