@@ -1,5 +1,6 @@
 #include "CancelFlag.h"
 #include "ImapWatch.h"
+#include "MessageFolderModel.h"
 #include "ProfileRecord.h"
 #include "RecordingStatus.h"
 #include "SampleImapServer.h"
@@ -20,6 +21,7 @@ private Q_SLOTS:
     void pollsWithNoopWithoutIdle();
     void reconnectsAndScreensWhatCameMeanwhile();
     void firstFailedConnectionEndsTheWatch();
+    void sampleServerServesAWholeFetch();
 };
 
 namespace {
@@ -199,6 +201,27 @@ void TestImapWatch::firstFailedConnectionEndsTheWatch()
     const MailResult result = w.run();
     QCOMPARE(result.kind, MailOutcome::ConnectionFailed);
     QCOMPARE(server.connectionCount(), 1);
+}
+
+// What the benchmarks rely on: every row of a fetch of several chunks, by
+// UID ranges, and no message marked seen.
+void TestImapWatch::sampleServerServesAWholeFetch()
+{
+    const int count = int(ImapMailbox::kChunk) * 2 + 7;
+    SampleImapServer server(SampleImapServer::generated(count), "ann", "secret");
+    QVERIFY(server.listen());
+    Watch w(server);
+    MessageFolderModel inbox, recycle;
+    const auto tenth = [](const QString &sender, QByteArrayView, qint64) {
+        return sender.contains(QLatin1String("0@example.com"))
+            ? SortReason{SortReason::Kind::Filter, QStringLiteral("x")}
+            : SortReason{};
+    };
+    const MailResult fetched = FetchHeader(w.status, inbox, recycle, tenth, w.settings, w.cancel);
+    QVERIFY2(fetched.ok(), qPrintable(fetched.text));
+    QCOMPARE(inbox.count(), count - count / 10);
+    QCOMPARE(recycle.count(), count / 10);
+    QVERIFY(!server.anySeen(QStringLiteral("INBOX")));
 }
 
 QTEST_GUILESS_MAIN(TestImapWatch)
