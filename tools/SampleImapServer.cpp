@@ -147,7 +147,8 @@ void SampleImapServer::deliver(const QByteArray &message, const QString &folder)
 {
     Folder &f = m_folders[folder];
     f.messages.append({message, headerLength(message), f.uidNext++});
-    for (Session *session : std::as_const(m_sessions)) {
+    const QList<Session *> sessions = m_sessions.values();
+    for (Session *session : sessions) {
         if (session->selected != folder || session->idleTag.isEmpty())
             continue;
         Reply reply{session->socket, {}, false};
@@ -158,7 +159,9 @@ void SampleImapServer::deliver(const QByteArray &message, const QString &folder)
 
 void SampleImapServer::dropConnections()
 {
-    for (QTcpSocket *socket : std::as_const(m_sockets))
+    // Each abort takes its socket off the list.
+    const QList<QTcpSocket *> sockets = m_sockets;
+    for (QTcpSocket *socket : sockets)
         socket->abort();
 }
 
