@@ -11,8 +11,18 @@ constexpr int kStartMs = 300000;
 } // namespace
 
 LinkedServer::LinkedServer(QString folder, bool offerPipelining)
-    : m_folder(std::move(folder))
-    , m_offerPipelining(offerPipelining)
+    : m_program(QStringLiteral(TRELVIK_SAMPLE_POP3))
+    , m_arguments{QStringLiteral("--folder"),   std::move(folder),
+                  QStringLiteral("--user"),     QStringLiteral("bench"),
+                  QStringLiteral("--password"), QStringLiteral("bench")}
+{
+    if (!offerPipelining)
+        m_arguments << QStringLiteral("--no-pipelining");
+}
+
+LinkedServer::LinkedServer(QString program, QStringList arguments)
+    : m_program(std::move(program))
+    , m_arguments(std::move(arguments))
 {
 }
 
@@ -24,13 +34,7 @@ LinkedServer::~LinkedServer()
 
 bool LinkedServer::start(QString *error)
 {
-    QStringList args{QStringLiteral("--folder"),   m_folder,
-                     QStringLiteral("--user"),     QStringLiteral("bench"),
-                     QStringLiteral("--password"), QStringLiteral("bench"),
-                     QStringLiteral("--lifetime"), kLifetimeSeconds};
-    if (!m_offerPipelining)
-        args << QStringLiteral("--no-pipelining");
-    m_server.start(QStringLiteral(TRELVIK_SAMPLE_POP3), args);
+    m_server.start(m_program, m_arguments + QStringList{QStringLiteral("--lifetime"), kLifetimeSeconds});
     const QRegularExpressionMatch match =
         QRegularExpression(QStringLiteral("127\\.0\\.0\\.1:(\\d+)")).match(firstLine(m_server));
     m_serverPort = match.hasMatch() ? quint16(match.captured(1).toUInt()) : 0;

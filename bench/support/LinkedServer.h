@@ -3,12 +3,15 @@
 #include <QProcess>
 #include <QString>
 
-// The sample POP3 server program serving a folder, reached through the link
+// A sample server program (POP3 serving a folder, or IMAP), reached through the link
 // emulator program: both run as child processes of the benchmark and end
 // with this object (and, whatever happens, after their lifetime).
 class LinkedServer {
 public:
     LinkedServer(QString folder, bool offerPipelining);
+    // Any sample server program that prints "127.0.0.1:<port>" first (the
+    // IMAP one), started with these arguments and a lifetime.
+    LinkedServer(QString program, QStringList arguments);
     ~LinkedServer();
     LinkedServer(const LinkedServer &) = delete;
     LinkedServer &operator=(const LinkedServer &) = delete;
@@ -25,8 +28,8 @@ private:
     static QString firstLine(QProcess &process);
     static void end(QProcess &process);
 
-    QString m_folder;
-    bool m_offerPipelining;
+    QString m_program;
+    QStringList m_arguments;
     quint16 m_serverPort = 0;
     QProcess m_server;
     QProcess m_link;

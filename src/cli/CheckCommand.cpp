@@ -16,86 +16,16 @@
 #include "ProfileStore.h"
 #include "RuleDatabase.h"
 #include "SettingsStore.h"
+#include "TerminationSignals.h"
 
-#include <QSocketNotifier>
 #include <QTimer>
-#include <csignal>
 #include <optional>
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace CheckCommand {
 
 namespace {
 
 using CommandLine::Options;
-
-// SIGINT and SIGTERM (Ctrl+C, systemd stopping the timer's run) cancel the
-// run as the window's Cancel button does, so that nothing is left half
-// done: a deletion not yet confirmed by the server is then not made at all.
-// A second signal ends the program at once.
-class TerminationSignals {
-public:
-    explicit TerminationSignals(CancelFlag &cancel)
-    {
-        if (::pipe2(s_pipe, O_CLOEXEC | O_NONBLOCK) != 0)
-            return;
-        m_notifier = std::make_unique<QSocketNotifier>(s_pipe[0], QSocketNotifier::Read);
-        QObject::connect(m_notifier.get(), &QSocketNotifier::activated, m_notifier.get(), [&cancel] {
-            char byte;
-            while (::read(s_pipe[0], &byte, 1) > 0) {
-            }
-            cancel.set();
-        });
-        struct sigaction action = {};
-        action.sa_handler = [](int) {
-            const char byte = 1;
-            [[maybe_unused]] const ssize_t written = ::write(s_pipe[1], &byte, 1);
-        };
-        action.sa_flags = SA_RESETHAND;
-        sigemptyset(&action.sa_mask);
-        sigaction(SIGINT, &action, nullptr);
-        sigaction(SIGTERM, &action, nullptr);
-    }
-    ~TerminationSignals()
-    {
-        if (!m_notifier)
-            return;
-        std::signal(SIGINT, SIG_DFL);
-        std::signal(SIGTERM, SIG_DFL);
-        m_notifier.reset();
-        ::close(s_pipe[0]);
-        ::close(s_pipe[1]);
-    }
-    TerminationSignals(const TerminationSignals &) = delete;
-    TerminationSignals &operator=(const TerminationSignals &) = delete;
-
-private:
-    static inline int s_pipe[2] = {-1, -1};
-    std::unique_ptr<QSocketNotifier> m_notifier;
-};
-
-// The profile named on the command line, else the one used last, in its
-// stored spelling; empty (with the reason told) when there is none.
-QString chooseProfile(const Options &options)
-{
-    const QString wanted = options.profile.isEmpty() ? ProfileStore().lastProfile() : options.profile;
-    const QStringList names = ProfileNames();
-    for (const QString &name : names) {
-        if (!wanted.isEmpty() && name.compare(wanted, Qt::CaseInsensitive) == 0)
-            return name;
-    }
-    const QString known = names.isEmpty() ? QStringLiteral("there are none yet; make one in the window")
-                                          : QStringLiteral("known: ") + names.join(QStringLiteral(", "));
-    if (wanted.isEmpty())
-        ConsoleOutput::error(QStringLiteral("No profile was given and none was used last; name one with "
-                                            "--profile (%1).")
-                                 .arg(ConsoleOutput::plain(known)));
-    else
-        ConsoleOutput::error(QStringLiteral("There is no profile \"%1\" (%2).")
-                                 .arg(ConsoleOutput::plain(wanted), ConsoleOutput::plain(known)));
-    return QString();
-}
 
 // The run's overall time limit (--timeout). When it passes, the run is
 // cancelled, so that it ends as Cancel ends a run: DELEs already written get
@@ -233,6 +163,28 @@ QStringList chooseProfiles(const Options &options)
 }
 
 } // namespace
+
+// The profile named on the command line, else the one used last, in its
+// stored spelling; empty (with the reason told) when there is none.
+QString chooseProfile(const Options &options)
+{
+    const QString wanted = options.profile.isEmpty() ? ProfileStore().lastProfile() : options.profile;
+    const QStringList names = ProfileNames();
+    for (const QString &name : names) {
+        if (!wanted.isEmpty() && name.compare(wanted, Qt::CaseInsensitive) == 0)
+            return name;
+    }
+    const QString known = names.isEmpty() ? QStringLiteral("there are none yet; make one in the window")
+                                          : QStringLiteral("known: ") + names.join(QStringLiteral(", "));
+    if (wanted.isEmpty())
+        ConsoleOutput::error(QStringLiteral("No profile was given and none was used last; name one with "
+                                            "--profile (%1).")
+                                 .arg(ConsoleOutput::plain(known)));
+    else
+        ConsoleOutput::error(QStringLiteral("There is no profile \"%1\" (%2).")
+                                 .arg(ConsoleOutput::plain(wanted), ConsoleOutput::plain(known)));
+    return QString();
+}
 
 int run(const Options &options, RuleDatabase &rules)
 {

@@ -6,6 +6,7 @@
 #include "HistoryCommand.h"
 #include "JsonStreamWriter.h"
 #include "RuleFileCommand.h"
+#include "WatchCommand.h"
 #include "RuleDatabase.h"
 
 #include <QCommandLineParser>
@@ -100,6 +101,14 @@ void addOptions(QCommandLineParser &parser)
          QStringLiteral("With --check: then delete the Recycle Bin messages on the server, as the window's Empty "
                         "Recycle Bin does, print what was deleted and what was not, record the deleted ones in "
                         "the deletion history and show a desktop notification.")},
+        {QStringLiteral("watch"),
+         QStringLiteral("Keep watching an IMAP profile's folder (--profile, or the one used last) and screen each "
+                        "message that arrives from now on as it comes: a filter hit is moved to the profile's "
+                        "folder (Junk, or the one chosen; a profile whose Empty Recycle Bin deletes moves to "
+                        "Trash: nothing is deleted unattended), recorded in the deletion history and printed as a "
+                        "line. Messages already there are left to --check. Waits with IDLE, or asks every minute "
+                        "where the server lacks it; a lost connection is made again. Runs until Ctrl+C or "
+                        "SIGTERM.")},
         {QStringLiteral("json"), QStringLiteral("With --check or --history: print one JSON document instead.")},
         {QStringLiteral("profile"),
          QStringLiteral("The profile to check (default: the one used last). With --history: only its entries."),
@@ -150,14 +159,15 @@ bool validate(const Options &o, const QCommandLineParser &parser, QString *why)
         *why = QStringLiteral("--delete works only with --check.");
         return false;
     }
-    const int actions = int(o.check) + int(o.history) + int(parser.isSet(QStringLiteral("import-rules")))
+    const int actions = int(o.check) + int(o.watch) + int(o.history) + int(parser.isSet(QStringLiteral("import-rules")))
         + int(parser.isSet(QStringLiteral("export-rules")));
     if (actions == 0) {
-        *why = QStringLiteral("Say what to do: --check, --history, --import-rules or --export-rules.");
+        *why = QStringLiteral("Say what to do: --check, --watch, --history, --import-rules or --export-rules.");
         return false;
     }
     if (actions > 1) {
-        *why = QStringLiteral("Only one of --check, --history, --import-rules and --export-rules at a time.");
+        *why = QStringLiteral("Only one of --check, --watch, --history, --import-rules and --export-rules at a "
+                              "time.");
         return false;
     }
     if (o.all && !o.check) {
@@ -274,7 +284,12 @@ QString helpText()
                            "  A user's timer runs only while they are logged in; to let it run after\n"
                            "  logout and from boot:   loginctl enable-linger\n"
                            "  What the runs printed:   journalctl --user -u trelvik-check.service\n"
-                           "  Stop it:   systemctl --user disable --now trelvik-check.timer\n")
+                           "  Stop it:   systemctl --user disable --now trelvik-check.timer\n"
+                           "\nWatch:\n"
+                           "  A systemd user service, installed but not enabled, runs \"trelvik --watch\"\n"
+                           "  for the IMAP profile named after the @:\n"
+                           "    systemctl --user enable --now trelvik-watch@Work.service\n"
+                           "  While it runs it holds the data folder: stop it before starting the window.\n")
                 .arg(QCoreApplication::applicationFilePath());
     return text;
 }
@@ -346,6 +361,7 @@ static int runCommand(const QStringList &arguments, const LockTaker &takeLock)
 
     Options options;
     options.check = parser.isSet(QStringLiteral("check"));
+    options.watch = parser.isSet(QStringLiteral("watch"));
     options.del = parser.isSet(QStringLiteral("delete"));
     options.json = parser.isSet(QStringLiteral("json"));
     options.history = parser.isSet(QStringLiteral("history"));
@@ -395,6 +411,8 @@ static int runCommand(const QStringList &arguments, const LockTaker &takeLock)
         return RuleFileCommand::importRules(options, rules);
     if (!options.exportFile.isEmpty())
         return RuleFileCommand::exportRules(options, rules);
+    if (options.watch)
+        return WatchCommand::run(options, rules);
     return CheckCommand::run(options, rules);
 }
 

@@ -11,6 +11,7 @@ namespace CommandLine {
 
 struct Options {
     bool check = false;
+    bool watch = false; // --watch of one IMAP profile
     bool del = false;
     bool json = false;
     bool history = false;

@@ -11,6 +11,7 @@
 #include "ProgramRun.h"
 #include "RuleDatabase.h"
 #include "RunStatus.h"
+#include "SampleImapServer.h"
 #include "SamplePop3Server.h"
 #include "Scramble.h"
 #include "ScrambledSecretStore.h"
@@ -149,6 +150,7 @@ private Q_SLOTS:
     void dovecotCertificateAndPassword();
     void notificationAfterADeletion();
     void allProfilesInOneRun();
+    void watchMovesArrivalsUntilSigterm();
 };
 
 void TestCommandLine::checkSortsAsTheWindowAndDeletesNothing()
@@ -683,6 +685,46 @@ void TestCommandLine::allProfilesInOneRun()
     QVERIFY(lines.at(0).startsWith(u"Home: "_s) && lines.at(2).startsWith(u"Work: "_s));
     QVERIFY2(lines.at(1).startsWith(u"Refused: not checked"_s), qPrintable(lines.at(1)));
     QCOMPARE(trelvik({u"--check"_s, u"--all"_s, u"--profile"_s, u"Home"_s}).code, 2);
+}
+
+void TestCommandLine::watchMovesArrivalsUntilSigterm()
+{
+    SampleImapServer server({}, "ann", "secret");
+    QVERIFY(server.listen());
+    withRules([](RuleDatabase &r) { QVERIFY(r.InsertRule(u"tbfilter"_s, u"*@spam.example"_s)); });
+    writeProfile(u"Mail"_s, server.port(), u"ann"_s, u"secret"_s);
+    Result run = trelvik({u"--watch"_s});
+    QCOMPARE(run.code, 2);
+    QVERIFY2(run.err.contains("POP3"), run.err.constData());
+
+    modRegistry::WriteStoreValue(modRegistry::HKEY_CURRENT_USER, kSettingKeyPrefix + u"Mail"_s, u"MailProtocol"_s,
+                                 modRegistry::REG_SZ, u"IMAP"_s);
+    connect(&server, &SampleImapServer::idling, this, [&server] {
+        if (server.messageCount(u"Junk"_s) == 0 && server.messageCount() == 0) {
+            server.deliver("From: offers@spam.example\r\nSubject: buy\r\n\r\nbody\r\n");
+            server.deliver("From: friend@home.example\r\nSubject: hello\r\n\r\nbody\r\n");
+        }
+    });
+    QProcess watch;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        env.remove(QString::fromLatin1(name));
+    env.insert(u"DBUS_SESSION_BUS_ADDRESS"_s, u"unix:path=/nonexistent/bus"_s);
+    watch.setProcessEnvironment(env);
+    QSignalSpy finished(&watch, &QProcess::finished);
+    watch.start(QStringLiteral(TRELVIK_BINARY), {u"--watch"_s, u"--profile"_s, u"mail"_s});
+    QByteArray out;
+    QTRY_VERIFY_WITH_TIMEOUT((out += watch.readAllStandardOutput()).contains("Moved to Junk: offers@spam.example"),
+                             30'000);
+    // The data folder is the watch's while it runs.
+    QCOMPARE(trelvik({u"--check"_s}).code, 6);
+    watch.terminate(); // as systemd stops it: it logs out and ends well
+    QVERIFY(finished.wait(20'000));
+    QVERIFY2(watch.exitStatus() == QProcess::NormalExit && watch.exitCode() == 0, watch.readAllStandardError());
+    QCOMPARE(server.commands().constLast(), QByteArray("LOGOUT"));
+    QCOMPARE(server.subjects(u"Junk"_s), QList<QByteArray>{"buy"});
+    QCOMPARE(server.subjects(u"INBOX"_s), QList<QByteArray>{"hello"});
+    QCOMPARE(field(history(), u"sender"_s), QStringList{u"offers@spam.example"_s});
 }
 
 QTEST_GUILESS_MAIN(TestCommandLine)

@@ -56,6 +56,8 @@ public:
     void close() override;
 
     const ImapSession &session() const { return m_session; }
+    // For a watch that idles on the folder between removals (ImapWatch).
+    ImapSession &session() { return m_session; }
 
 private:
     using MakeCommand = std::function<QByteArray(qsizetype chunk)>;

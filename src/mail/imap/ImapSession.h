@@ -91,6 +91,17 @@ public:
     CertificateTrust certificateTrust() const { return m_trust; }
     const ProfileSettingsRecord &settings() const { return m_settings; }
 
+    // For IDLE (defined in ImapIdle.cpp). Waits for the server's "+" to
+    // command `id`; false when it completed (or the wait ended) instead.
+    bool awaitGoAhead(quint64 id);
+    // Writes a line that continues the command in progress ("DONE").
+    bool writeLine(const QByteArray &line);
+    // Waits until `met` holds (checked after each arrival), bounding the
+    // server's silence by `quietMs` instead of the inactivity limit: Quiet
+    // when that much time passed without a word.
+    enum class QuietEnd { Met, Quiet, Cancelled, Failed };
+    QuietEnd waitQuietly(const std::function<bool()> &met, int quietMs);
+
 Q_SIGNALS:
     // The event loop is about to run: what has been gathered should be shown.
     void aboutToWait();

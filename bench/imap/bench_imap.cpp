@@ -1,0 +1,257 @@
+// IMAP speed against the sample IMAP server program, through the link
+// emulator where a round trip is named: the fetch of 10,000 small messages
+// over a 100 ms round trip (run start to the last row sorted), the move of 1,000
+// Recycle Bin messages to Junk over the same link, the fetch of 100,000
+// small messages straight from the server (time and peak memory, in a
+// process of its own), and the watch's latency from a message's delivery to
+// its move (server in this process, 0 ms).
+#include "BenchHome.h"
+#include "CancelFlag.h"
+#include "ImapWatch.h"
+#include "LinkedServer.h"
+#include "MailOperations.h"
+#include "MessageFolderModel.h"
+#include "ProfileRecord.h"
+#include "RunStatus.h"
+#include "SampleImapServer.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QTimer>
+
+#include <algorithm>
+#include <cstdio>
+
+namespace {
+
+class QuietStatus : public RunStatus {
+public:
+    void setStatusText(const QString &) override { }
+    void setProgressMaximum(int) override { }
+    void setProgressValue(int) override { }
+    void setNodeText(const QString &, const QString &) override { }
+};
+
+ProfileSettingsRecord settingsFor(quint16 port)
+{
+    ProfileSettingsRecord settings;
+    settings.EmailHost = QStringLiteral("127.0.0.1");
+    settings.EmailPort = QString::number(port);
+    settings.EmailUserid = QStringLiteral("bench");
+    settings.EmailPassword = QStringLiteral("bench");
+    settings.MailProtocol = QStringLiteral("IMAP");
+    return settings;
+}
+
+// Every tenth generated message ("senderN0@") is a filter hit.
+SortReason tenthIsSpam(const QString &sender, QByteArrayView, qint64)
+{
+    return sender.contains(QLatin1String("0@example.com"))
+        ? SortReason{SortReason::Kind::Filter, QStringLiteral("*0@example.com")}
+        : SortReason{};
+}
+
+// Sorts as tenthIsSpam does and notes when the last of `count` rows was
+// sorted: a fetch's time runs to its last row, not to the LOGOUT after it.
+struct LastRow {
+    explicit LastRow(int rows)
+        : count(rows)
+    {
+        clock.start();
+    }
+    MessageClassifier classifier()
+    {
+        return [this](const QString &sender, QByteArrayView header, qint64 size) {
+            if (++sorted == count)
+                seconds = clock.nsecsElapsed() / 1e9;
+            return tenthIsSpam(sender, header, size);
+        };
+    }
+    int count;
+    int sorted = 0;
+    double seconds = -1;
+    QElapsedTimer clock;
+};
+
+// The sample IMAP server program serving `count` generated messages.
+LinkedServer imapServer(int count)
+{
+    return LinkedServer(QStringLiteral(TRELVIK_SAMPLE_IMAP),
+                        {QStringLiteral("--generate"), QString::number(count), QStringLiteral("--user"),
+                         QStringLiteral("bench"), QStringLiteral("--password"), QStringLiteral("bench")});
+}
+
+quint16 startLinked(LinkedServer &server, int roundTripMs)
+{
+    QString error;
+    const quint16 port =
+        server.start(&error) ? (roundTripMs < 0 ? server.serverPort() : server.link(roundTripMs, &error)) : 0;
+    if (port == 0)
+        std::fprintf(stderr, "# %s\n", qPrintable(error));
+    return port;
+}
+
+bool fetch10k()
+{
+    const int count = 10000;
+    LinkedServer server = imapServer(count);
+    const quint16 port = startLinked(server, 100);
+    if (port == 0)
+        return false;
+    const ProfileSettingsRecord settings = settingsFor(port);
+    CancelFlag cancel;
+    QuietStatus status;
+    MessageFolderModel inbox, recycle;
+    LastRow last(count);
+    (void)FetchHeader(status, inbox, recycle, last.classifier(), settings, cancel);
+    const double whole = last.clock.nsecsElapsed() / 1e9;
+    if (inbox.count() + recycle.count() != count)
+        std::fprintf(stderr, "# imap_fetch_10k: fetched %d of %d\n", inbox.count() + recycle.count(), count);
+    std::printf("# imap_fetch_10k_100ms: %.3f s with the LOGOUT\n", whole);
+    std::printf("BENCH imap_fetch_10k_100ms %.3f s\n", last.seconds);
+    std::fflush(stdout);
+    return inbox.count() + recycle.count() == count;
+}
+
+// The fetch goes straight to the server; the move, timed, through the link.
+bool move1000()
+{
+    const int count = 1000;
+    LinkedServer server = imapServer(count);
+    if (startLinked(server, -1) == 0)
+        return false;
+    ProfileSettingsRecord settings = settingsFor(server.serverPort());
+    CancelFlag cancel;
+    QuietStatus status;
+    MessageFolderModel inbox, recycle;
+    (void)FetchHeader(
+        status, inbox, recycle,
+        [](const QString &, QByteArrayView, qint64) {
+            return SortReason{SortReason::Kind::Filter, QStringLiteral("*")};
+        },
+        settings, cancel);
+    QString error;
+    const quint16 port = recycle.count() == count ? server.link(100, &error) : 0;
+    if (port == 0) {
+        std::fprintf(stderr, "# imap_move_1000: fetched %d of %d; %s\n", recycle.count(), count, qPrintable(error));
+        return false;
+    }
+    settings.EmailPort = QString::number(port);
+    QElapsedTimer clock;
+    clock.start();
+    const DeletionResult moved = EmptyRecycleBin(status, recycle, settings, cancel);
+    const double seconds = clock.nsecsElapsed() / 1e9;
+    if (recycle.count() != 0)
+        std::fprintf(stderr, "# imap_move_1000: %d rows left: %s\n", recycle.count(), qPrintable(moved.result.text));
+    std::printf("BENCH imap_move_1000_100ms %.3f s\n", seconds);
+    std::fflush(stdout);
+    return recycle.count() == 0;
+}
+
+qint64 peakRssKb()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n'))
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
+    return -1;
+}
+
+// The child's part of the 100,000-message fetch: prints "<seconds> <peak
+// RSS in kB> <rows>".
+int fetchChild(quint16 port)
+{
+    const ProfileSettingsRecord settings = settingsFor(port);
+    CancelFlag cancel;
+    QuietStatus status;
+    MessageFolderModel inbox, recycle;
+    LastRow last(100000);
+    (void)FetchHeader(status, inbox, recycle, last.classifier(), settings, cancel);
+    std::printf("%.3f %lld %d\n", last.seconds, peakRssKb(), inbox.count() + recycle.count());
+    return 0;
+}
+
+bool fetch100k(const QString &program)
+{
+    const int count = 100000;
+    LinkedServer server = imapServer(count);
+    if (startLinked(server, -1) == 0)
+        return false;
+    QProcess child;
+    child.start(program, {QStringLiteral("--fetch-child"), QString::number(server.serverPort())});
+    if (!child.waitForFinished(600000) || child.exitCode() != 0) {
+        std::fprintf(stderr, "# imap 100k fetch failed: %s\n", child.readAllStandardError().constData());
+        child.kill();
+        child.waitForFinished(5000);
+        return false;
+    }
+    const QList<QByteArray> words = child.readAllStandardOutput().trimmed().split(' ');
+    if (words.value(2).toInt() != count)
+        std::fprintf(stderr, "# imap 100k fetch: fetched %s of %d\n", words.value(2).constData(), count);
+    std::printf("BENCH imap_fetch_100k_0ms %.3f s\n", words.value(0).toDouble());
+    std::printf("BENCH imap_fetch_100k_peak_rss %.1f MB\n", words.value(1).toDouble() / 1024.0);
+    std::fflush(stdout);
+    return words.value(2).toInt() == count;
+}
+
+// A spam message is delivered each time the watch idles; the time from the
+// delivery to its move, the median of a few.
+bool watchLatency()
+{
+    const int deliveries = 15;
+    SampleImapServer server(SampleImapServer::generated(100), "bench", "bench");
+    if (!server.listen())
+        return false;
+    const ProfileSettingsRecord settings = settingsFor(server.port());
+    CancelFlag cancel;
+    QuietStatus status;
+    ImapWatch watch(status, settings, cancel, tenthIsSpam, {});
+    QElapsedTimer sinceDelivery;
+    QList<double> latencies;
+    int delivered = 0;
+    QObject::connect(&server, &SampleImapServer::idling, &server, [&] {
+        if (delivered == latencies.size() && delivered < deliveries) {
+            ++delivered;
+            sinceDelivery.start();
+            server.deliver("From: Spam <spam" + QByteArray::number(delivered)
+                           + "0@example.com>\r\nSubject: Watched\r\n\r\nbody\r\n");
+        }
+    });
+    QObject::connect(&watch, &ImapWatch::moved, &watch, [&] {
+        latencies.append(sinceDelivery.nsecsElapsed() / 1e6);
+        if (latencies.size() == deliveries)
+            cancel.set();
+    });
+    QTimer::singleShot(60000, &cancel, &CancelFlag::set);
+    (void)watch.run();
+    if (latencies.size() != deliveries) {
+        std::fprintf(stderr, "# imap_watch_latency: %lld of %d moved\n", qint64(latencies.size()), deliveries);
+        return false;
+    }
+    std::sort(latencies.begin(), latencies.end());
+    std::printf("# imap_watch_latency: slowest of %d %.1f ms\n", deliveries, latencies.constLast());
+    std::printf("BENCH imap_watch_latency_ms %.1f ms\n", latencies.at(deliveries / 2));
+    std::fflush(stdout);
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    if (argc == 3 && qstrcmp(argv[1], "--fetch-child") == 0)
+        return fetchChild(quint16(QByteArray(argv[2]).toUInt()));
+    const BenchHome home;
+    if (!home.isValid())
+        return 1;
+    const bool fetched = fetch10k();
+    const bool moved = move1000();
+    const bool big = fetch100k(QCoreApplication::applicationFilePath());
+    const bool watched = watchLatency();
+    return fetched && moved && big && watched ? 0 : 1;
+}

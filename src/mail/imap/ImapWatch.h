@@ -1,0 +1,79 @@
+#pragma once
+
+#include "ImapIdle.h"
+#include "ImapMailbox.h"
+#include "MailOperations.h"
+
+#include <QObject>
+
+// Watches one IMAP profile's screened folder and screens each message that
+// arrives after the watch started, as the fetch sorts: its header is read
+// (BODY.PEEK, so no flag changes) and classified by the rules; a filter hit
+// is moved to the profile's folder and recorded in the deletion history.
+// Nothing is ever deleted unattended: a profile whose Empty Recycle Bin
+// deletes moves to its Trash instead. Waits with IDLE (or NOOP polls, see
+// ImapIdle). A lost connection is made again after a delay that doubles
+// from the first to the longest and starts over after a session that
+// waited well; messages that arrived meanwhile are screened then, unless
+// the folder was renumbered (UIDVALIDITY). A first connection that fails
+// ends the watch: the settings or the server are wrong, not the network.
+class ImapWatch : public QObject {
+    Q_OBJECT
+public:
+    struct Delays {
+        int firstMs = 2000;
+        int longestMs = 5 * 60 * 1000;
+    };
+
+    ImapWatch(RunStatus &status, const ProfileSettingsRecord &settings, CancelFlag &cancel, MessageClassifier classify,
+              DeletionJournal journal, SessionOptions options = {}, QObject *parent = nullptr);
+
+    void setIntervals(IdleIntervals intervals) { m_intervals = intervals; }
+    void setDelays(Delays delays) { m_delays = delays; }
+
+    // Watches until Cancel (Cancelled, after LOGOUT when connected) or a
+    // first connection that fails (its failure).
+    MailResult run();
+
+    // The folders a filter hit goes to, as the profile names them.
+    const ImapFolders &folders() const { return m_folders; }
+
+Q_SIGNALS:
+    // Watching the folder (again), with IDLE or by polling.
+    void watching(const QString &folder, bool idle);
+    // A message was moved to `folder` ("Junk" when the server's marked
+    // folder is meant).
+    void moved(const MessageEntry &entry, const QString &folder);
+    // Something the user should know that does not end the watch: a move
+    // the server refused, a history not written, a connection lost.
+    void trouble(const QString &text);
+    // The next connection is tried after `delayMs`.
+    void reconnecting(int delayMs);
+
+private:
+    // How far one connection got.
+    struct Reached {
+        bool selected = false; // logged in, the folder open
+        bool waitedWell = false; // and a wait ended as it should
+    };
+    MailResult watchOnce(Reached &reached);
+    MailResult selectFolder(ImapSession &session);
+    // ImapWatchScreening.cpp
+    MailResult screenArrivals(ImapMailbox &mailbox);
+    MailResult moveHits(ImapMailbox &mailbox, const QList<MessageEntry> &hits);
+    MessageEntry entryOf(const ImapResponse &response, quint32 uid) const;
+    QString targetName() const;
+    bool pause(int ms);
+
+    RunStatus &m_status;
+    const ProfileSettingsRecord &m_settings;
+    CancelFlag &m_cancel;
+    MessageClassifier m_classify;
+    DeletionJournal m_journal;
+    SessionOptions m_options;
+    ImapFolders m_folders;
+    IdleIntervals m_intervals;
+    Delays m_delays;
+    quint32 m_uidValidity = 0;
+    quint32 m_nextUid = 0; // 0 until the first SELECT told it
+};

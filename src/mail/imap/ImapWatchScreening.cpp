@@ -1,0 +1,113 @@
+// ImapWatch: reading the headers of the messages that arrived, sorting them
+// as the fetch does, and moving the filter hits.
+#include "ImapWatch.h"
+
+#include "CancelFlag.h"
+#include "HeaderScan.h"
+#include "ImapCommands.h"
+#include "Pop3Parsers.h" // SizeText
+#include "RunStatus.h"
+
+MessageEntry ImapWatch::entryOf(const ImapResponse &response, quint32 uid) const
+{
+    MessageEntry entry;
+    const ImapValue *header = response.fetchItem("BODY[HEADER]");
+    const ImapValue *size = response.fetchItem("RFC822.SIZE");
+    entry.number = qint32(qMin<qint64>(response.number, 0x7fffffff));
+    entry.uid = ImapCommands::identity(m_uidValidity, uid);
+    if (size && size->number() >= 0) {
+        entry.bytes = size->number();
+        entry.size = SizeText(entry.bytes);
+    }
+    // A header the server would not give is never filtered, as in the fetch.
+    const bool readable = header && header->kind != ImapValue::Kind::Nil;
+    if (readable) {
+        HeaderScan::ShownFields shown = HeaderScan::shownFields(header->text);
+        entry.sender = std::move(shown.from);
+        entry.subject = std::move(shown.subject);
+        entry.date = std::move(shown.date);
+        entry.priority = std::move(shown.priority);
+        entry.sortReason = m_classify(entry.sender, header->text, entry.bytes);
+    }
+    const bool filtered = readable && entry.sortReason.kind == SortReason::Kind::Filter;
+    entry.iconKey = filtered ? QStringLiteral("recycle") : QStringLiteral("inbox");
+    return entry;
+}
+
+MailResult ImapWatch::screenArrivals(ImapMailbox &mailbox)
+{
+    ImapSession &session = mailbox.session();
+    const bool learning = m_nextUid == 0; // the server named no UIDNEXT
+    QList<MessageEntry> hits;
+    quint32 newest = 0;
+    // "n:*" names the newest message even when its UID is below n: only
+    // UIDs from n on are new.
+    const QByteArray command = learning
+        ? QByteArray("UID FETCH * (UID)")
+        : "UID FETCH " + QByteArray::number(m_nextUid) + ":* (UID RFC822.SIZE BODY.PEEK[HEADER])";
+    const ImapSession::Outcome outcome = session.run(command, [&](const ImapResponse &r) {
+        const ImapValue *uid = r.keyword == "FETCH" ? r.fetchItem("UID") : nullptr;
+        if (!uid || uid->number() <= 0 || uid->number() > 0xffffffffLL)
+            return;
+        const quint32 u = quint32(uid->number());
+        newest = qMax(newest, u);
+        if (learning || u < m_nextUid)
+            return;
+        MessageEntry entry = entryOf(r, u);
+        if (entry.iconKey == QLatin1String("recycle"))
+            hits.append(std::move(entry));
+    });
+    session.dropHandlers();
+    if (outcome == ImapSession::Outcome::Cancelled)
+        return MailResult::cancelled();
+    if (outcome == ImapSession::Outcome::Failed)
+        return session.failure();
+    if (learning)
+        m_nextUid = newest + 1;
+    else if (newest >= m_nextUid)
+        m_nextUid = newest + 1;
+    return hits.isEmpty() ? MailResult::done() : moveHits(mailbox, hits);
+}
+
+QString ImapWatch::targetName() const
+{
+    if (!m_folders.target.isEmpty())
+        return m_folders.target;
+    return QString::fromLatin1(m_folders.specialUse.mid(1));
+}
+
+MailResult ImapWatch::moveHits(ImapMailbox &mailbox, const QList<MessageEntry> &hits)
+{
+    QList<MessageIdentity> rows;
+    for (const MessageEntry &entry : hits)
+        rows.append({entry.number, entry.uid, {}});
+    QList<qint32> numbers;
+    if (MailResult located = mailbox.locate(rows, numbers); !located.ok())
+        return located;
+    QList<qint32> present;
+    QList<qsizetype> rowOf;
+    for (qsizetype i = 0; i < numbers.size(); ++i) {
+        if (numbers.at(i) > 0) {
+            present.append(numbers.at(i));
+            rowOf.append(i);
+        }
+    }
+    QList<MessageEntry> carried;
+    const MailResult removed = mailbox.remove(present, [&](qsizetype index, bool accepted) {
+        if (accepted)
+            carried.append(hits.at(rowOf.at(index)));
+    });
+    if (!removed.text.isEmpty() && removed.ok())
+        Q_EMIT trouble(removed.text);
+    if (!carried.isEmpty()) {
+        QString error;
+        if (m_journal.pending && !m_journal.pending(carried, &error))
+            Q_EMIT trouble(QStringLiteral("The deletion history could not be written: ") + error);
+        else if (m_journal.settle)
+            m_journal.settle(true);
+        for (const MessageEntry &entry : std::as_const(carried))
+            Q_EMIT moved(entry, targetName());
+        m_status.setStatusText(QStringLiteral("Moved %1 to %2").arg(carried.size()).arg(targetName()));
+    }
+    return removed.ok() ? MailResult::done() : removed;
+}

@@ -1,0 +1,228 @@
+#include "CancelFlag.h"
+#include "ImapWatch.h"
+#include "MessageFolderModel.h"
+#include "ProfileRecord.h"
+#include "RecordingStatus.h"
+#include "SampleImapServer.h"
+
+#include <QSignalSpy>
+#include <QTest>
+#include <QTimer>
+
+// The watch against the sample IMAP server on loopback: what arrives is
+// screened and moved, what was there stays, and the waits, the reconnects
+// and the end behave.
+class TestImapWatch : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void arrivalsAreScreenedAndHitsMoved_data();
+    void arrivalsAreScreenedAndHitsMoved();
+    void idleIsRenewedAndCancelLogsOut();
+    void pollsWithNoopWithoutIdle();
+    void reconnectsAndScreensWhatCameMeanwhile();
+    void firstFailedConnectionEndsTheWatch();
+    void sampleServerServesAWholeFetch();
+};
+
+namespace {
+
+QByteArray message(const QByteArray &from, const QByteArray &subject)
+{
+    return "From: " + from + "\r\nSubject: " + subject + "\r\nDate: Sun, 6 Dec 2026 10:00:00 +0000\r\n\r\nBody\r\n";
+}
+
+// Anything from the spam domain is a filter hit.
+SortReason classify(const QString &sender, QByteArrayView, qint64)
+{
+    if (sender.contains(QLatin1String("@spam.example")))
+        return {SortReason::Kind::Filter, QStringLiteral("*@spam.example")};
+    return {};
+}
+
+// A watch of the sample server's INBOX, its moves and history recorded.
+struct Watch {
+    explicit Watch(SampleImapServer &server, const QString &emptyAction = QStringLiteral("Junk"))
+    {
+        settings.EmailHost = QStringLiteral("127.0.0.1");
+        settings.EmailPort = QString::number(server.port());
+        settings.EmailUserid = QStringLiteral("ann");
+        settings.EmailPassword = QStringLiteral("secret");
+        settings.MailProtocol = QStringLiteral("IMAP");
+        settings.ImapEmptyAction = emptyAction;
+        DeletionJournal journal;
+        journal.pending = [this](const QList<MessageEntry> &rows, QString *) {
+            for (const MessageEntry &row : rows)
+                recorded.append(row.subject);
+            return true;
+        };
+        journal.settle = [this](bool carriedOut) { settled += carriedOut ? 1 : 0; };
+        watch = std::make_unique<ImapWatch>(status, settings, cancel, classify, journal);
+        watch->setDelays({50, 400});
+        QObject::connect(watch.get(), &ImapWatch::moved, [this](const MessageEntry &entry, const QString &folder) {
+            moved.append(folder + QLatin1Char(':') + entry.subject);
+        });
+        // Whatever goes wrong, the test ends.
+        QTimer::singleShot(15000, &cancel, &CancelFlag::set);
+    }
+
+    MailResult run()
+    {
+        const MailResult result = watch->run();
+        QTest::qWait(20); // the server reads the last lines
+        return result;
+    }
+
+    ProfileSettingsRecord settings;
+    RecordingStatus status;
+    CancelFlag cancel;
+    std::unique_ptr<ImapWatch> watch;
+    QStringList moved;
+    QStringList recorded;
+    int settled = 0;
+};
+
+int count(const QList<QByteArray> &commands, const QByteArray &prefix)
+{
+    return int(std::count_if(commands.cbegin(), commands.cend(),
+                             [&prefix](const QByteArray &c) { return c.startsWith(prefix); }));
+}
+
+} // namespace
+
+void TestImapWatch::arrivalsAreScreenedAndHitsMoved_data()
+{
+    QTest::addColumn<QString>("emptyAction");
+    QTest::addColumn<QString>("folder");
+    QTest::newRow("junk") << QStringLiteral("Junk") << QStringLiteral("Junk");
+    // Unattended, a deletion becomes a move that can be undone.
+    QTest::newRow("delete goes to trash") << QStringLiteral("Delete") << QStringLiteral("Trash");
+}
+
+void TestImapWatch::arrivalsAreScreenedAndHitsMoved()
+{
+    QFETCH(QString, emptyAction);
+    QFETCH(QString, folder);
+    // Spam that was there before the watch is left to a check.
+    SampleImapServer server({message("old@spam.example", "Old spam"), message("friend@home.example", "Old mail")},
+                            "ann", "secret");
+    QVERIFY(server.listen());
+    Watch w(server, emptyAction);
+    connect(&server, &SampleImapServer::idling, &w.cancel, [&server] {
+        if (server.messageCount() == 2) {
+            server.deliver(message("Bulk <bulk@spam.example>", "New spam"));
+            server.deliver(message("friend@home.example", "New mail"));
+        }
+    });
+    connect(w.watch.get(), &ImapWatch::moved, &w.cancel, &CancelFlag::set);
+
+    QCOMPARE(w.run().kind, MailOutcome::Cancelled);
+    QCOMPARE(w.moved, QStringList{folder + QStringLiteral(":New spam")});
+    QCOMPARE(server.subjects(folder), QList<QByteArray>{"New spam"});
+    QCOMPARE(server.subjects(QStringLiteral("INBOX")), (QList<QByteArray>{"Old spam", "Old mail", "New mail"}));
+    QVERIFY(!server.anySeen(QStringLiteral("INBOX")));
+    QCOMPARE(w.recorded, QStringList{QStringLiteral("New spam")});
+    QCOMPARE(w.settled, 1);
+    QCOMPARE(server.commands().constLast(), QByteArray("LOGOUT"));
+}
+
+void TestImapWatch::idleIsRenewedAndCancelLogsOut()
+{
+    SampleImapServer server({}, "ann", "secret");
+    QVERIFY(server.listen());
+    Watch w(server);
+    w.watch->setIntervals({60, 60000});
+    int idles = 0;
+    connect(&server, &SampleImapServer::idling, &w.cancel, [&] {
+        if (++idles == 3)
+            w.cancel.set(); // while idling: DONE, then LOGOUT
+    });
+
+    QCOMPARE(w.run().kind, MailOutcome::Cancelled);
+    const QList<QByteArray> &commands = server.commands();
+    QCOMPARE(count(commands, "IDLE"), 3);
+    // Each renewal looks for what an unheard EXISTS may have hidden.
+    QCOMPARE(count(commands, "UID FETCH"), 3);
+    QCOMPARE(commands.constLast(), QByteArray("LOGOUT"));
+    QCOMPARE(server.connectionCount(), 1);
+}
+
+void TestImapWatch::pollsWithNoopWithoutIdle()
+{
+    SampleImapServer server({}, "ann", "secret");
+    server.setOfferIdle(false);
+    server.setOfferMove(false); // COPY, STORE and UID EXPUNGE instead
+    QVERIFY(server.listen());
+    Watch w(server);
+    w.watch->setIntervals({60000, 50});
+    QSignalSpy watching(w.watch.get(), &ImapWatch::watching);
+    // Once the folder was looked at: only a poll can find it.
+    connect(w.watch.get(), &ImapWatch::watching, &server, [&server] {
+        QTimer::singleShot(120, &server, [&server] { server.deliver(message("x@spam.example", "Polled spam")); });
+    });
+    connect(w.watch.get(), &ImapWatch::moved, &w.cancel, &CancelFlag::set);
+
+    QCOMPARE(w.run().kind, MailOutcome::Cancelled);
+    QCOMPARE(w.moved, QStringList{QStringLiteral("Junk:Polled spam")});
+    QCOMPARE(server.messageCount(QStringLiteral("INBOX")), 0);
+    QCOMPARE(count(server.commands(), "IDLE"), 0);
+    QCOMPARE(watching.size(), 1);
+    QCOMPARE(watching.at(0).at(1).toBool(), false);
+    QVERIFY(count(server.commands(), "NOOP") >= 1);
+    QCOMPARE(count(server.commands(), "UID EXPUNGE"), 1);
+}
+
+void TestImapWatch::reconnectsAndScreensWhatCameMeanwhile()
+{
+    SampleImapServer server({}, "ann", "secret");
+    QVERIFY(server.listen());
+    Watch w(server);
+    QSignalSpy reconnects(w.watch.get(), &ImapWatch::reconnecting);
+    bool dropped = false;
+    connect(&server, &SampleImapServer::idling, &w.cancel, [&] {
+        if (std::exchange(dropped, true))
+            return;
+        server.dropConnections();
+        server.deliver(message("x@spam.example", "Spam while away"));
+    });
+    connect(w.watch.get(), &ImapWatch::moved, &w.cancel, &CancelFlag::set);
+
+    QCOMPARE(w.run().kind, MailOutcome::Cancelled);
+    QCOMPARE(w.moved, QStringList{QStringLiteral("Junk:Spam while away")});
+    QCOMPARE(server.connectionCount(), 2);
+    QCOMPARE(reconnects.size(), 1);
+    QCOMPARE(reconnects.at(0).at(0).toInt(), 50);
+}
+
+void TestImapWatch::firstFailedConnectionEndsTheWatch()
+{
+    SampleImapServer server({}, "ann", "other");
+    QVERIFY(server.listen());
+    Watch w(server);
+    const MailResult result = w.run();
+    QCOMPARE(result.kind, MailOutcome::ConnectionFailed);
+    QCOMPARE(server.connectionCount(), 1);
+}
+
+// What the benchmarks rely on: every row of a fetch of several chunks, by
+// UID ranges, and no message marked seen.
+void TestImapWatch::sampleServerServesAWholeFetch()
+{
+    const int count = int(ImapMailbox::kChunk) * 2 + 7;
+    SampleImapServer server(SampleImapServer::generated(count), "ann", "secret");
+    QVERIFY(server.listen());
+    Watch w(server);
+    MessageFolderModel inbox, recycle;
+    const auto tenth = [](const QString &sender, QByteArrayView, qint64) {
+        return sender.contains(QLatin1String("0@example.com"))
+            ? SortReason{SortReason::Kind::Filter, QStringLiteral("x")}
+            : SortReason{};
+    };
+    const MailResult fetched = FetchHeader(w.status, inbox, recycle, tenth, w.settings, w.cancel);
+    QVERIFY2(fetched.ok(), qPrintable(fetched.text));
+    QCOMPARE(inbox.count(), count - count / 10);
+    QCOMPARE(recycle.count(), count / 10);
+    QVERIFY(!server.anySeen(QStringLiteral("INBOX")));
+}
+
+QTEST_GUILESS_MAIN(TestImapWatch)
+#include "tst_imapwatch.moc"
