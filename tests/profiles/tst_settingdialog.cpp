@@ -289,7 +289,7 @@ void TestSettingDialog::imapProtocol()
     auto *protocol = child<QComboBox>(m_dialog.get(), "cboMailProtocol");
     auto *folders = child<QWidget>(m_dialog.get(), "fraImapFolders");
     auto *action = child<QComboBox>(m_dialog.get(), "cboImapEmptyAction");
-    QVERIFY(!folders->isVisible());
+    QVERIFY(protocol->isVisible() && !folders->isVisible());
     QCOMPARE(field("txtEmailHost")->accessibleName(), u"POP Server"_qs);
     protocol->setCurrentText("IMAP");
     QVERIFY(folders->isVisible());
