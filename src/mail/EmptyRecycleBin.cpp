@@ -130,7 +130,10 @@ void Deletion::removed(const Step &step, bool accepted)
         m_states[step.row] = RowState::Deleted;
         nodeText();
         ++m_deleted;
-        m_status.setStatusText(QStringLiteral("Deleted %1 of %2").arg(m_deleted).arg(m_total));
+        m_status.setStatusText(
+            (m_action.isEmpty() ? QStringLiteral("Deleted %1 of %2") : QStringLiteral("Moved %1 of %2"))
+                .arg(m_deleted)
+                .arg(m_total));
     } else {
         ++m_refused;
     }
@@ -170,6 +173,8 @@ bool Deletion::removeAndCommit(MailboxSession &mailbox, const DeletionJournal &j
         planned.reserve(plan.size());
         for (const Step &step : plan)
             planned.append(step.number);
+        // What it will do, for the progress; once done, with the folder it found.
+        m_action = mailbox.removalAction();
         done = mailbox.remove(planned, [this, &plan](qsizetype i, bool accepted) { removed(plan.at(i), accepted); });
         m_action = mailbox.removalAction();
         if (done.ok())
