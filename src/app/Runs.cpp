@@ -64,7 +64,10 @@ public:
     }
     void report(const MailResult &result) override
     {
-        MessageBox::show(result.text, result.title, MessageBox::Icon::Critical);
+        // A run that ended well may still have something to tell (an IMAP
+        // server that left copies marked as deleted): a warning, no error.
+        const bool note = result.ok() && result.title != QLatin1String("Error");
+        MessageBox::show(result.text, result.title, note ? MessageBox::Icon::Exclamation : MessageBox::Icon::Critical);
     }
     void historyTrouble(const QString &problem) override
     {

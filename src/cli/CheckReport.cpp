@@ -11,8 +11,10 @@
 
 namespace {
 
-QString folderText(CheckReport::Result result)
+QString folderText(CheckReport::Result result, const QString &action)
 {
+    if (result == CheckReport::Result::Deleted && !action.isEmpty())
+        return QStringLiteral("Recycle Bin: ") + action;
     switch (result) {
     case CheckReport::Result::Kept:
         return QStringLiteral("Inbox");
@@ -140,6 +142,7 @@ void CheckReport::applyDeletion(const DeletionResult &deletion, const QList<Mess
 {
     deletionRan = true;
     changedOnServer = deletion.changed;
+    removalAction = deletion.action;
     settle(messages, deletion, int(left.size()), [&](int k) { return left.at(k).number; });
 }
 
@@ -147,6 +150,7 @@ void CheckReport::applyDeletion(const DeletionResult &deletion, const MessageFol
 {
     deletionRan = true;
     changedOnServer = deletion.changed;
+    removalAction = deletion.action;
     settle(messages, deletion, left.count(), [&](int k) { return left.entry(k).number; });
 }
 
@@ -172,7 +176,7 @@ void CheckReport::writeLines(bool summaryOnly, const std::function<void(const QS
 {
     if (!summaryOnly) {
         for (const Message &m : messages) {
-            const QStringList fields = {folderText(m.result),
+            const QStringList fields = {folderText(m.result, removalAction),
                                         HeaderDisplay::decodedText(m.sender),
                                         HeaderDisplay::decodedText(m.subject),
                                         m.date,
@@ -189,12 +193,14 @@ void CheckReport::writeLines(bool summaryOnly, const std::function<void(const QS
                           .arg(count(Result::Kept))
                           .arg(inRecycleBin());
     if (deletionRan) {
-        summary +=
-            QStringLiteral("; %1 deleted, %2 not deleted").arg(count(Result::Deleted)).arg(count(Result::NotDeleted));
+        // An IMAP mailbox may move them instead: "3 moved to Junk".
+        const QString done = removalAction.isEmpty() ? QStringLiteral("deleted") : removalAction;
+        summary += QStringLiteral("; %1 %2, %3 not %2")
+                       .arg(QString::number(count(Result::Deleted)), done, QString::number(count(Result::NotDeleted)));
         if (const int gone = count(Result::AlreadyGone))
             summary += QStringLiteral(", %1 already gone").arg(gone);
         if (changedOnServer > 0)
-            summary += QStringLiteral(" (%1 changed on the server, not deleted)").arg(changedOnServer);
+            summary += QStringLiteral(" (%1 changed on the server, not %2)").arg(changedOnServer).arg(done);
     }
     if (!listingNote.isEmpty())
         summary += QStringLiteral("; ") + listingNote;
@@ -247,6 +253,8 @@ void CheckReport::writeJson(JsonStreamWriter &w) const
         w.field(u"notDeleted", count(Result::NotDeleted));
     w.field(u"profile", profile);
     w.field(u"recycleBin", inRecycleBin());
+    if (deletionRan && !removalAction.isEmpty())
+        w.field(u"removal", removalAction);
     w.endObject();
 }
 

@@ -37,6 +37,8 @@ struct CheckReport {
     bool deletionRan = false;
     int changedOnServer = 0; // Recycle Bin rows the deletion could not confirm
     QString listingNote; // how the server's listings disagreed, if they did
+    // What the deletion did instead of deleting ("moved to Junk"); empty when it deleted.
+    QString removalAction;
 
     // The two folders after a fetch, and the outcome of the deletion when
     // one ran (`left` is what the Recycle Bin still holds afterwards).

@@ -20,7 +20,8 @@ struct TestConnectionResult {
 };
 
 // Connects with the given values, secures the channel as they ask, logs in,
-// asks how many messages wait, and quits. A password login without a
+// asks how many messages wait (IMAP: opens the folder read-only, and says
+// what the server lacks for emptying the Recycle Bin), and quits. A password login without a
 // password is not tried (the reason the keyring gave, if any, is the text).
 // An OAuth2 profile gets its access tokens from the settings' sign-in unless
 // `options` brings a source. Shows no box of its own: what a

@@ -10,13 +10,17 @@ DeletionJournal historyJournal(RuleDatabase &rules, const QString &profile,
                                std::function<void(const QString &error)> trouble)
 {
     auto batch = std::make_shared<std::optional<DeletionHistory::Batch>>();
+    auto action = std::make_shared<QString>();
     DeletionJournal journal;
-    journal.pending = [&rules, profile, batch](const QList<MessageEntry> &rows, QString *error) {
+    journal.describe = [action](const QString &done) { *action = done; };
+    journal.pending = [&rules, profile, batch, action](const QList<MessageEntry> &rows, QString *error) {
         const QDateTime now = QDateTime::currentDateTimeUtc();
         QList<DeletionRecord> records;
         records.reserve(rows.size());
-        for (const MessageEntry &entry : rows)
+        for (const MessageEntry &entry : rows) {
             records.append(DeletionRecord::from(profile, entry, now));
+            records.last().action = *action;
+        }
         *batch = DeletionHistory(rules).recordPending(records, error);
         return batch->has_value();
     };

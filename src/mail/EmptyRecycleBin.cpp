@@ -12,14 +12,15 @@ namespace {
 
 enum class RowState { Untouched, Deleted, Changed };
 
-QString summary(bool cancelled, int deleted, int changed, int refused)
+// `done` is what became of the messages: "deleted", or "moved to Junk".
+QString summary(bool cancelled, int deleted, int changed, int refused, const QString &done)
 {
-    QStringList parts{deleted == 1 ? QStringLiteral("1 message deleted")
-                                   : QStringLiteral("%1 messages deleted").arg(deleted)};
+    QStringList parts{deleted == 1 ? QStringLiteral("1 message ") + done
+                                   : QStringLiteral("%1 messages %2").arg(deleted).arg(done)};
     if (changed > 0)
-        parts << QStringLiteral("%1 changed on the server, not deleted").arg(changed);
+        parts << QStringLiteral("%1 changed on the server, not %2").arg(changed).arg(done);
     if (refused > 0)
-        parts << QStringLiteral("%1 could not be deleted").arg(refused);
+        parts << QStringLiteral("%1 could not be %2").arg(refused).arg(done);
     return (cancelled ? QStringLiteral("Empty Recycle Bin cancelled: ") : QStringLiteral("Empty Recycle Bin: "))
         + parts.join(QStringLiteral(", "));
 }
@@ -91,6 +92,9 @@ private:
     int m_refused = 0;
     int m_processed = 0;
     bool m_unconfirmed = false; // the commit was asked, but not confirmed
+    QString m_action; // what the removal did instead of deleting; empty: deleted
+    QString m_note; // what the removal wants the user to know
+    QString done() const { return m_action.isEmpty() ? QStringLiteral("deleted") : m_action; }
 };
 
 QList<MessageEntry> Deletion::rowsIn(RowState state) const
@@ -126,7 +130,10 @@ void Deletion::removed(const Step &step, bool accepted)
         m_states[step.row] = RowState::Deleted;
         nodeText();
         ++m_deleted;
-        m_status.setStatusText(QStringLiteral("Deleted %1 of %2").arg(m_deleted).arg(m_total));
+        m_status.setStatusText(
+            (m_action.isEmpty() ? QStringLiteral("Deleted %1 of %2") : QStringLiteral("Moved %1 of %2"))
+                .arg(m_deleted)
+                .arg(m_total));
     } else {
         ++m_refused;
     }
@@ -166,7 +173,12 @@ bool Deletion::removeAndCommit(MailboxSession &mailbox, const DeletionJournal &j
         planned.reserve(plan.size());
         for (const Step &step : plan)
             planned.append(step.number);
+        // What it will do, for the progress; once done, with the folder it found.
+        m_action = mailbox.removalAction();
         done = mailbox.remove(planned, [this, &plan](qsizetype i, bool accepted) { removed(plan.at(i), accepted); });
+        m_action = mailbox.removalAction();
+        if (done.ok())
+            m_note = done.text;
     }
     if (!done.ok() && done.kind != MailOutcome::Cancelled) {
         // After a Cancel, a server too slow to answer is no connection failure.
@@ -175,6 +187,8 @@ bool Deletion::removeAndCommit(MailboxSession &mailbox, const DeletionJournal &j
         return false;
     }
     const QList<MessageEntry> accepted = rowsIn(RowState::Deleted);
+    if (!accepted.isEmpty() && journal.describe)
+        journal.describe(m_action);
     if (QString error; !accepted.isEmpty() && journal.pending && !journal.pending(accepted, &error)) {
         failure = MailResult::failure(MailOutcome::Failed, QStringLiteral("Error"),
                                       QStringLiteral("The deletions could not be recorded in the deletion history, "
@@ -211,13 +225,15 @@ MailResult Deletion::ending(bool ended, MailResult failure) const
     }
     const MailOutcome kind = m_cancel.isSet() ? MailOutcome::Cancelled : MailOutcome::Done;
     if (m_refused + m_changed == 0)
-        return {kind, {}, {}, {}};
+        return {kind, m_note.isEmpty() ? QString() : QStringLiteral("Empty Recycle Bin"), m_note, {}};
     return {kind,
             QStringLiteral("Error"),
-            QStringLiteral("%1 of %2 messages could not be deleted on the server (refused, or changed since the "
+            QStringLiteral("%1 of %2 messages could not be %3 on the server (refused, or changed since the "
                            "fetch); they stay in the Recycle Bin.")
-                .arg(m_refused + m_changed)
-                .arg(m_total),
+                    .arg(m_refused + m_changed)
+                    .arg(m_total)
+                    .arg(done())
+                + (m_note.isEmpty() ? QString() : QStringLiteral("\r\n") + m_note),
             {}};
 }
 
@@ -250,7 +266,8 @@ DeletionResult Deletion::run(MailboxSession &mailbox, const DeletionJournal &jou
     result.changed = ended ? m_changed : 0;
     result.notDeleted = m_recycle.count();
     mailbox.close();
-    m_status.setStatusText(ended ? summary(m_cancel.isSet(), m_deleted, m_changed, m_refused) : QString());
+    m_status.setStatusText(ended ? summary(m_cancel.isSet(), m_deleted, m_changed, m_refused, done()) : QString());
+    result.action = m_action;
     m_status.setProgressValue(0);
     result.result = ending(ended, std::move(failure));
     return result;

@@ -64,6 +64,9 @@ struct DeletionResult {
     // Rows left in the list: refused, changed since the fetch, or all of
     // them when the session failed.
     int notDeleted = 0;
+    // What was done with the deleted rows' messages ("moved to Junk");
+    // empty when they were deleted.
+    QString action;
 
     MailOutcome outcome() const { return result.kind; }
 };
@@ -81,6 +84,9 @@ struct DeletionJournal {
     // certainly carried out nothing. Not called when that is unknown: the
     // entries then stay pending.
     std::function<void(bool carriedOut)> settle;
+    // Before pending(): what the removal does with the messages ("moved to
+    // Junk"; empty: deletes them), for the records.
+    std::function<void(const QString &action)> describe = {};
 };
 
 // Deletes every Recycle Bin message on the server, from the last row to the

@@ -92,6 +92,9 @@ public:
     // may follow); any other kind when answers are missing: the session must
     // then close without committing.
     virtual MailResult remove(const QList<qint32> &numbers, const RemovalSink &sink) = 0;
+    // What the last remove() did with the messages, as the user reads it
+    // after a count ("moved to Junk"); empty when it deleted them.
+    virtual QString removalAction() const { return {}; }
     // Ends the session so that the server carries out the removals it
     // accepted. Done when the server confirmed them; otherwise whether it did
     // is unknown (the text says why).

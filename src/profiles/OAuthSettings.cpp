@@ -1,5 +1,6 @@
 #include "OAuthSettings.h"
 
+#include "MailProtocol.h"
 #include "Profile.h"
 #include "ProfileKeys.h"
 #include "SettingsStore.h"
@@ -7,7 +8,7 @@
 using namespace modRegistry;
 using namespace ProfileKeys;
 
-const QList<OAuthPreset> &OAuthPresets()
+const QList<OAuthPreset> &OAuthPresets(bool imap)
 {
     static const QList<OAuthPreset> presets{
         {QStringLiteral("Google"), QStringLiteral("pop.gmail.com"), kTlsPort, kSecuritySslTls,
@@ -20,16 +21,28 @@ const QList<OAuthPreset> &OAuthPresets()
          QStringLiteral("https://outlook.office.com/POP.AccessAsUser.All offline_access openid email")},
         {kProviderOther, {}, {}, {}, {}, {}, {}},
     };
-    return presets;
+    // Google's one scope covers IMAP too; Microsoft grants each protocol apart.
+    static const QList<OAuthPreset> imapPresets{
+        {QStringLiteral("Google"), QStringLiteral("imap.gmail.com"), kImapTlsPort, kSecuritySslTls,
+         QStringLiteral("https://accounts.google.com/o/oauth2/v2/auth"),
+         QStringLiteral("https://oauth2.googleapis.com/token"),
+         QStringLiteral("https://mail.google.com/ openid email")},
+        {QStringLiteral("Microsoft"), QStringLiteral("outlook.office365.com"), kImapTlsPort, kSecuritySslTls,
+         QStringLiteral("https://login.microsoftonline.com/common/oauth2/v2.0/authorize"),
+         QStringLiteral("https://login.microsoftonline.com/common/oauth2/v2.0/token"),
+         QStringLiteral("https://outlook.office.com/IMAP.AccessAsUser.All offline_access openid email")},
+        {kProviderOther, {}, {}, {}, {}, {}, {}},
+    };
+    return imap ? imapPresets : presets;
 }
 
-OAuthPreset OAuthPresetNamed(const QString &name)
+OAuthPreset OAuthPresetNamed(const QString &name, bool imap)
 {
-    for (const OAuthPreset &preset : OAuthPresets()) {
+    for (const OAuthPreset &preset : OAuthPresets(imap)) {
         if (preset.name.compare(name.trimmed(), Qt::CaseInsensitive) == 0)
             return preset;
     }
-    return OAuthPresets().constLast();
+    return OAuthPresets(imap).constLast();
 }
 
 void LoadOAuthSettings(const QString &profile, ProfileSettingsRecord &s)

@@ -172,9 +172,24 @@ void OAuthSignInWidget::methodChanged()
     m_oauthFields->setVisible(usesOAuth2());
 }
 
+void OAuthSignInWidget::setImap(bool imap)
+{
+    if (imap == m_imap)
+        return;
+    m_imap = imap;
+    const OAuthPreset was = OAuthPresetNamed(provider(), !imap);
+    if (was.name != kProviderOther && txtOAuthScope->text() == was.scope)
+        txtOAuthScope->setText(OAuthPresetNamed(provider(), imap).scope);
+}
+
+QString OAuthSignInWidget::provider() const
+{
+    return cboOAuthProvider->currentText();
+}
+
 void OAuthSignInWidget::providerChanged(bool picked)
 {
-    const OAuthPreset preset = OAuthPresetNamed(cboOAuthProvider->currentText());
+    const OAuthPreset preset = OAuthPresetNamed(cboOAuthProvider->currentText(), m_imap);
     if (preset.name != kProviderOther && (picked || txtOAuthAuthorizeUrl->text().isEmpty())) {
         txtOAuthAuthorizeUrl->setText(preset.authorizeUrl);
         txtOAuthTokenUrl->setText(preset.tokenUrl);

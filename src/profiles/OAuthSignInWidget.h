@@ -25,6 +25,10 @@ public:
     // Copies the method, the client and the tokens into `s`.
     void apply(ProfileSettingsRecord &s) const;
     bool usesOAuth2() const;
+    // The presets are the IMAP ones: a preset's scope as it stands becomes
+    // the one for that protocol.
+    void setImap(bool imap);
+    QString provider() const;
     // Who signed in, as the provider's id token said; empty when unknown.
     QString account() const { return m_refreshToken.isEmpty() ? QString() : m_account; }
     // The first empty field OAuth2 needs, with its warning; null when complete.
@@ -73,4 +77,5 @@ private:
     qint64 m_accessExpiry = 0;
     QString m_account;
     bool m_signedInNow = false;
+    bool m_imap = false;
 };

@@ -5,6 +5,8 @@
 #include "ByteLimitValidator.h"
 #include "CurrentProfile.h"
 #include "KeyringWaitDialog.h"
+#include "MailProtocol.h"
+#include "MailProtocolWidget.h"
 #include "MessageBox.h"
 #include "OAuthSettings.h"
 #include "OAuthSignInWidget.h"
@@ -65,7 +67,9 @@ frmSetting::frmSetting(CurrentProfile &profile, QWidget *parent, ProfileHost *ho
     txtEmailPassword->setEchoMode(QLineEdit::Password);
     txtEmailPassword->setMaxLength(modSecurity::kMaxStoredBytes);
     txtEmailPassword->setValidator(new ByteLimitValidator(modSecurity::kMaxStoredBytes, txtEmailPassword));
+    fraImap = new MailProtocolWidget(this);
     auto *emailForm = new QFormLayout(Frame1);
+    emailForm->addRow(QStringLiteral("Mail Protocol"), fraImap->protocolChoice());
     emailForm->addRow(QStringLiteral("POP Server"), txtEmailHost);
     emailForm->addRow(QStringLiteral("POP Server Port"), txtEmailPort);
     emailForm->addRow(QStringLiteral("Connection Security"), cboEmailSecurity);
@@ -117,6 +121,7 @@ frmSetting::frmSetting(CurrentProfile &profile, QWidget *parent, ProfileHost *ho
 
     auto *layout = new QVBoxLayout(this);
     layout->addWidget(Frame1);
+    layout->addWidget(fraImap);
     layout->addWidget(fraSignIn);
     layout->addWidget(chkAutodial);
     layout->addWidget(fraDialup);
@@ -136,11 +141,13 @@ frmSetting::frmSetting(CurrentProfile &profile, QWidget *parent, ProfileHost *ho
                 item->widget()->setMinimumWidth(labelWidth);
 
     // As the eye reads: down the fields, then the buttons' row left to right.
-    QList<QWidget *> order{txtEmailHost, txtEmailPort,    cboEmailSecurity, txtEmailUserId,    txtEmailPassword,
-                           chkAutodial,  txtDialupNumber, txtDialupUserID,  txtDialupPassword, cmdTestConnection,
-                           cmdOK,        cmdCancel};
+    QList<QWidget *> order{
+        fraImap->protocolChoice(), txtEmailHost, txtEmailPort,    cboEmailSecurity, txtEmailUserId,
+        txtEmailPassword,          chkAutodial,  txtDialupNumber, txtDialupUserID,  txtDialupPassword,
+        cmdTestConnection,         cmdOK,        cmdCancel};
     order.insert(order.indexOf(cmdTestConnection), cmdFindSettings);
-    for (QWidget *w : fraSignIn->tabOrder()) // the sign-in follows the password
+    // The folders, then the sign-in, follow the password.
+    for (QWidget *w : fraImap->tabOrder() + fraSignIn->tabOrder())
         order.insert(order.indexOf(chkAutodial), w);
     for (qsizetype i = 1; i < order.size(); ++i)
         setTabOrder(order.at(i - 1), order.at(i));
@@ -155,8 +162,13 @@ frmSetting::frmSetting(CurrentProfile &profile, QWidget *parent, ProfileHost *ho
     for (QLineEdit *rewritten : {txtEmailHost, txtEmailUserId, txtEmailPassword})
         rewritten->installEventFilter(this);
     connect(fraSignIn, &OAuthSignInWidget::changed, this, &frmSetting::txtTracked_Change);
+    connect(fraImap, &MailProtocolWidget::changed, this, &frmSetting::txtTracked_Change);
+    connect(fraImap, &MailProtocolWidget::protocolChanged, this, &frmSetting::cboMailProtocol_Click);
     connect(fraSignIn, &OAuthSignInWidget::signInRequested, this,
             [this] { fraSignIn->signIn(TrimSpaces(txtEmailUserId->text())); });
+    m_serverLabel = qobject_cast<QLabel *>(emailForm->labelForField(txtEmailHost));
+    m_portLabel = qobject_cast<QLabel *>(emailForm->labelForField(txtEmailPort));
+    showProtocol();
     connect(fraSignIn, &OAuthSignInWidget::presetChosen, this, [this](const OAuthPreset &preset) {
         txtEmailHost->setText(preset.host);
         cboEmailSecurity->setCurrentText(preset.security);
@@ -197,8 +209,10 @@ void frmSetting::Form_Load()
         txtDialupUserID->setText(s.DialupUserID);
         txtDialupPassword->setText(s.DialupPassword);
         cboEmailSecurity->setCurrentText(EmailSecurityFor(s.EmailSecurity, s.EmailPort));
+        fraImap->load(s);
         m_loadedHost = s.EmailHost;
         m_loadedSecurity = cboEmailSecurity->currentText();
+        fraSignIn->setImap(s.usesImap());
         fraSignIn->load(s, name);
     } else {
         fraSignIn->load({}, QString());
@@ -227,7 +241,9 @@ void frmSetting::txtTracked_Change()
 // The security's standard port follows the security; the change is an edit.
 void frmSetting::cboEmailSecurity_Click()
 {
-    const QString port = PortForSecurity(cboEmailSecurity->currentText(), txtEmailPort->text());
+    const QString security = cboEmailSecurity->currentText();
+    const QString port = fraImap->usesImap() ? PortForProtocol(true, security, txtEmailPort->text())
+                                             : PortForSecurity(security, txtEmailPort->text());
     if (port != txtEmailPort->text())
         txtEmailPort->setText(port);
     m_settingsChanged = true;
@@ -279,16 +295,17 @@ void frmSetting::warn(const QString &text, QLineEdit *field)
 
 bool frmSetting::checkServerFields()
 {
+    const QString server = serverCaption();
     if (txtEmailHost->text().isEmpty()) {
-        warn(QStringLiteral("POP Server cannot be empty"), txtEmailHost);
+        warn(server + QStringLiteral(" cannot be empty"), txtEmailHost);
         return false;
     }
     if (txtEmailPort->text().isEmpty()) {
-        warn(QStringLiteral("POP Server Port cannot be empty"), txtEmailPort);
+        warn(server + QStringLiteral(" Port cannot be empty"), txtEmailPort);
         return false;
     }
     if (!IsPortText(txtEmailPort->text())) {
-        warn(QStringLiteral("POP Server Port must be a number from 1 to 65535"), txtEmailPort);
+        warn(server + QStringLiteral(" Port must be a number from 1 to 65535"), txtEmailPort);
         return false;
     }
     return true;
@@ -313,6 +330,7 @@ ProfileSettingsRecord frmSetting::typedSettings() const
     s.DialupUserID = txtDialupUserID->text();
     s.DialupPassword = txtDialupPassword->text();
     s.EmailSecurity = cboEmailSecurity->currentText();
+    fraImap->apply(s);
     if (!serverChanged())
         s.TrustedCertificate = m_profile.settings().TrustedCertificate;
     fraSignIn->apply(s);
@@ -342,6 +360,10 @@ bool frmSetting::cmdOK_Click()
         return false;
     if (txtEmailUserId->text().isEmpty()) {
         warn(QStringLiteral("Email User ID cannot be empty"), txtEmailUserId);
+        return false;
+    }
+    if (QString warning; QLineEdit *missing = fraImap->missingField(&warning)) {
+        warn(warning, missing);
         return false;
     }
     if (fraSignIn->usesOAuth2()) {

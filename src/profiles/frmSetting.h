@@ -9,6 +9,7 @@
 
 struct AccountSettings;
 class CurrentProfile;
+class MailProtocolWidget;
 class OAuthSignInWidget;
 class ProfileHost;
 class QCheckBox;
@@ -70,6 +71,10 @@ private:
     void applyLostFocus(QObject *field);
     void warn(const QString &text, QLineEdit *field);
     void cboEmailSecurity_Click();
+    void cboMailProtocol_Click(bool imap);
+    // The server fields' captions name the protocol's server.
+    void showProtocol();
+    QString serverCaption() const;
     // The host and port checks OK makes first; false after a warning.
     bool checkServerFields();
     // A trust given to one server must not carry over to another.
@@ -103,6 +108,9 @@ private:
     QComboBox *cboEmailSecurity = nullptr;
     QLineEdit *txtEmailUserId = nullptr;
     QLineEdit *txtEmailPassword = nullptr;
+    MailProtocolWidget *fraImap = nullptr;
+    QLabel *m_serverLabel = nullptr;
+    QLabel *m_portLabel = nullptr;
     OAuthSignInWidget *fraSignIn = nullptr;
     QCheckBox *chkAutodial = nullptr;
     QGroupBox *fraDialup = nullptr;

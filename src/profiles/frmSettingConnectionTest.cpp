@@ -3,6 +3,7 @@
 #include "frmSetting.h"
 
 #include "CurrentProfile.h"
+#include "MailProtocolWidget.h"
 #include "MessageBox.h"
 #include "OAuthSignInWidget.h"
 #include "ProfileHost.h"
@@ -57,7 +58,7 @@ void frmSetting::cmdTestConnection_Click()
     m_testing = true;
     CancelFlag cancel;
     m_testCancel = &cancel;
-    const QList<QWidget *> paused{Frame1, chkAutodial, fraDialup, cmdOK, cmdTestConnection};
+    const QList<QWidget *> paused{Frame1, fraImap, chkAutodial, fraDialup, cmdOK, cmdTestConnection};
     for (QWidget *w : paused)
         w->setEnabled(false);
     cmdCancel->setFocus();

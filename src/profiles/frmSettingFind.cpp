@@ -4,6 +4,7 @@
 #include "frmSetting.h"
 
 #include "CurrentProfile.h"
+#include "MailProtocolWidget.h"
 #include "OAuthSignInWidget.h"
 #include "StringHelpers.h"
 
@@ -29,6 +30,8 @@ void frmSetting::applyFoundSettings(const AccountSettings &found)
     fillProfileSettings(found, s);
     if (s.OAuthProvider != oldProvider) // the new preset's endpoints, not the old ones
         s.OAuthAuthorizeUrl.clear();
+    // The protocol first: its switch moves the port and the sign-in's presets.
+    fraImap->load(s);
     fraSignIn->load(s, m_previousProfile ? QString() : m_profile.name());
     txtEmailHost->setText(s.EmailHost);
     cboEmailSecurity->setCurrentText(s.EmailSecurity);

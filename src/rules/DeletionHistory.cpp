@@ -10,11 +10,11 @@ namespace {
 
 // The table is made on first use, so a database from before the history
 // keeps working; the start-up compaction copies it with the rules. A table
-// from before pending records or byte sizes gets those columns (0 and NULL
-// for what it holds).
+// from before pending records, byte sizes or actions gets those columns (0,
+// NULL and NULL, a deletion, for what it holds).
 constexpr char kCreate[] = "create table if not exists tbdeleted (id integer primary key, deleted_at text not null, "
                            "profile text, sender text, subject text, date text, size text, uid text, rule text, "
-                           "pending integer not null default 0, bytes integer)";
+                           "pending integer not null default 0, bytes integer, action text)";
 struct AddedColumn {
     const char16_t *name;
     const char *sql;
@@ -22,6 +22,7 @@ struct AddedColumn {
 constexpr AddedColumn kAddedColumns[] = {
     {u"pending", "alter table tbdeleted add column pending integer not null default 0"},
     {u"bytes", "alter table tbdeleted add column bytes integer"},
+    {u"action", "alter table tbdeleted add column action text"},
 };
 
 QString errorOf(sqlite3 *db)
@@ -136,7 +137,7 @@ std::optional<DeletionHistory::Batch> DeletionHistory::insert(const QList<Deleti
         Statement insert;
         if (!insert.prepare(db,
                             "insert into tbdeleted (deleted_at, profile, sender, subject, date, size, uid, rule, "
-                            "pending, bytes) values (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10)"))
+                            "pending, bytes, action) values (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11)"))
             return fail();
         for (const DeletionRecord &r : records) {
             const QByteArray values[] = {r.time.toUTC().toString(Qt::ISODate).toUtf8(),
@@ -154,6 +155,11 @@ std::optional<DeletionHistory::Batch> DeletionHistory::insert(const QList<Deleti
                 sqlite3_bind_int64(insert.handle, 10, r.bytes);
             else
                 sqlite3_bind_null(insert.handle, 10);
+            const QByteArray action = r.action.toUtf8();
+            if (r.action.isEmpty())
+                sqlite3_bind_null(insert.handle, 11);
+            else
+                sqlite3_bind_text(insert.handle, 11, action.constData(), int(action.size()), SQLITE_TRANSIENT);
             if (sqlite3_step(insert.handle) != SQLITE_DONE)
                 return fail();
             sqlite3_reset(insert.handle);
@@ -180,7 +186,7 @@ std::optional<QList<DeletionRecord>> DeletionHistory::read(QString *error) const
     sqlite3 *db = m_database.connection();
     Statement select;
     if (!select.prepare(db,
-                        "select deleted_at, profile, sender, subject, date, size, uid, rule, pending, bytes "
+                        "select deleted_at, profile, sender, subject, date, size, uid, rule, pending, bytes, action "
                         "from tbdeleted order by id desc")) {
         if (error)
             *error = errorOf(db);
@@ -201,6 +207,7 @@ std::optional<QList<DeletionRecord>> DeletionHistory::read(QString *error) const
         r.unconfirmed = sqlite3_column_int(select.handle, 8) != 0;
         if (sqlite3_column_type(select.handle, 9) == SQLITE_INTEGER)
             r.bytes = sqlite3_column_int64(select.handle, 9);
+        r.action = columnText(select.handle, 10);
         records.append(r);
     }
     if (rc != SQLITE_DONE) {

@@ -23,6 +23,9 @@ struct DeletionRecord {
     // never settled: the run ended without learning whether it did.
     bool unconfirmed = false;
     qint64 bytes = -1; // the size the server listed; -1 when not known (or recorded before sizes were kept)
+    // What was done with it when not a deletion: "moved to Junk" (to the
+    // folder named). Empty for a deletion, and for records older than this.
+    QString action = {};
 
     static DeletionRecord from(const QString &profile, const MessageEntry &entry, const QDateTime &time);
 };

@@ -119,6 +119,19 @@ private Q_SLOTS:
         recycle.removeAt(1);
         fromModels.applyDeletion(deletion, recycle);
         QCOMPARE(fromModels.json(), report.json());
+        QVERIFY(!json.contains(u"removal"_s));
+
+        // An IMAP mailbox that moved them says so where POP3 says "deleted".
+        deletion.action = u"moved to Junk"_s;
+        report.applyDeletion(deletion, {entry(2, u"b@x"_s)});
+        const QStringList moved = report.lines(false);
+        QCOMPARE(moved.at(3).section(u'\t', 0, 0), u"Recycle Bin: moved to Junk"_s);
+        QVERIFY2(moved.constLast().contains(u"; 1 moved to Junk, 1 not moved to Junk, 1 already gone (1 changed on the "
+                                            "server, not moved to Junk)"_s),
+                 qPrintable(moved.constLast()));
+        const QJsonObject movedJson = QJsonDocument::fromJson(report.json()).object();
+        QCOMPARE(movedJson.value(u"removal"_s).toString(), deletion.action);
+        QCOMPARE(movedJson.value(u"deleted"_s).toInt(), 1);
     }
 
     void notificationAndExitCode_data()

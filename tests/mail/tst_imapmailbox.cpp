@@ -22,6 +22,7 @@ private Q_SLOTS:
     void byeMidFetchEndsWithTheServersWords();
     void cancelMidFetchReadsWhatIsOwedThenLogsOut();
     void emptyMovesConfirmedRowsToJunk();
+    void noUidplusIsToldAtTheEnd();
     void renumberedFolderTouchesNothing();
     void removal_data();
     void removal();
@@ -322,7 +323,32 @@ void TestImapMailbox::emptyMovesConfirmedRowsToJunk()
     VERIFY_IMAP_SCRIPT(*s.server);
     QCOMPARE(result.deleted.size(), 2);
     QCOMPARE(result.changed, 1);
+    QCOMPARE(result.action, QStringLiteral("moved to Junk"));
     QCOMPARE(uids(recycle), QStringList{"77/15"});
+}
+
+// The rows are moved, but the originals stay marked as deleted: the end
+// says so, as a note, and the status says where they went.
+void TestImapMailbox::noUidplusIsToldAtTheEnd()
+{
+    Session s(QStringLiteral("None"), ImapFolders{});
+    s.loggedIn("IMAP4rev1");
+    s.script({kSelect,
+              {"UID SEARCH UID 10,12", {"* SEARCH 10 12"}, "OK done"},
+              {"LIST \"\" \"*\"", {"* LIST () \"/\" INBOX", "* LIST () \"/\" Spam"}, "OK"},
+              {"UID COPY 10,12 \"Spam\"", {}, "OK"},
+              {"UID STORE 10,12 +FLAGS.SILENT (\\Deleted)", {}, "OK"},
+              {"LOGOUT", {"* BYE"}, "OK"}});
+    MessageFolderModel recycle;
+    fillRecycle(recycle, {"77/10", "77/12"});
+    const DeletionResult result = EmptyRecycleBin(s.status, recycle, *s.mailbox, s.cancel);
+    VERIFY_IMAP_SCRIPT(*s.server);
+    QCOMPARE(result.outcome(), MailOutcome::Done);
+    QCOMPARE(result.deleted.size(), 2);
+    QCOMPARE(result.result.title, QStringLiteral("Empty Recycle Bin"));
+    QVERIFY2(result.result.text.contains(QStringLiteral("left in INBOX marked as deleted")),
+             qPrintable(result.result.text));
+    QCOMPARE(s.status.statusText, QStringLiteral("Empty Recycle Bin: 2 messages moved to Spam"));
 }
 
 void TestImapMailbox::renumberedFolderTouchesNothing()

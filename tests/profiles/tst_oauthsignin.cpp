@@ -57,6 +57,18 @@ void TestOAuthSignIn::presetsAndVisibility()
     // openid email: the id token then says who signed in.
     QCOMPARE(s.OAuthScope,
              QStringLiteral("https://outlook.office.com/POP.AccessAsUser.All offline_access openid email"));
+    // IMAP asks Microsoft for another permission, at the IMAP port; back on
+    // POP3 the scope is POP3's again.
+    w.setImap(true);
+    w.apply(s);
+    QCOMPARE(s.OAuthScope,
+             QStringLiteral("https://outlook.office.com/IMAP.AccessAsUser.All offline_access openid email"));
+    Q_EMIT provider->activated(provider->currentIndex());
+    QCOMPARE(chosen.constLast().constFirst().value<OAuthPreset>().port, QStringLiteral("993"));
+    w.setImap(false);
+    w.apply(s);
+    QCOMPARE(s.OAuthScope,
+             QStringLiteral("https://outlook.office.com/POP.AccessAsUser.All offline_access openid email"));
     provider->setCurrentText(QStringLiteral("Google"));
     Q_EMIT provider->activated(provider->currentIndex());
     w.apply(s);

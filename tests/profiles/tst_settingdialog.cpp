@@ -52,6 +52,7 @@ private Q_SLOTS:
     void saveFailureKeepsDialogOpen();
     void noCurrentProfile();
     void portFollowsSecurity();
+    void imapProtocol();
     void testConnection();
     void testKeepsRenewedSignIn_data();
     void testKeepsRenewedSignIn();
@@ -278,6 +279,60 @@ void TestSettingDialog::portFollowsSecurity()
     QCOMPARE(field("txtEmailPort")->text(), u"995"_qs);
     security->setCurrentText("None");
     QCOMPARE(field("txtEmailPort")->text(), u"110"_qs);
+}
+
+// IMAP: the usual ports, the captions, its folders shown and stored, and
+// back to POP3 with nothing of IMAP left.
+void TestSettingDialog::imapProtocol()
+{
+    open();
+    auto *protocol = child<QComboBox>(m_dialog.get(), "cboMailProtocol");
+    auto *folders = child<QWidget>(m_dialog.get(), "fraImapFolders");
+    auto *action = child<QComboBox>(m_dialog.get(), "cboImapEmptyAction");
+    QVERIFY(protocol->isVisible() && !folders->isVisible());
+    QCOMPARE(field("txtEmailHost")->accessibleName(), u"POP Server"_qs);
+    protocol->setCurrentText("IMAP");
+    QVERIFY(folders->isVisible());
+    QCOMPARE(field("txtEmailHost")->accessibleName(), u"IMAP Server"_qs);
+    QCOMPARE(field("txtEmailPort")->text(), u"143"_qs);
+    child<QComboBox>(m_dialog.get(), "cboEmailSecurity")->setCurrentText("SSL/TLS");
+    QCOMPARE(field("txtEmailPort")->text(), u"993"_qs);
+    QCOMPARE(field("txtImapFolder")->text(), u"INBOX"_qs);
+    QCOMPARE(action->currentText(), u"Move to the Junk folder"_qs);
+
+    field("txtImapFolder")->setText(" ");
+    expect("Folder to Screen cannot be empty", "Warning", Icon::Exclamation);
+    press("cmdOK");
+    VERIFY_BOXES(m_env->boxes);
+    field("txtImapFolder")->setText("Lists/Work");
+    action->setCurrentText("Delete");
+    QVERIFY(!field("txtImapTargetFolder")->isEnabled()); // deleting moves nothing
+    action->setCurrentText("Move to Trash");
+    field("txtImapTargetFolder")->setText("Old Mail");
+    press("cmdOK");
+    VERIFY_BOXES(m_env->boxes);
+    QVERIFY(!m_dialog->isVisible());
+    QCOMPARE(profileValue(kHome, "MailProtocol"), u"IMAP"_qs);
+    QCOMPARE(profileValue(kHome, "ImapFolder"), u"Lists/Work"_qs);
+    QCOMPARE(profileValue(kHome, "ImapEmptyAction"), u"Trash"_qs);
+    QCOMPARE(profileValue(kHome, "ImapTargetFolder"), u"Old Mail"_qs);
+
+    // Read back as saved; a port of the user's own stays with the protocol.
+    open();
+    protocol = child<QComboBox>(m_dialog.get(), "cboMailProtocol");
+    QCOMPARE(protocol->currentText(), u"IMAP"_qs);
+    QCOMPARE(field("txtImapFolder")->text(), u"Lists/Work"_qs);
+    QCOMPARE(child<QComboBox>(m_dialog.get(), "cboImapEmptyAction")->currentText(), u"Move to Trash"_qs);
+    protocol->setCurrentText("POP3");
+    QCOMPARE(field("txtEmailPort")->text(), u"995"_qs);
+    field("txtEmailPort")->setText("1110");
+    protocol->setCurrentText("IMAP");
+    QCOMPARE(field("txtEmailPort")->text(), u"1110"_qs);
+    protocol->setCurrentText("POP3");
+    press("cmdOK");
+    VERIFY_BOXES(m_env->boxes);
+    QCOMPARE(profileValue(kHome, "MailProtocol"), u"POP3"_qs);
+    QVERIFY(!m_env->profile.settings().usesImap());
 }
 
 void TestSettingDialog::testConnection()

@@ -79,8 +79,9 @@ private Q_SLOTS:
 
     void pendingEntriesAreSettledOrStayUnconfirmed()
     {
-        // A history table from before pending entries and byte sizes: it
-        // gains the columns, and what it held counts as confirmed.
+        // A history table from before pending entries, byte sizes and
+        // actions: it gains the columns, and what it held counts as a
+        // confirmed deletion.
         QTemporaryDir dir;
         RuleDatabase db(dir.path());
         QVERIFY(db.OpenRuleDatabase());
@@ -92,7 +93,9 @@ private Q_SLOTS:
                  SQLITE_OK);
         DeletionHistory history(db);
         QString error;
-        const auto kept = history.recordPending({record(1), record(2)}, &error);
+        DeletionRecord moved = record(2);
+        moved.action = u"moved to Junk"_s;
+        const auto kept = history.recordPending({record(1), moved}, &error);
         QVERIFY2(kept, qPrintable(error));
         const auto dropped = history.recordPending({record(3)}, &error);
         const auto killed = history.recordPending({record(4)}, &error); // never settled
@@ -104,9 +107,12 @@ private Q_SLOTS:
         QVERIFY2(records, qPrintable(error));
         QStringList shown;
         for (const DeletionRecord &r : *records)
-            shown << u"%1 %2%3"_s.arg(r.uid).arg(r.bytes).arg(r.unconfirmed ? u" unconfirmed"_s : QString());
+            shown << (u"%1 %2%3"_s.arg(r.uid).arg(r.bytes).arg(r.unconfirmed ? u" unconfirmed"_s : QString())
+                      + (r.action.isEmpty() ? QString() : u" "_s + r.action));
         // The old row has no byte size: unknown, not 0.
-        QCOMPARE(shown, (QStringList{u"uid-4 4000 unconfirmed"_s, u"uid-2 2000"_s, u"uid-1 1000"_s, u"old -1"_s}));
+        QCOMPARE(shown,
+                 (QStringList{u"uid-4 4000 unconfirmed"_s, u"uid-2 2000 moved to Junk"_s, u"uid-1 1000"_s,
+                              u"old -1"_s}));
     }
 
     void closedDatabaseIsAFailureNotAnEmptyHistory()

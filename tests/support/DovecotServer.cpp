@@ -17,14 +17,6 @@ namespace {
 constexpr int kMailUid = 65534;
 constexpr int kMailGid = 65534;
 
-quint16 freePort()
-{
-    QTcpServer probe;
-    if (!probe.listen(QHostAddress::LocalHost, 0))
-        return 0;
-    return probe.serverPort();
-}
-
 bool writeFile(const QString &path, const QByteArray &data)
 {
     QFile f(path);
@@ -102,7 +94,7 @@ bool DovecotServer::writeConfig(QString *error)
     const QByteArray conf = QStringLiteral("base_dir = %1/run\n"
                                            "state_dir = %1/state\n"
                                            "log_path = %1/dovecot.log\n"
-                                           "protocols = pop3\n"
+                                           "protocols = pop3 imap\n"
                                            "listen = 127.0.0.1\n"
                                            "ssl = yes\n"
                                            "ssl_cert = <%1/cert.pem\n"
@@ -119,6 +111,14 @@ bool DovecotServer::writeConfig(QString *error)
                                            "service pop3-login {\n"
                                            "  inet_listener pop3 {\n    port = %2\n  }\n"
                                            "  inet_listener pop3s {\n    port = %3\n    ssl = yes\n  }\n"
+                                           "}\n"
+                                           "service imap-login {\n"
+                                           "  inet_listener imap {\n    port = %6\n  }\n"
+                                           "  inet_listener imaps {\n    port = %7\n    ssl = yes\n  }\n"
+                                           "}\n"
+                                           "namespace inbox {\n  inbox = yes\n  separator = /\n"
+                                           "  mailbox Junk {\n    special_use = \\Junk\n    auto = subscribe\n  }\n"
+                                           "  mailbox Trash {\n    special_use = \\Trash\n    auto = subscribe\n  }\n"
                                            "}\n")
                                 .arg(base)
                                 .arg(m_plainPort)
@@ -128,6 +128,8 @@ bool DovecotServer::writeConfig(QString *error)
                                                             "oauthbearer\n  args = %1/oauth2.conf.ext\n}\n")
                                                  .arg(base)
                                            : QString())
+                                .arg(m_imapPort)
+                                .arg(m_imapTlsPort)
                                 .toUtf8()
         + "pop3_uidl_format = %08Xu%08Xv\n";
     const QByteArray oauthConf = "introspection_mode = post\nintrospection_url = " + m_introspection.toEncoded()
@@ -171,9 +173,17 @@ bool DovecotServer::start(QString *error)
         return false;
     // A free port can be taken by someone else before dovecot binds it: try a few.
     for (int attempt = 0; attempt < 5; ++attempt) {
-        m_plainPort = freePort();
-        m_tlsPort = freePort();
-        if (!m_plainPort || !m_tlsPort || m_plainPort == m_tlsPort || !writeConfig(error))
+        // Held together, so that the four differ.
+        QTcpServer probes[4];
+        quint16 *ports[] = {&m_plainPort, &m_tlsPort, &m_imapPort, &m_imapTlsPort};
+        bool bound = true;
+        for (int i = 0; i < 4; ++i) {
+            bound = bound && probes[i].listen(QHostAddress::LocalHost, 0);
+            *ports[i] = bound ? probes[i].serverPort() : 0;
+        }
+        for (QTcpServer &probe : probes)
+            probe.close();
+        if (!bound || !writeConfig(error))
             continue;
         m_process.setProcessChannelMode(QProcess::MergedChannels);
         m_process.start(QStringLiteral("dovecot"),
@@ -218,6 +228,14 @@ bool DovecotServer::addMessage(const QByteArray &message)
     if (!writeFile(file, message))
         return false;
     return ::chown(file.toLocal8Bit().constData(), kMailUid, kMailGid) == 0;
+}
+
+int DovecotServer::messageCount(const QString &folder) const
+{
+    // Maildir++ keeps a folder as ".Name" beside the inbox's own folders.
+    const QString maildir = path(QStringLiteral("home/Maildir/.") + folder);
+    return int(QDir(maildir + QStringLiteral("/new")).entryList(QDir::Files).size()
+               + QDir(maildir + QStringLiteral("/cur")).entryList(QDir::Files).size());
 }
 
 int DovecotServer::messageCount() const

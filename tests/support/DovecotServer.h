@@ -9,11 +9,12 @@
 
 namespace testsupport {
 
-// A private Dovecot POP3 server for integration tests: its own configuration,
+// A private Dovecot POP3 and IMAP server for integration tests: its own configuration,
 // a certificate made for the run, one user with a maildir, all in a temporary
 // folder; it listens on 127.0.0.1 only, on free ports, and is stopped when the
 // object goes. Dovecot must be installed and the tests must run as root (it
-// drops privileges itself); otherwise available() is false.
+// drops privileges itself); otherwise available() is false. IMAP has the
+// special-use folders Junk (\Junk) and Trash (\Trash).
 class DovecotServer {
 public:
     DovecotServer();
@@ -40,6 +41,9 @@ public:
     // Plain POP3 (with STLS offered) and POP3 over TLS from the first byte.
     quint16 plainPort() const { return m_plainPort; }
     quint16 tlsPort() const { return m_tlsPort; }
+    // Plain IMAP (with STARTTLS offered) and IMAP over TLS from the first byte.
+    quint16 imapPort() const { return m_imapPort; }
+    quint16 imapTlsPort() const { return m_imapTlsPort; }
     // The server's self-signed certificate (by default CN and SAN "localhost",
     // 127.0.0.1).
     QByteArray certificatePem() const;
@@ -48,6 +52,8 @@ public:
     bool addMessage(const QByteArray &message);
     // Messages now in the maildir (new and cur).
     int messageCount() const;
+    // Messages in another folder ("Junk", "Trash"), as IMAP names it.
+    int messageCount(const QString &folder) const;
     QString logText() const;
 
 private:
@@ -59,6 +65,8 @@ private:
     QProcess m_process;
     quint16 m_plainPort = 0;
     quint16 m_tlsPort = 0;
+    quint16 m_imapPort = 0;
+    quint16 m_imapTlsPort = 0;
     int m_messages = 0;
     QUrl m_introspection;
     QString m_commonName = QStringLiteral("localhost");

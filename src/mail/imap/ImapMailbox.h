@@ -54,6 +54,7 @@ public:
     MailResult remove(const QList<qint32> &numbers, const RemovalSink &sink) override;
     MailResult commit() override;
     void close() override;
+    QString removalAction() const override;
 
     const ImapSession &session() const { return m_session; }
     // For a watch that idles on the folder between removals (ImapWatch).

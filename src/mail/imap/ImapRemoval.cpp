@@ -91,6 +91,15 @@ MailResult ImapMailbox::locate(const QList<MessageIdentity> &rows, QList<qint32>
     return MailResult::done();
 }
 
+QString ImapMailbox::removalAction() const
+{
+    if (m_folders.removal == ImapFolders::Removal::Delete)
+        return {};
+    if (!m_targetName.isEmpty())
+        return QStringLiteral("moved to ") + m_targetName;
+    return m_folders.specialUse == "\\Trash" ? QStringLiteral("moved to Trash") : QStringLiteral("moved to Junk");
+}
+
 MailResult ImapMailbox::remove(const QList<qint32> &numbers, const RemovalSink &sink)
 {
     m_note.clear();
