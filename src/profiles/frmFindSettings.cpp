@@ -63,7 +63,7 @@ frmFindSettings::frmFindSettings(const QString &address, QWidget *parent, const 
     layout->addWidget(lblProgress);
     layout->addWidget(lstChoices, 1);
     layout->addLayout(buttons);
-    resize(560, 320);
+    resize(720, 320); // a choice's line is long: server, security, user, sign-in, source
 
     connect(cmdFind, &QPushButton::clicked, this, &frmFindSettings::cmdFind_Click);
     connect(txtAddress, &QLineEdit::returnPressed, this, &frmFindSettings::cmdFind_Click);
@@ -113,8 +113,10 @@ void frmFindSettings::cmdFind_Click()
 void frmFindSettings::showChoices(const QList<AccountSettings> &choices)
 {
     m_choices = choices;
-    for (const AccountSettings &choice : choices)
+    for (const AccountSettings &choice : choices) {
         lstChoices->addItem(choice.describe());
+        lstChoices->item(lstChoices->count() - 1)->setToolTip(choice.describe());
+    }
     if (choices.isEmpty()) {
         lblProgress->setText(QStringLiteral("No settings were found. Cancel, then type them yourself."));
     } else {
