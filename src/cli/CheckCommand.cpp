@@ -223,8 +223,9 @@ int run(const Options &options, RuleDatabase &rules)
                 report->writeJson(json);
             else if (options.json)
                 report->writeJson(ConsoleOutput::outPiece);
-            else
-                report->writeLines(options.quiet, ConsoleOutput::out);
+            else // stdout's own buffer gathers the lines: one write each would cost more than the check
+                report->writeLines(options.quiet,
+                                   [](const QString &line) { ConsoleOutput::outPiece(line.toUtf8() + '\n'); });
         } else {
             summary.addFailed(profile, code, errors.value(0));
             if (options.json && many) {

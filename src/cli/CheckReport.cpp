@@ -175,17 +175,17 @@ QStringList CheckReport::lines(bool summaryOnly) const
 void CheckReport::writeLines(bool summaryOnly, const std::function<void(const QString &)> &out) const
 {
     if (!summaryOnly) {
+        // One line buffer for all: a mailbox of many thousands has as many lines.
+        QString line;
         for (const Message &m : messages) {
-            const QStringList fields = {folderText(m.result, removalAction),
-                                        HeaderDisplay::decodedText(m.sender),
-                                        HeaderDisplay::decodedText(m.subject),
-                                        m.date,
-                                        m.size.trimmed(),
-                                        m.sortReason.text()};
-            QStringList shown;
-            for (const QString &field : fields)
-                shown << ConsoleOutput::plain(field);
-            out(shown.join(QLatin1Char('\t')));
+            line.clear();
+            line += folderText(m.result, removalAction);
+            for (const QString &field : {HeaderDisplay::decodedText(m.sender), HeaderDisplay::decodedText(m.subject),
+                                         m.date, m.size.trimmed(), m.sortReason.text()}) {
+                line += QLatin1Char('\t');
+                line += ConsoleOutput::plain(field);
+            }
+            out(line);
         }
     }
     QString summary = QStringLiteral("%1: %2, %3 in the Inbox, %4 in the Recycle Bin")

@@ -10,25 +10,27 @@ namespace {
 
 // The size text is thousands of bytes and "K" ("  100K"); a bare number is
 // read in the same unit, and M or G (with or without a B) are understood too.
-bool parseSize(const QString &text, qint64 *bytes)
+// Read in place: every row of a large fetch is read.
+bool parseSize(QStringView text, qint64 *bytes)
 {
-    const QString t = text.trimmed();
+    const QStringView t = text.trimmed();
     qsizetype digits = 0;
-    while (digits < t.size() && t.at(digits).isDigit() && t.at(digits).unicode() < 0x80)
+    while (digits < t.size() && t.at(digits).unicode() >= u'0' && t.at(digits).unicode() <= u'9')
         ++digits;
     if (digits == 0 || digits > 12)
         return false;
-    const QString unit = t.mid(digits).trimmed().toUpper();
+    const QStringView unit = t.sliced(digits).trimmed();
     qint64 factor = 0;
-    if (unit.isEmpty() || unit == u"K" || unit == u"KB")
+    const auto is = [&unit](QStringView name) { return unit.compare(name, Qt::CaseInsensitive) == 0; };
+    if (unit.isEmpty() || is(u"K") || is(u"KB"))
         factor = 1000;
-    else if (unit == u"M" || unit == u"MB")
+    else if (is(u"M") || is(u"MB"))
         factor = 1000 * 1000;
-    else if (unit == u"G" || unit == u"GB")
+    else if (is(u"G") || is(u"GB"))
         factor = 1000 * 1000 * 1000;
     else
         return false;
-    *bytes = t.left(digits).toLongLong() * factor;
+    *bytes = t.first(digits).toLongLong() * factor;
     return true;
 }
 
@@ -68,10 +70,17 @@ MessageFolderModel::Row MessageFolderModel::makeRow(MessageEntry entry)
     QString &rule = row.entry.sortReason.rule;
     if (!rule.isEmpty())
         rule = *m_ruleTexts.insert(rule);
-    const MessageEntry &e = row.entry;
-    row.hasSize = parseSize(e.size, &row.sizeBytes);
-    if (!m_displayed)
+    row.hasSize = parseSize(row.entry.size, &row.sizeBytes);
+    row.texts = m_displayed ? Row::Texts::ToRead : Row::Texts::Raw;
+    return row;
+}
+
+const MessageFolderModel::Row &MessageFolderModel::ready(const Row &row)
+{
+    if (row.texts != Row::Texts::ToRead)
         return row;
+    row.texts = Row::Texts::Read;
+    const MessageEntry &e = row.entry;
     const QDateTime time = parseMessageDate(e.date);
     row.hasTime = time.isValid();
     if (row.hasTime)
@@ -121,7 +130,7 @@ QVariant MessageFolderModel::data(const QModelIndex &index, int role) const
 {
     if (!index.isValid() || index.row() >= m_rows.size())
         return {};
-    const Row &r = m_rows.at(index.row());
+    const Row &r = ready(m_rows.at(index.row()));
     const MessageEntry &e = r.entry;
     switch (role) {
     case Qt::DisplayRole:
@@ -170,21 +179,23 @@ QVariant MessageFolderModel::headerData(int section, Qt::Orientation orientation
     return {};
 }
 
-bool MessageFolderModel::less(const Row &a, const Row &b) const
+bool MessageFolderModel::less(const Row &rowA, const Row &rowB) const
 {
     if (m_lessThan)
-        return m_lessThan(a.entry, b.entry, m_sortColumn);
+        return m_lessThan(rowA.entry, rowB.entry, m_sortColumn);
     // Rows with a time (or a size) come first, in that order; the others
     // after them, by their text.
+    if (m_sortColumn == Size && (rowA.hasSize || rowB.hasSize)) {
+        if (rowA.hasSize != rowB.hasSize)
+            return rowA.hasSize;
+        return rowA.sizeBytes < rowB.sizeBytes;
+    }
+    const Row &a = ready(rowA);
+    const Row &b = ready(rowB);
     if (m_sortColumn == Date && (a.hasTime || b.hasTime)) {
         if (a.hasTime != b.hasTime)
             return a.hasTime;
         return a.time < b.time;
-    }
-    if (m_sortColumn == Size && (a.hasSize || b.hasSize)) {
-        if (a.hasSize != b.hasSize)
-            return a.hasSize;
-        return a.sizeBytes < b.sizeBytes;
     }
     return m_collator.compare(shownText(a, m_sortColumn), shownText(b, m_sortColumn)) < 0;
 }

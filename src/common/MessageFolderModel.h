@@ -20,10 +20,11 @@
 // ordered by the sort column (ascending, stable) and appended rows are placed
 // by it; while it is off, rows stay where they were put.
 //
-// What is shown is made readable once, when a row is added: Sender and Subject
-// decoded (HeaderDisplay), the Date read as a time. The Date's text in the
-// user's locale is made when it is shown: a view asks for the few rows on
-// screen, and a fetch of many thousands of rows must not pay for all of them.
+// What is shown is made readable once, when a row is first shown or sorted:
+// Sender and Subject decoded (HeaderDisplay), the Date read as a time. A view
+// asks for the few rows on screen, and a fetch of many thousands of rows must
+// not pay for all of them as they arrive. The Date's text in the user's
+// locale is made each time it is shown.
 // The entries keep the raw texts (entry(), RawTextRole), which is what rules
 // and lookups use. The Date column sorts by time (unreadable dates last, by
 // their text), Size by size, the others by their shown text in the locale's
@@ -74,7 +75,7 @@ public:
 
     void setIconLookup(IconLookup lookup) { m_iconLookup = std::move(lookup); }
 
-    // Whether rows added from now on are made readable for showing (the
+    // Whether rows added from now on are made readable when shown (the
     // default). Rows that are not show and sort by their raw texts, and cost
     // no more than their entries.
     void setDisplayed(bool displayed) { m_displayed = displayed; }
@@ -88,22 +89,28 @@ Q_SIGNALS:
     void countChanged(int count);
 
 private:
-    // An entry with what its row shows and sorts by, worked out once.
+    // An entry with what its row shows and sorts by, worked out once: the
+    // size as it is added, the readable texts and the time when the row is
+    // first shown or sorted (ready()).
     struct Row {
+        enum class Texts : quint8 { Raw, ToRead, Read };
         MessageEntry entry;
         // Those of the Sender, Subject and Date (in this order) whose shown
         // text is not the raw one (decoded, unfolded, trimmed), bit 1 << k
         // in `decoded` telling column k has one: most rows need none, and a
         // list of many thousands keeps no room for them.
-        QStringList shown;
-        qint64 time = 0; // ms since the epoch, when hasTime
+        mutable QStringList shown;
+        mutable qint64 time = 0; // ms since the epoch, when hasTime
         qint64 sizeBytes = 0; // when hasSize
-        bool hasTime = false;
+        mutable bool hasTime = false;
         bool hasSize = false;
-        quint8 decoded = 0;
+        mutable quint8 decoded = 0;
+        mutable Texts texts = Texts::Raw;
     };
 
     Row makeRow(MessageEntry entry);
+    // The row with its readable texts worked out, if they are still to be.
+    static const Row &ready(const Row &row);
     static QString readableText(const Row &row, int column);
     QString shownText(const Row &row, int column) const;
     void sortRows();

@@ -52,6 +52,69 @@ bool isAddress(const QString &address)
     return true;
 }
 
+// A character of a dot-atom as nearly every address is written; the rest of
+// what an address may hold is left to the parser.
+bool isPlainAtomCharacter(char16_t c)
+{
+    return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9') || c == u'-' || c == u'_'
+        || c == u'+' || c == u'=';
+}
+
+// "local@domain" as dot-atoms of plain characters, one "@", and no IDNA
+// label (which the parser would give back in Unicode).
+bool isPlainDotAtomAddress(QStringView address)
+{
+    qsizetype at = -1;
+    char16_t previous = u'.';
+    for (qsizetype i = 0; i < address.size(); ++i) {
+        const char16_t c = address.at(i).unicode();
+        if (c == u'@' || c == u'.') {
+            if (previous == u'.' || previous == u'@' || (c == u'@' && at >= 0))
+                return false;
+            if (c == u'@')
+                at = i;
+        } else if (!isPlainAtomCharacter(c)) {
+            return false;
+        }
+        previous = c;
+    }
+    return at > 0 && previous != u'.' && previous != u'@'
+        && !address.sliced(at + 1).contains(u"xn--", Qt::CaseInsensitive);
+}
+
+// The address of "Name <local@domain>", the form nearly every sender writes,
+// read without the parser: the brackets hold it, as the parser reads it too.
+// Empty for anything the parser could read otherwise (quotes, comments,
+// groups, several addresses, an "@" in the name, a rarer address).
+QString bracketedAddress(const QString &value)
+{
+    if (!value.endsWith(u'>'))
+        return {};
+    const qsizetype open = value.indexOf(u'<');
+    if (open < 0)
+        return {};
+    for (const QChar c : QStringView(value).first(open)) {
+        switch (c.unicode()) {
+        case '"':
+        case '(':
+        case ')':
+        case ',':
+        case ';':
+        case ':':
+        case '@':
+        case '\\':
+        case '[':
+        case ']':
+        case '>':
+            return {};
+        default:
+            break;
+        }
+    }
+    const QStringView address = QStringView(value).sliced(open + 1, value.size() - open - 2);
+    return isPlainDotAtomAddress(address) ? address.toString() : QString();
+}
+
 } // namespace
 
 bool IsAddressCharacter(QChar c)
@@ -85,6 +148,8 @@ QString SenderAddress(const QString &fromValue)
     // "a@b@c" is kept whole: routing takes the domain after the last "@".
     if (isPlainAddress(value))
         return isAddress(value) ? value : QString();
+    if (QString address = bracketedAddress(value); !address.isEmpty())
+        return address;
     ensureGMimeInitialised();
     InternetAddressList *list = internet_address_list_parse(nullptr, value.toUtf8().constData());
     QString address;

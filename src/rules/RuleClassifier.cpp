@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <optional>
+#include <utility>
 
 namespace {
 
@@ -45,6 +46,8 @@ struct RuleClassifier::List {
     // The field names in the order their first rule came, so that a message
     // two header rules match always names the same one.
     QStringList headerFieldOrder;
+    // The same fields by their place in the classifier's field names.
+    QList<qsizetype> headerFieldIndexes;
 
     void compile(const QString &value)
     {
@@ -71,26 +74,34 @@ struct RuleClassifier::List {
             exact.insert(key, utf8.isEmpty() ? QStringLiteral("") : QString::fromUtf8(utf8));
     }
 
-    QString exactMatch(const QString &value) const
-    {
-        if (value.isEmpty())
-            return {};
-        return exact.value(RuleCollation::keyOfUtf8(value.toUtf8()));
-    }
+    // The stored value of the exact rule with this key (keyOf()); null for none.
+    QString exactMatch(const QByteArray &key) const { return key.isNull() ? QString() : exact.value(key); }
 };
 
-// What the lists compare, worked out once per message.
+namespace {
+
+// The key a value is looked up by in both lists; null for an empty value,
+// which no rule matches.
+QByteArray keyOf(const QString &value)
+{
+    return value.isEmpty() ? QByteArray() : RuleCollation::keyOfUtf8(value.toUtf8());
+}
+
+} // namespace
+
+// What the lists compare, worked out once per message for both of them.
 struct RuleClassifier::Message {
-    QString sender;
-    QString address;
-    // The address and the domain rule again in the other spellings of an
-    // internationalised domain (Unicode, ASCII); empty for a plain domain.
-    QStringList otherAddresses;
-    QString domainRule;
-    QStringList otherDomainRules;
+    // The keys of the exact values in the order they are looked up: the
+    // sender, its address (unless that is the sender), the address in the
+    // other spellings of an internationalised domain (Unicode, ASCII), the
+    // domain rule, and the domain rule in those spellings.
+    QList<QByteArray> exactKeys;
+    bool hasAddress = false;
     std::u32string foldedAddress;
     qint64 size = -1;
-    QHash<QString, QList<std::u32string>> fields; // the fields some header rule names, decoded and folded
+    // The fields some header rule names, decoded and folded, by the place of
+    // their name in the classifier's field names.
+    QList<std::pair<qsizetype, std::u32string>> fields;
 };
 
 RuleClassifier::RuleClassifier()
@@ -150,6 +161,13 @@ void RuleClassifier::collectFieldNames()
                 m_fieldNames.append({field.toLatin1(), field});
         }
     }
+    for (List *list : {m_exempted.get(), m_filter.get()}) {
+        for (const QString &field : list->headerFieldOrder) {
+            const auto found = std::find_if(m_fieldNames.cbegin(), m_fieldNames.cend(),
+                                            [&field](const auto &name) { return name.second == field; });
+            list->headerFieldIndexes.append(found - m_fieldNames.cbegin());
+        }
+    }
 }
 
 MessageClassifier RuleClassifier::lazy(const RuleDatabase &db)
@@ -164,31 +182,24 @@ MessageClassifier RuleClassifier::lazy(const RuleDatabase &db)
 
 QString RuleClassifier::match(const List &list, const Message &message) const
 {
-    QString stored = list.exactMatch(message.sender);
-    // A bare address is its own sender: one lookup does.
-    if (stored.isNull() && message.address.compare(message.sender, Qt::CaseInsensitive) != 0)
-        stored = list.exactMatch(message.address);
-    for (qsizetype i = 0; stored.isNull() && i < message.otherAddresses.size(); ++i)
-        stored = list.exactMatch(message.otherAddresses.at(i));
-    if (stored.isNull())
-        stored = list.exactMatch(message.domainRule);
-    for (qsizetype i = 0; stored.isNull() && i < message.otherDomainRules.size(); ++i)
-        stored = list.exactMatch(message.otherDomainRules.at(i));
-    if (!stored.isNull())
-        return stored;
-    if (!message.address.isEmpty()) {
+    for (const QByteArray &key : message.exactKeys) {
+        if (QString stored = list.exactMatch(key); !stored.isNull())
+            return stored;
+    }
+    if (message.hasAddress) {
         for (const CompiledRule &rule : list.addressPatterns) {
             if (rule.pattern.matches(message.foldedAddress))
                 return rule.value;
         }
     }
-    for (const QString &field : list.headerFieldOrder) {
-        const auto values = message.fields.constFind(field);
-        if (values == message.fields.cend())
+    for (qsizetype k = 0; k < list.headerFieldOrder.size() && !message.fields.isEmpty(); ++k) {
+        const qsizetype field = list.headerFieldIndexes.at(k);
+        const auto isField = [field](const auto &value) { return value.first == field; };
+        if (std::none_of(message.fields.cbegin(), message.fields.cend(), isField))
             continue;
-        for (const CompiledRule &rule : *list.headerRules.constFind(field)) {
-            for (const std::u32string &value : *values) {
-                if (rule.pattern.matches(value))
+        for (const CompiledRule &rule : *list.headerRules.constFind(list.headerFieldOrder.at(k))) {
+            for (const auto &[index, value] : message.fields) {
+                if (index == field && rule.pattern.matches(value))
                     return rule.value;
             }
         }
@@ -205,33 +216,41 @@ QString RuleClassifier::match(const List &list, const Message &message) const
 SortReason RuleClassifier::classify(const QString &sender, QByteArrayView header, qint64 size) const
 {
     Message message;
-    message.sender = sender;
     message.size = size;
-    message.address = SenderAddress(sender);
-    const QString domain = AddressDomain(message.address);
-    message.domainRule = QStringLiteral("*@") + domain;
-    QString comparedAddress = message.address;
+    const QString address = SenderAddress(sender);
+    message.hasAddress = !address.isEmpty();
+    const QString domain = AddressDomain(address);
+    message.exactKeys.append(keyOf(sender));
+    // A bare address is its own sender: one lookup does.
+    if (address.compare(sender, Qt::CaseInsensitive) != 0)
+        message.exactKeys.append(keyOf(address));
+    QString comparedAddress = address;
+    QStringList otherDomainRules;
     // An internationalised domain is looked up in both spellings; a plain
     // one (nearly every one) costs nothing more.
     if (IsInternationalDomain(domain)) {
         const QString unicode = DomainForm(domain);
-        const QString local = message.address.left(message.address.size() - domain.size());
+        const QString local = address.left(address.size() - domain.size());
         comparedAddress = local + unicode;
         for (const QString &form : {unicode, AceDomainForm(domain)}) {
             if (form.isEmpty() || form.compare(domain, Qt::CaseInsensitive) == 0)
                 continue;
-            message.otherAddresses.append(local + form);
-            message.otherDomainRules.append(QStringLiteral("*@") + form);
+            message.exactKeys.append(keyOf(local + form));
+            otherDomainRules.append(QStringLiteral("*@") + form);
         }
     }
+    message.exactKeys.append(keyOf(QStringLiteral("*@") + domain));
+    for (const QString &rule : std::as_const(otherDomainRules))
+        message.exactKeys.append(keyOf(rule));
     message.foldedAddress = WildcardPattern::fold(comparedAddress);
 
     if (!m_fieldNames.isEmpty()) {
         HeaderFields::forEach(header, [&](QByteArrayView name, QByteArrayView raw) {
-            for (const auto &[bytes, key] : m_fieldNames) {
+            for (qsizetype k = 0; k < m_fieldNames.size(); ++k) {
+                const QByteArray &bytes = m_fieldNames.at(k).first;
                 if (name.size() == bytes.size() && name.compare(bytes, Qt::CaseInsensitive) == 0) {
-                    message.fields[key].append(
-                        WildcardPattern::fold(HeaderDisplay::decodedText(HeaderScan::text(raw))));
+                    message.fields.append(
+                        {k, WildcardPattern::fold(HeaderDisplay::decodedText(HeaderScan::text(raw)))});
                     return;
                 }
             }

@@ -7,6 +7,7 @@
 
 #include <QCoreApplication>
 #include <QEventLoop>
+#include <algorithm>
 
 namespace {
 const QByteArray kCrLf = QByteArrayLiteral("\r\n");
@@ -106,12 +107,16 @@ Pop3Session::Outcome Pop3Session::awaitAhead(quint64 sequence, bool cancelEnds)
         if (outcome != Outcome::Reply)
             return m_lastOutcome = outcome;
     }
-    const auto found = m_ahead.find(sequence);
+    const auto found = std::find_if(m_ahead.begin(), m_ahead.end(),
+                                    [sequence](const auto &ahead) { return ahead.first == sequence; });
     if (found == m_ahead.end())
         return lost(QStringLiteral("The reply to a command was lost."));
-    m_reply = std::move(found.value().reply);
-    m_lastFramedAtMs = found->framedAtMs;
-    m_ahead.erase(found);
+    m_reply = std::move(found->second.reply);
+    m_lastFramedAtMs = found->second.framedAtMs;
+    if (found == m_ahead.begin())
+        m_ahead.pop_front();
+    else
+        m_ahead.erase(found);
     return m_lastOutcome = Outcome::Reply;
 }
 
@@ -149,11 +154,16 @@ quint64 Pop3Session::expectReply(qint16 mode, bool keep, const QString &command)
 {
     const quint64 sequence = m_nextSequence++;
     // Only a command's keyword is kept to name it: a SASL response line is
-    // itself a credential.
+    // itself a credential. Each keyword is made once: a fetch names a
+    // command for every message.
     static const QList<QByteArray> keywords = {"TOP",  "CAPA", "UIDL", "LIST", "STAT", "USER", "PASS", "AUTH",
                                                "STLS", "DELE", "QUIT", "RETR", "NOOP", "RSET", "APOP"};
-    const QByteArray word = command.section(QLatin1Char(' '), 0, 0).toLatin1().toUpper();
-    m_framer.expect({sequence, mode, keep, keywords.contains(word) ? word : QByteArray()});
+    const qsizetype space = command.indexOf(QLatin1Char(' '));
+    const QStringView word = QStringView(command).first(space < 0 ? command.size() : space);
+    const auto known = std::find_if(keywords.cbegin(), keywords.cend(), [word](const QByteArray &keyword) {
+        return word.compare(QLatin1StringView(keyword), Qt::CaseInsensitive) == 0;
+    });
+    m_framer.expect({sequence, mode, keep, known == keywords.cend() ? QByteArray() : *known});
     return sequence;
 }
 
@@ -176,7 +186,7 @@ void Pop3Session::handOver(const Pop3Framer::Expected &expected, QByteArray repl
     m_lastFramed = expected.sequence;
     // Replies to commands whose wait was abandoned are dropped here.
     if (expected.keep)
-        m_ahead.insert(expected.sequence, {std::move(reply), m_clock.elapsed()});
+        m_ahead.push_back({expected.sequence, {std::move(reply), m_clock.elapsed()}});
     else if (expected.sequence == m_awaited)
         m_reply = std::move(reply);
     Q_EMIT replyFramed(expected.sequence);

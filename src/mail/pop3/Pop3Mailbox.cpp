@@ -22,7 +22,7 @@ const QList<QPair<QString, qint16>> &listingCommands()
 
 QString topCommand(qint32 number)
 {
-    return QStringLiteral("TOP %1 0").arg(number);
+    return QStringLiteral("TOP ") + QString::number(number) + QStringLiteral(" 0");
 }
 
 QString listCommand(qint32 number)

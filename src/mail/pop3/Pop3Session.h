@@ -9,6 +9,7 @@
 #include <QPointer>
 #include <QString>
 #include <QStringList>
+#include <deque>
 #include <memory>
 #include <utility>
 
@@ -208,7 +209,9 @@ private:
         QByteArray reply;
         qint64 framedAtMs;
     };
-    QHash<quint64, Ahead> m_ahead; // framed replies of commands sent ahead
+    // Framed replies of commands sent ahead, in the order they came: they
+    // are mostly taken oldest first.
+    std::deque<std::pair<quint64, Ahead>> m_ahead;
     QElapsedTimer m_clock;
     qint64 m_lastFramedAtMs = 0;
     quint64 m_nextSequence = 1;
