@@ -68,6 +68,7 @@ MailResult ImapMailbox::ended(ImapSession::Outcome outcome) const
 MailResult ImapMailbox::open()
 {
     m_selected = false;
+    m_listId = 0;
     if (MailResult connected = m_session.connectServer(); !connected.ok())
         return connected;
     return m_session.login();

@@ -68,14 +68,22 @@ private:
                                    const ChunkDone &done, MailConnection::CancelMode mode);
     MailResult ended(ImapSession::Outcome outcome) const;
     MailResult selectForChanges();
+    quint64 sendSelect(); // 0 when it could not be sent
+    MailResult judgeSelect(quint64 id);
     MailResult removeChunk(const QList<quint32> &uids, bool &accepted);
-    MailResult findTarget(); // ImapFolderSearch.cpp
+    // ImapFolderSearch.cpp. The LIST that finds the target folder may go
+    // out ahead (askForFolders), before the folder is needed.
+    void askForFolders();
+    MailResult findTarget();
     QString folderName() const { return m_folders.screened; }
 
     ImapSession m_session;
     CancelFlag &m_cancel;
     ImapFolders m_folders;
     quint32 m_uidValidity = 0;
+    quint32 m_selectedValidity = 0; // as the last SELECT's answer names it
+    quint64 m_listId = 0; // the LIST sent ahead and not yet awaited
+    QList<ImapResponse> m_listed; // its folders
     bool m_selected = false; // the folder is open for changes
     QString m_note; // what a removal wants the user to know
     QByteArray m_target; // the target folder as commands name it
