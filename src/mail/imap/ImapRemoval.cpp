@@ -6,6 +6,7 @@
 #include "ImapCommands.h"
 
 #include <limits>
+#include <utility>
 
 namespace {
 
@@ -122,6 +123,7 @@ QString ImapMailbox::removalAction() const
 MailResult ImapMailbox::remove(const QList<qint32> &numbers, const RemovalSink &sink)
 {
     m_note.clear();
+    const bool logoutAhead = std::exchange(m_logoutAhead, false);
     if (MailResult selected = selectForChanges(); !selected.ok())
         return selected;
     if (m_folders.removal == ImapFolders::Removal::MoveToFolder) {
@@ -153,7 +155,13 @@ MailResult ImapMailbox::remove(const QList<qint32> &numbers, const RemovalSink &
             tell(c, accepted);
             return true;
         };
-        outcome = runChunks(chunks, make, {}, done, MailConnection::CancelMode::Bounded);
+        // The moves act at once: when the session ends after them, LOGOUT
+        // goes out behind the last instead of a round trip later.
+        const auto logout = [&] {
+            if (logoutAhead)
+                m_logout = m_session.sendLogout();
+        };
+        outcome = runChunks(chunks, make, {}, done, MailConnection::CancelMode::Bounded, logout);
     } else {
         for (qsizetype c = 0; c < chunks && !m_cancel.isSet(); ++c) {
             bool accepted = false;
