@@ -33,8 +33,13 @@ DeletionHistoryModel::DeletionHistoryModel(QList<DeletionRecord> records, QObjec
         row.shownSender = HeaderDisplay::decodedText(row.record.sender);
         row.shownSubject = HeaderDisplay::decodedText(row.record.subject);
         row.shownTime = locale.toString(row.record.time.toLocalTime(), QLocale::ShortFormat);
-        if (row.record.unconfirmed) // the run ended before the server confirmed it
-            row.shownTime += QStringLiteral(" (deleted, unconfirmed)");
+        // What was done, where it was no plain deletion; unconfirmed when the
+        // run ended before the server confirmed it.
+        const QString done = row.record.action.isEmpty() ? QStringLiteral("deleted") : row.record.action;
+        if (row.record.unconfirmed)
+            row.shownTime += QStringLiteral(" (%1, unconfirmed)").arg(done);
+        else if (!row.record.action.isEmpty())
+            row.shownTime += QStringLiteral(" (%1)").arg(done);
         const QDateTime date = parseMessageDate(row.record.date);
         row.fullDate = HeaderDisplay::decodedText(row.record.date);
         if (date.isValid()) {

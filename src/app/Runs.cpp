@@ -60,7 +60,8 @@ public:
             error(QStringLiteral("Email Setting not configured\r\n") + unknownSecurityText(why.unknownSecurity));
         else
             error(QStringLiteral("Email Setting not configured\r\nPress the Setting button beside the profile box "
-                                 "and fill in the POP server, user ID and password."));
+                                 "and fill in the %1, user ID and password.")
+                      .arg(why.server));
     }
     void report(const MailResult &result) override
     {

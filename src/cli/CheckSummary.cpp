@@ -32,6 +32,24 @@ QString messageCount(int n)
     return n == 1 ? QStringLiteral("1 message") : QStringLiteral("%1 messages").arg(n);
 }
 
+// What was done with the Recycle Bin rows, "deleted 2 messages from A, B",
+// by the removal actions of the profiles that removed any: a move names its
+// folder ("moved ... to Junk"), actions that differ are only "removed".
+QString removedText(const QStringList &actions, int count, const QStringList &names)
+{
+    const QString what = messageCount(count);
+    const QString where = names.join(QStringLiteral(", "));
+    const QString first = actions.value(0);
+    if (actions.count(first) != actions.size())
+        return QStringLiteral("removed %1 from %2").arg(what, where);
+    if (first.isEmpty())
+        return QStringLiteral("deleted %1 from %2").arg(what, where);
+    const QString moved = QStringLiteral("moved to ");
+    if (first.startsWith(moved))
+        return QStringLiteral("moved %1 from %2 to %3").arg(what, where, first.mid(moved.size()));
+    return QStringLiteral("%1 from %2: %3").arg(what, where, first);
+}
+
 bool failed(int code)
 {
     return code != ExitCode::Done && code != ExitCode::PartlyDeleted;
@@ -46,6 +64,7 @@ void CheckSummary::addChecked(const CheckReport &report, int code, const QString
     p.code = code;
     p.checked = true;
     p.deleted = report.count(CheckReport::Result::Deleted);
+    p.action = report.removalAction;
     p.notDeleted = report.count(CheckReport::Result::NotDeleted);
     p.waiting = int(report.messages.size()) - p.deleted - report.count(CheckReport::Result::AlreadyGone);
     p.why = why;
@@ -76,7 +95,7 @@ int CheckSummary::exitCode() const
 
 std::optional<CheckSummary::Notification> CheckSummary::notification() const
 {
-    QStringList failedNames, undeletedNames, deletedNames, lines;
+    QStringList failedNames, undeletedNames, deletedNames, actions, lines;
     int deleted = 0, notDeleted = 0, waiting = 0;
     bool anyChecked = false;
     for (const Profile &p : m_profiles) {
@@ -89,8 +108,10 @@ std::optional<CheckSummary::Notification> CheckSummary::notification() const
             undeletedNames << p.name;
             lines << QStringLiteral("%1: %2 could not be deleted.").arg(p.name, messageCount(p.notDeleted));
         }
-        if (p.deleted > 0)
+        if (p.deleted > 0) {
             deletedNames << p.name;
+            actions << p.action;
+        }
         deleted += p.deleted;
         notDeleted += p.notDeleted;
         waiting += p.waiting;
@@ -104,12 +125,14 @@ std::optional<CheckSummary::Notification> CheckSummary::notification() const
         n.summary = QStringLiteral("Trelvik could not delete %1 from %2")
                         .arg(messageCount(notDeleted), undeletedNames.join(separator));
     else if (deleted > 0)
-        n.summary =
-            QStringLiteral("Trelvik deleted %1 from %2").arg(messageCount(deleted), deletedNames.join(separator));
+        n.summary = QStringLiteral("Trelvik ") + removedText(actions, deleted, deletedNames);
     else
         return std::nullopt; // a routine run: nothing to tell
-    if (deleted > 0 && !n.summary.startsWith(QLatin1String("Trelvik deleted")))
-        lines << QStringLiteral("Deleted %1 from %2.").arg(messageCount(deleted), deletedNames.join(separator));
+    if (deleted > 0 && (!failedNames.isEmpty() || notDeleted > 0)) {
+        QString line = removedText(actions, deleted, deletedNames) + QLatin1Char('.');
+        line[0] = line[0].toUpper();
+        lines << line;
+    }
     if (anyChecked)
         lines << (waiting == 1 ? QStringLiteral("1 message is waiting.")
                                : QStringLiteral("%1 messages are waiting.").arg(waiting));

@@ -39,6 +39,7 @@ private:
         int code = 0;
         bool checked = false;
         int deleted = 0;
+        QString action; // what its removal did; empty: deleted
         int notDeleted = 0;
         int waiting = 0;
         QString why;

@@ -318,6 +318,9 @@ QString forCommandLine(const QString &windowText)
         {QStringLiteral("Press the Setting button beside the profile box and fill in the POP server, user ID and "
                         "password."),
          QStringLiteral("Fill in the POP server, user ID and password ") + settings + QLatin1Char('.')},
+        {QStringLiteral("Press the Setting button beside the profile box and fill in the IMAP server, user ID and "
+                        "password."),
+         QStringLiteral("Fill in the IMAP server, user ID and password ") + settings + QLatin1Char('.')},
         {QStringLiteral("Correct them with the Setting button beside the profile box."),
          QStringLiteral("Correct them ") + settings + QLatin1Char('.')},
         {QStringLiteral("Sign in again: open the Settings and press \"Sign in...\"."),

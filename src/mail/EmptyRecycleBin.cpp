@@ -175,6 +175,7 @@ bool Deletion::removeAndCommit(MailboxSession &mailbox, const DeletionJournal &j
             planned.append(step.number);
         // What it will do, for the progress; once done, with the folder it found.
         m_action = mailbox.removalAction();
+        mailbox.commitAfterRemoving();
         done = mailbox.remove(planned, [this, &plan](qsizetype i, bool accepted) { removed(plan.at(i), accepted); });
         m_action = mailbox.removalAction();
         if (done.ok())

@@ -213,8 +213,9 @@ MailResult FetchHeader(RunStatus &status, MessageFolderModel &inbox, MessageFold
     if (!settings.isConfigured())
         return MailResult::failure(MailOutcome::NotConfigured, QStringLiteral("Email Setting Error"),
                                    QStringLiteral("Email Setting not configured\r\nPress the Setting button beside "
-                                                  "the profile box and fill in the POP server, user ID and "
-                                                  "password."));
+                                                  "the profile box and fill in the %1, user ID and password.")
+                                       .arg(settings.usesImap() ? QStringLiteral("IMAP server")
+                                                                : QStringLiteral("POP server")));
     const bool keepHeaderBlocks = options.keepHeaderBlocks;
     const auto mailbox = mailboxFor(status, settings, cancel, std::move(options));
     return FetchHeader(status, inbox, recycle, classify, *mailbox, cancel, keepHeaderBlocks, listingNote);

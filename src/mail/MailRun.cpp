@@ -10,8 +10,10 @@
 ProfileReadiness readinessOf(const ProfileSettingsRecord &settings)
 {
     ProfileReadiness why;
+    if (settings.usesImap())
+        why.server = QStringLiteral("IMAP server");
     if (settings.EmailHost.isEmpty())
-        why.missing << QStringLiteral("POP server");
+        why.missing << why.server;
     if (settings.EmailPort.isEmpty())
         why.missing << QStringLiteral("port");
     if (settings.EmailUserid.isEmpty())

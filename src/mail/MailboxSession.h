@@ -77,6 +77,10 @@ public:
     // between, so that the session's end may go out behind the last read
     // instead of a round trip later. commit() still tells how it went.
     virtual void commitAfterReading() { }
+    // Says that nothing but commit() or close() follows the next remove(),
+    // so that a session whose removals act at once may send its end behind
+    // the last one. commit() still tells how it went.
+    virtual void commitAfterRemoving() { }
     // Says, before open(), that list() follows it, so that the listing may
     // be asked for behind the login instead of a round trip later.
     virtual void listAfterOpening() { }

@@ -15,6 +15,8 @@ struct ProfileReadiness {
     // The values it lacks, named for the user: "POP server", "port",
     // "user ID", "OAuth2 client ID", "password".
     QStringList missing;
+    // What the profile's server is called there: "POP server" or "IMAP server".
+    QString server = QStringLiteral("POP server");
     // The stored connection security when it names none we know: no guess
     // at it could be safe, so nothing is sent.
     QString unknownSecurity;

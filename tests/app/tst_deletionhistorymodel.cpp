@@ -56,13 +56,20 @@ void TestDeletionHistoryModel::datesAndTooltips()
 
 void TestDeletionHistoryModel::unconfirmedDeletionsSaySo()
 {
-    // Written before the server was asked to carry it out, never confirmed.
+    // Written before the server was asked to carry it out, never confirmed;
+    // a move says where to, a plain deletion reads as it always did.
     DeletionRecord pending = record(QStringLiteral("pending"), QString());
     pending.unconfirmed = true;
-    DeletionHistoryModel model({record(QStringLiteral("done"), QString()), pending});
-    const int deleted = DeletionHistoryModel::Deleted;
-    QVERIFY(!model.index(0, deleted).data().toString().contains(QStringLiteral("unconfirmed")));
-    QVERIFY(model.index(1, deleted).data().toString().endsWith(QStringLiteral("(deleted, unconfirmed)")));
+    DeletionRecord moved = record(QStringLiteral("moved"), QString());
+    moved.action = QStringLiteral("moved to Junk");
+    DeletionRecord movedPending = moved;
+    movedPending.unconfirmed = true;
+    DeletionHistoryModel model({record(QStringLiteral("done"), QString()), pending, moved, movedPending});
+    const auto shown = [&model](int row) { return model.index(row, DeletionHistoryModel::Deleted).data().toString(); };
+    QVERIFY2(!shown(0).contains(QLatin1Char('(')), qPrintable(shown(0)));
+    QVERIFY(shown(1).endsWith(QStringLiteral("(deleted, unconfirmed)")));
+    QVERIFY(shown(2).endsWith(QStringLiteral(" (moved to Junk)")));
+    QVERIFY(shown(3).endsWith(QStringLiteral("(moved to Junk, unconfirmed)")));
 }
 
 QTEST_MAIN(TestDeletionHistoryModel)

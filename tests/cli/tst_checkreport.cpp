@@ -137,7 +137,8 @@ private Q_SLOTS:
     void notificationAndExitCode_data()
     {
         // Per profile: its exit code, messages deleted and not deleted (-1:
-        // it could not be checked at all), and the first error it printed.
+        // it could not be checked at all), and the first error it printed;
+        // a fourth number: its removals moved to Junk (1) or to Spam (2).
         QTest::addColumn<QList<QList<int>>>("profiles");
         QTest::addColumn<int>("code");
         QTest::addColumn<QString>("summary"); // empty: no notification
@@ -148,6 +149,15 @@ private Q_SLOTS:
         QTest::newRow("deletions from two")
             << QList<QList<int>>{{0, 1, 0}, {0, 2, 0}} << 0 << u"Trelvik deleted 3 messages from P0, P1"_s
             << u"6 messages are waiting."_s;
+        QTest::newRow("moved, not deleted")
+            << QList<QList<int>>{{0, 2, 0, 1}} << 0 << u"Trelvik moved 2 messages from P0 to Junk"_s
+            << u"3 messages are waiting."_s;
+        QTest::newRow("moves to two folders and a deletion")
+            << QList<QList<int>>{{0, 1, 0, 1}, {0, 1, 0, 2}, {0, 1, 0}} << 0
+            << u"Trelvik removed 3 messages from P0, P1, P2"_s << u"9 messages are waiting."_s;
+        QTest::newRow("moved beside a failure")
+            << QList<QList<int>>{{0, 1, 0, 2}, {4, -1, -1}} << 4 << u"Trelvik could not check P1"_s
+            << u"P1: error 1\nMoved 1 message from P0 to Spam.\n3 messages are waiting."_s;
         QTest::newRow("not deleted") << QList<QList<int>>{{5, 1, 2}} << 5
                                      << u"Trelvik could not delete 2 messages from P0"_s
                                      << u"P0: 2 messages could not be deleted.\nDeleted 1 message from P0.\n"
@@ -187,6 +197,7 @@ private Q_SLOTS:
                 CheckReport::fromFolders(name, {entry(1, u"a@x"_s), entry(2, u"b@x"_s), entry(3, u"c@x"_s)}, recycle);
             DeletionResult deletion;
             deletion.deleted = recycle.mid(0, row.at(1));
+            deletion.action = QStringList{QString(), u"moved to Junk"_s, u"moved to Spam"_s}.at(row.value(3));
             report.applyDeletion(deletion, recycle.mid(row.at(1)));
             run.addChecked(report, row.at(0), QString());
         }

@@ -23,6 +23,7 @@ private Q_SLOTS:
     void cancelMidFetchReadsWhatIsOwedThenLogsOut();
     void emptyMovesConfirmedRowsToJunk();
     void noUidplusIsToldAtTheEnd();
+    void renumberedFolderTouchesNothing_data();
     void renumberedFolderTouchesNothing();
     void removal_data();
     void removal();
@@ -334,8 +335,8 @@ void TestImapMailbox::noUidplusIsToldAtTheEnd()
     Session s(QStringLiteral("None"), ImapFolders{});
     s.loggedIn("IMAP4rev1");
     s.script({kSelect,
-              {"UID SEARCH UID 10,12", {"* SEARCH 10 12"}, "OK done"},
               {"LIST \"\" \"*\"", {"* LIST () \"/\" INBOX", "* LIST () \"/\" Spam"}, "OK"},
+              {"UID SEARCH UID 10,12", {"* SEARCH 10 12"}, "OK done"},
               {"UID COPY 10,12 \"Spam\"", {}, "OK"},
               {"UID STORE 10,12 +FLAGS.SILENT (\\Deleted)", {}, "OK"},
               {"LOGOUT", {"* BYE"}, "OK"}});
@@ -351,18 +352,35 @@ void TestImapMailbox::noUidplusIsToldAtTheEnd()
     QCOMPARE(s.status.statusText, QStringLiteral("Empty Recycle Bin: 2 messages moved to Spam"));
 }
 
+void TestImapMailbox::renumberedFolderTouchesNothing_data()
+{
+    QTest::addColumn<QList<Exchange>>("exchanges");
+    QTest::addColumn<QString>("why");
+    // The search goes out beside the SELECT; nothing after it may.
+    QTest::newRow("UIDVALIDITY changed") << QList<Exchange>{{"SELECT \"INBOX\"",
+                                                             {"* OK [UIDVALIDITY 78] renumbered"},
+                                                             "OK [READ-WRITE] done"},
+                                                            {"UID SEARCH UID 10,12", {"* SEARCH 10 12"}, "OK done"}}
+                                         << QStringLiteral("UIDVALIDITY changed");
+    QTest::newRow("SELECT refused") << QList<Exchange>{{"SELECT \"INBOX\"", {}, "NO no such folder"},
+                                                       {"UID SEARCH UID 10,12", {}, "BAD no folder selected"}}
+                                    << QStringLiteral("refused to open the folder INBOX");
+}
+
 void TestImapMailbox::renumberedFolderTouchesNothing()
 {
+    QFETCH(QList<Exchange>, exchanges);
+    QFETCH(QString, why);
     Session s;
     s.loggedIn();
-    s.script({{"SELECT \"INBOX\"", {"* OK [UIDVALIDITY 78] renumbered"}, "OK [READ-WRITE] done"}});
+    s.script(exchanges);
     MessageFolderModel recycle;
     fillRecycle(recycle, {"77/10", "77/12"});
     const DeletionResult result = EmptyRecycleBin(s.status, recycle, *s.mailbox, s.cancel);
     VERIFY_IMAP_SCRIPT(*s.server);
     QVERIFY(result.deleted.isEmpty());
     QCOMPARE(uids(recycle), (QStringList{"77/10", "77/12"}));
-    QVERIFY2(result.result.text.contains(QStringLiteral("UIDVALIDITY changed")), qPrintable(result.result.text));
+    QVERIFY2(result.result.text.contains(why), qPrintable(result.result.text));
 }
 
 void TestImapMailbox::removal_data()

@@ -89,6 +89,7 @@ private Q_SLOTS:
         f.reset();
     }
 
+    void fetchNeedsConfiguredProfile_data();
     void fetchNeedsConfiguredProfile();
     void unknownSecurityRefusedBeforeDialling_data();
     void unknownSecurityRefusedBeforeDialling();
@@ -113,11 +114,23 @@ private:
     FakeDialer dialer;
 };
 
+void TestRuns::fetchNeedsConfiguredProfile_data()
+{
+    QTest::addColumn<QString>("protocol");
+    QTest::addColumn<QString>("server");
+    QTest::newRow("POP3") << QStringLiteral("POP3") << QStringLiteral("POP server");
+    QTest::newRow("IMAP") << QStringLiteral("IMAP") << QStringLiteral("IMAP server");
+}
+
 void TestRuns::fetchNeedsConfiguredProfile()
 {
+    QFETCH(QString, protocol);
+    QFETCH(QString, server);
+    f->settings.MailProtocol = protocol;
     f->settings.EmailPassword.clear();
     f->boxes.expect(QStringLiteral("Email Setting not configured\r\nPress the Setting button beside the profile box "
-                                   "and fill in the POP server, user ID and password."),
+                                   "and fill in the %1, user ID and password.")
+                        .arg(server),
                     QStringLiteral("Error"), Icon::Critical);
     Runs::cmdFetch_Click(*host, rules, dialer, runProfile());
     VERIFY_BOXES(f->boxes);

@@ -5,6 +5,8 @@
 #include "ImapCommands.h"
 #include "ProfileRecord.h"
 
+#include <utility>
+
 namespace {
 
 // The names such folders usually have, best first, where the server marks none.
@@ -45,6 +47,21 @@ ImapFolders imapFoldersOf(const ProfileSettingsRecord &settings)
     return folders;
 }
 
+void ImapMailbox::askForFolders()
+{
+    if (m_listId != 0 || !m_target.isEmpty() || m_folders.removal != ImapFolders::Removal::MoveToFolder
+        || !m_folders.target.isEmpty())
+        return;
+    m_listed.clear();
+    // Without SPECIAL-USE a server may still mark the folder in a plain LIST.
+    m_listId = m_session.send(m_session.hasCapability("SPECIAL-USE") ? "LIST (SPECIAL-USE) \"\" \"*\""
+                                                                     : "LIST \"\" \"*\"",
+                              [this](const ImapResponse &r) {
+                                  if (r.keyword == "LIST")
+                                      m_listed.append(r);
+                              });
+}
+
 MailResult ImapMailbox::findTarget()
 {
     if (!m_target.isEmpty())
@@ -54,25 +71,25 @@ MailResult ImapMailbox::findTarget()
         m_targetName = m_folders.target;
         return MailResult::done();
     }
-    QList<ListedFolder> folders;
-    const auto data = [&](const ImapResponse &r) {
-        if (r.keyword != "LIST" || r.values.size() < 3 || r.values.at(0).kind != ImapValue::Kind::List
-            || r.values.at(2).kind == ImapValue::Kind::Nil)
-            return;
-        ListedFolder folder{r.values.at(2).text};
-        for (const ImapValue &flag : r.values.at(0).items) {
-            if (flag.isAtom("\\Noselect") || flag.isAtom("\\NonExistent"))
-                return;
-            folder.marked = folder.marked || flag.isAtom(m_folders.specialUse);
-        }
-        folders.append(folder);
-    };
-    // Without SPECIAL-USE a server may still mark the folder in a plain LIST.
-    const ImapSession::Outcome outcome =
-        m_session.run(m_session.hasCapability("SPECIAL-USE") ? "LIST (SPECIAL-USE) \"\" \"*\"" : "LIST \"\" \"*\"",
-                      data);
+    askForFolders();
+    const ImapSession::Outcome outcome = m_session.await(std::exchange(m_listId, 0));
     if (outcome != ImapSession::Outcome::Completed)
         return ended(outcome);
+    QList<ListedFolder> folders;
+    for (const ImapResponse &r : std::as_const(m_listed)) {
+        if (r.values.size() < 3 || r.values.at(0).kind != ImapValue::Kind::List
+            || r.values.at(2).kind == ImapValue::Kind::Nil)
+            continue;
+        ListedFolder folder{r.values.at(2).text};
+        bool selectable = true;
+        for (const ImapValue &flag : r.values.at(0).items) {
+            selectable = selectable && !flag.isAtom("\\Noselect") && !flag.isAtom("\\NonExistent");
+            folder.marked = folder.marked || flag.isAtom(m_folders.specialUse);
+        }
+        if (selectable)
+            folders.append(folder);
+    }
+    m_listed.clear();
     const ListedFolder *found = nullptr;
     for (const ListedFolder &folder : folders)
         if (!found && folder.marked)

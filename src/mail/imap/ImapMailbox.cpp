@@ -6,6 +6,7 @@
 #include "ImapCommands.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -68,6 +69,8 @@ MailResult ImapMailbox::ended(ImapSession::Outcome outcome) const
 MailResult ImapMailbox::open()
 {
     m_selected = false;
+    m_listId = 0;
+    m_logout = 0;
     if (MailResult connected = m_session.connectServer(); !connected.ok())
         return connected;
     return m_session.login();
@@ -75,7 +78,7 @@ MailResult ImapMailbox::open()
 
 ImapSession::Outcome ImapMailbox::runChunks(qsizetype count, const MakeCommand &make,
                                             const ImapSession::DataHandler &data, const ChunkDone &done,
-                                            MailConnection::CancelMode mode)
+                                            MailConnection::CancelMode mode, const std::function<void()> &afterLast)
 {
     QList<std::pair<qsizetype, quint64>> out; // chunks sent and not yet completed
     qsizetype next = 0;
@@ -91,6 +94,8 @@ ImapSession::Outcome ImapMailbox::runChunks(qsizetype count, const MakeCommand &
                 break;
             }
             out.append({next++, id});
+            if (next == count && afterLast)
+                afterLast();
         }
         if (out.isEmpty())
             break;
@@ -208,7 +213,8 @@ MailResult ImapMailbox::readHeaders(const MailboxListing &listing, const HeaderS
 MailResult ImapMailbox::commit()
 {
     // Every removal acted already; logging out only ends the session well.
-    (void)m_session.logout();
+    m_logoutAhead = false;
+    (void)m_session.logout(std::exchange(m_logout, 0));
     return MailResult::done();
 }
 

@@ -52,6 +52,7 @@ public:
     MailResult readHeaders(const MailboxListing &listing, const HeaderSink &sink) override;
     MailResult locate(const QList<MessageIdentity> &rows, QList<qint32> &numbers) override;
     MailResult remove(const QList<qint32> &numbers, const RemovalSink &sink) override;
+    void commitAfterRemoving() override { m_logoutAhead = true; }
     MailResult commit() override;
     void close() override;
     QString removalAction() const override;
@@ -64,20 +65,32 @@ private:
     using MakeCommand = std::function<QByteArray(qsizetype chunk)>;
     // Called as each chunk's command completes, in order; false stops sending more.
     using ChunkDone = std::function<bool(qsizetype chunk)>;
+    // `afterLast` is called once the last chunk's command went out.
     ImapSession::Outcome runChunks(qsizetype count, const MakeCommand &make, const ImapSession::DataHandler &data,
-                                   const ChunkDone &done, MailConnection::CancelMode mode);
+                                   const ChunkDone &done, MailConnection::CancelMode mode,
+                                   const std::function<void()> &afterLast = {});
     MailResult ended(ImapSession::Outcome outcome) const;
     MailResult selectForChanges();
+    quint64 sendSelect(); // 0 when it could not be sent
+    MailResult judgeSelect(quint64 id);
     MailResult removeChunk(const QList<quint32> &uids, bool &accepted);
-    MailResult findTarget(); // ImapFolderSearch.cpp
+    // ImapFolderSearch.cpp. The LIST that finds the target folder may go
+    // out ahead (askForFolders), before the folder is needed.
+    void askForFolders();
+    MailResult findTarget();
     QString folderName() const { return m_folders.screened; }
 
     ImapSession m_session;
     CancelFlag &m_cancel;
     ImapFolders m_folders;
     quint32 m_uidValidity = 0;
+    quint32 m_selectedValidity = 0; // as the last SELECT's answer names it
+    quint64 m_listId = 0; // the LIST sent ahead and not yet awaited
+    QList<ImapResponse> m_listed; // its folders
     bool m_selected = false; // the folder is open for changes
     QString m_note; // what a removal wants the user to know
+    bool m_logoutAhead = false; // commit() follows the next remove()
+    quint64 m_logout = 0; // the LOGOUT sent behind the last move
     QByteArray m_target; // the target folder as commands name it
     QString m_targetName; // and as the user reads it
 };

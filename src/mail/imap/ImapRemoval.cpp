@@ -6,6 +6,7 @@
 #include "ImapCommands.h"
 
 #include <limits>
+#include <utility>
 
 namespace {
 
@@ -13,17 +14,20 @@ constexpr qint64 kNumberMax = std::numeric_limits<qint32>::max();
 
 } // namespace
 
-MailResult ImapMailbox::selectForChanges()
+quint64 ImapMailbox::sendSelect()
 {
-    if (m_selected)
-        return MailResult::done();
-    quint32 validity = 0;
-    const ImapSession::Outcome outcome = m_session.run("SELECT " + ImapCommands::mailbox(folderName()),
-                                                       [&validity](const ImapResponse &r) {
-                                                           bool ok = false;
-                                                           if (r.code == "UIDVALIDITY")
-                                                               validity = r.codeArguments.toUInt(&ok);
-                                                       });
+    m_selectedValidity = 0;
+    return m_session.send("SELECT " + ImapCommands::mailbox(folderName()), [this](const ImapResponse &r) {
+        if (r.code == "UIDVALIDITY")
+            m_selectedValidity = r.codeArguments.toUInt();
+    });
+}
+
+// Judges the SELECT sent as `id`: the folder is open for changes only once
+// its answer came, it was accepted read-write, and its UIDVALIDITY is known.
+MailResult ImapMailbox::judgeSelect(quint64 id)
+{
+    const ImapSession::Outcome outcome = m_session.await(id);
     if (outcome != ImapSession::Outcome::Completed)
         return ended(outcome);
     if (!m_session.completedOk())
@@ -33,31 +37,28 @@ MailResult ImapMailbox::selectForChanges()
                                    QStringLiteral("The server opened the folder %1 read-only, so nothing can be "
                                                   "removed from it.")
                                        .arg(folderName()));
-    m_uidValidity = validity;
+    m_uidValidity = m_selectedValidity;
     m_selected = true;
     return MailResult::done();
+}
+
+MailResult ImapMailbox::selectForChanges()
+{
+    return m_selected ? MailResult::done() : judgeSelect(sendSelect());
 }
 
 MailResult ImapMailbox::locate(const QList<MessageIdentity> &rows, QList<qint32> &numbers)
 {
     numbers = QList<qint32>(rows.size(), -1);
-    if (MailResult selected = selectForChanges(); !selected.ok())
-        return selected;
     QList<quint32> uids;
-    for (const MessageIdentity &row : rows) {
-        const auto id = ImapCommands::parseIdentity(row.uid);
-        if (id && id->uidValidity != m_uidValidity) {
-            // The folder was rebuilt: its UIDs name other messages now.
-            numbers.fill(0);
-            return MailResult::failure(
-                MailOutcome::Failed, QStringLiteral("Error"),
-                QStringLiteral("The folder %1 was renumbered on the server since the messages were fetched (its "
-                               "UIDVALIDITY changed), so nothing was touched.\r\nFetch the messages again.")
-                    .arg(folderName()));
-        }
-        if (id && id->uid <= kNumberMax)
+    for (const MessageIdentity &row : rows)
+        if (const auto id = ImapCommands::parseIdentity(row.uid); id && id->uid <= kNumberMax)
             uids.append(id->uid);
-    }
+    // SELECT, the folder listing a move needs and the searches go out
+    // together; none of them acts, and the search results are used only
+    // once the SELECT was accepted and its UIDVALIDITY matched.
+    const quint64 select = m_selected ? 0 : sendSelect();
+    askForFolders();
     // Which of them are still there: another client may have removed some.
     QSet<quint32> present;
     const qsizetype chunks = (uids.size() + kChunk - 1) / kChunk;
@@ -75,7 +76,26 @@ MailResult ImapMailbox::locate(const QList<MessageIdentity> &rows, QList<qint32>
         refused = !m_session.completedOk();
         return !refused;
     };
-    const ImapSession::Outcome outcome = runChunks(chunks, make, data, done, MailConnection::CancelMode::Ends);
+    // Without searches the SELECT's data must still reach its handler.
+    const ImapSession::Outcome outcome = chunks == 0
+        ? ImapSession::Outcome::Completed
+        : runChunks(chunks, make, data, done, MailConnection::CancelMode::Ends);
+    if (!m_selected) {
+        if (MailResult selected = judgeSelect(select); !selected.ok())
+            return selected;
+    }
+    for (const MessageIdentity &row : rows) {
+        const auto id = ImapCommands::parseIdentity(row.uid);
+        if (id && id->uidValidity != m_uidValidity) {
+            // The folder was rebuilt: its UIDs name other messages now.
+            numbers.fill(0);
+            return MailResult::failure(
+                MailOutcome::Failed, QStringLiteral("Error"),
+                QStringLiteral("The folder %1 was renumbered on the server since the messages were fetched (its "
+                               "UIDVALIDITY changed), so nothing was touched.\r\nFetch the messages again.")
+                    .arg(folderName()));
+        }
+    }
     if (outcome != ImapSession::Outcome::Completed)
         return ended(outcome);
     if (refused)
@@ -103,6 +123,7 @@ QString ImapMailbox::removalAction() const
 MailResult ImapMailbox::remove(const QList<qint32> &numbers, const RemovalSink &sink)
 {
     m_note.clear();
+    const bool logoutAhead = std::exchange(m_logoutAhead, false);
     if (MailResult selected = selectForChanges(); !selected.ok())
         return selected;
     if (m_folders.removal == ImapFolders::Removal::MoveToFolder) {
@@ -134,7 +155,13 @@ MailResult ImapMailbox::remove(const QList<qint32> &numbers, const RemovalSink &
             tell(c, accepted);
             return true;
         };
-        outcome = runChunks(chunks, make, {}, done, MailConnection::CancelMode::Bounded);
+        // The moves act at once: when the session ends after them, LOGOUT
+        // goes out behind the last instead of a round trip later.
+        const auto logout = [&] {
+            if (logoutAhead)
+                m_logout = m_session.sendLogout();
+        };
+        outcome = runChunks(chunks, make, {}, done, MailConnection::CancelMode::Bounded, logout);
     } else {
         for (qsizetype c = 0; c < chunks && !m_cancel.isSet(); ++c) {
             bool accepted = false;

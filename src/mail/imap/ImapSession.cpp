@@ -436,10 +436,15 @@ MailResult ImapSession::startTls()
     return MailResult::done();
 }
 
-ImapSession::Outcome ImapSession::logout()
+quint64 ImapSession::sendLogout()
 {
     // Also after a Cancel: the server is told the session ends.
-    const Outcome outcome = await(sendAnyway("LOGOUT", {}), MailConnection::CancelMode::Bounded);
+    return sendAnyway("LOGOUT", {});
+}
+
+ImapSession::Outcome ImapSession::logout(quint64 sent)
+{
+    const Outcome outcome = await(sent != 0 ? sent : sendLogout(), MailConnection::CancelMode::Bounded);
     closeServer();
     return outcome;
 }

@@ -54,7 +54,9 @@ public:
     // XOAUTH2 or OAUTHBEARER (ImapLogin.cpp).
     MailResult login();
     // LOGOUT and its answer, awaited within the cancel grace; then closes.
-    Outcome logout();
+    // `sent`: the LOGOUT sent ahead already (sendLogout()), 0 for none.
+    Outcome logout(quint64 sent = 0);
+    quint64 sendLogout();
     // Closes the connection at once.
     void closeServer();
 
