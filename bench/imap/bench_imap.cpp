@@ -5,6 +5,7 @@
 // small messages straight from the server (time and peak memory, in a
 // process of its own), and the watch's latency from a message's delivery to
 // its move (server in this process, 0 ms).
+#include "ChildRun.h"
 #include "BenchHome.h"
 #include "CancelFlag.h"
 #include "ImapWatch.h"
@@ -17,22 +18,12 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QFile>
-#include <QProcess>
 #include <QTimer>
 
 #include <algorithm>
 #include <cstdio>
 
 namespace {
-
-class QuietStatus : public RunStatus {
-public:
-    void setStatusText(const QString &) override { }
-    void setProgressMaximum(int) override { }
-    void setProgressValue(int) override { }
-    void setNodeText(const QString &, const QString &) override { }
-};
 
 ProfileSettingsRecord settingsFor(quint16 port)
 {
@@ -150,17 +141,6 @@ bool move1000()
     return recycle.count() == 0;
 }
 
-qint64 peakRssKb()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n'))
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
-    return -1;
-}
-
 // The child's part of the 100,000-message fetch: prints "<seconds> <peak
 // RSS in kB> <rows>".
 int fetchChild(quint16 port)
@@ -181,15 +161,11 @@ bool fetch100k(const QString &program)
     LinkedServer server = imapServer(count);
     if (startLinked(server, -1) == 0)
         return false;
-    QProcess child;
-    child.start(program, {QStringLiteral("--fetch-child"), QString::number(server.serverPort())});
-    if (!child.waitForFinished(600000) || child.exitCode() != 0) {
-        std::fprintf(stderr, "# imap 100k fetch failed: %s\n", child.readAllStandardError().constData());
-        child.kill();
-        child.waitForFinished(5000);
+    const QList<QByteArray> words =
+        childFigures(program, {QStringLiteral("--fetch-child"), QString::number(server.serverPort())},
+                     "imap 100k fetch");
+    if (words.isEmpty())
         return false;
-    }
-    const QList<QByteArray> words = child.readAllStandardOutput().trimmed().split(' ');
     if (words.value(2).toInt() != count)
         std::fprintf(stderr, "# imap 100k fetch: fetched %s of %d\n", words.value(2).constData(), count);
     std::printf("BENCH imap_fetch_100k_0ms %.3f s\n", words.value(0).toDouble());

@@ -1,3 +1,4 @@
+#include "ChildRun.h"
 #include "RealFetch.h"
 
 #include "Global.h"
@@ -9,8 +10,6 @@
 #include "RunStatus.h"
 
 #include <QElapsedTimer>
-#include <QFile>
-#include <QProcess>
 #include <QTemporaryDir>
 
 #include <algorithm>
@@ -22,25 +21,6 @@ namespace {
 
 constexpr int kWindowCount = 100'000;
 constexpr int kLinkCount = 10'000;
-
-class QuietStatus : public RunStatus {
-public:
-    void setStatusText(const QString &) override { }
-    void setProgressMaximum(int) override { }
-    void setProgressValue(int) override { }
-    void setNodeText(const QString &, const QString &) override { }
-};
-
-qint64 peakRssKb()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n'))
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
-    return -1;
-}
 
 struct Fetched {
     double seconds = -1;
@@ -99,15 +79,11 @@ bool windowFetch(const QString &program, const QString &folder, const QString &r
         std::fprintf(stderr, "# %s\n", qPrintable(error));
         return false;
     }
-    QProcess child;
-    child.start(program, {QStringLiteral("--real-fetch-child"), QString::number(server.serverPort()), rulesFolder});
-    if (!child.waitForFinished(600'000) || child.exitCode() != 0) {
-        std::fprintf(stderr, "# window_fetch_100k_real failed: %s\n", child.readAllStandardError().constData());
-        child.kill();
-        child.waitForFinished(5000);
+    const QList<QByteArray> words =
+        childFigures(program, {QStringLiteral("--real-fetch-child"), QString::number(server.serverPort()), rulesFolder},
+                     "window_fetch_100k_real");
+    if (words.isEmpty())
         return false;
-    }
-    const QList<QByteArray> words = child.readAllStandardOutput().trimmed().split(' ');
     const Fetched f{words.value(0).toDouble(), words.value(2).toInt(), words.value(3).toInt()};
     // On a busy machine the CPU time is steadier than the time taken.
     std::printf("# the child used %.2f s of CPU in all\n", words.value(4).toDouble());

@@ -10,6 +10,7 @@
 // sorted by a real rule database (RealFetch): 100,000 messages as the window
 // fetches them (time and peak memory, in a child) and 10,000 over a 100 ms
 // round trip.
+#include "ChildRun.h"
 #include "BenchHome.h"
 #include "Global.h"
 #include "LinkedServer.h"
@@ -37,14 +38,6 @@
 #include <ctime>
 
 namespace {
-
-class QuietStatus : public RunStatus {
-public:
-    void setStatusText(const QString &) override { }
-    void setProgressMaximum(int) override { }
-    void setProgressValue(int) override { }
-    void setNodeText(const QString &, const QString &) override { }
-};
 
 QList<SamplePop3Server::Message> makeMessages(int count)
 {
@@ -374,17 +367,6 @@ bool writeSmallFolder(const QString &folder, int count)
     return true;
 }
 
-qint64 peakRssKb()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n'))
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
-    return -1;
-}
-
 // The child's part of the 100,000-message fetch: fetches from the port and
 // prints "<seconds> <peak RSS in kB> <rows>".
 int fetchChild(quint16 port)
@@ -428,15 +410,10 @@ bool fetch100k(const QString &program)
         std::fprintf(stderr, "# %s\n", qPrintable(error));
         return false;
     }
-    QProcess child;
-    child.start(program, {QStringLiteral("--fetch-child"), QString::number(server.serverPort())});
-    if (!child.waitForFinished(600000) || child.exitCode() != 0) {
-        std::fprintf(stderr, "# 100k fetch failed: %s\n", child.readAllStandardError().constData());
-        child.kill();
-        child.waitForFinished(5000);
+    const QList<QByteArray> words =
+        childFigures(program, {QStringLiteral("--fetch-child"), QString::number(server.serverPort())}, "100k fetch");
+    if (words.isEmpty())
         return false;
-    }
-    const QList<QByteArray> words = child.readAllStandardOutput().trimmed().split(' ');
     if (words.value(2).toInt() != count)
         std::fprintf(stderr, "# 100k fetch: fetched %s of %d\n", words.value(2).constData(), count);
     std::printf("BENCH fetch_100k_0ms %.3f s\n", words.value(0).toDouble());
