@@ -2,13 +2,15 @@
 // fetch sorts the rows and leaves every flag as it was (read by a second
 // client), Empty Recycle Bin moves the rows to Junk or Trash or deletes them,
 // a message another client expunged meanwhile is left alone and counted,
-// Test Connection opens the folder, and XOAUTH2 logs in through the OAuth2
-// set-up the POP3 tests use.
+// Test Connection opens the folder, XOAUTH2 logs in through the OAuth2
+// set-up the POP3 tests use, and the watch moves a filtered arrival that
+// the server announces while it idles.
 #include "AuthorizationFlow.h"
 #include "ConnectionTester.h"
 #include "DeletionHistory.h"
 #include "DovecotServer.h"
 #include "FakeAuthServer.h"
+#include "ImapWatch.h"
 #include "MailTestFixture.h"
 #include "OAuthTokens.h"
 #include "RuleDatabase.h"
@@ -19,6 +21,7 @@
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 using namespace Qt::StringLiterals;
 using testsupport::DovecotServer;
@@ -113,6 +116,7 @@ private Q_SLOTS:
     void emptyRecycleBin();
     void expungedMeanwhileIsLeftAlone();
     void xoauth2();
+    void watchMovesArrivals();
 
 private:
     // One at a time, so that the server numbers them in this order.
@@ -286,6 +290,44 @@ void TestDovecotImap::xoauth2()
     QCOMPARE(f->recycle.count(), 2);
     QCOMPARE(m_auth.introspections(), introspections + 1);
     QVERIFY(m_auth.problems().isEmpty());
+}
+
+void TestDovecotImap::watchMovesArrivals()
+{
+    QVERIFY(deliver("spam@example.net", "before"));
+    f->filter.insert(QStringLiteral("spam@example.net"));
+    DeletionJournal journal;
+    QStringList recorded;
+    journal.pending = [&recorded](const QList<MessageEntry> &rows, QString *) {
+        for (const MessageEntry &row : rows)
+            recorded << row.subject;
+        return true;
+    };
+    journal.settle = [](bool) {};
+    CancelFlag cancel;
+    ImapWatch watch(f->status, f->settings, cancel, f->classifier(), journal);
+    QStringList moved;
+    // Delivered once the watch idles, so that the server has to announce them.
+    connect(&watch, &ImapWatch::watching, this, [this](const QString &, bool idle) {
+        QVERIFY(idle);
+        QTimer::singleShot(300, this, [this] {
+            QVERIFY(m_server.addMessage(message("friend@example.org", "good")));
+            QVERIFY(m_server.addMessage(message("spam@example.net", "arrived")));
+        });
+    });
+    connect(&watch, &ImapWatch::moved, this, [&](const MessageEntry &entry, const QString &folder) {
+        moved << folder + QLatin1Char(':') + entry.subject;
+        cancel.set();
+    });
+    QTimer::singleShot(15000, &cancel, &CancelFlag::set); // whatever happens, the test ends
+
+    QCOMPARE(watch.run().kind, MailOutcome::Cancelled);
+    QCOMPARE(moved, QStringList{QStringLiteral("Junk:arrived")});
+    QCOMPARE(recorded, QStringList{QStringLiteral("arrived")});
+    QCOMPARE(m_server.messageCount(QStringLiteral("Junk")), 1);
+    m_peer.run("SELECT INBOX");
+    QVERIFY(!m_peer.uidOf("before").isEmpty()); // there before the watch: left to a check
+    QVERIFY(!m_peer.uidOf("good").isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TestDovecotImap)
