@@ -14,8 +14,8 @@ packages=(
   libgl-dev libxkbcommon-dev
   libsqlcipher-dev
   libgmime-3.0-dev
-  # header digests (libcrypto) and packed header blocks (zlib)
-  libssl-dev zlib1g-dev
+  # header digests (libcrypto) and packed header blocks (Zstandard)
+  libssl-dev libzstd-dev
   # keyring: QtKeychain and the libsecret it loads
   qtkeychain-qt6-dev libsecret-1-0
 )

@@ -2,13 +2,13 @@
 
 #include <QtEndian>
 #include <cstring>
-#include <zlib.h>
+#include <zstd.h>
 
 namespace {
 
 // What headers are made of: field names and the phrases of trace fields,
 // signatures (RFC 6376, 8617), authentication results (RFC 8601), list and
-// MIME fields. Deflate finds the most common ones nearest, so they come last.
+// MIME fields. The packer finds the most common ones nearest, so they come last.
 constexpr char kDictionary[] =
     "X-Priority: 3\r\nX-MS-Exchange-Organization-\r\nX-MS-Has-Attach: \r\nX-Forefront-Antispam-Report: "
     "X-Microsoft-Antispam-Message-Info: X-Microsoft-Antispam: BCL:0;\r\nX-Spam-Status: No, score= required= "
@@ -35,40 +35,49 @@ constexpr char kDictionary[] =
     "Received: from mail. (mail. [])\r\n\tby mx. with ESMTPS id \r\n\tfor <>\r\n"
     "\t(version=TLS1_3 cipher=TLS_AES_256_GCM_SHA384 bits=256/256);\r\n";
 
-constexpr int kLevel = 1; // fastest: a fetch packs every block it reads
-// Raw deflate (the length prefix says the rest) with an 8 KB window, which
-// reaches back over most of a header and the dictionary, and a state of
-// under 100 KB: the heap keeps that from one block to the next, where the
-// default state (over 256 KB) is handed back to the system and asked for
-// again at every block, at several times the cost of the packing itself.
-constexpr int kWindowBits = -13;
-constexpr int kMemLevel = 7;
+constexpr int kLevel = 1; // fastest but one: a fetch packs every block it reads
 constexpr qsizetype kLengthBytes = 4;
 // A block shorter than this is kept as it is (the length's top bit says so):
-// setting up the compressor costs microseconds, and saves a few dozen bytes.
+// packing it costs microseconds, and saves a few dozen bytes.
 constexpr qsizetype kPackedFrom = 1024;
 constexpr quint32 kStoredFlag = 0x80000000u;
+
+// The frame carries nothing the length prefix already says: no content
+// size, dictionary id or checksum (these blocks never leave the process).
+bool setFrameParameters(ZSTD_CCtx *context)
+{
+    return !ZSTD_isError(ZSTD_CCtx_setParameter(context, ZSTD_c_contentSizeFlag, 0))
+        && !ZSTD_isError(ZSTD_CCtx_setParameter(context, ZSTD_c_checksumFlag, 0))
+        && !ZSTD_isError(ZSTD_CCtx_setParameter(context, ZSTD_c_dictIDFlag, 0));
+}
 
 } // namespace
 
 namespace PackedHeader {
 
+// The dictionary is digested once per packer: loading it afresh for every
+// block cost more than packing the block.
 struct Packer::State {
-    z_stream stream{};
-    bool ready = false;
+    ZSTD_CCtx *context = ZSTD_createCCtx();
+    ZSTD_CDict *dictionary = ZSTD_createCDict(kDictionary, sizeof kDictionary - 1, kLevel);
+    bool ready = context && dictionary && !ZSTD_isError(ZSTD_CCtx_refCDict(context, dictionary))
+        && setFrameParameters(context);
+    QByteArray scratch;
+
+    ~State()
+    {
+        ZSTD_freeCCtx(context);
+        ZSTD_freeCDict(dictionary);
+    }
 };
 
 Packer::Packer()
     : m_state(new State)
 {
-    m_state->ready = deflateInit2(&m_state->stream, kLevel, Z_DEFLATED, kWindowBits, kMemLevel, Z_DEFAULT_STRATEGY)
-        == Z_OK;
 }
 
 Packer::~Packer()
 {
-    if (m_state->ready)
-        deflateEnd(&m_state->stream);
     delete m_state;
 }
 
@@ -82,22 +91,18 @@ QByteArray Packer::pack(QByteArrayView block)
         memcpy(stored.data() + kLengthBytes, block.data(), size_t(block.size()));
         return stored;
     }
-    z_stream &stream = m_state->stream;
-    if (deflateReset(&stream) != Z_OK)
+    // Made in a scratch buffer kept from block to block and copied at its
+    // size: a row keeps only what its block needs.
+    const qsizetype bound = kLengthBytes + qsizetype(ZSTD_compressBound(size_t(block.size())));
+    if (m_state->scratch.size() < bound)
+        m_state->scratch.resize(bound);
+    char *out = m_state->scratch.data();
+    qToBigEndian(quint32(block.size()), out);
+    const size_t packed = ZSTD_compress2(m_state->context, out + kLengthBytes, size_t(bound - kLengthBytes),
+                                         block.data(), size_t(block.size()));
+    if (ZSTD_isError(packed))
         return {};
-    deflateSetDictionary(&stream, reinterpret_cast<const Bytef *>(kDictionary), sizeof kDictionary - 1);
-    const uLong bound = deflateBound(&stream, uLong(block.size()));
-    // Made in a scratch buffer and copied at its size: a row keeps only what
-    // its block needs.
-    QByteArray scratch(kLengthBytes + qsizetype(bound), Qt::Uninitialized);
-    qToBigEndian(quint32(block.size()), scratch.data());
-    stream.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(block.data()));
-    stream.avail_in = uInt(block.size());
-    stream.next_out = reinterpret_cast<Bytef *>(scratch.data() + kLengthBytes);
-    stream.avail_out = uInt(bound);
-    if (deflate(&stream, Z_FINISH) != Z_STREAM_END)
-        return {};
-    return QByteArray(scratch.constData(), kLengthBytes + qsizetype(stream.total_out));
+    return QByteArray(out, kLengthBytes + qsizetype(packed));
 }
 
 QByteArray pack(QByteArrayView block)
@@ -116,18 +121,14 @@ QByteArray unpack(QByteArrayView packed)
     }
     const quint32 size = prefix;
     QByteArray block(qsizetype(size), Qt::Uninitialized);
-    z_stream stream{};
-    if (inflateInit2(&stream, kWindowBits) != Z_OK)
+    ZSTD_DCtx *context = ZSTD_createDCtx();
+    if (!context)
         return {};
-    inflateSetDictionary(&stream, reinterpret_cast<const Bytef *>(kDictionary), sizeof kDictionary - 1);
-    stream.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(packed.data() + kLengthBytes));
-    stream.avail_in = uInt(packed.size() - kLengthBytes);
-    stream.next_out = reinterpret_cast<Bytef *>(block.data());
-    stream.avail_out = uInt(size);
-    const int status = inflate(&stream, Z_FINISH);
-    const bool whole = status == Z_STREAM_END && stream.total_out == size;
-    inflateEnd(&stream);
-    return whole ? block : QByteArray();
+    const size_t made = ZSTD_decompress_usingDict(context, block.data(), size_t(size), packed.data() + kLengthBytes,
+                                                  size_t(packed.size() - kLengthBytes), kDictionary,
+                                                  sizeof kDictionary - 1);
+    ZSTD_freeDCtx(context);
+    return !ZSTD_isError(made) && made == size ? block : QByteArray();
 }
 
 } // namespace PackedHeader
