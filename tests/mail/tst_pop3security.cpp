@@ -284,24 +284,39 @@ void TestPop3Security::unknownSecurityValue()
 
 void TestPop3Security::userAndPassTogether_data()
 {
-    // To a server offering PIPELINING, PASS goes out with USER inside TLS
-    // only; a refused USER still ends the login on PASS's answer.
+    // To a server offering PIPELINING, PASS goes out with USER inside TLS,
+    // and in the clear only when CAPA lists USER (plain-text login allowed
+    // there); a refused USER still ends the login on PASS's answer.
     QTest::addColumn<bool>("tls");
+    QTest::addColumn<QList<QByteArray>>("capabilities");
     QTest::addColumn<QByteArray>("userReply");
     QTest::addColumn<QByteArray>("passReply");
     QTest::addColumn<bool>("loggedIn");
-    QTest::newRow("TLS: both accepted") << true << QByteArray("+OK\r\n") << QByteArray("+OK in\r\n") << true;
-    QTest::newRow("TLS: USER refused") << true << QByteArray("-ERR who?\r\n") << QByteArray("-ERR no\r\n") << false;
-    QTest::newRow("TLS: PASS refused") << true << QByteArray("+OK\r\n") << QByteArray("-ERR [AUTH] no\r\n") << false;
-    QTest::newRow("plain: PASS waits for USER") << false << QByteArray("+OK\r\n") << QByteArray("+OK in\r\n") << true;
+    QTest::addColumn<bool>("together");
+    const QList<QByteArray> plain{"PIPELINING", "UIDL"};
+    const QList<QByteArray> withUser{"PIPELINING", "UIDL", "USER"};
+    QTest::newRow("TLS: both accepted") << true << plain << QByteArray("+OK\r\n") << QByteArray("+OK in\r\n") << true
+                                        << true;
+    QTest::newRow("TLS: USER refused") << true << plain << QByteArray("-ERR who?\r\n") << QByteArray("-ERR no\r\n")
+                                       << false << true;
+    QTest::newRow("TLS: PASS refused") << true << plain << QByteArray("+OK\r\n") << QByteArray("-ERR [AUTH] no\r\n")
+                                       << false << true;
+    QTest::newRow("plain: PASS waits for USER") << false << plain << QByteArray("+OK\r\n") << QByteArray("+OK in\r\n")
+                                                << true << false;
+    QTest::newRow("plain, USER listed: together")
+        << false << withUser << QByteArray("+OK\r\n") << QByteArray("+OK in\r\n") << true << true;
+    QTest::newRow("plain, USER listed, PASS refused")
+        << false << withUser << QByteArray("+OK\r\n") << QByteArray("-ERR [AUTH] no\r\n") << false << true;
 }
 
 void TestPop3Security::userAndPassTogether()
 {
     QFETCH(bool, tls);
+    QFETCH(QList<QByteArray>, capabilities);
     QFETCH(QByteArray, userReply);
     QFETCH(QByteArray, passReply);
     QFETCH(bool, loggedIn);
+    QFETCH(bool, together);
     if (tls) {
         const QSslCertificate certificate(m_certificate);
         QVERIFY(f->server.listenTls(certificate, QSslKey(m_key, QSsl::Rsa)));
@@ -309,12 +324,12 @@ void TestPop3Security::userAndPassTogether()
         f->settings.EmailSecurity = QStringLiteral("SSL/TLS");
         f->settings.TrustedCertificate = QString::fromLatin1(certificate.digest(QCryptographicHash::Sha256).toHex());
     }
-    f->server.greet("+OK ready", {"PIPELINING", "UIDL"})
+    f->server.greet("+OK ready", capabilities)
         .expect("USER user", userReply)
         .expect("PASS secret", passReply);
     if (loggedIn)
         f->server.expect("STAT", "+OK 0 0\r\n").expect("UIDL", "+OK\r\n.\r\n").expect("LIST", "+OK\r\n.\r\n").quit();
-    else if (tls) // the listing went out behind PASS, and is refused with it
+    else if (together) // the listing went out behind PASS, and is refused with it
         f->server.expect("STAT", "-ERR log in first\r\n")
             .expect("UIDL", "-ERR log in first\r\n")
             .expect("LIST", "-ERR log in first\r\n");
@@ -323,7 +338,7 @@ void TestPop3Security::userAndPassTogether()
     f->fetch();
     VERIFY_SCRIPT(f->server);
     VERIFY_BOXES(f->boxes);
-    QCOMPARE(f->server.unansweredBefore("PASS secret") > 0, tls);
+    QCOMPARE(f->server.unansweredBefore("PASS secret") > 0, together);
     // The listing goes out behind PASS: no round trip of its own.
     if (loggedIn)
         QVERIFY(f->server.unansweredBefore("STAT") > 0);

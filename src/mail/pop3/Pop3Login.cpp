@@ -24,12 +24,14 @@ MailResult Pop3Session::LoginServer()
     if (m_settings.usesOAuth2())
         return loginOAuth2();
     // The USER reply is not judged: some servers only answer PASS truthfully.
-    // Inside TLS, to a server offering PIPELINING, PASS goes out with USER;
-    // in the clear it waits for USER's answer, since a server may refuse USER
-    // precisely to keep the password off the wire.
+    // To a server offering PIPELINING, PASS goes out with USER inside TLS.
+    // In the clear it waits for USER's answer, since a server may refuse USER
+    // precisely to keep the password off the wire; unless the server has just
+    // said that it takes USER on this connection (RFC 2449: it lists "USER"
+    // only where plain-text login is allowed).
     const QString user = QStringLiteral("USER ") + m_settings.EmailUserid;
     const QString pass = QStringLiteral("PASS ") + m_settings.EmailPassword;
-    if (isEncrypted() && hasCapability(QStringLiteral("PIPELINING")))
+    if (hasCapability(QStringLiteral("PIPELINING")) && (isEncrypted() || hasCapability(QStringLiteral("USER"))))
         return loginPipelined(user, pass);
     if (sendAndWait(user, kSingleReply, MailConnection::CancelMode::Ends) != Outcome::Reply)
         return stepEnded();
