@@ -1,5 +1,6 @@
 #include "MessageEntry.h"
 
+#include "HeaderDigest.h"
 #include "PackedHeader.h"
 
 QString MessageEntry::text(int column) const
@@ -41,6 +42,11 @@ void MessageEntry::setText(int column, const QString &value)
     default:
         break;
     }
+}
+
+QByteArray MessageEntry::identityDigest() const
+{
+    return digest.isEmpty() && hasHeaderBlock() ? HeaderDigest::of(headerBlock()) : digest;
 }
 
 QByteArray MessageEntry::headerBlock() const

@@ -25,8 +25,9 @@ struct MessageEntry {
     QString iconKey; // "inbox" or "recycle"
     QString uid; // the server's unique id (UIDL), empty when not offered
     SortReason sortReason; // what put the row in its folder
-    // HeaderDigest of the header block as the fetch read it: before the row's
-    // message is deleted, the header at its number must still give this.
+    // HeaderDigest of the header block as the fetch read it, when it was
+    // taken apart from the block: before the row's message is deleted, the
+    // header at its number must still give this (identityDigest()).
     QByteArray digest;
 
     // Column texts by 0-based column index (0 Sender ... 4 Size).
@@ -44,6 +45,9 @@ struct MessageEntry {
     // The same with a packer kept for many rows (a fetch).
     void setHeaderBlock(QByteArrayView block, PackedHeader::Packer &packer);
     bool hasHeaderBlock() const { return !m_packedHeader.isEmpty(); }
+    // `digest`, or else that of the kept header block: a fetch keeps the
+    // block only, since few rows are ever deleted and every row is read.
+    QByteArray identityDigest() const;
 
 private:
     QByteArray m_packedHeader;

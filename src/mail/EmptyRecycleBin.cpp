@@ -154,7 +154,7 @@ MailResult Deletion::locate(MailboxSession &mailbox, bool inSession, QList<qint3
         if (inSession)
             numbers.append(qMax(e.number, 0));
         else
-            identities.append({e.number, e.uid, e.digest});
+            identities.append({e.number, e.uid, e.identityDigest()});
     }
     return inSession ? MailResult::done() : mailbox.locate(identities, numbers);
 }

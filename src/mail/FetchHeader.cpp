@@ -83,11 +83,8 @@ void FetchedRows::add(const ArrivedHeader &arrived, const ListedMessage &listed)
         entry.subject = std::move(shown.subject);
         entry.date = std::move(shown.date);
         entry.priority = std::move(shown.priority);
-        if (m_keepHeaderBlocks) {
-            const QByteArrayView block = HeaderDigest::blockOfReply(reply);
-            entry.digest = HeaderDigest::of(block);
-            entry.setHeaderBlock(block, m_packer);
-        }
+        if (m_keepHeaderBlocks) // the digest that confirms a deletion is taken from it then
+            entry.setHeaderBlock(HeaderDigest::blockOfReply(reply), m_packer);
     }
     entry.number = listed.number;
     entry.uid = listed.uid;

@@ -125,7 +125,7 @@ private Q_SLOTS:
         QCOMPARE(row.number, 4);
         QCOMPARE(row.uid, QStringLiteral("u4"));
         QCOMPARE(row.bytes, 4000);
-        QCOMPARE(row.digest, HeaderDigest::of(HeaderDigest::blockOfReply(headerOf("spam@x.example"))));
+        QCOMPARE(row.identityDigest(), HeaderDigest::of(HeaderDigest::blockOfReply(headerOf("spam@x.example"))));
     }
 
     // Only rows the mailbox confirms are removed; the journal is written
