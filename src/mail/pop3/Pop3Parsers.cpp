@@ -121,7 +121,7 @@ QStringList GetHeaderValues(const QString &headers, const QStringList &names)
     return values;
 }
 
-qint64 LeadingNumber(const QString &text)
+qint64 LeadingNumber(QStringView text)
 {
     qsizetype i = 0;
     while (i < text.size() && text.at(i) == QLatin1Char(' '))
@@ -165,15 +165,30 @@ std::optional<QStringList> MultiLineBody(const QString &reply)
 
 std::optional<QList<QPair<qint32, QString>>> ParseUidl(const QString &reply)
 {
-    const std::optional<QStringList> body = MultiLineBody(reply);
-    if (!body)
+    if (!reply.startsWith(QLatin1String("+OK")))
         return std::nullopt;
+    // Read as MultiLineBody() and GetReplyWord() read it, over views of the
+    // reply: a listing of many thousands of lines holds up the first TOP.
+    const QStringView text(reply);
     QList<QPair<qint32, QString>> pairs;
-    for (const QString &line : *body) {
-        const qint64 number = LeadingNumber(GetReplyWord(line, 1));
-        const QString uid = GetReplyWord(line, 2);
+    qsizetype pos = text.indexOf(kCrLf);
+    while (pos >= 0 && pos + 2 <= text.size()) {
+        pos += 2;
+        qsizetype eol = text.indexOf(kCrLf, pos);
+        QStringView line = text.sliced(pos, (eol < 0 ? text.size() : eol) - pos);
+        pos = eol;
+        if (line == QLatin1String("."))
+            break;
+        if (line.startsWith(QLatin1String("..")))
+            line = line.sliced(1);
+        const qsizetype space = line.indexOf(QLatin1Char(' '));
+        if (space < 0)
+            continue; // no id
+        const qsizetype idEnd = line.indexOf(QLatin1Char(' '), space + 1);
+        const QStringView uid = line.sliced(space + 1, (idEnd < 0 ? line.size() : idEnd) - space - 1);
+        const qint64 number = LeadingNumber(line.first(space));
         if (number > 0 && number <= std::numeric_limits<qint32>::max() && !uid.isEmpty())
-            pairs.append({qint32(number), uid});
+            pairs.append({qint32(number), uid.toString()});
     }
     return pairs;
 }

@@ -29,7 +29,7 @@ QStringList GetHeaderValues(const QString &headers, const QStringList &names);
 
 // The leading number of a text (optional sign, then digits), 0 when there is
 // none; clamped to the 64-bit range.
-qint64 LeadingNumber(const QString &text);
+qint64 LeadingNumber(QStringView text);
 
 // A size in bytes as thousands of bytes + "K" (at least 1K), padded on the
 // left with spaces to 6 characters.
