@@ -170,17 +170,25 @@ void TestPop3Parsers::listing_data()
     // A UIDL or LIST reply as pairs "number=word;..."; "none" when it is no listing.
     QTest::addColumn<QString>("reply");
     QTest::addColumn<QString>("pairs");
-    QTest::newRow("in order") << "+OK 2 messages\r\n1 abc\r\n2 4200\r\n.\r\n" << "1=abc;2=4200";
-    QTest::newRow("refused") << "-ERR no\r\n1 abc\r\n.\r\n" << "none";
+    QTest::newRow("in order") << "+OK 2 messages\r\n1 abc\r\n2 4200\r\n.\r\n"
+                              << "1=abc;2=4200";
+    QTest::newRow("refused") << "-ERR no\r\n1 abc\r\n.\r\n"
+                             << "none";
     QTest::newRow("lines without a number or a word are skipped")
-        << "+OK\r\nfoo bar\r\n0 zero\r\n3\r\n-4 neg\r\n 6 lead\r\n5 ok\r\n\r\n.\r\n" << "5=ok";
-    QTest::newRow("a number past 32 bits, words after the second")
-        << "+OK\r\n4294967296 big\r\n7 x y\r\n.\r\n" << "7=x";
-    QTest::newRow("two spaces enclose an empty word") << "+OK\r\n1  a\r\n2 b\r\n.\r\n" << "2=b";
-    QTest::newRow("nothing after the closing dot") << "+OK\r\n1 a\r\n.\r\n2 b\r\n" << "1=a";
-    QTest::newRow("dot-stuffed line") << "+OK\r\n..9 x\r\n8 .y\r\n.\r\n" << "8=.y";
-    QTest::newRow("no closing dot") << "+OK\r\n1 a\r\n2 b" << "1=a;2=b";
-    QTest::newRow("empty") << "+OK\r\n.\r\n" << "";
+        << "+OK\r\nfoo bar\r\n0 zero\r\n3\r\n-4 neg\r\n 6 lead\r\n5 ok\r\n\r\n.\r\n"
+        << "5=ok";
+    QTest::newRow("a number past 32 bits, words after the second") << "+OK\r\n4294967296 big\r\n7 x y\r\n.\r\n"
+                                                                   << "7=x";
+    QTest::newRow("two spaces enclose an empty word") << "+OK\r\n1  a\r\n2 b\r\n.\r\n"
+                                                      << "2=b";
+    QTest::newRow("nothing after the closing dot") << "+OK\r\n1 a\r\n.\r\n2 b\r\n"
+                                                   << "1=a";
+    QTest::newRow("dot-stuffed line") << "+OK\r\n..9 x\r\n8 .y\r\n.\r\n"
+                                      << "8=.y";
+    QTest::newRow("no closing dot") << "+OK\r\n1 a\r\n2 b"
+                                    << "1=a;2=b";
+    QTest::newRow("empty") << "+OK\r\n.\r\n"
+                           << "";
 }
 
 void TestPop3Parsers::listing()

@@ -301,8 +301,8 @@ void TestPop3Security::userAndPassTogether_data()
                                        << false << true;
     QTest::newRow("TLS: PASS refused") << true << plain << QByteArray("+OK\r\n") << QByteArray("-ERR [AUTH] no\r\n")
                                        << false << true;
-    QTest::newRow("plain: PASS waits for USER") << false << plain << QByteArray("+OK\r\n") << QByteArray("+OK in\r\n")
-                                                << true << false;
+    QTest::newRow("plain: PASS waits for USER")
+        << false << plain << QByteArray("+OK\r\n") << QByteArray("+OK in\r\n") << true << false;
     QTest::newRow("plain, USER listed: together")
         << false << withUser << QByteArray("+OK\r\n") << QByteArray("+OK in\r\n") << true << true;
     QTest::newRow("plain, USER listed, PASS refused")
@@ -324,9 +324,7 @@ void TestPop3Security::userAndPassTogether()
         f->settings.EmailSecurity = QStringLiteral("SSL/TLS");
         f->settings.TrustedCertificate = QString::fromLatin1(certificate.digest(QCryptographicHash::Sha256).toHex());
     }
-    f->server.greet("+OK ready", capabilities)
-        .expect("USER user", userReply)
-        .expect("PASS secret", passReply);
+    f->server.greet("+OK ready", capabilities).expect("USER user", userReply).expect("PASS secret", passReply);
     if (loggedIn)
         f->server.expect("STAT", "+OK 0 0\r\n").expect("UIDL", "+OK\r\n.\r\n").expect("LIST", "+OK\r\n.\r\n").quit();
     else if (together) // the listing went out behind PASS, and is refused with it
