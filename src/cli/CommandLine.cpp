@@ -332,19 +332,6 @@ QString forCommandLine(const QString &windowText)
     return text;
 }
 
-// The window's start-up check, before anything opens the file for writing:
-// a damaged database is left as it is for the window to restore.
-static bool databaseIsSound(const RuleDatabase &rules)
-{
-    const RuleDatabase::FileHealth health = RuleDatabase::inspect(rules.databasePath());
-    if (health.state != RuleDatabase::FileHealth::State::Damaged)
-        return true;
-    ConsoleOutput::error(QStringLiteral("The rule database \"%1\" is damaged: %2. Nothing was changed; start the "
-                                        "window of Trelvik to restore it.")
-                             .arg(rules.databasePath(), health.reason));
-    return false;
-}
-
 static int runCommand(const QStringList &arguments, const LockTaker &takeLock)
 {
     QCommandLineParser parser;
@@ -401,11 +388,17 @@ static int runCommand(const QStringList &arguments, const LockTaker &takeLock)
 
     // No start-up compaction here: that is the window's, and a timer's run
     // every few minutes must not churn the file and its backup.
+    // The window's start-up check comes first, before anything writes to
+    // the file: a damaged database is left as it is for the window to restore.
     RuleDatabase rules;
-    if (!databaseIsSound(rules))
-        return ExitCode::Failure;
-    if (!rules.OpenRuleDatabase(&error)) {
-        ConsoleOutput::error(QStringLiteral("The rule database could not be opened: ") + error);
+    RuleDatabase::FileHealth health;
+    if (!rules.OpenRuleDatabase(&error, &health)) {
+        if (health.state == RuleDatabase::FileHealth::State::Damaged)
+            ConsoleOutput::error(QStringLiteral("The rule database \"%1\" is damaged: %2. Nothing was changed; "
+                                                "start the window of Trelvik to restore it.")
+                                     .arg(rules.databasePath(), health.reason));
+        else
+            ConsoleOutput::error(QStringLiteral("The rule database could not be opened: ") + error);
         return ExitCode::Failure;
     }
     if (options.history)

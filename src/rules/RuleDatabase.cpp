@@ -97,8 +97,13 @@ void RuleDatabase::ensureFolder() const
     }
 }
 
-RuleDatabase::FileHealth RuleDatabase::inspect(const QString &path)
+namespace {
+
+// Inspects the file at `path` on `connection`, which it leaves open when the
+// file is sound.
+RuleDatabase::FileHealth inspectOn(RuleConnection &connection, const QString &path)
 {
+    using FileHealth = RuleDatabase::FileHealth;
     FileHealth health;
     const QFileInfo info(path);
     if (!info.exists())
@@ -109,7 +114,6 @@ RuleDatabase::FileHealth RuleDatabase::inspect(const QString &path)
         health.reason = QStringLiteral("the file is empty (%1)").arg(path);
         return health;
     }
-    RuleConnection connection;
     if (!connection.open(path, &health.reason) || !connection.hasRuleTables(&health.reason)
         || !connection.quickCheck(&health.reason))
         return health;
@@ -120,12 +124,20 @@ RuleDatabase::FileHealth RuleDatabase::inspect(const QString &path)
     return health;
 }
 
+} // namespace
+
+RuleDatabase::FileHealth RuleDatabase::inspect(const QString &path)
+{
+    RuleConnection connection;
+    return inspectOn(connection, path);
+}
+
 QString RuleDatabase::lastError() const
 {
     return m_db ? QString::fromUtf8(sqlite3_errmsg(m_db)) : QStringLiteral("The rule database is not open.");
 }
 
-bool RuleDatabase::OpenRuleDatabase(QString *error)
+bool RuleDatabase::OpenRuleDatabase(QString *error, FileHealth *health)
 {
     if (m_db)
         return true;
@@ -144,6 +156,16 @@ bool RuleDatabase::OpenRuleDatabase(QString *error)
             return false;
     }
     RuleConnection connection;
+    if (health) {
+        // Checked on the connection that then stays open: keying one costs
+        // a key derivation, the larger part of a short run's start.
+        *health = inspectOn(connection, databasePath());
+        if (health->state == FileHealth::State::Damaged) {
+            if (error)
+                *error = health->reason;
+            return false;
+        }
+    }
     QString why;
     // Only this one running copy uses the file (the instance lock sees to
     // that), so it keeps the file locked instead of locking, checking and
@@ -151,7 +173,8 @@ bool RuleDatabase::OpenRuleDatabase(QString *error)
     // a large rule list in memory.
     // An existing file without its tables is damaged, not new: creating them
     // here would make an empty list of it and, at the next start, its backup.
-    if (!connection.open(databasePath(), &why) || !connection.hasRuleTables(&why) || !connection.createSchema(&why)
+    if ((!connection.handle() && !connection.open(databasePath(), &why)) || !connection.hasRuleTables(&why)
+        || !connection.createSchema(&why)
         || !connection.exec("pragma locking_mode = exclusive; pragma cache_size = -16384", &why)) {
         if (error)
             *error = why;

@@ -50,8 +50,10 @@ public:
     // Opens (creating a first, empty database when there is none, but never
     // while backup.mdb alone holds the rules). The file stays locked for this
     // run. On failure returns false and sets *error to a description for the
-    // user.
-    bool OpenRuleDatabase(QString *error = nullptr);
+    // user. With `health`, an existing file is first inspected as inspect()
+    // would, on the connection that then stays open; a damaged one is left
+    // as it is (*error gets the reason).
+    bool OpenRuleDatabase(QString *error = nullptr, FileHealth *health = nullptr);
     void CloseRuleDatabase();
     bool isOpen() const { return m_db != nullptr; }
     // The open connection, for the tables kept beside the rules (the
