@@ -7,6 +7,7 @@
 #include <QStringList>
 #include <algorithm>
 #include <exception>
+#include <utility>
 
 namespace {
 
@@ -47,6 +48,10 @@ public:
     // With `inSession` the mailbox is open already, in the session that
     // fetched the rows: their numbers are its own.
     DeletionResult run(MailboxSession &mailbox, const DeletionJournal &journal, bool inSession = false);
+    // Work that needs the list as it was, done while the server answers the
+    // removals rather than before they go out; it runs once, at the latest
+    // before the list first changes.
+    void setMeanwhile(std::function<void()> meanwhile) { m_meanwhile = std::move(meanwhile); }
 
 private:
     struct Step {
@@ -73,6 +78,7 @@ private:
     // removed on, the list is rebuilt in its original order.
     void restore()
     {
+        runMeanwhile();
         while (m_recycle.count() > m_lowestVisited)
             m_recycle.removeAt(m_recycle.count() - 1);
         for (int r = m_lowestVisited; r < m_total; ++r)
@@ -94,7 +100,13 @@ private:
     bool m_unconfirmed = false; // the commit was asked, but not confirmed
     QString m_action; // what the removal did instead of deleting; empty: deleted
     QString m_note; // what the removal wants the user to know
+    std::function<void()> m_meanwhile;
     QString done() const { return m_action.isEmpty() ? QStringLiteral("deleted") : m_action; }
+    void runMeanwhile()
+    {
+        if (const auto meanwhile = std::exchange(m_meanwhile, {}))
+            meanwhile();
+    }
 };
 
 QList<MessageEntry> Deletion::rowsIn(RowState state) const
@@ -126,6 +138,7 @@ void Deletion::removed(const Step &step, bool accepted)
 {
     m_lowestVisited = step.row;
     if (accepted) {
+        runMeanwhile();
         m_recycle.removeAt(step.row);
         m_states[step.row] = RowState::Deleted;
         nodeText();
@@ -176,7 +189,11 @@ bool Deletion::removeAndCommit(MailboxSession &mailbox, const DeletionJournal &j
         // What it will do, for the progress; once done, with the folder it found.
         m_action = mailbox.removalAction();
         mailbox.commitAfterRemoving();
+        // The first wait for an answer comes after the removals went out.
+        const QMetaObject::Connection waiting = QObject::connect(&mailbox, &MailboxSession::aboutToWait,
+                                                                 [this] { runMeanwhile(); });
         done = mailbox.remove(planned, [this, &plan](qsizetype i, bool accepted) { removed(plan.at(i), accepted); });
+        QObject::disconnect(waiting);
         m_action = mailbox.removalAction();
         if (done.ok())
             m_note = done.text;
@@ -248,6 +265,7 @@ DeletionResult Deletion::run(MailboxSession &mailbox, const DeletionJournal &jou
             mailbox.close();
             m_status.setStatusText(QString());
             m_status.setProgressValue(0);
+            runMeanwhile();
             if (m_cancel.isSet())
                 opened.kind = MailOutcome::Cancelled;
             result.result = std::move(opened);
@@ -259,6 +277,7 @@ DeletionResult Deletion::run(MailboxSession &mailbox, const DeletionJournal &jou
     } catch (const std::exception &e) {
         failure = MailResult::failure(MailOutcome::Failed, QStringLiteral("Error"), QString::fromLocal8Bit(e.what()));
     }
+    runMeanwhile();
     // The server carries out removals only when the session ends well.
     if (!ended)
         restore();
@@ -290,7 +309,10 @@ DeletionResult EmptyRecycleBin(RunStatus &status, MessageFolderModel &recycle, c
 }
 
 DeletionResult EmptyRecycleBinInSession(RunStatus &status, MessageFolderModel &recycle, MailboxSession &mailbox,
-                                        CancelFlag &cancel, const DeletionJournal &journal)
+                                        CancelFlag &cancel, const DeletionJournal &journal,
+                                        std::function<void()> meanwhile)
 {
-    return Deletion(status, recycle, cancel).run(mailbox, journal, true);
+    Deletion deletion(status, recycle, cancel);
+    deletion.setMeanwhile(std::move(meanwhile));
+    return deletion.run(mailbox, journal, true);
 }

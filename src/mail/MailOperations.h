@@ -102,9 +102,12 @@ DeletionResult EmptyRecycleBin(RunStatus &status, MessageFolderModel &recycle, c
                                CancelFlag &cancel, SessionOptions options = {}, const DeletionJournal &journal = {});
 // The same in the session that fetched the rows, left open by the fetch:
 // message numbers do not change within a session, so each row is removed by
-// its own number, without finding or confirming it again.
+// its own number, without finding or confirming it again. `meanwhile`, when
+// given, runs once while the server answers the removals (or, failing a wait,
+// before the list first changes), with the list still as it was.
 DeletionResult EmptyRecycleBinInSession(RunStatus &status, MessageFolderModel &recycle, MailboxSession &mailbox,
-                                        CancelFlag &cancel, const DeletionJournal &journal = {});
+                                        CancelFlag &cancel, const DeletionJournal &journal = {},
+                                        std::function<void()> meanwhile = {});
 
 // A journal into the deletion history of `rules`, under `profile`. A
 // failure to settle the entries (they stay pending) goes to `trouble`.

@@ -217,13 +217,16 @@ CheckResult check(const Target &target, MessageFolderModel &inbox, MessageFolder
         const MailOutcome outcome = reported(read, target.person);
         if (outcome != MailOutcome::Done)
             return outcome;
-        if (fetched)
-            fetched();
-        if (recycle.count() > 0) {
-            result.deletion = EmptyRecycleBinInSession(status, recycle, *mailbox, target.cancel,
-                                                       journalOf(target, rules));
-            reported(result.deletion->result, target.person);
+        if (recycle.count() == 0) {
+            if (fetched)
+                fetched();
+            return outcome;
         }
+        // What waits for the lists as read is done while the server answers
+        // the removals, instead of before they go out.
+        result.deletion = EmptyRecycleBinInSession(status, recycle, *mailbox, target.cancel, journalOf(target, rules),
+                                                   fetched);
+        reported(result.deletion->result, target.person);
         return outcome;
     });
     return result;

@@ -50,7 +50,8 @@ DeletionResult emptyRecycleBin(const Target &target, MessageFolderModel &recycle
 // The fetch, then (with `andEmpty`, when it ended well) the emptying of the
 // Recycle Bin it filled, in the same session: one connection, one login, the
 // rows removed by the numbers they were read at. `fetched` sees the lists as
-// the fetch left them, before anything is deleted.
+// the fetch left them, before anything is deleted; with removals to make, it
+// runs while the server answers them, and must leave the Recycle Bin as it is.
 struct CheckResult {
     MailOutcome fetched = MailOutcome::Cancelled;
     std::optional<DeletionResult> deletion; // when the Recycle Bin was emptied

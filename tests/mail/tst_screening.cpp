@@ -54,6 +54,7 @@ public:
     }
     MailResult remove(const QList<qint32> &numbers, const RemovalSink &sink) override
     {
+        Q_EMIT aboutToWait(); // as a server's answers are awaited
         for (qsizetype i = 0; i < numbers.size(); ++i) {
             removed.append(numbers.at(i));
             sink(i, true);
@@ -191,13 +192,16 @@ private Q_SLOTS:
                                          return true;
                                      },
                                      [&](bool carriedOut) { journal << QStringLiteral("settle %1").arg(carriedOut); }};
-        const DeletionResult result = EmptyRecycleBinInSession(status, out, fetching, cancel, record);
+        // What is done meanwhile sees the Recycle Bin as the fetch left it.
+        const DeletionResult result = EmptyRecycleBinInSession(status, out, fetching, cancel, record, [&] {
+            journal << QStringLiteral("meanwhile %1").arg(out.count());
+        });
         QCOMPARE(fetching.removed, (QList<qint32>{3, 1}));
         QCOMPARE(fetching.opens, 1);
         QCOMPARE(fetching.locates, 0);
         QCOMPARE(fetching.commits, 1);
         QCOMPARE(fetching.closes, 1);
-        QCOMPARE(journal, (QStringList{"pending 2", "settle 1"}));
+        QCOMPARE(journal, (QStringList{"meanwhile 2", "pending 2", "settle 1"}));
         QCOMPARE(result.deleted.size(), 2);
         QCOMPARE(out.count(), 0);
     }
