@@ -41,6 +41,13 @@ void TestPipelineWindow::window_data()
         << QList<int>{100, 100, 500, 500, 500}
         << QList<qsizetype>{grown, bound, std::max(start, bound / 2), std::min(bound, 2 * std::max(start, bound / 2)),
                             bound};
+    // The bound follows the shortest round trip: a shorter link needs less
+    // in flight, and holds less when the server outpaces the rows.
+    const qsizetype halfBound = std::max(start, bound / 2);
+    QTest::newRow("half the round trip: half the bound")
+        << QList<int>{50, 50, 50} << QList<qsizetype>{std::min(2 * start, halfBound), halfBound, halfBound};
+    QTest::newRow("a short round trip seen once bounds it from then on")
+        << QList<int>{100, 100, 5, 100} << QList<qsizetype>{grown, bound, start, start};
     QTest::newRow("never below its start")
         << QList<int>{100, 500, 5000} << QList<qsizetype>{grown, std::max(start, grown / 2), start};
 }
