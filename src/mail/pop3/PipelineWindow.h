@@ -17,9 +17,10 @@ public:
     // Their replies are hundreds of times as long (headers of 2 to 8 KB):
     // some 7 MB, more than a link of a few ms carries in a round trip.
     static constexpr qsizetype kInitialBytes = 16 * 1024;
-    // Over a 100 ms link, room for what the rows are made of in about two
-    // round trips (some 5,400 messages, 30 MB of replies at most); a shorter
-    // round trip bounds it in proportion, never below the start.
+    // Over a round trip of 100 ms or more: the commands of some 5,400
+    // messages (up to 30 MB of replies), about two round trips' worth of
+    // rows at some 25,000 rows a second. A shorter round trip bounds it in
+    // proportion, never below the start.
     static constexpr qsizetype kMaxBytes = 64 * 1024;
     static constexpr qint64 kMaxFromRoundTripMs = 100;
     // Round trips this much longer than twice the usual one count as late;
