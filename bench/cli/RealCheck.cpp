@@ -81,8 +81,9 @@ bool drain(int outFd, int errFd, Run &result, const QElapsedTimer &clock, int li
 }
 
 // Runs trelvik as a child of its own and reaps it with wait4(), which tells
-// that child's peak memory alone (RUSAGE_CHILDREN keeps the largest of all
-// children, the server programs among them). Killed after `limitMs`.
+// that child's peak memory (RUSAGE_CHILDREN keeps the largest of all
+// children, the server programs among them); that peak starts from this
+// process's own, so this process must stay small. Killed after `limitMs`.
 Run runTrelvik(const std::vector<std::string> &arguments, int limitMs)
 {
     Run result;

@@ -152,6 +152,20 @@ double peakRssOfJsonCheck()
     return childrenUsage().ru_maxrss / 1024.0;
 }
 
+// The figures over real-sized mail, from a process of its own: a child's
+// peak memory, as the kernel tells it, starts from the peak of the process
+// it was spawned from, and this one has grown large by then.
+bool realApart()
+{
+    QProcess only;
+    only.setProcessChannelMode(QProcess::ForwardedChannels);
+    only.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--only"), QStringLiteral("real")});
+    if (only.waitForFinished(3'000'000) && only.exitStatus() == QProcess::NormalExit && only.exitCode() == 0)
+        return true;
+    std::fprintf(stderr, "bench_cli: the figures over real-sized mail failed\n");
+    return false;
+}
+
 // A POP3 server that answers the login and the listings of one message, and
 // then answers TOP with a header that never ends, sent as fast as the
 // client takes it, for as long as the connection lasts.
@@ -361,5 +375,5 @@ int main(int argc, char *argv[])
     }
     std::printf("BENCH cli_check_all_3x1000_0ms %.3f s\n", best);
     std::fflush(stdout);
-    return RealCheck::run(prepare) ? 0 : 1;
+    return realApart() ? 0 : 1;
 }
