@@ -78,7 +78,6 @@ private:
     // removed on, the list is rebuilt in its original order.
     void restore()
     {
-        runMeanwhile();
         while (m_recycle.count() > m_lowestVisited)
             m_recycle.removeAt(m_recycle.count() - 1);
         for (int r = m_lowestVisited; r < m_total; ++r)
@@ -265,7 +264,6 @@ DeletionResult Deletion::run(MailboxSession &mailbox, const DeletionJournal &jou
             mailbox.close();
             m_status.setStatusText(QString());
             m_status.setProgressValue(0);
-            runMeanwhile();
             if (m_cancel.isSet())
                 opened.kind = MailOutcome::Cancelled;
             result.result = std::move(opened);
@@ -277,7 +275,7 @@ DeletionResult Deletion::run(MailboxSession &mailbox, const DeletionJournal &jou
     } catch (const std::exception &e) {
         failure = MailResult::failure(MailOutcome::Failed, QStringLiteral("Error"), QString::fromLocal8Bit(e.what()));
     }
-    runMeanwhile();
+    runMeanwhile(); // before restore() changes the list
     // The server carries out removals only when the session ends well.
     if (!ended)
         restore();
