@@ -76,13 +76,17 @@ SampleImapServer::SampleImapServer(QList<QByteArray> messages, QByteArray user, 
     , m_user(std::move(user))
     , m_password(std::move(password))
 {
-    m_folders.insert(QStringLiteral("INBOX"), Folder{{}, 1, 1, {}});
-    m_folders.insert(QStringLiteral("Junk"), Folder{{}, 1, 2, "\\Junk"});
+    // As in a mailbox with a history: UIDs far from sequence numbers, with
+    // gaps where messages were expunged, and a UIDVALIDITY past 2^31.
+    m_folders.insert(QStringLiteral("INBOX"), Folder{{}, 1001, 3857529045U, {}});
+    m_folders.insert(QStringLiteral("Junk"), Folder{{}, 501, 2, "\\Junk"});
     m_folders.insert(QStringLiteral("Trash"), Folder{{}, 1, 3, "\\Trash"});
     Folder &inbox = m_folders[QStringLiteral("INBOX")];
     inbox.messages.reserve(messages.size());
     for (QByteArray &data : messages) {
         const qsizetype header = headerLength(data);
+        if (inbox.messages.size() % 5 == 3)
+            ++inbox.uidNext;
         inbox.messages.append({std::move(data), header, inbox.uidNext++});
     }
     connect(m_server, &QTcpServer::newConnection, this, &SampleImapServer::onNewConnection);
@@ -147,6 +151,8 @@ void SampleImapServer::deliver(const QByteArray &message, const QString &folder)
 {
     Folder &f = m_folders[folder];
     f.messages.append({message, headerLength(message), f.uidNext++});
+    if (m_silent)
+        return;
     const QList<Session *> sessions = m_sessions.values();
     for (Session *session : sessions) {
         if (session->selected != folder || session->idleTag.isEmpty())
@@ -155,6 +161,47 @@ void SampleImapServer::deliver(const QByteArray &message, const QString &folder)
         announce(*session, reply);
         reply.flush();
     }
+}
+
+void SampleImapServer::expungeElsewhere(const QList<quint32> &uids, const QString &folder)
+{
+    QList<Message> &messages = m_folders[folder].messages;
+    messages.removeIf([&uids](const Message &m) { return uids.contains(m.uid); });
+    for (Session *session : std::as_const(m_sessions))
+        if (session->selected == folder)
+            session->known = qMin(session->known, messages.size());
+}
+
+void SampleImapServer::markDeletedElsewhere(const QList<quint32> &uids, const QString &folder)
+{
+    for (Message &m : m_folders[folder].messages)
+        m.deleted = m.deleted || uids.contains(m.uid);
+}
+
+QList<quint32> SampleImapServer::uids(const QString &folder) const
+{
+    QList<quint32> out;
+    for (const Message &m : m_folders.value(folder).messages)
+        out.append(m.uid);
+    return out;
+}
+
+quint32 SampleImapServer::uidValidity(const QString &folder) const
+{
+    return m_folders.value(folder).uidValidity;
+}
+
+void SampleImapServer::status(const QByteArray &tag, const QByteArray &name, Reply &reply)
+{
+    const QString folder = name.compare("INBOX", Qt::CaseInsensitive) == 0 ? QStringLiteral("INBOX")
+                                                                           : QString::fromUtf8(name);
+    if (!m_folders.contains(folder)) {
+        reply.add(tag + " NO [NONEXISTENT] no such folder\r\n");
+        return;
+    }
+    const Folder &f = m_folders.value(folder);
+    reply.add("* STATUS " + quotedString(folder.toUtf8()) + " (MESSAGES " + QByteArray::number(f.messages.size())
+              + " UIDNEXT " + QByteArray::number(f.uidNext) + ")\r\n" + tag + " OK STATUS completed\r\n");
 }
 
 void SampleImapServer::dropConnections()
@@ -238,7 +285,7 @@ void SampleImapServer::onReadyRead(QTcpSocket *socket, Session &session)
 
 void SampleImapServer::announce(Session &session, Reply &reply)
 {
-    if (session.selected.isEmpty())
+    if (session.selected.isEmpty() || m_silent)
         return;
     const qsizetype count = m_folders.value(session.selected).messages.size();
     if (count > session.known)
@@ -274,6 +321,8 @@ void SampleImapServer::handle(Session &session, const QByteArray &line, Reply &r
     const QByteArray args = line.mid(argsAt);
     const QList<QByteArray> words = wordsOf(args);
     m_commands.append(line.mid(tag.size() + 1));
+    if (m_beforeCommand)
+        m_beforeCommand(m_commands.constLast());
     if (tag.isEmpty() || command.isEmpty()) {
         reply.add("* BAD no command\r\n");
     } else if (command == "CAPABILITY") {
@@ -300,6 +349,8 @@ void SampleImapServer::handle(Session &session, const QByteArray &line, Reply &r
             reply.add("* LIST (\\HasNoChildren" + (it->specialUse.isEmpty() ? QByteArray() : ' ' + it->specialUse)
                       + ") \"/\" " + quotedString(it.key().toUtf8()) + "\r\n");
         reply.add(tag + " OK LIST completed\r\n");
+    } else if (command == "STATUS") {
+        status(tag, words.value(0), reply);
     } else if (command == "SELECT" || command == "EXAMINE") {
         select(session, tag, words.value(0), command == "EXAMINE", reply);
     } else if (command == "IDLE" && m_offerIdle) {
@@ -337,6 +388,7 @@ void SampleImapServer::select(Session &session, const QByteArray &tag, const QBy
     session.selected = folder;
     session.readOnly = readOnly;
     session.known = f.messages.size();
+    session.seenUpTo = f.uidNext;
     reply.add("* FLAGS (\\Answered \\Flagged \\Deleted \\Seen \\Draft)\r\n* " + QByteArray::number(f.messages.size())
               + " EXISTS\r\n* 0 RECENT\r\n* OK [UIDVALIDITY " + QByteArray::number(f.uidValidity)
               + "] UIDs valid\r\n* OK [UIDNEXT " + QByteArray::number(f.uidNext) + "] next UID\r\n" + tag

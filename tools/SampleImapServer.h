@@ -6,6 +6,7 @@
 #include <QList>
 #include <QObject>
 #include <QString>
+#include <functional>
 
 class QTcpServer;
 class QTcpSocket;
@@ -33,9 +34,23 @@ public:
     // Leaves IDLE and MOVE out of the capabilities (and refuses them).
     void setOfferIdle(bool offer) { m_offerIdle = offer; }
     void setOfferMove(bool offer) { m_offerMove = offer; }
+    // Like some servers, tells a selected folder of nothing: no EXISTS, and
+    // a session sees only the messages there when it opened the folder,
+    // until it opens it again (STATUS still tells the truth).
+    void setSilent(bool silent) { m_silent = silent; }
+    // Called with each command (without its tag) before it is answered:
+    // another client's doings between any two commands.
+    void setBeforeCommand(std::function<void(const QByteArray &command)> hook) { m_beforeCommand = std::move(hook); }
     // Adds a message to a folder; sessions idling on it hear of it at once,
     // the others with the answer to their next command.
     void deliver(const QByteArray &message, const QString &folder = QStringLiteral("INBOX"));
+    // Another client's expunge of these UIDs; sessions are not told.
+    void expungeElsewhere(const QList<quint32> &uids, const QString &folder = QStringLiteral("INBOX"));
+    // Another client's \Deleted flag on these UIDs.
+    void markDeletedElsewhere(const QList<quint32> &uids, const QString &folder = QStringLiteral("INBOX"));
+    // The UIDs of a folder, ascending, and its UIDVALIDITY.
+    QList<quint32> uids(const QString &folder = QStringLiteral("INBOX")) const;
+    quint32 uidValidity(const QString &folder = QStringLiteral("INBOX")) const;
     // Closes every client connection without a word (a lost network).
     void dropConnections();
     // How many messages a folder holds, and their headers' Subject values.
@@ -80,7 +95,9 @@ private:
     void fetch(Session &session, const QByteArray &set, const QByteArray &items, Reply &reply);
     void transfer(Session &session, const QByteArray &tag, const QByteArray &args, bool move, Reply &reply);
     void expunge(Session &session, const QList<qsizetype> &indexes, Reply &reply);
-    QList<qsizetype> indexesOf(const Folder &folder, const QByteArray &set) const;
+    QList<qsizetype> indexesOf(const Session &session, const Folder &folder, const QByteArray &set) const;
+    bool search(const Session &session, const QByteArray &tag, const QByteArray &args, Reply &reply);
+    void status(const QByteArray &tag, const QByteArray &name, Reply &reply);
     void announce(Session &session, Reply &reply);
     QByteArray capabilities() const;
 
@@ -90,6 +107,8 @@ private:
     QByteArray m_password;
     bool m_offerIdle = true;
     bool m_offerMove = true;
+    bool m_silent = false;
+    std::function<void(const QByteArray &)> m_beforeCommand;
     int m_connections = 0;
     QList<QByteArray> m_commands;
     QList<QTcpSocket *> m_sockets;

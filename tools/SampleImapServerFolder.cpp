@@ -26,17 +26,8 @@ void SampleImapServer::handleSelected(Session &session, const QByteArray &tag, c
     if (command == "UID FETCH") {
         fetch(session, set, rest.toUpper(), reply);
     } else if (command == "UID SEARCH") {
-        const QList<QByteArray> words = wordsOf(args);
-        const bool all = words.value(0).toUpper() == "ALL";
-        if (!all && (words.size() != 2 || words.at(0).toUpper() != "UID")) {
-            reply.add(tag + " BAD only UID SEARCH UID <set> and ALL\r\n");
+        if (!search(session, tag, args, reply))
             return;
-        }
-        QByteArray found = "* SEARCH";
-        const QList<qsizetype> indexes = all ? indexesOf(folder, "1:*") : indexesOf(folder, words.at(1));
-        for (const qsizetype i : indexes)
-            found += ' ' + QByteArray::number(folder.messages.at(i).uid);
-        reply.add(found + "\r\n");
     } else if (command == "UID MOVE" || command == "UID COPY") {
         if (command == "UID MOVE" && !m_offerMove) {
             reply.add(tag + " BAD unknown command\r\n");
@@ -49,7 +40,7 @@ void SampleImapServer::handleSelected(Session &session, const QByteArray &tag, c
         const QByteArray op = words.value(0).toUpper();
         const QByteArray flags = words.value(1).toUpper();
         const bool add = !op.startsWith('-');
-        for (const qsizetype i : indexesOf(folder, set)) {
+        for (const qsizetype i : indexesOf(session, folder, set)) {
             Message &m = folder.messages[i];
             if (op.startsWith("FLAGS"))
                 m.deleted = m.seen = false;
@@ -62,7 +53,7 @@ void SampleImapServer::handleSelected(Session &session, const QByteArray &tag, c
         }
     } else if (command == "UID EXPUNGE") {
         QList<qsizetype> marked;
-        for (const qsizetype i : indexesOf(folder, set))
+        for (const qsizetype i : indexesOf(session, folder, set))
             if (folder.messages.at(i).deleted)
                 marked.append(i);
         expunge(session, marked, reply);
@@ -82,7 +73,7 @@ void SampleImapServer::fetch(Session &session, const QByteArray &set, const QByt
     const bool flags = items.contains("FLAGS");
     const bool peek = items.contains("BODY.PEEK[HEADER]");
     const bool header = peek || items.contains("BODY[HEADER]");
-    for (const qsizetype i : indexesOf(folder, set)) {
+    for (const qsizetype i : indexesOf(session, folder, set)) {
         Message &m = folder.messages[i];
         if (header && !peek && !session.readOnly)
             m.seen = true;
@@ -92,7 +83,8 @@ void SampleImapServer::fetch(Session &session, const QByteArray &set, const QByt
         if (date)
             line += " INTERNALDATE " + kInternalDate;
         if (flags)
-            line += QByteArray(" FLAGS (") + (m.seen ? "\\Seen" : "") + ")";
+            line += QByteArray(" FLAGS (") + (m.seen ? "\\Seen" : "") + (m.seen && m.deleted ? " " : "")
+                + (m.deleted ? "\\Deleted" : "") + ")";
         if (header) {
             reply.add(line + " BODY[HEADER] {" + QByteArray::number(m.headerBytes) + "}\r\n");
             reply.add(QByteArray::fromRawData(m.data.constData(), m.headerBytes));
@@ -115,7 +107,7 @@ void SampleImapServer::transfer(Session &session, const QByteArray &tag, const Q
     }
     Folder &source = m_folders[session.selected];
     Folder &target = m_folders[name];
-    const QList<qsizetype> indexes = indexesOf(source, words.at(0));
+    const QList<qsizetype> indexes = indexesOf(session, source, words.at(0));
     QByteArrayList from, to;
     for (const qsizetype i : indexes) {
         Message copy = source.messages.at(i);
@@ -147,13 +139,41 @@ void SampleImapServer::expunge(Session &session, const QList<qsizetype> &indexes
     }
 }
 
-QList<qsizetype> SampleImapServer::indexesOf(const Folder &folder, const QByteArray &set) const
+// UID SEARCH UID <set>, optionally DELETED or UNDELETED, or ALL.
+bool SampleImapServer::search(const Session &session, const QByteArray &tag, const QByteArray &args, Reply &reply)
+{
+    const Folder &folder = m_folders[session.selected];
+    const QList<QByteArray> words = wordsOf(args);
+    const bool all = words.value(0).toUpper() == "ALL";
+    const QByteArray flag = words.value(all ? 1 : 2).toUpper();
+    const bool knownFlag = flag.isEmpty() || flag == "DELETED" || flag == "UNDELETED";
+    if (!knownFlag || (!all && (words.size() < 2 || words.size() > 3 || words.at(0).toUpper() != "UID"))) {
+        reply.add(tag + " BAD only UID SEARCH UID <set> [DELETED|UNDELETED] and ALL\r\n");
+        return false;
+    }
+    QByteArray found = "* SEARCH";
+    for (const qsizetype i : indexesOf(session, folder, all ? QByteArray("1:*") : words.at(1))) {
+        const Message &m = folder.messages.at(i);
+        if ((flag == "DELETED" && !m.deleted) || (flag == "UNDELETED" && m.deleted))
+            continue;
+        found += ' ' + QByteArray::number(m.uid);
+    }
+    reply.add(found + "\r\n");
+    return true;
+}
+
+QList<qsizetype> SampleImapServer::indexesOf(const Session &session, const Folder &folder, const QByteArray &set) const
 {
     QList<qsizetype> indexes;
+    // A silent server's session sees the folder as it was when opened.
+    qsizetype visible = folder.messages.size();
+    while (m_silent && visible > 0 && folder.messages.at(visible - 1).uid >= session.seenUpTo)
+        --visible;
     const QList<Message> &messages = folder.messages;
-    if (messages.isEmpty())
+    if (visible == 0)
         return indexes;
-    const quint32 last = messages.constLast().uid;
+    const auto end = messages.cbegin() + visible;
+    const quint32 last = messages.at(visible - 1).uid;
     const auto number = [last](const QByteArray &text) { return text == "*" ? last : text.toUInt(); };
     for (const QByteArray &range : set.split(',')) {
         const qsizetype colon = range.indexOf(':');
@@ -161,9 +181,9 @@ QList<qsizetype> SampleImapServer::indexesOf(const Folder &folder, const QByteAr
         quint32 high = colon < 0 ? low : number(range.mid(colon + 1));
         if (low > high)
             std::swap(low, high);
-        auto it = std::lower_bound(messages.cbegin(), messages.cend(), low,
+        auto it = std::lower_bound(messages.cbegin(), end, low,
                                    [](const Message &m, quint32 uid) { return m.uid < uid; });
-        for (; it != messages.cend() && it->uid <= high; ++it)
+        for (; it != end && it->uid <= high; ++it)
             indexes.append(it - messages.cbegin());
     }
     std::sort(indexes.begin(), indexes.end());

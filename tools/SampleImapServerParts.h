@@ -27,6 +27,7 @@ struct SampleImapServer::Session {
     QByteArray idleTag; // while idling
     QByteArray authTag; // while AUTHENTICATE awaits the client's response
     qsizetype known = 0; // messages of the selected folder the client was told of
+    quint32 seenUpTo = 0; // a silent server's session sees UIDs below this
     qsizetype prompted = -1; // where a literal was last asked for
 };
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "MessageKey.h"
 #include "PackedHeader.h"
 #include "SortReason.h"
 
@@ -10,7 +11,7 @@
 // One fetched message as a row of the Inbox or the Recycle Bin. The number is
 // the message's number on the server in the fetch session, carried unchanged
 // through every move and sort; with the id and the header digest it names the
-// message on the server.
+// message on the server. The key is what the fetch session removes it by.
 // The texts are the header values exactly as sent (encoded words, folds and
 // all): rules and lookups compare them. Only the folder model decodes them,
 // for showing.
@@ -22,6 +23,7 @@ struct MessageEntry {
     QString size; // thousands of bytes + "K", padded on the left to 6
     qint64 bytes = -1; // the size the server listed; -1 when not known
     qint32 number = 0; // the row's tag
+    MessageKey key; // the fetch session's; a later session finds the message again
     QString iconKey; // "inbox" or "recycle"
     QString uid; // the server's unique id (UIDL), empty when not offered
     SortReason sortReason; // what put the row in its folder

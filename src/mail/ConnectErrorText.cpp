@@ -3,14 +3,13 @@
 namespace {
 
 QString detail(QAbstractSocket::SocketError error, const QString &host, const QString &port, double waitedSeconds,
-               const QString &systemText)
+               const QString &systemText, const QString &usualPorts)
 {
     switch (error) {
     case QAbstractSocket::ConnectionRefusedError:
         return QStringLiteral("The server %1 refused the connection on port %2: no mail service listens there.\r\n"
-                              "Check the port (usually 110, or 995 for SSL/TLS) and the server name in the "
-                              "settings.")
-            .arg(host, port);
+                              "Check the port (usually %3) and the server name in the settings.")
+            .arg(host, port, usualPorts);
     case QAbstractSocket::HostNotFoundError:
         return QStringLiteral("The server name \"%1\" was not found.\r\n"
                               "Check its spelling in the settings, and that this computer is online and can look "
@@ -46,8 +45,8 @@ QString detail(QAbstractSocket::SocketError error, const QString &host, const QS
 } // namespace
 
 QString ConnectErrorText(QAbstractSocket::SocketError error, const QString &host, const QString &port,
-                         double waitedSeconds, const QString &systemText)
+                         double waitedSeconds, const QString &systemText, const QString &usualPorts)
 {
     return QStringLiteral("Unable to connect to Host.\r\nCheck Network Connection\r\n")
-        + detail(error, host, port, waitedSeconds, systemText);
+        + detail(error, host, port, waitedSeconds, systemText, usualPorts);
 }

@@ -24,9 +24,14 @@ DeletionJournal historyJournal(RuleDatabase &rules, const QString &profile,
         *batch = DeletionHistory(rules).recordPending(records, error);
         return batch->has_value();
     };
-    journal.settle = [&rules, batch, trouble = std::move(trouble)](bool carriedOut) {
+    journal.settle = [&rules, batch, trouble](bool carriedOut) {
         QString error;
         if (*batch && !DeletionHistory(rules).settle(**batch, carriedOut, &error) && trouble)
+            trouble(error);
+    };
+    journal.settleEach = [&rules, batch, trouble](const QList<std::optional<bool>> &carriedOut) {
+        QString error;
+        if (*batch && !DeletionHistory(rules).settleEach(**batch, carriedOut, &error) && trouble)
             trouble(error);
     };
     return journal;

@@ -11,7 +11,7 @@
 
 namespace {
 
-enum class RowState { Untouched, Deleted, Changed };
+enum class RowState { Untouched, Deleted, Refused, Changed };
 
 // `done` is what became of the messages: "deleted", or "moved to Junk".
 QString summary(bool cancelled, int deleted, int changed, int refused, const QString &done)
@@ -56,12 +56,14 @@ public:
 private:
     struct Step {
         int row;
-        qint32 number;
+        MessageKey key;
     };
-    QList<Step> confirmedSteps(const QList<qint32> &numbers);
-    void removed(const Step &step, bool accepted);
-    MailResult locate(MailboxSession &mailbox, bool inSession, QList<qint32> &numbers) const;
-    bool removeAndCommit(MailboxSession &mailbox, const DeletionJournal &journal, bool inSession, MailResult &failure);
+    QList<Step> confirmedSteps(const QList<LocatedMessage> &found);
+    void removed(const Step &step, RemovalAnswer answer);
+    MailResult locate(MailboxSession &mailbox, QList<LocatedMessage> &found) const;
+    bool removeAndCommit(MailboxSession &mailbox, const DeletionJournal &journal, MailResult &failure);
+    bool recordAhead(const QList<Step> &plan, const DeletionJournal &journal, MailResult &failure) const;
+    void settleAhead(const QList<Step> &plan, const DeletionJournal &journal) const;
     MailResult ending(bool ended, MailResult failure) const;
     QList<MessageEntry> rowsIn(RowState state) const;
     void markChanged(int row)
@@ -75,13 +77,15 @@ private:
         m_status.setNodeText(QStringLiteral("Recycle Bin"), QStringLiteral("Recycle Bin (%1)").arg(m_recycle.count()));
     }
     // Rows are only removed, from the last to the first: from the lowest one
-    // removed on, the list is rebuilt in its original order.
+    // removed on, the list is rebuilt in its original order, without the
+    // rows a mailbox that removes at once has removed already.
     void restore()
     {
         while (m_recycle.count() > m_lowestVisited)
             m_recycle.removeAt(m_recycle.count() - 1);
         for (int r = m_lowestVisited; r < m_total; ++r)
-            m_recycle.append(m_original.at(r));
+            if (!m_atOnce || m_states.at(r) != RowState::Deleted)
+                m_recycle.append(m_original.at(r));
         nodeText();
     }
 
@@ -97,6 +101,7 @@ private:
     int m_refused = 0;
     int m_processed = 0;
     bool m_unconfirmed = false; // the commit was asked, but not confirmed
+    bool m_atOnce = false; // each removal acted when the server accepted it
     QString m_action; // what the removal did instead of deleting; empty: deleted
     QString m_note; // what the removal wants the user to know
     std::function<void()> m_meanwhile;
@@ -118,25 +123,29 @@ QList<MessageEntry> Deletion::rowsIn(RowState state) const
 }
 
 // The removals, from the last row to the first (so that removing a row
-// leaves the positions of those still to come); `numbers` is in that order.
-QList<Deletion::Step> Deletion::confirmedSteps(const QList<qint32> &numbers)
+// leaves the positions of those still to come); `found` is in that order.
+QList<Deletion::Step> Deletion::confirmedSteps(const QList<LocatedMessage> &found)
 {
     QList<Step> plan;
-    for (int i = 0; i < numbers.size(); ++i) {
+    for (int i = 0; i < found.size(); ++i) {
         const int row = m_total - 1 - i;
-        if (numbers.at(i) == 0)
+        if (found.at(i).state == LocatedMessage::State::Changed)
             markChanged(row);
-        else if (numbers.at(i) > 0)
-            plan.append({row, numbers.at(i)});
+        else if (found.at(i).state == LocatedMessage::State::Found)
+            plan.append({row, found.at(i).key});
     }
     std::sort(plan.begin(), plan.end(), [](const Step &a, const Step &b) { return a.row > b.row; });
     return plan;
 }
 
-void Deletion::removed(const Step &step, bool accepted)
+void Deletion::removed(const Step &step, RemovalAnswer answer)
 {
-    m_lowestVisited = step.row;
-    if (accepted) {
+    m_lowestVisited = qMin(m_lowestVisited, step.row);
+    if (answer == RemovalAnswer::Gone) {
+        markChanged(step.row); // another client was first: nothing of ours left
+        return;
+    }
+    if (answer == RemovalAnswer::Removed) {
         runMeanwhile();
         m_recycle.removeAt(step.row);
         m_states[step.row] = RowState::Deleted;
@@ -147,61 +156,108 @@ void Deletion::removed(const Step &step, bool accepted)
                 .arg(m_deleted)
                 .arg(m_total));
     } else {
+        m_states[step.row] = RowState::Refused;
         ++m_refused;
     }
     m_status.setProgressValue(++m_processed);
 }
 
-// The number to remove each row by, from the last row to the first: in the
-// session that fetched them their own, otherwise as the mailbox finds and
-// confirms them.
-MailResult Deletion::locate(MailboxSession &mailbox, bool inSession, QList<qint32> &numbers) const
+// Each row found again and confirmed, from the last row to the first. Rows
+// of the session that fetched them carry its keys; the mailbox confirms
+// them all the same.
+MailResult Deletion::locate(MailboxSession &mailbox, QList<LocatedMessage> &found) const
 {
     QList<MessageIdentity> identities;
     identities.reserve(m_total);
-    numbers.clear();
-    numbers.reserve(m_total);
     for (int r = m_total - 1; r >= 0; --r) {
         const MessageEntry &e = m_original.at(r);
-        if (inSession)
-            numbers.append(qMax(e.number, 0));
-        else
-            identities.append({e.number, e.uid, e.identityDigest()});
+        identities.append({e.key, e.number, e.uid, e.identityDigest()});
     }
-    return inSession ? MailResult::done() : mailbox.locate(identities, numbers);
+    return mailbox.locate(identities, found);
+}
+
+// For a mailbox whose removals act at once, the rows are recorded as
+// pending before the first goes out; false (nothing sent) when they cannot be.
+bool Deletion::recordAhead(const QList<Step> &plan, const DeletionJournal &journal, MailResult &failure) const
+{
+    if (!journal.pending)
+        return true;
+    QList<MessageEntry> rows;
+    rows.reserve(plan.size());
+    for (const Step &step : plan)
+        rows.append(m_original.at(step.row));
+    if (journal.describe)
+        journal.describe(m_action);
+    if (QString error; !journal.pending(rows, &error)) {
+        failure = MailResult::failure(MailOutcome::Failed, QStringLiteral("Error"),
+                                      QStringLiteral("The removals could not be recorded in the deletion history, "
+                                                     "so nothing was asked of the server.\r\n")
+                                          + error);
+        return false;
+    }
+    return true;
+}
+
+// Settles what recordAhead() wrote by each row's answer; a row whose answer
+// never came stays pending ("unconfirmed").
+void Deletion::settleAhead(const QList<Step> &plan, const DeletionJournal &journal) const
+{
+    if (!journal.pending || !journal.settleEach)
+        return;
+    QList<std::optional<bool>> outcomes;
+    outcomes.reserve(plan.size());
+    for (const Step &step : plan) {
+        const RowState state = m_states.at(step.row);
+        outcomes.append(state == RowState::Untouched ? std::nullopt : std::optional<bool>(state == RowState::Deleted));
+    }
+    journal.settleEach(outcomes);
 }
 
 // Confirms, removes and commits. False, with the reason in `failure`,
 // whenever the session did not end so that the server confirmed what it
-// carries out: the rows must then be put back.
-bool Deletion::removeAndCommit(MailboxSession &mailbox, const DeletionJournal &journal, bool inSession,
-                               MailResult &failure)
+// carries out: the rows must then be put back (all but those a mailbox that
+// removes at once has removed).
+bool Deletion::removeAndCommit(MailboxSession &mailbox, const DeletionJournal &journal, MailResult &failure)
 {
-    QList<qint32> numbers;
-    MailResult done = locate(mailbox, inSession, numbers);
-    const QList<Step> plan = confirmedSteps(numbers);
+    m_atOnce = mailbox.removesAtOnce();
+    m_action = mailbox.removalAction(); // what it would do, for the texts
+    QList<LocatedMessage> found;
+    MailResult done = locate(mailbox, found);
+    const QList<Step> plan = confirmedSteps(found);
     if (done.ok() && !plan.isEmpty()) {
-        QList<qint32> planned;
+        QList<MessageKey> planned;
         planned.reserve(plan.size());
         for (const Step &step : plan)
-            planned.append(step.number);
-        // What it will do, for the progress; once done, with the folder it found.
+            planned.append(step.key);
+        // What it will do, now that the folder is found, for the progress
+        // and the records.
         m_action = mailbox.removalAction();
+        if (m_atOnce && !recordAhead(plan, journal, failure))
+            return false;
         mailbox.commitAfterRemoving();
         // The first wait for an answer comes after the removals went out.
         const QMetaObject::Connection waiting = QObject::connect(&mailbox, &MailboxSession::aboutToWait,
                                                                  [this] { runMeanwhile(); });
-        done = mailbox.remove(planned, [this, &plan](qsizetype i, bool accepted) { removed(plan.at(i), accepted); });
+        done = mailbox.remove(planned,
+                              [this, &plan](qsizetype i, RemovalAnswer answer) { removed(plan.at(i), answer); });
         QObject::disconnect(waiting);
-        m_action = mailbox.removalAction();
+        if (m_atOnce)
+            settleAhead(plan, journal);
         if (done.ok())
             m_note = done.text;
     }
     if (!done.ok() && done.kind != MailOutcome::Cancelled) {
-        // After a Cancel, a server too slow to answer is no connection failure.
-        done.kind = m_cancel.isSet() ? MailOutcome::Cancelled : MailOutcome::ConnectionFailed;
+        // After a Cancel, a server too slow to answer is no connection
+        // failure; a setting to put right stays one.
+        if (done.kind != MailOutcome::NotConfigured)
+            done.kind = m_cancel.isSet() ? MailOutcome::Cancelled : MailOutcome::ConnectionFailed;
         failure = std::move(done);
         return false;
+    }
+    if (m_atOnce) {
+        // Every removal acted already; the end only logs out.
+        (void)mailbox.commit();
+        return true;
     }
     const QList<MessageEntry> accepted = rowsIn(RowState::Deleted);
     if (!accepted.isEmpty() && journal.describe)
@@ -234,22 +290,35 @@ bool Deletion::removeAndCommit(MailboxSession &mailbox, const DeletionJournal &j
 MailResult Deletion::ending(bool ended, MailResult failure) const
 {
     if (!ended) {
-        if (failure.hasMessage())
-            failure.text += m_unconfirmed ? QStringLiteral("\r\nThe messages are back in the Recycle Bin.")
-                                          : QStringLiteral("\r\nNothing was deleted; the messages are back in the "
-                                                           "Recycle Bin.");
+        if (!failure.hasMessage())
+            return failure;
+        if (m_atOnce && m_deleted > 0)
+            failure.text += QStringLiteral("\r\n%1 %2 before that; the others are back in the Recycle Bin.")
+                                .arg(m_deleted == 1 ? QStringLiteral("1 message was")
+                                                    : QStringLiteral("%1 messages were").arg(m_deleted))
+                                .arg(done());
+        else if (m_unconfirmed)
+            failure.text += QStringLiteral("\r\nThe messages are back in the Recycle Bin.");
+        else
+            failure.text += m_action.isEmpty() ? QStringLiteral("\r\nNothing was deleted; the messages are back in "
+                                                                "the Recycle Bin.")
+                                               : QStringLiteral("\r\nNothing was moved; the messages are back in "
+                                                                "the Recycle Bin.");
         return failure;
     }
     const MailOutcome kind = m_cancel.isSet() ? MailOutcome::Cancelled : MailOutcome::Done;
     if (m_refused + m_changed == 0)
         return {kind, m_note.isEmpty() ? QString() : QStringLiteral("Empty Recycle Bin"), m_note, {}};
+    // Only a refusal is an error: a message that changed on the server
+    // meanwhile (another program took it) is news, and stays.
+    const int left = m_refused + m_changed;
     return {kind,
-            QStringLiteral("Error"),
+            m_refused > 0 ? QStringLiteral("Error") : QStringLiteral("Empty Recycle Bin"),
             QStringLiteral("%1 of %2 messages could not be %3 on the server (refused, or changed since the "
-                           "fetch); they stay in the Recycle Bin.")
-                    .arg(m_refused + m_changed)
+                           "fetch); %4 in the Recycle Bin.")
+                    .arg(left)
                     .arg(m_total)
-                    .arg(done())
+                    .arg(done(), left == 1 ? QStringLiteral("it stays") : QStringLiteral("they stay"))
                 + (m_note.isEmpty() ? QString() : QStringLiteral("\r\n") + m_note),
             {}};
 }
@@ -271,20 +340,23 @@ DeletionResult Deletion::run(MailboxSession &mailbox, const DeletionJournal &jou
             return result;
         }
         m_status.setProgressMaximum(m_total);
-        ended = removeAndCommit(mailbox, journal, inSession, failure);
+        ended = removeAndCommit(mailbox, journal, failure);
     } catch (const std::exception &e) {
         failure = MailResult::failure(MailOutcome::Failed, QStringLiteral("Error"), QString::fromLocal8Bit(e.what()));
     }
     runMeanwhile(); // before restore() changes the list
-    // The server carries out removals only when the session ends well.
+    // The server carries out removals only when the session ends well,
+    // unless each acted as the server accepted it.
     if (!ended)
         restore();
-    else
+    const bool removedSome = ended || (m_atOnce && m_deleted > 0);
+    if (removedSome)
         result.deleted = rowsIn(RowState::Deleted);
-    result.changed = ended ? m_changed : 0;
+    result.changed = removedSome ? m_changed : 0;
     result.notDeleted = m_recycle.count();
     mailbox.close();
-    m_status.setStatusText(ended ? summary(m_cancel.isSet(), m_deleted, m_changed, m_refused, done()) : QString());
+    m_status.setStatusText(removedSome ? summary(m_cancel.isSet(), m_deleted, m_changed, m_refused, done())
+                                       : QString());
     result.action = m_action;
     m_status.setProgressValue(0);
     result.result = ending(ended, std::move(failure));

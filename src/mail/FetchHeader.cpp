@@ -87,6 +87,7 @@ void FetchedRows::add(const ArrivedHeader &arrived, const ListedMessage &listed)
             entry.setHeaderBlock(HeaderDigest::blockOfReply(reply), m_packer);
     }
     entry.number = listed.number;
+    entry.key = listed.key;
     entry.uid = listed.uid;
     if (arrived.sized) {
         entry.bytes = arrived.bytes;
@@ -100,7 +101,7 @@ void FetchedRows::add(const ArrivedHeader &arrived, const ListedMessage &listed)
     }
     entry.iconKey = filtered ? QStringLiteral("recycle") : QStringLiteral("inbox");
     (filtered ? m_newRecycle : m_newInbox).append(std::move(entry));
-    m_read = qint32(arrived.index + 1);
+    m_read = qMax(m_read, qint32(arrived.index + 1));
 }
 
 void FetchedRows::show()
@@ -147,10 +148,17 @@ MailResult readMailbox(MailboxSession &mailbox, FetchedRows &rows, QString &disa
     rows.expect(qint32(total));
     if (thenCommit)
         mailbox.commitAfterReading();
-    return mailbox.readHeaders(listing, [&rows, &listing](const ArrivedHeader &arrived) {
+    MailResult read = mailbox.readHeaders(listing, [&rows, &listing](const ArrivedHeader &arrived) {
         rows.add(arrived, listing.at(arrived.index));
         return true;
     });
+    // What a reading that ended well has to say (messages it could not
+    // read) joins what the listing said.
+    if (read.ok() && read.hasMessage()) {
+        disagreement = disagreement.isEmpty() ? read.text : disagreement + QStringLiteral("; ") + read.text;
+        read.text.clear();
+    }
+    return read;
 }
 
 } // namespace

@@ -11,6 +11,7 @@
 #include <QString>
 #include <functional>
 #include <memory>
+#include <optional>
 
 class CancelFlag;
 class MessageFolderModel;
@@ -84,6 +85,10 @@ struct DeletionJournal {
     // certainly carried out nothing. Not called when that is unknown: the
     // entries then stay pending.
     std::function<void(bool carriedOut)> settle;
+    // For a mailbox whose removals act at once, pending() is written before
+    // they go out, and this settles each of its rows, in pending()'s order:
+    // true carried out, false certainly not, none: unknown (stays pending).
+    std::function<void(const QList<std::optional<bool>> &carriedOut)> settleEach = {};
     // Before pending(): what the removal does with the messages ("moved to
     // Junk"; empty: deletes them), for the records.
     std::function<void(const QString &action)> describe = {};
@@ -92,17 +97,19 @@ struct DeletionJournal {
 // Deletes every Recycle Bin message on the server, from the last row to the
 // first, removing each row whose deletion the server accepted. Before any
 // removal the mailbox finds each row's message again and confirms it by the
-// row's identity (POP3: its unique id and header digest), so that a mailbox
-// changed since the fetch, or a server whose listing cannot be trusted,
-// never loses the wrong message. Rows that fail the check stay. When the
-// session fails before the server confirmed, every row is put back.
+// row's identity (POP3: its unique id and header digest; IMAP: UIDVALIDITY
+// and UID), so that a mailbox changed since the fetch, or a server whose
+// listing cannot be trusted, never loses the wrong message. Rows that fail
+// the check stay. When the session fails before the server confirmed, every
+// row is put back, except those a mailbox that removes at once has removed.
 DeletionResult EmptyRecycleBin(RunStatus &status, MessageFolderModel &recycle, MailboxSession &mailbox,
                                CancelFlag &cancel, const DeletionJournal &journal = {});
 DeletionResult EmptyRecycleBin(RunStatus &status, MessageFolderModel &recycle, const ProfileSettingsRecord &settings,
                                CancelFlag &cancel, SessionOptions options = {}, const DeletionJournal &journal = {});
 // The same in the session that fetched the rows, left open by the fetch:
-// message numbers do not change within a session, so each row is removed by
-// its own number, without finding or confirming it again. `meanwhile`, when
+// each row carries that session's key, which the mailbox confirms as it
+// would confirm a row of another session (POP3 numbers hold within a
+// session; IMAP confirms UIDVALIDITY and that each UID is still there). `meanwhile`, when
 // given, runs once while the server answers the removals (or, failing a wait,
 // before the list first changes), with the list still as it was.
 DeletionResult EmptyRecycleBinInSession(RunStatus &status, MessageFolderModel &recycle, MailboxSession &mailbox,

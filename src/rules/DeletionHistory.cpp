@@ -118,6 +118,43 @@ bool DeletionHistory::settle(const Batch &batch, bool carriedOut, QString *error
     return true;
 }
 
+bool DeletionHistory::settleEach(const Batch &batch, const QList<std::optional<bool>> &carriedOut, QString *error)
+{
+    if (batch.last < batch.first)
+        return true;
+    if (!ensureTable(error))
+        return false;
+    sqlite3 *db = m_database.connection();
+    auto fail = [&] {
+        if (error)
+            *error = errorOf(db);
+        sqlite3_exec(db, "rollback", nullptr, nullptr, nullptr);
+        return false;
+    };
+    if (sqlite3_exec(db, "begin", nullptr, nullptr, nullptr) != SQLITE_OK)
+        return fail();
+    {
+        Statement confirm;
+        Statement withdraw;
+        if (!confirm.prepare(db, "update tbdeleted set pending = 0 where id = ?1")
+            || !withdraw.prepare(db, "delete from tbdeleted where pending <> 0 and id = ?1"))
+            return fail();
+        // One transaction wrote the batch: its records have consecutive ids.
+        for (qsizetype i = 0; i < carriedOut.size() && batch.first + i <= batch.last; ++i) {
+            if (!carriedOut.at(i))
+                continue;
+            Statement &change = *carriedOut.at(i) ? confirm : withdraw;
+            if (sqlite3_bind_int64(change.handle, 1, batch.first + i) != SQLITE_OK
+                || sqlite3_step(change.handle) != SQLITE_DONE)
+                return fail();
+            sqlite3_reset(change.handle);
+        }
+    }
+    if (sqlite3_exec(db, "commit", nullptr, nullptr, nullptr) != SQLITE_OK)
+        return fail();
+    return true;
+}
+
 std::optional<DeletionHistory::Batch> DeletionHistory::insert(const QList<DeletionRecord> &records, bool pending,
                                                               QString *error)
 {

@@ -53,6 +53,10 @@ public:
     // Settles pending records: kept as plain deletions when the server
     // carried them out, removed when it certainly did not.
     bool settle(const Batch &batch, bool carriedOut, QString *error);
+    // Settles each record of the batch on its own, in the order they were
+    // written: true carried out, false certainly not; a record without an
+    // outcome stays pending. All or none.
+    bool settleEach(const Batch &batch, const QList<std::optional<bool>> &carriedOut, QString *error);
     // Every record, newest first.
     std::optional<QList<DeletionRecord>> read(QString *error) const;
 

@@ -44,9 +44,10 @@ const QByteArray kStranger = ScriptedPop3Server::headers(
 QString notDeletedBox(int n, int of)
 {
     return QStringLiteral("%1 of %2 messages could not be deleted on the server (refused, or changed since the "
-                          "fetch); they stay in the Recycle Bin.")
+                          "fetch); %3 in the Recycle Bin.")
         .arg(n)
-        .arg(of);
+        .arg(of)
+        .arg(n == 1 ? QStringLiteral("it stays") : QStringLiteral("they stay"));
 }
 } // namespace
 

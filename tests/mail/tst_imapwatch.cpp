@@ -6,6 +6,7 @@
 #include "SampleImapServer.h"
 
 #include <QSignalSpy>
+#include <algorithm>
 #include <QTest>
 #include <QTimer>
 
@@ -19,6 +20,7 @@ private Q_SLOTS:
     void arrivalsAreScreenedAndHitsMoved();
     void idleIsRenewedAndCancelLogsOut();
     void pollsWithNoopWithoutIdle();
+    void silentServerIsAskedAndOpenedAgain();
     void reconnectsAndScreensWhatCameMeanwhile();
     void firstFailedConnectionEndsTheWatch();
     void sampleServerServesAWholeFetch();
@@ -55,7 +57,9 @@ struct Watch {
                 recorded.append(row.subject);
             return true;
         };
-        journal.settle = [this](bool carriedOut) { settled += carriedOut ? 1 : 0; };
+        journal.settleEach = [this](const QList<std::optional<bool>> &each) {
+            settled += int(std::count(each.cbegin(), each.cend(), std::optional<bool>(true)));
+        };
         watch = std::make_unique<ImapWatch>(status, settings, cancel, classify, journal);
         watch->setDelays({50, 400});
         QObject::connect(watch.get(), &ImapWatch::moved, [this](const MessageEntry &entry, const QString &folder) {
@@ -169,6 +173,30 @@ void TestImapWatch::pollsWithNoopWithoutIdle()
     QCOMPARE(watching.at(0).at(1).toBool(), false);
     QVERIFY(count(server.commands(), "NOOP") >= 1);
     QCOMPARE(count(server.commands(), "UID EXPUNGE"), 1);
+}
+
+// A server that never tells a selected folder of new mail, and shows it
+// only once the folder is opened again: the watch asks for the folder's
+// UIDNEXT after each quiet interval, and opens it again when mail came.
+void TestImapWatch::silentServerIsAskedAndOpenedAgain()
+{
+    SampleImapServer server({message("friend@home.example", "Old mail")}, "ann", "secret");
+    server.setSilent(true);
+    QVERIFY(server.listen());
+    Watch w(server);
+    w.watch->setIntervals({60000, 60000, 100});
+    connect(w.watch.get(), &ImapWatch::watching, &server, [&server] {
+        server.deliver(message("x@spam.example", "Unannounced spam"));
+        server.deliver(message("friend@home.example", "Unannounced mail"));
+    });
+    connect(w.watch.get(), &ImapWatch::moved, &w.cancel, &CancelFlag::set);
+
+    QCOMPARE(w.run().kind, MailOutcome::Cancelled);
+    QCOMPARE(w.moved, QStringList{QStringLiteral("Junk:Unannounced spam")});
+    QCOMPARE(server.subjects(QStringLiteral("INBOX")), (QList<QByteArray>{"Old mail", "Unannounced mail"}));
+    QVERIFY(count(server.commands(), "STATUS") >= 1);
+    QCOMPARE(w.recorded, QStringList{QStringLiteral("Unannounced spam")});
+    QCOMPARE(w.settled, 1);
 }
 
 void TestImapWatch::reconnectsAndScreensWhatCameMeanwhile()

@@ -15,7 +15,8 @@ QString headerOf(const QString &sender)
     return QStringLiteral("+OK\r\nFrom: %1\r\nSubject: s\r\n\r\n.\r\n").arg(sender);
 }
 
-// A mailbox that lists `senders` as messages 1..n (ids "u1".."un") and
+// A mailbox that lists `senders` as messages 1..n (ids "u1".."un") whose
+// keys hold something else (as an IMAP UID is no sequence number), and
 // answers every step as the test sets it.
 class FakeMailbox : public MailboxSession {
 public:
@@ -23,6 +24,7 @@ public:
         : m_senders(std::move(senders))
     {
     }
+    static qint64 keyValueOf(int number) { return 7000 + 13 * qint64(number); }
 
     MailResult open() override
     {
@@ -32,7 +34,8 @@ public:
     MailResult list(MailboxListing &listing) override
     {
         for (int k = 0; k < m_senders.size(); ++k)
-            listing.messages.append({k + 1, QStringLiteral("u%1").arg(k + 1), 1000 * (k + 1)});
+            listing.messages.append(
+                {k + 1, QStringLiteral("u%1").arg(k + 1), 1000 * (k + 1), makeKey(quint64(keyValueOf(k + 1)))});
         listing.count = m_senders.size();
         return MailResult::done();
     }
@@ -44,33 +47,47 @@ public:
         return MailResult::done();
     }
     void commitAfterReading() override { commitFollows = true; }
-    MailResult locate(const QList<MessageIdentity> &rows, QList<qint32> &numbers) override
+    // A row is found by its key where this mailbox made it, else by its id.
+    MailResult locate(const QList<MessageIdentity> &rows, QList<LocatedMessage> &found) override
     {
         ++locates;
-        numbers.clear();
-        for (const MessageIdentity &row : rows)
-            numbers.append(changedIds.contains(row.uid) ? 0 : row.number);
-        return MailResult::done();
-    }
-    MailResult remove(const QList<qint32> &numbers, const RemovalSink &sink) override
-    {
-        Q_EMIT aboutToWait(); // as a server's answers are awaited
-        for (qsizetype i = 0; i < numbers.size(); ++i) {
-            removed.append(numbers.at(i));
-            sink(i, true);
+        found.clear();
+        for (const MessageIdentity &row : rows) {
+            const bool changed = changedIds.contains(row.uid);
+            const MessageKey key = keyValue(row.key) ? row.key : makeKey(quint64(keyValueOf(row.uid.mid(1).toInt())));
+            found.append({changed ? LocatedMessage::State::Changed : LocatedMessage::State::Found,
+                          changed ? MessageKey() : key});
         }
         return MailResult::done();
     }
+    MailResult remove(const QList<MessageKey> &keys, const RemovalSink &sink) override
+    {
+        Q_EMIT aboutToWait(); // as a server's answers are awaited
+        for (qsizetype i = 0; i < keys.size(); ++i) {
+            if (i == failAt)
+                return MailResult::failure(MailOutcome::ConnectionFailed, "Error", "The server left.");
+            const std::optional<quint64> value = keyValue(keys.at(i));
+            removed.append(value ? qint64(*value) : -1);
+            sink(i, !value || goneKeys.contains(qint64(*value)) ? RemovalAnswer::Gone : RemovalAnswer::Removed);
+        }
+        return MailResult::done();
+    }
+    bool removesAtOnce() const override { return atOnce; }
     MailResult commit() override
     {
         ++commits;
         return commitResult;
     }
     void close() override { ++closes; }
+    // A key of this mailbox, for a test that hands it to another.
+    MessageKey keyFor(int number) const { return makeKey(quint64(keyValueOf(number))); }
 
     QStringList changedIds;
+    QList<qint64> goneKeys; // another client was first
+    qsizetype failAt = -1; // the connection is lost before this removal's answer
+    bool atOnce = false;
     MailResult commitResult = MailResult::done();
-    QList<qint32> removed;
+    QList<qint64> removed; // key values; -1 for a key of another mailbox
     int commits = 0;
     int closes = 0;
     int opens = 0;
@@ -142,7 +159,7 @@ private Q_SLOTS:
             },
             [&](bool carriedOut) { journal << QStringLiteral("settle %1").arg(carriedOut); }};
         const DeletionResult result = EmptyRecycleBin(status, recycle, *mailbox, cancel, record);
-        QCOMPARE(mailbox->removed, (QList<qint32>{4}));
+        QCOMPARE(mailbox->removed, (QList<qint64>{FakeMailbox::keyValueOf(4)}));
         QCOMPARE(journal, (QStringList{"pending 1 commits 0", "settle 1"}));
         QCOMPARE(result.deleted.size(), 1);
         QCOMPARE(result.changed, 1);
@@ -163,7 +180,7 @@ private Q_SLOTS:
         const DeletionJournal record{[](const QList<MessageEntry> &, QString *) { return true; },
                                      [&](bool) { settled = true; }};
         const DeletionResult result = EmptyRecycleBin(status, recycle, *mailbox, cancel, record);
-        QCOMPARE(mailbox->removed, (QList<qint32>{4, 2}));
+        QCOMPARE(mailbox->removed, (QList<qint64>{FakeMailbox::keyValueOf(4), FakeMailbox::keyValueOf(2)}));
         QVERIFY(!settled);
         QVERIFY(result.deleted.isEmpty());
         QCOMPARE(result.outcome(), MailOutcome::ConnectionFailed);
@@ -174,8 +191,8 @@ private Q_SLOTS:
     }
 
     // A fetch that leaves its session open is told no commit follows; the
-    // deletion in that session neither opens nor locates again: every row
-    // goes by the number it was read at.
+    // deletion in that session does not open again, and hands the mailbox
+    // the keys it made to confirm, as a later session would confirm ids.
     void deletionInTheFetchingSession()
     {
         FakeMailbox fetching(QStringList{"spam@x.example", "a@x.example", "spam@x.example"});
@@ -196,14 +213,78 @@ private Q_SLOTS:
         const DeletionResult result = EmptyRecycleBinInSession(status, out, fetching, cancel, record, [&] {
             journal << QStringLiteral("meanwhile %1").arg(out.count());
         });
-        QCOMPARE(fetching.removed, (QList<qint32>{3, 1}));
+        QCOMPARE(fetching.removed, (QList<qint64>{FakeMailbox::keyValueOf(3)}));
         QCOMPARE(fetching.opens, 1);
-        QCOMPARE(fetching.locates, 0);
+        QCOMPARE(fetching.locates, 1);
         QCOMPARE(fetching.commits, 1);
         QCOMPARE(fetching.closes, 1);
-        QCOMPARE(journal, (QStringList{"meanwhile 2", "pending 2", "settle 1"}));
-        QCOMPARE(result.deleted.size(), 2);
-        QCOMPARE(out.count(), 0);
+        QCOMPARE(journal, (QStringList{"meanwhile 2", "pending 1", "settle 1"}));
+        QCOMPARE(result.deleted.size(), 1);
+        QCOMPARE(result.changed, 1);
+        QCOMPARE(out.count(), 1);
+    }
+
+    // Where removals act at once, the history is written before the first
+    // goes out and each row settled by its own answer: a message another
+    // client removed first is changed, never deleted, and a connection lost
+    // midway keeps what the server did and leaves the rest pending.
+    void removalsThatActAtOnce_data()
+    {
+        QTest::addColumn<QList<qint64>>("gone");
+        QTest::addColumn<int>("failAt");
+        QTest::addColumn<QString>("settled"); // per row, last first: 1 done, 0 not, ? unknown
+        QTest::addColumn<QStringList>("left");
+        QTest::newRow("all removed") << QList<qint64>{} << -1 << "11" << QStringList{};
+        QTest::newRow("one gone before it")
+            << QList<qint64>{FakeMailbox::keyValueOf(2)} << -1 << "10" << QStringList{"u2"};
+        QTest::newRow("lost after the first") << QList<qint64>{} << 1 << "1?" << QStringList{"u2"};
+    }
+    void removalsThatActAtOnce()
+    {
+        QFETCH(QList<qint64>, gone);
+        QFETCH(int, failAt);
+        QFETCH(QString, settled);
+        QFETCH(QStringList, left);
+        mailbox->atOnce = true;
+        mailbox->goneKeys = gone;
+        mailbox->failAt = failAt;
+        qsizetype removedWhenWritten = -1;
+        QString outcomes;
+        DeletionJournal record{[&](const QList<MessageEntry> &, QString *) {
+                                   removedWhenWritten = mailbox->removed.size();
+                                   return true;
+                               },
+                               {}};
+        record.settleEach = [&](const QList<std::optional<bool>> &each) {
+            for (const std::optional<bool> &o : each)
+                outcomes += !o ? QLatin1Char('?') : *o ? QLatin1Char('1') : QLatin1Char('0');
+        };
+        const DeletionResult result = EmptyRecycleBin(status, recycle, *mailbox, cancel, record);
+        QCOMPARE(removedWhenWritten, 0);
+        QCOMPARE(outcomes, settled);
+        QCOMPARE(result.deleted.size(), settled.count(QLatin1Char('1')));
+        QCOMPARE(result.changed, settled.count(QLatin1Char('0')));
+        QStringList stayed;
+        for (int r = 0; r < recycle.count(); ++r)
+            stayed << recycle.entry(r).uid;
+        QCOMPARE(stayed, left);
+        QCOMPARE(result.outcome(), failAt < 0 ? MailOutcome::Done : MailOutcome::ConnectionFailed);
+        if (failAt >= 0)
+            QVERIFY2(result.result.text.contains(QStringLiteral("1 message was deleted before that")),
+                     qPrintable(result.result.text));
+    }
+
+    // A key reaches only the session that made it: another never acts on it.
+    void keysOfAnotherSessionAreNeverActedOn()
+    {
+        FakeMailbox other(QStringList{"a@x.example"});
+        QList<RemovalAnswer> answers;
+        QVERIFY(
+            other.remove({mailbox->keyFor(2), MessageKey()}, [&](qsizetype, RemovalAnswer a) { answers << a; }).ok());
+        QCOMPARE(other.removed, (QList<qint64>{-1, -1}));
+        QCOMPARE(answers, (QList<RemovalAnswer>{RemovalAnswer::Gone, RemovalAnswer::Gone}));
+        QVERIFY(mailbox->keyFor(2) == mailbox->keyFor(2));
+        QVERIFY(!(other.keyFor(2) == mailbox->keyFor(2)));
     }
 
     // A journal that cannot be written keeps the server from acting at all.

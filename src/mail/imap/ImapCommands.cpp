@@ -56,6 +56,66 @@ QByteArray mailbox(const QString &name)
     return quoted(out).value_or(QByteArray("\"\""));
 }
 
+QString mailboxName(const QByteArray &name)
+{
+    QString out;
+    for (qsizetype i = 0; i < name.size(); ++i) {
+        const char c = name.at(i);
+        if (c != '&') {
+            out += QLatin1Char(c);
+            continue;
+        }
+        const qsizetype end = name.indexOf('-', i + 1);
+        if (end < 0)
+            return QString::fromUtf8(name);
+        if (end == i + 1) {
+            out += QLatin1Char('&');
+        } else {
+            QByteArray run = name.mid(i + 1, end - i - 1);
+            run.replace(',', '/');
+            const auto result = QByteArray::fromBase64Encoding(run, QByteArray::AbortOnBase64DecodingErrors);
+            const QByteArray &utf16 = result.decoded;
+            if (!result || utf16.size() % 2 != 0)
+                return QString::fromUtf8(name);
+            for (qsizetype k = 0; k < utf16.size(); k += 2)
+                out += QChar(char16_t((uchar(utf16.at(k)) << 8) | uchar(utf16.at(k + 1))));
+        }
+        i = end;
+    }
+    return out;
+}
+
+bool UidRuns::contains(quint32 uid) const
+{
+    return std::any_of(runs.cbegin(), runs.cend(),
+                       [uid](const std::pair<quint32, quint32> &r) { return uid >= r.first && uid <= r.second; });
+}
+
+UidRuns parseUidSet(QByteArrayView text)
+{
+    UidRuns set;
+    const auto number = [](QByteArrayView digits, quint32 &out) {
+        bool ok = false;
+        const qulonglong n = digits.toULongLong(&ok);
+        out = quint32(n);
+        return ok && n > 0 && n <= 0xffffffffULL && !digits.startsWith('+') && !digits.startsWith('-');
+    };
+    for (qsizetype from = 0; from <= text.size();) {
+        qsizetype comma = text.indexOf(',', from);
+        if (comma < 0)
+            comma = text.size();
+        const QByteArrayView part = text.sliced(from, comma - from);
+        from = comma + 1;
+        const qsizetype colon = part.indexOf(':');
+        quint32 first = 0, last = 0;
+        if (!number(colon < 0 ? part : part.first(colon), first)
+            || (colon >= 0 ? !number(part.sliced(colon + 1), last) : (last = first, false)))
+            return {};
+        set.runs.append({qMin(first, last), qMax(first, last)});
+    }
+    return set;
+}
+
 QByteArray uidSet(QList<quint32> uids)
 {
     std::sort(uids.begin(), uids.end());

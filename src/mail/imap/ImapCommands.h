@@ -1,9 +1,11 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QList>
 #include <QString>
 #include <optional>
+#include <utility>
 
 // The text of IMAP command arguments.
 namespace ImapCommands {
@@ -13,9 +15,20 @@ namespace ImapCommands {
 std::optional<QByteArray> quoted(const QByteArray &text);
 // A mailbox name: ASCII as it is, anything else in modified UTF-7, quoted.
 QByteArray mailbox(const QString &name);
+// A mailbox name as the server writes it (modified UTF-7), for the user to
+// read; a name that is not valid modified UTF-7 is shown as it came.
+QString mailboxName(const QByteArray &name);
 // UIDs as a set, ascending runs joined ("3:7,9,12:13"); the order of the
 // list does not matter, repeats are dropped.
 QByteArray uidSet(QList<quint32> uids);
+// A set as the server writes it ("3:7,9", a run's ends in either order), as
+// runs that can be asked whether they hold a UID, without spelling out a
+// run the server may make as long as it likes. Empty for a malformed set.
+struct UidRuns {
+    QList<std::pair<quint32, quint32>> runs;
+    bool contains(quint32 uid) const;
+};
+UidRuns parseUidSet(QByteArrayView text);
 
 // A row's identity as the mailbox gives it: "UIDVALIDITY/UID".
 QString identity(quint32 uidValidity, quint32 uid);

@@ -99,14 +99,15 @@ MailResult ImapMailbox::findTarget()
             if (!found && named(folder.name, usual))
                 found = &folder;
     const std::optional<QByteArray> wire = found ? ImapCommands::quoted(found->name) : std::nullopt;
+    // A folder to move to that cannot be found is a setting to put right.
     if (!wire)
-        return MailResult::failure(MailOutcome::Failed, QStringLiteral("Error"),
+        return MailResult::failure(MailOutcome::NotConfigured, QStringLiteral("Error"),
                                    QStringLiteral("The server has no folder marked %1 nor one of the usual names "
                                                   "(such as %2), so nothing was moved.\r\nChoose the folder to move "
                                                   "to in the settings.")
                                        .arg(QString::fromLatin1(m_folders.specialUse.mid(1)),
                                             QString::fromLatin1(usualNames(m_folders.specialUse).join(", "))));
     m_target = *wire;
-    m_targetName = QString::fromUtf8(found->name);
+    m_targetName = ImapCommands::mailboxName(found->name);
     return MailResult::done();
 }

@@ -83,7 +83,7 @@ ImapSession::Outcome ImapIdle::idle(News &news)
     }
     // Keep-alive chatter ("* OK still here") restarts the silence bound, so
     // the renewal is also checked at each arrival.
-    const QDeadlineTimer renewal(m_intervals.renewMs);
+    const QDeadlineTimer renewal(qMin(m_intervals.renewMs, m_intervals.checkMs));
     const auto met = [&news, &renewal] { return news.any() || renewal.hasExpired(); };
     ImapSession::QuietEnd end = ImapSession::QuietEnd::Quiet;
     do {
@@ -110,7 +110,7 @@ ImapSession::Outcome ImapIdle::idle(News &news)
 ImapSession::Outcome ImapIdle::poll(News &news)
 {
     // Whatever the server says meanwhile, the NOOP goes out on time.
-    const QDeadlineTimer due(m_intervals.pollMs);
+    const QDeadlineTimer due(qMin(m_intervals.pollMs, m_intervals.checkMs));
     const auto met = [&due] { return due.hasExpired(); };
     ImapSession::QuietEnd end = ImapSession::QuietEnd::Quiet;
     do {

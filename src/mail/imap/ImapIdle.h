@@ -9,6 +9,9 @@ struct IdleIntervals {
     int renewMs = 25 * 60 * 1000;
     // Where the server lacks IDLE, a NOOP asks for news this often.
     int pollMs = 60 * 1000;
+    // However a wait goes, it ends this often, so that the folder can be
+    // asked directly: some servers never tell a selected folder of new mail.
+    int checkMs = 2 * 60 * 1000;
 };
 
 // Waits on the folder selected in a session for the server to tell of new

@@ -139,6 +139,13 @@ MailResult ImapSession::judgeLogin(const QString &secret)
 {
     if (completedOk())
         return MailResult::done();
+    // An alert is for the user to read (RFC 3501): it says why, in the
+    // server's words, where a guess at the password would mislead.
+    if (m_completion.code == "ALERT") {
+        const QString said = replyText(QStringLiteral("* ") + QString::fromUtf8(m_completion.text), secret);
+        return MailResult::failure(MailOutcome::ConnectionFailed, QStringLiteral("Connection Failed"),
+                                   QStringLiteral("The server refused the login.\r\nThe server said: ") + said, said);
+    }
     const LoginRefusal refusal = loginRefusal(asPop3Refusal(m_completion), secret);
     return MailResult::failure(MailOutcome::ConnectionFailed, refusal.title, refusal.text,
                                replyText(QStringLiteral("* ") + QString::fromUtf8(m_completion.text), secret));

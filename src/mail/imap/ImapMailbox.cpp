@@ -3,9 +3,12 @@
 #include "ImapMailbox.h"
 
 #include "CancelFlag.h"
-#include "ImapCommands.h"
+
+#include <QSet>
+#include <QStringList>
 
 #include <algorithm>
+#include <numeric>
 #include <utility>
 
 namespace {
@@ -15,6 +18,7 @@ struct Fetched {
     qint64 uid = -1;
     qint64 bytes = -1;
     const ImapValue *header = nullptr;
+    const ImapValue *flags = nullptr;
 };
 
 Fetched fetched(const ImapResponse &response)
@@ -25,7 +29,33 @@ Fetched fetched(const ImapResponse &response)
     if (const ImapValue *size = response.fetchItem("RFC822.SIZE"))
         f.bytes = size->number();
     f.header = response.fetchItem("BODY[HEADER]");
+    f.flags = response.fetchItem("FLAGS");
+    if (f.flags && f.flags->kind != ImapValue::Kind::List)
+        f.flags = nullptr;
     return f;
+}
+
+bool hasFlag(const ImapValue &flags, QByteArrayView flag)
+{
+    return std::any_of(flags.items.cbegin(), flags.items.cend(), [flag](const ImapValue &v) {
+        return v.kind == ImapValue::Kind::Atom && v.text.compare(flag, Qt::CaseInsensitive) == 0;
+    });
+}
+
+// The listing in UID order, which is the folder's order. Servers answer in
+// that order already; only another order is sorted.
+void inUidOrder(QList<ListedMessage> &messages, const QList<quint32> &uids)
+{
+    if (std::is_sorted(uids.cbegin(), uids.cend()))
+        return;
+    QList<qsizetype> order(uids.size());
+    std::iota(order.begin(), order.end(), 0);
+    std::sort(order.begin(), order.end(), [&uids](qsizetype a, qsizetype b) { return uids.at(a) < uids.at(b); });
+    QList<ListedMessage> sorted;
+    sorted.reserve(messages.size());
+    for (const qsizetype k : order)
+        sorted.append(std::move(messages[k]));
+    messages = std::move(sorted);
 }
 
 // A response code's number ("[UIDVALIDITY 3857529045]").
@@ -125,8 +155,11 @@ MailResult ImapMailbox::list(MailboxListing &listing)
     listing = {};
     m_selected = false;
     m_uidValidity = 0;
+    m_markedDeleted = 0;
     qint64 exists = -1;
     QList<ListedMessage> &messages = listing.messages;
+    QSet<quint32> seen;
+    QList<quint32> uids; // of `messages`
     // Both go out at once: the listing of an empty or missing folder is
     // refused, and that refusal is harmless.
     const quint64 examine = m_session.send("EXAMINE " + ImapCommands::mailbox(folderName()),
@@ -137,11 +170,22 @@ MailResult ImapMailbox::list(MailboxListing &listing)
                                                    exists = r.number;
                                            });
     const quint64 fetch =
-        examine == 0 ? 0 : m_session.send("UID FETCH 1:* (UID RFC822.SIZE)", [&](const ImapResponse &r) {
+        examine == 0 ? 0 : m_session.send("UID FETCH 1:* (UID RFC822.SIZE FLAGS)", [&](const ImapResponse &r) {
             const Fetched f = fetched(r);
-            if (r.keyword == "FETCH" && f.uid > 0 && f.uid <= 0xffffffffLL)
-                messages.append({qint32(qMin<qint64>(r.number, 0x7fffffff)),
-                                 ImapCommands::identity(m_uidValidity, quint32(f.uid)), f.bytes});
+            // Only answers with what was asked count: a FETCH that tells of
+            // another client's flag change is no message of its own.
+            if (r.keyword != "FETCH" || f.uid <= 0 || f.uid > 0xffffffffLL || f.bytes < 0 || !f.flags)
+                return;
+            const quint32 uid = quint32(f.uid);
+            if (seen.contains(uid))
+                return;
+            seen.insert(uid);
+            if (hasFlag(*f.flags, "\\Deleted")) {
+                ++m_markedDeleted; // waits for an expunge: screened once already, or another's to remove
+                return;
+            }
+            messages.append({0, ImapCommands::identity(m_uidValidity, uid), f.bytes, keyOf(m_uidValidity, uid)});
+            uids.append(uid);
         });
     ImapSession::Outcome outcome = m_session.await(examine);
     const bool examined = outcome == ImapSession::Outcome::Completed && m_session.completedOk();
@@ -150,17 +194,29 @@ MailResult ImapMailbox::list(MailboxListing &listing)
     if (outcome == ImapSession::Outcome::Completed)
         outcome = m_session.await(fetch);
     m_session.dropHandlers();
-    if (outcome != ImapSession::Outcome::Completed || !examined) {
+    if (outcome != ImapSession::Outcome::Completed || !examined || m_uidValidity == 0) {
         messages.clear();
         if (outcome == ImapSession::Outcome::Completed)
-            return MailResult::failure(MailOutcome::ConnectionFailed, QStringLiteral("Error"), refusal);
+            return MailResult::failure(MailOutcome::ConnectionFailed, QStringLiteral("Error"),
+                                       examined ? QStringLiteral("The server did not name the UIDVALIDITY of the "
+                                                                 "folder %1, so its messages cannot be told apart.")
+                                                      .arg(folderName())
+                                                : refusal);
         return ended(outcome);
     }
     if (!m_session.completedOk() && exists != 0)
         return m_session.refused(QStringLiteral("list the messages of %1").arg(folderName()));
-    std::stable_sort(messages.begin(), messages.end(),
-                     [](const ListedMessage &a, const ListedMessage &b) { return a.number < b.number; });
+    inUidOrder(messages, uids);
+    // Numbered as listed: the number orders the rows, never names a message.
+    for (qsizetype k = 0; k < messages.size(); ++k)
+        messages[k].number = qint32(qMin<qsizetype>(k + 1, 0x7fffffff));
     listing.count = messages.size();
+    if (m_markedDeleted > 0)
+        listing.disagreement = (m_markedDeleted == 1
+                                    ? QStringLiteral("1 message marked as deleted waits")
+                                    : QStringLiteral("%1 messages marked as deleted wait").arg(m_markedDeleted))
+            + (m_markedDeleted == 1 ? QStringLiteral(" for the server or another mail program to expunge it")
+                                    : QStringLiteral(" for the server or another mail program to expunge them"));
     return ended(outcome);
 }
 
@@ -187,7 +243,7 @@ MailResult ImapMailbox::readHeaders(const MailboxListing &listing, const HeaderS
     const auto data = [&](const ImapResponse &r) {
         const Fetched f = fetched(r);
         // After a Cancel what still comes is dropped: the row is not read.
-        if (stopped || m_cancel.isSet() || r.keyword != "FETCH" || !f.header || f.uid <= 0)
+        if (stopped || m_cancel.isSet() || r.keyword != "FETCH" || !f.header || f.uid <= 0 || f.uid > 0xffffffffLL)
             return;
         const auto row = rowOf.find(quint32(f.uid));
         if (row == rowOf.end())
@@ -207,7 +263,39 @@ MailResult ImapMailbox::readHeaders(const MailboxListing &listing, const HeaderS
     const ImapSession::Outcome outcome = runChunks(chunks, make, data, done, MailConnection::CancelMode::Ends);
     if (refused && outcome == ImapSession::Outcome::Completed)
         return m_session.refused(QStringLiteral("send the headers"));
-    return ended(outcome);
+    MailResult result = ended(outcome);
+    if (!result.ok() || stopped || rowOf.isEmpty())
+        return result;
+    // Every listed message is accounted for: one whose header never came
+    // (gone meanwhile, or an answer that did not say which it was) is kept
+    // unread, never filtered, and named.
+    QList<qsizetype> unread = rowOf.values();
+    std::sort(unread.begin(), unread.end());
+    QList<quint32> unreadUids;
+    for (const qsizetype k : std::as_const(unread)) {
+        const ListedMessage listed = listing.at(k);
+        ArrivedHeader missing{k, {}, true, listed.bytes >= 0, listed.bytes};
+        unreadUids.append(ImapCommands::parseIdentity(listed.uid)->uid);
+        if (!sink(missing))
+            break;
+    }
+    result.text = unreadNote(unreadUids);
+    return result;
+}
+
+QString ImapMailbox::unreadNote(const QList<quint32> &uids) const
+{
+    constexpr qsizetype kNamed = 10;
+    QStringList named;
+    for (qsizetype i = 0; i < qMin(uids.size(), kNamed); ++i)
+        named << QString::number(uids.at(i));
+    if (uids.size() > kNamed)
+        named << QStringLiteral("…");
+    return (uids.size() == 1 ? QStringLiteral("1 message could not be read (UID %1); it stays in the Inbox, unscreened")
+                             : QStringLiteral("%1 messages could not be read (UIDs %2); they stay in the Inbox, "
+                                              "unscreened")
+                                   .arg(uids.size()))
+        .arg(named.join(QStringLiteral(", ")));
 }
 
 MailResult ImapMailbox::commit()

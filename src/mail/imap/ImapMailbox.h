@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ImapCommands.h"
+#include "ImapRemovalTally.h"
 #include "ImapSession.h"
 #include "MailboxSession.h"
 
@@ -26,13 +28,16 @@ ImapFolders imapFoldersOf(const ProfileSettingsRecord &settings);
 
 // An IMAP mailbox: one folder, screened without side effects and emptied
 // by UID. The fetch opens the folder read-only (EXAMINE) and reads headers
-// with BODY.PEEK, so no flag changes. A row's uid is "UIDVALIDITY/UID"; the
-// number locate() gives back and remove() takes is the message's UID (not
-// its sequence number, which another client's expunge shifts), so a UID
-// past the range of qint32 cannot be removed. A removal is a UID MOVE where
-// the server offers it, else UID COPY, STORE \Deleted and UID EXPUNGE of
-// exactly those UIDs (never a plain EXPUNGE, which would also remove what
-// other programs marked); each acts at once, so commit() only logs out.
+// with BODY.PEEK, so no flag changes; messages another client (or an
+// earlier run on a server without UIDPLUS) marked \Deleted are left out. A
+// row's uid is "UIDVALIDITY/UID", and so is its key: never its sequence
+// number, which another client's expunge shifts. Before anything is removed,
+// in the fetch's session or a later one, SELECT must name the same
+// UIDVALIDITY and a search must find each UID still there. A removal is a
+// UID MOVE where the server offers it, else UID COPY, STORE \Deleted and
+// UID EXPUNGE of exactly those UIDs (never a plain EXPUNGE, which would also
+// remove what other programs marked); each acts at once, so commit() only
+// logs out, and what was removed is what the server's answers say.
 class ImapMailbox : public MailboxSession {
     Q_OBJECT
 public:
@@ -50,8 +55,9 @@ public:
     MailResult open() override;
     MailResult list(MailboxListing &listing) override;
     MailResult readHeaders(const MailboxListing &listing, const HeaderSink &sink) override;
-    MailResult locate(const QList<MessageIdentity> &rows, QList<qint32> &numbers) override;
-    MailResult remove(const QList<qint32> &numbers, const RemovalSink &sink) override;
+    MailResult locate(const QList<MessageIdentity> &rows, QList<LocatedMessage> &found) override;
+    MailResult remove(const QList<MessageKey> &keys, const RemovalSink &sink) override;
+    bool removesAtOnce() const override { return true; }
     void commitAfterRemoving() override { m_logoutAhead = true; }
     MailResult commit() override;
     void close() override;
@@ -73,7 +79,12 @@ private:
     MailResult selectForChanges();
     quint64 sendSelect(); // 0 when it could not be sent
     MailResult judgeSelect(quint64 id);
-    MailResult removeChunk(const QList<quint32> &uids, bool &accepted);
+    MessageKey keyOf(quint32 uidValidity, quint32 uid) const;
+    std::optional<ImapCommands::Identity> identityOf(const MessageIdentity &row) const;
+    MailResult moveAll(const QList<QList<quint32>> &chunks, ImapRemovalTally &tally, bool logoutAhead);
+    MailResult removeChunk(const QList<quint32> &uids, ImapRemovalTally &tally);
+    MailResult verify(const QList<quint32> &uids, ImapRemovalTally &tally, bool leftFlagged, bool logoutAhead);
+    QString unreadNote(const QList<quint32> &uids) const;
     // ImapFolderSearch.cpp. The LIST that finds the target folder may go
     // out ahead (askForFolders), before the folder is needed.
     void askForFolders();
@@ -83,8 +94,9 @@ private:
     ImapSession m_session;
     CancelFlag &m_cancel;
     ImapFolders m_folders;
-    quint32 m_uidValidity = 0;
+    quint32 m_uidValidity = 0; // as the listing's EXAMINE named it
     quint32 m_selectedValidity = 0; // as the last SELECT's answer names it
+    int m_markedDeleted = 0; // messages the listing left out, marked \Deleted
     quint64 m_listId = 0; // the LIST sent ahead and not yet awaited
     QList<ImapResponse> m_listed; // its folders
     bool m_selected = false; // the folder is open for changes

@@ -1,18 +1,25 @@
 // ImapMailbox: finding rows again by UIDVALIDITY and UID, and removing them
-// by UID (a move to the target folder, or a deletion).
+// by UID (a move to the target folder, or a deletion), counting what the
+// server's answers say it did.
 #include "ImapMailbox.h"
 
 #include "CancelFlag.h"
-#include "ImapCommands.h"
 
-#include <limits>
+#include <QSet>
 #include <utility>
 
-namespace {
+MessageKey ImapMailbox::keyOf(quint32 uidValidity, quint32 uid) const
+{
+    return makeKey((quint64(uidValidity) << 32) | uid);
+}
 
-constexpr qint64 kNumberMax = std::numeric_limits<qint32>::max();
-
-} // namespace
+// A row's UIDVALIDITY and UID: from this session's key, else from its id.
+std::optional<ImapCommands::Identity> ImapMailbox::identityOf(const MessageIdentity &row) const
+{
+    if (const std::optional<quint64> value = keyValue(row.key))
+        return ImapCommands::Identity{quint32(*value >> 32), quint32(*value & 0xffffffffU)};
+    return ImapCommands::parseIdentity(row.uid);
+}
 
 quint64 ImapMailbox::sendSelect()
 {
@@ -25,6 +32,8 @@ quint64 ImapMailbox::sendSelect()
 
 // Judges the SELECT sent as `id`: the folder is open for changes only once
 // its answer came, it was accepted read-write, and its UIDVALIDITY is known.
+// That UIDVALIDITY is kept apart from the listing's: each key is checked
+// against it, so a folder rebuilt between the two is never touched.
 MailResult ImapMailbox::judgeSelect(quint64 id)
 {
     const ImapSession::Outcome outcome = m_session.await(id);
@@ -37,7 +46,11 @@ MailResult ImapMailbox::judgeSelect(quint64 id)
                                    QStringLiteral("The server opened the folder %1 read-only, so nothing can be "
                                                   "removed from it.")
                                        .arg(folderName()));
-    m_uidValidity = m_selectedValidity;
+    if (m_selectedValidity == 0)
+        return MailResult::failure(MailOutcome::ConnectionFailed, QStringLiteral("Error"),
+                                   QStringLiteral("The server did not name the UIDVALIDITY of the folder %1, so its "
+                                                  "messages cannot be confirmed and nothing was touched.")
+                                       .arg(folderName()));
     m_selected = true;
     return MailResult::done();
 }
@@ -47,28 +60,32 @@ MailResult ImapMailbox::selectForChanges()
     return m_selected ? MailResult::done() : judgeSelect(sendSelect());
 }
 
-MailResult ImapMailbox::locate(const QList<MessageIdentity> &rows, QList<qint32> &numbers)
+MailResult ImapMailbox::locate(const QList<MessageIdentity> &rows, QList<LocatedMessage> &found)
 {
-    numbers = QList<qint32>(rows.size(), -1);
+    found = QList<LocatedMessage>(rows.size());
+    QList<std::optional<ImapCommands::Identity>> ids;
     QList<quint32> uids;
-    for (const MessageIdentity &row : rows)
-        if (const auto id = ImapCommands::parseIdentity(row.uid); id && id->uid <= kNumberMax)
-            uids.append(id->uid);
+    ids.reserve(rows.size());
+    for (const MessageIdentity &row : rows) {
+        ids.append(identityOf(row));
+        if (ids.constLast())
+            uids.append(ids.constLast()->uid);
+    }
     // SELECT, the folder listing a move needs and the searches go out
     // together; none of them acts, and the search results are used only
-    // once the SELECT was accepted and its UIDVALIDITY matched.
+    // once the SELECT was accepted with the rows' UIDVALIDITY. A message
+    // marked \Deleted meanwhile is another program's to remove.
     const quint64 select = m_selected ? 0 : sendSelect();
     askForFolders();
-    // Which of them are still there: another client may have removed some.
     QSet<quint32> present;
     const qsizetype chunks = (uids.size() + kChunk - 1) / kChunk;
     const auto make = [&](qsizetype c) {
-        return "UID SEARCH UID " + ImapCommands::uidSet(uids.mid(c * kChunk, kChunk));
+        return "UID SEARCH UID " + ImapCommands::uidSet(uids.mid(c * kChunk, kChunk)) + " UNDELETED";
     };
     const auto data = [&present](const ImapResponse &r) {
         if (r.keyword == "SEARCH")
             for (const ImapValue &v : r.values)
-                if (v.number() > 0)
+                if (v.number() > 0 && v.number() <= 0xffffffffLL)
                     present.insert(quint32(v.number()));
     };
     bool refused = false;
@@ -84,11 +101,11 @@ MailResult ImapMailbox::locate(const QList<MessageIdentity> &rows, QList<qint32>
         if (MailResult selected = judgeSelect(select); !selected.ok())
             return selected;
     }
-    for (const MessageIdentity &row : rows) {
-        const auto id = ImapCommands::parseIdentity(row.uid);
-        if (id && id->uidValidity != m_uidValidity) {
+    for (const auto &id : std::as_const(ids)) {
+        if (id && id->uidValidity != m_selectedValidity) {
             // The folder was rebuilt: its UIDs name other messages now.
-            numbers.fill(0);
+            for (LocatedMessage &row : found)
+                row.state = LocatedMessage::State::Changed;
             return MailResult::failure(
                 MailOutcome::Failed, QStringLiteral("Error"),
                 QStringLiteral("The folder %1 was renumbered on the server since the messages were fetched (its "
@@ -100,13 +117,21 @@ MailResult ImapMailbox::locate(const QList<MessageIdentity> &rows, QList<qint32>
         return ended(outcome);
     if (refused)
         return m_session.refused(QStringLiteral("search the folder %1").arg(folderName()));
+    // The folder a move goes to is known before anything moves, so that the
+    // records say where, and a missing one stops the removal before it starts.
+    if (m_folders.removal == ImapFolders::Removal::MoveToFolder) {
+        if (MailResult target = findTarget(); !target.ok())
+            return target;
+    }
     QSet<quint32> given;
     for (qsizetype i = 0; i < rows.size(); ++i) {
-        const auto id = ImapCommands::parseIdentity(rows.at(i).uid);
-        const bool found = id && present.contains(id->uid) && !given.contains(id->uid);
-        numbers[i] = found ? qint32(id->uid) : 0;
-        if (found)
+        const auto &id = ids.at(i);
+        const bool there = id && present.contains(id->uid) && !given.contains(id->uid);
+        found[i].state = there ? LocatedMessage::State::Found : LocatedMessage::State::Changed;
+        if (there) {
+            found[i].key = keyOf(id->uidValidity, id->uid);
             given.insert(id->uid);
+        }
     }
     return MailResult::done();
 }
@@ -120,68 +145,116 @@ QString ImapMailbox::removalAction() const
     return m_folders.specialUse == "\\Trash" ? QStringLiteral("moved to Trash") : QStringLiteral("moved to Junk");
 }
 
-MailResult ImapMailbox::remove(const QList<qint32> &numbers, const RemovalSink &sink)
+MailResult ImapMailbox::remove(const QList<MessageKey> &keys, const RemovalSink &sink)
 {
     m_note.clear();
     const bool logoutAhead = std::exchange(m_logoutAhead, false);
     if (MailResult selected = selectForChanges(); !selected.ok())
         return selected;
-    if (m_folders.removal == ImapFolders::Removal::MoveToFolder) {
+    const bool moving = m_folders.removal == ImapFolders::Removal::MoveToFolder;
+    if (moving) {
         if (MailResult found = findTarget(); !found.ok())
             return found;
     }
-    const qsizetype chunks = (numbers.size() + kChunk - 1) / kChunk;
-    const auto uidsOf = [&numbers](qsizetype c) {
-        QList<quint32> uids;
-        for (const qint32 n : numbers.mid(c * kChunk, kChunk))
-            uids.append(quint32(n));
-        return uids;
-    };
-    const auto tell = [&](qsizetype c, bool accepted) {
-        for (qsizetype i = c * kChunk; i < qMin(numbers.size(), (c + 1) * kChunk); ++i)
-            sink(i, accepted);
-    };
-    ImapSession::Outcome outcome = ImapSession::Outcome::Completed;
-    if (m_folders.removal == ImapFolders::Removal::MoveToFolder && m_session.hasCapability("MOVE")) {
-        // Moves are independent of each other: they go out ahead.
-        const auto make = [&](qsizetype c) { return "UID MOVE " + ImapCommands::uidSet(uidsOf(c)) + ' ' + m_target; };
-        const auto done = [&](qsizetype c) {
-            const bool accepted = m_session.completedOk();
-            if (!accepted && m_note.isEmpty())
-                m_note = m_session.refused(QStringLiteral("move the messages to %1").arg(m_targetName)).text
-                    + (m_session.completion().code == "TRYCREATE"
-                           ? QStringLiteral("\r\nThe folder %1 does not exist on the server.").arg(m_targetName)
-                           : QString());
-            tell(c, accepted);
-            return true;
-        };
-        // The moves act at once: when the session ends after them, LOGOUT
-        // goes out behind the last instead of a round trip later.
-        const auto logout = [&] {
-            if (logoutAhead)
-                m_logout = m_session.sendLogout();
-        };
-        outcome = runChunks(chunks, make, {}, done, MailConnection::CancelMode::Bounded, logout);
-    } else {
-        for (qsizetype c = 0; c < chunks && !m_cancel.isSet(); ++c) {
-            bool accepted = false;
-            if (MailResult step = removeChunk(uidsOf(c), accepted); !step.ok())
-                return step;
-            tell(c, accepted);
+    // Only keys of this session, for the folder as it is selected now.
+    QList<quint32> uids;
+    QList<qsizetype> indexOf; // of each UID in `keys`
+    for (qsizetype i = 0; i < keys.size(); ++i) {
+        const std::optional<quint64> value = keyValue(keys.at(i));
+        if (value && quint32(*value >> 32) == m_selectedValidity && quint32(*value) != 0) {
+            uids.append(quint32(*value));
+            indexOf.append(i);
+        } else {
+            sink(i, RemovalAnswer::Gone);
         }
     }
+    QList<QList<quint32>> chunks;
+    for (qsizetype from = 0; from < uids.size(); from += kChunk)
+        chunks.append(uids.mid(from, kChunk));
+    const bool flagsOnly = !m_session.hasCapability("UIDPLUS") && !(moving && m_session.hasCapability("MOVE"));
+    ImapRemovalTally tally(uids, flagsOnly);
+    MailResult result;
+    if (moving && m_session.hasCapability("MOVE")) {
+        result = moveAll(chunks, tally, logoutAhead);
+    } else {
+        for (const QList<quint32> &chunk : std::as_const(chunks)) {
+            if (m_cancel.isSet() || !(result = removeChunk(chunk, tally)).ok())
+                break;
+        }
+        if (result.ok() && !m_cancel.isSet() && !uids.isEmpty())
+            result = verify(uids, tally, flagsOnly, logoutAhead);
+    }
+    // Each answer the server gave is told, also when the session failed
+    // later: those removals acted.
+    for (qsizetype k = 0; k < uids.size(); ++k)
+        if (const std::optional<RemovalAnswer> answer = tally.answer(uids.at(k)))
+            sink(indexOf.at(k), *answer);
+    if (result.ok())
+        result.text = m_note;
+    return result;
+}
+
+// Every chunk's UID MOVE ahead of the answers, then a search of what is
+// still there, and LOGOUT behind it when the session ends next.
+MailResult ImapMailbox::moveAll(const QList<QList<quint32>> &chunks, ImapRemovalTally &tally, bool logoutAhead)
+{
+    const qsizetype count = chunks.size();
+    QList<quint32> all;
+    for (const QList<quint32> &chunk : chunks)
+        all += chunk;
+    const auto make = [&](qsizetype c) {
+        return c < count ? "UID MOVE " + ImapCommands::uidSet(chunks.at(c)) + ' ' + m_target
+                         : "UID SEARCH UID " + ImapCommands::uidSet(all);
+    };
+    const auto data = [&tally](const ImapResponse &r) {
+        if (r.code == "COPYUID")
+            tally.copied(r.codeArguments);
+        else if (r.keyword == "SEARCH")
+            for (const ImapValue &v : r.values)
+                if (v.number() > 0 && v.number() <= 0xffffffffLL)
+                    tally.stillThere(quint32(v.number()));
+    };
+    bool missingFolder = false;
+    const auto done = [&](qsizetype c) {
+        const bool accepted = m_session.completedOk();
+        if (c == count) {
+            if (accepted)
+                tally.searched();
+            return true;
+        }
+        if (m_session.completion().code == "COPYUID")
+            tally.copied(m_session.completion().codeArguments);
+        if (!accepted && m_note.isEmpty()) {
+            missingFolder = m_session.completion().code == "TRYCREATE";
+            m_note = m_session.refused(QStringLiteral("move the messages to %1").arg(m_targetName)).text
+                + (missingFolder ? QStringLiteral("\r\nThe folder %1 does not exist on the server.").arg(m_targetName)
+                                 : QString());
+        }
+        tally.answered(chunks.at(c), accepted);
+        return true;
+    };
+    // The moves act at once: when the session ends after them, LOGOUT goes
+    // out behind the search instead of a round trip later.
+    const auto logout = [&] {
+        if (logoutAhead)
+            m_logout = m_session.sendLogout();
+    };
+    const ImapSession::Outcome outcome = runChunks(count == 0 ? 0 : count + 1, make, data, done,
+                                                   MailConnection::CancelMode::Bounded, logout);
     MailResult result = ended(outcome);
-    result.text = m_note;
+    // A folder to move to that is not there is a setting to put right.
+    if (result.ok() && missingFolder)
+        return MailResult::failure(MailOutcome::NotConfigured, QStringLiteral("Error"),
+                                   m_note + QStringLiteral("\r\nChoose the folder to move to in the settings."));
     return result;
 }
 
 // Without MOVE: a copy first, and only once it is there the originals are
 // marked and expunged, by UID, together.
-MailResult ImapMailbox::removeChunk(const QList<quint32> &uids, bool &accepted)
+MailResult ImapMailbox::removeChunk(const QList<quint32> &uids, ImapRemovalTally &tally)
 {
     const QByteArray set = ImapCommands::uidSet(uids);
-    const bool moving = m_folders.removal == ImapFolders::Removal::MoveToFolder;
-    if (moving) {
+    if (m_folders.removal == ImapFolders::Removal::MoveToFolder) {
         const ImapSession::Outcome copied = m_session.run("UID COPY " + set + ' ' + m_target, {},
                                                           MailConnection::CancelMode::Bounded);
         if (copied != ImapSession::Outcome::Completed)
@@ -189,28 +262,61 @@ MailResult ImapMailbox::removeChunk(const QList<quint32> &uids, bool &accepted)
         if (!m_session.completedOk()) {
             if (m_note.isEmpty())
                 m_note = m_session.refused(QStringLiteral("copy the messages to %1").arg(m_targetName)).text;
+            tally.answered(uids, false);
             return MailResult::done();
         }
+        if (m_session.completion().code == "COPYUID")
+            tally.copied(m_session.completion().codeArguments);
     }
     const bool expunge = m_session.hasCapability("UIDPLUS");
     const quint64 store = m_session.send("UID STORE " + set + " +FLAGS.SILENT (\\Deleted)");
     const quint64 expunged = expunge && store ? m_session.send("UID EXPUNGE " + set) : 0;
     ImapSession::Outcome outcome = m_session.await(store, MailConnection::CancelMode::Bounded);
-    accepted = outcome == ImapSession::Outcome::Completed && m_session.completedOk();
+    bool accepted = outcome == ImapSession::Outcome::Completed && m_session.completedOk();
     if (expunge && outcome == ImapSession::Outcome::Completed) {
         outcome = m_session.await(expunged, MailConnection::CancelMode::Bounded);
         accepted = accepted && outcome == ImapSession::Outcome::Completed && m_session.completedOk();
     }
     if (outcome != ImapSession::Outcome::Completed)
         return ended(outcome);
-    if (!expunge && accepted)
-        m_note = moving ? QStringLiteral("The server cannot expunge single messages (it lacks UIDPLUS), so the "
-                                         "messages copied to %1 are left in %2 marked as deleted; they disappear "
-                                         "when a mail program next compacts %2.")
-                              .arg(m_targetName, folderName())
-                        : QStringLiteral("The server cannot expunge single messages (it lacks UIDPLUS), so the "
-                                         "messages are left in %1 marked as deleted; they disappear when a mail "
-                                         "program next compacts %1.")
-                              .arg(folderName());
+    tally.answered(uids, accepted);
     return MailResult::done();
+}
+
+// After removals without MOVE: which of the UIDs are still in the folder,
+// and (where they are only marked) which carry \Deleted, in one round trip.
+MailResult ImapMailbox::verify(const QList<quint32> &uids, ImapRemovalTally &tally, bool leftFlagged, bool logoutAhead)
+{
+    const QByteArray set = ImapCommands::uidSet(uids);
+    const auto taker = [&tally](bool flagged) {
+        return [&tally, flagged](const ImapResponse &r) {
+            if (r.keyword == "SEARCH")
+                for (const ImapValue &v : r.values)
+                    if (v.number() > 0 && v.number() <= 0xffffffffLL)
+                        tally.stillThere(quint32(v.number()), flagged);
+        };
+    };
+    const quint64 there = m_session.send("UID SEARCH UID " + set, taker(false));
+    const quint64 marked = leftFlagged && there ? m_session.send("UID SEARCH UID " + set + " DELETED", taker(true)) : 0;
+    if (logoutAhead && there)
+        m_logout = m_session.sendLogout();
+    ImapSession::Outcome outcome = m_session.await(there, MailConnection::CancelMode::Bounded);
+    bool answered = outcome == ImapSession::Outcome::Completed && m_session.completedOk();
+    if (marked && outcome == ImapSession::Outcome::Completed) {
+        outcome = m_session.await(marked, MailConnection::CancelMode::Bounded);
+        answered = answered && outcome == ImapSession::Outcome::Completed && m_session.completedOk();
+    }
+    m_session.dropHandlers();
+    if (answered)
+        tally.searched();
+    if (leftFlagged && answered)
+        m_note = m_folders.removal == ImapFolders::Removal::MoveToFolder
+            ? QStringLiteral("The server cannot expunge single messages (it lacks UIDPLUS), so the messages copied "
+                             "to %1 are left in %2 marked as deleted; they disappear when a mail program next "
+                             "compacts %2.")
+                  .arg(m_targetName, folderName())
+            : QStringLiteral("The server cannot expunge single messages (it lacks UIDPLUS), so the messages are left "
+                             "in %1 marked as deleted; they disappear when a mail program next compacts %1.")
+                  .arg(folderName());
+    return ended(outcome);
 }

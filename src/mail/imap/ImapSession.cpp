@@ -320,7 +320,8 @@ MailResult ImapSession::greeted()
 QString ImapSession::unreachableText() const
 {
     return ConnectErrorText(m_connection->error(), m_settings.EmailHost, m_settings.EmailPort.trimmed(),
-                            m_options.inactivityLimitMs / 1000.0, m_connection->errorString());
+                            m_options.inactivityLimitMs / 1000.0, m_connection->errorString(),
+                            QStringLiteral("143, or 993 for SSL/TLS"));
 }
 
 MailResult ImapSession::greetingFailed()

@@ -77,8 +77,13 @@ MailResult ImapWatch::watchOnce(Reached &reached)
         else {
             reached.waitedWell = true;
             // Also without news: an EXISTS the server sent between commands
-            // was not heard, and one look per interval costs little.
-            result = screenArrivals(mailbox);
+            // was not heard, and one look per interval costs little. A
+            // server that told nothing may not tell a selected folder at all:
+            // it is asked, and the folder opened again when mail came.
+            if (!news.any())
+                result = refreshWhenStale(session);
+            if (result.ok())
+                result = screenArrivals(mailbox);
         }
     }
     if (result.kind == MailOutcome::Cancelled || m_cancel.isSet())
@@ -122,6 +127,30 @@ MailResult ImapWatch::selectFolder(ImapSession &session)
         m_uidValidity = validity;
     }
     return MailResult::done();
+}
+
+MailResult ImapWatch::refreshWhenStale(ImapSession &session)
+{
+    quint32 next = 0;
+    const ImapSession::Outcome outcome =
+        session.run("STATUS " + ImapCommands::mailbox(m_folders.screened) + " (UIDNEXT)",
+                    [&next](const ImapResponse &r) {
+                        if (r.keyword != "STATUS" || r.values.size() < 2)
+                            return;
+                        const QList<ImapValue> &items = r.values.at(1).items;
+                        for (qsizetype i = 0; i + 1 < items.size(); i += 2)
+                            if (items.at(i).isAtom("UIDNEXT"))
+                                next = quint32(qMax<qint64>(0, items.at(i + 1).number()));
+                    });
+    session.dropHandlers();
+    if (outcome == ImapSession::Outcome::Cancelled)
+        return MailResult::cancelled();
+    if (outcome == ImapSession::Outcome::Failed)
+        return session.failure();
+    // A refused STATUS leaves the looks after each wait as they are.
+    if (!session.completedOk() || m_nextUid == 0 || next <= m_nextUid)
+        return MailResult::done();
+    return selectFolder(session);
 }
 
 bool ImapWatch::pause(int ms)

@@ -58,6 +58,9 @@ private:
     };
     MailResult watchOnce(Reached &reached);
     MailResult selectFolder(ImapSession &session);
+    // Asks the folder's UIDNEXT, and opens the folder again when mail came
+    // that the server did not tell of.
+    MailResult refreshWhenStale(ImapSession &session);
     // ImapWatchScreening.cpp
     MailResult screenArrivals(ImapMailbox &mailbox);
     MailResult moveHits(ImapMailbox &mailbox, const QList<MessageEntry> &hits);

@@ -80,34 +80,45 @@ MailResult ImapWatch::moveHits(ImapMailbox &mailbox, const QList<MessageEntry> &
 {
     QList<MessageIdentity> rows;
     for (const MessageEntry &entry : hits)
-        rows.append({entry.number, entry.uid, {}});
-    QList<qint32> numbers;
-    if (MailResult located = mailbox.locate(rows, numbers); !located.ok())
+        rows.append({entry.key, entry.number, entry.uid, {}});
+    QList<LocatedMessage> found;
+    if (MailResult located = mailbox.locate(rows, found); !located.ok())
         return located;
-    QList<qint32> present;
-    QList<qsizetype> rowOf;
-    for (qsizetype i = 0; i < numbers.size(); ++i) {
-        if (numbers.at(i) > 0) {
-            present.append(numbers.at(i));
-            rowOf.append(i);
+    QList<MessageKey> present;
+    QList<MessageEntry> asked;
+    for (qsizetype i = 0; i < found.size(); ++i) {
+        if (found.at(i).state == LocatedMessage::State::Found) {
+            present.append(found.at(i).key);
+            asked.append(hits.at(i));
         }
     }
+    if (present.isEmpty())
+        return MailResult::done();
+    // The moves act at once: they are recorded before they go out, and each
+    // record settled by its answer.
+    QString error;
+    if (m_journal.pending) {
+        if (m_journal.describe)
+            m_journal.describe(mailbox.removalAction());
+        if (!m_journal.pending(asked, &error)) {
+            Q_EMIT trouble(QStringLiteral("The deletion history could not be written, so nothing was moved: ") + error);
+            return MailResult::done();
+        }
+    }
+    QList<std::optional<bool>> outcomes(asked.size());
     QList<MessageEntry> carried;
-    const MailResult removed = mailbox.remove(present, [&](qsizetype index, bool accepted) {
-        if (accepted)
-            carried.append(hits.at(rowOf.at(index)));
+    const MailResult removed = mailbox.remove(present, [&](qsizetype index, RemovalAnswer answer) {
+        outcomes[index] = answer == RemovalAnswer::Removed;
+        if (answer == RemovalAnswer::Removed)
+            carried.append(asked.at(index));
     });
+    if (m_journal.pending && m_journal.settleEach)
+        m_journal.settleEach(outcomes);
     if (!removed.text.isEmpty() && removed.ok())
         Q_EMIT trouble(removed.text);
-    if (!carried.isEmpty()) {
-        QString error;
-        if (m_journal.pending && !m_journal.pending(carried, &error))
-            Q_EMIT trouble(QStringLiteral("The deletion history could not be written: ") + error);
-        else if (m_journal.settle)
-            m_journal.settle(true);
-        for (const MessageEntry &entry : std::as_const(carried))
-            Q_EMIT moved(entry, targetName());
+    for (const MessageEntry &entry : std::as_const(carried))
+        Q_EMIT moved(entry, targetName());
+    if (!carried.isEmpty())
         m_status.setStatusText(QStringLiteral("Moved %1 to %2").arg(carried.size()).arg(targetName()));
-    }
     return removed.ok() ? MailResult::done() : removed;
 }

@@ -29,7 +29,7 @@ QList<ListedMessage> listedMessages(const Pop3Pairs &pairs, bool withIds)
             continue; // already taken
         numberCount[number] = 0;
         const bool unique = withIds && times == 1 && idCount.value(id) == 1;
-        out.append({number, unique ? id : QString(), -1});
+        out.append({number, unique ? id : QString(), -1, {}});
     }
     std::sort(out.begin(), out.end(),
               [](const ListedMessage &a, const ListedMessage &b) { return a.number < b.number; });
@@ -86,7 +86,7 @@ QList<ListedMessage> mailboxListing(const std::optional<Pop3Pairs> &uids, const 
     auto add = [&](qint32 number) {
         if (!known.contains(number)) {
             known.insert(number);
-            out.append({number, QString(), -1});
+            out.append({number, QString(), -1, {}});
         }
     };
     if (sizes) {

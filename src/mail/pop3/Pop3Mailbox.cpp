@@ -117,7 +117,15 @@ MailResult Pop3Mailbox::list(MailboxListing &listing)
     listing = pop3Listing(uids, uidlIsAll ? std::nullopt : sizes, statCount);
     if (sizes)
         takeListedSizes(listing, *sizes);
+    keyListing(listing);
     return ended(outcome == Pop3Session::Outcome::Cancelled ? Pop3Session::Outcome::Reply : outcome);
+}
+
+void Pop3Mailbox::keyListing(MailboxListing &listing) const
+{
+    for (ListedMessage &message : listing.messages)
+        if (message.number > 0)
+            message.key = makeKey(quint64(message.number));
 }
 
 namespace {

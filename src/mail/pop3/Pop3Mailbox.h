@@ -25,8 +25,8 @@ public:
     MailResult readHeaders(const MailboxListing &listing, const HeaderSink &sink) override;
     void commitAfterReading() override;
     void listAfterOpening() override { m_listAfterOpening = true; }
-    MailResult locate(const QList<MessageIdentity> &rows, QList<qint32> &numbers) override;
-    MailResult remove(const QList<qint32> &numbers, const RemovalSink &sink) override;
+    MailResult locate(const QList<MessageIdentity> &rows, QList<LocatedMessage> &found) override;
+    MailResult remove(const QList<MessageKey> &keys, const RemovalSink &sink) override;
     MailResult commit() override;
     void close() override;
 
@@ -35,6 +35,11 @@ private:
     // The result of a run of commands that ended with `outcome`.
     MailResult ended(Pop3Session::Outcome outcome) const;
     MailResult listPipelined(MailboxListing &listing);
+    // Finds rows of another session by id and header: for each, the number
+    // to remove it by, 0 when it cannot be confirmed, -1 when undecided.
+    MailResult locateNumbers(const QList<MessageIdentity> &rows, QList<qint32> &numbers);
+    // This session's key of each listed message.
+    void keyListing(MailboxListing &listing) const;
 
     Pop3Session m_session;
     CancelFlag &m_cancel;

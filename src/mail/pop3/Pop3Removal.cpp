@@ -10,6 +10,8 @@
 
 #include <QQueue>
 #include <QSet>
+#include <algorithm>
+#include <limits>
 
 namespace {
 
@@ -118,7 +120,31 @@ private:
 
 } // namespace
 
-MailResult Pop3Mailbox::locate(const QList<MessageIdentity> &rows, QList<qint32> &numbers)
+MailResult Pop3Mailbox::locate(const QList<MessageIdentity> &rows, QList<LocatedMessage> &found)
+{
+    found = QList<LocatedMessage>(rows.size());
+    // Rows this session listed keep their numbers: POP3 numbers hold for a
+    // whole session.
+    const bool listedHere = !rows.isEmpty()
+        && std::all_of(rows.cbegin(), rows.cend(),
+                       [this](const MessageIdentity &r) { return keyValue(r.key).has_value(); });
+    if (listedHere) {
+        for (qsizetype i = 0; i < rows.size(); ++i)
+            found[i] = {LocatedMessage::State::Found, rows.at(i).key};
+        return MailResult::done();
+    }
+    QList<qint32> numbers;
+    const MailResult result = locateNumbers(rows, numbers);
+    for (qsizetype i = 0; i < numbers.size(); ++i) {
+        if (numbers.at(i) > 0)
+            found[i] = {LocatedMessage::State::Found, makeKey(quint64(numbers.at(i)))};
+        else if (numbers.at(i) == 0)
+            found[i].state = LocatedMessage::State::Changed;
+    }
+    return result;
+}
+
+MailResult Pop3Mailbox::locateNumbers(const QList<MessageIdentity> &rows, QList<qint32> &numbers)
 {
     Confirmation confirmation(rows, numbers);
     Pop3Session::Outcome outcome = Pop3Session::Outcome::Reply;
@@ -181,8 +207,20 @@ MailResult Pop3Mailbox::locate(const QList<MessageIdentity> &rows, QList<qint32>
     return ended(outcome);
 }
 
-MailResult Pop3Mailbox::remove(const QList<qint32> &numbers, const RemovalSink &sink)
+MailResult Pop3Mailbox::remove(const QList<MessageKey> &keys, const RemovalSink &sink)
 {
+    // Only this session's keys name its messages; any other is never acted on.
+    QList<qint32> numbers;
+    QList<qsizetype> asked; // the index in `keys` of each number
+    for (qsizetype i = 0; i < keys.size(); ++i) {
+        const std::optional<quint64> number = keyValue(keys.at(i));
+        if (number && *number > 0 && *number <= quint64(std::numeric_limits<qint32>::max())) {
+            numbers.append(qint32(*number));
+            asked.append(i);
+        } else {
+            sink(i, RemovalAnswer::Gone);
+        }
+    }
     std::optional<CommandPipeline> deleting;
     if (pipelining() && !numbers.isEmpty()) {
         deleting
@@ -211,7 +249,7 @@ MailResult Pop3Mailbox::remove(const QList<qint32> &numbers, const RemovalSink &
             break;
         const bool accepted = m_session.reply().startsWith("+OK");
         m_accepted += accepted ? 1 : 0;
-        sink(i, accepted);
+        sink(asked.at(i), accepted ? RemovalAnswer::Removed : RemovalAnswer::Refused);
     }
     // Every DELE written must have had its reply before QUIT: the server
     // then removes exactly the messages accepted.
