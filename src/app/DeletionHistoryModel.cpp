@@ -54,6 +54,18 @@ DeletionHistoryModel::DeletionHistoryModel(QList<DeletionRecord> records, QObjec
     }
 }
 
+QString DeletionHistoryModel::countText(int deleted, int moved, int of)
+{
+    const int shown = deleted + moved;
+    const QString lead = shown == of ? QString::number(shown) : QStringLiteral("%1 of %2").arg(shown).arg(of);
+    const QString messages = of == 1 ? QStringLiteral("message") : QStringLiteral("messages");
+    if (moved == 0)
+        return QStringLiteral("%1 deleted %2").arg(lead, messages);
+    if (deleted == 0)
+        return QStringLiteral("%1 moved %2").arg(lead, messages);
+    return QStringLiteral("%1 %2: %3 deleted, %4 moved").arg(lead, messages).arg(deleted).arg(moved);
+}
+
 int DeletionHistoryModel::rowCount(const QModelIndex &parent) const
 {
     return parent.isValid() ? 0 : int(m_rows.size());

@@ -21,6 +21,11 @@ public:
     int columnCount(const QModelIndex &parent = {}) const override;
     QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+    // The row's message was moved to another folder, not deleted.
+    bool isMove(int row) const { return !m_rows.at(row).record.action.isEmpty(); }
+    // "23 deleted messages", "3 moved messages", "23 messages: 20 deleted,
+    // 3 moved"; with `of` (the rows there are) larger: "5 of 23 ...".
+    static QString countText(int deleted, int moved, int of);
 
 private:
     struct Row {

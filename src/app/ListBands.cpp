@@ -2,6 +2,8 @@
 
 #include "AppIcons.h"
 
+#include <algorithm>
+
 namespace ListBands {
 
 int rowHeightTwips(int mode, int textHeight, int tppy, int imageHeight)
@@ -20,6 +22,26 @@ int rowHeightTwips(int mode, int textHeight, int tppy, int imageHeight)
     default:
         return textHeight;
     }
+}
+
+bool isDark(const QPalette &palette)
+{
+    return palette.color(QPalette::Window).lightness() < 128;
+}
+
+QColor shownFirst(const QColor &first, const QPalette &scheme)
+{
+    return isDark(scheme) ? scheme.color(QPalette::Base) : first;
+}
+
+QColor shownSecond(const QColor &second, const QPalette &scheme)
+{
+    if (!isDark(scheme))
+        return second;
+    // The band's hue and saturation, as dark as the scheme's base plus a
+    // step that still tells the bands apart.
+    const int value = std::clamp(scheme.color(QPalette::Base).value() + 40, 48, 96);
+    return QColor::fromHsv(second.hsvHue(), std::max(second.hsvSaturation(), 96), value);
 }
 
 int mainWindowRowHeightTwips()

@@ -1,8 +1,10 @@
 #include "ListViewWidget.h"
 
 #include "FocusRing.h"
+#include "ListBands.h"
 
 #include <QAccessible>
+#include <QApplication>
 #include <QContextMenuEvent>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -57,19 +59,41 @@ ListViewWidget::ListViewWidget(const QString &objectName, const QString &accessi
 
 void ListViewWidget::applyBands(const QColor &first, const QColor &second, int rowHeight)
 {
-    QPalette pal = palette();
-    pal.setColor(QPalette::Base, first);
-    pal.setColor(QPalette::AlternateBase, second);
-    // The bands are light whatever the desktop's colours: a dark scheme's
-    // light text would vanish on them.
-    pal.setColor(QPalette::Text, kBandText);
-    pal.setColor(QPalette::PlaceholderText, kBandPlaceholder);
-    setPalette(pal);
+    m_bandFirst = first;
+    m_bandSecond = second;
+    paintBands();
     setAlternatingRowColors(true);
     QAbstractItemDelegate *old = itemDelegate();
     setItemDelegate(new BandDelegate(rowHeight, this));
     if (old && old->parent() == this)
         old->deleteLater();
+}
+
+void ListViewWidget::paintBands()
+{
+    if (!m_bandFirst.isValid())
+        return;
+    const QPalette scheme = QApplication::palette(this);
+    QPalette pal = palette();
+    pal.setColor(QPalette::Base, ListBands::shownFirst(m_bandFirst, scheme));
+    pal.setColor(QPalette::AlternateBase, ListBands::shownSecond(m_bandSecond, scheme));
+    // The scheme's text reads on its own dark bands; on the light ones a
+    // dark text does, whatever the scheme's.
+    const bool dark = ListBands::isDark(scheme);
+    pal.setColor(QPalette::Text, dark ? scheme.color(QPalette::Text) : kBandText);
+    const QColor text = scheme.color(QPalette::Text), base = scheme.color(QPalette::Base);
+    const QColor hint = QColor::fromRgbF(0.7f * text.redF() + 0.3f * base.redF(),
+                                         0.7f * text.greenF() + 0.3f * base.greenF(),
+                                         0.7f * text.blueF() + 0.3f * base.blueF());
+    pal.setColor(QPalette::PlaceholderText, dark ? hint : kBandPlaceholder);
+    setPalette(pal);
+}
+
+void ListViewWidget::changeEvent(QEvent *event)
+{
+    if (event->type() == QEvent::ApplicationPaletteChange)
+        paintBands();
+    QTreeView::changeEvent(event);
 }
 
 int ListViewWidget::currentRow() const

@@ -14,7 +14,8 @@ public:
     ListViewWidget(const QString &objectName, const QString &accessibleName, QWidget *parent = nullptr);
 
     // Paints the rows on the two band colours, one row per band, every row
-    // `rowHeight` pixels high.
+    // `rowHeight` pixels high; on a dark scheme the bands are dark (and
+    // follow a change of scheme).
     void applyBands(const QColor &first, const QColor &second, int rowHeight);
 
     // A text shown in the empty list (how to begin); none when empty.
@@ -25,7 +26,7 @@ public:
     // one, as the next row after a move; clears the selection of an empty list.
     void selectRow(int row);
 
-    // The text colours on the light bands, whatever the desktop's palette.
+    // The text colours on the light bands.
     static inline const QColor kBandText = QColor(0x10, 0x10, 0x10);
     static inline const QColor kBandPlaceholder = QColor(0x50, 0x50, 0x50);
 
@@ -46,9 +47,13 @@ protected:
     void contextMenuEvent(QContextMenuEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
     void drawRow(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const override;
+    void changeEvent(QEvent *event) override;
 
 private:
     void openMenuAtCurrentRow();
 
+    void paintBands();
+
     QString m_emptyText;
+    QColor m_bandFirst, m_bandSecond; // as the design names them; invalid: no bands
 };

@@ -25,11 +25,18 @@ public:
     void whileInProgress(ProgressKind kind, const std::function<void(ProgressControl &)> &work) override
     {
         setSorting(false);
+        m_failure.clear();
         runProgressDialog(kind, m_host.dialogParent(), m_cancel, [&](ProgressControl &dialog) {
             prepare(kind, dialog);
             work(dialog);
         });
         setSorting(true);
+        // The box has gone: the status bar keeps saying what happened, not
+        // merely that the session ended.
+        if (!m_failure.isEmpty())
+            m_host.setStatusText((kind == ProgressKind::FetchInbox ? QStringLiteral("Fetch failed: ")
+                                                                   : QStringLiteral("Empty Recycle Bin failed: "))
+                                 + m_failure);
     }
     std::optional<QString> askPassword(const QString &why) override
     {
@@ -69,6 +76,8 @@ public:
         // server that left copies marked as deleted): a warning, no error.
         const bool note = result.ok() && result.title != QLatin1String("Error");
         MessageBox::show(result.text, result.title, note ? MessageBox::Icon::Exclamation : MessageBox::Icon::Critical);
+        if (!result.ok() && result.kind != MailOutcome::Cancelled)
+            m_failure = firstLine(result.text);
     }
     void historyTrouble(const QString &problem) override
     {
@@ -76,6 +85,7 @@ public:
     }
 
 private:
+    static QString firstLine(const QString &text) { return text.section(QLatin1Char('\n'), 0, 0).trimmed(); }
     static void error(const QString &text)
     {
         MessageBox::show(text, QStringLiteral("Error"), MessageBox::Icon::Critical);
@@ -107,6 +117,7 @@ private:
     RunHost &m_host;
     CancelFlag &m_cancel;
     const CertificateHooks &m_hooks;
+    QString m_failure; // the first line of the run's failure, once shown
 };
 
 } // namespace

@@ -2,9 +2,11 @@
 
 #include "DialogFlags.h"
 #include "AppIcons.h"
+#include "ListBands.h"
 #include "TrelvikVersion.h"
 #include "Twips.h"
 
+#include <QApplication>
 #include <QFrame>
 #include <QKeyEvent>
 #include <QLabel>
@@ -61,15 +63,17 @@ frmAbout::frmAbout(QWidget *parent, double logicalDpi)
     lblPrgNam->setFont(big);
     lblCopyright =
         label(this, QStringLiteral("lblCopyright"),
-              QStringLiteral("Trelvik is free to use. It deletes messages on your server only when you ask it to."));
+              QStringLiteral("Trelvik is free to use. It deletes or moves messages on your server only when you "
+                             "ask it to."));
     lblContact = label(this, QStringLiteral("lblContact"),
                        QStringLiteral("For help, choose Help > Content in the main window."));
+    // The picture behind follows the scheme: light green on a light one,
+    // dark green under a dark one's light text.
+    m_dark = ListBands::isDark(QApplication::palette(this));
     for (QLabel *l : {lblPrgNam, lblCopyright, lblContact}) {
         l->setAttribute(Qt::WA_TransparentForMouseEvents);
-        // The picture behind is light whatever the desktop's colours: a dark
-        // scheme's light text would vanish on it.
         QPalette pal = l->palette();
-        pal.setColor(QPalette::WindowText, QColor(0x10, 0x10, 0x10));
+        pal.setColor(QPalette::WindowText, m_dark ? QColor(0xF0, 0xF0, 0xF0) : QColor(0x10, 0x10, 0x10));
         l->setPalette(pal);
     }
     // A visible way out for those who do not know Esc or the picture.
@@ -106,8 +110,8 @@ void frmAbout::Form_Load()
     glass.setDevicePixelRatio(devicePixelRatioF());
     QPainter p(&glass);
     QLinearGradient gradient(0, 0, 0, height);
-    gradient.setColorAt(0.0, QColor(0xF4, 0xFF, 0xF5));
-    gradient.setColorAt(1.0, QColor(0xCC, 0xFF, 0xD0));
+    gradient.setColorAt(0.0, m_dark ? QColor(0x1A, 0x26, 0x1C) : QColor(0xF4, 0xFF, 0xF5));
+    gradient.setColorAt(1.0, m_dark ? QColor(0x1E, 0x40, 0x25) : QColor(0xCC, 0xFF, 0xD0));
     p.fillRect(QRect(0, 0, b, height), gradient);
     p.end();
     imgGlass->setPixmap(glass);

@@ -25,6 +25,7 @@ private:
     void Form_Load();
 
     double m_dpi = 0.0;
+    bool m_dark = false; // a dark scheme was in force when the box opened
 
     QLabel *imgGlass = nullptr;
     QFrame *shpBox = nullptr;

@@ -49,6 +49,8 @@ frmDeletionHistory::frmDeletionHistory(QList<DeletionRecord> records, QWidget *p
     lsvHistory->setWordWrap(false);
     lsvHistory->setTextElideMode(Qt::ElideRight);
     lsvHistory->verticalHeader()->hide();
+    // Tab leaves the table for Close, as in every other list of the program.
+    lsvHistory->setTabKeyNavigation(false);
     lsvHistory->horizontalHeader()->setStretchLastSection(false);
     for (int c = 0; c < DeletionHistoryModel::ColumnCount; ++c)
         m_wanted.append(wantedWidth(c));
@@ -62,6 +64,7 @@ frmDeletionHistory::frmDeletionHistory(QList<DeletionRecord> records, QWidget *p
     lblCount->setObjectName(QStringLiteral("lblCount"));
 
     auto *buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
+    buttons->button(QDialogButtonBox::Close)->setObjectName(QStringLiteral("cmdClose"));
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
 
     auto *searchRow = new QHBoxLayout;
@@ -161,8 +164,9 @@ void frmDeletionHistory::fitColumns()
 
 void frmDeletionHistory::updateCount()
 {
+    int moved = 0;
     const int shown = m_proxy->rowCount();
-    const int all = m_model->rowCount();
-    lblCount->setText(shown == all ? QStringLiteral("%1 deleted messages").arg(all)
-                                   : QStringLiteral("%1 of %2 deleted messages").arg(shown).arg(all));
+    for (int row = 0; row < shown; ++row)
+        moved += m_model->isMove(m_proxy->mapToSource(m_proxy->index(row, 0)).row());
+    lblCount->setText(DeletionHistoryModel::countText(shown - moved, moved, m_model->rowCount()));
 }

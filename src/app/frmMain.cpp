@@ -44,8 +44,10 @@
 #include <QScreen>
 
 const QString frmMain::kFirstStartText = QStringLiteral(
-    "No profile yet. To begin, press New at the top (Ctrl+N), give the profile a name, then enter your mail "
-    "server's settings (POP server, port, connection security, user ID and password) and press Fetch Inbox (F5).\n\n"
+    "No profile yet. To begin, press New at the top (Ctrl+N) and give the profile a name and your email address: "
+    "Trelvik looks up your POP3 or IMAP server. Or leave the address empty and enter the server's settings "
+    "yourself (POP3 or IMAP, server, port, connection security, user ID and password). Then press Fetch Inbox "
+    "(F5).\n\n"
     "Help > Content (F1) explains each step: the settings, fetching, the rules and emptying the Recycle Bin.");
 
 frmMain::frmMain(const QString &databaseFolder, std::unique_ptr<Dialer> dialer, QWidget *parent)

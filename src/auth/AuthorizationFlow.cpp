@@ -128,7 +128,8 @@ void AuthorizationFlow::onRequest(QTcpSocket *socket)
         answer(socket, page(410, "Gone", QStringLiteral("This sign-in has already ended. You may close this page.")));
         return;
     }
-    const QUrlQuery query(target);
+    // The redirect's query is form-encoded (RFC 6749, 4.1.2): "+" is a space.
+    const QUrlQuery query(target.query(QUrl::FullyEncoded).replace(QLatin1Char('+'), QLatin1String("%20")));
     if (query.queryItemValue(QStringLiteral("state"), QUrl::FullyDecoded) != QString::fromLatin1(m_state)) {
         // Not the answer to this sign-in's request: it is ignored.
         answer(socket,

@@ -32,7 +32,7 @@ QByteArray randomText(int bytes)
     return raw.toBase64(kBase64Url);
 }
 
-// The e-mail (or else the name) in an OpenID id token's payload; it is only
+// The email (or else the name) in an OpenID id token's payload; it is only
 // shown to the user, so its signature is not checked.
 QString accountOf(const QString &idToken)
 {

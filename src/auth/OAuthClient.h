@@ -30,7 +30,7 @@ struct TokenResponse {
     QString accessToken;
     QString refreshToken; // empty when the provider kept the old one
     qint64 expiresAt = 0; // seconds since the epoch; 0 when not said
-    QString account; // who signed in, when the provider said (an id token's e-mail or name)
+    QString account; // who signed in, when the provider said (an id token's email or name)
     QString error; // for the user; never holds a token
 };
 

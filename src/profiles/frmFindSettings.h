@@ -12,10 +12,11 @@ class QLineEdit;
 class QListWidget;
 class QPushButton;
 
-// Finds the incoming server of an e-mail address: the address, Find, a line
+// Finds the incoming server of an email address: the address, Find, a line
 // saying what the search does, the choices found with where each came from
-// (the preferred one selected). OK takes the selected choice; Cancel stops a
-// running search, or else closes the dialog.
+// (the preferred one selected). OK takes the selected choice, after asking
+// when it would send the password in clear; Cancel stops a running search,
+// or else closes the dialog.
 class frmFindSettings : public QDialog {
     Q_OBJECT
 public:

@@ -95,7 +95,7 @@ bool frmNewProfile::cmdOK_Click()
     const QString address = txtAddress->text().trimmed();
     if (!address.isEmpty()) {
         if (!EmailAddress::parse(address).isValid()) {
-            warn(QStringLiteral("This is not an e-mail address"), QStringLiteral("New Profile"));
+            warn(QStringLiteral("This is not an email address"), QStringLiteral("New Profile"));
             txtAddress->setFocus();
             return false;
         }

@@ -10,7 +10,7 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 
-// Asks for the name of a new profile and, if the user wants, the e-mail
+// Asks for the name of a new profile and, if the user wants, the email
 // address whose settings are then searched for (Find Settings; its Cancel
 // skips the search). Its OK takes the name (profileName()) and accepts; the profile bar then makes it current and opens
 // the settings dialog. Cancel, Esc and the close box reject: the bar reloads the profile current before New.

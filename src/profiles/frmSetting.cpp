@@ -128,14 +128,15 @@ frmSetting::frmSetting(CurrentProfile &profile, QWidget *parent, ProfileHost *ho
     layout->addWidget(lblTestStatus);
     layout->addLayout(buttons);
 
-    // The fields of both groups start at one line: the labels of both forms
-    // are as wide as the widest of them.
+    // The fields of every group (server, folders, sign-in, dial-up) start
+    // at one line: the labels of all forms are as wide as the widest.
+    const QList<QFormLayout *> forms = findChildren<QFormLayout *>();
     int labelWidth = 0;
-    for (QFormLayout *form : {emailForm, dialupForm})
+    for (QFormLayout *form : forms)
         for (int row = 0; row < form->rowCount(); ++row)
             if (QLayoutItem *item = form->itemAt(row, QFormLayout::LabelRole); item && item->widget())
                 labelWidth = std::max(labelWidth, item->widget()->sizeHint().width());
-    for (QFormLayout *form : {emailForm, dialupForm})
+    for (QFormLayout *form : forms)
         for (int row = 0; row < form->rowCount(); ++row)
             if (QLayoutItem *item = form->itemAt(row, QFormLayout::LabelRole); item && item->widget())
                 item->widget()->setMinimumWidth(labelWidth);

@@ -81,6 +81,9 @@ private:
     bool serverChanged() const;
     // The settings as typed, not saved.
     ProfileSettingsRecord typedSettings() const;
+    // False when the settings came from the search without encryption and
+    // the person would rather not send the password in clear.
+    bool clearTextAgreed(const ProfileSettingsRecord &settings);
     // A test renewed the sign-in: the provider's new refresh token replaces
     // the old one here and, where the old one was the stored one, at once
     // in the profile (the old one may no longer work).
@@ -102,6 +105,9 @@ private:
     // The server the dialog opened with, against which a change is judged.
     QString m_loadedHost;
     QString m_loadedSecurity;
+    // The server of a found choice without encryption, until a test was
+    // allowed to send the password to it in clear.
+    QString m_foundClearHost;
     QGroupBox *Frame1 = nullptr;
     QLineEdit *txtEmailHost = nullptr;
     QLineEdit *txtEmailPort = nullptr;

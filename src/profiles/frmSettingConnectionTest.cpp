@@ -52,6 +52,8 @@ void frmSetting::cmdTestConnection_Click()
         if (!given || settings.EmailPassword.isEmpty())
             return;
     }
+    if (!clearTextAgreed(settings))
+        return;
 
     // The tester waits for the server inside the event loop: the fields and
     // OK are off meanwhile; Cancel and Esc stay on and end the test.
@@ -84,6 +86,25 @@ void frmSetting::cmdTestConnection_Click()
     MessageBox::show(shownTestText(result, settings), QStringLiteral("Test Connection"),
                      result.ok ? MessageBox::Icon::Information : MessageBox::Icon::Critical);
     cmdTestConnection->setFocus();
+}
+
+bool frmSetting::clearTextAgreed(const ProfileSettingsRecord &settings)
+{
+    if (m_foundClearHost.isEmpty() || settings.EmailSecurity != QLatin1String("None")
+        || settings.EmailHost.compare(m_foundClearHost, Qt::CaseInsensitive) != 0)
+        return true;
+    MessageBox::Request question{
+        QStringLiteral("The settings found for %1 use no encryption: the test would send your password in clear, "
+                       "readable by anyone on the way.\r\nSend it anyway?")
+            .arg(settings.EmailHost),
+        QStringLiteral("Test Connection"), MessageBox::Icon::Exclamation, MessageBox::Buttons::YesNo};
+    question.defaultNo = true;
+    if (MessageBox::show(question) != MessageBox::Result::Yes) {
+        cmdTestConnection->setFocus();
+        return false;
+    }
+    m_foundClearHost.clear();
+    return true;
 }
 
 void frmSetting::keepRenewedSignIn(const QString &tested, const QString &renewed)

@@ -38,4 +38,7 @@ void frmSetting::applyFoundSettings(const AccountSettings &found)
     txtEmailPort->setText(s.EmailPort);
     txtEmailUserId->setText(s.EmailUserid);
     m_settingsChanged = true;
+    // Agreeing to a choice is not agreeing to send the password: a test
+    // asks again before it does so in clear.
+    m_foundClearHost = found.isClearText() ? s.EmailHost : QString();
 }

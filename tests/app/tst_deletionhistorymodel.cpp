@@ -2,7 +2,12 @@
 // message lists, and tooltips that show a sender's text, never its markup.
 #include "DeletionHistoryModel.h"
 #include "MessageFolderModel.h"
+#include "frmDeletionHistory.h"
 
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTableView>
 #include <QTest>
 
 class TestDeletionHistoryModel : public QObject {
@@ -10,6 +15,9 @@ class TestDeletionHistoryModel : public QObject {
 private Q_SLOTS:
     void datesAndTooltips();
     void unconfirmedDeletionsSaySo();
+    void countSaysWhatWasDone_data();
+    void countSaysWhatWasDone();
+    void tabReachesClose();
 };
 
 namespace {
@@ -70,6 +78,56 @@ void TestDeletionHistoryModel::unconfirmedDeletionsSaySo()
     QVERIFY(shown(1).endsWith(QStringLiteral("(deleted, unconfirmed)")));
     QVERIFY(shown(2).endsWith(QStringLiteral(" (moved to Junk)")));
     QVERIFY(shown(3).endsWith(QStringLiteral("(moved to Junk, unconfirmed)")));
+}
+
+void TestDeletionHistoryModel::countSaysWhatWasDone_data()
+{
+    QTest::addColumn<int>("deleted");
+    QTest::addColumn<int>("moved");
+    QTest::addColumn<QString>("search"); // the dialog's search text
+    QTest::addColumn<QString>("count");
+    QTest::newRow("one deletion") << 1 << 0 << ""
+                                  << "1 deleted message";
+    QTest::newRow("deletions") << 23 << 0 << ""
+                               << "23 deleted messages";
+    QTest::newRow("moves only") << 0 << 23 << ""
+                                << "23 moved messages";
+    QTest::newRow("both") << 20 << 3 << ""
+                          << "23 messages: 20 deleted, 3 moved";
+    QTest::newRow("search keeps the moves") << 20 << 3 << "away"
+                                            << "3 of 23 moved messages";
+}
+
+// An IMAP profile's messages were moved, not deleted: the count says so.
+void TestDeletionHistoryModel::countSaysWhatWasDone()
+{
+    QFETCH(int, deleted);
+    QFETCH(int, moved);
+    QFETCH(QString, search);
+    QList<DeletionRecord> records;
+    for (int i = 0; i < deleted + moved; ++i) {
+        records << record(i < deleted ? QStringLiteral("gone") : QStringLiteral("moved away"), QString());
+        if (i >= deleted)
+            records.last().action = QStringLiteral("moved to Junk");
+    }
+    frmDeletionHistory dialog(records);
+    dialog.findChild<QLineEdit *>(QStringLiteral("txtSearch"))->setText(search);
+    QTEST(dialog.findChild<QLabel *>(QStringLiteral("lblCount"))->text(), "count");
+}
+
+// The keyboard leaves the table: Tab goes on to Close.
+void TestDeletionHistoryModel::tabReachesClose()
+{
+    frmDeletionHistory dialog({record(QStringLiteral("a"), QString()), record(QStringLiteral("b"), QString())});
+    dialog.show();
+    dialog.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&dialog));
+    auto *table = dialog.findChild<QTableView *>(QStringLiteral("lsvHistory"));
+    table->setFocus();
+    table->setCurrentIndex(table->model()->index(0, 0));
+    QTRY_VERIFY(table->hasFocus());
+    QTest::keyClick(table, Qt::Key_Tab);
+    QTRY_COMPARE(QApplication::focusWidget(), dialog.findChild<QPushButton *>(QStringLiteral("cmdClose")));
 }
 
 QTEST_MAIN(TestDeletionHistoryModel)

@@ -135,7 +135,8 @@ void whenModal(F act)
 class TestReadable : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    void bandTextReadsOnDarkScheme()
+    // A dark scheme darkens the bands and About; the light text reads on them.
+    void darkSchemeReachesListsAndAbout()
     {
         QPalette dark;
         dark.setColor(QPalette::Base, QColor(0x20, 0x20, 0x20));
@@ -144,23 +145,36 @@ private Q_SLOTS:
         dark.setColor(QPalette::Window, QColor(0x28, 0x28, 0x28));
         dark.setColor(QPalette::WindowText, QColor(0xF0, 0xF0, 0xF0));
         const QPalette before = QApplication::palette();
+        const auto restore = qScopeGuard([&before] { QApplication::setPalette(before); });
         QApplication::setPalette(dark);
+        // Light pixels (the text) few but present on a mostly dark picture.
+        const auto darkWithText = [](const QImage &image, const QString &what) {
+            int darkPixels = 0, light = 0;
+            for (int y = 0; y < image.height(); ++y)
+                for (int x = 0; x < image.width(); ++x)
+                    (qGray(image.pixel(x, y)) < 128 ? darkPixels : light) += 1;
+            QVERIFY2(light > 10 && darkPixels > light,
+                     qPrintable(u"%1: %2 dark, %3 light pixels"_s.arg(what).arg(darkPixels).arg(light)));
+        };
         Window t;
         QVERIFY(t.load());
         t.w->inboxModel().append(message(u"WWWWWWWWWWWW"_s, 1));
         t.w->inboxModel().append(message(u"MMMMMMMMMMMM"_s, 2));
         ListViewWidget *inbox = t.list(u"lsvInbox"_s);
         inbox->selectionModel()->clear();
-        for (int row : {0, 1}) { // white band, then green band
-            const QImage image = inbox->viewport()->grab(inbox->visualRect(inbox->model()->index(row, 0))).toImage();
-            int darkPixels = 0, light = 0;
-            for (int y = 0; y < image.height(); ++y)
-                for (int x = 0; x < image.width(); ++x)
-                    (qGray(image.pixel(x, y)) < 96 ? darkPixels : light) += 1;
-            QVERIFY2(darkPixels > 10 && light > darkPixels,
-                     qPrintable(u"row %1: %2 dark, %3 light pixels"_s.arg(row).arg(darkPixels).arg(light)));
+        for (int row : {0, 1}) { // first band, then second band
+            darkWithText(inbox->viewport()->grab(inbox->visualRect(inbox->model()->index(row, 0))).toImage(),
+                         u"row %1"_s.arg(row));
+            if (QTest::currentTestFailed())
+                return;
         }
-        QApplication::setPalette(before);
+        // The two bands still differ.
+        const QPalette bands = inbox->palette();
+        QVERIFY(bands.color(QPalette::Base) != bands.color(QPalette::AlternateBase));
+        frmAbout about;
+        about.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&about));
+        darkWithText(about.grab().toImage(), u"About"_s);
     }
 
     void nothingCut_data()
@@ -383,6 +397,9 @@ private Q_SLOTS:
         // It points to what the installed program has, and a screen reader reads it.
         QVERIFY(!frmMain::kFirstStartText.contains(u"scripts/"_s));
         QVERIFY(frmMain::kFirstStartText.contains(u"Help > Content"_s));
+        // Both protocols, and the search from the address.
+        for (const QString &word : {u"POP3"_s, u"IMAP"_s, u"email address"_s})
+            QVERIFY2(frmMain::kFirstStartText.contains(word), qPrintable(word));
         const auto description = [](QWidget *w) {
             return QAccessible::queryAccessibleInterface(w)->text(QAccessible::Description);
         };

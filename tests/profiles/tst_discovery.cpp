@@ -192,30 +192,49 @@ void tst_discovery::autoconfigServers()
 void tst_discovery::autoconfigRejects_data()
 {
     QTest::addColumn<QByteArray>("xml");
+    QTest::addColumn<QString>("address");
     const QByteArray server = "<incomingServer type=\"imap\"><hostname>imap.example.org</hostname>"
                               "<port>993</port><socketType>SSL</socketType></incomingServer>";
-    QTest::newRow("not closed") << "<clientConfig><emailProvider>" + server;
-    QTest::newRow("other root") << "<config><emailProvider>" + server + "</emailProvider></config>";
-    QTest::newRow("not XML") << QByteArray("{\"imap\": \"imap.example.org\"}");
-    QTest::newRow("server outside a provider") << "<clientConfig>" + server + "</clientConfig>";
+    const QString ann = QStringLiteral("ann@example.org");
+    QTest::newRow("not closed") << "<clientConfig><emailProvider>" + server << ann;
+    QTest::newRow("other root") << "<config><emailProvider>" + server + "</emailProvider></config>" << ann;
+    QTest::newRow("not XML") << QByteArray("{\"imap\": \"imap.example.org\"}") << ann;
+    QTest::newRow("server outside a provider") << "<clientConfig>" + server + "</clientConfig>" << ann;
     const auto withServer = [](const char *fields) {
         return "<clientConfig><emailProvider><incomingServer type=\"imap\">" + QByteArray(fields)
             + "</incomingServer></emailProvider></clientConfig>";
     };
     QTest::newRow("port out of range") << withServer(
-        "<hostname>h.example.org</hostname><port>70000</port><socketType>SSL</socketType>");
+        "<hostname>h.example.org</hostname><port>70000</port><socketType>SSL</socketType>")
+                                       << ann;
     QTest::newRow("unknown socket") << withServer(
-        "<hostname>h.example.org</hostname><port>993</port><socketType>TLS-ish</socketType>");
+        "<hostname>h.example.org</hostname><port>993</port><socketType>TLS-ish</socketType>")
+                                    << ann;
     QTest::newRow("certificate sign-in only")
         << withServer("<hostname>h.example.org</hostname><port>993</port><socketType>SSL</socketType>"
-                      "<authentication>TLS-client-cert</authentication>");
+                      "<authentication>TLS-client-cert</authentication>")
+        << ann;
+    // An entity the reader does not fetch leaves a hole: "imap..example.org".
+    QTest::newRow("unresolved entity")
+        << "<?xml version=\"1.0\"?><!DOCTYPE clientConfig [<!ENTITY xxe SYSTEM \"file:///etc/hostname\">]>"
+            + withServer("<hostname>imap.&xxe;.example.org</hostname><port>993</port><socketType>SSL</socketType>")
+        << ann;
+    const QByteArray byLocalPart =
+        withServer("<hostname>%EMAILLOCALPART%.example.org</hostname><port>993</port><socketType>SSL</socketType>");
+    QTest::newRow("local part with / and ?") << byLocalPart << QStringLiteral("a/b?c@example.org");
+    QTest::newRow("local part with a dot at its end") << byLocalPart << QStringLiteral("ann.@example.org");
+    QTest::newRow("label of 64 characters") << byLocalPart << QString(64, QLatin1Char('a')) + "@example.org";
+    QTest::newRow("hyphen at a label's start") << byLocalPart << QStringLiteral("-ann@example.org");
 }
 
 void tst_discovery::autoconfigRejects()
 {
     QFETCH(QByteArray, xml);
-    const EmailAddress address = EmailAddress::parse(QStringLiteral("ann@example.org"));
-    QVERIFY(parseAutoconfig(xml, address, QString()).isEmpty());
+    QFETCH(QString, address);
+    const EmailAddress parsed = EmailAddress::parse(address);
+    QVERIFY(parsed.isValid());
+    const QList<AccountSettings> found = parseAutoconfig(xml, parsed, QString());
+    QVERIFY2(found.isEmpty(), qPrintable(found.value(0).describe()));
 }
 
 void tst_discovery::preferenceAndFill()
@@ -228,14 +247,19 @@ void tst_discovery::preferenceAndFill()
         s.port = 1;
         return s;
     };
-    QList<AccountSettings> choices{make("POP3", "SSL/TLS", "a"), make("IMAP", "None", "b"),
-                                   make("IMAP", "STARTTLS", "c"), make("IMAP", "SSL/TLS", "d"),
-                                   make("IMAP", "SSL/TLS", "e")};
+    // Security first, then IMAP before POP3; equals keep their order.
+    QList<AccountSettings> choices{make("POP3", "None", "a"),     make("POP3", "SSL/TLS", "b"),
+                                   make("IMAP", "None", "c"),     make("POP3", "STARTTLS", "d"),
+                                   make("IMAP", "STARTTLS", "e"), make("IMAP", "SSL/TLS", "f"),
+                                   make("IMAP", "SSL/TLS", "g")};
     sortByPreference(choices);
     QStringList order;
     for (const AccountSettings &s : choices)
         order << s.host;
-    QCOMPARE(order, (QStringList{"d", "e", "c", "b", "a"}));
+    QCOMPARE(order, (QStringList{"f", "g", "b", "e", "d", "c", "a"}));
+    // A choice in clear says so in its line; an encrypted one does not.
+    QVERIFY2(choices.last().describe().contains(QLatin1String("NOT ENCRYPTED")), qPrintable(choices.last().describe()));
+    QVERIFY(!choices.first().describe().contains(QLatin1String("NOT ENCRYPTED")));
 
     // Filling replaces the server and sign-in but keeps the rest, and drops
     // a trust that belonged to the old server.

@@ -23,15 +23,19 @@ const QByteArray kConfig = R"(<?xml version="1.0"?>
     <socketType>SSL</socketType><username>%EMAILADDRESS%</username></incomingServer>
 </emailProvider></clientConfig>)";
 
-const QStringList kHttpsNames{"autoconfig.auto.test", "well.test",
-                              "autoconfig.bad.test",  "autoconfig.big.test",
-                              "autoconfig.slow.test", "autoconfig.hop.test"};
+const QStringList kHttpsNames{"autoconfig.auto.test",       "well.test",
+                              "autoconfig.bad.test",        "autoconfig.big.test",
+                              "autoconfig.slow.test",       "autoconfig.hop.test",
+                              "autoconfig.redirother.test", "autoconfig.evil.test",
+                              "autoconfig.samehop.test",    "samehop.test",
+                              "autoconfig.endless.test"};
 
 // Greets as an IMAP server, answers CAPABILITY and LOGOUT, and keeps every
 // command it was sent.
 class ImapGreeter : public QTcpServer {
 public:
     QList<QByteArray> commands;
+    QByteArray capabilityAnswer = "OK done";
 
 protected:
     void incomingConnection(qintptr descriptor) override
@@ -45,7 +49,8 @@ protected:
                 commands << line;
                 const QByteArray tag = line.split(' ').value(0);
                 if (line.toUpper().endsWith("CAPABILITY"))
-                    socket->write("* CAPABILITY IMAP4rev1 STARTTLS LOGINDISABLED\r\n" + tag + " OK done\r\n");
+                    socket->write("* CAPABILITY IMAP4rev1 STARTTLS LOGINDISABLED\r\n" + tag + ' ' + capabilityAnswer
+                                  + "\r\n");
                 else
                     socket->write("* BYE\r\n" + tag + " OK bye\r\n");
             }
@@ -71,6 +76,7 @@ private Q_SLOTS:
     void hostedDomainByMx();
     void autoconfig_data();
     void autoconfig();
+    void endlessFile();
     void untrustedAuthority();
     void serviceRecords();
     void probe();
@@ -109,6 +115,7 @@ void tst_discoverysearch::initTestCase()
     m_dns.addSrv(QStringLiteral("_imaps._tcp.srv.test"), {10, 0, 993, QStringLiteral("mail.srv.test.")});
     m_dns.addSrv(QStringLiteral("_imap._tcp.srv.test"), {10, 0, 143, QStringLiteral("mail.srv.test.")});
     m_dns.addSrv(QStringLiteral("_pop3s._tcp.srv.test"), {0, 0, 0, QStringLiteral(".")});
+    m_dns.addSrv(QStringLiteral("_imaps._tcp.srvother.test"), {0, 0, 993, QStringLiteral("imap.provider.test.")});
 
     const QHostAddress local(QHostAddress::LocalHost);
     m_seam.nameServer = m_dns.address();
@@ -134,6 +141,14 @@ void tst_discoverysearch::initTestCase()
     serve("autoconfig.slow.test/mail/config-v1.1.xml", kConfig, 3000);
     m_https.setReply(QStringLiteral("autoconfig.hop.test/mail/config-v1.1.xml"),
                      {{}, 301, "http://autoconfig.auto.test/mail/config-v1.1.xml", 0});
+    m_https.setReply(QStringLiteral("autoconfig.redirother.test/mail/config-v1.1.xml"),
+                     {{}, 302, "https://autoconfig.evil.test/mail/config-v1.1.xml", 0});
+    serve("autoconfig.evil.test/mail/config-v1.1.xml", kConfig);
+    m_https.setReply(QStringLiteral("autoconfig.samehop.test/mail/config-v1.1.xml"),
+                     {{}, 301, "https://samehop.test/mail.xml", 0});
+    serve("samehop.test/mail.xml", kConfig);
+    serve("autoconfig.endless.test/mail/config-v1.1.xml", "<?xml version=\"1.0\"?>\n<clientConfig>");
+    m_https.setEndless(QStringLiteral("autoconfig.endless.test/mail/config-v1.1.xml"));
     m_plainHttp.setReply(QStringLiteral("autoconfig.plain.test/mail/config-v1.1.xml"), {kConfig, 200, {}, 0});
 }
 
@@ -190,6 +205,12 @@ void tst_discoverysearch::autoconfig_data()
                           << "";
     QTest::newRow("redirect to HTTP") << "ann@hop.test"
                                       << "";
+    // The file is named by where it really came from.
+    QTest::newRow("redirect inside the domain") << "ann@samehop.test"
+                                                << "autoconfig from https://samehop.test/mail.xml";
+    QTest::newRow("redirect to another domain")
+        << "ann@redirother.test"
+        << "autoconfig from https://autoconfig.evil.test/mail/config-v1.1.xml, another domain than redirother.test";
 }
 
 void tst_discoverysearch::autoconfig()
@@ -212,6 +233,27 @@ void tst_discoverysearch::autoconfig()
     QCOMPARE(found.at(0).source, source);
 }
 
+// A body that never ends is refused at the size bound as it streams in, not
+// cut off by the request's timer (made longer than the budget here, so that
+// only the bound can end it in time).
+void tst_discoverysearch::endlessFile()
+{
+    DiscoverySeam seam = m_seam;
+    seam.requestMs = 60000;
+    seam.budgetMs = 60000;
+    AccountFinder finder(seam);
+    QSignalSpy said(&finder, &AccountFinder::progress);
+    QSignalSpy done(&finder, &AccountFinder::finished);
+    QVERIFY(finder.start(QStringLiteral("ann@endless.test")));
+    QVERIFY(done.wait(seam.budgetMs));
+    QStringList lines;
+    for (const QList<QVariant> &line : std::as_const(said))
+        lines << line.at(0).toString();
+    QVERIFY2(lines.contains(QStringLiteral("autoconfig.endless.test: refused, the file is larger than 64 KiB")),
+             qPrintable(lines.join(QLatin1Char('\n'))));
+    QVERIFY(!finder.timedOut());
+}
+
 void tst_discoverysearch::untrustedAuthority()
 {
     // The file is served, but over a certificate no trusted authority signed.
@@ -232,6 +274,10 @@ void tst_discoverysearch::serviceRecords()
              (QStringList{QStringLiteral("IMAP mail.srv.test:993 SSL/TLS ann@srv.test"),
                           QStringLiteral("IMAP mail.srv.test:143 STARTTLS ann@srv.test")}));
     QCOMPARE(found.at(0).source, QStringLiteral("DNS SRV"));
+    // A server outside the address's domain is pointed out.
+    const QList<AccountSettings> elsewhere = search(QStringLiteral("ann@srvother.test"), m_seam);
+    QCOMPARE(hosts(elsewhere), QStringList{QStringLiteral("IMAP imap.provider.test:993 SSL/TLS ann@srvother.test")});
+    QCOMPARE(elsewhere.at(0).source, QStringLiteral("DNS SRV, a server in another domain than srvother.test"));
 }
 
 void tst_discoverysearch::probe()
@@ -245,6 +291,14 @@ void tst_discoverysearch::probe()
     QCOMPARE(found.at(0).source, QStringLiteral("probe"));
     // Capabilities only: no credential crosses while searching.
     QTRY_COMPARE(m_imap.commands, (QList<QByteArray>{"p1 CAPABILITY", "p2 LOGOUT"}));
+
+    // A server that refuses even CAPABILITY is no server to use.
+    for (const char *refusal : {"NO not now", "BAD what"}) {
+        m_imap.capabilityAnswer = refusal;
+        QCOMPARE(hosts(search(QStringLiteral("ann@probe.test"), m_seam)),
+                 QStringList{QStringLiteral("POP3 pop.probe.test:110 None ann@probe.test")});
+    }
+    m_imap.capabilityAnswer = "OK done";
 }
 
 void tst_discoverysearch::cancel()

@@ -149,17 +149,20 @@ void TestOAuthSignIn::refusalShownWhole()
     QVERIFY(QTest::qWaitForWindowExposed(&dialog));
     auto *signIn = profiletest::child<OAuthSignInWidget>(&dialog, QStringLiteral("fraSignIn"));
     const QString words = QStringLiteral("The user has denied access to the scope requested by the client "
-                                         "application, and Trelvik may not read this mailbox until consent is given.");
+                                         "application, and Trelvik may not read this mailbox until consent is given "
+                                         "(1+1 tries).");
     QNetworkAccessManager browser;
     QNetworkReply *page = nullptr;
     signIn->setBrowser([&](const QUrl &consent) {
         const QUrlQuery asked(consent);
         QUrl back(asked.queryItemValue(QStringLiteral("redirect_uri"), QUrl::FullyDecoded));
-        QUrlQuery answer;
-        answer.addQueryItem(QStringLiteral("error"), QStringLiteral("access_denied"));
-        answer.addQueryItem(QStringLiteral("error_description"), words);
-        answer.addQueryItem(QStringLiteral("state"), asked.queryItemValue(QStringLiteral("state"), QUrl::FullyDecoded));
-        back.setQuery(answer);
+        // Form-encoded, as providers send it: spaces as "+", a real "+" as %2B.
+        const auto form = [](const QString &value) {
+            return QString::fromLatin1(QUrl::toPercentEncoding(value, " ").replace(' ', '+'));
+        };
+        back.setQuery(QStringLiteral("error=access_denied&error_description=%1&state=%2")
+                          .arg(form(words), form(asked.queryItemValue(QStringLiteral("state"), QUrl::FullyDecoded))),
+                      QUrl::StrictMode);
         page = browser.get(QNetworkRequest(back));
         return true;
     });

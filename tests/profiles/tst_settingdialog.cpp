@@ -1,4 +1,5 @@
 #include "ProfileTestHelpers.h"
+#include "AccountSettings.h"
 #include "frmSetting.h"
 #include "OAuthSignInWidget.h"
 #include "ProfileSecrets.h"
@@ -59,6 +60,8 @@ private Q_SLOTS:
     void unreadSignInSurvivesOK();
     void testAsksForUnreadPassword_data();
     void testAsksForUnreadPassword();
+    void testAsksBeforeClearText();
+    void fieldsLineUp();
 
 private:
     // previousProfile set: the dialog of a profile New just named.
@@ -459,6 +462,70 @@ void TestSettingDialog::testAsksForUnreadPassword()
     QCOMPARE(m_env->host.tested.size(), typed.isEmpty() ? 0 : 1);
     if (!typed.isEmpty())
         QCOMPARE(m_env->host.tested.constFirst().EmailPassword, typed);
+}
+
+// A found choice without encryption: the test asks before the password
+// goes out in clear, sends nothing on No and asks no more once agreed. An
+// encrypted choice, or a server typed over the found one, asks nothing.
+void TestSettingDialog::testAsksBeforeClearText()
+{
+    open();
+    m_env->host.tester = [](const ProfileSettingsRecord &) { return ConnectionTestResult{true, u"Logged in."_qs}; };
+    AccountSettings found;
+    found.protocol = u"IMAP"_qs;
+    found.host = u"imap.clear.example"_qs;
+    found.port = 143;
+    found.security = u"None"_qs;
+    found.userName = u"ann@clear.example"_qs;
+    m_dialog->applyFoundSettings(found);
+    const QString question =
+        u"The settings found for imap.clear.example use no encryption: the test would send your password in clear, "
+        "readable by anyone on the way.\r\nSend it anyway?"_qs;
+    expect(question, "Test Connection", Icon::Exclamation, Result::No);
+    press("cmdTestConnection");
+    QCOMPARE(m_env->host.tested.size(), 0);
+    expect(question, "Test Connection", Icon::Exclamation, Result::Yes);
+    expect("Logged in.", "Test Connection", Icon::Information);
+    expect("Logged in.", "Test Connection", Icon::Information);
+    press("cmdTestConnection");
+    press("cmdTestConnection");
+    VERIFY_BOXES(m_env->boxes);
+    QCOMPARE(m_env->host.tested.size(), 2);
+    QCOMPARE(m_env->host.tested.first().EmailSecurity, u"None"_qs);
+
+    m_dialog->applyFoundSettings(found);
+    field("txtEmailHost")->setText(u"imap.typed.example"_qs);
+    found.security = u"SSL/TLS"_qs;
+    found.port = 993;
+    expect("Logged in.", "Test Connection", Icon::Information);
+    press("cmdTestConnection");
+    m_dialog->applyFoundSettings(found);
+    expect("Logged in.", "Test Connection", Icon::Information);
+    press("cmdTestConnection");
+    VERIFY_BOXES(m_env->boxes);
+    QCOMPARE(m_env->host.tested.size(), 4);
+}
+
+// One column of fields down every group; the Client Secret's hint whole.
+void TestSettingDialog::fieldsLineUp()
+{
+    open();
+    child<QComboBox>(m_dialog.get(), "cboMailProtocol")->setCurrentText("IMAP");
+    child<QComboBox>(m_dialog.get(), "cboSignInMethod")->setCurrentIndex(1);
+    m_dialog->resize(m_dialog->sizeHint());
+    const QStringList names{"txtEmailHost",     "txtImapFolder",        "cboSignInMethod",
+                            "txtOAuthClientId", "txtOAuthClientSecret", "txtDialupNumber"};
+    QList<int> left;
+    for (const QString &name : names) {
+        auto *w = child<QWidget>(m_dialog.get(), name);
+        QTRY_VERIFY(w->isVisible());
+        left << w->mapTo(m_dialog.get(), QPoint(0, 0)).x();
+    }
+    QCOMPARE(left, QList<int>(names.size(), left.first()));
+    QLineEdit *secret = field("txtOAuthClientSecret");
+    QVERIFY(!secret->placeholderText().isEmpty());
+    QVERIFY2(secret->width() >= secret->fontMetrics().horizontalAdvance(secret->placeholderText()) + 8,
+             qPrintable(QString::number(secret->width())));
 }
 
 QTEST_MAIN(TestSettingDialog)

@@ -154,6 +154,10 @@ void LocalHttpsServer::serve(QTcpSocket *socket)
     QByteArray out = "HTTP/1.1 " + QByteArray::number(reply.status) + ' ' + reasonFor(reply.status) + "\r\n";
     if (!reply.location.isEmpty())
         out += "Location: " + reply.location + "\r\n";
+    if (m_endless.contains(key)) {
+        serveEndless(socket, out + "Content-Type: text/xml\r\nConnection: close\r\n\r\n" + reply.body);
+        return;
+    }
     out += "Content-Type: text/xml\r\nContent-Length: " + QByteArray::number(reply.body.size())
         + "\r\nConnection: close\r\n\r\n" + reply.body;
     // A socket gone before the delay ends takes its timer with it.
@@ -161,4 +165,17 @@ void LocalHttpsServer::serve(QTcpSocket *socket)
         socket->write(out);
         socket->disconnectFromHost();
     });
+}
+
+void LocalHttpsServer::serveEndless(QTcpSocket *socket, const QByteArray &head)
+{
+    constexpr qint64 kChunk = 16 * 1024, kMost = 32 * 1024 * 1024;
+    connect(socket, &QTcpSocket::bytesWritten, socket, [socket] {
+        const qint64 sent = socket->property("sent").toLongLong();
+        if (socket->bytesToWrite() > kChunk || sent >= kMost)
+            return;
+        socket->setProperty("sent", sent + kChunk);
+        socket->write(QByteArray(kChunk, ' '));
+    });
+    socket->write(head);
 }

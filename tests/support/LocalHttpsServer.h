@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QHash>
 #include <QList>
+#include <QSet>
 #include <QSslCertificate>
 #include <QSslKey>
 #include <QStringList>
@@ -34,6 +35,9 @@ public:
     // `hostAndPath`: "autoconfig.example.test/mail/config-v1.1.xml" (no
     // query). A request nothing is set for gets 404.
     void setReply(const QString &hostAndPath, const Reply &reply) { m_replies.insert(hostAndPath, reply); }
+    // That place's body never ends: no length is announced and filler
+    // follows as fast as the client reads, until it hangs up (or 32 MiB).
+    void setEndless(const QString &hostAndPath) { m_endless.insert(hostAndPath); }
     QList<QSslCertificate> authorities() const { return {m_authority}; }
     // "host/path?query" of every request, in order.
     const QStringList &requests() const { return m_requests; }
@@ -44,6 +48,7 @@ protected:
 private:
     bool makeCertificates(const QStringList &names, QString *error);
     void serve(QTcpSocket *socket);
+    void serveEndless(QTcpSocket *socket, const QByteArray &head);
 
     QTemporaryDir m_dir;
     bool m_tls = true;
@@ -51,5 +56,6 @@ private:
     QSslCertificate m_certificate;
     QSslKey m_key;
     QHash<QString, Reply> m_replies;
+    QSet<QString> m_endless;
     QStringList m_requests;
 };

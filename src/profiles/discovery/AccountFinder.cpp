@@ -11,6 +11,7 @@ AccountFinder::AccountFinder(const DiscoverySeam &seam, QObject *parent)
 {
     m_budget.setSingleShot(true);
     connect(&m_budget, &QTimer::timeout, this, [this] {
+        m_timedOut = true;
         Q_EMIT progress(QStringLiteral("The search took too long"));
         finish({});
     });
@@ -23,6 +24,7 @@ bool AccountFinder::start(const QString &address)
     if (!m_address.isValid())
         return false;
     m_running = true;
+    m_timedOut = false;
     m_budget.start(m_seam.budgetMs);
     // Queued, so that a caller connecting after start still hears the end.
     const quint64 search = ++m_search;

@@ -10,7 +10,7 @@ class AutoconfigFetch;
 class DnsDiscovery;
 class ServerProbe;
 
-// Finds the incoming server of an e-mail address, trying in turn the
+// Finds the incoming server of an email address, trying in turn the
 // shipped provider table (by domain, then by the domain's MX hosts), the
 // domain's autoconfig file, its DNS SRV records and at last the usual host
 // names. It stops at the first step that answers. No credential is ever
@@ -25,11 +25,13 @@ public:
     bool start(const QString &address);
     void cancel();
     bool isRunning() const { return m_running; }
+    // The last search ended because its time was up.
+    bool timedOut() const { return m_timedOut; }
 
 Q_SIGNALS:
     void progress(const QString &text);
-    // Every choice found, the preferred first (IMAP over SSL/TLS when
-    // offered); empty when nothing was found in time.
+    // Every choice found, the preferred first (the safest connection, IMAP
+    // before POP3 among equals); empty when nothing was found in time.
     void finished(const QList<AccountSettings> &choices);
 
 private:
@@ -47,6 +49,7 @@ private:
     EmailAddress m_address;
     QTimer m_budget;
     bool m_running = false;
+    bool m_timedOut = false;
     quint64 m_search = 0; // counts the searches started
     DnsDiscovery *m_dns = nullptr;
     AutoconfigFetch *m_autoconfig = nullptr;

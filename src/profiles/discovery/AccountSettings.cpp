@@ -1,6 +1,9 @@
 #include "AccountSettings.h"
 
+#include <QUrl>
+
 #include <algorithm>
+#include <cctype>
 
 EmailAddress EmailAddress::parse(const QString &text)
 {
@@ -36,18 +39,22 @@ QString AccountSettings::describe() const
         signInText = QStringLiteral("OAuth2 (%1)").arg(oauthProvider);
         break;
     }
+    const QString securityText =
+        isClearText() ? QStringLiteral("None, NOT ENCRYPTED: the password would be sent in clear") : security;
     return QStringLiteral("%1 %2:%3 %4, user %5, %6 (%7)")
-        .arg(protocol, host, QString::number(port), security, userName, signInText, source);
+        .arg(protocol, host, QString::number(port), securityText, userName, signInText, source);
 }
 
 int preferenceRank(const AccountSettings &settings)
 {
-    const int protocolRank = settings.protocol == QLatin1String("IMAP") ? 0 : 3;
+    // An eavesdropper reads a password sent in clear whatever the protocol,
+    // so security outranks the protocol's comfort.
+    int securityRank = 2;
     if (settings.security == QLatin1String("SSL/TLS"))
-        return protocolRank;
-    if (settings.security == QLatin1String("STARTTLS"))
-        return protocolRank + 1;
-    return protocolRank + 2;
+        securityRank = 0;
+    else if (settings.security == QLatin1String("STARTTLS"))
+        securityRank = 1;
+    return securityRank * 2 + (settings.protocol == QLatin1String("IMAP") ? 0 : 1);
 }
 
 void sortByPreference(QList<AccountSettings> &choices)
@@ -55,6 +62,28 @@ void sortByPreference(QList<AccountSettings> &choices)
     std::stable_sort(choices.begin(), choices.end(), [](const AccountSettings &a, const AccountSettings &b) {
         return preferenceRank(a) < preferenceRank(b);
     });
+}
+
+bool isValidHostName(const QString &host)
+{
+    const QByteArray ace = QUrl::toAce(host);
+    if (ace.isEmpty() || ace.size() > 253)
+        return false;
+    for (const QByteArray &label : ace.split('.')) {
+        if (label.isEmpty() || label.size() > 63 || label.startsWith('-') || label.endsWith('-'))
+            return false;
+        for (const char c : label) {
+            if (!std::isalnum(static_cast<unsigned char>(c)) && c != '-')
+                return false;
+        }
+    }
+    return true;
+}
+
+bool isInDomain(const QString &host, const QString &domain)
+{
+    return host.compare(domain, Qt::CaseInsensitive) == 0
+        || host.endsWith(QLatin1Char('.') + domain, Qt::CaseInsensitive);
 }
 
 void fillProfileSettings(const AccountSettings &found, ProfileSettingsRecord &record)

@@ -5,7 +5,7 @@
 #include <QList>
 #include <QString>
 
-// An e-mail address split where the domain starts. Invalid (empty parts)
+// An email address split where the domain starts. Invalid (empty parts)
 // when the text is not one address.
 struct EmailAddress {
     QString address; // as typed, trimmed, the domain lower-cased
@@ -31,15 +31,25 @@ struct AccountSettings {
     QString source; // "provider table", "autoconfig from <url>", "DNS SRV", "probe"
 
     bool operator==(const AccountSettings &) const = default;
-    // One line for a list: "IMAP imap.example.com:993 SSL/TLS, user ... (source)".
+    // One line for a list: "IMAP imap.example.com:993 SSL/TLS, user ... (source)";
+    // a choice without encryption says so in words.
     QString describe() const;
+    // Connects without encryption: a password would cross the network in clear.
+    bool isClearText() const { return security == QLatin1String("None"); }
 };
 
-// How much a choice is preferred: IMAP before POP3, SSL/TLS before STARTTLS
-// before none. Lower is better.
+// How much a choice is preferred: security first (SSL/TLS before STARTTLS
+// before none), then IMAP before POP3. Lower is better.
 int preferenceRank(const AccountSettings &settings);
 // Stable: choices of one rank keep the order they were found in.
 void sortByPreference(QList<AccountSettings> &choices);
+
+// A host name that can be looked up: letters, digits and hyphens in labels
+// of 1 to 63 characters (international names in their ASCII form), no empty
+// label, at most 253 characters.
+bool isValidHostName(const QString &host);
+// `host` is `domain` or a name inside it.
+bool isInDomain(const QString &host, const QString &domain);
 
 // Fills the server, user and sign-in fields of `record`; the rest (passwords,
 // dial-up, folders) stays as it is.

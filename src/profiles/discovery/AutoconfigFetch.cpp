@@ -10,7 +10,7 @@
 
 namespace {
 constexpr int kMaxRedirects = 3;
-}
+} // namespace
 
 AutoconfigFetch::AutoconfigFetch(const DiscoverySeam &seam, QObject *parent)
     : QObject(parent)
@@ -83,14 +83,21 @@ void AutoconfigFetch::get(const QUrl &url)
     request.setSslConfiguration(tls);
     request.setTransferTimeout(m_seam.requestMs);
     m_tooLarge = false;
+    m_body.clear();
     m_reply = m_network->get(request);
     m_reply->setProperty("asked", url);
-    m_reply->setReadBufferSize(m_seam.maxConfigBytes + 1);
-    connect(m_reply, &QNetworkReply::downloadProgress, this, [this](qint64 received, qint64 total) {
-        if (received > m_seam.maxConfigBytes || total > m_seam.maxConfigBytes) {
-            m_tooLarge = true;
-            m_reply->abort();
-        }
+    // Read as it arrives, so that the bound ends an endless body at once
+    // rather than a stalled buffer waiting for the timer.
+    connect(m_reply, &QNetworkReply::metaDataChanged, this, [this] {
+        if (m_reply && m_reply->header(QNetworkRequest::ContentLengthHeader).toLongLong() > m_seam.maxConfigBytes)
+            refuseTooLarge();
+    });
+    connect(m_reply, &QNetworkReply::readyRead, this, [this] {
+        if (!m_reply)
+            return;
+        m_body += m_reply->read(m_seam.maxConfigBytes + 1 - m_body.size());
+        if (m_body.size() > m_seam.maxConfigBytes)
+            refuseTooLarge();
     });
     connect(m_reply, &QNetworkReply::finished, this, &AutoconfigFetch::onFinished);
     m_timer.start(m_seam.requestMs);
@@ -105,10 +112,6 @@ void AutoconfigFetch::onFinished()
     reply->deleteLater();
     m_reply = nullptr;
     const QUrl asked = reply->property("asked").toUrl();
-    if (m_tooLarge) {
-        abandon(QStringLiteral("file too large"));
-        return;
-    }
     const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     if (status >= 300 && status < 400 && reply->error() == QNetworkReply::NoError) {
         const QUrl next = asked.resolved(reply->header(QNetworkRequest::LocationHeader).toUrl());
@@ -123,13 +126,12 @@ void AutoconfigFetch::onFinished()
         abandon(reply->errorString());
         return;
     }
-    const QByteArray body = reply->read(m_seam.maxConfigBytes + 1);
-    if (body.size() > m_seam.maxConfigBytes) {
-        abandon(QStringLiteral("file too large"));
+    m_body += reply->read(m_seam.maxConfigBytes + 1 - m_body.size());
+    if (m_body.size() > m_seam.maxConfigBytes) {
+        abandon(tooLargeText());
         return;
     }
-    const QList<AccountSettings> found =
-        parseAutoconfig(body, m_address, QStringLiteral("autoconfig from ") + m_current.toString(QUrl::RemoveQuery));
+    const QList<AccountSettings> found = parseAutoconfig(m_body, m_address, sourceOf(asked));
     if (found.isEmpty()) {
         abandon(QStringLiteral("no usable server in the file"));
         return;
@@ -138,8 +140,32 @@ void AutoconfigFetch::onFinished()
     Q_EMIT finished(found);
 }
 
+// Where the file really came from: after a redirect another server may
+// have written it, and one outside the address's domain is pointed out.
+QString AutoconfigFetch::sourceOf(const QUrl &servedBy) const
+{
+    QString source = QStringLiteral("autoconfig from ") + servedBy.toString(QUrl::RemoveQuery);
+    if (!isInDomain(servedBy.host(), m_address.domain))
+        source += QStringLiteral(", another domain than ") + m_address.domain;
+    return source;
+}
+
+void AutoconfigFetch::refuseTooLarge()
+{
+    if (m_tooLarge)
+        return;
+    m_tooLarge = true;
+    abandon(tooLargeText());
+}
+
+QString AutoconfigFetch::tooLargeText() const
+{
+    return QStringLiteral("refused, the file is larger than %1 KiB").arg(m_seam.maxConfigBytes / 1024);
+}
+
 void AutoconfigFetch::abandon(const QString &why)
 {
+    m_timer.stop();
     if (m_reply) {
         QNetworkReply *reply = m_reply;
         m_reply = nullptr;

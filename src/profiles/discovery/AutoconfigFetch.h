@@ -34,6 +34,10 @@ private:
     void get(const QUrl &url);
     void onFinished();
     void abandon(const QString &why);
+    // The reply is aborted at the bound; its data is read as it arrives.
+    void refuseTooLarge();
+    QString tooLargeText() const;
+    QString sourceOf(const QUrl &servedBy) const;
 
     DiscoverySeam m_seam;
     QNetworkAccessManager *m_network;
@@ -44,4 +48,5 @@ private:
     int m_redirects = 0;
     QPointer<QNetworkReply> m_reply;
     bool m_tooLarge = false;
+    QByteArray m_body; // of the reply now read
 };

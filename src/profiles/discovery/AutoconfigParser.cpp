@@ -17,12 +17,16 @@ QString fillPlaceholders(QString text, const EmailAddress &address)
 struct RawServer {
     QString type, hostname, port, socketType, username;
     QStringList authentication;
+    // An entity the reader could not resolve left a hole in a field.
+    bool holed = false;
 };
 
 // The server as settings, or nothing when a part is missing or unusable.
 std::optional<AccountSettings> toSettings(const RawServer &raw, const EmailAddress &address, const QString &source)
 {
     AccountSettings s;
+    if (raw.holed)
+        return std::nullopt;
     const QString type = raw.type.toLower();
     if (type == QLatin1String("imap"))
         s.protocol = QStringLiteral("IMAP");
@@ -33,7 +37,8 @@ std::optional<AccountSettings> toSettings(const RawServer &raw, const EmailAddre
     s.host = fillPlaceholders(raw.hostname, address).toLower();
     bool ok = false;
     const uint port = raw.port.trimmed().toUInt(&ok);
-    if (s.host.isEmpty() || s.host.contains(QLatin1Char(' ')) || !ok || port == 0 || port > 65535)
+    // A placeholder filled with an odd local part must not make a host name.
+    if (!isValidHostName(s.host) || !ok || port == 0 || port > 65535)
         return std::nullopt;
     s.port = quint16(port);
     const QString socket = raw.socketType.trimmed().toUpper();
@@ -86,13 +91,17 @@ QList<AccountSettings> parseAutoconfig(const QByteArray &xml, const EmailAddress
             path << name;
             if (name == QLatin1String("incomingServer") && path.size() == 3
                 && path.at(1) == QLatin1String("emailProvider"))
-                server = RawServer{reader.attributes().value(QLatin1String("type")).toString(), {}, {}, {}, {}, {}};
+                server =
+                    RawServer{reader.attributes().value(QLatin1String("type")).toString(), {}, {}, {}, {}, {}, false};
         } else if (token == QXmlStreamReader::EndElement) {
             if (path.size() == 3 && path.last() == QLatin1String("incomingServer")) {
                 if (auto s = toSettings(server, address, source); s && !result.contains(*s))
                     result << *s;
             }
             path.removeLast();
+        } else if (token == QXmlStreamReader::EntityReference && path.size() >= 3
+                   && path.at(2) == QLatin1String("incomingServer")) {
+            server.holed = true;
         } else if (token == QXmlStreamReader::Characters && path.size() == 4
                    && path.at(2) == QLatin1String("incomingServer")) {
             const QString text = reader.text().toString();

@@ -90,7 +90,7 @@ void DnsDiscovery::finishSrv()
             if (target.endsWith(QLatin1Char('.')))
                 target.chop(1);
             // A target of "." says the service is not offered (RFC 2782).
-            if (target.isEmpty() || record.port() == 0)
+            if (target.isEmpty() || record.port() == 0 || !isValidHostName(target))
                 continue;
             AccountSettings s;
             s.protocol = QLatin1String(kServices[i].protocol);
@@ -99,6 +99,10 @@ void DnsDiscovery::finishSrv()
             s.port = record.port();
             s.userName = m_address.address;
             s.source = QStringLiteral("DNS SRV");
+            // Anyone who can answer for the domain's DNS can name any server:
+            // one outside the address's domain is pointed out.
+            if (!isInDomain(target, m_address.domain))
+                s.source += QStringLiteral(", a server in another domain than ") + m_address.domain;
             if (!found.contains(s))
                 found << s;
         }

@@ -107,13 +107,19 @@ void ServerProbe::onReadable(int index)
                            : seen.startsWith("-ERR") || seen.endsWith("\r\n.\r\n");
     if (!done)
         return;
+    // A tagged NO or BAD refuses the question: no server that can be used.
+    const QByteArray upper = seen.toUpper();
+    if (imap && !upper.startsWith("P1 OK") && !upper.contains("\r\nP1 OK")) {
+        settle(index, false);
+        return;
+    }
     AccountSettings s;
     s.protocol = c.protocol;
     s.host = c.host;
     s.port = c.port;
     if (c.implicitTls)
         s.security = QStringLiteral("SSL/TLS");
-    else if (imap ? seen.toUpper().contains("STARTTLS") : seen.toUpper().contains("\r\nSTLS\r\n"))
+    else if (imap ? upper.contains("STARTTLS") : upper.contains("\r\nSTLS\r\n"))
         s.security = QStringLiteral("STARTTLS");
     else
         s.security = QStringLiteral("None");
