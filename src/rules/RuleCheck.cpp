@@ -114,7 +114,8 @@ QString addressWarning(const QString &value)
 {
     const qsizetype at = value.indexOf(u'@');
     if (hasWildcard(value)) {
-        if (at < 0)
+        // A "?" alone is more often a name's punctuation ("Who?").
+        if (at < 0 && value.contains(u'*'))
             return QStringLiteral("no pattern (a pattern needs an \"@\", as in \"%1@*\"): %2")
                 .arg(value, comparedWhole());
         return {};

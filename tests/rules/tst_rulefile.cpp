@@ -161,6 +161,7 @@ private Q_SLOTS:
         fine("group", u"undisclosed-recipients:;"_s);
         fine("name with a colon and an address", u"Info:News <a@b.example>"_s);
         fine("name without an address", u"MAILER-DAEMON"_s);
+        fine("name with a question mark", u"Who?"_s);
         fine("inner blanks of a name", u"a  b@x.de"_s);
         fine("valid xn-- label in a pattern", u"*@*.xn--caf-dma.example"_s);
         fine("largest size", u"Size: > 4095 MB"_s);
