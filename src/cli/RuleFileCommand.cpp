@@ -14,7 +14,9 @@ int importRules(const CommandLine::Options &options, RuleDatabase &rules)
         ConsoleOutput::error(ConsoleOutput::plain(error));
         return ExitCode::Failure;
     }
-    ConsoleOutput::out(ConsoleOutput::plain(RuleFile::reportText(*report)));
+    // Every warning on a line of its own, each naming its line of the file.
+    for (const QString &line : RuleFile::reportLines(*report))
+        ConsoleOutput::out(ConsoleOutput::plain(line));
     if (report->refused == 0)
         return ExitCode::Done;
     // The other lines are in; a script still learns that the file was not

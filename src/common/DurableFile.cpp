@@ -6,6 +6,7 @@
 #include <QRandomGenerator>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
@@ -56,6 +57,31 @@ bool writeAll(int fd, const QByteArray &data, int *err)
     }
     return true;
 }
+
+// While it lives, a write past the file-size limit (ulimit -f) fails with
+// EFBIG instead of ending the process by SIGXFSZ, which would leave the
+// temporary behind: write() then removes it like any failed one.
+class FileSizeSignalIgnored {
+public:
+    FileSizeSignalIgnored()
+    {
+        struct sigaction ignore { };
+        ignore.sa_handler = SIG_IGN;
+        sigemptyset(&ignore.sa_mask);
+        m_restore = ::sigaction(SIGXFSZ, &ignore, &m_old) == 0;
+    }
+    ~FileSizeSignalIgnored()
+    {
+        if (m_restore)
+            ::sigaction(SIGXFSZ, &m_old, nullptr);
+    }
+    FileSizeSignalIgnored(const FileSizeSignalIgnored &) = delete;
+    FileSizeSignalIgnored &operator=(const FileSizeSignalIgnored &) = delete;
+
+private:
+    struct sigaction m_old { };
+    bool m_restore = false;
+};
 
 } // namespace
 
@@ -144,6 +170,7 @@ bool write(const QString &path, const QByteArray &data, Access access, QString *
 
     int err = 0;
     bool ok = true;
+    const FileSizeSignalIgnored sizeLimitFails;
     if (access == Access::Private)
         ok = ::fchmod(fd, S_IRUSR | S_IWUSR) == 0 || (err = errno, false);
     else if (hadOld)

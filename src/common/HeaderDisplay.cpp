@@ -4,6 +4,8 @@
 #include <QRegularExpression>
 #include <QStringDecoder>
 
+#include <algorithm>
+
 // The word splitting lives here rather than in GMime: the GMime of Debian 12
 // (3.2.13) joins the base64 text of adjacent encoded words before decoding it,
 // so everything after the first padded word is lost, and it silently drops
@@ -84,7 +86,33 @@ QByteArray converterName(const QString &charset)
         return QByteArrayLiteral("GB18030");
     if (name == u"iso-8859-1" || name == u"us-ascii" || name == u"latin1" || name == u"ascii")
         return QByteArrayLiteral("windows-1252");
+    // Without a byte-order mark UTF-16 and UTF-32 are big-endian (RFC 2781);
+    // the words' bytes are put in that order first (inBigEndianOrder).
+    if (name == u"utf-16" || name == u"utf16")
+        return QByteArrayLiteral("UTF-16BE");
+    if (name == u"utf-32" || name == u"utf32")
+        return QByteArrayLiteral("UTF-32BE");
     return charset.toLatin1();
+}
+
+// The bytes of one encoded word in a charset of 2- or 4-byte units whose
+// order a leading byte-order mark gives: in big-endian order, the mark
+// dropped. A word with no mark is big-endian already; others are unchanged.
+QByteArray inBigEndianOrder(const QByteArray &converter, QByteArray bytes)
+{
+    const int width = converter == "UTF-16BE" ? 2 : converter == "UTF-32BE" ? 4 : 0;
+    if (width == 0)
+        return bytes;
+    const QByteArray big = width == 2 ? QByteArray("\xFE\xFF", 2) : QByteArray("\0\0\xFE\xFF", 4);
+    const QByteArray little = width == 2 ? QByteArray("\xFF\xFE", 2) : QByteArray("\xFF\xFE\0\0", 4);
+    if (bytes.startsWith(big))
+        return bytes.mid(width);
+    if (!bytes.startsWith(little))
+        return bytes;
+    bytes.remove(0, width);
+    for (qsizetype i = 0; i + width <= bytes.size(); i += width)
+        std::reverse(bytes.begin() + i, bytes.begin() + i + width);
+    return bytes;
 }
 
 bool isWhiteSpace(QStringView text)
@@ -194,7 +222,8 @@ QString decodedText(const QString &raw)
         }
         const QByteArray payload = m.capturedView(3).toLatin1();
         const bool base64 = m.capturedView(2).compare(u"B", Qt::CaseInsensitive) == 0;
-        const QByteArray bytes = base64 ? QByteArray::fromBase64(payload) : decodeQ(payload);
+        const QByteArray bytes = inBigEndianOrder(converter,
+                                                  base64 ? QByteArray::fromBase64(payload) : decodeQ(payload));
 
         if (afterEncodedWord && isWhiteSpace(between)) {
             if (run.continues(converter))

@@ -141,7 +141,12 @@ bool IsAddressCharacter(QChar c)
 
 QString SenderAddress(const QString &fromValue)
 {
-    const QString value = fromValue.trimmed();
+    QString value = fromValue.trimmed();
+    // A NUL belongs to no address, and the parser reads a C string that
+    // would end there: taken out, it hides nothing that follows it
+    // ("boss@work.example<NUL> <win@spam.example>" is win@spam.example's).
+    if (value.contains(QChar(u'\0')))
+        value = value.remove(QChar(u'\0')).trimmed();
     if (value.isEmpty())
         return {};
     // The usual bare address needs no parser.

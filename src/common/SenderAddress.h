@@ -9,7 +9,7 @@
 // several addresses the first; of a group its first member. Empty when the
 // value holds no address with an "@". An address with more than one "@"
 // ("a@bank.example@spam.example") is kept whole: mail goes to the part after
-// the last one.
+// the last one. A NUL byte in the value is read as if it were not there.
 QString SenderAddress(const QString &fromValue);
 
 // Whether a character can be part of an address outside quotes: no white

@@ -87,3 +87,10 @@ QString HeaderBytesText(const QString &bytes)
         return bytes;
     return QString::fromUtf8(raw);
 }
+
+QString Utf8Text(QByteArrayView utf8)
+{
+    if (!utf8.startsWith("\xEF\xBB\xBF"))
+        return QString::fromUtf8(utf8);
+    return QChar(0xFEFF) + QString::fromUtf8(utf8.sliced(3));
+}

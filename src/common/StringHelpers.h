@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArrayView>
 #include <QString>
 
 // GetField: field `fieldNumber` (from 0) of `text` cut at a one-character
@@ -27,3 +28,8 @@ QString DomainRule(const QString &sender);
 // headers, RFC 6532), else as Latin-1, as they are. A text holding a
 // character above U+00FF is already text and comes back unchanged.
 QString HeaderBytesText(const QString &bytes);
+
+// UTF-8 bytes as text, every character kept: a leading U+FEFF is a
+// character of the value, where QString::fromUtf8 takes it for a byte-order
+// mark and drops it.
+QString Utf8Text(QByteArrayView utf8);

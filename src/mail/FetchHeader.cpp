@@ -89,7 +89,8 @@ void FetchedRows::add(const ArrivedHeader &arrived, const ListedMessage &listed)
     entry.number = listed.number;
     entry.key = listed.key;
     entry.uid = listed.uid;
-    if (arrived.sized) {
+    // A size the server did not list stays unknown (-1): it is no 0 bytes.
+    if (arrived.sized && arrived.bytes >= 0) {
         entry.bytes = arrived.bytes;
         entry.size = m_sizeTexts.text(arrived.bytes);
     }

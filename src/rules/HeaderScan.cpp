@@ -1,6 +1,7 @@
 #include "HeaderScan.h"
 
 #include <QByteArray>
+#include <QRegularExpression>
 #include <cstring>
 
 namespace HeaderScan {
@@ -19,6 +20,12 @@ qsizetype fieldPrefix(QByteArrayView line, QByteArrayView name)
         ++pos;
     return pos < line.size() && line.at(pos) == ':' ? pos + 1 : -1;
 }
+
+// Whether a field was met, and how: a line with blanks before its colon
+// ("From : ...", the obsolete syntax, and what some servers make of a
+// mailbox's "From " line) counts only when no line of that field is
+// written without them.
+enum class Found { None, Spaced, Plain };
 
 QByteArrayView trimSpaces(QByteArrayView value)
 {
@@ -77,11 +84,20 @@ QString text(QByteArrayView raw)
     return QString::fromLatin1(raw);
 }
 
+bool isMboxEnvelope(QStringView value)
+{
+    // The sender's word, then the date as asctime() writes it.
+    static const QRegularExpression envelope(QStringLiteral(
+        R"(^:?[ \t]*\S+[ \t]+(Mon|Tue|Wed|Thu|Fri|Sat|Sun)[ \t]+(Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec))"
+        R"([ \t]+\d{1,2}[ \t]+\d{1,2}:\d\d)"));
+    return envelope.match(value).hasMatch();
+}
+
 ShownFields shownFields(QByteArrayView reply)
 {
     ShownFields out;
     QString *const values[] = {&out.from, &out.subject, &out.date, &out.priority};
-    bool found[] = {false, false, false, false};
+    Found found[] = {Found::None, Found::None, Found::None, Found::None};
     int left = 4;
     qsizetype pos = 0;
     const QByteArrayView status = reply.first(lineEnd(reply, 0));
@@ -94,23 +110,28 @@ ShownFields shownFields(QByteArrayView reply)
         if (line.isEmpty())
             break; // the blank line ends the header block
         int field = -1;
+        qsizetype name = 0;
         qsizetype prefix = -1;
         // Each line is compared with the one name its first letter allows.
         switch (line.front() | 0x20) {
         case 'f':
             field = 0;
+            name = 4;
             prefix = fieldPrefix(line, "From");
             break;
         case 's':
             field = 1;
+            name = 7;
             prefix = fieldPrefix(line, "Subject");
             break;
         case 'd':
             field = 2;
+            name = 4;
             prefix = fieldPrefix(line, "Date");
             break;
         case 'p':
             field = 3;
+            name = 8;
             prefix = fieldPrefix(line, "Priority");
             break;
         case 'x':
@@ -118,6 +139,7 @@ ShownFields shownFields(QByteArrayView reply)
             // the sender.
             if (line.size() > 2 && line.at(1) == '-') {
                 field = 3;
+                name = 10;
                 const qsizetype rest = fieldPrefix(line.sliced(2), "Priority");
                 prefix = rest < 0 ? -1 : 2 + rest;
             }
@@ -125,11 +147,18 @@ ShownFields shownFields(QByteArrayView reply)
         default:
             break;
         }
-        if (prefix < 0 || found[field])
+        if (prefix < 0 || found[field] == Found::Plain)
             continue;
-        *values[field] = unfoldedValue(reply, line.sliced(prefix), pos);
-        found[field] = true;
-        --left;
+        const bool spaced = prefix > name + 1;
+        if (spaced && found[field] == Found::Spaced)
+            continue;
+        QString value = unfoldedValue(reply, line.sliced(prefix), pos);
+        if (spaced && field == 0 && isMboxEnvelope(value))
+            continue; // a mailbox's "From " line, mangled by its server
+        *values[field] = std::move(value);
+        found[field] = spaced ? Found::Spaced : Found::Plain;
+        if (!spaced)
+            --left;
     }
     return out;
 }

@@ -7,6 +7,7 @@
 #include "RuleDatabase.h"
 #include "RuleSyntax.h"
 #include "SenderAddress.h"
+#include "StringHelpers.h"
 
 #include <algorithm>
 #include <optional>
@@ -31,6 +32,35 @@ QString patternForm(const QString &pattern)
 {
     const qsizetype at = pattern.lastIndexOf(u'@');
     return at < 0 ? pattern : pattern.left(at + 1) + DomainForm(QStringView(pattern).mid(at + 1));
+}
+
+// A cheap look at the bytes: an "@" and a byte beyond ASCII or an "xn--".
+bool mayHaveInternationalDomain(QByteArrayView utf8)
+{
+    const qsizetype at = utf8.lastIndexOf('@');
+    if (at < 0)
+        return false;
+    const QByteArrayView domain = utf8.sliced(at + 1);
+    for (const char c : domain) {
+        if (static_cast<unsigned char>(c) >= 0x80)
+            return true;
+    }
+    return domain.contains("xn--") || domain.contains("XN--") || domain.contains("Xn--") || domain.contains("xN--");
+}
+
+// An address value (or "*@" and a domain) with its domain in the Unicode
+// spelling messages are compared in; empty when it is no such value or that
+// changes nothing but case.
+QString unicodeDomainSpelling(const QString &value)
+{
+    const qsizetype at = value.lastIndexOf(u'@');
+    for (qsizetype i = 0; i < value.size(); ++i) {
+        const QChar c = value.at(i);
+        if (!IsAddressCharacter(c) || c == u'?' || (c == u'*' && (i != 0 || at != 1)))
+            return {};
+    }
+    const QString form = value.left(at + 1) + DomainForm(QStringView(value).mid(at + 1));
+    return form.compare(value, Qt::CaseInsensitive) == 0 ? QString() : form;
 }
 
 } // namespace
@@ -70,8 +100,18 @@ struct RuleClassifier::List {
     void addExact(QByteArrayView utf8)
     {
         const QByteArray key = RuleCollation::keyOfUtf8(utf8);
-        if (!exact.contains(key))
-            exact.insert(key, utf8.isEmpty() ? QStringLiteral("") : QString::fromUtf8(utf8));
+        if (exact.contains(key))
+            return;
+        const QString value = utf8.isEmpty() ? QStringLiteral("") : Utf8Text(utf8);
+        exact.insert(key, value);
+        // An address or domain rule whose domain mixes the two spellings
+        // ("*@xn--bcher-kva.café.example") is also found by the Unicode one,
+        // which a message of that domain always looks up.
+        if (mayHaveInternationalDomain(utf8)) {
+            const QString unicode = unicodeDomainSpelling(value);
+            if (!unicode.isEmpty())
+                exact.insert(RuleCollation::keyOfUtf8(unicode.toUtf8()), value);
+        }
     }
 
     // The stored value of the exact rule with this key (keyOf()); null for none.

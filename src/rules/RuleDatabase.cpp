@@ -3,6 +3,7 @@
 #include "DurableFile.h"
 #include "RuleConnection.h"
 #include "UserPlaces.h"
+#include "StringHelpers.h"
 
 #include <QDir>
 #include <QFile>
@@ -233,7 +234,7 @@ QString RuleDatabase::StoredRule(const QString &value, const QString &table) con
     case SQLITE_ROW: {
         const auto *text = reinterpret_cast<const char *>(sqlite3_column_text(lookup, 0));
         const int bytes = sqlite3_column_bytes(lookup, 0);
-        return bytes > 0 ? QString::fromUtf8(text, bytes) : QStringLiteral("");
+        return bytes > 0 ? Utf8Text(QByteArrayView(text, bytes)) : QStringLiteral("");
     }
     case SQLITE_DONE:
         return {};
@@ -362,7 +363,7 @@ std::optional<QStringList> RuleDatabase::fillFrom(const QByteArray &sql) const
         }
         const auto *text = reinterpret_cast<const char *>(sqlite3_column_text(select, 0));
         const int bytes = sqlite3_column_bytes(select, 0);
-        values.append(bytes > 0 ? QString::fromUtf8(text, bytes) : QStringLiteral(""));
+        values.append(bytes > 0 ? Utf8Text(QByteArrayView(text, bytes)) : QStringLiteral(""));
     }
     if (rc != SQLITE_DONE)
         return std::nullopt;

@@ -7,6 +7,7 @@
 
 #include "DurableFile.h"
 #include "RuleConnection.h"
+#include "StringHelpers.h"
 
 #include <MessageBox.h>
 
@@ -193,7 +194,7 @@ bool readValues(RuleConnection &connection, const char *table, QStringList *valu
     int rc = sqlite3_prepare_v2(connection.handle(), sql.constData(), int(sql.size()), &query, nullptr);
     while (rc == SQLITE_OK && (rc = sqlite3_step(query)) == SQLITE_ROW) {
         const auto *text = reinterpret_cast<const char *>(sqlite3_column_text(query, 0));
-        values->append(text ? QString::fromUtf8(text, sqlite3_column_bytes(query, 0)) : QString());
+        values->append(text ? Utf8Text(QByteArrayView(text, sqlite3_column_bytes(query, 0))) : QString());
         rc = SQLITE_OK;
     }
     const bool ok = rc == SQLITE_DONE;

@@ -1,9 +1,10 @@
 #include "RuleFile.h"
 
 #include "DurableFile.h"
+#include "RuleCheck.h"
 #include "RuleCollation.h"
 #include "RuleDatabase.h"
-#include "RuleSyntax.h"
+#include "StringHelpers.h"
 
 #include <QFile>
 #include <QSet>
@@ -160,9 +161,7 @@ Line readLine(const QString &text)
         if (rule.isNull())
             return {{}, text.mid(gap).trimmed(), why};
     }
-    const QString tooLong = RuleSyntax::tooLongReason(rule);
-    if (!tooLong.isEmpty())
-        return {{}, rule, QStringLiteral("the rule is longer than %1 characters").arg(RuleSyntax::kMaxLength)};
+    // No length is refused: a file gives back whatever a database holds.
     const bool filter = keyword.compare(kFilter, Qt::CaseInsensitive) == 0;
     return {filter ? QStringLiteral("tbfilter") : QStringLiteral("tbexempted"), rule, {}};
 }
@@ -177,14 +176,12 @@ std::optional<ImportReport> importRules(RuleDatabase &db, const QString &path, Q
             *error = QStringLiteral("Cannot read \"%1\": %2").arg(path, file.errorString());
         return std::nullopt;
     }
-    QByteArray bytes = file.readAll();
+    const QByteArray bytes = file.readAll();
     if (file.error() != QFileDevice::NoError) {
         if (error)
             *error = QStringLiteral("Cannot read \"%1\": %2").arg(path, file.errorString());
         return std::nullopt;
     }
-    if (bytes.startsWith("\xEF\xBB\xBF"))
-        bytes.remove(0, 3);
 
     ImportReport report;
     QStringList newFilter;
@@ -205,10 +202,14 @@ std::optional<ImportReport> importRules(RuleDatabase &db, const QString &path, Q
             QByteArray raw = lines.at(i);
             if (raw.endsWith('\r'))
                 raw.chop(1);
+            // A byte-order mark before the keyword (files joined together);
+            // one inside the rule is the rule's own.
+            if (raw.startsWith("\xEF\xBB\xBF"))
+                raw.remove(0, 3);
             // Checked whole: a decoder left with a broken sequence at the end
             // of the line would drop its last character without a word.
             const bool valid = QByteArrayView(raw).isValidUtf8();
-            const QString text = trimmedBlanks(QString::fromUtf8(raw));
+            const QString text = trimmedBlanks(Utf8Text(raw));
             if (text.isEmpty() || text.startsWith(u'#'))
                 continue;
             if (!valid) {
@@ -229,9 +230,9 @@ std::optional<ImportReport> importRules(RuleDatabase &db, const QString &path, Q
             }
             seen.insert(key);
             (filter ? newFilter : newExempted).append(line.rule);
-            const QString never = RuleSyntax::neverMatchesReason(line.rule);
-            if (!never.isEmpty())
-                report.warnings.append({number, text, never});
+            const QString warning = RuleCheck::warning(line.rule);
+            if (!warning.isEmpty())
+                report.warnings.append({number, text, warning});
         }
     } catch (const RuleDatabaseError &e) {
         if (error)
@@ -286,7 +287,7 @@ QString lineFor(const QString &keyword, const QString &rule)
     return keyword + kEscapedSuffix + u' ' + escaped(rule);
 }
 
-QString reportText(const ImportReport &report)
+QStringList reportLines(const ImportReport &report, qsizetype shownWarnings)
 {
     const auto count = [](int n, const char *one, const char *many) {
         return QStringLiteral("%1 %2").arg(n).arg(QLatin1String(n == 1 ? one : many));
@@ -297,22 +298,27 @@ QString reportText(const ImportReport &report)
         text += QStringLiteral(" (line %1: \"%2\": %3)")
                     .arg(report.firstRefusedLine)
                     .arg(report.firstRefusedText, report.firstRefusedReason);
-    if (!report.warnings.isEmpty()) {
-        // Each by its line, so that the user can mend the file; a long
-        // list is cut, its count stays.
-        constexpr qsizetype kShown = 10;
-        text += QStringLiteral("; %1 never %2 a message:")
-                    .arg(report.warnings.size() == 1 ? QStringLiteral("1 rule")
-                                                     : QStringLiteral("%1 rules").arg(report.warnings.size()),
-                         report.warnings.size() == 1 ? QStringLiteral("matches") : QStringLiteral("match"));
-        for (qsizetype i = 0; i < report.warnings.size() && i < kShown; ++i) {
-            const ImportWarning &w = report.warnings.at(i);
-            text += QStringLiteral("\nline %1: \"%2\": %3").arg(w.line).arg(w.text, w.reason);
-        }
-        if (report.warnings.size() > kShown)
-            text += QStringLiteral("\n(and %1 more)").arg(report.warnings.size() - kShown);
+    if (report.warnings.isEmpty())
+        return {text};
+    // Each by its line, so that the user can mend the file; a long list is
+    // cut, its count stays.
+    text += report.warnings.size() == 1
+        ? QStringLiteral("; 1 rule does not do what it seems to:")
+        : QStringLiteral("; %1 rules do not do what they seem to:").arg(report.warnings.size());
+    QStringList lines{text};
+    for (qsizetype i = 0; i < report.warnings.size() && (shownWarnings < 0 || i < shownWarnings); ++i) {
+        const ImportWarning &w = report.warnings.at(i);
+        lines.append(QStringLiteral("line %1: \"%2\": %3").arg(w.line).arg(w.text, w.reason));
     }
-    return text;
+    if (shownWarnings >= 0 && report.warnings.size() > shownWarnings)
+        lines.append(QStringLiteral("(and %1 more)").arg(report.warnings.size() - shownWarnings));
+    return lines;
+}
+
+QString reportText(const ImportReport &report)
+{
+    constexpr qsizetype kShown = 10;
+    return reportLines(report, kShown).join(u'\n');
 }
 
 } // namespace RuleFile

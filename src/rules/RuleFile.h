@@ -2,6 +2,7 @@
 
 #include <QList>
 #include <QString>
+#include <QStringList>
 #include <optional>
 
 class RuleDatabase;
@@ -17,7 +18,8 @@ class RuleDatabase;
 // point. Plain lines are read exactly as before.
 namespace RuleFile {
 
-// A rule that is stored but can never match a message, by its line.
+// A rule that is stored but does not do what it seems to (RuleCheck), by
+// its line.
 struct ImportWarning {
     int line = 0;
     QString text;
@@ -50,7 +52,10 @@ bool exportRules(const RuleDatabase &db, const QString &path, QString *error);
 QString lineFor(const QString &keyword, const QString &rule);
 
 // "3 rules added, 1 already present, 1 refused (line 7: ...)", then the
-// warnings, each with its line.
+// warnings, each with its line (the first ten and how many more).
 QString reportText(const ImportReport &report);
+// The same as lines: the summary, then a line for each warning (all of them
+// when `shownWarnings` is negative), so that no rule's text can break one.
+QStringList reportLines(const ImportReport &report, qsizetype shownWarnings = -1);
 
 } // namespace RuleFile

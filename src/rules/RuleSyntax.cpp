@@ -48,35 +48,59 @@ void skipBlanks(QStringView value, qsizetype *pos)
         ++*pos;
 }
 
-// The largest limit a size rule takes: far above any message, far below
+// The largest number a size rule takes: far above any message, far below
 // the overflow of its product.
 constexpr qint64 kMaxSizeNumber = 1'000'000'000;
 
-bool readSizeRule(QStringView value, Rule *rule)
+struct SizeReading {
+    bool written = false; // the value starts "Size:" (blanks allowed before the colon)
+    QString problem; // why it is no size rule; empty when it is one
+};
+
+// "Size:", then ">" or "<", a whole number and B, KB or MB. A value written
+// so is a size rule or none at all: never a header rule on a field named
+// "Size", which no message has.
+SizeReading readSizeRule(QStringView value, Rule *rule)
 {
+    SizeReading out;
     if (!value.startsWith(u"size", Qt::CaseInsensitive))
-        return false;
+        return out;
     qsizetype pos = 4;
     skipBlanks(value, &pos);
     if (pos >= value.size() || value.at(pos) != u':')
-        return false;
+        return out;
+    out.written = true;
+    const auto none = [&out](const QString &why) {
+        out.problem = why;
+        return out;
+    };
     ++pos;
     skipBlanks(value, &pos);
     if (pos >= value.size() || (value.at(pos) != u'>' && value.at(pos) != u'<'))
-        return false;
+        return none(QStringLiteral("\">\" or \"<\" must come before the number (\"Size: > 10 MB\")"));
     const bool larger = value.at(pos) == u'>';
     ++pos;
+    if (pos < value.size() && value.at(pos) == u'=')
+        return none(QStringLiteral("\"%1=\" is no comparison; only \">\" (more than) and \"<\" (less than) are")
+                        .arg(QChar(larger ? u'>' : u'<')));
     skipBlanks(value, &pos);
+    if (pos < value.size() && (value.at(pos) == u'-' || value.at(pos) == u'\u2212'))
+        return none(QStringLiteral("a size is never negative"));
     qint64 number = 0;
+    bool tooLarge = false;
     const qsizetype digits = pos;
     while (pos < value.size() && value.at(pos) >= u'0' && value.at(pos) <= u'9') {
-        number = number * 10 + (value.at(pos).unicode() - u'0');
-        if (number > kMaxSizeNumber)
-            return false;
+        tooLarge = tooLarge || number > kMaxSizeNumber;
+        if (!tooLarge)
+            number = number * 10 + (value.at(pos).unicode() - u'0');
         ++pos;
     }
     if (pos == digits)
-        return false;
+        return none(QStringLiteral("a whole number must follow \"%1\"").arg(QChar(larger ? u'>' : u'<')));
+    if (pos + 1 < value.size() && (value.at(pos) == u'.' || value.at(pos) == u',') && value.at(pos + 1).isDigit())
+        return none(QStringLiteral("the number must be whole (1 MB is 1024 KB, 1 KB 1024 B)"));
+    if (tooLarge || number > kMaxSizeNumber)
+        return none(QStringLiteral("the number is larger than any message"));
     skipBlanks(value, &pos);
     const QStringView unit = value.mid(pos);
     qint64 factor = 0;
@@ -87,11 +111,15 @@ bool readSizeRule(QStringView value, Rule *rule)
     else if (unit.compare(u"MB", Qt::CaseInsensitive) == 0)
         factor = 1024 * 1024;
     if (factor == 0)
-        return false;
+        return none(unit.isEmpty()
+                        ? QStringLiteral("a unit must follow the number: B, KB or MB")
+                        : QStringLiteral("the unit must be B, KB or MB, not \"%1\" (1 KB is 1024 bytes, 1 MB "
+                                         "1024 KB)")
+                              .arg(unit.toString()));
     rule->kind = Kind::Size;
     rule->larger = larger;
     rule->bytes = number * factor;
-    return true;
+    return out;
 }
 
 bool readHeaderRule(const QString &value, Rule *rule)
@@ -122,7 +150,7 @@ bool readHeaderRule(const QString &value, Rule *rule)
 Rule read(const QString &value)
 {
     Rule rule;
-    if (readSizeRule(value, &rule) || readHeaderRule(value, &rule))
+    if (readSizeRule(value, &rule).written || readHeaderRule(value, &rule))
         return rule;
     bool wildcard = false;
     for (const QChar c : value) {
@@ -163,32 +191,10 @@ QString tooLongReason(const QString &value)
     return QStringLiteral("it is longer than %1 characters").arg(kMaxLength);
 }
 
-QString neverMatchesReason(const QString &value)
+QString sizeRuleProblem(const QString &value)
 {
-    if (value == u"*@")
-        return QStringLiteral("\"*@\" names no domain and would catch every message without an address");
-    if (read(value).kind != Kind::Exact)
-        return {};
-    if (value.contains(u' ') || value.contains(u'<'))
-        return {};
-    // "Subject:*x*": a header rule needs a blank after the colon.
-    const qsizetype colon = value.indexOf(u':');
-    if (colon > 0 && hasWildcard(value)) {
-        bool name = isAsciiLetter(value.at(0));
-        for (qsizetype i = 1; i < colon && name; ++i)
-            name = isFieldNameChar(value.at(i));
-        if (name)
-            return QStringLiteral("a header rule needs a blank after the colon (\"%1: %2\")")
-                .arg(value.left(colon), value.mid(colon + 1));
-    }
-    // A domain alone is no address: "*@" marks a domain rule.
-    if (!value.contains(u':') && !value.contains(u'"')) {
-        const qsizetype at = value.lastIndexOf(u'@');
-        const QString domain = value.mid(at + 1);
-        if (at <= 0 && domain.contains(u'.') && !domain.startsWith(u'.') && !domain.endsWith(u'.'))
-            return QStringLiteral("a domain alone matches no address; write \"*@%1\" for the domain").arg(domain);
-    }
-    return {};
+    Rule rule;
+    return readSizeRule(value, &rule).problem;
 }
 
 } // namespace RuleSyntax

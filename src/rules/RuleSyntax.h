@@ -10,7 +10,9 @@
 //   MB (any case; 1 KB = 1024 bytes, 1 MB = 1024 KB); blanks are optional
 //   between the parts: "Size: > 10 MB", "size:<2kb". It compares the size
 //   the server listed for the message; ">" is strictly more, "<" strictly
-//   less. A message whose size is not known matches no size rule.
+//   less. A message whose size is not known matches no size rule. A value
+//   that starts "Size:" but is no size rule ("Size: >= 10 MB") is exact,
+//   never a header rule: no message has a "Size:" field.
 // - Header rule: a field name (a letter, then letters, digits or "-"), a
 //   colon, at least one space, and a non-empty pattern: "Subject: *free*",
 //   "List-Id: *promo*". A value holding an address in angle brackets
@@ -40,11 +42,10 @@ struct Rule {
 
 Rule read(const QString &value);
 
-// Why a value can never match a message, for values that look meant as a
-// rule: "*@" with no domain, a domain without "*@" ("spam.example",
-// "@spam.example"), a header rule without the blank after the colon
-// ("Subject:*x*"). Empty when the value can match.
-QString neverMatchesReason(const QString &value);
+// Why a value written as a size rule (it starts "Size:") is none: the
+// comparison, number or unit that is wrong. Empty when it is a size rule or
+// is not written as one.
+QString sizeRuleProblem(const QString &value);
 
 // The longest rule, in characters (code points): a header line of the
 // greatest length mail allows.

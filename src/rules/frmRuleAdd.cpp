@@ -2,6 +2,7 @@
 
 #include "DialogFlags.h"
 #include "MessageBox.h"
+#include "RuleCheck.h"
 #include "RuleLists.h"
 #include "RuleSyntax.h"
 #include "StringHelpers.h"
@@ -115,12 +116,13 @@ void frmRuleAdd::cmdAdd_Click()
         txtEmail->setFocus();
         return;
     }
-    // "*@" names no domain: it would catch every message without an address.
-    QString refusal = value == QLatin1String("*@")
-        ? QStringLiteral("\"*@\" names no domain; type a domain after it: *@") + kSampleDomain
-        : QString();
-    if (refusal.isEmpty() && !RuleSyntax::tooLongReason(value).isEmpty())
-        refusal = QStringLiteral("The entry is longer than %1 characters.").arg(kMaxLength);
+    // A value that does not do what it looks meant to do is refused, with
+    // what it would do instead, while the user can still mend it.
+    QString refusal = RuleSyntax::tooLongReason(value).isEmpty()
+        ? RuleCheck::warning(value)
+        : QStringLiteral("the entry is longer than %1 characters").arg(kMaxLength);
+    if (!refusal.isEmpty())
+        refusal = refusal.front().toUpper() + refusal.mid(1) + u'.';
     if (!refusal.isEmpty()) {
         MessageBox::show(QStringLiteral("Invalid Entry\r\n") + refusal, QStringLiteral("Warning"),
                          MessageBox::Icon::Exclamation);

@@ -30,12 +30,14 @@ int mode(const QString &path)
 }
 
 // Every file write of this process past `bytes` fails as on a full disk
-// (with EFBIG instead of ENOSPC), for as long as it lives.
+// (with EFBIG instead of ENOSPC), for as long as it lives. SIGXFSZ keeps its
+// default, as the program has it: a write that passed the limit without
+// care would end this test.
 class FileSizeLimit {
 public:
     explicit FileSizeLimit(rlim_t bytes)
     {
-        std::signal(SIGXFSZ, SIG_IGN);
+        std::signal(SIGXFSZ, SIG_DFL);
         getrlimit(RLIMIT_FSIZE, &m_old);
         rlimit limit = m_old;
         limit.rlim_cur = bytes;
@@ -154,6 +156,7 @@ private Q_SLOTS:
         }
         QVERIFY(!written);
         QCOMPARE(error, QString::fromLocal8Bit(std::strerror(EFBIG)));
+        QVERIFY(std::signal(SIGXFSZ, SIG_DFL) == SIG_DFL); // as it was before the write
         QCOMPARE(contents(path), QByteArray("old rules\n"));
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{u"out.txt"_s});
     }

@@ -39,6 +39,14 @@ void TestHeaderDisplay::decodedText_data()
         << u"=?../../tmp/x?Q?a?= =?UTF-8,version=1?Q?b?="_qs << u"=?../../tmp/x?Q?a?= =?UTF-8,version=1?Q?b?="_qs;
     QTest::newRow("broken base64 decodes what it can") << u"=?UTF-8?B?w6l!!!sw6h2Z?="_qs << u"élèv"_qs;
     QTest::newRow("unterminated word") << u"=?UTF-8?B?w6k"_qs << u"=?UTF-8?B?w6k"_qs;
+    // UTF-16 and UTF-32 words are big-endian unless a byte-order mark says otherwise.
+    QTest::newRow("UTF-16 without a mark: big-endian") << u"=?UTF-16?B?AEgAaQ==?="_qs << u"Hi"_qs;
+    QTest::newRow("UTF-16, little-endian mark") << u"=?utf-16?B?//5IAGkA?="_qs << u"Hi"_qs;
+    QTest::newRow("UTF-16, big-endian mark") << u"=?UTF-16?B?/v8ASABp?="_qs << u"Hi"_qs;
+    QTest::newRow("UTF-16 words joined, each with its mark")
+        << u"=?UTF-16?B?//5IAA==?= =?UTF-16?B?/v8AaQ==?="_qs << u"Hi"_qs;
+    QTest::newRow("UTF-32 without a mark: big-endian") << u"=?UTF-32?B?AAAASAAAAGk=?="_qs << u"Hi"_qs;
+    QTest::newRow("UTF-16LE named stays little-endian") << u"=?UTF-16LE?B?SABpAA==?="_qs << u"Hi"_qs;
     QTest::newRow("decoded line break shown as a space") << u"=?UTF-8?Q?a=0D=0Ab=00c?="_qs << u"a  b c"_qs;
 
     QTest::newRow("folded with a tab") << u"part one\r\n\tpart two"_qs << u"part one part two"_qs;

@@ -37,6 +37,14 @@ void TestSenderAddress::address_data()
                                     << "";
     QTest::newRow("no domain") << "Nobody <local@>"
                                << "";
+    // A NUL must not end the value early: what follows it still counts.
+    const QChar nul(u'\0');
+    QTest::newRow("NUL after an address, then the bracketed one")
+        << QStringLiteral("boss@work.example") + nul + QStringLiteral(" <win@spam.example>") << "win@spam.example";
+    QTest::newRow("NUL inside the brackets")
+        << QStringLiteral("Friend <boss@work.example") + nul + QStringLiteral("@spam.example>")
+        << "boss@work.example@spam.example";
+    QTest::newRow("NUL at the end") << QStringLiteral("Boss <boss@work.example>") + nul << "boss@work.example";
 }
 
 void TestSenderAddress::address()

@@ -1,4 +1,5 @@
 #include "HeaderScan.h"
+#include "Pop3Listing.h"
 #include "Pop3Parsers.h"
 
 #include <QTest>
@@ -14,6 +15,8 @@ private Q_SLOTS:
     void shownFields();
     void listing_data();
     void listing();
+    void listedSize_data();
+    void listedSize();
 };
 
 void TestPop3Parsers::replyWord_data()
@@ -98,6 +101,20 @@ void TestPop3Parsers::headerValue_data()
                                                             "cher.example>");
     QTest::newRow("Latin-1 stays Latin-1") << ok + QString::fromLatin1("Subject: Vous avez gagn\xe9\r\n")
                                            << "Subject:" << QString::fromLatin1("Vous avez gagn\xe9");
+    const QString envelope = QStringLiteral("From : MAILER-DAEMON Fri Apr 06 10:00:00 2018\r\n");
+    QTest::newRow("mangled mbox From line above the real From") << ok + envelope + "From: Anna <anna@x.example>\r\n"
+                                                                << "From:"
+                                                                << "Anna <anna@x.example>";
+    QTest::newRow("mangled mbox From line, no real From") << ok + envelope + "Subject: hi\r\n"
+                                                          << "From:"
+                                                          << "";
+    QTest::newRow("mangled mbox From line with its colon kept")
+        << ok + "From : : MAILER-DAEMON Fri Apr  6 10:00:00 2018\r\nTo: a@b.example\r\n"
+        << "From:"
+        << "";
+    QTest::newRow("blank before the colon yields to a plain line") << ok + "Subject : first\r\nSubject: second\r\n"
+                                                                   << "Subject:"
+                                                                   << "second";
     QTest::newRow("broken UTF-8 read as Latin-1")
         << ok + QString::fromLatin1("Subject: caf\xc3\r\n") << "Subject:" << QString::fromLatin1("caf\xc3");
 }
@@ -149,6 +166,10 @@ void TestPop3Parsers::shownFields_data()
         << QStringList{QString::fromUtf8("M\xc3\xbcller <m@b\xc3\xbc"
                                          "cher.example>"),
                        QString::fromLatin1("caf\xe9"), QString::fromLatin1("\xc3"), ""};
+    QTest::newRow("mangled mbox From line is no sender")
+        << QByteArray("+OK\r\nFrom : MAILER-DAEMON Fri Apr 06 10:00:00 2018\r\nSubject : s\r\nFrom : a@b.example\r\n"
+                      "Subject: t\r\n")
+        << QStringList{"a@b.example", "t", "", ""};
     QTest::newRow("8-bit only in a continuation line") << QByteArray("+OK\r\nSubject: gagn\r\n \xc3\xa9\r\n")
                                                        << QStringList{"", QString::fromUtf8("gagn \xc3\xa9"), "", ""};
 }
@@ -200,6 +221,40 @@ void TestPop3Parsers::listing()
     for (const auto &[number, word] : parsed.value_or(QList<QPair<qint32, QString>>{}))
         got << QString::number(number) + u'=' + word;
     QCOMPARE(parsed ? got.join(u';') : QStringLiteral("none"), pairs);
+}
+
+// A size the server did not list is not known (-1), never 0 bytes: a size
+// rule then matches nothing.
+void TestPop3Parsers::listedSize_data()
+{
+    QTest::addColumn<QString>("word"); // the size in "n size"
+    QTest::addColumn<qint64>("bytes");
+    QTest::newRow("plain") << "4200" << qint64(4200);
+    QTest::newRow("zero") << "0" << qint64(0);
+    QTest::newRow("largest") << "9223372036854775807" << qint64(9223372036854775807);
+    QTest::newRow("none") << "" << qint64(-1);
+    QTest::newRow("letters") << "abc" << qint64(-1);
+    QTest::newRow("digits then letters") << "12k" << qint64(-1);
+    QTest::newRow("negative") << "-5" << qint64(-1);
+    QTest::newRow("plus sign") << "+5" << qint64(-1);
+    QTest::newRow("past 64 bits") << "99999999999999999999" << qint64(-1);
+    QTest::newRow("one past the largest") << "9223372036854775808" << qint64(-1);
+    QTest::newRow("non-ASCII digits") << QString::fromUtf8("\xd9\xa4\xd9\xa2") << qint64(-1);
+}
+
+void TestPop3Parsers::listedSize()
+{
+    QFETCH(QString, word);
+    QFETCH(qint64, bytes);
+    // As a LIST n reply, and as a line of the whole listing.
+    QCOMPARE(ListReplySize(QStringLiteral("+OK 3 ") + word + QStringLiteral("\r\n")), bytes);
+    MailboxListing listing = pop3Listing(std::nullopt, Pop3Pairs{{1, QStringLiteral("10")}, {3, word}}, 2);
+    takeListedSizes(listing, Pop3Pairs{{1, QStringLiteral("10")}, {3, word}});
+    QCOMPARE(listing.messages.size(), 2);
+    QCOMPARE(listing.messages.at(1).bytes, bytes);
+    // A reply that lists no size, or refuses, gives none either.
+    QCOMPARE(ListReplySize(QStringLiteral("+OK 3\r\n")), qint64(-1));
+    QCOMPARE(ListReplySize(QStringLiteral("-ERR ") + word + QStringLiteral("\r\n")), qint64(-1));
 }
 
 QTEST_APPLESS_MAIN(TestPop3Parsers)

@@ -257,6 +257,30 @@ private Q_SLOTS:
         QTest::newRow("IDN exempted beats filter in the other spelling")
             << u"Info <info@xn--bcher-kva.example>"_s << u""_s << QStringList{u"*@xn--bcher-kva.example"_s}
             << QStringList{u"*@bücher.example"_s} << u"*@bücher.example (Exempted List)"_s;
+        // A rule's domain in mixed spelling is read in one form, as a
+        // message's is.
+        const QStringList mixedSpellings{u"info@bücher.café.example"_s,
+                                         u"Info <info@xn--bcher-kva.xn--caf-dma.example>"_s,
+                                         u"info@XN--BCHER-KVA.CAFÉ.example"_s};
+        const QStringList mixedRules{u"*@xn--bcher-kva.café.example"_s, u"info@bücher.xn--caf-dma.example"_s,
+                                     u"*@*.xn--caf-dma.example"_s};
+        for (const QString &from : mixedSpellings) {
+            for (const QString &rule : mixedRules) {
+                QTest::addRow("mixed IDN %s by %s", qPrintable(from), qPrintable(rule))
+                    << from << u""_s << QStringList{rule} << QStringList{} << rule + u" (Filter List)"_s;
+            }
+        }
+        QTest::newRow("mixed IDN rule exempts")
+            << u"info@bücher.café.example"_s << u""_s << QStringList{u"*@bücher.café.example"_s}
+            << QStringList{u"*@xn--bcher-kva.café.example"_s} << u"*@xn--bcher-kva.café.example (Exempted List)"_s;
+        // A NUL in From hides nothing behind it from the exempted list.
+        const QChar nul(u'\0');
+        QTest::newRow("NUL after an exempted address")
+            << u"boss@work.example"_s + nul + u" <win@spam.example>"_s << u""_s << QStringList{u"*@spam.example"_s}
+            << QStringList{u"*@work.example"_s} << u"*@spam.example (Filter List)"_s;
+        QTest::newRow("NUL inside the brackets")
+            << u"Friend <boss@work.example"_s + nul + u"@spam.example>"_s << u""_s << QStringList{u"*@spam.example"_s}
+            << QStringList{u"*@work.example"_s, u"boss@work.example"_s} << u"*@spam.example (Filter List)"_s;
         QTest::newRow("IDN: another domain is no match")
             << u"info@xn--bcher-kva.example"_s << u""_s << QStringList{u"*@bucher.example"_s} << QStringList{}
             << u"No rule matched"_s;
@@ -374,9 +398,13 @@ private Q_SLOTS:
         QTest::newRow("From value pattern with angle brackets") << u"From: *<win@spam.example>*"_s << RuleKind::Header;
         QTest::newRow("size rule") << u"Size: > 10 MB"_s << RuleKind::Size;
         QTest::newRow("size rule without blanks") << u"size:<2kb"_s << RuleKind::Size;
-        QTest::newRow("size rule without a unit") << u"Size: > 10"_s << RuleKind::Header;
-        QTest::newRow("size rule with an unknown unit") << u"Size: > 10 GB"_s << RuleKind::Header;
-        QTest::newRow("size rule too large") << u"Size: > 99999999999 MB"_s << RuleKind::Header;
+        // Written as a size rule but none: exact, never a header rule on a
+        // "Size:" field no message has.
+        QTest::newRow("size rule without a unit") << u"Size: > 10"_s << RuleKind::Exact;
+        QTest::newRow("size rule with an unknown unit") << u"Size: > 10 GB"_s << RuleKind::Exact;
+        QTest::newRow("size rule too large") << u"Size: > 99999999999 MB"_s << RuleKind::Exact;
+        QTest::newRow("size rule with >=") << u"Size: >= 10 MB"_s << RuleKind::Exact;
+        QTest::newRow("size rule without a comparison") << u"SIZE : 10 MB"_s << RuleKind::Exact;
     }
 
     void sizeRules_data()
@@ -390,6 +418,9 @@ private Q_SLOTS:
         QTest::newRow("2 KB is not under") << u"size:<2kb"_s << qint64(2048) << false;
         QTest::newRow("bytes") << u"Size: > 500 B"_s << qint64(501) << true;
         QTest::newRow("size not known") << u"Size: < 2 KB"_s << qint64(-1) << false;
+        QTest::newRow("size not known, larger") << u"Size: > 0 B"_s << qint64(-1) << false;
+        QTest::newRow(">= is no size rule") << u"Size: >= 10 MB"_s << qint64(20 * 1024 * 1024) << false;
+        QTest::newRow("a fraction is no size rule") << u"Size: > 1.5 MB"_s << qint64(20 * 1024 * 1024) << false;
     }
     void sizeRules()
     {

@@ -108,8 +108,9 @@ private Q_SLOTS:
             << QByteArray("filter *@caf\xc3\xa9") << u"*@café"_s << QString() << QString();
         QTest::newRow("escaped TAB") << QByteArray("filter-escaped Ines\\tDuarte (Legal)") << u"Ines\tDuarte (Legal)"_s
                                      << QString() << QString();
-        QTest::newRow("escaped outer blanks and a backslash") << QByteArray("EXEMPT-ESCAPED \\s\\\\name\\u{1F600}\\s")
-                                                              << u" \\name\U0001F600 "_s << QString() << QString();
+        QTest::newRow("escaped outer blanks and a backslash")
+            << QByteArray("EXEMPT-ESCAPED \\s\\\\name\\u{1F600}\\s") << u" \\name\U0001F600 "_s << QString()
+            << u"starts or ends with a blank, as no From value does"_s;
         QTest::newRow("unknown escape") << QByteArray("filter-escaped a\\qb") << QString() << u"no escape"_s
                                         << QString();
         QTest::newRow("lone backslash at the end")
@@ -123,9 +124,47 @@ private Q_SLOTS:
             emoji += u"\U0001F600"_s;
         QTest::newRow("998 characters beyond 16 bits")
             << (QByteArray("filter ") + emoji.toUtf8()) << emoji << QString() << QString();
-        QTest::newRow("999 characters") << (QByteArray("filter ") + QByteArray(999, 'a')) << QString()
-                                        << u"longer than 998 characters"_s << QString();
-        QTest::newRow("*@ warned") << QByteArray("filter *@") << u"*@"_s << QString() << u"names no domain"_s;
+        QTest::newRow("999 characters: a database may hold them")
+            << (QByteArray("filter ") + QByteArray(999, 'a')) << QString(999, u'a') << QString() << QString();
+        QTest::newRow("*@ says what it catches") << QByteArray("filter *@") << u"*@"_s << QString()
+                                                 << u"names no domain: it catches every message whose From holds no "
+                                                    "address"_s;
+        // Rules that do not do what they seem to: stored (a file gives back
+        // any database), each named with why.
+        const auto warned = [](const char *name, const QString &rule, const QString &why) {
+            QTest::newRow(name) << (QByteArray("filter ") + rule.toUtf8()) << rule << QString() << why;
+        };
+        warned(">= is no comparison", u"Size: >= 10 MB"_s, u"\">=\" is no comparison"_s);
+        warned("GB is no unit", u"Size: > 10 GB"_s, u"not \"GB\""_s);
+        warned("MiB is no unit", u"Size: > 10 MiB"_s, u"not \"MiB\""_s);
+        warned("a fraction", u"Size: > 1.5 MB"_s, u"must be whole"_s);
+        warned("no comparison", u"Size: 10 MB"_s, u"\">\" or \"<\" must come before the number"_s);
+        warned("negative size", u"Size: > -1 MB"_s, u"never negative"_s);
+        warned("no unit", u"size:>10"_s, u"a unit must follow"_s);
+        warned("huge number", u"Size: > 99999999999999999999 MB"_s, u"larger than any message"_s);
+        warned("larger than any message", u"Size: > 5000 MB"_s, u"no message is larger than 4096 MB"_s);
+        warned("smaller than 5000 MB catches all", u"Size: < 5000 MB"_s, u"catches every message whose size"_s);
+        warned("smaller than nothing", u"Size: < 0 KB"_s, u"smaller than 0 bytes: it never matches"_s);
+        warned("domain with a final dot", u"*@spam.example."_s, u"ends in \".\""_s);
+        warned("pattern domain with a final dot", u"*@*.spam.example."_s, u"ends in \".\""_s);
+        warned("domain after a blank", u"*@ spam.example"_s, u"write \"*@spam.example\""_s);
+        warned("star alone", u"*"_s, u"as in \"*@*\""_s);
+        warned("at sign alone", u"@"_s, u"neither a sender nor a domain"_s);
+        warned("address without a domain", u"boss@"_s, u"needs a domain"_s);
+        warned("header rule without the blank", u"X-Spam-Flag:YES"_s, u"\"X-Spam-Flag: YES\""_s);
+        warned("header rule without a pattern", u"Subject:"_s, u"nothing to match"_s);
+        warned("xn-- label with a wildcard", u"*@xn--*"_s, u"Unicode spelling"_s);
+        const auto fine = [](const char *name, const QString &rule) {
+            QTest::newRow(name) << (QByteArray("exempt ") + rule.toUtf8()) << rule << QString() << QString();
+        };
+        fine("header rule", u"X-Spam-Flag: YES"_s);
+        fine("group", u"undisclosed-recipients:;"_s);
+        fine("name with a colon and an address", u"Info:News <a@b.example>"_s);
+        fine("name without an address", u"MAILER-DAEMON"_s);
+        fine("name with a question mark", u"Who?"_s);
+        fine("inner blanks of a name", u"a  b@x.de"_s);
+        fine("valid xn-- label in a pattern", u"*@*.xn--caf-dma.example"_s);
+        fine("largest size", u"Size: > 4095 MB"_s);
         QTest::newRow("domain alone warned")
             << QByteArray("filter spam.example") << u"spam.example"_s << QString() << u"*@spam.example"_s;
         QTest::newRow("@domain warned") << QByteArray("filter @spam.example") << u"@spam.example"_s << QString()
@@ -158,6 +197,10 @@ private Q_SLOTS:
             QCOMPARE(report->warnings.front().line, 2);
             QVERIFY2(report->warnings.front().reason.contains(warning), qPrintable(report->warnings.front().reason));
             QVERIFY(RuleFile::reportText(*report).contains(u"line 2: "_s));
+            // For the command line: the warning on a line of its own.
+            const QStringList lines = RuleFile::reportLines(*report);
+            QCOMPARE(lines.size(), 2);
+            QVERIFY(lines.at(1).startsWith(u"line 2: "_s) && lines.at(1).endsWith(report->warnings.front().reason));
         }
     }
 
@@ -181,8 +224,19 @@ private Q_SLOTS:
         }
         made.removeDuplicates();
         QVERIFY(made.contains(u"Ines\tDuarte (Legal)"_s) && made.contains(QString(998, u'n')));
-        // Values typed in the dialog keep inner and leading TABs.
-        const QStringList typed{u"\tSubject: *x*"_s, u"Subject: *a\tb*"_s, u"Size: > 10 MB"_s};
+        // Values typed in the dialog keep inner and leading TABs; values
+        // typed in earlier versions, and whatever else a database
+        // can hold: longer than the dialog takes, a leading U+FEFF, rules
+        // that do not do what they seem to.
+        const QStringList typed{u"\tSubject: *x*"_s,
+                                u"Subject: *a\tb*"_s,
+                                u"Size: > 10 MB"_s,
+                                QString(1200, u'n'),
+                                u"\uFEFF*@spam.example"_s,
+                                u"\uFEFF"_s,
+                                u"Size: >= 10 MB"_s,
+                                u"*"_s,
+                                u"*@"_s};
         QVERIFY(m_f->db.InsertRuleSets(made + typed, made));
 
         const QString file = m_f->path(u"export.txt"_s);

@@ -289,7 +289,21 @@ private Q_SLOTS:
             << u"Invalid Entry\r\nThe entry is longer than 998 characters."_s;
         QTest::newRow("filter: *@ names no domain")
             << Kind::Filter << QStringList{u" *@ "_s} << QStringList{}
-            << u"Invalid Entry\r\n\"*@\" names no domain; type a domain after it: *@example.com"_s;
+            << u"Invalid Entry\r\nIt names no domain: it catches every message whose From holds no address."_s;
+        // A rule that would not do what it seems to is refused, saying why;
+        // the mended one goes in.
+        QTest::newRow("filter: >= is no size comparison")
+            << Kind::Filter << QStringList{u"Size: >= 10 MB"_s, u"Size: > 10 MB"_s} << QStringList{u"Size: > 10 MB"_s}
+            << u"Invalid Entry\r\nNo size rule (\">=\" is no comparison; only \">\" (more than) and \"<\" (less "
+               "than) are): it is compared whole with the From value."_s;
+        QTest::newRow("exempted: header rule without the blank")
+            << Kind::Exempted << QStringList{u"X-Spam-Flag:YES\n"_s, u"X-Spam-Flag: YES"_s}
+            << QStringList{u"X-Spam-Flag: YES"_s}
+            << u"Invalid Entry\r\nNo header rule (it needs a blank after the colon: \"X-Spam-Flag: YES\"): it is "
+               "compared whole with the From value."_s;
+        QTest::newRow("filter: domain with a final dot")
+            << Kind::Filter << QStringList{u"*@spam.example."_s} << QStringList{}
+            << u"Invalid Entry\r\nIts domain ends in \".\", as no address's domain does: it never matches."_s;
         QTest::newRow("exempted: only spaces refused")
             << Kind::Exempted << QStringList{u"     "_s} << QStringList{} << u"Invalid Entry"_s;
         QTest::newRow("filter: nothing refused by Enter")

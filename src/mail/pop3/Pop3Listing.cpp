@@ -140,7 +140,7 @@ void takeListedSizes(MailboxListing &listing, const Pop3Pairs &sizes)
     sizeOf.reserve(sizes.size());
     for (const auto &[number, text] : sizes) {
         const auto found = sizeOf.constFind(number);
-        sizeOf.insert(number, found == sizeOf.constEnd() ? LeadingNumber(text) : -1);
+        sizeOf.insert(number, found == sizeOf.constEnd() ? ListedSize(text) : -1);
     }
     for (ListedMessage &message : listing.messages)
         message.bytes = sizeOf.value(message.number, -1);

@@ -22,5 +22,6 @@ MailboxListing pop3Listing(const std::optional<Pop3Pairs> &uids, const std::opti
                            qint64 statCount);
 
 // Gives each message of the listing the size LIST gives it. A number LIST
-// names more than once, or not at all, keeps no size: its own LIST n asks.
+// names more than once, or not at all, or with no size (ListedSize), keeps
+// no size: its own LIST n asks.
 void takeListedSizes(MailboxListing &listing, const Pop3Pairs &sizes);

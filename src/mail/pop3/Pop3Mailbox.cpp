@@ -190,7 +190,7 @@ MailResult Pop3Mailbox::readHeaders(const MailboxListing &listing, const HeaderS
             outcome = exchange(listCommand, number, Pop3Session::kSingleReply);
             arrived.sized = outcome == Pop3Session::Outcome::Reply;
             if (arrived.sized)
-                arrived.bytes = LeadingNumber(GetReplyWord(m_session.serverReply(), 3));
+                arrived.bytes = ListReplySize(m_session.serverReply());
         }
         if (!sink(arrived) || !arrived.sized)
             break;

@@ -1,5 +1,6 @@
 #include "Pop3Parsers.h"
 
+#include "HeaderScan.h"
 #include "StringHelpers.h"
 
 #include <QStringView>
@@ -61,11 +62,13 @@ QString GetHeaderValue(const QString &headers, const QString &name)
 QStringList GetHeaderValues(const QString &headers, const QStringList &names)
 {
     QStringList values(names.size());
-    QVarLengthArray<bool, 8> found(names.size());
+    // 0: not met; 1: met with blanks before the colon, which counts only
+    // when no line has the colon right after the name; 2: met.
+    QVarLengthArray<int, 8> found(names.size());
     qsizetype left = 0;
     for (qsizetype j = 0; j < names.size(); ++j) {
-        found[j] = names.at(j).isEmpty();
-        if (!found[j])
+        found[j] = names.at(j).isEmpty() ? 2 : 0;
+        if (found[j] == 0)
             ++left;
     }
     const QStringView text(headers);
@@ -86,17 +89,20 @@ QStringList GetHeaderValues(const QString &headers, const QStringList &names)
         if (line.isEmpty())
             break; // the blank line ends the header block
         for (qsizetype j = 0; j < names.size(); ++j) {
-            if (found.at(j))
+            if (found.at(j) == 2)
                 continue;
             qsizetype nameLength = fieldPrefixLength(line, names.at(j));
+            qsizetype plainLength = names.at(j).endsWith(u':') ? names.at(j).size() : names.at(j).size() + 1;
             // Mail writes the priority as "X-Priority:"; no other field is
             // stood in for by its "X-" form (an "X-From:" is not the sender).
             if (nameLength < 0 && names.at(j).compare(QLatin1String("Priority:"), Qt::CaseInsensitive) == 0
                 && line.startsWith(QLatin1String("X-"), Qt::CaseInsensitive)) {
                 const qsizetype rest = fieldPrefixLength(line.mid(2), names.at(j));
                 nameLength = rest < 0 ? -1 : 2 + rest;
+                plainLength += 2;
             }
-            if (nameLength < 0)
+            const bool spaced = nameLength > plainLength;
+            if (nameLength < 0 || (spaced && found.at(j) == 1))
                 continue;
             QString value = line.mid(nameLength).toString();
             // Unfold: continuation lines join the value without their CR LF.
@@ -112,9 +118,15 @@ QStringList GetHeaderValues(const QString &headers, const QStringList &names)
                 cont = contEnd + 2;
             }
             // Raw UTF-8 values (RFC 6532) are read as UTF-8.
-            values[j] = HeaderBytesText(TrimSpaces(value));
-            found[j] = true;
-            --left;
+            value = HeaderBytesText(TrimSpaces(value));
+            // A mailbox's "From " line, mangled by its server, is no sender.
+            if (spaced && names.at(j).compare(QLatin1String("From:"), Qt::CaseInsensitive) == 0
+                && HeaderScan::isMboxEnvelope(value))
+                continue;
+            values[j] = value;
+            found[j] = spaced ? 1 : 2;
+            if (!spaced)
+                --left;
         }
         pos = next;
     }
@@ -138,6 +150,30 @@ qint64 LeadingNumber(QStringView text)
         value = value > (kMax - digit) / 10 ? kMax : value * 10 + digit;
     }
     return negative ? -value : value;
+}
+
+qint64 ListedSize(QStringView word)
+{
+    if (word.isEmpty())
+        return -1;
+    constexpr qint64 kMax = std::numeric_limits<qint64>::max();
+    qint64 value = 0;
+    for (const QChar c : word) {
+        if (c < u'0' || c > u'9')
+            return -1;
+        const int digit = c.unicode() - '0';
+        if (value > (kMax - digit) / 10)
+            return -1; // a size past any file is no size
+        value = value * 10 + digit;
+    }
+    return value;
+}
+
+qint64 ListReplySize(const QString &reply)
+{
+    if (!reply.startsWith(QLatin1String("+OK")))
+        return -1;
+    return ListedSize(GetReplyWord(reply, 3));
 }
 
 QString SizeText(qint64 bytes)
