@@ -4,6 +4,8 @@
 #include "ExitCode.h"
 #include "RuleFile.h"
 
+#include <QRegularExpression>
+
 namespace RuleFileCommand {
 
 int importRules(const CommandLine::Options &options, RuleDatabase &rules)
@@ -14,7 +16,10 @@ int importRules(const CommandLine::Options &options, RuleDatabase &rules)
         ConsoleOutput::error(ConsoleOutput::plain(error));
         return ExitCode::Failure;
     }
-    ConsoleOutput::out(ConsoleOutput::plain(RuleFile::reportText(*report)));
+    // The report's lines stay lines; each is plain on its own.
+    static const QRegularExpression lineBreak(QStringLiteral("\r\n|\n|\r"));
+    for (const QString &line : RuleFile::reportText(*report).split(lineBreak))
+        ConsoleOutput::out(ConsoleOutput::plain(line));
     if (report->refused == 0)
         return ExitCode::Done;
     // The other lines are in; a script still learns that the file was not
