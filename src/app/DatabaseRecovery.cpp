@@ -19,15 +19,20 @@ bool offerDatabaseRecovery(RuleDatabase &db)
     QString rebuildError;
     if (salvage.complete) {
         QString keptAs;
-        if (db.rebuildFromRules(salvage, &keptAs, &rebuildError)) {
+        qint64 history = 0;
+        if (db.rebuildFromRules(salvage, &keptAs, &rebuildError, &history)) {
+            const QString historyText = history > 0
+                ? QStringLiteral("the deletion history holds the %1 entries of the backup; later ones are lost.")
+                      .arg(history)
+                : QStringLiteral("the deletion history starts empty.");
             MessageBox::show(QStringLiteral("The rule database \"%1\" was damaged: %2.\r\n\r\n"
                                             "All its rules could still be read: %3 filter and %4 exempted rules. "
-                                            "Trelvik made a new rule database of them; the deletion history "
-                                            "starts empty.\r\nThe damaged file is kept as \"%5\".")
+                                            "Trelvik made a new rule database of them; %6\r\nThe damaged file is "
+                                            "kept as \"%5\".")
                                  .arg(db.databasePath(), database.reason)
                                  .arg(salvage.filter.size())
                                  .arg(salvage.exempted.size())
-                                 .arg(keptAs),
+                                 .arg(keptAs, historyText),
                              title, MessageBox::Icon::Information);
             return true;
         }

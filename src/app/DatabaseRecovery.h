@@ -4,7 +4,7 @@ class RuleDatabase;
 
 // Before the start-up compaction: when trelvik.mdb is damaged but its rule
 // tables can still be read in full, makes a new database of those rules
-// (with an empty deletion history) and says so; otherwise says how many
+// (with the deletion history backup.mdb holds) and says so; otherwise says how many
 // rules it could read and offers the backup. True when start-up may go on
 // (nothing was damaged, the rules were recovered, or the backup now takes
 // the damaged file's place); false when the program must end (the user said

@@ -127,7 +127,11 @@ MailOutcome cmdFetch_Click(RunHost &host, RuleDatabase &rules, Dialer &dialer, c
 {
     WindowPerson person(host, profile.cancel, hooks);
     const MailRun::Target target{profile.settings, profile.name, profile.cancel, dialer, person};
-    return MailRun::fetch(target, host.inboxModel(), host.recycleModel(), RuleClassifier::lazy(rules));
+    const MailOutcome outcome = MailRun::fetch(target, host.inboxModel(), host.recycleModel(),
+                                               RuleClassifier::lazy(rules));
+    if (outcome == MailOutcome::Done)
+        MailRun::settleUnconfirmed(target, rules, host.inboxModel(), host.recycleModel());
+    return outcome;
 }
 
 void cmdConfirm_Click(RunHost &host, RuleDatabase &rules, Dialer &dialer, const RunProfile &profile,

@@ -245,8 +245,10 @@ QString helpText()
 {
     QCommandLineParser parser;
     parser.setApplicationDescription(
-        QStringLiteral("Screens a POP3 mailbox by its headers: sorts the waiting messages into an Inbox and a "
-                       "Recycle Bin by the filter and exempted lists, and deletes the Recycle Bin on the server.\n"
+        QStringLiteral("Screens a POP3 or IMAP mailbox by its headers: sorts the waiting messages into an Inbox "
+                       "and a Recycle Bin by the filter and exempted lists, and deletes the Recycle Bin on the "
+                       "server (an IMAP profile moves it to its Junk or Trash folder, or deletes it, as its "
+                       "settings say).\n"
                        "Without options the window starts. The command line never asks a question: a "
                        "certificate that is not trusted, a missing password or a sign-in that needs the browser "
                        "end the run with a message; settle them in the window."));
@@ -454,7 +456,13 @@ int run(const QStringList &arguments, const LockTaker &takeLock)
         w.field(u"kind", exitKind(code));
         w.endObject();
         w.finish();
-        ConsoleOutput::flushOut();
+    }
+    // A report cut short by a full disk or a closed pipe is no report: the
+    // run fails, whatever it did before.
+    ConsoleOutput::flushOut();
+    if (const QString why = ConsoleOutput::outFailure(); !why.isEmpty()) {
+        ConsoleOutput::error(QStringLiteral("The output could not be written: %1.").arg(why));
+        return ExitCode::Failure;
     }
     return code;
 }

@@ -80,8 +80,7 @@ bool ConsolePerson::readyToSignIn(AccessTokenSource &tokens)
     const AccessToken token = tokens(false);
     if (token.state == AccessToken::State::Ready)
         return true;
-    QString why = CommandLine::forCommandLine(token.error);
-    why.replace(QStringLiteral("\r\n"), QStringLiteral(" "));
+    const QString why = ConsoleOutput::sentences(CommandLine::forCommandLine(token.error));
     const QString profile = ConsoleOutput::plain(m_profile);
     error(token.state == AccessToken::State::SignInNeeded
               ? QStringLiteral("The profile \"%1\" has no usable OAuth2 sign-in, and signing in needs the browser, "
@@ -107,14 +106,13 @@ void ConsolePerson::notReady(const ProfileReadiness &why)
                        .arg(profile, why.missing.join(QStringLiteral(", ")));
     // A password the keyring holds but would not give is not "missing".
     if (!why.secretProblem.isEmpty())
-        text += QLatin1Char(' ') + ConsoleOutput::plain(why.secretProblem);
+        text += QLatin1Char(' ') + ConsoleOutput::plain(ConsoleOutput::sentences(why.secretProblem));
     error(text);
 }
 
 void ConsolePerson::report(const MailResult &result)
 {
-    QString text = CommandLine::forCommandLine(result.text);
-    text.replace(QStringLiteral("\r\n"), QStringLiteral(" "));
+    const QString text = ConsoleOutput::sentences(CommandLine::forCommandLine(result.text));
     error(ConsoleOutput::plain(result.title + QStringLiteral(": ") + text));
 }
 

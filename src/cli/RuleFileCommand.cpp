@@ -4,6 +4,7 @@
 #include "ExitCode.h"
 #include "RuleFile.h"
 
+
 namespace RuleFileCommand {
 
 int importRules(const CommandLine::Options &options, RuleDatabase &rules)

@@ -122,6 +122,7 @@ MailConnection::End MailConnection::runLoop(const std::function<bool()> &met, Ca
     // grace, however the server trickles.
     QTimer grace;
     grace.setSingleShot(true);
+    grace.setTimerType(Qt::PreciseTimer); // a coarse one may end the grace 5 % early
     auto armGrace = [&] {
         if (!grace.isActive())
             grace.start(cancelGraceLeftMs());

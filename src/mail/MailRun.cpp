@@ -1,6 +1,7 @@
 #include "MailRun.h"
 
 #include "CancelFlag.h"
+#include "DeletionHistory.h"
 #include "Dialer.h"
 #include "MessageFolderModel.h"
 #include "OAuthTokens.h"
@@ -192,6 +193,25 @@ DeletionResult emptyRecycleBin(const Target &target, MessageFolderModel &recycle
     return result;
 }
 
+void settleUnconfirmed(const Target &target, RuleDatabase &rules, const MessageFolderModel &inbox,
+                       const MessageFolderModel &recycle)
+{
+    if (target.settings.usesImap())
+        return;
+    QSet<QString> uids;
+    for (const MessageFolderModel *folder : {&inbox, &recycle}) {
+        for (int row = 0; row < folder->count(); ++row) {
+            const QString &uid = folder->entry(row).uid;
+            if (uid.isEmpty())
+                return; // this message could be one an entry names
+            uids.insert(uid);
+        }
+    }
+    QString error;
+    if (!DeletionHistory(rules).settleByListing(target.name, uids, &error))
+        target.person.historyTrouble(error);
+}
+
 CheckResult check(const Target &target, MessageFolderModel &inbox, MessageFolderModel &recycle,
                   const MessageClassifier &classify, RuleDatabase &rules, bool andEmpty,
                   const std::function<void()> &fetched, SessionOptions options, QString *listingNote)
@@ -203,6 +223,8 @@ CheckResult check(const Target &target, MessageFolderModel &inbox, MessageFolder
             const MailOutcome outcome = reported(FetchHeader(status, inbox, recycle, classify, target.settings,
                                                              target.cancel, options, listingNote),
                                                  target.person);
+            if (outcome == MailOutcome::Done)
+                settleUnconfirmed(target, rules, inbox, recycle);
             if (outcome == MailOutcome::Done && fetched)
                 fetched();
             return outcome;
@@ -212,6 +234,9 @@ CheckResult check(const Target &target, MessageFolderModel &inbox, MessageFolder
         const auto mailbox = mailboxFor(status, target.settings, target.cancel, options);
         MailResult read = FetchHeader(status, inbox, recycle, classify, *mailbox, target.cancel,
                                       options.keepHeaderBlocks, listingNote, SessionEnd::LeaveOpen);
+        // Before this run records deletions of its own.
+        if (read.ok())
+            settleUnconfirmed(target, rules, inbox, recycle);
         if (read.ok() && recycle.count() == 0)
             read = committed(*mailbox);
         const MailOutcome outcome = reported(read, target.person);

@@ -60,6 +60,14 @@ CheckResult check(const Target &target, MessageFolderModel &inbox, MessageFolder
                   const MessageClassifier &classify, RuleDatabase &rules, bool andEmpty,
                   const std::function<void()> &fetched, SessionOptions options = {}, QString *listingNote = nullptr);
 
+// After a fetch of a POP3 profile that ended well: the "deleted,
+// unconfirmed" entries an earlier run left are settled by what the fetch
+// listed (gone: confirmed; still there: withdrawn, as it was never deleted).
+// Only a listing that gave every message its unique id can tell; otherwise,
+// and for IMAP profiles, they stay as they are.
+void settleUnconfirmed(const Target &target, RuleDatabase &rules, const MessageFolderModel &inbox,
+                       const MessageFolderModel &recycle);
+
 } // namespace MailRun
 
 ProfileReadiness readinessOf(const ProfileSettingsRecord &settings);

@@ -178,6 +178,7 @@ SocketConnection::~SocketConnection()
 void SocketConnection::openTransport(const QString &host, quint16 port, bool tls)
 {
     m_reached = false;
+    m_tlsFromStart = tls;
     m_socket = new QSslSocket(this);
     connect(m_socket, &QSslSocket::readyRead, this, &SocketConnection::readArrived);
     connect(m_socket, &QSslSocket::connected, this, [this] {
@@ -223,7 +224,11 @@ HandshakeResult SocketConnection::secure(const TlsTrust &trust)
 {
     if (!m_socket)
         return {};
-    if (m_socket->mode() == QSslSocket::UnencryptedMode) {
+    // TLS from the first byte starts by itself once connected (Qt would
+    // warn on stderr at a handshake asked for before); an upgrade starts it
+    // here, on a connection that is still there.
+    if (!m_tlsFromStart && m_socket->mode() == QSslSocket::UnencryptedMode
+        && m_socket->state() == QAbstractSocket::ConnectedState) {
         // Whatever came after the server's consent arrived in the clear; none
         // of it may pass for something the server said inside TLS.
         received().clear();

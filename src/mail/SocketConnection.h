@@ -35,4 +35,5 @@ protected:
 private:
     QSslSocket *m_socket = nullptr;
     bool m_reached = false;
+    bool m_tlsFromStart = false; // opened with TLS from the first byte
 };

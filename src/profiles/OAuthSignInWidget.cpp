@@ -123,6 +123,9 @@ void OAuthSignInWidget::load(const ProfileSettingsRecord &s, const QString &prof
                                  : places.join(QLatin1Char('\n')));
     if (!s.SecretProblem.isEmpty())
         lblSecretPlaces->setText(lblSecretPlaces->text() + QLatin1Char('\n') + s.SecretProblem);
+    // A sign-in the keyring holds but would not give is no missing sign-in.
+    m_signInUnread = s.OAuthRefreshToken.isEmpty() && !s.SecretProblem.isEmpty() && !profile.isEmpty()
+        && ProfileSecrets::placeOf(profile, SecretKind::OAuthRefreshToken) == ProfileSecrets::Place::Keyring;
     showSignedIn();
 }
 
@@ -205,7 +208,10 @@ void OAuthSignInWidget::providerChanged(bool picked)
 
 void OAuthSignInWidget::showSignedIn()
 {
-    if (m_refreshToken.isEmpty())
+    if (m_refreshToken.isEmpty() && m_signInUnread)
+        setResultText(QStringLiteral("The sign-in is kept in the desktop keyring, which did not give it (see "
+                                     "above)."));
+    else if (m_refreshToken.isEmpty())
         setResultText(QStringLiteral("Not signed in."));
     else if (m_signedInNow)
         setResultText(m_account.isEmpty() ? QStringLiteral("Signed in. OK keeps the sign-in.")

@@ -77,5 +77,6 @@ private:
     qint64 m_accessExpiry = 0;
     QString m_account;
     bool m_signedInNow = false;
+    bool m_signInUnread = false; // the keyring holds a sign-in it did not give
     bool m_imap = false;
 };

@@ -4,6 +4,8 @@
 
 #include <QStringList>
 
+#include <utility>
+
 #include <sqlite3.h>
 
 namespace {
@@ -61,9 +63,11 @@ DeletionHistory::DeletionHistory(RuleDatabase &database)
 {
 }
 
-bool DeletionHistory::ensureTable(QString *error) const
+namespace {
+
+// Makes the main database's table, or gives an older one its new columns.
+bool ensureTableOn(sqlite3 *db, QString *error)
 {
-    sqlite3 *db = m_database.connection();
     if (db && sqlite3_exec(db, kCreate, nullptr, nullptr, nullptr) == SQLITE_OK) {
         QStringList present;
         Statement columns;
@@ -82,6 +86,49 @@ bool DeletionHistory::ensureTable(QString *error) const
     if (error)
         *error = errorOf(db);
     return false;
+}
+
+} // namespace
+
+bool DeletionHistory::ensureTable(QString *error) const
+{
+    return ensureTableOn(m_database.connection(), error);
+}
+
+std::optional<qint64> DeletionHistory::copyAttached(sqlite3 *db, const QByteArray &schema, QString *error)
+{
+    if (!ensureTableOn(db, error))
+        return std::nullopt;
+    auto fail = [&]() -> std::optional<qint64> {
+        if (error)
+            *error = errorOf(db);
+        return std::nullopt;
+    };
+    // The columns both tables have: an older history lacks the newer ones.
+    static const QList<QByteArray> known = {"id",   "deleted_at", "profile", "sender",  "subject", "date",
+                                            "size", "uid",        "rule",    "pending", "bytes",   "action"};
+    QList<QByteArray> shared;
+    {
+        Statement columns;
+        if (!columns.prepare(db, QByteArray("pragma " + schema + ".table_info(tbdeleted)").constData()))
+            return fail();
+        int rc;
+        while ((rc = sqlite3_step(columns.handle)) == SQLITE_ROW) {
+            const QByteArray name = columnText(columns.handle, 1).toLower().toUtf8();
+            if (known.contains(name))
+                shared.append(name);
+        }
+        if (rc != SQLITE_DONE)
+            return fail();
+    }
+    if (shared.isEmpty())
+        return 0; // no history there
+    const QByteArray list = shared.join(", ");
+    const QByteArray copy = "insert into main.tbdeleted (" + list + ") select " + list + " from " + schema
+        + ".tbdeleted order by id";
+    if (sqlite3_exec(db, copy.constData(), nullptr, nullptr, nullptr) != SQLITE_OK)
+        return fail();
+    return sqlite3_changes(db);
 }
 
 bool DeletionHistory::record(const QList<DeletionRecord> &records, QString *error)
@@ -153,6 +200,52 @@ bool DeletionHistory::settleEach(const Batch &batch, const QList<std::optional<b
     if (sqlite3_exec(db, "commit", nullptr, nullptr, nullptr) != SQLITE_OK)
         return fail();
     return true;
+}
+
+std::optional<DeletionHistory::Settled>
+DeletionHistory::settleByListing(const QString &profile, const QSet<QString> &uidsOnServer, QString *error)
+{
+    if (!ensureTable(error))
+        return std::nullopt;
+    sqlite3 *db = m_database.connection();
+    auto fail = [&]() -> std::optional<Settled> {
+        if (error)
+            *error = errorOf(db);
+        sqlite3_exec(db, "rollback", nullptr, nullptr, nullptr);
+        return std::nullopt;
+    };
+    if (sqlite3_exec(db, "begin", nullptr, nullptr, nullptr) != SQLITE_OK)
+        return fail();
+    QList<qint64> gone, there;
+    {
+        Statement pending;
+        const QByteArray name = profile.toUtf8();
+        if (!pending.prepare(db,
+                             "select id, uid from tbdeleted where pending <> 0 and profile = ?1 and "
+                             "coalesce(uid, '') <> '' and coalesce(action, '') = ''")
+            || sqlite3_bind_text(pending.handle, 1, name.constData(), int(name.size()), SQLITE_TRANSIENT) != SQLITE_OK)
+            return fail();
+        int rc;
+        while ((rc = sqlite3_step(pending.handle)) == SQLITE_ROW)
+            (uidsOnServer.contains(columnText(pending.handle, 1)) ? there : gone)
+                .append(sqlite3_column_int64(pending.handle, 0));
+        if (rc != SQLITE_DONE)
+            return fail();
+    }
+    Statement confirm, withdraw;
+    if (!confirm.prepare(db, "update tbdeleted set pending = 0 where id = ?1")
+        || !withdraw.prepare(db, "delete from tbdeleted where id = ?1"))
+        return fail();
+    for (const auto &[ids, statement] : {std::pair{&gone, &confirm}, std::pair{&there, &withdraw}}) {
+        for (const qint64 id : *ids) {
+            if (sqlite3_bind_int64(statement->handle, 1, id) != SQLITE_OK
+                || sqlite3_step(statement->handle) != SQLITE_DONE || sqlite3_reset(statement->handle) != SQLITE_OK)
+                return fail();
+        }
+    }
+    if (sqlite3_exec(db, "commit", nullptr, nullptr, nullptr) != SQLITE_OK)
+        return fail();
+    return Settled{int(gone.size()), int(there.size())};
 }
 
 std::optional<DeletionHistory::Batch> DeletionHistory::insert(const QList<DeletionRecord> &records, bool pending,

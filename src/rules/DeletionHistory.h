@@ -4,10 +4,12 @@
 
 #include <QDateTime>
 #include <QList>
+#include <QSet>
 #include <QString>
 #include <optional>
 
 class RuleDatabase;
+struct sqlite3;
 
 // One message the server removed at the user's (or the timer's) request.
 struct DeletionRecord {
@@ -57,8 +59,27 @@ public:
     // written: true carried out, false certainly not; a record without an
     // outcome stays pending. All or none.
     bool settleEach(const Batch &batch, const QList<std::optional<bool>> &carriedOut, QString *error);
+    // Settles the pending records of `profile` that an earlier run left
+    // (it ended before the server confirmed them) by what a later, complete
+    // listing of that mailbox shows: `uidsOnServer` holds the unique id of
+    // every message there now. A record whose message is gone is confirmed;
+    // one whose message is still there was never deleted and is removed, so
+    // that a later deletion of it is its own record. Records without a
+    // unique id, and moves to a folder, cannot be told by a listing and stay
+    // as they are. In one transaction; nullopt with *error when it failed.
+    struct Settled {
+        int confirmed = 0;
+        int withdrawn = 0;
+    };
+    std::optional<Settled> settleByListing(const QString &profile, const QSet<QString> &uidsOnServer, QString *error);
     // Every record, newest first.
     std::optional<QList<DeletionRecord>> read(QString *error) const;
+
+    // Copies every record of the history in the database attached to `db`
+    // as `schema` into the main database's (made when missing), in their
+    // order, in one statement. How many; 0 when that database has no
+    // history; nullopt with *error when it could not be read.
+    static std::optional<qint64> copyAttached(sqlite3 *db, const QByteArray &schema, QString *error);
 
 private:
     bool ensureTable(QString *error) const;

@@ -63,7 +63,7 @@ public:
     // Puts a copy of backup.mdb in the place of a damaged trelvik.mdb, which
     // is kept beside it as trelvik.mdb.damaged-<stamp> (its path goes to
     // *keptAs). Only while the database is closed. On failure every file is
-    // as it was.
+    // as it was, or the error says where the damaged file is kept.
     bool restoreFromBackup(QString *keptAs, QString *error);
 
     // The rules the tables of a (damaged) file still give. `complete` when
@@ -76,11 +76,13 @@ public:
         QString reason;
     };
     static Salvage salvageRules(const QString &path);
-    // Puts a new database holding `rules` (read in full) and no deletion
-    // history in the place of a damaged trelvik.mdb, which is kept beside it
-    // as restoreFromBackup() keeps it. Only while the database is closed. On
-    // failure every file is as it was.
-    bool rebuildFromRules(const Salvage &rules, QString *keptAs, QString *error);
+    // Puts a new database holding `rules` (read in full) in the place of a
+    // damaged trelvik.mdb, which is kept beside it as restoreFromBackup()
+    // keeps it. Its deletion history is the one backup.mdb holds, if any
+    // (*historyKept records): the compaction that follows replaces the
+    // backup. Only while the database is closed. On failure every file is
+    // as it was, or the error says where the damaged file is kept.
+    bool rebuildFromRules(const Salvage &rules, QString *keptAs, QString *error, qint64 *historyKept = nullptr);
 
     // The engine's description of the last failed statement.
     QString lastError() const;

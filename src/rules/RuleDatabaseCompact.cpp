@@ -5,6 +5,7 @@
 // recovers them.
 #include "RuleDatabase.h"
 
+#include "DeletionHistory.h"
 #include "DurableFile.h"
 #include "RuleConnection.h"
 #include "StringHelpers.h"
@@ -130,10 +131,15 @@ bool RuleDatabase::CompactRuleDatabase()
             ok = DurableFile::remove(source + QStringLiteral("-journal"), &error);
         if (ok && !recovering) {
             // The old state becomes the backup; the compacted file takes
-            // its place. Should the second step fail, the first is undone.
+            // its place. Should the second step fail, the first is undone;
+            // should that fail too, backup.mdb alone holds the rules, and the
+            // next start takes them from there.
             ok = DurableFile::replace(database, backup, &error);
             if (ok && !DurableFile::replace(target, database, &error)) {
-                DurableFile::replace(backup, database, nullptr);
+                if (QString undoError; !DurableFile::replace(backup, database, &undoError))
+                    error += QStringLiteral("\r\nThe rules are kept in \"%1\" (%2); the next start takes them "
+                                            "from there.")
+                                 .arg(backup, undoError);
                 ok = false;
             }
         } else if (ok) {
@@ -144,10 +150,14 @@ bool RuleDatabase::CompactRuleDatabase()
         discardTemporary(target, nullptr);
     }
 
+    // Open again as it was: a database that cannot be opened now is no
+    // compaction that went well.
+    if (QString openError; wasOpen && !OpenRuleDatabase(&openError)) {
+        error = ok ? openError : error + QStringLiteral("\r\n") + openError;
+        ok = false;
+    }
     if (!ok)
         MessageBox::show(error, QStringLiteral("Error"), MessageBox::Icon::Critical);
-    if (wasOpen)
-        OpenRuleDatabase();
     return ok;
 }
 
@@ -169,12 +179,19 @@ bool replaceDamaged(const QString &database, const QString &replacement, const Q
     bool ok = DurableFile::replace(database, damaged, why);
     if (ok && DurableFile::exists(journal)
         && !DurableFile::replace(journal, damaged + QStringLiteral("-journal"), why)) {
-        DurableFile::replace(damaged, database, nullptr);
+        if (QString undoError; !DurableFile::replace(damaged, database, &undoError))
+            *why += QStringLiteral("; the damaged file could not be put back (%1) and is kept as \"%2\"")
+                        .arg(undoError, damaged);
         ok = false;
     }
     if (ok && !DurableFile::replace(replacement, database, why)) {
-        DurableFile::replace(damaged + QStringLiteral("-journal"), journal, nullptr);
-        DurableFile::replace(damaged, database, nullptr);
+        // Put back; where that fails too, the text says where the file is.
+        QString undoError;
+        if ((DurableFile::exists(damaged + QStringLiteral("-journal"))
+             && !DurableFile::replace(damaged + QStringLiteral("-journal"), journal, &undoError))
+            || !DurableFile::replace(damaged, database, &undoError))
+            *why += QStringLiteral("; the damaged file could not be put back (%1) and is kept as \"%2\"")
+                        .arg(undoError, damaged);
         ok = false;
     }
     if (!ok)
@@ -242,7 +259,35 @@ RuleDatabase::Salvage RuleDatabase::salvageRules(const QString &path)
     return salvage;
 }
 
-bool RuleDatabase::rebuildFromRules(const Salvage &rules, QString *keptAs, QString *error)
+namespace {
+
+// Copies the deletion history of backup.mdb into the open new database: the
+// damaged file's own cannot be read, and the start-up compaction is about to
+// put the new file in the backup's place. A backup that cannot be read gives
+// none (the rebuild goes on); how many records it gave.
+qint64 historyOfBackup(RuleConnection &connection, const QString &backup)
+{
+    if (!DurableFile::exists(backup))
+        return 0;
+    sqlite3_stmt *attach = nullptr;
+    const QByteArray path = backup.toUtf8();
+    const QByteArray key = RuleConnection::password();
+    bool attached = sqlite3_prepare_v2(connection.handle(), "attach database ?1 as backup key ?2", -1, &attach, nullptr)
+            == SQLITE_OK
+        && sqlite3_bind_text(attach, 1, path.constData(), int(path.size()), SQLITE_STATIC) == SQLITE_OK
+        && sqlite3_bind_text(attach, 2, key.constData(), int(key.size()), SQLITE_STATIC) == SQLITE_OK
+        && sqlite3_step(attach) == SQLITE_DONE;
+    sqlite3_finalize(attach);
+    if (!attached)
+        return 0;
+    const qint64 copied = DeletionHistory::copyAttached(connection.handle(), "backup", nullptr).value_or(0);
+    connection.exec("detach database backup", nullptr);
+    return copied;
+}
+
+} // namespace
+
+bool RuleDatabase::rebuildFromRules(const Salvage &rules, QString *keptAs, QString *error, qint64 *historyKept)
 {
     QString why;
     if (isOpen() || !rules.complete) {
@@ -257,13 +302,16 @@ bool RuleDatabase::rebuildFromRules(const Salvage &rules, QString *keptAs, QStri
     bool ok = discardTemporary(rebuilt, &why) && DurableFile::createPrivate(rebuilt, &why)
         && connection.open(rebuilt, &why) && connection.createSchema(&why) && connection.exec("begin", &why)
         && insertValues(connection, "tbfilter", rules.filter, &why)
-        && insertValues(connection, "tbexempted", rules.exempted, &why) && connection.exec("commit", &why)
-        && connection.close(&why) && DurableFile::sync(rebuilt, &why)
+        && insertValues(connection, "tbexempted", rules.exempted, &why) && connection.exec("commit", &why);
+    const qint64 kept = ok ? historyOfBackup(connection, backupPath()) : 0;
+    ok = ok && connection.close(&why) && DurableFile::sync(rebuilt, &why)
         && replaceDamaged(databasePath(), rebuilt, m_folder, keptAs, &why);
     connection.close();
     discardTemporary(rebuilt, nullptr);
     if (!ok && error)
         *error = why;
+    if (ok && historyKept)
+        *historyKept = kept;
     return ok;
 }
 

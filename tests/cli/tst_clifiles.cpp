@@ -11,6 +11,7 @@
 #include <QtTest>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 
 using namespace Qt::StringLiterals;
@@ -150,6 +151,33 @@ private Q_SLOTS:
         const QString out = home.path() + u"/out.txt"_s;
         QCOMPARE(trelvik({u"--export-rules"_s, out, u"--quiet"_s}, env, there).code, 0);
         QVERIFY2(contents(out).contains("filter *@spam.example\n"), contents(out).constData());
+    }
+
+    // Standard output on a full disk: the run says so and fails, instead of
+    // ending well with its report cut short.
+    void fullStandardOutput_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::newRow("--history --json") << QStringList{u"--history"_s, u"--json"_s};
+        QTest::newRow("--help") << QStringList{u"--help"_s};
+    }
+    void fullStandardOutput()
+    {
+        QFETCH(QStringList, arguments);
+        testsupport::TempHome home;
+        QProcess process;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+            env.remove(QString::fromLatin1(name));
+        process.setProcessEnvironment(env);
+        process.setStandardOutputFile(u"/dev/full"_s);
+        process.start(QStringLiteral(TRELVIK_BINARY), arguments);
+        QVERIFY(process.waitForFinished(60'000));
+        const QByteArray err = process.readAllStandardError();
+        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(process.exitCode(), 1);
+        QVERIFY2(err.contains("trelvik: The output could not be written: " + QByteArray(std::strerror(ENOSPC))),
+                 err.constData());
     }
 };
 

@@ -167,7 +167,7 @@ void TestEmptyRecycleBin::dropRestoresRows()
     f->boxes.expect(QStringLiteral("The server closed the connection.\r\nNothing was deleted; the messages are back in "
                                    "the Recycle Bin."),
                     QStringLiteral("Error"), Icon::Critical);
-    f->empty(MailFixture::kTestLimitMs);
+    f->empty();
     VERIFY_SCRIPT(f->server);
     VERIFY_BOXES(f->boxes);
     QCOMPARE(f->server.removed(), QList<int>());
@@ -384,7 +384,6 @@ void TestEmptyRecycleBin::historyBeforeQuit()
     } else {
         f->server.expect("QUIT", quitReply).then(atQuit);
     }
-    f->options.inactivityLimitMs = MailFixture::kTestLimitMs;
     const DeletionResult result = MailFixture::shown(
         EmptyRecycleBin(f->status, f->recycle, f->settings, Global::CancelRequested(), f->options, journal));
     VERIFY_SCRIPT(f->server);

@@ -5,6 +5,8 @@
 // browser gets its page, and its whole text shows in the dialog.
 #include "FakeAuthServer.h"
 #include "OAuthSignInWidget.h"
+#include "ProfileKeys.h"
+#include "SecretStore.h"
 #include "ProfileTestHelpers.h"
 #include "frmSetting.h"
 
@@ -27,6 +29,7 @@ private Q_SLOTS:
     void signInKeepsRefreshToken_data();
     void signInKeepsRefreshToken();
     void refusalShownWhole();
+    void signInTheKeyringKeeps();
 };
 
 void TestOAuthSignIn::presetsAndVisibility()
@@ -183,4 +186,25 @@ void TestOAuthSignIn::refusalShownWhole()
 }
 
 QTEST_MAIN(TestOAuthSignIn)
+// The keyring holds the sign-in but is locked: the dialog does not say
+// "Not signed in." beside the keyring's words.
+void TestOAuthSignIn::signInTheKeyringKeeps()
+{
+    testsupport::TempHome home;
+    const QString profile = QStringLiteral("Home");
+    modRegistry::WriteStoreValue(modRegistry::HKEY_CURRENT_USER, kSettingKeyPrefix + profile,
+                                 secretValueName(SecretKind::OAuthRefreshToken) + ProfileKeys::kSecretPlaceSuffix,
+                                 modRegistry::REG_SZ, QStringLiteral("Keyring"));
+    ProfileSettingsRecord s;
+    s.SecretProblem = QStringLiteral("The OAuth2 sign-in of profile Home could not be read from the desktop "
+                                     "keyring.\r\nThe keyring said: The desktop keyring is locked.");
+    OAuthSignInWidget w;
+    w.load(s, profile);
+    QCOMPARE(w.findChild<QLabel *>(QStringLiteral("lblSignedIn"))->text(),
+             QStringLiteral("The sign-in is kept in the desktop keyring, which did not give it (see above)."));
+    s.SecretProblem.clear(); // read, and empty: not signed in
+    w.load(s, profile);
+    QCOMPARE(w.findChild<QLabel *>(QStringLiteral("lblSignedIn"))->text(), QStringLiteral("Not signed in."));
+}
+
 #include "tst_oauthsignin.moc"

@@ -115,6 +115,46 @@ private Q_SLOTS:
                               u"old -1"_s}));
     }
 
+    void pendingEntriesAreSettledByALaterListing()
+    {
+        // Left by runs that ended before QUIT was answered: gone from the
+        // server now (confirmed), still there (never deleted: withdrawn),
+        // and those a listing cannot tell (no id, a move, another profile,
+        // an entry settled already) untouched.
+        QTemporaryDir dir;
+        RuleDatabase db(dir.path());
+        QVERIFY(db.OpenRuleDatabase());
+        DeletionHistory history(db);
+        QString error;
+        DeletionRecord noId = record(5), moved = record(6), elsewhere = record(7), sameIdElsewhere = record(2);
+        noId.uid.clear();
+        moved.action = u"moved to Junk"_s;
+        elsewhere.profile = sameIdElsewhere.profile = u"Home"_s;
+        QVERIFY(history.record({record(8)}, &error));
+        QVERIFY2(history.recordPending({record(1), record(2), record(3), noId, moved, elsewhere, sameIdElsewhere},
+                                       &error),
+                 qPrintable(error));
+        // Asked again by a run that ended the same way: as it is still
+        // there, neither deletion happened.
+        QVERIFY(history.recordPending({record(2)}, &error));
+        // uid-2 is listed still, and uid-8 (deleted for certain, and since
+        // come back under its old id) too.
+        const auto settled = history.settleByListing(u"Work"_s, {u"uid-2"_s, u"uid-8"_s, u"uid-9"_s}, &error);
+        QVERIFY2(settled, qPrintable(error));
+        QCOMPARE(settled->confirmed, 2);
+        QCOMPARE(settled->withdrawn, 2);
+
+        const auto records = DeletionHistory(db).read(&error);
+        QVERIFY2(records, qPrintable(error));
+        QStringList shown;
+        for (const DeletionRecord &r : *records)
+            shown << u"%1 %2%3"_s.arg(r.profile, r.uid.isEmpty() ? u"-"_s : r.uid,
+                                      r.unconfirmed ? u" unconfirmed"_s : QString());
+        QCOMPARE(shown,
+                 (QStringList{u"Home uid-2 unconfirmed"_s, u"Home uid-7 unconfirmed"_s, u"Work uid-6 unconfirmed"_s,
+                              u"Work - unconfirmed"_s, u"Work uid-3"_s, u"Work uid-1"_s, u"Work uid-8"_s}));
+    }
+
     void closedDatabaseIsAFailureNotAnEmptyHistory()
     {
         QTemporaryDir dir;

@@ -1,4 +1,5 @@
 #define SQLITE_HAS_CODEC 1
+#include "DamagedDatabase.h"
 #include "RuleCollation.h"
 #include "RuleConnection.h"
 #include "RuleDatabase.h"
@@ -362,6 +363,28 @@ private Q_SLOTS:
         QVERIFY(m_f->db.CompactRuleDatabase() && m_f->db.OpenRuleDatabase());
         QVERIFY(m_f->db.IsInList(u"JOE@x.de"_s, kFilter) && m_f->db.IsInList(u"boss@work.example"_s, kExempted));
         QCOMPARE(contents(keptAs), damagedBytes);
+        VERIFY_BOXES(m_f->boxes);
+    }
+
+    void rebuildKeepsTheHistoryOfTheBackup()
+    {
+        // Only the damaged file's history is unreadable; the backup's must
+        // not go when the start-up compaction replaces the backup next.
+        QVERIFY(testsupport::makeRuleDatabase(folder(), kRules, {u"boss@work.example"_s}));
+        QVERIFY(QFile::copy(path(u"trelvik.mdb"_s), path(u"backup.mdb"_s)));
+        QVERIFY(testsupport::damageTable(folder(), "tbdeleted"));
+        const RuleDatabase::Salvage salvage = RuleDatabase::salvageRules(path(u"trelvik.mdb"_s));
+        QVERIFY2(salvage.complete, qPrintable(salvage.reason));
+        QString keptAs, error;
+        qint64 kept = -1;
+        QVERIFY2(m_f->db.rebuildFromRules(salvage, &keptAs, &error, &kept), qPrintable(error));
+        QCOMPARE(kept, 1);
+        QVERIFY(m_f->db.CompactRuleDatabase() && m_f->db.OpenRuleDatabase());
+        const auto records = DeletionHistory(m_f->db).read(&error);
+        QVERIFY2(records, qPrintable(error));
+        QCOMPARE(records->size(), 1);
+        QCOMPARE(records->constFirst().sender, u"old@spam.example"_s);
+        QCOMPARE(readRules(path(u"backup.mdb"_s), kFilter), sorted(kRules));
         VERIFY_BOXES(m_f->boxes);
     }
 };

@@ -67,6 +67,8 @@ Pop3Session::Outcome CommandPipeline::next()
 Pop3Session::Outcome CommandPipeline::drain()
 {
     m_stopped = true;
+    if (!m_inFlight.isEmpty() && m_session.cancelRaised())
+        return Pop3Session::Outcome::Cancelled;
     while (!m_inFlight.isEmpty()) {
         const Pop3Session::Outcome outcome = next();
         if (outcome != Pop3Session::Outcome::Reply)

@@ -47,7 +47,9 @@ public:
     qsizetype owed() const { return m_inFlight.size(); }
     // Stops sending, then reads and drops every reply still owed, so that the
     // next command's reply is told apart. Reply when all came; Failed when
-    // the server stalled or went away (or the grace after a Cancel ran out).
+    // the server stalled or went away. After a Cancel nothing is awaited
+    // (Cancelled): replies owed to reads protect nothing, so the cancel grace
+    // is not spent on them and the session must close instead.
     Pop3Session::Outcome drain();
 
 private:

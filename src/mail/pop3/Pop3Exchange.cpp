@@ -186,7 +186,7 @@ void Pop3Session::handOver(const Pop3Framer::Expected &expected, QByteArray repl
     m_lastFramed = expected.sequence;
     // Replies to commands whose wait was abandoned are dropped here.
     if (expected.keep)
-        m_ahead.push_back({expected.sequence, {std::move(reply), m_clock.elapsed()}});
+        m_ahead.push_back({expected.sequence, {std::move(reply), clockMs()}});
     else if (expected.sequence == m_awaited)
         m_reply = std::move(reply);
     Q_EMIT replyFramed(expected.sequence);

@@ -195,10 +195,10 @@ MailResult Pop3Mailbox::readHeaders(const MailboxListing &listing, const HeaderS
         if (!sink(arrived) || !arrived.sized)
             break;
     }
-    // Replies still owed after a Cancel are read and dropped, so that QUIT's
-    // reply is the one judged; a server that stalls meanwhile ends the
-    // session like any silent wait. QUIT sent behind the reads is judged by
-    // commit() as it came.
+    // Replies still owed are read and dropped, so that QUIT's reply is the
+    // one judged; a server that stalls meanwhile ends the session like any
+    // silent wait. After a Cancel they are not awaited: the session closes.
+    // QUIT sent behind the reads is judged by commit() as it came.
     if (pipeline) {
         const Pop3Session::Outcome drained = outcome == Pop3Session::Outcome::Failed ? outcome : pipeline->drain();
         if (quitHandedOut && pipeline->sentAll())
@@ -215,6 +215,12 @@ void Pop3Mailbox::commitAfterReading()
 
 MailResult Pop3Mailbox::commit()
 {
+    // After a Cancel with no removal accepted QUIT has nothing to carry out,
+    // so nothing about it is unknown: its answer is not worth the cancel
+    // grace (a run past its deadline would end late for it), and the
+    // session just closes.
+    if (m_cancel.isSet() && m_accepted == 0 && !m_quitBehind)
+        return MailResult::done();
     const Pop3Session::Outcome outcome = m_quitBehind ? *std::exchange(m_quitBehind, std::nullopt)
                                                       : m_session.QuitServer();
     if (outcome == Pop3Session::Outcome::Cancelled) {

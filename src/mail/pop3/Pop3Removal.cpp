@@ -180,9 +180,8 @@ MailResult Pop3Mailbox::locateNumbers(const QList<MessageIdentity> &rows, QList<
             else
                 confirmation.takeListing(m_session.serverReply());
         }
-        // A Cancel here sends no DELE; replies still owed are read first.
-        if (outcome == Pop3Session::Outcome::Cancelled && reading.drain() == Pop3Session::Outcome::Failed)
-            outcome = Pop3Session::Outcome::Failed;
+        // A Cancel here sends no DELE. The replies still owed answer reads
+        // only: they are not awaited, and the session closes without QUIT.
     } else {
         if (confirmation.haveUids
             && (outcome = m_session.command(QStringLiteral("UIDL"), Pop3Session::kListingReply))

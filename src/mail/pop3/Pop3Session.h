@@ -10,6 +10,7 @@
 #include <QString>
 #include <QStringList>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <utility>
 
@@ -50,6 +51,11 @@ struct SessionOptions {
     CertificateTrusted certificateTrusted = {};
     // The bearer token of a profile that signs in with OAuth2.
     AccessTokenSource accessToken = {};
+    // Milliseconds on a steady clock, by which the pipelining window measures
+    // round trips; the session's own when empty. A test gives its own, so
+    // that what the window does follows the round trips it says, not the
+    // machine's speed.
+    std::function<qint64()> clockMs = {};
 };
 
 // One POP3 conversation over one MailConnection, secured as the profile
@@ -122,8 +128,9 @@ public:
     Outcome awaitAhead(quint64 sequence, bool cancelEnds);
     // Whether the reply to a command sent ahead has been framed already.
     bool replyArrived(quint64 sequence) const { return m_lastFramed >= sequence; }
-    // The session's clock, and when the reply awaitAhead last took was framed.
-    qint64 clockMs() const { return m_clock.elapsed(); }
+    // The session's clock (SessionOptions::clockMs), and when the reply
+    // awaitAhead last took was framed.
+    qint64 clockMs() const { return m_options.clockMs ? m_options.clockMs() : m_clock.elapsed(); }
     qint64 lastFramedAtMs() const { return m_lastFramedAtMs; }
     // Lets the event loop run once: a long run of replies that are already
     // here must not keep the window from repainting or Cancel from working.
