@@ -48,7 +48,7 @@ LearnedVerdict Learner::verdict(QByteArrayView header) const
     return m_model.verdict(HeaderTokens::of(header));
 }
 
-bool Learner::teach(const QList<Lesson> &lessons, QString *error)
+bool Learner::apply(const QList<Lesson> &lessons, bool oppositeUndoes, QString *error)
 {
     const LearnModel before = m_model;
     const qint32 day = today();
@@ -70,6 +70,11 @@ bool Learner::teach(const QList<Lesson> &lessons, QString *error)
                 const TokenList tokens = HeaderTokens::of(lesson.header);
                 if (earlier)
                     m_model.unlearn(tokens, *earlier);
+                if (earlier && oppositeUndoes) {
+                    if (!m_store.removeLesson(digest, error))
+                        return false;
+                    continue;
+                }
                 m_model.learn(tokens, lesson.spam, day);
                 if (!m_store.setLesson(digest, lesson.spam, day, error))
                     return false;

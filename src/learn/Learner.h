@@ -29,7 +29,11 @@ public:
     LearnedVerdict verdict(QByteArrayView header) const;
 
     // Teaches and stores the lessons in one transaction of the counts.
-    bool teach(const QList<Lesson> &lessons, QString *error);
+    bool teach(const QList<Lesson> &lessons, QString *error) { return apply(lessons, false, error); }
+    // Messages the user moved (to the Recycle Bin: spam): a message moved
+    // back, against the lesson its earlier move gave, takes that lesson back
+    // and teaches nothing new; any other move teaches.
+    bool moved(const QList<Lesson> &lessons, QString *error) { return apply(lessons, true, error); }
     bool teach(QByteArrayView header, bool spam, QString *error)
     {
         return teach({{header.toByteArray(), spam}}, error);
@@ -44,6 +48,8 @@ public:
     static QByteArray digestOf(QByteArrayView header);
 
 private:
+    bool apply(const QList<Lesson> &lessons, bool oppositeUndoes, QString *error);
+
     LearnStore m_store;
     LearnModel m_model;
 };

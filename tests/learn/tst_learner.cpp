@@ -2,6 +2,7 @@
 // replaced or taken back, verdicts that never teach, the bound on the
 // tables, and resets.
 #include "Learner.h"
+#include "LearningClassifier.h"
 #include "RuleDatabase.h"
 
 #include <QTemporaryDir>
@@ -99,6 +100,74 @@ private Q_SLOTS:
         QCOMPARE(learner.model().hamMessages(), 6u);
         QCOMPARE(learner.model().tokens(), before);
         Learner reloaded(*m_db, QStringLiteral("Work"));
+        QVERIFY(reloaded.load(&error));
+        QCOMPARE(reloaded.model().tokens(), before);
+    }
+
+    // A message the user moves to the Recycle Bin and back again leaves the
+    // counts as they were; a move against the learned verdict teaches.
+    void aMessageMovedBackIsUnlearned()
+    {
+        QString error;
+        Learner learner(*m_db, QStringLiteral("Work"));
+        QVERIFY(learner.load(&error));
+        QVERIFY(learner.teach(basics(6), &error));
+        const auto before = learner.model().tokens();
+        const QByteArray message = ham(50);
+        QVERIFY(learner.moved({{message, true}}, &error));
+        QCOMPARE(learner.model().spamMessages(), 7u);
+        QVERIFY(learner.moved({{message, false}}, &error));
+        QCOMPARE(learner.model().spamMessages(), 6u);
+        QCOMPARE(learner.model().hamMessages(), 6u);
+        QCOMPARE(learner.model().tokens(), before);
+        QVERIFY(!learner.store().lesson(Learner::digestOf(message), &error).has_value());
+        QVERIFY(learner.moved({{spam(50), false}}, &error)); // out of the Recycle Bin the verdict chose
+        QCOMPARE(learner.model().hamMessages(), 7u);
+    }
+
+    // The rules keep the last word; the learning speaks only where no rule
+    // does, and a profile that learned nothing sorts as the rules alone.
+    void rulesStillWin_data()
+    {
+        QTest::addColumn<QByteArray>("header");
+        QTest::addColumn<bool>("learned");
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<bool>("toRecycleBin");
+        using K = SortReason::Kind;
+        const QByteArray exempted = "From: Prize Desk <boss@prizes.example>\nSubject: You won a prize\n\n";
+        const QByteArray filtered = "From: Ann Colleague <ann@work.example>\nSubject: Minutes of meeting\n"
+                                    "List-Id: <team.work.example>\nX-Bad: yes\n\n";
+        QTest::newRow("exempted spam-like message stays") << exempted << true << int(K::Exempted) << false;
+        QTest::newRow("filtered good-looking message goes") << filtered << true << int(K::Filter) << true;
+        QTest::newRow("no rule: learned spam") << spam(70) << true << int(K::Learned) << true;
+        QTest::newRow("no rule: learned good") << ham(70) << true << int(K::Learned) << false;
+        QTest::newRow("nothing learned: as today") << spam(70) << false << int(K::NoRule) << false;
+    }
+    void rulesStillWin()
+    {
+        QFETCH(QByteArray, header);
+        QFETCH(bool, learned);
+        QFETCH(int, kind);
+        QFETCH(bool, toRecycleBin);
+        QVERIFY(m_db->InsertRule(QStringLiteral("tbexempted"), QStringLiteral("boss@prizes.example")));
+        QVERIFY(m_db->InsertRule(QStringLiteral("tbfilter"), QStringLiteral("X-Bad: *yes*")));
+        QString error;
+        Learner learner(*m_db, QStringLiteral("Work"));
+        QVERIFY(learner.load(&error));
+        if (learned)
+            QVERIFY(learner.teach(basics(6), &error));
+        const auto before = learner.model().tokens();
+        const MessageClassifier classify = LearningClassifier::lazy(*m_db, QStringLiteral("Work"));
+        const QString sender = QString::fromUtf8(header.mid(6, header.indexOf('\n') - 6));
+        const SortReason reason = classify(sender, header, -1);
+        QCOMPARE(int(reason.kind), kind);
+        QCOMPARE(reason.sendsToRecycleBin(), toRecycleBin);
+        if (reason.kind == SortReason::Kind::Learned) {
+            QVERIFY2(reason.text().startsWith(QStringLiteral("Learned: %1 % like your spam").arg(reason.percent)),
+                     qPrintable(reason.text()));
+            QVERIFY(!reason.reasons.isEmpty() && reason.reasons.size() <= 3);
+        }
+        Learner reloaded(*m_db, QStringLiteral("Work")); // classifying taught nothing
         QVERIFY(reloaded.load(&error));
         QCOMPARE(reloaded.model().tokens(), before);
     }
