@@ -9,6 +9,7 @@
 #include <QAction>
 #include <QHeaderView>
 #include <QMenu>
+#include <utility>
 
 namespace {
 
@@ -60,16 +61,29 @@ MessageLists::MessageLists(ListViewWidget *inboxView, ListViewWidget *recycleVie
 
 void MessageLists::MoveToRecycleBin(int position, const SortReason &reason)
 {
+    if (m_lessons && position >= 1 && position <= m_inbox.count())
+        m_movedToRecycle.append(m_inbox.entry(position - 1));
     moveRow(m_inbox, m_recycle, position, QStringLiteral("recycle"), reason);
 }
 
 void MessageLists::MoveToInbox(int position, const SortReason &reason)
 {
+    if (m_lessons && position >= 1 && position <= m_recycle.count())
+        m_movedToInbox.append(m_recycle.entry(position - 1));
     moveRow(m_recycle, m_inbox, position, QStringLiteral("inbox"), reason);
+}
+
+void MessageLists::tellLessons()
+{
+    if (!m_movedToRecycle.isEmpty())
+        m_lessons(std::exchange(m_movedToRecycle, {}), true);
+    if (!m_movedToInbox.isEmpty())
+        m_lessons(std::exchange(m_movedToInbox, {}), false);
 }
 
 void MessageLists::UpdateCountsForInbox()
 {
+    tellLessons();
     m_folders.showCounts();
     if (m_inbox.count() > 0)
         m_details.ShowMessageDetails(m_inbox, lsvInbox->currentRow());
@@ -79,6 +93,7 @@ void MessageLists::UpdateCountsForInbox()
 
 void MessageLists::UpdateCountsForRecycleBin()
 {
+    tellLessons();
     m_folders.showCounts();
     if (m_recycle.count() > 0)
         m_details.ShowMessageDetails(m_recycle, lsvRecycle->currentRow());

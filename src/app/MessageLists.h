@@ -1,8 +1,11 @@
 #pragma once
 
+#include "MessageEntry.h"
 #include "SortReason.h"
 
+#include <QList>
 #include <QObject>
+#include <functional>
 
 class DetailPane;
 class FolderPane;
@@ -34,6 +37,11 @@ public:
     void UpdateCountsForInbox();
     void UpdateCountsForRecycleBin();
 
+    // Told the rows moved since the last update of the counts, as lessons
+    // for the learning (to the Recycle Bin: spam).
+    using LessonSink = std::function<void(const QList<MessageEntry> &moved, bool toRecycleBin)>;
+    void setLessonSink(LessonSink sink) { m_lessons = std::move(sink); }
+
 public Q_SLOTS:
     void lsvInbox_DblClick();
     void lsvRecycle_DblClick();
@@ -44,6 +52,7 @@ public Q_SLOTS:
 
 private:
     void showSortedBy(ListViewWidget *list, MessageFolderModel &model, int column);
+    void tellLessons();
 
     ListViewWidget *lsvInbox;
     ListViewWidget *lsvRecycle;
@@ -53,4 +62,7 @@ private:
     QMenu *mnuRecycleBinPopup;
     FolderPane &m_folders;
     DetailPane &m_details;
+    LessonSink m_lessons;
+    QList<MessageEntry> m_movedToRecycle;
+    QList<MessageEntry> m_movedToInbox;
 };

@@ -4,7 +4,8 @@
 #include "MessageBox.h"
 #include "MessageFolderModel.h"
 #include "ProgressDialog.h"
-#include "RuleClassifier.h"
+#include "LearningClassifier.h"
+#include "Lessons.h"
 #include "RunHost.h"
 
 namespace Runs {
@@ -128,7 +129,7 @@ MailOutcome cmdFetch_Click(RunHost &host, RuleDatabase &rules, Dialer &dialer, c
     WindowPerson person(host, profile.cancel, hooks);
     const MailRun::Target target{profile.settings, profile.name, profile.cancel, dialer, person};
     const MailOutcome outcome = MailRun::fetch(target, host.inboxModel(), host.recycleModel(),
-                                               RuleClassifier::lazy(rules));
+                                               LearningClassifier::lazy(rules, profile.name));
     if (outcome == MailOutcome::Done)
         MailRun::settleUnconfirmed(target, rules, host.inboxModel(), host.recycleModel());
     return outcome;
@@ -139,7 +140,10 @@ void cmdConfirm_Click(RunHost &host, RuleDatabase &rules, Dialer &dialer, const 
 {
     WindowPerson person(host, profile.cancel, hooks);
     const MailRun::Target target{profile.settings, profile.name, profile.cancel, dialer, person};
-    [[maybe_unused]] const DeletionResult result = MailRun::emptyRecycleBin(target, host.recycleModel(), rules);
+    const DeletionResult result = MailRun::emptyRecycleBin(target, host.recycleModel(), rules);
+    // What the server deleted was spam; the Inbox the user reviewed and left is good.
+    const bool finished = result.outcome() == MailOutcome::Done;
+    Lessons::fromEmpty(rules, profile.name, result.deleted, finished ? &host.inboxModel() : nullptr);
 }
 
 } // namespace Runs

@@ -6,6 +6,7 @@
 #include "FolderPane.h"
 #include "FolderTreeWidget.h"
 #include "ListBands.h"
+#include "Lessons.h"
 #include "ListViewWidget.h"
 #include "MenuCommands.h"
 #include "MessageBox.h"
@@ -94,6 +95,11 @@ void frmMain::buildPanes()
     m_folders = new FolderPane(TreeView, lblFolder, {lsvInbox, lsvRecycle, lsvFilter, lsvExempted}, *m_inbox,
                                *m_recycle, *m_rules, *m_details, this);
     m_lists = new MessageLists(lsvInbox, lsvRecycle, *m_inbox, *m_recycle, m_menus, *m_folders, *m_details, this);
+    m_lists->setLessonSink([this](const QList<MessageEntry> &moved, bool toRecycleBin) {
+        const QString failed = Lessons::fromMoves(m_ruleDb, m_profile->name(), moved, toRecycleBin);
+        if (!failed.isEmpty())
+            m_status->setText(QStringLiteral("The move was not learned from: ") + failed);
+    });
     m_columns = new MessageColumns(
         lsvInbox, lsvRecycle, m_dpi, [this] { return outerSizeTwips(); }, this);
     m_ruleActions = new RuleActions(m_ruleDb, *m_rules, *m_lists, lsvFilter, lsvExempted, m_menus, *m_status, this);

@@ -9,6 +9,7 @@
 #include "Dialer.h"
 #include "ExitCode.h"
 #include "JsonStreamWriter.h"
+#include "LearningClassifier.h"
 #include "MailRun.h"
 #include "CancelFlag.h"
 #include "MessageFolderModel.h"
@@ -141,12 +142,22 @@ int checkProfile(const Options &options, RuleDatabase &rules, const QString &pro
     std::optional<CheckReport> report;
     // The report keeps what it tells of each row; of the lists only the
     // Recycle Bin is needed further, by the deletion.
+    // A learned spam is deleted unattended only where the profile allows it;
+    // else it waits in the Recycle Bin for the user's review.
+    QList<MessageEntry> heldForReview;
     const auto fetched = [&] {
         report = CheckReport::fromFolders(profile, inbox, recycle);
         inbox.clear();
+        if (options.del && settings.DeleteLearnedSpam != QLatin1String("1")) {
+            for (int row = recycle.count() - 1; row >= 0; --row) {
+                if (recycle.entry(row).sortReason.kind == SortReason::Kind::Learned)
+                    heldForReview.prepend(recycle.takeAt(row));
+            }
+        }
     };
-    const MailRun::CheckResult checked = MailRun::check(target, inbox, recycle, RuleClassifier::lazy(rules), rules,
-                                                        options.del, fetched, session, &listingNote);
+    const MailRun::CheckResult checked = MailRun::check(target, inbox, recycle,
+                                                        LearningClassifier::lazy(rules, profile), rules, options.del,
+                                                        fetched, session, &listingNote);
     status.clear();
     if (checked.fetched != MailOutcome::Done || !report)
         return exitCodeFor(checked.fetched, deadline);
@@ -154,6 +165,7 @@ int checkProfile(const Options &options, RuleDatabase &rules, const QString &pro
     int code = ExitCode::Done;
     if (options.del) {
         const DeletionResult deletion = checked.deletion.value_or(DeletionResult{});
+        recycle.appendRows(heldForReview); // left, as the rows the server did not delete
         report->applyDeletion(deletion, recycle);
         if (deletion.outcome() != MailOutcome::Done)
             code = exitCodeFor(deletion.outcome(), deadline, true);

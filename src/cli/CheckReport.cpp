@@ -233,6 +233,19 @@ void CheckReport::writeJson(JsonStreamWriter &w) const
         w.beginObject();
         w.field(u"date", m.date);
         w.field(u"folder", m.result == Result::Kept ? QStringLiteral("Inbox") : QStringLiteral("Recycle Bin"));
+        if (m.sortReason.kind == SortReason::Kind::Learned) {
+            // Which verdicts were learned rather than a rule's.
+            w.key(u"learned");
+            w.beginObject();
+            w.key(u"reasons");
+            w.beginArray();
+            for (const QString &reason : m.sortReason.reasons)
+                w.value(reason);
+            w.endArray();
+            w.field(u"score", m.sortReason.percent);
+            w.field(u"verdict", m.sortReason.verdictName());
+            w.endObject();
+        }
         w.field(u"number", m.number);
         w.field(u"result", jsonResult(m.result));
         w.field(u"rule", m.sortReason.text());

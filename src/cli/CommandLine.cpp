@@ -5,6 +5,7 @@
 #include "ExitCode.h"
 #include "HistoryCommand.h"
 #include "JsonStreamWriter.h"
+#include "LearnCommand.h"
 #include "RuleFileCommand.h"
 #include "WatchCommand.h"
 #include "RuleDatabase.h"
@@ -135,6 +136,16 @@ void addOptions(QCommandLineParser &parser)
          QStringLiteral("file")},
         {QStringLiteral("export-rules"), QStringLiteral("Write both rule lists to a rule file."),
          QStringLiteral("file")},
+        {QStringLiteral("learn-spam"),
+         QStringLiteral("Teach the profile (--profile, default the one used last) that the messages of an mbox "
+                        "file, a Maildir or a single message file are spam. Only their headers are read."),
+         QStringLiteral("path")},
+        {QStringLiteral("learn-ham"), QStringLiteral("The same for good mail."), QStringLiteral("path")},
+        {QStringLiteral("classify"),
+         QStringLiteral("Print what the profile learned thinks of one message file (\"-\": standard input): "
+                        "spam, unsure, good or none, how much it looks like the user's spam and the strongest "
+                        "reasons. Only the header is read; nothing goes over the network."),
+         QStringLiteral("path")},
         {QStringLiteral("timeout"),
          QStringLiteral("With --check: end the run after this many seconds (default 600) whatever the server "
                         "does, as Cancel would: deletions the server has confirmed are kept and recorded, the "
@@ -160,7 +171,8 @@ bool validate(const Options &o, const QCommandLineParser &parser, QString *why)
         return false;
     }
     const int actions = int(o.check) + int(o.watch) + int(o.history) + int(parser.isSet(QStringLiteral("import-rules")))
-        + int(parser.isSet(QStringLiteral("export-rules")));
+        + int(parser.isSet(QStringLiteral("export-rules"))) + int(parser.isSet(QStringLiteral("learn-spam")))
+        + int(parser.isSet(QStringLiteral("learn-ham"))) + int(parser.isSet(QStringLiteral("classify")));
     if (actions == 0) {
         *why = QStringLiteral("Say what to do: --check, --watch, --history, --import-rules or --export-rules.");
         return false;
@@ -191,11 +203,13 @@ bool validate(const Options &o, const QCommandLineParser &parser, QString *why)
             return false;
         }
     }
-    if (o.json && !o.check && !o.history) {
-        *why = QStringLiteral("--json works only with --check or --history.");
+    if (o.json && !o.check && !o.history && o.classify.isEmpty()) {
+        *why = QStringLiteral("--json works only with --check, --history or --classify.");
         return false;
     }
-    for (const QString &name : {QStringLiteral("import-rules"), QStringLiteral("export-rules")}) {
+    for (const QString &name :
+         {QStringLiteral("import-rules"), QStringLiteral("export-rules"), QStringLiteral("learn-spam"),
+          QStringLiteral("learn-ham"), QStringLiteral("classify")}) {
         if (parser.isSet(name) && parser.value(name).isEmpty()) {
             *why = QStringLiteral("--%1 needs a file name.").arg(name);
             return false;
@@ -368,6 +382,9 @@ static int runCommand(const QStringList &arguments, const LockTaker &takeLock)
         options.timeoutSeconds = timeoutSeconds(parser.value(QStringLiteral("timeout")));
     options.importFile = parser.value(QStringLiteral("import-rules"));
     options.exportFile = parser.value(QStringLiteral("export-rules"));
+    options.learnSpam = parser.value(QStringLiteral("learn-spam"));
+    options.learnHam = parser.value(QStringLiteral("learn-ham"));
+    options.classify = parser.value(QStringLiteral("classify"));
     QString why;
     if (!validate(options, parser, &why)) {
         ConsoleOutput::error(why + QStringLiteral(" (see trelvik --help)"));
@@ -411,6 +428,10 @@ static int runCommand(const QStringList &arguments, const LockTaker &takeLock)
         return RuleFileCommand::exportRules(options, rules);
     if (options.watch)
         return WatchCommand::run(options, rules);
+    if (!options.learnSpam.isEmpty() || !options.learnHam.isEmpty())
+        return LearnCommand::learn(options, rules);
+    if (!options.classify.isEmpty())
+        return LearnCommand::classify(options, rules);
     return CheckCommand::run(options, rules);
 }
 

@@ -22,6 +22,9 @@ struct Options {
     QString profile; // empty: the last used one
     QString importFile;
     QString exportFile;
+    QString learnSpam; // --learn-spam: mbox, Maildir or .eml
+    QString learnHam;
+    QString classify; // --classify: a message file, or "-" for standard input
 };
 
 // Whether the arguments ask for the command line rather than the window:

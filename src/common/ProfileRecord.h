@@ -47,6 +47,9 @@ struct ProfileSettingsRecord {
     QString ImapFolder = QStringLiteral("INBOX");
     QString ImapEmptyAction = QStringLiteral("Junk");
     QString ImapTargetFolder;
+    // "1" when the timer's --delete may delete what the learning judged spam
+    // over POP3; "0" (the default) keeps it in the Recycle Bin for review.
+    QString DeleteLearnedSpam = QStringLiteral("0");
 
     bool usesImap() const;
 

@@ -98,7 +98,7 @@ void FetchedRows::add(const ArrivedHeader &arrived, const ListedMessage &listed)
     bool filtered = false;
     if (!arrived.refused) {
         entry.sortReason = m_classify(entry.sender, reply, entry.bytes);
-        filtered = entry.sortReason.kind == SortReason::Kind::Filter;
+        filtered = entry.sortReason.sendsToRecycleBin();
     }
     entry.iconKey = filtered ? QStringLiteral("recycle") : QStringLiteral("inbox");
     (filtered ? m_newRecycle : m_newInbox).append(std::move(entry));

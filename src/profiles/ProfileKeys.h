@@ -33,6 +33,8 @@ inline const QString kMailProtocol = QStringLiteral("MailProtocol");
 inline const QString kImapFolder = QStringLiteral("ImapFolder");
 inline const QString kImapEmptyAction = QStringLiteral("ImapEmptyAction");
 inline const QString kImapTargetFolder = QStringLiteral("ImapTargetFolder");
+// "1" lets --delete delete learned spam; missing or anything else: it does not.
+inline const QString kDeleteLearnedSpam = QStringLiteral("DeleteLearnedSpam");
 inline const QString kTrustedCertificate = QStringLiteral("TrustedCertificate");
 inline const QString kSignInMethod = QStringLiteral("SignInMethod");
 inline const QString kOAuthProvider = QStringLiteral("OAuthProvider");

@@ -43,6 +43,7 @@ ProfileSettingsRecord ProfileStore::read(const QString &name) const
         if (action.compare(known, Qt::CaseInsensitive) == 0)
             s.ImapEmptyAction = known;
     s.ImapTargetFolder = value(kImapTargetFolder);
+    s.DeleteLearnedSpam = value(kDeleteLearnedSpam) == QLatin1String("1") ? QStringLiteral("1") : QStringLiteral("0");
     LoadOAuthSettings(name, s);
     ProfileSecrets::load(m_keyring, name, s);
     return s;
@@ -96,6 +97,10 @@ ProfileStore::SaveResult ProfileStore::save(const QString &name, const ProfileSe
                    {key, kImapTargetFolder, s.ImapTargetFolder}};
     else if (!ReadStoreValue(HKEY_CURRENT_USER, key, kMailProtocol, QString()).isEmpty())
         values.append({key, kMailProtocol, QStringLiteral("POP3")});
+    // Written once the user allowed it, so that older files stay as they were.
+    if (s.DeleteLearnedSpam == QLatin1String("1")
+        || !ReadStoreValue(HKEY_CURRENT_USER, key, kDeleteLearnedSpam, QString()).isEmpty())
+        values.append({key, kDeleteLearnedSpam, s.DeleteLearnedSpam});
     values += OAuthSettingValues(name, s);
     values.append({key, kOAuthAccount, options.oauthAccount});
     if (options.withdrawTrust)

@@ -1,0 +1,23 @@
+#include "LearnFigures.h"
+
+#include <algorithm>
+#include <cmath>
+
+double LearnFigures::recallAtFpr(QList<double> hamScores, const QList<double> &spamScores, double fpr)
+{
+    if (hamScores.isEmpty() || spamScores.isEmpty())
+        return 0;
+    std::sort(hamScores.begin(), hamScores.end(), std::greater<double>());
+    const auto allowed = qsizetype(std::floor(fpr * double(hamScores.size())));
+    const double threshold = allowed < hamScores.size() ? hamScores[allowed] : -1.0;
+    const auto caught = std::count_if(spamScores.begin(), spamScores.end(), [&](double s) { return s > threshold; });
+    return 100.0 * double(caught) / double(spamScores.size());
+}
+
+double LearnFigures::percentAtOrAbove(const QList<double> &scores, double cutoff)
+{
+    if (scores.isEmpty())
+        return 0;
+    const auto n = std::count_if(scores.begin(), scores.end(), [&](double s) { return s >= cutoff; });
+    return 100.0 * double(n) / double(scores.size());
+}

@@ -1,0 +1,140 @@
+#include "LearnCommand.h"
+
+#include "CheckCommand.h"
+#include "ConsoleOutput.h"
+#include "ExitCode.h"
+#include "JsonStreamWriter.h"
+#include "Learner.h"
+#include "MessageFiles.h"
+
+#include <QFile>
+
+namespace {
+
+QString profileFor(const CommandLine::Options &options)
+{
+    return CheckCommand::chooseProfile(options); // tells the reason when there is none
+}
+
+// The message --classify reads: a file, or standard input for "-"; never
+// more than the header bound and one byte.
+QByteArray readMessage(const QString &path, QString *error)
+{
+    QFile file;
+    const bool opened = path == QLatin1String("-") ? file.open(stdin, QIODevice::ReadOnly)
+                                                   : (file.setFileName(path), file.open(QIODevice::ReadOnly));
+    if (!opened) {
+        *error = file.errorString();
+        return {};
+    }
+    QByteArray bytes;
+    while (bytes.size() <= HeaderTokens::kMaxHeaderBytes) {
+        const QByteArray piece = file.read(HeaderTokens::kMaxHeaderBytes + 1 - bytes.size());
+        if (piece.isEmpty())
+            break;
+        bytes += piece;
+        if (HeaderTokens::headerEnd(bytes) >= 0)
+            break;
+    }
+    return bytes;
+}
+
+void printVerdict(const CommandLine::Options &options, const QString &profile, const LearnedVerdict &verdict,
+                  const Learner &learner)
+{
+    if (options.json) {
+        JsonStreamWriter w(ConsoleOutput::outPiece);
+        w.beginObject();
+        w.field(u"profile", profile);
+        w.key(u"reasons");
+        w.beginArray();
+        for (const QString &reason : verdict.reasons)
+            w.value(reason);
+        w.endArray();
+        w.key(u"score");
+        if (verdict.kind == LearnedVerdict::Kind::None)
+            w.nullValue();
+        else
+            w.value(verdict.percent());
+        w.field(u"verdict", verdict.kindName());
+        w.endObject();
+        w.finish();
+        ConsoleOutput::outPiece("\n");
+        ConsoleOutput::flushOut();
+        return;
+    }
+    if (verdict.kind == LearnedVerdict::Kind::None) {
+        ConsoleOutput::out(QStringLiteral("none: the profile \"%1\" has learned too little to judge (%2 spam, %3 "
+                                          "good messages)")
+                               .arg(ConsoleOutput::plain(profile))
+                               .arg(learner.model().spamMessages())
+                               .arg(learner.model().hamMessages()));
+        return;
+    }
+    ConsoleOutput::out(verdict.kindName() + QStringLiteral(": ") + verdict.text());
+    for (const QString &reason : verdict.reasons)
+        ConsoleOutput::out(QStringLiteral("  ") + ConsoleOutput::plain(reason));
+}
+
+} // namespace
+
+int LearnCommand::learn(const CommandLine::Options &options, RuleDatabase &rules)
+{
+    const QString profile = profileFor(options);
+    if (profile.isEmpty())
+        return ExitCode::NotConfigured;
+    const bool spam = !options.learnSpam.isEmpty();
+    const QString path = spam ? options.learnSpam : options.learnHam;
+    const MessageFiles::Headers read = MessageFiles::read(path);
+    if (!read.error.isEmpty()) {
+        ConsoleOutput::error(
+            QStringLiteral("\"%1\" could not be read: %2").arg(ConsoleOutput::plain(path), read.error));
+        return ExitCode::Failure;
+    }
+    Learner learner(rules, profile);
+    QString error;
+    QList<Learner::Lesson> lessons;
+    for (const QByteArray &header : read.headers)
+        lessons.append({header, spam});
+    if (!learner.load(&error) || !learner.teach(lessons, &error)) {
+        ConsoleOutput::error(QStringLiteral("The lessons could not be stored: ") + error);
+        return ExitCode::Failure;
+    }
+    QString line = QStringLiteral("Learned %1 messages of \"%2\" as %3 for the profile \"%4\".")
+                       .arg(read.headers.size())
+                       .arg(ConsoleOutput::plain(path), spam ? QStringLiteral("spam") : QStringLiteral("good mail"),
+                            ConsoleOutput::plain(profile));
+    if (read.refused > 0)
+        line += QStringLiteral(" %1 could not be read as mail and were skipped.").arg(read.refused);
+    if (!options.quiet || read.refused > 0)
+        ConsoleOutput::out(line);
+    return ExitCode::Done;
+}
+
+int LearnCommand::classify(const CommandLine::Options &options, RuleDatabase &rules)
+{
+    const QString profile = profileFor(options);
+    if (profile.isEmpty())
+        return ExitCode::NotConfigured;
+    QString error;
+    const QByteArray bytes = readMessage(options.classify, &error);
+    const QString shown = options.classify == QLatin1String("-") ? QStringLiteral("standard input")
+                                                                 : ConsoleOutput::plain(options.classify);
+    if (!error.isEmpty()) {
+        ConsoleOutput::error(QStringLiteral("\"%1\" could not be read: %2").arg(shown, error));
+        return ExitCode::Failure;
+    }
+    QString why;
+    const QByteArray header = MessageFiles::headerOf(bytes, &why);
+    if (header.isEmpty()) {
+        ConsoleOutput::error(QStringLiteral("%1 was not classified: %2.").arg(shown, why));
+        return ExitCode::Failure;
+    }
+    Learner learner(rules, profile);
+    if (!learner.load(&error)) {
+        ConsoleOutput::error(QStringLiteral("The lessons could not be read: ") + error);
+        return ExitCode::Failure;
+    }
+    printVerdict(options, profile, learner.verdict(header), learner);
+    return ExitCode::Done;
+}

@@ -1,0 +1,127 @@
+#include "HeaderFacts.h"
+#include "HeaderTokens.h"
+#include "TokenText.h"
+
+#include <QDate>
+#include <algorithm>
+#include <array>
+#include <optional>
+
+namespace {
+
+// Providers anyone can take an address at; a bulk mailer behind one is
+// rarely a person.
+constexpr std::array kFreeMail = {"hotmail.com", "yahoo.com", "aol.com",  "msn.com",      "gmail.com",
+                                  "excite.com",  "juno.com",  "mail.com", "netscape.net", "lycos.com",
+                                  "yahoo.co.uk", "mail.ru",   "163.com",  "sina.com",     "rediffmail.com"};
+
+// Charsets most mail is written in; an encoded word in another is a sign.
+constexpr std::array kCommonCharsets = {"us-ascii", "utf-8", "iso-8859-1", "iso-8859-15", "windows-1252"};
+
+bool isFreeMail(const QByteArray &domain)
+{
+    for (const char *free : kFreeMail) {
+        if (domain == free || domain.endsWith(QByteArray(".") + free))
+            return true;
+    }
+    return false;
+}
+
+// Seconds since the epoch of an RFC 5322 date ("[Tue,] 6 Aug 2002 06:48:09
+// -0400 (EDT)"), read leniently and quickly; nullopt when it cannot be read.
+std::optional<qint64> parseTime(QByteArrayView value)
+{
+    static constexpr std::array kMonths = {"jan", "feb", "mar", "apr", "may", "jun",
+                                           "jul", "aug", "sep", "oct", "nov", "dec"};
+    const QList<QByteArray> words = value.toByteArray().simplified().split(' ');
+    qsizetype i = !words.isEmpty() && words[0].endsWith(',') ? 1 : 0;
+    if (words.size() < i + 4)
+        return std::nullopt;
+    bool dayOk = false, yearOk = false;
+    const int day = words[i].toInt(&dayOk);
+    const QByteArray month = words[i + 1].left(3).toLower();
+    int year = words[i + 2].toInt(&yearOk);
+    const auto m = std::find_if(kMonths.begin(), kMonths.end(), [&](const char *name) { return month == name; });
+    const QList<QByteArray> clock = words[i + 3].split(':');
+    if (!dayOk || !yearOk || m == kMonths.end() || clock.size() < 2)
+        return std::nullopt;
+    if (year < 100)
+        year += year < 50 ? 2000 : 1900;
+    const QDate date(year, int(m - kMonths.begin()) + 1, day);
+    if (!date.isValid())
+        return std::nullopt;
+    qint64 seconds = date.toJulianDay() * 86400 + clock[0].toInt() * 3600 + clock[1].toInt() * 60
+        + (clock.size() > 2 ? clock[2].toInt() : 0);
+    if (words.size() > i + 4) {
+        const QByteArray &zone = words[i + 4];
+        bool zoneOk = false;
+        const int hhmm = zone.mid(1).toInt(&zoneOk);
+        if (zoneOk && zone.size() == 5 && (zone[0] == '+' || zone[0] == '-'))
+            seconds -= (zone[0] == '-' ? -1 : 1) * ((hhmm / 100) * 3600 + (hhmm % 100) * 60);
+    }
+    return seconds;
+}
+
+void dateChecks(const HeaderFacts &facts, TokenList &tokens)
+{
+    if (facts.date.isEmpty()) {
+        tokens.add("check", "no-date");
+        return;
+    }
+    const std::optional<qint64> sent = parseTime(facts.date);
+    if (!sent) {
+        tokens.add("check", "date-unreadable");
+        return;
+    }
+    const std::optional<qint64> received = parseTime(facts.firstReceivedDate);
+    if (!received)
+        return;
+    const qint64 ahead = *sent - *received;
+    if (ahead > 3600)
+        tokens.add("check", "date-in-future");
+    else if (ahead < -2 * 86400)
+        tokens.add("check", "date-long-before-arrival");
+}
+
+} // namespace
+
+void HeaderChecks::add(const HeaderFacts &facts, TokenList &tokens)
+{
+    if (!facts.hasFrom)
+        tokens.add("check", "no-from");
+    if (!facts.hasTo)
+        tokens.add("check", "no-to");
+    if (!facts.hasSubject)
+        tokens.add("check", "no-subject");
+    if (!facts.hasMessageId)
+        tokens.add("check", "no-message-id");
+    if (facts.hasFrom && !facts.fromHasName)
+        tokens.add("check", "from-without-name");
+    if (!facts.fromNameDomain.isEmpty())
+        tokens.add("check",
+                   facts.fromNameDomain == facts.fromDomain ? "name-holds-own-address" : "name-holds-other-address");
+    const QByteArrayView fromBase = TokenText::baseDomain(facts.fromDomain);
+    if (!facts.messageIdDomain.isEmpty() && !fromBase.isEmpty())
+        tokens.add("check",
+                   TokenText::baseDomain(facts.messageIdDomain) == fromBase ? "message-id-from-sender"
+                                                                            : "message-id-elsewhere");
+    if (!facts.replyToDomain.isEmpty() && TokenText::baseDomain(facts.replyToDomain) != fromBase)
+        tokens.add("check", "reply-to-elsewhere");
+    if (!facts.returnPathDomain.isEmpty() && TokenText::baseDomain(facts.returnPathDomain) != fromBase)
+        tokens.add("check", "return-path-elsewhere");
+    if (isFreeMail(facts.fromDomain)) {
+        const QByteArray mailer = facts.mailer.isEmpty() ? QByteArray("none") : facts.mailer.left(16);
+        tokens.add("check", "free-mail-with:" + mailer);
+        if (facts.listMail)
+            tokens.add("check", "free-mail-bulk");
+    }
+    for (const QByteArray &charset : facts.encodedCharsets) {
+        if (std::find(kCommonCharsets.begin(), kCommonCharsets.end(), charset) == kCommonCharsets.end())
+            tokens.add("check", "encoded-in-odd-charset");
+    }
+    if (facts.receivedCount <= 1)
+        tokens.add("check", "few-hops");
+    if (facts.recipients > 10)
+        tokens.add("check", "many-recipients");
+    dateChecks(facts, tokens);
+}

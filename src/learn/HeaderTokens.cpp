@@ -1,0 +1,230 @@
+#include "HeaderTokens.h"
+
+#include "HeaderFacts.h"
+#include "HeaderWalk.h"
+#include "TokenText.h"
+
+#include <algorithm>
+
+namespace {
+
+class Sink {
+public:
+    TokenList tokens;
+
+    void add(QByteArrayView tag, QByteArrayView word) { tokens.add(tag, word); }
+    void machine(QByteArrayView tag, QByteArrayView value)
+    {
+        TokenText::machineWords(value, [&](QByteArrayView w) { add(tag, w); });
+    }
+    void human(QByteArrayView tag, QByteArrayView raw)
+    {
+        TokenText::humanWords(TokenText::decoded(raw), [&](QByteArrayView w) { add(tag, w); });
+    }
+    // The domain and each parent down to two labels.
+    void domain(QByteArrayView tag, QByteArrayView domain)
+    {
+        if (domain.isEmpty())
+            return;
+        add(tag, domain);
+        const QByteArray parentTag = tag.toByteArray() + ".parent";
+        qsizetype dot = domain.indexOf('.');
+        while (dot > 0 && domain.sliced(dot + 1).contains('.')) {
+            add(parentTag, domain.sliced(dot + 1));
+            dot = domain.indexOf('.', dot + 1);
+        }
+    }
+};
+
+// Fields that only report another filter's opinion, or that the servers on
+// the way rewrite; and the ones the handlers below read themselves.
+bool isOpinion(const QByteArray &name)
+{
+    return name.startsWith("x-spam") || name.startsWith("x-virus");
+}
+
+QByteArrayView addressPart(QByteArrayView value, QByteArrayView *displayName)
+{
+    const qsizetype open = value.lastIndexOf('<');
+    const qsizetype close = open < 0 ? -1 : value.indexOf('>', open);
+    if (open >= 0 && close > open) {
+        *displayName = value.first(open).trimmed();
+        return value.sliced(open + 1, close - open - 1).trimmed();
+    }
+    const qsizetype paren = value.indexOf('(');
+    if (paren > 0) {
+        const qsizetype end = value.indexOf(')', paren);
+        *displayName = value.sliced(paren + 1, (end < 0 ? value.size() : end) - paren - 1);
+        return value.first(paren).trimmed();
+    }
+    *displayName = {};
+    return value.trimmed();
+}
+
+void readFrom(Sink &sink, HeaderFacts &facts, QByteArrayView value)
+{
+    facts.hasFrom = true;
+    QByteArrayView name;
+    const QByteArrayView address = addressPart(value, &name);
+    while (name.size() >= 2 && name.front() == '"' && name.back() == '"')
+        name = name.sliced(1, name.size() - 2);
+    facts.fromHasName = !name.trimmed().isEmpty();
+    if (name.contains('@'))
+        facts.fromNameDomain = TokenText::domainOf(name);
+    sink.human("from.name", name);
+    const qsizetype at = address.lastIndexOf('@');
+    facts.fromDomain = TokenText::domainOf(address);
+    sink.domain("from.domain", facts.fromDomain);
+    if (at > 0) {
+        const QByteArrayView local = address.first(at);
+        sink.add("from.user", local);
+        sink.add("from.user.shape", TokenText::shape(local, 16));
+    }
+}
+
+// "from HELO (RDNS [IP]) by HOST ...; TIME": the hops a message came through.
+void readReceived(Sink &sink, HeaderFacts &facts, const QByteArray &value)
+{
+    if (facts.receivedCount++ == 0) {
+        const qsizetype semi = value.lastIndexOf(';');
+        if (semi >= 0)
+            facts.firstReceivedDate = value.sliced(semi + 1).trimmed();
+    }
+    const qsizetype semi = value.lastIndexOf(';');
+    const QByteArrayView route = semi < 0 ? QByteArrayView(value) : QByteArrayView(value).first(semi);
+    sink.machine("rcvd", route);
+    const qsizetype open = route.indexOf('[');
+    const qsizetype close = open < 0 ? -1 : route.indexOf(']', open);
+    if (close > open + 1) {
+        const QByteArrayView ip = route.sliced(open + 1, close - open - 1);
+        const qsizetype last = ip.lastIndexOf('.');
+        if (last > 0 && !ip.startsWith("127.") && !ip.startsWith("10.") && !ip.startsWith("192.168.")) {
+            sink.add("rcvd.net", ip.first(last));
+            const qsizetype second = ip.first(last).lastIndexOf('.');
+            if (second > 0)
+                sink.add("rcvd.net16", ip.first(second));
+        }
+    }
+    if (route.startsWith("from ")) {
+        const QByteArrayView rest = route.sliced(5);
+        const qsizetype end = rest.indexOf(' ');
+        const QByteArrayView helo = end < 0 ? rest : rest.first(end);
+        sink.add("rcvd.helo.shape", TokenText::shape(helo, 16));
+        const qsizetype dot = helo.indexOf('.');
+        if (dot > 0)
+            sink.domain("rcvd.host", helo.toByteArray().toLower());
+    }
+}
+
+void readContentType(Sink &sink, QByteArrayView value)
+{
+    const qsizetype semi = value.indexOf(';');
+    sink.add("ctype", (semi < 0 ? value : value.first(semi)).trimmed());
+    const QByteArray lower = value.toByteArray().toLower();
+    const qsizetype charset = lower.indexOf("charset=");
+    if (charset >= 0) {
+        QByteArrayView cs = QByteArrayView(lower).sliced(charset + 8);
+        if (cs.startsWith('"'))
+            cs = cs.sliced(1);
+        qsizetype end = 0;
+        while (end < cs.size() && cs[end] != '"' && cs[end] != ';' && cs[end] != ' ')
+            ++end;
+        sink.add("charset", cs.first(end));
+    }
+    const qsizetype boundary = lower.indexOf("boundary=");
+    if (boundary >= 0)
+        sink.add("ctype.boundary", TokenText::shape(QByteArrayView(value).sliced(boundary + 9), 24));
+}
+
+void readMessageId(Sink &sink, HeaderFacts &facts, QByteArrayView value)
+{
+    facts.hasMessageId = true;
+    const qsizetype at = value.lastIndexOf('@');
+    if (at < 0) {
+        sink.add("msgid.shape", TokenText::shape(value, 24));
+        return;
+    }
+    facts.messageIdDomain = TokenText::domainOf(value);
+    sink.domain("msgid.domain", facts.messageIdDomain);
+    sink.add("msgid.shape", TokenText::shape(value.first(at), 24));
+    sink.add("msgid.domain.shape", TokenText::shape(facts.messageIdDomain, 16));
+}
+
+void readField(Sink &sink, HeaderFacts &facts, const QByteArray &name, const QByteArray &value)
+{
+    if (name == "from") {
+        readFrom(sink, facts, value);
+    } else if (name == "subject") {
+        facts.hasSubject = true;
+        facts.subject = value;
+        sink.human("subject", value);
+        sink.add("subject.shape", TokenText::shape(value, 12));
+    } else if (name == "received") {
+        readReceived(sink, facts, value);
+    } else if (name == "message-id") {
+        readMessageId(sink, facts, value);
+    } else if (name == "reply-to") {
+        facts.replyToDomain = TokenText::domainOf(value);
+        sink.domain("replyto.domain", facts.replyToDomain);
+    } else if (name == "return-path") {
+        facts.returnPathDomain = TokenText::domainOf(value);
+        sink.domain("retpath.domain", facts.returnPathDomain);
+    } else if (name == "date") {
+        facts.date = value;
+        sink.add("date.shape", TokenText::shape(value, 40));
+    } else if (name == "content-type") {
+        readContentType(sink, value);
+    } else if (name == "to" || name == "cc") {
+        facts.hasTo = facts.hasTo || name == "to";
+        facts.recipients += int(value.count('@'));
+        sink.domain(name + ".domain", TokenText::domainOf(value));
+    } else if (name == "x-mailer" || name == "user-agent") {
+        facts.mailer = value.toLower();
+        sink.add("mailer", value);
+        sink.machine("mailer.word", value);
+    } else {
+        if (name.startsWith("list-"))
+            facts.listMail = true;
+        sink.machine(name.left(24), value.left(512));
+    }
+}
+
+} // namespace
+
+qsizetype HeaderTokens::headerEnd(QByteArrayView bytes)
+{
+    qsizetype pos = 0;
+    while (pos < bytes.size()) {
+        const qsizetype lf = bytes.indexOf('\n', pos);
+        if (lf < 0)
+            return -1;
+        const qsizetype lineLength = lf - pos - (lf > pos && bytes[lf - 1] == '\r' ? 1 : 0);
+        if (lineLength == 0)
+            return pos;
+        pos = lf + 1;
+    }
+    return -1;
+}
+
+TokenList HeaderTokens::of(QByteArrayView header)
+{
+    Sink sink;
+    HeaderFacts facts;
+    HeaderWalk::forEach(header.first(std::min(header.size(), kMaxHeaderBytes)),
+                        [&](const QByteArray &name, const QByteArray &value) {
+                            if (isOpinion(name))
+                                return;
+                            sink.add("field", name.left(32));
+                            TokenText::encodedCharsets(value, [&](QByteArrayView cs) {
+                                facts.encodedCharsets.append(cs.toByteArray());
+                                sink.add("encoded", cs);
+                            });
+                            readField(sink, facts, name, value);
+                            // Every field's words again, untagged: a word seen in
+                            // another field still carries some of its weight.
+                            sink.machine("w", value.left(512));
+                        });
+    HeaderChecks::add(facts, sink.tokens);
+    sink.tokens.finish();
+    return sink.tokens;
+}

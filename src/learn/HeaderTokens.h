@@ -1,0 +1,56 @@
+#pragma once
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QList>
+#include <utility>
+
+// A message's tokens: each an id (a 64-bit hash of its text) once, sorted,
+// with its text kept beside it for the reasons a verdict gives.
+class TokenList {
+public:
+    const QList<quint64> &ids() const { return m_ids; }
+    qsizetype size() const { return m_ids.size(); }
+    // The text of the token at `index` ("from.domain:example.com").
+    QByteArray text(qsizetype index) const;
+    // The index of `id`, or -1.
+    qsizetype indexOf(quint64 id) const;
+    // Whether the list holds the token of this text.
+    bool contains(QByteArrayView text) const { return indexOf(idOf(text)) >= 0; }
+
+    static quint64 idOf(QByteArrayView text);
+
+    // For the tokenizer: adds a text (lower-cased in place), and sorts the
+    // ids once every token is in, dropping repeats.
+    void add(QByteArrayView tag, QByteArrayView word);
+    void finish();
+
+private:
+    QList<quint64> m_ids;
+    QList<std::pair<quint32, quint32>> m_spans; // offset and length in m_arena, by the place in m_ids
+    QByteArray m_arena;
+};
+
+// The evidence a message header carries, as tokens tagged by the field they
+// came from ("from.domain:example.com", "subject:offer", "rcvd.host:..."),
+// plus the structural checks that hold ("check:no-date"). Fields that only
+// say what another filter thought (X-Spam-*, X-Virus-*) give none.
+//
+// Bounded: only the first kMaxHeaderBytes are read, a token is at most
+// kMaxTokenBytes long and a message gives at most kMaxTokens, so a hostile
+// header costs no more than a large honest one.
+namespace HeaderTokens {
+
+constexpr qsizetype kMaxHeaderBytes = 256 * 1024;
+constexpr qsizetype kMaxTokenBytes = 64;
+constexpr qsizetype kMaxTokens = 800;
+
+// The header may start with a status line ("+OK") or an mbox "From " line,
+// its lines may end in CR LF or LF; it ends at the first blank line.
+TokenList of(QByteArrayView header);
+
+// Where the header's fields end: the offset of the blank line that ends them,
+// or -1 when the bytes hold no blank line.
+qsizetype headerEnd(QByteArrayView bytes);
+
+} // namespace HeaderTokens

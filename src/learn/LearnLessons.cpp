@@ -1,0 +1,104 @@
+// The lessons of a LearnStore: which message taught what, so that a message
+// teaches once and can be taken back.
+#include "LearnStore.h"
+
+#include "RuleDatabase.h"
+
+#include <sqlite3.h>
+
+namespace {
+
+bool fail(sqlite3 *db, QString *error)
+{
+    if (error)
+        *error = db ? QString::fromUtf8(sqlite3_errmsg(db)) : QStringLiteral("The rule database is not open.");
+    return false;
+}
+
+// Runs one statement with the profile as ?1 and the digest, if any, as ?2.
+bool run(sqlite3 *db, const char *sql, const QString &profile, const QByteArray *digest, QString *error,
+         const std::function<void(sqlite3_stmt *)> &bindMore = {})
+{
+    sqlite3_stmt *statement = nullptr;
+    if (!db || sqlite3_prepare_v2(db, sql, -1, &statement, nullptr) != SQLITE_OK)
+        return fail(db, error);
+    const QByteArray name = profile.toUtf8();
+    sqlite3_bind_text(statement, 1, name.constData(), int(name.size()), SQLITE_TRANSIENT);
+    if (digest)
+        sqlite3_bind_blob(statement, 2, digest->constData(), int(digest->size()), SQLITE_TRANSIENT);
+    if (bindMore)
+        bindMore(statement);
+    const bool ok = sqlite3_step(statement) == SQLITE_DONE;
+    sqlite3_finalize(statement);
+    return ok || fail(db, error);
+}
+
+} // namespace
+
+std::optional<bool> LearnStore::lesson(const QByteArray &digest, QString *error) const
+{
+    if (!ensureTables(error))
+        return std::nullopt;
+    sqlite3 *db = m_database.connection();
+    sqlite3_stmt *statement = nullptr;
+    if (sqlite3_prepare_v2(db, "select spam from tblesson where profile = ?1 and digest = ?2", -1, &statement, nullptr)
+        != SQLITE_OK) {
+        fail(db, error);
+        return std::nullopt;
+    }
+    const QByteArray name = m_profile.toUtf8();
+    sqlite3_bind_text(statement, 1, name.constData(), int(name.size()), SQLITE_TRANSIENT);
+    sqlite3_bind_blob(statement, 2, digest.constData(), int(digest.size()), SQLITE_TRANSIENT);
+    std::optional<bool> found;
+    if (sqlite3_step(statement) == SQLITE_ROW)
+        found = sqlite3_column_int(statement, 0) != 0;
+    sqlite3_finalize(statement);
+    return found;
+}
+
+bool LearnStore::setLesson(const QByteArray &digest, bool spam, qint32 day, QString *error)
+{
+    if (!ensureTables(error))
+        return false;
+    sqlite3 *db = m_database.connection();
+    const qsizetype keep = m_maxLessons;
+    return run(db, "insert or replace into tblesson (profile, digest, spam, day) values (?1, ?2, ?3, ?4)", m_profile,
+               &digest, error,
+               [&](sqlite3_stmt *s) {
+                   sqlite3_bind_int(s, 3, spam ? 1 : 0);
+                   sqlite3_bind_int(s, 4, day);
+               })
+        && run(db,
+               "delete from tblesson where profile = ?1 and digest in (select digest from tblesson where profile = ?1 "
+               "order by day desc limit -1 offset ?2)",
+               m_profile, nullptr, error, [&](sqlite3_stmt *s) { sqlite3_bind_int64(s, 2, keep); });
+}
+
+bool LearnStore::removeLesson(const QByteArray &digest, QString *error)
+{
+    return ensureTables(error)
+        && run(m_database.connection(), "delete from tblesson where profile = ?1 and digest = ?2", m_profile, &digest,
+               error);
+}
+
+bool LearnStore::reset(QString *error)
+{
+    if (!ensureTables(error))
+        return false;
+    sqlite3 *db = m_database.connection();
+    return run(db, "delete from tblearn where profile = ?1", m_profile, nullptr, error)
+        && run(db, "delete from tblearntotal where profile = ?1", m_profile, nullptr, error)
+        && run(db, "delete from tblesson where profile = ?1", m_profile, nullptr, error);
+}
+
+bool LearnStore::resetAll(RuleDatabase &database, QString *error)
+{
+    LearnStore store(database, QString());
+    sqlite3 *db = database.connection();
+    return store.ensureTables(error)
+            && sqlite3_exec(db, "delete from tblearn; delete from tblearntotal; delete from tblesson", nullptr, nullptr,
+                            nullptr)
+                == SQLITE_OK
+        ? true
+        : fail(db, error);
+}

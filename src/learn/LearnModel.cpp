@@ -1,0 +1,134 @@
+#include "LearnModel.h"
+
+#include "LearnReasons.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+// The chance of a chi-square value at least `x2` with `dof` (even) degrees of
+// freedom: the series of the incomplete gamma function.
+double chi2Q(double x2, int dof)
+{
+    const double m = x2 / 2.0;
+    double term = std::exp(-m);
+    double sum = term;
+    for (int i = 1; i < dof / 2; ++i) {
+        term *= m / i;
+        sum += term;
+    }
+    return std::min(sum, 1.0);
+}
+
+} // namespace
+
+void LearnModel::learn(const TokenList &tokens, bool spam, qint32 day)
+{
+    (spam ? m_spam : m_ham) += 1;
+    for (const quint64 token : tokens.ids()) {
+        Counts &counts = m_tokens[token];
+        (spam ? counts.spam : counts.ham) += 1;
+        counts.day = std::max(counts.day, day);
+        m_changed.insert(token);
+    }
+}
+
+void LearnModel::unlearn(const TokenList &tokens, bool spam)
+{
+    quint32 &total = spam ? m_spam : m_ham;
+    total -= total > 0 ? 1 : 0;
+    for (const quint64 token : tokens.ids()) {
+        auto it = m_tokens.find(token);
+        if (it == m_tokens.end())
+            continue;
+        quint32 &count = spam ? it->spam : it->ham;
+        count -= count > 0 ? 1 : 0;
+        if (it->spam == 0 && it->ham == 0)
+            m_tokens.erase(it);
+        m_changed.insert(token);
+    }
+}
+
+void LearnModel::setTotals(quint32 spam, quint32 ham)
+{
+    m_spam = spam;
+    m_ham = ham;
+}
+
+double LearnModel::probability(const Counts &counts) const
+{
+    const double spamRatio = m_spam ? double(counts.spam) / m_spam : 0.0;
+    const double hamRatio = m_ham ? double(counts.ham) / m_ham : 0.0;
+    const double n = double(counts.spam) + counts.ham;
+    const double p = spamRatio + hamRatio > 0 ? spamRatio / (spamRatio + hamRatio) : m_params.unknown;
+    return (m_params.strength * m_params.unknown + n * p) / (m_params.strength + n);
+}
+
+QList<LearnModel::Evidence> LearnModel::evidence(const TokenList &tokens) const
+{
+    QList<Evidence> found;
+    found.reserve(tokens.size());
+    const QList<quint64> &ids = tokens.ids();
+    for (qsizetype i = 0; i < ids.size(); ++i) {
+        const auto it = m_tokens.constFind(ids[i]);
+        if (it == m_tokens.cend())
+            continue;
+        const double f = probability(*it);
+        if (std::abs(f - 0.5) >= m_params.minDeviation)
+            found.append({f, i, *it});
+    }
+    if (found.size() > m_params.maxTokens) {
+        std::nth_element(found.begin(), found.begin() + m_params.maxTokens, found.end(),
+                         [](const Evidence &a, const Evidence &b) {
+                             return std::abs(a.probability - 0.5) > std::abs(b.probability - 0.5);
+                         });
+        found.resize(m_params.maxTokens);
+    }
+    return found;
+}
+
+double LearnModel::combine(const QList<Evidence> &evidence)
+{
+    if (evidence.isEmpty())
+        return 0.5;
+    double spamLog = 0;
+    double hamLog = 0;
+    for (const Evidence &e : evidence) {
+        const double f = std::clamp(e.probability, 1e-6, 1 - 1e-6);
+        spamLog += std::log(1 - f);
+        hamLog += std::log(f);
+    }
+    const int dof = 2 * int(evidence.size());
+    const double h = chi2Q(-2 * hamLog, dof);
+    const double s = chi2Q(-2 * spamLog, dof);
+    return (1 + h - s) / 2;
+}
+
+double LearnModel::score(const TokenList &tokens) const
+{
+    return combine(evidence(tokens));
+}
+
+LearnedVerdict LearnModel::verdict(const TokenList &tokens) const
+{
+    LearnedVerdict verdict;
+    if (m_spam < m_params.minLessons || m_ham < m_params.minLessons)
+        return verdict;
+    QList<Evidence> found = evidence(tokens);
+    verdict.score = combine(found);
+    verdict.kind = verdict.score >= m_params.spamCutoff ? LearnedVerdict::Kind::Spam
+        : verdict.score < m_params.hamCutoff            ? LearnedVerdict::Kind::Good
+                                                        : LearnedVerdict::Kind::Unsure;
+    const bool spamward = verdict.score >= 0.5;
+    std::sort(found.begin(), found.end(), [spamward](const Evidence &a, const Evidence &b) {
+        return spamward ? a.probability > b.probability : a.probability < b.probability;
+    });
+    for (const Evidence &e : found) {
+        if (verdict.reasons.size() == 3 || (e.probability >= 0.5) != spamward)
+            break;
+        verdict.reasons.append(
+            LearnReasons::describe(tokens.text(e.index), spamward ? e.counts.spam : e.counts.ham, spamward));
+    }
+    return verdict;
+}

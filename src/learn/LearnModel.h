@@ -1,0 +1,83 @@
+#pragma once
+
+#include "HeaderTokens.h"
+#include "LearnedVerdict.h"
+
+#include <QByteArray>
+#include <QHash>
+#include <QList>
+#include <QSet>
+
+// How often each token was seen in the user's spam and good mail, and the
+// verdict the counts give a new message: Robinson's smoothed token
+// probabilities combined by Fisher's chi-square method.
+class LearnModel {
+public:
+    struct Counts {
+        quint32 spam = 0;
+        quint32 ham = 0;
+        qint32 day = 0; // the day (since the epoch) of the last lesson that held it
+        bool operator==(const Counts &) const = default;
+    };
+    struct Params {
+        // Set by bench_learn --tune, on the older mail alone.
+        double strength = 0.1; // how much a rare token leans to `unknown`
+        double unknown = 0.5;
+        double minDeviation = 0.0; // tokens nearer 0.5 than this are left out
+        int maxTokens = 150; // the strongest this many speak
+        double spamCutoff = 0.99; // at or above: spam
+        double hamCutoff = 0.2; // below: good; between: unsure
+        quint32 minLessons = 5; // of each kind before any verdict
+    };
+
+    LearnModel() = default;
+    explicit LearnModel(const Params &params)
+        : m_params(params)
+    {
+    }
+
+    const Params &params() const { return m_params; }
+    void setParams(const Params &params) { m_params = params; }
+
+    // One message's tokens as spam or good mail; `day` stamps them.
+    void learn(const TokenList &tokens, bool spam, qint32 day);
+    // Takes one earlier lesson back; counts never go below zero.
+    void unlearn(const TokenList &tokens, bool spam);
+
+    // Just the combined score, 0 (good) to 1 (spam); 0.5 when there is no evidence.
+    double score(const TokenList &tokens) const;
+    // The verdict with its three strongest reasons; Kind::None until enough
+    // of both kinds has been learned.
+    LearnedVerdict verdict(const TokenList &tokens) const;
+
+    quint32 spamMessages() const { return m_spam; }
+    quint32 hamMessages() const { return m_ham; }
+    const QHash<quint64, Counts> &tokens() const { return m_tokens; }
+    qsizetype tokenCount() const { return m_tokens.size(); }
+
+    // The store's side: counts as read, and the tokens changed since the
+    // last save.
+    void setTotals(quint32 spam, quint32 ham);
+    void insert(quint64 token, const Counts &counts) { m_tokens.insert(token, counts); }
+    void remove(quint64 token) { m_tokens.remove(token); }
+    const QSet<quint64> &changed() const { return m_changed; }
+    void clearChanged() { m_changed.clear(); }
+
+    // The token's smoothed probability of spam.
+    double probability(const Counts &counts) const;
+
+private:
+    struct Evidence {
+        double probability;
+        qsizetype index; // in the message's TokenList
+        Counts counts;
+    };
+    QList<Evidence> evidence(const TokenList &tokens) const;
+    static double combine(const QList<Evidence> &evidence);
+
+    Params m_params;
+    QHash<quint64, Counts> m_tokens;
+    QSet<quint64> m_changed;
+    quint32 m_spam = 0;
+    quint32 m_ham = 0;
+};

@@ -1,0 +1,124 @@
+#include "LearnReasons.h"
+#include "LearnedVerdict.h"
+
+#include <QHash>
+#include <cmath>
+
+namespace {
+
+struct Phrase {
+    const char *tag;
+    const char *words; // %1 is the token's value
+};
+
+constexpr Phrase kPhrases[] = {
+    {"from.domain", "sender domain %1"},
+    {"from.domain.parent", "sender domain under %1"},
+    {"from.name", "sender name word \u201c%1\u201d"},
+    {"from.user", "sender address %1@\u2026"},
+    {"from.user.shape", "sender address shaped %1"},
+    {"subject", "subject word \u201c%1\u201d"},
+    {"subject.shape", "subject shaped \u201c%1\u201d"},
+    {"rcvd", "relay word %1"},
+    {"rcvd.host", "sent through %1"},
+    {"rcvd.host.parent", "sent through %1"},
+    {"rcvd.net", "sent through network %1.0/24"},
+    {"rcvd.net16", "sent through network %1.0.0/16"},
+    {"rcvd.helo.shape", "relay greeting shaped %1"},
+    {"msgid.domain", "message id from %1"},
+    {"msgid.domain.parent", "message id from %1"},
+    {"msgid.shape", "message id shaped %1"},
+    {"msgid.domain.shape", "message id domain shaped %1"},
+    {"replyto.domain", "reply-to domain %1"},
+    {"replyto.domain.parent", "reply-to domain under %1"},
+    {"retpath.domain", "return path domain %1"},
+    {"retpath.domain.parent", "return path domain under %1"},
+    {"date.shape", "date written as \u201c%1\u201d"},
+    {"ctype", "content type %1"},
+    {"ctype.boundary", "part boundary shaped %1"},
+    {"charset", "charset %1"},
+    {"mailer", "mail program \u201c%1\u201d"},
+    {"mailer.word", "mail program word %1"},
+    {"field", "a %1 field"},
+    {"encoded", "words encoded in %1"},
+    {"to.domain", "recipient domain %1"},
+    {"cc.domain", "copy recipient domain %1"},
+};
+
+constexpr Phrase kChecks[] = {
+    {"no-from", "no sender"},
+    {"no-to", "no recipient"},
+    {"no-subject", "no subject"},
+    {"no-message-id", "no message id"},
+    {"no-date", "no date"},
+    {"date-unreadable", "a date that cannot be read"},
+    {"date-in-future", "a date after its arrival"},
+    {"date-long-before-arrival", "a date days before its arrival"},
+    {"from-without-name", "a sender without a name"},
+    {"name-holds-own-address", "a sender name that is an address"},
+    {"name-holds-other-address", "a sender name holding another address"},
+    {"message-id-from-sender", "a message id from the sender's domain"},
+    {"message-id-elsewhere", "a message id from another domain than the sender's"},
+    {"reply-to-elsewhere", "replies going to another domain"},
+    {"return-path-elsewhere", "a return path in another domain"},
+    {"free-mail-bulk", "a free-mail sender on a list"},
+    {"encoded-in-odd-charset", "words encoded in a rare charset"},
+    {"few-hops", "few relays"},
+    {"many-recipients", "many recipients"},
+};
+
+QString phraseOf(const QByteArray &tag, const QString &value)
+{
+    if (tag == "check") {
+        for (const Phrase &check : kChecks) {
+            if (value == QLatin1String(check.tag))
+                return QString::fromUtf8(check.words);
+        }
+        if (value.startsWith(u"free-mail-with:"))
+            return QStringLiteral("a free-mail sender using %1").arg(value.mid(15));
+        return value;
+    }
+    for (const Phrase &phrase : kPhrases) {
+        if (tag == phrase.tag)
+            return QString::fromUtf8(phrase.words).arg(value);
+    }
+    return QStringLiteral("%1 field word %2").arg(QString::fromUtf8(tag), value);
+}
+
+} // namespace
+
+QString LearnReasons::describe(const QByteArray &token, quint32 seen, bool spam)
+{
+    const qsizetype colon = token.indexOf(':');
+    const QByteArray tag = colon < 0 ? QByteArray() : token.left(colon);
+    const QString value = QString::fromUtf8(colon < 0 ? token : token.mid(colon + 1));
+    return QStringLiteral("%1 seen in %2 of your %3")
+        .arg(phraseOf(tag, value))
+        .arg(seen)
+        .arg(spam ? QStringLiteral("spam") : QStringLiteral("good mail"));
+}
+
+int LearnedVerdict::percent() const
+{
+    return int(std::clamp(std::lround(score * 100), 0L, 100L));
+}
+
+QString LearnedVerdict::text() const
+{
+    return QStringLiteral("Learned: %1 % like your spam").arg(percent());
+}
+
+QString LearnedVerdict::kindName() const
+{
+    switch (kind) {
+    case Kind::Spam:
+        return QStringLiteral("spam");
+    case Kind::Unsure:
+        return QStringLiteral("unsure");
+    case Kind::Good:
+        return QStringLiteral("good");
+    case Kind::None:
+        break;
+    }
+    return QStringLiteral("none");
+}

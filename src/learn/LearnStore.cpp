@@ -1,0 +1,191 @@
+#include "LearnStore.h"
+
+#include "RuleDatabase.h"
+
+#include <algorithm>
+#include <functional>
+#include <sqlite3.h>
+
+namespace {
+
+constexpr const char *kCreate[] = {
+    "create table if not exists tblearn (profile text not null, token integer not null, spam integer not null, "
+    "ham integer not null, day integer not null, primary key (profile, token)) without rowid",
+    "create table if not exists tblearntotal (profile text primary key, spam integer not null, "
+    "ham integer not null)",
+    "create table if not exists tblesson (profile text not null, digest blob not null, spam integer not null, "
+    "day integer not null, primary key (profile, digest)) without rowid",
+};
+
+struct Statement {
+    sqlite3_stmt *handle = nullptr;
+    ~Statement() { sqlite3_finalize(handle); }
+    bool prepare(sqlite3 *db, const char *sql)
+    {
+        return sqlite3_prepare_v2(db, sql, -1, &handle, nullptr) == SQLITE_OK;
+    }
+    void bindText(int index, const QByteArray &utf8)
+    {
+        sqlite3_bind_text(handle, index, utf8.constData(), int(utf8.size()), SQLITE_TRANSIENT);
+    }
+    bool done()
+    {
+        const bool ok = sqlite3_step(handle) == SQLITE_DONE;
+        sqlite3_reset(handle);
+        return ok;
+    }
+};
+
+bool failWith(sqlite3 *db, QString *error)
+{
+    if (error)
+        *error = db ? QString::fromUtf8(sqlite3_errmsg(db)) : QStringLiteral("The rule database is not open.");
+    return false;
+}
+
+} // namespace
+
+bool LearnStore::inTransaction(const std::function<bool()> &work, QString *error)
+{
+    // A savepoint, so that a caller's own transaction may hold this one.
+    sqlite3 *db = m_database.connection();
+    if (!db || sqlite3_exec(db, "savepoint learn", nullptr, nullptr, nullptr) != SQLITE_OK)
+        return failWith(db, error);
+    if (!work() || sqlite3_exec(db, "release learn", nullptr, nullptr, nullptr) != SQLITE_OK) {
+        if (error && error->isEmpty())
+            failWith(db, error);
+        sqlite3_exec(db, "rollback to learn", nullptr, nullptr, nullptr);
+        sqlite3_exec(db, "release learn", nullptr, nullptr, nullptr);
+        return false;
+    }
+    return true;
+}
+
+LearnStore::LearnStore(RuleDatabase &database, const QString &profile)
+    : m_database(database)
+    , m_profile(profile)
+{
+}
+
+void LearnStore::setBounds(qsizetype maxTokens, qsizetype pruneTo, qsizetype maxLessons)
+{
+    m_maxTokens = maxTokens;
+    m_pruneTo = pruneTo;
+    m_maxLessons = maxLessons;
+}
+
+bool LearnStore::ensureTables(QString *error) const
+{
+    sqlite3 *db = m_database.connection();
+    for (const char *sql : kCreate) {
+        if (!db || sqlite3_exec(db, sql, nullptr, nullptr, nullptr) != SQLITE_OK)
+            return failWith(db, error);
+    }
+    return true;
+}
+
+std::optional<LearnModel> LearnStore::load(QString *error) const
+{
+    if (!ensureTables(error))
+        return std::nullopt;
+    sqlite3 *db = m_database.connection();
+    const QByteArray profile = m_profile.toUtf8();
+    LearnModel model;
+    Statement totals;
+    if (!totals.prepare(db, "select spam, ham from tblearntotal where profile = ?1"))
+        return failWith(db, error), std::nullopt;
+    totals.bindText(1, profile);
+    if (sqlite3_step(totals.handle) == SQLITE_ROW)
+        model.setTotals(quint32(sqlite3_column_int64(totals.handle, 0)),
+                        quint32(sqlite3_column_int64(totals.handle, 1)));
+    Statement rows;
+    if (!rows.prepare(db, "select token, spam, ham, day from tblearn where profile = ?1"))
+        return failWith(db, error), std::nullopt;
+    rows.bindText(1, profile);
+    int rc;
+    while ((rc = sqlite3_step(rows.handle)) == SQLITE_ROW) {
+        model.insert(quint64(sqlite3_column_int64(rows.handle, 0)),
+                     {quint32(sqlite3_column_int64(rows.handle, 1)), quint32(sqlite3_column_int64(rows.handle, 2)),
+                      sqlite3_column_int(rows.handle, 3)});
+    }
+    if (rc != SQLITE_DONE)
+        return failWith(db, error), std::nullopt;
+    return model;
+}
+
+bool LearnStore::writeChanged(LearnModel &model, QString *error)
+{
+    sqlite3 *db = m_database.connection();
+    const QByteArray profile = m_profile.toUtf8();
+    Statement put;
+    Statement drop;
+    Statement totals;
+    if (!put.prepare(db, "insert or replace into tblearn (profile, token, spam, ham, day) values (?1, ?2, ?3, ?4, ?5)")
+        || !drop.prepare(db, "delete from tblearn where profile = ?1 and token = ?2")
+        || !totals.prepare(db, "insert or replace into tblearntotal (profile, spam, ham) values (?1, ?2, ?3)"))
+        return failWith(db, error);
+    put.bindText(1, profile);
+    drop.bindText(1, profile);
+    for (const quint64 token : model.changed()) {
+        const auto it = model.tokens().constFind(token);
+        if (it == model.tokens().cend()) {
+            sqlite3_bind_int64(drop.handle, 2, qint64(token));
+            if (!drop.done())
+                return failWith(db, error);
+            continue;
+        }
+        sqlite3_bind_int64(put.handle, 2, qint64(token));
+        sqlite3_bind_int64(put.handle, 3, it->spam);
+        sqlite3_bind_int64(put.handle, 4, it->ham);
+        sqlite3_bind_int(put.handle, 5, it->day);
+        if (!put.done())
+            return failWith(db, error);
+    }
+    totals.bindText(1, profile);
+    sqlite3_bind_int64(totals.handle, 2, model.spamMessages());
+    sqlite3_bind_int64(totals.handle, 3, model.hamMessages());
+    return totals.done() || failWith(db, error);
+}
+
+// The rarest tokens go first, of those the ones not seen for longest.
+bool LearnStore::prune(LearnModel &model, QString *error)
+{
+    if (model.tokenCount() <= m_maxTokens)
+        return true;
+    struct Victim {
+        quint64 seen;
+        qint32 day;
+        quint64 token;
+    };
+    QList<Victim> all;
+    all.reserve(model.tokenCount());
+    for (auto it = model.tokens().cbegin(); it != model.tokens().cend(); ++it)
+        all.append({quint64(it->spam) + it->ham, it->day, it.key()});
+    const qsizetype excess = all.size() - m_pruneTo;
+    std::nth_element(all.begin(), all.begin() + excess, all.end(), [](const Victim &a, const Victim &b) {
+        return a.seen != b.seen ? a.seen < b.seen : a.day < b.day;
+    });
+    for (qsizetype i = 0; i < excess; ++i)
+        model.remove(all[i].token);
+    sqlite3 *db = m_database.connection();
+    Statement drop;
+    if (!drop.prepare(db, "delete from tblearn where profile = ?1 and token = ?2"))
+        return failWith(db, error);
+    drop.bindText(1, m_profile.toUtf8());
+    for (qsizetype i = 0; i < excess; ++i) {
+        sqlite3_bind_int64(drop.handle, 2, qint64(all[i].token));
+        if (!drop.done())
+            return failWith(db, error);
+    }
+    return true;
+}
+
+bool LearnStore::save(LearnModel &model, QString *error)
+{
+    if (!ensureTables(error))
+        return false;
+    const bool saved = inTransaction([&] { return writeChanged(model, error) && prune(model, error); }, error);
+    if (saved)
+        model.clearChanged();
+    return saved;
+}

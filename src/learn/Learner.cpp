@@ -1,0 +1,110 @@
+#include "Learner.h"
+
+#include "HeaderDigest.h"
+#include "HeaderTokens.h"
+
+#include <QDateTime>
+
+namespace {
+
+qint32 today()
+{
+    return qint32(QDateTime::currentSecsSinceEpoch() / 86400);
+}
+
+} // namespace
+
+Learner::Learner(RuleDatabase &database, const QString &profile)
+    : m_store(database, profile)
+{
+}
+
+bool Learner::load(QString *error)
+{
+    std::optional<LearnModel> model = m_store.load(error);
+    if (!model)
+        return false;
+    model->setParams(m_model.params());
+    m_model = std::move(*model);
+    return true;
+}
+
+QByteArray Learner::digestOf(QByteArrayView header)
+{
+    QByteArrayView block = header;
+    if (block.startsWith("+OK") || block.startsWith("From ")) {
+        const qsizetype lf = block.indexOf('\n');
+        block = lf < 0 ? QByteArrayView() : block.sliced(lf + 1);
+    }
+    block = block.first(std::min(block.size(), HeaderTokens::kMaxHeaderBytes));
+    const qsizetype end = HeaderTokens::headerEnd(block);
+    return HeaderDigest::of(end < 0 ? block : block.first(end));
+}
+
+LearnedVerdict Learner::verdict(QByteArrayView header) const
+{
+    if (m_model.spamMessages() < m_model.params().minLessons || m_model.hamMessages() < m_model.params().minLessons)
+        return {};
+    return m_model.verdict(HeaderTokens::of(header));
+}
+
+bool Learner::apply(const QList<Lesson> &lessons, bool oppositeUndoes, QString *error)
+{
+    const LearnModel before = m_model;
+    const qint32 day = today();
+    const bool taught = m_store.inTransaction(
+        [&] {
+            for (const Lesson &lesson : lessons) {
+                const QByteArray digest = digestOf(lesson.header);
+                if (digest.isEmpty())
+                    continue;
+                QString failure;
+                const std::optional<bool> earlier = m_store.lesson(digest, &failure);
+                if (!failure.isEmpty()) {
+                    if (error)
+                        *error = failure;
+                    return false;
+                }
+                if (earlier && *earlier == lesson.spam)
+                    continue;
+                const TokenList tokens = HeaderTokens::of(lesson.header);
+                if (earlier)
+                    m_model.unlearn(tokens, *earlier);
+                if (earlier && oppositeUndoes) {
+                    if (!m_store.removeLesson(digest, error))
+                        return false;
+                    continue;
+                }
+                m_model.learn(tokens, lesson.spam, day);
+                if (!m_store.setLesson(digest, lesson.spam, day, error))
+                    return false;
+            }
+            return m_store.save(m_model, error);
+        },
+        error);
+    if (!taught)
+        m_model = before;
+    return taught;
+}
+
+bool Learner::forget(QByteArrayView header, QString *error)
+{
+    const QByteArray digest = digestOf(header);
+    QString failure;
+    const std::optional<bool> earlier = m_store.lesson(digest, &failure);
+    if (!failure.isEmpty()) {
+        if (error)
+            *error = failure;
+        return false;
+    }
+    if (!earlier)
+        return true;
+    const LearnModel before = m_model;
+    m_model.unlearn(HeaderTokens::of(header), *earlier);
+    const bool forgotten =
+        m_store.inTransaction([&] { return m_store.removeLesson(digest, error) && m_store.save(m_model, error); },
+                              error);
+    if (!forgotten)
+        m_model = before;
+    return forgotten;
+}

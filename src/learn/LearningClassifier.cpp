@@ -1,0 +1,52 @@
+#include "LearningClassifier.h"
+
+#include "Learner.h"
+#include "RuleDatabase.h"
+
+#include <memory>
+#include <optional>
+
+namespace {
+
+SortReason::Verdict verdictOf(LearnedVerdict::Kind kind)
+{
+    switch (kind) {
+    case LearnedVerdict::Kind::Spam:
+        return SortReason::Verdict::Spam;
+    case LearnedVerdict::Kind::Unsure:
+        return SortReason::Verdict::Unsure;
+    case LearnedVerdict::Kind::Good:
+    case LearnedVerdict::Kind::None:
+        break;
+    }
+    return SortReason::Verdict::Good;
+}
+
+} // namespace
+
+MessageClassifier LearningClassifier::lazy(RuleDatabase &db, const QString &profile)
+{
+    MessageClassifier rules = RuleClassifier::lazy(db);
+    auto learner = std::make_shared<std::optional<Learner>>();
+    auto tried = std::make_shared<bool>(false);
+    RuleDatabase *database = &db;
+    return [rules = std::move(rules), learner, tried, database, profile](const QString &sender, QByteArrayView header,
+                                                                         qint64 size) {
+        const SortReason byRules = rules(sender, header, size);
+        if (byRules.kind != SortReason::Kind::NoRule)
+            return byRules;
+        if (!*tried) {
+            *tried = true;
+            learner->emplace(*database, profile);
+            QString error;
+            if (!(*learner)->load(&error))
+                learner->reset(); // the rules alone, as before any learning
+        }
+        if (!learner->has_value())
+            return byRules;
+        const LearnedVerdict verdict = (*learner)->verdict(header);
+        if (verdict.kind == LearnedVerdict::Kind::None)
+            return byRules;
+        return SortReason::learned(verdictOf(verdict.kind), verdict.percent(), verdict.reasons);
+    };
+}

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+// Message headers read from files a user points at: an mbox file, a Maildir
+// (its cur and new folders, or any folder of one message a file) or a single
+// message (.eml). Only the headers are kept, each bounded as the tokenizer
+// reads it, so a hostile file costs bounded memory.
+namespace MessageFiles {
+
+struct Headers {
+    QList<QByteArray> headers;
+    int refused = 0; // messages not read: no header end within the bound, a NUL byte, nothing at all
+    QString error; // set when the path could not be read at all
+};
+
+Headers read(const QString &path);
+
+// One message's header from its bytes (a single message, or stdin). Empty
+// with *why set when it is refused: empty, a NUL byte in the header, or no
+// header end within HeaderTokens::kMaxHeaderBytes. A message of only header
+// lines (no blank line, within the bound) is all header.
+QByteArray headerOf(const QByteArray &bytes, QString *why);
+
+} // namespace MessageFiles

@@ -1,0 +1,172 @@
+#include "TokenText.h"
+
+#include "HeaderDisplay.h"
+
+#include <QStringDecoder>
+
+namespace {
+
+bool isWordByte(char c)
+{
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' || c == '-'
+        || c == '_' || c == '/' || c == '$' || c == '!';
+}
+
+// Queue ids, stamps and hashes: long, and mixing letters with digits often.
+bool isOneOff(QByteArrayView word)
+{
+    int digits = 0;
+    int switches = 0;
+    bool lastDigit = false;
+    for (qsizetype i = 0; i < word.size(); ++i) {
+        const bool digit = word[i] >= '0' && word[i] <= '9';
+        digits += digit;
+        if (i > 0 && digit != lastDigit)
+            ++switches;
+        lastDigit = digit;
+    }
+    if (digits == word.size())
+        return true;
+    return word.size() >= 10 && (switches >= 4 || digits * 3 >= word.size());
+}
+
+bool isUnspacedScript(QChar::Script script)
+{
+    switch (script) {
+    case QChar::Script_Han:
+    case QChar::Script_Hiragana:
+    case QChar::Script_Katakana:
+    case QChar::Script_Thai:
+    case QChar::Script_Lao:
+    case QChar::Script_Khmer:
+    case QChar::Script_Myanmar:
+        return true;
+    default:
+        return false;
+    }
+}
+
+} // namespace
+
+void TokenText::machineWords(QByteArrayView value, const Emit &emit)
+{
+    qsizetype i = 0;
+    while (i < value.size()) {
+        while (i < value.size() && !isWordByte(value[i]))
+            ++i;
+        const qsizetype start = i;
+        while (i < value.size() && isWordByte(value[i]))
+            ++i;
+        QByteArrayView word = value.sliced(start, i - start);
+        while (!word.isEmpty() && (word.back() == '.' || word.back() == '-' || word.back() == '/'))
+            word.chop(1);
+        if (word.size() >= 2 && word.size() <= 40 && !isOneOff(word))
+            emit(word);
+    }
+}
+
+void TokenText::humanWords(const QString &text, const Emit &emit)
+{
+    const QString folded = text.toCaseFolded();
+    QString word;
+    QChar previousUnspaced;
+    auto flush = [&] {
+        if (word.size() >= 2 || (word.size() == 1 && word[0].unicode() > 0x2e7f))
+            emit(word.left(24).toUtf8());
+        word.clear();
+    };
+    for (const QChar c : folded) {
+        if (c.isSurrogate())
+            continue; // rare in subjects; a lone half would make invalid UTF-8
+        if (isUnspacedScript(c.script())) {
+            flush();
+            if (!previousUnspaced.isNull())
+                emit((QString(previousUnspaced) + c).toUtf8());
+            else
+                emit(QString(c).toUtf8());
+            previousUnspaced = c;
+            continue;
+        }
+        previousUnspaced = QChar();
+        if (c.isLetterOrNumber() || c == u'$' || c == u'\'')
+            word += c;
+        else {
+            flush();
+            if (c == u'!' || c == u'$' || c == u'%')
+                emit(QString(c).toUtf8());
+        }
+    }
+    flush();
+}
+
+QString TokenText::decoded(QByteArrayView raw)
+{
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    QString text = utf8.decode(raw);
+    if (utf8.hasError())
+        text = QString::fromLatin1(raw);
+    if (raw.contains("=?"))
+        text = HeaderDisplay::decodedText(text);
+    return text;
+}
+
+void TokenText::encodedCharsets(QByteArrayView raw, const Emit &emit)
+{
+    qsizetype at = raw.indexOf("=?");
+    while (at >= 0) {
+        const qsizetype end = raw.indexOf('?', at + 2);
+        if (end < 0 || end - at > 42)
+            return;
+        emit(raw.sliced(at + 2, end - at - 2).toByteArray().toLower());
+        at = raw.indexOf("=?", end + 1);
+    }
+}
+
+QByteArray TokenText::shape(QByteArrayView value, qsizetype maxBytes)
+{
+    QByteArray out;
+    char last = 0;
+    int run = 0;
+    for (const char c : value) {
+        char s = c;
+        if (c >= '0' && c <= '9')
+            s = '9';
+        else if (c >= 'a' && c <= 'z')
+            s = 'a';
+        else if (c >= 'A' && c <= 'Z')
+            s = 'A';
+        else if (quint8(c) >= 0x80)
+            s = '~'; // any byte of another script: shapes stay ASCII
+        else if (quint8(c) < 0x20)
+            s = '^';
+        run = s == last ? run + 1 : 1;
+        last = s;
+        if ((s == '9' || s == 'a' || s == 'A') && run > 2)
+            continue;
+        out += s;
+        if (out.size() >= maxBytes)
+            break;
+    }
+    return out;
+}
+
+QByteArray TokenText::domainOf(QByteArrayView address)
+{
+    const qsizetype at = address.lastIndexOf('@');
+    if (at < 0)
+        return {};
+    qsizetype end = at + 1;
+    while (end < address.size() && address[end] != '>' && address[end] != ' ' && address[end] != ')'
+           && address[end] != ',' && address[end] != ';' && address[end] != '"')
+        ++end;
+    return address.sliced(at + 1, end - at - 1).toByteArray().toLower();
+}
+
+QByteArrayView TokenText::baseDomain(QByteArrayView domain)
+{
+    const qsizetype last = domain.lastIndexOf('.');
+    if (last <= 0)
+        return domain;
+    const qsizetype before = domain.first(last).lastIndexOf('.');
+    return before < 0 ? domain : domain.sliced(before + 1);
+}

@@ -1,0 +1,116 @@
+// --learn-spam, --learn-ham and --classify run as the program, against a
+// private home: mbox, Maildir and single files teach; hostile files are
+// refused quickly and clearly, or read within the header's bound.
+#include "../cli/ProgramRun.h"
+#include "ProfileStore.h"
+#include "TestSupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QtTest>
+
+namespace {
+
+bool write(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+QByteArray spam(int i)
+{
+    return "From: \"Prize Desk\" <win" + QByteArray::number(i) + "@prizes.example>\nSubject: You won a prize "
+        + QByteArray::number(i) + "\nMessage-ID: <" + QByteArray::number(i) + "@prizes.example>\n\nClaim it.\n";
+}
+
+QByteArray ham(int i)
+{
+    return "From: Ann Colleague <ann@work.example>\r\nSubject: Minutes of meeting " + QByteArray::number(i)
+        + "\r\nList-Id: <team.work.example>\r\n\r\nSee attached.\r\n";
+}
+
+} // namespace
+
+class TestLearnCommand : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QVERIFY(m_home.isValid());
+        ProfileSettingsRecord record;
+        record.EmailHost = QStringLiteral("127.0.0.1");
+        record.EmailUserid = QStringLiteral("user");
+        ProfileStore::SaveOptions asLast;
+        asLast.makeLast = true; // the options below name no profile
+        QVERIFY(ProfileStore().save(QStringLiteral("Work"), record, asLast).settings.ok);
+        // Spam as an mbox file, good mail as a Maildir.
+        QByteArray mbox;
+        for (int i = 0; i < 6; ++i)
+            mbox += "From win@prizes.example Mon Dec  7 10:00:00 2026\n" + spam(i) + "\n";
+        QVERIFY(write(m_home.path() + QStringLiteral("/spam.mbox"), mbox));
+        QVERIFY(QDir().mkpath(m_home.path() + QStringLiteral("/good/cur")));
+        for (int i = 0; i < 6; ++i)
+            QVERIFY(write(m_home.path() + QStringLiteral("/good/cur/%1.eml").arg(i), ham(i)));
+        const ProgramResult learnedSpam =
+            runProgram({QStringLiteral("--learn-spam"), m_home.path() + QStringLiteral("/spam.mbox")});
+        QVERIFY2(learnedSpam.code == 0, learnedSpam.err.constData());
+        QVERIFY2(learnedSpam.out.startsWith("Learned 6 messages"), learnedSpam.out.constData());
+        const ProgramResult learnedHam =
+            runProgram({QStringLiteral("--learn-ham"), m_home.path() + QStringLiteral("/good")});
+        QCOMPARE(learnedHam.code, 0);
+        QVERIFY2(learnedHam.out.startsWith("Learned 6 messages"), learnedHam.out.constData());
+    }
+
+    void classifiesInTextAndJson()
+    {
+        const QString file = m_home.path() + QStringLiteral("/new.eml");
+        QVERIFY(write(file, spam(99)));
+        const ProgramResult text = runProgram({QStringLiteral("--classify"), file});
+        QCOMPARE(text.code, 0);
+        QVERIFY2(text.out.startsWith("spam: Learned: "), text.out.constData());
+        const ProgramResult json = runProgram({QStringLiteral("--classify"), file, QStringLiteral("--json")});
+        QCOMPARE(json.code, 0);
+        QCOMPARE(json.json().value(QStringLiteral("verdict")).toString(), QStringLiteral("spam"));
+        QVERIFY(json.json().value(QStringLiteral("score")).toInt() >= 99);
+        const QJsonArray reasons = json.json().value(QStringLiteral("reasons")).toArray();
+        QVERIFY(!reasons.isEmpty() && reasons.size() <= 3);
+    }
+
+    void hostileFiles_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QByteArray>("says");
+        QByteArray endless = "Subject: x\n";
+        while (endless.size() < 10 * 1024 * 1024)
+            endless += "X-Filler: " + QByteArray(70, 'a') + "\n";
+        QTest::newRow("10 MB header without an end") << endless << 1 << QByteArray("does not end within");
+        QTest::newRow("one 10 MB line") << "Subject: " + QByteArray(10 * 1024 * 1024, 'b') << 1
+                                        << QByteArray("does not end within");
+        QTest::newRow("NUL in the header")
+            << QByteArray("From: a@b.example\nSubject: a\0b\n\n", 32) << 1 << QByteArray("NUL");
+        QTest::newRow("empty") << QByteArray() << 1 << QByteArray("holds no header");
+        QTest::newRow("invalid UTF-8 is read")
+            << QByteArray("From: \xff\xfe <a@prizes.example>\nSubject: \xc3\n\n") << 0 << QByteArray("Learned: ");
+        QTest::newRow("no blank line, small: all header")
+            << QByteArray("From: Ann Colleague <ann@work.example>\nSubject: Minutes") << 0 << QByteArray("good: ");
+    }
+    void hostileFiles()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(int, code);
+        QFETCH(QByteArray, says);
+        const QString file = m_home.path() + QStringLiteral("/hostile.eml");
+        QVERIFY(write(file, bytes));
+        const ProgramResult run = runProgram({QStringLiteral("--classify"), file});
+        QCOMPARE(run.code, code);
+        QVERIFY2((code == 0 ? run.out : run.err).contains(says), (run.out + run.err).constData());
+    }
+
+private:
+    testsupport::TempHome m_home;
+};
+
+QTEST_GUILESS_MAIN(TestLearnCommand)
+#include "tst_learncommand.moc"

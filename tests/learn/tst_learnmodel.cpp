@@ -1,0 +1,169 @@
+// The learned classifier's arithmetic on sets small enough to work out by
+// hand, and the tokens a header gives, hostile headers among them.
+#include "HeaderTokens.h"
+#include "LearnModel.h"
+
+#include <QtTest>
+
+namespace {
+
+TokenList tokens(std::initializer_list<const char *> texts)
+{
+    TokenList list;
+    for (const char *text : texts)
+        list.add("t", text);
+    list.finish();
+    return list;
+}
+
+LearnModel::Params params(double strength = 0.1)
+{
+    LearnModel::Params p;
+    p.strength = strength;
+    p.minLessons = 1;
+    return p;
+}
+
+} // namespace
+
+class TestLearnModel : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void smoothedProbability_data()
+    {
+        QTest::addColumn<int>("spamSeen");
+        QTest::addColumn<int>("hamSeen");
+        QTest::addColumn<double>("expected");
+        // Two spam and four good messages learned; f = (s * 0.5 + n * p) / (s + n), s = 0.1.
+        QTest::newRow("only in spam") << 2 << 0 << (0.05 + 2 * 1.0) / 2.1;
+        QTest::newRow("only in good mail") << 0 << 4 << 0.05 / 4.1;
+        // p = (1/2) / (1/2 + 2/4) = 0.5: the ratios, not the counts, compare.
+        QTest::newRow("as often in each") << 1 << 2 << 0.5;
+        QTest::newRow("once in spam") << 1 << 0 << (0.05 + 1.0) / 1.1;
+    }
+    void smoothedProbability()
+    {
+        QFETCH(int, spamSeen);
+        QFETCH(int, hamSeen);
+        QFETCH(double, expected);
+        LearnModel model(params());
+        model.setTotals(2, 4);
+        QVERIFY(qAbs(model.probability({quint32(spamSeen), quint32(hamSeen), 0}) - expected) < 1e-9);
+    }
+
+    // One token: Fisher's combining gives back its own probability
+    // (chi2Q(-2 ln f, 2) = f). No known token: 0.5.
+    void combiningOneTokenGivesItsProbability()
+    {
+        LearnModel model(params());
+        for (int i = 0; i < 9; ++i)
+            model.learn(tokens({"common"}), true, 0);
+        model.learn(tokens({"common", "rare"}), false, 0);
+        const double f = model.probability(model.tokens().value(TokenList::idOf("t:rare")));
+        QVERIFY(qAbs(model.score(tokens({"rare"})) - f) < 1e-9);
+        QCOMPARE(model.score(tokens({"never-seen"})), 0.5);
+        // Spam tokens on both sides of the scale cancel out.
+        model.learn(tokens({"spammy"}), true, 0);
+        model.learn(tokens({"hammy"}), false, 0);
+        QVERIFY(qAbs(model.score(tokens({"spammy", "hammy"})) - 0.5) < 1e-9);
+        QVERIFY(model.score(tokens({"spammy"})) > 0.9);
+        QVERIFY(model.score(tokens({"hammy"})) < 0.1);
+    }
+
+    void verdictWaitsForEnoughOfBoth()
+    {
+        LearnModel::Params p = params();
+        p.minLessons = 2;
+        LearnModel model(p);
+        model.learn(tokens({"cheap", "pills"}), true, 0);
+        model.learn(tokens({"cheap", "pills"}), true, 0);
+        model.learn(tokens({"meeting"}), false, 0);
+        QCOMPARE(model.verdict(tokens({"cheap", "pills"})).kind, LearnedVerdict::Kind::None);
+        model.learn(tokens({"agenda"}), false, 0);
+        const LearnedVerdict verdict = model.verdict(tokens({"cheap", "pills", "unknown"}));
+        QCOMPARE(verdict.kind, LearnedVerdict::Kind::Spam);
+        QCOMPARE(verdict.text(), QStringLiteral("Learned: %1 % like your spam").arg(verdict.percent()));
+        QCOMPARE(verdict.reasons.size(), 2); // only tokens that lean the verdict's way
+        QVERIFY2(verdict.reasons[0].endsWith(QLatin1String("seen in 2 of your spam")), qPrintable(verdict.reasons[0]));
+        QCOMPARE(model.verdict(tokens({"meeting"})).kind, LearnedVerdict::Kind::Good);
+    }
+
+    void unlearningRestoresTheCounts()
+    {
+        LearnModel model(params());
+        model.learn(tokens({"a", "b"}), false, 0);
+        const auto before = model.tokens().value(TokenList::idOf("t:a")).ham;
+        model.learn(tokens({"a", "c"}), true, 3);
+        model.unlearn(tokens({"a", "c"}), true);
+        QCOMPARE(model.spamMessages(), 0u);
+        QCOMPARE(model.tokens().value(TokenList::idOf("t:a")).ham, before);
+        QCOMPARE(model.tokens().value(TokenList::idOf("t:a")).spam, 0u);
+        QVERIFY(!model.tokens().contains(TokenList::idOf("t:c")));
+        model.unlearn(tokens({"never"}), true); // nothing below zero
+        QCOMPARE(model.spamMessages(), 0u);
+    }
+
+    void headerTokens_data()
+    {
+        QTest::addColumn<QByteArray>("header");
+        QTest::addColumn<QByteArrayList>("present");
+        QTest::addColumn<QByteArrayList>("absent");
+        QTest::newRow("sender, parents, subject, folded LF")
+            << QByteArray("From: \"Big Sale\" <deals@mail.shop.example>\nSubject: Cheap\n  watches\n\nbody: x\n")
+            << QByteArrayList{"from.domain:mail.shop.example", "from.domain.parent:shop.example", "from.name:sale",
+                              "subject:watches", "check:no-date"}
+            << QByteArrayList{"field:body", "from.domain.parent:example"};
+        QTest::newRow("CR LF the same, status line skipped")
+            << QByteArray("+OK 120 octets\r\nFrom: deals@shop.example\r\nSubject: Cheap watches\r\n\r\n")
+            << QByteArrayList{"from.domain:shop.example", "subject:cheap", "check:from-without-name"}
+            << QByteArrayList{"field:+ok 120 octets"};
+        QTest::newRow("another filter's opinion is not learned")
+            << QByteArray("X-Spam-Status: Yes, score=9\nX-Virus-Scanned: clean\nSubject: hi\n\n")
+            << QByteArrayList{"subject:hi"} << QByteArrayList{"field:x-spam-status", "w:yes", "w:clean"};
+        QTest::newRow("CJK subject in pairs, encoded word charset")
+            << QByteArray("Subject: =?utf-8?B?5YWN6LS55Y+R56Wo?=\n\n") // 免费发票
+            << QByteArrayList{"subject:\xe5\x85\x8d\xe8\xb4\xb9", "subject:\xe5\x8f\x91\xe7\xa5\xa8", "encoded:utf-8"}
+            << QByteArrayList{"subject:\xe5\x85\x8d\xe8\xb4\xb9\xe5\x8f\x91\xe7\xa5\xa8"};
+        QTest::newRow("display name holding another address, foreign message id")
+            << QByteArray("From: \"service@bank.example\" <x@spam.example>\nMessage-ID: <1.2@other.example>\n"
+                          "Date: Fri, 02 Aug 2002 23:37:59 +0000\n"
+                          "Received: from h (h [1.2.3.4]) by mx; Tue, 6 Aug 2002 11:48:09 +0100\n\n")
+            << QByteArrayList{"check:name-holds-other-address", "check:message-id-elsewhere",
+                              "check:date-long-before-arrival", "rcvd.net:1.2.3"}
+            << QByteArrayList{"check:no-date"};
+        QTest::newRow("NUL and invalid UTF-8 in a subject")
+            << QByteArray("Subject: caf\xc3 \xff\xfe bad\0word\nFrom: a@b.example\n\n", 50)
+            << QByteArrayList{"from.domain:b.example", "subject:bad"} << QByteArrayList{};
+    }
+    void headerTokens()
+    {
+        QFETCH(QByteArray, header);
+        QFETCH(QByteArrayList, present);
+        QFETCH(QByteArrayList, absent);
+        const TokenList list = HeaderTokens::of(header);
+        for (const QByteArray &text : present)
+            QVERIFY2(list.contains(text), text.constData());
+        for (const QByteArray &text : absent)
+            QVERIFY2(!list.contains(text), text.constData());
+        for (qsizetype i = 0; i < list.size(); ++i)
+            QVERIFY2(QUtf8StringView(list.text(i)).isValidUtf8(), list.text(i).constData()); // reasons show them
+    }
+
+    // A header without an end, of 10 MB, with a line as long: read only so
+    // far, and never more tokens than the bound.
+    void hostileHeadersAreBounded()
+    {
+        QByteArray huge = "Subject: x\n";
+        for (int i = 0; huge.size() < 10 * 1024 * 1024; ++i)
+            huge += "X-F" + QByteArray::number(i) + ": w" + QByteArray::number(i) + " v" + QByteArray::number(i) + "\n";
+        QCOMPARE(HeaderTokens::headerEnd(huge), -1);
+        QCOMPARE(HeaderTokens::of(huge).size(), HeaderTokens::kMaxTokens);
+        const QByteArray line = "Subject: " + QByteArray(10 * 1024 * 1024, 'a');
+        const TokenList one = HeaderTokens::of(line);
+        for (qsizetype i = 0; i < one.size(); ++i)
+            QVERIFY(one.text(i).size() <= HeaderTokens::kMaxTokenBytes);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestLearnModel)
+#include "tst_learnmodel.moc"
