@@ -6,6 +6,7 @@
 #include "HistoryCommand.h"
 #include "JsonStreamWriter.h"
 #include "RuleFileCommand.h"
+#include "SieveCommand.h"
 #include "WatchCommand.h"
 #include "RuleDatabase.h"
 
@@ -135,6 +136,10 @@ void addOptions(QCommandLineParser &parser)
          QStringLiteral("file")},
         {QStringLiteral("export-rules"), QStringLiteral("Write both rule lists to a rule file."),
          QStringLiteral("file")},
+        {QStringLiteral("sieve-export"),
+         QStringLiteral("Write both rule lists as a Sieve script for the mail server to a file, without asking "
+                        "any server; lists the rules the script leaves out and why."),
+         QStringLiteral("file")},
         {QStringLiteral("timeout"),
          QStringLiteral("With --check: end the run after this many seconds (default 600) whatever the server "
                         "does, as Cancel would: deletions the server has confirmed are kept and recorded, the "
@@ -160,7 +165,7 @@ bool validate(const Options &o, const QCommandLineParser &parser, QString *why)
         return false;
     }
     const int actions = int(o.check) + int(o.watch) + int(o.history) + int(parser.isSet(QStringLiteral("import-rules")))
-        + int(parser.isSet(QStringLiteral("export-rules")));
+        + int(parser.isSet(QStringLiteral("export-rules"))) + int(parser.isSet(QStringLiteral("sieve-export")));
     if (actions == 0) {
         *why = QStringLiteral("Say what to do: --check, --watch, --history, --import-rules or --export-rules.");
         return false;
@@ -195,7 +200,8 @@ bool validate(const Options &o, const QCommandLineParser &parser, QString *why)
         *why = QStringLiteral("--json works only with --check or --history.");
         return false;
     }
-    for (const QString &name : {QStringLiteral("import-rules"), QStringLiteral("export-rules")}) {
+    for (const QString &name :
+         {QStringLiteral("import-rules"), QStringLiteral("export-rules"), QStringLiteral("sieve-export")}) {
         if (parser.isSet(name) && parser.value(name).isEmpty()) {
             *why = QStringLiteral("--%1 needs a file name.").arg(name);
             return false;
@@ -407,6 +413,8 @@ static int runCommand(const QStringList &arguments, const LockTaker &takeLock)
         return RuleFileCommand::importRules(options, rules);
     if (!options.exportFile.isEmpty())
         return RuleFileCommand::exportRules(options, rules);
+    if (parser.isSet(QStringLiteral("sieve-export")))
+        return SieveCommand::exportScript(parser.value(QStringLiteral("sieve-export")), options.quiet, rules);
     if (options.watch)
         return WatchCommand::run(options, rules);
     return CheckCommand::run(options, rules);
