@@ -86,8 +86,42 @@ bool startsWith(const std::u32string &text, size_t pos, const std::u32string &pr
 
 } // namespace
 
+namespace {
+
+// Whether an ASCII text has no other spelling: no letter another character
+// folds to ("k", "s") and no pair a ligature folds to ("ff", "fi", "fl").
+// Most rules are such texts, and they need no table.
+bool onlySpelling(QStringView text)
+{
+    char16_t previous = 0;
+    for (const QChar c : text) {
+        const char16_t u = c.unicode() | (c.isUpper() ? 0x20 : 0);
+        if (c.unicode() >= 0x80 || u == u'k' || u == u's'
+            || (previous == u'f' && (u == u'f' || u == u'i' || u == u'l')))
+            return false;
+        previous = u;
+    }
+    return true;
+}
+
+// Whether an ASCII pattern meets no character whose folding holds ASCII,
+// whole or in part at a star: none of the letters those foldings hold.
+bool plainPattern(QStringView pattern)
+{
+    for (const QChar c : pattern) {
+        const char16_t u = c.unicode() | (c.isUpper() ? 0x20 : 0);
+        if (c.unicode() >= 0x80 || QStringView(u"afhijklnstwy").contains(QChar(u)))
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
 std::optional<QStringList> spellings(QStringView text, int limit)
 {
+    if (onlySpelling(text))
+        return QStringList{text.toString().toLower()};
     const std::u32string folded = WildcardPattern::fold(text);
     const size_t n = folded.size();
     // How many spellings each rest of the text has, from the end.
@@ -246,6 +280,8 @@ private:
 PatternRegex patternRegex(QStringView pattern, qsizetype maxLength)
 {
     PatternRegex out;
+    if (!pattern.contains(u'?') && plainPattern(pattern))
+        return out; // the pattern as it is finds exactly what it finds here
     const std::u32string folded = WildcardPattern::fold(pattern);
     if (folded.find(U'?') != std::u32string::npos) {
         out.reason = QStringLiteral("\"?\" stands for one character here, for one byte on the server");
