@@ -2,7 +2,7 @@
 # Installs what Trelvik needs on Debian 12; does nothing when it is all there.
 #   install-deps.sh            what building and running need
 #   install-deps.sh --test     and what the tests need: among them the Dovecot
-#                              POP3 and IMAP servers, of which the tests start private
+#                              POP3, IMAP and ManageSieve servers, of which the tests start private
 #                              instances; the system's own Dovecot service a
 #                              fresh install brings is left stopped and disabled
 #   install-deps.sh --package  and what building and checking the .deb needs
@@ -23,6 +23,8 @@ test_packages=(
   xvfb xauth
   dbus dbus-daemon python3
   dovecot-core dovecot-pop3d dovecot-imapd openssl
+  # Sieve: the rule script's agreement test (sieve-test) and the ManageSieve tests
+  dovecot-sieve dovecot-managesieved
   # the keyring daemon of the tests
   gnome-keyring
   # CI checks the code against .clang-format

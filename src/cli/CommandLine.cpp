@@ -7,6 +7,7 @@
 #include "JsonStreamWriter.h"
 #include "LearnCommand.h"
 #include "RuleFileCommand.h"
+#include "SieveCommand.h"
 #include "WatchCommand.h"
 #include "RuleDatabase.h"
 
@@ -146,6 +147,10 @@ void addOptions(QCommandLineParser &parser)
                         "spam, unsure, good or none, how much it looks like the user's spam and the strongest "
                         "reasons. Only the header is read; nothing goes over the network."),
          QStringLiteral("path")},
+        {QStringLiteral("sieve-export"),
+         QStringLiteral("Write both rule lists as a Sieve script for the mail server to a file, without asking "
+                        "any server; lists the rules the script leaves out and why."),
+         QStringLiteral("file")},
         {QStringLiteral("timeout"),
          QStringLiteral("With --check: end the run after this many seconds (default 600) whatever the server "
                         "does, as Cancel would: deletions the server has confirmed are kept and recorded, the "
@@ -172,7 +177,8 @@ bool validate(const Options &o, const QCommandLineParser &parser, QString *why)
     }
     const int actions = int(o.check) + int(o.watch) + int(o.history) + int(parser.isSet(QStringLiteral("import-rules")))
         + int(parser.isSet(QStringLiteral("export-rules"))) + int(parser.isSet(QStringLiteral("learn-spam")))
-        + int(parser.isSet(QStringLiteral("learn-ham"))) + int(parser.isSet(QStringLiteral("classify")));
+        + int(parser.isSet(QStringLiteral("learn-ham"))) + int(parser.isSet(QStringLiteral("classify")))
+        + int(parser.isSet(QStringLiteral("sieve-export")));
     if (actions == 0) {
         *why = QStringLiteral("Say what to do: --check, --watch, --history, --import-rules or --export-rules.");
         return false;
@@ -209,7 +215,7 @@ bool validate(const Options &o, const QCommandLineParser &parser, QString *why)
     }
     for (const QString &name :
          {QStringLiteral("import-rules"), QStringLiteral("export-rules"), QStringLiteral("learn-spam"),
-          QStringLiteral("learn-ham"), QStringLiteral("classify")}) {
+          QStringLiteral("learn-ham"), QStringLiteral("classify"), QStringLiteral("sieve-export")}) {
         if (parser.isSet(name) && parser.value(name).isEmpty()) {
             *why = QStringLiteral("--%1 needs a file name.").arg(name);
             return false;
@@ -426,6 +432,8 @@ static int runCommand(const QStringList &arguments, const LockTaker &takeLock)
         return RuleFileCommand::importRules(options, rules);
     if (!options.exportFile.isEmpty())
         return RuleFileCommand::exportRules(options, rules);
+    if (parser.isSet(QStringLiteral("sieve-export")))
+        return SieveCommand::exportScript(parser.value(QStringLiteral("sieve-export")), options.quiet, rules);
     if (options.watch)
         return WatchCommand::run(options, rules);
     if (!options.learnSpam.isEmpty() || !options.learnHam.isEmpty())
