@@ -220,12 +220,16 @@ bool Reader::literal(ImapValue &out)
     return true;
 }
 
+// An atom's text shares the arrived bytes too: a FETCH response is mostly
+// atoms, and a copy of each would cost an allocation.
 bool Reader::atom(ImapValue &out)
 {
-    const qsizetype start = m_pos;
+    const char *const begin = m_bytes.data();
+    const char *const end = begin + m_bytes.size();
+    const char *p = begin + m_pos;
     int brackets = 0;
-    for (; !atEnd(); ++m_pos) {
-        const char c = peek();
+    for (; p != end; ++p) {
+        const char c = *p;
         if (c == '\r' || c == '\n')
             break;
         if (c == '[')
@@ -235,15 +239,17 @@ bool Reader::atom(ImapValue &out)
         else if (brackets == 0 && (c == ' ' || c == '(' || c == ')' || c == '"' || c == '{'))
             break;
     }
+    const qsizetype start = m_pos;
+    m_pos = p - begin;
     if (m_pos == start)
         return fail(peek() == ')' ? "a closing parenthesis without its list" : "an empty value");
     const QByteArrayView text = m_bytes.sliced(start, m_pos - start);
-    if (text.compare("NIL", Qt::CaseInsensitive) == 0) {
+    if (text.size() == 3 && text.compare("NIL", Qt::CaseInsensitive) == 0) {
         out.kind = ImapValue::Kind::Nil;
         return true;
     }
     out.kind = ImapValue::Kind::Atom;
-    out.text = text.toByteArray();
+    out.text = sharedSlice(*m_framed.buffer, m_framed.start + start, text.size());
     return true;
 }
 
@@ -273,7 +279,10 @@ void readStatus(Reader &reader, ImapResponse &response)
 
 bool ImapValue::isAtom(QByteArrayView name) const
 {
-    return kind == Kind::Atom && QByteArrayView(text).compare(name, Qt::CaseInsensitive) == 0;
+    // Servers mostly write item names as they are asked for: the exact
+    // comparison settles most at once.
+    return kind == Kind::Atom && text.size() == name.size()
+        && (QByteArrayView(text) == name || QByteArrayView(text).compare(name, Qt::CaseInsensitive) == 0);
 }
 
 qint64 ImapValue::number() const

@@ -9,8 +9,10 @@
 
 // One value of an IMAP response: an atom (numbers and FETCH item names such
 // as BODY[HEADER] included), a string (quoted or literal, as its bytes),
-// NIL, or a parenthesised list. A literal's text shares the storage of the
-// bytes it arrived in rather than being copied out of them.
+// NIL, or a parenthesised list. An atom's or a literal's text shares the
+// storage of the bytes it arrived in rather than being copied out of them:
+// a value kept for long keeps that storage (copy the text to keep it), and
+// the text has no terminating NUL.
 struct ImapValue {
     enum class Kind { Atom, String, Nil, List };
     Kind kind = Kind::Nil;
