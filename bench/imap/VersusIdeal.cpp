@@ -123,7 +123,10 @@ bool compare(const Case &c, const char *roundTripsName)
     return true;
 }
 
-// The check over 100,000 real-sized messages, in a process of its own.
+} // namespace
+
+// The check over 100,000 real-sized messages, in a process of its own that
+// keeps what the command line's check keeps.
 bool realPeak(const QString &program, const QString &place)
 {
     const int count = 100000;
@@ -138,7 +141,7 @@ bool realPeak(const QString &program, const QString &place)
     const quint16 port = ImapBench::start(server, -1);
     const QList<QByteArray> words = port == 0
         ? QList<QByteArray>()
-        : childFigures(program, {QStringLiteral("--fetch-child"), QString::number(port)}, "imap real");
+        : childFigures(program, {QStringLiteral("--check-child"), QString::number(port)}, "imap real");
     if (words.value(2).toInt() != count) {
         std::fprintf(stderr, "# imap_check_100k_real: read %s of %d\n", words.value(2).constData(), count);
         return false;
@@ -148,8 +151,6 @@ bool realPeak(const QString &program, const QString &place)
     std::fflush(stdout);
     return true;
 }
-
-} // namespace
 
 bool run(const QString &program, const QString &place)
 {

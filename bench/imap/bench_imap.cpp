@@ -4,7 +4,8 @@
 // Recycle Bin messages to Junk over the same link, the fetch of 100,000
 // small messages straight from the server (time and peak memory, in a
 // process of its own), and the watch's latency from a message's delivery to
-// its move (server in this process, 0 ms).
+// its move (server in this process, 0 ms); then Trelvik against the ideal
+// reference client (VersusIdeal).
 #include "BenchHome.h"
 #include "ChildRun.h"
 #include "ImapBench.h"
@@ -110,15 +111,18 @@ bool move1000()
 }
 
 // The child's part of a 100,000-message fetch: prints "<seconds> <peak
-// RSS in kB> <rows>".
-int fetchChild(quint16 port)
+// RSS in kB> <rows>". As the window fetches (rows keep their header
+// blocks), or as the command line's check does (they keep none).
+int fetchChild(quint16 port, bool asCheck)
 {
     const ProfileSettingsRecord settings = settingsFor(port);
     CancelFlag cancel;
     QuietStatus status;
     MessageFolderModel inbox, recycle;
     LastRow last(kBigCount);
-    (void)FetchHeader(status, inbox, recycle, last.classifier(), settings, cancel);
+    SessionOptions options;
+    options.keepHeaderBlocks = !asCheck;
+    (void)FetchHeader(status, inbox, recycle, last.classifier(), settings, cancel, options);
     std::printf("%.3f %lld %d\n", last.seconds, peakRssKb(), inbox.count() + recycle.count());
     return 0;
 }
@@ -188,14 +192,18 @@ bool watchLatency()
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
-    if (argc == 3 && qstrcmp(argv[1], "--fetch-child") == 0)
-        return fetchChild(quint16(QByteArray(argv[2]).toUInt()));
+    if (argc == 3 && (qstrcmp(argv[1], "--fetch-child") == 0 || qstrcmp(argv[1], "--check-child") == 0))
+        return fetchChild(quint16(QByteArray(argv[2]).toUInt()), qstrcmp(argv[1], "--check-child") == 0);
     const BenchHome home;
     if (!home.isValid())
         return 1;
-    // "--only ideal": only the comparison with the ideal client.
+    // "--only ideal": only the comparison with the ideal client; "--only
+    // real": only the peak memory of the check over real-sized mail.
+    const QString program = QCoreApplication::applicationFilePath();
     if (argc == 3 && qstrcmp(argv[1], "--only") == 0 && qstrcmp(argv[2], "ideal") == 0)
-        return VersusIdeal::run(QCoreApplication::applicationFilePath(), home.path()) ? 0 : 1;
+        return VersusIdeal::run(program, home.path()) ? 0 : 1;
+    if (argc == 3 && qstrcmp(argv[1], "--only") == 0 && qstrcmp(argv[2], "real") == 0)
+        return VersusIdeal::realPeak(program, home.path()) ? 0 : 1;
     const bool fetched = fetch10k();
     const bool moved = move1000();
     const bool big = fetch100k(QCoreApplication::applicationFilePath());

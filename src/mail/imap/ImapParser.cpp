@@ -1,6 +1,6 @@
 #include "ImapParser.h"
 
-#include <cstring>
+#include <utility>
 
 namespace {
 
