@@ -4,17 +4,18 @@
 // Recycle Bin messages to Junk over the same link, the fetch of 100,000
 // small messages straight from the server (time and peak memory, in a
 // process of its own), and the watch's latency from a message's delivery to
-// its move (server in this process, 0 ms).
-#include "ChildRun.h"
+// its move (server in this process, 0 ms); then Trelvik against the ideal
+// reference client (VersusIdeal).
 #include "BenchHome.h"
+#include "ChildRun.h"
+#include "ImapBench.h"
 #include "CancelFlag.h"
 #include "ImapWatch.h"
-#include "LinkedServer.h"
 #include "MailOperations.h"
 #include "MessageFolderModel.h"
-#include "ProfileRecord.h"
 #include "RunStatus.h"
 #include "SampleImapServer.h"
+#include "VersusIdeal.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -25,24 +26,10 @@
 
 namespace {
 
-ProfileSettingsRecord settingsFor(quint16 port)
-{
-    ProfileSettingsRecord settings;
-    settings.EmailHost = QStringLiteral("127.0.0.1");
-    settings.EmailPort = QString::number(port);
-    settings.EmailUserid = QStringLiteral("bench");
-    settings.EmailPassword = QStringLiteral("bench");
-    settings.MailProtocol = QStringLiteral("IMAP");
-    return settings;
-}
+constexpr int kBigCount = 100000;
 
-// Every tenth generated message ("senderN0@") is a filter hit.
-SortReason tenthIsSpam(const QString &sender, QByteArrayView, qint64)
-{
-    return sender.contains(QLatin1String("0@example.com"))
-        ? SortReason{SortReason::Kind::Filter, QStringLiteral("*0@example.com")}
-        : SortReason{};
-}
+using ImapBench::settingsFor;
+using ImapBench::tenthIsSpam;
 
 // Sorts as tenthIsSpam does and notes when the last of `count` rows was
 // sorted: a fetch's time runs to its last row, not to the LOGOUT after it.
@@ -66,29 +53,11 @@ struct LastRow {
     QElapsedTimer clock;
 };
 
-// The sample IMAP server program serving `count` generated messages.
-LinkedServer imapServer(int count)
-{
-    return LinkedServer(QStringLiteral(TRELVIK_SAMPLE_IMAP),
-                        {QStringLiteral("--generate"), QString::number(count), QStringLiteral("--user"),
-                         QStringLiteral("bench"), QStringLiteral("--password"), QStringLiteral("bench")});
-}
-
-quint16 startLinked(LinkedServer &server, int roundTripMs)
-{
-    QString error;
-    const quint16 port =
-        server.start(&error) ? (roundTripMs < 0 ? server.serverPort() : server.link(roundTripMs, &error)) : 0;
-    if (port == 0)
-        std::fprintf(stderr, "# %s\n", qPrintable(error));
-    return port;
-}
-
 bool fetch10k()
 {
     const int count = 10000;
-    LinkedServer server = imapServer(count);
-    const quint16 port = startLinked(server, 100);
+    LinkedServer server = ImapBench::server(count);
+    const quint16 port = ImapBench::start(server, 100);
     if (port == 0)
         return false;
     const ProfileSettingsRecord settings = settingsFor(port);
@@ -110,8 +79,8 @@ bool fetch10k()
 bool move1000()
 {
     const int count = 1000;
-    LinkedServer server = imapServer(count);
-    if (startLinked(server, -1) == 0)
+    LinkedServer server = ImapBench::server(count);
+    if (ImapBench::start(server, -1) == 0)
         return false;
     ProfileSettingsRecord settings = settingsFor(server.serverPort());
     CancelFlag cancel;
@@ -141,25 +110,28 @@ bool move1000()
     return recycle.count() == 0;
 }
 
-// The child's part of the 100,000-message fetch: prints "<seconds> <peak
-// RSS in kB> <rows>".
-int fetchChild(quint16 port)
+// The child's part of a 100,000-message fetch: prints "<seconds> <peak
+// RSS in kB> <rows>". As the window fetches (rows keep their header
+// blocks), or as the command line's check does (they keep none).
+int fetchChild(quint16 port, bool asCheck)
 {
     const ProfileSettingsRecord settings = settingsFor(port);
     CancelFlag cancel;
     QuietStatus status;
     MessageFolderModel inbox, recycle;
-    LastRow last(100000);
-    (void)FetchHeader(status, inbox, recycle, last.classifier(), settings, cancel);
+    LastRow last(kBigCount);
+    SessionOptions options;
+    options.keepHeaderBlocks = !asCheck;
+    (void)FetchHeader(status, inbox, recycle, last.classifier(), settings, cancel, options);
     std::printf("%.3f %lld %d\n", last.seconds, peakRssKb(), inbox.count() + recycle.count());
     return 0;
 }
 
 bool fetch100k(const QString &program)
 {
-    const int count = 100000;
-    LinkedServer server = imapServer(count);
-    if (startLinked(server, -1) == 0)
+    const int count = kBigCount;
+    LinkedServer server = ImapBench::server(count);
+    if (ImapBench::start(server, -1) == 0)
         return false;
     const QList<QByteArray> words =
         childFigures(program, {QStringLiteral("--fetch-child"), QString::number(server.serverPort())},
@@ -220,14 +192,22 @@ bool watchLatency()
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
-    if (argc == 3 && qstrcmp(argv[1], "--fetch-child") == 0)
-        return fetchChild(quint16(QByteArray(argv[2]).toUInt()));
+    if (argc == 3 && (qstrcmp(argv[1], "--fetch-child") == 0 || qstrcmp(argv[1], "--check-child") == 0))
+        return fetchChild(quint16(QByteArray(argv[2]).toUInt()), qstrcmp(argv[1], "--check-child") == 0);
     const BenchHome home;
     if (!home.isValid())
         return 1;
+    // "--only ideal": only the comparison with the ideal client; "--only
+    // real": only the peak memory of the check over real-sized mail.
+    const QString program = QCoreApplication::applicationFilePath();
+    if (argc == 3 && qstrcmp(argv[1], "--only") == 0 && qstrcmp(argv[2], "ideal") == 0)
+        return VersusIdeal::run(program, home.path()) ? 0 : 1;
+    if (argc == 3 && qstrcmp(argv[1], "--only") == 0 && qstrcmp(argv[2], "real") == 0)
+        return VersusIdeal::realPeak(program, home.path()) ? 0 : 1;
     const bool fetched = fetch10k();
     const bool moved = move1000();
     const bool big = fetch100k(QCoreApplication::applicationFilePath());
     const bool watched = watchLatency();
-    return fetched && moved && big && watched ? 0 : 1;
+    const bool compared = VersusIdeal::run(QCoreApplication::applicationFilePath(), home.path());
+    return fetched && moved && big && watched && compared ? 0 : 1;
 }

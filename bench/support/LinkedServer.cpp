@@ -55,6 +55,23 @@ quint16 LinkedServer::link(int roundTripMs, QString *error)
     return port;
 }
 
+int LinkedServer::roundTripsWaited()
+{
+    static const QRegularExpression ended(QStringLiteral("^connection ended: (\\d+) round trips waited"));
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < 10000) {
+        while (m_link.canReadLine()) {
+            const QRegularExpressionMatch match = ended.match(QString::fromLatin1(m_link.readLine()));
+            if (match.hasMatch())
+                return match.captured(1).toInt();
+        }
+        if (!m_link.waitForReadyRead(int(10000 - clock.elapsed())))
+            break;
+    }
+    return -1;
+}
+
 QString LinkedServer::firstLine(QProcess &process)
 {
     if (!process.waitForStarted(kStartMs))

@@ -21,6 +21,10 @@ public:
     // Puts a link of this round trip in front of the server, replacing the
     // one before; the port to connect to, 0 on failure.
     quint16 link(int roundTripMs, QString *error);
+    // The round trips the next connection through the link waited for (as
+    // the link emulator counts them), once it has ended; -1 when none ended
+    // within a few seconds.
+    int roundTripsWaited();
     // The server's own port, without a link in front.
     quint16 serverPort() const { return m_serverPort; }
 

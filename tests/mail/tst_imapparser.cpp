@@ -13,6 +13,8 @@ private Q_SLOTS:
     void valid();
     void hostile_data();
     void hostile();
+    void overBound_data();
+    void overBound();
     void randomStreams();
 };
 
@@ -68,7 +70,7 @@ struct Framed {
 };
 
 // Frames and parses `stream` as it arrives in pieces of `piece` bytes, as
-// the session does: complete responses are taken off the front.
+// the session does.
 Framed frameAll(const QByteArray &stream, qsizetype piece, const ImapLimits &limits)
 {
     Framed out;
@@ -77,28 +79,18 @@ Framed frameAll(const QByteArray &stream, qsizetype piece, const ImapLimits &lim
     for (qsizetype at = 0; at < stream.size() && out.error.isEmpty(); at += piece) {
         buffer += stream.mid(at, piece);
         out.mostHeld = qMax(out.mostHeld, buffer.size());
-        qsizetype taken = 0;
-        for (;;) {
-            qsizetype length = 0;
-            const QByteArrayView rest = QByteArrayView(buffer).sliced(taken);
-            const ImapFramer::Step step = framer.next(rest, length);
-            if (step == ImapFramer::Step::NeedMore)
-                break;
-            if (step == ImapFramer::Step::TooLarge) {
-                out.error = "too large";
-                break;
-            }
+        const ImapFramer::End end = framer.frame(buffer, [&](const ImapFramed &framed) {
             QString why;
-            const auto response = parseImapResponse(rest.first(length), limits, &why);
-            taken += length;
-            out.longest = qMax(out.longest, length);
-            if (!response) {
+            const auto response = parseImapResponse(framed, limits, &why);
+            out.longest = qMax(out.longest, framed.length);
+            if (!response)
                 out.error = why.toLatin1();
-                break;
-            }
-            out.responses << render(*response);
-        }
-        buffer.remove(0, taken);
+            else
+                out.responses << render(*response);
+            return response.has_value();
+        });
+        if (end == ImapFramer::End::TooLarge)
+            out.error = "too large";
     }
     if (out.error.isEmpty() && !buffer.isEmpty())
         out.error = "incomplete";
@@ -229,6 +221,10 @@ void TestImapParser::hostile_data()
         << QByteArray("* 1 FETCH (A {100}\r\n" + QByteArray(100, 'x') + " B {100}\r\n" + QByteArray(100, 'x')
                       + " C {100}\r\n" + QByteArray(100, 'x') + " D {100}\r\n")
         << QByteArray("too large") << 0;
+    QTest::newRow("cut literals adding up past the response bound")
+        << QByteArray("* 1 FETCH (UID 1)\r\n* 2 FETCH (A {150}\r\n" + QByteArray(150, 'x') + " B {150}\r\n"
+                      + QByteArray(150, 'x') + " C {150}\r\n")
+        << QByteArray("too large") << 1;
     QTest::newRow("line without end") << QByteArray("* OK " + QByteArray(300, 'a')) << QByteArray("too large") << 0;
     QTest::newRow("unbalanced open") << QByteArray("* 1 EXISTS\r\n* 1 FETCH (UID 1 FLAGS (\\Seen)\r\n")
                                      << QByteArray("a list without its closing parenthesis") << 1;
@@ -253,6 +249,50 @@ void TestImapParser::hostile()
         const Framed framed = frameAll(stream, piece, smallLimits());
         QCOMPARE(framed.error, error);
         QCOMPARE(framed.responses.size(), parsedBefore);
+    }
+}
+
+// A literal past its bound (a header of 300 KB, say) keeps its first part
+// and the responses after it are read as usual, while the bytes past the
+// bound are never held.
+void TestImapParser::overBound_data()
+{
+    QTest::addColumn<QByteArray>("stream");
+    QTest::addColumn<QByteArrayList>("expected");
+    QTest::addColumn<int>("dropped"); // bytes past the bound
+
+    const QByteArray head = "From: a@b\r\n" + QByteArray(89, 'h'); // as long as the bound
+    const QByteArray big = head + QByteArray(150, 't');
+    QTest::newRow("header over the bound, then the next")
+        << QByteArray("* 1 FETCH (UID 5 BODY[HEADER] {250}\r\n" + big
+                      + " RFC822.SIZE 900)\r\n"
+                        "* 2 FETCH (UID 6 BODY[HEADER] {3}\r\nabc)\r\na4 OK done\r\n")
+        << QByteArrayList{"U 1 FETCH (UID 5 BODY[HEADER] \"" + QByteArray(head).replace("\r\n", "|")
+                              + "\" RFC822.SIZE 900)",
+                          "U 2 FETCH (UID 6 BODY[HEADER] \"abc\")", "T a4 OK done"}
+        << 150;
+    QTest::newRow("two literals over the bound in one response")
+        << QByteArray("* 3 FETCH (A ~{160}\r\n" + big.left(160) + " B {101+}\r\n" + big.left(101) + ")\r\n")
+        << QByteArrayList{"U 3 FETCH (A \"" + QByteArray(head).replace("\r\n", "|") + "\" B \""
+                          + QByteArray(head).replace("\r\n", "|") + "\")"}
+        << 61;
+    QTest::newRow("exactly at the bound is whole")
+        << QByteArray("* 4 FETCH (BODY[HEADER] {100}\r\n" + head + ")\r\n")
+        << QByteArrayList{"U 4 FETCH (BODY[HEADER] \"" + QByteArray(head).replace("\r\n", "|") + "\")"} << 0;
+}
+
+void TestImapParser::overBound()
+{
+    QFETCH(QByteArray, stream);
+    QFETCH(QByteArrayList, expected);
+    QFETCH(int, dropped);
+    for (const qsizetype piece : {stream.size(), qsizetype(1), qsizetype(7), qsizetype(64)}) {
+        const Framed framed = frameAll(stream, piece, smallLimits());
+        QVERIFY2(framed.error.isEmpty(), framed.error.constData());
+        QCOMPARE(framed.responses, expected);
+        if (piece < stream.size()) // the dropped part never waited in memory
+            QVERIFY2(framed.mostHeld <= stream.size() - dropped + piece,
+                     QByteArray::number(framed.mostHeld).constData());
     }
 }
 

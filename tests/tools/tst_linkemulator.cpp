@@ -27,6 +27,7 @@ private Q_SLOTS:
     void relaysBytesIntactWithTheRoundTripDelay();
     void bandwidthLimitsTheTransfer();
     void serverCloseReachesTheClientAfterItsData();
+    void countsTheRoundTripsTheClientWaited();
 };
 
 namespace {
@@ -101,6 +102,33 @@ void TestLinkEmulator::serverCloseReachesTheClientAfterItsData()
     client.connectToHost(QHostAddress::LocalHost, link.port());
     QVERIFY(closed.wait(5000));
     QCOMPARE(client.readAll(), QByteArray("+OK bye\r\n"));
+}
+
+// A client that speaks only once the answer is in waits a round trip each
+// time; bytes it sends before an answer arrives, or in pieces, add none.
+void TestLinkEmulator::countsTheRoundTripsTheClientWaited()
+{
+    EchoServer echo;
+    QVERIFY(echo.listen(QHostAddress::LocalHost, 0));
+    LinkEmulator link(QHostAddress::LocalHost, echo.serverPort(), {40, 0});
+    QVERIFY(link.listen());
+    QSignalSpy ended(&link, &LinkEmulator::connectionEnded);
+    QTcpSocket client;
+    Collector got(client);
+    client.connectToHost(QHostAddress::LocalHost, link.port());
+    QTRY_COMPARE_WITH_TIMEOUT(client.state(), QAbstractSocket::ConnectedState, 5000);
+    client.write("a"); // nothing answered yet: no wait
+    client.write("b");
+    QTRY_COMPARE_WITH_TIMEOUT(got.data, QByteArray("ab"), 10000);
+    client.write("c"); // waited for "ab"
+    QTRY_COMPARE_WITH_TIMEOUT(got.data, QByteArray("abc"), 10000);
+    client.write("d"); // waited for "c"
+    client.flush();
+    client.write("e");
+    QTRY_COMPARE_WITH_TIMEOUT(got.data, QByteArray("abcde"), 10000);
+    client.disconnectFromHost();
+    QVERIFY(ended.wait(10000));
+    QCOMPARE(ended.first().first().toInt(), 2);
 }
 
 QTEST_GUILESS_MAIN(TestLinkEmulator)

@@ -30,7 +30,8 @@ void LinkEmulator::acceptConnection()
 {
     while (QTcpSocket *client = m_server->nextPendingConnection()) {
         ++m_connections;
-        new Relay(client, m_targetHost, m_targetPort, m_settings, this);
+        auto *relay = new Relay(client, m_targetHost, m_targetPort, m_settings, this);
+        connect(relay, &Relay::ended, this, &LinkEmulator::connectionEnded);
     }
 }
 
@@ -43,6 +44,8 @@ Relay::Relay(QTcpSocket *client, const QHostAddress &targetHost, quint16 targetP
     client->setParent(this);
     m_up = new DelayedPipe(client, m_upstream, settings, this);
     m_down = new DelayedPipe(m_upstream, client, settings, this);
+    connect(m_down, &DelayedPipe::released, this, [this] { m_answered = true; });
+    connect(m_up, &DelayedPipe::arrived, this, &Relay::clientSpoke);
     // A side that closes is closed on the other side once what it sent
     // has crossed the link, as a real connection would.
     connect(client, &QTcpSocket::disconnected, this, [this] {
@@ -71,11 +74,21 @@ Relay::~Relay()
     }
 }
 
+void Relay::clientSpoke()
+{
+    if (m_answered && m_down->pending() == 0)
+        ++m_roundTrips;
+    m_answered = false;
+}
+
 void Relay::finishWhenClosed()
 {
-    if (m_client->state() == QAbstractSocket::UnconnectedState
-        && m_upstream->state() == QAbstractSocket::UnconnectedState)
-        deleteLater();
+    if (m_ended || m_client->state() != QAbstractSocket::UnconnectedState
+        || m_upstream->state() != QAbstractSocket::UnconnectedState)
+        return;
+    m_ended = true;
+    Q_EMIT ended(m_roundTrips);
+    deleteLater();
 }
 
 DelayedPipe::DelayedPipe(QTcpSocket *from, QTcpSocket *to, LinkEmulator::Settings settings, QObject *parent)
@@ -111,6 +124,7 @@ void DelayedPipe::readAvailable()
     m_lastReleaseMs = std::max(m_lastReleaseMs, due);
     m_pendingBytes += data.size();
     m_queue.enqueue({due, std::move(data)});
+    Q_EMIT arrived();
     schedule();
 }
 
@@ -134,11 +148,15 @@ void DelayedPipe::release()
         return; // connected() schedules again
     }
     const qint64 now = m_clock.elapsed();
+    bool wrote = false;
     while (!m_queue.isEmpty() && m_queue.head().dueMs <= now) {
         Chunk chunk = m_queue.dequeue();
         m_pendingBytes -= chunk.data.size();
         m_to->write(chunk.data);
+        wrote = true;
     }
+    if (wrote)
+        Q_EMIT released();
     if (m_queue.isEmpty()) {
         Q_EMIT drained();
         if (m_closeWhenDrained)

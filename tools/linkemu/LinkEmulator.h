@@ -29,6 +29,11 @@ public:
     quint16 port() const;
     int connectionCount() const { return m_connections; }
 
+Q_SIGNALS:
+    // A relayed connection ended, both sides closed; `roundTrips`: the
+    // times its client spoke after waiting for all the server had sent.
+    void connectionEnded(int roundTrips);
+
 private:
     void acceptConnection();
 
@@ -50,13 +55,24 @@ public:
           QObject *parent);
     ~Relay() override;
 
+Q_SIGNALS:
+    void ended(int roundTrips);
+
 private:
     void finishWhenClosed();
+    void clientSpoke();
 
     QTcpSocket *m_client;
     QTcpSocket *m_upstream;
     DelayedPipe *m_up = nullptr;
     DelayedPipe *m_down = nullptr;
+    // Round trips waited: a client that speaks once everything the server
+    // sent has reached it, and after the server said something since the
+    // client last spoke, waited for that answer. A client that keeps
+    // commands in flight speaks while answers are still on the way.
+    int m_roundTrips = 0;
+    bool m_answered = false; // the server's bytes reached the client since it last spoke
+    bool m_ended = false;
 };
 
 // One direction of one relayed connection.
@@ -71,6 +87,8 @@ public:
 
 Q_SIGNALS:
     void drained();
+    void arrived(); // bytes were read from `from`
+    void released(); // bytes were written to `to`
 
 private:
     struct Chunk {

@@ -46,6 +46,11 @@ int main(int argc, char *argv[])
         std::fputs("trelvik-linkemu: cannot listen\n", stderr);
         return 1;
     }
+    // One line per connection that ended, for a caller that counts waits.
+    QObject::connect(&emulator, &LinkEmulator::connectionEnded, &app, [](int roundTrips) {
+        std::printf("connection ended: %d round trips waited\n", roundTrips);
+        std::fflush(stdout);
+    });
     // The chosen port on the first line, so that a caller can read it.
     std::printf("%u\n", unsigned(emulator.port()));
     std::fflush(stdout);

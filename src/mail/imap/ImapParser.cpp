@@ -1,5 +1,7 @@
 #include "ImapParser.h"
 
+#include <utility>
+
 namespace {
 
 bool isDigits(QByteArrayView text)
@@ -10,6 +12,15 @@ bool isDigits(QByteArrayView text)
         if (c < '0' || c > '9')
             return false;
     return true;
+}
+
+// Digits only, checked by isDigits().
+qint64 digitsValue(QByteArrayView text)
+{
+    qint64 n = 0;
+    for (char c : text)
+        n = n * 10 + (c - '0');
+    return n;
 }
 
 // The count of a literal announced at the end of `line` ("{12}", "{12+}",
@@ -24,14 +35,28 @@ qint64 announcedLiteral(QByteArrayView line)
     QByteArrayView count = line.sliced(open + 1, line.size() - open - 2);
     if (count.endsWith('+') || count.endsWith('-'))
         count.chop(1);
-    return isDigits(count) ? count.toLongLong() : -1;
+    return isDigits(count) ? digitsValue(count) : -1;
+}
+
+// `n` bytes of `owner` from `pos` on, sharing its storage instead of copying
+// them: the storage lives as long as the slice does, and a change to either
+// copies it first. Like raw data, the slice has no terminating NUL.
+QByteArray sharedSlice(const QByteArray &owner, qsizetype pos, qsizetype n)
+{
+    QByteArray::DataPointer d = const_cast<QByteArray &>(owner).data_ptr(); // one more reference
+    if (!d.isMutable() || n == 0)
+        return QByteArray(owner.constData() + pos, n);
+    d.setBegin(d.data() + pos);
+    d.size = n;
+    return QByteArray(std::move(d));
 }
 
 // A cursor over one framed response.
 class Reader {
 public:
-    Reader(QByteArrayView bytes, const ImapLimits &limits)
-        : m_bytes(bytes)
+    Reader(const ImapFramed &framed, const ImapLimits &limits)
+        : m_framed(framed)
+        , m_bytes(framed.bytes())
         , m_limits(limits)
     {
     }
@@ -45,20 +70,20 @@ public:
             ++m_pos;
     }
     // The word up to the next space or line end.
-    QByteArray word()
+    QByteArrayView word()
     {
         const qsizetype start = m_pos;
         while (!atEnd() && peek() != ' ' && !atLineEnd())
             ++m_pos;
-        return m_bytes.sliced(start, m_pos - start).toByteArray();
+        return m_bytes.sliced(start, m_pos - start);
     }
     // The rest of the line, its end consumed.
-    QByteArray restOfLine()
+    QByteArrayView restOfLine()
     {
         const qsizetype start = m_pos;
         while (!atEnd() && !atLineEnd())
             ++m_pos;
-        QByteArray rest = m_bytes.sliced(start, m_pos - start).toByteArray();
+        const QByteArrayView rest = m_bytes.sliced(start, m_pos - start);
         endLine();
         return rest;
     }
@@ -79,6 +104,7 @@ private:
     bool quoted(ImapValue &out);
     bool literal(ImapValue &out);
     bool atom(ImapValue &out);
+    qsizetype keptOf(qint64 announced) const;
     bool fail(const char *why)
     {
         if (error.isEmpty())
@@ -86,6 +112,7 @@ private:
         return false;
     }
 
+    const ImapFramed &m_framed;
     QByteArrayView m_bytes;
     const ImapLimits &m_limits;
     qsizetype m_pos = 0;
@@ -97,10 +124,9 @@ bool Reader::values(QList<ImapValue> &out, int depth)
         skipSpaces();
         if (atEnd() || atLineEnd() || peek() == ')')
             return true;
-        ImapValue v;
+        ImapValue &v = out.emplace_back();
         if (!value(v, depth))
             return false;
-        out.append(std::move(v));
     }
 }
 
@@ -112,6 +138,7 @@ bool Reader::value(ImapValue &out, int depth)
             return fail("lists nested too deep");
         ++m_pos;
         out.kind = ImapValue::Kind::List;
+        out.items.reserve(8); // a FETCH's items, mostly
         if (!values(out.items, depth + 1))
             return false;
         if (peek() != ')')
@@ -132,23 +159,41 @@ bool Reader::value(ImapValue &out, int depth)
 bool Reader::quoted(ImapValue &out)
 {
     out.kind = ImapValue::Kind::String;
-    for (++m_pos; !atEnd(); ++m_pos) {
-        char c = peek();
-        if (c == '"') {
-            ++m_pos;
-            return true;
-        }
-        if (c == '\r' || c == '\n')
+    const qsizetype start = ++m_pos;
+    bool escaped = false;
+    for (; !atEnd(); ++m_pos) {
+        const char c = peek();
+        if (c == '"')
             break;
+        if (c == '\r' || c == '\n')
+            return fail("a quoted string without its end");
         if (c == '\\') {
             ++m_pos;
-            c = peek();
-            if (c != '\\' && c != '"')
+            if (peek() != '\\' && peek() != '"')
                 return fail("a bad escape in a quoted string");
+            escaped = true;
         }
-        out.text.append(c);
     }
-    return fail("a quoted string without its end");
+    if (atEnd())
+        return fail("a quoted string without its end");
+    const QByteArrayView inside = m_bytes.sliced(start, m_pos++ - start);
+    if (!escaped) {
+        out.text = inside.toByteArray();
+        return true;
+    }
+    out.text.reserve(inside.size());
+    for (qsizetype i = 0; i < inside.size(); ++i)
+        out.text.append(inside.at(i) == '\\' ? inside.at(++i) : inside.at(i));
+    return true;
+}
+
+// How many bytes of a literal of `announced` bytes starting here were kept.
+qsizetype Reader::keptOf(qint64 announced) const
+{
+    for (const ImapFramed::Cut &cut : m_framed.cuts)
+        if (cut.at == m_pos)
+            return cut.kept < announced ? cut.kept : -1;
+    return announced <= m_limits.literalBytes ? qsizetype(announced) : -1;
 }
 
 bool Reader::literal(ImapValue &out)
@@ -163,24 +208,28 @@ bool Reader::literal(ImapValue &out)
         count.chop(1);
     if (!isDigits(count))
         return fail("a bad literal count");
-    const qint64 n = count.toLongLong();
     m_pos = close + 1;
     if (!endLine())
         return fail("a literal count not at the end of its line");
-    if (n > m_limits.literalBytes || n > m_bytes.size() - m_pos)
+    const qsizetype kept = keptOf(digitsValue(count));
+    if (kept < 0 || kept > m_bytes.size() - m_pos)
         return fail("a literal longer than the response");
     out.kind = ImapValue::Kind::String;
-    out.text = m_bytes.sliced(m_pos, n).toByteArray();
-    m_pos += n;
+    out.text = sharedSlice(*m_framed.buffer, m_framed.start + m_pos, kept);
+    m_pos += kept;
     return true;
 }
 
+// An atom's text shares the arrived bytes too: a FETCH response is mostly
+// atoms, and a copy of each would cost an allocation.
 bool Reader::atom(ImapValue &out)
 {
-    const qsizetype start = m_pos;
+    const char *const begin = m_bytes.data();
+    const char *const end = begin + m_bytes.size();
+    const char *p = begin + m_pos;
     int brackets = 0;
-    for (; !atEnd(); ++m_pos) {
-        const char c = peek();
+    for (; p != end; ++p) {
+        const char c = *p;
         if (c == '\r' || c == '\n')
             break;
         if (c == '[')
@@ -190,12 +239,17 @@ bool Reader::atom(ImapValue &out)
         else if (brackets == 0 && (c == ' ' || c == '(' || c == ')' || c == '"' || c == '{'))
             break;
     }
+    const qsizetype start = m_pos;
+    m_pos = p - begin;
     if (m_pos == start)
         return fail(peek() == ')' ? "a closing parenthesis without its list" : "an empty value");
-    out.text = m_bytes.sliced(start, m_pos - start).toByteArray();
-    out.kind = out.text.compare("NIL", Qt::CaseInsensitive) == 0 ? ImapValue::Kind::Nil : ImapValue::Kind::Atom;
-    if (out.kind == ImapValue::Kind::Nil)
-        out.text.clear();
+    const QByteArrayView text = m_bytes.sliced(start, m_pos - start);
+    if (text.size() == 3 && text.compare("NIL", Qt::CaseInsensitive) == 0) {
+        out.kind = ImapValue::Kind::Nil;
+        return true;
+    }
+    out.kind = ImapValue::Kind::Atom;
+    out.text = sharedSlice(*m_framed.buffer, m_framed.start + start, text.size());
     return true;
 }
 
@@ -207,30 +261,33 @@ bool isStatusWord(QByteArrayView word)
 void readStatus(Reader &reader, ImapResponse &response)
 {
     reader.skipSpaces();
-    QByteArray rest = reader.restOfLine();
+    QByteArrayView rest = reader.restOfLine();
     if (rest.startsWith('[')) {
         const qsizetype close = rest.indexOf(']');
         if (close > 0) {
-            const QByteArray inside = rest.mid(1, close - 1);
+            const QByteArrayView inside = rest.sliced(1, close - 1);
             const qsizetype space = inside.indexOf(' ');
-            response.code = (space < 0 ? inside : inside.left(space)).toUpper();
-            response.codeArguments = space < 0 ? QByteArray() : inside.mid(space + 1).trimmed();
-            rest = rest.mid(close + 1).trimmed();
+            response.code = (space < 0 ? inside : inside.first(space)).toByteArray().toUpper();
+            response.codeArguments = space < 0 ? QByteArray() : inside.sliced(space + 1).trimmed().toByteArray();
+            rest = rest.sliced(close + 1).trimmed();
         }
     }
-    response.text = rest;
+    response.text = rest.toByteArray();
 }
 
 } // namespace
 
 bool ImapValue::isAtom(QByteArrayView name) const
 {
-    return kind == Kind::Atom && QByteArrayView(text).compare(name, Qt::CaseInsensitive) == 0;
+    // Servers mostly write item names as they are asked for: the exact
+    // comparison settles most at once.
+    return kind == Kind::Atom && text.size() == name.size()
+        && (QByteArrayView(text) == name || QByteArrayView(text).compare(name, Qt::CaseInsensitive) == 0);
 }
 
 qint64 ImapValue::number() const
 {
-    return kind == Kind::Atom && isDigits(text) ? text.toLongLong() : -1;
+    return kind == Kind::Atom && isDigits(text) ? digitsValue(text) : -1;
 }
 
 bool ImapResponse::isStatus() const
@@ -249,36 +306,81 @@ const ImapValue *ImapResponse::fetchItem(QByteArrayView name) const
     return nullptr;
 }
 
-ImapFramer::Step ImapFramer::next(QByteArrayView buffer, qsizetype &length)
+// Responses are handed on from `from` on and the buffer shortened once at
+// the end: removing each from the front would move the rest of a large
+// batch again for every response.
+ImapFramer::End ImapFramer::frame(QByteArray &buffer, const Sink &sink)
+{
+    qsizetype from = 0;
+    for (;;) {
+        qsizetype length = 0;
+        const Step step = next(buffer, from, length);
+        if (step == Step::TooLarge)
+            return End::TooLarge;
+        if (step == Step::NeedMore)
+            break;
+        const ImapFramed framed{&buffer, from, length, std::exchange(m_cuts, {})};
+        reset();
+        from += length;
+        if (!sink(framed) || buffer.size() < from) // stopped, or the connection dropped what it held
+            return End::Stopped;
+    }
+    buffer.remove(0, from);
+    return End::NeedMore;
+}
+
+// The literal awaited has arrived in part or whole: what is past its kept
+// part is dropped, up to its announced end.
+ImapFramer::Step ImapFramer::literalArrived(QByteArray &buffer, qsizetype from)
+{
+    const qsizetype held = buffer.size() - from;
+    if (held < m_literalEnd)
+        return Step::NeedMore;
+    if (m_dropping > 0) {
+        const qsizetype drop = qsizetype(qMin<qint64>(held - m_literalEnd, m_dropping));
+        buffer.remove(from + m_literalEnd, drop);
+        m_dropping -= drop;
+        m_dropped += drop;
+        if (m_dropping > 0)
+            return Step::NeedMore;
+    }
+    m_lineStart = m_scanned = m_literalEnd;
+    m_literalEnd = -1;
+    return Step::Framed;
+}
+
+ImapFramer::Step ImapFramer::next(QByteArray &buffer, qsizetype from, qsizetype &length)
 {
     for (;;) {
-        if (m_literalEnd >= 0) {
-            if (buffer.size() < m_literalEnd)
-                return Step::NeedMore;
-            m_lineStart = m_scanned = m_literalEnd;
-            m_literalEnd = -1;
-        }
-        const qsizetype eol = buffer.indexOf('\n', m_scanned);
-        if (eol < 0) {
-            m_scanned = buffer.size();
-            const bool tooLong = m_scanned - m_lineStart > m_limits.lineBytes || m_scanned > m_limits.responseBytes;
+        if (m_literalEnd >= 0 && literalArrived(buffer, from) == Step::NeedMore)
+            return Step::NeedMore;
+        const qsizetype held = buffer.size() - from;
+        const qsizetype found = buffer.indexOf('\n', from + m_scanned);
+        if (found < 0) {
+            m_scanned = held;
+            const bool tooLong = held - m_lineStart > m_limits.lineBytes || held + m_dropped > m_limits.responseBytes;
             return tooLong ? Step::TooLarge : Step::NeedMore;
         }
+        const qsizetype eol = found - from;
         if (eol - m_lineStart > m_limits.lineBytes)
             return Step::TooLarge;
-        QByteArrayView line(buffer.constData() + m_lineStart, eol - m_lineStart);
+        QByteArrayView line(buffer.constData() + from + m_lineStart, eol - m_lineStart);
         if (line.endsWith('\r'))
             line.chop(1);
         const qint64 literal = announcedLiteral(line);
         if (literal < 0) {
             length = eol + 1;
-            reset();
-            return length > m_limits.responseBytes ? Step::TooLarge : Step::Framed;
+            return length + m_dropped > m_limits.responseBytes ? Step::TooLarge : Step::Framed;
         }
-        if (literal > m_limits.literalBytes || eol + 1 + literal > m_limits.responseBytes)
+        // A literal that would pass the response's bound is refused as soon
+        // as it is announced, long before its bytes could fill memory.
+        if (eol + 1 + m_dropped + literal > m_limits.responseBytes)
             return Step::TooLarge;
-        m_literalEnd = eol + 1 + literal;
-        m_scanned = m_literalEnd;
+        const qint64 kept = qMin(literal, m_limits.literalBytes);
+        if (kept < literal)
+            m_cuts.append({eol + 1, qsizetype(kept)});
+        m_dropping = literal - kept;
+        m_literalEnd = m_scanned = eol + 1 + qsizetype(kept);
     }
 }
 
@@ -286,11 +388,13 @@ void ImapFramer::reset()
 {
     m_lineStart = m_scanned = 0;
     m_literalEnd = -1;
+    m_dropping = m_dropped = 0;
+    m_cuts.clear();
 }
 
-std::optional<ImapResponse> parseImapResponse(QByteArrayView bytes, const ImapLimits &limits, QString *why)
+std::optional<ImapResponse> parseImapResponse(const ImapFramed &framed, const ImapLimits &limits, QString *why)
 {
-    Reader reader(bytes, limits);
+    Reader reader(framed, limits);
     ImapResponse response;
     auto failed = [&](const QString &text) -> std::optional<ImapResponse> {
         if (why)
@@ -301,27 +405,28 @@ std::optional<ImapResponse> parseImapResponse(QByteArrayView bytes, const ImapLi
         response.kind = ImapResponse::Kind::Continuation;
         reader.word();
         reader.skipSpaces();
-        response.text = reader.restOfLine();
+        response.text = reader.restOfLine().toByteArray();
         return response;
     }
-    const QByteArray first = reader.word();
+    const QByteArrayView first = reader.word();
     if (first.isEmpty())
         return failed(QStringLiteral("an empty response"));
     if (first == "*") {
         response.kind = ImapResponse::Kind::Untagged;
     } else {
         response.kind = ImapResponse::Kind::Tagged;
-        response.tag = first;
+        response.tag = first.toByteArray();
     }
     reader.skipSpaces();
-    response.keyword = reader.word().toUpper();
-    if (response.kind == ImapResponse::Kind::Untagged && isDigits(response.keyword)) {
-        response.number = response.keyword.toLongLong();
+    QByteArrayView keyword = reader.word();
+    if (response.kind == ImapResponse::Kind::Untagged && isDigits(keyword)) {
+        response.number = digitsValue(keyword);
         reader.skipSpaces();
-        response.keyword = reader.word().toUpper();
+        keyword = reader.word();
     }
-    if (response.keyword.isEmpty())
+    if (keyword.isEmpty())
         return failed(QStringLiteral("a response without a keyword"));
+    response.keyword = keyword.toByteArray().toUpper();
     if (response.isStatus()) {
         if (!isStatusWord(response.keyword))
             return failed(QStringLiteral("a tagged response that is no status"));

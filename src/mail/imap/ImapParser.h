@@ -4,11 +4,15 @@
 #include <QByteArrayView>
 #include <QList>
 #include <QString>
+#include <functional>
 #include <optional>
 
 // One value of an IMAP response: an atom (numbers and FETCH item names such
 // as BODY[HEADER] included), a string (quoted or literal, as its bytes),
-// NIL, or a parenthesised list.
+// NIL, or a parenthesised list. An atom's or a literal's text shares the
+// storage of the bytes it arrived in rather than being copied out of them:
+// a value kept for long keeps that storage (copy the text to keep it), and
+// the text has no terminating NUL.
 struct ImapValue {
     enum class Kind { Atom, String, Nil, List };
     Kind kind = Kind::Nil;
@@ -44,14 +48,33 @@ struct ImapResponse {
 // talked to any further: memory must stay bounded whatever it sends.
 struct ImapLimits {
     qint64 lineBytes = 64 * 1024 * 1024; // one line between literals
-    qint64 literalBytes = 256 * 1024; // one literal (a header block)
-    qint64 responseBytes = 64 * 1024 * 1024; // one response in all
+    // A literal longer than this (a header block) keeps its first part only.
+    qint64 literalBytes = 256 * 1024;
+    qint64 responseBytes = 64 * 1024 * 1024; // one response in all, dropped bytes included
     int depth = 32; // nested lists
 };
 
-// Frames complete responses out of the bytes received so far. Each call
-// goes on where the last one stopped, so bytes arriving one at a time cost
-// no more than bytes arriving at once; a literal is skipped by its count.
+// A complete response where it lies in the arrived bytes, CR LF and the
+// kept part of its literals included.
+struct ImapFramed {
+    // A literal cut to the bound: where its kept bytes start in the response
+    // and how many there are; the bytes past them were never kept.
+    struct Cut {
+        qsizetype at;
+        qsizetype kept;
+    };
+    const QByteArray *buffer = nullptr;
+    qsizetype start = 0;
+    qsizetype length = 0;
+    QList<Cut> cuts;
+
+    QByteArrayView bytes() const { return QByteArrayView(*buffer).sliced(start, length); }
+};
+
+// Frames complete responses out of the bytes as they arrive. The search
+// for line ends goes on where the last one stopped and literals are skipped
+// by their count, so each byte is looked at once however the bytes are cut;
+// the bytes of a literal past its bound are dropped as they arrive.
 class ImapFramer {
 public:
     explicit ImapFramer(ImapLimits limits = {})
@@ -59,20 +82,34 @@ public:
     {
     }
 
-    enum class Step { Framed, NeedMore, TooLarge };
-    // Framed: `buffer` starts with a complete response of `length` bytes.
-    Step next(QByteArrayView buffer, qsizetype &length);
-    // The response was taken off the front of the buffer (or the buffer cleared).
+    enum class End { NeedMore, Stopped, TooLarge };
+    // Returns false to stop: the buffer is then left as it is.
+    using Sink = std::function<bool(const ImapFramed &)>;
+    // Hands every complete response at the front of `buffer` to `sink`,
+    // oldest first, then removes them in one go: what is left is the start
+    // of the next response. The sink may not change the buffer. TooLarge:
+    // a bound was passed, nothing more is framed.
+    End frame(QByteArray &buffer, const Sink &sink);
+    // Forgets the response in progress (the buffer was cleared).
     void reset();
     const ImapLimits &limits() const { return m_limits; }
 
 private:
+    enum class Step { Framed, NeedMore, TooLarge };
+    Step next(QByteArray &buffer, qsizetype from, qsizetype &length);
+    Step literalArrived(QByteArray &buffer, qsizetype from);
+
     ImapLimits m_limits;
+    // What is known of the response in progress, relative to its start:
     qsizetype m_lineStart = 0; // where the line being scanned starts
     qsizetype m_scanned = 0; // bytes of that line looked at already
-    qsizetype m_literalEnd = -1; // while a literal is awaited, where it ends
+    qsizetype m_literalEnd = -1; // while a literal is awaited, where its kept part ends
+    qint64 m_dropping = 0; // bytes of that literal still to drop
+    qint64 m_dropped = 0; // bytes of the response dropped so far
+    QList<ImapFramed::Cut> m_cuts;
 };
 
-// Parses one framed response (CR LF and literals included); nothing when it
-// is not one (the `why` says what is wrong).
-std::optional<ImapResponse> parseImapResponse(QByteArrayView bytes, const ImapLimits &limits, QString *why = nullptr);
+// Parses one framed response; nothing when it is not one (the `why` says
+// what is wrong).
+std::optional<ImapResponse> parseImapResponse(const ImapFramed &framed, const ImapLimits &limits,
+                                              QString *why = nullptr);

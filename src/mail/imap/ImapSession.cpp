@@ -93,34 +93,26 @@ void ImapSession::learnCapabilities(const QByteArray &words)
     m_capabilitiesKnown = true;
 }
 
-// Takes every complete response off the front of what arrived.
+// Takes every complete response off the front of what arrived; each is
+// parsed where it lies and handed on before the next is looked at.
 void ImapSession::frameResponses()
 {
-    QByteArray &buffer = m_connection->received();
-    qsizetype taken = 0;
-    while (!m_connection->isBroken()) {
-        qsizetype length = 0;
-        const QByteArrayView rest = QByteArrayView(buffer).sliced(taken);
-        const ImapFramer::Step step = m_framer.next(rest, length);
-        if (step == ImapFramer::Step::NeedMore)
-            break;
-        if (step == ImapFramer::Step::TooLarge) {
-            lose(QStringLiteral("The server sent a response larger than this program accepts, so the connection was "
-                                "closed."));
-            return;
-        }
+    if (m_connection->isBroken())
+        return;
+    const ImapFramer::End end = m_framer.frame(m_connection->received(), [this](const ImapFramed &framed) {
         QString why;
-        std::optional<ImapResponse> response = parseImapResponse(rest.first(length), m_framer.limits(), &why);
-        taken += length;
+        std::optional<ImapResponse> response = parseImapResponse(framed, m_framer.limits(), &why);
         if (!response) {
             lose(QStringLiteral("The server sent a response that is not IMAP (%1), so the connection was closed.")
                      .arg(why));
-            return;
+            return false;
         }
         dispatch(std::move(*response));
-    }
-    if (!m_connection->isBroken())
-        buffer.remove(0, taken);
+        return !m_connection->isBroken();
+    });
+    if (end == ImapFramer::End::TooLarge)
+        lose(QStringLiteral("The server sent a response larger than this program accepts, so the connection was "
+                            "closed."));
 }
 
 void ImapSession::lose(const QString &text)
