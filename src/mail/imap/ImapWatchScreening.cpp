@@ -29,7 +29,7 @@ MessageEntry ImapWatch::entryOf(const ImapResponse &response, quint32 uid) const
         entry.priority = std::move(shown.priority);
         entry.sortReason = m_classify(entry.sender, header->text, entry.bytes);
     }
-    const bool filtered = readable && entry.sortReason.kind == SortReason::Kind::Filter;
+    const bool filtered = readable && entry.sortReason.sendsToRecycleBin();
     entry.iconKey = filtered ? QStringLiteral("recycle") : QStringLiteral("inbox");
     return entry;
 }
