@@ -21,10 +21,11 @@ bool offerDatabaseRecovery(RuleDatabase &db)
         QString keptAs;
         qint64 history = 0;
         if (db.rebuildFromRules(salvage, &keptAs, &rebuildError, &history)) {
-            const QString historyText = history > 0
-                ? QStringLiteral("the deletion history holds the %1 entries of the backup; later ones are lost.")
-                      .arg(history)
-                : QStringLiteral("the deletion history starts empty.");
+            const QString historyText = history == 0 ? QStringLiteral("the deletion history starts empty.")
+                : history == 1
+                ? QStringLiteral("the deletion history holds the one entry of the backup; later ones are lost.")
+                : QStringLiteral("the deletion history holds the %1 entries of the backup; later ones are lost.")
+                      .arg(history);
             MessageBox::show(QStringLiteral("The rule database \"%1\" was damaged: %2.\r\n\r\n"
                                             "All its rules could still be read: %3 filter and %4 exempted rules. "
                                             "Trelvik made a new rule database of them; %6\r\nThe damaged file is "

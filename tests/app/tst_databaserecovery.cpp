@@ -79,8 +79,11 @@ private Q_SLOTS:
             expected.sort();
             QCOMPARE(filter, expected);
             QCOMPARE(db.FillRules(u"tbexempted"_s).value_or(QStringList()), QStringList{u"boss@work.example"_s});
+            // The damaged file's history is lost; the backup's one entry is kept.
+            QVERIFY2(box.text.contains(u"the deletion history holds the one entry of the backup"_s),
+                     qPrintable(box.text));
             QString error;
-            QCOMPARE(DeletionHistory(db).read(&error).value_or(QList<DeletionRecord>{{}}).size(), 0);
+            QCOMPARE(DeletionHistory(db).read(&error).value_or(QList<DeletionRecord>{}).size(), 1);
         } else {
             // Offered with both counts, answered No: nothing changes.
             QCOMPARE(box.icon, MessageBox::Icon::Question);
