@@ -98,6 +98,7 @@ MailResult ImapMailbox::ended(ImapSession::Outcome outcome) const
 
 MailResult ImapMailbox::open()
 {
+    m_abandoned = false;
     m_selected = false;
     m_listId = 0;
     m_logout = 0;
@@ -138,6 +139,13 @@ ImapSession::Outcome ImapMailbox::runChunks(qsizetype count, const MakeCommand &
             break;
         }
         if (awaited == ImapSession::Outcome::Cancelled) {
+            // Answers owed to reads protect nothing: the session closes at
+            // once, so that a deadline is the deadline. Those owed to
+            // removals are read, within the cancel grace.
+            if (mode == MailConnection::CancelMode::Ends) {
+                m_abandoned = true;
+                break;
+            }
             stop = true;
             continue;
         }
@@ -300,9 +308,13 @@ QString ImapMailbox::unreadNote(const QList<quint32> &uids) const
 
 MailResult ImapMailbox::commit()
 {
-    // Every removal acted already; logging out only ends the session well.
+    // Every removal acted already; logging out only ends the session well,
+    // and a session a Cancel left with answers owed just closes.
     m_logoutAhead = false;
-    (void)m_session.logout(std::exchange(m_logout, 0));
+    if (m_abandoned)
+        m_session.closeServer();
+    else
+        (void)m_session.logout(std::exchange(m_logout, 0));
     return MailResult::done();
 }
 

@@ -102,6 +102,7 @@ private:
     bool m_selected = false; // the folder is open for changes
     QString m_note; // what a removal wants the user to know
     bool m_logoutAhead = false; // commit() follows the next remove()
+    bool m_abandoned = false; // a Cancel left answers to reads owed
     quint64 m_logout = 0; // the LOGOUT sent behind the last move
     QByteArray m_target; // the target folder as commands name it
     QString m_targetName; // and as the user reads it
