@@ -8,7 +8,11 @@
 struct SieveCapabilities {
     QStringList extensions;
 
-    bool has(QStringView extension) const { return extensions.contains(extension, Qt::CaseInsensitive); }
+    // Asked for every rule: the exact spelling first, which servers use.
+    bool has(QStringView extension) const
+    {
+        return extensions.contains(extension) || extensions.contains(extension, Qt::CaseInsensitive);
+    }
     // What Dovecot's Pigeonhole announces, for a script made without asking
     // a server.
     static SieveCapabilities typical();
