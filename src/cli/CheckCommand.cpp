@@ -140,24 +140,33 @@ int checkProfile(const Options &options, RuleDatabase &rules, const QString &pro
     recycle.setDisplayed(false);
     QString listingNote;
     std::optional<CheckReport> report;
+    // A learned spam is deleted unattended only where the profile allows it
+    // (over IMAP a move to Junk or Trash can be undone, and goes ahead); else
+    // it stays on the server for the window to show in the Recycle Bin. The
+    // deletion sends its commands before the report is made, so the row must
+    // not reach the Recycle Bin at all: it is kept, marked unsure and why.
+    const bool removalDeletes = !settings.usesImap()
+        || settings.ImapEmptyAction.compare(QLatin1String("Delete"), Qt::CaseInsensitive) == 0;
+    const MessageClassifier learning = LearningClassifier::lazy(rules, profile);
+    MessageClassifier classify = learning;
+    if (options.del && removalDeletes && settings.DeleteLearnedSpam != QLatin1String("1"))
+        classify = [learning](const QString &sender, QByteArrayView header, qint64 size) {
+            SortReason reason = learning(sender, header, size);
+            if (reason.kind == SortReason::Kind::Learned && reason.verdict == SortReason::Verdict::Spam) {
+                reason.verdict = SortReason::Verdict::Unsure;
+                reason.reasons.prepend(QStringLiteral("kept for review: this profile does not let --delete "
+                                                      "remove learned spam"));
+            }
+            return reason;
+        };
     // The report keeps what it tells of each row; of the lists only the
     // Recycle Bin is needed further, by the deletion.
-    // A learned spam is deleted unattended only where the profile allows it;
-    // else it waits in the Recycle Bin for the user's review.
-    QList<MessageEntry> heldForReview;
     const auto fetched = [&] {
         report = CheckReport::fromFolders(profile, inbox, recycle);
         inbox.clear();
-        if (options.del && settings.DeleteLearnedSpam != QLatin1String("1")) {
-            for (int row = recycle.count() - 1; row >= 0; --row) {
-                if (recycle.entry(row).sortReason.kind == SortReason::Kind::Learned)
-                    heldForReview.prepend(recycle.takeAt(row));
-            }
-        }
     };
-    const MailRun::CheckResult checked = MailRun::check(target, inbox, recycle,
-                                                        LearningClassifier::lazy(rules, profile), rules, options.del,
-                                                        fetched, session, &listingNote);
+    const MailRun::CheckResult checked = MailRun::check(target, inbox, recycle, classify, rules, options.del, fetched,
+                                                        session, &listingNote);
     status.clear();
     if (checked.fetched != MailOutcome::Done || !report)
         return exitCodeFor(checked.fetched, deadline);
@@ -165,7 +174,6 @@ int checkProfile(const Options &options, RuleDatabase &rules, const QString &pro
     int code = ExitCode::Done;
     if (options.del) {
         const DeletionResult deletion = checked.deletion.value_or(DeletionResult{});
-        recycle.appendRows(heldForReview); // left, as the rows the server did not delete
         report->applyDeletion(deletion, recycle);
         if (deletion.outcome() != MailOutcome::Done)
             code = exitCodeFor(deletion.outcome(), deadline, true);

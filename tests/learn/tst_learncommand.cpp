@@ -2,7 +2,11 @@
 // private home: mbox, Maildir and single files teach; hostile files are
 // refused quickly and clearly, or read within the header's bound.
 #include "../cli/ProgramRun.h"
+#include "ProfileKeys.h"
 #include "ProfileStore.h"
+#include "SamplePop3Server.h"
+#include "Scramble.h"
+#include "SettingsStore.h"
 #include "TestSupport.h"
 
 #include <QDir>
@@ -106,6 +110,45 @@ private Q_SLOTS:
         const ProgramResult run = runProgram({QStringLiteral("--classify"), file});
         QCOMPARE(run.code, code);
         QVERIFY2((code == 0 ? run.out : run.err).contains(says), (run.out + run.err).constData());
+    }
+
+    // Over POP3 the timer's --delete leaves learned spam on the server for
+    // the window's review unless the profile allows it; rules' spam goes.
+    void deleteTakesLearnedSpamOnlyWhereAllowed()
+    {
+        const QList<SamplePop3Server::Message> mail = {{SamplePop3Server::toCrLf(spam(300)), QStringLiteral("s1"), {}},
+                                                       {SamplePop3Server::toCrLf(ham(300)), QStringLiteral("h1"), {}}};
+        SamplePop3Server server(mail, "demo", "demo");
+        QVERIFY(server.listen());
+        using namespace modRegistry;
+        const QString key = kSettingKeyPrefix + QStringLiteral("Work");
+        QString password = QStringLiteral("demo");
+        QVERIFY(WriteStoreValue(HKEY_CURRENT_USER, key, QStringLiteral("EmailPort"), REG_SZ,
+                                QString::number(server.port())));
+        QVERIFY(WriteStoreValue(HKEY_CURRENT_USER, key, QStringLiteral("EmailUserId"), REG_SZ, QStringLiteral("demo")));
+        QVERIFY(WriteStoreValue(HKEY_CURRENT_USER, key, QStringLiteral("EmailPassword"), REG_SZ,
+                                modSecurity::ScrambleText(password)));
+        const QStringList checkDelete = {QStringLiteral("--check"), QStringLiteral("--delete"),
+                                         QStringLiteral("--json")};
+
+        const ProgramResult held = runProgram(checkDelete);
+        QVERIFY2(held.code == 0, held.err.constData());
+        QCOMPARE(server.messageCount(), 2);
+        QCOMPARE(held.json().value(QStringLiteral("deleted")).toInt(), 0);
+        const QJsonObject row = held.json().value(QStringLiteral("messages")).toArray().at(0).toObject();
+        QCOMPARE(row.value(QStringLiteral("uid")).toString(), QStringLiteral("s1"));
+        QCOMPARE(row.value(QStringLiteral("folder")).toString(), QStringLiteral("Inbox"));
+        QVERIFY2(row.value(QStringLiteral("rule")).toString().contains(QStringLiteral("kept for review")),
+                 qPrintable(row.value(QStringLiteral("rule")).toString()));
+
+        QVERIFY(WriteStoreValue(HKEY_CURRENT_USER, key, ProfileKeys::kDeleteLearnedSpam, REG_SZ, QStringLiteral("1")));
+        const ProgramResult allowed = runProgram(checkDelete);
+        QVERIFY2(allowed.code == 0, allowed.err.constData());
+        QCOMPARE(allowed.json().value(QStringLiteral("deleted")).toInt(), 1);
+        QCOMPARE(server.messageCount(), 1);
+        const QJsonObject gone = allowed.json().value(QStringLiteral("messages")).toArray().at(0).toObject();
+        QCOMPARE(gone.value(QStringLiteral("learned")).toObject().value(QStringLiteral("verdict")).toString(),
+                 QStringLiteral("spam"));
     }
 
 private:
