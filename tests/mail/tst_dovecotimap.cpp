@@ -74,7 +74,8 @@ public:
     QByteArray uidOf(const QByteArray &subject)
     {
         const QList<QByteArray> lines = run("UID SEARCH SUBJECT " + subject);
-        return lines.size() == 2 ? lines.constFirst().split(' ').constLast() : QByteArray();
+        const QByteArray found = lines.size() == 2 ? lines.constFirst().split(' ').constLast() : QByteArray();
+        return found == "SEARCH" ? QByteArray() : found; // found nothing
     }
     // Removes every message of the folder.
     void clear(const QByteArray &folder)

@@ -41,6 +41,9 @@ MessageEntry row(qint32 number, const QString &uid = {})
 const QByteArray kStranger = ScriptedPop3Server::headers(
     {"From: someone@else.example", "Subject: Somebody else's message", "Date: Mon, 1 Jun 2026 10:00:00 +0000"});
 
+// The title of the box when rows only changed on the server (none refused).
+const QString kChangedTitle = QStringLiteral("Empty Recycle Bin");
+
 QString notDeletedBox(int n, int of)
 {
     return QStringLiteral("%1 of %2 messages could not be deleted on the server (refused, or changed since the "
@@ -149,7 +152,8 @@ void TestEmptyRecycleBin::oneLeftOnServer()
             .dele(5);
     }
     f->server.quit();
-    f->boxes.expect(notDeletedBox(1, 3), QStringLiteral("Error"), Icon::Critical);
+    // A refusal is an error; a message changed on the server is news.
+    f->boxes.expect(notDeletedBox(1, 3), uidl ? QStringLiteral("Error") : kChangedTitle, Icon::Critical);
     f->empty();
     VERIFY_SCRIPT(f->server);
     VERIFY_BOXES(f->boxes);
@@ -314,7 +318,7 @@ void TestEmptyRecycleBin::identity()
         f->server.dele(n);
     f->server.quit();
     if (removed.size() < 3)
-        f->boxes.expect(notDeletedBox(3 - int(removed.size()), 3), QStringLiteral("Error"), Icon::Critical);
+        f->boxes.expect(notDeletedBox(3 - int(removed.size()), 3), kChangedTitle, Icon::Critical);
     f->empty();
     VERIFY_SCRIPT(f->server);
     VERIFY_BOXES(f->boxes);
@@ -492,7 +496,7 @@ void TestEmptyRecycleBin::bigListing()
     if (whole) {
         f->server.top(100000, headerOf(100001)).top(99, headerOf(100)).top(9, headerOf(10));
         f->server.dele(100000).dele(99).dele(9).quit();
-        f->boxes.expect(notDeletedBox(1, 4), QStringLiteral("Error"), Icon::Critical);
+        f->boxes.expect(notDeletedBox(1, 4), kChangedTitle, Icon::Critical);
     } else {
         f->boxes.expect(QStringLiteral("The server's message listing is larger than 1 MB, so the connection was "
                                        "closed.\r\nNothing was deleted; the messages are back in the Recycle Bin."),

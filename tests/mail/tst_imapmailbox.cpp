@@ -333,9 +333,9 @@ void TestImapMailbox::cancelMidFetchClosesAtOnce()
     VERIFY_IMAP_SCRIPT(*s.server);
 }
 // Rows are confirmed by UID (one gone meanwhile stays), moved in one
-// command, and counted by what the server says it moved: a message another
-// client expunged between the search and the move is in no COPYUID and is
-// no longer there, so it changed on the server and was not moved by us.
+// command with LOGOUT behind it, and counted by what the server says it
+// moved: a message another client expunged between the search and the move
+// is in no COPYUID, so it changed on the server and was not moved by us.
 void TestImapMailbox::emptyMovesConfirmedRowsToJunk()
 {
     Session s;
@@ -345,7 +345,6 @@ void TestImapMailbox::emptyMovesConfirmedRowsToJunk()
               {"UID MOVE 10,12,4294967290 \"Junk\"",
                {"* OK [COPYUID 9 12,4294967290 1:2] moved", "* 1 EXPUNGE", "* 1 EXPUNGE"},
                "OK"},
-              {"UID SEARCH UID 10,12,4294967290", {"* SEARCH"}, "OK"},
               {"LOGOUT", {"* BYE"}, "OK"}});
     MessageFolderModel recycle;
     fillRecycle(recycle, {"77/10", "77/12", "77/15", "77/4294967290"});
@@ -434,8 +433,8 @@ void TestImapMailbox::removal_data()
     const Exchange noneThere{"UID SEARCH UID 10,12", {"* SEARCH"}, "OK"};
     QTest::newRow("moved, told by COPYUID in the completion")
         << QByteArray("IMAP4rev1 MOVE UIDPLUS") << move << junk
-        << QList<Exchange>{search, {"UID MOVE 10,12 \"Junk\"", {}, "OK [COPYUID 9 10,12 5:6] done"}, noneThere} << "RR"
-        << done << QString();
+        << QList<Exchange>{search, {"UID MOVE 10,12 \"Junk\"", {}, "OK [COPYUID 9 10,12 5:6] done"}} << "RR" << done
+        << QString();
     QTest::newRow("moved, no COPYUID: the search says")
         << QByteArray("IMAP4rev1 MOVE") << move << junk
         << QList<Exchange>{search,
@@ -444,7 +443,7 @@ void TestImapMailbox::removal_data()
         << "FR" << done << QString();
     QTest::newRow("move refused: no such folder")
         << QByteArray("IMAP4rev1 MOVE UIDPLUS") << move << junk
-        << QList<Exchange>{search, {"UID MOVE 10,12 \"Junk\"", {}, "NO [TRYCREATE] no such folder"}, bothThere} << "FF"
+        << QList<Exchange>{search, {"UID MOVE 10,12 \"Junk\"", {}, "NO [TRYCREATE] no such folder"}} << "FF"
         << int(MailOutcome::NotConfigured) << QStringLiteral("The folder Junk does not exist on the server.");
     QTest::newRow("no MOVE: copy, mark, expunge those")
         << QByteArray("IMAP4rev1 UIDPLUS") << move << junk

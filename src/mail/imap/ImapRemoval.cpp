@@ -194,34 +194,22 @@ MailResult ImapMailbox::remove(const QList<MessageKey> &keys, const RemovalSink 
     return result;
 }
 
-// Every chunk's UID MOVE ahead of the answers, then a search of what is
-// still there, and LOGOUT behind it when the session ends next.
+// Every chunk's UID MOVE ahead of the answers. A server with UIDPLUS names
+// in each answer what it took (COPYUID), and LOGOUT goes out behind the last
+// when the session ends next; without it, a search of what is still there
+// follows the answers. It cannot go out with the moves: a server may answer
+// it before a move before it has finished (Dovecot does).
 MailResult ImapMailbox::moveAll(const QList<QList<quint32>> &chunks, ImapRemovalTally &tally, bool logoutAhead)
 {
-    const qsizetype count = chunks.size();
-    QList<quint32> all;
-    for (const QList<quint32> &chunk : chunks)
-        all += chunk;
-    const auto make = [&](qsizetype c) {
-        return c < count ? "UID MOVE " + ImapCommands::uidSet(chunks.at(c)) + ' ' + m_target
-                         : "UID SEARCH UID " + ImapCommands::uidSet(all);
-    };
+    const bool named = m_session.hasCapability("UIDPLUS");
+    const auto make = [&](qsizetype c) { return "UID MOVE " + ImapCommands::uidSet(chunks.at(c)) + ' ' + m_target; };
     const auto data = [&tally](const ImapResponse &r) {
         if (r.code == "COPYUID")
             tally.copied(r.codeArguments);
-        else if (r.keyword == "SEARCH")
-            for (const ImapValue &v : r.values)
-                if (v.number() > 0 && v.number() <= 0xffffffffLL)
-                    tally.stillThere(quint32(v.number()));
     };
     bool missingFolder = false;
     const auto done = [&](qsizetype c) {
         const bool accepted = m_session.completedOk();
-        if (c == count) {
-            if (accepted)
-                tally.searched();
-            return true;
-        }
         if (m_session.completion().code == "COPYUID")
             tally.copied(m_session.completion().codeArguments);
         if (!accepted && m_note.isEmpty()) {
@@ -233,15 +221,19 @@ MailResult ImapMailbox::moveAll(const QList<QList<quint32>> &chunks, ImapRemoval
         tally.answered(chunks.at(c), accepted);
         return true;
     };
-    // The moves act at once: when the session ends after them, LOGOUT goes
-    // out behind the search instead of a round trip later.
     const auto logout = [&] {
-        if (logoutAhead)
+        if (logoutAhead && named)
             m_logout = m_session.sendLogout();
     };
-    const ImapSession::Outcome outcome = runChunks(count == 0 ? 0 : count + 1, make, data, done,
-                                                   MailConnection::CancelMode::Bounded, logout);
+    const ImapSession::Outcome outcome = runChunks(chunks.size(), make, data, done, MailConnection::CancelMode::Bounded,
+                                                   logout);
     MailResult result = ended(outcome);
+    if (result.ok() && !named && !chunks.isEmpty()) {
+        QList<quint32> all;
+        for (const QList<quint32> &chunk : chunks)
+            all += chunk;
+        result = verify(all, tally, false, logoutAhead);
+    }
     // A folder to move to that is not there is a setting to put right.
     if (result.ok() && missingFolder)
         return MailResult::failure(MailOutcome::NotConfigured, QStringLiteral("Error"),
