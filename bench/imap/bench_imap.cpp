@@ -198,12 +198,15 @@ int main(int argc, char *argv[])
     if (!home.isValid())
         return 1;
     // "--only ideal": only the comparison with the ideal client; "--only
-    // real": only the peak memory of the check over real-sized mail.
+    // real": only the peak memory of the check over real-sized mail; "--only
+    // move": only the move of 1,000 over the 100 ms link.
     const QString program = QCoreApplication::applicationFilePath();
     if (argc == 3 && qstrcmp(argv[1], "--only") == 0 && qstrcmp(argv[2], "ideal") == 0)
         return VersusIdeal::run(program, home.path()) ? 0 : 1;
     if (argc == 3 && qstrcmp(argv[1], "--only") == 0 && qstrcmp(argv[2], "real") == 0)
         return VersusIdeal::realPeak(program, home.path()) ? 0 : 1;
+    if (argc == 3 && qstrcmp(argv[1], "--only") == 0 && qstrcmp(argv[2], "move") == 0)
+        return move1000() ? 0 : 1;
     const bool fetched = fetch10k();
     const bool moved = move1000();
     const bool big = fetch100k(QCoreApplication::applicationFilePath());
