@@ -131,9 +131,10 @@ private Q_SLOTS:
             << QByteArrayList{"check:name-holds-other-address", "check:message-id-elsewhere",
                               "check:date-long-before-arrival", "rcvd.net:1.2.3"}
             << QByteArrayList{"check:no-date"};
+        static const char withNul[] = "Subject: caf\xc3 \xff\xfe bad\0word\nFrom: a@b.example\n\n";
         QTest::newRow("NUL and invalid UTF-8 in a subject")
-            << QByteArray("Subject: caf\xc3 \xff\xfe bad\0word\nFrom: a@b.example\n\n", 50)
-            << QByteArrayList{"from.domain:b.example", "subject:bad"} << QByteArrayList{};
+            << QByteArray(withNul, sizeof(withNul) - 1) << QByteArrayList{"from.domain:b.example", "subject:bad"}
+            << QByteArrayList{};
     }
     void headerTokens()
     {
