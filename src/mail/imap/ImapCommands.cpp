@@ -106,10 +106,12 @@ UidRuns parseUidSet(QByteArrayView text)
             comma = text.size();
         const QByteArrayView part = text.sliced(from, comma - from);
         from = comma + 1;
+        // "n" is the run n:n.
         const qsizetype colon = part.indexOf(':');
+        const QByteArrayView low = colon < 0 ? part : part.first(colon);
+        const QByteArrayView high = colon < 0 ? part : part.sliced(colon + 1);
         quint32 first = 0, last = 0;
-        if (!number(colon < 0 ? part : part.first(colon), first)
-            || (colon >= 0 ? !number(part.sliced(colon + 1), last) : (last = first, false)))
+        if (!number(low, first) || !number(high, last))
             return {};
         set.runs.append({qMin(first, last), qMax(first, last)});
     }
