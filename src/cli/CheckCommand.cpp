@@ -10,6 +10,7 @@
 #include "ExitCode.h"
 #include "JsonStreamWriter.h"
 #include "LearningClassifier.h"
+#include "MailProtocols.h"
 #include "MailRun.h"
 #include "CancelFlag.h"
 #include "MessageFolderModel.h"
@@ -145,8 +146,7 @@ int checkProfile(const Options &options, RuleDatabase &rules, const QString &pro
     // it stays on the server for the window to show in the Recycle Bin. The
     // deletion sends its commands before the report is made, so the row must
     // not reach the Recycle Bin at all: it is kept, marked unsure and why.
-    const bool removalDeletes = !settings.usesImap()
-        || settings.ImapEmptyAction.compare(QLatin1String("Delete"), Qt::CaseInsensitive) == 0;
+    const bool removalDeletes = MailProtocols::builtIn().of(settings).removalDeletes(settings);
     const MessageClassifier learning = LearningClassifier::lazy(rules, profile);
     MessageClassifier classify = learning;
     if (options.del && removalDeletes && settings.DeleteLearnedSpam != QLatin1String("1"))

@@ -8,6 +8,7 @@
 #include "Dialer.h"
 #include "ExitCode.h"
 #include "ImapWatch.h"
+#include "MailProtocols.h"
 #include "MailRun.h"
 #include "Profile.h"
 #include "ProfileRecord.h"
@@ -51,7 +52,7 @@ int run(const CommandLine::Options &options, RuleDatabase &rules)
     if (profile.isEmpty())
         return ExitCode::NotConfigured;
     ProfileSettingsRecord settings = ReadProfile(profile);
-    if (!settings.usesImap()) {
+    if (!MailProtocols::builtIn().of(settings).watches) {
         ConsoleOutput::error(QStringLiteral("--watch needs an IMAP profile; \"%1\" reads its mail over POP3 (check "
                                             "it with --check instead).")
                                  .arg(ConsoleOutput::plain(profile)));

@@ -10,8 +10,3 @@ bool ProfileSettingsRecord::isConfigured() const
     return !EmailHost.isEmpty() && !EmailPort.isEmpty() && !EmailUserid.isEmpty()
         && (usesOAuth2() ? !OAuthClientId.isEmpty() : !EmailPassword.isEmpty());
 }
-
-bool ProfileSettingsRecord::usesImap() const
-{
-    return MailProtocol.compare(QLatin1String("IMAP"), Qt::CaseInsensitive) == 0;
-}

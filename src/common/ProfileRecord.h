@@ -1,5 +1,7 @@
 #pragma once
 
+#include "MailProtocolKind.h"
+
 #include <QString>
 
 // The current profile's settings, texts named as their stored values.
@@ -51,7 +53,7 @@ struct ProfileSettingsRecord {
     // over POP3; "0" (the default) keeps it in the Recycle Bin for review.
     QString DeleteLearnedSpam = QStringLiteral("0");
 
-    bool usesImap() const;
+    MailProtocolKind protocol() const { return mailProtocolKind(MailProtocol); }
 
     bool usesOAuth2() const;
     // Configured when host, port and user are set and there is a way to

@@ -1,11 +1,10 @@
 #include "ConnectionTester.h"
 
 #include "CancelFlag.h"
-#include "ImapCommands.h"
-#include "ImapSession.h"
+#include "MailProtocols.h"
+#include "TestedMailbox.h"
 #include "ProfileRecord.h"
 #include "OAuthTokens.h"
-#include "Pop3Parsers.h"
 #include "RunStatus.h"
 #include "SecureChannel.h"
 
@@ -38,98 +37,6 @@ QString certificateText(CertificateTrust trust)
     return QStringLiteral("not encrypted: the password is sent in clear");
 }
 
-// The steps a test takes, for either protocol.
-class TestedMailbox {
-public:
-    virtual ~TestedMailbox() = default;
-    virtual MailResult connect() = 0;
-    virtual MailResult login() = 0;
-    // What the server holds, said after the login ("3 messages waiting");
-    // a failure only when the step was refused.
-    virtual MailResult look(QStringList &said, const std::function<void(const QString &)> &announce) = 0;
-    virtual void quit() = 0;
-    virtual void close() = 0;
-    virtual bool isEncrypted() const = 0;
-    virtual QString protocolName() const = 0;
-    virtual CertificateTrust certificateTrust() const = 0;
-};
-
-QString waiting(qint64 count)
-{
-    return count == 1 ? QStringLiteral("1 message waiting") : QStringLiteral("%1 messages waiting").arg(count);
-}
-
-class TestedPop3 : public TestedMailbox {
-public:
-    TestedPop3(RunStatus &status, const ProfileSettingsRecord &settings, CancelFlag &cancel, SessionOptions options)
-        : m_session(status, settings, cancel, std::move(options))
-    {
-    }
-    MailResult connect() override { return m_session.ConnectServer(); }
-    MailResult login() override { return m_session.LoginServer(); }
-    MailResult look(QStringList &said, const std::function<void(const QString &)> &announce) override
-    {
-        announce(QStringLiteral("Counting the waiting messages ..."));
-        if (m_session.command(QStringLiteral("STAT"), Pop3Session::kSingleReply) == Pop3Session::Outcome::Reply
-            && m_session.serverReply().startsWith(QLatin1String("+OK")))
-            said << waiting(LeadingNumber(GetReplyWord(m_session.serverReply(), 2)));
-        return MailResult::done();
-    }
-    void quit() override { m_session.QuitServer(); }
-    void close() override { m_session.CloseServer(); }
-    bool isEncrypted() const override { return m_session.isEncrypted(); }
-    QString protocolName() const override { return m_session.protocolName(); }
-    CertificateTrust certificateTrust() const override { return m_session.certificateTrust(); }
-
-private:
-    Pop3Session m_session;
-};
-
-class TestedImap : public TestedMailbox {
-public:
-    TestedImap(RunStatus &status, const ProfileSettingsRecord &settings, CancelFlag &cancel, SessionOptions options)
-        : m_session(status, settings, cancel, std::move(options))
-        , m_folder(settings.ImapFolder.trimmed().isEmpty() ? QStringLiteral("INBOX") : settings.ImapFolder.trimmed())
-    {
-    }
-    MailResult connect() override { return m_session.connectServer(); }
-    MailResult login() override { return m_session.login(); }
-    // Read-only, as a fetch opens it: the test changes no flag.
-    MailResult look(QStringList &said, const std::function<void(const QString &)> &announce) override
-    {
-        announce(QStringLiteral("Opening the folder %1 ...").arg(m_folder));
-        qint64 exists = -1;
-        const ImapSession::Outcome outcome = m_session.run("EXAMINE " + ImapCommands::mailbox(m_folder),
-                                                           [&exists](const ImapResponse &r) {
-                                                               if (r.keyword == "EXISTS")
-                                                                   exists = r.number;
-                                                           });
-        if (outcome == ImapSession::Outcome::Failed)
-            return m_session.failure();
-        if (outcome == ImapSession::Outcome::Cancelled)
-            return MailResult::cancelled();
-        if (!m_session.completedOk())
-            return m_session.refused(QStringLiteral("open the folder %1").arg(m_folder));
-        said << (exists >= 0 ? waiting(exists) + QStringLiteral(" in ") + m_folder
-                             : QStringLiteral("folder %1 opened").arg(m_folder));
-        // Without these the Recycle Bin is still emptied, but less neatly.
-        if (!m_session.hasCapability("MOVE"))
-            said << QStringLiteral("the server cannot move messages (no MOVE): they are copied, then removed");
-        if (!m_session.hasCapability("UIDPLUS"))
-            said << QStringLiteral("the server lacks UIDPLUS: removed messages stay marked as deleted until the "
-                                   "folder is compacted");
-        return MailResult::done();
-    }
-    void quit() override { (void)m_session.logout(); }
-    void close() override { m_session.closeServer(); }
-    bool isEncrypted() const override { return m_session.isEncrypted(); }
-    QString protocolName() const override { return m_session.protocolName(); }
-    CertificateTrust certificateTrust() const override { return m_session.certificateTrust(); }
-
-private:
-    ImapSession m_session;
-    QString m_folder;
-};
 
 // Says what the connection step does, then takes it.
 MailResult connectAnnounced(const std::function<void(const QString &)> &step, const ProfileSettingsRecord &settings,
@@ -169,19 +76,15 @@ TestConnectionResult testConnection(const ProfileSettingsRecord &settings, Sessi
     CancelFlag &cancel = hooks.cancel ? *hooks.cancel : ownCancel;
     {
         SilentStatus status;
-        std::unique_ptr<TestedMailbox> mailbox;
-        if (settings.usesImap())
-            mailbox = std::make_unique<TestedImap>(status, settings, cancel, options);
-        else
-            mailbox = std::make_unique<TestedPop3>(status, settings, cancel, options);
+        const MailProtocolEntry &protocol = protocolsOf(options).of(settings);
+        const std::unique_ptr<TestedMailbox> mailbox = protocol.connectionTest(status, settings, cancel, options);
         TestedMailbox &session = *mailbox;
         auto failedWith = [&](const QString &step, const MailResult &why) {
             failure = why.kind == MailOutcome::Failed ? why.text : step + QStringLiteral(": ") + oneLine(why.text);
         };
         try {
             if (settings.EmailHost.trimmed().isEmpty()) {
-                failure = settings.usesImap() ? QStringLiteral("No IMAP server is set.")
-                                              : QStringLiteral("No POP3 server is set.");
+                failure = QStringLiteral("No %1 server is set.").arg(protocol.name);
             } else if (!settings.usesOAuth2() && settings.EmailPassword.isEmpty()) {
                 // An empty PASS would only cost a failed login at the server.
                 failure = settings.SecretProblem.isEmpty()

@@ -1,6 +1,7 @@
 #pragma once
 
-#include "Pop3Session.h"
+#include "MailResult.h"
+#include "SessionOptions.h"
 
 #include <QString>
 

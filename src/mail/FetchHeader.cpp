@@ -2,9 +2,10 @@
 
 #include "CancelFlag.h"
 #include "HeaderDigest.h"
+#include "MailProtocols.h"
 #include "HeaderScan.h"
 #include "MessageFolderModel.h"
-#include "Pop3Parsers.h"
+#include "HeaderFields.h"
 #include "ProfileRecord.h"
 #include "RunStatus.h"
 #include "StringHelpers.h"
@@ -220,8 +221,7 @@ MailResult FetchHeader(RunStatus &status, MessageFolderModel &inbox, MessageFold
         return MailResult::failure(MailOutcome::NotConfigured, QStringLiteral("Email Setting Error"),
                                    QStringLiteral("Email Setting not configured\r\nPress the Setting button beside "
                                                   "the profile box and fill in the %1, user ID and password.")
-                                       .arg(settings.usesImap() ? QStringLiteral("IMAP server")
-                                                                : QStringLiteral("POP server")));
+                                       .arg(protocolsOf(options).of(settings).serverWords));
     const bool keepHeaderBlocks = options.keepHeaderBlocks;
     const auto mailbox = mailboxFor(status, settings, cancel, std::move(options));
     return FetchHeader(status, inbox, recycle, classify, *mailbox, cancel, keepHeaderBlocks, listingNote);

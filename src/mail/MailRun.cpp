@@ -1,5 +1,6 @@
 #include "MailRun.h"
 
+#include "MailProtocols.h"
 #include "CancelFlag.h"
 #include "DeletionHistory.h"
 #include "Dialer.h"
@@ -11,8 +12,7 @@
 ProfileReadiness readinessOf(const ProfileSettingsRecord &settings)
 {
     ProfileReadiness why;
-    if (settings.usesImap())
-        why.server = QStringLiteral("IMAP server");
+    why.server = MailProtocols::builtIn().of(settings).serverWords;
     if (settings.EmailHost.isEmpty())
         why.missing << why.server;
     if (settings.EmailPort.isEmpty())
@@ -196,7 +196,7 @@ DeletionResult emptyRecycleBin(const Target &target, MessageFolderModel &recycle
 void settleUnconfirmed(const Target &target, RuleDatabase &rules, const MessageFolderModel &inbox,
                        const MessageFolderModel &recycle)
 {
-    if (target.settings.usesImap())
+    if (!MailProtocols::builtIn().of(target.settings).settlesByListing)
         return;
     QSet<QString> uids;
     for (const MessageFolderModel *folder : {&inbox, &recycle}) {

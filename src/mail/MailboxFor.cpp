@@ -1,13 +1,10 @@
 #include "MailOperations.h"
 
-#include "ImapMailbox.h"
-#include "Pop3Mailbox.h"
-#include "ProfileRecord.h"
+#include "MailProtocols.h"
 
 std::unique_ptr<MailboxSession> mailboxFor(RunStatus &status, const ProfileSettingsRecord &settings, CancelFlag &cancel,
                                            SessionOptions options)
 {
-    if (settings.usesImap())
-        return std::make_unique<ImapMailbox>(status, settings, cancel, std::move(options), imapFoldersOf(settings));
-    return std::make_unique<Pop3Mailbox>(status, settings, cancel, std::move(options));
+    const MailProtocols &protocols = protocolsOf(options);
+    return protocols.of(settings).mailbox(status, settings, cancel, std::move(options));
 }

@@ -17,15 +17,14 @@ QString ImapEmptyActionCaption(const QString &action)
     return QStringLiteral("Move to the Junk folder");
 }
 
-QString PortForProtocol(bool imap, const QString &security, const QString &port)
+QString PortForProtocol(MailProtocolKind protocol, const QString &security, const QString &port)
 {
     const QString trimmed = port.trimmed();
-    for (const QString &usual : {kPlainPort, kTlsPort, kImapPlainPort, kImapTlsPort}) {
-        if (trimmed == usual) {
-            const bool tls = security == kSecuritySslTls;
-            if (imap)
-                return tls ? kImapTlsPort : kImapPlainPort;
-            return tls ? kTlsPort : kPlainPort;
+    for (const MailProtocolKind kind : {MailProtocolKind::Pop3, MailProtocolKind::Imap}) {
+        const MailProtocolFacts &usual = mailProtocolFacts(kind);
+        if (trimmed == usual.plainPort || trimmed == usual.tlsPort) {
+            const MailProtocolFacts &facts = mailProtocolFacts(protocol);
+            return security == kSecuritySslTls ? facts.tlsPort : facts.plainPort;
         }
     }
     return port;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "MailProtocolKind.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -20,4 +22,4 @@ QString ImapEmptyActionCaption(const QString &action);
 // either protocol's usual ones (110, 995, 143, 993) becomes the usual one
 // of this protocol with this security; any other port is the user's choice
 // and stays.
-QString PortForProtocol(bool imap, const QString &security, const QString &port);
+QString PortForProtocol(MailProtocolKind protocol, const QString &security, const QString &port);

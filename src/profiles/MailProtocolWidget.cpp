@@ -32,7 +32,7 @@ MailProtocolWidget::MailProtocolWidget(QWidget *parent)
     load({});
     connect(cboMailProtocol, &QComboBox::currentIndexChanged, this, [this] {
         showChoice();
-        Q_EMIT protocolChanged(usesImap());
+        Q_EMIT protocolChanged(protocol());
         Q_EMIT changed();
     });
     connect(cboImapEmptyAction, &QComboBox::currentIndexChanged, this, [this] {
@@ -43,14 +43,14 @@ MailProtocolWidget::MailProtocolWidget(QWidget *parent)
         connect(field, &QLineEdit::textEdited, this, &MailProtocolWidget::changed);
 }
 
-bool MailProtocolWidget::usesImap() const
+MailProtocolKind MailProtocolWidget::protocol() const
 {
-    return cboMailProtocol->currentText() == kProtocolImap;
+    return mailProtocolKind(cboMailProtocol->currentText());
 }
 
 void MailProtocolWidget::load(const ProfileSettingsRecord &s)
 {
-    cboMailProtocol->setCurrentText(s.usesImap() ? kProtocolImap : kProtocolPop3);
+    cboMailProtocol->setCurrentText(mailProtocolFacts(s.protocol()).name);
     txtImapFolder->setText(s.ImapFolder.isEmpty() ? QStringLiteral("INBOX") : s.ImapFolder);
     const int action = cboImapEmptyAction->findData(s.ImapEmptyAction);
     cboImapEmptyAction->setCurrentIndex(action < 0 ? 0 : action);
@@ -60,8 +60,8 @@ void MailProtocolWidget::load(const ProfileSettingsRecord &s)
 
 void MailProtocolWidget::apply(ProfileSettingsRecord &s) const
 {
-    s.MailProtocol = usesImap() ? kProtocolImap : kProtocolPop3;
-    if (!usesImap())
+    s.MailProtocol = mailProtocolFacts(protocol()).name;
+    if (protocol() != MailProtocolKind::Imap)
         return; // a POP3 profile keeps the defaults: nothing of IMAP is stored
     s.ImapFolder = txtImapFolder->text().trimmed();
     s.ImapEmptyAction = cboImapEmptyAction->currentData().toString();
@@ -70,7 +70,7 @@ void MailProtocolWidget::apply(ProfileSettingsRecord &s) const
 
 QLineEdit *MailProtocolWidget::missingField(QString *warning) const
 {
-    if (usesImap() && txtImapFolder->text().trimmed().isEmpty()) {
+    if (protocol() == MailProtocolKind::Imap && txtImapFolder->text().trimmed().isEmpty()) {
         *warning = QStringLiteral("Folder to Screen cannot be empty");
         return txtImapFolder;
     }
@@ -84,7 +84,7 @@ QList<QWidget *> MailProtocolWidget::tabOrder() const
 
 void MailProtocolWidget::showChoice()
 {
-    setVisible(usesImap());
+    setVisible(protocol() == MailProtocolKind::Imap);
     // Deleting moves nothing, so there is no folder to name.
     txtImapTargetFolder->setEnabled(cboImapEmptyAction->currentData().toString() != kEmptyDelete);
 }

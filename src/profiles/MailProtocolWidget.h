@@ -18,7 +18,7 @@ public:
     explicit MailProtocolWidget(QWidget *parent = nullptr);
 
     QComboBox *protocolChoice() const { return cboMailProtocol; }
-    bool usesImap() const;
+    MailProtocolKind protocol() const;
     void load(const ProfileSettingsRecord &s);
     // Copies the protocol and, for IMAP, the folders into `s`.
     void apply(ProfileSettingsRecord &s) const;
@@ -29,7 +29,7 @@ public:
 Q_SIGNALS:
     // A field was edited by the user.
     void changed();
-    void protocolChanged(bool imap);
+    void protocolChanged(MailProtocolKind protocol);
 
 private:
     void showChoice();

@@ -90,7 +90,7 @@ ProfileStore::SaveResult ProfileStore::save(const QString &name, const ProfileSe
     };
     // A POP3 profile's file stays as it was, but for the protocol (a profile
     // that was IMAP must read as POP3 again).
-    if (s.usesImap())
+    if (s.protocol() == MailProtocolKind::Imap)
         values += {{key, kMailProtocol, QStringLiteral("IMAP")},
                    {key, kImapFolder, s.ImapFolder},
                    {key, kImapEmptyAction, s.ImapEmptyAction},

@@ -213,7 +213,7 @@ void frmSetting::Form_Load()
         fraImap->load(s);
         m_loadedHost = s.EmailHost;
         m_loadedSecurity = cboEmailSecurity->currentText();
-        fraSignIn->setImap(s.usesImap());
+        fraSignIn->setImap(s.protocol() == MailProtocolKind::Imap);
         fraSignIn->load(s, name);
     } else {
         fraSignIn->load({}, QString());
@@ -243,8 +243,9 @@ void frmSetting::txtTracked_Change()
 void frmSetting::cboEmailSecurity_Click()
 {
     const QString security = cboEmailSecurity->currentText();
-    const QString port = fraImap->usesImap() ? PortForProtocol(true, security, txtEmailPort->text())
-                                             : PortForSecurity(security, txtEmailPort->text());
+    const QString port = fraImap->protocol() == MailProtocolKind::Imap
+        ? PortForProtocol(MailProtocolKind::Imap, security, txtEmailPort->text())
+        : PortForSecurity(security, txtEmailPort->text());
     if (port != txtEmailPort->text())
         txtEmailPort->setText(port);
     m_settingsChanged = true;

@@ -71,7 +71,7 @@ private:
     void applyLostFocus(QObject *field);
     void warn(const QString &text, QLineEdit *field);
     void cboEmailSecurity_Click();
-    void cboMailProtocol_Click(bool imap);
+    void cboMailProtocol_Click(MailProtocolKind protocol);
     // The server fields' captions name the protocol's server.
     void showProtocol();
     QString serverCaption() const;

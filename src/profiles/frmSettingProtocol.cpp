@@ -13,9 +13,10 @@
 
 #include <tuple>
 
-void frmSetting::cboMailProtocol_Click(bool imap)
+void frmSetting::cboMailProtocol_Click(MailProtocolKind protocol)
 {
-    const QString port = PortForProtocol(imap, cboEmailSecurity->currentText(), txtEmailPort->text());
+    const bool imap = protocol == MailProtocolKind::Imap;
+    const QString port = PortForProtocol(protocol, cboEmailSecurity->currentText(), txtEmailPort->text());
     if (port != txtEmailPort->text())
         txtEmailPort->setText(port);
     if (fraSignIn->usesOAuth2()) {
@@ -41,5 +42,5 @@ void frmSetting::showProtocol()
 
 QString frmSetting::serverCaption() const
 {
-    return fraImap->usesImap() ? QStringLiteral("IMAP Server") : QStringLiteral("POP Server");
+    return mailProtocolFacts(fraImap->protocol()).serverCaption;
 }

@@ -1,6 +1,7 @@
 #include "HeaderScan.h"
 #include "Pop3Listing.h"
 #include "Pop3Parsers.h"
+#include "HeaderFields.h"
 
 #include <QTest>
 
@@ -216,7 +217,7 @@ void TestPop3Parsers::listing()
 {
     QFETCH(QString, reply);
     QFETCH(QString, pairs);
-    const auto parsed = ParseUidl(reply);
+    const auto parsed = ParseNumberedListing(reply);
     QStringList got;
     for (const auto &[number, word] : parsed.value_or(QList<QPair<qint32, QString>>{}))
         got << QString::number(number) + u'=' + word;

@@ -179,7 +179,7 @@ void TestProfileBar::newProfileFromAddress()
     QCOMPARE(m_env->profile.name(), u"Delta"_qs);
     QCOMPARE(m_env->profile.settings().EmailHost, u"imap.mail.me.com"_qs);
     QCOMPARE(m_env->profile.settings().EmailUserid, u"dee"_qs);
-    QVERIFY(m_env->profile.settings().usesImap()); // iCloud offers no POP3
+    QVERIFY(m_env->profile.settings().protocol() == MailProtocolKind::Imap); // iCloud offers no POP3
 }
 
 // With messages in the Recycle Bin, New asks first; No leaves everything as

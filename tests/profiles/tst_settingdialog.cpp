@@ -335,7 +335,7 @@ void TestSettingDialog::imapProtocol()
     press("cmdOK");
     VERIFY_BOXES(m_env->boxes);
     QCOMPARE(profileValue(kHome, "MailProtocol"), u"POP3"_qs);
-    QVERIFY(!m_env->profile.settings().usesImap());
+    QVERIFY(m_env->profile.settings().protocol() != MailProtocolKind::Imap);
 }
 
 void TestSettingDialog::testConnection()

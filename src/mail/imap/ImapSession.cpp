@@ -8,7 +8,6 @@
 #include "Global.h"
 #include "LoginReplies.h"
 #include "RunStatus.h"
-#include "SocketConnection.h"
 
 namespace {
 
@@ -25,7 +24,8 @@ ImapLimits limitsOf(const SessionOptions &options)
 
 ImapSession::ImapSession(RunStatus &status, const ProfileSettingsRecord &settings, CancelFlag &cancel,
                          SessionOptions options, QObject *parent)
-    : ImapSession(std::make_unique<SocketConnection>(), status, settings, cancel, std::move(options), parent)
+    // A copy, not a move: the connection is made from the same options.
+    : ImapSession(newConnection(options), status, settings, cancel, options, parent)
 {
 }
 

@@ -12,7 +12,7 @@
 #include "ImapParser.h"
 #include "MailConnection.h"
 #include "MailResult.h"
-#include "Pop3Session.h" // SessionOptions
+#include "SessionOptions.h"
 #include "SaslOAuth.h"
 #include "SecureChannel.h"
 

@@ -5,7 +5,7 @@
 #include "CancelFlag.h"
 #include "HeaderScan.h"
 #include "ImapCommands.h"
-#include "Pop3Parsers.h" // SizeText
+#include "HeaderFields.h"
 #include "RunStatus.h"
 
 MessageEntry ImapWatch::entryOf(const ImapResponse &response, quint32 uid) const

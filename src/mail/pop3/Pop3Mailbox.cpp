@@ -4,6 +4,7 @@
 #include "CommandPipeline.h"
 #include "Pop3Listing.h"
 #include "Pop3Parsers.h"
+#include "HeaderFields.h"
 
 #include <limits>
 #include <optional>
@@ -101,7 +102,7 @@ MailResult Pop3Mailbox::list(MailboxListing &listing)
         outcome = ahead ? m_session.awaitAhead(uidlAhead, true)
                         : m_session.command(QStringLiteral("UIDL"), Pop3Session::kListingReply);
         if (outcome == Pop3Session::Outcome::Reply)
-            uids = ParseUidl(m_session.serverReply());
+            uids = ParseNumberedListing(m_session.serverReply());
     }
     // LIST gives every message's size, so that a header is read by TOP alone.
     const bool anyListed = statCount > 0 || (uids && !uids->isEmpty());
@@ -109,7 +110,7 @@ MailResult Pop3Mailbox::list(MailboxListing &listing)
         outcome = ahead ? m_session.awaitAhead(listAhead, true)
                         : m_session.command(QStringLiteral("LIST"), Pop3Session::kListingReply);
         if (outcome == Pop3Session::Outcome::Reply)
-            sizes = ParseUidl(m_session.serverReply());
+            sizes = ParseNumberedListing(m_session.serverReply());
     }
     // UIDL is not believed to be all of them: only when it does not list
     // exactly the messages STAT counts does LIST name messages too.

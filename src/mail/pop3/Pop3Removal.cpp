@@ -69,7 +69,7 @@ public:
     }
     void takeListing(const QString &reply)
     {
-        if (const auto pairs = ParseUidl(reply))
+        if (const auto pairs = ParseNumberedListing(reply))
             m_listing = Pop3IdListing::of(*pairs);
         plan();
     }

@@ -8,11 +8,11 @@
 #include "Global.h"
 #include "LoginReplies.h"
 #include "RunStatus.h"
-#include "SocketConnection.h"
 
 Pop3Session::Pop3Session(RunStatus &status, const ProfileSettingsRecord &settings, CancelFlag &cancel,
                          SessionOptions options, QObject *parent)
-    : Pop3Session(std::make_unique<SocketConnection>(), status, settings, cancel, std::move(options), parent)
+    // A copy, not a move: the connection is made from the same options.
+    : Pop3Session(newConnection(options), status, settings, cancel, options, parent)
 {
 }
 
