@@ -1,6 +1,6 @@
 #include "OAuthClient.h"
 
-#include "Global.h"
+#include "ProfileRecord.h"
 
 #include <QCryptographicHash>
 #include <QDateTime>

@@ -44,7 +44,7 @@ void ConnectionTeardown::watch(const QDBusPendingCall &call)
     auto *watcher = new QDBusPendingCallWatcher(call, this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher *w) {
         w->deleteLater();
-        if (w->isError() && !Nm::isAlreadyGone(w->error()) && m_result == RasCode::Success)
+        if (w->isError() && !Nm::isAlreadyGone(w->error()) && m_result == DialResultCode::Success)
             m_result = Nm::resultForError(w->error());
         if (--m_pending == 0)
             Q_EMIT finished();

@@ -18,7 +18,7 @@ public:
 
     void start();
     bool isDone() const { return m_pending == 0 && m_started; }
-    // RasCode::Success, or the code of the first call that really failed.
+    // DialResultCode::Success, or the code of the first call that really failed.
     qint32 result() const { return m_result; }
 
 Q_SIGNALS:

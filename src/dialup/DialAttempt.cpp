@@ -30,7 +30,7 @@ DialAttempt::DialAttempt(const QDBusConnection &bus, const DialRequest &request,
     Nm::registerDBusTypes();
     m_timeLimit.setSingleShot(true);
     m_timeLimit.setInterval(timeLimitMs);
-    connect(&m_timeLimit, &QTimer::timeout, this, [this] { fail(RasCode::RequestTimeout); });
+    connect(&m_timeLimit, &QTimer::timeout, this, [this] { fail(DialResultCode::RequestTimeout); });
     m_teardownLimit.setSingleShot(true);
     m_teardownLimit.setInterval(teardownLimitMs);
     connect(&m_teardownLimit, &QTimer::timeout, this, &DialAttempt::finish);
@@ -39,7 +39,7 @@ DialAttempt::DialAttempt(const QDBusConnection &bus, const DialRequest &request,
 void DialAttempt::start()
 {
     if (!m_bus.isConnected()) {
-        m_result = RasCode::ServiceNotAvailable;
+        m_result = DialResultCode::ServiceNotAvailable;
         finish();
         return;
     }
@@ -56,7 +56,7 @@ void DialAttempt::start()
 
 void DialAttempt::cancel()
 {
-    fail(RasCode::UserDisconnection);
+    fail(DialResultCode::UserDisconnection);
 }
 
 QDBusPendingCallWatcher *DialAttempt::watch(const QDBusPendingCall &call)
@@ -100,7 +100,7 @@ void DialAttempt::listDevices()
 void DialAttempt::readDevices(const QStringList &paths)
 {
     if (paths.isEmpty()) {
-        fail(RasCode::PortNotAvailable);
+        fail(DialResultCode::PortNotAvailable);
         return;
     }
     m_devicesPending = int(paths.size());
@@ -136,7 +136,7 @@ void DialAttempt::chooseModem()
             chosen = &device;
     }
     if (!chosen) {
-        fail(RasCode::PortNotAvailable);
+        fail(DialResultCode::PortNotAvailable);
         return;
     }
     m_devicePath = chosen->path;
@@ -207,7 +207,7 @@ void DialAttempt::readActiveState()
         if (reply.isError()) {
             // The active connection is already gone: it failed.
             m_activeDown = true;
-            fail(m_hasDeviceReason ? Nm::resultForDeviceReason(m_deviceReason) : RasCode::DeviceError);
+            fail(m_hasDeviceReason ? Nm::resultForDeviceReason(m_deviceReason) : DialResultCode::DeviceError);
             return;
         }
         handleActiveState(reply.value().variant().toUInt(), 0);
@@ -225,7 +225,7 @@ void DialAttempt::onActiveStateChanged(uint state, uint reason, const QDBusMessa
 void DialAttempt::handleActiveState(uint state, uint reason)
 {
     if (state == Nm::kActiveActivated) {
-        m_result = RasCode::Success;
+        m_result = DialResultCode::Success;
         finish();
     } else if (state == Nm::kActiveDeactivating || state == Nm::kActiveDeactivated) {
         m_activeDown = true;
@@ -253,7 +253,7 @@ void DialAttempt::onServiceGone()
     if (m_stage == Stage::Done || m_stage == Stage::TearingDown)
         return;
     if (m_stage != Stage::Abandoning)
-        m_result = RasCode::ServiceNotAvailable;
+        m_result = DialResultCode::ServiceNotAvailable;
     finish();
 }
 

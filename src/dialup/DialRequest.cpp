@@ -1,7 +1,7 @@
 #include "DialRequest.h"
 
 #include "Dialer.h"
-#include "Global.h"
+#include "ProfileRecord.h"
 
 namespace {
 
@@ -22,8 +22,8 @@ qint32 DialRequest::check() const
 {
     if (!passable(number, kMaxDialupNumberLength) || !passable(user, kMaxDialupCredentialLength)
         || !passable(password, kMaxDialupCredentialLength))
-        return RasCode::InvalidSize;
-    return RasCode::Success;
+        return DialResultCode::InvalidSize;
+    return DialResultCode::Success;
 }
 
 Nm::ConnectionSettings DialRequest::connectionSettings(uint modemCapabilities) const

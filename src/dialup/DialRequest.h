@@ -15,7 +15,7 @@ struct DialRequest {
 
     static DialRequest fromProfile(const ProfileSettingsRecord &settings);
 
-    // RasCode::Success, or RasCode::InvalidSize for a value that is longer
+    // DialResultCode::Success, or DialResultCode::InvalidSize for a value that is longer
     // than its field or that cannot travel intact as a D-Bus string (a NUL
     // character, a broken surrogate pair). Nothing is ever cut short.
     qint32 check() const;

@@ -9,7 +9,7 @@ class CancelFlag;
 
 // Dial-up result codes this system gives. They are the dial-up service's own
 // error numbers, so RasErrorText() has a text for each (or the generic one).
-namespace RasCode {
+namespace DialResultCode {
 inline constexpr qint32 Success = 0;
 inline constexpr qint32 PortAlreadyOpen = 602; // a dial is already under way
 inline constexpr qint32 RemoteDisconnection = 629;
@@ -24,10 +24,10 @@ inline constexpr qint32 NoCarrier = 679;
 inline constexpr qint32 NoDialtone = 680;
 inline constexpr qint32 AuthenticationFailure = 691;
 inline constexpr qint32 ServiceNotAvailable = 711; // NetworkManager is not running
-} // namespace RasCode
+} // namespace DialResultCode
 
 // The longest values a dial accepts (the settings dialog limits its fields to
-// the same lengths); longer ones are refused with RasCode::InvalidSize.
+// the same lengths); longer ones are refused with DialResultCode::InvalidSize.
 inline constexpr int kMaxDialupNumberLength = 128;
 inline constexpr int kMaxDialupCredentialLength = 256; // user ID and password
 
@@ -35,7 +35,7 @@ inline constexpr int kMaxDialupCredentialLength = 256; // user ID and password
 // the event loop) until the connection is up, has failed, was cancelled or the
 // time limit passed, and leaves the result code in RasResult (0 = success).
 // A raised cancel flag ends the wait: whatever was set up is taken down again
-// and RasResult is RasCode::UserDisconnection.
+// and RasResult is DialResultCode::UserDisconnection.
 class Dialer {
 public:
     virtual ~Dialer() = default;

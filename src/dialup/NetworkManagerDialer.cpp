@@ -3,7 +3,8 @@
 #include "ConnectionTeardown.h"
 #include "DialAttempt.h"
 #include "DialRequest.h"
-#include "Global.h"
+#include "ProfileRecord.h"
+#include "CancelFlag.h"
 #include "NmDBus.h"
 
 #include <QDBusMessage>
@@ -56,15 +57,15 @@ void NetworkManagerDialer::DialUp(const ProfileSettingsRecord &settings, CancelF
     // DialUp waits in a local event loop, so it could be entered again from
     // there; one dial at a time.
     if (m_busy) {
-        RasResult = RasCode::PortAlreadyOpen;
+        RasResult = DialResultCode::PortAlreadyOpen;
         return;
     }
     const DialRequest request = DialRequest::fromProfile(settings);
     RasResult = request.check();
-    if (RasResult != RasCode::Success)
+    if (RasResult != DialResultCode::Success)
         return;
     if (cancel.isSet()) {
-        RasResult = RasCode::UserDisconnection;
+        RasResult = DialResultCode::UserDisconnection;
         return;
     }
 
@@ -76,7 +77,7 @@ void NetworkManagerDialer::DialUp(const ProfileSettingsRecord &settings, CancelF
     m_busy = false;
 
     RasResult = attempt.result();
-    if (RasResult == RasCode::Success) {
+    if (RasResult == DialResultCode::Success) {
         RasConnection = ++m_lastHandle;
         m_connections.insert(RasConnection, {attempt.activePath(), attempt.settingsPath()});
     }
@@ -89,7 +90,7 @@ void NetworkManagerDialer::HangUp()
     if (found == m_connections.cend()) {
         // Nothing of ours is up (a failed or cancelled dial took its own
         // connection down already).
-        RasResult = RasCode::Success;
+        RasResult = DialResultCode::Success;
         return;
     }
     const Connection connection = *found;
@@ -106,5 +107,5 @@ void NetworkManagerDialer::HangUp()
         limit.start(m_teardownLimitMs);
         loop.exec();
     }
-    RasResult = teardown.isDone() ? teardown.result() : RasCode::RequestTimeout;
+    RasResult = teardown.isDone() ? teardown.result() : DialResultCode::RequestTimeout;
 }

@@ -21,7 +21,7 @@ public:
     void DialUp(const ProfileSettingsRecord &settings, CancelFlag &cancel) override;
     void HangUp() override;
 
-    // How long a dial may take before it is given up with RasCode::RequestTimeout.
+    // How long a dial may take before it is given up with DialResultCode::RequestTimeout.
     void setTimeLimit(int milliseconds) { m_timeLimitMs = milliseconds; }
     // How long taking a connection down may take before the dialer stops waiting.
     void setTeardownLimit(int milliseconds) { m_teardownLimitMs = milliseconds; }

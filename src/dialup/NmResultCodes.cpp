@@ -12,28 +12,28 @@ qint32 resultForDeviceReason(uint reason)
 {
     switch (reason) {
     case DeviceReason::ModemBusy:
-        return RasCode::LineBusy;
+        return DialResultCode::LineBusy;
     case DeviceReason::ModemNoDialTone:
-        return RasCode::NoDialtone;
+        return DialResultCode::NoDialtone;
     case DeviceReason::ModemNoCarrier:
-        return RasCode::NoCarrier;
+        return DialResultCode::NoCarrier;
     // ModemManager reports a call nobody picked up as a dial timeout.
     case DeviceReason::ModemDialTimeout:
-        return RasCode::NoAnswer;
+        return DialResultCode::NoAnswer;
     // pppd ends with PPP_FAILED when the peer refuses the user ID or password;
     // NO_SECRETS when there were none to offer.
     case DeviceReason::NoSecrets:
     case DeviceReason::PppFailed:
-        return RasCode::AuthenticationFailure;
+        return DialResultCode::AuthenticationFailure;
     case DeviceReason::PppDisconnect:
-        return RasCode::RemoteDisconnection;
+        return DialResultCode::RemoteDisconnection;
     case DeviceReason::UserRequested:
-        return RasCode::UserDisconnection;
+        return DialResultCode::UserDisconnection;
     case DeviceReason::ModemNotFound:
     case DeviceReason::ModemManagerUnavailable:
-        return RasCode::PortNotAvailable;
+        return DialResultCode::PortNotAvailable;
     default:
-        return RasCode::DeviceError;
+        return DialResultCode::DeviceError;
     }
 }
 
@@ -42,16 +42,16 @@ qint32 resultForActiveReason(uint reason)
     switch (reason) {
     case ActiveReason::NoSecrets:
     case ActiveReason::LoginFailed:
-        return RasCode::AuthenticationFailure;
+        return DialResultCode::AuthenticationFailure;
     case ActiveReason::ConnectTimeout:
-        return RasCode::RequestTimeout;
+        return DialResultCode::RequestTimeout;
     case ActiveReason::UserDisconnected:
-        return RasCode::UserDisconnection;
+        return DialResultCode::UserDisconnection;
     case ActiveReason::DeviceRealizeFailed:
     case ActiveReason::DeviceRemoved:
-        return RasCode::PortNotAvailable;
+        return DialResultCode::PortNotAvailable;
     default:
-        return RasCode::DeviceError;
+        return DialResultCode::DeviceError;
     }
 }
 
@@ -63,19 +63,19 @@ qint32 resultForError(const QDBusError &error)
     case QDBusError::NoServer:
     case QDBusError::UnknownObject:
     case QDBusError::UnknownInterface:
-        return RasCode::ServiceNotAvailable;
+        return DialResultCode::ServiceNotAvailable;
     case QDBusError::NoReply:
     case QDBusError::Timeout:
     case QDBusError::TimedOut:
-        return RasCode::RequestTimeout;
+        return DialResultCode::RequestTimeout;
     default:
         break;
     }
     if (error.name() == QLatin1String("org.freedesktop.DBus.Error.NameHasNoOwner"))
-        return RasCode::ServiceNotAvailable;
+        return DialResultCode::ServiceNotAvailable;
     if (error.name() == QLatin1String("org.freedesktop.NetworkManager.UnknownDevice"))
-        return RasCode::PortNotAvailable;
-    return RasCode::DeviceError;
+        return DialResultCode::PortNotAvailable;
+    return DialResultCode::DeviceError;
 }
 
 bool isAlreadyGone(const QDBusError &error)

@@ -5,7 +5,7 @@
 class QDBusError;
 
 // Turns NetworkManager's reasons and D-Bus errors into dial-up result codes
-// (RasCode), so that the user sees the texts the program has always shown.
+// (DialResultCode), so that the user sees the texts the program has always shown.
 namespace Nm {
 
 // Why the modem device failed (NMDeviceStateReason).

@@ -2,7 +2,7 @@
 
 #include "MailResult.h"
 #include "MailboxSession.h"
-#include "Pop3Session.h"
+#include "SessionOptions.h"
 #include "RuleClassifier.h"
 
 #include "MessageEntry.h"

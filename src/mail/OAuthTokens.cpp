@@ -1,6 +1,6 @@
 #include "OAuthTokens.h"
 
-#include "Global.h"
+#include "ProfileRecord.h"
 #include "OAuthClient.h"
 
 #include <QDateTime>

@@ -1,6 +1,6 @@
 #include "SecureChannel.h"
 
-#include "Global.h"
+#include "ProfileRecord.h"
 
 ConnectionSecurity connectionSecurity(const ProfileSettingsRecord &settings)
 {

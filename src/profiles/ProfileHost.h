@@ -1,6 +1,7 @@
 #pragma once
 
-#include "Global.h"
+#include "ProfileRecord.h"
+#include "CancelFlag.h"
 
 #include <QString>
 #include <functional>

@@ -9,6 +9,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <optional>
 #include <QFileInfo>
 #include <QJsonDocument>
 
@@ -75,15 +76,10 @@ void tidy(Store &store, const QString &folder, const QString &path)
     DurableFile::removeLeftovers(path);
 }
 
-// Reads the file into the store. A missing file is an empty store.
-void load(Store &store, const QString &path)
+// The file's bytes, mapped where it can be; nullopt (the store made
+// read-only and the user told) when it cannot be read.
+std::optional<QByteArray> readBytes(Store &store, QFile &file)
 {
-    store = Store{path, {}, true, {}, {}, {}, std::move(store.tidied)};
-    tidy(store, storeFolder(), path);
-    store.stamp = stampOf(path);
-    if (!store.stamp.exists)
-        return;
-    QFile file(path);
     QByteArray data;
     if (file.open(QIODevice::ReadOnly)) {
         // A large file is parsed where it lies, not copied first.
@@ -95,48 +91,39 @@ void load(Store &store, const QString &path)
     }
     if (!file.isOpen() || file.error() != QFileDevice::NoError) {
         store.readOnlyReason =
-            QStringLiteral("The settings file \"%1\" cannot be read: %2.").arg(path, file.errorString());
+            QStringLiteral("The settings file \"%1\" cannot be read: %2.").arg(file.fileName(), file.errorString());
         tell(store.readOnlyReason
              + QStringLiteral("\r\nTrelvik goes on without the profiles in it and cannot save "
                               "settings until the file can be read."));
-        return;
+        return std::nullopt;
     }
+    return data;
+}
 
-    QJsonParseError parseError{};
-    const QJsonDocument doc = QJsonDocument::fromJson(data, &parseError);
-    data.clear();
-    file.close(); // the parsed tree holds copies of every text
-    if (parseError.error != QJsonParseError::NoError || !doc.isObject()) {
-        // Nothing in it can be trusted: kept whole, under a name of its own.
-        const QString target = damagedName(path);
-        if (!QFile::rename(path, target)) {
-            store.readOnlyReason =
-                QStringLiteral("The settings file \"%1\" cannot be used and could not be moved aside.").arg(path);
-            tell(store.readOnlyReason);
-            return;
-        }
-        store.stamp = stampOf(path);
-        tell(QStringLiteral("The settings file \"%1\" could not be read (%2) and was moved to \"%3\".\r\n"
-                            "Trelvik starts without profiles.")
-                 .arg(path,
-                      parseError.error != QJsonParseError::NoError ? parseError.errorString()
-                                                                   : QStringLiteral("it holds no settings"),
-                      target));
+// A file that is no settings tree at all: nothing in it can be trusted, so
+// it is kept whole, under a name of its own, and the store starts empty.
+void setDamagedFileAside(Store &store, const QString &path, const QJsonParseError &parseError)
+{
+    const QString target = damagedName(path);
+    if (!QFile::rename(path, target)) {
+        store.readOnlyReason =
+            QStringLiteral("The settings file \"%1\" cannot be used and could not be moved aside.").arg(path);
+        tell(store.readOnlyReason);
         return;
     }
+    store.stamp = stampOf(path);
+    tell(QStringLiteral("The settings file \"%1\" could not be read (%2) and was moved to \"%3\".\r\n"
+                        "Trelvik starts without profiles.")
+             .arg(path,
+                  parseError.error != QJsonParseError::NoError ? parseError.errorString()
+                                                               : QStringLiteral("it holds no settings"),
+                  target));
+}
 
-    if (SettingsTreeCheck::isSound(doc.object(), 0)) {
-        store.root = doc.object();
-        return;
-    }
-    QStringList setAside;
-    const QJsonObject sound = SettingsTreeCheck::soundKey(doc.object(), QString(), 0, &setAside);
-    if (setAside.isEmpty()) {
-        store.root = sound;
-        return;
-    }
-    // Everything sound is kept; the file as it was stays beside it, and is
-    // only then replaced, so that nothing of it is lost unseen.
+// Everything sound is kept; the file as it was stays beside it, and is
+// only then replaced, so that nothing of it is lost unseen.
+void keepSoundPart(Store &store, const QString &path, const QJsonObject &sound, const QStringList &setAside)
+{
     store.root = sound;
     const QString target = damagedName(path);
     QString why;
@@ -162,6 +149,38 @@ void load(Store &store, const QString &path)
     if (!why.isEmpty())
         text += QStringLiteral("\r\n") + why;
     tell(text);
+}
+
+// Reads the file into the store. A missing file is an empty store.
+void load(Store &store, const QString &path)
+{
+    store = Store{path, {}, true, {}, {}, {}, std::move(store.tidied)};
+    tidy(store, storeFolder(), path);
+    store.stamp = stampOf(path);
+    if (!store.stamp.exists)
+        return;
+    QFile file(path);
+    std::optional<QByteArray> data = readBytes(store, file);
+    if (!data)
+        return;
+    QJsonParseError parseError{};
+    const QJsonDocument doc = QJsonDocument::fromJson(*data, &parseError);
+    data.reset();
+    file.close(); // the parsed tree holds copies of every text
+    if (parseError.error != QJsonParseError::NoError || !doc.isObject()) {
+        setDamagedFileAside(store, path, parseError);
+        return;
+    }
+    if (SettingsTreeCheck::isSound(doc.object(), 0)) {
+        store.root = doc.object();
+        return;
+    }
+    QStringList setAside;
+    const QJsonObject sound = SettingsTreeCheck::soundKey(doc.object(), QString(), 0, &setAside);
+    if (setAside.isEmpty())
+        store.root = sound;
+    else
+        keepSoundPart(store, path, sound, setAside);
 }
 
 } // namespace

@@ -54,6 +54,34 @@ frmSetting::frmSetting(CurrentProfile &profile, QWidget *parent, ProfileHost *ho
     installKeyringWaitDialog();
     setObjectName(QStringLiteral("frmSetting"));
 
+    QFormLayout *emailForm = makeEmailGroup();
+    fraSignIn = new OAuthSignInWidget(this);
+    chkAutodial = new QCheckBox(QStringLiteral("Automatically Dial && Hangup Connection"), this);
+    chkAutodial->setObjectName(QStringLiteral("chkAutodial"));
+    chkAutodial->setAccessibleName(QStringLiteral("Automatically Dial & Hangup Connection"));
+
+    makeDialupGroup();
+    QHBoxLayout *buttons = makeButtons();
+    auto *layout = new QVBoxLayout(this);
+    layout->addWidget(Frame1);
+    layout->addWidget(fraImap);
+    layout->addWidget(fraSignIn);
+    layout->addWidget(chkAutodial);
+    layout->addWidget(fraDialup);
+    layout->addWidget(lblTestStatus);
+    layout->addLayout(buttons);
+
+    alignFormLabels();
+    setTabOrderAsRead();
+    Form_Load();
+    m_serverLabel = qobject_cast<QLabel *>(emailForm->labelForField(txtEmailHost));
+    m_portLabel = qobject_cast<QLabel *>(emailForm->labelForField(txtEmailPort));
+    connectControls();
+    txtEmailHost->setFocus();
+}
+
+QFormLayout *frmSetting::makeEmailGroup()
+{
     Frame1 = new QGroupBox(QStringLiteral("Email Setting"), this);
     Frame1->setObjectName(QStringLiteral("Frame1"));
     txtEmailHost = makeField(Frame1, "txtEmailHost", QStringLiteral("POP Server"));
@@ -76,12 +104,11 @@ frmSetting::frmSetting(CurrentProfile &profile, QWidget *parent, ProfileHost *ho
     emailForm->addRow(QStringLiteral("Email User ID"), txtEmailUserId);
     emailForm->addRow(QStringLiteral("Email Password"), txtEmailPassword);
 
-    fraSignIn = new OAuthSignInWidget(this);
+    return emailForm;
+}
 
-    chkAutodial = new QCheckBox(QStringLiteral("Automatically Dial && Hangup Connection"), this);
-    chkAutodial->setObjectName(QStringLiteral("chkAutodial"));
-    chkAutodial->setAccessibleName(QStringLiteral("Automatically Dial & Hangup Connection"));
-
+void frmSetting::makeDialupGroup()
+{
     fraDialup = new QGroupBox(QStringLiteral("Dialup Setting"), this);
     fraDialup->setObjectName(QStringLiteral("fraDialup"));
     txtDialupNumber = makeField(fraDialup, "txtDialupNumber", QStringLiteral("Phone Number"));
@@ -96,7 +123,10 @@ frmSetting::frmSetting(CurrentProfile &profile, QWidget *parent, ProfileHost *ho
     dialupForm->addRow(QStringLiteral("Phone Number"), txtDialupNumber);
     dialupForm->addRow(QStringLiteral("User ID"), txtDialupUserID);
     dialupForm->addRow(QStringLiteral("Password"), txtDialupPassword);
+}
 
+QHBoxLayout *frmSetting::makeButtons()
+{
     cmdOK = makeButton(this, "cmdOK", QStringLiteral("OK"));
     cmdOK->setDefault(true);
     cmdCancel = makeButton(this, "cmdCancel", QStringLiteral("Cancel"));
@@ -119,15 +149,11 @@ frmSetting::frmSetting(CurrentProfile &profile, QWidget *parent, ProfileHost *ho
     lblTestStatus->setWordWrap(true);
     lblTestStatus->hide();
 
-    auto *layout = new QVBoxLayout(this);
-    layout->addWidget(Frame1);
-    layout->addWidget(fraImap);
-    layout->addWidget(fraSignIn);
-    layout->addWidget(chkAutodial);
-    layout->addWidget(fraDialup);
-    layout->addWidget(lblTestStatus);
-    layout->addLayout(buttons);
+    return buttons;
+}
 
+void frmSetting::alignFormLabels()
+{
     // The fields of every group (server, folders, sign-in, dial-up) start
     // at one line: the labels of all forms are as wide as the widest.
     const QList<QFormLayout *> forms = findChildren<QFormLayout *>();
@@ -140,7 +166,10 @@ frmSetting::frmSetting(CurrentProfile &profile, QWidget *parent, ProfileHost *ho
         for (int row = 0; row < form->rowCount(); ++row)
             if (QLayoutItem *item = form->itemAt(row, QFormLayout::LabelRole); item && item->widget())
                 item->widget()->setMinimumWidth(labelWidth);
+}
 
+void frmSetting::setTabOrderAsRead()
+{
     // As the eye reads: down the fields, then the buttons' row left to right.
     QList<QWidget *> order{
         fraImap->protocolChoice(), txtEmailHost, txtEmailPort,    cboEmailSecurity, txtEmailUserId,
@@ -152,9 +181,10 @@ frmSetting::frmSetting(CurrentProfile &profile, QWidget *parent, ProfileHost *ho
         order.insert(order.indexOf(chkAutodial), w);
     for (qsizetype i = 1; i < order.size(); ++i)
         setTabOrder(order.at(i - 1), order.at(i));
+}
 
-    Form_Load();
-
+void frmSetting::connectControls()
+{
     // The port and the check box are not tracked.
     for (QLineEdit *tracked :
          {txtEmailHost, txtEmailUserId, txtEmailPassword, txtDialupNumber, txtDialupUserID, txtDialupPassword})
@@ -167,8 +197,6 @@ frmSetting::frmSetting(CurrentProfile &profile, QWidget *parent, ProfileHost *ho
     connect(fraImap, &MailProtocolWidget::protocolChanged, this, &frmSetting::cboMailProtocol_Click);
     connect(fraSignIn, &OAuthSignInWidget::signInRequested, this,
             [this] { fraSignIn->signIn(TrimSpaces(txtEmailUserId->text())); });
-    m_serverLabel = qobject_cast<QLabel *>(emailForm->labelForField(txtEmailHost));
-    m_portLabel = qobject_cast<QLabel *>(emailForm->labelForField(txtEmailPort));
     showProtocol();
     connect(fraSignIn, &OAuthSignInWidget::presetChosen, this, [this](const OAuthPreset &preset) {
         txtEmailHost->setText(preset.host);
@@ -179,7 +207,6 @@ frmSetting::frmSetting(CurrentProfile &profile, QWidget *parent, ProfileHost *ho
     connect(cmdCancel, &QPushButton::clicked, this, &frmSetting::cmdCancel_Click);
     connect(cmdTestConnection, &QPushButton::clicked, this, &frmSetting::cmdTestConnection_Click);
     connect(cmdFindSettings, &QPushButton::clicked, this, &frmSetting::cmdFindSettings_Click);
-    txtEmailHost->setFocus();
 }
 
 void frmSetting::Form_Load()

@@ -14,7 +14,9 @@ class OAuthSignInWidget;
 class ProfileHost;
 class QCheckBox;
 class QComboBox;
+class QFormLayout;
 class QGroupBox;
+class QHBoxLayout;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -63,6 +65,14 @@ protected:
     void showEvent(QShowEvent *event) override;
 
 private:
+    // The constructor's parts: the groups of fields, the buttons' row,
+    // the forms' labels of one width, the tab order, the signals.
+    QFormLayout *makeEmailGroup();
+    void makeDialupGroup();
+    QHBoxLayout *makeButtons();
+    void alignFormLabels();
+    void setTabOrderAsRead();
+    void connectControls();
     void Form_Load();
     void txtTracked_Change();
     void txtEmailHost_LostFocus();

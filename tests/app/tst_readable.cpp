@@ -3,7 +3,7 @@
 // QT_SCALE_FACTOR=2 (see CMakeLists.txt).
 #include "CurrentProfile.h"
 #include "Dialer.h"
-#include "Global.h"
+#include "ProfileRecord.h"
 #include "HelpWindow.h"
 #include "ListViewWidget.h"
 #include "MessageBoxDialog.h"

@@ -4,7 +4,7 @@
 #include "DeletionHistory.h"
 #include "DovecotServer.h"
 #include "FakeAuthServer.h"
-#include "Global.h"
+#include "CancelFlag.h"
 #include "MailOperations.h"
 #include "MessageFolderModel.h"
 #include "Profile.h"

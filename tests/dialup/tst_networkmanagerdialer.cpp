@@ -1,6 +1,7 @@
 // The NetworkManager dialer against a scripted NetworkManager on a private
 // bus, and the texts of the result codes.
-#include "Global.h"
+#include "ProfileRecord.h"
+#include "CancelFlag.h"
 #include "NetworkManagerDialer.h"
 
 #include <QDBusMessage>

@@ -212,7 +212,7 @@ void TestRuns::failingDialUp()
 {
     QFETCH(bool, cancelled);
     f->settings.Autodial = QStringLiteral("1");
-    dialer.dialResult = cancelled ? RasCode::UserDisconnection : 691;
+    dialer.dialResult = cancelled ? DialResultCode::UserDisconnection : 691;
     dialer.cancelWhileDialling = cancelled;
     if (!cancelled)
         f->boxes.expect(QStringLiteral("691: Authentication Failure"), QStringLiteral("Dialup Error"), Icon::Critical);

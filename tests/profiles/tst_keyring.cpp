@@ -4,7 +4,7 @@
 // lets go of every one with the profile. A keyring that is locked, refuses,
 // or is not there at all never loses a secret and is reported for what it is.
 #include "CurrentProfile.h"
-#include "Global.h"
+#include "ProfileRecord.h"
 #include "KeyringSecretStore.h"
 #include "Profile.h"
 #include "ProfileSecrets.h"

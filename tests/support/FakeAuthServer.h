@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Global.h"
+#include "ProfileRecord.h"
 
 #include <QByteArray>
 #include <QHash>

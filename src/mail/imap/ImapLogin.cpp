@@ -1,9 +1,9 @@
 // ImapSession::login: LOGIN, AUTHENTICATE PLAIN, or a bearer token through
 // XOAUTH2 or OAUTHBEARER, renewed once when refused.
+#include "ProfileRecord.h"
 #include "ImapSession.h"
 
 #include "CancelFlag.h"
-#include "Global.h"
 #include "ImapCommands.h"
 #include "LoginReplies.h"
 #include "RunStatus.h"

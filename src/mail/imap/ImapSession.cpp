@@ -5,7 +5,7 @@
 
 #include "CancelFlag.h"
 #include "ConnectErrorText.h"
-#include "Global.h"
+#include "ProfileRecord.h"
 #include "LoginReplies.h"
 #include "RunStatus.h"
 

@@ -189,7 +189,6 @@ void Pop3Session::handOver(const Pop3Framer::Expected &expected, QByteArray repl
         m_ahead.push_back({expected.sequence, {std::move(reply), clockMs()}});
     else if (expected.sequence == m_awaited)
         m_reply = std::move(reply);
-    Q_EMIT replyFramed(expected.sequence);
 }
 
 void Pop3Session::connectionBroken()

@@ -1,8 +1,8 @@
 // Pop3Session::LoginServer with a password: USER and PASS, or SASL PLAIN
 // when the server refuses USER but offers it. OAuth2 is in Pop3OAuthLogin.cpp.
+#include "ProfileRecord.h"
 #include "Pop3Session.h"
 
-#include "Global.h"
 #include "LoginReplies.h"
 #include "RunStatus.h"
 

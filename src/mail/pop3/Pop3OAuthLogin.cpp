@@ -1,8 +1,8 @@
 // The OAuth2 half of Pop3Session::LoginServer: a bearer token through SASL
 // XOAUTH2 or OAUTHBEARER (RFC 5034 AUTH), renewed once when refused.
+#include "ProfileRecord.h"
 #include "Pop3Session.h"
 
-#include "Global.h"
 #include "LoginReplies.h"
 #include "RunStatus.h"
 

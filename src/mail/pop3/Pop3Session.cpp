@@ -5,7 +5,8 @@
 #include "Pop3Session.h"
 
 #include "ConnectErrorText.h"
-#include "Global.h"
+#include "ProfileRecord.h"
+#include "CancelFlag.h"
 #include "LoginReplies.h"
 #include "RunStatus.h"
 
@@ -29,10 +30,7 @@ Pop3Session::Pop3Session(std::unique_ptr<MailConnection> connection, RunStatus &
 {
     m_connection->setParent(this);
     m_connection->watch(cancel, {m_options.inactivityLimitMs, m_options.cancelGraceMs, m_options.cancelGraceBytes});
-    connect(m_connection, &MailConnection::dataArrived, this, [this] {
-        Q_EMIT dataArrived();
-        frameReplies();
-    });
+    connect(m_connection, &MailConnection::dataArrived, this, &Pop3Session::frameReplies);
     connect(m_connection, &MailConnection::broken, this, &Pop3Session::connectionBroken);
     m_clock.start();
 }

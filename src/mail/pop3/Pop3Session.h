@@ -133,8 +133,6 @@ Q_SIGNALS:
     // The event loop is about to run (a wait, or a turn between replies):
     // what has been gathered for the window should be shown now.
     void aboutToWait();
-    void replyFramed(quint64 sequence);
-    void dataArrived();
     // The session cannot go on (out of step, a reply too large, the server
     // kept sending after Cancel): every wait ends as failed.
     void broken();

@@ -18,9 +18,9 @@ QStringList names(std::initializer_list<const char *> list)
 }
 
 // Every provider here publishes implicit TLS on 993 (IMAP) and 995 (POP3).
-QList<ProviderEntry> makeEntries()
+// The providers of the world's largest free mail services.
+void addWorldProviders(QList<ProviderEntry> &e)
 {
-    QList<ProviderEntry> e;
     e.append({QStringLiteral("Google"), names({"gmail.com", "googlemail.com"}),
               names({"aspmx.l.google.com", ".google.com", ".googlemail.com"}), tls("imap.gmail.com", 993),
               tls("pop.gmail.com", 995), QStringLiteral("Google"), true, false});
@@ -55,6 +55,11 @@ QList<ProviderEntry> makeEntries()
               {},
               true,
               false});
+}
+
+// Large regional providers, and paid services.
+void addRegionalProviders(QList<ProviderEntry> &e)
+{
     e.append({QStringLiteral("GMX"),
               names({"gmx.net", "gmx.de", "gmx.at", "gmx.ch"}),
               names({".gmx.net"}),
@@ -111,6 +116,13 @@ QList<ProviderEntry> makeEntries()
               {},
               false,
               false});
+}
+
+QList<ProviderEntry> makeEntries()
+{
+    QList<ProviderEntry> e;
+    addWorldProviders(e);
+    addRegionalProviders(e);
     return e;
 }
 

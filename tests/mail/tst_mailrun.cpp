@@ -1,0 +1,301 @@
+#include "CancelFlag.h"
+#include "DeletionHistory.h"
+#include "Dialer.h"
+#include "MailProtocols.h"
+#include "MailRun.h"
+#include "MailboxSession.h"
+#include "MessageFolderModel.h"
+#include "ProfileRecord.h"
+#include "RecordingStatus.h"
+#include "RespondingConnection.h"
+#include "RuleDatabase.h"
+#include "TestSupport.h"
+
+#include <QTest>
+
+// The runs both front ends use, over connections in memory: a protocol
+// that exists only here, added through the registry alone, and POP3 over a
+// connection the run was given instead of a socket.
+
+namespace {
+
+class QuietDialer : public Dialer {
+public:
+    void DialUp(const ProfileSettingsRecord &, CancelFlag &) override { }
+    void HangUp() override { }
+};
+
+class NoProgress : public ProgressControl {
+public:
+    void closeDialog() override { }
+    void repaintNow() override { }
+};
+
+// Asks nobody and remembers what it was told.
+class TellingPerson : public RunPerson {
+public:
+    RunStatus &status() override { return m_status; }
+    void whileInProgress(ProgressKind, const std::function<void(ProgressControl &)> &work) override
+    {
+        NoProgress progress;
+        work(progress);
+    }
+    std::optional<QString> askPassword(const QString &) override { return std::nullopt; }
+    CertificateDecision askCertificate(const QString &, const QList<QSslCertificate> &,
+                                       const QList<QSslError> &) override
+    {
+        return {};
+    }
+    void keepCertificate(const QString &, const QString &) override { }
+    void keepRefreshToken(const QString &, const QString &) override { }
+    void notReady(const ProfileReadiness &why) override { told << QStringLiteral("not ready: ") + why.server; }
+    void report(const MailResult &result) override { told << result.text; }
+    void historyTrouble(const QString &error) override { told << error; }
+
+    QStringList told;
+
+private:
+    RecordingStatus m_status;
+};
+
+struct StoredMessage {
+    QString id;
+    QByteArray header;
+};
+
+// A mailbox protocol of a few lines: what a new protocol writes, and no more.
+class MemoryMailbox : public MailboxSession {
+public:
+    explicit MemoryMailbox(QList<StoredMessage> &store)
+        : m_store(store)
+    {
+    }
+    MailResult open() override { return MailResult::done(); }
+    MailResult list(MailboxListing &listing) override
+    {
+        for (qsizetype i = 0; i < m_store.size(); ++i)
+            listing.messages.append({qint32(i + 1), m_store.at(i).id, m_store.at(i).header.size(), makeKey(i)});
+        return MailResult::done();
+    }
+    MailResult readHeaders(const MailboxListing &listing, const HeaderSink &sink) override
+    {
+        for (qsizetype k = 0; k < listing.size(); ++k) {
+            const QByteArray &header = m_store.at(k).header;
+            if (!sink({k, header, false, true, header.size()}))
+                break;
+        }
+        return MailResult::done();
+    }
+    MailResult locate(const QList<MessageIdentity> &rows, QList<LocatedMessage> &found) override
+    {
+        for (const MessageIdentity &row : rows) {
+            qsizetype at = 0;
+            while (at < m_store.size() && m_store.at(at).id != row.uid)
+                ++at;
+            found.append(at < m_store.size() ? LocatedMessage{LocatedMessage::State::Found, makeKey(quint64(at))}
+                                             : LocatedMessage{LocatedMessage::State::Changed, {}});
+        }
+        return MailResult::done();
+    }
+    MailResult remove(const QList<MessageKey> &keys, const RemovalSink &sink) override
+    {
+        for (qsizetype i = 0; i < keys.size(); ++i) {
+            const std::optional<quint64> at = keyValue(keys.at(i));
+            const bool mine = at && *at < quint64(m_store.size());
+            if (mine)
+                m_removed.insert(m_store.at(qsizetype(*at)).id);
+            sink(i, mine ? RemovalAnswer::Removed : RemovalAnswer::Gone);
+        }
+        return MailResult::done();
+    }
+    MailResult commit() override
+    {
+        m_store.removeIf([this](const StoredMessage &m) { return m_removed.contains(m.id); });
+        return MailResult::done();
+    }
+    void close() override { }
+
+private:
+    QList<StoredMessage> &m_store;
+    QSet<QString> m_removed;
+};
+
+QByteArray header(const QString &from, const QString &subject)
+{
+    return QStringLiteral("From: %1\r\nSubject: %2\r\n\r\n").arg(from, subject).toUtf8();
+}
+
+// A POP3 server of three messages whose unique ids are nothing like their
+// numbers; DELE takes effect at QUIT, as it must.
+struct Pop3Memory {
+    QList<StoredMessage> messages;
+    QSet<int> marked;
+    QStringList commands;
+
+    QByteArray answer(const QByteArray &line)
+    {
+        commands << QString::fromLatin1(line);
+        const QList<QByteArray> words = line.split(' ');
+        const QByteArray verb = words.value(0).toUpper();
+        const int n = words.value(1).toInt();
+        const bool known = n >= 1 && n <= messages.size() && !marked.contains(n);
+        if (verb == "CAPA")
+            return "+OK\r\nUIDL\r\nTOP\r\nUSER\r\nPIPELINING\r\n.\r\n";
+        if (verb == "USER" || verb == "PASS" || verb == "NOOP")
+            return "+OK\r\n";
+        if (verb == "STAT")
+            return QByteArray("+OK ") + QByteArray::number(messages.size() - marked.size()) + " 0\r\n";
+        if ((verb == "UIDL" || verb == "LIST") && words.size() == 1) {
+            QByteArray out = "+OK\r\n";
+            for (int i = 1; i <= messages.size(); ++i) {
+                if (!marked.contains(i))
+                    out += QByteArray::number(i) + ' '
+                        + (verb == "UIDL" ? messages.at(i - 1).id.toLatin1()
+                                          : QByteArray::number(messages.at(i - 1).header.size()))
+                        + "\r\n";
+            }
+            return out + ".\r\n";
+        }
+        if (verb == "TOP" && known)
+            return "+OK\r\n" + messages.at(n - 1).header + ".\r\n";
+        if (verb == "DELE" && known) {
+            marked.insert(n);
+            return "+OK\r\n";
+        }
+        if (verb == "QUIT") {
+            for (auto it = messages.size(); it >= 1; --it)
+                if (marked.contains(int(it)))
+                    messages.removeAt(it - 1);
+            return "+OK\r\n";
+        }
+        return "-ERR unexpected\r\n";
+    }
+};
+
+QStringList idsOf(const QList<StoredMessage> &messages)
+{
+    QStringList ids;
+    for (const StoredMessage &m : messages)
+        ids << m.id;
+    return ids;
+}
+
+} // namespace
+
+class TestMailRun : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QVERIFY(home.isValid());
+        QString error;
+        QVERIFY2(rules.OpenRuleDatabase(&error), qPrintable(error));
+    }
+    void init()
+    {
+        settings = {};
+        settings.EmailHost = QStringLiteral("mail.example");
+        settings.EmailPort = QStringLiteral("110");
+        settings.EmailUserid = QStringLiteral("user");
+        settings.EmailPassword = QStringLiteral("secret");
+        person.told.clear();
+        inbox.clear();
+        recycle.clear();
+    }
+
+    void protocolAddedThroughRegistryAlone();
+    void pop3OverGivenConnection();
+
+private:
+    MailRun::CheckResult checkAndEmpty(SessionOptions options)
+    {
+        const MessageClassifier classify = [](const QString &sender, QByteArrayView header, qint64 size) {
+            return RuleClassifier::fromLists({QStringLiteral("spam@junk.example")}, {}).classify(sender, header, size);
+        };
+        const MailRun::Target target{settings, QStringLiteral("Memory"), cancel, dialer, person};
+        return MailRun::check(
+            target, inbox, recycle, classify, rules, true, [] {}, std::move(options));
+    }
+    QStringList historyIds() const
+    {
+        QStringList ids;
+        for (const DeletionRecord &record : DeletionHistory(const_cast<RuleDatabase &>(rules)).read(nullptr).value())
+            ids << record.uid;
+        return ids;
+    }
+
+    testsupport::TempHome home;
+    RuleDatabase rules{home.appDataFolder()};
+    ProfileSettingsRecord settings;
+    CancelFlag cancel;
+    QuietDialer dialer;
+    TellingPerson person;
+    MessageFolderModel inbox;
+    MessageFolderModel recycle;
+};
+
+void TestMailRun::protocolAddedThroughRegistryAlone()
+{
+    QList<StoredMessage> store{{QStringLiteral("m-17"), header(QStringLiteral("friend@home.example"), "hi")},
+                               {QStringLiteral("m-4"), header(QStringLiteral("spam@junk.example"), "win")},
+                               {QStringLiteral("m-90"), header(QStringLiteral("boss@work.example"), "plan")}};
+    MailProtocols protocols;
+    MailProtocolEntry memory;
+    memory.name = QStringLiteral("MEMORY");
+    memory.serverWords = QStringLiteral("memory server");
+    memory.mailbox = [&store](RunStatus &, const ProfileSettingsRecord &, CancelFlag &, SessionOptions) {
+        return std::make_unique<MemoryMailbox>(store);
+    };
+    memory.removalDeletes = [](const ProfileSettingsRecord &) { return true; };
+    protocols.add(memory);
+    settings.MailProtocol = QStringLiteral("memory");
+    SessionOptions options;
+    options.protocols = &protocols;
+
+    const MailRun::CheckResult result = checkAndEmpty(options);
+    QCOMPARE(result.fetched, MailOutcome::Done);
+    QVERIFY(result.deletion);
+    QCOMPARE(result.deletion->deleted.size(), 1);
+    QCOMPARE(idsOf(store), (QStringList{QStringLiteral("m-17"), QStringLiteral("m-90")}));
+    QCOMPARE(inbox.count(), 2);
+    QCOMPARE(recycle.count(), 0);
+    QVERIFY(historyIds().contains(QStringLiteral("m-4")));
+
+    // The words of a refusal come from the entry too.
+    settings.EmailHost.clear();
+    QVERIFY(FetchHeader(person.status(), inbox, recycle, {}, settings, cancel, options)
+                .text.contains(QStringLiteral("memory server")));
+}
+
+void TestMailRun::pop3OverGivenConnection()
+{
+    Pop3Memory server;
+    server.messages = {{QStringLiteral("Zq81-a"), header(QStringLiteral("spam@junk.example"), "one")},
+                       {QStringLiteral("7"), header(QStringLiteral("friend@home.example"), "two")},
+                       {QStringLiteral("x_3"), header(QStringLiteral("spam@junk.example"), "three")}};
+    int connections = 0;
+    SessionOptions options;
+    options.inactivityLimitMs = 20000;
+    options.connection = [&server, &connections]() -> std::unique_ptr<MailConnection> {
+        ++connections;
+        return std::make_unique<RespondingConnection>("+OK ready\r\n", [&server](const QByteArray &line) {
+            return server.answer(line);
+        });
+    };
+
+    const MailRun::CheckResult result = checkAndEmpty(options);
+    QVERIFY2(person.told.isEmpty(), qPrintable(person.told.join(u'\n')));
+    QCOMPARE(result.fetched, MailOutcome::Done);
+    QCOMPARE(connections, 1);
+    QVERIFY(result.deletion);
+    QCOMPARE(result.deletion->deleted.size(), 2);
+    QCOMPARE(idsOf(server.messages), QStringList{QStringLiteral("7")});
+    QVERIFY(server.commands.contains(QStringLiteral("DELE 1")));
+    QVERIFY(server.commands.contains(QStringLiteral("DELE 3")));
+    QCOMPARE(server.commands.last(), QStringLiteral("QUIT"));
+    const QStringList history = historyIds();
+    QVERIFY(history.contains(QStringLiteral("Zq81-a")) && history.contains(QStringLiteral("x_3")));
+}
+
+QTEST_GUILESS_MAIN(TestMailRun)
+#include "tst_mailrun.moc"
