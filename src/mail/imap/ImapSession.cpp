@@ -379,10 +379,10 @@ MailResult ImapSession::secureChannel()
                          + result.reason);
 }
 
-ImapSession::Outcome ImapSession::askCapabilities()
+ImapSession::Outcome ImapSession::askCapabilities(quint64 sent)
 {
     m_capabilitiesKnown = false;
-    const Outcome outcome = run("CAPABILITY");
+    const Outcome outcome = await(sent != 0 ? sent : send("CAPABILITY"));
     if (outcome == Outcome::Completed && !m_capabilitiesKnown)
         m_capabilitiesKnown = true; // a server that names none offers nothing we rely on
     return outcome;

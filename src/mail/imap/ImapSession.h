@@ -51,8 +51,11 @@ public:
     MailResult connectServer();
     // Done once logged in (or the server greeted with PREAUTH): LOGIN where
     // the server allows it, else AUTHENTICATE PLAIN; an OAuth2 profile uses
-    // XOAUTH2 or OAUTHBEARER (ImapLogin.cpp).
-    MailResult login();
+    // XOAUTH2 or OAUTHBEARER (ImapLogin.cpp). `sendBehind`, when given, is
+    // called once a password login (LOGIN, or AUTHENTICATE PLAIN) has gone
+    // out, so that what it sends travels with it instead of a round trip
+    // later; should the login fail, those commands are refused harmlessly.
+    MailResult login(const std::function<void()> &sendBehind = {});
     // LOGOUT and its answer, awaited within the cancel grace; then closes.
     // `sent`: the LOGOUT sent ahead already (sendLogout()), 0 for none.
     Outcome logout(quint64 sent = 0);
@@ -132,14 +135,16 @@ private:
     MailResult stepEnded(Outcome outcome) const;
     MailResult secureChannel();
     MailResult startTls();
-    Outcome askCapabilities();
+    // Asks CAPABILITY, or awaits the one sent already as `sent`.
+    Outcome askCapabilities(quint64 sent = 0);
     QString unreachableText() const;
     QString serverWords(const QByteArray &text) const;
 
     // ImapLogin.cpp
-    MailResult loginPassword();
-    Outcome sendLogin();
-    Outcome authenticate(const QByteArray &mechanism, const QByteArray &response, const QByteArray &onError);
+    MailResult loginPassword(const std::function<void()> &behind);
+    Outcome sendLogin(const std::function<void()> &behind);
+    Outcome authenticate(const QByteArray &mechanism, const QByteArray &response, const QByteArray &onError,
+                         const std::function<void()> &behind = {});
     MailResult judgeLogin(const QString &secret);
     MailResult loginOAuth2();
     MailResult oauthRefused(const QString &text, const QString &serverWords = {});
