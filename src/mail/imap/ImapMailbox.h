@@ -41,8 +41,6 @@ ImapFolders imapFoldersOf(const ProfileSettingsRecord &settings);
 class ImapMailbox : public MailboxSession {
     Q_OBJECT
 public:
-    // UIDs searched for per command.
-    static constexpr qsizetype kChunk = 500;
     // Commands sent ahead of their answers.
     static constexpr qsizetype kWindow = 4;
 
@@ -90,8 +88,8 @@ private:
     MailResult judgeSelect(quint64 id);
     MessageKey keyOf(quint32 uidValidity, quint32 uid) const;
     std::optional<ImapCommands::Identity> identityOf(const MessageIdentity &row) const;
-    MailResult moveAll(const QList<QList<quint32>> &chunks, ImapRemovalTally &tally, bool logoutAhead);
-    MailResult removeChunk(const QList<quint32> &uids, ImapRemovalTally &tally);
+    MailResult moveAll(const QList<ImapCommands::UidSetPart> &chunks, ImapRemovalTally &tally, bool logoutAhead);
+    MailResult removeChunk(const ImapCommands::UidSetPart &part, ImapRemovalTally &tally);
     MailResult verify(const QList<quint32> &uids, ImapRemovalTally &tally, bool leftFlagged, bool logoutAhead);
     QString unreadNote(const QList<quint32> &uids) const;
     // ImapFolderSearch.cpp. The LIST that finds the target folder may go

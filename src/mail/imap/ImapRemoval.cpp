@@ -78,10 +78,9 @@ MailResult ImapMailbox::locate(const QList<MessageIdentity> &rows, QList<Located
     const quint64 select = m_selected ? 0 : sendSelect();
     askForFolders();
     QSet<quint32> present;
-    const qsizetype chunks = (uids.size() + kChunk - 1) / kChunk;
-    const auto make = [&](qsizetype c) {
-        return "UID SEARCH UID " + ImapCommands::uidSet(uids.mid(c * kChunk, kChunk)) + " UNDELETED";
-    };
+    const QList<ImapCommands::UidSetPart> parts = ImapCommands::uidSets(uids, ImapCommands::kUidSetBytes);
+    const qsizetype chunks = parts.size();
+    const auto make = [&](qsizetype c) { return "UID SEARCH UID " + parts.at(c).set + " UNDELETED"; };
     const auto data = [&present](const ImapResponse &r) {
         if (r.keyword == "SEARCH")
             for (const ImapValue &v : r.values)
@@ -168,16 +167,15 @@ MailResult ImapMailbox::remove(const QList<MessageKey> &keys, const RemovalSink 
             sink(i, RemovalAnswer::Gone);
         }
     }
-    QList<QList<quint32>> chunks;
-    for (qsizetype from = 0; from < uids.size(); from += kChunk)
-        chunks.append(uids.mid(from, kChunk));
+    // As few commands as a command line's length allows.
+    const QList<ImapCommands::UidSetPart> chunks = ImapCommands::uidSets(uids, ImapCommands::kUidSetBytes);
     const bool flagsOnly = !m_session.hasCapability("UIDPLUS") && !(moving && m_session.hasCapability("MOVE"));
     ImapRemovalTally tally(uids, flagsOnly);
     MailResult result;
     if (moving && m_session.hasCapability("MOVE")) {
         result = moveAll(chunks, tally, logoutAhead);
     } else {
-        for (const QList<quint32> &chunk : std::as_const(chunks)) {
+        for (const ImapCommands::UidSetPart &chunk : std::as_const(chunks)) {
             if (m_cancel.isSet() || !(result = removeChunk(chunk, tally)).ok())
                 break;
         }
@@ -199,10 +197,11 @@ MailResult ImapMailbox::remove(const QList<MessageKey> &keys, const RemovalSink 
 // when the session ends next; without it, a search of what is still there
 // follows the answers. It cannot go out with the moves: a server may answer
 // it before a move before it has finished (Dovecot does).
-MailResult ImapMailbox::moveAll(const QList<QList<quint32>> &chunks, ImapRemovalTally &tally, bool logoutAhead)
+MailResult ImapMailbox::moveAll(const QList<ImapCommands::UidSetPart> &chunks, ImapRemovalTally &tally,
+                                bool logoutAhead)
 {
     const bool named = m_session.hasCapability("UIDPLUS");
-    const auto make = [&](qsizetype c) { return "UID MOVE " + ImapCommands::uidSet(chunks.at(c)) + ' ' + m_target; };
+    const auto make = [&](qsizetype c) { return "UID MOVE " + chunks.at(c).set + ' ' + m_target; };
     const auto data = [&tally](const ImapResponse &r) {
         if (r.code == "COPYUID")
             tally.copied(r.codeArguments);
@@ -218,7 +217,7 @@ MailResult ImapMailbox::moveAll(const QList<QList<quint32>> &chunks, ImapRemoval
                 + (missingFolder ? QStringLiteral("\r\nThe folder %1 does not exist on the server.").arg(m_targetName)
                                  : QString());
         }
-        tally.answered(chunks.at(c), accepted);
+        tally.answered(chunks.at(c).uids, accepted);
         return true;
     };
     const auto logout = [&] {
@@ -230,8 +229,8 @@ MailResult ImapMailbox::moveAll(const QList<QList<quint32>> &chunks, ImapRemoval
     MailResult result = ended(outcome);
     if (result.ok() && !named && !chunks.isEmpty()) {
         QList<quint32> all;
-        for (const QList<quint32> &chunk : chunks)
-            all += chunk;
+        for (const ImapCommands::UidSetPart &chunk : chunks)
+            all += chunk.uids;
         result = verify(all, tally, false, logoutAhead);
     }
     // A folder to move to that is not there is a setting to put right.
@@ -243,9 +242,10 @@ MailResult ImapMailbox::moveAll(const QList<QList<quint32>> &chunks, ImapRemoval
 
 // Without MOVE: a copy first, and only once it is there the originals are
 // marked and expunged, by UID, together.
-MailResult ImapMailbox::removeChunk(const QList<quint32> &uids, ImapRemovalTally &tally)
+MailResult ImapMailbox::removeChunk(const ImapCommands::UidSetPart &part, ImapRemovalTally &tally)
 {
-    const QByteArray set = ImapCommands::uidSet(uids);
+    const QByteArray &set = part.set;
+    const QList<quint32> &uids = part.uids;
     if (m_folders.removal == ImapFolders::Removal::MoveToFolder) {
         const ImapSession::Outcome copied = m_session.run("UID COPY " + set + ' ' + m_target, {},
                                                           MailConnection::CancelMode::Bounded);
