@@ -4,12 +4,52 @@
 #include "ImapMailbox.h"
 
 #include "CancelFlag.h"
+#include "PipelinedCommands.h"
 
 #include <QSet>
 #include <QStringList>
 
 #include <utility>
 
+
+namespace {
+
+// IMAP's use of the pipelining engine: each command under a tag of its own,
+// the untagged data of all of them to `data`. A removal's answer is owed
+// whatever happens: a Cancel only bounds its wait.
+class ImapChannel final : public PipelinedCommands::Channel {
+public:
+    ImapChannel(ImapSession &session, ImapSession::DataHandler data, MailConnection::CancelMode mode)
+        : m_session(session)
+        , m_data(std::move(data))
+        , m_mode(mode)
+    {
+    }
+    quint64 sendAhead(const QByteArray &command, int) override { return m_session.send(command, m_data); }
+    PipelinedCommands::Answer awaitAnswer(quint64 id, bool cancelEnds) override
+    {
+        const bool ends = cancelEnds && m_mode == MailConnection::CancelMode::Ends;
+        switch (m_session.await(id, ends ? MailConnection::CancelMode::Ends : MailConnection::CancelMode::Bounded)) {
+        case ImapSession::Outcome::Completed:
+            return PipelinedCommands::Answer::Arrived;
+        case ImapSession::Outcome::Cancelled:
+            return PipelinedCommands::Answer::Cancelled;
+        case ImapSession::Outcome::Failed:
+            break;
+        }
+        return PipelinedCommands::Answer::Failed;
+    }
+    bool cancelRaised() const override { return m_session.cancelRaised(); }
+    qint64 clockMs() const override { return m_session.clockMs(); }
+    qint64 lastAnsweredAtMs() const override { return m_session.completedAtMs(); }
+
+private:
+    ImapSession &m_session;
+    ImapSession::DataHandler m_data;
+    MailConnection::CancelMode m_mode;
+};
+
+} // namespace
 
 ImapMailbox::ImapMailbox(RunStatus &status, const ProfileSettingsRecord &settings, CancelFlag &cancel,
                          SessionOptions options, ImapFolders folders, QObject *parent)
@@ -57,34 +97,26 @@ ImapSession::Outcome ImapMailbox::runChunks(qsizetype count, const MakeCommand &
                                             const ImapSession::DataHandler &data, const ChunkDone &done,
                                             MailConnection::CancelMode mode, const std::function<void()> &afterLast)
 {
-    QList<std::pair<qsizetype, quint64>> out; // chunks sent and not yet completed
+    ImapChannel channel(m_session, data, mode);
     qsizetype next = 0;
-    bool stop = false;
+    bool lastSent = false;
+    PipelinedCommands commands(channel, [&]() -> std::optional<PipelinedCommands::Command> {
+        if (next < count)
+            return PipelinedCommands::Command{make(next++)};
+        if (afterLast && !std::exchange(lastSent, true))
+            afterLast();
+        return std::nullopt;
+    });
     ImapSession::Outcome outcome = ImapSession::Outcome::Completed;
-    for (;;) {
-        while (!stop && next < count && out.size() < kWindow) {
-            const quint64 id = m_session.send(make(next), data);
-            if (id == 0) {
-                stop = true;
-                if (!m_cancel.isSet())
-                    outcome = ImapSession::Outcome::Failed;
+    for (qsizetype answered = 0; answered < count;) {
+        const PipelinedCommands::Answer answer = commands.next();
+        if (answer == PipelinedCommands::Answer::Failed) {
+            outcome = ImapSession::Outcome::Failed;
+            break;
+        }
+        if (answer == PipelinedCommands::Answer::Cancelled) {
+            if (commands.owed() == 0) // what was not sent never will be
                 break;
-            }
-            out.append({next++, id});
-            if (next == count && afterLast)
-                afterLast();
-        }
-        if (out.isEmpty())
-            break;
-        // After a stop the answers still owed are read within the cancel
-        // grace, so that the next command's answer is told apart.
-        const ImapSession::Outcome awaited = m_session.await(out.first().second,
-                                                             stop ? MailConnection::CancelMode::Bounded : mode);
-        if (awaited == ImapSession::Outcome::Failed) {
-            outcome = awaited;
-            break;
-        }
-        if (awaited == ImapSession::Outcome::Cancelled) {
             // Answers owed to reads protect nothing: the session closes at
             // once, so that a deadline is the deadline. Those owed to
             // removals are read, within the cancel grace.
@@ -92,11 +124,12 @@ ImapSession::Outcome ImapMailbox::runChunks(qsizetype count, const MakeCommand &
                 m_abandoned = true;
                 break;
             }
-            stop = true;
             continue;
         }
-        if (!done(out.takeFirst().first))
-            stop = true;
+        if (!done(answered++))
+            commands.stop();
+        if (commands.stopped() && commands.owed() == 0)
+            break;
     }
     m_session.dropHandlers();
     if (outcome == ImapSession::Outcome::Completed && m_cancel.isSet())

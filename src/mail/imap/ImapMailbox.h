@@ -41,9 +41,6 @@ ImapFolders imapFoldersOf(const ProfileSettingsRecord &settings);
 class ImapMailbox : public MailboxSession {
     Q_OBJECT
 public:
-    // Commands sent ahead of their answers.
-    static constexpr qsizetype kWindow = 4;
-
     ImapMailbox(RunStatus &status, const ProfileSettingsRecord &settings, CancelFlag &cancel,
                 SessionOptions options = {}, ImapFolders folders = {}, QObject *parent = nullptr);
     // Over the connection given, e.g. an in-memory one.
@@ -69,7 +66,8 @@ public:
 
 private:
     using MakeCommand = std::function<QByteArray(qsizetype chunk)>;
-    // Called as each chunk's command completes, in order; false stops sending more.
+    // Called as each chunk's command completes, in order; false stops sending
+    // more. The chunks go out ahead of their answers (PipelinedCommands).
     using ChunkDone = std::function<bool(qsizetype chunk)>;
     // `afterLast` is called once the last chunk's command went out.
     ImapSession::Outcome runChunks(qsizetype count, const MakeCommand &make, const ImapSession::DataHandler &data,

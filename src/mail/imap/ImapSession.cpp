@@ -40,6 +40,7 @@ ImapSession::ImapSession(std::unique_ptr<MailConnection> connection, RunStatus &
     , m_connection(connection.release())
     , m_framer(limitsOf(m_options))
 {
+    m_clock.start();
     m_connection->setParent(this);
     m_connection->watch(cancel, {m_options.inactivityLimitMs, m_options.cancelGraceMs, m_options.cancelGraceBytes});
     connect(m_connection, &MailConnection::dataArrived, this, &ImapSession::frameResponses);
@@ -158,7 +159,7 @@ void ImapSession::completeCommand(ImapResponse response)
             continue;
         if (response.code == "CAPABILITY")
             learnCapabilities(response.codeArguments);
-        m_done.insert(m_pending.at(i).id, std::move(response));
+        m_done.insert(m_pending.at(i).id, {std::move(response), clockMs()});
         m_pending.removeAt(i);
         return;
     }
@@ -214,8 +215,11 @@ ImapSession::Outcome ImapSession::await(quint64 id, MailConnection::CancelMode m
     if (id == 0)
         return m_cancel.isSet() ? Outcome::Cancelled : Outcome::Failed;
     const Outcome outcome = waitFor([this, id] { return m_done.contains(id); }, mode);
-    if (outcome == Outcome::Completed)
-        m_completion = m_done.take(id);
+    if (outcome == Outcome::Completed) {
+        Done done = m_done.take(id);
+        m_completion = std::move(done.response);
+        m_completedAtMs = done.atMs;
+    }
     return outcome;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QHash>
 #include <QList>
 #include <QObject>
@@ -78,6 +79,10 @@ public:
     Outcome run(const QByteArray &command, DataHandler data = {},
                 MailConnection::CancelMode mode = MailConnection::CancelMode::Ends);
     const ImapResponse &completion() const { return m_completion; }
+    // The session's clock (SessionOptions::clockMs), and when the completion
+    // the last await() took was framed.
+    qint64 clockMs() const { return m_options.clockMs ? m_options.clockMs() : m_clock.elapsed(); }
+    qint64 completedAtMs() const { return m_completedAtMs; }
     // Untagged data of the commands in progress is dropped from now on: their
     // handlers may not outlive the caller that gave them.
     void dropHandlers();
@@ -161,7 +166,13 @@ private:
 
     quint64 m_nextId = 1;
     QList<Pending> m_pending; // commands out, in the order sent
-    QHash<quint64, ImapResponse> m_done; // completions not yet awaited
+    struct Done {
+        ImapResponse response;
+        qint64 atMs;
+    };
+    QHash<quint64, Done> m_done; // completions not yet awaited, and when they were framed
+    QElapsedTimer m_clock;
+    qint64 m_completedAtMs = 0;
     ImapResponse m_completion;
     std::optional<QByteArray> m_continuation; // a "+" not yet taken
     std::optional<ImapResponse> m_greeting;
