@@ -50,9 +50,12 @@ double trelvik(quint16 port, const Case &c)
     const MailResult read = FetchHeader(status, inbox, recycle, ImapBench::tenthIsSpam, *mailbox, cancel, false,
                                         nullptr, c.remove ? SessionEnd::LeaveOpen : SessionEnd::Commit);
     const int hits = recycle.count();
+    const double checked = clock.nsecsElapsed() / 1e9;
     if (read.ok() && c.remove && hits > 0)
         (void)EmptyRecycleBinInSession(status, recycle, *mailbox, cancel);
     const double seconds = clock.nsecsElapsed() / 1e9;
+    if (c.remove)
+        std::printf("# %s: Trelvik's check %.3f s, its removal %.3f s\n", c.name, checked, seconds - checked);
     if (!read.ok() || inbox.count() + hits != c.count || (c.remove && recycle.count() != 0)) {
         std::fprintf(stderr, "# %s: Trelvik read %d of %d, %d hits left: %s\n", c.name, inbox.count() + hits, c.count,
                      c.remove ? recycle.count() : 0, qPrintable(read.text));

@@ -27,6 +27,7 @@ private Q_SLOTS:
     void renumberedFolderTouchesNothing();
     void removal_data();
     void removal();
+    void longMoveRefusedGoesAgainShort();
 };
 
 // C: command (or, with `line`, a line that is none), S: untagged lines
@@ -521,6 +522,58 @@ void TestImapMailbox::removal()
     QCOMPARE(told, answers);
     QCOMPARE(int(result.kind), kind);
     QVERIFY2(result.text.contains(note) && result.text.isEmpty() == note.isEmpty(), qPrintable(result.text));
+    VERIFY_IMAP_SCRIPT(*s.server);
+}
+
+// Many scattered rows: one search of the folder, one long UID MOVE; a
+// server that refuses the long line (BAD: it did nothing) gets the same
+// UIDs again in lines within the short bound, and no LOGOUT goes out before
+// they are answered. Rows the search did not find are never asked.
+void TestImapMailbox::longMoveRefusedGoesAgainShort()
+{
+    Session s;
+    s.loggedIn("IMAP4rev1 MOVE UIDPLUS");
+    QList<quint32> asked, found;
+    QByteArray there = "* SEARCH";
+    for (quint32 uid = 7; uid <= 14000; uid += 7) {
+        asked << uid;
+        if (uid % 5 != 0) { // the rest went meanwhile
+            found << uid;
+            there += ' ' + QByteArray::number(uid);
+        }
+    }
+    const QByteArray longSet = ImapCommands::uidSet(found);
+    QVERIFY(longSet.size() > ImapCommands::kUidSetBytes);
+    s.script({kSelect,
+              {"UID SEARCH UNDELETED", {there}, "OK"},
+              {"UID MOVE " + longSet + " \"Junk\"", {}, "BAD line too long"}});
+    const QList<ImapCommands::UidSetPart> parts = ImapCommands::uidSets(found, ImapCommands::kUidSetBytes);
+    QVERIFY(parts.size() > 1);
+    for (const ImapCommands::UidSetPart &part : parts) {
+        QVERIFY(part.set.size() <= ImapCommands::kUidSetBytes);
+        s.script({{"UID MOVE " + part.set + " \"Junk\"",
+                   {},
+                   "OK [COPYUID 9 " + part.set + " 1:" + QByteArray::number(part.uids.size()) + "] done"}});
+    }
+    s.script({{"LOGOUT", {"* BYE"}, "OK"}});
+    QVERIFY(s.mailbox->open().ok());
+    QList<MessageIdentity> rows;
+    for (const quint32 uid : std::as_const(asked))
+        rows.append({{}, qint32(rows.size() + 1), QStringLiteral("77/%1").arg(uid), {}});
+    QList<LocatedMessage> located;
+    QVERIFY(s.mailbox->locate(rows, located).ok());
+    QList<MessageKey> keys;
+    for (const LocatedMessage &l : std::as_const(located))
+        if (l.state == LocatedMessage::State::Found)
+            keys << l.key;
+    QCOMPARE(keys.size(), found.size());
+    qsizetype removed = 0;
+    s.mailbox->commitAfterRemoving();
+    const MailResult result =
+        s.mailbox->remove(keys, [&](qsizetype, RemovalAnswer a) { removed += a == RemovalAnswer::Removed ? 1 : 0; });
+    QVERIFY2(result.ok(), qPrintable(result.text));
+    QCOMPARE(removed, found.size());
+    QVERIFY(s.mailbox->commit().ok());
     VERIFY_IMAP_SCRIPT(*s.server);
 }
 

@@ -29,9 +29,12 @@ struct UidSetPart {
     QList<quint32> uids;
 };
 QList<UidSetPart> uidSets(QList<quint32> uids, qsizetype maxBytes);
-// What a command line of UIDs is kept within: servers accept at least this
-// much (RFC 7162 asks clients to stay near 8,192 octets).
+// What a set of UIDs in a command line is kept within. Every server takes
+// the short bound (RFC 7162 asks clients to stay near 8,192 octets); most
+// take far longer lines, and a long line one refuses (BAD: nothing was
+// done) is sent again in sets within the short bound.
 inline constexpr qsizetype kUidSetBytes = 8000;
+inline constexpr qsizetype kLongUidSetBytes = 60000;
 // A set as the server writes it ("3:7,9", a run's ends in either order), as
 // runs that can be asked whether they hold a UID, without spelling out a
 // run the server may make as long as it likes. Empty for a malformed set.

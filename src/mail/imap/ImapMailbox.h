@@ -86,7 +86,9 @@ private:
     MailResult judgeSelect(quint64 id);
     MessageKey keyOf(quint32 uidValidity, quint32 uid) const;
     std::optional<ImapCommands::Identity> identityOf(const MessageIdentity &row) const;
-    MailResult moveAll(const QList<ImapCommands::UidSetPart> &chunks, ImapRemovalTally &tally, bool logoutAhead);
+    // `refusedLong` gets the UIDs of long lines the server refused for their length.
+    MailResult moveAll(const QList<ImapCommands::UidSetPart> &chunks, ImapRemovalTally &tally, bool logoutAhead,
+                       QList<quint32> *refusedLong = nullptr);
     MailResult removeChunk(const ImapCommands::UidSetPart &part, ImapRemovalTally &tally);
     MailResult verify(const QList<quint32> &uids, ImapRemovalTally &tally, bool leftFlagged, bool logoutAhead);
     QString unreadNote(const QList<quint32> &uids) const;

@@ -6,6 +6,8 @@
 #include "CancelFlag.h"
 
 #include <QSet>
+
+#include <algorithm>
 #include <utility>
 
 MessageKey ImapMailbox::keyOf(quint32 uidValidity, quint32 uid) const
@@ -78,9 +80,14 @@ MailResult ImapMailbox::locate(const QList<MessageIdentity> &rows, QList<Located
     const quint64 select = m_selected ? 0 : sendSelect();
     askForFolders();
     QSet<quint32> present;
-    const QList<ImapCommands::UidSetPart> parts = ImapCommands::uidSets(uids, ImapCommands::kUidSetBytes);
-    const qsizetype chunks = parts.size();
-    const auto make = [&](qsizetype c) { return "UID SEARCH UID " + parts.at(c).set + " UNDELETED"; };
+    // One search: of the rows' UIDs where they fit a short line, else of the
+    // whole folder (every server takes that), its answer sifted here.
+    const QByteArray set = ImapCommands::uidSet(uids);
+    const qsizetype chunks = uids.isEmpty() ? 0 : 1;
+    const auto make = [&](qsizetype) {
+        return set.size() <= ImapCommands::kUidSetBytes ? "UID SEARCH UID " + set + " UNDELETED"
+                                                        : QByteArray("UID SEARCH UNDELETED");
+    };
     const auto data = [&present](const ImapResponse &r) {
         if (r.keyword == "SEARCH")
             for (const ImapValue &v : r.values)
@@ -173,7 +180,10 @@ MailResult ImapMailbox::remove(const QList<MessageKey> &keys, const RemovalSink 
     ImapRemovalTally tally(uids, flagsOnly);
     MailResult result;
     if (moving && m_session.hasCapability("MOVE")) {
-        result = moveAll(chunks, tally, logoutAhead);
+        QList<quint32> refusedLong;
+        result = moveAll(ImapCommands::uidSets(uids, ImapCommands::kLongUidSetBytes), tally, logoutAhead, &refusedLong);
+        if (result.ok() && !refusedLong.isEmpty() && !m_cancel.isSet())
+            result = moveAll(ImapCommands::uidSets(refusedLong, ImapCommands::kUidSetBytes), tally, logoutAhead);
     } else {
         for (const ImapCommands::UidSetPart &chunk : std::as_const(chunks)) {
             if (m_cancel.isSet() || !(result = removeChunk(chunk, tally)).ok())
@@ -198,9 +208,15 @@ MailResult ImapMailbox::remove(const QList<MessageKey> &keys, const RemovalSink 
 // follows the answers. It cannot go out with the moves: a server may answer
 // it before a move before it has finished (Dovecot does).
 MailResult ImapMailbox::moveAll(const QList<ImapCommands::UidSetPart> &chunks, ImapRemovalTally &tally,
-                                bool logoutAhead)
+                                bool logoutAhead, QList<quint32> *refusedLong)
 {
     const bool named = m_session.hasCapability("UIDPLUS");
+    // A line a server may refuse for its length is followed by no LOGOUT:
+    // its UIDs may have to be asked again.
+    const bool longLines = refusedLong && std::any_of(chunks.cbegin(), chunks.cend(), [](const auto &chunk) {
+                               return chunk.set.size() > ImapCommands::kUidSetBytes;
+                           });
+    QList<quint32> asked; // the UIDs of the moves the server carried out or refused for good
     const auto make = [&](qsizetype c) { return "UID MOVE " + chunks.at(c).set + ' ' + m_target; };
     const auto data = [&tally](const ImapResponse &r) {
         if (r.code == "COPYUID")
@@ -208,6 +224,12 @@ MailResult ImapMailbox::moveAll(const QList<ImapCommands::UidSetPart> &chunks, I
     };
     bool missingFolder = false;
     const auto done = [&](qsizetype c) {
+        if (longLines && m_session.completion().keyword == "BAD"
+            && chunks.at(c).set.size() > ImapCommands::kUidSetBytes) {
+            *refusedLong += chunks.at(c).uids;
+            return true;
+        }
+        asked += chunks.at(c).uids;
         const bool accepted = m_session.completedOk();
         if (m_session.completion().code == "COPYUID")
             tally.copied(m_session.completion().codeArguments);
@@ -221,18 +243,14 @@ MailResult ImapMailbox::moveAll(const QList<ImapCommands::UidSetPart> &chunks, I
         return true;
     };
     const auto logout = [&] {
-        if (logoutAhead && named)
+        if (logoutAhead && named && !longLines)
             m_logout = m_session.sendLogout();
     };
     const ImapSession::Outcome outcome = runChunks(chunks.size(), make, data, done, MailConnection::CancelMode::Bounded,
                                                    logout);
     MailResult result = ended(outcome);
-    if (result.ok() && !named && !chunks.isEmpty()) {
-        QList<quint32> all;
-        for (const ImapCommands::UidSetPart &chunk : chunks)
-            all += chunk.uids;
-        result = verify(all, tally, false, logoutAhead);
-    }
+    if (result.ok() && !named && !asked.isEmpty())
+        result = verify(asked, tally, false, logoutAhead && (!refusedLong || refusedLong->isEmpty()));
     // A folder to move to that is not there is a setting to put right.
     if (result.ok() && missingFolder)
         return MailResult::failure(MailOutcome::NotConfigured, QStringLiteral("Error"),
