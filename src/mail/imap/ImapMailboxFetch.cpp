@@ -169,7 +169,10 @@ MailResult ImapMailbox::readHeaders(const MailboxListing &listing, const HeaderS
     // The session's end goes out now, to be answered right after the headers.
     if (std::exchange(m_logoutAfterReading, false))
         m_logout = m_session.sendLogout();
-    const ImapSession::Outcome outcome = m_session.await(std::exchange(m_reading.fetch, 0));
+    // One answer for the whole folder: the rows read so far are shown every
+    // so often while it arrives.
+    constexpr int kShowEveryMs = 100;
+    const ImapSession::Outcome outcome = m_session.awaitInTurns(std::exchange(m_reading.fetch, 0), kShowEveryMs);
     m_session.dropHandlers();
     MailResult result = fetchEnded(outcome, listing);
     m_reading.sink = nullptr;

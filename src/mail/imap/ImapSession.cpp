@@ -223,6 +223,21 @@ ImapSession::Outcome ImapSession::await(quint64 id, MailConnection::CancelMode m
     return outcome;
 }
 
+ImapSession::Outcome ImapSession::awaitInTurns(quint64 id, int turnMs, MailConnection::CancelMode mode)
+{
+    if (id == 0)
+        return await(id, mode);
+    QElapsedTimer turn;
+    for (;;) {
+        turn.start();
+        const Outcome outcome = waitFor([&] { return m_done.contains(id) || turn.elapsed() >= turnMs; }, mode);
+        if (outcome != Outcome::Completed)
+            return outcome;
+        if (m_done.contains(id))
+            return await(id, mode);
+    }
+}
+
 void ImapSession::dropHandlers()
 {
     for (Pending &p : m_pending)

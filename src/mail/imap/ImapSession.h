@@ -75,6 +75,9 @@ public:
     // status. With CancelMode::Bounded a Cancel only bounds the wait (the
     // answer is owed: the command may already have acted).
     Outcome await(quint64 id, MailConnection::CancelMode mode = MailConnection::CancelMode::Ends);
+    // As await(), for a long answer: aboutToWait() is emitted again every
+    // `turnMs` of waiting, so that what arrived meanwhile is shown.
+    Outcome awaitInTurns(quint64 id, int turnMs, MailConnection::CancelMode mode = MailConnection::CancelMode::Ends);
     // send() and await() in one.
     Outcome run(const QByteArray &command, DataHandler data = {},
                 MailConnection::CancelMode mode = MailConnection::CancelMode::Ends);
