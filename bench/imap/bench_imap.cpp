@@ -5,7 +5,7 @@
 // small messages straight from the server (time and peak memory, in a
 // process of its own), and the watch's latency from a message's delivery to
 // its move (server in this process, 0 ms); then Trelvik against the ideal
-// reference client (VersusIdeal).
+// reference client over Dovecot (VersusIdeal).
 #include "BenchHome.h"
 #include "ChildRun.h"
 #include "ImapBench.h"
@@ -197,12 +197,13 @@ int main(int argc, char *argv[])
     const BenchHome home;
     if (!home.isValid())
         return 1;
-    // "--only ideal": only the comparison with the ideal client; "--only
+    // "--only ideal [NAME]": only the comparison with the ideal client (the
+    // figures whose names contain NAME); "--only
     // real": only the peak memory of the check over real-sized mail; "--only
     // move": only the move of 1,000 over the 100 ms link.
     const QString program = QCoreApplication::applicationFilePath();
-    if (argc == 3 && qstrcmp(argv[1], "--only") == 0 && qstrcmp(argv[2], "ideal") == 0)
-        return VersusIdeal::run(program, home.path()) ? 0 : 1;
+    if (argc >= 3 && qstrcmp(argv[1], "--only") == 0 && qstrcmp(argv[2], "ideal") == 0)
+        return VersusIdeal::run(program, home.path(), argc > 3 ? QString::fromLocal8Bit(argv[3]) : QString()) ? 0 : 1;
     if (argc == 3 && qstrcmp(argv[1], "--only") == 0 && qstrcmp(argv[2], "real") == 0)
         return VersusIdeal::realPeak(program, home.path()) ? 0 : 1;
     if (argc == 3 && qstrcmp(argv[1], "--only") == 0 && qstrcmp(argv[2], "move") == 0)

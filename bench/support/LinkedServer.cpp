@@ -26,6 +26,11 @@ LinkedServer::LinkedServer(QString program, QStringList arguments)
 {
 }
 
+LinkedServer::LinkedServer(quint16 serverPort)
+    : m_serverPort(serverPort)
+{
+}
+
 LinkedServer::~LinkedServer()
 {
     end(m_link);
@@ -34,6 +39,8 @@ LinkedServer::~LinkedServer()
 
 bool LinkedServer::start(QString *error)
 {
+    if (m_program.isEmpty())
+        return m_serverPort != 0;
     m_server.start(m_program, m_arguments + QStringList{QStringLiteral("--lifetime"), kLifetimeSeconds});
     const QRegularExpressionMatch match =
         QRegularExpression(QStringLiteral("127\\.0\\.0\\.1:(\\d+)")).match(firstLine(m_server));

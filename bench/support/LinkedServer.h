@@ -12,6 +12,9 @@ public:
     // Any sample server program that prints "127.0.0.1:<port>" first (the
     // IMAP one), started with these arguments and a lifetime.
     LinkedServer(QString program, QStringList arguments);
+    // A server running already (Dovecot, say) at this loopback port: only
+    // the link is started.
+    explicit LinkedServer(quint16 serverPort);
     ~LinkedServer();
     LinkedServer(const LinkedServer &) = delete;
     LinkedServer &operator=(const LinkedServer &) = delete;

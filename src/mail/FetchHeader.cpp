@@ -151,7 +151,7 @@ MailResult readMailbox(MailboxSession &mailbox, FetchedRows &rows, QString &disa
     if (thenCommit)
         mailbox.commitAfterReading();
     MailResult read = mailbox.readHeaders(listing, [&rows, &listing](const ArrivedHeader &arrived) {
-        rows.add(arrived, listing.at(arrived.index));
+        rows.add(arrived, arrived.listed ? *arrived.listed : listing.at(arrived.index));
         return true;
     });
     // What a reading that ended well has to say (messages it could not

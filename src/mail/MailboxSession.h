@@ -47,6 +47,9 @@ struct ArrivedHeader {
     bool refused = false;
     bool sized = false;
     qint64 bytes = -1;
+    // The row as the reading found it, where the listing could only count
+    // the messages (one command lists and reads them); else the listing's.
+    std::optional<ListedMessage> listed = std::nullopt;
 };
 using HeaderSink = std::function<bool(const ArrivedHeader &)>;
 

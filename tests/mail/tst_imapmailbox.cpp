@@ -16,18 +16,18 @@
 class TestImapMailbox : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    void fetchSortsByUidThroughAnExpunge();
-    void headersComeInChunksSentAhead();
+    void checkIsOneWriteReadByUid();
+    void checkEnds_data();
+    void checkEnds();
     void logins_data();
     void logins();
-    void byeMidFetchEndsWithTheServersWords();
-    void cancelMidFetchClosesAtOnce();
     void emptyMovesConfirmedRowsToJunk();
     void noUidplusIsToldAtTheEnd();
     void renumberedFolderTouchesNothing_data();
     void renumberedFolderTouchesNothing();
     void removal_data();
     void removal();
+    void longMoveRefusedGoesAgainShort();
 };
 
 // C: command (or, with `line`, a line that is none), S: untagged lines
@@ -43,7 +43,7 @@ Q_DECLARE_METATYPE(QList<Exchange>)
 namespace {
 
 const QByteArray kLogin = "LOGIN \"ann\" \"secret\"";
-const QByteArray kListing = "UID FETCH 1:* (UID RFC822.SIZE FLAGS)";
+const QByteArray kCheckFetch = "UID FETCH 1:* (UID RFC822.SIZE FLAGS BODY.PEEK[HEADER])";
 const QByteArray kLoggedIn = "OK [CAPABILITY IMAP4rev1 MOVE UIDPLUS] Logged in";
 
 ImapFolders junk()
@@ -84,17 +84,19 @@ struct Session {
             e.line ? server->expectLine(e.command, e.untagged, e.status)
                    : server->expect(e.command, e.untagged, e.status);
     }
-    // The UID of message n in a listed folder: as after many expunges.
-    static int uidOf(int n) { return 4000 + 3 * n; }
-    // EXAMINE of INBOX, then its listing: messages 1..count with UIDs uidOf(n).
-    void listed(int count)
+    // The check's one write: the login, the capabilities (the login's
+    // answer may not name them), EXAMINE of INBOX, and the FETCH that lists
+    // the folder and reads its headers.
+    void checkWrite(const QByteArray &loginStatus, const QByteArray &exists, const QByteArrayList &fetched,
+                    const QByteArray &fetchStatus)
     {
-        QByteArrayList fetches;
-        for (int n = 1; n <= count; ++n)
-            fetches << "* " + QByteArray::number(n) + " FETCH (UID " + QByteArray::number(uidOf(n))
-                    + " RFC822.SIZE 99 FLAGS (\\Seen))";
-        script({{"EXAMINE \"INBOX\"", {"* " + QByteArray::number(count) + " EXISTS", "* OK [UIDVALIDITY 5] ok"}, "OK"},
-                {kListing, fetches, "OK"}});
+        const bool in = !loginStatus.startsWith("NO");
+        server->greet("* OK [CAPABILITY IMAP4rev1 MOVE UIDPLUS] ready");
+        script({{kLogin, {}, loginStatus},
+                {"CAPABILITY", {"* CAPABILITY IMAP4rev1 MOVE UIDPLUS"}, "OK"},
+                {"EXAMINE \"INBOX\"", in ? QByteArrayList{exists, "* OK [UIDVALIDITY 77] ok"} : QByteArrayList{},
+                 in ? "OK [READ-ONLY] done" : "BAD log in first"},
+                {kCheckFetch, fetched, fetchStatus}});
     }
     CancelFlag cancel;
     RecordingStatus status;
@@ -103,12 +105,12 @@ struct Session {
     std::unique_ptr<ImapMailbox> mailbox;
 };
 
-QByteArray headerFetch(int sequence, int uid, const QByteArray &from)
+// A FETCH answer with the header of `uid`, after `items` (its size, flags).
+QByteArray headerFetch(int sequence, int uid, const QByteArray &from, const QByteArray &items = "FLAGS ()")
 {
     const QByteArray header = "From: " + from + "\r\nSubject: s" + QByteArray::number(uid) + "\r\n\r\n";
-    return "* " + QByteArray::number(sequence) + " FETCH (UID " + QByteArray::number(uid) + " RFC822.SIZE "
-        + QByteArray::number(uid * 100) + " BODY[HEADER] {" + QByteArray::number(header.size()) + "}\r\n" + header
-        + ")";
+    return "* " + QByteArray::number(sequence) + " FETCH (UID " + QByteArray::number(uid) + ' ' + items
+        + (items.isEmpty() ? "" : " ") + "BODY[HEADER] {" + QByteArray::number(header.size()) + "}\r\n" + header + ")";
 }
 
 MessageClassifier spamFrom(const QString &address)
@@ -153,73 +155,103 @@ const Exchange kSelect{"SELECT \"INBOX\"", {"* 3 EXISTS", "* OK [UIDVALIDITY 77]
 
 } // namespace
 
-// The fetch opens the folder read-only and peeks (the script refuses any
-// other command): no flag can change. A message expunged by another client
-// while its chunk is read shifts the sequence numbers of those after it, but
-// each header still reaches the row of its UID. A FETCH that only tells of
-// another client's flag change is no message, and one marked \Deleted
-// waits for its expunge, unscreened and named.
-void TestImapMailbox::fetchSortsByUidThroughAnExpunge()
+// The check goes out in one write behind the login and peeks at a folder
+// opened read-only (the script refuses any other command): no flag can
+// change. Its one answer arrives in small pieces; each message becomes its
+// row by UID, its items may come split over responses, a FETCH that only
+// tells of another client's flag change is no message, one whose header
+// never came is kept unread and named, and one marked \Deleted waits for
+// its expunge, unscreened and named. LOGOUT goes out behind the FETCH.
+void TestImapMailbox::checkIsOneWriteReadByUid()
 {
     Session s;
-    s.loggedIn();
-    s.script({{"EXAMINE \"INBOX\"", {"* 4 EXISTS", "* OK [UIDVALIDITY 77] UIDs valid"}, "OK [READ-ONLY] done"},
-              {kListing,
-               {"* 1 FETCH (UID 10 RFC822.SIZE 1000 FLAGS ())", "* 2 FETCH (RFC822.SIZE 1100 UID 11 FLAGS (\\Seen))",
-                "* 2 FETCH (UID 11 FLAGS (\\Seen \\Flagged))", "* 3 FETCH (UID 12 FLAGS () RFC822.SIZE 1200)",
-                "* 4 FETCH (UID 13 RFC822.SIZE 1300 FLAGS (\\Deleted))"},
-               "OK done"},
-              {"UID FETCH 10:12 (UID RFC822.SIZE BODY.PEEK[HEADER])",
-               {headerFetch(1, 10, "a@x.example"), "* 2 EXPUNGE", "* 1 FETCH (UID 10 FLAGS (\\Seen))",
-                headerFetch(2, 12, "spam@x.example")},
-               "OK done"},
-              {"LOGOUT", {"* BYE bye"}, "OK done"}});
-    s.server->inPieces(1); // LOGOUT's answer a byte at a time
+    s.checkWrite("OK Logged in", "* 4 EXISTS",
+                 {headerFetch(1, 10, "a@x.example", "RFC822.SIZE 1000 FLAGS (\\Seen)"),
+                  "* 2 FETCH (RFC822.SIZE 1100 UID 11 FLAGS (\\Seen))", "* 2 FETCH (UID 11 FLAGS (\\Seen \\Flagged))",
+                  "* 3 FETCH (UID 12 FLAGS () RFC822.SIZE 1200)", headerFetch(3, 12, "spam@x.example", {}),
+                  headerFetch(4, 13, "spam@x.example", "FLAGS (\\Deleted) RFC822.SIZE 1300"),
+                  "* 1 FETCH (UID 10 FLAGS ())"},
+                 "OK done");
+    s.server->inPieces(5);
+    s.script({{"LOGOUT", {"* BYE bye"}, "OK done"}});
     MessageFolderModel inbox, recycle;
     const MailResult fetched = FetchHeader(s.status, inbox, recycle, spamFrom(QStringLiteral("spam@x.example")),
                                            *s.mailbox, s.cancel);
     QVERIFY2(fetched.ok(), qPrintable(fetched.text));
     VERIFY_IMAP_SCRIPT(*s.server);
+    QCOMPARE(s.server->sentAhead(), (QList<bool>{false, true, true, true, true}));
     QCOMPARE(uids(inbox), (QStringList{"77/10", "77/11"}));
     QCOMPARE(uids(recycle), QStringList{"77/12"});
-    QCOMPARE(inbox.entry(0).sender, QStringLiteral("a@x.example"));
     QCOMPARE(inbox.entry(0).headerBlock(), QByteArray("From: a@x.example\r\nSubject: s10\r\n\r\n")); // kept whole
+    QCOMPARE(inbox.entry(0).bytes, qint64(1000));
     QCOMPARE(recycle.entry(0).subject, QStringLiteral("s12"));
     QCOMPARE(recycle.entry(0).bytes, qint64(1200));
-    // 11 was expunged before its header came: kept unread, never filtered.
+    QVERIFY(recycle.entry(0).number != inbox.entry(0).number && recycle.entry(0).number != inbox.entry(1).number);
     QCOMPARE(inbox.entry(1).sender, QString());
+    QCOMPARE(inbox.entry(1).bytes, qint64(1100));
     QCOMPARE(inbox.entry(1).sortReason.kind, SortReason::Kind::NoRule);
     QVERIFY2(s.status.statusText.contains(QStringLiteral("1 message could not be read (UID 11)"))
                  && s.status.statusText.contains(QStringLiteral("1 message marked as deleted waits")),
              qPrintable(s.status.statusText));
 }
 
-// A large folder is read in chunks of UIDs, each asked before the answer
-// to the one before has arrived.
-void TestImapMailbox::headersComeInChunksSentAhead()
+void TestImapMailbox::checkEnds_data()
 {
+    QTest::addColumn<QByteArray>("loginStatus");
+    QTest::addColumn<QByteArrayList>("fetched");
+    QTest::addColumn<QByteArray>("fetchStatus"); // empty: the server hangs up instead
+    QTest::addColumn<bool>("cancelAtFirst");
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QStringList>("read");
+
+    const QByteArrayList three{headerFetch(1, 4003, "a@x.example"), headerFetch(2, 4006, "b@x.example"),
+                               headerFetch(3, 4009, "c@x.example")};
+    const int failed = int(MailOutcome::ConnectionFailed);
+    // What went out behind a refused login is refused as well, harmlessly.
+    QTest::newRow("login refused") << QByteArray("NO [AUTHENTICATIONFAILED] no") << QByteArrayList{}
+                                   << QByteArray("BAD log in first") << false << failed
+                                   << QStringLiteral("Invalid Email UserID or Password") << QStringList{};
+    QTest::newRow("headers refused") << QByteArray(kLoggedIn) << QByteArrayList{} << QByteArray("BAD what?") << false
+                                     << failed << QStringLiteral("refused to send the headers") << QStringList{};
+    QTest::newRow("BYE mid-fetch") << QByteArray(kLoggedIn) << QByteArrayList{three.at(0), "* BYE Server shutting down"}
+                                   << QByteArray() << false << failed
+                                   << QStringLiteral("The server said: Server shutting down") << QStringList{"77/4003"};
+    // Reads protect nothing: the rest is not waited for, the session closes.
+    QTest::newRow("Cancel at the first row")
+        << QByteArray(kLoggedIn) << three << QByteArray("OK done") << true << int(MailOutcome::Cancelled)
+        << QStringLiteral("Fetch cancelled: 1 of 3 messages read") << QStringList{"77/4003"};
+}
+
+void TestImapMailbox::checkEnds()
+{
+    QFETCH(QByteArray, loginStatus);
+    QFETCH(QByteArrayList, fetched);
+    QFETCH(QByteArray, fetchStatus);
+    QFETCH(bool, cancelAtFirst);
+    QFETCH(int, kind);
+    QFETCH(QString, text);
+    QFETCH(QStringList, read);
     Session s;
-    s.loggedIn();
-    s.listed(1200);
-    for (int first = 1; first <= 1200; first += 500) {
-        const int last = qMin(first + 499, 1200);
-        QByteArrayList headers;
-        QList<quint32> chunk;
-        for (int n = first; n <= last; ++n) {
-            headers << headerFetch(n, Session::uidOf(n), "a@x.example");
-            chunk << quint32(Session::uidOf(n));
-        }
-        s.script(
-            {{"UID FETCH " + ImapCommands::uidSet(chunk) + " (UID RFC822.SIZE BODY.PEEK[HEADER])", headers, "OK"}});
-    }
-    s.script({{"LOGOUT", {"* BYE"}, "OK"}});
+    const bool loggedIn = !loginStatus.startsWith("NO");
+    s.checkWrite(loginStatus, "* 3 EXISTS", fetched, fetchStatus);
+    s.server->inPieces(16);
+    if (fetchStatus.isEmpty())
+        s.server->thenHangUp();
+    if (loggedIn)
+        s.script({{"LOGOUT", fetchStatus.isEmpty() ? QByteArrayList{} : QByteArrayList{"* BYE"},
+                   fetchStatus.isEmpty() ? QByteArray() : QByteArray("OK")}});
     MessageFolderModel inbox, recycle;
-    const MailResult fetched = FetchHeader(s.status, inbox, recycle, spamFrom({}), *s.mailbox, s.cancel);
-    QVERIFY2(fetched.ok(), qPrintable(fetched.text));
+    const MessageClassifier classify = [&](const QString &, QByteArrayView, qint64) {
+        if (cancelAtFirst)
+            s.cancel.set();
+        return SortReason{};
+    };
+    const MailResult result = FetchHeader(s.status, inbox, recycle, classify, *s.mailbox, s.cancel);
+    QCOMPARE(int(result.kind), kind);
+    QVERIFY2((result.text + s.status.statusText).contains(text), qPrintable(result.text + s.status.statusText));
+    QCOMPARE(uids(inbox), read);
     VERIFY_IMAP_SCRIPT(*s.server);
-    QCOMPARE(inbox.count(), 1200);
-    QCOMPARE(inbox.entry(1199).uid, QStringLiteral("5/7600"));
-    QCOMPARE(s.server->sentAhead().mid(3, 3), (QList<bool>{false, true, true}));
 }
 
 void TestImapMailbox::logins_data()
@@ -292,46 +324,6 @@ void TestImapMailbox::logins()
         QCOMPARE(s.mailbox->session().isEncrypted(), failure.isEmpty());
 }
 
-void TestImapMailbox::byeMidFetchEndsWithTheServersWords()
-{
-    Session s;
-    s.loggedIn();
-    s.listed(2);
-    s.script({{"UID FETCH 4003,4006 (UID RFC822.SIZE BODY.PEEK[HEADER])",
-               {headerFetch(1, 4003, "a@x.example"), "* BYE Server shutting down"},
-               {}}});
-    s.server->thenHangUp();
-    MessageFolderModel inbox, recycle;
-    const MailResult fetched = FetchHeader(s.status, inbox, recycle, spamFrom({}), *s.mailbox, s.cancel);
-    QCOMPARE(fetched.kind, MailOutcome::ConnectionFailed);
-    QVERIFY2(fetched.text.contains(QStringLiteral("The server said: Server shutting down")), qPrintable(fetched.text));
-    QCOMPARE(uids(inbox), QStringList{"5/4003"});
-    VERIFY_IMAP_SCRIPT(*s.server);
-}
-
-// A Cancel as the first header is sorted: the rest of the chunk is not
-// waited for (reads protect nothing), and the session closes at once.
-void TestImapMailbox::cancelMidFetchClosesAtOnce()
-{
-    Session s;
-    s.loggedIn();
-    s.listed(3);
-    s.script({{"UID FETCH 4003,4006,4009 (UID RFC822.SIZE BODY.PEEK[HEADER])",
-               {headerFetch(1, 4003, "a@x.example"), headerFetch(2, 4006, "b@x.example"),
-                headerFetch(3, 4009, "c@x.example")},
-               "OK done"}});
-    s.server->inPieces(16);
-    MessageFolderModel inbox, recycle;
-    const MessageClassifier cancelAtFirst = [&s](const QString &, QByteArrayView, qint64) {
-        s.cancel.set();
-        return SortReason{};
-    };
-    const MailResult fetched = FetchHeader(s.status, inbox, recycle, cancelAtFirst, *s.mailbox, s.cancel);
-    QCOMPARE(fetched.kind, MailOutcome::Cancelled);
-    QCOMPARE(uids(inbox), QStringList{"5/4003"});
-    QCOMPARE(s.status.statusText, QStringLiteral("Fetch cancelled: 1 of 3 messages read"));
-    VERIFY_IMAP_SCRIPT(*s.server);
-}
 // Rows are confirmed by UID (one gone meanwhile stays), moved in one
 // command with LOGOUT behind it, and counted by what the server says it
 // moved: a message another client expunged between the search and the move
@@ -530,6 +522,58 @@ void TestImapMailbox::removal()
     QCOMPARE(told, answers);
     QCOMPARE(int(result.kind), kind);
     QVERIFY2(result.text.contains(note) && result.text.isEmpty() == note.isEmpty(), qPrintable(result.text));
+    VERIFY_IMAP_SCRIPT(*s.server);
+}
+
+// Many scattered rows: one search of the folder, one long UID MOVE; a
+// server that refuses the long line (BAD: it did nothing) gets the same
+// UIDs again in lines within the short bound, and no LOGOUT goes out before
+// they are answered. Rows the search did not find are never asked.
+void TestImapMailbox::longMoveRefusedGoesAgainShort()
+{
+    Session s;
+    s.loggedIn("IMAP4rev1 MOVE UIDPLUS");
+    QList<quint32> asked, found;
+    QByteArray there = "* SEARCH";
+    for (quint32 uid = 7; uid <= 14000; uid += 7) {
+        asked << uid;
+        if (uid % 5 != 0) { // the rest went meanwhile
+            found << uid;
+            there += ' ' + QByteArray::number(uid);
+        }
+    }
+    const QByteArray longSet = ImapCommands::uidSet(found);
+    QVERIFY(longSet.size() > ImapCommands::kUidSetBytes);
+    s.script({kSelect,
+              {"UID SEARCH UNDELETED", {there}, "OK"},
+              {"UID MOVE " + longSet + " \"Junk\"", {}, "BAD line too long"}});
+    const QList<ImapCommands::UidSetPart> parts = ImapCommands::uidSets(found, ImapCommands::kUidSetBytes);
+    QVERIFY(parts.size() > 1);
+    for (const ImapCommands::UidSetPart &part : parts) {
+        QVERIFY(part.set.size() <= ImapCommands::kUidSetBytes);
+        s.script({{"UID MOVE " + part.set + " \"Junk\"",
+                   {},
+                   "OK [COPYUID 9 " + part.set + " 1:" + QByteArray::number(part.uids.size()) + "] done"}});
+    }
+    s.script({{"LOGOUT", {"* BYE"}, "OK"}});
+    QVERIFY(s.mailbox->open().ok());
+    QList<MessageIdentity> rows;
+    for (const quint32 uid : std::as_const(asked))
+        rows.append({{}, qint32(rows.size() + 1), QStringLiteral("77/%1").arg(uid), {}});
+    QList<LocatedMessage> located;
+    QVERIFY(s.mailbox->locate(rows, located).ok());
+    QList<MessageKey> keys;
+    for (const LocatedMessage &l : std::as_const(located))
+        if (l.state == LocatedMessage::State::Found)
+            keys << l.key;
+    QCOMPARE(keys.size(), found.size());
+    qsizetype removed = 0;
+    s.mailbox->commitAfterRemoving();
+    const MailResult result =
+        s.mailbox->remove(keys, [&](qsizetype, RemovalAnswer a) { removed += a == RemovalAnswer::Removed ? 1 : 0; });
+    QVERIFY2(result.ok(), qPrintable(result.text));
+    QCOMPARE(removed, found.size());
+    QVERIFY(s.mailbox->commit().ok());
     VERIFY_IMAP_SCRIPT(*s.server);
 }
 

@@ -1,6 +1,9 @@
+#include "ImapCommands.h"
 #include "ImapParser.h"
 
 #include <QRandomGenerator>
+
+#include <algorithm>
 #include <QTest>
 
 // IMAP responses as they come off the wire, whole, a byte at a time and in
@@ -16,6 +19,8 @@ private Q_SLOTS:
     void overBound_data();
     void overBound();
     void randomStreams();
+    void uidSets_data();
+    void uidSets();
 };
 
 namespace {
@@ -326,6 +331,48 @@ void TestImapParser::randomStreams()
         QVERIFY(damaged.longest <= bounded.responseBytes);
         QVERIFY(damaged.mostHeld <= bounded.responseBytes + piece);
     }
+}
+
+// UIDs go out as runs, in as few sets as the length bound allows, each set
+// within it unless one run alone is longer; every UID in exactly one set.
+void TestImapParser::uidSets_data()
+{
+    QTest::addColumn<QList<quint32>>("uids");
+    QTest::addColumn<qsizetype>("bound");
+    QTest::addColumn<QByteArrayList>("sets");
+    QList<quint32> gapped;
+    for (quint32 u = 1; u <= 99; ++u)
+        if (u <= 40 || u == 52 || u >= 60)
+            gapped << u;
+    std::reverse(gapped.begin(), gapped.end()); // any order, repeats dropped
+    gapped << 52 << 7;
+    QTest::newRow("runs in one set") << gapped << qsizetype(8000) << QByteArrayList{"1:40,52,60:99"};
+    QTest::newRow("cut between runs") << gapped << qsizetype(8) << QByteArrayList{"1:40,52", "60:99"};
+    QTest::newRow("a run longer than the bound")
+        << QList<quint32>{4294967294u, 4294967295u, 3} << qsizetype(4) << QByteArrayList{"3", "4294967294:4294967295"};
+    QTest::newRow("exactly at the bound") << QList<quint32>{1, 3, 5} << qsizetype(3) << QByteArrayList{"1,3", "5"};
+    QTest::newRow("none") << QList<quint32>{} << qsizetype(8000) << QByteArrayList{};
+}
+
+void TestImapParser::uidSets()
+{
+    QFETCH(QList<quint32>, uids);
+    QFETCH(qsizetype, bound);
+    QFETCH(QByteArrayList, sets);
+    const QList<ImapCommands::UidSetPart> parts = ImapCommands::uidSets(uids, bound);
+    QByteArrayList made;
+    QList<quint32> covered;
+    for (const ImapCommands::UidSetPart &part : parts) {
+        made << part.set;
+        covered += part.uids;
+        const ImapCommands::UidRuns runs = ImapCommands::parseUidSet(part.set);
+        for (const quint32 uid : part.uids)
+            QVERIFY(runs.contains(uid));
+    }
+    QCOMPARE(made, sets);
+    std::sort(uids.begin(), uids.end());
+    uids.erase(std::unique(uids.begin(), uids.end()), uids.end());
+    QCOMPARE(covered, uids);
 }
 
 QTEST_GUILESS_MAIN(TestImapParser)

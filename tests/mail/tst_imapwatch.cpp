@@ -231,11 +231,11 @@ void TestImapWatch::firstFailedConnectionEndsTheWatch()
     QCOMPARE(server.connectionCount(), 1);
 }
 
-// What the benchmarks rely on: every row of a fetch of several chunks, by
-// UID ranges, and no message marked seen.
+// What the benchmarks rely on: every row of a fetch of a thousand and more,
+// and no message marked seen.
 void TestImapWatch::sampleServerServesAWholeFetch()
 {
-    const int count = int(ImapMailbox::kChunk) * 2 + 7;
+    const int count = 1007;
     SampleImapServer server(SampleImapServer::generated(count), "ann", "secret");
     QVERIFY(server.listen());
     Watch w(server);

@@ -1,6 +1,7 @@
 #include "ImapCommands.h"
 
 #include <algorithm>
+#include <limits>
 
 namespace ImapCommands {
 
@@ -118,23 +119,32 @@ UidRuns parseUidSet(QByteArrayView text)
     return set;
 }
 
-QByteArray uidSet(QList<quint32> uids)
+QList<UidSetPart> uidSets(QList<quint32> uids, qsizetype maxBytes)
 {
     std::sort(uids.begin(), uids.end());
     uids.erase(std::unique(uids.begin(), uids.end()), uids.end());
-    QByteArray out;
+    QList<UidSetPart> parts;
     for (qsizetype i = 0; i < uids.size();) {
         qsizetype j = i;
         while (j + 1 < uids.size() && uids.at(j + 1) == uids.at(j) + 1)
             ++j;
-        if (!out.isEmpty())
-            out += ',';
-        out += QByteArray::number(uids.at(i));
+        QByteArray run = QByteArray::number(uids.at(i));
         if (j > i)
-            out += ':' + QByteArray::number(uids.at(j));
+            run += ':' + QByteArray::number(uids.at(j));
+        if (parts.isEmpty() || parts.constLast().set.size() + 1 + run.size() > maxBytes)
+            parts.append(UidSetPart{});
+        UidSetPart &part = parts.last();
+        part.set += (part.set.isEmpty() ? QByteArray() : QByteArray(",")) + run;
+        part.uids.append(uids.mid(i, j - i + 1));
         i = j + 1;
     }
-    return out;
+    return parts;
+}
+
+QByteArray uidSet(QList<quint32> uids)
+{
+    const QList<UidSetPart> parts = uidSets(std::move(uids), std::numeric_limits<qsizetype>::max());
+    return parts.isEmpty() ? QByteArray() : parts.constFirst().set;
 }
 
 QString identity(quint32 uidValidity, quint32 uid)

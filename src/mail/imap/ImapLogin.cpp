@@ -39,7 +39,7 @@ QString asPop3Refusal(const ImapResponse &response)
 
 } // namespace
 
-MailResult ImapSession::login()
+MailResult ImapSession::login(const std::function<void()> &sendBehind)
 {
     m_status.setStatusText(QStringLiteral("Verify ID/Password"));
     if (m_preauth)
@@ -49,25 +49,33 @@ MailResult ImapSession::login()
         m_failureTitle = QStringLiteral("Connection Failed");
         return failure();
     }
-    MailResult result = m_settings.usesOAuth2() ? loginOAuth2() : loginPassword();
+    // What a server offers may grow once logged in (MOVE, UIDPLUS); a login
+    // answer without its new list leaves them to be asked. With commands
+    // behind the login the question goes out ahead of them: asked after
+    // them, its answer would wait behind all of theirs.
+    quint64 capabilities = 0;
+    const std::function<void()> behind = !sendBehind ? std::function<void()>() : [&] {
+        capabilities = send("CAPABILITY");
+        sendBehind();
+    };
+    MailResult result = m_settings.usesOAuth2() ? loginOAuth2() : loginPassword(behind);
     if (!result.ok())
         return result;
-    // What a server offers may grow once logged in (MOVE, UIDPLUS); a login
-    // answer without its new list leaves them to be asked.
     if (m_completion.code != "CAPABILITY") {
-        if (const Outcome asked = askCapabilities(); asked != Outcome::Completed)
+        if (const Outcome asked = askCapabilities(capabilities); asked != Outcome::Completed)
             return stepEnded(asked);
     }
     return MailResult::done();
 }
 
-MailResult ImapSession::loginPassword()
+MailResult ImapSession::loginPassword(const std::function<void()> &behind)
 {
     Outcome outcome = Outcome::Failed;
     if (!hasCapability("LOGINDISABLED")) {
-        outcome = sendLogin();
+        outcome = sendLogin(behind);
     } else if (hasCapability("AUTH=PLAIN")) {
-        outcome = authenticate("PLAIN", saslPlainResponse(m_settings.EmailUserid, m_settings.EmailPassword), "*");
+        outcome = authenticate("PLAIN", saslPlainResponse(m_settings.EmailUserid, m_settings.EmailPassword), "*",
+                               behind);
     } else {
         m_failureTitle = QStringLiteral("Connection Failed");
         m_failureText = QStringLiteral("The server takes no password on this connection (it offers neither LOGIN nor "
@@ -82,7 +90,7 @@ MailResult ImapSession::loginPassword()
 // LOGIN with the user name and password as quoted strings, or as literals
 // when they hold what a quoted string cannot (sent at once where the server
 // takes LITERAL+, else each after the server's go-ahead).
-ImapSession::Outcome ImapSession::sendLogin()
+ImapSession::Outcome ImapSession::sendLogin(const std::function<void()> &behind)
 {
     const QList<QByteArray> arguments{m_settings.EmailUserid.toUtf8(), m_settings.EmailPassword.toUtf8()};
     const bool nonSync = hasCapability("LITERAL+");
@@ -95,14 +103,15 @@ ImapSession::Outcome ImapSession::sendLogin()
             pieces.append(argument);
         }
     }
-    if (nonSync || pieces.size() == 1)
-        return run(pieces.join("\r\n"));
-    const quint64 id = send(pieces.first());
-    for (qsizetype i = 1; id != 0 && i < pieces.size(); ++i) {
+    const bool whole = nonSync || pieces.size() == 1;
+    const quint64 id = send(whole ? pieces.join("\r\n") : pieces.first());
+    for (qsizetype i = 1; !whole && id != 0 && i < pieces.size(); ++i) {
         if (!awaitContinuation(id))
             return await(id);
         m_connection->write(pieces.at(i) + (i + 1 < pieces.size() ? QByteArray() : QByteArray("\r\n")));
     }
+    if (id != 0 && behind)
+        behind();
     return await(id);
 }
 
@@ -118,13 +127,17 @@ std::optional<QByteArray> ImapSession::awaitContinuation(quint64 id)
 // AUTHENTICATE with the base64 `response`: inline where the server takes an
 // initial response (SASL-IR), else after its "+". A second "+" carries the
 // server's error; it is answered with `onError` so that the refusal follows.
+// Only an initial response has `behind` sent with it: after a go-ahead the
+// server reads the next line as the exchange's, not as a command.
 ImapSession::Outcome ImapSession::authenticate(const QByteArray &mechanism, const QByteArray &response,
-                                               const QByteArray &onError)
+                                               const QByteArray &onError, const std::function<void()> &behind)
 {
     const bool initial = hasCapability("SASL-IR");
     const quint64 id = send("AUTHENTICATE " + mechanism + (initial ? ' ' + response : QByteArray()));
     if (id == 0)
         return await(id);
+    if (initial && behind)
+        behind();
     bool sent = initial;
     for (int step = 0; step < 2; ++step) {
         if (!awaitContinuation(id))

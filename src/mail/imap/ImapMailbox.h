@@ -41,11 +41,6 @@ ImapFolders imapFoldersOf(const ProfileSettingsRecord &settings);
 class ImapMailbox : public MailboxSession {
     Q_OBJECT
 public:
-    // Headers asked for per command: progress shows and memory stays bounded.
-    static constexpr qsizetype kChunk = 500;
-    // Commands sent ahead of their answers.
-    static constexpr qsizetype kWindow = 4;
-
     ImapMailbox(RunStatus &status, const ProfileSettingsRecord &settings, CancelFlag &cancel,
                 SessionOptions options = {}, ImapFolders folders = {}, QObject *parent = nullptr);
     // Over the connection given, e.g. an in-memory one.
@@ -57,6 +52,8 @@ public:
     MailResult readHeaders(const MailboxListing &listing, const HeaderSink &sink) override;
     MailResult locate(const QList<MessageIdentity> &rows, QList<LocatedMessage> &found) override;
     MailResult remove(const QList<MessageKey> &keys, const RemovalSink &sink) override;
+    void listAfterOpening() override { m_listAhead = true; }
+    void commitAfterReading() override { m_logoutAfterReading = true; }
     bool removesAtOnce() const override { return true; }
     void commitAfterRemoving() override { m_logoutAhead = true; }
     MailResult commit() override;
@@ -69,20 +66,30 @@ public:
 
 private:
     using MakeCommand = std::function<QByteArray(qsizetype chunk)>;
-    // Called as each chunk's command completes, in order; false stops sending more.
+    // Called as each chunk's command completes, in order; false stops sending
+    // more. The chunks go out ahead of their answers (PipelinedCommands).
     using ChunkDone = std::function<bool(qsizetype chunk)>;
     // `afterLast` is called once the last chunk's command went out.
     ImapSession::Outcome runChunks(qsizetype count, const MakeCommand &make, const ImapSession::DataHandler &data,
                                    const ChunkDone &done, MailConnection::CancelMode mode,
                                    const std::function<void()> &afterLast = {});
     MailResult ended(ImapSession::Outcome outcome) const;
+    // ImapMailboxFetch.cpp: the listing and the headers in one FETCH, its
+    // answers taken as they arrive.
+    void sendListing();
+    void takeFetched(const ImapResponse &response);
+    void hand(ArrivedHeader arrived);
+    MailResult fetchEnded(ImapSession::Outcome outcome, const MailboxListing &listing);
+    QString unreadRows();
     MailResult selectForChanges();
     quint64 sendSelect(); // 0 when it could not be sent
     MailResult judgeSelect(quint64 id);
     MessageKey keyOf(quint32 uidValidity, quint32 uid) const;
     std::optional<ImapCommands::Identity> identityOf(const MessageIdentity &row) const;
-    MailResult moveAll(const QList<QList<quint32>> &chunks, ImapRemovalTally &tally, bool logoutAhead);
-    MailResult removeChunk(const QList<quint32> &uids, ImapRemovalTally &tally);
+    // `refusedLong` gets the UIDs of long lines the server refused for their length.
+    MailResult moveAll(const QList<ImapCommands::UidSetPart> &chunks, ImapRemovalTally &tally, bool logoutAhead,
+                       QList<quint32> *refusedLong = nullptr);
+    MailResult removeChunk(const ImapCommands::UidSetPart &part, ImapRemovalTally &tally);
     MailResult verify(const QList<quint32> &uids, ImapRemovalTally &tally, bool leftFlagged, bool logoutAhead);
     QString unreadNote(const QList<quint32> &uids) const;
     // ImapFolderSearch.cpp. The LIST that finds the target folder may go
@@ -96,7 +103,23 @@ private:
     ImapFolders m_folders;
     quint32 m_uidValidity = 0; // as the listing's EXAMINE named it
     quint32 m_selectedValidity = 0; // as the last SELECT's answer names it
-    int m_markedDeleted = 0; // messages the listing left out, marked \Deleted
+    // The one FETCH that lists the folder and reads its headers.
+    struct Reading {
+        quint64 examine = 0; // the EXAMINE and the FETCH sent, 0 when not (yet)
+        quint64 fetch = 0;
+        qint64 exists = -1; // as the EXAMINE names it
+        qsizetype answered = 0; // messages the FETCH told of so far
+        qint32 numbered = 0; // of them, rows handed on
+        int markedDeleted = 0; // of them, marked \Deleted: left out
+        QSet<quint32> taken; // their UIDs
+        QHash<quint32, qint64> sizedOnly; // UIDs whose size came without a header yet
+        QList<ArrivedHeader> early; // arrived before readHeaders() took them
+        const HeaderSink *sink = nullptr;
+        bool stopped = false; // the sink wants no more
+    };
+    Reading m_reading;
+    bool m_listAhead = false; // list() follows open(): its FETCH goes out behind the login
+    bool m_logoutAfterReading = false; // commit() follows readHeaders()
     quint64 m_listId = 0; // the LIST sent ahead and not yet awaited
     QList<ImapResponse> m_listed; // its folders
     bool m_selected = false; // the folder is open for changes

@@ -6,6 +6,8 @@
 #include "CancelFlag.h"
 
 #include <QSet>
+
+#include <algorithm>
 #include <utility>
 
 MessageKey ImapMailbox::keyOf(quint32 uidValidity, quint32 uid) const
@@ -78,9 +80,13 @@ MailResult ImapMailbox::locate(const QList<MessageIdentity> &rows, QList<Located
     const quint64 select = m_selected ? 0 : sendSelect();
     askForFolders();
     QSet<quint32> present;
-    const qsizetype chunks = (uids.size() + kChunk - 1) / kChunk;
-    const auto make = [&](qsizetype c) {
-        return "UID SEARCH UID " + ImapCommands::uidSet(uids.mid(c * kChunk, kChunk)) + " UNDELETED";
+    // One search: of the rows' UIDs where they fit a short line, else of the
+    // whole folder (every server takes that), its answer sifted here.
+    const QByteArray set = ImapCommands::uidSet(uids);
+    const qsizetype chunks = uids.isEmpty() ? 0 : 1;
+    const auto make = [&](qsizetype) {
+        return set.size() <= ImapCommands::kUidSetBytes ? "UID SEARCH UID " + set + " UNDELETED"
+                                                        : QByteArray("UID SEARCH UNDELETED");
     };
     const auto data = [&present](const ImapResponse &r) {
         if (r.keyword == "SEARCH")
@@ -168,16 +174,18 @@ MailResult ImapMailbox::remove(const QList<MessageKey> &keys, const RemovalSink 
             sink(i, RemovalAnswer::Gone);
         }
     }
-    QList<QList<quint32>> chunks;
-    for (qsizetype from = 0; from < uids.size(); from += kChunk)
-        chunks.append(uids.mid(from, kChunk));
+    // As few commands as a command line's length allows.
+    const QList<ImapCommands::UidSetPart> chunks = ImapCommands::uidSets(uids, ImapCommands::kUidSetBytes);
     const bool flagsOnly = !m_session.hasCapability("UIDPLUS") && !(moving && m_session.hasCapability("MOVE"));
     ImapRemovalTally tally(uids, flagsOnly);
     MailResult result;
     if (moving && m_session.hasCapability("MOVE")) {
-        result = moveAll(chunks, tally, logoutAhead);
+        QList<quint32> refusedLong;
+        result = moveAll(ImapCommands::uidSets(uids, ImapCommands::kLongUidSetBytes), tally, logoutAhead, &refusedLong);
+        if (result.ok() && !refusedLong.isEmpty() && !m_cancel.isSet())
+            result = moveAll(ImapCommands::uidSets(refusedLong, ImapCommands::kUidSetBytes), tally, logoutAhead);
     } else {
-        for (const QList<quint32> &chunk : std::as_const(chunks)) {
+        for (const ImapCommands::UidSetPart &chunk : std::as_const(chunks)) {
             if (m_cancel.isSet() || !(result = removeChunk(chunk, tally)).ok())
                 break;
         }
@@ -199,16 +207,29 @@ MailResult ImapMailbox::remove(const QList<MessageKey> &keys, const RemovalSink 
 // when the session ends next; without it, a search of what is still there
 // follows the answers. It cannot go out with the moves: a server may answer
 // it before a move before it has finished (Dovecot does).
-MailResult ImapMailbox::moveAll(const QList<QList<quint32>> &chunks, ImapRemovalTally &tally, bool logoutAhead)
+MailResult ImapMailbox::moveAll(const QList<ImapCommands::UidSetPart> &chunks, ImapRemovalTally &tally,
+                                bool logoutAhead, QList<quint32> *refusedLong)
 {
     const bool named = m_session.hasCapability("UIDPLUS");
-    const auto make = [&](qsizetype c) { return "UID MOVE " + ImapCommands::uidSet(chunks.at(c)) + ' ' + m_target; };
+    // A line a server may refuse for its length is followed by no LOGOUT:
+    // its UIDs may have to be asked again.
+    const bool longLines = refusedLong && std::any_of(chunks.cbegin(), chunks.cend(), [](const auto &chunk) {
+                               return chunk.set.size() > ImapCommands::kUidSetBytes;
+                           });
+    QList<quint32> asked; // the UIDs of the moves the server carried out or refused for good
+    const auto make = [&](qsizetype c) { return "UID MOVE " + chunks.at(c).set + ' ' + m_target; };
     const auto data = [&tally](const ImapResponse &r) {
         if (r.code == "COPYUID")
             tally.copied(r.codeArguments);
     };
     bool missingFolder = false;
     const auto done = [&](qsizetype c) {
+        if (longLines && m_session.completion().keyword == "BAD"
+            && chunks.at(c).set.size() > ImapCommands::kUidSetBytes) {
+            *refusedLong += chunks.at(c).uids;
+            return true;
+        }
+        asked += chunks.at(c).uids;
         const bool accepted = m_session.completedOk();
         if (m_session.completion().code == "COPYUID")
             tally.copied(m_session.completion().codeArguments);
@@ -218,22 +239,18 @@ MailResult ImapMailbox::moveAll(const QList<QList<quint32>> &chunks, ImapRemoval
                 + (missingFolder ? QStringLiteral("\r\nThe folder %1 does not exist on the server.").arg(m_targetName)
                                  : QString());
         }
-        tally.answered(chunks.at(c), accepted);
+        tally.answered(chunks.at(c).uids, accepted);
         return true;
     };
     const auto logout = [&] {
-        if (logoutAhead && named)
+        if (logoutAhead && named && !longLines)
             m_logout = m_session.sendLogout();
     };
     const ImapSession::Outcome outcome = runChunks(chunks.size(), make, data, done, MailConnection::CancelMode::Bounded,
                                                    logout);
     MailResult result = ended(outcome);
-    if (result.ok() && !named && !chunks.isEmpty()) {
-        QList<quint32> all;
-        for (const QList<quint32> &chunk : chunks)
-            all += chunk;
-        result = verify(all, tally, false, logoutAhead);
-    }
+    if (result.ok() && !named && !asked.isEmpty())
+        result = verify(asked, tally, false, logoutAhead && (!refusedLong || refusedLong->isEmpty()));
     // A folder to move to that is not there is a setting to put right.
     if (result.ok() && missingFolder)
         return MailResult::failure(MailOutcome::NotConfigured, QStringLiteral("Error"),
@@ -243,9 +260,10 @@ MailResult ImapMailbox::moveAll(const QList<QList<quint32>> &chunks, ImapRemoval
 
 // Without MOVE: a copy first, and only once it is there the originals are
 // marked and expunged, by UID, together.
-MailResult ImapMailbox::removeChunk(const QList<quint32> &uids, ImapRemovalTally &tally)
+MailResult ImapMailbox::removeChunk(const ImapCommands::UidSetPart &part, ImapRemovalTally &tally)
 {
-    const QByteArray set = ImapCommands::uidSet(uids);
+    const QByteArray &set = part.set;
+    const QList<quint32> &uids = part.uids;
     if (m_folders.removal == ImapFolders::Removal::MoveToFolder) {
         const ImapSession::Outcome copied = m_session.run("UID COPY " + set + ' ' + m_target, {},
                                                           MailConnection::CancelMode::Bounded);

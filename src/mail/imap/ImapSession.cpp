@@ -40,6 +40,7 @@ ImapSession::ImapSession(std::unique_ptr<MailConnection> connection, RunStatus &
     , m_connection(connection.release())
     , m_framer(limitsOf(m_options))
 {
+    m_clock.start();
     m_connection->setParent(this);
     m_connection->watch(cancel, {m_options.inactivityLimitMs, m_options.cancelGraceMs, m_options.cancelGraceBytes});
     connect(m_connection, &MailConnection::dataArrived, this, &ImapSession::frameResponses);
@@ -158,7 +159,7 @@ void ImapSession::completeCommand(ImapResponse response)
             continue;
         if (response.code == "CAPABILITY")
             learnCapabilities(response.codeArguments);
-        m_done.insert(m_pending.at(i).id, std::move(response));
+        m_done.insert(m_pending.at(i).id, {std::move(response), clockMs()});
         m_pending.removeAt(i);
         return;
     }
@@ -214,9 +215,27 @@ ImapSession::Outcome ImapSession::await(quint64 id, MailConnection::CancelMode m
     if (id == 0)
         return m_cancel.isSet() ? Outcome::Cancelled : Outcome::Failed;
     const Outcome outcome = waitFor([this, id] { return m_done.contains(id); }, mode);
-    if (outcome == Outcome::Completed)
-        m_completion = m_done.take(id);
+    if (outcome == Outcome::Completed) {
+        Done done = m_done.take(id);
+        m_completion = std::move(done.response);
+        m_completedAtMs = done.atMs;
+    }
     return outcome;
+}
+
+ImapSession::Outcome ImapSession::awaitInTurns(quint64 id, int turnMs, MailConnection::CancelMode mode)
+{
+    if (id == 0)
+        return await(id, mode);
+    QElapsedTimer turn;
+    for (;;) {
+        turn.start();
+        const Outcome outcome = waitFor([&] { return m_done.contains(id) || turn.elapsed() >= turnMs; }, mode);
+        if (outcome != Outcome::Completed)
+            return outcome;
+        if (m_done.contains(id))
+            return await(id, mode);
+    }
 }
 
 void ImapSession::dropHandlers()
@@ -379,10 +398,10 @@ MailResult ImapSession::secureChannel()
                          + result.reason);
 }
 
-ImapSession::Outcome ImapSession::askCapabilities()
+ImapSession::Outcome ImapSession::askCapabilities(quint64 sent)
 {
     m_capabilitiesKnown = false;
-    const Outcome outcome = run("CAPABILITY");
+    const Outcome outcome = await(sent != 0 ? sent : send("CAPABILITY"));
     if (outcome == Outcome::Completed && !m_capabilitiesKnown)
         m_capabilitiesKnown = true; // a server that names none offers nothing we rely on
     return outcome;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QHash>
 #include <QList>
 #include <QObject>
@@ -51,8 +52,11 @@ public:
     MailResult connectServer();
     // Done once logged in (or the server greeted with PREAUTH): LOGIN where
     // the server allows it, else AUTHENTICATE PLAIN; an OAuth2 profile uses
-    // XOAUTH2 or OAUTHBEARER (ImapLogin.cpp).
-    MailResult login();
+    // XOAUTH2 or OAUTHBEARER (ImapLogin.cpp). `sendBehind`, when given, is
+    // called once a password login (LOGIN, or AUTHENTICATE PLAIN) has gone
+    // out, so that what it sends travels with it instead of a round trip
+    // later; should the login fail, those commands are refused harmlessly.
+    MailResult login(const std::function<void()> &sendBehind = {});
     // LOGOUT and its answer, awaited within the cancel grace; then closes.
     // `sent`: the LOGOUT sent ahead already (sendLogout()), 0 for none.
     Outcome logout(quint64 sent = 0);
@@ -71,10 +75,17 @@ public:
     // status. With CancelMode::Bounded a Cancel only bounds the wait (the
     // answer is owed: the command may already have acted).
     Outcome await(quint64 id, MailConnection::CancelMode mode = MailConnection::CancelMode::Ends);
+    // As await(), for a long answer: aboutToWait() is emitted again every
+    // `turnMs` of waiting, so that what arrived meanwhile is shown.
+    Outcome awaitInTurns(quint64 id, int turnMs, MailConnection::CancelMode mode = MailConnection::CancelMode::Ends);
     // send() and await() in one.
     Outcome run(const QByteArray &command, DataHandler data = {},
                 MailConnection::CancelMode mode = MailConnection::CancelMode::Ends);
     const ImapResponse &completion() const { return m_completion; }
+    // The session's clock (SessionOptions::clockMs), and when the completion
+    // the last await() took was framed.
+    qint64 clockMs() const { return m_options.clockMs ? m_options.clockMs() : m_clock.elapsed(); }
+    qint64 completedAtMs() const { return m_completedAtMs; }
     // Untagged data of the commands in progress is dropped from now on: their
     // handlers may not outlive the caller that gave them.
     void dropHandlers();
@@ -132,14 +143,16 @@ private:
     MailResult stepEnded(Outcome outcome) const;
     MailResult secureChannel();
     MailResult startTls();
-    Outcome askCapabilities();
+    // Asks CAPABILITY, or awaits the one sent already as `sent`.
+    Outcome askCapabilities(quint64 sent = 0);
     QString unreachableText() const;
     QString serverWords(const QByteArray &text) const;
 
     // ImapLogin.cpp
-    MailResult loginPassword();
-    Outcome sendLogin();
-    Outcome authenticate(const QByteArray &mechanism, const QByteArray &response, const QByteArray &onError);
+    MailResult loginPassword(const std::function<void()> &behind);
+    Outcome sendLogin(const std::function<void()> &behind);
+    Outcome authenticate(const QByteArray &mechanism, const QByteArray &response, const QByteArray &onError,
+                         const std::function<void()> &behind = {});
     MailResult judgeLogin(const QString &secret);
     MailResult loginOAuth2();
     MailResult oauthRefused(const QString &text, const QString &serverWords = {});
@@ -156,7 +169,13 @@ private:
 
     quint64 m_nextId = 1;
     QList<Pending> m_pending; // commands out, in the order sent
-    QHash<quint64, ImapResponse> m_done; // completions not yet awaited
+    struct Done {
+        ImapResponse response;
+        qint64 atMs;
+    };
+    QHash<quint64, Done> m_done; // completions not yet awaited, and when they were framed
+    QElapsedTimer m_clock;
+    qint64 m_completedAtMs = 0;
     ImapResponse m_completion;
     std::optional<QByteArray> m_continuation; // a "+" not yet taken
     std::optional<ImapResponse> m_greeting;

@@ -5,8 +5,6 @@
 #include "CancelFlag.h"
 #include "Pop3Parsers.h"
 
-#include <QCoreApplication>
-#include <QEventLoop>
 #include <algorithm>
 
 namespace {
@@ -118,12 +116,6 @@ Pop3Session::Outcome Pop3Session::awaitAhead(quint64 sequence, bool cancelEnds)
     else
         m_ahead.erase(found);
     return m_lastOutcome = Outcome::Reply;
-}
-
-void Pop3Session::yieldToEventLoop()
-{
-    Q_EMIT aboutToWait();
-    QCoreApplication::processEvents(QEventLoop::AllEvents);
 }
 
 bool Pop3Session::cancelRaised() const

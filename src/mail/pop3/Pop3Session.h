@@ -99,9 +99,6 @@ public:
     // awaitAhead last took was framed.
     qint64 clockMs() const { return m_options.clockMs ? m_options.clockMs() : m_clock.elapsed(); }
     qint64 lastFramedAtMs() const { return m_lastFramedAtMs; }
-    // Lets the event loop run once: a long run of replies that are already
-    // here must not keep the window from repainting or Cancel from working.
-    void yieldToEventLoop();
     bool cancelRaised() const;
 
     // Commands (text, reply mode) a server offering PIPELINING is sent right
