@@ -36,10 +36,12 @@ Outcome tooLarge(const SieveSession &session, const SieveAnswer &answer, qint64 
     const QString said = session.serverWords(answer);
     return refused(Refusal::TooLarge,
                    QStringLiteral("The server has no room for Trelvik's script: %1 bytes for %2 rules is over its "
-                                  "limit (%3). Nothing was changed on the server; fewer rules make a smaller script.")
+                                  "limit.\r\n%3\r\nNothing was changed on the server; fewer rules make a smaller "
+                                  "script.")
                        .arg(bytes)
                        .arg(rules)
-                       .arg(said.isEmpty() ? QStringLiteral("the server did not say what it is") : said),
+                       .arg(said.isEmpty() ? QStringLiteral("The server did not say what its limit is.")
+                                           : QStringLiteral("The server said: ") + said),
                    said);
 }
 
