@@ -8,6 +8,7 @@
 #include "LearnCommand.h"
 #include "RuleFileCommand.h"
 #include "SieveCommand.h"
+#include "SieveServerCommand.h"
 #include "WatchCommand.h"
 #include "RuleDatabase.h"
 
@@ -151,6 +152,23 @@ void addOptions(QCommandLineParser &parser)
          QStringLiteral("Write both rule lists as a Sieve script for the mail server to a file, without asking "
                         "any server; lists the rules the script leaves out and why."),
          QStringLiteral("file")},
+        {QStringLiteral("sieve-upload"),
+         QStringLiteral("Upload both rule lists as the Sieve script \"trelvik\" to the ManageSieve server of the "
+                        "profile (--profile; the profile's host, port 4190 unless DNS or the profile's SievePort "
+                        "says otherwise), so that the server files spam into Junk on every delivery, Trelvik "
+                        "running or not. It is activated when no script is active. When another script is active "
+                        "nothing is changed unless --sieve-include is given; a \"trelvik\" script changed on the "
+                        "server is never replaced.")},
+        {QStringLiteral("sieve-include"),
+         QStringLiteral("With --sieve-upload: when another script is active, add include :personal \"trelvik\"; at "
+                        "its top once the server has checked the change, keeping a copy of it as "
+                        "\"<name>.before-trelvik\".")},
+        {QStringLiteral("sieve-status"),
+         QStringLiteral("Say whether the server's copy of the rules is there, up to date, out of date or edited on "
+                        "the server, which script is active, and the rules the script leaves out.")},
+        {QStringLiteral("sieve-remove"),
+         QStringLiteral("Deactivate and delete Trelvik's script on the server and take out the include Trelvik "
+                        "added; the user's own scripts stay.")},
         {QStringLiteral("timeout"),
          QStringLiteral("With --check: end the run after this many seconds (default 600) whatever the server "
                         "does, as Cancel would: deletions the server has confirmed are kept and recorded, the "
@@ -178,7 +196,8 @@ bool validate(const Options &o, const QCommandLineParser &parser, QString *why)
     const int actions = int(o.check) + int(o.watch) + int(o.history) + int(parser.isSet(QStringLiteral("import-rules")))
         + int(parser.isSet(QStringLiteral("export-rules"))) + int(parser.isSet(QStringLiteral("learn-spam")))
         + int(parser.isSet(QStringLiteral("learn-ham"))) + int(parser.isSet(QStringLiteral("classify")))
-        + int(parser.isSet(QStringLiteral("sieve-export")));
+        + int(parser.isSet(QStringLiteral("sieve-export"))) + int(o.sieveUpload) + int(o.sieveStatus)
+        + int(o.sieveRemove);
     if (actions == 0) {
         *why = QStringLiteral("Say what to do: --check, --watch, --history, --import-rules or --export-rules.");
         return false;
@@ -186,6 +205,10 @@ bool validate(const Options &o, const QCommandLineParser &parser, QString *why)
     if (actions > 1) {
         *why = QStringLiteral("Only one of --check, --watch, --history, --import-rules and --export-rules at a "
                               "time.");
+        return false;
+    }
+    if (o.sieveInclude && !o.sieveUpload) {
+        *why = QStringLiteral("--sieve-include works only with --sieve-upload.");
         return false;
     }
     if (o.all && !o.check) {
@@ -209,8 +232,9 @@ bool validate(const Options &o, const QCommandLineParser &parser, QString *why)
             return false;
         }
     }
-    if (o.json && !o.check && !o.history && o.classify.isEmpty()) {
-        *why = QStringLiteral("--json works only with --check, --history or --classify.");
+    if (o.json && !o.check && !o.history && o.classify.isEmpty() && !o.sieveUpload && !o.sieveStatus
+        && !o.sieveRemove) {
+        *why = QStringLiteral("--json works only with --check, --history, --classify and the --sieve- actions.");
         return false;
     }
     for (const QString &name :
@@ -391,6 +415,10 @@ static int runCommand(const QStringList &arguments, const LockTaker &takeLock)
     options.learnSpam = parser.value(QStringLiteral("learn-spam"));
     options.learnHam = parser.value(QStringLiteral("learn-ham"));
     options.classify = parser.value(QStringLiteral("classify"));
+    options.sieveUpload = parser.isSet(QStringLiteral("sieve-upload"));
+    options.sieveStatus = parser.isSet(QStringLiteral("sieve-status"));
+    options.sieveRemove = parser.isSet(QStringLiteral("sieve-remove"));
+    options.sieveInclude = parser.isSet(QStringLiteral("sieve-include"));
     QString why;
     if (!validate(options, parser, &why)) {
         ConsoleOutput::error(why + QStringLiteral(" (see trelvik --help)"));
@@ -434,6 +462,11 @@ static int runCommand(const QStringList &arguments, const LockTaker &takeLock)
         return RuleFileCommand::exportRules(options, rules);
     if (parser.isSet(QStringLiteral("sieve-export")))
         return SieveCommand::exportScript(parser.value(QStringLiteral("sieve-export")), options.quiet, rules);
+    if (options.sieveUpload || options.sieveStatus || options.sieveRemove)
+        return SieveServerCommand::run(options.sieveUpload       ? SieveServerCommand::Action::Upload
+                                           : options.sieveStatus ? SieveServerCommand::Action::Status
+                                                                 : SieveServerCommand::Action::Remove,
+                                       options, rules);
     if (options.watch)
         return WatchCommand::run(options, rules);
     if (!options.learnSpam.isEmpty() || !options.learnHam.isEmpty())

@@ -25,6 +25,10 @@ struct Options {
     QString learnSpam; // --learn-spam: mbox, Maildir or .eml
     QString learnHam;
     QString classify; // --classify: a message file, or "-" for standard input
+    bool sieveUpload = false; // the rules as a Sieve script on the profile's server
+    bool sieveStatus = false;
+    bool sieveRemove = false;
+    bool sieveInclude = false; // --sieve-upload may add Trelvik's to another active script
 };
 
 // Whether the arguments ask for the command line rather than the window:

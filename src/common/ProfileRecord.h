@@ -52,6 +52,11 @@ struct ProfileSettingsRecord {
     // "1" when the timer's --delete may delete what the learning judged spam
     // over POP3; "0" (the default) keeps it in the Recycle Bin for review.
     QString DeleteLearnedSpam = QStringLiteral("0");
+    // ManageSieve (rules on the server): a port other than the one DNS or
+    // 4190 gives, and "None", "STARTTLS" or "SSL/TLS"; empty when not set.
+    // Set by hand in the settings file; the window keeps them as they are.
+    QString SievePort;
+    QString SieveSecurity;
 
     MailProtocolKind protocol() const { return mailProtocolKind(MailProtocol); }
 

@@ -43,6 +43,8 @@ ProfileSettingsRecord ProfileStore::read(const QString &name) const
         if (action.compare(known, Qt::CaseInsensitive) == 0)
             s.ImapEmptyAction = known;
     s.ImapTargetFolder = value(kImapTargetFolder);
+    s.SievePort = value(kSievePort);
+    s.SieveSecurity = value(kSieveSecurity);
     s.DeleteLearnedSpam = value(kDeleteLearnedSpam) == QLatin1String("1") ? QStringLiteral("1") : QStringLiteral("0");
     LoadOAuthSettings(name, s);
     ProfileSecrets::load(m_keyring, name, s);

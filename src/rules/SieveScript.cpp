@@ -1,7 +1,8 @@
 #include "SieveScript.h"
 
-#include <QCryptographicHash>
 #include <QSet>
+#include <QtConcurrent/QtConcurrentMap>
+#include <openssl/evp.h>
 
 namespace SieveScript {
 
@@ -23,9 +24,17 @@ QString commentText(const QString &rule)
     return out;
 }
 
+// SHA-256 by the system's crypto library, which uses the processor's SHA
+// instructions: the script of a large database is tens of megabytes, and
+// Qt's portable SHA-256 would take longer than making it.
 QString digestOf(const QString &body)
 {
-    return QString::fromLatin1(QCryptographicHash::hash(body.toUtf8(), QCryptographicHash::Sha256).toHex());
+    const QByteArray bytes = body.toUtf8();
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int size = 0;
+    if (EVP_Digest(bytes.constData(), size_t(bytes.size()), digest, &size, EVP_sha256(), nullptr) != 1)
+        return {}; // no digest matches nothing: the script reads as changed
+    return QString::fromLatin1(QByteArray(reinterpret_cast<const char *>(digest), int(size)).toHex());
 }
 
 struct Entry {
@@ -87,23 +96,40 @@ Script generate(const QStringList &filter, const QStringList &exempted, const Op
     ListTests tests[2];
     const QStringList *lists[2] = {&exempted, &filter};
     const QString names[2] = {QStringLiteral("exempted"), QStringLiteral("filter")};
+    struct Item {
+        int list;
+        QString rule;
+    };
+    QList<Item> items;
     for (int l = 0; l < 2; ++l) {
         QSet<QString> seen;
         for (const QString &rule : *lists[l]) {
-            if (rule.isEmpty() || seen.contains(rule))
-                continue;
-            seen.insert(rule);
-            const SieveRuleMapping::Mapping m = SieveRuleMapping::map(rule, options.capabilities);
-            if (!m.reason.isEmpty() || m.tests.isEmpty()) {
-                script.leftOut.append({names[l], rule, m.reason});
-                continue;
+            if (!rule.isEmpty() && !seen.contains(rule)) {
+                seen.insert(rule);
+                items.append({l, rule});
             }
-            ++script.exported;
-            for (const QString &e : m.extensions)
-                needed.insert(e);
-            for (const SieveRuleMapping::Test &t : m.tests)
-                (t.place == Place::Sender ? tests[l].sender : tests[l].anywhere).append({rule, t.text});
         }
+    }
+    // Each rule's tests are worked out apart from the others, on every core:
+    // for a large database they are most of the work.
+    const SieveCapabilities &capabilities = options.capabilities;
+    const QList<SieveRuleMapping::Mapping> mapped =
+        QtConcurrent::blockingMapped<QList<SieveRuleMapping::Mapping>>(items, [&capabilities](const Item &item) {
+            return SieveRuleMapping::map(item.rule, capabilities);
+        });
+    for (qsizetype i = 0; i < items.size(); ++i) {
+        const int l = items.at(i).list;
+        const QString &rule = items.at(i).rule;
+        const SieveRuleMapping::Mapping &m = mapped.at(i);
+        if (!m.reason.isEmpty() || m.tests.isEmpty()) {
+            script.leftOut.append({names[l], rule, m.reason});
+            continue;
+        }
+        ++script.exported;
+        for (const QString &e : m.extensions)
+            needed.insert(e);
+        for (const SieveRuleMapping::Test &t : m.tests)
+            (t.place == Place::Sender ? tests[l].sender : tests[l].anywhere).append({rule, t.text});
     }
     const bool sender = !tests[0].sender.isEmpty() || !tests[1].sender.isEmpty();
     if (sender) {
@@ -163,7 +189,7 @@ Stamp read(const QString &text)
         return stamp;
     stamp.ours = true;
     stamp.digest = text.mid(start, end - start);
-    stamp.intact = stamp.digest == digestOf(text.mid(end + 1));
+    stamp.intact = !stamp.digest.isEmpty() && stamp.digest == digestOf(text.mid(end + 1));
     return stamp;
 }
 

@@ -6,6 +6,7 @@
 #include <QHash>
 
 #include <algorithm>
+#include <array>
 #include <utility>
 #include <vector>
 
@@ -20,11 +21,14 @@ struct Expansion {
 };
 
 // Which characters fold to what, turned around: built once, from the same
-// folding the rule lists use.
+// folding the rule lists use. The choices of a folded character hold it
+// first; ASCII, which most rules are, is looked up without hashing.
 struct FoldTable {
-    QHash<char32_t, std::vector<char32_t>> singles; // folded -> other characters folding to it
+    QHash<char32_t, std::vector<char32_t>> choices; // folded -> itself, then the others folding to it
     QHash<char32_t, std::vector<Expansion>> expansions; // by the first folded character
     std::vector<Expansion> allExpansions;
+    std::array<std::vector<char32_t>, 128> asciiChoices;
+    std::array<std::vector<Expansion>, 128> asciiExpansions;
 
     FoldTable()
     {
@@ -36,12 +40,19 @@ struct FoldTable {
             if (n == 1 && out[0] == cp)
                 continue;
             if (n == 1) {
-                singles[out[0]].push_back(cp);
+                std::vector<char32_t> &c = choices[out[0]];
+                if (c.empty())
+                    c.push_back(out[0]);
+                c.push_back(cp);
             } else {
                 const Expansion e{std::u32string(out, size_t(n)), cp};
                 expansions[out[0]].push_back(e);
                 allExpansions.push_back(e);
             }
+        }
+        for (char32_t cp = 0; cp < 128; ++cp) {
+            asciiChoices[cp] = choices.value(cp, {cp});
+            asciiExpansions[cp] = expansions.value(cp);
         }
     }
 };
@@ -57,26 +68,42 @@ QString fromCodePoint(char32_t cp)
     return QString::fromUcs4(&cp, 1);
 }
 
+void appendCodePoint(QString &out, char32_t cp)
+{
+    if (QChar::requiresSurrogates(cp)) {
+        out.append(QChar(QChar::highSurrogate(cp)));
+        out.append(QChar(QChar::lowSurrogate(cp)));
+    } else {
+        out.append(QChar(char16_t(cp)));
+    }
+}
+
 bool isLatin1Letter(char32_t cp)
 {
     return cp >= 0x80 && cp <= 0xFF;
 }
 
-// The characters that stand for exactly folded[i] (the folded one itself
-// first), then the expansions that begin there.
-std::vector<char32_t> singleChoices(char32_t folded)
+// The characters that stand for exactly `folded` (it first); `own` holds
+// them when no table entry does.
+const std::vector<char32_t> &singleChoices(char32_t folded, std::vector<char32_t> &own)
 {
-    std::vector<char32_t> out{folded};
-    if (const auto it = table().singles.constFind(folded); it != table().singles.cend())
-        out.insert(out.end(), it->begin(), it->end());
-    return out;
+    const FoldTable &t = table();
+    if (folded < 128)
+        return t.asciiChoices[folded];
+    if (const auto it = t.choices.constFind(folded); it != t.choices.cend())
+        return *it;
+    own.assign(1, folded);
+    return own;
 }
 
 const std::vector<Expansion> &expansionsAt(char32_t folded)
 {
     static const std::vector<Expansion> none;
-    const auto it = table().expansions.constFind(folded);
-    return it == table().expansions.cend() ? none : *it;
+    const FoldTable &t = table();
+    if (folded < 128)
+        return t.asciiExpansions[folded];
+    const auto it = t.expansions.constFind(folded);
+    return it == t.expansions.cend() ? none : *it;
 }
 
 bool startsWith(const std::u32string &text, size_t pos, const std::u32string &prefix)
@@ -128,7 +155,8 @@ std::optional<QStringList> spellings(QStringView text, int limit)
     std::vector<qint64> count(n + 1, 0);
     count[n] = 1;
     for (size_t i = n; i-- > 0;) {
-        qint64 c = qint64(singleChoices(folded[i]).size()) * count[i + 1];
+        std::vector<char32_t> own;
+        qint64 c = qint64(singleChoices(folded[i], own).size()) * count[i + 1];
         for (const Expansion &e : expansionsAt(folded[i])) {
             if (startsWith(folded, i, e.folded))
                 c += count[i + e.folded.size()];
@@ -147,8 +175,12 @@ std::optional<QStringList> spellings(QStringView text, int limit)
             out.append(prefix);
             continue;
         }
-        for (const char32_t cp : singleChoices(folded[pos]))
-            partial.emplace_back(pos + 1, prefix + fromCodePoint(cp));
+        std::vector<char32_t> own;
+        for (const char32_t cp : singleChoices(folded[pos], own)) {
+            QString grown = prefix;
+            appendCodePoint(grown, cp);
+            partial.emplace_back(pos + 1, std::move(grown));
+        }
         for (const Expansion &e : expansionsAt(folded[pos])) {
             if (startsWith(folded, pos, e.folded))
                 partial.emplace_back(pos + e.folded.size(), prefix + fromCodePoint(e.source));
@@ -166,11 +198,15 @@ QString regexCharacter(char32_t cp)
 {
     // Letters in both cases, so that the expression needs no case-blind
     // comparator (whose idea of case would be the server's locale's).
-    if ((cp >= 'a' && cp <= 'z') || (cp >= 'A' && cp <= 'Z'))
-        return QStringLiteral("[%1%2]").arg(QChar(char16_t(cp | 0x20))).arg(QChar(char16_t(cp & ~0x20)));
-    static const QString special = QStringLiteral("\\.[]()*+?{}|^$");
-    const QString text = fromCodePoint(cp);
-    return cp < 0x80 && special.contains(text) ? QStringLiteral("\\") + text : text;
+    QString out;
+    if ((cp >= 'a' && cp <= 'z') || (cp >= 'A' && cp <= 'Z')) {
+        const char16_t both[] = {u'[', char16_t(cp | 0x20), char16_t(cp & ~0x20u), u']'};
+        return QString(reinterpret_cast<const QChar *>(both), 4);
+    }
+    if (cp < 0x80 && QStringView(u"\\.[]()*+?{}|^$").contains(QChar(char16_t(cp))))
+        out.append(u'\\');
+    appendCodePoint(out, cp);
+    return out;
 }
 
 namespace {
@@ -215,7 +251,8 @@ private:
             addTailsOfExpansions(&alternatives);
         if (i == m_literal.size())
             return alternatives.isEmpty() ? QString() : QStringLiteral("(|") + alternatives.join(u'|') + u')';
-        const std::vector<char32_t> singles = singleChoices(m_literal[i]);
+        std::vector<char32_t> own;
+        const std::vector<char32_t> &singles = singleChoices(m_literal[i], own);
         QStringList one;
         for (const char32_t cp : singles) {
             use(cp, cp != singles.front());

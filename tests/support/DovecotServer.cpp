@@ -80,6 +80,43 @@ bool DovecotServer::makeCertificate(QString *error)
     return true;
 }
 
+QByteArray DovecotServer::sieveConfig() const
+{
+    if (!m_sieve.on)
+        return {};
+    QByteArray conf = "postmaster_address = postmaster@localhost\n"
+                      "lda_mailbox_autocreate = yes\n"
+                      "protocol lda {\n  mail_plugins = sieve\n}\n"
+                      "service managesieve-login {\n  inet_listener sieve {\n    port = "
+        + QByteArray::number(m_sievePort) + "\n  }\n}\n" + "plugin {\n  sieve = file:~/sieve;active=~/.dovecot.sieve\n";
+    if (m_sieve.maxScriptSize > 0)
+        conf += "  sieve_max_script_size = " + QByteArray::number(m_sieve.maxScriptSize) + "\n";
+    if (!m_sieve.extensions.isEmpty())
+        conf += "  sieve_extensions = " + m_sieve.extensions.toUtf8() + "\n";
+    return conf + "}\n";
+}
+
+bool DovecotServer::deliver(const QByteArray &message, QString *error)
+{
+    QProcess lda;
+    lda.setProcessChannelMode(QProcess::MergedChannels);
+    lda.start(QStringLiteral("/usr/lib/dovecot/dovecot-lda"),
+              {QStringLiteral("-c"), path(QStringLiteral("dovecot.conf")), QStringLiteral("-d"), user(),
+               QStringLiteral("-f"), QStringLiteral("sender@localhost")});
+    if (!lda.waitForStarted(10000)) {
+        *error = QStringLiteral("dovecot-lda did not start");
+        return false;
+    }
+    lda.write(message);
+    lda.closeWriteChannel();
+    if (!lda.waitForFinished(60000) || lda.exitStatus() != QProcess::NormalExit || lda.exitCode() != 0) {
+        lda.kill();
+        *error = QStringLiteral("dovecot-lda failed: ") + QString::fromLocal8Bit(lda.readAll()) + logText();
+        return false;
+    }
+    return true;
+}
+
 bool DovecotServer::writeConfig(QString *error)
 {
     const QString base = m_dir.path();
@@ -94,7 +131,7 @@ bool DovecotServer::writeConfig(QString *error)
     const QByteArray conf = QStringLiteral("base_dir = %1/run\n"
                                            "state_dir = %1/state\n"
                                            "log_path = %1/dovecot.log\n"
-                                           "protocols = pop3 imap\n"
+                                           "protocols = pop3 imap%8\n"
                                            "listen = 127.0.0.1\n"
                                            "ssl = yes\n"
                                            "ssl_cert = <%1/cert.pem\n"
@@ -130,8 +167,9 @@ bool DovecotServer::writeConfig(QString *error)
                                            : QString())
                                 .arg(m_imapPort)
                                 .arg(m_imapTlsPort)
+                                .arg(m_sieve.on ? QStringLiteral(" sieve") : QString())
                                 .toUtf8()
-        + "pop3_uidl_format = %08Xu%08Xv\n";
+        + "pop3_uidl_format = %08Xu%08Xv\n" + sieveConfig();
     const QByteArray oauthConf = "introspection_mode = post\nintrospection_url = " + m_introspection.toEncoded()
         + "\nforce_introspection = yes\nusername_attribute = username\nactive_attribute = active\n"
           "active_value = true\n";
@@ -173,11 +211,11 @@ bool DovecotServer::start(QString *error)
         return false;
     // A free port can be taken by someone else before dovecot binds it: try a few.
     for (int attempt = 0; attempt < 5; ++attempt) {
-        // Held together, so that the four differ.
-        QTcpServer probes[4];
-        quint16 *ports[] = {&m_plainPort, &m_tlsPort, &m_imapPort, &m_imapTlsPort};
+        // Held together, so that the five differ.
+        QTcpServer probes[5];
+        quint16 *ports[] = {&m_plainPort, &m_tlsPort, &m_imapPort, &m_imapTlsPort, &m_sievePort};
         bool bound = true;
-        for (int i = 0; i < 4; ++i) {
+        for (int i = 0; i < 5; ++i) {
             bound = bound && probes[i].listen(QHostAddress::LocalHost, 0);
             *ports[i] = bound ? probes[i].serverPort() : 0;
         }

@@ -32,6 +32,21 @@ public:
     // OAUTHBEARER), checked at this introspection endpoint (RFC 7662, POST).
     void setOAuth2Introspection(const QUrl &url) { m_introspection = url; }
 
+    // The next start() also serves ManageSieve on sievePort() and runs the
+    // user's Sieve script at deliver(); a script over `maxScriptSize` bytes
+    // (0: Dovecot's limit) is refused, and `extensions` ("-include", say)
+    // changes what its Sieve offers.
+    struct SieveSetup {
+        bool on = false;
+        qint64 maxScriptSize = 0;
+        QString extensions;
+    };
+    void setSieve(const SieveSetup &setup) { m_sieve = setup; }
+    quint16 sievePort() const { return m_sievePort; }
+    // Delivers a message as the mail system would, through Dovecot's LDA, so
+    // that the active Sieve script files it; false (with *error) on failure.
+    bool deliver(const QByteArray &message, QString *error);
+
     bool start(QString *error);
     void stop();
 
@@ -59,6 +74,7 @@ public:
 private:
     QString path(const QString &name) const { return m_dir.path() + QLatin1Char('/') + name; }
     bool writeConfig(QString *error);
+    QByteArray sieveConfig() const;
     bool makeCertificate(QString *error);
 
     QTemporaryDir m_dir;
@@ -67,6 +83,8 @@ private:
     quint16 m_tlsPort = 0;
     quint16 m_imapPort = 0;
     quint16 m_imapTlsPort = 0;
+    quint16 m_sievePort = 0;
+    SieveSetup m_sieve;
     int m_messages = 0;
     QUrl m_introspection;
     QString m_commonName = QStringLiteral("localhost");

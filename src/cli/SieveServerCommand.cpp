@@ -1,0 +1,188 @@
+#include "SieveServerCommand.h"
+
+#include "CancelFlag.h"
+#include "CheckCommand.h"
+#include "ConsoleOutput.h"
+#include "ConsolePerson.h"
+#include "ConsoleStatus.h"
+#include "Dialer.h"
+#include "ExitCode.h"
+#include "MailRun.h"
+#include "Profile.h"
+#include "ProfileRecord.h"
+#include "RuleDatabase.h"
+#include "SieveUpload.h"
+#include "TerminationSignals.h"
+
+#include <QCoreApplication>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+namespace SieveServerCommand {
+
+namespace {
+
+// Rules on the server need no dial-up of their own: a check dials.
+class NoDialer : public Dialer {
+public:
+    void DialUp(const ProfileSettingsRecord &, CancelFlag &) override { RasResult = 0; }
+    void HangUp() override { }
+};
+
+int exitCodeFor(const MailResult &result)
+{
+    switch (result.kind) {
+    case MailOutcome::Done:
+        return ExitCode::Done;
+    case MailOutcome::NotConfigured:
+        return ExitCode::NotConfigured;
+    case MailOutcome::ConnectionFailed:
+        return ExitCode::ConnectionFailed;
+    case MailOutcome::Cancelled:
+    case MailOutcome::Failed:
+        break;
+    }
+    return ExitCode::Failure;
+}
+
+// The folder the script files spam into: the profile's own Junk folder
+// where it names one, else the usual name.
+QString junkFolder(const ProfileSettingsRecord &settings)
+{
+    const bool junk = settings.ImapEmptyAction.compare(QLatin1String("Junk"), Qt::CaseInsensitive) == 0;
+    return junk && !settings.ImapTargetFolder.trimmed().isEmpty() ? settings.ImapTargetFolder.trimmed()
+                                                                  : QStringLiteral("Junk");
+}
+
+struct Report {
+    QString profile;
+    QString server;
+    SieveScript::Script script;
+    SieveUpload::Outcome outcome;
+};
+
+QString activeText(const SieveUpload::Status &s)
+{
+    if (s.active.isEmpty())
+        return QStringLiteral("none");
+    return QStringLiteral("\"%1\"%2")
+        .arg(s.active, s.included ? QStringLiteral(" (it includes Trelvik's)") : QString());
+}
+
+void printText(Action action, const Report &r, bool quiet)
+{
+    const SieveUpload::Status &s = r.outcome.status;
+    if (quiet && action != Action::Status)
+        return;
+    for (const QString &step : r.outcome.steps)
+        ConsoleOutput::out(ConsoleOutput::plain(QStringLiteral("Done: ") + step + u'.'));
+    ConsoleOutput::out(
+        ConsoleOutput::plain(QStringLiteral("Rules on the server %1: %2; active script: %3; Trelvik's rules %4.")
+                                 .arg(r.server, SieveUpload::stateText(s.state), activeText(s),
+                                      s.running() ? QStringLiteral("run on delivery") : QStringLiteral("do not run"))));
+    if (action == Action::Remove || quiet)
+        return;
+    ConsoleOutput::out(QStringLiteral("%1 of %2 rules are in the script.")
+                           .arg(r.script.exported)
+                           .arg(r.script.exported + r.script.leftOut.size()));
+    for (const SieveScript::LeftOut &l : r.script.leftOut)
+        ConsoleOutput::out(
+            ConsoleOutput::plain(QStringLiteral("  left out: %1\t%2\t%3").arg(l.list, l.rule, l.reason)));
+}
+
+void printJson(const Report &r, const MailResult &result)
+{
+    const SieveUpload::Status &s = r.outcome.status;
+    QJsonObject o{{QStringLiteral("profile"), r.profile},
+                  {QStringLiteral("server"), r.server},
+                  {QStringLiteral("ok"), result.ok()},
+                  {QStringLiteral("state"), result.ok() ? SieveUpload::stateText(s.state) : QString()},
+                  {QStringLiteral("active"), s.active},
+                  {QStringLiteral("running"), result.ok() && s.running()},
+                  {QStringLiteral("steps"), QJsonArray::fromStringList(r.outcome.steps)},
+                  {QStringLiteral("exported"), r.script.exported}};
+    QJsonArray left;
+    for (const SieveScript::LeftOut &l : r.script.leftOut)
+        left.append(QJsonObject{{QStringLiteral("list"), l.list},
+                                {QStringLiteral("rule"), l.rule},
+                                {QStringLiteral("reason"), l.reason}});
+    o.insert(QStringLiteral("leftOut"), left);
+    if (!result.ok())
+        o.insert(QStringLiteral("error"), CommandLine::forCommandLine(result.text));
+    ConsoleOutput::out(QString::fromUtf8(QJsonDocument(o).toJson(QJsonDocument::Compact)));
+}
+
+MailResult act(Action action, SieveSession &session, const CommandLine::Options &options, Report &r)
+{
+    if (action == Action::Remove) {
+        r.outcome = SieveUpload::remove(session);
+        return r.outcome.result;
+    }
+    if (action == Action::Upload) {
+        r.outcome = SieveUpload::upload(session, r.script, {options.sieveInclude});
+        if (r.outcome.refusal == SieveUpload::Refusal::OtherActive)
+            r.outcome.result.text += QStringLiteral("\r\nRun again with --sieve-include to let Trelvik add it.");
+        return r.outcome.result;
+    }
+    r.outcome.result = SieveUpload::status(session, r.script, &r.outcome.status);
+    return r.outcome.result;
+}
+
+} // namespace
+
+int run(Action action, const CommandLine::Options &options, const RuleDatabase &rules)
+{
+    const std::optional<QStringList> filter = rules.FillRules(QStringLiteral("tbfilter"));
+    const std::optional<QStringList> exempted = rules.FillRules(QStringLiteral("tbexempted"));
+    if (!filter || !exempted) {
+        ConsoleOutput::error(QStringLiteral("The rule database could not be read."));
+        return ExitCode::Failure;
+    }
+    CancelFlag cancel;
+    TerminationSignals signalsCancel(cancel);
+    Report r;
+    r.profile = CheckCommand::chooseProfile(options);
+    if (r.profile.isEmpty())
+        return ExitCode::NotConfigured;
+    ProfileSettingsRecord settings = ReadProfile(r.profile);
+    ConsoleStatus status(!options.quiet && !options.json);
+    ConsolePerson person(options, r.profile, status);
+    NoDialer dialer;
+    const MailRun::Target target{settings, r.profile, cancel, dialer, person};
+    if (MailRun::ready(target) != MailOutcome::Done)
+        return ExitCode::NotConfigured;
+    SessionOptions sessionOptions = MailRun::sessionOptions(target);
+    if (settings.usesOAuth2() && !person.readyToSignIn(sessionOptions.accessToken))
+        return ExitCode::ConnectionFailed;
+
+    const SieveEndpoint endpoint = sieveEndpoint(settings, [](const QString &d) { return lookUpSieveSrv(d); });
+    r.server = QStringLiteral("%1:%2").arg(endpoint.host).arg(endpoint.port);
+    SieveSession session(settings, endpoint, cancel, sessionOptions);
+    status.setStatusText(QStringLiteral("Connecting to %1...").arg(r.server));
+    MailResult result = session.connectServer();
+    if (result.ok())
+        result = session.login();
+    if (result.ok()) {
+        SieveScript::Options made;
+        made.capabilities.extensions = session.server().sieveExtensions;
+        made.junkFolder = junkFolder(settings);
+        made.programVersion = QCoreApplication::applicationVersion();
+        r.script = SieveScript::generate(*filter, *exempted, made);
+        status.setStatusText(QStringLiteral("Talking to %1...").arg(r.server));
+        result = act(action, session, options, r);
+        session.logout();
+    }
+    status.clear();
+    if (options.json)
+        printJson(r, result);
+    else if (result.ok())
+        printText(action, r, options.quiet);
+    if (!result.ok() && result.hasMessage())
+        person.report(result);
+    if (result.kind == MailOutcome::Cancelled)
+        ConsoleOutput::error(QStringLiteral("Cancelled."));
+    return exitCodeFor(result);
+}
+
+} // namespace SieveServerCommand

@@ -1,0 +1,338 @@
+// The ManageSieve client over a connection in memory: its framing of what
+// servers send, the conversation against a transcript that answers in
+// pieces and late, and what an upload sends and refuses to send.
+#include "CancelFlag.h"
+#include "ProfileRecord.h"
+#include "ScriptedSieveServer.h"
+#include "SieveInclude.h"
+#include "SieveUpload.h"
+
+#include <QtTest>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+const QByteArray kGreeting = "\"IMPLEMENTATION\" \"Example Sieve\"\r\n\"SIEVE\" \"fileinto envelope variables "
+                             "regex relational comparator-i;ascii-numeric include\"\r\n\"SASL\" \"\"\r\n"
+                             "\"STARTTLS\"\r\n\"VERSION\" \"1.0\"\r\nOK \"ready\"\r\n";
+const QByteArray kSecured = "\"IMPLEMENTATION\" \"Example Sieve\"\r\n\"SIEVE\" \"fileinto envelope variables regex "
+                            "relational comparator-i;ascii-numeric include\"\r\n\"SASL\" \"PLAIN OAUTHBEARER\"\r\n"
+                            "\"VERSION\" \"1.0\"\r\nOK \"TLS up\"\r\n";
+
+ProfileSettingsRecord profile()
+{
+    ProfileSettingsRecord s;
+    s.EmailHost = u"mail.example.org"_s;
+    s.EmailUserid = u"ann@example.org"_s;
+    s.EmailPassword = u"p\u00e4ss \"word\""_s;
+    s.EmailSecurity = u"SSL/TLS"_s;
+    return s;
+}
+
+QByteArray loginCommand(const ProfileSettingsRecord &s)
+{
+    const QByteArray plain = '\0' + s.EmailUserid.toUtf8() + '\0' + s.EmailPassword.toUtf8();
+    return "AUTHENTICATE \"PLAIN\" \"" + plain.toBase64() + '"';
+}
+
+// A session over `server`, secured with STARTTLS and logged in.
+struct Conversation {
+    ProfileSettingsRecord settings = profile();
+    CancelFlag cancel;
+    ScriptedSieveServer *server;
+    SieveSession session;
+
+    explicit Conversation(qsizetype pieces = 5)
+        : server(new ScriptedSieveServer(pieces))
+        , session(std::unique_ptr<MailConnection>(server), settings, sieveEndpoint(settings), cancel)
+    {
+        server->greet(kGreeting).afterTls(kSecured).expect("STARTTLS", "OK \"go\"\r\n");
+        server->expect(loginCommand(settings), "OK \"logged in\"\r\n");
+    }
+    MailResult open()
+    {
+        MailResult r = session.connectServer();
+        return r.ok() ? session.login() : r;
+    }
+};
+
+SieveScript::Script ourScript(const QStringList &filter)
+{
+    SieveScript::Options options;
+    options.made = QDateTime(QDate(2026, 1, 2), QTime(3, 4), Qt::UTC);
+    return SieveScript::generate(filter, {}, options);
+}
+
+} // namespace
+
+class TestManageSieve : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void framing_data();
+    void framing();
+    void conversation_data();
+    void conversation();
+    void upload_data();
+    void upload();
+    void includeLines_data();
+    void includeLines();
+    void endpoint_data();
+    void endpoint();
+};
+
+void TestManageSieve::framing_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<int>("frame");
+    QTest::addColumn<QByteArray>("code");
+    QTest::addColumn<QByteArray>("text"); // a status's text, or a data line's items joined by "|"
+    using F = SieveParser::Frame;
+    QTest::newRow("status with code and text") << QByteArray("NO (QUOTA/MAXSIZE) \"too big\"\r\n") << int(F::Complete)
+                                               << QByteArray("QUOTA/MAXSIZE") << QByteArray("too big");
+    QTest::newRow("code with an argument")
+        << QByteArray("ok (sasl \"AAE=\")\r\n") << int(F::Complete) << QByteArray("SASL") << QByteArray();
+    QTest::newRow("text as a literal") << QByteArray("BYE {5}\r\nbye\r\n\r\n") << int(F::Complete) << QByteArray()
+                                       << QByteArray("bye\r\n");
+    QTest::newRow("literal with plus, NUL inside") << QByteArray("{3+}\r\na\0b ACTIVE\r\n", 18) << int(F::Complete)
+                                                   << QByteArray() << QByteArray("a\0b|ACTIVE", 10);
+    QTest::newRow("escapes in a quoted string")
+        << QByteArray("\"a\\\"b\\\\c\"\r\n") << int(F::Complete) << QByteArray() << QByteArray("a\"b\\c");
+    QTest::newRow("literal not all there")
+        << QByteArray("{10}\r\nabc") << int(F::Incomplete) << QByteArray() << QByteArray();
+    QTest::newRow("line break cut after CR")
+        << QByteArray("OK\r") << int(F::Incomplete) << QByteArray() << QByteArray();
+    QTest::newRow("line break in a quoted string")
+        << QByteArray("\"a\r\nb\"\r\n") << int(F::Invalid) << QByteArray() << QByteArray();
+    QTest::newRow("literal without digits") << QByteArray("{x}\r\n") << int(F::Invalid) << QByteArray() << QByteArray();
+    QTest::newRow("literal past the bound")
+        << QByteArray("{4097}\r\n") << int(F::TooLarge) << QByteArray() << QByteArray();
+    QTest::newRow("endless line") << QByteArray(5000, 'a') << int(F::TooLarge) << QByteArray() << QByteArray();
+}
+
+void TestManageSieve::framing()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(int, frame);
+    QFETCH(QByteArray, code);
+    QFETCH(QByteArray, text);
+    const SieveLimits limits{1024, 4096};
+    SieveResponse r;
+    QString why;
+    QByteArray buffer = bytes + "NEXT\r\n";
+    if (frame == int(SieveParser::Frame::Incomplete) || frame == int(SieveParser::Frame::TooLarge))
+        buffer = bytes; // nothing may follow what is cut off
+    QCOMPARE(int(SieveParser::take(buffer, limits, &r, &why)), frame);
+    if (frame != int(SieveParser::Frame::Complete))
+        return;
+    QCOMPARE(buffer, QByteArray("NEXT\r\n")); // exactly the line was taken
+    QCOMPARE(r.code, code);
+    QByteArrayList items;
+    for (const SieveItem &i : r.items)
+        items << i.text;
+    QCOMPARE(r.isStatus() ? r.text : items.join('|'), text);
+}
+
+void TestManageSieve::conversation_data()
+{
+    QTest::addColumn<QByteArray>("listAnswer");
+    QTest::addColumn<QByteArray>("getAnswer");
+    QTest::addColumn<bool>("ok");
+    QTest::addColumn<QString>("said"); // in the failure's text, or the script's first line
+    const QByteArray script = "require \"fileinto\";\r\n# \"quoted\" {3}\r\nkeep;\r\n";
+    const QByteArray literal = '{' + QByteArray::number(script.size()) + "}\r\n" + script;
+    QTest::newRow("script as a literal") << QByteArray("\"trelvik\" ACTIVE\r\n\"other\"\r\nOK\r\n")
+                                         << literal + "\r\nOK \"done\"\r\n"
+                                         << true << u"require"_s;
+    QTest::newRow("no such script") << QByteArray("OK\r\n")
+                                    << QByteArray("NO (NONEXISTENT) \"There is no script by that name\"\r\n") << false
+                                    << u"(NONEXISTENT) There is no script by that name"_s;
+    QTest::newRow("server ends the session")
+        << QByteArray("OK\r\n") << QByteArray("BYE \"shutting down\"\r\n") << false << u"shutting down"_s;
+    QTest::newRow("answer that is no ManageSieve")
+        << QByteArray("OK\r\n") << QByteArray("\"a\nb\"\r\n") << false << u"not ManageSieve"_s;
+}
+
+void TestManageSieve::conversation()
+{
+    QFETCH(QByteArray, listAnswer);
+    QFETCH(QByteArray, getAnswer);
+    QFETCH(bool, ok);
+    QFETCH(QString, said);
+    Conversation c(3);
+    c.server->expect("LISTSCRIPTS", listAnswer);
+    if (!getAnswer.isEmpty())
+        c.server->expect("GETSCRIPT \"trelvik\"", getAnswer);
+    const MailResult opened = c.open();
+    QVERIFY2(opened.ok(), qPrintable(opened.text));
+    QCOMPARE(c.session.server().sieveExtensions.size(), 7);
+    QList<SieveScriptEntry> scripts;
+    QVERIFY(c.session.listScripts(&scripts).ok());
+    QByteArray text;
+    const SieveAnswer got = c.session.getScript(u"trelvik"_s, &text);
+    QCOMPARE(got.ok(), ok);
+    if (ok) {
+        QCOMPARE(scripts.size(), 2);
+        QVERIFY(scripts.at(0).active && !scripts.at(1).active);
+        QVERIFY(text.startsWith(said.toUtf8()) && text.endsWith("keep;\r\n"));
+    } else {
+        const MailResult why = c.session.refusal(got, u"Not given."_s);
+        QVERIFY2(why.text.contains(said), qPrintable(why.text));
+    }
+    VERIFY_SIEVE_SCRIPT(*c.server);
+}
+
+void TestManageSieve::upload_data()
+{
+    QTest::addColumn<QByteArrayList>("commands");
+    QTest::addColumn<QByteArrayList>("answers");
+    QTest::addColumn<bool>("include");
+    QTest::addColumn<int>("refusal");
+    const SieveScript::Script ours = ourScript({u"*@spam.example"_s});
+    const QByteArray bytes = ours.text.toUtf8();
+    const QByteArray put = "PUTSCRIPT \"trelvik\" {" + QByteArray::number(bytes.size()) + "+}\r\n" + bytes;
+    const QByteArray have = "HAVESPACE \"trelvik\" " + QByteArray::number(bytes.size());
+    const QByteArray mine = "keep;\r\n";
+    const QByteArray mineListed = "\"mine\" ACTIVE\r\nOK\r\n";
+    const QByteArray mineGiven = "{7}\r\n" + mine + "\r\nOK\r\n";
+    using R = SieveUpload::Refusal;
+
+    QTest::newRow("none active: uploaded and activated")
+        << QByteArrayList{"LISTSCRIPTS", have, put, "SETACTIVE \"trelvik\"", "LISTSCRIPTS", "GETSCRIPT \"trelvik\""}
+        << QByteArrayList{"OK\r\n",
+                          "OK\r\n",
+                          "OK\r\n",
+                          "OK\r\n",
+                          "\"trelvik\" ACTIVE\r\nOK\r\n",
+                          '{' + QByteArray::number(bytes.size()) + "}\r\n" + bytes + "\r\nOK\r\n"}
+        << false << int(R::None);
+    QTest::newRow("PUTSCRIPT over the quota: nothing activated")
+        << QByteArrayList{"LISTSCRIPTS", have, put}
+        << QByteArrayList{"OK\r\n", "OK\r\n", "NO (QUOTA/MAXSIZE) \"Script is too large (max 100 bytes).\"\r\n"}
+        << false << int(R::TooLarge);
+    QTest::newRow("another active, not asked: nothing sent")
+        << QByteArrayList{"LISTSCRIPTS", "GETSCRIPT \"mine\""} << QByteArrayList{mineListed, mineGiven} << false
+        << int(R::OtherActive);
+    const QByteArray changed = SieveInclude::add(QString::fromUtf8(mine), u"trelvik"_s).toUtf8();
+    QTest::newRow("another active, check rejects the include: left as it was")
+        << QByteArrayList{"LISTSCRIPTS",
+                          "GETSCRIPT \"mine\"",
+                          have,
+                          put,
+                          "GETSCRIPT \"mine\"",
+                          "CHECKSCRIPT {" + QByteArray::number(changed.size()) + "+}\r\n" + changed}
+        << QByteArrayList{mineListed, mineGiven, "OK\r\n", "OK\r\n", mineGiven, "NO \"line 2: unknown include\"\r\n"}
+        << true << int(R::Rejected);
+    QTest::newRow("a script of that name someone wrote")
+        << QByteArrayList{"LISTSCRIPTS", "GETSCRIPT \"trelvik\""}
+        << QByteArrayList{"\"trelvik\"\r\nOK\r\n", "{7}\r\nkeep;\r\n\r\nOK\r\n"} << true << int(R::Edited);
+}
+
+void TestManageSieve::upload()
+{
+    QFETCH(QByteArrayList, commands);
+    QFETCH(QByteArrayList, answers);
+    QFETCH(bool, include);
+    QFETCH(int, refusal);
+    Conversation c(7);
+    for (qsizetype i = 0; i < commands.size(); ++i)
+        c.server->expect(commands.at(i), answers.at(i));
+    const MailResult opened = c.open();
+    QVERIFY2(opened.ok(), qPrintable(opened.text));
+    const SieveUpload::Outcome o = SieveUpload::upload(c.session, ourScript({u"*@spam.example"_s}), {include});
+    QCOMPARE(int(o.refusal), refusal);
+    QCOMPARE(o.result.ok(), refusal == int(SieveUpload::Refusal::None));
+    if (o.result.ok())
+        QVERIFY(o.status.running() && o.status.state == SieveUpload::State::UpToDate);
+    else
+        QVERIFY(o.result.text.contains(u"was"_s)); // says what became of the server's scripts
+    VERIFY_SIEVE_SCRIPT(*c.server);
+}
+
+void TestManageSieve::includeLines_data()
+{
+    QTest::addColumn<QString>("script");
+    QTest::addColumn<int>("requiresOfInclude"); // in the changed script
+    QTest::newRow("no require") << u"keep;\n"_s << 1;
+    QTest::newRow("one require, a comment first") << u"# mine\nrequire \"fileinto\";\nfileinto \"X\";\n"_s << 1;
+    QTest::newRow("a list already with include")
+        << u"require [\"fileinto\", \"include\"];\r\ninclude :global \"spam\";\r\n"_s << 1;
+    QTest::newRow("requires over two lines, comment in between")
+        << u"require \"fileinto\"; /* a */ require [\"Variables\"];\nif true { keep; }"_s << 1;
+    QTest::newRow("last require ends the file") << u"require \"fileinto\";"_s << 1;
+    QTest::newRow("require that is not one") << u"requirement;\nrequire \"x\";\n"_s << 1;
+}
+
+// The lines go after the script's requires (where commands may begin),
+// "include" is required once, and taking them out gives back the script.
+void TestManageSieve::includeLines()
+{
+    QFETCH(QString, script);
+    QFETCH(int, requiresOfInclude);
+    QVERIFY(!SieveInclude::has(script));
+    const QString changed = SieveInclude::add(script, u"trelvik"_s);
+    QVERIFY(SieveInclude::has(changed));
+    QCOMPARE(changed.count(u"\"include\""_s), requiresOfInclude);
+    const qsizetype include = changed.indexOf(u"include :personal \"trelvik\";"_s);
+    QVERIFY(include > 0);
+    QVERIFY(changed.indexOf(u"require"_s, include) < 0 || script.startsWith(u"requirement"_s));
+    const std::optional<QString> back = SieveInclude::remove(changed);
+    QVERIFY(back.has_value());
+    QCOMPARE(back->trimmed(), script.trimmed());
+    QVERIFY(!SieveInclude::remove(script).has_value());
+}
+
+void TestManageSieve::endpoint_data()
+{
+    QTest::addColumn<QString>("port");
+    QTest::addColumn<QString>("security");
+    QTest::addColumn<QString>("srvTarget"); // the answer for example.org
+    QTest::addColumn<QString>("host");
+    QTest::addColumn<int>("expectedPort");
+    QTest::addColumn<int>("expectedSecurity");
+    QTest::addColumn<bool>("error");
+    const int tls = int(ConnectionSecurity::StartTls);
+    QTest::newRow("default") << QString() << QString() << QString() << u"mail.example.org"_s << 4190 << tls << false;
+    QTest::newRow("DNS inside the domain")
+        << QString() << QString() << u"sieve.example.org"_s << u"sieve.example.org"_s << 2000 << tls << false;
+    QTest::newRow("DNS pointing elsewhere is not followed")
+        << QString() << QString() << u"sieve.example.org.evil.test"_s << u"mail.example.org"_s << 4190 << tls << false;
+    QTest::newRow("the profile's port over DNS")
+        << u"5190"_s << u"ssl/tls"_s << u"sieve.example.org"_s << u"mail.example.org"_s << 5190
+        << int(ConnectionSecurity::Implicit) << false;
+    QTest::newRow("port that is no port")
+        << u"70000"_s << QString() << QString() << u"mail.example.org"_s << 4464 << tls << true;
+    QTest::newRow("security unknown") << QString() << u"Telnet"_s << QString() << u"mail.example.org"_s << 4190 << tls
+                                      << true;
+}
+
+void TestManageSieve::endpoint()
+{
+    QFETCH(QString, port);
+    QFETCH(QString, security);
+    QFETCH(QString, srvTarget);
+    QFETCH(QString, host);
+    QFETCH(int, expectedPort);
+    QFETCH(int, expectedSecurity);
+    QFETCH(bool, error);
+    ProfileSettingsRecord s = profile();
+    s.SievePort = port;
+    s.SieveSecurity = security;
+    QStringList asked;
+    const SieveEndpoint e = sieveEndpoint(s, [&](const QString &domain) -> std::optional<SieveSrv> {
+        asked << domain;
+        if (domain != u"example.org"_s || srvTarget.isEmpty())
+            return std::nullopt;
+        return SieveSrv{srvTarget, 2000};
+    });
+    QCOMPARE(e.error.isEmpty(), !error);
+    if (error)
+        return;
+    QCOMPARE(e.host, host);
+    QCOMPARE(int(e.port), expectedPort);
+    QCOMPARE(int(e.security), expectedSecurity);
+    QCOMPARE(asked.isEmpty(), !port.isEmpty()); // the profile's word needs no DNS
+}
+
+QTEST_GUILESS_MAIN(TestManageSieve)
+#include "tst_managesieve.moc"
