@@ -25,6 +25,7 @@ struct Options {
     QString learnSpam; // --learn-spam: mbox, Maildir or .eml
     QString learnHam;
     QString classify; // --classify: a message file, or "-" for standard input
+    bool learnFromServer = false; // an IMAP profile's Junk folder and INBOX
 };
 
 // Whether the arguments ask for the command line rather than the window:
