@@ -187,6 +187,9 @@ QString mnuLearnFromServer_Click(RunHost &host, RuleDatabase &rules, Dialer &dia
         text += QStringLiteral(" before the reading stopped");
     if (counts.known > 0)
         text += QStringLiteral("; %1 had been learned before").arg(counts.known);
+    if (counts.filtered > 0)
+        text += QStringLiteral("; %1 in the good mail's folders are filter rules' hits and were not learned as good")
+                    .arg(counts.filtered);
     if (counts.ownVerdicts > 0)
         text += QStringLiteral("; %1 in the spam folder were moved there by the learning itself and teach nothing")
                     .arg(counts.ownVerdicts);

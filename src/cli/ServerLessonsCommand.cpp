@@ -63,6 +63,7 @@ void print(const CommandLine::Options &options, const QString &profile, const Le
     if (options.json) {
         JsonStreamWriter w(ConsoleOutput::outPiece);
         w.beginObject();
+        w.field(u"filtered", counts.filtered);
         w.key(u"folders");
         w.beginArray();
         for (const ImapFolderLessons::Folder &folder : folders) {
@@ -101,6 +102,9 @@ void print(const CommandLine::Options &options, const QString &profile, const Le
     if (counts.ownVerdicts > 0)
         line += QStringLiteral(" %1 in the spam folder were moved there by the learning itself and teach nothing.")
                     .arg(counts.ownVerdicts);
+    if (counts.filtered > 0)
+        line += QStringLiteral(" %1 in the good mail's folders are filter rules' hits and were not learned as good.")
+                    .arg(counts.filtered);
     if (std::none_of(folders.cbegin(), folders.cend(), [](const auto &f) { return f.spam; }))
         line += QStringLiteral(" The server has no Junk folder (none marked \\Junk, none named Junk or Spam): "
                                "nothing was learned as spam.");

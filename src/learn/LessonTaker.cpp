@@ -16,6 +16,7 @@ LessonTaker::LessonTaker(RuleDatabase &database, const QString &profile)
     : m_database(database)
     , m_profile(profile)
     , m_learner(database, profile)
+    , m_rules(RuleClassifier::lazy(database))
 {
 }
 
@@ -47,12 +48,15 @@ bool LessonTaker::take(const QList<QByteArray> &headers, bool spam, QString *err
         if (digest.isEmpty() || inBatch.contains(digest))
             continue;
         inBatch.insert(digest);
-        if (spam && !m_movedByVerdict.isEmpty()) {
-            const HeaderScan::ShownFields shown = HeaderScan::shownFields(header);
-            if (m_movedByVerdict.contains(shownKey(shown.from, shown.subject, shown.date))) {
-                ++counts.ownVerdicts;
-                continue;
-            }
+        const HeaderScan::ShownFields shown = HeaderScan::shownFields(header);
+        if (spam && m_movedByVerdict.contains(shownKey(shown.from, shown.subject, shown.date))) {
+            ++counts.ownVerdicts;
+            continue;
+        }
+        // An Inbox not yet screened holds spam the user's rules name.
+        if (!spam && m_rules(shown.from, header, -1).kind == SortReason::Kind::Filter) {
+            ++counts.filtered;
+            continue;
         }
         QString failure;
         const std::optional<bool> earlier = m_learner.store().lesson(digest, &failure);
@@ -74,5 +78,6 @@ bool LessonTaker::take(const QList<QByteArray> &headers, bool spam, QString *err
     m_counts.good += counts.good;
     m_counts.known += counts.known;
     m_counts.ownVerdicts += counts.ownVerdicts;
+    m_counts.filtered += counts.filtered;
     return true;
 }

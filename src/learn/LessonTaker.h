@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Learner.h"
+#include "RuleClassifier.h"
 
 #include <QByteArray>
 #include <QList>
@@ -14,7 +15,8 @@ class RuleDatabase;
 // transaction: a message teaches once (by its header digest), and the
 // counts say how many lessons were new. A message in the spam folder that
 // Trelvik itself moved there on a learned verdict, unattended, is no
-// lesson: the learning never confirms itself.
+// lesson: the learning never confirms itself. Nor is a message the filter
+// rules would send to the Recycle Bin good mail, wherever it waits.
 class LessonTaker {
 public:
     struct Counts {
@@ -22,6 +24,7 @@ public:
         int good = 0;
         int known = 0; // taken before, the same way
         int ownVerdicts = 0; // the learning's own moves, left out
+        int filtered = 0; // good by its folder, but a filter rule's hit: left out
     };
 
     LessonTaker(RuleDatabase &database, const QString &profile);
@@ -38,4 +41,5 @@ private:
     Learner m_learner;
     Counts m_counts;
     QSet<QString> m_movedByVerdict; // sender, subject and date of each
+    MessageClassifier m_rules;
 };
