@@ -32,7 +32,9 @@ int main(int argc, char *argv[])
                                     QStringLiteral("rule"));
     const QCommandLineOption exempt(QStringLiteral("exempt"), QStringLiteral("An exempted sender (repeatable)."),
                                     QStringLiteral("rule"));
-    parser.addOptions({name, host, port, user, password, filter, exempt});
+    const QCommandLineOption protocol(QStringLiteral("protocol"), QStringLiteral("POP3 or IMAP."),
+                                      QStringLiteral("protocol"), QStringLiteral("POP3"));
+    parser.addOptions({name, host, port, user, password, filter, exempt, protocol});
     parser.process(app);
     if (!parser.isSet(port)) {
         std::fprintf(stderr, "trelvik-demo-profile: --port is required\n");
@@ -56,6 +58,7 @@ int main(int argc, char *argv[])
     write(kDialupUserID, QString());
     write(kDialupPassword, modSecurity::ScrambleText(noDialupPassword));
     write(kEmailSecurity, QStringLiteral("None"));
+    write(kMailProtocol, parser.value(protocol).toUpper());
     WriteStoreValue(HKEY_CURRENT_USER, kTrelvikKey, kLastProfile, REG_SZ, parser.value(name));
 
     if (parser.isSet(filter) || parser.isSet(exempt)) {

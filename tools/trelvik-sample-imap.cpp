@@ -21,6 +21,9 @@ int main(int argc, char *argv[])
     parser.addHelpOption();
     const QCommandLineOption folder(QStringLiteral("folder"), QStringLiteral("Folder of message files."),
                                     QStringLiteral("dir"));
+    const QCommandLineOption junk(QStringLiteral("junk"),
+                                  QStringLiteral("Folder of message files to serve in Junk, as mail already sorted."),
+                                  QStringLiteral("dir"));
     const QCommandLineOption generate(QStringLiteral("generate"),
                                       QStringLiteral("Serve this many generated small messages instead."),
                                       QStringLiteral("count"));
@@ -36,7 +39,7 @@ int main(int argc, char *argv[])
     const QCommandLineOption lifetime(QStringLiteral("lifetime"),
                                       QStringLiteral("Stop after this many seconds (0 = run until stopped)."),
                                       QStringLiteral("s"), QStringLiteral("0"));
-    parser.addOptions({folder, generate, user, password, port, deliver, lifetime});
+    parser.addOptions({folder, junk, generate, user, password, port, deliver, lifetime});
     parser.process(app);
 
     QList<QByteArray> messages;
@@ -56,6 +59,16 @@ int main(int argc, char *argv[])
         return 2;
     }
     SampleImapServer server(std::move(messages), parser.value(user).toUtf8(), parser.value(password).toUtf8());
+    if (parser.isSet(junk)) {
+        QString error;
+        const QList<SamplePop3Server::Message> files = SamplePop3Server::loadFolder(parser.value(junk), &error);
+        if (!error.isEmpty()) {
+            std::fprintf(stderr, "trelvik-sample-imap: %s\n", qPrintable(error));
+            return 2;
+        }
+        for (const SamplePop3Server::Message &file : files)
+            server.deliver(file.data, QStringLiteral("Junk"));
+    }
     if (!server.listen(QHostAddress::LocalHost, quint16(parser.value(port).toUInt()))) {
         std::fprintf(stderr, "trelvik-sample-imap: cannot listen on 127.0.0.1:%s\n", qPrintable(parser.value(port)));
         return 1;

@@ -6,7 +6,10 @@
 #include "ProgressDialog.h"
 #include "LearningClassifier.h"
 #include "Lessons.h"
+#include "LessonTaker.h"
 #include "RunHost.h"
+
+#include <algorithm>
 
 namespace Runs {
 
@@ -35,9 +38,7 @@ public:
         // The box has gone: the status bar keeps saying what happened, not
         // merely that the session ended.
         if (!m_failure.isEmpty())
-            m_host.setStatusText((kind == ProgressKind::FetchInbox ? QStringLiteral("Fetch failed: ")
-                                                                   : QStringLiteral("Empty Recycle Bin failed: "))
-                                 + m_failure);
+            m_host.setStatusText(failedText(kind) + m_failure);
     }
     std::optional<QString> askPassword(const QString &why) override
     {
@@ -86,6 +87,18 @@ public:
     }
 
 private:
+    static QString failedText(ProgressKind kind)
+    {
+        switch (kind) {
+        case ProgressKind::FetchInbox:
+            return QStringLiteral("Fetch failed: ");
+        case ProgressKind::EmptyRecycleBin:
+            return QStringLiteral("Empty Recycle Bin failed: ");
+        case ProgressKind::LearnFromServer:
+            break;
+        }
+        return QStringLiteral("Learning failed: ");
+    }
     static QString firstLine(const QString &text) { return text.section(QLatin1Char('\n'), 0, 0).trimmed(); }
     static void error(const QString &text)
     {
@@ -107,11 +120,13 @@ private:
             m_host.setProgressValue(0);
             m_host.ShowInbox();
             m_host.repaintNow();
-        } else {
+        } else if (kind == ProgressKind::EmptyRecycleBin) {
             m_host.selectFolderNode(QStringLiteral("Recycle Bin"));
             m_host.ShowRecycleBin();
             dialog.repaintNow();
             m_host.repaintNow();
+        } else {
+            dialog.repaintNow(); // learning leaves the lists as they are
         }
     }
 
@@ -144,6 +159,44 @@ void cmdConfirm_Click(RunHost &host, RuleDatabase &rules, Dialer &dialer, const 
     // What the server deleted was spam; the Inbox the user reviewed and left is good.
     const bool finished = result.outcome() == MailOutcome::Done;
     Lessons::fromEmpty(rules, profile.name, result.deleted, finished ? &host.inboxModel() : nullptr);
+}
+
+QString mnuLearnFromServer_Click(RunHost &host, RuleDatabase &rules, Dialer &dialer, const RunProfile &profile,
+                                 const CertificateHooks &hooks)
+{
+    LessonTaker taker(rules, profile.name);
+    QString stored;
+    if (!taker.load(&stored))
+        return QStringLiteral("The lessons could not be read: ") + stored;
+    WindowPerson person(host, profile.cancel, hooks);
+    const MailRun::Target target{profile.settings, profile.name, profile.cancel, dialer, person};
+    QList<ImapFolderLessons::Folder> folders;
+    const MailOutcome outcome = MailRun::learnFromServer(
+        target, [&](const QList<QByteArray> &headers, bool spam) { return taker.take(headers, spam, &stored); },
+        folders);
+    host.setProgressValue(0);
+    if (!stored.isEmpty())
+        return QStringLiteral("The lessons could not be stored: ") + stored;
+    const LessonTaker::Counts &counts = taker.counts();
+    if (outcome != MailOutcome::Done && counts.spam + counts.good == 0)
+        return {}; // told already, or cancelled before anything was taken
+    QString text = QStringLiteral("Learned %1 spam and %2 good messages from the server's folders")
+                       .arg(counts.spam)
+                       .arg(counts.good);
+    if (outcome != MailOutcome::Done)
+        text += QStringLiteral(" before the reading stopped");
+    if (counts.known > 0)
+        text += QStringLiteral("; %1 had been learned before").arg(counts.known);
+    if (counts.filtered > 0)
+        text += QStringLiteral("; %1 in the good mail's folders are filter rules' hits and were not learned as good")
+                    .arg(counts.filtered);
+    if (counts.ownVerdicts > 0)
+        text += QStringLiteral("; %1 in the spam folder were moved there by the learning itself and teach nothing")
+                    .arg(counts.ownVerdicts);
+    if (outcome == MailOutcome::Done
+        && std::none_of(folders.cbegin(), folders.cend(), [](const auto &f) { return f.spam; }))
+        text += QStringLiteral("; the server has no Junk folder, so nothing was learned as spam");
+    return text + u'.';
 }
 
 } // namespace Runs

@@ -48,4 +48,12 @@ MailOutcome cmdFetch_Click(RunHost &host, RuleDatabase &rules, Dialer &dialer, c
 void cmdConfirm_Click(RunHost &host, RuleDatabase &rules, Dialer &dialer, const RunProfile &profile,
                       const CertificateHooks &hooks = {});
 
+// Learn From Server Folders: lessons for an IMAP profile from the mail its
+// user already sorted on the server (the Junk folder as spam, INBOX and an
+// archive folder as good), read-only, under the progress dialog. The lists
+// stay as they are. Returns what to tell the user: how many new lessons
+// were taken, or why none could be; empty after a Cancel with none taken.
+QString mnuLearnFromServer_Click(RunHost &host, RuleDatabase &rules, Dialer &dialer, const RunProfile &profile,
+                                 const CertificateHooks &hooks = {});
+
 } // namespace Runs

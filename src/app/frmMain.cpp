@@ -116,6 +116,7 @@ void frmMain::wireSignals()
     connect(cmdConfirm, &QPushButton::clicked, this, &frmMain::cmdConfirm_Click);
     connect(cmdExit, &QPushButton::clicked, this, &frmMain::cmdExit_Click);
     connect(m_menus.mnuExit, &QAction::triggered, this, &frmMain::mnuExit_Click);
+    connect(m_menus.mnuLearnFromServer, &QAction::triggered, this, &frmMain::mnuLearnFromServer_Click);
     connect(m_profileBar, &ProfileBarWidget::profilesAvailable, this, &frmMain::profilesAvailable);
     // The other list and Subject follow a column width the user set.
     connect(m_columns, &MessageColumns::columnWidthSet, this, &frmMain::Form_Resize);
@@ -187,6 +188,7 @@ void frmMain::profilesAvailable(bool any)
 {
     cmdFetch->setEnabled(any);
     cmdConfirm->setEnabled(any);
+    m_menus.mnuLearnFromServer->setEnabled(any);
     lsvInbox->setEmptyText(any ? QString() : kFirstStartText);
 }
 
@@ -339,6 +341,16 @@ QString frmMain::fetchedText(int inbox, int recycleBin)
 void frmMain::cmdConfirm_Click()
 {
     Runs::cmdConfirm_Click(*this, m_ruleDb, *m_dialer, currentRunProfile(), certificateHooks());
+    StatusBar1->announce();
+}
+
+void frmMain::mnuLearnFromServer_Click()
+{
+    const QString said = Runs::mnuLearnFromServer_Click(*this, m_ruleDb, *m_dialer, currentRunProfile(),
+                                                        certificateHooks());
+    if (said.isEmpty())
+        return;
+    setStatusText(said);
     StatusBar1->announce();
 }
 

@@ -97,6 +97,7 @@ public:
 public Q_SLOTS:
     void cmdFetch_Click();
     void cmdConfirm_Click();
+    void mnuLearnFromServer_Click();
     void cmdExit_Click();
     void mnuExit_Click();
 

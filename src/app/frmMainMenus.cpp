@@ -41,6 +41,8 @@ MainMenus buildMainMenus(QMainWindow *window)
     m.mnuImportRules = item(m.mnuFile, QStringLiteral("mnuImportRules"), QStringLiteral("&Import Rules..."));
     m.mnuExportRules = item(m.mnuFile, QStringLiteral("mnuExportRules"), QStringLiteral("&Export Rules..."));
     separator(m.mnuFile, QStringLiteral("sepFileRules"));
+    m.mnuLearnFromServer = item(m.mnuFile, QStringLiteral("mnuLearnFromServer"),
+                                QStringLiteral("&Learn From Server Folders"));
     m.mnuDeletionHistory = item(m.mnuFile, QStringLiteral("mnuDeletionHistory"),
                                 QStringLiteral("Deletion &History..."));
     separator(m.mnuFile, QStringLiteral("sepFile"));

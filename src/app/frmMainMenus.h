@@ -12,6 +12,7 @@ struct MainMenus {
     QMenu *mnuFile = nullptr;
     QAction *mnuImportRules = nullptr;
     QAction *mnuExportRules = nullptr;
+    QAction *mnuLearnFromServer = nullptr;
     QAction *mnuDeletionHistory = nullptr;
     QAction *mnuExit = nullptr;
     QMenu *mnuHelp = nullptr;

@@ -35,16 +35,21 @@ frmProgress::frmProgress(ProgressKind kind, CancelFlag &cancel, std::function<vo
     , m_cancel(cancel)
     , m_work(std::move(work))
 {
-    const bool fetch = kind == ProgressKind::FetchInbox;
-    setObjectName(fetch ? QStringLiteral("frmFetchInbox") : QStringLiteral("frmEmptyRecycleBin"));
+    // Learning reads from the server as a fetch does: the same picture.
+    const bool fetch = kind != ProgressKind::EmptyRecycleBin;
+    setObjectName(kind == ProgressKind::FetchInbox            ? QStringLiteral("frmFetchInbox")
+                      : kind == ProgressKind::LearnFromServer ? QStringLiteral("frmLearnFromServer")
+                                                              : QStringLiteral("frmEmptyRecycleBin"));
     setWindowTitle(QStringLiteral("Please wait..."));
     setModal(true);
 
     Image1 = new QLabel(this);
     Image1->setObjectName(QStringLiteral("Image1"));
     Image1->setPixmap(progressPicture(style(), fetch));
-    lblStatus = new QLabel(fetch ? QStringLiteral("Fetching Email Header from Server...")
-                                 : QStringLiteral("Deleting Recycle Bin items..."),
+    lblStatus = new QLabel(kind == ProgressKind::FetchInbox ? QStringLiteral("Fetching Email Header from Server...")
+                               : kind == ProgressKind::LearnFromServer
+                               ? QStringLiteral("Learning from the server's folders...")
+                               : QStringLiteral("Deleting Recycle Bin items..."),
                            this);
     lblStatus->setObjectName(QStringLiteral("lblStatus"));
     cmdCancel = new QPushButton(QStringLiteral("Cancel"), this);

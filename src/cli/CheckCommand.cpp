@@ -145,18 +145,16 @@ int checkProfile(const Options &options, RuleDatabase &rules, const QString &pro
     // (over IMAP a move to Junk or Trash can be undone, and goes ahead); else
     // it stays on the server for the window to show in the Recycle Bin. The
     // deletion sends its commands before the report is made, so the row must
-    // not reach the Recycle Bin at all: it is kept, marked unsure and why.
+    // not reach the Recycle Bin at all: it is kept, marked as learned spam
+    // kept for review.
     const bool removalDeletes = MailProtocols::builtIn().of(settings).removalDeletes(settings);
     const MessageClassifier learning = LearningClassifier::lazy(rules, profile);
     MessageClassifier classify = learning;
     if (options.del && removalDeletes && settings.DeleteLearnedSpam != QLatin1String("1"))
         classify = [learning](const QString &sender, QByteArrayView header, qint64 size) {
             SortReason reason = learning(sender, header, size);
-            if (reason.kind == SortReason::Kind::Learned && reason.verdict == SortReason::Verdict::Spam) {
-                reason.verdict = SortReason::Verdict::Unsure;
-                reason.reasons.prepend(QStringLiteral("kept for review: this profile does not let --delete "
-                                                      "remove learned spam"));
-            }
+            reason.keptForReview = reason.kind == SortReason::Kind::Learned
+                && reason.verdict == SortReason::Verdict::Spam;
             return reason;
         };
     // The report keeps what it tells of each row; of the lists only the

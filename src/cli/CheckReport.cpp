@@ -160,6 +160,12 @@ int CheckReport::count(Result result) const
         std::count_if(messages.cbegin(), messages.cend(), [result](const Message &m) { return m.result == result; }));
 }
 
+int CheckReport::keptForReview() const
+{
+    return int(
+        std::count_if(messages.cbegin(), messages.cend(), [](const Message &m) { return m.sortReason.keptForReview; }));
+}
+
 int CheckReport::inRecycleBin() const
 {
     return int(messages.size()) - count(Result::Kept);
@@ -202,6 +208,8 @@ void CheckReport::writeLines(bool summaryOnly, const std::function<void(const QS
         if (changedOnServer > 0)
             summary += QStringLiteral(" (%1 changed on the server, not %2)").arg(changedOnServer).arg(done);
     }
+    if (const int kept = keptForReview())
+        summary += QStringLiteral("; %1 learned spam kept for review in the Inbox").arg(kept);
     if (!listingNote.isEmpty())
         summary += QStringLiteral("; ") + listingNote;
     out(summary);
@@ -225,6 +233,8 @@ void CheckReport::writeJson(JsonStreamWriter &w) const
         w.field(u"deleted", count(Result::Deleted));
     }
     w.field(u"inbox", count(Result::Kept));
+    if (const int kept = keptForReview())
+        w.field(u"keptForReview", kept);
     if (!listingNote.isEmpty())
         w.field(u"listingMismatch", listingNote);
     w.key(u"messages");
@@ -242,6 +252,9 @@ void CheckReport::writeJson(JsonStreamWriter &w) const
             for (const QString &reason : m.sortReason.reasons)
                 w.value(reason);
             w.endArray();
+            // A learned spam this run left in the Inbox for the user's review.
+            w.key(u"keptForReview");
+            w.boolValue(m.sortReason.keptForReview);
             w.field(u"score", m.sortReason.percent);
             w.field(u"verdict", m.sortReason.verdictName());
             w.endObject();

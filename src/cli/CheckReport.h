@@ -52,6 +52,7 @@ struct CheckReport {
 
     int count(Result result) const;
     int inRecycleBin() const; // sorted there, whatever became of it
+    int keptForReview() const; // learned spam this run left in the Inbox
 
     // One line per message (folder, sender, subject, date, size, rule; tab
     // between them) unless `summaryOnly`, then a summary line.

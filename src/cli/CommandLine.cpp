@@ -6,6 +6,7 @@
 #include "HistoryCommand.h"
 #include "JsonStreamWriter.h"
 #include "LearnCommand.h"
+#include "ServerLessonsCommand.h"
 #include "RuleFileCommand.h"
 #include "SieveCommand.h"
 #include "SieveServerCommand.h"
@@ -143,6 +144,12 @@ void addOptions(QCommandLineParser &parser)
                         "file, a Maildir or a single message file are spam. Only their headers are read."),
          QStringLiteral("path")},
         {QStringLiteral("learn-ham"), QStringLiteral("The same for good mail."), QStringLiteral("path")},
+        {QStringLiteral("learn-from-server"),
+         QStringLiteral("Teach an IMAP profile (--profile, default the one used last) from the mail already sorted "
+                        "on its server: the Junk folder as spam, INBOX and an archive folder as good mail, the "
+                        "newest 2000 messages of each. Only headers are read, the folders read-only: no flag "
+                        "changes. Prints how many new lessons of each kind were taken (with --json, one JSON "
+                        "document); a message taught before teaches nothing again.")},
         {QStringLiteral("classify"),
          QStringLiteral("Print what the profile learned thinks of one message file (\"-\": standard input): "
                         "spam, unsure, good or none, how much it looks like the user's spam and the strongest "
@@ -197,7 +204,7 @@ bool validate(const Options &o, const QCommandLineParser &parser, QString *why)
         + int(parser.isSet(QStringLiteral("export-rules"))) + int(parser.isSet(QStringLiteral("learn-spam")))
         + int(parser.isSet(QStringLiteral("learn-ham"))) + int(parser.isSet(QStringLiteral("classify")))
         + int(parser.isSet(QStringLiteral("sieve-export"))) + int(o.sieveUpload) + int(o.sieveStatus)
-        + int(o.sieveRemove);
+        + int(o.sieveRemove) + int(o.learnFromServer);
     if (actions == 0) {
         *why = QStringLiteral("Say what to do: --check, --watch, --history, --import-rules or --export-rules.");
         return false;
@@ -233,8 +240,9 @@ bool validate(const Options &o, const QCommandLineParser &parser, QString *why)
         }
     }
     if (o.json && !o.check && !o.history && o.classify.isEmpty() && !o.sieveUpload && !o.sieveStatus
-        && !o.sieveRemove) {
-        *why = QStringLiteral("--json works only with --check, --history, --classify and the --sieve- actions.");
+        && !o.sieveRemove && !o.learnFromServer) {
+        *why = QStringLiteral(
+            "--json works only with --check, --history, --classify, --learn-from-server and the --sieve- actions.");
         return false;
     }
     for (const QString &name :
@@ -419,6 +427,7 @@ static int runCommand(const QStringList &arguments, const LockTaker &takeLock)
     options.sieveStatus = parser.isSet(QStringLiteral("sieve-status"));
     options.sieveRemove = parser.isSet(QStringLiteral("sieve-remove"));
     options.sieveInclude = parser.isSet(QStringLiteral("sieve-include"));
+    options.learnFromServer = parser.isSet(QStringLiteral("learn-from-server"));
     QString why;
     if (!validate(options, parser, &why)) {
         ConsoleOutput::error(why + QStringLiteral(" (see trelvik --help)"));
@@ -473,6 +482,8 @@ static int runCommand(const QStringList &arguments, const LockTaker &takeLock)
         return LearnCommand::learn(options, rules);
     if (!options.classify.isEmpty())
         return LearnCommand::classify(options, rules);
+    if (options.learnFromServer)
+        return ServerLessonsCommand::run(options, rules);
     return CheckCommand::run(options, rules);
 }
 

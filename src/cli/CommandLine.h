@@ -29,6 +29,7 @@ struct Options {
     bool sieveStatus = false;
     bool sieveRemove = false;
     bool sieveInclude = false; // --sieve-upload may add Trelvik's to another active script
+    bool learnFromServer = false; // an IMAP profile's Junk folder and INBOX
 };
 
 // Whether the arguments ask for the command line rather than the window:

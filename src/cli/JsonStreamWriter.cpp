@@ -80,6 +80,12 @@ void JsonStreamWriter::nullValue()
     m_buffer += "null";
 }
 
+void JsonStreamWriter::boolValue(bool value)
+{
+    beforeValue();
+    m_buffer += value ? "true" : "false";
+}
+
 void JsonStreamWriter::field(QStringView name, QStringView text)
 {
     key(name);

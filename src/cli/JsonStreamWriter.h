@@ -27,6 +27,7 @@ public:
     void value(QStringView text);
     void value(qint64 number);
     void nullValue();
+    void boolValue(bool value); // not value(): an int would then be ambiguous
     // key() and value() together.
     void field(QStringView name, QStringView text);
     void field(QStringView name, qint64 number);

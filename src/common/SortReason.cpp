@@ -13,6 +13,8 @@ QString SortReason::text() const
         QString text = QStringLiteral("Learned: %1 % like your spam").arg(percent);
         if (verdict == Verdict::Unsure)
             text += QStringLiteral(", unsure");
+        else if (verdict == Verdict::Spam && keptForReview)
+            text += QStringLiteral(", kept for review");
         if (!reasons.isEmpty())
             text += QStringLiteral(" (") + reasons.join(QStringLiteral("; ")) + u')';
         return text;

@@ -16,6 +16,10 @@ struct SortReason {
     Verdict verdict = Verdict::Good;
     int percent = 0;
     QStringList reasons = {};
+    // A learned spam that stays in the Inbox because this run may not delete
+    // it unattended (the profile does not allow it): still spam, shown so,
+    // left for the user's review.
+    bool keptForReview = false;
 
     static SortReason learned(Verdict verdict, int percent, const QStringList &reasons);
 
@@ -23,10 +27,10 @@ struct SortReason {
     // "No rule matched", "Moved by hand", "Learned: 97 % like your spam
     // (sender domain ... seen in 14 of your spam; ...)".
     QString text() const;
-    // A filter rule, or a learned spam.
+    // A filter rule, or a learned spam not kept for review.
     bool sendsToRecycleBin() const
     {
-        return kind == Kind::Filter || (kind == Kind::Learned && verdict == Verdict::Spam);
+        return kind == Kind::Filter || (kind == Kind::Learned && verdict == Verdict::Spam && !keptForReview);
     }
     // "spam", "unsure" or "good"; empty unless Learned.
     QString verdictName() const;

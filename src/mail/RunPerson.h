@@ -29,8 +29,8 @@ struct ProfileReadiness {
 };
 
 // The runs' progress: the window's modal "Please wait..." dialog, or the
-// console's status line.
-enum class ProgressKind { FetchInbox, EmptyRecycleBin };
+// console's status line. LearnFromServer reads folders and changes nothing.
+enum class ProgressKind { FetchInbox, EmptyRecycleBin, LearnFromServer };
 
 class ProgressControl {
 public:

@@ -192,7 +192,7 @@ private Q_SLOTS:
             {u"cmdFetch|Fetch &Inbox|Fetch e-Mail Header From Server"_s,
              u"cmdConfirm|&Empty Recycle Bin|Delete Recycle Bin Items From Server"_s,
              u"cmdExit|E&xit|End Program"_s,
-             u"mnuFile|&File|&Import Rules..., &Export Rules..., -, Deletion &History..., -, E&xit"_s,
+             u"mnuFile|&File|&Import Rules..., &Export Rules..., -, (disabled), Deletion &History..., -, E&xit"_s,
              u"mnuHelp|&Help|&Content, -, &About"_s,
              u"mnuInboxPopup|Inbox Popup|Move To &Recycle Bin, -, Add &Sender To Filter List, Add &Domain To Filter "
              u"List, -, "

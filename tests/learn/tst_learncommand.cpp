@@ -2,8 +2,12 @@
 // private home: mbox, Maildir and single files teach; hostile files are
 // refused quickly and clearly, or read within the header's bound.
 #include "../cli/ProgramRun.h"
+#include "DeletionHistory.h"
+#include "HeaderScan.h"
 #include "ProfileKeys.h"
 #include "ProfileStore.h"
+#include "RuleDatabase.h"
+#include "SampleImapServer.h"
 #include "SamplePop3Server.h"
 #include "Scramble.h"
 #include "SettingsStore.h"
@@ -138,8 +142,20 @@ private Q_SLOTS:
         const QJsonObject row = held.json().value(QStringLiteral("messages")).toArray().at(0).toObject();
         QCOMPARE(row.value(QStringLiteral("uid")).toString(), QStringLiteral("s1"));
         QCOMPARE(row.value(QStringLiteral("folder")).toString(), QStringLiteral("Inbox"));
-        QVERIFY2(row.value(QStringLiteral("rule")).toString().contains(QStringLiteral("kept for review")),
-                 qPrintable(row.value(QStringLiteral("rule")).toString()));
+        QVERIFY2(
+            row.value(QStringLiteral("rule")).toString().contains(QStringLiteral("like your spam, kept for review")),
+            qPrintable(row.value(QStringLiteral("rule")).toString()));
+        // Still learned spam, not "unsure": kept only because --delete may not take it.
+        const QJsonObject learned = row.value(QStringLiteral("learned")).toObject();
+        QCOMPARE(learned.value(QStringLiteral("verdict")).toString(), QStringLiteral("spam"));
+        QCOMPARE(learned.value(QStringLiteral("keptForReview")), QJsonValue(true));
+        QCOMPARE(held.json().value(QStringLiteral("keptForReview")).toInt(), 1);
+        QCOMPARE(held.json().value(QStringLiteral("inbox")).toInt(), 2);
+        const QJsonObject goodRow = held.json().value(QStringLiteral("messages")).toArray().at(1).toObject();
+        QCOMPARE(goodRow.value(QStringLiteral("learned")).toObject().value(QStringLiteral("keptForReview")),
+                 QJsonValue(false));
+        const ProgramResult text = runProgram({QStringLiteral("--check"), QStringLiteral("--delete")});
+        QVERIFY2(text.out.contains("; 1 learned spam kept for review in the Inbox"), text.out.constData());
 
         QVERIFY(WriteStoreValue(HKEY_CURRENT_USER, key, ProfileKeys::kDeleteLearnedSpam, REG_SZ, QStringLiteral("1")));
         const ProgramResult allowed = runProgram(checkDelete);
@@ -149,6 +165,74 @@ private Q_SLOTS:
         const QJsonObject gone = allowed.json().value(QStringLiteral("messages")).toArray().at(0).toObject();
         QCOMPARE(gone.value(QStringLiteral("learned")).toObject().value(QStringLiteral("verdict")).toString(),
                  QStringLiteral("spam"));
+    }
+
+    // An IMAP profile learns from its server's Junk folder and INBOX, read
+    // only; again, nothing new; a message the learning itself moved to Junk,
+    // or a filter rule's hit in INBOX, teaches nothing; a POP3 profile has no
+    // folders to learn from.
+    void learnsFromServerFolders()
+    {
+        QList<QByteArray> inbox, junk;
+        for (int i = 400; i < 404; ++i) {
+            inbox.append(SamplePop3Server::toCrLf(ham(i)));
+            junk.append(SamplePop3Server::toCrLf(spam(i)));
+        }
+        SampleImapServer server(inbox, "ann", "secret");
+        QVERIFY(server.listen());
+        for (const QByteArray &message : junk)
+            server.deliver(message, QStringLiteral("Junk"));
+        ProfileSettingsRecord record;
+        record.MailProtocol = QStringLiteral("IMAP");
+        record.EmailHost = QStringLiteral("127.0.0.1");
+        record.EmailPort = QString::number(server.port());
+        record.EmailUserid = QStringLiteral("ann");
+        record.EmailPassword = QStringLiteral("secret");
+        QVERIFY(ProfileStore().save(QStringLiteral("Imap"), record, {}).settings.ok);
+        {
+            // The last Junk message is there because the learning moved it unattended.
+            RuleDatabase rules;
+            QVERIFY(rules.OpenRuleDatabase());
+            const HeaderScan::ShownFields shown = HeaderScan::shownFields(junk.constLast());
+            DeletionRecord moved;
+            moved.time = QDateTime::currentDateTimeUtc();
+            moved.profile = QStringLiteral("Imap");
+            moved.sender = shown.from;
+            moved.subject = shown.subject;
+            moved.date = shown.date;
+            moved.rule = QStringLiteral("Learned: 99 % like your spam");
+            moved.action = QStringLiteral("moved to Junk");
+            QVERIFY(DeletionHistory(rules).record({moved}, nullptr));
+            // An unscreened INBOX message the user's rules call spam is no good mail.
+            QVERIFY(rules.InsertRule(QStringLiteral("tbfilter"), QStringLiteral("Subject: *meeting 403*")));
+        }
+        const QStringList learn = {QStringLiteral("--learn-from-server"), QStringLiteral("--profile"),
+                                   QStringLiteral("Imap")};
+        const ProgramResult first = runProgram(learn + QStringList{QStringLiteral("--json")});
+        QVERIFY2(first.code == 0, first.err.constData());
+        const QJsonObject counts = first.json();
+        QCOMPARE(counts.value(QStringLiteral("spam")).toInt(), 3);
+        QCOMPARE(counts.value(QStringLiteral("good")).toInt(), 3);
+        QCOMPARE(counts.value(QStringLiteral("filtered")).toInt(), 1);
+        QCOMPARE(counts.value(QStringLiteral("ownVerdicts")).toInt(), 1);
+        QCOMPARE(counts.value(QStringLiteral("known")).toInt(), 0);
+        const QJsonObject junkRead = counts.value(QStringLiteral("folders")).toArray().at(0).toObject();
+        QCOMPARE(junkRead.value(QStringLiteral("name")).toString(), QStringLiteral("Junk"));
+        QCOMPARE(junkRead.value(QStringLiteral("read")).toInt(), 4);
+        QVERIFY(!server.anySeen(QStringLiteral("INBOX")) && !server.anySeen(QStringLiteral("Junk")));
+
+        const ProgramResult again = runProgram(learn);
+        QVERIFY2(again.code == 0, again.err.constData());
+        QVERIFY2(again.out.startsWith("Learned 0 spam and 0 good messages")
+                     && again.out.contains("6 had been learned "
+                                           "before"),
+                 again.out.constData());
+        QCOMPARE(server.messageCount(QStringLiteral("Junk")), 4);
+
+        const ProgramResult pop3 =
+            runProgram({QStringLiteral("--learn-from-server"), QStringLiteral("--profile"), QStringLiteral("Work")});
+        QCOMPARE(pop3.code, 3);
+        QVERIFY2(pop3.err.contains("Only an IMAP profile"), pop3.err.constData());
     }
 
 private:

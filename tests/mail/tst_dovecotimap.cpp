@@ -10,6 +10,7 @@
 #include "DeletionHistory.h"
 #include "DovecotServer.h"
 #include "FakeAuthServer.h"
+#include "ImapFolderLessons.h"
 #include "ImapMailbox.h"
 #include "ImapWatch.h"
 #include "MailTestFixture.h"
@@ -121,6 +122,7 @@ private Q_SLOTS:
     void checkAndDeleteInOneSession();
     void xoauth2();
     void watchMovesArrivals();
+    void folderLessonsLeaveFlags();
 
 private:
     // One at a time, so that the server numbers them in this order.
@@ -393,6 +395,42 @@ void TestDovecotImap::watchMovesArrivals()
     m_peer.run("SELECT INBOX");
     QVERIFY(!m_peer.uidOf("before").isEmpty()); // there before the watch: left to a check
     QVERIFY(!m_peer.uidOf("good").isEmpty());
+}
+
+// Lessons from Junk and INBOX: each header once, of the right kind, and
+// every flag of both folders as it was (no \Seen), read by another client.
+void TestDovecotImap::folderLessonsLeaveFlags()
+{
+    for (const QByteArray subject : {"junk1", "junk2", "junk3"})
+        QVERIFY(deliver("spam@example.net", subject));
+    QVERIFY(deliver("friend@example.org", "good1"));
+    QVERIFY(deliver("friend@example.org", "good2"));
+    QVERIFY(m_peer.run("MOVE 1:3 Junk").constLast().contains(" OK"));
+    m_peer.run("STORE 1 +FLAGS (\\Flagged)");
+    const auto inboxBefore = m_peer.flags("INBOX");
+    const auto junkBefore = m_peer.flags("Junk");
+    QCOMPARE(junkBefore.size(), 3);
+
+    ImapSession session(f->status, f->settings, Global::CancelRequested());
+    QVERIFY(session.connectServer().ok());
+    QVERIFY(session.login().ok());
+    QStringList spam, good;
+    ImapFolderLessons lessons(session, f->status, Global::CancelRequested());
+    const MailResult read = lessons.read([&](const QList<QByteArray> &headers, bool isSpam) {
+        for (const QByteArray &header : headers)
+            (isSpam ? spam : good) << QString::fromLatin1(header).section(u"Subject: "_s, 1).section(u'\r', 0, 0);
+        return true;
+    });
+    QVERIFY2(read.ok(), qPrintable(read.text));
+    (void)session.logout();
+    spam.sort();
+    good.sort();
+    QCOMPARE(spam, (QStringList{u"junk1"_s, u"junk2"_s, u"junk3"_s}));
+    QCOMPARE(good, (QStringList{u"good1"_s, u"good2"_s}));
+    QCOMPARE(m_peer.flags("INBOX"), inboxBefore);
+    QCOMPARE(m_peer.flags("Junk"), junkBefore);
+    for (const QByteArray &flags : m_peer.flags("Junk").values() + m_peer.flags("INBOX").values())
+        QVERIFY2(!flags.contains("\\Seen"), flags.constData());
 }
 
 QTEST_GUILESS_MAIN(TestDovecotImap)

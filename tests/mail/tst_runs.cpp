@@ -1,10 +1,12 @@
 #include "Dialer.h"
 #include "DovecotServer.h"
 #include "HeaderDigest.h"
+#include "Learner.h"
 #include "MailTestFixture.h"
 #include "RuleDatabase.h"
 #include "RunHost.h"
 #include "Runs.h"
+#include "SampleImapServer.h"
 
 #include <QApplication>
 #include <QTest>
@@ -102,6 +104,8 @@ private Q_SLOTS:
     void certificateHooks();
     void unreadablePasswordAsked_data();
     void unreadablePasswordAsked();
+    void learnFromServerRun_data();
+    void learnFromServerRun();
 
 private:
     Runs::RunProfile runProfile() { return {f->settings, profileName, Global::CancelRequested()}; }
@@ -356,6 +360,50 @@ void TestRuns::unreadablePasswordAsked()
     VERIFY_BOXES(f->boxes);
     QCOMPARE(asked, answer >= 0 ? QStringList{problem} : QStringList{});
     QCOMPARE(f->server.connections(), answer == 1 ? 1 : 0);
+}
+
+void TestRuns::learnFromServerRun_data()
+{
+    QTest::addColumn<QString>("protocol");
+    QTest::addColumn<QString>("said");
+    QTest::newRow("IMAP") << QStringLiteral("IMAP")
+                          << QStringLiteral("Learned 5 spam and 6 good messages from the server's folders.");
+    QTest::newRow("POP3 has no folders") << QStringLiteral("POP3") << QString();
+}
+
+// The window's run: the lessons taken under the progress dialog, the lists
+// left as they were, the counts said; a POP3 profile is told why not.
+void TestRuns::learnFromServerRun()
+{
+    QFETCH(QString, protocol);
+    QFETCH(QString, said);
+    QList<QByteArray> good;
+    for (int i = 0; i < 6; ++i)
+        good << "From: ann@work.example\r\nSubject: minutes " + QByteArray::number(i) + "\r\n\r\nx\r\n";
+    SampleImapServer server(good, "ann", "secret");
+    QVERIFY(server.listen());
+    for (int i = 0; i < 5; ++i)
+        server.deliver("From: win@prize.example\r\nSubject: prize " + QByteArray::number(i) + "\r\n\r\nx\r\n",
+                       QStringLiteral("Junk"));
+    f->settings.MailProtocol = protocol;
+    if (protocol == QLatin1String("IMAP")) {
+        f->settings.EmailPort = QString::number(server.port());
+        f->settings.EmailUserid = QStringLiteral("ann");
+    } else {
+        f->boxes.expect(QStringLiteral("Only an IMAP profile can learn from the server's folders: a POP3 server keeps "
+                                       "no Junk folder."),
+                        QStringLiteral("Error"), Icon::Critical);
+    }
+    f->inbox.append(entry(QStringLiteral("kept@x.example"), 1));
+    profileName = QStringLiteral("Learns ") + protocol;
+    QCOMPARE(Runs::mnuLearnFromServer_Click(*host, rules, dialer, runProfile()), said);
+    VERIFY_BOXES(f->boxes);
+    QCOMPARE(f->inbox.count(), 1);
+    QCOMPARE(QApplication::activeModalWidget(), nullptr);
+    Learner learner(rules, profileName);
+    QVERIFY(learner.load(nullptr));
+    QCOMPARE(learner.model().spamMessages(), said.isEmpty() ? 0u : 5u);
+    QCOMPARE(server.anySeen(QStringLiteral("Junk")), false);
 }
 
 QTEST_MAIN(TestRuns)

@@ -3,34 +3,17 @@
 #include "ImapMailbox.h"
 
 #include "ImapCommands.h"
+#include "ImapFolderNames.h"
 #include "ProfileRecord.h"
 
 #include <utility>
 
 namespace {
 
-// The names such folders usually have, best first, where the server marks none.
-QList<QByteArray> usualNames(const QByteArray &specialUse)
-{
-    if (specialUse.compare("\\Trash", Qt::CaseInsensitive) == 0)
-        return {"Trash", "Deleted Items", "Deleted Messages", "[Gmail]/Trash", "[Google Mail]/Trash"};
-    return {"Junk", "Spam", "Junk Email", "Junk E-mail", "[Gmail]/Spam", "[Google Mail]/Spam"};
-}
-
 struct ListedFolder {
     QByteArray name;
     bool marked = false; // carries the special use asked for
 };
-
-// The name matches `usual` as it is or under INBOX (as servers that keep
-// every folder inside INBOX have it).
-bool named(const QByteArray &name, const QByteArray &usual)
-{
-    if (name.compare(usual, Qt::CaseInsensitive) == 0)
-        return true;
-    return name.size() == usual.size() + 6 && name.left(5).compare("INBOX", Qt::CaseInsensitive) == 0
-        && (name.at(5) == '.' || name.at(5) == '/') && name.mid(6).compare(usual, Qt::CaseInsensitive) == 0;
-}
 
 } // namespace
 
@@ -94,9 +77,9 @@ MailResult ImapMailbox::findTarget()
     for (const ListedFolder &folder : folders)
         if (!found && folder.marked)
             found = &folder;
-    for (const QByteArray &usual : usualNames(m_folders.specialUse))
+    for (const QByteArray &usual : ImapFolderNames::usual(m_folders.specialUse))
         for (const ListedFolder &folder : folders)
-            if (!found && named(folder.name, usual))
+            if (!found && ImapFolderNames::named(folder.name, usual))
                 found = &folder;
     const std::optional<QByteArray> wire = found ? ImapCommands::quoted(found->name) : std::nullopt;
     // A folder to move to that cannot be found is a setting to put right.
@@ -106,7 +89,8 @@ MailResult ImapMailbox::findTarget()
                                                   "(such as %2), so nothing was moved.\r\nChoose the folder to move "
                                                   "to in the settings.")
                                        .arg(QString::fromLatin1(m_folders.specialUse.mid(1)),
-                                            QString::fromLatin1(usualNames(m_folders.specialUse).join(", "))));
+                                            QString::fromLatin1(
+                                                ImapFolderNames::usual(m_folders.specialUse).join(", "))));
     m_target = *wire;
     m_targetName = ImapCommands::mailboxName(found->name);
     return MailResult::done();

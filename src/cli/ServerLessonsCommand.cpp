@@ -1,0 +1,147 @@
+#include "ServerLessonsCommand.h"
+
+#include "CancelFlag.h"
+#include "CheckCommand.h"
+#include "ConsoleOutput.h"
+#include "ConsolePerson.h"
+#include "ConsoleStatus.h"
+#include "Dialer.h"
+#include "ExitCode.h"
+#include "JsonStreamWriter.h"
+#include "LessonTaker.h"
+#include "MailRun.h"
+#include "Profile.h"
+#include "TerminationSignals.h"
+
+#include <QStringList>
+
+namespace {
+
+int exitCodeFor(MailOutcome outcome)
+{
+    switch (outcome) {
+    case MailOutcome::Done:
+        return ExitCode::Done;
+    case MailOutcome::NotConfigured:
+        return ExitCode::NotConfigured;
+    case MailOutcome::ConnectionFailed:
+        return ExitCode::ConnectionFailed;
+    case MailOutcome::Cancelled:
+        ConsoleOutput::error(QStringLiteral("Cancelled; the lessons taken until then are kept."));
+        return ExitCode::Failure;
+    case MailOutcome::Failed:
+        break;
+    }
+    return ExitCode::Failure;
+}
+
+// Learning reads the server and never dials on its own: a profile that
+// dials is dialled by the system's dialer, made only then.
+class LazyDialer : public Dialer {
+public:
+    void DialUp(const ProfileSettingsRecord &settings, CancelFlag &cancel) override
+    {
+        if (!m_dialer)
+            m_dialer = createSystemDialer();
+        m_dialer->DialUp(settings, cancel);
+        RasResult = m_dialer->RasResult;
+    }
+    void HangUp() override
+    {
+        if (m_dialer)
+            m_dialer->HangUp();
+        RasResult = 0;
+    }
+
+private:
+    std::unique_ptr<Dialer> m_dialer;
+};
+
+void print(const CommandLine::Options &options, const QString &profile, const LessonTaker::Counts &counts,
+           const QList<ImapFolderLessons::Folder> &folders)
+{
+    if (options.json) {
+        JsonStreamWriter w(ConsoleOutput::outPiece);
+        w.beginObject();
+        w.field(u"filtered", counts.filtered);
+        w.key(u"folders");
+        w.beginArray();
+        for (const ImapFolderLessons::Folder &folder : folders) {
+            w.beginObject();
+            w.field(u"kind", folder.spam ? QStringLiteral("spam") : QStringLiteral("good"));
+            w.field(u"messages", qint64(folder.messages));
+            w.field(u"name", folder.name);
+            w.field(u"read", qint64(folder.read));
+            w.endObject();
+        }
+        w.endArray();
+        w.field(u"good", counts.good);
+        w.field(u"known", counts.known);
+        w.field(u"ownVerdicts", counts.ownVerdicts);
+        w.field(u"profile", profile);
+        w.field(u"spam", counts.spam);
+        w.endObject();
+        w.finish();
+        ConsoleOutput::outPiece("\n");
+        ConsoleOutput::flushOut();
+        return;
+    }
+    QStringList read;
+    for (const ImapFolderLessons::Folder &folder : folders)
+        read << QStringLiteral("%1 %2 of %3")
+                    .arg(ConsoleOutput::plain(folder.name))
+                    .arg(folder.read)
+                    .arg(folder.messages);
+    QString line = QStringLiteral("Learned %1 spam and %2 good messages from the server for the profile \"%3\" "
+                                  "(read: %4).")
+                       .arg(counts.spam)
+                       .arg(counts.good)
+                       .arg(ConsoleOutput::plain(profile), read.join(QStringLiteral(", ")));
+    if (counts.known > 0)
+        line += QStringLiteral(" %1 had been learned before.").arg(counts.known);
+    if (counts.ownVerdicts > 0)
+        line += QStringLiteral(" %1 in the spam folder were moved there by the learning itself and teach nothing.")
+                    .arg(counts.ownVerdicts);
+    if (counts.filtered > 0)
+        line += QStringLiteral(" %1 in the good mail's folders are filter rules' hits and were not learned as good.")
+                    .arg(counts.filtered);
+    if (std::none_of(folders.cbegin(), folders.cend(), [](const auto &f) { return f.spam; }))
+        line += QStringLiteral(" The server has no Junk folder (none marked \\Junk, none named Junk or Spam): "
+                               "nothing was learned as spam.");
+    ConsoleOutput::out(line);
+}
+
+} // namespace
+
+int ServerLessonsCommand::run(const CommandLine::Options &options, RuleDatabase &rules)
+{
+    const QString profile = CheckCommand::chooseProfile(options);
+    if (profile.isEmpty())
+        return ExitCode::NotConfigured;
+    LessonTaker taker(rules, profile);
+    QString error;
+    if (!taker.load(&error)) {
+        ConsoleOutput::error(QStringLiteral("The lessons could not be read: ") + error);
+        return ExitCode::Failure;
+    }
+    CancelFlag cancel;
+    TerminationSignals signalsCancel(cancel);
+    ProfileSettingsRecord settings = ReadProfile(profile);
+    ConsoleStatus status(!options.quiet);
+    ConsolePerson person(options, profile, status);
+    LazyDialer dialer;
+    const MailRun::Target target{settings, profile, cancel, dialer, person};
+    QString stored; // why a batch could not be stored: the reading stops there
+    const auto sink = [&](const QList<QByteArray> &headers, bool spam) { return taker.take(headers, spam, &stored); };
+    QList<ImapFolderLessons::Folder> folders;
+    const MailOutcome outcome = MailRun::learnFromServer(target, sink, folders);
+    status.clear();
+    if (!stored.isEmpty()) {
+        ConsoleOutput::error(QStringLiteral("The lessons could not be stored: ") + stored);
+        return ExitCode::Failure;
+    }
+    if (outcome != MailOutcome::Done)
+        return exitCodeFor(outcome);
+    print(options, profile, taker.counts(), folders);
+    return ExitCode::Done;
+}

@@ -1,0 +1,83 @@
+#include "LessonTaker.h"
+
+#include "DeletionHistory.h"
+#include "HeaderScan.h"
+
+namespace {
+
+QString shownKey(const QString &sender, const QString &subject, const QString &date)
+{
+    return sender + QChar(0) + subject + QChar(0) + date;
+}
+
+} // namespace
+
+LessonTaker::LessonTaker(RuleDatabase &database, const QString &profile)
+    : m_database(database)
+    , m_profile(profile)
+    , m_learner(database, profile)
+    , m_rules(RuleClassifier::lazy(database))
+{
+}
+
+bool LessonTaker::load(QString *error)
+{
+    m_counts = {};
+    m_movedByVerdict.clear();
+    if (!m_learner.load(error))
+        return false;
+    const std::optional<QList<DeletionRecord>> records = DeletionHistory(m_database).read(error);
+    if (!records)
+        return false;
+    // The history keeps the shown fields, not the header: they name it well
+    // enough, and a message wrongly left out only teaches nothing.
+    for (const DeletionRecord &record : *records)
+        if (record.profile == m_profile && !record.action.isEmpty()
+            && record.rule.startsWith(QLatin1String("Learned:")))
+            m_movedByVerdict.insert(shownKey(record.sender, record.subject, record.date));
+    return true;
+}
+
+bool LessonTaker::take(const QList<QByteArray> &headers, bool spam, QString *error)
+{
+    QList<Learner::Lesson> lessons;
+    Counts counts;
+    QSet<QByteArray> inBatch;
+    for (const QByteArray &header : headers) {
+        const QByteArray digest = Learner::digestOf(header);
+        if (digest.isEmpty() || inBatch.contains(digest))
+            continue;
+        inBatch.insert(digest);
+        const HeaderScan::ShownFields shown = HeaderScan::shownFields(header);
+        if (spam && m_movedByVerdict.contains(shownKey(shown.from, shown.subject, shown.date))) {
+            ++counts.ownVerdicts;
+            continue;
+        }
+        // An Inbox not yet screened holds spam the user's rules name.
+        if (!spam && m_rules(shown.from, header, -1).kind == SortReason::Kind::Filter) {
+            ++counts.filtered;
+            continue;
+        }
+        QString failure;
+        const std::optional<bool> earlier = m_learner.store().lesson(digest, &failure);
+        if (!failure.isEmpty()) {
+            if (error)
+                *error = failure;
+            return false;
+        }
+        if (earlier == spam) {
+            ++counts.known;
+            continue;
+        }
+        ++(spam ? counts.spam : counts.good);
+        lessons.append({header, spam});
+    }
+    if (!lessons.isEmpty() && !m_learner.teach(lessons, error))
+        return false;
+    m_counts.spam += counts.spam;
+    m_counts.good += counts.good;
+    m_counts.known += counts.known;
+    m_counts.ownVerdicts += counts.ownVerdicts;
+    m_counts.filtered += counts.filtered;
+    return true;
+}
