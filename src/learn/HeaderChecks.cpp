@@ -83,6 +83,48 @@ void dateChecks(const HeaderFacts &facts, TokenList &tokens)
         tokens.add("check", "date-long-before-arrival");
 }
 
+void subjectChecks(const HeaderFacts &facts, TokenList &tokens)
+{
+    const QByteArray &subject = facts.subject;
+    int upper = 0, lower = 0, digits = 0, bangs = 0;
+    for (const char c : subject) {
+        upper += c >= 'A' && c <= 'Z';
+        lower += c >= 'a' && c <= 'z';
+        digits += c >= '0' && c <= '9';
+        bangs += c == '!' || c == '$';
+    }
+    if (upper + lower >= 8 && upper * 2 > upper + lower)
+        tokens.add("check", "subject-shouting");
+    if (bangs > 0)
+        tokens.add("check", bangs > 1 ? "subject-bangs" : "subject-bang");
+    const QByteArray trimmed = subject.trimmed();
+    if (trimmed.size() != subject.size() || subject.contains("   "))
+        tokens.add("check", "subject-padded");
+    qsizetype tail = trimmed.size();
+    while (tail > 0 && ((trimmed[tail - 1] >= '0' && trimmed[tail - 1] <= '9') || trimmed[tail - 1] == '-'))
+        --tail;
+    if (trimmed.size() - tail >= 3 && tail > 0 && trimmed[tail - 1] == ' ')
+        tokens.add("check", "subject-ends-in-number");
+    const bool reply = subject.size() >= 3 && QByteArrayView(subject).first(3).compare("re:", Qt::CaseInsensitive) == 0;
+    if (reply && !facts.hasReplyLink)
+        tokens.add("check", "reply-without-reference");
+    if (facts.hasReplyLink)
+        tokens.add("check", "in-a-thread");
+}
+
+void shapeChecks(const HeaderFacts &facts, TokenList &tokens)
+{
+    tokens.add("fields", facts.fieldSet);
+    tokens.add("hops", QByteArray::number(std::min(facts.receivedCount, 8)));
+    if (facts.toValue.isEmpty())
+        return;
+    if (facts.toValue.contains("undisclosed") || facts.toValue.contains("Undisclosed"))
+        tokens.add("check", "to-undisclosed");
+    if (!facts.fromDomain.isEmpty() && TokenText::domainOf(facts.toValue) == facts.fromDomain)
+        tokens.add("check", "to-own-domain");
+    tokens.add("to.shape", TokenText::shape(facts.toValue, 24));
+}
+
 } // namespace
 
 void HeaderChecks::add(const HeaderFacts &facts, TokenList &tokens)
@@ -124,4 +166,6 @@ void HeaderChecks::add(const HeaderFacts &facts, TokenList &tokens)
     if (facts.recipients > 10)
         tokens.add("check", "many-recipients");
     dateChecks(facts, tokens);
+    subjectChecks(facts, tokens);
+    shapeChecks(facts, tokens);
 }

@@ -27,6 +27,9 @@ struct HeaderFacts {
     QByteArrayList encodedCharsets;
     QByteArray subject; // raw
     int recipients = 0;
+    bool hasReplyLink = false; // In-Reply-To or References
+    QByteArray toValue; // raw, for its shape
+    QByteArray fieldSet; // one letter a well-known field present, in a fixed order
 };
 
 // The checks that cost little and carry signal, each a token "check:...".

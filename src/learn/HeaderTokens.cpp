@@ -91,7 +91,12 @@ void readReceived(Sink &sink, HeaderFacts &facts, const QByteArray &value)
             facts.firstReceivedDate = value.sliced(semi + 1).trimmed();
     }
     const qsizetype semi = value.lastIndexOf(';');
-    const QByteArrayView route = semi < 0 ? QByteArrayView(value) : QByteArrayView(value).first(semi);
+    QByteArrayView route = semi < 0 ? QByteArrayView(value) : QByteArrayView(value).first(semi);
+    // Only the sending side ("from ... " up to " by "): the receiving side
+    // names the user's own servers, the same for all their mail.
+    const qsizetype by = route.indexOf(" by ");
+    if (by >= 0)
+        route = route.first(by);
     sink.machine("rcvd", route);
     const qsizetype open = route.indexOf('[');
     const qsizetype close = open < 0 ? -1 : route.indexOf(']', open);
@@ -174,7 +179,12 @@ void readField(Sink &sink, HeaderFacts &facts, const QByteArray &name, const QBy
         sink.add("date.shape", TokenText::shape(value, 40));
     } else if (name == "content-type") {
         readContentType(sink, value);
+    } else if (name == "in-reply-to" || name == "references") {
+        facts.hasReplyLink = true;
+        sink.machine(name, value.left(512));
     } else if (name == "to" || name == "cc") {
+        if (name == "to")
+            facts.toValue = value.left(256);
         facts.hasTo = facts.hasTo || name == "to";
         facts.recipients += int(value.count('@'));
         sink.domain(name + ".domain", TokenText::domainOf(value));
@@ -187,6 +197,47 @@ void readField(Sink &sink, HeaderFacts &facts, const QByteArray &name, const QBy
             facts.listMail = true;
         sink.machine(name.left(24), value.left(512));
     }
+}
+
+// Fields whose presence or absence together mark the program that wrote a
+// message; the set is one token, a letter each in this order.
+constexpr const char *kMarkedFields[] = {"message-id",
+                                         "date",
+                                         "mime-version",
+                                         "content-type",
+                                         "content-transfer-encoding",
+                                         "x-mailer",
+                                         "user-agent",
+                                         "reply-to",
+                                         "return-path",
+                                         "list-id",
+                                         "list-unsubscribe",
+                                         "precedence",
+                                         "sender",
+                                         "errors-to",
+                                         "in-reply-to",
+                                         "references",
+                                         "x-priority",
+                                         "x-msmail-priority",
+                                         "cc",
+                                         "organization",
+                                         "x-originating-ip",
+                                         "delivered-to"};
+
+void markField(const QByteArray &name, quint32 *mask)
+{
+    for (std::size_t i = 0; i < std::size(kMarkedFields); ++i) {
+        if (name == kMarkedFields[i])
+            *mask |= 1u << i;
+    }
+}
+
+QByteArray fieldSet(quint32 mask)
+{
+    QByteArray set;
+    for (std::size_t i = 0; i < std::size(kMarkedFields); ++i)
+        set += (mask & (1u << i)) ? char('a' + i) : '-';
+    return set;
 }
 
 } // namespace
@@ -210,11 +261,13 @@ TokenList HeaderTokens::of(QByteArrayView header)
 {
     Sink sink;
     HeaderFacts facts;
+    quint32 marked = 0;
     HeaderWalk::forEach(header.first(std::min(header.size(), kMaxHeaderBytes)),
                         [&](const QByteArray &name, const QByteArray &value) {
                             if (isOpinion(name))
                                 return;
                             sink.add("field", name.left(32));
+                            markField(name, &marked);
                             TokenText::encodedCharsets(value, [&](QByteArrayView cs) {
                                 facts.encodedCharsets.append(cs.toByteArray());
                                 sink.add("encoded", cs);
@@ -224,6 +277,7 @@ TokenList HeaderTokens::of(QByteArrayView header)
                             // another field still carries some of its weight.
                             sink.machine("w", value.left(512));
                         });
+    facts.fieldSet = fieldSet(marked);
     HeaderChecks::add(facts, sink.tokens);
     sink.tokens.finish();
     return sink.tokens;

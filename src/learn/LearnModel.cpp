@@ -7,21 +7,58 @@
 
 namespace {
 
-// The chance of a chi-square value at least `x2` with `dof` (even) degrees of
-// freedom: the series of the incomplete gamma function.
-double chi2Q(double x2, int dof)
+double logAdd(double a, double b)
+{
+    const double hi = std::max(a, b);
+    if (hi == -HUGE_VAL)
+        return hi;
+    return hi + std::log1p(std::exp(std::min(a, b) - hi));
+}
+
+// The logarithms of the chance of a chi-square value at least `x2` (upper)
+// and below it (lower), with `dof` (even) degrees of freedom: the series of
+// the incomplete gamma function, summed as logarithms so that a message far
+// to one side still ranks above one a little less far, instead of both
+// rounding to exactly 0 or 1.
+struct Tails {
+    double upper;
+    double lower;
+};
+
+Tails chi2Tails(double x2, int dof)
 {
     const double m = x2 / 2.0;
-    double term = std::exp(-m);
-    double sum = term;
-    for (int i = 1; i < dof / 2; ++i) {
-        term *= m / i;
-        sum += term;
+    const int k = dof / 2;
+    const double logM = m > 0 ? std::log(m) : -HUGE_VAL;
+    double upper = -HUGE_VAL;
+    double term = 0; // log(m^i / i!)
+    for (int i = 0; i < k; ++i) {
+        if (i > 0)
+            term += logM - std::log(double(i));
+        upper = logAdd(upper, term);
     }
-    return std::min(sum, 1.0);
+    upper = std::min(upper - m, 0.0);
+    if (m >= k)
+        return {upper, std::log1p(-std::exp(upper))};
+    // The lower tail directly, where it is small: its terms shrink fast.
+    double lower = -HUGE_VAL;
+    term += (k > 0 ? logM - std::log(double(k)) : 0.0);
+    for (int i = k; i < k + 400; ++i) {
+        if (i > k)
+            term += logM - std::log(double(i));
+        lower = logAdd(lower, term);
+        if (term < lower - 40)
+            break;
+    }
+    return {upper, std::min(lower - m, 0.0)};
 }
 
 } // namespace
+
+double LearnModel::logOddsOf(double score)
+{
+    return std::log(score) - std::log1p(-score);
+}
 
 void LearnModel::learn(const TokenList &tokens, bool spam, qint32 day)
 {
@@ -88,10 +125,10 @@ QList<LearnModel::Evidence> LearnModel::evidence(const TokenList &tokens) const
     return found;
 }
 
-double LearnModel::combine(const QList<Evidence> &evidence)
+LearnModel::Combined LearnModel::combine(const QList<Evidence> &evidence)
 {
     if (evidence.isEmpty())
-        return 0.5;
+        return {0.5, 0.0};
     double spamLog = 0;
     double hamLog = 0;
     for (const Evidence &e : evidence) {
@@ -100,14 +137,22 @@ double LearnModel::combine(const QList<Evidence> &evidence)
         hamLog += std::log(f);
     }
     const int dof = 2 * int(evidence.size());
-    const double h = chi2Q(-2 * hamLog, dof);
-    const double s = chi2Q(-2 * spamLog, dof);
-    return (1 + h - s) / 2;
+    const Tails h = chi2Tails(-2 * hamLog, dof);
+    const Tails s = chi2Tails(-2 * spamLog, dof);
+    // The indicator (1 + H - S) / 2 and its complement, as logarithms.
+    const double spamward = logAdd(h.upper, s.lower);
+    const double hamward = logAdd(h.lower, s.upper);
+    return {std::exp(spamward - std::log(2.0)), spamward - hamward};
 }
 
 double LearnModel::score(const TokenList &tokens) const
 {
-    return combine(evidence(tokens));
+    return combine(evidence(tokens)).score;
+}
+
+double LearnModel::logOdds(const TokenList &tokens) const
+{
+    return combine(evidence(tokens)).logOdds;
 }
 
 LearnedVerdict LearnModel::verdict(const TokenList &tokens) const
@@ -116,10 +161,11 @@ LearnedVerdict LearnModel::verdict(const TokenList &tokens) const
     if (m_spam < m_params.minLessons || m_ham < m_params.minLessons)
         return verdict;
     QList<Evidence> found = evidence(tokens);
-    verdict.score = combine(found);
-    verdict.kind = verdict.score >= m_params.spamCutoff ? LearnedVerdict::Kind::Spam
-        : verdict.score < m_params.hamCutoff            ? LearnedVerdict::Kind::Good
-                                                        : LearnedVerdict::Kind::Unsure;
+    const Combined combined = combine(found);
+    verdict.score = combined.score;
+    verdict.kind = combined.logOdds >= logOddsOf(m_params.spamCutoff) ? LearnedVerdict::Kind::Spam
+        : combined.logOdds < logOddsOf(m_params.hamCutoff)            ? LearnedVerdict::Kind::Good
+                                                                      : LearnedVerdict::Kind::Unsure;
     const bool spamward = verdict.score >= 0.5;
     std::sort(found.begin(), found.end(), [spamward](const Evidence &a, const Evidence &b) {
         return spamward ? a.probability > b.probability : a.probability < b.probability;

@@ -46,6 +46,10 @@ public:
 
     // Just the combined score, 0 (good) to 1 (spam); 0.5 when there is no evidence.
     double score(const TokenList &tokens) const;
+    // The same evidence as log odds, log(score / (1 - score)), which keeps
+    // ranking messages where the score itself has rounded to 0 or 1.
+    double logOdds(const TokenList &tokens) const;
+    static double logOddsOf(double score);
     // The verdict with its three strongest reasons; Kind::None until enough
     // of both kinds has been learned.
     LearnedVerdict verdict(const TokenList &tokens) const;
@@ -73,7 +77,11 @@ private:
         Counts counts;
     };
     QList<Evidence> evidence(const TokenList &tokens) const;
-    static double combine(const QList<Evidence> &evidence);
+    struct Combined {
+        double score;
+        double logOdds;
+    };
+    static Combined combine(const QList<Evidence> &evidence);
 
     Params m_params;
     QHash<quint64, Counts> m_tokens;
