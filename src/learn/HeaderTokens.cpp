@@ -13,10 +13,19 @@ public:
     TokenList tokens;
 
     void add(QByteArrayView tag, QByteArrayView word) { tokens.add(tag, word); }
-    void machine(QByteArrayView tag, QByteArrayView value)
+    // The words of a field's value, each untagged ("w": a word seen in
+    // another field still carries some of its weight) and, within its first
+    // `tagged` bytes, tagged by the field too; one pass for both.
+    void machine(QByteArrayView tag, QByteArrayView value, qsizetype tagged = kMachineBytes)
     {
-        TokenText::machineWords(value, [&](QByteArrayView w) { add(tag, w); });
+        value = value.first(std::min(value.size(), kMachineBytes));
+        TokenText::machineWords(value, [&](QByteArrayView w) {
+            add("w", w);
+            if (!tag.isEmpty() && w.data() + w.size() <= value.data() + tagged)
+                add(tag, w);
+        });
     }
+    static constexpr qsizetype kMachineBytes = 512;
     void human(QByteArrayView tag, QByteArrayView raw)
     {
         TokenText::humanWords(TokenText::decoded(raw), [&](QByteArrayView w) { add(tag, w); });
@@ -97,7 +106,7 @@ void readReceived(Sink &sink, HeaderFacts &facts, const QByteArray &value)
     const qsizetype by = route.indexOf(" by ");
     if (by >= 0)
         route = route.first(by);
-    sink.machine("rcvd", route);
+    sink.machine("rcvd", value, route.size());
     const qsizetype open = route.indexOf('[');
     const qsizetype close = open < 0 ? -1 : route.indexOf(']', open);
     if (close > open + 1) {
@@ -155,6 +164,7 @@ void readMessageId(Sink &sink, HeaderFacts &facts, QByteArrayView value)
     sink.add("msgid.domain.shape", TokenText::shape(facts.messageIdDomain, 16));
 }
 
+// Reads one field into tokens and facts, its plain words ("w") too.
 void readField(Sink &sink, HeaderFacts &facts, const QByteArray &name, const QByteArray &value)
 {
     if (name == "from") {
@@ -166,6 +176,7 @@ void readField(Sink &sink, HeaderFacts &facts, const QByteArray &name, const QBy
         sink.add("subject.shape", TokenText::shape(value, 12));
     } else if (name == "received") {
         readReceived(sink, facts, value);
+        return;
     } else if (name == "message-id") {
         readMessageId(sink, facts, value);
     } else if (name == "reply-to") {
@@ -181,7 +192,8 @@ void readField(Sink &sink, HeaderFacts &facts, const QByteArray &name, const QBy
         readContentType(sink, value);
     } else if (name == "in-reply-to" || name == "references") {
         facts.hasReplyLink = true;
-        sink.machine(name, value.left(512));
+        sink.machine(name, value);
+        return;
     } else if (name == "to" || name == "cc") {
         if (name == "to")
             facts.toValue = value.left(256);
@@ -192,11 +204,14 @@ void readField(Sink &sink, HeaderFacts &facts, const QByteArray &name, const QBy
         facts.mailer = value.toLower();
         sink.add("mailer", value);
         sink.machine("mailer.word", value);
+        return;
     } else {
         if (name.startsWith("list-"))
             facts.listMail = true;
-        sink.machine(name.left(24), value.left(512));
+        sink.machine(QByteArrayView(name).first(std::min<qsizetype>(name.size(), 24)), value);
+        return;
     }
+    sink.machine({}, value);
 }
 
 // Fields whose presence or absence together mark the program that wrote a
@@ -266,16 +281,13 @@ TokenList HeaderTokens::of(QByteArrayView header)
                         [&](const QByteArray &name, const QByteArray &value) {
                             if (isOpinion(name))
                                 return;
-                            sink.add("field", name.left(32));
+                            sink.add("field", QByteArrayView(name).first(std::min<qsizetype>(name.size(), 32)));
                             markField(name, &marked);
                             TokenText::encodedCharsets(value, [&](QByteArrayView cs) {
                                 facts.encodedCharsets.append(cs.toByteArray());
                                 sink.add("encoded", cs);
                             });
                             readField(sink, facts, name, value);
-                            // Every field's words again, untagged: a word seen in
-                            // another field still carries some of its weight.
-                            sink.machine("w", value.left(512));
                         });
     facts.fieldSet = fieldSet(marked);
     HeaderChecks::add(facts, sink.tokens);

@@ -29,28 +29,33 @@ Tails chi2Tails(double x2, int dof)
 {
     const double m = x2 / 2.0;
     const int k = dof / 2;
-    const double logM = m > 0 ? std::log(m) : -HUGE_VAL;
-    double upper = -HUGE_VAL;
-    double term = 0; // log(m^i / i!)
-    for (int i = 0; i < k; ++i) {
-        if (i > 0)
-            term += logM - std::log(double(i));
-        upper = logAdd(upper, term);
+    // The sum of m^i / i! below k, as sum * e^scale: rescaled before it could
+    // overflow, so that large evidence keeps its size.
+    double term = 1;
+    double sum = 1;
+    double scale = 0;
+    for (int i = 1; i < k; ++i) {
+        term *= m / i;
+        sum += term;
+        if (sum > 1e200) {
+            term *= 1e-200;
+            sum *= 1e-200;
+            scale += 200 * std::log(10.0);
+        }
     }
-    upper = std::min(upper - m, 0.0);
-    if (m >= k)
+    const double upper = std::min(std::log(sum) + scale - m, 0.0);
+    if (m >= k || m <= 0)
         return {upper, std::log1p(-std::exp(upper))};
-    // The lower tail directly, where it is small: its terms shrink fast.
-    double lower = -HUGE_VAL;
-    term += (k > 0 ? logM - std::log(double(k)) : 0.0);
-    for (int i = k; i < k + 400; ++i) {
-        if (i > k)
-            term += logM - std::log(double(i));
-        lower = logAdd(lower, term);
-        if (term < lower - 40)
-            break;
+    // The lower tail directly where it is small: its first term as a
+    // logarithm (it may be far below the smallest double), then ratios.
+    const double first = k * std::log(m) - std::lgamma(k + 1.0);
+    double ratio = 1;
+    double tail = 1;
+    for (int i = k + 1; i < k + 400 && ratio > tail * 1e-17; ++i) {
+        ratio *= m / i;
+        tail += ratio;
     }
-    return {upper, std::min(lower - m, 0.0)};
+    return {upper, std::min(first + std::log(tail) - m, 0.0)};
 }
 
 } // namespace
@@ -167,9 +172,11 @@ LearnedVerdict LearnModel::verdict(const TokenList &tokens) const
         : combined.logOdds < logOddsOf(m_params.hamCutoff)            ? LearnedVerdict::Kind::Good
                                                                       : LearnedVerdict::Kind::Unsure;
     const bool spamward = verdict.score >= 0.5;
-    std::sort(found.begin(), found.end(), [spamward](const Evidence &a, const Evidence &b) {
-        return spamward ? a.probability > b.probability : a.probability < b.probability;
-    });
+    // Only the strongest three are told.
+    std::partial_sort(found.begin(), found.begin() + std::min<qsizetype>(3, found.size()), found.end(),
+                      [spamward](const Evidence &a, const Evidence &b) {
+                          return spamward ? a.probability > b.probability : a.probability < b.probability;
+                      });
     for (const Evidence &e : found) {
         if (verdict.reasons.size() == 3 || (e.probability >= 0.5) != spamward)
             break;
