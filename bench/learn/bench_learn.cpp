@@ -72,9 +72,29 @@ void tuneFold(const QList<Sample> &teach, const QList<Sample> &scored, const cha
     for (const Sample &sample : teach)
         model.learn(sample.tokens, sample.spam, 0);
     const bool sweep = qEnvironmentVariableIsSet("SWEEP");
-    for (const double strength : {0.1, 0.3}) {
-        for (const double dev : {0.0}) {
-            for (const int maxTokens : {20, 30, 50, 80, 150}) {
+    if (qEnvironmentVariableIsSet("DEBUG")) {
+        QList<std::pair<double, qsizetype>> all;
+        for (qsizetype i = 0; i < scored.size(); ++i)
+            all.append({model.logOdds(scored[i].tokens), i});
+        std::sort(all.begin(), all.end(), std::greater<>());
+        int shown = 0;
+        for (const auto &[score, i] : all) {
+            if (scored[i].spam || shown++ >= 12)
+                continue;
+            std::printf("HAM %.1f %s %s\n", score, qPrintable(scored[i].group),
+                        qPrintable(model.verdict(scored[i].tokens).reasons.join(u" | ")));
+        }
+        shown = 0;
+        for (auto it = all.crbegin(); it != all.crend(); ++it) {
+            if (!scored[it->second].spam || shown++ >= 12)
+                continue;
+            std::printf("SPAM %.1f %s\n", it->first,
+                        qPrintable(model.verdict(scored[it->second].tokens).reasons.join(u" | ")));
+        }
+    }
+    for (const double strength : {0.03, 0.1, 0.3}) {
+        for (const double dev : {0.0, 0.2}) {
+            for (const int maxTokens : {30, 50, 80, 150, 300}) {
                 LearnModel::Params p{strength, 0.5, dev, maxTokens, 0.99, 0.2, 1};
                 if (!sweep)
                     p = LearnModel::Params();

@@ -22,6 +22,7 @@ struct HeaderFacts {
     QByteArray date; // the Date field as written
     QByteArray firstReceivedDate; // the time the nearest Received line gives
     int receivedCount = 0;
+    QByteArrayList received; // the first few Received values, nearest first
     QByteArray mailer; // X-Mailer or User-Agent, lower case
     bool listMail = false; // a List-Id or List-Unsubscribe field
     QByteArrayList encodedCharsets;

@@ -4,6 +4,7 @@
 #include "HeaderWalk.h"
 #include "TokenText.h"
 
+#include <QVarLengthArray>
 #include <algorithm>
 
 namespace {
@@ -91,42 +92,116 @@ void readFrom(Sink &sink, HeaderFacts &facts, QByteArrayView value)
     }
 }
 
-// "from HELO (RDNS [IP]) by HOST ...; TIME": the hops a message came through.
-void readReceived(Sink &sink, HeaderFacts &facts, const QByteArray &value)
+// One Received line, "from HELO (RDNS [IP]) by HOST ...; TIME", in parts.
+struct Hop {
+    QByteArrayView value;
+    QByteArrayView route; // the sending side: "from ..." up to " by "
+    QByteArrayView helo;
+    QByteArrayView rdns;
+    QByteArrayView ip;
+    QByteArrayView by;
+};
+
+QByteArrayView firstWord(QByteArrayView text)
 {
-    if (facts.receivedCount++ == 0) {
-        const qsizetype semi = value.lastIndexOf(';');
-        if (semi >= 0)
-            facts.firstReceivedDate = value.sliced(semi + 1).trimmed();
-    }
+    qsizetype end = 0;
+    while (end < text.size() && text[end] != ' ' && text[end] != ')' && text[end] != ';' && text[end] != '[')
+        ++end;
+    return text.first(end);
+}
+
+Hop hopOf(QByteArrayView value)
+{
+    Hop hop;
+    hop.value = value;
     const qsizetype semi = value.lastIndexOf(';');
-    QByteArrayView route = semi < 0 ? QByteArrayView(value) : QByteArrayView(value).first(semi);
-    // Only the sending side ("from ... " up to " by "): the receiving side
-    // names the user's own servers, the same for all their mail.
+    QByteArrayView route = semi < 0 ? value : value.first(semi);
     const qsizetype by = route.indexOf(" by ");
-    if (by >= 0)
+    if (by >= 0) {
+        hop.by = firstWord(route.sliced(by + 4));
         route = route.first(by);
-    sink.machine("rcvd", value, route.size());
+    }
+    hop.route = route;
+    if (route.startsWith("from "))
+        hop.helo = firstWord(route.sliced(5));
+    const qsizetype paren = route.indexOf('(');
+    if (paren >= 0)
+        hop.rdns = firstWord(route.sliced(paren + 1));
     const qsizetype open = route.indexOf('[');
     const qsizetype close = open < 0 ? -1 : route.indexOf(']', open);
-    if (close > open + 1) {
-        const QByteArrayView ip = route.sliced(open + 1, close - open - 1);
-        const qsizetype last = ip.lastIndexOf('.');
-        if (last > 0 && !ip.startsWith("127.") && !ip.startsWith("10.") && !ip.startsWith("192.168.")) {
-            sink.add("rcvd.net", ip.first(last));
-            const qsizetype second = ip.first(last).lastIndexOf('.');
-            if (second > 0)
-                sink.add("rcvd.net16", ip.first(second));
-        }
+    if (close > open + 1)
+        hop.ip = route.sliced(open + 1, close - open - 1);
+    return hop;
+}
+
+bool isPrivate(QByteArrayView ip)
+{
+    return ip.startsWith("127.") || ip.startsWith("10.") || ip.startsWith("192.168.");
+}
+
+// Whether two names a server gave are the same host: equal, or one is the
+// other's first label ("mx1" and "mx1.example.net").
+bool sameHost(QByteArrayView a, QByteArrayView b)
+{
+    if (a.isEmpty() || b.isEmpty())
+        return false;
+    if (a.compare(b, Qt::CaseInsensitive) == 0)
+        return true;
+    const QByteArrayView shorter = a.size() < b.size() ? a : b;
+    const QByteArrayView longer = a.size() < b.size() ? b : a;
+    return !shorter.contains('.') && longer[shorter.size()] == '.'
+        && longer.first(shorter.size()).compare(shorter, Qt::CaseInsensitive) == 0;
+}
+
+// The hop's networks (/24 and /16) and the names it gave, under `tag`.
+void readHop(Sink &sink, const Hop &hop, const QByteArray &tag)
+{
+    const qsizetype last = hop.ip.lastIndexOf('.');
+    if (last > 0 && !isPrivate(hop.ip)) {
+        sink.add(tag + ".net", hop.ip.first(last));
+        const qsizetype second = hop.ip.first(last).lastIndexOf('.');
+        if (second > 0)
+            sink.add(tag + ".net16", hop.ip.first(second));
     }
-    if (route.startsWith("from ")) {
-        const QByteArrayView rest = route.sliced(5);
-        const qsizetype end = rest.indexOf(' ');
-        const QByteArrayView helo = end < 0 ? rest : rest.first(end);
-        sink.add("rcvd.helo.shape", TokenText::shape(helo, 16));
-        const qsizetype dot = helo.indexOf('.');
-        if (dot > 0)
-            sink.domain("rcvd.host", helo.toByteArray().toLower());
+    if (!hop.helo.isEmpty())
+        sink.add(tag + ".helo.shape", TokenText::shape(hop.helo, 16));
+    if (hop.helo.contains('.'))
+        sink.domain(tag + ".host", hop.helo.toByteArray().toLower());
+}
+
+// The hops a message came through. A hop whose sender is itself the
+// receiver of another hop is a relay between the user's own servers and
+// tells nothing of the sender; of the others the first (nearest the user)
+// is the one no sender can forge, and is read on its own too.
+void readReceived(Sink &sink, HeaderFacts &facts)
+{
+    QVarLengthArray<Hop, 16> hops;
+    for (const QByteArray &value : facts.received)
+        hops.append(hopOf(value));
+    auto isRelay = [&](const Hop &hop) {
+        if (isPrivate(hop.ip) || hop.helo.compare("localhost", Qt::CaseInsensitive) == 0)
+            return true;
+        return std::any_of(hops.begin(), hops.end(), [&](const Hop &other) {
+            return sameHost(other.by, hop.helo) || sameHost(other.by, hop.rdns);
+        });
+    };
+    bool first = true;
+    for (const Hop &hop : hops) {
+        if (isRelay(hop)) {
+            sink.add("rcvd.relay", "yes");
+            continue;
+        }
+        sink.machine("rcvd", hop.value, hop.route.size());
+        readHop(sink, hop, "rcvd");
+        if (!first)
+            continue;
+        first = false;
+        readHop(sink, hop, "rcvd1");
+        if (hop.rdns.isEmpty() || hop.rdns.compare("unknown", Qt::CaseInsensitive) == 0)
+            sink.add("check", "first-hop-without-name");
+        else if (TokenText::baseDomain(hop.rdns).compare(TokenText::baseDomain(hop.helo), Qt::CaseInsensitive) != 0)
+            sink.add("check", "first-hop-helo-not-its-name");
+        sink.add("rcvd1.rdns.shape", TokenText::shape(hop.rdns, 16));
     }
 }
 
@@ -175,8 +250,14 @@ void readField(Sink &sink, HeaderFacts &facts, const QByteArray &name, const QBy
         sink.human("subject", value);
         sink.add("subject.shape", TokenText::shape(value, 12));
     } else if (name == "received") {
-        readReceived(sink, facts, value);
-        return;
+        if (facts.receivedCount++ == 0) {
+            const qsizetype semi = value.lastIndexOf(';');
+            if (semi >= 0)
+                facts.firstReceivedDate = value.sliced(semi + 1).trimmed();
+        }
+        if (facts.received.size() < 16)
+            facts.received.append(value);
+        return; // read as a chain once all are in
     } else if (name == "message-id") {
         readMessageId(sink, facts, value);
     } else if (name == "reply-to") {
@@ -290,6 +371,7 @@ TokenList HeaderTokens::of(QByteArrayView header)
                             readField(sink, facts, name, value);
                         });
     facts.fieldSet = fieldSet(marked);
+    readReceived(sink, facts);
     HeaderChecks::add(facts, sink.tokens);
     sink.tokens.finish();
     return sink.tokens;
