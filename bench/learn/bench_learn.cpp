@@ -2,8 +2,8 @@
 // positive rates on a split by time and read in the order mail came, the
 // shipped threshold's errors, and its cost. Prints "BENCH learn_* value unit".
 //   bench_learn          the figures
-//   bench_learn --tune   parameter sweeps over the training split alone (its
-//                        older two thirds teach, the newer third is scored)
+//   bench_learn --tune   parameter sweeps over the training split alone, split
+//                        again by date both ways (see tune())
 #include "HeaderTokens.h"
 #include "LearnFigures.h"
 #include "LearnModel.h"
@@ -66,47 +66,32 @@ Scores scoreAll(const LearnModel &model, const QList<Sample> &test)
     return s;
 }
 
+void tuneLine(const LearnModel &model, const QList<Sample> &scored, const char *name)
+{
+    Scores s;
+    for (const Sample &sample : scored)
+        (sample.spam ? s.spam : s.ham).append(model.logOdds(sample.tokens));
+    const LearnModel::Params &p = model.params();
+    std::printf("%s s=%.2f dev=%.2f max=%d r@0.1=%.1f r@1=%.1f\n", name, p.strength, p.minDeviation, p.maxTokens,
+                LearnFigures::recallAtFpr(s.ham, s.spam, 0.001), LearnFigures::recallAtFpr(s.ham, s.spam, 0.01));
+}
+
+// The shipped parameters first, then the sweep.
 void tuneFold(const QList<Sample> &teach, const QList<Sample> &scored, const char *name)
 {
     LearnModel model;
     for (const Sample &sample : teach)
         model.learn(sample.tokens, sample.spam, 0);
-    const bool sweep = qEnvironmentVariableIsSet("SWEEP");
-    if (qEnvironmentVariableIsSet("DEBUG")) {
-        QList<std::pair<double, qsizetype>> all;
-        for (qsizetype i = 0; i < scored.size(); ++i)
-            all.append({model.logOdds(scored[i].tokens), i});
-        std::sort(all.begin(), all.end(), std::greater<>());
-        int shown = 0;
-        for (const auto &[score, i] : all) {
-            if (scored[i].spam || shown++ >= 12)
-                continue;
-            std::printf("HAM %.1f %s %s\n", score, qPrintable(scored[i].group),
-                        qPrintable(model.verdict(scored[i].tokens).reasons.join(u" | ")));
-        }
-        shown = 0;
-        for (auto it = all.crbegin(); it != all.crend(); ++it) {
-            if (!scored[it->second].spam || shown++ >= 12)
-                continue;
-            std::printf("SPAM %.1f %s\n", it->first,
-                        qPrintable(model.verdict(scored[it->second].tokens).reasons.join(u" | ")));
-        }
-    }
+    tuneLine(model, scored, name);
     for (const double strength : {0.03, 0.1, 0.3}) {
         for (const double dev : {0.0, 0.2}) {
             for (const int maxTokens : {30, 50, 80, 150, 300}) {
-                LearnModel::Params p{strength, 0.5, dev, maxTokens, 0.99, 0.2, 1};
-                if (!sweep)
-                    p = LearnModel::Params();
+                LearnModel::Params p;
+                p.strength = strength;
+                p.minDeviation = dev;
+                p.maxTokens = maxTokens;
                 model.setParams(p);
-                Scores s;
-                for (const Sample &sample : scored)
-                    (sample.spam ? s.spam : s.ham).append(model.logOdds(sample.tokens));
-                std::printf("%s s=%.2f dev=%.2f max=%d r@0.1=%.1f r@1=%.1f\n", name, p.strength, p.minDeviation,
-                            p.maxTokens, LearnFigures::recallAtFpr(s.ham, s.spam, 0.001),
-                            LearnFigures::recallAtFpr(s.ham, s.spam, 0.01));
-                if (!sweep)
-                    return;
+                tuneLine(model, scored, name);
             }
         }
     }
@@ -185,13 +170,6 @@ int main(int argc, char **argv)
         return 0;
     }
     const QList<CorpusMessage> messages = SpamCorpus::load(folder);
-    if (qEnvironmentVariableIsSet("TOKONLY")) {
-        qsizetype n = 0;
-        for (int r = 0; r < 10; ++r)
-            for (const CorpusMessage &m : messages)
-                n += HeaderTokens::of(m.header).size();
-        return n < 0;
-    }
     QList<Sample> train, test, all;
     int hardIndex = 0;
     const auto hardCount = std::count_if(messages.begin(), messages.end(),
@@ -213,22 +191,6 @@ int main(int argc, char **argv)
     for (const Sample &sample : train)
         model.learn(sample.tokens, sample.spam, 0);
     const Scores s = scoreAll(model, test);
-    if (qEnvironmentVariableIsSet("DEBUG")) {
-        QList<std::pair<double, qsizetype>> hams;
-        for (qsizetype i = 0; i < test.size(); ++i)
-            if (!test[i].spam)
-                hams.append({model.logOdds(test[i].tokens), i});
-        std::sort(hams.begin(), hams.end(), std::greater<>());
-        for (int k = 0; k < 25; ++k) {
-            const Sample &t = test[hams[k].second];
-            const LearnedVerdict v = model.verdict(t.tokens);
-            std::printf("%.1f %s %s\n", hams[k].first, qPrintable(t.group), qPrintable(v.reasons.join(u" | ")));
-        }
-        QList<double> sp = s.spam;
-        std::sort(sp.begin(), sp.end());
-        for (int q = 1; q < 10; ++q)
-            std::printf("spam q%d %.1f\n", q, sp[sp.size() * q / 10]);
-    }
     print("learn_time_recall_at_fpr_0_1", LearnFigures::recallAtFpr(s.ham, s.spam, 0.001), "%");
     print("learn_time_recall_at_fpr_1", LearnFigures::recallAtFpr(s.ham, s.spam, 0.01), "%");
     online(all);
@@ -247,31 +209,6 @@ int main(int argc, char **argv)
         best = pass == 0 ? took : std::min(best, took);
     }
     print("learn_classify_us", best * 1e6 / double(messages.size()), "us");
-    if (qEnvironmentVariableIsSet("SPLIT")) {
-        double t0 = cpuSeconds();
-        QList<TokenList> lists;
-        for (const CorpusMessage &m : messages)
-            lists.append(HeaderTokens::of(m.header));
-        double t1 = cpuSeconds();
-        qsizetype n = 0;
-        for (const TokenList &l : lists) {
-            spam += model.score(l) > 2;
-            n += l.size();
-        }
-        double t2 = cpuSeconds();
-        for (const TokenList &l : lists)
-            spam += model.verdict(l).kind == LearnedVerdict::Kind::Spam;
-        double t3 = cpuSeconds();
-        QHash<QByteArray, int> tags;
-        for (const TokenList &l : lists)
-            for (qsizetype i = 0; i < l.size(); ++i)
-                tags[l.text(i).split(':').first()]++;
-        for (auto it = tags.cbegin(); it != tags.cend(); ++it)
-            if (it.value() > 6000 * 4)
-                std::printf("tag %s %.1f\n", it.key().constData(), it.value() / 6046.0);
-        std::printf("tokens %.1f us, score %.1f us, verdict %.1f us, %.0f tokens\n", (t1 - t0) * 1e6 / lists.size(),
-                    (t2 - t1) * 1e6 / lists.size(), (t3 - t2) * 1e6 / lists.size(), double(n) / lists.size());
-    }
     databaseSize(messages);
     return spam < 0;
 }

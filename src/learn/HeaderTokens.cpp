@@ -27,9 +27,25 @@ public:
         });
     }
     static constexpr qsizetype kMachineBytes = 512;
-    void human(QByteArrayView tag, QByteArrayView raw)
+    // The words of a value people read; with `pairs`, adjacent words as
+    // pairs too ("<tag>.pair"): a phrase says more than its words.
+    void human(QByteArrayView tag, QByteArrayView raw, bool pairs = false)
     {
-        TokenText::humanWords(TokenText::decoded(raw), [&](QByteArrayView w) { add(tag, w); });
+        QByteArray previous;
+        QByteArray pair;
+        const QByteArray pairTag = pairs ? tag.toByteArray() + ".pair" : QByteArray();
+        TokenText::humanWords(TokenText::decoded(raw), [&](QByteArrayView word) {
+            add(tag, word);
+            if (!pairs)
+                return;
+            if (!previous.isEmpty()) {
+                pair = previous;
+                pair += ' ';
+                pair += word;
+                add(pairTag, pair);
+            }
+            previous = word.toByteArray();
+        });
     }
     // The domain and each parent down to two labels.
     void domain(QByteArrayView tag, QByteArrayView domain)
@@ -247,7 +263,7 @@ void readField(Sink &sink, HeaderFacts &facts, const QByteArray &name, const QBy
     } else if (name == "subject") {
         facts.hasSubject = true;
         facts.subject = value;
-        sink.human("subject", value);
+        sink.human("subject", value, true);
         sink.add("subject.shape", TokenText::shape(value, 12));
     } else if (name == "received") {
         if (facts.receivedCount++ == 0) {
