@@ -185,10 +185,13 @@ void readHop(Sink &sink, const Hop &hop, const QByteArray &tag)
         sink.domain(tag + ".host", hop.helo.toByteArray().toLower());
 }
 
-// The hops a message came through. A hop whose sender is itself the
-// receiver of another hop is a relay between the user's own servers and
-// tells nothing of the sender; of the others the first (nearest the user)
-// is the one no sender can forge, and is read on its own too.
+// The hops a message came through. A hop whose sender is named elsewhere in
+// the chain as a receiver is a relay between servers the chain already
+// named (the user's own among them, the same for all their mail), and gives
+// nothing; so does one from a private or loopback address. The others are
+// where the message entered the chain: the sender's own machine, or a break
+// in it (a forged line, a server naming itself otherwise). The nearest of
+// those is read on its own too.
 void readReceived(Sink &sink, HeaderFacts &facts)
 {
     QVarLengthArray<Hop, 16> hops;
