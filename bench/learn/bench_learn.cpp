@@ -83,9 +83,9 @@ void tuneFold(const QList<Sample> &teach, const QList<Sample> &scored, const cha
     for (const Sample &sample : teach)
         model.learn(sample.tokens, sample.spam, 0);
     tuneLine(model, scored, name);
-    for (const double strength : {0.03, 0.1, 0.3}) {
+    for (const double strength : {0.03, 0.1, 0.3, 1.0}) {
         for (const double dev : {0.0, 0.2}) {
-            for (const int maxTokens : {30, 50, 80, 150, 300}) {
+            for (const int maxTokens : {20, 30, 50, 80, 150}) {
                 LearnModel::Params p;
                 p.strength = strength;
                 p.minDeviation = dev;

@@ -104,8 +104,11 @@ QString phraseOf(const QByteArray &tag, const QString &value)
         return value;
     }
     for (const Phrase &phrase : kPhrases) {
-        if (tag == phrase.tag)
-            return QString::fromUtf8(phrase.words).arg(value);
+        if (tag != phrase.tag)
+            continue;
+        // Some phrases name the evidence without its value (a set of fields).
+        const QString words = QString::fromUtf8(phrase.words);
+        return words.contains(u"%1") ? words.arg(value) : words;
     }
     return QStringLiteral("%1 field word %2").arg(QString::fromUtf8(tag), value);
 }

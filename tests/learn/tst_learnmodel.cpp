@@ -2,6 +2,7 @@
 // hand, and the tokens a header gives, hostile headers among them.
 #include "HeaderTokens.h"
 #include "LearnModel.h"
+#include "LearnReasons.h"
 
 #include <QtTest>
 #include <cmath>
@@ -21,6 +22,8 @@ LearnModel::Params params(double strength = 0.1)
 {
     LearnModel::Params p;
     p.strength = strength;
+    p.minDeviation = 0; // every token speaks: the sums below count them all
+    p.maxTokens = 150;
     p.minLessons = 1;
     return p;
 }
@@ -139,6 +142,29 @@ private Q_SLOTS:
         QVERIFY(!model.tokens().contains(TokenList::idOf("t:c")));
         model.unlearn(tokens({"never"}), true); // nothing below zero
         QCOMPARE(model.spamMessages(), 0u);
+    }
+
+    void reasonsInWords_data()
+    {
+        QTest::addColumn<QByteArray>("token");
+        QTest::addColumn<bool>("spam");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("a value in its phrase")
+            << QByteArray("from.domain:hotmail.com") << true << u"sender domain hotmail.com seen in 14 of your spam"_qs;
+        QTest::newRow("a phrase without the value")
+            << QByteArray("fields:ab--e") << false << u"the same set of fields seen in 14 of your good mail"_qs;
+        QTest::newRow("a check") << QByteArray("check:reply-without-reference") << true
+                                 << u"a reply to nothing sent seen in 14 of your spam"_qs;
+        QTest::newRow("a field without a phrase")
+            << QByteArray("x-foo:bar") << true << u"x-foo field word bar seen in 14 of your spam"_qs;
+    }
+    void reasonsInWords()
+    {
+        QFETCH(QByteArray, token);
+        QFETCH(bool, spam);
+        QFETCH(QString, expected);
+        QTest::failOnWarning(QRegularExpression(u".*"_qs)); // QString::arg with no place for its value
+        QCOMPARE(LearnReasons::describe(token, 14, spam), expected);
     }
 
     void headerTokens_data()
