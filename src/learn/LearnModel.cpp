@@ -107,10 +107,9 @@ double LearnModel::probability(const Counts &counts) const
     return (m_params.strength * m_params.unknown + n * p) / (m_params.strength + n);
 }
 
-QList<LearnModel::Evidence> LearnModel::evidence(const TokenList &tokens) const
+LearnModel::EvidenceList LearnModel::evidence(const TokenList &tokens) const
 {
-    QList<Evidence> found;
-    found.reserve(tokens.size());
+    EvidenceList found;
     const QList<quint64> &ids = tokens.ids();
     for (qsizetype i = 0; i < ids.size(); ++i) {
         const auto it = m_tokens.constFind(ids[i]);
@@ -130,7 +129,7 @@ QList<LearnModel::Evidence> LearnModel::evidence(const TokenList &tokens) const
     return found;
 }
 
-LearnModel::Combined LearnModel::combine(const QList<Evidence> &evidence)
+LearnModel::Combined LearnModel::combine(const EvidenceList &evidence)
 {
     if (evidence.isEmpty())
         return {0.5, 0.0};
@@ -165,7 +164,7 @@ LearnedVerdict LearnModel::verdict(const TokenList &tokens) const
     LearnedVerdict verdict;
     if (m_spam < m_params.minLessons || m_ham < m_params.minLessons)
         return verdict;
-    QList<Evidence> found = evidence(tokens);
+    EvidenceList found = evidence(tokens);
     const Combined combined = combine(found);
     verdict.score = combined.score;
     verdict.kind = combined.logOdds >= logOddsOf(m_params.spamCutoff) ? LearnedVerdict::Kind::Spam

@@ -7,6 +7,7 @@
 #include <QHash>
 #include <QList>
 #include <QSet>
+#include <QVarLengthArray>
 
 // How often each token was seen in the user's spam and good mail, and the
 // verdict the counts give a new message: Robinson's smoothed token
@@ -76,12 +77,14 @@ private:
         qsizetype index; // in the message's TokenList
         Counts counts;
     };
-    QList<Evidence> evidence(const TokenList &tokens) const;
+    // On the stack for a typical header: one is gathered per verdict.
+    using EvidenceList = QVarLengthArray<Evidence, 256>;
+    EvidenceList evidence(const TokenList &tokens) const;
     struct Combined {
         double score;
         double logOdds;
     };
-    static Combined combine(const QList<Evidence> &evidence);
+    static Combined combine(const EvidenceList &evidence);
 
     Params m_params;
     QHash<quint64, Counts> m_tokens;
