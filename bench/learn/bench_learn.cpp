@@ -2,8 +2,8 @@
 // positive rates on a split by time and read in the order mail came, the
 // shipped threshold's errors, and its cost. Prints "BENCH learn_* value unit".
 //   bench_learn          the figures
-//   bench_learn --tune   parameter sweeps over the training split alone (its
-//                        older two thirds teach, the newer third is scored)
+//   bench_learn --tune   parameter sweeps over the training split alone, split
+//                        again by date both ways (see tune())
 #include "HeaderTokens.h"
 #include "LearnFigures.h"
 #include "LearnModel.h"
@@ -15,6 +15,7 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <ctime>
 
@@ -57,7 +58,7 @@ Scores scoreAll(const LearnModel &model, const QList<Sample> &test)
 {
     Scores s;
     for (const Sample &sample : test) {
-        const double score = model.score(sample.tokens);
+        const double score = model.logOdds(sample.tokens);
         (sample.spam ? s.spam : s.ham).append(score);
         if (sample.hard)
             s.hard.append(score);
@@ -65,36 +66,58 @@ Scores scoreAll(const LearnModel &model, const QList<Sample> &test)
     return s;
 }
 
-// Within each group of the training split the first two thirds by name
-// (older mail) teach and the last third is scored, as the split by time does.
-void tune(const QList<Sample> &train)
+void tuneLine(const LearnModel &model, const QList<Sample> &scored, const char *name)
 {
-    QList<Sample> older, newer;
-    for (qsizetype i = 0; i < train.size(); ++i) {
-        const QString &group = train[i].group;
-        qsizetype first = i, last = i;
-        while (first > 0 && train[first - 1].group == group)
-            --first;
-        while (last + 1 < train.size() && train[last + 1].group == group)
-            ++last;
-        ((i - first) * 3 < (last - first + 1) * 2 ? older : newer).append(train[i]);
-    }
-    QList<Sample> sorted = older + newer;
-    const qsizetype cut = older.size();
-    for (const double strength : {0.1, 0.2, 0.45, 1.0}) {
-        for (const double dev : {0.0, 0.1, 0.2, 0.3}) {
-            for (const int maxTokens : {30, 60, 150, 400}) {
-                LearnModel model({strength, 0.5, dev, maxTokens, 0.99, 0.45, 1});
-                for (qsizetype i = 0; i < cut; ++i)
-                    model.learn(sorted[i].tokens, sorted[i].spam, 0);
-                const Scores s = scoreAll(model, sorted.mid(cut));
-                std::printf("s=%.2f dev=%.2f max=%d  r@0.1=%.1f r@1=%.1f  (ham %lld spam %lld)\n", strength, dev,
-                            maxTokens, LearnFigures::recallAtFpr(s.ham, s.spam, 0.001),
-                            LearnFigures::recallAtFpr(s.ham, s.spam, 0.01), qlonglong(s.ham.size()),
-                            qlonglong(s.spam.size()));
+    Scores s;
+    for (const Sample &sample : scored)
+        (sample.spam ? s.spam : s.ham).append(model.logOdds(sample.tokens));
+    const LearnModel::Params &p = model.params();
+    std::printf("%s s=%.2f dev=%.2f max=%d r@0.1=%.1f r@1=%.1f\n", name, p.strength, p.minDeviation, p.maxTokens,
+                LearnFigures::recallAtFpr(s.ham, s.spam, 0.001), LearnFigures::recallAtFpr(s.ham, s.spam, 0.01));
+}
+
+// The shipped parameters first, then the sweep.
+void tuneFold(const QList<Sample> &teach, const QList<Sample> &scored, const char *name)
+{
+    LearnModel model;
+    for (const Sample &sample : teach)
+        model.learn(sample.tokens, sample.spam, 0);
+    tuneLine(model, scored, name);
+    for (const double strength : {0.03, 0.1, 0.3, 1.0}) {
+        for (const double dev : {0.0, 0.2}) {
+            for (const int maxTokens : {20, 30, 50, 80, 150}) {
+                LearnModel::Params p;
+                p.strength = strength;
+                p.minDeviation = dev;
+                p.maxTokens = maxTokens;
+                model.setParams(p);
+                tuneLine(model, scored, name);
             }
         }
     }
+}
+
+// Each group of the training split by date: its older two thirds teach and
+// the newer third is scored, then its newer two thirds teach and the older
+// third is scored. Mail drifts with time, and only a split by time shows how
+// much.
+void tune(const QList<Sample> &train)
+{
+    QList<Sample> older, newer, early, late;
+    for (const char16_t *group : {u"easy-ham-1", u"hard-ham-1", u"spam-1"}) {
+        QList<Sample> byDate;
+        std::copy_if(train.begin(), train.end(), std::back_inserter(byDate),
+                     [&](const Sample &s) { return s.group == QStringView(group); });
+        std::stable_sort(byDate.begin(), byDate.end(),
+                         [](const Sample &a, const Sample &b) { return a.date < b.date; });
+        const qsizetype third = byDate.size() / 3;
+        older += byDate.first(byDate.size() - third);
+        newer += byDate.last(third);
+        early += byDate.first(third);
+        late += byDate.last(byDate.size() - third);
+    }
+    tuneFold(older, newer, "forward");
+    tuneFold(late, early, "backward");
 }
 
 void online(const QList<Sample> &all)
@@ -104,7 +127,7 @@ void online(const QList<Sample> &all)
     LearnModel model;
     Scores s;
     for (const Sample &sample : sorted) {
-        (sample.spam ? s.spam : s.ham).append(model.score(sample.tokens));
+        (sample.spam ? s.spam : s.ham).append(model.logOdds(sample.tokens));
         model.learn(sample.tokens, sample.spam, 0);
     }
     print("learn_online_recall_at_fpr_0_1", LearnFigures::recallAtFpr(s.ham, s.spam, 0.001), "%");
@@ -171,15 +194,21 @@ int main(int argc, char **argv)
     print("learn_time_recall_at_fpr_0_1", LearnFigures::recallAtFpr(s.ham, s.spam, 0.001), "%");
     print("learn_time_recall_at_fpr_1", LearnFigures::recallAtFpr(s.ham, s.spam, 0.01), "%");
     online(all);
-    const double cutoff = model.params().spamCutoff;
+    const double cutoff = LearnModel::logOddsOf(model.params().spamCutoff);
     print("learn_default_fpr", LearnFigures::percentAtOrAbove(s.ham, cutoff), "%");
     print("learn_default_recall", LearnFigures::percentAtOrAbove(s.spam, cutoff), "%");
     print("learn_hardham_fpr", LearnFigures::percentAtOrAbove(s.hard, cutoff), "%");
-    const double start = cpuSeconds();
+    // The quickest of three passes: the machine may be busy with other work.
+    double best = 0;
     int spam = 0;
-    for (const CorpusMessage &m : messages)
-        spam += model.verdict(HeaderTokens::of(m.header)).kind == LearnedVerdict::Kind::Spam;
-    print("learn_classify_us", (cpuSeconds() - start) * 1e6 / double(messages.size()), "us");
+    for (int pass = 0; pass < 3; ++pass) {
+        const double start = cpuSeconds();
+        for (const CorpusMessage &m : messages)
+            spam += model.verdict(HeaderTokens::of(m.header)).kind == LearnedVerdict::Kind::Spam;
+        const double took = cpuSeconds() - start;
+        best = pass == 0 ? took : std::min(best, took);
+    }
+    print("learn_classify_us", best * 1e6 / double(messages.size()), "us");
     databaseSize(messages);
     return spam < 0;
 }

@@ -33,30 +33,46 @@ std::optional<qint64> parseTime(QByteArrayView value)
 {
     static constexpr std::array kMonths = {"jan", "feb", "mar", "apr", "may", "jun",
                                            "jul", "aug", "sep", "oct", "nov", "dec"};
-    const QList<QByteArray> words = value.toByteArray().simplified().split(' ');
-    qsizetype i = !words.isEmpty() && words[0].endsWith(',') ? 1 : 0;
-    if (words.size() < i + 4)
+    // The first six words, as views: no copies for a check made on every message.
+    std::array<QByteArrayView, 6> words;
+    qsizetype count = 0;
+    qsizetype pos = 0;
+    while (count < qsizetype(words.size()) && pos < value.size()) {
+        while (pos < value.size() && (value[pos] == ' ' || value[pos] == '\t'))
+            ++pos;
+        const qsizetype start = pos;
+        while (pos < value.size() && value[pos] != ' ' && value[pos] != '\t')
+            ++pos;
+        if (pos > start)
+            words[count++] = value.sliced(start, pos - start);
+    }
+    const qsizetype i = count > 0 && words[0].endsWith(',') ? 1 : 0;
+    if (count < i + 4)
         return std::nullopt;
     bool dayOk = false, yearOk = false;
     const int day = words[i].toInt(&dayOk);
-    const QByteArray month = words[i + 1].left(3).toLower();
     int year = words[i + 2].toInt(&yearOk);
-    const auto m = std::find_if(kMonths.begin(), kMonths.end(), [&](const char *name) { return month == name; });
-    const QList<QByteArray> clock = words[i + 3].split(':');
-    if (!dayOk || !yearOk || m == kMonths.end() || clock.size() < 2)
+    const QByteArrayView month = words[i + 1].first(std::min<qsizetype>(3, words[i + 1].size()));
+    const auto m = std::find_if(kMonths.begin(), kMonths.end(),
+                                [&](const char *name) { return month.compare(name, Qt::CaseInsensitive) == 0; });
+    const QByteArrayView clock = words[i + 3];
+    const qsizetype colon = clock.indexOf(':');
+    if (!dayOk || !yearOk || m == kMonths.end() || colon < 0)
         return std::nullopt;
     if (year < 100)
         year += year < 50 ? 2000 : 1900;
     const QDate date(year, int(m - kMonths.begin()) + 1, day);
     if (!date.isValid())
         return std::nullopt;
-    qint64 seconds = date.toJulianDay() * 86400 + clock[0].toInt() * 3600 + clock[1].toInt() * 60
-        + (clock.size() > 2 ? clock[2].toInt() : 0);
-    if (words.size() > i + 4) {
-        const QByteArray &zone = words[i + 4];
+    const qsizetype second = clock.indexOf(':', colon + 1);
+    const QByteArrayView minutes = clock.sliced(colon + 1, (second < 0 ? clock.size() : second) - colon - 1);
+    qint64 seconds = date.toJulianDay() * 86400 + clock.first(colon).toInt() * 3600 + minutes.toInt() * 60
+        + (second < 0 ? 0 : clock.sliced(second + 1).toInt());
+    if (count > i + 4) {
+        const QByteArrayView zone = words[i + 4];
         bool zoneOk = false;
-        const int hhmm = zone.mid(1).toInt(&zoneOk);
-        if (zoneOk && zone.size() == 5 && (zone[0] == '+' || zone[0] == '-'))
+        const int hhmm = zone.size() == 5 ? zone.sliced(1).toInt(&zoneOk) : 0;
+        if (zoneOk && (zone[0] == '+' || zone[0] == '-'))
             seconds -= (zone[0] == '-' ? -1 : 1) * ((hhmm / 100) * 3600 + (hhmm % 100) * 60);
     }
     return seconds;
@@ -81,6 +97,48 @@ void dateChecks(const HeaderFacts &facts, TokenList &tokens)
         tokens.add("check", "date-in-future");
     else if (ahead < -2 * 86400)
         tokens.add("check", "date-long-before-arrival");
+}
+
+void subjectChecks(const HeaderFacts &facts, TokenList &tokens)
+{
+    const QByteArray &subject = facts.subject;
+    int upper = 0, lower = 0, digits = 0, bangs = 0;
+    for (const char c : subject) {
+        upper += c >= 'A' && c <= 'Z';
+        lower += c >= 'a' && c <= 'z';
+        digits += c >= '0' && c <= '9';
+        bangs += c == '!' || c == '$';
+    }
+    if (upper + lower >= 8 && upper * 2 > upper + lower)
+        tokens.add("check", "subject-shouting");
+    if (bangs > 0)
+        tokens.add("check", bangs > 1 ? "subject-bangs" : "subject-bang");
+    const QByteArray trimmed = subject.trimmed();
+    if (trimmed.size() != subject.size() || subject.contains("   "))
+        tokens.add("check", "subject-padded");
+    qsizetype tail = trimmed.size();
+    while (tail > 0 && ((trimmed[tail - 1] >= '0' && trimmed[tail - 1] <= '9') || trimmed[tail - 1] == '-'))
+        --tail;
+    if (trimmed.size() - tail >= 3 && tail > 0 && trimmed[tail - 1] == ' ')
+        tokens.add("check", "subject-ends-in-number");
+    const bool reply = subject.size() >= 3 && QByteArrayView(subject).first(3).compare("re:", Qt::CaseInsensitive) == 0;
+    if (reply && !facts.hasReplyLink)
+        tokens.add("check", "reply-without-reference");
+    if (facts.hasReplyLink)
+        tokens.add("check", "in-a-thread");
+}
+
+void shapeChecks(const HeaderFacts &facts, TokenList &tokens)
+{
+    tokens.add("fields", facts.fieldSet);
+    tokens.add("hops", QByteArray::number(std::min(facts.receivedCount, 8)));
+    if (facts.toValue.isEmpty())
+        return;
+    if (facts.toValue.contains("undisclosed") || facts.toValue.contains("Undisclosed"))
+        tokens.add("check", "to-undisclosed");
+    if (!facts.fromDomain.isEmpty() && TokenText::domainOf(facts.toValue) == facts.fromDomain)
+        tokens.add("check", "to-own-domain");
+    tokens.add("to.shape", TokenText::shape(facts.toValue, 24));
 }
 
 } // namespace
@@ -124,4 +182,6 @@ void HeaderChecks::add(const HeaderFacts &facts, TokenList &tokens)
     if (facts.recipients > 10)
         tokens.add("check", "many-recipients");
     dateChecks(facts, tokens);
+    subjectChecks(facts, tokens);
+    shapeChecks(facts, tokens);
 }

@@ -22,11 +22,15 @@ struct HeaderFacts {
     QByteArray date; // the Date field as written
     QByteArray firstReceivedDate; // the time the nearest Received line gives
     int receivedCount = 0;
+    QByteArrayList received; // the first few Received values, nearest first
     QByteArray mailer; // X-Mailer or User-Agent, lower case
     bool listMail = false; // a List-Id or List-Unsubscribe field
     QByteArrayList encodedCharsets;
     QByteArray subject; // raw
     int recipients = 0;
+    bool hasReplyLink = false; // In-Reply-To or References
+    QByteArray toValue; // raw, for its shape
+    QByteArray fieldSet; // one letter a well-known field present, in a fixed order
 };
 
 // The checks that cost little and carry signal, each a token "check:...".

@@ -4,7 +4,9 @@
 #include "HeaderWalk.h"
 #include "TokenText.h"
 
+#include <QVarLengthArray>
 #include <algorithm>
+#include <string_view>
 
 namespace {
 
@@ -13,13 +15,38 @@ public:
     TokenList tokens;
 
     void add(QByteArrayView tag, QByteArrayView word) { tokens.add(tag, word); }
-    void machine(QByteArrayView tag, QByteArrayView value)
+    // The words of a field's value, each untagged ("w": a word seen in
+    // another field still carries some of its weight) and, within its first
+    // `tagged` bytes, tagged by the field too; one pass for both.
+    void machine(QByteArrayView tag, QByteArrayView value, qsizetype tagged = kMachineBytes)
     {
-        TokenText::machineWords(value, [&](QByteArrayView w) { add(tag, w); });
+        value = value.first(std::min(value.size(), kMachineBytes));
+        TokenText::machineWords(value, [&](QByteArrayView w) {
+            add("w", w);
+            if (!tag.isEmpty() && w.data() + w.size() <= value.data() + tagged)
+                add(tag, w);
+        });
     }
-    void human(QByteArrayView tag, QByteArrayView raw)
+    static constexpr qsizetype kMachineBytes = 512;
+    // The words of a value people read; with `pairs`, adjacent words as
+    // pairs too ("<tag>.pair"): a phrase says more than its words.
+    void human(QByteArrayView tag, QByteArrayView raw, bool pairs = false)
     {
-        TokenText::humanWords(TokenText::decoded(raw), [&](QByteArrayView w) { add(tag, w); });
+        QByteArray previous;
+        QByteArray pair;
+        const QByteArray pairTag = pairs ? tag.toByteArray() + ".pair" : QByteArray();
+        TokenText::humanWords(TokenText::decoded(raw), [&](QByteArrayView word) {
+            add(tag, word);
+            if (!pairs)
+                return;
+            if (!previous.isEmpty()) {
+                pair = previous;
+                pair += ' ';
+                pair += word;
+                add(pairTag, pair);
+            }
+            previous = word.toByteArray();
+        });
     }
     // The domain and each parent down to two labels.
     void domain(QByteArrayView tag, QByteArrayView domain)
@@ -82,37 +109,119 @@ void readFrom(Sink &sink, HeaderFacts &facts, QByteArrayView value)
     }
 }
 
-// "from HELO (RDNS [IP]) by HOST ...; TIME": the hops a message came through.
-void readReceived(Sink &sink, HeaderFacts &facts, const QByteArray &value)
+// One Received line, "from HELO (RDNS [IP]) by HOST ...; TIME", in parts.
+struct Hop {
+    QByteArrayView value;
+    QByteArrayView route; // the sending side: "from ..." up to " by "
+    QByteArrayView helo;
+    QByteArrayView rdns;
+    QByteArrayView ip;
+    QByteArrayView by;
+};
+
+QByteArrayView firstWord(QByteArrayView text)
 {
-    if (facts.receivedCount++ == 0) {
-        const qsizetype semi = value.lastIndexOf(';');
-        if (semi >= 0)
-            facts.firstReceivedDate = value.sliced(semi + 1).trimmed();
-    }
+    qsizetype end = 0;
+    while (end < text.size() && text[end] != ' ' && text[end] != ')' && text[end] != ';' && text[end] != '[')
+        ++end;
+    return text.first(end);
+}
+
+Hop hopOf(QByteArrayView value)
+{
+    Hop hop;
+    hop.value = value;
     const qsizetype semi = value.lastIndexOf(';');
-    const QByteArrayView route = semi < 0 ? QByteArrayView(value) : QByteArrayView(value).first(semi);
-    sink.machine("rcvd", route);
+    QByteArrayView route = semi < 0 ? value : value.first(semi);
+    const qsizetype by = route.indexOf(" by ");
+    if (by >= 0) {
+        hop.by = firstWord(route.sliced(by + 4));
+        route = route.first(by);
+    }
+    hop.route = route;
+    if (route.startsWith("from "))
+        hop.helo = firstWord(route.sliced(5));
+    const qsizetype paren = route.indexOf('(');
+    if (paren >= 0)
+        hop.rdns = firstWord(route.sliced(paren + 1));
     const qsizetype open = route.indexOf('[');
     const qsizetype close = open < 0 ? -1 : route.indexOf(']', open);
-    if (close > open + 1) {
-        const QByteArrayView ip = route.sliced(open + 1, close - open - 1);
-        const qsizetype last = ip.lastIndexOf('.');
-        if (last > 0 && !ip.startsWith("127.") && !ip.startsWith("10.") && !ip.startsWith("192.168.")) {
-            sink.add("rcvd.net", ip.first(last));
-            const qsizetype second = ip.first(last).lastIndexOf('.');
-            if (second > 0)
-                sink.add("rcvd.net16", ip.first(second));
-        }
+    if (close > open + 1)
+        hop.ip = route.sliced(open + 1, close - open - 1);
+    return hop;
+}
+
+bool isPrivate(QByteArrayView ip)
+{
+    return ip.startsWith("127.") || ip.startsWith("10.") || ip.startsWith("192.168.");
+}
+
+// Whether two names a server gave are the same host: equal, or one is the
+// other's first label ("mx1" and "mx1.example.net").
+bool sameHost(QByteArrayView a, QByteArrayView b)
+{
+    if (a.isEmpty() || b.isEmpty())
+        return false;
+    if (a.compare(b, Qt::CaseInsensitive) == 0)
+        return true;
+    const QByteArrayView shorter = a.size() < b.size() ? a : b;
+    const QByteArrayView longer = a.size() < b.size() ? b : a;
+    return !shorter.contains('.') && longer[shorter.size()] == '.'
+        && longer.first(shorter.size()).compare(shorter, Qt::CaseInsensitive) == 0;
+}
+
+// The hop's networks (/24 and /16) and the names it gave, under `tag`.
+void readHop(Sink &sink, const Hop &hop, const QByteArray &tag)
+{
+    const qsizetype last = hop.ip.lastIndexOf('.');
+    if (last > 0 && !isPrivate(hop.ip)) {
+        sink.add(tag + ".net", hop.ip.first(last));
+        const qsizetype second = hop.ip.first(last).lastIndexOf('.');
+        if (second > 0)
+            sink.add(tag + ".net16", hop.ip.first(second));
     }
-    if (route.startsWith("from ")) {
-        const QByteArrayView rest = route.sliced(5);
-        const qsizetype end = rest.indexOf(' ');
-        const QByteArrayView helo = end < 0 ? rest : rest.first(end);
-        sink.add("rcvd.helo.shape", TokenText::shape(helo, 16));
-        const qsizetype dot = helo.indexOf('.');
-        if (dot > 0)
-            sink.domain("rcvd.host", helo.toByteArray().toLower());
+    if (!hop.helo.isEmpty())
+        sink.add(tag + ".helo.shape", TokenText::shape(hop.helo, 16));
+    if (hop.helo.contains('.'))
+        sink.domain(tag + ".host", hop.helo.toByteArray().toLower());
+}
+
+// The hops a message came through. A hop whose sender is named elsewhere in
+// the chain as a receiver is a relay between servers the chain already
+// named (the user's own among them, the same for all their mail), and gives
+// nothing; so does one from a private or loopback address. The others are
+// where the message entered the chain: the sender's own machine, or a break
+// in it (a forged line, a server naming itself otherwise). The nearest of
+// those is read on its own too.
+void readReceived(Sink &sink, HeaderFacts &facts)
+{
+    QVarLengthArray<Hop, 16> hops;
+    for (const QByteArray &value : facts.received)
+        hops.append(hopOf(value));
+    auto isRelay = [&](const Hop &hop) {
+        if (isPrivate(hop.ip) || hop.helo.compare("localhost", Qt::CaseInsensitive) == 0)
+            return true;
+        return std::any_of(hops.begin(), hops.end(), [&](const Hop &other) {
+            return sameHost(other.by, hop.helo) || sameHost(other.by, hop.rdns);
+        });
+    };
+    bool first = true;
+    for (const Hop &hop : hops) {
+        if (isRelay(hop)) {
+            sink.add("rcvd.relay", "yes");
+            continue;
+        }
+        sink.machine("rcvd", hop.value, hop.route.size());
+        readHop(sink, hop, "rcvd");
+        if (!first)
+            continue;
+        first = false;
+        readHop(sink, hop, "rcvd1");
+        if (hop.rdns.isEmpty() || hop.rdns.compare("unknown", Qt::CaseInsensitive) == 0)
+            sink.add("check", "first-hop-without-name");
+        else if (TokenText::baseDomain(hop.rdns).compare(TokenText::baseDomain(hop.helo), Qt::CaseInsensitive) != 0)
+            sink.add("check", "first-hop-helo-not-its-name");
+        sink.add("rcvd1.rdns.shape", TokenText::shape(hop.rdns, 16));
     }
 }
 
@@ -150,43 +259,104 @@ void readMessageId(Sink &sink, HeaderFacts &facts, QByteArrayView value)
     sink.add("msgid.domain.shape", TokenText::shape(facts.messageIdDomain, 16));
 }
 
+// Reads one field into tokens and facts, its plain words ("w") too.
 void readField(Sink &sink, HeaderFacts &facts, const QByteArray &name, const QByteArray &value)
 {
-    if (name == "from") {
+    // Compared as a view: sizes first, no string length taken per literal.
+    const std::string_view field(name.constData(), size_t(name.size()));
+    if (field == "from") {
         readFrom(sink, facts, value);
-    } else if (name == "subject") {
+    } else if (field == "subject") {
         facts.hasSubject = true;
         facts.subject = value;
-        sink.human("subject", value);
+        sink.human("subject", value, true);
         sink.add("subject.shape", TokenText::shape(value, 12));
-    } else if (name == "received") {
-        readReceived(sink, facts, value);
-    } else if (name == "message-id") {
+    } else if (field == "received") {
+        if (facts.receivedCount++ == 0) {
+            const qsizetype semi = value.lastIndexOf(';');
+            if (semi >= 0)
+                facts.firstReceivedDate = value.sliced(semi + 1).trimmed();
+        }
+        if (facts.received.size() < 16)
+            facts.received.append(value);
+        return; // read as a chain once all are in
+    } else if (field == "message-id") {
         readMessageId(sink, facts, value);
-    } else if (name == "reply-to") {
+    } else if (field == "reply-to") {
         facts.replyToDomain = TokenText::domainOf(value);
         sink.domain("replyto.domain", facts.replyToDomain);
-    } else if (name == "return-path") {
+    } else if (field == "return-path") {
         facts.returnPathDomain = TokenText::domainOf(value);
         sink.domain("retpath.domain", facts.returnPathDomain);
-    } else if (name == "date") {
+    } else if (field == "date") {
         facts.date = value;
         sink.add("date.shape", TokenText::shape(value, 40));
-    } else if (name == "content-type") {
+    } else if (field == "content-type") {
         readContentType(sink, value);
-    } else if (name == "to" || name == "cc") {
-        facts.hasTo = facts.hasTo || name == "to";
+    } else if (field == "in-reply-to" || field == "references") {
+        facts.hasReplyLink = true;
+        sink.machine(name, value);
+        return;
+    } else if (field == "to" || field == "cc") {
+        if (field == "to")
+            facts.toValue = value.left(256);
+        facts.hasTo = facts.hasTo || field == "to";
         facts.recipients += int(value.count('@'));
         sink.domain(name + ".domain", TokenText::domainOf(value));
-    } else if (name == "x-mailer" || name == "user-agent") {
+    } else if (field == "x-mailer" || field == "user-agent") {
         facts.mailer = value.toLower();
         sink.add("mailer", value);
         sink.machine("mailer.word", value);
+        return;
     } else {
         if (name.startsWith("list-"))
             facts.listMail = true;
-        sink.machine(name.left(24), value.left(512));
+        sink.machine(QByteArrayView(name).first(std::min<qsizetype>(name.size(), 24)), value);
+        return;
     }
+    sink.machine({}, value);
+}
+
+// Fields whose presence or absence together mark the program that wrote a
+// message; the set is one token, a letter each in this order.
+constexpr std::string_view kMarkedFields[] = {"message-id",
+                                              "date",
+                                              "mime-version",
+                                              "content-type",
+                                              "content-transfer-encoding",
+                                              "x-mailer",
+                                              "user-agent",
+                                              "reply-to",
+                                              "return-path",
+                                              "list-id",
+                                              "list-unsubscribe",
+                                              "precedence",
+                                              "sender",
+                                              "errors-to",
+                                              "in-reply-to",
+                                              "references",
+                                              "x-priority",
+                                              "x-msmail-priority",
+                                              "cc",
+                                              "organization",
+                                              "x-originating-ip",
+                                              "delivered-to"};
+
+void markField(const QByteArray &name, quint32 *mask)
+{
+    const std::string_view field(name.constData(), size_t(name.size()));
+    for (std::size_t i = 0; i < std::size(kMarkedFields); ++i) {
+        if (field == kMarkedFields[i])
+            *mask |= 1u << i;
+    }
+}
+
+QByteArray fieldSet(quint32 mask)
+{
+    QByteArray set;
+    for (std::size_t i = 0; i < std::size(kMarkedFields); ++i)
+        set += (mask & (1u << i)) ? char('a' + i) : '-';
+    return set;
 }
 
 } // namespace
@@ -210,20 +380,21 @@ TokenList HeaderTokens::of(QByteArrayView header)
 {
     Sink sink;
     HeaderFacts facts;
+    quint32 marked = 0;
     HeaderWalk::forEach(header.first(std::min(header.size(), kMaxHeaderBytes)),
                         [&](const QByteArray &name, const QByteArray &value) {
                             if (isOpinion(name))
                                 return;
-                            sink.add("field", name.left(32));
+                            sink.add("field", QByteArrayView(name).first(std::min<qsizetype>(name.size(), 32)));
+                            markField(name, &marked);
                             TokenText::encodedCharsets(value, [&](QByteArrayView cs) {
                                 facts.encodedCharsets.append(cs.toByteArray());
                                 sink.add("encoded", cs);
                             });
                             readField(sink, facts, name, value);
-                            // Every field's words again, untagged: a word seen in
-                            // another field still carries some of its weight.
-                            sink.machine("w", value.left(512));
                         });
+    facts.fieldSet = fieldSet(marked);
+    readReceived(sink, facts);
     HeaderChecks::add(facts, sink.tokens);
     sink.tokens.finish();
     return sink.tokens;

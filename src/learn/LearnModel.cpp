@@ -7,21 +7,63 @@
 
 namespace {
 
-// The chance of a chi-square value at least `x2` with `dof` (even) degrees of
-// freedom: the series of the incomplete gamma function.
-double chi2Q(double x2, int dof)
+double logAdd(double a, double b)
+{
+    const double hi = std::max(a, b);
+    if (hi == -HUGE_VAL)
+        return hi;
+    return hi + std::log1p(std::exp(std::min(a, b) - hi));
+}
+
+// The logarithms of the chance of a chi-square value at least `x2` (upper)
+// and below it (lower), with `dof` (even) degrees of freedom: the series of
+// the incomplete gamma function, summed as logarithms so that a message far
+// to one side still ranks above one a little less far, instead of both
+// rounding to exactly 0 or 1.
+struct Tails {
+    double upper;
+    double lower;
+};
+
+Tails chi2Tails(double x2, int dof)
 {
     const double m = x2 / 2.0;
-    double term = std::exp(-m);
-    double sum = term;
-    for (int i = 1; i < dof / 2; ++i) {
+    const int k = dof / 2;
+    // The sum of m^i / i! below k, as sum * e^scale: rescaled before it could
+    // overflow, so that large evidence keeps its size.
+    double term = 1;
+    double sum = 1;
+    double scale = 0;
+    for (int i = 1; i < k; ++i) {
         term *= m / i;
         sum += term;
+        if (sum > 1e200) {
+            term *= 1e-200;
+            sum *= 1e-200;
+            scale += 200 * std::log(10.0);
+        }
     }
-    return std::min(sum, 1.0);
+    const double upper = std::min(std::log(sum) + scale - m, 0.0);
+    if (m >= k || m <= 0)
+        return {upper, std::log1p(-std::exp(upper))};
+    // The lower tail directly where it is small: its first term as a
+    // logarithm (it may be far below the smallest double), then ratios.
+    const double first = k * std::log(m) - std::lgamma(k + 1.0);
+    double ratio = 1;
+    double tail = 1;
+    for (int i = k + 1; i < k + 400 && ratio > tail * 1e-17; ++i) {
+        ratio *= m / i;
+        tail += ratio;
+    }
+    return {upper, std::min(first + std::log(tail) - m, 0.0)};
 }
 
 } // namespace
+
+double LearnModel::logOddsOf(double score)
+{
+    return std::log(score) - std::log1p(-score);
+}
 
 void LearnModel::learn(const TokenList &tokens, bool spam, qint32 day)
 {
@@ -65,10 +107,9 @@ double LearnModel::probability(const Counts &counts) const
     return (m_params.strength * m_params.unknown + n * p) / (m_params.strength + n);
 }
 
-QList<LearnModel::Evidence> LearnModel::evidence(const TokenList &tokens) const
+LearnModel::EvidenceList LearnModel::evidence(const TokenList &tokens) const
 {
-    QList<Evidence> found;
-    found.reserve(tokens.size());
+    EvidenceList found;
     const QList<quint64> &ids = tokens.ids();
     for (qsizetype i = 0; i < ids.size(); ++i) {
         const auto it = m_tokens.constFind(ids[i]);
@@ -88,10 +129,10 @@ QList<LearnModel::Evidence> LearnModel::evidence(const TokenList &tokens) const
     return found;
 }
 
-double LearnModel::combine(const QList<Evidence> &evidence)
+LearnModel::Combined LearnModel::combine(const EvidenceList &evidence)
 {
     if (evidence.isEmpty())
-        return 0.5;
+        return {0.5, 0.0};
     double spamLog = 0;
     double hamLog = 0;
     for (const Evidence &e : evidence) {
@@ -100,14 +141,22 @@ double LearnModel::combine(const QList<Evidence> &evidence)
         hamLog += std::log(f);
     }
     const int dof = 2 * int(evidence.size());
-    const double h = chi2Q(-2 * hamLog, dof);
-    const double s = chi2Q(-2 * spamLog, dof);
-    return (1 + h - s) / 2;
+    const Tails h = chi2Tails(-2 * hamLog, dof);
+    const Tails s = chi2Tails(-2 * spamLog, dof);
+    // The indicator (1 + H - S) / 2 and its complement, as logarithms.
+    const double spamward = logAdd(h.upper, s.lower);
+    const double hamward = logAdd(h.lower, s.upper);
+    return {std::exp(spamward - std::log(2.0)), spamward - hamward};
 }
 
 double LearnModel::score(const TokenList &tokens) const
 {
-    return combine(evidence(tokens));
+    return combine(evidence(tokens)).score;
+}
+
+double LearnModel::logOdds(const TokenList &tokens) const
+{
+    return combine(evidence(tokens)).logOdds;
 }
 
 LearnedVerdict LearnModel::verdict(const TokenList &tokens) const
@@ -115,15 +164,18 @@ LearnedVerdict LearnModel::verdict(const TokenList &tokens) const
     LearnedVerdict verdict;
     if (m_spam < m_params.minLessons || m_ham < m_params.minLessons)
         return verdict;
-    QList<Evidence> found = evidence(tokens);
-    verdict.score = combine(found);
-    verdict.kind = verdict.score >= m_params.spamCutoff ? LearnedVerdict::Kind::Spam
-        : verdict.score < m_params.hamCutoff            ? LearnedVerdict::Kind::Good
-                                                        : LearnedVerdict::Kind::Unsure;
+    EvidenceList found = evidence(tokens);
+    const Combined combined = combine(found);
+    verdict.score = combined.score;
+    verdict.kind = combined.logOdds >= logOddsOf(m_params.spamCutoff) ? LearnedVerdict::Kind::Spam
+        : combined.logOdds < logOddsOf(m_params.hamCutoff)            ? LearnedVerdict::Kind::Good
+                                                                      : LearnedVerdict::Kind::Unsure;
     const bool spamward = verdict.score >= 0.5;
-    std::sort(found.begin(), found.end(), [spamward](const Evidence &a, const Evidence &b) {
-        return spamward ? a.probability > b.probability : a.probability < b.probability;
-    });
+    // Only the strongest three are told.
+    std::partial_sort(found.begin(), found.begin() + std::min<qsizetype>(3, found.size()), found.end(),
+                      [spamward](const Evidence &a, const Evidence &b) {
+                          return spamward ? a.probability > b.probability : a.probability < b.probability;
+                      });
     for (const Evidence &e : found) {
         if (verdict.reasons.size() == 3 || (e.probability >= 0.5) != spamward)
             break;

@@ -7,6 +7,7 @@
 #include <QHash>
 #include <QList>
 #include <QSet>
+#include <QVarLengthArray>
 
 // How often each token was seen in the user's spam and good mail, and the
 // verdict the counts give a new message: Robinson's smoothed token
@@ -21,10 +22,10 @@ public:
     };
     struct Params {
         // Set by bench_learn --tune, on the older mail alone.
-        double strength = 0.1; // how much a rare token leans to `unknown`
+        double strength = 0.3; // how much a rare token leans to `unknown`
         double unknown = 0.5;
-        double minDeviation = 0.0; // tokens nearer 0.5 than this are left out
-        int maxTokens = 150; // the strongest this many speak
+        double minDeviation = 0.2; // tokens nearer 0.5 than this are left out
+        int maxTokens = 30; // the strongest this many speak
         double spamCutoff = 0.99; // at or above: spam
         double hamCutoff = 0.2; // below: good; between: unsure
         quint32 minLessons = 5; // of each kind before any verdict
@@ -46,6 +47,10 @@ public:
 
     // Just the combined score, 0 (good) to 1 (spam); 0.5 when there is no evidence.
     double score(const TokenList &tokens) const;
+    // The same evidence as log odds, log(score / (1 - score)), which keeps
+    // ranking messages where the score itself has rounded to 0 or 1.
+    double logOdds(const TokenList &tokens) const;
+    static double logOddsOf(double score);
     // The verdict with its three strongest reasons; Kind::None until enough
     // of both kinds has been learned.
     LearnedVerdict verdict(const TokenList &tokens) const;
@@ -72,8 +77,14 @@ private:
         qsizetype index; // in the message's TokenList
         Counts counts;
     };
-    QList<Evidence> evidence(const TokenList &tokens) const;
-    static double combine(const QList<Evidence> &evidence);
+    // On the stack for a typical header: one is gathered per verdict.
+    using EvidenceList = QVarLengthArray<Evidence, 256>;
+    EvidenceList evidence(const TokenList &tokens) const;
+    struct Combined {
+        double score;
+        double logOdds;
+    };
+    static Combined combine(const EvidenceList &evidence);
 
     Params m_params;
     QHash<quint64, Counts> m_tokens;

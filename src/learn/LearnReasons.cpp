@@ -43,6 +43,20 @@ constexpr Phrase kPhrases[] = {
     {"encoded", "words encoded in %1"},
     {"to.domain", "recipient domain %1"},
     {"cc.domain", "copy recipient domain %1"},
+    {"w", "header word %1"},
+    {"subject.pair", "subject words \u201c%1\u201d"},
+    {"rcvd1.host", "sent from %1"},
+    {"rcvd1.host.parent", "sent from %1"},
+    {"rcvd1.net", "sent from network %1.0/24"},
+    {"rcvd1.net16", "sent from network %1.0.0/16"},
+    {"rcvd1.helo.shape", "sender's greeting shaped %1"},
+    {"rcvd1.rdns.shape", "sender's address named like %1"},
+    {"rcvd.relay", "passed on by your own servers"},
+    {"fields", "the same set of fields"},
+    {"hops", "%1 relays"},
+    {"to.shape", "recipients written as %1"},
+    {"in-reply-to", "in reply to %1"},
+    {"references", "referring to %1"},
 };
 
 constexpr Phrase kChecks[] = {
@@ -65,6 +79,17 @@ constexpr Phrase kChecks[] = {
     {"encoded-in-odd-charset", "words encoded in a rare charset"},
     {"few-hops", "few relays"},
     {"many-recipients", "many recipients"},
+    {"subject-shouting", "a subject in capitals"},
+    {"subject-bang", "a subject with \u201c!\u201d or \u201c$\u201d"},
+    {"subject-bangs", "a subject with several \u201c!\u201d or \u201c$\u201d"},
+    {"subject-padded", "a subject padded with spaces"},
+    {"subject-ends-in-number", "a subject ending in a number"},
+    {"reply-without-reference", "a reply to nothing sent"},
+    {"in-a-thread", "a reply in a conversation"},
+    {"to-undisclosed", "undisclosed recipients"},
+    {"to-own-domain", "sent to the sender's own domain"},
+    {"first-hop-without-name", "sent from an address without a name"},
+    {"first-hop-helo-not-its-name", "a sending server greeting with another name than its own"},
 };
 
 QString phraseOf(const QByteArray &tag, const QString &value)
@@ -79,8 +104,11 @@ QString phraseOf(const QByteArray &tag, const QString &value)
         return value;
     }
     for (const Phrase &phrase : kPhrases) {
-        if (tag == phrase.tag)
-            return QString::fromUtf8(phrase.words).arg(value);
+        if (tag != phrase.tag)
+            continue;
+        // Some phrases name the evidence without its value (a set of fields).
+        const QString words = QString::fromUtf8(phrase.words);
+        return words.contains(u"%1") ? words.arg(value) : words;
     }
     return QStringLiteral("%1 field word %2").arg(QString::fromUtf8(tag), value);
 }

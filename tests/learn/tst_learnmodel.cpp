@@ -2,8 +2,10 @@
 // hand, and the tokens a header gives, hostile headers among them.
 #include "HeaderTokens.h"
 #include "LearnModel.h"
+#include "LearnReasons.h"
 
 #include <QtTest>
+#include <cmath>
 
 namespace {
 
@@ -20,6 +22,8 @@ LearnModel::Params params(double strength = 0.1)
 {
     LearnModel::Params p;
     p.strength = strength;
+    p.minDeviation = 0; // every token speaks: the sums below count them all
+    p.maxTokens = 150;
     p.minLessons = 1;
     return p;
 }
@@ -70,6 +74,43 @@ private Q_SLOTS:
         QVERIFY(model.score(tokens({"hammy"})) < 0.1);
     }
 
+    // Two tokens: chi2Q(x, 4) = e^(-x/2) (1 + x/2), so the ham side is
+    // H = f1 f2 (1 - ln(f1 f2)), the spam side S the same of 1 - f, and the
+    // score (1 + H - S) / 2; its log odds must match it, and keep ordering
+    // messages whose scores have rounded to exactly 1.
+    void combiningTwoTokensAndLogOdds()
+    {
+        LearnModel model(params());
+        for (int i = 0; i < 3; ++i)
+            model.learn(tokens({"offer", "free"}), true, 0);
+        model.learn(tokens({"offer", "lunch"}), false, 0);
+        model.learn(tokens({"lunch"}), false, 0);
+        const double f1 = model.probability(model.tokens().value(TokenList::idOf("t:offer")));
+        const double f2 = model.probability(model.tokens().value(TokenList::idOf("t:free")));
+        const double h = f1 * f2 * (1 - std::log(f1 * f2));
+        const double s = (1 - f1) * (1 - f2) * (1 - std::log((1 - f1) * (1 - f2)));
+        const double expected = (1 + h - s) / 2;
+        QVERIFY(qAbs(model.score(tokens({"offer", "free"})) - expected) < 1e-9);
+        QVERIFY(qAbs(model.logOdds(tokens({"offer", "free"})) - std::log(expected / (1 - expected))) < 1e-6);
+        QCOMPARE(model.logOdds(tokens({"never-seen"})), 0.0);
+
+        QByteArrayList names;
+        for (int i = 0; i < 40; ++i)
+            names.append("spam" + QByteArray::number(i));
+        auto spamWords = [&](int n) {
+            TokenList list;
+            for (int i = 0; i < n; ++i)
+                list.add("t", names[i]);
+            list.finish();
+            return list;
+        };
+        for (int i = 0; i < 50; ++i)
+            model.learn(spamWords(40), true, 0);
+        QCOMPARE(model.score(spamWords(30)), 1.0);
+        QCOMPARE(model.score(spamWords(40)), 1.0);
+        QVERIFY(model.logOdds(spamWords(40)) > model.logOdds(spamWords(30)) + 10);
+    }
+
     void verdictWaitsForEnoughOfBoth()
     {
         LearnModel::Params p = params();
@@ -103,6 +144,29 @@ private Q_SLOTS:
         QCOMPARE(model.spamMessages(), 0u);
     }
 
+    void reasonsInWords_data()
+    {
+        QTest::addColumn<QByteArray>("token");
+        QTest::addColumn<bool>("spam");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("a value in its phrase")
+            << QByteArray("from.domain:hotmail.com") << true << u"sender domain hotmail.com seen in 14 of your spam"_qs;
+        QTest::newRow("a phrase without the value")
+            << QByteArray("fields:ab--e") << false << u"the same set of fields seen in 14 of your good mail"_qs;
+        QTest::newRow("a check") << QByteArray("check:reply-without-reference") << true
+                                 << u"a reply to nothing sent seen in 14 of your spam"_qs;
+        QTest::newRow("a field without a phrase")
+            << QByteArray("x-foo:bar") << true << u"x-foo field word bar seen in 14 of your spam"_qs;
+    }
+    void reasonsInWords()
+    {
+        QFETCH(QByteArray, token);
+        QFETCH(bool, spam);
+        QFETCH(QString, expected);
+        QTest::failOnWarning(QRegularExpression(u".*"_qs)); // QString::arg with no place for its value
+        QCOMPARE(LearnReasons::describe(token, 14, spam), expected);
+    }
+
     void headerTokens_data()
     {
         QTest::addColumn<QByteArray>("header");
@@ -131,6 +195,30 @@ private Q_SLOTS:
             << QByteArrayList{"check:name-holds-other-address", "check:message-id-elsewhere",
                               "check:date-long-before-arrival", "rcvd.net:1.2.3"}
             << QByteArrayList{"check:no-date"};
+        QTest::newRow("relays say nothing; where the message entered does")
+            << QByteArray("Received: from mx1 (localhost [127.0.0.1]) by mail.home.example; Tue, 6 Aug 2002 11:48:10 "
+                          "+0100\nReceived: from mx1.home.example (mx1.home.example [5.6.7.8]) by mail.home.example; "
+                          "Tue, 6 Aug 2002 11:48:09 +0100\nReceived: from bulk.example (dsl-9.cheap.example "
+                          "[9.8.7.6]) by mx1; Tue, 6 Aug 2002 11:48:08 +0100\nReceived: from friend (unknown "
+                          "[1.1.1.1]) by smtp.friend.example; Tue, 6 Aug 2002 11:40:00 +0100\n\n")
+            << QByteArrayList{"rcvd1.net:9.8.7",
+                              "rcvd1.net16:9.8",
+                              "rcvd1.host:bulk.example",
+                              "check:first-hop-helo-not-its-name",
+                              "rcvd.net:1.1.1",
+                              "rcvd.relay:yes",
+                              "w:mx1"}
+            << QByteArrayList{"rcvd.net:5.6.7", "rcvd:mx1.home.example", "rcvd1.net:1.1.1", "w:mail.home.example"};
+        QTest::newRow("a reply with no reference, shouting, padded, in pairs")
+            << QByteArray("Subject: RE: FREE CASH NOW!!        4471\nTo: undisclosed-recipients:;\n\n")
+            << QByteArrayList{"check:reply-without-reference", "check:subject-shouting",       "check:subject-bangs",
+                              "check:subject-padded",          "check:subject-ends-in-number", "subject.pair:free cash",
+                              "check:to-undisclosed"}
+            << QByteArrayList{"check:in-a-thread", "subject.pair:re cash"};
+        QTest::newRow("a reply in a thread")
+            << QByteArray("Subject: Re: lunch plans\nIn-Reply-To: <a@b.example>\nMIME-Version: 1.0\n\n")
+            << QByteArrayList{"check:in-a-thread", "subject.pair:lunch plans", "fields:--c-----------o-------"}
+            << QByteArrayList{"check:reply-without-reference", "check:subject-shouting", "check:subject-bang"};
         static const char withNul[] = "Subject: caf\xc3 \xff\xfe bad\0word\nFrom: a@b.example\n\n";
         QTest::newRow("NUL and invalid UTF-8 in a subject")
             << QByteArray(withNul, sizeof(withNul) - 1) << QByteArrayList{"from.domain:b.example", "subject:bad"}
