@@ -5,6 +5,7 @@
 #include "Dialer.h"
 #include "FolderPane.h"
 #include "FolderTreeWidget.h"
+#include "Global.h"
 #include "ListBands.h"
 #include "Lessons.h"
 #include "ListViewWidget.h"
