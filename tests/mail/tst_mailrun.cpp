@@ -219,7 +219,9 @@ private:
     QStringList historyIds() const
     {
         QStringList ids;
-        for (const DeletionRecord &record : DeletionHistory(const_cast<RuleDatabase &>(rules)).read(nullptr).value())
+        const std::optional<QList<DeletionRecord>> records =
+            DeletionHistory(const_cast<RuleDatabase &>(rules)).read(nullptr);
+        for (const DeletionRecord &record : records.value_or(QList<DeletionRecord>{}))
             ids << record.uid;
         return ids;
     }
