@@ -239,8 +239,8 @@ bool validate(const Options &o, const QCommandLineParser &parser, QString *why)
             return false;
         }
     }
-    if (o.json && !o.check && !o.history && o.classify.isEmpty() && !o.sieveUpload && !o.sieveStatus
-        && !o.sieveRemove && !o.learnFromServer) {
+    if (o.json && !o.check && !o.history && o.classify.isEmpty() && !o.sieveUpload && !o.sieveStatus && !o.sieveRemove
+        && !o.learnFromServer) {
         *why = QStringLiteral(
             "--json works only with --check, --history, --classify, --learn-from-server and the --sieve- actions.");
         return false;
