@@ -13,6 +13,8 @@ const QString kDigestLine = QStringLiteral("# Digest: sha256:");
 
 using SieveRuleMapping::Place;
 
+const QString kListNames[2] = {QStringLiteral("exempted"), QStringLiteral("filter")};
+
 // A rule as a comment line: nothing in it may end the comment early.
 QString commentText(const QString &rule)
 {
@@ -81,6 +83,81 @@ if header :count "eq" :comparator "i;ascii-numeric" "from" "1" {
 }
 )";
 
+// The rules of both lists, each once, each's tests worked out apart from
+// the others on every core: for a large database they are most of the work.
+void mapRules(const QStringList &filter, const QStringList &exempted, const SieveCapabilities &capabilities,
+              Script *script, ListTests tests[2], QSet<QString> *needed)
+{
+    struct Item {
+        int list;
+        QString rule;
+    };
+    QList<Item> items;
+    const QStringList *lists[2] = {&exempted, &filter};
+    for (int l = 0; l < 2; ++l) {
+        QSet<QString> seen;
+        for (const QString &rule : *lists[l]) {
+            if (!rule.isEmpty() && !seen.contains(rule)) {
+                seen.insert(rule);
+                items.append({l, rule});
+            }
+        }
+    }
+    const QList<SieveRuleMapping::Mapping> mapped =
+        QtConcurrent::blockingMapped<QList<SieveRuleMapping::Mapping>>(items, [&capabilities](const Item &item) {
+            return SieveRuleMapping::map(item.rule, capabilities);
+        });
+    for (qsizetype i = 0; i < items.size(); ++i) {
+        const int l = items.at(i).list;
+        const QString &rule = items.at(i).rule;
+        const SieveRuleMapping::Mapping &m = mapped.at(i);
+        if (!m.reason.isEmpty() || m.tests.isEmpty()) {
+            script->leftOut.append({kListNames[l], rule, m.reason});
+            continue;
+        }
+        ++script->exported;
+        for (const QString &e : m.extensions)
+            needed->insert(e);
+        for (const SieveRuleMapping::Test &t : m.tests)
+            (t.place == Place::Sender ? tests[l].sender : tests[l].anywhere).append({rule, t.text});
+    }
+}
+
+// Everything below the header comment.
+QString scriptBody(const ListTests tests[2], QSet<QString> needed, const QList<LeftOut> &leftOut,
+                   const QString &junkFolder, qsizetype rules)
+{
+    const bool sender = !tests[0].sender.isEmpty() || !tests[1].sender.isEmpty();
+    if (sender) {
+        for (const char *e : {"relational", "comparator-i;ascii-numeric", "regex", "variables"})
+            needed.insert(QLatin1String(e));
+    }
+    QStringList require(needed.cbegin(), needed.cend());
+    require.sort();
+
+    QString body;
+    body.reserve(256 * rules + 1024);
+    body += QStringLiteral("\nrequire ") + SieveRuleMapping::quotedList(require) + QStringLiteral(";\n\n");
+    if (sender)
+        body += QLatin1String(kSenderPrelude) + u'\n';
+    const QString junk = SieveRuleMapping::quoted(junkFolder);
+    const QString actions[2] = {QStringLiteral("keep; stop;"), QStringLiteral("fileinto %1; stop;").arg(junk)};
+    const QString headings[2] =
+        {QStringLiteral("# Exempted list: a match keeps the message and ends the script.\n"),
+         QStringLiteral("\n# Filter list: a match files the message into %1 and ends the script.\n").arg(junk)};
+    for (int l = 0; l < 2; ++l) {
+        body += headings[l];
+        appendRules(&body, tests[l].sender, kListNames[l], actions[l]);
+        appendRules(&body, tests[l].anywhere, kListNames[l], actions[l]);
+    }
+    if (!leftOut.isEmpty()) {
+        body += QStringLiteral("\n# Rules left out: the server's Sieve cannot find exactly what they find.\n");
+        for (const LeftOut &l : leftOut)
+            body += QStringLiteral("# %1: %2 -- %3\n").arg(l.list, commentText(l.rule), commentText(l.reason));
+    }
+    return body;
+}
+
 } // namespace
 
 Script generate(const QStringList &filter, const QStringList &exempted, const Options &options)
@@ -94,72 +171,8 @@ Script generate(const QStringList &filter, const QStringList &exempted, const Op
     }
     QSet<QString> needed{QStringLiteral("fileinto")};
     ListTests tests[2];
-    const QStringList *lists[2] = {&exempted, &filter};
-    const QString names[2] = {QStringLiteral("exempted"), QStringLiteral("filter")};
-    struct Item {
-        int list;
-        QString rule;
-    };
-    QList<Item> items;
-    for (int l = 0; l < 2; ++l) {
-        QSet<QString> seen;
-        for (const QString &rule : *lists[l]) {
-            if (!rule.isEmpty() && !seen.contains(rule)) {
-                seen.insert(rule);
-                items.append({l, rule});
-            }
-        }
-    }
-    // Each rule's tests are worked out apart from the others, on every core:
-    // for a large database they are most of the work.
-    const SieveCapabilities &capabilities = options.capabilities;
-    const QList<SieveRuleMapping::Mapping> mapped =
-        QtConcurrent::blockingMapped<QList<SieveRuleMapping::Mapping>>(items, [&capabilities](const Item &item) {
-            return SieveRuleMapping::map(item.rule, capabilities);
-        });
-    for (qsizetype i = 0; i < items.size(); ++i) {
-        const int l = items.at(i).list;
-        const QString &rule = items.at(i).rule;
-        const SieveRuleMapping::Mapping &m = mapped.at(i);
-        if (!m.reason.isEmpty() || m.tests.isEmpty()) {
-            script.leftOut.append({names[l], rule, m.reason});
-            continue;
-        }
-        ++script.exported;
-        for (const QString &e : m.extensions)
-            needed.insert(e);
-        for (const SieveRuleMapping::Test &t : m.tests)
-            (t.place == Place::Sender ? tests[l].sender : tests[l].anywhere).append({rule, t.text});
-    }
-    const bool sender = !tests[0].sender.isEmpty() || !tests[1].sender.isEmpty();
-    if (sender) {
-        for (const char *e : {"relational", "comparator-i;ascii-numeric", "regex", "variables"})
-            needed.insert(QLatin1String(e));
-    }
-    QStringList require(needed.cbegin(), needed.cend());
-    require.sort();
-
-    QString body;
-    body.reserve(256 * (filter.size() + exempted.size()) + 1024);
-    body += QStringLiteral("\nrequire ") + SieveRuleMapping::quotedList(require) + QStringLiteral(";\n\n");
-    if (sender)
-        body += QLatin1String(kSenderPrelude) + u'\n';
-    const QString actions[2] = {QStringLiteral("keep; stop;"),
-                                QStringLiteral("fileinto %1; stop;").arg(SieveRuleMapping::quoted(options.junkFolder))};
-    const QString headings[2] = {QStringLiteral("# Exempted list: a match keeps the message and ends the script.\n"),
-                                 QStringLiteral(
-                                     "\n# Filter list: a match files the message into %1 and ends the script.\n")
-                                     .arg(SieveRuleMapping::quoted(options.junkFolder))};
-    for (int l = 0; l < 2; ++l) {
-        body += headings[l];
-        appendRules(&body, tests[l].sender, names[l], actions[l]);
-        appendRules(&body, tests[l].anywhere, names[l], actions[l]);
-    }
-    if (!script.leftOut.isEmpty()) {
-        body += QStringLiteral("\n# Rules left out: the server's Sieve cannot find exactly what they find.\n");
-        for (const LeftOut &l : std::as_const(script.leftOut))
-            body += QStringLiteral("# %1: %2 -- %3\n").arg(l.list, commentText(l.rule), commentText(l.reason));
-    }
+    mapRules(filter, exempted, options.capabilities, &script, tests, &needed);
+    const QString body = scriptBody(tests, needed, script.leftOut, options.junkFolder, filter.size() + exempted.size());
 
     const QDateTime made = options.made.isValid() ? options.made : QDateTime::currentDateTimeUtc();
     script.digest = digestOf(body);
