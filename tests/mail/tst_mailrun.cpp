@@ -9,13 +9,14 @@
 #include "RecordingStatus.h"
 #include "RespondingConnection.h"
 #include "RuleDatabase.h"
+#include "ScriptedImapServer.h"
 #include "TestSupport.h"
 
 #include <QTest>
 
 // The runs both front ends use, over connections in memory: a protocol
 // that exists only here, added through the registry alone, and POP3 over a
-// connection the run was given instead of a socket.
+// connection the run was given instead of a socket, and IMAP likewise.
 
 namespace {
 
@@ -172,6 +173,32 @@ struct Pop3Memory {
     }
 };
 
+// A scripted IMAP server that says, as the session lets it go, whether its
+// transcript was followed to the end.
+class CheckedImapServer : public ScriptedImapServer {
+public:
+    explicit CheckedImapServer(QStringList &problems)
+        : m_problems(problems)
+    {
+    }
+    ~CheckedImapServer() override
+    {
+        QString why;
+        if (!verify(&why))
+            m_problems << why;
+    }
+
+private:
+    QStringList &m_problems;
+};
+
+QByteArray imapHeaderFetch(int sequence, quint32 uid, const QByteArray &from)
+{
+    const QByteArray header = "From: " + from + "\r\nSubject: s\r\n\r\n";
+    return "* " + QByteArray::number(sequence) + " FETCH (UID " + QByteArray::number(uid) + " RFC822.SIZE 900 FLAGS () "
+        + "BODY[HEADER] {" + QByteArray::number(header.size()) + "}\r\n" + header + ")";
+}
+
 QStringList idsOf(const QList<StoredMessage> &messages)
 {
     QStringList ids;
@@ -205,6 +232,7 @@ private Q_SLOTS:
 
     void protocolAddedThroughRegistryAlone();
     void pop3OverGivenConnection();
+    void imapOverGivenConnections();
 
 private:
     MailRun::CheckResult checkAndEmpty(SessionOptions options)
@@ -297,6 +325,55 @@ void TestMailRun::pop3OverGivenConnection()
     QCOMPARE(server.commands.last(), QStringLiteral("QUIT"));
     const QStringList history = historyIds();
     QVERIFY(history.contains(QStringLiteral("Zq81-a")) && history.contains(QStringLiteral("x_3")));
+}
+
+// The check reads the folder and the Empty then moves by UID, in the one
+// session the run was given: UIDs far from the messages' numbers, answers
+// in small pieces, and any command off the transcript fails the test.
+void TestMailRun::imapOverGivenConnections()
+{
+    QStringList problems;
+    const auto script = [](ScriptedImapServer &s) {
+        const QByteArray moveUidplus = "IMAP4rev1 MOVE UIDPLUS";
+        s.greet("* OK [CAPABILITY " + moveUidplus + "] ready");
+        s.expect("LOGIN \"user\" \"secret\"", {}, "OK in");
+        s.expect("CAPABILITY", {"* CAPABILITY " + moveUidplus});
+        s.expect("EXAMINE \"INBOX\"", {"* 3 EXISTS", "* OK [UIDVALIDITY 5] ok"}, "OK [READ-ONLY] done");
+        s.expect("UID FETCH 1:* (UID RFC822.SIZE FLAGS BODY.PEEK[HEADER])",
+                 {imapHeaderFetch(1, 4000000001u, "spam@junk.example"), imapHeaderFetch(2, 70, "friend@home.example"),
+                  imapHeaderFetch(3, 3999999999u, "spam@junk.example")});
+        s.inPieces(5);
+        s.expect("SELECT \"INBOX\"", {"* 3 EXISTS", "* OK [UIDVALIDITY 5] ok"}, "OK [READ-WRITE] done");
+        s.expect("LIST \"\" \"*\"", {"* LIST (\\HasNoChildren) \"/\" INBOX", "* LIST (\\HasNoChildren) \"/\" Spam"});
+        s.expect("UID SEARCH UID 3999999999,4000000001 UNDELETED", {"* SEARCH 4000000001 3999999999"});
+        s.expect("UID MOVE 3999999999,4000000001 \"Spam\"",
+                 {"* OK [COPYUID 9 3999999999,4000000001 1:2] moved", "* 3 EXPUNGE", "* 1 EXPUNGE"});
+        s.inPieces(5);
+        s.expect("LOGOUT", {"* BYE"});
+    };
+    SessionOptions options;
+    options.inactivityLimitMs = 20000;
+    int connections = 0;
+    options.connection = [&script, &problems, &connections]() -> std::unique_ptr<MailConnection> {
+        auto server = std::make_unique<CheckedImapServer>(problems);
+        if (++connections == 1)
+            script(*server);
+        return server;
+    };
+    settings.MailProtocol = QStringLiteral("IMAP");
+    settings.EmailPort = QStringLiteral("143");
+
+    const MailRun::CheckResult result = checkAndEmpty(options);
+    QVERIFY2(problems.isEmpty(), qPrintable(problems.join(u'\n')));
+    QVERIFY2(person.told.isEmpty(), qPrintable(person.told.join(u'\n')));
+    QCOMPARE(connections, 1);
+    QCOMPARE(result.fetched, MailOutcome::Done);
+    QVERIFY(result.deletion);
+    QCOMPARE(result.deletion->deleted.size(), 2);
+    QCOMPARE(inbox.count(), 1);
+    QCOMPARE(inbox.entry(0).uid, QStringLiteral("5/70"));
+    const QStringList history = historyIds();
+    QVERIFY(history.contains(QStringLiteral("5/4000000001")) && history.contains(QStringLiteral("5/3999999999")));
 }
 
 QTEST_GUILESS_MAIN(TestMailRun)
