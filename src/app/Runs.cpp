@@ -170,7 +170,7 @@ QString mnuLearnFromServer_Click(RunHost &host, RuleDatabase &rules, Dialer &dia
         return QStringLiteral("The lessons could not be read: ") + stored;
     WindowPerson person(host, profile.cancel, hooks);
     const MailRun::Target target{profile.settings, profile.name, profile.cancel, dialer, person};
-    QList<ImapFolderLessons::Folder> folders;
+    QList<LessonFolder> folders;
     const MailOutcome outcome = MailRun::learnFromServer(
         target, [&](const QList<QByteArray> &headers, bool spam) { return taker.take(headers, spam, &stored); },
         folders);

@@ -58,7 +58,7 @@ private:
 };
 
 void print(const CommandLine::Options &options, const QString &profile, const LessonTaker::Counts &counts,
-           const QList<ImapFolderLessons::Folder> &folders)
+           const QList<LessonFolder> &folders)
 {
     if (options.json) {
         JsonStreamWriter w(ConsoleOutput::outPiece);
@@ -66,7 +66,7 @@ void print(const CommandLine::Options &options, const QString &profile, const Le
         w.field(u"filtered", counts.filtered);
         w.key(u"folders");
         w.beginArray();
-        for (const ImapFolderLessons::Folder &folder : folders) {
+        for (const LessonFolder &folder : folders) {
             w.beginObject();
             w.field(u"kind", folder.spam ? QStringLiteral("spam") : QStringLiteral("good"));
             w.field(u"messages", qint64(folder.messages));
@@ -87,7 +87,7 @@ void print(const CommandLine::Options &options, const QString &profile, const Le
         return;
     }
     QStringList read;
-    for (const ImapFolderLessons::Folder &folder : folders)
+    for (const LessonFolder &folder : folders)
         read << QStringLiteral("%1 %2 of %3")
                     .arg(ConsoleOutput::plain(folder.name))
                     .arg(folder.read)
@@ -133,7 +133,7 @@ int ServerLessonsCommand::run(const CommandLine::Options &options, RuleDatabase 
     const MailRun::Target target{settings, profile, cancel, dialer, person};
     QString stored; // why a batch could not be stored: the reading stops there
     const auto sink = [&](const QList<QByteArray> &headers, bool spam) { return taker.take(headers, spam, &stored); };
-    QList<ImapFolderLessons::Folder> folders;
+    QList<LessonFolder> folders;
     const MailOutcome outcome = MailRun::learnFromServer(target, sink, folders);
     status.clear();
     if (!stored.isEmpty()) {

@@ -1,6 +1,7 @@
 #include "MailProtocols.h"
 
 #include "ImapConnectionTest.h"
+#include "ImapFolderLessons.h"
 #include "ImapMailbox.h"
 #include "MailProtocolKind.h"
 #include "Pop3ConnectionTest.h"
@@ -41,6 +42,7 @@ MailProtocolEntry imapEntry()
         return settings.ImapEmptyAction.compare(QLatin1String("Delete"), Qt::CaseInsensitive) == 0;
     };
     entry.watches = true;
+    entry.folderLessons = ImapFolderLessons::readServer;
     return entry;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "FolderLessons.h"
 #include "SessionOptions.h"
 
 #include <QList>
@@ -33,6 +34,9 @@ struct MailProtocolEntry {
     bool settlesByListing = false;
     // Whether the mailbox can be watched for new mail (--watch).
     bool watches = false;
+    // Reads the folders the user sorted mail into, as lessons; empty for a
+    // protocol whose server keeps no such folders.
+    ReadFolderLessons folderLessons;
 };
 
 // The protocols a run can speak, looked up by the profile's stored name.

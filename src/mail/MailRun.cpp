@@ -193,30 +193,19 @@ DeletionResult emptyRecycleBin(const Target &target, MessageFolderModel &recycle
     return result;
 }
 
-MailOutcome learnFromServer(const Target &target, const ImapFolderLessons::Sink &sink,
-                            QList<ImapFolderLessons::Folder> &folders, SessionOptions options)
+MailOutcome learnFromServer(const Target &target, const LessonSink &sink, QList<LessonFolder> &folders,
+                            SessionOptions options)
 {
     folders.clear();
-    if (target.settings.protocol() != MailProtocolKind::Imap)
+    const ReadFolderLessons read = protocolsOf(options).of(target.settings).folderLessons;
+    if (!read)
         return reported(MailResult::failure(MailOutcome::NotConfigured, QStringLiteral("Error"),
                                             QStringLiteral("Only an IMAP profile can learn from the server's "
                                                            "folders: a POP3 server keeps no Junk folder.")),
                         target.person);
     return connected(target, ProgressKind::LearnFromServer, options, [&] {
-        ImapSession session(target.person.status(), target.settings, target.cancel, options);
-        MailResult result = session.connectServer();
-        if (result.ok())
-            result = session.login();
-        if (result.ok()) {
-            ImapFolderLessons lessons(session, target.person.status(), target.cancel);
-            result = lessons.read(sink);
-            folders = lessons.folders();
-        }
-        if (result.ok())
-            (void)session.logout();
-        else
-            session.closeServer();
-        return reported(result, target.person);
+        return reported(read(target.person.status(), target.settings, target.cancel, options, sink, folders),
+                        target.person);
     });
 }
 

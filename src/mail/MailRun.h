@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ImapFolderLessons.h"
+#include "FolderLessons.h"
 #include "MailOperations.h"
 #include "RunPerson.h"
 
@@ -61,12 +61,13 @@ CheckResult check(const Target &target, MessageFolderModel &inbox, MessageFolder
                   const MessageClassifier &classify, RuleDatabase &rules, bool andEmpty,
                   const std::function<void()> &fetched, SessionOptions options = {}, QString *listingNote = nullptr);
 
-// Lessons from the mail the user already sorted on an IMAP profile's server
-// (ImapFolderLessons): its headers go to `sink` a batch at a time, and
-// `folders` says what was read. Nothing on the server changes. A POP3
-// profile has no folders to learn from: NotConfigured, told to the person.
-MailOutcome learnFromServer(const Target &target, const ImapFolderLessons::Sink &sink,
-                            QList<ImapFolderLessons::Folder> &folders, SessionOptions options = {});
+// Lessons from the mail the user already sorted on the profile's server:
+// its headers go to `sink` a batch at a time, and `folders` says what was
+// read. Nothing on the server changes. A protocol whose server keeps no
+// sorted folders (POP3) has none to learn from: NotConfigured, told to the
+// person.
+MailOutcome learnFromServer(const Target &target, const LessonSink &sink, QList<LessonFolder> &folders,
+                            SessionOptions options = {});
 
 // After a fetch of a POP3 profile that ended well: the "deleted,
 // unconfirmed" entries an earlier run left are settled by what the fetch

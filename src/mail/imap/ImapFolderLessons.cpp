@@ -62,6 +62,25 @@ MailResult ImapFolderLessons::listFolders(QList<Listed> &listed)
     return MailResult::done();
 }
 
+MailResult ImapFolderLessons::readServer(RunStatus &status, const ProfileSettingsRecord &settings, CancelFlag &cancel,
+                                         SessionOptions options, const Sink &sink, QList<Folder> &folders)
+{
+    ImapSession session(status, settings, cancel, std::move(options));
+    MailResult result = session.connectServer();
+    if (result.ok())
+        result = session.login();
+    if (result.ok()) {
+        ImapFolderLessons lessons(session, status, cancel);
+        result = lessons.read(sink);
+        folders = lessons.folders();
+    }
+    if (result.ok())
+        (void)session.logout();
+    else
+        session.closeServer();
+    return result;
+}
+
 MailResult ImapFolderLessons::read(const Sink &sink)
 {
     m_folders.clear();

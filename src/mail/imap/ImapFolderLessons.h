@@ -1,5 +1,6 @@
 #pragma once
 
+#include "FolderLessons.h"
 #include "ImapSession.h"
 #include "MailResult.h"
 
@@ -26,15 +27,8 @@ public:
     // Headers asked for per command, and handed on per batch.
     static constexpr qsizetype kChunk = 250;
 
-    struct Folder {
-        QString name; // as the user reads it
-        bool spam = false;
-        qsizetype messages = 0; // there, not marked \Deleted
-        qsizetype read = 0; // headers that arrived
-    };
-    // Gets each command's headers as one batch; false stops the reading
-    // (the sink keeps why).
-    using Sink = std::function<bool(const QList<QByteArray> &headers, bool spam)>;
+    using Folder = LessonFolder; // messages: there, not marked \Deleted
+    using Sink = LessonSink; // gets each command's headers as one batch
 
     // On a session that is logged in; `newest` bounds each folder.
     ImapFolderLessons(ImapSession &session, RunStatus &status, CancelFlag &cancel, qsizetype newest = kNewest);
@@ -44,6 +38,10 @@ public:
     // Cancel or a stopping sink ends it with what was handed on kept.
     MailResult read(const Sink &sink);
     const QList<Folder> &folders() const { return m_folders; }
+
+    // One session of the profile's that logs in and reads its folders.
+    static MailResult readServer(RunStatus &status, const ProfileSettingsRecord &settings, CancelFlag &cancel,
+                                 SessionOptions options, const Sink &sink, QList<Folder> &folders);
 
 private:
     struct Listed {
