@@ -7,9 +7,9 @@
 #include "ConsoleStatus.h"
 #include "Dialer.h"
 #include "ExitCode.h"
-#include "ImapWatch.h"
 #include "MailProtocols.h"
 #include "MailRun.h"
+#include "MailWatch.h"
 #include "Profile.h"
 #include "ProfileRecord.h"
 #include "RuleDatabase.h"
@@ -52,7 +52,8 @@ int run(const CommandLine::Options &options, RuleDatabase &rules)
     if (profile.isEmpty())
         return ExitCode::NotConfigured;
     ProfileSettingsRecord settings = ReadProfile(profile);
-    if (!MailProtocols::builtIn().of(settings).watches) {
+    const MailProtocolEntry &protocol = MailProtocols::builtIn().of(settings);
+    if (!protocol.watch) {
         ConsoleOutput::error(QStringLiteral("--watch needs an IMAP profile; \"%1\" reads its mail over POP3 (check "
                                             "it with --check instead).")
                                  .arg(ConsoleOutput::plain(profile)));
@@ -69,13 +70,16 @@ int run(const CommandLine::Options &options, RuleDatabase &rules)
     if (settings.usesOAuth2() && !person.readyToSignIn(session.accessToken))
         return ExitCode::ConnectionFailed;
 
-    ImapWatch watch(status, settings, cancel, RuleClassifier::lazy(rules),
-                    historyJournal(rules, profile, [&person](const QString &error) { person.historyTrouble(error); }),
-                    session);
-    QObject::connect(&watch, &ImapWatch::watching, [&](const QString &folder, bool idle) {
+    const std::unique_ptr<MailWatch> watching =
+        protocol.watch(status, settings, cancel, RuleClassifier::lazy(rules),
+                       historyJournal(rules, profile,
+                                      [&person](const QString &error) { person.historyTrouble(error); }),
+                       session);
+    MailWatch &watch = *watching;
+    QObject::connect(&watch, &MailWatch::watching, [&](const QString &folder, bool idle) {
         status.setStatusText(QStringLiteral("Watching %1 (%2)").arg(folder, idle ? u"IDLE" : u"polling"));
     });
-    QObject::connect(&watch, &ImapWatch::moved, [&](const MessageEntry &entry, const QString &folder) {
+    QObject::connect(&watch, &MailWatch::moved, [&](const MessageEntry &entry, const QString &folder) {
         if (options.quiet)
             return;
         status.clear();
@@ -85,7 +89,7 @@ int run(const CommandLine::Options &options, RuleDatabase &rules)
                                     ConsoleOutput::plain(entry.sortReason.text())));
         ConsoleOutput::flushOut();
     });
-    QObject::connect(&watch, &ImapWatch::trouble, [&](const QString &text) {
+    QObject::connect(&watch, &MailWatch::trouble, [&](const QString &text) {
         status.clear();
         person.report(MailResult::failure(MailOutcome::Failed, QStringLiteral("Error"), text));
     });

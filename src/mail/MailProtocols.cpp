@@ -3,6 +3,7 @@
 #include "ImapConnectionTest.h"
 #include "ImapFolderLessons.h"
 #include "ImapMailbox.h"
+#include "ImapWatch.h"
 #include "MailProtocolKind.h"
 #include "Pop3ConnectionTest.h"
 #include "Pop3Mailbox.h"
@@ -41,7 +42,12 @@ MailProtocolEntry imapEntry()
     entry.removalDeletes = [](const ProfileSettingsRecord &settings) {
         return settings.ImapEmptyAction.compare(QLatin1String("Delete"), Qt::CaseInsensitive) == 0;
     };
-    entry.watches = true;
+    entry.watch = [](RunStatus &status, const ProfileSettingsRecord &settings, CancelFlag &cancel,
+                     MessageClassifier classify, DeletionJournal journal,
+                     SessionOptions options) -> std::unique_ptr<MailWatch> {
+        return std::make_unique<ImapWatch>(status, settings, cancel, std::move(classify), std::move(journal),
+                                           std::move(options));
+    };
     entry.folderLessons = ImapFolderLessons::readServer;
     return entry;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "FolderLessons.h"
+#include "MailOperations.h"
 #include "SessionOptions.h"
 
 #include <QList>
@@ -9,6 +10,7 @@
 #include <memory>
 
 class CancelFlag;
+class MailWatch;
 class MailboxSession;
 class RunStatus;
 class TestedMailbox;
@@ -32,8 +34,11 @@ struct MailProtocolEntry {
     // Whether a fetch's listing of unique ids can settle the deletions an
     // earlier run left unconfirmed (gone from it: carried out).
     bool settlesByListing = false;
-    // Whether the mailbox can be watched for new mail (--watch).
-    bool watches = false;
+    // A watch of the mailbox for new mail (--watch); empty when the
+    // protocol cannot wait for mail to arrive.
+    std::function<std::unique_ptr<MailWatch>(RunStatus &, const ProfileSettingsRecord &, CancelFlag &,
+                                             MessageClassifier, DeletionJournal, SessionOptions)>
+        watch;
     // Reads the folders the user sorted mail into, as lessons; empty for a
     // protocol whose server keeps no such folders.
     ReadFolderLessons folderLessons;

@@ -11,7 +11,7 @@
 
 ImapWatch::ImapWatch(RunStatus &status, const ProfileSettingsRecord &settings, CancelFlag &cancel,
                      MessageClassifier classify, DeletionJournal journal, SessionOptions options, QObject *parent)
-    : QObject(parent)
+    : MailWatch(parent)
     , m_status(status)
     , m_settings(settings)
     , m_cancel(cancel)

@@ -3,8 +3,7 @@
 #include "ImapIdle.h"
 #include "ImapMailbox.h"
 #include "MailOperations.h"
-
-#include <QObject>
+#include "MailWatch.h"
 
 // Watches one IMAP profile's screened folder and screens each message that
 // arrives after the watch started, as the fetch sorts: its header is read
@@ -17,7 +16,7 @@
 // waited well; messages that arrived meanwhile are screened then, unless
 // the folder was renumbered (UIDVALIDITY). A first connection that fails
 // ends the watch: the settings or the server are wrong, not the network.
-class ImapWatch : public QObject {
+class ImapWatch : public MailWatch {
     Q_OBJECT
 public:
     struct Delays {
@@ -33,22 +32,10 @@ public:
 
     // Watches until Cancel (Cancelled, after LOGOUT when connected) or a
     // first connection that fails (its failure).
-    MailResult run();
+    MailResult run() override;
 
     // The folders a filter hit goes to, as the profile names them.
     const ImapFolders &folders() const { return m_folders; }
-
-Q_SIGNALS:
-    // Watching the folder (again), with IDLE or by polling.
-    void watching(const QString &folder, bool idle);
-    // A message was moved to `folder` ("Junk" when the server's marked
-    // folder is meant).
-    void moved(const MessageEntry &entry, const QString &folder);
-    // Something the user should know that does not end the watch: a move
-    // the server refused, a history not written, a connection lost.
-    void trouble(const QString &text);
-    // The next connection is tried after `delayMs`.
-    void reconnecting(int delayMs);
 
 private:
     // How far one connection got.

@@ -2,7 +2,7 @@
 
 #include "MailConnection.h"
 #include "MailResult.h"
-#include "Pop3Session.h" // SessionOptions
+#include "SessionOptions.h"
 #include "SieveEndpoint.h"
 #include "SieveParser.h"
 
