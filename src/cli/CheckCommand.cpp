@@ -13,7 +13,7 @@
 #include "MailProtocols.h"
 #include "MailRun.h"
 #include "CancelFlag.h"
-#include "MessageFolderModel.h"
+#include "MessageRows.h"
 #include "Profile.h"
 #include "ProfileStore.h"
 #include "RuleDatabase.h"
@@ -135,10 +135,8 @@ int checkProfile(const Options &options, RuleDatabase &rules, const QString &pro
     session.keepHeaderBlocks = false;
 
     // Nothing shows these lists: the report decodes what it prints.
-    MessageFolderModel inbox;
-    MessageFolderModel recycle;
-    inbox.setDisplayed(false);
-    recycle.setDisplayed(false);
+    MessageRowList inbox;
+    MessageRowList recycle;
     QString listingNote;
     std::optional<CheckReport> report;
     // A learned spam is deleted unattended only where the profile allows it

@@ -2,7 +2,7 @@
 
 #include "ConsoleOutput.h"
 #include "HeaderDisplay.h"
-#include "MessageFolderModel.h"
+#include "MessageRows.h"
 
 #include "JsonStreamWriter.h"
 
@@ -105,8 +105,7 @@ CheckReport CheckReport::fromFolders(const QString &profile, const QList<Message
     return report;
 }
 
-CheckReport CheckReport::fromFolders(const QString &profile, const MessageFolderModel &inbox,
-                                     const MessageFolderModel &recycle)
+CheckReport CheckReport::fromFolders(const QString &profile, const MessageRows &inbox, const MessageRows &recycle)
 {
     CheckReport report;
     report.profile = profile;
@@ -146,7 +145,7 @@ void CheckReport::applyDeletion(const DeletionResult &deletion, const QList<Mess
     settle(messages, deletion, int(left.size()), [&](int k) { return left.at(k).number; });
 }
 
-void CheckReport::applyDeletion(const DeletionResult &deletion, const MessageFolderModel &left)
+void CheckReport::applyDeletion(const DeletionResult &deletion, const MessageRows &left)
 {
     deletionRan = true;
     changedOnServer = deletion.changed;

@@ -10,7 +10,7 @@
 #include <functional>
 
 class JsonStreamWriter;
-class MessageFolderModel;
+class MessageRows;
 
 // What a check found and, with --delete, what became of the Recycle Bin, as
 // the lines and the JSON document the command line prints.
@@ -45,10 +45,9 @@ struct CheckReport {
     static CheckReport fromFolders(const QString &profile, const QList<MessageEntry> &inbox,
                                    const QList<MessageEntry> &recycle);
     // The same from the folders themselves, without copying them first.
-    static CheckReport fromFolders(const QString &profile, const MessageFolderModel &inbox,
-                                   const MessageFolderModel &recycle);
+    static CheckReport fromFolders(const QString &profile, const MessageRows &inbox, const MessageRows &recycle);
     void applyDeletion(const DeletionResult &deletion, const QList<MessageEntry> &left);
-    void applyDeletion(const DeletionResult &deletion, const MessageFolderModel &left);
+    void applyDeletion(const DeletionResult &deletion, const MessageRows &left);
 
     int count(Result result) const;
     int inRecycleBin() const; // sorted there, whatever became of it

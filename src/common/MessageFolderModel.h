@@ -1,6 +1,7 @@
 #pragma once
 
 #include "MessageEntry.h"
+#include "MessageRows.h"
 
 #include <QAbstractTableModel>
 #include <QCollator>
@@ -30,7 +31,7 @@
 // their text), Size by size, the others by their shown text in the locale's
 // order, ignoring case. A list that is never shown (the command line's check)
 // skips that work: see setDisplayed().
-class MessageFolderModel : public QAbstractTableModel {
+class MessageFolderModel : public QAbstractTableModel, public MessageRows {
     Q_OBJECT
 public:
     enum Column { Sender = 0, Subject, Date, Priority, Size, ColumnCount };
@@ -51,13 +52,13 @@ public:
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
     void sort(int column, Qt::SortOrder order = Qt::AscendingOrder) override;
 
-    int count() const { return int(m_rows.size()); }
-    const MessageEntry &entry(int row) const { return m_rows.at(row).entry; }
+    int count() const override { return int(m_rows.size()); }
+    const MessageEntry &entry(int row) const override { return m_rows.at(row).entry; }
     // Appends (or, with sorting on, inserts in order); returns the row used.
-    int append(const MessageEntry &entry);
+    int append(const MessageEntry &entry) override;
     // Appends many rows as append() would one by one, told to views at once.
-    void appendRows(QList<MessageEntry> entries);
-    void removeAt(int row);
+    void appendRows(QList<MessageEntry> entries) override;
+    void removeAt(int row) override;
     MessageEntry takeAt(int row);
     void clear();
 

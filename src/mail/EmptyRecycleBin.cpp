@@ -1,7 +1,7 @@
 #include "MailOperations.h"
 
 #include "CancelFlag.h"
-#include "MessageFolderModel.h"
+#include "MessageRows.h"
 #include "RunStatus.h"
 
 #include <QStringList>
@@ -30,7 +30,7 @@ QString summary(bool cancelled, int deleted, int changed, int refused, const QSt
 // each, and the counts the end reports.
 class Deletion {
 public:
-    Deletion(RunStatus &status, MessageFolderModel &recycle, CancelFlag &cancel)
+    Deletion(RunStatus &status, MessageRows &recycle, CancelFlag &cancel)
         : m_status(status)
         , m_recycle(recycle)
         , m_cancel(cancel)
@@ -90,7 +90,7 @@ private:
     }
 
     RunStatus &m_status;
-    MessageFolderModel &m_recycle;
+    MessageRows &m_recycle;
     CancelFlag &m_cancel;
     const int m_total;
     QList<MessageEntry> m_original;
@@ -365,20 +365,20 @@ DeletionResult Deletion::run(MailboxSession &mailbox, const DeletionJournal &jou
 
 } // namespace
 
-DeletionResult EmptyRecycleBin(RunStatus &status, MessageFolderModel &recycle, MailboxSession &mailbox,
-                               CancelFlag &cancel, const DeletionJournal &journal)
+DeletionResult EmptyRecycleBin(RunStatus &status, MessageRows &recycle, MailboxSession &mailbox, CancelFlag &cancel,
+                               const DeletionJournal &journal)
 {
     return Deletion(status, recycle, cancel).run(mailbox, journal);
 }
 
-DeletionResult EmptyRecycleBin(RunStatus &status, MessageFolderModel &recycle, const ProfileSettingsRecord &settings,
+DeletionResult EmptyRecycleBin(RunStatus &status, MessageRows &recycle, const ProfileSettingsRecord &settings,
                                CancelFlag &cancel, SessionOptions options, const DeletionJournal &journal)
 {
     const auto mailbox = mailboxFor(status, settings, cancel, std::move(options));
     return EmptyRecycleBin(status, recycle, *mailbox, cancel, journal);
 }
 
-DeletionResult EmptyRecycleBinInSession(RunStatus &status, MessageFolderModel &recycle, MailboxSession &mailbox,
+DeletionResult EmptyRecycleBinInSession(RunStatus &status, MessageRows &recycle, MailboxSession &mailbox,
                                         CancelFlag &cancel, const DeletionJournal &journal,
                                         std::function<void()> meanwhile)
 {

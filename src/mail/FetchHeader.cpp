@@ -4,7 +4,7 @@
 #include "HeaderDigest.h"
 #include "MailProtocols.h"
 #include "HeaderScan.h"
-#include "MessageFolderModel.h"
+#include "MessageRows.h"
 #include "HeaderFields.h"
 #include "ProfileRecord.h"
 #include "RunStatus.h"
@@ -39,8 +39,8 @@ private:
 // message, and a batch per turn is all the window can paint anyway.
 class FetchedRows {
 public:
-    FetchedRows(RunStatus &status, MessageFolderModel &inbox, MessageFolderModel &recycle,
-                const MessageClassifier &classify, bool keepHeaderBlocks)
+    FetchedRows(RunStatus &status, MessageRows &inbox, MessageRows &recycle, const MessageClassifier &classify,
+                bool keepHeaderBlocks)
         : m_status(status)
         , m_inbox(inbox)
         , m_recycle(recycle)
@@ -60,8 +60,8 @@ public:
 
 private:
     RunStatus &m_status;
-    MessageFolderModel &m_inbox;
-    MessageFolderModel &m_recycle;
+    MessageRows &m_inbox;
+    MessageRows &m_recycle;
     const MessageClassifier &m_classify;
     bool m_keepHeaderBlocks;
     SizeTexts m_sizeTexts;
@@ -165,9 +165,9 @@ MailResult readMailbox(MailboxSession &mailbox, FetchedRows &rows, QString &disa
 
 } // namespace
 
-MailResult FetchHeader(RunStatus &status, MessageFolderModel &inbox, MessageFolderModel &recycle,
-                       const MessageClassifier &classify, MailboxSession &mailbox, CancelFlag &cancel,
-                       bool keepHeaderBlocks, QString *listingNote, SessionEnd end)
+MailResult FetchHeader(RunStatus &status, MessageRows &inbox, MessageRows &recycle, const MessageClassifier &classify,
+                       MailboxSession &mailbox, CancelFlag &cancel, bool keepHeaderBlocks, QString *listingNote,
+                       SessionEnd end)
 {
     FetchedRows rows(status, inbox, recycle, classify, keepHeaderBlocks);
     QObject context;
@@ -213,9 +213,9 @@ MailResult FetchHeader(RunStatus &status, MessageFolderModel &inbox, MessageFold
     }
 }
 
-MailResult FetchHeader(RunStatus &status, MessageFolderModel &inbox, MessageFolderModel &recycle,
-                       const MessageClassifier &classify, const ProfileSettingsRecord &settings, CancelFlag &cancel,
-                       SessionOptions options, QString *listingNote)
+MailResult FetchHeader(RunStatus &status, MessageRows &inbox, MessageRows &recycle, const MessageClassifier &classify,
+                       const ProfileSettingsRecord &settings, CancelFlag &cancel, SessionOptions options,
+                       QString *listingNote)
 {
     if (!settings.isConfigured())
         return MailResult::failure(MailOutcome::NotConfigured, QStringLiteral("Email Setting Error"),

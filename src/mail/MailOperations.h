@@ -14,7 +14,7 @@
 #include <optional>
 
 class CancelFlag;
-class MessageFolderModel;
+class MessageRows;
 class RuleDatabase;
 class RunStatus;
 struct ProfileSettingsRecord;
@@ -42,15 +42,14 @@ std::unique_ptr<MailboxSession> mailboxFor(RunStatus &status, const ProfileSetti
 // leaves the session open, its message numbers valid for removals in it
 // (EmptyRecycleBinInSession); the caller then commits or closes it.
 enum class SessionEnd { Commit, LeaveOpen };
-MailResult FetchHeader(RunStatus &status, MessageFolderModel &inbox, MessageFolderModel &recycle,
-                       const MessageClassifier &classify, MailboxSession &mailbox, CancelFlag &cancel,
-                       bool keepHeaderBlocks = true, QString *listingNote = nullptr,
-                       SessionEnd end = SessionEnd::Commit);
+MailResult FetchHeader(RunStatus &status, MessageRows &inbox, MessageRows &recycle, const MessageClassifier &classify,
+                       MailboxSession &mailbox, CancelFlag &cancel, bool keepHeaderBlocks = true,
+                       QString *listingNote = nullptr, SessionEnd end = SessionEnd::Commit);
 // The same over the profile's mailbox, refused (nothing sent) when the
 // profile lacks a value it needs.
-MailResult FetchHeader(RunStatus &status, MessageFolderModel &inbox, MessageFolderModel &recycle,
-                       const MessageClassifier &classify, const ProfileSettingsRecord &settings, CancelFlag &cancel,
-                       SessionOptions options = {}, QString *listingNote = nullptr);
+MailResult FetchHeader(RunStatus &status, MessageRows &inbox, MessageRows &recycle, const MessageClassifier &classify,
+                       const ProfileSettingsRecord &settings, CancelFlag &cancel, SessionOptions options = {},
+                       QString *listingNote = nullptr);
 
 struct DeletionResult {
     // How it ended; a text (also when it ended well: rows that could not be
@@ -102,9 +101,9 @@ struct DeletionJournal {
 // listing cannot be trusted, never loses the wrong message. Rows that fail
 // the check stay. When the session fails before the server confirmed, every
 // row is put back, except those a mailbox that removes at once has removed.
-DeletionResult EmptyRecycleBin(RunStatus &status, MessageFolderModel &recycle, MailboxSession &mailbox,
-                               CancelFlag &cancel, const DeletionJournal &journal = {});
-DeletionResult EmptyRecycleBin(RunStatus &status, MessageFolderModel &recycle, const ProfileSettingsRecord &settings,
+DeletionResult EmptyRecycleBin(RunStatus &status, MessageRows &recycle, MailboxSession &mailbox, CancelFlag &cancel,
+                               const DeletionJournal &journal = {});
+DeletionResult EmptyRecycleBin(RunStatus &status, MessageRows &recycle, const ProfileSettingsRecord &settings,
                                CancelFlag &cancel, SessionOptions options = {}, const DeletionJournal &journal = {});
 // The same in the session that fetched the rows, left open by the fetch:
 // each row carries that session's key, which the mailbox confirms as it
@@ -112,7 +111,7 @@ DeletionResult EmptyRecycleBin(RunStatus &status, MessageFolderModel &recycle, c
 // session; IMAP confirms UIDVALIDITY and that each UID is still there). `meanwhile`, when
 // given, runs once while the server answers the removals (or, failing a wait,
 // before the list first changes), with the list still as it was.
-DeletionResult EmptyRecycleBinInSession(RunStatus &status, MessageFolderModel &recycle, MailboxSession &mailbox,
+DeletionResult EmptyRecycleBinInSession(RunStatus &status, MessageRows &recycle, MailboxSession &mailbox,
                                         CancelFlag &cancel, const DeletionJournal &journal = {},
                                         std::function<void()> meanwhile = {});
 

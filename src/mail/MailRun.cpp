@@ -4,7 +4,7 @@
 #include "CancelFlag.h"
 #include "DeletionHistory.h"
 #include "Dialer.h"
-#include "MessageFolderModel.h"
+#include "MessageRows.h"
 #include "OAuthTokens.h"
 #include "ProfileRecord.h"
 #include "RunStatus.h"
@@ -88,8 +88,7 @@ DeletionJournal journalOf(const Target &target, RuleDatabase &rules)
     return historyJournal(rules, target.name, [&person](const QString &error) { person.historyTrouble(error); });
 }
 
-DeletionResult emptyIn(const Target &target, MessageFolderModel &recycle, RuleDatabase &rules,
-                       const SessionOptions &options)
+DeletionResult emptyIn(const Target &target, MessageRows &recycle, RuleDatabase &rules, const SessionOptions &options)
 {
     DeletionResult result = EmptyRecycleBin(target.person.status(), recycle, target.settings, target.cancel, options,
                                             journalOf(target, rules));
@@ -169,8 +168,8 @@ SessionOptions sessionOptions(const Target &target, SessionOptions base)
     return base;
 }
 
-MailOutcome fetch(const Target &target, MessageFolderModel &inbox, MessageFolderModel &recycle,
-                  const MessageClassifier &classify, SessionOptions options, QString *listingNote)
+MailOutcome fetch(const Target &target, MessageRows &inbox, MessageRows &recycle, const MessageClassifier &classify,
+                  SessionOptions options, QString *listingNote)
 {
     return connected(target, ProgressKind::FetchInbox, options, [&] {
         return reported(FetchHeader(target.person.status(), inbox, recycle, classify, target.settings, target.cancel,
@@ -179,8 +178,7 @@ MailOutcome fetch(const Target &target, MessageFolderModel &inbox, MessageFolder
     });
 }
 
-DeletionResult emptyRecycleBin(const Target &target, MessageFolderModel &recycle, RuleDatabase &rules,
-                               SessionOptions options)
+DeletionResult emptyRecycleBin(const Target &target, MessageRows &recycle, RuleDatabase &rules, SessionOptions options)
 {
     DeletionResult result;
     if (recycle.count() == 0)
@@ -209,13 +207,12 @@ MailOutcome learnFromServer(const Target &target, const LessonSink &sink, QList<
     });
 }
 
-void settleUnconfirmed(const Target &target, RuleDatabase &rules, const MessageFolderModel &inbox,
-                       const MessageFolderModel &recycle)
+void settleUnconfirmed(const Target &target, RuleDatabase &rules, const MessageRows &inbox, const MessageRows &recycle)
 {
     if (!MailProtocols::builtIn().of(target.settings).settlesByListing)
         return;
     QSet<QString> uids;
-    for (const MessageFolderModel *folder : {&inbox, &recycle}) {
+    for (const MessageRows *folder : {&inbox, &recycle}) {
         for (int row = 0; row < folder->count(); ++row) {
             const QString &uid = folder->entry(row).uid;
             if (uid.isEmpty())
@@ -228,9 +225,9 @@ void settleUnconfirmed(const Target &target, RuleDatabase &rules, const MessageF
         target.person.historyTrouble(error);
 }
 
-CheckResult check(const Target &target, MessageFolderModel &inbox, MessageFolderModel &recycle,
-                  const MessageClassifier &classify, RuleDatabase &rules, bool andEmpty,
-                  const std::function<void()> &fetched, SessionOptions options, QString *listingNote)
+CheckResult check(const Target &target, MessageRows &inbox, MessageRows &recycle, const MessageClassifier &classify,
+                  RuleDatabase &rules, bool andEmpty, const std::function<void()> &fetched, SessionOptions options,
+                  QString *listingNote)
 {
     CheckResult result;
     result.fetched = connected(target, ProgressKind::FetchInbox, options, [&] {

@@ -8,7 +8,7 @@
 
 class CancelFlag;
 class Dialer;
-class MessageFolderModel;
+class MessageRows;
 class RuleDatabase;
 struct ProfileSettingsRecord;
 
@@ -39,13 +39,13 @@ SessionOptions sessionOptions(const Target &target, SessionOptions base = {});
 
 // Fetch Inbox, into the two (empty) lists. What it has to tell has been
 // reported to the person.
-MailOutcome fetch(const Target &target, MessageFolderModel &inbox, MessageFolderModel &recycle,
-                  const MessageClassifier &classify, SessionOptions options = {}, QString *listingNote = nullptr);
+MailOutcome fetch(const Target &target, MessageRows &inbox, MessageRows &recycle, const MessageClassifier &classify,
+                  SessionOptions options = {}, QString *listingNote = nullptr);
 
 // Empty Recycle Bin, the deletions recorded in the history of `rules`.
 // Nothing happens when the list is empty. What it has to tell has been
 // reported to the person.
-DeletionResult emptyRecycleBin(const Target &target, MessageFolderModel &recycle, RuleDatabase &rules,
+DeletionResult emptyRecycleBin(const Target &target, MessageRows &recycle, RuleDatabase &rules,
                                SessionOptions options = {});
 
 // The fetch, then (with `andEmpty`, when it ended well) the emptying of the
@@ -57,9 +57,9 @@ struct CheckResult {
     MailOutcome fetched = MailOutcome::Cancelled;
     std::optional<DeletionResult> deletion; // when the Recycle Bin was emptied
 };
-CheckResult check(const Target &target, MessageFolderModel &inbox, MessageFolderModel &recycle,
-                  const MessageClassifier &classify, RuleDatabase &rules, bool andEmpty,
-                  const std::function<void()> &fetched, SessionOptions options = {}, QString *listingNote = nullptr);
+CheckResult check(const Target &target, MessageRows &inbox, MessageRows &recycle, const MessageClassifier &classify,
+                  RuleDatabase &rules, bool andEmpty, const std::function<void()> &fetched, SessionOptions options = {},
+                  QString *listingNote = nullptr);
 
 // Lessons from the mail the user already sorted on the profile's server:
 // its headers go to `sink` a batch at a time, and `folders` says what was
@@ -74,8 +74,7 @@ MailOutcome learnFromServer(const Target &target, const LessonSink &sink, QList<
 // listed (gone: confirmed; still there: withdrawn, as it was never deleted).
 // Only a listing that gave every message its unique id can tell; otherwise,
 // and for IMAP profiles, they stay as they are.
-void settleUnconfirmed(const Target &target, RuleDatabase &rules, const MessageFolderModel &inbox,
-                       const MessageFolderModel &recycle);
+void settleUnconfirmed(const Target &target, RuleDatabase &rules, const MessageRows &inbox, const MessageRows &recycle);
 
 } // namespace MailRun
 
