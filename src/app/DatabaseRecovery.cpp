@@ -3,7 +3,10 @@
 #include "MessageBox.h"
 #include "RuleDatabase.h"
 
+#include <QEventLoop>
+#include <QFutureWatcher>
 #include <QLocale>
+#include <QtConcurrent/QtConcurrentRun>
 
 bool offerDatabaseRecovery(RuleDatabase &db)
 {
@@ -80,4 +83,21 @@ bool offerDatabaseRecovery(RuleDatabase &db)
         return false;
     }
     return true;
+}
+
+bool compactAtStart(RuleDatabase &db)
+{
+    db.CloseRuleDatabase();
+    QString error;
+    QFutureWatcher<bool> watcher;
+    QEventLoop wait;
+    QObject::connect(&watcher, &QFutureWatcher<bool>::finished, &wait, &QEventLoop::quit);
+    // A future that is done already is still told as finished, once the
+    // loop runs.
+    watcher.setFuture(QtConcurrent::run([&db, &error] { return db.compactClosed(&error); }));
+    wait.exec(QEventLoop::ExcludeUserInputEvents);
+    const bool ok = watcher.result();
+    if (!ok)
+        MessageBox::show(error, QStringLiteral("Error"), MessageBox::Icon::Critical);
+    return ok;
 }

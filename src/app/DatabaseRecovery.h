@@ -10,3 +10,8 @@ class RuleDatabase;
 // the damaged file's place); false when the program must end (the user said
 // No, or there is no usable backup: then both files stay as they are).
 bool offerDatabaseRecovery(RuleDatabase &db);
+
+// The start-up compaction, on a worker: a large database takes a while, and
+// the window's thread goes on answering meanwhile (a later start asking for
+// the window). A failure shows the "Error" box; start-up goes on.
+bool compactAtStart(RuleDatabase &db);

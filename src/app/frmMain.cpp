@@ -138,12 +138,12 @@ void frmMain::wireSignals()
 bool frmMain::Form_Load()
 {
     // 1. The rule database: a damaged one is never compacted over its
-    // backup; the user may restore the backup or end. Then compacted (a
-    // failure is reported there and start-up goes on) and opened; without it
-    // the program cannot work.
+    // backup; the user may restore the backup or end. Then compacted, on a
+    // worker (a failure is reported there and start-up goes on), and
+    // opened; without it the program cannot work.
     if (!offerDatabaseRecovery(m_ruleDb))
         return false;
-    m_ruleDb.CompactRuleDatabase();
+    (void)compactAtStart(m_ruleDb);
     QString error;
     if (!m_ruleDb.OpenRuleDatabase(&error)) {
         if (error.isEmpty())

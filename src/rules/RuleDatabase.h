@@ -47,6 +47,9 @@ public:
     // Compacts the file into place, keeping the previous state as the backup.
     // On failure shows the "Error" box and returns false; the rules are never lost.
     bool CompactRuleDatabase();
+    // The same on a database that is not open, on any thread: on failure
+    // returns false with *error for the user, and shows nothing.
+    bool compactClosed(QString *error);
     // Opens (creating a first, empty database when there is none, but never
     // while backup.mdb alone holds the rules). The file stays locked for this
     // run. On failure returns false and sets *error to a description for the

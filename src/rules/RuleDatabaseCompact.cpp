@@ -101,8 +101,22 @@ bool RuleDatabase::CompactRuleDatabase()
 {
     const bool wasOpen = isOpen();
     CloseRuleDatabase();
-    ensureFolder();
+    QString error;
+    bool ok = compactClosed(&error);
+    // Open again as it was: a database that cannot be opened now is no
+    // compaction that went well.
+    if (QString openError; wasOpen && !OpenRuleDatabase(&openError)) {
+        error = ok ? openError : error + QStringLiteral("\r\n") + openError;
+        ok = false;
+    }
+    if (!ok)
+        MessageBox::show(error, QStringLiteral("Error"), MessageBox::Icon::Critical);
+    return ok;
+}
 
+bool RuleDatabase::compactClosed(QString *errorOut)
+{
+    ensureFolder();
     const QString database = databasePath();
     const QString backup = backupPath();
     const QString target = database + QLatin1String(kCompactSuffix);
@@ -149,15 +163,8 @@ bool RuleDatabase::CompactRuleDatabase()
             ok = DurableFile::sync(m_folder, &error);
         discardTemporary(target, nullptr);
     }
-
-    // Open again as it was: a database that cannot be opened now is no
-    // compaction that went well.
-    if (QString openError; wasOpen && !OpenRuleDatabase(&openError)) {
-        error = ok ? openError : error + QStringLiteral("\r\n") + openError;
-        ok = false;
-    }
-    if (!ok)
-        MessageBox::show(error, QStringLiteral("Error"), MessageBox::Icon::Critical);
+    if (errorOut)
+        *errorOut = error;
     return ok;
 }
 
