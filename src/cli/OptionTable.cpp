@@ -46,7 +46,8 @@ const Row kRows[] = {
      .flag = &Options::watch,
      .run = WatchCommand::run},
     {.name = "json",
-     .help = "With --check or --history: print one JSON document instead.",
+     .help = "With --check, --history, --classify, --learn-from-server or the --sieve- actions: print one JSON "
+             "document instead.",
      .flag = &Options::json,
      .worksWith = "check history classify sieve-upload sieve-status sieve-remove learn-from-server",
      .withText = "--check, --history, --classify, --learn-from-server and the --sieve- actions"},

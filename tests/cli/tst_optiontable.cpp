@@ -3,6 +3,8 @@
 #include "OptionTable.h"
 
 #include <QCommandLineParser>
+#include <QFile>
+#include <QRegularExpression>
 #include <QtTest>
 
 using namespace Qt::StringLiterals;
@@ -43,6 +45,7 @@ private Q_SLOTS:
     void refusalsNameTheMistake_data();
     void refusalsNameTheMistake();
     void valuesAreNormalised();
+    void manualListsEveryOption();
 };
 
 void TestOptionTable::rowsReferToRowsThatExist()
@@ -136,6 +139,37 @@ void TestOptionTable::valuesAreNormalised()
     QCOMPARE(r.options.timeoutSeconds, 30);
     QCOMPARE(r.options.trustCertificate, kFingerprint);
     QCOMPARE(readArguments({u"--check"_s}).options.timeoutSeconds, 600);
+}
+
+// The manual page is written by hand: its OPTIONS section must name every
+// option of the table with its value, and no option the table lacks.
+void TestOptionTable::manualListsEveryOption()
+{
+    QFile file(QStringLiteral(TRELVIK_MANUAL));
+    QVERIFY2(file.open(QIODevice::ReadOnly), qPrintable(file.errorString()));
+    const QString page = QString::fromUtf8(file.readAll());
+    const qsizetype start = page.indexOf(u"\n.SH OPTIONS\n"_s);
+    QVERIFY(start >= 0);
+    const QStringList lines = page.mid(start + 1, page.indexOf(u"\n.SH "_s, start + 1) - start).split(u'\n');
+    QMap<QString, QString> tags; // long name: its tag line
+    static const QRegularExpression longName(QStringLiteral(R"(\\-\\-([a-z\\-]+))"));
+    for (qsizetype i = 1; i < lines.size(); ++i) {
+        if (lines[i - 1] != u".TP"_s)
+            continue;
+        for (auto m = longName.globalMatch(lines[i]); m.hasNext();)
+            tags.insert(m.next().captured(1).remove(u'\\'), lines[i]);
+    }
+    QStringList names;
+    for (const OptionTable::Row &row : OptionTable::rows()) {
+        const QString name = QString::fromLatin1(row.name);
+        names << name;
+        QVERIFY2(tags.contains(name), qPrintable(name));
+        if (row.valueName)
+            QVERIFY2(tags[name].endsWith(u" %1\""_s.arg(QString::fromLatin1(row.valueName).toUpper())),
+                     qPrintable(tags[name]));
+    }
+    names.sort();
+    QCOMPARE(tags.keys(), names);
 }
 
 QTEST_GUILESS_MAIN(TestOptionTable)
