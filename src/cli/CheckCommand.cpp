@@ -2,11 +2,8 @@
 
 #include "CheckReport.h"
 #include "CheckSummary.h"
-#include "ConsolePerson.h"
 #include "ConsoleOutput.h"
-#include "ConsoleStatus.h"
 #include "DesktopNotification.h"
-#include "Dialer.h"
 #include "ExitCode.h"
 #include "JsonStreamWriter.h"
 #include "LearningClassifier.h"
@@ -15,9 +12,8 @@
 #include "CancelFlag.h"
 #include "MessageRows.h"
 #include "Profile.h"
-#include "ProfileStore.h"
+#include "ProfileRun.h"
 #include "RuleDatabase.h"
-#include "SettingsStore.h"
 #include "TerminationSignals.h"
 
 #include <QElapsedTimer>
@@ -83,53 +79,18 @@ int exitCodeFor(MailOutcome outcome, const Deadline &deadline, bool deleting = f
 {
     if (outcome == MailOutcome::Cancelled && deadline.passed())
         return deadline.report(deleting);
-    switch (outcome) {
-    case MailOutcome::Done:
-        return ExitCode::Done;
-    case MailOutcome::NotConfigured:
-        return ExitCode::NotConfigured;
-    case MailOutcome::ConnectionFailed:
-        return ExitCode::ConnectionFailed;
-    case MailOutcome::Cancelled:
+    if (outcome == MailOutcome::Cancelled)
         ConsoleOutput::error(QStringLiteral("Cancelled."));
-        return ExitCode::Failure;
-    case MailOutcome::Failed:
-        return ExitCode::Failure;
-    }
-    return ExitCode::Failure;
+    return ProfileRun::exitCodeFor(outcome);
 }
-
-// The system's dialer, made only when a profile dials.
-class DialerOnDemand : public Dialer {
-public:
-    void DialUp(const ProfileSettingsRecord &settings, CancelFlag &cancel) override
-    {
-        if (!m_dialer)
-            m_dialer = createSystemDialer();
-        m_dialer->DialUp(settings, cancel);
-        RasResult = m_dialer->RasResult;
-    }
-    void HangUp() override
-    {
-        if (m_dialer)
-            m_dialer->HangUp();
-        RasResult = 0;
-    }
-
-private:
-    std::unique_ptr<Dialer> m_dialer;
-};
 
 // Checks one profile (and with --delete empties its Recycle Bin); `result`
 // gets the report once the mailbox has been read.
 int checkProfile(const Options &options, RuleDatabase &rules, const QString &profile, CancelFlag &cancel,
                  const Deadline &deadline, std::optional<CheckReport> &result)
 {
-    ProfileSettingsRecord settings = ReadProfile(profile);
-    ConsoleStatus status(!options.quiet);
-    ConsolePerson person(options, profile, status);
-    DialerOnDemand dialer;
-    const MailRun::Target target{settings, profile, cancel, dialer, person};
+    ProfileRun run(options, profile, cancel, ProfileRun::Dialing::AsProfileSays, !options.quiet);
+    const ProfileSettingsRecord &settings = run.settings;
     SessionOptions session;
     // Nothing is sorted again after the check, and --delete removes in its session.
     session.keepHeaderBlocks = false;
@@ -161,9 +122,9 @@ int checkProfile(const Options &options, RuleDatabase &rules, const QString &pro
         report = CheckReport::fromFolders(profile, inbox, recycle);
         inbox.clear();
     };
-    const MailRun::CheckResult checked = MailRun::check(target, inbox, recycle, classify, rules, options.del, fetched,
-                                                        session, &listingNote);
-    status.clear();
+    const MailRun::CheckResult checked = MailRun::check(run.target(), inbox, recycle, classify, rules, options.del,
+                                                        fetched, session, &listingNote);
+    run.status.clear();
     if (checked.fetched != MailOutcome::Done || !report)
         return exitCodeFor(checked.fetched, deadline);
     report->listingNote = listingNote;
@@ -173,7 +134,7 @@ int checkProfile(const Options &options, RuleDatabase &rules, const QString &pro
         report->applyDeletion(deletion, recycle);
         if (deletion.outcome() != MailOutcome::Done)
             code = exitCodeFor(deletion.outcome(), deadline, true);
-        else if (person.historyFailed())
+        else if (run.person.historyFailed())
             code = ExitCode::Failure;
         else if (deletion.notDeleted > 0)
             code = ExitCode::PartlyDeleted;
@@ -186,7 +147,7 @@ int checkProfile(const Options &options, RuleDatabase &rules, const QString &pro
 QStringList chooseProfiles(const Options &options)
 {
     if (!options.all) {
-        const QString profile = chooseProfile(options);
+        const QString profile = ProfileRun::chooseProfile(options);
         return profile.isEmpty() ? QStringList() : QStringList{profile};
     }
     const QStringList names = ProfileNames();
@@ -196,28 +157,6 @@ QStringList chooseProfiles(const Options &options)
 }
 
 } // namespace
-
-// The profile named on the command line, else the one used last, in its
-// stored spelling; empty (with the reason told) when there is none.
-QString chooseProfile(const Options &options)
-{
-    const QString wanted = options.profile.isEmpty() ? ProfileStore().lastProfile() : options.profile;
-    const QStringList names = ProfileNames();
-    for (const QString &name : names) {
-        if (!wanted.isEmpty() && name.compare(wanted, Qt::CaseInsensitive) == 0)
-            return name;
-    }
-    const QString known = names.isEmpty() ? QStringLiteral("there are none yet; make one in the window")
-                                          : QStringLiteral("known: ") + names.join(QStringLiteral(", "));
-    if (wanted.isEmpty())
-        ConsoleOutput::error(QStringLiteral("No profile was given and none was used last; name one with "
-                                            "--profile (%1).")
-                                 .arg(ConsoleOutput::plain(known)));
-    else
-        ConsoleOutput::error(QStringLiteral("There is no profile \"%1\" (%2).")
-                                 .arg(ConsoleOutput::plain(wanted), ConsoleOutput::plain(known)));
-    return QString();
-}
 
 int run(const Options &options, RuleDatabase &rules)
 {

@@ -12,8 +12,4 @@ namespace CheckCommand {
 
 int run(const CommandLine::Options &options, RuleDatabase &rules);
 
-// The profile named on the command line, else the one used last, in its
-// stored spelling; empty (with the reason told) when there is none.
-QString chooseProfile(const CommandLine::Options &options);
-
 } // namespace CheckCommand

@@ -6,7 +6,8 @@
 
 // The command line front end: `trelvik --check`, `--history`, the rule file
 // options. It parses before any application object exists, so that the
-// window is started only when none of its options is given.
+// window is started only when none of its options is given. The options
+// themselves are declared in OptionTable.
 namespace CommandLine {
 
 struct Options {
@@ -25,6 +26,7 @@ struct Options {
     QString learnSpam; // --learn-spam: mbox, Maildir or .eml
     QString learnHam;
     QString classify; // --classify: a message file, or "-" for standard input
+    QString sieveExport; // --sieve-export: the script's file
     bool sieveUpload = false; // the rules as a Sieve script on the profile's server
     bool sieveStatus = false;
     bool sieveRemove = false;

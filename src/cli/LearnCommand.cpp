@@ -1,20 +1,15 @@
 #include "LearnCommand.h"
 
-#include "CheckCommand.h"
 #include "ConsoleOutput.h"
 #include "ExitCode.h"
 #include "JsonStreamWriter.h"
 #include "Learner.h"
 #include "MessageFiles.h"
+#include "ProfileRun.h"
 
 #include <QFile>
 
 namespace {
-
-QString profileFor(const CommandLine::Options &options)
-{
-    return CheckCommand::chooseProfile(options); // tells the reason when there is none
-}
 
 // The message --classify reads: a file, or standard input for "-"; never
 // more than the header bound and one byte.
@@ -80,7 +75,7 @@ void printVerdict(const CommandLine::Options &options, const QString &profile, c
 
 int LearnCommand::learn(const CommandLine::Options &options, RuleDatabase &rules)
 {
-    const QString profile = profileFor(options);
+    const QString profile = ProfileRun::chooseProfile(options);
     if (profile.isEmpty())
         return ExitCode::NotConfigured;
     const bool spam = !options.learnSpam.isEmpty();
@@ -113,7 +108,7 @@ int LearnCommand::learn(const CommandLine::Options &options, RuleDatabase &rules
 
 int LearnCommand::classify(const CommandLine::Options &options, RuleDatabase &rules)
 {
-    const QString profile = profileFor(options);
+    const QString profile = ProfileRun::chooseProfile(options);
     if (profile.isEmpty())
         return ExitCode::NotConfigured;
     QString error;

@@ -1,61 +1,16 @@
 #include "ServerLessonsCommand.h"
 
 #include "CancelFlag.h"
-#include "CheckCommand.h"
 #include "ConsoleOutput.h"
-#include "ConsolePerson.h"
-#include "ConsoleStatus.h"
-#include "Dialer.h"
 #include "ExitCode.h"
 #include "JsonStreamWriter.h"
 #include "LessonTaker.h"
-#include "MailRun.h"
-#include "Profile.h"
+#include "ProfileRun.h"
 #include "TerminationSignals.h"
 
 #include <QStringList>
 
 namespace {
-
-int exitCodeFor(MailOutcome outcome)
-{
-    switch (outcome) {
-    case MailOutcome::Done:
-        return ExitCode::Done;
-    case MailOutcome::NotConfigured:
-        return ExitCode::NotConfigured;
-    case MailOutcome::ConnectionFailed:
-        return ExitCode::ConnectionFailed;
-    case MailOutcome::Cancelled:
-        ConsoleOutput::error(QStringLiteral("Cancelled; the lessons taken until then are kept."));
-        return ExitCode::Failure;
-    case MailOutcome::Failed:
-        break;
-    }
-    return ExitCode::Failure;
-}
-
-// Learning reads the server and never dials on its own: a profile that
-// dials is dialled by the system's dialer, made only then.
-class LazyDialer : public Dialer {
-public:
-    void DialUp(const ProfileSettingsRecord &settings, CancelFlag &cancel) override
-    {
-        if (!m_dialer)
-            m_dialer = createSystemDialer();
-        m_dialer->DialUp(settings, cancel);
-        RasResult = m_dialer->RasResult;
-    }
-    void HangUp() override
-    {
-        if (m_dialer)
-            m_dialer->HangUp();
-        RasResult = 0;
-    }
-
-private:
-    std::unique_ptr<Dialer> m_dialer;
-};
 
 void print(const CommandLine::Options &options, const QString &profile, const LessonTaker::Counts &counts,
            const QList<LessonFolder> &folders)
@@ -115,7 +70,7 @@ void print(const CommandLine::Options &options, const QString &profile, const Le
 
 int ServerLessonsCommand::run(const CommandLine::Options &options, RuleDatabase &rules)
 {
-    const QString profile = CheckCommand::chooseProfile(options);
+    const QString profile = ProfileRun::chooseProfile(options);
     if (profile.isEmpty())
         return ExitCode::NotConfigured;
     LessonTaker taker(rules, profile);
@@ -126,22 +81,22 @@ int ServerLessonsCommand::run(const CommandLine::Options &options, RuleDatabase 
     }
     CancelFlag cancel;
     TerminationSignals signalsCancel(cancel);
-    ProfileSettingsRecord settings = ReadProfile(profile);
-    ConsoleStatus status(!options.quiet);
-    ConsolePerson person(options, profile, status);
-    LazyDialer dialer;
-    const MailRun::Target target{settings, profile, cancel, dialer, person};
+    // Learning reads the server and never dials on its own: a profile that
+    // dials is dialled by the system's dialer.
+    ProfileRun run(options, profile, cancel, ProfileRun::Dialing::AsProfileSays, !options.quiet);
     QString stored; // why a batch could not be stored: the reading stops there
     const auto sink = [&](const QList<QByteArray> &headers, bool spam) { return taker.take(headers, spam, &stored); };
     QList<LessonFolder> folders;
-    const MailOutcome outcome = MailRun::learnFromServer(target, sink, folders);
-    status.clear();
+    const MailOutcome outcome = MailRun::learnFromServer(run.target(), sink, folders);
+    run.status.clear();
     if (!stored.isEmpty()) {
         ConsoleOutput::error(QStringLiteral("The lessons could not be stored: ") + stored);
         return ExitCode::Failure;
     }
+    if (outcome == MailOutcome::Cancelled)
+        ConsoleOutput::error(QStringLiteral("Cancelled; the lessons taken until then are kept."));
     if (outcome != MailOutcome::Done)
-        return exitCodeFor(outcome);
+        return ProfileRun::exitCodeFor(outcome);
     print(options, profile, taker.counts(), folders);
     return ExitCode::Done;
 }

@@ -1,15 +1,9 @@
 #include "SieveServerCommand.h"
 
 #include "CancelFlag.h"
-#include "CheckCommand.h"
 #include "ConsoleOutput.h"
-#include "ConsolePerson.h"
-#include "ConsoleStatus.h"
-#include "Dialer.h"
 #include "ExitCode.h"
-#include "MailRun.h"
-#include "Profile.h"
-#include "ProfileRecord.h"
+#include "ProfileRun.h"
 #include "RuleDatabase.h"
 #include "SieveUpload.h"
 #include "TerminationSignals.h"
@@ -22,29 +16,6 @@
 namespace SieveServerCommand {
 
 namespace {
-
-// Rules on the server need no dial-up of their own: a check dials.
-class NoDialer : public Dialer {
-public:
-    void DialUp(const ProfileSettingsRecord &, CancelFlag &) override { RasResult = 0; }
-    void HangUp() override { }
-};
-
-int exitCodeFor(const MailResult &result)
-{
-    switch (result.kind) {
-    case MailOutcome::Done:
-        return ExitCode::Done;
-    case MailOutcome::NotConfigured:
-        return ExitCode::NotConfigured;
-    case MailOutcome::ConnectionFailed:
-        return ExitCode::ConnectionFailed;
-    case MailOutcome::Cancelled:
-    case MailOutcome::Failed:
-        break;
-    }
-    return ExitCode::Failure;
-}
 
 // The folder the script files spam into: the profile's own Junk folder
 // where it names one, else the usual name.
@@ -142,24 +113,19 @@ int run(Action action, const CommandLine::Options &options, const RuleDatabase &
     CancelFlag cancel;
     TerminationSignals signalsCancel(cancel);
     Report r;
-    r.profile = CheckCommand::chooseProfile(options);
+    r.profile = ProfileRun::chooseProfile(options);
     if (r.profile.isEmpty())
         return ExitCode::NotConfigured;
-    ProfileSettingsRecord settings = ReadProfile(r.profile);
-    ConsoleStatus status(!options.quiet && !options.json);
-    ConsolePerson person(options, r.profile, status);
-    NoDialer dialer;
-    const MailRun::Target target{settings, r.profile, cancel, dialer, person};
-    if (MailRun::ready(target) != MailOutcome::Done)
-        return ExitCode::NotConfigured;
-    SessionOptions sessionOptions = MailRun::sessionOptions(target);
-    if (settings.usesOAuth2() && !person.readyToSignIn(sessionOptions.accessToken))
-        return ExitCode::ConnectionFailed;
+    ProfileRun run(options, r.profile, cancel, ProfileRun::Dialing::Never, !options.quiet && !options.json);
+    const ProfileSettingsRecord &settings = run.settings;
+    SessionOptions sessionOptions;
+    if (const int code = run.prepareSession(&sessionOptions); code != ExitCode::Done)
+        return code;
 
     const SieveEndpoint endpoint = sieveEndpoint(settings, [](const QString &d) { return lookUpSieveSrv(d); });
     r.server = QStringLiteral("%1:%2").arg(endpoint.host).arg(endpoint.port);
     SieveSession session(settings, endpoint, cancel, sessionOptions);
-    status.setStatusText(QStringLiteral("Connecting to %1...").arg(r.server));
+    run.status.setStatusText(QStringLiteral("Connecting to %1...").arg(r.server));
     MailResult result = session.connectServer();
     if (result.ok())
         result = session.login();
@@ -169,20 +135,20 @@ int run(Action action, const CommandLine::Options &options, const RuleDatabase &
         made.junkFolder = junkFolder(settings);
         made.programVersion = QCoreApplication::applicationVersion();
         r.script = SieveScript::generate(*filter, *exempted, made);
-        status.setStatusText(QStringLiteral("Talking to %1...").arg(r.server));
+        run.status.setStatusText(QStringLiteral("Talking to %1...").arg(r.server));
         result = act(action, session, options, r);
         session.logout();
     }
-    status.clear();
+    run.status.clear();
     if (options.json)
         printJson(r, result);
     else if (result.ok())
         printText(action, r, options.quiet);
     if (!result.ok() && result.hasMessage())
-        person.report(result);
+        run.person.report(result);
     if (result.kind == MailOutcome::Cancelled)
         ConsoleOutput::error(QStringLiteral("Cancelled."));
-    return exitCodeFor(result);
+    return ProfileRun::exitCodeFor(result.kind);
 }
 
 } // namespace SieveServerCommand

@@ -1,57 +1,28 @@
 #include "WatchCommand.h"
 
 #include "CancelFlag.h"
-#include "CheckCommand.h"
 #include "ConsoleOutput.h"
 #include "ConsolePerson.h"
 #include "ConsoleStatus.h"
-#include "Dialer.h"
 #include "ExitCode.h"
 #include "MailProtocols.h"
-#include "MailRun.h"
 #include "MailWatch.h"
-#include "Profile.h"
-#include "ProfileRecord.h"
+#include "ProfileRun.h"
 #include "RuleDatabase.h"
 #include "TerminationSignals.h"
 
 namespace WatchCommand {
 
-namespace {
-
-// A watch runs for days: it does not dial, it waits for the network.
-class NoDialer : public Dialer {
-public:
-    void DialUp(const ProfileSettingsRecord &, CancelFlag &) override { RasResult = 0; }
-    void HangUp() override { }
-};
-
-int exitCodeFor(MailOutcome outcome)
-{
-    switch (outcome) {
-    case MailOutcome::Done:
-    case MailOutcome::Cancelled: // SIGTERM is how a watch ends
-        return ExitCode::Done;
-    case MailOutcome::NotConfigured:
-        return ExitCode::NotConfigured;
-    case MailOutcome::ConnectionFailed:
-        return ExitCode::ConnectionFailed;
-    case MailOutcome::Failed:
-        break;
-    }
-    return ExitCode::Failure;
-}
-
-} // namespace
-
 int run(const CommandLine::Options &options, RuleDatabase &rules)
 {
     CancelFlag cancel;
     TerminationSignals signalsCancel(cancel);
-    const QString profile = CheckCommand::chooseProfile(options);
+    const QString profile = ProfileRun::chooseProfile(options);
     if (profile.isEmpty())
         return ExitCode::NotConfigured;
-    ProfileSettingsRecord settings = ReadProfile(profile);
+    // A watch runs for days: it does not dial, it waits for the network.
+    ProfileRun run(options, profile, cancel, ProfileRun::Dialing::Never, !options.quiet);
+    const ProfileSettingsRecord &settings = run.settings;
     const MailProtocolEntry &protocol = MailProtocols::builtIn().of(settings);
     if (!protocol.watch) {
         ConsoleOutput::error(QStringLiteral("--watch needs an IMAP profile; \"%1\" reads its mail over POP3 (check "
@@ -59,16 +30,12 @@ int run(const CommandLine::Options &options, RuleDatabase &rules)
                                  .arg(ConsoleOutput::plain(profile)));
         return ExitCode::Usage;
     }
-    ConsoleStatus status(!options.quiet);
-    ConsolePerson person(options, profile, status);
-    NoDialer dialer;
-    const MailRun::Target target{settings, profile, cancel, dialer, person};
-    if (MailRun::ready(target) != MailOutcome::Done)
-        return ExitCode::NotConfigured;
-    SessionOptions session = MailRun::sessionOptions(target);
+    SessionOptions session;
+    if (const int code = run.prepareSession(&session); code != ExitCode::Done)
+        return code;
     session.keepHeaderBlocks = false;
-    if (settings.usesOAuth2() && !person.readyToSignIn(session.accessToken))
-        return ExitCode::ConnectionFailed;
+    ConsoleStatus &status = run.status;
+    ConsolePerson &person = run.person;
 
     const std::unique_ptr<MailWatch> watching =
         protocol.watch(status, settings, cancel, RuleClassifier::lazy(rules),
@@ -97,7 +64,8 @@ int run(const CommandLine::Options &options, RuleDatabase &rules)
     status.clear();
     if (!result.ok() && result.kind != MailOutcome::Cancelled)
         person.report(result);
-    return exitCodeFor(result.kind);
+    // SIGTERM is how a watch ends.
+    return result.kind == MailOutcome::Cancelled ? ExitCode::Done : ProfileRun::exitCodeFor(result.kind);
 }
 
 } // namespace WatchCommand
