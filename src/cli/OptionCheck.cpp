@@ -138,6 +138,18 @@ QString firstProblem(const QList<const Row *> &given, Check check)
     return QString();
 }
 
+// Every action, as a refusal names them: "--check, --watch ... or --classify".
+QString actionNames(const QString &lastJoin)
+{
+    QStringList names;
+    for (const Row &row : rows()) {
+        if (row.kind == Kind::Action)
+            names << QStringLiteral("--") + nameOf(row);
+    }
+    const QString last = names.takeLast();
+    return names.join(QStringLiteral(", ")) + u' ' + lastJoin + u' ' + last;
+}
+
 } // namespace
 
 bool read(const QCommandLineParser &parser, CommandLine::Options *options, const Row **action, QString *why)
@@ -157,10 +169,9 @@ bool read(const QCommandLineParser &parser, CommandLine::Options *options, const
     }
     *why = firstProblem(given, [&parser](const Row &row) { return usageProblem(row, parser); });
     if (why->isEmpty() && actions.isEmpty())
-        *why = QStringLiteral("Say what to do: --check, --watch, --history, --import-rules or --export-rules.");
+        *why = QStringLiteral("Say what to do: %1.").arg(actionNames(QStringLiteral("or")));
     if (why->isEmpty() && actions.size() > 1)
-        *why = QStringLiteral("Only one of --check, --watch, --history, --import-rules and --export-rules at a "
-                              "time.");
+        *why = QStringLiteral("Only one of %1 at a time.").arg(actionNames(QStringLiteral("and")));
     if (why->isEmpty())
         *why = firstProblem(given, [&parser](const Row &row) { return exclusionProblem(row, parser); });
     if (why->isEmpty())

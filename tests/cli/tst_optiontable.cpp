@@ -74,6 +74,9 @@ void TestOptionTable::rowsReferToRowsThatExist()
 
 void TestOptionTable::refusalsNameTheMistake_data()
 {
+    // A refusal for a missing or second action names every action.
+    const QString kActions =
+        u"--check, --watch, --history, --import-rules, --export-rules, --learn-spam, --learn-ham, --learn-from-server, --classify, --sieve-export, --sieve-upload, --sieve-status"_s;
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<QString>("expected"); // the refusal, or the action chosen
 
@@ -81,14 +84,11 @@ void TestOptionTable::refusalsNameTheMistake_data()
     QTest::newRow("learn-ham with a file") << QStringList{u"--learn-ham"_s, u"dir"_s} << u"learn-ham"_s;
     QTest::newRow("one-dash long option") << QStringList{u"-history"_s, u"-json"_s} << u"history"_s;
     QTest::newRow("nothing to do") << QStringList{u"--quiet"_s}
-                                   << u"Say what to do: --check, --watch, --history, --import-rules or "
-                                      "--export-rules."_s;
+                                   << u"Say what to do: %1 or --sieve-remove."_s.arg(kActions);
     QTest::newRow("two actions") << QStringList{u"--check"_s, u"--sieve-status"_s}
-                                 << u"Only one of --check, --watch, --history, --import-rules and --export-rules "
-                                    "at a time."_s;
-    QTest::newRow("learn-spam beside learn-ham")
-        << QStringList{u"--learn-spam"_s, u"a"_s, u"--learn-ham"_s, u"b"_s}
-        << u"Only one of --check, --watch, --history, --import-rules and --export-rules at a time."_s;
+                                 << u"Only one of %1 and --sieve-remove at a time."_s.arg(kActions);
+    QTest::newRow("learn-spam beside learn-ham") << QStringList{u"--learn-spam"_s, u"a"_s, u"--learn-ham"_s, u"b"_s}
+                                                 << u"Only one of %1 and --sieve-remove at a time."_s.arg(kActions);
     QTest::newRow("stray word") << QStringList{u"--check"_s, u"now"_s} << u"Unexpected argument \"now\"."_s;
     QTest::newRow("delete without check") << QStringList{u"--delete"_s} << u"--delete works only with --check."_s;
     QTest::newRow("json with a rule export")
