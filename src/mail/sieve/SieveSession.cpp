@@ -7,7 +7,6 @@
 #include "ConnectErrorText.h"
 #include "LoginReplies.h"
 #include "ProfileRecord.h"
-#include "SocketConnection.h"
 
 namespace {
 
@@ -27,8 +26,8 @@ QString text(const QByteArray &bytes)
 
 SieveSession::SieveSession(const ProfileSettingsRecord &settings, SieveEndpoint endpoint, CancelFlag &cancel,
                            SessionOptions options, QObject *parent)
-    : SieveSession(std::make_unique<SocketConnection>(), settings, std::move(endpoint), cancel, std::move(options),
-                   parent)
+    // A copy, not a move: the connection is made from the same options.
+    : SieveSession(newConnection(options), settings, std::move(endpoint), cancel, options, parent)
 {
 }
 
