@@ -50,7 +50,8 @@ void ServerRulesNote::watch(QAction *action)
 
 void ServerRulesNote::schedule()
 {
-    m_later.start();
+    if (!m_later.isActive()) // a list filled row by row asks once per row
+        m_later.start();
 }
 
 QString ServerRulesNote::remember(const QString &profile, const ServerRules::Report &report)

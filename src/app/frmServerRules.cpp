@@ -193,6 +193,8 @@ bool frmServerRules::converse(ServerRules::Action action)
     setBusy(true);
     ServerRules::Report report = ServerRules::run(action, target, *filter, *exempted, m_context.seams);
     const bool ok = report.result.ok();
+    if (!report.server.isEmpty())
+        m_server = report.server;
     // A refusal leaves the status unknown: the caller asks again.
     m_report.reset();
     if (ok)
@@ -218,8 +220,8 @@ bool frmServerRules::converse(ServerRules::Action action)
 
 void frmServerRules::showReport()
 {
-    const QString where = m_report ? m_report->server : QStringLiteral("the ManageSieve server");
-    lblServer->setText(QStringLiteral("Profile \"%1\", server %2").arg(m_context.profile, where));
+    lblServer->setText(QStringLiteral("Profile \"%1\", server %2")
+                           .arg(m_context.profile, m_server.isEmpty() ? QStringLiteral("not reached yet") : m_server));
     if (!m_report) {
         lblState->setText(QStringLiteral("State: unknown"));
         lblActive->clear();
@@ -239,6 +241,7 @@ void frmServerRules::showReport()
                                   .arg(r.script.leftOut.size())
                                   .arg(all));
     lsvLeftOut->clear();
+    lsvLeftOut->setVisible(!r.script.leftOut.isEmpty());
     for (const SieveScript::LeftOut &l : r.script.leftOut)
         lsvLeftOut->addTopLevelItem(new QTreeWidgetItem(QStringList{l.list, l.rule, l.reason}));
     lblDone->setText(r.outcome.steps.isEmpty()

@@ -62,7 +62,8 @@ private:
 
     Context m_context;
     CancelFlag m_cancel;
-    std::optional<ServerRules::Report> m_report;
+    std::optional<ServerRules::Report> m_report; // the last that reached the server and ended well
+    QString m_server; // host:port, once known
     bool m_busy = false;
     bool m_started = false;
 
