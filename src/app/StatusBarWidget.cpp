@@ -29,6 +29,12 @@ StatusBarWidget::StatusBarWidget(int firstPanelWidth, int height, QWidget *paren
     m_second->setAccessibleDescription(QStringLiteral("Status Text"));
     m_second->setTextFormat(Qt::PlainText);
     addWidget(m_second, 1);
+
+    m_note = new QLabel(this);
+    m_note->setObjectName(QStringLiteral("StatusBar1Panel3"));
+    m_note->setTextFormat(Qt::PlainText);
+    m_note->hide();
+    addPermanentWidget(m_note);
 }
 
 QString StatusBarWidget::panelText() const
@@ -40,6 +46,21 @@ void StatusBarWidget::setPanelText(const QString &text)
 {
     m_second->setText(text);
     QAccessibleEvent event(m_second, QAccessible::NameChanged);
+    QAccessible::updateAccessibility(&event);
+}
+
+QString StatusBarWidget::noteText() const
+{
+    return m_note->text();
+}
+
+void StatusBarWidget::setNoteText(const QString &text)
+{
+    m_note->setText(text);
+    m_note->setVisible(!text.isEmpty());
+    if (text.isEmpty())
+        return;
+    QAccessibleEvent event(m_note, QAccessible::Alert);
     QAccessible::updateAccessibility(&event);
 }
 

@@ -14,6 +14,9 @@ public:
 
     QString panelText() const;
     void setPanelText(const QString &text);
+    // The third panel, at the right end, shown only while it has a text.
+    QString noteText() const;
+    void setNoteText(const QString &text);
     // Tells a screen reader the status text now shown (the end of a run).
     void announce();
 
@@ -24,4 +27,5 @@ public:
 private:
     QFrame *m_first = nullptr;
     QLabel *m_second = nullptr;
+    QLabel *m_note = nullptr;
 };

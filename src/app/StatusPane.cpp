@@ -23,6 +23,11 @@ void StatusPane::setText(const QString &text)
     StatusBar1->setPanelText(text);
 }
 
+void StatusPane::setNote(const QString &note)
+{
+    StatusBar1->setNoteText(note);
+}
+
 void StatusPane::setProgressMaximum(int maximum)
 {
     Progress->setMaximum(maximum);

@@ -17,6 +17,9 @@ public:
 
 public Q_SLOTS:
     void setText(const QString &text);
+    // A standing note beside the text (the rules on the server out of
+    // date); empty takes it away.
+    void setNote(const QString &note);
     void setProgressMaximum(int maximum);
     void setProgressValue(int value);
     // Empties the text and the progress bar.

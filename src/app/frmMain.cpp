@@ -107,6 +107,7 @@ void frmMain::buildPanes()
     m_ruleFiles = new RuleFileActions(m_ruleDb, *m_rules, *m_ruleActions, lsvFilter, lsvExempted, m_menus, *m_status,
                                       this);
     m_menuCommands = new MenuCommands(m_ruleDb, m_menus, m_dpi, this);
+    m_menuCommands->serveRules(*m_rules, *m_profile, *m_status, [this] { return certificateHooks(); });
     m_details->follow(lsvInbox, m_inbox);
     m_details->follow(lsvRecycle, m_recycle);
 }
@@ -190,6 +191,8 @@ void frmMain::profilesAvailable(bool any)
     cmdFetch->setEnabled(any);
     cmdConfirm->setEnabled(any);
     m_menus.mnuLearnFromServer->setEnabled(any);
+    m_menus.mnuServerRules->setEnabled(any);
+    m_menus.mnuFilterServerRules->setEnabled(any);
     lsvInbox->setEmptyText(any ? QString() : kFirstStartText);
 }
 
@@ -389,6 +392,7 @@ void frmMain::ClearMessageDetails()
 void frmMain::importRulesFrom(const QString &path)
 {
     m_ruleFiles->importRulesFrom(path);
+    m_menuCommands->rulesChanged();
 }
 
 bool frmMain::exportRulesTo(const QString &path)

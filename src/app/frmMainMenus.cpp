@@ -43,6 +43,7 @@ MainMenus buildMainMenus(QMainWindow *window)
     separator(m.mnuFile, QStringLiteral("sepFileRules"));
     m.mnuLearnFromServer = item(m.mnuFile, QStringLiteral("mnuLearnFromServer"),
                                 QStringLiteral("&Learn From Server Folders"));
+    m.mnuServerRules = item(m.mnuFile, QStringLiteral("mnuServerRules"), QStringLiteral("&Rules on the Server..."));
     m.mnuDeletionHistory = item(m.mnuFile, QStringLiteral("mnuDeletionHistory"),
                                 QStringLiteral("Deletion &History..."));
     separator(m.mnuFile, QStringLiteral("sepFile"));
@@ -92,6 +93,8 @@ MainMenus buildMainMenus(QMainWindow *window)
     separator(m.mnuFilterList, QStringLiteral("sepFilterList"));
     m.mnuFilterSpamMarks = item(m.mnuFilterList, QStringLiteral("mnuFilterSpamMarks"),
                                 QStringLiteral("Add Server &Spam Marks"));
+    m.mnuFilterServerRules = item(m.mnuFilterList, QStringLiteral("mnuFilterServerRules"),
+                                  QStringLiteral("&Rules on the Server..."));
 
     m.mnuExemptedList = menu(window, QStringLiteral("mnuExemptedList"), QStringLiteral("ExemptedList"));
     m.mnuExemptedAdd = item(m.mnuExemptedList, QStringLiteral("mnuExemptedAdd"), QStringLiteral("&Add"));

@@ -13,6 +13,7 @@ struct MainMenus {
     QAction *mnuImportRules = nullptr;
     QAction *mnuExportRules = nullptr;
     QAction *mnuLearnFromServer = nullptr;
+    QAction *mnuServerRules = nullptr;
     QAction *mnuDeletionHistory = nullptr;
     QAction *mnuExit = nullptr;
     QMenu *mnuHelp = nullptr;
@@ -37,6 +38,7 @@ struct MainMenus {
     QAction *mnuFilterAdd = nullptr;
     QAction *mnuFilterDelete = nullptr;
     QAction *mnuFilterSpamMarks = nullptr;
+    QAction *mnuFilterServerRules = nullptr;
 
     QMenu *mnuExemptedList = nullptr;
     QAction *mnuExemptedAdd = nullptr;

@@ -192,7 +192,8 @@ private Q_SLOTS:
             {u"cmdFetch|Fetch &Inbox|Fetch e-Mail Header From Server"_s,
              u"cmdConfirm|&Empty Recycle Bin|Delete Recycle Bin Items From Server"_s,
              u"cmdExit|E&xit|End Program"_s,
-             u"mnuFile|&File|&Import Rules..., &Export Rules..., -, (disabled), Deletion &History..., -, E&xit"_s,
+             u"mnuFile|&File|&Import Rules..., &Export Rules..., -, (disabled), (disabled), Deletion &History..., "
+             u"-, E&xit"_s,
              u"mnuHelp|&Help|&Content, -, &About"_s,
              u"mnuInboxPopup|Inbox Popup|Move To &Recycle Bin, -, Add &Sender To Filter List, Add &Domain To Filter "
              u"List, -, "
@@ -200,7 +201,7 @@ private Q_SLOTS:
              u"mnuRecycleBinPopup|Recycle Bin Popup|Move To &Inbox, -, Add &Sender To Filter List, Add &Domain To "
              u"Filter List, -, "
              "&Remove Sender From Filter List, Remove D&omain From Filter List, -, &Exempt Sender From Filter"_s,
-             u"mnuFilterList|Filter List|&Add, &Delete, -, Add Server &Spam Marks"_s,
+             u"mnuFilterList|Filter List|&Add, &Delete, -, Add Server &Spam Marks, (disabled)"_s,
              u"mnuExemptedList|ExemptedList|&Add, &Delete"_s};
         for (const QString &row : table) {
             const QString name = row.section(u'|', 0, 0);
