@@ -6,7 +6,6 @@
 #include "SieveInclude.h"
 #include "SieveSession.h"
 
-#include <QCoreApplication>
 
 namespace ServerRules {
 
@@ -59,20 +58,10 @@ QStringList linesOf(const QString &text)
 
 } // namespace
 
-QString junkFolder(const ProfileSettingsRecord &settings)
-{
-    const bool junk = settings.ImapEmptyAction.compare(QLatin1String("Junk"), Qt::CaseInsensitive) == 0;
-    return junk && !settings.ImapTargetFolder.trimmed().isEmpty() ? settings.ImapTargetFolder.trimmed()
-                                                                  : QStringLiteral("Junk");
-}
-
 SieveScript::Options scriptOptions(const ProfileSettingsRecord &settings, const QStringList &extensions,
                                    const QDateTime &made)
 {
-    SieveScript::Options options;
-    options.capabilities.extensions = extensions;
-    options.junkFolder = junkFolder(settings);
-    options.programVersion = QCoreApplication::applicationVersion();
+    SieveScript::Options options = SieveUpload::scriptOptions(settings, extensions);
     options.made = made;
     return options;
 }

@@ -44,9 +44,7 @@ struct Report {
     QString activeText;
 };
 
-// The folder the script files spam into: the profile's own Junk folder
-// where it names one, else the usual name.
-QString junkFolder(const ProfileSettingsRecord &settings);
+// As the command line makes it (SieveUpload::scriptOptions), at `made`.
 SieveScript::Options scriptOptions(const ProfileSettingsRecord &settings, const QStringList &extensions,
                                    const QDateTime &made = {});
 

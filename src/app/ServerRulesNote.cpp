@@ -8,7 +8,9 @@
 #include "SettingsStore.h"
 
 #include <QAction>
+#include <QFutureWatcher>
 #include <QStandardItemModel>
+#include <QtConcurrent/QtConcurrentRun>
 
 using namespace modRegistry;
 
@@ -80,23 +82,34 @@ QString ServerRulesNote::remember(const QString &profile, const ServerRules::Rep
 
 void ServerRulesNote::check()
 {
-    QString text;
+    const int round = ++m_round;
     const QString key = kSettingKeyPrefix + m_profile.name();
     const QString uploaded = m_profile.name().isEmpty() ? QString()
                                                         : ReadStoreValue(HKEY_CURRENT_USER, key, kDigest, {});
-    if (uploaded == kStale) {
-        text = kOutOfDateText;
-    } else if (!uploaded.isEmpty()) {
-        const std::optional<QStringList> filter = m_rules.database().FillRules(QStringLiteral("tbfilter"));
-        const std::optional<QStringList> exempted = m_rules.database().FillRules(QStringLiteral("tbexempted"));
-        const QStringList extensions =
-            ReadStoreValue(HKEY_CURRENT_USER, key, kExtensions, {}).split(u' ', Qt::SkipEmptyParts);
-        if (filter && exempted
-            && SieveScript::generate(*filter, *exempted, ServerRules::scriptOptions(m_profile.settings(), extensions))
-                    .digest
-                != uploaded)
-            text = kOutOfDateText;
-    }
+    if (uploaded.isEmpty() || uploaded == kStale)
+        return settle(uploaded.isEmpty() ? QString() : kOutOfDateText);
+    const std::optional<QStringList> filter = m_rules.database().FillRules(QStringLiteral("tbfilter"));
+    const std::optional<QStringList> exempted = m_rules.database().FillRules(QStringLiteral("tbexempted"));
+    if (!filter || !exempted)
+        return settle({});
+    const QStringList extensions =
+        ReadStoreValue(HKEY_CURRENT_USER, key, kExtensions, {}).split(u' ', Qt::SkipEmptyParts);
+    const SieveScript::Options options = ServerRules::scriptOptions(m_profile.settings(), extensions);
+    // The script of a large database takes a while to make: on a worker,
+    // and only the newest check's answer counts.
+    auto *watcher = new QFutureWatcher<bool>(this);
+    connect(watcher, &QFutureWatcher<bool>::finished, this, [this, watcher, round] {
+        watcher->deleteLater();
+        if (round == m_round)
+            settle(watcher->result() ? QString() : kOutOfDateText);
+    });
+    watcher->setFuture(QtConcurrent::run([filter = *filter, exempted = *exempted, options, uploaded] {
+        return SieveScript::generate(filter, exempted, options).digest == uploaded;
+    }));
+}
+
+void ServerRulesNote::settle(const QString &text)
+{
     if (text != m_text) {
         m_text = text;
         m_show(m_text);

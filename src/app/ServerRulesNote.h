@@ -45,10 +45,12 @@ public Q_SLOTS:
 
 private:
     void check();
+    void settle(const QString &text);
 
     RuleLists &m_rules;
     CurrentProfile &m_profile;
     std::function<void(const QString &)> m_show;
     QTimer m_later;
     QString m_text;
+    int m_round = 0; // the newest check; an older one's answer is stale
 };

@@ -8,7 +8,6 @@
 #include "SieveUpload.h"
 #include "TerminationSignals.h"
 
-#include <QCoreApplication>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -16,15 +15,6 @@
 namespace SieveServerCommand {
 
 namespace {
-
-// The folder the script files spam into: the profile's own Junk folder
-// where it names one, else the usual name.
-QString junkFolder(const ProfileSettingsRecord &settings)
-{
-    const bool junk = settings.ImapEmptyAction.compare(QLatin1String("Junk"), Qt::CaseInsensitive) == 0;
-    return junk && !settings.ImapTargetFolder.trimmed().isEmpty() ? settings.ImapTargetFolder.trimmed()
-                                                                  : QStringLiteral("Junk");
-}
 
 struct Report {
     QString profile;
@@ -130,11 +120,8 @@ int run(Action action, const CommandLine::Options &options, const RuleDatabase &
     if (result.ok())
         result = session.login();
     if (result.ok()) {
-        SieveScript::Options made;
-        made.capabilities.extensions = session.server().sieveExtensions;
-        made.junkFolder = junkFolder(settings);
-        made.programVersion = QCoreApplication::applicationVersion();
-        r.script = SieveScript::generate(*filter, *exempted, made);
+        r.script = SieveScript::generate(*filter, *exempted,
+                                         SieveUpload::scriptOptions(settings, session.server().sieveExtensions));
         run.status.setStatusText(QStringLiteral("Talking to %1...").arg(r.server));
         result = act(action, session, options, r);
         session.logout();

@@ -1,6 +1,9 @@
 #include "SieveUpload.h"
 
+#include "ProfileRecord.h"
 #include "SieveInclude.h"
+
+#include <QCoreApplication>
 
 namespace SieveUpload {
 
@@ -141,6 +144,17 @@ QString stateText(State state)
 bool Status::running() const
 {
     return (state == State::UpToDate || state == State::OutOfDate) && (active == kName || included);
+}
+
+SieveScript::Options scriptOptions(const ProfileSettingsRecord &settings, const QStringList &extensions)
+{
+    SieveScript::Options options;
+    options.capabilities.extensions = extensions;
+    const bool junk = settings.ImapEmptyAction.compare(QLatin1String("Junk"), Qt::CaseInsensitive) == 0;
+    options.junkFolder = junk && !settings.ImapTargetFolder.trimmed().isEmpty() ? settings.ImapTargetFolder.trimmed()
+                                                                                : QStringLiteral("Junk");
+    options.programVersion = QCoreApplication::applicationVersion();
+    return options;
 }
 
 QString backupName(const QString &script)

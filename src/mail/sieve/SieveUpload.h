@@ -8,6 +8,8 @@
 #include <QString>
 #include <QStringList>
 
+struct ProfileSettingsRecord;
+
 // What Trelvik does with its script on a ManageSieve server, over a session
 // that is logged in. The user's own filters are never lost: Trelvik's
 // script has a name of its own, a script on the server under that name is
@@ -43,6 +45,11 @@ struct Outcome {
     QStringList steps; // what was done on the server, for the user
     Status status; // as it is afterwards, when the outcome is done
 };
+
+// How the profile's script is made: spam filed into the profile's own Junk
+// folder where it names one (else the usual name), with the extensions the
+// server announced.
+SieveScript::Options scriptOptions(const ProfileSettingsRecord &settings, const QStringList &extensions);
 
 // The copy kept of a script Trelvik changed.
 QString backupName(const QString &script);
