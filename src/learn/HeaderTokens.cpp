@@ -57,7 +57,7 @@ public:
         QByteArray previous;
         QByteArray pair;
         const Joined pairTag(tag, ".pair");
-        TokenText::humanWords(TokenText::decoded(raw), [&](QByteArrayView word) {
+        const TokenText::Emit words = [&](QByteArrayView word) {
             add(tag, word);
             if (!pairs)
                 return;
@@ -68,7 +68,9 @@ public:
                 add(pairTag.view(), pair);
             }
             previous = word.toByteArray();
-        });
+        };
+        if (!TokenText::asciiHumanWords(raw, words))
+            TokenText::humanWords(TokenText::decoded(raw), words);
     }
     // The domain and each parent down to two labels.
     void domain(QByteArrayView tag, QByteArrayView domain)

@@ -93,6 +93,41 @@ void TokenText::humanWords(const QString &text, const Emit &emit)
     flush();
 }
 
+bool TokenText::asciiHumanWords(QByteArrayView raw, const Emit &emit)
+{
+    for (const char c : raw) {
+        if (quint8(c) >= 0x80)
+            return false;
+    }
+    if (raw.contains("=?"))
+        return false;
+    // As humanWords() reads ASCII: letters and digits (with "$" and "'")
+    // make words, folded to lower case; "!" and "%" stand alone.
+    char word[24];
+    qsizetype size = 0;
+    qsizetype length = 0; // of the whole word; only its first 24 bytes are kept
+    auto flush = [&] {
+        if (length >= 2)
+            emit(QByteArrayView(word, size));
+        size = length = 0;
+    };
+    for (const char c : raw) {
+        const bool lower = c >= 'a' && c <= 'z';
+        const bool upper = c >= 'A' && c <= 'Z';
+        if (lower || upper || (c >= '0' && c <= '9') || c == '$' || c == '\'') {
+            if (size < qsizetype(sizeof word))
+                word[size++] = upper ? char(c + ('a' - 'A')) : c;
+            ++length;
+            continue;
+        }
+        flush();
+        if (c == '!' || c == '%')
+            emit(QByteArrayView(&c, 1));
+    }
+    flush();
+    return true;
+}
+
 QString TokenText::decoded(QByteArrayView raw)
 {
     QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);

@@ -26,6 +26,10 @@ void machineWords(QByteArrayView value, Emit &&emit);
 // characters; other scripts give their letter runs.
 void humanWords(const QString &text, const Emit &emit);
 
+// The same words of a value that is plain ASCII without encoded words, read
+// straight from its bytes; false (nothing emitted) for any other value.
+bool asciiHumanWords(QByteArrayView raw, const Emit &emit);
+
 // The value as text: encoded words decoded, raw bytes read as UTF-8 when
 // they are valid UTF-8, else a character a byte.
 QString decoded(QByteArrayView raw);

@@ -3,6 +3,7 @@
 #include "HeaderTokens.h"
 #include "LearnModel.h"
 #include "LearnReasons.h"
+#include "TokenText.h"
 
 #include <QtTest>
 #include <cmath>
@@ -248,6 +249,9 @@ private Q_SLOTS:
             << QByteArray("Subject: Re: lunch plans\nIn-Reply-To: <a@b.example>\nMIME-Version: 1.0\n\n")
             << QByteArrayList{"check:in-a-thread", "subject.pair:lunch plans", "fields:--c-----------o-------"}
             << QByteArrayList{"check:reply-without-reference", "check:subject-shouting", "check:subject-bang"};
+        QTest::newRow("a long address of two-byte letters, cut between them")
+            << QByteArray("From: " + QByteArray("\xc3\xa9").repeated(40) + "@X.Example\n\n")
+            << QByteArrayList{"from.domain:x.example"} << QByteArrayList{};
         static const char withNul[] = "Subject: caf\xc3 \xff\xfe bad\0word\nFrom: a@b.example\n\n";
         QTest::newRow("signature blobs give nothing, their domains do")
             << QByteArray("DKIM-Signature: v=1; a=rsa-sha256; d=shop.example; s=s1;\n"
@@ -271,8 +275,35 @@ private Q_SLOTS:
             QVERIFY2(list.contains(text), text.constData());
         for (const QByteArray &text : absent)
             QVERIFY2(!list.contains(text), text.constData());
-        for (qsizetype i = 0; i < list.size(); ++i)
+        for (qsizetype i = 0; i < list.size(); ++i) {
             QVERIFY2(QUtf8StringView(list.text(i)).isValidUtf8(), list.text(i).constData()); // reasons show them
+            // The id is the stored key: it must be the hash of the text, or old counts are lost.
+            QCOMPARE(list.ids().at(i), TokenList::idOf(list.text(i)));
+        }
+    }
+
+    // Plain ASCII is read straight from its bytes; it must give exactly the
+    // words the general reading gives.
+    void asciiWordsAsTheGeneralReading_data()
+    {
+        QTest::addColumn<QByteArray>("raw");
+        QTest::newRow("ordinary subject") << QByteArray("Re: Your Invoice #4711 is ready");
+        QTest::newRow("marks, apostrophes, dollars")
+            << QByteArray("DON'T miss $$$ 100% FREE!!! a-b_c.d (x) [y] {z} ~@^&*=+");
+        QTest::newRow("a word longer than kept") << QByteArray("Supercalifragilisticexpialidocious-and-more i a");
+        static const char controls[] = "tab\there\x01x\0yz\x7f_end";
+        QTest::newRow("control bytes and NUL") << QByteArray(controls, sizeof controls - 1);
+    }
+    void asciiWordsAsTheGeneralReading()
+    {
+        QFETCH(QByteArray, raw);
+        QByteArrayList direct, general;
+        QVERIFY(TokenText::asciiHumanWords(raw, [&](QByteArrayView w) { direct.append(w.toByteArray()); }));
+        TokenText::humanWords(TokenText::decoded(raw), [&](QByteArrayView w) { general.append(w.toByteArray()); });
+        QCOMPARE(direct, general);
+        QVERIFY(!direct.isEmpty());
+        QVERIFY(!TokenText::asciiHumanWords(raw + "\xc3\xa9", [](QByteArrayView) {}));
+        QVERIFY(!TokenText::asciiHumanWords("=?utf-8?q?" + raw + "?=", [](QByteArrayView) {}));
     }
 
     // A header without an end, of 10 MB, with a line as long: read only so
