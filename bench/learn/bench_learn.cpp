@@ -199,6 +199,8 @@ int main(int argc, char **argv)
     print("learn_default_recall", LearnFigures::percentAtOrAbove(s.spam, cutoff), "%");
     print("learn_hardham_fpr", LearnFigures::percentAtOrAbove(s.hard, cutoff), "%");
     // The quickest of three passes: the machine may be busy with other work.
+    // Laid out for lookups as a loaded profile's counts are.
+    model.prepareLookups();
     double best = 0;
     int spam = 0;
     for (int pass = 0; pass < 3; ++pass) {

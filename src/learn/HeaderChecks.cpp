@@ -21,7 +21,9 @@ constexpr std::array kCommonCharsets = {"us-ascii", "utf-8", "iso-8859-1", "iso-
 bool isFreeMail(const QByteArray &domain)
 {
     for (const char *free : kFreeMail) {
-        if (domain == free || domain.endsWith(QByteArray(".") + free))
+        const QByteArrayView provider(free);
+        if (domain.endsWith(provider)
+            && (domain.size() == provider.size() || domain[domain.size() - provider.size() - 1] == '.'))
             return true;
     }
     return false;

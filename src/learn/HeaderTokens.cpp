@@ -10,9 +10,29 @@
 
 namespace {
 
+// Two parts of a tag joined on the stack, for tags made from a field's name;
+// empty when they would not fit (no tag is that long).
+class Joined {
+public:
+    Joined(QByteArrayView a, QByteArrayView b)
+    {
+        if (a.size() + b.size() > qsizetype(sizeof m_bytes))
+            return;
+        std::copy(a.begin(), a.end(), m_bytes);
+        std::copy(b.begin(), b.end(), m_bytes + a.size());
+        m_size = a.size() + b.size();
+    }
+    QByteArrayView view() const { return {m_bytes, m_size}; }
+
+private:
+    char m_bytes[64];
+    qsizetype m_size = 0;
+};
+
 class Sink {
 public:
     TokenList tokens;
+    const TokenList::Tag plainWord = TokenList::tagOf("w");
 
     void add(QByteArrayView tag, QByteArrayView word) { tokens.add(tag, word); }
     // The words of a field's value, each untagged ("w": a word seen in
@@ -21,10 +41,12 @@ public:
     void machine(QByteArrayView tag, QByteArrayView value, qsizetype tagged = kMachineBytes)
     {
         value = value.first(std::min(value.size(), kMachineBytes));
+        const TokenList::Tag fieldTag = TokenList::tagOf(tag);
+        const char *taggedEnd = value.data() + std::min(tagged, value.size());
         TokenText::machineWords(value, [&](QByteArrayView w) {
-            add("w", w);
-            if (!tag.isEmpty() && w.data() + w.size() <= value.data() + tagged)
-                add(tag, w);
+            tokens.add(plainWord, w);
+            if (!tag.isEmpty() && w.data() + w.size() <= taggedEnd)
+                tokens.add(fieldTag, w);
         });
     }
     static constexpr qsizetype kMachineBytes = 512;
@@ -34,8 +56,8 @@ public:
     {
         QByteArray previous;
         QByteArray pair;
-        const QByteArray pairTag = pairs ? tag.toByteArray() + ".pair" : QByteArray();
-        TokenText::humanWords(TokenText::decoded(raw), [&](QByteArrayView word) {
+        const Joined pairTag(tag, ".pair");
+        const TokenText::Emit words = [&](QByteArrayView word) {
             add(tag, word);
             if (!pairs)
                 return;
@@ -43,10 +65,12 @@ public:
                 pair = previous;
                 pair += ' ';
                 pair += word;
-                add(pairTag, pair);
+                add(pairTag.view(), pair);
             }
             previous = word.toByteArray();
-        });
+        };
+        if (!TokenText::asciiHumanWords(raw, words))
+            TokenText::humanWords(TokenText::decoded(raw), words);
     }
     // The domain and each parent down to two labels.
     void domain(QByteArrayView tag, QByteArrayView domain)
@@ -54,10 +78,12 @@ public:
         if (domain.isEmpty())
             return;
         add(tag, domain);
-        const QByteArray parentTag = tag.toByteArray() + ".parent";
+        const Joined parentTag(tag, ".parent");
+        if (parentTag.view().isEmpty())
+            return;
         qsizetype dot = domain.indexOf('.');
         while (dot > 0 && domain.sliced(dot + 1).contains('.')) {
-            add(parentTag, domain.sliced(dot + 1));
+            add(parentTag.view(), domain.sliced(dot + 1));
             dot = domain.indexOf('.', dot + 1);
         }
     }
@@ -65,7 +91,7 @@ public:
 
 // Fields that only report another filter's opinion, or that the servers on
 // the way rewrite; and the ones the handlers below read themselves.
-bool isOpinion(const QByteArray &name)
+bool isOpinion(QByteArrayView name)
 {
     return name.startsWith("x-spam") || name.startsWith("x-virus");
 }
@@ -170,20 +196,30 @@ bool sameHost(QByteArrayView a, QByteArrayView b)
         && longer.first(shorter.size()).compare(shorter, Qt::CaseInsensitive) == 0;
 }
 
-// The hop's networks (/24 and /16) and the names it gave, under `tag`.
-void readHop(Sink &sink, const Hop &hop, const QByteArray &tag)
+// The tags a hop's evidence goes under: every outside hop's, or the nearest one's.
+struct HopTags {
+    const char *net;
+    const char *net16;
+    const char *heloShape;
+    const char *host;
+};
+constexpr HopTags kAnyHop = {"rcvd.net", "rcvd.net16", "rcvd.helo.shape", "rcvd.host"};
+constexpr HopTags kFirstHop = {"rcvd1.net", "rcvd1.net16", "rcvd1.helo.shape", "rcvd1.host"};
+
+// The hop's networks (/24 and /16) and the names it gave.
+void readHop(Sink &sink, const Hop &hop, const HopTags &tags)
 {
     const qsizetype last = hop.ip.lastIndexOf('.');
     if (last > 0 && !isPrivate(hop.ip)) {
-        sink.add(tag + ".net", hop.ip.first(last));
+        sink.add(tags.net, hop.ip.first(last));
         const qsizetype second = hop.ip.first(last).lastIndexOf('.');
         if (second > 0)
-            sink.add(tag + ".net16", hop.ip.first(second));
+            sink.add(tags.net16, hop.ip.first(second));
     }
     if (!hop.helo.isEmpty())
-        sink.add(tag + ".helo.shape", TokenText::shape(hop.helo, 16));
+        sink.add(tags.heloShape, TokenText::shape(hop.helo, 16));
     if (hop.helo.contains('.'))
-        sink.domain(tag + ".host", hop.helo.toByteArray().toLower());
+        sink.domain(tags.host, hop.helo); // lower-cased as it is added
 }
 
 // The hops a message came through. A hop whose sender is named elsewhere in
@@ -212,11 +248,11 @@ void readReceived(Sink &sink, HeaderFacts &facts)
             continue;
         }
         sink.machine("rcvd", hop.value, hop.route.size());
-        readHop(sink, hop, "rcvd");
+        readHop(sink, hop, kAnyHop);
         if (!first)
             continue;
         first = false;
-        readHop(sink, hop, "rcvd1");
+        readHop(sink, hop, kFirstHop);
         if (hop.rdns.isEmpty() || hop.rdns.compare("unknown", Qt::CaseInsensitive) == 0)
             sink.add("check", "first-hop-without-name");
         else if (TokenText::baseDomain(hop.rdns).compare(TokenText::baseDomain(hop.helo), Qt::CaseInsensitive) != 0)
@@ -260,25 +296,25 @@ void readMessageId(Sink &sink, HeaderFacts &facts, QByteArrayView value)
 }
 
 // Reads one field into tokens and facts, its plain words ("w") too.
-void readField(Sink &sink, HeaderFacts &facts, const QByteArray &name, const QByteArray &value)
+void readField(Sink &sink, HeaderFacts &facts, QByteArrayView name, QByteArrayView value)
 {
     // Compared as a view: sizes first, no string length taken per literal.
-    const std::string_view field(name.constData(), size_t(name.size()));
+    const std::string_view field(name.data(), size_t(name.size()));
     if (field == "from") {
         readFrom(sink, facts, value);
     } else if (field == "subject") {
         facts.hasSubject = true;
-        facts.subject = value;
+        facts.subject = value.toByteArray();
         sink.human("subject", value, true);
         sink.add("subject.shape", TokenText::shape(value, 12));
     } else if (field == "received") {
         if (facts.receivedCount++ == 0) {
             const qsizetype semi = value.lastIndexOf(';');
             if (semi >= 0)
-                facts.firstReceivedDate = value.sliced(semi + 1).trimmed();
+                facts.firstReceivedDate = value.sliced(semi + 1).trimmed().toByteArray();
         }
         if (facts.received.size() < 16)
-            facts.received.append(value);
+            facts.received.append(value.toByteArray());
         return; // read as a chain once all are in
     } else if (field == "message-id") {
         readMessageId(sink, facts, value);
@@ -289,7 +325,7 @@ void readField(Sink &sink, HeaderFacts &facts, const QByteArray &name, const QBy
         facts.returnPathDomain = TokenText::domainOf(value);
         sink.domain("retpath.domain", facts.returnPathDomain);
     } else if (field == "date") {
-        facts.date = value;
+        facts.date = value.toByteArray();
         sink.add("date.shape", TokenText::shape(value, 40));
     } else if (field == "content-type") {
         readContentType(sink, value);
@@ -299,19 +335,19 @@ void readField(Sink &sink, HeaderFacts &facts, const QByteArray &name, const QBy
         return;
     } else if (field == "to" || field == "cc") {
         if (field == "to")
-            facts.toValue = value.left(256);
+            facts.toValue = value.first(std::min<qsizetype>(value.size(), 256)).toByteArray();
         facts.hasTo = facts.hasTo || field == "to";
         facts.recipients += int(value.count('@'));
-        sink.domain(name + ".domain", TokenText::domainOf(value));
+        sink.domain(Joined(name, ".domain").view(), TokenText::domainOf(value));
     } else if (field == "x-mailer" || field == "user-agent") {
-        facts.mailer = value.toLower();
+        facts.mailer = value.toByteArray().toLower();
         sink.add("mailer", value);
         sink.machine("mailer.word", value);
         return;
     } else {
         if (name.startsWith("list-"))
             facts.listMail = true;
-        sink.machine(QByteArrayView(name).first(std::min<qsizetype>(name.size(), 24)), value);
+        sink.machine(name.first(std::min<qsizetype>(name.size(), 24)), value);
         return;
     }
     sink.machine({}, value);
@@ -342,9 +378,9 @@ constexpr std::string_view kMarkedFields[] = {"message-id",
                                               "x-originating-ip",
                                               "delivered-to"};
 
-void markField(const QByteArray &name, quint32 *mask)
+void markField(QByteArrayView name, quint32 *mask)
 {
-    const std::string_view field(name.constData(), size_t(name.size()));
+    const std::string_view field(name.data(), size_t(name.size()));
     for (std::size_t i = 0; i < std::size(kMarkedFields); ++i) {
         if (field == kMarkedFields[i])
             *mask |= 1u << i;
@@ -382,10 +418,10 @@ TokenList HeaderTokens::of(QByteArrayView header)
     HeaderFacts facts;
     quint32 marked = 0;
     HeaderWalk::forEach(header.first(std::min(header.size(), kMaxHeaderBytes)),
-                        [&](const QByteArray &name, const QByteArray &value) {
+                        [&](QByteArrayView name, QByteArrayView value) {
                             if (isOpinion(name))
                                 return;
-                            sink.add("field", QByteArrayView(name).first(std::min<qsizetype>(name.size(), 32)));
+                            sink.add("field", name.first(std::min<qsizetype>(name.size(), 32)));
                             markField(name, &marked);
                             TokenText::encodedCharsets(value, [&](QByteArrayView cs) {
                                 facts.encodedCharsets.append(cs.toByteArray());

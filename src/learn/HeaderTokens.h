@@ -4,9 +4,11 @@
 #include <QByteArrayView>
 #include <QList>
 #include <utility>
+#include <vector>
 
-// A message's tokens: each an id (a 64-bit hash of its text) once, sorted,
-// with its text kept beside it for the reasons a verdict gives.
+// A message's tokens: each an id (a 64-bit hash of its text) once, in the
+// order first seen, with its text kept beside it for the reasons a verdict
+// gives.
 class TokenList {
 public:
     const QList<quint64> &ids() const { return m_ids; }
@@ -20,15 +22,28 @@ public:
 
     static quint64 idOf(QByteArrayView text);
 
-    // For the tokenizer: adds a text (lower-cased in place), and sorts the
-    // ids once every token is in, dropping repeats.
-    void add(QByteArrayView tag, QByteArrayView word);
+    // For the tokenizer: the hash of "tag:" (lower-cased), to add many words
+    // under one tag without hashing the tag again.
+    struct Tag {
+        QByteArrayView text;
+        quint64 hash = 0;
+    };
+    static Tag tagOf(QByteArrayView tag);
+    // Adds a text (lower-cased) unless it is in already; finish() once every
+    // token is in.
+    void add(QByteArrayView tag, QByteArrayView word) { add(tagOf(tag), word); }
+    void add(const Tag &tag, QByteArrayView word);
     void finish();
 
 private:
+    bool insertId(quint64 id);
+
     QList<quint64> m_ids;
     QList<std::pair<quint32, quint32>> m_spans; // offset and length in m_arena, by the place in m_ids
     QByteArray m_arena;
+    // While tokens are added: the ids seen, open addressing (0 is a free slot).
+    std::vector<quint64> m_seen;
+    bool m_seenZero = false;
 };
 
 // The evidence a message header carries, as tokens tagged by the field they

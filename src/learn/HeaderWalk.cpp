@@ -21,20 +21,24 @@ bool isBlank(char c)
 } // namespace
 
 void HeaderWalk::forEach(QByteArrayView header,
-                         const std::function<void(const QByteArray &name, const QByteArray &value)> &visit)
+                         const std::function<void(QByteArrayView name, QByteArrayView value)> &visit)
 {
     qsizetype pos = 0;
     if (header.startsWith("+OK") || header.startsWith("From ")) {
         const qsizetype lf = header.indexOf('\n');
         pos = lf < 0 ? header.size() : lf + 1;
     }
+    // Reused from field to field: a folded value is joined here, a name
+    // lower-cased here.
     QByteArray name;
-    QByteArray value;
+    QByteArray joined;
+    QByteArrayView value;
+    bool folded = false;
+    bool inField = false;
     auto flush = [&] {
-        if (!name.isEmpty())
-            visit(name, value.trimmed());
-        name.clear();
-        value.clear();
+        if (inField)
+            visit(name, (folded ? QByteArrayView(joined) : value).trimmed());
+        inField = false;
     };
     while (pos < header.size()) {
         qsizetype next = 0;
@@ -44,9 +48,14 @@ void HeaderWalk::forEach(QByteArrayView header,
         if (line.isEmpty())
             break;
         if (isBlank(line[0])) {
-            if (!name.isEmpty()) {
-                value += ' ';
-                value += line.trimmed();
+            if (inField) {
+                if (!folded) {
+                    joined.resize(0); // keeps its room
+                    joined.append(value.data(), value.size());
+                    folded = true;
+                }
+                joined += ' ';
+                joined += line.trimmed();
             }
             continue;
         }
@@ -54,8 +63,17 @@ void HeaderWalk::forEach(QByteArrayView header,
         const qsizetype colon = line.indexOf(':');
         if (colon <= 0)
             continue; // no field: a stray line is skipped, not read as a name
-        name = line.first(colon).trimmed().toByteArray().toLower();
-        value = line.sliced(colon + 1).toByteArray();
+        const QByteArrayView rawName = line.first(colon).trimmed();
+        if (rawName.isEmpty())
+            continue;
+        name.resize(rawName.size());
+        for (qsizetype i = 0; i < rawName.size(); ++i) {
+            const char c = rawName[i];
+            name[i] = c >= 'A' && c <= 'Z' ? char(c + ('a' - 'A')) : c;
+        }
+        value = line.sliced(colon + 1);
+        folded = false;
+        inField = true;
     }
     flush();
 }

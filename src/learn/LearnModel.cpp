@@ -67,6 +67,7 @@ double LearnModel::logOddsOf(double score)
 
 void LearnModel::learn(const TokenList &tokens, bool spam, qint32 day)
 {
+    m_index.reset();
     (spam ? m_spam : m_ham) += 1;
     for (const quint64 token : tokens.ids()) {
         Counts &counts = m_tokens[token];
@@ -78,6 +79,7 @@ void LearnModel::learn(const TokenList &tokens, bool spam, qint32 day)
 
 void LearnModel::unlearn(const TokenList &tokens, bool spam)
 {
+    m_index.reset();
     quint32 &total = spam ? m_spam : m_ham;
     total -= total > 0 ? 1 : 0;
     for (const quint64 token : tokens.ids()) {
@@ -94,6 +96,7 @@ void LearnModel::unlearn(const TokenList &tokens, bool spam)
 
 void LearnModel::setTotals(quint32 spam, quint32 ham)
 {
+    m_index.reset();
     m_spam = spam;
     m_ham = ham;
 }
@@ -107,22 +110,45 @@ double LearnModel::probability(const Counts &counts) const
     return (m_params.strength * m_params.unknown + n * p) / (m_params.strength + n);
 }
 
+void LearnModel::prepareLookups()
+{
+    auto index = std::make_shared<TokenIndex>();
+    index->build(m_tokens.size(), [this](const auto &put) {
+        for (auto it = m_tokens.cbegin(); it != m_tokens.cend(); ++it) {
+            const double f = probability(*it);
+            if (std::abs(f - 0.5) >= m_params.minDeviation)
+                put(it.key(), f);
+        }
+    });
+    m_index = std::move(index);
+}
+
 LearnModel::EvidenceList LearnModel::evidence(const TokenList &tokens) const
 {
     EvidenceList found;
     const QList<quint64> &ids = tokens.ids();
-    for (qsizetype i = 0; i < ids.size(); ++i) {
-        const auto it = m_tokens.constFind(ids[i]);
-        if (it == m_tokens.cend())
-            continue;
-        const double f = probability(*it);
-        if (std::abs(f - 0.5) >= m_params.minDeviation)
-            found.append({f, i, *it});
+    if (m_index) {
+        // Holds only the tokens far enough from 0.5.
+        m_index->lookup(ids.constData(), ids.size(), [&](qsizetype i, const TokenIndex::Entry &entry) {
+            found.append({entry.probability, i});
+        });
+    } else {
+        for (qsizetype i = 0; i < ids.size(); ++i) {
+            const auto it = m_tokens.constFind(ids[i]);
+            if (it == m_tokens.cend())
+                continue;
+            const double f = probability(*it);
+            if (std::abs(f - 0.5) >= m_params.minDeviation)
+                found.append({f, i});
+        }
     }
     if (found.size() > m_params.maxTokens) {
+        // Ties go by id, so that the order the tokens came in changes nothing.
         std::nth_element(found.begin(), found.begin() + m_params.maxTokens, found.end(),
-                         [](const Evidence &a, const Evidence &b) {
-                             return std::abs(a.probability - 0.5) > std::abs(b.probability - 0.5);
+                         [&ids](const Evidence &a, const Evidence &b) {
+                             const double da = std::abs(a.probability - 0.5);
+                             const double db = std::abs(b.probability - 0.5);
+                             return da != db ? da > db : ids[a.index] < ids[b.index];
                          });
         found.resize(m_params.maxTokens);
     }
@@ -173,14 +199,17 @@ LearnedVerdict LearnModel::verdict(const TokenList &tokens) const
     const bool spamward = verdict.score >= 0.5;
     // Only the strongest three are told.
     std::partial_sort(found.begin(), found.begin() + std::min<qsizetype>(3, found.size()), found.end(),
-                      [spamward](const Evidence &a, const Evidence &b) {
-                          return spamward ? a.probability > b.probability : a.probability < b.probability;
+                      [spamward, &ids = tokens.ids()](const Evidence &a, const Evidence &b) {
+                          if (a.probability != b.probability)
+                              return spamward ? a.probability > b.probability : a.probability < b.probability;
+                          return ids[a.index] < ids[b.index];
                       });
     for (const Evidence &e : found) {
         if (verdict.reasons.size() == 3 || (e.probability >= 0.5) != spamward)
             break;
+        const Counts counts = m_tokens.value(tokens.ids().at(e.index));
         verdict.reasons.append(
-            LearnReasons::describe(tokens.text(e.index), spamward ? e.counts.spam : e.counts.ham, spamward));
+            LearnReasons::describe(tokens.text(e.index), spamward ? counts.spam : counts.ham, spamward));
     }
     return verdict;
 }

@@ -2,12 +2,14 @@
 
 #include "HeaderTokens.h"
 #include "LearnedVerdict.h"
+#include "TokenIndex.h"
 
 #include <QByteArray>
 #include <QHash>
 #include <QList>
 #include <QSet>
 #include <QVarLengthArray>
+#include <memory>
 
 // How often each token was seen in the user's spam and good mail, and the
 // verdict the counts give a new message: Robinson's smoothed token
@@ -38,7 +40,11 @@ public:
     }
 
     const Params &params() const { return m_params; }
-    void setParams(const Params &params) { m_params = params; }
+    void setParams(const Params &params)
+    {
+        m_index.reset();
+        m_params = params;
+    }
 
     // One message's tokens as spam or good mail; `day` stamps them.
     void learn(const TokenList &tokens, bool spam, qint32 day);
@@ -63,8 +69,19 @@ public:
     // The store's side: counts as read, and the tokens changed since the
     // last save.
     void setTotals(quint32 spam, quint32 ham);
-    void insert(quint64 token, const Counts &counts) { m_tokens.insert(token, counts); }
-    void remove(quint64 token) { m_tokens.remove(token); }
+    void insert(quint64 token, const Counts &counts)
+    {
+        m_index.reset();
+        m_tokens.insert(token, counts);
+    }
+    void remove(quint64 token)
+    {
+        m_index.reset();
+        m_tokens.remove(token);
+    }
+    // Lays the counts out for quick verdicts, until they next change: for a
+    // model that judges many messages between lessons (a check).
+    void prepareLookups();
     const QSet<quint64> &changed() const { return m_changed; }
     void clearChanged() { m_changed.clear(); }
 
@@ -75,7 +92,6 @@ private:
     struct Evidence {
         double probability;
         qsizetype index; // in the message's TokenList
-        Counts counts;
     };
     // On the stack for a typical header: one is gathered per verdict.
     using EvidenceList = QVarLengthArray<Evidence, 256>;
@@ -89,6 +105,9 @@ private:
     Params m_params;
     QHash<quint64, Counts> m_tokens;
     QSet<quint64> m_changed;
+    // Built by prepareLookups(), dropped by any change; shared by copies (a
+    // copy is taken before each lesson, to go back to on failure).
+    std::shared_ptr<const TokenIndex> m_index;
     quint32 m_spam = 0;
     quint32 m_ham = 0;
 };

@@ -92,25 +92,63 @@ constexpr Phrase kChecks[] = {
     {"first-hop-helo-not-its-name", "a sending server greeting with another name than its own"},
 };
 
-QString phraseOf(const QByteArray &tag, const QString &value)
+// A phrase split around its value: what comes before and after it, and
+// whether it names the value at all (a set of fields does not).
+struct Words {
+    QString before;
+    QString after;
+    bool namesValue = false;
+};
+
+Words wordsOf(const char *phrase)
+{
+    const QString words = QString::fromUtf8(phrase);
+    const qsizetype at = words.indexOf(u"%1");
+    if (at < 0)
+        return {words, {}, false};
+    return {words.left(at), words.mid(at + 2), true};
+}
+
+// Every message a check lists gives its reasons: the phrases are looked up
+// by tag, made once.
+const QHash<QByteArrayView, Words> &phrases()
+{
+    static const QHash<QByteArrayView, Words> byTag = [] {
+        QHash<QByteArrayView, Words> table;
+        for (const Phrase &phrase : kPhrases)
+            table.insert(QByteArrayView(phrase.tag), wordsOf(phrase.words));
+        return table;
+    }();
+    return byTag;
+}
+
+const QHash<QByteArrayView, QString> &checks()
+{
+    static const QHash<QByteArrayView, QString> byName = [] {
+        QHash<QByteArrayView, QString> table;
+        for (const Phrase &check : kChecks)
+            table.insert(QByteArrayView(check.tag), QString::fromUtf8(check.words));
+        return table;
+    }();
+    return byName;
+}
+
+QString phraseOf(QByteArrayView tag, QByteArrayView value)
 {
     if (tag == "check") {
-        for (const Phrase &check : kChecks) {
-            if (value == QLatin1String(check.tag))
-                return QString::fromUtf8(check.words);
-        }
-        if (value.startsWith(u"free-mail-with:"))
-            return QStringLiteral("a free-mail sender using %1").arg(value.mid(15));
-        return value;
+        const auto check = checks().constFind(value);
+        if (check != checks().cend())
+            return *check;
+        if (value.startsWith("free-mail-with:"))
+            return QStringLiteral("a free-mail sender using ") + QString::fromUtf8(value.sliced(15));
+        return QString::fromUtf8(value);
     }
-    for (const Phrase &phrase : kPhrases) {
-        if (tag != phrase.tag)
-            continue;
-        // Some phrases name the evidence without its value (a set of fields).
-        const QString words = QString::fromUtf8(phrase.words);
-        return words.contains(u"%1") ? words.arg(value) : words;
-    }
-    return QStringLiteral("%1 field word %2").arg(QString::fromUtf8(tag), value);
+    const auto phrase = phrases().constFind(tag);
+    if (phrase == phrases().cend())
+        return QString::fromUtf8(tag) + QStringLiteral(" field word ") + QString::fromUtf8(value);
+    if (!phrase->namesValue)
+        return phrase->before;
+    return phrase->before + QString::fromUtf8(value) + phrase->after;
 }
 
 } // namespace
@@ -118,12 +156,10 @@ QString phraseOf(const QByteArray &tag, const QString &value)
 QString LearnReasons::describe(const QByteArray &token, quint32 seen, bool spam)
 {
     const qsizetype colon = token.indexOf(':');
-    const QByteArray tag = colon < 0 ? QByteArray() : token.left(colon);
-    const QString value = QString::fromUtf8(colon < 0 ? token : token.mid(colon + 1));
-    return QStringLiteral("%1 seen in %2 of your %3")
-        .arg(phraseOf(tag, value))
-        .arg(seen)
-        .arg(spam ? QStringLiteral("spam") : QStringLiteral("good mail"));
+    const QByteArrayView tag = colon < 0 ? QByteArrayView() : QByteArrayView(token).first(colon);
+    const QByteArrayView value = colon < 0 ? QByteArrayView(token) : QByteArrayView(token).sliced(colon + 1);
+    return phraseOf(tag, value) + QStringLiteral(" seen in ") + QString::number(seen)
+        + (spam ? QStringLiteral(" of your spam") : QStringLiteral(" of your good mail"));
 }
 
 int LearnedVerdict::percent() const

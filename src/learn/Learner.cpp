@@ -26,6 +26,7 @@ bool Learner::load(QString *error)
         return false;
     model->setParams(m_model.params());
     m_model = std::move(*model);
+    m_model.prepareLookups();
     return true;
 }
 
@@ -84,6 +85,7 @@ bool Learner::apply(const QList<Lesson> &lessons, bool oppositeUndoes, QString *
         error);
     if (!taught)
         m_model = before;
+    m_model.prepareLookups();
     return taught;
 }
 
@@ -106,5 +108,6 @@ bool Learner::forget(QByteArrayView header, QString *error)
                               error);
     if (!forgotten)
         m_model = before;
+    m_model.prepareLookups();
     return forgotten;
 }

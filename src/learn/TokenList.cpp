@@ -2,80 +2,115 @@
 
 #include <algorithm>
 #include <cstring>
-#include <vector>
+
+namespace {
+
+// FNV-1a: quick for short texts, and spreads them well enough that two of a
+// user's tokens sharing an id is rare and costs only a little evidence. The
+// stored counts are keyed by it, so it stays.
+constexpr quint64 kFnvBasis = 14695981039346656037ULL;
+constexpr quint64 kFnvPrime = 1099511628211ULL;
+
+char lowered(char c)
+{
+    return c >= 'A' && c <= 'Z' ? char(c + ('a' - 'A')) : c;
+}
+
+// Twice the most tokens a message gives, a power of two: the probes stay short.
+constexpr std::size_t kSeenSlots = 2048;
+static_assert(kSeenSlots >= 2 * HeaderTokens::kMaxTokens);
+
+} // namespace
 
 quint64 TokenList::idOf(QByteArrayView text)
 {
-    // FNV-1a (add() computes the same as it copies): quick for short texts, and spreads them well enough that two
-    // of a user's tokens sharing an id is rare and costs only a little evidence.
-    quint64 hash = 14695981039346656037ULL;
+    quint64 hash = kFnvBasis;
     for (const char c : text) {
         hash ^= quint8(c);
-        hash *= 1099511628211ULL;
+        hash *= kFnvPrime;
     }
     return hash;
 }
 
-void TokenList::add(QByteArrayView tag, QByteArrayView word)
+TokenList::Tag TokenList::tagOf(QByteArrayView tag)
+{
+    quint64 hash = kFnvBasis;
+    for (const char c : tag) {
+        hash ^= quint8(lowered(c));
+        hash *= kFnvPrime;
+    }
+    hash ^= quint8(':');
+    hash *= kFnvPrime;
+    return {tag, hash};
+}
+
+bool TokenList::insertId(quint64 id)
+{
+    if (id == 0) {
+        const bool fresh = !m_seenZero;
+        m_seenZero = true;
+        return fresh;
+    }
+    if (m_seen.empty())
+        m_seen.assign(kSeenSlots, 0);
+    // The low bits of FNV-1a are mixed poorly for texts differing at the end.
+    std::size_t slot = std::size_t((id ^ (id >> 29)) * 0x9E3779B97F4A7C15ULL >> 53) & (kSeenSlots - 1);
+    while (m_seen[slot] != 0) {
+        if (m_seen[slot] == id)
+            return false;
+        slot = (slot + 1) & (kSeenSlots - 1);
+    }
+    m_seen[slot] = id;
+    return true;
+}
+
+void TokenList::add(const Tag &tag, QByteArrayView word)
 {
     if (word.isEmpty() || m_ids.size() >= HeaderTokens::kMaxTokens)
+        return;
+    // The text "tag:word", cut to the bound before the character the bound
+    // falls in; hashed from the tag's hash on, and copied only when new.
+    const qsizetype room = HeaderTokens::kMaxTokenBytes - tag.text.size() - 1;
+    if (room <= 0)
+        return;
+    qsizetype length = std::min(word.size(), room);
+    if (length < word.size()) {
+        while (length > 0 && (quint8(word[length]) & 0xc0) == 0x80)
+            --length;
+        if (length == 0)
+            return;
+    }
+    quint64 hash = tag.hash;
+    for (qsizetype i = 0; i < length; ++i) {
+        hash ^= quint8(lowered(word[i]));
+        hash *= kFnvPrime;
+    }
+    if (!insertId(hash))
         return;
     if (m_ids.isEmpty()) {
         // One allocation for a typical header rather than many small ones.
         m_ids.reserve(512);
         m_spans.reserve(512);
-        m_arena.reserve(16 * 1024);
+        m_arena.reserve(12 * 1024);
     }
-    // The text "tag:word", cut to the bound before the character the bound
-    // falls in, then lower-cased (ASCII) and hashed in one pass.
-    const qsizetype wordBytes = std::min(word.size(), HeaderTokens::kMaxTokenBytes);
-    const qsizetype full = tag.size() + 1 + wordBytes;
     const qsizetype start = m_arena.size();
+    const qsizetype full = tag.text.size() + 1 + length;
     m_arena.resize(start + full);
     char *data = m_arena.data() + start;
-    std::memcpy(data, tag.data(), size_t(tag.size()));
-    data[tag.size()] = ':';
-    std::memcpy(data + tag.size() + 1, word.data(), size_t(wordBytes));
-    qsizetype length = std::min(full, HeaderTokens::kMaxTokenBytes);
-    while (length < full && length > 0 && (quint8(data[length]) & 0xc0) == 0x80)
-        --length;
-    m_arena.resize(start + length);
-    quint64 hash = 14695981039346656037ULL;
-    for (qsizetype i = 0; i < length; ++i) {
-        char c = data[i];
-        if (c >= 'A' && c <= 'Z') {
-            c = char(c + ('a' - 'A'));
-            data[i] = c;
-        }
-        hash ^= quint8(c);
-        hash *= 1099511628211ULL;
-    }
+    for (qsizetype i = 0; i < tag.text.size(); ++i)
+        data[i] = lowered(tag.text[i]);
+    data[tag.text.size()] = ':';
+    data += tag.text.size() + 1;
+    for (qsizetype i = 0; i < length; ++i)
+        data[i] = lowered(word[i]);
     m_ids.append(hash);
-    m_spans.append({quint32(start), quint32(length)});
+    m_spans.append({quint32(start), quint32(full)});
 }
 
 void TokenList::finish()
 {
-    // Sorted as (id, place) pairs: comparing in place is far quicker than
-    // through an index, and a repeat keeps its first text.
-    const qsizetype n = m_ids.size();
-    std::vector<std::pair<quint64, quint32>> order(n);
-    const quint64 *ids = m_ids.constData();
-    for (qsizetype i = 0; i < n; ++i)
-        order[i] = {ids[i], quint32(i)};
-    std::sort(order.begin(), order.end());
-    QList<quint64> unique;
-    QList<std::pair<quint32, quint32>> spans;
-    unique.reserve(n);
-    spans.reserve(n);
-    for (const auto &[id, place] : order) {
-        if (unique.isEmpty() || unique.back() != id) {
-            unique.append(id);
-            spans.append(m_spans.at(place));
-        }
-    }
-    m_ids = std::move(unique);
-    m_spans = std::move(spans);
+    m_seen = {};
+    m_seenZero = false;
 }
 
 QByteArray TokenList::text(qsizetype index) const
@@ -86,6 +121,5 @@ QByteArray TokenList::text(qsizetype index) const
 
 qsizetype TokenList::indexOf(quint64 id) const
 {
-    const auto it = std::lower_bound(m_ids.begin(), m_ids.end(), id);
-    return it != m_ids.end() && *it == id ? it - m_ids.begin() : -1;
+    return m_ids.indexOf(id);
 }

@@ -4,27 +4,14 @@
 
 #include <QStringDecoder>
 #include <array>
+#include <cstring>
 
 namespace {
 
-// Letters, digits and ".-_/$!", by byte: a table, as every header byte is
-// looked up.
-constexpr std::array<bool, 256> kWordBytes = [] {
-    std::array<bool, 256> table{};
-    for (int c = 0; c < 256; ++c) {
-        table[c] = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' || c == '-'
-            || c == '_' || c == '/' || c == '$' || c == '!';
-    }
-    return table;
-}();
-
-bool isWordByte(char c)
-{
-    return kWordBytes[quint8(c)];
-}
-
 // Queue ids, stamps and hashes: long, and mixing letters with digits often.
-bool isOneOff(QByteArrayView word)
+} // namespace
+
+bool TokenText::Detail::isOneOff(QByteArrayView word)
 {
     int digits = 0;
     int switches = 0;
@@ -40,6 +27,19 @@ bool isOneOff(QByteArrayView word)
         return true;
     return word.size() >= 10 && (switches >= 4 || digits * 3 >= word.size());
 }
+
+qsizetype TokenText::Detail::blobEnd(QByteArrayView value, qsizetype start)
+{
+    qsizetype end = start;
+    bool plain = true; // letters and digits alone: one long word, dropped for its length anyway
+    while (end < value.size() && kBase64Bytes[quint8(value[end])]) {
+        plain = plain && value[end] != '+' && value[end] != '=';
+        ++end;
+    }
+    return end - start >= kBlobBytes && !plain ? end : start;
+}
+
+namespace {
 
 bool isUnspacedScript(QChar::Script script)
 {
@@ -58,23 +58,6 @@ bool isUnspacedScript(QChar::Script script)
 }
 
 } // namespace
-
-void TokenText::machineWords(QByteArrayView value, const Emit &emit)
-{
-    qsizetype i = 0;
-    while (i < value.size()) {
-        while (i < value.size() && !isWordByte(value[i]))
-            ++i;
-        const qsizetype start = i;
-        while (i < value.size() && isWordByte(value[i]))
-            ++i;
-        QByteArrayView word = value.sliced(start, i - start);
-        while (!word.isEmpty() && (word.back() == '.' || word.back() == '-' || word.back() == '/'))
-            word.chop(1);
-        if (word.size() >= 2 && word.size() <= 40 && !isOneOff(word))
-            emit(word);
-    }
-}
 
 void TokenText::humanWords(const QString &text, const Emit &emit)
 {
@@ -110,6 +93,41 @@ void TokenText::humanWords(const QString &text, const Emit &emit)
     flush();
 }
 
+bool TokenText::asciiHumanWords(QByteArrayView raw, const Emit &emit)
+{
+    for (const char c : raw) {
+        if (quint8(c) >= 0x80)
+            return false;
+    }
+    if (raw.contains("=?"))
+        return false;
+    // As humanWords() reads ASCII: letters and digits (with "$" and "'")
+    // make words, folded to lower case; "!" and "%" stand alone.
+    char word[24];
+    qsizetype size = 0;
+    qsizetype length = 0; // of the whole word; only its first 24 bytes are kept
+    auto flush = [&] {
+        if (length >= 2)
+            emit(QByteArrayView(word, size));
+        size = length = 0;
+    };
+    for (const char c : raw) {
+        const bool lower = c >= 'a' && c <= 'z';
+        const bool upper = c >= 'A' && c <= 'Z';
+        if (lower || upper || (c >= '0' && c <= '9') || c == '$' || c == '\'') {
+            if (size < qsizetype(sizeof word))
+                word[size++] = upper ? char(c + ('a' - 'A')) : c;
+            ++length;
+            continue;
+        }
+        flush();
+        if (c == '!' || c == '%')
+            emit(QByteArrayView(&c, 1));
+    }
+    flush();
+    return true;
+}
+
 QString TokenText::decoded(QByteArrayView raw)
 {
     QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
@@ -121,15 +139,36 @@ QString TokenText::decoded(QByteArrayView raw)
     return text;
 }
 
+namespace {
+
+// Where the next "=?" starts at or after `from`, or -1: found by its "?",
+// as signatures are full of "=" and "?" is rare in a header.
+qsizetype encodedWordAt(QByteArrayView raw, qsizetype from)
+{
+    qsizetype at = from + 1;
+    while (at < raw.size()) {
+        const void *mark = std::memchr(raw.data() + at, '?', size_t(raw.size() - at));
+        if (!mark)
+            return -1;
+        at = static_cast<const char *>(mark) - raw.data();
+        if (raw[at - 1] == '=')
+            return at - 1;
+        ++at;
+    }
+    return -1;
+}
+
+} // namespace
+
 void TokenText::encodedCharsets(QByteArrayView raw, const Emit &emit)
 {
-    qsizetype at = raw.indexOf("=?");
+    qsizetype at = encodedWordAt(raw, 0);
     while (at >= 0) {
         const qsizetype end = raw.indexOf('?', at + 2);
         if (end < 0 || end - at > 42)
             return;
         emit(raw.sliced(at + 2, end - at - 2).toByteArray().toLower());
-        at = raw.indexOf("=?", end + 1);
+        at = encodedWordAt(raw, end + 1);
     }
 }
 

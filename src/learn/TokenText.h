@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QString>
+#include <array>
 #include <functional>
 
 // Word splitting for header values, shared by the tokenizer's fields.
@@ -13,14 +14,21 @@ using Emit = std::function<void(QByteArrayView word)>;
 // ASCII words of a machine-written value (hosts, mailer names, versions):
 // runs of letters, digits and ".-_/$!", lower-cased, 2 to 40 bytes. Pure
 // numbers and long mixed letter-digit runs (queue ids, stamps) are left out:
-// they name one message and teach nothing.
-void machineWords(QByteArrayView value, const Emit &emit);
+// they name one message and teach nothing; so are runs of base64 (signatures,
+// encoded blobs), whose pieces are noise. A template: it runs over most of a
+// header's bytes, a word at a time.
+template <typename Emit>
+void machineWords(QByteArrayView value, Emit &&emit);
 
 // Words of a value people read (Subject, display names): decoded from
 // encoded words, UTF-8 or Latin-1, case folded. Scripts written without
 // spaces (Han, Hiragana, Katakana, Thai, ...) give pairs of adjacent
 // characters; other scripts give their letter runs.
 void humanWords(const QString &text, const Emit &emit);
+
+// The same words of a value that is plain ASCII without encoded words, read
+// straight from its bytes; false (nothing emitted) for any other value.
+bool asciiHumanWords(QByteArrayView raw, const Emit &emit);
 
 // The value as text: encoded words decoded, raw bytes read as UTF-8 when
 // they are valid UTF-8, else a character a byte.
@@ -38,5 +46,68 @@ QByteArray shape(QByteArrayView value, qsizetype maxBytes = 40);
 QByteArray domainOf(QByteArrayView address);
 // The last two labels of a domain ("mail.example.co" -> "example.co").
 QByteArrayView baseDomain(QByteArrayView domain);
+
+namespace Detail {
+
+// Letters, digits and ".-_/$!", by byte: a table, as every header byte is
+// looked up.
+inline constexpr std::array<bool, 256> kWordBytes = [] {
+    std::array<bool, 256> table{};
+    for (int c = 0; c < 256; ++c) {
+        table[c] = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' || c == '-'
+            || c == '_' || c == '/' || c == '$' || c == '!';
+    }
+    return table;
+}();
+
+inline constexpr std::array<bool, 256> kBase64Bytes = [] {
+    std::array<bool, 256> table{};
+    for (int c = 0; c < 256; ++c)
+        table[c] = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '+' || c == '/'
+            || c == '=';
+    return table;
+}();
+
+// A run of base64 this long (a folded line of a signature is 64 to 76) is a
+// blob, not words; names and addresses break it with ".", "-" or "@".
+constexpr qsizetype kBlobBytes = 40;
+
+bool isOneOff(QByteArrayView word);
+// Where the base64 run at `start` ends, when it is a blob; else `start`.
+qsizetype blobEnd(QByteArrayView value, qsizetype start);
+
+} // namespace Detail
+
+template <typename Emit>
+void machineWords(QByteArrayView value, Emit &&emit)
+{
+    const char *data = value.data();
+    const qsizetype size = value.size();
+    qsizetype i = 0;
+    while (i < size) {
+        const quint8 c = quint8(data[i]);
+        // A blob is skipped whole, checked where its run starts.
+        if (Detail::kBase64Bytes[c] && (i == 0 || !Detail::kBase64Bytes[quint8(data[i - 1])])) {
+            const qsizetype blob = Detail::blobEnd(value, i);
+            if (blob > i) {
+                i = blob;
+                continue;
+            }
+        }
+        if (!Detail::kWordBytes[c]) {
+            ++i;
+            continue;
+        }
+        const qsizetype start = i;
+        while (i < size && Detail::kWordBytes[quint8(data[i])])
+            ++i;
+        qsizetype end = i;
+        while (end > start && (data[end - 1] == '.' || data[end - 1] == '-' || data[end - 1] == '/'))
+            --end;
+        const qsizetype length = end - start;
+        if (length >= 2 && length <= 40 && !Detail::isOneOff(QByteArrayView(data + start, length)))
+            emit(QByteArrayView(data + start, length));
+    }
+}
 
 } // namespace TokenText

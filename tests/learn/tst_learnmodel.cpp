@@ -3,6 +3,7 @@
 #include "HeaderTokens.h"
 #include "LearnModel.h"
 #include "LearnReasons.h"
+#include "TokenText.h"
 
 #include <QtTest>
 #include <cmath>
@@ -144,6 +145,32 @@ private Q_SLOTS:
         QCOMPARE(model.spamMessages(), 0u);
     }
 
+    // A loaded profile judges from a table laid out for lookups; it must say
+    // what the counts say, and follow every lesson after it was laid out.
+    void laidOutLookupsAgreeAndFollowLessons()
+    {
+        LearnModel::Params p = params(0.3);
+        p.minDeviation = 0.2; // "both" stays near 0.5 and must not speak
+        LearnModel model(p);
+        model.learn(tokens({"cheap", "pills", "both"}), true, 0);
+        model.learn(tokens({"cheap", "offer", "both"}), true, 0);
+        model.learn(tokens({"agenda", "both"}), false, 0);
+        model.learn(tokens({"agenda", "lunch", "both"}), false, 0);
+        const TokenList message = tokens({"cheap", "both", "lunch", "unknown", "CHEAP"});
+        QCOMPARE(message.size(), 4); // a repeat, in any case, counts once
+        const LearnedVerdict byCounts = model.verdict(message);
+        model.prepareLookups();
+        const LearnedVerdict laidOut = model.verdict(message);
+        QCOMPARE(laidOut.score, byCounts.score);
+        QCOMPARE(laidOut.reasons, byCounts.reasons);
+        QCOMPARE(laidOut.reasons.size(), 1); // "cheap"; "lunch" leans the other way, "both" not at all
+        model.learn(tokens({"lunch", "pills"}), true, 0);
+        LearnModel fresh = model; // the same counts, judged without a table
+        fresh.setParams(p);
+        QVERIFY(model.verdict(message).score > byCounts.score);
+        QCOMPARE(model.verdict(message).score, fresh.verdict(message).score);
+    }
+
     void reasonsInWords_data()
     {
         QTest::addColumn<QByteArray>("token");
@@ -157,6 +184,9 @@ private Q_SLOTS:
                                  << u"a reply to nothing sent seen in 14 of your spam"_qs;
         QTest::newRow("a field without a phrase")
             << QByteArray("x-foo:bar") << true << u"x-foo field word bar seen in 14 of your spam"_qs;
+        QTest::newRow("a value that looks like a place holder")
+            << QByteArray("from.user:a%1b%2") << false
+            << u"sender address a%1b%2@\u2026 seen in 14 of your good mail"_qs;
     }
     void reasonsInWords()
     {
@@ -219,7 +249,18 @@ private Q_SLOTS:
             << QByteArray("Subject: Re: lunch plans\nIn-Reply-To: <a@b.example>\nMIME-Version: 1.0\n\n")
             << QByteArrayList{"check:in-a-thread", "subject.pair:lunch plans", "fields:--c-----------o-------"}
             << QByteArrayList{"check:reply-without-reference", "check:subject-shouting", "check:subject-bang"};
+        QTest::newRow("a long address of two-byte letters, cut between them")
+            << QByteArray("From: " + QByteArray("\xc3\xa9").repeated(40) + "@X.Example\n\n")
+            << QByteArrayList{"from.domain:x.example"} << QByteArrayList{};
         static const char withNul[] = "Subject: caf\xc3 \xff\xfe bad\0word\nFrom: a@b.example\n\n";
+        QTest::newRow("signature blobs give nothing, their domains do")
+            << QByteArray("DKIM-Signature: v=1; a=rsa-sha256; d=shop.example; s=s1;\n"
+                          "\tbh=nqKLPw6JlHC9qAq94KLsOF7E7ceM82DnxZpn3d5xRm8=;\n"
+                          "\tb=d0xY8C5+sKD9XYm5lLswaPUvHKm0W4vXQcoRhn3HlqFQVIIaLRocx5l3pBAHon/WzJ2hej8z\n"
+                          "\t EJAFIY8o6JeCshuM+UC7L9HwivUWE7QOn3r5YZTEVTzU2qib6ifHHPtuHRec6/axYyVQIMDU\n"
+                          "X-Note: x=ab+cd; see=us+them\n\n")
+            << QByteArrayList{"dkim-signature:shop.example", "dkim-signature:rsa-sha256", "x-note:cd", "w:them"}
+            << QByteArrayList{"w:d0xy8c5", "dkim-signature:d0xy8c5"};
         QTest::newRow("NUL and invalid UTF-8 in a subject")
             << QByteArray(withNul, sizeof(withNul) - 1) << QByteArrayList{"from.domain:b.example", "subject:bad"}
             << QByteArrayList{};
@@ -234,8 +275,35 @@ private Q_SLOTS:
             QVERIFY2(list.contains(text), text.constData());
         for (const QByteArray &text : absent)
             QVERIFY2(!list.contains(text), text.constData());
-        for (qsizetype i = 0; i < list.size(); ++i)
+        for (qsizetype i = 0; i < list.size(); ++i) {
             QVERIFY2(QUtf8StringView(list.text(i)).isValidUtf8(), list.text(i).constData()); // reasons show them
+            // The id is the stored key: it must be the hash of the text, or old counts are lost.
+            QCOMPARE(list.ids().at(i), TokenList::idOf(list.text(i)));
+        }
+    }
+
+    // Plain ASCII is read straight from its bytes; it must give exactly the
+    // words the general reading gives.
+    void asciiWordsAsTheGeneralReading_data()
+    {
+        QTest::addColumn<QByteArray>("raw");
+        QTest::newRow("ordinary subject") << QByteArray("Re: Your Invoice #4711 is ready");
+        QTest::newRow("marks, apostrophes, dollars")
+            << QByteArray("DON'T miss $$$ 100% FREE!!! a-b_c.d (x) [y] {z} ~@^&*=+");
+        QTest::newRow("a word longer than kept") << QByteArray("Supercalifragilisticexpialidocious-and-more i a");
+        static const char controls[] = "tab\there\x01x\0yz\x7f_end";
+        QTest::newRow("control bytes and NUL") << QByteArray(controls, sizeof controls - 1);
+    }
+    void asciiWordsAsTheGeneralReading()
+    {
+        QFETCH(QByteArray, raw);
+        QByteArrayList direct, general;
+        QVERIFY(TokenText::asciiHumanWords(raw, [&](QByteArrayView w) { direct.append(w.toByteArray()); }));
+        TokenText::humanWords(TokenText::decoded(raw), [&](QByteArrayView w) { general.append(w.toByteArray()); });
+        QCOMPARE(direct, general);
+        QVERIFY(!direct.isEmpty());
+        QVERIFY(!TokenText::asciiHumanWords(raw + "\xc3\xa9", [](QByteArrayView) {}));
+        QVERIFY(!TokenText::asciiHumanWords("=?utf-8?q?" + raw + "?=", [](QByteArrayView) {}));
     }
 
     // A header without an end, of 10 MB, with a line as long: read only so
