@@ -96,6 +96,15 @@ bool isOpinion(QByteArrayView name)
     return name.startsWith("x-spam") || name.startsWith("x-virus");
 }
 
+// Fields the user's own delivery writes (where and when it landed): the same
+// for all their mail, they say nothing of the sender, and a mailbox that
+// happens to gather more of one kind would teach the wrong lesson.
+bool isDeliveryStamp(QByteArrayView name)
+{
+    return name == "delivered-to" || name == "x-original-to" || name == "envelope-to" || name == "x-envelope-to"
+        || name == "delivery-date" || name == "x-delivered-to";
+}
+
 QByteArrayView addressPart(QByteArrayView value, QByteArrayView *displayName)
 {
     const qsizetype open = value.lastIndexOf('<');
@@ -207,6 +216,14 @@ constexpr HopTags kAnyHop = {"rcvd.net", "rcvd.net16", "rcvd.helo.shape", "rcvd.
 constexpr HopTags kFirstHop = {"rcvd1.net", "rcvd1.net16", "rcvd1.helo.shape", "rcvd1.host"};
 
 // The hop's networks (/24 and /16) and the names it gave.
+// A hop the user's own mail fetcher wrote on collecting the message from a
+// mailbox: the same for all mail of that mailbox, nothing of the sender.
+bool isOwnFetch(const Hop &hop)
+{
+    const QByteArrayView rest = hop.value.sliced(hop.route.size());
+    return rest.contains("with POP3") || rest.contains("with IMAP") || rest.contains("fetchmail");
+}
+
 void readHop(Sink &sink, const Hop &hop, const HopTags &tags)
 {
     const qsizetype last = hop.ip.lastIndexOf('.');
@@ -235,7 +252,7 @@ void readReceived(Sink &sink, HeaderFacts &facts)
     for (const QByteArray &value : facts.received)
         hops.append(hopOf(value));
     auto isRelay = [&](const Hop &hop) {
-        if (isPrivate(hop.ip) || hop.helo.compare("localhost", Qt::CaseInsensitive) == 0)
+        if (isPrivate(hop.ip) || hop.helo.compare("localhost", Qt::CaseInsensitive) == 0 || isOwnFetch(hop))
             return true;
         return std::any_of(hops.begin(), hops.end(), [&](const Hop &other) {
             return sameHost(other.by, hop.helo) || sameHost(other.by, hop.rdns);
@@ -247,7 +264,9 @@ void readReceived(Sink &sink, HeaderFacts &facts)
             sink.add("rcvd.relay", "yes");
             continue;
         }
-        sink.machine("rcvd", hop.value, hop.route.size());
+        // The sending side only: the receiving side ("by ... for <me>") is
+        // where the mail landed, the same for all of it.
+        sink.machine("rcvd", hop.route);
         readHop(sink, hop, kAnyHop);
         if (!first)
             continue;
@@ -419,7 +438,7 @@ TokenList HeaderTokens::of(QByteArrayView header)
     quint32 marked = 0;
     HeaderWalk::forEach(header.first(std::min(header.size(), kMaxHeaderBytes)),
                         [&](QByteArrayView name, QByteArrayView value) {
-                            if (isOpinion(name))
+                            if (isOpinion(name) || isDeliveryStamp(name))
                                 return;
                             sink.add("field", name.first(std::min<qsizetype>(name.size(), 32)));
                             markField(name, &marked);

@@ -231,14 +231,11 @@ private Q_SLOTS:
                           "Tue, 6 Aug 2002 11:48:09 +0100\nReceived: from bulk.example (dsl-9.cheap.example "
                           "[9.8.7.6]) by mx1; Tue, 6 Aug 2002 11:48:08 +0100\nReceived: from friend (unknown "
                           "[1.1.1.1]) by smtp.friend.example; Tue, 6 Aug 2002 11:40:00 +0100\n\n")
-            << QByteArrayList{"rcvd1.net:9.8.7",
-                              "rcvd1.net16:9.8",
-                              "rcvd1.host:bulk.example",
-                              "check:first-hop-helo-not-its-name",
-                              "rcvd.net:1.1.1",
-                              "rcvd.relay:yes",
-                              "w:mx1"}
-            << QByteArrayList{"rcvd.net:5.6.7", "rcvd:mx1.home.example", "rcvd1.net:1.1.1", "w:mail.home.example"};
+            << QByteArrayList{"rcvd1.net:9.8.7",         "rcvd1.net16:9.8",
+                              "rcvd1.host:bulk.example", "check:first-hop-helo-not-its-name",
+                              "rcvd.net:1.1.1",          "rcvd.relay:yes"}
+            << QByteArrayList{"rcvd.net:5.6.7", "rcvd:mx1.home.example", "rcvd1.net:1.1.1", "w:mail.home.example",
+                              "w:mx1"};
         QTest::newRow("a reply with no reference, shouting, padded, in pairs")
             << QByteArray("Subject: RE: FREE CASH NOW!!        4471\nTo: undisclosed-recipients:;\n\n")
             << QByteArrayList{"check:reply-without-reference", "check:subject-shouting",       "check:subject-bangs",
@@ -252,6 +249,16 @@ private Q_SLOTS:
         QTest::newRow("a long address of two-byte letters, cut between them")
             << QByteArray("From: " + QByteArray("\xc3\xa9").repeated(40) + "@X.Example\n\n")
             << QByteArrayList{"from.domain:x.example"} << QByteArrayList{};
+        QTest::newRow("the user's own delivery and fetching teach nothing")
+            << QByteArray("Delivered-To: me@home.example\nX-Original-To: me@home.example\nDelivery-Date: Tue, 6 "
+                          "Aug 2002\nReceived: from pop.isp.example [7.7.7.7] by localhost with POP3 (fetchmail-5.9.0) "
+                          "for me@localhost (single-drop); Tue, 6 Aug 2002 11:48:09 +0100\nReceived: from "
+                          "sender.example (sender.example [2.3.4.5]) by mx.isp.example with ESMTP id Q1 for "
+                          "<me@home.example>; Tue, 6 Aug 2002 11:40:00 +0100\n\n")
+            << QByteArrayList{"rcvd1.net:2.3.4", "rcvd1.host:sender.example", "w:sender.example"}
+            << QByteArrayList{"field:delivered-to", "field:x-original-to", "field:delivery-date",
+                              "w:home.example",     "rcvd.net:7.7.7",      "w:pop.isp.example",
+                              "w:single-drop",      "w:mx.isp.example",    "w:localhost"};
         static const char withNul[] = "Subject: caf\xc3 \xff\xfe bad\0word\nFrom: a@b.example\n\n";
         QTest::newRow("signature blobs give nothing, their domains do")
             << QByteArray("DKIM-Signature: v=1; a=rsa-sha256; d=shop.example; s=s1;\n"
