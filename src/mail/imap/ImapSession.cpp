@@ -4,7 +4,6 @@
 #include "ImapSession.h"
 
 #include "CancelFlag.h"
-#include "ConnectErrorText.h"
 #include "ProfileRecord.h"
 #include "LoginReplies.h"
 #include "RunStatus.h"
@@ -32,17 +31,10 @@ ImapSession::ImapSession(RunStatus &status, const ProfileSettingsRecord &setting
 ImapSession::ImapSession(std::unique_ptr<MailConnection> connection, RunStatus &status,
                          const ProfileSettingsRecord &settings, CancelFlag &cancel, SessionOptions options,
                          QObject *parent)
-    : QObject(parent)
-    , m_status(status)
-    , m_settings(settings)
-    , m_cancel(cancel)
-    , m_options(std::move(options))
-    , m_connection(connection.release())
+    : LineSession(std::move(connection), status, settings, cancel, std::move(options),
+                  {QStringLiteral("IMAP"), QStringLiteral("143, or 993 for SSL/TLS"), QStringLiteral("993")}, parent)
     , m_framer(limitsOf(m_options))
 {
-    m_clock.start();
-    m_connection->setParent(this);
-    m_connection->watch(cancel, {m_options.inactivityLimitMs, m_options.cancelGraceMs, m_options.cancelGraceBytes});
     connect(m_connection, &MailConnection::dataArrived, this, &ImapSession::frameResponses);
     connect(m_connection, &MailConnection::broken, this, [this] { m_framer.reset(); });
 }
@@ -279,26 +271,10 @@ MailResult ImapSession::connectServer()
 {
     resetConversation();
     m_status.setStatusText(QStringLiteral("Connecting To Server..."));
-    bool ok = false;
-    const int port = m_settings.EmailPort.trimmed().toInt(&ok);
-    if (!ok || port < 0 || port > 65535)
-        return MailResult::failure(MailOutcome::Failed, QStringLiteral("Error"),
-                                   QStringLiteral("The IMAP port \"%1\" is not a port number.")
-                                       .arg(m_settings.EmailPort));
-    m_security = connectionSecurity(m_settings);
-    if (m_security == ConnectionSecurity::Unknown)
-        return connectFailed(unknownSecurityText(m_settings.EmailSecurity));
-    if (m_security != ConnectionSecurity::None && !m_connection->canSecure())
-        return connectFailed(QStringLiteral("This system offers no TLS, so the connection cannot be secured and "
-                                            "nothing was sent."));
-    const bool implicitTls = m_security == ConnectionSecurity::Implicit;
-    m_awaitingGreeting = true;
-    m_connection->open(m_settings.EmailHost, quint16(port), implicitTls);
-    if (implicitTls) {
-        if (MailResult secured = secureChannel(); !secured.ok())
-            return secured;
+    if (MailResult opened = openChannel([this] { m_awaitingGreeting = true; }); !opened.ok())
+        return opened;
+    if (m_security == ConnectionSecurity::Implicit)
         frameResponses(); // what arrived inside TLS while securing
-    }
     const Outcome outcome = waitFor([this] { return m_greeting.has_value(); }, MailConnection::CancelMode::Ends);
     if (outcome == Outcome::Cancelled) {
         discard();
@@ -328,13 +304,6 @@ MailResult ImapSession::greeted()
     return MailResult::done();
 }
 
-QString ImapSession::unreachableText() const
-{
-    return ConnectErrorText(m_connection->error(), m_settings.EmailHost, m_settings.EmailPort.trimmed(),
-                            m_options.inactivityLimitMs / 1000.0, m_connection->errorString(),
-                            QStringLiteral("143, or 993 for SSL/TLS"));
-}
-
 MailResult ImapSession::greetingFailed()
 {
     if (!m_connection->wasReached() && !isEncrypted())
@@ -358,44 +327,11 @@ MailResult ImapSession::greetingFailed()
                                           "in the settings."));
 }
 
-MailResult ImapSession::connectFailed(const QString &text, const QString &title, const QString &serverWords)
+void ImapSession::endConnect(bool cancelled)
 {
-    m_failureText.clear();
-    m_status.setStatusText(QStringLiteral("Connect Error"));
+    if (!cancelled)
+        m_failureText.clear(); // the connect's result says it all
     discard();
-    return MailResult::failure(MailOutcome::ConnectionFailed, title, text, serverWords);
-}
-
-MailResult ImapSession::secureChannel()
-{
-    m_status.setStatusText(QStringLiteral("Securing Connection..."));
-    const HandshakeResult result = m_connection->secure({m_settings.EmailHost, m_settings.TrustedCertificate,
-                                                         m_options.certificatePrompt, m_options.certificateTrusted});
-    switch (result.kind) {
-    case HandshakeResult::Kind::Secured:
-        m_trust = result.trust;
-        return MailResult::done();
-    case HandshakeResult::Kind::Cancelled:
-        discard();
-        return MailResult::cancelled();
-    case HandshakeResult::Kind::Untrusted:
-        return connectFailed(QStringLiteral("The server's certificate is not trusted, so the connection was closed "
-                                            "before the password was sent.\r\n")
-                             + result.reason);
-    case HandshakeResult::Kind::Failed:
-        break;
-    }
-    if (!result.tcpConnected)
-        return connectFailed(unreachableText(), m_settings.EmailHost);
-    if (result.plainTextPeer && m_security == ConnectionSecurity::Implicit)
-        return connectFailed(QStringLiteral("A secure connection to the server could not be made, so the password "
-                                            "was not sent.\r\nThe server %1 (port %2) answers in plain text, not "
-                                            "SSL/TLS.\r\nChoose STARTTLS as Connection Security for this port, or use "
-                                            "the server's SSL/TLS port (usually 993).")
-                                 .arg(m_settings.EmailHost, m_settings.EmailPort.trimmed()));
-    return connectFailed(QStringLiteral("A secure connection to the server could not be made, so the password "
-                                        "was not sent.\r\n")
-                         + result.reason);
 }
 
 ImapSession::Outcome ImapSession::askCapabilities(quint64 sent)
@@ -465,14 +401,4 @@ void ImapSession::closeServer()
 {
     m_status.setStatusText(QStringLiteral("Disconnected"));
     discard();
-}
-
-bool ImapSession::isEncrypted() const
-{
-    return m_connection->isEncrypted();
-}
-
-QString ImapSession::protocolName() const
-{
-    return m_connection->protocolName();
 }

@@ -11,6 +11,7 @@
 #include <optional>
 
 #include "ImapParser.h"
+#include "LineSession.h"
 #include "MailConnection.h"
 #include "MailResult.h"
 #include "SessionOptions.h"
@@ -32,7 +33,7 @@ class CancelFlag;
 // of ImapLimits; a server past a bound, or one that answers out of step,
 // breaks the conversation: every wait then fails. Each step returns its
 // result; status texts go to the RunStatus.
-class ImapSession : public QObject {
+class ImapSession : public LineSession {
     Q_OBJECT
 public:
     enum class Outcome { Completed, Cancelled, Failed };
@@ -84,7 +85,6 @@ public:
     const ImapResponse &completion() const { return m_completion; }
     // The session's clock (SessionOptions::clockMs), and when the completion
     // the last await() took was framed.
-    qint64 clockMs() const { return m_options.clockMs ? m_options.clockMs() : m_clock.elapsed(); }
     qint64 completedAtMs() const { return m_completedAtMs; }
     // Untagged data of the commands in progress is dropped from now on: their
     // handlers may not outlive the caller that gave them.
@@ -98,11 +98,6 @@ public:
     // A refusal of the last completed command, for the user: "The server
     // refused to <what>." and its words.
     MailResult refused(const QString &what) const;
-
-    bool isEncrypted() const;
-    QString protocolName() const;
-    CertificateTrust certificateTrust() const { return m_trust; }
-    const ProfileSettingsRecord &settings() const { return m_settings; }
 
     // For IDLE (defined in ImapIdle.cpp). Waits for the server's "+" to
     // command `id`; false when it completed (or the wait ended) instead.
@@ -138,14 +133,11 @@ private:
 
     MailResult greeted();
     MailResult greetingFailed();
-    MailResult connectFailed(const QString &text, const QString &title = QStringLiteral("Connection Failed"),
-                             const QString &serverWords = {});
+    void endConnect(bool cancelled) override;
     MailResult stepEnded(Outcome outcome) const;
-    MailResult secureChannel();
     MailResult startTls();
     // Asks CAPABILITY, or awaits the one sent already as `sent`.
     Outcome askCapabilities(quint64 sent = 0);
-    QString unreachableText() const;
     QString serverWords(const QByteArray &text) const;
 
     // ImapLogin.cpp
@@ -158,14 +150,7 @@ private:
     MailResult oauthRefused(const QString &text, const QString &serverWords = {});
     std::optional<QByteArray> awaitContinuation(quint64 id);
 
-    RunStatus &m_status;
-    const ProfileSettingsRecord &m_settings;
-    CancelFlag &m_cancel;
-    SessionOptions m_options;
-    MailConnection *m_connection; // a child of this session
     ImapFramer m_framer;
-    ConnectionSecurity m_security = ConnectionSecurity::None;
-    CertificateTrust m_trust = CertificateTrust::NotEncrypted;
 
     quint64 m_nextId = 1;
     QList<Pending> m_pending; // commands out, in the order sent
@@ -174,7 +159,6 @@ private:
         qint64 atMs;
     };
     QHash<quint64, Done> m_done; // completions not yet awaited, and when they were framed
-    QElapsedTimer m_clock;
     qint64 m_completedAtMs = 0;
     ImapResponse m_completion;
     std::optional<QByteArray> m_continuation; // a "+" not yet taken

@@ -4,7 +4,6 @@
 // Pop3OAuthLogin.cpp.
 #include "Pop3Session.h"
 
-#include "ConnectErrorText.h"
 #include "ProfileRecord.h"
 #include "CancelFlag.h"
 #include "LoginReplies.h"
@@ -20,19 +19,12 @@ Pop3Session::Pop3Session(RunStatus &status, const ProfileSettingsRecord &setting
 Pop3Session::Pop3Session(std::unique_ptr<MailConnection> connection, RunStatus &status,
                          const ProfileSettingsRecord &settings, CancelFlag &cancel, SessionOptions options,
                          QObject *parent)
-    : QObject(parent)
-    , m_status(status)
-    , m_settings(settings)
-    , m_cancel(cancel)
-    , m_options(std::move(options))
-    , m_connection(connection.release())
+    : LineSession(std::move(connection), status, settings, cancel, std::move(options),
+                  {QStringLiteral("POP3"), QStringLiteral("110, or 995 for SSL/TLS"), QStringLiteral("995")}, parent)
     , m_framer({m_options.listingLimitBytes, m_options.replyLimitBytes})
 {
-    m_connection->setParent(this);
-    m_connection->watch(cancel, {m_options.inactivityLimitMs, m_options.cancelGraceMs, m_options.cancelGraceBytes});
     connect(m_connection, &MailConnection::dataArrived, this, &Pop3Session::frameReplies);
     connect(m_connection, &MailConnection::broken, this, &Pop3Session::connectionBroken);
-    m_clock.start();
 }
 
 Pop3Session::~Pop3Session()
@@ -62,32 +54,11 @@ MailResult Pop3Session::ConnectServer()
 {
     resetConversation();
     m_status.setStatusText(QStringLiteral("Connecting To Server..."));
-
-    bool ok = false;
-    const int port = m_settings.EmailPort.trimmed().toInt(&ok);
-    if (!ok || port < 0 || port > 65535)
-        return MailResult::failure(MailOutcome::Failed, QStringLiteral("Error"),
-                                   QStringLiteral("The POP3 port \"%1\" is not a port number.")
-                                       .arg(m_settings.EmailPort));
-
-    m_security = connectionSecurity(m_settings);
-    if (m_security == ConnectionSecurity::Unknown)
-        return connectFailed(unknownSecurityText(m_settings.EmailSecurity), QStringLiteral("Connection Failed"));
-    if (m_security != ConnectionSecurity::None && !m_connection->canSecure())
-        return connectFailed(QStringLiteral("This system offers no TLS, so the connection cannot be secured and "
-                                            "nothing was sent."),
-                             QStringLiteral("Connection Failed"));
-
-    const bool implicitTls = m_security == ConnectionSecurity::Implicit;
-    m_connection->open(m_settings.EmailHost, quint16(port), implicitTls);
-    if (implicitTls) {
-        if (MailResult secured = secureChannel(); !secured.ok())
-            return secured;
-        m_awaited = expectReply(kSingleReply); // the greeting, inside TLS
-        frameReplies();
-    } else {
-        m_awaited = expectReply(kSingleReply); // the greeting
-    }
+    if (MailResult opened = openChannel(); !opened.ok())
+        return opened;
+    m_awaited = expectReply(kSingleReply); // the greeting (inside TLS where it was asked for)
+    if (m_security == ConnectionSecurity::Implicit)
+        frameReplies(); // what arrived while securing
 
     m_lastOutcome = wait(m_awaited, MailConnection::CancelMode::Ends);
     if (m_lastOutcome == Outcome::Cancelled)
@@ -109,13 +80,6 @@ MailResult Pop3Session::greeted()
     if (m_security == ConnectionSecurity::StartTls)
         return startTls();
     return MailResult::done();
-}
-
-// The server was never reached: the text says why, from the connection's error.
-QString Pop3Session::unreachableText() const
-{
-    return ConnectErrorText(m_connection->error(), m_settings.EmailHost, m_settings.EmailPort.trimmed(),
-                            m_options.inactivityLimitMs / 1000.0, m_connection->errorString());
 }
 
 MailResult Pop3Session::greetingFailed()
@@ -146,13 +110,12 @@ MailResult Pop3Session::greetingFailed()
                          QStringLiteral("Connection Failed"));
 }
 
-MailResult Pop3Session::connectFailed(const QString &text, const QString &title, const QString &serverWords)
+void Pop3Session::endConnect(bool cancelled)
 {
-    m_lastOutcome = Outcome::Failed;
-    m_failureText.clear(); // this result says it all
-    m_status.setStatusText(QStringLiteral("Connect Error"));
+    m_lastOutcome = cancelled ? Outcome::Cancelled : Outcome::Failed;
+    if (!cancelled)
+        m_failureText.clear(); // the connect's result says it all
     discard();
-    return MailResult::failure(MailOutcome::ConnectionFailed, title, text, serverWords);
 }
 
 MailResult Pop3Session::stepEnded() const
@@ -165,47 +128,6 @@ MailResult Pop3Session::commandStopped()
     // A command of the upgrade failed: failure() says why.
     discard();
     return stepEnded();
-}
-
-MailResult Pop3Session::secureChannel()
-{
-    m_status.setStatusText(QStringLiteral("Securing Connection..."));
-    const HandshakeResult result = m_connection->secure({m_settings.EmailHost, m_settings.TrustedCertificate,
-                                                         m_options.certificatePrompt, m_options.certificateTrusted});
-    switch (result.kind) {
-    case HandshakeResult::Kind::Secured:
-        m_trust = result.trust;
-        return MailResult::done();
-    case HandshakeResult::Kind::Cancelled:
-        m_lastOutcome = Outcome::Cancelled;
-        discard();
-        return MailResult::cancelled();
-    case HandshakeResult::Kind::Untrusted:
-        return connectFailed(QStringLiteral("The server's certificate is not trusted, so the connection was closed "
-                                            "before the password was sent.\r\n")
-                                 + result.reason,
-                             QStringLiteral("Connection Failed"));
-    case HandshakeResult::Kind::Failed:
-        break;
-    }
-    return handshakeFailed(result);
-}
-
-MailResult Pop3Session::handshakeFailed(const HandshakeResult &result)
-{
-    if (!result.tcpConnected)
-        return connectFailed(unreachableText(), m_settings.EmailHost);
-    if (result.plainTextPeer && m_security == ConnectionSecurity::Implicit)
-        return connectFailed(QStringLiteral("A secure connection to the server could not be made, so the password "
-                                            "was not sent.\r\nThe server %1 (port %2) answers in plain text, not "
-                                            "SSL/TLS.\r\nChoose STARTTLS as Connection Security for this port, or use "
-                                            "the server's SSL/TLS port (usually 995).")
-                                 .arg(m_settings.EmailHost, m_settings.EmailPort.trimmed()),
-                             QStringLiteral("Connection Failed"));
-    return connectFailed(QStringLiteral("A secure connection to the server could not be made, so the password "
-                                        "was not sent.\r\n")
-                             + result.reason,
-                         QStringLiteral("Connection Failed"));
 }
 
 MailResult Pop3Session::startTls()
@@ -242,16 +164,6 @@ void Pop3Session::CloseServer()
 {
     m_status.setStatusText(QStringLiteral("Disconnected"));
     discard();
-}
-
-bool Pop3Session::isEncrypted() const
-{
-    return m_connection->isEncrypted();
-}
-
-QString Pop3Session::protocolName() const
-{
-    return m_connection->protocolName();
 }
 
 MailResult Pop3Session::failure(const QString &extraLine) const

@@ -14,6 +14,7 @@
 #include <memory>
 #include <utility>
 
+#include "LineSession.h"
 #include "MailConnection.h"
 #include "MailResult.h"
 #include "Pop3Framer.h"
@@ -38,7 +39,7 @@ class CancelFlag;
 // conversation: nothing more is sent and every wait fails. Nothing here
 // shows anything: each step returns its result (MailResult) for the caller
 // to show, and status texts go to the RunStatus.
-class Pop3Session : public QObject {
+class Pop3Session : public LineSession {
     Q_OBJECT
 public:
     enum class Outcome { Reply, Cancelled, Failed };
@@ -97,7 +98,6 @@ public:
     bool replyArrived(quint64 sequence) const { return m_lastFramed >= sequence; }
     // The session's clock (SessionOptions::clockMs), and when the reply
     // awaitAhead last took was framed.
-    qint64 clockMs() const { return m_options.clockMs ? m_options.clockMs() : m_clock.elapsed(); }
     qint64 lastFramedAtMs() const { return m_lastFramedAtMs; }
     bool cancelRaised() const;
 
@@ -114,11 +114,6 @@ public:
     // after a CR LF when given; no text when there is nothing to tell (a
     // failed connect has said it in its own result).
     MailResult failure(const QString &extraLine = {}) const;
-
-    bool isEncrypted() const;
-    // "TLS 1.3" and the like while encrypted; empty otherwise.
-    QString protocolName() const;
-    CertificateTrust certificateTrust() const { return m_trust; }
 
     // The last complete reply of the awaited command, as the bytes came;
     // empty while awaited.
@@ -145,14 +140,11 @@ private:
     Outcome lost(const QString &text);
     void resetConversation();
     void discard();
-    QString unreachableText() const;
+    void endConnect(bool cancelled) override;
     MailResult greetingFailed();
     MailResult greeted();
-    MailResult connectFailed(const QString &text, const QString &title, const QString &serverWords = {});
     MailResult commandStopped();
     MailResult stepEnded() const;
-    MailResult secureChannel();
-    MailResult handshakeFailed(const HandshakeResult &result);
     MailResult startTls();
     MailResult loginPipelined(const QString &user, const QString &pass);
     Outcome sendPass(const QString &pass);
@@ -165,14 +157,7 @@ private:
     Outcome authOAuth(OAuthMechanism mechanism, const QString &token);
     MailResult oauthRefused(const QString &text, const QString &serverWords = {});
 
-    RunStatus &m_status;
-    const ProfileSettingsRecord &m_settings;
-    CancelFlag &m_cancel;
-    SessionOptions m_options;
-    MailConnection *m_connection; // a child of this session
     Pop3Framer m_framer;
-    ConnectionSecurity m_security = ConnectionSecurity::None;
-    CertificateTrust m_trust = CertificateTrust::NotEncrypted;
 
     struct Ahead {
         QByteArray reply;
@@ -181,7 +166,6 @@ private:
     // Framed replies of commands sent ahead, in the order they came: they
     // are mostly taken oldest first.
     std::deque<std::pair<quint64, Ahead>> m_ahead;
-    QElapsedTimer m_clock;
     qint64 m_lastFramedAtMs = 0;
     quint64 m_nextSequence = 1;
     quint64 m_awaited = 0; // the reply that goes into m_reply
