@@ -17,7 +17,6 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSignalSpy>
-#include <QSslCertificate>
 #include <QTreeWidget>
 #include <QtTest>
 
@@ -161,6 +160,19 @@ QPushButton *button(QDialog &d, const QString &name)
     return d.findChild<QPushButton *>(name);
 }
 
+// Greeted, secured with STARTTLS and signed in as the scripted profile.
+void signIn(ScriptedSieveServer &server)
+{
+    server.greet(kGreeting).afterTls(kSecured).expect("STARTTLS", "OK\r\n");
+    server.expect("AUTHENTICATE \"PLAIN\" \"" + QByteArray("\0ann@example.org\0secret", 23).toBase64() + '"', "OK\r\n");
+}
+
+// The connections given (a socket when empty), and no DNS.
+ServerRules::Seams seamsOf(std::function<std::unique_ptr<MailConnection>()> connection)
+{
+    return {std::move(connection), [](const QString &) { return std::optional<SieveSrv>(); }, {}};
+}
+
 // The dialog shown, and its first look at the server ended.
 bool opened(frmServerRules &dialog)
 {
@@ -227,20 +239,13 @@ void TestServerRules::statusShown()
         f.boxes.expect(box);
     const auto connection = [&f, &commands, &answers] {
         auto server = std::make_unique<CheckedServer>(f.serverFailures);
-        server->greet(kGreeting).afterTls(kSecured).expect("STARTTLS", "OK\r\n");
-        server->expect("AUTHENTICATE \"PLAIN\" \"" + QByteArray("\0ann@example.org\0secret", 23).toBase64() + '"',
-                       "OK\r\n");
+        signIn(*server);
         for (qsizetype i = 0; i < commands.size(); ++i)
             server->expect(commands.at(i), answers.at(i));
         server->expect("LOGOUT", "OK\r\n");
         return std::unique_ptr<MailConnection>(std::move(server));
     };
-    frmServerRules dialog({f.profile.settings(),
-                           u"Mail"_s,
-                           f.db,
-                           {},
-                           &f.serverNote,
-                           {connection, [](const QString &) { return std::optional<SieveSrv>(); }, {}}});
+    frmServerRules dialog({f.profile.settings(), u"Mail"_s, f.db, {}, &f.serverNote, seamsOf(connection)});
     QVERIFY(opened(dialog));
     QCOMPARE(f.serverFailures, QStringList());
     QCOMPARE(labelText(dialog, u"lblState"_s), state);
@@ -263,9 +268,7 @@ void TestServerRules::includeOfferShowsTheChange()
     const QByteArray current = scriptFor({u"*@spam.example"_s}).text.toUtf8();
     const auto connection = [&f, &current] {
         auto server = std::make_unique<CheckedServer>(f.serverFailures);
-        server->greet(kGreeting).afterTls(kSecured).expect("STARTTLS", "OK\r\n");
-        server->expect("AUTHENTICATE \"PLAIN\" \"" + QByteArray("\0ann@example.org\0secret", 23).toBase64() + '"',
-                       "OK\r\n");
+        signIn(*server);
         server->expect("LISTSCRIPTS", "\"mine\" ACTIVE\r\n\"trelvik\"\r\nOK\r\n")
             .expect("GETSCRIPT \"trelvik\"", literal(current))
             .expect("GETSCRIPT \"mine\"", literal(kUserScript))
@@ -273,12 +276,7 @@ void TestServerRules::includeOfferShowsTheChange()
             .expect("LOGOUT", "OK\r\n");
         return std::unique_ptr<MailConnection>(std::move(server));
     };
-    frmServerRules dialog({f.profile.settings(),
-                           u"Mail"_s,
-                           f.db,
-                           {},
-                           &f.serverNote,
-                           {connection, [](const QString &) { return std::optional<SieveSrv>(); }, {}}});
+    frmServerRules dialog({f.profile.settings(), u"Mail"_s, f.db, {}, &f.serverNote, seamsOf(connection)});
     QVERIFY(opened(dialog));
     QCOMPARE(f.serverFailures, QStringList());
     QCOMPARE(labelText(dialog, u"lblActive"_s), u"Active script: \"mine\" (Trelvik's rules are not in it)"_s);
@@ -312,18 +310,11 @@ void TestServerRules::cancelWhileTheServerIsSilent()
     const auto connection = [&ignored, &closeWhileWaiting] {
         auto server = std::make_unique<CheckedServer>(ignored);
         server->heard = closeWhileWaiting;
-        server->greet(kGreeting).afterTls(kSecured).expect("STARTTLS", "OK\r\n");
-        server->expect("AUTHENTICATE \"PLAIN\" \"" + QByteArray("\0ann@example.org\0secret", 23).toBase64() + '"',
-                       "OK\r\n");
+        signIn(*server);
         server->expect("LISTSCRIPTS", QByteArray());
         return std::unique_ptr<MailConnection>(std::move(server));
     };
-    frmServerRules dialog({f.profile.settings(),
-                           u"Mail"_s,
-                           f.db,
-                           {},
-                           &f.serverNote,
-                           {connection, [](const QString &) { return std::optional<SieveSrv>(); }, {}}});
+    frmServerRules dialog({f.profile.settings(), u"Mail"_s, f.db, {}, &f.serverNote, seamsOf(connection)});
     shown = &dialog;
     QVERIFY(opened(dialog));
     QVERIFY(stayed); // the close was refused and cancelled instead
@@ -409,18 +400,8 @@ void TestServerRules::dovecotUploadUpdateRemove()
     testsupport::DovecotServer dovecot;
     dovecot.setSieve({true, 0, {}});
     QVERIFY2(dovecot.start(&why), qPrintable(why));
-    ProfileSettingsRecord s;
-    s.EmailHost = u"127.0.0.1"_s;
-    s.EmailPort = QString::number(dovecot.imapPort());
-    s.MailProtocol = u"IMAP"_s;
-    s.EmailUserid = dovecot.user();
-    s.EmailPassword = dovecot.password();
-    s.EmailSecurity = u"STARTTLS"_s;
-    s.TrustedCertificate =
-        QString::fromLatin1(QSslCertificate(dovecot.certificatePem()).digest(QCryptographicHash::Sha256).toHex());
-    s.SievePort = QString::number(dovecot.sievePort());
-    Fixture f(s, {u"*@spam.example"_s});
-    const ServerRules::Seams seams{{}, [](const QString &) { return std::optional<SieveSrv>(); }, {}};
+    Fixture f(dovecot.imapProfile(), {u"*@spam.example"_s});
+    const ServerRules::Seams seams = seamsOf({});
     {
         frmServerRules dialog({f.profile.settings(), u"Mail"_s, f.db, {}, &f.serverNote, seams});
         QVERIFY(opened(dialog));

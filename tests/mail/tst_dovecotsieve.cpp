@@ -13,7 +13,6 @@
 #include "SieveUpload.h"
 #include "TestSupport.h"
 
-#include <QSslCertificate>
 #include <QtTest>
 
 using namespace Qt::StringLiterals;
@@ -27,25 +26,6 @@ const QByteArray kInvoice =
 // The user's own filter: what it files must still land there.
 const QByteArray kUserScript = "require [\"fileinto\"];\r\n# Bills go to their folder.\r\nif header :contains "
                                "\"subject\" \"invoice\" {\r\n  fileinto \"Bills\";\r\n}\r\n";
-
-QString fingerprint(const testsupport::DovecotServer &dovecot)
-{
-    return QString::fromLatin1(QSslCertificate(dovecot.certificatePem()).digest(QCryptographicHash::Sha256).toHex());
-}
-
-ProfileSettingsRecord profileOf(const testsupport::DovecotServer &dovecot)
-{
-    ProfileSettingsRecord s;
-    s.EmailHost = u"127.0.0.1"_s;
-    s.EmailPort = QString::number(dovecot.imapPort());
-    s.MailProtocol = u"IMAP"_s;
-    s.EmailUserid = dovecot.user();
-    s.EmailPassword = dovecot.password();
-    s.EmailSecurity = u"STARTTLS"_s;
-    s.TrustedCertificate = fingerprint(dovecot);
-    s.SievePort = QString::number(dovecot.sievePort());
-    return s;
-}
 
 void writeProfile(const ProfileSettingsRecord &s)
 {
@@ -92,7 +72,7 @@ struct Session {
     std::unique_ptr<SieveSession> session;
 
     explicit Session(const testsupport::DovecotServer &dovecot)
-        : settings(profileOf(dovecot))
+        : settings(dovecot.imapProfile())
     {
         session = std::make_unique<SieveSession>(settings, sieveEndpoint(settings), cancel);
     }
@@ -137,7 +117,7 @@ class TestDovecotSieve : public QObject {
             qWarning("%s", qPrintable(why));
             return false;
         }
-        writeProfile(profileOf(*m_dovecot));
+        writeProfile(m_dovecot->imapProfile());
         return true;
     }
     void deliverAll()

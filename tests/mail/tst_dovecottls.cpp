@@ -62,11 +62,7 @@ private:
         s.EmailSecurity = startTls ? QStringLiteral("STARTTLS") : QStringLiteral("SSL/TLS");
         s.EmailPort = QString::number(startTls ? m_server.plainPort() : m_server.tlsPort());
     }
-    QString fingerprint() const
-    {
-        return QString::fromLatin1(
-            QSslCertificate(m_server.certificatePem()).digest(QCryptographicHash::Sha256).toHex());
-    }
+    QString fingerprint() const { return m_server.certificateFingerprint(); }
 
     DovecotServer m_server;
     std::unique_ptr<MailFixture> f;

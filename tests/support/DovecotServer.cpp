@@ -1,5 +1,9 @@
 #include "DovecotServer.h"
 
+#include "ProfileRecord.h"
+
+#include <QCryptographicHash>
+#include <QSslCertificate>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
@@ -257,6 +261,25 @@ QByteArray DovecotServer::certificatePem() const
 {
     QFile f(path(QStringLiteral("cert.pem")));
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+QString DovecotServer::certificateFingerprint() const
+{
+    return QString::fromLatin1(QSslCertificate(certificatePem()).digest(QCryptographicHash::Sha256).toHex());
+}
+
+ProfileSettingsRecord DovecotServer::imapProfile() const
+{
+    ProfileSettingsRecord s;
+    s.EmailHost = QStringLiteral("127.0.0.1");
+    s.EmailPort = QString::number(imapPort());
+    s.MailProtocol = QStringLiteral("IMAP");
+    s.EmailUserid = user();
+    s.EmailPassword = password();
+    s.EmailSecurity = QStringLiteral("STARTTLS");
+    s.TrustedCertificate = certificateFingerprint();
+    s.SievePort = QString::number(sievePort());
+    return s;
 }
 
 bool DovecotServer::addMessage(const QByteArray &message)

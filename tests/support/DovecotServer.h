@@ -7,6 +7,8 @@
 #include <QTemporaryDir>
 #include <QUrl>
 
+struct ProfileSettingsRecord;
+
 namespace testsupport {
 
 // A private Dovecot POP3 and IMAP server for integration tests: its own configuration,
@@ -62,6 +64,11 @@ public:
     // The server's self-signed certificate (by default CN and SAN "localhost",
     // 127.0.0.1).
     QByteArray certificatePem() const;
+    // The SHA-256 fingerprint of that certificate, as a profile trusts it.
+    QString certificateFingerprint() const;
+    // An IMAP profile of this server's user over STARTTLS, trusting its
+    // certificate, with its ManageSieve port.
+    ProfileSettingsRecord imapProfile() const;
 
     // Drops a message into the user's maildir; returns false on failure.
     bool addMessage(const QByteArray &message);
