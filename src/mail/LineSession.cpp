@@ -56,9 +56,7 @@ MailResult LineSession::secureChannel()
         endConnect(true);
         return MailResult::cancelled();
     case HandshakeResult::Kind::Untrusted:
-        return connectFailed(QStringLiteral("The server's certificate is not trusted, so the connection was closed "
-                                            "before the password was sent.\r\n")
-                             + result.reason);
+        return connectFailed(untrustedCertificateText(result.reason));
     case HandshakeResult::Kind::Failed:
         break;
     }

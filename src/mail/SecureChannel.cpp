@@ -17,6 +17,13 @@ ConnectionSecurity connectionSecurity(const ProfileSettingsRecord &settings)
     return ConnectionSecurity::Unknown;
 }
 
+QString untrustedCertificateText(const QString &reason)
+{
+    return QStringLiteral("The server's certificate is not trusted, so the connection was closed before the password "
+                          "was sent.\r\n")
+        + reason;
+}
+
 QString unknownSecurityText(const QString &value)
 {
     return QStringLiteral("The connection security \"%1\" is not known, so nothing was sent.\r\n"

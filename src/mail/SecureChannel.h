@@ -22,6 +22,9 @@ enum class ConnectionSecurity {
 ConnectionSecurity connectionSecurity(const ProfileSettingsRecord &settings);
 // Why a profile whose security is Unknown is refused before connecting.
 QString unknownSecurityText(const QString &value);
+// Why the connection was closed after the handshake, when the certificate
+// was not trusted (`reason` says what was wrong with it).
+QString untrustedCertificateText(const QString &reason);
 
 // The user's answer when a certificate failed verification.
 enum class CertificateDecision { Refuse, TrustAlways };

@@ -244,9 +244,7 @@ MailResult SieveSession::secureChannel()
         m_connection->close();
         return MailResult::cancelled();
     case HandshakeResult::Kind::Untrusted:
-        return connectFailed(QStringLiteral("The server's certificate is not trusted, so the connection was closed "
-                                            "before the password was sent.\r\n")
-                             + result.reason);
+        return connectFailed(untrustedCertificateText(result.reason));
     case HandshakeResult::Kind::Failed:
         break;
     }
