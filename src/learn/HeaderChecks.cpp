@@ -179,6 +179,12 @@ void HeaderChecks::add(const HeaderFacts &facts, TokenList &tokens)
         if (std::find(kCommonCharsets.begin(), kCommonCharsets.end(), charset) == kCommonCharsets.end())
             tokens.add("check", "encoded-in-odd-charset");
     }
+    if (!facts.signers.isEmpty() && !fromBase.isEmpty()) {
+        const bool bySender = std::any_of(facts.signers.begin(), facts.signers.end(), [&](const QByteArray &signer) {
+            return TokenText::baseDomain(signer) == fromBase;
+        });
+        tokens.add("check", bySender ? "signed-by-sender" : "signed-by-other");
+    }
     if (facts.receivedCount <= 1)
         tokens.add("check", "few-hops");
     if (facts.recipients > 10)

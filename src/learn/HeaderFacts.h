@@ -31,6 +31,7 @@ struct HeaderFacts {
     bool hasReplyLink = false; // In-Reply-To or References
     QByteArray toValue; // raw, for its shape
     QByteArray fieldSet; // one letter a well-known field present, in a fixed order
+    QByteArrayList signers; // the domains of the DKIM signatures, lower case
 };
 
 // The checks that cost little and carry signal, each a token "check:...".

@@ -1,5 +1,6 @@
 #include "HeaderTokens.h"
 
+#include "AuthFields.h"
 #include "HeaderFacts.h"
 #include "HeaderWalk.h"
 #include "TokenText.h"
@@ -362,6 +363,8 @@ void readField(Sink &sink, HeaderFacts &facts, QByteArrayView name, QByteArrayVi
         facts.mailer = value.toByteArray().toLower();
         sink.add("mailer", value);
         sink.machine("mailer.word", value);
+        return;
+    } else if (AuthFields::read(name, value, sink.tokens, facts.signers)) {
         return;
     } else {
         if (name.startsWith("list-"))

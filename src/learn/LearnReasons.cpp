@@ -57,6 +57,10 @@ constexpr Phrase kPhrases[] = {
     {"to.shape", "recipients written as %1"},
     {"in-reply-to", "in reply to %1"},
     {"references", "referring to %1"},
+    {"auth", "checked on arrival: %1"},
+    {"dkim.d", "signed by %1"},
+    {"dkim.s", "signed with the key %1"},
+    {"arc.d", "passed on and sealed by %1"},
 };
 
 constexpr Phrase kChecks[] = {
@@ -90,6 +94,8 @@ constexpr Phrase kChecks[] = {
     {"to-own-domain", "sent to the sender's own domain"},
     {"first-hop-without-name", "sent from an address without a name"},
     {"first-hop-helo-not-its-name", "a sending server greeting with another name than its own"},
+    {"signed-by-sender", "signed by the sender's domain"},
+    {"signed-by-other", "signed by another domain than the sender's"},
 };
 
 // A phrase split around its value: what comes before and after it, and

@@ -267,8 +267,22 @@ private Q_SLOTS:
                           "\tb=d0xY8C5+sKD9XYm5lLswaPUvHKm0W4vXQcoRhn3HlqFQVIIaLRocx5l3pBAHon/WzJ2hej8z\n"
                           "\t EJAFIY8o6JeCshuM+UC7L9HwivUWE7QOn3r5YZTEVTzU2qib6ifHHPtuHRec6/axYyVQIMDU\n"
                           "X-Note: x=ab+cd; see=us+them\n\n")
-            << QByteArrayList{"dkim-signature:shop.example", "dkim-signature:rsa-sha256", "x-note:cd", "w:them"}
-            << QByteArrayList{"w:d0xy8c5", "dkim-signature:d0xy8c5"};
+            << QByteArrayList{"dkim.d:shop.example", "dkim.s:s1", "x-note:cd", "w:them"}
+            << QByteArrayList{"w:d0xy8c5", "dkim-signature:d0xy8c5", "w:rsa-sha256", "check:signed-by-sender"};
+        QTest::newRow("who signed and what the checks on arrival found, not their words")
+            << QByteArray("From: News <news@mail.shop.example>\n"
+                          "ARC-Authentication-Results: i=1; mx.relay.example;\n dkim=pass header.d=relay.example;\n"
+                          "Authentication-Results: mx.home.example; spf=softfail (home.example: 9.8.7.6 is not\n"
+                          " permitted) smtp.mailfrom=shop.example; dkim=none; dmarc=fail (p=NONE) header.from=x\n"
+                          "ARC-Seal: i=1; a=rsa-sha256; cv=none; d=relay.example; s=arc; b=AbCdEf0123456789==\n"
+                          "DKIM-Signature: v=1; d=bulk.example; s=k1; b=AbCd\n"
+                          "DKIM-Signature: v=1; d=Shop.Example; s=2024; b=EfGh\n\n")
+            << QByteArrayList{"auth:spf=softfail",   "auth:dkim=none",        "auth:dmarc=fail",
+                              "auth:dkim=pass",      "arc.d:relay.example",   "dkim.d:bulk.example",
+                              "dkim.d:shop.example", "check:signed-by-sender"}
+            << QByteArrayList{"auth:i=1",           "w:permitted",
+                              "w:mx.home.example",  "authentication-results:spf",
+                              "arc.d:shop.example", "check:signed-by-other"};
         QTest::newRow("NUL and invalid UTF-8 in a subject")
             << QByteArray(withNul, sizeof(withNul) - 1) << QByteArrayList{"from.domain:b.example", "subject:bad"}
             << QByteArrayList{};
