@@ -3,6 +3,7 @@
 // pieces and late, and what an upload sends and refuses to send.
 #include "CancelFlag.h"
 #include "ProfileRecord.h"
+#include "SaslOAuth.h"
 #include "ScriptedSieveServer.h"
 #include "SieveInclude.h"
 #include "SieveUpload.h"
@@ -79,6 +80,10 @@ private Q_SLOTS:
     void includeLines();
     void endpoint_data();
     void endpoint();
+    void wayIn_data();
+    void wayIn();
+    void oauth_data();
+    void oauth();
 };
 
 void TestManageSieve::framing_data()
@@ -332,6 +337,86 @@ void TestManageSieve::endpoint()
     QCOMPARE(int(e.port), expectedPort);
     QCOMPARE(int(e.security), expectedSecurity);
     QCOMPARE(asked.isEmpty(), !port.isEmpty()); // the profile's word needs no DNS
+}
+
+// A failed way in names the ManageSieve server where it is (its own port,
+// not the mail server's), whatever the handshake did.
+void TestManageSieve::wayIn_data()
+{
+    QTest::addColumn<bool>("tcpConnected");
+    QTest::addColumn<bool>("plainTextPeer");
+    QTest::addColumn<QString>("text");
+    const QString notSecured = u"A secure connection to the ManageSieve server mail.example.org (port 2000) could not "
+                               "be made, so the password was not sent.\r\nno"_s;
+    QTest::newRow("handshake failed") << true << false << notSecured;
+    QTest::newRow("plain text where TLS was asked") << true << true << notSecured;
+    QTest::newRow("never reached") << false << false << u"2000"_s;
+}
+
+void TestManageSieve::wayIn()
+{
+    QFETCH(bool, tcpConnected);
+    QFETCH(bool, plainTextPeer);
+    QFETCH(QString, text);
+    ProfileSettingsRecord settings = profile();
+    settings.EmailPort = u"993"_s;
+    settings.SievePort = u"2000"_s;
+    settings.SieveSecurity = u"SSL/TLS"_s;
+    CancelFlag cancel;
+    auto *server = new ScriptedSieveServer;
+    server->handshake.kind = HandshakeResult::Kind::Failed;
+    server->handshake.reason = u"no"_s;
+    server->handshake.tcpConnected = tcpConnected;
+    server->handshake.plainTextPeer = plainTextPeer;
+    SieveSession session(std::unique_ptr<MailConnection>(server), settings, sieveEndpoint(settings), cancel);
+    const MailResult r = session.connectServer();
+    QCOMPARE(r.kind, MailOutcome::ConnectionFailed);
+    QCOMPARE(r.title, u"Connection Failed"_s);
+    QVERIFY2(tcpConnected ? r.text == text : r.text.contains(text) && !r.text.contains(u"993"_s), qPrintable(r.text));
+    QVERIFY(server->written().isEmpty());
+}
+
+// A refused token is renewed once, and the second refusal is the user's.
+void TestManageSieve::oauth_data()
+{
+    QTest::addColumn<QByteArrayList>("answers"); // to each token sent
+    QTest::addColumn<int>("renewals");
+    QTest::addColumn<QString>("said"); // in the failure, or empty for signed in
+    QTest::newRow("accepted") << QByteArrayList{"OK\r\n"} << 0 << QString();
+    QTest::newRow("expired, the fresh one taken") << QByteArrayList{"NO \"expired\"\r\n", "OK\r\n"} << 1 << QString();
+    QTest::newRow("refused twice: asked once more, never again")
+        << QByteArrayList{"NO \"expired\"\r\n", "NO \"still tok-2 not you\"\r\n"} << 1
+        << u"refused the login of ann@example.org.\r\nThe server said: still *** not you"_s;
+    QTest::newRow("ends the session") << QByteArrayList{"BYE \"going down\"\r\n"} << 0 << u"going down"_s;
+}
+
+void TestManageSieve::oauth()
+{
+    QFETCH(QByteArrayList, answers);
+    QFETCH(int, renewals);
+    QFETCH(QString, said);
+    ProfileSettingsRecord settings = profile();
+    settings.SignInMethod = u"OAuth2"_s;
+    CancelFlag cancel;
+    int asked = 0;
+    SessionOptions options;
+    options.accessToken = [&](bool renew) {
+        asked += renew ? 1 : 0;
+        return AccessToken{AccessToken::State::Ready, renew ? u"tok-2"_s : u"tok-1"_s, {}};
+    };
+    auto *server = new ScriptedSieveServer(4);
+    server->greet(kGreeting).afterTls(kSecured).expect("STARTTLS", "OK\r\n");
+    for (qsizetype i = 0; i < answers.size(); ++i) {
+        const QString token = i == 0 ? u"tok-1"_s : u"tok-2"_s;
+        const QByteArray response = oauthBearerResponse(settings.EmailUserid, settings.EmailHost, 4190, token);
+        server->expect("AUTHENTICATE \"OAUTHBEARER\" \"" + response + '"', answers.at(i));
+    }
+    SieveSession session(std::unique_ptr<MailConnection>(server), settings, sieveEndpoint(settings), cancel, options);
+    QVERIFY(session.connectServer().ok());
+    const MailResult r = session.login();
+    QCOMPARE(asked, renewals);
+    QVERIFY2(said.isEmpty() ? r.ok() : r.text.contains(said), qPrintable(r.text));
+    VERIFY_SIEVE_SCRIPT(*server);
 }
 
 QTEST_GUILESS_MAIN(TestManageSieve)

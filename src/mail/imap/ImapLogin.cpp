@@ -171,43 +171,22 @@ MailResult ImapSession::loginOAuth2()
         if (c.startsWith("AUTH="))
             offered += QLatin1Char(' ') + QString::fromLatin1(c.mid(5));
     const OAuthMechanism mechanism = oauthMechanism({offered});
-    if (mechanism == OAuthMechanism::None)
-        return oauthRefused(QStringLiteral("The server does not offer OAuth2 sign-in (SASL XOAUTH2 or OAUTHBEARER), "
-                                           "so the login was not tried.\r\nChoose the sign-in method Password "
-                                           "for this server."));
-    if (!m_options.accessToken)
-        return oauthRefused(QStringLiteral("This profile signs in with OAuth2, but no sign-in is available here."));
-    bool ok = false;
-    const int port = m_settings.EmailPort.trimmed().toInt(&ok);
-    AccessToken token = m_options.accessToken(false);
-    for (int attempt = 0;; ++attempt) {
-        if (token.state != AccessToken::State::Ready)
-            return oauthRefused(token.error);
-        const bool xoauth2 = mechanism == OAuthMechanism::XOAuth2;
-        const QByteArray response = xoauth2
-            ? xoauth2Response(m_settings.EmailUserid, token.token)
-            : oauthBearerResponse(m_settings.EmailUserid, m_settings.EmailHost, ok ? port : 0, token.token);
-        const Outcome outcome = authenticate(mechanismName(mechanism).toLatin1(), response,
-                                             xoauth2 ? QByteArray() : "AQ==");
+    const auto attempt = [this, mechanism](const QString &token) -> TokenTry {
+        const Outcome outcome = authenticate(mechanismName(mechanism).toLatin1(), oauthResponse(mechanism, token),
+                                             mechanism == OAuthMechanism::XOAuth2 ? QByteArray() : "AQ==");
         if (outcome != Outcome::Completed)
-            return stepEnded(outcome);
+            return {TokenTry::End::Over, stepEnded(outcome)};
         if (completedOk())
-            return MailResult::done();
-        if (attempt > 0 || !refusedCredentials(m_completion))
-            break;
-        // The token may have expired since it was issued: one fresh one.
-        m_status.setStatusText(QStringLiteral("Renewing Sign-In..."));
-        token = m_options.accessToken(true);
-        m_status.setStatusText(QStringLiteral("Verify ID/Password"));
-    }
-    if (!refusedCredentials(m_completion))
-        return judgeLogin(token.token);
-    const QString said = replyText(QStringLiteral("* ") + QString::fromUtf8(m_completion.text), token.token);
-    return oauthRefused(QStringLiteral("The server refused the OAuth2 sign-in of %1.").arg(m_settings.EmailUserid)
-                            + (said.isEmpty() ? QString() : QStringLiteral("\r\nThe server said: ") + said)
-                            + QStringLiteral("\r\nCheck that the user name is the account that signed in, or sign "
-                                             "in again in the settings."),
-                        said);
+            return {TokenTry::End::SignedIn, {}};
+        if (refusedCredentials(m_completion))
+            return {TokenTry::End::Refused, {}};
+        return {TokenTry::End::Over, judgeLogin(token)};
+    };
+    const auto refused = [this](const QString &token) {
+        const QString said = replyText(QStringLiteral("* ") + QString::fromUtf8(m_completion.text), token);
+        return oauthRefused(tokenRefusedText(said), said);
+    };
+    return signInWithToken({mechanism, attempt, [this](const QString &text) { return oauthRefused(text); }, refused});
 }
 
 MailResult ImapSession::oauthRefused(const QString &text, const QString &serverWords)

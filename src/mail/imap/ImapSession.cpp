@@ -32,7 +32,9 @@ ImapSession::ImapSession(std::unique_ptr<MailConnection> connection, RunStatus &
                          const ProfileSettingsRecord &settings, CancelFlag &cancel, SessionOptions options,
                          QObject *parent)
     : LineSession(std::move(connection), status, settings, cancel, std::move(options),
-                  {QStringLiteral("IMAP"), QStringLiteral("143, or 993 for SSL/TLS"), QStringLiteral("993")}, parent)
+                  {QStringLiteral("IMAP"), QStringLiteral("an IMAP"), QStringLiteral("143, or 993 for SSL/TLS"),
+                   QStringLiteral("993")},
+                  parent)
     , m_framer(limitsOf(m_options))
 {
     connect(m_connection, &MailConnection::dataArrived, this, &ImapSession::frameResponses);
@@ -281,7 +283,7 @@ MailResult ImapSession::connectServer()
         return MailResult::cancelled();
     }
     if (outcome == Outcome::Failed)
-        return greetingFailed();
+        return greetingFailed(m_connection->isBroken());
     return greeted();
 }
 
@@ -302,29 +304,6 @@ MailResult ImapSession::greeted()
             return stepEnded(asked);
     }
     return MailResult::done();
-}
-
-MailResult ImapSession::greetingFailed()
-{
-    if (!m_connection->wasReached() && !isEncrypted())
-        return connectFailed(unreachableText(), m_settings.EmailHost);
-    const QString where = QStringLiteral("%1 (port %2)").arg(m_settings.EmailHost, m_settings.EmailPort.trimmed());
-    QString text;
-    if (m_connection->isBroken())
-        text = QStringLiteral("The server %1 did not answer as an IMAP server.").arg(where);
-    else if (m_connection->isOpen()) {
-        text = QStringLiteral("The server %1 accepted the connection but sent no IMAP greeting in %2 seconds.")
-                   .arg(where)
-                   .arg(m_options.inactivityLimitMs / 1000.0);
-        if (m_security != ConnectionSecurity::Implicit)
-            text += QStringLiteral("\r\nIf this port expects TLS from the start (usually port 993), choose SSL/TLS "
-                                   "as Connection Security.");
-    } else {
-        text = QStringLiteral("The server %1 closed the connection without an IMAP greeting.").arg(where);
-    }
-    return connectFailed(text
-                         + QStringLiteral("\r\nCheck the server name, the port and the connection security "
-                                          "in the settings."));
 }
 
 void ImapSession::endConnect(bool cancelled)

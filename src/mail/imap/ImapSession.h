@@ -132,7 +132,6 @@ private:
     void lose(const QString &text);
 
     MailResult greeted();
-    MailResult greetingFailed();
     void endConnect(bool cancelled) override;
     MailResult stepEnded(Outcome outcome) const;
     MailResult startTls();

@@ -24,30 +24,17 @@ bool refusedCredentials(const QString &reply)
 MailResult Pop3Session::loginOAuth2()
 {
     const OAuthMechanism mechanism = oauthMechanism(m_capabilities);
-    if (mechanism == OAuthMechanism::None)
-        return oauthRefused(QStringLiteral("The server does not offer OAuth2 sign-in (SASL XOAUTH2 or OAUTHBEARER), "
-                                           "so the login was not tried.\r\nChoose the sign-in method Password "
-                                           "for this server."));
-    if (!m_options.accessToken)
-        return oauthRefused(QStringLiteral("This profile signs in with OAuth2, but no sign-in is available here."));
-
-    AccessToken token = m_options.accessToken(false);
-    for (int attempt = 0;; ++attempt) {
-        if (token.state != AccessToken::State::Ready)
-            return oauthRefused(token.error);
-        if (authOAuth(mechanism, token.token) != Outcome::Reply)
-            return stepEnded();
+    const auto attempt = [this, mechanism](const QString &token) -> TokenTry {
+        if (authOAuth(mechanism, token) != Outcome::Reply)
+            return {TokenTry::End::Over, stepEnded()};
         if (serverReply().startsWith(QLatin1String("+OK"), Qt::CaseInsensitive))
-            return MailResult::done();
-        if (attempt > 0 || !refusedCredentials(serverReply()))
-            break;
-        // The token may have expired or been withdrawn since it was issued:
-        // one fresh token, one more try, never more.
-        m_status.setStatusText(QStringLiteral("Renewing Sign-In..."));
-        token = m_options.accessToken(true);
-        m_status.setStatusText(QStringLiteral("Verify ID/Password"));
-    }
-    return oauthRefusedByServer(token.token);
+            return {TokenTry::End::SignedIn, {}};
+        if (refusedCredentials(serverReply()))
+            return {TokenTry::End::Refused, {}};
+        return {TokenTry::End::Over, oauthRefusedByServer(token)};
+    };
+    return signInWithToken({mechanism, attempt, [this](const QString &text) { return oauthRefused(text); },
+                            [this](const QString &token) { return oauthRefusedByServer(token); }});
 }
 
 MailResult Pop3Session::oauthRefusedByServer(const QString &token)
@@ -57,11 +44,7 @@ MailResult Pop3Session::oauthRefusedByServer(const QString &token)
         const LoginRefusal refusal = loginRefusal(serverReply(), token);
         return MailResult::failure(MailOutcome::ConnectionFailed, refusal.title, refusal.text, said);
     }
-    return oauthRefused(QStringLiteral("The server refused the OAuth2 sign-in of %1.").arg(m_settings.EmailUserid)
-                            + (said.isEmpty() ? QString() : QStringLiteral("\r\nThe server said: ") + said)
-                            + QStringLiteral("\r\nCheck that the user name is the account that signed in, or sign "
-                                             "in again in the settings."),
-                        said);
+    return oauthRefused(tokenRefusedText(said), said);
 }
 
 MailResult Pop3Session::oauthRefused(const QString &text, const QString &serverWords)
@@ -72,12 +55,7 @@ MailResult Pop3Session::oauthRefused(const QString &text, const QString &serverW
 
 Pop3Session::Outcome Pop3Session::authOAuth(OAuthMechanism mechanism, const QString &token)
 {
-    bool ok = false;
-    const int port = m_settings.EmailPort.trimmed().toInt(&ok);
-    const QString response = QString::fromLatin1(
-        mechanism == OAuthMechanism::XOAuth2
-            ? xoauth2Response(m_settings.EmailUserid, token)
-            : oauthBearerResponse(m_settings.EmailUserid, m_settings.EmailHost, ok ? port : 0, token));
+    const QString response = QString::fromLatin1(oauthResponse(mechanism, token));
     const QString command = QStringLiteral("AUTH ") + mechanismName(mechanism);
     const QString initial = command + QLatin1Char(' ') + response;
     // An initial response only to a server that says it takes one, and only

@@ -20,7 +20,9 @@ Pop3Session::Pop3Session(std::unique_ptr<MailConnection> connection, RunStatus &
                          const ProfileSettingsRecord &settings, CancelFlag &cancel, SessionOptions options,
                          QObject *parent)
     : LineSession(std::move(connection), status, settings, cancel, std::move(options),
-                  {QStringLiteral("POP3"), QStringLiteral("110, or 995 for SSL/TLS"), QStringLiteral("995")}, parent)
+                  {QStringLiteral("POP3"), QStringLiteral("a POP3"), QStringLiteral("110, or 995 for SSL/TLS"),
+                   QStringLiteral("995")},
+                  parent)
     , m_framer({m_options.listingLimitBytes, m_options.replyLimitBytes})
 {
     connect(m_connection, &MailConnection::dataArrived, this, &Pop3Session::frameReplies);
@@ -64,7 +66,7 @@ MailResult Pop3Session::ConnectServer()
     if (m_lastOutcome == Outcome::Cancelled)
         return MailResult::cancelled();
     if (m_lastOutcome == Outcome::Failed)
-        return greetingFailed();
+        return greetingFailed(m_outOfStep || !m_connection->received().isEmpty());
     return greeted();
 }
 
@@ -80,34 +82,6 @@ MailResult Pop3Session::greeted()
     if (m_security == ConnectionSecurity::StartTls)
         return startTls();
     return MailResult::done();
-}
-
-MailResult Pop3Session::greetingFailed()
-{
-    if (!m_connection->wasReached() && !isEncrypted())
-        return connectFailed(unreachableText(), m_settings.EmailHost);
-    // Reached, but what answered is no POP3 server (or nothing answered):
-    // the network is fine, the settings are not.
-    const QString where = QStringLiteral("%1 (port %2)").arg(m_settings.EmailHost, m_settings.EmailPort.trimmed());
-    QString text;
-    if (m_outOfStep || !m_connection->received().isEmpty())
-        text = QStringLiteral("The server %1 did not answer as a POP3 server.").arg(where);
-    else if (m_connection->isOpen()) {
-        text = QStringLiteral("The server %1 accepted the connection but sent no POP3 greeting in %2 seconds.")
-                   .arg(where)
-                   .arg(m_options.inactivityLimitMs / 1000.0);
-        // A server that waits in silence is most often one that expects TLS
-        // from the first byte.
-        if (m_security != ConnectionSecurity::Implicit)
-            text += QStringLiteral("\r\nIf this port expects TLS from the start (usually port 995), choose SSL/TLS "
-                                   "as Connection Security.");
-    } else {
-        text = QStringLiteral("The server %1 closed the connection without a POP3 greeting.").arg(where);
-    }
-    return connectFailed(text
-                             + QStringLiteral("\r\nCheck the server name, the port and the connection security "
-                                              "in the settings."),
-                         QStringLiteral("Connection Failed"));
 }
 
 void Pop3Session::endConnect(bool cancelled)

@@ -141,7 +141,6 @@ private:
     void resetConversation();
     void discard();
     void endConnect(bool cancelled) override;
-    MailResult greetingFailed();
     MailResult greeted();
     MailResult commandStopped();
     MailResult stepEnded() const;

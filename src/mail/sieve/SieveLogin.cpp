@@ -57,7 +57,7 @@ MailResult SieveSession::loginRefused(const SieveAnswer &answer, const QString &
                              + (said.isEmpty() ? QString() : QStringLiteral("\r\nThe server said: ") + said)
                              + QStringLiteral("\r\nCheck the user name and password in the settings; some servers "
                                               "take another password for their filters."),
-                         said);
+                         QStringLiteral("Connection Failed"), said);
 }
 
 MailResult SieveSession::loginOAuth2()
@@ -67,25 +67,15 @@ MailResult SieveSession::loginOAuth2()
     if (mechanism == OAuthMechanism::None)
         return connectFailed(QStringLiteral("The ManageSieve server does not offer OAuth2 sign-in (SASL XOAUTH2 or "
                                             "OAUTHBEARER), so the login was not tried."));
-    if (!m_options.accessToken)
-        return connectFailed(QStringLiteral("This profile signs in with OAuth2, but no sign-in is available here."));
-    AccessToken token = m_options.accessToken(false);
-    for (int attempt = 0;; ++attempt) {
-        if (token.state != AccessToken::State::Ready)
-            return connectFailed(token.error);
-        const bool xoauth2 = mechanism == OAuthMechanism::XOAuth2;
-        const QByteArray response = xoauth2
-            ? xoauth2Response(m_settings.EmailUserid, token.token)
-            : oauthBearerResponse(m_settings.EmailUserid, m_endpoint.host, m_endpoint.port, token.token);
-        const SieveAnswer answer = authenticate(mechanismName(mechanism).toLatin1(), response,
-                                                xoauth2 ? QByteArray() : "AQ==");
+    SieveAnswer answer;
+    const auto attempt = [this, mechanism, &answer](const QString &token) -> TokenTry {
+        answer = authenticate(mechanismName(mechanism).toLatin1(), oauthResponse(mechanism, token),
+                              mechanism == OAuthMechanism::XOAuth2 ? QByteArray() : "AQ==");
         if (answer.ok())
-            return MailResult::done();
-        if (!answer.refused())
-            return answer.failure;
-        // The token may have expired since it was issued: one fresh one.
-        if (attempt > 0)
-            return loginRefused(answer, token.token);
-        token = m_options.accessToken(true);
-    }
+            return {TokenTry::End::SignedIn, {}};
+        // Any refusal may be a token expired since it was issued.
+        return answer.refused() ? TokenTry{TokenTry::End::Refused, {}} : TokenTry{TokenTry::End::Over, answer.failure};
+    };
+    return signInWithToken({mechanism, attempt, [this](const QString &text) { return connectFailed(text); },
+                            [this, &answer](const QString &token) { return loginRefused(answer, token); }});
 }

@@ -4,7 +4,6 @@
 #include "SieveSession.h"
 
 #include "CancelFlag.h"
-#include "ConnectErrorText.h"
 #include "LoginReplies.h"
 #include "ProfileRecord.h"
 
@@ -33,20 +32,25 @@ SieveSession::SieveSession(const ProfileSettingsRecord &settings, SieveEndpoint 
 
 SieveSession::SieveSession(std::unique_ptr<MailConnection> connection, const ProfileSettingsRecord &settings,
                            SieveEndpoint endpoint, CancelFlag &cancel, SessionOptions options, QObject *parent)
-    : QObject(parent)
-    , m_settings(settings)
+    : LineSession(std::move(connection), noStatus(), settings, cancel, std::move(options),
+                  {QStringLiteral("ManageSieve"), QStringLiteral("a ManageSieve"), QStringLiteral("4190"), {}}, parent)
     , m_endpoint(std::move(endpoint))
-    , m_cancel(cancel)
-    , m_options(std::move(options))
     , m_limits(limitsOf(m_options))
-    , m_connection(connection.release())
 {
-    m_connection->setParent(this);
-    m_connection->watch(cancel, {m_options.inactivityLimitMs, m_options.cancelGraceMs, m_options.cancelGraceBytes});
     connect(m_connection, &MailConnection::dataArrived, this, &SieveSession::frameResponses);
 }
 
 SieveSession::~SieveSession()
+{
+    m_connection->close();
+}
+
+LineSession::Target SieveSession::target() const
+{
+    return {m_endpoint.host, QString::number(m_endpoint.port), m_endpoint.security};
+}
+
+void SieveSession::endConnect(bool)
 {
     m_connection->close();
 }
@@ -189,12 +193,6 @@ void SieveSession::learn(const QList<SieveResponse> &lines)
     }
 }
 
-MailResult SieveSession::connectFailed(const QString &text, const QString &serverWords)
-{
-    m_connection->close();
-    return MailResult::failure(MailOutcome::ConnectionFailed, QStringLiteral("Connection Failed"), text, serverWords);
-}
-
 MailResult SieveSession::connectServer()
 {
     m_arrived.clear();
@@ -202,56 +200,32 @@ MailResult SieveSession::connectServer()
     m_info = {};
     if (!m_endpoint.error.isEmpty())
         return MailResult::failure(MailOutcome::NotConfigured, QStringLiteral("Error"), m_endpoint.error);
-    if (m_endpoint.security != ConnectionSecurity::None && !m_connection->canSecure())
-        return connectFailed(QStringLiteral("This system offers no TLS, so the connection cannot be secured and "
-                                            "nothing was sent."));
-    const bool implicitTls = m_endpoint.security == ConnectionSecurity::Implicit;
-    m_connection->open(m_endpoint.host, m_endpoint.port, implicitTls);
-    if (implicitTls) {
-        if (MailResult secured = secureChannel(); !secured.ok())
-            return secured;
-        frameResponses();
-    }
+    if (MailResult opened = openChannel(); !opened.ok())
+        return opened;
+    if (m_security == ConnectionSecurity::Implicit)
+        frameResponses(); // what arrived while securing
     const SieveAnswer greeting = await(Wait::Status, MailConnection::CancelMode::Ends);
     if (greeting.end == SieveAnswer::End::Cancelled) {
-        m_connection->close();
+        endConnect(true);
         return MailResult::cancelled();
     }
     if (greeting.end == SieveAnswer::End::Failed) {
         if (!m_connection->wasReached())
-            return connectFailed(ConnectErrorText(m_connection->error(), m_endpoint.host,
-                                                  QString::number(m_endpoint.port),
-                                                  m_options.inactivityLimitMs / 1000.0, m_connection->errorString(),
-                                                  QStringLiteral("4190")));
+            return connectFailed(unreachableText());
         return connectFailed(QStringLiteral("The server %1 did not answer as a ManageSieve server.\r\n").arg(where())
                              + greeting.failure.text);
     }
     if (!greeting.ok())
         return connectFailed(QStringLiteral("The ManageSieve server %1 refused the session.").arg(where()),
-                             serverWords(greeting));
+                             QStringLiteral("Connection Failed"), serverWords(greeting));
     learn(greeting.data);
     return m_endpoint.security == ConnectionSecurity::StartTls ? startTls() : MailResult::done();
 }
 
-MailResult SieveSession::secureChannel()
+MailResult SieveSession::handshakeFailed(const HandshakeResult &result)
 {
-    const HandshakeResult result = m_connection->secure(
-        {m_endpoint.host, m_settings.TrustedCertificate, m_options.certificatePrompt, m_options.certificateTrusted});
-    switch (result.kind) {
-    case HandshakeResult::Kind::Secured:
-        return MailResult::done();
-    case HandshakeResult::Kind::Cancelled:
-        m_connection->close();
-        return MailResult::cancelled();
-    case HandshakeResult::Kind::Untrusted:
-        return connectFailed(untrustedCertificateText(result.reason));
-    case HandshakeResult::Kind::Failed:
-        break;
-    }
     if (!result.tcpConnected)
-        return connectFailed(ConnectErrorText(m_connection->error(), m_endpoint.host, QString::number(m_endpoint.port),
-                                              m_options.inactivityLimitMs / 1000.0, m_connection->errorString(),
-                                              QStringLiteral("4190")));
+        return connectFailed(unreachableText());
     return connectFailed(QStringLiteral("A secure connection to the ManageSieve server %1 could not be made, so the "
                                         "password was not sent.\r\n")
                              .arg(where())
@@ -269,7 +243,7 @@ MailResult SieveSession::startTls()
         m_connection->close();
         if (answer.refused())
             return connectFailed(QStringLiteral("The server refused to start TLS, so the password was not sent."),
-                                 serverWords(answer));
+                                 QStringLiteral("Connection Failed"), serverWords(answer));
         return answer.failure;
     }
     // Nothing that came in the clear may pass for a response inside TLS, and
@@ -282,10 +256,10 @@ MailResult SieveSession::startTls()
     frameResponses();
     const SieveAnswer again = await(Wait::Status, MailConnection::CancelMode::Ends);
     if (!again.ok())
-        return again.end == SieveAnswer::End::No ? connectFailed(QStringLiteral("The server refused the session once "
-                                                                                "secured."),
-                                                                 serverWords(again))
-                                                 : again.failure;
+        return again.end == SieveAnswer::End::No
+            ? connectFailed(QStringLiteral("The server refused the session once secured."),
+                            QStringLiteral("Connection Failed"), serverWords(again))
+            : again.failure;
     learn(again.data);
     return MailResult::done();
 }

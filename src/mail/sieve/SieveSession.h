@@ -1,5 +1,6 @@
 #pragma once
 
+#include "LineSession.h"
 #include "MailConnection.h"
 #include "MailResult.h"
 #include "SessionOptions.h"
@@ -8,7 +9,6 @@
 
 #include <QByteArray>
 #include <QList>
-#include <QObject>
 #include <QString>
 #include <QStringList>
 #include <memory>
@@ -50,8 +50,8 @@ struct SieveAnswer {
 // is trusted, unless the profile asks for no security. The server answers
 // each command in order; one command is out at a time. Responses are framed
 // as they arrive within SieveLimits; a server past a bound, or one that
-// answers out of step, ends the conversation.
-class SieveSession : public QObject {
+// answers out of step, ends the conversation. Its progress is not shown.
+class SieveSession : public LineSession {
     Q_OBJECT
 public:
     SieveSession(const ProfileSettingsRecord &settings, SieveEndpoint endpoint, CancelFlag &cancel,
@@ -94,8 +94,9 @@ private:
     void lose(const QString &text);
     SieveAnswer failed(const QString &fallback) const;
     void learn(const QList<SieveResponse> &lines);
-    MailResult connectFailed(const QString &text, const QString &serverWords = {});
-    MailResult secureChannel();
+    Target target() const override;
+    MailResult handshakeFailed(const HandshakeResult &result) override;
+    void endConnect(bool cancelled) override;
     MailResult startTls();
     QString where() const;
 
@@ -105,12 +106,8 @@ private:
     SieveAnswer authenticate(const QByteArray &mechanism, const QByteArray &response, const QByteArray &onError);
     MailResult loginRefused(const SieveAnswer &answer, const QString &secret);
 
-    const ProfileSettingsRecord &m_settings;
     SieveEndpoint m_endpoint;
-    CancelFlag &m_cancel;
-    SessionOptions m_options;
     SieveLimits m_limits;
-    MailConnection *m_connection; // a child of this session
     QList<SieveResponse> m_arrived; // framed and not yet taken
     SieveServerInfo m_info;
 };
