@@ -161,7 +161,8 @@ MailResult ImapSession::judgeLogin(const QString &secret)
     }
     const LoginRefusal refusal = loginRefusal(asPop3Refusal(m_completion), secret);
     return MailResult::failure(MailOutcome::ConnectionFailed, refusal.title, refusal.text,
-                               replyText(QStringLiteral("* ") + QString::fromUtf8(m_completion.text), secret));
+                               replyText(QStringLiteral("* ") + QString::fromUtf8(m_completion.text), secret))
+        .advising(refusal.reason);
 }
 
 MailResult ImapSession::loginOAuth2()
@@ -182,7 +183,7 @@ MailResult ImapSession::loginOAuth2()
     AccessToken token = m_options.accessToken(false);
     for (int attempt = 0;; ++attempt) {
         if (token.state != AccessToken::State::Ready)
-            return oauthRefused(token.error);
+            return oauthRefused(token.error).advising(token.reason);
         const bool xoauth2 = mechanism == OAuthMechanism::XOAuth2;
         const QByteArray response = xoauth2
             ? xoauth2Response(m_settings.EmailUserid, token.token)

@@ -34,7 +34,7 @@ MailResult Pop3Session::loginOAuth2()
     AccessToken token = m_options.accessToken(false);
     for (int attempt = 0;; ++attempt) {
         if (token.state != AccessToken::State::Ready)
-            return oauthRefused(token.error);
+            return oauthRefused(token.error).advising(token.reason);
         if (authOAuth(mechanism, token.token) != Outcome::Reply)
             return stepEnded();
         if (serverReply().startsWith(QLatin1String("+OK"), Qt::CaseInsensitive))
@@ -55,7 +55,8 @@ MailResult Pop3Session::oauthRefusedByServer(const QString &token)
     const QString said = replyText(serverReply(), token);
     if (!refusedCredentials(serverReply())) {
         const LoginRefusal refusal = loginRefusal(serverReply(), token);
-        return MailResult::failure(MailOutcome::ConnectionFailed, refusal.title, refusal.text, said);
+        return MailResult::failure(MailOutcome::ConnectionFailed, refusal.title, refusal.text, said)
+            .advising(refusal.reason);
     }
     return oauthRefused(QStringLiteral("The server refused the OAuth2 sign-in of %1.").arg(m_settings.EmailUserid)
                             + (said.isEmpty() ? QString() : QStringLiteral("\r\nThe server said: ") + said)

@@ -72,7 +72,7 @@ MailResult SieveSession::loginOAuth2()
     AccessToken token = m_options.accessToken(false);
     for (int attempt = 0;; ++attempt) {
         if (token.state != AccessToken::State::Ready)
-            return connectFailed(token.error);
+            return connectFailed(token.error).advising(token.reason);
         const bool xoauth2 = mechanism == OAuthMechanism::XOAuth2;
         const QByteArray response = xoauth2
             ? xoauth2Response(m_settings.EmailUserid, token.token)
