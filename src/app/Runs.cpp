@@ -8,6 +8,7 @@
 #include "Lessons.h"
 #include "LessonTaker.h"
 #include "RunHost.h"
+#include "WindowWords.h"
 
 #include <algorithm>
 
@@ -64,20 +65,21 @@ public:
     void notReady(const ProfileReadiness &why) override
     {
         if (why.passwordUnreadable())
-            error(why.secretProblem + QStringLiteral("\r\nEnter the password in the settings."));
+            error(WindowWords::text(why.secretProblem, why.secretAdvice)
+                  + QStringLiteral("\r\nEnter the password in the settings."));
         else if (why.missing.isEmpty())
             error(QStringLiteral("Email Setting not configured\r\n") + unknownSecurityText(why.unknownSecurity));
         else
-            error(QStringLiteral("Email Setting not configured\r\nPress the Setting button beside the profile box "
-                                 "and fill in the %1, user ID and password.")
-                      .arg(why.server));
+            error(WindowWords::text(QStringLiteral("Email Setting not configured"), MailReason::NotConfigured,
+                                    why.server));
     }
     void report(const MailResult &result) override
     {
         // A run that ended well may still have something to tell (an IMAP
         // server that left copies marked as deleted): a warning, no error.
         const bool note = result.ok() && result.title != QLatin1String("Error");
-        MessageBox::show(result.text, result.title, note ? MessageBox::Icon::Exclamation : MessageBox::Icon::Critical);
+        MessageBox::show(WindowWords::text(result.text, result.reason, result.protocolServer), result.title,
+                         note ? MessageBox::Icon::Exclamation : MessageBox::Icon::Critical);
         if (!result.ok() && result.kind != MailOutcome::Cancelled)
             m_failure = firstLine(result.text);
     }

@@ -1,6 +1,7 @@
 #include "ServerRulesPerson.h"
 
 #include "MessageBox.h"
+#include "WindowWords.h"
 
 namespace {
 
@@ -55,20 +56,20 @@ void ServerRulesPerson::notReady(const ProfileReadiness &why)
 {
     QString text;
     if (why.passwordUnreadable())
-        text = why.secretProblem + QStringLiteral("\r\nEnter the password in the settings.");
+        text = WindowWords::text(why.secretProblem, why.secretAdvice)
+            + QStringLiteral("\r\nEnter the password in the settings.");
     else if (why.missing.isEmpty())
         text = QStringLiteral("Email Setting not configured\r\n") + unknownSecurityText(why.unknownSecurity);
     else
-        text = QStringLiteral("Email Setting not configured\r\nPress the Setting button beside the profile box and "
-                              "fill in the %1, user ID and password.")
-                   .arg(why.server);
+        text = WindowWords::text(QStringLiteral("Email Setting not configured"), MailReason::NotConfigured, why.server);
     MessageBox::show(text, QStringLiteral("Error"), MessageBox::Icon::Critical);
 }
 
 void ServerRulesPerson::report(const MailResult &result)
 {
     if (result.hasMessage())
-        MessageBox::show(result.text, result.title.isEmpty() ? kTitle : result.title,
+        MessageBox::show(WindowWords::text(result.text, result.reason, result.protocolServer),
+                         result.title.isEmpty() ? kTitle : result.title,
                          result.ok() ? MessageBox::Icon::Exclamation : MessageBox::Icon::Critical);
 }
 

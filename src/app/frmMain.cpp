@@ -36,6 +36,7 @@
 #include "ProfileStore.h"
 #include "frmCertificate.h"
 #include "MailOperations.h"
+#include "WindowWords.h"
 
 #include <QAction>
 #include <QApplication>
@@ -370,7 +371,10 @@ ConnectionTestResult frmMain::testConnection(const ProfileSettingsRecord &settin
                                                                                     : this);
     // The tester renews an OAuth2 sign-in itself and hands back a refresh
     // token the provider replaced; the dialog keeps it.
-    const TestConnectionResult result = ::testConnection(settings, options, {progress.step, progress.cancel});
+    const auto words = [](const MailResult &why) {
+        return WindowWords::text(why.text, why.reason, why.protocolServer);
+    };
+    const TestConnectionResult result = ::testConnection(settings, options, {progress.step, progress.cancel, words});
     return {result.ok, result.text, result.renewedRefreshToken};
 }
 

@@ -89,28 +89,6 @@ bool noDisplayForWindow(int argc, char **argv)
     return true;
 }
 
-QString forCommandLine(const QString &windowText)
-{
-    static const QString settings = QStringLiteral("in the window's Settings (start trelvik without options), or "
-                                                   "name another profile with --profile");
-    static const std::pair<QString, QString> hints[] = {
-        {QStringLiteral("Press the Setting button beside the profile box and fill in the POP server, user ID and "
-                        "password."),
-         QStringLiteral("Fill in the POP server, user ID and password ") + settings + QLatin1Char('.')},
-        {QStringLiteral("Press the Setting button beside the profile box and fill in the IMAP server, user ID and "
-                        "password."),
-         QStringLiteral("Fill in the IMAP server, user ID and password ") + settings + QLatin1Char('.')},
-        {QStringLiteral("Correct them with the Setting button beside the profile box."),
-         QStringLiteral("Correct them ") + settings + QLatin1Char('.')},
-        {QStringLiteral("Sign in again: open the Settings and press \"Sign in...\"."),
-         QStringLiteral("Sign in again in the window (start trelvik without options): the browser is needed.")},
-    };
-    QString text = windowText;
-    for (const auto &[window, commandLine] : hints)
-        text.replace(window, commandLine);
-    return text;
-}
-
 namespace {
 
 // Takes the single-copy lock; Done once it is held, else the exit code.

@@ -59,8 +59,4 @@ QString helpText();
 // set. Then it says so, pointing to --check, instead of the toolkit's abort.
 bool noDisplayForWindow(int argc, char **argv);
 
-// A text the mail code shows in a message box, with the window's buttons
-// it speaks of replaced by what a command-line user can do.
-QString forCommandLine(const QString &windowText);
-
 } // namespace CommandLine

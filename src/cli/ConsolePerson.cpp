@@ -3,6 +3,7 @@
 #include "CertificateSummary.h"
 #include "ConsoleOutput.h"
 #include "ConsoleStatus.h"
+#include "ConsoleWords.h"
 #include "ProfileStore.h"
 
 namespace {
@@ -80,7 +81,7 @@ bool ConsolePerson::readyToSignIn(AccessTokenSource &tokens)
     const AccessToken token = tokens(false);
     if (token.state == AccessToken::State::Ready)
         return true;
-    const QString why = ConsoleOutput::sentences(CommandLine::forCommandLine(token.error));
+    const QString why = ConsoleOutput::sentences(ConsoleWords::text(token.error, token.reason));
     const QString profile = ConsoleOutput::plain(m_profile);
     error(token.state == AccessToken::State::SignInNeeded
               ? QStringLiteral("The profile \"%1\" has no usable OAuth2 sign-in, and signing in needs the browser, "
@@ -106,13 +107,14 @@ void ConsolePerson::notReady(const ProfileReadiness &why)
                        .arg(profile, why.missing.join(QStringLiteral(", ")));
     // A password the keyring holds but would not give is not "missing".
     if (!why.secretProblem.isEmpty())
-        text += QLatin1Char(' ') + ConsoleOutput::plain(ConsoleOutput::sentences(why.secretProblem));
+        text += QLatin1Char(' ')
+            + ConsoleOutput::plain(ConsoleOutput::sentences(ConsoleWords::text(why.secretProblem, why.secretAdvice)));
     error(text);
 }
 
 void ConsolePerson::report(const MailResult &result)
 {
-    const QString text = ConsoleOutput::sentences(CommandLine::forCommandLine(result.text));
+    const QString text = ConsoleOutput::sentences(ConsoleWords::text(result));
     error(ConsoleOutput::plain(result.title + QStringLiteral(": ") + text));
 }
 

@@ -2,6 +2,7 @@
 
 #include "CancelFlag.h"
 #include "ConsoleOutput.h"
+#include "ConsoleWords.h"
 #include "ExitCode.h"
 #include "ProfileRun.h"
 #include "RuleDatabase.h"
@@ -70,7 +71,7 @@ void printJson(const Report &r, const MailResult &result)
                                 {QStringLiteral("reason"), l.reason}});
     o.insert(QStringLiteral("leftOut"), left);
     if (!result.ok())
-        o.insert(QStringLiteral("error"), CommandLine::forCommandLine(result.text));
+        o.insert(QStringLiteral("error"), ConsoleWords::text(result));
     ConsoleOutput::out(QString::fromUtf8(QJsonDocument(o).toJson(QJsonDocument::Compact)));
 }
 

@@ -56,9 +56,9 @@ int run(const CommandLine::Options &options, RuleDatabase &rules)
                                     ConsoleOutput::plain(entry.sortReason.text())));
         ConsoleOutput::flushOut();
     });
-    QObject::connect(&watch, &MailWatch::trouble, [&](const QString &text) {
+    QObject::connect(&watch, &MailWatch::trouble, [&](const QString &text, MailReason reason) {
         status.clear();
-        person.report(MailResult::failure(MailOutcome::Failed, QStringLiteral("Error"), text));
+        person.report(MailResult::failure(MailOutcome::Failed, QStringLiteral("Error"), text).advising(reason));
     });
     const MailResult result = watch.run();
     status.clear();

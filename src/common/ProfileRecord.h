@@ -1,6 +1,7 @@
 #pragma once
 
 #include "MailProtocolKind.h"
+#include "MailReason.h"
 
 #include <QString>
 
@@ -40,6 +41,9 @@ struct ProfileSettingsRecord {
     // every secret was read. The secret then reads as empty and must be
     // asked for, never used as it is.
     QString SecretProblem;
+    // What to do about it beyond entering the secret: SignInAgain when the
+    // keyring lost the OAuth2 sign-in. Held in memory only, as the problem.
+    MailReason SecretAdvice = MailReason::None;
     // The mail protocol: "POP3" (every profile written before IMAP) or "IMAP".
     QString MailProtocol = QStringLiteral("POP3");
     // IMAP: the folder screened, what Empty Recycle Bin does with its rows
@@ -59,6 +63,13 @@ struct ProfileSettingsRecord {
     QString SieveSecurity;
 
     MailProtocolKind protocol() const { return mailProtocolKind(MailProtocol); }
+
+    // The secret problem of `other`, with its advice.
+    void takeSecretProblem(const ProfileSettingsRecord &other)
+    {
+        SecretProblem = other.SecretProblem;
+        SecretAdvice = other.SecretAdvice;
+    }
 
     bool usesOAuth2() const;
     // Configured when host, port and user are set and there is a way to

@@ -79,8 +79,9 @@ TestConnectionResult testConnection(const ProfileSettingsRecord &settings, Sessi
         const MailProtocolEntry &protocol = protocolsOf(options).of(settings);
         const std::unique_ptr<TestedMailbox> mailbox = protocol.connectionTest(status, settings, cancel, options);
         TestedMailbox &session = *mailbox;
+        const auto told = [&hooks](const MailResult &why) { return hooks.words ? hooks.words(why) : why.text; };
         auto failedWith = [&](const QString &step, const MailResult &why) {
-            failure = why.kind == MailOutcome::Failed ? why.text : step + QStringLiteral(": ") + oneLine(why.text);
+            failure = why.kind == MailOutcome::Failed ? told(why) : step + QStringLiteral(": ") + oneLine(told(why));
         };
         try {
             if (settings.EmailHost.trimmed().isEmpty()) {
@@ -89,7 +90,9 @@ TestConnectionResult testConnection(const ProfileSettingsRecord &settings, Sessi
                 // An empty PASS would only cost a failed login at the server.
                 failure = settings.SecretProblem.isEmpty()
                     ? QStringLiteral("No password is entered, so the login was not tried.")
-                    : oneLine(settings.SecretProblem) + QStringLiteral(" The login was not tried: enter the password.");
+                    : oneLine(told(MailResult::failure(MailOutcome::NotConfigured, {}, settings.SecretProblem)
+                                       .advising(settings.SecretAdvice)))
+                        + QStringLiteral(" The login was not tried: enter the password.");
             } else if (const MailResult opened = connectAnnounced(announce, settings, session); !opened.ok()) {
                 failedWith(QStringLiteral("Could not connect to %1:%2")
                                .arg(settings.EmailHost, settings.EmailPort.trimmed()),

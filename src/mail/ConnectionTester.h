@@ -32,9 +32,13 @@ struct TestConnectionResult {
 // For a user who watches: `step` hears each step as it begins ("Connecting
 // to ...", "Logging in ..."), and setting `cancel` ends the test at its next
 // wait, with the text "Test cancelled.".
+//
+// `words` tells a failure as the caller's front end does, its remedy
+// included; unset, the text is the failure's facts alone.
 struct TestConnectionHooks {
     std::function<void(const QString &step)> step;
     CancelFlag *cancel = nullptr;
+    std::function<QString(const MailResult &why)> words = {};
 };
 TestConnectionResult testConnection(const ProfileSettingsRecord &settings, SessionOptions options = {},
                                     const TestConnectionHooks &hooks = {});

@@ -219,9 +219,8 @@ MailResult FetchHeader(RunStatus &status, MessageRows &inbox, MessageRows &recyc
 {
     if (!settings.isConfigured())
         return MailResult::failure(MailOutcome::NotConfigured, QStringLiteral("Email Setting Error"),
-                                   QStringLiteral("Email Setting not configured\r\nPress the Setting button beside "
-                                                  "the profile box and fill in the %1, user ID and password.")
-                                       .arg(protocolsOf(options).of(settings).serverWords));
+                                   QStringLiteral("Email Setting not configured"))
+            .advising(MailReason::NotConfigured, protocolsOf(options).of(settings).serverWords);
     const bool keepHeaderBlocks = options.keepHeaderBlocks;
     const auto mailbox = mailboxFor(status, settings, cancel, std::move(options));
     return FetchHeader(status, inbox, recycle, classify, *mailbox, cancel, keepHeaderBlocks, listingNote);

@@ -154,7 +154,7 @@ MailResult LineSession::signInWithToken(const TokenSignIn &signIn)
     AccessToken token = m_options.accessToken(false);
     for (int attempt = 0;; ++attempt) {
         if (token.state != AccessToken::State::Ready)
-            return signIn.unavailable(token.error);
+            return signIn.unavailable(token.error).advising(token.reason);
         const TokenTry tried = signIn.attempt(token.token);
         if (tried.end == TokenTry::End::SignedIn)
             return MailResult::done();

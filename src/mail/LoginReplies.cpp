@@ -69,9 +69,7 @@ LoginRefusal loginRefusal(const QString &reply, const QString &password)
                 title};
     if (isCode(code, QLatin1String("SYS/PERM")))
         return {QStringLiteral("The server has a problem and could not log you in.") + said, title};
-    return {QStringLiteral(
-                "Invalid Email UserID or Password\r\nCorrect them with the Setting button beside the profile box."),
-            title};
+    return {QStringLiteral("Invalid Email UserID or Password"), title, MailReason::SettingsWrong};
 }
 
 QByteArray saslPlainResponse(const QString &user, const QString &password)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "MailReason.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -10,6 +12,9 @@
 struct LoginRefusal {
     QString text;
     QString title;
+    // SettingsWrong for a refused password (the front end says where to
+    // correct it); None when the server's trouble is the reason.
+    MailReason reason = MailReason::None;
 };
 // The server's words are quoted with every occurrence of the password
 // blanked, so that an echoing server cannot put it on the screen.

@@ -28,6 +28,7 @@ ProfileReadiness readinessOf(const ProfileSettingsRecord &settings)
     if (connectionSecurity(settings) == ConnectionSecurity::Unknown)
         why.unknownSecurity = settings.EmailSecurity;
     why.secretProblem = settings.SecretProblem;
+    why.secretAdvice = settings.SecretAdvice;
     return why;
 }
 

@@ -24,8 +24,9 @@ Q_SIGNALS:
     // folder is meant).
     void moved(const MessageEntry &entry, const QString &folder);
     // Something the user should know that does not end the watch: a move
-    // the server refused, a history not written, a connection lost.
-    void trouble(const QString &text);
+    // the server refused, a history not written, a connection lost, a
+    // login refused (with its remedy).
+    void trouble(const QString &text, MailReason reason = MailReason::None);
     // The next connection is tried after `delayMs`.
     void reconnecting(int delayMs);
 };

@@ -18,16 +18,15 @@ AccessTokenSource profileAccessTokens(ProfileSettingsRecord &settings,
         if (!renew && !settings.OAuthAccessToken.isEmpty()
             && (settings.OAuthAccessExpiry == 0 || settings.OAuthAccessExpiry > now + kMarginSeconds))
             return {AccessToken::State::Ready, settings.OAuthAccessToken, {}};
-        const QString signIn = QStringLiteral("Sign in again: open the Settings and press \"Sign in...\".");
         if (settings.OAuthRefreshToken.isEmpty()) {
             // A sign-in the keyring did not give comes with its own advice
             // (unlock the keyring, or sign in again when the entry is gone).
             if (!settings.SecretProblem.isEmpty())
-                return {AccessToken::State::SignInNeeded, {}, settings.SecretProblem};
+                return {AccessToken::State::SignInNeeded, {}, settings.SecretProblem, settings.SecretAdvice};
             const QString text = QStringLiteral("This profile has not signed in with %1 yet.")
                                      .arg(settings.OAuthProvider.isEmpty() ? QStringLiteral("OAuth2")
                                                                            : settings.OAuthProvider);
-            return {AccessToken::State::SignInNeeded, {}, text + QStringLiteral("\r\n") + signIn};
+            return {AccessToken::State::SignInNeeded, {}, text, MailReason::SignInAgain};
         }
         const TokenResponse response = OAuthClient::refresh(endpointsOf(settings), settings.OAuthRefreshToken);
         switch (response.status) {
@@ -42,7 +41,7 @@ AccessTokenSource profileAccessTokens(ProfileSettingsRecord &settings,
             return {AccessToken::State::Ready, settings.OAuthAccessToken, {}};
         case TokenResponse::Status::Refused:
             settings.OAuthAccessToken.clear();
-            return {AccessToken::State::SignInNeeded, {}, response.error + QStringLiteral("\r\n") + signIn};
+            return {AccessToken::State::SignInNeeded, {}, response.error, MailReason::SignInAgain};
         case TokenResponse::Status::Failed:
             break;
         }

@@ -22,6 +22,7 @@ struct ProfileReadiness {
     QString unknownSecurity;
     // Why a stored secret could not be read (a locked keyring); empty else.
     QString secretProblem;
+    MailReason secretAdvice = MailReason::None; // beyond entering the secret
 
     bool ready() const { return missing.isEmpty() && unknownSecurity.isEmpty(); }
     // The password is missing only because the keyring kept it to itself.

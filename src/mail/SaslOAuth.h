@@ -1,5 +1,7 @@
 #pragma once
 
+#include "MailReason.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
@@ -29,6 +31,7 @@ struct AccessToken {
     State state = State::Failed;
     QString token;
     QString error; // for the user's box; never holds a token
+    MailReason reason = MailReason::None; // SignInAgain: the front end says how
 };
 // Called once before the login (renew false: a token still valid will do)
 // and at most once more after the server refused the token (renew true: a

@@ -5,6 +5,7 @@
 #include "Profile.h"
 #include "ProfileSecrets.h"
 #include "SettingsStore.h"
+#include "WindowWords.h"
 
 #include <QComboBox>
 #include <QFormLayout>
@@ -122,7 +123,8 @@ void OAuthSignInWidget::load(const ProfileSettingsRecord &s, const QString &prof
                                                   "scrambled in the settings file.")
                                  : places.join(QLatin1Char('\n')));
     if (!s.SecretProblem.isEmpty())
-        lblSecretPlaces->setText(lblSecretPlaces->text() + QLatin1Char('\n') + s.SecretProblem);
+        lblSecretPlaces->setText(lblSecretPlaces->text() + QLatin1Char('\n')
+                                 + WindowWords::text(s.SecretProblem, s.SecretAdvice));
     // A sign-in the keyring holds but would not give is no missing sign-in.
     m_signInUnread = s.OAuthRefreshToken.isEmpty() && !s.SecretProblem.isEmpty() && !profile.isEmpty()
         && ProfileSecrets::placeOf(profile, SecretKind::OAuthRefreshToken) == ProfileSecrets::Place::Keyring;

@@ -226,10 +226,9 @@ Report load(SecretStore &keyring, const QString &profile, ProfileSettingsRecord 
                           .arg(unread.join(QStringLiteral(", ")), profile);
         if (!why.isEmpty())
             report.text += QStringLiteral("\r\nThe keyring said: ") + why;
-        if (signInAgain)
-            report.text += QStringLiteral("\r\nSign in again: open the Settings and press \"Sign in...\".");
     }
     s.SecretProblem = report.text;
+    s.SecretAdvice = signInAgain ? MailReason::SignInAgain : MailReason::None;
     return report;
 }
 

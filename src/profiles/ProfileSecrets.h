@@ -33,7 +33,7 @@ Report save(SecretStore &keyring, const QString &profile, const ProfileSettingsR
 // The same for one secret (a refresh token the provider replaced).
 Report saveOne(SecretStore &keyring, const QString &profile, SecretKind kind, const QString &secret);
 
-// Fills the three secrets of `s` and s.SecretProblem. A secret the keyring
+// Fills the three secrets of `s`, s.SecretProblem and s.SecretAdvice. A secret the keyring
 // holds but did not give stays empty and is named in the report, so that the
 // caller asks for it instead of logging in with nothing.
 Report load(SecretStore &keyring, const QString &profile, ProfileSettingsRecord &s);

@@ -222,7 +222,7 @@ void frmSetting::Form_Load()
         if (again.SecretProblem.isEmpty())
             m_profile.set(name, again);
         else
-            m_profile.settings().SecretProblem = again.SecretProblem;
+            m_profile.settings().takeSecretProblem(again);
     }
     m_loaded = editing ? m_profile.settings() : ProfileSettingsRecord{};
     if (editing) {
@@ -367,7 +367,7 @@ ProfileSettingsRecord frmSetting::typedSettings() const
     if ((s.EmailPassword.isEmpty() && m_loaded.EmailPassword.isEmpty())
         || (s.DialupPassword.isEmpty() && m_loaded.DialupPassword.isEmpty())
         || (s.OAuthRefreshToken.isEmpty() && m_loaded.OAuthRefreshToken.isEmpty()))
-        s.SecretProblem = m_loaded.SecretProblem;
+        s.takeSecretProblem(m_loaded);
     return s;
 }
 

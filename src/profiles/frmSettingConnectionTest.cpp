@@ -7,6 +7,7 @@
 #include "MessageBox.h"
 #include "OAuthSignInWidget.h"
 #include "ProfileHost.h"
+#include "WindowWords.h"
 
 #include <QGroupBox>
 #include <QCheckBox>
@@ -45,7 +46,7 @@ void frmSetting::cmdTestConnection_Click()
     if (!settings.usesOAuth2() && settings.EmailPassword.isEmpty() && !settings.SecretProblem.isEmpty()) {
         bool given = false;
         settings.EmailPassword = QInputDialog::getText(this, QStringLiteral("Email Password"),
-                                                       settings.SecretProblem
+                                                       WindowWords::text(settings.SecretProblem, settings.SecretAdvice)
                                                            + QStringLiteral("\nEnter the email password to use for "
                                                                             "this test:"),
                                                        QLineEdit::Password, QString(), &given);

@@ -7,6 +7,7 @@
 #include "RecordingStatus.h"
 #include "ScriptedPop3Server.h"
 #include "TestSupport.h"
+#include "WindowWords.h"
 
 #include <QSet>
 #include <memory>
@@ -40,7 +41,8 @@ struct MailFixture {
     static MailOutcome shown(const MailResult &result)
     {
         if (result.hasMessage())
-            MessageBox::show(result.text, result.title, MessageBox::Icon::Critical);
+            MessageBox::show(WindowWords::text(result.text, result.reason, result.protocolServer), result.title,
+                             MessageBox::Icon::Critical);
         return result.kind;
     }
     static DeletionResult shown(DeletionResult deletion)

@@ -238,7 +238,7 @@ void TestOAuthLogin::unreadSignInAdvice()
     s.SecretProblem = problem;
     const AccessToken token = profileAccessTokens(s)(false);
     QCOMPARE(token.state, AccessToken::State::SignInNeeded);
-    QCOMPARE(token.error, error);
+    QCOMPARE(WindowWords::text(token.error, token.reason), error);
 }
 
 QTEST_GUILESS_MAIN(TestOAuthLogin)

@@ -5,6 +5,7 @@
 #include "ConnectionTester.h"
 #include "LoginReplies.h"
 #include "MailTestFixture.h"
+#include "WindowWords.h"
 
 #include <QRegularExpression>
 #include <QSslCertificate>
@@ -116,7 +117,7 @@ void TestPop3Security::loginRefusalTexts()
     QFETCH(QString, reply);
     QFETCH(QString, text);
     const LoginRefusal refusal = loginRefusal(reply, QStringLiteral("secret"));
-    QCOMPARE(refusal.text, text);
+    QCOMPARE(WindowWords::text(refusal.text, refusal.reason), text);
     QCOMPARE(refusal.title, kFailed);
 }
 

@@ -161,7 +161,8 @@ MailResult ImapSession::judgeLogin(const QString &secret)
     }
     const LoginRefusal refusal = loginRefusal(asPop3Refusal(m_completion), secret);
     return MailResult::failure(MailOutcome::ConnectionFailed, refusal.title, refusal.text,
-                               replyText(QStringLiteral("* ") + QString::fromUtf8(m_completion.text), secret));
+                               replyText(QStringLiteral("* ") + QString::fromUtf8(m_completion.text), secret))
+        .advising(refusal.reason);
 }
 
 MailResult ImapSession::loginOAuth2()

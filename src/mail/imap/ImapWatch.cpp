@@ -42,7 +42,8 @@ MailResult ImapWatch::run()
             return ended;
         if (reached.waitedWell)
             delay = m_delays.firstMs;
-        Q_EMIT trouble(ended.text.isEmpty() ? QStringLiteral("The connection to the server was lost.") : ended.text);
+        Q_EMIT trouble(ended.text.isEmpty() ? QStringLiteral("The connection to the server was lost.") : ended.text,
+                       ended.reason);
         Q_EMIT reconnecting(delay);
         if (!pause(delay))
             return MailResult::cancelled();

@@ -96,7 +96,8 @@ MailResult Pop3Session::judgeLogin()
         return MailResult::done();
     const LoginRefusal refusal = loginRefusal(serverReply(), m_settings.EmailPassword);
     return MailResult::failure(MailOutcome::ConnectionFailed, refusal.title, refusal.text,
-                               replyText(serverReply(), m_settings.EmailPassword));
+                               replyText(serverReply(), m_settings.EmailPassword))
+        .advising(refusal.reason);
 }
 
 bool Pop3Session::offersSaslPlain() const

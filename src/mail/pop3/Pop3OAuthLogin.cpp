@@ -42,7 +42,8 @@ MailResult Pop3Session::oauthRefusedByServer(const QString &token)
     const QString said = replyText(serverReply(), token);
     if (!refusedCredentials(serverReply())) {
         const LoginRefusal refusal = loginRefusal(serverReply(), token);
-        return MailResult::failure(MailOutcome::ConnectionFailed, refusal.title, refusal.text, said);
+        return MailResult::failure(MailOutcome::ConnectionFailed, refusal.title, refusal.text, said)
+            .advising(refusal.reason);
     }
     return oauthRefused(tokenRefusedText(said), said);
 }
