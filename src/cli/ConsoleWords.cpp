@@ -25,10 +25,7 @@ QString advice(MailReason reason, const QString &server)
 
 QString text(const QString &facts, MailReason reason, const QString &server)
 {
-    const QString what = advice(reason, server);
-    if (what.isEmpty() || facts.isEmpty())
-        return facts + what;
-    return facts + QStringLiteral("\r\n") + what;
+    return withAdvice(facts, advice(reason, server));
 }
 
 QString text(const MailResult &result)
