@@ -67,6 +67,7 @@ private:
     SizeTexts m_sizeTexts;
     PackedHeader::Packer m_packer; // one compressor state for every row
     QList<MessageEntry> m_newInbox, m_newRecycle;
+    static constexpr qsizetype kBatchRows = 8192;
     qint32 m_read = 0;
     qint32 m_readShown = 0;
     qint32 m_toRead = 0;
@@ -104,6 +105,10 @@ void FetchedRows::add(const ArrivedHeader &arrived, const ListedMessage &listed)
     entry.iconKey = filtered ? QStringLiteral("recycle") : QStringLiteral("inbox");
     (filtered ? m_newRecycle : m_newInbox).append(std::move(entry));
     m_read = qMax(m_read, qint32(arrived.index + 1));
+    // A fast link brings a folder's rows faster than the waits come: handed
+    // on in bounded batches, they are never held twice in bulk.
+    if (m_newInbox.size() + m_newRecycle.size() >= kBatchRows)
+        show();
 }
 
 void FetchedRows::show()
