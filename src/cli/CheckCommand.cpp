@@ -107,15 +107,12 @@ int checkProfile(const Options &options, RuleDatabase &rules, const QString &pro
     // not reach the Recycle Bin at all: it is kept, marked as learned spam
     // kept for review.
     const bool removalDeletes = MailProtocols::builtIn().of(settings).removalDeletes(settings);
-    const MessageClassifier learning = LearningClassifier::lazy(rules, profile);
-    MessageClassifier classify = learning;
+    MessageClassifier classify = LearningClassifier::lazy(rules, profile);
     if (options.del && removalDeletes && settings.DeleteLearnedSpam != QLatin1String("1"))
-        classify = [learning](const QString &sender, QByteArrayView header, qint64 size) {
-            SortReason reason = learning(sender, header, size);
+        classify = classify.adjusted([](SortReason &reason) {
             reason.keptForReview = reason.kind == SortReason::Kind::Learned
                 && reason.verdict == SortReason::Verdict::Spam;
-            return reason;
-        };
+        });
     // The report keeps what it tells of each row; of the lists only the
     // Recycle Bin is needed further, by the deletion.
     const auto fetched = [&] {

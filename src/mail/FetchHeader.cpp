@@ -8,6 +8,7 @@
 #include "HeaderFields.h"
 #include "ProfileRecord.h"
 #include "RunStatus.h"
+#include "SortingAhead.h"
 #include "StringHelpers.h"
 
 #include <QHash>
@@ -47,6 +48,8 @@ public:
         , m_classify(classify)
         , m_keepHeaderBlocks(keepHeaderBlocks)
     {
+        if (classify.hasLater())
+            m_sorting = std::make_unique<SortingAhead>(classify);
     }
 
     void expect(qint32 count)
@@ -56,17 +59,24 @@ public:
     }
     void add(const ArrivedHeader &arrived, const ListedMessage &listed);
     void show();
+    // Every row read in its folder: the last show() of a fetch.
+    void showAll();
     qint32 read() const { return m_read; }
 
 private:
+    void place(MessageEntry &&entry);
+    void showPlaced();
+
     RunStatus &m_status;
     MessageRows &m_inbox;
     MessageRows &m_recycle;
     const MessageClassifier &m_classify;
     bool m_keepHeaderBlocks;
     SizeTexts m_sizeTexts;
+    QHash<QString, QString> m_reasonTexts;
     PackedHeader::Packer m_packer; // one compressor state for every row
     QList<MessageEntry> m_newInbox, m_newRecycle;
+    std::unique_ptr<SortingAhead> m_sorting; // where the classifier has a part to run beside the reading
     static constexpr qsizetype kBatchRows = 8192;
     qint32 m_read = 0;
     qint32 m_readShown = 0;
@@ -97,21 +107,58 @@ void FetchedRows::add(const ArrivedHeader &arrived, const ListedMessage &listed)
         entry.size = m_sizeTexts.text(arrived.bytes);
     }
     // Sorted once the listed size is known: size rules go by it.
-    bool filtered = false;
-    if (!arrived.refused) {
-        entry.sortReason = m_classify(entry.sender, reply, entry.bytes);
-        filtered = entry.sortReason.sendsToRecycleBin();
+    m_read = qMax(m_read, qint32(arrived.index + 1));
+    if (arrived.refused) {
+        place(std::move(entry));
+        return;
     }
+    entry.sortReason = m_classify.sortFirst(entry.sender, reply, entry.bytes);
+    if (m_sorting)
+        m_sorting->add(std::move(entry), arrived.header, [this](MessageEntry &&row) { place(std::move(row)); });
+    else
+        place(std::move(entry));
+}
+
+void FetchedRows::place(MessageEntry &&entry)
+{
+    // Many rows give the same reasons in words: one copy each, made here
+    // rather than kept from the worker thread that made them (whose memory
+    // would stay taken for as long as the rows are).
+    if (!entry.sortReason.reasons.isEmpty()) {
+        QStringList shared;
+        shared.reserve(entry.sortReason.reasons.size());
+        for (const QString &text : std::as_const(entry.sortReason.reasons)) {
+            auto found = m_reasonTexts.constFind(text);
+            if (found == m_reasonTexts.constEnd())
+                found = m_reasonTexts.insert(text, QString(text.constData(), text.size()));
+            shared.append(*found);
+        }
+        entry.sortReason.reasons = std::move(shared);
+    }
+    const bool filtered = entry.sortReason.sendsToRecycleBin();
     entry.iconKey = filtered ? QStringLiteral("recycle") : QStringLiteral("inbox");
     (filtered ? m_newRecycle : m_newInbox).append(std::move(entry));
-    m_read = qMax(m_read, qint32(arrived.index + 1));
     // A fast link brings a folder's rows faster than the waits come: handed
     // on in bounded batches, they are never held twice in bulk.
     if (m_newInbox.size() + m_newRecycle.size() >= kBatchRows)
-        show();
+        showPlaced();
 }
 
 void FetchedRows::show()
+{
+    if (m_sorting)
+        m_sorting->handOnDone([this](MessageEntry &&row) { place(std::move(row)); });
+    showPlaced();
+}
+
+void FetchedRows::showAll()
+{
+    if (m_sorting)
+        m_sorting->finish([this](MessageEntry &&row) { place(std::move(row)); });
+    showPlaced();
+}
+
+void FetchedRows::showPlaced()
 {
     if (!m_newInbox.isEmpty()) {
         m_inbox.appendRows(std::exchange(m_newInbox, {}));
@@ -184,7 +231,7 @@ MailResult FetchHeader(RunStatus &status, MessageRows &inbox, MessageRows &recyc
         QString disagreement;
         qint64 total = 0;
         MailResult result = readMailbox(mailbox, rows, disagreement, total, end == SessionEnd::Commit);
-        rows.show();
+        rows.showAll();
         // After a Cancel nothing is lost when the server does not finish
         // answering: the session just closes, and the end says so.
         const bool cancelled = cancel.isSet();
@@ -211,7 +258,7 @@ MailResult FetchHeader(RunStatus &status, MessageRows &inbox, MessageRows &recyc
             return MailResult::cancelled();
         return failed ? result : MailResult::done();
     } catch (const std::exception &e) {
-        rows.show(); // the rows read before the failure are kept
+        rows.showAll(); // the rows read before the failure are kept
         mailbox.close();
         status.setProgressValue(0);
         return MailResult::failure(MailOutcome::Failed, QStringLiteral("Error"), QString::fromLocal8Bit(e.what()));

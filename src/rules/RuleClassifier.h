@@ -1,5 +1,6 @@
 #pragma once
 
+#include "MessageClassifier.h"
 #include "SortReason.h"
 #include "WildcardPattern.h"
 
@@ -14,14 +15,9 @@
 
 class RuleDatabase;
 
-// Sorts one message by both rule lists: an exempted match keeps it in the
-// Inbox whatever the filter list says; else a filter match sends it to the
-// Recycle Bin; else no rule matched. Asked with the message's From value as
-// the lists show it, its whole header (a TOP reply as the bytes came, status
-// line allowed) and the size the server listed (-1 when not known).
-using MessageClassifier = std::function<SortReason(const QString &sender, QByteArrayView header, qint64 size)>;
-
-// The rules of both lists ready for sorting many messages. Exact values
+// The rules of both lists ready for sorting many messages: an exempted
+// match keeps a message in the Inbox whatever the filter list says; else a
+// filter match sends it to the Recycle Bin; else no rule matched. Exact values
 // (whole From values, addresses, "*@domain") are looked up in an in-memory
 // table that finds what the database's index finds; patterns and header
 // rules are compiled once, when the classifier is made (RuleSyntax says

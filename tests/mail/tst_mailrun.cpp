@@ -14,6 +14,8 @@
 #include "WindowWords.h"
 
 #include <QTest>
+#include <QThread>
+#include <atomic>
 
 // The runs both front ends use, over connections in memory: a protocol
 // that exists only here, added through the registry alone, and POP3 over a
@@ -234,6 +236,7 @@ private Q_SLOTS:
     void protocolAddedThroughRegistryAlone();
     void pop3OverGivenConnection();
     void imapOverGivenConnections();
+    void secondPartJudgesBesideTheReading();
 
 private:
     MailRun::CheckResult checkAndEmpty(SessionOptions options)
@@ -376,6 +379,68 @@ void TestMailRun::imapOverGivenConnections()
     QCOMPARE(inbox.entry(0).uid, QStringLiteral("5/70"));
     const QStringList history = historyIds();
     QVERIFY(history.contains(QStringLiteral("5/4000000001")) && history.contains(QStringLiteral("5/3999999999")));
+}
+
+// A classifier's second part judges what the rules left, on worker threads
+// while the fetch reads on: every row reaches its folder, in the order read,
+// with the second part's reason; it never sees a row the rules decided.
+void TestMailRun::secondPartJudgesBesideTheReading()
+{
+    QList<StoredMessage> store;
+    for (int i = 0; i < 1500; ++i) {
+        const QString from = i % 7 == 0 ? QStringLiteral("spam@junk.example")
+                                        : QStringLiteral("p%1@mail.example").arg(i);
+        store.append({QStringLiteral("id-%1x").arg(7919 * i % 10007), header(from, i % 3 == 0 ? "offer" : "hello")});
+    }
+    MailProtocols protocols;
+    MailProtocolEntry memory;
+    memory.name = QStringLiteral("MEMORY");
+    memory.mailbox = [&store](RunStatus &, const ProfileSettingsRecord &, CancelFlag &, SessionOptions) {
+        return std::make_unique<MemoryMailbox>(store);
+    };
+    memory.removalDeletes = [](const ProfileSettingsRecord &) { return true; };
+    protocols.add(memory);
+    settings.MailProtocol = QStringLiteral("memory");
+    SessionOptions options;
+    options.protocols = &protocols;
+
+    QThread *const reading = QThread::currentThread();
+    std::atomic<int> judged = 0, onReadingThread = 0, ofRules = 0;
+    const RuleClassifier rulesOnly = RuleClassifier::fromLists({QStringLiteral("spam@junk.example")}, {});
+    const MessageClassifier classify([&rulesOnly](const QString &sender, QByteArrayView header,
+                                                  qint64 size) { return rulesOnly.classify(sender, header, size); },
+                                     [&](QByteArrayView header) -> std::optional<SortReason> {
+                                         ++judged;
+                                         onReadingThread += QThread::currentThread() == reading;
+                                         ofRules += header.contains("junk.example");
+                                         if (!header.contains("Subject: offer"))
+                                             return std::nullopt;
+                                         return SortReason::learned(SortReason::Verdict::Spam, 97,
+                                                                    {QStringLiteral("subject words seen in spam")});
+                                     });
+    const MailResult fetched = FetchHeader(person.status(), inbox, recycle, classify, settings, cancel, options);
+    QVERIFY2(fetched.ok(), qPrintable(fetched.text));
+    QCOMPARE(inbox.count() + recycle.count(), 1500);
+    QCOMPARE(judged.load(), 1500 - 215); // every row but the rules' own
+    QCOMPARE(ofRules.load(), 0);
+    QCOMPARE(onReadingThread.load(), 0);
+    int learnedSpam = 0;
+    for (const MessageFolderModel *folder : {&inbox, &recycle}) {
+        for (int r = 0; r < folder->count(); ++r) {
+            const MessageEntry &row = folder->entry(r);
+            QVERIFY2(r == 0 || folder->entry(r - 1).number < row.number, "rows in the order read");
+            const int i = row.number - 1;
+            const bool bySecond = i % 7 != 0 && i % 3 == 0;
+            QCOMPARE(folder == &recycle, i % 7 == 0 || bySecond);
+            QCOMPARE(row.sortReason.kind,
+                     bySecond         ? SortReason::Kind::Learned
+                         : i % 7 == 0 ? SortReason::Kind::Filter
+                                      : SortReason::Kind::NoRule);
+            learnedSpam += row.sortReason.kind == SortReason::Kind::Learned
+                && row.sortReason.reasons == QStringList{QStringLiteral("subject words seen in spam")};
+        }
+    }
+    QCOMPARE(learnedSpam, 1500 / 3 - 72);
 }
 
 QTEST_GUILESS_MAIN(TestMailRun)

@@ -1,0 +1,55 @@
+#pragma once
+
+#include "MessageClassifier.h"
+#include "MessageEntry.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QThreadPool>
+#include <deque>
+#include <functional>
+#include <future>
+#include <memory>
+
+// The rows of a fetch on their way to the folders, where the classifier has
+// a second part (MessageClassifier::judgeLater): that part judges the rows the
+// rules left undecided on worker threads, a batch at a time, while the
+// fetch reads on. Rows come out in the order they went in, each sorted in
+// full. At most a few batches are in flight: a fetch that reads faster than
+// they are judged waits for the oldest.
+class SortingAhead {
+public:
+    explicit SortingAhead(const MessageClassifier &classify);
+    ~SortingAhead(); // waits for the batches in flight
+    SortingAhead(const SortingAhead &) = delete;
+    SortingAhead &operator=(const SortingAhead &) = delete;
+
+    using Take = std::function<void(MessageEntry &&)>;
+    // A row the first part sorted; with `header` when the second part is to
+    // judge it. Rows of batches already judged are handed to `take`.
+    void add(MessageEntry entry, const QByteArray &header, const Take &take);
+    // Sends the rows gathered so far on their way, and hands on those judged.
+    void handOnDone(const Take &take);
+    // Waits for every row and hands all on.
+    void finish(const Take &take);
+
+    static constexpr qsizetype kBatchRows = 256;
+
+private:
+    struct Batch {
+        QList<MessageEntry> rows;
+        QList<QByteArray> headers; // by row; empty where the first part decided
+        qsizetype toJudge = 0;
+        std::future<void> judged; // not valid when there was nothing to judge
+    };
+    void send();
+    static bool isDone(const Batch &batch);
+    void handOnFront(const Take &take);
+    void handOnJudged(const Take &take);
+
+    const MessageClassifier &m_classify;
+    std::unique_ptr<Batch> m_open;
+    std::deque<std::unique_ptr<Batch>> m_sent;
+    int m_maxInFlight;
+    QThreadPool m_pool; // last: its end waits for the work that reads the batches
+};
