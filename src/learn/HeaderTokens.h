@@ -28,12 +28,28 @@ public:
         QByteArrayView text;
         quint64 hash = 0;
     };
-    static Tag tagOf(QByteArrayView tag);
+    static constexpr Tag tagOf(QByteArrayView tag)
+    {
+        quint64 hash = kFnvBasis;
+        for (const char c : tag) {
+            hash ^= quint8(c >= 'A' && c <= 'Z' ? char(c + ('a' - 'A')) : c);
+            hash *= kFnvPrime;
+        }
+        hash ^= quint8(':');
+        hash *= kFnvPrime;
+        return {tag, hash};
+    }
     // Adds a text (lower-cased) unless it is in already; finish() once every
-    // token is in.
+    // token is in, before the thread begins another list.
     void add(QByteArrayView tag, QByteArrayView word) { add(tagOf(tag), word); }
     void add(const Tag &tag, QByteArrayView word);
     void finish();
+
+    // FNV-1a: quick for short texts, and spreads them well enough that two
+    // of a user's tokens sharing an id is rare and costs only a little
+    // evidence. The stored counts are keyed by it, so it stays.
+    static constexpr quint64 kFnvBasis = 14695981039346656037ULL;
+    static constexpr quint64 kFnvPrime = 1099511628211ULL;
 
 private:
     bool insertId(quint64 id);
@@ -41,8 +57,9 @@ private:
     QList<quint64> m_ids;
     QList<std::pair<quint32, quint32>> m_spans; // offset and length in m_arena, by the place in m_ids
     QByteArray m_arena;
-    // While tokens are added: the ids seen, open addressing (0 is a free slot).
-    std::vector<quint64> m_seen;
+    // While tokens are added: the ids seen, open addressing (0 is a free
+    // slot); the room is the thread's, reused from message to message.
+    quint64 *m_seen = nullptr;
     bool m_seenZero = false;
 };
 

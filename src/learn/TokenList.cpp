@@ -1,15 +1,13 @@
 #include "HeaderTokens.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 
 namespace {
 
-// FNV-1a: quick for short texts, and spreads them well enough that two of a
-// user's tokens sharing an id is rare and costs only a little evidence. The
-// stored counts are keyed by it, so it stays.
-constexpr quint64 kFnvBasis = 14695981039346656037ULL;
-constexpr quint64 kFnvPrime = 1099511628211ULL;
+constexpr quint64 kFnvBasis = TokenList::kFnvBasis;
+constexpr quint64 kFnvPrime = TokenList::kFnvPrime;
 
 char lowered(char c)
 {
@@ -32,18 +30,6 @@ quint64 TokenList::idOf(QByteArrayView text)
     return hash;
 }
 
-TokenList::Tag TokenList::tagOf(QByteArrayView tag)
-{
-    quint64 hash = kFnvBasis;
-    for (const char c : tag) {
-        hash ^= quint8(lowered(c));
-        hash *= kFnvPrime;
-    }
-    hash ^= quint8(':');
-    hash *= kFnvPrime;
-    return {tag, hash};
-}
-
 bool TokenList::insertId(quint64 id)
 {
     if (id == 0) {
@@ -51,8 +37,12 @@ bool TokenList::insertId(quint64 id)
         m_seenZero = true;
         return fresh;
     }
-    if (m_seen.empty())
-        m_seen.assign(kSeenSlots, 0);
+    if (!m_seen) {
+        // Each thread's own: a message's tokens are gathered on one thread.
+        thread_local std::array<quint64, kSeenSlots> room;
+        room.fill(0);
+        m_seen = room.data();
+    }
     // The low bits of FNV-1a are mixed poorly for texts differing at the end.
     std::size_t slot = std::size_t((id ^ (id >> 29)) * 0x9E3779B97F4A7C15ULL >> 53) & (kSeenSlots - 1);
     while (m_seen[slot] != 0) {
@@ -109,7 +99,7 @@ void TokenList::add(const Tag &tag, QByteArrayView word)
 
 void TokenList::finish()
 {
-    m_seen = {};
+    m_seen = nullptr;
     m_seenZero = false;
 }
 
