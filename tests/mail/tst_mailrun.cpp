@@ -239,6 +239,22 @@ private Q_SLOTS:
     void secondPartJudgesBesideTheReading();
 
 private:
+    // The profile on a protocol added to `protocols` alone, over `store`.
+    SessionOptions memoryProtocol(MailProtocols &protocols, QList<StoredMessage> &store)
+    {
+        MailProtocolEntry memory;
+        memory.name = QStringLiteral("MEMORY");
+        memory.serverWords = QStringLiteral("memory server");
+        memory.mailbox = [&store](RunStatus &, const ProfileSettingsRecord &, CancelFlag &, SessionOptions) {
+            return std::make_unique<MemoryMailbox>(store);
+        };
+        memory.removalDeletes = [](const ProfileSettingsRecord &) { return true; };
+        protocols.add(memory);
+        settings.MailProtocol = QStringLiteral("memory");
+        SessionOptions options;
+        options.protocols = &protocols;
+        return options;
+    }
     MailRun::CheckResult checkAndEmpty(SessionOptions options)
     {
         const MessageClassifier classify = [](const QString &sender, QByteArrayView header, qint64 size) {
@@ -274,17 +290,7 @@ void TestMailRun::protocolAddedThroughRegistryAlone()
                                {QStringLiteral("m-4"), header(QStringLiteral("spam@junk.example"), "win")},
                                {QStringLiteral("m-90"), header(QStringLiteral("boss@work.example"), "plan")}};
     MailProtocols protocols;
-    MailProtocolEntry memory;
-    memory.name = QStringLiteral("MEMORY");
-    memory.serverWords = QStringLiteral("memory server");
-    memory.mailbox = [&store](RunStatus &, const ProfileSettingsRecord &, CancelFlag &, SessionOptions) {
-        return std::make_unique<MemoryMailbox>(store);
-    };
-    memory.removalDeletes = [](const ProfileSettingsRecord &) { return true; };
-    protocols.add(memory);
-    settings.MailProtocol = QStringLiteral("memory");
-    SessionOptions options;
-    options.protocols = &protocols;
+    const SessionOptions options = memoryProtocol(protocols, store);
 
     const MailRun::CheckResult result = checkAndEmpty(options);
     QCOMPARE(result.fetched, MailOutcome::Done);
@@ -393,16 +399,7 @@ void TestMailRun::secondPartJudgesBesideTheReading()
         store.append({QStringLiteral("id-%1x").arg(7919 * i % 10007), header(from, i % 3 == 0 ? "offer" : "hello")});
     }
     MailProtocols protocols;
-    MailProtocolEntry memory;
-    memory.name = QStringLiteral("MEMORY");
-    memory.mailbox = [&store](RunStatus &, const ProfileSettingsRecord &, CancelFlag &, SessionOptions) {
-        return std::make_unique<MemoryMailbox>(store);
-    };
-    memory.removalDeletes = [](const ProfileSettingsRecord &) { return true; };
-    protocols.add(memory);
-    settings.MailProtocol = QStringLiteral("memory");
-    SessionOptions options;
-    options.protocols = &protocols;
+    const SessionOptions options = memoryProtocol(protocols, store);
 
     QThread *const reading = QThread::currentThread();
     std::atomic<int> judged = 0, onReadingThread = 0, ofRules = 0;
