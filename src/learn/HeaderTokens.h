@@ -32,7 +32,7 @@ public:
     {
         quint64 hash = kFnvBasis;
         for (const char c : tag) {
-            hash ^= quint8(c >= 'A' && c <= 'Z' ? char(c + ('a' - 'A')) : c);
+            hash ^= quint8(lowered(c));
             hash *= kFnvPrime;
         }
         hash ^= quint8(':');
@@ -50,6 +50,8 @@ public:
     // evidence. The stored counts are keyed by it, so it stays.
     static constexpr quint64 kFnvBasis = 14695981039346656037ULL;
     static constexpr quint64 kFnvPrime = 1099511628211ULL;
+    // ASCII lower case: tags and tokens are compared as bytes.
+    static constexpr char lowered(char c) { return c >= 'A' && c <= 'Z' ? char(c + ('a' - 'A')) : c; }
 
 private:
     bool insertId(quint64 id);

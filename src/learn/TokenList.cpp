@@ -6,14 +6,6 @@
 
 namespace {
 
-constexpr quint64 kFnvBasis = TokenList::kFnvBasis;
-constexpr quint64 kFnvPrime = TokenList::kFnvPrime;
-
-char lowered(char c)
-{
-    return c >= 'A' && c <= 'Z' ? char(c + ('a' - 'A')) : c;
-}
-
 // Twice the most tokens a message gives, a power of two: the probes stay short.
 constexpr std::size_t kSeenSlots = 2048;
 static_assert(kSeenSlots >= 2 * HeaderTokens::kMaxTokens);

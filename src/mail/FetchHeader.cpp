@@ -49,7 +49,7 @@ public:
         , m_keepHeaderBlocks(keepHeaderBlocks)
     {
         if (classify.hasLater())
-            m_sorting = std::make_unique<SortingAhead>(classify);
+            m_sorting = std::make_unique<SortingAhead>(classify, [this](MessageEntry &&row) { place(std::move(row)); });
     }
 
     void expect(qint32 count)
@@ -114,7 +114,7 @@ void FetchedRows::add(const ArrivedHeader &arrived, const ListedMessage &listed)
     }
     entry.sortReason = m_classify.sortFirst(entry.sender, reply, entry.bytes);
     if (m_sorting)
-        m_sorting->add(std::move(entry), arrived.header, [this](MessageEntry &&row) { place(std::move(row)); });
+        m_sorting->add(std::move(entry), arrived.header);
     else
         place(std::move(entry));
 }
@@ -147,14 +147,14 @@ void FetchedRows::place(MessageEntry &&entry)
 void FetchedRows::show()
 {
     if (m_sorting)
-        m_sorting->handOnDone([this](MessageEntry &&row) { place(std::move(row)); });
+        m_sorting->handOnDone();
     showPlaced();
 }
 
 void FetchedRows::showAll()
 {
     if (m_sorting)
-        m_sorting->finish([this](MessageEntry &&row) { place(std::move(row)); });
+        m_sorting->finish();
     showPlaced();
 }
 

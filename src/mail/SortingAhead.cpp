@@ -3,8 +3,9 @@
 #include <QThread>
 #include <chrono>
 
-SortingAhead::SortingAhead(const MessageClassifier &classify)
+SortingAhead::SortingAhead(const MessageClassifier &classify, Take take)
     : m_classify(classify)
+    , m_take(std::move(take))
     , m_open(std::make_unique<Batch>())
     , m_maxInFlight(2 * std::max(1, QThread::idealThreadCount()))
 {
@@ -16,7 +17,7 @@ SortingAhead::~SortingAhead()
     m_pool.waitForDone();
 }
 
-void SortingAhead::add(MessageEntry entry, const QByteArray &header, const Take &take)
+void SortingAhead::add(MessageEntry entry, const QByteArray &header)
 {
     const bool judge = m_classify.leavesToLater(entry.sortReason);
     m_open->headers.append(judge ? header : QByteArray());
@@ -27,8 +28,8 @@ void SortingAhead::add(MessageEntry entry, const QByteArray &header, const Take 
     send();
     // Bounded: the oldest batch is waited for, and handed on with any after it.
     if (qsizetype(m_sent.size()) > m_maxInFlight)
-        handOnFront(take);
-    handOnJudged(take);
+        handOnFront();
+    handOnJudged();
 }
 
 void SortingAhead::send()
@@ -63,31 +64,31 @@ bool SortingAhead::isDone(const Batch &batch)
     return !batch.judged.valid() || batch.judged.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
 }
 
-void SortingAhead::handOnFront(const Take &take)
+void SortingAhead::handOnFront()
 {
     std::unique_ptr<Batch> batch = std::move(m_sent.front());
     m_sent.pop_front();
     if (batch->judged.valid())
         batch->judged.wait();
     for (MessageEntry &row : batch->rows)
-        take(std::move(row));
+        m_take(std::move(row));
 }
 
-void SortingAhead::handOnDone(const Take &take)
+void SortingAhead::handOnDone()
 {
     send();
-    handOnJudged(take);
+    handOnJudged();
 }
 
-void SortingAhead::handOnJudged(const Take &take)
+void SortingAhead::handOnJudged()
 {
     while (!m_sent.empty() && isDone(*m_sent.front()))
-        handOnFront(take);
+        handOnFront();
 }
 
-void SortingAhead::finish(const Take &take)
+void SortingAhead::finish()
 {
     send();
     while (!m_sent.empty())
-        handOnFront(take);
+        handOnFront();
 }

@@ -19,19 +19,20 @@
 // they are judged waits for the oldest.
 class SortingAhead {
 public:
-    explicit SortingAhead(const MessageClassifier &classify);
+    // Rows whose sorting is done are handed to `take`, in the order added.
+    using Take = std::function<void(MessageEntry &&)>;
+    SortingAhead(const MessageClassifier &classify, Take take);
     ~SortingAhead(); // waits for the batches in flight
     SortingAhead(const SortingAhead &) = delete;
     SortingAhead &operator=(const SortingAhead &) = delete;
 
-    using Take = std::function<void(MessageEntry &&)>;
-    // A row the first part sorted; with `header` when the second part is to
-    // judge it. Rows of batches already judged are handed to `take`.
-    void add(MessageEntry entry, const QByteArray &header, const Take &take);
+    // A row the first part sorted; `header` is what the second part reads
+    // when it is to judge the row. Rows of batches already judged go on.
+    void add(MessageEntry entry, const QByteArray &header);
     // Sends the rows gathered so far on their way, and hands on those judged.
-    void handOnDone(const Take &take);
+    void handOnDone();
     // Waits for every row and hands all on.
-    void finish(const Take &take);
+    void finish();
 
     static constexpr qsizetype kBatchRows = 256;
 
@@ -44,10 +45,11 @@ private:
     };
     void send();
     static bool isDone(const Batch &batch);
-    void handOnFront(const Take &take);
-    void handOnJudged(const Take &take);
+    void handOnFront();
+    void handOnJudged();
 
     const MessageClassifier &m_classify;
+    Take m_take;
     std::unique_ptr<Batch> m_open;
     std::deque<std::unique_ptr<Batch>> m_sent;
     int m_maxInFlight;
