@@ -4,10 +4,8 @@
 #include <cstring>
 #include <openssl/evp.h>
 
-namespace {
-
 // Fields mbox-based servers write into the message as it is read.
-bool changedByServer(QByteArrayView name)
+bool HeaderDigest::changedByServer(QByteArrayView name)
 {
     // Most fields are none of them: their first letter says so.
     const char first = name.isEmpty() ? '\0' : char(name.front() | 0x20);
@@ -20,8 +18,6 @@ bool changedByServer(QByteArrayView name)
             return true;
     return false;
 }
-
-} // namespace
 
 namespace HeaderDigest {
 

@@ -15,6 +15,8 @@
 namespace HeaderDigest {
 
 QByteArray of(QByteArrayView headerBlock);
+// Whether a field (by its name, in any case) is one of those left out.
+bool changedByServer(QByteArrayView name);
 // The header block of a TOP reply as received: the reply without its status
 // line and closing dot line. The view is of the reply's own bytes.
 QByteArrayView blockOfReply(QByteArrayView reply);

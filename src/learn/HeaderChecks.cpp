@@ -67,9 +67,13 @@ std::optional<qint64> parseTime(QByteArrayView value)
     if (!date.isValid())
         return std::nullopt;
     const qsizetype second = clock.indexOf(':', colon + 1);
-    const QByteArrayView minutes = clock.sliced(colon + 1, (second < 0 ? clock.size() : second) - colon - 1);
-    qint64 seconds = date.toJulianDay() * 86400 + clock.first(colon).toInt() * 3600 + minutes.toInt() * 60
-        + (second < 0 ? 0 : clock.sliced(second + 1).toInt());
+    const int hh = clock.first(colon).toInt();
+    const int mm = clock.sliced(colon + 1, (second < 0 ? clock.size() : second) - colon - 1).toInt();
+    const int ss = second < 0 ? 0 : clock.sliced(second + 1).toInt();
+    // A clock past its day is no time (and would overflow the sum below).
+    if (hh < 0 || hh > 23 || mm < 0 || mm > 59 || ss < 0 || ss > 60)
+        return std::nullopt;
+    qint64 seconds = date.toJulianDay() * 86400 + hh * 3600 + mm * 60 + ss;
     if (count > i + 4) {
         const QByteArrayView zone = words[i + 4];
         bool zoneOk = false;

@@ -1,6 +1,7 @@
 #include "HeaderTokens.h"
 
 #include "AuthFields.h"
+#include "HeaderDigest.h"
 #include "HeaderFacts.h"
 #include "HeaderWalk.h"
 #include "TokenText.h"
@@ -202,7 +203,7 @@ bool sameHost(QByteArrayView a, QByteArrayView b)
         return true;
     const QByteArrayView shorter = a.size() < b.size() ? a : b;
     const QByteArrayView longer = a.size() < b.size() ? b : a;
-    return !shorter.contains('.') && longer[shorter.size()] == '.'
+    return !shorter.contains('.') && longer.size() > shorter.size() && longer[shorter.size()] == '.'
         && longer.first(shorter.size()).compare(shorter, Qt::CaseInsensitive) == 0;
 }
 
@@ -441,7 +442,10 @@ TokenList HeaderTokens::of(QByteArrayView header)
     quint32 marked = 0;
     HeaderWalk::forEach(header.first(std::min(header.size(), kMaxHeaderBytes)),
                         [&](QByteArrayView name, QByteArrayView value) {
-                            if (isOpinion(name) || isDeliveryStamp(name))
+                            // Fields a server writes as it serves the message
+                            // are left out of its digest too: a lesson taken
+                            // back must take back exactly the tokens it gave.
+                            if (isOpinion(name) || isDeliveryStamp(name) || HeaderDigest::changedByServer(name))
                                 return;
                             sink.add("field", name.first(std::min<qsizetype>(name.size(), 32)));
                             markField(name, &marked);

@@ -121,6 +121,11 @@ private Q_SLOTS:
         QCOMPARE(learner.model().hamMessages(), 6u);
         QCOMPARE(learner.model().tokens(), before);
         QVERIFY(!learner.store().lesson(Learner::digestOf(message), &error).has_value());
+        // A server that writes Status into a message as it serves it changes
+        // neither the lesson's digest nor the tokens taken back.
+        QVERIFY(learner.moved({{"Status: RO\nX-UIDL: 77af\n" + ham(51), true}}, &error));
+        QVERIFY(learner.moved({{ham(51), false}}, &error));
+        QCOMPARE(learner.model().tokens(), before);
         QVERIFY(learner.moved({{spam(50), false}}, &error)); // out of the Recycle Bin the verdict chose
         QCOMPARE(learner.model().hamMessages(), 7u);
     }

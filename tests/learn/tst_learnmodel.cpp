@@ -283,6 +283,10 @@ private Q_SLOTS:
             << QByteArrayList{"auth:i=1",           "w:permitted",
                               "w:mx.home.example",  "authentication-results:spf",
                               "arc.d:shop.example", "check:signed-by-other"};
+        QTest::newRow("hosts of one label and one length, a clock past its day")
+            << QByteArray("Date: 1 Jan 2020 999999999:00:00 +0000\nReceived: from abc (abc [1.2.3.4]) by xyz; Tue, "
+                          "6 Aug 2002 11:48:09 +0100\n\n")
+            << QByteArrayList{"check:date-unreadable", "rcvd1.net:1.2.3"} << QByteArrayList{};
         QTest::newRow("NUL and invalid UTF-8 in a subject")
             << QByteArray(withNul, sizeof(withNul) - 1) << QByteArrayList{"from.domain:b.example", "subject:bad"}
             << QByteArrayList{};
