@@ -4,6 +4,7 @@
 
 #include "RuleDatabase.h"
 
+#include <algorithm>
 #include <sqlite3.h>
 
 namespace {
@@ -50,8 +51,11 @@ std::optional<bool> LearnStore::lesson(const QByteArray &digest, QString *error)
     sqlite3_bind_text(statement, 1, name.constData(), int(name.size()), SQLITE_TRANSIENT);
     sqlite3_bind_blob(statement, 2, digest.constData(), int(digest.size()), SQLITE_TRANSIENT);
     std::optional<bool> found;
-    if (sqlite3_step(statement) == SQLITE_ROW)
+    const int rc = sqlite3_step(statement);
+    if (rc == SQLITE_ROW)
         found = sqlite3_column_int(statement, 0) != 0;
+    else if (rc != SQLITE_DONE)
+        fail(db, error); // not "no lesson": the caller would teach the message twice
     sqlite3_finalize(statement);
     return found;
 }
@@ -61,17 +65,55 @@ bool LearnStore::setLesson(const QByteArray &digest, bool spam, qint32 day, QStr
     if (!ensureTables(error))
         return false;
     sqlite3 *db = m_database.connection();
-    const qsizetype keep = m_maxLessons;
     return run(db, "insert or replace into tblesson (profile, digest, spam, day) values (?1, ?2, ?3, ?4)", m_profile,
-               &digest, error,
-               [&](sqlite3_stmt *s) {
+               &digest, error, [&](sqlite3_stmt *s) {
                    sqlite3_bind_int(s, 3, spam ? 1 : 0);
                    sqlite3_bind_int(s, 4, day);
-               })
-        && run(db,
-               "delete from tblesson where profile = ?1 and digest in (select digest from tblesson where profile = ?1 "
-               "order by day desc limit -1 offset ?2)",
-               m_profile, nullptr, error, [&](sqlite3_stmt *s) { sqlite3_bind_int64(s, 2, keep); });
+               });
+}
+
+bool LearnStore::trimLessons(const QSet<QByteArray> &taught, QString *error)
+{
+    if (!ensureTables(error))
+        return false;
+    sqlite3 *db = m_database.connection();
+    const QByteArray name = m_profile.toUtf8();
+    sqlite3_stmt *statement = nullptr;
+    if (sqlite3_prepare_v2(db, "select count(*) from tblesson where profile = ?1", -1, &statement, nullptr)
+        != SQLITE_OK)
+        return fail(db, error);
+    sqlite3_bind_text(statement, 1, name.constData(), int(name.size()), SQLITE_TRANSIENT);
+    int rc = sqlite3_step(statement);
+    const qint64 excess = rc == SQLITE_ROW ? sqlite3_column_int64(statement, 0) - m_maxLessons : 0;
+    sqlite3_finalize(statement);
+    if (rc != SQLITE_ROW)
+        return fail(db, error);
+    if (excess <= 0)
+        return true;
+    // The oldest go, the ones just taught last: a teaching never forgets its
+    // own lessons unless it alone holds more than the bound.
+    if (sqlite3_prepare_v2(db, "select digest from tblesson where profile = ?1 order by day limit ?2", -1, &statement,
+                           nullptr)
+        != SQLITE_OK)
+        return fail(db, error);
+    sqlite3_bind_text(statement, 1, name.constData(), int(name.size()), SQLITE_TRANSIENT);
+    sqlite3_bind_int64(statement, 2, excess + taught.size());
+    QList<QByteArray> older;
+    QList<QByteArray> fresh;
+    while ((rc = sqlite3_step(statement)) == SQLITE_ROW) {
+        const QByteArray digest(static_cast<const char *>(sqlite3_column_blob(statement, 0)),
+                                sqlite3_column_bytes(statement, 0));
+        (taught.contains(digest) ? fresh : older).append(digest);
+    }
+    sqlite3_finalize(statement);
+    if (rc != SQLITE_DONE)
+        return fail(db, error);
+    older += fresh;
+    for (qsizetype i = 0; i < std::min<qsizetype>(excess, older.size()); ++i) {
+        if (!removeLesson(older.at(i), error))
+            return false;
+    }
+    return true;
 }
 
 bool LearnStore::removeLesson(const QByteArray &digest, QString *error)

@@ -15,6 +15,8 @@ constexpr const char *kCreate[] = {
     "ham integer not null)",
     "create table if not exists tblesson (profile text not null, digest blob not null, spam integer not null, "
     "day integer not null, primary key (profile, digest)) without rowid",
+    // The oldest lesson records, found without reading them all.
+    "create index if not exists tblesson_day on tblesson (profile, day)",
 };
 
 struct Statement {
@@ -95,9 +97,12 @@ std::optional<LearnModel> LearnStore::load(QString *error) const
     if (!totals.prepare(db, "select spam, ham from tblearntotal where profile = ?1"))
         return failWith(db, error), std::nullopt;
     totals.bindText(1, profile);
-    if (sqlite3_step(totals.handle) == SQLITE_ROW)
+    const int read = sqlite3_step(totals.handle);
+    if (read == SQLITE_ROW)
         model.setTotals(quint32(sqlite3_column_int64(totals.handle, 0)),
                         quint32(sqlite3_column_int64(totals.handle, 1)));
+    else if (read != SQLITE_DONE) // totals of 0 would be saved over the stored ones
+        return failWith(db, error), std::nullopt;
     Statement rows;
     if (!rows.prepare(db, "select token, spam, ham, day from tblearn where profile = ?1"))
         return failWith(db, error), std::nullopt;

@@ -3,6 +3,7 @@
 #include "LearnModel.h"
 
 #include <QByteArray>
+#include <QSet>
 #include <QString>
 #include <functional>
 #include <optional>
@@ -32,6 +33,9 @@ public:
     // for good mail, nothing when it gave none.
     std::optional<bool> lesson(const QByteArray &digest, QString *error) const;
     bool setLesson(const QByteArray &digest, bool spam, qint32 day, QString *error);
+    // Forgets the oldest lesson records past the bound, those of `taught`
+    // (digests) last.
+    bool trimLessons(const QSet<QByteArray> &taught, QString *error);
     bool removeLesson(const QByteArray &digest, QString *error);
 
     // Forgets everything the profile learned; resetAll() every profile's.

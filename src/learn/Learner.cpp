@@ -53,7 +53,8 @@ bool Learner::apply(const QList<Lesson> &lessons, bool oppositeUndoes, QString *
 {
     const LearnModel before = m_model;
     const qint32 day = today();
-    const bool taught = m_store.inTransaction(
+    QSet<QByteArray> taught; // the digests given a record here
+    const bool done = m_store.inTransaction(
         [&] {
             for (const Lesson &lesson : lessons) {
                 const QByteArray digest = digestOf(lesson.header);
@@ -79,14 +80,17 @@ bool Learner::apply(const QList<Lesson> &lessons, bool oppositeUndoes, QString *
                 m_model.learn(tokens, lesson.spam, day);
                 if (!m_store.setLesson(digest, lesson.spam, day, error))
                     return false;
+                taught.insert(digest);
             }
-            return m_store.save(m_model, error);
+            // Once per teaching, not per lesson: a large import sorts the
+            // records once, and keeps the lessons it just took.
+            return m_store.trimLessons(taught, error) && m_store.save(m_model, error);
         },
         error);
-    if (!taught)
+    if (!done)
         m_model = before;
     m_model.prepareLookups();
-    return taught;
+    return done;
 }
 
 bool Learner::forget(QByteArrayView header, QString *error)

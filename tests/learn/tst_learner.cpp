@@ -199,6 +199,29 @@ private Q_SLOTS:
         QVERIFY(remembered <= 5);
     }
 
+    // Past the bound the oldest lesson records go, never those of the
+    // teaching that passed it: taught again, those change nothing.
+    void lessonRecordsKeepTheNewest()
+    {
+        QString error;
+        Learner learner(*m_db, QStringLiteral("Work"));
+        learner.store().setBounds(100000, 80000, 4);
+        QVERIFY(learner.load(&error));
+        const auto lessons = [](int from, int to) {
+            QList<Learner::Lesson> list;
+            for (int i = from; i < to; ++i)
+                list.append({spam(i), true});
+            return list;
+        };
+        QVERIFY2(learner.teach(lessons(0, 4), &error), qPrintable(error));
+        QVERIFY2(learner.teach(lessons(4, 8), &error), qPrintable(error));
+        QVERIFY(learner.teach(lessons(4, 8), &error));
+        QCOMPARE(learner.model().spamMessages(), 8u);
+        // The first four were forgotten as records: they alone teach again.
+        QVERIFY(learner.teach(lessons(0, 8), &error));
+        QCOMPARE(learner.model().spamMessages(), 12u);
+    }
+
     void resetPerProfileAndForAll()
     {
         QString error;
