@@ -80,30 +80,47 @@ int LearnCommand::learn(const CommandLine::Options &options, RuleDatabase &rules
         return ExitCode::NotConfigured;
     const bool spam = !options.learnSpam.isEmpty();
     const QString path = spam ? options.learnSpam : options.learnHam;
-    const MessageFiles::Headers read = MessageFiles::read(path);
+    Learner learner(rules, profile);
+    QString error;
+    if (!learner.load(&error)) {
+        ConsoleOutput::error(QStringLiteral("The lessons could not be read: ") + error);
+        return ExitCode::Failure;
+    }
+    // A batch at a time, each stored whole: a large mailbox costs one
+    // batch's memory, and what was stored before a failure stays learned.
+    qsizetype stored = 0;
+    const MessageFiles::Totals read = MessageFiles::read(path, [&](const QList<QByteArray> &headers) {
+        QList<Learner::Lesson> lessons;
+        lessons.reserve(headers.size());
+        for (const QByteArray &header : headers)
+            lessons.append({header, spam});
+        if (!learner.teach(lessons, &error))
+            return false;
+        stored += headers.size();
+        return true;
+    });
     if (!read.error.isEmpty()) {
         ConsoleOutput::error(
             QStringLiteral("\"%1\" could not be read: %2").arg(ConsoleOutput::plain(path), read.error));
         return ExitCode::Failure;
     }
-    Learner learner(rules, profile);
-    QString error;
-    QList<Learner::Lesson> lessons;
-    for (const QByteArray &header : read.headers)
-        lessons.append({header, spam});
-    if (!learner.load(&error) || !learner.teach(lessons, &error)) {
-        ConsoleOutput::error(QStringLiteral("The lessons could not be stored: ") + error);
+    if (!error.isEmpty()) {
+        QString line = QStringLiteral("The lessons could not be stored: ") + error;
+        if (stored > 0)
+            line += QStringLiteral(" (the first %1 messages were learned)").arg(stored);
+        ConsoleOutput::error(line);
         return ExitCode::Failure;
     }
     QString line = QStringLiteral("Learned %1 messages of \"%2\" as %3 for the profile \"%4\".")
-                       .arg(read.headers.size())
+                       .arg(stored)
                        .arg(ConsoleOutput::plain(path), spam ? QStringLiteral("spam") : QStringLiteral("good mail"),
                             ConsoleOutput::plain(profile));
     if (read.refused > 0)
         line += QStringLiteral(" %1 could not be read as mail and were skipped.").arg(read.refused);
     if (!options.quiet || read.refused > 0)
         ConsoleOutput::out(line);
-    return ExitCode::Done;
+    // Nothing at all was mail: say so to a script too.
+    return stored == 0 && read.refused > 0 ? ExitCode::Failure : ExitCode::Done;
 }
 
 int LearnCommand::classify(const CommandLine::Options &options, RuleDatabase &rules)

@@ -21,8 +21,42 @@ QByteArray headOfFile(const QString &path, QString *error)
     return file.read(kBound + 1);
 }
 
+// The headers of one read() on their way out, a batch at a time.
+class Batches {
+public:
+    explicit Batches(const MessageFiles::Take &take)
+        : m_take(take)
+    {
+    }
+    void add(const QByteArray &header)
+    {
+        m_batch.append(header);
+        m_bytes += header.size();
+        if (m_batch.size() >= MessageFiles::kBatchHeaders || m_bytes >= MessageFiles::kBatchBytes)
+            handOn();
+    }
+    // False once the taker stopped: nothing more is read.
+    bool handOn()
+    {
+        if (!m_batch.isEmpty() && m_going)
+            m_going = m_take(m_batch);
+        m_batch.clear();
+        m_bytes = 0;
+        return m_going;
+    }
+    bool going() const { return m_going; }
+
+    MessageFiles::Totals totals;
+
+private:
+    const MessageFiles::Take &m_take;
+    QList<QByteArray> m_batch;
+    qsizetype m_bytes = 0;
+    bool m_going = true;
+};
+
 // mbox: messages start at lines "From "; a header runs to its blank line.
-void readMbox(QFile &file, MessageFiles::Headers &out)
+void readMbox(QFile &file, Batches &out)
 {
     QByteArray header;
     bool inHeader = false;
@@ -31,24 +65,30 @@ void readMbox(QFile &file, MessageFiles::Headers &out)
         if (inHeader || !header.isEmpty()) {
             QString why;
             if (overflow || MessageFiles::headerOf(header + "\n", &why).isEmpty())
-                ++out.refused;
+                ++out.totals.refused;
             else
-                out.headers.append(header);
+                out.add(header);
         }
         header.clear();
         inHeader = false;
         overflow = false;
     };
-    while (!file.atEnd()) {
-        QByteArray line = file.readLine(kBound);
-        if (line.startsWith("From ")) {
+    // A line longer than a read comes in pieces; only a piece that begins a
+    // line can start a message or end a header, or a long body line could
+    // pass off its tail as a message of its own.
+    bool lineStart = true;
+    while (!file.atEnd() && out.going()) {
+        const QByteArray line = file.readLine(kBound);
+        const bool whole = lineStart;
+        lineStart = line.endsWith('\n');
+        if (whole && line.startsWith("From ")) {
             finish();
             inHeader = true;
             continue;
         }
         if (!inHeader)
             continue;
-        if (line == "\n" || line == "\r\n") {
+        if (whole && (line == "\n" || line == "\r\n")) {
             finish();
             continue;
         }
@@ -60,16 +100,16 @@ void readMbox(QFile &file, MessageFiles::Headers &out)
     finish();
 }
 
-void readOne(const QString &path, MessageFiles::Headers &out)
+void readOne(const QString &path, Batches &out)
 {
     QString error;
     const QByteArray head = headOfFile(path, &error);
     QString why;
     const QByteArray header = error.isEmpty() ? MessageFiles::headerOf(head, &why) : QByteArray();
     if (header.isEmpty())
-        ++out.refused;
+        ++out.totals.refused;
     else
-        out.headers.append(header);
+        out.add(header);
 }
 
 } // namespace
@@ -97,9 +137,9 @@ QByteArray MessageFiles::headerOf(const QByteArray &bytes, QString *why)
     return header.toByteArray();
 }
 
-MessageFiles::Headers MessageFiles::read(const QString &path)
+MessageFiles::Totals MessageFiles::read(const QString &path, const Take &take)
 {
-    Headers out;
+    Batches out(take);
     const QFileInfo info(path);
     if (info.isDir()) {
         QStringList folders;
@@ -111,19 +151,24 @@ MessageFiles::Headers MessageFiles::read(const QString &path)
             folders << path;
         for (const QString &folder : folders) {
             const QStringList names = QDir(folder).entryList(QDir::Files, QDir::Name);
-            for (const QString &name : names)
+            for (const QString &name : names) {
+                if (!out.going())
+                    break;
                 readOne(folder + u'/' + name, out);
+            }
         }
-        return out;
+        out.handOn();
+        return out.totals;
     }
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
-        out.error = file.errorString();
-        return out;
+        out.totals.error = file.errorString();
+        return out.totals;
     }
     if (file.peek(5) == "From ")
         readMbox(file, out);
     else
         readOne(path, out);
-    return out;
+    out.handOn();
+    return out.totals;
 }

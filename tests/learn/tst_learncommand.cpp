@@ -116,6 +116,25 @@ private Q_SLOTS:
         QVERIFY2((code == 0 ? run.out : run.err).contains(says), (run.out + run.err).constData());
     }
 
+    // A body line longer than a read comes in pieces: a piece that only
+    // looks like a "From " line starts no message. A file where nothing at
+    // all is mail fails.
+    void mboxLinesInPiecesAndNothingButRefusals()
+    {
+        const QString file = m_home.path() + QStringLiteral("/long.mbox");
+        QVERIFY(write(file,
+                      "From a@prizes.example Mon Dec  7 10:00:00 2026\n" + spam(40) + QByteArray(256 * 1024 - 1, 'A')
+                          + "From evil Mon Dec  7 10:00:00 2026\nFrom: Injected <x@evil.example>\n\n"));
+        const ProgramResult run = runProgram({QStringLiteral("--learn-spam"), file});
+        QCOMPARE(run.code, 0);
+        QVERIFY2(run.out.startsWith("Learned 1 messages"), run.out.constData());
+        static const char withNul[] = "From a@b Mon Dec  7 10:00:00 2026\nSubject: a\0b\n\n";
+        QVERIFY(write(file, QByteArray(withNul, sizeof withNul - 1)));
+        const ProgramResult refused = runProgram({QStringLiteral("--learn-spam"), file});
+        QCOMPARE(refused.code, 1);
+        QVERIFY2(refused.out.contains("1 could not be read as mail"), refused.out.constData());
+    }
+
     // Over POP3 the timer's --delete leaves learned spam on the server for
     // the window's review unless the profile allows it; rules' spam goes.
     void deleteTakesLearnedSpamOnlyWhereAllowed()
