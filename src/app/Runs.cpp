@@ -160,7 +160,10 @@ void cmdConfirm_Click(RunHost &host, RuleDatabase &rules, Dialer &dialer, const 
     const DeletionResult result = MailRun::emptyRecycleBin(target, host.recycleModel(), rules);
     // What the server deleted was spam; the Inbox the user reviewed and left is good.
     const bool finished = result.outcome() == MailOutcome::Done;
-    Lessons::fromEmpty(rules, profile.name, result.deleted, finished ? &host.inboxModel() : nullptr);
+    const QString failed = Lessons::fromEmpty(rules, profile.name, result.deleted,
+                                              finished ? &host.inboxModel() : nullptr);
+    if (!failed.isEmpty())
+        host.setStatusText(QStringLiteral("The emptied messages were not learned from: ") + failed);
 }
 
 QString mnuLearnFromServer_Click(RunHost &host, RuleDatabase &rules, Dialer &dialer, const RunProfile &profile,
