@@ -24,25 +24,25 @@ quint64 TokenList::idOf(QByteArrayView text)
 
 bool TokenList::insertId(quint64 id)
 {
-    if (id == 0) {
-        const bool fresh = !m_seenZero;
-        m_seenZero = true;
-        return fresh;
-    }
     if (!m_seen) {
         // Each thread's own: a message's tokens are gathered on one thread.
-        thread_local std::array<quint64, kSeenSlots> room;
-        room.fill(0);
+        thread_local std::array<SeenSlot, kSeenSlots> room{};
+        thread_local quint32 generation = 0;
+        if (++generation == 0) { // after four billion lists: clear once, begin again
+            room.fill({});
+            generation = 1;
+        }
         m_seen = room.data();
+        m_generation = generation;
     }
     // The low bits of FNV-1a are mixed poorly for texts differing at the end.
     std::size_t slot = std::size_t((id ^ (id >> 29)) * 0x9E3779B97F4A7C15ULL >> 53) & (kSeenSlots - 1);
-    while (m_seen[slot] != 0) {
-        if (m_seen[slot] == id)
+    while (m_seen[slot].generation == m_generation) {
+        if (m_seen[slot].id == id)
             return false;
         slot = (slot + 1) & (kSeenSlots - 1);
     }
-    m_seen[slot] = id;
+    m_seen[slot] = {id, m_generation};
     return true;
 }
 
@@ -62,9 +62,12 @@ void TokenList::add(const Tag &tag, QByteArrayView word)
         if (length == 0)
             return;
     }
+    // Lowered once, into the bytes kept if the token is new.
+    char bytes[HeaderTokens::kMaxTokenBytes];
     quint64 hash = tag.hash;
     for (qsizetype i = 0; i < length; ++i) {
-        hash ^= quint8(lowered(word[i]));
+        bytes[i] = lowered(word[i]);
+        hash ^= quint8(bytes[i]);
         hash *= kFnvPrime;
     }
     if (!insertId(hash))
@@ -82,9 +85,7 @@ void TokenList::add(const Tag &tag, QByteArrayView word)
     for (qsizetype i = 0; i < tag.text.size(); ++i)
         data[i] = lowered(tag.text[i]);
     data[tag.text.size()] = ':';
-    data += tag.text.size() + 1;
-    for (qsizetype i = 0; i < length; ++i)
-        data[i] = lowered(word[i]);
+    std::memcpy(data + tag.text.size() + 1, bytes, size_t(length));
     m_ids.append(hash);
     m_spans.append({quint32(start), quint32(full)});
 }
@@ -92,7 +93,6 @@ void TokenList::add(const Tag &tag, QByteArrayView word)
 void TokenList::finish()
 {
     m_seen = nullptr;
-    m_seenZero = false;
 }
 
 QByteArray TokenList::text(qsizetype index) const

@@ -3,6 +3,7 @@
 #include "HeaderDisplay.h"
 
 #include <QStringDecoder>
+#include <algorithm>
 #include <array>
 #include <cstring>
 
@@ -13,6 +14,10 @@ namespace {
 
 bool TokenText::Detail::isOneOff(QByteArrayView word)
 {
+    // Most words are short: only a pure number is one then, and the first
+    // letter says it is not.
+    if (word.size() < 10)
+        return std::all_of(word.begin(), word.end(), [](char c) { return c >= '0' && c <= '9'; });
     int digits = 0;
     int switches = 0;
     bool lastDigit = false;
@@ -174,7 +179,10 @@ void TokenText::encodedCharsets(QByteArrayView raw, const Emit &emit)
 
 QByteArray TokenText::shape(QByteArrayView value, qsizetype maxBytes)
 {
-    QByteArray out;
+    // Made on the stack and copied once: a header has a dozen shapes.
+    char bytes[64];
+    maxBytes = std::min<qsizetype>(maxBytes, sizeof bytes);
+    qsizetype size = 0;
     char last = 0;
     int run = 0;
     for (const char c : value) {
@@ -193,11 +201,11 @@ QByteArray TokenText::shape(QByteArrayView value, qsizetype maxBytes)
         last = s;
         if ((s == '9' || s == 'a' || s == 'A') && run > 2)
             continue;
-        out += s;
-        if (out.size() >= maxBytes)
+        bytes[size++] = s;
+        if (size >= maxBytes)
             break;
     }
-    return out;
+    return QByteArray(bytes, size);
 }
 
 QByteArray TokenText::domainOf(QByteArrayView address)
