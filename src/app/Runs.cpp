@@ -195,6 +195,9 @@ QString mnuLearnFromServer_Click(RunHost &host, RuleDatabase &rules, Dialer &dia
     if (counts.filtered > 0)
         text += QStringLiteral("; %1 in the good mail's folders are filter rules' hits and were not learned as good")
                     .arg(counts.filtered);
+    if (counts.judgedSpam > 0)
+        text += QStringLiteral("; %1 in the good mail's folders look like your spam and were not learned as good")
+                    .arg(counts.judgedSpam);
     if (counts.ownVerdicts > 0)
         text += QStringLiteral("; %1 in the spam folder were moved there by the learning itself and teach nothing")
                     .arg(counts.ownVerdicts);

@@ -31,6 +31,7 @@ void print(const CommandLine::Options &options, const QString &profile, const Le
         }
         w.endArray();
         w.field(u"good", counts.good);
+        w.field(u"judgedSpam", counts.judgedSpam);
         w.field(u"known", counts.known);
         w.field(u"ownVerdicts", counts.ownVerdicts);
         w.field(u"profile", profile);
@@ -60,6 +61,9 @@ void print(const CommandLine::Options &options, const QString &profile, const Le
     if (counts.filtered > 0)
         line += QStringLiteral(" %1 in the good mail's folders are filter rules' hits and were not learned as good.")
                     .arg(counts.filtered);
+    if (counts.judgedSpam > 0)
+        line += QStringLiteral(" %1 in the good mail's folders look like your spam and were not learned as good.")
+                    .arg(counts.judgedSpam);
     if (std::none_of(folders.cbegin(), folders.cend(), [](const auto &f) { return f.spam; }))
         line += QStringLiteral(" The server has no Junk folder (none marked \\Junk, none named Junk or Spam): "
                                "nothing was learned as spam.");

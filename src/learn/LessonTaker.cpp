@@ -58,6 +58,10 @@ bool LessonTaker::take(const QList<QByteArray> &headers, bool spam, QString *err
             ++counts.filtered;
             continue;
         }
+        if (!spam && m_learner.verdict(header).kind == LearnedVerdict::Kind::Spam) {
+            ++counts.judgedSpam;
+            continue;
+        }
         QString failure;
         const std::optional<bool> earlier = m_learner.store().lesson(digest, &failure);
         if (!failure.isEmpty()) {
@@ -79,5 +83,6 @@ bool LessonTaker::take(const QList<QByteArray> &headers, bool spam, QString *err
     m_counts.known += counts.known;
     m_counts.ownVerdicts += counts.ownVerdicts;
     m_counts.filtered += counts.filtered;
+    m_counts.judgedSpam += counts.judgedSpam;
     return true;
 }

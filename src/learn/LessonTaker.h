@@ -16,7 +16,9 @@ class RuleDatabase;
 // counts say how many lessons were new. A message in the spam folder that
 // Trelvik itself moved there on a learned verdict, unattended, is no
 // lesson: the learning never confirms itself. Nor is a message the filter
-// rules would send to the Recycle Bin good mail, wherever it waits.
+// rules would send to the Recycle Bin, or that the learning judges spam,
+// good mail, wherever it waits: an Inbox on the server holds the spam a
+// fetch put in the Recycle Bin until the user empties it.
 class LessonTaker {
 public:
     struct Counts {
@@ -25,6 +27,7 @@ public:
         int known = 0; // taken before, the same way
         int ownVerdicts = 0; // the learning's own moves, left out
         int filtered = 0; // good by its folder, but a filter rule's hit: left out
+        int judgedSpam = 0; // good by its folder, but the learning's spam: left out
     };
 
     LessonTaker(RuleDatabase &database, const QString &profile);

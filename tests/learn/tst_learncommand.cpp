@@ -188,8 +188,8 @@ private Q_SLOTS:
 
     // An IMAP profile learns from its server's Junk folder and INBOX, read
     // only; again, nothing new; a message the learning itself moved to Junk,
-    // or a filter rule's hit in INBOX, teaches nothing; a POP3 profile has no
-    // folders to learn from.
+    // or a filter rule's hit or the learning's spam in INBOX, teaches
+    // nothing; a POP3 profile has no folders to learn from.
     void learnsFromServerFolders()
     {
         QList<QByteArray> inbox, junk;
@@ -197,6 +197,7 @@ private Q_SLOTS:
             inbox.append(SamplePop3Server::toCrLf(ham(i)));
             junk.append(SamplePop3Server::toCrLf(spam(i)));
         }
+        inbox.append(SamplePop3Server::toCrLf(spam(404))); // fetched, and waiting in the Recycle Bin
         SampleImapServer server(inbox, "ann", "secret");
         QVERIFY(server.listen());
         for (const QByteArray &message : junk)
@@ -225,6 +226,12 @@ private Q_SLOTS:
             // An unscreened INBOX message the user's rules call spam is no good mail.
             QVERIFY(rules.InsertRule(QStringLiteral("tbfilter"), QStringLiteral("Subject: *meeting 403*")));
         }
+        // It has learned enough to judge before it reads its server.
+        for (const auto &[option, path] : {std::pair{"--learn-spam", "/spam.mbox"}, std::pair{"--learn-ham", "/good"}})
+            QCOMPARE(runProgram({QLatin1String(option), m_home.path() + QLatin1String(path),
+                                 QStringLiteral("--profile"), QStringLiteral("Imap")})
+                         .code,
+                     0);
         const QStringList learn = {QStringLiteral("--learn-from-server"), QStringLiteral("--profile"),
                                    QStringLiteral("Imap")};
         const ProgramResult first = runProgram(learn + QStringList{QStringLiteral("--json")});
@@ -233,6 +240,7 @@ private Q_SLOTS:
         QCOMPARE(counts.value(QStringLiteral("spam")).toInt(), 3);
         QCOMPARE(counts.value(QStringLiteral("good")).toInt(), 3);
         QCOMPARE(counts.value(QStringLiteral("filtered")).toInt(), 1);
+        QCOMPARE(counts.value(QStringLiteral("judgedSpam")).toInt(), 1);
         QCOMPARE(counts.value(QStringLiteral("ownVerdicts")).toInt(), 1);
         QCOMPARE(counts.value(QStringLiteral("known")).toInt(), 0);
         const QJsonObject junkRead = counts.value(QStringLiteral("folders")).toArray().at(0).toObject();
