@@ -94,8 +94,10 @@ int RuleActions::recheckInbox()
         if (first >= 0)
             m_messages.inboxView()->selectRow(first);
     });
-    m_messages.UpdateCountsForInbox();
+    // The count first: a failure to learn from the moves, told as the
+    // counts are updated, must not be written over.
     m_status.setText(movedText(moved, QStringLiteral("Recycle Bin")));
+    m_messages.UpdateCountsForInbox();
     return moved;
 }
 
@@ -109,8 +111,8 @@ int RuleActions::recheckRecycleBin()
             ++moved;
         }
     });
-    m_messages.UpdateCountsForRecycleBin();
     m_status.setText(movedText(moved, QStringLiteral("Inbox")));
+    m_messages.UpdateCountsForRecycleBin();
     return moved;
 }
 
