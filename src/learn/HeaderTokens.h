@@ -59,15 +59,11 @@ private:
     QList<quint64> m_ids;
     QList<std::pair<quint32, quint32>> m_spans; // offset and length in m_arena, by the place in m_ids
     QByteArray m_arena;
-    // While tokens are added: the ids seen, open addressing; the room is the
-    // thread's, reused from message to message, and a slot is taken only
-    // when it holds this list's generation, so nothing is cleared between.
-    struct SeenSlot {
-        quint64 id = 0;
-        quint32 generation = 0;
-    };
-    SeenSlot *m_seen = nullptr;
-    quint32 m_generation = 0;
+    // While tokens are added: the ids seen, open addressing (0 is a free
+    // slot); the room is the thread's, reused from message to message, and
+    // only the slots the last list took are cleared for the next.
+    quint64 *m_seen = nullptr;
+    bool m_seenZero = false;
 };
 
 // The evidence a message header carries, as tokens tagged by the field they

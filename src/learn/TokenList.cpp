@@ -24,25 +24,33 @@ quint64 TokenList::idOf(QByteArrayView text)
 
 bool TokenList::insertId(quint64 id)
 {
+    if (id == 0) {
+        const bool fresh = !m_seenZero;
+        m_seenZero = true;
+        return fresh;
+    }
+    // Each thread's own: a message's tokens are gathered on one thread. A
+    // list takes at most kMaxTokens slots, and the next list frees just those.
+    thread_local std::array<quint64, kSeenSlots> room{};
+    thread_local std::array<quint16, HeaderTokens::kMaxTokens> taken;
+    thread_local qsizetype takenCount = 0;
     if (!m_seen) {
-        // Each thread's own: a message's tokens are gathered on one thread.
-        thread_local std::array<SeenSlot, kSeenSlots> room{};
-        thread_local quint32 generation = 0;
-        if (++generation == 0) { // after four billion lists: clear once, begin again
-            room.fill({});
-            generation = 1;
-        }
+        for (qsizetype i = 0; i < takenCount; ++i)
+            room[taken[i]] = 0;
+        takenCount = 0;
         m_seen = room.data();
-        m_generation = generation;
     }
     // The low bits of FNV-1a are mixed poorly for texts differing at the end.
     std::size_t slot = std::size_t((id ^ (id >> 29)) * 0x9E3779B97F4A7C15ULL >> 53) & (kSeenSlots - 1);
-    while (m_seen[slot].generation == m_generation) {
-        if (m_seen[slot].id == id)
+    while (m_seen[slot] != 0) {
+        if (m_seen[slot] == id)
             return false;
         slot = (slot + 1) & (kSeenSlots - 1);
     }
-    m_seen[slot] = {id, m_generation};
+    if (takenCount == qsizetype(taken.size()))
+        return false; // never: add() stops at kMaxTokens
+    m_seen[slot] = id;
+    taken[takenCount++] = quint16(slot);
     return true;
 }
 
@@ -93,6 +101,7 @@ void TokenList::add(const Tag &tag, QByteArrayView word)
 void TokenList::finish()
 {
     m_seen = nullptr;
+    m_seenZero = false;
 }
 
 QByteArray TokenList::text(qsizetype index) const
