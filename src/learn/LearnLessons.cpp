@@ -2,6 +2,7 @@
 // teaches once and can be taken back.
 #include "LearnStore.h"
 
+#include "LearnStatement.h"
 #include "RuleDatabase.h"
 
 #include <algorithm>
@@ -78,40 +79,41 @@ bool LearnStore::trimLessons(const QSet<QByteArray> &taught, QString *error)
         return false;
     sqlite3 *db = m_database.connection();
     const QByteArray name = m_profile.toUtf8();
-    sqlite3_stmt *statement = nullptr;
-    if (sqlite3_prepare_v2(db, "select count(*) from tblesson where profile = ?1", -1, &statement, nullptr)
-        != SQLITE_OK)
+    LearnStatement count;
+    if (!count.prepare(db, "select count(*) from tblesson where profile = ?1"))
         return fail(db, error);
-    sqlite3_bind_text(statement, 1, name.constData(), int(name.size()), SQLITE_TRANSIENT);
-    int rc = sqlite3_step(statement);
-    const qint64 excess = rc == SQLITE_ROW ? sqlite3_column_int64(statement, 0) - m_maxLessons : 0;
-    sqlite3_finalize(statement);
-    if (rc != SQLITE_ROW)
+    count.bindText(1, name);
+    if (sqlite3_step(count.handle) != SQLITE_ROW)
         return fail(db, error);
+    const qint64 excess = sqlite3_column_int64(count.handle, 0) - m_maxLessons;
     if (excess <= 0)
         return true;
     // The oldest go, the ones just taught last: a teaching never forgets its
     // own lessons unless it alone holds more than the bound.
-    if (sqlite3_prepare_v2(db, "select digest from tblesson where profile = ?1 order by day limit ?2", -1, &statement,
-                           nullptr)
-        != SQLITE_OK)
+    LearnStatement oldest;
+    if (!oldest.prepare(db, "select digest from tblesson where profile = ?1 order by day limit ?2"))
         return fail(db, error);
-    sqlite3_bind_text(statement, 1, name.constData(), int(name.size()), SQLITE_TRANSIENT);
-    sqlite3_bind_int64(statement, 2, excess + taught.size());
+    oldest.bindText(1, name);
+    sqlite3_bind_int64(oldest.handle, 2, excess + taught.size());
     QList<QByteArray> older;
     QList<QByteArray> fresh;
-    while ((rc = sqlite3_step(statement)) == SQLITE_ROW) {
-        const QByteArray digest(static_cast<const char *>(sqlite3_column_blob(statement, 0)),
-                                sqlite3_column_bytes(statement, 0));
+    int rc;
+    while ((rc = sqlite3_step(oldest.handle)) == SQLITE_ROW) {
+        const QByteArray digest(static_cast<const char *>(sqlite3_column_blob(oldest.handle, 0)),
+                                sqlite3_column_bytes(oldest.handle, 0));
         (taught.contains(digest) ? fresh : older).append(digest);
     }
-    sqlite3_finalize(statement);
     if (rc != SQLITE_DONE)
         return fail(db, error);
     older += fresh;
+    LearnStatement drop;
+    if (!drop.prepare(db, "delete from tblesson where profile = ?1 and digest = ?2"))
+        return fail(db, error);
+    drop.bindText(1, name);
     for (qsizetype i = 0; i < std::min<qsizetype>(excess, older.size()); ++i) {
-        if (!removeLesson(older.at(i), error))
-            return false;
+        sqlite3_bind_blob(drop.handle, 2, older.at(i).constData(), int(older.at(i).size()), SQLITE_TRANSIENT);
+        if (!drop.done())
+            return fail(db, error);
     }
     return true;
 }

@@ -1,5 +1,6 @@
 #include "LearnStore.h"
 
+#include "LearnStatement.h"
 #include "RuleDatabase.h"
 
 #include <algorithm>
@@ -19,24 +20,6 @@ constexpr const char *kCreate[] = {
     "create index if not exists tblesson_day on tblesson (profile, day)",
 };
 
-struct Statement {
-    sqlite3_stmt *handle = nullptr;
-    ~Statement() { sqlite3_finalize(handle); }
-    bool prepare(sqlite3 *db, const char *sql)
-    {
-        return sqlite3_prepare_v2(db, sql, -1, &handle, nullptr) == SQLITE_OK;
-    }
-    void bindText(int index, const QByteArray &utf8)
-    {
-        sqlite3_bind_text(handle, index, utf8.constData(), int(utf8.size()), SQLITE_TRANSIENT);
-    }
-    bool done()
-    {
-        const bool ok = sqlite3_step(handle) == SQLITE_DONE;
-        sqlite3_reset(handle);
-        return ok;
-    }
-};
 
 bool failWith(sqlite3 *db, QString *error)
 {
@@ -93,7 +76,7 @@ std::optional<LearnModel> LearnStore::load(QString *error) const
     sqlite3 *db = m_database.connection();
     const QByteArray profile = m_profile.toUtf8();
     LearnModel model;
-    Statement totals;
+    LearnStatement totals;
     if (!totals.prepare(db, "select spam, ham from tblearntotal where profile = ?1"))
         return failWith(db, error), std::nullopt;
     totals.bindText(1, profile);
@@ -103,7 +86,7 @@ std::optional<LearnModel> LearnStore::load(QString *error) const
                         quint32(sqlite3_column_int64(totals.handle, 1)));
     else if (read != SQLITE_DONE) // totals of 0 would be saved over the stored ones
         return failWith(db, error), std::nullopt;
-    Statement rows;
+    LearnStatement rows;
     if (!rows.prepare(db, "select token, spam, ham, day from tblearn where profile = ?1"))
         return failWith(db, error), std::nullopt;
     rows.bindText(1, profile);
@@ -122,9 +105,9 @@ bool LearnStore::writeChanged(LearnModel &model, QString *error)
 {
     sqlite3 *db = m_database.connection();
     const QByteArray profile = m_profile.toUtf8();
-    Statement put;
-    Statement drop;
-    Statement totals;
+    LearnStatement put;
+    LearnStatement drop;
+    LearnStatement totals;
     if (!put.prepare(db, "insert or replace into tblearn (profile, token, spam, ham, day) values (?1, ?2, ?3, ?4, ?5)")
         || !drop.prepare(db, "delete from tblearn where profile = ?1 and token = ?2")
         || !totals.prepare(db, "insert or replace into tblearntotal (profile, spam, ham) values (?1, ?2, ?3)"))
@@ -173,7 +156,7 @@ bool LearnStore::prune(LearnModel &model, QString *error)
     for (qsizetype i = 0; i < excess; ++i)
         model.remove(all[i].token);
     sqlite3 *db = m_database.connection();
-    Statement drop;
+    LearnStatement drop;
     if (!drop.prepare(db, "delete from tblearn where profile = ?1 and token = ?2"))
         return failWith(db, error);
     drop.bindText(1, m_profile.toUtf8());
