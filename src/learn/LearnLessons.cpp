@@ -130,9 +130,14 @@ bool LearnStore::reset(QString *error)
     if (!ensureTables(error))
         return false;
     sqlite3 *db = m_database.connection();
-    return run(db, "delete from tblearn where profile = ?1", m_profile, nullptr, error)
-        && run(db, "delete from tblearntotal where profile = ?1", m_profile, nullptr, error)
-        && run(db, "delete from tblesson where profile = ?1", m_profile, nullptr, error);
+    // All three or none: counts without their lessons would teach a message twice.
+    return inTransaction(
+        [&] {
+            return run(db, "delete from tblearn where profile = ?1", m_profile, nullptr, error)
+                && run(db, "delete from tblearntotal where profile = ?1", m_profile, nullptr, error)
+                && run(db, "delete from tblesson where profile = ?1", m_profile, nullptr, error);
+        },
+        error);
 }
 
 bool LearnStore::resetAll(RuleDatabase &database, QString *error)
@@ -140,9 +145,12 @@ bool LearnStore::resetAll(RuleDatabase &database, QString *error)
     LearnStore store(database, QString());
     sqlite3 *db = database.connection();
     return store.ensureTables(error)
-            && sqlite3_exec(db, "delete from tblearn; delete from tblearntotal; delete from tblesson", nullptr, nullptr,
-                            nullptr)
-                == SQLITE_OK
-        ? true
-        : fail(db, error);
+        && store.inTransaction(
+            [&] {
+                return sqlite3_exec(db, "delete from tblearn; delete from tblearntotal; delete from tblesson", nullptr,
+                                    nullptr, nullptr)
+                    == SQLITE_OK
+                    || fail(db, error);
+            },
+            error);
 }

@@ -49,11 +49,12 @@ LearnedVerdict Learner::verdict(QByteArrayView header) const
     return m_model.verdict(HeaderTokens::of(header));
 }
 
-bool Learner::apply(const QList<Lesson> &lessons, bool oppositeUndoes, QString *error)
+bool Learner::apply(const QList<Lesson> &lessons, bool oppositeUndoes, QString *error, qsizetype *taughtCount)
 {
     const LearnModel before = m_model;
     const qint32 day = today();
-    QSet<QByteArray> taught; // the digests given a record here
+    QSet<QByteArray> taught; // the digests given a new lesson here
+    QSet<QByteArray> kept; // and those whose lesson was given again, dated anew
     const bool done = m_store.inTransaction(
         [&] {
             for (const Lesson &lesson : lessons) {
@@ -67,8 +68,16 @@ bool Learner::apply(const QList<Lesson> &lessons, bool oppositeUndoes, QString *
                         *error = failure;
                     return false;
                 }
-                if (earlier && *earlier == lesson.spam)
+                if (earlier && *earlier == lesson.spam) {
+                    // Its record is as young as its latest lesson: a trim that
+                    // forgot a message still taught (an Inbox kept for months)
+                    // would let its next lesson count its tokens again.
+                    if (!kept.contains(digest) && !taught.contains(digest)
+                        && !m_store.setLesson(digest, lesson.spam, day, error))
+                        return false;
+                    kept.insert(digest);
                     continue;
+                }
                 const TokenList tokens = HeaderTokens::of(lesson.header);
                 if (earlier)
                     m_model.unlearn(tokens, *earlier);
@@ -84,11 +93,13 @@ bool Learner::apply(const QList<Lesson> &lessons, bool oppositeUndoes, QString *
             }
             // Once per teaching, not per lesson: a large import sorts the
             // records once, and keeps the lessons it just took.
-            return m_store.trimLessons(taught, error) && m_store.save(m_model, error);
+            return m_store.trimLessons(taught + kept, error) && m_store.save(m_model, error);
         },
         error);
     if (!done)
         m_model = before;
+    else if (taughtCount)
+        *taughtCount = taught.size();
     m_model.prepareLookups();
     return done;
 }

@@ -28,8 +28,12 @@ public:
     // Kind::None until the profile has learned enough of both kinds.
     LearnedVerdict verdict(QByteArrayView header) const;
 
-    // Teaches and stores the lessons in one transaction of the counts.
-    bool teach(const QList<Lesson> &lessons, QString *error) { return apply(lessons, false, error); }
+    // Teaches and stores the lessons in one transaction of the counts;
+    // `*taught` (when given) says how many of them were new.
+    bool teach(const QList<Lesson> &lessons, QString *error, qsizetype *taught = nullptr)
+    {
+        return apply(lessons, false, error, taught);
+    }
     // Messages the user moved (to the Recycle Bin: spam): a message moved
     // back, against the lesson its earlier move gave, takes that lesson back
     // and teaches nothing new; any other move teaches.
@@ -48,7 +52,7 @@ public:
     static QByteArray digestOf(QByteArrayView header);
 
 private:
-    bool apply(const QList<Lesson> &lessons, bool oppositeUndoes, QString *error);
+    bool apply(const QList<Lesson> &lessons, bool oppositeUndoes, QString *error, qsizetype *taught = nullptr);
 
     LearnStore m_store;
     LearnModel m_model;

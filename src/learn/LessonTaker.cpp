@@ -53,12 +53,15 @@ bool LessonTaker::take(const QList<QByteArray> &headers, bool spam, QString *err
             ++counts.ownVerdicts;
             continue;
         }
-        // An Inbox not yet screened holds spam the user's rules name.
-        if (!spam && m_rules(shown.from, header, -1).kind == SortReason::Kind::Filter) {
+        // An Inbox not yet screened holds spam the user's rules name; what
+        // an exempted rule keeps is good mail, whatever the learning thinks.
+        const SortReason::Kind ruled = spam ? SortReason::Kind::NoRule : m_rules(shown.from, header, -1).kind;
+        if (ruled == SortReason::Kind::Filter) {
             ++counts.filtered;
             continue;
         }
-        if (!spam && m_learner.verdict(header).kind == LearnedVerdict::Kind::Spam) {
+        if (!spam && ruled != SortReason::Kind::Exempted
+            && m_learner.verdict(header).kind == LearnedVerdict::Kind::Spam) {
             ++counts.judgedSpam;
             continue;
         }
@@ -71,6 +74,7 @@ bool LessonTaker::take(const QList<QByteArray> &headers, bool spam, QString *err
         }
         if (earlier == spam) {
             ++counts.known;
+            lessons.append({header, spam}); // teaches nothing, but keeps its record
             continue;
         }
         ++(spam ? counts.spam : counts.good);

@@ -16,9 +16,10 @@ class RuleDatabase;
 // counts say how many lessons were new. A message in the spam folder that
 // Trelvik itself moved there on a learned verdict, unattended, is no
 // lesson: the learning never confirms itself. Nor is a message the filter
-// rules would send to the Recycle Bin, or that the learning judges spam,
-// good mail, wherever it waits: an Inbox on the server holds the spam a
-// fetch put in the Recycle Bin until the user empties it.
+// rules would send to the Recycle Bin, or that the learning judges spam and
+// no exempted rule keeps, good mail, wherever it waits: an Inbox on the
+// server holds the spam a fetch put in the Recycle Bin until the user
+// empties it.
 class LessonTaker {
 public:
     struct Counts {

@@ -220,6 +220,15 @@ private Q_SLOTS:
         // The first four were forgotten as records: they alone teach again.
         QVERIFY(learner.teach(lessons(0, 8), &error));
         QCOMPARE(learner.model().spamMessages(), 12u);
+
+        // A lesson given again keeps its record (the Inbox taught at every
+        // Empty): the trim takes the others, and nothing counts twice.
+        Learner home(*m_db, QStringLiteral("Home"));
+        home.store().setBounds(100000, 80000, 4);
+        QVERIFY(home.load(&error) && home.teach(lessons(0, 4), &error));
+        QVERIFY(home.teach(lessons(0, 2) + lessons(4, 6), &error));
+        QVERIFY(home.teach(lessons(0, 2) + lessons(4, 6), &error));
+        QCOMPARE(home.model().spamMessages(), 6u);
     }
 
     void resetPerProfileAndForAll()
