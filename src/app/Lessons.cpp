@@ -1,5 +1,6 @@
 #include "Lessons.h"
 
+#include "LearnStore.h"
 #include "Learner.h"
 #include "MessageFolderModel.h"
 
@@ -51,4 +52,20 @@ QString Lessons::fromEmpty(RuleDatabase &db, const QString &profile, const QList
             add(lessons, reviewedInbox->entry(row), false);
     }
     return store(db, profile, lessons, false);
+}
+
+QString Lessons::forget(RuleDatabase &db, const QString &profile)
+{
+    QString error;
+    if (profile.isEmpty() || LearnStore(db, profile).reset(&error))
+        return {};
+    return error.isEmpty() ? QStringLiteral("The learning could not be reset.") : error;
+}
+
+QString Lessons::forgetAll(RuleDatabase &db)
+{
+    QString error;
+    if (LearnStore::resetAll(db, &error))
+        return {};
+    return error.isEmpty() ? QStringLiteral("The learning could not be reset.") : error;
 }

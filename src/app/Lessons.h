@@ -21,5 +21,9 @@ QString fromMoves(RuleDatabase &db, const QString &profile, const QList<MessageE
 // the user reviewed and left (null when the Empty did not finish) is good mail.
 QString fromEmpty(RuleDatabase &db, const QString &profile, const QList<MessageEntry> &deleted,
                   const MessageFolderModel *reviewedInbox);
+// Forgets all the profile learned (a profile deleted, or reset by the user);
+// forgetAll() every profile's.
+QString forget(RuleDatabase &db, const QString &profile);
+QString forgetAll(RuleDatabase &db);
 
 } // namespace Lessons

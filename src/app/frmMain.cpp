@@ -15,6 +15,7 @@
 #include "MessageFolderModel.h"
 #include "CurrentProfile.h"
 #include "MessageLists.h"
+#include "LearningCommands.h"
 #include "ProfileBarWidget.h"
 #include "RuleActions.h"
 #include "RuleFileActions.h"
@@ -99,8 +100,11 @@ void frmMain::buildPanes()
     m_lists = new MessageLists(lsvInbox, lsvRecycle, *m_inbox, *m_recycle, m_menus, *m_folders, *m_details, this);
     m_lists->setLessonSink([this](const QList<MessageEntry> &moved, bool toRecycleBin) {
         const QString failed = Lessons::fromMoves(m_ruleDb, m_profile->name(), moved, toRecycleBin);
+        // A box, not the status bar: the command that moved the rows writes
+        // its own summary there next.
         if (!failed.isEmpty())
-            m_status->setText(QStringLiteral("The move was not learned from: ") + failed);
+            MessageBox::show(QStringLiteral("The move was not learned from:\r\n") + failed, QStringLiteral("Learning"),
+                             MessageBox::Icon::Exclamation);
     });
     m_columns = new MessageColumns(
         lsvInbox, lsvRecycle, m_dpi, [this] { return outerSizeTwips(); }, this);
@@ -109,6 +113,7 @@ void frmMain::buildPanes()
                                       this);
     m_menuCommands = new MenuCommands(m_ruleDb, m_menus, m_dpi, this);
     m_menuCommands->serveRules(*m_rules, *m_profile, *m_status, [this] { return certificateHooks(); });
+    m_learning = new LearningCommands(m_ruleDb, m_menus, *m_profile, *m_status, this);
     m_details->follow(lsvInbox, m_inbox);
     m_details->follow(lsvRecycle, m_recycle);
 }
@@ -121,6 +126,7 @@ void frmMain::wireSignals()
     connect(m_menus.mnuExit, &QAction::triggered, this, &frmMain::mnuExit_Click);
     connect(m_menus.mnuLearnFromServer, &QAction::triggered, this, &frmMain::mnuLearnFromServer_Click);
     connect(m_profileBar, &ProfileBarWidget::profilesAvailable, this, &frmMain::profilesAvailable);
+    connect(m_profileBar, &ProfileBarWidget::profileDeleted, m_learning, &LearningCommands::profileDeleted);
     // The other list and Subject follow a column width the user set.
     connect(m_columns, &MessageColumns::columnWidthSet, this, &frmMain::Form_Resize);
     // The usual keys beside the captions' mnemonics: F5 fetches, Ctrl+N makes
@@ -192,6 +198,7 @@ void frmMain::profilesAvailable(bool any)
     cmdFetch->setEnabled(any);
     cmdConfirm->setEnabled(any);
     m_menus.mnuLearnFromServer->setEnabled(any);
+    m_menus.mnuResetLearning->setEnabled(any);
     m_menus.mnuServerRules->setEnabled(any);
     m_menus.mnuFilterServerRules->setEnabled(any);
     lsvInbox->setEmptyText(any ? QString() : kFirstStartText);

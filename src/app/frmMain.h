@@ -19,6 +19,7 @@ class DetailPaneWidget;
 class FolderPane;
 class FolderTreeWidget;
 class ListViewWidget;
+class LearningCommands;
 class MenuCommands;
 class MessageColumns;
 class MessageFolderModel;
@@ -159,5 +160,6 @@ private:
     RuleActions *m_ruleActions = nullptr;
     RuleFileActions *m_ruleFiles = nullptr;
     MenuCommands *m_menuCommands = nullptr;
+    LearningCommands *m_learning = nullptr;
     bool m_unloaded = false;
 };

@@ -43,6 +43,9 @@ MainMenus buildMainMenus(QMainWindow *window)
     separator(m.mnuFile, QStringLiteral("sepFileRules"));
     m.mnuLearnFromServer = item(m.mnuFile, QStringLiteral("mnuLearnFromServer"),
                                 QStringLiteral("&Learn From Server Folders"));
+    m.mnuResetLearning = item(m.mnuFile, QStringLiteral("mnuResetLearning"), QStringLiteral("Reset Learnin&g..."));
+    m.mnuResetAllLearning = item(m.mnuFile, QStringLiteral("mnuResetAllLearning"),
+                                 QStringLiteral("Reset Learning of &All Profiles..."));
     m.mnuServerRules = item(m.mnuFile, QStringLiteral("mnuServerRules"), QStringLiteral("&Rules on the Server..."));
     m.mnuDeletionHistory = item(m.mnuFile, QStringLiteral("mnuDeletionHistory"),
                                 QStringLiteral("Deletion &History..."));

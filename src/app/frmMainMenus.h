@@ -13,6 +13,8 @@ struct MainMenus {
     QAction *mnuImportRules = nullptr;
     QAction *mnuExportRules = nullptr;
     QAction *mnuLearnFromServer = nullptr;
+    QAction *mnuResetLearning = nullptr;
+    QAction *mnuResetAllLearning = nullptr;
     QAction *mnuServerRules = nullptr;
     QAction *mnuDeletionHistory = nullptr;
     QAction *mnuExit = nullptr;

@@ -17,7 +17,7 @@ struct Options {
     bool json = false;
     bool history = false;
     bool quiet = false;
-    bool all = false; // --check of every profile in turn
+    bool all = false; // --check of every profile in turn; --reset-learning of all
     QString trustCertificate; // SHA-256 fingerprint, lower-case hex without separators
     int timeoutSeconds = 600; // --check ends by then, whatever the server does
     QString profile; // empty: the last used one
@@ -32,6 +32,7 @@ struct Options {
     bool sieveRemove = false;
     bool sieveInclude = false; // --sieve-upload may add Trelvik's to another active script
     bool learnFromServer = false; // an IMAP profile's Junk folder and INBOX
+    bool resetLearning = false; // forget a profile's lessons (--all: every one's)
 };
 
 // Whether the arguments ask for the command line rather than the window:

@@ -89,14 +89,17 @@ int LearnCommand::learn(const CommandLine::Options &options, RuleDatabase &rules
     // A batch at a time, each stored whole: a large mailbox costs one
     // batch's memory, and what was stored before a failure stays learned.
     qsizetype stored = 0;
+    qsizetype fresh = 0; // not learned this way before
     const MessageFiles::Totals read = MessageFiles::read(path, [&](const QList<QByteArray> &headers) {
         QList<Learner::Lesson> lessons;
         lessons.reserve(headers.size());
         for (const QByteArray &header : headers)
             lessons.append({header, spam});
-        if (!learner.teach(lessons, &error))
+        qsizetype taught = 0;
+        if (!learner.teach(lessons, &error, &taught))
             return false;
         stored += headers.size();
+        fresh += taught;
         return true;
     });
     if (!read.error.isEmpty()) {
@@ -112,15 +115,48 @@ int LearnCommand::learn(const CommandLine::Options &options, RuleDatabase &rules
         return ExitCode::Failure;
     }
     QString line = QStringLiteral("Learned %1 messages of \"%2\" as %3 for the profile \"%4\".")
-                       .arg(stored)
+                       .arg(fresh)
                        .arg(ConsoleOutput::plain(path), spam ? QStringLiteral("spam") : QStringLiteral("good mail"),
                             ConsoleOutput::plain(profile));
+    // Read again (or twice in one file): each message teaches once.
+    if (stored > fresh)
+        line += QStringLiteral(" %1 had been learned before.").arg(stored - fresh);
     if (read.refused > 0)
         line += QStringLiteral(" %1 could not be read as mail and were skipped.").arg(read.refused);
     if (!options.quiet || read.refused > 0)
         ConsoleOutput::out(line);
     // Nothing at all was mail: say so to a script too.
     return stored == 0 && read.refused > 0 ? ExitCode::Failure : ExitCode::Done;
+}
+
+int LearnCommand::reset(const CommandLine::Options &options, RuleDatabase &rules)
+{
+    QString error;
+    if (options.all) {
+        // Profiles deleted long ago included: nothing learned stays behind.
+        if (!LearnStore::resetAll(rules, &error)) {
+            ConsoleOutput::error(QStringLiteral("The learning could not be reset: ") + error);
+            return ExitCode::Failure;
+        }
+        if (!options.quiet)
+            ConsoleOutput::out(QStringLiteral("Forgot what every profile had learned."));
+        return ExitCode::Done;
+    }
+    const QString profile = ProfileRun::chooseProfile(options);
+    if (profile.isEmpty())
+        return ExitCode::NotConfigured;
+    LearnStore store(rules, profile);
+    const std::optional<LearnModel> was = store.load(&error);
+    if (!was || !store.reset(&error)) {
+        ConsoleOutput::error(QStringLiteral("The learning could not be reset: ") + error);
+        return ExitCode::Failure;
+    }
+    if (!options.quiet)
+        ConsoleOutput::out(QStringLiteral("Forgot what the profile \"%1\" had learned (%2 spam and %3 good messages).")
+                               .arg(ConsoleOutput::plain(profile))
+                               .arg(was->spamMessages())
+                               .arg(was->hamMessages()));
+    return ExitCode::Done;
 }
 
 int LearnCommand::classify(const CommandLine::Options &options, RuleDatabase &rules)

@@ -60,10 +60,10 @@ const Row kRows[] = {
      .help = "With --check: check every profile in turn, each as --profile would; one that fails does not stop the "
              "others. The report has a part for each profile (with --json, one document listing them), one desktop "
              "notification sums the run up, and the exit code is the worst of the profiles' (from best to worst: 0, "
-             "6, 5, 4, 3, 1).",
+             "6, 5, 4, 3, 1). With --reset-learning: forget what every profile learned.",
      .flag = &Options::all,
-     .worksWith = "check",
-     .withText = "--check",
+     .worksWith = "check reset-learning",
+     .withText = "--check and --reset-learning",
      .excludes = "profile"},
     {.name = "trust-certificate",
      .value = Value::Fingerprint,
@@ -102,7 +102,8 @@ const Row kRows[] = {
      .value = Value::FileName,
      .valueName = "path",
      .help = "Teach the profile (--profile, default the one used last) that the messages of an mbox file, a Maildir "
-             "or a single message file are spam. Only their headers are read.",
+             "or a single message file are spam. Only their headers are read; a message learned so before teaches "
+             "nothing again.",
      .text = &Options::learnSpam,
      .run = LearnCommand::learn},
     {.name = "learn-ham",
@@ -120,6 +121,12 @@ const Row kRows[] = {
              "each kind were taken (with --json, one JSON document); a message taught before teaches nothing again.",
      .flag = &Options::learnFromServer,
      .run = ServerLessonsCommand::run},
+    {.name = "reset-learning",
+     .kind = Kind::Action,
+     .help = "Forget everything the profile (--profile, default the one used last) learned from the user's decisions "
+             "and lessons; with --all, what every profile learned. The rules stay.",
+     .flag = &Options::resetLearning,
+     .run = LearnCommand::reset},
     {.name = "classify",
      .kind = Kind::Action,
      .value = Value::FileName,

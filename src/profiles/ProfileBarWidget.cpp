@@ -272,6 +272,7 @@ void ProfileBarWidget::cmdDeleteProfile_Click()
                          QStringLiteral("Delete Profile"), MessageBox::Icon::Critical);
         return;
     }
+    Q_EMIT profileDeleted(deleting);
     // The deleted profile is current until the next entry is selected.
     m_profile.setName(deleting);
     const int removed = cboProfile->currentIndex();
@@ -284,6 +285,11 @@ void ProfileBarWidget::cmdDeleteProfile_Click()
         m_leavingConfirmed = true;
         cboProfile->setCurrentIndex(removed >= 1 ? removed - 1 : 0);
         m_leavingConfirmed = false;
+    } else {
+        // The last one: its messages go with it, and nothing done in the
+        // window now counts for a profile that is gone.
+        m_host.clearMessageLists();
+        m_profile.setName(QString());
     }
     rememberLastProfile(cboProfile->currentText());
     updateProfileButtons();

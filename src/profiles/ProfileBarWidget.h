@@ -57,6 +57,9 @@ Q_SIGNALS:
     // Whether a profile is chosen (none exists, or none is selected), after
     // start-up and after each change.
     void profilesAvailable(bool any);
+    // The profile is gone from the store: what is kept elsewhere under its
+    // name (its learning) goes too.
+    void profileDeleted(const QString &name);
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;

@@ -3,6 +3,7 @@
 #include "CurrentProfile.h"
 #include "AppIcons.h"
 #include "DetailPaneWidget.h"
+#include "Learner.h"
 #include "Dialer.h"
 #include "ProfileRecord.h"
 #include "CancelFlag.h"
@@ -192,8 +193,8 @@ private Q_SLOTS:
             {u"cmdFetch|Fetch &Inbox|Fetch e-Mail Header From Server"_s,
              u"cmdConfirm|&Empty Recycle Bin|Delete Recycle Bin Items From Server"_s,
              u"cmdExit|E&xit|End Program"_s,
-             u"mnuFile|&File|&Import Rules..., &Export Rules..., -, (disabled), (disabled), Deletion &History..., "
-             u"-, E&xit"_s,
+             u"mnuFile|&File|&Import Rules..., &Export Rules..., -, (disabled), (disabled), Reset Learning of &All "
+             u"Profiles..., (disabled), Deletion &History..., -, E&xit"_s,
              u"mnuHelp|&Help|&Content, -, &About"_s,
              u"mnuInboxPopup|Inbox Popup|Move To &Recycle Bin, -, Add &Sender To Filter List, Add &Domain To Filter "
              u"List, -, "
@@ -976,6 +977,43 @@ private Q_SLOTS:
             letters.insert(caption.at(at + 1).toLower());
         }
         QVERIFY(letters.size() >= 8); // File, Help and the six buttons
+    }
+
+    // Reset Learning forgets the current profile's lessons once the user
+    // says Yes, and no other profile's; deleting a profile forgets its own,
+    // so that a new profile of that name starts from nothing.
+    void learningIsForgottenOnTheUsersWord()
+    {
+        Window t;
+        addProfile(u"Home"_s);
+        addProfile(u"Work"_s);
+        QVERIFY(t.load());
+        const auto learned = [&t](const QString &profile) {
+            Learner learner(t.w.ruleDatabase(), profile);
+            return learner.load(nullptr) ? int(learner.model().spamMessages()) : -1;
+        };
+        for (const QString &profile : {u"Home"_s, u"Work"_s}) {
+            Learner learner(t.w.ruleDatabase(), profile);
+            QVERIFY(learner.load(nullptr)
+                    && learner.teach("From: a@prizes.example\r\nSubject: You won\r\n\r\n", true, nullptr));
+        }
+        const QString question = u"Forget everything the profile 'Work' has learned from your decisions? Its rules "
+                                 "stay; its learned verdicts start again from nothing."_s;
+        t.boxes.expect(question, u"Reset Learning"_s, MessageBox::Icon::Question, MessageBox::Result::No);
+        t.find<QAction>(u"mnuResetLearning"_s)->trigger();
+        QCOMPARE(learned(u"Work"_s), 1);
+        t.boxes.expect(question, u"Reset Learning"_s, MessageBox::Icon::Question, MessageBox::Result::Yes);
+        t.find<QAction>(u"mnuResetLearning"_s)->trigger();
+        VERIFY_BOXES(t.boxes);
+        QCOMPARE(learned(u"Work"_s), 0);
+        QCOMPARE(learned(u"Home"_s), 1);
+
+        t.find<QComboBox>(u"cboProfile"_s)->setCurrentText(u"Home"_s);
+        t.boxes.expect(u"Confirm Delete 'Home'"_s, u"Delete Profile"_s, MessageBox::Icon::None,
+                       MessageBox::Result::Yes);
+        t.find<QPushButton>(u"cmdDeleteProfile"_s)->click();
+        VERIFY_BOXES(t.boxes);
+        QCOMPARE(learned(u"Home"_s), 0);
     }
 
     // After an import only the moves that happened are named.

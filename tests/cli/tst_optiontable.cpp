@@ -76,7 +76,7 @@ void TestOptionTable::refusalsNameTheMistake_data()
 {
     // A refusal for a missing or second action names every action.
     const QString kActions =
-        u"--check, --watch, --history, --import-rules, --export-rules, --learn-spam, --learn-ham, --learn-from-server, --classify, --sieve-export, --sieve-upload, --sieve-status"_s;
+        u"--check, --watch, --history, --import-rules, --export-rules, --learn-spam, --learn-ham, --learn-from-server, --reset-learning, --classify, --sieve-export, --sieve-upload, --sieve-status"_s;
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<QString>("expected"); // the refusal, or the action chosen
 

@@ -8,6 +8,7 @@
 #include <QComboBox>
 #include <QApplication>
 #include <QLineEdit>
+#include <QSignalSpy>
 #include <QWheelEvent>
 
 #include <memory>
@@ -40,6 +41,7 @@ private Q_SLOTS:
     void failedWritesAreTold();
     void deleteProfile_data();
     void deleteProfile();
+    void deleteLastProfile();
     void chooseShownEntry();
 
 private:
@@ -236,6 +238,22 @@ void TestProfileBar::deleteProfile()
     QCOMPARE(lastProfile(), next);
     QCOMPARE(m_env->profile.name(), next);
     QCOMPARE(m_env->profile.settings().EmailHost, u"pop."_qs + next.toLower());
+}
+// The last profile gone, its messages go too and no profile is current: a
+// move made now counts for none.
+void TestProfileBar::deleteLastProfile()
+{
+    startBar({"Alpha"}, "Alpha");
+    m_env->host.inboxRows = 3;
+    m_env->boxes.expect("Confirm Delete 'Alpha'", "Delete Profile", Icon::None, Result::Yes);
+    QSignalSpy deleted(m_bar.get(), &ProfileBarWidget::profileDeleted);
+    click(m_bar.get(), "cmdDeleteProfile");
+    VERIFY_BOXES(m_env->boxes);
+    QCOMPARE(deleted.count(), 1);
+    QCOMPARE(deleted.at(0).at(0).toString(), u"Alpha"_qs);
+    QCOMPARE(box()->count(), 0);
+    QCOMPARE(m_env->host.inboxRows, 0);
+    QCOMPARE(m_env->profile.name(), QString());
 }
 
 // Choosing the entry shown again writes nothing; then Delete with No to the

@@ -1,0 +1,71 @@
+#include "LearningCommands.h"
+
+#include "CurrentProfile.h"
+#include "Lessons.h"
+#include "MessageBox.h"
+#include "StatusPane.h"
+#include "frmMainMenus.h"
+
+#include <QAction>
+
+namespace {
+
+const QString kTitle = QStringLiteral("Reset Learning");
+
+bool confirmed(const QString &question)
+{
+    MessageBox::Request request{question, kTitle, MessageBox::Icon::Question, MessageBox::Buttons::YesNo};
+    request.defaultNo = true; // Enter must not forget
+    return MessageBox::show(request) == MessageBox::Result::Yes;
+}
+
+void showFailure(const QString &error)
+{
+    MessageBox::show(QStringLiteral("The learning could not be reset.\r\n") + error, kTitle,
+                     MessageBox::Icon::Critical);
+}
+
+} // namespace
+
+LearningCommands::LearningCommands(RuleDatabase &database, const MainMenus &menus, CurrentProfile &profile,
+                                   StatusPane &status, QObject *parent)
+    : QObject(parent)
+    , m_ruleDb(database)
+    , m_profile(profile)
+    , m_status(status)
+{
+    connect(menus.mnuResetLearning, &QAction::triggered, this, &LearningCommands::mnuResetLearning_Click);
+    connect(menus.mnuResetAllLearning, &QAction::triggered, this, &LearningCommands::mnuResetAllLearning_Click);
+}
+
+void LearningCommands::mnuResetLearning_Click()
+{
+    const QString name = m_profile.name();
+    if (name.isEmpty())
+        return;
+    if (!confirmed(QStringLiteral("Forget everything the profile '%1' has learned from your decisions? Its rules "
+                                  "stay; its learned verdicts start again from nothing.")
+                       .arg(name)))
+        return;
+    if (const QString error = Lessons::forget(m_ruleDb, name); !error.isEmpty())
+        return showFailure(error);
+    m_status.setText(QStringLiteral("The profile '%1' forgot what it had learned").arg(name));
+    m_status.announce();
+}
+
+void LearningCommands::mnuResetAllLearning_Click()
+{
+    if (!confirmed(QStringLiteral("Forget everything every profile has learned from your decisions? The rules stay; "
+                                  "learned verdicts start again from nothing.")))
+        return;
+    if (const QString error = Lessons::forgetAll(m_ruleDb); !error.isEmpty())
+        return showFailure(error);
+    m_status.setText(QStringLiteral("Every profile forgot what it had learned"));
+    m_status.announce();
+}
+
+void LearningCommands::profileDeleted(const QString &name)
+{
+    if (const QString error = Lessons::forget(m_ruleDb, name); !error.isEmpty())
+        m_status.setText(QStringLiteral("What the deleted profile had learned could not be forgotten: ") + error);
+}
