@@ -90,12 +90,12 @@ int RuleActions::recheckInbox()
             first = row;
             ++moved;
         }
+        for (const auto &[row, reason] : RuleCommands::learnedRowsNowRuled(m_messages.recycle(), rules, true))
+            m_messages.recycle().setSortReason(row, reason);
         // The row that took the place of the first one moved is current.
         if (first >= 0)
             m_messages.inboxView()->selectRow(first);
     });
-    // The count first: a failure to learn from the moves, told as the
-    // counts are updated, must not be written over.
     m_status.setText(movedText(moved, QStringLiteral("Recycle Bin")));
     m_messages.UpdateCountsForInbox();
     return moved;
@@ -110,6 +110,8 @@ int RuleActions::recheckRecycleBin()
             m_messages.MoveToInbox(row + 1, reason);
             ++moved;
         }
+        for (const auto &[row, reason] : RuleCommands::learnedRowsNowRuled(m_messages.inbox(), rules, false))
+            m_messages.inbox().setSortReason(row, reason);
     });
     m_status.setText(movedText(moved, QStringLiteral("Inbox")));
     m_messages.UpdateCountsForRecycleBin();

@@ -249,6 +249,15 @@ MessageEntry MessageFolderModel::takeAt(int row)
     return e;
 }
 
+void MessageFolderModel::setSortReason(int row, const SortReason &reason)
+{
+    SortReason &kept = m_rows[row].entry.sortReason;
+    kept = reason;
+    if (!kept.rule.isEmpty())
+        kept.rule = *m_ruleTexts.insert(kept.rule);
+    Q_EMIT dataChanged(index(row, 0), index(row, ColumnCount - 1));
+}
+
 void MessageFolderModel::clear()
 {
     if (m_rows.isEmpty())

@@ -60,6 +60,8 @@ public:
     void appendRows(QList<MessageEntry> entries) override;
     void removeAt(int row) override;
     MessageEntry takeAt(int row);
+    // What sorted the row, told anew: a rule made since names it.
+    void setSortReason(int row, const SortReason &reason);
     void clear();
 
     // The column to sort by (Sender until one is chosen).

@@ -128,13 +128,15 @@ void removeFromFilter(const MessageFolderModel &list, QList<int> selectedRows, V
 namespace {
 
 QList<QPair<int, SortReason>> rowsSortedAs(const MessageFolderModel &list, const RuleClassifier &rules,
-                                           SortReason::Kind kind)
+                                           SortReason::Kind kind, bool onlyLearned = false)
 {
     QList<QPair<int, SortReason>> rows;
     for (int row = list.count() - 1; row >= 0; --row) {
         const MessageEntry &entry = list.entry(row);
         // A row whose header could not be read was never sorted by a rule.
         if (!entry.hasHeaderBlock() && entry.sender.isEmpty())
+            continue;
+        if (onlyLearned && entry.sortReason.kind != SortReason::Kind::Learned)
             continue;
         const SortReason reason = rules.classify(entry.sender, entry.headerBlock(), entry.bytes);
         if (reason.kind == kind)
@@ -153,6 +155,12 @@ QList<QPair<int, SortReason>> rowsToRecycleBin(const MessageFolderModel &inbox, 
 QList<QPair<int, SortReason>> rowsToInbox(const MessageFolderModel &recycle, const RuleClassifier &rules)
 {
     return rowsSortedAs(recycle, rules, SortReason::Kind::Exempted);
+}
+
+QList<QPair<int, SortReason>> learnedRowsNowRuled(const MessageFolderModel &list, const RuleClassifier &rules,
+                                                  bool recycleBin)
+{
+    return rowsSortedAs(list, rules, recycleBin ? SortReason::Kind::Filter : SortReason::Kind::Exempted, true);
 }
 
 } // namespace RuleCommands

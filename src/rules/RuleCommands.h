@@ -45,5 +45,11 @@ void removeFromFilter(const MessageFolderModel &list, QList<int> selectedRows, V
 // fetch sorts it. Throws RuleDatabaseError when a lookup fails.
 QList<QPair<int, SortReason>> rowsToRecycleBin(const MessageFolderModel &inbox, const RuleClassifier &rules);
 QList<QPair<int, SortReason>> rowsToInbox(const MessageFolderModel &recycle, const RuleClassifier &rules);
+// The rows only the learning sorted that a rule now keeps where they are (a
+// filter rule in the Recycle Bin, an exempted rule in the Inbox), each with
+// that rule: the user's rule, not the learning, holds them there now, and
+// they teach as the rule's rows do.
+QList<QPair<int, SortReason>> learnedRowsNowRuled(const MessageFolderModel &list, const RuleClassifier &rules,
+                                                  bool recycleBin);
 
 } // namespace RuleCommands

@@ -232,6 +232,33 @@ private Q_SLOTS:
         QCOMPARE(rules(u"tbfilter"_s), QStringList{u"a@x.de"_s});
     }
 
+    // A rule made where the learning had put a row already takes the row
+    // over (it then teaches as the rule's rows do); rows the user or no
+    // rule sorted keep what they say.
+    void learnedRowsTakeTheRuleThatNamesThem()
+    {
+        MessageFolderModel bin;
+        fill(bin, {u"a@x.de"_s, u"b@x.de"_s, u"c@y.de"_s});
+        fill(m_f->inbox, {u"d@x.de"_s, u"e@z.de"_s});
+        const SortReason learned = SortReason::learned(SortReason::Verdict::Spam, 99, {});
+        for (int row : {0, 2})
+            bin.setSortReason(row, learned);
+        bin.setSortReason(1, {SortReason::Kind::ByHand, {}});
+        m_f->inbox.setSortReason(1, SortReason::learned(SortReason::Verdict::Unsure, 60, {}));
+        QVERIFY(m_f->db.InsertRule(u"tbfilter"_s, u"*@x.de"_s) && m_f->db.InsertRule(u"tbexempted"_s, u"e@z.de"_s));
+        const RuleClassifier rules = RuleClassifier::fromDatabase(m_f->db);
+        const auto ruled = RuleCommands::learnedRowsNowRuled(bin, rules, true);
+        QCOMPARE(ruled.size(), 1);
+        QCOMPARE(ruled.front().first, 0);
+        QCOMPARE(ruled.front().second.kind, SortReason::Kind::Filter);
+        QCOMPARE(ruled.front().second.rule, u"*@x.de"_s);
+        const auto kept = RuleCommands::learnedRowsNowRuled(m_f->inbox, rules, false);
+        QCOMPARE(kept.size(), 1);
+        QCOMPARE(kept.front().second.kind, SortReason::Kind::Exempted);
+        bin.setSortReason(0, ruled.front().second);
+        QCOMPARE(bin.entry(0).sortReason.kind, SortReason::Kind::Filter);
+    }
+
     // The database refuses a change (as a full disk or a file made
     // read-only under the running program would): the user is told, and the
     // list shows what the database holds.
