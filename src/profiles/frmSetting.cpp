@@ -59,6 +59,13 @@ frmSetting::frmSetting(CurrentProfile &profile, QWidget *parent, ProfileHost *ho
     chkAutodial = new QCheckBox(QStringLiteral("Automatically Dial && Hangup Connection"), this);
     chkAutodial->setObjectName(QStringLiteral("chkAutodial"));
     chkAutodial->setAccessibleName(QStringLiteral("Automatically Dial & Hangup Connection"));
+    chkDeleteLearnedSpam = new QCheckBox(QStringLiteral("Let Unattended Checks Delete Learned Spam"), this);
+    chkDeleteLearnedSpam->setObjectName(QStringLiteral("chkDeleteLearnedSpam"));
+    chkDeleteLearnedSpam->setAccessibleName(chkDeleteLearnedSpam->text());
+    chkDeleteLearnedSpam->setToolTip(
+        QStringLiteral("Where emptying deletes (POP3, or IMAP set to delete), trelvik --check --delete deletes a "
+                       "message that only the learning judged spam when this is on; otherwise it stays on the "
+                       "server for your review in the window."));
 
     makeDialupGroup();
     QHBoxLayout *buttons = makeButtons();
@@ -66,6 +73,7 @@ frmSetting::frmSetting(CurrentProfile &profile, QWidget *parent, ProfileHost *ho
     layout->addWidget(Frame1);
     layout->addWidget(fraImap);
     layout->addWidget(fraSignIn);
+    layout->addWidget(chkDeleteLearnedSpam);
     layout->addWidget(chkAutodial);
     layout->addWidget(fraDialup);
     layout->addWidget(lblTestStatus);
@@ -172,20 +180,20 @@ void frmSetting::setTabOrderAsRead()
 {
     // As the eye reads: down the fields, then the buttons' row left to right.
     QList<QWidget *> order{
-        fraImap->protocolChoice(), txtEmailHost, txtEmailPort,    cboEmailSecurity, txtEmailUserId,
-        txtEmailPassword,          chkAutodial,  txtDialupNumber, txtDialupUserID,  txtDialupPassword,
-        cmdTestConnection,         cmdOK,        cmdCancel};
+        fraImap->protocolChoice(), txtEmailHost,         txtEmailPort, cboEmailSecurity, txtEmailUserId,
+        txtEmailPassword,          chkDeleteLearnedSpam, chkAutodial,  txtDialupNumber,  txtDialupUserID,
+        txtDialupPassword,         cmdTestConnection,    cmdOK,        cmdCancel};
     order.insert(order.indexOf(cmdTestConnection), cmdFindSettings);
     // The folders, then the sign-in, follow the password.
     for (QWidget *w : fraImap->tabOrder() + fraSignIn->tabOrder())
-        order.insert(order.indexOf(chkAutodial), w);
+        order.insert(order.indexOf(chkDeleteLearnedSpam), w);
     for (qsizetype i = 1; i < order.size(); ++i)
         setTabOrder(order.at(i - 1), order.at(i));
 }
 
 void frmSetting::connectControls()
 {
-    // The port and the check box are not tracked.
+    // The port and the check boxes are not tracked.
     for (QLineEdit *tracked :
          {txtEmailHost, txtEmailUserId, txtEmailPassword, txtDialupNumber, txtDialupUserID, txtDialupPassword})
         connect(tracked, &QLineEdit::textChanged, this, &frmSetting::txtTracked_Change);
@@ -233,6 +241,7 @@ void frmSetting::Form_Load()
         txtEmailPassword->setText(s.EmailPassword);
         // Runs dial only on "1"; the box shows what they will do.
         chkAutodial->setChecked(s.Autodial == QLatin1String("1"));
+        chkDeleteLearnedSpam->setChecked(s.DeleteLearnedSpam == QLatin1String("1"));
         txtDialupNumber->setText(s.DialupNumber);
         txtDialupUserID->setText(s.DialupUserID);
         txtDialupPassword->setText(s.DialupPassword);
@@ -363,6 +372,7 @@ ProfileSettingsRecord frmSetting::typedSettings() const
     if (!serverChanged())
         s.TrustedCertificate = m_profile.settings().TrustedCertificate;
     fraSignIn->apply(s);
+    s.DeleteLearnedSpam = chkDeleteLearnedSpam->isChecked() ? QStringLiteral("1") : QStringLiteral("0");
     // A secret the keyring did not give is still missing: its reason stays.
     if ((s.EmailPassword.isEmpty() && m_loaded.EmailPassword.isEmpty())
         || (s.DialupPassword.isEmpty() && m_loaded.DialupPassword.isEmpty())

@@ -129,6 +129,7 @@ private:
     QLabel *m_portLabel = nullptr;
     OAuthSignInWidget *fraSignIn = nullptr;
     QCheckBox *chkAutodial = nullptr;
+    QCheckBox *chkDeleteLearnedSpam = nullptr;
     QGroupBox *fraDialup = nullptr;
     QLineEdit *txtDialupNumber = nullptr;
     QLineEdit *txtDialupUserID = nullptr;

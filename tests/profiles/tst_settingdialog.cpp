@@ -196,9 +196,13 @@ void TestSettingDialog::editAndLeave()
     const QString trusted(64, u'a');
     QVERIFY(ProfileStore().saveTrustedCertificate(kHome, trusted));
     m_env->profile.settings().TrustedCertificate = trusted; // as the run that trusted it keeps it
+    // The box shows the stored choice, and an OK keeps it.
+    writeValue(kSettingKeyPrefix + kHome, QStringLiteral("DeleteLearnedSpam"), QStringLiteral("1"));
+    m_env->profile.settings().DeleteLearnedSpam = QStringLiteral("1");
     const QStringList before = fields(m_env->profile.settings());
     open();
     QCOMPARE(m_dialog->settingsChanged(), false); // filling the fields is no edit
+    QVERIFY(child<QCheckBox>(m_dialog.get(), u"chkDeleteLearnedSpam"_qs)->isChecked());
     fill({{edited, value}});
     QCOMPARE(m_dialog->settingsChanged(), asked);
     const bool saved = leave == QLatin1String("Yes");
@@ -213,6 +217,7 @@ void TestSettingDialog::editAndLeave()
         QCOMPARE(fields(m_env->profile.settings()), before);
     QCOMPARE(m_env->profile.settings().TrustedCertificate, trustKept ? trusted : QString());
     QCOMPARE(profileValue(kHome, "TrustedCertificate"), trustKept ? trusted : QString());
+    QCOMPARE(profileValue(kHome, "DeleteLearnedSpam"), u"1"_qs);
 }
 
 // Cancel's Yes with a field missing keeps the dialog open, the edits intact.
