@@ -201,9 +201,38 @@ Hop hopOf(QByteArrayView value)
     return hop;
 }
 
+// An address no message enters the public mail from: loopback, the private
+// and shared networks, link-local, and IPv6's loopback and unique local ones.
 bool isPrivate(QByteArrayView ip)
 {
-    return ip.startsWith("127.") || ip.startsWith("10.") || ip.startsWith("192.168.");
+    if (ip.size() > 5 && QByteArrayView(ip.first(5)).compare("IPv6:", Qt::CaseInsensitive) == 0)
+        ip = ip.sliced(5);
+    if (ip.startsWith("127.") || ip.startsWith("10.") || ip.startsWith("192.168.") || ip.startsWith("169.254."))
+        return true;
+    const auto secondOctetIn = [ip](QByteArrayView first, int low, int high) {
+        if (!ip.startsWith(first))
+            return false;
+        int octet = 0;
+        qsizetype i = first.size();
+        while (i < ip.size() && i < first.size() + 3 && ip[i] >= '0' && ip[i] <= '9')
+            octet = octet * 10 + (ip[i++] - '0');
+        return i > first.size() && i < ip.size() && ip[i] == '.' && octet >= low && octet <= high;
+    };
+    if (secondOctetIn("172.", 16, 31) || secondOctetIn("100.", 64, 127))
+        return true;
+    const qsizetype colon = ip.indexOf(':');
+    return ip == "::1"
+        || (colon == 4 && (ip[0] == 'f' || ip[0] == 'F')
+            && (ip[1] == 'c' || ip[1] == 'C' || ip[1] == 'd' || ip[1] == 'D'));
+}
+
+// The tags the tokenizer gives by itself: every one with a dot, and these.
+bool isOwnTag(QByteArrayView name)
+{
+    static constexpr std::string_view kOwn[] = {"auth",   "charset", "check",  "ctype", "encoded", "field",
+                                                "fields", "hops",    "mailer", "rcvd",  "w"};
+    const std::string_view tag(name.data(), size_t(name.size()));
+    return name.contains('.') || std::find(std::begin(kOwn), std::end(kOwn), tag) != std::end(kOwn);
 }
 
 // Whether two names a server gave are the same host: equal, or one is the
@@ -383,7 +412,11 @@ void readField(Sink &sink, HeaderFacts &facts, QByteArrayView name, QByteArrayVi
     } else {
         if (name.startsWith("list-"))
             facts.listMail = true;
-        sink.machine(name.first(std::min<qsizetype>(name.size(), 24)), value);
+        const QByteArrayView tag = name.first(std::min<qsizetype>(name.size(), 24));
+        // A field named like a tag of the tokenizer's own ("Check:",
+        // "Dkim.D:") would give its tokens, good mail's weight and reasons
+        // included: such a name is tagged apart.
+        sink.machine(isOwnTag(tag) ? Joined("field.", tag).view() : tag, value);
         return;
     }
     sink.machine({}, value);
@@ -453,6 +486,9 @@ TokenList HeaderTokens::of(QByteArrayView header)
     Sink sink;
     HeaderFacts facts;
     quint32 marked = 0;
+    // The fields may not take the room the relay chain and the checks need:
+    // a header of many fields (or padded with them) keeps those too.
+    sink.tokens.setLimit(kMaxTokens - kRoomAfterFields);
     HeaderWalk::forEach(header.first(std::min(header.size(), kMaxHeaderBytes)),
                         [&](QByteArrayView name, QByteArrayView value) {
                             // Fields a server writes as it serves the message
@@ -469,6 +505,7 @@ TokenList HeaderTokens::of(QByteArrayView header)
                             readField(sink, facts, name, value);
                         });
     facts.fieldSet = fieldSet(marked);
+    sink.tokens.setLimit(kMaxTokens);
     readReceived(sink, facts);
     HeaderChecks::add(facts, sink.tokens);
     sink.tokens.finish();

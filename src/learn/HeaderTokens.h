@@ -6,6 +6,14 @@
 #include <utility>
 #include <vector>
 
+// The bounds of a header's tokens (see HeaderTokens::of below).
+namespace HeaderTokens {
+constexpr qsizetype kMaxHeaderBytes = 256 * 1024;
+constexpr qsizetype kMaxTokenBytes = 64;
+constexpr qsizetype kMaxTokens = 800;
+constexpr qsizetype kRoomAfterFields = 160; // of kMaxTokens: the relay chain's and the checks'
+} // namespace HeaderTokens
+
 // A message's tokens: each an id (a 64-bit hash of its text) once, in the
 // order first seen, with its text kept beside it for the reasons a verdict
 // gives.
@@ -43,6 +51,9 @@ public:
     // token is in, before the thread begins another list.
     void add(QByteArrayView tag, QByteArrayView word) { add(tagOf(tag), word); }
     void add(const Tag &tag, QByteArrayView word);
+    // Adds stop at `count` tokens (at most kMaxTokens, the default), so that
+    // room is kept for what comes later.
+    void setLimit(qsizetype count);
     void finish();
 
     // FNV-1a: quick for short texts, and spreads them well enough that two
@@ -59,6 +70,7 @@ private:
     QList<quint64> m_ids;
     QList<std::pair<quint32, quint32>> m_spans; // offset and length in m_arena, by the place in m_ids
     QByteArray m_arena;
+    qsizetype m_limit = HeaderTokens::kMaxTokens;
     // While tokens are added: the ids seen, open addressing (0 is a free
     // slot); the room is the thread's, reused from message to message, and
     // only the slots the last list took are cleared for the next.
@@ -75,10 +87,6 @@ private:
 // kMaxTokenBytes long and a message gives at most kMaxTokens, so a hostile
 // header costs no more than a large honest one.
 namespace HeaderTokens {
-
-constexpr qsizetype kMaxHeaderBytes = 256 * 1024;
-constexpr qsizetype kMaxTokenBytes = 64;
-constexpr qsizetype kMaxTokens = 800;
 
 // The header may start with a status line ("+OK") or an mbox "From " line,
 // its lines may end in CR LF or LF; it ends at the first blank line.

@@ -145,10 +145,17 @@ QString phraseOf(QByteArrayView tag, QByteArrayView value)
         const auto check = checks().constFind(value);
         if (check != checks().cend())
             return *check;
+        if (value == "free-mail-with:none")
+            return QStringLiteral("a free-mail sender with no named mail program");
         if (value.startsWith("free-mail-with:"))
             return QStringLiteral("a free-mail sender using ") + QString::fromUtf8(value.sliced(15));
         return QString::fromUtf8(value);
     }
+    // Counted up to 8: the last stands for more too.
+    if (tag == "hops")
+        return value == "1" ? QStringLiteral("1 relay")
+            : value == "8"  ? QStringLiteral("8 or more relays")
+                            : QString::fromUtf8(value) + QStringLiteral(" relays");
     const auto phrase = phrases().constFind(tag);
     if (phrase == phrases().cend())
         return QString::fromUtf8(tag) + QStringLiteral(" field word ") + QString::fromUtf8(value);

@@ -75,20 +75,26 @@ void readMbox(QFile &file, Batches &out)
     };
     // A line longer than a read comes in pieces; only a piece that begins a
     // line can start a message or end a header, or a long body line could
-    // pass off its tail as a message of its own.
+    // pass off its tail as a message of its own. In a body, only a "From "
+    // line after a blank one starts the next message: a writer that did not
+    // quote "From here on..." still wrote a blank line before its separators.
     bool lineStart = true;
+    bool afterBlank = true;
     while (!file.atEnd() && out.going()) {
         const QByteArray line = file.readLine(kBound);
         const bool whole = lineStart;
+        const bool blank = whole && (line == "\n" || line == "\r\n");
+        const bool separates = afterBlank || inHeader;
         lineStart = line.endsWith('\n');
-        if (whole && line.startsWith("From ")) {
+        afterBlank = blank;
+        if (whole && separates && line.startsWith("From ")) {
             finish();
             inHeader = true;
             continue;
         }
         if (!inHeader)
             continue;
-        if (whole && (line == "\n" || line == "\r\n")) {
+        if (blank) {
             finish();
             continue;
         }
@@ -98,6 +104,22 @@ void readMbox(QFile &file, Batches &out)
             header += line;
     }
     finish();
+}
+
+// Whether a line of the block is a field ("Name: value"): text that has
+// none (a README beside the messages) is no mail.
+bool hasField(QByteArrayView header)
+{
+    for (qsizetype start = 0; start < header.size();) {
+        qsizetype i = start;
+        while (i < header.size() && quint8(header[i]) > 32 && quint8(header[i]) < 127 && header[i] != ':')
+            ++i;
+        if (i > start && i < header.size() && header[i] == ':')
+            return true;
+        const qsizetype lf = header.indexOf('\n', start);
+        start = lf < 0 ? header.size() : lf + 1;
+    }
+    return false;
 }
 
 void readOne(const QString &path, Batches &out)
@@ -110,6 +132,17 @@ void readOne(const QString &path, Batches &out)
         ++out.totals.refused;
     else
         out.add(header);
+}
+
+// A file of a folder: an mbox among them (a mail program's folder of
+// mailboxes) gives every message it holds, not just its first.
+void readFile(const QString &path, Batches &out)
+{
+    QFile file(path);
+    if (file.open(QIODevice::ReadOnly) && file.peek(5) == "From ")
+        readMbox(file, out);
+    else
+        readOne(path, out);
 }
 
 } // namespace
@@ -134,6 +167,10 @@ QByteArray MessageFiles::headerOf(const QByteArray &bytes, QString *why)
         *why = QStringLiteral("its header holds a NUL byte, which no mail header may");
         return {};
     }
+    if (!hasField(header)) {
+        *why = QStringLiteral("it holds no header field");
+        return {};
+    }
     return header.toByteArray();
 }
 
@@ -154,7 +191,7 @@ MessageFiles::Totals MessageFiles::read(const QString &path, const Take &take)
             for (const QString &name : names) {
                 if (!out.going())
                     break;
-                readOne(folder + u'/' + name, out);
+                readFile(folder + u'/' + name, out);
             }
         }
         out.handOn();

@@ -56,7 +56,7 @@ bool TokenList::insertId(quint64 id)
 
 void TokenList::add(const Tag &tag, QByteArrayView word)
 {
-    if (word.isEmpty() || m_ids.size() >= HeaderTokens::kMaxTokens)
+    if (word.isEmpty() || m_ids.size() >= m_limit)
         return;
     // The text "tag:word", cut to the bound before the character the bound
     // falls in; hashed from the tag's hash on, and copied only when new.
@@ -96,6 +96,11 @@ void TokenList::add(const Tag &tag, QByteArrayView word)
     std::memcpy(data + tag.text.size() + 1, bytes, size_t(length));
     m_ids.append(hash);
     m_spans.append({quint32(start), quint32(full)});
+}
+
+void TokenList::setLimit(qsizetype count)
+{
+    m_limit = std::min(count, HeaderTokens::kMaxTokens);
 }
 
 void TokenList::finish()

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <string_view>
 
 namespace {
 
@@ -167,13 +168,29 @@ qsizetype encodedWordAt(QByteArrayView raw, qsizetype from)
 
 void TokenText::encodedCharsets(QByteArrayView raw, const Emit &emit)
 {
+    // A charset is a name ("utf-8", "koi8-r"), with an optional language
+    // after "*" that says nothing of the charset; "=?" in plain text ("What
+    // =? Price?") starts no encoded word, and a later one is still read.
+    const auto charsetByte = [](char c) {
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '_'
+            || c == '.' || c == ':' || c == '+';
+    };
     qsizetype at = encodedWordAt(raw, 0);
     while (at >= 0) {
-        const qsizetype end = raw.indexOf('?', at + 2);
-        if (end < 0 || end - at > 42)
-            return;
-        emit(raw.sliced(at + 2, end - at - 2).toByteArray().toLower());
-        at = encodedWordAt(raw, end + 1);
+        qsizetype end = at + 2;
+        while (end < raw.size() && end - at - 2 < 40 && charsetByte(raw[end]))
+            ++end;
+        const qsizetype name = end - at - 2;
+        if (end < raw.size() && raw[end] == '*') {
+            const qsizetype mark = raw.indexOf('?', end);
+            end = mark < 0 || mark - at > 64 ? raw.size() : mark;
+        }
+        if (name > 0 && end < raw.size() && raw[end] == '?') {
+            emit(raw.sliced(at + 2, name).toByteArray().toLower());
+            at = encodedWordAt(raw, end + 1);
+        } else {
+            at = encodedWordAt(raw, at + 2);
+        }
     }
 }
 
@@ -225,6 +242,18 @@ QByteArrayView TokenText::baseDomain(QByteArrayView domain)
     const qsizetype last = domain.lastIndexOf('.');
     if (last <= 0)
         return domain;
-    const qsizetype before = domain.first(last).lastIndexOf('.');
+    qsizetype before = domain.first(last).lastIndexOf('.');
+    // Under a country's own second level ("bank.co.uk", "shop.com.au") the
+    // owner's name is one label further in: else every co.uk sender would
+    // be one.
+    static constexpr std::string_view kSecondLevels[] = {"ac",  "co", "com", "edu", "gov", "gv", "ne",
+                                                         "net", "or", "org", "ltd", "plc", "nom"};
+    const QByteArrayView second = domain.sliced(before + 1, last - before - 1);
+    const bool countryCode = domain.size() - last - 1 == 2;
+    if (before > 0 && countryCode
+        && std::any_of(std::begin(kSecondLevels), std::end(kSecondLevels), [&](std::string_view s) {
+               return QByteArrayView(s.data(), qsizetype(s.size())).compare(second, Qt::CaseInsensitive) == 0;
+           }))
+        before = domain.first(before).lastIndexOf('.');
     return before < 0 ? domain : domain.sliced(before + 1);
 }

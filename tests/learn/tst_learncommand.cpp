@@ -68,6 +68,11 @@ private Q_SLOTS:
             runProgram({QStringLiteral("--learn-ham"), m_home.path() + QStringLiteral("/good")});
         QCOMPARE(learnedHam.code, 0);
         QVERIFY2(learnedHam.out.startsWith("Learned 6 messages"), learnedHam.out.constData());
+        // Read again, the file teaches nothing new, and says so.
+        const ProgramResult again =
+            runProgram({QStringLiteral("--learn-spam"), m_home.path() + QStringLiteral("/spam.mbox")});
+        QVERIFY2(again.out.startsWith("Learned 0 messages") && again.out.contains(" 6 had been learned before."),
+                 again.out.constData());
     }
 
     void classifiesInTextAndJson()
@@ -99,6 +104,8 @@ private Q_SLOTS:
         QTest::newRow("NUL in the header")
             << QByteArray("From: a@b.example\nSubject: a\0b\n\n", 32) << 1 << QByteArray("NUL");
         QTest::newRow("empty") << QByteArray() << 1 << QByteArray("holds no header");
+        QTest::newRow("text without a field")
+            << QByteArray("Read me first.\nNothing here is mail.\n") << 1 << QByteArray("holds no header field");
         QTest::newRow("invalid UTF-8 is read")
             << QByteArray("From: \xff\xfe <a@prizes.example>\nSubject: \xc3\n\n") << 0 << QByteArray("Learned: ");
         QTest::newRow("no blank line, small: all header")
@@ -117,13 +124,15 @@ private Q_SLOTS:
     }
 
     // A body line longer than a read comes in pieces: a piece that only
-    // looks like a "From " line starts no message. A file where nothing at
-    // all is mail fails.
+    // looks like a "From " line starts no message, nor does an unquoted one
+    // in a body that follows no blank line. A file where nothing at all is
+    // mail fails.
     void mboxLinesInPiecesAndNothingButRefusals()
     {
         const QString file = m_home.path() + QStringLiteral("/long.mbox");
         QVERIFY(write(file,
-                      "From a@prizes.example Mon Dec  7 10:00:00 2026\n" + spam(40) + QByteArray(256 * 1024 - 1, 'A')
+                      "From a@prizes.example Mon Dec  7 10:00:00 2026\n" + spam(40)
+                          + "From here on it is the body\nNote: still the body\n\n" + QByteArray(256 * 1024 - 1, 'A')
                           + "From evil Mon Dec  7 10:00:00 2026\nFrom: Injected <x@evil.example>\n\n"));
         const ProgramResult run = runProgram({QStringLiteral("--learn-spam"), file});
         QCOMPARE(run.code, 0);
@@ -260,6 +269,34 @@ private Q_SLOTS:
             runProgram({QStringLiteral("--learn-from-server"), QStringLiteral("--profile"), QStringLiteral("Work")});
         QCOMPARE(pop3.code, 3);
         QVERIFY2(pop3.err.contains("Only an IMAP profile"), pop3.err.constData());
+    }
+
+    // One profile's learning is forgotten and the others' stay; --all
+    // forgets every one's (so this runs last).
+    void resetForgetsOneProfileOrAll()
+    {
+        QVERIFY(ProfileStore().save(QStringLiteral("Home"), ProfileSettingsRecord{}, {}).settings.ok);
+        const QString home[] = {QStringLiteral("--profile"), QStringLiteral("Home")};
+        for (const auto &[option, path] : {std::pair{"--learn-spam", "/spam.mbox"}, std::pair{"--learn-ham", "/good"}})
+            QCOMPARE(runProgram({QLatin1String(option), m_home.path() + QLatin1String(path), home[0], home[1]}).code,
+                     0);
+        const QString file = m_home.path() + QStringLiteral("/new.eml");
+        QVERIFY(write(file, spam(98)));
+        const auto verdict = [&file](const QString &profile) {
+            return runProgram({QStringLiteral("--classify"), file, QStringLiteral("--profile"), profile}).out;
+        };
+        QVERIFY(verdict(QStringLiteral("Home")).startsWith("spam: "));
+
+        const ProgramResult one = runProgram({QStringLiteral("--reset-learning"), home[0], home[1]});
+        QCOMPARE(one.code, 0);
+        QCOMPARE(one.out.trimmed(),
+                 QByteArray("Forgot what the profile \"Home\" had learned (6 spam and 6 good messages)."));
+        QVERIFY2(verdict(QStringLiteral("Home")).startsWith("none: "), verdict(QStringLiteral("Home")).constData());
+        QVERIFY(verdict(QStringLiteral("Work")).startsWith("spam: "));
+
+        const ProgramResult all = runProgram({QStringLiteral("--reset-learning"), QStringLiteral("--all")});
+        QCOMPARE(all.code, 0);
+        QVERIFY(verdict(QStringLiteral("Work")).startsWith("none: "));
     }
 
 private:
