@@ -38,7 +38,8 @@ const Row kRows[] = {
     {.name = "watch",
      .kind = Kind::Action,
      .help = "Keep watching an IMAP profile's folder (--profile, or the one used last) and screen each message that "
-             "arrives from now on as it comes: a filter hit is moved to the profile's folder (Junk, or the one "
+             "arrives from now on as it comes: a filter hit, or a message the learning judges spam where no rule "
+             "decides, is moved to the profile's folder (Junk, or the one "
              "chosen; a profile whose Empty Recycle Bin deletes moves to Trash: nothing is deleted unattended), "
              "recorded in the deletion history and printed as a line. Messages already there are left to --check. "
              "Waits with IDLE, or asks every minute where the server lacks it; a lost connection is made again. Runs "

@@ -5,6 +5,7 @@
 #include "ConsolePerson.h"
 #include "ConsoleStatus.h"
 #include "ExitCode.h"
+#include "LearningClassifier.h"
 #include "MailProtocols.h"
 #include "MailWatch.h"
 #include "ProfileRun.h"
@@ -38,7 +39,7 @@ int run(const CommandLine::Options &options, RuleDatabase &rules)
     ConsolePerson &person = run.person;
 
     const std::unique_ptr<MailWatch> watching =
-        protocol.watch(status, settings, cancel, RuleClassifier::lazy(rules),
+        protocol.watch(status, settings, cancel, LearningClassifier::lazy(rules, profile),
                        historyJournal(rules, profile,
                                       [&person](const QString &error) { person.historyTrouble(error); }),
                        session);
