@@ -43,13 +43,23 @@ void LearningCommands::mnuResetLearning_Click()
     const QString name = m_profile.name();
     if (name.isEmpty())
         return;
-    if (!confirmed(QStringLiteral("Forget everything the profile '%1' has learned from your decisions? Its rules "
-                                  "stay; its learned verdicts start again from nothing.")
-                       .arg(name)))
+    // A profile that shares its learning forgets the shared one, for all.
+    const QString learning = m_profile.settings().learningName(name);
+    const bool shared = learning != name;
+    if (!confirmed(shared ? QStringLiteral("Forget everything the profiles sharing their learning with '%1' have "
+                                           "learned from your decisions? Their rules stay; their learned verdicts "
+                                           "start again from nothing.")
+                                .arg(name)
+                          : QStringLiteral("Forget everything the profile '%1' has learned from your decisions? Its "
+                                           "rules stay; its learned verdicts start again from nothing.")
+                                .arg(name)))
         return;
-    if (const QString error = Lessons::forget(m_ruleDb, name); !error.isEmpty())
+    if (const QString error = Lessons::forget(m_ruleDb, learning); !error.isEmpty())
         return showFailure(error);
-    m_status.setText(QStringLiteral("The profile '%1' forgot what it had learned").arg(name));
+    m_status.setText((shared ? QStringLiteral("The profiles sharing their learning with '%1' forgot what they had "
+                                              "learned")
+                             : QStringLiteral("The profile '%1' forgot what it had learned"))
+                         .arg(name));
     m_status.announce();
 }
 
@@ -66,6 +76,7 @@ void LearningCommands::mnuResetAllLearning_Click()
 
 void LearningCommands::profileDeleted(const QString &name)
 {
+    // Its own lessons; a pool it shared stays with the other profiles.
     if (const QString error = Lessons::forget(m_ruleDb, name); !error.isEmpty())
         m_status.setText(QStringLiteral("What the deleted profile had learned could not be forgotten: ") + error);
 }

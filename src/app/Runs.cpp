@@ -3,6 +3,7 @@
 #include "MailRun.h"
 #include "MessageBox.h"
 #include "MessageFolderModel.h"
+#include "ProfileRecord.h"
 #include "ProgressDialog.h"
 #include "LearningClassifier.h"
 #include "Lessons.h"
@@ -145,8 +146,9 @@ MailOutcome cmdFetch_Click(RunHost &host, RuleDatabase &rules, Dialer &dialer, c
 {
     WindowPerson person(host, profile.cancel, hooks);
     const MailRun::Target target{profile.settings, profile.name, profile.cancel, dialer, person};
-    const MailOutcome outcome = MailRun::fetch(target, host.inboxModel(), host.recycleModel(),
-                                               LearningClassifier::lazy(rules, profile.name));
+    const MailOutcome outcome =
+        MailRun::fetch(target, host.inboxModel(), host.recycleModel(),
+                       LearningClassifier::lazy(rules, profile.settings.learningName(profile.name)));
     if (outcome == MailOutcome::Done)
         MailRun::settleUnconfirmed(target, rules, host.inboxModel(), host.recycleModel());
     return outcome;
@@ -160,7 +162,7 @@ void cmdConfirm_Click(RunHost &host, RuleDatabase &rules, Dialer &dialer, const 
     const DeletionResult result = MailRun::emptyRecycleBin(target, host.recycleModel(), rules);
     // What the server deleted was spam; the Inbox the user reviewed and left is good.
     const bool finished = result.outcome() == MailOutcome::Done;
-    const QString failed = Lessons::fromEmpty(rules, profile.name, result.deleted,
+    const QString failed = Lessons::fromEmpty(rules, profile.settings.learningName(profile.name), result.deleted,
                                               finished ? &host.inboxModel() : nullptr);
     if (!failed.isEmpty())
         host.setStatusText(QStringLiteral("The emptied messages were not learned from: ") + failed);
@@ -169,7 +171,7 @@ void cmdConfirm_Click(RunHost &host, RuleDatabase &rules, Dialer &dialer, const 
 QString mnuLearnFromServer_Click(RunHost &host, RuleDatabase &rules, Dialer &dialer, const RunProfile &profile,
                                  const CertificateHooks &hooks)
 {
-    LessonTaker taker(rules, profile.name);
+    LessonTaker taker(rules, profile.name, profile.settings.learningName(profile.name));
     QString stored;
     if (!taker.load(&stored))
         return QStringLiteral("The lessons could not be read: ") + stored;

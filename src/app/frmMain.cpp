@@ -99,7 +99,8 @@ void frmMain::buildPanes()
                                *m_recycle, *m_rules, *m_details, this);
     m_lists = new MessageLists(lsvInbox, lsvRecycle, *m_inbox, *m_recycle, m_menus, *m_folders, *m_details, this);
     m_lists->setLessonSink([this](const QList<MessageEntry> &moved, bool toRecycleBin) {
-        const QString failed = Lessons::fromMoves(m_ruleDb, m_profile->name(), moved, toRecycleBin);
+        const QString failed = Lessons::fromMoves(m_ruleDb, m_profile->settings().learningName(m_profile->name()),
+                                                  moved, toRecycleBin);
         // A box, not the status bar: the command that moved the rows writes
         // its own summary there next.
         if (!failed.isEmpty())

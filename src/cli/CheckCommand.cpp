@@ -107,7 +107,7 @@ int checkProfile(const Options &options, RuleDatabase &rules, const QString &pro
     // not reach the Recycle Bin at all: it is kept, marked as learned spam
     // kept for review.
     const bool removalDeletes = MailProtocols::builtIn().of(settings).removalDeletes(settings);
-    MessageClassifier classify = LearningClassifier::lazy(rules, profile);
+    MessageClassifier classify = LearningClassifier::lazy(rules, settings.learningName(profile));
     if (options.del && removalDeletes && settings.DeleteLearnedSpam != QLatin1String("1"))
         classify = classify.adjusted([](SortReason &reason) {
             reason.keptForReview = reason.kind == SortReason::Kind::Learned

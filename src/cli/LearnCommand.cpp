@@ -6,6 +6,7 @@
 #include "Learner.h"
 #include "MessageFiles.h"
 #include "ProfileRun.h"
+#include "ProfileStore.h"
 
 #include <QFile>
 
@@ -61,9 +62,8 @@ void printVerdict(const CommandLine::Options &options, const QString &profile, c
     if (verdict.kind == LearnedVerdict::Kind::None) {
         ConsoleOutput::out(QStringLiteral("none: the profile \"%1\" has learned too little to judge (%2 spam, %3 "
                                           "good messages)")
-                               .arg(ConsoleOutput::plain(profile))
-                               .arg(learner.model().spamMessages())
-                               .arg(learner.model().hamMessages()));
+                               .arg(ConsoleOutput::plain(profile), QString::number(learner.model().spamMessages()),
+                                    QString::number(learner.model().hamMessages())));
         return;
     }
     ConsoleOutput::out(verdict.kindName() + QStringLiteral(": ") + verdict.text());
@@ -80,7 +80,7 @@ int LearnCommand::learn(const CommandLine::Options &options, RuleDatabase &rules
         return ExitCode::NotConfigured;
     const bool spam = !options.learnSpam.isEmpty();
     const QString path = spam ? options.learnSpam : options.learnHam;
-    Learner learner(rules, profile);
+    Learner learner(rules, ProfileStore::learningName(profile));
     QString error;
     if (!learner.load(&error)) {
         ConsoleOutput::error(QStringLiteral("The lessons could not be read: ") + error);
@@ -145,17 +145,19 @@ int LearnCommand::reset(const CommandLine::Options &options, RuleDatabase &rules
     const QString profile = ProfileRun::chooseProfile(options);
     if (profile.isEmpty())
         return ExitCode::NotConfigured;
-    LearnStore store(rules, profile);
+    const QString learning = ProfileStore::learningName(profile);
+    LearnStore store(rules, learning);
     const std::optional<LearnModel> was = store.load(&error);
     if (!was || !store.reset(&error)) {
         ConsoleOutput::error(QStringLiteral("The learning could not be reset: ") + error);
         return ExitCode::Failure;
     }
+    const QString whose = learning == profile ? QStringLiteral("the profile \"%1\"")
+                                              : QStringLiteral("the profiles sharing their learning with \"%1\"");
     if (!options.quiet)
-        ConsoleOutput::out(QStringLiteral("Forgot what the profile \"%1\" had learned (%2 spam and %3 good messages).")
-                               .arg(ConsoleOutput::plain(profile))
-                               .arg(was->spamMessages())
-                               .arg(was->hamMessages()));
+        ConsoleOutput::out(QStringLiteral("Forgot what %1 had learned (%2 spam and %3 good messages).")
+                               .arg(whose.arg(ConsoleOutput::plain(profile)), QString::number(was->spamMessages()),
+                                    QString::number(was->hamMessages())));
     return ExitCode::Done;
 }
 
@@ -178,7 +180,7 @@ int LearnCommand::classify(const CommandLine::Options &options, RuleDatabase &ru
         ConsoleOutput::error(QStringLiteral("%1 was not classified: %2.").arg(shown, why));
         return ExitCode::Failure;
     }
-    Learner learner(rules, profile);
+    Learner learner(rules, ProfileStore::learningName(profile));
     if (!learner.load(&error)) {
         ConsoleOutput::error(QStringLiteral("The lessons could not be read: ") + error);
         return ExitCode::Failure;

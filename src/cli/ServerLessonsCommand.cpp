@@ -6,6 +6,7 @@
 #include "JsonStreamWriter.h"
 #include "LessonTaker.h"
 #include "ProfileRun.h"
+#include "ProfileStore.h"
 #include "TerminationSignals.h"
 
 #include <QStringList>
@@ -45,9 +46,8 @@ void print(const CommandLine::Options &options, const QString &profile, const Le
     QStringList read;
     for (const LessonFolder &folder : folders)
         read << QStringLiteral("%1 %2 of %3")
-                    .arg(ConsoleOutput::plain(folder.name))
-                    .arg(folder.read)
-                    .arg(folder.messages);
+                    .arg(ConsoleOutput::plain(folder.name), QString::number(folder.read),
+                         QString::number(folder.messages));
     QString line = QStringLiteral("Learned %1 spam and %2 good messages from the server for the profile \"%3\" "
                                   "(read: %4).")
                        .arg(counts.spam)
@@ -77,7 +77,7 @@ int ServerLessonsCommand::run(const CommandLine::Options &options, RuleDatabase 
     const QString profile = ProfileRun::chooseProfile(options);
     if (profile.isEmpty())
         return ExitCode::NotConfigured;
-    LessonTaker taker(rules, profile);
+    LessonTaker taker(rules, profile, ProfileStore::learningName(profile));
     QString error;
     if (!taker.load(&error)) {
         ConsoleOutput::error(QStringLiteral("The lessons could not be read: ") + error);

@@ -39,7 +39,7 @@ int run(const CommandLine::Options &options, RuleDatabase &rules)
     ConsolePerson &person = run.person;
 
     const std::unique_ptr<MailWatch> watching =
-        protocol.watch(status, settings, cancel, LearningClassifier::lazy(rules, profile),
+        protocol.watch(status, settings, cancel, LearningClassifier::lazy(rules, settings.learningName(profile)),
                        historyJournal(rules, profile,
                                       [&person](const QString &error) { person.historyTrouble(error); }),
                        session);

@@ -56,6 +56,9 @@ struct ProfileSettingsRecord {
     // "1" when the timer's --delete may delete what the learning judged spam
     // over POP3; "0" (the default) keeps it in the Recycle Bin for review.
     QString DeleteLearnedSpam = QStringLiteral("0");
+    // "1" when the profile learns in the pool every such profile shares;
+    // "0" (the default): its lessons are its own.
+    QString ShareLearning = QStringLiteral("0");
     // ManageSieve (rules on the server): a port other than the one DNS or
     // 4190 gives, and "None", "STARTTLS" or "SSL/TLS"; empty when not set.
     // Set by hand in the settings file; the window keeps them as they are.
@@ -63,6 +66,14 @@ struct ProfileSettingsRecord {
     QString SieveSecurity;
 
     MailProtocolKind protocol() const { return mailProtocolKind(MailProtocol); }
+    // Whose learning the profile `name` uses: its own, or the shared one.
+    QString learningName(const QString &name) const { return learningNameOf(name, ShareLearning); }
+    static QString learningNameOf(const QString &name, const QString &shareLearning)
+    {
+        // No profile name holds a backslash: the shared pool's can be no
+        // profile's. Without a profile there is nothing to learn for.
+        return shareLearning == QLatin1String("1") && !name.isEmpty() ? QStringLiteral("\\shared") : name;
+    }
 
     // The secret problem of `other`, with its advice.
     void takeSecretProblem(const ProfileSettingsRecord &other)

@@ -12,10 +12,10 @@ QString shownKey(const QString &sender, const QString &subject, const QString &d
 
 } // namespace
 
-LessonTaker::LessonTaker(RuleDatabase &database, const QString &profile)
+LessonTaker::LessonTaker(RuleDatabase &database, const QString &profile, const QString &learning)
     : m_database(database)
     , m_profile(profile)
-    , m_learner(database, profile)
+    , m_learner(database, learning)
     , m_rules(RuleClassifier::lazy(database))
 {
 }

@@ -31,7 +31,8 @@ public:
         int judgedSpam = 0; // good by its folder, but the learning's spam: left out
     };
 
-    LessonTaker(RuleDatabase &database, const QString &profile);
+    // `learning`: whose counts the profile uses (its own, or a shared pool).
+    LessonTaker(RuleDatabase &database, const QString &profile, const QString &learning);
 
     // Reads the profile's counts and which messages its learned verdicts
     // moved. False with *error when they cannot be read.

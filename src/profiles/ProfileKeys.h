@@ -35,6 +35,8 @@ inline const QString kImapEmptyAction = QStringLiteral("ImapEmptyAction");
 inline const QString kImapTargetFolder = QStringLiteral("ImapTargetFolder");
 // "1" lets --delete delete learned spam; missing or anything else: it does not.
 inline const QString kDeleteLearnedSpam = QStringLiteral("DeleteLearnedSpam");
+// "1": the profile learns in the pool shared with every profile that says so.
+inline const QString kShareLearning = QStringLiteral("ShareLearning");
 inline const QString kSievePort = QStringLiteral("SievePort");
 inline const QString kSieveSecurity = QStringLiteral("SieveSecurity");
 inline const QString kTrustedCertificate = QStringLiteral("TrustedCertificate");

@@ -46,6 +46,7 @@ ProfileSettingsRecord ProfileStore::read(const QString &name) const
     s.SievePort = value(kSievePort);
     s.SieveSecurity = value(kSieveSecurity);
     s.DeleteLearnedSpam = value(kDeleteLearnedSpam) == QLatin1String("1") ? QStringLiteral("1") : QStringLiteral("0");
+    s.ShareLearning = value(kShareLearning) == QLatin1String("1") ? QStringLiteral("1") : QStringLiteral("0");
     LoadOAuthSettings(name, s);
     ProfileSecrets::load(m_keyring, name, s);
     return s;
@@ -66,6 +67,13 @@ QStringList ProfileStore::names() const
         names << name;
     }
     return names;
+}
+
+QString ProfileStore::learningName(const QString &name)
+{
+    return ProfileSettingsRecord::learningNameOf(name,
+                                                 ReadStoreValue(HKEY_CURRENT_USER, kSettingKeyPrefix + name,
+                                                                kShareLearning, QString()));
 }
 
 QString ProfileStore::lastProfile() const
@@ -100,9 +108,11 @@ ProfileStore::SaveResult ProfileStore::save(const QString &name, const ProfileSe
     else if (!ReadStoreValue(HKEY_CURRENT_USER, key, kMailProtocol, QString()).isEmpty())
         values.append({key, kMailProtocol, QStringLiteral("POP3")});
     // Written once the user allowed it, so that older files stay as they were.
-    if (s.DeleteLearnedSpam == QLatin1String("1")
-        || !ReadStoreValue(HKEY_CURRENT_USER, key, kDeleteLearnedSpam, QString()).isEmpty())
-        values.append({key, kDeleteLearnedSpam, s.DeleteLearnedSpam});
+    for (const auto &[field, setting] :
+         {std::pair{kDeleteLearnedSpam, s.DeleteLearnedSpam}, std::pair{kShareLearning, s.ShareLearning}}) {
+        if (setting == QLatin1String("1") || !ReadStoreValue(HKEY_CURRENT_USER, key, field, QString()).isEmpty())
+            values.append({key, field, setting});
+    }
     values += OAuthSettingValues(name, s);
     values.append({key, kOAuthAccount, options.oauthAccount});
     if (options.withdrawTrust)

@@ -36,6 +36,10 @@ public:
     // lists them.
     QStringList names() const;
 
+    // Whose learning the named profile uses (ProfileSettingsRecord::
+    // learningName), read without its secrets.
+    static QString learningName(const QString &name);
+
     // The profile selected at the last start or switch; empty when none.
     QString lastProfile() const;
     StoreWriteResult rememberLastProfile(const QString &name) const;

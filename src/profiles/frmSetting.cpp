@@ -66,6 +66,12 @@ frmSetting::frmSetting(CurrentProfile &profile, QWidget *parent, ProfileHost *ho
         QStringLiteral("Where emptying deletes (POP3, or IMAP set to delete), trelvik --check --delete deletes a "
                        "message that only the learning judged spam when this is on; otherwise it stays on the "
                        "server for your review in the window."));
+    chkShareLearning = new QCheckBox(QStringLiteral("Share What Is Learned With Other Profiles"), this);
+    chkShareLearning->setObjectName(QStringLiteral("chkShareLearning"));
+    chkShareLearning->setAccessibleName(chkShareLearning->text());
+    chkShareLearning->setToolTip(
+        QStringLiteral("On, this profile learns from your decisions and judges mail together with every other "
+                       "profile that has it on; off, what it learns is its own."));
 
     makeDialupGroup();
     QHBoxLayout *buttons = makeButtons();
@@ -74,6 +80,7 @@ frmSetting::frmSetting(CurrentProfile &profile, QWidget *parent, ProfileHost *ho
     layout->addWidget(fraImap);
     layout->addWidget(fraSignIn);
     layout->addWidget(chkDeleteLearnedSpam);
+    layout->addWidget(chkShareLearning);
     layout->addWidget(chkAutodial);
     layout->addWidget(fraDialup);
     layout->addWidget(lblTestStatus);
@@ -179,10 +186,21 @@ void frmSetting::alignFormLabels()
 void frmSetting::setTabOrderAsRead()
 {
     // As the eye reads: down the fields, then the buttons' row left to right.
-    QList<QWidget *> order{
-        fraImap->protocolChoice(), txtEmailHost,         txtEmailPort, cboEmailSecurity, txtEmailUserId,
-        txtEmailPassword,          chkDeleteLearnedSpam, chkAutodial,  txtDialupNumber,  txtDialupUserID,
-        txtDialupPassword,         cmdTestConnection,    cmdOK,        cmdCancel};
+    QList<QWidget *> order{fraImap->protocolChoice(),
+                           txtEmailHost,
+                           txtEmailPort,
+                           cboEmailSecurity,
+                           txtEmailUserId,
+                           txtEmailPassword,
+                           chkDeleteLearnedSpam,
+                           chkShareLearning,
+                           chkAutodial,
+                           txtDialupNumber,
+                           txtDialupUserID,
+                           txtDialupPassword,
+                           cmdTestConnection,
+                           cmdOK,
+                           cmdCancel};
     order.insert(order.indexOf(cmdTestConnection), cmdFindSettings);
     // The folders, then the sign-in, follow the password.
     for (QWidget *w : fraImap->tabOrder() + fraSignIn->tabOrder())
@@ -242,6 +260,7 @@ void frmSetting::Form_Load()
         // Runs dial only on "1"; the box shows what they will do.
         chkAutodial->setChecked(s.Autodial == QLatin1String("1"));
         chkDeleteLearnedSpam->setChecked(s.DeleteLearnedSpam == QLatin1String("1"));
+        chkShareLearning->setChecked(s.ShareLearning == QLatin1String("1"));
         txtDialupNumber->setText(s.DialupNumber);
         txtDialupUserID->setText(s.DialupUserID);
         txtDialupPassword->setText(s.DialupPassword);
@@ -373,6 +392,7 @@ ProfileSettingsRecord frmSetting::typedSettings() const
         s.TrustedCertificate = m_profile.settings().TrustedCertificate;
     fraSignIn->apply(s);
     s.DeleteLearnedSpam = chkDeleteLearnedSpam->isChecked() ? QStringLiteral("1") : QStringLiteral("0");
+    s.ShareLearning = chkShareLearning->isChecked() ? QStringLiteral("1") : QStringLiteral("0");
     // A secret the keyring did not give is still missing: its reason stays.
     if ((s.EmailPassword.isEmpty() && m_loaded.EmailPassword.isEmpty())
         || (s.DialupPassword.isEmpty() && m_loaded.DialupPassword.isEmpty())

@@ -130,6 +130,7 @@ private:
     OAuthSignInWidget *fraSignIn = nullptr;
     QCheckBox *chkAutodial = nullptr;
     QCheckBox *chkDeleteLearnedSpam = nullptr;
+    QCheckBox *chkShareLearning = nullptr;
     QGroupBox *fraDialup = nullptr;
     QLineEdit *txtDialupNumber = nullptr;
     QLineEdit *txtDialupUserID = nullptr;

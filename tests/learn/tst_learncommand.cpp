@@ -271,6 +271,37 @@ private Q_SLOTS:
         QVERIFY2(pop3.err.contains("Only an IMAP profile"), pop3.err.constData());
     }
 
+    // Profiles that share their learning teach and judge as one; the others
+    // keep their own, and a reset of one sharing profile is the pool's.
+    void sharedLearningIsOnePool()
+    {
+        ProfileSettingsRecord sharing;
+        sharing.ShareLearning = QStringLiteral("1");
+        for (const char *name : {"Alpha", "Beta"})
+            QVERIFY(ProfileStore().save(QLatin1String(name), sharing, {}).settings.ok);
+        QVERIFY(ProfileStore().save(QStringLiteral("Gamma"), ProfileSettingsRecord{}, {}).settings.ok);
+        for (const auto &[option, path] : {std::pair{"--learn-spam", "/spam.mbox"}, std::pair{"--learn-ham", "/good"}})
+            QCOMPARE(runProgram({QLatin1String(option), m_home.path() + QLatin1String(path),
+                                 QStringLiteral("--profile"), QStringLiteral("Alpha")})
+                         .code,
+                     0);
+        const QString file = m_home.path() + QStringLiteral("/shared.eml");
+        QVERIFY(write(file, spam(97)));
+        const auto verdict = [&file](const char *profile) {
+            return runProgram({QStringLiteral("--classify"), file, QStringLiteral("--profile"), QLatin1String(profile)})
+                .out;
+        };
+        QVERIFY(verdict("Beta").startsWith("spam: "));
+        QVERIFY(verdict("Gamma").startsWith("none: "));
+        const ProgramResult reset =
+            runProgram({QStringLiteral("--reset-learning"), QStringLiteral("--profile"), QStringLiteral("Beta")});
+        QCOMPARE(reset.out.trimmed(),
+                 QByteArray("Forgot what the profiles sharing their learning with \"Beta\" had "
+                            "learned (6 spam and 6 good messages)."));
+        QVERIFY(verdict("Alpha").startsWith("none: "));
+        QVERIFY(verdict("Work").startsWith("spam: ")); // its own, untouched
+    }
+
     // One profile's learning is forgotten and the others' stay; --all
     // forgets every one's (so this runs last).
     void resetForgetsOneProfileOrAll()

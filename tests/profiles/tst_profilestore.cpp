@@ -19,6 +19,7 @@ private Q_SLOTS:
     void userIdSpellings_data();
     void userIdSpellings();
     void trustedCertificateWrite();
+    void learningChoices();
 
 private:
     std::unique_ptr<Env> m_env;
@@ -72,6 +73,26 @@ void TestProfileStore::trustedCertificateWrite()
     QVERIFY(!result.ok);
     QVERIFY2(result.error.contains(modRegistry::StoreFilePath()), qPrintable(result.error));
     QCOMPARE(storeBytes(), before);
+}
+
+// The learning's choices are written once made, and read back; a profile
+// that shares its learning names the pool, no profile's own.
+void TestProfileStore::learningChoices()
+{
+    seedProfile("Home");
+    const ProfileStore store;
+    ProfileSettingsRecord s = store.read("Home");
+    QVERIFY(store.save("Home", s, {}).settings.ok);
+    QCOMPARE(readValue(kHome, "ShareLearning"), kMissing); // an older file stays as it was
+    QCOMPARE(ProfileStore::learningName("Home"), u"Home"_qs);
+    s.ShareLearning = s.DeleteLearnedSpam = QStringLiteral("1");
+    QVERIFY(store.save("Home", s, {}).settings.ok);
+    const ProfileSettingsRecord back = store.read("Home");
+    QCOMPARE(back.ShareLearning, u"1"_qs);
+    QCOMPARE(back.DeleteLearnedSpam, u"1"_qs);
+    QCOMPARE(ProfileStore::learningName("Home"), back.learningName("Home"));
+    QVERIFY(!ProfileStore::learningName("Home").isEmpty() && ProfileStore::learningName("Home") != u"Home"_qs);
+    QCOMPARE(back.learningName(QString()), QString()); // no profile: nothing to learn for
 }
 
 QTEST_MAIN(TestProfileStore)

@@ -196,13 +196,15 @@ void TestSettingDialog::editAndLeave()
     const QString trusted(64, u'a');
     QVERIFY(ProfileStore().saveTrustedCertificate(kHome, trusted));
     m_env->profile.settings().TrustedCertificate = trusted; // as the run that trusted it keeps it
-    // The box shows the stored choice, and an OK keeps it.
-    writeValue(kSettingKeyPrefix + kHome, QStringLiteral("DeleteLearnedSpam"), QStringLiteral("1"));
-    m_env->profile.settings().DeleteLearnedSpam = QStringLiteral("1");
+    // The boxes show the learning's stored choices, and an OK keeps them.
+    for (const char *choice : {"DeleteLearnedSpam", "ShareLearning"})
+        writeValue(kSettingKeyPrefix + kHome, QLatin1String(choice), QStringLiteral("1"));
+    m_env->profile.settings().DeleteLearnedSpam = m_env->profile.settings().ShareLearning = QStringLiteral("1");
     const QStringList before = fields(m_env->profile.settings());
     open();
     QCOMPARE(m_dialog->settingsChanged(), false); // filling the fields is no edit
-    QVERIFY(child<QCheckBox>(m_dialog.get(), u"chkDeleteLearnedSpam"_qs)->isChecked());
+    QVERIFY(child<QCheckBox>(m_dialog.get(), u"chkDeleteLearnedSpam"_qs)->isChecked()
+            && child<QCheckBox>(m_dialog.get(), u"chkShareLearning"_qs)->isChecked());
     fill({{edited, value}});
     QCOMPARE(m_dialog->settingsChanged(), asked);
     const bool saved = leave == QLatin1String("Yes");
@@ -218,6 +220,7 @@ void TestSettingDialog::editAndLeave()
     QCOMPARE(m_env->profile.settings().TrustedCertificate, trustKept ? trusted : QString());
     QCOMPARE(profileValue(kHome, "TrustedCertificate"), trustKept ? trusted : QString());
     QCOMPARE(profileValue(kHome, "DeleteLearnedSpam"), u"1"_qs);
+    QCOMPARE(profileValue(kHome, "ShareLearning"), u"1"_qs);
 }
 
 // Cancel's Yes with a field missing keeps the dialog open, the edits intact.
