@@ -272,7 +272,6 @@ void ProfileBarWidget::cmdDeleteProfile_Click()
                          QStringLiteral("Delete Profile"), MessageBox::Icon::Critical);
         return;
     }
-    Q_EMIT profileDeleted(deleting);
     // The deleted profile is current until the next entry is selected.
     m_profile.setName(deleting);
     const int removed = cboProfile->currentIndex();
@@ -293,6 +292,8 @@ void ProfileBarWidget::cmdDeleteProfile_Click()
     }
     rememberLastProfile(cboProfile->currentText());
     updateProfileButtons();
+    // Last: what it reports must not be cleared with the lists.
+    Q_EMIT profileDeleted(deleting);
 }
 
 void ProfileBarWidget::cmdSetting_Click()
