@@ -125,7 +125,8 @@ const Row kRows[] = {
     {.name = "reset-learning",
      .kind = Kind::Action,
      .help = "Forget everything the profile (--profile, default the one used last) learned from the user's decisions "
-             "and lessons; with --all, what every profile learned. The rules stay.",
+             "and lessons (for a profile that shares its learning, the shared pool); with --all, what every profile "
+             "learned. The rules stay.",
      .flag = &Options::resetLearning,
      .run = LearnCommand::reset},
     {.name = "classify",

@@ -202,7 +202,8 @@ Hop hopOf(QByteArrayView value)
 }
 
 // An address no message enters the public mail from: loopback, the private
-// and shared networks, link-local, and IPv6's loopback and unique local ones.
+// and shared networks, link-local, and IPv6's loopback, unique local and
+// link-local ones.
 bool isPrivate(QByteArrayView ip)
 {
     if (ip.size() > 5 && QByteArrayView(ip.first(5)).compare("IPv6:", Qt::CaseInsensitive) == 0)
@@ -220,10 +221,13 @@ bool isPrivate(QByteArrayView ip)
     };
     if (secondOctetIn("172.", 16, 31) || secondOctetIn("100.", 64, 127))
         return true;
-    const qsizetype colon = ip.indexOf(':');
-    return ip == "::1"
-        || (colon == 4 && (ip[0] == 'f' || ip[0] == 'F')
-            && (ip[1] == 'c' || ip[1] == 'C' || ip[1] == 'd' || ip[1] == 'D'));
+    if (ip == "::1")
+        return true;
+    if (ip.indexOf(':') != 4)
+        return false;
+    const QByteArray group = ip.first(3).toByteArray().toLower();
+    return group.startsWith("fc") || group.startsWith("fd") || group == "fe8" || group == "fe9" || group == "fea"
+        || group == "feb";
 }
 
 // The tags the tokenizer gives by itself: every one with a dot, and these.
@@ -505,8 +509,10 @@ TokenList HeaderTokens::of(QByteArrayView header)
                             readField(sink, facts, name, value);
                         });
     facts.fieldSet = fieldSet(marked);
-    sink.tokens.setLimit(kMaxTokens);
+    // And the relay chain may not take the checks' room.
+    sink.tokens.setLimit(kMaxTokens - kRoomForChecks);
     readReceived(sink, facts);
+    sink.tokens.setLimit(kMaxTokens);
     HeaderChecks::add(facts, sink.tokens);
     sink.tokens.finish();
     return sink.tokens;

@@ -12,6 +12,7 @@ constexpr qsizetype kMaxHeaderBytes = 256 * 1024;
 constexpr qsizetype kMaxTokenBytes = 64;
 constexpr qsizetype kMaxTokens = 800;
 constexpr qsizetype kRoomAfterFields = 160; // of kMaxTokens: the relay chain's and the checks'
+constexpr qsizetype kRoomForChecks = 64; // of those: the checks' alone
 } // namespace HeaderTokens
 
 // A message's tokens: each an id (a 64-bit hash of its text) once, in the
