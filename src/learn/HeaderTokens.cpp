@@ -201,35 +201,6 @@ Hop hopOf(QByteArrayView value)
     return hop;
 }
 
-// An address no message enters the public mail from: loopback, the private
-// and shared networks, link-local, and IPv6's loopback, unique local and
-// link-local ones.
-bool isPrivate(QByteArrayView ip)
-{
-    if (ip.size() > 5 && QByteArrayView(ip.first(5)).compare("IPv6:", Qt::CaseInsensitive) == 0)
-        ip = ip.sliced(5);
-    if (ip.startsWith("127.") || ip.startsWith("10.") || ip.startsWith("192.168.") || ip.startsWith("169.254."))
-        return true;
-    const auto secondOctetIn = [ip](QByteArrayView first, int low, int high) {
-        if (!ip.startsWith(first))
-            return false;
-        int octet = 0;
-        qsizetype i = first.size();
-        while (i < ip.size() && i < first.size() + 3 && ip[i] >= '0' && ip[i] <= '9')
-            octet = octet * 10 + (ip[i++] - '0');
-        return i > first.size() && i < ip.size() && ip[i] == '.' && octet >= low && octet <= high;
-    };
-    if (secondOctetIn("172.", 16, 31) || secondOctetIn("100.", 64, 127))
-        return true;
-    if (ip == "::1")
-        return true;
-    if (ip.indexOf(':') != 4)
-        return false;
-    const QByteArray group = ip.first(3).toByteArray().toLower();
-    return group.startsWith("fc") || group.startsWith("fd") || group == "fe8" || group == "fe9" || group == "fea"
-        || group == "feb";
-}
-
 // The tags the tokenizer gives by itself: every one with a dot, and these.
 bool isOwnTag(QByteArrayView name)
 {
@@ -275,7 +246,7 @@ bool isOwnFetch(const Hop &hop)
 void readHop(Sink &sink, const Hop &hop, const HopTags &tags)
 {
     const qsizetype last = hop.ip.lastIndexOf('.');
-    if (last > 0 && !isPrivate(hop.ip)) {
+    if (last > 0 && !TokenText::isPrivateAddress(hop.ip)) {
         sink.add(tags.net, hop.ip.first(last));
         const qsizetype second = hop.ip.first(last).lastIndexOf('.');
         if (second > 0)
@@ -300,7 +271,8 @@ void readReceived(Sink &sink, HeaderFacts &facts)
     for (const QByteArray &value : facts.received)
         hops.append(hopOf(value));
     auto isRelay = [&](const Hop &hop) {
-        if (isPrivate(hop.ip) || hop.helo.compare("localhost", Qt::CaseInsensitive) == 0 || isOwnFetch(hop))
+        if (TokenText::isPrivateAddress(hop.ip) || hop.helo.compare("localhost", Qt::CaseInsensitive) == 0
+            || isOwnFetch(hop))
             return true;
         return std::any_of(hops.begin(), hops.end(), [&](const Hop &other) {
             return sameHost(other.by, hop.helo) || sameHost(other.by, hop.rdns);

@@ -1,6 +1,7 @@
 #include "MessageFiles.h"
 
 #include "HeaderTokens.h"
+#include "HeaderWalk.h"
 
 #include <QDir>
 #include <QFile>
@@ -106,20 +107,13 @@ void readMbox(QFile &file, Batches &out)
     finish();
 }
 
-// Whether a line of the block is a field ("Name: value"): text that has
-// none (a README beside the messages) is no mail.
+// Whether the block holds a field, as the tokenizer reads them: text that
+// has none (a README beside the messages) is no mail.
 bool hasField(QByteArrayView header)
 {
-    for (qsizetype start = 0; start < header.size();) {
-        qsizetype i = start;
-        while (i < header.size() && quint8(header[i]) > 32 && quint8(header[i]) < 127 && header[i] != ':')
-            ++i;
-        if (i > start && i < header.size() && header[i] == ':')
-            return true;
-        const qsizetype lf = header.indexOf('\n', start);
-        start = lf < 0 ? header.size() : lf + 1;
-    }
-    return false;
+    bool found = false;
+    HeaderWalk::forEach(header, [&found](QByteArrayView, QByteArrayView) { found = true; });
+    return found;
 }
 
 void readOne(const QString &path, Batches &out)

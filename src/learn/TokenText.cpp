@@ -257,3 +257,29 @@ QByteArrayView TokenText::baseDomain(QByteArrayView domain)
         before = domain.first(before).lastIndexOf('.');
     return before < 0 ? domain : domain.sliced(before + 1);
 }
+
+bool TokenText::isPrivateAddress(QByteArrayView ip)
+{
+    if (ip.size() > 5 && QByteArrayView(ip.first(5)).compare("IPv6:", Qt::CaseInsensitive) == 0)
+        ip = ip.sliced(5);
+    if (ip.startsWith("127.") || ip.startsWith("10.") || ip.startsWith("192.168.") || ip.startsWith("169.254."))
+        return true;
+    const auto secondOctetIn = [ip](QByteArrayView first, int low, int high) {
+        if (!ip.startsWith(first))
+            return false;
+        int octet = 0;
+        qsizetype i = first.size();
+        while (i < ip.size() && i < first.size() + 3 && ip[i] >= '0' && ip[i] <= '9')
+            octet = octet * 10 + (ip[i++] - '0');
+        return i > first.size() && i < ip.size() && ip[i] == '.' && octet >= low && octet <= high;
+    };
+    if (secondOctetIn("172.", 16, 31) || secondOctetIn("100.", 64, 127))
+        return true;
+    if (ip == "::1")
+        return true;
+    if (ip.indexOf(':') != 4)
+        return false;
+    const QByteArray group = ip.first(3).toByteArray().toLower();
+    return group.startsWith("fc") || group.startsWith("fd") || group == "fe8" || group == "fe9" || group == "fea"
+        || group == "feb";
+}

@@ -44,8 +44,13 @@ QByteArray shape(QByteArrayView value, qsizetype maxBytes = 40);
 // The domain of an address ("user@host.example" or "<user@host>"), lower case;
 // empty when there is no "@".
 QByteArray domainOf(QByteArrayView address);
-// The last two labels of a domain ("mail.example.co" -> "example.co").
+// The last two labels of a domain ("mail.example.co" -> "example.co"), three
+// under a country's own second level ("mail.bank.co.uk" -> "bank.co.uk").
 QByteArrayView baseDomain(QByteArrayView domain);
+// Whether an address ("10.1.2.3", "IPv6:fd00::1") is one no message enters
+// the public mail from: loopback, the private and shared networks,
+// link-local, and IPv6's loopback, unique local and link-local ones.
+bool isPrivateAddress(QByteArrayView ip);
 
 namespace Detail {
 

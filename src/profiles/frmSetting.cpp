@@ -59,19 +59,7 @@ frmSetting::frmSetting(CurrentProfile &profile, QWidget *parent, ProfileHost *ho
     chkAutodial = new QCheckBox(QStringLiteral("Automatically Dial && Hangup Connection"), this);
     chkAutodial->setObjectName(QStringLiteral("chkAutodial"));
     chkAutodial->setAccessibleName(QStringLiteral("Automatically Dial & Hangup Connection"));
-    chkDeleteLearnedSpam = new QCheckBox(QStringLiteral("Let Unattended Checks Delete Learned Spam"), this);
-    chkDeleteLearnedSpam->setObjectName(QStringLiteral("chkDeleteLearnedSpam"));
-    chkDeleteLearnedSpam->setAccessibleName(chkDeleteLearnedSpam->text());
-    chkDeleteLearnedSpam->setToolTip(
-        QStringLiteral("Where emptying deletes (POP3, or IMAP set to delete), trelvik --check --delete deletes a "
-                       "message that only the learning judged spam when this is on; otherwise it stays on the "
-                       "server for your review in the window."));
-    chkShareLearning = new QCheckBox(QStringLiteral("Share What Is Learned With Other Profiles"), this);
-    chkShareLearning->setObjectName(QStringLiteral("chkShareLearning"));
-    chkShareLearning->setAccessibleName(chkShareLearning->text());
-    chkShareLearning->setToolTip(
-        QStringLiteral("On, this profile learns from your decisions and judges mail together with every other "
-                       "profile that has it on; off, what it learns is its own."));
+    makeLearningBoxes();
 
     makeDialupGroup();
     QHBoxLayout *buttons = makeButtons();
@@ -186,21 +174,12 @@ void frmSetting::alignFormLabels()
 void frmSetting::setTabOrderAsRead()
 {
     // As the eye reads: down the fields, then the buttons' row left to right.
-    QList<QWidget *> order{fraImap->protocolChoice(),
-                           txtEmailHost,
-                           txtEmailPort,
-                           cboEmailSecurity,
-                           txtEmailUserId,
-                           txtEmailPassword,
-                           chkDeleteLearnedSpam,
-                           chkShareLearning,
-                           chkAutodial,
-                           txtDialupNumber,
-                           txtDialupUserID,
-                           txtDialupPassword,
-                           cmdTestConnection,
-                           cmdOK,
-                           cmdCancel};
+    QList<QWidget *> order{
+        fraImap->protocolChoice(), txtEmailHost, txtEmailPort,    cboEmailSecurity, txtEmailUserId,
+        txtEmailPassword,          chkAutodial,  txtDialupNumber, txtDialupUserID,  txtDialupPassword,
+        cmdTestConnection,         cmdOK,        cmdCancel};
+    for (QWidget *w : {chkDeleteLearnedSpam, chkShareLearning})
+        order.insert(order.indexOf(chkAutodial), w);
     order.insert(order.indexOf(cmdTestConnection), cmdFindSettings);
     // The folders, then the sign-in, follow the password.
     for (QWidget *w : fraImap->tabOrder() + fraSignIn->tabOrder())

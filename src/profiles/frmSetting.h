@@ -68,6 +68,7 @@ private:
     // The constructor's parts: the groups of fields, the buttons' row,
     // the forms' labels of one width, the tab order, the signals.
     QFormLayout *makeEmailGroup();
+    void makeLearningBoxes();
     void makeDialupGroup();
     QHBoxLayout *makeButtons();
     void alignFormLabels();
