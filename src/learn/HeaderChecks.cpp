@@ -147,6 +147,27 @@ void shapeChecks(const HeaderFacts &facts, TokenList &tokens)
     tokens.add("to.shape", TokenText::shape(facts.toValue, 24));
 }
 
+QByteArray mailboxOf(QByteArrayView value)
+{
+    const qsizetype open = value.lastIndexOf('<');
+    const qsizetype close = open < 0 ? -1 : value.indexOf('>', open);
+    QByteArrayView box = open >= 0 && close > open ? value.sliced(open + 1, close - open - 1) : value;
+    box = box.trimmed();
+    const qsizetype space = box.indexOf(' ');
+    if (space >= 0)
+        box = box.first(space);
+    return box.contains('@') ? box.toByteArray().toLower() : QByteArray();
+}
+
+// A post to a discussion list: addressed to the list, and answered there.
+// Spam names its victim in To, and wants its answers elsewhere.
+void listChecks(const HeaderFacts &facts, TokenList &tokens)
+{
+    const QByteArray to = mailboxOf(facts.toValue);
+    if (!to.isEmpty() && mailboxOf(facts.replyToValue) == to)
+        tokens.add("check", "reply-to-is-to");
+}
+
 } // namespace
 
 void HeaderChecks::add(const HeaderFacts &facts, TokenList &tokens)
@@ -196,4 +217,5 @@ void HeaderChecks::add(const HeaderFacts &facts, TokenList &tokens)
     dateChecks(facts, tokens);
     subjectChecks(facts, tokens);
     shapeChecks(facts, tokens);
+    listChecks(facts, tokens);
 }

@@ -16,6 +16,7 @@ struct HeaderFacts {
     bool hasTo = false;
     bool hasSubject = false;
     QByteArray replyToDomain;
+    QByteArray replyToValue; // raw, at most 256 bytes
     QByteArray returnPathDomain;
     QByteArray messageIdDomain;
     bool hasMessageId = false;

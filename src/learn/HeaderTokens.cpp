@@ -359,6 +359,7 @@ void readField(Sink &sink, HeaderFacts &facts, QByteArrayView name, QByteArrayVi
         readMessageId(sink, facts, value);
     } else if (field == "reply-to") {
         facts.replyToDomain = TokenText::domainOf(value);
+        facts.replyToValue = value.first(std::min<qsizetype>(value.size(), 256)).toByteArray();
         sink.domain("replyto.domain", facts.replyToDomain);
     } else if (field == "return-path") {
         facts.returnPathDomain = TokenText::domainOf(value);

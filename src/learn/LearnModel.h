@@ -29,7 +29,7 @@ public:
         double unknown = 0.5;
         double minDeviation = 0.2; // tokens nearer 0.5 than this are left out
         int maxTokens = 30; // the strongest this many speak
-        double spamCutoff = 0.9997; // at or above: spam
+        double spamCutoff = 0.9968; // at or above: spam
         double hamCutoff = 0.2; // below: good; between: unsure
         quint32 minLessons = 5; // of each kind before any verdict
     };

@@ -92,6 +92,7 @@ constexpr Phrase kChecks[] = {
     {"in-a-thread", "a reply in a conversation"},
     {"to-undisclosed", "undisclosed recipients"},
     {"to-own-domain", "sent to the sender's own domain"},
+    {"reply-to-is-to", "a post to a list, answered there"},
     {"first-hop-without-name", "sent from an address without a name"},
     {"first-hop-helo-not-its-name", "a sending server greeting with another name than its own"},
     {"signed-by-sender", "signed by the sender's domain"},

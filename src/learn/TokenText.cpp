@@ -1,6 +1,7 @@
 #include "TokenText.h"
 
 #include "HeaderDisplay.h"
+#include "HeaderTokens.h"
 
 #include <QStringDecoder>
 #include <algorithm>
@@ -10,11 +11,25 @@
 
 namespace {
 
-// Queue ids, stamps and hashes: long, and mixing letters with digits often.
+bool isDateName(QByteArrayView word)
+{
+    static constexpr std::string_view kNames[] = {"jan", "feb", "mar", "apr", "may", "jun", "jul", "aug", "sep", "oct",
+                                                  "nov", "dec", "mon", "tue", "wed", "thu", "fri", "sat", "sun"};
+    char lower[3];
+    for (int i = 0; i < 3; ++i)
+        lower[i] = TokenList::lowered(word[i]);
+    return std::find(std::begin(kNames), std::end(kNames), std::string_view(lower, 3)) != std::end(kNames);
+}
+
 } // namespace
 
+// Queue ids, stamps and hashes: long, and mixing letters with digits often.
 bool TokenText::Detail::isOneOff(QByteArrayView word)
 {
+    // A month's or a day's name is part of a date: it tells when a message
+    // was written or passed by, not who sent it, and would teach the season.
+    if (word.size() == 3 && isDateName(word))
+        return true;
     // Most words are short: only a pure number is one then, and the first
     // letter says it is not.
     if (word.size() < 10)

@@ -14,7 +14,8 @@ using Emit = std::function<void(QByteArrayView word)>;
 // ASCII words of a machine-written value (hosts, mailer names, versions):
 // runs of letters, digits and ".-_/$!", lower-cased, 2 to 40 bytes. Pure
 // numbers and long mixed letter-digit runs (queue ids, stamps) are left out:
-// they name one message and teach nothing; so are runs of base64 (signatures,
+// they name one message and teach nothing; so are the names of months and
+// days (a date's, which tells the season), and runs of base64 (signatures,
 // encoded blobs), whose pieces are noise. A template: it runs over most of a
 // header's bytes, a word at a time.
 template <typename Emit>

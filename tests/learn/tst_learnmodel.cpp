@@ -306,6 +306,13 @@ private Q_SLOTS:
                           "Tue, 6 Aug 2002 11:48:09 +0100\n\n")
             << QByteArrayList{"rcvd1.net:2.3.4", "rcvd.relay:yes"}
             << QByteArrayList{"rcvd1.net:172.20.1", "rcvd.net:172.20.1"};
+        QTest::newRow("a post to a list; the names in dates teach nothing")
+            << QByteArray("To: Group <group@lists.example>\nReply-To: \"Group\" <Group@Lists.Example>\n"
+                          "X-Arrived: 08 Aug 2002 22:06:12 (UTC) on Thu\n\n")
+            << QByteArrayList{"check:reply-to-is-to", "w:utc"} << QByteArrayList{"w:aug", "x-arrived:thu"};
+        QTest::newRow("answers wanted elsewhere than the list")
+            << QByteArray("To: me@home.example\nReply-To: Me <me@home.example.net>\n\n") << QByteArrayList{}
+            << QByteArrayList{"check:reply-to-is-to"};
         QTest::newRow("NUL and invalid UTF-8 in a subject")
             << QByteArray(withNul, sizeof(withNul) - 1) << QByteArrayList{"from.domain:b.example", "subject:bad"}
             << QByteArrayList{};
