@@ -147,16 +147,21 @@ void shapeChecks(const HeaderFacts &facts, TokenList &tokens)
     tokens.add("to.shape", TokenText::shape(facts.toValue, 24));
 }
 
+// The first address of a field's value ("Name <a@b>, c@d" -> "a@b"), lower
+// case; empty when there is none.
 QByteArray mailboxOf(QByteArrayView value)
 {
-    const qsizetype open = value.lastIndexOf('<');
-    const qsizetype close = open < 0 ? -1 : value.indexOf('>', open);
-    QByteArrayView box = open >= 0 && close > open ? value.sliced(open + 1, close - open - 1) : value;
-    box = box.trimmed();
-    const qsizetype space = box.indexOf(' ');
-    if (space >= 0)
-        box = box.first(space);
-    return box.contains('@') ? box.toByteArray().toLower() : QByteArray();
+    const qsizetype at = value.indexOf('@');
+    if (at < 0)
+        return {};
+    auto isEdge = [](char c) { return c == '<' || c == '>' || c == ' ' || c == ',' || c == '"' || c == '\t'; };
+    qsizetype start = at;
+    while (start > 0 && !isEdge(value[start - 1]))
+        --start;
+    qsizetype end = at + 1;
+    while (end < value.size() && !isEdge(value[end]))
+        ++end;
+    return value.sliced(start, end - start).toByteArray().toLower();
 }
 
 // A post to a discussion list: addressed to the list, and answered there.

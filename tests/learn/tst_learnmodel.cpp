@@ -307,7 +307,7 @@ private Q_SLOTS:
             << QByteArrayList{"rcvd1.net:2.3.4", "rcvd.relay:yes"}
             << QByteArrayList{"rcvd1.net:172.20.1", "rcvd.net:172.20.1"};
         QTest::newRow("a post to a list; the names in dates teach nothing")
-            << QByteArray("To: Group <group@lists.example>\nReply-To: \"Group\" <Group@Lists.Example>\n"
+            << QByteArray("To: Group <group@lists.example>, me@home.example\nReply-To: Group@Lists.Example\n"
                           "X-Arrived: 08 Aug 2002 22:06:12 (UTC) on Thu\n\n")
             << QByteArrayList{"check:reply-to-is-to", "w:utc"} << QByteArrayList{"w:aug", "x-arrived:thu"};
         QTest::newRow("answers wanted elsewhere than the list")
