@@ -105,10 +105,11 @@ int checkProfile(const Options &options, RuleDatabase &rules, const QString &pro
     // it stays on the server for the window to show in the Recycle Bin. The
     // deletion sends its commands before the report is made, so the row must
     // not reach the Recycle Bin at all: it is kept, marked as learned spam
-    // kept for review.
+    // kept for review. A check without --delete tells what one with it
+    // would do, so it keeps such a row too rather than call it to be deleted.
     const bool removalDeletes = MailProtocols::builtIn().of(settings).removalDeletes(settings);
     MessageClassifier classify = LearningClassifier::lazy(rules, settings.learningName(profile));
-    if (options.del && removalDeletes && settings.DeleteLearnedSpam != QLatin1String("1"))
+    if (removalDeletes && settings.DeleteLearnedSpam != QLatin1String("1"))
         classify = classify.adjusted([](SortReason &reason) {
             reason.keptForReview = reason.kind == SortReason::Kind::Learned
                 && reason.verdict == SortReason::Verdict::Spam;
