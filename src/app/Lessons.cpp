@@ -6,9 +6,13 @@
 
 namespace {
 
+// A row the learning placed by a verdict of its own (spam, or good): the
+// user leaving it there confirms nothing. An unsure row was placed by no one,
+// as a row no rule names: the user's review of it is a lesson.
 bool sortedOnlyByLearning(const MessageEntry &entry)
 {
-    return entry.sortReason.kind == SortReason::Kind::Learned;
+    return entry.sortReason.kind == SortReason::Kind::Learned
+        && entry.sortReason.verdict != SortReason::Verdict::Unsure;
 }
 
 void add(QList<Learner::Lesson> &lessons, const MessageEntry &entry, bool spam)

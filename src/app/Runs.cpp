@@ -203,6 +203,9 @@ QString mnuLearnFromServer_Click(RunHost &host, RuleDatabase &rules, Dialer &dia
     if (counts.ownVerdicts > 0)
         text += QStringLiteral("; %1 in the spam folder were moved there by the learning itself and teach nothing")
                     .arg(counts.ownVerdicts);
+    if (counts.decidedOtherwise > 0)
+        text += QStringLiteral("; %1 had been learned the other way from your own decisions and were left so")
+                    .arg(counts.decidedOtherwise);
     if (outcome == MailOutcome::Done
         && std::none_of(folders.cbegin(), folders.cend(), [](const auto &f) { return f.spam; }))
         text += QStringLiteral("; the server has no Junk folder, so nothing was learned as spam");

@@ -103,8 +103,10 @@ int LearnCommand::learn(const CommandLine::Options &options, RuleDatabase &rules
         return true;
     });
     if (!read.error.isEmpty()) {
-        ConsoleOutput::error(
-            QStringLiteral("\"%1\" could not be read: %2").arg(ConsoleOutput::plain(path), read.error));
+        QString line = QStringLiteral("\"%1\" could not be read: %2").arg(ConsoleOutput::plain(path), read.error);
+        if (stored > 0)
+            line += QStringLiteral(" (the first %1 messages were learned)").arg(stored);
+        ConsoleOutput::error(line);
         return ExitCode::Failure;
     }
     if (!error.isEmpty()) {
@@ -147,17 +149,22 @@ int LearnCommand::reset(const CommandLine::Options &options, RuleDatabase &rules
         return ExitCode::NotConfigured;
     const QString learning = ProfileStore::learningName(profile);
     LearnStore store(rules, learning);
-    const std::optional<LearnModel> was = store.load(&error);
-    if (!was || !store.reset(&error)) {
+    // The counts only tell what is forgotten: counts that cannot be read
+    // (damaged) are no reason to keep them.
+    QString unread;
+    const std::optional<LearnModel> was = store.load(&unread);
+    if (!store.reset(&error)) {
         ConsoleOutput::error(QStringLiteral("The learning could not be reset: ") + error);
         return ExitCode::Failure;
     }
     const QString whose = learning == profile ? QStringLiteral("the profile \"%1\"")
                                               : QStringLiteral("the profiles sharing their learning with \"%1\"");
-    if (!options.quiet)
+    if (!options.quiet && was)
         ConsoleOutput::out(QStringLiteral("Forgot what %1 had learned (%2 spam and %3 good messages).")
                                .arg(whose.arg(ConsoleOutput::plain(profile)), QString::number(was->spamMessages()),
                                     QString::number(was->hamMessages())));
+    else if (!options.quiet)
+        ConsoleOutput::out(QStringLiteral("Forgot what %1 had learned.").arg(whose.arg(ConsoleOutput::plain(profile))));
     return ExitCode::Done;
 }
 

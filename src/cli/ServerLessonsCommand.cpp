@@ -19,6 +19,7 @@ void print(const CommandLine::Options &options, const QString &profile, const Le
     if (options.json) {
         JsonStreamWriter w(ConsoleOutput::outPiece);
         w.beginObject();
+        w.field(u"decidedOtherwise", counts.decidedOtherwise);
         w.field(u"filtered", counts.filtered);
         w.key(u"folders");
         w.beginArray();
@@ -64,6 +65,9 @@ void print(const CommandLine::Options &options, const QString &profile, const Le
     if (counts.judgedSpam > 0)
         line += QStringLiteral(" %1 in the good mail's folders look like your spam and were not learned as good.")
                     .arg(counts.judgedSpam);
+    if (counts.decidedOtherwise > 0)
+        line += QStringLiteral(" %1 had been learned the other way from your own decisions and were left so.")
+                    .arg(counts.decidedOtherwise);
     if (std::none_of(folders.cbegin(), folders.cend(), [](const auto &f) { return f.spam; }))
         line += QStringLiteral(" The server has no Junk folder (none marked \\Junk, none named Junk or Spam): "
                                "nothing was learned as spam.");
@@ -97,10 +101,16 @@ int ServerLessonsCommand::run(const CommandLine::Options &options, RuleDatabase 
         ConsoleOutput::error(QStringLiteral("The lessons could not be stored: ") + stored);
         return ExitCode::Failure;
     }
+    const LessonTaker::Counts &counts = taker.counts();
     if (outcome == MailOutcome::Cancelled)
         ConsoleOutput::error(QStringLiteral("Cancelled; the lessons taken until then are kept."));
+    else if (outcome != MailOutcome::Done && counts.spam + counts.good > 0)
+        ConsoleOutput::error(
+            QStringLiteral("The %1 spam and %2 good lessons taken before the reading stopped are kept.")
+                .arg(counts.spam)
+                .arg(counts.good));
     if (outcome != MailOutcome::Done)
         return ProfileRun::exitCodeFor(outcome);
-    print(options, profile, taker.counts(), folders);
+    print(options, profile, counts, folders);
     return ExitCode::Done;
 }

@@ -178,7 +178,10 @@ QString LearnReasons::describe(const QByteArray &token, quint32 seen, bool spam)
 
 int LearnedVerdict::percent() const
 {
-    return int(std::clamp(std::lround(score * 100), 0L, 100L));
+    const int rounded = int(std::clamp(std::lround(score * 100), 0L, 100L));
+    // A score just under the spam cutoff rounds to 100: shown so beside
+    // "unsure", it would read as certain spam the verdict did not call.
+    return kind != Kind::Spam ? std::min(rounded, 99) : rounded;
 }
 
 QString LearnedVerdict::text() const

@@ -77,6 +77,13 @@ bool LessonTaker::take(const QList<QByteArray> &headers, bool spam, QString *err
             lessons.append({header, spam}); // teaches nothing, but keeps its record
             continue;
         }
+        // The user's own decision stands: a message moved to the Recycle Bin
+        // waits in the server's Inbox until the Empty, and where a folder
+        // holds it says less than what the user did with it.
+        if (earlier) {
+            ++counts.decidedOtherwise;
+            continue;
+        }
         ++(spam ? counts.spam : counts.good);
         lessons.append({header, spam});
     }
@@ -88,5 +95,6 @@ bool LessonTaker::take(const QList<QByteArray> &headers, bool spam, QString *err
     m_counts.ownVerdicts += counts.ownVerdicts;
     m_counts.filtered += counts.filtered;
     m_counts.judgedSpam += counts.judgedSpam;
+    m_counts.decidedOtherwise += counts.decidedOtherwise;
     return true;
 }

@@ -12,8 +12,8 @@ class RuleDatabase;
 
 // Lessons from mail the user sorted before Trelvik knew it (a server's
 // Junk folder and Inbox), taken a batch at a time, each batch in one
-// transaction: a message teaches once (by its header digest), and the
-// counts say how many lessons were new. A message in the spam folder that
+// transaction: a message teaches once (by its header digest), never against
+// a lesson the user gave before, and the counts say how many lessons were new. A message in the spam folder that
 // Trelvik itself moved there on a learned verdict, unattended, is no
 // lesson: the learning never confirms itself. Nor is a message the filter
 // rules would send to the Recycle Bin, or that the learning judges spam and
@@ -29,6 +29,7 @@ public:
         int ownVerdicts = 0; // the learning's own moves, left out
         int filtered = 0; // good by its folder, but a filter rule's hit: left out
         int judgedSpam = 0; // good by its folder, but the learning's spam: left out
+        int decidedOtherwise = 0; // learned the other way before (the user's decision): left out
     };
 
     // `learning`: whose counts the profile uses (its own, or a shared pool).

@@ -83,6 +83,12 @@ void readMbox(QFile &file, Batches &out)
     bool afterBlank = true;
     while (!file.atEnd() && out.going()) {
         const QByteArray line = file.readLine(kBound);
+        if (line.isEmpty()) {
+            // Not at the end, yet nothing read: the file failed, and asking
+            // again would only fail again. The message it was in is left out.
+            out.totals.error = file.errorString();
+            return;
+        }
         const bool whole = lineStart;
         const bool blank = whole && (line == "\n" || line == "\r\n");
         const bool separates = afterBlank || inHeader;

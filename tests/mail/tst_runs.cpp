@@ -2,6 +2,7 @@
 #include "DovecotServer.h"
 #include "HeaderDigest.h"
 #include "Learner.h"
+#include "Lessons.h"
 #include "MailTestFixture.h"
 #include "RuleDatabase.h"
 #include "RunHost.h"
@@ -106,6 +107,7 @@ private Q_SLOTS:
     void unreadablePasswordAsked();
     void learnFromServerRun_data();
     void learnFromServerRun();
+    void emptyTeachesWhatTheUserDecided();
 
 private:
     Runs::RunProfile runProfile() { return {f->settings, profileName, Global::CancelRequested()}; }
@@ -404,6 +406,27 @@ void TestRuns::learnFromServerRun()
     QVERIFY(learner.load(nullptr));
     QCOMPARE(learner.model().spamMessages(), said.isEmpty() ? 0u : 5u);
     QCOMPARE(server.anySeen(QStringLiteral("Junk")), false);
+}
+
+// The emptied rows are spam and the reviewed Inbox good mail, except rows a
+// learned verdict placed that the user left there; an unsure row was placed
+// by no verdict, and the user's review of it teaches.
+void TestRuns::emptyTeachesWhatTheUserDecided()
+{
+    const auto placed = [](MessageEntry e, SortReason::Verdict verdict) {
+        e.sortReason = SortReason::learned(verdict, 50, {});
+        return e;
+    };
+    const QList<MessageEntry> deleted = {entry(QStringLiteral("a@spam.example"), 1),
+                                         placed(entry(QStringLiteral("b@spam.example"), 2), SortReason::Verdict::Spam)};
+    f->inbox.append(entry(QStringLiteral("c@good.example"), 3));
+    f->inbox.append(placed(entry(QStringLiteral("d@good.example"), 4), SortReason::Verdict::Good));
+    f->inbox.append(placed(entry(QStringLiteral("e@good.example"), 5), SortReason::Verdict::Unsure));
+    QCOMPARE(Lessons::fromEmpty(rules, QStringLiteral("Empties"), deleted, &f->inbox), QString());
+    Learner learner(rules, QStringLiteral("Empties"));
+    QVERIFY(learner.load(nullptr));
+    QCOMPARE(learner.model().spamMessages(), 1u);
+    QCOMPARE(learner.model().hamMessages(), 2u);
 }
 
 QTEST_MAIN(TestRuns)
