@@ -297,11 +297,18 @@ std::optional<DeletionHistory::Batch> DeletionHistory::insert(const QList<Deleti
             if (batch.first == 0)
                 batch.first = batch.last;
         }
+        // The newest moves a learned verdict made stay past the limit: they
+        // are how a lesson from the server's Junk folder knows the learning
+        // put a message there itself, and must not teach it.
         Statement prune;
         if (!prune.prepare(db,
                            "delete from tbdeleted where id <= "
-                           "(select id from tbdeleted order by id desc limit 1 offset ?1)")
-            || sqlite3_bind_int(prune.handle, 1, kLimit) != SQLITE_OK || sqlite3_step(prune.handle) != SQLITE_DONE)
+                           "(select id from tbdeleted order by id desc limit 1 offset ?1) "
+                           "and id not in (select id from tbdeleted where action is not null "
+                           "and rule like 'Learned:%' order by id desc limit ?2)")
+            || sqlite3_bind_int(prune.handle, 1, kLimit) != SQLITE_OK
+            || sqlite3_bind_int(prune.handle, 2, kLearnedMovesKept) != SQLITE_OK
+            || sqlite3_step(prune.handle) != SQLITE_DONE)
             return fail();
     }
     if (sqlite3_exec(db, "commit", nullptr, nullptr, nullptr) != SQLITE_OK)

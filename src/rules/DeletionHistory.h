@@ -34,10 +34,13 @@ struct DeletionRecord {
 
 // The record of every message deleted on a server, kept in the rule
 // database (table tbdeleted) so that it is as private as the rules and is
-// compacted with them. Holds the newest kLimit records; older ones go.
+// compacted with them. Holds the newest kLimit records; older ones go,
+// except the newest kLearnedMovesKept moves a learned verdict made (several
+// profiles' worth of what the learning reads of a Junk folder, 2,000 each).
 class DeletionHistory {
 public:
     static constexpr int kLimit = 10000;
+    static constexpr int kLearnedMovesKept = 10000;
 
     explicit DeletionHistory(RuleDatabase &database);
 

@@ -59,22 +59,27 @@ private Q_SLOTS:
         QCOMPARE(records->constLast().rule, u"*@x.example (Filter List)"_s);
     }
 
-    void keepsTheNewestUpToTheLimit()
+    void keepsTheNewestUpToTheLimitAndTheLearningsMoves()
     {
         QTemporaryDir dir;
         RuleDatabase db(dir.path());
         QVERIFY(db.OpenRuleDatabase());
         DeletionHistory history(db);
-        QList<DeletionRecord> many;
+        // A move the learning made stays, for the lessons from the Junk folder.
+        DeletionRecord learnedMove = record(0);
+        learnedMove.rule = u"Learned: 99 % like your spam"_s;
+        learnedMove.action = u"moved to Junk"_s;
+        QList<DeletionRecord> many{learnedMove};
         for (int i = 1; i <= DeletionHistory::kLimit; ++i)
             many.append(record(i));
         QString error;
         QVERIFY2(history.record(many, &error), qPrintable(error));
         QVERIFY(history.record({record(DeletionHistory::kLimit + 1), record(DeletionHistory::kLimit + 2)}, &error));
         const auto records = history.read(&error);
-        QCOMPARE(records->size(), DeletionHistory::kLimit);
+        QCOMPARE(records->size(), DeletionHistory::kLimit + 1);
         QCOMPARE(records->constFirst().uid, u"uid-%1"_s.arg(DeletionHistory::kLimit + 2));
-        QCOMPARE(records->constLast().uid, u"uid-3"_s);
+        QCOMPARE(records->at(DeletionHistory::kLimit - 1).uid, u"uid-3"_s);
+        QCOMPARE(records->constLast().uid, u"uid-0"_s);
     }
 
     void pendingEntriesAreSettledOrStayUnconfirmed()
