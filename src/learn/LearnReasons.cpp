@@ -34,6 +34,7 @@ constexpr Phrase kPhrases[] = {
     {"retpath.domain", "return path domain %1"},
     {"retpath.domain.parent", "return path domain under %1"},
     {"date.shape", "date written as \u201c%1\u201d"},
+    {"date.zone", "dated in time zone %1"},
     {"ctype", "content type %1"},
     {"ctype.boundary", "part boundary shaped %1"},
     {"charset", "charset %1"},

@@ -309,10 +309,12 @@ private Q_SLOTS:
                           "Tue, 6 Aug 2002 11:48:09 +0100\n\n")
             << QByteArrayList{"rcvd1.net:2.3.4", "rcvd.relay:yes"}
             << QByteArrayList{"rcvd1.net:172.20.1", "rcvd.net:172.20.1"};
-        QTest::newRow("a post to a list; the names in dates teach nothing")
-            << QByteArray("To: Group <group@lists.example>, me@home.example\nReply-To: Group@Lists.Example\n"
-                          "X-Arrived: 08 Aug 2002 22:06:12 (UTC) on Thu\n\n")
-            << QByteArrayList{"check:reply-to-is-to", "w:utc"} << QByteArrayList{"w:aug", "x-arrived:thu"};
+        QTest::newRow("a post to a list; a date's zone, not its names")
+            << QByteArray(
+                   "To: Group <group@lists.example>, me@home.example\nReply-To: Group@Lists.Example\n"
+                   "X-Arrived: 08 Aug 2002 22:06:12 (UTC) on Thu\nDate: Thu, 8 Aug 2002 09:45:04 -0700 (PDT)\n\n")
+            << QByteArrayList{"check:reply-to-is-to", "w:utc", "date.zone:-0700"}
+            << QByteArrayList{"w:aug", "x-arrived:thu", "date.zone:(pdt)"};
         QTest::newRow("answers wanted elsewhere than the list")
             << QByteArray("To: me@home.example\nReply-To: Me <me@home.example.net>\n\n") << QByteArrayList{}
             << QByteArrayList{"check:reply-to-is-to"};
