@@ -71,6 +71,14 @@ void printVerdict(const CommandLine::Options &options, const QString &profile, c
         ConsoleOutput::out(QStringLiteral("  ") + ConsoleOutput::plain(reason));
 }
 
+// Whose learning a command changed: the profile's own, or the pool it shares.
+QString whose(const QString &profile, const QString &learning)
+{
+    return (learning == profile ? QStringLiteral("the profile \"%1\"")
+                                : QStringLiteral("the profiles sharing their learning with \"%1\""))
+        .arg(ConsoleOutput::plain(profile));
+}
+
 } // namespace
 
 int LearnCommand::learn(const CommandLine::Options &options, RuleDatabase &rules)
@@ -80,7 +88,8 @@ int LearnCommand::learn(const CommandLine::Options &options, RuleDatabase &rules
         return ExitCode::NotConfigured;
     const bool spam = !options.learnSpam.isEmpty();
     const QString path = spam ? options.learnSpam : options.learnHam;
-    Learner learner(rules, ProfileStore::learningName(profile));
+    const QString learning = ProfileStore::learningName(profile);
+    Learner learner(rules, learning);
     QString error;
     if (!learner.load(&error)) {
         ConsoleOutput::error(QStringLiteral("The lessons could not be read: ") + error);
@@ -116,10 +125,10 @@ int LearnCommand::learn(const CommandLine::Options &options, RuleDatabase &rules
         ConsoleOutput::error(line);
         return ExitCode::Failure;
     }
-    QString line = QStringLiteral("Learned %1 messages of \"%2\" as %3 for the profile \"%4\".")
+    QString line = QStringLiteral("Learned %1 messages of \"%2\" as %3 for %4.")
                        .arg(fresh)
                        .arg(ConsoleOutput::plain(path), spam ? QStringLiteral("spam") : QStringLiteral("good mail"),
-                            ConsoleOutput::plain(profile));
+                            whose(profile, learning));
     // Read again (or twice in one file): each message teaches once.
     if (stored > fresh)
         line += QStringLiteral(" %1 had been learned before.").arg(stored - fresh);
@@ -157,14 +166,12 @@ int LearnCommand::reset(const CommandLine::Options &options, RuleDatabase &rules
         ConsoleOutput::error(QStringLiteral("The learning could not be reset: ") + error);
         return ExitCode::Failure;
     }
-    const QString whose = learning == profile ? QStringLiteral("the profile \"%1\"")
-                                              : QStringLiteral("the profiles sharing their learning with \"%1\"");
     if (!options.quiet && was)
         ConsoleOutput::out(QStringLiteral("Forgot what %1 had learned (%2 spam and %3 good messages).")
-                               .arg(whose.arg(ConsoleOutput::plain(profile)), QString::number(was->spamMessages()),
+                               .arg(whose(profile, learning), QString::number(was->spamMessages()),
                                     QString::number(was->hamMessages())));
     else if (!options.quiet)
-        ConsoleOutput::out(QStringLiteral("Forgot what %1 had learned.").arg(whose.arg(ConsoleOutput::plain(profile))));
+        ConsoleOutput::out(QStringLiteral("Forgot what %1 had learned.").arg(whose(profile, learning)));
     return ExitCode::Done;
 }
 

@@ -55,7 +55,15 @@ bool LessonTaker::take(const QList<QByteArray> &headers, bool spam, QString *err
         }
         // An Inbox not yet screened holds spam the user's rules name; what
         // an exempted rule keeps is good mail, whatever the learning thinks.
-        const SortReason::Kind ruled = spam ? SortReason::Kind::NoRule : m_rules(shown.from, header, -1).kind;
+        SortReason::Kind ruled = SortReason::Kind::NoRule;
+        try {
+            if (!spam)
+                ruled = m_rules(shown.from, header, -1).kind;
+        } catch (const std::exception &e) {
+            if (error)
+                *error = QString::fromLocal8Bit(e.what());
+            return false;
+        }
         if (ruled == SortReason::Kind::Filter) {
             ++counts.filtered;
             continue;

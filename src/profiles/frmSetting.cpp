@@ -372,6 +372,9 @@ ProfileSettingsRecord frmSetting::typedSettings() const
     fraSignIn->apply(s);
     s.DeleteLearnedSpam = chkDeleteLearnedSpam->isChecked() ? QStringLiteral("1") : QStringLiteral("0");
     s.ShareLearning = chkShareLearning->isChecked() ? QStringLiteral("1") : QStringLiteral("0");
+    // Set by hand in the settings file, with no field here: kept as they are.
+    s.SievePort = m_loaded.SievePort;
+    s.SieveSecurity = m_loaded.SieveSecurity;
     // A secret the keyring did not give is still missing: its reason stays.
     if ((s.EmailPassword.isEmpty() && m_loaded.EmailPassword.isEmpty())
         || (s.DialupPassword.isEmpty() && m_loaded.DialupPassword.isEmpty())

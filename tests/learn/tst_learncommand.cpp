@@ -288,11 +288,14 @@ private Q_SLOTS:
         for (const char *name : {"Alpha", "Beta"})
             QVERIFY(ProfileStore().save(QLatin1String(name), sharing, {}).settings.ok);
         QVERIFY(ProfileStore().save(QStringLiteral("Gamma"), ProfileSettingsRecord{}, {}).settings.ok);
-        for (const auto &[option, path] : {std::pair{"--learn-spam", "/spam.mbox"}, std::pair{"--learn-ham", "/good"}})
-            QCOMPARE(runProgram({QLatin1String(option), m_home.path() + QLatin1String(path),
-                                 QStringLiteral("--profile"), QStringLiteral("Alpha")})
-                         .code,
-                     0);
+        for (const auto &[option, path] :
+             {std::pair{"--learn-spam", "/spam.mbox"}, std::pair{"--learn-ham", "/good"}}) {
+            const ProgramResult learned = runProgram({QLatin1String(option), m_home.path() + QLatin1String(path),
+                                                      QStringLiteral("--profile"), QStringLiteral("Alpha")});
+            QVERIFY2(learned.code == 0
+                         && learned.out.contains("for the profiles sharing their learning with \"Alpha\""),
+                     learned.out.constData());
+        }
         const QString file = m_home.path() + QStringLiteral("/shared.eml");
         QVERIFY(write(file, spam(97)));
         const auto verdict = [&file](const char *profile) {

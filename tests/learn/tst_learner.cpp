@@ -1,8 +1,10 @@
 // A profile's learning kept in the rule database: lessons taught once,
 // replaced or taken back, verdicts that never teach, the bound on the
 // tables, and resets.
+#include "DamagedDatabase.h"
 #include "Learner.h"
 #include "LearningClassifier.h"
+#include "LessonTaker.h"
 #include "RuleDatabase.h"
 
 #include <QTemporaryDir>
@@ -62,6 +64,23 @@ private Q_SLOTS:
         Learner other(*m_db, QStringLiteral("Home"));
         QVERIFY(other.load(&error));
         QCOMPARE(other.model().tokenCount(), 0);
+    }
+
+    // Lessons from a server's INBOX ask the rules: rules that cannot be
+    // read stop them with the reason, they do not throw.
+    void serverLessonsStopOnUnreadableRules()
+    {
+        QTemporaryDir dir;
+        QVERIFY(testsupport::makeRuleDatabase(dir.path(), {QStringLiteral("*@spam.example")}, {}));
+        QVERIFY(testsupport::damageTable(dir.path(), "tbfilter"));
+        RuleDatabase db(dir.path());
+        QVERIFY(db.OpenRuleDatabase());
+        LessonTaker taker(db, QStringLiteral("Work"), QStringLiteral("Work"));
+        QString error;
+        QVERIFY2(taker.load(&error), qPrintable(error));
+        QVERIFY(!taker.take({ham(1)}, false, &error));
+        QVERIFY2(error.contains(QLatin1String("could not be read")), qPrintable(error));
+        QCOMPARE(taker.counts().good, 0);
     }
 
     void verdictsNeverTeach()

@@ -200,6 +200,7 @@ void TestSettingDialog::editAndLeave()
     for (const char *choice : {"DeleteLearnedSpam", "ShareLearning"})
         writeValue(kSettingKeyPrefix + kHome, QLatin1String(choice), QStringLiteral("1"));
     m_env->profile.settings().DeleteLearnedSpam = m_env->profile.settings().ShareLearning = QStringLiteral("1");
+    m_env->profile.settings().SievePort = QStringLiteral("2000"); // set by hand, no field shows it
     const QStringList before = fields(m_env->profile.settings());
     open();
     QCOMPARE(m_dialog->settingsChanged(), false); // filling the fields is no edit
@@ -221,6 +222,7 @@ void TestSettingDialog::editAndLeave()
     QCOMPARE(profileValue(kHome, "TrustedCertificate"), trustKept ? trusted : QString());
     QCOMPARE(profileValue(kHome, "DeleteLearnedSpam"), u"1"_qs);
     QCOMPARE(profileValue(kHome, "ShareLearning"), u"1"_qs);
+    QCOMPARE(m_env->profile.settings().SievePort, u"2000"_qs);
 }
 
 // Cancel's Yes with a field missing keeps the dialog open, the edits intact.

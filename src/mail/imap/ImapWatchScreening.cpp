@@ -39,6 +39,7 @@ MailResult ImapWatch::screenArrivals(ImapMailbox &mailbox)
     ImapSession &session = mailbox.session();
     const bool learning = m_nextUid == 0; // the server named no UIDNEXT
     QList<MessageEntry> hits;
+    QString unscreened; // why arrivals could not be screened
     quint32 newest = 0;
     // "n:*" names the newest message even when its UID is below n: only
     // UIDs from n on are new.
@@ -53,15 +54,24 @@ MailResult ImapWatch::screenArrivals(ImapMailbox &mailbox)
         newest = qMax(newest, u);
         if (learning || u < m_nextUid)
             return;
-        MessageEntry entry = entryOf(r, u);
-        if (entry.iconKey == QLatin1String("recycle"))
-            hits.append(std::move(entry));
+        // A rule table that cannot be read must not throw through the
+        // session's event handling: the arrivals wait for the next round.
+        try {
+            MessageEntry entry = entryOf(r, u);
+            if (entry.iconKey == QLatin1String("recycle"))
+                hits.append(std::move(entry));
+        } catch (const std::exception &e) {
+            if (unscreened.isEmpty())
+                unscreened = QString::fromLocal8Bit(e.what());
+        }
     });
     session.dropHandlers();
     if (outcome == ImapSession::Outcome::Cancelled)
         return MailResult::cancelled();
     if (outcome == ImapSession::Outcome::Failed)
         return session.failure();
+    if (!unscreened.isEmpty())
+        return MailResult::failure(MailOutcome::Failed, QStringLiteral("Error"), unscreened);
     if (learning)
         m_nextUid = newest + 1;
     else if (newest >= m_nextUid)
