@@ -85,6 +85,10 @@ void MessageLists::UpdateCountsForInbox()
 {
     tellLessons();
     m_folders.showCounts();
+    // The pane belongs to the list on screen: an import sorts both lists
+    // again, whichever shows.
+    if (lsvInbox->isHidden())
+        return;
     if (m_inbox.count() > 0)
         m_details.ShowMessageDetails(m_inbox, lsvInbox->currentRow());
     else
@@ -95,6 +99,8 @@ void MessageLists::UpdateCountsForRecycleBin()
 {
     tellLessons();
     m_folders.showCounts();
+    if (lsvRecycle->isHidden())
+        return;
     if (m_recycle.count() > 0)
         m_details.ShowMessageDetails(m_recycle, lsvRecycle->currentRow());
     else

@@ -830,6 +830,10 @@ private Q_SLOTS:
                  u"3 rules imported; 1 message moved to the Recycle Bin; 1 message moved to the Inbox"_s);
         QCOMPARE(senders(t.w.inboxModel()), (QStringList{u"news@shop.example"_s, u"friend@spam.example"_s}));
         QCOMPARE(senders(t.w.recycleModel()), QStringList{u"x@bulk.example"_s});
+        // The pane shows the list on screen, not the other one sorted again.
+        QVERIFY(t.list(kInbox)->isVisible());
+        QCOMPARE(t.accessibleName(u"lblSender"_s),
+                 u"Sender: "_s + t.w.inboxModel().entry(t.list(kInbox)->currentIndex().row()).sender);
 
         t.boxes.expect(u"Cannot read \""_s + path + u".missing\": No such file or directory"_s, u"Import Rules"_s,
                        MessageBox::Icon::Critical);
