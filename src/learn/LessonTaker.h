@@ -13,13 +13,13 @@ class RuleDatabase;
 // Lessons from mail the user sorted before Trelvik knew it (a server's
 // Junk folder and Inbox), taken a batch at a time, each batch in one
 // transaction: a message teaches once (by its header digest), never against
-// a lesson the user gave before, and the counts say how many lessons were new. A message in the spam folder that
-// Trelvik itself moved there on a learned verdict, unattended, is no
-// lesson: the learning never confirms itself. Nor is a message the filter
-// rules would send to the Recycle Bin, or that the learning judges spam and
-// no exempted rule keeps, good mail, wherever it waits: an Inbox on the
-// server holds the spam a fetch put in the Recycle Bin until the user
-// empties it.
+// a lesson the user gave before, and the counts say how many lessons were
+// new. A message in the spam folder that Trelvik itself moved there on a
+// learned verdict, unattended, is no lesson: the learning never confirms
+// itself. Nor is a message the filter rules would send to the Recycle Bin,
+// or that the learning judges spam and no exempted rule keeps, good mail,
+// wherever it waits: an Inbox on the server holds the spam a fetch put in
+// the Recycle Bin until the user empties it.
 class LessonTaker {
 public:
     struct Counts {
