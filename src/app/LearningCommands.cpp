@@ -3,6 +3,7 @@
 #include "CurrentProfile.h"
 #include "Lessons.h"
 #include "MessageBox.h"
+#include "MessageLists.h"
 #include "StatusPane.h"
 #include "frmMainMenus.h"
 
@@ -28,10 +29,11 @@ void showFailure(const QString &error)
 } // namespace
 
 LearningCommands::LearningCommands(RuleDatabase &database, const MainMenus &menus, CurrentProfile &profile,
-                                   StatusPane &status, QObject *parent)
+                                   MessageLists &lists, StatusPane &status, QObject *parent)
     : QObject(parent)
     , m_ruleDb(database)
     , m_profile(profile)
+    , m_lists(lists)
     , m_status(status)
 {
     connect(menus.mnuResetLearning, &QAction::triggered, this, &LearningCommands::mnuResetLearning_Click);
@@ -56,11 +58,10 @@ void LearningCommands::mnuResetLearning_Click()
         return;
     if (const QString error = Lessons::forget(m_ruleDb, learning); !error.isEmpty())
         return showFailure(error);
-    m_status.setText((shared ? QStringLiteral("The profiles sharing their learning with '%1' forgot what they had "
-                                              "learned")
-                             : QStringLiteral("The profile '%1' forgot what it had learned"))
-                         .arg(name));
-    m_status.announce();
+    forgetInLists((shared ? QStringLiteral("The profiles sharing their learning with '%1' forgot what they had "
+                                           "learned")
+                          : QStringLiteral("The profile '%1' forgot what it had learned"))
+                      .arg(name));
 }
 
 void LearningCommands::mnuResetAllLearning_Click()
@@ -70,7 +71,17 @@ void LearningCommands::mnuResetAllLearning_Click()
         return;
     if (const QString error = Lessons::forgetAll(m_ruleDb); !error.isEmpty())
         return showFailure(error);
-    m_status.setText(QStringLiteral("Every profile forgot what it had learned"));
+    forgetInLists(QStringLiteral("Every profile forgot what it had learned"));
+}
+
+void LearningCommands::forgetInLists(QString text)
+{
+    // A verdict forgotten must not leave its spam to the next Empty.
+    if (const int back = m_lists.forgetLearnedVerdicts(); back > 0)
+        text += back == 1
+            ? QStringLiteral("; 1 message the learning had put in the Recycle Bin is back in the Inbox")
+            : QStringLiteral("; %1 messages the learning had put in the Recycle Bin are back in the Inbox").arg(back);
+    m_status.setText(text);
     m_status.announce();
 }
 

@@ -107,6 +107,26 @@ void MessageLists::UpdateCountsForRecycleBin()
         m_details.ClearMessageDetails();
 }
 
+int MessageLists::forgetLearnedVerdicts()
+{
+    const SortReason none;
+    int moved = 0;
+    for (int row = m_recycle.count() - 1; row >= 0; --row) {
+        if (m_recycle.entry(row).sortReason.kind == SortReason::Kind::Learned) {
+            moveRow(m_recycle, m_inbox, row + 1, QStringLiteral("inbox"), none);
+            ++moved;
+        }
+    }
+    for (int row = 0; row < m_inbox.count(); ++row) {
+        if (m_inbox.entry(row).sortReason.kind == SortReason::Kind::Learned)
+            m_inbox.setSortReason(row, none);
+    }
+    m_folders.showCounts();
+    UpdateCountsForInbox();
+    UpdateCountsForRecycleBin();
+    return moved;
+}
+
 void MessageLists::showSortedBy(ListViewWidget *list, MessageFolderModel &model, int column)
 {
     // Always ascending: a second click on a column sorts the same way again.

@@ -36,6 +36,10 @@ public:
     void MoveToInbox(int position, const SortReason &reason = {SortReason::Kind::ByHand, {}});
     void UpdateCountsForInbox();
     void UpdateCountsForRecycleBin();
+    // After the learning forgot what it knew: the rows only its verdicts
+    // placed are sorted as no rule names them (the Recycle Bin's back in the
+    // Inbox), teaching nothing. Returns how many came back to the Inbox.
+    int forgetLearnedVerdicts();
 
     // Told the rows moved since the last update of the counts, as lessons
     // for the learning (to the Recycle Bin: spam).

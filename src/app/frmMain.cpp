@@ -114,7 +114,7 @@ void frmMain::buildPanes()
                                       this);
     m_menuCommands = new MenuCommands(m_ruleDb, m_menus, m_dpi, this);
     m_menuCommands->serveRules(*m_rules, *m_profile, *m_status, [this] { return certificateHooks(); });
-    m_learning = new LearningCommands(m_ruleDb, m_menus, *m_profile, *m_status, this);
+    m_learning = new LearningCommands(m_ruleDb, m_menus, *m_profile, *m_lists, *m_status, this);
     m_details->follow(lsvInbox, m_inbox);
     m_details->follow(lsvRecycle, m_recycle);
 }

@@ -994,23 +994,37 @@ private Q_SLOTS:
         QVERIFY(t.load());
         const auto learned = [&t](const QString &profile) {
             Learner learner(t.w.ruleDatabase(), profile);
-            return learner.load(nullptr) ? int(learner.model().spamMessages()) : -1;
+            return learner.load(nullptr) ? int(learner.model().spamMessages() + learner.model().hamMessages()) : -1;
         };
         for (const QString &profile : {u"Home"_s, u"Work"_s}) {
             Learner learner(t.w.ruleDatabase(), profile);
             QVERIFY(learner.load(nullptr)
                     && learner.teach("From: a@prizes.example\r\nSubject: You won\r\n\r\n", true, nullptr));
         }
+        // What the verdicts placed goes with them: no learned spam is left for the Empty.
+        t.fill(t.w.inboxModel(), {u"kept@good.example"_s});
+        t.fill(t.w.recycleModel(), {u"judged@bulk.example"_s, u"ruled@spam.example"_s}, u"recycle"_s);
+        t.w.inboxModel().setSortReason(0, SortReason::learned(SortReason::Verdict::Good, 3, {}));
+        t.w.recycleModel().setSortReason(0, SortReason::learned(SortReason::Verdict::Spam, 99, {}));
         const QString question = u"Forget everything the profile 'Work' has learned from your decisions? Its rules "
                                  "stay; its learned verdicts start again from nothing."_s;
         t.boxes.expect(question, u"Reset Learning"_s, MessageBox::Icon::Question, MessageBox::Result::No);
         t.find<QAction>(u"mnuResetLearning"_s)->trigger();
         QCOMPARE(learned(u"Work"_s), 1);
+        QCOMPARE(t.w.recycleModel().count(), 2);
         t.boxes.expect(question, u"Reset Learning"_s, MessageBox::Icon::Question, MessageBox::Result::Yes);
         t.find<QAction>(u"mnuResetLearning"_s)->trigger();
         VERIFY_BOXES(t.boxes);
         QCOMPARE(learned(u"Work"_s), 0);
         QCOMPARE(learned(u"Home"_s), 1);
+        QCOMPARE(senders(t.w.recycleModel()), QStringList{u"ruled@spam.example"_s});
+        QCOMPARE(senders(t.w.inboxModel()), (QStringList{u"kept@good.example"_s, u"judged@bulk.example"_s}));
+        for (int row = 0; row < 2; ++row)
+            QCOMPARE(t.w.inboxModel().entry(row).sortReason.kind, SortReason::Kind::NoRule);
+        QCOMPARE(t.text(u"StatusBar1Panel2"_s),
+                 u"The profile 'Work' forgot what it had learned; 1 message the "
+                 "learning had put in the Recycle Bin is back in the Inbox"_s);
+        t.w.recycleModel().clear(); // nothing waits to be removed when the profile changes
 
         t.find<QComboBox>(u"cboProfile"_s)->setCurrentText(u"Home"_s);
         t.boxes.expect(u"Confirm Delete 'Home'"_s, u"Delete Profile"_s, MessageBox::Icon::None,
