@@ -28,6 +28,9 @@ StatusBarWidget::StatusBarWidget(int firstPanelWidth, int height, QWidget *paren
     // name, and hears each change.
     m_second->setAccessibleDescription(QStringLiteral("Status Text"));
     m_second->setTextFormat(Qt::PlainText);
+    // A long text is cut at the window's edge (its tip shows it whole): it
+    // must not make the window wider.
+    m_second->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     addWidget(m_second, 1);
 
     m_note = new QLabel(this);
@@ -45,6 +48,7 @@ QString StatusBarWidget::panelText() const
 void StatusBarWidget::setPanelText(const QString &text)
 {
     m_second->setText(text);
+    m_second->setToolTip(text);
     QAccessibleEvent event(m_second, QAccessible::NameChanged);
     QAccessible::updateAccessibility(&event);
 }

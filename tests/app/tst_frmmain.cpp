@@ -12,6 +12,7 @@
 #include "RuleLists.h"
 #include "ScriptedPop3Server.h"
 #include "SettingsStore.h"
+#include "StatusBarWidget.h"
 #include "TestSupport.h"
 #include "MessageBoxDialog.h"
 #include "frmMain.h"
@@ -188,6 +189,13 @@ private Q_SLOTS:
         QVERIFY2(t.find(u"StatusBar1"_s)->isAncestorOf(progress), "progress bar outside the status bar");
         QVERIFY(progress->isVisibleTo(&t.w) && progress->value() == 0);
         QCOMPARE(progress->parentWidget()->width(), t.w.toPixels(2600));
+        // A long status text is cut, not made room for (under a window
+        // manager the window grew to the text's width).
+        const int width = t.w.width();
+        t.find<StatusBarWidget>(u"StatusBar1"_s)->setPanelText(QString(400, u'x'));
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+        QVERIFY(t.w.minimumSizeHint().width() <= width);
+        t.find<StatusBarWidget>(u"StatusBar1"_s)->setPanelText(u"Offline"_s);
         // Buttons: name, caption, tooltip. Menus: name, title, items in order ("-" a separator).
         const QStringList table =
             {u"cmdFetch|Fetch &Inbox|Fetch e-Mail Header From Server"_s,
