@@ -147,29 +147,12 @@ void shapeChecks(const HeaderFacts &facts, TokenList &tokens)
     tokens.add("to.shape", TokenText::shape(facts.toValue, 24));
 }
 
-// The first address of a field's value ("Name <a@b>, c@d" -> "a@b"), lower
-// case; empty when there is none.
-QByteArray mailboxOf(QByteArrayView value)
-{
-    const qsizetype at = value.indexOf('@');
-    if (at < 0)
-        return {};
-    auto isEdge = [](char c) { return c == '<' || c == '>' || c == ' ' || c == ',' || c == '"' || c == '\t'; };
-    qsizetype start = at;
-    while (start > 0 && !isEdge(value[start - 1]))
-        --start;
-    qsizetype end = at + 1;
-    while (end < value.size() && !isEdge(value[end]))
-        ++end;
-    return value.sliced(start, end - start).toByteArray().toLower();
-}
-
 // A post to a discussion list: addressed to the list, and answered there.
 // Spam names its victim in To, and wants its answers elsewhere.
 void listChecks(const HeaderFacts &facts, TokenList &tokens)
 {
-    const QByteArray to = mailboxOf(facts.toValue);
-    if (!to.isEmpty() && mailboxOf(facts.replyToValue) == to)
+    const QByteArray to = TokenText::mailboxOf(facts.toValue);
+    if (!to.isEmpty() && TokenText::mailboxOf(facts.replyToValue) == to)
         tokens.add("check", "reply-to-is-to");
 }
 

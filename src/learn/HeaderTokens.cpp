@@ -334,20 +334,6 @@ void readMessageId(Sink &sink, HeaderFacts &facts, QByteArrayView value)
     sink.add("msgid.domain.shape", TokenText::shape(facts.messageIdDomain, 16));
 }
 
-// The time zone a Date is written in ("-0700", "EST"; a comment after it
-// aside): where, or how oddly, the writer's clock was set. Empty when the
-// last word is none.
-QByteArrayView dateZone(QByteArrayView value)
-{
-    QByteArrayView rest = value.trimmed();
-    if (rest.endsWith(')')) {
-        const qsizetype open = rest.lastIndexOf('(');
-        rest = open < 0 ? rest : rest.first(open).trimmed();
-    }
-    const QByteArrayView zone = rest.sliced(rest.lastIndexOf(' ') + 1);
-    return zone.size() <= 5 && !zone.contains(':') ? zone : QByteArrayView();
-}
-
 // Reads one field into tokens and facts, its plain words ("w") too.
 void readField(Sink &sink, HeaderFacts &facts, QByteArrayView name, QByteArrayView value)
 {
@@ -381,7 +367,7 @@ void readField(Sink &sink, HeaderFacts &facts, QByteArrayView name, QByteArrayVi
     } else if (field == "date") {
         facts.date = value.toByteArray();
         sink.add("date.shape", TokenText::shape(value, 40));
-        sink.add("date.zone", dateZone(value));
+        sink.add("date.zone", TokenText::dateZone(value));
     } else if (field == "content-type") {
         readContentType(sink, value);
     } else if (field == "in-reply-to" || field == "references") {

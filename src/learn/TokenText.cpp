@@ -252,6 +252,32 @@ QByteArray TokenText::domainOf(QByteArrayView address)
     return address.sliced(at + 1, end - at - 1).toByteArray().toLower();
 }
 
+QByteArray TokenText::mailboxOf(QByteArrayView value)
+{
+    const qsizetype at = value.indexOf('@');
+    if (at < 0)
+        return {};
+    auto isEdge = [](char c) { return c == '<' || c == '>' || c == ' ' || c == ',' || c == '"' || c == '\t'; };
+    qsizetype start = at;
+    while (start > 0 && !isEdge(value[start - 1]))
+        --start;
+    qsizetype end = at + 1;
+    while (end < value.size() && !isEdge(value[end]))
+        ++end;
+    return value.sliced(start, end - start).toByteArray().toLower();
+}
+
+QByteArrayView TokenText::dateZone(QByteArrayView value)
+{
+    QByteArrayView rest = value.trimmed();
+    if (rest.endsWith(')')) {
+        const qsizetype open = rest.lastIndexOf('(');
+        rest = open < 0 ? rest : rest.first(open).trimmed();
+    }
+    const QByteArrayView zone = rest.sliced(rest.lastIndexOf(' ') + 1);
+    return zone.size() <= 5 && !zone.contains(':') ? zone : QByteArrayView();
+}
+
 QByteArrayView TokenText::baseDomain(QByteArrayView domain)
 {
     const qsizetype last = domain.lastIndexOf('.');

@@ -45,6 +45,13 @@ QByteArray shape(QByteArrayView value, qsizetype maxBytes = 40);
 // The domain of an address ("user@host.example" or "<user@host>"), lower case;
 // empty when there is no "@".
 QByteArray domainOf(QByteArrayView address);
+// The first address of a field's value ("Name <a@b>, c@d" -> "a@b"), lower
+// case; empty when there is none.
+QByteArray mailboxOf(QByteArrayView value);
+// The time zone a Date is written in ("-0700", "EST"; a comment after it
+// aside): where, or how oddly, the writer's clock was set. Empty when the
+// last word is none.
+QByteArrayView dateZone(QByteArrayView value);
 // The last two labels of a domain ("mail.example.co" -> "example.co"), three
 // under a country's own second level ("mail.bank.co.uk" -> "bank.co.uk").
 QByteArrayView baseDomain(QByteArrayView domain);
