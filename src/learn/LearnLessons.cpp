@@ -37,13 +37,14 @@ bool run(sqlite3 *db, const char *sql, const QString &profile, const QByteArray 
 
 } // namespace
 
-std::optional<bool> LearnStore::lesson(const QByteArray &digest, QString *error) const
+std::optional<LearnStore::Lesson> LearnStore::lesson(const QByteArray &digest, QString *error) const
 {
     if (!ensureTables(error))
         return std::nullopt;
     sqlite3 *db = m_database.connection();
     sqlite3_stmt *statement = nullptr;
-    if (sqlite3_prepare_v2(db, "select spam from tblesson where profile = ?1 and digest = ?2", -1, &statement, nullptr)
+    if (sqlite3_prepare_v2(db, "select spam, step from tblesson where profile = ?1 and digest = ?2", -1, &statement,
+                           nullptr)
         != SQLITE_OK) {
         fail(db, error);
         return std::nullopt;
@@ -51,25 +52,26 @@ std::optional<bool> LearnStore::lesson(const QByteArray &digest, QString *error)
     const QByteArray name = m_profile.toUtf8();
     sqlite3_bind_text(statement, 1, name.constData(), int(name.size()), SQLITE_TRANSIENT);
     sqlite3_bind_blob(statement, 2, digest.constData(), int(digest.size()), SQLITE_TRANSIENT);
-    std::optional<bool> found;
+    std::optional<Lesson> found;
     const int rc = sqlite3_step(statement);
     if (rc == SQLITE_ROW)
-        found = sqlite3_column_int(statement, 0) != 0;
+        found = Lesson{sqlite3_column_int(statement, 0) != 0, sqlite3_column_int(statement, 1)};
     else if (rc != SQLITE_DONE)
         fail(db, error); // not "no lesson": the caller would teach the message twice
     sqlite3_finalize(statement);
     return found;
 }
 
-bool LearnStore::setLesson(const QByteArray &digest, bool spam, qint32 day, QString *error)
+bool LearnStore::setLesson(const QByteArray &digest, const Lesson &lesson, qint32 day, QString *error)
 {
     if (!ensureTables(error))
         return false;
     sqlite3 *db = m_database.connection();
-    return run(db, "insert or replace into tblesson (profile, digest, spam, day) values (?1, ?2, ?3, ?4)", m_profile,
-               &digest, error, [&](sqlite3_stmt *s) {
-                   sqlite3_bind_int(s, 3, spam ? 1 : 0);
+    return run(db, "insert or replace into tblesson (profile, digest, spam, day, step) values (?1, ?2, ?3, ?4, ?5)",
+               m_profile, &digest, error, [&](sqlite3_stmt *s) {
+                   sqlite3_bind_int(s, 3, lesson.spam ? 1 : 0);
                    sqlite3_bind_int(s, 4, day);
+                   sqlite3_bind_int(s, 5, lesson.step);
                });
 }
 

@@ -65,19 +65,42 @@ double LearnModel::logOddsOf(double score)
     return std::log(score) - std::log1p(-score);
 }
 
-void LearnModel::learn(const TokenList &tokens, bool spam, qint32 day)
+namespace {
+
+// Far beyond any weight lessons give: a sum that would pass it stops there
+// rather than wrap.
+constexpr qint64 kMaxWeight = qint64(1) << 30;
+
+qint32 movedBy(qint32 weight, qint64 step)
 {
+    return qint32(std::clamp(qint64(weight) + step, -kMaxWeight, kMaxWeight));
+}
+
+} // namespace
+
+qint32 LearnModel::learn(const TokenList &tokens, bool spam, qint32 day)
+{
+    // The weights' step: logistic regression's, on the log odds they give
+    // the message before this lesson.
+    const double before = weightsLogOdds(tokens);
+    qint32 step = 0;
+    if ((spam ? before : -before) < m_params.weightMargin) {
+        const double wrong = (spam ? 1.0 : 0.0) - 1 / (1 + std::exp(-before));
+        step = qint32(std::lround(m_params.weightRate * wrong * kWeightUnit));
+    }
     m_index.reset();
     (spam ? m_spam : m_ham) += 1;
     for (const quint64 token : tokens.ids()) {
         Counts &counts = m_tokens[token];
         (spam ? counts.spam : counts.ham) += 1;
         counts.day = std::max(counts.day, day);
+        counts.weight = movedBy(counts.weight, step);
         m_changed.insert(token);
     }
+    return step;
 }
 
-void LearnModel::unlearn(const TokenList &tokens, bool spam)
+void LearnModel::unlearn(const TokenList &tokens, bool spam, qint32 step)
 {
     m_index.reset();
     quint32 &total = spam ? m_spam : m_ham;
@@ -88,6 +111,7 @@ void LearnModel::unlearn(const TokenList &tokens, bool spam)
             continue;
         quint32 &count = spam ? it->spam : it->ham;
         count -= count > 0 ? 1 : 0;
+        it->weight = movedBy(it->weight, -qint64(step));
         if (it->spam == 0 && it->ham == 0)
             m_tokens.erase(it);
         m_changed.insert(token);
@@ -116,32 +140,39 @@ void LearnModel::prepareLookups()
     index->build(m_tokens.size(), [this](const auto &put) {
         for (auto it = m_tokens.cbegin(); it != m_tokens.cend(); ++it) {
             const double f = probability(*it);
-            if (std::abs(f - 0.5) >= m_params.minDeviation)
-                put(it.key(), f);
+            const bool speaks = std::abs(f - 0.5) >= m_params.minDeviation;
+            if (speaks || it->weight != 0)
+                put(it.key(), speaks ? f : -1.0, it->weight);
         }
     });
     m_index = std::move(index);
 }
 
-LearnModel::EvidenceList LearnModel::evidence(const TokenList &tokens) const
+LearnModel::EvidenceList LearnModel::evidence(const TokenList &tokens, double *weights) const
 {
     EvidenceList found;
+    qint64 weightSum = 0; // whole units: the same sum in any order
     const QList<quint64> &ids = tokens.ids();
     if (m_index) {
-        // Holds only the tokens far enough from 0.5.
+        // Holds only the tokens far enough from 0.5, or with a weight.
         m_index->lookup(ids.constData(), ids.size(), [&](qsizetype i, const TokenIndex::Entry &entry) {
-            found.append({entry.probability, i});
+            weightSum += entry.weight;
+            if (entry.probability >= 0)
+                found.append({entry.probability, i});
         });
     } else {
         for (qsizetype i = 0; i < ids.size(); ++i) {
             const auto it = m_tokens.constFind(ids[i]);
             if (it == m_tokens.cend())
                 continue;
+            weightSum += it->weight;
             const double f = probability(*it);
             if (std::abs(f - 0.5) >= m_params.minDeviation)
                 found.append({f, i});
         }
     }
+    if (weights)
+        *weights = double(weightSum);
     if (found.size() > m_params.maxTokens) {
         // Ties go by id, so that the order the tokens came in changes nothing.
         std::nth_element(found.begin(), found.begin() + m_params.maxTokens, found.end(),
@@ -153,6 +184,20 @@ LearnModel::EvidenceList LearnModel::evidence(const TokenList &tokens) const
         found.resize(m_params.maxTokens);
     }
     return found;
+}
+
+double LearnModel::weightsLogOddsOf(double weights, qsizetype tokens)
+{
+    // Over the root of the token count: a long header is not surer than a
+    // short one for having more tokens.
+    constexpr double kScale = 4;
+    return tokens > 0 ? kScale * weights / kWeightUnit / std::sqrt(double(tokens)) : 0.0;
+}
+
+double LearnModel::blended(double counts, double weights)
+{
+    constexpr double kCountsBound = 30; // beyond, Fisher's tails say no more
+    return (weights + std::clamp(counts, -kCountsBound, kCountsBound) / 3) / 2;
 }
 
 LearnModel::Combined LearnModel::combine(const EvidenceList &evidence)
@@ -177,12 +222,31 @@ LearnModel::Combined LearnModel::combine(const EvidenceList &evidence)
 
 double LearnModel::score(const TokenList &tokens) const
 {
-    return combine(evidence(tokens)).score;
+    return 1 / (1 + std::exp(-logOdds(tokens)));
 }
 
 double LearnModel::logOdds(const TokenList &tokens) const
 {
+    double weights = 0;
+    const EvidenceList found = evidence(tokens, &weights);
+    return blended(combine(found).logOdds, weightsLogOddsOf(weights, tokens.size()));
+}
+
+double LearnModel::countsScore(const TokenList &tokens) const
+{
+    return combine(evidence(tokens)).score;
+}
+
+double LearnModel::countsLogOdds(const TokenList &tokens) const
+{
     return combine(evidence(tokens)).logOdds;
+}
+
+double LearnModel::weightsLogOdds(const TokenList &tokens) const
+{
+    double weights = 0;
+    evidence(tokens, &weights);
+    return weightsLogOddsOf(weights, tokens.size());
 }
 
 LearnedVerdict LearnModel::verdict(const TokenList &tokens) const
@@ -190,12 +254,13 @@ LearnedVerdict LearnModel::verdict(const TokenList &tokens) const
     LearnedVerdict verdict;
     if (m_spam < m_params.minLessons || m_ham < m_params.minLessons)
         return verdict;
-    EvidenceList found = evidence(tokens);
-    const Combined combined = combine(found);
-    verdict.score = combined.score;
-    verdict.kind = combined.logOdds >= logOddsOf(m_params.spamCutoff) ? LearnedVerdict::Kind::Spam
-        : combined.logOdds < logOddsOf(m_params.hamCutoff)            ? LearnedVerdict::Kind::Good
-                                                                      : LearnedVerdict::Kind::Unsure;
+    double weights = 0;
+    EvidenceList found = evidence(tokens, &weights);
+    const double logOdds = blended(combine(found).logOdds, weightsLogOddsOf(weights, tokens.size()));
+    verdict.score = 1 / (1 + std::exp(-logOdds));
+    verdict.kind = logOdds >= logOddsOf(m_params.spamCutoff) ? LearnedVerdict::Kind::Spam
+        : logOdds < logOddsOf(m_params.hamCutoff)            ? LearnedVerdict::Kind::Good
+                                                             : LearnedVerdict::Kind::Unsure;
     const bool spamward = verdict.score >= 0.5;
     // Only the strongest three are told.
     std::partial_sort(found.begin(), found.begin() + std::min<qsizetype>(3, found.size()), found.end(),

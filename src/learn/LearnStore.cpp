@@ -11,13 +11,26 @@ namespace {
 
 constexpr const char *kCreate[] = {
     "create table if not exists tblearn (profile text not null, token integer not null, spam integer not null, "
-    "ham integer not null, day integer not null, primary key (profile, token)) without rowid",
+    "ham integer not null, day integer not null, weight integer not null default 0, "
+    "primary key (profile, token)) without rowid",
     "create table if not exists tblearntotal (profile text primary key, spam integer not null, "
     "ham integer not null)",
     "create table if not exists tblesson (profile text not null, digest blob not null, spam integer not null, "
-    "day integer not null, primary key (profile, digest)) without rowid",
+    "day integer not null, step integer not null default 0, primary key (profile, digest)) without rowid",
     // The oldest lesson records, found without reading them all.
     "create index if not exists tblesson_day on tblesson (profile, day)",
+};
+
+// Columns later versions added, each with the statement that adds it to a
+// file made before: there its tokens have no weight yet, and its lessons
+// gave the weights no step to take back.
+struct AddedColumn {
+    const char *probe;
+    const char *add;
+};
+constexpr AddedColumn kAdded[] = {
+    {"select weight from tblearn limit 0", "alter table tblearn add column weight integer not null default 0"},
+    {"select step from tblesson limit 0", "alter table tblesson add column step integer not null default 0"},
 };
 
 
@@ -66,6 +79,11 @@ bool LearnStore::ensureTables(QString *error) const
         if (!db || sqlite3_exec(db, sql, nullptr, nullptr, nullptr) != SQLITE_OK)
             return failWith(db, error);
     }
+    for (const AddedColumn &column : kAdded) {
+        LearnStatement probe;
+        if (!probe.prepare(db, column.probe) && sqlite3_exec(db, column.add, nullptr, nullptr, nullptr) != SQLITE_OK)
+            return failWith(db, error);
+    }
     return true;
 }
 
@@ -87,14 +105,14 @@ std::optional<LearnModel> LearnStore::load(QString *error) const
     else if (read != SQLITE_DONE) // totals of 0 would be saved over the stored ones
         return failWith(db, error), std::nullopt;
     LearnStatement rows;
-    if (!rows.prepare(db, "select token, spam, ham, day from tblearn where profile = ?1"))
+    if (!rows.prepare(db, "select token, spam, ham, day, weight from tblearn where profile = ?1"))
         return failWith(db, error), std::nullopt;
     rows.bindText(1, profile);
     int rc;
     while ((rc = sqlite3_step(rows.handle)) == SQLITE_ROW) {
         model.insert(quint64(sqlite3_column_int64(rows.handle, 0)),
                      {quint32(sqlite3_column_int64(rows.handle, 1)), quint32(sqlite3_column_int64(rows.handle, 2)),
-                      sqlite3_column_int(rows.handle, 3)});
+                      sqlite3_column_int(rows.handle, 3), sqlite3_column_int(rows.handle, 4)});
     }
     if (rc != SQLITE_DONE)
         return failWith(db, error), std::nullopt;
@@ -108,7 +126,9 @@ bool LearnStore::writeChanged(LearnModel &model, QString *error)
     LearnStatement put;
     LearnStatement drop;
     LearnStatement totals;
-    if (!put.prepare(db, "insert or replace into tblearn (profile, token, spam, ham, day) values (?1, ?2, ?3, ?4, ?5)")
+    if (!put.prepare(
+            db,
+            "insert or replace into tblearn (profile, token, spam, ham, day, weight) values (?1, ?2, ?3, ?4, ?5, ?6)")
         || !drop.prepare(db, "delete from tblearn where profile = ?1 and token = ?2")
         || !totals.prepare(db, "insert or replace into tblearntotal (profile, spam, ham) values (?1, ?2, ?3)"))
         return failWith(db, error);
@@ -126,6 +146,7 @@ bool LearnStore::writeChanged(LearnModel &model, QString *error)
         sqlite3_bind_int64(put.handle, 3, it->spam);
         sqlite3_bind_int64(put.handle, 4, it->ham);
         sqlite3_bind_int(put.handle, 5, it->day);
+        sqlite3_bind_int(put.handle, 6, it->weight);
         if (!put.done())
             return failWith(db, error);
     }

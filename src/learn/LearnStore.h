@@ -29,10 +29,14 @@ public:
     // (all or none), then prunes past the bound, in the model too.
     bool save(LearnModel &model, QString *error);
 
-    // The lesson a message (by its header digest) gave: true for spam, false
-    // for good mail, nothing when it gave none.
-    std::optional<bool> lesson(const QByteArray &digest, QString *error) const;
-    bool setLesson(const QByteArray &digest, bool spam, qint32 day, QString *error);
+    // The lesson a message (by its header digest) gave, nothing when it gave
+    // none: spam or good mail, and the step the weights took for it.
+    struct Lesson {
+        bool spam = false;
+        qint32 step = 0;
+    };
+    std::optional<Lesson> lesson(const QByteArray &digest, QString *error) const;
+    bool setLesson(const QByteArray &digest, const Lesson &lesson, qint32 day, QString *error);
     // Forgets the oldest lesson records past the bound, those of `taught`
     // (digests) last.
     bool trimLessons(const QSet<QByteArray> &taught, QString *error);

@@ -62,32 +62,32 @@ bool Learner::apply(const QList<Lesson> &lessons, bool oppositeUndoes, QString *
                 if (digest.isEmpty())
                     continue;
                 QString failure;
-                const std::optional<bool> earlier = m_store.lesson(digest, &failure);
+                const std::optional<LearnStore::Lesson> earlier = m_store.lesson(digest, &failure);
                 if (!failure.isEmpty()) {
                     if (error)
                         *error = failure;
                     return false;
                 }
-                if (earlier && *earlier == lesson.spam) {
+                if (earlier && earlier->spam == lesson.spam) {
                     // Its record is as young as its latest lesson: a trim that
                     // forgot a message still taught (an Inbox kept for months)
                     // would let its next lesson count its tokens again.
                     if (!kept.contains(digest) && !taught.contains(digest)
-                        && !m_store.setLesson(digest, lesson.spam, day, error))
+                        && !m_store.setLesson(digest, *earlier, day, error))
                         return false;
                     kept.insert(digest);
                     continue;
                 }
                 const TokenList tokens = HeaderTokens::of(lesson.header);
                 if (earlier)
-                    m_model.unlearn(tokens, *earlier);
+                    m_model.unlearn(tokens, earlier->spam, earlier->step);
                 if (earlier && oppositeUndoes) {
                     if (!m_store.removeLesson(digest, error))
                         return false;
                     continue;
                 }
-                m_model.learn(tokens, lesson.spam, day);
-                if (!m_store.setLesson(digest, lesson.spam, day, error))
+                const qint32 step = m_model.learn(tokens, lesson.spam, day);
+                if (!m_store.setLesson(digest, {lesson.spam, step}, day, error))
                     return false;
                 taught.insert(digest);
             }
@@ -108,7 +108,7 @@ bool Learner::forget(QByteArrayView header, QString *error)
 {
     const QByteArray digest = digestOf(header);
     QString failure;
-    const std::optional<bool> earlier = m_store.lesson(digest, &failure);
+    const std::optional<LearnStore::Lesson> earlier = m_store.lesson(digest, &failure);
     if (!failure.isEmpty()) {
         if (error)
             *error = failure;
@@ -117,7 +117,7 @@ bool Learner::forget(QByteArrayView header, QString *error)
     if (!earlier)
         return true;
     const LearnModel before = m_model;
-    m_model.unlearn(HeaderTokens::of(header), *earlier);
+    m_model.unlearn(HeaderTokens::of(header), earlier->spam, earlier->step);
     const bool forgotten =
         m_store.inTransaction([&] { return m_store.removeLesson(digest, error) && m_store.save(m_model, error); },
                               error);

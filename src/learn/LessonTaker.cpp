@@ -74,13 +74,13 @@ bool LessonTaker::take(const QList<QByteArray> &headers, bool spam, QString *err
             continue;
         }
         QString failure;
-        const std::optional<bool> earlier = m_learner.store().lesson(digest, &failure);
+        const std::optional<LearnStore::Lesson> earlier = m_learner.store().lesson(digest, &failure);
         if (!failure.isEmpty()) {
             if (error)
                 *error = failure;
             return false;
         }
-        if (earlier == spam) {
+        if (earlier && earlier->spam == spam) {
             ++counts.known;
             lessons.append({header, spam}); // teaches nothing, but keeps its record
             continue;

@@ -10,12 +10,14 @@ void TokenIndex::start(qsizetype count)
     m_table.assign(slots, Entry{});
     m_shift = 64 - std::countr_zero(slots);
     m_zero = {};
+    m_hasZero = false;
 }
 
 void TokenIndex::put(const Entry &entry)
 {
     if (entry.id == 0) {
         m_zero = entry;
+        m_hasZero = true;
         return;
     }
     const std::size_t mask = m_table.size() - 1;

@@ -2,6 +2,7 @@
 // replaced or taken back, verdicts that never teach, the bound on the
 // tables, and resets.
 #include "DamagedDatabase.h"
+#include "HeaderTokens.h"
 #include "Learner.h"
 #include "LearningClassifier.h"
 #include "LessonTaker.h"
@@ -9,6 +10,7 @@
 
 #include <QTemporaryDir>
 #include <QtTest>
+#include <sqlite3.h>
 
 namespace {
 
@@ -64,6 +66,47 @@ private Q_SLOTS:
         Learner other(*m_db, QStringLiteral("Home"));
         QVERIFY(other.load(&error));
         QCOMPARE(other.model().tokenCount(), 0);
+    }
+
+    // A file that learned before the weights: its counts load with no
+    // weight, and a lesson of then, which gave the weights no step, is taken
+    // back by its counts alone.
+    void aFileFromBeforeTheWeightsKeepsItsLessons()
+    {
+        sqlite3 *db = m_db->connection();
+        const char *older =
+            "create table tblearn (profile text not null, token integer not null, spam integer not null, "
+            "ham integer not null, day integer not null, primary key (profile, token)) without rowid;"
+            "create table tblearntotal (profile text primary key, spam integer not null, ham integer not null);"
+            "create table tblesson (profile text not null, digest blob not null, spam integer not null, "
+            "day integer not null, primary key (profile, digest)) without rowid;"
+            "insert into tblearntotal values ('Work', 0, 1)";
+        QCOMPARE(sqlite3_exec(db, older, nullptr, nullptr, nullptr), SQLITE_OK);
+        const TokenList taught = HeaderTokens::of(ham(1));
+        for (const quint64 token : taught.ids()) {
+            const QByteArray row = "insert into tblearn values ('Work', " + QByteArray::number(qint64(token))
+                + ", 0, 1, 9)";
+            QCOMPARE(sqlite3_exec(db, row.constData(), nullptr, nullptr, nullptr), SQLITE_OK);
+        }
+        sqlite3_stmt *lesson = nullptr;
+        QCOMPARE(sqlite3_prepare_v2(db, "insert into tblesson values ('Work', ?1, 0, 9)", -1, &lesson, nullptr),
+                 SQLITE_OK);
+        const QByteArray digest = Learner::digestOf(ham(1));
+        sqlite3_bind_blob(lesson, 1, digest.constData(), int(digest.size()), SQLITE_TRANSIENT);
+        QCOMPARE(sqlite3_step(lesson), SQLITE_DONE);
+        sqlite3_finalize(lesson);
+
+        QString error;
+        Learner learner(*m_db, QStringLiteral("Work"));
+        QVERIFY2(learner.load(&error), qPrintable(error));
+        QCOMPARE(learner.model().hamMessages(), 1u);
+        QCOMPARE(learner.model().tokens().value(taught.ids().first()).weight, 0);
+        QVERIFY2(learner.teach(spam(1), true, &error), qPrintable(error));
+        QVERIFY(learner.store().lesson(Learner::digestOf(spam(1)), &error)->step > 0);
+        QVERIFY(learner.forget(ham(1), &error));
+        QCOMPARE(learner.model().hamMessages(), 0u);
+        for (const quint64 token : taught.ids())
+            QCOMPARE(learner.model().tokens().value(token).ham, 0u);
     }
 
     // Lessons from a server's INBOX ask the rules: rules that cannot be
@@ -248,7 +291,7 @@ private Q_SLOTS:
         QVERIFY(home.load(&error) && home.teach(lessons(0, 4), &error));
         const qint32 monthsAgo = qint32(QDateTime::currentSecsSinceEpoch() / 86400) - 100;
         for (const Learner::Lesson &old : lessons(0, 4))
-            QVERIFY(home.store().setLesson(Learner::digestOf(old.header), true, monthsAgo, &error));
+            QVERIFY(home.store().setLesson(Learner::digestOf(old.header), {true, 0}, monthsAgo, &error));
         QVERIFY(home.teach(lessons(0, 2), &error));
         QVERIFY(home.teach(lessons(4, 6), &error));
         QVERIFY(home.teach(lessons(0, 2), &error));

@@ -65,14 +65,14 @@ private Q_SLOTS:
             model.learn(tokens({"common"}), true, 0);
         model.learn(tokens({"common", "rare"}), false, 0);
         const double f = model.probability(model.tokens().value(TokenList::idOf("t:rare")));
-        QVERIFY(qAbs(model.score(tokens({"rare"})) - f) < 1e-9);
-        QCOMPARE(model.score(tokens({"never-seen"})), 0.5);
+        QVERIFY(qAbs(model.countsScore(tokens({"rare"})) - f) < 1e-9);
+        QCOMPARE(model.countsScore(tokens({"never-seen"})), 0.5);
         // Spam tokens on both sides of the scale cancel out.
         model.learn(tokens({"spammy"}), true, 0);
         model.learn(tokens({"hammy"}), false, 0);
-        QVERIFY(qAbs(model.score(tokens({"spammy", "hammy"})) - 0.5) < 1e-9);
-        QVERIFY(model.score(tokens({"spammy"})) > 0.9);
-        QVERIFY(model.score(tokens({"hammy"})) < 0.1);
+        QVERIFY(qAbs(model.countsScore(tokens({"spammy", "hammy"})) - 0.5) < 1e-9);
+        QVERIFY(model.countsScore(tokens({"spammy"})) > 0.9);
+        QVERIFY(model.countsScore(tokens({"hammy"})) < 0.1);
     }
 
     // Two tokens: chi2Q(x, 4) = e^(-x/2) (1 + x/2), so the ham side is
@@ -91,9 +91,9 @@ private Q_SLOTS:
         const double h = f1 * f2 * (1 - std::log(f1 * f2));
         const double s = (1 - f1) * (1 - f2) * (1 - std::log((1 - f1) * (1 - f2)));
         const double expected = (1 + h - s) / 2;
-        QVERIFY(qAbs(model.score(tokens({"offer", "free"})) - expected) < 1e-9);
-        QVERIFY(qAbs(model.logOdds(tokens({"offer", "free"})) - std::log(expected / (1 - expected))) < 1e-6);
-        QCOMPARE(model.logOdds(tokens({"never-seen"})), 0.0);
+        QVERIFY(qAbs(model.countsScore(tokens({"offer", "free"})) - expected) < 1e-9);
+        QVERIFY(qAbs(model.countsLogOdds(tokens({"offer", "free"})) - std::log(expected / (1 - expected))) < 1e-6);
+        QCOMPARE(model.countsLogOdds(tokens({"never-seen"})), 0.0);
 
         QByteArrayList names;
         for (int i = 0; i < 40; ++i)
@@ -107,31 +107,57 @@ private Q_SLOTS:
         };
         for (int i = 0; i < 50; ++i)
             model.learn(spamWords(40), true, 0);
-        QCOMPARE(model.score(spamWords(30)), 1.0);
-        QCOMPARE(model.score(spamWords(40)), 1.0);
-        QVERIFY(model.logOdds(spamWords(40)) > model.logOdds(spamWords(30)) + 10);
+        QCOMPARE(model.countsScore(spamWords(30)), 1.0);
+        QCOMPARE(model.countsScore(spamWords(40)), 1.0);
+        QVERIFY(model.countsLogOdds(spamWords(40)) > model.countsLogOdds(spamWords(30)) + 10);
     }
 
     void verdictWaitsForEnoughOfBoth()
     {
         LearnModel::Params p = params();
         p.minLessons = 2;
-        p.spamCutoff = 0.99; // four lessons never reach the shipped cutoff
         LearnModel model(p);
         model.learn(tokens({"cheap", "pills"}), true, 0);
         model.learn(tokens({"cheap", "pills"}), true, 0);
-        model.learn(tokens({"meeting"}), false, 0);
+        model.learn(tokens({"meeting", "agenda"}), false, 0);
         QCOMPARE(model.verdict(tokens({"cheap", "pills"})).kind, LearnedVerdict::Kind::None);
-        model.learn(tokens({"agenda"}), false, 0);
+        model.learn(tokens({"meeting", "agenda"}), false, 0);
         const LearnedVerdict verdict = model.verdict(tokens({"cheap", "pills", "unknown"}));
         QCOMPARE(verdict.kind, LearnedVerdict::Kind::Spam);
         QCOMPARE(verdict.text(), QStringLiteral("Learned: %1 % like your spam").arg(verdict.percent()));
         QCOMPARE(verdict.reasons.size(), 2); // only tokens that lean the verdict's way
         QVERIFY2(verdict.reasons[0].endsWith(QLatin1String("seen in 2 of your spam")), qPrintable(verdict.reasons[0]));
-        QCOMPARE(model.verdict(tokens({"meeting"})).kind, LearnedVerdict::Kind::Good);
+        QCOMPARE(model.verdict(tokens({"meeting", "agenda"})).kind, LearnedVerdict::Kind::Good);
         // A score that rounds to 100 below the cutoff is not shown as certain spam.
         QCOMPARE((LearnedVerdict{LearnedVerdict::Kind::Unsure, 0.996, {}}.percent()), 99);
         QCOMPARE((LearnedVerdict{LearnedVerdict::Kind::Spam, 0.998, {}}.percent()), 100);
+    }
+
+    // The weights: logistic regression's step, rate × (label - p), on every
+    // token of the lesson; none once the message is beyond the margin; and a
+    // lesson taken back takes back exactly its step.
+    void weightsStepOnlyWhereWrongAndStepBackExactly()
+    {
+        LearnModel::Params p = params();
+        p.weightRate = 0.2;
+        p.weightMargin = 1.0;
+        LearnModel model(p);
+        const qint32 first = model.learn(tokens({"a", "b"}), true, 0); // no weights yet: p = 0.5
+        QCOMPARE(first, qint32(std::lround(0.1 * LearnModel::kWeightUnit)));
+        // Two tokens of 0.1 each: four times their sum over the root of two.
+        QVERIFY(qAbs(model.weightsLogOdds(tokens({"a", "b"})) - 4 * 0.2 / std::sqrt(2.0)) < 1e-4);
+        QVERIFY(qAbs(model.weightsLogOdds(tokens({"a", "unknown"})) - 4 * 0.1 / std::sqrt(2.0)) < 1e-4);
+        int steps = 1;
+        while (model.learn(tokens({"a", "b"}), true, 0) != 0)
+            QVERIFY(++steps < 10);
+        QVERIFY(model.weightsLogOdds(tokens({"a", "b"})) >= p.weightMargin);
+        QCOMPARE(model.tokens().value(TokenList::idOf("t:a")).spam, quint32(steps + 1)); // the counts still count
+        const auto before = model.tokens();
+        const qint32 back = model.learn(tokens({"a", "c"}), false, 0);
+        QVERIFY(back < 0);
+        QVERIFY(model.tokens().value(TokenList::idOf("t:a")).weight < before.value(TokenList::idOf("t:a")).weight);
+        model.unlearn(tokens({"a", "c"}), false, back);
+        QCOMPARE(model.tokens(), before);
     }
 
     void unlearningRestoresTheCounts()
@@ -139,13 +165,13 @@ private Q_SLOTS:
         LearnModel model(params());
         model.learn(tokens({"a", "b"}), false, 0);
         const auto before = model.tokens().value(TokenList::idOf("t:a")).ham;
-        model.learn(tokens({"a", "c"}), true, 3);
-        model.unlearn(tokens({"a", "c"}), true);
+        const qint32 step = model.learn(tokens({"a", "c"}), true, 3);
+        model.unlearn(tokens({"a", "c"}), true, step);
         QCOMPARE(model.spamMessages(), 0u);
         QCOMPARE(model.tokens().value(TokenList::idOf("t:a")).ham, before);
         QCOMPARE(model.tokens().value(TokenList::idOf("t:a")).spam, 0u);
         QVERIFY(!model.tokens().contains(TokenList::idOf("t:c")));
-        model.unlearn(tokens({"never"}), true); // nothing below zero
+        model.unlearn(tokens({"never"}), true, 0); // nothing below zero
         QCOMPARE(model.spamMessages(), 0u);
     }
 
