@@ -8,6 +8,7 @@
 
 #include <QVarLengthArray>
 #include <algorithm>
+#include <functional>
 #include <string_view>
 
 namespace {
@@ -62,7 +63,7 @@ public:
         char pair[2 * kKept + 1];
         qsizetype previous = 0; // the previous word's bytes at the start of `pair`
         const Joined pairTag(tag, ".pair");
-        const TokenText::Emit words = [&](QByteArrayView word) {
+        auto emitWord = [&](QByteArrayView word) {
             add(tag, word);
             if (!pairs)
                 return;
@@ -75,6 +76,8 @@ public:
             std::copy_n(word.data(), kept, pair);
             previous = kept;
         };
+        // By reference: a std::function would allocate room for the lambda.
+        const TokenText::Emit words = std::ref(emitWord);
         if (!TokenText::asciiHumanWords(raw, words))
             TokenText::humanWords(TokenText::decoded(raw), words);
     }

@@ -2,15 +2,16 @@
 
 namespace {
 
-qsizetype lineEnd(QByteArrayView bytes, qsizetype pos, qsizetype *next)
+// The line at `pos` without its end; *next is where the following one starts.
+QByteArrayView lineAt(QByteArrayView bytes, qsizetype pos, qsizetype *next)
 {
     const qsizetype lf = bytes.indexOf('\n', pos);
     if (lf < 0) {
         *next = bytes.size();
-        return bytes.size();
+        return bytes.sliced(pos);
     }
     *next = lf + 1;
-    return lf > pos && bytes[lf - 1] == '\r' ? lf - 1 : lf;
+    return bytes.sliced(pos, (lf > pos && bytes[lf - 1] == '\r' ? lf - 1 : lf) - pos);
 }
 
 bool isBlank(char c)
@@ -20,60 +21,57 @@ bool isBlank(char c)
 
 } // namespace
 
-void HeaderWalk::forEach(QByteArrayView header,
-                         const std::function<void(QByteArrayView name, QByteArrayView value)> &visit)
+HeaderWalk::Fields::Fields(QByteArrayView header)
+    : m_header(header)
 {
-    qsizetype pos = 0;
     if (header.startsWith("+OK") || header.startsWith("From ")) {
         const qsizetype lf = header.indexOf('\n');
-        pos = lf < 0 ? header.size() : lf + 1;
+        m_pos = lf < 0 ? header.size() : lf + 1;
     }
-    // Reused from field to field: a folded value is joined here, a name
-    // lower-cased here.
-    QByteArray name;
-    QByteArray joined;
-    QByteArrayView value;
-    bool folded = false;
-    bool inField = false;
-    auto flush = [&] {
-        if (inField)
-            visit(name, (folded ? QByteArrayView(joined) : value).trimmed());
-        inField = false;
-    };
-    while (pos < header.size()) {
-        qsizetype next = 0;
-        const qsizetype end = lineEnd(header, pos, &next);
-        const QByteArrayView line = header.sliced(pos, end - pos);
-        pos = next;
-        if (line.isEmpty())
-            break;
-        if (isBlank(line[0])) {
-            if (inField) {
-                if (!folded) {
-                    joined.resize(0); // keeps its room
-                    joined.append(value.data(), value.size());
-                    folded = true;
-                }
-                joined += ' ';
-                joined += line.trimmed();
-            }
-            continue;
+}
+
+bool HeaderWalk::Fields::next(QByteArrayView *name, QByteArrayView *value)
+{
+    while (m_pos < m_header.size()) {
+        qsizetype after = 0;
+        const QByteArrayView line = lineAt(m_header, m_pos, &after);
+        if (line.isEmpty()) {
+            m_pos = m_header.size();
+            return false;
         }
-        flush();
+        m_pos = after;
+        if (isBlank(line[0]))
+            continue; // a fold with no field to belong to
         const qsizetype colon = line.indexOf(':');
         if (colon <= 0)
             continue; // no field: a stray line is skipped, not read as a name
         const QByteArrayView rawName = line.first(colon).trimmed();
         if (rawName.isEmpty())
             continue;
-        name.resize(rawName.size());
+        m_name.resize(rawName.size());
         for (qsizetype i = 0; i < rawName.size(); ++i) {
             const char c = rawName[i];
-            name[i] = c >= 'A' && c <= 'Z' ? char(c + ('a' - 'A')) : c;
+            m_name[i] = c >= 'A' && c <= 'Z' ? char(c + ('a' - 'A')) : c;
         }
-        value = line.sliced(colon + 1);
-        folded = false;
-        inField = true;
+        const QByteArrayView first = line.sliced(colon + 1);
+        bool folded = false;
+        while (m_pos < m_header.size()) {
+            const QByteArrayView fold = lineAt(m_header, m_pos, &after);
+            if (fold.isEmpty() || !isBlank(fold[0]))
+                break; // the blank line or the next field, read on the next call
+            m_pos = after;
+            if (!folded) {
+                m_joined.clear(); // keeps its room
+                m_joined.append(first.data(), first.size());
+                folded = true;
+            }
+            const QByteArrayView part = fold.trimmed();
+            m_joined.append(' ');
+            m_joined.append(part.data(), part.size());
+        }
+        *name = QByteArrayView(m_name.data(), m_name.size());
+        *value = (folded ? QByteArrayView(m_joined.data(), m_joined.size()) : first).trimmed();
+        return true;
     }
-    flush();
+    return false;
 }
