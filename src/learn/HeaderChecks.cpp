@@ -107,7 +107,7 @@ void dateChecks(const HeaderFacts &facts, TokenList &tokens)
 
 void subjectChecks(const HeaderFacts &facts, TokenList &tokens)
 {
-    const QByteArray &subject = facts.subject;
+    const QByteArrayView subject = facts.subject;
     int upper = 0, lower = 0, digits = 0, bangs = 0;
     for (const char c : subject) {
         upper += c >= 'A' && c <= 'Z';
@@ -119,7 +119,7 @@ void subjectChecks(const HeaderFacts &facts, TokenList &tokens)
         tokens.add("check", "subject-shouting");
     if (bangs > 0)
         tokens.add("check", bangs > 1 ? "subject-bangs" : "subject-bang");
-    const QByteArray trimmed = subject.trimmed();
+    const QByteArrayView trimmed = subject.trimmed();
     if (trimmed.size() != subject.size() || subject.contains("   "))
         tokens.add("check", "subject-padded");
     qsizetype tail = trimmed.size();
@@ -127,7 +127,7 @@ void subjectChecks(const HeaderFacts &facts, TokenList &tokens)
         --tail;
     if (trimmed.size() - tail >= 3 && tail > 0 && trimmed[tail - 1] == ' ')
         tokens.add("check", "subject-ends-in-number");
-    const bool reply = subject.size() >= 3 && QByteArrayView(subject).first(3).compare("re:", Qt::CaseInsensitive) == 0;
+    const bool reply = subject.size() >= 3 && subject.first(3).compare("re:", Qt::CaseInsensitive) == 0;
     if (reply && !facts.hasReplyLink)
         tokens.add("check", "reply-without-reference");
     if (facts.hasReplyLink)
@@ -183,8 +183,11 @@ void HeaderChecks::add(const HeaderFacts &facts, TokenList &tokens)
     if (!facts.returnPathDomain.isEmpty() && TokenText::baseDomain(facts.returnPathDomain) != fromBase)
         tokens.add("check", "return-path-elsewhere");
     if (isFreeMail(facts.fromDomain)) {
-        const QByteArray mailer = facts.mailer.isEmpty() ? QByteArray("none") : facts.mailer.left(16);
-        tokens.add("check", "free-mail-with:" + mailer);
+        // Lower-cased as the token is added.
+        const QByteArrayView mailer = facts.mailer.isEmpty()
+            ? QByteArrayView("none")
+            : facts.mailer.first(std::min<qsizetype>(facts.mailer.size(), 16));
+        tokens.add("check", "free-mail-with:" + mailer.toByteArray());
         if (facts.listMail)
             tokens.add("check", "free-mail-bulk");
     }

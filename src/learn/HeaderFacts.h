@@ -2,12 +2,16 @@
 
 #include <QByteArray>
 #include <QByteArrayList>
+#include <QByteArrayView>
 #include <QList>
+#include <QVarLengthArray>
 
 class TokenList;
 
 // What the tokenizer gathers about a header's shape while it reads the
 // fields, for the structural checks that look at several fields at once.
+// The views are of the header or of the walk's joined values: valid while
+// the header is tokenized, and copied never, as every message is.
 struct HeaderFacts {
     QByteArray fromDomain;
     QByteArray fromNameDomain; // the domain of an address written in From's display name
@@ -16,22 +20,22 @@ struct HeaderFacts {
     bool hasTo = false;
     bool hasSubject = false;
     QByteArray replyToDomain;
-    QByteArray replyToValue; // raw, at most 256 bytes
+    QByteArrayView replyToValue; // raw, at most 256 bytes
     QByteArray returnPathDomain;
     QByteArray messageIdDomain;
     bool hasMessageId = false;
-    QByteArray date; // the Date field as written
-    QByteArray firstReceivedDate; // the time the nearest Received line gives
+    QByteArrayView date; // the Date field as written
+    QByteArrayView firstReceivedDate; // the time the nearest Received line gives
     int receivedCount = 0;
-    QByteArrayList received; // the first few Received values, nearest first
-    QByteArray mailer; // X-Mailer or User-Agent, lower case
+    QVarLengthArray<QByteArrayView, 16> received; // the first few Received values, nearest first
+    QByteArrayView mailer; // X-Mailer or User-Agent, as written
     bool listMail = false; // a List-Id or List-Unsubscribe field
     QByteArrayList encodedCharsets;
-    QByteArray subject; // raw
+    QByteArrayView subject; // raw
     int recipients = 0;
     bool hasReplyLink = false; // In-Reply-To or References
-    QByteArray toValue; // raw, for its shape
-    QByteArray fieldSet; // one letter a well-known field present, in a fixed order
+    QByteArrayView toValue; // raw, for its shape
+    QByteArrayView fieldSet; // one letter a well-known field present, in a fixed order
     QByteArrayList signers; // the domains of the DKIM signatures, lower case
 };
 

@@ -8,6 +8,7 @@
 
 #include <QVarLengthArray>
 #include <algorithm>
+#include <array>
 #include <functional>
 #include <string_view>
 
@@ -271,7 +272,7 @@ void readHop(Sink &sink, const Hop &hop, const HopTags &tags)
 void readReceived(Sink &sink, HeaderFacts &facts)
 {
     QVarLengthArray<Hop, 16> hops;
-    for (const QByteArray &value : facts.received)
+    for (const QByteArrayView value : facts.received)
         hops.append(hopOf(value));
     auto isRelay = [&](const Hop &hop) {
         if (TokenText::isPrivateAddress(hop.ip) || hop.helo.compare("localhost", Qt::CaseInsensitive) == 0
@@ -346,29 +347,29 @@ void readField(Sink &sink, HeaderFacts &facts, QByteArrayView name, QByteArrayVi
         readFrom(sink, facts, value);
     } else if (field == "subject") {
         facts.hasSubject = true;
-        facts.subject = value.toByteArray();
+        facts.subject = value;
         sink.human("subject", value, true);
         sink.add("subject.shape", TokenText::shape(value, 12));
     } else if (field == "received") {
         if (facts.receivedCount++ == 0) {
             const qsizetype semi = value.lastIndexOf(';');
             if (semi >= 0)
-                facts.firstReceivedDate = value.sliced(semi + 1).trimmed().toByteArray();
+                facts.firstReceivedDate = value.sliced(semi + 1).trimmed();
         }
         if (facts.received.size() < 16)
-            facts.received.append(value.toByteArray());
+            facts.received.append(value);
         return; // read as a chain once all are in
     } else if (field == "message-id") {
         readMessageId(sink, facts, value);
     } else if (field == "reply-to") {
         facts.replyToDomain = TokenText::domainOf(value);
-        facts.replyToValue = value.first(std::min<qsizetype>(value.size(), 256)).toByteArray();
+        facts.replyToValue = value.first(std::min<qsizetype>(value.size(), 256));
         sink.domain("replyto.domain", facts.replyToDomain);
     } else if (field == "return-path") {
         facts.returnPathDomain = TokenText::domainOf(value);
         sink.domain("retpath.domain", facts.returnPathDomain);
     } else if (field == "date") {
-        facts.date = value.toByteArray();
+        facts.date = value;
         sink.add("date.shape", TokenText::shape(value, 40));
         sink.add("date.zone", TokenText::dateZone(value));
     } else if (field == "content-type") {
@@ -379,12 +380,12 @@ void readField(Sink &sink, HeaderFacts &facts, QByteArrayView name, QByteArrayVi
         return;
     } else if (field == "to" || field == "cc") {
         if (field == "to")
-            facts.toValue = value.first(std::min<qsizetype>(value.size(), 256)).toByteArray();
+            facts.toValue = value.first(std::min<qsizetype>(value.size(), 256));
         facts.hasTo = facts.hasTo || field == "to";
         facts.recipients += int(value.count('@'));
         sink.domain(Joined(name, ".domain").view(), TokenText::domainOf(value));
     } else if (field == "x-mailer" || field == "user-agent") {
-        facts.mailer = value.toByteArray().toLower();
+        facts.mailer = value;
         sink.add("mailer", value);
         sink.machine("mailer.word", value);
         return;
@@ -437,11 +438,13 @@ void markField(QByteArrayView name, quint32 *mask)
     }
 }
 
-QByteArray fieldSet(quint32 mask)
+using FieldSet = std::array<char, std::size(kMarkedFields)>;
+
+FieldSet fieldSet(quint32 mask)
 {
-    QByteArray set;
-    for (std::size_t i = 0; i < std::size(kMarkedFields); ++i)
-        set += (mask & (1u << i)) ? char('a' + i) : '-';
+    FieldSet set;
+    for (std::size_t i = 0; i < set.size(); ++i)
+        set[i] = (mask & (1u << i)) ? char('a' + i) : '-';
     return set;
 }
 
@@ -470,22 +473,26 @@ TokenList HeaderTokens::of(QByteArrayView header)
     // The fields may not take the room the relay chain and the checks need:
     // a header of many fields (or padded with them) keeps those too.
     sink.tokens.setLimit(kMaxTokens - kRoomAfterFields);
-    HeaderWalk::forEach(header.first(std::min(header.size(), kMaxHeaderBytes)),
-                        [&](QByteArrayView name, QByteArrayView value) {
-                            // Fields a server writes as it serves the message
-                            // are left out of its digest too: a lesson taken
-                            // back must take back exactly the tokens it gave.
-                            if (isOpinion(name) || isDeliveryStamp(name) || HeaderDigest::changedByServer(name))
-                                return;
-                            sink.add("field", name.first(std::min<qsizetype>(name.size(), 32)));
-                            markField(name, &marked);
-                            TokenText::encodedCharsets(value, [&](QByteArrayView cs) {
-                                facts.encodedCharsets.append(cs.toByteArray());
-                                sink.add("encoded", cs);
-                            });
-                            readField(sink, facts, name, value);
-                        });
-    facts.fieldSet = fieldSet(marked);
+    // The facts keep views of the values: the walk lasts until the checks are made.
+    HeaderWalk::Fields fields(header.first(std::min(header.size(), kMaxHeaderBytes)));
+    QByteArrayView name;
+    QByteArrayView value;
+    while (fields.next(&name, &value)) {
+        // Fields a server writes as it serves the message are left out of
+        // its digest too: a lesson taken back must take back exactly the
+        // tokens it gave.
+        if (isOpinion(name) || isDeliveryStamp(name) || HeaderDigest::changedByServer(name))
+            continue;
+        sink.add("field", name.first(std::min<qsizetype>(name.size(), 32)));
+        markField(name, &marked);
+        TokenText::encodedCharsets(value, [&](QByteArrayView cs) {
+            facts.encodedCharsets.append(cs.toByteArray());
+            sink.add("encoded", cs);
+        });
+        readField(sink, facts, name, value);
+    }
+    const FieldSet set = fieldSet(marked);
+    facts.fieldSet = QByteArrayView(set.data(), qsizetype(set.size()));
     // And the relay chain may not take the checks' room.
     sink.tokens.setLimit(kMaxTokens - kRoomForChecks);
     readReceived(sink, facts);

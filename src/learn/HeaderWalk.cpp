@@ -54,23 +54,23 @@ bool HeaderWalk::Fields::next(QByteArrayView *name, QByteArrayView *value)
             m_name[i] = c >= 'A' && c <= 'Z' ? char(c + ('a' - 'A')) : c;
         }
         const QByteArrayView first = line.sliced(colon + 1);
-        bool folded = false;
+        qsizetype joinedAt = -1;
         while (m_pos < m_header.size()) {
             const QByteArrayView fold = lineAt(m_header, m_pos, &after);
             if (fold.isEmpty() || !isBlank(fold[0]))
                 break; // the blank line or the next field, read on the next call
             m_pos = after;
-            if (!folded) {
-                m_joined.clear(); // keeps its room
-                m_joined.append(first.data(), first.size());
-                folded = true;
+            if (joinedAt < 0) {
+                if (m_joined.capacity() < m_header.size())
+                    m_joined.reserve(m_header.size());
+                joinedAt = m_joined.size();
+                m_joined.append(first);
             }
-            const QByteArrayView part = fold.trimmed();
             m_joined.append(' ');
-            m_joined.append(part.data(), part.size());
+            m_joined.append(fold.trimmed());
         }
         *name = QByteArrayView(m_name.data(), m_name.size());
-        *value = (folded ? QByteArrayView(m_joined.data(), m_joined.size()) : first).trimmed();
+        *value = (joinedAt < 0 ? first : QByteArrayView(m_joined).sliced(joinedAt)).trimmed();
         return true;
     }
     return false;

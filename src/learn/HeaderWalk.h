@@ -1,31 +1,35 @@
 #pragma once
 
+#include <QByteArray>
 #include <QByteArrayView>
 #include <QVarLengthArray>
 
 // The fields of a header block, unfolded: lines may end in CR LF or LF; a
 // leading "+OK" status line or mbox "From " line is no field; the first blank
 // line ends the block. Names come lower-cased (ASCII), values trimmed with
-// their folds joined by one space. Both are views valid only until the next
-// field: a value on one line is not copied.
+// their folds joined by one space. A value on one line is not copied.
 namespace HeaderWalk {
 
 class Fields {
 public:
     explicit Fields(QByteArrayView header);
-    // The next field; false once the block has no more.
+    // The next field; false once the block has no more. The name is valid
+    // until the next call, the value (like the header) while the walk lasts:
+    // the tokenizer keeps a few values for the checks made after it.
     bool next(QByteArrayView *name, QByteArrayView *value);
 
 private:
     QByteArrayView m_header;
     qsizetype m_pos = 0;
-    // A name lower-cased here, a folded value joined here: on the stack for
-    // all but the longest, since every message's header is walked.
     QVarLengthArray<char, 64> m_name;
-    QVarLengthArray<char, 2048> m_joined;
+    // Every folded value joined one after another. A value joined is
+    // shorter than its lines, so room for the header's bytes, taken at the
+    // first fold, is never outgrown and no value moves.
+    QByteArray m_joined;
 };
 
-// Calls visit(name, value) for each field in order. A template: it runs for
+// Calls visit(name, value) for each field in order, the value valid during
+// the call. A template: it runs for
 // every field of every message.
 template <typename Visit>
 void forEach(QByteArrayView header, Visit &&visit)
