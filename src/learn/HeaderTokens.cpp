@@ -36,9 +36,10 @@ private:
 class Sink {
 public:
     TokenList tokens;
-    const TokenList::Tag plainWord = TokenList::tagOf("w");
+    static constexpr TokenList::Tag kPlainWord = TokenList::tagOf("w");
 
     void add(QByteArrayView tag, QByteArrayView word) { tokens.add(tag, word); }
+    void add(const TokenList::Tag &tag, QByteArrayView word) { tokens.add(tag, word); }
     // The words of a field's value, each untagged ("w": a word seen in
     // another field still carries some of its weight) and, within its first
     // `tagged` bytes, tagged by the field too; one pass for both.
@@ -48,9 +49,10 @@ public:
         const TokenList::Tag fieldTag = TokenList::tagOf(tag);
         const char *taggedEnd = value.data() + std::min(tagged, value.size());
         TokenText::machineWords(value, [&](QByteArrayView w) {
-            tokens.add(plainWord, w);
             if (!tag.isEmpty() && w.data() + w.size() <= taggedEnd)
-                tokens.add(fieldTag, w);
+                tokens.add(kPlainWord, fieldTag, w);
+            else
+                tokens.add(kPlainWord, w);
         });
     }
     static constexpr qsizetype kMachineBytes = 512;
@@ -63,16 +65,18 @@ public:
         constexpr qsizetype kKept = HeaderTokens::kMaxTokenBytes;
         char pair[2 * kKept + 1];
         qsizetype previous = 0; // the previous word's bytes at the start of `pair`
-        const Joined pairTag(tag, ".pair");
+        const TokenList::Tag wordTag = TokenList::tagOf(tag);
+        const Joined pairName(tag, ".pair"); // the tag's text is a view of it
+        const TokenList::Tag pairTag = TokenList::tagOf(pairName.view());
         auto emitWord = [&](QByteArrayView word) {
-            add(tag, word);
+            add(wordTag, word);
             if (!pairs)
                 return;
             const qsizetype kept = std::min(word.size(), kKept);
             if (previous > 0) {
                 pair[previous] = ' ';
                 std::copy_n(word.data(), kept, pair + previous + 1);
-                add(pairTag.view(), QByteArrayView(pair, previous + 1 + kept));
+                add(pairTag, QByteArrayView(pair, previous + 1 + kept));
             }
             std::copy_n(word.data(), kept, pair);
             previous = kept;
@@ -88,12 +92,13 @@ public:
         if (domain.isEmpty())
             return;
         add(tag, domain);
-        const Joined parentTag(tag, ".parent");
-        if (parentTag.view().isEmpty())
+        const Joined parentName(tag, ".parent");
+        if (parentName.view().isEmpty())
             return;
+        const TokenList::Tag parentTag = TokenList::tagOf(parentName.view());
         qsizetype dot = domain.indexOf('.');
         while (dot > 0 && domain.sliced(dot + 1).contains('.')) {
-            add(parentTag.view(), domain.sliced(dot + 1));
+            add(parentTag, domain.sliced(dot + 1));
             dot = domain.indexOf('.', dot + 1);
         }
     }
@@ -230,13 +235,15 @@ bool sameHost(QByteArrayView a, QByteArrayView b)
 
 // The tags a hop's evidence goes under: every outside hop's, or the nearest one's.
 struct HopTags {
-    const char *net;
-    const char *net16;
-    const char *heloShape;
+    TokenList::Tag net;
+    TokenList::Tag net16;
+    TokenList::Tag heloShape;
     const char *host;
 };
-constexpr HopTags kAnyHop = {"rcvd.net", "rcvd.net16", "rcvd.helo.shape", "rcvd.host"};
-constexpr HopTags kFirstHop = {"rcvd1.net", "rcvd1.net16", "rcvd1.helo.shape", "rcvd1.host"};
+constexpr HopTags kAnyHop = {TokenList::tagOf("rcvd.net"), TokenList::tagOf("rcvd.net16"),
+                             TokenList::tagOf("rcvd.helo.shape"), "rcvd.host"};
+constexpr HopTags kFirstHop = {TokenList::tagOf("rcvd1.net"), TokenList::tagOf("rcvd1.net16"),
+                               TokenList::tagOf("rcvd1.helo.shape"), "rcvd1.host"};
 
 // The hop's networks (/24 and /16) and the names it gave.
 // A hop the user's own mail fetcher wrote on collecting the message from a
@@ -285,7 +292,8 @@ void readReceived(Sink &sink, HeaderFacts &facts)
     bool first = true;
     for (const Hop &hop : hops) {
         if (isRelay(hop)) {
-            sink.add("rcvd.relay", "yes");
+            static constexpr TokenList::Tag kRelay = TokenList::tagOf("rcvd.relay");
+            sink.add(kRelay, "yes");
             continue;
         }
         // The sending side only: the receiving side ("by ... for <me>") is
@@ -483,7 +491,8 @@ TokenList HeaderTokens::of(QByteArrayView header)
         // tokens it gave.
         if (isOpinion(name) || isDeliveryStamp(name) || HeaderDigest::changedByServer(name))
             continue;
-        sink.add("field", name.first(std::min<qsizetype>(name.size(), 32)));
+        static constexpr TokenList::Tag kField = TokenList::tagOf("field");
+        sink.add(kField, name.first(std::min<qsizetype>(name.size(), 32)));
         markField(name, &marked);
         TokenText::encodedCharsets(value, [&](QByteArrayView cs) {
             facts.encodedCharsets.append(cs.toByteArray());

@@ -52,6 +52,9 @@ public:
     // token is in, before the thread begins another list.
     void add(QByteArrayView tag, QByteArrayView word) { add(tagOf(tag), word); }
     void add(const Tag &tag, QByteArrayView word);
+    // The same word under two tags, first then second: hashed in one pass,
+    // the two hashes side by side.
+    void add(const Tag &first, const Tag &second, QByteArrayView word);
     // Adds stop at `count` tokens (at most kMaxTokens, the default), so that
     // room is kept for what comes later.
     void setLimit(qsizetype count);
@@ -67,6 +70,8 @@ public:
 
 private:
     bool insertId(quint64 id);
+    // Keeps the token of `word` under `tag` unless its hash is in already.
+    void keep(const Tag &tag, QByteArrayView word, quint64 hash);
 
     QList<quint64> m_ids;
     QList<std::pair<quint32, quint32>> m_spans; // offset and length in m_arena, by the place in m_ids

@@ -55,10 +55,10 @@ bool HeaderWalk::Fields::next(QByteArrayView *name, QByteArrayView *value)
         }
         const QByteArrayView first = line.sliced(colon + 1);
         qsizetype joinedAt = -1;
-        while (m_pos < m_header.size()) {
+        // A fold starts with a blank; the blank line or the next field is
+        // left for the next call.
+        while (m_pos < m_header.size() && isBlank(m_header[m_pos])) {
             const QByteArrayView fold = lineAt(m_header, m_pos, &after);
-            if (fold.isEmpty() || !isBlank(fold[0]))
-                break; // the blank line or the next field, read on the next call
             m_pos = after;
             if (joinedAt < 0) {
                 if (m_joined.capacity() < m_header.size())
