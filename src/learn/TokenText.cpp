@@ -209,11 +209,10 @@ void TokenText::encodedCharsets(QByteArrayView raw, const Emit &emit)
     }
 }
 
-QByteArray TokenText::shape(QByteArrayView value, qsizetype maxBytes)
+TokenText::Shape::Shape(QByteArrayView value, qsizetype maxBytes)
 {
-    // Made on the stack and copied once: a header has a dozen shapes.
-    char bytes[64];
-    maxBytes = std::min<qsizetype>(maxBytes, sizeof bytes);
+    char *bytes = m_bytes;
+    maxBytes = std::min<qsizetype>(maxBytes, sizeof m_bytes);
     qsizetype size = 0;
     char last = 0;
     int run = 0;
@@ -237,7 +236,7 @@ QByteArray TokenText::shape(QByteArrayView value, qsizetype maxBytes)
         if (size >= maxBytes)
             break;
     }
-    return QByteArray(bytes, size);
+    m_size = size;
 }
 
 QByteArray TokenText::domainOf(QByteArrayView address)

@@ -39,8 +39,21 @@ QString decoded(QByteArrayView raw);
 void encodedCharsets(QByteArrayView raw, const Emit &emit);
 
 // A value's shape: digits as "9", letters as "a" (upper "A"), runs of one
-// class kept at most twice, other characters as they are.
-QByteArray shape(QByteArrayView value, qsizetype maxBytes = 40);
+// class kept at most twice, other characters as they are; at most 64 bytes.
+// Made on the stack: a header has a dozen shapes, each only read once.
+class Shape {
+public:
+    Shape(QByteArrayView value, qsizetype maxBytes);
+    operator QByteArrayView() const { return {m_bytes, m_size}; }
+
+private:
+    char m_bytes[64];
+    qsizetype m_size = 0;
+};
+inline Shape shape(QByteArrayView value, qsizetype maxBytes = 40)
+{
+    return Shape(value, maxBytes);
+}
 
 // The domain of an address ("user@host.example" or "<user@host>"), lower case;
 // empty when there is no "@".
