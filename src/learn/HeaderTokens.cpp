@@ -160,14 +160,25 @@ void readFrom(Sink &sink, HeaderFacts &facts, QByteArrayView value)
     }
 }
 
-// Where `needle` first is in `text`, or -1: by the C library's memmem, which
-// looks for pairs of bytes at once. The long values of Received lines are
-// searched for several words, " by " among them, whose first byte (a space,
-// a "w") is everywhere: a search by memchr for it stops at every word.
-qsizetype find(QByteArrayView text, std::string_view needle)
+// Where `needle` first is in `text`, or -1. Found by memchr for the needle's
+// byte at `key`, chosen seldom seen in the values searched ("y" of " by "),
+// each hit then compared whole: a search by the first byte, a space or a
+// common letter, stops at every word of the long Received values.
+qsizetype find(QByteArrayView text, std::string_view needle, qsizetype key)
 {
-    const void *at = memmem(text.data(), size_t(text.size()), needle.data(), needle.size());
-    return at ? static_cast<const char *>(at) - text.data() : -1;
+    const qsizetype size = qsizetype(needle.size());
+    const char *data = text.data();
+    const qsizetype lastKey = text.size() - size + key; // where the key byte of the last possible match is
+    for (qsizetype at = key; at <= lastKey;) {
+        const void *hit = std::memchr(data + at, needle[size_t(key)], size_t(lastKey - at + 1));
+        if (!hit)
+            return -1;
+        const qsizetype start = static_cast<const char *>(hit) - data - key;
+        if (std::memcmp(data + start, needle.data(), needle.size()) == 0)
+            return start;
+        at = start + key + 1;
+    }
+    return -1;
 }
 
 // One Received line, "from HELO (RDNS [IP]) by HOST ...; TIME", in parts.
@@ -194,7 +205,7 @@ Hop hopOf(QByteArrayView value)
     hop.value = value;
     const qsizetype semi = value.lastIndexOf(';');
     QByteArrayView route = semi < 0 ? value : value.first(semi);
-    const qsizetype by = find(route, " by ");
+    const qsizetype by = find(route, " by ", 2);
     if (by >= 0) {
         hop.by = firstWord(route.sliced(by + 4));
         route = route.first(by);
@@ -253,7 +264,7 @@ constexpr HopTags kFirstHop = {TokenList::tagOf("rcvd1.net"), TokenList::tagOf("
 bool isOwnFetch(const Hop &hop)
 {
     const QByteArrayView rest = hop.value.sliced(hop.route.size());
-    return find(rest, "with POP3") >= 0 || find(rest, "with IMAP") >= 0 || find(rest, "fetchmail") >= 0;
+    return find(rest, "with POP3", 6) >= 0 || find(rest, "with IMAP", 5) >= 0 || find(rest, "fetchmail", 0) >= 0;
 }
 
 void readHop(Sink &sink, const Hop &hop, const HopTags &tags)
@@ -319,7 +330,7 @@ void readContentType(Sink &sink, QByteArrayView value)
     const qsizetype semi = value.indexOf(';');
     sink.add("ctype", (semi < 0 ? value : value.first(semi)).trimmed());
     const QByteArray lower = value.toByteArray().toLower();
-    const qsizetype charset = find(lower, "charset=");
+    const qsizetype charset = find(lower, "charset=", 7);
     if (charset >= 0) {
         QByteArrayView cs = QByteArrayView(lower).sliced(charset + 8);
         if (cs.startsWith('"'))
@@ -329,7 +340,7 @@ void readContentType(Sink &sink, QByteArrayView value)
             ++end;
         sink.add("charset", cs.first(end));
     }
-    const qsizetype boundary = find(lower, "boundary=");
+    const qsizetype boundary = find(lower, "boundary=", 8);
     if (boundary >= 0)
         sink.add("ctype.boundary", TokenText::shape(QByteArrayView(value).sliced(boundary + 9), 24));
 }
