@@ -70,8 +70,9 @@ public:
 
 private:
     bool insertId(quint64 id);
-    // Keeps the token of `word` under `tag` unless its hash is in already.
-    void keep(const Tag &tag, QByteArrayView word, quint64 hash);
+    // Keeps the token of `lowered` (the word, lower-cased) under `tag`
+    // unless its hash is in already.
+    void keep(const Tag &tag, QByteArrayView lowered, quint64 hash);
 
     QList<quint64> m_ids;
     QList<std::pair<quint32, quint32>> m_spans; // offset and length in m_arena, by the place in m_ids

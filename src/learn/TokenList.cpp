@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 
 namespace {
 
@@ -32,11 +33,13 @@ qsizetype keptLength(qsizetype tagSize, QByteArrayView word)
     return length;
 }
 
-quint64 hashOn(quint64 hash, const char *bytes, qsizetype size)
+// FNV-1a over the bytes lowered, which are written to `lowered` as well.
+quint64 hashOn(quint64 hash, const char *bytes, qsizetype size, char *lowered)
 {
     for (qsizetype i = 0; i < size; ++i) {
-        hash ^= kLowered[quint8(bytes[i])];
-        hash *= TokenList::kFnvPrime;
+        const quint8 c = kLowered[quint8(bytes[i])];
+        lowered[i] = char(c);
+        hash = (hash ^ c) * TokenList::kFnvPrime;
     }
     return hash;
 }
@@ -89,10 +92,12 @@ void TokenList::add(const Tag &tag, QByteArrayView word)
 {
     if (m_ids.size() >= m_limit)
         return;
-    // Hashed from the tag's hash on, and copied only when new.
+    // Hashed from the tag's hash on, lowered once into the bytes kept if
+    // the token is new.
     const qsizetype length = keptLength(tag.text.size(), word);
+    char lowered[HeaderTokens::kMaxTokenBytes];
     if (length > 0)
-        keep(tag, word.first(length), hashOn(tag.hash, word.data(), length));
+        keep(tag, QByteArrayView(lowered, length), hashOn(tag.hash, word.data(), length, lowered));
 }
 
 void TokenList::add(const Tag &first, const Tag &second, QByteArrayView word)
@@ -100,23 +105,25 @@ void TokenList::add(const Tag &first, const Tag &second, QByteArrayView word)
     const qsizetype a = keptLength(first.text.size(), word);
     const qsizetype b = keptLength(second.text.size(), word);
     const qsizetype both = std::min(a, b);
+    char lowered[HeaderTokens::kMaxTokenBytes];
     // Two independent chains of multiplies: the processor runs them at once.
     quint64 hashA = first.hash;
     quint64 hashB = second.hash;
     for (qsizetype i = 0; i < both; ++i) {
         const quint8 c = kLowered[quint8(word[i])];
+        lowered[i] = char(c);
         hashA = (hashA ^ c) * kFnvPrime;
         hashB = (hashB ^ c) * kFnvPrime;
     }
-    hashA = hashOn(hashA, word.data() + both, a - both);
-    hashB = hashOn(hashB, word.data() + both, b - both);
+    hashA = hashOn(hashA, word.data() + both, a - both, lowered + both);
+    hashB = hashOn(hashB, word.data() + both, b - both, lowered + both);
     if (a > 0 && m_ids.size() < m_limit)
-        keep(first, word.first(a), hashA);
+        keep(first, QByteArrayView(lowered, a), hashA);
     if (b > 0 && m_ids.size() < m_limit)
-        keep(second, word.first(b), hashB);
+        keep(second, QByteArrayView(lowered, b), hashB);
 }
 
-void TokenList::keep(const Tag &tag, QByteArrayView word, quint64 hash)
+void TokenList::keep(const Tag &tag, QByteArrayView lowered, quint64 hash)
 {
     if (!insertId(hash))
         return;
@@ -126,15 +133,16 @@ void TokenList::keep(const Tag &tag, QByteArrayView word, quint64 hash)
         m_spans.reserve(512);
         m_arena.reserve(12 * 1024);
     }
+    const char *tagText = tag.text.data();
+    const qsizetype tagSize = tag.text.size();
     const qsizetype start = m_arena.size();
-    const qsizetype full = tag.text.size() + 1 + word.size();
+    const qsizetype full = tagSize + 1 + lowered.size();
     m_arena.resize(start + full);
     char *data = m_arena.data() + start;
-    for (qsizetype i = 0; i < tag.text.size(); ++i)
-        data[i] = lowered(tag.text[i]);
-    data[tag.text.size()] = ':';
-    for (qsizetype i = 0; i < word.size(); ++i)
-        data[tag.text.size() + 1 + i] = char(kLowered[quint8(word[i])]);
+    for (qsizetype i = 0; i < tagSize; ++i)
+        data[i] = char(kLowered[quint8(tagText[i])]);
+    data[tagSize] = ':';
+    std::memcpy(data + tagSize + 1, lowered.data(), size_t(lowered.size()));
     m_ids.append(hash);
     m_spans.append({quint32(start), quint32(full)});
 }
