@@ -19,6 +19,8 @@ public:
     bool next(QByteArrayView *name, QByteArrayView *value);
 
 private:
+    void append(QByteArrayView bytes);
+
     QByteArrayView m_header;
     qsizetype m_pos = 0;
     QVarLengthArray<char, 64> m_name;
@@ -26,6 +28,7 @@ private:
     // shorter than its lines, so room for the header's bytes, taken at the
     // first fold, is never outgrown and no value moves.
     QByteArray m_joined;
+    qsizetype m_used = 0;
 };
 
 // Calls visit(name, value) for each field in order, the value valid during
