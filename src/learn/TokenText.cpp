@@ -80,35 +80,69 @@ bool isUnspacedScript(QChar::Script script)
 
 } // namespace
 
+namespace {
+
+// A character as UTF-8, as QString::toUtf8() writes it; never a surrogate
+// (humanWords() skips those), so at most three bytes.
+qsizetype putUtf8(char16_t u, char *out)
+{
+    if (u < 0x80) {
+        out[0] = char(u);
+        return 1;
+    }
+    if (u < 0x800) {
+        out[0] = char(0xc0 | (u >> 6));
+        out[1] = char(0x80 | (u & 0x3f));
+        return 2;
+    }
+    out[0] = char(0xe0 | (u >> 12));
+    out[1] = char(0x80 | ((u >> 6) & 0x3f));
+    out[2] = char(0x80 | (u & 0x3f));
+    return 3;
+}
+
+} // namespace
+
 void TokenText::humanWords(const QString &text, const Emit &emit)
 {
     const QString folded = text.toCaseFolded();
-    QString word;
+    // The word's first 24 characters, as UTF-8 on the stack, and its length.
+    constexpr qsizetype kKept = 24;
+    char word[kKept * 3];
+    qsizetype bytes = 0;
+    qsizetype length = 0;
+    char16_t first = 0;
     QChar previousUnspaced;
     auto flush = [&] {
-        if (word.size() >= 2 || (word.size() == 1 && word[0].unicode() > 0x2e7f))
-            emit(word.left(24).toUtf8());
-        word.clear();
+        if (length >= 2 || (length == 1 && first > 0x2e7f))
+            emit(QByteArrayView(word, bytes));
+        bytes = length = 0;
     };
+    char one[6];
     for (const QChar c : folded) {
         if (c.isSurrogate())
             continue; // rare in subjects; a lone half would make invalid UTF-8
         if (isUnspacedScript(c.script())) {
             flush();
+            qsizetype size = 0;
             if (!previousUnspaced.isNull())
-                emit((QString(previousUnspaced) + c).toUtf8());
-            else
-                emit(QString(c).toUtf8());
+                size = putUtf8(previousUnspaced.unicode(), one);
+            size += putUtf8(c.unicode(), one + size);
+            emit(QByteArrayView(one, size));
             previousUnspaced = c;
             continue;
         }
         previousUnspaced = QChar();
-        if (c.isLetterOrNumber() || c == u'$' || c == u'\'')
-            word += c;
-        else {
+        if (c.isLetterOrNumber() || c == u'$' || c == u'\'') {
+            if (length == 0)
+                first = c.unicode();
+            if (length < kKept)
+                bytes += putUtf8(c.unicode(), word + bytes);
+            ++length;
+        } else {
             flush();
             if (c == u'!' || c == u'$' || c == u'%')
-                emit(QString(c).toUtf8());
+                emit(QByteArrayView(one, putUtf8(c.unicode(), one)));
         }
     }
     flush();
