@@ -109,7 +109,7 @@ public:
 // the way rewrite; and the ones the handlers below read themselves.
 bool isOpinion(QByteArrayView name)
 {
-    return name.startsWith("x-spam") || name.startsWith("x-virus");
+    return TokenText::hasPrefix(name, "x-spam") || TokenText::hasPrefix(name, "x-virus");
 }
 
 // Fields the user's own delivery writes (where and when it landed): the same
@@ -211,7 +211,7 @@ Hop hopOf(QByteArrayView value)
         route = route.first(by);
     }
     hop.route = route;
-    if (route.startsWith("from "))
+    if (TokenText::hasPrefix(route, "from "))
         hop.helo = firstWord(route.sliced(5));
     const qsizetype paren = route.indexOf('(');
     if (paren >= 0)
@@ -413,7 +413,7 @@ void readField(Sink &sink, HeaderFacts &facts, QByteArrayView name, QByteArrayVi
     } else if (AuthFields::read(name, value, sink.tokens, facts.signers)) {
         return;
     } else {
-        if (name.startsWith("list-"))
+        if (TokenText::hasPrefix(name, "list-"))
             facts.listMail = true;
         const QByteArrayView tag = name.first(std::min<qsizetype>(name.size(), 24));
         // A field named like a tag of the tokenizer's own ("Check:",

@@ -336,16 +336,17 @@ bool TokenText::isPrivateAddress(QByteArrayView ip)
 {
     if (ip.size() > 5 && QByteArrayView(ip.first(5)).compare("IPv6:", Qt::CaseInsensitive) == 0)
         ip = ip.sliced(5);
-    if (ip.startsWith("127.") || ip.startsWith("10.") || ip.startsWith("192.168.") || ip.startsWith("169.254."))
+    if (hasPrefix(ip, "127.") || hasPrefix(ip, "10.") || hasPrefix(ip, "192.168.") || hasPrefix(ip, "169.254."))
         return true;
-    const auto secondOctetIn = [ip](QByteArrayView first, int low, int high) {
-        if (!ip.startsWith(first))
+    const auto secondOctetIn = [ip](std::string_view first, int low, int high) {
+        if (!hasPrefix(ip, first))
             return false;
         int octet = 0;
-        qsizetype i = first.size();
-        while (i < ip.size() && i < first.size() + 3 && ip[i] >= '0' && ip[i] <= '9')
+        const qsizetype start = qsizetype(first.size());
+        qsizetype i = start;
+        while (i < ip.size() && i < start + 3 && ip[i] >= '0' && ip[i] <= '9')
             octet = octet * 10 + (ip[i++] - '0');
-        return i > first.size() && i < ip.size() && ip[i] == '.' && octet >= low && octet <= high;
+        return i > start && i < ip.size() && ip[i] == '.' && octet >= low && octet <= high;
     };
     if (secondOctetIn("172.", 16, 31) || secondOctetIn("100.", 64, 127))
         return true;

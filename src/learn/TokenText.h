@@ -5,6 +5,7 @@
 #include <QString>
 #include <array>
 #include <functional>
+#include <string_view>
 
 // Word splitting for header values, shared by the tokenizer's fields.
 namespace TokenText {
@@ -72,6 +73,13 @@ QByteArrayView baseDomain(QByteArrayView domain);
 // the public mail from: loopback, the private and shared networks,
 // link-local, and IPv6's loopback, unique local and link-local ones.
 bool isPrivateAddress(QByteArrayView ip);
+
+// Whether `text` starts with `prefix`: inline, so that a literal's bytes are
+// compared in place rather than by a call into Qt and memcmp.
+inline bool hasPrefix(QByteArrayView text, std::string_view prefix)
+{
+    return std::string_view(text.data(), size_t(text.size())).starts_with(prefix);
+}
 
 namespace Detail {
 
