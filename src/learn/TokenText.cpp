@@ -9,9 +9,9 @@
 #include <cstring>
 #include <string_view>
 
-namespace {
-
-bool isDateName(QByteArrayView word)
+// A month's or a day's name is part of a date: it tells when a message was
+// written or passed by, not who sent it, and would teach the season.
+bool TokenText::Detail::isDateName(QByteArrayView word)
 {
     static constexpr std::string_view kNames[] = {"jan", "feb", "mar", "apr", "may", "jun", "jul", "aug", "sep", "oct",
                                                   "nov", "dec", "mon", "tue", "wed", "thu", "fri", "sat", "sun"};
@@ -21,19 +21,9 @@ bool isDateName(QByteArrayView word)
     return std::find(std::begin(kNames), std::end(kNames), std::string_view(lower, 3)) != std::end(kNames);
 }
 
-} // namespace
-
 // Queue ids, stamps and hashes: long, and mixing letters with digits often.
-bool TokenText::Detail::isOneOff(QByteArrayView word)
+bool TokenText::Detail::isLongOneOff(QByteArrayView word)
 {
-    // A month's or a day's name is part of a date: it tells when a message
-    // was written or passed by, not who sent it, and would teach the season.
-    if (word.size() == 3 && isDateName(word))
-        return true;
-    // Most words are short: only a pure number is one then, and the first
-    // letter says it is not.
-    if (word.size() < 10)
-        return std::all_of(word.begin(), word.end(), [](char c) { return c >= '0' && c <= '9'; });
     int digits = 0;
     int switches = 0;
     bool lastDigit = false;
@@ -46,7 +36,7 @@ bool TokenText::Detail::isOneOff(QByteArrayView word)
     }
     if (digits == word.size())
         return true;
-    return word.size() >= 10 && (switches >= 4 || digits * 3 >= word.size());
+    return switches >= 4 || digits * 3 >= word.size();
 }
 
 qsizetype TokenText::Detail::blobEnd(QByteArrayView value, qsizetype start)

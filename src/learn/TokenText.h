@@ -106,7 +106,24 @@ inline constexpr std::array<bool, 256> kBase64Bytes = [] {
 // blob, not words; names and addresses break it with ".", "-" or "@".
 constexpr qsizetype kBlobBytes = 40;
 
-bool isOneOff(QByteArrayView word);
+// A month's or a day's name ("Jan", "tue"); `word` is three bytes.
+bool isDateName(QByteArrayView word);
+bool isLongOneOff(QByteArrayView word);
+// Whether a word names one message or one moment: a pure number, a date's
+// name, a queue id, stamp or hash. Inline for the short words most are:
+// only a number or a date's name is one then.
+inline bool isOneOff(QByteArrayView word)
+{
+    if (word.size() >= 10)
+        return isLongOneOff(word);
+    if (word.size() == 3 && isDateName(word))
+        return true;
+    for (const char c : word) {
+        if (c < '0' || c > '9')
+            return false;
+    }
+    return true;
+}
 // Where the base64 run at `start` ends, when it is a blob; else `start`.
 qsizetype blobEnd(QByteArrayView value, qsizetype start);
 
