@@ -26,17 +26,15 @@ bool TokenText::Detail::isLongOneOff(QByteArrayView word)
 {
     int digits = 0;
     int switches = 0;
-    bool lastDigit = false;
-    for (qsizetype i = 0; i < word.size(); ++i) {
-        const bool digit = word[i] >= '0' && word[i] <= '9';
+    bool lastDigit = word[0] >= '0' && word[0] <= '9';
+    for (const char c : word) {
+        const bool digit = c >= '0' && c <= '9';
         digits += digit;
-        if (i > 0 && digit != lastDigit)
-            ++switches;
+        if (digit != lastDigit && ++switches >= 4)
+            return true; // a hash: the rest cannot undo it
         lastDigit = digit;
     }
-    if (digits == word.size())
-        return true;
-    return switches >= 4 || digits * 3 >= word.size();
+    return digits == word.size() || digits * 3 >= word.size();
 }
 
 qsizetype TokenText::Detail::blobEnd(QByteArrayView value, qsizetype start)
@@ -233,30 +231,44 @@ void TokenText::encodedCharsets(QByteArrayView raw, const Emit &emit)
     }
 }
 
-TokenText::Shape::Shape(QByteArrayView value, qsizetype maxBytes)
-{
-    char *bytes = m_bytes;
-    maxBytes = std::min<qsizetype>(maxBytes, sizeof m_bytes);
-    qsizetype size = 0;
-    char last = 0;
-    int run = 0;
-    for (const char c : value) {
-        char s = c;
+namespace {
+
+// The shape of each byte: "9", "a" or "A" for a class of runs, "~" for any
+// byte of another script (shapes stay ASCII), "^" for a control, else itself.
+constexpr std::array<char, 256> kShapeOf = [] {
+    std::array<char, 256> table{};
+    for (int c = 0; c < 256; ++c) {
+        char s = char(c);
         if (c >= '0' && c <= '9')
             s = '9';
         else if (c >= 'a' && c <= 'z')
             s = 'a';
         else if (c >= 'A' && c <= 'Z')
             s = 'A';
-        else if (quint8(c) >= 0x80)
-            s = '~'; // any byte of another script: shapes stay ASCII
-        else if (quint8(c) < 0x20)
+        else if (c >= 0x80)
+            s = '~';
+        else if (c < 0x20)
             s = '^';
+        table[c] = s;
+    }
+    return table;
+}();
+
+} // namespace
+
+TokenText::Shape::Shape(QByteArrayView value, qsizetype maxBytes)
+{
+    maxBytes = std::min<qsizetype>(maxBytes, sizeof m_bytes);
+    qsizetype size = 0;
+    char last = 0;
+    int run = 0;
+    for (const char c : value) {
+        const char s = kShapeOf[quint8(c)];
         run = s == last ? run + 1 : 1;
         last = s;
         if ((s == '9' || s == 'a' || s == 'A') && run > 2)
             continue;
-        bytes[size++] = s;
+        m_bytes[size++] = s;
         if (size >= maxBytes)
             break;
     }
