@@ -92,15 +92,23 @@ public:
     {
         if (domain.isEmpty())
             return;
-        add(tag, domain);
-        const Joined parentName(tag, ".parent");
-        if (parentName.view().isEmpty())
+        const Joined parentName(tag, ".parent"); // empty when too long: no parents then
+        this->domain(TokenList::tagOf(tag), TokenList::tagOf(parentName.view()), domain);
+    }
+    void domain(const TokenList::Tag &tag, const TokenList::Tag &parentTag, QByteArrayView domain)
+    {
+        if (domain.isEmpty())
             return;
-        const TokenList::Tag parentTag = TokenList::tagOf(parentName.view());
+        add(tag, domain);
+        if (parentTag.text.isEmpty())
+            return;
         qsizetype dot = domain.indexOf('.');
-        while (dot > 0 && domain.sliced(dot + 1).contains('.')) {
+        while (dot > 0) {
+            const qsizetype next = domain.indexOf('.', dot + 1);
+            if (next < 0)
+                break;
             add(parentTag, domain.sliced(dot + 1));
-            dot = domain.indexOf('.', dot + 1);
+            dot = next;
         }
     }
 };
@@ -251,12 +259,15 @@ struct HopTags {
     TokenList::Tag net;
     TokenList::Tag net16;
     TokenList::Tag heloShape;
-    const char *host;
+    TokenList::Tag host;
+    TokenList::Tag hostParent;
 };
 constexpr HopTags kAnyHop = {TokenList::tagOf("rcvd.net"), TokenList::tagOf("rcvd.net16"),
-                             TokenList::tagOf("rcvd.helo.shape"), "rcvd.host"};
+                             TokenList::tagOf("rcvd.helo.shape"), TokenList::tagOf("rcvd.host"),
+                             TokenList::tagOf("rcvd.host.parent")};
 constexpr HopTags kFirstHop = {TokenList::tagOf("rcvd1.net"), TokenList::tagOf("rcvd1.net16"),
-                               TokenList::tagOf("rcvd1.helo.shape"), "rcvd1.host"};
+                               TokenList::tagOf("rcvd1.helo.shape"), TokenList::tagOf("rcvd1.host"),
+                               TokenList::tagOf("rcvd1.host.parent")};
 
 // The hop's networks (/24 and /16) and the names it gave.
 // A hop the user's own mail fetcher wrote on collecting the message from a
@@ -279,7 +290,7 @@ void readHop(Sink &sink, const Hop &hop, const HopTags &tags)
     if (!hop.helo.isEmpty())
         sink.add(tags.heloShape, TokenText::shape(hop.helo, 16));
     if (hop.helo.contains('.'))
-        sink.domain(tags.host, hop.helo); // lower-cased as it is added
+        sink.domain(tags.host, tags.hostParent, hop.helo); // lower-cased as it is added
 }
 
 // The hops a message came through. A hop whose sender is named elsewhere in
