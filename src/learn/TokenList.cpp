@@ -56,7 +56,7 @@ quint64 TokenList::idOf(QByteArrayView text)
     return hash;
 }
 
-bool TokenList::insertId(quint64 id)
+inline bool TokenList::insertId(quint64 id)
 {
     if (id == 0) {
         const bool fresh = !m_seenZero;
