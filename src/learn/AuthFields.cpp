@@ -82,12 +82,13 @@ bool AuthFields::read(QByteArrayView name, QByteArrayView value, TokenList &toke
         return false;
     forEachTag(value, [&](QByteArrayView tag, QByteArrayView word) {
         if (tag == "d") {
-            const QByteArray domain = wordAt(word, HeaderTokens::kMaxTokenBytes).toByteArray().toLower();
+            // Lower-cased as the token is added; copied only for a signer.
+            const QByteArrayView domain = wordAt(word, HeaderTokens::kMaxTokenBytes);
             if (!domain.contains('.'))
                 return;
             tokens.add(dkim ? "dkim.d" : "arc.d", domain);
             if (dkim && signers.size() < 8)
-                signers.append(domain);
+                signers.append(domain.toByteArray().toLower());
         } else if (tag == "s" && dkim) {
             tokens.add("dkim.s", wordAt(word));
         }

@@ -340,10 +340,14 @@ void readContentType(Sink &sink, QByteArrayView value)
 {
     const qsizetype semi = value.indexOf(';');
     sink.add("ctype", (semi < 0 ? value : value.first(semi)).trimmed());
-    const QByteArray lower = value.toByteArray().toLower();
+    // Lower-cased on the stack for all but the longest: one a message.
+    QVarLengthArray<char, 256> bytes(value.size());
+    for (qsizetype i = 0; i < value.size(); ++i)
+        bytes[i] = TokenList::lowered(value[i]);
+    const QByteArrayView lower(bytes.data(), bytes.size());
     const qsizetype charset = find(lower, "charset=", 7);
     if (charset >= 0) {
-        QByteArrayView cs = QByteArrayView(lower).sliced(charset + 8);
+        QByteArrayView cs = lower.sliced(charset + 8);
         if (cs.startsWith('"'))
             cs = cs.sliced(1);
         qsizetype end = 0;
@@ -353,7 +357,7 @@ void readContentType(Sink &sink, QByteArrayView value)
     }
     const qsizetype boundary = find(lower, "boundary=", 8);
     if (boundary >= 0)
-        sink.add("ctype.boundary", TokenText::shape(QByteArrayView(value).sliced(boundary + 9), 24));
+        sink.add("ctype.boundary", TokenText::shape(value.sliced(boundary + 9), 24));
 }
 
 void readMessageId(Sink &sink, HeaderFacts &facts, QByteArrayView value)
@@ -415,7 +419,7 @@ void readField(Sink &sink, HeaderFacts &facts, QByteArrayView name, QByteArrayVi
             facts.toValue = value.first(std::min<qsizetype>(value.size(), 256));
         facts.hasTo = facts.hasTo || field == "to";
         facts.recipients += int(value.count('@'));
-        sink.domain(Joined(name, ".domain").view(), TokenText::domainOf(value));
+        sink.domain(Joined(name, ".domain").view(), TokenText::domainIn(value));
     } else if (field == "x-mailer" || field == "user-agent") {
         facts.mailer = value;
         sink.add("mailer", value);

@@ -277,6 +277,11 @@ TokenText::Shape::Shape(QByteArrayView value, qsizetype maxBytes)
 
 QByteArray TokenText::domainOf(QByteArrayView address)
 {
+    return domainIn(address).toByteArray().toLower();
+}
+
+QByteArrayView TokenText::domainIn(QByteArrayView address)
+{
     const qsizetype at = address.lastIndexOf('@');
     if (at < 0)
         return {};
@@ -284,7 +289,7 @@ QByteArray TokenText::domainOf(QByteArrayView address)
     while (end < address.size() && address[end] != '>' && address[end] != ' ' && address[end] != ')'
            && address[end] != ',' && address[end] != ';' && address[end] != '"')
         ++end;
-    return address.sliced(at + 1, end - at - 1).toByteArray().toLower();
+    return address.sliced(at + 1, end - at - 1);
 }
 
 QByteArray TokenText::mailboxOf(QByteArrayView value)

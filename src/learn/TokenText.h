@@ -59,6 +59,8 @@ inline Shape shape(QByteArrayView value, qsizetype maxBytes = 40)
 // The domain of an address ("user@host.example" or "<user@host>"), lower case;
 // empty when there is no "@".
 QByteArray domainOf(QByteArrayView address);
+// The same domain as written, not copied: for a token, lower-cased as added.
+QByteArrayView domainIn(QByteArrayView address);
 // The first address of a field's value ("Name <a@b>, c@d" -> "a@b"), lower
 // case; empty when there is none.
 QByteArray mailboxOf(QByteArrayView value);
