@@ -1,6 +1,7 @@
 #include "AuthFields.h"
 
 #include "HeaderTokens.h"
+#include "TokenText.h"
 
 #include <string_view>
 
@@ -21,7 +22,7 @@ void forEachTag(QByteArrayView value, Part part)
         const QByteArrayView item = value.sliced(start, end - start);
         const qsizetype equals = item.indexOf('=');
         if (equals > 0)
-            part(item.first(equals).trimmed(), item.sliced(equals + 1).trimmed());
+            part(TokenText::trimmed(item.first(equals)), TokenText::trimmed(item.sliced(equals + 1)));
         start = end + 1;
     }
 }
@@ -51,7 +52,7 @@ void readResults(QByteArrayView value, TokenList &tokens)
         qsizetype end = value.indexOf(';', start);
         if (end < 0)
             end = value.size();
-        const QByteArrayView item = value.sliced(start, end - start).trimmed();
+        const QByteArrayView item = TokenText::trimmed(value.sliced(start, end - start));
         start = end + 1;
         const QByteArrayView method = wordAt(item);
         if (n == 0 || method.isEmpty() || method == "i" || item.size() <= method.size() || item[method.size()] != '=')

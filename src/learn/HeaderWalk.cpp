@@ -1,5 +1,7 @@
 #include "HeaderWalk.h"
 
+#include "TokenText.h"
+
 #include <cstring>
 
 namespace {
@@ -49,7 +51,7 @@ bool HeaderWalk::Fields::next(QByteArrayView *name, QByteArrayView *value)
         const qsizetype colon = line.indexOf(':');
         if (colon <= 0)
             continue; // no field: a stray line is skipped, not read as a name
-        const QByteArrayView rawName = line.first(colon).trimmed();
+        const QByteArrayView rawName = TokenText::trimmed(line.first(colon));
         if (rawName.isEmpty())
             continue;
         m_name.resize(rawName.size());
@@ -71,10 +73,11 @@ bool HeaderWalk::Fields::next(QByteArrayView *name, QByteArrayView *value)
                 append(first);
             }
             m_joined[m_used++] = ' ';
-            append(fold.trimmed());
+            append(TokenText::trimmed(fold));
         }
         *name = QByteArrayView(m_name.data(), m_name.size());
-        *value = (joinedAt < 0 ? first : QByteArrayView(m_joined.data() + joinedAt, m_used - joinedAt)).trimmed();
+        *value = TokenText::trimmed(joinedAt < 0 ? first
+                                                 : QByteArrayView(m_joined.data() + joinedAt, m_used - joinedAt));
         return true;
     }
     return false;

@@ -341,7 +341,7 @@ QByteArrayView TokenText::baseDomain(QByteArrayView domain)
 
 bool TokenText::isPrivateAddress(QByteArrayView ip)
 {
-    if (ip.size() > 5 && QByteArrayView(ip.first(5)).compare("IPv6:", Qt::CaseInsensitive) == 0)
+    if (ip.size() > 5 && (ip[0] | 0x20) == 'i' && ip.first(5).compare("IPv6:", Qt::CaseInsensitive) == 0)
         ip = ip.sliced(5);
     if (hasPrefix(ip, "127.") || hasPrefix(ip, "10.") || hasPrefix(ip, "192.168.") || hasPrefix(ip, "169.254."))
         return true;

@@ -83,6 +83,20 @@ inline bool hasPrefix(QByteArrayView text, std::string_view prefix)
     return std::string_view(text.data(), size_t(text.size())).starts_with(prefix);
 }
 
+// QByteArrayView::trimmed() inline: the same white space (space, \t to \r)
+// cut from both ends, without a call into Qt for every value and part.
+inline QByteArrayView trimmed(QByteArrayView text)
+{
+    const auto isSpace = [](char c) { return c == ' ' || (c >= '\t' && c <= '\r'); };
+    qsizetype start = 0;
+    qsizetype end = text.size();
+    while (start < end && isSpace(text[start]))
+        ++start;
+    while (end > start && isSpace(text[end - 1]))
+        --end;
+    return text.sliced(start, end - start);
+}
+
 namespace Detail {
 
 // Letters, digits and ".-_/$!", by byte: a table, as every header byte is
