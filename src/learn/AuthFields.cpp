@@ -16,11 +16,11 @@ void forEachTag(QByteArrayView value, Part part)
 {
     qsizetype start = 0;
     for (qsizetype n = 0; n < kMaxParts && start < value.size(); ++n) {
-        qsizetype end = value.indexOf(';', start);
+        qsizetype end = TokenText::indexOf(value, ';', start);
         if (end < 0)
             end = value.size();
         const QByteArrayView item = value.sliced(start, end - start);
-        const qsizetype equals = item.indexOf('=');
+        const qsizetype equals = TokenText::indexOf(item, '=');
         if (equals > 0)
             part(TokenText::trimmed(item.first(equals)), TokenText::trimmed(item.sliced(equals + 1)));
         start = end + 1;
@@ -49,7 +49,7 @@ void readResults(QByteArrayView value, TokenList &tokens)
     const TokenList::Tag tag = TokenList::tagOf("auth");
     qsizetype start = 0;
     for (qsizetype n = 0; n < kMaxParts && start < value.size(); ++n) {
-        qsizetype end = value.indexOf(';', start);
+        qsizetype end = TokenText::indexOf(value, ';', start);
         if (end < 0)
             end = value.size();
         const QByteArrayView item = TokenText::trimmed(value.sliced(start, end - start));

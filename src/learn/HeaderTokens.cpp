@@ -102,9 +102,9 @@ public:
         add(tag, domain);
         if (parentTag.text.isEmpty())
             return;
-        qsizetype dot = domain.indexOf('.');
+        qsizetype dot = TokenText::indexOf(domain, '.');
         while (dot > 0) {
-            const qsizetype next = domain.indexOf('.', dot + 1);
+            const qsizetype next = TokenText::indexOf(domain, '.', dot + 1);
             if (next < 0)
                 break;
             add(parentTag, domain.sliced(dot + 1));
@@ -131,15 +131,15 @@ bool isDeliveryStamp(QByteArrayView name)
 
 QByteArrayView addressPart(QByteArrayView value, QByteArrayView *displayName)
 {
-    const qsizetype open = value.lastIndexOf('<');
-    const qsizetype close = open < 0 ? -1 : value.indexOf('>', open);
+    const qsizetype open = TokenText::lastIndexOf(value, '<');
+    const qsizetype close = open < 0 ? -1 : TokenText::indexOf(value, '>', open);
     if (open >= 0 && close > open) {
         *displayName = value.first(open).trimmed();
         return value.sliced(open + 1, close - open - 1).trimmed();
     }
-    const qsizetype paren = value.indexOf('(');
+    const qsizetype paren = TokenText::indexOf(value, '(');
     if (paren > 0) {
-        const qsizetype end = value.indexOf(')', paren);
+        const qsizetype end = TokenText::indexOf(value, ')', paren);
         *displayName = value.sliced(paren + 1, (end < 0 ? value.size() : end) - paren - 1);
         return value.first(paren).trimmed();
     }
@@ -158,7 +158,7 @@ void readFrom(Sink &sink, HeaderFacts &facts, QByteArrayView value)
     if (name.contains('@'))
         facts.fromNameDomain = TokenText::domainOf(name);
     sink.human("from.name", name);
-    const qsizetype at = address.lastIndexOf('@');
+    const qsizetype at = TokenText::lastIndexOf(address, '@');
     facts.fromDomain = TokenText::domainOf(address);
     sink.domain("from.domain", facts.fromDomain);
     if (at > 0) {
@@ -211,7 +211,7 @@ Hop hopOf(QByteArrayView value)
 {
     Hop hop;
     hop.value = value;
-    const qsizetype semi = value.lastIndexOf(';');
+    const qsizetype semi = TokenText::lastIndexOf(value, ';');
     QByteArrayView route = semi < 0 ? value : value.first(semi);
     const qsizetype by = find(route, " by ", 2);
     if (by >= 0) {
@@ -221,11 +221,11 @@ Hop hopOf(QByteArrayView value)
     hop.route = route;
     if (TokenText::hasPrefix(route, "from "))
         hop.helo = firstWord(route.sliced(5));
-    const qsizetype paren = route.indexOf('(');
+    const qsizetype paren = TokenText::indexOf(route, '(');
     if (paren >= 0)
         hop.rdns = firstWord(route.sliced(paren + 1));
-    const qsizetype open = route.indexOf('[');
-    const qsizetype close = open < 0 ? -1 : route.indexOf(']', open);
+    const qsizetype open = TokenText::indexOf(route, '[');
+    const qsizetype close = open < 0 ? -1 : TokenText::indexOf(route, ']', open);
     if (close > open + 1)
         hop.ip = route.sliced(open + 1, close - open - 1);
     return hop;
@@ -280,10 +280,10 @@ bool isOwnFetch(const Hop &hop)
 
 void readHop(Sink &sink, const Hop &hop, const HopTags &tags)
 {
-    const qsizetype last = hop.ip.lastIndexOf('.');
+    const qsizetype last = TokenText::lastIndexOf(hop.ip, '.');
     if (last > 0 && !TokenText::isPrivateAddress(hop.ip)) {
         sink.add(tags.net, hop.ip.first(last));
-        const qsizetype second = hop.ip.first(last).lastIndexOf('.');
+        const qsizetype second = TokenText::lastIndexOf(hop.ip.first(last), '.');
         if (second > 0)
             sink.add(tags.net16, hop.ip.first(second));
     }
@@ -338,7 +338,7 @@ void readReceived(Sink &sink, HeaderFacts &facts)
 
 void readContentType(Sink &sink, QByteArrayView value)
 {
-    const qsizetype semi = value.indexOf(';');
+    const qsizetype semi = TokenText::indexOf(value, ';');
     sink.add("ctype", (semi < 0 ? value : value.first(semi)).trimmed());
     // Lower-cased on the stack for all but the longest: one a message.
     QVarLengthArray<char, 256> bytes(value.size());
@@ -363,7 +363,7 @@ void readContentType(Sink &sink, QByteArrayView value)
 void readMessageId(Sink &sink, HeaderFacts &facts, QByteArrayView value)
 {
     facts.hasMessageId = true;
-    const qsizetype at = value.lastIndexOf('@');
+    const qsizetype at = TokenText::lastIndexOf(value, '@');
     if (at < 0) {
         sink.add("msgid.shape", TokenText::shape(value, 24));
         return;
@@ -388,7 +388,7 @@ void readField(Sink &sink, HeaderFacts &facts, QByteArrayView name, QByteArrayVi
         sink.add("subject.shape", TokenText::shape(value, 12));
     } else if (field == "received") {
         if (facts.receivedCount++ == 0) {
-            const qsizetype semi = value.lastIndexOf(';');
+            const qsizetype semi = TokenText::lastIndexOf(value, ';');
             if (semi >= 0)
                 facts.firstReceivedDate = value.sliced(semi + 1).trimmed();
         }

@@ -48,7 +48,7 @@ bool HeaderWalk::Fields::next(QByteArrayView *name, QByteArrayView *value)
         m_pos = after;
         if (isBlank(line[0]))
             continue; // a fold with no field to belong to
-        const qsizetype colon = line.indexOf(':');
+        const qsizetype colon = TokenText::indexOf(line, ':');
         if (colon <= 0)
             continue; // no field: a stray line is skipped, not read as a name
         const QByteArrayView rawName = TokenText::trimmed(line.first(colon));

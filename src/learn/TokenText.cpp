@@ -282,7 +282,7 @@ QByteArray TokenText::domainOf(QByteArrayView address)
 
 QByteArrayView TokenText::domainIn(QByteArrayView address)
 {
-    const qsizetype at = address.lastIndexOf('@');
+    const qsizetype at = lastIndexOf(address, '@');
     if (at < 0)
         return {};
     qsizetype end = at + 1;
