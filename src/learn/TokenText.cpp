@@ -37,17 +37,6 @@ bool TokenText::Detail::isLongOneOff(QByteArrayView word)
     return digits == word.size() || digits * 3 >= word.size();
 }
 
-qsizetype TokenText::Detail::blobEnd(QByteArrayView value, qsizetype start)
-{
-    qsizetype end = start;
-    bool plain = true; // letters and digits alone: one long word, dropped for its length anyway
-    while (end < value.size() && kBase64Bytes[quint8(value[end])]) {
-        plain = plain && value[end] != '+' && value[end] != '=';
-        ++end;
-    }
-    return end - start >= kBlobBytes && !plain ? end : start;
-}
-
 namespace {
 
 bool isUnspacedScript(QChar::Script script)

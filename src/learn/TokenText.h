@@ -160,7 +160,19 @@ inline bool isOneOff(QByteArrayView word)
     return true;
 }
 // Where the base64 run at `start` ends, when it is a blob; else `start`.
-qsizetype blobEnd(QByteArrayView value, qsizetype start);
+// Inline: it is asked at the start of every word.
+inline qsizetype blobEnd(QByteArrayView value, qsizetype start)
+{
+    const char *data = value.data();
+    const qsizetype size = value.size();
+    qsizetype end = start;
+    bool plain = true; // letters and digits alone: one long word, dropped for its length anyway
+    while (end < size && kBase64Bytes[quint8(data[end])]) {
+        plain = plain && data[end] != '+' && data[end] != '=';
+        ++end;
+    }
+    return end - start >= kBlobBytes && !plain ? end : start;
+}
 
 } // namespace Detail
 
