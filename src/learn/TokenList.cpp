@@ -131,13 +131,16 @@ void TokenList::keep(const Tag &tag, QByteArrayView lowered, quint64 hash)
         // One allocation for a typical header rather than many small ones.
         m_ids.reserve(512);
         m_spans.reserve(512);
-        m_arena.reserve(12 * 1024);
     }
     const char *tagText = tag.text.data();
     const qsizetype tagSize = tag.text.size();
-    const qsizetype start = m_arena.size();
+    const qsizetype start = m_arenaUsed;
     const qsizetype full = tagSize + 1 + lowered.size();
-    m_arena.resize(start + full);
+    // Sized ahead and cut to the bytes used by finish(): a resize for every
+    // token would cost a call into Qt each.
+    if (start + full > m_arena.size())
+        m_arena.resize(std::max<qsizetype>({12 * 1024, 2 * m_arena.size(), start + full}));
+    m_arenaUsed = start + full;
     char *data = m_arena.data() + start;
     for (qsizetype i = 0; i < tagSize; ++i)
         data[i] = char(kLowered[quint8(tagText[i])]);
@@ -154,6 +157,7 @@ void TokenList::setLimit(qsizetype count)
 
 void TokenList::finish()
 {
+    m_arena.truncate(m_arenaUsed);
     m_seen = nullptr;
     m_seenZero = false;
 }
