@@ -31,8 +31,10 @@ public:
 
     static quint64 idOf(QByteArrayView text);
 
-    // For the tokenizer: the hash of "tag:" (lower-cased), to add many words
-    // under one tag without hashing the tag again.
+    // For the tokenizer: the hash of "tag:", to add many words under one tag
+    // without hashing the tag again. Tags are written in lower case (the
+    // tokenizer's own names and the walk's lower-cased field names), and
+    // kept as written.
     struct Tag {
         QByteArrayView text;
         quint64 hash = 0;
@@ -41,7 +43,8 @@ public:
     {
         quint64 hash = kFnvBasis;
         for (const char c : tag) {
-            hash ^= quint8(lowered(c));
+            Q_ASSERT(c == lowered(c));
+            hash ^= quint8(c);
             hash *= kFnvPrime;
         }
         hash ^= quint8(':');

@@ -142,8 +142,7 @@ void TokenList::keep(const Tag &tag, QByteArrayView lowered, quint64 hash)
         m_arena.resize(std::max<qsizetype>({12 * 1024, 2 * m_arena.size(), start + full}));
     m_arenaUsed = start + full;
     char *data = m_arena.data() + start;
-    for (qsizetype i = 0; i < tagSize; ++i)
-        data[i] = char(kLowered[quint8(tagText[i])]);
+    std::memcpy(data, tagText, size_t(tagSize)); // in lower case already: see tagOf()
     data[tagSize] = ':';
     std::memcpy(data + tagSize + 1, lowered.data(), size_t(lowered.size()));
     m_ids.append(hash);
