@@ -80,6 +80,7 @@ private:
     QList<quint64> m_ids;
     QList<std::pair<quint32, quint32>> m_spans; // offset and length in m_arena, by the place in m_ids
     QByteArray m_arena;
+    qsizetype m_built = 0; // tokens kept and not yet in m_ids: see finish()
     qsizetype m_arenaUsed = 0; // of m_arena, while tokens are added
     qsizetype m_limit = HeaderTokens::kMaxTokens;
     // While tokens are added: the ids seen, open addressing (0 is a free

@@ -10,6 +10,12 @@ namespace {
 constexpr std::size_t kSeenSlots = 2048;
 static_assert(kSeenSlots >= 2 * HeaderTokens::kMaxTokens);
 
+// The ids and spans of the list being made, in the thread's room like the
+// ids seen: written without QList's checks for every token, and copied into
+// the list's own once, by finish().
+thread_local std::array<quint64, HeaderTokens::kMaxTokens> t_ids;
+thread_local std::array<std::pair<quint32, quint32>, HeaderTokens::kMaxTokens> t_spans;
+
 // TokenList::lowered() by table: no branch per byte in the hashing loops.
 constexpr std::array<quint8, 256> kLowered = [] {
     std::array<quint8, 256> table{};
@@ -90,7 +96,7 @@ inline bool TokenList::insertId(quint64 id)
 
 void TokenList::add(const Tag &tag, QByteArrayView word)
 {
-    if (m_ids.size() >= m_limit)
+    if (m_ids.size() + m_built >= m_limit)
         return;
     // Hashed from the tag's hash on, lowered once into the bytes kept if
     // the token is new.
@@ -117,9 +123,9 @@ void TokenList::add(const Tag &first, const Tag &second, QByteArrayView word)
     }
     hashA = hashOn(hashA, word.data() + both, a - both, lowered + both);
     hashB = hashOn(hashB, word.data() + both, b - both, lowered + both);
-    if (a > 0 && m_ids.size() < m_limit)
+    if (a > 0 && m_ids.size() + m_built < m_limit)
         keep(first, QByteArrayView(lowered, a), hashA);
-    if (b > 0 && m_ids.size() < m_limit)
+    if (b > 0 && m_ids.size() + m_built < m_limit)
         keep(second, QByteArrayView(lowered, b), hashB);
 }
 
@@ -127,11 +133,6 @@ void TokenList::keep(const Tag &tag, QByteArrayView lowered, quint64 hash)
 {
     if (!insertId(hash))
         return;
-    if (m_ids.isEmpty()) {
-        // One allocation for a typical header rather than many small ones.
-        m_ids.reserve(512);
-        m_spans.reserve(512);
-    }
     const char *tagText = tag.text.data();
     const qsizetype tagSize = tag.text.size();
     const qsizetype start = m_arenaUsed;
@@ -145,8 +146,9 @@ void TokenList::keep(const Tag &tag, QByteArrayView lowered, quint64 hash)
     std::memcpy(data, tagText, size_t(tagSize)); // in lower case already: see tagOf()
     data[tagSize] = ':';
     std::memcpy(data + tagSize + 1, lowered.data(), size_t(lowered.size()));
-    m_ids.append(hash);
-    m_spans.append({quint32(start), quint32(full)});
+    t_ids[m_built] = hash;
+    t_spans[m_built] = {quint32(start), quint32(full)};
+    ++m_built;
 }
 
 void TokenList::setLimit(qsizetype count)
@@ -156,6 +158,18 @@ void TokenList::setLimit(qsizetype count)
 
 void TokenList::finish()
 {
+    if (m_built > 0) {
+        const auto moveOut = [this](auto &list, const auto &room) {
+            std::remove_reference_t<decltype(list)> built(room.begin(), room.begin() + m_built);
+            if (list.isEmpty())
+                list = std::move(built);
+            else
+                list += built;
+        };
+        moveOut(m_ids, t_ids);
+        moveOut(m_spans, t_spans);
+        m_built = 0;
+    }
     m_arena.truncate(m_arenaUsed);
     m_seen = nullptr;
     m_seenZero = false;
