@@ -199,10 +199,20 @@ struct Hop {
     QByteArrayView by;
 };
 
+// The bytes that end a name in a Received line, by table: each hop's names
+// are read up to one.
+constexpr std::array<bool, 256> kNameEnds = [] {
+    std::array<bool, 256> table{};
+    for (const char c : {' ', ')', ';', '['})
+        table[quint8(c)] = true;
+    return table;
+}();
+
 QByteArrayView firstWord(QByteArrayView text)
 {
+    const char *data = text.data();
     qsizetype end = 0;
-    while (end < text.size() && text[end] != ' ' && text[end] != ')' && text[end] != ';' && text[end] != '[')
+    while (end < text.size() && !kNameEnds[quint8(data[end])])
         ++end;
     return text.first(end);
 }
