@@ -354,3 +354,20 @@ bool TokenText::isPrivateAddress(QByteArrayView ip)
     return group.startsWith("fc") || group.startsWith("fd") || group == "fe8" || group == "fe9" || group == "fea"
         || group == "feb";
 }
+
+qsizetype TokenText::find(QByteArrayView text, std::string_view needle, qsizetype key)
+{
+    const qsizetype size = qsizetype(needle.size());
+    const char *data = text.data();
+    const qsizetype lastKey = text.size() - size + key; // where the key byte of the last possible match is
+    for (qsizetype at = key; at <= lastKey;) {
+        const void *hit = std::memchr(data + at, needle[size_t(key)], size_t(lastKey - at + 1));
+        if (!hit)
+            return -1;
+        const qsizetype start = static_cast<const char *>(hit) - data - key;
+        if (std::memcmp(data + start, needle.data(), needle.size()) == 0)
+            return start;
+        at = start + key + 1;
+    }
+    return -1;
+}

@@ -84,6 +84,12 @@ inline bool hasPrefix(QByteArrayView text, std::string_view prefix)
     return std::string_view(text.data(), size_t(text.size())).starts_with(prefix);
 }
 
+// Where `needle` first is in `text`, or -1. Found by memchr for the needle's
+// byte at `key`, chosen seldom seen in the values searched ("y" of " by "),
+// each hit then compared whole: a search by the first byte, a space or a
+// common letter, stops at every word of the long Received values.
+qsizetype find(QByteArrayView text, std::string_view needle, qsizetype key);
+
 // QByteArrayView's indexOf() and lastIndexOf() of a byte, by memchr and
 // memrchr themselves: Qt's go through its search for byte arrays, a detour
 // that costs more than the search in the short values of a header.
