@@ -157,16 +157,15 @@ void tune(const QList<Sample> &train)
 {
     QList<Sample> older, newer, early, late;
     for (const char16_t *group : {u"easy-ham-1", u"hard-ham-1", u"spam-1"}) {
-        QList<Sample> byDate;
-        std::copy_if(train.begin(), train.end(), std::back_inserter(byDate),
+        QList<Sample> inGroup;
+        std::copy_if(train.begin(), train.end(), std::back_inserter(inGroup),
                      [&](const Sample &s) { return s.group == QStringView(group); });
-        std::stable_sort(byDate.begin(), byDate.end(),
-                         [](const Sample &a, const Sample &b) { return a.date < b.date; });
-        const qsizetype third = byDate.size() / 3;
-        older += byDate.first(byDate.size() - third);
-        newer += byDate.last(third);
-        early += byDate.first(third);
-        late += byDate.last(byDate.size() - third);
+        const QList<Sample> dated = byDate(inGroup);
+        const qsizetype third = dated.size() / 3;
+        older += dated.first(dated.size() - third);
+        newer += dated.last(third);
+        early += dated.first(third);
+        late += dated.last(dated.size() - third);
     }
     tuneFold(older, newer, "forward");
     tuneFold(late, early, "backward");

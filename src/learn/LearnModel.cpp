@@ -220,6 +220,13 @@ LearnModel::Combined LearnModel::combine(const EvidenceList &evidence)
     return {std::exp(spamward - std::log(2.0)), spamward - hamward};
 }
 
+double LearnModel::judged(const TokenList &tokens, EvidenceList *found) const
+{
+    double weights = 0;
+    *found = evidence(tokens, &weights);
+    return blended(combine(*found).logOdds, weightsLogOddsOf(weights, tokens.size()));
+}
+
 double LearnModel::score(const TokenList &tokens) const
 {
     return 1 / (1 + std::exp(-logOdds(tokens)));
@@ -227,9 +234,8 @@ double LearnModel::score(const TokenList &tokens) const
 
 double LearnModel::logOdds(const TokenList &tokens) const
 {
-    double weights = 0;
-    const EvidenceList found = evidence(tokens, &weights);
-    return blended(combine(found).logOdds, weightsLogOddsOf(weights, tokens.size()));
+    EvidenceList found;
+    return judged(tokens, &found);
 }
 
 double LearnModel::countsScore(const TokenList &tokens) const
@@ -254,9 +260,8 @@ LearnedVerdict LearnModel::verdict(const TokenList &tokens) const
     LearnedVerdict verdict;
     if (m_spam < m_params.minLessons || m_ham < m_params.minLessons)
         return verdict;
-    double weights = 0;
-    EvidenceList found = evidence(tokens, &weights);
-    const double logOdds = blended(combine(found).logOdds, weightsLogOddsOf(weights, tokens.size()));
+    EvidenceList found;
+    const double logOdds = judged(tokens, &found);
     verdict.score = 1 / (1 + std::exp(-logOdds));
     verdict.kind = logOdds >= logOddsOf(m_params.spamCutoff) ? LearnedVerdict::Kind::Spam
         : logOdds < logOddsOf(m_params.hamCutoff)            ? LearnedVerdict::Kind::Good

@@ -127,6 +127,8 @@ private:
     };
     static Combined combine(const EvidenceList &evidence);
     static double weightsLogOddsOf(double weights, qsizetype tokens);
+    // The verdict's log odds, with the evidence the counts gave.
+    double judged(const TokenList &tokens, EvidenceList *found) const;
     static double blended(double counts, double weights);
 
     Params m_params;
