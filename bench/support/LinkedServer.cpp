@@ -1,7 +1,9 @@
 #include "LinkedServer.h"
 
 #include <QElapsedTimer>
+#include <QFile>
 #include <QRegularExpression>
+#include <unistd.h>
 
 namespace {
 // Neither child outlives a forgotten benchmark by much.
@@ -35,6 +37,19 @@ LinkedServer::~LinkedServer()
 {
     end(m_link);
     end(m_server);
+}
+
+double LinkedServer::serverCpuSeconds() const
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(m_server.processId()));
+    if (m_server.processId() <= 0 || !stat.open(QIODevice::ReadOnly))
+        return -1;
+    // After the command's closing parenthesis: state is field 3, utime 14, stime 15.
+    const QByteArray line = stat.readAll();
+    const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+    if (fields.size() < 13)
+        return -1;
+    return double(fields.at(11).toLongLong() + fields.at(12).toLongLong()) / double(sysconf(_SC_CLK_TCK));
 }
 
 bool LinkedServer::start(QString *error)

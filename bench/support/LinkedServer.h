@@ -30,6 +30,9 @@ public:
     int roundTripsWaited();
     // The server's own port, without a link in front.
     quint16 serverPort() const { return m_serverPort; }
+    // The CPU time the server program has used so far (user and system,
+    // from /proc), -1 when it cannot be read.
+    double serverCpuSeconds() const;
 
 private:
     static QString firstLine(QProcess &process);
