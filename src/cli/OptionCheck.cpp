@@ -87,6 +87,19 @@ QString valueProblem(const Row &row, const QString &value)
     return QString();
 }
 
+// An option taken as the value of the one before it ("--classify --json
+// FILE"): the parser gives the word after an option to it, whatever it is.
+QString swallowedOption(const Row &row, const QString &value)
+{
+    if (row.value == Value::None || !value.startsWith(u'-'))
+        return QString();
+    if (!find(QStringView(value).mid(value.startsWith(QLatin1String("--")) ? 2 : 1)))
+        return QString();
+    const QString what = row.value == Value::Fingerprint ? QStringLiteral("fingerprint")
+                                                         : QString::fromLatin1(row.valueName);
+    return QStringLiteral("--%1 needs its %2 right after it, not \"%3\".").arg(nameOf(row), what, value);
+}
+
 // Why a given option does not go with the others; empty when it does.
 QString usageProblem(const Row &row, const QCommandLineParser &parser)
 {
@@ -154,10 +167,6 @@ QString actionNames(const QString &lastJoin)
 
 bool read(const QCommandLineParser &parser, CommandLine::Options *options, const Row **action, QString *why)
 {
-    if (!parser.positionalArguments().isEmpty()) {
-        *why = QStringLiteral("Unexpected argument \"%1\".").arg(parser.positionalArguments().constFirst());
-        return false;
-    }
     QList<const Row *> given;
     QList<const Row *> actions;
     for (const Row &row : rows()) {
@@ -167,7 +176,12 @@ bool read(const QCommandLineParser &parser, CommandLine::Options *options, const
                 actions << &row;
         }
     }
-    *why = firstProblem(given, [&parser](const Row &row) { return usageProblem(row, parser); });
+    // First: a swallowed option leaves a stray word behind, and is the mistake to name.
+    *why = firstProblem(given, [&parser](const Row &row) { return swallowedOption(row, valueOf(parser, row)); });
+    if (why->isEmpty() && !parser.positionalArguments().isEmpty())
+        *why = QStringLiteral("Unexpected argument \"%1\".").arg(parser.positionalArguments().constFirst());
+    if (why->isEmpty())
+        *why = firstProblem(given, [&parser](const Row &row) { return usageProblem(row, parser); });
     if (why->isEmpty() && actions.isEmpty())
         *why = QStringLiteral("Say what to do: %1.").arg(actionNames(QStringLiteral("or")));
     if (why->isEmpty() && actions.size() > 1)

@@ -90,6 +90,12 @@ void TestOptionTable::refusalsNameTheMistake_data()
     QTest::newRow("learn-spam beside learn-ham") << QStringList{u"--learn-spam"_s, u"a"_s, u"--learn-ham"_s, u"b"_s}
                                                  << u"Only one of %1 and --sieve-remove at a time."_s.arg(kActions);
     QTest::newRow("stray word") << QStringList{u"--check"_s, u"now"_s} << u"Unexpected argument \"now\"."_s;
+    QTest::newRow("option taken for a path") << QStringList{u"--classify"_s, u"--json"_s, u"m.eml"_s}
+                                             << u"--classify needs its path right after it, not \"--json\"."_s;
+    QTest::newRow("one-dash option taken for a name") << QStringList{u"--check"_s, u"--profile"_s, u"-quiet"_s}
+                                                      << u"--profile needs its name right after it, not \"-quiet\"."_s;
+    QTest::newRow("a path that only starts with a dash")
+        << QStringList{u"--classify"_s, u"-"_s, u"--json"_s} << u"classify"_s;
     QTest::newRow("delete without check") << QStringList{u"--delete"_s} << u"--delete works only with --check."_s;
     QTest::newRow("json with a rule export")
         << QStringList{u"--json"_s, u"--export-rules"_s, u"f"_s}
