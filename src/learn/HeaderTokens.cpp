@@ -174,7 +174,7 @@ void readField(TokenSink &sink, HeaderFacts &facts, QByteArrayView name, QByteAr
     } else {
         if (TokenText::hasPrefix(name, "list-"))
             facts.listMail = true;
-        const QByteArrayView tag = name.first(std::min<qsizetype>(name.size(), 24));
+        const QByteArrayView tag = name.first(std::min(name.size(), HeaderTokens::kMaxFieldTagBytes));
         // A field named like a tag of the tokenizer's own ("Check:",
         // "Dkim.D:") would give its tokens, good mail's weight and reasons
         // included: such a name is tagged apart.

@@ -10,6 +10,7 @@
 namespace HeaderTokens {
 constexpr qsizetype kMaxHeaderBytes = 256 * 1024;
 constexpr qsizetype kMaxTokenBytes = 64;
+constexpr qsizetype kMaxFieldTagBytes = 24; // a field's own words go under its name cut to this
 constexpr qsizetype kMaxTokens = 800;
 constexpr qsizetype kRoomAfterFields = 160; // of kMaxTokens: the relay chain's and the checks'
 constexpr qsizetype kRoomForChecks = 64; // of those: the checks' alone

@@ -1,4 +1,5 @@
 #include "LearnReasons.h"
+#include "HeaderTokens.h"
 #include "LearnedVerdict.h"
 
 #include <QHash>
@@ -40,7 +41,7 @@ constexpr Phrase kPhrases[] = {
     {"charset", "charset %1"},
     {"mailer", "mail program \u201c%1\u201d"},
     {"mailer.word", "mail program word %1"},
-    {"field", "a %1 field"},
+    {"field", "the %1 field"},
     {"encoded", "words encoded in %1"},
     {"to.domain", "recipient domain %1"},
     {"cc.domain", "copy recipient domain %1"},
@@ -159,8 +160,11 @@ QString phraseOf(QByteArrayView tag, QByteArrayView value)
             : value == "8"  ? QStringLiteral("8 or more relays")
                             : QString::fromUtf8(value) + QStringLiteral(" relays");
     const auto phrase = phrases().constFind(tag);
-    if (phrase == phrases().cend())
-        return QString::fromUtf8(tag) + QStringLiteral(" field word ") + QString::fromUtf8(value);
+    if (phrase == phrases().cend()) {
+        // A name as long as the tokenizer keeps may have been cut there.
+        const QString cut = tag.size() == HeaderTokens::kMaxFieldTagBytes ? QStringLiteral("\u2026") : QString();
+        return QString::fromUtf8(tag) + cut + QStringLiteral(" field word ") + QString::fromUtf8(value);
+    }
     if (!phrase->namesValue)
         return phrase->before;
     return phrase->before + QString::fromUtf8(value) + phrase->after;

@@ -214,6 +214,11 @@ private Q_SLOTS:
                                  << u"a reply to nothing sent seen in 14 of your spam"_qs;
         QTest::newRow("a field without a phrase")
             << QByteArray("x-foo:bar") << true << u"x-foo field word bar seen in 14 of your spam"_qs;
+        QTest::newRow("a field name cut where tokens end")
+            << QByteArray("content-transfer-encodin:base64") << true
+            << u"content-transfer-encodin\u2026 field word base64 seen in 14 of your spam"_qs;
+        QTest::newRow("a field, with an article that fits any name")
+            << QByteArray("field:in-reply-to") << false << u"the in-reply-to field seen in 14 of your good mail"_qs;
         QTest::newRow("a count that stands for more")
             << QByteArray("hops:8") << true << u"8 or more relays seen in 14 of your spam"_qs;
         QTest::newRow("a value that looks like a place holder")
