@@ -41,9 +41,10 @@ void DetailPane::ShowMessageDetails(const MessageFolderModel &list, int row)
         ClearMessageDetails();
         return;
     }
-    // The model's display texts, which are what the list shows.
+    // The model's display texts, which are what the list shows; the Score
+    // is on the Rule line already.
     QStringList texts;
-    for (int c = 0; c < MessageFolderModel::ColumnCount; ++c)
+    for (int c = 0; c <= MessageFolderModel::Size; ++c)
         texts << list.data(list.index(row, c), Qt::DisplayRole).toString();
     picDetail->showTexts(texts, list.entry(row).sortReason.text());
     m_shownRow = list.index(row, 0);

@@ -1,15 +1,19 @@
 #pragma once
 
 #include "MainLayout.h"
+#include "MessageFolderModel.h"
 
 #include <QObject>
 #include <QSize>
 #include <functional>
 
 class ListViewWidget;
+class QPoint;
 
 // The widths of the two message lists' columns: fitted to the window and
 // the fonts, with the widths the user set remembered in the settings store.
+// The Score column is there for whoever asks for it (the lists' header
+// menu) and takes its room from Subject; the choice is remembered too.
 class MessageColumns : public QObject {
     Q_OBJECT
 public:
@@ -19,6 +23,8 @@ public:
 
     void loadColumnWidths();
     void fitMessageColumns(const MainLayout::Geometry &g);
+    bool isScoreShown() const { return m_scoreShown; }
+    void setScoreShown(bool shown);
 
 Q_SIGNALS:
     // The user set a column's width: the window lays the lists out again,
@@ -27,6 +33,8 @@ Q_SIGNALS:
 
 private:
     void rememberColumnWidth(int column, int width);
+    void showHeaderMenu(ListViewWidget *view, const QPoint &pos);
+    void hideScore(bool hidden);
     int toPixels(int twips) const;
 
     ListViewWidget *lsvInbox;
@@ -35,5 +43,6 @@ private:
     std::function<QSize()> m_outerSizeTwips;
     bool m_fittingColumns = false;
     // Message column widths the user set, in twips (0: not set).
-    int m_userColumnTwips[5] = {};
+    int m_userColumnTwips[MessageFolderModel::ColumnCount] = {};
+    bool m_scoreShown = false;
 };

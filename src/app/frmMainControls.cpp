@@ -131,7 +131,7 @@ void frmMain::buildControls()
     for (auto [view, model] : {std::pair{lsvInbox, m_inbox}, std::pair{lsvRecycle, m_recycle}}) {
         view->setModel(model);
         place(view, 2640, 1080, 9135, 4695);
-        static const int widths[] = {2000, 3950, 1500, 700, 700};
+        static const int widths[MessageFolderModel::ColumnCount] = {2000, 3950, 1500, 700, 700, 700};
         for (int c = 0; c < MessageFolderModel::ColumnCount; ++c)
             view->setColumnWidth(c, px(widths[c]));
         view->header()->setSectionsClickable(true);

@@ -113,7 +113,14 @@ QString MessageFolderModel::shownText(const Row &row, int column) const
 {
     if (column == Date && row.hasTime)
         return compactDate(QDateTime::fromMSecsSinceEpoch(row.time).toLocalTime());
+    if (column == Score)
+        return hasScore(row.entry) ? QStringLiteral("%1 %").arg(row.entry.sortReason.percent) : QString();
     return readableText(row, column);
+}
+
+bool MessageFolderModel::hasScore(const MessageEntry &entry)
+{
+    return entry.sortReason.kind == SortReason::Kind::Learned;
 }
 
 int MessageFolderModel::rowCount(const QModelIndex &parent) const
@@ -153,7 +160,7 @@ QVariant MessageFolderModel::data(const QModelIndex &index, int role) const
             return m_iconLookup(e.iconKey);
         return {};
     case Qt::TextAlignmentRole:
-        return index.column() == Size ? int(Qt::AlignRight | Qt::AlignVCenter) : int(Qt::AlignLeft | Qt::AlignVCenter);
+        return alignment(index.column());
     case NumberRole:
         return e.number;
     case IconKeyRole:
@@ -170,19 +177,33 @@ QVariant MessageFolderModel::headerData(int section, Qt::Orientation orientation
     if (orientation != Qt::Horizontal)
         return {};
     if (role == Qt::DisplayRole) {
-        static const char *const titles[] = {"Sender", "Subject", "Date", "Priority", "Size"};
+        static const char *const titles[] = {"Sender", "Subject", "Date", "Priority", "Size", "Score"};
         if (section >= 0 && section < ColumnCount)
             return QString::fromLatin1(titles[section]);
     }
     if (role == Qt::TextAlignmentRole)
-        return section == Size ? int(Qt::AlignRight | Qt::AlignVCenter) : int(Qt::AlignLeft | Qt::AlignVCenter);
+        return alignment(section);
     return {};
+}
+
+int MessageFolderModel::alignment(int column)
+{
+    // Numbers line up on the right.
+    return column == Size || column == Score ? int(Qt::AlignRight | Qt::AlignVCenter)
+                                             : int(Qt::AlignLeft | Qt::AlignVCenter);
 }
 
 bool MessageFolderModel::less(const Row &rowA, const Row &rowB) const
 {
     if (m_lessThan)
         return m_lessThan(rowA.entry, rowB.entry, m_sortColumn);
+    if (m_sortColumn == Score) {
+        const bool a = hasScore(rowA.entry);
+        const bool b = hasScore(rowB.entry);
+        if (a != b)
+            return a;
+        return a && rowA.entry.sortReason.percent < rowB.entry.sortReason.percent;
+    }
     // Rows with a time (or a size) come first, in that order; the others
     // after them, by their text.
     if (m_sortColumn == Size && (rowA.hasSize || rowB.hasSize)) {

@@ -28,13 +28,15 @@
 // locale is made each time it is shown.
 // The entries keep the raw texts (entry(), RawTextRole), which is what rules
 // and lookups use. The Date column sorts by time (unreadable dates last, by
-// their text), Size by size, the others by their shown text in the locale's
-// order, ignoring case. A list that is never shown (the command line's check)
+// their text), Size by size, Score by how much the learning thinks a row
+// looks like the user's spam (rows it did not judge last), the others by
+// their shown text in the locale's order, ignoring case. A list that is never shown (the command line's check)
 // skips that work: see setDisplayed().
 class MessageFolderModel : public QAbstractTableModel, public MessageRows {
     Q_OBJECT
 public:
-    enum Column { Sender = 0, Subject, Date, Priority, Size, ColumnCount };
+    // Score: the learning's verdict, "97 %", on the rows it sorted; empty on the others.
+    enum Column { Sender = 0, Subject, Date, Priority, Size, Score, ColumnCount };
     enum Role {
         NumberRole = Qt::UserRole + 1,
         IconKeyRole,
@@ -116,6 +118,8 @@ private:
     static const Row &ready(const Row &row);
     static QString readableText(const Row &row, int column);
     QString shownText(const Row &row, int column) const;
+    static bool hasScore(const MessageEntry &entry);
+    static int alignment(int column);
     void sortRows();
     bool less(const Row &a, const Row &b) const;
 

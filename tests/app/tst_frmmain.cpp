@@ -73,7 +73,7 @@ QStringList senders(const MessageFolderModel &m)
 QStringList paneFor(const MessageFolderModel &m, int row)
 {
     QStringList out;
-    for (int c = 0; c < MessageFolderModel::ColumnCount; ++c)
+    for (int c = 0; c <= MessageFolderModel::Size; ++c)
         out << (row < 0 ? QString() : m.data(m.index(row, c), Qt::DisplayRole).toString());
     return out;
 }
@@ -658,6 +658,46 @@ private Q_SLOTS:
         const QRect size = t.find(u"lblSize"_s)->geometry(), priority = t.find(u"lblPriority"_s)->geometry();
         QVERIFY2(pane->rect().contains(size) && priority.right() < size.x(), "the size runs out of its place");
         QVERIFY(!t.find(u"lblDate"_s)->geometry().intersects(priority));
+    }
+
+    void scoreColumnOnRequest()
+    {
+        using namespace modRegistry;
+        Window t;
+        // As stored before the Score column: five widths, the Date's set by the user.
+        WriteStoreValue(HKEY_CURRENT_USER, kTrelvikKey, u"ColumnWidths"_s, REG_SZ, u"0,0,2500,0,0"_s);
+        QVERIFY(t.load());
+        auto *inbox = t.list(kInbox);
+        QVERIFY(inbox->isColumnHidden(MessageFolderModel::Score));
+        QVERIFY(std::abs(inbox->columnWidth(MessageFolderModel::Date) - t.w.toPixels(2500)) <= 2);
+        const auto total = [&] {
+            int sum = 0;
+            for (int c = 0; c < MessageFolderModel::ColumnCount; ++c)
+                sum += inbox->columnWidth(c);
+            return sum;
+        };
+        const int before = total(), subject = inbox->columnWidth(MessageFolderModel::Subject);
+        const auto pickFromHeaderMenu = [&] {
+            QTimer::singleShot(0, &t.w, [] {
+                if (QWidget *menu = QApplication::activePopupWidget())
+                    QTest::keyClick(menu, Qt::Key_S);
+            });
+            Q_EMIT inbox->header()->customContextMenuRequested(QPoint(5, 5));
+        };
+        // Shown in both lists, its room taken from Subject alone, and remembered;
+        // showing and hiding it is no width the user set.
+        pickFromHeaderMenu();
+        QVERIFY(!inbox->isColumnHidden(MessageFolderModel::Score));
+        QVERIFY(!t.list(kRecycle)->isColumnHidden(MessageFolderModel::Score));
+        QCOMPARE(total(), before);
+        QCOMPARE(inbox->columnWidth(MessageFolderModel::Subject),
+                 subject - inbox->columnWidth(MessageFolderModel::Score));
+        QCOMPARE(ReadStoreValue(HKEY_CURRENT_USER, kTrelvikKey, u"ScoreColumn"_s, {}), u"1"_s);
+        pickFromHeaderMenu();
+        QVERIFY(inbox->isColumnHidden(MessageFolderModel::Score));
+        QCOMPARE(inbox->columnWidth(MessageFolderModel::Subject), subject);
+        QCOMPARE(ReadStoreValue(HKEY_CURRENT_USER, kTrelvikKey, u"ScoreColumn"_s, {}), u"0"_s);
+        QCOMPARE(ReadStoreValue(HKEY_CURRENT_USER, kTrelvikKey, u"ColumnWidths"_s, {}), u"0,0,2500,0,0"_s);
     }
 
     void aboutBox_data()

@@ -197,6 +197,9 @@ private Q_SLOTS:
         QApplication::setFont(font);
         QLocale::setDefault(QLocale(locale));
         Window t;
+        // Every column shown, the Score's too.
+        modRegistry::WriteStoreValue(modRegistry::HKEY_CURRENT_USER, kTrelvikKey, u"ScoreColumn"_s, modRegistry::REG_SZ,
+                                     u"1"_s);
         QVERIFY(t.load());
         t.w->inboxModel().append(message(u"Account Security <x@paypa1-verify.example>"_s, 1));
         QCOMPARE(cutTexts(t.w.get()), QStringList());

@@ -81,6 +81,9 @@ void TestMessageFolderModel::sortOrder_data()
                                                      "=?UTF-8?B?w4lsaWU=?= <e@example.com>", "Alice <a@example.com>",
                                                      "=?ISO-8859-1?Q?elie?= <e@example.com>"}
                                       << QList<int>{4, 2, 5, 3, 1};
+    // The learning's percent as a number (9 before 10); "": a rule sorted the row.
+    QTest::newRow("scores by percent, rows the learning did not judge last")
+        << int(MessageFolderModel::Score) << QStringList{"97", "", "9", "10", "", "0"} << QList<int>{6, 3, 4, 1, 2, 5};
 }
 
 void TestMessageFolderModel::sortOrder()
@@ -94,9 +97,14 @@ void TestMessageFolderModel::sortOrder()
     QList<MessageEntry> batch;
     for (int i = 0; i < texts.size(); ++i) {
         MessageEntry e = row(u"a"_qs, i + 1);
-        (column == MessageFolderModel::Size       ? e.size
-             : column == MessageFolderModel::Date ? e.date
-                                                  : e.sender) = texts.at(i);
+        if (column == MessageFolderModel::Score)
+            e.sortReason = texts.at(i).isEmpty()
+                ? SortReason{SortReason::Kind::Filter, u"*@x.example"_qs}
+                : SortReason::learned(SortReason::Verdict::Unsure, texts.at(i).toInt(), {});
+        else
+            (column == MessageFolderModel::Size       ? e.size
+                 : column == MessageFolderModel::Date ? e.date
+                                                      : e.sender) = texts.at(i);
         m.append(e);
         placed.append(e);
         batch.append(e);
@@ -108,6 +116,10 @@ void TestMessageFolderModel::sortOrder()
     QCOMPARE(numbers(m), order);
     QCOMPARE(numbers(placed), order);
     QCOMPARE(numbers(batched), order);
+    if (column == MessageFolderModel::Score) {
+        QCOMPARE(m.index(0, column).data().toString(), u"0 %"_qs);
+        QCOMPARE(m.index(order.size() - 1, column).data().toString(), QString());
+    }
 }
 
 void TestMessageFolderModel::sortIsStable()
