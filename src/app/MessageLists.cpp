@@ -117,10 +117,12 @@ int MessageLists::forgetLearnedVerdicts()
             ++moved;
         }
     }
+    QList<QPair<int, SortReason>> forgotten;
     for (int row = 0; row < m_inbox.count(); ++row) {
         if (m_inbox.entry(row).sortReason.kind == SortReason::Kind::Learned)
-            m_inbox.setSortReason(row, none);
+            forgotten.append({row, none});
     }
+    m_inbox.setSortReasons(forgotten);
     m_folders.showCounts();
     UpdateCountsForInbox();
     UpdateCountsForRecycleBin();

@@ -90,8 +90,7 @@ int RuleActions::recheckInbox()
             first = row;
             ++moved;
         }
-        for (const auto &[row, reason] : RuleCommands::learnedRowsNowRuled(m_messages.recycle(), rules, true))
-            m_messages.recycle().setSortReason(row, reason);
+        m_messages.recycle().setSortReasons(RuleCommands::learnedRowsNowRuled(m_messages.recycle(), rules, true));
         // The row that took the place of the first one moved is current.
         if (first >= 0)
             m_messages.inboxView()->selectRow(first);
@@ -110,8 +109,7 @@ int RuleActions::recheckRecycleBin()
             m_messages.MoveToInbox(row + 1, reason);
             ++moved;
         }
-        for (const auto &[row, reason] : RuleCommands::learnedRowsNowRuled(m_messages.inbox(), rules, false))
-            m_messages.inbox().setSortReason(row, reason);
+        m_messages.inbox().setSortReasons(RuleCommands::learnedRowsNowRuled(m_messages.inbox(), rules, false));
     });
     m_status.setText(movedText(moved, QStringLiteral("Inbox")));
     m_messages.UpdateCountsForRecycleBin();

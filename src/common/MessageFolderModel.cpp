@@ -279,6 +279,14 @@ void MessageFolderModel::setSortReason(int row, const SortReason &reason)
     Q_EMIT dataChanged(index(row, 0), index(row, ColumnCount - 1));
 }
 
+void MessageFolderModel::setSortReasons(const QList<QPair<int, SortReason>> &changes)
+{
+    for (const auto &[row, reason] : changes)
+        setSortReason(row, reason);
+    if (!changes.isEmpty() && m_sortingEnabled && m_sortColumn == Score)
+        sortRows();
+}
+
 void MessageFolderModel::clear()
 {
     if (m_rows.isEmpty())

@@ -64,6 +64,9 @@ public:
     MessageEntry takeAt(int row);
     // What sorted the row, told anew: a rule made since names it.
     void setSortReason(int row, const SortReason &reason);
+    // The same for many rows (row numbers as they are before the first
+    // change); rows sorted by Score take their new places after the last.
+    void setSortReasons(const QList<QPair<int, SortReason>> &changes);
     void clear();
 
     // The column to sort by (Sender until one is chosen).

@@ -119,6 +119,9 @@ void TestMessageFolderModel::sortOrder()
     if (column == MessageFolderModel::Score) {
         QCOMPARE(m.index(0, column).data().toString(), u"0 %"_qs);
         QCOMPARE(m.index(order.size() - 1, column).data().toString(), QString());
+        // A rule now names the lowest: it joins the unjudged rows, ahead of them as it was.
+        m.setSortReasons({{0, SortReason{SortReason::Kind::Filter, u"*@y.example"_qs}}});
+        QCOMPARE(numbers(m), (QList<int>{3, 4, 1, 6, 2, 5}));
     }
 }
 
