@@ -23,8 +23,6 @@ public:
 
     void loadColumnWidths();
     void fitMessageColumns(const MainLayout::Geometry &g);
-    bool isScoreShown() const { return m_scoreShown; }
-    void setScoreShown(bool shown);
 
 Q_SIGNALS:
     // The user set a column's width: the window lays the lists out again,
@@ -34,6 +32,7 @@ Q_SIGNALS:
 private:
     void rememberColumnWidth(int column, int width);
     void showHeaderMenu(ListViewWidget *view, const QPoint &pos);
+    void setScoreShown(bool shown);
     void hideScore(bool hidden);
     int toPixels(int twips) const;
 
