@@ -24,7 +24,9 @@ public:
     const QList<quint64> &ids() const { return m_ids; }
     qsizetype size() const { return m_ids.size(); }
     // The text of the token at `index` ("from.domain:example.com").
-    QByteArray text(qsizetype index) const;
+    QByteArray text(qsizetype index) const { return view(index).toByteArray(); }
+    // The same, valid while the list lives unchanged.
+    QByteArrayView view(qsizetype index) const;
     // The index of `id`, or -1.
     qsizetype indexOf(quint64 id) const;
     // Whether the list holds the token of this text.

@@ -134,15 +134,26 @@ double LearnModel::probability(const Counts &counts) const
     return (m_params.strength * m_params.unknown + n * p) / (m_params.strength + n);
 }
 
+TokenIndex::Entry LearnModel::entryOf(quint64 id, const Counts &counts) const
+{
+    TokenIndex::Entry entry{id, {}, counts.weight, 0};
+    const double f = probability(counts);
+    if (std::abs(f - 0.5) >= m_params.minDeviation) {
+        const double clamped = std::clamp(f, 1e-6, 1 - 1e-6);
+        entry.logs = {std::log(clamped), std::log1p(-clamped)};
+        entry.seen = entry.logs.odds() >= 0 ? counts.spam : counts.ham;
+    }
+    return entry;
+}
+
 void LearnModel::prepareLookups()
 {
     auto index = std::make_shared<TokenIndex>();
     index->build(m_tokens.size(), [this](const auto &put) {
         for (auto it = m_tokens.cbegin(); it != m_tokens.cend(); ++it) {
-            const double f = probability(*it);
-            const bool speaks = std::abs(f - 0.5) >= m_params.minDeviation;
-            if (speaks || it->weight != 0)
-                put(it.key(), speaks ? f : -1.0, it->weight);
+            const TokenIndex::Entry entry = entryOf(it.key(), *it);
+            if (entry.seen > 0 || entry.weight != 0)
+                put(entry);
         }
     });
     m_index = std::move(index);
@@ -153,22 +164,19 @@ LearnModel::EvidenceList LearnModel::evidence(const TokenList &tokens, double *w
     EvidenceList found;
     qint64 weightSum = 0; // whole units: the same sum in any order
     const QList<quint64> &ids = tokens.ids();
+    const auto take = [&](qsizetype i, const TokenIndex::Entry &entry) {
+        weightSum += entry.weight;
+        if (entry.seen > 0)
+            found.append({entry.logs, entry.seen, i});
+    };
     if (m_index) {
-        // Holds only the tokens far enough from 0.5, or with a weight.
-        m_index->lookup(ids.constData(), ids.size(), [&](qsizetype i, const TokenIndex::Entry &entry) {
-            weightSum += entry.weight;
-            if (entry.probability >= 0)
-                found.append({entry.probability, i});
-        });
+        // Holds only the tokens that speak, or have a weight.
+        m_index->lookup(ids.constData(), ids.size(), take);
     } else {
         for (qsizetype i = 0; i < ids.size(); ++i) {
             const auto it = m_tokens.constFind(ids[i]);
-            if (it == m_tokens.cend())
-                continue;
-            weightSum += it->weight;
-            const double f = probability(*it);
-            if (std::abs(f - 0.5) >= m_params.minDeviation)
-                found.append({f, i});
+            if (it != m_tokens.cend())
+                take(i, entryOf(it.key(), *it));
         }
     }
     if (weights)
@@ -177,8 +185,8 @@ LearnModel::EvidenceList LearnModel::evidence(const TokenList &tokens, double *w
         // Ties go by id, so that the order the tokens came in changes nothing.
         std::nth_element(found.begin(), found.begin() + m_params.maxTokens, found.end(),
                          [&ids](const Evidence &a, const Evidence &b) {
-                             const double da = std::abs(a.probability - 0.5);
-                             const double db = std::abs(b.probability - 0.5);
+                             const double da = std::abs(a.logs.odds());
+                             const double db = std::abs(b.logs.odds());
                              return da != db ? da > db : ids[a.index] < ids[b.index];
                          });
         found.resize(m_params.maxTokens);
@@ -204,16 +212,15 @@ LearnModel::Combined LearnModel::combine(const EvidenceList &evidence)
 {
     if (evidence.isEmpty())
         return {0.5, 0.0};
-    double spamLog = 0;
-    double hamLog = 0;
+    double sumOfSpam = 0; // of log f
+    double sumOfGood = 0; // of log(1 - f)
     for (const Evidence &e : evidence) {
-        const double f = std::clamp(e.probability, 1e-6, 1 - 1e-6);
-        spamLog += std::log(1 - f);
-        hamLog += std::log(f);
+        sumOfSpam += e.logs.ofSpam;
+        sumOfGood += e.logs.ofGood;
     }
     const int dof = 2 * int(evidence.size());
-    const Tails h = chi2Tails(-2 * hamLog, dof);
-    const Tails s = chi2Tails(-2 * spamLog, dof);
+    const Tails h = chi2Tails(-2 * sumOfSpam, dof);
+    const Tails s = chi2Tails(-2 * sumOfGood, dof);
     // The indicator (1 + H - S) / 2 and its complement, as logarithms.
     const double spamward = logAdd(h.upper, s.lower);
     const double hamward = logAdd(h.lower, s.upper);
@@ -263,23 +270,23 @@ LearnedVerdict LearnModel::verdict(const TokenList &tokens) const
     EvidenceList found;
     const double logOdds = judged(tokens, &found);
     verdict.score = 1 / (1 + std::exp(-logOdds));
-    verdict.kind = logOdds >= logOddsOf(m_params.spamCutoff) ? LearnedVerdict::Kind::Spam
-        : logOdds < logOddsOf(m_params.hamCutoff)            ? LearnedVerdict::Kind::Good
-                                                             : LearnedVerdict::Kind::Unsure;
+    verdict.kind = logOdds >= m_cutoffs.spam ? LearnedVerdict::Kind::Spam
+        : logOdds < m_cutoffs.good           ? LearnedVerdict::Kind::Good
+                                             : LearnedVerdict::Kind::Unsure;
     const bool spamward = verdict.score >= 0.5;
     // Only the strongest three are told.
     std::partial_sort(found.begin(), found.begin() + std::min<qsizetype>(3, found.size()), found.end(),
                       [spamward, &ids = tokens.ids()](const Evidence &a, const Evidence &b) {
-                          if (a.probability != b.probability)
-                              return spamward ? a.probability > b.probability : a.probability < b.probability;
+                          const double oddsA = a.logs.odds();
+                          const double oddsB = b.logs.odds();
+                          if (oddsA != oddsB)
+                              return spamward ? oddsA > oddsB : oddsA < oddsB;
                           return ids[a.index] < ids[b.index];
                       });
     for (const Evidence &e : found) {
-        if (verdict.reasons.size() == 3 || (e.probability >= 0.5) != spamward)
+        if (verdict.reasons.size() == 3 || (e.logs.odds() >= 0) != spamward)
             break;
-        const Counts counts = m_tokens.value(tokens.ids().at(e.index));
-        verdict.reasons.append(
-            LearnReasons::describe(tokens.text(e.index), spamward ? counts.spam : counts.ham, spamward));
+        verdict.reasons.append(LearnReasons::describe(tokens.view(e.index), e.seen, spamward));
     }
     return verdict;
 }

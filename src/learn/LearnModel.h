@@ -50,6 +50,7 @@ public:
     LearnModel() = default;
     explicit LearnModel(const Params &params)
         : m_params(params)
+        , m_cutoffs(cutoffsOf(params))
     {
     }
 
@@ -58,6 +59,7 @@ public:
     {
         m_index.reset();
         m_params = params;
+        m_cutoffs = cutoffsOf(params);
     }
 
     // One message's tokens as spam or good mail; `day` stamps them. Returns
@@ -113,9 +115,13 @@ public:
 
 private:
     struct Evidence {
-        double probability;
+        TokenIndex::Logs logs;
+        quint32 seen;
         qsizetype index; // in the message's TokenList
     };
+    // What a token's counts say, the same for the table and for counts read
+    // directly, so that both judge alike.
+    TokenIndex::Entry entryOf(quint64 id, const Counts &counts) const;
     // On the stack for a typical header: one is gathered per verdict.
     using EvidenceList = QVarLengthArray<Evidence, 256>;
     // The tokens that speak, strongest first when there are more than
@@ -131,7 +137,18 @@ private:
     double judged(const TokenList &tokens, EvidenceList *found) const;
     static double blended(double counts, double weights);
 
+    // The cutoffs as log odds, which verdicts compare with.
+    struct Cutoffs {
+        double spam;
+        double good;
+    };
+    static Cutoffs cutoffsOf(const Params &params)
+    {
+        return {logOddsOf(params.spamCutoff), logOddsOf(params.hamCutoff)};
+    }
+
     Params m_params;
+    Cutoffs m_cutoffs = cutoffsOf(m_params);
     QHash<quint64, Counts> m_tokens;
     QSet<quint64> m_changed;
     // Built by prepareLookups(), dropped by any change; shared by copies (a

@@ -142,43 +142,60 @@ const QHash<QByteArrayView, QString> &checks()
     return byName;
 }
 
-QString phraseOf(QByteArrayView tag, QByteArrayView value)
+// Appends the phrase for a token of `tag` with `value` to `text`: every
+// message a check lists gives three, so no part is made on its own.
+void appendPhrase(QString &text, QByteArrayView tag, QByteArrayView value)
 {
     if (tag == "check") {
         const auto check = checks().constFind(value);
         if (check != checks().cend())
-            return *check;
-        if (value == "free-mail-with:none")
-            return QStringLiteral("a free-mail sender with no named mail program");
-        if (value.startsWith("free-mail-with:"))
-            return QStringLiteral("a free-mail sender using ") + QString::fromUtf8(value.sliced(15));
-        return QString::fromUtf8(value);
+            text += *check;
+        else if (value == "free-mail-with:none")
+            text += u"a free-mail sender with no named mail program";
+        else if (value.startsWith("free-mail-with:"))
+            text.append(u"a free-mail sender using ").append(QString::fromUtf8(value.sliced(15)));
+        else
+            text += QString::fromUtf8(value);
+        return;
     }
     // Counted up to 8: the last stands for more too.
-    if (tag == "hops")
-        return value == "1" ? QStringLiteral("1 relay")
-            : value == "8"  ? QStringLiteral("8 or more relays")
-                            : QString::fromUtf8(value) + QStringLiteral(" relays");
+    if (tag == "hops") {
+        if (value == "1")
+            text += u"1 relay";
+        else if (value == "8")
+            text += u"8 or more relays";
+        else
+            text.append(QString::fromUtf8(value)).append(u" relays");
+        return;
+    }
     const auto phrase = phrases().constFind(tag);
     if (phrase == phrases().cend()) {
+        text += QString::fromUtf8(tag);
         // A name as long as the tokenizer keeps may have been cut there.
-        const QString cut = tag.size() == HeaderTokens::kMaxFieldTagBytes ? QStringLiteral("\u2026") : QString();
-        return QString::fromUtf8(tag) + cut + QStringLiteral(" field word ") + QString::fromUtf8(value);
+        if (tag.size() == HeaderTokens::kMaxFieldTagBytes)
+            text += u'\u2026';
+        text.append(u" field word ").append(QString::fromUtf8(value));
+        return;
     }
-    if (!phrase->namesValue)
-        return phrase->before;
-    return phrase->before + QString::fromUtf8(value) + phrase->after;
+    text += phrase->before;
+    if (phrase->namesValue)
+        text.append(QString::fromUtf8(value)).append(phrase->after);
 }
 
 } // namespace
 
-QString LearnReasons::describe(const QByteArray &token, quint32 seen, bool spam)
+QString LearnReasons::describe(QByteArrayView token, quint32 seen, bool spam)
 {
     const qsizetype colon = token.indexOf(':');
-    const QByteArrayView tag = colon < 0 ? QByteArrayView() : QByteArrayView(token).first(colon);
-    const QByteArrayView value = colon < 0 ? QByteArrayView(token) : QByteArrayView(token).sliced(colon + 1);
-    return phraseOf(tag, value) + QStringLiteral(" seen in ") + QString::number(seen)
-        + (spam ? QStringLiteral(" of your spam") : QStringLiteral(" of your good mail"));
+    const QByteArrayView tag = colon < 0 ? QByteArrayView() : token.first(colon);
+    const QByteArrayView value = colon < 0 ? token : token.sliced(colon + 1);
+    QString text;
+    text.reserve(token.size() + 64); // the longest phrase and its count
+    appendPhrase(text, tag, value);
+    text += u" seen in ";
+    text += QString::number(seen);
+    text += spam ? u" of your spam" : u" of your good mail";
+    return text;
 }
 
 int LearnedVerdict::percent() const

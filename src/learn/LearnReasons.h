@@ -1,12 +1,12 @@
 #pragma once
 
-#include <QByteArray>
+#include <QByteArrayView>
 #include <QString>
 
 // A token as a person reads it: "sender domain hotmail.com seen in 14 of
 // your spam".
 namespace LearnReasons {
 
-QString describe(const QByteArray &token, quint32 seen, bool spam);
+QString describe(QByteArrayView token, quint32 seen, bool spam);
 
 } // namespace LearnReasons

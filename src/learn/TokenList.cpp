@@ -175,10 +175,10 @@ void TokenList::finish()
     m_seenZero = false;
 }
 
-QByteArray TokenList::text(qsizetype index) const
+QByteArrayView TokenList::view(qsizetype index) const
 {
     const auto [offset, length] = m_spans.at(index);
-    return m_arena.mid(offset, length);
+    return QByteArrayView(m_arena).sliced(offset, length);
 }
 
 qsizetype TokenList::indexOf(quint64 id) const

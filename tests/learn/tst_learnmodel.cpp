@@ -128,6 +128,12 @@ private Q_SLOTS:
         QCOMPARE(verdict.reasons.size(), 2); // only tokens that lean the verdict's way
         QVERIFY2(verdict.reasons[0].endsWith(QLatin1String("seen in 2 of your spam")), qPrintable(verdict.reasons[0]));
         QCOMPARE(model.verdict(tokens({"meeting", "agenda"})).kind, LearnedVerdict::Kind::Good);
+        // A good-mail reason counts the good mail, though spam has the word too.
+        model.learn(tokens({"meeting"}), true, 0);
+        const LearnedVerdict good = model.verdict(tokens({"meeting", "agenda"}));
+        QCOMPARE(good.reasons.size(), 2);
+        for (const QString &reason : good.reasons)
+            QVERIFY2(reason.endsWith(QLatin1String("seen in 2 of your good mail")), qPrintable(reason));
         // A score that rounds to 100 below the cutoff is not shown as certain spam.
         QCOMPARE((LearnedVerdict{LearnedVerdict::Kind::Unsure, 0.996, {}}.percent()), 99);
         QCOMPARE((LearnedVerdict{LearnedVerdict::Kind::Spam, 0.998, {}}.percent()), 100);
