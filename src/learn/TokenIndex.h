@@ -21,7 +21,7 @@ public:
         // log(f / (1 - f)): its size orders tokens by strength, its sign by side.
         double odds() const { return ofSpam - ofGood; }
     };
-    struct Entry {
+    struct alignas(32) Entry {
         quint64 id = 0; // 0: a free place (the id 0 is kept apart)
         Logs logs;
         qint32 weight = 0;
