@@ -190,7 +190,7 @@ QString LearnReasons::describe(QByteArrayView token, quint32 seen, bool spam)
     const QByteArrayView tag = colon < 0 ? QByteArrayView() : token.first(colon);
     const QByteArrayView value = colon < 0 ? token : token.sliced(colon + 1);
     QString text;
-    text.reserve(token.size() + 64); // the longest phrase and its count
+    text.reserve(token.size() + 64); // room for most phrases and the count: one allocation
     appendPhrase(text, tag, value);
     text += u" seen in ";
     text += QString::number(seen);
