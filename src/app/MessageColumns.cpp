@@ -6,6 +6,7 @@
 #include "SettingsStore.h"
 #include "Twips.h"
 
+#include <QAction>
 #include <QHeaderView>
 #include <QMenu>
 #include <QStyle>
@@ -59,11 +60,20 @@ void MessageColumns::showHeaderMenu(ListViewWidget *view, const QPoint &pos)
         setScoreShown(score->isChecked());
 }
 
+void MessageColumns::setScoreToggle(QAction *toggle)
+{
+    m_scoreToggle = toggle;
+    toggle->setChecked(m_scoreShown);
+    connect(toggle, &QAction::toggled, this, &MessageColumns::setScoreShown);
+}
+
 void MessageColumns::setScoreShown(bool shown)
 {
     if (shown == m_scoreShown)
         return;
     m_scoreShown = shown;
+    if (m_scoreToggle)
+        m_scoreToggle->setChecked(shown);
     hideScore(!shown);
     modRegistry::WriteStoreValue(modRegistry::HKEY_CURRENT_USER, kTrelvikKey, kScoreColumnValue, modRegistry::REG_SZ,
                                  shown ? QStringLiteral("1") : QStringLiteral("0"));
@@ -160,6 +170,8 @@ void MessageColumns::loadColumnWidths()
     m_scoreShown = modRegistry::ReadStoreValue(modRegistry::HKEY_CURRENT_USER, kTrelvikKey, kScoreColumnValue,
                                                QString())
         == QLatin1String("1");
+    if (m_scoreToggle)
+        m_scoreToggle->setChecked(m_scoreShown);
     hideScore(!m_scoreShown);
     if (texts.size() != MessageFolderModel::ColumnCount && texts.size() != kColumnsBeforeScore)
         return;

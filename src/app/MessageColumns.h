@@ -8,12 +8,14 @@
 #include <functional>
 
 class ListViewWidget;
+class QAction;
 class QPoint;
 
 // The widths of the two message lists' columns: fitted to the window and
 // the fonts, with the widths the user set remembered in the settings store.
 // The Score column is there for whoever asks for it (the lists' header
-// menu) and takes its room from Subject; the choice is remembered too.
+// menu, or the File menu) and takes its room from Subject; the choice is
+// remembered too.
 class MessageColumns : public QObject {
     Q_OBJECT
 public:
@@ -22,6 +24,9 @@ public:
                    std::function<QSize()> outerSizeTwips, QObject *parent);
 
     void loadColumnWidths();
+    // A checkable action that shows and hides the Score column beside the
+    // header menu, kept checked as the column is shown.
+    void setScoreToggle(QAction *toggle);
     void fitMessageColumns(const MainLayout::Geometry &g);
 
 Q_SIGNALS:
@@ -44,4 +49,5 @@ private:
     // Message column widths the user set, in twips (0: not set).
     int m_userColumnTwips[MessageFolderModel::ColumnCount] = {};
     bool m_scoreShown = false;
+    QAction *m_scoreToggle = nullptr;
 };

@@ -109,6 +109,7 @@ void frmMain::buildPanes()
     });
     m_columns = new MessageColumns(
         lsvInbox, lsvRecycle, m_dpi, [this] { return outerSizeTwips(); }, this);
+    m_columns->setScoreToggle(m_menus.mnuScoreColumn);
     m_ruleActions = new RuleActions(m_ruleDb, *m_rules, *m_lists, lsvFilter, lsvExempted, m_menus, *m_status, this);
     m_ruleFiles = new RuleFileActions(m_ruleDb, *m_rules, *m_ruleActions, lsvFilter, lsvExempted, m_menus, *m_status,
                                       this);

@@ -46,6 +46,9 @@ MainMenus buildMainMenus(QMainWindow *window)
     m.mnuResetLearning = item(m.mnuFile, QStringLiteral("mnuResetLearning"), QStringLiteral("Reset Learnin&g..."));
     m.mnuResetAllLearning = item(m.mnuFile, QStringLiteral("mnuResetAllLearning"),
                                  QStringLiteral("Reset Learning of &All Profiles..."));
+    // The header menu's choice too, here for the keyboard, which cannot open that menu.
+    m.mnuScoreColumn = item(m.mnuFile, QStringLiteral("mnuScoreColumn"), QStringLiteral("Show &Score Column"));
+    m.mnuScoreColumn->setCheckable(true);
     m.mnuServerRules = item(m.mnuFile, QStringLiteral("mnuServerRules"), QStringLiteral("&Rules on the Server..."));
     m.mnuDeletionHistory = item(m.mnuFile, QStringLiteral("mnuDeletionHistory"),
                                 QStringLiteral("Deletion &History..."));

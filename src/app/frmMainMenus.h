@@ -15,6 +15,7 @@ struct MainMenus {
     QAction *mnuLearnFromServer = nullptr;
     QAction *mnuResetLearning = nullptr;
     QAction *mnuResetAllLearning = nullptr;
+    QAction *mnuScoreColumn = nullptr; // checkable: the lists' Score column
     QAction *mnuServerRules = nullptr;
     QAction *mnuDeletionHistory = nullptr;
     QAction *mnuExit = nullptr;

@@ -202,7 +202,7 @@ private Q_SLOTS:
              u"cmdConfirm|&Empty Recycle Bin|Delete Recycle Bin Items From Server"_s,
              u"cmdExit|E&xit|End Program"_s,
              u"mnuFile|&File|&Import Rules..., &Export Rules..., -, (disabled), (disabled), Reset Learning of &All "
-             u"Profiles..., (disabled), Deletion &History..., -, E&xit"_s,
+             u"Profiles..., Show &Score Column, (disabled), Deletion &History..., -, E&xit"_s,
              u"mnuHelp|&Help|&Content, -, &About"_s,
              u"mnuInboxPopup|Inbox Popup|Move To &Recycle Bin, -, Add &Sender To Filter List, Add &Domain To Filter "
              u"List, -, "
@@ -693,11 +693,21 @@ private Q_SLOTS:
         QCOMPARE(inbox->columnWidth(MessageFolderModel::Subject),
                  subject - inbox->columnWidth(MessageFolderModel::Score));
         QCOMPARE(ReadStoreValue(HKEY_CURRENT_USER, kTrelvikKey, u"ScoreColumn"_s, {}), u"1"_s);
+        auto *fileItem = t.w.findChild<QAction *>(u"mnuScoreColumn"_s);
+        QVERIFY(fileItem && fileItem->isChecked());
         pickFromHeaderMenu();
         QVERIFY(inbox->isColumnHidden(MessageFolderModel::Score));
+        QVERIFY(!fileItem->isChecked());
         QCOMPARE(inbox->columnWidth(MessageFolderModel::Subject), subject);
         QCOMPARE(ReadStoreValue(HKEY_CURRENT_USER, kTrelvikKey, u"ScoreColumn"_s, {}), u"0"_s);
         QCOMPARE(ReadStoreValue(HKEY_CURRENT_USER, kTrelvikKey, u"ColumnWidths"_s, {}), u"0,0,2500,0,0"_s);
+        // The File menu's item, for the keyboard: its S.
+        auto *fileMenu = t.find<QMenu>(u"mnuFile"_s);
+        fileMenu->popup(t.w.mapToGlobal(QPoint(5, 5)));
+        QVERIFY(QTest::qWaitForWindowExposed(fileMenu));
+        QTest::keyClick(fileMenu, Qt::Key_S);
+        QVERIFY(!inbox->isColumnHidden(MessageFolderModel::Score));
+        QCOMPARE(ReadStoreValue(HKEY_CURRENT_USER, kTrelvikKey, u"ScoreColumn"_s, {}), u"1"_s);
     }
 
     void aboutBox_data()
