@@ -21,3 +21,18 @@ double LearnFigures::percentAtOrAbove(const QList<double> &scores, double cutoff
     const auto n = std::count_if(scores.begin(), scores.end(), [&](double s) { return s >= cutoff; });
     return 100.0 * double(n) / double(scores.size());
 }
+
+double LearnFigures::rocAreaAbove(QList<double> hamScores, QList<double> spamScores)
+{
+    if (hamScores.isEmpty() || spamScores.isEmpty())
+        return 0;
+    std::sort(hamScores.begin(), hamScores.end());
+    std::sort(spamScores.begin(), spamScores.end());
+    // For each spam, the hams above it and half those level with it.
+    double above = 0;
+    for (const double s : spamScores) {
+        const auto level = std::equal_range(hamScores.begin(), hamScores.end(), s);
+        above += double(hamScores.end() - level.second) + 0.5 * double(level.second - level.first);
+    }
+    return 100.0 * above / (double(hamScores.size()) * double(spamScores.size()));
+}

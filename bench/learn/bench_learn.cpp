@@ -78,9 +78,10 @@ void tuneLine(const LearnModel &model, const QList<Sample> &scored, const char *
     // here: the shipped one is chosen from these, on the training split.
     std::sort(s.ham.begin(), s.ham.end());
     const double cut = s.ham.isEmpty() ? 0 : s.ham.at(std::min(s.ham.size() - 1, qsizetype(s.ham.size() * 0.999)));
-    std::printf("%s s=%.2f dev=%.2f max=%d r@0.1=%.1f r@1=%.1f cut@0.1=%.6f\n", name, p.strength, p.minDeviation,
-                p.maxTokens, LearnFigures::recallAtFpr(s.ham, s.spam, 0.001),
-                LearnFigures::recallAtFpr(s.ham, s.spam, 0.01), 1 / (1 + std::exp(-cut)));
+    std::printf("%s s=%.2f dev=%.2f max=%d r@0.1=%.1f r@1=%.1f 1-roca=%.3f cut@0.1=%.6f\n", name, p.strength,
+                p.minDeviation, p.maxTokens, LearnFigures::recallAtFpr(s.ham, s.spam, 0.001),
+                LearnFigures::recallAtFpr(s.ham, s.spam, 0.01), LearnFigures::rocAreaAbove(s.ham, s.spam),
+                1 / (1 + std::exp(-cut)));
 }
 
 // Lessons come as the mail did: the weights follow the newest more.
@@ -139,12 +140,12 @@ void tuneWeights(const QList<Sample> &train, const QList<std::pair<QList<Sample>
                 for (const Sample &sample : byDate(teach))
                     model.learn(sample.tokens, sample.spam, 0);
                 const Scores s = scoreAll(model, scored);
-                std::printf(" r@0.1=%.1f r@1=%.1f", LearnFigures::recallAtFpr(s.ham, s.spam, 0.001),
-                            LearnFigures::recallAtFpr(s.ham, s.spam, 0.01));
+                std::printf(" r@0.1=%.1f r@1=%.1f 1-roca=%.3f", LearnFigures::recallAtFpr(s.ham, s.spam, 0.001),
+                            LearnFigures::recallAtFpr(s.ham, s.spam, 0.01), LearnFigures::rocAreaAbove(s.ham, s.spam));
             }
             const Scores s = onlineScores(train, p);
-            std::printf(" online r@0.1=%.1f r@1=%.1f\n", LearnFigures::recallAtFpr(s.ham, s.spam, 0.001),
-                        LearnFigures::recallAtFpr(s.ham, s.spam, 0.01));
+            std::printf(" online r@0.1=%.1f r@1=%.1f 1-roca=%.3f\n", LearnFigures::recallAtFpr(s.ham, s.spam, 0.001),
+                        LearnFigures::recallAtFpr(s.ham, s.spam, 0.01), LearnFigures::rocAreaAbove(s.ham, s.spam));
         }
     }
 }
@@ -177,6 +178,7 @@ void online(const QList<Sample> &all)
     const Scores s = onlineScores(all);
     print("learn_online_recall_at_fpr_0_1", LearnFigures::recallAtFpr(s.ham, s.spam, 0.001), "%");
     print("learn_online_recall_at_fpr_1", LearnFigures::recallAtFpr(s.ham, s.spam, 0.01), "%");
+    std::printf("# online, the area above the ROC curve: %.3f %%\n", LearnFigures::rocAreaAbove(s.ham, s.spam));
 }
 
 void databaseSize(const QList<CorpusMessage> &messages)
@@ -279,6 +281,7 @@ int main(int argc, char **argv)
     const Scores s = scoreAll(model, test);
     print("learn_time_recall_at_fpr_0_1", LearnFigures::recallAtFpr(s.ham, s.spam, 0.001), "%");
     print("learn_time_recall_at_fpr_1", LearnFigures::recallAtFpr(s.ham, s.spam, 0.01), "%");
+    std::printf("# by time, the area above the ROC curve: %.3f %%\n", LearnFigures::rocAreaAbove(s.ham, s.spam));
     online(all);
     const double cutoff = LearnModel::logOddsOf(model.params().spamCutoff);
     print("learn_default_fpr", LearnFigures::percentAtOrAbove(s.ham, cutoff), "%");
