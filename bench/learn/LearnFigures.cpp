@@ -22,12 +22,11 @@ double LearnFigures::percentAtOrAbove(const QList<double> &scores, double cutoff
     return 100.0 * double(n) / double(scores.size());
 }
 
-double LearnFigures::rocAreaAbove(QList<double> hamScores, QList<double> spamScores)
+double LearnFigures::rocAreaAbove(QList<double> hamScores, const QList<double> &spamScores)
 {
     if (hamScores.isEmpty() || spamScores.isEmpty())
         return 0;
     std::sort(hamScores.begin(), hamScores.end());
-    std::sort(spamScores.begin(), spamScores.end());
     // For each spam, the hams above it and half those level with it.
     double above = 0;
     for (const double s : spamScores) {

@@ -12,7 +12,7 @@ double recallAtFpr(QList<double> hamScores, const QList<double> &spamScores, dou
 // the chance that a good message outscores a spam, ties counting half. It
 // weighs every ham, where recall at 0.1 % rests on the few highest: on a
 // small split, the steadier guide.
-double rocAreaAbove(QList<double> hamScores, QList<double> spamScores);
+double rocAreaAbove(QList<double> hamScores, const QList<double> &spamScores);
 // Percent of `scores` at or above `cutoff`.
 double percentAtOrAbove(const QList<double> &scores, double cutoff);
 
