@@ -45,6 +45,8 @@ constexpr Phrase kPhrases[] = {
     {"encoded", "words encoded in %1"},
     {"to.domain", "recipient domain %1"},
     {"cc.domain", "copy recipient domain %1"},
+    {"to.domain.parent", "recipient domain under %1"},
+    {"cc.domain.parent", "copy recipient domain under %1"},
     {"w", "header word %1"},
     {"subject.pair", "subject words \u201c%1\u201d"},
     {"rcvd1.host", "sent from %1"},
@@ -170,6 +172,10 @@ void appendPhrase(QString &text, QByteArrayView tag, QByteArrayView value)
     }
     const auto phrase = phrases().constFind(tag);
     if (phrase == phrases().cend()) {
+        // A field named like one of the tokenizer's own tags is kept apart
+        // from it by a prefix the user never wrote.
+        if (tag.startsWith("field."))
+            tag = tag.sliced(6);
         text += QString::fromUtf8(tag);
         // A name as long as the tokenizer keeps may have been cut there.
         if (tag.size() == HeaderTokens::kMaxFieldTagBytes)

@@ -223,6 +223,8 @@ private Q_SLOTS:
         QTest::newRow("a field name cut where tokens end")
             << QByteArray("content-transfer-encodin:base64") << true
             << u"content-transfer-encodin\u2026 field word base64 seen in 14 of your spam"_qs;
+        QTest::newRow("a field named like a tag of the tokenizer's own")
+            << QByteArray("field.check:odd") << true << u"check field word odd seen in 14 of your spam"_qs;
         QTest::newRow("a field, with an article that fits any name")
             << QByteArray("field:in-reply-to") << false << u"the in-reply-to field seen in 14 of your good mail"_qs;
         QTest::newRow("a count that stands for more")
@@ -238,6 +240,28 @@ private Q_SLOTS:
         QFETCH(QString, expected);
         QTest::failOnWarning(QRegularExpression(u".*"_qs)); // QString::arg with no place for its value
         QCOMPARE(LearnReasons::describe(token, 14, spam), expected);
+    }
+
+    // A tag the tokenizer makes up (it has a dot, no field name has) always
+    // has words of its own: none reaches the user as a field's name.
+    void everyMadeUpTagHasWords()
+    {
+        const QByteArray header =
+            "Received: from mx.relay.example (mx.relay.example [192.0.2.7]) by in.home.example\r\n"
+            "From: \"A B\" <a@mail.shop.example>\r\nTo: c@list.mail.example\r\n"
+            "Cc: d@team.corp.example\r\nReply-To: e@x.other.example\r\n"
+            "Return-Path: <f@bounce.far.example>\r\nMessage-ID: <1.2@id.shop.example>\r\n"
+            "Subject: Big offer today\r\nX-Mailer: Sender 2.0\r\nCheck: odd\r\n"
+            "Content-Type: multipart/mixed; boundary=\"--=_x_1\"\r\n"
+            "Date: Mon, 1 Jan 2024 10:00:00 +0100\r\n\r\n";
+        const TokenList tokens = HeaderTokens::of(header);
+        QVERIFY(tokens.contains("to.domain.parent:mail.example"));
+        for (qsizetype i = 0; i < tokens.size(); ++i) {
+            const QByteArrayView token = tokens.view(i);
+            const QByteArrayView tag = token.first(std::max<qsizetype>(0, token.indexOf(':')));
+            if (tag.contains('.') && !tag.startsWith("field."))
+                QVERIFY2(!LearnReasons::describe(token, 1, true).contains(u" field word "), tokens.text(i).constData());
+        }
     }
 
     void headerTokens_data()
