@@ -7,6 +7,9 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
+#include <string_view>
+
 namespace {
 
 constexpr qsizetype kBound = HeaderTokens::kMaxHeaderBytes;
@@ -113,12 +116,20 @@ void readMbox(QFile &file, Batches &out)
     finish();
 }
 
-// Whether the block holds a field, as the tokenizer reads them: text that
-// has none (a README beside the messages) is no mail.
-bool hasField(QByteArrayView header)
+// Whether the block holds a field that mail carries. Any line with a colon
+// reads as a field ("Notes: ...", a JSON record's "{"id":"): only a name
+// that every message has at least one of tells a header from other text.
+bool hasMailField(QByteArrayView header)
 {
+    static constexpr std::string_view kMailFields[] = {"cc",          "date",         "delivered-to", "from",
+                                                       "message-id",  "mime-version", "received",     "reply-to",
+                                                       "return-path", "sender",       "subject",      "to"};
     bool found = false;
-    HeaderWalk::forEach(header, [&found](QByteArrayView, QByteArrayView) { found = true; });
+    HeaderWalk::forEach(header, [&found](QByteArrayView name, QByteArrayView) {
+        found = found || std::any_of(std::begin(kMailFields), std::end(kMailFields), [name](std::string_view field) {
+                    return name == QByteArrayView(field);
+                });
+    });
     return found;
 }
 
@@ -167,8 +178,8 @@ QByteArray MessageFiles::headerOf(const QByteArray &bytes, QString *why)
         *why = QStringLiteral("its header holds a NUL byte, which no mail header may");
         return {};
     }
-    if (!hasField(header)) {
-        *why = QStringLiteral("it holds no header field");
+    if (!hasMailField(header)) {
+        *why = QStringLiteral("it holds none of a mail header's fields (From, To, Date, Subject...)");
         return {};
     }
     return header.toByteArray();

@@ -105,7 +105,12 @@ private Q_SLOTS:
             << QByteArray("From: a@b.example\nSubject: a\0b\n\n", 32) << 1 << QByteArray("NUL");
         QTest::newRow("empty") << QByteArray() << 1 << QByteArray("holds no header");
         QTest::newRow("text without a field")
-            << QByteArray("Read me first.\nNothing here is mail.\n") << 1 << QByteArray("holds no header field");
+            << QByteArray("Read me first.\nNothing here is mail.\n") << 1 << QByteArray("none of a mail header's");
+        QTest::newRow("notes, colons and all")
+            << QByteArray("Notes: read me first.\nTo do: nothing\n") << 1 << QByteArray("none of a mail header's");
+        QTest::newRow("a message in a JSON record")
+            << QByteArray(R"({"id":"1","text":"From: a@b.example\nSubject: hi\n\nbody"})") << 1
+            << QByteArray("none of a mail header's");
         QTest::newRow("invalid UTF-8 is read")
             << QByteArray("From: \xff\xfe <a@prizes.example>\nSubject: \xc3\n\n") << 0 << QByteArray("Learned: ");
         QTest::newRow("no blank line, small: all header")
