@@ -64,6 +64,7 @@ void DetailPaneWidget::showTexts(const QStringList &columns, const QString &rule
     lblDate->setText(column(2));
     lblPriority->setText(column(3));
     lblSize->setText(column(4));
+    m_rule = rule;
     lblRule->setText(rule);
     // A screen reader reads each value with its caption ("Sender: ...");
     // setting the name reports the change.
@@ -86,9 +87,10 @@ void DetailPaneWidget::resizeEvent(QResizeEvent *event)
 
 void DetailPaneWidget::fitLines()
 {
-    // A sender or subject longer than its line is cut with "...", whole in
-    // the tooltip (the list and a screen reader have all of it). The sender
-    // keeps both ends, its name and the address that tells who sent it.
+    // A sender, subject or rule longer than its line is cut with "...",
+    // whole in the tooltip (a screen reader has all of it). The sender keeps
+    // both ends, its name and the address that tells who sent it; a learned
+    // verdict's reasons easily run past the pane.
     const auto fit = [this](QLabel *label, const QString &whole, Qt::TextElideMode mode) {
         const QFontMetrics metrics = label->fontMetrics();
         const int width = std::max(0, contentsRect().right() - m_px(60) - label->x());
@@ -99,6 +101,7 @@ void DetailPaneWidget::fitLines()
     };
     fit(lblSender, m_sender, Qt::ElideMiddle);
     fit(lblSubject, m_subject, Qt::ElideRight);
+    fit(lblRule, m_rule, Qt::ElideRight);
 }
 
 void DetailPaneWidget::fitSizeField()
@@ -139,5 +142,5 @@ QStringList DetailPaneWidget::texts() const
 
 QString DetailPaneWidget::ruleText() const
 {
-    return lblRule->text();
+    return m_rule;
 }

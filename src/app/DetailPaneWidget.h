@@ -42,4 +42,5 @@ private:
     QString m_sender; // whole, whatever part of them fits the line
     QString m_subject;
     QLabel *lblRule = nullptr;
+    QString m_rule;
 };

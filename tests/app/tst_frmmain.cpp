@@ -597,6 +597,10 @@ private Q_SLOTS:
         QVERIFY(t.load());
         MessageEntry e = entry(u"<b>Eve</b> <eve@example.com>"_s, 9, u"  120K"_s);
         e.subject = u"A very long subject "_s.repeated(12);
+        const QStringList reasons = {u"sender domain under mailer.shop.example seen in 480 of your spam"_s,
+                                     u"subject words \u201cact now\u201d seen in 212 of your spam"_s,
+                                     u"a subject padded with spaces seen in 71 of your spam"_s};
+        e.sortReason = SortReason::learned(SortReason::Verdict::Spam, 97, reasons);
         t.w.inboxModel().append(e);
         t.fill(t.w.inboxModel(), {u"k"_s});
         QTreeView *view = t.list(kInbox);
@@ -610,6 +614,12 @@ private Q_SLOTS:
         QVERIFY(subject->toolTip().contains(e.subject.trimmed()));
         QVERIFY(subject->geometry().bottom() < t.find(u"lblRule"_s)->y());
         QVERIFY(subject->geometry().right() < t.find(u"picDetail"_s)->width());
+        // So is a learned verdict's rule, its reasons and all.
+        auto *rule = t.find<QLabel>(u"lblRule"_s);
+        QVERIFY2(rule->text().endsWith(QChar(0x2026)), qPrintable(rule->text()));
+        QVERIFY(rule->toolTip().contains(reasons.last()));
+        QVERIFY(rule->geometry().right() < t.find(u"picDetail"_s)->width());
+        QVERIFY(t.accessibleName(u"lblRule"_s).endsWith(reasons.last() + u')'));
         // Arrow keys in the list show each row in the pane.
         view->setFocus();
         QTest::keyClick(view, Qt::Key_Down);
