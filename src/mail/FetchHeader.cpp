@@ -109,7 +109,11 @@ void FetchedRows::add(const ArrivedHeader &arrived, const ListedMessage &listed)
     // Sorted once the listed size is known: size rules go by it.
     m_read = qMax(m_read, qint32(arrived.index + 1));
     if (arrived.refused) {
-        place(std::move(entry));
+        // Behind the rows still being judged: rows keep the order read.
+        if (m_sorting)
+            m_sorting->add(std::move(entry), {});
+        else
+            place(std::move(entry));
         return;
     }
     entry.sortReason = m_classify.sortFirst(entry.sender, reply, entry.bytes);

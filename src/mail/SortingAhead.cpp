@@ -7,7 +7,7 @@ SortingAhead::SortingAhead(const MessageClassifier &classify, Take take)
     : m_classify(classify)
     , m_take(std::move(take))
     , m_open(std::make_unique<Batch>())
-    , m_maxInFlight(2 * std::max(1, QThread::idealThreadCount()))
+    , m_maxRowsInFlight(2 * std::max(1, QThread::idealThreadCount()) * kBatchRows)
 {
     m_pool.setMaxThreadCount(std::max(1, QThread::idealThreadCount()));
 }
@@ -19,16 +19,13 @@ SortingAhead::~SortingAhead()
 
 void SortingAhead::add(MessageEntry entry, const QByteArray &header)
 {
-    const bool judge = m_classify.leavesToLater(entry.sortReason);
+    const bool judge = !header.isEmpty() && m_classify.leavesToLater(entry.sortReason);
     m_open->headers.append(judge ? header : QByteArray());
     m_open->toJudge += judge;
     m_open->rows.append(std::move(entry));
     if (m_open->rows.size() < kBatchRows)
         return;
     send();
-    // Bounded: the oldest batch is waited for, and handed on with any after it.
-    if (qsizetype(m_sent.size()) > m_maxInFlight)
-        handOnFront();
     handOnJudged();
 }
 
@@ -56,7 +53,11 @@ void SortingAhead::send()
             promise->set_value();
         });
     }
+    m_rowsInFlight += batch->rows.size();
     m_sent.push_back(std::exchange(m_open, std::make_unique<Batch>()));
+    // Bounded: a reading faster than the judging waits for the oldest.
+    while (m_rowsInFlight > m_maxRowsInFlight)
+        handOnFront();
 }
 
 bool SortingAhead::isDone(const Batch &batch)
@@ -68,6 +69,7 @@ void SortingAhead::handOnFront()
 {
     std::unique_ptr<Batch> batch = std::move(m_sent.front());
     m_sent.pop_front();
+    m_rowsInFlight -= batch->rows.size();
     if (batch->judged.valid())
         batch->judged.wait();
     for (MessageEntry &row : batch->rows)

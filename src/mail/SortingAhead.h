@@ -15,8 +15,8 @@
 // a second part (MessageClassifier::judgeLater): that part judges the rows the
 // rules left undecided on worker threads, a batch at a time, while the
 // fetch reads on. Rows come out in the order they went in, each sorted in
-// full. At most a few batches are in flight: a fetch that reads faster than
-// they are judged waits for the oldest.
+// full. At most a few batches' rows are in flight: a fetch that reads faster
+// than they are judged waits for the oldest.
 class SortingAhead {
 public:
     // Rows whose sorting is done are handed to `take`, in the order added.
@@ -27,7 +27,8 @@ public:
     SortingAhead &operator=(const SortingAhead &) = delete;
 
     // A row the first part sorted; `header` is what the second part reads
-    // when it is to judge the row. Rows of batches already judged go on.
+    // when it is to judge the row (none: a row it cannot judge, kept in its
+    // place). Rows of batches already judged go on.
     void add(MessageEntry entry, const QByteArray &header);
     // Sends the rows gathered so far on their way, and hands on those judged.
     void handOnDone();
@@ -35,6 +36,7 @@ public:
     void finish();
 
     static constexpr qsizetype kBatchRows = 256;
+    qsizetype maxRowsInFlight() const { return m_maxRowsInFlight; }
 
 private:
     struct Batch {
@@ -52,6 +54,7 @@ private:
     Take m_take;
     std::unique_ptr<Batch> m_open;
     std::deque<std::unique_ptr<Batch>> m_sent;
-    int m_maxInFlight;
+    qsizetype m_maxRowsInFlight;
+    qsizetype m_rowsInFlight = 0; // in the batches sent and not yet handed on
     QThreadPool m_pool; // last: its end waits for the work that reads the batches
 };
