@@ -134,10 +134,15 @@ int LearnCommand::learn(const CommandLine::Options &options, RuleDatabase &rules
         line += QStringLiteral(" %1 had been learned before.").arg(stored - fresh);
     if (read.refused > 0)
         line += QStringLiteral(" %1 could not be read as mail and were skipped.").arg(read.refused);
-    if (!options.quiet || read.refused > 0)
+    if (read.unreadable > 0)
+        line += QStringLiteral(" %1 could not be opened (%2) and were skipped.")
+                    .arg(read.unreadable)
+                    .arg(read.unreadableWhy);
+    const int skipped = read.refused + read.unreadable;
+    if (!options.quiet || skipped > 0)
         ConsoleOutput::out(line);
     // Nothing at all was mail: say so to a script too.
-    return stored == 0 && read.refused > 0 ? ExitCode::Failure : ExitCode::Done;
+    return stored == 0 && skipped > 0 ? ExitCode::Failure : ExitCode::Done;
 }
 
 int LearnCommand::reset(const CommandLine::Options &options, RuleDatabase &rules)

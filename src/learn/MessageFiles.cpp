@@ -14,17 +14,6 @@ namespace {
 
 constexpr qsizetype kBound = HeaderTokens::kMaxHeaderBytes;
 
-// Reads a single message's start: no more than the header can be.
-QByteArray headOfFile(const QString &path, QString *error)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        *error = file.errorString();
-        return {};
-    }
-    return file.read(kBound + 1);
-}
-
 // The headers of one read() on their way out, a batch at a time.
 class Batches {
 public:
@@ -133,27 +122,41 @@ bool hasMailField(QByteArrayView header)
     return found;
 }
 
-void readOne(const QString &path, Batches &out)
+// A single message from the file as opened: its start, no more than the
+// header can be. Read from the same handle that was peeked at, so that a
+// pipe ("/dev/stdin") gives what it held.
+void readOne(QFile &file, Batches &out)
 {
-    QString error;
-    const QByteArray head = headOfFile(path, &error);
     QString why;
-    const QByteArray header = error.isEmpty() ? MessageFiles::headerOf(head, &why) : QByteArray();
+    const QByteArray header = MessageFiles::headerOf(file.read(kBound + 1), &why);
     if (header.isEmpty())
         ++out.totals.refused;
     else
         out.add(header);
 }
 
-// A file of a folder: an mbox among them (a mail program's folder of
-// mailboxes) gives every message it holds, not just its first.
-void readFile(const QString &path, Batches &out)
+void readOpened(QFile &file, Batches &out)
 {
-    QFile file(path);
-    if (file.open(QIODevice::ReadOnly) && file.peek(5) == "From ")
+    if (file.peek(5) == "From ")
         readMbox(file, out);
     else
-        readOne(path, out);
+        readOne(file, out);
+}
+
+// A file of a folder: an mbox among them (a mail program's folder of
+// mailboxes) gives every message it holds, not just its first. Only plain
+// files are opened: a link to a pipe or a device would wait for ever.
+void readFile(const QString &path, Batches &out)
+{
+    if (!QFileInfo(path).isFile())
+        return;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        if (out.totals.unreadable++ == 0)
+            out.totals.unreadableWhy = file.errorString();
+        return;
+    }
+    readOpened(file, out);
 }
 
 } // namespace
@@ -198,6 +201,13 @@ MessageFiles::Totals MessageFiles::read(const QString &path, const Take &take)
         if (folders.isEmpty())
             folders << path;
         for (const QString &folder : folders) {
+            // An empty listing is all QDir gives for a folder it may not
+            // read: told apart here, it is no folder without mail.
+            const QFileInfo listed(folder);
+            if (!listed.isReadable() || !listed.isExecutable()) {
+                out.totals.error = QStringLiteral("the folder \"%1\" cannot be listed").arg(folder);
+                break;
+            }
             const QStringList names = QDir(folder).entryList(QDir::Files, QDir::Name);
             for (const QString &name : names) {
                 if (!out.going())
@@ -213,10 +223,7 @@ MessageFiles::Totals MessageFiles::read(const QString &path, const Take &take)
         out.totals.error = file.errorString();
         return out.totals;
     }
-    if (file.peek(5) == "From ")
-        readMbox(file, out);
-    else
-        readOne(path, out);
+    readOpened(file, out);
     out.handOn();
     return out.totals;
 }

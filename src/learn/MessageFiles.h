@@ -14,6 +14,8 @@ namespace MessageFiles {
 // What read() went through.
 struct Totals {
     int refused = 0; // messages not read: no header end within the bound, a NUL byte, nothing at all
+    int unreadable = 0; // files of a folder that could not be opened
+    QString unreadableWhy; // the first of them's error
     QString error; // set when the path could not be read at all
 };
 

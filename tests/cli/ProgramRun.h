@@ -25,6 +25,7 @@ struct ProgramStart {
     // Every file write of the program past this many bytes fails, as on a
     // full disk.
     rlim_t fileSizeLimit = RLIM_INFINITY;
+    QByteArray input; // on standard input, which then ends
 };
 
 // Waits in the event loop, so that servers in the test's own process keep
@@ -48,6 +49,9 @@ inline ProgramResult runProgram(const QStringList &arguments, ProgramStart start
     }
     QSignalSpy finished(&process, &QProcess::finished);
     process.start(QStringLiteral(TRELVIK_BINARY), arguments);
+    if (!start.input.isEmpty())
+        process.write(start.input);
+    process.closeWriteChannel();
     if (!finished.wait(60'000)) {
         process.kill();
         process.waitForFinished(5'000);

@@ -25,7 +25,7 @@ using Result = ProgramResult;
 Result trelvik(const QStringList &arguments, QProcessEnvironment env = QProcessEnvironment::systemEnvironment(),
                const QString &workingFolder = {}, rlim_t fileSizeLimit = RLIM_INFINITY)
 {
-    return runProgram(arguments, {std::move(env), workingFolder, fileSizeLimit});
+    return runProgram(arguments, {std::move(env), workingFolder, fileSizeLimit, {}});
 }
 
 QByteArray contents(const QString &path)

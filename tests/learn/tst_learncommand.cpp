@@ -18,6 +18,8 @@
 #include <QJsonArray>
 #include <QtTest>
 
+#include <sys/stat.h>
+
 namespace {
 
 bool write(const QString &path, const QByteArray &bytes)
@@ -147,6 +149,29 @@ private Q_SLOTS:
         const ProgramResult refused = runProgram({QStringLiteral("--learn-spam"), file});
         QCOMPARE(refused.code, 1);
         QVERIFY2(refused.out.contains("1 could not be read as mail"), refused.out.constData());
+    }
+
+    // A message piped in is read from the handle that was peeked at; in a
+    // folder, a link to a pipe is no message and is never opened (that
+    // would wait for a writer for ever).
+    void pipesAndLinksToThem()
+    {
+        ProgramStart piped;
+        piped.input = spam(7);
+        const ProgramResult fromPipe = runProgram({QStringLiteral("--learn-spam"), QStringLiteral("/dev/stdin")},
+                                                  piped);
+        QCOMPARE(fromPipe.code, 0);
+        QVERIFY2(fromPipe.out.startsWith("Learned 1 messages"), fromPipe.out.constData());
+
+        const QString maildir = m_home.path() + QStringLiteral("/linked");
+        QVERIFY(QDir().mkpath(maildir + QStringLiteral("/cur")));
+        QVERIFY(write(maildir + QStringLiteral("/cur/1.eml"), ham(7)));
+        const QByteArray fifo = QFile::encodeName(m_home.path() + QStringLiteral("/fifo"));
+        QCOMPARE(mkfifo(fifo.constData(), 0600), 0);
+        QVERIFY(QFile::link(QString::fromLocal8Bit(fifo), maildir + QStringLiteral("/cur/2.eml")));
+        const ProgramResult linked = runProgram({QStringLiteral("--learn-ham"), maildir});
+        QCOMPARE(linked.code, 0);
+        QVERIFY2(linked.out.startsWith("Learned 1 messages"), linked.out.constData());
     }
 
     // Over POP3 the timer's --delete leaves learned spam on the server for
