@@ -1,5 +1,6 @@
 // The checks the option table declares, and the Options they give.
 #include "OptionTable.h"
+#include "StringHelpers.h"
 
 #include <QCommandLineParser>
 #include <algorithm>
@@ -68,7 +69,7 @@ QString valueProblem(const Row &row, const QString &value)
             return QStringLiteral("--%1 needs a file name.").arg(nameOf(row));
         break;
     case Value::ProfileName:
-        if (value.trimmed().isEmpty())
+        if (TrimSpaces(value).isEmpty())
             return QStringLiteral("--%1 needs a profile name.").arg(nameOf(row));
         break;
     case Value::Seconds:
@@ -132,7 +133,10 @@ void store(const Row &row, const QString &value, CommandLine::Options *options)
         options->*row.text = fingerprint(value);
         break;
     case Value::ProfileName:
-        options->*row.text = value.trimmed();
+        // Trimmed as the window trims a new profile's name, and no more: a
+        // name may end in another kind of space, and must not reach the
+        // profile without it.
+        options->*row.text = TrimSpaces(value);
         break;
     default:
         options->*row.text = value;
@@ -149,6 +153,15 @@ QString firstProblem(const QList<const Row *> &given, Check check)
             return why;
     }
     return QString();
+}
+
+// A file or folder given twice: all but the last would go unread, unsaid.
+QString repeatedProblem(const Row &row, const QCommandLineParser &parser)
+{
+    const qsizetype times = row.value == Value::FileName ? parser.values(nameOf(row)).size() : 1;
+    if (times < 2)
+        return QString();
+    return QStringLiteral("--%1 takes one file or folder a run, not %2.").arg(nameOf(row)).arg(times);
 }
 
 // Every action, as a refusal names them: "--check, --watch ... or --classify".
@@ -182,6 +195,8 @@ bool read(const QCommandLineParser &parser, CommandLine::Options *options, const
         *why = QStringLiteral("Unexpected argument \"%1\".").arg(parser.positionalArguments().constFirst());
     if (why->isEmpty())
         *why = firstProblem(given, [&parser](const Row &row) { return usageProblem(row, parser); });
+    if (why->isEmpty())
+        *why = firstProblem(given, [&parser](const Row &row) { return repeatedProblem(row, parser); });
     if (why->isEmpty() && actions.isEmpty())
         *why = QStringLiteral("Say what to do: %1.").arg(actionNames(QStringLiteral("or")));
     if (why->isEmpty() && actions.size() > 1)

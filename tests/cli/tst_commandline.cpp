@@ -391,6 +391,12 @@ void TestCommandLine::failuresHaveTheirExitCodes_data()
         << QStringList{u"--check"_s, u"--timeout=10s"_s} << u"secret"_s << false << 2;
     QTest::newRow("--timeout past a day")
         << QStringList{u"--check"_s, u"--timeout"_s, u"86401"_s} << u"secret"_s << false << 2;
+    // Trimmed of spaces as the window trims a new name, and no more: this
+    // is another profile than "Work".
+    QTest::newRow("a name ending in a no-break space")
+        << QStringList{u"--check"_s, u"--profile"_s, u" Work\u00a0"_s} << u"secret"_s << false << 3;
+    QTest::newRow("a folder to learn given twice")
+        << QStringList{u"--learn-spam"_s, u"a"_s, u"--learn-spam"_s, u"b"_s} << u"secret"_s << false << 2;
     QTest::newRow("history of an unknown profile")
         << QStringList{u"--history"_s, u"--profile"_s, u"Nope"_s} << u"secret"_s << false << 3;
     // With --json a failure is one JSON document too.
