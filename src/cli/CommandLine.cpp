@@ -145,7 +145,7 @@ int runCommand(const QStringList &arguments, const LockTaker &takeLock)
     Options options;
     const OptionTable::Row *action = nullptr;
     QString why;
-    if (!OptionTable::read(parser, &options, &action, &why)) {
+    if (!OptionTable::read(parser, arguments, &options, &action, &why)) {
         ConsoleOutput::error(why + QStringLiteral(" (see trelvik --help)"));
         return ExitCode::Usage;
     }

@@ -88,11 +88,19 @@ QString valueProblem(const Row &row, const QString &value)
     return QString();
 }
 
+// Whether the value was joined to its option with "=": given so on purpose,
+// even where it looks like an option (a profile named "-h").
+bool joinedValue(const Row &row, const QString &value, const QStringList &arguments)
+{
+    const QString joined = u'-' + nameOf(row) + u'=' + value;
+    return arguments.contains(joined) || arguments.contains(u'-' + joined);
+}
+
 // An option taken as the value of the one before it ("--classify --json
 // FILE"): the parser gives the word after an option to it, whatever it is.
-QString swallowedOption(const Row &row, const QString &value)
+QString swallowedOption(const Row &row, const QString &value, const QStringList &arguments)
 {
-    if (row.value == Value::None || !value.startsWith(u'-'))
+    if (row.value == Value::None || !value.startsWith(u'-') || joinedValue(row, value, arguments))
         return QString();
     if (!find(QStringView(value).mid(value.startsWith(QLatin1String("--")) ? 2 : 1)))
         return QString();
@@ -178,7 +186,8 @@ QString actionNames(const QString &lastJoin)
 
 } // namespace
 
-bool read(const QCommandLineParser &parser, CommandLine::Options *options, const Row **action, QString *why)
+bool read(const QCommandLineParser &parser, const QStringList &arguments, CommandLine::Options *options,
+          const Row **action, QString *why)
 {
     QList<const Row *> given;
     QList<const Row *> actions;
@@ -190,7 +199,7 @@ bool read(const QCommandLineParser &parser, CommandLine::Options *options, const
         }
     }
     // First: a swallowed option leaves a stray word behind, and is the mistake to name.
-    *why = firstProblem(given, [&parser](const Row &row) { return swallowedOption(row, valueOf(parser, row)); });
+    *why = firstProblem(given, [&](const Row &row) { return swallowedOption(row, valueOf(parser, row), arguments); });
     if (why->isEmpty() && !parser.positionalArguments().isEmpty())
         *why = QStringLiteral("Unexpected argument \"%1\".").arg(parser.positionalArguments().constFirst());
     if (why->isEmpty())

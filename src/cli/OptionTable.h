@@ -3,6 +3,7 @@
 #include "CommandLine.h"
 
 #include <QString>
+#include <QStringList>
 #include <span>
 
 class QCommandLineParser;
@@ -58,7 +59,9 @@ const Row *find(QStringView name);
 void addTo(QCommandLineParser &parser);
 
 // The options the parsed arguments give, or false with the reason in *why
-// when they do not make a run.
-bool read(const QCommandLineParser &parser, CommandLine::Options *options, const Row **action, QString *why);
+// when they do not make a run. `arguments` are the ones parsed: they tell a
+// value joined to its option ("--profile=-x") from a word that follows it.
+bool read(const QCommandLineParser &parser, const QStringList &arguments, CommandLine::Options *options,
+          const Row **action, QString *why);
 
 } // namespace OptionTable

@@ -28,7 +28,7 @@ Read readArguments(const QStringList &arguments)
         return r;
     }
     const OptionTable::Row *action = nullptr;
-    r.ok = OptionTable::read(parser, &r.options, &action, &r.why);
+    r.ok = OptionTable::read(parser, arguments, &r.options, &action, &r.why);
     if (r.ok)
         r.action = QString::fromLatin1(action->name);
     return r;
@@ -94,6 +94,12 @@ void TestOptionTable::refusalsNameTheMistake_data()
                                              << u"--classify needs its path right after it, not \"--json\"."_s;
     QTest::newRow("one-dash option taken for a name") << QStringList{u"--check"_s, u"--profile"_s, u"-quiet"_s}
                                                       << u"--profile needs its name right after it, not \"-quiet\"."_s;
+    QTest::newRow("a name that looks like an option, joined to it")
+        << QStringList{u"--check"_s, u"--profile=-h"_s} << u"check"_s;
+    QTest::newRow("a path joined with one dash") << QStringList{u"-classify=--json"_s} << u"classify"_s;
+    QTest::newRow("joined to another option")
+        << QStringList{u"--check"_s, u"--timeout=--json"_s, u"--profile"_s, u"--json"_s}
+        << u"--profile needs its name right after it, not \"--json\"."_s;
     QTest::newRow("a path that only starts with a dash")
         << QStringList{u"--classify"_s, u"-"_s, u"--json"_s} << u"classify"_s;
     QTest::newRow("delete without check") << QStringList{u"--delete"_s} << u"--delete works only with --check."_s;
