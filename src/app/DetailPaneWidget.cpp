@@ -139,8 +139,3 @@ QStringList DetailPaneWidget::texts() const
 {
     return {m_sender, m_subject, lblDate->text(), lblPriority->text(), lblSize->text()};
 }
-
-QString DetailPaneWidget::ruleText() const
-{
-    return m_rule;
-}

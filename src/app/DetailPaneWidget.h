@@ -20,7 +20,6 @@ public:
     void showTexts(const QStringList &columns, const QString &rule = QString());
     void clear();
     QStringList texts() const; // Sender, Subject (whole), Date, Priority, Size
-    QString ruleText() const;
 
 protected:
     void resizeEvent(QResizeEvent *event) override;
