@@ -146,9 +146,8 @@ MailOutcome cmdFetch_Click(RunHost &host, RuleDatabase &rules, Dialer &dialer, c
 {
     WindowPerson person(host, profile.cancel, hooks);
     const MailRun::Target target{profile.settings, profile.name, profile.cancel, dialer, person};
-    const MailOutcome outcome =
-        MailRun::fetch(target, host.inboxModel(), host.recycleModel(),
-                       LearningClassifier::lazy(rules, profile.settings.learningName(profile.name)));
+    const MailOutcome outcome = MailRun::fetch(target, host.inboxModel(), host.recycleModel(),
+                                               LearningClassifier::lazy(rules, profile.learning));
     if (outcome == MailOutcome::Done)
         MailRun::settleUnconfirmed(target, rules, host.inboxModel(), host.recycleModel());
     return outcome;
@@ -157,13 +156,18 @@ MailOutcome cmdFetch_Click(RunHost &host, RuleDatabase &rules, Dialer &dialer, c
 void cmdConfirm_Click(RunHost &host, RuleDatabase &rules, Dialer &dialer, const RunProfile &profile,
                       const CertificateHooks &hooks)
 {
+    // Nothing to delete, so nothing emptied: the Inbox is no reviewed mail yet.
+    if (host.recycleModel().count() == 0)
+        return;
     WindowPerson person(host, profile.cancel, hooks);
     const MailRun::Target target{profile.settings, profile.name, profile.cancel, dialer, person};
-    const DeletionResult result = MailRun::emptyRecycleBin(target, host.recycleModel(), rules);
-    // What the server deleted was spam; the Inbox the user reviewed and left is good.
-    const bool finished = result.outcome() == MailOutcome::Done;
-    const QString failed = Lessons::fromEmpty(rules, profile.settings.learningName(profile.name), result.deleted,
-                                              finished ? &host.inboxModel() : nullptr);
+    QString failed;
+    // What the server deleted was spam; the Inbox the user reviewed and left
+    // is good. Learned before the run's report: those messages are gone.
+    MailRun::emptyRecycleBin(target, host.recycleModel(), rules, {}, [&](const DeletionResult &result) {
+        const bool finished = result.outcome() == MailOutcome::Done;
+        failed = Lessons::fromEmpty(rules, profile.learning, result.deleted, finished ? &host.inboxModel() : nullptr);
+    });
     if (!failed.isEmpty())
         host.setStatusText(QStringLiteral("The emptied messages were not learned from: ") + failed);
 }
@@ -171,7 +175,7 @@ void cmdConfirm_Click(RunHost &host, RuleDatabase &rules, Dialer &dialer, const 
 QString mnuLearnFromServer_Click(RunHost &host, RuleDatabase &rules, Dialer &dialer, const RunProfile &profile,
                                  const CertificateHooks &hooks)
 {
-    LessonTaker taker(rules, profile.name, profile.settings.learningName(profile.name));
+    LessonTaker taker(rules, profile.name, profile.learning);
     QString stored;
     if (!taker.load(&stored))
         return QStringLiteral("The lessons could not be read: ") + stored;

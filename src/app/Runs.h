@@ -33,18 +33,21 @@ struct CertificateHooks {
 
 // The profile a run works on, by name, and the flag its Cancel raises. A
 // password asked for and a certificate trusted during the run land in the
-// record, so that the next run has them too.
+// record, so that the next run has them too. `learning` is the learned pool
+// whose verdicts a fetch shows and which an Empty teaches.
 struct RunProfile {
     ProfileSettingsRecord &settings;
     QString name;
     CancelFlag &cancel;
+    QString learning;
 };
 
 // The fetch's outcome: Done when every listed message was read and the
 // session ended well.
 MailOutcome cmdFetch_Click(RunHost &host, RuleDatabase &rules, Dialer &dialer, const RunProfile &profile,
                            const CertificateHooks &hooks = {});
-// Deletions are recorded in the deletion history of `rules`.
+// Deletions are recorded in the deletion history of `rules`. An empty
+// Recycle Bin leaves the server, and the learning, alone.
 void cmdConfirm_Click(RunHost &host, RuleDatabase &rules, Dialer &dialer, const RunProfile &profile,
                       const CertificateHooks &hooks = {});
 

@@ -99,8 +99,7 @@ void frmMain::buildPanes()
                                *m_recycle, *m_rules, *m_details, this);
     m_lists = new MessageLists(lsvInbox, lsvRecycle, *m_inbox, *m_recycle, m_menus, *m_folders, *m_details, this);
     m_lists->setLessonSink([this](const QList<MessageEntry> &moved, bool toRecycleBin) {
-        const QString failed = Lessons::fromMoves(m_ruleDb, m_profile->settings().learningName(m_profile->name()),
-                                                  moved, toRecycleBin);
+        const QString failed = Lessons::fromMoves(m_ruleDb, listsLearning(), moved, toRecycleBin);
         // A box, not the status bar: the command that moved the rows writes
         // its own summary there next.
         if (!failed.isEmpty())
@@ -283,6 +282,7 @@ int frmMain::recycleBinRowCount() const
 
 void frmMain::clearMessageLists()
 {
+    m_listsLearning.clear();
     m_inbox->clear();
     m_recycle->clear();
     m_status->clear();
@@ -303,7 +303,13 @@ CertificatePrompt certificatePrompt(QWidget *parent)
 
 Runs::RunProfile frmMain::currentRunProfile()
 {
-    return {m_profile->settings(), m_profile->name(), Global::CancelRequested()};
+    return {m_profile->settings(), m_profile->name(), Global::CancelRequested(),
+            m_profile->settings().learningName(m_profile->name())};
+}
+
+QString frmMain::listsLearning()
+{
+    return m_listsLearning.isEmpty() ? currentRunProfile().learning : m_listsLearning;
 }
 
 Runs::CertificateHooks frmMain::certificateHooks()
@@ -334,8 +340,11 @@ Runs::CertificateHooks frmMain::certificateHooks()
 // as a seeing user glances at it.
 void frmMain::cmdFetch_Click()
 {
+    const Runs::RunProfile profile = currentRunProfile();
+    // Set before the run: the fetch empties the lists first.
+    m_listsLearning = profile.learning;
     // A finished fetch says what it brought, not merely that the session ended.
-    if (Runs::cmdFetch_Click(*this, m_ruleDb, *m_dialer, currentRunProfile(), certificateHooks()) == MailOutcome::Done)
+    if (Runs::cmdFetch_Click(*this, m_ruleDb, *m_dialer, profile, certificateHooks()) == MailOutcome::Done)
         setStatusText(fetchedText(m_inbox->count(), m_recycle->count()));
     StatusBar1->announce();
 }
@@ -354,7 +363,9 @@ QString frmMain::fetchedText(int inbox, int recycleBin)
 
 void frmMain::cmdConfirm_Click()
 {
-    Runs::cmdConfirm_Click(*this, m_ruleDb, *m_dialer, currentRunProfile(), certificateHooks());
+    Runs::RunProfile profile = currentRunProfile();
+    profile.learning = listsLearning();
+    Runs::cmdConfirm_Click(*this, m_ruleDb, *m_dialer, profile, certificateHooks());
     StatusBar1->announce();
 }
 

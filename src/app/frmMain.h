@@ -116,6 +116,9 @@ private:
     Runs::CertificateHooks certificateHooks();
     // The profile the runs work on.
     Runs::RunProfile currentRunProfile();
+    // The learned pool the lists' verdicts came from: their moves and their
+    // Empty teach it, even where the profile's sharing changed since the fetch.
+    QString listsLearning();
     // The design's texts measured in the fonts they are drawn with.
     static QList<MainLayout::TextFit> designTexts();
     void buildControls();
@@ -135,6 +138,7 @@ private:
 
     QWidget *m_client = nullptr;
     CurrentProfile *m_profile = nullptr;
+    QString m_listsLearning; // set by a fetch; empty: the profile's own
     ProfileBarWidget *m_profileBar = nullptr;
     QFrame *shpTreeview = nullptr;
     FolderTreeWidget *TreeView = nullptr;

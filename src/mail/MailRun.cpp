@@ -89,10 +89,13 @@ DeletionJournal journalOf(const Target &target, RuleDatabase &rules)
     return historyJournal(rules, target.name, [&person](const QString &error) { person.historyTrouble(error); });
 }
 
-DeletionResult emptyIn(const Target &target, MessageRows &recycle, RuleDatabase &rules, const SessionOptions &options)
+DeletionResult emptyIn(const Target &target, MessageRows &recycle, RuleDatabase &rules, const SessionOptions &options,
+                       const Settled &settled = {})
 {
     DeletionResult result = EmptyRecycleBin(target.person.status(), recycle, target.settings, target.cancel, options,
                                             journalOf(target, rules));
+    if (settled)
+        settled(result);
     reported(result.result, target.person);
     return result;
 }
@@ -179,14 +182,15 @@ MailOutcome fetch(const Target &target, MessageRows &inbox, MessageRows &recycle
     });
 }
 
-DeletionResult emptyRecycleBin(const Target &target, MessageRows &recycle, RuleDatabase &rules, SessionOptions options)
+DeletionResult emptyRecycleBin(const Target &target, MessageRows &recycle, RuleDatabase &rules, SessionOptions options,
+                               const Settled &settled)
 {
     DeletionResult result;
     if (recycle.count() == 0)
         return result;
     result.notDeleted = recycle.count();
     result.result.kind = connected(target, ProgressKind::EmptyRecycleBin, options, [&] {
-        result = emptyIn(target, recycle, rules, options);
+        result = emptyIn(target, recycle, rules, options, settled);
         return result.outcome();
     });
     return result;

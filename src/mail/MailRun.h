@@ -4,6 +4,7 @@
 #include "MailOperations.h"
 #include "RunPerson.h"
 
+#include <functional>
 #include <optional>
 
 class CancelFlag;
@@ -44,9 +45,12 @@ MailOutcome fetch(const Target &target, MessageRows &inbox, MessageRows &recycle
 
 // Empty Recycle Bin, the deletions recorded in the history of `rules`.
 // Nothing happens when the list is empty. What it has to tell has been
-// reported to the person.
+// reported to the person. `settled` hears what the server did before the
+// person is told: what the caller keeps of it is kept, even if the program
+// ends while the report is open.
+using Settled = std::function<void(const DeletionResult &)>;
 DeletionResult emptyRecycleBin(const Target &target, MessageRows &recycle, RuleDatabase &rules,
-                               SessionOptions options = {});
+                               SessionOptions options = {}, const Settled &settled = {});
 
 // The fetch, then (with `andEmpty`, when it ended well) the emptying of the
 // Recycle Bin it filled, in the same session: one connection, one login, the

@@ -1102,6 +1102,40 @@ private Q_SLOTS:
         QCOMPARE(learned(u"Home"_s), 0);
     }
 
+    // The lists' lessons go where their fetch's verdicts came from: a move
+    // back after the profile began sharing takes the move's lesson back,
+    // and teaches no pool the opposite.
+    void movesTeachThePoolTheirFetchUsed()
+    {
+        Window t;
+        addProfile(u"Work"_s);
+        QVERIFY(t.load());
+        testsupport::ScriptedPop3Server server;
+        QVERIFY(server.listen());
+        server.greet().login().stat(1).uidl({"u-7f"}).listAll({100}).top(1, "From: bob@ok.example\r\n").quit();
+        ProfileSettingsRecord settings;
+        settings.EmailHost = u"127.0.0.1"_s;
+        settings.EmailPort = QString::number(server.port());
+        settings.EmailUserid = u"user"_s;
+        settings.EmailPassword = u"secret"_s;
+        t.w.currentProfile().settings() = settings;
+        t.w.cmdFetch_Click();
+        VERIFY_SCRIPT(server);
+        const auto lessons = [&t](const QString &pool) {
+            Learner learner(t.w.ruleDatabase(), pool);
+            return learner.load(nullptr) ? int(learner.model().spamMessages() + learner.model().hamMessages()) : -1;
+        };
+        t.select(kInbox, {0});
+        t.w.menus().mnuMoveToRecycle->trigger();
+        QCOMPARE(lessons(u"Work"_s), 1);
+        settings.ShareLearning = u"1"_s;
+        t.w.currentProfile().set(u"Work"_s, settings);
+        t.select(kRecycle, {0});
+        t.w.menus().mnuMoveToInbox->trigger();
+        QCOMPARE(lessons(u"Work"_s), 0);
+        QCOMPARE(lessons(u"\\shared"_s), 0);
+    }
+
     // After an import only the moves that happened are named.
     void importNamesOnlyWhatMoved_data()
     {

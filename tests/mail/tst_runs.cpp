@@ -101,6 +101,7 @@ private Q_SLOTS:
     void failingDialUp_data();
     void failingDialUp();
     void deleteRun();
+    void emptyLearnsBeforeItReports();
     void closeBoxActsAsCancel();
     void certificateHooks();
     void unreadablePasswordAsked_data();
@@ -110,7 +111,10 @@ private Q_SLOTS:
     void emptyTeachesWhatTheUserDecided();
 
 private:
-    Runs::RunProfile runProfile() { return {f->settings, profileName, Global::CancelRequested()}; }
+    Runs::RunProfile runProfile()
+    {
+        return {f->settings, profileName, Global::CancelRequested(), f->settings.learningName(profileName)};
+    }
 
     testsupport::TempHome home;
     RuleDatabase rules{home.appDataFolder()};
@@ -174,11 +178,17 @@ void TestRuns::unknownSecurityRefusedBeforeDialling()
 void TestRuns::emptyRecycleBinDoesNothing()
 {
     f->settings.EmailHost.clear(); // not even the profile box
+    // Nor is the Inbox learned as reviewed good mail: nothing was emptied.
+    f->inbox.append(entry(QStringLiteral("unread@x.example"), 1));
+    profileName = QStringLiteral("Nothing emptied");
     Runs::cmdConfirm_Click(*host, rules, dialer, runProfile());
     VERIFY_BOXES(f->boxes);
     QVERIFY(f->status.events.isEmpty());
     QVERIFY(dialer.calls.isEmpty());
     QCOMPARE(f->server.connections(), 0);
+    Learner learner(rules, profileName);
+    QVERIFY(learner.load(nullptr));
+    QCOMPARE(learner.model().hamMessages(), 0u);
 }
 
 void TestRuns::fetchRun()
@@ -247,6 +257,36 @@ void TestRuns::deleteRun()
     QCOMPARE(f->status.events.mid(0, 1), QStringList{"select:Recycle Bin"});
     QCOMPARE(f->recycle.count(), 0);
     QCOMPARE(f->inbox.count(), 1);
+}
+
+// The messages the server deleted are learned before the run's report is
+// shown: a program ended while it is open loses no lesson, for the
+// messages are gone.
+void TestRuns::emptyLearnsBeforeItReports()
+{
+    f->recycle.append(entry(QStringLiteral("b@x.example"), 2, QStringLiteral("u2")));
+    f->recycle.append(entry(QStringLiteral("a@x.example"), 1, QStringLiteral("u1")));
+    f->server.greet()
+        .login()
+        .uidl({"u1", "u2"})
+        .top(1, "From: a@x.example\r\n")
+        .top(2, "From: someone.else@x.example\r\n")
+        .dele(1)
+        .quit();
+    profileName = QStringLiteral("Learns first");
+    QStringList seen; // each box, with the spam learned when it showed
+    const MessageBox::Handler previous = MessageBox::setHandler([&](const MessageBox::Request &box) {
+        Learner learner(rules, profileName);
+        seen << box.text.section(QLatin1Char('\n'), 0, 0) + QStringLiteral(" | learned ")
+                + QString::number(learner.load(nullptr) ? learner.model().spamMessages() : 99);
+        return MessageBox::Result::Ok;
+    });
+    Runs::cmdConfirm_Click(*host, rules, dialer, runProfile());
+    MessageBox::setHandler(previous);
+    VERIFY_SCRIPT(f->server);
+    QCOMPARE(seen,
+             QStringList{QStringLiteral("1 of 2 messages could not be deleted on the server (refused, or changed "
+                                        "since the fetch); it stays in the Recycle Bin. | learned 1")});
 }
 
 void TestRuns::closeBoxActsAsCancel()
