@@ -4,6 +4,7 @@
 #include "SenderAddress.h"
 #include "SieveSpellings.h"
 
+#include <algorithm>
 #include <functional>
 #include <optional>
 
@@ -340,6 +341,12 @@ Mapping map(const QString &value, const SieveCapabilities &capabilities)
     if (value.contains(QLatin1String("${"))) {
         return {{}, QStringLiteral("it holds \"${\", which the server reads as the start of an encoded character"), {}};
     }
+    // A line break or other control in a string makes the whole script
+    // unreadable to the server; no header it compares holds one (a tab aside).
+    const bool control = std::any_of(value.cbegin(), value.cend(),
+                                     [](QChar c) { return (c.unicode() < 0x20 && c != u'\t') || c.unicode() == 0x7F; });
+    if (control)
+        return {{}, QStringLiteral("it holds a line break or another control character, which no header holds"), {}};
     Mapping m = mapped(value);
     for (const QString &extension : std::as_const(m.extensions)) {
         if (!capabilities.has(extension)) {

@@ -125,8 +125,15 @@ void mapRules(const QStringList &filter, const QStringList &exempted, const Siev
 
 // Everything below the header comment.
 QString scriptBody(const ListTests tests[2], QSet<QString> needed, const QList<LeftOut> &leftOut,
-                   const QString &junkFolder, qsizetype rules)
+                   const SieveCapabilities &capabilities, const QString &junkFolder, qsizetype rules)
 {
+    // An exempted match ends this script and no other: a user's own script
+    // that includes it goes on filing the message ("stop" would end that
+    // one too). Alone, "return" ends it as "stop" does, and the message is kept.
+    const bool included = capabilities.has(u"include");
+    const bool exempted = !tests[0].sender.isEmpty() || !tests[0].anywhere.isEmpty();
+    if (included && exempted)
+        needed.insert(QStringLiteral("include"));
     const bool sender = !tests[0].sender.isEmpty() || !tests[1].sender.isEmpty();
     if (sender) {
         for (const char *e : {"relational", "comparator-i;ascii-numeric", "regex", "variables"})
@@ -141,9 +148,12 @@ QString scriptBody(const ListTests tests[2], QSet<QString> needed, const QList<L
     if (sender)
         body += QLatin1String(kSenderPrelude) + u'\n';
     const QString junk = SieveRuleMapping::quoted(junkFolder);
-    const QString actions[2] = {QStringLiteral("keep; stop;"), QStringLiteral("fileinto %1; stop;").arg(junk)};
+    const QString actions[2] = {included ? QStringLiteral("return;") : QStringLiteral("keep; stop;"),
+                                QStringLiteral("fileinto %1; stop;").arg(junk)};
     const QString headings[2] =
-        {QStringLiteral("# Exempted list: a match keeps the message and ends the script.\n"),
+        {included ? QStringLiteral("# Exempted list: a match keeps the message from the filter list and ends this "
+                                   "script; a script that includes it goes on.\n")
+                  : QStringLiteral("# Exempted list: a match keeps the message and ends the script.\n"),
          QStringLiteral("\n# Filter list: a match files the message into %1 and ends the script.\n").arg(junk)};
     for (int l = 0; l < 2; ++l) {
         body += headings[l];
@@ -172,7 +182,8 @@ Script generate(const QStringList &filter, const QStringList &exempted, const Op
     QSet<QString> needed{QStringLiteral("fileinto")};
     ListTests tests[2];
     mapRules(filter, exempted, options.capabilities, &script, tests, &needed);
-    const QString body = scriptBody(tests, needed, script.leftOut, options.junkFolder, filter.size() + exempted.size());
+    const QString body = scriptBody(tests, needed, script.leftOut, options.capabilities, options.junkFolder,
+                                    filter.size() + exempted.size());
 
     const QDateTime made = options.made.isValid() ? options.made : QDateTime::currentDateTimeUtc();
     script.digest = digestOf(body);

@@ -19,7 +19,7 @@ namespace SieveScript {
 // The name the script has on the server.
 inline constexpr const char *kName = "trelvik";
 // Raised when what the script says changes.
-inline constexpr int kGeneratorVersion = 1;
+inline constexpr int kGeneratorVersion = 2;
 
 struct Options {
     SieveCapabilities capabilities = SieveCapabilities::typical();

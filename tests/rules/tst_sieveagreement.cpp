@@ -147,7 +147,7 @@ void TestSieveAgreement::initTestCase()
         }
     }
     QStringList lines = m_script.text.split(u'\n');
-    static const QRegularExpression action(QStringLiteral("\\{ (keep|fileinto \"Junk\"); stop; \\}$"));
+    static const QRegularExpression action(QStringLiteral("\\{ (return;|(keep|fileinto \"Junk\"); stop;) \\}$"));
     int current = -1;
     for (QString &line : lines) {
         const QString trimmed = line.trimmed();

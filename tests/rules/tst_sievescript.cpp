@@ -93,6 +93,9 @@ void TestSieveScript::mapping_data()
     QTest::newRow("encoded-character opener") << "Subject: *${hex:41}*"
                                               << ""
                                               << "${";
+    QTest::newRow("carriage return, as an import can give") << "Subject: *a\rb*"
+                                                            << ""
+                                                            << "control character";
 }
 
 void TestSieveScript::mapping()
@@ -152,14 +155,22 @@ void TestSieveScript::asciiLettersOtherCharactersFoldTo()
     QCOMPARE(letters, QStringLiteral("afhijklnstwy"));
 }
 
+// An exempted match ends Trelvik's script alone where it can be included:
+// the user's own script that includes it still files the message.
 void TestSieveScript::listsInOrder()
 {
-    const SieveScript::Script script = SieveScript::generate({QStringLiteral("Subject: *x*")},
-                                                             {QStringLiteral("Subject: *y*")}, {});
-    const qsizetype keep = script.text.indexOf(QLatin1String("{ keep; stop; }"));
-    const qsizetype junk = script.text.indexOf(QLatin1String("{ fileinto \"Junk\"; stop; }"));
-    QVERIFY(keep > 0 && junk > keep);
-    QVERIFY(!script.text.contains(QLatin1String("discard")));
+    SieveScript::Options withoutInclude;
+    withoutInclude.capabilities.extensions = {QStringLiteral("fileinto")};
+    for (const auto &[options, keep] : {std::pair{SieveScript::Options{}, QLatin1String("{ return; }")},
+                                        std::pair{withoutInclude, QLatin1String("{ keep; stop; }")}}) {
+        const SieveScript::Script script = SieveScript::generate({QStringLiteral("Subject: *x*")},
+                                                                 {QStringLiteral("Subject: *bc*")}, options);
+        const qsizetype kept = script.text.indexOf(keep);
+        const qsizetype junk = script.text.indexOf(QLatin1String("{ fileinto \"Junk\"; stop; }"));
+        QVERIFY2(kept > 0 && junk > kept, qPrintable(script.text));
+        QCOMPARE(script.text.contains(QLatin1String("\"include\"")), keep.startsWith(QLatin1String("{ return")));
+        QVERIFY(!script.text.contains(QLatin1String("discard")));
+    }
 }
 
 void TestSieveScript::extensionsOnlyAsAnnounced()
