@@ -103,7 +103,7 @@ Report run(Action action, const MailRun::Target &target, const QStringList &filt
 QString includeChange(const QString &script)
 {
     const QStringList before = linesOf(script);
-    const QStringList after = linesOf(SieveInclude::add(script, kName));
+    const QStringList after = linesOf(QString::fromUtf8(SieveInclude::add(script.toUtf8(), kName)));
     qsizetype same = 0;
     while (same < before.size() && same < after.size() && before.at(same) == after.at(same))
         ++same;

@@ -2,32 +2,38 @@
 
 #include "SieveParser.h"
 
-#include <QStringList>
+#include <QByteArrayList>
+#include <QByteArrayView>
 
 namespace SieveInclude {
 
 namespace {
 
-const QString kBegin = QStringLiteral("# Added by Trelvik: its rules run first. Removed with them.\n");
-const QString kEnd = QStringLiteral("# End of the lines added by Trelvik.\n");
+const QByteArray kBegin = "# Added by Trelvik: its rules run first. Removed with them.\n";
+const QByteArray kEnd = "# End of the lines added by Trelvik.\n";
 
-// The script's leading require commands: where the line after the last one
-// begins, and the extensions they name.
+// The script's leading require commands: where the lines go, and the
+// extensions they name.
 struct Requires {
     qsizetype end = 0;
-    QStringList extensions;
+    QByteArrayList extensions;
 };
 
-void skipSpace(const QString &s, qsizetype &i)
+bool isBlank(char c)
+{
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
+
+void skipSpace(const QByteArray &s, qsizetype &i)
 {
     while (i < s.size()) {
-        if (s.at(i).isSpace()) {
+        if (isBlank(s.at(i))) {
             ++i;
-        } else if (s.at(i) == u'#') {
-            while (i < s.size() && s.at(i) != u'\n')
+        } else if (s.at(i) == '#') {
+            while (i < s.size() && s.at(i) != '\n')
                 ++i;
-        } else if (s.mid(i, 2) == QLatin1String("/*")) {
-            const qsizetype close = s.indexOf(QLatin1String("*/"), i + 2);
+        } else if (s.mid(i, 2) == "/*") {
+            const qsizetype close = s.indexOf("*/", i + 2);
             i = close < 0 ? s.size() : close + 2;
         } else {
             return;
@@ -36,14 +42,14 @@ void skipSpace(const QString &s, qsizetype &i)
 }
 
 // A quoted string at i; false when there is none.
-bool readString(const QString &s, qsizetype &i, QString *out)
+bool readString(const QByteArray &s, qsizetype &i, QByteArray *out)
 {
-    if (i >= s.size() || s.at(i) != u'"')
+    if (i >= s.size() || s.at(i) != '"')
         return false;
     for (++i; i < s.size(); ++i) {
-        if (s.at(i) == u'\\' && i + 1 < s.size())
+        if (s.at(i) == '\\' && i + 1 < s.size())
             *out += s.at(++i);
-        else if (s.at(i) == u'"')
+        else if (s.at(i) == '"')
             return ++i, true;
         else
             *out += s.at(i);
@@ -52,79 +58,89 @@ bool readString(const QString &s, qsizetype &i, QString *out)
 }
 
 // One `require "x";` or `require ["x", "y"];` at i.
-bool readRequire(const QString &s, qsizetype &i, QStringList *extensions)
+bool readRequire(const QByteArray &s, qsizetype &i, QByteArrayList *extensions)
 {
-    if (s.mid(i, 7).compare(QLatin1String("require"), Qt::CaseInsensitive) != 0)
+    if (s.size() - i < 7 || qstrnicmp(s.constData() + i, "require", 7) != 0)
         return false;
     i += 7;
     skipSpace(s, i);
-    const bool list = i < s.size() && s.at(i) == u'[';
+    const bool list = i < s.size() && s.at(i) == '[';
     if (list)
         ++i;
     for (;;) {
         skipSpace(s, i);
-        QString name;
+        QByteArray name;
         if (!readString(s, i, &name))
             return false;
         extensions->append(name.toLower());
         skipSpace(s, i);
-        if (!list || i >= s.size() || s.at(i) != u',')
+        if (!list || i >= s.size() || s.at(i) != ',')
             break;
         ++i;
     }
-    if (list && (i >= s.size() || s.at(i++) != u']'))
+    if (list && (i >= s.size() || s.at(i++) != ']'))
         return false;
     skipSpace(s, i);
-    return i < s.size() && s.at(i++) == u';';
+    return i < s.size() && s.at(i++) == ';';
 }
 
-Requires leadingRequires(const QString &s)
+// Whether the rest of a line, after a require, is blanks or a # comment.
+bool onlyBlanksOrComment(QByteArrayView rest)
+{
+    qsizetype i = 0;
+    while (i < rest.size() && (rest[i] == ' ' || rest[i] == '\t' || rest[i] == '\r'))
+        ++i;
+    return i == rest.size() || rest[i] == '#';
+}
+
+Requires leadingRequires(const QByteArray &s)
 {
     Requires found;
     qsizetype i = 0;
     for (;;) {
         skipSpace(s, i);
         qsizetype at = i;
-        QStringList names;
+        QByteArrayList names;
         if (!readRequire(s, at, &names))
             return found;
         found.extensions += names;
-        // The rest of that line stays with it (a comment, say).
-        const qsizetype lineEnd = s.indexOf(u'\n', at);
-        found.end = lineEnd < 0 ? s.size() : lineEnd + 1;
+        // The rest of that line stays with it when it is a comment; anything
+        // else there (a bracket comment or a string running on) may span
+        // lines, so the lines go right after the semicolon, where the
+        // first marker, itself a comment, ends that line.
+        const qsizetype lineEnd = s.indexOf('\n', at);
+        found.end = lineEnd >= 0 && onlyBlanksOrComment(QByteArrayView(s).sliced(at, lineEnd - at)) ? lineEnd + 1 : at;
         i = at;
     }
 }
 
 } // namespace
 
-bool has(const QString &script)
+bool has(const QByteArray &script)
 {
     const qsizetype begin = script.indexOf(kBegin);
     return begin >= 0 && script.indexOf(kEnd, begin) >= 0;
 }
 
-QString add(const QString &script, const QString &name)
+QByteArray add(const QByteArray &script, const QString &name)
 {
     const Requires requires_ = leadingRequires(script);
-    QString block = kBegin;
-    if (!requires_.extensions.contains(QLatin1String("include")))
-        block += QStringLiteral("require \"include\";\n");
-    block += QStringLiteral("include :personal %1;\n").arg(QString::fromUtf8(SieveParser::string(name.toUtf8())));
+    QByteArray block = kBegin;
+    if (!requires_.extensions.contains("include"))
+        block += "require \"include\";\n";
+    block += "include :personal " + SieveParser::string(name.toUtf8()) + ";\n";
     block += kEnd;
-    QString out = script;
-    if (requires_.end > 0 && !out.at(requires_.end - 1).isSpace())
-        block.prepend(u'\n'); // the last require ended the file without a line break
+    QByteArray out = script;
     return out.insert(requires_.end, block);
 }
 
-std::optional<QString> remove(const QString &script)
+std::optional<QByteArray> remove(const QByteArray &script)
 {
     const qsizetype begin = script.indexOf(kBegin);
     const qsizetype end = begin < 0 ? -1 : script.indexOf(kEnd, begin);
     if (end < 0)
         return std::nullopt;
-    QString out = script;
+    QByteArray out = script;
     return out.remove(begin, end + kEnd.size() - begin);
 }
 

@@ -9,6 +9,7 @@ struct Scan {
     const SieveLimits &limits;
     qsizetype pos = 0;
     qsizetype plainBytes = 0; // bytes outside literals, against lineBytes
+    qsizetype literalBytes = 0; // the line's literals together, against literalBytes
 };
 
 bool isAtomChar(char c)
@@ -20,6 +21,10 @@ Frame quoted(Scan &s, SieveItem *item, QString *why)
 {
     QByteArray text;
     for (qsizetype i = s.pos + 1; i < s.buffer.size(); ++i) {
+        // Counted as it is scanned: a quote that never closes is no
+        // reason to read on.
+        if (s.plainBytes + i + 1 - s.pos > s.limits.lineBytes)
+            return Frame::TooLarge;
         const char c = s.buffer.at(i);
         if (c == '"') {
             s.plainBytes += i + 1 - s.pos;
@@ -58,7 +63,8 @@ Frame literal(Scan &s, SieveItem *item, QString *why)
         *why = QStringLiteral("a literal without a length");
         return Frame::Invalid;
     }
-    if (size > s.limits.literalBytes)
+    // Many literals on one line cost as much as one that large.
+    if (size > s.limits.literalBytes - s.literalBytes)
         return Frame::TooLarge;
     qsizetype start = close + 1;
     if (s.buffer.size() < start + 2)
@@ -73,6 +79,7 @@ Frame literal(Scan &s, SieveItem *item, QString *why)
     if (s.buffer.size() - start < size)
         return Frame::Incomplete;
     s.plainBytes += start - s.pos;
+    s.literalBytes += size;
     *item = {SieveItem::Kind::String, s.buffer.mid(start, size)};
     s.pos = start + size;
     return Frame::Complete;

@@ -13,11 +13,15 @@ struct SieveItem {
     QByteArray text;
 };
 
-// How far a server's line may go: its text outside literals, and one literal
-// (a whole script). Past either the conversation ends: memory stays bounded.
+// How far a server's line may go: its text outside literals, and its
+// literals together (a whole script); and what a session holds of lines
+// framed and not yet taken, in bytes and in items (each line counting as
+// one more). Past any the conversation ends: memory stays bounded.
 struct SieveLimits {
     qsizetype lineBytes = 64 * 1024;
     qsizetype literalBytes = 64 * 1024 * 1024;
+    qsizetype heldBytes = literalBytes + 2 * lineBytes;
+    qsizetype heldItems = heldBytes / 1024;
 };
 
 // A response as the protocol reads it: a status (OK, NO, BYE with an

@@ -7,12 +7,21 @@
 #include "LoginReplies.h"
 #include "ProfileRecord.h"
 
+#include <QDeadlineTimer>
+#include <algorithm>
+
 namespace {
 
 SieveLimits limitsOf(const SessionOptions &options)
 {
     SieveLimits limits;
+    limits.lineBytes = qMin(limits.lineBytes, options.replyLimitBytes);
     limits.literalBytes = qMin(limits.literalBytes, options.replyLimitBytes);
+    // A whole script on its line and the status after it; and items enough
+    // for a long listing, whose memory (a hundred bytes or so each beyond
+    // their text) stays within a tenth of the bytes.
+    limits.heldBytes = limits.literalBytes + 2 * limits.lineBytes;
+    limits.heldItems = qMax(qsizetype(64), limits.heldBytes / 1024);
     return limits;
 }
 
@@ -65,8 +74,19 @@ void SieveSession::frameResponses()
     while (!m_connection->isBroken()) {
         SieveResponse response;
         QString why;
+        const qsizetype before = m_connection->received().size();
         switch (SieveParser::take(m_connection->received(), m_limits, &response, &why)) {
         case SieveParser::Frame::Complete:
+            // What is held counts from the last time nothing was: a server
+            // that never ends an answer, or answers what was not asked,
+            // cannot make it grow without end.
+            if (m_arrived.isEmpty())
+                m_held = {};
+            m_held.bytes += before - m_connection->received().size();
+            m_held.items += 1 + response.items.size();
+            if (m_held.bytes > m_limits.heldBytes || m_held.items > m_limits.heldItems)
+                return lose(QStringLiteral("The server sent an answer longer than this program accepts, so the "
+                                           "connection was closed."));
             m_arrived.append(std::move(response));
             continue;
         case SieveParser::Frame::Incomplete:
@@ -266,8 +286,24 @@ MailResult SieveSession::startTls()
 
 void SieveSession::logout()
 {
-    if (m_connection->isOpen() && !m_connection->isBroken() && write("LOGOUT\r\n"))
-        (void)await(Wait::Status, MailConnection::CancelMode::Bounded);
+    if (m_connection->isOpen() && !m_connection->isBroken() && write("LOGOUT\r\n")) {
+        // Nothing hangs on the answer: a silent server is given the grace,
+        // not the inactivity limit, and one that trickles is left at its
+        // first arrival past the grace.
+        const WaitLimits usual{m_options.inactivityLimitMs, m_options.cancelGraceMs, m_options.cancelGraceBytes};
+        WaitLimits grace = usual;
+        grace.inactivityLimitMs = qMax(1, qMin(usual.inactivityLimitMs, usual.cancelGraceMs));
+        const QDeadlineTimer deadline(grace.inactivityLimitMs);
+        m_connection->watch(m_cancel, grace);
+        (void)m_connection->wait(
+            [this, &deadline] {
+                return deadline.hasExpired()
+                    || std::any_of(m_arrived.cbegin(), m_arrived.cend(),
+                                   [](const SieveResponse &r) { return r.isStatus(); });
+            },
+            MailConnection::CancelMode::Bounded);
+        m_connection->watch(m_cancel, usual);
+    }
     m_connection->close();
 }
 

@@ -109,5 +109,10 @@ private:
     SieveEndpoint m_endpoint;
     SieveLimits m_limits;
     QList<SieveResponse> m_arrived; // framed and not yet taken
+    struct Held {
+        qsizetype bytes = 0;
+        qsizetype items = 0;
+    };
+    Held m_held; // of m_arrived since it was last empty, against m_limits
     SieveServerInfo m_info;
 };

@@ -87,7 +87,7 @@ std::optional<Outcome> includeIn(SieveSession &session, const Status &status, QS
     SieveAnswer answer = session.getScript(name, &original);
     if (!answer.ok())
         return failed(session.refusal(answer, QStringLiteral("The server did not give the script \"%1\".").arg(name)));
-    const QByteArray changed = SieveInclude::add(QString::fromUtf8(original), kName).toUtf8();
+    const QByteArray changed = SieveInclude::add(original, kName);
     if (session.server().version.isEmpty()) {
         // A server before ManageSieve 1.0 has no CHECKSCRIPT; PUTSCRIPT checks.
     } else if (answer = session.checkScript(changed); !answer.ok()) {
@@ -187,7 +187,7 @@ MailResult status(SieveSession &session, const SieveScript::Script &script, Stat
         if (!answer.ok())
             return session.refusal(answer,
                                    QStringLiteral("The server did not give the script \"%1\".").arg(out->active));
-        out->included = SieveInclude::has(QString::fromUtf8(text));
+        out->included = SieveInclude::has(text);
     }
     if (script.text.isEmpty() && out->state != State::Edited)
         out->state = State::NoSieve;
@@ -258,13 +258,13 @@ Outcome remove(SieveSession &session)
         QByteArray text;
         if (a = session.getScript(now.active, &text); !a.ok())
             return failed(session.refusal(a, QStringLiteral("The server did not give \"%1\".").arg(now.active)));
-        const std::optional<QString> without = SieveInclude::remove(QString::fromUtf8(text));
+        const std::optional<QByteArray> without = SieveInclude::remove(text);
         if (!without)
             return refused(Refusal::Edited,
                            QStringLiteral("Trelvik's lines in \"%1\" were changed, so the script "
                                           "was left as it is.")
                                .arg(now.active));
-        const QByteArray restored = without->toUtf8();
+        const QByteArray restored = *without;
         if (a = session.putScript(now.active, restored); !a.ok())
             return failed(session.refusal(a,
                                           QStringLiteral("The server did not take \"%1\" back without Trelvik's "
