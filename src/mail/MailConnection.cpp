@@ -89,6 +89,15 @@ MailConnection::WaitEnd MailConnection::wait(const std::function<bool()> &met, C
         return WaitEnd::Met;
     if (m_broken)
         return WaitEnd::Failed;
+    // A connection the server closed already says nothing more: waiting on
+    // it would only sit out the inactivity limit. What came with the close
+    // may still be unread.
+    if (wasReached() && !isOpen()) {
+        readArrived();
+        if (met())
+            return WaitEnd::Met;
+        return m_broken ? WaitEnd::Failed : failedWait(End::Dropped);
+    }
     const bool cancelled = m_cancel && m_cancel->isSet();
     if (mode == CancelMode::Ends && cancelled)
         return WaitEnd::Cancelled;

@@ -87,6 +87,7 @@ public:
     virtual void readArrived() = 0;
 
     // Waits until `met` holds; it is checked first and after each arrival.
+    // On a connection the server closed already it fails at once.
     WaitEnd wait(const std::function<bool()> &met, CancelMode mode);
     // The protocol gives up on this conversation: what arrived is dropped,
     // nothing more is read, every wait fails with this text (title "Error"),

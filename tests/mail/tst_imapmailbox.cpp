@@ -23,6 +23,7 @@ private Q_SLOTS:
     void logins();
     void emptyMovesConfirmedRowsToJunk();
     void noUidplusIsToldAtTheEnd();
+    void copyAcceptedAfterCancelIsFinished();
     void renumberedFolderTouchesNothing_data();
     void renumberedFolderTouchesNothing();
     void removal_data();
@@ -375,6 +376,29 @@ void TestImapMailbox::noUidplusIsToldAtTheEnd()
     QVERIFY2(result.result.text.contains(QStringLiteral("left in INBOX marked as deleted")),
              qPrintable(result.result.text));
     QCOMPARE(s.status.statusText, QStringLiteral("Empty Recycle Bin: 2 messages moved to Indésirables"));
+}
+
+// Cancel while a server without MOVE copies: once the late copy is
+// accepted, the originals are still marked and expunged, and told as moved.
+void TestImapMailbox::copyAcceptedAfterCancelIsFinished()
+{
+    Session s;
+    s.loggedIn("IMAP4rev1 UIDPLUS");
+    s.script({kSelect, {"UID SEARCH UID 10,12 UNDELETED", {"* SEARCH 12 10"}, "OK"}});
+    s.server->expect("UID COPY 10,12 \"Junk\"", {}, "OK [COPYUID 9 10,12 1:2] done");
+    s.server->whenTaken([&s] { s.cancel.set(); }).late(200).inPieces(7);
+    s.script({{"UID STORE 10,12 +FLAGS.SILENT (\\Deleted)", {}, "OK"},
+              {"UID EXPUNGE 10,12", {"* 3 EXPUNGE", "* 1 EXPUNGE"}, "OK"},
+              {"LOGOUT", {"* BYE"}, "OK"}});
+    MessageFolderModel recycle;
+    fillRecycle(recycle, {"77/10", "77/12"});
+    const DeletionResult result = EmptyRecycleBin(s.status, recycle, *s.mailbox, s.cancel);
+    VERIFY_IMAP_SCRIPT(*s.server);
+    QCOMPARE(result.outcome(), MailOutcome::Cancelled);
+    QStringList deleted = uids(result.deleted);
+    deleted.sort();
+    QCOMPARE(deleted, (QStringList{"77/10", "77/12"}));
+    QCOMPARE(recycle.count(), 0);
 }
 
 void TestImapMailbox::renumberedFolderTouchesNothing_data()

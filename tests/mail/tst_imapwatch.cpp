@@ -4,6 +4,7 @@
 #include "ProfileRecord.h"
 #include "RecordingStatus.h"
 #include "SampleImapServer.h"
+#include "ScriptedImapServer.h"
 
 #include <QSignalSpy>
 #include <algorithm>
@@ -23,6 +24,10 @@ private Q_SLOTS:
     void silentServerIsAskedAndOpenedAgain();
     void reconnectsAndScreensWhatCameMeanwhile();
     void firstFailedConnectionEndsTheWatch();
+    void hitNotMovedIsScreenedAgain();
+    void copyAcceptedBeforeCancelIsFinished();
+    void idleEndedByServerIsIssuedAgain();
+    void closedConnectionIsNotWaitedOn();
     void sampleServerServesAWholeFetch();
 };
 
@@ -41,16 +46,68 @@ SortReason classify(const QString &sender, QByteArrayView, qint64)
     return {};
 }
 
-// A watch of the sample server's INBOX, its moves and history recorded.
+// Scripted servers for a watch's connections, one transcript each in turn;
+// each tells, once its session lets it go, whether it was followed to the end.
+struct Transcripts {
+    using Script = std::function<void(ScriptedImapServer &)>;
+
+    class Checked : public ScriptedImapServer {
+    public:
+        explicit Checked(QStringList &problems)
+            : m_problems(problems)
+        {
+        }
+        ~Checked() override
+        {
+            if (QString why; !verify(&why))
+                m_problems << why;
+        }
+
+    private:
+        QStringList &m_problems;
+    };
+
+    SessionOptions options(int inactivityLimitMs = 5000)
+    {
+        SessionOptions o;
+        o.inactivityLimitMs = inactivityLimitMs;
+        o.connection = [this]() -> std::unique_ptr<MailConnection> {
+            auto server = std::make_unique<Checked>(problems);
+            if (connections < scripts.size())
+                scripts.at(connections)(*server);
+            ++connections;
+            return server;
+        };
+        return o;
+    }
+
+    QList<Script> scripts;
+    qsizetype connections = 0;
+    QStringList problems;
+};
+
+// A watch of INBOX on the sample server (or over the connections given),
+// its moves and history recorded.
 struct Watch {
     explicit Watch(SampleImapServer &server, const QString &emptyAction = QStringLiteral("Junk"))
+        : Watch(server.port(), emptyAction, {})
+    {
+    }
+    // Moves to the folder "Junk" by name: no LIST in the transcripts.
+    explicit Watch(SessionOptions options)
+        : Watch(143, QStringLiteral("Junk"), std::move(options))
+    {
+    }
+    Watch(quint16 port, const QString &emptyAction, SessionOptions options)
     {
         settings.EmailHost = QStringLiteral("127.0.0.1");
-        settings.EmailPort = QString::number(server.port());
+        settings.EmailPort = QString::number(port);
         settings.EmailUserid = QStringLiteral("ann");
         settings.EmailPassword = QStringLiteral("secret");
         settings.MailProtocol = QStringLiteral("IMAP");
         settings.ImapEmptyAction = emptyAction;
+        if (options.connection)
+            settings.ImapTargetFolder = QStringLiteral("Junk");
         DeletionJournal journal;
         journal.pending = [this](const QList<MessageEntry> &rows, QString *) {
             for (const MessageEntry &row : rows)
@@ -60,7 +117,7 @@ struct Watch {
         journal.settleEach = [this](const QList<std::optional<bool>> &each) {
             settled += int(std::count(each.cbegin(), each.cend(), std::optional<bool>(true)));
         };
-        watch = std::make_unique<ImapWatch>(status, settings, cancel, classify, journal);
+        watch = std::make_unique<ImapWatch>(status, settings, cancel, classify, journal, std::move(options));
         watch->setDelays({50, 400});
         QObject::connect(watch.get(), &ImapWatch::moved, [this](const MessageEntry &entry, const QString &folder) {
             moved.append(folder + QLatin1Char(':') + entry.subject);
@@ -89,6 +146,48 @@ int count(const QList<QByteArray> &commands, const QByteArray &prefix)
 {
     return int(std::count_if(commands.cbegin(), commands.cend(),
                              [&prefix](const QByteArray &c) { return c.startsWith(prefix); }));
+}
+
+const QByteArray kCapabilities = "IMAP4rev1 IDLE MOVE UIDPLUS";
+
+// S: greeting; C: LOGIN; C: SELECT "INBOX", S: its `exists` messages, UIDNEXT `next`.
+void selected(ScriptedImapServer &s, int exists, quint32 next, const QByteArray &capabilities = kCapabilities)
+{
+    s.greet("* OK [CAPABILITY " + capabilities + "] ready");
+    s.expect("LOGIN \"ann\" \"secret\"", {}, "OK [CAPABILITY " + capabilities + "] Logged in");
+    s.expect("SELECT \"INBOX\"",
+             {"* " + QByteArray::number(exists) + " EXISTS", "* OK [UIDVALIDITY 77] UIDs valid",
+              "* OK [UIDNEXT " + QByteArray::number(next) + "] next"},
+             "OK [READ-WRITE] done");
+}
+
+QByteArray fetchFrom(quint32 uid)
+{
+    return "UID FETCH " + QByteArray::number(uid) + ":* (UID RFC822.SIZE BODY.PEEK[HEADER])";
+}
+
+// S: a FETCH answer with the header of message `sequence`, UID `uid`.
+QByteArray fetched(int sequence, quint32 uid, const QByteArray &from, const QByteArray &subject)
+{
+    const QByteArray header = "From: " + from + "\r\nSubject: " + subject + "\r\n\r\n";
+    return "* " + QByteArray::number(sequence) + " FETCH (UID " + QByteArray::number(uid) + " RFC822.SIZE 900 "
+        + "BODY[HEADER] {" + QByteArray::number(header.size()) + "}\r\n" + header + ")";
+}
+
+const QByteArray kHam = fetched(1, 1000, "friend@home.example", "Ham");
+const QByteArray kSpam = fetched(2, 1001, "Bulk <bulk@spam.example>", "New spam");
+
+// The watch's start and its first wait: the one message there (UID 1000)
+// is named by "1001:*" too, as the newest; then IDLE, and news of a second.
+void idledUntilSpam(ScriptedImapServer &s, const QByteArray &capabilities = kCapabilities)
+{
+    selected(s, 1, 1001, capabilities);
+    s.expect(fetchFrom(1001), {kHam});
+    s.expect("IDLE", {"+ idling", "* 2 EXISTS"}, {});
+    s.inPieces(6);
+    s.expectLine("DONE", {}, "OK IDLE done");
+    s.expect(fetchFrom(1001), {kSpam});
+    s.inPieces(7);
 }
 
 } // namespace
@@ -229,6 +328,106 @@ void TestImapWatch::firstFailedConnectionEndsTheWatch()
     const MailResult result = w.run();
     QCOMPARE(result.kind, MailOutcome::ConnectionFailed);
     QCOMPARE(server.connectionCount(), 1);
+}
+
+// The connection is lost after the FETCH that found a hit, before its move:
+// the next connection screens from that hit on and moves it.
+void TestImapWatch::hitNotMovedIsScreenedAgain()
+{
+    Transcripts t;
+    Watch w(t.options());
+    t.scripts << [](ScriptedImapServer &s) {
+        idledUntilSpam(s);
+        s.expect("SELECT \"INBOX\"", {}, {});
+        s.expect("UID SEARCH UID 1001 UNDELETED", {}, {});
+        s.thenHangUp();
+    };
+    t.scripts << [](ScriptedImapServer &s) {
+        selected(s, 2, 1002);
+        s.expect(fetchFrom(1001), {kSpam});
+        s.inPieces(7);
+        s.expect("SELECT \"INBOX\"", {"* 2 EXISTS", "* OK [UIDVALIDITY 77] UIDs valid"}, "OK [READ-WRITE] done");
+        s.expect("UID SEARCH UID 1001 UNDELETED", {"* SEARCH 1001"});
+        s.expect("UID MOVE 1001 \"Junk\"", {"* OK [COPYUID 5 1001 1] moved", "* 2 EXPUNGE"});
+        s.inPieces(9);
+        s.expect("LOGOUT", {"* BYE bye"});
+    };
+    connect(w.watch.get(), &ImapWatch::moved, &w.cancel, &CancelFlag::set);
+
+    QCOMPARE(w.run().kind, MailOutcome::Cancelled);
+    QVERIFY2(t.problems.isEmpty(), qPrintable(t.problems.join(u'\n')));
+    QCOMPARE(t.connections, 2);
+    QCOMPARE(w.moved, QStringList{QStringLiteral("Junk:New spam")});
+    QCOMPARE(w.settled, 1);
+}
+
+// Cancel as a server without MOVE copies a hit: once the late copy is
+// accepted, the original is still marked and expunged, and the move told.
+void TestImapWatch::copyAcceptedBeforeCancelIsFinished()
+{
+    Transcripts t;
+    Watch w(t.options());
+    t.scripts << [&w](ScriptedImapServer &s) {
+        idledUntilSpam(s, "IMAP4rev1 IDLE UIDPLUS");
+        s.expect("SELECT \"INBOX\"", {"* 2 EXISTS", "* OK [UIDVALIDITY 77] UIDs valid"}, "OK [READ-WRITE] done");
+        s.expect("UID SEARCH UID 1001 UNDELETED", {"* SEARCH 1001"});
+        s.expect("UID COPY 1001 \"Junk\"", {}, "OK [COPYUID 5 1001 1] copied");
+        s.whenTaken([&w] { w.cancel.set(); }).late(200).inPieces(9);
+        s.expect("UID STORE 1001 +FLAGS.SILENT (\\Deleted)");
+        s.expect("UID EXPUNGE 1001", {"* 2 EXPUNGE"});
+        s.expect("LOGOUT", {"* BYE bye"});
+    };
+
+    QCOMPARE(w.run().kind, MailOutcome::Cancelled);
+    QVERIFY2(t.problems.isEmpty(), qPrintable(t.problems.join(u'\n')));
+    QCOMPARE(w.moved, QStringList{QStringLiteral("Junk:New spam")});
+    QCOMPARE(w.settled, 1);
+}
+
+// A server that ends IDLE itself, with its tagged OK, gets no DONE: the
+// folder is looked at and IDLE issued again at once, not at the renewal.
+// (The server then drops the connection; the reconnect ends the test.)
+void TestImapWatch::idleEndedByServerIsIssuedAgain()
+{
+    Transcripts t;
+    Watch w(t.options());
+    w.watch->setIntervals({60000});
+    t.scripts << [](ScriptedImapServer &s) {
+        selected(s, 1, 1001);
+        s.expect(fetchFrom(1001), {kHam});
+        s.expect("IDLE", {"+ idling"}, "OK IDLE terminated by server");
+        s.inPieces(5);
+        s.expect("STATUS \"INBOX\" (UIDNEXT)", {"* STATUS INBOX (UIDNEXT 1001)"});
+        s.expect(fetchFrom(1001), {kHam});
+        s.expect("IDLE", {"+ idling"}, {});
+        s.thenHangUp();
+    };
+    connect(w.watch.get(), &ImapWatch::reconnecting, &w.cancel, &CancelFlag::set);
+
+    QCOMPARE(w.run().kind, MailOutcome::Cancelled);
+    QVERIFY2(t.problems.isEmpty(), qPrintable(t.problems.join(u'\n')));
+    QCOMPARE(t.connections, 1);
+}
+
+// A server that closes the connection as IDLE comes: the watch connects
+// again at once, not after the inactivity limit, and says why.
+void TestImapWatch::closedConnectionIsNotWaitedOn()
+{
+    Transcripts t;
+    Watch w(t.options(60000));
+    t.scripts << [](ScriptedImapServer &s) {
+        selected(s, 1, 1001);
+        s.expect(fetchFrom(1001), {kHam});
+        s.expect("IDLE", {}, {});
+        s.thenHangUp();
+    };
+    QSignalSpy troubles(w.watch.get(), &ImapWatch::trouble);
+    connect(w.watch.get(), &ImapWatch::reconnecting, &w.cancel, &CancelFlag::set);
+
+    QCOMPARE(w.run().kind, MailOutcome::Cancelled);
+    QVERIFY2(t.problems.isEmpty(), qPrintable(t.problems.join(u'\n')));
+    QCOMPARE(troubles.size(), 1);
+    QCOMPARE(troubles.at(0).at(0).toString(), QStringLiteral("The server closed the connection."));
 }
 
 // What the benchmarks rely on: every row of a fetch of a thousand and more,

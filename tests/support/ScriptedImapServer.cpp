@@ -1,5 +1,7 @@
 #include "ScriptedImapServer.h"
 
+#include <QTimer>
+
 namespace {
 
 QByteArray joinedLines(const QByteArrayList &lines)
@@ -36,6 +38,20 @@ ScriptedImapServer &ScriptedImapServer::inPieces(qsizetype size)
 {
     if (!m_steps.isEmpty())
         m_steps.last().pieces = size;
+    return *this;
+}
+
+ScriptedImapServer &ScriptedImapServer::late(int ms)
+{
+    if (!m_steps.isEmpty())
+        m_steps.last().lateMs = ms;
+    return *this;
+}
+
+ScriptedImapServer &ScriptedImapServer::whenTaken(std::function<void()> action)
+{
+    if (!m_steps.isEmpty())
+        m_steps.last().taken = std::move(action);
     return *this;
 }
 
@@ -78,13 +94,21 @@ void ScriptedImapServer::take(const QByteArray &line)
         return;
     }
     ++m_next;
-    const QByteArray answer = step->answer
-        + (step->status.isEmpty() ? QByteArray() : m_lastTag + ' ' + step->status + "\r\n");
-    if (step->pieces > 0)
-        serveInPieces(answer, step->pieces);
-    else if (!answer.isEmpty())
-        serve(answer);
-    if (step->hangUp)
+    if (step->taken)
+        step->taken();
+    if (step->lateMs <= 0)
+        return answer(*step, m_lastTag);
+    QTimer::singleShot(step->lateMs, this, [this, step = *step, tag = m_lastTag] { answer(step, tag); });
+}
+
+void ScriptedImapServer::answer(const Step &step, const QByteArray &tag)
+{
+    const QByteArray bytes = step.answer + (step.status.isEmpty() ? QByteArray() : tag + ' ' + step.status + "\r\n");
+    if (step.pieces > 0)
+        serveInPieces(bytes, step.pieces);
+    else if (!bytes.isEmpty())
+        serve(bytes);
+    if (step.hangUp)
         hangUpWhenServed();
 }
 

@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QList>
 #include <QStringList>
+#include <functional>
 
 // An IMAP server in memory that follows a transcript: for each line the
 // client writes it checks that it is the next one expected (C:) and serves
@@ -28,9 +29,13 @@ public:
     ScriptedImapServer &expectLine(const QByteArray &line, const QByteArrayList &untagged = {},
                                    const QByteArray &status = "OK done");
     // Modifiers of the last line added: its answer arrives in pieces of
-    // `size` bytes; the server hangs up once it is served.
+    // `size` bytes; it starts only `ms` after the line came; the server hangs
+    // up once it is served; `action` runs as the line comes (a test's
+    // Cancel, say), before anything of the answer arrives.
     ScriptedImapServer &inPieces(qsizetype size);
+    ScriptedImapServer &late(int ms);
     ScriptedImapServer &thenHangUp();
+    ScriptedImapServer &whenTaken(std::function<void()> action);
 
     // The commands received, without their tags.
     const QList<QByteArray> &commands() const { return m_commands; }
@@ -48,9 +53,12 @@ private:
         QByteArray answer; // untagged part
         QByteArray status;
         qsizetype pieces = 0;
+        int lateMs = 0;
         bool hangUp = false;
+        std::function<void()> taken = {};
     };
     void take(const QByteArray &line);
+    void answer(const Step &step, const QByteArray &tag);
 
     QList<Step> m_steps;
     qsizetype m_next = 0;

@@ -84,7 +84,9 @@ ImapSession::Outcome ImapIdle::idle(News &news)
     // Keep-alive chatter ("* OK still here") restarts the silence bound, so
     // the renewal is also checked at each arrival.
     const QDeadlineTimer renewal(qMin(m_intervals.renewMs, m_intervals.checkMs));
-    const auto met = [&news, &renewal] { return news.any() || renewal.hasExpired(); };
+    // A server may also end the IDLE itself, with its tagged completion.
+    const auto ended = [this, id] { return m_session.completed(id); };
+    const auto met = [&news, &renewal, &ended] { return news.any() || renewal.hasExpired() || ended(); };
     ImapSession::QuietEnd end = ImapSession::QuietEnd::Quiet;
     do {
         end = m_session.waitQuietly(met, int(qMax<qint64>(1, renewal.remainingTime())));
@@ -93,8 +95,14 @@ ImapSession::Outcome ImapIdle::idle(News &news)
         m_session.dropHandlers();
         return ImapSession::Outcome::Failed;
     }
-    // Ended with DONE also after a Cancel, so that LOGOUT can follow.
+    // Ended with DONE also after a Cancel, so that LOGOUT can follow; an
+    // IDLE the server ended takes no DONE (it would be a command, refused).
     const bool cancelled = end == ImapSession::QuietEnd::Cancelled;
+    if (ended()) {
+        const ImapSession::Outcome outcome = m_session.await(id);
+        m_session.dropHandlers();
+        return outcome == ImapSession::Outcome::Completed && cancelled ? ImapSession::Outcome::Cancelled : outcome;
+    }
     if (!m_session.writeLine("DONE")) {
         m_session.dropHandlers();
         return ImapSession::Outcome::Failed;

@@ -29,10 +29,11 @@ public:
 
     explicit ImapIdle(ImapSession &session, IdleIntervals intervals = {});
 
-    // One wait: until the server tells of a change, or the interval (renew
-    // or poll) ends; either way the session is ready for the next command
-    // (IDLE ended with DONE) when it returns Completed. After a Cancel the
-    // IDLE is still ended, within the cancel grace, before Cancelled.
+    // One wait: until the server tells of a change, the interval (renew or
+    // poll) ends, or the server ends the IDLE itself; either way the session
+    // is ready for the next command (IDLE ended, with DONE where the server
+    // did not end it) when it returns Completed. After a Cancel the IDLE is
+    // still ended, within the cancel grace, before Cancelled.
     ImapSession::Outcome wait(News &news);
     // Whether the last wait idled (false: it polled).
     bool idled() const { return m_idled; }

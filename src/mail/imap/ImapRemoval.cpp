@@ -103,6 +103,9 @@ MailResult ImapMailbox::locate(const QList<MessageIdentity> &rows, QList<Located
     const ImapSession::Outcome outcome = chunks == 0
         ? ImapSession::Outcome::Completed
         : runChunks(chunks, make, data, done, MailConnection::CancelMode::Ends);
+    // A connection the searches lost has no answer to the SELECT either.
+    if (outcome == ImapSession::Outcome::Failed)
+        return ended(outcome);
     if (!m_selected) {
         if (MailResult selected = judgeSelect(select); !selected.ok())
             return selected;
@@ -278,9 +281,12 @@ MailResult ImapMailbox::removeChunk(const ImapCommands::UidSetPart &part, ImapRe
         if (m_session.completion().code == "COPYUID")
             tally.copied(m_session.completion().codeArguments);
     }
+    // A Cancel raised while the copy was under way does not stop these: the
+    // copies are there, so the originals go too, their answers awaited
+    // within the cancel grace as every removal's are.
     const bool expunge = m_session.hasCapability("UIDPLUS");
-    const quint64 store = m_session.send("UID STORE " + set + " +FLAGS.SILENT (\\Deleted)");
-    const quint64 expunged = expunge && store ? m_session.send("UID EXPUNGE " + set) : 0;
+    const quint64 store = m_session.sendAnyway("UID STORE " + set + " +FLAGS.SILENT (\\Deleted)");
+    const quint64 expunged = expunge && store ? m_session.sendAnyway("UID EXPUNGE " + set) : 0;
     ImapSession::Outcome outcome = m_session.await(store, MailConnection::CancelMode::Bounded);
     bool accepted = outcome == ImapSession::Outcome::Completed && m_session.completedOk();
     if (expunge && outcome == ImapSession::Outcome::Completed) {

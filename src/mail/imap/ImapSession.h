@@ -72,6 +72,9 @@ public:
     // Writes a command under a fresh tag, without waiting; 0 when it could
     // not be written (see failure()). A Cancel already raised stops it.
     quint64 send(const QByteArray &command, DataHandler data = {});
+    // As send(), also after a Cancel: for a command that finishes what one
+    // the server already carried out began (LOGOUT, the expunge after a copy).
+    quint64 sendAnyway(const QByteArray &command, DataHandler data = {});
     // Waits until that command completes; completion() is then its tagged
     // status. With CancelMode::Bounded a Cancel only bounds the wait (the
     // answer is owed: the command may already have acted).
@@ -83,6 +86,8 @@ public:
     Outcome run(const QByteArray &command, DataHandler data = {},
                 MailConnection::CancelMode mode = MailConnection::CancelMode::Ends);
     const ImapResponse &completion() const { return m_completion; }
+    // Whether command `id` completed and its status waits for await().
+    bool completed(quint64 id) const { return m_done.contains(id); }
     // The session's clock (SessionOptions::clockMs), and when the completion
     // the last await() took was framed.
     qint64 completedAtMs() const { return m_completedAtMs; }
@@ -121,7 +126,6 @@ private:
         DataHandler data;
     };
 
-    quint64 sendAnyway(const QByteArray &command, DataHandler data);
     Outcome waitFor(const std::function<bool()> &met, MailConnection::CancelMode mode);
     void frameResponses();
     void dispatch(ImapResponse response);

@@ -41,6 +41,7 @@ MailResult ImapWatch::screenArrivals(ImapMailbox &mailbox)
     QList<MessageEntry> hits;
     QString unscreened; // why arrivals could not be screened
     quint32 newest = 0;
+    quint32 lowestHit = 0;
     // "n:*" names the newest message even when its UID is below n: only
     // UIDs from n on are new.
     const QByteArray command = learning
@@ -58,8 +59,10 @@ MailResult ImapWatch::screenArrivals(ImapMailbox &mailbox)
         // session's event handling: the arrivals wait for the next round.
         try {
             MessageEntry entry = entryOf(r, u);
-            if (entry.iconKey == QLatin1String("recycle"))
+            if (entry.iconKey == QLatin1String("recycle")) {
+                lowestHit = lowestHit == 0 ? u : qMin(lowestHit, u);
                 hits.append(std::move(entry));
+            }
         } catch (const std::exception &e) {
             if (unscreened.isEmpty())
                 unscreened = QString::fromLocal8Bit(e.what());
@@ -72,11 +75,17 @@ MailResult ImapWatch::screenArrivals(ImapMailbox &mailbox)
         return session.failure();
     if (!unscreened.isEmpty())
         return MailResult::failure(MailOutcome::Failed, QStringLiteral("Error"), unscreened);
-    if (learning)
-        m_nextUid = newest + 1;
-    else if (newest >= m_nextUid)
-        m_nextUid = newest + 1;
-    return hits.isEmpty() ? MailResult::done() : moveHits(mailbox, hits);
+    const quint32 next = learning || newest >= m_nextUid ? newest + 1 : m_nextUid;
+    if (hits.isEmpty()) {
+        m_nextUid = next;
+        return MailResult::done();
+    }
+    // A hit not moved is screened again from the next round on, in this
+    // session or the next: it is found again by UID and searched for before
+    // any move, and the others are only read again.
+    const MailResult moved = moveHits(mailbox, hits);
+    m_nextUid = moved.ok() ? next : lowestHit;
+    return moved;
 }
 
 QString ImapWatch::targetName() const
