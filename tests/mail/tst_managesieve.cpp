@@ -323,7 +323,8 @@ void TestManageSieve::includeLines_data()
         << QByteArray("require [\"fileinto\", \"include\"];\r\ninclude :global \"spam\";\r\n")
         << QByteArray("include :global");
     QTest::newRow("requires over two lines, comment in between")
-        << QByteArray("require \"fileinto\"; /* a */ require [\"Variables\"];\nif true { keep; }") << QByteArray("if true");
+        << QByteArray("require \"fileinto\"; /* a */ require [\"Variables\"];\nif true { keep; }")
+        << QByteArray("if true");
     QTest::newRow("last require ends the file") << QByteArray("require \"fileinto\";") << QByteArray();
     QTest::newRow("require that is not one") << QByteArray("requirement;\nrequire \"x\";\n") << QByteArray();
     // Inserted at the line's end, the lines would be inside the comment or
